@@ -1,0 +1,59 @@
+# qv_library(<target> LABEL <ctest label> [DEPS <targets/libs>...] [TEST_DEPS <libs>...])
+#
+# One static library per folder: every .cpp/.c below the folder except those under tests/
+# (and under any tests/ of a subfolder). The folder itself is a public include directory.
+#
+# Tests of the library:
+#   tests/*.cpp      -> <target>_tests     label <LABEL>          (headless)
+#   tests/gl/*.cpp   -> <target>_gl_tests  label <LABEL>-gl       (need a display; run under Xvfb)
+# A tests/main.cpp (or tests/gl/main.cpp) replaces GoogleTest's default main.
+# Shared test helpers can go in tests/support/*.cpp; they are linked into both test programs.
+function(qv_library target)
+  cmake_parse_arguments(Q "" "LABEL" "DEPS;TEST_DEPS" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  list(FILTER srcs EXCLUDE REGEX "/tests/")
+  list(FILTER srcs EXCLUDE REGEX "/fuzz/")
+  if(NOT srcs)
+    set(stub ${CMAKE_CURRENT_BINARY_DIR}/${target}_empty.cpp)
+    if(NOT EXISTS ${stub})
+      file(WRITE ${stub} "// This library has no sources yet.\nnamespace { [[maybe_unused]] int qv_empty_library = 0; }\n")
+    endif()
+    set(srcs ${stub})
+  endif()
+  add_library(${target} STATIC ${srcs})
+  target_include_directories(${target} PUBLIC ${dir})
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  target_link_libraries(${target} PUBLIC ${Q_DEPS} Threads::Threads)
+
+  if(QV_TESTS)
+    _qv_test_program(${target}_tests ${dir}/tests "${Q_LABEL}" ${target} "${Q_TEST_DEPS}")
+    _qv_test_program(${target}_gl_tests ${dir}/tests/gl "${Q_LABEL}-gl" ${target} "${Q_TEST_DEPS}")
+  endif()
+endfunction()
+
+function(_qv_test_program name tdir label lib test_deps)
+  file(GLOB tsrcs CONFIGURE_DEPENDS ${tdir}/*.cpp)
+  if(NOT tsrcs)
+    return()
+  endif()
+  get_filename_component(testroot ${CMAKE_CURRENT_SOURCE_DIR}/tests ABSOLUTE)
+  file(GLOB support CONFIGURE_DEPENDS ${testroot}/support/*.cpp)
+  add_executable(${name} ${tsrcs} ${support})
+  target_compile_options(${name} PRIVATE -Wall -Wextra)
+  target_include_directories(${name} PRIVATE ${testroot})
+  if(EXISTS ${tdir}/main.cpp)
+    target_link_libraries(${name} PRIVATE ${lib} ${test_deps} GTest::gtest GTest::gmock)
+  else()
+    target_link_libraries(${name} PRIVATE ${lib} ${test_deps} GTest::gtest GTest::gmock GTest::gtest_main)
+  endif()
+  target_compile_definitions(${name} PRIVATE QV_TEST_DATA_DIR="${testroot}/data"
+                                             QV_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES
+      LABELS "${label}"
+      TIMEOUT 300
+      ENVIRONMENT "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endfunction()
