@@ -1,5 +1,7 @@
 #include "NSStringUtil.h"
 
+#include "cocos2d.h"
+
 #include <iconv.h>
 
 #include <cstdarg>
@@ -344,4 +346,12 @@ uint32_t foldedHash32(std::string_view text)
 {
     const uint64_t h = fnv1a64(text);
     return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
+cocos2d::Mat4 matrixFromArray(const float values[16])
+{
+    // Mat4's sixteen-value constructor takes its arguments row by row.
+    return cocos2d::Mat4(values[0], values[1], values[2], values[3], values[4], values[5], values[6],
+                         values[7], values[8], values[9], values[10], values[11], values[12], values[13],
+                         values[14], values[15]);
 }

@@ -1,5 +1,7 @@
 #include "NSStringUtil.h"
 
+#include "cocos2d.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -162,4 +164,22 @@ TEST(FoldedHash, KnownValues)
     EXPECT_EQ(formatString("%u", foldedHash32("abc")), "3797874002");
     // Bytes above 0x7F are hashed as unsigned values.
     EXPECT_NE(foldedHash32("\xE4"), foldedHash32("\x64"));
+}
+
+// The series cache stores matrices row by row; a transposition would misplace every slice.
+TEST(MatrixFromArray, RowsBecomeTheColumnMajorMatrix)
+{
+    // Rotation by 90 degrees about z and a translation of (10, 20, 30).
+    const float rows[16] = {0, -1, 0, 10, 1, 0, 0, 20, 0, 0, 1, 30, 0, 0, 0, 1};
+    const cocos2d::Mat4 m = matrixFromArray(rows);
+    EXPECT_FLOAT_EQ(m.m[12], 10.0f);
+    EXPECT_FLOAT_EQ(m.m[13], 20.0f);
+    EXPECT_FLOAT_EQ(m.m[14], 30.0f);
+    EXPECT_FLOAT_EQ(m.m[1], 1.0f);  // row 1, column 0
+    EXPECT_FLOAT_EQ(m.m[4], -1.0f); // row 0, column 1
+    cocos2d::Vec3 p(1, 0, 0);
+    m.transformPoint(&p);
+    EXPECT_FLOAT_EQ(p.x, 10.0f);
+    EXPECT_FLOAT_EQ(p.y, 21.0f);
+    EXPECT_FLOAT_EQ(p.z, 30.0f);
 }
