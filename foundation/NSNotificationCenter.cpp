@@ -1,0 +1,324 @@
+#include "NSNotificationCenter.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace NSUI
+{
+
+namespace
+{
+
+const char* const kTickKey = "_NSNotificationCenter";
+// Nothing is delivered during the first half second after the centre is created.
+constexpr float kFirstTickDelay = 0.5f;
+
+std::atomic<NSNotificationCenter*> s_center{nullptr};
+
+uint32_t currentFrame()
+{
+    return cocos2d::Director::getInstance()->getTotalFrames();
+}
+
+} // namespace
+
+NSNotificationObserver::NSNotificationObserver(cocos2d::Ref* target_, void* context_,
+                                               const NSNotificationCallback& callback_, unsigned int id_)
+    : callback(callback_), id(id_), context(context_), target(target_)
+{
+}
+
+NSNotificationCenter* NSNotificationCenter::getInstance()
+{
+    NSNotificationCenter* center = s_center.load(std::memory_order_acquire);
+    if (!center)
+    {
+        center = new NSNotificationCenter();
+        center->autorelease();
+        center->retain();
+        s_center.store(center, std::memory_order_release);
+    }
+    return center;
+}
+
+NSNotificationCenter* NSNotificationCenter::peekInstance()
+{
+    return s_center.load(std::memory_order_acquire);
+}
+
+void NSNotificationCenter::destroyInstance()
+{
+    NSNotificationCenter* center = s_center.exchange(nullptr, std::memory_order_acq_rel);
+    if (center)
+        center->release();
+}
+
+NSNotificationCenter::NSNotificationCenter()
+{
+    cocos2d::Director::getInstance()->getScheduler()->schedule(
+        [this](float dt) { update(dt); }, this, 0.0f, CC_REPEAT_FOREVER, kFirstTickDelay, false, kTickKey);
+}
+
+NSNotificationCenter::~NSNotificationCenter()
+{
+    cocos2d::Director::getInstance()->getScheduler()->unschedule(kTickKey, this);
+    removeAllObservers();
+}
+
+bool NSNotificationCenter::hasObserver(unsigned int id, void* context, cocos2d::Ref* target)
+{
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    return std::any_of(_observers.begin(), _observers.end(),
+                       [&](const NSNotificationObserver* o) {
+                           return o->id == id && o->sender == nullptr && o->context == context &&
+                                  o->target == target;
+                       });
+}
+
+void NSNotificationCenter::addObserver(cocos2d::Ref* target, void* context,
+                                       const NSNotificationCallback& callback, unsigned int id)
+{
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    if (hasObserver(id, context, target))
+        return;
+    // The list holds the one reference.
+    _observers.push_back(new NSNotificationObserver(target, context, callback, id));
+}
+
+void NSNotificationCenter::removeObserversWhere(
+    const std::function<bool(const NSNotificationObserver*)>& match)
+{
+    std::vector<NSNotificationObserver*> removed;
+    std::vector<NSNotificationData*> released;
+    {
+        std::lock_guard<std::recursive_mutex> guard(_lock);
+        auto keep = std::stable_partition(_observers.begin(), _observers.end(),
+                                          [&](const NSNotificationObserver* o) { return !match(o); });
+        removed.assign(keep, _observers.end());
+        _observers.erase(keep, _observers.end());
+        if (removed.empty())
+            return;
+        auto isRemoved = [&](const NSNotificationObserver* o)
+        { return std::find(removed.begin(), removed.end(), o) != removed.end(); };
+        for (auto* list : {&_normal, &_urgent})
+        {
+            auto end =
+                std::stable_partition(list->begin(), list->end(),
+                                      [&](const PendingItem& item) { return !isRemoved(item.observer); });
+            for (auto it = end; it != list->end(); ++it)
+                if (it->data)
+                    released.push_back(it->data);
+            list->erase(end, list->end());
+        }
+        // Deliveries of the running tick: suppressed, and unlinked from the observer that is about to
+        // be released, so nothing reads it afterwards.
+        for (PendingItem& item : _batch)
+        {
+            if (item.observer && isRemoved(item.observer))
+            {
+                item.active = false;
+                item.observer = nullptr;
+            }
+        }
+    }
+    // Released outside the lock: a payload's destructor may run arbitrary deleters.
+    for (NSNotificationData* data : released)
+        data->release();
+    for (NSNotificationObserver* o : removed)
+        o->release();
+}
+
+void NSNotificationCenter::removeObserver(cocos2d::Ref* target)
+{
+    removeObserversWhere([target](const NSNotificationObserver* o) { return o->target == target; });
+}
+
+void NSNotificationCenter::removeObserverForId(unsigned int id, cocos2d::Ref* target)
+{
+    removeObserversWhere([id, target](const NSNotificationObserver* o)
+                         { return o->target == target && o->id == id; });
+}
+
+void NSNotificationCenter::removeAllObservers()
+{
+    removeObserversWhere([](const NSNotificationObserver*) { return true; });
+}
+
+void NSNotificationCenter::deactivateWhere(const std::function<bool(const PendingItem&)>& match)
+{
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    for (auto* list : {&_normal, &_urgent})
+        for (PendingItem& item : *list)
+            if (item.observer && match(item))
+                item.active = false;
+    for (PendingItem& item : _batch)
+        if (item.observer && match(item))
+            item.active = false;
+}
+
+void NSNotificationCenter::cancelNotification(cocos2d::Ref* sender, unsigned int id, void* context)
+{
+    deactivateWhere([&](const PendingItem& item)
+                    { return item.sender == sender && item.id == id && item.observer->context == context; });
+}
+
+void NSNotificationCenter::cancelNotificationInFrame(cocos2d::Ref* sender, unsigned int id, void* context)
+{
+    const uint32_t frame = currentFrame();
+    deactivateWhere(
+        [&](const PendingItem& item)
+        {
+            return item.sender == sender && item.id == id && item.observer->context == context &&
+                   item.frame == frame;
+        });
+}
+
+void NSNotificationCenter::cancelNotificationsForTarget(cocos2d::Ref* target)
+{
+    deactivateWhere([target](const PendingItem& item) { return item.observer->target == target; });
+}
+
+void NSNotificationCenter::postNotification(cocos2d::Ref* sender, unsigned int id, NSNotificationData* data,
+                                            void* context, bool urgent)
+{
+    if (data)
+        data->retain();
+    {
+        std::lock_guard<std::recursive_mutex> guard(_lock);
+        bool haveFrame = false;
+        uint32_t frame = 0;
+        for (NSNotificationObserver* o : _observers)
+        {
+            if (o->target == sender || o->id != id || (o->sender && o->sender != sender) ||
+                o->context != context)
+                continue;
+            if (!haveFrame)
+            {
+                frame = currentFrame();
+                haveFrame = true;
+            }
+            if (data)
+                data->retain();
+            PendingItem item{o, sender, data, id, frame, true, _nextSeq++};
+            (urgent ? _urgent : _normal).push_back(item);
+        }
+    }
+    if (data)
+        data->release();
+}
+
+void NSNotificationCenter::postIntNotification(cocos2d::Ref* sender, unsigned int id, int value,
+                                               void* context, bool urgent)
+{
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    auto* data = new NSNotificationData();
+    data->intValue = value;
+    postNotification(sender, id, data, context, urgent);
+    data->release();
+}
+
+void NSNotificationCenter::postStringNotification(cocos2d::Ref* sender, unsigned int id, std::string text,
+                                                  void* context, bool urgent)
+{
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    auto* data = new NSNotificationData();
+    data->text = std::move(text);
+    postNotification(sender, id, data, context, urgent);
+    data->release();
+}
+
+void NSNotificationCenter::postFloatNotification(cocos2d::Ref* sender, unsigned int id, float value,
+                                                 void* context, bool urgent)
+{
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    auto* data = new NSNotificationData();
+    data->floatValue = value;
+    postNotification(sender, id, data, context, urgent);
+    data->release();
+}
+
+void NSNotificationCenter::postUIntNotification(unsigned int id, uint32_t value, bool urgent)
+{
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    auto* data = new NSNotificationData();
+    data->uintValue = value;
+    postNotification(nullptr, id, data, nullptr, urgent);
+    data->release();
+}
+
+void NSNotificationCenter::postUIntNotification(cocos2d::Ref* /*sender*/, unsigned int id, uint32_t value,
+                                                void* /*context*/, bool urgent)
+{
+    postUIntNotification(id, value, urgent);
+}
+
+void NSNotificationCenter::postSliceLoadedNotification(cocos2d::Ref* sender, uint32_t key, void* context)
+{
+    std::lock_guard<std::recursive_mutex> guard(_lock);
+    auto* data = new NSNotificationData();
+    data->intValue2 = static_cast<int>(key);
+    postNotification(sender, NOTIFY_SLICE_LOADED, data, context, true);
+    data->release();
+}
+
+void NSNotificationCenter::update(float /*dt*/)
+{
+    std::vector<NSNotificationData*> dropped;
+    size_t count;
+    {
+        std::lock_guard<std::recursive_mutex> guard(_lock);
+        auto end = std::stable_partition(_normal.begin(), _normal.end(),
+                                         [](const PendingItem& item) { return item.active; });
+        for (auto it = end; it != _normal.end(); ++it)
+            if (it->data)
+                dropped.push_back(it->data);
+        _normal.erase(end, _normal.end());
+
+        if (!_normal.empty())
+        {
+            _batch.push_back(_normal.front());
+            _normal.pop_front();
+        }
+        _batch.insert(_batch.end(), _urgent.begin(), _urgent.end());
+        _urgent.clear();
+        std::stable_sort(_batch.begin(), _batch.end(),
+                         [](const PendingItem& a, const PendingItem& b) { return a.seq < b.seq; });
+        count = _batch.size();
+    }
+    for (NSNotificationData* data : dropped)
+        data->release();
+
+    for (size_t i = 0; i < count; ++i)
+    {
+        NSNotificationObserver* observer;
+        cocos2d::Ref* sender;
+        NSNotificationData* data;
+        {
+            // Removals and cancels from other threads write these fields under the lock.
+            std::lock_guard<std::recursive_mutex> guard(_lock);
+            PendingItem& item = _batch[i];
+            if (!item.observer || !item.active)
+                continue;
+            item.active = false;
+            observer = item.observer;
+            sender = item.sender;
+            data = item.data;
+            // Keeps the callable alive should the callback remove its own registration.
+            observer->retain();
+        }
+        if (observer->callback)
+            observer->callback(sender, observer->id, data);
+        observer->release();
+    }
+
+    std::vector<PendingItem> finished;
+    {
+        std::lock_guard<std::recursive_mutex> guard(_lock);
+        finished.swap(_batch);
+    }
+    for (const PendingItem& item : finished)
+        if (item.data)
+            item.data->release();
+}
+
+} // namespace NSUI

@@ -1,0 +1,58 @@
+// Runs one function with an untyped argument on a detached thread of its own, optionally runs a
+// completion on the main thread afterwards, and deletes itself. Nobody else deletes it, and callers
+// must not touch the object once it has started: it may already be gone when create returns.
+//
+// Everything the thread reads (function, argument, completion, the owner's done flag) is stored
+// before the thread is launched. The thread registers with the framework's per-thread autorelease
+// pools while the function runs.
+//
+// With an owner (an NSThreadSafeDestroy), the owner's threadGone flag is cleared when the thread
+// starts and set once the function has returned and the completion was queued; the completion is
+// queued with the owner as its run-on-main target, so the owner's clean-up can drop it with
+// NSThreadSafeDestroy::removePendingCompletions.
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+namespace NSUI
+{
+
+class NSThreadSafeDestroy;
+
+class NSRunableThread
+{
+public:
+    using Task = std::function<void(void*)>;
+    using Completion = std::function<void()>;
+
+    // Starts fn(arg) at once, without owner and without completion.
+    NSRunableThread(Task fn, void* arg);
+    NSRunableThread(const NSRunableThread&) = delete;
+    NSRunableThread& operator=(const NSRunableThread&) = delete;
+
+    // Starts fn(arg); when it has returned, completion runs on the main thread. owner may be null.
+    static NSRunableThread* create(Task fn, void* arg, NSThreadSafeDestroy* owner, Completion completion);
+
+protected:
+    // For subclasses that set up their own fields first and then call start.
+    NSRunableThread() = default;
+    // Runs on the thread itself, after the function; sets the owner's done flag last.
+    virtual ~NSRunableThread();
+
+    // Launches the thread (once; a second call returns false).
+    virtual bool start(Task fn, void* arg, NSThreadSafeDestroy* owner);
+
+private:
+    void run();
+
+    Task _fn;
+    void* _arg = nullptr;
+    bool _started = false;
+    std::atomic<bool>* _doneFlag = nullptr;
+    Completion _completion;
+    bool _hasCompletion = false;
+    void* _completionTarget = nullptr;
+};
+
+} // namespace NSUI

@@ -1,0 +1,12 @@
+#include "purgeServices.h"
+
+#include "NSDataManager.h"
+#include "NSNotificationCenter.h"
+#include "NSStringUtil.h"
+
+void purgeServices()
+{
+    NSUI::NSNotificationCenter::destroyInstance();
+    NSUI::NSDataManager::destroyInstance();
+    releaseFormatBuffer();
+}
