@@ -20,6 +20,18 @@ uint32_t currentFrame()
     return cocos2d::Director::getInstance()->getTotalFrames();
 }
 
+// Posts a new payload filled by `fill`; the payload then lives exactly as long as the deliveries
+// that hold it.
+template <class Fill>
+void postNewPayload(NSNotificationCenter* center, cocos2d::Ref* sender, unsigned int id, void* context,
+                    bool urgent, Fill fill)
+{
+    auto* data = new NSNotificationData();
+    fill(*data);
+    center->postNotification(sender, id, data, context, urgent);
+    data->release();
+}
+
 } // namespace
 
 NSNotificationObserver::NSNotificationObserver(cocos2d::Ref* target_, void* context_,
@@ -210,40 +222,27 @@ void NSNotificationCenter::postNotification(cocos2d::Ref* sender, unsigned int i
 void NSNotificationCenter::postIntNotification(cocos2d::Ref* sender, unsigned int id, int value,
                                                void* context, bool urgent)
 {
-    std::lock_guard<std::recursive_mutex> guard(_lock);
-    auto* data = new NSNotificationData();
-    data->intValue = value;
-    postNotification(sender, id, data, context, urgent);
-    data->release();
+    postNewPayload(this, sender, id, context, urgent, [value](NSNotificationData& d) { d.intValue = value; });
 }
 
 void NSNotificationCenter::postStringNotification(cocos2d::Ref* sender, unsigned int id, std::string text,
                                                   void* context, bool urgent)
 {
-    std::lock_guard<std::recursive_mutex> guard(_lock);
-    auto* data = new NSNotificationData();
-    data->text = std::move(text);
-    postNotification(sender, id, data, context, urgent);
-    data->release();
+    postNewPayload(this, sender, id, context, urgent,
+                   [&text](NSNotificationData& d) { d.text = std::move(text); });
 }
 
 void NSNotificationCenter::postFloatNotification(cocos2d::Ref* sender, unsigned int id, float value,
                                                  void* context, bool urgent)
 {
-    std::lock_guard<std::recursive_mutex> guard(_lock);
-    auto* data = new NSNotificationData();
-    data->floatValue = value;
-    postNotification(sender, id, data, context, urgent);
-    data->release();
+    postNewPayload(this, sender, id, context, urgent,
+                   [value](NSNotificationData& d) { d.floatValue = value; });
 }
 
 void NSNotificationCenter::postUIntNotification(unsigned int id, uint32_t value, bool urgent)
 {
-    std::lock_guard<std::recursive_mutex> guard(_lock);
-    auto* data = new NSNotificationData();
-    data->uintValue = value;
-    postNotification(nullptr, id, data, nullptr, urgent);
-    data->release();
+    postNewPayload(this, nullptr, id, nullptr, urgent,
+                   [value](NSNotificationData& d) { d.uintValue = value; });
 }
 
 void NSNotificationCenter::postUIntNotification(cocos2d::Ref* /*sender*/, unsigned int id, uint32_t value,
@@ -254,11 +253,8 @@ void NSNotificationCenter::postUIntNotification(cocos2d::Ref* /*sender*/, unsign
 
 void NSNotificationCenter::postSliceLoadedNotification(cocos2d::Ref* sender, uint32_t key, void* context)
 {
-    std::lock_guard<std::recursive_mutex> guard(_lock);
-    auto* data = new NSNotificationData();
-    data->intValue2 = static_cast<int>(key);
-    postNotification(sender, NOTIFY_SLICE_LOADED, data, context, true);
-    data->release();
+    postNewPayload(this, sender, NOTIFY_SLICE_LOADED, context, true,
+                   [key](NSNotificationData& d) { d.intValue2 = static_cast<int>(key); });
 }
 
 void NSNotificationCenter::update(float /*dt*/)

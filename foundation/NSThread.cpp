@@ -63,14 +63,20 @@ void NSThread::prioritizeRequest(uint32_t requestId)
     _requests.push_front(request);
 }
 
-void NSThread::discardQueuedLocked()
+void NSThread::cancelQueuedRequests()
 {
+    Lock requestLock(_requestLock);
     for (NSThreadRequest* request : _requests)
     {
         request->release();
         request->release();
     }
     _requests.clear();
+}
+
+void NSThread::discardQueuedLocked()
+{
+    cancelQueuedRequests();
     for (NSThreadRequest* request : _responses)
         request->release();
     _responses.clear();

@@ -55,6 +55,9 @@ public:
     // Discards every queued request and every undelivered response and sets cancelled = 1 on the
     // request being processed, which still is delivered when process() returns.
     void cancelAllRequests();
+    // Discards the requests still waiting in the queue only: the one being processed and the
+    // finished ones waiting for delivery are kept (for a thread that keeps just the newest request).
+    void cancelQueuedRequests();
     // Not stopping, nothing queued and nothing being processed.
     bool isIdle();
 

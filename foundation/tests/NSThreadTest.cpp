@@ -217,6 +217,24 @@ TEST_F(WorkerThreads, CancelAllWhileProcessing)
     EXPECT_EQ(delivered.back(), "after:0");
 }
 
+// A thread that keeps only the newest request drops the waiting ones and nothing else.
+TEST_F(WorkerThreads, CancelQueuedKeepsTheRunningRequest)
+{
+    thread->callback = [&](NSThreadRequest* r)
+    { delivered.push_back(r->text + ":" + std::to_string(r->cancelled.load())); };
+    ASSERT_TRUE(thread->addRequest(request("block")));
+    shared.gate.waitForArrival();
+    thread->addRequest(request("stale1"));
+    thread->addRequest(request("stale2"));
+    thread->cancelQueuedRequests();
+    thread->addRequest(request("newest"));
+    EXPECT_EQ(requests[1]->getReferenceCount(), 1u);
+    EXPECT_EQ(requests[2]->getReferenceCount(), 1u);
+    shared.gate.open();
+    ASSERT_TRUE(stepUntil([&] { return delivered.size() == 2; }));
+    EXPECT_EQ(delivered, (std::vector<std::string>{"block:0", "newest:0"}));
+}
+
 // A dispatch is queued per finished request; when a cancel empties the response list before the
 // main loop runs that dispatch, it must find nothing to deliver instead of taking from an empty list.
 TEST_F(WorkerThreads, CancelBeforeTheMainLoopRunsTheDispatch)
