@@ -13,6 +13,7 @@
 
 // base
 #include "base/CCArray.h"
+#include "base/CCConfiguration.h"
 #include "base/CCAutoreleasePool.h"
 #include "base/CCConsole.h"
 #include "base/CCData.h"
@@ -21,8 +22,10 @@
 #include "base/CCRef.h"
 #include "base/CCScheduler.h"
 #include "base/CCString.h"
+#include "base/CCUserDefault.h"
 #include "base/CCValue.h"
 #include "base/CCVector.h"
+#include "base/base64.h"
 #include "base/ccMacros.h"
 #include "base/ccTypes.h"
 
@@ -30,6 +33,9 @@
 #include "math/CCMath.h"
 
 // platform
+#include "platform/CCApplication.h"
+#include "platform/CCDevice.h"
+#include "platform/CCFileUtils.h"
 #include "platform/CCGL.h"
 #include "platform/CCGLView.h"
 #include "platform/CCPlatformMacros.h"

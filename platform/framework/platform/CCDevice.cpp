@@ -1,0 +1,62 @@
+#include "platform/CCDevice.h"
+
+#include "platform/CCGL.h" // before GLFW: GLEW must come first
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <sys/utsname.h>
+
+#include "base/CCDirector.h"
+
+namespace cocos2d {
+
+namespace {
+constexpr int kDefaultDPI = 96;
+std::atomic<int> g_dpiOverride{0};
+} // namespace
+
+int Device::getDPI()
+{
+    if (const int dpi = g_dpiOverride.load()) {
+        return dpi;
+    }
+    if (Director::getInstance()->isHeadless()) {
+        return kDefaultDPI;
+    }
+    GLFWmonitor* monitor = glfwGetPrimaryMonitor();
+    if (!monitor) {
+        return kDefaultDPI;
+    }
+    int widthMM = 0, heightMM = 0;
+    glfwGetMonitorPhysicalSize(monitor, &widthMM, &heightMM);
+    const GLFWvidmode* mode = glfwGetVideoMode(monitor);
+    if (widthMM <= 0 || !mode || mode->width <= 0) {
+        return kDefaultDPI;
+    }
+    return static_cast<int>(std::lround(mode->width / (widthMM / 25.4)));
+}
+
+void Device::setDPIForTest(int dpi)
+{
+    g_dpiOverride.store(dpi > 0 ? dpi : 0);
+}
+
+std::string Device::getDeviceInfo()
+{
+    std::string info;
+    utsname u{};
+    if (::uname(&u) == 0) {
+        info = std::string(u.sysname) + " " + u.nodename + " " + u.release + " " + u.machine;
+    }
+    std::ifstream idFile("/etc/machine-id");
+    std::string id;
+    if (idFile && std::getline(idFile, id) && !id.empty()) {
+        info += (info.empty() ? "" : " ") + id;
+    }
+    return info;
+}
+
+} // namespace cocos2d

@@ -1,0 +1,23 @@
+// Device: facts about the machine.
+#pragma once
+
+#include <string>
+
+namespace cocos2d {
+
+class Device {
+public:
+    // Dots per inch of the primary monitor, from its physical size and video mode; 96 when the
+    // size is unknown, and 96 headless (or the value set by setDPIForTest).
+    static int getDPI();
+    // [hook] Overrides getDPI; 0 removes the override.
+    static void setDPIForTest(int dpi);
+    // The uname fields (system, node, release, machine) and the machine-id when readable,
+    // separated by spaces. Any thread.
+    static std::string getDeviceInfo();
+
+private:
+    Device() = delete;
+};
+
+} // namespace cocos2d
