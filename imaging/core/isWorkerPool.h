@@ -1,0 +1,60 @@
+// A process-wide pool of worker threads for the data-parallel loops of the slicing filters.
+//
+// `parallelFor` splits an index range into chunks that the pool's workers and the calling
+// thread take one at a time, and returns when every chunk is done. It is a plain computing
+// helper: the body must not touch UI or framework objects. Only one loop runs on the pool
+// at a time; a loop started while another runs (from another thread, or from inside a body)
+// runs on its calling thread alone, so callers never wait on each other and never deadlock.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace isImageSDK {
+
+class isWorkerPool {
+public:
+    using Body = std::function<void(int begin, int end)>;
+
+    // The shared pool: hardware_concurrency - 1 workers (the caller is the last one),
+    // started on first use and joined at process exit.
+    static isWorkerPool& shared();
+
+    explicit isWorkerPool(int workerCount);
+    ~isWorkerPool();
+    isWorkerPool(const isWorkerPool&) = delete;
+    isWorkerPool& operator=(const isWorkerPool&) = delete;
+
+    // Calls body(begin, end) for consecutive chunks of at most `grain` indices covering
+    // [0, count). Runs inline when count fits in one chunk or the pool is busy.
+    void parallelFor(int count, int grain, const Body& body);
+
+    // Threads that take part in a loop: the workers plus the caller.
+    int concurrency() const { return static_cast<int>(m_workers.size()) + 1; }
+
+private:
+    void workerMain();
+    void runChunks();
+
+    std::vector<std::thread> m_workers;
+    std::mutex m_jobLock;         // held by the thread whose loop owns the pool
+    std::mutex m_stateLock;       // guards the fields below and the wake-ups
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    uint64_t m_generation = 0;    // bumped for every loop handed to the workers
+    int m_busyWorkers = 0;        // workers still inside the current loop
+    bool m_stopping = false;
+
+    // The current loop; written before the generation is bumped, read by workers after.
+    const Body* m_body = nullptr;
+    int m_count = 0;
+    int m_grain = 1;
+    std::atomic<int> m_next{0};
+};
+
+} // namespace isImageSDK
