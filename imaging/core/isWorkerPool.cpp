@@ -1,30 +1,49 @@
 #include "isWorkerPool.h"
 
 #include <algorithm>
+#include <chrono>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QV_CPU_RELAX() _mm_pause()
+#else
+#define QV_CPU_RELAX() std::this_thread::yield()
+#endif
 
 namespace isImageSDK {
 
+namespace {
+// How long an idle worker keeps watching for the next loop before it sleeps.
+constexpr auto kSpinTime = std::chrono::microseconds(0);
+}
+
 isWorkerPool& isWorkerPool::shared()
 {
-    static isWorkerPool pool(std::max(1u, std::thread::hardware_concurrency()) - 1);
+    static isWorkerPool pool(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) - 1);
     return pool;
 }
 
 isWorkerPool::isWorkerPool(int workerCount)
 {
     for (int i = 0; i < workerCount; ++i)
-        m_workers.emplace_back([this] { workerMain(); });
+        m_workers.push_back(std::make_unique<Worker>());
+    for (auto& w : m_workers) {
+        Worker* self = w.get();
+        self->thread = std::thread([this, self] { workerMain(*self); });
+    }
 }
 
 isWorkerPool::~isWorkerPool()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_stateLock);
-        m_stopping = true;
+    m_stopping.store(true);
+    for (auto& w : m_workers) {
+        {
+            std::lock_guard<std::mutex> lock(w->lock);
+        }
+        w->wake.notify_one();
     }
-    m_wake.notify_all();
-    for (auto& t : m_workers)
-        t.join();
+    for (auto& w : m_workers)
+        w->thread.join();
 }
 
 void isWorkerPool::runChunks()
@@ -37,20 +56,30 @@ void isWorkerPool::runChunks()
     }
 }
 
-void isWorkerPool::workerMain()
+void isWorkerPool::workerMain(Worker& self)
 {
     uint64_t seen = 0;
-    std::unique_lock<std::mutex> lock(m_stateLock);
     for (;;) {
-        m_wake.wait(lock, [&] { return m_stopping || m_generation != seen; });
-        if (m_stopping)
+        // Watch for a new loop for a while, then sleep until one is handed out.
+        const auto until = std::chrono::steady_clock::now() + kSpinTime;
+        int spins = 0;
+        while (m_generation.load(std::memory_order_acquire) == seen && !m_stopping.load(std::memory_order_relaxed)) {
+            QV_CPU_RELAX();
+            if (++spins % 64 == 0 && std::chrono::steady_clock::now() > until) {
+                std::unique_lock<std::mutex> lock(self.lock);
+                self.sleeping = true;
+                self.wake.wait(lock, [&] {
+                    return m_generation.load(std::memory_order_acquire) != seen || m_stopping.load();
+                });
+                self.sleeping = false;
+                break;
+            }
+        }
+        if (m_stopping.load())
             return;
-        seen = m_generation;
-        lock.unlock();
+        seen = m_generation.load(std::memory_order_acquire);
         runChunks();
-        lock.lock();
-        if (--m_busyWorkers == 0)
-            m_done.notify_one();
+        m_busyWorkers.fetch_sub(1, std::memory_order_acq_rel);
     }
 }
 
@@ -65,19 +94,25 @@ void isWorkerPool::parallelFor(int count, int grain, const Body& body)
             body(begin, std::min(count, begin + grain));
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(m_stateLock);
-        m_body = &body;
-        m_count = count;
-        m_grain = grain;
-        m_next.store(0, std::memory_order_relaxed);
-        m_busyWorkers = static_cast<int>(m_workers.size());
-        ++m_generation;
+    m_body = &body;
+    m_count = count;
+    m_grain = grain;
+    m_next.store(0, std::memory_order_relaxed);
+    m_busyWorkers.store(static_cast<int>(m_workers.size()), std::memory_order_relaxed);
+    m_generation.fetch_add(1, std::memory_order_acq_rel);
+    for (auto& w : m_workers) {
+        bool asleep;
+        {
+            std::lock_guard<std::mutex> lock(w->lock);
+            asleep = w->sleeping;
+        }
+        if (asleep)
+            w->wake.notify_one();
     }
-    m_wake.notify_all();
     runChunks();
-    std::unique_lock<std::mutex> lock(m_stateLock);
-    m_done.wait(lock, [&] { return m_busyWorkers == 0; });
+    // Every worker checks in before the loop's state may be reused.
+    while (m_busyWorkers.load(std::memory_order_acquire) != 0)
+        QV_CPU_RELAX();
     m_body = nullptr;
 }
 

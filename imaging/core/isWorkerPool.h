@@ -5,12 +5,16 @@
 // helper: the body must not touch UI or framework objects. Only one loop runs on the pool
 // at a time; a loop started while another runs (from another thread, or from inside a body)
 // runs on its calling thread alone, so callers never wait on each other and never deadlock.
+//
+// Workers spin for a short while after a loop before they sleep, so that the loops of one
+// burst (a slab, a drag through slices) do not each pay for waking the threads.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -38,17 +42,21 @@ public:
     int concurrency() const { return static_cast<int>(m_workers.size()) + 1; }
 
 private:
-    void workerMain();
+    struct Worker {
+        std::thread thread;
+        std::mutex lock;
+        std::condition_variable wake;
+        bool sleeping = false;
+    };
+
+    void workerMain(Worker& self);
     void runChunks();
 
-    std::vector<std::thread> m_workers;
-    std::mutex m_jobLock;         // held by the thread whose loop owns the pool
-    std::mutex m_stateLock;       // guards the fields below and the wake-ups
-    std::condition_variable m_wake;
-    std::condition_variable m_done;
-    uint64_t m_generation = 0;    // bumped for every loop handed to the workers
-    int m_busyWorkers = 0;        // workers still inside the current loop
-    bool m_stopping = false;
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    std::mutex m_jobLock;                     // held by the thread whose loop owns the pool
+    std::atomic<uint64_t> m_generation{0};    // bumped for every loop handed to the workers
+    std::atomic<int> m_busyWorkers{0};        // workers still inside the current loop
+    std::atomic<bool> m_stopping{false};
 
     // The current loop; written before the generation is bumped, read by workers after.
     const Body* m_body = nullptr;

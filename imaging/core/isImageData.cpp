@@ -1,0 +1,291 @@
+#include "isImageData.h"
+
+#include "isNotify.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+
+namespace isImageSDK {
+
+namespace {
+
+cocos2d::Mat4 translated(const cocos2d::Mat4& m, float x, float y, float z)
+{
+    cocos2d::Mat4 t;
+    cocos2d::Mat4::createTranslation(x, y, z, &t);
+    return m * t;
+}
+
+// Large voxel blocks are walked across slices by the reformatting filters; asking for huge
+// pages keeps those walks from missing the TLB on every row. Only a hint.
+void adviseHugePages(void* block, size_t bytes)
+{
+    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
+    if (bytes < 4 * kHuge)
+        return;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kHuge - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+} // namespace
+
+isImageData* isImageData::create()
+{
+    return createAutoreleased<isImageData>();
+}
+
+isImageData::~isImageData()
+{
+    isFilterObject::clear();
+    releaseData();
+}
+
+void isImageData::clear()
+{
+    isFilterObject::clear();
+    releaseData();
+}
+
+bool isImageData::init()
+{
+    isObject::init();
+    m_producer = nullptr;
+    m_output = nullptr;
+    m_informationModified = false;
+    m_dataModified = false;
+    resetGeometry();
+    return true;
+}
+
+void isImageData::freeVoxels()
+{
+    std::free(m_voxels);
+    m_voxels = nullptr;
+}
+
+void isImageData::releaseData()
+{
+    if (m_volume && m_slicesShareVoxels) {
+        freeVoxels();
+        for (isSliceInfo* slice : m_slices)
+            delete slice;
+    } else {
+        for (isSliceInfo* slice : m_slices) {
+            std::free(slice->pixels);
+            delete slice;
+        }
+    }
+    m_slices.clear();
+    ++m_generation;
+}
+
+void isImageData::resetGeometry()
+{
+    m_infoJson.clear();
+    m_fileNames.clear();
+    m_imageMatrix.setIdentity();
+    m_auxMatrix.setIdentity();
+    m_volumeMatrix.setIdentity();
+    m_voxels = nullptr;
+    m_spacing[0] = m_spacing[1] = m_spacing[2] = 1.0f;
+    m_dimensions[0] = m_dimensions[1] = m_dimensions[2] = 0;
+    m_volume = m_slicesShareVoxels = m_hasSlices = false;
+    m_posture = m_headFeet = 0;
+    m_pixelType = PIXEL_I16;
+    m_slices.clear();
+}
+
+isSliceInfo* isImageData::addSlice(const int size[2], short frames, const float spacing[2], int pixelType,
+                                   int posture, int headFeet, const cocos2d::Mat4& matrix)
+{
+    m_dimensions[0] = size[0];
+    m_dimensions[1] = size[1];
+    m_dimensions[2] += 1;
+    m_spacing[0] = spacing[0];
+    m_spacing[1] = spacing[1];
+    m_spacing[2] = 1.0f;
+    m_volume = false;
+    m_hasSlices = true;
+    m_posture = posture;
+    m_headFeet = headFeet;
+    m_pixelType = pixelType;
+    m_imageMatrix = matrix;
+    m_volumeMatrix = matrix;
+
+    auto* slice = new (std::nothrow) isSliceInfo();
+    const long long n = static_cast<long long>(size[0]) * size[1] * frames;
+    const long long bytes = n * bytesPerPixel(pixelType, 3);
+    unsigned char* pixels = nullptr;
+    // Sizes that are not positive come only from damaged input: refused like a failed block.
+    const bool sane = size[0] > 0 && size[1] > 0 && frames > 0;
+    if (slice && sane && bytes < kMaxBlockBytes)
+        pixels = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bytes)));
+    if (!pixels) {
+        delete slice;
+        m_dimensions[2] -= 1;
+        if (m_dimensions[2] < 1)
+            m_hasSlices = false;
+        if (sane)
+            notify::memoryLow();
+        return nullptr;
+    }
+    slice->pixels = pixels;
+    slice->columns = size[0];
+    slice->rows = size[1];
+    slice->spacingX = spacing[0];
+    slice->spacingY = spacing[1];
+    slice->frames = static_cast<unsigned short>(frames);
+    slice->pixelType = pixelType;
+    slice->posture = posture;
+    slice->headFeet = headFeet;
+    slice->matrix = matrix;
+    m_slicesShareVoxels = false;
+    m_slices.push_back(slice);
+    ++m_generation;
+    return slice;
+}
+
+isSliceInfo* isImageData::addSliceCopy(const isSliceInfo* source)
+{
+    if (!source)
+        return nullptr;
+    const int size[2] = {source->columns, source->rows};
+    const float spacing[2] = {source->spacingX, source->spacingY};
+    isSliceInfo* slice = addSlice(size, static_cast<short>(source->frames), spacing, source->pixelType,
+                                  source->posture, source->headFeet, source->matrix);
+    if (!slice)
+        return nullptr;
+    slice->copyInfo(*source);
+    const size_t bytes = static_cast<size_t>(source->columns) * source->rows * source->frames
+                         * bytesPerPixel(source->pixelType, 3);
+    if (source->pixels)
+        std::memcpy(slice->pixels, source->pixels, bytes);
+    else
+        std::memset(slice->pixels, 0, bytes);
+    slice->pixelsLoaded = source->pixelsLoaded;
+    return slice;
+}
+
+bool isImageData::allocateVolume(const int dims[3], const float spacing[3], int pixelType, int posture,
+                                 int headFeet, const cocos2d::Mat4& matrix)
+{
+    releaseData();
+    resetGeometry();
+    if (dims[2] < 1 || dims[0] < 1 || dims[1] < 1)
+        return false;
+    for (int a = 0; a < 3; ++a) {
+        m_dimensions[a] = dims[a];
+        m_spacing[a] = spacing[a];
+    }
+    m_volume = dims[2] >= 2;
+    m_hasSlices = true;
+    m_posture = posture;
+    m_headFeet = headFeet;
+    m_pixelType = pixelType;
+    m_volumeMatrix = matrix;
+    m_imageMatrix = matrix;
+    ++m_generation;
+
+    m_slices.reserve(dims[2]);
+    for (int k = 0; k < dims[2]; ++k) {
+        auto* slice = new isSliceInfo();
+        slice->columns = dims[0];
+        slice->rows = dims[1];
+        slice->frames = 1;
+        slice->spacingX = spacing[0];
+        slice->spacingY = spacing[1];
+        slice->pixelType = pixelType;
+        slice->posture = posture;
+        slice->headFeet = headFeet;
+        slice->matrix = translated(matrix, 0.0f, 0.0f, static_cast<float>(k) * spacing[2]);
+        m_slices.push_back(slice);
+    }
+
+    const long long sliceBytesKnown = static_cast<long long>(dims[0]) * dims[1] * bytesPerPixel(pixelType, 0);
+    if (m_volume && pixelType >= PIXEL_U8 && pixelType <= PIXEL_RGB && sliceBytesKnown * dims[2] < kMaxBlockBytes) {
+        const size_t total = static_cast<size_t>(sliceBytesKnown) * dims[2];
+        m_voxels = static_cast<unsigned char*>(std::calloc(total, 1));
+        if (m_voxels) {
+            adviseHugePages(m_voxels, total);
+            for (int k = 0; k < dims[2]; ++k)
+                m_slices[k]->pixels = m_voxels + static_cast<size_t>(sliceBytesKnown) * k;
+            m_slicesShareVoxels = true;
+            return true;
+        }
+    }
+
+    // One buffer per slice: a single slice, an unknown pixel type, a stack over the block
+    // limit or a failed block. A stack stays a volume, without a voxel block.
+    m_slicesShareVoxels = false;
+    const size_t sliceBytes = static_cast<size_t>(dims[0]) * dims[1] * bytesPerPixel(pixelType, 4);
+    for (isSliceInfo* slice : m_slices) {
+        slice->pixels = sliceBytes < static_cast<size_t>(kMaxBlockBytes)
+                            ? static_cast<unsigned char*>(std::calloc(sliceBytes, 1))
+                            : nullptr;
+        if (!slice->pixels) {
+            releaseData();
+            resetGeometry();
+            notify::memoryLow();
+            return false;
+        }
+    }
+    return true;
+}
+
+isSliceInfo* isImageData::getSlice(int index)
+{
+    update();
+    if (index < 0 || index >= static_cast<int>(m_slices.size()))
+        return nullptr;
+    return m_slices[index];
+}
+
+void* isImageData::getVoxelPointer()
+{
+    update();
+    if (!m_volume)
+        return nullptr;
+    return m_voxels;
+}
+
+void isImageData::getVoxelSpacing(float out[3])
+{
+    updateInformation();
+    for (int a = 0; a < 3; ++a)
+        out[a] = m_spacing[a];
+}
+
+void isImageData::getDimensions(int out[3])
+{
+    updateInformation();
+    for (int a = 0; a < 3; ++a)
+        out[a] = m_dimensions[a];
+}
+
+bool isImageData::isVolume()
+{
+    updateInformation();
+    return m_volume;
+}
+
+bool isImageData::isMonochrome1()
+{
+    update();
+    return !m_slices.empty() && m_slices[0]->representation >= 2;
+}
+
+void isImageData::getDefaultWindow(float* width, float* center)
+{
+    update();
+    if (m_slices.empty())
+        return;
+    if (width)
+        *width = m_slices[0]->windowWidth;
+    if (center)
+        *center = m_slices[0]->windowCenter;
+}
+
+} // namespace isImageSDK
