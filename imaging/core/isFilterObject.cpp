@@ -72,7 +72,9 @@ void isFilterObject::createOutput()
 
 void isFilterObject::setInput(isFilterObject* input)
 {
-    if (m_producer == input)
+    // Reconnecting the same producer changes nothing; disconnecting an unconnected object
+    // still marks it modified.
+    if (input && m_producer == input)
         return;
     detachFromProducer();
     const bool ownOutput = input && input->peekOutput() == this;

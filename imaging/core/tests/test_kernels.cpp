@@ -25,12 +25,16 @@ int typeCode()
     return PIXEL_U16;
 }
 
+// Each slice is copied into a buffer of its own, as in a stack too large for one block.
 template <class T>
 std::vector<T> runCut(const Volume<T>& vol, int axis, int first, int last, int mode)
 {
+    std::vector<std::vector<T>> copies;
     std::vector<const unsigned char*> slices;
-    for (int k = 0; k < vol.nz; ++k)
-        slices.push_back(reinterpret_cast<const unsigned char*>(vol.slice(k)));
+    for (int k = 0; k < vol.nz; ++k) {
+        copies.emplace_back(vol.slice(k), vol.slice(k) + size_t(vol.nx) * vol.ny);
+        slices.push_back(reinterpret_cast<const unsigned char*>(copies.back().data()));
+    }
     const size_t n = axis == 0 ? size_t(vol.nx) * vol.ny : axis == 1 ? size_t(vol.nz) * vol.ny : size_t(vol.nz) * vol.nx;
     std::vector<T> out(n, T(77));
     isPlaneCut job;
