@@ -227,26 +227,25 @@ void Scheduler::unscheduleAll()
 // ---------------------------------------------------------------------------------------------
 // pausing
 
-void Scheduler::pauseTarget(void* target)
+void Scheduler::setTargetPaused(void* target, bool paused)
 {
     CC_SCHEDULER_MAIN_THREAD();
     if (auto it = _targetIndex.find(target); it != _targetIndex.end()) {
-        it->second->paused = true;
+        it->second->paused = paused;
     }
     if (auto it = _updateIndex.find(target); it != _updateIndex.end()) {
-        it->second->paused = true;
+        it->second->paused = paused;
     }
+}
+
+void Scheduler::pauseTarget(void* target)
+{
+    setTargetPaused(target, true);
 }
 
 void Scheduler::resumeTarget(void* target)
 {
-    CC_SCHEDULER_MAIN_THREAD();
-    if (auto it = _targetIndex.find(target); it != _targetIndex.end()) {
-        it->second->paused = false;
-    }
-    if (auto it = _updateIndex.find(target); it != _updateIndex.end()) {
-        it->second->paused = false;
-    }
+    setTargetPaused(target, false);
 }
 
 bool Scheduler::isTargetPaused(void* target)

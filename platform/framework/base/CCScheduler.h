@@ -127,6 +127,7 @@ private:
     };
 
     void addTimer(const std::shared_ptr<Timer>& timer, void* target, bool paused);
+    void setTargetPaused(void* target, bool paused);
     Timer* findTimer(const void* target, const std::function<bool(const Timer&)>& match) const;
     void removeTimers(const void* target, const std::function<bool(const Timer&)>& match);
     void runTimer(Timer& timer, const TargetTimers& owner, float dt);

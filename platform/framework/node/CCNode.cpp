@@ -4,6 +4,7 @@
 #include <atomic>
 #include <new>
 
+#include "base/CCAutoreleasePool.h"
 #include "base/CCDirector.h"
 #include "node/CCScene.h"
 
@@ -20,8 +21,11 @@ Node::Node() : _scheduler(Director::getInstance()->getScheduler())
 
 Node::~Node()
 {
-    // A node may die without cleanup; its timers must not outlive it.
-    _scheduler->unscheduleAllForTarget(this);
+    // A node may die without cleanup; its timers must not outlive it. Nodes made and freed on a
+    // worker (cameras of the volume renderer) never schedule anything.
+    if (PoolManager::isMainThread()) {
+        _scheduler->unscheduleAllForTarget(this);
+    }
     for (Node* child : _children) {
         child->_parent = nullptr;
     }
@@ -65,28 +69,27 @@ void Node::addChild(Node* child, int localZOrder)
 
 void Node::addChild(Node* child, int localZOrder, int tag)
 {
-    if (!child) {
-        return;
+    if (child && !refuseAdoptedChild(child)) {
+        child->setTag(tag);
+        insertChild(child, localZOrder);
     }
-    if (child->_parent) {
-        log("Node::addChild: child already added to another node");
-        return;
-    }
-    child->setTag(tag);
-    insertChild(child, localZOrder);
 }
 
 void Node::addChild(Node* child, int localZOrder, const std::string& name)
 {
-    if (!child) {
-        return;
+    if (child && !refuseAdoptedChild(child)) {
+        child->setName(name);
+        insertChild(child, localZOrder);
     }
+}
+
+bool Node::refuseAdoptedChild(Node* child)
+{
     if (child->_parent) {
         log("Node::addChild: child already added to another node");
-        return;
+        return true;
     }
-    child->setName(name);
-    insertChild(child, localZOrder);
+    return false;
 }
 
 void Node::insertChild(Node* child, int localZOrder)

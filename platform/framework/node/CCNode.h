@@ -110,6 +110,8 @@ protected:
     Node();
     ~Node() override;
 
+    // Logs and refuses a child that already has a parent.
+    static bool refuseAdoptedChild(Node* child);
     void insertChild(Node* child, int localZOrder);
     void detachChild(Node* child, ssize_t index, bool doCleanup);
 

@@ -247,3 +247,29 @@ TEST_F(RefTest, StringAndArrayCloneDeeply)
     EXPECT_EQ(copy->getObjectAtIndex(5), nullptr);
     director->stepFrame(0.0f);
 }
+
+TEST_F(RefTest, LiveObjectRegistryAndWorkerMadeNodes)
+{
+    Ref::enableCheckMemory();
+    const size_t before = Ref::getLiveObjectCount();
+    __String* s = new __String("tracked");
+    EXPECT_EQ(Ref::getLiveObjectCount(), before + 1);
+    {
+        qvtest::LogCapture log;
+        Ref::setLeakID(s->getRefID() + 1);
+        __String* next = new __String("watched");
+        Ref::setLeakID(0);
+        EXPECT_EQ(log.count("[memory] object with id " + std::to_string(next->getRefID()) + " created"), 1u);
+        next->release();
+    }
+    s->release();
+    EXPECT_EQ(Ref::getLiveObjectCount(), before);
+
+    // A node made and freed on a worker (as the volume renderer does with its cameras).
+    struct WorkerNode : Node {};
+    std::thread worker([] {
+        Node* n = new WorkerNode();
+        n->release();
+    });
+    worker.join();
+}
