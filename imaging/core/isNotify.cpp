@@ -14,7 +14,7 @@ namespace notify {
 void memoryLow()
 {
 #ifdef QV_HAVE_NOTIFICATIONS
-    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_MEMORY_LOW, nullptr, nullptr,
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_MEMORY_LOW, nullptr, nullptr,
                                                                 false);
 #endif
 }
@@ -25,13 +25,13 @@ void windowChanged(cocos2d::Ref* sender, void* context, const std::string& width
 #ifdef QV_HAVE_NOTIFICATIONS
     auto* centre = NSUI::NSNotificationCenter::getInstance();
     if (cancelPending)
-        centre->cancelNotification(sender, NSUI::NOTIFY_OVERLAY_WINDOW, context);
+        centre->cancelNotification(sender, NOTIFY_OVERLAY_WINDOW, context);
     auto* data = NSUI::NSNotificationData::create();
     std::string json = "{}";
     NSUI::UIJson::setString(json, "ww", width);
     NSUI::UIJson::setString(json, "wl", level);
     data->text = json;
-    centre->postNotification(sender, NSUI::NOTIFY_OVERLAY_WINDOW, data, context, false);
+    centre->postNotification(sender, NOTIFY_OVERLAY_WINDOW, data, context, false);
 #else
     (void)sender, (void)context, (void)width, (void)level, (void)cancelPending;
 #endif
