@@ -7,7 +7,7 @@
 
 void HeadlessFrames::SetUp()
 {
-    cocos2d::Director::getInstance();
+    cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(960, 640)));
 }
 
 void HeadlessFrames::TearDown()
