@@ -10,10 +10,13 @@
 
 #include "cocos2d.h"
 
+#include <string>
 #include <vector>
 
 namespace NSUI
 {
+
+class NSLanguage;
 
 class NSDataManager : public cocos2d::Ref
 {
@@ -41,6 +44,21 @@ public:
 
     // The tick: update of every source, in the order they were added.
     void update(float dt);
+
+    // Settings, texts and the server base for code without the UILocalConfig mixin; defined with
+    // the settings store in UILocalConfig.cpp.
+    // The HTTP base address of the server: "127.0.0.1" until AppConfig sets the configured one.
+    static std::string getServerBase();
+    static void setServerBase(const std::string& base);
+    // The translation of key from the table published with setLanguage, or "".
+    static std::string getText(const std::string& key);
+    // As UILocalConfig::getLocalString.
+    static std::string getLocalString(const std::string& key, const std::string& defaultValue);
+    // As UILocalConfig::setLocalString, but in memory only: the next flush of the store writes it.
+    static void setLocalString(const std::string& key, const std::string& value);
+    // The language table getText reads (not owned); AppConfig publishes it.
+    static void setLanguage(NSLanguage* language);
+    static NSLanguage* getLanguage();
 
 private:
     NSDataManager() = default;

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "cocos2d.h"
 
 namespace qvtest {
@@ -113,6 +115,31 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
+};
+
+// A test with a settings store of its own: the writable path points into a temporary folder and
+// the store is loaded afresh from there.
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        savedWritablePath_ = cocos2d::FileUtils::getInstance()->getWritablePath();
+        cocos2d::FileUtils::getInstance()->setWritablePath(dir_.path() + "/");
+        cocos2d::UserDefault::destroyInstance();
+    }
+    void TearDown() override
+    {
+        cocos2d::PoolManager::getInstance()->drainCurrentThread();
+        cocos2d::UserDefault::destroyInstance();
+        cocos2d::FileUtils::getInstance()->setWritablePath(savedWritablePath_);
+    }
+    // As a new process would see the store: read again from its file; unflushed changes are gone.
+    static void restart() { cocos2d::UserDefault::destroyInstance(); }
+
+    TempDir dir_;
+
+private:
+    std::string savedWritablePath_;
 };
 
 } // namespace qvtest

@@ -1,0 +1,427 @@
+#include "NSZip.h"
+
+#include "NSNotificationCenter.h"
+
+#include "zip.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+std::atomic<int> zipCancelFlag{0};
+
+namespace {
+
+constexpr size_t kZipBufferSize = 16384;    // copy and CRC blocks when zipping
+constexpr size_t kUnzipBufferSize = 8192;   // copy blocks when extracting
+
+constexpr int kZipReadError = -1;
+constexpr int kZipNoMemory = -104;
+constexpr int kZipPathTooShort = -105;
+constexpr int kZipCancelled = -1000;
+constexpr int kUnzipNoArchive = -102;
+constexpr int kUnzipNextFailed = -109;
+constexpr int kUnzipInfoFailed = -1000;
+constexpr int kUnzipNoMemory = -1001;
+constexpr int kUnzipCreateFailed = -1002;
+constexpr int kUnzipWriteFailed = -1003;
+constexpr int kUnzipUnsafeName = -1004;
+
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+// The file's modification time as local time in minizip's date record; zero when it is missing.
+void fileTimeForZip(const char* path, tm_zip* out)
+{
+    std::memset(out, 0, sizeof *out);
+    struct stat info {};
+    if (stat(path, &info) != 0)
+        return;
+    std::tm local{};
+    const std::time_t seconds = info.st_mtime;
+    if (!localtime_r(&seconds, &local))
+        return;
+    out->tm_sec = static_cast<uInt>(local.tm_sec);
+    out->tm_min = static_cast<uInt>(local.tm_min);
+    out->tm_hour = static_cast<uInt>(local.tm_hour);
+    out->tm_mday = static_cast<uInt>(local.tm_mday);
+    out->tm_mon = static_cast<uInt>(local.tm_mon);
+    out->tm_year = static_cast<uInt>(local.tm_year + 1900);
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+long long fileSize(const char* path)
+{
+    struct stat info {};
+    return stat(path, &info) == 0 ? static_cast<long long>(info.st_size) : 0;
+}
+
+// Sets the modification time of an extracted file to the entry's DOS time taken as local time;
+// the access time stays. Linux keeps no settable creation time.
+void setExtractedFileTime(const char* path, const tm_unz& entryTime)
+{
+    std::tm local{};
+    local.tm_sec = static_cast<int>(entryTime.tm_sec);
+    local.tm_min = static_cast<int>(entryTime.tm_min);
+    local.tm_hour = static_cast<int>(entryTime.tm_hour);
+    local.tm_mday = static_cast<int>(entryTime.tm_mday);
+    local.tm_mon = static_cast<int>(entryTime.tm_mon);
+    local.tm_year = static_cast<int>(entryTime.tm_year) - 1900;
+    local.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&local);
+    if (seconds == static_cast<std::time_t>(-1))
+        return;
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = seconds;
+    times[1].tv_nsec = 0;
+    utimensat(AT_FDCWD, path, times, 0);
+}
+
+} // namespace
+
+bool isSafeZipEntryName(const char* name)
+{
+    if (!name)
+        return false;
+    if (isSeparator(name[0]))
+        return false;
+    if (std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':')
+        return false;
+    // No ".." component, with either separator.
+    const char* part = name;
+    for (const char* p = name;; ++p) {
+        if (*p == '\0' || isSeparator(*p)) {
+            if (p - part == 2 && part[0] == '.' && part[1] == '.')
+                return false;
+            if (*p == '\0')
+                break;
+            part = p + 1;
+        }
+    }
+    return true;
+}
+
+int getFileCrc(const char* path, void* buffer, unsigned long bufferSize, unsigned long* crc)
+{
+    unsigned long value = crc32(0L, Z_NULL, 0);
+    FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        *crc = 0;
+        return -1;
+    }
+    int result = 0;
+    for (;;) {
+        const size_t got = std::fread(buffer, 1, bufferSize, file);
+        if (got < bufferSize && !std::feof(file)) {
+            result = -1;   // stopped short before the end of the file
+            break;
+        }
+        if (got > 0)
+            value = crc32(value, static_cast<const Bytef*>(buffer), static_cast<uInt>(got));
+        if (got < bufferSize)
+            break;
+    }
+    std::fclose(file);
+    *crc = value;
+    return result;
+}
+
+int zipMain(int argc, char* argv[])
+{
+    zipCancelFlag = 0;
+    if (argc == 1)
+        return 0;
+
+    bool append = false;
+    int level = Z_DEFAULT_COMPRESSION;
+    const char* password = nullptr;
+    int archiveArg = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] == '-') {
+            for (const char* p = arg + 1; *p; ++p) {
+                const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+                if (c == 'a')
+                    append = true;
+                else if (c >= '0' && c <= '9')
+                    level = c - '0';
+                else if (c == 'p' && i + 1 < argc)
+                    password = argv[++i];
+                // 'o' (overwrite) is accepted: without 'a' the archive is always created new.
+            }
+        } else if (archiveArg == 0) {
+            archiveArg = i;
+        }
+    }
+
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kZipBufferSize]);
+    if (!buffer)
+        return kZipNoMemory;
+    if (archiveArg == 0)
+        return 0;
+
+    std::string archive = argv[archiveArg];
+    if (archive.find('.') == std::string::npos)
+        archive += ".zip";
+    if (append && !fileExists(archive))
+        append = false;
+
+    zipFile zf = zipOpen64(archive.c_str(), append ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE);
+
+    const int baseArg = archiveArg + 1;
+    const std::string base = baseArg < argc ? argv[baseArg] : "";
+    const int fileCount = argc - baseArg - 1;
+    const double step = fileCount > 0 ? 100.0 / fileCount : 1.0;
+
+    int result = zf ? 0 : kUnzipNoArchive;
+    int handled = 0;
+    for (int i = baseArg + 1; i < argc && result == 0 && zf; ++i) {
+        if (zipCancelFlag.load() > 0) {
+            result = kZipCancelled;
+            break;
+        }
+        NSUI::NSNotificationCenter::getInstance()->postIntNotification(
+            nullptr, NOTIFY_UI_PROGRESS, static_cast<int>(handled * step), 0, true);
+        ++handled;
+
+        const char* path = argv[i];
+        const size_t length = std::strlen(path);
+        if (length == 2 && (path[0] == '-' || path[0] == '/' || path[0] == '\\'))
+            continue;
+        if (length <= base.size()) {
+            result = kZipPathTooShort;
+            break;
+        }
+        const char* entryName = path + base.size() + 1;
+        const bool isFolder = isSeparator(path[length - 1]);
+
+        zip_fileinfo info{};
+        fileTimeForZip(path, &info.tmz_date);
+
+        unsigned long crc = 0;
+        if (password && !isFolder)
+            getFileCrc(path, buffer.get(), kZipBufferSize, &crc);
+
+        const int zip64 = fileSize(path) >= 0xffffffffLL ? 1 : 0;
+        int status = zipOpenNewFileInZip3_64(zf, entryName, &info, nullptr, 0, nullptr, 0, nullptr,
+                                             level != 0 ? Z_DEFLATED : 0, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                             Z_DEFAULT_STRATEGY, password, crc, zip64);
+        if (status != ZIP_OK) {
+            result = status < 0 ? kZipReadError : status;
+            break;
+        }
+
+        if (!isFolder) {
+            FILE* file = std::fopen(path, "rb");
+            if (!file) {
+                result = kZipReadError;
+                break;
+            }
+            for (;;) {
+                const size_t got = std::fread(buffer.get(), 1, kZipBufferSize, file);
+                if (got < kZipBufferSize && !std::feof(file)) {
+                    status = kZipReadError;
+                    break;
+                }
+                if (got > 0) {
+                    status = zipWriteInFileInZip(zf, buffer.get(), static_cast<unsigned>(got));
+                    if (status < 0)
+                        break;
+                }
+                if (got < kZipBufferSize)
+                    break;
+            }
+            std::fclose(file);
+            if (status < 0) {
+                result = kZipReadError;   // the entry is left open; zipClose finishes it
+                break;
+            }
+        }
+        result = zipCloseFileInZip(zf);
+    }
+
+    const int closed = zipClose(zf, nullptr);
+    if (closed != 0)
+        result = closed;
+    return result;
+}
+
+int unzipExtractCurrentFile(unzFile archive, const char* destination, int* withoutPath, int* overwrite,
+                            const char* password)
+{
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return kUnzipInfoFailed;
+    std::vector<char> nameBuffer(static_cast<size_t>(info.size_filename) + 1, '\0');
+    if (unzGetCurrentFileInfo64(archive, &info, nameBuffer.data(), static_cast<uLong>(nameBuffer.size()), nullptr,
+                                0, nullptr, 0) != UNZ_OK)
+        return kUnzipInfoFailed;
+    std::string name(nameBuffer.data());
+
+    if (!isSafeZipEntryName(name.c_str()))
+        return kUnzipUnsafeName;
+
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kUnzipBufferSize]);
+    if (!buffer)
+        return kUnzipNoMemory;
+
+    if (name.empty() || isSeparator(name.back()))
+        return 0;   // a folder entry: the caller creates folders
+
+    for (char& c : name) {
+        if (c == '\\')
+            c = '/';
+    }
+    std::string outputName = name;
+    if (*withoutPath) {
+        const size_t slash = name.rfind('/');
+        if (slash != std::string::npos)
+            outputName = name.substr(slash + 1);
+    }
+    const std::string outputPath = std::string(destination ? destination : "") + outputName;
+
+    // An encrypted entry read without its password would inflate garbage into the file.
+    if ((info.flag & 1u) != 0 && (!password || !*password))
+        return UNZ_PARAMERROR;
+
+    int status = unzOpenCurrentFilePassword(archive, password);
+    if (status != UNZ_OK) {
+        unzCloseCurrentFile(archive);
+        return status;
+    }
+    *overwrite = 1;   // existing files are always replaced, never asked about
+
+    FILE* out = std::fopen(outputPath.c_str(), "wb");
+    if (!out) {
+        unzCloseCurrentFile(archive);
+        return kUnzipCreateFailed;
+    }
+    int result = 0;
+    for (;;) {
+        const int got = unzReadCurrentFile(archive, buffer.get(), static_cast<unsigned>(kUnzipBufferSize));
+        if (got < 0) {
+            result = got;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (std::fwrite(buffer.get(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
+            result = kUnzipWriteFailed;
+            break;
+        }
+    }
+    // A failed flush at close means the file on disk is incomplete.
+    if (std::fclose(out) != 0 && result == 0)
+        result = kUnzipWriteFailed;
+    if (result != 0) {
+        // Leave no truncated file behind under the entry's name.
+        std::remove(outputPath.c_str());
+        unzCloseCurrentFile(archive);
+        return result;
+    }
+    setExtractedFileTime(outputPath.c_str(), info.tmu_date);
+    const int closed = unzCloseCurrentFile(archive);
+    if (closed != UNZ_OK)
+        std::remove(outputPath.c_str());   // the data did not match its CRC
+    return closed;
+}
+
+int unzipExtractAll(unzFile archive, const char* destination, int withoutPath, int overwrite,
+                    const char* password)
+{
+    if (!archive)
+        return kUnzipNoArchive;
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(archive, &global) != UNZ_OK)
+        return kUnzipNoArchive;
+    for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
+        const int result = unzipExtractCurrentFile(archive, destination, &withoutPath, &overwrite, password);
+        if (result != 0)
+            return result;
+        if (i + 1 < global.number_entry && unzGoToNextFile(archive) != UNZ_OK)
+            return kUnzipNextFailed;
+    }
+    return 0;
+}
+
+int unzipMain(int argc, char* argv[])
+{
+    if (argc == 1)
+        return 0;
+    if (argc < 1)
+        return 1;
+
+    int withoutPath = 0;
+    int overwrite = 0;
+    bool haveDestination = false;
+    const char* destination = "";
+    const char* password = nullptr;
+    const char* archiveName = nullptr;
+    const char* entryName = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] == '-') {
+            bool takeDestination = false;
+            for (const char* p = arg + 1; *p; ++p) {
+                const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+                if (c == 'e')
+                    withoutPath = 1;
+                else if (c == 'o')
+                    overwrite = 1;
+                else if (c == 'd')
+                    takeDestination = true;
+                else if (c == 'p' && i + 1 < argc)
+                    password = argv[++i];
+                // Any other letter (such as x) is accepted and ignored.
+            }
+            if (takeDestination) {
+                haveDestination = true;
+                if (i + 1 < argc)
+                    destination = argv[++i];
+            }
+        } else if (!archiveName) {
+            archiveName = arg;
+        } else if (!entryName && !haveDestination) {
+            entryName = arg;
+        }
+    }
+    if (!archiveName)
+        return 1;
+
+    unzFile archive = unzOpen64(archiveName);
+    if (!archive) {
+        const std::string withSuffix = std::string(archiveName) + ".zip";
+        archive = unzOpen64(withSuffix.c_str());
+        if (!archive)
+            return 1;
+    }
+
+    int result;
+    if (entryName) {
+        if (unzLocateFile(archive, entryName, 0) != UNZ_OK)
+            result = 2;
+        else
+            result = unzipExtractCurrentFile(archive, destination, &withoutPath, &overwrite, password);
+    } else {
+        result = unzipExtractAll(archive, destination, withoutPath, overwrite, password);
+    }
+    unzClose(archive);
+    return result;
+}
