@@ -27,6 +27,7 @@ constexpr int kZipReadError = -1;
 constexpr int kZipNoMemory = -104;
 constexpr int kZipPathTooShort = -105;
 constexpr int kZipCancelled = -1000;
+constexpr int kZipOpenFailed = -102;   // what zipClose reports for a missing archive
 constexpr int kUnzipNoArchive = -102;
 constexpr int kUnzipNextFailed = -109;
 constexpr int kUnzipInfoFailed = -1000;
@@ -190,7 +191,7 @@ int zipMain(int argc, char* argv[])
     const int fileCount = argc - baseArg - 1;
     const double step = fileCount > 0 ? 100.0 / fileCount : 1.0;
 
-    int result = zf ? 0 : kUnzipNoArchive;
+    int result = zf ? 0 : kZipOpenFailed;
     int handled = 0;
     for (int i = baseArg + 1; i < argc && result == 0 && zf; ++i) {
         if (zipCancelFlag.load() > 0) {

@@ -49,6 +49,8 @@ TEST_F(AppConfigTest, FirstStartAndLaterStarts)
 
     // The first start's record is on disk even though nothing else flushed the store.
     restart();
+    EXPECT_EQ(UILocalConfig::getLocalString("app_identifier", ""), identifier);
+    EXPECT_EQ(UILocalConfig::getLocalString("app_install_time", ""), installed);
     UILocalConfig::setLocalString("app_init_db", "0");   // the home screen installed the example
     EXPECT_EQ(start(), identifier);
     EXPECT_EQ(UILocalConfig::getLocalString("app_install_time", ""), installed);
