@@ -1,5 +1,7 @@
 #include "NetworkUtils.h"
 
+#include "NSStringUtil.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -18,7 +20,7 @@ namespace {
 const char* const kLoopbackAddress = "127.0.0.1";
 const char* const kAnyAddress = "0.0.0.0";
 const char* const kUnknownHostName = "Win32";
-const char kListSeparator = ',';
+const char* const kListSeparator = ",";
 
 // Subnets with this many host bits or more (a /9 or wider) are too large to sweep address by address.
 const unsigned kMaxSweptHostBits = 23;
@@ -67,23 +69,7 @@ std::string cleanHostName(std::string name) {
     name.erase(std::remove_if(name.begin(), name.end(),
                               [&](char c) { return dropped.find(c) != std::string::npos; }),
                name.end());
-    std::replace(name.begin(), name.end(), ',', '_');
-    return name;
-}
-
-std::vector<std::string> splitList(const std::string& text) {
-    std::vector<std::string> parts;
-    if (text.empty())
-        return parts;
-    size_t begin = 0;
-    for (;;) {
-        const size_t end = text.find(kListSeparator, begin);
-        parts.push_back(text.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
-        if (end == std::string::npos)
-            break;
-        begin = end + 1;
-    }
-    return parts;
+    return replaceAll(name, ",", "_");
 }
 
 uint32_t toHostOrder(uint32_t storedOrder) {
@@ -158,7 +144,10 @@ void getSubnetHostAddresses(std::vector<std::string>& out) {
     getLocalNetworkInfo(hostName, addressList, maskList);
     if (addressList.empty() || maskList.empty())
         return;
-    getSubnetHostAddresses(splitList(addressList), splitList(maskList), out);
+    std::vector<std::string> addresses, masks;
+    splitString(addressList, kListSeparator, addresses);
+    splitString(maskList, kListSeparator, masks);
+    getSubnetHostAddresses(addresses, masks, out);
 }
 
 void getSubnetHostAddresses(const std::vector<std::string>& addresses, const std::vector<std::string>& masks,

@@ -4,6 +4,7 @@
 #include "NSHttpClient.h"
 #include "NSHttpRequest.h"
 #include "NSHttpResponse.h"
+#include "support/HeadlessFrames.h"
 #include "support/HttpTestServer.h"
 
 #include "cocos2d.h"
@@ -35,12 +36,12 @@ struct Answer {
 // An object requests are sent on behalf of.
 class Owner : public cocos2d::Ref {};
 
-class HttpClientTest : public ::testing::Test {
+class HttpClientTest : public HeadlessFrames {
 protected:
     void TearDown() override {
         NSHttpClient::destroyInstance();
-        pumpFrames(2);
         cocos2d::setLogSink(nullptr);
+        HeadlessFrames::TearDown();
     }
 
     // A request whose answers are recorded in `answers`; the caller keeps the creator's reference.
@@ -73,8 +74,12 @@ protected:
         r->release();
     }
 
+    // Enough frames (with the fixture's pause between them) for several seconds of transfers; a test
+    // whose answer never comes fails instead of hanging.
+    static constexpr int kPatientFrames = 50000;
+
     bool waitForAnswers(size_t n) {
-        return pumpUntil([&] { return answers.size() >= n; });
+        return stepUntil([&] { return answers.size() >= n; }, kPatientFrames);
     }
 
     HttpTestServer server;
@@ -225,7 +230,7 @@ TEST_F(HttpClientTest, AnswersWithoutTargetAreDroppedAndReferencesReturn) {
         NSHttpClient::getInstance()->send(r);
     EXPECT_GE(kept->getReferenceCount(), 2u);
     ASSERT_TRUE(waitForAnswers(1));
-    pumpFrames(3);
+    step(3);
 
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(echoField(answers[0].body, "query"), "kept");
@@ -265,8 +270,8 @@ TEST_F(HttpClientTest, CancellingATargetDropsItsQueuedRequestsAndTheRunningOnesC
     EXPECT_EQ(std::count(logLines.begin(), logLines.end(), "clear"), 2);
 
     server.releaseHeld();
-    ASSERT_TRUE(pumpUntil([&] { return otherAnswers == 1; }));
-    pumpFrames(3);
+    ASSERT_TRUE(stepUntil([&] { return otherAnswers == 1; }));
+    step(3);
     EXPECT_TRUE(answers.empty());
     EXPECT_EQ(server.requestLog(), (std::vector<std::string>{"/hold", "/echo?q=other"}));
 }
@@ -285,8 +290,8 @@ TEST_F(HttpClientTest, CancellingDropsAnswersNotYetDispatched) {
     ASSERT_TRUE(server.waitForHeld(1));
     NSHttpClient::getInstance()->cancelRequestsForTarget(&owner);
     server.releaseHeld();
-    ASSERT_TRUE(pumpUntil([&] { return otherAnswers == 1; }));
-    pumpFrames(3);
+    ASSERT_TRUE(stepUntil([&] { return otherAnswers == 1; }));
+    step(3);
     EXPECT_TRUE(answers.empty());
 }
 
@@ -384,7 +389,7 @@ TEST_F(HttpClientTest, DestroyingTheClientPerformsQueuedWorkButDeliversNothing) 
     EXPECT_FALSE(NSHttpClient::hasInstance());
     EXPECT_EQ(server.requestLog(), (std::vector<std::string>{"/echo?q=1", "/echo?q=2", "/echo?q=3"}));
     // Dispatches queued before the destruction never reach the deleted client.
-    pumpFrames(5);
+    step(5);
     EXPECT_TRUE(answers.empty());
 }
 
@@ -401,7 +406,7 @@ TEST_F(HttpClientTest, DestroyingTheClientDoesNotWaitForAStalledServer) {
     EXPECT_EQ(server.heldCount(), 1);
     server.releaseHeld();
     EXPECT_EQ(server.requestLog(), std::vector<std::string>{"/hold"});
-    pumpFrames(3);
+    step(3);
     EXPECT_TRUE(answers.empty());
 }
 

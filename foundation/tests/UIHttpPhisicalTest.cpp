@@ -5,6 +5,7 @@
 #include "NSHttpClient.h"
 #include "UIHttpResponse.h"
 #include "UIJson.h"
+#include "support/HeadlessFrames.h"
 #include "support/HttpTestServer.h"
 
 #include "cocos2d.h"
@@ -50,15 +51,19 @@ private:
     std::vector<Answer>* answers;
 };
 
-class RestLayerTest : public ::testing::Test {
+class RestLayerTest : public HeadlessFrames {
 protected:
     void TearDown() override {
         NSHttpClient::destroyInstance();
-        pumpFrames(2);
+        HeadlessFrames::TearDown();
     }
 
+    // Enough frames (with the fixture's pause between them) for several seconds of transfers; a test
+    // whose answer never comes fails instead of hanging.
+    static constexpr int kPatientFrames = 50000;
+
     bool waitForAnswers(size_t n) {
-        return pumpUntil([&] { return answers.size() >= n; });
+        return stepUntil([&] { return answers.size() >= n; }, kPatientFrames);
     }
 
     HttpTestServer server;
@@ -215,7 +220,7 @@ TEST_F(RestLayerTest, NoAnswerReachesAnOwnerThatIsGoneOrNeverSetItsTarget) {
     auto* witness = new Service(&answers);
     witness->httpPost(server.url("/echo?q=witness"), "", "witness", "", "");
     ASSERT_TRUE(waitForAnswers(1));
-    pumpFrames(3);
+    step(3);
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0].tag, "witness");
     EXPECT_EQ(server.requestLog(),

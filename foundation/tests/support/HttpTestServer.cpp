@@ -181,19 +181,3 @@ std::string echoField(const std::string& echo, const std::string& name) {
     const size_t end = echo.find('\n', begin);
     return echo.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
-
-bool pumpUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        cocos2d::Director::getInstance()->stepFrame(1.0f / 60);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-void pumpFrames(int frames) {
-    for (int i = 0; i < frames; ++i)
-        cocos2d::Director::getInstance()->stepFrame(1.0f / 60);
-}

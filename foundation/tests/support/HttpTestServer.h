@@ -1,5 +1,4 @@
-// A real HTTP server on 127.0.0.1 (an ephemeral port) for the HTTP client and REST layer tests, and the
-// main-loop pump those tests wait with.
+// A real HTTP server on 127.0.0.1 (an ephemeral port) for the HTTP client and REST layer tests.
 //
 // Routes (every method unless noted):
 //   /echo        200, the request described as "name=value" lines: method, content-type, content-length,
@@ -16,7 +15,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,8 +59,3 @@ private:
 
 // One "name=value" line of an /echo answer ("" when absent).
 std::string echoField(const std::string& echo, const std::string& name);
-
-// Runs main-loop frames (scheduler and autorelease pool) until the predicate holds; false after ~10 s.
-bool pumpUntil(const std::function<bool()>& done);
-// Runs a few main-loop frames, letting queued run-on-main functions execute.
-void pumpFrames(int frames);
