@@ -3,6 +3,7 @@
 #include "CTriCubic.h"
 #include "CTriLinear.h"
 #include "isImageTypes.h"
+#include "isSliceKernelsAvx2.h"
 #include "isWorkerPool.h"
 
 #include <algorithm>
@@ -32,7 +33,7 @@ void runRows(int count, long long workPerIndex, const isWorkerPool::Body& body)
         return;
     isWorkerPool& pool = isWorkerPool::shared();
     const long long total = workPerIndex * count;
-    if (total < (1 << 16) || pool.concurrency() == 1) {
+    if (total < (1 << 20) || pool.concurrency() == 1) {
         body(0, count);
         return;
     }
@@ -120,7 +121,7 @@ void cutAxis1(const isPlaneCut& job)
     // Plane j is column nx - 1 - j: the planes first..last are the columns hi down to lo.
     const int hi = nx - 1 - job.first, lo = nx - 1 - job.last;
     const double count = hi - lo + 1;
-    constexpr int kTileK = 32, kTileY = 64;
+    constexpr int kTileK = 32, kTileY = 64, kAhead = 8;
     const int tilesK = (nz + kTileK - 1) / kTileK, tilesY = (ny + kTileY - 1) / kTileY;
     runRows(tilesK * tilesY, static_cast<long long>(kTileK) * kTileY * (hi - lo + 1) * 8, [&](int t0, int t1) {
         for (int t = t0; t < t1; ++t) {
@@ -130,6 +131,9 @@ void cutAxis1(const isPlaneCut& job)
                 const T* src = s[k];
                 for (int y = y0; y < y1; ++y) {
                     const T* p = src + static_cast<size_t>(y) * nx;
+                    // One cache line per row: ask for the lines a few rows ahead.
+                    if (y + kAhead < y1)
+                        __builtin_prefetch(p + static_cast<size_t>(kAhead) * nx + lo);
                     T& o = out[static_cast<size_t>(y) * nz + k];
                     if constexpr (std::is_same<T, Rgb>::value) {
                         o = p[hi];
@@ -220,35 +224,53 @@ void cutTyped(const isPlaneCut& job)
 
 // ---- oblique planes ----------------------------------------------------------------------
 
+// Row samplers: o[c] from the positions xs[c], ys[c], zs[c] (volume frame, millimetres).
 template <class T>
 struct LinearRow {
     const CTriLinear<T>& in;
-    void operator()(float x, float y, float z, const float d[3], int width, T* o) const
+    void operator()(const float* xs, const float* ys, const float* zs, int width, T* o) const
     {
-        for (int c = 0; c < width; ++c) {
-            o[c] = x >= 0.0f ? in.interpolate(x, y, z) : in.background;
-            x += d[0];
-            y += d[1];
-            z += d[2];
+        if constexpr (sizeof(T) == 2) {
+            if (avx2::available())
+                return avx2::linearRow<T>(in, xs, ys, zs, width, o);
         }
+        for (int c = 0; c < width; ++c)
+            o[c] = xs[c] >= 0.0f ? in.interpolate(xs[c], ys[c], zs[c]) : in.background;
     }
 };
 
 template <class T>
 struct CubicRow {
     const CTriCubic<T>& in;
-    void operator()(float x, float y, float z, const float d[3], int width, T* o) const
+    void operator()(const float* xs, const float* ys, const float* zs, int width, T* o) const
     {
+        if constexpr (sizeof(T) == 2) {
+            if (avx2::available())
+                return avx2::cubicRow<T>(in, xs, ys, zs, width, o);
+        }
         const float sx = in.spacing[0];
         const float columns = static_cast<float>(in.columns);
         for (int c = 0; c < width; ++c) {
-            const float fx = x / sx;
+            const float fx = xs[c] / sx;
             // A negative truncation (fx <= -1) is the background here; past the last column
             // the interpolator would answer it too, tested before converting.
-            o[c] = fx > -1.0f && fx < columns ? in.interpolate(y, z, fx, static_cast<int>(fx)) : in.background;
-            x += d[0];
-            y += d[1];
-            z += d[2];
+            o[c] = fx > -1.0f && fx < columns ? in.interpolate(ys[c], zs[c], fx, static_cast<int>(fx)) : in.background;
+        }
+    }
+};
+
+// The positions of one output row: the row's start, then one column step added per pixel in
+// 32-bit floats.
+struct RowPositions {
+    std::vector<float> x, y, z;
+    explicit RowPositions(int width) : x(width), y(width), z(width) {}
+    void fill(const float start[3], const float step[3])
+    {
+        float px = start[0], py = start[1], pz = start[2];
+        const size_t n = x.size();
+        for (size_t c = 0; c < n; ++c) {
+            x[c] = px, y[c] = py, z[c] = pz;
+            px += step[0], py += step[1], pz += step[2];
         }
     }
 };
@@ -262,6 +284,7 @@ void resliceRows(const isResliceJob& job, const Row& sampleRow)
     for (int a = 0; a < 3; ++a)
         start[a] = n > 1 ? job.origin[a] - job.planeStep[a] * (static_cast<float>(n) * 0.5f) : job.origin[a];
     runRows(job.height, static_cast<long long>(width) * std::max(1, n) * 8, [&](int r0, int r1) {
+        RowPositions pos(width);
         std::vector<T> plane;
         std::vector<double> acc;
         if (n > 1) {
@@ -272,8 +295,10 @@ void resliceRows(const isResliceJob& job, const Row& sampleRow)
         for (int r = r0; r < r1; ++r) {
             T* o = out + static_cast<size_t>(r) * width;
             const float fr = static_cast<float>(r);
-            float p[3] = {start[0] + fr * job.rowStep[0], start[1] + fr * job.rowStep[1], start[2] + fr * job.rowStep[2]};
-            sampleRow(p[0], p[1], p[2], job.colStep, width, o);
+            const float p[3] = {start[0] + fr * job.rowStep[0], start[1] + fr * job.rowStep[1],
+                                start[2] + fr * job.rowStep[2]};
+            pos.fill(p, job.colStep);
+            sampleRow(pos.x.data(), pos.y.data(), pos.z.data(), width, o);
             if (n <= 1 || (mode != SLAB_MIN && mode != SLAB_MAX && mode != SLAB_SUM && mode != SLAB_AVERAGE))
                 continue;
             const bool summing = mode == SLAB_SUM || mode == SLAB_AVERAGE;
@@ -285,7 +310,8 @@ void resliceRows(const isResliceJob& job, const Row& sampleRow)
                 float q[3];
                 for (int a = 0; a < 3; ++a)
                     q[a] = start[a] + fs * job.planeStep[a] + fr * job.rowStep[a];
-                sampleRow(q[0], q[1], q[2], job.colStep, width, plane.data());
+                pos.fill(q, job.colStep);
+                sampleRow(pos.x.data(), pos.y.data(), pos.z.data(), width, plane.data());
                 if (mode == SLAB_MAX) {
                     for (int c = 0; c < width; ++c)
                         o[c] = plane[c] > o[c] ? plane[c] : o[c];

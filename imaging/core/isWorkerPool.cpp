@@ -1,7 +1,6 @@
 #include "isWorkerPool.h"
 
 #include <algorithm>
-#include <chrono>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -11,11 +10,6 @@
 #endif
 
 namespace isImageSDK {
-
-namespace {
-// How long an idle worker keeps watching for the next loop before it sleeps.
-constexpr auto kSpinTime = std::chrono::microseconds(0);
-}
 
 isWorkerPool& isWorkerPool::shared()
 {
@@ -60,26 +54,23 @@ void isWorkerPool::workerMain(Worker& self)
 {
     uint64_t seen = 0;
     for (;;) {
-        // Watch for a new loop for a while, then sleep until one is handed out.
-        const auto until = std::chrono::steady_clock::now() + kSpinTime;
-        int spins = 0;
-        while (m_generation.load(std::memory_order_acquire) == seen && !m_stopping.load(std::memory_order_relaxed)) {
-            QV_CPU_RELAX();
-            if (++spins % 64 == 0 && std::chrono::steady_clock::now() > until) {
-                std::unique_lock<std::mutex> lock(self.lock);
-                self.sleeping = true;
-                self.wake.wait(lock, [&] {
-                    return m_generation.load(std::memory_order_acquire) != seen || m_stopping.load();
-                });
-                self.sleeping = false;
-                break;
-            }
+        {
+            std::unique_lock<std::mutex> lock(self.lock);
+            self.sleeping = true;
+            self.wake.wait(lock, [&] {
+                return m_generation.load(std::memory_order_seq_cst) != seen || m_stopping.load();
+            });
+            self.sleeping = false;
         }
         if (m_stopping.load())
             return;
-        seen = m_generation.load(std::memory_order_acquire);
-        runChunks();
-        m_busyWorkers.fetch_sub(1, std::memory_order_acq_rel);
+        seen = m_generation.load(std::memory_order_seq_cst);
+        // Join only a loop that is still open; the caller closes it before waiting for the
+        // workers inside, so a late worker never touches a finished loop's state.
+        m_active.fetch_add(1, std::memory_order_seq_cst);
+        if (m_open.load(std::memory_order_seq_cst) && m_generation.load(std::memory_order_seq_cst) == seen)
+            runChunks();
+        m_active.fetch_sub(1, std::memory_order_seq_cst);
     }
 }
 
@@ -98,8 +89,8 @@ void isWorkerPool::parallelFor(int count, int grain, const Body& body)
     m_count = count;
     m_grain = grain;
     m_next.store(0, std::memory_order_relaxed);
-    m_busyWorkers.store(static_cast<int>(m_workers.size()), std::memory_order_relaxed);
-    m_generation.fetch_add(1, std::memory_order_acq_rel);
+    m_open.store(true, std::memory_order_seq_cst);
+    m_generation.fetch_add(1, std::memory_order_seq_cst);
     for (auto& w : m_workers) {
         bool asleep;
         {
@@ -110,9 +101,14 @@ void isWorkerPool::parallelFor(int count, int grain, const Body& body)
             w->wake.notify_one();
     }
     runChunks();
-    // Every worker checks in before the loop's state may be reused.
-    while (m_busyWorkers.load(std::memory_order_acquire) != 0)
-        QV_CPU_RELAX();
+    // Every chunk is taken; wait only for the workers that took some.
+    m_open.store(false, std::memory_order_seq_cst);
+    for (int spins = 0; m_active.load(std::memory_order_seq_cst) != 0; ++spins) {
+        if (spins < 4096)
+            QV_CPU_RELAX();
+        else
+            std::this_thread::yield();
+    }
     m_body = nullptr;
 }
 

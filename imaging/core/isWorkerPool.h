@@ -6,8 +6,9 @@
 // at a time; a loop started while another runs (from another thread, or from inside a body)
 // runs on its calling thread alone, so callers never wait on each other and never deadlock.
 //
-// Workers spin for a short while after a loop before they sleep, so that the loops of one
-// burst (a slab, a drag through slices) do not each pay for waking the threads.
+// A loop does not wait for workers that have not woken up yet: it ends when its chunks are
+// done, and a worker that arrives after that finds the loop closed and goes back to sleep.
+// So a loaded machine, where a woken thread may not run for a while, never stalls a loop.
 #pragma once
 
 #include <atomic>
@@ -55,7 +56,8 @@ private:
     std::vector<std::unique_ptr<Worker>> m_workers;
     std::mutex m_jobLock;                     // held by the thread whose loop owns the pool
     std::atomic<uint64_t> m_generation{0};    // bumped for every loop handed to the workers
-    std::atomic<int> m_busyWorkers{0};        // workers still inside the current loop
+    std::atomic<int> m_active{0};             // workers that joined the current loop and are in it
+    std::atomic<bool> m_open{false};          // the current loop still takes workers
     std::atomic<bool> m_stopping{false};
 
     // The current loop; written before the generation is bumped, read by workers after.

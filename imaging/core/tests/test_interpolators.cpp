@@ -105,3 +105,51 @@ TEST(Interpolators, CubicOvershootSaturatesIntegerSamples)
     EXPECT_EQ(tc.interpolate(1.5f, 1.5f, 4.3f, 4), 255);
     EXPECT_EQ(tc.interpolate(1.5f, 1.5f, 2.7f, 2), 0);
 }
+
+#include "isSliceKernelsAvx2.h"
+
+namespace {
+
+template <class T>
+void checkVectorRowsMatchScalar(double lo, double hi)
+{
+    const auto vol = qvtest::randomVolume<T>(21, 17, 13, 6, lo, hi);
+    const float sp[3] = {0.6f, 0.9f, 1.7f};
+    const int dims[3] = {vol.nx, vol.ny, vol.nz};
+    const CTriLinear<T> tl(vol.v.data(), dims, sp, T(7));
+    const CTriCubic<T> tc(vol.v.data(), dims, sp, T(7));
+    // Rows that start outside, cross the volume and leave it, plus exact grid points.
+    std::mt19937 rng(12);
+    std::uniform_real_distribution<float> pos(-3, 25);
+    const int width = 203;
+    std::vector<float> xs(width), ys(width), zs(width);
+    for (int row = 0; row < 40; ++row) {
+        for (int c = 0; c < width; ++c) {
+            if (row % 4 == 0) {
+                xs[c] = (c % 21) * sp[0], ys[c] = (row % 17) * sp[1], zs[c] = (c % 13) * sp[2];
+            } else {
+                xs[c] = pos(rng), ys[c] = pos(rng) * 0.6f, zs[c] = pos(rng);
+            }
+        }
+        std::vector<T> linear(width), cubic(width);
+        avx2::linearRow<T>(tl, xs.data(), ys.data(), zs.data(), width, linear.data());
+        avx2::cubicRow<T>(tc, xs.data(), ys.data(), zs.data(), width, cubic.data());
+        for (int c = 0; c < width; ++c) {
+            const T wantLinear = xs[c] >= 0.0f ? tl.interpolate(xs[c], ys[c], zs[c]) : tl.background;
+            const float fx = xs[c] / sp[0];
+            const T wantCubic = fx > -1.0f && fx < dims[0] ? tc.interpolate(ys[c], zs[c], fx, int(fx)) : tc.background;
+            ASSERT_EQ(linear[c], wantLinear) << row << "," << c;
+            ASSERT_EQ(cubic[c], wantCubic) << row << "," << c;
+        }
+    }
+}
+
+} // namespace
+
+TEST(Interpolators, VectorRowsGiveTheScalarSamplesExactly)
+{
+    if (!avx2::available())
+        GTEST_SKIP() << "no AVX2 on this processor";
+    checkVectorRowsMatchScalar<int16_t>(-32768, 32768);
+    checkVectorRowsMatchScalar<uint16_t>(0, 65536);
+}

@@ -1,0 +1,31 @@
+// AVX2 row samplers of the oblique reslicer for 16-bit volumes, eight output pixels at a
+// time. They give the same values as CTriLinear / CTriCubic sample by sample (same weights,
+// same order of operations, no fused multiply-add): groups of eight in which a lane needs
+// the border or background rules are handed to the scalar interpolator.
+//
+// Positions are read from per-row arrays (x, y, z of every output column), so the vector and
+// scalar paths sample exactly the same points.
+#pragma once
+
+#include "CTriCubic.h"
+#include "CTriLinear.h"
+
+#include <cstdint>
+
+namespace isImageSDK {
+namespace avx2 {
+
+// True when the processor runs AVX2 code.
+bool available();
+
+// Trilinear: o[c] for c in [0, width); x below 0 gives the background, as the caller rule.
+template <class T>
+void linearRow(const CTriLinear<T>& in, const float* x, const float* y, const float* z, int width, T* o);
+
+// Tricubic: the continuous column index is x / sx; a truncation below 0 or past the last
+// column gives the background.
+template <class T>
+void cubicRow(const CTriCubic<T>& in, const float* x, const float* y, const float* z, int width, T* o);
+
+} // namespace avx2
+} // namespace isImageSDK
