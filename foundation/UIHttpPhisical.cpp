@@ -79,9 +79,10 @@ void UIHttpPhisical::sendRequest(int kind, std::string url, std::string body, st
 
     if (kind == NSHttpRequest::DOWNLOAD) {
         request->downloadPath = localPath;
+        // A bare file name has no folder to create (its "parent" is the name itself).
         const std::string folder = getParentDirectory(localPath);
         auto* files = cocos2d::FileUtils::getInstance();
-        if (!files->isDirectoryExist(folder))
+        if (folder != localPath && !files->isDirectoryExist(folder))
             files->createDirectory(folder);
     }
 
@@ -147,10 +148,14 @@ void UIHttpPhisical::httpDeleteRef(std::string url, std::string body, std::strin
 }
 
 void UIHttpPhisical::onUploadCompleted(NSHttpClient* client, NSHttpResponse* response) {
-    onRequestCompleted(client, response);
+    deliverAnswer(client, response);
 }
 
 void UIHttpPhisical::onRequestCompleted(NSHttpClient* client, NSHttpResponse* response) {
+    deliverAnswer(client, response);
+}
+
+void UIHttpPhisical::deliverAnswer(NSHttpClient* client, NSHttpResponse* response) {
     if (!response)
         return;
     if (UIHttpResponse* answer = makeResponse(client, response))

@@ -87,6 +87,8 @@ protected:
 
 private:
     enum class Completion { Request, Upload, Download };
+    // The one body of the request and upload completions.
+    void deliverAnswer(NSHttpClient* client, NSHttpResponse* response);
     void sendRequest(int kind, std::string url, std::string body, std::string tag, const std::string& credential,
                      const std::string& header, Completion completion, const std::string& localPath = "",
                      const std::string& partName = "", const std::string& uploadInfo = "",
