@@ -1,5 +1,7 @@
 #include "NSDatas.h"
 
+#include "NSHttpClient.h"
+
 namespace NSUI
 {
 
@@ -14,12 +16,15 @@ bool NSDatas::init()
     _interval = 1;
     _callback = nullptr;
     _secondCallback = nullptr;
+    setRequestTarget(this);
     return true;
 }
 
 void NSDatas::cancelRequests()
 {
-    // No HTTP client is part of this library yet, so no request of this source can be pending.
+    // A source destroyed after the services were purged must not start a new client and worker.
+    if (requestTarget != nullptr && NSHttpClient::hasInstance())
+        NSHttpClient::getInstance()->cancelRequestsForTarget(requestTarget);
 }
 
 void NSDatas::update(float /*dt*/)

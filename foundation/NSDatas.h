@@ -5,6 +5,7 @@
 // Main thread only.
 #pragma once
 
+#include "UIHttpPhisical.h"
 #include "UIJson.h"
 
 #include "cocos2d.h"
@@ -15,7 +16,7 @@
 namespace NSUI
 {
 
-class NSDatas : public cocos2d::Ref, public UIJson
+class NSDatas : public cocos2d::Ref, public UIJson, public UIHttpPhisical
 {
 public:
     using Callback = std::function<void()>;
@@ -24,7 +25,7 @@ public:
     // Cancels this source's pending HTTP requests, so no answer reaches a destroyed source.
     ~NSDatas() override;
 
-    // Resets the text, interval 1 and both callables.
+    // Resets the text, interval 1 and both callables; this source becomes the target of its requests.
     virtual bool init();
     // Drops every queued HTTP request of this source.
     virtual void cancelRequests();

@@ -1,6 +1,7 @@
 #include "purgeServices.h"
 
 #include "NSDataManager.h"
+#include "NSHttpClient.h"
 #include "NSNotificationCenter.h"
 #include "NSStringUtil.h"
 
@@ -8,5 +9,6 @@ void purgeServices()
 {
     NSUI::NSNotificationCenter::destroyInstance();
     NSUI::NSDataManager::destroyInstance();
+    NSUI::NSHttpClient::destroyInstance();
     releaseFormatBuffer();
 }

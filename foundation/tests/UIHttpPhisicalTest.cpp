@@ -2,9 +2,11 @@
 // answers, the Base64 JSON exchange, downloads and uploads, and what happens when the owner goes first.
 #include "UIHttpPhisical.h"
 
+#include "NSDatas.h"
 #include "NSHttpClient.h"
 #include "UIHttpResponse.h"
 #include "UIJson.h"
+#include "purgeServices.h"
 #include "support/HeadlessFrames.h"
 #include "support/HttpTestServer.h"
 
@@ -234,6 +236,39 @@ TEST_F(RestLayerTest, DestroyingAnOwnerNeverStartsAClient) {
     std::vector<Answer> none;
     auto* service = new Service(&none);
     service->release();
+    EXPECT_FALSE(NSHttpClient::hasInstance());
+}
+
+// A data source talks through the same layer: its requests are targeted at itself, cancelling drops
+// the ones still waiting, and the exit purge takes the client down with the other services.
+TEST_F(RestLayerTest, DataSourceCancelsItsQueuedRequestsAndThePurgeEndsTheClient) {
+    struct Source : NSUI::NSDatas {
+        std::vector<Answer>* answers = nullptr;
+        void onHttpResponse(UIHttpResponse* response) override {
+            answers->push_back({response->tag, response->succeeded, response->responseCode, response->body});
+        }
+    };
+    auto* source = new Source();
+    source->answers = &answers;
+    ASSERT_TRUE(source->init());
+    EXPECT_EQ(source->getRequestTarget(), source);
+
+    source->httpPost(server.url("/hold"), "", "running", "", "");
+    source->httpPost(server.url("/echo?q=waiting"), "", "waiting", "", "");
+    ASSERT_TRUE(server.waitForHeld(1));
+    source->cancelRequests();
+    server.releaseHeld();
+
+    source->httpPost(server.url("/echo?q=after"), "", "after", "", "");
+    ASSERT_TRUE(waitForAnswers(1));
+    step(3);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].tag, "after");
+    EXPECT_EQ(server.requestLog(), (std::vector<std::string>{"/hold", "/echo?q=after"}));
+
+    purgeServices();
+    EXPECT_FALSE(NSHttpClient::hasInstance());
+    source->release();  // destroyed after the purge: must not start a new client
     EXPECT_FALSE(NSHttpClient::hasInstance());
 }
 
