@@ -4,26 +4,23 @@
 // repeat the border voxels. Integer results are truncated and saturated to the sample type.
 #pragma once
 
-#include "isSampleCast.h"
+#include "CVolumeSampler.h"
 
 namespace isImageSDK {
 
 template <class T>
-class CTriCubic {
+class CTriCubic : public CVolumeSampler<T> {
 public:
-    CTriCubic(const T* voxels, const int dims[3], const float spacing[3], T background)
-        : columns(dims[0]), rows(dims[1]), slices(dims[2]),
-          voxelCount(static_cast<long long>(dims[0]) * dims[1] * dims[2]),
-          voxels(voxels), background(background)
-    {
-        for (int a = 0; a < 3; ++a) {
-            origin[a] = 0.0f;
-            maximum[a] = static_cast<float>(dims[a] - 1) * spacing[a];
-            this->spacing[a] = spacing[a];
-            reciprocal[a] = spacing[a] != 0.0f ? 1.0f / spacing[a] : 0.0f;
-        }
-    }
-    virtual ~CTriCubic() = default;
+    using CVolumeSampler<T>::CVolumeSampler;
+    using CVolumeSampler<T>::columns;
+    using CVolumeSampler<T>::rows;
+    using CVolumeSampler<T>::slices;
+    using CVolumeSampler<T>::origin;
+    using CVolumeSampler<T>::maximum;
+    using CVolumeSampler<T>::spacing;
+    using CVolumeSampler<T>::reciprocal;
+    using CVolumeSampler<T>::voxels;
+    using CVolumeSampler<T>::background;
 
     T interpolate(float y, float z, float fx, int ix) const
     {
@@ -75,11 +72,6 @@ public:
         return sampleFromFloat<T>(sum);
     }
 
-    int columns, rows, slices;
-    long long voxelCount;
-    float origin[3], maximum[3], spacing[3], reciprocal[3];
-    const T* voxels;
-    T background;
     // Weight rows c0 + c1 t + c2 t^2 + c3 t^3 for the taps at -1, 0, +1, +2.
     static constexpr float kCatmullRom[4][4] = {
         {0.0f, -0.5f, 1.0f, -0.5f}, {1.0f, 0.0f, -2.5f, 1.5f}, {0.0f, 0.5f, 2.0f, -1.5f}, {0.0f, 0.0f, -0.5f, 0.5f}};

@@ -7,26 +7,23 @@
 // 0 must be answered with the background by the caller, as the reslicer does.
 #pragma once
 
-#include "isSampleCast.h"
+#include "CVolumeSampler.h"
 
 namespace isImageSDK {
 
 template <class T>
-class CTriLinear {
+class CTriLinear : public CVolumeSampler<T> {
 public:
-    CTriLinear(const T* voxels, const int dims[3], const float spacing[3], T background)
-        : columns(dims[0]), rows(dims[1]), slices(dims[2]),
-          voxelCount(static_cast<long long>(dims[0]) * dims[1] * dims[2]),
-          voxels(voxels), background(background)
-    {
-        for (int a = 0; a < 3; ++a) {
-            origin[a] = 0.0f;
-            maximum[a] = static_cast<float>(dims[a] - 1) * spacing[a];
-            this->spacing[a] = spacing[a];
-            reciprocal[a] = spacing[a] != 0.0f ? 1.0f / spacing[a] : 0.0f;
-        }
-    }
-    virtual ~CTriLinear() = default;
+    using CVolumeSampler<T>::CVolumeSampler;
+    using CVolumeSampler<T>::columns;
+    using CVolumeSampler<T>::rows;
+    using CVolumeSampler<T>::slices;
+    using CVolumeSampler<T>::origin;
+    using CVolumeSampler<T>::maximum;
+    using CVolumeSampler<T>::spacing;
+    using CVolumeSampler<T>::reciprocal;
+    using CVolumeSampler<T>::voxels;
+    using CVolumeSampler<T>::background;
 
     T interpolate(float x, float y, float z) const
     {
@@ -59,11 +56,6 @@ public:
                                         i[2] + 1 < slices ? sz : 0, t[0], t[1], t[2]));
     }
 
-    int columns, rows, slices;
-    long long voxelCount;
-    float origin[3], maximum[3], spacing[3], reciprocal[3];
-    const T* voxels;
-    T background;
     // Weight rows c0 + c1 t per tap: 1 - t and t.
     static constexpr float kRows[2][2] = {{1.0f, -1.0f}, {0.0f, 1.0f}};
 

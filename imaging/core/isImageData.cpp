@@ -10,13 +10,6 @@ namespace isImageSDK {
 
 namespace {
 
-cocos2d::Mat4 translated(const cocos2d::Mat4& m, float x, float y, float z)
-{
-    cocos2d::Mat4 t;
-    cocos2d::Mat4::createTranslation(x, y, z, &t);
-    return m * t;
-}
-
 // Large voxel blocks are walked across slices by the reformatting filters; asking for huge
 // pages keeps those walks from missing the TLB on every row. Only a hint.
 void adviseHugePages(void* block, size_t bytes)
@@ -28,6 +21,20 @@ void adviseHugePages(void* block, size_t bytes)
     const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kHuge - 1);
     if (end > begin)
         madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+void setSliceGeometry(isSliceInfo* slice, int columns, int rows, unsigned short frames, const float spacing[2],
+                      int pixelType, int posture, int headFeet, const cocos2d::Mat4& matrix)
+{
+    slice->columns = columns;
+    slice->rows = rows;
+    slice->frames = frames;
+    slice->spacingX = spacing[0];
+    slice->spacingY = spacing[1];
+    slice->pixelType = pixelType;
+    slice->posture = posture;
+    slice->headFeet = headFeet;
+    slice->matrix = matrix;
 }
 
 } // namespace
@@ -58,6 +65,16 @@ bool isImageData::init()
     m_dataModified = false;
     resetGeometry();
     return true;
+}
+
+void isImageData::setSeries(int pixelType, int posture, int headFeet, const cocos2d::Mat4& matrix)
+{
+    m_hasSlices = true;
+    m_posture = posture;
+    m_headFeet = headFeet;
+    m_pixelType = pixelType;
+    m_imageMatrix = matrix;
+    m_volumeMatrix = matrix;
 }
 
 void isImageData::freeVoxels()
@@ -108,12 +125,7 @@ isSliceInfo* isImageData::addSlice(const int size[2], short frames, const float 
     m_spacing[1] = spacing[1];
     m_spacing[2] = 1.0f;
     m_volume = false;
-    m_hasSlices = true;
-    m_posture = posture;
-    m_headFeet = headFeet;
-    m_pixelType = pixelType;
-    m_imageMatrix = matrix;
-    m_volumeMatrix = matrix;
+    setSeries(pixelType, posture, headFeet, matrix);
 
     auto* slice = new (std::nothrow) isSliceInfo();
     const long long n = static_cast<long long>(size[0]) * size[1] * frames;
@@ -133,15 +145,8 @@ isSliceInfo* isImageData::addSlice(const int size[2], short frames, const float 
         return nullptr;
     }
     slice->pixels = pixels;
-    slice->columns = size[0];
-    slice->rows = size[1];
-    slice->spacingX = spacing[0];
-    slice->spacingY = spacing[1];
-    slice->frames = static_cast<unsigned short>(frames);
-    slice->pixelType = pixelType;
-    slice->posture = posture;
-    slice->headFeet = headFeet;
-    slice->matrix = matrix;
+    setSliceGeometry(slice, size[0], size[1], static_cast<unsigned short>(frames), spacing, pixelType, posture,
+                     headFeet, matrix);
     m_slicesShareVoxels = false;
     m_slices.push_back(slice);
     ++m_generation;
@@ -181,26 +186,14 @@ bool isImageData::allocateVolume(const int dims[3], const float spacing[3], int 
         m_spacing[a] = spacing[a];
     }
     m_volume = dims[2] >= 2;
-    m_hasSlices = true;
-    m_posture = posture;
-    m_headFeet = headFeet;
-    m_pixelType = pixelType;
-    m_volumeMatrix = matrix;
-    m_imageMatrix = matrix;
+    setSeries(pixelType, posture, headFeet, matrix);
     ++m_generation;
 
     m_slices.reserve(dims[2]);
     for (int k = 0; k < dims[2]; ++k) {
         auto* slice = new isSliceInfo();
-        slice->columns = dims[0];
-        slice->rows = dims[1];
-        slice->frames = 1;
-        slice->spacingX = spacing[0];
-        slice->spacingY = spacing[1];
-        slice->pixelType = pixelType;
-        slice->posture = posture;
-        slice->headFeet = headFeet;
-        slice->matrix = translated(matrix, 0.0f, 0.0f, static_cast<float>(k) * spacing[2]);
+        setSliceGeometry(slice, dims[0], dims[1], 1, spacing, pixelType, posture, headFeet, matrix);
+        slice->matrix.translate(0.0f, 0.0f, static_cast<float>(k) * spacing[2]);  // matrix * translation
         m_slices.push_back(slice);
     }
 

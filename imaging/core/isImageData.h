@@ -88,6 +88,8 @@ public:
 
 private:
     void freeVoxels();
+    // The series-wide fields set by addSlice and allocateVolume.
+    void setSeries(int pixelType, int posture, int headFeet, const cocos2d::Mat4& matrix);
 
     cocos2d::Mat4 m_imageMatrix;
     cocos2d::Mat4 m_auxMatrix;

@@ -27,6 +27,18 @@ void isImageFilter::updateInformation()
     beginInformationUpdate();
 }
 
+isImageData* isImageFilter::beginOutputRebuild()
+{
+    if (!beginInformationUpdate())
+        return nullptr;
+    isImageData* out = getOutputData();
+    if (out) {
+        out->releaseData();
+        out->resetGeometry();
+    }
+    return out;
+}
+
 void isImageFilter::updateData()
 {
     if (!beginDataUpdate())

@@ -41,6 +41,11 @@ public:
 protected:
     isImageFilter() = default;
 
+    // The start of every concrete filter's geometry step: null when nothing is modified (or
+    // there is no output); otherwise the output image, emptied (records freed, geometry reset)
+    // and ready to be refilled.
+    isImageData* beginOutputRebuild();
+
     isImageData* m_inputData = nullptr;
     isImageData* m_outputData = nullptr;
 };

@@ -12,13 +12,6 @@ namespace isImageSDK {
 
 namespace {
 
-cocos2d::Mat4 translated(const cocos2d::Mat4& m, float x, float y, float z)
-{
-    cocos2d::Mat4 t;
-    cocos2d::Mat4::createTranslation(x, y, z, &t);
-    return m * t;
-}
-
 // Sets column `c` of `out` to `v` times the column `src` of `from`, with fourth element 0.
 void setColumn(cocos2d::Mat4& out, int c, const cocos2d::Mat4& from, int src, float sign)
 {
@@ -81,7 +74,8 @@ int isImagePlane::getSliceIndexOfPoint(double x, double y, double z)
     m_inputData->getDimensions(dims);
     m_inputData->getVoxelSpacing(spacing);
     cocos2d::Mat4 inverse = m_inputData->getVolumeMatrix().getInversed();
-    const cocos2d::Mat4 p = translated(inverse, static_cast<float>(x), static_cast<float>(y), static_cast<float>(z));
+    cocos2d::Mat4 p = inverse;
+    p.translate(static_cast<float>(x), static_cast<float>(y), static_cast<float>(z));  // inverse * translation
     const float q[3] = {static_cast<float>(dims[0] - 1) * spacing[0] - p.m[12], p.m[13], p.m[14]};
     const int c = m_axis == PLANE_ACQUIRED ? 2 : m_axis == PLANE_REFORMAT1 ? 0 : 1;
     if (!(spacing[c] > 0.0f))
@@ -108,13 +102,9 @@ void isImagePlane::setSlabThickness(double millimetres)
 
 void isImagePlane::updateInformation()
 {
-    if (!beginInformationUpdate())
-        return;
-    isImageData* out = getOutputData();
+    isImageData* out = beginOutputRebuild();
     if (!out)
         return;
-    out->releaseData();
-    out->resetGeometry();
     isImageData* in = m_inputData;
     if (!in)
         return;
@@ -151,7 +141,8 @@ void isImagePlane::updateInformation()
             if (m_axis == PLANE_REFORMAT1) {
                 if (m_index < 0 || m_index >= nx)
                     return;
-                T = translated(M, static_cast<float>(nx - m_index - 1) * sp[0], 0.0f, 0.0f);
+                T = M;
+                T.translate(static_cast<float>(nx - m_index - 1) * sp[0], 0.0f, 0.0f);
                 setColumn(matrix, 0, T, 2, 1.0f);
                 setColumn(matrix, 1, T, 1, 1.0f);
                 setColumn(matrix, 2, T, 0, -1.0f);
@@ -160,7 +151,8 @@ void isImagePlane::updateInformation()
             } else {
                 if (m_index < 0 || m_index >= ny)
                     return;
-                T = translated(M, 0.0f, static_cast<float>(m_index) * sp[1], 0.0f);
+                T = M;
+                T.translate(0.0f, static_cast<float>(m_index) * sp[1], 0.0f);
                 setColumn(matrix, 0, T, 2, 1.0f);
                 setColumn(matrix, 1, T, 0, 1.0f);
                 setColumn(matrix, 2, T, 1, 1.0f);

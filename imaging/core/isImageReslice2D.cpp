@@ -141,13 +141,9 @@ void isImageReslice2D::setSlabThickness(float millimetres)
 
 void isImageReslice2D::updateInformation()
 {
-    if (!beginInformationUpdate())
-        return;
-    isImageData* out = getOutputData();
+    isImageData* out = beginOutputRebuild();
     if (!out)
         return;
-    out->releaseData();
-    out->resetGeometry();
     int dims[3];
     float sp[3];
     if (!hasSampleableVolume(dims, sp))

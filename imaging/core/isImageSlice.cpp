@@ -12,13 +12,9 @@ isImageSlice* isImageSlice::create()
 
 void isImageSlice::updateInformation()
 {
-    if (!beginInformationUpdate())
-        return;
-    isImageData* out = getOutputData();
+    isImageData* out = beginOutputRebuild();
     if (!out)
         return;
-    out->releaseData();
-    out->resetGeometry();
     if (!m_inputData)
         return;
     m_inputData->updateInformation();
