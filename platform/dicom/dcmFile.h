@@ -1,0 +1,66 @@
+// One parsed DICOM file (internal), shared by dcmReader and dcmReadTag: opening with the
+// acceptance rules, element look-up, and the text of a value as the program reads it.
+//
+// Opening parses the tags only. Values longer than a few kilobytes (pixel data, fragments,
+// large binary elements) are skipped while parsing and stay on disk until something reads
+// them, so a header read costs about the same for a small and for a large file.
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+
+#include <memory>
+#include <string>
+
+#include "dcmText.h"
+
+namespace redIRI {
+namespace detail {
+
+class DicomFile {
+ public:
+  DicomFile();
+  ~DicomFile();
+  DicomFile(const DicomFile&) = delete;
+  DicomFile& operator=(const DicomFile&) = delete;
+
+  void setLanguage(int language);
+
+  // Accepts a file with the 128-byte preamble and "DICM", or one without a preamble that
+  // parses as a data set holding an SOP Class UID or Pixel Data. Logs the reason on failure,
+  // with `who` naming the caller.
+  bool open(const char* path, const char* who);
+  void close();
+  bool isOpen() const { return static_cast<bool>(m_file); }
+  const std::string& path() const { return m_path; }
+
+  DcmDataset* dataset() const;
+  DcmMetaInfo* metaInfo() const;
+  // The transfer syntax the data set was read in.
+  E_TransferSyntax transferSyntax() const;
+
+  // The element (group, element) in the data set's top level, then in the file meta header;
+  // the radiopharmaceutical timing and dose tags also in the first item of (0054,0016).
+  DcmElement* find(Uint16 group, Uint16 element) const;
+
+  // The value as the program reads it: UTF-8, padding removed, values joined by "\",
+  // numbers in decimal; "<binary N bytes>" and "<sequence N items>" for the others.
+  std::string valueText(DcmElement* element);
+
+  // Small helpers for header values the layer itself needs (first value; fallback when
+  // absent or unreadable).
+  long intValue(const DcmTagKey& key, long fallback) const;
+  double decimalValue(const DcmTagKey& key, unsigned long position, double fallback) const;
+  std::string stringValue(const DcmTagKey& key) const;  // trimmed, ASCII attributes only
+
+ private:
+  std::unique_ptr<DcmFileFormat> m_file;
+  std::string m_path;
+  int m_language = 0;
+  std::string m_characterSet;
+  text::TextDecoder m_decoder;
+};
+
+}  // namespace detail
+}  // namespace redIRI

@@ -1,0 +1,188 @@
+#include "dcmLibrary.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdict.h>
+#include <dcmtk/dcmdata/dcrledrg.h>
+#include <dcmtk/dcmjpeg/djdecode.h>
+#include <dcmtk/dcmjpls/djdecode.h>
+#include <dcmtk/oflog/oflog.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <vector>
+
+#include "dcmJpeg2000.h"
+
+namespace redIRI {
+namespace {
+
+std::once_flag g_initOnce;
+std::atomic<bool> g_initialised{false};  // decoders registered and dictionary present
+std::atomic<bool> g_destroyed{false};
+
+// Guards the callback pointers. Callbacks run under the shared side; installing, clearing and
+// shutdown take the exclusive side, so no callback is running once rediri_destroy has it.
+std::shared_mutex g_callbackLock;
+LogCallback g_logCallback = nullptr;
+MsgCallback g_msgCallback = nullptr;
+Gb2Utf8Callback g_gbCallback = nullptr;
+ReadFileCallback g_readFileCallback = nullptr;
+SavePngCallback g_savePngCallback = nullptr;
+
+// Serialises message calls across library threads.
+std::mutex g_messageOrder;
+
+std::mutex g_hookLock;
+std::map<int, std::function<void()>> g_hooks;
+int g_nextHookId = 1;
+
+std::mutex g_destroyLock;
+
+void initialise() {
+  // DCMTK's own diagnostics: errors only, on its console logger. Our own log lines carry
+  // the reason of every failure the program needs to know about.
+  OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
+  if (!dcmDataDict.isDictionaryLoaded()) {
+    detail::logLine("DICOM library: no DCMTK data dictionary found (DCMDICTPATH); files cannot be read");
+    return;
+  }
+  // Colour JPEG frames come back as RGB and the photometric interpretation says so.
+  DJDecoderRegistration::registerCodecs(EDC_photometricInterpretation);
+  DJLSDecoderRegistration::registerCodecs();
+  DcmRLEDecoderRegistration::registerCodecs();
+  detail::registerJpeg2000Decoder();
+  g_initialised = true;
+}
+
+template <typename T>
+void storeCallback(T& slot, T value) {
+  std::unique_lock<std::shared_mutex> lock(g_callbackLock);
+  if (!g_destroyed) slot = value;
+}
+
+}  // namespace
+
+void setLogCallback(LogCallback callback) { storeCallback(g_logCallback, callback); }
+void setMsgCallback(MsgCallback callback) { storeCallback(g_msgCallback, callback); }
+void setgb2utf8Callback(Gb2Utf8Callback callback) { storeCallback(g_gbCallback, callback); }
+void setReadFileCallback(ReadFileCallback callback) { storeCallback(g_readFileCallback, callback); }
+void setSavePngCallback(SavePngCallback callback) { storeCallback(g_savePngCallback, callback); }
+
+void rediri_destroy() {
+  std::lock_guard<std::mutex> destroyGuard(g_destroyLock);
+  if (g_destroyed.exchange(true)) return;
+
+  // Stop the library's threads first; they may still log or post while they wind down.
+  std::map<int, std::function<void()>> hooks;
+  {
+    std::lock_guard<std::mutex> lock(g_hookLock);
+    hooks.swap(g_hooks);
+  }
+  for (auto& entry : hooks) entry.second();
+
+  {
+    std::unique_lock<std::shared_mutex> lock(g_callbackLock);
+    g_logCallback = nullptr;
+    g_msgCallback = nullptr;
+    g_gbCallback = nullptr;
+    g_readFileCallback = nullptr;
+    g_savePngCallback = nullptr;
+  }
+  // Deregistering waits for decodes in progress on other threads (DCMTK's codec list lock).
+  if (g_initialised.exchange(false)) {
+    DJDecoderRegistration::cleanup();
+    DJLSDecoderRegistration::cleanup();
+    DcmRLEDecoderRegistration::cleanup();
+    detail::cleanupJpeg2000Decoder();
+  }
+}
+
+namespace detail {
+
+bool libraryReady() {
+  if (g_destroyed) return false;
+  std::call_once(g_initOnce, initialise);
+  return g_initialised && !g_destroyed;
+}
+
+void logLine(const char* format, ...) {
+  if (g_destroyed) return;
+  char small[512];
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int needed = std::vsnprintf(small, sizeof(small), format, args);
+  va_end(args);
+  std::string text;
+  if (needed < 0) {
+    text = "DICOM library: unprintable log line";
+  } else if (static_cast<size_t>(needed) < sizeof(small)) {
+    text.assign(small, static_cast<size_t>(needed));
+  } else {
+    std::vector<char> big(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(big.data(), big.size(), format, copy);
+    text.assign(big.data(), static_cast<size_t>(needed));
+  }
+  va_end(copy);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+
+  std::shared_lock<std::shared_mutex> lock(g_callbackLock);
+  if (g_logCallback && !g_destroyed) g_logCallback(text.c_str());
+}
+
+bool postMessage(int code, const char* text) {
+  std::lock_guard<std::mutex> order(g_messageOrder);
+  std::shared_lock<std::shared_mutex> lock(g_callbackLock);
+  if (!g_msgCallback || g_destroyed) return false;
+  g_msgCallback(code, text ? text : "");
+  return true;
+}
+
+void postStoredRecord(DCM_MESSAGE* record) {
+  if (!record) return;
+  std::lock_guard<std::mutex> order(g_messageOrder);
+  std::shared_lock<std::shared_mutex> lock(g_callbackLock);
+  if (!g_msgCallback || g_destroyed) {
+    delete record;
+    return;
+  }
+  g_msgCallback(3, reinterpret_cast<const char*>(record));
+}
+
+bool convertGbByCallback(const std::string& in, std::string& out) {
+  std::shared_lock<std::shared_mutex> lock(g_callbackLock);
+  if (!g_gbCallback || g_destroyed) return false;
+  // Room for the worst case of 4 UTF-8 bytes per input byte, plus the NUL.
+  std::vector<char> buffer(4 * in.size() + 1, '\0');
+  g_gbCallback(in.c_str(), buffer.data(), static_cast<int>(buffer.size()));
+  buffer.back() = '\0';
+  out.assign(buffer.data());
+  return !out.empty() || in.empty();
+}
+
+bool savePngByCallback(int width, int height, unsigned char* rgb, const char* path) {
+  std::shared_lock<std::shared_mutex> lock(g_callbackLock);
+  if (!g_savePngCallback || g_destroyed) return false;
+  return g_savePngCallback(width, height, rgb, path);
+}
+
+int addShutdownHook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(g_hookLock);
+  if (g_destroyed) return 0;
+  int id = g_nextHookId++;
+  g_hooks.emplace(id, std::move(hook));
+  return id;
+}
+
+void removeShutdownHook(int id) {
+  std::lock_guard<std::mutex> lock(g_hookLock);
+  g_hooks.erase(id);
+}
+
+}  // namespace detail
+}  // namespace redIRI

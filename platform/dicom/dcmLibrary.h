@@ -1,0 +1,47 @@
+// Library-wide state of the DICOM layer (internal): one-time initialisation of DCMTK and the
+// decoders, the program's callbacks, and shutdown.
+//
+// Every entry point of the public classes calls libraryReady() first; it initialises on first
+// use and answers false once rediri_destroy has run. Callbacks are only ever invoked through
+// the functions here, which make the shutdown guarantee hold: no callback runs after
+// rediri_destroy returns.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "dcmLib.h"
+
+namespace redIRI {
+namespace detail {
+
+// Initialises the library once (decoders, DCMTK logging, data dictionary check). False after
+// rediri_destroy or when DCMTK's data dictionary is missing.
+bool libraryReady();
+
+// One line to the log callback (printf-style); nothing when no callback is installed.
+void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A message to the program. Calls are serialised under one library mutex, so the order in
+// which a task emits its messages is the order the program sees. False when no callback is
+// installed or the library has ended.
+bool postMessage(int code, const char* text);
+
+// Code 3: hands a stored-image record to the program, which takes ownership. Deleted here
+// when no callback is installed or the library has ended.
+void postStoredRecord(DCM_MESSAGE* record);
+
+// The program's GB-to-UTF-8 conversion; false when none is installed or its output is empty.
+bool convertGbByCallback(const std::string& in, std::string& out);
+
+// The program's PNG writer; false when none is installed.
+bool savePngByCallback(int width, int height, unsigned char* rgb, const char* path);
+
+// Objects that run library threads (the network half) register how to stop and join them;
+// rediri_destroy runs every registered hook before clearing the callbacks. The id returned
+// is used to remove the hook when the object is destroyed first. Returns 0 after shutdown.
+int addShutdownHook(std::function<void()> hook);
+void removeShutdownHook(int id);
+
+}  // namespace detail
+}  // namespace redIRI

@@ -1,0 +1,431 @@
+#include "dcmPixels.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "dcmFile.h"
+
+namespace redIRI {
+namespace detail {
+
+namespace {
+
+// No image the viewer can hold is larger than this once decoded; anything bigger is a
+// damaged or hostile header and is refused before memory is reserved for it.
+const uint64_t kMaxDecodedBytes = uint64_t(1) << 30;
+
+bool isMonochrome(const std::string& pi) { return pi == "MONOCHROME1" || pi == "MONOCHROME2"; }
+
+bool isJpegFamily(E_TransferSyntax xfer) {
+  switch (xfer) {
+    case EXS_JPEGProcess1:
+    case EXS_JPEGProcess2_4:
+    case EXS_JPEGProcess6_8:
+    case EXS_JPEGProcess10_12:
+    case EXS_JPEGProcess14:
+    case EXS_JPEGProcess14SV1:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isJpeg2000(E_TransferSyntax xfer) { return xfer == EXS_JPEG2000LosslessOnly || xfer == EXS_JPEG2000; }
+
+DcmPixelData* pixelDataOf(DcmDataset* data) {
+  DcmElement* e = nullptr;
+  if (!data || data->findAndGetElement(DCM_PixelData, e, OFFalse).bad() || !e) return nullptr;
+  if (e->ident() != EVR_PixelData) return nullptr;
+  return static_cast<DcmPixelData*>(e);
+}
+
+DcmPixelSequence* pixelSequenceOf(DcmPixelData* pixels, E_TransferSyntax xfer) {
+  DcmPixelSequence* seq = nullptr;
+  if (!pixels || pixels->getEncapsulatedRepresentation(xfer, nullptr, seq).bad()) return nullptr;
+  return seq;
+}
+
+size_t nativeFrameBytes(const PixelLayout& l) {
+  if (l.photometric == "YBR_FULL_422") return l.elementsPerFrame() * 2;
+  return l.elementsPerFrame() * static_cast<size_t>(l.samples) * static_cast<size_t>(l.bitsAllocated / 8);
+}
+
+size_t decodedFrameBytes(const PixelLayout& l) {
+  return l.elementsPerFrame() * static_cast<size_t>(l.samples) * static_cast<size_t>(l.bitsAllocated / 8);
+}
+
+// The value at `position` of a US or SS element (lookup-table descriptors use either).
+bool readWord(DcmDataset* data, const DcmTagKey& key, unsigned long position, long& value) {
+  DcmElement* e = nullptr;
+  if (data->findAndGetElement(key, e, OFFalse).bad() || !e) return false;
+  if (e->ident() == EVR_US) {
+    Uint16 v;
+    if (e->getUint16(v, position).bad()) return false;
+    value = v;
+    return true;
+  }
+  if (e->ident() == EVR_SS) {
+    Sint16 v;
+    if (e->getSint16(v, position).bad()) return false;
+    value = v;
+    return true;
+  }
+  return false;
+}
+
+// One palette colour lookup table, reduced to 8-bit entries.
+struct PaletteTable {
+  std::vector<uint8_t> entries;
+  long first = 0;
+};
+
+bool readPaletteTable(DcmDataset* data, const DcmTagKey& descriptor, const DcmTagKey& values, PaletteTable& table,
+                      std::string& why) {
+  long count = 0, first = 0, bits = 0;
+  if (!readWord(data, descriptor, 0, count) || !readWord(data, descriptor, 1, first) ||
+      !readWord(data, descriptor, 2, bits)) {
+    why = "palette lookup table descriptor missing";
+    return false;
+  }
+  // The descriptor's first value is unsigned; 0 means 65536 entries.
+  count = count & 0xFFFF;
+  if (count == 0) count = 65536;
+  const Uint16* words = nullptr;
+  unsigned long wordCount = 0;
+  if (data->findAndGetUint16Array(values, words, &wordCount, OFFalse).bad() || !words) {
+    why = "palette lookup table data missing";
+    return false;
+  }
+  table.first = first;
+  table.entries.resize(static_cast<size_t>(count));
+  if (bits == 16) {
+    if (wordCount < static_cast<unsigned long>(count)) {
+      why = "palette lookup table shorter than its descriptor";
+      return false;
+    }
+    for (long i = 0; i < count; ++i) table.entries[i] = static_cast<uint8_t>(words[i] >> 8);
+  } else if (wordCount >= static_cast<unsigned long>(count)) {
+    for (long i = 0; i < count; ++i) table.entries[i] = static_cast<uint8_t>(words[i] & 0xFF);
+  } else if (wordCount * 2 >= static_cast<unsigned long>(count)) {
+    // 8-bit entries packed two per word, the first in the low byte.
+    for (long i = 0; i < count; ++i)
+      table.entries[i] = static_cast<uint8_t>((i & 1) ? words[i / 2] >> 8 : words[i / 2] & 0xFF);
+  } else {
+    why = "palette lookup table shorter than its descriptor";
+    return false;
+  }
+  return true;
+}
+
+// Full-range YCbCr to RGB (the JPEG/JFIF equations of YBR_FULL), in 16.16 fixed point.
+struct YbrTables {
+  std::array<int, 256> crToR, cbToB, cbToG, crToG;
+  YbrTables() {
+    for (int i = 0; i < 256; ++i) {
+      const int c = i - 128;
+      crToR[i] = static_cast<int>(1.402 * 65536 * c + (c >= 0 ? 0.5 : -0.5)) >> 16;
+      cbToB[i] = static_cast<int>(1.772 * 65536 * c + (c >= 0 ? 0.5 : -0.5)) >> 16;
+      cbToG[i] = static_cast<int>(-0.344136 * 65536 * c);
+      crToG[i] = static_cast<int>(-0.714136 * 65536 * c + 32768);
+    }
+  }
+};
+
+inline uint8_t clampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+void ybrToRgb(uint8_t* p, size_t elements) {
+  static const YbrTables t;
+  for (size_t i = 0; i < elements; ++i, p += 3) {
+    const int y = p[0], cb = p[1], cr = p[2];
+    p[0] = clampByte(y + t.crToR[cr]);
+    p[1] = clampByte(y + ((t.cbToG[cb] + t.crToG[cr]) >> 16));
+    p[2] = clampByte(y + t.cbToB[cb]);
+  }
+}
+
+// Y1 Y2 Cb Cr per pair of pixels to full YCbCr triplets.
+void expandYbr422(const uint8_t* src, uint8_t* dst, size_t elements) {
+  for (size_t i = 0; i + 1 < elements; i += 2, src += 4, dst += 6) {
+    dst[0] = src[0];
+    dst[1] = src[2];
+    dst[2] = src[3];
+    dst[3] = src[1];
+    dst[4] = src[2];
+    dst[5] = src[3];
+  }
+}
+
+void interleavePlanes(const uint8_t* src, uint8_t* dst, size_t elements) {
+  const uint8_t* r = src;
+  const uint8_t* g = src + elements;
+  const uint8_t* b = src + 2 * elements;
+  for (size_t i = 0; i < elements; ++i) {
+    dst[3 * i] = r[i];
+    dst[3 * i + 1] = g[i];
+    dst[3 * i + 2] = b[i];
+  }
+}
+
+// Shifts the stored bits down to bit 0, masks what lies above them, and sign-extends.
+void normaliseWords(uint16_t* p, size_t n, const PixelLayout& l) {
+  const int shift = l.highBit + 1 - l.bitsStored;
+  if (l.bitsStored >= 16 && shift == 0) return;
+  const uint16_t mask = static_cast<uint16_t>((1u << l.bitsStored) - 1u);
+  const uint16_t sign = static_cast<uint16_t>(1u << (l.bitsStored - 1));
+  const bool extend = l.pixelRepresentation == 1 && l.bitsStored < 16;
+  for (size_t i = 0; i < n; ++i) {
+    uint16_t v = static_cast<uint16_t>((p[i] >> shift) & mask);
+    if (extend && (v & sign)) v = static_cast<uint16_t>(v | ~mask);
+    p[i] = v;
+  }
+}
+
+void normaliseBytes(uint8_t* p, size_t n, const PixelLayout& l) {
+  if (l.bitsStored >= 8) return;
+  const int shift = l.highBit + 1 - l.bitsStored;
+  const uint8_t mask = static_cast<uint8_t>((1u << l.bitsStored) - 1u);
+  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>((p[i] >> shift) & mask);
+}
+
+bool expandPalette(DcmDataset* data, const PixelLayout& l, const uint8_t* indices, size_t elements, uint8_t* rgb,
+                   std::string& why) {
+  PaletteTable red, green, blue;
+  if (!readPaletteTable(data, DCM_RedPaletteColorLookupTableDescriptor, DCM_RedPaletteColorLookupTableData, red,
+                        why) ||
+      !readPaletteTable(data, DCM_GreenPaletteColorLookupTableDescriptor, DCM_GreenPaletteColorLookupTableData, green,
+                        why) ||
+      !readPaletteTable(data, DCM_BluePaletteColorLookupTableDescriptor, DCM_BluePaletteColorLookupTableData, blue,
+                        why))
+    return false;
+  // One 65536-entry table per channel over every possible index, so the loop is a plain look-up.
+  const size_t range = l.bitsAllocated == 8 ? 256 : 65536;
+  std::vector<uint8_t> map(range * 3);
+  auto lookup = [](const PaletteTable& t, long index) {
+    long k = index - t.first;
+    if (k < 0) k = 0;
+    if (k >= static_cast<long>(t.entries.size())) k = static_cast<long>(t.entries.size()) - 1;
+    return t.entries[static_cast<size_t>(k)];
+  };
+  for (size_t i = 0; i < range; ++i) {
+    map[3 * i] = lookup(red, static_cast<long>(i));
+    map[3 * i + 1] = lookup(green, static_cast<long>(i));
+    map[3 * i + 2] = lookup(blue, static_cast<long>(i));
+  }
+  const int shift = l.highBit + 1 - l.bitsStored;
+  const uint32_t mask = (1u << l.bitsStored) - 1u;
+  if (l.bitsAllocated == 8) {
+    for (size_t i = 0; i < elements; ++i) std::memcpy(rgb + 3 * i, &map[3 * ((indices[i] >> shift) & mask)], 3);
+  } else {
+    const uint16_t* w = reinterpret_cast<const uint16_t*>(indices);
+    for (size_t i = 0; i < elements; ++i) std::memcpy(rgb + 3 * i, &map[3 * ((w[i] >> shift) & mask)], 3);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool isDecodableTransferSyntax(E_TransferSyntax xfer) {
+  switch (xfer) {
+    case EXS_LittleEndianImplicit:
+    case EXS_LittleEndianExplicit:
+    case EXS_BigEndianExplicit:
+    case EXS_DeflatedLittleEndianExplicit:
+    case EXS_RLELossless:
+    case EXS_JPEGLSLossless:
+    case EXS_JPEGLSLossy:
+      return true;
+    default:
+      return isJpegFamily(xfer) || isJpeg2000(xfer);
+  }
+}
+
+bool readPixelLayout(const DicomFile& file, PixelLayout& l, std::string& why) {
+  l = PixelLayout();
+  DcmDataset* data = file.dataset();
+  DcmPixelData* pixels = pixelDataOf(data);
+  if (!pixels) {
+    why = "no pixel data";
+    return false;
+  }
+  l.transferSyntax = file.transferSyntax();
+  DcmXfer xfer(l.transferSyntax);
+  if (!isDecodableTransferSyntax(l.transferSyntax)) {
+    why = std::string("transfer syntax ") + xfer.getXferID() + " (" + xfer.getXferName() + ") cannot be decoded";
+    return false;
+  }
+  l.encapsulated = xfer.isEncapsulated();
+
+  l.rows = static_cast<int>(file.intValue(DCM_Rows, 0));
+  l.columns = static_cast<int>(file.intValue(DCM_Columns, 0));
+  l.samples = static_cast<int>(file.intValue(DCM_SamplesPerPixel, 1));
+  l.bitsAllocated = static_cast<int>(file.intValue(DCM_BitsAllocated, 0));
+  l.bitsStored = static_cast<int>(file.intValue(DCM_BitsStored, l.bitsAllocated));
+  l.highBit = static_cast<int>(file.intValue(DCM_HighBit, l.bitsStored - 1));
+  l.pixelRepresentation = file.intValue(DCM_PixelRepresentation, 0) == 1 ? 1 : 0;
+  l.planar = file.intValue(DCM_PlanarConfiguration, 0) == 1 ? 1 : 0;
+  long frames = file.intValue(DCM_NumberOfFrames, 1);
+  l.frames = frames < 1 ? 1 : static_cast<int>(std::min<long>(frames, 0x7FFFFFFF));
+  l.photometric = file.stringValue(DCM_PhotometricInterpretation);
+  if (l.photometric.empty()) l.photometric = l.samples == 3 ? "RGB" : "MONOCHROME2";
+
+  if (l.rows <= 0 || l.columns <= 0 || l.rows > 65535 || l.columns > 65535) {
+    why = "no valid Rows and Columns";
+    return false;
+  }
+  if (l.bitsStored < 1 || l.bitsStored > l.bitsAllocated) l.bitsStored = l.bitsAllocated;
+  if (l.highBit < l.bitsStored - 1 || l.highBit >= l.bitsAllocated) l.highBit = l.bitsStored - 1;
+
+  const std::string& pi = l.photometric;
+  if (l.samples == 1 && isMonochrome(pi) && l.bitsAllocated == 8) {
+    l.type = 0;
+  } else if (l.samples == 1 && isMonochrome(pi) && l.bitsAllocated == 16) {
+    l.type = 1;
+  } else if (l.samples == 1 && pi == "PALETTE COLOR" && (l.bitsAllocated == 8 || l.bitsAllocated == 16)) {
+    l.type = 2;
+    if (!data->tagExists(DCM_RedPaletteColorLookupTableData) || !data->tagExists(DCM_GreenPaletteColorLookupTableData) ||
+        !data->tagExists(DCM_BluePaletteColorLookupTableData)) {
+      why = "palette colour without lookup table data (segmented palettes are not supported)";
+      return false;
+    }
+  } else if (l.samples == 3 && l.bitsAllocated == 8) {
+    const bool ictRct = pi == "YBR_ICT" || pi == "YBR_RCT";
+    const bool subsampled = pi == "YBR_FULL_422";
+    if (pi == "RGB" || pi == "YBR_FULL" || (ictRct && isJpeg2000(l.transferSyntax)) ||
+        (subsampled && (!l.encapsulated || isJpegFamily(l.transferSyntax))))
+      l.type = 2;
+    if (subsampled && !l.encapsulated && (l.columns % 2) != 0) l.type = -1;
+  }
+  if (l.type < 0) {
+    char buf[160];
+    std::snprintf(buf, sizeof(buf), "unsupported pixel layout (%d samples, %d bits allocated, %s)", l.samples,
+                  l.bitsAllocated, pi.c_str());
+    why = buf;
+    return false;
+  }
+
+  const uint64_t output = static_cast<uint64_t>(l.outputFrameBytes()) * static_cast<uint64_t>(l.frames);
+  if (output > kMaxDecodedBytes) {
+    why = "image too large";
+    return false;
+  }
+  if (l.encapsulated) {
+    DcmPixelSequence* seq = pixelSequenceOf(pixels, l.transferSyntax);
+    if (!seq || seq->card() < 2) {
+      why = "compressed pixel data without fragments";
+      return false;
+    }
+    // Every frame takes at least one fragment of its own.
+    if (static_cast<unsigned long>(l.frames) > seq->card() - 1) {
+      why = "fewer fragments than frames";
+      return false;
+    }
+  } else {
+    const uint64_t needed = static_cast<uint64_t>(nativeFrameBytes(l)) * static_cast<uint64_t>(l.frames);
+    if (pixels->getLength() < needed) {
+      why = "pixel data shorter than the header declares";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, PixelBuffer& out, std::string& why) {
+  out = PixelBuffer();
+  DcmDataset* data = file.dataset();
+  DcmPixelData* pixels = pixelDataOf(data);
+  if (!pixels || l.type < 0) {
+    why = "no pixel data";
+    return false;
+  }
+  const int frames = (frameCount <= 0 || frameCount > l.frames) ? l.frames : frameCount;
+  const size_t elements = l.elementsPerFrame() * static_cast<size_t>(frames);
+  const size_t outBytes = elements * l.bytesPerElement();
+
+  // The stored (or decompressed) samples, before conversion to the output format.
+  const bool converts = l.type == 2 && (l.planar == 1 || l.photometric == "PALETTE COLOR" ||
+                                        (l.photometric == "YBR_FULL_422" && !l.encapsulated));
+  const size_t sourceFrame = l.encapsulated ? decodedFrameBytes(l) : nativeFrameBytes(l);
+  const size_t sourceBytes = sourceFrame * static_cast<size_t>(frames);
+  std::unique_ptr<uint8_t[]> result(new (std::nothrow) uint8_t[outBytes + 1]);
+  std::unique_ptr<uint8_t[]> scratch;
+  if (!result) {
+    why = "out of memory";
+    return false;
+  }
+  uint8_t* source = result.get();
+  if (converts || sourceBytes > outBytes) {
+    scratch.reset(new (std::nothrow) uint8_t[sourceBytes + 1]);
+    if (!scratch) {
+      why = "out of memory";
+      return false;
+    }
+    source = scratch.get();
+  }
+
+  std::string model = l.photometric;
+  if (!l.encapsulated) {
+    OFCondition cond = pixels->getPartialValue(source, 0, static_cast<Uint32>(sourceBytes));
+    if (cond.bad()) {
+      why = std::string("cannot read pixel data: ") + cond.text();
+      return false;
+    }
+  } else {
+    Uint32 startFragment = 0;
+    for (int f = 0; f < frames; ++f) {
+      OFString frameModel;
+      uint8_t* target = source + sourceFrame * static_cast<size_t>(f);
+      // The buffer has one spare byte at its end for decoders that round odd frames up.
+      const Uint32 room = static_cast<Uint32>(sourceBytes + 1 - sourceFrame * static_cast<size_t>(f));
+      OFCondition cond =
+          pixels->getUncompressedFrame(data, static_cast<Uint32>(f), startFragment, target, room, frameModel);
+      if (cond.bad()) {
+        char buf[64];
+        std::snprintf(buf, sizeof(buf), "cannot decode frame %d: ", f);
+        why = std::string(buf) + cond.text();
+        return false;
+      }
+      if (f == 0 && !frameModel.empty()) model.assign(frameModel.c_str());
+    }
+  }
+
+  uint8_t* dst = result.get();
+  if (l.type == 0) {
+    normaliseBytes(dst, elements, l);
+  } else if (l.type == 1) {
+    normaliseWords(reinterpret_cast<uint16_t*>(dst), elements, l);
+  } else if (l.photometric == "PALETTE COLOR") {
+    if (!expandPalette(data, l, source, elements, dst, why)) return false;
+  } else {
+    const size_t perFrame = l.elementsPerFrame();
+    if (model == "YBR_FULL_422" && !l.encapsulated) {
+      expandYbr422(source, dst, elements);
+      model = "YBR_FULL";
+    } else if (l.planar == 1) {
+      for (int f = 0; f < frames; ++f)
+        interleavePlanes(source + 3 * perFrame * f, dst + 3 * perFrame * f, perFrame);
+    } else if (source != dst) {
+      std::memcpy(dst, source, outBytes);
+    }
+    if (model == "YBR_FULL" || model == "YBR_ICT") {
+      ybrToRgb(dst, elements);
+    } else if (model != "RGB") {
+      why = "cannot convert colour model " + model + " to RGB";
+      return false;
+    }
+  }
+
+  out.data = std::move(result);
+  out.size = outBytes;
+  out.elements = elements;
+  return true;
+}
+
+}  // namespace detail
+}  // namespace redIRI

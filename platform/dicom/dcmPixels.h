@@ -1,0 +1,64 @@
+// Pixel data of one file (internal): the layout read from the header, decoding of every
+// transfer syntax into one contiguous buffer, and the normalisation the program relies on.
+//
+// The decoded buffer holds, frame after frame, rows * columns elements per frame:
+//   - grey 8-bit: one byte per element, cut to Bits Stored;
+//   - grey 16-bit: one host-order word per element, the stored bits shifted down to bit 0
+//     and sign-extended from bit Bits Stored - 1 when Pixel Representation is 1;
+//   - colour: three bytes R, G, B per element (planar data interleaved, YBR converted to RGB,
+//     YBR_FULL_422 upsampled, palette colour expanded through its lookup tables).
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace redIRI {
+namespace detail {
+
+class DicomFile;
+
+struct PixelLayout {
+  int rows = 0;
+  int columns = 0;
+  int frames = 1;
+  int samples = 1;
+  int bitsAllocated = 0;
+  int bitsStored = 0;
+  int highBit = 0;
+  int pixelRepresentation = 0;
+  int planar = 0;
+  std::string photometric;
+  E_TransferSyntax transferSyntax = EXS_Unknown;
+  bool encapsulated = false;
+  int type = -1;  // dcmReader::PixelType
+
+  size_t elementsPerFrame() const { return static_cast<size_t>(rows) * static_cast<size_t>(columns); }
+  size_t bytesPerElement() const { return type == 0 ? 1 : type == 1 ? 2 : 3; }
+  size_t outputFrameBytes() const { return elementsPerFrame() * bytesPerElement(); }
+};
+
+struct PixelBuffer {
+  std::unique_ptr<uint8_t[]> data;
+  size_t size = 0;      // bytes
+  size_t elements = 0;  // rows * columns * frames decoded
+};
+
+bool isDecodableTransferSyntax(E_TransferSyntax xfer);
+
+// Reads the layout from the header without touching pixel values. False with the reason
+// when the pixels cannot be delivered: no pixel data, an unsupported layout, a transfer
+// syntax without decoder, or pixel data shorter than the header declares.
+bool readPixelLayout(const DicomFile& file, PixelLayout& layout, std::string& why);
+
+// Decodes the first frameCount frames (all when frameCount <= 0 or above the frame count)
+// and normalises them. False with the reason.
+bool decodePixels(const DicomFile& file, const PixelLayout& layout, int frameCount, PixelBuffer& out,
+                  std::string& why);
+
+}  // namespace detail
+}  // namespace redIRI

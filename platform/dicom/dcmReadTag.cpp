@@ -1,0 +1,98 @@
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dctag.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "dcmFile.h"
+#include "dcmLib.h"
+#include "dcmLibrary.h"
+#include "dcmText.h"
+
+namespace redIRI {
+
+struct dcmReadTag::State {
+  detail::DicomFile file;
+};
+
+dcmReadTag::dcmReadTag() : m_state(new State) {}
+
+dcmReadTag::~dcmReadTag() { delete m_state; }
+
+void dcmReadTag::setLanguage(int language) { m_state->file.setLanguage(language); }
+
+bool dcmReadTag::setFile(const char* path) {
+  m_state->file.close();
+  if (!detail::libraryReady()) return false;
+  return m_state->file.open(path, "dcmReadTag");
+}
+
+std::string dcmReadTag::getTag(unsigned short group, unsigned short element) {
+  if (!detail::libraryReady() || !m_state->file.isOpen()) return std::string();
+  return m_state->file.valueText(m_state->file.find(group, element));
+}
+
+dcmReadTag::DicomTags* dcmReadTag::getTagList(int& count) {
+  count = 0;
+  if (!detail::libraryReady() || !m_state->file.isOpen()) return nullptr;
+
+  struct Entry {
+    DcmElement* element;
+    bool meta;
+  };
+  std::vector<Entry> entries;
+  auto collect = [&entries](DcmItem* item, bool meta) {
+    if (!item) return;
+    for (unsigned long i = 0; i < item->card(); ++i)
+      if (DcmElement* e = item->getElement(i)) entries.push_back({e, meta});
+  };
+  collect(m_state->file.metaInfo(), true);
+  collect(m_state->file.dataset(), false);
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.element->getTag().getXTag() < b.element->getTag().getXTag();
+  });
+  if (entries.empty()) return nullptr;
+
+  DicomTags* list = new DicomTags[entries.size()];
+  std::memset(list, 0, sizeof(DicomTags) * entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    DcmElement* e = entries[i].element;
+    const DcmTag& tag = e->getTag();
+    DicomTags& record = list[i];
+    std::snprintf(record.tag, sizeof(record.tag), "(%04X,%04X)", tag.getGTag(), tag.getETag());
+    text::copyCut(m_state->file.valueText(e), record.value, sizeof(record.value));
+    const bool isPrivate = tag.isPrivate();
+    const char* description = "PrivateTag";
+    if (!isPrivate) {
+      DcmTag plain(tag.getXTag());
+      const char* name = plain.getTagName();
+      description = (name && std::strcmp(name, DcmTag_ERROR_TagName) != 0) ? name : "UnknownTag";
+    }
+    text::copyCut(description, record.description, sizeof(record.description));
+    record.flag = (entries[i].meta || isPrivate) ? 1 : 0;
+  }
+  count = static_cast<int>(entries.size());
+  return list;
+}
+
+void dcmReadTag::freeTagList(DicomTags* list) { delete[] list; }
+
+float dcmReadTag::getImageScale() {
+  if (!detail::libraryReady() || !m_state->file.isOpen()) return 1.0f;
+  const detail::DicomFile& f = m_state->file;
+  const long rows = f.intValue(DCM_Rows, 0);
+  const long columns = f.intValue(DCM_Columns, 0);
+  if (rows <= 0 || columns <= 0) return 1.0f;
+  // Pixel Spacing is row spacing \ column spacing.
+  double rowSpacing = f.decimalValue(DCM_PixelSpacing, 0, 1.0);
+  double columnSpacing = f.decimalValue(DCM_PixelSpacing, 1, 1.0);
+  if (!(rowSpacing > 0) || !std::isfinite(rowSpacing)) rowSpacing = 1.0;
+  if (!(columnSpacing > 0) || !std::isfinite(columnSpacing)) columnSpacing = 1.0;
+  return static_cast<float>((columns * columnSpacing) / (rows * rowSpacing));
+}
+
+}  // namespace redIRI

@@ -1,0 +1,289 @@
+// Every transfer syntax decodes to the pixels of its uncompressed original: exactly for the
+// lossless ones, within a tolerance for the lossy ones.
+#include <gtest/gtest.h>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/DicomTestData.h"
+#include "dcmLib.h"
+
+using namespace qvtest;
+
+namespace {
+
+// One synthetic original: how it is written and the pixels a reader must deliver.
+struct Original {
+  std::string name;
+  ImageSpec spec;
+  int type;
+  std::vector<uint8_t> expected;
+};
+
+Original signed16() {
+  Original o{"signed16", {}, 1, {}};
+  o.spec.rows = 24;
+  o.spec.columns = 20;
+  o.spec.pixelRepresentation = 1;
+  o.spec.pixels = asBytes(greyWords(24, 20, 1, 16, true));
+  o.expected = o.spec.pixels;
+  return o;
+}
+
+Original unsigned12() {
+  Original o{"unsigned12", {}, 1, {}};
+  o.spec.rows = 16;
+  o.spec.columns = 18;
+  o.spec.bitsStored = 12;
+  o.spec.highBit = 11;
+  o.spec.pixels = asBytes(greyWords(16, 18, 1, 12, false));
+  o.expected = o.spec.pixels;
+  return o;
+}
+
+Original signed12() {
+  Original o{"signed12", {}, 1, {}};
+  o.spec.rows = 16;
+  o.spec.columns = 16;
+  o.spec.bitsStored = 12;
+  o.spec.highBit = 11;
+  o.spec.pixelRepresentation = 1;
+  o.spec.pixels = asBytes(greyWords(16, 16, 1, 12, true));
+  o.expected = o.spec.pixels;
+  return o;
+}
+
+Original grey8() {
+  Original o{"grey8", {}, 0, {}};
+  o.spec.rows = 17;
+  o.spec.columns = 22;
+  o.spec.bitsAllocated = o.spec.bitsStored = 8;
+  o.spec.highBit = 7;
+  o.spec.pixels = greyBytes(17, 22, 1);
+  o.expected = o.spec.pixels;
+  return o;
+}
+
+Original rgb(int planar) {
+  Original o{planar ? "rgbPlanar" : "rgb", {}, 2, {}};
+  o.spec.rows = 16;
+  o.spec.columns = 24;
+  o.spec.samples = 3;
+  o.spec.bitsAllocated = o.spec.bitsStored = 8;
+  o.spec.highBit = 7;
+  o.spec.photometric = "RGB";
+  o.spec.planar = planar;
+  o.expected = rgbBytes(16, 24, 1);
+  if (planar) {
+    const size_t n = 16 * 24;
+    o.spec.pixels.resize(n * 3);
+    for (size_t i = 0; i < n; ++i)
+      for (size_t c = 0; c < 3; ++c) o.spec.pixels[c * n + i] = o.expected[3 * i + c];
+  } else {
+    o.spec.pixels = o.expected;
+  }
+  return o;
+}
+
+Original multiFrame() {
+  Original o{"multiframe", {}, 1, {}};
+  o.spec.rows = 12;
+  o.spec.columns = 14;
+  o.spec.frames = 5;
+  o.spec.pixels = asBytes(greyWords(12, 14, 5, 16, false));
+  o.expected = o.spec.pixels;
+  return o;
+}
+
+int maxDifference(const Decoded& got, const Original& o) {
+  if (got.bytes.size() != o.expected.size()) return 1 << 30;
+  int worst = 0;
+  if (o.type == 1) {
+    const auto* a = reinterpret_cast<const int16_t*>(got.bytes.data());
+    const auto* b = reinterpret_cast<const int16_t*>(o.expected.data());
+    const bool sgnd = o.spec.pixelRepresentation == 1;
+    for (size_t i = 0; i < o.expected.size() / 2; ++i) {
+      const int va = sgnd ? a[i] : static_cast<uint16_t>(a[i]);
+      const int vb = sgnd ? b[i] : static_cast<uint16_t>(b[i]);
+      worst = std::max(worst, std::abs(va - vb));
+    }
+  } else {
+    for (size_t i = 0; i < o.expected.size(); ++i) worst = std::max(worst, std::abs(got.bytes[i] - o.expected[i]));
+  }
+  return worst;
+}
+
+// Decodes `path` and checks it against the original: same type, rows x columns x frames
+// elements, and values within `tolerance` (0: byte-identical).
+void expectDecodes(const std::string& path, const Original& o, int tolerance, const std::string& what) {
+  SCOPED_TRACE(o.name + " as " + what);
+  Decoded d = decodeFile(path);
+  ASSERT_TRUE(d.opened);
+  ASSERT_TRUE(d.typeOk);
+  EXPECT_EQ(d.type, o.type);
+  EXPECT_EQ(d.count, o.spec.rows * o.spec.columns * o.spec.frames);
+  if (tolerance == 0)
+    EXPECT_TRUE(d.bytes == o.expected) << "largest difference " << maxDifference(d, o);
+  else
+    EXPECT_LE(maxDifference(d, o), tolerance);
+}
+
+}  // namespace
+
+TEST(Decode, NativeSyntaxesDeliverTheStoredValues) {
+  TempDir dir;
+  for (const Original& o : {signed16(), unsigned12(), grey8(), rgb(0), rgb(1), multiFrame()}) {
+    const std::string base = dir.file(o.name + ".dcm");
+    writeImage(base, o.spec);
+    expectDecodes(base, o, 0, "explicit little endian");
+    const std::pair<const char*, const char*> syntaxes[] = {
+        {"+ti", "implicit little endian"}, {"+tb", "explicit big endian"}, {"+td", "deflated"}};
+    for (const auto& s : syntaxes) {
+      const std::string out = dir.file(o.name + s.first + ".dcm");
+      ASSERT_TRUE(mustRun({"dcmconv", s.first, base, out}, dir));
+      expectDecodes(out, o, 0, s.second);
+    }
+  }
+}
+
+TEST(Decode, LosslessCodecsAreByteIdentical) {
+  TempDir dir;
+  for (const Original& o : {signed16(), unsigned12(), signed12(), grey8(), rgb(0), rgb(1), multiFrame()}) {
+    const std::string base = dir.file(o.name + ".dcm");
+    writeImage(base, o.spec);
+    struct Tool {
+      std::vector<std::string> argv;
+      const char* what;
+    };
+    const Tool tools[] = {
+        {{"dcmcjpeg", "+e1"}, "JPEG lossless SV1"},
+        {{"dcmcjpeg", "+el", "+sv", "4"}, "JPEG lossless process 14"},
+        {{"dcmcjpls"}, "JPEG-LS lossless"},
+        {{"dcmcrle"}, "RLE"},
+    };
+    int k = 0;
+    for (const Tool& t : tools) {
+      const std::string out = dir.file(o.name + "-" + std::to_string(k++) + ".dcm");
+      std::vector<std::string> argv = t.argv;
+      argv.push_back(base);
+      argv.push_back(out);
+      ASSERT_TRUE(mustRun(argv, dir)) << t.what;
+      expectDecodes(out, o, 0, t.what);
+    }
+    const std::string j2k = dir.file(o.name + "-j2k.dcm");
+    ASSERT_TRUE(writeJpeg2000(j2k, o.spec, Jpeg2000Options(), dir));
+    expectDecodes(j2k, o, 0, "JPEG 2000 lossless");
+  }
+}
+
+TEST(Decode, LossyCodecsStayWithinTolerance) {
+  TempDir dir;
+  const Original g8 = grey8(), colour = rgb(0), colourPlanar = rgb(1);
+  Original smooth12 = unsigned12();
+  {
+    // A smooth 12-bit image, so that lossy coding errors stay small.
+    std::vector<uint16_t> words(16 * 18);
+    for (size_t i = 0; i < words.size(); ++i) words[i] = static_cast<uint16_t>(1000 + (i / 18) * 40 + (i % 18) * 30);
+    smooth12.spec.pixels = smooth12.expected = asBytes(words);
+  }
+  struct Case {
+    const Original* original;
+    std::vector<std::string> argv;
+    int tolerance;
+    const char* what;
+  };
+  const Case cases[] = {
+      {&g8, {"dcmcjpeg", "+eb", "+sr", "+q", "95"}, 12, "JPEG baseline"},
+      {&colour, {"dcmcjpeg", "+eb", "+sr", "+q", "95"}, 24, "JPEG baseline colour (YBR_FULL_422)"},
+      {&colourPlanar, {"dcmcjpeg", "+eb", "+sr", "+q", "95"}, 24, "JPEG baseline colour from planar"},
+      {&smooth12, {"dcmcjpeg", "+ee", "+sr", "+q", "95"}, 40, "JPEG extended 12-bit"},
+      {&g8, {"dcmcjpls", "+en", "+md", "2"}, 2, "JPEG-LS near-lossless"},
+      {&colour, {"dcmcjpls", "+en", "+md", "2"}, 2, "JPEG-LS near-lossless colour"},
+  };
+  int k = 0;
+  for (const Case& c : cases) {
+    const std::string base = dir.file(c.original->name + "-base.dcm");
+    writeImage(base, c.original->spec);
+    const std::string out = dir.file("lossy" + std::to_string(k++) + ".dcm");
+    std::vector<std::string> argv = c.argv;
+    argv.push_back(base);
+    argv.push_back(out);
+    ASSERT_TRUE(mustRun(argv, dir)) << c.what;
+    expectDecodes(out, *c.original, c.tolerance, c.what);
+  }
+
+  Jpeg2000Options lossy;
+  lossy.lossless = false;
+  const std::string j2kGrey = dir.file("j2k-lossy-grey.dcm");
+  ASSERT_TRUE(writeJpeg2000(j2kGrey, g8.spec, lossy, dir));
+  expectDecodes(j2kGrey, g8, 40, "JPEG 2000 lossy grey");
+  const std::string j2kColour = dir.file("j2k-lossy-rgb.dcm");
+  ASSERT_TRUE(writeJpeg2000(j2kColour, colour.spec, lossy, dir));
+  expectDecodes(j2kColour, colour, 40, "JPEG 2000 lossy colour (YBR_ICT)");
+}
+
+TEST(Decode, FramesAreFoundInEveryFragmentLayout) {
+  TempDir dir;
+  Original o = multiFrame();
+  o.spec.rows = 40;
+  o.spec.columns = 48;
+  o.spec.pixels = o.expected = asBytes(greyWords(40, 48, 5, 16, false));
+
+  // JPEG 2000: one fragment per frame, several fragments per frame with and without a Basic
+  // Offset Table (the latter found by codestream starts), and the JP2 file format.
+  struct Layout {
+    int fragmentKB;
+    bool offsetTable;
+    bool jp2;
+    const char* what;
+  };
+  const Layout layouts[] = {
+      {0, false, false, "one fragment per frame, no offset table"},
+      {0, true, false, "one fragment per frame with offset table"},
+      {1, true, false, "1 KB fragments with offset table"},
+      {1, false, false, "1 KB fragments without offset table"},
+      {0, false, true, "JP2 files"},
+  };
+  int k = 0;
+  for (const Layout& l : layouts) {
+    Jpeg2000Options options;
+    options.fragmentKB = l.fragmentKB;
+    options.offsetTable = l.offsetTable;
+    options.jp2 = l.jp2;
+    const std::string path = dir.file("j2k-frames" + std::to_string(k++) + ".dcm");
+    ASSERT_TRUE(writeJpeg2000(path, o.spec, options, dir));
+    expectDecodes(path, o, 0, l.what);
+  }
+
+  // A single frame split over many fragments is one codestream.
+  Original single = signed16();
+  Jpeg2000Options split;
+  split.fragmentKB = 1;
+  const std::string singlePath = dir.file("j2k-single-split.dcm");
+  ASSERT_TRUE(writeJpeg2000(singlePath, single.spec, split, dir));
+  expectDecodes(singlePath, single, 0, "JPEG 2000 single frame in 1 KB fragments");
+
+  // DCMTK's JPEG and JPEG-LS decoders walk fragments that span frames without an offset table.
+  const std::string base = dir.file("frames-base.dcm");
+  writeImage(base, o.spec);
+  const std::string jpeg = dir.file("frames-jpeg.dcm");
+  ASSERT_TRUE(mustRun({"dcmcjpeg", "+e1", "+fs", "1", "-ot", base, jpeg}, dir));
+  expectDecodes(jpeg, o, 0, "JPEG lossless in 1 KB fragments without offset table");
+  const std::string jpls = dir.file("frames-jpls.dcm");
+  ASSERT_TRUE(mustRun({"dcmcjpls", "+fs", "1", base, jpls}, dir));
+  expectDecodes(jpls, o, 0, "JPEG-LS in 1 KB fragments");
+
+  // Colour JPEG 2000 with the reversible transform, and without any transform.
+  const Original colour = rgb(0);
+  Jpeg2000Options noMct;
+  noMct.mct = false;
+  const std::string rct = dir.file("j2k-rct.dcm"), plain = dir.file("j2k-rgb.dcm");
+  ASSERT_TRUE(writeJpeg2000(rct, colour.spec, Jpeg2000Options(), dir));
+  ASSERT_TRUE(writeJpeg2000(plain, colour.spec, noMct, dir));
+  expectDecodes(rct, colour, 0, "JPEG 2000 YBR_RCT");
+  expectDecodes(plain, colour, 0, "JPEG 2000 RGB");
+}
