@@ -108,7 +108,9 @@ bool DicomFile::open(const char* path, const char* who) {
   }
   // Without a preamble almost any bytes parse as some data set; only accept what looks like
   // a real object.
-  if (!preamble && !data->tagExists(DCM_SOPClassUID) && !data->tagExists(DCM_PixelData)) {
+  OFString sopClass;
+  const bool hasSopClass = data->findAndGetOFString(DCM_SOPClassUID, sopClass).good() && !sopClass.empty();
+  if (!preamble && !hasSopClass && !data->tagExists(DCM_PixelData)) {
     logLine("%s: \"%s\" is not a DICOM file", who, path);
     return false;
   }

@@ -22,6 +22,8 @@ namespace detail {
 
 namespace {
 
+thread_local std::string t_lastError;
+
 // ---- openjpeg over a memory buffer -------------------------------------------------------------
 
 struct MemoryStream {
@@ -306,7 +308,10 @@ class Jpeg2000Codec : public DcmCodec {
     std::string why;
     for (Sint32 f = 0; f < layout.frames; ++f) {
       cond = decodeOneFrame(pixSeq, layout, static_cast<Uint32>(f), out + perFrame * f, perFrame, next, why);
-      if (cond.bad()) return cond;
+      if (cond.bad()) {
+        t_lastError = why;
+        return cond;
+      }
     }
     const OFString model = decodedColorModel(layout.photometric);
     if (model != layout.photometric) {
@@ -326,7 +331,10 @@ class Jpeg2000Codec : public DcmCodec {
     if (frameNo >= static_cast<Uint32>(layout.frames) || bufSize < frameBytes(layout)) return EC_IllegalCall;
     std::string why;
     cond = decodeOneFrame(fromPixSeq, layout, frameNo, static_cast<uint8_t*>(buffer), bufSize, startFragment, why);
-    if (cond.good()) decompressedColorModel = decodedColorModel(layout.photometric);
+    if (cond.good())
+      decompressedColorModel = decodedColorModel(layout.photometric);
+    else
+      t_lastError = why;
     return cond;
   }
 
@@ -363,6 +371,8 @@ Jpeg2000RepresentationParameter* g_repParam = nullptr;
 Jpeg2000CodecParameter* g_codecParam = nullptr;
 
 }  // namespace
+
+const std::string& lastJpeg2000Error() { return t_lastError; }
 
 void registerJpeg2000Decoder() {
   std::lock_guard<std::mutex> lock(g_registrationLock);

@@ -32,6 +32,10 @@ struct Jpeg2000Target {
   size_t bufferSize = 0;  // at least rows * columns * samples * bitsAllocated / 8
 };
 
+// Why the last JPEG 2000 frame decoded on this thread failed (DCMTK's codec interface only
+// carries a status code).
+const std::string& lastJpeg2000Error();
+
 // Decodes one JPEG 2000 codestream (or JP2 file) into target. False with the reason.
 bool decodeJpeg2000Frame(const uint8_t* data, size_t size, const Jpeg2000Target& target, std::string& why);
 

@@ -3,6 +3,7 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcpixel.h>
 #include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "dcmFile.h"
+#include "dcmJpeg2000.h"
 
 namespace redIRI {
 namespace detail {
@@ -229,6 +231,30 @@ bool expandPalette(DcmDataset* data, const PixelLayout& l, const uint8_t* indice
   return true;
 }
 
+// DCMTK's RLE decoder trusts the segment offsets of each fragment's header and reads past
+// the fragment when they are damaged, so every header is checked before it decodes: the
+// segment count must match the image, the first segment follows the 64-byte header, and the
+// offsets rise within the fragment.
+bool checkRleFragment(DcmPixelSequence* seq, unsigned long index, const PixelLayout& l, std::string& why) {
+  DcmPixelItem* item = nullptr;
+  Uint8* p = nullptr;
+  if (seq->getItem(item, index).bad() || !item || item->getUint8Array(p).bad() || !p) {
+    why = "unreadable RLE fragment";
+    return false;
+  }
+  const uint64_t length = item->getLength();
+  auto word = [p](int k) {
+    return static_cast<uint64_t>(p[4 * k]) | static_cast<uint64_t>(p[4 * k + 1]) << 8 |
+           static_cast<uint64_t>(p[4 * k + 2]) << 16 | static_cast<uint64_t>(p[4 * k + 3]) << 24;
+  };
+  const uint64_t segments = static_cast<uint64_t>(l.samples) * static_cast<uint64_t>(l.bitsAllocated / 8);
+  bool ok = length >= 64 && word(0) == segments && word(1) == 64;
+  for (uint64_t k = 2; ok && k <= segments; ++k) ok = word(static_cast<int>(k)) > word(static_cast<int>(k - 1));
+  ok = ok && word(static_cast<int>(segments)) < length;
+  if (!ok) why = "damaged RLE segment table";
+  return ok;
+}
+
 }  // namespace
 
 bool isDecodableTransferSyntax(E_TransferSyntax xfer) {
@@ -321,9 +347,13 @@ bool readPixelLayout(const DicomFile& file, PixelLayout& l, std::string& why) {
       why = "compressed pixel data without fragments";
       return false;
     }
-    // Every frame takes at least one fragment of its own.
+    // Every frame takes at least one fragment of its own; RLE exactly one.
     if (static_cast<unsigned long>(l.frames) > seq->card() - 1) {
       why = "fewer fragments than frames";
+      return false;
+    }
+    if (l.transferSyntax == EXS_RLELossless && static_cast<unsigned long>(l.frames) != seq->card() - 1) {
+      why = "RLE pixel data without one fragment per frame";
       return false;
     }
   } else {
@@ -377,6 +407,15 @@ bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, P
       return false;
     }
   } else {
+    if (l.transferSyntax == EXS_RLELossless) {
+      DcmPixelSequence* seq = pixelSequenceOf(pixels, l.transferSyntax);
+      if (!seq || seq->card() != static_cast<unsigned long>(l.frames) + 1) {
+        why = "RLE pixel data without one fragment per frame";
+        return false;
+      }
+      for (int f = 0; f < frames; ++f)
+        if (!checkRleFragment(seq, static_cast<unsigned long>(f) + 1, l, why)) return false;
+    }
     Uint32 startFragment = 0;
     for (int f = 0; f < frames; ++f) {
       OFString frameModel;
@@ -389,6 +428,7 @@ bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, P
         char buf[64];
         std::snprintf(buf, sizeof(buf), "cannot decode frame %d: ", f);
         why = std::string(buf) + cond.text();
+        if (isJpeg2000(l.transferSyntax) && !lastJpeg2000Error().empty()) why += " (" + lastJpeg2000Error() + ")";
         return false;
       }
       if (f == 0 && !frameModel.empty()) model.assign(frameModel.c_str());

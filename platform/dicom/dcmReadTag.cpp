@@ -66,7 +66,7 @@ dcmReadTag::DicomTags* dcmReadTag::getTagList(int& count) {
     std::snprintf(record.tag, sizeof(record.tag), "(%04X,%04X)", tag.getGTag(), tag.getETag());
     text::copyCut(m_state->file.valueText(e), record.value, sizeof(record.value));
     const bool isPrivate = tag.isPrivate();
-    const char* description = "PrivateTag";
+    std::string description = "PrivateTag";
     if (!isPrivate) {
       DcmTag plain(tag.getXTag());
       const char* name = plain.getTagName();

@@ -1,5 +1,7 @@
 #include "dcmText.h"
 
+#include <iconv.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -144,11 +146,13 @@ std::string formatDouble(double value, bool singlePrecision) {
   return buf;
 }
 
-std::string formatDecimalString(double value) {
+std::string formatDecimalString(float value) {
   if (!std::isfinite(value)) return "0";
+  std::string text = formatDouble(value, true);
+  if (text.size() <= 16) return text;
   char buf[40];
-  for (int digits = 15; digits >= 1; --digits) {
-    std::snprintf(buf, sizeof(buf), "%.*g", digits, value);
+  for (int digits = 9; digits >= 1; --digits) {
+    std::snprintf(buf, sizeof(buf), "%.*g", digits, static_cast<double>(value));
     if (std::strlen(buf) <= 16) return buf;
   }
   return "0";
@@ -196,7 +200,10 @@ std::string trimValue(const std::string& utf8, DcmEVR vr) {
 }
 
 TextDecoder::TextDecoder() = default;
-TextDecoder::~TextDecoder() = default;
+
+TextDecoder::~TextDecoder() {
+  if (m_jisConverter) iconv_close(static_cast<iconv_t>(m_jisConverter));
+}
 
 void TextDecoder::reset(const std::string& specificCharacterSet, int language) {
   m_declared = stripSpaces(specificCharacterSet);
@@ -206,6 +213,43 @@ void TextDecoder::reset(const std::string& specificCharacterSet, int language) {
   m_converterTried = false;
   m_converterOk = false;
   m_converter.reset();
+
+  // "\ISO 2022 IR 87", "ISO 2022 IR 6\ISO 2022 IR 87\ISO 2022 IR 159" and the like.
+  m_japanese = false;
+  bool otherSet = false;
+  std::string_view rest(m_declared);
+  for (;;) {
+    size_t cut = rest.find('\\');
+    std::string term = stripSpaces(std::string(rest.substr(0, cut)));
+    if (term == "ISO 2022 IR 87" || term == "ISO 2022 IR 159")
+      m_japanese = true;
+    else if (!term.empty() && term != "ISO 2022 IR 6")
+      otherSet = true;
+    if (cut == std::string_view::npos) break;
+    rest.remove_prefix(cut + 1);
+  }
+  if (otherSet) m_japanese = false;
+}
+
+bool TextDecoder::convertJapanese(const std::string& raw, std::string& out) {
+  if (!m_jisConverter) {
+    iconv_t cd = iconv_open("UTF-8", "ISO-2022-JP-2");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    m_jisConverter = cd;
+  }
+  iconv_t cd = static_cast<iconv_t>(m_jisConverter);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // every value starts in ASCII
+  std::string result(raw.size() * 4 + 16, '\0');
+  char* src = const_cast<char*>(raw.data());
+  size_t srcLeft = raw.size();
+  char* dst = &result[0];
+  size_t dstLeft = result.size();
+  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) ||
+      iconv(cd, nullptr, nullptr, &dst, &dstLeft) == static_cast<size_t>(-1))
+    return false;
+  result.resize(result.size() - dstLeft);
+  out.swap(result);
+  return true;
 }
 
 std::string TextDecoder::decode(const std::string& raw, DcmEVR vr) {
@@ -218,7 +262,10 @@ std::string TextDecoder::decode(const std::string& raw, DcmEVR vr) {
   }
   if (ascii) return raw;
 
-  if (m_needsConversion && isCharsetVR(vr)) {
+  if (m_japanese && isCharsetVR(vr)) {
+    std::string out;
+    if (convertJapanese(raw, out) && isValidUtf8(out)) return out;
+  } else if (m_needsConversion && isCharsetVR(vr)) {
     if (!m_converterTried) {
       m_converterTried = true;
       m_converter = std::make_unique<DcmSpecificCharacterSet>();

@@ -30,8 +30,8 @@ std::string latin1ToUtf8(std::string_view s);
 // A number as short decimal text that reads back to the same value ("0.5", "1e-07", "-1024").
 std::string formatDouble(double value, bool singlePrecision);
 
-// A DS value of at most 16 characters, as precise as fits.
-std::string formatDecimalString(double value);
+// A DS value of at most 16 characters: the shortest text that reads back to the same float.
+std::string formatDecimalString(float value);
 
 // VRs whose values may carry characters outside the default repertoire and are converted by
 // Specific Character Set.
@@ -50,7 +50,8 @@ std::string trimValue(const std::string& utf8, DcmEVR vr);
 // as they are when they are UTF-8; otherwise they are read as GB18030 when the language is
 // chinese (first through the program's callback) and as ISO 8859-1 for other languages. A
 // declared set that cannot be converted keeps the original bytes, with the same fallback
-// for bytes that are not UTF-8. The result is always valid UTF-8.
+// for bytes that are not UTF-8. The result is always valid UTF-8. Japanese ISO 2022 sets
+// (ISO 2022 IR 87 and IR 159 over ASCII) go through iconv's ISO-2022-JP-2 decoder.
 class TextDecoder {
  public:
   TextDecoder();
@@ -64,6 +65,7 @@ class TextDecoder {
 
  private:
   std::string fallback(const std::string& raw);
+  bool convertJapanese(const std::string& raw, std::string& out);
 
   std::string m_declared;
   int m_language = 0;
@@ -73,6 +75,9 @@ class TextDecoder {
   std::unique_ptr<DcmSpecificCharacterSet> m_converter;
   std::unique_ptr<DcmSpecificCharacterSet> m_gbConverter;
   bool m_gbTried = false;
+  // Japanese ISO 2022 (JIS X 0208 / 0212), which DCMTK cannot convert over glibc's iconv.
+  bool m_japanese = false;
+  void* m_jisConverter = nullptr;  // iconv_t, opened on first use
 };
 
 }  // namespace text

@@ -1,0 +1,265 @@
+// Files that are not DICOM, are damaged, or cannot be decoded give a clear failure and a log
+// line, and never a crash or a read past a buffer (these tests run under AddressSanitizer).
+#include <gtest/gtest.h>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dcmLib.h"
+#include "support/DicomTestData.h"
+
+using namespace qvtest;
+
+namespace {
+
+std::vector<uint8_t> readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+ImageSpec smallGrey(int frames = 1) {
+  ImageSpec s;
+  s.rows = 12;
+  s.columns = 10;
+  s.frames = frames;
+  s.pixels = asBytes(greyWords(12, 10, frames, 16, false));
+  s.strings = {{DCM_PatientName, "Doe^Jane"}, {DCM_PixelSpacing, "0.5\\0.5"}};
+  return s;
+}
+
+// Everything a caller may do with a file, checking only that results are consistent: a
+// delivered buffer always holds the full element count.
+void exercise(const std::string& path) {
+  redIRI::dcmReader reader;
+  if (reader.setFile(path.c_str())) {
+    char buffer[256];
+    reader.readDicomTagString(0x0010, 0x0010, buffer, sizeof(buffer));
+    reader.readDicomTagString(0x0028, 0x0030, buffer, sizeof(buffer));
+    unsigned short rows = 0, columns = 0;
+    const bool sized = reader.readDicomTagUint16(0x0028, 0x0010, rows) && reader.readDicomTagUint16(0x0028, 0x0011, columns);
+    redIRI::dcmReader::PixelType type;
+    if (reader.readDicomPixelType(type)) {
+      int count = -1;
+      const char* p = reader.readDicomPixelPointer(type, count);
+      if (p) {
+        EXPECT_GE(count, 1);
+        if (sized) {
+          EXPECT_EQ(count % (rows * columns), 0);
+        }
+        // Touch the last byte: AddressSanitizer reports a buffer shorter than announced.
+        const size_t bytes = static_cast<size_t>(count) * (type == 0 ? 1 : type == 1 ? 2 : 3);
+        volatile char last = p[bytes - 1];
+        (void)last;
+      } else {
+        EXPECT_EQ(count, 0);
+      }
+    }
+  }
+  redIRI::dcmReadTag tags;
+  if (tags.setFile(path.c_str())) {
+    int count = 0;
+    redIRI::dcmReadTag::DicomTags* list = tags.getTagList(count);
+    for (int i = 0; i < count; ++i) EXPECT_LT(std::strlen(list[i].value), sizeof(list[i].value));
+    redIRI::dcmReadTag::freeTagList(list);
+    tags.getImageScale();
+  }
+}
+
+}  // namespace
+
+TEST(BadInput, FilesThatAreNotDicomAreRefusedWithALogLine) {
+  TempDir dir;
+  CallbackCapture capture;
+  const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                    0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0, 0x90, 0x77, 0x53, 0xDE};
+  writeAll(dir.file("thrumb0"), png);
+  std::vector<uint8_t> textFile;
+  const std::string words = "patient list exported on 2024-01-02\nname,id\nDoe,123\n";
+  for (int i = 0; i < 20; ++i) textFile.insert(textFile.end(), words.begin(), words.end());
+  writeAll(dir.file("notes.txt"), textFile);
+  writeAll(dir.file("empty"), {});
+  std::vector<uint8_t> preambleOnly(128, 0);
+  preambleOnly.insert(preambleOnly.end(), {'D', 'I', 'C', 'M', 0x02, 0x00});
+  writeAll(dir.file("cut-header.dcm"), preambleOnly);
+
+  for (const char* name : {"thrumb0", "notes.txt", "empty", "cut-header.dcm", "missing.dcm"}) {
+    SCOPED_TRACE(name);
+    capture.clear();
+    redIRI::dcmReader reader;
+    EXPECT_FALSE(reader.setFile(dir.file(name).c_str()));
+    EXPECT_TRUE(capture.logged(dir.file(name))) << "the log line names the file";
+    redIRI::dcmReader::PixelType type;
+    int count = 5;
+    EXPECT_FALSE(reader.readDicomPixelType(type));
+    EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
+    EXPECT_EQ(count, 0);
+    redIRI::dcmReadTag tags;
+    EXPECT_FALSE(tags.setFile(dir.file(name).c_str()));
+    EXPECT_EQ(tags.getTagList(count), nullptr);
+    EXPECT_EQ(tags.getTag(0x0010, 0x0010), "");
+    EXPECT_EQ(tags.getImageScale(), 1.0f);
+  }
+
+  // A data set without a preamble is accepted when it is an object (SOP Class UID or pixel
+  // data); the same bytes minus those elements are not.
+  ImageSpec bare = smallGrey();
+  bare.preamble = false;
+  writeImage(dir.file("bare.dcm"), bare);
+  EXPECT_TRUE(decodeFile(dir.file("bare.dcm")).bytes == bare.pixels);
+  bare.pixelData = false;
+  bare.sopClassUid = "";
+  writeImage(dir.file("bare-nothing.dcm"), bare);
+  redIRI::dcmReader reader;
+  EXPECT_FALSE(reader.setFile(dir.file("bare-nothing.dcm").c_str()));
+}
+
+TEST(BadInput, PixelsThatCannotBeDeliveredAreReportedBeforeDecoding) {
+  TempDir dir;
+  CallbackCapture capture;
+  redIRI::dcmReader::PixelType type;
+
+  // Video, 32-bit, 1-bit, no pixel data, and less pixel data than the header declares: the
+  // scan learns it from readDicomPixelType, before anyone waits for pixels.
+  ImageSpec video = smallGrey();
+  video.bitsAllocated = video.bitsStored = 8;
+  video.highBit = 7;
+  writeEncapsulatedStub(dir.file("video.dcm"), video, EXS_MPEG4HighProfileLevel4_1);
+  ImageSpec wide = smallGrey();
+  wide.bitsAllocated = wide.bitsStored = 32;
+  wide.highBit = 31;
+  wide.pixels.resize(12 * 10 * 4);
+  writeImage(dir.file("32bit.dcm"), wide);
+  ImageSpec bits = smallGrey();
+  bits.bitsAllocated = bits.bitsStored = 1;
+  bits.highBit = 0;
+  bits.pixels.resize(12 * 10 / 8);
+  writeImage(dir.file("1bit.dcm"), bits);
+  ImageSpec none = smallGrey();
+  none.pixelData = false;
+  writeImage(dir.file("nopixels.dcm"), none);
+  ImageSpec shortFrames = smallGrey();
+  shortFrames.strings.push_back({DCM_NumberOfFrames, "3"});
+  writeImage(dir.file("short.dcm"), shortFrames);
+
+  for (const char* name : {"video.dcm", "32bit.dcm", "1bit.dcm", "nopixels.dcm", "short.dcm"}) {
+    SCOPED_TRACE(name);
+    capture.clear();
+    redIRI::dcmReader reader;
+    ASSERT_TRUE(reader.setFile(dir.file(name).c_str())) << "the tags are still readable";
+    char text[64];
+    EXPECT_TRUE(reader.readDicomTagString(0x0010, 0x0010, text, sizeof(text)));
+    EXPECT_FALSE(reader.readDicomPixelType(type));
+    EXPECT_TRUE(capture.logged(dir.file(name)));
+    if (std::string(name) == "video.dcm") {
+      EXPECT_TRUE(capture.logged("1.2.840.10008.1.2.4.102")) << "the log names the transfer syntax";
+    }
+    int count = 9;
+    EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
+    EXPECT_EQ(count, 0);
+  }
+
+  // A JPEG 2000 frame of another size than the header's: accepted by the header, refused
+  // when decoded, with a log line.
+  ImageSpec j2k = smallGrey();
+  j2k.pixels = asBytes(greyWords(16, 16, 1, 16, false));
+  Jpeg2000Options other;
+  other.encodeRows = 16;
+  other.encodeColumns = 16;
+  ASSERT_TRUE(writeJpeg2000(dir.file("j2k-size.dcm"), j2k, other, dir));
+  capture.clear();
+  redIRI::dcmReader reader;
+  ASSERT_TRUE(reader.setFile(dir.file("j2k-size.dcm").c_str()));
+  EXPECT_TRUE(reader.readDicomPixelType(type));
+  int count = 9;
+  EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(capture.logged("differs from the header"));
+}
+
+TEST(BadInput, TruncatedFilesNeverCrash) {
+  TempDir dir;
+  // One file per family of decoder; each is cut at many lengths, from inside the preamble to
+  // the last byte of the pixel data.
+  std::vector<std::string> sources;
+  const std::string native = dir.file("native.dcm");
+  writeImage(native, smallGrey(2));
+  sources.push_back(native);
+  for (const auto& tool : std::vector<std::vector<std::string>>{
+           {"dcmconv", "+td"}, {"dcmconv", "+ti"}, {"dcmcjpeg", "+e1"}, {"dcmcjpls"}, {"dcmcrle"}}) {
+    const std::string out = dir.file("src" + std::to_string(sources.size()) + ".dcm");
+    std::vector<std::string> argv = tool;
+    argv.push_back(native);
+    argv.push_back(out);
+    ASSERT_TRUE(mustRun(argv, dir));
+    sources.push_back(out);
+  }
+  const std::string j2k = dir.file("j2k.dcm");
+  Jpeg2000Options fragments;
+  fragments.fragmentKB = 1;
+  ASSERT_TRUE(writeJpeg2000(j2k, smallGrey(2), fragments, dir));
+  sources.push_back(j2k);
+
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source);
+    const std::vector<uint8_t> whole = readAll(source);
+    ASSERT_GT(whole.size(), 200u);
+    const std::string cut = dir.file("cut.dcm");
+    for (size_t length = 0; length < whole.size(); length += (length < 400 ? 7 : 53)) {
+      writeAll(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(length)));
+      exercise(cut);
+    }
+  }
+}
+
+TEST(BadInput, CorruptedBytesNeverCrash) {
+  TempDir dir;
+  std::vector<std::string> sources;
+  const std::string native = dir.file("native.dcm");
+  ImageSpec s = smallGrey(2);
+  s.strings.push_back({DCM_SpecificCharacterSet, "ISO_IR 100"});
+  writeImage(native, s);
+  sources.push_back(native);
+  const std::string rle = dir.file("rle.dcm"), jpls = dir.file("jpls.dcm"), jpeg = dir.file("jpeg.dcm");
+  ASSERT_TRUE(mustRun({"dcmcrle", native, rle}, dir));
+  ASSERT_TRUE(mustRun({"dcmcjpls", native, jpls}, dir));
+  ASSERT_TRUE(mustRun({"dcmcjpeg", "+e1", native, jpeg}, dir));
+  sources.insert(sources.end(), {rle, jpls, jpeg});
+  const std::string j2k = dir.file("j2k.dcm");
+  ASSERT_TRUE(writeJpeg2000(j2k, s, Jpeg2000Options(), dir));
+  sources.push_back(j2k);
+
+  // Deterministic damage: runs of random bytes, single flipped bits, and huge lengths.
+  std::mt19937 random(20240611);
+  const std::string damaged = dir.file("damaged.dcm");
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source);
+    const std::vector<uint8_t> whole = readAll(source);
+    for (int round = 0; round < 60; ++round) {
+      std::vector<uint8_t> bytes = whole;
+      const size_t at = 132 + random() % (bytes.size() - 132);
+      switch (round % 3) {
+        case 0:
+          for (size_t k = at; k < std::min(bytes.size(), at + 1 + random() % 16); ++k)
+            bytes[k] = static_cast<uint8_t>(random());
+          break;
+        case 1:
+          bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+          break;
+        default:
+          for (size_t k = at; k < std::min(bytes.size(), at + 4); ++k) bytes[k] = 0xFF;
+          break;
+      }
+      writeAll(damaged, bytes);
+      exercise(damaged);
+    }
+  }
+}

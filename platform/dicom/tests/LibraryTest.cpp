@@ -1,0 +1,179 @@
+// The library as a whole: header reads leave pixel data on disk, readers on separate threads
+// give identical results, the message plumbing keeps its ownership rule, and shutdown.
+#include <gtest/gtest.h>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dcmFile.h"
+#include "dcmLib.h"
+#include "dcmLibrary.h"
+#include "support/DicomTestData.h"
+
+using namespace qvtest;
+
+TEST(Library, HeaderReadsLeavePixelDataOnDisk) {
+  TempDir dir;
+  ImageSpec big;
+  big.rows = 512;
+  big.columns = 512;
+  big.frames = 4;
+  big.pixels = asBytes(greyWords(512, 512, 4, 16, false));
+  big.strings = {{DCM_PatientName, "Doe^Jane"}};
+  writeImage(dir.file("big.dcm"), big);
+
+  ASSERT_TRUE(redIRI::detail::libraryReady());
+  redIRI::detail::DicomFile file;
+  ASSERT_TRUE(file.open(dir.file("big.dcm").c_str(), "test"));
+  DcmElement* pixels = file.find(0x7FE0, 0x0010);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_FALSE(pixels->valueLoaded()) << "2 MB of pixels must not be read with the header";
+  EXPECT_EQ(file.valueText(file.find(0x0010, 0x0010)), "Doe^Jane");
+
+  // The scan's questions are answered without loading them either.
+  redIRI::dcmReader reader;
+  ASSERT_TRUE(reader.setFile(dir.file("big.dcm").c_str()));
+  redIRI::dcmReader::PixelType type;
+  EXPECT_TRUE(reader.readDicomPixelType(type));
+  EXPECT_EQ(type, redIRI::dcmReader::PIXEL_GREY16);
+  int count = 0;
+  const char* p = reader.readDicomPixelPointer(type, count);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(count, 512 * 512 * 4);
+  EXPECT_EQ(std::memcmp(p, big.pixels.data(), big.pixels.size()), 0);
+  // A second call gives the same buffer; a new file discards it.
+  EXPECT_EQ(reader.readDicomPixelPointer(type, count), p);
+  EXPECT_FALSE(reader.setFile(dir.file("absent.dcm").c_str()));
+  EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
+}
+
+TEST(Library, ReadersOnSeparateThreadsAgree) {
+  TempDir dir;
+  ImageSpec s;
+  s.rows = 32;
+  s.columns = 24;
+  s.frames = 3;
+  s.pixelRepresentation = 1;
+  s.pixels = asBytes(greyWords(32, 24, 3, 16, true));
+  s.strings = {{DCM_SpecificCharacterSet, "ISO_IR 100"}, {DCM_PatientName, "M\xFCller"}};
+  const std::string native = dir.file("native.dcm");
+  writeImage(native, s);
+  std::vector<std::string> files = {native};
+  for (const auto& tool : std::vector<std::vector<std::string>>{
+           {"dcmconv", "+td"}, {"dcmcjpeg", "+e1"}, {"dcmcjpls"}, {"dcmcrle"}}) {
+    const std::string out = dir.file("f" + std::to_string(files.size()) + ".dcm");
+    std::vector<std::string> argv = tool;
+    argv.push_back(native);
+    argv.push_back(out);
+    ASSERT_TRUE(mustRun(argv, dir));
+    files.push_back(out);
+  }
+  const std::string j2k = dir.file("j2k.dcm");
+  ASSERT_TRUE(writeJpeg2000(j2k, s, Jpeg2000Options(), dir));
+  files.push_back(j2k);
+
+  std::atomic<int> mismatches{0}, done{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      redIRI::dcmReader reader;
+      for (int round = 0; round < 4; ++round) {
+        for (size_t k = 0; k < files.size(); ++k) {
+          const std::string& path = files[(k + t) % files.size()];
+          redIRI::dcmReader::PixelType type;
+          int count = 0;
+          char name[64] = {0};
+          const char* p = nullptr;
+          if (reader.setFile(path.c_str()) && reader.readDicomTagString(0x0010, 0x0010, name, sizeof(name)))
+            p = reader.readDicomPixelPointer(type, count);
+          if (!p || count != 32 * 24 * 3 || std::string(name) != "M\xC3\xBCller" ||
+              std::memcmp(p, s.pixels.data(), s.pixels.size()) != 0)
+            ++mismatches;
+          ++done;
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(done.load(), 8 * 4 * static_cast<int>(files.size()));
+  EXPECT_EQ(mismatches.load(), 0);
+}
+
+namespace {
+
+std::atomic<int> g_messages{0};
+void takeMessage(int code, const char* text) {
+  ++g_messages;
+  if (code == 3) delete reinterpret_cast<const redIRI::DCM_MESSAGE*>(text);
+}
+
+}  // namespace
+
+TEST(Library, StoredRecordsChangeOwnerOnce) {
+  // With a message callback the program receives (and frees) the record; without one the
+  // library frees it. The leak checker sees either mistake.
+  redIRI::setMsgCallback(takeMessage);
+  g_messages = 0;
+  redIRI::detail::postStoredRecord(new redIRI::DCM_MESSAGE());
+  EXPECT_TRUE(redIRI::detail::postMessage(4, "{}"));
+  EXPECT_EQ(g_messages.load(), 2);
+  redIRI::setMsgCallback(nullptr);
+  redIRI::detail::postStoredRecord(new redIRI::DCM_MESSAGE());
+  EXPECT_FALSE(redIRI::detail::postMessage(4, "{}"));
+  EXPECT_EQ(g_messages.load(), 2);
+}
+
+namespace {
+
+std::atomic<int> g_logCalls{0};
+void countLog(const char*) { ++g_logCalls; }
+
+// Runs in a child process: shutdown is once per process.
+void shutdownScenario(const std::string& file) {
+  std::atomic<int> hookRuns{0};
+  redIRI::setLogCallback(countLog);
+  redIRI::setMsgCallback(takeMessage);
+  redIRI::dcmReader reader;
+  if (!reader.setFile(file.c_str())) std::exit(2);
+  if (reader.setFile("/nonexistent/file.dcm") || g_logCalls.load() == 0) std::exit(3);
+  const int hook = redIRI::detail::addShutdownHook([&hookRuns] { ++hookRuns; });
+  if (hook == 0) std::exit(4);
+
+  redIRI::rediri_destroy();
+  if (hookRuns.load() != 1) std::exit(5);
+
+  // Nothing calls back any more, and every object fails.
+  const int logs = g_logCalls.load(), messages = g_messages.load();
+  redIRI::setLogCallback(countLog);
+  if (reader.setFile(file.c_str())) std::exit(6);
+  redIRI::dcmReader::PixelType type;
+  int count = 0;
+  if (reader.readDicomPixelPointer(type, count)) std::exit(7);
+  redIRI::dcmReadTag tags;
+  if (tags.setFile(file.c_str())) std::exit(8);
+  redIRI::detail::postStoredRecord(new redIRI::DCM_MESSAGE());
+  redIRI::detail::postMessage(1, "{}");
+  if (redIRI::detail::addShutdownHook([] {}) != 0) std::exit(9);
+  if (g_logCalls.load() != logs || g_messages.load() != messages) std::exit(10);
+
+  redIRI::rediri_destroy();  // a second call does nothing
+  if (hookRuns.load() != 1) std::exit(11);
+  std::exit(0);
+}
+
+}  // namespace
+
+TEST(Library, ShutdownEndsEveryCallback) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TempDir dir;
+  ImageSpec s;
+  s.rows = s.columns = 4;
+  s.pixels.assign(32, 0);
+  writeImage(dir.file("a.dcm"), s);
+  EXPECT_EXIT(shutdownScenario(dir.file("a.dcm")), testing::ExitedWithCode(0), "");
+}
