@@ -4,6 +4,7 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <string>
@@ -183,6 +184,32 @@ TEST(BadInput, PixelsThatCannotBeDeliveredAreReportedBeforeDecoding) {
   EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
   EXPECT_EQ(count, 0);
   EXPECT_TRUE(capture.logged("differs from the header"));
+}
+
+TEST(BadInput, DamagedRleSegmentTablesAreRefused) {
+  // DCMTK's RLE decoder trusts the segment offsets and reads far past its fragment when the
+  // second offset is huge; the reader checks the table first.
+  TempDir dir;
+  CallbackCapture capture;
+  const std::string native = dir.file("native.dcm"), rle = dir.file("rle.dcm");
+  writeImage(native, smallGrey());
+  ASSERT_TRUE(mustRun({"dcmcrle", native, rle}, dir));
+  std::vector<uint8_t> bytes = readAll(rle);
+  const uint8_t header[8] = {2, 0, 0, 0, 64, 0, 0, 0};  // two segments, the first after 64 bytes
+  auto at = std::search(bytes.begin(), bytes.end(), header, header + 8);
+  ASSERT_NE(at, bytes.end());
+  const size_t second = static_cast<size_t>(at - bytes.begin()) + 8;
+  for (int k = 0; k < 4; ++k) bytes[second + k] = k == 3 ? 0x40 : 0x00;  // 0x40000000
+  writeAll(rle, bytes);
+
+  redIRI::dcmReader reader;
+  ASSERT_TRUE(reader.setFile(rle.c_str()));
+  redIRI::dcmReader::PixelType type;
+  ASSERT_TRUE(reader.readDicomPixelType(type));
+  int count = 9;
+  EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(capture.logged("damaged RLE segment table"));
 }
 
 TEST(BadInput, TruncatedFilesNeverCrash) {

@@ -39,6 +39,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  // QV_KEEP_TEST_FILES keeps the generated files, e.g. as a fuzzing corpus.
+  if (std::getenv("QV_KEEP_TEST_FILES")) return;
   std::error_code ignored;
   if (m_path != "/nonexistent") fs::remove_all(m_path, ignored);
 }
