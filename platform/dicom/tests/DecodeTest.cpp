@@ -24,38 +24,16 @@ struct Original {
   std::vector<uint8_t> expected;
 };
 
-Original signed16() {
-  Original o{"signed16", {}, 1, {}};
-  o.spec.rows = 24;
-  o.spec.columns = 20;
-  o.spec.pixelRepresentation = 1;
-  o.spec.pixels = asBytes(greyWords(24, 20, 1, 16, true));
+Original grey16(const char* name, int rows, int columns, int frames, int bits, bool isSigned) {
+  Original o{name, greySpec(rows, columns, frames, bits, isSigned), 1, {}};
   o.expected = o.spec.pixels;
   return o;
 }
 
-Original unsigned12() {
-  Original o{"unsigned12", {}, 1, {}};
-  o.spec.rows = 16;
-  o.spec.columns = 18;
-  o.spec.bitsStored = 12;
-  o.spec.highBit = 11;
-  o.spec.pixels = asBytes(greyWords(16, 18, 1, 12, false));
-  o.expected = o.spec.pixels;
-  return o;
-}
-
-Original signed12() {
-  Original o{"signed12", {}, 1, {}};
-  o.spec.rows = 16;
-  o.spec.columns = 16;
-  o.spec.bitsStored = 12;
-  o.spec.highBit = 11;
-  o.spec.pixelRepresentation = 1;
-  o.spec.pixels = asBytes(greyWords(16, 16, 1, 12, true));
-  o.expected = o.spec.pixels;
-  return o;
-}
+Original signed16() { return grey16("signed16", 24, 20, 1, 16, true); }
+Original unsigned12() { return grey16("unsigned12", 16, 18, 1, 12, false); }
+Original signed12() { return grey16("signed12", 16, 16, 1, 12, true); }
+Original multiFrame() { return grey16("multiframe", 12, 14, 5, 16, false); }
 
 Original grey8() {
   Original o{"grey8", {}, 0, {}};
@@ -68,34 +46,24 @@ Original grey8() {
   return o;
 }
 
-Original rgb(int planar) {
-  Original o{planar ? "rgbPlanar" : "rgb", {}, 2, {}};
+Original rgb(int planar, int frames = 1) {
+  Original o{std::string(planar ? "rgbPlanar" : "rgb") + std::to_string(frames), {}, 2, {}};
   o.spec.rows = 16;
   o.spec.columns = 24;
+  o.spec.frames = frames;
   o.spec.samples = 3;
   o.spec.bitsAllocated = o.spec.bitsStored = 8;
   o.spec.highBit = 7;
   o.spec.photometric = "RGB";
   o.spec.planar = planar;
-  o.expected = rgbBytes(16, 24, 1);
+  o.expected = rgbBytes(16, 24, frames);
+  o.spec.pixels = o.expected;
   if (planar) {
     const size_t n = 16 * 24;
-    o.spec.pixels.resize(n * 3);
-    for (size_t i = 0; i < n; ++i)
-      for (size_t c = 0; c < 3; ++c) o.spec.pixels[c * n + i] = o.expected[3 * i + c];
-  } else {
-    o.spec.pixels = o.expected;
+    for (int f = 0; f < frames; ++f)
+      for (size_t i = 0; i < n; ++i)
+        for (size_t c = 0; c < 3; ++c) o.spec.pixels[3 * n * f + c * n + i] = o.expected[3 * n * f + 3 * i + c];
   }
-  return o;
-}
-
-Original multiFrame() {
-  Original o{"multiframe", {}, 1, {}};
-  o.spec.rows = 12;
-  o.spec.columns = 14;
-  o.spec.frames = 5;
-  o.spec.pixels = asBytes(greyWords(12, 14, 5, 16, false));
-  o.expected = o.spec.pixels;
   return o;
 }
 
@@ -136,7 +104,7 @@ void expectDecodes(const std::string& path, const Original& o, int tolerance, co
 
 TEST(Decode, NativeSyntaxesDeliverTheStoredValues) {
   TempDir dir;
-  for (const Original& o : {signed16(), unsigned12(), grey8(), rgb(0), rgb(1), multiFrame()}) {
+  for (const Original& o : {signed16(), unsigned12(), grey8(), rgb(0), rgb(1), rgb(1, 3), multiFrame()}) {
     const std::string base = dir.file(o.name + ".dcm");
     writeImage(base, o.spec);
     expectDecodes(base, o, 0, "explicit little endian");
@@ -152,7 +120,7 @@ TEST(Decode, NativeSyntaxesDeliverTheStoredValues) {
 
 TEST(Decode, LosslessCodecsAreByteIdentical) {
   TempDir dir;
-  for (const Original& o : {signed16(), unsigned12(), signed12(), grey8(), rgb(0), rgb(1), multiFrame()}) {
+  for (const Original& o : {signed16(), unsigned12(), signed12(), grey8(), rgb(0), rgb(1), rgb(0, 3), multiFrame()}) {
     const std::string base = dir.file(o.name + ".dcm");
     writeImage(base, o.spec);
     struct Tool {
@@ -228,10 +196,7 @@ TEST(Decode, LossyCodecsStayWithinTolerance) {
 
 TEST(Decode, FramesAreFoundInEveryFragmentLayout) {
   TempDir dir;
-  Original o = multiFrame();
-  o.spec.rows = 40;
-  o.spec.columns = 48;
-  o.spec.pixels = o.expected = asBytes(greyWords(40, 48, 5, 16, false));
+  const Original o = grey16("multiframe", 40, 48, 5, 16, false);
 
   // JPEG 2000: one fragment per frame, several fragments per frame with and without a Basic
   // Offset Table (the latter found by codestream starts), and the JP2 file format.

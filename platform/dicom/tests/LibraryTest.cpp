@@ -19,11 +19,7 @@ using namespace qvtest;
 
 TEST(Library, HeaderReadsLeavePixelDataOnDisk) {
   TempDir dir;
-  ImageSpec big;
-  big.rows = 512;
-  big.columns = 512;
-  big.frames = 4;
-  big.pixels = asBytes(greyWords(512, 512, 4, 16, false));
+  ImageSpec big = greySpec(512, 512, 4);
   big.strings = {{DCM_PatientName, "Doe^Jane"}};
   writeImage(dir.file("big.dcm"), big);
 
@@ -54,25 +50,13 @@ TEST(Library, HeaderReadsLeavePixelDataOnDisk) {
 
 TEST(Library, ReadersOnSeparateThreadsAgree) {
   TempDir dir;
-  ImageSpec s;
-  s.rows = 32;
-  s.columns = 24;
-  s.frames = 3;
-  s.pixelRepresentation = 1;
-  s.pixels = asBytes(greyWords(32, 24, 3, 16, true));
+  ImageSpec s = greySpec(32, 24, 3, 16, true);
   s.strings = {{DCM_SpecificCharacterSet, "ISO_IR 100"}, {DCM_PatientName, "M\xFCller"}};
   const std::string native = dir.file("native.dcm");
   writeImage(native, s);
-  std::vector<std::string> files = {native};
-  for (const auto& tool : std::vector<std::vector<std::string>>{
-           {"dcmconv", "+td"}, {"dcmcjpeg", "+e1"}, {"dcmcjpls"}, {"dcmcrle"}}) {
-    const std::string out = dir.file("f" + std::to_string(files.size()) + ".dcm");
-    std::vector<std::string> argv = tool;
-    argv.push_back(native);
-    argv.push_back(out);
-    ASSERT_TRUE(mustRun(argv, dir));
-    files.push_back(out);
-  }
+  std::vector<std::string> files = recompress(native, {{"dcmconv", "+td"}, {"dcmcjpeg", "+e1"}, {"dcmcjpls"}, {"dcmcrle"}}, dir);
+  ASSERT_EQ(files.size(), 4u);
+  files.push_back(native);
   const std::string j2k = dir.file("j2k.dcm");
   ASSERT_TRUE(writeJpeg2000(j2k, s, Jpeg2000Options(), dir));
   files.push_back(j2k);

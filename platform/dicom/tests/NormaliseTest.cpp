@@ -194,10 +194,8 @@ TEST(Normalise, PaletteColourIsExpandedThroughItsTables) {
     blue[k] = static_cast<Uint16>(((k * 3) % 256) << 8);
   }
   writeImage(dir.file("palette.dcm"), s);
-  {
-    DcmFileFormat f;
-    ASSERT_TRUE(f.loadFile(dir.file("palette.dcm").c_str()).good());
-    DcmDataset* ds = f.getDataset();
+  editFile(dir.file("palette.dcm"), [&](DcmDataset& data) {
+    DcmDataset* ds = &data;
     const Uint16 descriptor[3] = {256, 0, 16};
     ds->putAndInsertUint16Array(DCM_RedPaletteColorLookupTableDescriptor, descriptor, 3);
     ds->putAndInsertUint16Array(DCM_GreenPaletteColorLookupTableDescriptor, descriptor, 3);
@@ -205,8 +203,7 @@ TEST(Normalise, PaletteColourIsExpandedThroughItsTables) {
     ds->putAndInsertUint16Array(DCM_RedPaletteColorLookupTableData, red.data(), 256);
     ds->putAndInsertUint16Array(DCM_GreenPaletteColorLookupTableData, green.data(), 256);
     ds->putAndInsertUint16Array(DCM_BluePaletteColorLookupTableData, blue.data(), 256);
-    ASSERT_TRUE(f.saveFile(dir.file("palette.dcm").c_str(), EXS_LittleEndianExplicit).good());
-  }
+  });
   Decoded d = decodeFile(dir.file("palette.dcm"));
   ASSERT_EQ(d.type, 2);
   ASSERT_EQ(d.count, n);
@@ -226,21 +223,17 @@ TEST(Normalise, PaletteColourIsExpandedThroughItsTables) {
   for (int i = 0; i < n; ++i) indices[i] = static_cast<uint16_t>(90 + i * 2);
   w.pixels = asBytes(indices);
   writeImage(dir.file("palette16.dcm"), w);
-  {
-    DcmFileFormat f;
-    ASSERT_TRUE(f.loadFile(dir.file("palette16.dcm").c_str()).good());
-    DcmDataset* ds = f.getDataset();
+  editFile(dir.file("palette16.dcm"), [](DcmDataset& ds) {
     const Uint16 descriptor[3] = {32, 100, 8};
     std::vector<Uint16> table(32);
     for (int k = 0; k < 32; ++k) table[k] = static_cast<Uint16>(k * 8);
     for (const auto& t : {std::make_pair(DCM_RedPaletteColorLookupTableDescriptor, DCM_RedPaletteColorLookupTableData),
                           std::make_pair(DCM_GreenPaletteColorLookupTableDescriptor, DCM_GreenPaletteColorLookupTableData),
                           std::make_pair(DCM_BluePaletteColorLookupTableDescriptor, DCM_BluePaletteColorLookupTableData)}) {
-      ds->putAndInsertUint16Array(t.first, descriptor, 3);
-      ds->putAndInsertUint16Array(t.second, table.data(), 32);
+      ds.putAndInsertUint16Array(t.first, descriptor, 3);
+      ds.putAndInsertUint16Array(t.second, table.data(), 32);
     }
-    ASSERT_TRUE(f.saveFile(dir.file("palette16.dcm").c_str(), EXS_LittleEndianExplicit).good());
-  }
+  });
   d = decodeFile(dir.file("palette16.dcm"));
   ASSERT_EQ(d.count, n);
   for (int i = 0; i < n; ++i) {

@@ -18,12 +18,6 @@ using namespace qvtest;
 
 namespace {
 
-std::string readTag(redIRI::dcmReader& reader, unsigned short g, unsigned short e, int size = 1024) {
-  std::string buffer(static_cast<size_t>(size), '#');
-  if (!reader.readDicomTagString(g, e, &buffer[0], size)) return "<absent>";
-  return std::string(buffer.c_str());
-}
-
 ImageSpec namedSpec(const std::string& charset, const std::string& name) {
   ImageSpec s;
   s.rows = s.columns = 2;
@@ -38,7 +32,7 @@ std::string nameOf(const std::string& path, int language) {
   redIRI::dcmReader reader;
   reader.setLanguage(language);
   if (!reader.setFile(path.c_str())) return "<unreadable>";
-  return readTag(reader, 0x0010, 0x0010);
+  return tagText(reader, 0x0010, 0x0010);
 }
 
 int g_gbCalls = 0;
@@ -138,30 +132,26 @@ TEST(Text, ValuesLoseTheirPaddingAndKeepTheirSeparators) {
                {DcmTagKey(0x0018, 0x1060), "123.5"}};
   const std::string path = dir.file("padded.dcm");
   writeImage(path, s);
-  {
-    DcmFileFormat f;
-    ASSERT_TRUE(f.loadFile(path.c_str()).good());
+  editFile(path, [](DcmDataset& ds) {
     auto* ss = new DcmSignedShort(DcmTag(DCM_SmallestImagePixelValue, EVR_SS));
     ss->putSint16(-5);
-    f.getDataset()->insert(ss, OFTrue);
-    f.getDataset()->putAndInsertFloat64(DCM_DiffusionBValue, 0.1);
-    f.getDataset()->putAndInsertUint8Array(DcmTagKey(0x0009, 0x0010), nullptr, 0);
-    ASSERT_TRUE(f.saveFile(path.c_str(), EXS_LittleEndianExplicit).good());
-  }
+    ds.insert(ss, OFTrue);
+    ds.putAndInsertFloat64(DCM_DiffusionBValue, 0.1);
+  });
 
   redIRI::dcmReader reader;
   ASSERT_TRUE(reader.setFile(path.c_str()));
-  EXPECT_EQ(readTag(reader, 0x0018, 0x5100), "HFS");
-  EXPECT_EQ(readTag(reader, 0x0028, 0x1053), "1.5");
-  EXPECT_EQ(readTag(reader, 0x0028, 0x0030), "0.5\\0.25");
-  EXPECT_EQ(readTag(reader, 0x0008, 0x0008), "ORIGINAL\\PRIMARY");
-  EXPECT_EQ(readTag(reader, 0x0008, 0x103E), "  Head") << "leading spaces of LO are significant";
-  EXPECT_EQ(readTag(reader, 0x0020, 0x4000), "line one\\ still one") << "LT keeps its backslash";
-  EXPECT_EQ(readTag(reader, 0x0020, 0x0010), "") << "present but empty";
-  EXPECT_EQ(readTag(reader, 0x0010, 0x1030), "<absent>");
-  EXPECT_EQ(readTag(reader, 0x0028, 0x0011), "16") << "US as text";
-  EXPECT_EQ(readTag(reader, 0x0018, 0x9087), "0.1") << "FD as short decimal text";
-  EXPECT_EQ(readTag(reader, 0x0002, 0x0010), "1.2.840.10008.1.2.1") << "file meta header";
+  EXPECT_EQ(tagText(reader, 0x0018, 0x5100), "HFS");
+  EXPECT_EQ(tagText(reader, 0x0028, 0x1053), "1.5");
+  EXPECT_EQ(tagText(reader, 0x0028, 0x0030), "0.5\\0.25");
+  EXPECT_EQ(tagText(reader, 0x0008, 0x0008), "ORIGINAL\\PRIMARY");
+  EXPECT_EQ(tagText(reader, 0x0008, 0x103E), "  Head") << "leading spaces of LO are significant";
+  EXPECT_EQ(tagText(reader, 0x0020, 0x4000), "line one\\ still one") << "LT keeps its backslash";
+  EXPECT_EQ(tagText(reader, 0x0020, 0x0010), "") << "present but empty";
+  EXPECT_EQ(tagText(reader, 0x0010, 0x1030), "<absent>");
+  EXPECT_EQ(tagText(reader, 0x0028, 0x0011), "16") << "US as text";
+  EXPECT_EQ(tagText(reader, 0x0018, 0x9087), "0.1") << "FD as short decimal text";
+  EXPECT_EQ(tagText(reader, 0x0002, 0x0010), "1.2.840.10008.1.2.1") << "file meta header";
 
   unsigned short value = 7;
   EXPECT_TRUE(reader.readDicomTagUint16(0x0028, 0x0010, value));
@@ -187,13 +177,13 @@ TEST(Text, CutsNeverSplitACharacter) {
   writeImage(path, namedSpec("ISO_IR 192", longName));
   redIRI::dcmReader reader;
   ASSERT_TRUE(reader.setFile(path.c_str()));
-  const std::string cut = readTag(reader, 0x0010, 0x0010, 256);
+  const std::string cut = tagText(reader, 0x0010, 0x0010, 256);
   EXPECT_EQ(cut.size(), 254u);
   EXPECT_TRUE(redIRI::text::isValidUtf8(cut));
-  EXPECT_EQ(readTag(reader, 0x0010, 0x0010, 1), "");
-  EXPECT_EQ(readTag(reader, 0x0010, 0x0010, 2), "");
-  EXPECT_EQ(readTag(reader, 0x0010, 0x0010, 3), "\xC3\xA9");
-  EXPECT_EQ(readTag(reader, 0x0010, 0x0010, 4096), longName);
+  EXPECT_EQ(tagText(reader, 0x0010, 0x0010, 1), "");
+  EXPECT_EQ(tagText(reader, 0x0010, 0x0010, 2), "");
+  EXPECT_EQ(tagText(reader, 0x0010, 0x0010, 3), "\xC3\xA9");
+  EXPECT_EQ(tagText(reader, 0x0010, 0x0010, 4096), longName);
 
   // The cut helper on its own: malformed bytes at the cut are dropped too.
   EXPECT_EQ(redIRI::text::utf8CutLength("ab\xE4\xB8", 4), 2u);
@@ -209,25 +199,22 @@ TEST(Text, RadiopharmaceuticalTagsAreFoundInTheirSequence) {
   s.pixels.assign(8, 0);
   s.strings = {{DCM_Modality, "PT"}};
   writeImage(path, s);
-  {
-    DcmFileFormat f;
-    ASSERT_TRUE(f.loadFile(path.c_str()).good());
+  editFile(path, [](DcmDataset& ds) {
     DcmItem* item = nullptr;
-    ASSERT_TRUE(f.getDataset()->findOrCreateSequenceItem(DCM_RadiopharmaceuticalInformationSequence, item).good());
+    ASSERT_TRUE(ds.findOrCreateSequenceItem(DCM_RadiopharmaceuticalInformationSequence, item).good());
     item->putAndInsertString(DCM_RadiopharmaceuticalStartTime, "101500.00");
     item->putAndInsertString(DCM_RadionuclideTotalDose, "370000000");
     item->putAndInsertString(DCM_RadionuclideHalfLife, "6586.2");
     item->putAndInsertString(DCM_RadiopharmaceuticalStartDateTime, "20240102101500");
     item->putAndInsertString(DCM_PatientName, "not looked up here");
-    f.getDataset()->putAndInsertString(DCM_RadionuclideHalfLife, "6000");  // the top level wins
-    ASSERT_TRUE(f.saveFile(path.c_str(), EXS_LittleEndianExplicit).good());
-  }
+    ds.putAndInsertString(DCM_RadionuclideHalfLife, "6000");  // the top level wins
+  });
   redIRI::dcmReader reader;
   ASSERT_TRUE(reader.setFile(path.c_str()));
-  EXPECT_EQ(readTag(reader, 0x0018, 0x1072), "101500.00");
-  EXPECT_EQ(readTag(reader, 0x0018, 0x1074), "370000000");
-  EXPECT_EQ(readTag(reader, 0x0018, 0x1075), "6000");
-  EXPECT_EQ(readTag(reader, 0x0018, 0x1078), "20240102101500");
-  EXPECT_EQ(readTag(reader, 0x0010, 0x0010), "<absent>");
-  EXPECT_EQ(readTag(reader, 0x0054, 0x0016), "<sequence 1 items>");
+  EXPECT_EQ(tagText(reader, 0x0018, 0x1072), "101500.00");
+  EXPECT_EQ(tagText(reader, 0x0018, 0x1074), "370000000");
+  EXPECT_EQ(tagText(reader, 0x0018, 0x1075), "6000");
+  EXPECT_EQ(tagText(reader, 0x0018, 0x1078), "20240102101500");
+  EXPECT_EQ(tagText(reader, 0x0010, 0x0010), "<absent>");
+  EXPECT_EQ(tagText(reader, 0x0054, 0x0016), "<sequence 1 items>");
 }

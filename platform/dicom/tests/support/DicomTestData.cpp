@@ -104,6 +104,27 @@ void writeImage(const std::string& path, const ImageSpec& spec, E_TransferSyntax
   ASSERT_TRUE(cond.good()) << "cannot write " << path << ": " << cond.text();
 }
 
+ImageSpec greySpec(int rows, int columns, int frames, int bitsStored, bool isSigned) {
+  ImageSpec s;
+  s.rows = rows;
+  s.columns = columns;
+  s.frames = frames;
+  s.bitsStored = bitsStored;
+  s.highBit = bitsStored - 1;
+  s.pixelRepresentation = isSigned ? 1 : 0;
+  s.pixels = asBytes(greyWords(rows, columns, frames, bitsStored, isSigned));
+  return s;
+}
+
+void editFile(const std::string& path, const std::function<void(DcmDataset&)>& edit) {
+  DcmFileFormat file;
+  OFCondition cond = file.loadFile(path.c_str());
+  ASSERT_TRUE(cond.good()) << "cannot read " << path << ": " << cond.text();
+  edit(*file.getDataset());
+  cond = file.saveFile(path.c_str(), EXS_LittleEndianExplicit);
+  ASSERT_TRUE(cond.good()) << "cannot write " << path << ": " << cond.text();
+}
+
 bool writeJpeg2000(const std::string& path, const ImageSpec& spec, const Jpeg2000Options& options,
                    const TempDir& scratch) {
   const bool colour = spec.samples == 3;
@@ -229,6 +250,20 @@ bool mustRun(const std::vector<std::string>& argv, const TempDir& dir) {
   return false;
 }
 
+std::vector<std::string> recompress(const std::string& source, const std::vector<std::vector<std::string>>& tools,
+                                    const TempDir& dir) {
+  std::vector<std::string> outputs;
+  for (const auto& tool : tools) {
+    const std::string out = dir.file("recompressed" + std::to_string(outputs.size()) + ".dcm");
+    std::vector<std::string> argv = tool;
+    argv.push_back(source);
+    argv.push_back(out);
+    if (!mustRun(argv, dir)) break;
+    outputs.push_back(out);
+  }
+  return outputs;
+}
+
 std::vector<uint16_t> greyWords(int rows, int columns, int frames, int bits, bool isSigned) {
   const long range = 1L << bits;
   const long lowest = isSigned ? -(range / 2) : 0;
@@ -292,6 +327,12 @@ Decoded decodeFile(const std::string& path, int language) {
     d.bytes.assign(p, p + bytes);
   }
   return d;
+}
+
+std::string tagText(redIRI::dcmReader& reader, unsigned short group, unsigned short element, int size) {
+  std::string buffer(static_cast<size_t>(size), '#');
+  if (!reader.readDicomTagString(group, element, &buffer[0], size)) return "<absent>";
+  return std::string(buffer.c_str());
 }
 
 std::mutex CallbackCapture::s_lock;

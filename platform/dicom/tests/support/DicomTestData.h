@@ -5,10 +5,12 @@
 #pragma once
 
 #include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dctagkey.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -52,6 +54,9 @@ struct ImageSpec {
   bool preamble = true;
 };
 
+// A grey image of 16-bit words holding greyWords(rows, columns, frames, bitsStored, isSigned).
+ImageSpec greySpec(int rows, int columns, int frames = 1, int bitsStored = 16, bool isSigned = false);
+
 // Writes spec as a native file in the given transfer syntax. Fails the test on error.
 void writeImage(const std::string& path, const ImageSpec& spec,
                 E_TransferSyntax xfer = EXS_LittleEndianExplicit);
@@ -74,11 +79,20 @@ bool writeJpeg2000(const std::string& path, const ImageSpec& spec, const Jpeg200
 // the library refuses, such as video).
 void writeEncapsulatedStub(const std::string& path, const ImageSpec& spec, E_TransferSyntax xfer);
 
+// Loads a written file, lets `edit` change its data set, and saves it again (explicit little
+// endian). Fails the test on error.
+void editFile(const std::string& path, const std::function<void(DcmDataset&)>& edit);
+
 // Runs a command-line tool (found on PATH) without a shell; its output goes to logPath.
 // Returns its exit status, or -1 when it could not be started.
 int runTool(const std::vector<std::string>& argv, const std::string& logPath);
 // Runs a tool and fails the current test (with the tool's output) when it does not succeed.
 bool mustRun(const std::vector<std::string>& argv, const TempDir& dir);
+
+// Runs each tool (its arguments without the two file names) on source and returns the files
+// written, in order. Fails the test when a tool fails.
+std::vector<std::string> recompress(const std::string& source, const std::vector<std::vector<std::string>>& tools,
+                                    const TempDir& dir);
 
 // Synthetic pixels. greyWords covers the whole range of `bits` (signed or not) with a
 // pattern that differs between neighbours, rows and frames; values are stored sign-extended.
@@ -96,6 +110,10 @@ struct Decoded {
   std::vector<uint8_t> bytes;
 };
 Decoded decodeFile(const std::string& path, int language = 0);
+
+// One tag as text through readDicomTagString with a buffer of `size` bytes; "<absent>" when
+// the reader reports the tag absent.
+std::string tagText(redIRI::dcmReader& reader, unsigned short group, unsigned short element, int size = 1024);
 
 // Collects log lines and messages while alive (installs the callbacks, removes them after).
 class CallbackCapture {
