@@ -6,7 +6,9 @@
 //   platform/  files, application, device, GL view and GL declarations
 //   node/      the scene graph: Node, Scene and their relatives
 //   renderer/  render commands, textures, programs, cameras
-//   ui/        widgets and the layout loader
+//   ui/        widgets
+//   cocostudio/ the layout loader (CSLoader) and its layout format
+//   audio/     sound effects (CocosDenshion::SimpleAudioEngine)
 //   extensions/ hot update, audio, file chooser, web view holder
 // Everything lives in namespace cocos2d (USING_NS_CC).
 #pragma once
@@ -46,3 +48,6 @@
 
 // ui
 #include "ui/UIMargin.h"
+
+// sound effects
+#include "audio/SimpleAudioEngine.h"
