@@ -4,7 +4,9 @@
 //   base/      objects, pools, containers, Value/Data, log, scheduler, director, settings store
 //   math/      vectors, matrices, quaternions, sizes and rectangles
 //   platform/  files, application, device, GL view and GL declarations
-//   node/      the scene graph: Node, Scene and their relatives
+//   node/      the scene graph: Node, ProtectedNode, Scene, Layer, LayerColor
+//   actions/   actions and the action manager that steps them
+//   event/     events, listeners, the event dispatcher, touches, IME and input translation
 //   renderer/  render commands, textures, programs, cameras
 //   ui/        widgets
 //   cocostudio/ the layout loader (CSLoader) and its layout format
@@ -43,8 +45,36 @@
 #include "platform/CCPlatformMacros.h"
 
 // scene graph
+#include "node/CCLayer.h"
+#include "node/CCLayerColor.h"
 #include "node/CCNode.h"
+#include "node/CCProtectedNode.h"
 #include "node/CCScene.h"
+
+// actions
+#include "actions/CCAction.h"
+#include "actions/CCActionEase.h"
+#include "actions/CCActionInstant.h"
+#include "actions/CCActionInterval.h"
+#include "actions/CCActionManager.h"
+
+// events and input
+#include "event/CCEvent.h"
+#include "event/CCEventCustom.h"
+#include "event/CCEventDispatcher.h"
+#include "event/CCEventKeyboard.h"
+#include "event/CCEventListener.h"
+#include "event/CCEventListenerCustom.h"
+#include "event/CCEventListenerKeyboard.h"
+#include "event/CCEventListenerMouse.h"
+#include "event/CCEventListenerTouch.h"
+#include "event/CCEventMouse.h"
+#include "event/CCEventTouch.h"
+#include "event/CCIMEDelegate.h"
+#include "event/CCIMEDispatcher.h"
+#include "event/CCInputSimulator.h"
+#include "event/CCInputTranslator.h"
+#include "event/CCTouch.h"
 
 // ui
 #include "ui/UIMargin.h"

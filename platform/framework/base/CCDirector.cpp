@@ -2,8 +2,10 @@
 
 #include <mutex>
 
+#include "actions/CCActionManager.h"
 #include "base/CCAutoreleasePool.h"
 #include "base/CCScheduler.h"
+#include "event/CCEventDispatcher.h"
 #include "node/CCScene.h"
 #include "platform/CCGLView.h"
 
@@ -47,8 +49,10 @@ void Director::destroyInstance()
     PoolManager::getInstance()->drainCurrentThread();
 }
 
-Director::Director() : _scheduler(new Scheduler())
+Director::Director()
+    : _scheduler(new Scheduler()), _actionManager(new ActionManager()), _eventDispatcher(new EventDispatcher())
 {
+    _scheduler->scheduleUpdate(_actionManager, Scheduler::PRIORITY_SYSTEM, false);
     _lastUpdate = std::chrono::steady_clock::now();
     _viewSetTime = _lastUpdate;
 }
@@ -60,6 +64,8 @@ Director::~Director()
         _scheduler->unscheduleAll();
         _scheduler->release();
     }
+    _actionManager->release();
+    _eventDispatcher->release();
 }
 
 void Director::setScheduler(Scheduler* scheduler)

@@ -26,6 +26,8 @@
 
 namespace cocos2d {
 
+class ActionManager;
+class EventDispatcher;
 class GLView;
 class Node;
 class Renderer;
@@ -41,6 +43,9 @@ public:
 
     Scheduler* getScheduler() const { return _scheduler; }
     void setScheduler(Scheduler* scheduler);
+    // Steps every node's actions, first in each scheduler update.
+    ActionManager* getActionManager() const { return _actionManager; }
+    EventDispatcher* getEventDispatcher() const { return _eventDispatcher; }
 
     GLView* getOpenGLView() const { return _openGLView; }
     void setOpenGLView(GLView* view);
@@ -106,6 +111,8 @@ protected:
     void drainPools();
 
     Scheduler* _scheduler = nullptr;
+    ActionManager* _actionManager = nullptr;
+    EventDispatcher* _eventDispatcher = nullptr;
     Renderer* _renderer = nullptr;
     GLView* _openGLView = nullptr;
 

@@ -2,35 +2,64 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <new>
 
+#include "actions/CCActionManager.h"
 #include "base/CCAutoreleasePool.h"
 #include "base/CCDirector.h"
+#include "event/CCEventDispatcher.h"
+#include "event/CCEventListenerKeyboard.h"
+#include "event/CCTouch.h"
 #include "node/CCScene.h"
 
 namespace cocos2d {
 
 namespace {
 std::atomic<unsigned int> g_globalOrderOfArrival{1};
-}
 
-Node::Node() : _scheduler(Director::getInstance()->getScheduler())
+// A retained copy of the nodes a visit reaches, so that a lifecycle call may change the tree.
+Vector<Node*> visitChildrenSnapshot(const Node* node)
 {
+    std::vector<Node*> raw;
+    node->getVisitChildren(raw);
+    Vector<Node*> copy(static_cast<ssize_t>(raw.size()));
+    for (Node* n : raw) {
+        copy.pushBack(n);
+    }
+    return copy;
+}
+} // namespace
+
+Node::Node()
+{
+    Director* director = Director::getInstance();
+    _scheduler = director->getScheduler();
+    _actionManager = director->getActionManager();
+    _eventDispatcher = director->getEventDispatcher();
     _scheduler->retain();
+    _actionManager->retain();
+    _eventDispatcher->retain();
 }
 
 Node::~Node()
 {
-    // A node may die without cleanup; its timers must not outlive it. Nodes made and freed on a
-    // worker (cameras of the volume renderer) never schedule anything.
+    // A node may die without cleanup; its timers, actions and listeners must not outlive it.
+    // Nodes made and freed on a worker (cameras of the volume renderer) never registered any,
+    // and the services are main-thread-only.
     if (PoolManager::isMainThread()) {
         _scheduler->unscheduleAllForTarget(this);
+        _actionManager->removeAllActionsFromTarget(this);
+        _eventDispatcher->removeEventListenersForTarget(this);
     }
+    CC_SAFE_RELEASE(_returnKeyListener);
     for (Node* child : _children) {
         child->_parent = nullptr;
     }
     _children.clear();
     CC_SAFE_RELEASE(_userObject);
+    _eventDispatcher->release();
+    _actionManager->release();
     _scheduler->release();
 }
 
@@ -71,7 +100,7 @@ void Node::addChild(Node* child, int localZOrder, int tag)
 {
     if (child && !refuseAdoptedChild(child)) {
         child->setTag(tag);
-        insertChild(child, localZOrder);
+        insertChild(_children, child, localZOrder);
     }
 }
 
@@ -79,7 +108,7 @@ void Node::addChild(Node* child, int localZOrder, const std::string& name)
 {
     if (child && !refuseAdoptedChild(child)) {
         child->setName(name);
-        insertChild(child, localZOrder);
+        insertChild(_children, child, localZOrder);
     }
 }
 
@@ -92,17 +121,36 @@ bool Node::refuseAdoptedChild(Node* child)
     return false;
 }
 
-void Node::insertChild(Node* child, int localZOrder)
+void Node::updateOrderOfArrival()
+{
+    _orderOfArrival = g_globalOrderOfArrival.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Node::sortNodes(Vector<Node*>& nodes)
+{
+    auto& data = nodes.data();
+    std::stable_sort(data.begin(), data.end(), [](const Node* a, const Node* b) {
+        return a->_localZOrder != b->_localZOrder ? a->_localZOrder < b->_localZOrder
+                                                  : a->_orderOfArrival < b->_orderOfArrival;
+    });
+}
+
+void Node::insertChild(Vector<Node*>& list, Node* child, int localZOrder)
 {
     child->_localZOrder = localZOrder;
-    child->_orderOfArrival = g_globalOrderOfArrival.fetch_add(1, std::memory_order_relaxed);
+    child->updateOrderOfArrival();
     // After every child with a lower or equal local z.
-    auto& data = _children.data();
+    auto& data = list.data();
     auto pos = std::upper_bound(data.begin(), data.end(), localZOrder,
                                 [](int z, const Node* n) { return z < n->_localZOrder; });
-    _children.insert(pos - data.begin(), child);
+    list.insert(pos - data.begin(), child);
     child->setParent(this);
+    child->markTransformDirty();
+    // Displayed colour and opacity follow the new parent (or the child's own values).
+    child->updateDisplayedOpacity(_cascadeOpacityEnabled ? _displayedOpacity : 255);
+    child->updateDisplayedColor(_cascadeColorEnabled ? _displayedColor : Color3B::WHITE);
     if (_running) {
+        markSceneGraphDirty();
         child->onEnter();
         child->onEnterTransitionDidFinish();
     }
@@ -114,27 +162,64 @@ void Node::setLocalZOrder(int localZOrder)
         return;
     }
     _localZOrder = localZOrder;
+    updateOrderOfArrival();
     if (_parent) {
-        auto& data = _parent->_children.data();
-        std::stable_sort(data.begin(), data.end(), [](const Node* a, const Node* b) {
-            return a->_localZOrder != b->_localZOrder ? a->_localZOrder < b->_localZOrder
-                                                      : a->_orderOfArrival < b->_orderOfArrival;
-        });
+        _parent->reorderAfterZChange(this);
+    }
+    if (_running) {
+        markSceneGraphDirty();
     }
 }
 
-void Node::detachChild(Node* child, ssize_t index, bool doCleanup)
+void Node::reorderAfterZChange(Node* child)
+{
+    if (_children.contains(child)) {
+        sortNodes(_children);
+    }
+}
+
+void Node::setGlobalZOrder(float globalZOrder)
+{
+    if (_globalZOrder != globalZOrder) {
+        _globalZOrder = globalZOrder;
+        if (_running) {
+            markSceneGraphDirty();
+        }
+    }
+}
+
+void Node::updateChildrenToHighZOrder()
+{
+    std::vector<Node*> children;
+    getVisitChildren(children);
+    for (Node* child : children) {
+        child->setGlobalZOrder(HIGH_GLOBAL_Z_ORDER);
+        child->updateChildrenToHighZOrder();
+    }
+}
+
+void Node::markSceneGraphDirty() const
+{
+    _eventDispatcher->markSceneGraphDirty();
+}
+
+void Node::detachChild(Vector<Node*>& list, Node* child, bool doCleanup)
 {
     child->retain(); // alive until the end of the removal
     if (_running) {
         child->onExitTransitionDidStart();
         child->onExit();
+        markSceneGraphDirty();
     }
     if (doCleanup) {
         child->cleanup();
     }
-    child->setParent(nullptr);
-    _children.erase(index);
+    // The exit callbacks may have changed the children; find the child again.
+    const ssize_t at = list.getIndex(child);
+    if (at != CC_INVALID_INDEX) {
+        child->setParent(nullptr);
+        list.erase(at);
+    }
     child->release();
 }
 
@@ -143,9 +228,8 @@ void Node::removeChild(Node* child, bool cleanup)
     if (!child) {
         return;
     }
-    const ssize_t index = _children.getIndex(child);
-    if (index != CC_INVALID_INDEX) {
-        detachChild(child, index, cleanup);
+    if (_children.contains(child)) {
+        detachChild(_children, child, cleanup);
     }
 }
 
@@ -171,7 +255,7 @@ void Node::removeAllChildren()
 void Node::removeAllChildrenWithCleanup(bool cleanup)
 {
     while (!_children.empty()) {
-        detachChild(_children.back(), _children.size() - 1, cleanup);
+        detachChild(_children, _children.back(), cleanup);
     }
 }
 
@@ -216,31 +300,484 @@ Node* Node::getChildByName(const std::string& name) const
     return nullptr;
 }
 
+Node* Node::findDeep(const std::function<bool(const Node*)>& match) const
+{
+    auto searchIn = [&match](const Vector<Node*>& nodes) -> Node* {
+        for (Node* child : nodes) {
+            if (match(child)) {
+                return child;
+            }
+            if (Node* found = child->findDeep(match)) {
+                return found;
+            }
+        }
+        return nullptr;
+    };
+    if (Node* found = searchIn(_children)) {
+        return found;
+    }
+    if (const Vector<Node*>* protectedChildren = getProtectedChildrenForSearch()) {
+        return searchIn(*protectedChildren);
+    }
+    return nullptr;
+}
+
+Node* Node::getChildByNameDeep(const std::string& name) const
+{
+    return findDeep([&name](const Node* n) { return n->_name == name; });
+}
+
+Node* Node::getChildByTagDeep(int tag) const
+{
+    return findDeep([tag](const Node* n) { return n->_tag == tag; });
+}
+
+void Node::getVisitChildren(std::vector<Node*>& out) const
+{
+    out.insert(out.end(), _children.begin(), _children.end());
+}
+
+// ---------------------------------------------------------------------------------------------
+// geometry
+
+void Node::markTransformDirty()
+{
+    _transformDirty = true;
+    _transformUpdated = true;
+}
+
+void Node::setPosition(const Vec2& position)
+{
+    setPosition(position.x, position.y);
+}
+
+void Node::setPosition(float x, float y)
+{
+    if (_position.x != x || _position.y != y) {
+        _position.set(x, y);
+        markTransformDirty();
+    }
+}
+
+void Node::getPosition(float* x, float* y) const
+{
+    *x = _position.x;
+    *y = _position.y;
+}
+
+void Node::setPositionZ(float z)
+{
+    if (_positionZ != z) {
+        _positionZ = z;
+        markTransformDirty();
+    }
+}
+
+void Node::setPosition3D(const Vec3& position)
+{
+    setPositionZ(position.z);
+    setPosition(position.x, position.y);
+}
+
+void Node::setAnchorPoint(const Vec2& anchorPoint)
+{
+    if (_anchorPoint != anchorPoint) {
+        _anchorPoint = anchorPoint;
+        _anchorPointInPoints.set(_contentSize.width * anchorPoint.x, _contentSize.height * anchorPoint.y);
+        markTransformDirty();
+    }
+}
+
+void Node::setIgnoreAnchorPointForPosition(bool ignore)
+{
+    if (_ignoreAnchorPointForPosition != ignore) {
+        _ignoreAnchorPointForPosition = ignore;
+        markTransformDirty();
+    }
+}
+
+void Node::setContentSize(const Size& contentSize)
+{
+    if (_contentSize != contentSize) {
+        _contentSize = contentSize;
+        _anchorPointInPoints.set(contentSize.width * _anchorPoint.x, contentSize.height * _anchorPoint.y);
+        markTransformDirty();
+        _contentSizeDirty = true;
+    }
+}
+
+void Node::setScale(float scale)
+{
+    setScale(scale, scale);
+    setScaleZ(scale);
+}
+
+void Node::setScale(float scaleX, float scaleY)
+{
+    if (_scaleX != scaleX || _scaleY != scaleY) {
+        _scaleX = scaleX;
+        _scaleY = scaleY;
+        markTransformDirty();
+    }
+}
+
+void Node::setScaleX(float scaleX)
+{
+    setScale(scaleX, _scaleY);
+}
+
+void Node::setScaleY(float scaleY)
+{
+    setScale(_scaleX, scaleY);
+}
+
+void Node::setScaleZ(float scaleZ)
+{
+    if (_scaleZ != scaleZ) {
+        _scaleZ = scaleZ;
+        markTransformDirty();
+    }
+}
+
+void Node::setRotation(float degrees)
+{
+    if (_rotationZ != degrees) {
+        _rotationZ = degrees;
+        markTransformDirty();
+    }
+}
+
+void Node::setRotation3D(const Vec3& degrees)
+{
+    if (_rotationX != degrees.x || _rotationY != degrees.y || _rotationZ != degrees.z) {
+        _rotationX = degrees.x;
+        _rotationY = degrees.y;
+        _rotationZ = degrees.z;
+        markTransformDirty();
+    }
+}
+
+void Node::setSkewX(float degrees)
+{
+    if (_skewX != degrees) {
+        _skewX = degrees;
+        markTransformDirty();
+    }
+}
+
+void Node::setSkewY(float degrees)
+{
+    if (_skewY != degrees) {
+        _skewY = degrees;
+        markTransformDirty();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// transforms
+
+const Mat4& Node::getNodeToParentTransform() const
+{
+    if (!_transformDirty) {
+        return _transform;
+    }
+    Vec3 translation(_position.x, _position.y, _positionZ);
+    if (_ignoreAnchorPointForPosition) {
+        // The position names the bottom-left corner: the anchor offset below cancels out.
+        translation.x += _anchorPointInPoints.x;
+        translation.y += _anchorPointInPoints.y;
+    }
+    Mat4 t;
+    Mat4::createTranslation(translation, &t);
+    if (_rotationX != 0.0f) {
+        t.rotateX(CC_DEGREES_TO_RADIANS(_rotationX));
+    }
+    if (_rotationY != 0.0f) {
+        t.rotateY(CC_DEGREES_TO_RADIANS(_rotationY));
+    }
+    if (_rotationZ != 0.0f) {
+        // Clockwise on the screen: negative about +Z.
+        t.rotateZ(-CC_DEGREES_TO_RADIANS(_rotationZ));
+    }
+    if (_scaleX != 1.0f || _scaleY != 1.0f || _scaleZ != 1.0f) {
+        t.scale(_scaleX, _scaleY, _scaleZ);
+    }
+    if (_skewX != 0.0f || _skewY != 0.0f) {
+        // x' = x + tan(skewX) * y, y' = tan(skewY) * x + y (arguments row by row).
+        const Mat4 skew(1.0f, std::tan(CC_DEGREES_TO_RADIANS(_skewX)), 0.0f, 0.0f,
+                        std::tan(CC_DEGREES_TO_RADIANS(_skewY)), 1.0f, 0.0f, 0.0f,
+                        0.0f, 0.0f, 1.0f, 0.0f,
+                        0.0f, 0.0f, 0.0f, 1.0f);
+        t = t * skew;
+    }
+    if (!_anchorPointInPoints.isZero()) {
+        t.translate(-_anchorPointInPoints.x, -_anchorPointInPoints.y, 0.0f);
+    }
+    if (_useAdditionalTransform) {
+        t = t * _additionalTransform;
+    }
+    _transform = t;
+    _transformDirty = false;
+    return _transform;
+}
+
+Mat4 Node::getParentToNodeTransform() const
+{
+    return getNodeToParentTransform().getInversed();
+}
+
+void Node::setAdditionalTransform(const Mat4* additionalTransform)
+{
+    _useAdditionalTransform = additionalTransform != nullptr;
+    if (additionalTransform) {
+        _additionalTransform = *additionalTransform;
+    }
+    markTransformDirty();
+}
+
+Mat4 Node::getNodeToWorldTransform() const
+{
+    Mat4 t = getNodeToParentTransform();
+    for (const Node* p = _parent; p; p = p->_parent) {
+        t = p->getNodeToParentTransform() * t;
+    }
+    return t;
+}
+
+Mat4 Node::getWorldToNodeTransform() const
+{
+    return getNodeToWorldTransform().getInversed();
+}
+
+Vec2 Node::convertToNodeSpace(const Vec2& worldPoint) const
+{
+    Vec3 p(worldPoint.x, worldPoint.y, 0.0f);
+    getWorldToNodeTransform().transformPoint(&p);
+    return Vec2(p.x, p.y);
+}
+
+Vec2 Node::convertToWorldSpace(const Vec2& nodePoint) const
+{
+    Vec3 p(nodePoint.x, nodePoint.y, 0.0f);
+    getNodeToWorldTransform().transformPoint(&p);
+    return Vec2(p.x, p.y);
+}
+
+Vec2 Node::convertToNodeSpaceAR(const Vec2& worldPoint) const
+{
+    return convertToNodeSpace(worldPoint) - _anchorPointInPoints;
+}
+
+Vec2 Node::convertToWorldSpaceAR(const Vec2& nodePoint) const
+{
+    return convertToWorldSpace(nodePoint + _anchorPointInPoints);
+}
+
+Vec2 Node::convertTouchToNodeSpace(Touch* touch) const
+{
+    return convertToNodeSpace(touch->getLocation());
+}
+
+Rect Node::getBoundingBox() const
+{
+    const Mat4& t = getNodeToParentTransform();
+    const Vec3 corners[4] = {Vec3(0, 0, 0), Vec3(_contentSize.width, 0, 0), Vec3(0, _contentSize.height, 0),
+                             Vec3(_contentSize.width, _contentSize.height, 0)};
+    float minX = 0, maxX = 0, minY = 0, maxY = 0;
+    for (int i = 0; i < 4; ++i) {
+        Vec3 p;
+        t.transformPoint(corners[i], &p);
+        if (i == 0) {
+            minX = maxX = p.x;
+            minY = maxY = p.y;
+        } else {
+            minX = std::min(minX, p.x);
+            maxX = std::max(maxX, p.x);
+            minY = std::min(minY, p.y);
+            maxY = std::max(maxY, p.y);
+        }
+    }
+    return Rect(minX, minY, maxX - minX, maxY - minY);
+}
+
+// ---------------------------------------------------------------------------------------------
+// visibility, colour and opacity
+
+void Node::setVisible(bool visible)
+{
+    if (_visible != visible) {
+        _visible = visible;
+        if (visible) {
+            markTransformDirty();
+        }
+    }
+}
+
+void Node::setOpacity(GLubyte opacity)
+{
+    _realOpacity = opacity;
+    updateCascadeOpacity();
+}
+
+void Node::setColor(const Color3B& color)
+{
+    _realColor = color;
+    updateCascadeColor();
+}
+
+void Node::updateCascadeOpacity()
+{
+    GLubyte parentOpacity = 255;
+    if (_parent && _parent->isCascadeOpacityEnabled()) {
+        parentOpacity = _parent->getDisplayedOpacity();
+    }
+    updateDisplayedOpacity(parentOpacity);
+}
+
+void Node::updateCascadeColor()
+{
+    Color3B parentColor = Color3B::WHITE;
+    if (_parent && _parent->isCascadeColorEnabled()) {
+        parentColor = _parent->getDisplayedColor();
+    }
+    updateDisplayedColor(parentColor);
+}
+
+void Node::updateDisplayedOpacity(GLubyte parentOpacity)
+{
+    _displayedOpacity = static_cast<GLubyte>(_realOpacity * parentOpacity / 255);
+    updateColor();
+    if (_cascadeOpacityEnabled) {
+        std::vector<Node*> children;
+        getVisitChildren(children);
+        for (Node* child : children) {
+            child->updateDisplayedOpacity(_displayedOpacity);
+        }
+    }
+}
+
+void Node::updateDisplayedColor(const Color3B& parentColor)
+{
+    _displayedColor.r = static_cast<GLubyte>(_realColor.r * parentColor.r / 255);
+    _displayedColor.g = static_cast<GLubyte>(_realColor.g * parentColor.g / 255);
+    _displayedColor.b = static_cast<GLubyte>(_realColor.b * parentColor.b / 255);
+    updateColor();
+    if (_cascadeColorEnabled) {
+        std::vector<Node*> children;
+        getVisitChildren(children);
+        for (Node* child : children) {
+            child->updateDisplayedColor(_displayedColor);
+        }
+    }
+}
+
+void Node::setCascadeOpacityEnabled(bool enabled)
+{
+    if (_cascadeOpacityEnabled == enabled) {
+        return;
+    }
+    _cascadeOpacityEnabled = enabled;
+    if (enabled) {
+        updateCascadeOpacity();
+    } else {
+        std::vector<Node*> children;
+        getVisitChildren(children);
+        for (Node* child : children) {
+            child->updateDisplayedOpacity(255);
+        }
+    }
+}
+
+void Node::setCascadeColorEnabled(bool enabled)
+{
+    if (_cascadeColorEnabled == enabled) {
+        return;
+    }
+    _cascadeColorEnabled = enabled;
+    if (enabled) {
+        updateCascadeColor();
+    } else {
+        std::vector<Node*> children;
+        getVisitChildren(children);
+        for (Node* child : children) {
+            child->updateDisplayedColor(Color3B::WHITE);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// cameras
+
+void Node::setCameraMask(unsigned short flag, bool applyChildren)
+{
+    _cameraFlags.assign(1, flag);
+    if (applyChildren) {
+        std::vector<Node*> children;
+        getVisitChildren(children);
+        for (Node* child : children) {
+            child->setCameraMask(flag, true);
+        }
+    }
+}
+
+unsigned short Node::getCameraMask() const
+{
+    return _cameraFlags.empty() ? 0 : _cameraFlags.front();
+}
+
+void Node::removeCameraMask(unsigned short flag, bool applyChildren)
+{
+    _cameraFlags.erase(std::remove(_cameraFlags.begin(), _cameraFlags.end(), flag), _cameraFlags.end());
+    if (applyChildren) {
+        std::vector<Node*> children;
+        getVisitChildren(children);
+        for (Node* child : children) {
+            child->removeCameraMask(flag, true);
+        }
+    }
+}
+
+bool Node::hasCameraFlag(unsigned short flag) const
+{
+    return std::binary_search(_cameraFlags.begin(), _cameraFlags.end(), flag);
+}
+
+bool Node::isVisitableByVisitingCamera() const
+{
+    // No camera is visiting outside camera passes.
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // lifecycle
 
 void Node::onEnter()
 {
-    const Vector<Node*> children = _children; // children may change the tree while entering
-    for (Node* child : children) {
+    for (Node* child : visitChildrenSnapshot(this)) {
         child->onEnter();
+    }
+    // A child added by a sibling's onEnter was not entered by its insertion (this node was not
+    // running yet) and is not in the snapshot.
+    for (Node* child : visitChildrenSnapshot(this)) {
+        if (!child->isRunning()) {
+            child->onEnter();
+        }
     }
     resume();
     _running = true;
+    markSceneGraphDirty();
 }
 
 void Node::onEnterTransitionDidFinish()
 {
-    const Vector<Node*> children = _children;
-    for (Node* child : children) {
+    for (Node* child : visitChildrenSnapshot(this)) {
         child->onEnterTransitionDidFinish();
     }
 }
 
 void Node::onExitTransitionDidStart()
 {
-    const Vector<Node*> children = _children;
-    for (Node* child : children) {
+    for (Node* child : visitChildrenSnapshot(this)) {
         child->onExitTransitionDidStart();
     }
 }
@@ -249,17 +786,17 @@ void Node::onExit()
 {
     pause();
     _running = false;
-    const Vector<Node*> children = _children;
-    for (Node* child : children) {
+    markSceneGraphDirty();
+    for (Node* child : visitChildrenSnapshot(this)) {
         child->onExit();
     }
 }
 
 void Node::cleanup()
 {
+    stopAllActions();
     unscheduleAllCallbacks();
-    const Vector<Node*> children = _children;
-    for (Node* child : children) {
+    for (Node* child : visitChildrenSnapshot(this)) {
         child->cleanup();
     }
 }
@@ -267,17 +804,42 @@ void Node::cleanup()
 // ---------------------------------------------------------------------------------------------
 // drawing
 
+uint32_t Node::processParentFlags(const Mat4& parentTransform, uint32_t parentFlags)
+{
+    uint32_t flags = parentFlags;
+    if (_transformUpdated) {
+        flags |= FLAGS_TRANSFORM_DIRTY;
+    }
+    if (_contentSizeDirty) {
+        flags |= FLAGS_CONTENT_SIZE_DIRTY;
+    }
+    // Always recomputed: one product per node per pass, and overrides of visit may pass a
+    // parent matrix of their own.
+    _modelViewTransform = parentTransform * getNodeToParentTransform();
+    _transformUpdated = false;
+    _contentSizeDirty = false;
+    return flags;
+}
+
 void Node::visit(Renderer* renderer, const Mat4& parentTransform, uint32_t parentFlags)
 {
-    // Children below zero first, then the node, then the rest.
-    size_t i = 0;
-    const auto& data = _children.data();
-    for (; i < data.size() && data[i]->_localZOrder < 0; ++i) {
-        data[i]->visit(renderer, parentTransform, parentFlags);
+    if (!_visible) {
+        return;
     }
-    draw(renderer, parentTransform, parentFlags);
+    const uint32_t flags = processParentFlags(parentTransform, parentFlags);
+    const Mat4 model = _modelViewTransform;
+    // Children below zero first, then the node, then the rest. Indexes are re-checked on every
+    // step because an overridden visit may change the tree.
+    const auto& data = _children.data();
+    size_t i = 0;
+    for (; i < data.size() && data[i]->_localZOrder < 0; ++i) {
+        data[i]->visit(renderer, model, flags);
+    }
+    if (isVisitableByVisitingCamera()) {
+        draw(renderer, model, flags);
+    }
     for (; i < data.size(); ++i) {
-        data[i]->visit(renderer, parentTransform, parentFlags);
+        data[i]->visit(renderer, model, flags);
     }
 }
 
@@ -372,12 +934,89 @@ void Node::update(float) {}
 void Node::pause()
 {
     _scheduler->pauseTarget(this);
+    _actionManager->pauseTarget(this);
+    _eventDispatcher->pauseEventListenersForTarget(this);
 }
 
 void Node::resume()
 {
     _scheduler->resumeTarget(this);
+    _actionManager->resumeTarget(this);
+    _eventDispatcher->resumeEventListenersForTarget(this);
 }
+
+// ---------------------------------------------------------------------------------------------
+// actions
+
+Action* Node::runAction(Action* action)
+{
+    if (action) {
+        _actionManager->addAction(action, this, !_running);
+    }
+    return action;
+}
+
+void Node::stopAllActions()
+{
+    _actionManager->removeAllActionsFromTarget(this);
+}
+
+void Node::stopAction(Action* action)
+{
+    _actionManager->removeAction(action);
+}
+
+void Node::stopActionByTag(int tag)
+{
+    _actionManager->removeActionByTag(tag, this);
+}
+
+void Node::stopAllActionsByTag(int tag)
+{
+    _actionManager->removeAllActionsByTag(tag, this);
+}
+
+Action* Node::getActionByTag(int tag) const
+{
+    return _actionManager->getActionByTag(tag, this);
+}
+
+ssize_t Node::getNumberOfRunningActions() const
+{
+    return _actionManager->getNumberOfRunningActionsInTarget(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// events
+
+void Node::enableAndroidReturnKey(bool enable)
+{
+    if (enable == (_returnKeyListener != nullptr)) {
+        return;
+    }
+    if (!enable) {
+        _eventDispatcher->removeEventListener(_returnKeyListener);
+        CC_SAFE_RELEASE_NULL(_returnKeyListener);
+        return;
+    }
+    auto* listener = EventListenerKeyboard::create();
+    listener->onKeyReleased = [this](EventKeyboard::KeyCode key, Event* event) {
+        if (key == EventKeyboard::KeyCode::KEY_ESCAPE && onResponseReturn()) {
+            event->stopPropagation();
+        }
+    };
+    listener->retain();
+    _returnKeyListener = listener;
+    _eventDispatcher->addEventListenerWithSceneGraphPriority(listener, this);
+}
+
+bool Node::onResponseReturn()
+{
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// user data
 
 void Node::setUserObject(Ref* userObject)
 {

@@ -1,5 +1,10 @@
 // Scene: the root of a node tree that the director runs. The director keeps a stack of them.
-// Cameras, rendering passes and the message node are added by the scene-graph module.
+//
+// A scene covers the window: its content size is the window size, its position names its
+// bottom-left corner and it scales about its centre.
+//
+// The scene holds at most one message node (the toast): setMessageNode shows it and hides it
+// again after the given time.
 #pragma once
 
 #include "node/CCNode.h"
@@ -8,15 +13,30 @@ namespace cocos2d {
 
 class Scene : public Node {
 public:
+    // The z-order the message node gets when the scene has to add it itself.
+    static constexpr int MESSAGE_NODE_Z_ORDER = 300000;
+
     static Scene* create();
     bool init() override;
 
     // Draws the scene for one frame.
     virtual void render(Renderer* renderer);
 
+    // Shows the node and (re-)arms a one-shot timer of `seconds` that hides it again; the node
+    // stays a child so the next message reuses it. A node without a parent is added with
+    // MESSAGE_NODE_Z_ORDER. A different node replaces (and hides) the previous one. The timer is
+    // keyed "_messageNode" on the scene and goes with the scene's cleanup.
+    void setMessageNode(Node* node, float seconds);
+    Node* getMessageNode() const { return _messageNode; }
+
+    // The return key pops the scene.
+    bool onResponseReturn() override;
+
 protected:
     Scene() = default;
-    ~Scene() override = default;
+    ~Scene() override;
+
+    Node* _messageNode = nullptr; // retained
 };
 
 } // namespace cocos2d

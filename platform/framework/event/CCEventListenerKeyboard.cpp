@@ -1,0 +1,27 @@
+#include "event/CCEventListenerKeyboard.h"
+
+#include <new>
+
+namespace cocos2d {
+
+const EventListener::ListenerID EventListenerKeyboard::LISTENER_ID = "__cc_keyboard";
+
+EventListenerKeyboard* EventListenerKeyboard::create()
+{
+    auto* l = new (std::nothrow) EventListenerKeyboard();
+    if (l) {
+        l->autorelease();
+    }
+    return l;
+}
+
+void EventListenerKeyboard::invoke(Event* event)
+{
+    auto* key = static_cast<EventKeyboard*>(event);
+    const auto& callback = key->isPressed() ? onKeyPressed : onKeyReleased;
+    if (callback) {
+        callback(key->getKeyCode(), event);
+    }
+}
+
+} // namespace cocos2d

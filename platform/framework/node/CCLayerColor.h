@@ -1,0 +1,43 @@
+// LayerColor: a layer filled with one colour.
+//
+// The fill is the content rectangle in the displayed colour and opacity. getSquareVertices and
+// getSquareColors give the quad the drawing uses (node space; bottom-left, bottom-right,
+// top-left, top-right).
+#pragma once
+
+#include "base/ccTypes.h"
+#include "node/CCLayer.h"
+
+namespace cocos2d {
+
+class LayerColor : public Layer {
+public:
+    static LayerColor* create();
+    static LayerColor* create(const Color4B& color);
+    static LayerColor* create(const Color4B& color, float width, float height);
+
+    bool init() override;
+    // The window size when no size is given.
+    virtual bool initWithColor(const Color4B& color);
+    virtual bool initWithColor(const Color4B& color, float width, float height);
+
+    void setContentSize(const Size& size) override;
+
+    const BlendFunc& getBlendFunc() const { return _blendFunc; }
+    void setBlendFunc(const BlendFunc& blendFunc) { _blendFunc = blendFunc; }
+
+    const Vec2* getSquareVertices() const { return _squareVertices; }
+    // Displayed colour and opacity, channels 0..1, one per vertex.
+    const Color4F* getSquareColors() const { return _squareColors; }
+
+protected:
+    LayerColor() = default;
+
+    void updateColor() override;
+
+    Vec2 _squareVertices[4];
+    Color4F _squareColors[4];
+    BlendFunc _blendFunc = BlendFunc::ALPHA_NON_PREMULTIPLIED;
+};
+
+} // namespace cocos2d
