@@ -1,0 +1,225 @@
+#include "isSeriesCache.h"
+
+#include "NSTimeUtil.h"
+#include "isImageTypes.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
+
+namespace isImageSDK {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A bounds-checked cursor over the bytes of a file.
+class ByteReader {
+public:
+    ByteReader(const std::vector<unsigned char>& bytes) : m_bytes(bytes) {}
+    template <class T>
+    bool take(T& out)
+    {
+        return takeBytes(&out, sizeof(T));
+    }
+    bool takeBytes(void* out, size_t n)
+    {
+        if (remaining() < n)
+            return false;
+        std::memcpy(out, m_bytes.data() + m_offset, n);
+        m_offset += n;
+        return true;
+    }
+    size_t remaining() const { return m_bytes.size() - m_offset; }
+
+private:
+    const std::vector<unsigned char>& m_bytes;
+    size_t m_offset = 0;
+};
+
+bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, bool& opened)
+{
+    File f(std::fopen(path.c_str(), "rb"));
+    opened = f != nullptr;
+    if (!f)
+        return false;
+    struct stat info;
+    if (fstat(fileno(f.get()), &info) != 0 || info.st_size < 0)
+        return false;
+    bytes.resize(static_cast<size_t>(info.st_size));
+    return bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+}
+
+bool sliceSizeValid(int32_t columns, int32_t rows, int32_t frames, int32_t pixelType)
+{
+    return columns >= 1 && rows >= 1 && frames >= 1 && pixelType >= PIXEL_U8 && pixelType <= PIXEL_RGB;
+}
+
+// The name block and the name list at the reader's position; false when damaged.
+bool readNames(ByteReader& in, std::vector<std::string>& names)
+{
+    CacheNameBlock block;
+    if (!in.take(block) || block.length < 1 || static_cast<size_t>(block.length) > in.remaining())
+        return false;
+    std::string list(static_cast<size_t>(block.length), '\0');
+    in.takeBytes(list.data(), list.size());
+    names.clear();
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return true;
+}
+
+CacheHeader makeHeader(const char* kind, size_t count)
+{
+    CacheHeader header;
+    std::memset(&header, 0, sizeof(header));
+    std::memcpy(header.magic, kCacheMagic, sizeof(kCacheMagic));
+    std::memcpy(header.version, kCacheVersion, sizeof(kCacheVersion));
+    int now[6] = {0, 0, 0, 0, 0, 0};
+    parseDateTime(getCurrentDateTime(), now);
+    for (int i = 0; i < 6; ++i)
+        header.created[i] = now[i];
+    std::memcpy(header.kind, kind, std::strlen(kind) + 1);
+    header.count = static_cast<int16_t>(count);
+    return header;
+}
+
+template <class T>
+void append(std::vector<unsigned char>& out, const T& value)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&value);
+    out.insert(out.end(), bytes, bytes + sizeof(T));
+}
+
+void appendNames(std::vector<unsigned char>& out, const std::vector<std::string>& names)
+{
+    std::string list;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            list += ',';
+        list += names[i];
+    }
+    CacheNameBlock block;
+    std::memset(&block, 0, sizeof(block));
+    block.length = static_cast<int32_t>(list.size());
+    append(out, block);
+    out.insert(out.end(), list.begin(), list.end());
+}
+
+bool writeBytes(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // A failing close (the data never reached the disk) is a failed write too.
+    const bool closed = std::fclose(f) == 0;
+    return written && closed;
+}
+
+} // namespace
+
+CacheReadResult readSeriesCache(const std::string& path, SeriesCacheContents& out)
+{
+    std::vector<unsigned char> bytes;
+    bool opened = false;
+    if (!readWholeFile(path, bytes, opened))
+        return opened ? CacheReadResult::Damaged : CacheReadResult::Unreadable;
+
+    ByteReader in(bytes);
+    if (!in.take(out.header))
+        return CacheReadResult::Damaged;
+    const char* kind = out.header.kind;
+    if (std::memcmp(kind, kCacheKindSeries, sizeof(kCacheKindSeries)) == 0) {
+        out.kind = SeriesCacheContents::KIND_SERIES;
+        const int count = out.header.count;
+        if (count < 1 || in.remaining() / sizeof(SeriesRecordData) < static_cast<size_t>(count))
+            return CacheReadResult::Damaged;
+        out.records.resize(static_cast<size_t>(count));
+        for (SeriesRecordData& record : out.records) {
+            in.take(record);
+            if (!sliceSizeValid(record.columns, record.rows, record.frames, record.pixelType))
+                return CacheReadResult::Damaged;
+        }
+        if (!readNames(in, out.names) || out.names.size() != out.records.size())
+            return CacheReadResult::Damaged;
+        return CacheReadResult::Ok;
+    }
+    if (std::memcmp(kind, kCacheKindVolume, sizeof(kCacheKindVolume)) == 0) {
+        out.kind = SeriesCacheContents::KIND_VOLUME;
+        VolumeRecordData& volume = out.volume;
+        if (!in.take(volume) || volume.sliceCount < 1 || !sliceSizeValid(volume.columns, volume.rows, 1, volume.pixelType))
+            return CacheReadResult::Damaged;
+        // Slices are placed along the normal by this spacing; zero or worse would stack them.
+        if (volume.sliceCount > 1 && !(std::isfinite(volume.sliceSpacing) && volume.sliceSpacing > 0.0f))
+            return CacheReadResult::Damaged;
+        if (in.remaining() / sizeof(VolumeSliceRecordData) < static_cast<size_t>(volume.sliceCount))
+            return CacheReadResult::Damaged;
+        out.slices.resize(static_cast<size_t>(volume.sliceCount));
+        for (VolumeSliceRecordData& slice : out.slices)
+            in.take(slice);
+        if (!readNames(in, out.names) || out.names.size() != out.slices.size())
+            return CacheReadResult::Damaged;
+        return CacheReadResult::Ok;
+    }
+    return CacheReadResult::Foreign;
+}
+
+bool writeSeriesCache(const std::string& path, const std::vector<const SeriesRecordData*>& records,
+                      const std::vector<std::string>& names)
+{
+    std::vector<unsigned char> bytes;
+    bytes.reserve(sizeof(CacheHeader) + records.size() * (sizeof(SeriesRecordData) + 64));
+    append(bytes, makeHeader(kCacheKindSeries, records.size()));
+    for (const SeriesRecordData* record : records)
+        append(bytes, *record);
+    appendNames(bytes, names);
+    return writeBytes(path, bytes);
+}
+
+bool writeVolumeCache(const std::string& path, const VolumeRecordData& volume,
+                      const std::vector<VolumeSliceRecordData>& slices, const std::vector<std::string>& names)
+{
+    std::vector<unsigned char> bytes;
+    bytes.reserve(sizeof(CacheHeader) + sizeof(VolumeRecordData) + slices.size() * (sizeof(VolumeSliceRecordData) + 64));
+    append(bytes, makeHeader(kCacheKindVolume, slices.size()));
+    append(bytes, volume);
+    for (const VolumeSliceRecordData& slice : slices)
+        append(bytes, slice);
+    appendNames(bytes, names);
+    return writeBytes(path, bytes);
+}
+
+bool hasCacheSignature(const std::string& path, bool withVersion)
+{
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f)
+        return false;
+    CacheHeader header;
+    if (std::fread(&header, 1, sizeof(header), f.get()) != sizeof(header))
+        return false;
+    if (std::strncmp(header.magic, kCacheMagic, sizeof(header.magic)) != 0)
+        return false;
+    return !withVersion || std::strncmp(header.version, kCacheVersion, sizeof(header.version)) == 0;
+}
+
+std::string rawPathOf(const std::string& prebinPath)
+{
+    const size_t cut = sizeof(kPrebinExtension) - 1;
+    if (prebinPath.size() < cut)
+        return std::string(kRawExtension);
+    return prebinPath.substr(0, prebinPath.size() - cut) + kRawExtension;
+}
+
+} // namespace isImageSDK

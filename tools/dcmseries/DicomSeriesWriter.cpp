@@ -1,0 +1,189 @@
+#include "DicomSeriesWriter.h"
+
+#include <dcmtk/dcmdata/dctk.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace qvgen {
+
+namespace {
+
+std::string newUID()
+{
+    char uid[100];
+    dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT);
+    return uid;
+}
+
+const std::string& processUID(int which)
+{
+    static std::once_flag once;
+    static std::string uids[2];
+    std::call_once(once, [] {
+        uids[0] = newUID();
+        uids[1] = newUID();
+    });
+    return uids[which];
+}
+
+const char* sopClassOf(const std::string& modality)
+{
+    if (modality == "CT")
+        return UID_CTImageStorage;
+    if (modality == "MR")
+        return UID_MRImageStorage;
+    if (modality == "PT")
+        return UID_PositronEmissionTomographyImageStorage;
+    return UID_SecondaryCaptureImageStorage;
+}
+
+std::string numbers(const double* values, int n)
+{
+    std::string text;
+    char piece[64];
+    for (int i = 0; i < n; ++i) {
+        std::snprintf(piece, sizeof(piece), "%.6g", values[i]);
+        if (i)
+            text += '\\';
+        text += piece;
+    }
+    return text;
+}
+
+bool fail(std::string* error, const std::string& what, const OFCondition& cond)
+{
+    if (error)
+        *error = what + ": " + cond.text();
+    return false;
+}
+
+} // namespace
+
+uint16_t patternValue(int instanceNumber, int column, int row, int frame)
+{
+    return static_cast<uint16_t>((instanceNumber * 131 + column * 7 + row * 3 + frame * 1009) & 0x0fff);
+}
+
+std::vector<uint8_t> pixelBytes(const ImageSpec& spec)
+{
+    if (!spec.pixels.empty())
+        return spec.pixels;
+    const size_t n = static_cast<size_t>(spec.columns) * spec.rows * spec.frames;
+    const int sampleBytes = spec.bitsAllocated / 8;
+    std::vector<uint8_t> bytes(n * spec.samplesPerPixel * sampleBytes);
+    size_t i = 0;
+    for (int f = 0; f < spec.frames; ++f) {
+        for (int y = 0; y < spec.rows; ++y) {
+            for (int x = 0; x < spec.columns; ++x, ++i) {
+                const uint16_t v = patternValue(spec.instanceNumber, x, y, f);
+                if (spec.samplesPerPixel == 3) {
+                    bytes[3 * i] = static_cast<uint8_t>(v);
+                    bytes[3 * i + 1] = static_cast<uint8_t>(v >> 4);
+                    bytes[3 * i + 2] = static_cast<uint8_t>(x + y);
+                } else if (sampleBytes == 1) {
+                    bytes[i] = static_cast<uint8_t>(v);
+                } else {
+                    std::memcpy(&bytes[2 * i], &v, 2);
+                }
+            }
+        }
+    }
+    return bytes;
+}
+
+bool writeDicomFile(const std::string& path, const ImageSpec& spec, std::string* error)
+{
+    DcmFileFormat file;
+    DcmDataset* ds = file.getDataset();
+    auto put = [&](const DcmTagKey& key, const std::string& value) {
+        return ds->putAndInsertString(key, value.c_str()).good();
+    };
+    put(DCM_SOPClassUID, sopClassOf(spec.modality));
+    put(DCM_SOPInstanceUID, newUID());
+    put(DCM_StudyInstanceUID, spec.studyUID.empty() ? processUID(0) : spec.studyUID);
+    put(DCM_SeriesInstanceUID, spec.seriesUID.empty() ? processUID(1) : spec.seriesUID);
+    put(DCM_Modality, spec.modality);
+    put(DCM_PatientName, spec.patientName);
+    put(DCM_PatientID, spec.patientID);
+    put(DCM_InstitutionName, spec.institution);
+    put(DCM_SeriesDescription, spec.seriesDescription);
+    put(DCM_StudyID, spec.studyID);
+    put(DCM_SeriesNumber, spec.seriesNumber);
+    if (!spec.patientPosition.empty())
+        put(DCM_PatientPosition, spec.patientPosition);
+    if (spec.hasInstanceNumber)
+        put(DCM_InstanceNumber, std::to_string(spec.instanceNumber));
+    if (spec.hasPosition)
+        put(DCM_ImagePositionPatient, numbers(spec.position, 3));
+    if (spec.hasOrientation)
+        put(DCM_ImageOrientationPatient, numbers(spec.orientation, 6));
+    if (!spec.pixelSpacing.empty())
+        put(DCM_PixelSpacing, spec.pixelSpacing);
+    if (!spec.rescaleSlope.empty())
+        put(DCM_RescaleSlope, spec.rescaleSlope);
+    if (!spec.rescaleIntercept.empty())
+        put(DCM_RescaleIntercept, spec.rescaleIntercept);
+    if (!spec.windowCenter.empty())
+        put(DCM_WindowCenter, spec.windowCenter);
+    if (!spec.windowWidth.empty())
+        put(DCM_WindowWidth, spec.windowWidth);
+    if (spec.frames > 1)
+        put(DCM_NumberOfFrames, std::to_string(spec.frames));
+
+    ds->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(spec.rows));
+    ds->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(spec.columns));
+    ds->putAndInsertUint16(DCM_SamplesPerPixel, static_cast<Uint16>(spec.samplesPerPixel));
+    put(DCM_PhotometricInterpretation, spec.samplesPerPixel == 3 ? "RGB" : spec.photometric);
+    if (spec.samplesPerPixel == 3)
+        ds->putAndInsertUint16(DCM_PlanarConfiguration, 0);
+    ds->putAndInsertUint16(DCM_BitsAllocated, static_cast<Uint16>(spec.bitsAllocated));
+    ds->putAndInsertUint16(DCM_BitsStored, static_cast<Uint16>(spec.bitsAllocated));
+    ds->putAndInsertUint16(DCM_HighBit, static_cast<Uint16>(spec.bitsAllocated - 1));
+    ds->putAndInsertUint16(DCM_PixelRepresentation, static_cast<Uint16>(spec.pixelRepresentation));
+
+    for (const auto& element : spec.extra) {
+        const DcmTagKey key(element.first.first, element.first.second);
+        OFCondition cond = ds->putAndInsertString(key, element.second.c_str());
+        if (cond.bad())
+            return fail(error, "cannot set an extra element", cond);
+    }
+
+    const std::vector<uint8_t> bytes = pixelBytes(spec);
+    OFCondition cond;
+    if (spec.bitsAllocated == 8)
+        cond = ds->putAndInsertUint8Array(DCM_PixelData, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    else
+        cond = ds->putAndInsertUint16Array(DCM_PixelData, reinterpret_cast<const Uint16*>(bytes.data()),
+                                           static_cast<unsigned long>(bytes.size() / 2));
+    if (cond.bad())
+        return fail(error, "cannot set the pixel data", cond);
+    for (const auto& element : spec.omit)
+        delete ds->remove(DcmTagKey(element.first, element.second));
+    cond = file.saveFile(path.c_str(), EXS_LittleEndianExplicit);
+    if (cond.bad())
+        return fail(error, "cannot write " + path, cond);
+    return true;
+}
+
+bool writeStack(const std::string& folder, const ImageSpec& spec, int n, double spacing, int firstInstance,
+                const std::string& prefix)
+{
+    const double* o = spec.orientation;
+    const double normal[3] = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5], o[0] * o[4] - o[1] * o[3]};
+    ImageSpec slice = spec;
+    for (int k = 0; k < n; ++k) {
+        for (int a = 0; a < 3; ++a)
+            slice.position[a] = spec.position[a] + k * spacing * normal[a];
+        slice.instanceNumber = firstInstance + k;
+        char name[64];
+        std::snprintf(name, sizeof(name), "%s%04d.dcm", prefix.c_str(), k);
+        if (!writeDicomFile(folder + "/" + name, slice))
+            return false;
+    }
+    return true;
+}
+
+} // namespace qvgen
