@@ -34,13 +34,9 @@ void isDcmReader::execute(isImageData*, isImageData*) {}
 
 void isDcmReader::readFile()
 {
-    if (!beginInformationUpdate())
-        return;
-    isImageData* output = getOutputData();
+    isImageData* output = beginOutputRebuild();
     if (!output)
         return;
-    output->releaseData();
-    output->resetGeometry();
 
     redIRI::dcmReader reader;
     reader.setLanguage(decoderLanguage());

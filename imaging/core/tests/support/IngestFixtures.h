@@ -70,12 +70,15 @@ protected:
         NSUI::NSNotificationCenter::getInstance();
         // Past the centre's first delay, so that every later frame delivers.
         cocos2d::Director::getInstance()->stepFrame(0.5f);
+        // A writable path of the test's own: tests run in parallel processes, and each owns
+        // its cache folder.
         auto* files = cocos2d::FileUtils::getInstance();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = files->getWritablePath() + "qv/dicom/" + info->test_suite_name() + "_" + info->name() + "/";
-        files->removeDirectory(root);
+        writable = files->getWritablePath() + "ingest/" + info->test_suite_name() + "_" + info->name() + "/";
+        files->removeDirectory(writable);
+        files->setWritablePath(writable);
+        root = files->getWritablePath() + "qv/dicom/test/";
         files->createDirectory(root);
-        files->removeDirectory(isImageSDK::isDcmScan::getCacheFolder());
     }
 
     void TearDown() override
@@ -88,7 +91,9 @@ protected:
         purgeServices();
         step(2);
         cocos2d::Director::destroyInstance();
-        cocos2d::FileUtils::getInstance()->removeDirectory(root);
+        auto* files = cocos2d::FileUtils::getInstance();
+        files->setWritablePath("");
+        files->removeDirectory(writable);
     }
 
     // A new empty folder below the test's root, ending in "/".
@@ -123,6 +128,7 @@ protected:
         return pred();
     }
 
+    std::string writable;
     std::string root;
     Recorder recorder;
 };
