@@ -103,6 +103,15 @@ TEST(SliceKernels, SlabSumsSaturateAndAveragesStayExact)
     EXPECT_EQ(runCut(i16, 1, 0, 3, SLAB_SUM)[0], 32767);
     EXPECT_EQ(runCut(i16, 1, 0, 3, SLAB_AVERAGE)[0], 30000);
 
+    // Averages divide: multiplying by 1 / 49 makes 49 planes of 13 (or -2000) average to 12
+    // (or -1999).
+    Volume<uint8_t> u8deep(3, 2, 60);
+    std::fill(u8deep.v.begin(), u8deep.v.end(), 13);
+    EXPECT_EQ(runCut(u8deep, 0, 0, 48, SLAB_AVERAGE)[0], 13);
+    Volume<int16_t> i16wide(60, 2, 2);
+    std::fill(i16wide.v.begin(), i16wide.v.end(), int16_t(-2000));
+    EXPECT_EQ(runCut(i16wide, 1, 3, 51, SLAB_AVERAGE)[0], -2000);
+
     Volume<uint16_t> u16(3, 3, 3);
     std::fill(u16.v.begin(), u16.v.end(), uint16_t(65535));
     EXPECT_EQ(runCut(u16, 0, 0, 2, SLAB_SUM)[4], 65535);
@@ -273,6 +282,16 @@ TEST(SliceKernels, ObliquePlanesAlongTheGridEqualOrthogonalCuts)
         Plane d{{0, 0, 6.5f * sp[2]}, {sp[0], 0, 0}, {0, sp[1], 0}, {0, 0, sp[2]}};
         EXPECT_EQ(runReslice(vol, sp, d, vol.nx, vol.ny, interp, 3, SLAB_MAX, 0), runCut(vol, 0, 5, 7, SLAB_MAX));
     }
+}
+
+TEST(SliceKernels, ObliqueSlabAveragesOfEqualValuesAreExact)
+{
+    Volume<uint8_t> vol(10, 10, 80);
+    std::fill(vol.v.begin(), vol.v.end(), 13);
+    const float sp[3] = {1, 1, 1};
+    Plane p{{0, 0, 40}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    for (uint8_t v : runReslice(vol, sp, p, 9, 9, INTERPOLATION_LINEAR, 49, SLAB_AVERAGE, 0))
+        ASSERT_EQ(v, 13);
 }
 
 TEST(SliceKernels, DegenerateObliqueJobsGiveBackground)
