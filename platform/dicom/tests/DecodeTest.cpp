@@ -169,6 +169,8 @@ TEST(Decode, LossyCodecsStayWithinTolerance) {
       {&colour, {"dcmcjpeg", "+eb", "+sr", "+q", "95"}, 24, "JPEG baseline colour (YBR_FULL_422)"},
       {&colourPlanar, {"dcmcjpeg", "+eb", "+sr", "+q", "95"}, 24, "JPEG baseline colour from planar"},
       {&smooth12, {"dcmcjpeg", "+ee", "+sr", "+q", "95"}, 40, "JPEG extended 12-bit"},
+      {&g8, {"dcmcjpeg", "+es", "+sr", "+q", "95"}, 12, "JPEG spectral selection"},
+      {&g8, {"dcmcjpeg", "+ep", "+sr", "+q", "95"}, 12, "JPEG progressive"},
       {&g8, {"dcmcjpls", "+en", "+md", "2"}, 2, "JPEG-LS near-lossless"},
       {&colour, {"dcmcjpls", "+en", "+md", "2"}, 2, "JPEG-LS near-lossless colour"},
   };
