@@ -3,7 +3,8 @@
 // Stepping model: the action manager calls step(dt) with each frame's dt, starting with the
 // frame after runAction. An action of duration d finishes at the first step where the elapsed
 // time reaches d, and then applies its exact end state (update(1)). Containers (Sequence,
-// Repeat, RepeatForever) start their next part without carrying the rest of a frame's dt into it.
+// Repeat, RepeatForever) start their next part without carrying the rest of a frame's dt into it
+// (parts without duration take no time: a Sequence steps past them in the same frame).
 // update(t) applies the state at progress t in [0, 1]; easing drives its inner action through it.
 //
 // stop() detaches the action from its node (getTarget() becomes null). Containers check for that

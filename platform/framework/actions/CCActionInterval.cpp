@@ -136,7 +136,10 @@ void Sequence::finishCurrent()
 
 void Sequence::step(float dt)
 {
-    float partDt = dt; // only the first part stepped in this frame gets the frame's time
+    // The frame's time goes to the first part with a duration that is stepped in this frame;
+    // what it leaves over is not carried into the next part. Parts without duration (CallFunc,
+    // Hide, ...) take no time and pass it on.
+    float partDt = dt;
     while (_target && !isDone()) {
         FiniteTimeAction* part = _actions.at(static_cast<ssize_t>(_current));
         if (!_currentStarted) {
@@ -147,8 +150,10 @@ void Sequence::step(float dt)
         if (!_target || !part->isDone()) {
             return; // stopped from inside the part, or the part goes on next frame
         }
+        if (part->getDuration() > 0.0f) {
+            partDt = 0.0f;
+        }
         finishCurrent();
-        partDt = 0.0f;
     }
 }
 
