@@ -49,18 +49,6 @@ void ActionInterval::step(float dt)
 // Sequence
 
 namespace {
-std::vector<FiniteTimeAction*> upToFirstNull(std::initializer_list<FiniteTimeAction*> actions)
-{
-    std::vector<FiniteTimeAction*> out;
-    for (FiniteTimeAction* a : actions) {
-        if (!a) {
-            break;
-        }
-        out.push_back(a);
-    }
-    return out;
-}
-
 float totalDuration(const std::vector<FiniteTimeAction*>& actions)
 {
     float d = 0.0f;
@@ -80,31 +68,11 @@ float longestDuration(const std::vector<FiniteTimeAction*>& actions)
 }
 } // namespace
 
-Sequence::Sequence(const std::vector<FiniteTimeAction*>& actions) : ActionInterval(totalDuration(actions))
-{
-    for (FiniteTimeAction* a : actions) {
-        _actions.pushBack(a);
-    }
-}
-
-Sequence* Sequence::createWithList(std::initializer_list<FiniteTimeAction*> actions)
-{
-    return autoreleased(new (std::nothrow) Sequence(upToFirstNull(actions)));
-}
-
-Sequence* Sequence::create(const Vector<FiniteTimeAction*>& actions)
-{
-    return autoreleased(new (std::nothrow) Sequence(actions.data()));
-}
-
-Sequence* Sequence::createWithTwoActions(FiniteTimeAction* first, FiniteTimeAction* second)
-{
-    return createWithList({first, second});
-}
+Sequence::Sequence(const std::vector<FiniteTimeAction*>& actions) : ActionGroup(totalDuration(actions), actions) {}
 
 bool Sequence::isDone() const
 {
-    return _current >= static_cast<size_t>(_actions.size());
+    return _current >= partCount();
 }
 
 void Sequence::startWithTarget(Node* target)
@@ -113,15 +81,15 @@ void Sequence::startWithTarget(Node* target)
     _current = 0;
     _currentStarted = false;
     if (!_actions.empty()) {
-        _actions.at(0)->startWithTarget(target);
+        partAt(0)->startWithTarget(target);
         _currentStarted = true;
     }
 }
 
 void Sequence::stop()
 {
-    if (_currentStarted && _current < static_cast<size_t>(_actions.size())) {
-        _actions.at(static_cast<ssize_t>(_current))->stop();
+    if (_currentStarted && _current < partCount()) {
+        partAt(_current)->stop();
     }
     _currentStarted = false;
     ActionInterval::stop();
@@ -129,7 +97,7 @@ void Sequence::stop()
 
 void Sequence::finishCurrent()
 {
-    _actions.at(static_cast<ssize_t>(_current))->stop();
+    partAt(_current)->stop();
     ++_current;
     _currentStarted = false;
 }
@@ -141,7 +109,7 @@ void Sequence::step(float dt)
     // Hide, ...) take no time and pass it on.
     float partDt = dt;
     while (_target && !isDone()) {
-        FiniteTimeAction* part = _actions.at(static_cast<ssize_t>(_current));
+        FiniteTimeAction* part = partAt(_current);
         if (!_currentStarted) {
             part->startWithTarget(_target);
             _currentStarted = true;
@@ -161,8 +129,8 @@ void Sequence::update(float t)
 {
     const double now = static_cast<double>(t) * _duration;
     double start = 0.0;
-    for (size_t i = 0; i < static_cast<size_t>(_actions.size()) && _target; ++i) {
-        FiniteTimeAction* part = _actions.at(static_cast<ssize_t>(i));
+    for (size_t i = 0; i < partCount() && _target; ++i) {
+        FiniteTimeAction* part = partAt(i);
         const double d = part->getDuration();
         if (i < _current) {
             start += d;
@@ -192,26 +160,8 @@ void Sequence::update(float t)
 // Spawn
 
 Spawn::Spawn(const std::vector<FiniteTimeAction*>& actions)
-    : ActionInterval(longestDuration(actions)), _finished(actions.size(), false)
+    : ActionGroup(longestDuration(actions), actions), _finished(actions.size(), false)
 {
-    for (FiniteTimeAction* a : actions) {
-        _actions.pushBack(a);
-    }
-}
-
-Spawn* Spawn::createWithList(std::initializer_list<FiniteTimeAction*> actions)
-{
-    return autoreleased(new (std::nothrow) Spawn(upToFirstNull(actions)));
-}
-
-Spawn* Spawn::create(const Vector<FiniteTimeAction*>& actions)
-{
-    return autoreleased(new (std::nothrow) Spawn(actions.data()));
-}
-
-Spawn* Spawn::createWithTwoActions(FiniteTimeAction* first, FiniteTimeAction* second)
-{
-    return createWithList({first, second});
 }
 
 bool Spawn::isDone() const
@@ -232,7 +182,7 @@ void Spawn::stop()
 {
     for (size_t i = 0; i < _finished.size(); ++i) {
         if (!_finished[i]) {
-            _actions.at(static_cast<ssize_t>(i))->stop();
+            partAt(i)->stop();
         }
     }
     ActionInterval::stop();
@@ -244,7 +194,7 @@ void Spawn::step(float dt)
         if (_finished[i]) {
             continue;
         }
-        FiniteTimeAction* part = _actions.at(static_cast<ssize_t>(i));
+        FiniteTimeAction* part = partAt(i);
         part->step(dt);
         if (_target && part->isDone()) {
             part->stop();
@@ -259,7 +209,7 @@ void Spawn::update(float t)
         if (_finished[i]) {
             continue;
         }
-        FiniteTimeAction* part = _actions.at(static_cast<ssize_t>(i));
+        FiniteTimeAction* part = partAt(i);
         const float d = part->getDuration();
         const float local = (d <= 0.0f || t >= 1.0f) ? 1.0f : std::min(1.0f, t * _duration / d);
         part->update(local);
@@ -273,8 +223,9 @@ void Spawn::update(float t)
 // ---------------------------------------------------------------------------------------------
 // Repeat, RepeatForever
 
-Repeat::Repeat(FiniteTimeAction* action, unsigned int times)
-    : ActionInterval(action->getDuration() * static_cast<float>(times)), _inner(action), _times(times)
+Repeat::Repeat(FiniteTimeAction* action, unsigned int times, bool forever)
+    : ActionInterval(action->getDuration() * static_cast<float>(forever ? 1 : times)), _inner(action), _times(times),
+      _forever(forever)
 {
     _inner->retain();
 }
@@ -286,7 +237,12 @@ Repeat::~Repeat()
 
 Repeat* Repeat::create(FiniteTimeAction* action, unsigned int times)
 {
-    return action ? autoreleased(new (std::nothrow) Repeat(action, times)) : nullptr;
+    return action ? autoreleased(new (std::nothrow) Repeat(action, times, false)) : nullptr;
+}
+
+RepeatForever* RepeatForever::create(ActionInterval* action)
+{
+    return action ? autoreleased(new (std::nothrow) RepeatForever(action)) : nullptr;
 }
 
 void Repeat::startWithTarget(Node* target)
@@ -294,7 +250,7 @@ void Repeat::startWithTarget(Node* target)
     ActionInterval::startWithTarget(target);
     _count = 0;
     _innerStarted = false;
-    if (_times > 0) {
+    if (!isDone()) {
         _inner->startWithTarget(target);
         _innerStarted = true;
     }
@@ -322,54 +278,9 @@ void Repeat::step(float dt)
     if (_target && _inner->isDone()) {
         _inner->stop();
         _innerStarted = false;
-        ++_count;
-    }
-}
-
-RepeatForever::RepeatForever(ActionInterval* action) : ActionInterval(action->getDuration()), _inner(action)
-{
-    _inner->retain();
-}
-
-RepeatForever::~RepeatForever()
-{
-    _inner->release();
-}
-
-RepeatForever* RepeatForever::create(ActionInterval* action)
-{
-    return action ? autoreleased(new (std::nothrow) RepeatForever(action)) : nullptr;
-}
-
-void RepeatForever::startWithTarget(Node* target)
-{
-    ActionInterval::startWithTarget(target);
-    _inner->startWithTarget(target);
-    _innerStarted = true;
-}
-
-void RepeatForever::stop()
-{
-    if (_innerStarted) {
-        _inner->stop();
-        _innerStarted = false;
-    }
-    ActionInterval::stop();
-}
-
-void RepeatForever::step(float dt)
-{
-    if (!_target) {
-        return;
-    }
-    if (!_innerStarted) {
-        _inner->startWithTarget(_target);
-        _innerStarted = true;
-    }
-    _inner->step(dt);
-    if (_target && _inner->isDone()) {
-        _inner->stop();
-        _innerStarted = false;
+        if (!_forever) {
+            ++_count;
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <new>
 #include <vector>
 
 #include "actions/CCAction.h"
@@ -31,18 +32,53 @@ protected:
     double _elapsed = 0.0;
 };
 
-// The parts one after the other.
-class Sequence : public ActionInterval {
+// The parts of a Sequence or a Spawn, retained, in order; and their create functions.
+template <class Derived>
+class ActionGroup : public ActionInterval {
 public:
     // Takes actions up to the first null: Sequence::create(a, b, c, nullptr).
     template <class... Rest>
-    static Sequence* create(FiniteTimeAction* first, Rest... rest)
+    static Derived* create(FiniteTimeAction* first, Rest... rest)
     {
-        return createWithList({first, static_cast<FiniteTimeAction*>(rest)...});
+        return make(upToFirstNull({first, static_cast<FiniteTimeAction*>(rest)...}));
     }
-    static Sequence* create(const Vector<FiniteTimeAction*>& actions);
-    static Sequence* createWithTwoActions(FiniteTimeAction* first, FiniteTimeAction* second);
+    static Derived* create(const Vector<FiniteTimeAction*>& actions) { return make(actions.data()); }
+    static Derived* createWithTwoActions(FiniteTimeAction* first, FiniteTimeAction* second)
+    {
+        return make(upToFirstNull({first, second}));
+    }
 
+protected:
+    ActionGroup(float duration, const std::vector<FiniteTimeAction*>& actions) : ActionInterval(duration)
+    {
+        for (FiniteTimeAction* a : actions) {
+            _actions.pushBack(a);
+        }
+    }
+    static Derived* make(const std::vector<FiniteTimeAction*>& actions)
+    {
+        return autoreleased(new (std::nothrow) Derived(actions));
+    }
+    static std::vector<FiniteTimeAction*> upToFirstNull(std::initializer_list<FiniteTimeAction*> actions)
+    {
+        std::vector<FiniteTimeAction*> out;
+        for (FiniteTimeAction* a : actions) {
+            if (!a) {
+                break;
+            }
+            out.push_back(a);
+        }
+        return out;
+    }
+    FiniteTimeAction* partAt(size_t i) const { return _actions.at(static_cast<ssize_t>(i)); }
+    size_t partCount() const { return static_cast<size_t>(_actions.size()); }
+
+    Vector<FiniteTimeAction*> _actions;
+};
+
+// The parts one after the other.
+class Sequence : public ActionGroup<Sequence> {
+public:
     bool isDone() const override;
     void startWithTarget(Node* target) override;
     void stop() override;
@@ -51,26 +87,17 @@ public:
     void update(float t) override;
 
 protected:
+    friend class ActionGroup<Sequence>;
     explicit Sequence(const std::vector<FiniteTimeAction*>& actions);
-    static Sequence* createWithList(std::initializer_list<FiniteTimeAction*> actions);
     void finishCurrent();
 
-    Vector<FiniteTimeAction*> _actions;
     size_t _current = 0;
     bool _currentStarted = false;
 };
 
 // The parts at the same time; done when all are.
-class Spawn : public ActionInterval {
+class Spawn : public ActionGroup<Spawn> {
 public:
-    template <class... Rest>
-    static Spawn* create(FiniteTimeAction* first, Rest... rest)
-    {
-        return createWithList({first, static_cast<FiniteTimeAction*>(rest)...});
-    }
-    static Spawn* create(const Vector<FiniteTimeAction*>& actions);
-    static Spawn* createWithTwoActions(FiniteTimeAction* first, FiniteTimeAction* second);
-
     bool isDone() const override;
     void startWithTarget(Node* target) override;
     void stop() override;
@@ -79,10 +106,9 @@ public:
     void update(float t) override;
 
 protected:
+    friend class ActionGroup<Spawn>;
     explicit Spawn(const std::vector<FiniteTimeAction*>& actions);
-    static Spawn* createWithList(std::initializer_list<FiniteTimeAction*> actions);
 
-    Vector<FiniteTimeAction*> _actions;
     std::vector<bool> _finished;
 };
 
@@ -91,38 +117,30 @@ class Repeat : public ActionInterval {
 public:
     static Repeat* create(FiniteTimeAction* action, unsigned int times);
 
-    bool isDone() const override { return _count >= _times; }
+    bool isDone() const override { return !_forever && _count >= _times; }
     void startWithTarget(Node* target) override;
     void stop() override;
     void step(float dt) override;
 
 protected:
-    Repeat(FiniteTimeAction* action, unsigned int times);
+    Repeat(FiniteTimeAction* action, unsigned int times, bool forever);
     ~Repeat() override;
 
     FiniteTimeAction* _inner;
     unsigned int _times;
+    bool _forever;
     unsigned int _count = 0;
     bool _innerStarted = false;
 };
 
 // The inner action again and again; each run starts at the step after the previous one ended.
-class RepeatForever : public ActionInterval {
+class RepeatForever : public Repeat {
 public:
     static RepeatForever* create(ActionInterval* action);
-
-    bool isDone() const override { return false; }
-    void startWithTarget(Node* target) override;
-    void stop() override;
-    void step(float dt) override;
-    ActionInterval* getInnerAction() const { return _inner; }
+    ActionInterval* getInnerAction() const { return static_cast<ActionInterval*>(_inner); }
 
 protected:
-    explicit RepeatForever(ActionInterval* action);
-    ~RepeatForever() override;
-
-    ActionInterval* _inner;
-    bool _innerStarted = false;
+    explicit RepeatForever(ActionInterval* action) : Repeat(action, 1, true) {}
 };
 
 class DelayTime : public ActionInterval {

@@ -103,33 +103,33 @@ void ActionManager::removeAction(Action* action)
     }
 }
 
-void ActionManager::removeActionByTag(int tag, Node* target)
+void ActionManager::removeByTag(int tag, Node* target, bool all)
 {
     auto it = _index.find(target);
     if (it == _index.end()) {
         return;
     }
     std::shared_ptr<Entry> entry = it->second;
-    for (size_t i = 0; i < entry->actions.size(); ++i) {
-        if (entry->actions[i].action->getTag() == tag) {
-            removeAt(entry, i);
+    for (size_t i = 0; i < entry->actions.size();) {
+        if (entry->actions[i].action->getTag() != tag) {
+            ++i;
+            continue;
+        }
+        removeAt(entry, i);
+        if (!all) {
             return;
         }
     }
 }
 
+void ActionManager::removeActionByTag(int tag, Node* target)
+{
+    removeByTag(tag, target, false);
+}
+
 void ActionManager::removeAllActionsByTag(int tag, Node* target)
 {
-    auto it = _index.find(target);
-    if (it == _index.end()) {
-        return;
-    }
-    std::shared_ptr<Entry> entry = it->second;
-    for (size_t i = entry->actions.size(); i-- > 0;) {
-        if (i < entry->actions.size() && entry->actions[i].action->getTag() == tag) {
-            removeAt(entry, i);
-        }
-    }
+    removeByTag(tag, target, true);
 }
 
 Action* ActionManager::getActionByTag(int tag, const Node* target) const

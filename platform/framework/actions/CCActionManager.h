@@ -61,6 +61,7 @@ private:
     // Stops and releases the action at the index; drops the entry when it becomes empty.
     void removeAt(const std::shared_ptr<Entry>& entry, size_t index);
     void dropEntryIfEmpty(const std::shared_ptr<Entry>& entry);
+    void removeByTag(int tag, Node* target, bool all);
 
     std::vector<std::shared_ptr<Entry>> _targets; // in order of first action
     std::unordered_map<const Node*, std::shared_ptr<Entry>> _index;

@@ -71,9 +71,16 @@ Director::~Director()
 void Director::setScheduler(Scheduler* scheduler)
 {
     if (scheduler != _scheduler) {
+        // The action manager steps from whichever scheduler the director runs.
+        if (_scheduler) {
+            _scheduler->unscheduleUpdate(_actionManager);
+        }
         CC_SAFE_RETAIN(scheduler);
         CC_SAFE_RELEASE(_scheduler);
         _scheduler = scheduler;
+        if (_scheduler) {
+            _scheduler->scheduleUpdate(_actionManager, Scheduler::PRIORITY_SYSTEM, false);
+        }
     }
 }
 

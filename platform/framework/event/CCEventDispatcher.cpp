@@ -554,25 +554,16 @@ void EventDispatcher::dispatchTouchEvent(EventTouch* event)
                     auto it = std::find(l->_claimedTouches.begin(), l->_claimedTouches.end(), touch);
                     if (it != l->_claimedTouches.end()) {
                         claimed = true;
-                        switch (code) {
-                        case EventTouch::EventCode::MOVED:
-                            if (l->onTouchMoved) {
-                                l->onTouchMoved(touch, event);
-                            }
-                            break;
-                        case EventTouch::EventCode::ENDED:
-                            l->_claimedTouches.erase(it);
-                            if (l->onTouchEnded) {
-                                l->onTouchEnded(touch, event);
-                            }
-                            break;
-                        case EventTouch::EventCode::CANCELLED:
-                            l->_claimedTouches.erase(it);
-                            if (l->onTouchCancelled) {
-                                l->onTouchCancelled(touch, event);
-                            }
-                            break;
-                        case EventTouch::EventCode::BEGAN: break;
+                        if (code != EventTouch::EventCode::MOVED) {
+                            l->_claimedTouches.erase(it); // ended or cancelled
+                        }
+                        using Handler = std::function<void(Touch*, Event*)> EventListenerTouchOneByOne::*;
+                        static const Handler handlers[] = {nullptr, &EventListenerTouchOneByOne::onTouchMoved,
+                                                           &EventListenerTouchOneByOne::onTouchEnded,
+                                                           &EventListenerTouchOneByOne::onTouchCancelled};
+                        const auto& handler = l->*handlers[static_cast<int>(code)];
+                        if (handler) {
+                            handler(touch, event);
                         }
                     }
                 }
@@ -595,28 +586,13 @@ void EventDispatcher::dispatchTouchEvent(EventTouch* event)
 
     if (allAtOnce && !remaining.empty()) {
         auto onTouches = [&](EventListener* base) -> bool {
-            auto* l = static_cast<EventListenerTouchAllAtOnce*>(base);
-            switch (code) {
-            case EventTouch::EventCode::BEGAN:
-                if (l->onTouchesBegan) {
-                    l->onTouchesBegan(remaining, event);
-                }
-                break;
-            case EventTouch::EventCode::MOVED:
-                if (l->onTouchesMoved) {
-                    l->onTouchesMoved(remaining, event);
-                }
-                break;
-            case EventTouch::EventCode::ENDED:
-                if (l->onTouchesEnded) {
-                    l->onTouchesEnded(remaining, event);
-                }
-                break;
-            case EventTouch::EventCode::CANCELLED:
-                if (l->onTouchesCancelled) {
-                    l->onTouchesCancelled(remaining, event);
-                }
-                break;
+            using Handler = std::function<void(const std::vector<Touch*>&, Event*)> EventListenerTouchAllAtOnce::*;
+            static const Handler handlers[] = {
+                &EventListenerTouchAllAtOnce::onTouchesBegan, &EventListenerTouchAllAtOnce::onTouchesMoved,
+                &EventListenerTouchAllAtOnce::onTouchesEnded, &EventListenerTouchAllAtOnce::onTouchesCancelled};
+            const auto& handler = static_cast<EventListenerTouchAllAtOnce*>(base)->*handlers[static_cast<int>(code)];
+            if (handler) {
+                handler(remaining, event);
             }
             return event->isStopped();
         };

@@ -7,7 +7,10 @@
 
 #include <string>
 
+#include <new>
+
 #include "base/CCRef.h"
+#include "platform/CCPlatformMacros.h"
 
 namespace cocos2d {
 
@@ -49,6 +52,8 @@ public:
 
 protected:
     EventListener(Type type, const ListenerID& listenerID) : _type(type), _listenerID(listenerID) {}
+    // For CREATE_FUNC.
+    virtual bool init() { return true; }
 
     // Delivers a non-touch event (touches are delivered by the dispatcher itself).
     virtual void invoke(Event* event) = 0;

@@ -1,19 +1,8 @@
 #include "event/CCEventListenerKeyboard.h"
 
-#include <new>
-
 namespace cocos2d {
 
 const EventListener::ListenerID EventListenerKeyboard::LISTENER_ID = "__cc_keyboard";
-
-EventListenerKeyboard* EventListenerKeyboard::create()
-{
-    auto* l = new (std::nothrow) EventListenerKeyboard();
-    if (l) {
-        l->autorelease();
-    }
-    return l;
-}
 
 void EventListenerKeyboard::invoke(Event* event)
 {

@@ -12,7 +12,7 @@ class EventListenerKeyboard : public EventListener {
 public:
     static const ListenerID LISTENER_ID;
 
-    static EventListenerKeyboard* create();
+    CREATE_FUNC(EventListenerKeyboard)
 
     bool checkAvailable() override { return onKeyPressed || onKeyReleased; }
 

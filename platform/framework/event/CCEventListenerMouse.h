@@ -13,7 +13,7 @@ class EventListenerMouse : public EventListener {
 public:
     static const ListenerID LISTENER_ID;
 
-    static EventListenerMouse* create();
+    CREATE_FUNC(EventListenerMouse)
 
     bool checkAvailable() override { return true; }
 

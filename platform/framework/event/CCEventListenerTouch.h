@@ -22,7 +22,7 @@ class EventListenerTouchOneByOne : public EventListener {
 public:
     static const ListenerID LISTENER_ID;
 
-    static EventListenerTouchOneByOne* create();
+    CREATE_FUNC(EventListenerTouchOneByOne)
 
     void setSwallowTouches(bool needSwallow) { _needSwallow = needSwallow; }
     bool isSwallowTouches() const { return _needSwallow; }
@@ -49,7 +49,7 @@ class EventListenerTouchAllAtOnce : public EventListener {
 public:
     static const ListenerID LISTENER_ID;
 
-    static EventListenerTouchAllAtOnce* create();
+    CREATE_FUNC(EventListenerTouchAllAtOnce)
 
     bool checkAvailable() override
     {

@@ -9,17 +9,6 @@
 
 namespace cocos2d {
 
-Layer* Layer::create()
-{
-    Layer* l = new (std::nothrow) Layer();
-    if (l && l->init()) {
-        l->autorelease();
-        return l;
-    }
-    delete l;
-    return nullptr;
-}
-
 Layer::~Layer()
 {
     // Before the layer's part is gone: the listeners call its virtuals.
@@ -38,9 +27,7 @@ bool Layer::init()
     if (!Node::init()) {
         return false;
     }
-    setIgnoreAnchorPointForPosition(true);
-    setAnchorPoint(Vec2::ANCHOR_MIDDLE);
-    setContentSize(Director::getInstance()->getWinSize());
+    coverWindow();
     return true;
 }
 

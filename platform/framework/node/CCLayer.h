@@ -22,7 +22,7 @@ class EventListener;
 
 class Layer : public Node {
 public:
-    static Layer* create();
+    CREATE_FUNC(Layer)
     bool init() override;
 
     virtual void setTouchEnabled(bool enabled);

@@ -6,37 +6,16 @@
 
 namespace cocos2d {
 
-LayerColor* LayerColor::create()
-{
-    LayerColor* l = new (std::nothrow) LayerColor();
-    if (l && l->init()) {
-        l->autorelease();
-        return l;
-    }
-    delete l;
-    return nullptr;
-}
-
 LayerColor* LayerColor::create(const Color4B& color)
 {
     LayerColor* l = new (std::nothrow) LayerColor();
-    if (l && l->initWithColor(color)) {
-        l->autorelease();
-        return l;
-    }
-    delete l;
-    return nullptr;
+    return autoreleaseIfInitialised(l, l && l->initWithColor(color));
 }
 
 LayerColor* LayerColor::create(const Color4B& color, float width, float height)
 {
     LayerColor* l = new (std::nothrow) LayerColor();
-    if (l && l->initWithColor(color, width, height)) {
-        l->autorelease();
-        return l;
-    }
-    delete l;
-    return nullptr;
+    return autoreleaseIfInitialised(l, l && l->initWithColor(color, width, height));
 }
 
 bool LayerColor::init()

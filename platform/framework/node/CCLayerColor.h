@@ -12,7 +12,7 @@ namespace cocos2d {
 
 class LayerColor : public Layer {
 public:
-    static LayerColor* create();
+    CREATE_FUNC(LayerColor)
     static LayerColor* create(const Color4B& color);
     static LayerColor* create(const Color4B& color, float width, float height);
 

@@ -63,17 +63,6 @@ Node::~Node()
     _scheduler->release();
 }
 
-Node* Node::create()
-{
-    Node* n = new (std::nothrow) Node();
-    if (n && n->init()) {
-        n->autorelease();
-        return n;
-    }
-    delete n;
-    return nullptr;
-}
-
 bool Node::init()
 {
     return true;
@@ -190,12 +179,17 @@ void Node::setGlobalZOrder(float globalZOrder)
 
 void Node::updateChildrenToHighZOrder()
 {
-    std::vector<Node*> children;
-    getVisitChildren(children);
-    for (Node* child : children) {
+    forEachVisitChild([](Node* child) {
         child->setGlobalZOrder(HIGH_GLOBAL_Z_ORDER);
         child->updateChildrenToHighZOrder();
-    }
+    });
+}
+
+void Node::coverWindow()
+{
+    setIgnoreAnchorPointForPosition(true);
+    setAnchorPoint(Vec2::ANCHOR_MIDDLE);
+    setContentSize(Director::getInstance()->getWinSize());
 }
 
 void Node::markSceneGraphDirty() const
@@ -648,11 +642,7 @@ void Node::updateDisplayedOpacity(GLubyte parentOpacity)
     _displayedOpacity = static_cast<GLubyte>(_realOpacity * parentOpacity / 255);
     updateColor();
     if (_cascadeOpacityEnabled) {
-        std::vector<Node*> children;
-        getVisitChildren(children);
-        for (Node* child : children) {
-            child->updateDisplayedOpacity(_displayedOpacity);
-        }
+        forEachVisitChild([this](Node* child) { child->updateDisplayedOpacity(_displayedOpacity); });
     }
 }
 
@@ -663,11 +653,7 @@ void Node::updateDisplayedColor(const Color3B& parentColor)
     _displayedColor.b = static_cast<GLubyte>(_realColor.b * parentColor.b / 255);
     updateColor();
     if (_cascadeColorEnabled) {
-        std::vector<Node*> children;
-        getVisitChildren(children);
-        for (Node* child : children) {
-            child->updateDisplayedColor(_displayedColor);
-        }
+        forEachVisitChild([this](Node* child) { child->updateDisplayedColor(_displayedColor); });
     }
 }
 
@@ -680,11 +666,7 @@ void Node::setCascadeOpacityEnabled(bool enabled)
     if (enabled) {
         updateCascadeOpacity();
     } else {
-        std::vector<Node*> children;
-        getVisitChildren(children);
-        for (Node* child : children) {
-            child->updateDisplayedOpacity(255);
-        }
+        forEachVisitChild([](Node* child) { child->updateDisplayedOpacity(255); });
     }
 }
 
@@ -697,11 +679,7 @@ void Node::setCascadeColorEnabled(bool enabled)
     if (enabled) {
         updateCascadeColor();
     } else {
-        std::vector<Node*> children;
-        getVisitChildren(children);
-        for (Node* child : children) {
-            child->updateDisplayedColor(Color3B::WHITE);
-        }
+        forEachVisitChild([](Node* child) { child->updateDisplayedColor(Color3B::WHITE); });
     }
 }
 
@@ -712,11 +690,7 @@ void Node::setCameraMask(unsigned short flag, bool applyChildren)
 {
     _cameraFlags.assign(1, flag);
     if (applyChildren) {
-        std::vector<Node*> children;
-        getVisitChildren(children);
-        for (Node* child : children) {
-            child->setCameraMask(flag, true);
-        }
+        forEachVisitChild([flag](Node* child) { child->setCameraMask(flag, true); });
     }
 }
 
@@ -729,11 +703,7 @@ void Node::removeCameraMask(unsigned short flag, bool applyChildren)
 {
     _cameraFlags.erase(std::remove(_cameraFlags.begin(), _cameraFlags.end(), flag), _cameraFlags.end());
     if (applyChildren) {
-        std::vector<Node*> children;
-        getVisitChildren(children);
-        for (Node* child : children) {
-            child->removeCameraMask(flag, true);
-        }
+        forEachVisitChild([flag](Node* child) { child->removeCameraMask(flag, true); });
     }
 }
 

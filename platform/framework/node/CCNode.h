@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@
 #include "base/CCVector.h"
 #include "base/ccTypes.h"
 #include "math/CCMath.h"
+#include "platform/CCPlatformMacros.h"
 
 namespace cocos2d {
 
@@ -59,7 +61,7 @@ public:
     static constexpr unsigned short DEFAULT_CAMERA_FLAG = 1;
     static constexpr float HIGH_GLOBAL_Z_ORDER = 10000.0f;
 
-    static Node* create();
+    CREATE_FUNC(Node)
     virtual bool init();
 
     // ----- tree
@@ -318,6 +320,32 @@ protected:
     virtual void reorderAfterZChange(Node* child);
     // Tells the event dispatcher that the drawing order of running nodes changed.
     void markSceneGraphDirty() const;
+
+    // Scenes and layers: the window's size, placed by the bottom-left corner, scaled and rotated
+    // about the centre.
+    void coverWindow();
+    // For create functions with arguments: autoreleases the node when its init succeeded,
+    // otherwise frees it and gives null.
+    template <class T>
+    static T* autoreleaseIfInitialised(T* node, bool initialised)
+    {
+        if (node && initialised) {
+            node->autorelease();
+            return node;
+        }
+        delete static_cast<Ref*>(node);
+        return nullptr;
+    }
+    // Calls f for each node a visit reaches directly (a snapshot: f may change the tree).
+    template <class F>
+    void forEachVisitChild(F f) const
+    {
+        std::vector<Node*> children;
+        getVisitChildren(children);
+        for (Node* child : children) {
+            f(child);
+        }
+    }
 
     // Pre-order search through normal, then protected, children.
     Node* findDeep(const std::function<bool(const Node*)>& match) const;

@@ -4,17 +4,6 @@
 
 namespace cocos2d {
 
-ProtectedNode* ProtectedNode::create()
-{
-    ProtectedNode* n = new (std::nothrow) ProtectedNode();
-    if (n && n->init()) {
-        n->autorelease();
-        return n;
-    }
-    delete n;
-    return nullptr;
-}
-
 ProtectedNode::~ProtectedNode()
 {
     for (Node* child : _protectedChildren) {

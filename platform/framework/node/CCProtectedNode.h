@@ -12,7 +12,7 @@ namespace cocos2d {
 
 class ProtectedNode : public Node {
 public:
-    static ProtectedNode* create();
+    CREATE_FUNC(ProtectedNode)
 
     // A null child is ignored; a child that already has a parent is refused (logged).
     virtual void addProtectedChild(Node* child);

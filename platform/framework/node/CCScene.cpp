@@ -10,17 +10,6 @@ namespace {
 const char* const kMessageNodeTimer = "_messageNode";
 }
 
-Scene* Scene::create()
-{
-    Scene* s = new (std::nothrow) Scene();
-    if (s && s->init()) {
-        s->autorelease();
-        return s;
-    }
-    delete s;
-    return nullptr;
-}
-
 Scene::~Scene()
 {
     CC_SAFE_RELEASE(_messageNode);
@@ -31,9 +20,7 @@ bool Scene::init()
     if (!Node::init()) {
         return false;
     }
-    setIgnoreAnchorPointForPosition(true);
-    setAnchorPoint(Vec2::ANCHOR_MIDDLE);
-    setContentSize(Director::getInstance()->getWinSize());
+    coverWindow();
     return true;
 }
 

@@ -16,7 +16,7 @@ public:
     // The z-order the message node gets when the scene has to add it itself.
     static constexpr int MESSAGE_NODE_Z_ORDER = 300000;
 
-    static Scene* create();
+    CREATE_FUNC(Scene)
     bool init() override;
 
     // Draws the scene for one frame.
