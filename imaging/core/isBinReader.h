@@ -81,8 +81,9 @@ public:
 protected:
     // The loader made on first need.
     virtual dcmLoadingThread* createLoader();
-    // Reads up to `bytes` bytes of the ".raw" into the buffer; returns the bytes read.
-    virtual size_t readRaw(int fd, unsigned char* buffer, size_t bytes);
+    // Reads up to `bytes` bytes of the ".raw" from `offset` into the buffer; returns the bytes
+    // read. Called from several threads at once for different parts of the file.
+    virtual size_t readRaw(int fd, unsigned char* buffer, size_t bytes, size_t offset);
 
 private:
     struct Waiting {

@@ -83,9 +83,9 @@ protected:
 // Reads only the first half of the ".raw", as a failing disk would.
 class HalfReadReader : public isBinReader {
 protected:
-    size_t readRaw(int fd, unsigned char* buffer, size_t bytes) override
+    size_t readRaw(int fd, unsigned char* buffer, size_t bytes, size_t offset) override
     {
-        return isBinReader::readRaw(fd, buffer, bytes / 2);
+        return isBinReader::readRaw(fd, buffer, bytes / 2, offset);
     }
 };
 

@@ -1,0 +1,269 @@
+// Time of the ingest road on generated data (kept between runs in $QV_BENCH_DIR, default
+// /tmp/qv-bench-ingest; the first run writes about 0.9 GB of DICOM files there):
+//
+//   scan_folder          isDcmScan::createBuffer over 1,000 512 x 512 16-bit files (tags only)
+//   dcmtk_headers        DCMTK alone: each file's data set read up to its Pixel Data element
+//   dcmtk_headers_skip   DCMTK alone: whole data set parsed, values over 4 KiB left on disk
+//   layer_open           the DICOM layer alone: setFile and readDicomPixelType for each file
+//   open_cached          isBinReader on a cached 512 x 512 x 400 series: setFile + update,
+//                        the voxels read from the ".raw"
+//   memcpy_volume/1      the same 200 MiB copied into a newly allocated image volume
+//   memcpy_volume/0      ... into a volume whose pages are already mapped
+//   load_slice_by_slice  the same series decoded from its 400 files on the loader thread,
+//                        until every slice is in and the ".raw" is written
+#include "DicomSeriesWriter.h"
+#include "dcmLib.h"
+#include "NSNotificationCenter.h"
+#include "isBinReader.h"
+#include "isDcmScan.h"
+
+#include "cocos2d.h"
+
+#include <benchmark/benchmark.h>
+#include <dcmtk/dcmdata/dctk.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+using namespace isImageSDK;
+
+namespace {
+
+constexpr int kSize = 512;
+constexpr int kScanFiles = 1000;
+constexpr int kVolumeSlices = 400;
+
+std::string benchRoot()
+{
+    const char* dir = std::getenv("QV_BENCH_DIR");
+    return std::string(dir && *dir ? dir : "/tmp/qv-bench-ingest") + "/";
+}
+
+qvgen::ImageSpec ctSpec()
+{
+    qvgen::ImageSpec spec;
+    spec.columns = kSize;
+    spec.rows = kSize;
+    spec.pixelRepresentation = 1;
+    spec.rescaleIntercept = "-1024";
+    spec.rescaleSlope = "1";
+    spec.windowCenter = "40";
+    spec.windowWidth = "400";
+    spec.pixelSpacing = "0.68\\0.68";
+    return spec;
+}
+
+// Writes n slices once; a folder with its marker file is reused by later runs.
+std::string series(const std::string& name, int n)
+{
+    const std::string dir = benchRoot() + name + "/";
+    auto* files = cocos2d::FileUtils::getInstance();
+    const std::string marker = dir + ".complete";
+    if (!files->isFileExist(marker)) {
+        files->removeDirectory(dir);
+        files->createDirectory(dir);
+        if (!qvgen::writeStack(dir, ctSpec(), n, 1.25)) {
+            std::fprintf(stderr, "cannot write the series into %s\n", dir.c_str());
+            std::exit(1);
+        }
+        files->writeStringToFile("done", marker);
+    }
+    return dir;
+}
+
+void step()
+{
+    cocos2d::Director::getInstance()->stepFrame(1.0f / 60);
+}
+
+struct Environment {
+    Environment()
+    {
+        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(960, 640)));
+        NSUI::NSNotificationCenter::getInstance();
+        cocos2d::FileUtils::getInstance()->setWritablePath(benchRoot() + "writable/");
+    }
+};
+
+void ensureEnvironment()
+{
+    static Environment environment;
+}
+
+std::vector<std::string> scanPaths()
+{
+    const std::string dir = series("scan", kScanFiles);
+    std::vector<std::string> paths;
+    char name[64];
+    for (int k = 0; k < kScanFiles; ++k) {
+        std::snprintf(name, sizeof(name), "img%04d.dcm", k);
+        paths.push_back(dir + name);
+    }
+    return paths;
+}
+
+void BM_ScanFolder(benchmark::State& state)
+{
+    ensureEnvironment();
+    const std::string dir = series("scan", kScanFiles);
+    for (auto _ : state) {
+        isDcmScan::createBuffer(dir);
+        state.PauseTiming();
+        step();
+        state.ResumeTiming();
+    }
+    if (isDcmScan::getBufferPathOfFolder(dir).empty())
+        state.SkipWithError("the scan wrote no cache");
+    state.SetItemsProcessed(state.iterations() * kScanFiles);
+}
+
+void BM_DcmtkHeaders(benchmark::State& state)
+{
+    ensureEnvironment();
+    const std::vector<std::string> paths = scanPaths();
+    for (auto _ : state) {
+        for (const std::string& path : paths) {
+            DcmFileFormat file;
+            OFCondition cond = file.loadFileUntilTag(path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength,
+                                                     ERM_autoDetect, DCM_PixelData);
+            benchmark::DoNotOptimize(cond.good());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kScanFiles);
+}
+
+void BM_DcmtkHeadersSkipValues(benchmark::State& state)
+{
+    ensureEnvironment();
+    const std::vector<std::string> paths = scanPaths();
+    for (auto _ : state) {
+        for (const std::string& path : paths) {
+            DcmFileFormat file;
+            OFCondition cond = file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, 4096, ERM_autoDetect);
+            benchmark::DoNotOptimize(cond.good());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kScanFiles);
+}
+
+void BM_LayerOpen(benchmark::State& state)
+{
+    ensureEnvironment();
+    const std::vector<std::string> paths = scanPaths();
+    redIRI::dcmReader reader;
+    for (auto _ : state) {
+        for (const std::string& path : paths) {
+            redIRI::dcmReader::PixelType type;
+            benchmark::DoNotOptimize(reader.setFile(path.c_str()) && reader.readDicomPixelType(type));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kScanFiles);
+}
+
+// The volume's folder with a valid cache and a complete ".raw".
+std::string cachedVolume()
+{
+    ensureEnvironment();
+    const std::string dir = series("volume", kVolumeSlices);
+    std::string cache = isDcmScan::getBufferPathOfFolder(dir);
+    if (cache.empty() || !isDcmScan::isValidBuffer(cache)) {
+        isDcmScan::createBuffer(dir);
+        cache = isDcmScan::getBufferPathOfFolder(dir);
+    }
+    auto* reader = isBinReader::create();
+    reader->retain();
+    reader->setFile(dir, cache);
+    reader->update();
+    while (!reader->isLoadComplete() || !reader->hasRawFile()) {
+        step();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    reader->release();
+    cocos2d::PoolManager::getInstance()->drainCurrentThread();
+    return dir;
+}
+
+void BM_OpenCached(benchmark::State& state)
+{
+    const std::string dir = cachedVolume();
+    const std::string cache = isDcmScan::getBufferPathOfFolder(dir);
+    for (auto _ : state) {
+        auto* reader = isBinReader::create();
+        reader->retain();
+        reader->setFile(dir, cache);
+        reader->update();
+        if (!reader->isLoadComplete())
+            state.SkipWithError("the series did not open from its .raw");
+        benchmark::DoNotOptimize(reader->getOutputData()->getSlices()[kVolumeSlices / 2]->pixels[100]);
+        state.PauseTiming();
+        reader->release();
+        cocos2d::PoolManager::getInstance()->drainCurrentThread();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(kSize) * kSize * kVolumeSlices * 2);
+}
+
+// A memory copy of the voxel block into a new image volume (allocated as the image allocates
+// it), and into a block that is already mapped.
+void BM_MemcpyVolume(benchmark::State& state)
+{
+    const bool fresh = state.range(0) != 0;
+    const size_t bytes = size_t(kSize) * kSize * kVolumeSlices * 2;
+    std::vector<unsigned char> source(bytes, 7);
+    const int dims[3] = {kSize, kSize, kVolumeSlices};
+    const float spacing[3] = {1, 1, 1};
+    isImageData* image = isImageData::create();
+    image->retain();
+    image->allocateVolume(dims, spacing, PIXEL_I16, 0, 0, cocos2d::Mat4());
+    for (auto _ : state) {
+        if (fresh) {
+            state.PauseTiming();
+            image->allocateVolume(dims, spacing, PIXEL_I16, 0, 0, cocos2d::Mat4());
+            state.ResumeTiming();
+        }
+        unsigned char* block = image->getSlices()[0]->pixels;
+        std::memcpy(block, source.data(), bytes);
+        benchmark::DoNotOptimize(block[bytes / 2]);
+    }
+    image->release();
+    state.SetBytesProcessed(state.iterations() * int64_t(bytes));
+}
+
+void BM_LoadSliceBySlice(benchmark::State& state)
+{
+    const std::string dir = cachedVolume();
+    const std::string cache = isDcmScan::getBufferPathOfFolder(dir);
+    auto* files = cocos2d::FileUtils::getInstance();
+    for (auto _ : state) {
+        state.PauseTiming();
+        files->removeFile(rawPathOf(cache));
+        state.ResumeTiming();
+        auto* reader = isBinReader::create();
+        reader->retain();
+        reader->setFile(dir, cache);
+        reader->update();
+        while (!reader->isLoadComplete())
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        state.PauseTiming();
+        reader->release();
+        step();
+        cocos2d::PoolManager::getInstance()->drainCurrentThread();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kVolumeSlices);
+}
+
+} // namespace
+
+BENCHMARK(BM_ScanFolder)->Name("scan_folder")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DcmtkHeaders)->Name("dcmtk_headers")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DcmtkHeadersSkipValues)->Name("dcmtk_headers_skip")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_LayerOpen)->Name("layer_open")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_OpenCached)->Name("open_cached")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_MemcpyVolume)->Name("memcpy_volume")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_LoadSliceBySlice)->Name("load_slice_by_slice")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+BENCHMARK_MAIN();
