@@ -25,8 +25,10 @@ struct Rgb {
 template <class T>
 using Acc = typename std::conditional<std::is_floating_point<T>::value, float, int64_t>::type;
 
-// Splits [0, count) so that each chunk carries about 32K units of work, with enough chunks
-// for every thread of the pool to take several; small jobs run on the caller in one chunk.
+// Splits [0, count) so that each chunk carries about 32K units of work (roughly a sample
+// read or combined), with enough chunks for every thread of the pool to take several. Jobs
+// under about a million units (a single axial copy, a coronal cut) run on the caller: waking
+// the workers would cost more than it saves.
 void runRows(int count, long long workPerIndex, const isWorkerPool::Body& body)
 {
     if (count <= 0)
