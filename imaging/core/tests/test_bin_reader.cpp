@@ -8,6 +8,7 @@
 #include "support/IngestFixtures.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -506,4 +507,32 @@ TEST_F(BinReaderTest, SeriesKeysDifferPerFolder)
     }
     EXPECT_EQ(fromA, 3u);
     EXPECT_EQ(fromB, 3u);
+}
+
+TEST_F(BinReaderTest, CompressedFilesLoadLikeTheirOriginals)
+{
+    // The same stack written plainly, and again through DCMTK's encoders: lossless JPEG,
+    // JPEG-LS, RLE and big-endian files mixed in one folder.
+    const std::string plain = ctStack("plain", 8);
+    const std::string mixed = folder("compressed");
+    const char* tools[] = {"dcmcjpeg +e1", "dcmcjpls", "dcmcrle", "dcmconv +tb"};
+    for (int k = 0; k < 8; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "img%04d.dcm", k);
+        const std::string command =
+            std::string(tools[k % 4]) + " \"" + plain + name + "\" \"" + mixed + name + "\" >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    Retained<isBinReader> original(isBinReader::create());
+    Retained<isBinReader> compressed(isBinReader::create());
+    open(plain, original);
+    open(mixed, compressed);
+    ASSERT_TRUE(compressed->getOutputData()->isVolume());
+    ASSERT_TRUE(waitComplete(original.get()));
+    ASSERT_TRUE(waitComplete(compressed.get()));
+    const std::vector<isSliceInfo*>& a = original->getOutputData()->getSlices();
+    const std::vector<isSliceInfo*>& b = compressed->getOutputData()->getSlices();
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t k = 0; k < a.size(); ++k)
+        EXPECT_EQ(std::memcmp(a[k]->pixels, b[k]->pixels, 32 * 24 * 2), 0) << k;
 }
