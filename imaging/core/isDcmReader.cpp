@@ -3,7 +3,6 @@
 #include "isDcmRules.h"
 #include "isDcmTags.h"
 
-#include <algorithm>
 
 namespace isImageSDK {
 
@@ -45,8 +44,9 @@ void isDcmReader::readFile()
 
     isSliceInfo record;
     DicomImageTags tags;
-    std::copy(record.acquisitionTime, record.acquisitionTime + 6, tags.acquisitionTime);
-    std::copy(record.startTime, record.startTime + 6, tags.startTime);
+    // Dates not found keep the slice record's defaults.
+    copyDateTime(tags.acquisitionTime, record.acquisitionTime);
+    copyDateTime(tags.startTime, record.startTime);
     if (!readImageTags(reader, tags, TAG_RULES_READER))
         return;
 
@@ -56,7 +56,7 @@ void isDcmReader::readFile()
     if (!samples || count < 1)
         return;
     const int pixelType =
-        selectPixelType(tags.bitsAllocated, libraryType, tags.modality, tags.slope, tags.intercept, tags.representation);
+        selectPixelType(tags.bitsAllocated, libraryType, tags.modality, tags.rescaleSlope, tags.rescaleIntercept, tags.representation);
     // A decoded format that does not match the chosen type (24 bits allocated over grey
     // samples, say) is not read: the conversion would run past the decoded buffer.
     if (pixelType < 0 || !libraryTypeFits(libraryType, pixelType))
@@ -76,35 +76,24 @@ void isDcmReader::readFile()
     record.matrix = tags.matrix;
     record.filePath = m_fileName;
     record.modality = tags.modality;
-    record.rescaleIntercept = tags.intercept;
-    record.rescaleSlope = tags.slope;
+    copyRescale(record, tags);
     record.windowWidth = tags.windowWidth;
     record.windowCenter = tags.windowCenter;
-    record.representation = tags.representation;
     record.reserved = 0;
     record.sex = static_cast<unsigned short>(tags.sex);
     record.patientWeight = tags.weightPresent ? tags.weight : -1.0f;
     record.patientSize = tags.sizePresent ? tags.size : -1.0f;
     record.scanOptions = tags.scanOptions;
     record.extraValues[0] = tags.triggerTime;
-    if (tags.modality == MODALITY_PT) {
-        record.suvValid = tags.suvValid;
-        record.halfLife = tags.halfLife;
-        record.decayCorrection = tags.decayCorrection;
-        record.decayFactor = tags.decayFactor;
-        record.units = tags.units;
-        record.totalDose = tags.totalDose;
-        record.suvScaleFactor = tags.suvScaleFactor;
-        copyDateTime(record.acquisitionTime, tags.acquisitionTime);
-        copyDateTime(record.startTime, tags.startTime);
-    }
+    if (tags.modality == MODALITY_PT)
+        copyUptakeInputs(record, tags);
 
     isSliceInfo* slice = output->addSliceCopy(&record);
     if (!slice)
         return;
     slice->pixelSpacingPresent = tags.pixelSpacingPresent;
     slice->geometryValid = tags.geometryValid;
-    convertPixels(samples, libraryType, n, pixelType, tags.slope, tags.intercept, tags.representation, slice->pixels);
+    convertPixels(samples, libraryType, n, pixelType, tags.rescaleSlope, tags.rescaleIntercept, tags.representation, slice->pixels);
     slice->pixelsLoaded = 1;
     // A single file is its own series: its path keys measurements and progress.
     output->setFileNames(m_fileName);

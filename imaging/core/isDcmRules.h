@@ -9,6 +9,7 @@
 
 #include "cocos2d.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace isImageSDK {
@@ -76,6 +77,32 @@ int libraryElementBytes(int libraryType);
 // does not fit the pixel type.
 bool convertPixels(const void* samples, int libraryType, size_t n, int pixelType, float slope, float intercept,
                    int representation, void* out);
+
+// The modality rescale and the representation, between any two records that carry them under
+// these names (the tags of a file, a slice, the cache records).
+template <class To, class From>
+void copyRescale(To& to, const From& from)
+{
+    to.rescaleSlope = from.rescaleSlope;
+    to.rescaleIntercept = from.rescaleIntercept;
+    to.representation = from.representation;
+}
+
+// The PET inputs of uptake values (both date-times, validity, half life, decay correction and
+// factor, dose, units, scale factor), between any two records that carry them.
+template <class To, class From>
+void copyUptakeInputs(To& to, const From& from)
+{
+    std::copy(from.acquisitionTime, from.acquisitionTime + 6, to.acquisitionTime);
+    std::copy(from.startTime, from.startTime + 6, to.startTime);
+    to.suvValid = from.suvValid;
+    to.halfLife = from.halfLife;
+    to.decayCorrection = from.decayCorrection;
+    to.decayFactor = from.decayFactor;
+    to.totalDose = from.totalDose;
+    to.units = from.units;
+    to.suvScaleFactor = from.suvScaleFactor;
+}
 
 // Copies text into a fixed field of `size` bytes: at most size - 1 bytes, never ending inside a
 // UTF-8 character, NUL-terminated, the rest of the field zero.

@@ -122,7 +122,7 @@ bool readRecord(redIRI::dcmReader& reader, SliceRecord& slice)
     if (!readImageTags(reader, tags, TAG_RULES_SCAN))
         return false;
     const int pixelType =
-        selectPixelType(tags.bitsAllocated, libraryType, tags.modality, tags.slope, tags.intercept, tags.representation);
+        selectPixelType(tags.bitsAllocated, libraryType, tags.modality, tags.rescaleSlope, tags.rescaleIntercept, tags.representation);
     if (pixelType < 0)
         return false;
 
@@ -143,21 +143,11 @@ bool readRecord(redIRI::dcmReader& reader, SliceRecord& slice)
     r.patientSize = tags.size;
     r.pixelType = pixelType;
     r.bitsAllocated = tags.bitsAllocated;
-    r.rescaleIntercept = tags.intercept;
-    r.rescaleSlope = tags.slope;
-    r.representation = tags.representation;
+    copyRescale(r, tags);
     r.windowWidth = tags.windowWidth;
     r.windowCenter = tags.windowCenter;
     if (tags.modality == MODALITY_PT) {
-        std::copy(tags.acquisitionTime, tags.acquisitionTime + 6, r.acquisitionTime);
-        std::copy(tags.startTime, tags.startTime + 6, r.startTime);
-        r.suvValid = tags.suvValid;
-        r.halfLife = tags.halfLife;
-        r.decayCorrection = tags.decayCorrection;
-        r.decayFactor = tags.decayFactor;
-        r.totalDose = tags.totalDose;
-        r.units = tags.units;
-        r.suvScaleFactor = tags.suvScaleFactor;
+        copyUptakeInputs(r, tags);
         r.extraValues[0] = tags.triggerTime;
     }
     copyTextField(r.scanOptions, sizeof(r.scanOptions), tags.scanOptions.c_str());
@@ -192,18 +182,8 @@ VolumeSliceRecordData volumeSliceOf(const SeriesRecordData& r)
     std::memset(&s, 0, sizeof(s));
     s.instanceNumber = r.instanceNumber;
     s.bitsAllocated = r.bitsAllocated;
-    s.rescaleIntercept = r.rescaleIntercept;
-    s.rescaleSlope = r.rescaleSlope;
-    s.representation = r.representation;
-    std::copy(r.acquisitionTime, r.acquisitionTime + 6, s.acquisitionTime);
-    std::copy(r.startTime, r.startTime + 6, s.startTime);
-    s.suvValid = r.suvValid;
-    s.halfLife = r.halfLife;
-    s.decayCorrection = r.decayCorrection;
-    s.decayFactor = r.decayFactor;
-    s.totalDose = r.totalDose;
-    s.units = r.units;
-    s.suvScaleFactor = r.suvScaleFactor;
+    copyRescale(s, r);
+    copyUptakeInputs(s, r);
     return s;
 }
 

@@ -2,6 +2,7 @@
 
 #include "isDcmRules.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -64,6 +65,22 @@ void readPetInputs(redIRI::dcmReader& reader, DicomImageTags& tags)
     }
 }
 
+// A multi-valued number tag into out when it holds exactly `expected` numbers (count tells how
+// many it held; 0 when absent); out is left alone otherwise.
+bool readNumbers(redIRI::dcmReader& reader, unsigned short group, unsigned short element, double* out,
+                 int expected, int& count)
+{
+    char text[kTagTextSize];
+    double numbers[6];
+    count = 0;
+    if (readTagText(reader, group, element, text))
+        parseMultiValue(text, numbers, expected, count);
+    if (count != expected)
+        return false;
+    std::copy(numbers, numbers + expected, out);
+    return true;
+}
+
 } // namespace
 
 int decoderLanguage()
@@ -102,21 +119,10 @@ bool readImageTags(redIRI::dcmReader& reader, DicomImageTags& tags, TagRules rul
         tags.geometryValid = 0;
     }
 
-    double numbers[6];
-    tags.positionCount = 0;
-    if (readTagText(reader, 0x0020, 0x0032, text))
-        parseMultiValue(text, numbers, 3, tags.positionCount);
-    if (tags.positionCount == 3)
-        std::memcpy(tags.position, numbers, sizeof(tags.position));
-    else
+    // Position and orientation are taken only whole; anything else keeps the defaults.
+    if (!readNumbers(reader, 0x0020, 0x0032, tags.position, 3, tags.positionCount))
         tags.geometryValid = 0;
-
-    tags.orientationCount = 0;
-    if (readTagText(reader, 0x0020, 0x0037, text))
-        parseMultiValue(text, numbers, 6, tags.orientationCount);
-    if (tags.orientationCount == 6)
-        std::memcpy(tags.orientation, numbers, sizeof(tags.orientation));
-    else
+    if (!readNumbers(reader, 0x0020, 0x0037, tags.orientation, 6, tags.orientationCount))
         tags.geometryValid = 0;
 
     unsigned short columns = 0, rows = 0;
@@ -133,6 +139,7 @@ bool readImageTags(redIRI::dcmReader& reader, DicomImageTags& tags, TagRules rul
         return false;
 
     if (readTagText(reader, 0x0028, 0x0030, text)) {
+        double numbers[2];
         int count = 0;
         parseMultiValue(text, numbers, 2, count);
         // Pixel Spacing is row spacing \ column spacing.
@@ -163,8 +170,8 @@ bool readImageTags(redIRI::dcmReader& reader, DicomImageTags& tags, TagRules rul
         tags.triggerTime = value;
 
     tags.bitsAllocated = reader.readDicomTagUint16(0x0028, 0x0100, value) ? value : 8;
-    tags.intercept = readTagText(reader, 0x0028, 0x1052, text) ? static_cast<float>(std::atof(text)) : 0.0f;
-    tags.slope = readTagText(reader, 0x0028, 0x1053, text) ? static_cast<float>(std::atof(text)) : 1.0f;
+    tags.rescaleIntercept = readTagText(reader, 0x0028, 0x1052, text) ? static_cast<float>(std::atof(text)) : 0.0f;
+    tags.rescaleSlope = readTagText(reader, 0x0028, 0x1053, text) ? static_cast<float>(std::atof(text)) : 1.0f;
 
     tags.representation = reader.readDicomTagUint16(0x0028, 0x0103, value) ? (value > 1 ? 1 : value) : 0;
     if (readTagText(reader, 0x0028, 0x0004, text) && std::strcmp(text, "MONOCHROME1") == 0)

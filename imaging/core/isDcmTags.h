@@ -49,8 +49,8 @@ struct DicomImageTags {
     std::string scanOptions;        // CT, at most 9 bytes
     unsigned short triggerTime = 0; // (0018,1060), PET
     int bitsAllocated = 8;
-    float intercept = 0.0f;
-    float slope = 1.0f;
+    float rescaleIntercept = 0.0f;
+    float rescaleSlope = 1.0f;
     int representation = 0;
     float windowCenter = 128.0f;
     float windowWidth = 255.0f;
