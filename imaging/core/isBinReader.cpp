@@ -496,6 +496,8 @@ bool isBinReader::isLoadComplete()
 
 bool isBinReader::hasRawFile() const
 {
+    if (m_cachePath.empty())
+        return false;
     return cocos2d::FileUtils::getInstance()->isFileExist(rawPathOf(m_cachePath));
 }
 

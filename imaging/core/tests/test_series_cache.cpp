@@ -179,8 +179,3 @@ TEST_F(SeriesCacheTest, DamagedAndForeignFilesAreTold)
     EXPECT_FALSE(hasCacheSignature(path, true));
     EXPECT_TRUE(hasCacheSignature(path, false));
 }
-
-TEST(SeriesCachePaths, RawBesidePrebin)
-{
-    EXPECT_EQ(rawPathOf("/x/qv/tmp/dcmbuf/123.prebin"), "/x/qv/tmp/dcmbuf/123.raw");
-}
