@@ -1,0 +1,63 @@
+// Slice records for the display tests: an isSliceInfo whose pixels live in a buffer the
+// helper owns, and colour tables of known shapes.
+#pragma once
+
+#include "isClut.h"
+#include "isImageTypes.h"
+#include "isSliceInfo.h"
+
+#include "cocos2d.h"
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace qvtest {
+
+struct PoolScope {
+    cocos2d::AutoreleasePool pool;
+};
+
+// A record of columns x rows x frames samples of the pixel type; every sample is zero until
+// set. The record points into `bytes`, so the helper must outlive every use of `info`.
+struct OwnedRecord {
+    isImageSDK::isSliceInfo info;
+    std::vector<unsigned char> bytes;
+
+    OwnedRecord(int columns, int rows, int pixelType, int frames = 1)
+    {
+        info.columns = columns;
+        info.rows = rows;
+        info.frames = static_cast<unsigned short>(frames);
+        info.pixelType = pixelType;
+        bytes.assign(static_cast<size_t>(columns) * rows * frames * isImageSDK::bytesPerPixel(pixelType), 0);
+        info.pixels = bytes.data();
+    }
+    size_t pixelsPerFrame() const { return static_cast<size_t>(info.columns) * info.rows; }
+    template <class T>
+    T* samples(int frame = 0)
+    {
+        return reinterpret_cast<T*>(bytes.data()) + pixelsPerFrame() * frame * (info.pixelType == isImageSDK::PIXEL_RGB ? 3 : 1);
+    }
+};
+
+// A colour table whose 256 entries are distinct random colours, so that a wrong index shows
+// as a wrong colour.
+inline void randomColours(isImageSDK::isClut* clut, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    for (int i = 0; i < 256; ++i)
+        clut->setColor(i, (static_cast<uint32_t>(rng()) & 0xFFFFFF00u) | 0xFFu);
+}
+
+// Entry i of the table as the three bytes R, G, B.
+inline void colourBytes(const isImageSDK::isClut* clut, int index, unsigned char out[3])
+{
+    const uint32_t c = clut->getColor(index);
+    out[0] = static_cast<unsigned char>(c >> 24);
+    out[1] = static_cast<unsigned char>(c >> 16);
+    out[2] = static_cast<unsigned char>(c >> 8);
+}
+
+} // namespace qvtest
