@@ -34,6 +34,10 @@ struct OwnedRecord {
         bytes.assign(static_cast<size_t>(columns) * rows * frames * isImageSDK::bytesPerPixel(pixelType), 0);
         info.pixels = bytes.data();
     }
+    // Moving keeps the buffer (and so info.pixels) where it is; a copy would not.
+    OwnedRecord(OwnedRecord&&) = default;
+    OwnedRecord(const OwnedRecord&) = delete;
+    OwnedRecord& operator=(const OwnedRecord&) = delete;
     size_t pixelsPerFrame() const { return static_cast<size_t>(info.columns) * info.rows; }
     template <class T>
     T* samples(int frame = 0)
