@@ -7,7 +7,8 @@
 //   node/      the scene graph: Node, ProtectedNode, Scene, Layer, LayerColor
 //   actions/   actions and the action manager that steps them
 //   event/     events, listeners, the event dispatcher, touches, IME and input translation
-//   renderer/  render commands, textures, programs, cameras
+//   renderer/  render commands, textures, images, programs, cameras, clipping, captures
+//   2d/        sprites, labels (FreeType glyph atlases) and draw nodes
 //   ui/        widgets
 //   cocostudio/ the layout loader (CSLoader) and its layout format
 //   audio/     sound effects (CocosDenshion::SimpleAudioEngine)
@@ -75,6 +76,29 @@
 #include "event/CCInputSimulator.h"
 #include "event/CCInputTranslator.h"
 #include "event/CCTouch.h"
+
+// rendering
+#include "2d/CCDrawNode.h"
+#include "2d/CCFontAtlas.h"
+#include "2d/CCLabel.h"
+#include "2d/CCSprite.h"
+#include "2d/CCSpriteFrame.h"
+#include "platform/CCGLViewImpl.h"
+#include "renderer/CCCamera.h"
+#include "renderer/CCClippingProtocol.h"
+#include "renderer/CCCustomCommand.h"
+#include "renderer/CCGLProgram.h"
+#include "renderer/CCGLProgramCache.h"
+#include "renderer/CCGLProgramState.h"
+#include "renderer/CCImage.h"
+#include "renderer/CCRenderCommand.h"
+#include "renderer/CCRenderer.h"
+#include "renderer/CCScissorCommand.h"
+#include "renderer/CCTexture2D.h"
+#include "renderer/CCTextureCache.h"
+#include "renderer/CCTrianglesCommand.h"
+#include "renderer/ccGLStateCache.h"
+#include "renderer/ccUtils.h"
 
 // ui
 #include "ui/UIMargin.h"

@@ -2,12 +2,17 @@
 
 #include <mutex>
 
+#include "2d/CCFontAtlas.h"
 #include "actions/CCActionManager.h"
 #include "base/CCAutoreleasePool.h"
 #include "base/CCScheduler.h"
 #include "event/CCEventDispatcher.h"
 #include "node/CCScene.h"
 #include "platform/CCGLView.h"
+#include "renderer/CCGLProgramCache.h"
+#include "renderer/CCGLProgramState.h"
+#include "renderer/CCRenderer.h"
+#include "renderer/CCTextureCache.h"
 
 namespace cocos2d {
 
@@ -53,12 +58,21 @@ Director::Director()
     : _scheduler(new Scheduler()), _actionManager(new ActionManager()), _eventDispatcher(new EventDispatcher())
 {
     _scheduler->scheduleUpdate(_actionManager, Scheduler::PRIORITY_SYSTEM, false);
+    _renderer = new Renderer();
     _lastUpdate = std::chrono::steady_clock::now();
     _viewSetTime = _lastUpdate;
 }
 
 Director::~Director()
 {
+    // Textures and pending captures go while the view (and its GL context) still exists.
+    CC_SAFE_RELEASE_NULL(_textureCache);
+    delete _renderer;
+    _renderer = nullptr;
+    // Process-wide rendering caches start afresh with the next director (and its back-end).
+    FontAtlas::purgeCache(true);
+    GLProgramState::purgeSharedStates();
+    GLProgramCache::destroyInstance();
     CC_SAFE_RELEASE(_openGLView);
     if (_scheduler) {
         _scheduler->unscheduleAll();
@@ -273,11 +287,21 @@ void Director::end()
     _endRequested = true;
 }
 
+TextureCache* Director::getTextureCache()
+{
+    if (!_textureCache) {
+        _textureCache = new TextureCache();
+    }
+    return _textureCache;
+}
+
 void Director::drawScene()
 {
+    _renderer->beginFrame(_clearColor);
     if (_runningScene) {
         _runningScene->render(_renderer);
     }
+    _renderer->endFrame();
 }
 
 void Director::drainPools()

@@ -2,7 +2,8 @@
 //
 // One frame (mainLoop; stepFrame is the same with a given dt and no measuring):
 //   1. dt;  2. scheduler->update(dt);  3. apply a pending scene change;
-//   4. render the running scene;  5. swap buffers (GL only);  6. total frames + 1;
+//   4. render: clear colour and depth once, one pass per camera of the running scene, then the
+//      capture requests;  5. swap buffers (GL only);  6. total frames + 1;
 //   7. seconds per frame;  8. drain the main autorelease pool and the deferred releases.
 // While the animation is stopped (application in the background), steps 3-6 are skipped and the
 // application loop runs the rest at 10 iterations per second.
@@ -33,6 +34,7 @@ class Node;
 class Renderer;
 class Scene;
 class Scheduler;
+class TextureCache;
 
 class Director : public Ref {
 public:
@@ -99,6 +101,8 @@ public:
     void stepFrame(float dt);
 
     Renderer* getRenderer() const { return _renderer; }
+    // Made on first use; freed with the director (its loader thread is joined then).
+    TextureCache* getTextureCache();
 
 protected:
     Director();
@@ -114,6 +118,7 @@ protected:
     ActionManager* _actionManager = nullptr;
     EventDispatcher* _eventDispatcher = nullptr;
     Renderer* _renderer = nullptr;
+    TextureCache* _textureCache = nullptr;
     GLView* _openGLView = nullptr;
 
     Vector<Scene*> _scenesStack;

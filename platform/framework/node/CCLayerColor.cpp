@@ -3,6 +3,9 @@
 #include <new>
 
 #include "base/CCDirector.h"
+#include "renderer/CCGLProgram.h"
+#include "renderer/CCGLProgramState.h"
+#include "renderer/CCRenderer.h"
 
 namespace cocos2d {
 
@@ -57,6 +60,30 @@ void LayerColor::updateColor()
     for (Color4F& v : _squareColors) {
         v = c;
     }
+}
+
+void LayerColor::draw(Renderer* renderer, const Mat4& transform, uint32_t flags)
+{
+    if (!_glProgramState) {
+        setGLProgramState(GLProgramState::getOrCreateWithGLProgramName(GLProgram::SHADER_NAME_POSITION_COLOR_NO_MVP));
+    }
+    // Node-space square (bottom-left, bottom-right, top-left, top-right), straight colours for the
+    // non-premultiplied blend.
+    for (int i = 0; i < 4; ++i) {
+        _drawVerts[i].vertices.set(_squareVertices[i].x, _squareVertices[i].y, 0.0f);
+        const Color4F& c = _squareColors[i];
+        // Rounded: the colours came from bytes, and truncation would lose one step.
+        _drawVerts[i].colors = Color4B(GLubyte(c.r * 255.0f + 0.5f), GLubyte(c.g * 255.0f + 0.5f),
+                                       GLubyte(c.b * 255.0f + 0.5f), GLubyte(c.a * 255.0f + 0.5f));
+    }
+    TrianglesCommand::Triangles triangles;
+    triangles.verts = _drawVerts;
+    triangles.vertCount = 4;
+    triangles.indices = _drawIndices;
+    triangles.indexCount = 6;
+    _drawCommand.init(_globalZOrder, 0u, _glProgramState, _blendFunc, triangles, transform, flags);
+    _drawCommand.setOwner(this);
+    renderer->addCommand(&_drawCommand);
 }
 
 } // namespace cocos2d

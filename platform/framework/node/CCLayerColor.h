@@ -7,6 +7,7 @@
 
 #include "base/ccTypes.h"
 #include "node/CCLayer.h"
+#include "renderer/CCTrianglesCommand.h"
 
 namespace cocos2d {
 
@@ -30,6 +31,9 @@ public:
     // Displayed colour and opacity, channels 0..1, one per vertex.
     const Color4F* getSquareColors() const { return _squareColors; }
 
+    // One untextured triangles command for the quad (2D; batches with other layers).
+    void draw(Renderer* renderer, const Mat4& transform, uint32_t flags) override;
+
 protected:
     LayerColor() = default;
 
@@ -38,6 +42,11 @@ protected:
     Vec2 _squareVertices[4];
     Color4F _squareColors[4];
     BlendFunc _blendFunc = BlendFunc::ALPHA_NON_PREMULTIPLIED;
+
+    // What draw hands to the renderer, rebuilt from the square at each draw.
+    V3F_C4B_T2F _drawVerts[4];
+    unsigned short _drawIndices[6] = {0, 1, 2, 3, 2, 1};
+    TrianglesCommand _drawCommand;
 };
 
 } // namespace cocos2d

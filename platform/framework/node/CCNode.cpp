@@ -12,6 +12,8 @@
 #include "event/CCEventListenerKeyboard.h"
 #include "event/CCTouch.h"
 #include "node/CCScene.h"
+#include "renderer/CCCamera.h"
+#include "renderer/CCGLProgramState.h"
 
 namespace cocos2d {
 
@@ -58,6 +60,7 @@ Node::~Node()
     }
     _children.clear();
     CC_SAFE_RELEASE(_userObject);
+    CC_SAFE_RELEASE(_glProgramState);
     _eventDispatcher->release();
     _actionManager->release();
     _scheduler->release();
@@ -714,8 +717,10 @@ bool Node::hasCameraFlag(unsigned short flag) const
 
 bool Node::isVisitableByVisitingCamera() const
 {
-    // No camera is visiting outside camera passes.
-    return true;
+    // Flags are identities: the visiting camera draws the node when its flag is in the set. No
+    // camera is visiting outside camera passes.
+    const Camera* camera = Camera::getVisitingCamera();
+    return !camera || hasCameraFlag(camera->getCameraFlag());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -993,6 +998,30 @@ void Node::setUserObject(Ref* userObject)
     CC_SAFE_RETAIN(userObject);
     CC_SAFE_RELEASE(_userObject);
     _userObject = userObject;
+}
+
+// ---------------------------------------------------------------------------------------------
+// program state
+
+GLProgram* Node::getGLProgram() const
+{
+    return _glProgramState ? _glProgramState->getGLProgram() : nullptr;
+}
+
+void Node::setGLProgram(GLProgram* glProgram)
+{
+    if (!glProgram || getGLProgram() != glProgram) {
+        setGLProgramState(GLProgramState::getOrCreateWithGLProgram(glProgram));
+    }
+}
+
+void Node::setGLProgramState(GLProgramState* glProgramState)
+{
+    if (glProgramState != _glProgramState) {
+        CC_SAFE_RETAIN(glProgramState);
+        CC_SAFE_RELEASE(_glProgramState);
+        _glProgramState = glProgramState;
+    }
 }
 
 } // namespace cocos2d

@@ -40,6 +40,8 @@ class Action;
 class ActionManager;
 class EventDispatcher;
 class EventListener;
+class GLProgram;
+class GLProgramState;
 class Renderer;
 class Scene;
 class Touch;
@@ -289,6 +291,12 @@ public:
     // Scenes pop themselves and answer true; other nodes answer false so the key travels on.
     virtual bool onResponseReturn();
 
+    // ----- program state (the program the node's draw uses; retained)
+    GLProgram* getGLProgram() const;
+    virtual void setGLProgram(GLProgram* glProgram);
+    GLProgramState* getGLProgramState() const { return _glProgramState; }
+    virtual void setGLProgramState(GLProgramState* glProgramState);
+
     // ----- user data
     void setUserData(void* userData) { _userData = userData; }
     void* getUserData() const { return _userData; }
@@ -415,6 +423,7 @@ protected:
     EventDispatcher* _eventDispatcher;
     EventListener* _returnKeyListener = nullptr;
 
+    GLProgramState* _glProgramState = nullptr; // retained
     void* _userData = nullptr;
     Ref* _userObject = nullptr;
     std::string _userString;

@@ -1,8 +1,11 @@
 #include "node/CCScene.h"
 
+#include <algorithm>
 #include <new>
 
 #include "base/CCDirector.h"
+#include "renderer/CCCamera.h"
+#include "renderer/CCRenderer.h"
 
 namespace cocos2d {
 
@@ -21,12 +24,36 @@ bool Scene::init()
         return false;
     }
     coverWindow();
+    _defaultCamera = Camera::createDefault(Director::getInstance()->getWinSize());
+    if (!_defaultCamera) {
+        return false;
+    }
+    _defaultCamera->_isDefault = true;
+    _defaultCamera->setDepth(1);
+    addChild(_defaultCamera);
     return true;
 }
 
 void Scene::render(Renderer* renderer)
 {
-    visit(renderer, Mat4::IDENTITY, 0);
+    renderer->renderScene(this);
+}
+
+void Scene::addCamera(Camera* camera)
+{
+    if (std::find(_cameras.begin(), _cameras.end(), camera) != _cameras.end()) {
+        return;
+    }
+    if (camera == _defaultCamera) {
+        _cameras.insert(_cameras.begin(), camera);
+    } else {
+        _cameras.push_back(camera);
+    }
+}
+
+void Scene::removeCamera(Camera* camera)
+{
+    _cameras.erase(std::remove(_cameras.begin(), _cameras.end(), camera), _cameras.end());
 }
 
 void Scene::setMessageNode(Node* node, float seconds)

@@ -7,9 +7,13 @@
 // again after the given time.
 #pragma once
 
+#include <vector>
+
 #include "node/CCNode.h"
 
 namespace cocos2d {
+
+class Camera;
 
 class Scene : public Node {
 public:
@@ -21,6 +25,15 @@ public:
 
     // Draws the scene for one frame.
     virtual void render(Renderer* renderer);
+
+    // The cameras in the scene, the default camera first, then in order of entering. Every scene
+    // has a default camera (a child made in init, flag 1, depth 1); cameras under the scene at any
+    // depth register when they enter and leave when they exit.
+    const std::vector<Camera*>& getCameras() const { return _cameras; }
+    Camera* getDefaultCamera() const { return _defaultCamera; }
+    // [hook] Camera registration (Camera::onEnter / onExit).
+    void addCamera(Camera* camera);
+    void removeCamera(Camera* camera);
 
     // Shows the node and (re-)arms a one-shot timer of `seconds` that hides it again; the node
     // stays a child so the next message reuses it. A node without a parent is added with
@@ -34,6 +47,9 @@ public:
 
 protected:
     Scene() = default;
+
+    std::vector<Camera*> _cameras; // weak: each camera is a node of the tree
+    Camera* _defaultCamera = nullptr;
     ~Scene() override;
 
     Node* _messageNode = nullptr; // retained

@@ -51,6 +51,8 @@ public:
     virtual bool isHeadless() const { return false; }
 
     virtual Size getFrameSize() const { return _screenSize; }
+    // The framebuffer's size in pixels; larger than the frame size on HiDPI screens.
+    virtual Size getFramebufferSize() const { return _screenSize; }
     virtual void setFrameSize(float width, float height);
     virtual void setDesignResolutionSize(float width, float height, ResolutionPolicy policy);
     virtual const Size& getDesignResolutionSize() const { return _designResolutionSize; }

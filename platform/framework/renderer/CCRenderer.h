@@ -1,0 +1,180 @@
+// Renderer: collects render commands during a camera pass's visit and executes them at the end of
+// the pass.
+//
+// Execution order within a pass, in four groups:
+//   1. global z < 0, sorted by global z (stable);
+//   2. 3D commands with global z = 0, in submission order, depth test on (GL_LEQUAL, writes on);
+//   3. 2D commands with global z = 0, in submission order, depth test off;
+//   4. global z > 0, sorted by global z (stable).
+// Commands with equal keys keep their submission order, so a node's before-draw, draw and
+// after-draw commands stay consecutive.
+//
+// A frame (Director): beginFrame clears colour and depth once; Scene::render runs one pass per
+// visible camera (renderScene); endFrame serves the capture requests, after the last pass and
+// before the buffers are swapped.
+//
+// Triangles commands are transformed on the CPU and batched: consecutive commands with the same
+// texture, program state, blend function and 3D flag become one draw call.
+//
+// Headless (no GL context in use) the renderer records every command exactly as it would execute
+// it (type, global z, 3D flag, the camera flag of the pass, the issuing object, a scissor
+// rectangle) and makes no GL call; custom callbacks are not run. The records of the current
+// frame stay readable until the next beginFrame; GL mode records too.
+//
+// The frame loop reuses every buffer, so a steady frame allocates nothing here.
+//
+// Main thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/ccTypes.h"
+#include "math/CCGeometry.h"
+#include "math/CCMath.h"
+#include "renderer/CCRenderCommand.h"
+
+namespace cocos2d {
+
+class Camera;
+class GLProgramState;
+class Scene;
+class TrianglesCommand;
+
+class Renderer {
+public:
+    // One executed (or, headless, recorded) command.
+    struct CommandRecord {
+        RenderCommand::Type type;
+        float globalOrder;
+        bool is3D;
+        unsigned short cameraFlag; // the flag of the pass's camera (0 outside camera passes)
+        const void* owner;         // RenderCommand::getOwner
+        const RenderCommand* command;
+        Rect clipRect;             // scissor begin commands: the clip rectangle in world units
+    };
+    // One camera pass of the frame.
+    struct PassRecord {
+        const Camera* camera;
+        unsigned short cameraFlag;
+        int depth;
+        bool depthCleared;
+        size_t firstCommand; // index into getCommandRecords()
+        size_t commandCount;
+    };
+
+    Renderer();
+    ~Renderer();
+
+    void addCommand(RenderCommand* command);
+    void addDrawnBatches(ssize_t number) { _drawnBatches += number; }
+    void addDrawnVertices(ssize_t number) { _drawnVertices += number; }
+    ssize_t getDrawnBatches() const { return _drawnBatches; }
+    ssize_t getDrawnVertices() const { return _drawnVertices; }
+
+    // Whether a node with this model matrix and content size may be seen. Only the default
+    // camera culls (against its frustum); for any other visiting camera this is true.
+    bool checkVisibility(const Mat4& transform, const Size& size);
+
+    // ----- the frame (Director)
+    // Starts a frame: forgets the previous frame's records and counters; GL: full viewport, no
+    // scissor, colour and depth cleared.
+    void beginFrame(const Color4F& clearColor);
+    // Runs one pass per visible camera of the scene (ascending depth, then order of entering).
+    void renderScene(Scene* scene);
+    // Executes the commands added since the last call (the end of a pass).
+    void render();
+    // Serves capture requests (GL: reads the back buffer; headless: reports failure).
+    void endFrame();
+
+    // ----- pass helpers (Camera)
+    void applyFullViewport();
+    void clearDepthForPass();
+
+    // ----- clipping at visit time (ClippingProtocol, clipping layouts)
+    // Pushes a clip rectangle in world units; the stack's top is the intersection of all.
+    void pushClipRect(const Rect& worldRect);
+    void popClipRect();
+    bool hasClipRect() const { return !_clipStack.empty(); }
+    const Rect& getClipRect() const { return _clipStack.back(); }
+
+    // World (design) units to framebuffer pixels, rounded to whole pixels.
+    Rect designToFramebuffer(const Rect& designRect) const;
+
+    // ----- captures (utils::captureScreen)
+    // rect in design units, origin bottom-left; zero width or height means the whole window.
+    void addCaptureRequest(const std::function<void(bool, const std::string&)>& done, const std::string& file,
+                           const Rect& rect);
+    size_t getPendingCaptureCount() const { return _captures.size(); }
+
+    // ----- [hook] records of the current frame
+    const std::vector<CommandRecord>& getCommandRecords() const { return _records; }
+    const std::vector<PassRecord>& getPassRecords() const { return _passes; }
+    // Commands waiting for render().
+    size_t getPendingCommandCount() const { return _commands.size(); }
+
+private:
+    struct ScissorState {
+        bool enabled;
+        GLint x, y;
+        GLsizei width, height;
+    };
+    struct Capture {
+        std::function<void(bool, const std::string&)> done;
+        std::string file;
+        Rect rect;
+    };
+
+    void executeCommand(RenderCommand* command);
+    void batchTriangles(TrianglesCommand* command);
+    void flushTriangles();
+    void setDepthTest(bool on);
+    void applyScissor(const ScissorState& state);
+    void beginScissor(const Rect& worldRect);
+    void endScissor();
+    void resetScissor();
+    void serveCapture(const Capture& capture);
+
+    std::vector<RenderCommand*> _commands;
+    // Commands with a global z other than 0, with their submission index so that an unstable
+    // sort (which allocates nothing) keeps submission order among equal z.
+    struct Ordered {
+        float z;
+        uint32_t sequence;
+        RenderCommand* command;
+        bool operator<(const Ordered& o) const { return z != o.z ? z < o.z : sequence < o.sequence; }
+    };
+    std::vector<Ordered> _groupNeg, _groupPos;
+    std::vector<RenderCommand*> _group3D, _group2D;
+    std::vector<Camera*> _passCameras;
+
+    // current batch
+    std::vector<V3F_C4B_T2F> _batchVerts;
+    std::vector<GLuint> _batchIndices;
+    GLuint _batchTexture = 0;
+    GLProgramState* _batchState = nullptr;
+    BlendFunc _batchBlend = BlendFunc::DISABLE;
+    bool _batch3D = false;
+
+    bool _gl = false;          // GL calls are made during this execution
+    int _depthTest = -1;       // -1 unknown, 0 off, 1 on
+    std::vector<ScissorState> _scissorStack;
+    ScissorState _scissor{false, 0, 0, 0, 0};
+
+    std::vector<Rect> _clipStack;
+
+    ssize_t _drawnBatches = 0;
+    ssize_t _drawnVertices = 0;
+
+    std::vector<CommandRecord> _records;
+    std::vector<PassRecord> _passes;
+    bool _badIndicesLogged = false;
+
+    std::vector<Capture> _captures;
+    std::vector<Capture> _servingCaptures;
+};
+
+} // namespace cocos2d
