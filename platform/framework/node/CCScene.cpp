@@ -16,6 +16,7 @@ const char* const kMessageNodeTimer = "_messageNode";
 Scene::~Scene()
 {
     CC_SAFE_RELEASE(_messageNode);
+    CC_SAFE_RELEASE(_defaultCamera);
 }
 
 bool Scene::init()
@@ -28,9 +29,12 @@ bool Scene::init()
     if (!_defaultCamera) {
         return false;
     }
+    // Not a child: the scene's children stay the program's own. Registered for good.
+    _defaultCamera->retain();
     _defaultCamera->_isDefault = true;
+    _defaultCamera->_scene = this;
     _defaultCamera->setDepth(1);
-    addChild(_defaultCamera);
+    _cameras.push_back(_defaultCamera);
     return true;
 }
 

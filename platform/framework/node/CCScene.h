@@ -27,8 +27,8 @@ public:
     virtual void render(Renderer* renderer);
 
     // The cameras in the scene, the default camera first, then in order of entering. Every scene
-    // has a default camera (a child made in init, flag 1, depth 1); cameras under the scene at any
-    // depth register when they enter and leave when they exit.
+    // has a default camera (made in init, flag 1, depth 1; held by the scene, not a child);
+    // cameras under the scene at any depth register when they enter and leave when they exit.
     const std::vector<Camera*>& getCameras() const { return _cameras; }
     Camera* getDefaultCamera() const { return _defaultCamera; }
     // [hook] Camera registration (Camera::onEnter / onExit).
@@ -48,8 +48,8 @@ public:
 protected:
     Scene() = default;
 
-    std::vector<Camera*> _cameras; // weak: each camera is a node of the tree
-    Camera* _defaultCamera = nullptr;
+    std::vector<Camera*> _cameras; // weak, except the default camera
+    Camera* _defaultCamera = nullptr; // retained
     ~Scene() override;
 
     Node* _messageNode = nullptr; // retained

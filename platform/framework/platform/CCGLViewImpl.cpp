@@ -231,17 +231,6 @@ void GLViewImpl::setClipboardString(const std::string& text)
     }
 }
 
-Vec2 GLViewImpl::cursorToDesign(double x, double y) const
-{
-    // Screen coordinates -> frame units -> design units; y flipped to grow upward.
-    const float fx = float(x) / _frameZoomFactor;
-    const float fy = float(y) / _frameZoomFactor;
-    const Rect& vp = getViewPortRect();
-    const float dx = (fx - vp.origin.x) / getScaleX();
-    const float dy = (_screenSize.height - fy - vp.origin.y) / getScaleY();
-    return Vec2(dx, dy);
-}
-
 // ---------------------------------------------------------------------------------------------
 // window callbacks
 

@@ -289,7 +289,7 @@ void Camera::onEnter()
 
 void Camera::onExit()
 {
-    if (_scene) {
+    if (_scene && !_isDefault) {
         _scene->removeCamera(this);
         _scene = nullptr;
     }

@@ -127,7 +127,9 @@ void Renderer::renderScene(Scene* scene)
         camera->retain(); // a visit may remove a camera from the scene
     }
     for (Camera* camera : _passCameras) {
-        if (!camera->isVisible() || camera->getScene() != scene) {
+        // A camera an earlier pass's visit took out of the scene makes no pass.
+        const auto& registered = scene->getCameras();
+        if (!camera->isVisible() || std::find(registered.begin(), registered.end(), camera) == registered.end()) {
             continue;
         }
         Camera::setVisitingCamera(camera);
