@@ -16,18 +16,18 @@ namespace cocos2d {
 
 namespace {
 
-// Windows alive; GLFW is terminated when the last one goes.
-int g_windowCount = 0;
-
+// GLFW is initialised once and stays so until the process ends: terminating it closes the display
+// connection and unloads the GL driver, whose own leftovers the leak checker could then no longer
+// attribute (and a later window would load it again).
 bool initGLFW()
 {
-    if (g_windowCount > 0) {
-        return true;
-    }
-    glfwSetErrorCallback([](int error, const char* description) {
-        log("GLFW error %d: %s", error, description ? description : "");
-    });
-    return glfwInit() == GLFW_TRUE;
+    static const bool ready = [] {
+        glfwSetErrorCallback([](int error, const char* description) {
+            log("GLFW error %d: %s", error, description ? description : "");
+        });
+        return glfwInit() == GLFW_TRUE;
+    }();
+    return ready;
 }
 
 } // namespace
@@ -81,13 +81,9 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
     const int height = int(rect.size.height * _frameZoomFactor);
     _window = glfwCreateWindow(width, height, viewName.c_str(), nullptr, nullptr);
     if (!_window) {
-        if (g_windowCount == 0) {
-            glfwTerminate();
-        }
         log("GLViewImpl: cannot create a %d x %d window with an OpenGL 2.1 context", width, height);
         return false;
     }
-    ++g_windowCount;
     glfwSetWindowUserPointer(_window, this);
     glfwSetWindowPos(_window, int(rect.origin.x), int(rect.origin.y));
     glfwMakeContextCurrent(_window);
@@ -100,9 +96,6 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
         log("GLViewImpl: GLEW failed: %s", reinterpret_cast<const char*>(glewGetErrorString(glewStatus)));
         glfwDestroyWindow(_window);
         _window = nullptr;
-        if (--g_windowCount == 0) {
-            glfwTerminate();
-        }
         return false;
     }
     // glewInit may leave an error flag behind.
@@ -112,9 +105,6 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
         log("GLViewImpl: the context lacks OpenGL 2.0 shader entry points");
         glfwDestroyWindow(_window);
         _window = nullptr;
-        if (--g_windowCount == 0) {
-            glfwTerminate();
-        }
         return false;
     }
     glfwSwapInterval(0);
@@ -152,9 +142,6 @@ GLViewImpl::~GLViewImpl()
         GL::setContextAlive(false);
         glfwDestroyWindow(_window);
         _window = nullptr;
-        if (--g_windowCount == 0) {
-            glfwTerminate();
-        }
     }
 }
 
@@ -165,7 +152,7 @@ GLViewImpl* GLViewImpl::fromWindow(GLFWwindow* window)
 
 Size GLViewImpl::getPrimaryMonitorSize()
 {
-    if (g_windowCount == 0 && !initGLFW()) {
+    if (!initGLFW()) {
         return Size::ZERO;
     }
     Size size;
@@ -173,9 +160,6 @@ Size GLViewImpl::getPrimaryMonitorSize()
         if (const GLFWvidmode* mode = glfwGetVideoMode(monitor)) {
             size = Size(float(mode->width), float(mode->height));
         }
-    }
-    if (g_windowCount == 0) {
-        glfwTerminate();
     }
     return size;
 }

@@ -83,8 +83,7 @@ int main(int argc, char** argv)
     qvgl::g_window->retain();
     const int result = RUN_ALL_TESTS();
     Director::destroyInstance();
+    qvgl::g_window->release();
     PoolManager::getInstance()->drainCurrentThread();
-    // The window stays open until the process ends: closing it would unload the GL driver, whose
-    // own leftovers could then no longer be told apart from ours by the leak checker.
     return result;
 }
