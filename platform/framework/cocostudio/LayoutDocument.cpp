@@ -22,6 +22,7 @@ enum class Kind {
     Byte,      // a whole number 0-255
     Percent,   // a whole number 0-100
     LayoutType, // a whole number 0-5
+    Align,     // a relative alignment 0-21
     Vec2,      // [x, y]
     Size,      // [w, h], both >= 0
     Rect,      // [x, y, w, h], w and h >= 0
@@ -121,7 +122,7 @@ const std::unordered_map<std::string, TypeInfo>& types()
 const FieldTable& parameterFields()
 {
     static const FieldTable table = {
-        {"kind", Kind::ParamKind},     {"align", Kind::Integer},    {"relativeName", Kind::String},
+        {"kind", Kind::ParamKind},     {"align", Kind::Align},    {"relativeName", Kind::String},
         {"relativeTo", Kind::String},  {"margin", Kind::Margin},    {"gravity", Kind::Gravity},
     };
     return table;
@@ -181,6 +182,7 @@ const char* describe(Kind kind)
     case Kind::Byte: return "a whole number from 0 to 255";
     case Kind::Percent: return "a whole number from 0 to 100";
     case Kind::LayoutType: return "a layout type from 0 to 5";
+    case Kind::Align: return "an alignment from 0 to 21";
     case Kind::Vec2: return "[x, y]";
     case Kind::Size: return "[width, height], not negative";
     case Kind::Rect: return "[x, y, width, height], sizes not negative";
@@ -209,6 +211,7 @@ bool matches(const json& v, Kind kind)
     case Kind::Byte: return isWhole(v, 0, 255);
     case Kind::Percent: return isWhole(v, 0, 100);
     case Kind::LayoutType: return isWhole(v, 0, 5);
+    case Kind::Align: return isWhole(v, 0, 21);
     case Kind::Vec2: return isNumberArray(v, 2);
     case Kind::Size: return isNumberArray(v, 2, 0.0);
     case Kind::Rect:
