@@ -101,7 +101,10 @@
 #include "renderer/ccUtils.h"
 
 // ui
-#include "ui/UIMargin.h"
+#include "ui/CocosGUI.h"
+
+// layout files
+#include "cocostudio/CocoStudio.h"
 
 // sound effects
 #include "audio/SimpleAudioEngine.h"

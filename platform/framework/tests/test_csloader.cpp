@@ -1,12 +1,20 @@
-// Layout files: the checker of the format (good and broken documents).
+// Layout files: the checker of the format (good and broken documents) and the loader (the
+// sample layout into the right tree, caching, missing and malformed files, missing images).
 #include <gtest/gtest.h>
 
 #include <string>
+#include <typeinfo>
+#include <vector>
 
 #include "cocos2d.h"
+#include "cocostudio/CocoStudio.h"
 #include "cocostudio/LayoutDocument.h"
 #include "support/HeadlessDirector.h"
+#include "support/TempDir.h"
+#include "support/WidgetTest.h"
+#include "ui/CocosGUI.h"
 
+USING_NS_CC;
 using cocostudio::LayoutDocument;
 
 namespace {
@@ -110,4 +118,171 @@ TEST(LayoutDocument, UnknownFieldsAreLoggedOnceAndIgnored)
     EXPECT_EQ(lines[0], "CSLoader: test.csb: root (Node \"r\"): unknown field \"colour\" ignored");
     EXPECT_NE(lines[1].find("unknown field \"texture\""), std::string::npos);
     EXPECT_NE(lines[2].find("unknown field \"touchEnabled\""), std::string::npos);
+}
+
+// ----- the loader
+
+namespace {
+
+class CSLoaderTest : public qvtest::WidgetTest {
+protected:
+    void SetUp() override
+    {
+        WidgetTest::SetUp();
+        FileUtils::getInstance()->setSearchPaths({std::string(QV_TEST_DATA_DIR) + "/layouts", resources / "pad"});
+        FileUtils::getInstance()->createDirectory(resources / "img");
+        FileUtils::getInstance()->createDirectory(resources / "pad");
+        image("img/btn.png", 100, 40);
+        image("img/btnDown.png", 100, 40);
+        image("img/sep.png", 4, 4);
+        image("img/bar.png", 200, 10);
+        image("img/ball.png", 20, 20);
+        image("img/box.png", 30, 30);
+        image("img/cross.png", 30, 30);
+        image("img/logo.png", 64, 32);
+    }
+    void TearDown() override
+    {
+        cocostudio::destroyCocosStudio();
+        WidgetTest::TearDown();
+    }
+    // Writes a layout under the second search path.
+    void layout(const std::string& name, const std::string& text) { qvtest::writeFile(resources / ("pad/" + name), text); }
+
+    template <class T> T* child(Node* root, const std::string& name)
+    {
+        Node* node = root->getChildByNameDeep(name);
+        EXPECT_NE(node, nullptr) << name;
+        T* typed = dynamic_cast<T*>(node);
+        EXPECT_NE(typed, nullptr) << name << " has the wrong kind";
+        return typed;
+    }
+};
+
+} // namespace
+
+TEST_F(CSLoaderTest, BuildsTheSampleIntoTheRightTree)
+{
+    qvtest::LogCapture log;
+    Node* root = CSLoader::createNode("sample.csb");
+    ASSERT_NE(root, nullptr);
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+    auto* screen = dynamic_cast<ui::Layout*>(root);
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(screen->getName(), "screen");
+    EXPECT_EQ(screen->getContentSize(), Size(960, 640));
+    EXPECT_EQ(screen->getBackGroundColorType(), ui::Layout::BackGroundColorType::SOLID);
+    EXPECT_EQ(screen->getBackGroundColor(), Color3B(30, 30, 30));
+    EXPECT_EQ(screen->getChildrenCount(), 9);
+
+    auto* bar = child<ui::Layout>(root, "topBar");
+    EXPECT_EQ(bar->getLayoutType(), ui::Layout::Type::RELATIVE);
+    auto* back = child<ui::Button>(root, "goBack");
+    EXPECT_EQ(back->getParent(), bar);
+    EXPECT_EQ(back->getTitleText(), "Back");
+    EXPECT_EQ(back->getTitleFontSize(), 24);
+    EXPECT_TRUE(back->isPressedActionEnabled());
+    EXPECT_EQ(back->getContentSize(), Size(100, 40));
+    auto* title = child<ui::Text>(root, "title");
+    EXPECT_EQ(title->getString(), "Patients");
+    EXPECT_EQ(title->getFontSize(), 28);
+
+    Node* tool = child<Node>(root, "tool");
+    EXPECT_EQ(tool->getContentSize(), Size(300, 580));
+    EXPECT_EQ(typeid(*tool), typeid(Node));
+    auto* separator = child<ui::ImageView>(root, "Image_5");
+    EXPECT_EQ(separator->getContentSize(), Size(4, 580)) << "a given size holds";
+    EXPECT_TRUE(separator->isScale9Enabled());
+    auto* slider = child<ui::Slider>(root, "sliderSlice");
+    EXPECT_EQ(slider->getPercent(), 30);
+    EXPECT_EQ(slider->getContentSize(), Size(200, 10));
+    EXPECT_TRUE(child<ui::CheckBox>(root, "chkAll")->isSelected());
+    auto* field = child<ui::TextField>(root, "editIP");
+    EXPECT_EQ(field->getPlaceHolder(), "IP address");
+    EXPECT_EQ(field->getTextColor(), Color4B(44, 44, 44, 255));
+    EXPECT_TRUE(child<Sprite>(root, "logo")->isFlippedX());
+    EXPECT_EQ(child<ui::Scale9Sprite>(root, "bubble")->getContentSize(), Size(200, 80));
+
+    Node* rois = child<Node>(root, "roiList");
+    EXPECT_FALSE(rois->isVisible());
+    EXPECT_EQ(rois->getTag(), 7);
+    EXPECT_EQ(rois->getLocalZOrder(), 3);
+    EXPECT_EQ(rois->getUserString(), "rois");
+    EXPECT_EQ(rois->getOpacity(), 128);
+    EXPECT_EQ(rois->getColor(), Color3B(10, 20, 30));
+    EXPECT_EQ(rois->getScaleX(), 2.0f);
+    EXPECT_EQ(rois->getScaleY(), 0.5f);
+    EXPECT_EQ(rois->getRotation(), 90.0f);
+    EXPECT_EQ(screen->getChildren().back(), rois) << "the highest z-order is drawn last";
+
+    // Laid out as the screens do it.
+    ui::Helper::doLayout(root);
+    EXPECT_FLOAT_EQ(back->getLeftBoundary(), 10.0f);
+    EXPECT_FLOAT_EQ(back->getBottomBoundary(), 10.0f);
+    EXPECT_FLOAT_EQ(title->getPositionX(), 480.0f);
+    EXPECT_EQ(child<ui::CheckBox>(root, "chkAll")->getPosition(), Vec2(864, 320));
+}
+
+TEST_F(CSLoaderTest, ParsedLayoutsAreCachedUntilTheLoaderIsDestroyed)
+{
+    const std::string v1 = R"({"format": "quorvane-layout", "version": 1, "root": {"type": "Node", "name": "one"}})";
+    const std::string v2 = R"({"format": "quorvane-layout", "version": 1, "root": {"type": "Node", "name": "two"}})";
+    layout("cached.csb", v1);
+    Node* first = CSLoader::createNode("cached.csb");
+    ASSERT_NE(first, nullptr);
+    layout("cached.csb", v2);
+    Node* second = CSLoader::createNode("cached.csb");
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second) << "every call builds a new tree";
+    EXPECT_EQ(second->getName(), "one");
+    EXPECT_EQ(CSLoader::getInstance()->getCachedDocumentCount(), 1u);
+
+    cocostudio::destroyCocosStudio();
+    EXPECT_EQ(CSLoader::createNode("cached.csb")->getName(), "two");
+}
+
+TEST_F(CSLoaderTest, MissingOrMalformedLayoutsLogAndGiveNull)
+{
+    qvtest::LogCapture log;
+    EXPECT_EQ(CSLoader::createNode("nothing.csb"), nullptr);
+    EXPECT_EQ(CSLoader::createNode(""), nullptr);
+    layout("binary.csb", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
+    EXPECT_EQ(CSLoader::createNode("binary.csb"), nullptr);
+    layout("empty.csb", "");
+    EXPECT_EQ(CSLoader::createNode("empty.csb"), nullptr);
+    layout("unknown.csb", R"({"format": "quorvane-layout", "version": 1, "root": {"type": "Layout", "children": [
+        {"type": "Node", "children": [{"type": "ListView", "name": "list"}]}]}})");
+    EXPECT_EQ(CSLoader::createNode("unknown.csb"), nullptr);
+    layout("wrong.csb", R"({"format": "quorvane-layout", "version": 1, "root": {"type": "Button", "title": 5}})");
+    EXPECT_EQ(CSLoader::createNode("wrong.csb"), nullptr);
+
+    std::vector<std::string> lines;
+    for (const std::string& line : log.lines()) {
+        if (line.rfind("CSLoader:", 0) == 0)
+            lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "CSLoader: cannot load nothing.csb: no such file");
+    EXPECT_EQ(lines[1], "CSLoader: cannot load : no such file");
+    EXPECT_EQ(lines[2].rfind("CSLoader: cannot load binary.csb: not valid JSON", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("CSLoader: cannot load empty.csb: not valid JSON", 0), 0u);
+    EXPECT_EQ(lines[4], "CSLoader: cannot load unknown.csb: root (Layout)/children[0] (Node)/children[0]: unknown "
+                        "type \"ListView\"");
+    EXPECT_EQ(lines[5], "CSLoader: cannot load wrong.csb: root (Button): \"title\" must be a text");
+    EXPECT_EQ(CSLoader::getInstance()->getCachedDocumentCount(), 0u) << "failures are not cached";
+}
+
+TEST_F(CSLoaderTest, AMissingImageKeepsTheNode)
+{
+    qvtest::LogCapture log;
+    layout("noimage.csb", R"({"format": "quorvane-layout", "version": 1, "root": {"type": "Node", "children": [
+        {"type": "Sprite", "name": "s", "texture": "img/none.png"},
+        {"type": "ImageView", "name": "i", "texture": "img/none.png"},
+        {"type": "Button", "name": "b", "normal": "img/none.png", "title": "OK"}]}})");
+    Node* root = CSLoader::createNode("noimage.csb");
+    ASSERT_NE(root, nullptr);
+    EXPECT_NE(child<Sprite>(root, "s"), nullptr);
+    EXPECT_EQ(child<ui::ImageView>(root, "i")->getContentSize(), Size::ZERO);
+    EXPECT_EQ(child<ui::Button>(root, "b")->getTitleText(), "OK");
+    EXPECT_EQ(log.count("CSLoader: noimage.csb: cannot load image img/none.png"), 1u);
 }
