@@ -368,3 +368,24 @@ TEST_F(WidgetTouchTest, ClonesCopyPropertiesChildrenAndCallbacks)
     click(650, 150);
     EXPECT_EQ(journal->back(), "button:click");
 }
+
+TEST_F(WidgetTouchTest, HitTestsLookThroughTheVisitingCamera)
+{
+    auto* widget = ui::Widget::create();
+    widget->setContentSize(Size(40, 20));
+    widget->setPosition(Vec2(580, 320));
+    scene->addChild(widget);
+
+    // A camera like the default one, moved 100 units to the right: window point x shows world
+    // point x + 100.
+    Camera* camera = Camera::create();
+    camera->setPosition3D(camera->getPosition3D() + Vec3(100, 0, 0));
+    Vec3 local;
+    EXPECT_TRUE(widget->hitTest(Vec2(480, 320), camera, &local));
+    EXPECT_NEAR(local.x, 20.0f, 1e-2f);
+    EXPECT_NEAR(local.y, 10.0f, 1e-2f);
+    EXPECT_FALSE(widget->hitTest(Vec2(580, 320), camera, nullptr));
+    EXPECT_TRUE(widget->hitTest(Vec2(580, 320), nullptr, nullptr));
+    EXPECT_TRUE(widget->hitTest(Vec2(600, 330), scene->getDefaultCamera(), nullptr)) << "edges are inside";
+    EXPECT_FALSE(widget->hitTest(Vec2(600.5f, 330), scene->getDefaultCamera(), nullptr));
+}
