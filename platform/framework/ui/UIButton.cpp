@@ -1,7 +1,7 @@
 #include "ui/UIButton.h"
 
 #include "2d/CCLabel.h"
-#include "platform/CCFileUtils.h"
+#include "ui/UILabelFont.h"
 #include "ui/UIScale9Sprite.h"
 
 namespace cocos2d {
@@ -15,17 +15,6 @@ constexpr int kTitleZ = -1;
 // The size the pressed action draws the images and the title at.
 constexpr float kPressedActionScale = 1.1f;
 } // namespace
-
-Button* Button::create()
-{
-    auto* button = new Button();
-    if (button->init()) {
-        button->autorelease();
-        return button;
-    }
-    delete button;
-    return nullptr;
-}
 
 Button* Button::create(const std::string& normalImage, const std::string& selectedImage,
                        const std::string& disableImage, TextureResType texType)
@@ -66,9 +55,7 @@ void Button::initRenderer()
 bool Button::loadInto(Scale9Sprite* renderer, const std::string& file)
 {
     const Size keep = renderer->getContentSize();
-    const bool loaded = !file.empty() && renderer->initWithFile(file, _capInsets);
-    if (!loaded)
-        renderer->setTexture(nullptr);
+    const bool loaded = renderer->loadImage(file);
     renderer->setContentSize(keep);
     return loaded;
 }
@@ -185,16 +172,7 @@ void Button::ensureTitle()
     layoutRenderers();
 }
 
-void Button::applyTitleFont()
-{
-    if (!_titleFontName.empty() && FileUtils::getInstance()->isFileExist(_titleFontName) &&
-        _titleRenderer->setTTFConfig(TTFConfig(_titleFontName, _titleFontSize)))
-        return;
-    if (!_titleRenderer->isSystemFont())
-        _titleRenderer->setTTFConfig(TTFConfig("", _titleFontSize));
-    _titleRenderer->setSystemFontName(_titleFontName);
-    _titleRenderer->setSystemFontSize(_titleFontSize);
-}
+void Button::applyTitleFont() { detail::applyLabelFont(_titleRenderer, _titleFontName, _titleFontSize); }
 
 void Button::setTitleText(const std::string& text)
 {

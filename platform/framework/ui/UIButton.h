@@ -8,6 +8,8 @@
 // and hit area do not change. Empty image names are allowed.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include <string>
 
 #include "ui/UIWidget.h"
@@ -22,7 +24,7 @@ class Scale9Sprite;
 
 class Button : public Widget {
 public:
-    static Button* create();
+    CREATE_FUNC(Button);
     static Button* create(const std::string& normalImage, const std::string& selectedImage = "",
                           const std::string& disableImage = "", TextureResType texType = TextureResType::LOCAL);
     bool init() override;

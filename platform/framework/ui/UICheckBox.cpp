@@ -8,26 +8,7 @@ namespace ui {
 namespace {
 constexpr int kBackgroundZ = -2;
 constexpr int kCrossZ = -1;
-
-bool loadImage(Scale9Sprite* renderer, const std::string& file)
-{
-    const bool loaded = !file.empty() && renderer->initWithFile(file);
-    if (!loaded)
-        renderer->setTexture(nullptr);
-    return loaded;
-}
 } // namespace
-
-CheckBox* CheckBox::create()
-{
-    auto* box = new CheckBox();
-    if (box->init()) {
-        box->autorelease();
-        return box;
-    }
-    delete box;
-    return nullptr;
-}
 
 CheckBox* CheckBox::create(const std::string& backGround, const std::string& cross, TextureResType texType)
 {
@@ -76,19 +57,19 @@ void CheckBox::loadTextures(const std::string& backGround, const std::string& ba
 {
     loadTextureBackGround(backGround, texType);
     _backGroundSelectedFile = backGroundSelected;
-    _backGroundSelectedLoaded = loadImage(_backGroundSelectedBoxRenderer, backGroundSelected);
+    _backGroundSelectedLoaded = _backGroundSelectedBoxRenderer->loadImage(backGroundSelected);
     loadTextureFrontCross(cross, texType);
     _backGroundDisabledFile = backGroundDisabled;
-    _backGroundDisabledLoaded = loadImage(_backGroundBoxDisabledRenderer, backGroundDisabled);
+    _backGroundDisabledLoaded = _backGroundBoxDisabledRenderer->loadImage(backGroundDisabled);
     _crossDisabledFile = frontCrossDisabled;
-    _frontCrossDisabledLoaded = loadImage(_frontCrossDisabledRenderer, frontCrossDisabled);
+    _frontCrossDisabledLoaded = _frontCrossDisabledRenderer->loadImage(frontCrossDisabled);
     layoutRenderers();
 }
 
 void CheckBox::loadTextureBackGround(const std::string& backGround, TextureResType /*texType*/)
 {
     _backGroundFile = backGround;
-    loadImage(_backGroundBoxRenderer, backGround);
+    _backGroundBoxRenderer->loadImage(backGround);
     _backGroundTextureSize = _backGroundBoxRenderer->getOriginalSize();
     updateContentSizeWithTextureSize(_backGroundTextureSize);
     layoutRenderers();
@@ -97,7 +78,7 @@ void CheckBox::loadTextureBackGround(const std::string& backGround, TextureResTy
 void CheckBox::loadTextureFrontCross(const std::string& cross, TextureResType /*texType*/)
 {
     _crossFile = cross;
-    loadImage(_frontCrossRenderer, cross);
+    _frontCrossRenderer->loadImage(cross);
     layoutRenderers();
 }
 

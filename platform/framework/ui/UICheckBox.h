@@ -3,6 +3,8 @@
 // code fires nothing. The cross image shows while selected.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include <functional>
 #include <string>
 
@@ -18,7 +20,7 @@ public:
     enum class EventType { SELECTED = 0, UNSELECTED = 1 };
     typedef std::function<void(Ref*, EventType)> ccCheckBoxCallback;
 
-    static CheckBox* create();
+    CREATE_FUNC(CheckBox);
     static CheckBox* create(const std::string& backGround, const std::string& cross,
                             TextureResType texType = TextureResType::LOCAL);
     static CheckBox* create(const std::string& backGround, const std::string& backGroundSelected,

@@ -9,17 +9,6 @@ namespace {
 constexpr int kImageRendererZ = -1;
 }
 
-ImageView* ImageView::create()
-{
-    auto* view = new ImageView();
-    if (view->init()) {
-        view->autorelease();
-        return view;
-    }
-    delete view;
-    return nullptr;
-}
-
 ImageView* ImageView::create(const std::string& imageFileName, TextureResType texType)
 {
     ImageView* view = create();
@@ -40,9 +29,7 @@ void ImageView::initRenderer()
 void ImageView::loadTexture(const std::string& fileName, TextureResType /*texType*/)
 {
     _textureFile = fileName;
-    _textureLoaded = !fileName.empty() && _imageRenderer->initWithFile(fileName, _capInsets);
-    if (!_textureLoaded)
-        _imageRenderer->setTexture(nullptr);
+    _textureLoaded = _imageRenderer->loadImage(fileName);
     _imageTextureSize = _imageRenderer->getOriginalSize();
     updateContentSizeWithTextureSize(_imageTextureSize);
     layoutRenderer();

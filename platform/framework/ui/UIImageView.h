@@ -6,6 +6,8 @@
 // failure is logged) and the caller decides what to show instead.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include <string>
 
 #include "ui/UIWidget.h"
@@ -17,7 +19,7 @@ class Scale9Sprite;
 
 class ImageView : public Widget {
 public:
-    static ImageView* create();
+    CREATE_FUNC(ImageView);
     static ImageView* create(const std::string& imageFileName, TextureResType texType = TextureResType::LOCAL);
     bool init() override;
 

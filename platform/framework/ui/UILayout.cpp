@@ -77,17 +77,6 @@ int alignOf(const Widget* widget)
 
 } // namespace
 
-Layout* Layout::create()
-{
-    auto* layout = new Layout();
-    if (layout->init()) {
-        layout->autorelease();
-        return layout;
-    }
-    delete layout;
-    return nullptr;
-}
-
 bool Layout::init()
 {
     if (!Widget::init())

@@ -21,6 +21,8 @@
 // widgets inside. The background colour is a quad behind the children.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include "renderer/CCClippingProtocol.h"
 #include "ui/UIWidget.h"
 
@@ -36,7 +38,7 @@ public:
     enum class ClippingType { STENCIL, SCISSOR };
     enum class BackGroundColorType { NONE, SOLID, GRADIENT };
 
-    static Layout* create();
+    CREATE_FUNC(Layout);
     bool init() override;
 
     virtual void setLayoutType(Type type);

@@ -12,17 +12,6 @@
 namespace cocos2d {
 namespace ui {
 
-Scale9Sprite* Scale9Sprite::create()
-{
-    auto* sprite = new Scale9Sprite();
-    if (sprite->init()) {
-        sprite->autorelease();
-        return sprite;
-    }
-    delete sprite;
-    return nullptr;
-}
-
 Scale9Sprite* Scale9Sprite::create(const std::string& file) { return create(Rect::ZERO, file); }
 
 Scale9Sprite* Scale9Sprite::create(const Rect& capInsets, const std::string& file)
@@ -65,6 +54,14 @@ bool Scale9Sprite::initWithFile(const std::string& file, const Rect& capInsets)
     }
     setTexture(texture);
     return true;
+}
+
+bool Scale9Sprite::loadImage(const std::string& file)
+{
+    if (!file.empty() && initWithFile(file, _capInsets))
+        return true;
+    setTexture(nullptr);
+    return false;
 }
 
 void Scale9Sprite::setTexture(Texture2D* texture)

@@ -10,6 +10,8 @@
 // The pieces are sprites held as protected children; they follow the node's colour and opacity.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include <string>
 #include <vector>
 
@@ -32,7 +34,7 @@ public:
         Rect target;
     };
 
-    static Scale9Sprite* create();
+    CREATE_FUNC(Scale9Sprite);
     // A file that cannot be loaded gives a node without an image (logged), not null, so that
     // callers placing a background never crash on a missing resource.
     static Scale9Sprite* create(const std::string& file);
@@ -43,6 +45,9 @@ public:
     // Loads the file through the texture cache. A missing file leaves the node without an image
     // (logged) and returns false.
     bool initWithFile(const std::string& file, const Rect& capInsets = Rect::ZERO);
+    // Shows the file's image with the current insets, or no image for "" or a file that cannot
+    // be loaded (logged). True when an image was loaded.
+    bool loadImage(const std::string& file);
     // Switches the image; the content size becomes the image's size when it was zero.
     void setTexture(Texture2D* texture);
     // Switches the image, keeping the given insets and the current content size.

@@ -13,26 +13,7 @@ namespace {
 constexpr int kBarZ = -3;
 constexpr int kProgressZ = -2;
 constexpr int kBallZ = -1;
-
-bool loadImage(Scale9Sprite* renderer, const std::string& file)
-{
-    const bool loaded = !file.empty() && renderer->initWithFile(file);
-    if (!loaded)
-        renderer->setTexture(nullptr);
-    return loaded;
-}
 } // namespace
-
-Slider* Slider::create()
-{
-    auto* slider = new Slider();
-    if (slider->init()) {
-        slider->autorelease();
-        return slider;
-    }
-    delete slider;
-    return nullptr;
-}
 
 Slider* Slider::create(const std::string& barTextureName, const std::string& normalBallTextureName,
                        TextureResType resType)
@@ -80,7 +61,7 @@ void Slider::initRenderer()
 void Slider::loadBarTexture(const std::string& fileName, TextureResType /*resType*/)
 {
     _barFile = fileName;
-    loadImage(_barRenderer, fileName);
+    _barRenderer->loadImage(fileName);
     _barTextureSize = _barRenderer->getOriginalSize();
     updateContentSizeWithTextureSize(_barTextureSize);
     layoutRenderers();
@@ -89,7 +70,7 @@ void Slider::loadBarTexture(const std::string& fileName, TextureResType /*resTyp
 void Slider::loadProgressBarTexture(const std::string& fileName, TextureResType /*resType*/)
 {
     _progressFile = fileName;
-    loadImage(_progressBarRenderer, fileName);
+    _progressBarRenderer->loadImage(fileName);
     _progressTextureSize = _progressBarRenderer->getOriginalSize();
     layoutRenderers();
 }
@@ -105,21 +86,21 @@ void Slider::loadSlidBallTextures(const std::string& normal, const std::string& 
 void Slider::loadSlidBallTextureNormal(const std::string& normal, TextureResType /*resType*/)
 {
     _ballNormalFile = normal;
-    loadImage(_slidBallNormalRenderer, normal);
+    _slidBallNormalRenderer->loadImage(normal);
     _slidBallNormalRenderer->setContentSize(_slidBallNormalRenderer->getOriginalSize());
 }
 
 void Slider::loadSlidBallTexturePressed(const std::string& pressed, TextureResType /*resType*/)
 {
     _ballPressedFile = pressed;
-    _ballPressedLoaded = loadImage(_slidBallPressedRenderer, pressed);
+    _ballPressedLoaded = _slidBallPressedRenderer->loadImage(pressed);
     _slidBallPressedRenderer->setContentSize(_slidBallPressedRenderer->getOriginalSize());
 }
 
 void Slider::loadSlidBallTextureDisabled(const std::string& disabled, TextureResType /*resType*/)
 {
     _ballDisabledFile = disabled;
-    _ballDisabledLoaded = loadImage(_slidBallDisabledRenderer, disabled);
+    _ballDisabledLoaded = _slidBallDisabledRenderer->loadImage(disabled);
     _slidBallDisabledRenderer->setContentSize(_slidBallDisabledRenderer->getOriginalSize());
 }
 

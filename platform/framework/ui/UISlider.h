@@ -7,6 +7,8 @@
 // ON_SLIDEBALL_UP; a cancel fires ON_SLIDEBALL_CANCEL. setPercent from code fires nothing.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include <functional>
 #include <string>
 
@@ -22,7 +24,7 @@ public:
     enum class EventType { ON_PERCENTAGE_CHANGED = 0, ON_SLIDEBALL_DOWN = 1, ON_SLIDEBALL_UP = 2, ON_SLIDEBALL_CANCEL = 3 };
     typedef std::function<void(Ref*, EventType)> ccSliderCallback;
 
-    static Slider* create();
+    CREATE_FUNC(Slider);
     static Slider* create(const std::string& barTextureName, const std::string& normalBallTextureName,
                           TextureResType resType = TextureResType::LOCAL);
     bool init() override;

@@ -1,7 +1,7 @@
 #include "ui/UIText.h"
 
 #include "2d/CCLabel.h"
-#include "platform/CCFileUtils.h"
+#include "ui/UILabelFont.h"
 
 namespace cocos2d {
 namespace ui {
@@ -11,17 +11,6 @@ constexpr int kLabelRendererZ = -1;
 // How much larger a pressed text is drawn when touch scaling is on.
 constexpr float kPressedScaleOffset = 0.5f;
 } // namespace
-
-Text* Text::create()
-{
-    auto* text = new Text();
-    if (text->init()) {
-        text->autorelease();
-        return text;
-    }
-    delete text;
-    return nullptr;
-}
 
 Text* Text::create(const std::string& textContent, const std::string& fontName, float fontSize)
 {
@@ -54,18 +43,7 @@ void Text::initRenderer()
     addProtectedChild(_labelRenderer, kLabelRendererZ, -1);
 }
 
-void Text::applyFont()
-{
-    // A name that resolves to an existing file is a TrueType font; anything else, the system font.
-    if (!_fontName.empty() && FileUtils::getInstance()->isFileExist(_fontName)) {
-        if (_labelRenderer->setTTFConfig(TTFConfig(_fontName, _fontSize)))
-            return;
-    }
-    if (!_labelRenderer->isSystemFont())
-        _labelRenderer->setTTFConfig(TTFConfig("", _fontSize));
-    _labelRenderer->setSystemFontName(_fontName);
-    _labelRenderer->setSystemFontSize(_fontSize);
-}
+void Text::applyFont() { detail::applyLabelFont(_labelRenderer, _fontName, _fontSize); }
 
 void Text::setString(const std::string& text)
 {

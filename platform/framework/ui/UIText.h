@@ -6,6 +6,8 @@
 // existing file is opened as a TrueType file.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include <string>
 
 #include "ui/UIWidget.h"
@@ -18,7 +20,7 @@ namespace ui {
 
 class Text : public Widget {
 public:
-    static Text* create();
+    CREATE_FUNC(Text);
     static Text* create(const std::string& text, const std::string& fontName, float fontSize);
     bool init() override;
     virtual bool init(const std::string& text, const std::string& fontName, float fontSize);

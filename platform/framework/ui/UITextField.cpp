@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "2d/CCLabel.h"
+#include "ui/UILabelFont.h"
 #include "base/CCDirector.h"
-#include "platform/CCFileUtils.h"
 #include "platform/CCGLView.h"
 #include "ui/UIHelper.h"
 
@@ -14,17 +14,6 @@ namespace ui {
 namespace {
 constexpr int kTextRendererZ = -1;
 } // namespace
-
-TextField* TextField::create()
-{
-    auto* field = new TextField();
-    if (field->init()) {
-        field->autorelease();
-        return field;
-    }
-    delete field;
-    return nullptr;
-}
 
 TextField* TextField::create(const std::string& placeholder, const std::string& fontName, float fontSize)
 {
@@ -54,16 +43,7 @@ void TextField::initRenderer()
     addProtectedChild(_textRenderer, kTextRendererZ, -1);
 }
 
-void TextField::applyFont()
-{
-    if (!_fontName.empty() && FileUtils::getInstance()->isFileExist(_fontName) &&
-        _textRenderer->setTTFConfig(TTFConfig(_fontName, _fontSize)))
-        return;
-    if (!_textRenderer->isSystemFont())
-        _textRenderer->setTTFConfig(TTFConfig("", _fontSize));
-    _textRenderer->setSystemFontName(_fontName);
-    _textRenderer->setSystemFontSize(_fontSize);
-}
+void TextField::applyFont() { detail::applyLabelFont(_textRenderer, _fontName, _fontSize); }
 
 // ----- text
 

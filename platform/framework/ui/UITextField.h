@@ -10,6 +10,8 @@
 // real text. An empty field shows its placeholder in the placeholder colour.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include <functional>
 #include <string>
 
@@ -27,7 +29,7 @@ public:
     enum class EventType { ATTACH_WITH_IME = 0, DETACH_WITH_IME = 1, INSERT_TEXT = 2, DELETE_BACKWARD = 3 };
     typedef std::function<void(Ref*, EventType)> ccTextFieldCallback;
 
-    static TextField* create();
+    CREATE_FUNC(TextField);
     static TextField* create(const std::string& placeholder, const std::string& fontName, float fontSize);
     bool init() override;
 

@@ -26,17 +26,6 @@ Widget::~Widget()
     CC_SAFE_RELEASE(_layoutParameter);
 }
 
-Widget* Widget::create()
-{
-    auto* widget = new Widget();
-    if (widget->init()) {
-        widget->autorelease();
-        return widget;
-    }
-    delete widget;
-    return nullptr;
-}
-
 bool Widget::init()
 {
     if (!ProtectedNode::init())

@@ -21,6 +21,8 @@
 // in the widget's node space. Main thread only.
 #pragma once
 
+#include "platform/CCPlatformMacros.h"
+
 #include <functional>
 #include <string>
 
@@ -50,7 +52,7 @@ public:
     typedef std::function<void(Ref*, TouchEventType)> ccWidgetTouchCallback;
     typedef std::function<void(Ref*)> ccWidgetClickCallback;
 
-    static Widget* create();
+    CREATE_FUNC(Widget);
     bool init() override;
 
     // ----- state
