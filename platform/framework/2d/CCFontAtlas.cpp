@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include "2d/CCFontAtlas.h"
 
 #include <algorithm>
@@ -35,7 +36,12 @@ FT_Library library()
 
 bool fontconfigReady()
 {
-    static const bool ready = FcInit() == FcTrue;
+    static const bool ready = [] {
+        const bool ok = FcInit() == FcTrue;
+        if (ok)
+            std::atexit([] { FcFini(); });
+        return ok;
+    }();
     return ready;
 }
 
