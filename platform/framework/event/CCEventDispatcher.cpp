@@ -15,6 +15,7 @@
 #include "event/CCEventTouch.h"
 #include "node/CCNode.h"
 #include "node/CCScene.h"
+#include "renderer/CCCamera.h"
 
 namespace cocos2d {
 
@@ -439,8 +440,66 @@ bool EventDispatcher::callListener(EventListener* listener, Event* event, const 
     return stop;
 }
 
+bool EventDispatcher::dispatchInOrder(const std::vector<EventListener*>& listeners, Event* event, const Call& call)
+{
+    for (EventListener* l : listeners) {
+        if (isEligible(l) && callListener(l, event, call)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool EventDispatcher::dispatchByCamera(const std::vector<EventListener*>& listeners, Event* event, const Call& call)
+{
+    Scene* scene = Director::getInstance()->getRunningScene();
+    if (listeners.empty() || !scene) {
+        return false;
+    }
+    // From the camera drawn last (the default camera, with the user interface) to the first.
+    std::vector<Camera*> cameras = scene->getCamerasInPassOrder();
+    for (Camera* c : cameras) {
+        c->retain(); // a callback may take a camera out of the scene
+    }
+    std::vector<char> called(listeners.size(), 0);
+    bool stopped = false;
+    for (auto it = cameras.rbegin(); it != cameras.rend() && !stopped; ++it) {
+        Camera* camera = *it;
+        if (!camera->isVisible()) {
+            continue; // an invisible camera makes no pass
+        }
+        const unsigned short flag = camera->getCameraFlag();
+        Camera::setVisitingCamera(camera);
+        for (size_t i = 0; i < listeners.size() && !stopped; ++i) {
+            EventListener* l = listeners[i];
+            if (called[i] || !isEligible(l) || !l->_node->hasCameraFlag(flag)) {
+                continue;
+            }
+            called[i] = 1;
+            stopped = callListener(l, event, call);
+        }
+        Camera::setVisitingCamera(nullptr);
+    }
+    for (Camera* c : cameras) {
+        c->release();
+    }
+    return stopped;
+}
+
 void EventDispatcher::dispatchToListeners(ListenerVector& listeners, Event* event, const Call& call, bool byCamera)
 {
+    // Touch and mouse listeners see a visiting camera only in their scene-graph pass.
+    struct VisitingCameraScope {
+        Camera* saved = Camera::getVisitingCamera();
+        explicit VisitingCameraScope(bool clear)
+        {
+            if (clear) {
+                Camera::setVisitingCamera(nullptr);
+            }
+        }
+        ~VisitingCameraScope() { Camera::setVisitingCamera(saved); }
+    } cameraScope(byCamera);
+
     // Snapshots: callbacks may add and remove listeners; removed ones stay alive (deferred
     // release) and fail isEligible.
     const std::vector<EventListener*> fixed = listeners.fixed;
@@ -452,12 +511,8 @@ void EventDispatcher::dispatchToListeners(ListenerVector& listeners, Event* even
             return;
         }
     }
-    // Camera passes: without cameras in the scene the scene graph is one pass.
-    (void)byCamera;
-    for (EventListener* l : sceneGraph) {
-        if (isEligible(l) && callListener(l, event, call)) {
-            return;
-        }
+    if (byCamera ? dispatchByCamera(sceneGraph, event, call) : dispatchInOrder(sceneGraph, event, call)) {
+        return;
     }
     for (; i < fixed.size(); ++i) {
         if (isEligible(fixed[i]) && callListener(fixed[i], event, call)) {

@@ -105,6 +105,10 @@ private:
     static bool isEligible(const EventListener* listener);
     // Calls one listener with it and its node kept alive.
     static bool callListener(EventListener* listener, Event* event, const Call& call);
+    // The scene-graph part: in order, or camera by camera (see the top of this file). True when
+    // the dispatch was stopped.
+    bool dispatchInOrder(const std::vector<EventListener*>& listeners, Event* event, const Call& call);
+    bool dispatchByCamera(const std::vector<EventListener*>& listeners, Event* event, const Call& call);
     // Walks the listeners in dispatch order; cameras apply to the scene-graph part when asked.
     void dispatchToListeners(ListenerVector& listeners, Event* event, const Call& call, bool byCamera);
     void dispatchTouchEvent(EventTouch* event);

@@ -43,6 +43,15 @@ void Scene::render(Renderer* renderer)
     renderer->renderScene(this);
 }
 
+std::vector<Camera*> Scene::getCamerasInPassOrder() const
+{
+    std::vector<Camera*> cameras = _cameras;
+    std::stable_sort(cameras.begin(), cameras.end(), [](const Camera* a, const Camera* b) {
+        return a->getDepth() != b->getDepth() ? a->getDepth() < b->getDepth() : a->getEnterOrder() < b->getEnterOrder();
+    });
+    return cameras;
+}
+
 void Scene::addCamera(Camera* camera)
 {
     if (std::find(_cameras.begin(), _cameras.end(), camera) != _cameras.end()) {

@@ -31,6 +31,9 @@ public:
     // cameras under the scene at any depth register when they enter and leave when they exit.
     const std::vector<Camera*>& getCameras() const { return _cameras; }
     Camera* getDefaultCamera() const { return _defaultCamera; }
+    // The cameras in the order they draw: ascending depth, then order of entering (so user
+    // cameras first and the default camera last).
+    std::vector<Camera*> getCamerasInPassOrder() const;
     // [hook] Camera registration (Camera::onEnter / onExit).
     void addCamera(Camera* camera);
     void removeCamera(Camera* camera);

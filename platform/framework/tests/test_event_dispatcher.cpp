@@ -360,3 +360,62 @@ TEST_F(DispatchTest, MouseAndKeyboardGoTopMostFirstAndCustomByName)
     dispatcher()->addEventListenerWithSceneGraphPriority(again, front);
     EXPECT_EQ(logs.count("EventDispatcher: the listener is already registered"), 1u);
 }
+
+TEST_F(DispatchTest, SceneGraphListenersAreTriedCameraByCamera)
+{
+    // Two window cameras with one flag (both depth 0, so they draw before the default camera).
+    auto* camA = Camera::create();
+    camA->setCameraFlag(2);
+    scene->addChild(camA);
+    auto* camB = Camera::create();
+    camB->setCameraFlag(2);
+    scene->addChild(camB);
+    Camera* defaultCamera = scene->getDefaultCamera();
+    ASSERT_NE(defaultCamera, nullptr);
+
+    Node* ui = box("ui", Rect(0, 0, 100, 100));    // flag 1: the default camera's
+    Node* window = box("win", Rect(0, 0, 100, 100)); // on top in the tree, but drawn by window cameras
+    window->setCameraMask(2);
+    Node* hidden = box("none", Rect(0, 0, 100, 100));
+    hidden->removeCameraMask(1, true);
+
+    auto cameraName = [&](const Camera* c) -> std::string {
+        return c == nullptr ? "null" : c == defaultCamera ? "default" : c == camA ? "A" : c == camB ? "B" : "?";
+    };
+    for (Node* n : {ui, window, hidden}) {
+        const std::string name = n->getName();
+        auto* mouse = EventListenerMouse::create();
+        mouse->onMouseDown = [this, name, &cameraName](EventMouse*) {
+            calls.push_back(name + "@" + cameraName(Camera::getVisitingCamera()));
+        };
+        dispatcher()->addEventListenerWithSceneGraphPriority(mouse, n);
+        auto* touch = EventListenerTouchOneByOne::create();
+        touch->onTouchBegan = [this, name, &cameraName](Touch*, Event*) {
+            calls.push_back(name + ":touch@" + cameraName(Camera::getVisitingCamera()));
+            return false;
+        };
+        dispatcher()->addEventListenerWithSceneGraphPriority(touch, n);
+    }
+    auto* fixed = EventListenerMouse::create();
+    fixed->onMouseDown = [this, &cameraName](EventMouse*) {
+        calls.push_back("fixed@" + cameraName(Camera::getVisitingCamera()));
+    };
+    dispatcher()->addEventListenerWithFixedPriority(fixed, 1);
+
+    // The default camera draws last, so its nodes come first; then B (entered after A), where
+    // the window node is called; A finds it called already.
+    InputSimulator::mouseDown(1, 10, 10);
+    EXPECT_EQ(take(), (Calls{"ui@default", "win@B", "fixed@null"}));
+    InputSimulator::mouseDown(0, 10, 10);
+    EXPECT_EQ(take(), (Calls{"ui:touch@default", "win:touch@B", "ui@default", "win@B", "fixed@null"}));
+    EXPECT_EQ(Camera::getVisitingCamera(), nullptr);
+
+    // A hidden camera makes no pass: the window node is reached through A.
+    camB->setVisible(false);
+    InputSimulator::mouseDown(2, 10, 10);
+    EXPECT_EQ(take(), (Calls{"ui@default", "win@A", "fixed@null"}));
+    // Without a window camera the window node hears nothing.
+    camA->removeFromParent();
+    InputSimulator::mouseDown(2, 10, 10);
+    EXPECT_EQ(take(), (Calls{"ui@default", "fixed@null"}));
+}
