@@ -192,11 +192,12 @@ const Mat4& Camera::getViewMatrix() const
 
 const Mat4& Camera::getViewProjectionMatrix() const
 {
-    getViewMatrix();
+    // Through the virtual: subclasses build their own view (and mark the product dirty).
+    const Mat4& view = getViewMatrix();
     if (_viewProjectionDirty) {
         _viewProjectionDirty = false;
         _viewProjectionUpdated = true;
-        Mat4::multiply(_projection, _view, &_viewProjection);
+        Mat4::multiply(_projection, view, &_viewProjection);
     }
     return _viewProjection;
 }
@@ -243,10 +244,7 @@ Vec3 Camera::unproject(const Vec3& src) const
     return dst;
 }
 
-void Camera::clearBackground()
-{
-    Director::getInstance()->getRenderer()->clearDepthForPass();
-}
+void Camera::clearBackground() {}
 
 void Camera::applyViewport()
 {

@@ -77,7 +77,8 @@ public:
     void setRotation(float degrees) override;
     void setRotation3D(const Vec3& degrees) override;
     virtual const Mat4& getViewMatrix() const;
-    // Clears what the camera clears before its pass (the depth buffer).
+    // Paints what the camera shows behind the scene, after the pass's depth clear; nothing by
+    // default (the colour buffer is cleared once per frame).
     virtual void clearBackground();
     // Sets the GL viewport for the pass: the whole framebuffer.
     virtual void applyViewport();

@@ -135,6 +135,7 @@ void Renderer::renderScene(Scene* scene)
         Camera::setVisitingCamera(camera);
         _passes.push_back(PassRecord{camera, camera->getCameraFlag(), camera->getDepth(), false, _records.size(), 0});
         camera->applyViewport();
+        clearDepthForPass();
         camera->clearBackground();
         scene->visit(this, Mat4::IDENTITY, 0);
         render();

@@ -90,8 +90,10 @@ public:
     // Serves capture requests (GL: reads the back buffer; headless: reports failure).
     void endFrame();
 
-    // ----- pass helpers (Camera)
+    // ----- pass helpers
+    // The GL viewport over the whole framebuffer (Camera::applyViewport).
     void applyFullViewport();
+    // Clears the depth buffer at the start of a pass (recorded).
     void clearDepthForPass();
 
     // ----- clipping at visit time (ClippingProtocol, clipping layouts)

@@ -19,6 +19,15 @@ public:
     static TestView* create(const cocos2d::Size& size);
     void swapBuffers() override { ++swaps; }
     int swaps = 0;
+
+    // What GLFW would call for window input (GLFW codes; cursor in window coordinates, origin
+    // top-left).
+    void cursor(double x, double y) { onCursorPos(_window, x, y); }
+    void button(int glfwButton, int glfwAction) { onMouseButton(_window, glfwButton, glfwAction, 0); }
+    void wheel(double yoffset) { onScroll(_window, 0.0, yoffset); }
+    void key(int glfwKey, int glfwAction) { onKey(_window, glfwKey, 0, glfwAction, 0); }
+    void character(unsigned int codepoint) { onChar(_window, codepoint); }
+    void focus(bool focused) { onFocus(_window, focused ? 1 : 0); }
 };
 
 // The program's window (made by main).
