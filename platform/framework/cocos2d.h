@@ -92,6 +92,7 @@
 #include "renderer/CCGLProgramState.h"
 #include "renderer/CCImage.h"
 #include "renderer/CCRenderCommand.h"
+#include "renderer/CCRenderTexture.h"
 #include "renderer/CCRenderer.h"
 #include "renderer/CCScissorCommand.h"
 #include "renderer/CCTexture2D.h"

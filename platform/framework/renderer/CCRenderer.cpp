@@ -179,7 +179,12 @@ void Renderer::clearDepthForPass()
 
 void Renderer::render()
 {
-    if (_commands.empty()) {
+    renderFrom(0);
+}
+
+void Renderer::renderFrom(size_t mark)
+{
+    if (mark >= _commands.size()) {
         return;
     }
     _gl = GL::isEnabled();
@@ -189,7 +194,8 @@ void Renderer::render()
     _group2D.clear();
     _groupPos.clear();
     uint32_t sequence = 0;
-    for (RenderCommand* c : _commands) {
+    for (size_t i = mark; i < _commands.size(); ++i) {
+        RenderCommand* c = _commands[i];
         const float z = c->getGlobalOrder();
         if (z < 0.0f) {
             _groupNeg.push_back(Ordered{z, sequence, c});
@@ -223,7 +229,7 @@ void Renderer::render()
         executeCommand(o.command);
     }
     endGroup();
-    _commands.clear();
+    _commands.resize(mark);
     if (_gl) {
         setDepthTest(false);
     }

@@ -87,6 +87,10 @@ public:
     void renderScene(Scene* scene);
     // Executes the commands added since the last call (the end of a pass).
     void render();
+    // [hook] Off-screen targets: the number of commands waiting now, and the execution of only
+    // those added after such a mark (they leave the queue; earlier ones stay for the pass).
+    size_t markCommands() const { return _commands.size(); }
+    void renderFrom(size_t mark);
     // Serves capture requests (GL: reads the back buffer; headless: reports failure).
     void endFrame();
 

@@ -140,3 +140,41 @@ TEST_F(GLProgramTest, LayersAreFilledWithTheirColourAndOpacity)
 }
 
 } // namespace
+
+namespace {
+
+class GLRenderTextureTest : public qvgl::GLTest {};
+
+TEST_F(GLRenderTextureTest, OffScreenDrawingReadsBackAndShowsAsASprite)
+{
+    RenderTexture* target = RenderTexture::create(64, 32);
+    ASSERT_NE(target, nullptr);
+    // Red on the left half, drawn into the target (its own bottom-left origin) and cleared blue.
+    LayerColor* red = LayerColor::create(Color4B(255, 0, 0, 255), 32, 32);
+    target->beginWithClear(0, 0, 1, 1);
+    red->visit(director->getRenderer(), Mat4::IDENTITY, 0);
+    target->end();
+    EXPECT_EQ(Camera::getVisitingCamera(), nullptr);
+
+    Image* image = target->newImage();
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->getWidth(), 64);
+    EXPECT_EQ(image->getHeight(), 32);
+    const unsigned char* left = image->getData() + (16 * 64 + 8) * 4;
+    const unsigned char* right = image->getData() + (16 * 64 + 56) * 4;
+    EXPECT_EQ(left[0], 255);
+    EXPECT_EQ(left[2], 0);
+    EXPECT_EQ(right[0], 0);
+    EXPECT_EQ(right[2], 255);
+    image->release();
+
+    // Shown in the window, the right way up and at its place.
+    target->setPosition(100, 100);
+    scene->addChild(target);
+    frame();
+    EXPECT_TRUE(qvgl::pixelAt(108, 116).near(255, 0, 0)) << qvgl::pixelAt(108, 116);
+    EXPECT_TRUE(qvgl::pixelAt(156, 116).near(0, 0, 255)) << qvgl::pixelAt(156, 116);
+    EXPECT_TRUE(qvgl::pixelAt(170, 116).near(0, 0, 0));
+}
+
+} // namespace
