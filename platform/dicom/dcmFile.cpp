@@ -85,12 +85,12 @@ void DicomFile::setLanguage(int language) {
 bool DicomFile::open(const char* path, const char* who) {
   close();
   if (!path || !*path) {
-    logLine("%s: no file name given", who);
+    if (who) logLine("%s: no file name given", who);
     return false;
   }
   struct stat info;
   if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) {
-    logLine("%s: cannot open \"%s\": no such file", who, path);
+    if (who) logLine("%s: cannot open \"%s\": no such file", who, path);
     return false;
   }
   const bool preamble = hasPreamble(path);
@@ -98,12 +98,12 @@ bool DicomFile::open(const char* path, const char* who) {
   auto file = std::make_unique<DcmFileFormat>();
   OFCondition cond = file->loadFile(OFFilename(path), EXS_Unknown, EGL_noChange, kMaxReadLength, ERM_autoDetect);
   if (cond.bad()) {
-    logLine("%s: cannot read \"%s\": %s", who, path, cond.text());
+    if (who) logLine("%s: cannot read \"%s\": %s", who, path, cond.text());
     return false;
   }
   DcmDataset* data = file->getDataset();
   if (!data) {
-    logLine("%s: cannot read \"%s\": no data set", who, path);
+    if (who) logLine("%s: cannot read \"%s\": no data set", who, path);
     return false;
   }
   // Without a preamble almost any bytes parse as some data set; only accept what looks like
@@ -111,18 +111,24 @@ bool DicomFile::open(const char* path, const char* who) {
   OFString sopClass;
   const bool hasSopClass = data->findAndGetOFString(DCM_SOPClassUID, sopClass).good() && !sopClass.empty();
   if (!preamble && !hasSopClass && !data->tagExists(DCM_PixelData)) {
-    logLine("%s: \"%s\" is not a DICOM file", who, path);
+    if (who) logLine("%s: \"%s\" is not a DICOM file", who, path);
     return false;
   }
+  adopt(std::move(file), path);
+  return true;
+}
 
+void DicomFile::adopt(std::unique_ptr<DcmFileFormat> file, const std::string& name) {
+  close();
+  if (!file) return;
+  DcmDataset* data = file->getDataset();
   m_file = std::move(file);
-  m_path = path;
+  m_path = name;
   OFString charset;
   m_characterSet.clear();
-  if (data->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).good())
+  if (data && data->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset).good())
     m_characterSet.assign(charset.c_str(), charset.length());
   m_decoder.reset(m_characterSet, m_language);
-  return true;
 }
 
 void DicomFile::close() {

@@ -29,8 +29,13 @@ class DicomFile {
 
   // Accepts a file with the 128-byte preamble and "DICM", or one without a preamble that
   // parses as a data set holding an SOP Class UID or Pixel Data. Logs the reason on failure,
-  // with `who` naming the caller.
+  // with `who` naming the caller; a null `who` fails silently (folder walks that skip
+  // whatever is not DICOM).
   bool open(const char* path, const char* who);
+  // Takes over a data set already in memory (received from the network); `name` stands in
+  // for the path in log lines. Values then read by the same rules as an opened file's.
+  void adopt(std::unique_ptr<DcmFileFormat> file, const std::string& name);
+  DcmFileFormat* fileFormat() const { return m_file.get(); }
   void close();
   bool isOpen() const { return static_cast<bool>(m_file); }
   const std::string& path() const { return m_path; }

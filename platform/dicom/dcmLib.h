@@ -7,6 +7,8 @@
 //     transfer syntax and normalised (see readDicomPixelPointer), plus a PNG rendering;
 //   - dcmReadTag: one file's tag table for display, single tags and the image aspect ratio;
 //   - dcmConvertor: writing a Secondary Capture file from pixels in memory;
+//   - dcmServer: the storage server that receives images from other devices into the library;
+//   - dcmSender, dcmEcho, dcmFind, dcmGet: sending, verifying peers, querying and retrieving;
 //   - the five program callbacks (log, message, legacy-text conversion, file reading, PNG
 //     saving) and rediri_destroy, which ends the library at shutdown.
 // What it is not: it reads no settings, touches no UI, and knows nothing of the framework.
@@ -15,12 +17,17 @@
 //   - Every text returned is UTF-8 and NUL-terminated. Cuts never split a character.
 //   - No exception crosses this interface: failures are false, null or empty results, and
 //     the reason goes to the log callback as one line naming what failed and on what.
-//   - Separate objects may be used on separate threads at once; one object must not be used
-//     by two threads at the same time. All calls here block the calling thread.
+//   - The file classes (dcmReader, dcmReadTag, dcmConvertor) block the calling thread; separate
+//     objects may be used on separate threads at once, one object by one thread at a time.
+//   - The network classes may be called from any thread and never wait on the network: their
+//     work runs on library threads, which report through the message callback only. Their
+//     stop() ends the object for good (nothing further starts, no further message); the
+//     destructor stops it too and waits for its threads.
 //   - The library initialises itself on first use. After rediri_destroy every call fails
 //     without calling back.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace redIRI {
@@ -206,6 +213,183 @@ class dcmConvertor {
   // Writes a Secondary Capture image in Explicit VR Little Endian. True only when the whole
   // file was written; on any failure no file is left at outputPath.
   bool convert(const ConvertRecord& record);
+};
+
+// ---- dcmServer: the storage server ------------------------------------------------------------
+
+// Receives images (C-STORE) and answers verification (C-ECHO) on one port of every IPv4
+// interface, for any calling and called AE title, answering as its own title. Each image is
+// written below the root at <root><getDicomFolder(...)>/<file name> (the SOP Instance UID, or
+// a hash of it when it is not a plain UID), through a temporary file in <root>.incoming/ and a
+// rename, so a second copy of an instance replaces the first. After the peer has been answered,
+// the message callback gets code 3 with a DCM_MESSAGE describing the file. A file that cannot
+// be written is answered "out of resources" and announced nowhere.
+class dcmServer {
+ public:
+  dcmServer();
+  ~dcmServer();  // stops the server
+  dcmServer(const dcmServer&) = delete;
+  dcmServer& operator=(const dcmServer&) = delete;
+
+  // Chooses how texts of received files without a declared character set are read (see
+  // dcmReader::setLanguage); also the default for query and retrieval answers.
+  void setLanguage(int language);
+  // localAddresses: the machine's addresses, each followed by "," (kept for the log only;
+  // the server listens on every interface). port: "1".."65535". aeTitle: the title the server
+  // answers with (at most 16 characters).
+  void setPort(const char* localAddresses, const char* port, const char* aeTitle);
+  // The library folder, ending in "/"; getRoot returns it as given.
+  void setRoot(const char* folder);
+  const char* getRoot() const;
+
+  // Binds the port and starts the listener. True once the port is listening (also when the
+  // server already runs); false, logged, when the port is invalid or in use, or no root is set.
+  bool BeginDicomServer();
+  // Stops accepting at once, lets associations finish the message in progress (at most one
+  // DIMSE timeout, 10 s) and returns when every server thread has ended; the port is free
+  // afterwards. The server may be begun again.
+  void StopDicomServer();
+
+  // "patient/study/series" below the root (no trailing "/"), each component made safe: the
+  // patient component is PatientName + "_" + PatientID; empty values are replaced
+  // ("ANONYMOUS", "EmptyID", "unknownStudy", "unknownSeries"). Pure; NUL-terminated in out.
+  static void getDicomFolder(const char* patientName, const char* patientID, const char* studyUID,
+                             const char* seriesUID, char out[1024]);
+
+ private:
+  struct Core;
+  std::shared_ptr<Core> m_core;
+  int m_hook;
+};
+
+// ---- dcmSender: sending files to a peer (C-STORE) -------------------------------------------------
+
+// One transfer at a time, to the address set by setIP, calling AE "tolvrane", called AE
+// "ANY-SCP". Messages of one transfer: code 0 ({"taskID":"<id>","value":"<percent>"}) after
+// each file, then exactly one of code 1 (every file stored) or code 2 (anything failed:
+// nothing to send, connection or association refused, a file refused or not stored).
+class dcmSender {
+ public:
+  dcmSender();
+  ~dcmSender();
+  dcmSender(const dcmSender&) = delete;
+  dcmSender& operator=(const dcmSender&) = delete;
+
+  void setIP(const char* address, const char* port);
+  // Starts sending `path`: one file, or every DICOM file below a folder (recursively, in name
+  // order; anything that is not DICOM, such as thumbnails, is skipped). Returns at once. False,
+  // with nothing sent and no message, while a transfer runs (or after stop); otherwise
+  // isSending() is already true when it returns.
+  bool send(unsigned int taskId, const char* path);
+  // True from send() until the final message of that transfer has been delivered.
+  bool isSending() const;
+  // Ends the object: the transfer stops before its next file, its association is aborted,
+  // and no further message is sent.
+  void stop();
+
+ private:
+  struct Core;
+  std::shared_ptr<Core> m_core;
+  int m_hook;
+};
+
+// ---- dcmEcho: verification of peers (C-ECHO) ----------------------------------------------------
+
+// Entries are "name,address,port" for known nodes (sweep false) or "address,port" for a sweep
+// of possible hosts (sweep true). Every known node is answered with code 4, success or not;
+// a sweep reports only the hosts that answered. Code 4 text:
+// {"ok":"1"|"0","appid":"dicom_<address>_<port>","name":"<name>","port":"<port>","ip":"<address>"}
+// where a swept host's name is its responding AE title (or its address when that is
+// "ANY-SCP"). Up to 16 entries run at once; one sweep at a time (a sweep asked for while one
+// runs is ignored); a known node already waiting or running is not queued twice.
+class dcmEcho {
+ public:
+  dcmEcho();
+  ~dcmEcho();
+  dcmEcho(const dcmEcho&) = delete;
+  dcmEcho& operator=(const dcmEcho&) = delete;
+
+  // Copies the entries and returns at once.
+  void echo(char** entries, int count, bool sweep);
+  void stop();
+
+ private:
+  struct Core;
+  std::shared_ptr<Core> m_core;
+  int m_hook;
+};
+
+// ---- dcmFind: study and series queries (C-FIND, Study Root) -------------------------------------
+
+// Queries run one at a time, in call order. Each match gives code 5: "gggg,eeee[value]" pairs
+// (lower-case hex) separated by one space, every requested key present ("[]" when empty), with
+// "[" and "]" in values turned into "(" and ")" and any "hhhh,hhhh" in a value written
+// "hhhh.hhhh", so a value never reads as a key. Study answers never hold "0008,0060"; series
+// answers always do. A failed query gives code 6 ("find failed: <reason>"); a query without
+// matches gives nothing.
+class dcmFind {
+ public:
+  dcmFind();
+  ~dcmFind();
+  dcmFind(const dcmFind&) = delete;
+  dcmFind& operator=(const dcmFind&) = delete;
+
+  // The called AE title used when a query passes "" (default "ANY-SCP").
+  void setDefaultCalledAETitle(const char* title);
+  // The calling title is always "tolvrane"; callingAE is accepted for the interface only.
+  // Studies whose Patient's Name matches `pattern` ("*name*").
+  void findPatientByName(const char* address, const char* port, const char* callingAE, const char* calledAE,
+                         const char* pattern);
+  // The series of one study.
+  void findStudyByUID(const char* address, const char* port, const char* callingAE, const char* calledAE,
+                      const char* studyUID);
+  void stop();
+
+ private:
+  struct Core;
+  std::shared_ptr<Core> m_core;
+  int m_hook;
+};
+
+// ---- dcmGet: series retrieval (C-GET, Study Root) -------------------------------------------------
+
+// Retrievals run one at a time in queue order. Files are written to
+// <saveFolder><series component>/<file name> (as the storage server names them). Messages of
+// one retrieval: code 9 (the series UID) when it starts; code 7
+// ("<seriesUID>|<remaining>|<completed>|<failed>|<warning>") per counted response, the last
+// with remaining "0"; code 8 (the series download folder, ending in "/") when at least one
+// file was stored; then code 10 ("<patientName>(<seriesNumber>,<modality>)") on success or
+// code 11 (the ten task fields joined by ",") on failure or cancellation. A retrieval fails when
+// the association is refused, the final status is a failure or cancel, a sub-operation failed,
+// or no file was stored.
+class dcmGet {
+ public:
+  dcmGet();
+  ~dcmGet();
+  dcmGet(const dcmGet&) = delete;
+  dcmGet& operator=(const dcmGet&) = delete;
+
+  void setDefaultCalledAETitle(const char* title);  // as dcmFind
+  // Queues a retrieval and returns at once; a series already waiting or running is not queued
+  // twice.
+  void getSeriesByUID(const char* address, const char* port, const char* callingAE, const char* calledAE,
+                      const char* studyUID, const char* seriesUID, const char* saveFolder,
+                      const char* patientName, const char* seriesNumber, const char* modality);
+  // The waiting and running retrievals.
+  int getListSize();
+  // Writes the waiting and running retrievals into buffer as one NUL-terminated text of at
+  // most bufferSize - 1 bytes: records separated by "@", each the ten fields in argument order
+  // separated by "," ("," and "@" inside fields become "_"). Whole records only; returns how
+  // many were written.
+  int getList(char* buffer, int bufferSize);
+  // A waiting retrieval is dropped silently; a running one is cancelled and ends with code 11.
+  void removeTask(const char* seriesUID);
+  void stop();
+
+ private:
+  struct Core;
+  std::shared_ptr<Core> m_core;
+  int m_hook;
 };
 
 }  // namespace redIRI

@@ -1,0 +1,235 @@
+// Study and series queries, one at a time on the find thread (started when queries arrive, ended
+// when none are left). Each query is one association with the Study Root FIND context.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/dimse.h>
+#include <dcmtk/ofstd/ofstd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "dcmFile.h"
+#include "dcmLib.h"
+#include "dcmLibrary.h"
+#include "dcmNetwork.h"
+
+namespace redIRI {
+
+namespace {
+
+// Return keys, in the order they are written.
+const DcmTagKey kStudyKeys[] = {DCM_StudyDate,   DCM_StudyTime,        DCM_InstitutionName, DCM_StudyDescription,
+                                DCM_PatientName, DCM_PatientID,        DCM_PatientBirthDate, DCM_PatientSex,
+                                DCM_StudyInstanceUID, DCM_StudyID};
+const DcmTagKey kSeriesKeys[] = {DCM_SeriesDate,        DCM_SeriesTime,        DCM_Modality,
+                                 DCM_SeriesDescription, DCM_StudyInstanceUID,  DCM_SeriesInstanceUID,
+                                 DCM_SeriesNumber,      DCM_NumberOfSeriesRelatedInstances};
+
+struct Query {
+  bool studies = true;  // studies by patient name, else series of one study
+  std::string address, port, calledAE, value;
+};
+
+bool isAscii(const std::string& s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+// One answer as "gggg,eeee[value] ..." with every key present.
+template <size_t N>
+std::string answerText(DcmDataset* identifiers, const DcmTagKey (&keys)[N]) {
+  detail::DicomFile file;
+  file.setLanguage(detail::networkLanguage());
+  file.adopt(std::make_unique<DcmFileFormat>(identifiers), "find answer");
+  std::string text;
+  char key[16];
+  for (const DcmTagKey& k : keys) {
+    std::snprintf(key, sizeof(key), "%04x,%04x", k.getGroup(), k.getElement());
+    DcmElement* e = nullptr;
+    std::string value;
+    if (file.dataset()->findAndGetElement(k, e, OFFalse).good() && e) value = file.valueText(e);
+    if (!text.empty()) text += ' ';
+    text += key;
+    text += '[' + detail::findValue(value) + ']';
+  }
+  return text;
+}
+
+}  // namespace
+
+struct dcmFind::Core {
+  std::mutex lock;  // guards the queue, the default title and the thread
+  std::deque<Query> queue;
+  std::string defaultCalledAE;
+  std::thread thread;
+  bool threadRunning = false;
+  std::mutex joinLock;
+  std::atomic<bool> stopping{false};
+  detail::SocketWatch watch;
+  detail::MessageGate gate;
+
+  void add(Query query);
+  void stop();
+  void shutdown();
+
+ private:
+  void serve();
+  void run(const Query& query);
+  void fail(const Query& query, const std::string& reason);
+  static void onResponse(void* data, T_DIMSE_C_FindRQ*, int, T_DIMSE_C_FindRSP*, DcmDataset* identifiers);
+  bool m_studies = true;  // the running query's level (find thread only)
+};
+
+void dcmFind::Core::add(Query query) {
+  if (!detail::networkReady()) return;
+  std::lock_guard<std::mutex> guard(lock);
+  if (stopping) return;
+  if (query.calledAE.empty()) query.calledAE = defaultCalledAE.empty() ? detail::kAnyCalledAETitle : defaultCalledAE;
+  queue.push_back(std::move(query));
+  if (threadRunning) return;
+  if (thread.joinable()) thread.join();  // it has left its loop
+  threadRunning = true;
+  thread = std::thread(&Core::serve, this);
+}
+
+void dcmFind::Core::serve() {
+  for (;;) {
+    Query query;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (stopping || queue.empty()) {
+        threadRunning = false;
+        return;
+      }
+      query = std::move(queue.front());
+      queue.pop_front();
+    }
+    run(query);
+  }
+}
+
+void dcmFind::Core::fail(const Query& query, const std::string& reason) {
+  if (stopping) return;
+  detail::logLine("DICOM find on %s:%s failed: %s", query.address.c_str(), query.port.c_str(), reason.c_str());
+  gate.post(6, "find failed: " + reason);
+}
+
+void dcmFind::Core::onResponse(void* data, T_DIMSE_C_FindRQ*, int, T_DIMSE_C_FindRSP*, DcmDataset* identifiers) {
+  Core* self = static_cast<Core*>(data);
+  if (!identifiers || self->stopping) return;
+  self->gate.post(5, self->m_studies ? answerText(identifiers, kStudyKeys) : answerText(identifiers, kSeriesKeys));
+}
+
+void dcmFind::Core::run(const Query& query) {
+  int port = 0;
+  if (!detail::isIPv4Address(query.address) || !detail::parsePort(query.port, port)) {
+    fail(query, "\"" + query.address + ":" + query.port + "\" is not an IPv4 address and port");
+    return;
+  }
+  const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
+  detail::ClientAssociation association(watch);
+  std::string error;
+  if (!association.open(query.address, port, query.calledAE, {{model, detail::uncompressedSyntaxes()}}, error)) {
+    fail(query, error);
+    return;
+  }
+  T_ASC_Association* assoc = association.get();
+  const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(assoc, model);
+
+  DcmDataset identifiers;
+  if (!isAscii(query.value)) identifiers.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
+  identifiers.putAndInsertString(DCM_QueryRetrieveLevel, query.studies ? "STUDY" : "SERIES");
+  if (query.studies) {
+    for (const DcmTagKey& k : kStudyKeys) identifiers.insertEmptyElement(k);
+    identifiers.putAndInsertString(DCM_PatientName, query.value.c_str());
+  } else {
+    for (const DcmTagKey& k : kSeriesKeys) identifiers.insertEmptyElement(k);
+    identifiers.putAndInsertString(DCM_StudyInstanceUID, query.value.c_str());
+  }
+
+  T_DIMSE_C_FindRQ request;
+  std::memset(&request, 0, sizeof(request));
+  request.MessageID = assoc->nextMsgID++;
+  OFStandard::strlcpy(request.AffectedSOPClassUID, model, sizeof(request.AffectedSOPClassUID));
+  request.DataSetType = DIMSE_DATASET_PRESENT;
+  request.Priority = DIMSE_PRIORITY_MEDIUM;
+  T_DIMSE_C_FindRSP response;
+  std::memset(&response, 0, sizeof(response));
+  DcmDataset* statusDetail = nullptr;
+  int responses = 0;
+  m_studies = query.studies;
+  OFCondition cond = DIMSE_findUser(assoc, presId, &request, &identifiers, responses, &Core::onResponse, this,
+                                    DIMSE_NONBLOCKING, detail::kClientDimseTimeout, &response, &statusDetail);
+  delete statusDetail;
+  if (cond.bad()) {
+    association.abort();
+    fail(query, cond.text());
+    return;
+  }
+  association.release();
+  if (response.DimseStatus != STATUS_FIND_Success) {
+    char status[48];
+    std::snprintf(status, sizeof(status), "the peer answered status 0x%04x", response.DimseStatus);
+    fail(query, status);
+  }
+}
+
+void dcmFind::Core::stop() {
+  gate.close();
+  std::lock_guard<std::mutex> guard(lock);
+  stopping = true;
+  queue.clear();
+  watch.interrupt();
+}
+
+void dcmFind::Core::shutdown() {
+  stop();
+  std::lock_guard<std::mutex> join(joinLock);
+  std::thread ending;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    ending = std::move(thread);
+  }
+  if (ending.joinable()) ending.join();
+}
+
+dcmFind::dcmFind() : m_core(std::make_shared<Core>()) {
+  std::weak_ptr<Core> weak = m_core;
+  m_hook = detail::addShutdownHook([weak] {
+    if (auto core = weak.lock()) core->shutdown();
+  });
+  if (m_hook == 0) m_core->stop();
+}
+
+dcmFind::~dcmFind() {
+  detail::removeShutdownHook(m_hook);
+  m_core->shutdown();
+}
+
+void dcmFind::setDefaultCalledAETitle(const char* title) {
+  std::lock_guard<std::mutex> guard(m_core->lock);
+  m_core->defaultCalledAE = detail::trimmed(detail::textOf(title));
+}
+
+void dcmFind::findPatientByName(const char* address, const char* port, const char*, const char* calledAE,
+                                const char* pattern) {
+  m_core->add({true, detail::trimmed(detail::textOf(address)), detail::trimmed(detail::textOf(port)),
+               detail::trimmed(detail::textOf(calledAE)), detail::textOf(pattern)});
+}
+
+void dcmFind::findStudyByUID(const char* address, const char* port, const char*, const char* calledAE,
+                             const char* studyUID) {
+  m_core->add({false, detail::trimmed(detail::textOf(address)), detail::trimmed(detail::textOf(port)),
+               detail::trimmed(detail::textOf(calledAE)), detail::trimmed(detail::textOf(studyUID))});
+}
+
+void dcmFind::stop() { m_core->stop(); }
+
+}  // namespace redIRI

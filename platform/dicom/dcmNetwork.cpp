@@ -1,0 +1,420 @@
+#include "dcmNetwork.h"
+
+#include <dcmtk/dcmnet/dcmtrans.h>
+#include <dcmtk/dcmnet/dul.h>
+#include <dcmtk/ofstd/ofstd.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "dcmLibrary.h"
+#include "dcmLib.h"
+#include "dcmPixels.h"
+
+namespace redIRI {
+namespace detail {
+
+const char* const kOwnAETitle = "tolvrane";
+const char* const kAnyCalledAETitle = "ANY-SCP";
+
+namespace {
+
+std::atomic<int> g_networkLanguage{0};
+
+// A TCP connection whose socket is known to a watch from creation to close.
+class WatchedConnection : public DcmTCPConnection {
+ public:
+  WatchedConnection(DcmNativeSocketType fd, SocketWatch& watch) : DcmTCPConnection(fd), m_watch(watch) {
+    m_watch.add(fd);
+  }
+  // The base destructor closes the socket; it must be unknown to the watch by then.
+  ~WatchedConnection() override { forget(); }
+
+  void close() override {
+    forget();
+    DcmTCPConnection::close();
+  }
+
+  int socket() { return static_cast<int>(getSocket()); }
+
+  // Writes everything, without SIGPIPE when the peer has gone (the caller treats a short
+  // write as a failure anyway).
+  ssize_t write(void* buf, size_t nbyte) override {
+    const char* p = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < nbyte) {
+      ssize_t n = ::send(getSocket(), p + done, nbyte - done, MSG_NOSIGNAL);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return done ? static_cast<ssize_t>(done) : -1;
+      }
+      done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+  }
+
+ private:
+  void forget() {
+    if (!m_registered) return;
+    m_registered = false;
+    m_watch.remove(getSocket());
+  }
+
+  SocketWatch& m_watch;
+  bool m_registered = true;
+};
+
+std::string rejectReason(T_ASC_Parameters* params) {
+  T_ASC_RejectParameters rej;
+  if (ASC_getRejectParameters(params, &rej).bad()) return "association rejected";
+  OFString text;
+  ASC_printRejectParameters(text, &rej);
+  std::string out(text.c_str(), text.length());
+  for (char& c : out)
+    if (c == '\n' || c == '\r') c = ' ';
+  return "association rejected: " + out;
+}
+
+}  // namespace
+
+int associationSocket(T_ASC_Association* assoc) {
+  if (!assoc || !assoc->DULassociation) return -1;
+  auto* connection = dynamic_cast<WatchedConnection*>(DUL_getTransportConnection(assoc->DULassociation));
+  return connection ? connection->socket() : -1;
+}
+
+void abortAssociation(T_ASC_Association* assoc) {
+  if (!assoc) return;
+  // With the reading side shut down, the wait for the peer's close ends at once; the A-ABORT
+  // itself still goes out.
+  const int fd = associationSocket(assoc);
+  if (fd >= 0) ::shutdown(fd, SHUT_RD);
+  ASC_abortAssociation(assoc);
+}
+
+bool networkReady() {
+  if (!libraryReady()) return false;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    dcmConnectionTimeout.set(kClientConnectTimeout);
+    dcmDisableGethostbyaddr.set(OFTrue);
+  });
+  return true;
+}
+
+void setNetworkLanguage(int language) { g_networkLanguage = language; }
+int networkLanguage() { return g_networkLanguage; }
+
+// ---- SocketWatch -----------------------------------------------------------------------------
+
+void SocketWatch::add(int fd) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_fds.insert(fd);
+  if (m_interrupted || m_refuseNew) ::shutdown(fd, SHUT_RDWR);
+}
+
+void SocketWatch::remove(int fd) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_fds.erase(fd);
+  m_claimed.erase(fd);
+}
+
+void SocketWatch::claim(int fd) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (m_fds.count(fd)) m_claimed.insert(fd);
+}
+
+void SocketWatch::interruptUnclaimed() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_refuseNew = true;
+  for (int fd : m_fds)
+    if (!m_claimed.count(fd)) ::shutdown(fd, SHUT_RDWR);
+}
+
+void SocketWatch::interrupt() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_interrupted = true;
+  // Shutting down (not closing) keeps the descriptor valid for its owner, who closes it
+  // after removing it from here; blocked reads and writes on it return at once.
+  for (int fd : m_fds) ::shutdown(fd, SHUT_RDWR);
+}
+
+bool SocketWatch::interrupted() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_interrupted;
+}
+
+DcmTransportConnection* WatchedLayer::createConnection(DcmNativeSocketType openSocket, OFBool) {
+  return new WatchedConnection(openSocket, m_watch);
+}
+
+// ---- ClientAssociation -------------------------------------------------------------------------
+
+ClientAssociation::ClientAssociation(SocketWatch& watch) : m_layer(watch) {}
+
+ClientAssociation::~ClientAssociation() {
+  if (m_assoc) abort();
+  destroy();
+}
+
+bool ClientAssociation::open(const std::string& address, int port, const std::string& calledAE,
+                             const std::vector<ProposedContext>& contexts, std::string& error, int acseTimeout) {
+  destroy();
+  OFCondition cond = ASC_initializeNetwork(NET_REQUESTOR, 0, acseTimeout, &m_net);
+  if (cond.good()) cond = ASC_setTransportLayer(m_net, &m_layer, 0);
+  if (cond.bad()) {
+    error = std::string("network initialisation failed: ") + cond.text();
+    destroy();
+    return false;
+  }
+  T_ASC_Parameters* params = nullptr;
+  cond = ASC_createAssociationParameters(&params, ASC_DEFAULTMAXPDU);
+  if (cond.bad()) {
+    error = std::string("association parameters failed: ") + cond.text();
+    destroy();
+    return false;
+  }
+  ASC_setAPTitles(params, kOwnAETitle, calledAE.c_str(), nullptr);
+  const std::string peer = address + ":" + std::to_string(port);
+  ASC_setPresentationAddresses(params, OFStandard::getHostName().c_str(), peer.c_str());
+  T_ASC_PresentationContextID id = 1;
+  for (const ProposedContext& context : contexts) {
+    std::vector<const char*> syntaxes;
+    for (const std::string& s : context.transferSyntaxes) syntaxes.push_back(s.c_str());
+    cond = ASC_addPresentationContext(params, id, context.abstractSyntax.c_str(), syntaxes.data(),
+                                      static_cast<int>(syntaxes.size()), context.role);
+    if (cond.bad()) break;
+    id = static_cast<T_ASC_PresentationContextID>(id + 2);
+  }
+  if (cond.bad()) {
+    error = std::string("presentation contexts refused locally: ") + cond.text();
+    ASC_destroyAssociationParameters(&params);
+    destroy();
+    return false;
+  }
+
+  // The association takes over the parameters, also when the request fails.
+  cond = ASC_requestAssociation(m_net, params, &m_assoc);
+  if (cond.bad()) {
+    if (cond == DUL_ASSOCIATIONREJECTED)
+      error = rejectReason(params);
+    else
+      error = std::string("cannot connect to ") + peer + ": " + cond.text();
+    if (!m_assoc) ASC_destroyAssociationParameters(&params);
+    destroy();
+    return false;
+  }
+  if (ASC_countAcceptedPresentationContexts(params) == 0) {
+    error = "the peer accepted none of the proposed presentation contexts";
+    abort();
+    return false;
+  }
+  return true;
+}
+
+std::string ClientAssociation::respondingAETitle() const {
+  if (!m_assoc) return std::string();
+  char calling[80] = {0}, called[80] = {0}, responding[80] = {0};
+  ASC_getAPTitles(m_assoc->params, calling, sizeof(calling), called, sizeof(called), responding, sizeof(responding));
+  return trimmed(responding);
+}
+
+void ClientAssociation::release() {
+  if (m_assoc && ASC_releaseAssociation(m_assoc).bad()) abortAssociation(m_assoc);
+  destroy();
+}
+
+void ClientAssociation::abort() {
+  abortAssociation(m_assoc);
+  destroy();
+}
+
+void ClientAssociation::destroy() {
+  if (m_assoc) ASC_destroyAssociation(&m_assoc);
+  m_assoc = nullptr;
+  if (m_net) ASC_dropNetwork(&m_net);
+  m_net = nullptr;
+}
+
+// ---- Waiting -----------------------------------------------------------------------------------
+
+DataWait waitForData(T_ASC_Association* assoc, const std::atomic<bool>& stop, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const int fd = associationSocket(assoc);
+  for (;;) {
+    if (stop) return DataWait::Stopped;
+    // Data already read from the socket (several PDVs in one PDU) is not visible to poll().
+    if (ASC_dataWaiting(assoc, 0)) return DataWait::Ready;
+    if (fd < 0) return DataWait::Ready;  // let the caller's read report the broken association
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return DataWait::TimedOut;
+    pollfd p{fd, POLLIN, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kPollSliceMs)));
+    if (n > 0) return DataWait::Ready;  // data, or the peer closed: the read tells which
+    if (n < 0 && errno != EINTR) return DataWait::Ready;
+  }
+}
+
+bool probeConnection(const std::string& address, int port, int timeoutMs, const std::atomic<bool>& stop) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<uint16_t>(port));
+  if (::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1) return false;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool connected = false;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof(peer)) == 0) {
+    connected = true;
+  } else if (errno == EINPROGRESS) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!stop) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0) break;
+      pollfd p{fd, POLLOUT, 0};
+      const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kPollSliceMs)));
+      if (n > 0) {
+        int err = 0;
+        socklen_t len = sizeof(err);
+        connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+        break;
+      }
+      if (n < 0 && errno != EINTR) break;
+    }
+  }
+  ::close(fd);
+  return connected;
+}
+
+// ---- MessageGate ---------------------------------------------------------------------------------
+
+bool MessageGate::post(int code, const std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  if (m_closed) return false;
+  return postMessage(code, text.c_str());
+}
+
+void MessageGate::close() {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  m_closed = true;
+}
+
+bool MessageGate::closed() const {
+  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  return m_closed;
+}
+
+// ---- Texts ---------------------------------------------------------------------------------------
+
+bool isIPv4Address(std::string_view text) {
+  int parts = 0;
+  size_t i = 0;
+  while (i <= text.size()) {
+    size_t digits = 0;
+    int value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
+      value = value * 10 + (text[i] - '0');
+      ++i;
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    ++parts;
+    if (i == text.size()) break;
+    if (text[i] != '.' || parts == 4) return false;
+    ++i;
+  }
+  return parts == 4;
+}
+
+bool parsePort(std::string_view text, int& port) {
+  if (text.empty() || text.size() > 5) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > 65535) return false;
+  port = value;
+  return true;
+}
+
+std::string trimmed(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && (text[b] == ' ' || text[b] == '\t' || text[b] == '\r' || text[b] == '\n')) ++b;
+  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t' || text[e - 1] == '\r' || text[e - 1] == '\n')) --e;
+  return std::string(text.substr(b, e - b));
+}
+
+std::string jsonValue(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == '"' || c == '\\' || c == ',' || c == '{' || c == '}' || c == '[' || c == ']')
+      c = '_';
+  }
+  return out;
+}
+
+std::string listField(std::string_view value) {
+  std::string out(value);
+  for (char& c : out)
+    if (c == ',' || c == '@') c = '_';
+  return out;
+}
+
+std::string findValue(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (c == '[') c = '(';
+    if (c == ']') c = ')';
+  }
+  auto hex = [&out](size_t at) {
+    for (size_t k = at; k < at + 4; ++k)
+      if (!std::isxdigit(static_cast<unsigned char>(out[k]))) return false;
+    return true;
+  };
+  for (size_t i = 4; i + 4 < out.size(); ++i)
+    if (out[i] == ',' && hex(i - 4) && hex(i + 1)) out[i] = '.';
+  return out;
+}
+
+const std::vector<std::string>& uncompressedSyntaxes() {
+  static const std::vector<std::string> list = {UID_LittleEndianExplicitTransferSyntax,
+                                                UID_LittleEndianImplicitTransferSyntax};
+  return list;
+}
+
+const std::vector<std::string>& receivableSyntaxes() {
+  static const std::vector<std::string> list = [] {
+    const E_TransferSyntax order[] = {
+        EXS_LittleEndianExplicit, EXS_LittleEndianImplicit, EXS_DeflatedLittleEndianExplicit,
+        EXS_BigEndianExplicit,    EXS_JPEGProcess14SV1,     EXS_JPEGProcess14,
+        EXS_JPEGLSLossless,       EXS_RLELossless,          EXS_JPEG2000LosslessOnly,
+        EXS_JPEGProcess1,         EXS_JPEGProcess2_4,       EXS_JPEGProcess6_8,
+        EXS_JPEGProcess10_12,     EXS_JPEGLSLossy,          EXS_JPEG2000};
+    std::vector<std::string> uids;
+    for (E_TransferSyntax x : order)
+      if (isDecodableTransferSyntax(x)) uids.push_back(DcmXfer(x).getXferID());
+    return uids;
+  }();
+  return list;
+}
+
+bool isUncompressed(E_TransferSyntax xfer) {
+  return xfer == EXS_LittleEndianExplicit || xfer == EXS_LittleEndianImplicit || xfer == EXS_BigEndianExplicit;
+}
+
+}  // namespace detail
+}  // namespace redIRI

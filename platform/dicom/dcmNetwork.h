@@ -1,0 +1,174 @@
+// Shared machinery of the network half (internal): timeouts and titles, sockets that another
+// thread can interrupt, requested (client) associations, waiting for data in short slices so
+// stop flags are seen promptly, the gate through which one object's messages pass, and the
+// sanitising of values placed into message texts.
+//
+// How a network object stops promptly: every connection DCMTK opens for it is created through a
+// WatchedLayer, which registers the socket with the object's SocketWatch. interrupt() shuts
+// those sockets down, so a thread blocked inside DCMTK (waiting for an association answer, a
+// response, the rest of a data set) returns at once with "connection closed". Only the TCP
+// connect itself is not interruptible; it is bounded by the connect timeout.
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/dcmnet/assoc.h>
+#include <dcmtk/dcmnet/dcmlayer.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace redIRI {
+namespace detail {
+
+// Timeouts in seconds.
+constexpr int kClientConnectTimeout = 5;
+constexpr int kSweepConnectTimeout = 2;
+constexpr int kClientAcseTimeout = 10;
+constexpr int kClientDimseTimeout = 30;
+constexpr int kServerAcseTimeout = 10;
+constexpr int kServerDimseTimeout = 10;
+// Milliseconds between two looks at a stop flag while waiting on the network.
+constexpr int kPollSliceMs = 200;
+
+extern const char* const kOwnAETitle;        // "tolvrane": our calling title
+extern const char* const kAnyCalledAETitle;  // "ANY-SCP": called title when none is configured
+
+// DCMTK keeps some network settings process-wide: the TCP connect timeout of requested
+// associations and reverse lookups of peer addresses (switched off: a slow resolver must not
+// stall the listener). Set once; false when the library cannot be used (ended, no dictionary).
+bool networkReady();
+
+// The language used for texts of network answers that declare no character set (see
+// dcmReader::setLanguage); set by the storage server's setLanguage.
+void setNetworkLanguage(int language);
+int networkLanguage();
+
+// The sockets of one object's connections. interrupt() shuts down every socket registered
+// and every one registered later: the owner is ending. A socket can be claimed by the thread
+// that serves it; interruptUnclaimed() then spares it and cuts only the others (a connection
+// still being negotiated), and every socket registered later.
+class SocketWatch {
+ public:
+  void add(int fd);
+  void remove(int fd);
+  void claim(int fd);
+  void interrupt();
+  void interruptUnclaimed();
+  bool interrupted() const;
+
+ private:
+  mutable std::mutex m_lock;
+  std::set<int> m_fds;
+  std::set<int> m_claimed;
+  bool m_interrupted = false;
+  bool m_refuseNew = false;
+};
+
+// A DCMTK transport layer whose connections register their sockets with a watch (and write
+// without raising SIGPIPE when the peer has gone). Must outlive the network it is set on.
+class WatchedLayer : public DcmTransportLayer {
+ public:
+  explicit WatchedLayer(SocketWatch& watch) : m_watch(watch) {}
+  DcmTransportConnection* createConnection(DcmNativeSocketType openSocket, OFBool useSecureLayer) override;
+
+ private:
+  SocketWatch& m_watch;
+};
+
+// One presentation context to propose.
+struct ProposedContext {
+  std::string abstractSyntax;
+  std::vector<std::string> transferSyntaxes;
+  T_ASC_SC_ROLE role = ASC_SC_ROLE_DEFAULT;
+};
+
+// One association we request, calling AE "tolvrane". Its connection is watched by `watch`.
+// The destructor aborts an association still open.
+class ClientAssociation {
+ public:
+  explicit ClientAssociation(SocketWatch& watch);
+  ~ClientAssociation();
+  ClientAssociation(const ClientAssociation&) = delete;
+  ClientAssociation& operator=(const ClientAssociation&) = delete;
+
+  // Connects and negotiates, waiting at most acseTimeout seconds for the answer. False with
+  // the reason in `error`: connection failed, association rejected (with the peer's reason)
+  // or no presentation context accepted.
+  bool open(const std::string& address, int port, const std::string& calledAE,
+            const std::vector<ProposedContext>& contexts, std::string& error, int acseTimeout = kClientAcseTimeout);
+  T_ASC_Association* get() const { return m_assoc; }
+  // The AE title the peer answered with ("" when none).
+  std::string respondingAETitle() const;
+  // Orderly release, or abort; both end the association.
+  void release();
+  void abort();
+
+ private:
+  void destroy();
+
+  WatchedLayer m_layer;
+  T_ASC_Network* m_net = nullptr;
+  T_ASC_Association* m_assoc = nullptr;
+};
+
+// The socket of an association made through a WatchedLayer, or -1.
+int associationSocket(T_ASC_Association* assoc);
+
+// Sends an A-ABORT and ends the association at once. (DCMTK's own abort then waits for the peer
+// to close the connection, which a peer that stopped talking never does.)
+void abortAssociation(T_ASC_Association* assoc);
+
+// Waits until the association has something to read (or its connection closed), `stop` is
+// raised, or timeoutMs have passed, looking at `stop` every kPollSliceMs.
+enum class DataWait { Ready, Stopped, TimedOut };
+DataWait waitForData(T_ASC_Association* assoc, const std::atomic<bool>& stop, int timeoutMs);
+
+// Opens and closes one TCP connection to see whether anything listens, within timeoutMs and
+// abandoned as soon as `stop` is raised. Used by sweeps, which try many hosts that do not exist.
+bool probeConnection(const std::string& address, int port, int timeoutMs, const std::atomic<bool>& stop);
+
+// The messages of one object. close() ends them for good: once it has returned, no message of
+// the object reaches the program. Posting from inside the message callback (the thread holding
+// the gate) is allowed, and so is close().
+class MessageGate {
+ public:
+  bool post(int code, const std::string& text);
+  void close();
+  bool closed() const;
+
+ private:
+  mutable std::recursive_mutex m_lock;
+  bool m_closed = false;
+};
+
+// A dotted IPv4 address ("a.b.c.d", each 0..255, no other characters).
+bool isIPv4Address(std::string_view text);
+// A port "1".."65535" in decimal.
+bool parsePort(std::string_view text, int& port);
+std::string trimmed(std::string_view text);
+// Text of a possibly null C string.
+inline std::string textOf(const char* s) { return s ? std::string(s) : std::string(); }
+
+// Values placed into message texts. jsonValue: flat-JSON values have no escaping, so '"', '\',
+// ',', '{', '}', '[', ']' and control characters become '_'. listField: fields of "," and "@"
+// lists lose those two characters ('_'). findValue: '[' and ']' become '(' and ')', and a
+// "hhhh,hhhh" tag key inside a value is written "hhhh.hhhh".
+std::string jsonValue(std::string_view value);
+std::string listField(std::string_view value);
+std::string findValue(std::string_view value);
+
+// Transfer syntaxes by UID. uncompressedSyntaxes: explicit and implicit little endian.
+// receivableSyntaxes: every syntax this library decodes, in order of preference when it
+// receives: explicit and implicit little endian, deflated, big endian, then the compressed
+// ones, lossless before lossy.
+const std::vector<std::string>& uncompressedSyntaxes();
+const std::vector<std::string>& receivableSyntaxes();
+bool isUncompressed(E_TransferSyntax xfer);
+
+}  // namespace detail
+}  // namespace redIRI

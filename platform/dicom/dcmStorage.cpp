@@ -1,0 +1,180 @@
+#include "dcmStorage.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <dcmtk/ofstd/ofstd.h>
+
+#include "dcmNaming.h"
+#include "dcmText.h"
+
+namespace redIRI {
+namespace detail {
+
+namespace {
+
+template <size_t N>
+void put(char (&field)[N], const std::string& value) {
+  text::copyCut(value, field, N);
+}
+
+std::string orDefault(const std::string& value, const char* replacement) {
+  return value.empty() ? std::string(replacement) : value;
+}
+
+}  // namespace
+
+bool makeFolders(const std::string& path, std::string& error) {
+  std::string partial;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    partial = path.substr(0, slash);
+    if (!partial.empty() && ::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
+      error = "cannot create folder \"" + partial + "\": " + std::strerror(errno);
+      return false;
+    }
+    start = slash + 1;
+  }
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    error = "\"" + path + "\" is not a folder";
+    return false;
+  }
+  return true;
+}
+
+ReceivedObject::ReceivedObject(DcmDataset* dataset, E_TransferSyntax xfer, int language,
+                               const std::string& requestedSopUid)
+    : m_xfer(xfer), m_requestedSopUid(requestedSopUid) {
+  m_file.setLanguage(language);
+  // The file format takes the data set over without copying it.
+  m_file.adopt(std::make_unique<DcmFileFormat>(dataset, OFFalse), "received object");
+}
+
+std::string ReceivedObject::value(Uint16 group, Uint16 element) {
+  DcmDataset* data = m_file.dataset();
+  DcmElement* e = nullptr;
+  if (!data || data->findAndGetElement(DcmTagKey(group, element), e, OFFalse).bad() || !e) return std::string();
+  return m_file.valueText(e);
+}
+
+std::string ReceivedObject::sopUid() {
+  std::string uid = value(0x0008, 0x0018);
+  return uid.empty() ? m_requestedSopUid : uid;
+}
+
+std::string ReceivedObject::dicomFolder() {
+  return naming::dicomFolder(value(0x0010, 0x0010), value(0x0010, 0x0020), value(0x0020, 0x000D),
+                             value(0x0020, 0x000E));
+}
+
+std::string ReceivedObject::fileName() { return naming::instanceFileName(sopUid()); }
+
+bool ReceivedObject::write(const std::string& folder, const std::string& tempFolder, std::string& error) {
+  if (!makeFolders(tempFolder, error) || !makeFolders(folder, error)) return false;
+  std::string pattern = tempFolder + "incoming-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    error = "cannot create a temporary file in \"" + tempFolder + "\": " + std::strerror(errno);
+    return false;
+  }
+  ::fchmod(fd, 0644);
+  ::close(fd);
+  const std::string temp(name.data());
+
+  // Written in the transfer syntax it arrived in, with a new file meta header.
+  OFCondition cond = m_file.fileFormat()->saveFile(OFFilename(temp.c_str()), m_xfer, EET_ExplicitLength, EGL_recalcGL,
+                                                   EPD_noChange, 0, 0, EWM_createNewMeta);
+  if (cond.bad()) {
+    ::unlink(temp.c_str());
+    error = std::string("cannot write the file: ") + cond.text();
+    return false;
+  }
+  const std::string final = folder + fileName();
+  if (::rename(temp.c_str(), final.c_str()) != 0) {
+    error = "cannot move the file to \"" + final + "\": " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+DCM_MESSAGE* ReceivedObject::record(const std::string& seriesFolder) {
+  auto* m = new DCM_MESSAGE();
+  put(m->Modality, value(0x0008, 0x0060));
+  put(m->StudyInstanceUID, orDefault(value(0x0020, 0x000D), naming::kUnknownStudy));
+  put(m->StudyID, value(0x0020, 0x0010));
+  put(m->StudyDate, value(0x0008, 0x0020));
+  put(m->StudyTime, value(0x0008, 0x0030).substr(0, 6));
+  put(m->SeriesInstanceUID, orDefault(value(0x0020, 0x000E), naming::kUnknownSeries));
+  put(m->SeriesDate, value(0x0008, 0x0021));
+  put(m->SeriesTime, value(0x0008, 0x0031).substr(0, 6));
+  put(m->StudyDescription, value(0x0008, 0x1030));
+  put(m->SeriesDescription, value(0x0008, 0x103E));
+  put(m->SOPInstanceUID, orDefault(sopUid(), naming::kUnknownInstance));
+  put(m->PatientName, orDefault(value(0x0010, 0x0010), naming::kAnonymous));
+  put(m->PatientID, orDefault(value(0x0010, 0x0020), naming::kEmptyPatientId));
+  put(m->PatientBirthDate, value(0x0010, 0x0030));
+  const std::string sex = value(0x0010, 0x0040);
+  put(m->PatientSex, !sex.empty() && (sex[0] == 'F' || sex[0] == 'M') ? sex.substr(0, 1) : std::string("U"));
+  put(m->InstanceNumber, orDefault(value(0x0020, 0x0013), "0"));
+  put(m->FileName, fileName());
+  put(m->SeriesFolder, seriesFolder);
+  return m;
+}
+
+bool serveStoreRequest(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request,
+                       int language, int dimseTimeout, const std::function<bool(ReceivedObject&)>& write,
+                       const std::function<void(ReceivedObject&)>& stored, std::string& error) {
+  DcmDataset* dataset = nullptr;
+  T_ASC_PresentationContextID dataPresId = presId;
+  OFCondition cond =
+      DIMSE_receiveDataSetInMemory(assoc, DIMSE_NONBLOCKING, dimseTimeout, &dataPresId, &dataset, nullptr, nullptr);
+  if (cond.bad()) {
+    delete dataset;
+    error = std::string("receiving an image failed: ") + cond.text();
+    return false;
+  }
+  // Written in the transfer syntax negotiated for it.
+  T_ASC_PresentationContext context;
+  E_TransferSyntax xfer = dataset->getOriginalXfer();
+  if (ASC_findAcceptedPresentationContext(assoc->params, presId, &context).good())
+    xfer = DcmXfer(context.acceptedTransferSyntax).getXfer();
+  ReceivedObject object(dataset, xfer, language, request.AffectedSOPInstanceUID);
+  const bool written = write(object);
+
+  T_DIMSE_C_StoreRSP response;
+  std::memset(&response, 0, sizeof(response));
+  response.MessageIDBeingRespondedTo = request.MessageID;
+  OFStandard::strlcpy(response.AffectedSOPClassUID, request.AffectedSOPClassUID, sizeof(response.AffectedSOPClassUID));
+  OFStandard::strlcpy(response.AffectedSOPInstanceUID, request.AffectedSOPInstanceUID,
+                      sizeof(response.AffectedSOPInstanceUID));
+  response.DimseStatus = written ? STATUS_Success : STATUS_STORE_Refused_OutOfResources;
+  response.DataSetType = DIMSE_DATASET_NULL;
+  response.opts = O_STORE_AFFECTEDSOPCLASSUID | O_STORE_AFFECTEDSOPINSTANCEUID;
+  cond = DIMSE_sendStoreResponse(assoc, presId, &request, &response, nullptr);
+
+  // A written file is in place whether or not the answer reached the peer.
+  if (written) stored(object);
+  if (cond.bad()) {
+    error = std::string("answering a stored image failed: ") + cond.text();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace detail
+}  // namespace redIRI

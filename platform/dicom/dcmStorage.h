@@ -1,0 +1,67 @@
+// Received objects (internal): the storage server and the retrieval write what arrives over
+// the network by the same rules, so one instance always lands at one path and is described by
+// one record, whichever way it came.
+//
+// Values are read as the import reads files (UTF-8, padding removed), so a received file and
+// the same file imported get the same folder. Writing goes through a temporary file and a
+// rename: a file at its final path is always complete, and a second copy of an instance
+// replaces the first.
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/dcmnet/dimse.h>
+
+#include <functional>
+#include <string>
+
+#include "dcmFile.h"
+#include "dcmLib.h"
+
+namespace redIRI {
+namespace detail {
+
+class ReceivedObject {
+ public:
+  // Takes over a data set received in `xfer`. `requestedSopUid` is the SOP Instance UID of the
+  // C-STORE request, used when the data set carries none.
+  ReceivedObject(DcmDataset* dataset, E_TransferSyntax xfer, int language, const std::string& requestedSopUid);
+
+  // A value as UTF-8 text, "" when absent.
+  std::string value(Uint16 group, Uint16 element);
+
+  // "patient/study/series" below a storage root (no trailing "/").
+  std::string dicomFolder();
+  // The file name: the SOP Instance UID when it is a plain UID, else a hash of it.
+  std::string fileName();
+
+  // Writes the object as folder + fileName() (folder absolute, ending in "/"), through a
+  // temporary file in tempFolder (same file system). False with the reason in `error`; no file
+  // is left behind then.
+  bool write(const std::string& folder, const std::string& tempFolder, std::string& error);
+
+  // The record of the stored file: texts cut at character boundaries, empty identifying values
+  // replaced, sex as "F", "M" or "U", times cut to HHMMSS. seriesFolder ends in "/".
+  DCM_MESSAGE* record(const std::string& seriesFolder);
+
+ private:
+  std::string sopUid();
+
+  DicomFile m_file;
+  E_TransferSyntax m_xfer;
+  std::string m_requestedSopUid;
+};
+
+// Serves one C-STORE request whose command has arrived: receives its data set, lets `write`
+// place it, answers the peer (success, or "out of resources" when `write` returned false) and
+// then, for a written object, calls `stored`. False when the association broke; the reason is
+// in `error`.
+bool serveStoreRequest(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request,
+                       int language, int dimseTimeout, const std::function<bool(ReceivedObject&)>& write,
+                       const std::function<void(ReceivedObject&)>& stored, std::string& error);
+
+// Creates a folder and its missing parents. False with the reason.
+bool makeFolders(const std::string& path, std::string& error);
+
+}  // namespace detail
+}  // namespace redIRI

@@ -1,0 +1,290 @@
+// The storage server against DCMTK's storescu and echoscu on 127.0.0.1: files land named and
+// foldered by the library rules with one record each, hostile values stay inside the root,
+// failures are answered and logged, and stopping is prompt and frees the port.
+#include <gtest/gtest.h>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dcmFile.h"
+#include "dcmLib.h"
+#include "dcmNetwork.h"
+#include "support/DicomPeers.h"
+#include "support/DicomTestData.h"
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A running server on a free port with its root in a temporary folder.
+struct ServerFixture {
+  TempDir dir;
+  std::string root = dir.file("library") + "/";
+  redIRI::dcmServer server;
+  int port = 0;
+
+  bool begin() {
+    for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
+      const int candidate = freePort();
+      server.setPort("127.0.0.1,", std::to_string(candidate).c_str(), "tolvrane");
+      if (server.BeginDicomServer()) port = candidate;
+    }
+    return port != 0;
+  }
+};
+
+// storescu proposes the syntaxes its options name (here: uncompressed, unless `propose` asks
+// for a compressed one), so each kind of file goes in its own run.
+int storescu(ServerFixture& f, const std::vector<std::string>& files, const std::string& log,
+             const std::string& propose = "-x=") {
+  std::vector<std::string> argv = {"storescu", "-v", "-R", propose, "-aec", "SOMEBODY", "127.0.0.1",
+                                   std::to_string(f.port)};
+  argv.insert(argv.end(), files.begin(), files.end());
+  Peer tool(argv, log);
+  return tool.wait(20000);
+}
+
+std::string tag(const std::string& path, const DcmTagKey& key) {
+  redIRI::detail::DicomFile file;
+  if (!file.open(path.c_str(), "test")) return "<unreadable>";
+  return file.valueText(file.find(key.getGroup(), key.getElement()));
+}
+
+size_t filesBelow(const std::string& folder) {
+  size_t n = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    n += it->is_regular_file() ? 1 : 0;
+  return n;
+}
+
+bool inside(const std::string& root, const std::string& path) {
+  const std::string canonical = fs::weakly_canonical(path).string();
+  const std::string base = fs::weakly_canonical(root).string();
+  return canonical.compare(0, base.size(), base) == 0 && canonical.size() > base.size();
+}
+
+}  // namespace
+
+TEST(Server, StoresEveryFileWithOneRecord) {
+  MessageCapture messages;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+
+  // Ten files: a plain series, two JPEG lossless, one JPEG 2000, one without any patient data
+  // and one with a Latin-1 name.
+  SeriesSpec plain;
+  std::vector<std::string> files = writeSeries(f.dir.file("a"), plain, 5);
+  SeriesSpec other;
+  other.patientName = "ROE^RICHARD";
+  std::vector<std::string> jpeg;
+  for (const std::string& source : writeSeries(f.dir.file("b"), other, 2))
+    for (const std::string& out : recompress(source, {{"dcmcjpeg", "+e1"}}, f.dir)) {
+      const std::string kept = source + ".jpeg.dcm";
+      fs::rename(out, kept);
+      jpeg.push_back(kept);
+    }
+  ImageSpec j2k = greySpec(16, 16);
+  j2k.strings = {{DCM_PatientName, "J2K^PATIENT"}, {DCM_PatientID, "J1"}};
+  ASSERT_TRUE(writeJpeg2000(f.dir.file("j2k.dcm"), j2k, Jpeg2000Options(), f.dir));
+  ImageSpec anonymous = greySpec(8, 8);
+  writeImage(f.dir.file("anonymous.dcm"), anonymous);
+  ImageSpec latin = greySpec(8, 8);
+  latin.strings = {{DCM_SpecificCharacterSet, "ISO_IR 100"}, {DCM_PatientName, "M\xFCller^Hans"},
+                   {DCM_PatientID, "L1"}, {DCM_StudyTime, "0930"}};
+  writeImage(f.dir.file("latin.dcm"), latin);
+  files.push_back(f.dir.file("anonymous.dcm"));
+  files.push_back(f.dir.file("latin.dcm"));
+  EXPECT_EQ(storescu(f, files, f.dir.file("storescu.log")), 0) << readText(f.dir.file("storescu.log"));
+  EXPECT_EQ(storescu(f, jpeg, f.dir.file("jpeg.log"), "-xs"), 0) << readText(f.dir.file("jpeg.log"));
+  EXPECT_EQ(storescu(f, {f.dir.file("j2k.dcm")}, f.dir.file("j2k.log"), "-xv"), 0) << readText(f.dir.file("j2k.log"));
+  files.insert(files.end(), jpeg.begin(), jpeg.end());
+  files.push_back(f.dir.file("j2k.dcm"));
+  ASSERT_EQ(files.size(), 10u);
+  ASSERT_TRUE(messages.waitForCount(3, 10, 10000)) << messages.withCode(3).size() << " records";
+
+  std::map<std::string, Message> bySop;
+  for (const Message& m : messages.withCode(3)) bySop[m.record.SOPInstanceUID] = m;
+  ASSERT_EQ(bySop.size(), 10u) << "exactly one record per file";
+  for (const std::string& source : files) {
+    SCOPED_TRACE(source);
+    const std::string sop = tag(source, DCM_SOPInstanceUID);
+    ASSERT_EQ(bySop.count(sop), 1u);
+    const redIRI::DCM_MESSAGE& r = bySop[sop].record;
+    const std::string folder = r.SeriesFolder;
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.back(), '/');
+    char expected[1024];
+    redIRI::dcmServer::getDicomFolder(tag(source, DCM_PatientName).c_str(), tag(source, DCM_PatientID).c_str(),
+                                      tag(source, DCM_StudyInstanceUID).c_str(),
+                                      tag(source, DCM_SeriesInstanceUID).c_str(), expected);
+    EXPECT_EQ(folder, std::string(expected) + "/");
+    EXPECT_EQ(std::string(r.FileName), sop);
+    const std::string stored = f.root + folder + r.FileName;
+    ASSERT_TRUE(fs::is_regular_file(stored));
+    // Stored as it arrived: same pixels, same transfer syntax.
+    EXPECT_EQ(decodeFile(stored).bytes, decodeFile(source).bytes);
+    redIRI::detail::DicomFile in, out;
+    ASSERT_TRUE(in.open(source.c_str(), "test") && out.open(stored.c_str(), "test"));
+    EXPECT_EQ(out.transferSyntax(), in.transferSyntax());
+    EXPECT_EQ(std::string(r.StudyInstanceUID), tag(source, DCM_StudyInstanceUID));
+    EXPECT_EQ(std::string(r.SeriesInstanceUID), tag(source, DCM_SeriesInstanceUID));
+  }
+  const redIRI::DCM_MESSAGE& first = bySop[tag(files[0], DCM_SOPInstanceUID)].record;
+  EXPECT_STREQ(first.PatientName, "DOE^JOHN");
+  EXPECT_STREQ(first.StudyTime, "101520");
+  EXPECT_STREQ(first.SeriesTime, "102030");
+  EXPECT_STREQ(first.Modality, "CT");
+  EXPECT_STREQ(first.PatientSex, "F");
+  EXPECT_STREQ(first.InstanceNumber, "1");
+  const redIRI::DCM_MESSAGE& anon = bySop[tag(f.dir.file("anonymous.dcm"), DCM_SOPInstanceUID)].record;
+  EXPECT_STREQ(anon.PatientName, "ANONYMOUS");
+  EXPECT_STREQ(anon.PatientID, "EmptyID");
+  EXPECT_STREQ(anon.PatientSex, "U");
+  EXPECT_STREQ(anon.InstanceNumber, "0");
+  EXPECT_EQ(std::string(anon.SeriesFolder).rfind("ANONYMOUS_EmptyID/", 0), 0u);
+  const redIRI::DCM_MESSAGE& latinRecord = bySop[tag(f.dir.file("latin.dcm"), DCM_SOPInstanceUID)].record;
+  EXPECT_STREQ(latinRecord.PatientName, "M\xC3\xBCller^Hans");
+  EXPECT_STREQ(latinRecord.StudyTime, "0930");
+  EXPECT_EQ(filesBelow(f.root), 10u) << "no temporary file is left";
+
+  // The same instance again replaces its file and is announced again.
+  messages.clear();
+  EXPECT_EQ(storescu(f, {files[0]}, f.dir.file("again.log")), 0);
+  ASSERT_TRUE(messages.waitForCount(3, 1, 10000));
+  EXPECT_EQ(filesBelow(f.root), 10u);
+
+  // Verification answers whatever title is called.
+  Peer echo({"echoscu", "-aec", "NOT-OUR-TITLE", "127.0.0.1", std::to_string(f.port)}, f.dir.file("echo.log"));
+  EXPECT_EQ(echo.wait(10000), 0) << echo.log();
+}
+
+TEST(Server, HostileValuesStayInsideTheRoot) {
+  MessageCapture messages;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+
+  ImageSpec evil = greySpec(8, 8);
+  evil.strings = {{DCM_PatientName, "A/B"}, {DCM_PatientID, "../../.."}, {DCM_StudyInstanceUID, "../../study"}};
+  writeImage(f.dir.file("evil.dcm"), evil);
+  editFile(f.dir.file("evil.dcm"), [](DcmDataset& ds) { ds.putAndInsertString(DCM_SOPInstanceUID, "../../evil"); });
+  ImageSpec similar = greySpec(8, 8);
+  similar.strings = {{DCM_PatientName, "A_B"}, {DCM_PatientID, "../../.."}, {DCM_StudyInstanceUID, "../../study"}};
+  writeImage(f.dir.file("similar.dcm"), similar);
+
+  EXPECT_EQ(storescu(f, {f.dir.file("evil.dcm"), f.dir.file("similar.dcm")}, f.dir.file("storescu.log")), 0);
+  ASSERT_TRUE(messages.waitForCount(3, 2, 10000));
+  std::set<std::string> patients;
+  for (const Message& m : messages.withCode(3)) {
+    const std::string path = f.root + m.record.SeriesFolder + m.record.FileName;
+    EXPECT_TRUE(fs::is_regular_file(path)) << path;
+    EXPECT_TRUE(inside(f.root, path)) << path;
+    EXPECT_EQ(std::string(m.record.FileName).find('/'), std::string::npos);
+    patients.insert(fs::path(m.record.SeriesFolder).begin()->string());
+  }
+  EXPECT_EQ(patients.size(), 2u) << "\"A/B\" and \"A_B\" get different folders";
+  EXPECT_EQ(filesBelow(f.dir.path()), filesBelow(f.root) + 3u) << "nothing was written outside the root";
+}
+
+TEST(Server, SeveralSendersAtOnce) {
+  MessageCapture messages;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+  std::vector<std::unique_ptr<Peer>> senders;
+  for (int i = 0; i < 4; ++i) {
+    SeriesSpec spec;
+    spec.patientId = "P" + std::to_string(i);
+    std::vector<std::string> argv = {"storescu", "-R", "127.0.0.1", std::to_string(f.port)};
+    for (const std::string& file : writeSeries(f.dir.file("s" + std::to_string(i)), spec, 5)) argv.push_back(file);
+    senders.push_back(std::make_unique<Peer>(argv, f.dir.file("storescu" + std::to_string(i) + ".log")));
+  }
+  for (auto& s : senders) EXPECT_EQ(s->wait(20000), 0) << s->log();
+  ASSERT_TRUE(messages.waitForCount(3, 20, 10000)) << messages.withCode(3).size() << " records";
+  EXPECT_EQ(filesBelow(f.root), 20u);
+}
+
+TEST(Server, UnwritableRootAnswersFailureAndAnnouncesNothing) {
+  MessageCapture messages;
+  CallbackCapture log;
+  ServerFixture f;
+  std::ofstream(f.dir.file("not-a-folder")) << "x";
+  f.server.setRoot((f.dir.file("not-a-folder") + "/library/").c_str());
+  ASSERT_TRUE(f.begin());
+  const std::vector<std::string> files = writeSeries(f.dir.file("a"), SeriesSpec(), 1);
+  storescu(f, files, f.dir.file("storescu.log"));
+  const std::string output = readText(f.dir.file("storescu.log"));
+  EXPECT_NE(output.find("Refused: OutOfResources"), std::string::npos) << output;
+  EXPECT_TRUE(log.logged("cannot store the image"));
+  EXPECT_TRUE(messages.withCode(3).empty());
+}
+
+TEST(Server, StopsPromptlyWithIdleAndBadPeersAndFreesThePort) {
+  CallbackCapture log;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+
+  // A peer that sends garbage, an association left idle after it was accepted, and (last, as
+  // it holds up the listener) a peer that connects and says nothing.
+  const int garbage = connectLoopback(f.port);
+  ASSERT_GE(garbage, 0);
+  const char junk[] = "GET / HTTP/1.0\r\n\r\n this is not DICOM";
+  ASSERT_GT(::send(garbage, junk, sizeof(junk), MSG_NOSIGNAL), 0);
+  redIRI::detail::SocketWatch watch;
+  redIRI::detail::ClientAssociation idle(watch);
+  std::string error;
+  ASSERT_TRUE(idle.open("127.0.0.1", f.port, "ANY-SCP",
+                        {{"1.2.840.10008.1.1", redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
+      << error;
+
+  // The server still serves others.
+  Peer echo({"echoscu", "127.0.0.1", std::to_string(f.port)}, f.dir.file("echo.log"));
+  EXPECT_EQ(echo.wait(10000), 0) << echo.log();
+  EXPECT_TRUE(log.logged("association request on port")) << "the garbage is logged";
+  const int silent = connectLoopback(f.port);
+  ASSERT_GE(silent, 0);
+
+  const long long start = nowMs();
+  f.server.StopDicomServer();
+  EXPECT_LT(nowMs() - start, 3000) << "stopping waits for idle peers";
+  ::close(silent);
+  ::close(garbage);
+
+  // The port is free again: the server can listen on it once more.
+  const std::string port = std::to_string(f.port);
+  f.server.setPort("", port.c_str(), "tolvrane");
+  EXPECT_TRUE(f.server.BeginDicomServer());
+  EXPECT_TRUE(f.server.BeginDicomServer()) << "a second begin while running is harmless";
+  f.server.StopDicomServer();
+}
+
+TEST(Server, RefusesAPortInUseAndBadSettings) {
+  CallbackCapture log;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+  redIRI::dcmServer second;
+  second.setRoot(f.root.c_str());
+  second.setPort("", std::to_string(f.port).c_str(), "tolvrane");
+  EXPECT_FALSE(second.BeginDicomServer());
+  EXPECT_TRUE(log.logged("cannot listen on port"));
+  second.setPort("", "70000", "tolvrane");
+  EXPECT_FALSE(second.BeginDicomServer());
+  redIRI::dcmServer rootless;
+  rootless.setPort("", std::to_string(freePort()).c_str(), "tolvrane");
+  EXPECT_FALSE(rootless.BeginDicomServer());
+  EXPECT_STREQ(f.server.getRoot(), f.root.c_str());
+}
