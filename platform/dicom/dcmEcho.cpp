@@ -78,7 +78,8 @@ struct dcmEcho::Core {
   std::set<std::string> knownPending;  // known-node entries waiting or running
   int sweepPending = 0;                // entries of the running sweep
   std::list<std::unique_ptr<Worker>> workers;
-  int running = 0;
+  int running = 0;  // threads started and not yet ended
+  int busy = 0;     // of those, the ones verifying an entry
   std::mutex joinLock;
   std::atomic<bool> stopping{false};
   detail::SocketWatch watch;
@@ -123,7 +124,7 @@ void dcmEcho::Core::echo(char** entries, int count, bool sweep) {
     }
     queue.push_back(std::move(e));
   }
-  while (running < kMaxThreads && static_cast<size_t>(running) < queue.size()) {
+  while (running < kMaxThreads && static_cast<size_t>(running - busy) < queue.size()) {
     workers.push_back(std::make_unique<Worker>());
     Worker* w = workers.back().get();
     ++running;
@@ -143,9 +144,11 @@ void dcmEcho::Core::serve(Worker* self) {
       }
       e = std::move(queue.front());
       queue.pop_front();
+      ++busy;
     }
     verify(e);
     std::lock_guard<std::mutex> guard(lock);
+    --busy;
     if (e.sweep)
       --sweepPending;
     else

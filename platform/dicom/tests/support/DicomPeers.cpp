@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -87,6 +88,41 @@ int connectLoopback(int port) {
     return -1;
   }
   return fd;
+}
+
+// ---- SilentListener ----------------------------------------------------------------------------
+
+SilentListener::SilentListener() {
+  m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(a);
+  if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || ::listen(m_fd, 16) != 0 ||
+      ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    ADD_FAILURE() << "cannot listen on 127.0.0.1";
+  m_port = ntohs(a.sin_port);
+}
+
+SilentListener::~SilentListener() {
+  dropConnections();
+  ::close(m_fd);
+}
+
+bool SilentListener::acceptOne(int timeoutMs) {
+  pollfd p{m_fd, POLLIN, 0};
+  if (::poll(&p, 1, timeoutMs) <= 0) return false;
+  const int fd = ::accept(m_fd, nullptr, nullptr);
+  if (fd < 0) return false;
+  m_accepted.push_back(fd);
+  return true;
+}
+
+void SilentListener::dropConnections() {
+  while (acceptOne(0)) {
+  }
+  for (int fd : m_accepted) ::close(fd);
+  m_accepted.clear();
 }
 
 // ---- Peer -------------------------------------------------------------------------------------------

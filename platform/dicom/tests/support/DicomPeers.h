@@ -25,6 +25,23 @@ bool waitListening(int port, int timeoutMs);
 // A socket connected to 127.0.0.1:port, or -1.
 int connectLoopback(int port);
 
+// A TCP listener on 127.0.0.1 that accepts connections and never answers: a peer that hangs.
+class SilentListener {
+ public:
+  SilentListener();
+  ~SilentListener();
+  int port() const { return m_port; }
+  // Accepts one waiting connection within timeoutMs; false when none came.
+  bool acceptOne(int timeoutMs);
+  // Closes every connection, also those not yet accepted: the peer vanishes.
+  void dropConnections();
+
+ private:
+  int m_fd = -1;
+  int m_port = 0;
+  std::vector<int> m_accepted;
+};
+
 // A child process started from PATH with its output in logPath. The destructor ends it
 // (SIGTERM, then SIGKILL) and reaps it.
 class Peer {
