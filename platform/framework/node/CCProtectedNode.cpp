@@ -107,17 +107,23 @@ void ProtectedNode::visit(Renderer* renderer, const Mat4& parentTransform, uint3
     }
     const uint32_t flags = processParentFlags(parentTransform, parentFlags);
     const Mat4 model = _modelViewTransform;
-    std::vector<Node*> children;
-    getVisitChildren(children);
-    size_t i = 0;
-    for (; i < children.size() && children[i]->getLocalZOrder() < 0; ++i) {
-        children[i]->visit(renderer, model, flags);
+    // A retained merge of both lists: a child's visit may take a sibling out of the tree.
+    std::vector<Node*> merged;
+    getVisitChildren(merged);
+    Vector<Node*> children(static_cast<ssize_t>(merged.size()));
+    for (Node* child : merged) {
+        children.pushBack(child);
+    }
+    const ssize_t count = children.size();
+    ssize_t i = 0;
+    for (; i < count && children.at(i)->getLocalZOrder() < 0; ++i) {
+        children.at(i)->visit(renderer, model, flags);
     }
     if (isVisitableByVisitingCamera()) {
         draw(renderer, model, flags);
     }
-    for (; i < children.size(); ++i) {
-        children[i]->visit(renderer, model, flags);
+    for (; i < count; ++i) {
+        children.at(i)->visit(renderer, model, flags);
     }
 }
 
