@@ -1,0 +1,93 @@
+// The display's drawing tests: one window with a GL context for the whole program.
+#include "GLDisplay.h"
+
+#include "isCamera.h"
+
+#include <cstdio>
+
+namespace qvgl {
+
+namespace {
+TestView* g_window = nullptr;
+constexpr float kWindowWidth = 400.0f;
+constexpr float kWindowHeight = 300.0f;
+} // namespace
+
+TestView* TestView::create(const cocos2d::Size& size)
+{
+    auto* view = new TestView();
+    if (!view->initWithRect("display-gl", cocos2d::Rect(0, 0, size.width, size.height), 1.0f)) {
+        delete view;
+        return nullptr;
+    }
+    view->autorelease();
+    return view;
+}
+
+TestView* window()
+{
+    return g_window;
+}
+
+void GLDisplayTest::SetUp()
+{
+    cocos2d::Director::getInstance()->setOpenGLView(window());
+    cocos2d::FileUtils::getInstance()->addSearchPath("imageSDK");
+    rig.start();
+}
+
+void GLDisplayTest::TearDown()
+{
+    rig.stop();
+}
+
+void GLDisplayTest::viewSlice(const isImageSDK::isSliceInfo& record)
+{
+    const cocos2d::Mat4& m = record.matrix;
+    const cocos2d::Vec3 c0(m.m[0], m.m[1], m.m[2]), c1(m.m[4], m.m[5], m.m[6]), c2(m.m[8], m.m[9], m.m[10]);
+    cocos2d::Vec3 centre(record.columns * record.spacingX * 0.5f, record.rows * record.spacingY * 0.5f, 0.0f);
+    m.transformPoint(&centre);
+    rig.camera->setPosition3D(centre - c2 * 1000.0f);
+    rig.camera->lookAt(centre, -c1);
+    rig.camera->setupProjection(60.0f, rig.win.width, rig.win.height, 100.0f, 5000.0f, cocos2d::Mat4::IDENTITY);
+}
+
+std::vector<unsigned char> GLDisplayTest::readSlice(int columns, int rows)
+{
+    const int x0 = static_cast<int>(rig.win.width) / 2 - columns / 2;
+    const int y0 = static_cast<int>(rig.win.height) / 2 - rows / 2;
+    std::vector<unsigned char> rgba(static_cast<size_t>(columns) * rows * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(x0, y0, columns, rows, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    std::vector<unsigned char> rgb(static_cast<size_t>(columns) * rows * 3);
+    for (int r = 0; r < rows; ++r) {
+        const unsigned char* from = rgba.data() + static_cast<size_t>(rows - 1 - r) * columns * 4;
+        unsigned char* to = rgb.data() + static_cast<size_t>(r) * columns * 3;
+        for (int c = 0; c < columns; ++c)
+            for (int k = 0; k < 3; ++k)
+                to[c * 3 + k] = from[c * 4 + k];
+    }
+    return rgb;
+}
+
+} // namespace qvgl
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();  // listing needs no window
+    cocos2d::Director::getInstance();
+    qvgl::g_window = qvgl::TestView::create(cocos2d::Size(qvgl::kWindowWidth, qvgl::kWindowHeight));
+    if (!qvgl::g_window) {
+        std::fprintf(stderr, "display-gl: no window could be opened (is there a display?)\n");
+        return 1;
+    }
+    qvgl::g_window->retain();
+    const int result = RUN_ALL_TESTS();
+    cocos2d::Director::destroyInstance();
+    qvgl::g_window->release();
+    cocos2d::PoolManager::getInstance()->drainCurrentThread();
+    return result;
+}
