@@ -7,12 +7,27 @@
 //   cpu_float       the same slice as 32-bit floats (windowed per pixel), linear and log
 //   words_i16       the 16-bit words of the shader node's texture
 //
+// and, with a display (DISPLAY set, e.g. under xvfb-run; skipped otherwise), whole frames of a
+// hidden 512 x 512 GL window showing the slice, finished with glFinish:
+//
+//   frame_gpu_drag    shader node, the window moves every frame (a few uniforms)
+//   frame_gpu_slice   shader node, a new frame texture every frame (a slice change)
+//   frame_cpu_drag    CPU node, the window moves every frame (paint + RGB upload)
+//
 // "MPix/s" is slice pixels per second; bytes_per_second counts the bytes read and written.
+#include "isCamera.h"
 #include "isClut.h"
 #include "isFramePainter.h"
+#include "isNodeImage.h"
+#include "isNodeImageByShader.h"
 #include "isSliceInfo.h"
 
+#include "cocos2d.h"
+
+#include <GLFW/glfw3.h>
 #include <benchmark/benchmark.h>
+
+#include <cstdlib>
 
 #include <cmath>
 #include <cstdint>
@@ -137,8 +152,99 @@ void words_i16(benchmark::State& state)
     state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(N) * N, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// ----- whole frames in a GL window
+
+cocos2d::GLView* g_view = nullptr;
+
+// A director drawing into the hidden window; false without a display.
+bool glDirector()
+{
+    if (!g_view) {
+        if (!std::getenv("DISPLAY"))
+            return false;
+        cocos2d::Director::getInstance();
+        auto* view = cocos2d::GLViewImpl::createWithRect("bench_display", cocos2d::Rect(0, 0, N, N));
+        if (!view)
+            return false;
+        glfwHideWindow(view->getWindow());
+        g_view = view;
+        g_view->retain();
+        cocos2d::FileUtils::getInstance()->addSearchPath("imageSDK");
+    }
+    cocos2d::Director::getInstance()->setOpenGLView(g_view);
+    return true;
+}
+
+enum class Path { GpuDrag, GpuSlice, CpuDrag };
+
+void frames(benchmark::State& state, Path path)
+{
+    if (!glDirector()) {
+        state.SkipWithError("no display");
+        return;
+    }
+    auto* director = cocos2d::Director::getInstance();
+    auto* scene = cocos2d::Scene::create();
+    auto* camera = isCamera::create();
+    camera->setCameraFlag(2);
+    scene->addChild(camera);
+    camera->setPosition3D(cocos2d::Vec3(N / 2.0f, N / 2.0f, -1000.0f));
+    camera->lookAt(cocos2d::Vec3(N / 2.0f, N / 2.0f, 0.0f), cocos2d::Vec3(0.0f, -1.0f, 0.0f));
+    camera->setupProjection(60.0f, N, N, 100.0f, 5000.0f, cocos2d::Mat4::IDENTITY);
+    isNodeImage* node = path == Path::CpuDrag ? isNodeImage::create() : isNodeImageByShader::create();
+    if (!node) {
+        state.SkipWithError("the shader program does not build");
+        cocos2d::Director::destroyInstance();
+        return;
+    }
+    isClut* clut = makeClut();
+    node->setClut(clut);
+    scene->addChild(node);
+    node->setCameraMask(2, true);
+    director->runWithScene(scene);
+    node->setImage(&slice().info);
+    int step = 0;
+    auto oneFrame = [&] {
+        if (path == Path::GpuSlice) {
+            node->refreshTexture();
+        } else {
+            clut->setWindowInt(400 + (step & 63), 40 + (step & 31));
+            node->markTextureDirty();
+        }
+        ++step;
+        director->stepFrame(1.0f / 60);
+        glFinish();
+    };
+    for (int i = 0; i < 3; ++i)  // warm-up: scene entered, program linked
+        oneFrame();
+    for (auto _ : state)
+        oneFrame();
+    state.SetItemsProcessed(state.iterations() * N * N);
+    state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(N) * N, benchmark::Counter::kIsIterationInvariantRate);
+    cocos2d::Director::destroyInstance();
+    clut->release();
+}
+
+void frame_gpu_drag(benchmark::State& state)
+{
+    frames(state, Path::GpuDrag);
+}
+
+void frame_gpu_slice(benchmark::State& state)
+{
+    frames(state, Path::GpuSlice);
+}
+
+void frame_cpu_drag(benchmark::State& state)
+{
+    frames(state, Path::CpuDrag);
+}
+
 } // namespace
 
+BENCHMARK(frame_gpu_drag)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(frame_gpu_slice)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(frame_cpu_drag)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(cpu_steady)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(cpu_drag)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(cpu_float)->Arg(WINDOW_LINEAR)->Arg(WINDOW_LOG)->Unit(benchmark::kMicrosecond)->UseRealTime();

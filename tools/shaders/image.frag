@@ -11,6 +11,10 @@
 //   inverse logarithmic (2):         (1 - log10((u_wwMax - v) * u_wwLogRatio + 1)) * 255
 // with the log curves 0 at or below u_wwMin and 255 at or above u_wwMax. The colour is read
 // from the 256 x 1 colour table on unit 1 at the centre of entry i. Alpha is always 1.
+//
+// u_vw and u_vh are the frame texture's size in texels. With u_fs != 0 the frame is sampled at
+// the centre of the texel under the fragment, without filtering between texels; the node
+// always passes 0.
 varying vec4 v_fragmentColor;
 varying vec2 v_texCoord;
 
@@ -33,7 +37,12 @@ const float kIndexEpsilon = 0.001;
 
 void main()
 {
-    vec4 texel = texture2D(CC_Texture0, v_texCoord);
+    vec2 at = v_texCoord;
+    if (u_fs != 0) {
+        vec2 size = vec2(u_vw, u_vh);
+        at = (floor(at * size) + 0.5) / size;
+    }
+    vec4 texel = texture2D(CC_Texture0, at);
     if (u_pt == 2) {
         gl_FragColor = vec4(texel.rgb, 1.0);
         return;
