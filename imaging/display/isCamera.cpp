@@ -21,17 +21,6 @@ constexpr float kPi = 3.1415925f;
 
 } // namespace
 
-isCamera* isCamera::create()
-{
-    auto* camera = new (std::nothrow) isCamera();
-    if (camera && camera->init()) {
-        camera->autorelease();
-        return camera;
-    }
-    delete camera;
-    return nullptr;
-}
-
 bool isCamera::init()
 {
     if (!cocos2d::Node::init())

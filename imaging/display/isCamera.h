@@ -27,7 +27,8 @@ namespace isImageSDK {
 
 class isCamera : public cocos2d::Camera, public isNodeObject {
 public:
-    static isCamera* create();
+    // Allocated, init()ed and autoreleased; null when init fails.
+    CREATE_FUNC(isCamera);
 
     // Pose (0, 0, -1) -> origin, up (0, -1, 0); zoom 1; view 1 x 1; field of view 60, near 1,
     // far 1000; orthographic; no additional projection; framework view.

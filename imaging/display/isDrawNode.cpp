@@ -41,17 +41,6 @@ void setAttributePointers()
 
 } // namespace
 
-isDrawNode* isDrawNode::create()
-{
-    auto* node = new (std::nothrow) isDrawNode();
-    if (node && node->init()) {
-        node->autorelease();
-        return node;
-    }
-    delete node;
-    return nullptr;
-}
-
 isDrawNode::~isDrawNode()
 {
     releaseGL(m_points);

@@ -22,7 +22,8 @@ namespace isImageSDK {
 
 class isDrawNode : public cocos2d::Node, public cocos2d::ClippingProtocol, public isNodeObject {
 public:
-    static isDrawNode* create();
+    // Allocated, init()ed and autoreleased; null when init fails.
+    CREATE_FUNC(isDrawNode);
 
     bool init() override;
 

@@ -27,17 +27,6 @@ constexpr float kHiddenScale = 0.0001f;
 
 } // namespace
 
-isNodeImage* isNodeImage::create()
-{
-    auto* node = new (std::nothrow) isNodeImage();
-    if (node && node->init()) {
-        node->autorelease();
-        return node;
-    }
-    delete node;
-    return nullptr;
-}
-
 isNodeImage::~isNodeImage()
 {
     // A node freed without cleanup (never added to a scene) must leave nothing behind.

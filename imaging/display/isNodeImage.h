@@ -31,7 +31,8 @@ class isImageData;
 
 class isNodeImage : public isNodeSprite {
 public:
-    static isNodeImage* create();
+    // Allocated, init()ed and autoreleased; null when init fails.
+    CREATE_FUNC(isNodeImage);
 
     // isNodeSprite::init, flags cleared, frame 0, 60 ticks per frame, texture rows flipped so
     // that row 0 of a record lies at node y = 0.

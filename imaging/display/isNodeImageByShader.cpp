@@ -53,17 +53,6 @@ cocos2d::GLProgram* buildProgram()
 
 int isNodeImageByShader::shaderEnabled = 1;
 
-isNodeImageByShader* isNodeImageByShader::create()
-{
-    auto* node = new (std::nothrow) isNodeImageByShader();
-    if (node && node->init()) {
-        node->autorelease();
-        return node;
-    }
-    delete node;
-    return nullptr;
-}
-
 bool isNodeImageByShader::isShaderAvailable()
 {
     static const bool available = buildProgram() != nullptr;

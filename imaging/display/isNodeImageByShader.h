@@ -26,7 +26,8 @@ public:
     // 1 while shader nodes may use the GPU path; 0 for good after a too slow frame.
     static int shaderEnabled;
 
-    static isNodeImageByShader* create();
+    // Allocated, init()ed and autoreleased; null when init fails.
+    CREATE_FUNC(isNodeImageByShader);
     // True when both program files load, decode and link; built once per process, the answer
     // is kept.
     static bool isShaderAvailable();

@@ -4,17 +4,6 @@
 
 namespace isImageSDK {
 
-isNodeSprite* isNodeSprite::create()
-{
-    auto* node = new (std::nothrow) isNodeSprite();
-    if (node && node->init()) {
-        node->autorelease();
-        return node;
-    }
-    delete node;
-    return nullptr;
-}
-
 bool isNodeSprite::init()
 {
     if (!cocos2d::Sprite::init())

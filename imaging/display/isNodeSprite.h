@@ -25,7 +25,8 @@ struct isSliceInfo;
 
 class isNodeSprite : public cocos2d::Sprite, public isNodeObject {
 public:
-    static isNodeSprite* create();
+    // Allocated, init()ed and autoreleased; null when init fails.
+    CREATE_FUNC(isNodeSprite);
 
     // Sprite::init, depth test on, default camera flag removed (node and children).
     bool init() override;

@@ -151,6 +151,17 @@ protected:
         return readSlice(record.columns, record.rows);
     }
 
+    // A 64 x 48 signed 16-bit ramp under window 400 / 40, drawn by the shader node alone.
+    OwnedRecord& showRampOnGpu()
+    {
+        OwnedRecord& record = keep(rampRecord(PIXEL_I16, 64, 48, -1000, 1000));
+        fitClutToPixelType(clut, PIXEL_I16);
+        clut->setWindow(400, 40);
+        show(record.info);
+        cpu->setVisible(false);
+        rig.frame();
+        return record;
+    }
     // Records live as long as the fixture: the nodes hold them until TearDown cleans them up.
     OwnedRecord& keep(OwnedRecord record)
     {
@@ -338,12 +349,7 @@ TEST_F(ImageNodesGL, MultiFrameImagesStepAndPlayTheirFrames)
 
 TEST_F(ImageNodesGL, ASlowFrameMovesEveryShaderNodeToTheCpuPathForGood)
 {
-    OwnedRecord& record = keep(rampRecord(PIXEL_I16, 64, 48, -1000, 1000));
-    fitClutToPixelType(clut, PIXEL_I16);
-    clut->setWindow(400, 40);
-    show(record.info);
-    cpu->setVisible(false);
-    rig.frame();
+    showRampOnGpu();
     const std::vector<unsigned char> before = readSlice(64, 48);
 
     std::vector<std::string> lines;
@@ -375,12 +381,7 @@ TEST_F(ImageNodesGL, ASlowFrameMovesEveryShaderNodeToTheCpuPathForGood)
 
 TEST_F(ImageNodesGL, ShaderNodeWrapsItsDrawAndLeavesUnitOneEmpty)
 {
-    OwnedRecord& record = keep(rampRecord(PIXEL_I16, 64, 48, -1000, 1000));
-    fitClutToPixelType(clut, PIXEL_I16);
-    clut->setWindow(400, 40);
-    show(record.info);
-    cpu->setVisible(false);
-    rig.frame();
+    OwnedRecord& record = showRampOnGpu();
     std::vector<cocos2d::RenderCommand::Type> mine;
     for (const auto& c : rig.director->getRenderer()->getCommandRecords())
         if (c.owner == gpu) {
