@@ -49,11 +49,14 @@ function(_qv_test_program name tdir label lib test_deps)
   endif()
   target_compile_definitions(${name} PRIVATE QV_TEST_DATA_DIR="${testroot}/data"
                                              QV_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  # Every test gets its own writable tree and the sanitizer settings. They are set by running the
+  # program through env(1): gtest_discover_tests splits an ENVIRONMENT property at its semicolons.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+    "env;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES
       LABELS "${label}"
-      TIMEOUT 300
-      ENVIRONMENT "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+      TIMEOUT 300)
 endfunction()
