@@ -19,13 +19,22 @@ namespace {
 // Values longer than this are left on disk while parsing and read on first access.
 const Uint32 kMaxReadLength = 4096;
 
-bool hasPreamble(const char* path) {
+enum class Head { Preamble, DataSet, Other };
+
+// What the first bytes say. A data set without a preamble starts with an element of a low
+// group (file meta, directory, identification ... image pixel module) or with Pixel Data, in
+// either byte order; anything else (images, text, archives) is not parsed at all, which also
+// keeps DCMTK from reporting the garbage it would find.
+Head readHead(const char* path) {
   FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
+  if (!f) return Head::Other;
   unsigned char head[132];
   size_t n = std::fread(head, 1, sizeof(head), f);
   std::fclose(f);
-  return n == sizeof(head) && std::memcmp(head + 128, "DICM", 4) == 0;
+  if (n == sizeof(head) && std::memcmp(head + 128, "DICM", 4) == 0) return Head::Preamble;
+  if (n < 8) return Head::Other;
+  auto plausible = [](unsigned group) { return (group >= 0x0002 && group <= 0x0028) || group == 0x7FE0; };
+  return plausible(head[0] | (head[1] << 8)) || plausible((head[0] << 8) | head[1]) ? Head::DataSet : Head::Other;
 }
 
 bool isRadiopharmaceuticalTag(Uint16 group, Uint16 element) {
@@ -93,7 +102,12 @@ bool DicomFile::open(const char* path, const char* who) {
     if (who) logLine("%s: cannot open \"%s\": no such file", who, path);
     return false;
   }
-  const bool preamble = hasPreamble(path);
+  const Head head = readHead(path);
+  if (head == Head::Other) {
+    if (who) logLine("%s: \"%s\" is not a DICOM file", who, path);
+    return false;
+  }
+  const bool preamble = head == Head::Preamble;
 
   auto file = std::make_unique<DcmFileFormat>();
   OFCondition cond = file->loadFile(OFFilename(path), EXS_Unknown, EGL_noChange, kMaxReadLength, ERM_autoDetect);

@@ -262,14 +262,18 @@ void MessageCapture::onCallback(int code, const char* text) {
   } else {
     m.text = text ? text : "";
   }
+  // The hook runs before the message becomes visible to waiting tests.
   std::function<void(const Message&)> hook;
   {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_messages.push_back(m);
     hook = g_hook;
   }
-  g_changed.notify_all();
   if (hook) hook(m);
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_messages.push_back(m);
+  }
+  g_changed.notify_all();
 }
 
 std::vector<Message> MessageCapture::messages() const {

@@ -71,6 +71,8 @@ class StorePeer {
   bool ready() const { return m_ready; }
   // The files it has written so far.
   std::vector<std::string> files() const;
+  // Ends the peer at once: it vanishes in the middle of whatever it was doing.
+  void kill() { m_peer->kill(); }
 
  private:
   int m_port = 0;
@@ -103,8 +105,8 @@ struct Message {
 };
 
 // Collects the library's messages while alive (installs the message callback and removes it).
-// `onMessage` (optional) runs inside the callback, on the library's thread, after the message
-// was recorded: tests use it to act at an exact point of a transfer.
+// `onMessage` (optional) runs inside the callback, on the library's thread, before the message
+// is recorded: tests use it to act at an exact point of a transfer.
 class MessageCapture {
  public:
   MessageCapture();

@@ -1,0 +1,225 @@
+// The storage client against storescp on 127.0.0.1: folders are sent whole, thumbnails skipped,
+// compressed files decompressed for a peer that wants them uncompressed, progress is monotonic
+// and ends with exactly one done or failed message; failures of every kind end with code 2 and
+// a stop ends everything silently.
+#include <gtest/gtest.h>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dcmFile.h"
+#include "dcmLib.h"
+#include "support/DicomPeers.h"
+#include "support/DicomTestData.h"
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The value of "key" in a flat JSON text.
+std::string field(const std::string& json, const std::string& key) {
+  const std::string open = "\"" + key + "\":\"";
+  const size_t start = json.find(open);
+  if (start == std::string::npos) return "<absent>";
+  const size_t end = json.find('"', start + open.size());
+  return json.substr(start + open.size(), end - start - open.size());
+}
+
+void writeThumbnails(const std::string& folder) {
+  for (int i = 0; i < 6; ++i)
+    std::ofstream(folder + "/thrumb" + std::to_string(i), std::ios::binary) << "\x89PNG\r\n\x1a\n not really a png";
+}
+
+bool finished(const std::vector<Message>& all) {
+  for (const Message& m : all)
+    if (m.code == 1 || m.code == 2) return true;
+  return false;
+}
+
+// The codes of the messages, in order.
+std::vector<int> codes(const std::vector<Message>& all) {
+  std::vector<int> out;
+  for (const Message& m : all) out.push_back(m.code);
+  return out;
+}
+
+}  // namespace
+
+TEST(Sender, SendsASeriesFolderDecompressingForAnUncompressedPeer) {
+  TempDir dir;
+  StorePeer peer(dir, {});  // uncompressed syntaxes only
+  ASSERT_TRUE(peer.ready());
+  const std::string folder = dir.file("series");
+  writeSeries(folder, SeriesSpec(), 5);
+  const std::vector<std::string> original = writeSeries(dir.file("extra"), SeriesSpec(), 1);
+  const std::vector<std::string> jls = recompress(original[0], {{"dcmcjpls"}}, dir);
+  ASSERT_EQ(jls.size(), 1u);
+  fs::rename(jls[0], folder + "/image9-jpegls.dcm");
+  redIRI::detail::DicomFile check;
+  ASSERT_TRUE(check.open((folder + "/image9-jpegls.dcm").c_str(), "test"));
+  writeThumbnails(folder);
+
+  MessageCapture messages;
+  redIRI::dcmSender sender;
+  std::atomic<bool> sendingAtEnd{false};
+  messages.onMessage([&](const Message& m) {
+    if (m.code == 1 || m.code == 2) sendingAtEnd = sender.isSending();
+  });
+  sender.setIP("127.0.0.1", std::to_string(peer.port()).c_str());
+  ASSERT_TRUE(sender.send(7, (folder + "/").c_str()));
+  EXPECT_TRUE(sender.isSending());
+  EXPECT_FALSE(sender.send(8, (folder + "/").c_str())) << "one transfer at a time";
+  ASSERT_TRUE(messages.waitFor(finished, 10000));
+
+  const std::vector<Message> all = messages.messages();
+  ASSERT_EQ(all.size(), 7u) << ::testing::PrintToString(codes(all));
+  double last = 0;
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(all[i].code, 0);
+    EXPECT_EQ(field(all[i].text, "taskID"), "7");
+    const double value = std::atof(field(all[i].text, "value").c_str());
+    EXPECT_GT(value, last);
+    last = value;
+  }
+  EXPECT_EQ(field(all[5].text, "value"), "100.000000");
+  EXPECT_EQ(all[6].code, 1);
+  EXPECT_EQ(all[6].text, "{\"taskID\":\"7\"}");
+  EXPECT_TRUE(sendingAtEnd) << "isSending stays true until the final message was delivered";
+  for (const long long deadline = nowMs() + 2000; sender.isSending() && nowMs() < deadline;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_FALSE(sender.isSending());
+
+  // Six DICOM files arrived, the JPEG-LS one decompressed with its pixels intact.
+  ASSERT_EQ(peer.files().size(), 6u);
+  const std::string sop = check.valueText(check.find(0x0008, 0x0018));
+  bool found = false;
+  for (const std::string& received : peer.files()) {
+    redIRI::detail::DicomFile in;
+    ASSERT_TRUE(in.open(received.c_str(), "test"));
+    if (in.valueText(in.find(0x0008, 0x0018)) != sop) continue;
+    found = true;
+    EXPECT_FALSE(DcmXfer(in.transferSyntax()).isEncapsulated());
+    EXPECT_EQ(decodeFile(received).bytes, decodeFile(original[0]).bytes);
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST(Sender, APatientFolderSendsEverySeries) {
+  TempDir dir;
+  StorePeer peer(dir);
+  ASSERT_TRUE(peer.ready());
+  const std::string patient = dir.file("DOE^JOHN_P1");
+  SeriesSpec first, second;
+  second.studyUid = newTestUid();
+  writeSeries(patient + "/study/one", first, 2);
+  writeSeries(patient + "/study/two", second, 3);
+  writeThumbnails(patient + "/study/two");
+  std::ofstream(patient + "/.incoming-partial") << "half a file";
+
+  MessageCapture messages;
+  redIRI::dcmSender sender;
+  sender.setIP("127.0.0.1", std::to_string(peer.port()).c_str());
+  ASSERT_TRUE(sender.send(3, patient.c_str()));
+  ASSERT_TRUE(messages.waitFor(finished, 10000));
+  EXPECT_EQ(messages.withCode(0).size(), 5u);
+  EXPECT_EQ(messages.withCode(1).size(), 1u);
+  EXPECT_EQ(peer.files().size(), 5u);
+
+  // One file given directly.
+  messages.clear();
+  for (const long long deadline = nowMs() + 2000; sender.isSending() && nowMs() < deadline;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(sender.send(4, (patient + "/study/one/image0.dcm").c_str()));
+  ASSERT_TRUE(messages.waitFor(finished, 10000));
+  EXPECT_EQ(codes(messages.messages()), (std::vector<int>{0, 1}));
+}
+
+TEST(Sender, FailuresEndWithCodeTwo) {
+  TempDir dir;
+  const std::string folder = dir.file("series");
+  writeSeries(folder, SeriesSpec(), 2);
+  const std::string thumbs = dir.file("thumbs");
+  fs::create_directories(thumbs);
+  writeThumbnails(thumbs);
+
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::dcmSender sender;
+  auto run = [&](unsigned id, const std::string& address, const std::string& port, const std::string& path) {
+    messages.clear();
+    for (const long long deadline = nowMs() + 2000; sender.isSending() && nowMs() < deadline;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    sender.setIP(address.c_str(), port.c_str());
+    const long long start = nowMs();
+    EXPECT_TRUE(sender.send(id, path.c_str()));
+    EXPECT_TRUE(messages.waitFor(finished, 7000)) << path;
+    EXPECT_LT(nowMs() - start, 6000);
+    return codes(messages.messages());
+  };
+  const std::string closed = std::to_string(freePort());
+  EXPECT_EQ(run(1, "127.0.0.1", closed, folder), (std::vector<int>{2})) << "nothing listens";
+  EXPECT_TRUE(log.logged("DICOM send to 127.0.0.1:" + closed + " failed"));
+  EXPECT_EQ(run(2, "127.0.0.1", closed, thumbs), (std::vector<int>{2})) << "no DICOM file";
+  EXPECT_EQ(run(3, "127.0.0.1", closed, dir.file("absent")), (std::vector<int>{2})) << "no such path";
+  EXPECT_EQ(run(4, "localhost", "104", folder), (std::vector<int>{2})) << "not an address";
+  EXPECT_EQ(messages.messages()[0].text, "{\"taskID\":\"4\"}");
+
+  // A peer that refuses one SOP class: the other files are still stored.
+  StorePeer peer(dir, {});
+  ASSERT_TRUE(peer.ready());
+  ImageSpec odd = greySpec(8, 8);
+  odd.sopClassUid = "1.2.826.0.1.3680043.9.9999.1";
+  writeImage(folder + "/image1a-odd.dcm", odd);
+  EXPECT_EQ(run(5, "127.0.0.1", std::to_string(peer.port()), folder), (std::vector<int>{0, 0, 0, 2}));
+  EXPECT_EQ(peer.files().size(), 2u);
+  EXPECT_TRUE(log.logged("does not accept the SOP class 1.2.826.0.1.3680043.9.9999.1"));
+}
+
+TEST(Sender, APeerVanishingMidwayEndsTheTransfer) {
+  TempDir dir;
+  auto peer = std::make_unique<StorePeer>(dir);
+  ASSERT_TRUE(peer->ready());
+  const std::string folder = dir.file("series");
+  writeSeries(folder, SeriesSpec(), 20);
+  MessageCapture messages;
+  redIRI::dcmSender sender;
+  messages.onMessage([&](const Message& m) {
+    if (m.code == 0 && field(m.text, "value") == "5.000000") peer->kill();
+  });
+  sender.setIP("127.0.0.1", std::to_string(peer->port()).c_str());
+  ASSERT_TRUE(sender.send(11, folder.c_str()));
+  ASSERT_TRUE(messages.waitFor(finished, 10000));
+  EXPECT_EQ(messages.withCode(2).size(), 1u);
+  EXPECT_EQ(messages.withCode(1).size(), 0u);
+  EXPECT_LT(messages.withCode(0).size(), 20u);
+}
+
+TEST(Sender, StopEndsTheTransferSilently) {
+  TempDir dir;
+  StorePeer peer(dir);
+  ASSERT_TRUE(peer.ready());
+  const std::string folder = dir.file("series");
+  writeSeries(folder, SeriesSpec(), 20);
+  MessageCapture messages;
+  redIRI::dcmSender sender;
+  // Stopped from inside the first progress message, as a shutdown may do at any moment.
+  messages.onMessage([&](const Message& m) {
+    if (m.code == 0) sender.stop();
+  });
+  sender.setIP("127.0.0.1", std::to_string(peer.port()).c_str());
+  ASSERT_TRUE(sender.send(12, folder.c_str()));
+  for (const long long deadline = nowMs() + 5000; sender.isSending() && nowMs() < deadline;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_FALSE(sender.isSending());
+  EXPECT_EQ(codes(messages.messages()), (std::vector<int>{0}));
+  EXPECT_LT(peer.files().size(), 20u);
+  EXPECT_FALSE(sender.send(13, folder.c_str())) << "a stopped sender stays stopped";
+}
