@@ -200,6 +200,12 @@ void dcmGet::Core::serve() {
         saveFolder + naming::safeComponent(task.seriesUID().empty() ? naming::kUnknownSeries : task.seriesUID()) + "/";
     int stored = 0;
     const bool ok = retrieve(task, folder, saveFolder + kIncomingFolder, stored) && !cancelRunning;
+    {
+      // Off the list before its last messages: whoever reads the list on hearing them must not
+      // find it still running.
+      std::lock_guard<std::mutex> guard(lock);
+      running.reset();
+    }
     if (stopping) continue;
     if (stored > 0) gate.post(8, folder);
     if (ok)
@@ -220,6 +226,7 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
   if (!detail::isIPv4Address(task.fields[kAddress]) || !detail::parsePort(task.fields[kPort], port))
     return failed("not an IPv4 address and port");
   if (task.fields[kSaveFolder].empty()) return failed("no download folder given");
+  if (stopping) return false;
 
   detail::ClientAssociation association(watch);
   std::string error;

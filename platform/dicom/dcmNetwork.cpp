@@ -121,7 +121,9 @@ int networkLanguage() { return g_networkLanguage; }
 void SocketWatch::add(int fd) {
   std::lock_guard<std::mutex> lock(m_lock);
   m_fds.insert(fd);
-  if (m_interrupted || m_refuseNew) ::shutdown(fd, SHUT_RDWR);
+  // A connection made after the interruption may still send its first message (DCMTK leaks
+  // the association request when that write fails); the answer it waits for never comes.
+  if (m_interrupted || m_refuseNew) ::shutdown(fd, SHUT_RD);
 }
 
 void SocketWatch::remove(int fd) {
@@ -161,7 +163,7 @@ DcmTransportConnection* WatchedLayer::createConnection(DcmNativeSocketType openS
 
 // ---- ClientAssociation -------------------------------------------------------------------------
 
-ClientAssociation::ClientAssociation(SocketWatch& watch) : m_layer(watch) {}
+ClientAssociation::ClientAssociation(SocketWatch& watch) : m_watch(watch), m_layer(watch) {}
 
 ClientAssociation::~ClientAssociation() {
   if (m_assoc) abort();
@@ -171,6 +173,10 @@ ClientAssociation::~ClientAssociation() {
 bool ClientAssociation::open(const std::string& address, int port, const std::string& calledAE,
                              const std::vector<ProposedContext>& contexts, std::string& error, int acseTimeout) {
   destroy();
+  if (m_watch.interrupted()) {
+    error = "stopped";
+    return false;
+  }
   OFCondition cond = ASC_initializeNetwork(NET_REQUESTOR, 0, acseTimeout, &m_net);
   if (cond.good()) cond = ASC_setTransportLayer(m_net, &m_layer, 0);
   if (cond.bad()) {

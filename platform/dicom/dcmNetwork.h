@@ -111,6 +111,7 @@ class ClientAssociation {
  private:
   void destroy();
 
+  SocketWatch& m_watch;
   WatchedLayer m_layer;
   T_ASC_Network* m_net = nullptr;
   T_ASC_Association* m_assoc = nullptr;

@@ -4,7 +4,10 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -13,6 +16,8 @@
 #include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmLibrary.h"
+#include "dcmNetwork.h"
+#include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 
 using namespace qvtest;
@@ -160,4 +165,71 @@ TEST(Library, ShutdownEndsEveryCallback) {
   s.pixels.assign(32, 0);
   writeImage(dir.file("a.dcm"), s);
   EXPECT_EXIT(shutdownScenario(dir.file("a.dcm")), testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+// Runs in a child process: every network object busy with a peer that never answers (or idle
+// with the server), then the library ends.
+void networkShutdownScenario() {
+  int status = 0;
+  {
+    TempDir dir;
+    redIRI::setLogCallback(countLog);
+    redIRI::setMsgCallback(takeMessage);
+    SilentListener hanging;
+    const std::string hangingPort = std::to_string(hanging.port());
+    const std::vector<std::string> files = writeSeries(dir.file("series"), SeriesSpec(), 2);
+
+    redIRI::dcmServer server;
+    server.setRoot(dir.file("library").c_str());
+    const std::string serverPort = std::to_string(freePort());
+    server.setPort("", serverPort.c_str(), "tolvrane");
+    if (!server.BeginDicomServer()) std::exit(20);
+    redIRI::detail::SocketWatch watch;
+    redIRI::detail::ClientAssociation idle(watch);
+    std::string error;
+    if (!idle.open("127.0.0.1", std::stoi(serverPort), "ANY-SCP",
+                   {{"1.2.840.10008.1.1", redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
+      std::exit(21);
+    const int silent = connectLoopback(std::stoi(serverPort));
+
+    redIRI::dcmSender sender;
+    redIRI::dcmEcho echo;
+    redIRI::dcmFind find;
+    redIRI::dcmGet get;
+    sender.setIP("127.0.0.1", hangingPort.c_str());
+    if (!sender.send(1, dir.file("series").c_str())) std::exit(22);
+    std::string entry = "Node,127.0.0.1," + hangingPort;
+    char* entries[] = {&entry[0]};
+    echo.echo(entries, 1, false);
+    find.findPatientByName("127.0.0.1", hangingPort.c_str(), "", "", "**");
+    get.getSeriesByUID("127.0.0.1", hangingPort.c_str(), "", "", "1.2.3", "1.2.3.4", dir.file("down/").c_str(), "A",
+                       "1", "CT");
+    int waiting = 0;
+    for (const long long deadline = nowMs() + 5000; waiting < 4 && nowMs() < deadline;) waiting += hanging.acceptOne(100);
+    if (waiting < 4) std::exit(23);
+
+    const long long start = nowMs();
+    redIRI::rediri_destroy();
+    if (nowMs() - start > 3000) std::exit(24);
+    const int logs = g_logCalls.load(), messages = g_messages.load();
+    hanging.dropConnections();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    redIRI::rediri_destroy();
+    if (sender.send(2, dir.file("series").c_str()) || server.BeginDicomServer()) std::exit(25);
+    echo.echo(entries, 1, false);
+    get.getSeriesByUID("127.0.0.1", hangingPort.c_str(), "", "", "1", "2", dir.file("down/").c_str(), "A", "1", "CT");
+    if (get.getListSize() != 0) std::exit(26);
+    if (g_logCalls.load() != logs || g_messages.load() != messages) status = 27;
+    ::close(silent);
+  }
+  std::exit(status);
+}
+
+}  // namespace
+
+TEST(Library, ShutdownStopsEveryNetworkObjectPromptly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(networkShutdownScenario(), testing::ExitedWithCode(0), "");
 }

@@ -223,7 +223,7 @@ ArchivePeer::ArchivePeer(const TempDir& dir, const std::vector<std::string>& fil
                           << "HostTable BEGIN\nHostTable END\nVendorTable BEGIN\nVendorTable END\n"
                           << "AETable BEGIN\nANY-SCP " << storage << " RW (100, 1024mb) ANY\nAETable END\n";
   m_peer = std::make_unique<Peer>(
-      std::vector<std::string>{"dcmqrscp", "-s", "-dhl", "-c", m_config, "+U8", std::to_string(m_port)},
+      std::vector<std::string>{"dcmqrscp", "-dhl", "-c", m_config, "+U8", std::to_string(m_port)},
       dir.file("dcmqrscp.log"));
   m_ready = m_peer->started() && waitListening(m_port, 5000);
   if (!m_ready) ADD_FAILURE() << "dcmqrscp did not start:\n" << m_peer->log();

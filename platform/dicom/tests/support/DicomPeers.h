@@ -81,8 +81,9 @@ class StorePeer {
   bool m_ready = false;
 };
 
-// A query/retrieve peer: dcmqrscp (single process, C-GET enabled) serving `files`, indexed with
-// dcmqridx, with called AE title "ANY-SCP".
+// A query/retrieve peer: dcmqrscp (C-GET enabled) serving `files`, indexed with dcmqridx, with
+// called AE title "ANY-SCP". It forks one process per association (its single-process mode
+// ends after the first); those end with their association.
 class ArchivePeer {
  public:
   ArchivePeer(const TempDir& dir, const std::vector<std::string>& files);

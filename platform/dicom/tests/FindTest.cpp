@@ -1,0 +1,158 @@
+// Study and series queries against dcmqrscp on 127.0.0.1, cross-checked with findscu: one
+// answer per match with every requested key, studies without and series with the modality key,
+// values that can never be misread as keys, and failures reported once.
+#include <gtest/gtest.h>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dcmFile.h"
+#include "dcmLib.h"
+#include "support/DicomPeers.h"
+#include "support/DicomTestData.h"
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// How the program reads an answer: the text between the first "[" after the key's first
+// occurrence and the next "]"; "<absent>" without the key.
+std::string value(const std::string& answer, const std::string& key) {
+  const size_t at = answer.find(key);
+  if (at == std::string::npos) return "<absent>";
+  const size_t open = answer.find('[', at);
+  const size_t close = answer.find(']', open);
+  if (open == std::string::npos || close == std::string::npos) return "<absent>";
+  return answer.substr(open + 1, close - open - 1);
+}
+
+const char* const kStudyKeys[] = {"0008,0020", "0008,0030", "0008,0080", "0008,1030", "0010,0010",
+                                  "0010,0020", "0010,0030", "0010,0040", "0020,000d", "0020,0010"};
+const char* const kSeriesKeys[] = {"0008,0021", "0008,0031", "0008,0060", "0008,103e",
+                                   "0020,000d", "0020,000e", "0020,0011", "0020,1209"};
+
+struct Archive {
+  TempDir dir;
+  SeriesSpec john1, john2, jane, smith;
+  std::unique_ptr<ArchivePeer> peer;
+
+  Archive() {
+    john1.studyUid = john2.studyUid = newTestUid();
+    john1.studyDescription = john2.studyDescription = "[x] 0010,0010 head";
+    john2.modality = "MR";
+    john2.seriesNumber = "2";
+    jane.patientName = "DOE^JANE";
+    jane.patientId = "P2";
+    smith.patientName = "SMITH^ANNA";
+    smith.patientId = "P3";
+    std::vector<std::string> files;
+    for (auto [spec, count] : {std::pair<SeriesSpec*, int>{&john1, 3}, {&john2, 2}, {&jane, 2}, {&smith, 1}}) {
+      for (const std::string& f : writeSeries(dir.file("data/" + std::to_string(files.size())), *spec, count))
+        files.push_back(f);
+      redIRI::detail::DicomFile file;
+      if (file.open(files.back().c_str(), "test")) {
+        spec->studyUid = file.stringValue(DCM_StudyInstanceUID);
+        spec->seriesUid = file.stringValue(DCM_SeriesInstanceUID);
+      }
+    }
+    peer = std::make_unique<ArchivePeer>(dir, files);
+  }
+  std::string port() const { return std::to_string(peer->port()); }
+};
+
+}  // namespace
+
+TEST(Find, StudiesAndSeriesWithEveryKey) {
+  Archive archive;
+  ASSERT_TRUE(archive.peer->ready());
+  MessageCapture messages;
+  redIRI::dcmFind find;
+  const std::string port = archive.port();
+  // Queries run one after the other, so their answers arrive in this order.
+  find.findPatientByName("127.0.0.1", port.c_str(), "", "", "*DOE*");
+  find.findStudyByUID("127.0.0.1", port.c_str(), "", "", archive.john1.studyUid.c_str());
+  find.findPatientByName("127.0.0.1", port.c_str(), "", "", "*NOBODY*");
+  find.findPatientByName("127.0.0.1", port.c_str(), "", "", "**");
+  find.findStudyByUID("127.0.0.1", port.c_str(), "", "", archive.smith.studyUid.c_str());
+  ASSERT_TRUE(messages.waitForCount(5, 8, 10000)) << messages.withCode(5).size() << " answers";
+  const std::vector<Message> answers = messages.withCode(5);
+  ASSERT_EQ(answers.size(), 8u);
+  EXPECT_TRUE(messages.withCode(6).empty());
+
+  std::set<std::string> doeStudies, allStudies, johnSeries;
+  for (size_t i = 0; i < answers.size(); ++i) {
+    const std::string& a = answers[i].text;
+    SCOPED_TRACE(a);
+    const bool series = i == 2 || i == 3 || i == 7;
+    EXPECT_EQ(a.find("0008,0060") != std::string::npos, series);
+    for (const char* key : series ? std::vector<const char*>(std::begin(kSeriesKeys), std::end(kSeriesKeys))
+                                  : std::vector<const char*>(std::begin(kStudyKeys), std::end(kStudyKeys)))
+      EXPECT_NE(a.find(std::string(key) + "["), std::string::npos) << key;
+    if (i < 2) doeStudies.insert(value(a, "0020,000d"));
+    if (i >= 4 && i < 7) allStudies.insert(value(a, "0020,000d"));
+    if (i == 2 || i == 3) johnSeries.insert(value(a, "0020,000e"));
+    if (!series && value(a, "0010,0010") == "DOE^JOHN") {
+      // The description cannot be misread as a key or cut the value.
+      EXPECT_EQ(value(a, "0008,1030"), "(x) 0010.0010 head");
+      EXPECT_EQ(value(a, "0010,0020"), "P1");
+      EXPECT_EQ(value(a, "0008,0020"), "20190304");
+      EXPECT_EQ(value(a, "0008,0080"), "");
+    }
+  }
+  EXPECT_EQ(doeStudies, (std::set<std::string>{archive.john1.studyUid, archive.jane.studyUid}));
+  EXPECT_EQ(allStudies.size(), 3u);
+  EXPECT_EQ(johnSeries, (std::set<std::string>{archive.john1.seriesUid, archive.john2.seriesUid}));
+  EXPECT_EQ(value(answers[7].text, "0020,000e"), archive.smith.seriesUid);
+  EXPECT_EQ(value(answers[7].text, "0008,0060"), "CT");
+
+  // findscu sees the same studies.
+  const std::string out = archive.dir.file("findscu");
+  fs::create_directories(out);
+  Peer findscu({"findscu", "-S", "-aec", "ANY-SCP", "-X", "-od", out, "-k", "QueryRetrieveLevel=STUDY", "-k",
+                "PatientName=*DOE*", "-k", "StudyInstanceUID", "127.0.0.1", port},
+               archive.dir.file("findscu.log"));
+  ASSERT_EQ(findscu.wait(10000), 0) << findscu.log();
+  std::set<std::string> reference;
+  for (const auto& entry : fs::directory_iterator(out)) {
+    redIRI::detail::DicomFile file;
+    ASSERT_TRUE(file.open(entry.path().c_str(), "test"));
+    reference.insert(file.stringValue(DCM_StudyInstanceUID));
+  }
+  EXPECT_EQ(reference, doeStudies);
+}
+
+TEST(Find, FailuresAreReportedOnce) {
+  Archive archive;
+  ASSERT_TRUE(archive.peer->ready());
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::dcmFind find;
+  const std::string closed = std::to_string(freePort());
+  find.findPatientByName("127.0.0.1", closed.c_str(), "", "", "*DOE*");
+  find.findPatientByName("no.such.host", "104", "", "", "*DOE*");
+  // An archive that does not know the called title refuses the association.
+  find.setDefaultCalledAETitle("NOT-THE-ARCHIVE");
+  find.findPatientByName("127.0.0.1", archive.port().c_str(), "", "", "*DOE*");
+  find.setDefaultCalledAETitle("");
+  find.findPatientByName("127.0.0.1", archive.port().c_str(), "", "ANY-SCP", "*SMITH*");
+  ASSERT_TRUE(messages.waitFor(
+      [](const std::vector<Message>& all) { return !all.empty() && all.back().code == 5; }, 15000));
+  const std::vector<Message> all = messages.messages();
+  ASSERT_EQ(all.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(all[i].code, 6);
+    EXPECT_EQ(all[i].text.rfind("find failed: ", 0), 0u) << all[i].text;
+  }
+  EXPECT_TRUE(log.logged("DICOM find on 127.0.0.1:" + closed + " failed"));
+
+  // After stop nothing is asked or answered.
+  messages.clear();
+  find.stop();
+  find.findPatientByName("127.0.0.1", archive.port().c_str(), "", "", "**");
+  EXPECT_FALSE(messages.waitForCount(5, 1, 300));
+}
