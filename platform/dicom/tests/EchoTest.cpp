@@ -14,15 +14,6 @@ using namespace qvtest;
 
 namespace {
 
-// The value of "key" in a flat JSON text, or "<absent>".
-std::string field(const std::string& json, const std::string& key) {
-  const std::string open = "\"" + key + "\":\"";
-  const size_t start = json.find(open);
-  if (start == std::string::npos) return "<absent>";
-  const size_t end = json.find('"', start + open.size());
-  return json.substr(start + open.size(), end - start - open.size());
-}
-
 // Calls echo with the texts copied into 100-byte buffers, as the program does.
 void echo(redIRI::dcmEcho& e, const std::vector<std::string>& entries, bool sweep) {
   std::vector<std::vector<char>> buffers;
@@ -38,7 +29,7 @@ void echo(redIRI::dcmEcho& e, const std::vector<std::string>& entries, bool swee
 std::vector<Message> answersFor(const std::vector<Message>& all, int port) {
   std::vector<Message> out;
   for (const Message& m : all)
-    if (m.code == 4 && field(m.text, "port") == std::to_string(port)) out.push_back(m);
+    if (m.code == 4 && jsonField(m.text, "port") == std::to_string(port)) out.push_back(m);
   return out;
 }
 
@@ -72,14 +63,14 @@ TEST(Echo, EveryKnownNodeIsAnsweredOnceWithinTheTimeout) {
   for (int port : dead) {
     const std::vector<Message> a = answersFor(messages, port);
     ASSERT_EQ(a.size(), 1u);
-    EXPECT_EQ(field(a[0].text, "ok"), "0");
+    EXPECT_EQ(jsonField(a[0].text, "ok"), "0");
     // A name from the peer list cannot break the flat JSON the program reads.
-    EXPECT_EQ(field(a[0].text, "name").substr(0, 12), "Dead_ _old_ ");
-    EXPECT_EQ(field(a[0].text, "ip"), "127.0.0.1");
+    EXPECT_EQ(jsonField(a[0].text, "name").substr(0, 12), "Dead_ _old_ ");
+    EXPECT_EQ(jsonField(a[0].text, "ip"), "127.0.0.1");
   }
   for (const Message& m : messages.withCode(4)) {
-    if (field(m.text, "name") == "Bad address" || field(m.text, "name") == "Bad port") {
-      EXPECT_EQ(field(m.text, "ok"), "0");
+    if (jsonField(m.text, "name") == "Bad address" || jsonField(m.text, "name") == "Bad port") {
+      EXPECT_EQ(jsonField(m.text, "ok"), "0");
     }
   }
 }
@@ -98,9 +89,9 @@ TEST(Echo, SweepsReportAnsweringHostsOnlyAndOneSweepRunsAtATime) {
   echo(e, sweep, true);
   ASSERT_TRUE(messages.waitForCount(4, 1, 5000));
   const Message found = messages.withCode(4)[0];
-  EXPECT_EQ(field(found.text, "ok"), "1");
-  EXPECT_EQ(field(found.text, "ip"), "127.0.0.1");
-  EXPECT_EQ(field(found.text, "name"), "127.0.0.1") << "a peer answering as ANY-SCP is named by its address";
+  EXPECT_EQ(jsonField(found.text, "ok"), "1");
+  EXPECT_EQ(jsonField(found.text, "ip"), "127.0.0.1");
+  EXPECT_EQ(jsonField(found.text, "name"), "127.0.0.1") << "a peer answering as ANY-SCP is named by its address";
 
   // A sweep that hangs on a peer; a second sweep asked for meanwhile is ignored.
   std::vector<std::string> held = {"127.0.0.1," + std::to_string(hanging.port())};
@@ -116,7 +107,7 @@ TEST(Echo, SweepsReportAnsweringHostsOnlyAndOneSweepRunsAtATime) {
   echo(e, {"Second,127.0.0.1," + std::to_string(second.port())}, false);
   ASSERT_TRUE(messages.waitFor(
       [&](const std::vector<Message>& all) { return answersFor(all, second.port()).size() == 1; }, 5000));
-  EXPECT_EQ(field(answersFor(messages, second.port())[0].text, "name"), "Second");
+  EXPECT_EQ(jsonField(answersFor(messages, second.port())[0].text, "name"), "Second");
 
   // Once the hanging peer vanishes the sweep ends, silently, and sweeps are taken again.
   hanging.dropConnections();
@@ -141,7 +132,7 @@ TEST(Echo, AKnownNodeWaitingIsNotQueuedTwiceAndStopSilencesAtOnce) {
   EXPECT_FALSE(hanging.acceptOne(200)) << "the node already running was queued again";
   hanging.dropConnections();
   ASSERT_TRUE(messages.waitForCount(4, 1, 5000));
-  EXPECT_EQ(field(messages.withCode(4)[0].text, "ok"), "0");
+  EXPECT_EQ(jsonField(messages.withCode(4)[0].text, "ok"), "0");
 
   // A stop while an echo hangs: it returns at once and nothing is reported afterwards.
   // (The entry counts as running until its answer has been delivered.)

@@ -76,12 +76,6 @@ bool ended(const std::vector<Message>& all, size_t tasks) {
   return n >= tasks;
 }
 
-std::vector<int> codes(const std::vector<Message>& all) {
-  std::vector<int> out;
-  for (const Message& m : all) out.push_back(m.code);
-  return out;
-}
-
 }  // namespace
 
 TEST(Get, RetrievesOneSeriesIntoItsFolder) {
@@ -166,7 +160,7 @@ TEST(Get, QueuedRetrievalsRunInTurnAndTheListShowsThem) {
   ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 2); }, 20000));
 
   const std::vector<Message> all = messages.messages();
-  EXPECT_EQ(codes(all).front(), 9);
+  EXPECT_EQ(codesOf(all).front(), 9);
   std::vector<std::string> started;
   for (const Message& m : messages.withCode(9)) started.push_back(m.text);
   EXPECT_EQ(started, (std::vector<std::string>{archive.ct.seriesUid, unknown.seriesUid}));
@@ -211,7 +205,7 @@ TEST(Get, FailuresAndStop) {
     get.setDefaultCalledAETitle("NOT-THE-ARCHIVE");                        // refused
     archive.get(get, archive.mr);
     ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 2); }, 15000));
-    EXPECT_EQ(codes(messages.messages()), (std::vector<int>{9, 11, 9, 11}));
+    EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{9, 11, 9, 11}));
     EXPECT_TRUE(log.logged("DICOM retrieval of series " + archive.ct.seriesUid));
   }
 
@@ -225,5 +219,5 @@ TEST(Get, FailuresAndStop) {
   archive.get(get, archive.mr);
   ASSERT_TRUE(messages.waitForCount(9, 1, 5000));
   EXPECT_FALSE(messages.waitFor([](const std::vector<Message>& all) { return all.size() > 1; }, 500));
-  EXPECT_EQ(codes(messages.messages()), (std::vector<int>{9}));
+  EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{9}));
 }

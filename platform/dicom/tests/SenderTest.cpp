@@ -24,15 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The value of "key" in a flat JSON text.
-std::string field(const std::string& json, const std::string& key) {
-  const std::string open = "\"" + key + "\":\"";
-  const size_t start = json.find(open);
-  if (start == std::string::npos) return "<absent>";
-  const size_t end = json.find('"', start + open.size());
-  return json.substr(start + open.size(), end - start - open.size());
-}
-
 void writeThumbnails(const std::string& folder) {
   for (int i = 0; i < 6; ++i)
     std::ofstream(folder + "/thrumb" + std::to_string(i), std::ios::binary) << "\x89PNG\r\n\x1a\n not really a png";
@@ -42,13 +33,6 @@ bool finished(const std::vector<Message>& all) {
   for (const Message& m : all)
     if (m.code == 1 || m.code == 2) return true;
   return false;
-}
-
-// The codes of the messages, in order.
-std::vector<int> codes(const std::vector<Message>& all) {
-  std::vector<int> out;
-  for (const Message& m : all) out.push_back(m.code);
-  return out;
 }
 
 }  // namespace
@@ -80,16 +64,16 @@ TEST(Sender, SendsASeriesFolderDecompressingForAnUncompressedPeer) {
   ASSERT_TRUE(messages.waitFor(finished, 10000));
 
   const std::vector<Message> all = messages.messages();
-  ASSERT_EQ(all.size(), 7u) << ::testing::PrintToString(codes(all));
+  ASSERT_EQ(all.size(), 7u) << ::testing::PrintToString(codesOf(all));
   double last = 0;
   for (size_t i = 0; i < 6; ++i) {
     EXPECT_EQ(all[i].code, 0);
-    EXPECT_EQ(field(all[i].text, "taskID"), "7");
-    const double value = std::atof(field(all[i].text, "value").c_str());
+    EXPECT_EQ(jsonField(all[i].text, "taskID"), "7");
+    const double value = std::atof(jsonField(all[i].text, "value").c_str());
     EXPECT_GT(value, last);
     last = value;
   }
-  EXPECT_EQ(field(all[5].text, "value"), "100.000000");
+  EXPECT_EQ(jsonField(all[5].text, "value"), "100.000000");
   EXPECT_EQ(all[6].code, 1);
   EXPECT_EQ(all[6].text, "{\"taskID\":\"7\"}");
   EXPECT_TRUE(sendingAtEnd) << "isSending stays true until the final message was delivered";
@@ -139,7 +123,7 @@ TEST(Sender, APatientFolderSendsEverySeries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_TRUE(sender.send(4, (patient + "/study/one/image0.dcm").c_str()));
   ASSERT_TRUE(messages.waitFor(finished, 10000));
-  EXPECT_EQ(codes(messages.messages()), (std::vector<int>{0, 1}));
+  EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{0, 1}));
 }
 
 TEST(Sender, FailuresEndWithCodeTwo) {
@@ -162,7 +146,7 @@ TEST(Sender, FailuresEndWithCodeTwo) {
     EXPECT_TRUE(sender.send(id, path.c_str()));
     EXPECT_TRUE(messages.waitFor(finished, 7000)) << path;
     EXPECT_LT(nowMs() - start, 6000);
-    return codes(messages.messages());
+    return codesOf(messages.messages());
   };
   const std::string closed = std::to_string(freePort());
   EXPECT_EQ(run(1, "127.0.0.1", closed, folder), (std::vector<int>{2})) << "nothing listens";
@@ -192,7 +176,7 @@ TEST(Sender, APeerVanishingMidwayEndsTheTransfer) {
   MessageCapture messages;
   redIRI::dcmSender sender;
   messages.onMessage([&](const Message& m) {
-    if (m.code == 0 && field(m.text, "value") == "5.000000") peer->kill();
+    if (m.code == 0 && jsonField(m.text, "value") == "5.000000") peer->kill();
   });
   sender.setIP("127.0.0.1", std::to_string(peer->port()).c_str());
   ASSERT_TRUE(sender.send(11, folder.c_str()));
@@ -219,7 +203,7 @@ TEST(Sender, StopEndsTheTransferSilently) {
   for (const long long deadline = nowMs() + 5000; sender.isSending() && nowMs() < deadline;)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_FALSE(sender.isSending());
-  EXPECT_EQ(codes(messages.messages()), (std::vector<int>{0}));
+  EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{0}));
   EXPECT_LT(peer.files().size(), 20u);
   EXPECT_FALSE(sender.send(13, folder.c_str())) << "a stopped sender stays stopped";
 }

@@ -313,6 +313,20 @@ void MessageCapture::clear() {
   g_messages.clear();
 }
 
+std::vector<int> codesOf(const std::vector<Message>& messages) {
+  std::vector<int> out;
+  for (const Message& m : messages) out.push_back(m.code);
+  return out;
+}
+
+std::string jsonField(const std::string& json, const std::string& key) {
+  const std::string open = "\"" + key + "\":\"";
+  const size_t start = json.find(open);
+  if (start == std::string::npos) return "<absent>";
+  const size_t end = json.find('"', start + open.size());
+  return json.substr(start + open.size(), end - start - open.size());
+}
+
 // ---- Test series --------------------------------------------------------------------------------------
 
 std::string newTestUid() {

@@ -124,6 +124,12 @@ class MessageCapture {
   static void onCallback(int code, const char* text);
 };
 
+// The codes of messages, in order.
+std::vector<int> codesOf(const std::vector<Message>& messages);
+
+// The value of "key" in a flat JSON text (as the library writes them), or "<absent>".
+std::string jsonField(const std::string& json, const std::string& key);
+
 // Writes `count` small CT images of one series; returns their paths (folder/name<i>.dcm).
 // `strings` are added to (or replace) each file's attributes.
 struct SeriesSpec {
