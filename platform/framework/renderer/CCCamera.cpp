@@ -26,48 +26,39 @@ Camera::~Camera()
     }
 }
 
-Camera* Camera::create()
+template <class Init>
+Camera* Camera::make(Init&& init)
 {
     Camera* camera = new (std::nothrow) Camera();
-    if (camera && camera->initDefault()) {
+    if (camera && init(camera)) {
         camera->autorelease();
         return camera;
     }
     delete camera;
     return nullptr;
+}
+
+Camera* Camera::create()
+{
+    return make([](Camera* c) { return c->initDefault(); });
 }
 
 Camera* Camera::createDefault(const Size& winSize)
 {
-    Camera* camera = new (std::nothrow) Camera();
-    if (camera && camera->initDefault(winSize)) {
-        camera->autorelease();
-        return camera;
-    }
-    delete camera;
-    return nullptr;
+    return make([&](Camera* c) { return c->initDefault(winSize); });
 }
 
 Camera* Camera::createPerspective(float fieldOfView, float aspectRatio, float nearPlane, float farPlane)
 {
-    Camera* camera = new (std::nothrow) Camera();
-    if (camera && camera->init() && camera->initPerspective(fieldOfView, aspectRatio, nearPlane, farPlane)) {
-        camera->autorelease();
-        return camera;
-    }
-    delete camera;
-    return nullptr;
+    return make([&](Camera* c) {
+        return c->init() && c->initPerspective(fieldOfView, aspectRatio, nearPlane, farPlane);
+    });
 }
 
 Camera* Camera::createOrthographic(float zoomX, float zoomY, float nearPlane, float farPlane)
 {
-    Camera* camera = new (std::nothrow) Camera();
-    if (camera && camera->init() && camera->initOrthographic(zoomX, zoomY, nearPlane, farPlane)) {
-        camera->autorelease();
-        return camera;
-    }
-    delete camera;
-    return nullptr;
+    return make(
+        [&](Camera* c) { return c->init() && c->initOrthographic(zoomX, zoomY, nearPlane, farPlane); });
 }
 
 bool Camera::initDefault()
@@ -126,28 +117,12 @@ void Camera::setDepth(int8_t depth)
 
 void Camera::lookAt(const Vec3& target, const Vec3& up)
 {
-    // Rotation that turns the camera's -z toward the target with the given up vector, expressed
-    // in the parent's space (the camera's position is in the parent's space too).
-    Vec3 upv = up;
-    upv.normalize();
-    Vec3 zaxis = getPosition3D() - target;
-    zaxis.normalize();
-    Vec3 xaxis;
-    Vec3::cross(upv, zaxis, &xaxis);
-    xaxis.normalize();
-    Vec3 yaxis;
-    Vec3::cross(zaxis, xaxis, &yaxis);
-    yaxis.normalize();
+    // The look-at view's rotation, transposed, turns the camera's -z toward the target with the
+    // given up vector, in the parent's space (where the camera's position is too).
     Mat4 rotation;
-    rotation.m[0] = xaxis.x;
-    rotation.m[1] = xaxis.y;
-    rotation.m[2] = xaxis.z;
-    rotation.m[4] = yaxis.x;
-    rotation.m[5] = yaxis.y;
-    rotation.m[6] = yaxis.z;
-    rotation.m[8] = zaxis.x;
-    rotation.m[9] = zaxis.y;
-    rotation.m[10] = zaxis.z;
+    Mat4::createLookAt(getPosition3D(), target, up, &rotation);
+    rotation.m[12] = rotation.m[13] = rotation.m[14] = 0.0f;
+    rotation.transpose();
     _lookAtRotation = rotation;
     _hasLookAtRotation = true;
     _viewProjectionDirty = true;

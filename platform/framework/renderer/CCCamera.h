@@ -127,6 +127,10 @@ protected:
     Camera();
     ~Camera() override;
 
+    // new + init + autorelease (null when init fails).
+    template <class Init>
+    static Camera* make(Init&& init);
+
     void markViewProjectionDirty() { _viewProjectionDirty = true; }
 
     Scene* _scene = nullptr; // the scene the camera registered with (weak)

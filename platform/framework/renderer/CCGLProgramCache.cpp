@@ -39,21 +39,21 @@ GLProgramCache::~GLProgramCache()
 void GLProgramCache::loadDefaultGLPrograms()
 {
     using namespace shaders;
+    const std::string positionTextureColorNoMVP = withoutModelView(positionTextureColor_vert);
     const struct {
         const char* name;
-        const char* vert;
+        std::string vert;
         const char* frag;
     } builtins[] = {
         {GLProgram::SHADER_NAME_POSITION_TEXTURE_COLOR, positionTextureColor_vert, positionTextureColor_frag},
-        {GLProgram::SHADER_NAME_POSITION_TEXTURE_COLOR_NO_MVP, positionTextureColorNoMVP_vert,
-         positionTextureColor_frag},
+        {GLProgram::SHADER_NAME_POSITION_TEXTURE_COLOR_NO_MVP, positionTextureColorNoMVP, positionTextureColor_frag},
         {GLProgram::SHADER_NAME_POSITION_COLOR, positionColor_vert, positionColor_frag},
-        {GLProgram::SHADER_NAME_POSITION_COLOR_NO_MVP, positionColorNoMVP_vert, positionColor_frag},
+        {GLProgram::SHADER_NAME_POSITION_COLOR_NO_MVP, withoutModelView(positionColor_vert), positionColor_frag},
         {GLProgram::SHADER_NAME_POSITION_LENGTH_TEXTURE_COLOR, positionLengthTextureColor_vert,
          positionLengthTextureColor_frag},
         {GLProgram::SHADER_NAME_POSITION_COLOR_TEXASPOINTSIZE, positionColorTexAsPointsize_vert,
          positionColor_frag},
-        {GLProgram::SHADER_NAME_LABEL_NORMAL, positionTextureColorNoMVP_vert, label_frag},
+        {GLProgram::SHADER_NAME_LABEL_NORMAL, positionTextureColorNoMVP, label_frag},
     };
     for (const auto& b : builtins) {
         addGLProgram(GLProgram::createDeferred(b.vert, b.frag), b.name);

@@ -1,5 +1,7 @@
 #include "renderer/ccShaders.h"
 
+#include <string>
+
 namespace cocos2d {
 namespace shaders {
 
@@ -12,20 +14,6 @@ varying vec2 v_texCoord;
 void main()
 {
     gl_Position = CC_MVPMatrix * a_position;
-    v_fragmentColor = a_color;
-    v_texCoord = a_texCoord;
-}
-)";
-
-const char* const positionTextureColorNoMVP_vert = R"(
-attribute vec4 a_position;
-attribute vec2 a_texCoord;
-attribute vec4 a_color;
-varying vec4 v_fragmentColor;
-varying vec2 v_texCoord;
-void main()
-{
-    gl_Position = CC_PMatrix * a_position;
     v_fragmentColor = a_color;
     v_texCoord = a_texCoord;
 }
@@ -47,17 +35,6 @@ varying vec4 v_fragmentColor;
 void main()
 {
     gl_Position = CC_MVPMatrix * a_position;
-    v_fragmentColor = a_color;
-}
-)";
-
-const char* const positionColorNoMVP_vert = R"(
-attribute vec4 a_position;
-attribute vec4 a_color;
-varying vec4 v_fragmentColor;
-void main()
-{
-    gl_Position = CC_PMatrix * a_position;
     v_fragmentColor = a_color;
 }
 )";
@@ -114,6 +91,17 @@ void main()
     gl_FragColor = v_fragmentColor * texture2D(CC_Texture0, v_texCoord).a;
 }
 )";
+
+std::string withoutModelView(const char* vertexSource)
+{
+    std::string source(vertexSource);
+    const std::string from = "CC_MVPMatrix * a_position";
+    const size_t at = source.find(from);
+    if (at != std::string::npos) {
+        source.replace(at, from.size(), "CC_PMatrix * a_position");
+    }
+    return source;
+}
 
 } // namespace shaders
 } // namespace cocos2d

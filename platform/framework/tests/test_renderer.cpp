@@ -10,6 +10,7 @@
 
 #include "cocos2d.h"
 #include "support/HeadlessDirector.h"
+#include "support/ClipNode.h"
 #include "support/TempDir.h"
 
 USING_NS_CC;
@@ -62,28 +63,6 @@ private:
     };
     std::vector<Spec> _specs;
     std::vector<CustomCommand> _commands;
-};
-
-// A node that clips its children like a clipping layout.
-class ClipNode : public Node, public ClippingProtocol {
-public:
-    static ClipNode* create(const Rect& worldRect)
-    {
-        auto* n = new ClipNode();
-        n->init();
-        n->_rect = worldRect;
-        n->autorelease();
-        return n;
-    }
-    void visit(Renderer* renderer, const Mat4& parentTransform, uint32_t parentFlags) override
-    {
-        beginClipping(renderer, _rect, getGlobalZOrder());
-        Node::visit(renderer, parentTransform, parentFlags);
-        endClipping(renderer);
-    }
-
-private:
-    Rect _rect;
 };
 
 class RendererTest : public qvtest::HeadlessDirectorTest {
@@ -292,8 +271,8 @@ TEST_F(RendererTest, CamerasAreCpuMathsOnAnyThread)
 
 TEST_F(RendererTest, ScissorTravelsWithA3DNodeAndNestedClipsIntersect)
 {
-    auto* outer = ClipNode::create(Rect(10, 10, 200, 100));
-    auto* inner = ClipNode::create(Rect(50, 0, 400, 80));
+    auto* outer = qvtest::ClipNode::create(Rect(10, 10, 200, 100));
+    auto* inner = qvtest::ClipNode::create(Rect(50, 0, 400, 80));
     auto* node3d = CommandNode::create();
     node3d->addCustom(0, true);
     node3d->setDepthTestEnabled(true);

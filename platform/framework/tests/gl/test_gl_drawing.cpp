@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "GLTestSupport.h"
+#include "support/ClipNode.h"
 #include "support/TempDir.h"
 
 USING_NS_CC;
@@ -39,28 +40,6 @@ private:
     std::function<void(const Mat4&)> _callback;
     CustomCommand _command;
     Mat4 _transform;
-};
-
-// A node that clips its children to a world rectangle, as a clipping layout does.
-class ClipNode : public Node, public ClippingProtocol {
-public:
-    static ClipNode* create(const Rect& worldRect)
-    {
-        auto* n = new ClipNode();
-        n->init();
-        n->_rect = worldRect;
-        n->autorelease();
-        return n;
-    }
-    void visit(Renderer* renderer, const Mat4& parentTransform, uint32_t parentFlags) override
-    {
-        beginClipping(renderer, _rect, getGlobalZOrder());
-        Node::visit(renderer, parentTransform, parentFlags);
-        endClipping(renderer);
-    }
-
-private:
-    Rect _rect;
 };
 
 // Draws the given vertices with a built-in program, client-side arrays.
@@ -262,7 +241,7 @@ TEST_F(GLDrawingTest, WindowCamerasStayInsideTheirScissorAndTheDefaultCameraDraw
         camera->setCameraFlag(w.flag);
         scene->addChild(camera);
 
-        auto* clip = ClipNode::create(w.rect);
+        auto* clip = qvtest::ClipNode::create(w.rect);
         auto* fill = DrawNode::create();
         // Far larger than the design space: without the scissor it would cover the other half.
         fill->drawSolidRect(Vec2(-W, -H), Vec2(2 * W, 2 * H), w.color);
@@ -302,7 +281,7 @@ TEST_F(GLDrawingTest, A3DSpriteInsideAClippingNodeDoesNotSpill)
     const std::vector<unsigned char> white(4 * 4 * 3, 255);
     Sprite* sprite = blownUp(makeTexture(Texture2D::PixelFormat::RGB888, 4, 4, white), 40, 40, 30);
     sprite->setDepthTestEnabled(true);
-    auto* clip = ClipNode::create(Rect(70, 70, 60, 60));
+    auto* clip = qvtest::ClipNode::create(Rect(70, 70, 60, 60));
     clip->addChild(sprite);
     scene->addChild(clip);
     frame();
