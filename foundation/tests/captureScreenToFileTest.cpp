@@ -4,7 +4,7 @@
 
 #include "NSFileTestSupport.h"
 #include "NSFileUtil.h"
-#include "NSNotificationCenter.h"
+#include "support/CaptureListener.h"
 #include "support/HeadlessFrames.h"
 
 #include <algorithm>
@@ -15,12 +15,6 @@
 namespace
 {
 
-class CaptureListener : public cocos2d::Ref
-{
-public:
-    std::vector<std::string> saved;
-};
-
 class ScreenCapture : public HeadlessFrames
 {
 protected:
@@ -29,17 +23,12 @@ protected:
         HeadlessFrames::SetUp();
         savedWritablePath_ = cocos2d::FileUtils::getInstance()->getWritablePath();
         cocos2d::FileUtils::getInstance()->setWritablePath(dir_.path() + "/");
-        NSUI::NSNotificationCenter::getInstance()->addObserver(
-            &listener_, nullptr,
-            [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* data) {
-                listener_.saved.push_back(data ? data->text : "");
-            },
-            NSUI::NOTIFY_CAPTURE_SAVED);
+        listener_.listen();
         passStartDelay();
     }
     void TearDown() override
     {
-        NSUI::NSNotificationCenter::getInstance()->removeObserver(&listener_);
+        listener_.stop();
         cocos2d::FileUtils::getInstance()->setWritablePath(savedWritablePath_);
         HeadlessFrames::TearDown();
     }

@@ -5,7 +5,7 @@
 #include "CaptureWindow.h"
 #include "NSFileTestSupport.h"
 #include "NSFileUtil.h"
-#include "NSNotificationCenter.h"
+#include "support/CaptureListener.h"
 #include "purgeServices.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +15,6 @@
 #include <vector>
 
 namespace {
-
-class CaptureListener : public cocos2d::Ref
-{
-public:
-    std::vector<std::string> saved;
-};
 
 class ScreenCaptureGL : public ::testing::Test
 {
@@ -34,17 +28,12 @@ protected:
         director_->runWithScene(scene_);
         savedWritablePath_ = cocos2d::FileUtils::getInstance()->getWritablePath();
         cocos2d::FileUtils::getInstance()->setWritablePath(dir_.path() + "/");
-        NSUI::NSNotificationCenter::getInstance()->addObserver(
-            &listener_, nullptr,
-            [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* data) {
-                listener_.saved.push_back(data ? data->text : "");
-            },
-            NSUI::NOTIFY_CAPTURE_SAVED);
+        listener_.listen();
         frame(0.5f); // the centre's first delay
     }
     void TearDown() override
     {
-        NSUI::NSNotificationCenter::getInstance()->removeObserver(&listener_);
+        listener_.stop();
         purgeServices();
         cocos2d::Director::destroyInstance();
         cocos2d::FileUtils::getInstance()->setWritablePath(savedWritablePath_);
