@@ -1,0 +1,82 @@
+#include "UIControlBase.h"
+
+namespace NSUI
+{
+
+const char* const kMessageBoxName = "messageBox";
+const char* const kMessageBoxTextName = "messageBox.text";
+
+namespace
+{
+constexpr float kMessageBoxHeight = 80.0f;
+constexpr float kMessageBoxWidthRatio = 0.8f;
+constexpr float kMessageBoxFontSize = 23.0f;
+} // namespace
+
+cocos2d::Node* UIControlBase::createMessageNode()
+{
+    auto* box = cocos2d::ui::Layout::create();
+    if (box == nullptr)
+        return nullptr;
+    box->setBackGroundColorType(cocos2d::ui::Layout::BackGroundColorType::SOLID);
+    box->setBackGroundColor(cocos2d::Color3B(88, 88, 88));
+    box->setBackGroundColorOpacity(233);
+    box->setName(kMessageBoxName);
+
+    auto* text = cocos2d::ui::Text::create("", "", kMessageBoxFontSize);
+    text->setName(kMessageBoxTextName);
+    text->setTextColor(cocos2d::Color4B::WHITE);
+    text->setAnchorPoint(cocos2d::Vec2::ANCHOR_MIDDLE);
+    text->enableShadow(cocos2d::Color4B::BLACK, cocos2d::Size(2, -2), 0);
+    text->setPositionType(cocos2d::ui::Widget::PositionType::PERCENT);
+    text->setPositionPercent(cocos2d::Vec2(0.5f, 0.5f));
+    box->addChild(text, kMessageBoxTextZOrder);
+    return box;
+}
+
+void UIControlBase::showMessage(std::string text, float seconds)
+{
+    cocos2d::Scene* scene = cocos2d::Director::getInstance()->getRunningScene();
+    if (scene == nullptr)
+        return;
+
+    cocos2d::Node* box = scene->getChildByName(kMessageBoxName);
+    if (box == nullptr)
+    {
+        box = createMessageNode();
+        if (box == nullptr)
+            return;
+        const cocos2d::Size win = cocos2d::Director::getInstance()->getWinSize();
+        scene->addChild(box);
+        box->setName(kMessageBoxName);
+        box->setPosition(getPositionInWindow(0.5f, 0.15f));
+        box->setContentSize(cocos2d::Size(win.width * kMessageBoxWidthRatio, kMessageBoxHeight));
+        box->setAnchorPoint(cocos2d::Vec2::ANCHOR_MIDDLE);
+        box->setLocalZOrder(kMessageBoxZOrder);
+    }
+    if (auto* label = dynamic_cast<cocos2d::ui::Text*>(box->getChildByNameDeep(kMessageBoxTextName)))
+        label->setString(text);
+    if (!box->isVisible())
+        box->setVisible(true);
+    scene->setMessageNode(box, seconds);
+}
+
+cocos2d::Vec2 UIControlBase::getPositionInWindow(float fx, float fy)
+{
+    const cocos2d::Size win = cocos2d::Director::getInstance()->getWinSize();
+    return cocos2d::Vec2(win.width * fx, win.height * fy);
+}
+
+void UIControlBase::setRelativeLayout(int align, std::string relativeName, cocos2d::ui::Margin margin)
+{
+    auto* widget = dynamic_cast<cocos2d::ui::Widget*>(ownerNode);
+    if (widget == nullptr || align < 1 || align > 9)
+        return;
+    auto* param = cocos2d::ui::RelativeLayoutParameter::create();
+    param->setAlign(static_cast<cocos2d::ui::RelativeLayoutParameter::RelativeAlign>(align));
+    widget->setLayoutParameter(param);
+    param->setRelativeName(relativeName);
+    param->setMargin(margin);
+}
+
+} // namespace NSUI

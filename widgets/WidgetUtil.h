@@ -1,0 +1,22 @@
+// Small checks shared by the toolkit's mouse handlers (the base layout and the scroll view): a
+// mouse listener receives every event of the window, so each handler filters by visibility, by the
+// camera that is being tried and by its own rectangle itself.
+#pragma once
+
+#include "cocos2d.h"
+
+namespace NSUI
+{
+
+// True when the node and every ancestor up to the root are visible.
+bool isVisibleInTree(const cocos2d::Node* node);
+
+// True when the camera the event dispatcher is trying right now carries a flag the node is drawn
+// with. Outside a camera pass (fixed-priority listeners) every node passes.
+bool isVisitedByCurrentCamera(const cocos2d::Node* node);
+
+// The point (world/design coordinates) in the node's space when it lies strictly inside the
+// node's content rectangle (0 < x < width, 0 < y < height); false otherwise.
+bool strictlyInside(const cocos2d::Node* node, const cocos2d::Vec2& worldPoint, cocos2d::Vec2* local = nullptr);
+
+} // namespace NSUI
