@@ -226,6 +226,8 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
   if (!detail::isIPv4Address(task.fields[kAddress]) || !detail::parsePort(task.fields[kPort], port))
     return failed("not an IPv4 address and port");
   if (task.fields[kSaveFolder].empty()) return failed("no download folder given");
+  // An empty unique key would match every series of the study (or every study).
+  if (series.empty() || task.fields[kStudyUID].empty()) return failed("no study or series UID given");
   if (stopping) return false;
 
   detail::ClientAssociation association(watch);

@@ -202,10 +202,13 @@ TEST(Get, FailuresAndStop) {
   {
     redIRI::dcmGet get;
     archive.get(get, archive.ct, "DOE^JOHN", std::to_string(freePort()));  // nothing listens
+    SeriesSpec everything = archive.ct;
+    everything.seriesUid.clear();
+    archive.get(get, everything);                                            // would match the whole study
     get.setDefaultCalledAETitle("NOT-THE-ARCHIVE");                        // refused
     archive.get(get, archive.mr);
-    ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 2); }, 15000));
-    EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{9, 11, 9, 11}));
+    ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 3); }, 15000));
+    EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{9, 11, 9, 11, 9, 11}));
     EXPECT_TRUE(log.logged("DICOM retrieval of series " + archive.ct.seriesUid));
   }
 
