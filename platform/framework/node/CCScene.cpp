@@ -46,9 +46,7 @@ void Scene::render(Renderer* renderer)
 std::vector<Camera*> Scene::getCamerasInPassOrder() const
 {
     std::vector<Camera*> cameras = _cameras;
-    std::stable_sort(cameras.begin(), cameras.end(), [](const Camera* a, const Camera* b) {
-        return a->getDepth() != b->getDepth() ? a->getDepth() < b->getDepth() : a->getEnterOrder() < b->getEnterOrder();
-    });
+    std::stable_sort(cameras.begin(), cameras.end(), Camera::drawsBefore);
     return cameras;
 }
 

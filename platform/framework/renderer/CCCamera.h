@@ -114,6 +114,12 @@ public:
     // projection that maps the window's design space to clip space.
     static const Mat4& getProjectionInForce();
 
+    // The pass order: ascending depth, then the order of entering the scene.
+    static bool drawsBefore(const Camera* a, const Camera* b)
+    {
+        return a->_depth != b->_depth ? a->_depth < b->_depth : a->_enterOrder < b->_enterOrder;
+    }
+
     bool isDefaultCamera() const { return _isDefault; }
     // [hook] Order in which the camera entered its scene (pass order within one depth).
     unsigned int getEnterOrder() const { return _enterOrder; }

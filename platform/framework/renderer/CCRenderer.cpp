@@ -109,15 +109,11 @@ void Renderer::renderScene(Scene* scene)
         return;
     }
     _passCameras.assign(scene->getCameras().begin(), scene->getCameras().end());
-    // Ascending depth, then order of entering; an insertion sort (few cameras, no allocation).
-    auto before = [](const Camera* a, const Camera* b) {
-        return a->getDepth() != b->getDepth() ? a->getDepth() < b->getDepth()
-                                              : a->getEnterOrder() < b->getEnterOrder();
-    };
+    // Pass order; an insertion sort (few cameras, no allocation).
     for (size_t i = 1; i < _passCameras.size(); ++i) {
         Camera* c = _passCameras[i];
         size_t j = i;
-        while (j > 0 && before(c, _passCameras[j - 1])) {
+        while (j > 0 && Camera::drawsBefore(c, _passCameras[j - 1])) {
             _passCameras[j] = _passCameras[j - 1];
             --j;
         }
