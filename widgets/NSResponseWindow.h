@@ -1,0 +1,22 @@
+// NSResponseWindow: the modal container of dialogs. A full-window layer at z-order 10000 that
+// claims and swallows every touch strictly inside it, so nothing beneath receives one; the dialog
+// layer added into it (drawn above) still gets its touches first. The dialog closes it by removing
+// the window from its parent.
+#pragma once
+
+#include "cocos2d.h"
+
+namespace NSUI
+{
+
+class NSResponseWindow : public cocos2d::Layer
+{
+public:
+    static constexpr int kZOrder = 10000;
+
+    static NSResponseWindow* create();
+    bool init() override;
+    bool onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event) override;
+};
+
+} // namespace NSUI

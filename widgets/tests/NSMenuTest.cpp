@@ -1,0 +1,123 @@
+// The pop-up menu posts its item's notification and hides; the modal window keeps touches from
+// what lies beneath.
+#include "NSMenu.h"
+#include "NSNotificationCenter.h"
+#include "NSResponseWindow.h"
+#include "support/WidgetsFixture.h"
+
+using namespace cocos2d;
+
+namespace
+{
+
+class NSMenuTest : public WidgetsTest
+{
+protected:
+    void SetUp() override
+    {
+        WidgetsTest::SetUp();
+        centre = NSUI::NSNotificationCenter::getInstance();
+        passStartDelay();
+    }
+    NSUI::NSNotificationCenter* centre = nullptr;
+};
+
+TEST_F(NSMenuTest, ChosenItemPostsUrgentlyAndHidesTheMenu)
+{
+    auto* a = new NSUI::NSMenu::menuObject();
+    auto* b = new NSUI::NSMenu::menuObject();
+    a->text = "Whole Screen";
+    a->value = "whole";
+    a->id = 9031;
+    a->next = b;
+    b->text = "All Image";
+    b->value = "all";
+    b->id = 9032;
+    int context = 0;
+    b->context = &context;
+
+    auto* menu = NSUI::NSMenu::create();
+    menu->setMenuItems(a, 60);
+    scene->addChild(menu);
+    auto* list = menu->getList();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->getRowCount(), 2);
+    EXPECT_EQ(menu->getIconWidth(), 0);
+    EXPECT_FLOAT_EQ(list->getContentSize().height, 80.0f);
+    EXPECT_FLOAT_EQ(list->getContentSize().width, 12 * 20.0f * 0.5f + 10.0f);
+
+    struct Listener : Ref
+    {
+    } listener;
+    std::vector<std::string> got;
+    centre->addObserver(&listener, &context,
+                        [&](Ref*, unsigned int id, NSUI::NSNotificationData* d) {
+                            got.push_back(std::to_string(id) + ":" + d->text);
+                        },
+                        9032);
+    click(20, 20); // the second row: y 0..40
+    EXPECT_FALSE(menu->isVisible());
+    EXPECT_TRUE(got.empty());
+    step();
+    EXPECT_EQ(got, std::vector<std::string>{"9032:all"});
+    click(20, 20); // hidden: nothing more
+    step(2);
+    EXPECT_EQ(got.size(), 1u);
+    centre->removeObserver(&listener);
+    a->release();
+    b->release();
+}
+
+TEST_F(NSMenuTest, IconWidthComesFromTheFirstIconCapped)
+{
+    const std::string icon = writeImage("icon.png", 120, 30);
+    auto* a = new NSUI::NSMenu::menuObject();
+    auto* b = new NSUI::NSMenu::menuObject();
+    a->next = b;
+    a->text = "x";
+    b->icon = icon;
+    auto* menu = NSUI::NSMenu::create();
+    menu->setMenuItems(b, 200);
+    EXPECT_EQ(menu->getIconWidth(), 120);
+    auto* capped = NSUI::NSMenu::create();
+    capped->setMenuItems(a, 60);
+    EXPECT_EQ(capped->getIconWidth(), 60);
+    a->release();
+    b->release();
+}
+
+TEST_F(NSMenuTest, ModalWindowBlocksWhatLiesBeneath)
+{
+    auto* beneath = ui::Button::create();
+    beneath->setTouchEnabled(true);
+    beneath->setTitleText("beneath");
+    beneath->setTitleFontSize(40);
+    beneath->setPosition(Vec2(200, 200));
+    int beneathClicks = 0;
+    beneath->addClickEventListener([&](Ref*) { ++beneathClicks; });
+    scene->addChild(beneath);
+
+    auto* window = NSUI::NSResponseWindow::create();
+    scene->addChild(window);
+    EXPECT_EQ(window->getLocalZOrder(), 10000);
+    auto* dialogButton = ui::Button::create();
+    dialogButton->setTouchEnabled(true);
+    dialogButton->setTitleText("OK");
+    dialogButton->setTitleFontSize(40);
+    dialogButton->setPosition(Vec2(600, 300));
+    int dialogClicks = 0;
+    dialogButton->addClickEventListener([&](Ref*) { ++dialogClicks; });
+    window->addChild(dialogButton);
+
+    click(200, 200);
+    EXPECT_EQ(beneathClicks, 0);
+    click(600, 300);
+    EXPECT_EQ(dialogClicks, 1);
+
+    // The dialog closes by removing the window; then touches reach the screen again.
+    window->removeFromParent();
+    click(200, 200);
+    EXPECT_EQ(beneathClicks, 1);
+}
+
+} // namespace
