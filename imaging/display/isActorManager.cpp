@@ -1,0 +1,87 @@
+#include "isActorManager.h"
+
+namespace isImageSDK {
+
+namespace {
+isActorManager::VRActorFactory& vrFactory()
+{
+    static isActorManager::VRActorFactory factory;
+    return factory;
+}
+
+template <class T>
+void releaseField(T*& field)
+{
+    if (field) {
+        T* object = field;
+        field = nullptr;
+        object->release();
+    }
+}
+} // namespace
+
+void isActorManager::setVRActorFactory(VRActorFactory factory)
+{
+    vrFactory() = std::move(factory);
+}
+
+isActorManager::~isActorManager()
+{
+    isActorManager::clear();
+}
+
+bool isActorManager::init()
+{
+    if (!isObject::init())
+        return false;
+    m_renderWindow = nullptr;
+    m_vrActor = nullptr;
+    return true;
+}
+
+void isActorManager::clear()
+{
+    releaseActors();
+    if (m_renderWindow) {
+        cocos2d::Node* host = m_renderWindow->getHostNode();
+        m_renderWindow = nullptr;
+        host->release();
+    }
+}
+
+void isActorManager::setRenderWindow(isRenderWindowHost* window)
+{
+    releaseActors();
+    if (window)
+        window->getHostNode()->retain();
+    if (m_renderWindow)
+        m_renderWindow->getHostNode()->release();
+    m_renderWindow = window;
+}
+
+isActorObject* isActorManager::getVRActor()
+{
+    if (!m_renderWindow)
+        return nullptr;
+    if (!m_vrActor && vrFactory()) {
+        isActorObject* actor = vrFactory()();
+        if (!actor)
+            return nullptr;
+        if (!actor->init()) {
+            actor->release();
+            return nullptr;
+        }
+        actor->attachRenderWindow(m_renderWindow);
+        m_vrActor = actor;
+    }
+    return m_vrActor;
+}
+
+void isActorManager::releaseActors()
+{
+    if (!m_renderWindow)
+        return;
+    releaseField(m_vrActor);
+}
+
+} // namespace isImageSDK

@@ -1,0 +1,44 @@
+// isActorManager: the standard actors of one render window, each created on first demand and
+// attached to the window. The volume actor belongs to the volume layer above this one, which
+// registers a factory for it at start-up (this layer does not link upward). Main thread only.
+#pragma once
+
+#include "isActorObject.h"
+
+#include <functional>
+
+namespace isImageSDK {
+
+class isActorManager : public isObject {
+public:
+    // Makes a new, constructed but not yet initialised volume actor with one reference owned by
+    // the caller (null when none can be made).
+    using VRActorFactory = std::function<isActorObject*()>;
+    // Installs (or, with an empty function, removes) the factory of the volume actor.
+    static void setVRActorFactory(VRActorFactory factory);
+
+    static isActorManager* create() { return createAutoreleased<isActorManager>(); }
+    ~isActorManager() override;
+
+    // Every actor and the window null.
+    bool init() override;
+    // releaseActors, then the window released.
+    void clear() override;
+
+    // Releases the actors of the old window, then holds (retains) the new one.
+    void setRenderWindow(isRenderWindowHost* window);
+    isRenderWindowHost* getRenderWindow() const { return m_renderWindow; }
+
+    // The volume actor, created, initialised and attached on first use; null without a window,
+    // without a factory or when its init fails.
+    isActorObject* getVRActor();
+
+    // Releases every actor this manager holds (only while a window is set).
+    void releaseActors();
+
+private:
+    isRenderWindowHost* m_renderWindow = nullptr;
+    isActorObject* m_vrActor = nullptr;
+};
+
+} // namespace isImageSDK
