@@ -312,6 +312,33 @@ TEST_F(RendererTest, ScissorTravelsWithA3DNodeAndNestedClipsIntersect)
     EXPECT_FALSE(renderer->hasClipRect()); // balanced at the end of the visit
 }
 
+TEST_F(RendererTest, TrianglesWithAnIndexPastTheirVerticesAreSkipped)
+{
+    // Batching copies vertices by index; a bad index must not read past the caller's array.
+    V3F_C4B_T2F verts[3];
+    unsigned short good[3] = {0, 1, 2};
+    unsigned short bad[3] = {0, 1, 3};
+    GLProgramState* state = GLProgramState::getOrCreateWithGLProgramName(GLProgram::SHADER_NAME_POSITION_COLOR_NO_MVP);
+    TrianglesCommand::Triangles triangles;
+    triangles.verts = verts;
+    triangles.vertCount = 3;
+    triangles.indexCount = 3;
+    TrianglesCommand ok;
+    TrianglesCommand broken;
+    triangles.indices = good;
+    ok.init(0, 0u, state, BlendFunc::DISABLE, triangles, Mat4::IDENTITY, 0);
+    triangles.indices = bad;
+    broken.init(0, 1u, state, BlendFunc::DISABLE, triangles, Mat4::IDENTITY, 0);
+    qvtest::LogCapture logs;
+    renderer->beginFrame(Color4F::BLACK);
+    renderer->addCommand(&broken);
+    renderer->addCommand(&ok);
+    renderer->render();
+    EXPECT_EQ(renderer->getDrawnBatches(), 1);
+    EXPECT_EQ(renderer->getDrawnVertices(), 3);
+    EXPECT_EQ(logs.lines().size(), 1u);
+}
+
 TEST_F(RendererTest, CullingOnlyForTheDefaultCamera)
 {
     director->stepFrame(1.0f / 60);
