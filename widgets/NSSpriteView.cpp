@@ -8,6 +8,7 @@ namespace NSUI
 namespace
 {
 const char* const kNoPicture = "UIRes/noPicture.png";
+constexpr int kTouchPriority = 100;
 }
 
 NSSpriteView* NSSpriteView::create()
@@ -30,8 +31,84 @@ bool NSSpriteView::init()
     addChild(imageView);
     path.clear();
     setClippingEnabled(true);
+    touchListener = cocos2d::EventListenerTouchAllAtOnce::create();
+    touchListener->retain();
+    touchListener->onTouchesBegan = [this](const std::vector<cocos2d::Touch*>& t, cocos2d::Event* e) {
+        onTouchesBegan(t, e);
+    };
+    touchListener->onTouchesMoved = [this](const std::vector<cocos2d::Touch*>& t, cocos2d::Event* e) {
+        onTouchesMoved(t, e);
+    };
+    touchListener->onTouchesEnded = [this](const std::vector<cocos2d::Touch*>& t, cocos2d::Event* e) {
+        onTouchesEnded(t, e);
+    };
+    touchListener->onTouchesCancelled = [this](const std::vector<cocos2d::Touch*>& t, cocos2d::Event* e) {
+        onTouchesCancelled(t, e);
+    };
+    _eventDispatcher->addEventListenerWithFixedPriority(touchListener, kTouchPriority);
     setTouchEnabled(true);
+    interactor = NSInteractorImage::create();
+    interactor->retain();
+    interactor->setTarget(this);
     return true;
+}
+
+NSSpriteView::~NSSpriteView()
+{
+    if (touchListener != nullptr)
+    {
+        _eventDispatcher->removeEventListener(touchListener);
+        CC_SAFE_RELEASE_NULL(touchListener);
+    }
+    if (interactor != nullptr)
+    {
+        interactor->releaseCapture();
+        interactor->releaseTarget();
+        CC_SAFE_RELEASE_NULL(interactor);
+    }
+}
+
+void NSSpriteView::cleanup()
+{
+    NSLayout::cleanup();
+    if (touchListener != nullptr)
+    {
+        _eventDispatcher->removeEventListener(touchListener);
+        CC_SAFE_RELEASE_NULL(touchListener);
+    }
+    if (interactor != nullptr)
+    {
+        // A gesture this view held must not leave every other picture view deaf.
+        interactor->releaseCapture();
+        NSInteractorImage* held = interactor;
+        interactor = nullptr;
+        held->releaseTarget();
+        held->release();
+    }
+}
+
+void NSSpriteView::onTouchesBegan(const std::vector<cocos2d::Touch*>& touches, cocos2d::Event*)
+{
+    if (interactor != nullptr)
+        interactor->touchesBegan(touches);
+}
+
+void NSSpriteView::onTouchesMoved(const std::vector<cocos2d::Touch*>& touches, cocos2d::Event*)
+{
+    if (interactor != nullptr)
+        interactor->touchesMoved(touches);
+}
+
+void NSSpriteView::onTouchesEnded(const std::vector<cocos2d::Touch*>& touches, cocos2d::Event*)
+{
+    if (interactor != nullptr)
+        interactor->touchesEnded(touches);
+}
+
+void NSSpriteView::onTouchesCancelled(const std::vector<cocos2d::Touch*>& touches, cocos2d::Event*)
+{
+    if (interactor != nullptr)
+        interactor->touchesEnded(touches);
 }
 
 void NSSpriteView::setImage(std::string file)

@@ -1,5 +1,7 @@
 #include "UIControlGenerater.h"
 
+#include "NSTextField.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -102,6 +104,18 @@ void UIControlGenerater::loadImage(cocos2d::ui::ImageView* view, std::string fil
     request.isImageView = true;
     request.mode = ImageLoadRequest::AsIs;
     queueRequest(request);
+}
+
+NSTextField* UIControlGenerater::createTextField(std::string placeholder, cocos2d::Vec2 position, int fontSize,
+                                                 cocos2d::Vec2 anchor)
+{
+    NSTextField* field = NSTextField::create(std::move(placeholder), cocos2d::Size(150.0f, static_cast<float>(fontSize)));
+    if (field == nullptr)
+        return nullptr;
+    field->setPosition(position);
+    field->setAnchorPoint(anchor);
+    field->setFontSize(fontSize); // stores and redisplays
+    return field;
 }
 
 void UIControlGenerater::processNextRequest()

@@ -1,0 +1,212 @@
+// Rich text layout and the text field: focus by touch, typing and pasting through the input
+// method, filters, length limit, password mask, deletion back to the placeholder, UTF-8 and the
+// cursor.
+#include "NSLayout.h"
+#include "NSTextField.h"
+#include "support/WidgetsFixture.h"
+
+using namespace cocos2d;
+
+namespace
+{
+
+class NSTextFieldTest : public WidgetsTest
+{
+protected:
+    // Width and height of one "M" label at size 20 (the default font is pinned).
+    Size glyph()
+    {
+        auto* label = Label::createWithSystemFont("M", "", 20);
+        return label->getContentSize();
+    }
+    // A 300 x 40 field at (100, 100), focused by a click.
+    NSUI::NSTextField* focusedField()
+    {
+        auto* field = NSUI::NSTextField::create("type here", Size(300, 40));
+        field->setPosition(Vec2(100, 100));
+        scene->addChild(field);
+        click(110, 110);
+        return field;
+    }
+    static void backspace() { InputSimulator::tap(EventKeyboard::KeyCode::KEY_BACKSPACE); }
+};
+
+TEST_F(NSTextFieldTest, RichTextWrapsOneElementPerCharacter)
+{
+    const Size g = glyph();
+    auto* rich = NSUI::NSRichText::create();
+    rich->setContentSize(Size(std::floor(g.width * 7.5f), 0));
+    scene->addChild(rich);
+    rich->setText("MMMMMMMMMM", "", 20, Color3B::BLACK);
+    ASSERT_EQ(rich->getElements().size(), 10u);
+    EXPECT_FLOAT_EQ(rich->getContentSize().height, 2 * g.height);
+    EXPECT_EQ(rich->getElements()[6]->renderer->getPosition().y, g.height); // first line
+    EXPECT_EQ(rich->getElements()[7]->renderer->getPosition(), Vec2(0, 0)); // second line
+    // Past the end: the right edge of the last character.
+    EXPECT_EQ(rich->getCursorPosition(99), Vec2(3 * g.width, 0));
+    EXPECT_EQ(rich->getCursorPosition(-4), Vec2(0, g.height));
+
+    // A view height of one line: the widget stays one line high and its content scrolls.
+    rich->setLineHeight(static_cast<int>(g.height));
+    rich->setLineHeight(0);
+    rich->setLineHeight(-3);
+    EXPECT_EQ(rich->getViewHeight(), static_cast<int>(g.height));
+    rich->formatText();
+    EXPECT_FLOAT_EQ(rich->getContentSize().height, static_cast<float>(static_cast<int>(g.height)));
+    EXPECT_FLOAT_EQ(rich->getElementContainer()->getInnerContainerSize().height, 2 * g.height);
+
+    // A text element of several characters is split on insertion, UTF-8 aware.
+    rich->clearElements();
+    rich->pushBackElement(NSUI::NSRichElementText::create(1, "a\xC3\xA9\xE2\x82\xAC", "", 20, Color3B::BLACK, 255),
+                          true);
+    ASSERT_EQ(rich->getElements().size(), 3u);
+    EXPECT_EQ(static_cast<NSUI::NSRichElementText*>(rich->getElements()[2])->getText(), "\xE2\x82\xAC");
+    // A character wider than the widget starts a new line even as the first element.
+    rich->setContentSize(Size(5, 0));
+    rich->setText("M", "", 20, Color3B::BLACK);
+    EXPECT_FLOAT_EQ(rich->getContentSize().height, g.height);
+}
+
+TEST_F(NSTextFieldTest, TypingPastingDeletingAndThePlaceholder)
+{
+    auto* field = focusedField();
+    EXPECT_TRUE(field->isPlaceHolderShown());
+    int inserts = 0;
+    int deletes = 0;
+    field->addEventListener([&](Ref*, NSUI::NSTextField::EventType e) {
+        (e == NSUI::NSTextField::EventType::INSERT_TEXT ? inserts : deletes)++;
+    });
+
+    InputSimulator::text("ab");
+    EXPECT_EQ(field->getString(), "ab");
+    EXPECT_FALSE(field->isPlaceHolderShown());
+    EXPECT_EQ(field->getCursorIndex(), 2);
+    EXPECT_EQ(inserts, 2);
+
+    InputSimulator::paste("cd\nef");
+    EXPECT_EQ(field->getString(), "abcd");
+    InputSimulator::paste("\nxyz");
+    EXPECT_EQ(field->getString(), "abcd");
+    EXPECT_EQ(inserts, 3); // the paste that began with a newline inserted nothing
+
+    // A two-byte character between two characters.
+    field->setCursorIndex(1);
+    InputSimulator::text("\xC3\xA9");
+    EXPECT_EQ(field->getString(), "a\xC3\xA9" "bcd");
+    EXPECT_EQ(field->getCursorIndex(), 2);
+    backspace();
+    EXPECT_EQ(field->getString(), "abcd");
+    EXPECT_EQ(deletes, 1);
+
+    // A cursor set beyond the text is clamped.
+    field->cursorIndex = 50;
+    field->insertString("e");
+    EXPECT_EQ(field->getString(), "abcde");
+    EXPECT_EQ(field->getElements().size(), 5u);
+    EXPECT_EQ(field->getCursorIndex(), 5);
+
+    for (int i = 0; i < 5; ++i)
+        backspace();
+    EXPECT_EQ(field->getString(), "");
+    EXPECT_TRUE(field->isPlaceHolderShown());
+    ASSERT_FALSE(field->getElements().empty());
+    auto* first = static_cast<NSUI::NSRichElementText*>(field->getElements()[0]);
+    EXPECT_EQ(first->getText(), "t");
+    EXPECT_EQ(first->color, Color3B::GRAY);
+    backspace(); // nothing to delete in a placeholder
+    EXPECT_EQ(deletes, 6);
+
+    field->setString("xyz");
+    EXPECT_EQ(field->getString(), "xyz");
+    field->setString("");
+    EXPECT_TRUE(field->isPlaceHolderShown());
+}
+
+TEST_F(NSTextFieldTest, FiltersLengthLimitAndPassword)
+{
+    auto* field = focusedField();
+    field->setInputMode(NSUI::NSTextField::InputMode::SIGNED_DECIMAL);
+    InputSimulator::text("-1.5.");
+    EXPECT_EQ(field->getString(), "-1.5");
+    InputSimulator::text("-a");
+    EXPECT_EQ(field->getString(), "-1.5");
+
+    field->setString("");
+    field->setInputMode(NSUI::NSTextField::InputMode::IP_ADDRESS);
+    InputSimulator::text(".10..0.0.1");
+    EXPECT_EQ(field->getString(), "10.0.0.1");
+
+    field->setString("");
+    field->setInputMode(NSUI::NSTextField::InputMode::ANY);
+    field->setMaxLength(10);
+    field->setMaxLengthEnabled(true);
+    InputSimulator::text("123456789");
+    InputSimulator::paste("abc"); // below the limit: inserted whole
+    EXPECT_EQ(field->getString(), "123456789abc");
+    InputSimulator::text("z");
+    EXPECT_EQ(field->getString(), "123456789abc");
+
+    field->setString("");
+    field->setMaxLengthEnabled(false);
+    field->setPasswordEnabled(true);
+    InputSimulator::text("pw");
+    EXPECT_EQ(field->getString(), "pw");
+    ASSERT_EQ(field->getElements().size(), 2u);
+    for (auto* e : field->getElements())
+        EXPECT_EQ(static_cast<NSUI::NSRichElementText*>(e)->getText(), "*");
+}
+
+TEST_F(NSTextFieldTest, FocusByTouchCursorPlacementAndBlink)
+{
+    auto* field = focusedField();
+    InputSimulator::text("MMM");
+    const Size g = glyph();
+    // Content is one line; the labels are at the field's bottom-left.
+    const Vec2 third = field->getElements()[2]->renderer->convertToWorldSpace(Vec2::ZERO);
+    click(third.x + g.width * 0.75f, third.y + g.height / 2);
+    EXPECT_EQ(field->getCursorIndex(), 3); // the right half of the third character
+    click(third.x + g.width * 0.25f, third.y + g.height / 2);
+    EXPECT_EQ(field->getCursorIndex(), 2);
+
+    EXPECT_TRUE(director->getOpenGLView()->getIMEKeyboardState());
+    step(31); // 0.5 s: the cursor appears
+    ASSERT_NE(field->getCursor(), nullptr);
+    EXPECT_TRUE(field->getCursor()->isVisible());
+    step(30);
+    EXPECT_FALSE(field->getCursor()->isVisible());
+
+    // A touch outside takes the focus away: typing goes nowhere.
+    click(800, 600);
+    EXPECT_FALSE(director->getOpenGLView()->getIMEKeyboardState());
+    InputSimulator::text("x");
+    EXPECT_EQ(field->getString(), "MMM");
+}
+
+TEST_F(NSTextFieldTest, BackgroundFollowsFocusAndTheLayoutMakesFields)
+{
+    auto* layout = NSUI::NSLayout::create();
+    layout->setContentSize(Size(960, 640));
+    scene->addChild(layout);
+    auto* field = layout->createTextField("name", Vec2(100, 100), 30, Vec2::ZERO);
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->fontSize, 30);
+    layout->addChild(field);
+    field->enableBackground();
+    ASSERT_NE(field->getBackground(), nullptr);
+    EXPECT_EQ(field->getBackground()->getParent(), layout);
+    EXPECT_EQ(field->getLocalZOrder(), 10);
+    EXPECT_EQ(field->getBackground()->getLocalZOrder(), 9);
+
+    // Focus moves from one field to another: only the focused one keeps its cursor blinking.
+    auto* other = NSUI::NSTextField::create("other", Size(200, 40));
+    other->setPosition(Vec2(500, 100));
+    layout->addChild(other);
+    click(110, 110);
+    InputSimulator::text("a");
+    click(510, 110);
+    InputSimulator::text("b");
+    EXPECT_EQ(field->getString(), "a");
+    EXPECT_EQ(other->getString(), "b");
+}
+
+} // namespace
