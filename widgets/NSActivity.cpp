@@ -136,7 +136,6 @@ void NSActivity::onNotification(cocos2d::Ref*, unsigned int id, NSNotificationDa
 void NSActivity::addCancelButton(std::string title, cocos2d::Color3B titleColour)
 {
     auto* button = cocos2d::ui::Button::create();
-    button->setTouchEnabled(true); // the image-less factory leaves it off
     button->setTitleText(title);
     button->setTitleColor(titleColour);
     button->setTitleFontSize(kCancelFontSize);

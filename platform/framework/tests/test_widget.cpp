@@ -237,6 +237,21 @@ TEST_F(WidgetTouchTest, ButtonSizesFollowTheImageUnlessFixed)
     EXPECT_EQ(missing->getContentSize(), Size::ZERO);
 }
 
+// A button made without images (a title only, as the busy overlay's cancel button) is sized by its
+// title and takes clicks like any other.
+TEST_F(WidgetTouchTest, AnImagelessTitleButtonIsClickable)
+{
+    auto* titled = ui::Button::create();
+    titled->setName("titled");
+    titled->setTitleText("Cancel");
+    titled->setPosition(Vec2(150, 250));
+    inner->addChild(titled);
+    listen(titled, journal);
+    EXPECT_GT(titled->getContentSize().width, 0.0f);
+    click(200, 300);
+    EXPECT_EQ(std::count(journal->begin(), journal->end(), "titled:click"), 1);
+}
+
 TEST_F(WidgetTouchTest, SliderFiresDownChangedUpAndSetPercentFiresNothing)
 {
     auto* slider = ui::Slider::create(image("bar.png", 200, 10), image("ball.png", 20, 20));

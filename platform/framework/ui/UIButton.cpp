@@ -28,7 +28,8 @@ Button* Button::create(const std::string& normalImage, const std::string& select
     return nullptr;
 }
 
-bool Button::init() { return Widget::init(); }
+// An image-less button (a title only) takes touches like any other.
+bool Button::init() { return init("", "", "", TextureResType::LOCAL); }
 
 bool Button::init(const std::string& normalImage, const std::string& selectedImage,
                   const std::string& disableImage, TextureResType texType)
