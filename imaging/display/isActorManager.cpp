@@ -36,6 +36,7 @@ bool isActorManager::init()
         return false;
     m_renderWindow = nullptr;
     m_vrActor = nullptr;
+    m_imageActor = nullptr;
     return true;
 }
 
@@ -77,10 +78,27 @@ isActorObject* isActorManager::getVRActor()
     return m_vrActor;
 }
 
+isActorImage* isActorManager::getImageActor()
+{
+    if (!m_renderWindow)
+        return nullptr;
+    if (!m_imageActor) {
+        isActorImage* actor = isActorImage::create();
+        if (!actor)
+            return nullptr;
+        actor->retain();
+        actor->attachRenderWindow(m_renderWindow);
+        actor->setSliceIndex(0);
+        m_imageActor = actor;
+    }
+    return m_imageActor;
+}
+
 void isActorManager::releaseActors()
 {
     if (!m_renderWindow)
         return;
+    releaseField(m_imageActor);
     releaseField(m_vrActor);
 }
 

@@ -3,6 +3,7 @@
 // registers a factory for it at start-up (this layer does not link upward). Main thread only.
 #pragma once
 
+#include "isActorImage.h"
 #include "isActorObject.h"
 
 #include <functional>
@@ -33,12 +34,17 @@ public:
     // without a factory or when its init fails.
     isActorObject* getVRActor();
 
+    // The image actor, created on first use (retained by the manager), given the window and
+    // slice 0; null without a window.
+    isActorImage* getImageActor();
+
     // Releases every actor this manager holds (only while a window is set).
     void releaseActors();
 
 private:
     isRenderWindowHost* m_renderWindow = nullptr;
     isActorObject* m_vrActor = nullptr;
+    isActorImage* m_imageActor = nullptr;
 };
 
 } // namespace isImageSDK
