@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Draws the small plain icons under Resources/ (solid tiles, arrows, play and pause marks).
+
+Run from the repository root: tools/icons/make-icons.py. Only the standard library is used, so the
+pictures can be redrawn anywhere; the PNG files themselves are committed.
+"""
+import os
+import struct
+import zlib
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "Resources")
+
+
+def write_png(path, width, height, pixel):
+    """pixel(x, y) -> (r, g, b, a); y = 0 is the top row."""
+    rows = bytearray()
+    for y in range(height):
+        rows.append(0)  # filter: none
+        for x in range(width):
+            rows.extend(pixel(x, y))
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    png = b"\x89PNG\r\n\x1a\n"
+    png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+    png += chunk(b"IDAT", zlib.compress(bytes(rows), 9))
+    png += chunk(b"IEND", b"")
+    full = os.path.join(ROOT, path)
+    os.makedirs(os.path.dirname(full), exist_ok=True)
+    with open(full, "wb") as f:
+        f.write(png)
+
+
+def solid(rgba):
+    return lambda x, y: rgba
+
+
+def triangle(size, pointing_right, colour):
+    """A filled triangle inside a square, pointing right or left, antialiased by 4x4 supersampling."""
+    def inside(px, py):
+        m = size * 0.2
+        t = (py - m) / (size - 2 * m)  # 0 at the top edge of the mark, 1 at the bottom
+        if t < 0 or t > 1:
+            return False
+        half = 0.5 - abs(t - 0.5)  # 0 at the tips, 0.5 in the middle row
+        reach = m + half * 2 * (size - 2 * m)
+        return m <= px <= reach if pointing_right else size - reach <= px <= size - m
+
+    return supersampled(inside, colour)
+
+
+def pause_mark(size, colour):
+    def inside(px, py):
+        m = size * 0.22
+        bar = size * 0.2
+        if py < m or py > size - m:
+            return False
+        return (m <= px <= m + bar) or (size - m - bar <= px <= size - m)
+
+    return supersampled(inside, colour)
+
+
+def supersampled(inside, colour):
+    def pixel(x, y):
+        hits = sum(inside(x + (i + 0.5) / 4, y + (j + 0.5) / 4) for i in range(4) for j in range(4))
+        return colour[:3] + (colour[3] * hits // 16,)
+
+    return pixel
+
+
+def nine_slice_button(width, height, fill, border):
+    def pixel(x, y):
+        edge = x < 2 or y < 2 or x >= width - 2 or y >= height - 2
+        return border if edge else fill
+
+    return pixel
+
+
+WHITE = (255, 255, 255, 255)
+ICON = 64
+
+write_png("imageSDK/spriteExample.png", 8, 8, solid((128, 128, 128, 255)))
+write_png("imageSDK/play.png", ICON, ICON, triangle(ICON, True, WHITE))
+write_png("imageSDK/pause.png", ICON, ICON, pause_mark(ICON, WHITE))
+write_png("imageSDK/rightArrow.png", ICON, ICON, triangle(ICON, True, WHITE))
+write_png("imageSDK/leftArrow.png", ICON, ICON, triangle(ICON, False, WHITE))
+write_png("UIRes/black22.png", 22, 22, solid((0, 0, 0, 255)))
+write_png("UIRes/white22.png", 22, 22, solid((255, 255, 255, 255)))
+write_png("UIRes/cursor.png", 2, 20, solid((235, 235, 235, 255)))
+write_png("UIRes/blueBtn.png", 60, 60, nine_slice_button(60, 60, (38, 110, 214, 255), (24, 80, 170, 255)))
