@@ -1,0 +1,143 @@
+// dicomDB: the local library database and the owner of the DICOM storage server.
+//
+// The library is the SQLite file "dicomDB" in the library folder (writable path + "qv/dicom/"),
+// holding patients, studies, series and images that were received or imported, the favourites
+// and the DICOM peers heard of. The network service owns the one instance.
+//
+// Every text value that comes from a file, a peer or the network is bound to a "?" placeholder,
+// never written into the SQL text, so a patient name such as `A"); drop table patient; --` is
+// stored as it is. Only IDs the program made itself appear inside statements.
+//
+// Threads: the connection is shared by the worker (queries, writing received images) and the
+// main thread (deletes, favourites, peers); every statement sequence holds dbMutex from its
+// first query to its commit or rollback. The storage server's own threads never touch it.
+#pragma once
+
+#include "NSDBDataModel.h"
+#include "NSDBUtil.h"
+#include "NSThreadSafeDestroy.h"
+#include "base/CCRef.h"
+#include "dcmLib.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// What the lookup found, and after a write the IDs of all four rows.
+struct dicomDBRecordIds {
+    int patientID = -1;
+    int studyID = -1;
+    int seriesID = -1;
+    int imageID = -1;
+    bool patientExists = false;
+    bool studyExists = false;
+    bool seriesExists = false;
+    bool imageExists = false;
+    // The time the write stamped on the patient row ("%d-%02d-%02d %02d:%02d:%02d", local).
+    std::string now;
+};
+
+// One peer row as getNeighbors hands it out.
+struct dicomDBNeighbor {
+    int device = 0;
+    std::string name;
+    std::string lastTime;
+    int saveType = 0;
+    std::string ip;
+    int ID = 0;
+    std::string wifi;
+    std::string appid;
+    std::string port;
+};
+
+class dicomDB : public cocos2d::Ref, public NSUI::NSThreadSafeDestroy {
+public:
+    dicomDB();
+    virtual ~dicomDB();
+    dicomDB(const dicomDB&) = delete;
+    dicomDB& operator=(const dicomDB&) = delete;
+
+    // Opens the library (see open) and resets the favourite counter. Always true: a library that
+    // does not open leaves the object not ready, and the storage server still runs.
+    virtual bool init();
+    // Stops the storage server; the library is no longer used afterwards. Safe to call twice.
+    virtual void stop();
+
+    bool isReady() const { return ready_; }
+    // The library folder, ending in "/" (also the storage server's root).
+    const std::string& getLibraryFolder() const { return libraryFolder_; }
+    std::string getDicomRoot() const;
+
+    // Lookup of the four levels of a stored image. False when a query failed.
+    bool findDicomRecord(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids);
+    // Looks the image up and writes the rows it lacks in one immediate transaction: new patient,
+    // study, series and image rows, or new times on the levels that existed. When the image is
+    // already known nothing is written and ids.imageExists is set. False (rolled back) on any
+    // failed statement or when the library is not ready.
+    bool saveDicomRecord(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids);
+
+    // instanceID and file of the series' images, by instance number.
+    bool getSeriesImages(int seriesID, NSUI::NSDBDataModel& result);
+    bool hasPatient(int patientID);
+
+    // Delete the rows; return the absolute folder the caller may remove from disk ("" when the
+    // series or patient did not exist or nothing was deleted). Pass it to removeLibraryFolder,
+    // which refuses anything not strictly inside the library folder.
+    std::string deleteSeries(int seriesID);
+    std::string deletePatient(int patientID);
+    bool deleteFavorite(int favoriteID);
+
+    // True when folder lies strictly below the library folder (never the folder itself) and
+    // names no "." or ".." component.
+    bool isInsideLibrary(const std::string& folder) const;
+    // Removes folder and everything below it when isInsideLibrary; false otherwise.
+    bool removeLibraryFolder(const std::string& folder) const;
+
+    // Favourites. image paths are stored relative to the framework's writable path.
+    int addImageFavorite(const std::string& path, float scale);
+    int addDicomFavorite(const std::string& path, float scale);
+    void addFavoriteMarker();
+    // max(column) of table as an integer, 0 for an empty table. table and column are the
+    // program's own names, never outside input.
+    int getMaxID(const std::string& table, const std::string& column);
+
+    // Peers.
+    void saveNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
+                      const std::string& appid);
+    void updateNeighborWifi(const std::string& appid);
+    void getNeighbors(std::vector<dicomDBNeighbor>& list);
+
+    int newFavoriteCount = 0;
+
+    // The recursive database lock, shared with the worker.
+    std::recursive_mutex dbMutex;
+
+    // Test hooks, before init: another library folder (ending in "/"), and whether init starts
+    // the storage server (it listens on every interface, which tests must not do).
+    void setLibraryFolderForTest(const std::string& folder) { libraryFolder_ = folder; }
+    void setStartServerForTest(bool start) { startServer_ = start; }
+    NSUI::NSDBUtil& connectionForTest() { return db_; }
+
+    // "%d-%02d-%02d %02d:%02d:%02d" of the current local time.
+    static std::string currentTimeText();
+    // A DICOM date (8+ characters) and time (6+ characters) in the form above; "" when shorter.
+    static std::string dicomDateTimeText(const std::string& date, const std::string& time);
+
+private:
+    void open();
+    bool lastInsertID(int& id);
+    bool queryFirstInt(const std::string& sql, const std::vector<std::string>& values, int& value, bool& found);
+    bool findLocked(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids);
+    int addFavorite(int type, const std::string& path, float scale);
+
+    NSUI::NSDBDataModel scratch_;
+    int wantedVersion_ = 4;
+    bool ready_ = false;
+    std::string libraryFolder_;
+    NSUI::NSDBUtil db_;
+    std::unique_ptr<redIRI::dcmServer> server_;
+    bool startServer_ = true;
+    bool stopped_ = false;
+    long lastMarkerTime_ = 0;
+};
