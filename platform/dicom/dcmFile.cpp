@@ -1,10 +1,12 @@
 #include "dcmFile.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcistrmf.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,20 +23,50 @@ const Uint32 kMaxReadLength = 4096;
 
 enum class Head { Preamble, DataSet, Other };
 
-// What the first bytes say. A data set without a preamble starts with an element of a low
-// group (file meta, directory, identification ... image pixel module) or with Pixel Data, in
-// either byte order; anything else (images, text, archives) is not parsed at all, which also
-// keeps DCMTK from reporting the garbage it would find.
-Head readHead(const char* path) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return Head::Other;
-  unsigned char head[132];
-  size_t n = std::fread(head, 1, sizeof(head), f);
-  std::fclose(f);
-  if (n == sizeof(head) && std::memcmp(head + 128, "DICM", 4) == 0) return Head::Preamble;
+// What the first bytes of a file say. A data set without a preamble starts with an element
+// of a low group (file meta, directory, identification ... image pixel module) or with Pixel
+// Data, in either byte order; anything else (images, text, archives) is not parsed at all,
+// which also keeps DCMTK from reporting the garbage it would find.
+Head classifyHead(const unsigned char* head, size_t n) {
+  if (n >= 132 && std::memcmp(head + 128, "DICM", 4) == 0) return Head::Preamble;
   if (n < 8) return Head::Other;
   auto plausible = [](unsigned group) { return (group >= 0x0002 && group <= 0x0028) || group == 0x7FE0; };
   return plausible(head[0] | (head[1] << 8)) || plausible((head[0] << 8) | head[1]) ? Head::DataSet : Head::Other;
+}
+
+// Reads the first 132 bytes of the stream and returns it to where it was, so that DCMTK
+// parses the same open file from its start.
+Head readHead(DcmInputStream& stream) {
+  unsigned char head[132];
+  size_t n = 0;
+  stream.mark();
+  while (n < sizeof(head) && stream.good() && !stream.eos()) {
+    const offile_off_t got = stream.read(head + n, static_cast<offile_off_t>(sizeof(head) - n));
+    if (got <= 0) break;
+    n += static_cast<size_t>(got);
+  }
+  stream.putback();
+  return stream.good() ? classifyHead(head, n) : Head::Other;
+}
+
+// Elements of one item sorted by tag, for look-ups by binary search.
+void indexItem(DcmItem* item, std::vector<DcmElement*>& index) {
+  index.clear();
+  if (!item) return;
+  const unsigned long count = item->card();
+  index.reserve(count);
+  for (unsigned long i = 0; i < count; ++i)
+    if (DcmElement* e = item->getElement(i)) index.push_back(e);
+  // DCMTK keeps an item's elements in tag order already; sorting makes the index independent of that.
+  std::stable_sort(index.begin(), index.end(), [](const DcmElement* a, const DcmElement* b) {
+    return a->getTag().getXTag() < b->getTag().getXTag();
+  });
+}
+
+DcmElement* lookUp(const std::vector<DcmElement*>& index, const DcmTagKey& key) {
+  auto it = std::lower_bound(index.begin(), index.end(), key,
+                             [](const DcmElement* e, const DcmTagKey& k) { return e->getTag().getXTag() < k; });
+  return it != index.end() && (*it)->getTag().getXTag() == key ? *it : nullptr;
 }
 
 bool isRadiopharmaceuticalTag(Uint16 group, Uint16 element) {
@@ -102,33 +134,47 @@ bool DicomFile::open(const char* path, const char* who) {
     if (who) logLine("%s: cannot open \"%s\": no such file", who, path);
     return false;
   }
-  const Head head = readHead(path);
+  // One open for both the head check and the parse: the check reads from DCMTK's own stream,
+  // which also serves the values left on disk later (by file name).
+  DcmInputFileStream stream{OFFilename(path)};
+  const Head head = stream.good() ? readHead(stream) : Head::Other;
   if (head == Head::Other) {
     if (who) logLine("%s: \"%s\" is not a DICOM file", who, path);
     return false;
   }
   const bool preamble = head == Head::Preamble;
 
+  // What DcmFileFormat::loadFile does after opening the file.
   auto file = std::make_unique<DcmFileFormat>();
-  OFCondition cond = file->loadFile(OFFilename(path), EXS_Unknown, EGL_noChange, kMaxReadLength, ERM_autoDetect);
+  file->setReadMode(ERM_autoDetect);
+  file->transferInit();
+  OFCondition cond = file->read(stream, EXS_Unknown, EGL_noChange, kMaxReadLength);
+  file->transferEnd();
   if (cond.bad()) {
     if (who) logLine("%s: cannot read \"%s\": %s", who, path, cond.text());
     return false;
   }
-  DcmDataset* data = file->getDataset();
-  if (!data) {
+  if (!file->getDataset()) {
     if (who) logLine("%s: cannot read \"%s\": no data set", who, path);
     return false;
   }
+  adopt(std::move(file), path);
+  // Files from disk are never changed while open: their elements can be looked up by index.
+  indexItem(dataset(), m_dataIndex);
+  indexItem(metaInfo(), m_metaIndex);
+  m_indexed = true;
   // Without a preamble almost any bytes parse as some data set; only accept what looks like
   // a real object.
-  OFString sopClass;
-  const bool hasSopClass = data->findAndGetOFString(DCM_SOPClassUID, sopClass).good() && !sopClass.empty();
-  if (!preamble && !hasSopClass && !data->tagExists(DCM_PixelData)) {
-    if (who) logLine("%s: \"%s\" is not a DICOM file", who, path);
-    return false;
+  if (!preamble) {
+    OFString sopClass;
+    DcmElement* sop = findInDataset(DCM_SOPClassUID);
+    const bool hasSopClass = sop && sop->getOFString(sopClass, 0).good() && !sopClass.empty();
+    if (!hasSopClass && !findInDataset(DCM_PixelData)) {
+      close();
+      if (who) logLine("%s: \"%s\" is not a DICOM file", who, path);
+      return false;
+    }
   }
-  adopt(std::move(file), path);
   return true;
 }
 
@@ -146,6 +192,9 @@ void DicomFile::adopt(std::unique_ptr<DcmFileFormat> file, const std::string& na
 }
 
 void DicomFile::close() {
+  m_indexed = false;
+  m_dataIndex.clear();
+  m_metaIndex.clear();
   m_file.reset();
   m_path.clear();
   m_characterSet.clear();
@@ -160,14 +209,25 @@ E_TransferSyntax DicomFile::transferSyntax() const {
   return data ? data->getOriginalXfer() : EXS_Unknown;
 }
 
+DcmElement* DicomFile::findInDataset(const DcmTagKey& key) const {
+  if (m_indexed) return lookUp(m_dataIndex, key);
+  DcmDataset* data = dataset();
+  DcmElement* found = nullptr;
+  return data && data->findAndGetElement(key, found, OFFalse).good() ? found : nullptr;
+}
+
 DcmElement* DicomFile::find(Uint16 group, Uint16 element) const {
   DcmDataset* data = dataset();
   if (!data) return nullptr;
   const DcmTagKey key(group, element);
+  if (DcmElement* found = findInDataset(key)) return found;
   DcmElement* found = nullptr;
-  if (data->findAndGetElement(key, found, OFFalse).good() && found) return found;
-  DcmMetaInfo* meta = metaInfo();
-  if (meta && meta->findAndGetElement(key, found, OFFalse).good() && found) return found;
+  if (m_indexed) {
+    if ((found = lookUp(m_metaIndex, key))) return found;
+  } else {
+    DcmMetaInfo* meta = metaInfo();
+    if (meta && meta->findAndGetElement(key, found, OFFalse).good() && found) return found;
+  }
   if (isRadiopharmaceuticalTag(group, element)) {
     DcmItem* item = nullptr;
     if (data->findAndGetSequenceItem(DCM_RadiopharmaceuticalInformationSequence, item, 0).good() && item &&
@@ -220,9 +280,8 @@ std::string DicomFile::valueText(DcmElement* element) {
 }
 
 long DicomFile::intValue(const DcmTagKey& key, long fallback) const {
-  DcmDataset* data = dataset();
-  DcmElement* e = nullptr;
-  if (!data || data->findAndGetElement(key, e, OFFalse).bad() || !e || e->getLength() == 0) return fallback;
+  DcmElement* e = findInDataset(key);
+  if (!e || e->getLength() == 0) return fallback;
   switch (e->ident()) {
     case EVR_US: {
       Uint16 v;
@@ -255,9 +314,8 @@ long DicomFile::intValue(const DcmTagKey& key, long fallback) const {
 }
 
 double DicomFile::decimalValue(const DcmTagKey& key, unsigned long position, double fallback) const {
-  DcmDataset* data = dataset();
-  DcmElement* e = nullptr;
-  if (!data || data->findAndGetElement(key, e, OFFalse).bad() || !e || e->getLength() == 0) return fallback;
+  DcmElement* e = findInDataset(key);
+  if (!e || e->getLength() == 0) return fallback;
   if (e->ident() == EVR_DS || e->ident() == EVR_IS) {
     OFString s;
     if (e->getOFString(s, position).bad()) return fallback;
@@ -273,9 +331,9 @@ double DicomFile::decimalValue(const DcmTagKey& key, unsigned long position, dou
 }
 
 std::string DicomFile::stringValue(const DcmTagKey& key) const {
-  DcmDataset* data = dataset();
+  DcmElement* e = findInDataset(key);
   OFString s;
-  if (!data || data->findAndGetOFStringArray(key, s, OFFalse).bad()) return std::string();
+  if (!e || e->getOFStringArray(s).bad()) return std::string();
   DcmTag tag(key);
   return text::trimValue(std::string(s.c_str(), s.length()), tag.getEVR());
 }

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dcmText.h"
 
@@ -48,6 +49,8 @@ class DicomFile {
   // The element (group, element) in the data set's top level, then in the file meta header;
   // the radiopharmaceutical timing and dose tags also in the first item of (0054,0016).
   DcmElement* find(Uint16 group, Uint16 element) const;
+  // The element in the data set's top level only.
+  DcmElement* findInDataset(const DcmTagKey& key) const;
 
   // The value as the program reads it: UTF-8, padding removed, values joined by "\",
   // numbers in decimal; "<binary N bytes>" and "<sequence N items>" for the others.
@@ -65,6 +68,11 @@ class DicomFile {
   int m_language = 0;
   std::string m_characterSet;
   text::TextDecoder m_decoder;
+  // Top-level elements sorted by tag, kept for files opened from disk (a scan asks some 30
+  // tags per file); adopted data sets may be changed by their owner and are searched instead.
+  bool m_indexed = false;
+  std::vector<DcmElement*> m_dataIndex;
+  std::vector<DcmElement*> m_metaIndex;
 };
 
 }  // namespace detail

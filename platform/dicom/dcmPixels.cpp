@@ -41,9 +41,9 @@ bool isJpegFamily(E_TransferSyntax xfer) {
 
 bool isJpeg2000(E_TransferSyntax xfer) { return xfer == EXS_JPEG2000LosslessOnly || xfer == EXS_JPEG2000; }
 
-DcmPixelData* pixelDataOf(DcmDataset* data) {
-  DcmElement* e = nullptr;
-  if (!data || data->findAndGetElement(DCM_PixelData, e, OFFalse).bad() || !e) return nullptr;
+DcmPixelData* pixelDataOf(const DicomFile& file) {
+  DcmElement* e = file.findInDataset(DCM_PixelData);
+  if (!e) return nullptr;
   if (e->ident() != EVR_PixelData) return nullptr;
   return static_cast<DcmPixelData*>(e);
 }
@@ -275,7 +275,7 @@ bool isDecodableTransferSyntax(E_TransferSyntax xfer) {
 bool readPixelLayout(const DicomFile& file, PixelLayout& l, std::string& why) {
   l = PixelLayout();
   DcmDataset* data = file.dataset();
-  DcmPixelData* pixels = pixelDataOf(data);
+  DcmPixelData* pixels = pixelDataOf(file);
   if (!pixels) {
     why = "no pixel data";
     return false;
@@ -369,7 +369,7 @@ bool readPixelLayout(const DicomFile& file, PixelLayout& l, std::string& why) {
 bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, PixelBuffer& out, std::string& why) {
   out = PixelBuffer();
   DcmDataset* data = file.dataset();
-  DcmPixelData* pixels = pixelDataOf(data);
+  DcmPixelData* pixels = pixelDataOf(file);
   if (!pixels || l.type < 0) {
     why = "no pixel data";
     return false;
