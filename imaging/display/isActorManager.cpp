@@ -37,6 +37,7 @@ bool isActorManager::init()
     m_renderWindow = nullptr;
     m_vrActor = nullptr;
     m_imageActor = nullptr;
+    m_crossLineActor = nullptr;
     return true;
 }
 
@@ -94,12 +95,52 @@ isActorImage* isActorManager::getImageActor()
     return m_imageActor;
 }
 
+void isActorManager::createCrossLineActor()
+{
+    if (!m_renderWindow || m_crossLineActor)
+        return;
+    isActorCrossLine* actor = new isActorCrossLine();
+    if (!actor->init()) {
+        actor->release();
+        return;
+    }
+    actor->attachRenderWindow(m_renderWindow);
+    m_crossLineActor = actor;
+}
+
+isActorCrossLine* isActorManager::getCrossLineActor()
+{
+    if (!m_renderWindow)
+        return nullptr;
+    createCrossLineActor();
+    return m_crossLineActor;
+}
+
+void isActorManager::setBorderVisible(bool visible)
+{
+    if (isActorCrossLine* actor = getCrossLineActor())
+        actor->setBorderVisible(visible);
+}
+
+void isActorManager::showCornerMarker()
+{
+    if (isActorCrossLine* actor = getCrossLineActor())
+        actor->showCornerMarker();
+}
+
+void isActorManager::showCrossLines()
+{
+    if (isActorCrossLine* actor = getCrossLineActor())
+        actor->setCrossLinesVisible(true);
+}
+
 void isActorManager::releaseActors()
 {
     if (!m_renderWindow)
         return;
-    releaseField(m_imageActor);
     releaseField(m_vrActor);
+    releaseField(m_imageActor);
+    releaseField(m_crossLineActor);
 }
 
 } // namespace isImageSDK

@@ -3,6 +3,7 @@
 // registers a factory for it at start-up (this layer does not link upward). Main thread only.
 #pragma once
 
+#include "isActorCrossLine.h"
 #include "isActorImage.h"
 #include "isActorObject.h"
 
@@ -38,6 +39,16 @@ public:
     // slice 0; null without a window.
     isActorImage* getImageActor();
 
+    // Creates, initialises and attaches the cross-line actor when a window is set and there is
+    // none yet.
+    void createCrossLineActor();
+    // The cross-line actor, created on first use; null without a window.
+    isActorCrossLine* getCrossLineActor();
+    // Forwarded to the cross-line actor (created when missing); nothing without a window.
+    void setBorderVisible(bool visible);
+    void showCornerMarker();
+    void showCrossLines();
+
     // Releases every actor this manager holds (only while a window is set).
     void releaseActors();
 
@@ -45,6 +56,7 @@ private:
     isRenderWindowHost* m_renderWindow = nullptr;
     isActorObject* m_vrActor = nullptr;
     isActorImage* m_imageActor = nullptr;
+    isActorCrossLine* m_crossLineActor = nullptr;
 };
 
 } // namespace isImageSDK
