@@ -313,38 +313,53 @@ void Scheduler::runTimer(Timer& t, const TargetTimers& owner, float dt)
     }
 }
 
+void Scheduler::runFrame(float dt, std::vector<std::shared_ptr<UpdateEntry>>& updates,
+                         std::vector<std::shared_ptr<TargetTimers>>& targets,
+                         std::vector<std::shared_ptr<Timer>>& timers)
+{
+    // 1. per-frame callbacks
+    updates.assign(_updates.begin(), _updates.end());
+    for (const auto& e : updates) {
+        if (!e->cancelled && !e->paused) {
+            e->callback(dt);
+        }
+    }
+    updates.clear();
+
+    // 2. keyed timers
+    targets.assign(_targets.begin(), _targets.end());
+    for (const auto& entry : targets) {
+        if (entry->paused) {
+            continue;
+        }
+        timers.assign(entry->timers.begin(), entry->timers.end());
+        for (const auto& t : timers) {
+            if (entry->paused) {
+                break;
+            }
+            if (!t->cancelled && !t->fresh) {
+                runTimer(*t, *entry, dt);
+            }
+        }
+        timers.clear();
+    }
+    targets.clear();
+}
+
 void Scheduler::update(float dt)
 {
     CC_SCHEDULER_MAIN_THREAD();
+    const bool nested = _updating;
     _updating = true;
 
-    // 1. per-frame callbacks
-    {
-        const std::vector<std::shared_ptr<UpdateEntry>> snapshot = _updates;
-        for (const auto& e : snapshot) {
-            if (!e->cancelled && !e->paused) {
-                e->callback(dt);
-            }
-        }
-    }
-
-    // 2. keyed timers
-    {
-        const std::vector<std::shared_ptr<TargetTimers>> targets = _targets;
-        for (const auto& entry : targets) {
-            if (entry->paused) {
-                continue;
-            }
-            const std::vector<std::shared_ptr<Timer>> timers = entry->timers;
-            for (const auto& t : timers) {
-                if (entry->paused) {
-                    break;
-                }
-                if (!t->cancelled && !t->fresh) {
-                    runTimer(*t, *entry, dt);
-                }
-            }
-        }
+    if (nested) {
+        // A callback stepped the scheduler again: walk private copies, the members are in use.
+        std::vector<std::shared_ptr<UpdateEntry>> updates;
+        std::vector<std::shared_ptr<TargetTimers>> targets;
+        std::vector<std::shared_ptr<Timer>> timers;
+        runFrame(dt, updates, targets, timers);
+    } else {
+        runFrame(dt, _updateSnapshot, _targetSnapshot, _timerSnapshot);
     }
 
     _updating = false;

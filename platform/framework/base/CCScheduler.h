@@ -139,7 +139,17 @@ private:
     std::unordered_map<const void*, std::shared_ptr<TargetTimers>> _targetIndex;
     std::vector<std::shared_ptr<UpdateEntry>> _updates; // by priority, stable
     std::unordered_map<const void*, std::shared_ptr<UpdateEntry>> _updateIndex;
+    // One frame's walk over the per-frame callbacks and the keyed timers, through the given
+    // snapshot vectors.
+    void runFrame(float dt, std::vector<std::shared_ptr<UpdateEntry>>& updates,
+                  std::vector<std::shared_ptr<TargetTimers>>& targets, std::vector<std::shared_ptr<Timer>>& timers);
+
     bool _updating = false;
+    // Snapshots of the lists a frame walks (callbacks may change the lists themselves). Kept as
+    // members so a steady frame reuses their storage instead of allocating.
+    std::vector<std::shared_ptr<UpdateEntry>> _updateSnapshot;
+    std::vector<std::shared_ptr<TargetTimers>> _targetSnapshot;
+    std::vector<std::shared_ptr<Timer>> _timerSnapshot;
 
     mutable std::mutex _queueMutex;
     std::deque<QueuedFunction> _queue;
