@@ -2,7 +2,9 @@
 
 #include "NSStringUtil.h"
 #include "NSFileUtil.h"
+#include "NSNotificationCenter.h"
 #include "NetworkUtils.h"
+#include "UIJson.h"
 #include "dicomDBSchema.h"
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
@@ -52,7 +54,19 @@ bool dicomDB::init()
 {
     wantedVersion_ = dicomDBSchema::kVersion;
     stopped_ = false;
+    if (!thread_) {
+        thread_ = new dicomDBThread(this);
+        thread_->callback = [this](NSUI::NSThreadRequest* r) { onRequestDone(static_cast<dicomDBRequest*>(r)); };
+    }
     open();
+    NSUI::NSNotificationCenter::getInstance()->addObserver(
+        this, nullptr,
+        [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* data) {
+            if (!data || !data->userData) return;
+            // The payload owns the record; take it over for the request.
+            queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(static_cast<redIRI::DCM_MESSAGE*>(data->takeUserData())));
+        },
+        NSUI::NOTIFY_DB_ADD_IMAGE);
     newFavoriteCount = 0;
     lastMarkerTime_ = 0;
     return true;
@@ -103,6 +117,17 @@ void dicomDB::stop()
 {
     if (stopped_) return;
     stopped_ = true;
+    if (thread_) {
+        // Images already stored on disk get their rows before the worker goes; queued queries
+        // are dropped with the worker.
+        {
+            std::unique_lock<std::mutex> lock(pendingMutex_);
+            pendingDone_.wait(lock, [this] { return pendingStores_ == 0; });
+        }
+        safeDestroy(thread_);
+        thread_ = nullptr;
+    }
+    if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) centre->removeObserver(this);
     if (server_) {
         server_->StopDicomServer();
         server_.reset();
@@ -444,4 +469,300 @@ void dicomDB::getNeighbors(std::vector<dicomDBNeighbor>& list)
         n.port = model.getValue(r, 8);
         list.push_back(n);
     }
+}
+
+// ---- Requests -----------------------------------------------------------------------------------
+
+uint32_t dicomDB::requestId(const std::string& key) { return foldedHash32(key); }
+
+std::string dicomDB::dottedDate(const std::string& date)
+{
+    if (date.size() != 8) return date;
+    return date.substr(0, 4) + "." + date.substr(4, 2) + "." + date.substr(6, 2);
+}
+
+dicomDBRequest* dicomDB::makeRequest(uint32_t type, const std::string& key, const dicomDBRequest::DoneFunction& done,
+                                     void* listener)
+{
+    auto* request = new dicomDBRequest(registry_);
+    request->type = type;
+    request->text = key;
+    request->id = requestId(key);
+    request->done = done;
+    request->listener = listener;
+    return request;
+}
+
+void dicomDB::queue(dicomDBRequest* request, bool prioritize)
+{
+    const bool store = request->type == DB_REQUEST_STORE_IMAGE;
+    if (store) {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        ++pendingStores_;
+    }
+    if (!thread_ || stopped_ || !thread_->addRequest(request)) {
+        if (store) {
+            std::lock_guard<std::mutex> lock(pendingMutex_);
+            --pendingStores_;
+        }
+        request->release();
+        return;
+    }
+    const uint32_t id = request->id;
+    request->release();  // the worker holds its own references now
+    if (prioritize) thread_->prioritizeRequest(id);
+}
+
+void dicomDB::requestPatients(const dicomDBRequest::DoneFunction& done, void* listener)
+{
+    if (!ready_) return;
+    queue(makeRequest(DB_REQUEST_PATIENTS, "db", done, listener), false);
+}
+
+void dicomDB::requestStudies(const dicomDBRequest::DoneFunction& done, const std::string& patientKey, void* listener)
+{
+    if (patientKey.empty() || !ready_) return;
+    queue(makeRequest(DB_REQUEST_STUDIES, patientKey, done, listener), true);
+}
+
+void dicomDB::requestFavorites(const dicomDBRequest::DoneFunction& done, void* listener)
+{
+    if (!ready_) return;
+    queue(makeRequest(DB_REQUEST_FAVORITES, "favorite", done, listener), false);
+}
+
+void dicomDB::queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE> record)
+{
+    if (!ready_ || !record) return;
+    dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_IMAGE, record->SeriesFolder, nullptr, nullptr);
+    request->record = std::move(record);
+    queue(request, false);
+}
+
+void dicomDB::cancelRequests(void* listener)
+{
+    if (!listener) return;
+    std::lock_guard<std::mutex> lock(registry_->mutex);
+    for (dicomDBRequest* request : registry_->live)
+        if (request->listener == listener) request->listener = nullptr;
+}
+
+void dicomDB::processRequest(dicomDBRequest* request)
+{
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    request->result = std::make_unique<NSUI::NSDBDataModel>();
+    switch (request->type) {
+    case DB_REQUEST_FAVORITES:
+        if (ready_) queryFavorites(*request->result);
+        break;
+    case DB_REQUEST_PATIENTS:
+        if (ready_ && !queryPatients(*request->result)) request->result->clear();
+        break;
+    case DB_REQUEST_STUDIES:
+        if (ready_ && !queryStudies(request->text, *request->result)) request->result->clear();
+        break;
+    case DB_REQUEST_STORE_IMAGE: {
+        request->text.clear();
+        if (ready_ && request->record) storeImage(request);
+        std::lock_guard<std::mutex> pending(pendingMutex_);
+        --pendingStores_;
+        pendingDone_.notify_all();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
+{
+    NSUI::NSDBDataModel rows;
+    if (!db_.query("select ID,type,message,icon,image,updateTime,scale from favorite where valid=1 "
+                   "order by updateTime asc, ID asc",
+                   rows))
+        return;
+    const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
+    for (int r = 0; r < rows.getRowCount(); ++r) {
+        if (rows.getColumnCount(r) != 7) continue;
+        for (int c = 0; c < 7; ++c) out.addValue(c == 4 ? writable + rows.getValue(r, c) : rows.getValue(r, c));
+        out.endRow();
+    }
+}
+
+bool dicomDB::queryPatients(NSUI::NSDBDataModel& out)
+{
+    NSUI::NSDBDataModel patients, series, counter;
+    if (!db_.query("select ID,patientIDHospital,name,birthday,sex from patient order by updateTime desc", patients))
+        return false;
+    for (int p = 0; p < patients.getRowCount(); ++p) {
+        const std::string id = idText(std::atoi(patients.getValue(p, 0).c_str()));
+        if (!db_.query("select series.updateTime,series.studyDesc,path from patient,study,series where "
+                       "patient.ID=study.patientID and study.ID=series.studyID and patient.ID=" + id +
+                           " order by series.updateTime",
+                       series))
+            return false;
+        if (series.getRowCount() == 0) continue;
+        for (int c = 0; c < 5; ++c) out.addValue(patients.getValue(p, c));
+        for (int c = 0; c < 3; ++c) out.addValue(series.getValue(0, c));
+        const char* counts[] = {
+            "select count() from patient,study where patient.ID=study.patientID and patient.ID=",
+            "select count() from patient,study,series where patient.ID=study.patientID and "
+            "study.ID=series.studyID and patient.ID=",
+            "select count() from patient,study,series,image where patient.ID=study.patientID and "
+            "study.ID=series.studyID and image.seriesID=series.ID and patient.ID=",
+        };
+        for (const char* sql : counts) {
+            if (!db_.query(sql + id, counter)) return false;
+            out.addValue(counter.getValue(0, 0));
+        }
+        out.endRow();
+    }
+    return true;
+}
+
+bool dicomDB::appendImageInfo(const std::string& file, bool withDefaults, NSUI::NSDBDataModel& out)
+{
+    redIRI::dcmReader reader;
+    reader.setLanguage(currentLanguage());
+    if (!reader.setFile(file.c_str())) return false;
+    char buffer[1024];
+    auto tag = [&](unsigned short group, unsigned short element, const char* fallback, std::string& value) {
+        buffer[0] = '\0';
+        if (reader.readDicomTagString(group, element, buffer, sizeof(buffer))) {
+            value = buffer;
+            return true;
+        }
+        value = fallback;
+        return false;
+    };
+    std::string columns, rows, institution, modality, kvp, current, number;
+    if (!tag(0x0028, 0x0011, "", columns) || !tag(0x0028, 0x0010, "", rows)) return false;
+    tag(0x0008, 0x0080, withDefaults ? "Unknown Institution" : "", institution);
+    tag(0x0008, 0x0060, withDefaults ? "Unknown" : "", modality);
+    std::string tube;
+    if (modality == "CT") {
+        tag(0x0018, 0x0060, "", kvp);
+        tag(0x0018, 0x1151, "", current);
+        tube = kvp + "kV " + current + "mA";
+    }
+    tag(0x0020, 0x0011, "", number);
+    for (const std::string* v : {&columns, &rows, &institution, &modality, &tube, &number}) out.addValue(*v);
+    return true;
+}
+
+bool dicomDB::queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& out)
+{
+    NSUI::NSDBDataModel studies, series, images;
+    if (!db_.query("select ID,patientID,studyIDHospital,date,time,studyDesc from study where patientID=? "
+                   "order by updateTime desc",
+                   {patientKey}, studies))
+        return false;
+    for (int s = 0; s < studies.getRowCount(); ++s) {
+        out.addValue("study");
+        out.addValue(studies.getValue(s, 0));
+        out.addValue(studies.getValue(s, 1));
+        out.addValue(studies.getValue(s, 2));
+        out.addValue(dottedDate(studies.getValue(s, 3)));
+        out.addValue(studies.getValue(s, 5));
+        out.endRow();
+        const std::string studyID = idText(std::atoi(studies.getValue(s, 0).c_str()));
+        if (!db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from study,series "
+                       "where study.ID=series.studyID and study.ID=" + studyID,
+                       series))
+            return false;
+        for (int r = 0; r < series.getRowCount(); ++r) {
+            const std::string seriesID = idText(std::atoi(series.getValue(r, 0).c_str()));
+            if (!db_.query("select image.ID,imageUID,file from series,image where image.seriesID=series.ID and "
+                           "series.ID=" + seriesID,
+                           images))
+                return false;
+            if (images.getRowCount() == 0) continue;
+            NSUI::NSDBDataModel row;
+            row.addValue(series.getValue(r, 0));
+            row.addValue(patientKey);
+            row.addValue(dottedDate(series.getValue(r, 2)) + " " + series.getValue(r, 3));
+            row.addValue(series.getValue(r, 4));
+            row.addValue(series.getValue(r, 5));
+            row.addValue(idText(images.getRowCount()));
+            const std::string file = libraryFolder_ + series.getValue(r, 5) + "/" + images.getValue(0, 2);
+            if (!appendImageInfo(file, true, row)) continue;
+            row.endRow();
+            for (int c = 0; c < row.getColumnCount(0); ++c) out.addValue(row.getValue(0, c));
+            out.endRow();
+        }
+    }
+    return true;
+}
+
+void dicomDB::storeImage(dicomDBRequest* request)
+{
+    const redIRI::DCM_MESSAGE& m = *request->record;
+    dicomDBRecordIds ids;
+    if (!saveDicomRecord(m, ids) || ids.imageExists) return;
+
+    std::string json;
+    auto set = [&json](const char* key, const std::string& value) { NSUI::UIJson::setString(json, key, value); };
+    set("patientID", idText(ids.patientID));
+    set("studyID", idText(ids.studyID));
+    set("seriesID", idText(ids.seriesID));
+    set("studyIDHospital", m.StudyID);
+    set("patientIDHospital", m.PatientID);
+    set("name", m.PatientName);
+    set("sex", m.PatientSex);
+    set("birthday", m.PatientBirthDate);
+    set("updateTime", ids.now);
+    set("studyDate", dottedDate(m.StudyDate));
+    set("studyDesc", m.StudyDescription);
+    set("studyNumber", ids.studyExists ? "0" : "1");
+    set("seriesNumber", ids.seriesExists ? "0" : "1");
+    set("imageNumber", ids.imageExists ? "0" : "1");
+    set("dcmFolder", m.SeriesFolder);
+    request->text = json;
+
+    NSUI::NSDBDataModel series, images;
+    const std::string seriesID = idText(ids.seriesID);
+    if (!db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from series where "
+                   "series.ID=" + seriesID,
+                   series) ||
+        series.getRowCount() == 0 ||
+        !db_.query("select image.ID,imageUID,file from series,image where image.seriesID=series.ID and series.ID=" +
+                       seriesID,
+                   images))
+        return;
+    NSUI::NSDBDataModel& out = *request->result;
+    out.addValue(series.getValue(0, 0));
+    out.addValue(dottedDate(series.getValue(0, 2)) + " " + series.getValue(0, 3));
+    out.addValue(series.getValue(0, 4));
+    out.addValue(series.getValue(0, 5));
+    out.addValue(idText(images.getRowCount()));
+    if (images.getRowCount() > 0) appendImageInfo(libraryFolder_ + series.getValue(0, 5) + "/" + images.getValue(0, 2), false, out);
+    out.endRow();
+}
+
+void dicomDB::onRequestDone(dicomDBRequest* request)
+{
+    void* listener = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(registry_->mutex);
+        listener = request->listener;
+    }
+    if (request->cancelled.load()) return;  // the request drops its result
+    if (request->type != DB_REQUEST_STORE_IMAGE) {
+        if (listener && request->done && request->result && request->result->getRowCount() > 0)
+            request->done(request->result.get());
+        return;
+    }
+    if (request->text.empty()) return;
+    const std::string folder = NSUI::UIJson::getString(request->text, "dcmFolder");
+    if (!folder.empty() && isInsideLibrary(libraryFolder_ + folder)) {
+        // The series changed: its thumbnails are stale.
+        for (int i = 0; i < 6; ++i)
+            cocos2d::FileUtils::getInstance()->removeFile(libraryFolder_ + folder + "thrumb" + std::to_string(i));
+    }
+    NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::getInstance();
+    centre->postStringNotification(this, NSUI::NOTIFY_DB_PATIENT_STORED, request->text);
+    NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+    data->text = request->text;
+    data->setUserData(request->result.release(), [](void* p) { delete static_cast<NSUI::NSDBDataModel*>(p); });
+    centre->postNotification(this, NSUI::NOTIFY_DB_STUDY_STORED, data);
 }

@@ -18,7 +18,9 @@
 #include "NSThreadSafeDestroy.h"
 #include "base/CCRef.h"
 #include "dcmLib.h"
+#include "dicomDBThread.h"
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,6 +110,29 @@ public:
     void updateNeighborWifi(const std::string& appid);
     void getNeighbors(std::vector<dicomDBNeighbor>& list);
 
+    // Queries on the worker. Each answer comes back on the main thread through done, with the
+    // rows (not kept by dicomDB), and only when there is at least one row and the listener has
+    // not been cancelled. A request without a listener never calls done.
+    void requestPatients(const dicomDBRequest::DoneFunction& done, void* listener);
+    // Served before the older queued requests; nothing for an empty key.
+    void requestStudies(const dicomDBRequest::DoneFunction& done, const std::string& patientKey, void* listener);
+    void requestFavorites(const dicomDBRequest::DoneFunction& done, void* listener);
+    // Clears the listener of every request that names it, wherever the request is; their results
+    // are dropped unseen. For a screen's clean-up.
+    void cancelRequests(void* listener);
+    // Queues the indexing of a stored image (takes the record over). Posts 2002 and 2001 once it
+    // is written. Also what notification 2017 does.
+    void queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE> record);
+
+    // Worker side of a request, and its delivery on the main thread.
+    void processRequest(dicomDBRequest* request);
+    void onRequestDone(dicomDBRequest* request);
+
+    // The request identifier: the folded FNV-1a hash of the key.
+    static uint32_t requestId(const std::string& key);
+    // "YYYYMMDD" as "YYYY.MM.DD"; other lengths unchanged.
+    static std::string dottedDate(const std::string& date);
+
     int newFavoriteCount = 0;
 
     // The recursive database lock, shared with the worker.
@@ -130,6 +155,17 @@ private:
     bool queryFirstInt(const std::string& sql, const std::vector<std::string>& values, int& value, bool& found);
     bool findLocked(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids);
     int addFavorite(int type, const std::string& path, float scale);
+    void queue(dicomDBRequest* request, bool prioritize);
+    dicomDBRequest* makeRequest(uint32_t type, const std::string& key, const dicomDBRequest::DoneFunction& done,
+                                void* listener);
+    bool queryPatients(NSUI::NSDBDataModel& out);
+    bool queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& out);
+    void queryFavorites(NSUI::NSDBDataModel& out);
+    void storeImage(dicomDBRequest* request);
+    // Appends to out the series row values read from the first image's file: Columns, Rows,
+    // institution, modality, tube text and series number. False when the file does not open or
+    // lacks Columns or Rows.
+    bool appendImageInfo(const std::string& file, bool withDefaults, NSUI::NSDBDataModel& out);
 
     NSUI::NSDBDataModel scratch_;
     int wantedVersion_ = 4;
@@ -140,4 +176,10 @@ private:
     bool startServer_ = true;
     bool stopped_ = false;
     long lastMarkerTime_ = 0;
+    dicomDBThread* thread_ = nullptr;  // deletes itself after safeDestroy
+    std::shared_ptr<dicomDBRequestRegistry> registry_ = std::make_shared<dicomDBRequestRegistry>();
+    // Stored images queued and not yet written; stop waits for them to reach the file.
+    int pendingStores_ = 0;
+    std::mutex pendingMutex_;
+    std::condition_variable pendingDone_;
 };

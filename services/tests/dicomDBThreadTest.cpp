@@ -1,0 +1,220 @@
+// The library database's worker: queries answered on the main thread, stored images indexed and
+// announced, cancelled listeners never called, and stored images written before the worker stops.
+#include "dicomDB.h"
+
+#include "../../foundation/tests/support/HeadlessFrames.h"
+#include "NSNotificationCenter.h"
+#include "UIJson.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+redIRI::DCM_MESSAGE* newMessage(const std::string& patient, const std::string& study, const std::string& series,
+                                const std::string& image)
+{
+    auto* m = new redIRI::DCM_MESSAGE{};
+    auto set = [](char* field, size_t size, const std::string& v) { std::snprintf(field, size, "%s", v.c_str()); };
+    set(m->PatientName, sizeof(m->PatientName), patient);
+    set(m->PatientID, sizeof(m->PatientID), "ID-" + patient);
+    set(m->PatientSex, sizeof(m->PatientSex), "M");
+    set(m->StudyInstanceUID, sizeof(m->StudyInstanceUID), study);
+    set(m->StudyID, sizeof(m->StudyID), "5");
+    set(m->StudyDate, sizeof(m->StudyDate), "20231130");
+    set(m->StudyDescription, sizeof(m->StudyDescription), "Head");
+    set(m->SeriesInstanceUID, sizeof(m->SeriesInstanceUID), series);
+    set(m->SeriesDate, sizeof(m->SeriesDate), "20231130");
+    set(m->SeriesTime, sizeof(m->SeriesTime), "101010");
+    set(m->SOPInstanceUID, sizeof(m->SOPInstanceUID), image);
+    set(m->FileName, sizeof(m->FileName), image);
+    set(m->SeriesFolder, sizeof(m->SeriesFolder), patient + "/" + study + "/" + series + "/");
+    return m;
+}
+
+class Listener : public cocos2d::Ref {
+public:
+    std::vector<std::string> patientTexts, studyTexts;
+    std::vector<NSUI::NSDBDataModel> studyRows;
+};
+
+class DicomDBWorker : public HeadlessFrames {
+protected:
+    void SetUp() override
+    {
+        HeadlessFrames::SetUp();
+        base_ = fs::path(std::getenv("XDG_DATA_HOME")) / "dicomdb-worker" /
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(base_);
+        root_ = (base_ / "dicom").string() + "/";
+        db_ = new dicomDB();
+        db_->setStartServerForTest(false);
+        db_->setLibraryFolderForTest(root_);
+        ASSERT_TRUE(db_->init());
+        ASSERT_TRUE(db_->isReady());
+        auto* centre = NSUI::NSNotificationCenter::getInstance();
+        centre->addObserver(&listener_, nullptr,
+                            [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* d) { listener_.patientTexts.push_back(d->text); },
+                            NSUI::NOTIFY_DB_PATIENT_STORED);
+        centre->addObserver(&listener_, nullptr,
+                            [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* d) {
+                                listener_.studyTexts.push_back(d->text);
+                                listener_.studyRows.push_back(*static_cast<NSUI::NSDBDataModel*>(d->userData));
+                            },
+                            NSUI::NOTIFY_DB_STUDY_STORED);
+        passStartDelay();
+    }
+    void TearDown() override
+    {
+        NSUI::NSNotificationCenter::getInstance()->removeObserver(&listener_);
+        if (db_) {
+            db_->stop();
+            db_->release();
+        }
+        HeadlessFrames::TearDown();
+        fs::remove_all(base_);
+    }
+    void post2017(redIRI::DCM_MESSAGE* m)
+    {
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->setUserData(m, [](void* p) { delete static_cast<redIRI::DCM_MESSAGE*>(p); });
+        NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_DB_ADD_IMAGE, data);
+    }
+    void store(const std::string& patient, const std::string& study, const std::string& series, const std::string& image)
+    {
+        std::unique_ptr<redIRI::DCM_MESSAGE> m(newMessage(patient, study, series, image));
+        dicomDBRecordIds ids;
+        ASSERT_TRUE(db_->saveDicomRecord(*m, ids));
+    }
+    // A later request is served after the earlier ones: once its answer is in, so are theirs.
+    void flush()
+    {
+        bool done = false;
+        db_->addImageFavorite("/flush.jpg", 1.0f);
+        db_->requestFavorites([&done](NSUI::NSDBDataModel*) { done = true; }, &done);
+        ASSERT_TRUE(stepUntil([&] { return done; }));
+    }
+
+    fs::path base_;
+    std::string root_;
+    dicomDB* db_ = nullptr;
+    Listener listener_;
+};
+
+TEST_F(DicomDBWorker, StoredImagesAreIndexedAndAnnounced)
+{
+    fs::create_directories(root_ + "Ann/1.1/1.1.1");
+    std::ofstream(root_ + "Ann/1.1/1.1.1/thrumb0") << "old";
+
+    post2017(newMessage("Ann", "1.1", "1.1.1", "1.1.1.1"));
+    ASSERT_TRUE(stepUntil([&] { return listener_.studyTexts.size() == 1; }));
+    post2017(newMessage("Ann", "1.1", "1.1.1", "1.1.1.2"));
+    post2017(newMessage("Ann", "1.1", "1.1.1", "1.1.1.2"));  // known: written and announced once
+    ASSERT_TRUE(stepUntil([&] { return listener_.studyTexts.size() == 2; }));
+    flush();
+    step(3);
+
+    ASSERT_EQ(listener_.patientTexts.size(), 2u);
+    ASSERT_EQ(listener_.studyTexts.size(), 2u);
+    const std::string& first = listener_.patientTexts[0];
+    EXPECT_EQ(first.rfind("{\"patientID\":\"1\",\"studyID\":\"1\",\"seriesID\":\"1\",\"studyIDHospital\":\"5\","
+                          "\"patientIDHospital\":\"ID-Ann\",\"name\":\"Ann\",\"sex\":\"M\",\"birthday\":\"\","
+                          "\"updateTime\":\"", 0), 0u) << first;
+    EXPECT_NE(first.find("\"studyDate\":\"2023.11.30\",\"studyDesc\":\"Head\",\"studyNumber\":\"1\",\"seriesNumber\":\"1\","
+                         "\"imageNumber\":\"1\",\"dcmFolder\":\"Ann/1.1/1.1.1/\"}"),
+              std::string::npos) << first;
+    EXPECT_EQ(NSUI::UIJson::getString(listener_.patientTexts[1], "studyNumber"), "0");
+    EXPECT_EQ(NSUI::UIJson::getString(listener_.patientTexts[1], "seriesNumber"), "0");
+    EXPECT_EQ(listener_.studyTexts[1], listener_.patientTexts[1]);
+    EXPECT_FALSE(fs::exists(root_ + "Ann/1.1/1.1.1/thrumb0"));
+
+    // The stored-series row: the file is not on disk, so it ends after the image count.
+    const NSUI::NSDBDataModel& row = listener_.studyRows[1];
+    ASSERT_EQ(row.getRowCount(), 1);
+    ASSERT_EQ(row.getColumnCount(0), 5);
+    EXPECT_EQ(row.getValue(0, 1), "2023.11.30 101010");
+    EXPECT_EQ(row.getValue(0, 3), "Ann/1.1/1.1.1/");
+    EXPECT_EQ(row.getValue(0, 4), "2");
+}
+
+TEST_F(DicomDBWorker, PatientAndStudyQueriesAnswerOnTheMainThread)
+{
+    // An empty library answers without calling.
+    bool emptyCalled = false;
+    db_->requestPatients([&](NSUI::NSDBDataModel*) { emptyCalled = true; }, &emptyCalled);
+    flush();
+    EXPECT_FALSE(emptyCalled);
+
+    store("Ann", "1.1", "1.1.1", "a1");
+    store("Ann", "1.1", "1.1.1", "a2");
+    store("Ann", "1.2", "1.2.1", "a3");
+    store("Bob", "2.1", "2.1.1", "b1");
+    // A patient whose study holds no series is not listed.
+    ASSERT_TRUE(db_->connectionForTest().execute("insert into patient(name,updateTime) values ('Cy','2000')"));
+    ASSERT_TRUE(db_->connectionForTest().execute("insert into study(patientID,studyUID) values (3,'9')"));
+
+    const std::thread::id mainThread = std::this_thread::get_id();
+    NSUI::NSDBDataModel patients;
+    bool called = false;
+    db_->requestPatients([&](NSUI::NSDBDataModel* rows) {
+        EXPECT_EQ(std::this_thread::get_id(), mainThread);
+        patients = *rows;
+        called = true;
+    }, &called);
+    ASSERT_TRUE(stepUntil([&] { return called; }));
+    ASSERT_EQ(patients.getRowCount(), 2);
+    int ann = patients.getValue(0, 2) == "Ann" ? 0 : 1;
+    ASSERT_EQ(patients.getColumnCount(ann), 11);
+    EXPECT_EQ(patients.getValue(ann, 1), "ID-Ann");
+    EXPECT_EQ(patients.getValue(ann, 8), "2");
+    EXPECT_EQ(patients.getValue(ann, 9), "2");
+    EXPECT_EQ(patients.getValue(ann, 10), "3");
+
+    // Studies: the study rows come, the series whose first image is missing on disk do not.
+    NSUI::NSDBDataModel studies;
+    called = false;
+    db_->requestStudies([&](NSUI::NSDBDataModel* rows) { studies = *rows; called = true; }, "1", &called);
+    ASSERT_TRUE(stepUntil([&] { return called; }));
+    ASSERT_EQ(studies.getRowCount(), 2);
+    EXPECT_EQ(studies.getValue(0, 0), "study");
+    EXPECT_EQ(studies.getValue(0, 2), "1");
+    EXPECT_EQ(studies.getValue(0, 4), "2023.11.30");
+    EXPECT_EQ(studies.getValue(1, 0), "study");
+}
+
+TEST_F(DicomDBWorker, CancelledListenersAreNeverCalled)
+{
+    store("Ann", "1.1", "1.1.1", "a1");
+    int calls = 0;
+    int screen = 0;
+    for (int i = 0; i < 5; ++i) db_->requestPatients([&](NSUI::NSDBDataModel*) { ++calls; }, &screen);
+    db_->requestFavorites([&](NSUI::NSDBDataModel*) { ++calls; }, &screen);
+    db_->cancelRequests(&screen);
+    flush();
+    step(3);
+    EXPECT_EQ(calls, 0);
+    // Requests without a listener never call either.
+    db_->requestPatients([&](NSUI::NSDBDataModel*) { ++calls; }, nullptr);
+    flush();
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(dicomDB::requestId("abc"), 0xe25ef552u);
+}
+
+TEST_F(DicomDBWorker, StopWritesTheImagesAlreadyQueued)
+{
+    store("Ann", "1.1", "1.1.1", "a0");
+    for (int i = 1; i <= 3; ++i)
+        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ann", "1.1", "1.1.1", "a" + std::to_string(i))));
+    db_->stop();
+    NSUI::NSDBDataModel count;
+    ASSERT_TRUE(db_->connectionForTest().query("select count() from image", count));
+    EXPECT_EQ(count.getValue(0, 0), "4");
+}
+
+} // namespace
