@@ -37,6 +37,7 @@ bool isActorManager::init()
     m_renderWindow = nullptr;
     m_vrActor = nullptr;
     m_imageActor = nullptr;
+    m_overlayActor = nullptr;
     m_crossLineActor = nullptr;
     return true;
 }
@@ -95,6 +96,30 @@ isActorImage* isActorManager::getImageActor()
     return m_imageActor;
 }
 
+isActorOverlay* isActorManager::getOverlayActor()
+{
+    if (!m_renderWindow)
+        return nullptr;
+    if (!m_overlayActor) {
+        isActorOverlay* actor = new isActorOverlay();
+        if (!actor->init()) {
+            actor->release();
+            return nullptr;
+        }
+        actor->attachRenderWindow(m_renderWindow);
+        m_overlayActor = actor;
+    }
+    return m_overlayActor;
+}
+
+void isActorManager::removeOverlayActor()
+{
+    if (!m_renderWindow || !m_overlayActor)
+        return;
+    m_overlayActor->removeAll();
+    releaseField(m_overlayActor);
+}
+
 void isActorManager::createCrossLineActor()
 {
     if (!m_renderWindow || m_crossLineActor)
@@ -140,6 +165,9 @@ void isActorManager::releaseActors()
         return;
     releaseField(m_vrActor);
     releaseField(m_imageActor);
+    if (m_overlayActor)
+        m_overlayActor->removeAll();
+    releaseField(m_overlayActor);
     releaseField(m_crossLineActor);
 }
 

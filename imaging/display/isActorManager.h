@@ -6,6 +6,7 @@
 #include "isActorCrossLine.h"
 #include "isActorImage.h"
 #include "isActorObject.h"
+#include "isActorOverlay.h"
 
 #include <functional>
 
@@ -39,6 +40,12 @@ public:
     // slice 0; null without a window.
     isActorImage* getImageActor();
 
+    // The corner overlay actor, created, initialised and attached on first use; null without a
+    // window.
+    isActorOverlay* getOverlayActor();
+    // Empties and releases the overlay actor (only while a window is set).
+    void removeOverlayActor();
+
     // Creates, initialises and attaches the cross-line actor when a window is set and there is
     // none yet.
     void createCrossLineActor();
@@ -56,6 +63,7 @@ private:
     isRenderWindowHost* m_renderWindow = nullptr;
     isActorObject* m_vrActor = nullptr;
     isActorImage* m_imageActor = nullptr;
+    isActorOverlay* m_overlayActor = nullptr;
     isActorCrossLine* m_crossLineActor = nullptr;
 };
 

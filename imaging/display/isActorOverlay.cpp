@@ -1,0 +1,347 @@
+#include "isActorOverlay.h"
+
+#include "NSNotificationCenter.h"
+#include "NSNotificationNumbers.h"
+
+#include <algorithm>
+
+namespace isImageSDK {
+
+namespace {
+constexpr int kDefaultRowWidth = 100;
+constexpr int kOverlayZOrder = 100;
+// The text height, 4 mm at the display's resolution, kept readable and within the rows.
+constexpr float kTextHeightMillimetres = 4.0f;
+constexpr float kMillimetresPerInch = 25.4f;
+constexpr int kMinimumFontSize = 20;
+constexpr int kMaximumFontSize = 30;
+constexpr int kRowPadding = 4;
+
+// Corners in the order findItem searches them, and the index of each in the corner array.
+constexpr int kSearchOrder[4] = {OVERLAY_TOP_LEFT, OVERLAY_BOTTOM_LEFT, OVERLAY_TOP_RIGHT, OVERLAY_BOTTOM_RIGHT};
+int cornerIndex(int corner)
+{
+    switch (corner) {
+    case OVERLAY_TOP_LEFT: return 0;
+    case OVERLAY_TOP_RIGHT: return 1;
+    case OVERLAY_BOTTOM_LEFT: return 2;
+    case OVERLAY_BOTTOM_RIGHT: return 3;
+    default: return -1;
+    }
+}
+bool isLeftCorner(int corner)
+{
+    return corner == OVERLAY_TOP_LEFT || corner == OVERLAY_BOTTOM_LEFT;
+}
+
+// The JSON key of each DICOM text, by notification number (9077 and 9078 follow their own
+// notices and have none).
+const char* dicomKey(unsigned int id)
+{
+    switch (id) {
+    case NOTIFY_OVERLAY_STUDY_ID: return "studyID";
+    case NOTIFY_OVERLAY_SERIES_ID: return "seriesID";
+    case NOTIFY_OVERLAY_HOSPITAL: return "hospital";
+    case NOTIFY_OVERLAY_SERIES_TIME: return "seriesTime";
+    case NOTIFY_OVERLAY_PATIENT: return "patient";
+    case NOTIFY_OVERLAY_PATIENT_INFO: return "patientInfo";
+    case NOTIFY_OVERLAY_IMAGE_DESC: return "imageDesc";
+    default: return nullptr;
+    }
+}
+
+// The relative alignment of each edge letter: top, bottom, left and right middles.
+constexpr cocos2d::ui::RelativeLayoutParameter::RelativeAlign kEdgeAlign[4] = {
+    cocos2d::ui::RelativeLayoutParameter::RelativeAlign(2), cocos2d::ui::RelativeLayoutParameter::RelativeAlign(8),
+    cocos2d::ui::RelativeLayoutParameter::RelativeAlign(4), cocos2d::ui::RelativeLayoutParameter::RelativeAlign(6)};
+
+template <class T>
+void releaseHeld(T*& field)
+{
+    if (field) {
+        T* held = field;
+        field = nullptr;
+        held->release();
+    }
+}
+} // namespace
+
+isActorOverlay::~isActorOverlay()
+{
+    isActorOverlay::clear();
+}
+
+bool isActorOverlay::init()
+{
+    if (!isActorObject::init())
+        return false;
+    setTag(-1);
+    setName("");
+    forgetAll();
+    m_rowWidth = kDefaultRowWidth;
+    m_fontSize = kMaximumFontSize;
+    m_rowHeight = kMaximumFontSize + kRowPadding;
+    return true;
+}
+
+void isActorOverlay::clear()
+{
+    isActorObject::clear();
+    if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->removeObserver(this);
+    removeAll();
+}
+
+void isActorOverlay::removeAll()
+{
+    detachRenderWindow();
+    // The corners and letters are this actor's only plain nodes; a rebuild lists new ones.
+    std::vector<cocos2d::Node*> nodes;
+    nodes.swap(m_plainNodes);
+    for (cocos2d::Node* node : nodes)
+        node->release();
+    forgetAll();
+}
+
+void isActorOverlay::forgetAll()
+{
+    for (isNodeOverlayText*& label : m_edgeLabels)
+        releaseHeld(label);
+    for (Corner& corner : m_corners) {
+        for (NSUI::NSLayout* row : corner.rows)
+            row->release();
+        releaseHeld(corner.layout);
+        corner = Corner();
+    }
+    std::vector<Item> items;
+    items.swap(m_items);
+    for (const Item& item : items)
+        item.node->release();
+}
+
+void isActorOverlay::attachRenderWindow(isRenderWindowHost* window)
+{
+    isActorObject::attachRenderWindow(window);
+    removeAll();
+    NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::getInstance();
+    centre->removeObserver(this);
+    if (!m_renderWindow)
+        return;
+    auto callback = [this](cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data) {
+        onNotification(sender, id, data);
+    };
+    for (unsigned int id : {NOTIFY_OVERLAY_ORIENTATION, NOTIFY_OVERLAY_INFO_READY})
+        centre->addObserver(this, getWindowContext(), callback, id);
+    const int half = static_cast<int>(m_renderWindow->getHostNode()->getContentSize().width * 0.5f);
+    m_rowWidth = half > 0 ? half : kDefaultRowWidth;
+}
+
+void isActorOverlay::onNotification(cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data)
+{
+    const std::string json = data ? data->text : std::string();
+    if (id == NOTIFY_OVERLAY_ORIENTATION)
+        setEdgeLabels(getString(json, "t"), getString(json, "b"), getString(json, "l"), getString(json, "r"));
+    else if (id == NOTIFY_OVERLAY_INFO_READY)
+        applyDicomInfo(json);
+}
+
+isActorOverlay::Corner* isActorOverlay::cornerFor(int corner)
+{
+    const int index = cornerIndex(corner);
+    return index < 0 ? nullptr : &m_corners[index];
+}
+
+const isActorOverlay::Corner* isActorOverlay::cornerFor(int corner) const
+{
+    const int index = cornerIndex(corner);
+    return index < 0 ? nullptr : &m_corners[index];
+}
+
+NSUI::NSLayout* isActorOverlay::makeRow(int corner)
+{
+    Corner& c = *cornerFor(corner);
+    NSUI::NSLayout* row = NSUI::NSLayout::create();
+    // Left corners fill their rows from the left, right corners from the right.
+    row->setLayoutType(isLeftCorner(corner) ? cocos2d::ui::Layout::Type::RELATIVE
+                                            : cocos2d::ui::Layout::Type::RIGHT_ROW);
+    row->setContentSize(cocos2d::Size(float(m_rowWidth), float(m_rowHeight)));
+    row->retain();
+    c.rows.push_back(row);
+    c.currentRow = row;
+    c.itemCount = 0;
+    c.layout->addChild(row);
+    return row;
+}
+
+NSUI::NSLayout* isActorOverlay::getCornerLayout(int corner)
+{
+    Corner* c = cornerFor(corner);
+    if (!c)
+        return nullptr;
+    const bool made = !c->layout;
+    if (made) {
+        c->layout = NSUI::NSLayout::create();
+        c->layout->retain();
+        c->layout->setRelativeLayout(corner, "", cocos2d::ui::Margin());
+    }
+    if (!c->currentRow) {
+        makeRow(corner);
+        c->rowCount = 0;
+    }
+    if (made) {
+        c->layout->setLocalZOrder(kOverlayZOrder);
+        c->layout->setLayoutType(cocos2d::ui::Layout::Type::VERTICAL);
+        c->layout->setContentSize(cocos2d::Size(float(m_rowWidth), float((c->rowCount + 1) * m_rowHeight)));
+        addChildNode(c->layout);
+    }
+    return c->layout;
+}
+
+void isActorOverlay::addItem(Corner& corner, cocos2d::Node* node, isNodeOverlay* overlay)
+{
+    corner.currentRow->addChild(node);
+    ++corner.itemCount;
+    node->retain();
+    m_items.push_back(Item{node, overlay});
+}
+
+isNodeOverlayText* isActorOverlay::addCornerText(int corner, const std::string& text)
+{
+    if (!getCornerLayout(corner))
+        return nullptr;
+    isNodeOverlayText* node = isNodeOverlayText::create();
+    addItem(*cornerFor(corner), node, node);
+    node->setRenderWindow(m_renderWindow);
+    node->bindNotification(text, "", "", NOTIFY_NONE, false);
+    node->setFontSize(float(m_fontSize));
+    return node;
+}
+
+isNodeOverlaySprite* isActorOverlay::addTopRightButton()
+{
+    getCornerLayout(OVERLAY_TOP_RIGHT);
+    isNodeOverlaySprite* button = isNodeOverlaySprite::create();
+    addItem(*cornerFor(OVERLAY_TOP_RIGHT), button, button);
+    button->setRenderWindow(m_renderWindow);
+    button->setButtonHeight(float(m_rowHeight));
+    return button;
+}
+
+void isActorOverlay::addCornerRow(int corner)
+{
+    if (corner == OVERLAY_BOTTOM_RIGHT || !cornerFor(corner))
+        return;
+    // A row asked for before any text starts below the corner's first row, not in a corner
+    // that does not exist yet.
+    getCornerLayout(corner);
+    Corner& c = *cornerFor(corner);
+    makeRow(corner);
+    ++c.rowCount;
+    c.layout->setContentSize(cocos2d::Size(float(m_rowWidth), float((c.rowCount + 1) * m_rowHeight)));
+}
+
+cocos2d::Node* isActorOverlay::findItem(const std::string& name) const
+{
+    for (int corner : kSearchOrder) {
+        const Corner* c = cornerFor(corner);
+        if (!c->layout)
+            continue;
+        if (cocos2d::Node* found = c->layout->getChildByNameDeep(name))
+            return found;
+    }
+    return nullptr;
+}
+
+void isActorOverlay::setItemVisible(const std::string& name, bool visible)
+{
+    if (cocos2d::Node* node = findItem(name))
+        node->setVisible(visible);
+}
+
+void isActorOverlay::setAllVisible(bool visible)
+{
+    for (isNodeOverlayText* label : m_edgeLabels)
+        if (label)
+            label->setVisible(visible);
+    for (const Corner& c : m_corners)
+        if (c.layout)
+            c.layout->setVisible(visible);
+}
+
+void isActorOverlay::setEdgeLabels(const std::string& top, const std::string& bottom, const std::string& left,
+                                   const std::string& right)
+{
+    const std::string* letters[4] = {&top, &bottom, &left, &right};
+    for (int edge = 0; edge < 4; ++edge) {
+        isNodeOverlayText*& label = m_edgeLabels[edge];
+        if (!label) {
+            label = isNodeOverlayText::create();
+            label->retain();
+            auto* param = cocos2d::ui::RelativeLayoutParameter::create();
+            param->setAlign(kEdgeAlign[edge]);
+            param->setRelativeName("");
+            param->setMargin(cocos2d::ui::Margin());
+            label->setLayoutParameter(param);
+            label->setLocalZOrder(kOverlayZOrder);
+            label->setRenderWindow(m_renderWindow);
+            addChildNode(label);
+            label->setFontSize(float(m_fontSize));
+        }
+        label->bindNotification(*letters[edge], "", "", NOTIFY_NONE, false);
+    }
+}
+
+void isActorOverlay::updateLayout()
+{
+    if (!m_renderWindow)
+        return;
+    const cocos2d::Size size = m_renderWindow->getHostNode()->getContentSize();
+    m_rowWidth = static_cast<int>(size.width * 0.5f);
+    if (m_rowWidth < 1)
+        m_rowWidth = kDefaultRowWidth;
+    const int font = static_cast<int>(float(cocos2d::Device::getDPI()) * kTextHeightMillimetres / kMillimetresPerInch);
+    m_fontSize = std::min(kMaximumFontSize, std::max(kMinimumFontSize, font));
+    m_rowHeight = m_fontSize + kRowPadding;
+
+    for (const Item& item : m_items) {
+        if (item.overlay->getKind() == isNodeOverlay::KindText)
+            static_cast<isNodeOverlayText*>(item.overlay)->setFontSize(float(m_fontSize));
+        else if (item.overlay->getKind() == isNodeOverlay::KindButton)
+            static_cast<isNodeOverlaySprite*>(item.overlay)->setButtonHeight(float(m_rowHeight));
+    }
+    const cocos2d::Size rowSize{float(m_rowWidth), float(m_rowHeight)};
+    for (Corner& c : m_corners) {
+        if (!c.layout)
+            continue;
+        c.layout->setContentSize(cocos2d::Size(rowSize.width, rowSize.height * float(c.rows.size())));
+        for (NSUI::NSLayout* row : c.rows)
+            row->setContentSize(rowSize);
+    }
+    for (isNodeOverlayText* label : m_edgeLabels)
+        if (label)
+            label->setFontSize(float(m_fontSize));
+}
+
+void isActorOverlay::applyDicomInfo(const std::string& json)
+{
+    for (const Item& item : m_items) {
+        const char* key = dicomKey(item.overlay->getNotificationId());
+        if (key && item.overlay->getKind() == isNodeOverlay::KindText)
+            static_cast<isNodeOverlayText*>(item.overlay)->setValue(getStringWithDefault(json, key, ""));
+    }
+}
+
+const std::vector<NSUI::NSLayout*>& isActorOverlay::getCornerRows(int corner) const
+{
+    static const std::vector<NSUI::NSLayout*> none;
+    const Corner* c = cornerFor(corner);
+    return c ? c->rows : none;
+}
+
+int isActorOverlay::getCornerItemCount(int corner) const
+{
+    const Corner* c = cornerFor(corner);
+    return c ? c->itemCount : 0;
+}
+
+} // namespace isImageSDK
