@@ -49,26 +49,6 @@ Head readHead(DcmInputStream& stream) {
   return stream.good() ? classifyHead(head, n) : Head::Other;
 }
 
-// Elements of one item sorted by tag, for look-ups by binary search.
-void indexItem(DcmItem* item, std::vector<DcmElement*>& index) {
-  index.clear();
-  if (!item) return;
-  const unsigned long count = item->card();
-  index.reserve(count);
-  for (unsigned long i = 0; i < count; ++i)
-    if (DcmElement* e = item->getElement(i)) index.push_back(e);
-  // DCMTK keeps an item's elements in tag order already; sorting makes the index independent of that.
-  std::stable_sort(index.begin(), index.end(), [](const DcmElement* a, const DcmElement* b) {
-    return a->getTag().getXTag() < b->getTag().getXTag();
-  });
-}
-
-DcmElement* lookUp(const std::vector<DcmElement*>& index, const DcmTagKey& key) {
-  auto it = std::lower_bound(index.begin(), index.end(), key,
-                             [](const DcmElement* e, const DcmTagKey& k) { return e->getTag().getXTag() < k; });
-  return it != index.end() && (*it)->getTag().getXTag() == key ? *it : nullptr;
-}
-
 bool isRadiopharmaceuticalTag(Uint16 group, Uint16 element) {
   return group == 0x0018 && (element == 0x1072 || element == 0x1074 || element == 0x1075 || element == 0x1078);
 }
@@ -111,6 +91,28 @@ bool isIntegerVR(DcmEVR vr) {
     default:
       return false;
   }
+}
+
+Uint32 packedTag(const DcmTagKey& key) { return (Uint32(key.getGroup()) << 16) | key.getElement(); }
+
+// Elements of one item sorted by tag, for look-ups by binary search over contiguous keys.
+void indexItem(DcmItem* item, std::vector<DicomFile::IndexEntry>& index) {
+  index.clear();
+  if (!item) return;
+  index.reserve(item->card());
+  // Walked in list order: getElement(i) would seek from the list's head every time.
+  for (DcmObject* obj = item->nextInContainer(nullptr); obj; obj = item->nextInContainer(obj))
+    index.push_back({packedTag(obj->getTag()), static_cast<DcmElement*>(obj)});  // an item holds elements only
+  // DCMTK keeps an item's elements in tag order already; sorting makes the index independent of that.
+  std::stable_sort(index.begin(), index.end(),
+                   [](const DicomFile::IndexEntry& a, const DicomFile::IndexEntry& b) { return a.tag < b.tag; });
+}
+
+DcmElement* lookUp(const std::vector<DicomFile::IndexEntry>& index, const DcmTagKey& key) {
+  const Uint32 tag = packedTag(key);
+  auto it = std::lower_bound(index.begin(), index.end(), tag,
+                             [](const DicomFile::IndexEntry& e, Uint32 t) { return e.tag < t; });
+  return it != index.end() && it->tag == tag ? it->element : nullptr;
 }
 
 }  // namespace

@@ -62,6 +62,11 @@ class DicomFile {
   double decimalValue(const DcmTagKey& key, unsigned long position, double fallback) const;
   std::string stringValue(const DcmTagKey& key) const;  // trimmed, ASCII attributes only
 
+  struct IndexEntry {
+    Uint32 tag;  // group << 16 | element
+    DcmElement* element;
+  };
+
  private:
   std::unique_ptr<DcmFileFormat> m_file;
   std::string m_path;
@@ -71,8 +76,8 @@ class DicomFile {
   // Top-level elements sorted by tag, kept for files opened from disk (a scan asks some 30
   // tags per file); adopted data sets may be changed by their owner and are searched instead.
   bool m_indexed = false;
-  std::vector<DcmElement*> m_dataIndex;
-  std::vector<DcmElement*> m_metaIndex;
+  std::vector<IndexEntry> m_dataIndex;
+  std::vector<IndexEntry> m_metaIndex;
 };
 
 }  // namespace detail
