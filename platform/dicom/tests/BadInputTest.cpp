@@ -274,3 +274,34 @@ TEST(BadInput, CorruptedBytesNeverCrash) {
     }
   }
 }
+
+TEST(BadInput, AReusedReaderAnswersOnlyForTheFileItHasOpen) {
+  TempDir dir;
+  CallbackCapture capture;
+  ImageSpec first = smallGrey();
+  first.strings = {{DCM_PatientName, "FIRST^ONE"}, {DCM_StudyID, "77"}};
+  writeImage(dir.file("first.dcm"), first);
+  ImageSpec second = smallGrey();
+  second.preamble = false;
+  second.strings = {{DCM_PatientName, "SECOND^TWO"}};
+  writeImage(dir.file("second.dcm"), second);
+  writeAll(dir.file("junk.dcm"), {'n', 'o', 't', ' ', 'd', 'i', 'c', 'o', 'm', '!'});
+
+  redIRI::dcmReader reader;
+  char text[64];
+  ASSERT_TRUE(reader.setFile(dir.file("first.dcm").c_str()));
+  ASSERT_TRUE(reader.readDicomTagString(0x0010, 0x0010, text, sizeof(text)));
+  EXPECT_STREQ(text, "FIRST^ONE");
+  // A refused file (and a folder) leaves nothing of the previous one behind.
+  for (const std::string& path : {dir.file("junk.dcm"), dir.path()}) {
+    EXPECT_FALSE(reader.setFile(path.c_str())) << path;
+    EXPECT_FALSE(reader.readDicomTagString(0x0010, 0x0010, text, sizeof(text)));
+  }
+  ASSERT_TRUE(reader.setFile(dir.file("second.dcm").c_str()));
+  ASSERT_TRUE(reader.readDicomTagString(0x0010, 0x0010, text, sizeof(text)));
+  EXPECT_STREQ(text, "SECOND^TWO");
+  EXPECT_FALSE(reader.readDicomTagString(0x0020, 0x0010, text, sizeof(text))) << "Study ID was the first file's";
+  unsigned short rows = 0;
+  EXPECT_TRUE(reader.readDicomTagUint16(0x0028, 0x0010, rows));
+  EXPECT_EQ(static_cast<int>(rows), second.rows);
+}
