@@ -5,6 +5,8 @@
 #include "NSNotificationCenter.h"
 #include "NetworkUtils.h"
 #include "UIJson.h"
+#include "audio/SimpleAudioEngine.h"
+#include "renderer/CCImage.h"
 #include "dicomDBSchema.h"
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
@@ -67,6 +69,18 @@ bool dicomDB::init()
             queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(static_cast<redIRI::DCM_MESSAGE*>(data->takeUserData())));
         },
         NSUI::NOTIFY_DB_ADD_IMAGE);
+    NSUI::NSNotificationCenter::getInstance()->addObserver(
+        this, nullptr,
+        [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* data) {
+            if (data && !data->text.empty()) onCaptureSaved(data->text);
+        },
+        NSUI::NOTIFY_CAPTURE_SAVED);
+    NSUI::NSNotificationCenter::getInstance()->addObserver(
+        this, nullptr,
+        [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* data) {
+            if (data && !data->text.empty()) onFavoriteFile(data->text, data->intValue, data->floatValue);
+        },
+        NSUI::NOTIFY_FAVORITE_ADD_FILE);
     newFavoriteCount = 0;
     lastMarkerTime_ = 0;
     return true;
@@ -765,4 +779,46 @@ void dicomDB::onRequestDone(dicomDBRequest* request)
     data->text = request->text;
     data->setUserData(request->result.release(), [](void* p) { delete static_cast<NSUI::NSDBDataModel*>(p); });
     centre->postNotification(this, NSUI::NOTIFY_DB_STUDY_STORED, data);
+}
+
+// ---- Favourites from the viewer -----------------------------------------------------------------
+
+namespace {
+const char* const kFavoriteSound = "res/waterfall.wav";
+const int kDicomFavoriteFlag = 100;
+} // namespace
+
+void dicomDB::favoriteStored()
+{
+    ++newFavoriteCount;
+    CocosDenshion::SimpleAudioEngine::getInstance()->playEffect(kFavoriteSound, false, 1.0f, 0.0f, 1.0f);
+}
+
+void dicomDB::onCaptureSaved(const std::string& path)
+{
+    float scale = 1.0f;
+    cocos2d::Image* image = new cocos2d::Image();
+    if (image->initWithImageFile(path) && image->getHeight() > 0)
+        scale = static_cast<float>(image->getWidth()) / static_cast<float>(image->getHeight());
+    image->release();
+    const int id = addImageFavorite(path, scale);
+    // Nothing stored (library not ready): no badge and no sound either.
+    if (id < 0) return;
+    NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+    data->text = path;
+    data->intValue = id;
+    data->floatValue = scale;
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_FAVORITE_STORED, data);
+    favoriteStored();
+}
+
+void dicomDB::onFavoriteFile(const std::string& path, int flag, float scale)
+{
+    if (flag == kDicomFavoriteFlag) {
+        redIRI::dcmReadTag reader;
+        reader.setLanguage(currentLanguage());
+        scale = reader.setFile(path.c_str()) ? reader.getImageScale() : 1.0f;
+    }
+    if (addDicomFavorite(path, scale) < 0) return;
+    favoriteStored();
 }

@@ -156,6 +156,10 @@ private:
     bool findLocked(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids);
     int addFavorite(int type, const std::string& path, float scale);
     void queue(dicomDBRequest* request, bool prioritize);
+    // 1004 (a capture file) and 9105 (a favourite file; flag 100 marks DICOM) from the viewer.
+    void onCaptureSaved(const std::string& path);
+    void onFavoriteFile(const std::string& path, int flag, float scale);
+    void favoriteStored();
     dicomDBRequest* makeRequest(uint32_t type, const std::string& key, const dicomDBRequest::DoneFunction& done,
                                 void* listener);
     bool queryPatients(NSUI::NSDBDataModel& out);

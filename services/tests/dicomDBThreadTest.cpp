@@ -5,6 +5,7 @@
 #include "../../foundation/tests/support/HeadlessFrames.h"
 #include "NSNotificationCenter.h"
 #include "UIJson.h"
+#include "audio/SimpleAudioEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -215,6 +216,65 @@ TEST_F(DicomDBWorker, StopWritesTheImagesAlreadyQueued)
     NSUI::NSDBDataModel count;
     ASSERT_TRUE(db_->connectionForTest().query("select count() from image", count));
     EXPECT_EQ(count.getValue(0, 0), "4");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DicomDBWorker, FavouritesFromTheViewerCountAndSoundOnlyWhenStored)
+{
+    auto* audio = CocosDenshion::SimpleAudioEngine::getInstance();
+    audio->clearPlayedEffects();
+    int storedId = -1;
+    std::string storedText;
+    NSUI::NSNotificationCenter::getInstance()->addObserver(
+        &listener_, nullptr,
+        [&](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* d) {
+            storedId = d->intValue;
+            storedText = d->text;
+        },
+        NSUI::NOTIFY_FAVORITE_STORED);
+
+    // A capture that cannot be read is stored with scale 1.
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_CAPTURE_SAVED, root_ + "none.jpg");
+    ASSERT_TRUE(stepUntil([&] { return storedId >= 0; }));
+    EXPECT_EQ(storedText, root_ + "none.jpg");
+    EXPECT_EQ(storedId, 2);  // after the marker row
+    EXPECT_EQ(db_->newFavoriteCount, 1);
+    auto* data = NSUI::NSNotificationData::create();
+    data->text = root_ + "missing.dcm";
+    data->intValue = 100;
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_FAVORITE_ADD_FILE, data);
+    ASSERT_TRUE(stepUntil([&] { return db_->newFavoriteCount == 2; }));
+    NSUI::NSDBDataModel rows;
+    ASSERT_TRUE(db_->connectionForTest().query("select type,scale from favorite order by ID", rows));
+    ASSERT_EQ(rows.getRowCount(), 3);
+    EXPECT_EQ(rows.getValue(2, 0), "2");
+    EXPECT_EQ(rows.getValue(2, 1), "1.0");
+    EXPECT_EQ(audio->getPlayedEffects(), (std::vector<std::string>{"res/waterfall.wav", "res/waterfall.wav"}));
+
+    // A library that is not ready stores nothing: no count, no sound.
+    db_->stop();
+    db_->release();
+    db_ = nullptr;
+    fs::create_directories(base_);
+    std::ofstream(base_ / "blocker") << "x";
+    auto* broken = new dicomDB();
+    broken->setStartServerForTest(false);
+    broken->setLibraryFolderForTest((base_ / "blocker").string() + "/");
+    ASSERT_TRUE(broken->init());
+    ASSERT_FALSE(broken->isReady());
+    audio->clearPlayedEffects();
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_CAPTURE_SAVED, root_ + "x.jpg");
+    auto* data2 = NSUI::NSNotificationData::create();
+    data2->text = root_ + "y.dcm";
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_FAVORITE_ADD_FILE, data2);
+    step(5);
+    EXPECT_EQ(broken->newFavoriteCount, 0);
+    EXPECT_TRUE(audio->getPlayedEffects().empty());
+    broken->stop();
+    broken->release();
 }
 
 } // namespace
