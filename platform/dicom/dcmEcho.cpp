@@ -204,13 +204,7 @@ void dcmEcho::Core::shutdown() {
   for (auto& w : ending) w->thread.join();
 }
 
-dcmEcho::dcmEcho() : m_core(std::make_shared<Core>()) {
-  std::weak_ptr<Core> weak = m_core;
-  m_hook = detail::addShutdownHook([weak] {
-    if (auto core = weak.lock()) core->shutdown();
-  });
-  if (m_hook == 0) m_core->stop();
-}
+dcmEcho::dcmEcho() : m_core(std::make_shared<Core>()) { m_hook = detail::hookShutdown(m_core); }
 
 dcmEcho::~dcmEcho() {
   detail::removeShutdownHook(m_hook);

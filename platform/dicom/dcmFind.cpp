@@ -200,13 +200,7 @@ void dcmFind::Core::shutdown() {
   if (ending.joinable()) ending.join();
 }
 
-dcmFind::dcmFind() : m_core(std::make_shared<Core>()) {
-  std::weak_ptr<Core> weak = m_core;
-  m_hook = detail::addShutdownHook([weak] {
-    if (auto core = weak.lock()) core->shutdown();
-  });
-  if (m_hook == 0) m_core->stop();
-}
+dcmFind::dcmFind() : m_core(std::make_shared<Core>()) { m_hook = detail::hookShutdown(m_core); }
 
 dcmFind::~dcmFind() {
   detail::removeShutdownHook(m_hook);

@@ -362,13 +362,7 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
   }
 }
 
-dcmGet::dcmGet() : m_core(std::make_shared<Core>()) {
-  std::weak_ptr<Core> weak = m_core;
-  m_hook = detail::addShutdownHook([weak] {
-    if (auto core = weak.lock()) core->shutdown();
-  });
-  if (m_hook == 0) m_core->stop();
-}
+dcmGet::dcmGet() : m_core(std::make_shared<Core>()) { m_hook = detail::hookShutdown(m_core); }
 
 dcmGet::~dcmGet() {
   detail::removeShutdownHook(m_hook);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "dcmLib.h"
@@ -42,6 +43,18 @@ bool savePngByCallback(int width, int height, unsigned char* rgb, const char* pa
 // is used to remove the hook when the object is destroyed first. Returns 0 after shutdown.
 int addShutdownHook(std::function<void()> hook);
 void removeShutdownHook(int id);
+
+// The network objects' registration: the core's shutdown() runs at rediri_destroy while the core
+// lives (the hook holds it weakly). After shutdown the core is stopped at once and 0 is returned.
+template <class Core>
+int hookShutdown(const std::shared_ptr<Core>& core) {
+  std::weak_ptr<Core> weak = core;
+  const int id = addShutdownHook([weak] {
+    if (auto alive = weak.lock()) alive->shutdown();
+  });
+  if (id == 0) core->stop();
+  return id;
+}
 
 }  // namespace detail
 }  // namespace redIRI

@@ -311,13 +311,7 @@ void dcmSender::Core::transfer(unsigned int taskId, std::string address, std::st
   finish(taskId, allStored ? 1 : 2);
 }
 
-dcmSender::dcmSender() : m_core(std::make_shared<Core>()) {
-  std::weak_ptr<Core> weak = m_core;
-  m_hook = detail::addShutdownHook([weak] {
-    if (auto core = weak.lock()) core->shutdown();
-  });
-  if (m_hook == 0) m_core->stop();
-}
+dcmSender::dcmSender() : m_core(std::make_shared<Core>()) { m_hook = detail::hookShutdown(m_core); }
 
 dcmSender::~dcmSender() {
   detail::removeShutdownHook(m_hook);
