@@ -47,8 +47,10 @@ function(_qv_test_program name tdir label lib test_deps)
   else()
     target_link_libraries(${name} PRIVATE ${lib} ${test_deps} GTest::gtest GTest::gmock GTest::gtest_main)
   endif()
-  target_compile_definitions(${name} PRIVATE QV_TEST_DATA_DIR="${testroot}/data"
-                                             QV_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  # Test folders come through a generated header (qvTestPaths.h), included only where used.
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}_paths/qvTestPaths.h CONTENT
+"#pragma once\n#include \"qvBuildPaths.h\"\n#define QV_TEST_DATA_DIR \"${testroot}/data\"\n#define QV_TEST_BINARY_DIR \"${CMAKE_CURRENT_BINARY_DIR}\"\n")
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}_paths)
   # Every test gets its own writable tree and the sanitizer settings. They are set by running the
   # program through env(1): gtest_discover_tests splits an ENVIRONMENT property at its semicolons.
   # intercept_tls_get_addr=0: ASan records bogus TLS ranges for the GL driver, and the leak check

@@ -6,6 +6,7 @@
 #include "NSFileTestSupport.h"
 #include "NSTimeUtil.h"
 #include "UILocalConfig.h"
+#include "qvBuildPaths.h"
 
 USING_NS_CC;
 using NSUI::UILocalConfig;

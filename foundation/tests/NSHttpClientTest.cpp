@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include "qvTestPaths.h"
 
 using NSUI::NSHttpClient;
 using NSUI::NSHttpRequest;

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include "qvTestPaths.h"
 
 using NSUI::NSHttpClient;
 using NSUI::UIHttpPhisical;

@@ -8,6 +8,7 @@
 #include "NSFileTestSupport.h"
 #include "NSLanguage.h"
 #include "UILocalConfig.h"
+#include "qvBuildPaths.h"
 
 USING_NS_CC;
 using NSUI::NSLanguage;

@@ -17,6 +17,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include "qvBuildPaths.h"
 
 using namespace isImageSDK;
 

@@ -12,6 +12,7 @@
 #include "base/ccMacros.h"
 #include "platform/CCAtomicFile.h"
 #include "platform/CCPlistReader.h"
+#include "qvBuildPaths.h"
 
 namespace cocos2d {
 

@@ -13,6 +13,7 @@
 #include "support/TempDir.h"
 #include "support/WidgetTest.h"
 #include "ui/CocosGUI.h"
+#include "qvTestPaths.h"
 
 USING_NS_CC;
 using cocostudio::LayoutDocument;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 #include <vector>
+#include "qvBuildPaths.h"
 
 void WidgetsTest::SetUp()
 {
