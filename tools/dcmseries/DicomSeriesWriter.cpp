@@ -11,13 +11,6 @@ namespace qvgen {
 
 namespace {
 
-std::string newUID()
-{
-    char uid[100];
-    dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT);
-    return uid;
-}
-
 const std::string& processUID(int which)
 {
     static std::once_flag once;
@@ -43,12 +36,10 @@ const char* sopClassOf(const std::string& modality)
 std::string numbers(const double* values, int n)
 {
     std::string text;
-    char piece[64];
     for (int i = 0; i < n; ++i) {
-        std::snprintf(piece, sizeof(piece), "%.6g", values[i]);
         if (i)
             text += '\\';
-        text += piece;
+        text += decimalString(values[i]);
     }
     return text;
 }
@@ -61,6 +52,25 @@ bool fail(std::string* error, const std::string& what, const OFCondition& cond)
 }
 
 } // namespace
+
+std::string newUID()
+{
+    char uid[100];
+    dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT);
+    return uid;
+}
+
+std::string decimalString(double value)
+{
+    // A decimal string holds at most 16 characters: the most significant digits that fit.
+    char text[64];
+    for (int precision = 15; precision > 0; --precision) {
+        std::snprintf(text, sizeof(text), "%.*g", precision, value);
+        if (std::strlen(text) <= 16)
+            break;
+    }
+    return text;
+}
 
 uint16_t patternValue(int instanceNumber, int column, int row, int frame)
 {

@@ -51,6 +51,12 @@ struct ImageSpec {
     std::string seriesUID;
 };
 
+// A new unique identifier.
+std::string newUID();
+
+// A value as a DICOM decimal string: as many significant digits as fit in its 16 characters.
+std::string decimalString(double value);
+
 // The pattern sample at (column, row, frame) of the image with this instance number.
 uint16_t patternValue(int instanceNumber, int column, int row, int frame);
 
