@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -178,6 +179,16 @@ bool DicomFile::open(const char* path, const char* who) {
     }
   }
   return true;
+}
+
+bool DicomFile::claimsToBeDicom(const char* path) {
+  unsigned char head[132];
+  FILE* f = path ? std::fopen(path, "rb") : nullptr;
+  if (!f) return false;
+  const size_t n = std::fread(head, 1, sizeof(head), f);
+  std::fclose(f);
+  if (n >= 132 && std::memcmp(head + 128, "DICM", 4) == 0) return true;
+  return n >= 8 && head[0] == 0x02 && head[1] == 0x00 && std::isupper(head[4]) && std::isupper(head[5]);
 }
 
 void DicomFile::adopt(std::unique_ptr<DcmFileFormat> file, const std::string& name) {

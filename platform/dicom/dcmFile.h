@@ -33,6 +33,9 @@ class DicomFile {
   // with `who` naming the caller; a null `who` fails silently (folder walks that skip
   // whatever is not DICOM).
   bool open(const char* path, const char* who);
+  // Whether a file says it is DICOM, whether or not it can be read: the 128-byte preamble and
+  // "DICM", or (without preamble) a file meta element first.
+  static bool claimsToBeDicom(const char* path);
   // Takes over a data set already in memory (received from the network); `name` stands in
   // for the path in log lines. Values then read by the same rules as an opened file's.
   void adopt(std::unique_ptr<DcmFileFormat> file, const std::string& name);

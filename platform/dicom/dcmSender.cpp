@@ -242,20 +242,29 @@ SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, cons
 }
 
 void dcmSender::Core::transfer(unsigned int taskId, std::string address, std::string portText, std::string path) {
+  const std::string peer = address + ":" + portText;
   std::vector<Candidate> files;
+  // DICOM files that cannot be read (truncated, damaged) fail the task; other files are
+  // skipped silently (thumbnails).
+  size_t unreadable = 0;
   for (const std::string& name : listFiles(path)) {
     if (stopping) break;
     Candidate c;
-    if (readCandidate(name, c)) files.push_back(std::move(c));
+    if (readCandidate(name, c)) {
+      files.push_back(std::move(c));
+    } else if (detail::DicomFile::claimsToBeDicom(name.c_str())) {
+      ++unreadable;
+      detail::logLine("DICOM send to %s: \"%s\" is a DICOM file that cannot be read; it is not sent", peer.c_str(),
+                      name.c_str());
+    }
   }
   if (stopping) {
     sending = false;
     return;
   }
-  const std::string peer = address + ":" + portText;
   int port = 0;
   if (files.empty()) {
-    detail::logLine("DICOM send to %s failed: no DICOM file in \"%s\"", peer.c_str(), path.c_str());
+    detail::logLine("DICOM send to %s failed: no readable DICOM file in \"%s\"", peer.c_str(), path.c_str());
     finish(taskId, 2);
     return;
   }
@@ -308,7 +317,7 @@ void dcmSender::Core::transfer(unsigned int taskId, std::string address, std::st
     sending = false;
     return;
   }
-  finish(taskId, allStored ? 1 : 2);
+  finish(taskId, allStored && unreadable == 0 ? 1 : 2);
 }
 
 dcmSender::dcmSender() : m_core(std::make_shared<Core>()) { m_hook = detail::hookShutdown(m_core); }

@@ -14,6 +14,7 @@
 
 #include <dcmtk/ofstd/ofstd.h>
 
+#include "dcmLibrary.h"
 #include "dcmNaming.h"
 #include "dcmText.h"
 
@@ -136,8 +137,37 @@ DCM_MESSAGE* ReceivedObject::record(const std::string& seriesFolder) {
   return m;
 }
 
-bool serveStoreRequest(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request,
-                       int language, int dimseTimeout, const std::function<bool(ReceivedObject&)>& write,
+namespace {
+
+std::string trimmedUid(const char* uid) {
+  std::string out = uid ? uid : "";
+  while (!out.empty() && (out.back() == ' ' || out.back() == '\0')) out.pop_back();
+  return out;
+}
+
+// Why a received data set must not be stored ("" when it may): it names the SOP class and
+// instance the request announced. Anything else (an empty data set, another object) would be
+// stored under placeholder names or replace a good copy of the announced instance.
+std::string mismatch(DcmDataset* dataset, const T_DIMSE_C_StoreRQ& request) {
+  OFString sopClass, sopInstance;
+  if (!dataset || dataset->card() == 0) return "the data set is empty";
+  if (dataset->findAndGetOFString(DCM_SOPClassUID, sopClass).bad() || trimmedUid(sopClass.c_str()).empty())
+    return "the data set has no SOP Class UID";
+  if (dataset->findAndGetOFString(DCM_SOPInstanceUID, sopInstance).bad() ||
+      trimmedUid(sopInstance.c_str()).empty())
+    return "the data set has no SOP Instance UID";
+  if (trimmedUid(sopClass.c_str()) != trimmedUid(request.AffectedSOPClassUID))
+    return "its SOP Class UID " + trimmedUid(sopClass.c_str()) + " differs from the request's";
+  if (trimmedUid(sopInstance.c_str()) != trimmedUid(request.AffectedSOPInstanceUID))
+    return "its SOP Instance UID " + trimmedUid(sopInstance.c_str()) + " differs from the request's";
+  return std::string();
+}
+
+}  // namespace
+
+bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
+                       T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
+                       const std::function<bool(ReceivedObject&)>& write,
                        const std::function<void(ReceivedObject&)>& stored, std::string& error) {
   DcmDataset* dataset = nullptr;
   T_ASC_PresentationContextID dataPresId = presId;
@@ -148,13 +178,26 @@ bool serveStoreRequest(T_ASC_Association* assoc, T_ASC_PresentationContextID pre
     error = std::string("receiving an image failed: ") + cond.text();
     return false;
   }
-  // Written in the transfer syntax negotiated for it.
-  T_ASC_PresentationContext context;
-  E_TransferSyntax xfer = dataset->getOriginalXfer();
-  if (ASC_findAcceptedPresentationContext(assoc->params, presId, &context).good())
-    xfer = DcmXfer(context.acceptedTransferSyntax).getXfer();
-  ReceivedObject object(dataset, xfer, language, request.AffectedSOPInstanceUID);
-  const bool written = write(object);
+  Uint16 status = STATUS_Success;
+  bool written = false;
+  std::unique_ptr<ReceivedObject> object;
+  const std::string refusal = mismatch(dataset, request);
+  if (!refusal.empty()) {
+    // Nothing is written: an empty or foreign object never replaces a stored instance.
+    logLine("%s: refused the image %s: %s", who, trimmedUid(request.AffectedSOPInstanceUID).c_str(),
+            refusal.c_str());
+    delete dataset;
+    status = STATUS_STORE_Error_DataSetDoesNotMatchSOPClass;
+  } else {
+    // Written in the transfer syntax negotiated for it.
+    T_ASC_PresentationContext context;
+    E_TransferSyntax xfer = dataset->getOriginalXfer();
+    if (ASC_findAcceptedPresentationContext(assoc->params, presId, &context).good())
+      xfer = DcmXfer(context.acceptedTransferSyntax).getXfer();
+    object = std::make_unique<ReceivedObject>(dataset, xfer, language, request.AffectedSOPInstanceUID);
+    written = write(*object);
+    status = written ? STATUS_Success : STATUS_STORE_Refused_OutOfResources;
+  }
 
   T_DIMSE_C_StoreRSP response;
   std::memset(&response, 0, sizeof(response));
@@ -162,13 +205,13 @@ bool serveStoreRequest(T_ASC_Association* assoc, T_ASC_PresentationContextID pre
   OFStandard::strlcpy(response.AffectedSOPClassUID, request.AffectedSOPClassUID, sizeof(response.AffectedSOPClassUID));
   OFStandard::strlcpy(response.AffectedSOPInstanceUID, request.AffectedSOPInstanceUID,
                       sizeof(response.AffectedSOPInstanceUID));
-  response.DimseStatus = written ? STATUS_Success : STATUS_STORE_Refused_OutOfResources;
+  response.DimseStatus = status;
   response.DataSetType = DIMSE_DATASET_NULL;
   response.opts = O_STORE_AFFECTEDSOPCLASSUID | O_STORE_AFFECTEDSOPINSTANCEUID;
   cond = DIMSE_sendStoreResponse(assoc, presId, &request, &response, nullptr);
 
   // A written file is in place whether or not the answer reached the peer.
-  if (written) stored(object);
+  if (written) stored(*object);
   if (cond.bad()) {
     error = std::string("answering a stored image failed: ") + cond.text();
     return false;

@@ -54,10 +54,13 @@ class ReceivedObject {
 
 // Serves one C-STORE request whose command has arrived: receives its data set, lets `write`
 // place it, answers the peer (success, or "out of resources" when `write` returned false) and
-// then, for a written object, calls `stored`. False when the association broke; the reason is
-// in `error`.
-bool serveStoreRequest(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request,
-                       int language, int dimseTimeout, const std::function<bool(ReceivedObject&)>& write,
+// then, for a written object, calls `stored`. A data set that is empty, lacks its SOP Class or
+// Instance UID or names others than the request is refused ("data set does not match SOP
+// class") and logged with `who`; nothing is written then. False when the association broke;
+// the reason is in `error`.
+bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
+                       T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
+                       const std::function<bool(ReceivedObject&)>& write,
                        const std::function<void(ReceivedObject&)>& stored, std::string& error);
 
 // Creates a folder and its missing parents. False with the reason.

@@ -207,3 +207,32 @@ TEST(Sender, StopEndsTheTransferSilently) {
   EXPECT_LT(peer.files().size(), 20u);
   EXPECT_FALSE(sender.send(13, folder.c_str())) << "a stopped sender stays stopped";
 }
+
+// A truncated DICOM file in a folder is not skipped like a thumbnail: the rest is sent, the file
+// is logged and the task ends failed.
+TEST(Sender, ATruncatedFileFailsTheTask) {
+  TempDir dir;
+  StorePeer peer(dir);
+  ASSERT_TRUE(peer.ready());
+  const std::string folder = dir.file("series");
+  writeSeries(folder, SeriesSpec(), 3);
+  writeThumbnails(folder);
+  // One cut inside its header, one (larger) cut inside its pixel data.
+  ImageSpec big = greySpec(64, 64);
+  writeImage(folder + "/image8-big.dcm", big);
+  fs::copy_file(folder + "/image0.dcm", folder + "/image7-head.dcm");
+  fs::resize_file(folder + "/image7-head.dcm", 200);
+  fs::resize_file(folder + "/image8-big.dcm", fs::file_size(folder + "/image8-big.dcm") - 3000);
+
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::dcmSender sender;
+  sender.setIP("127.0.0.1", std::to_string(peer.port()).c_str());
+  ASSERT_TRUE(sender.send(21, folder.c_str()));
+  ASSERT_TRUE(messages.waitFor(finished, 10000));
+  EXPECT_EQ(messages.withCode(1).size(), 0u) << "not every file was stored";
+  EXPECT_EQ(messages.withCode(2).size(), 1u);
+  EXPECT_EQ(peer.files().size(), 3u) << "the readable files are still sent";
+  EXPECT_TRUE(log.logged("image7-head.dcm")) << "the file cut in its header is logged";
+  EXPECT_TRUE(log.logged("image8-big.dcm")) << "the file cut in its pixel data is logged";
+}

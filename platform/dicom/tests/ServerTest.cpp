@@ -4,9 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcostrmb.h>
+#include <dcmtk/dcmnet/dimse.h>
+#include <dcmtk/dcmnet/dul.h>
+#include <dcmtk/ofstd/ofstd.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -287,4 +294,144 @@ TEST(Server, RefusesAPortInUseAndBadSettings) {
   rootless.setPort("", std::to_string(freePort()).c_str(), "tolvrane");
   EXPECT_FALSE(rootless.BeginDicomServer());
   EXPECT_STREQ(f.server.getRoot(), f.root.c_str());
+}
+
+// Every association socket, ours and the server's, sends at once (Nagle's algorithm off): with
+// it on, each C-STORE exchange waits for the peer's delayed acknowledgement.
+TEST(Server, AssociationSocketsHaveNagleOff) {
+  ::setenv("TCP_NODELAY", "0", 1);  // whatever the environment says
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+  redIRI::detail::SocketWatch watch;
+  redIRI::detail::ClientAssociation client(watch);
+  std::string error;
+  ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP",
+                          {{"1.2.840.10008.1.1", redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
+      << error;
+  ::unsetenv("TCP_NODELAY");
+  auto noDelay = [](int fd) {
+    int value = 0;
+    socklen_t len = sizeof(value);
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, &len) == 0 && value != 0;
+  };
+  const int ours = redIRI::detail::associationSocket(client.get());
+  ASSERT_GE(ours, 0);
+  EXPECT_TRUE(noDelay(ours)) << "the requesting side";
+
+  // The server runs in this process: its end of the connection is the connected socket whose
+  // local port is the server's.
+  int serverSide = -1;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    const int fd = std::atoi(entry.path().filename().c_str());
+    sockaddr_in local{}, peer{};
+    socklen_t n = sizeof(local), m = sizeof(peer);
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &n) != 0 || local.sin_family != AF_INET) continue;
+    if (ntohs(local.sin_port) != f.port || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &m) != 0) continue;
+    serverSide = fd;
+  }
+  ASSERT_GE(serverSide, 0) << "the server's end of the association";
+  EXPECT_TRUE(noDelay(serverSide)) << "the accepting side";
+  client.release();
+}
+
+// A data set that is empty, lacks its UIDs or names another object than its request is refused
+// with "data set does not match SOP class": nothing is written, nothing announced, and the good
+// copy of the announced instance stays as it was.
+TEST(Server, MismatchedDataSetsAreRefusedAndWriteNothing) {
+  MessageCapture messages;
+  CallbackCapture log;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+  const std::vector<std::string> files = writeSeries(f.dir.file("a"), SeriesSpec(), 1);
+  ASSERT_EQ(storescu(f, files, f.dir.file("storescu.log")), 0);
+  ASSERT_TRUE(messages.waitForCount(3, 1, 10000));
+  const redIRI::DCM_MESSAGE good = messages.withCode(3)[0].record;
+  const std::string stored = f.root + good.SeriesFolder + good.FileName;
+  const std::string before = readText(stored);
+  ASSERT_FALSE(before.empty());
+  messages.clear();
+
+  const std::string sopClass = tag(files[0], DCM_SOPClassUID);
+  const std::string sopInstance = tag(files[0], DCM_SOPInstanceUID);
+  redIRI::detail::SocketWatch watch;
+  redIRI::detail::ClientAssociation client(watch);
+  std::string error;
+  ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP", {{sopClass, redIRI::detail::uncompressedSyntaxes()}}, error))
+      << error;
+  T_ASC_Association* assoc = client.get();
+  const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(assoc, sopClass.c_str());
+  ASSERT_NE(presId, 0);
+  auto store = [&](DcmDataset& data) {
+    T_DIMSE_C_StoreRQ request;
+    std::memset(&request, 0, sizeof(request));
+    request.MessageID = assoc->nextMsgID++;
+    OFStandard::strlcpy(request.AffectedSOPClassUID, sopClass.c_str(), sizeof(request.AffectedSOPClassUID));
+    OFStandard::strlcpy(request.AffectedSOPInstanceUID, sopInstance.c_str(), sizeof(request.AffectedSOPInstanceUID));
+    request.DataSetType = DIMSE_DATASET_PRESENT;
+    request.Priority = DIMSE_PRIORITY_MEDIUM;
+    T_DIMSE_C_StoreRSP response;
+    std::memset(&response, 0, sizeof(response));
+    DcmDataset* detail = nullptr;
+    const OFCondition cond = DIMSE_storeUser(assoc, presId, &request, nullptr, &data, nullptr, nullptr,
+                                             DIMSE_BLOCKING, 0, &response, &detail);
+    delete detail;
+    return cond.good() ? static_cast<int>(response.DimseStatus) : -1;
+  };
+  // DCMTK sends no empty data set: the command is encoded here and followed by one empty PDV.
+  auto storeEmpty = [&]() {
+    DcmDataset command;
+    command.putAndInsertString(DCM_AffectedSOPClassUID, sopClass.c_str());
+    command.putAndInsertUint16(DCM_CommandField, DIMSE_C_STORE_RQ);
+    command.putAndInsertUint16(DCM_MessageID, assoc->nextMsgID++);
+    command.putAndInsertUint16(DCM_Priority, 0);
+    command.putAndInsertUint16(DCM_CommandDataSetType, 0x0000);  // a data set follows
+    command.putAndInsertString(DCM_AffectedSOPInstanceUID, sopInstance.c_str());
+    command.computeGroupLengthAndPadding(EGL_withGL, EPD_noChange, EXS_LittleEndianImplicit, EET_ExplicitLength);
+    std::vector<char> buffer(4096);
+    DcmOutputBufferStream out(buffer.data(), buffer.size());
+    command.transferInit();
+    command.write(out, EXS_LittleEndianImplicit, EET_ExplicitLength, nullptr);
+    command.transferEnd();
+    void* encoded = nullptr;
+    offile_off_t length = 0;
+    out.flushBuffer(encoded, length);
+    char nothing = 0;
+    DUL_PDV pdvs[2] = {{static_cast<unsigned long>(length), presId, DUL_COMMANDPDV, OFTrue, encoded},
+                       {0, presId, DUL_DATASETPDV, OFTrue, &nothing}};
+    for (DUL_PDV& pdv : pdvs) {
+      DUL_PDVLIST list{};
+      list.count = 1;
+      list.pdv = &pdv;
+      const OFCondition cond = DUL_WritePDVs(&assoc->DULassociation, &list);
+      if (cond.bad()) return std::string("sending: ") + cond.text();
+    }
+    T_DIMSE_Message response;
+    T_ASC_PresentationContextID id = 0;
+    const OFCondition cond = DIMSE_receiveCommand(assoc, DIMSE_BLOCKING, 0, &id, &response, nullptr);
+    if (cond.bad()) return std::string("response: ") + cond.text();
+    char status[16];
+    std::snprintf(status, sizeof(status), "0x%04x", response.msg.CStoreRSP.DimseStatus);
+    return std::string(status);
+  };
+  EXPECT_EQ(storeEmpty(), "0xa900") << "an empty data set";
+  DcmDataset noUids;
+  noUids.putAndInsertString(DCM_PatientName, "OTHER^PATIENT");
+  EXPECT_EQ(store(noUids), 0xA900) << "no SOP Class or Instance UID";
+  DcmDataset otherClass;
+  otherClass.putAndInsertString(DCM_SOPClassUID, "1.2.840.10008.5.1.4.1.1.4");
+  otherClass.putAndInsertString(DCM_SOPInstanceUID, sopInstance.c_str());
+  EXPECT_EQ(store(otherClass), 0xA900) << "another SOP class";
+  DcmDataset otherInstance;
+  otherInstance.putAndInsertString(DCM_SOPClassUID, sopClass.c_str());
+  otherInstance.putAndInsertString(DCM_SOPInstanceUID, "1.2.3.4.5");
+  otherInstance.putAndInsertString(DCM_PatientName, "OTHER^PATIENT");
+  EXPECT_EQ(store(otherInstance), 0xA900) << "another instance";
+  client.release();
+
+  EXPECT_EQ(readText(stored), before) << "the good copy is untouched";
+  EXPECT_EQ(filesBelow(f.root), 1u);
+  EXPECT_TRUE(messages.withCode(3).empty());
+  EXPECT_TRUE(log.logged("refused the image " + sopInstance));
 }
