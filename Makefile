@@ -1,12 +1,14 @@
 # Quorvane — the two commands:
 #   make run    build (Release) and start the viewer
-#   make test   build the test configuration and run every test
+#   make test   build the test configuration and run every test, then build the threaded tests
+#               under ThreadSanitizer and run them (label `threads`)
 .PHONY: run test
 
 JOBS    := $(shell nproc 2>/dev/null || echo 2)
 CMAKE   := cmake -G Ninja -Wno-dev
 RELEASE := build/release
 TESTDIR := build/test
+TSANDIR := build/tsan
 XVFB    := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1920x1080x24")
 
 run:
@@ -20,3 +22,6 @@ test:
 	@$(CMAKE) -S . -B $(TESTDIR) -DCMAKE_BUILD_TYPE=Asan -DQV_TESTS=ON -DQV_BENCH=OFF >/dev/null
 	@cmake --build $(TESTDIR) -j $(JOBS)
 	cd $(TESTDIR) && $(XVFB) ctest --output-on-failure -j $(JOBS)
+	@$(CMAKE) -S . -B $(TSANDIR) -DCMAKE_BUILD_TYPE=Tsan -DQV_TESTS=ON -DQV_BENCH=OFF >/dev/null
+	@cmake --build $(TSANDIR) --target qv_threads_tests -j $(JOBS)
+	cd $(TSANDIR) && $(XVFB) ctest -L threads --output-on-failure -j $(JOBS)

@@ -6,8 +6,11 @@
 # Tests of the library:
 #   tests/*.cpp      -> <target>_tests     label <LABEL>          (headless)
 #   tests/gl/*.cpp   -> <target>_gl_tests  label <LABEL>-gl       (need a display; run under Xvfb)
-# A tests/main.cpp (or tests/gl/main.cpp) replaces GoogleTest's default main.
-# Shared test helpers can go in tests/support/*.cpp; they are linked into both test programs.
+#   tests/threads/*.cpp -> <target>_threads_tests  label threads  (threaded; also
+#                       built and run under ThreadSanitizer by the Tsan build type, which defines
+#                       only these test programs; the target qv_threads_tests builds them all)
+# A tests/main.cpp (or tests/gl/main.cpp, tests/threads/main.cpp) replaces GoogleTest's default main.
+# Shared test helpers can go in tests/support/*.cpp; they are linked into every test program.
 function(qv_library target)
   cmake_parse_arguments(Q "" "LABEL" "DEPS;TEST_DEPS" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
@@ -27,8 +30,15 @@ function(qv_library target)
   target_link_libraries(${target} PUBLIC ${Q_DEPS} Threads::Threads)
 
   if(QV_TESTS)
-    _qv_test_program(${target}_tests ${dir}/tests "${Q_LABEL}" ${target} "${Q_TEST_DEPS}")
-    _qv_test_program(${target}_gl_tests ${dir}/tests/gl "${Q_LABEL}-gl" ${target} "${Q_TEST_DEPS}")
+    if(NOT CMAKE_BUILD_TYPE STREQUAL "Tsan")
+      _qv_test_program(${target}_tests ${dir}/tests "${Q_LABEL}" ${target} "${Q_TEST_DEPS}")
+      _qv_test_program(${target}_gl_tests ${dir}/tests/gl "${Q_LABEL}-gl" ${target} "${Q_TEST_DEPS}")
+    endif()
+    _qv_test_program(${target}_threads_tests ${dir}/tests/threads threads ${target}
+      "${Q_TEST_DEPS}")
+    if(TARGET ${target}_threads_tests)
+      add_dependencies(qv_threads_tests ${target}_threads_tests)
+    endif()
   endif()
 endfunction()
 
@@ -55,8 +65,19 @@ function(_qv_test_program name tdir label lib test_deps)
   # program through env(1): gtest_discover_tests splits an ENVIRONMENT property at its semicolons.
   # intercept_tls_get_addr=0: ASan records bogus TLS ranges for the GL driver, and the leak check
   # at exit then crashes now and then in programs that open a GL context.
-  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
-    "env;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  if(CMAKE_BUILD_TYPE STREQUAL "Tsan")
+    # ThreadSanitizer needs its fixed memory layout, which address-space randomisation with many
+    # bits breaks on some kernels ("unexpected memory mapping"): the program runs without it.
+    # A report fails the test (exit code 66).
+    set(emulator "env;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${CMAKE_SOURCE_DIR}/cmake/tsan.supp")
+    find_program(QV_SETARCH setarch)
+    if(QV_SETARCH)
+      list(APPEND emulator ${QV_SETARCH} ${CMAKE_HOST_SYSTEM_PROCESSOR} -R)
+    endif()
+  else()
+    set(emulator "env;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  endif()
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${emulator}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60

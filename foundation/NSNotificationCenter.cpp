@@ -14,6 +14,7 @@ const char* const kTickKey = "_NSNotificationCenter";
 constexpr float kFirstTickDelay = 0.5f;
 
 std::atomic<NSNotificationCenter*> s_center{nullptr};
+std::mutex s_createLock;
 
 uint32_t currentFrame()
 {
@@ -43,9 +44,19 @@ NSNotificationObserver::NSNotificationObserver(cocos2d::Ref* target_, void* cont
 NSNotificationCenter* NSNotificationCenter::getInstance()
 {
     NSNotificationCenter* center = s_center.load(std::memory_order_acquire);
+    if (center)
+        return center;
+    if (!cocos2d::PoolManager::isMainThread())
+    {
+        // Lives as long as the process; it holds nothing.
+        static NSNotificationCenter* const closed = new NSNotificationCenter(true);
+        return closed;
+    }
+    std::lock_guard<std::mutex> guard(s_createLock);
+    center = s_center.load(std::memory_order_acquire);
     if (!center)
     {
-        center = new NSNotificationCenter();
+        center = new NSNotificationCenter(false);
         center->autorelease();
         center->retain();
         s_center.store(center, std::memory_order_release);
@@ -65,15 +76,17 @@ void NSNotificationCenter::destroyInstance()
         center->release();
 }
 
-NSNotificationCenter::NSNotificationCenter()
+NSNotificationCenter::NSNotificationCenter(bool closed) : _closed(closed)
 {
-    cocos2d::Director::getInstance()->getScheduler()->schedule(
-        [this](float dt) { update(dt); }, this, 0.0f, CC_REPEAT_FOREVER, kFirstTickDelay, false, kTickKey);
+    if (!_closed)
+        cocos2d::Director::getInstance()->getScheduler()->schedule(
+            [this](float dt) { update(dt); }, this, 0.0f, CC_REPEAT_FOREVER, kFirstTickDelay, false, kTickKey);
 }
 
 NSNotificationCenter::~NSNotificationCenter()
 {
-    cocos2d::Director::getInstance()->getScheduler()->unschedule(kTickKey, this);
+    if (!_closed)
+        cocos2d::Director::getInstance()->getScheduler()->unschedule(kTickKey, this);
     removeAllObservers();
 }
 
@@ -90,6 +103,8 @@ bool NSNotificationCenter::hasObserver(unsigned int id, void* context, cocos2d::
 void NSNotificationCenter::addObserver(cocos2d::Ref* target, void* context,
                                        const NSNotificationCallback& callback, unsigned int id)
 {
+    if (_closed)
+        return;
     std::lock_guard<std::recursive_mutex> guard(_lock);
     if (hasObserver(id, context, target))
         return;
@@ -193,6 +208,8 @@ void NSNotificationCenter::cancelNotificationsForTarget(cocos2d::Ref* target)
 void NSNotificationCenter::postNotification(cocos2d::Ref* sender, unsigned int id, NSNotificationData* data,
                                             void* context, bool urgent)
 {
+    if (_closed)
+        return;
     if (data)
         data->retain();
     {

@@ -12,8 +12,10 @@
 // Threads. Any thread may post, register, remove or cancel; one recursive mutex serialises them.
 // Callbacks always run on the main thread, without the lock, so they may post, register, remove
 // and cancel freely; a removal or cancel made by a callback suppresses the deliveries still to
-// come in the same tick. The first getInstance must happen on the main thread (the constructor
-// registers the tick with the scheduler).
+// come in the same tick. The centre is made only on the main thread (the constructor registers the
+// tick with the scheduler): a worker that asks for it while there is none — before the program
+// made it, or after the exit purge — gets a closed centre that drops every post and registration,
+// so a late post from a worker never rebuilds the centre behind the purge.
 //
 // Lifetime. Observers do not retain their targets: an object removes its registrations
 // (removeObserver(this)) before it is destroyed. The payload is retained once per pending delivery.
@@ -60,7 +62,9 @@ public:
 class NSNotificationCenter : public cocos2d::Ref
 {
 public:
-    // The process-wide centre, created on first use (main thread) and released by purgeServices.
+    // The process-wide centre, created on first use on the main thread and released by
+    // purgeServices. Any thread may call it; see the header comment for a worker's call while
+    // there is no centre.
     static NSNotificationCenter* getInstance();
     // The centre if it exists, else null; never creates it.
     static NSNotificationCenter* peekInstance();
@@ -111,8 +115,11 @@ public:
     // The delivery tick; called by the scheduler on the main thread only.
     void update(float dt);
 
+    // True for the closed centre handed to workers while there is no centre.
+    bool isClosed() const { return _closed; }
+
 private:
-    NSNotificationCenter();
+    explicit NSNotificationCenter(bool closed);
 
     struct PendingItem
     {
@@ -134,6 +141,7 @@ private:
     std::deque<PendingItem> _urgent;
     std::vector<PendingItem> _batch; // the deliveries of the running tick
     uint32_t _nextSeq = 0;
+    const bool _closed;
 };
 
 } // namespace NSUI
