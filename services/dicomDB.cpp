@@ -8,6 +8,7 @@
 #include "audio/SimpleAudioEngine.h"
 #include "renderer/CCImage.h"
 #include "dicomDBSchema.h"
+#include "isDcmScan.h"
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
 
@@ -17,7 +18,6 @@
 
 namespace {
 
-const char* const kServerPort = "4587";
 const char* const kServerTitle = "tolvrane";
 
 std::string idText(int id) { return std::to_string(id); }
@@ -98,11 +98,13 @@ void dicomDB::open()
     if (!db_.open(libraryFolder_ + dicomDBSchema::kFileName)) {
         debugLog("failed to create dicomdb");
     } else {
+        db_.execute(dicomDBSchema::kConnectionSetup);
         bool versionWasMissing = !db_.tableExists("version");
         for (const dicomDBSchema::Table& table : dicomDBSchema::kTables) {
             if (db_.tableExists(table.name)) continue;
             if (!db_.createTable(table.createSql, table.name)) debugLog("failed to create table '%s'.", table.name);
         }
+        for (const char* index : dicomDBSchema::kIndexes) db_.execute(index);
         std::string wanted = idText(wantedVersion_);
         if (versionWasMissing) db_.execute("insert into version(version) values (" + wanted + ")");
         if (db_.query("select version from version", scratch_) && scratch_.getRowCount() > 0 &&
@@ -121,9 +123,9 @@ void dicomDB::open()
             if (!part.empty()) list += part + ",";
         server_ = std::make_unique<redIRI::dcmServer>();
         server_->setLanguage(currentLanguage());
-        server_->setPort(list.c_str(), kServerPort, kServerTitle);
+        server_->setPort(list.c_str(), serverPort_.c_str(), kServerTitle);
         server_->setRoot(libraryFolder_.c_str());
-        server_->BeginDicomServer();
+        serverRunning_ = server_->BeginDicomServer();
     }
 }
 
@@ -131,6 +133,12 @@ void dicomDB::stop()
 {
     if (stopped_) return;
     stopped_ = true;
+    // No new image arrives while the last ones are written.
+    if (server_) {
+        server_->StopDicomServer();
+        server_.reset();
+        serverRunning_ = false;
+    }
     if (thread_) {
         // Images already stored on disk get their rows before the worker goes; queued queries
         // are dropped with the worker.
@@ -142,10 +150,6 @@ void dicomDB::stop()
         thread_ = nullptr;
     }
     if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) centre->removeObserver(this);
-    if (server_) {
-        server_->StopDicomServer();
-        server_.reset();
-    }
     std::lock_guard<std::recursive_mutex> lock(dbMutex);
     ready_ = false;  // the connection itself closes with this object
 }
@@ -769,7 +773,8 @@ void dicomDB::onRequestDone(dicomDBRequest* request)
     if (request->text.empty()) return;
     const std::string folder = NSUI::UIJson::getString(request->text, "dcmFolder");
     if (!folder.empty() && isInsideLibrary(libraryFolder_ + folder)) {
-        // The series changed: its thumbnails are stale.
+        // The series changed: its cache and its thumbnails are stale.
+        isImageSDK::isDcmScan::removeBufferFiles(libraryFolder_ + folder);
         for (int i = 0; i < 6; ++i)
             cocos2d::FileUtils::getInstance()->removeFile(libraryFolder_ + folder + "thrumb" + std::to_string(i));
     }

@@ -8,6 +8,14 @@
 // never written into the SQL text, so a patient name such as `A"); drop table patient; --` is
 // stored as it is. Only IDs the program made itself appear inside statements.
 //
+// Ownership and the storage server: the network service (dataService) constructs the one
+// instance, calls init() and reaches it from then on; stop() runs at shutdown before the release.
+// open() starts the storage server (DICOM port 4587, title "tolvrane", root = the library
+// folder). The server announces each stored file through the DICOM library's message callback
+// (code 3), which the network service turns into notification 2017 (NOTIFY_DB_ADD_IMAGE,
+// urgent, the DCM_MESSAGE as owned user data); dicomDB observes 2017 and indexes the image on its
+// worker, then posts 2002 and 2001. The import (importDcm) posts the same 2017.
+//
 // Threads: the connection is shared by the worker (queries, writing received images) and the
 // main thread (deletes, favourites, peers); every statement sequence holds dbMutex from its
 // first query to its commit or rollback. The storage server's own threads never touch it.
@@ -138,10 +146,13 @@ public:
     // The recursive database lock, shared with the worker.
     std::recursive_mutex dbMutex;
 
-    // Test hooks, before init: another library folder (ending in "/"), and whether init starts
-    // the storage server (it listens on every interface, which tests must not do).
+    // Test hooks, before init: another library folder (ending in "/"), whether init starts the
+    // storage server, and the port it listens on (tests pick a free one).
     void setLibraryFolderForTest(const std::string& folder) { libraryFolder_ = folder; }
     void setStartServerForTest(bool start) { startServer_ = start; }
+    void setServerPortForTest(const std::string& port) { serverPort_ = port; }
+    // Whether the storage server is listening.
+    bool isServerRunning() const { return serverRunning_; }
     NSUI::NSDBUtil& connectionForTest() { return db_; }
 
     // "%d-%02d-%02d %02d:%02d:%02d" of the current local time.
@@ -178,6 +189,8 @@ private:
     NSUI::NSDBUtil db_;
     std::unique_ptr<redIRI::dcmServer> server_;
     bool startServer_ = true;
+    bool serverRunning_ = false;
+    std::string serverPort_ = "4587";
     bool stopped_ = false;
     long lastMarkerTime_ = 0;
     dicomDBThread* thread_ = nullptr;  // deletes itself after safeDestroy

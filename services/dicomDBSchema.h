@@ -34,4 +34,18 @@ constexpr Table kTables[] = {
                        "favoriteID integer not null);"},
 };
 
+// Indexes on the columns every stored image is looked up by. They only speed up the lookups of
+// large libraries; the tables stay as above, and a file without them works the same.
+constexpr const char* kIndexes[] = {
+    "create index if not exists patient_name on patient(name,patientIDHospital);",
+    "create index if not exists study_patient on study(patientID);",
+    "create index if not exists series_study on series(studyID);",
+    "create index if not exists image_series on image(seriesID);",
+};
+
+// Set on every connection. A write-ahead log with normal syncing commits each stored image
+// without waiting for the disk, and a process killed at any moment still leaves a consistent
+// file holding every committed image (only a power loss may undo the last commits).
+constexpr const char* kConnectionSetup = "PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;";
+
 } // namespace dicomDBSchema

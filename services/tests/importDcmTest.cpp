@@ -1,0 +1,302 @@
+// The import of files into the library: generated DICOM files copied into the storage layout and
+// indexed by a real library database on SQLite files below XDG_DATA_HOME.
+#include "dicomDB.h"
+#include "importDcm.h"
+
+#include "../../foundation/tests/support/HeadlessFrames.h"
+#include "DicomSeriesWriter.h"
+#include "NSDBDataModel.h"
+#include "NSDBUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Extra = std::vector<std::pair<std::pair<uint16_t, uint16_t>, std::string>>;
+
+// A small image whose identifying values are given (an empty value leaves the element out).
+void writeImage(const fs::path& path, const std::string& patient, const std::string& patientID,
+                const std::string& study, const std::string& series, const std::string& sop, int instance,
+                const Extra& extra = {})
+{
+    qvgen::ImageSpec spec;
+    spec.columns = 16;
+    spec.rows = 8;
+    spec.instanceNumber = instance;
+    spec.patientName = patient;
+    spec.patientID = patientID;
+    spec.studyUID = study.empty() ? "1.2.3" : study;
+    spec.seriesUID = series.empty() ? "1.2.3.4" : series;
+    spec.extra = extra;
+    spec.extra.push_back({{0x0008, 0x0018}, sop});
+    spec.extra.push_back({{0x0008, 0x0020}, "20240517"});
+    spec.extra.push_back({{0x0008, 0x0030}, "101112.5"});
+    if (patient.empty()) spec.omit.push_back({0x0010, 0x0010});
+    if (patientID.empty()) spec.omit.push_back({0x0010, 0x0020});
+    if (study.empty()) spec.omit.push_back({0x0020, 0x000D});
+    if (series.empty()) spec.omit.push_back({0x0020, 0x000E});
+    fs::create_directories(path.parent_path());
+    std::string error;
+    ASSERT_TRUE(qvgen::writeDicomFile(path.string(), spec, &error)) << error;
+}
+
+std::string folderOf(const std::string& patient, const std::string& id, const std::string& study,
+                     const std::string& series)
+{
+    char out[1024];
+    redIRI::dcmServer::getDicomFolder(patient.c_str(), id.c_str(), study.c_str(), series.c_str(), out);
+    return out;
+}
+
+// Every regular file below folder, relative to it, leaving out the database and hidden folders.
+std::set<std::string> filesBelow(const fs::path& folder)
+{
+    std::set<std::string> files;
+    if (!fs::exists(folder)) return files;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string name = it->path().filename().string();
+        if (it->is_directory() && name[0] == '.') {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file() && name.rfind("dicomDB", 0) != 0)
+            files.insert(fs::relative(it->path(), folder).string());
+    }
+    return files;
+}
+
+class ImportTest : public HeadlessFrames {
+protected:
+    void SetUp() override
+    {
+        HeadlessFrames::SetUp();
+        base_ = fs::path(std::getenv("XDG_DATA_HOME")) / "import-tests" /
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(base_);
+        source_ = base_ / "source";
+        root_ = (base_ / "library").string() + "/";
+        openLibrary();
+        passStartDelay();
+    }
+    void TearDown() override
+    {
+        closeLibrary();
+        HeadlessFrames::TearDown();
+        fs::remove_all(base_);
+    }
+    void openLibrary()
+    {
+        db_ = new dicomDB();
+        db_->setStartServerForTest(false);
+        db_->setLibraryFolderForTest(root_);
+        ASSERT_TRUE(db_->init());
+        ASSERT_TRUE(db_->isReady());
+        importer_ = importDcm::create();
+        ASSERT_NE(importer_, nullptr);
+        importer_->retain();
+        importer_->setRoot(db_->getDicomRoot());
+    }
+    void closeLibrary()
+    {
+        if (importer_) {
+            importer_->stop();
+            importer_->release();
+            importer_ = nullptr;
+        }
+        if (db_) {
+            db_->stop();
+            db_->release();
+            db_ = nullptr;
+        }
+    }
+    // Imports and waits until every copied file has been written to the database.
+    void importAndWait(const std::string& path)
+    {
+        importer_->importFolder(path);
+        ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
+        step(2);  // the urgent 2017s reach the library database
+        bool answered = false;
+        db_->requestFavorites([](NSUI::NSDBDataModel*) {}, &answered);
+        db_->requestPatients([&](NSUI::NSDBDataModel*) { answered = true; }, &answered);
+        // Requests are served in order: the patient answer comes after every queued write.
+        ASSERT_TRUE(stepUntil([&] { return answered; }));
+    }
+    NSUI::NSDBDataModel query(const std::string& sql)
+    {
+        NSUI::NSDBDataModel model;
+        EXPECT_TRUE(db_->connectionForTest().query(sql, model)) << sql;
+        return model;
+    }
+    int count(const std::string& table) { return std::atoi(query("select count() from " + table).getValue(0, 0).c_str()); }
+
+    fs::path base_, source_;
+    std::string root_;
+    dicomDB* db_ = nullptr;
+    importDcm* importer_ = nullptr;
+};
+
+TEST_F(ImportTest, FoldersAreImportedRecursivelyOnceAndNormalised)
+{
+    writeImage(source_ / "a" / "1.dcm", "Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.1", 1,
+               {{{0x0010, 0x0040}, "O"}, {{0x0008, 0x1030}, "Chest"}});
+    writeImage(source_ / "a" / "2.dcm", "Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.2", 2, {{{0x0010, 0x0040}, "F"}});
+    writeImage(source_ / "a" / "deeper" / "3.dcm", "Doe^Jane", "P1", "1.1", "1.1.2", "1.1.2.1", 1);
+    // The same instance under another name: it lands on the same file and adds no row.
+    writeImage(source_ / "b" / "copy.dcm", "Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.2", 2);
+    // No patient, study or series: the replacements name the folder and fill the rows.
+    writeImage(source_ / "b" / "anon.dcm", "", "", "", "", "9.9.9", 1);
+    std::ofstream(source_ / "b" / "notes.txt") << "not an image";
+    std::ofstream(source_ / "b" / "empty.dcm");
+
+    importAndWait(source_.string());
+    EXPECT_EQ(importer_->getQueuedCount(), 7);
+    EXPECT_EQ(importer_->getFinishedCount(), 7);
+    EXPECT_EQ(importer_->getCopiedCount(), 5);
+
+    const std::string jane = folderOf("Doe^Jane", "P1", "1.1", "1.1.1");
+    const std::string anon = folderOf("ANONYMOUS", "EmptyID", "unknownStudy", "unknownSeries");
+    EXPECT_EQ(anon, "ANONYMOUS_EmptyID/unknownStudy/unknownSeries");
+    const std::set<std::string> expected = {jane + "/1.1.1.1", jane + "/1.1.1.2",
+                                            folderOf("Doe^Jane", "P1", "1.1", "1.1.2") + "/1.1.2.1",
+                                            anon + "/9.9.9"};
+    EXPECT_EQ(filesBelow(root_), expected);
+    EXPECT_EQ(count("patient"), 2);
+    EXPECT_EQ(count("study"), 2);
+    EXPECT_EQ(count("series"), 3);
+    EXPECT_EQ(count("image"), 4);
+
+    NSUI::NSDBDataModel p = query("select name,patientIDHospital,sex from patient order by ID");
+    EXPECT_EQ(p.getValue(0, 0), "Doe^Jane");
+    EXPECT_EQ(p.getValue(0, 2), "U");  // "O" is recorded as unknown
+    EXPECT_EQ(p.getValue(1, 0), "ANONYMOUS");
+    EXPECT_EQ(p.getValue(1, 1), "EmptyID");
+    NSUI::NSDBDataModel s = query("select studyUID,studyDesc,date,time,updateTime from study order by ID");
+    EXPECT_EQ(s.getValue(0, 1), "Chest");
+    EXPECT_EQ(s.getValue(0, 3), "101112");
+    EXPECT_EQ(s.getValue(0, 4), "2024-05-17 10:11:12");
+    EXPECT_EQ(s.getValue(1, 0), "unknownStudy");
+    EXPECT_EQ(query("select path from series order by ID").getValue(0, 0), jane + "/");
+    EXPECT_EQ(query("select instanceID,file from image order by ID").getValue(1, 1), "1.1.1.2");
+
+    // The same folder again, and a single file again: nothing new.
+    importAndWait(source_.string());
+    importAndWait((source_ / "a" / "deeper" / "3.dcm").string());
+    EXPECT_EQ(importer_->getCopiedCount(), 11);
+    EXPECT_EQ(count("image"), 4);
+    EXPECT_EQ(count("series"), 3);
+    EXPECT_EQ(count("patient"), 2);
+    EXPECT_EQ(filesBelow(root_), expected);
+    // Nothing is left in the folder of files being written.
+    EXPECT_TRUE(filesBelow(root_ + ".incoming").empty());
+}
+
+TEST_F(ImportTest, HostileNamesAndUIDsStayInsideTheLibraryAndVerbatimInTheRows)
+{
+    const std::string evilName = "A\"); drop table patient; --";
+    writeImage(source_ / "1.dcm", evilName, "x' or '1'='1", "1/2/../..", "..", "../../x", 1,
+               {{{0x0008, 0x103E}, "name"}});
+    writeImage(source_ / "2.dcm", "../../y", "..", "..", "/", "1.2.840.5", 1);
+    writeImage(source_ / "3.dcm", "A/B", "1", "5.5", "5.5.1", "5.5.1.1", 1);
+    writeImage(source_ / "4.dcm", "A_B", "1", "5.5", "5.5.1", "5.5.1.1", 1);
+    importAndWait(source_.string());
+
+    EXPECT_EQ(count("image"), 4);
+    for (const char* table : {"version", "patient", "study", "series", "image"})
+        EXPECT_TRUE(db_->connectionForTest().tableExists(table)) << table;
+    NSUI::NSDBDataModel p = query("select name,patientIDHospital from patient order by ID");
+    ASSERT_EQ(p.getRowCount(), 4);
+    EXPECT_EQ(p.getValue(0, 0), evilName);
+    EXPECT_EQ(p.getValue(0, 1), "x' or '1'='1");
+    EXPECT_EQ(p.getValue(1, 0), "../../y");
+    NSUI::NSDBDataModel rows = query("select studyUID,seriesUID,SeriesDesc,path,imageUID,file from study,series,image "
+                                     "where study.ID=series.studyID and series.ID=image.seriesID order by image.ID");
+    EXPECT_EQ(rows.getValue(0, 0), "1/2/../..");
+    EXPECT_EQ(rows.getValue(0, 1), "..");
+    EXPECT_EQ(rows.getValue(0, 2), "name");
+    EXPECT_EQ(rows.getValue(0, 4), "../../x");
+    // A UID that is no plain UID does not name the file: the source's name does.
+    EXPECT_EQ(rows.getValue(0, 5), "1.dcm");
+
+    // Every file lies below the library folder, at the place its row names; nothing was written
+    // beside the library, and the two patients "A/B" and "A_B" have folders of their own.
+    std::set<std::string> paths;
+    for (int r = 0; r < rows.getRowCount(); ++r) {
+        const std::string relative = rows.getValue(r, 3) + rows.getValue(r, 5);
+        for (const auto& part : fs::path(relative)) EXPECT_TRUE(part != ".." && part != ".") << relative;
+        EXPECT_TRUE(fs::is_regular_file(root_ + relative)) << relative;
+        paths.insert(relative);
+    }
+    EXPECT_EQ(paths, filesBelow(root_));
+    EXPECT_EQ(paths.size(), 4u);
+    std::set<std::string> besides;
+    for (const auto& entry : fs::directory_iterator(base_)) besides.insert(entry.path().filename().string());
+    EXPECT_EQ(besides, (std::set<std::string>{"library", "source"}));
+    EXPECT_NE(folderOf("A/B", "1", "5.5", "5.5.1"), folderOf("A_B", "1", "5.5", "5.5.1"));
+}
+
+// The child imports until it is killed; the parent then opens what it left.
+TEST_F(ImportTest, AProcessKilledDuringImportLeavesALibraryThatOpensWithRowsOnlyForFiles)
+{
+    const int kFiles = 400;
+    for (int i = 0; i < kFiles; ++i)
+        writeImage(source_ / ("s" + std::to_string(i / 100)) / (std::to_string(i) + ".dcm"), "Kill^Me", "K1", "7.1",
+                   "7.1." + std::to_string(i / 100), "7.1." + std::to_string(i / 100) + "." + std::to_string(i), i);
+    closeLibrary();
+    fs::remove_all(root_);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        openLibrary();
+        importer_->importFolder(source_.string());
+        for (;;) {  // until killed; should the import end first, the child stays idle
+            step();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    // Kill it once a good part of the rows is written.
+    NSUI::NSDBUtil watcher;
+    int rows = 0;
+    for (int tries = 0; tries < 6000 && rows < 60; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        NSUI::NSDBDataModel m;
+        if (fs::exists(root_ + "dicomDB") && watcher.open(root_ + "dicomDB") && watcher.query("select count() from image", m))
+            rows = std::atoi(m.getValue(0, 0).c_str());
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GE(rows, 60);
+
+    openLibrary();
+    NSUI::NSDBDataModel check = query("pragma integrity_check");
+    EXPECT_EQ(check.getValue(0, 0), "ok");
+    NSUI::NSDBDataModel images = query("select path,file from series,image where series.ID=image.seriesID");
+    ASSERT_GE(images.getRowCount(), 60);
+    for (int r = 0; r < images.getRowCount(); ++r)
+        EXPECT_TRUE(fs::is_regular_file(root_ + images.getValue(r, 0) + images.getValue(r, 1))) << r;
+    EXPECT_LT(images.getRowCount(), kFiles) << "the import ended before it was killed";
+    EXPECT_GE(filesBelow(root_).size(), static_cast<size_t>(images.getRowCount()));
+
+    // Importing the folder again completes the library.
+    importAndWait(source_.string());
+    EXPECT_EQ(count("image"), kFiles);
+    EXPECT_EQ(filesBelow(root_).size(), static_cast<size_t>(kFiles));
+}
+
+} // namespace
