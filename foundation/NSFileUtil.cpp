@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 USING_NS_CC;
 
@@ -277,8 +278,12 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
         return false;
     }
 
-    // First every name is read and checked, so that a hostile archive is refused before anything
-    // is created; then every entry's folder is made.
+    // First every name and the archive's bounds are checked, so that a hostile archive is refused
+    // before anything is created; then every entry's folder is made.
+    if (checkZipArchive(archive, to.c_str()) != 0) {
+        unzClose(archive);
+        return false;
+    }
     std::vector<std::string> names;
     for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
         unz_file_info64 info{};
@@ -298,11 +303,28 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
     }
     unzClose(archive);
 
+    // The folders made here, so that a failed extraction can take them away again.
+    std::vector<std::string> made;
+    auto removeMade = [&made]() {
+        std::sort(made.begin(), made.end(),
+                  [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+        for (const std::string& folder : made)
+            ::rmdir(folder.c_str());   // only when empty: what was there before stays
+    };
     FileUtils* fileUtils = FileUtils::getInstance();
     for (const std::string& name : names) {
         const std::string folder = (!name.empty() && name.back() == '/') ? to + name : getParentDirectory(to + name);
-        if (!fileUtils->createDirectory(folder))
+        struct stat info {};
+        for (std::string missing = folder; !missing.empty() && missing != "/" && ::stat(missing.c_str(), &info) != 0;
+             missing = getParentDirectory(missing)) {
+            if (std::find(made.begin(), made.end(), missing) != made.end())
+                break;
+            made.push_back(missing);
+        }
+        if (!fileUtils->createDirectory(folder)) {
+            removeMade();
             return false;
+        }
     }
 
     std::vector<std::string> args = {".", "-x", "-o"};
@@ -315,5 +337,7 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
     args.push_back(to);
     const int result = callFrontEnd(unzipMain, args);
     log("unzip result:%i", result);
+    if (result != 0)
+        removeMade();
     return result == 0;
 }

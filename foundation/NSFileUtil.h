@@ -43,6 +43,8 @@ void listSubdirectories(const std::string& folder, std::vector<std::string>& out
 // the source's own name. Posts progress and stops on zipCancelFlag (NSZip.h). True on success.
 bool zipFiles(const std::string& archivePath, const std::string& source, const std::string& password);
 // Extracts every entry below destination, creating their folders and overwriting files. Every
-// entry name is checked first: an archive holding an absolute name or a ".." component is
-// refused whole, before anything is created. Logs "unzip result:%i".
+// entry name is checked first: an archive holding an absolute name or a ".." component, or one
+// that would expand without bound (NSZip.h), is refused whole, before anything is created; a
+// failure during extraction removes what was extracted and the folders made for it. Logs
+// "unzip result:%i".
 bool unzipFile(const std::string& archivePath, const std::string& destination, const std::string& password);

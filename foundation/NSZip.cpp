@@ -9,11 +9,14 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <zlib.h>
 
 std::atomic<int> zipCancelFlag{0};
@@ -35,6 +38,14 @@ constexpr int kUnzipNoMemory = -1001;
 constexpr int kUnzipCreateFailed = -1002;
 constexpr int kUnzipWriteFailed = -1003;
 constexpr int kUnzipUnsafeName = -1004;
+constexpr int kUnzipTooManyEntries = -1005;
+constexpr int kUnzipOverlappingEntries = -1006;
+constexpr int kUnzipTooLarge = -1007;
+
+// An archive holds at most this many entries.
+constexpr ZPOS64_T kMaxZipEntries = 200000;
+// Extraction leaves at least this much free space on the destination's file system.
+constexpr unsigned long long kMinFreeBytes = 1ull << 30;
 
 bool isSeparator(char c)
 {
@@ -117,6 +128,87 @@ bool isSafeZipEntryName(const char* name)
         }
     }
     return true;
+}
+
+int checkZipArchive(unzFile archive, const char* destination)
+{
+    if (!archive)
+        return kUnzipNoArchive;
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(archive, &global) != UNZ_OK)
+        return kUnzipNoArchive;
+    if (global.number_entry > kMaxZipEntries)
+        return kUnzipTooManyEntries;
+    unz64_file_pos start{};
+    const bool haveStart = unzGetFilePos64(archive, &start) == UNZ_OK;
+
+    // The stored data of every entry, as [begin, end) in the archive file. Entries whose data
+    // overlap let a few kilobytes expand to gigabytes; no archive writer makes them.
+    std::vector<std::pair<ZPOS64_T, ZPOS64_T>> ranges;
+    ranges.reserve(static_cast<size_t>(global.number_entry));
+    unsigned long long declared = 0;
+    int result = 0;
+    for (int status = unzGoToFirstFile(archive); status == UNZ_OK && result == 0; status = unzGoToNextFile(archive)) {
+        unz_file_info64 info{};
+        if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+            result = kUnzipInfoFailed;
+            break;
+        }
+        std::vector<char> name(static_cast<size_t>(info.size_filename) + 1, '\0');
+        if (unzGetCurrentFileInfo64(archive, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0, nullptr,
+                                    0) != UNZ_OK) {
+            result = kUnzipInfoFailed;
+            break;
+        }
+        if (!isSafeZipEntryName(name.data())) {
+            result = kUnzipUnsafeName;
+            break;
+        }
+        declared += info.uncompressed_size;
+        if (declared < info.uncompressed_size) {
+            result = kUnzipTooLarge;
+            break;
+        }
+        // Raw: the local header is read and checked, nothing is decrypted or inflated.
+        int method = 0, level = 0;
+        if (unzOpenCurrentFile2(archive, &method, &level, 1) != UNZ_OK) {
+            result = kUnzipInfoFailed;
+            break;
+        }
+        const ZPOS64_T begin = unzGetCurrentFileZStreamPos64(archive);
+        unzCloseCurrentFile(archive);
+        if (info.compressed_size > 0)
+            ranges.emplace_back(begin, begin + info.compressed_size);
+    }
+    if (result == 0) {
+        std::sort(ranges.begin(), ranges.end());
+        for (size_t i = 1; i < ranges.size() && result == 0; ++i) {
+            if (ranges[i].first < ranges[i - 1].second)
+                result = kUnzipOverlappingEntries;
+        }
+    }
+    if (result == 0) {
+        // What the entries declare must leave room on the destination's file system.
+        std::string folder = destination && *destination ? destination : ".";
+        struct statvfs fs {};
+        while (statvfs(folder.c_str(), &fs) != 0) {
+            const size_t slash = folder.find_last_of('/', folder.size() > 1 ? folder.size() - 2 : 0);
+            if (slash == std::string::npos || folder.size() <= 1) {
+                folder.clear();
+                break;
+            }
+            folder = slash == 0 ? "/" : folder.substr(0, slash);
+        }
+        if (!folder.empty()) {
+            const unsigned long long available =
+                static_cast<unsigned long long>(fs.f_bavail) * static_cast<unsigned long long>(fs.f_frsize);
+            if (available < kMinFreeBytes || declared > available - kMinFreeBytes)
+                result = kUnzipTooLarge;
+        }
+    }
+    if (haveStart)
+        unzGoToFilePos64(archive, &start);
+    return result;
 }
 
 int getFileCrc(const char* path, void* buffer, unsigned long bufferSize, unsigned long* crc)
@@ -315,6 +407,7 @@ int unzipExtractCurrentFile(unzFile archive, const char* destination, int* witho
         return kUnzipCreateFailed;
     }
     int result = 0;
+    ZPOS64_T written = 0;
     for (;;) {
         const int got = unzReadCurrentFile(archive, buffer.get(), static_cast<unsigned>(kUnzipBufferSize));
         if (got < 0) {
@@ -323,6 +416,11 @@ int unzipExtractCurrentFile(unzFile archive, const char* destination, int* witho
         }
         if (got == 0)
             break;
+        written += static_cast<ZPOS64_T>(got);
+        if (written > info.uncompressed_size) {
+            result = kUnzipTooLarge;   // more than the entry declares
+            break;
+        }
         if (std::fwrite(buffer.get(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
             result = kUnzipWriteFailed;
             break;
@@ -352,12 +450,36 @@ int unzipExtractAll(unzFile archive, const char* destination, int withoutPath, i
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(archive, &global) != UNZ_OK)
         return kUnzipNoArchive;
+    const int checked = checkZipArchive(archive, destination);
+    if (checked != 0)
+        return checked;
+    std::vector<std::string> written;
     for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
+        unz_file_info64 info{};
+        const bool isFile = unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK;
         const int result = unzipExtractCurrentFile(archive, destination, &withoutPath, &overwrite, password);
-        if (result != 0)
+        if (result != 0) {
+            // Nothing of an archive that failed stays (the failed entry removed its own file).
+            for (const std::string& path : written)
+                std::remove(path.c_str());
             return result;
-        if (i + 1 < global.number_entry && unzGoToNextFile(archive) != UNZ_OK)
+        }
+        if (isFile) {
+            std::vector<char> name(static_cast<size_t>(info.size_filename) + 1, '\0');
+            unzGetCurrentFileInfo64(archive, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0, nullptr, 0);
+            std::string entry(name.data());
+            std::replace(entry.begin(), entry.end(), '\\', '/');
+            if (!entry.empty() && entry.back() != '/') {
+                if (withoutPath && entry.rfind('/') != std::string::npos)
+                    entry = entry.substr(entry.rfind('/') + 1);
+                written.push_back(std::string(destination ? destination : "") + entry);
+            }
+        }
+        if (i + 1 < global.number_entry && unzGoToNextFile(archive) != UNZ_OK) {
+            for (const std::string& path : written)
+                std::remove(path.c_str());
             return kUnzipNextFailed;
+        }
     }
     return 0;
 }
@@ -416,9 +538,10 @@ int unzipMain(int argc, char* argv[])
 
     int result;
     if (entryName) {
-        if (unzLocateFile(archive, entryName, 0) != UNZ_OK)
+        result = checkZipArchive(archive, destination);
+        if (result == 0 && unzLocateFile(archive, entryName, 0) != UNZ_OK)
             result = 2;
-        else
+        else if (result == 0)
             result = unzipExtractCurrentFile(archive, destination, &withoutPath, &overwrite, password);
     } else {
         result = unzipExtractAll(archive, destination, withoutPath, overwrite, password);

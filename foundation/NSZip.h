@@ -16,6 +16,11 @@
 //   files. Folders are not created here: the caller creates them first (unzipFile does).
 //   Entry names are taken with '\' as a separator; an entry that is absolute, has a drive prefix
 //   or a ".." component is refused (-1004), so nothing is ever written outside destination.
+//   Archives that would expand without limit are refused before anything is written: more than
+//   200000 entries (-1005), entries whose stored data overlap (-1006), or declared sizes that
+//   would leave less than 1 GiB free on the destination's file system (-1007); so is an archive
+//   holding an unsafe name. An entry that expands past its declared size fails (-1007, or
+//   minizip's CRC error), and any failure removes every file already extracted from the archive.
 //
 // Results (0 is success):
 //    1  unzip: no archive argument, or the archive cannot be opened (also with ".zip" appended)
@@ -41,7 +46,13 @@ extern std::atomic<int> zipCancelFlag;
 int zipMain(int argc, char* argv[]);
 int unzipMain(int argc, char* argv[]);
 
-// Extracts every entry of an open archive in order; the first non-zero result stops it.
+// Checks an open archive against the bounds above (entry names, entry count, overlapping
+// entries, declared size against the free space below destination); 0 when it may be extracted. The current
+// entry stays where it was.
+int checkZipArchive(unzFile archive, const char* destination);
+
+// Extracts every entry of an open archive in order, after checkZipArchive; the first non-zero
+// result stops it.
 int unzipExtractAll(unzFile archive, const char* destination, int withoutPath, int overwrite,
                     const char* password);
 // Extracts the archive's current entry. After the first file opened, *overwrite is set: existing

@@ -35,6 +35,21 @@ std::string tokenText(const std::string& json, int begin, int end)
     return json.substr(static_cast<size_t>(begin) + 1, static_cast<size_t>(end - begin - 1));
 }
 
+// The position of the bracket closing the array opened at `open`, or -1.
+int arrayEnd(const std::string& json, int open)
+{
+    int depth = 0;
+    for (int i = open; i < length(json); ++i)
+    {
+        const char c = json[static_cast<size_t>(i)];
+        if (c == '[')
+            ++depth;
+        else if (c == ']' && --depth == 0)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 bool UIJson::findToken(const std::string& json, int kind, int from, int& begin, int& end)
@@ -72,21 +87,12 @@ bool UIJson::findToken(const std::string& json, int kind, int from, int& begin, 
         const int open = findAny(json, "[", from);
         if (open < 0)
             return false;
-        int depth = 1;
-        for (int i = open + 1; i < length(json); ++i)
-        {
-            if (json[static_cast<size_t>(i)] == '[')
-            {
-                ++depth;
-            }
-            else if (json[static_cast<size_t>(i)] == ']' && --depth == 0)
-            {
-                begin = open;
-                end = i;
-                return true;
-            }
-        }
-        return false;
+        const int close = arrayEnd(json, open);
+        if (close < 0)
+            return false;
+        begin = open;
+        end = close;
+        return true;
     }
     case TokenValue:
     {
@@ -128,6 +134,10 @@ bool UIJson::findValue(const std::string& json, const std::string& key, int& beg
     int kBegin, kEnd;
     if (!findToken(json, TokenQuoted, 0, kBegin, kEnd))
         return false;
+    // The walk only moves forward, so the next '[' is looked for again only once the walk has
+    // passed the one found before: the whole look-up reads the text about once.
+    int nextOpen = -2;  // -2: not looked for yet; -1: none left
+    int nextOpenEnd = -2;
     for (;;)
     {
         if (kEnd - kBegin - 1 == length(key) &&
@@ -136,21 +146,28 @@ bool UIJson::findValue(const std::string& json, const std::string& key, int& beg
             return findToken(json, TokenValue, kEnd + 1, begin, end);
         }
         // Not the key: skip its value (or, for an array of quoted texts, the whole array).
-        int vBegin, vEnd, aBegin, aEnd;
+        int vBegin, vEnd;
         const bool hasValue = findToken(json, TokenValue, kEnd + 1, vBegin, vEnd);
-        const bool hasArray = findToken(json, TokenArray, kEnd + 1, aBegin, aEnd);
+        if (nextOpen == -2 || (nextOpen >= 0 && nextOpen < kEnd + 1))
+        {
+            nextOpen = findAny(json, "[", kEnd + 1);
+            nextOpenEnd = -2;
+        }
         int next;
-        if (hasValue && (!hasArray || vBegin < aBegin))
+        if (hasValue && (nextOpen < 0 || vBegin < nextOpen))
         {
             next = vEnd + 1;
         }
-        else if (hasArray)
-        {
-            next = aEnd + 1;
-        }
         else
         {
-            return false;
+            if (nextOpenEnd == -2)
+                nextOpenEnd = nextOpen < 0 ? -1 : arrayEnd(json, nextOpen);
+            if (nextOpenEnd >= 0)
+                next = nextOpenEnd + 1;
+            else if (hasValue)
+                next = vEnd + 1;
+            else
+                return false;
         }
         if (!findToken(json, TokenQuoted, next, kBegin, kEnd))
             return false;

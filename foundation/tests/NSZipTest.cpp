@@ -12,6 +12,8 @@
 
 #include "zip.h"
 
+#include <zlib.h>
+
 #include "NSFileTestSupport.h"
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
@@ -87,6 +89,96 @@ protected:
         NSUI::NSNotificationCenter::getInstance();   // created on the main thread, before any worker posts
     }
 };
+
+// An archive written byte by byte, so that it can say what no archive writer would: entries
+// whose central records point at the same stored data, or sizes that lie.
+class RawZip {
+public:
+    // Adds stored data with a local header; returns its offset.
+    uint32_t addData(const std::string& name, const std::string& stored, uint16_t method, uint32_t crc,
+                     uint32_t declaredSize)
+    {
+        const auto offset = static_cast<uint32_t>(bytes_.size());
+        put32(0x04034b50);
+        put16(20); put16(0); put16(method); put16(0); put16(0x21);
+        put32(crc); put32(static_cast<uint32_t>(stored.size())); put32(declaredSize);
+        put16(static_cast<uint16_t>(name.size())); put16(0);
+        bytes_ += name;
+        bytes_ += stored;
+        return offset;
+    }
+    // Adds a central record for data at `offset`.
+    void addEntry(const std::string& name, uint32_t offset, uint16_t method, uint32_t crc, uint32_t storedSize,
+                  uint32_t declaredSize)
+    {
+        std::string& c = central_;
+        auto p16 = [&c](uint16_t v) { c += static_cast<char>(v & 0xff); c += static_cast<char>(v >> 8); };
+        auto p32 = [&p16](uint32_t v) { p16(static_cast<uint16_t>(v & 0xffff)); p16(static_cast<uint16_t>(v >> 16)); };
+        p32(0x02014b50);
+        p16(20); p16(20); p16(0); p16(method); p16(0); p16(0x21);
+        p32(crc); p32(storedSize); p32(declaredSize);
+        p16(static_cast<uint16_t>(name.size())); p16(0); p16(0); p16(0); p16(0); p32(0); p32(offset);
+        c += name;
+        ++count_;
+    }
+    void write(const std::string& path)
+    {
+        const auto centralOffset = static_cast<uint32_t>(bytes_.size());
+        bytes_ += central_;
+        if (count_ > 0xffff) {
+            // More entries than the classic end record can count: the zip64 end record and its locator.
+            const auto recordOffset = static_cast<uint32_t>(bytes_.size());
+            put32(0x06064b50); put32(44); put32(0); put16(45); put16(45); put32(0); put32(0);
+            put32(static_cast<uint32_t>(count_)); put32(0); put32(static_cast<uint32_t>(count_)); put32(0);
+            put32(static_cast<uint32_t>(central_.size())); put32(0); put32(centralOffset); put32(0);
+            put32(0x07064b50); put32(0); put32(recordOffset); put32(0); put32(1);
+        }
+        put32(0x06054b50); put16(0); put16(0);
+        put16(static_cast<uint16_t>(count_ > 0xffff ? 0xffff : count_));
+        put16(static_cast<uint16_t>(count_ > 0xffff ? 0xffff : count_));
+        put32(static_cast<uint32_t>(central_.size())); put32(centralOffset); put16(0);
+        writeFile(path, bytes_);
+    }
+
+private:
+    void put16(uint16_t v) { bytes_ += static_cast<char>(v & 0xff); bytes_ += static_cast<char>(v >> 8); }
+    void put32(uint32_t v) { put16(static_cast<uint16_t>(v & 0xffff)); put16(static_cast<uint16_t>(v >> 16)); }
+    std::string bytes_;
+    std::string central_;
+    size_t count_ = 0;
+};
+
+std::string deflateRaw(const std::string& data)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+uint32_t crcOf(const std::string& data)
+{
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+// Every regular file below root.
+size_t filesBelow(const std::string& root)
+{
+    std::vector<std::string> files;
+    listFiles(root, files, true, true);
+    size_t n = 0;
+    struct stat info {};
+    for (const std::string& f : files)
+        n += stat(f.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? 1 : 0;
+    return n;
+}
 
 } // namespace
 
@@ -317,10 +409,10 @@ TEST_F(NSZipTest, HostileEntriesWriteNothingOutside)
     }
     EXPECT_FALSE(exists("/tmp/abs.txt") && readFile("/tmp/abs.txt") == "absolute");
 
-    // The front-end on its own refuses the entry too, after extracting the harmless ones.
+    // The front-end on its own refuses the archive too, before extracting anything.
     qvtest::makeDirs(dir / "d2/inner");
     EXPECT_EQ(callMain(unzipMain, {".", dir / "h0.zip", "-d", dir / "d2/inner/"}), -1004);
-    EXPECT_EQ(readFile(dir / "d2/inner/ok.txt"), "fine");
+    EXPECT_FALSE(exists(dir / "d2/inner/ok.txt"));
     EXPECT_FALSE(exists(dir / "d2/evil.txt"));
 }
 
@@ -347,4 +439,77 @@ TEST(NSZip, SafeEntryNames)
     EXPECT_FALSE(isSafeZipEntryName("\\a"));
     EXPECT_FALSE(isSafeZipEntryName("c:a"));
     EXPECT_FALSE(isSafeZipEntryName(nullptr));
+}
+
+// Archives that expand far beyond their size are refused before anything is written: entries
+// sharing one stored kernel (a few kilobytes expanding to hundreds of megabytes), more entries
+// than any real archive holds, and declared sizes the disk cannot take. An entry that expands
+// past what it declares fails, and nothing of its archive stays.
+TEST_F(NSZipTest, ArchivesThatExpandWithoutBoundAreRefused)
+{
+    TempDir dir;
+    // 64 entries, each the same 1 MB kernel.
+    const std::string kernel(1 << 20, 'A');
+    const std::string packed = deflateRaw(kernel);
+    RawZip overlapping;
+    const uint32_t at = overlapping.addData("k0000.txt", packed, 8, crcOf(kernel), static_cast<uint32_t>(kernel.size()));
+    for (int i = 0; i < 64; ++i) {
+        char name[24];
+        std::snprintf(name, sizeof name, "k%04d.txt", i);
+        overlapping.addEntry(name, at, 8, crcOf(kernel), static_cast<uint32_t>(packed.size()),
+                             static_cast<uint32_t>(kernel.size()));
+    }
+    overlapping.write(dir / "overlap.zip");
+
+    // Thousands of entries that each declare 4 GB.
+    RawZip huge;
+    const std::string little = deflateRaw("x");
+    for (int i = 0; i < 4000; ++i) {
+        char name[24];
+        std::snprintf(name, sizeof name, "h%04d.txt", i);
+        const uint32_t offset = huge.addData(name, little, 8, crcOf("x"), 0xfffffff0u);
+        huge.addEntry(name, offset, 8, crcOf("x"), static_cast<uint32_t>(little.size()), 0xfffffff0u);
+    }
+    huge.write(dir / "huge.zip");
+
+    // More entries than any archive of the program's holds (empty stored files).
+    RawZip crowded;
+    for (int i = 0; i < 200001; ++i) {
+        char name[24];
+        std::snprintf(name, sizeof name, "c%06d", i);
+        const uint32_t offset = crowded.addData(name, "", 0, 0, 0);
+        crowded.addEntry(name, offset, 0, 0, 0, 0);
+    }
+    crowded.write(dir / "crowded.zip");
+
+    // A harmless entry, then one whose data expands past its declared 100 bytes.
+    RawZip lying;
+    const std::string body(5000, 'B');
+    const std::string packedBody = deflateRaw(body);
+    const uint32_t first = lying.addData("a/ok.txt", deflateRaw("fine"), 8, crcOf("fine"), 4);
+    const uint32_t second = lying.addData("a/big.txt", packedBody, 8, crcOf(body), 100);
+    lying.addEntry("a/ok.txt", first, 8, crcOf("fine"), static_cast<uint32_t>(deflateRaw("fine").size()), 4);
+    lying.addEntry("a/big.txt", second, 8, crcOf(body), static_cast<uint32_t>(packedBody.size()), 100);
+    lying.write(dir / "lying.zip");
+
+    const struct {
+        const char* archive;
+        int code;
+    } cases[] = {{"overlap.zip", -1006}, {"huge.zip", -1007}, {"crowded.zip", -1005}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.archive);
+        const std::string out = dir / (std::string("out-") + c.archive);
+        EXPECT_FALSE(unzipFile(dir / c.archive, out + "/inner", ""));
+        EXPECT_FALSE(exists(out)) << "refused before anything was created";
+        const std::string front = dir / (std::string("front-") + c.archive);
+        qvtest::makeDirs(front);
+        EXPECT_EQ(callMain(unzipMain, {".", dir / c.archive, "-d", front + "/"}), c.code);
+        EXPECT_EQ(filesBelow(front), 0u);
+    }
+
+    EXPECT_FALSE(unzipFile(dir / "lying.zip", dir / "out/inner", ""));
+    EXPECT_FALSE(exists(dir / "out")) << "the files and folders made for it are removed";
+    qvtest::makeDirs(dir / "front/a");
+    EXPECT_NE(callMain(unzipMain, {".", dir / "lying.zip", "-d", dir / "front/"}), 0);
+    EXPECT_EQ(filesBelow(dir / "front"), 0u);
 }

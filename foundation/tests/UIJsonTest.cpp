@@ -147,3 +147,28 @@ TEST(UIJson, MalformedInputYieldsAbsentKey)
     UIJson::setString(odd, "k", "v");
     EXPECT_EQ(UIJson::getString(odd, "k"), "v");
 }
+
+// A look-up reads the text about once, however many pairs come before the key: server replies
+// of several megabytes are read key by key. (Rescanning the rest of the text for every pair
+// passed made this test run for hours.)
+TEST(UIJson, LargeRepliesAreReadInOnePass)
+{
+    std::string json = "{";
+    const int pairs = 200000;
+    for (int i = 0; i < pairs; ++i)
+        json += "\"k" + std::to_string(i) + "\":\"value " + std::to_string(i) + "\",";
+    // A long list of quoted texts at the end, and an unterminated one inside a value.
+    json += "\"list\":[";
+    for (int i = 0; i < 100000; ++i)
+        json += "\"item\",";
+    json += "\"last\"],\"odd\":\"[ not a list\",\"end\":\"done\"}";
+    ASSERT_GT(json.size(), 4000000u);
+
+    EXPECT_EQ(UIJson::getString(json, "k0"), "value 0");
+    EXPECT_EQ(UIJson::getString(json, "k199999"), "value 199999");
+    EXPECT_EQ(UIJson::getString(json, "odd"), "[ not a list");
+    EXPECT_EQ(UIJson::getString(json, "end"), "done");
+    EXPECT_EQ(UIJson::getStringWithDefault(json, "absent", "none"), "none");
+    UIJson::setString(json, "end", "again");
+    EXPECT_EQ(UIJson::getString(json, "end"), "again");
+}
