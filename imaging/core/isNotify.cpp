@@ -21,7 +21,7 @@ void windowChanged(cocos2d::Ref* sender, void* context, const std::string& width
     if (cancelPending)
         centre->cancelNotification(sender, NOTIFY_OVERLAY_WINDOW, context);
     auto* data = NSUI::NSNotificationData::create();
-    std::string json = "{}";
+    std::string json;
     NSUI::UIJson::setString(json, "ww", width);
     NSUI::UIJson::setString(json, "wl", level);
     data->text = json;

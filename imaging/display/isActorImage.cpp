@@ -293,11 +293,12 @@ isSliceInfo* isActorImage::getCurrentSlice()
 {
     if (!m_image || !m_sliceFilter)
         return nullptr;
+    const bool pending = m_sliceFilter->isInformationModified() || m_sliceFilter->isDataModified();
     isImageData* output = m_sliceFilter->getOutputData();
     output->updateInformation();
-    if (output->getSliceCount() < 1)
-        return nullptr;
-    output->update();
+    if (output->getSliceCount() >= 1)
+        output->update();
+    noticeSliceTaken(pending);
     return output->getSliceCount() < 1 ? nullptr : output->getSlices()[0];
 }
 
@@ -305,9 +306,19 @@ isSliceInfo* isActorImage::getCurrentSliceInfo()
 {
     if (!m_image || !m_sliceFilter)
         return nullptr;
+    const bool pending = m_sliceFilter->isInformationModified() || m_sliceFilter->isDataModified();
     isImageData* output = m_sliceFilter->getOutputData();
     output->updateInformation();
+    noticeSliceTaken(pending);
     return output->getSliceCount() < 1 ? nullptr : output->getSlices()[0];
+}
+
+void isActorImage::noticeSliceTaken(bool pending)
+{
+    // Updating here clears the slice filter's modified flags, by which the image node notices a
+    // new slice: without this the node would keep showing the previous one (or the placeholder).
+    if (pending && m_imageNode)
+        m_imageNode->markSourceDirty();
 }
 
 bool isActorImage::isSliceIndexValid()
@@ -583,18 +594,31 @@ void isActorImage::onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::N
     }
 }
 
+isSliceInfo* isActorImage::currentInputSlice()
+{
+    isImageData* input = (m_image && m_sliceFilter) ? m_sliceFilter->getInputData() : nullptr;
+    if (!input)
+        return nullptr;
+    input->update();
+    if (input->getSliceCount() < 1)
+        return nullptr;
+    return input->getSlices()[0];
+}
+
+bool isActorImage::samplePixelAt(const cocos2d::Vec3& point, float& value)
+{
+    const isSliceInfo* slice = currentInputSlice();
+    return slice && sampleSliceAt(*slice, point, value);
+}
+
 void isActorImage::answerStatistics(NSUI::NSNotificationData* request)
 {
     if (!m_image || !request || !m_sliceFilter)
         return;
     const auto* record = dynamic_cast<const ROIData*>(request->object);
-    isImageData* input = m_sliceFilter->getInputData();
-    if (!record || !input)
+    const isSliceInfo* slice = record ? currentInputSlice() : nullptr;
+    if (!slice)
         return;
-    input->update();
-    if (input->getSliceCount() < 1)
-        return;
-    const isSliceInfo* slice = input->getSlices()[0];
     std::string text;
     if (!computeROIStatisticsText(*slice, *record, text))
         return;

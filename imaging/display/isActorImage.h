@@ -90,9 +90,18 @@ public:
     isImagePlane* getPlane() const { return m_plane; }
     isImageSlice* getSliceFilter() const { return m_sliceFilter; }
 
+    // The stored sample of the current slice under a world point (the pixel whose centre is
+    // nearest). False, value untouched, without a slice or pixels, outside it, or on RGB.
+    bool samplePixelAt(const cocos2d::Vec3& point, float& value);
+
     virtual void onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data);
 
 private:
+    // After this actor brought the slice filter up to date itself: tells the node to take the
+    // slice when the filter had changes the node had not seen yet.
+    void noticeSliceTaken(bool pending);
+    // The first record of the slice filter's input after a full update (null when none).
+    isSliceInfo* currentInputSlice();
     void setOrientation(int axis);
     // Back to the plane filter after an oblique plane.
     void returnToPlaneMode();

@@ -39,6 +39,7 @@ bool isActorManager::init()
     m_imageActor = nullptr;
     m_overlayActor = nullptr;
     m_crossLineActor = nullptr;
+    m_roiActor = nullptr;
     return true;
 }
 
@@ -159,6 +160,21 @@ void isActorManager::showCrossLines()
         actor->setCrossLinesVisible(true);
 }
 
+isActorROI* isActorManager::getROIActor()
+{
+    if (!m_renderWindow)
+        return nullptr;
+    if (!m_roiActor) {
+        isActorROI* actor = isActorROI::create();
+        if (!actor)
+            return nullptr;
+        actor->retain();
+        actor->attachRenderWindow(m_renderWindow);
+        m_roiActor = actor;
+    }
+    return m_roiActor;
+}
+
 void isActorManager::releaseActors()
 {
     if (!m_renderWindow)
@@ -169,6 +185,7 @@ void isActorManager::releaseActors()
         m_overlayActor->removeAll();
     releaseField(m_overlayActor);
     releaseField(m_crossLineActor);
+    releaseField(m_roiActor);
 }
 
 } // namespace isImageSDK

@@ -7,6 +7,7 @@
 #include "isActorImage.h"
 #include "isActorObject.h"
 #include "isActorOverlay.h"
+#include "isActorROI.h"
 
 #include <functional>
 
@@ -56,6 +57,9 @@ public:
     void showCornerMarker();
     void showCrossLines();
 
+    // The measurement container, created and attached on first use; null without a window.
+    isActorROI* getROIActor();
+
     // Releases every actor this manager holds (only while a window is set).
     void releaseActors();
 
@@ -65,6 +69,7 @@ private:
     isActorImage* m_imageActor = nullptr;
     isActorOverlay* m_overlayActor = nullptr;
     isActorCrossLine* m_crossLineActor = nullptr;
+    isActorROI* m_roiActor = nullptr;
 };
 
 } // namespace isImageSDK

@@ -47,7 +47,7 @@ isNodeOverlayText* isNodeOverlayText::create()
 
 bool isNodeOverlayText::init()
 {
-    if (!cocos2d::ui::Text::init())
+    if (!NSUI::NSText::init())
         return false;
     m_value.clear();
     m_prefix.clear();

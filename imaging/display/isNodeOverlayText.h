@@ -9,6 +9,7 @@
 #include "isRenderWindowHost.h"
 
 #include "NSNotificationData.h"
+#include "NSText.h"
 
 #include "cocos2d.h"
 #include "ui/CocosGUI.h"
@@ -17,7 +18,7 @@
 
 namespace isImageSDK {
 
-class isNodeOverlayText : public cocos2d::ui::Text, public isNodeOverlay {
+class isNodeOverlayText : public NSUI::NSText, public isNodeOverlay {
 public:
     // The text's own string, not the JSON helpers of the same name.
     using cocos2d::ui::Text::getString;

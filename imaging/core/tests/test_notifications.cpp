@@ -89,8 +89,7 @@ TEST_F(ImagingNotifications, EveryWindowSettingIsAnnouncedInTheImageTypesFormat)
     ASSERT_EQ(listener.received.size(), 2u);
     for (const auto& r : listener.received) {
         EXPECT_EQ(r.sender, clut);
-        EXPECT_EQ(NSUI::UIJson::getString(r.text, "ww"), "40");
-        EXPECT_EQ(NSUI::UIJson::getString(r.text, "wl"), "40");
+        EXPECT_EQ(r.text, "{\"ww\":\"40\",\"wl\":\"40\"}");
     }
 
     // Float images: one decimal, and a newer window replaces one still waiting.
@@ -100,8 +99,7 @@ TEST_F(ImagingNotifications, EveryWindowSettingIsAnnouncedInTheImageTypesFormat)
     clut->setWindow(40.7f, 40.2f);
     frames(4);
     ASSERT_EQ(listener.received.size(), 1u);
-    EXPECT_EQ(NSUI::UIJson::getString(listener.received[0].text, "ww"), "40.7");
-    EXPECT_EQ(NSUI::UIJson::getString(listener.received[0].text, "wl"), "40.2");
+    EXPECT_EQ(listener.received[0].text, "{\"ww\":\"40.7\",\"wl\":\"40.2\"}");
 
     // Another window's context does not hear it.
     listener.received.clear();
