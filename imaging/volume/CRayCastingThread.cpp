@@ -1,0 +1,515 @@
+#include "CRayCastingThread.h"
+
+#include "isImageTypes.h"
+#include "isSampleCast.h"
+#include "vrSpaceLeaping.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+namespace isImageSDK {
+
+const float* vrTrilinearWeights()
+{
+    static const std::vector<float> table = [] {
+        constexpr int n = 50;
+        std::vector<float> t(static_cast<size_t>(n) * n * n * 8);
+        for (int k = 0; k < n; ++k)
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < n; ++i) {
+                    const double fx = (i + 0.5) / n, fy = (j + 0.5) / n, fz = (k + 0.5) / n;
+                    float* w = &t[((static_cast<size_t>(k) * n + j) * n + i) * 8];
+                    w[0] = static_cast<float>((1 - fx) * (1 - fy) * (1 - fz));
+                    w[1] = static_cast<float>(fx * (1 - fy) * (1 - fz));
+                    w[2] = static_cast<float>((1 - fx) * fy * (1 - fz));
+                    w[3] = static_cast<float>(fx * fy * (1 - fz));
+                    w[4] = static_cast<float>((1 - fx) * (1 - fy) * fz);
+                    w[5] = static_cast<float>(fx * (1 - fy) * fz);
+                    w[6] = static_cast<float>((1 - fx) * fy * fz);
+                    w[7] = static_cast<float>(fx * fy * fz);
+                }
+        return t;
+    }();
+    return table.data();
+}
+
+bool clipRayToBox(const float p0[3], const float p1[3], float entry[3], float exit[3], const float box[6])
+{
+    float t0 = 0.0f, t1 = 1.0f;
+    for (int a = 0; a < 3; ++a) {
+        const float lo = box[2 * a], hi = box[2 * a + 1];
+        if (!(lo <= hi))
+            return false;
+        // Signed distances inside the lower plane, then inside the upper plane.
+        const float planes[2][2] = {{p0[a] - lo, p1[a] - lo}, {hi - p0[a], hi - p1[a]}};
+        for (const auto& d : planes) {
+            if (d[0] < 0.0f && d[1] < 0.0f)
+                return false;
+            if (d[0] < 0.0f)
+                t0 = std::max(t0, d[0] / (d[0] - d[1]));
+            else if (d[1] < 0.0f)
+                t1 = std::min(t1, d[0] / (d[0] - d[1]));
+        }
+    }
+    if (t0 > t1)
+        return false;
+    for (int a = 0; a < 3; ++a) {
+        const float d = p1[a] - p0[a];
+        entry[a] = std::clamp(p0[a] + t0 * d, box[2 * a], box[2 * a + 1]);
+        exit[a] = std::clamp(p0[a] + t1 * d, box[2 * a], box[2 * a + 1]);
+    }
+    return true;
+}
+
+namespace {
+
+// ---- per sample type ----
+
+template <class T>
+using GridOf = std::conditional_t<std::is_floating_point<T>::value, vrSpaceLeapingFloat, vrSpaceLeaping>;
+// What a sample of the type reads as: 32-bit integers for the integer types (trilinear results
+// truncated and saturated to the type's range), floats for float volumes.
+template <class T>
+using SampleOf = std::conditional_t<std::is_floating_point<T>::value, float, int32_t>;
+
+// Everything an integrator reads, gathered once per range of rays.
+template <class T>
+struct Frame {
+    using Grid = GridOf<T>;
+    using Value = typename Grid::Value;
+    using Sample = SampleOf<T>;
+
+    const T* voxels;
+    int n[3];
+    int64_t nx, nxy;
+    const float* weights;
+    const unsigned char* background;
+    float lowerBound, levelScale;
+    const float* work;
+    const Value* maxima;
+    const Value* reach;
+    int bx, bxy;
+    Value threshold;   // a sample below it lies below the window: level 0
+    float box[6];      // the grid's box, kept where every trilinear neighbour exists
+    cuLight* light;
+
+    // Voxel at integer coordinates.
+    Sample voxel(int x, int y, int z) const { return static_cast<Sample>(voxels[z * nxy + y * nx + x]); }
+
+    Sample nearest(const float p[3]) const
+    {
+        return voxel(static_cast<int>(p[0]), static_cast<int>(p[1]), static_cast<int>(p[2]));
+    }
+
+    Sample trilinear(const float p[3]) const
+    {
+        const int ix = static_cast<int>(p[0]), iy = static_cast<int>(p[1]), iz = static_cast<int>(p[2]);
+        const float fx = p[0] - ix, fy = p[1] - iy, fz = p[2] - iz;
+        const float* w = weights + ((static_cast<int>(fz * 50.0f) * 2500 + static_cast<int>(fy * 50.0f) * 50 +
+                                     static_cast<int>(fx * 50.0f)) *
+                                    8);
+        const T* v = voxels + iz * nxy + iy * nx + ix;
+        const T* v1 = v + nxy;
+        const float s = w[0] * v[0] + w[1] * v[1] + w[2] * v[nx] + w[3] * v[nx + 1] + w[4] * v1[0] + w[5] * v1[1] +
+                        w[6] * v1[nx] + w[7] * v1[nx + 1];
+        if constexpr (std::is_floating_point<T>::value)
+            return s;
+        else
+            return sampleFromFloat<T>(s);
+    }
+
+    template <bool Tri>
+    Sample sample(const float p[3]) const
+    {
+        if constexpr (Tri)
+            return trilinear(p);
+        else
+            return nearest(p);
+    }
+
+    int blockOf(int x, int y, int z) const { return (z >> 2) * bxy + (y >> 2) * bx + (x >> 2); }
+
+    // Level without rounding (pre-integrated, shaded and maximum rays).
+    int level(float v) const
+    {
+        const float l = (v - lowerBound) * levelScale;
+        if (!(l > 0.0f))
+            return 0;
+        return l >= 255.0f ? 255 : static_cast<int>(l);
+    }
+
+    // Composite table entry of a sample.
+    const float* compositeEntry(Sample v) const
+    {
+        if constexpr (std::is_same<T, int16_t>::value) {
+            return work + (v + 32768) * 4;
+        } else if constexpr (std::is_floating_point<T>::value) {
+            const float l = (v - lowerBound) * levelScale + 0.5f;
+            const int level = !(l > 0.0f) ? 0 : (l >= 255.0f ? 255 : static_cast<int>(l));
+            return work + level * 4;
+        } else {
+            return work + v * 4;
+        }
+    }
+
+    void writeBackground(unsigned char* out) const
+    {
+        out[0] = background[0], out[1] = background[1], out[2] = background[2];
+    }
+};
+
+inline unsigned char toByte(double v)
+{
+    // Truncated; composited colours never leave 0..255, but keep NaN and overshoot safe.
+    if (!(v > 0.0))
+        return 0;
+    return v >= 255.0 ? 255 : static_cast<unsigned char>(v);
+}
+
+// Steps from position c (sampling coordinates) until the sample leaves its 4-voxel block on
+// the axis, along step s; large when the ray runs parallel to the block faces.
+inline int stepsToLeave(float c, float s, int block)
+{
+    if (s > 0.0f) {
+        const float n = std::ceil((4.0f * (block + 1) - c) / s);
+        return n < 1e9f ? static_cast<int>(n) : 1000000000;
+    }
+    if (s < 0.0f) {
+        const float n = std::floor((c - 4.0f * block) / -s) + 1.0f;
+        return n < 1e9f ? static_cast<int>(n) : 1000000000;
+    }
+    return 1000000000;
+}
+
+// Steps that certainly stay within the block of the sample at c: at least 1 (the current
+// sample), one short of the computed exit so that rounding never steps over a sample of the
+// next block.
+inline int skipSteps(const float c[3], const float s[3], int bx, int by, int bz)
+{
+    const int n = std::min({stepsToLeave(c[0], s[0], bx), stepsToLeave(c[1], s[1], by), stepsToLeave(c[2], s[2], bz)});
+    return std::max(1, n - 1);
+}
+
+// Clipped set-up of composite and maximum rays: position (with the half-voxel offset) and the
+// number of samples; false for a ray that misses the box.
+template <class T>
+bool clippedSetup(const Frame<T>& f, const vrRayRecord& ray, float pos[3], int* steps)
+{
+    float far[3], entry[3], exit[3];
+    for (int a = 0; a < 3; ++a)
+        far[a] = ray.start[a] + ray.block.farVector[a];
+    if (!clipRayToBox(ray.start, far, entry, exit, f.box))
+        return false;
+    const float dx = exit[0] - entry[0], dy = exit[1] - entry[1], dz = exit[2] - entry[2];
+    const float length = std::sqrt(dx * dx + dy * dy + dz * dz);
+    for (int a = 0; a < 3; ++a)
+        pos[a] = entry[a] + ray.block.nudge[a] + 0.5f;
+    // Steps between the first and the last sample: samples run from the entry to within the
+    // tolerance of the exit, both ends included.
+    const float count = (length - ray.block.tolerance) * ray.block.invStepLength;
+    if (!(count >= 0.0f)) {
+        *steps = 0;
+        return true;
+    }
+    *steps = static_cast<int>(std::min(count, 2e9f)) + 1;
+    *steps = std::min(*steps, std::max(ray.block.limit, 0));
+    return true;
+}
+
+// Front-to-back compositing through the composite table. Nearest samples the voxel at the
+// truncated position (the half-voxel offset rounds); trilinear samples half a voxel back.
+// Blocks below the window are stepped over: their samples have level 0, opacity 0.
+template <class T, bool Tri>
+void compositeRay(const Frame<T>& f, const vrRayRecord& ray)
+{
+    float pos[3];
+    int steps = 0;
+    if (!clippedSetup(f, ray, pos, &steps)) {
+        f.writeBackground(ray.out);
+        return;
+    }
+    const float* s = ray.block.step;
+    float p[3] = {pos[0], pos[1], pos[2]};
+    if (Tri)
+        p[0] -= 0.5f, p[1] -= 0.5f, p[2] -= 0.5f;
+    const auto* skip = Tri ? f.reach : f.maxima;
+    float A = 0.0f, R = 0.0f, G = 0.0f, B = 0.0f;
+    for (int k = 0; k < steps && A < 1.0f;) {
+        const int ix = static_cast<int>(p[0]), iy = static_cast<int>(p[1]), iz = static_cast<int>(p[2]);
+        if (skip[f.blockOf(ix, iy, iz)] < f.threshold) {
+            const int n = skipSteps(p, s, ix >> 2, iy >> 2, iz >> 2);
+            k += n;
+            p[0] += n * s[0], p[1] += n * s[1], p[2] += n * s[2];
+            continue;
+        }
+        const float* e = f.compositeEntry(f.template sample<Tri>(p));
+        if (e[0] > 0.0f) {
+            const float w = (1.0f - A) * e[0];
+            A += w;
+            R += w * e[1];
+            G += w * e[2];
+            B += w * e[3];
+        }
+        ++k;
+        p[0] += s[0], p[1] += s[1], p[2] += s[2];
+    }
+    ray.out[0] = toByte(R), ray.out[1] = toByte(G), ray.out[2] = toByte(B);
+}
+
+// Maximum intensity: the largest trilinear sample along the clipped ray, shown through the
+// transfer function. Blocks that cannot raise the maximum, or lie below the window, are
+// stepped over, and the walk ends once the maximum saturates the window.
+template <class T>
+void maximumRay(const Frame<T>& f, const vrRayRecord& ray, const float* colours, int colourStride)
+{
+    float pos[3];
+    int steps = 0;
+    if (!clippedSetup(f, ray, pos, &steps) || steps <= 0) {
+        f.writeBackground(ray.out);
+        return;
+    }
+    using Sample = typename Frame<T>::Sample;
+    const float* s = ray.block.step;
+    float p[3] = {pos[0] - 0.5f, pos[1] - 0.5f, pos[2] - 0.5f};
+    // Below every sample and below the window: level 0 when nothing is found.
+    Sample m = std::is_floating_point<T>::value ? static_cast<Sample>(-1e7f) : std::numeric_limits<int32_t>::min();
+    // A block is of no interest while its reach stays below this.
+    typename Frame<T>::Value floor = f.threshold;
+    for (int k = 0; k < steps;) {
+        const int ix = static_cast<int>(p[0]), iy = static_cast<int>(p[1]), iz = static_cast<int>(p[2]);
+        if (f.reach[f.blockOf(ix, iy, iz)] < floor) {
+            const int n = skipSteps(p, s, ix >> 2, iy >> 2, iz >> 2);
+            k += n;
+            p[0] += n * s[0], p[1] += n * s[1], p[2] += n * s[2];
+            continue;
+        }
+        const Sample v = f.trilinear(p);
+        if (v > m) {
+            m = v;
+            if (f.level(static_cast<float>(m)) == 255)
+                break;
+            // Blocks whose reach does not exceed the maximum cannot change it.
+            if constexpr (std::is_floating_point<T>::value)
+                floor = std::max(floor, std::nextafter(m, std::numeric_limits<float>::infinity()));
+            else
+                floor = std::max<typename Frame<T>::Value>(floor, m + 1);
+        }
+        ++k;
+        p[0] += s[0], p[1] += s[1], p[2] += s[2];
+    }
+    const float* c = colours + f.level(static_cast<float>(m)) * colourStride * 4;
+    ray.out[0] = toByte(c[1]), ray.out[1] = toByte(c[2]), ray.out[2] = toByte(c[3]);
+}
+
+// The walk of pre-integrated and shaded rays: the steps of the ray (from its start, at most its
+// limit) whose position keeps every neighbour within [margin, n - 1 - margin).
+struct Walk {
+    int first = 0;
+    int last = -1;
+};
+
+inline bool insideRegion(const float p[3], const float lo[3], const float hi[3])
+{
+    return p[0] >= lo[0] && p[0] < hi[0] && p[1] >= lo[1] && p[1] < hi[1] && p[2] >= lo[2] && p[2] < hi[2];
+}
+
+Walk clipWalk(const vrRayRecord& ray, const float lo[3], const float hi[3])
+{
+    const int limit = std::max(ray.block.limit, 0);
+    double k0 = 0.0, k1 = limit;
+    for (int a = 0; a < 3; ++a) {
+        const double s0 = ray.start[a], v = ray.block.step[a];
+        if (!(lo[a] < hi[a]))
+            return {};
+        if (v == 0.0) {
+            if (!(s0 >= lo[a] && s0 < hi[a]))
+                return {};
+            continue;
+        }
+        double ta = (lo[a] - s0) / v, tb = (hi[a] - s0) / v;
+        if (ta > tb)
+            std::swap(ta, tb);
+        k0 = std::max(k0, std::ceil(ta));
+        k1 = std::min(k1, std::floor(tb));
+    }
+    if (k0 > k1)
+        return {};
+    return {static_cast<int>(k0), static_cast<int>(k1)};
+}
+
+// Pre-integrated (Shaded false) and shaded (Shaded true) rays.
+template <class T, bool Tri, bool Shaded>
+void integratedRay(const Frame<T>& f, const vrRayRecord& ray)
+{
+    // One walk for both: every sample keeps its gradient neighbours (one step away on each
+    // axis) and its trilinear neighbours inside the volume.
+    const float margin = ray.block.stepLength;
+    const float lo[3] = {margin, margin, margin};
+    const float hi[3] = {f.n[0] - 1 - margin, f.n[1] - 1 - margin, f.n[2] - 1 - margin};
+    const Walk walk = clipWalk(ray, lo, hi);
+    const float* s = ray.block.step;
+    float p[3];
+    int k = walk.first;
+    // The first inside step; rounding may put the computed one a step off.
+    for (int tries = 0; tries < 3 && k <= walk.last; ++tries, ++k) {
+        for (int a = 0; a < 3; ++a)
+            p[a] = ray.start[a] + k * s[a];
+        if (insideRegion(p, lo, hi))
+            break;
+    }
+    if (k > walk.last || !insideRegion(p, lo, hi)) {
+        f.writeBackground(ray.out);
+        return;
+    }
+    const int limit = std::max(ray.block.limit, 0);
+    int prev = f.level(static_cast<float>(f.template sample<Tri>(p)));
+    double A = 0.0, R = 0.0, G = 0.0, B = 0.0;
+    int composited = 0;
+    const float d = ray.block.stepLength;
+    for (++k, p[0] += s[0], p[1] += s[1], p[2] += s[2]; k <= limit && insideRegion(p, lo, hi);
+         ++k, p[0] += s[0], p[1] += s[1], p[2] += s[2]) {
+        const int cur = f.level(static_cast<float>(f.template sample<Tri>(p)));
+        const float* e = f.work + (cur * 256 + prev) * 4;
+        const double w = (1.0 - A) * e[0];
+        bool lit = false;
+        if constexpr (Shaded) {
+            float q[3] = {p[0], p[1], p[2]};
+            float g[3];
+            for (int a = 0; a < 3; ++a) {
+                q[a] = p[a] - d;
+                const float minus = static_cast<float>(f.template sample<Tri>(q));
+                q[a] = p[a] + d;
+                const float plus = static_cast<float>(f.template sample<Tri>(q));
+                q[a] = p[a];
+                g[a] = minus - plus;
+            }
+            if (std::fabs(g[0]) + std::fabs(g[1]) + std::fabs(g[2]) >= 0.0001f) {
+                const float length = std::sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2]);
+                const float normal[3] = {g[0] / length, g[1] / length, g[2] / length};
+                f.light->setMaterialColor(e[1] / 255.0f, e[2] / 255.0f, e[3] / 255.0f);
+                float rgb[3];
+                f.light->shade(rgb, p, normal);
+                A += w;
+                R += rgb[0] * 255.0 * w;
+                G += rgb[1] * 255.0 * w;
+                B += rgb[2] * 255.0 * w;
+                lit = true;
+            }
+        }
+        if (!lit) {
+            A += w;
+            R += e[1] * w;
+            G += e[2] * w;
+            B += e[3] * w;
+        }
+        prev = cur;
+        ++composited;
+        if (A >= 1.0)
+            break;
+    }
+    if (composited == 0) {
+        f.writeBackground(ray.out);
+        return;
+    }
+    ray.out[0] = toByte(R), ray.out[1] = toByte(G), ray.out[2] = toByte(B);
+}
+
+template <class T>
+Frame<T> makeFrame(const CRayCastingThread& worker)
+{
+    using Grid = GridOf<T>;
+    const vrVolumeInfo& v = *worker.volume;
+    const auto* grid = static_cast<const Grid*>(worker.grid);
+    Frame<T> f;
+    f.voxels = static_cast<const T*>(v.voxels);
+    f.n[0] = v.nx, f.n[1] = v.ny, f.n[2] = v.nz;
+    f.nx = v.nx;
+    f.nxy = v.nxy;
+    f.weights = v.weights;
+    f.background = worker.tables->background;
+    f.lowerBound = worker.tables->lowerBound;
+    f.levelScale = worker.tables->levelScale;
+    f.work = worker.tables->work;
+    f.maxima = grid->maxima();
+    f.reach = grid->reach();
+    f.bx = grid->blocksX();
+    f.bxy = grid->blocksPerSlice();
+    f.threshold = grid->threshold();
+    grid->copyBounds(f.box);
+    // Positions stay where the trilinear neighbour one voxel up exists.
+    for (int a = 0; a < 3; ++a) {
+        f.box[2 * a] = std::max(f.box[2 * a], 0.0f);
+        f.box[2 * a + 1] = std::min(f.box[2 * a + 1], static_cast<float>(f.n[a] - 2));
+    }
+    f.light = const_cast<cuLight*>(&worker.light);
+    return f;
+}
+
+template <class T, class Cast>
+void castLoop(const CRayCastingThread& worker, int first, int end, Cast cast)
+{
+    for (int i = first; i < end; ++i) {
+        if (worker.cancel && worker.cancel->load(std::memory_order_relaxed))
+            return;
+        cast(worker.rays[i]);
+    }
+}
+
+template <class T>
+void castTyped(const CRayCastingThread& worker, int first, int end)
+{
+    const Frame<T> f = makeFrame<T>(worker);
+    const bool tri = worker.volume->trilinear == 1;
+    switch (worker.renderMode) {
+    case RenderMIP: {
+        // Float volumes show the transfer function itself; integer volumes the diagonal of the
+        // pre-integrated copy (the same colours).
+        const int stride = std::is_floating_point<T>::value ? 1 : 257;
+        castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { maximumRay<T>(f, r, f.work, stride); });
+        break;
+    }
+    case RenderPreIntegrated:
+        if (tri)
+            castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { integratedRay<T, true, false>(f, r); });
+        else
+            castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { integratedRay<T, false, false>(f, r); });
+        break;
+    case RenderShaded:
+        if (tri)
+            castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { integratedRay<T, true, true>(f, r); });
+        else
+            castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { integratedRay<T, false, true>(f, r); });
+        break;
+    default:
+        if (tri)
+            castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { compositeRay<T, true>(f, r); });
+        else
+            castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { compositeRay<T, false>(f, r); });
+        break;
+    }
+}
+
+} // namespace
+
+void CRayCastingThread::process()
+{
+    castRange(first, end);
+}
+
+void CRayCastingThread::castRange(int from, int to)
+{
+    if (!rays || !volume || !tables || !grid || !volume->voxels || from >= to)
+        return;
+    switch (volume->pixelType) {
+    case PIXEL_U8: castTyped<uint8_t>(*this, from, to); break;
+    case PIXEL_I16: castTyped<int16_t>(*this, from, to); break;
+    case PIXEL_U16: castTyped<uint16_t>(*this, from, to); break;
+    case PIXEL_FLOAT: castTyped<float>(*this, from, to); break;
+    default: break;  // colour volumes are not volume-rendered
+    }
+}
+
+} // namespace isImageSDK
