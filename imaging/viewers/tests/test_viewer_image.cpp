@@ -1,0 +1,423 @@
+// The image viewer on the headless view: what an image opens with (kind, plane name, colour
+// table and surround), plane switches and slice steps, the colour tables, the corner rows with
+// and without full information, the hand-up rule, zoom with edge keeping, maximise and park,
+// locate, and the information builder (one per image, its JSON, its reference counts).
+#include "support/ViewerRig.h"
+
+#include "DicomSeriesWriter.h"
+#include "isActorImage.h"
+#include "isImagePlane.h"
+#include "isViewerImage.h"
+
+#include "UILocalConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+using namespace isImageSDK;
+using cocos2d::Size;
+using cocos2d::Vec2;
+using cocos2d::Vec3;
+
+namespace {
+
+// A volume of columns x rows x slices signed 16-bit voxels (value = slice * 100 + column),
+// axes along the world axes, 1 mm spacing in-plane and 2 mm between slices.
+isImageData* makeVolume(int columns = 16, int rows = 12, int slices = 10, int modality = MODALITY_CT)
+{
+    isImageData* image = isImageData::create();
+    const int dims[3] = {columns, rows, slices};
+    const float spacing[3] = {1, 1, 2};
+    image->allocateVolume(dims, spacing, PIXEL_I16, 0, 0, cocos2d::Mat4::IDENTITY);
+    for (int k = 0; k < slices; ++k) {
+        isSliceInfo* s = image->getSlices()[k];
+        s->modality = modality;
+        s->windowWidth = 400;
+        s->windowCenter = 40;
+        auto* p = reinterpret_cast<int16_t*>(s->pixels);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c)
+                p[r * columns + c] = static_cast<int16_t>(k * 100 + c);
+    }
+    image->setFileNames("volume");
+    return image;
+}
+
+// Two single slices of different sizes: not a volume.
+isImageData* makePictures(int modality = MODALITY_US, int representation = 1)
+{
+    isImageData* image = isImageData::create();
+    const float spacing[2] = {1, 1};
+    for (int size : {20, 30}) {
+        const int dims[2] = {size, size};
+        isSliceInfo* s = image->addSlice(dims, 1, spacing, PIXEL_U8, 0, 0, cocos2d::Mat4::IDENTITY);
+        std::fill(s->pixels, s->pixels + size * size, 0);
+        s->modality = modality;
+        s->representation = representation;
+    }
+    image->setFileNames("pictures");
+    return image;
+}
+
+class ViewerImage : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(Size(960, 640)));
+        rig.start();
+        viewer = add(Vec2(0, 0));
+    }
+    void TearDown() override
+    {
+        if (owner)
+            owner->release();
+        rig.stop();
+    }
+    isViewerImage* add(const Vec2& position, const Size& size = Size(400, 300))
+    {
+        isViewerImage* v = isViewerImage::create();
+        v->setContentSize(size);
+        v->setPosition(position);
+        rig.scene->addChild(v);
+        return v;
+    }
+    void command(isViewerImage* v, unsigned int id, const std::string& text = "", float f = 0, cocos2d::Ref* sender = nullptr,
+                 uint32_t u = 0, int i = 0)
+    {
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->text = text;
+        data->floatValue = f;
+        data->uintValue = u;
+        data->intValue = i;
+        v->onNotification(id, data, sender);
+    }
+    std::string lastPlaneName(isViewerImage* v)
+    {
+        std::string name;
+        for (const qvtest::Delivery& d : rig.recorder->of(NOTIFY_OVERLAY_PLANE_NAME))
+            if (d.context == v->getNotificationContext())
+                name = d.text;
+        return name;
+    }
+
+    qvtest::ViewerRig rig;
+    isViewerImage* viewer = nullptr;
+    cocos2d::Ref* owner = nullptr;
+};
+
+TEST_F(ViewerImage, PicturesOpenAsSlicesWithTheirColourTable)
+{
+    rig.recorder->watch(NOTIFY_OVERLAY_PLANE_NAME, viewer->getNotificationContext());
+    isImageData* pictures = makePictures();
+    viewer->setImageData(pictures);
+    rig.frame(2);
+    EXPECT_EQ(viewer->getKind(), VIEW_SLICE);
+    EXPECT_EQ(lastPlaneName(viewer), "Slice");
+    EXPECT_EQ(viewer->getPalette()[3 * 10], 10);
+    EXPECT_FALSE(viewer->isBackgroundWhite());
+    // The camera shows the whole first slice: its centre in the window's centre.
+    const Vec2 centre = viewer->worldToScreen(Vec3(9.5f, 9.5f, 0));
+    EXPECT_NEAR(centre.x, 200.0f, 0.5f);
+    EXPECT_NEAR(centre.y, 150.0f, 0.5f);
+
+    // Inverse grey for PET and NM, and for MONOCHROME1 (which keeps its black surround).
+    isViewerImage* pet = add(Vec2(400, 0));
+    pet->setImageData(makePictures(MODALITY_PT));
+    EXPECT_EQ(pet->getPalette()[0], 255);
+    EXPECT_TRUE(pet->isBackgroundWhite());
+    isViewerImage* mono1 = add(Vec2(0, 300));
+    mono1->setImageData(makePictures(MODALITY_DX, 2));
+    EXPECT_EQ(mono1->getPalette()[0], 255);
+    EXPECT_FALSE(mono1->isBackgroundWhite());
+    // Back to the plain table: the surround goes back to black.
+    command(pet, NOTIFY_CLUT_SET, "noClut.plist");
+    EXPECT_EQ(pet->getPalette()[0], 0);
+    EXPECT_FALSE(pet->isBackgroundWhite());
+}
+
+TEST_F(ViewerImage, ColourTableFiles)
+{
+    const std::string folder = cocos2d::FileUtils::getInstance()->getWritablePath() + "cluts/";
+    cocos2d::FileUtils::getInstance()->createDirectory(folder);
+    auto write = [&](const std::string& name, int red, int green, int blue, int count = 256) {
+        std::ofstream out(folder + name);
+        out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>";
+        for (auto [key, value] : {std::pair<const char*, int>{"Red", red}, {"Green", green}, {"Blue", blue}}) {
+            out << "<key>" << key << "</key><array>";
+            for (int i = 0; i < count; ++i)
+                out << "<integer>" << (value == -1 ? i : value) << "</integer>";
+            out << "</array>";
+        }
+        out << "</dict></plist>";
+    };
+    write("Perfusion.plist", 255, -1, 0);
+    write("HotMetal.plist", 300, -1, -5);
+    write("Short.plist", 1, 2, 3, 255);
+    cocos2d::FileUtils::getInstance()->addSearchPath(folder);
+    viewer->setImageData(makeVolume());
+
+    // Red and blue exchanged for the perfusion table.
+    command(viewer, NOTIFY_CLUT_SET, "Perfusion.plist");
+    EXPECT_EQ(viewer->getPalette()[3 * 7], 0);
+    EXPECT_EQ(viewer->getPalette()[3 * 7 + 1], 7);
+    EXPECT_EQ(viewer->getPalette()[3 * 7 + 2], 255);
+    // Values outside 0-255 are clamped.
+    command(viewer, NOTIFY_CLUT_SET, "HotMetal.plist");
+    EXPECT_EQ(viewer->getPalette()[3 * 7], 255);
+    EXPECT_EQ(viewer->getPalette()[3 * 7 + 2], 0);
+    // A table of the wrong length, a missing file, a name too short: the table stays.
+    command(viewer, NOTIFY_CLUT_SET, "Short.plist");
+    command(viewer, NOTIFY_CLUT_SET, "Missing.plist");
+    command(viewer, NOTIFY_CLUT_SET, "x");
+    EXPECT_EQ(viewer->getPalette()[3 * 7], 255);
+    // The image actor draws with it.
+    unsigned char actorTable[768];
+    viewer->getImageActor()->getClut()->getRGBTable(actorTable);
+    EXPECT_EQ(actorTable[3 * 7], 255);
+    EXPECT_EQ(actorTable[3 * 7 + 1], 7);
+}
+
+TEST_F(ViewerImage, PlaneSwitchesAndSliceSteps)
+{
+    rig.recorder->watch(NOTIFY_OVERLAY_PLANE_NAME, viewer->getNotificationContext());
+    viewer->setImageData(makeVolume());
+    rig.frame(2);
+    // In the world frame the acquired x-y slices are coronal.
+    EXPECT_EQ(viewer->getKind(), VIEW_CORONAL);
+    EXPECT_EQ(lastPlaneName(viewer), "Coronal");
+    EXPECT_EQ(viewer->getSliceCount(), 10);
+
+    command(viewer, NOTIFY_VIEW_AXIAL);
+    rig.frame(2);
+    EXPECT_EQ(viewer->getKind(), VIEW_AXIAL);
+    EXPECT_EQ(viewer->getImageActor()->getPlaneAxis(), PLANE_REFORMAT2);
+    EXPECT_EQ(lastPlaneName(viewer), "Axial");
+    EXPECT_EQ(viewer->getSliceCount(), 12);
+    rig.recorder->got.clear();
+    command(viewer, NOTIFY_VIEW_AXIAL);  // already axial: nothing
+    rig.frame(2);
+    EXPECT_TRUE(rig.recorder->of(NOTIFY_OVERLAY_PLANE_NAME).empty());
+
+    command(viewer, NOTIFY_VIEW_SAGITTAL);
+    EXPECT_EQ(viewer->getKind(), VIEW_SAGITTAL);
+    EXPECT_EQ(viewer->getSliceCount(), 16);
+    // The sagittal slice's normal faces the camera.
+    const isSliceInfo* slice = viewer->getImageActor()->getCurrentSliceInfo();
+    const Vec3 normal(slice->matrix.m[8], slice->matrix.m[9], slice->matrix.m[10]);
+    EXPECT_NEAR(std::fabs(normal.getNormalized().dot(viewer->getSceneCamera()->getViewNormal())), 1.0f, 1e-4);
+
+    // Past the last slice the window hides, and comes back a step later.
+    viewer->showSlice(15);
+    EXPECT_TRUE(viewer->isShown());
+    command(viewer, NOTIFY_SLICE_NEXT);
+    EXPECT_FALSE(viewer->isShown());
+    command(viewer, NOTIFY_SLICE_PRIOR);
+    EXPECT_TRUE(viewer->isShown());
+    EXPECT_EQ(viewer->getImageActor()->getSliceIndex(), 15);
+    // The cross point followed the slice.
+    const isSliceInfo* now = viewer->getImageActor()->getCurrentSliceInfo();
+    const Vec3 origin(now->matrix.m[12], now->matrix.m[13], now->matrix.m[14]);
+    EXPECT_NEAR((viewer->getCrossPoint() - origin).dot(normal.getNormalized()), 0.0f, 1e-3);
+
+    command(viewer, NOTIFY_VIEW_ORIGINAL);
+    EXPECT_EQ(viewer->getImageActor()->getPlaneAxis(), PLANE_ACQUIRED);
+    EXPECT_EQ(viewer->getKind(), VIEW_CORONAL);
+}
+
+TEST_F(ViewerImage, CornerRowsFollowTheFullInformationSetting)
+{
+    NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "0");
+    isViewerImage* brief = add(Vec2(0, 300));
+    brief->setImageData(makeVolume());
+    const size_t briefItems = brief->getActorManager()->getOverlayActor()->getItemCount();
+
+    NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "1");
+    isViewerImage* full = add(Vec2(400, 300));
+    full->setImageData(makeVolume());
+    EXPECT_EQ(full->getActorManager()->getOverlayActor()->getItemCount(), briefItems + 5);
+
+    // Turning it off rebuilds the corners at the next draw; a second "off" writes nothing.
+    command(full, NOTIFY_DCMINFO_HIDE);
+    EXPECT_EQ(NSUI::UILocalConfig::getLocalString(isViewerImage::kFullInfoKey, ""), "0");
+    rig.frame();
+    EXPECT_EQ(full->getActorManager()->getOverlayActor()->getItemCount(), briefItems);
+    NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "sentinel");
+    command(full, NOTIFY_DCMINFO_HIDE);
+    EXPECT_EQ(NSUI::UILocalConfig::getLocalString(isViewerImage::kFullInfoKey, ""), "sentinel");
+
+    // Pictures of an ultrasound have no slice-position row, nor a thickness.
+    NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "0");
+    isViewerImage* us = add(Vec2(400, 0));
+    us->setImageData(makePictures(MODALITY_US));
+    EXPECT_LT(us->getActorManager()->getOverlayActor()->getItemCount(), briefItems);
+    NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "0");
+}
+
+TEST_F(ViewerImage, CommandsGoUpToTheOwnerUnlessItSentThem)
+{
+    viewer->setImageData(makeVolume());
+    owner = new qvtest::Recorder();
+    viewer->setOwner(owner);
+    rig.recorder->watch({NOTIFY_SLICE_NEXT, NOTIFY_VIEW_WINDOW_LEVEL_END, NOTIFY_WL_INPUT, NOTIFY_TOOL_ZOOM}, owner);
+    const int slice = viewer->getImageActor()->getSliceIndex();
+    command(viewer, NOTIFY_SLICE_NEXT);
+    EXPECT_EQ(viewer->getImageActor()->getSliceIndex(), slice);
+    command(viewer, NOTIFY_SLICE_NEXT, "", 0, owner);
+    EXPECT_EQ(viewer->getImageActor()->getSliceIndex(), slice + 1);
+    command(viewer, NOTIFY_TOOL_ZOOM);
+    EXPECT_EQ(viewer->getImageInteractor()->getMode(), MODE_PAN);
+    command(viewer, NOTIFY_TOOL_ZOOM, "", 0, owner);
+    EXPECT_EQ(viewer->getImageInteractor()->getMode(), MODE_ZOOM);
+    // The window editor request always goes up.
+    command(viewer, NOTIFY_WL_INPUT, "", 0, owner);
+    // The end of a window drag goes up with the window as whole numbers.
+    viewer->getImageActor()->setWindow(400.7f, 40.6f);
+    command(viewer, NOTIFY_VIEW_WINDOW_LEVEL_END);
+    rig.frame(6);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_SLICE_NEXT), 1u);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_TOOL_ZOOM), 1u);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_WL_INPUT), 1u);
+    ASSERT_EQ(rig.recorder->count(NOTIFY_VIEW_WINDOW_LEVEL_END), 1u);
+    EXPECT_EQ(rig.recorder->of(NOTIFY_VIEW_WINDOW_LEVEL_END)[0].text, "{\"ww\":\"400\",\"wl\":\"40\"}");
+    EXPECT_EQ(rig.recorder->of(NOTIFY_SLICE_NEXT)[0].sender, viewer);
+    // From the owner it sets the window.
+    command(viewer, NOTIFY_VIEW_WINDOW_LEVEL_END, "{\"ww\":\"100\",\"wl\":\"20\"}", 0, owner);
+    EXPECT_FLOAT_EQ(viewer->getImageActor()->getClut()->getWidth(), 100.0f);
+    viewer->setOwner(nullptr);
+}
+
+TEST_F(ViewerImage, ZoomKeepsTheCrossPointAwayFromTheEdges)
+{
+    viewer->setImageData(makeVolume());
+    // Each step in multiplies the margin by its factor, up to just below half the window.
+    command(viewer, NOTIFY_VIEW_ZOOM, "", 1.05f);
+    EXPECT_FLOAT_EQ(viewer->getEdgeMargin(), 0.15f * 1.05f);
+    for (int i = 0; i < 29; ++i)
+        command(viewer, NOTIFY_VIEW_ZOOM, "", 1.05f);
+    EXPECT_FLOAT_EQ(viewer->getEdgeMargin(), 0.4999f);
+    // The cross point stays inside the margin however far the view was zoomed.
+    const Vec2 p = viewer->worldToScreen(viewer->getCrossPoint());
+    EXPECT_GE(p.x, 400 * 0.4999f - 0.5f);
+    EXPECT_LE(p.x, 400 * 0.5001f + 0.5f);
+    command(viewer, NOTIFY_VIEW_ZOOM, "", 0.95f);
+    EXPECT_FLOAT_EQ(viewer->getEdgeMargin(), 0.15f);
+}
+
+TEST_F(ViewerImage, MaximiseRestoresAndParksOthers)
+{
+    viewer->setImageData(makeVolume());
+    isViewerImage* other = add(Vec2(400, 0));
+    other->setImageData(makeVolume());
+    rig.recorder->watch(NOTIFY_WINDOW_MAXIMIZED, nullptr);
+    const Vec3 target = viewer->getLookAtTarget();
+    const float ratio = viewer->getZoomRatio();
+
+    for (isViewerImage* v : {viewer, other})
+        command(v, NOTIFY_WINDOW_MAXIMIZE, "{\"w\":\"960\",\"h\":\"640\"}", 0, nullptr, viewer->getRefID());
+    EXPECT_TRUE(viewer->isMaximized());
+    EXPECT_EQ(viewer->getContentSize(), Size(960, 640));
+    EXPECT_EQ(other->getPosition(), Vec2(10000, 10000));
+    EXPECT_EQ(other->getContentSize(), Size(128, 128));
+    for (isViewerImage* v : {viewer, other})
+        command(v, NOTIFY_WINDOW_MAXIMIZE, "", 0, nullptr, viewer->getRefID());
+    EXPECT_FALSE(viewer->isMaximized());
+    EXPECT_EQ(viewer->getPosition(), Vec2(0, 0));
+    EXPECT_EQ(viewer->getContentSize(), Size(400, 300));
+    EXPECT_EQ(other->getPosition(), Vec2(400, 0));
+    EXPECT_EQ(other->getContentSize(), Size(400, 300));
+    EXPECT_NEAR(viewer->getLookAtTarget().distance(target), 0.0f, 1e-3);
+    EXPECT_NEAR(viewer->getZoomRatio(), ratio, 1e-4);
+    rig.frame(30);
+    ASSERT_EQ(rig.recorder->count(NOTIFY_WINDOW_MAXIMIZED), 2u);
+    EXPECT_EQ(rig.recorder->got[0].intValue, 1);
+    EXPECT_EQ(rig.recorder->got[1].intValue, 0);
+}
+
+TEST_F(ViewerImage, LocateMovesTheCrossPointAndTheSlice)
+{
+    viewer->setImageData(makeVolume());
+    command(viewer, NOTIFY_VIEW_AXIAL);
+    // World (5, 7, 9): the axial plane of row 7.
+    command(viewer, NOTIFY_LOCATE_POINT, "{\"x\":\"5.00\",\"y\":\"7.00\",\"z\":\"9.00\"}");
+    EXPECT_NEAR(viewer->getCrossPoint().distance(Vec3(5, 7, 9)), 0.0f, 1e-4);
+    const isSliceInfo* slice = viewer->getImageActor()->getCurrentSliceInfo();
+    EXPECT_NEAR(slice->matrix.m[13], 7.0f, 1e-4);
+    // The point under the cross point on the screen is the point itself.
+    Vec3 back;
+    ASSERT_TRUE(viewer->screenToWorld(viewer->worldToScreen(Vec3(5, 7, 9)), back));
+    EXPECT_NEAR(back.distance(Vec3(5, 7, 9)), 0.0f, 1e-2);
+}
+
+TEST_F(ViewerImage, SeriesTimeUsesOnlyTheCharactersPresent)
+{
+    EXPECT_EQ(isViewerImage::formatSeriesTime("20190304", "101520"), "2019.03.04 10:15:20");
+    EXPECT_EQ(isViewerImage::formatSeriesTime("20190304", "1015"), "2019.03.04 10:15");
+    EXPECT_EQ(isViewerImage::formatSeriesTime("20190304", "10"), "2019.03.04 10");
+    EXPECT_EQ(isViewerImage::formatSeriesTime("2019", "101520"), "2019 10:15:20");
+    EXPECT_EQ(isViewerImage::formatSeriesTime("", "101520.123"), " 10:15:20");
+}
+
+TEST_F(ViewerImage, OneInformationBuilderPerImage)
+{
+    const std::string path = cocos2d::FileUtils::getInstance()->getWritablePath() + "info.dcm";
+    qvgen::ImageSpec spec;
+    spec.institution = "A,B";
+    spec.extra.push_back({{0x0008, 0x0021}, "20190304"});
+    spec.extra.push_back({{0x0008, 0x0031}, "101520"});
+    spec.extra.push_back({{0x0010, 0x0040}, "F"});
+    spec.extra.push_back({{0x0010, 0x1010}, "042Y"});
+    spec.extra.push_back({{0x0010, 0x1030}, "61"});
+    ASSERT_TRUE(qvgen::writeDicomFile(path, spec));
+    isImageData* image = makeVolume(8, 8, 4);
+    image->getSlices()[0]->filePath = path;
+    image->retain();
+    rig.frame();
+    const unsigned int references = image->getReferenceCount();
+
+    std::vector<isViewerImage*> grid{viewer, add(Vec2(400, 0)), add(Vec2(0, 300)), add(Vec2(400, 300))};
+    for (isViewerImage* v : grid)
+        rig.recorder->watch(NOTIFY_OVERLAY_INFO_READY, v->getNotificationContext());
+    for (isViewerImage* v : grid)
+        v->setImageData(image);
+    EXPECT_EQ(isViewerImage::getRunningBuilderCount(), 1);
+    for (int i = 0; i < 2000 && rig.recorder->count(NOTIFY_OVERLAY_INFO_READY) < 4; ++i) {
+        rig.frame();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(rig.recorder->count(NOTIFY_OVERLAY_INFO_READY), 4u);
+    const std::string json = rig.recorder->got[0].text;
+    EXPECT_EQ(NSUI::UIJson::getString(json, "hospital"), "A_B");
+    EXPECT_EQ(NSUI::UIJson::getString(json, "seriesTime"), "2019.03.04 10:15:20");
+    EXPECT_EQ(NSUI::UIJson::getString(json, "patientInfo"), "F 042Y W=61");
+    EXPECT_EQ(NSUI::UIJson::getString(json, "patient"), "TEST^PATIENT");
+    EXPECT_EQ(*image->getInfoJson(), json);
+    EXPECT_EQ(isViewerImage::getRunningBuilderCount(), 0);
+
+    // A file that cannot be read: nothing posted, and the image's references as they were.
+    isImageData* broken = makeVolume(8, 8, 4);
+    broken->getSlices()[0]->filePath = "/nonexistent/file.dcm";
+    broken->retain();
+    rig.frame();
+    const unsigned int brokenReferences = broken->getReferenceCount();
+    rig.recorder->got.clear();
+    isViewerImage* lone = add(Vec2(800, 0), Size(150, 150));
+    rig.recorder->watch(NOTIFY_OVERLAY_INFO_READY, lone->getNotificationContext());
+    lone->setImageData(broken);
+    for (int i = 0; i < 2000 && isViewerImage::getRunningBuilderCount() > 0; ++i) {
+        rig.frame();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    rig.frame(3);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_OVERLAY_INFO_READY), 0u);
+    rig.scene->removeAllChildrenWithCleanup(true);
+    rig.frame();
+    EXPECT_EQ(broken->getReferenceCount(), brokenReferences);
+    EXPECT_EQ(image->getReferenceCount(), references);
+    image->release();
+    broken->release();
+}
+
+} // namespace
