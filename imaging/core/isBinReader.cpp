@@ -186,8 +186,7 @@ void isBinReader::readBuffer()
                 restartLocked(output);
                 return;
             }
-            // Until its file is decoded a slice shows black, not whatever the heap held.
-            std::memset(slice->pixels, 0, sliceBytes(slice));
+            // Until its file is decoded a slice shows black: addSlice clears its pixels.
             slice->modality = r.modality;
             slice->reserved = r.reserved4;
             slice->windowWidth = r.windowWidth;

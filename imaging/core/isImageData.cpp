@@ -128,13 +128,17 @@ isSliceInfo* isImageData::addSlice(const int size[2], short frames, const float 
     setSeries(pixelType, posture, headFeet, matrix);
 
     auto* slice = new (std::nothrow) isSliceInfo();
-    const long long n = static_cast<long long>(size[0]) * size[1] * frames;
-    const long long bytes = n * bytesPerPixel(pixelType, 3);
-    unsigned char* pixels = nullptr;
     // Sizes that are not positive come only from damaged input: refused like a failed block.
     const bool sane = size[0] > 0 && size[1] > 0 && frames > 0;
-    if (slice && sane && bytes < kMaxBlockBytes)
-        pixels = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bytes)));
+    long long bytes = 0;
+    const bool fits = sane && !__builtin_mul_overflow(static_cast<long long>(size[0]), size[1], &bytes) &&
+                      !__builtin_mul_overflow(bytes, static_cast<long long>(frames), &bytes) &&
+                      !__builtin_mul_overflow(bytes, static_cast<long long>(bytesPerPixel(pixelType, 3)), &bytes) &&
+                      bytes < kMaxBlockBytes;
+    unsigned char* pixels = nullptr;
+    // Cleared: a slice shows black until its pixels arrive (fresh pages cost nothing to clear).
+    if (slice && fits)
+        pixels = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(bytes), 1));
     if (!pixels) {
         delete slice;
         m_dimensions[2] -= 1;
@@ -189,6 +193,16 @@ bool isImageData::allocateVolume(const int dims[3], const float spacing[3], int 
     setSeries(pixelType, posture, headFeet, matrix);
     ++m_generation;
 
+    // Products checked for overflow: a wrapped size would allocate a tiny block for a huge stack.
+    long long sliceBytes = 0;
+    const bool sliceFits = !__builtin_mul_overflow(static_cast<long long>(dims[0]), dims[1], &sliceBytes) &&
+                           !__builtin_mul_overflow(sliceBytes, bytesPerPixel(pixelType, 4), &sliceBytes) &&
+                           sliceBytes < kMaxBlockBytes;
+    if (!sliceFits) {
+        // Only damaged input describes such a slice.
+        resetGeometry();
+        return false;
+    }
     m_slices.reserve(dims[2]);
     for (int k = 0; k < dims[2]; ++k) {
         auto* slice = new isSliceInfo();
@@ -197,8 +211,11 @@ bool isImageData::allocateVolume(const int dims[3], const float spacing[3], int 
         m_slices.push_back(slice);
     }
 
-    const long long sliceBytesKnown = static_cast<long long>(dims[0]) * dims[1] * bytesPerPixel(pixelType, 0);
-    if (m_volume && pixelType >= PIXEL_U8 && pixelType <= PIXEL_RGB && sliceBytesKnown * dims[2] < kMaxBlockBytes) {
+    long long sliceBytesKnown = 0, stackBytes = 0;
+    const bool countable = !__builtin_mul_overflow(static_cast<long long>(dims[0]), dims[1], &sliceBytesKnown) &&
+                           !__builtin_mul_overflow(sliceBytesKnown, bytesPerPixel(pixelType, 0), &sliceBytesKnown) &&
+                           !__builtin_mul_overflow(sliceBytesKnown, static_cast<long long>(dims[2]), &stackBytes);
+    if (m_volume && countable && pixelType >= PIXEL_U8 && pixelType <= PIXEL_RGB && stackBytes < kMaxBlockBytes) {
         const size_t total = static_cast<size_t>(sliceBytesKnown) * dims[2];
         m_voxels = static_cast<unsigned char*>(std::calloc(total, 1));
         if (m_voxels) {
@@ -213,11 +230,8 @@ bool isImageData::allocateVolume(const int dims[3], const float spacing[3], int 
     // One buffer per slice: a single slice, an unknown pixel type, a stack over the block
     // limit or a failed block. A stack stays a volume, without a voxel block.
     m_slicesShareVoxels = false;
-    const size_t sliceBytes = static_cast<size_t>(dims[0]) * dims[1] * bytesPerPixel(pixelType, 4);
     for (isSliceInfo* slice : m_slices) {
-        slice->pixels = sliceBytes < static_cast<size_t>(kMaxBlockBytes)
-                            ? static_cast<unsigned char*>(std::calloc(sliceBytes, 1))
-                            : nullptr;
+        slice->pixels = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(sliceBytes), 1));
         if (!slice->pixels) {
             releaseData();
             resetGeometry();

@@ -40,9 +40,9 @@ public:
     // call releaseData() first).
     void resetGeometry();
 
-    // Appends a slice with a new, uncleared buffer of size[0] x size[1] x frames pixels.
+    // Appends a slice with a new, cleared buffer of size[0] x size[1] x frames pixels.
     // Returns null, and posts the low-memory notification, when the buffer would be 607,376,096
-    // bytes or more or cannot be allocated.
+    // bytes or more (its size computed without overflow) or cannot be allocated.
     isSliceInfo* addSlice(const int size[2], short frames, const float spacing[2], int pixelType, int posture,
                           int headFeet, const cocos2d::Mat4& matrix);
     // addSlice() with the geometry of `source`, then its description, its pixels (zero when it

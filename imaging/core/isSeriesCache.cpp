@@ -55,9 +55,19 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, b
     return bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
 }
 
-bool sliceSizeValid(int32_t columns, int32_t rows, int32_t frames, int32_t pixelType)
+// The bytes of one slice's pixels, or 0 when its size is impossible: a dimension below 1 or
+// beyond what DICOM can describe (rows and columns are 16-bit), an unknown pixel type, or more
+// than the container allocates in one block. Checked before anything is multiplied, so no
+// product can overflow.
+uint64_t sliceBytesOf(int32_t columns, int32_t rows, int32_t frames, int32_t pixelType)
 {
-    return columns >= 1 && rows >= 1 && frames >= 1 && pixelType >= PIXEL_U8 && pixelType <= PIXEL_RGB;
+    if (columns < 1 || rows < 1 || frames < 1 || columns > 65535 || rows > 65535 || frames > 32767)
+        return 0;
+    if (pixelType < PIXEL_U8 || pixelType > PIXEL_RGB)
+        return 0;
+    const uint64_t bytes = static_cast<uint64_t>(columns) * static_cast<uint64_t>(rows) *
+                           static_cast<uint64_t>(frames) * static_cast<uint64_t>(bytesPerPixel(pixelType));
+    return bytes < static_cast<uint64_t>(kMaxBlockBytes) ? bytes : 0;
 }
 
 // The name block and the name list at the reader's position; false when damaged.
@@ -147,9 +157,12 @@ CacheReadResult readSeriesCache(const std::string& path, SeriesCacheContents& ou
         if (count < 1 || in.remaining() / sizeof(SeriesRecordData) < static_cast<size_t>(count))
             return CacheReadResult::Damaged;
         out.records.resize(static_cast<size_t>(count));
+        uint64_t total = 0;
         for (SeriesRecordData& record : out.records) {
             in.take(record);
-            if (!sliceSizeValid(record.columns, record.rows, record.frames, record.pixelType))
+            const uint64_t bytes = sliceBytesOf(record.columns, record.rows, record.frames, record.pixelType);
+            total += bytes;  // at most 32767 slices below 2^30 bytes each: no overflow
+            if (bytes == 0 || total > kMaxCachedSeriesBytes)
                 return CacheReadResult::Damaged;
         }
         if (!readNames(in, out.names) || out.names.size() != out.records.size())
@@ -159,7 +172,10 @@ CacheReadResult readSeriesCache(const std::string& path, SeriesCacheContents& ou
     if (std::memcmp(kind, kCacheKindVolume, sizeof(kCacheKindVolume)) == 0) {
         out.kind = SeriesCacheContents::KIND_VOLUME;
         VolumeRecordData& volume = out.volume;
-        if (!in.take(volume) || volume.sliceCount < 1 || !sliceSizeValid(volume.columns, volume.rows, 1, volume.pixelType))
+        if (!in.take(volume) || volume.sliceCount < 1 || volume.sliceCount > 32767)
+            return CacheReadResult::Damaged;
+        const uint64_t sliceBytes = sliceBytesOf(volume.columns, volume.rows, 1, volume.pixelType);
+        if (sliceBytes == 0 || sliceBytes * static_cast<uint64_t>(volume.sliceCount) > kMaxCachedSeriesBytes)
             return CacheReadResult::Damaged;
         // Slices are placed along the normal by this spacing; zero or worse would stack them.
         if (volume.sliceCount > 1 && !(std::isfinite(volume.sliceSpacing) && volume.sliceSpacing > 0.0f))

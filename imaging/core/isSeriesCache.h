@@ -192,10 +192,16 @@ enum class CacheReadResult {
     Damaged,     // short, inconsistent or holding impossible counts or sizes: unusable
 };
 
+// The most pixel memory a cache may describe in all, in bytes: a few hundred bytes of hostile
+// description must not make the reader allocate and clear gigabytes.
+constexpr uint64_t kMaxCachedSeriesBytes = uint64_t(8) << 30;
+
 // Reads and checks a ".prebin". Damaged means: a short read anywhere, a record count below 1, a
 // name list shorter than 1 byte or longer than the rest of the file, a name count different
-// from the record counts, or a slice whose columns, rows or frames are below 1 or whose pixel
-// type is unknown.
+// from the record counts, a slice whose columns, rows or frames are below 1 or beyond 65535,
+// 65535 and 32767, whose pixel type is unknown or whose pixels exceed one block
+// (kMaxBlockBytes), more than 32767 volume slices, or slices that together exceed
+// kMaxCachedSeriesBytes.
 CacheReadResult readSeriesCache(const std::string& path, SeriesCacheContents& out);
 
 // Write a whole ".prebin": the header with the current local date-time and the kind, the

@@ -3,12 +3,10 @@
 #include <limits>
 #include <type_traits>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// Everything below is compiled for AVX2 and only called after available() said yes.
-#pragma GCC push_options
-#pragma GCC target("avx2")
+#ifdef QV_AVX2
+// Every function below carries QV_TARGET_AVX2 (compiled for AVX2, a form GCC and clang both
+// honour) and is only called after available() said yes.
 #include <immintrin.h>
-#define QV_AVX2
 #endif
 
 namespace isImageSDK {
@@ -26,7 +24,7 @@ namespace {
 
 // The two 16-bit samples of a 32-bit gather: the voxel and its right neighbour, as floats.
 template <class T>
-inline void splitPair(__m256i g, __m256& first, __m256& second)
+QV_TARGET_AVX2 inline void splitPair(__m256i g, __m256& first, __m256& second)
 {
     if constexpr (std::is_signed<T>::value) {
         first = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(g, 16), 16));
@@ -39,7 +37,7 @@ inline void splitPair(__m256i g, __m256& first, __m256& second)
 
 // Truncates toward zero, saturated to T (NaN gives the lowest value), and stores 8 samples.
 template <class T>
-inline void store8(__m256 v, T* o)
+QV_TARGET_AVX2 inline void store8(__m256 v, T* o)
 {
     const __m256 lo = _mm256_set1_ps(static_cast<float>(std::numeric_limits<T>::lowest()));
     const __m256 hi = _mm256_set1_ps(static_cast<float>(std::numeric_limits<T>::max()));
@@ -51,13 +49,13 @@ inline void store8(__m256 v, T* o)
 }
 
 // lo <= v <= hi, false for NaN.
-inline __m256 inRange(__m256 v, __m256 lo, __m256 hi)
+QV_TARGET_AVX2 inline __m256 inRange(__m256 v, __m256 lo, __m256 hi)
 {
     return _mm256_and_ps(_mm256_cmp_ps(v, lo, _CMP_GE_OQ), _mm256_cmp_ps(v, hi, _CMP_LE_OQ));
 }
 
 // lo <= v < hi, false for NaN.
-inline __m256 halfOpen(__m256 v, __m256 lo, __m256 hi)
+QV_TARGET_AVX2 inline __m256 halfOpen(__m256 v, __m256 lo, __m256 hi)
 {
     return _mm256_and_ps(_mm256_cmp_ps(v, lo, _CMP_GE_OQ), _mm256_cmp_ps(v, hi, _CMP_LT_OQ));
 }
@@ -65,7 +63,7 @@ inline __m256 halfOpen(__m256 v, __m256 lo, __m256 hi)
 } // namespace
 
 template <class T>
-void linearRow(const CTriLinear<T>& in, const float* xs, const float* ys, const float* zs, int width, T* o)
+QV_TARGET_AVX2 void linearRow(const CTriLinear<T>& in, const float* xs, const float* ys, const float* zs, int width, T* o)
 {
     const __m256 zero = _mm256_setzero_ps();
     const __m256 maxX = _mm256_set1_ps(in.maximum[0]), maxY = _mm256_set1_ps(in.maximum[1]),
@@ -131,7 +129,7 @@ void linearRow(const CTriLinear<T>& in, const float* xs, const float* ys, const 
 namespace {
 
 // Catmull-Rom weights of the four taps, evaluated as CTriCubic does.
-inline void cubicWeights(__m256 t, __m256 w[4])
+QV_TARGET_AVX2 inline void cubicWeights(__m256 t, __m256 w[4])
 {
     const __m256 t2 = _mm256_mul_ps(t, t), t3 = _mm256_mul_ps(t2, t);
     for (int d = 0; d < 4; ++d) {
@@ -153,7 +151,7 @@ inline T cubicScalar(const CTriCubic<T>& in, float x, float y, float z)
 } // namespace
 
 template <class T>
-void cubicRow(const CTriCubic<T>& in, const float* xs, const float* ys, const float* zs, int width, T* o)
+QV_TARGET_AVX2 void cubicRow(const CTriCubic<T>& in, const float* xs, const float* ys, const float* zs, int width, T* o)
 {
     const __m256 sx = _mm256_set1_ps(in.spacing[0]);
     const __m256 ry = _mm256_set1_ps(in.reciprocal[1]), rz = _mm256_set1_ps(in.reciprocal[2]);
@@ -210,13 +208,11 @@ void cubicRow(const CTriCubic<T>& in, const float* xs, const float* ys, const fl
         o[c] = cubicScalar(in, xs[c], ys[c], zs[c]);
 }
 
-// Instantiated here, inside the AVX2 region, so that the instances are compiled for it.
 template void linearRow<int16_t>(const CTriLinear<int16_t>&, const float*, const float*, const float*, int, int16_t*);
 template void linearRow<uint16_t>(const CTriLinear<uint16_t>&, const float*, const float*, const float*, int, uint16_t*);
 template void cubicRow<int16_t>(const CTriCubic<int16_t>&, const float*, const float*, const float*, int, int16_t*);
 template void cubicRow<uint16_t>(const CTriCubic<uint16_t>&, const float*, const float*, const float*, int, uint16_t*);
 
-#pragma GCC pop_options
 #else
 
 bool available() { return false; }

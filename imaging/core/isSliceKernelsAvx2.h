@@ -12,6 +12,14 @@
 
 #include <cstdint>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QV_AVX2 1
+// Compiles one function for AVX2 whatever the rest of the file is compiled for.
+#define QV_TARGET_AVX2 __attribute__((target("avx2")))
+#else
+#define QV_TARGET_AVX2
+#endif
+
 namespace isImageSDK {
 namespace avx2 {
 
@@ -20,12 +28,12 @@ bool available();
 
 // Trilinear: o[c] for c in [0, width); x below 0 gives the background, as the caller rule.
 template <class T>
-void linearRow(const CTriLinear<T>& in, const float* x, const float* y, const float* z, int width, T* o);
+QV_TARGET_AVX2 void linearRow(const CTriLinear<T>& in, const float* x, const float* y, const float* z, int width, T* o);
 
 // Tricubic: the continuous column index is x / sx; a truncation below 0 or past the last
 // column gives the background.
 template <class T>
-void cubicRow(const CTriCubic<T>& in, const float* x, const float* y, const float* z, int width, T* o);
+QV_TARGET_AVX2 void cubicRow(const CTriCubic<T>& in, const float* x, const float* y, const float* z, int width, T* o);
 
 } // namespace avx2
 } // namespace isImageSDK

@@ -379,11 +379,19 @@ TEST_F(BinReaderTest, DamagedDescriptionsAreRemovedAndRebuilt)
     const int16_t negative = -3;
     const int32_t zero = 0;
     const int32_t shorter = static_cast<int32_t>(std::string("img0000.dcm,img0001.dcm").size());
+    // A slice of 2^30 x 2^30 x 4 frames of floats: 2^64 bytes, zero once wrapped.
+    const int32_t huge[2] = {1 << 30, 1 << 30};
+    const int16_t fourFrames = 4;
+    const int32_t floats = PIXEL_FLOAT;
+    std::string wrapping = patched(68, huge, 8);
+    wrapping.replace(68 + 16, 2, reinterpret_cast<const char*>(&fourFrames), 2);
+    wrapping.replace(68 + 584, 4, reinterpret_cast<const char*>(&floats), 4);
     const std::string damaged[] = {
         patched(64, &negative, 2),                // record count -3
         patched(68 + 712, &zero, 4),              // columns 0
         patched(68 + 3 * 712, &shorter, 4),       // one name less than records
         good.substr(0, good.size() - 5),          // cut short
+        wrapping,                                 // a size that overflows
     };
     for (const std::string& bytes : damaged) {
         std::ofstream(cache, std::ios::binary | std::ios::trunc) << bytes;

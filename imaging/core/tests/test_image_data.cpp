@@ -85,6 +85,16 @@ TEST(ImageData, BuffersAtTheBlockLimitAreNeverOneAllocation)
     EXPECT_EQ(image->addSlice(negative, 1, sp2, PIXEL_U8, 0, 0, cocos2d::Mat4()), nullptr);
     EXPECT_EQ(image->addSlice(half, -1, sp2, PIXEL_U8, 0, 0, cocos2d::Mat4()), nullptr);
     EXPECT_EQ(image->getSliceCount(), 0);
+
+    // Sizes whose byte count wraps around 64 bits (2^30 x 2^30 x 4 frames x 4 bytes is 2^64,
+    // that is 0) are refused, never a zero-byte buffer behind a huge slice.
+    const int wrapping[2] = {1 << 30, 1 << 30};
+    EXPECT_EQ(image->addSlice(wrapping, 4, sp2, PIXEL_FLOAT, 0, 0, cocos2d::Mat4()), nullptr);
+    EXPECT_EQ(image->getSliceCount(), 0);
+    const int wrappingStack[3] = {1 << 30, 1 << 30, 4};
+    EXPECT_FALSE(image->allocateVolume(wrappingStack, sp, PIXEL_FLOAT, 0, 0, cocos2d::Mat4()));
+    EXPECT_EQ(image->getSliceCount(), 0);
+    EXPECT_EQ(image->getVoxelPointer(), nullptr);
 }
 
 TEST(ImageData, SliceCopiesTakeGeometryDescriptionAndPixels)

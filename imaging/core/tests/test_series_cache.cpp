@@ -1,5 +1,6 @@
 // The ".prebin" format: sizes and offsets byte for byte, records read back bit-exact, and the
 // damaged files that the reader must refuse.
+#include "isImageTypes.h"
 #include "isSeriesCache.h"
 #include "support/IngestFixtures.h"
 
@@ -171,6 +172,65 @@ TEST_F(SeriesCacheTest, DamagedAndForeignFilesAreTold)
     bytes = good;
     std::memcpy(bytes.data() + 44, "slices\0", 7);
     check(bytes, CacheReadResult::Foreign, "another kind");
+
+    // Sizes no DICOM image has, whose byte counts overflow or exceed one block.
+    bytes = good;
+    put<int32_t>(bytes, 68, 1 << 30);
+    put<int32_t>(bytes, 68 + 4, 1 << 30);
+    put<int16_t>(bytes, 68 + 16, 4);
+    put<int32_t>(bytes, 68 + 584, PIXEL_FLOAT);
+    check(bytes, CacheReadResult::Damaged, "2^30 x 2^30 x 4 frames of floats");
+    bytes = good;
+    put<int32_t>(bytes, 68, 65535);
+    put<int32_t>(bytes, 68 + 4, 65535);
+    put<int16_t>(bytes, 68 + 16, 32767);
+    check(bytes, CacheReadResult::Damaged, "a slice over the block limit");
+
+    // Slices that each fit but together describe gigabytes: 300 slices of 32 MB.
+    {
+        std::vector<SeriesRecordData> many(300, record(0));
+        std::vector<const SeriesRecordData*> pointers;
+        std::vector<std::string> names;
+        for (SeriesRecordData& r : many) {
+            r.columns = 4000;
+            r.rows = 4000;
+            r.pixelType = PIXEL_I16;
+            pointers.push_back(&r);
+            names.push_back("n" + std::to_string(names.size()));
+        }
+        ASSERT_TRUE(writeSeriesCache(path, pointers, names));
+        EXPECT_EQ(readSeriesCache(path, cache), CacheReadResult::Damaged) << "9.6 GB described in 214 kB";
+        many.resize(100);
+        pointers.resize(100);
+        names.resize(100);
+        ASSERT_TRUE(writeSeriesCache(path, pointers, names));
+        SeriesCacheContents fits;
+        EXPECT_EQ(readSeriesCache(path, fits), CacheReadResult::Ok) << "3.2 GB is a large series, not a damaged one";
+    }
+
+    // A volume of four 2^30 x 2^30 float slices (2^64 bytes, 0 when wrapped), and one of 1000
+    // slices of 32 MB.
+    {
+        VolumeRecordData volume;
+        std::memset(&volume, 0, sizeof(volume));
+        volume.columns = 1 << 30;
+        volume.rows = 1 << 30;
+        volume.sliceCount = 4;
+        volume.spacingX = volume.spacingY = volume.sliceSpacing = 1.0f;
+        volume.pixelType = PIXEL_FLOAT;
+        std::vector<VolumeSliceRecordData> slices(4);
+        std::memset(slices.data(), 0, slices.size() * sizeof(VolumeSliceRecordData));
+        ASSERT_TRUE(writeVolumeCache(path, volume, slices, {"a", "b", "c", "d"}));
+        EXPECT_EQ(readSeriesCache(path, cache), CacheReadResult::Damaged) << "wrapping volume";
+        volume.columns = volume.rows = 4000;
+        volume.pixelType = PIXEL_I16;
+        volume.sliceCount = 1000;
+        slices.resize(1000);
+        std::memset(slices.data(), 0, slices.size() * sizeof(VolumeSliceRecordData));
+        std::vector<std::string> names(1000, "x");
+        ASSERT_TRUE(writeVolumeCache(path, volume, slices, names));
+        EXPECT_EQ(readSeriesCache(path, cache), CacheReadResult::Damaged) << "32 GB volume";
+    }
 
     EXPECT_EQ(readSeriesCache(root + "none.prebin", cache), CacheReadResult::Unreadable);
     bytes = good;
