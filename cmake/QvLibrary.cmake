@@ -69,13 +69,13 @@ function(_qv_test_program name tdir label lib test_deps)
     # ThreadSanitizer needs its fixed memory layout, which address-space randomisation with many
     # bits breaks on some kernels ("unexpected memory mapping"): the program runs without it.
     # A report fails the test (exit code 66).
-    set(emulator "env;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${CMAKE_SOURCE_DIR}/cmake/tsan.supp")
+    set(emulator "env;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};QV_NETWORK_SCOPE=loopback;TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${CMAKE_SOURCE_DIR}/cmake/tsan.supp")
     find_program(QV_SETARCH setarch)
     if(QV_SETARCH)
       list(APPEND emulator ${QV_SETARCH} ${CMAKE_HOST_SYSTEM_PROCESSOR} -R)
     endif()
   else()
-    set(emulator "env;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    set(emulator "env;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-xdg/${name};QV_NETWORK_SCOPE=loopback;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
   endif()
   set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${emulator}")
   gtest_discover_tests(${name}

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -21,6 +23,9 @@ const char* const kLoopbackAddress = "127.0.0.1";
 const char* const kAnyAddress = "0.0.0.0";
 const char* const kUnknownHostName = "Win32";
 const char* const kListSeparator = ",";
+const char* const kScopeVariable = "QV_NETWORK_SCOPE";
+const char* const kLoopbackScope = "loopback";
+const char* const kLoopbackMask = "255.255.255.0";
 
 // Subnets with this many host bits or more (a /9 or wider) are too large to sweep address by address.
 const unsigned kMaxSweptHostBits = 23;
@@ -76,7 +81,20 @@ uint32_t toHostOrder(uint32_t storedOrder) {
     return __builtin_bswap32(storedOrder);
 }
 
+bool isLoopbackAddress(const std::string& address) {
+    return isValidIPv4(address) && address.compare(0, 4, "127.") == 0;
+}
+
 }  // namespace
+
+NetworkScope getNetworkScope() {
+    const char* value = std::getenv(kScopeVariable);
+    return value && std::strcmp(value, kLoopbackScope) == 0 ? NetworkScope::Loopback : NetworkScope::Full;
+}
+
+bool isAddressInNetworkScope(const std::string& address) {
+    return getNetworkScope() == NetworkScope::Full || isLoopbackAddress(address);
+}
 
 void setLocalNetworkQuery(LocalNetworkQuery query) {
     std::lock_guard<std::mutex> lock(gQueryLock);
@@ -93,9 +111,17 @@ void getLocalNetworkInfo(std::string& hostName, std::string& addressList, std::s
         std::lock_guard<std::mutex> lock(gQueryLock);
         query = gQuery;
     }
-    const std::vector<LocalAdapterAddress> adapters = query.adapters ? query.adapters() : querySystemAdapters();
+    const bool loopbackOnly = getNetworkScope() == NetworkScope::Loopback;
+    std::vector<LocalAdapterAddress> adapters;
+    if (query.adapters)
+        adapters = query.adapters();
+    else if (loopbackOnly)
+        adapters.push_back({kLoopbackAddress, kLoopbackMask});
+    else
+        adapters = querySystemAdapters();
     for (const LocalAdapterAddress& adapter : adapters) {
-        if (adapter.address == kLoopbackAddress || adapter.address == kAnyAddress)
+        if (loopbackOnly ? !isLoopbackAddress(adapter.address)
+                         : adapter.address == kLoopbackAddress || adapter.address == kAnyAddress)
             continue;
         if (!addressList.empty()) {
             addressList += kListSeparator;
@@ -148,6 +174,8 @@ void getSubnetHostAddresses(std::vector<std::string>& out) {
     splitString(addressList, kListSeparator, addresses);
     splitString(maskList, kListSeparator, masks);
     getSubnetHostAddresses(addresses, masks, out);
+    out.erase(std::remove_if(out.begin(), out.end(), [](const std::string& a) { return !isAddressInNetworkScope(a); }),
+              out.end());
 }
 
 void getSubnetHostAddresses(const std::vector<std::string>& addresses, const std::vector<std::string>& masks,

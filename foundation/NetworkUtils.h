@@ -9,6 +9,14 @@
 //                 arithmetic needs (network = address & mask, broadcast = network + block - 1).
 //
 // Nothing here sends a packet: the adapter query reads the kernel's interface list only.
+//
+// Network scope. Every address the program sweeps (the echo sweep of possible DICOM nodes and the
+// discovery pings) comes from getSubnetHostAddresses here. With the environment variable
+// QV_NETWORK_SCOPE=loopback (set for every test, benchmark and development run on shared machines)
+// the workstation pretends to have one adapter, 127.0.0.1 with mask 255.255.255.0, so the sweeps
+// reach 127.0.0.2 to 127.0.0.254 only; adapters outside 127.0.0.0/8 are dropped, also injected
+// ones, and senders refuse every address for which isAddressInNetworkScope is false. Without the
+// variable nothing changes.
 #pragma once
 
 #include <functional>
@@ -31,12 +39,25 @@ struct LocalNetworkQuery {
     std::function<bool(std::string&)> hostName;
 };
 
+enum class NetworkScope {
+    Full,      // the workstation's real adapters
+    Loopback,  // 127.0.0.0/8 only (QV_NETWORK_SCOPE=loopback)
+};
+
+// Read from the environment at each call (cheap), so a test may change it between cases.
+NetworkScope getNetworkScope();
+// True when traffic to the dotted-quad address is allowed: always in the full scope; in the loopback
+// scope only for a well-formed address in 127.0.0.0/8.
+bool isAddressInNetworkScope(const std::string& address);
+
 // Replaces the query (an empty member falls back to the system for that fact). Call before any worker
 // that reads the local network starts; pass {} to restore the system query.
 void setLocalNetworkQuery(LocalNetworkQuery query);
 
 // Host name, the comma-joined address list and the comma-joined mask list (n-th mask for n-th address,
-// no trailing comma). Adapters carrying "127.0.0.1" or "0.0.0.0" are left out. The host name loses the
+// no trailing comma). Adapters carrying "127.0.0.1" or "0.0.0.0" are left out, except in the loopback
+// scope, where the system query answers the single adapter 127.0.0.1/255.255.255.0 and only adapters
+// inside 127.0.0.0/8 are kept. The host name loses the
 // characters '"', ':', '{', '}', '[' and ']', and ',' becomes '_', because it travels as a value inside
 // flat JSON texts; a name that cannot be read is "Win32" (the name peers already know for that case).
 void getLocalNetworkInfo(std::string& hostName, std::string& addressList, std::string& maskList);
@@ -51,7 +72,8 @@ unsigned int ipStringToInt(const char* text);
 const char* ipIntToString(unsigned int hostOrderAddress);
 
 // The other host addresses of the local subnets, the nearest first, alternately above and below each
-// own address: getSubnetHostAddresses(addresses, masks, out) over getLocalNetworkInfo's lists.
+// own address: getSubnetHostAddresses(addresses, masks, out) over getLocalNetworkInfo's lists, less
+// every address outside the network scope. Both sweeps take their addresses from here.
 void getSubnetHostAddresses(std::vector<std::string>& out);
 
 // The sweep itself over given address and mask texts, paired by index up to the shorter list. Subnets

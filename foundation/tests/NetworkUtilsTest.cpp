@@ -5,14 +5,43 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 
 namespace {
 
-// Installs a fixed set of adapters and a host name for one test, and restores the system query after.
+// Sets QV_NETWORK_SCOPE for one test (nullptr: unset) and restores what the test run had. The cases
+// with made-up adapters compute address lists only and need the full scope to see them.
+class ScopedNetworkScope {
+public:
+    explicit ScopedNetworkScope(const char* value) {
+        if (const char* old = std::getenv("QV_NETWORK_SCOPE")) {
+            had_ = true;
+            old_ = old;
+        }
+        if (value)
+            setenv("QV_NETWORK_SCOPE", value, 1);
+        else
+            unsetenv("QV_NETWORK_SCOPE");
+    }
+    ~ScopedNetworkScope() {
+        if (had_)
+            setenv("QV_NETWORK_SCOPE", old_.c_str(), 1);
+        else
+            unsetenv("QV_NETWORK_SCOPE");
+    }
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
+// Installs a fixed set of adapters and a host name for one test, in the full network scope, and
+// restores the system query after.
 class FakeNetwork {
 public:
-    FakeNetwork(std::vector<LocalAdapterAddress> adapters, std::string hostName, bool named = true) {
+    FakeNetwork(std::vector<LocalAdapterAddress> adapters, std::string hostName, bool named = true)
+        : scope_(nullptr) {
         LocalNetworkQuery query;
         query.adapters = [adapters] { return adapters; };
         query.hostName = [hostName, named](std::string& out) {
@@ -22,6 +51,9 @@ public:
         setLocalNetworkQuery(query);
     }
     ~FakeNetwork() { setLocalNetworkQuery({}); }
+
+private:
+    ScopedNetworkScope scope_;
 };
 
 std::vector<std::string> sweep(const std::vector<std::string>& addresses, const std::vector<std::string>& masks) {
@@ -72,6 +104,7 @@ TEST(NetworkUtils, HostNameIsMadeSafeForJsonAndFallsBack) {
 }
 
 TEST(NetworkUtils, SystemQueryNeverListsLoopback) {
+    ScopedNetworkScope full(nullptr);
     setLocalNetworkQuery({});
     std::string host, addresses, masks;
     getLocalNetworkInfo(host, addresses, masks);
@@ -172,4 +205,46 @@ TEST(NetworkUtils, TypedAddressValidation) {
     EXPECT_FALSE(isValidIPv4("4294967296.1.1.1"));
     EXPECT_FALSE(isValidIPv4("99999999999.1.1.1"));
     EXPECT_FALSE(isValidIPv4("1.1.1.4294967552"));
+}
+
+// The test environment runs with QV_NETWORK_SCOPE=loopback: the sweep list is the loopback /24 and
+// nothing outside 127.0.0.0/8 is ever listed or allowed, whatever the adapters say.
+TEST(NetworkUtils, LoopbackScopeKeepsEverySweepOnThisMachine) {
+    ScopedNetworkScope loopback("loopback");
+    setLocalNetworkQuery({});
+    std::string host, addresses, masks;
+    getLocalNetworkInfo(host, addresses, masks);
+    EXPECT_EQ(addresses, "127.0.0.1");
+    EXPECT_EQ(masks, "255.255.255.0");
+    std::vector<std::string> hosts;
+    getSubnetHostAddresses(hosts);
+    ASSERT_EQ(hosts.size(), 253u);
+    EXPECT_EQ(hosts.front(), "127.0.0.2");
+    EXPECT_EQ(hosts.back(), "127.0.0.254");
+    for (const std::string& h : hosts)
+        EXPECT_EQ(h.compare(0, 4, "127."), 0) << h;
+
+    // Injected adapters outside loopback are dropped too; loopback ones stay.
+    LocalNetworkQuery query;
+    query.adapters = [] {
+        return std::vector<LocalAdapterAddress>{{"192.168.1.10", "255.255.255.0"}, {"127.0.0.5", "255.255.255.252"}};
+    };
+    setLocalNetworkQuery(query);
+    getLocalNetworkInfo(host, addresses, masks);
+    EXPECT_EQ(addresses, "127.0.0.5");
+    getSubnetHostAddresses(hosts);
+    EXPECT_EQ(hosts, (std::vector<std::string>{"127.0.0.6", "127.0.0.4", "127.0.0.7"}));
+    setLocalNetworkQuery({});
+
+    EXPECT_TRUE(isAddressInNetworkScope("127.0.0.1"));
+    EXPECT_TRUE(isAddressInNetworkScope("127.255.0.9"));
+    EXPECT_FALSE(isAddressInNetworkScope("192.168.1.1"));
+    EXPECT_FALSE(isAddressInNetworkScope("128.0.0.1"));
+    EXPECT_FALSE(isAddressInNetworkScope("127.0.0.1.5"));
+    EXPECT_FALSE(isAddressInNetworkScope(""));
+    EXPECT_FALSE(isAddressInNetworkScope("localhost"));
+
+    ScopedNetworkScope full(nullptr);
+    EXPECT_EQ(getNetworkScope(), NetworkScope::Full);
+    EXPECT_TRUE(isAddressInNetworkScope("192.168.1.1"));
 }
