@@ -1,0 +1,515 @@
+#include "dataService.h"
+
+#include "NSFileUtil.h"
+#include "NSNotificationCenter.h"
+#include "NSNotificationData.h"
+#include "NSNotificationNumbers.h"
+#include "NSStringUtil.h"
+#include "NSTimeUtil.h"
+#include "NetworkUtils.h"
+#include "UILocalConfig.h"
+#include "cocos2d.h"
+#include "dicomDB.h"
+#include "isDcmRules.h"
+#include "messageView.h"
+#include "sniffer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <set>
+
+namespace {
+
+const char* const kTickKey = "_dataServiceDataManager";
+const char* const kDicomPort = "4587";
+const char* const kCalledTitleSetting = "dicomServerTitle";
+const char* const kSendFailedToast = "Please check the status of DICOM node";
+const char* const kFindFailedToast = "Check the network and the patient name";
+const char* const kRetrieveReadySuffix = " is ready";
+const char* const kRetrieveFailedToast = "Failed to download %s(%s,%s)";
+constexpr int kFullSweepAfterTicks = 300;
+constexpr int kPeerOnlineSeconds = 10;
+constexpr size_t kEchoEntrySize = 100;  // the echo call's buffers, terminator included
+constexpr int kRetrieveRecordSize = 1024;
+
+dataService* gInstance = nullptr;
+std::function<void(dicomDB*)> gDatabaseSetup;
+
+// "name,address,port" in a 100-byte buffer: a long name is cut (at a character boundary) so the
+// address and the port always fit; a "," inside the name would shift the fields and becomes "_".
+std::string echoEntry(std::string name, const std::string& address, const std::string& port)
+{
+    replaceAll(name, ",", "_");
+    const std::string tail = "," + address + "," + port;
+    if (name.size() + tail.size() > kEchoEntrySize - 1) {
+        std::vector<char> cut(tail.size() < kEchoEntrySize ? kEchoEntrySize - tail.size() : 1);
+        isImageSDK::copyTextField(cut.data(), cut.size(), name.c_str());
+        name = cut.data();
+    }
+    return name + tail;
+}
+
+// The value of one tag in a find answer: the text between the first "[" after the key's first
+// occurrence and the next "]"; "" when any of them is missing.
+std::string tagValue(const std::string& text, const char* key)
+{
+    const size_t at = text.find(key);
+    if (at == std::string::npos) return std::string();
+    const size_t open = text.find('[', at);
+    if (open == std::string::npos) return std::string();
+    const size_t close = text.find(']', open);
+    if (close == std::string::npos) return std::string();
+    return text.substr(open + 1, close - open - 1);
+}
+
+// Date and time of a find answer joined, as "YYYY.MM.DD hh:mm:ss" when they make 14 characters.
+std::string findDateTime(const std::string& date, const std::string& time)
+{
+    const std::string t = date + time;
+    if (t.size() < 14) return t;
+    return t.substr(0, 4) + "." + t.substr(4, 2) + "." + t.substr(6, 2) + " " + t.substr(8, 2) + ":" +
+           t.substr(10, 2) + ":" + t.substr(12, 2);
+}
+
+template <class Record>
+void postRecord(unsigned int number, Record* record)
+{
+    NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+    data->setUserData(record, [](void* p) { delete static_cast<Record*>(p); });
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, number, data, nullptr, false);
+}
+
+void postText(unsigned int number, const char* text, bool urgent)
+{
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, number, text ? text : "", nullptr,
+                                                                      urgent);
+}
+
+}  // namespace
+
+// ---- Life ---------------------------------------------------------------------------------------
+
+dataService* dataService::getInstance()
+{
+    if (!gInstance) {
+        gInstance = new dataService();
+        gInstance->init();
+        gInstance->autorelease();
+        gInstance->retain();
+    }
+    return gInstance;
+}
+
+dataService* dataService::peekInstance() { return gInstance; }
+
+void dataService::destroyInstance()
+{
+    if (!gInstance) return;
+    dataService* service = gInstance;
+    gInstance = nullptr;
+    service->stop();
+    service->release();
+}
+
+void dataService::setDatabaseSetupForTest(std::function<void(dicomDB*)> setup) { gDatabaseSetup = std::move(setup); }
+
+dataService::dataService()
+{
+    discoveryStarter = [] { NSUI::sniffer::getInstance()->start(); };
+}
+
+dataService::~dataService()
+{
+    stop();
+    if (gInstance == this) gInstance = nullptr;
+}
+
+bool dataService::init()
+{
+    database = new dicomDB();
+    if (gDatabaseSetup) gDatabaseSetup(database);
+    if (!database->init()) {
+        database->release();
+        database = nullptr;
+    }
+    tickCounter = 0;
+    updateCalledAETitle();
+    cocos2d::Director::getInstance()->getScheduler()->schedule([this](float dt) { onTick(dt); }, this, 1.0f,
+                                                               CC_REPEAT_FOREVER, 0.5f, false, kTickKey);
+    NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::getInstance();
+    for (unsigned int number :
+         {NSUI::NOTIFY_NET_SEND_PROGRESS, NSUI::NOTIFY_NET_SEND_DONE, NSUI::NOTIFY_NET_SEND_FAILED,
+          NSUI::NOTIFY_NET_ECHO_RESULT, NSUI::NOTIFY_NET_FIND_RESULT, NSUI::NOTIFY_NET_FIND_FAILED,
+          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_DONE, NSUI::NOTIFY_NET_RETRIEVE_FAILED})
+        centre->addObserver(
+            this, nullptr,
+            [this](cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data) { onNotification(id, data); },
+            number);
+    return true;
+}
+
+void dataService::stop()
+{
+    if (stopped_) return;
+    stopped_ = true;
+    cocos2d::Director::getInstance()->getScheduler()->unschedule(kTickKey, this);
+    if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) centre->removeObserver(this);
+    for (dcmSendingObject* task : sendTasks) task->release();
+    sendTasks.clear();
+    sender.stop();
+    echoClient.stop();
+    findClient.stop();
+    getClient.stop();
+    for (dcmGetingObject* task : retrieveList) task->release();
+    retrieveList.clear();
+    for (dcmGetingObject* task : failedRetrieves) task->release();
+    failedRetrieves.clear();
+    if (database) {
+        database->stop();
+        database->release();
+        database = nullptr;
+    }
+}
+
+void dataService::updateCalledAETitle()
+{
+    const std::string title = NSUI::UILocalConfig::getLocalString(kCalledTitleSetting, "");
+    findClient.setDefaultCalledAETitle(title.c_str());
+    getClient.setDefaultCalledAETitle(title.c_str());
+}
+
+// ---- The tick -----------------------------------------------------------------------------------
+
+void dataService::onTick(float)
+{
+    pumpSendQueue();
+    updateCalledAETitle();
+    ++tickCounter;
+    if (tickCounter > kFullSweepAfterTicks)
+        echoNodes(1);
+    else if (tickCounter % 5 == 0)
+        echoNodes(2);
+    if (tickCounter % 5 == 0 && discoveryStarter) discoveryStarter();
+    if (tickCounter % 2 == 1) return;
+    reportPeerCount();
+}
+
+void dataService::reportPeerCount()
+{
+    std::string host, addresses, masks;
+    getLocalNetworkInfo(host, addresses, masks);
+    NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::getInstance();
+    if (addresses.empty()) {
+        centre->postIntNotification(nullptr, NSUI::NOTIFY_NET_PEER_COUNT, -1, nullptr, true);
+        return;
+    }
+    std::vector<dicomDBNeighbor> peers;
+    if (database) database->getNeighbors(peers);
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const int nowSeconds = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    int online = 0;
+    for (const dicomDBNeighbor& peer : peers) {
+        int f[6];
+        if (!parseDateTime(peer.wifi, f)) continue;
+        if (f[0] != local.tm_year + 1900 || f[1] != local.tm_mon + 1 || f[2] != local.tm_mday) continue;
+        if (nowSeconds - (f[3] * 3600 + f[4] * 60 + f[5]) < kPeerOnlineSeconds) ++online;
+    }
+    centre->postIntNotification(nullptr, NSUI::NOTIFY_NET_PEER_COUNT, online, nullptr, true);
+}
+
+void dataService::pumpSendQueue()
+{
+    if (sender.isSending()) return;
+    for (dcmSendingObject* task : sendTasks) {
+        if (task->state != DCM_TASK_WAITING || task->address.empty() || task->file.empty()) continue;
+        if (task->getRefID() == taskInFlight_) continue;
+        if (!isAddressInNetworkScope(task->address)) {
+            cocos2d::log("send to %s refused: outside the network scope", task->address.c_str());
+            task->state = DCM_TASK_FAILED;
+            toast(kSendFailedToast, 2.0f);
+            continue;
+        }
+        sender.setIP(task->address.c_str(), task->port.c_str());
+        if (sender.send(task->getRefID(), task->file.c_str())) taskInFlight_ = task->getRefID();
+        return;
+    }
+}
+
+void dataService::echo(const std::vector<std::string>& entries, bool sweep)
+{
+    if (entries.empty()) return;
+    if (echoObserver) echoObserver(entries, sweep);
+    std::vector<std::unique_ptr<char[]>> buffers;
+    std::vector<char*> pointers;
+    for (const std::string& entry : entries) {
+        buffers.emplace_back(new char[kEchoEntrySize]);
+        isImageSDK::copyTextField(buffers.back().get(), kEchoEntrySize, entry.c_str());
+        pointers.push_back(buffers.back().get());
+    }
+    echoClient.echo(pointers.data(), static_cast<int>(pointers.size()), sweep);
+}
+
+void dataService::echoNodes(int mode)
+{
+    std::vector<std::string> hosts;
+    if (mode == 1) {
+        tickCounter = 0;
+        getSubnetHostAddresses(hosts);
+        std::vector<std::string> entries;
+        for (const std::string& host : hosts) entries.push_back(host + "," + kDicomPort);
+        echo(entries, true);
+        return;
+    }
+    if (mode != 2) return;
+
+    getSubnetHostAddresses(hosts);
+    const std::set<std::string> subnet(hosts.begin(), hosts.end());
+    std::vector<dicomDBNeighbor> peers;
+    if (database) database->getNeighbors(peers);
+    std::vector<std::string> entries;
+    for (const dicomDBNeighbor& peer : peers) {
+        if (peer.device != 5 || !subnet.count(peer.ip)) continue;
+        const bool tasked = std::any_of(sendTasks.begin(), sendTasks.end(), [&](const dcmSendingObject* t) {
+            return t->address == peer.ip && t->port == peer.port;
+        });
+        if (!tasked) entries.push_back(echoEntry(peer.name, peer.ip, peer.port));
+    }
+    for (const std::string& extra : echoExtras) {
+        std::vector<std::string> f;
+        splitString(extra, ",", f);
+        if (f.size() >= 3 && isAddressInNetworkScope(f[f.size() - 2])) entries.push_back(extra);
+    }
+    echoExtras.clear();
+    echo(entries, false);
+}
+
+// ---- Notifications --------------------------------------------------------------------------------
+
+dcmSendingObject* dataService::findSendTask(uint32_t taskId) const
+{
+    for (dcmSendingObject* task : sendTasks)
+        if (task->getRefID() == taskId) return task;
+    return nullptr;
+}
+
+void dataService::toast(const std::string& text, float seconds)
+{
+    if (toastObserver) toastObserver(text, seconds);
+    NSUI::messageView::showMessage(text, seconds);
+}
+
+void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* data)
+{
+    if (!data) return;
+    const std::string& text = data->text;
+    switch (number) {
+    case NSUI::NOTIFY_NET_SEND_PROGRESS:
+        if (dcmSendingObject* task = findSendTask(data->uintValue)) {
+            task->progress = data->floatValue;
+            task->state = DCM_TASK_RUNNING;
+        }
+        break;
+    case NSUI::NOTIFY_NET_SEND_DONE:
+        if (data->uintValue == taskInFlight_) taskInFlight_ = 0;
+        if (dcmSendingObject* task = findSendTask(data->uintValue)) {
+            task->progress = 100.0f;
+            task->state = DCM_TASK_DONE;
+            echoExtras.push_back(echoEntry(task->name, task->address, task->port));
+        }
+        break;
+    case NSUI::NOTIFY_NET_SEND_FAILED:
+        if (data->uintValue == taskInFlight_) taskInFlight_ = 0;
+        if (dcmSendingObject* task = findSendTask(data->uintValue)) {
+            task->state = DCM_TASK_FAILED;
+            toast(kSendFailedToast, 2.0f);
+        }
+        break;
+    case NSUI::NOTIFY_NET_RETRIEVE_DONE:
+        toast(text + kRetrieveReadySuffix, 2.0f);
+        break;
+    case NSUI::NOTIFY_NET_RETRIEVE_FAILED: {
+        std::vector<std::string> f;
+        splitString(text, ",", f);
+        if (f.size() != static_cast<size_t>(dcmGetingObject::kFieldCount)) break;
+        const bool known = std::any_of(failedRetrieves.begin(), failedRetrieves.end(),
+                                       [&](const dcmGetingObject* t) { return t->seriesUID == f[5]; });
+        if (!known) {
+            dcmGetingObject* task = dcmGetingObject::create(f, DCM_TASK_FAILED);
+            task->retain();
+            failedRetrieves.push_back(task);
+        }
+        toast(formatString(kRetrieveFailedToast, f[7].c_str(), f[8].c_str(), f[9].c_str()), 5.0f);
+        break;
+    }
+    case NSUI::NOTIFY_NET_PEER_FOUND:
+        if (database)
+            database->saveNeighbor(getInt(text, "device", 5), getString(text, "name"), getString(text, "ip"),
+                                   kDicomPort, getString(text, "appid"));
+        break;
+    case NSUI::NOTIFY_NET_ECHO_RESULT:
+        // A node that did not answer keeps the time it was last heard.
+        if (database && getInt(text, "ok", 0) == 1)
+            database->saveNeighbor(5, getString(text, "name"), getString(text, "ip"), getString(text, "port"),
+                                   getString(text, "appid"));
+        break;
+    case NSUI::NOTIFY_NET_FIND_RESULT:
+        parseFindResult(text);
+        break;
+    case NSUI::NOTIFY_NET_FIND_FAILED:
+        toast(kFindFailedToast, 5.0f);
+        break;
+    default:
+        break;
+    }
+}
+
+void dataService::parseFindResult(const std::string& text)
+{
+    if (text.find("0008,0060") == std::string::npos) {
+        if (text.find("0010,0010") == std::string::npos) return;
+        auto record = std::make_unique<dcmFindStudyRecord>();
+        record->dateTime = findDateTime(tagValue(text, "0008,0020"), tagValue(text, "0008,0030"));
+        record->institution = tagValue(text, "0008,0080");
+        record->studyDescription = tagValue(text, "0008,1030");
+        record->patientName = tagValue(text, "0010,0010");
+        record->patientID = tagValue(text, "0010,0020");
+        record->birthDate = tagValue(text, "0010,0030");
+        record->sex = tagValue(text, "0010,0040");
+        record->studyInstanceUID = tagValue(text, "0020,000d");
+        record->studyID = tagValue(text, "0020,0010");
+        if (!record->patientName.empty() && !record->studyInstanceUID.empty())
+            postRecord(NSUI::NOTIFY_NET_FIND_STUDY, record.release());
+        return;
+    }
+    auto record = std::make_unique<dcmFindSeriesRecord>();
+    record->dateTime = findDateTime(tagValue(text, "0008,0021"), tagValue(text, "0008,0031"));
+    record->modality = tagValue(text, "0008,0060");
+    record->seriesDescription = tagValue(text, "0008,103e");
+    record->studyInstanceUID = tagValue(text, "0020,000d");
+    record->seriesInstanceUID = tagValue(text, "0020,000e");
+    record->seriesNumber = tagValue(text, "0020,0011");
+    record->relatedInstances = tagValue(text, "0020,1209");
+    if (!record->seriesInstanceUID.empty() && !record->studyInstanceUID.empty())
+        postRecord(NSUI::NOTIFY_NET_FIND_SERIES, record.release());
+}
+
+// ---- Task lists -----------------------------------------------------------------------------------
+
+void dataService::addSendTask(dcmSendingObject* task)
+{
+    if (!task) return;
+    task->retain();
+    sendTasks.push_back(task);
+    pumpSendQueue();
+}
+
+void dataService::getRetrieveList()
+{
+    for (dcmGetingObject* task : retrieveList) task->release();
+    retrieveList.clear();
+    const int count = getClient.getListSize();
+    if (count > 0) {
+        const int size = count * kRetrieveRecordSize;
+        std::vector<char> buffer(static_cast<size_t>(size), 0);
+        getClient.getList(buffer.data(), size);
+        std::vector<std::string> records;
+        splitString(std::string(buffer.data()), "@", records);
+        for (const std::string& record : records) {
+            std::vector<std::string> f;
+            splitString(record, ",", f);
+            if (dcmGetingObject* task = dcmGetingObject::create(f, DCM_TASK_WAITING)) {
+                task->retain();
+                retrieveList.push_back(task);
+            }
+        }
+    }
+    for (dcmGetingObject* failed : failedRetrieves) {
+        failed->state = DCM_TASK_FAILED;
+        failed->retain();
+        retrieveList.push_back(failed);
+    }
+}
+
+void dataService::removeRetrieveTask(dcmGetingObject* task)
+{
+    if (!task) return;
+    const std::string seriesUID = task->seriesUID;  // the task may be the failed entry released below
+    getClient.removeTask(seriesUID.c_str());
+    auto it = std::find_if(failedRetrieves.begin(), failedRetrieves.end(),
+                           [&](const dcmGetingObject* t) { return t->seriesUID == seriesUID; });
+    if (it == failedRetrieves.end()) return;
+    dcmGetingObject* failed = *it;
+    failedRetrieves.erase(it);
+    failed->release();
+}
+
+// ---- Library callbacks (library threads) -----------------------------------------------------------
+
+void dataService::onSdkLog(const char* text) { cocos2d::log("%s", text ? text : ""); }
+
+void dataService::onSdkMessage(int code, const char* text)
+{
+    NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::getInstance();
+    switch (code) {
+    case 0:
+    case 1:
+    case 2: {
+        const std::string json = text ? text : "";
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->uintValue = static_cast<uint32_t>(std::strtoul(getString(json, "taskID").c_str(), nullptr, 10));
+        if (code == 0) data->floatValue = getFloat(json, "value", 0.0f);
+        const unsigned int number = code == 0   ? NSUI::NOTIFY_NET_SEND_PROGRESS
+                                    : code == 1 ? NSUI::NOTIFY_NET_SEND_DONE
+                                                : NSUI::NOTIFY_NET_SEND_FAILED;
+        centre->postNotification(nullptr, number, data, nullptr, true);
+        break;
+    }
+    case 3: {
+        // The record is ours now; the payload frees it unless the library database takes it over.
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->setUserData(const_cast<char*>(text),
+                          [](void* p) { delete reinterpret_cast<redIRI::DCM_MESSAGE*>(p); });
+        centre->postNotification(nullptr, NSUI::NOTIFY_DB_ADD_IMAGE, data, nullptr, true);
+        break;
+    }
+    case 4: postText(NSUI::NOTIFY_NET_ECHO_RESULT, text, false); break;
+    case 5: postText(NSUI::NOTIFY_NET_FIND_RESULT, text, false); break;
+    case 6: postText(NSUI::NOTIFY_NET_FIND_FAILED, text, false); break;
+    case 7: postText(NSUI::NOTIFY_NET_RETRIEVE_PROGRESS, text, true); break;
+    case 8:
+        postText(NSUI::NOTIFY_OPEN_FILE, text, false);
+        postText(NSUI::NOTIFY_NET_FILE_RECEIVED_END, text, false);
+        break;
+    case 9: postText(NSUI::NOTIFY_NET_RETRIEVE_STATE, text, false); break;
+    case 10: postText(NSUI::NOTIFY_NET_RETRIEVE_DONE, text, true); break;
+    case 11: postText(NSUI::NOTIFY_NET_RETRIEVE_FAILED, text, true); break;
+    default: break;
+    }
+}
+
+void dataService::onSdkGb2Utf8(const char* in, char* out, int size)
+{
+    if (!out || size <= 0) return;
+    const std::string converted = ansiToUtf8(in ? in : "");
+    isImageSDK::copyTextField(out, static_cast<size_t>(size), converted.c_str());
+}
+
+char* dataService::onSdkReadFile(const char* path, unsigned long* size, bool asBinary)
+{
+    unsigned long ignored = 0;
+    return reinterpret_cast<char*>(readFileData(path ? path : "", size ? size : &ignored, asBinary));
+}
+
+bool dataService::onSdkSavePng(int width, int height, unsigned char* data, const char* path)
+{
+    if (!data || !path || width <= 0 || height <= 0) return false;
+    cocos2d::Image image;
+    std::vector<unsigned char> png;
+    return image.initWithRawData(data, static_cast<ssize_t>(width) * height * 3, width, height, 8) &&
+           image.encodePNG(png, true) && writeBufferToFile(path, png.data(), png.size());
+}

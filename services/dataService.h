@@ -1,0 +1,139 @@
+// dataService: the process-wide hub of DICOM networking.
+//
+// It owns the library database (dicomDB, which runs the storage server) and the DICOM library's
+// sender, echo, find and get objects; keeps the send tasks and the retrieval lists; turns the
+// library's messages into notifications (onSdkMessage, on library threads) and reacts to those
+// notifications on the main thread (task states, peer rows, toasts); and runs a one-second tick
+// that pumps the send queue, echoes the known DICOM nodes every fifth second and every possible
+// node of the local subnets every 301st, starts a discovery sweep every fifth second and reports
+// every second second how many peers were heard in the last ten seconds (2027, -1 without a
+// local address).
+//
+// Network scope: every address it sweeps comes from getSubnetHostAddresses, and a send task to an
+// address outside the scope (NetworkUtils.h) fails without any traffic.
+//
+// Threads: the library callbacks run on library threads and only post notifications; every other
+// operation, and every state change, happens on the main thread.
+#pragma once
+
+#include "UIJson.h"
+#include "base/CCRef.h"
+#include "dcmLib.h"
+#include "dcmTask.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class dicomDB;
+
+namespace NSUI {
+class NSNotificationData;
+}
+
+// A study answer of a find (2011 payload, as user data owned by the payload).
+struct dcmFindStudyRecord {
+    std::string dateTime;  // "YYYY.MM.DD hh:mm:ss" when date and time give 14 characters
+    std::string institution;
+    std::string studyDescription;
+    std::string patientName;
+    std::string patientID;
+    std::string birthDate;
+    std::string sex;
+    std::string studyInstanceUID;
+    std::string studyID;
+};
+
+// A series answer of a find (2012 payload, as user data owned by the payload).
+struct dcmFindSeriesRecord {
+    std::string dateTime;
+    std::string modality;
+    std::string seriesDescription;
+    std::string studyInstanceUID;
+    std::string seriesInstanceUID;
+    std::string seriesNumber;
+    std::string relatedInstances;
+};
+
+class dataService : public cocos2d::Ref, public NSUI::UIJson {
+public:
+    // The service, made on first use (construct, init, autorelease, retain).
+    static dataService* getInstance();
+    // The service when it exists, without making it.
+    static dataService* peekInstance();
+    // Shutdown: stop, then release the instance.
+    static void destroyInstance();
+
+    dataService();
+    ~dataService() override;
+
+    // Makes the library database, schedules the tick (every 1 s, first after 0.5 s, key
+    // "_dataServiceDataManager") and observes the network notifications. Always true.
+    virtual bool init();
+    // Unschedules the tick, releases every task, ends the library objects and the database.
+    virtual void stop();
+
+    void onTick(float dt);
+    // 1: every possible node of the local subnets (and the tick counter back to 0);
+    // 2: the known DICOM nodes of the local subnets, plus the nodes that accepted a send.
+    void echoNodes(int mode);
+    // Starts the first waiting send task when the sender is idle.
+    void pumpSendQueue();
+    void onNotification(unsigned int number, NSUI::NSNotificationData* data);
+    // One find answer: posts 2011 (a study) or 2012 (a series) with the record as user data.
+    void parseFindResult(const std::string& text);
+
+    // Retains the task, queues it and runs the send pump at once.
+    void addSendTask(dcmSendingObject* task);
+    // Rebuilds the retrieval list from the library's list, then the failed retrievals (state 3).
+    void getRetrieveList();
+    // Drops the retrieval from the library's queue and the first failed entry of the same series.
+    void removeRetrieveTask(dcmGetingObject* task);
+    // Gives find and get the stored "dicomServerTitle" as the called title they use when a query
+    // passes none. Done at init and every tick; screens may call it before a query.
+    void updateCalledAETitle();
+
+    // The library callbacks, installed at start-up.
+    static void onSdkLog(const char* text);
+    static void onSdkMessage(int code, const char* text);
+    static void onSdkGb2Utf8(const char* in, char* out, int size);
+    static char* onSdkReadFile(const char* path, unsigned long* size, bool asBinary);
+    static bool onSdkSavePng(int width, int height, unsigned char* data, const char* path);
+
+    dicomDB* getDatabase() const { return database; }
+
+    // Owned state. The send screen reads the task lists and their fields directly, and re-issues
+    // a failed retrieval through getClient.
+    dicomDB* database = nullptr;
+    redIRI::dcmSender sender;
+    redIRI::dcmEcho echoClient;
+    redIRI::dcmFind findClient;
+    redIRI::dcmGet getClient;
+    std::vector<dcmSendingObject*> sendTasks;
+    std::vector<dcmGetingObject*> retrieveList;
+    std::vector<dcmGetingObject*> failedRetrieves;
+    // "name,address,port" of the nodes that accepted a send since the last known-node echo.
+    std::vector<std::string> echoExtras;
+    int tickCounter = 0;
+
+    // Hooks. Run on the database between its construction and its init (tests point it at a
+    // temporary library and keep its storage server closed); set before getInstance.
+    static void setDatabaseSetupForTest(std::function<void(dicomDB*)> setup);
+    // What a fifth tick starts: by default one sweep of the process-wide sniffer.
+    std::function<void()> discoveryStarter;
+    // Told of every echo request before it is made: the entries and the sweep flag.
+    std::function<void(const std::vector<std::string>&, bool)> echoObserver;
+    // Told of every toast (text, seconds) as it is shown.
+    std::function<void(const std::string&, float)> toastObserver;
+
+private:
+    dcmSendingObject* findSendTask(uint32_t taskId) const;
+    void reportPeerCount();
+    void echo(const std::vector<std::string>& entries, bool sweep);
+    void toast(const std::string& text, float seconds);
+
+    bool stopped_ = false;
+    // The send task the pump started whose done or failed message has not been handled yet; the
+    // pump never starts it a second time.
+    uint32_t taskInFlight_ = 0;
+};

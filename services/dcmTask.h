@@ -1,0 +1,77 @@
+// The records the network service keeps for DICOM transfers: one send task per file or folder sent
+// to a node, one retrieve task per series fetched from the query server.
+//
+// The tasks belong to dataService (retained in its lists); the send screen reads and writes their
+// fields directly. A task changes state only on the main thread, in dataService's notification
+// handling. Nothing here touches the network.
+#pragma once
+
+#include "base/CCRef.h"
+
+#include <string>
+#include <vector>
+
+// The life of a task: waiting, running, then done or failed. Tasks stay listed after they end.
+enum dcmTaskState {
+    DCM_TASK_WAITING = 0,
+    DCM_TASK_RUNNING = 1,
+    DCM_TASK_DONE = 2,
+    DCM_TASK_FAILED = 3,
+};
+
+class dcmTask : public cocos2d::Ref {
+public:
+    enum { TYPE_SEND = 1, TYPE_RETRIEVE = 2 };
+    explicit dcmTask(int taskType) : type(taskType) {}
+
+    int type;
+};
+
+// One file or folder to send to one node. Its task id towards the DICOM library is its reference id
+// (getRefID), which the send messages carry back.
+class dcmSendingObject : public dcmTask {
+public:
+    dcmSendingObject() : dcmTask(TYPE_SEND) {}
+    // A new autoreleased task in state waiting.
+    static dcmSendingObject* create(const std::string& address, const std::string& port, const std::string& name,
+                                    const std::string& file);
+
+    std::string address;
+    std::string port = "4587";
+    std::string name;  // the node's name
+    std::string file;  // the DICOM file or folder to send
+    float progress = 0.0f;  // percent
+    std::string text1;  // two texts for the send screen's use
+    std::string text2;
+    int state = DCM_TASK_WAITING;
+};
+
+// One series retrieval. The ten texts are those of the DICOM library's retrieval list, in its order.
+class dcmGetingObject : public dcmTask {
+public:
+    static constexpr int kFieldCount = 10;
+
+    dcmGetingObject() : dcmTask(TYPE_RETRIEVE) {}
+    // A new autoreleased task from exactly ten fields (address, port, two empty texts, study UID,
+    // series UID, save folder, patient name, series number, modality) and the state; null for any
+    // other count.
+    static dcmGetingObject* create(const std::vector<std::string>& fields, int state);
+
+    // The ten fields in the library's order, for a new retrieval of the same series.
+    std::vector<std::string> fields() const;
+
+    std::string address;
+    std::string port;
+    std::string text1;  // passed empty to the library
+    std::string text2;
+    std::string studyUID;
+    std::string seriesUID;
+    std::string saveFolder;
+    std::string patientName;
+    std::string seriesNumber;
+    std::string modality;
+    std::string imageCount;  // the image count the send screen shows in the row
+    int flag = 0;
+    int state = DCM_TASK_WAITING;
+    float progress = 0.0f;  // percent
+};

@@ -1,0 +1,186 @@
+#include "sniffer.h"
+
+#include "AppConfig.h"
+#include "NSNotificationCenter.h"
+#include "NSNotificationNumbers.h"
+#include "NSStringUtil.h"
+#include "NetworkUtils.h"
+#include "UILocalConfig.h"
+#include "cocos2d.h"
+#include "messageView.h"
+
+#include <chrono>
+#include <thread>
+
+namespace NSUI {
+
+const char* const sniffer::kMessageTag = "dicom_node_recognize";
+const char* const sniffer::kSameUserSetting = "remoteSameUserDevice";
+
+namespace {
+
+const char* const kPing = "ping";
+const char* const kResponse = "response";
+const char* const kOwnDevice = "2";
+constexpr int kSweepPauseMs = 1000;
+constexpr int kShutdownWaitMs = 1500;
+
+sniffer* gInstance = nullptr;
+
+// Peer texts travel on inside flat JSON texts, which have no escaping: characters that would end a
+// value or open a new one become "_".
+std::string flatJsonSafe(std::string text)
+{
+    for (char& c : text)
+        if (c == '"' || c == '\\' || c == ',' || c == '{' || c == '}' || c == '[' || c == ']' ||
+            static_cast<unsigned char>(c) < 0x20)
+            c = '_';
+    return text;
+}
+
+void sleepUnlessStopped(const std::atomic<bool>& stop, int ms)
+{
+    for (int slept = 0; slept < ms && !stop; slept += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+}  // namespace
+
+sniffer* sniffer::getInstance()
+{
+    if (!gInstance) {
+        gInstance = new sniffer();
+        if (gInstance->allowed()) gInstance->startReceive();
+    }
+    return gInstance;
+}
+
+void sniffer::shutdown()
+{
+    if (!gInstance) return;
+    sniffer* instance = gInstance;
+    gInstance = nullptr;
+    // Should a thread not have ended within the bound, the object is left to it rather than freed
+    // under it.
+    if (instance->stopAndWait(kShutdownWaitMs)) delete instance;
+}
+
+sniffer::sniffer(Environment environment) : env_(std::move(environment))
+{
+    refreshIdentity();
+}
+
+sniffer::~sniffer()
+{
+    // onReceive and the sweep use this object's members: both threads end before they go.
+    while (!stopAndWait(kShutdownWaitMs)) {
+    }
+}
+
+bool sniffer::allowed() const { return env_.allowed ? env_.allowed() : !isNetworkAvailable(); }
+
+std::string sniffer::localAddress() const
+{
+    if (env_.localAddress) return env_.localAddress();
+    std::string host, addresses, masks;
+    getLocalNetworkInfo(host, addresses, masks);
+    return addresses.substr(0, addresses.find(','));
+}
+
+void sniffer::refreshIdentity()
+{
+    Identity id;
+    if (env_.hostName) {
+        id.name = env_.hostName();
+    } else {
+        std::string addresses, masks;
+        getLocalNetworkInfo(id.name, addresses, masks);
+    }
+    id.appid = env_.appid ? env_.appid() : AppConfig::getInstance()->getAppIdentifier();
+    if (env_.userid)
+        id.userid = env_.userid();
+    else if (UILocalConfig::getLocalInt("app_logined", 0) != 0)
+        id.userid = UILocalConfig::getLocalString("app_login_id", "0");
+    std::lock_guard<std::mutex> lock(identityMutex_);
+    identity_ = id;
+}
+
+std::string sniffer::makeDatagram(const std::string& command) const
+{
+    Identity id;
+    {
+        std::lock_guard<std::mutex> lock(identityMutex_);
+        id = identity_;
+    }
+    std::string text;
+    setString(text, "ip", localAddress());
+    setString(text, "name", id.name);
+    setString(text, "command", command);
+    setString(text, "device", kOwnDevice);
+    setString(text, "appid", id.appid);
+    setString(text, "msg", kMessageTag);
+    if (!id.userid.empty()) setString(text, "userid", id.userid);
+    return text;
+}
+
+void sniffer::start()
+{
+    if (stop_ || !allowed()) return;
+    bool expected = false;
+    if (!sweeping_.compare_exchange_strong(expected, true)) return;
+    refreshIdentity();
+    std::thread([this] {
+        const std::string ping = makeDatagram(kPing);
+        const std::string own = localAddress();
+        std::vector<std::string> addresses;
+        if (env_.sweepAddresses)
+            env_.sweepAddresses(addresses);
+        else
+            getSubnetHostAddresses(addresses);
+        for (const std::string& address : addresses) {
+            if (stop_) break;
+            if (address != own) send(address, ping);
+        }
+        sleepUnlessStopped(stop_, kSweepPauseMs);
+        sweeping_ = false;  // the last touch of this object by the sweep
+    }).detach();
+}
+
+bool sniffer::stopAndWait(int timeoutMs)
+{
+    stop_ = true;
+    for (int waited = 0; (isReceiving() || sweeping_) && waited < timeoutMs; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return !isReceiving() && !sweeping_;
+}
+
+void sniffer::onReceive(const std::string& text, const std::string& senderAddress)
+{
+    if (getString(text, "msg") != kMessageTag) return;
+    std::string ip = getString(text, "ip");
+    if (ip.empty()) ip = senderAddress;
+    if (ip == localAddress()) return;  // our own sweep, heard back
+
+    const std::string userid = getString(text, "userid");
+    if (getString(text, "command") == kPing) send(ip, makeDatagram(kResponse));
+
+    std::string ownUser;
+    {
+        std::lock_guard<std::mutex> lock(identityMutex_);
+        ownUser = identity_.userid;
+    }
+    if (!userid.empty() && !ownUser.empty() && userid == ownUser) {
+        // Settings are written on the main thread only; the function holds nothing of this object.
+        cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
+            [ip] { UILocalConfig::setLocalString(kSameUserSetting, ip); });
+    }
+
+    std::string peer;
+    setString(peer, "ip", flatJsonSafe(ip));
+    setString(peer, "name", flatJsonSafe(getString(text, "name")));
+    setString(peer, "device", flatJsonSafe(getString(text, "device")));
+    setString(peer, "appid", flatJsonSafe(getString(text, "appid")));
+    NSNotificationCenter::getInstance()->postStringNotification(nullptr, NOTIFY_NET_PEER_FOUND, peer, nullptr, false);
+}
+
+} // namespace NSUI

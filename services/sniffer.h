@@ -1,0 +1,90 @@
+// sniffer: peer discovery. Workstations running the viewer find each other on the local subnets by
+// UDP datagrams on port 12389: the sniffer answers pings, sweeps the local subnets with pings,
+// remembers the address of a peer logged in with the same account ("remoteSameUserDevice"), and
+// announces every peer it hears, pings and responses alike, as notification 2020 with the JSON
+// text {"ip","name","device","appid"}, which the network service turns into peer rows.
+//
+// The datagram (before its Base64 form) is a flat JSON object of texts:
+//   "ip"      the sender's local IPv4 address ("" lets the receiver use the source address)
+//   "name"    the sender's host name
+//   "command" "ping" or "response"
+//   "device"  the device kind as decimal text; this program always sends "2" (a PC)
+//   "appid"   the sender's application identifier
+//   "msg"     always "dicom_node_recognize"; anything else is ignored
+//   "userid"  only when the sender is logged in: its user identifier
+//
+// Threads: the receive loop (answers and announcements) and each sweep run on detached threads of
+// their own; getInstance, start and shutdown are called on the main thread. The identity the
+// threads send (host name, application identifier, login) is a snapshot taken on the main thread
+// at creation and at each start; the setting is written on the main thread.
+#pragma once
+
+#include "UIJson.h"
+#include "udpComm.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace NSUI {
+
+class sniffer : public udpComm, public UIJson {
+public:
+    // Where the sniffer takes its facts from. An empty member uses the system: the first local
+    // address and the host name of getLocalNetworkInfo, the sweep list of getSubnetHostAddresses,
+    // the application identifier of AppConfig and the login settings. Tests give their own, so two
+    // sniffers in one process can talk over loopback.
+    struct Environment {
+        std::function<std::string()> localAddress;
+        std::function<std::string()> hostName;
+        std::function<void(std::vector<std::string>&)> sweepAddresses;
+        std::function<std::string()> appid;
+        // The logged-in user's identifier, "" when nobody is logged in.
+        std::function<std::string()> userid;
+        // Whether discovery may run (the network check); true when empty.
+        std::function<bool()> allowed;
+    };
+
+    // The process-wide service, made on first use; its receive loop starts when discovery may run.
+    static sniffer* getInstance();
+    // Stops the process-wide service: raises the stop flags, waits in 5 ms steps for at most 1.5 s
+    // for the receive loop and a running sweep to end, then deletes it.
+    static void shutdown();
+
+    explicit sniffer(Environment environment = {});
+    ~sniffer() override;
+
+    // One sweep on a detached thread, unless discovery may not run or a sweep is running.
+    void start();
+    bool isSweeping() const { return sweeping_; }
+    // Raises both stop flags and waits, in 5 ms steps for at most timeoutMs, for the receive loop
+    // and the sweep to end. True when both have.
+    bool stopAndWait(int timeoutMs);
+
+    void onReceive(const std::string& text, const std::string& senderAddress) override;
+
+    // The datagram text of a ping or response from this workstation.
+    std::string makeDatagram(const std::string& command) const;
+
+    static const char* const kMessageTag;       // "dicom_node_recognize"
+    static const char* const kSameUserSetting;  // "remoteSameUserDevice"
+
+private:
+    struct Identity {
+        std::string name;
+        std::string appid;
+        std::string userid;
+    };
+    void refreshIdentity();
+    std::string localAddress() const;
+    bool allowed() const;
+
+    Environment env_;
+    mutable std::mutex identityMutex_;
+    Identity identity_;
+    std::atomic<bool> sweeping_{false};
+};
+
+} // namespace NSUI
