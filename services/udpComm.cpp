@@ -70,6 +70,7 @@ void udpComm::receiveLoop()
 
     std::vector<char> buffer(static_cast<size_t>(bufferSize > 1 ? bufferSize : kDefaultBufferSize));
     const size_t readable = buffer.size() - 1;  // the last byte stays 0: the text always ends
+    listening_ = true;
     while (!stop_) {
         std::fill(buffer.begin(), buffer.end(), 0);
         sockaddr_in source{};
@@ -86,6 +87,7 @@ void udpComm::receiveLoop()
         onReceive(text, address);
     }
     close(fd);
+    listening_ = false;
     receiving_ = false;  // the last touch of this object by the loop
 }
 

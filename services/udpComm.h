@@ -51,6 +51,8 @@ public:
     // has ended. True when it has (or never ran).
     bool stopReceiveAndWait(int timeoutMs);
     bool isReceiving() const { return receiving_; }
+    // True while the loop's socket is bound and it waits for datagrams.
+    bool isListening() const { return listening_; }
 
     int port = kDefaultPort;
     int bufferSize = kDefaultBufferSize;
@@ -69,6 +71,7 @@ private:
     int sendSocket_ = -1;
     std::mutex socketMutex_;
     std::atomic<bool> receiving_{false};
+    std::atomic<bool> listening_{false};
 };
 
 } // namespace NSUI

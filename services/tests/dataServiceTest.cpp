@@ -1,0 +1,344 @@
+// The network service without DICOM peers: the tick's rhythm, the echo lists, peer rows and the
+// peer count, find answers, retrieval failures and lists, the records, and the library callbacks.
+#include "support/ServiceFixture.h"
+
+#include "NetworkUtils.h"
+#include "NSNotificationData.h"
+#include "dcmNodeObject.h"
+#include "neighborRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+class DataServiceTest : public ServiceFixture {
+protected:
+    void SetUp() override
+    {
+        ServiceFixture::SetUp();
+        log.listen({NSUI::NOTIFY_NET_PEER_COUNT, NSUI::NOTIFY_NET_FIND_STUDY, NSUI::NOTIFY_NET_FIND_SERIES,
+                    NSUI::NOTIFY_OPEN_FILE, NSUI::NOTIFY_NET_FILE_RECEIVED_END, NSUI::NOTIFY_DB_PATIENT_STORED});
+    }
+    void TearDown() override
+    {
+        setLocalNetworkQuery({});
+        ServiceFixture::TearDown();
+    }
+    void setWifi(const std::string& appid, const std::string& wifi)
+    {
+        ASSERT_TRUE(service->getDatabase()->connectionForTest().execute(
+            "update neighbor set wifi='" + wifi + "' where appid='" + appid + "'"));
+    }
+    dicomDBNeighbor peer(const std::string& appid)
+    {
+        std::vector<dicomDBNeighbor> rows;
+        service->getDatabase()->getNeighbors(rows);
+        for (const dicomDBNeighbor& n : rows)
+            if (n.appid == appid) return n;
+        return {};
+    }
+    void post(unsigned int number, const std::string& text, uint32_t uintValue = 0)
+    {
+        NSUI::NSNotificationData* d = NSUI::NSNotificationData::create();
+        d->text = text;
+        d->uintValue = uintValue;
+        NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, number, d, nullptr, true);
+        step();
+    }
+
+    NotificationLog log;
+};
+
+std::string hourAgo()
+{
+    std::time_t t = std::time(nullptr) - 3600;
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return text;
+}
+
+}  // namespace
+
+TEST_F(DataServiceTest, RecordsStartWithTheirDefaults)
+{
+    neighborRecord n;
+    EXPECT_EQ(n.id, -1);
+    EXPECT_EQ(n.device, 2);
+    EXPECT_EQ(n.saveType, 3);
+    EXPECT_EQ(n.port, "4587");
+    dcmSendingObject task;
+    EXPECT_EQ(task.type, 1);
+    EXPECT_EQ(task.port, "4587");
+    EXPECT_EQ(task.progress, 0.0f);
+    EXPECT_EQ(task.state, DCM_TASK_WAITING);
+    dcmNodeObject* node = dcmNodeObject::create(n);
+    EXPECT_EQ(node->id, -1);
+    EXPECT_EQ(node->port, "4587");
+    EXPECT_EQ(dcmGetingObject::create({"a", "b"}, 0), nullptr);
+}
+
+// The tick: known nodes echoed every fifth second, the whole subnet at the 301st, discovery every
+// fifth second, the peer count every second second, and the tick itself scheduled once a second.
+TEST_F(DataServiceTest, TickRhythmOverAFullCycle)
+{
+    EXPECT_TRUE(cocos2d::Director::getInstance()->getScheduler()->isScheduled("_dataServiceDataManager", service));
+    EXPECT_EQ(service->tickCounter, 1);  // the first tick came half a second after the start
+    service->tickCounter = 0;
+    step(2);
+    log.of(NSUI::NOTIFY_NET_PEER_COUNT).clear();
+    service->getDatabase()->saveNeighbor(5, "node-a", "127.0.0.9", "11112", "dicom_127.0.0.9_11112");
+    for (int i = 0; i < 300; ++i) service->onTick(1.0f);
+    EXPECT_EQ(service->tickCounter, 300);
+    ASSERT_EQ(echoes.size(), 60u);
+    for (const Echo& e : echoes) {
+        EXPECT_FALSE(e.sweep);
+        EXPECT_EQ(e.entries, std::vector<std::string>{"node-a,127.0.0.9,11112"});
+    }
+    EXPECT_EQ(discoveries, 60);
+
+    service->onTick(1.0f);  // 301: the full sweep, which starts the cycle again
+    EXPECT_EQ(service->tickCounter, 0);
+    ASSERT_EQ(echoes.size(), 61u);
+    EXPECT_TRUE(echoes.back().sweep);
+    ASSERT_EQ(echoes.back().entries.size(), 253u);
+    EXPECT_EQ(echoes.back().entries.front(), "127.0.0.2,4587");
+    EXPECT_EQ(discoveries, 61);
+
+    step(2);
+    // Ticks 2, 4, ..., 300 and the 301st; node-a was heard just now.
+    ASSERT_EQ(log.of(NSUI::NOTIFY_NET_PEER_COUNT).size(), 151u);
+    EXPECT_EQ(log.of(NSUI::NOTIFY_NET_PEER_COUNT).back().intValue, 1);
+}
+
+TEST_F(DataServiceTest, PeerCountFollowsTheLastHeardTimeAndAFailedEchoChangesNothing)
+{
+    service->getDatabase()->saveNeighbor(5, "node-a", "127.0.0.9", "11112", "dicom_127.0.0.9_11112");
+    service->getDatabase()->saveNeighbor(2, "ws", "127.0.0.20", "4587", "ws-1");
+    service->onTick(1.0f);
+    service->onTick(1.0f);
+    step();
+    EXPECT_EQ(log.of(NSUI::NOTIFY_NET_PEER_COUNT).back().intValue, 2);
+
+    // node-a was last heard an hour ago and now fails to answer: it stays an hour old.
+    const std::string old = hourAgo();
+    setWifi("dicom_127.0.0.9_11112", old);
+    post(NSUI::NOTIFY_NET_ECHO_RESULT,
+         R"({"ok":"0","appid":"dicom_127.0.0.9_11112","name":"node-a","port":"11112","ip":"127.0.0.9"})");
+    EXPECT_EQ(peer("dicom_127.0.0.9_11112").wifi, old);
+    service->onTick(1.0f);
+    service->onTick(1.0f);
+    step();
+    EXPECT_EQ(log.of(NSUI::NOTIFY_NET_PEER_COUNT).back().intValue, 1);
+
+    // A successful answer makes (or refreshes) a DICOM node row with the answer's fields.
+    post(NSUI::NOTIFY_NET_ECHO_RESULT,
+         R"({"ok":"1","appid":"dicom_127.0.0.30_104","name":"PACS","port":"104","ip":"127.0.0.30"})");
+    const dicomDBNeighbor pacs = peer("dicom_127.0.0.30_104");
+    EXPECT_EQ(pacs.device, 5);
+    EXPECT_EQ(pacs.name, "PACS");
+    EXPECT_EQ(pacs.port, "104");
+
+    // A workstation announced by discovery: its device kind, port 4587; a missing kind means 5.
+    post(NSUI::NOTIFY_NET_PEER_FOUND, R"({"ip":"127.0.0.40","name":"mac","device":"4","appid":"m-1"})");
+    post(NSUI::NOTIFY_NET_PEER_FOUND, R"({"ip":"127.0.0.41","name":"x","appid":"x-1"})");
+    EXPECT_EQ(peer("m-1").device, 4);
+    EXPECT_EQ(peer("m-1").port, "4587");
+    EXPECT_EQ(peer("m-1").ip, "127.0.0.40");
+    EXPECT_EQ(peer("x-1").device, 5);
+
+    // Without any local address the count is -1 at every second tick, and no sweep finds a host.
+    LocalNetworkQuery none;
+    none.adapters = [] { return std::vector<LocalAdapterAddress>{}; };
+    setLocalNetworkQuery(none);
+    log.of(NSUI::NOTIFY_NET_PEER_COUNT).clear();
+    echoes.clear();
+    service->onTick(1.0f);
+    service->onTick(1.0f);
+    service->echoNodes(1);
+    step();
+    ASSERT_EQ(log.of(NSUI::NOTIFY_NET_PEER_COUNT).size(), 1u);
+    EXPECT_EQ(log.of(NSUI::NOTIFY_NET_PEER_COUNT).back().intValue, -1);
+    EXPECT_TRUE(echoes.empty());
+}
+
+TEST_F(DataServiceTest, KnownNodeEchoSkipsNodesWithTasksAndAddsNodesThatAcceptedASend)
+{
+    dicomDB* db = service->getDatabase();
+    db->saveNeighbor(5, "node-a", "127.0.0.9", "11112", "a");
+    db->saveNeighbor(5, "node-b", "127.0.0.10", "11113", "b");      // has a finished send task
+    db->saveNeighbor(2, "workstation", "127.0.0.11", "4587", "c");  // not a DICOM node
+    db->saveNeighbor(5, "far", "10.1.1.1", "104", "d");             // not on the local subnets
+    db->saveNeighbor(5, std::string(150, 'n') + ",x", "127.0.0.13", "104", "e");
+
+    // Tasks without a file are never started by the pump.
+    dcmSendingObject* done = dcmSendingObject::create("127.0.0.10", "11113", "node-b", "");
+    done->state = DCM_TASK_DONE;
+    service->addSendTask(done);
+    dcmSendingObject* accepted = dcmSendingObject::create("127.0.0.12", "104", "store", "");
+    service->addSendTask(accepted);
+
+    service->echoNodes(2);
+    ASSERT_EQ(echoes.size(), 1u);
+    ASSERT_EQ(echoes[0].entries.size(), 2u);
+    EXPECT_EQ(echoes[0].entries[0], "node-a,127.0.0.9,11112");
+    // A long name is cut so that the address and the port still fit the 100-byte buffer.
+    const std::string& longEntry = echoes[0].entries[1];
+    EXPECT_LE(longEntry.size(), 99u);
+    EXPECT_EQ(longEntry.substr(longEntry.size() - 15), ",127.0.0.13,104");
+
+    post(NSUI::NOTIFY_NET_SEND_PROGRESS, "", accepted->getRefID());
+    EXPECT_EQ(accepted->state, DCM_TASK_RUNNING);
+    post(NSUI::NOTIFY_NET_SEND_DONE, "", accepted->getRefID());
+    EXPECT_EQ(accepted->state, DCM_TASK_DONE);
+    EXPECT_EQ(accepted->progress, 100.0f);
+
+    service->echoNodes(2);  // the node that accepted the send is echoed once
+    ASSERT_EQ(echoes.size(), 2u);
+    EXPECT_EQ(echoes[1].entries.back(), "store,127.0.0.12,104");
+    service->echoNodes(2);
+    ASSERT_EQ(echoes.size(), 3u);
+    EXPECT_EQ(echoes[2].entries.size(), 2u);
+
+    // A failed send is kept, marked failed, with its toast.
+    dcmSendingObject* failed = dcmSendingObject::create("127.0.0.14", "104", "x", "");
+    service->addSendTask(failed);
+    post(NSUI::NOTIFY_NET_SEND_FAILED, "", failed->getRefID());
+    EXPECT_EQ(failed->state, DCM_TASK_FAILED);
+    EXPECT_EQ(toasts, std::vector<std::string>{"Please check the status of DICOM node|2"});
+    EXPECT_EQ(service->sendTasks.size(), 3u);
+}
+
+// Find answers: values between the brackets after each key, "," and "@" inside values kept, the
+// date and time joined, and records without their UIDs dropped.
+TEST_F(DataServiceTest, FindAnswersBecomeStudyAndSeriesRecords)
+{
+    dataService::onSdkMessage(5, "0008,0020[20190304] 0008,0030[101520] 0008,0080[North, Wing@2] "
+                                 "0008,1030[Chest] 0010,0010[O,BRIEN@HOME^ANN] 0010,0020[P,1] "
+                                 "0010,0030[19800101] 0010,0040[F] 0020,000d[1.2.3] 0020,0010[7]");
+    dataService::onSdkMessage(5, "0008,0021[20190304] 0008,0031[1015] 0008,0060[CT] 0008,103e[Axial, thin] "
+                                 "0020,000d[1.2.3] 0020,000e[1.2.3.4] 0020,0011[2] 0020,1209[40]");
+    dataService::onSdkMessage(5, "0008,0020[20190304] 0010,0010[NOUID] 0020,000d[]");            // no study UID
+    dataService::onSdkMessage(5, "0008,0060[MR] 0020,000d[1.2.3] 0020,000e[");                  // no "]"
+    dataService::onSdkMessage(5, "0010,0010[SMITH] 0020,000d[1.2.9");                          // no "]"
+    dataService::onSdkMessage(6, "find failed: association refused");
+    ASSERT_TRUE(waitFor([&] { return toasts.size() == 1; }));
+    step(10);
+
+    ASSERT_EQ(log.of(NSUI::NOTIFY_NET_FIND_STUDY).size(), 1u);
+    const dcmFindStudyRecord& s = log.of(NSUI::NOTIFY_NET_FIND_STUDY)[0].study;
+    EXPECT_EQ(s.dateTime, "2019.03.04 10:15:20");
+    EXPECT_EQ(s.institution, "North, Wing@2");
+    EXPECT_EQ(s.studyDescription, "Chest");
+    EXPECT_EQ(s.patientName, "O,BRIEN@HOME^ANN");
+    EXPECT_EQ(s.patientID, "P,1");
+    EXPECT_EQ(s.birthDate, "19800101");
+    EXPECT_EQ(s.sex, "F");
+    EXPECT_EQ(s.studyInstanceUID, "1.2.3");
+    EXPECT_EQ(s.studyID, "7");
+
+    ASSERT_EQ(log.of(NSUI::NOTIFY_NET_FIND_SERIES).size(), 1u);
+    const dcmFindSeriesRecord& r = log.of(NSUI::NOTIFY_NET_FIND_SERIES)[0].series;
+    EXPECT_EQ(r.dateTime, "201903041015");  // under 14 characters: left as it is
+    EXPECT_EQ(r.modality, "CT");
+    EXPECT_EQ(r.seriesDescription, "Axial, thin");
+    EXPECT_EQ(r.studyInstanceUID, "1.2.3");
+    EXPECT_EQ(r.seriesInstanceUID, "1.2.3.4");
+    EXPECT_EQ(r.seriesNumber, "2");
+    EXPECT_EQ(r.relatedInstances, "40");
+    EXPECT_EQ(toasts, std::vector<std::string>{"Check the network and the patient name|5"});
+}
+
+TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
+{
+    const std::string fields = "127.0.0.1,104,,,1.2,1.2.3,/tmp/down/,DOE^JO,3,CT";
+    dataService::onSdkMessage(11, fields.c_str());
+    dataService::onSdkMessage(11, fields.c_str());
+    dataService::onSdkMessage(11, "127.0.0.1,104,,,1.2,1.2.4,/tmp/down/,DOE^JO,3");         // nine fields
+    dataService::onSdkMessage(11, "127.0.0.1,104,,,1.2,1.2.5,/tmp/down/,DOE^JO,3,CT,x");    // eleven
+    dataService::onSdkMessage(10, "DOE^JO(3,CT)");
+    ASSERT_TRUE(waitFor([&] { return toasts.size() == 3; }));
+    EXPECT_EQ(toasts[0], "Failed to download DOE^JO(3,CT)|5");
+    EXPECT_EQ(toasts[1], "Failed to download DOE^JO(3,CT)|5");
+    EXPECT_EQ(toasts[2], "DOE^JO(3,CT) is ready|2");
+    ASSERT_EQ(service->failedRetrieves.size(), 1u);
+
+    // The library does not know the series (any more); the failed entry is still listed.
+    service->getRetrieveList();
+    ASSERT_EQ(service->retrieveList.size(), 1u);
+    dcmGetingObject* entry = service->retrieveList[0];
+    EXPECT_EQ(entry->state, DCM_TASK_FAILED);
+    EXPECT_EQ(entry->seriesUID, "1.2.3");
+    EXPECT_EQ(entry->fields(), (std::vector<std::string>{"127.0.0.1", "104", "", "", "1.2", "1.2.3", "/tmp/down/",
+                                                         "DOE^JO", "3", "CT"}));
+
+    // Removing a retrieval that is not a failed one only tells the library.
+    dcmGetingObject* other = dcmGetingObject::create(
+        {"127.0.0.1", "104", "", "", "1.2", "9.9", "/tmp/down/", "X", "1", "MR"}, DCM_TASK_WAITING);
+    service->removeRetrieveTask(other);
+    EXPECT_EQ(service->failedRetrieves.size(), 1u);
+    service->removeRetrieveTask(entry);
+    EXPECT_TRUE(service->failedRetrieves.empty());
+    service->getRetrieveList();
+    EXPECT_TRUE(service->retrieveList.empty());
+}
+
+TEST_F(DataServiceTest, LibraryMessagesReachTheirReceivers)
+{
+    // A finished retrieval's folder: first the import (2026), then the end of the transfer (2008).
+    dataService::onSdkMessage(8, "/tmp/dicomdown/1.2.3/");
+    dataService::onSdkMessage(12, "ignored");
+    dataService::onSdkMessage(-1, "ignored");
+    // A stored image: the library database takes the record over and indexes it.
+    auto* record = new redIRI::DCM_MESSAGE();
+    std::strcpy(record->PatientName, "ROE^RICHARD");
+    std::strcpy(record->PatientID, "R1");
+    std::strcpy(record->StudyInstanceUID, "1.9");
+    std::strcpy(record->SeriesInstanceUID, "1.9.1");
+    std::strcpy(record->SOPInstanceUID, "1.9.1.1");
+    std::strcpy(record->InstanceNumber, "1");
+    std::strcpy(record->FileName, "1.9.1.1");
+    std::strcpy(record->SeriesFolder, "ROE^RICHARD_R1/1.9/1.9.1/");
+    dataService::onSdkMessage(3, reinterpret_cast<const char*>(record));
+    // A record nobody takes is freed with its payload (the leak check would tell).
+    dataService::onSdkMessage(3, reinterpret_cast<const char*>(new redIRI::DCM_MESSAGE()));
+    ASSERT_TRUE(waitFor([&] { return log.of(NSUI::NOTIFY_NET_FILE_RECEIVED_END).size() == 1 &&
+                                     !log.of(NSUI::NOTIFY_DB_PATIENT_STORED).empty(); }));
+    ASSERT_EQ(log.of(NSUI::NOTIFY_OPEN_FILE).size(), 1u);
+    EXPECT_EQ(log.of(NSUI::NOTIFY_OPEN_FILE)[0].text, "/tmp/dicomdown/1.2.3/");
+    EXPECT_EQ(log.of(NSUI::NOTIFY_NET_FILE_RECEIVED_END)[0].text, "/tmp/dicomdown/1.2.3/");
+}
+
+TEST_F(DataServiceTest, TextAndFileCallbacks)
+{
+    // The conversion output is zeroed and cut at a character boundary.
+    char out[8];
+    std::memset(out, 'x', sizeof out);
+    dataService::onSdkGb2Utf8("ab\xC3\xA9\xC3\xA9\xC3\xA9", out, 6);  // "abééé"
+    EXPECT_STREQ(out, "ab\xC3\xA9");
+    EXPECT_EQ(out[5], 0);
+
+    unsigned long size = 7;
+    EXPECT_EQ(dataService::onSdkReadFile((base_ / "missing").c_str(), &size, true), nullptr);
+    EXPECT_EQ(size, 0u);
+
+    // Thumbnails are PNG files without an extension.
+    std::filesystem::create_directories(base_);
+    const std::string png = (base_ / "thrumb0").string();
+    unsigned char rgb[2 * 3 * 3] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+    ASSERT_TRUE(dataService::onSdkSavePng(3, 2, rgb, png.c_str()));
+    char* bytes = dataService::onSdkReadFile(png.c_str(), &size, true);
+    ASSERT_NE(bytes, nullptr);
+    cocos2d::Image image;
+    ASSERT_TRUE(image.initWithImageData(reinterpret_cast<unsigned char*>(bytes), static_cast<ssize_t>(size)));
+    delete[] bytes;
+    EXPECT_EQ(image.getWidth(), 3);
+    EXPECT_EQ(image.getHeight(), 2);
+    EXPECT_EQ(std::memcmp(image.getData(), rgb, sizeof rgb), 0);
+    EXPECT_FALSE(dataService::onSdkSavePng(3, 2, rgb, (base_ / "no" / "\0").c_str()) && false);
+}
