@@ -2,6 +2,7 @@
 // peer count, find answers, retrieval failures and lists, the records, and the library callbacks.
 #include "support/ServiceFixture.h"
 
+#include "NSTimeUtil.h"
 #include "NetworkUtils.h"
 #include "NSNotificationData.h"
 #include "dcmNodeObject.h"
@@ -57,10 +58,8 @@ std::string hourAgo()
     std::time_t t = std::time(nullptr) - 3600;
     std::tm local{};
     localtime_r(&t, &local);
-    char text[32];
-    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return text;
+    const int fields[6] = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+    return formatDateTime(fields);
 }
 
 }  // namespace
