@@ -460,21 +460,25 @@ void dataService::onSdkMessage(int code, const char* text)
     case 1:
     case 2: {
         const std::string json = text ? text : "";
-        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        // Not autoreleased: this is a library thread, whose releases the framework defers to a
+        // later frame of the main thread, possibly before the post below has retained the payload.
+        auto* data = new NSUI::NSNotificationData();
         data->uintValue = static_cast<uint32_t>(std::strtoul(getString(json, "taskID").c_str(), nullptr, 10));
         if (code == 0) data->floatValue = getFloat(json, "value", 0.0f);
         const unsigned int number = code == 0   ? NSUI::NOTIFY_NET_SEND_PROGRESS
                                     : code == 1 ? NSUI::NOTIFY_NET_SEND_DONE
                                                 : NSUI::NOTIFY_NET_SEND_FAILED;
         centre->postNotification(nullptr, number, data, nullptr, true);
+        data->release();
         break;
     }
     case 3: {
         // The record is ours now; the payload frees it unless the library database takes it over.
-        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        auto* data = new NSUI::NSNotificationData();
         data->setUserData(const_cast<char*>(text),
                           [](void* p) { delete reinterpret_cast<redIRI::DCM_MESSAGE*>(p); });
         centre->postNotification(nullptr, NSUI::NOTIFY_DB_ADD_IMAGE, data, nullptr, true);
+        data->release();
         break;
     }
     case 4: postText(NSUI::NOTIFY_NET_ECHO_RESULT, text, false); break;
