@@ -294,19 +294,142 @@ void isInteractorImage::onMultiTouchCancelled(const std::vector<cocos2d::Touch*>
     isInteractorImage::onMultiTouchEnded(touches);
 }
 
-void isInteractorImage::onDoubleTap(const cocos2d::Vec2&) {}
-
-void isInteractorImage::measurementBegan(cocos2d::Touch*) {}
-void isInteractorImage::measurementMoved(cocos2d::Touch*) {}
-void isInteractorImage::measurementEnded(cocos2d::Touch*) {}
-void isInteractorImage::finishMeasurement()
+isActorROI* isInteractorImage::measurements() const
 {
-    releaseMeasurement();
+    auto* window = dynamic_cast<isRenderWindow*>(m_renderWindow);
+    return window ? window->getROIActor() : nullptr;
 }
+
+void isInteractorImage::setCurrentROI(isActorROIBase* actor)
+{
+    if (actor == m_currentROI)
+        return;
+    if (actor)
+        actor->retain();
+    CC_SAFE_RELEASE(m_currentROI);
+    m_currentROI = actor;
+}
+
 void isInteractorImage::releaseMeasurement()
 {
-    CC_SAFE_RELEASE_NULL(m_currentROI);
+    if (m_currentROI)
+        m_currentROI->setCurrentPointIndex(-1);
+    setCurrentROI(nullptr);
     m_keepSelected = false;
+}
+
+void isInteractorImage::measurementBegan(cocos2d::Touch* touch)
+{
+    m_keepSelected = false;
+    isActorROI* container = measurements();
+    if (!container || !m_renderWindow)
+        return;
+    // A measurement still being drawn (an angle, a polygon) takes this touch.
+    if (m_currentROI && !m_currentROI->isFinished())
+        return;
+    cocos2d::Vec3 origin, direction;
+    m_renderWindow->screenToRay(touch->getLocation(), origin, direction);
+    if (isActorROIBase* hit = container->hitTest(origin, direction)) {
+        if (hit != m_currentROI && m_currentROI)
+            m_currentROI->setCurrentPointIndex(-1);
+        setCurrentROI(hit);
+        m_keepSelected = true;
+        return;
+    }
+    releaseMeasurement();
+    cocos2d::Vec3 p;
+    if (!pickPoint(toNode(touch->getLocation()), p))
+        return;
+    isActorROIBase* made = nullptr;
+    switch (m_mode) {
+    case MODE_ROI_LINE:
+    case MODE_ROI_CIRCLE: {
+        ROIData* record = m_mode == MODE_ROI_LINE ? static_cast<ROIData*>(ROILine::create())
+                                                  : static_cast<ROIData*>(ROICircle::create());
+        isActorROIBase* actor = m_mode == MODE_ROI_LINE ? static_cast<isActorROIBase*>(isActorROILine::create())
+                                                        : static_cast<isActorROIBase*>(isActorROICircle::create());
+        if (!record || !actor)
+            return;
+        record->setPoint(0, p);
+        record->setPoint(1, p);
+        container->adoptROI(actor, record, 1);
+        made = actor;
+        break;
+    }
+    case MODE_ROI_POINT:
+        made = container->addPointROI(p);
+        break;
+    case MODE_ROI_ANGLE:
+        made = container->addAngleROI(p);
+        break;
+    case MODE_ROI_POLYGON:
+        made = container->addPolygonROI(p, p);
+        break;
+    default:
+        break;
+    }
+    setCurrentROI(made);
+}
+
+void isInteractorImage::measurementMoved(cocos2d::Touch* touch)
+{
+    cocos2d::Vec3 p;
+    if (m_currentROI && pickPoint(toNode(touch->getLocation()), p))
+        m_currentROI->setCurrentPoint(p);
+}
+
+void isInteractorImage::measurementEnded(cocos2d::Touch* touch)
+{
+    if (!m_currentROI)
+        return;
+    auto* angle = dynamic_cast<isActorROIAngle*>(m_currentROI);
+    auto* polygon = dynamic_cast<isActorROIPolygon*>(m_currentROI);
+    if ((angle || polygon) && !m_currentROI->isFinished()) {
+        cocos2d::Vec3 p;
+        if (pickPoint(toNode(touch->getLocation()), p))
+            m_currentROI->setCurrentPoint(p);
+        if (angle)
+            angle->advanceStep();
+        else
+            polygon->commitVertex();
+        return;
+    }
+    if (!m_currentROI->isValid()) {
+        if (isActorROI* container = measurements())
+            container->removeROIActor(m_currentROI);
+        setCurrentROI(nullptr);
+        return;
+    }
+    if (m_stillTap && !m_keepSelected)
+        releaseMeasurement();
+}
+
+void isInteractorImage::onDoubleTap(const cocos2d::Vec2&)
+{
+    auto* polygon = dynamic_cast<isActorROIPolygon*>(m_currentROI);
+    if (!polygon || !polygon->isValid() || !polygon->getROIData() || polygon->getROIData()->getPointCount() <= 4)
+        return;
+    polygon->closePolygon();
+    polygon->setFinished(true);
+    polygon->setDirty(true);
+    releaseMeasurement();
+}
+
+void isInteractorImage::finishMeasurement()
+{
+    if (!m_currentROI)
+        return;
+    auto* polygon = dynamic_cast<isActorROIPolygon*>(m_currentROI);
+    if (polygon && polygon->isValid()) {
+        polygon->setFinished(true);
+        polygon->setDirty(true);
+    } else if (!(m_currentROI->isValid() && m_currentROI->isFinished())) {
+        if (isActorROI* container = measurements())
+            container->removeROIActor(m_currentROI);
+        setCurrentROI(nullptr);
+        return;
+    }
+    releaseMeasurement();
 }
 
 } // namespace isImageSDK

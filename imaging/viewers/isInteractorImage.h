@@ -13,6 +13,7 @@
 // Main thread only.
 #pragma once
 
+#include "isActorROI.h"
 #include "isInteractorBase.h"
 
 #include "NSNotificationData.h"
@@ -75,6 +76,7 @@ public:
     void onDrag(const cocos2d::Vec2& delta, float speed) override;
 
     const cocos2d::Vec2& getPanTotal() const { return m_panTotal; }
+    isActorROIBase* getCurrentROI() const { return m_currentROI; }
     float getZoomTotal() const { return m_zoomTotal; }
 
     isInteractorImage() = default;
@@ -100,11 +102,14 @@ protected:
     void measurementEnded(cocos2d::Touch* touch);
     // Ends the measurement being drawn: kept when it is complete, removed otherwise.
     void finishMeasurement();
+    // Forgets the current measurement, first releasing it from editing.
     void releaseMeasurement();
+    void setCurrentROI(isActorROIBase* actor);
+    isActorROI* measurements() const;
 
     int m_mode = MODE_PAN;
     // The measurement being drawn or selected (retained), or null.
-    cocos2d::Ref* m_currentROI = nullptr;
+    isActorROIBase* m_currentROI = nullptr;
     cocos2d::Vec2 m_panTotal;
     float m_zoomTotal = 1.0f;
     bool m_windowLevelChanged = false;

@@ -332,8 +332,17 @@ void isRenderWindow::setImageData(isImageData* image)
     m_image = image;
     if (m_actorManager)
         m_actorManager->releaseActors();
+    // Measurements belong to the series: the container keys them by its file names.
+    if (m_image)
+        if (isActorROI* measurements = getROIActor())
+            measurements->setImageKey(m_image->getFileNames());
     buildOverlays();
     updateOrientationLabels();
+}
+
+isActorROI* isRenderWindow::getROIActor()
+{
+    return m_actorManager ? m_actorManager->getROIActor() : nullptr;
 }
 
 int isRenderWindow::getAxisOfPlane(int plane)

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "isActorManager.h"
+#include "isActorROI.h"
 #include "isImageData.h"
 #include "isRenderWindowBase.h"
 
@@ -85,6 +86,8 @@ public:
     // A new image (retained): the actors are rebuilt for it. The same image does nothing.
     virtual void setImageData(isImageData* image);
     isImageData* getImage() const { return m_image; }
+    // The window's measurement container, made on first use; null without an actor manager.
+    isActorROI* getROIActor();
 
     // Which volume axis (0 acquired, 1 and 2 the reformats) shows the anatomical plane (0 axial,
     // 1 sagittal, 2 coronal); 0 when none does or without an image.

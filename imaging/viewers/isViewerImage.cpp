@@ -1094,6 +1094,9 @@ void isViewerImage::onNotification(unsigned int id, NSUI::NSNotificationData* da
     case NOTIFY_ROI_REMOVE:
         if (interactor)
             interactor->reset();
+        if (data)
+            if (isActorROI* measurements = getROIActor())
+                measurements->removeROIById(data->uintValue);
         return;
     case NOTIFY_DCMINFO_HIDE:
     case NOTIFY_DCMINFO_SHOW:

@@ -333,3 +333,84 @@ TEST_F(Interactors, TrackBallTurnsAQuarterPer122Units)
 }
 
 } // namespace
+
+namespace {
+
+class Measuring : public Interactors {
+protected:
+    void SetUp() override
+    {
+        Interactors::SetUp();
+        isImageData* image = isImageData::create();
+        const int dims[3] = {8, 8, 4};
+        const float spacing[3] = {1, 1, 1};
+        image->allocateVolume(dims, spacing, PIXEL_I16, 0, 0, cocos2d::Mat4::IDENTITY);
+        image->setFileNames("measured");
+        a->setImageData(image);
+    }
+    void click(float x, float y)
+    {
+        rig.clock.advanceMs(500);
+        InputSimulator::click(x, y);
+    }
+    isActorROI* container() { return a->getROIActor(); }
+};
+
+TEST_F(Measuring, LinesAreDrawnByDraggingAndTapsLeaveNothing)
+{
+    a->imageInteractor()->setMode(MODE_ROI_LINE);
+    InputSimulator::mouseDown(0, 250, 300);
+    InputSimulator::mouseMove(270, 300);
+    InputSimulator::mouseMove(290, 300);
+    InputSimulator::mouseUp(0, 290, 300);
+    ASSERT_EQ(container()->getROIActors().size(), 1u);
+    ROIData* line = container()->getROIActors()[0]->getROIData();
+    EXPECT_NEAR(line->getPoint(0).distance(Vec3(10, 20, 0)), 0.0f, 1e-3);
+    EXPECT_NEAR(line->getPoint(1).distance(Vec3(50, 20, 0)), 0.0f, 1e-3);
+    EXPECT_EQ(line->getImageKeyHash(), container()->getImageKeyHash());
+    // A tap on empty space makes a line of no length, which goes again.
+    click(100, 100);
+    EXPECT_EQ(container()->getROIActors().size(), 1u);
+    // Dragging the line's end moves that end.
+    rig.clock.advanceMs(500);
+    InputSimulator::mouseDown(0, 290, 300);
+    InputSimulator::mouseMove(290, 280);
+    InputSimulator::mouseUp(0, 290, 280);
+    ASSERT_EQ(container()->getROIActors().size(), 1u);
+    EXPECT_NEAR(line->getPoint(1).distance(Vec3(50, 40, 0)), 0.0f, 1e-3);
+}
+
+TEST_F(Measuring, PolygonsTakeAVertexPerTapAndCloseOnADoubleTap)
+{
+    a->imageInteractor()->setMode(MODE_ROI_POLYGON);
+    click(200, 300);
+    click(260, 300);
+    click(260, 360);
+    click(230, 380);
+    rig.clock.advanceMs(500);
+    InputSimulator::click(200, 360);
+    rig.clock.advanceMs(100);
+    InputSimulator::click(200, 360);
+    ASSERT_EQ(container()->getROIActors().size(), 1u);
+    auto* polygon = dynamic_cast<isActorROIPolygon*>(container()->getROIActors()[0]);
+    ASSERT_NE(polygon, nullptr);
+    EXPECT_TRUE(polygon->isFinished());
+    // Closing drops the two vertices the double tap added.
+    EXPECT_EQ(polygon->getROIData()->getPointCount(), 4);
+    EXPECT_EQ(a->imageInteractor()->getCurrentROI(), nullptr);
+
+    // A polygon left half drawn by a change of tool is kept when it is valid.
+    click(100, 100);
+    click(150, 100);
+    click(150, 150);
+    a->imageInteractor()->setMode(MODE_PAN);
+    ASSERT_EQ(container()->getROIActors().size(), 2u);
+    EXPECT_TRUE(dynamic_cast<isActorROIPolygon*>(container()->getROIActors()[1])->isFinished());
+    // An angle with only its first point goes.
+    a->imageInteractor()->setMode(MODE_ROI_ANGLE);
+    click(400, 500);
+    a->imageInteractor()->setMode(MODE_PAN);
+    EXPECT_EQ(container()->getROIActors().size(), 2u);
+}
+
+} // namespace
