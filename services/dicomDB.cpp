@@ -12,6 +12,8 @@
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -268,7 +270,7 @@ bool dicomDB::getSeriesImages(int seriesID, NSUI::NSDBDataModel& result)
     std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return false;
     bool ok = db_.query("select instanceID,file from image where image.seriesID=" + idText(seriesID) +
-                            " order by CAST(instanceID as UNSIGNED)",
+                            " order by CAST(instanceID as UNSIGNED), ID",
                         result);
     if (!ok) debugLog("failed to search DB.");
     return ok;
@@ -610,13 +612,13 @@ void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
 bool dicomDB::queryPatients(NSUI::NSDBDataModel& out)
 {
     NSUI::NSDBDataModel patients, series, counter;
-    if (!db_.query("select ID,patientIDHospital,name,birthday,sex from patient order by updateTime desc", patients))
+    if (!db_.query("select ID,patientIDHospital,name,birthday,sex from patient order by updateTime desc, ID desc", patients))
         return false;
     for (int p = 0; p < patients.getRowCount(); ++p) {
         const std::string id = idText(std::atoi(patients.getValue(p, 0).c_str()));
         if (!db_.query("select series.updateTime,series.studyDesc,path from patient,study,series where "
                        "patient.ID=study.patientID and study.ID=series.studyID and patient.ID=" + id +
-                           " order by series.updateTime",
+                           " order by series.updateTime, series.ID",
                        series))
             return false;
         if (series.getRowCount() == 0) continue;
@@ -638,41 +640,72 @@ bool dicomDB::queryPatients(NSUI::NSDBDataModel& out)
     return true;
 }
 
-bool dicomDB::appendImageInfo(const std::string& file, bool withDefaults, NSUI::NSDBDataModel& out)
+bool dicomDB::appendImageInfo(const std::string& file, bool forSeriesList, NSUI::NSDBDataModel& out)
 {
-    redIRI::dcmReader reader;
-    reader.setLanguage(currentLanguage());
-    if (!reader.setFile(file.c_str())) return false;
-    char buffer[1024];
-    auto tag = [&](unsigned short group, unsigned short element, const char* fallback, std::string& value) {
-        buffer[0] = '\0';
-        if (reader.readDicomTagString(group, element, buffer, sizeof(buffer))) {
-            value = buffer;
-            return true;
+    // Every image stored into a series asks for the same first file: it is read once while it
+    // stays the same file.
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) return false;
+    ImageInfo& cached = imageInfo_;
+    if (cached.file != file || cached.size != info.st_size || cached.modified != info.st_mtim.tv_sec ||
+        cached.modifiedNs != info.st_mtim.tv_nsec) {
+        cached = ImageInfo();
+        redIRI::dcmReader reader;
+        reader.setLanguage(currentLanguage());
+        if (reader.setFile(file.c_str())) {
+            char buffer[1024];
+            auto tag = [&](unsigned short group, unsigned short element, std::string& value) {
+                buffer[0] = '\0';
+                if (!reader.readDicomTagString(group, element, buffer, sizeof(buffer))) return false;
+                value = buffer;
+                return true;
+            };
+            cached.opened = true;
+            const bool hasColumns = tag(0x0028, 0x0011, cached.columns);
+            cached.hasSize = tag(0x0028, 0x0010, cached.rows) && hasColumns;
+            cached.hasInstitution = tag(0x0008, 0x0080, cached.institution);
+            cached.hasModality = tag(0x0008, 0x0060, cached.modality);
+            if (cached.modality == "CT") {
+                std::string kvp, current;
+                tag(0x0018, 0x0060, kvp);
+                tag(0x0018, 0x1151, current);
+                cached.tube = kvp + "kV " + current + "mA";
+            }
+            tag(0x0020, 0x0011, cached.number);
         }
-        value = fallback;
-        return false;
-    };
-    std::string columns, rows, institution, modality, kvp, current, number;
-    if (!tag(0x0028, 0x0011, "", columns) || !tag(0x0028, 0x0010, "", rows)) return false;
-    tag(0x0008, 0x0080, withDefaults ? "Unknown Institution" : "", institution);
-    tag(0x0008, 0x0060, withDefaults ? "Unknown" : "", modality);
-    std::string tube;
-    if (modality == "CT") {
-        tag(0x0018, 0x0060, "", kvp);
-        tag(0x0018, 0x1151, "", current);
-        tube = kvp + "kV " + current + "mA";
+        cached.file = file;
+        cached.size = info.st_size;
+        cached.modified = info.st_mtim.tv_sec;
+        cached.modifiedNs = info.st_mtim.tv_nsec;
     }
-    tag(0x0020, 0x0011, "", number);
-    for (const std::string* v : {&columns, &rows, &institution, &modality, &tube, &number}) out.addValue(*v);
+    // A series list row needs the image size; the row of a stored series only a file that opens.
+    if (!cached.opened || (forSeriesList && !cached.hasSize)) return false;
+    out.addValue(cached.columns);
+    out.addValue(cached.rows);
+    out.addValue(cached.hasInstitution || !forSeriesList ? cached.institution : "Unknown Institution");
+    out.addValue(cached.hasModality || !forSeriesList ? cached.modality : "Unknown");
+    out.addValue(cached.tube);
+    out.addValue(cached.number);
+    return true;
+}
+
+bool dicomDB::seriesImageSummary(const std::string& seriesID, int& count, std::string& firstFile)
+{
+    NSUI::NSDBDataModel model;
+    if (!db_.query("select count() from image where seriesID=" + seriesID, model)) return false;
+    count = std::atoi(model.getValue(0, 0).c_str());
+    firstFile.clear();
+    if (count == 0) return true;
+    if (!db_.query("select file from image where seriesID=" + seriesID + " order by ID limit 1", model)) return false;
+    firstFile = model.getValue(0, 0);
     return true;
 }
 
 bool dicomDB::queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& out)
 {
-    NSUI::NSDBDataModel studies, series, images;
+    NSUI::NSDBDataModel studies, series;
     if (!db_.query("select ID,patientID,studyIDHospital,date,time,studyDesc from study where patientID=? "
-                   "order by updateTime desc",
+                   "order by updateTime desc, ID desc",
                    {patientKey}, studies))
         return false;
     for (int s = 0; s < studies.getRowCount(); ++s) {
@@ -685,24 +718,23 @@ bool dicomDB::queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& o
         out.endRow();
         const std::string studyID = idText(std::atoi(studies.getValue(s, 0).c_str()));
         if (!db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from study,series "
-                       "where study.ID=series.studyID and study.ID=" + studyID,
+                       "where study.ID=series.studyID and study.ID=" + studyID + " order by series.ID",
                        series))
             return false;
         for (int r = 0; r < series.getRowCount(); ++r) {
             const std::string seriesID = idText(std::atoi(series.getValue(r, 0).c_str()));
-            if (!db_.query("select image.ID,imageUID,file from series,image where image.seriesID=series.ID and "
-                           "series.ID=" + seriesID,
-                           images))
-                return false;
-            if (images.getRowCount() == 0) continue;
+            int imageCount = 0;
+            std::string firstFile;
+            if (!seriesImageSummary(seriesID, imageCount, firstFile)) return false;
+            if (imageCount == 0) continue;
             NSUI::NSDBDataModel row;
             row.addValue(series.getValue(r, 0));
             row.addValue(patientKey);
             row.addValue(dottedDate(series.getValue(r, 2)) + " " + series.getValue(r, 3));
             row.addValue(series.getValue(r, 4));
             row.addValue(series.getValue(r, 5));
-            row.addValue(idText(images.getRowCount()));
-            const std::string file = libraryFolder_ + series.getValue(r, 5) + "/" + images.getValue(0, 2);
+            row.addValue(idText(imageCount));
+            const std::string file = libraryFolder_ + series.getValue(r, 5) + "/" + firstFile;
             if (!appendImageInfo(file, true, row)) continue;
             row.endRow();
             for (int c = 0; c < row.getColumnCount(0); ++c) out.addValue(row.getValue(0, c));
@@ -737,23 +769,22 @@ void dicomDB::storeImage(dicomDBRequest* request)
     set("dcmFolder", m.SeriesFolder);
     request->text = json;
 
-    NSUI::NSDBDataModel series, images;
+    NSUI::NSDBDataModel series;
     const std::string seriesID = idText(ids.seriesID);
+    int imageCount = 0;
+    std::string firstFile;
     if (!db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from series where "
                    "series.ID=" + seriesID,
                    series) ||
-        series.getRowCount() == 0 ||
-        !db_.query("select image.ID,imageUID,file from series,image where image.seriesID=series.ID and series.ID=" +
-                       seriesID,
-                   images))
+        series.getRowCount() == 0 || !seriesImageSummary(seriesID, imageCount, firstFile))
         return;
     NSUI::NSDBDataModel& out = *request->result;
     out.addValue(series.getValue(0, 0));
     out.addValue(dottedDate(series.getValue(0, 2)) + " " + series.getValue(0, 3));
     out.addValue(series.getValue(0, 4));
     out.addValue(series.getValue(0, 5));
-    out.addValue(idText(images.getRowCount()));
-    if (images.getRowCount() > 0) appendImageInfo(libraryFolder_ + series.getValue(0, 5) + "/" + images.getValue(0, 2), false, out);
+    out.addValue(idText(imageCount));
+    if (imageCount > 0) appendImageInfo(libraryFolder_ + series.getValue(0, 5) + "/" + firstFile, false, out);
     out.endRow();
 }
 

@@ -178,9 +178,23 @@ private:
     void queryFavorites(NSUI::NSDBDataModel& out);
     void storeImage(dicomDBRequest* request);
     // Appends to out the series row values read from the first image's file: Columns, Rows,
-    // institution, modality, tube text and series number. False when the file does not open or
-    // lacks Columns or Rows.
-    bool appendImageInfo(const std::string& file, bool withDefaults, NSUI::NSDBDataModel& out);
+    // institution, modality, tube text and series number. For the series list (forSeriesList):
+    // false when the file does not open or lacks Columns or Rows, and "Unknown Institution" and
+    // "Unknown" for a missing institution and modality. For the row of a stored series: false
+    // only when the file does not open; missing values are empty.
+    bool appendImageInfo(const std::string& file, bool forSeriesList, NSUI::NSDBDataModel& out);
+    // The number of images of a series and the file name of its first one ("" when none).
+    bool seriesImageSummary(const std::string& seriesID, int& count, std::string& firstFile);
+
+    // What appendImageInfo last read, and from which file (path, size and modification time).
+    struct ImageInfo {
+        std::string file;
+        long long size = -1;
+        long long modified = 0, modifiedNs = 0;
+        bool opened = false, hasSize = false, hasInstitution = false, hasModality = false;
+        std::string columns, rows, institution, modality, tube, number;
+    };
+    ImageInfo imageInfo_;  // used by the worker under the database lock
 
     NSUI::NSDBDataModel scratch_;
     int wantedVersion_ = 4;

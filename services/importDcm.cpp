@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -91,24 +94,32 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
     redIRI::dcmServer::getDicomFolder(patientName.c_str(), patientID.c_str(), studyUID.c_str(), seriesUID.c_str(),
                                       relative);
 
-    unsigned long size = 0;
-    std::unique_ptr<unsigned char[]> buffer(readFileData(path, &size, true));
-    if (!buffer || size == 0) return false;
-
+    // An empty or unreadable file is skipped.
+    std::error_code error;
+    if (fs::file_size(path, error) == 0 || error) return false;
     const std::string folder = root + relative + "/";
+    // Copied aside (by the kernel, without a round trip through a buffer of ours) and renamed into
+    // place: a file at its final path is always whole.
+    const std::string incoming = root + kIncomingFolder;
+    const std::string temp = incoming + "import-" + std::to_string(::getpid()) + "-" + std::to_string(++tempCounter_);
+    auto place = [&] {
+        return fs::copy_file(path, temp, fs::copy_options::overwrite_existing, error) && !error &&
+               std::rename(temp.c_str(), (folder + fileName).c_str()) == 0;
+    };
+    // Folders are made when the last file did not already need them (or when they went away).
     auto* files = cocos2d::FileUtils::getInstance();
-    if (!files->createDirectory(folder)) return false;
-    // Written aside and renamed into place: a file at its final path is always whole.
-    const std::string temp = root + kIncomingFolder + "import-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(++tempCounter_);
-    if (!writeBufferToFile(temp, buffer.get(), size)) {
+    bool placed = folder == lastFolder_ && place();
+    if (!placed) {
+        std::remove(temp.c_str());
+        lastFolder_.clear();
+        if (!files->createDirectory(folder) || !files->createDirectory(incoming)) return false;
+        placed = place();
+    }
+    if (!placed) {
         std::remove(temp.c_str());
         return false;
     }
-    if (std::rename(temp.c_str(), (folder + fileName).c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
+    lastFolder_ = folder;
 
     put(m.FileName, fileName);
     put(m.SeriesFolder, folder.substr(root.size()));

@@ -62,6 +62,7 @@ private:
     std::string root_;
     std::atomic<int> language_{0};
     unsigned long tempCounter_ = 0;
+    std::string lastFolder_;  // the series folder of the last file placed
 };
 
 class importDcm : public NSUI::NSObject, public NSUI::NSThreadSafeDestroy {

@@ -12,6 +12,7 @@
 //   load_slice_by_slice  the same series decoded from its 400 files on the loader thread,
 //                        until every slice is in and the ".raw" is written
 #include "DicomSeriesWriter.h"
+#include "HeadlessBench.h"
 #include "dcmLib.h"
 #include "NSNotificationCenter.h"
 #include "isBinReader.h"
@@ -74,23 +75,11 @@ std::string series(const std::string& name, int n)
     return dir;
 }
 
-void step()
-{
-    cocos2d::Director::getInstance()->stepFrame(1.0f / 60);
-}
-
-struct Environment {
-    Environment()
-    {
-        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(960, 640)));
-        NSUI::NSNotificationCenter::getInstance();
-        cocos2d::FileUtils::getInstance()->setWritablePath(benchRoot() + "writable/");
-    }
-};
+using qvbench::step;
 
 void ensureEnvironment()
 {
-    static Environment environment;
+    qvbench::ensureHeadless(benchRoot() + "writable/");
 }
 
 std::vector<std::string> scanPaths()

@@ -7,6 +7,8 @@
 #include "DicomSeriesWriter.h"
 #include "NSDBDataModel.h"
 #include "NSDBUtil.h"
+#include "NSNotificationCenter.h"
+#include "isDcmScan.h"
 
 #include <gtest/gtest.h>
 
@@ -245,6 +247,59 @@ TEST_F(ImportTest, HostileNamesAndUIDsStayInsideTheLibraryAndVerbatimInTheRows)
     for (const auto& entry : fs::directory_iterator(base_)) besides.insert(entry.path().filename().string());
     EXPECT_EQ(besides, (std::set<std::string>{"library", "source"}));
     EXPECT_NE(folderOf("A/B", "1", "5.5", "5.5.1"), folderOf("A_B", "1", "5.5", "5.5.1"));
+}
+
+TEST_F(ImportTest, SeriesRowsAreReadFromTheFirstImageAndAStoredSeriesLosesItsCache)
+{
+    const Extra ct = {{{0x0018, 0x0060}, "120"}, {{0x0018, 0x1151}, "200"}, {{0x0008, 0x0021}, "20240518"},
+                      {{0x0008, 0x0031}, "070809"}};
+    writeImage(source_ / "ct1.dcm", "Row^Test", "R1", "3.1", "3.1.1", "3.1.1.1", 1, ct);
+    writeImage(source_ / "ct2.dcm", "Row^Test", "R1", "3.1", "3.1.1", "3.1.1.2", 2, ct);
+    // A second series whose first image goes missing from the disk: left out of the list.
+    writeImage(source_ / "gone.dcm", "Row^Test", "R1", "3.1", "3.1.2", "3.1.2.1", 1);
+    importAndWait(source_.string());
+    const std::string gone = root_ + folderOf("Row^Test", "R1", "3.1", "3.1.2") + "/3.1.2.1";
+    ASSERT_TRUE(fs::remove(gone));
+
+    NSUI::NSDBDataModel rows;
+    bool called = false;
+    int screen = 0;
+    db_->requestStudies([&](NSUI::NSDBDataModel* r) { rows = *r; called = true; }, "1", &screen);
+    ASSERT_TRUE(stepUntil([&] { return called; }));
+    ASSERT_EQ(rows.getRowCount(), 2);
+    EXPECT_EQ(rows.getValue(0, 0), "study");
+    EXPECT_EQ(rows.getValue(0, 4), "2024.05.17");
+    const std::string folder = folderOf("Row^Test", "R1", "3.1", "3.1.1") + "/";
+    const std::vector<std::string> expected = {"1", "1", "2024.05.18 070809", "synthetic", folder, "2", "16", "8",
+                                               "Test Hospital", "CT", "120kV 200mA", "2"};
+    ASSERT_EQ(rows.getColumnCount(1), static_cast<int>(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(rows.getValue(1, static_cast<int>(i)), expected[i]) << i;
+
+    // A third image: the series' cache and thumbnails go, and 2001 carries the series row.
+    std::vector<NSUI::NSDBDataModel> stored;
+    struct Observer : cocos2d::Ref {} observer;
+    NSUI::NSNotificationCenter::getInstance()->addObserver(
+        &observer, nullptr,
+        [&](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* d) {
+            stored.push_back(*static_cast<NSUI::NSDBDataModel*>(d->userData));
+        },
+        NSUI::NOTIFY_DB_STUDY_STORED);
+    const std::string cache = isImageSDK::isDcmScan::getCacheFolder() +
+                              isImageSDK::isDcmScan::getCacheKey(root_ + folder) + ".prebin";
+    fs::create_directories(fs::path(cache).parent_path());
+    std::ofstream(cache) << "old";
+    std::ofstream(root_ + folder + "thrumb3") << "old";
+    fs::remove_all(source_);
+    writeImage(source_ / "ct3.dcm", "Row^Test", "R1", "3.1", "3.1.1", "3.1.1.3", 3, ct);
+    importAndWait(source_.string());
+    ASSERT_TRUE(stepUntil([&] { return !stored.empty(); }));
+    EXPECT_FALSE(fs::exists(cache));
+    EXPECT_FALSE(fs::exists(root_ + folder + "thrumb3"));
+    const std::vector<std::string> storedRow = {"1", "2024.05.18 070809", "synthetic", folder, "3", "16", "8",
+                                                "Test Hospital", "CT", "120kV 200mA", "2"};
+    ASSERT_EQ(stored[0].getColumnCount(0), static_cast<int>(storedRow.size()));
+    for (size_t i = 0; i < storedRow.size(); ++i) EXPECT_EQ(stored[0].getValue(0, static_cast<int>(i)), storedRow[i]) << i;
+    NSUI::NSNotificationCenter::getInstance()->removeObserver(&observer);
 }
 
 // The child imports until it is killed; the parent then opens what it left.
