@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -205,6 +208,29 @@ TEST_F(DicomDBWorker, CancelledListenersAreNeverCalled)
     flush();
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(dicomDB::requestId("abc"), 0xe25ef552u);
+}
+
+TEST_F(DicomDBWorker, StudiesGoBeforeOlderRequestsAndCancelledOnesNeverCallEvenWhenRunning)
+{
+    store("Ann", "1.1", "1.1.1", "a1");
+    std::vector<std::string> order;
+    int screen = 0, gone = 0;
+    {
+        // The worker is held: whatever it took first waits for the lock, the rest stays queued.
+        std::lock_guard<std::recursive_mutex> hold(db_->dbMutex);
+        for (int i = 0; i < 3; ++i) db_->requestPatients([&](NSUI::NSDBDataModel*) { order.push_back("patients"); }, &screen);
+        db_->requestFavorites([&](NSUI::NSDBDataModel*) { order.push_back("favourites of a closed screen"); }, &gone);
+        db_->addImageFavorite("/x.jpg", 1.0f);
+        db_->requestStudies([&](NSUI::NSDBDataModel*) { order.push_back("studies"); }, "1", &screen);
+        db_->cancelRequests(&gone);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(stepUntil([&] { return order.size() == 4; }));
+    flush();
+    ASSERT_EQ(order.size(), 4u);
+    // Only the request already taken by the worker may come before the studies.
+    EXPECT_TRUE(order[0] == "studies" || order[1] == "studies") << order[0] << ", " << order[1];
+    EXPECT_EQ(std::count(order.begin(), order.end(), "patients"), 3);
 }
 
 TEST_F(DicomDBWorker, StopWritesTheImagesAlreadyQueued)
