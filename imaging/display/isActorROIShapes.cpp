@@ -268,9 +268,13 @@ void isActorROIPolygon::closePolygon()
     if (m_finished || !m_record)
         return;
     std::vector<Vec3>& vertices = polygon()->vertices;
-    if (vertices.size() < 5)
+    const size_t n = vertices.size();
+    if (n < 5)
         return;
-    vertices.resize(vertices.size() - 2);
+    // The touch that ended before the double tap placed the last vertex and left a copy of it for
+    // the next drag: only that copy goes, the placed vertex stays.
+    if (vertices[n - 1].distance(vertices[n - 2]) <= kROIMinimumExtent)
+        vertices.pop_back();
     setCurrentPointIndex(static_cast<int>(vertices.size()) - 1);
 }
 

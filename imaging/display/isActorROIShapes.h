@@ -90,7 +90,8 @@ public:
     // At the end of a touch: keeps the vertex just placed (when it is more than 0.05 from the one
     // before) and starts a new one at the same place.
     void commitVertex();
-    // On a double tap: drops the two vertices the taps added (at least five vertices needed).
+    // On a double tap (at least five vertices): drops the copy of the last vertex that the end of
+    // the previous touch left for the next drag; every placed vertex stays.
     void closePolygon();
     isDrawNode* getShapeNode() const { return m_shapeNode; }
     isDrawNode* getDashNode() const { return m_dashNode; }

@@ -395,8 +395,12 @@ TEST_F(Measuring, PolygonsTakeAVertexPerTapAndCloseOnADoubleTap)
     auto* polygon = dynamic_cast<isActorROIPolygon*>(container()->getROIActors()[0]);
     ASSERT_NE(polygon, nullptr);
     EXPECT_TRUE(polygon->isFinished());
-    // Closing drops the two vertices the double tap added.
-    EXPECT_EQ(polygon->getROIData()->getPointCount(), 4);
+    // Five placed vertices: the first click of the double tap placed the last one, which stays.
+    ASSERT_EQ(polygon->getROIData()->getPointCount(), 5);
+    // (One world unit per window unit: it is 60 below the first, at the same x.)
+    const Vec3 first = polygon->getROIData()->getPoint(0), last = polygon->getROIData()->getPoint(4);
+    EXPECT_NEAR(last.x, first.x, 1e-3);
+    EXPECT_NEAR(last.distance(first), 60.0f, 1e-3);
     EXPECT_EQ(a->imageInteractor()->getCurrentROI(), nullptr);
 
     // A polygon left half drawn by a change of tool is kept when it is valid.
