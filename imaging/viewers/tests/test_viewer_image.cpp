@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -178,6 +179,42 @@ TEST_F(ViewerImage, ColourTableFiles)
     viewer->getImageActor()->getClut()->getRGBTable(actorTable);
     EXPECT_EQ(actorTable[3 * 7], 255);
     EXPECT_EQ(actorTable[3 * 7 + 1], 7);
+}
+
+// The tables shipped in imageSDK/ (made by tools/cluts): each loads as a whole table; hot metal
+// runs black, red, yellow, white; perfusion ends in red once its red and blue are exchanged.
+TEST_F(ViewerImage, ShippedColourTablesLoad)
+{
+    cocos2d::FileUtils::getInstance()->addSearchPath("imageSDK");
+    viewer->setImageData(makeVolume());
+    auto colour = [&](int i) {
+        const unsigned char* p = viewer->getPalette() + 3 * i;
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    for (const char* name : {"HotMetal.plist", "GEcolor.plist", "Perfusion.plist"}) {
+        SCOPED_TRACE(name);
+        command(viewer, NOTIFY_CLUT_SET, "noClut.plist");
+        command(viewer, NOTIFY_CLUT_SET, name);
+        bool coloured = false;
+        for (int i = 0; i < 256; ++i)
+            coloured = coloured || colour(i)[0] != colour(i)[1] || colour(i)[1] != colour(i)[2];
+        EXPECT_TRUE(coloured) << "the grey table stayed";
+        EXPECT_EQ(colour(0), (std::array<int, 3>{0, 0, 0}));
+        EXPECT_FALSE(viewer->isBackgroundWhite());
+        unsigned char actorTable[768];
+        viewer->getImageActor()->getClut()->getRGBTable(actorTable);
+        EXPECT_TRUE(std::equal(actorTable, actorTable + 768, viewer->getPalette()));
+    }
+    command(viewer, NOTIFY_CLUT_SET, "HotMetal.plist");
+    for (int i = 1; i < 256; ++i)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_GE(colour(i)[c], colour(i - 1)[c]) << "entry " << i;
+    EXPECT_EQ(colour(85), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ(colour(170), (std::array<int, 3>{255, 255, 0}));
+    EXPECT_EQ(colour(255), (std::array<int, 3>{255, 255, 255}));
+    command(viewer, NOTIFY_CLUT_SET, "Perfusion.plist");
+    EXPECT_EQ(colour(255), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_GT(colour(100)[2], colour(100)[0]) << "the cold end is blue";
 }
 
 TEST_F(ViewerImage, PlaneSwitchesAndSliceSteps)
