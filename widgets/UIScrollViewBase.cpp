@@ -697,6 +697,21 @@ void UIScrollViewBase::removeAllChildren()
 {
     innerContainer->removeAllChildren();
 }
+cocos2d::Vector<cocos2d::Node*>& UIScrollViewBase::getChildren()
+{
+    return innerContainer ? innerContainer->getChildren() : cocos2d::ui::Layout::getChildren();
+}
+
+const cocos2d::Vector<cocos2d::Node*>& UIScrollViewBase::getChildren() const
+{
+    return innerContainer ? innerContainer->getChildren() : cocos2d::ui::Layout::getChildren();
+}
+
+ssize_t UIScrollViewBase::getChildrenCount() const
+{
+    return innerContainer ? innerContainer->getChildrenCount() : cocos2d::ui::Layout::getChildrenCount();
+}
+
 void UIScrollViewBase::removeAllChildrenWithCleanup(bool cleanup)
 {
     innerContainer->removeAllChildrenWithCleanup(cleanup);

@@ -107,6 +107,10 @@ public:
     void addChild(cocos2d::Node* child, int localZOrder) override;
     void addChild(cocos2d::Node* child, int localZOrder, int tag) override;
     void addChild(cocos2d::Node* child, int localZOrder, const std::string& name) override;
+    // The children are the inner container's.
+    cocos2d::Vector<cocos2d::Node*>& getChildren() override;
+    const cocos2d::Vector<cocos2d::Node*>& getChildren() const override;
+    ssize_t getChildrenCount() const override;
     cocos2d::Node* getChildByTag(int tag) const override;
     cocos2d::Node* getChildByName(const std::string& name) const override;
     void removeChild(cocos2d::Node* child, bool cleanup = true) override;

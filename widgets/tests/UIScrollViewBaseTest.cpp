@@ -42,6 +42,33 @@ TEST_F(UIScrollViewBaseTest, ContainerSizingKeepsTheTopAndJumpsClamp)
     EXPECT_EQ(y(view), 30.0f); // a positive position is used as given
 }
 
+// The view's children are its container's: callers that list them, count them or lay them out
+// (ui::Helper after a layout load) reach the content.
+TEST_F(UIScrollViewBaseTest, ChildrenAreTheContainersAndAreLaidOut)
+{
+    auto* view = makeView();
+    view->setLayoutType(cocos2d::ui::Layout::Type::VERTICAL);
+    auto* row = cocos2d::ui::Layout::create();
+    row->setSizeType(cocos2d::ui::Widget::SizeType::PERCENT);
+    row->setSizePercent(Vec2(1.0f, 0.1f));
+    view->addChild(row);
+    auto* label = cocos2d::ui::Text::create("x", "", 12);
+    view->addChild(label);
+
+    EXPECT_EQ(view->getChildrenCount(), 2);
+    ASSERT_EQ(view->getChildren().size(), 2);
+    EXPECT_EQ(view->getChildren().at(0), row);
+    const NSUI::UIScrollViewBase* constView = view;
+    EXPECT_EQ(constView->getChildren().at(1), label);
+    cocos2d::Node* asNode = view;
+    EXPECT_EQ(asNode->getChildrenCount(), 2);
+
+    cocos2d::ui::Helper::doLayout(scene);
+    EXPECT_EQ(row->getContentSize(), Size(300, 100)); // a tenth of the 1000-high content
+    EXPECT_FLOAT_EQ(row->getTopBoundary(), 1000.0f);
+    EXPECT_FLOAT_EQ(label->getTopBoundary(), 900.0f);
+}
+
 TEST_F(UIScrollViewBaseTest, FlickScrollsOnWithInertiaAndStops)
 {
     auto* view = makeView();

@@ -43,7 +43,7 @@ void Director::destroyInstance()
     if (!d) {
         return;
     }
-    d->purgeScenes();
+    d->endScenes();
     d->drainPools();
     {
         std::lock_guard<std::mutex> lock(g_directorCreate);
@@ -133,6 +133,16 @@ Size Director::getVisibleSize() const
 Vec2 Director::getVisibleOrigin() const
 {
     return _openGLView ? _openGLView->getVisibleOrigin() : Vec2::ZERO;
+}
+
+void Director::winSizeChanged()
+{
+    for (Scene* scene : _scenesStack) {
+        scene->followWinSize();
+    }
+    if (_runningScene && !_scenesStack.contains(_runningScene)) {
+        _runningScene->followWinSize();
+    }
 }
 
 void Director::setContentScaleFactor(float scaleFactor)
@@ -254,7 +264,7 @@ void Director::setNextScene()
     next->onEnterTransitionDidFinish();
 }
 
-void Director::purgeScenes()
+void Director::endScenes()
 {
     if (_runningScene) {
         Scene* old = _runningScene;
@@ -262,10 +272,23 @@ void Director::purgeScenes()
         old->onExitTransitionDidStart();
         old->onExit();
         old->cleanup();
+        // The stack may hold it too: it is not cleaned up twice.
+        _scenesStack.eraseObject(old, true);
         old->release();
     }
     _nextScene = nullptr;
-    _scenesStack.clear();
+    // Covered scenes (and one pushed but not yet entered), top of the stack first.
+    while (!_scenesStack.empty()) {
+        Scene* covered = _scenesStack.back();
+        covered->retain();
+        _scenesStack.popBack();
+        if (covered->isRunning()) {
+            covered->onExitTransitionDidStart();
+            covered->onExit();
+        }
+        covered->cleanup();
+        covered->release();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -315,7 +338,7 @@ void Director::runFrame(float dt, bool measured)
         return;
     }
     if (_endRequested) {
-        purgeScenes();
+        endScenes();
         if (_openGLView) {
             _openGLView->end();
         }

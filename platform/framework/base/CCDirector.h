@@ -60,6 +60,9 @@ public:
     Size getVisibleSize() const;
     Vec2 getVisibleOrigin() const;
     float getContentScaleFactor() const { return _contentScaleFactor; }
+    // [hook] The view's design size changed (a resized window): every scene on the stack follows
+    // it (Scene::followWinSize). Called by GLView::resizeFrame.
+    void winSizeChanged();
     void setContentScaleFactor(float scaleFactor);
 
     // Frames completed so far (atomic; readable from any thread).
@@ -92,8 +95,13 @@ public:
     void startAnimation();
     void stopAnimation();
     bool isAnimationStopped() const { return _animationStopped; }
-    // Ends the loop at the next frame: the running scene exits and is cleaned up.
+    // Ends the loop at the next frame: the scene stack is ended (endScenes).
     void end();
+    // Ends the scene stack now: the running scene exits and is cleaned up first, then every scene
+    // it covered is cleaned up (they exited when they were covered); the stack is then empty.
+    // The application runs it when the loop stops, before the delegate's shutdown, so that the
+    // scenes' onExit and cleanup still find the services they use.
+    void endScenes();
     // [hook] True once the loop has ended (after end() and the frame that followed).
     bool isEnded() const { return _ended; }
     void mainLoop();
@@ -111,7 +119,6 @@ protected:
     void runFrame(float dt, bool measured);
     void setNextScene();
     void drawScene();
-    void purgeScenes();
     void drainPools();
 
     Scheduler* _scheduler = nullptr;

@@ -83,9 +83,11 @@ public:
 
     Node* getParent() const { return _parent; }
     virtual void setParent(Node* parent) { _parent = parent; }
-    Vector<Node*>& getChildren() { return _children; }
-    const Vector<Node*>& getChildren() const { return _children; }
-    ssize_t getChildrenCount() const { return _children.size(); }
+    // Virtual so that a container widget can present the children of its inner node as its own
+    // (the scroll view does); Node::getChildren() names the node's own list.
+    virtual Vector<Node*>& getChildren() { return _children; }
+    virtual const Vector<Node*>& getChildren() const { return _children; }
+    virtual ssize_t getChildrenCount() const { return _children.size(); }
     // The scene this node is in, or null.
     Scene* getScene() const;
 

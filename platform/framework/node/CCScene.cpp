@@ -38,6 +38,14 @@ bool Scene::init()
     return true;
 }
 
+void Scene::followWinSize()
+{
+    coverWindow();
+    if (_defaultCamera) {
+        _defaultCamera->setDefaultView(Director::getInstance()->getWinSize());
+    }
+}
+
 void Scene::render(Renderer* renderer)
 {
     renderer->renderScene(this);

@@ -45,6 +45,10 @@ public:
     void setMessageNode(Node* node, float seconds);
     Node* getMessageNode() const { return _messageNode; }
 
+    // [hook] The window's design size changed: the scene covers the new window and its default
+    // camera looks at it (other cameras are their owners' business).
+    void followWinSize();
+
     // The return key pops the scene.
     bool onResponseReturn() override;
 

@@ -100,6 +100,9 @@ int Application::run()
     } else {
         log("Application::run: no GL view was created");
     }
+    // The scenes end (onExit, cleanup) while the services they use are still there; only then
+    // does the delegate release those services.
+    director->endScenes();
     shutdown();
     Director::destroyInstance();
     if (view) {

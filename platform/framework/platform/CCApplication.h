@@ -7,8 +7,10 @@
 //      run return 1);
 //   3. loops (director frame, window input, pacing sleep) until the window closes or
 //      Director::end;
-//   4. shutdown(), while the framework is still alive;
-//   5. purges the framework (director, pools, caches).
+//   4. ends the scene stack (Director::endScenes: every scene's onExit and cleanup), however the
+//      loop stopped (window closed or Director::end);
+//   5. shutdown(), while the framework is still alive;
+//   6. purges the framework (director, pools, caches).
 // The window back-end calls applicationDidEnterBackground / applicationWillEnterForeground on
 // iconify and restore, and openDocument once per file dropped on the window.
 #pragma once
@@ -55,7 +57,7 @@ public:
     virtual bool applicationDidFinishLaunching() = 0;
     virtual void applicationDidEnterBackground() = 0;
     virtual void applicationWillEnterForeground() = 0;
-    // Called by run() after the loop ends, before the framework is purged.
+    // Called by run() after the loop ends and the scenes have ended, before the framework is purged.
     virtual void shutdown() {}
     // A file dropped on the window.
     virtual void openDocument(const char* path) { (void)path; }

@@ -145,6 +145,7 @@ std::string FileUtils::expandSearchPath(const std::string& path) const
     return withSlash(isAbsolutePath(path) ? path : _defaultResRootPath + path);
 }
 
+// With _pathsMutex held exclusively.
 void FileUtils::rebuildSearchPaths()
 {
     _searchPaths.clear();
@@ -154,14 +155,38 @@ void FileUtils::rebuildSearchPaths()
     purgeCachedEntries();
 }
 
+std::vector<std::string> FileUtils::getSearchPaths() const
+{
+    std::shared_lock<std::shared_mutex> lock(_pathsMutex);
+    return _searchPaths;
+}
+
+std::string FileUtils::getDefaultResourceRootPath() const
+{
+    std::shared_lock<std::shared_mutex> lock(_pathsMutex);
+    return _defaultResRootPath;
+}
+
 void FileUtils::setSearchPaths(const std::vector<std::string>& searchPaths)
 {
+    std::unique_lock<std::shared_mutex> lock(_pathsMutex);
     _originalSearchPaths = searchPaths;
     rebuildSearchPaths();
 }
 
 void FileUtils::addSearchPath(const std::string& path, bool front)
 {
+    std::unique_lock<std::shared_mutex> lock(_pathsMutex);
+    const std::string expanded = expandSearchPath(path);
+    for (size_t i = 0; i < _searchPaths.size(); ++i) {
+        if (_searchPaths[i] == expanded) {
+            if (!front || i == 0) {
+                return;
+            }
+            _originalSearchPaths.erase(_originalSearchPaths.begin() + ptrdiff_t(i));
+            break;
+        }
+    }
     if (front) {
         _originalSearchPaths.insert(_originalSearchPaths.begin(), path);
     } else {
@@ -172,6 +197,7 @@ void FileUtils::addSearchPath(const std::string& path, bool front)
 
 void FileUtils::setDefaultResourceRootPath(const std::string& path)
 {
+    std::unique_lock<std::shared_mutex> lock(_pathsMutex);
     _defaultResRootPath = withSlash(path);
     rebuildSearchPaths();
 }
@@ -197,6 +223,8 @@ std::string FileUtils::fullPathForFilename(const std::string& filename) const
         log("fullPathForFilename: no file found at %s", filename.c_str());
         return std::string();
     }
+    // Held to the end, so that a hit found through the list is cached only while it is current.
+    std::shared_lock<std::shared_mutex> paths(_pathsMutex);
     {
         std::lock_guard<std::mutex> lock(_cacheMutex);
         auto it = _fullPathCache.find(filename);
@@ -232,6 +260,7 @@ bool FileUtils::isFileExist(const std::string& filename) const
         struct stat st{};
         return ::stat(filename.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
     }
+    std::shared_lock<std::shared_mutex> paths(_pathsMutex);
     for (const std::string& searchPath : _searchPaths) {
         struct stat st{};
         if (::stat((searchPath + filename).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
@@ -250,6 +279,7 @@ bool FileUtils::isDirectoryExist(const std::string& dirPath) const
     if (isAbsolutePath(dirPath)) {
         return isDirectory(dirPath);
     }
+    std::shared_lock<std::shared_mutex> paths(_pathsMutex);
     for (const std::string& searchPath : _searchPaths) {
         if (isDirectory(searchPath + dirPath)) {
             return true;

@@ -11,11 +11,14 @@
 // "/" and created on first use.
 //
 // Threads: lookups, reads, getFileSize, isFileExist, createDirectory, removeFile and the writes
-// may run on any thread; search-path and root changes are main-thread-only. Paths are UTF-8
+// may run on any thread. Search-path and root changes are made on the main thread; a lock keeps
+// workers' lookups from reading the list while it is rebuilt, so a lookup sees the list either
+// before or after a change (and caches nothing found through an outdated list). Paths are UTF-8
 // byte strings with no case folding.
 #pragma once
 
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -35,10 +38,11 @@ public:
 
     // ----- search paths
     void setSearchPaths(const std::vector<std::string>& searchPaths);
-    const std::vector<std::string>& getSearchPaths() const { return _searchPaths; }
+    std::vector<std::string> getSearchPaths() const;
+    // A path already listed (after expansion) is not added again; with front it moves to the front.
     void addSearchPath(const std::string& path, bool front = false);
     void setDefaultResourceRootPath(const std::string& path);
-    const std::string& getDefaultResourceRootPath() const { return _defaultResRootPath; }
+    std::string getDefaultResourceRootPath() const;
     void purgeCachedEntries();
 
     // ----- lookup
@@ -86,6 +90,8 @@ protected:
     void rebuildSearchPaths();
     std::string defaultWritablePath() const;
 
+    // Guards the three below: shared by lookups, exclusive for changes.
+    mutable std::shared_mutex _pathsMutex;
     std::vector<std::string> _originalSearchPaths; // as given
     std::vector<std::string> _searchPaths;         // expanded, each ending in "/"
     std::string _defaultResRootPath;               // ends in "/"

@@ -4,9 +4,13 @@
 #include <cmath>
 #include <new>
 
+#include "base/CCDirector.h"
+#include "event/CCEventDispatcher.h"
+
 namespace cocos2d {
 
 GLContextAttrs GLView::_glContextAttrs = {8, 8, 8, 8, 24, 8};
+const char* const GLView::EVENT_WINDOW_RESIZED = "glview_window_resized";
 
 GLView::GLView() = default;
 GLView::~GLView() = default;
@@ -31,6 +35,28 @@ void GLView::setFrameSize(float width, float height)
         updateDesignResolutionSize();
     } else {
         _viewPortRect = Rect(0, 0, width, height);
+    }
+}
+
+void GLView::resizeFrame(const Size& frameSize)
+{
+    if (frameSize.width < 1.0f || frameSize.height < 1.0f || frameSize.equals(_screenSize)) {
+        return;
+    }
+    const bool designIsFrame = _resolutionPolicy != ResolutionPolicy::UNKNOWN && _scaleX == 1.0f &&
+                               _scaleY == 1.0f &&
+                               std::fabs(_designResolutionSize.width - _screenSize.width) < 1.0f &&
+                               std::fabs(_designResolutionSize.height - _screenSize.height) < 1.0f;
+    if (designIsFrame) {
+        _screenSize = frameSize;
+        setDesignResolutionSize(frameSize.width, frameSize.height, _resolutionPolicy);
+    } else {
+        setFrameSize(frameSize.width, frameSize.height);
+    }
+    Director* director = Director::getInstance();
+    if (director->getOpenGLView() == this) {
+        director->winSizeChanged();
+        director->getEventDispatcher()->dispatchCustomEvent(EVENT_WINDOW_RESIZED);
     }
 }
 

@@ -32,6 +32,10 @@ struct GLContextAttrs {
 
 class GLView : public Ref {
 public:
+    // Sent through the director's event dispatcher after the frame size changed (resizeFrame);
+    // the user data is null. Screens lay themselves out again on it.
+    static const char* const EVENT_WINDOW_RESIZED;
+
     GLView();
     ~GLView() override;
 
@@ -54,6 +58,12 @@ public:
     // The framebuffer's size in pixels; larger than the frame size on HiDPI screens.
     virtual Size getFramebufferSize() const { return _screenSize; }
     virtual void setFrameSize(float width, float height);
+    // The window's size changed (the window manager resized or maximised it): the frame takes the
+    // new size. A design resolution equal to the frame (one design unit per screen point, as the
+    // shell sets it up) stays equal to it; any other keeps its policy over the new frame. The
+    // viewport and the input mapping follow, and EVENT_WINDOW_RESIZED is sent when the size
+    // changed. Main thread.
+    void resizeFrame(const Size& frameSize);
     virtual void setDesignResolutionSize(float width, float height, ResolutionPolicy policy);
     virtual const Size& getDesignResolutionSize() const { return _designResolutionSize; }
     virtual Size getVisibleSize() const;

@@ -3,6 +3,7 @@
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 
+#include <cmath>
 #include <new>
 
 #include "base/CCConfiguration.h"
@@ -76,6 +77,9 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
     glfwWindowHint(GLFW_DEPTH_BITS, attrs.depthBits);
     glfwWindowHint(GLFW_STENCIL_BITS, attrs.stencilBits);
     glfwWindowHint(GLFW_DOUBLEBUFFER, GLFW_TRUE);
+    // Where the window system leaves HiDPI to the program (X11), the window is made larger by the
+    // monitor's content scale, so that points keep their size on the screen.
+    glfwWindowHint(GLFW_SCALE_TO_MONITOR, GLFW_TRUE);
 
     const int width = int(rect.size.width * _frameZoomFactor);
     const int height = int(rect.size.height * _frameZoomFactor);
@@ -85,7 +89,17 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
         return false;
     }
     glfwSetWindowUserPointer(_window, this);
-    glfwSetWindowPos(_window, int(rect.origin.x), int(rect.origin.y));
+    float xscale = 1.0f;
+    float yscale = 1.0f;
+    glfwGetWindowContentScale(_window, &xscale, &yscale);
+    {
+        int winW = 0, winH = 0, fbW = 0, fbH = 0;
+        glfwGetWindowSize(_window, &winW, &winH);
+        glfwGetFramebufferSize(_window, &fbW, &fbH);
+        _contentScale = xscale > 0.0f ? xscale : 1.0f;
+        _coordinateScale = screenCoordinateScale(_contentScale, float(fbW), float(winW));
+    }
+    glfwSetWindowPos(_window, int(rect.origin.x * _coordinateScale), int(rect.origin.y * _coordinateScale));
     glfwMakeContextCurrent(_window);
 
     glewExperimental = GL_TRUE;
@@ -120,6 +134,9 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
     glfwSetWindowFocusCallback(_window, onFocus);
     glfwSetWindowIconifyCallback(_window, onIconify);
     glfwSetDropCallback(_window, onDrop);
+    glfwSetWindowSizeCallback(_window, onWindowSize);
+    glfwSetFramebufferSizeCallback(_window, onFramebufferSize);
+    glfwSetWindowContentScaleCallback(_window, onContentScale);
     // Ctrl+V in a text field reads the system clipboard.
     GLFWwindow* clipboardWindow = _window;
     InputTranslator::setClipboardReader([clipboardWindow] {
@@ -130,8 +147,39 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
     int frameW = 0;
     int frameH = 0;
     glfwGetWindowSize(_window, &frameW, &frameH);
-    setFrameSize(float(frameW) / _frameZoomFactor, float(frameH) / _frameZoomFactor);
+    setFrameSize(float(frameW) / screenUnitsPerPoint(), float(frameH) / screenUnitsPerPoint());
     return true;
+}
+
+float GLViewImpl::screenCoordinateScale(float contentScale, float framebufferWidth, float windowWidth)
+{
+    if (!(contentScale > 0.0f) || !(framebufferWidth > 0.0f) || !(windowWidth > 0.0f)) {
+        return 1.0f;
+    }
+    // What the window system already scales by itself.
+    const float systemScale = framebufferWidth / windowWidth;
+    const float scale = contentScale / systemScale;
+    // Within rounding of the framebuffer size, the window system did it all.
+    return scale < 1.05f ? 1.0f : scale;
+}
+
+void GLViewImpl::followWindow()
+{
+    if (!_window) {
+        return;
+    }
+    int winW = 0, winH = 0, fbW = 0, fbH = 0;
+    glfwGetWindowSize(_window, &winW, &winH);
+    glfwGetFramebufferSize(_window, &fbW, &fbH);
+    if (winW <= 0 || winH <= 0) {
+        return; // iconified
+    }
+    float xscale = 1.0f;
+    float yscale = 1.0f;
+    glfwGetWindowContentScale(_window, &xscale, &yscale);
+    _contentScale = xscale > 0.0f ? xscale : 1.0f;
+    _coordinateScale = screenCoordinateScale(_contentScale, float(fbW), float(winW));
+    resizeFrame(Size(float(winW) / screenUnitsPerPoint(), float(winH) / screenUnitsPerPoint()));
 }
 
 GLViewImpl::~GLViewImpl()
@@ -158,7 +206,12 @@ Size GLViewImpl::getPrimaryMonitorSize()
     Size size;
     if (GLFWmonitor* monitor = glfwGetPrimaryMonitor()) {
         if (const GLFWvidmode* mode = glfwGetVideoMode(monitor)) {
-            size = Size(float(mode->width), float(mode->height));
+            float xscale = 1.0f;
+            float yscale = 1.0f;
+            glfwGetMonitorContentScale(monitor, &xscale, &yscale);
+            xscale = xscale > 0.0f ? xscale : 1.0f;
+            yscale = yscale > 0.0f ? yscale : 1.0f;
+            size = Size(std::floor(float(mode->width) / xscale), std::floor(float(mode->height) / yscale));
         }
     }
     return size;
@@ -220,7 +273,7 @@ void GLViewImpl::setClipboardString(const std::string& text)
 
 Vec2 GLViewImpl::cursorToDesign(double x, double y) const
 {
-    return InputTranslator::windowToDesign(x / _frameZoomFactor, y / _frameZoomFactor);
+    return InputTranslator::windowToDesign(x / screenUnitsPerPoint(), y / screenUnitsPerPoint());
 }
 
 void GLViewImpl::onMouseButton(GLFWwindow* window, int button, int action, int mods)
@@ -299,6 +352,33 @@ void GLViewImpl::onIconify(GLFWwindow* window, int iconified)
         app->applicationDidEnterBackground();
     } else {
         app->applicationWillEnterForeground();
+    }
+}
+
+void GLViewImpl::onWindowSize(GLFWwindow* window, int width, int height)
+{
+    (void)width;
+    (void)height;
+    if (GLViewImpl* view = fromWindow(window)) {
+        view->followWindow();
+    }
+}
+
+void GLViewImpl::onFramebufferSize(GLFWwindow* window, int width, int height)
+{
+    (void)width;
+    (void)height;
+    if (GLViewImpl* view = fromWindow(window)) {
+        view->followWindow();
+    }
+}
+
+void GLViewImpl::onContentScale(GLFWwindow* window, float xscale, float yscale)
+{
+    (void)xscale;
+    (void)yscale;
+    if (GLViewImpl* view = fromWindow(window)) {
+        view->followWindow();
     }
 }
 

@@ -71,6 +71,12 @@ bool Camera::initDefault(const Size& winSize)
     if (!Node::init()) {
         return false;
     }
+    setDefaultView(winSize);
+    return true;
+}
+
+void Camera::setDefaultView(const Size& winSize)
+{
     Size size = winSize;
     if (size.width <= 0.0f || size.height <= 0.0f) {
         size = Size(1.0f, 1.0f);
@@ -82,7 +88,6 @@ bool Camera::initDefault(const Size& winSize)
     const Vec3 eye(size.width / 2.0f, size.height / 2.0f, zeye);
     setPosition3D(eye);
     lookAt(Vec3(size.width / 2.0f, size.height / 2.0f, 0.0f), Vec3::UNIT_Y);
-    return true;
 }
 
 bool Camera::initPerspective(float fieldOfView, float aspectRatio, float nearPlane, float farPlane)

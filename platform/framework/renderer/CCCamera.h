@@ -57,6 +57,8 @@ public:
 
     bool initDefault();
     bool initDefault(const Size& winSize);
+    // Places the camera as createDefault does, for a window of the given design size.
+    void setDefaultView(const Size& winSize);
     bool initPerspective(float fieldOfView, float aspectRatio, float nearPlane, float farPlane);
     bool initOrthographic(float zoomX, float zoomY, float nearPlane, float farPlane);
 

@@ -106,6 +106,80 @@ TEST(ApplicationTest, RunLaunchesLoopsAndShutsDownBeforeThePurge)
     Director::destroyInstance();
 }
 
+namespace {
+
+// A scene that journals its exit and cleanup into the application's call list.
+class JournalScene : public Scene {
+public:
+    JournalScene(std::vector<std::string>* calls, std::string name) : _calls(calls), _name(std::move(name)) {}
+    void onExit() override
+    {
+        _calls->push_back(_name + " exit");
+        Scene::onExit();
+    }
+    void cleanup() override
+    {
+        _calls->push_back(_name + " cleanup");
+        Scene::cleanup();
+    }
+
+private:
+    std::vector<std::string>* _calls;
+    std::string _name;
+};
+
+// Quit by closing the window, with one scene covered by another.
+class ClosingApp : public TestApp {
+public:
+    bool applicationDidFinishLaunching() override
+    {
+        calls.push_back("launch");
+        Director* director = Director::getInstance();
+        director->setOpenGLView(GLViewHeadless::create(Size(320, 200)));
+        director->setAnimationInterval(1.0 / 1000);
+        auto* below = new JournalScene(&calls, "below");
+        below->autorelease();
+        director->runWithScene(below);
+        below->schedule(
+            [this](float) {
+                if (++frames == 2) {
+                    auto* top = new JournalScene(&calls, "top");
+                    top->autorelease();
+                    Director::getInstance()->pushScene(top);
+                }
+            },
+            "push");
+        director->getScheduler()->schedule(
+            [below](float) {
+                Scene* running = Director::getInstance()->getRunningScene();
+                if (running && running != below) {
+                    // What the window manager's close button does.
+                    Director::getInstance()->getOpenGLView()->end();
+                }
+            },
+            this, 0.0f, false, "close");
+        return true;
+    }
+    void shutdown() override
+    {
+        Director::getInstance()->getScheduler()->unschedule("close", this);
+        TestApp::shutdown();
+    }
+};
+
+} // namespace
+
+// Closing the window ends the scenes (the running one first, then the covered one) before the
+// delegate's shutdown releases the services their onExit and cleanup use.
+TEST(ApplicationTest, ClosingTheWindowEndsTheScenesBeforeTheShutdown)
+{
+    ClosingApp app;
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_EQ(app.calls, (std::vector<std::string>{"attrs", "launch", "below exit", "top exit", "top cleanup",
+                                                   "below cleanup", "shutdown"}));
+    Director::destroyInstance();
+}
+
 TEST(ApplicationTest, LanguageFromTheLocale)
 {
     TestApp app;
@@ -197,4 +271,52 @@ TEST(GLViewTest, FixedHeightDesignResolution)
     EXPECT_EQ(view->getVisibleSize(), view->getDesignResolutionSize());
     EXPECT_EQ(view->getVisibleOrigin(), Vec2::ZERO);
     PoolManager::getInstance()->drainCurrentThread();
+}
+
+// The window's size changes: a design resolution set up as the frame's follows it, any other
+// keeps its policy over the new frame; the change is announced once.
+TEST(GLViewTest, ResizedFrameKeepsOnePointPerUnitOrThePolicy)
+{
+    Director* director = Director::getInstance();
+    GLView* view = GLViewHeadless::create(Size(1600, 900));
+    director->setOpenGLView(view);
+    int events = 0;
+    director->getEventDispatcher()->addCustomEventListener(GLView::EVENT_WINDOW_RESIZED, [&](EventCustom*) { ++events; });
+    view->setDesignResolutionSize(1600, 900, ResolutionPolicy::FIXED_HEIGHT);
+    Scene* scene = Scene::create();
+    director->runWithScene(scene);
+    director->stepFrame(0.0f);
+    view->resizeFrame(Size(1920, 1040));
+    EXPECT_EQ(view->getFrameSize(), Size(1920, 1040));
+    EXPECT_EQ(director->getWinSize(), Size(1920, 1040));
+    // The scene covers the new window and its camera looks at the new centre.
+    EXPECT_EQ(scene->getContentSize(), Size(1920, 1040));
+    EXPECT_FLOAT_EQ(scene->getDefaultCamera()->getPositionX(), 960.0f);
+    EXPECT_FLOAT_EQ(scene->getDefaultCamera()->getPositionY(), 520.0f);
+    EXPECT_FLOAT_EQ(view->getScaleY(), 1.0f);
+    EXPECT_EQ(view->getViewPortRect(), Rect(0, 0, 1920, 1040));
+    EXPECT_EQ(events, 1);
+    view->resizeFrame(Size(1920, 1040)); // no change, no event
+    EXPECT_EQ(events, 1);
+
+    view->setDesignResolutionSize(960, 640, ResolutionPolicy::SHOW_ALL);
+    view->resizeFrame(Size(1000, 1000));
+    EXPECT_EQ(director->getWinSize(), Size(960, 640));
+    EXPECT_FLOAT_EQ(view->getScaleX(), 1000.0f / 960);
+    EXPECT_EQ(events, 2);
+    // Input follows the new mapping: the window's top-left corner of the letterboxed area.
+    const Rect vp = view->getViewPortRect();
+    EXPECT_EQ(InputTranslator::windowToDesign(vp.origin.x, vp.origin.y), Vec2(0, 640));
+    Director::destroyInstance();
+}
+
+// Screen coordinates per point: the content scale where the window system leaves it to the
+// program (framebuffer as large as the window), nothing where it scales itself.
+TEST(GLViewTest, ScreenCoordinateScaleFromTheContentScale)
+{
+    EXPECT_FLOAT_EQ(GLViewImpl::screenCoordinateScale(1.0f, 1280, 1280), 1.0f);
+    EXPECT_FLOAT_EQ(GLViewImpl::screenCoordinateScale(2.0f, 2560, 2560), 2.0f); // X11 on a HiDPI screen
+    EXPECT_FLOAT_EQ(GLViewImpl::screenCoordinateScale(1.5f, 1920, 1920), 1.5f);
+    EXPECT_FLOAT_EQ(GLViewImpl::screenCoordinateScale(2.0f, 2560, 1280), 1.0f); // the system scales
+    EXPECT_FLOAT_EQ(GLViewImpl::screenCoordinateScale(0.0f, 0, 0), 1.0f);
 }

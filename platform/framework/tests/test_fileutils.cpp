@@ -93,8 +93,16 @@ TEST_F(FileUtilsTest, SearchPathsInOrderWithTheRootLastAndUnlisted)
     EXPECT_EQ(fu->getStringFromFile("x.txt"), "a");
 
     fu->addSearchPath("b", true);
-    EXPECT_EQ(fu->getSearchPaths().front(), root + "b/");
+    EXPECT_EQ(fu->getSearchPaths(), (std::vector<std::string>{root + "b/", root + "a/", absolute}));
     EXPECT_EQ(fu->getStringFromFile("x.txt"), "b");
+
+    // A screen that adds its paths on every init does not grow the list.
+    for (int i = 0; i < 3; ++i) {
+        fu->addSearchPath("a/");
+        fu->addSearchPath(absolute);
+        fu->addSearchPath("b", true);
+    }
+    EXPECT_EQ(fu->getSearchPaths(), (std::vector<std::string>{root + "b/", root + "a/", absolute}));
 
     // Absolute names are used as they are.
     EXPECT_EQ(fu->fullPathForFilename(absolute + "abs.txt"), absolute + "abs.txt");

@@ -179,6 +179,29 @@ TEST_F(LayoutTest, HelperAppliesPercentSizesAndPositionsDownTheTree)
     expectBox(aligned, 460, 180);
 }
 
+// A container widget keeps its content under a protected inner layout (as the scroll view does):
+// the layout pass reaches it and what it holds.
+TEST_F(LayoutTest, HelperLaysOutTheContentOfProtectedChildren)
+{
+    auto* view = ui::Layout::create();
+    view->setContentSize(Size(400, 300));
+    auto* inner = ui::Layout::create();
+    inner->setContentSize(Size(400, 900));
+    inner->setLayoutType(ui::Layout::Type::VERTICAL);
+    view->addProtectedChild(inner);
+    auto* row = ui::Layout::create();
+    row->setSizeType(ui::Widget::SizeType::PERCENT);
+    row->setSizePercent(Vec2(1.0f, 0.1f));
+    inner->addChild(row);
+    auto* second = box(3, ui::Margin(), "second");
+    inner->addChild(second);
+
+    ui::Helper::doLayout(view);
+    EXPECT_EQ(row->getContentSize(), Size(400, 90)); // a tenth of the inner layout, not of the view
+    EXPECT_EQ(boxOf(row), Rect(0, 810, 400, 90)); // stacked from the inner layout's top
+    expectBox(second, 0, 790);
+}
+
 TEST_F(LayoutTest, BackgroundColourOpacityIsRoundedAndCanBeSwitchedOff)
 {
     auto* layout = ui::Layout::create();

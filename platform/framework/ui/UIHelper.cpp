@@ -11,16 +11,27 @@ namespace ui {
 
 namespace {
 
+// The node's own children, then its protected ones (a scroll view's inner container, say).
+template <class Visit>
+void forEachOwnChild(Node* node, Visit visit)
+{
+    for (Node* child : node->Node::getChildren())
+        visit(child);
+    if (auto* protectedNode = dynamic_cast<ProtectedNode*>(node)) {
+        for (Node* child : protectedNode->getProtectedChildren())
+            visit(child);
+    }
+}
+
 void layoutTree(Node* node)
 {
-    for (Node* child : node->getChildren()) {
+    forEachOwnChild(node, [node](Node* child) {
         if (auto* widget = dynamic_cast<Widget*>(child))
             widget->updateSizeAndPosition(node->getContentSize());
-    }
+    });
     if (auto* layout = dynamic_cast<Layout*>(node))
         layout->forceDoLayout();
-    for (Node* child : node->getChildren())
-        layoutTree(child);
+    forEachOwnChild(node, [](Node* child) { layoutTree(child); });
 }
 
 // Length of the valid UTF-8 sequence starting at s[i] (RFC 3629: no overlong forms, no

@@ -56,7 +56,7 @@ Rect boxOf(const Placed& p)
 std::vector<Placed> widgetChildren(Node* layout)
 {
     std::vector<Placed> out;
-    for (Node* child : layout->getChildren()) {
+    for (Node* child : layout->Node::getChildren()) {
         if (auto* widget = dynamic_cast<Widget*>(child))
             out.push_back(measure(widget));
     }
@@ -198,7 +198,7 @@ void Layout::doLayout()
     if (!_doLayoutDirty)
         return;
     _doLayoutDirty = false;
-    for (Node* child : getChildren()) {
+    for (Node* child : Node::getChildren()) {
         if (auto* widget = dynamic_cast<Widget*>(child))
             widget->updateSizeAndPosition(_contentSize);
     }

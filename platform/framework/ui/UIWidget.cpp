@@ -453,7 +453,7 @@ void Widget::setLayoutParameter(LayoutParameter* parameter)
 
 void Widget::onSizeChanged()
 {
-    for (Node* child : getChildren()) {
+    for (Node* child : Node::getChildren()) {
         if (auto* widget = dynamic_cast<Widget*>(child))
             widget->updateSizeAndPosition(_contentSize);
     }

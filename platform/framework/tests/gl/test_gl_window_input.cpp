@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,56 @@ TEST_F(GLWindowInputTest, KeysTextAndTheSystemClipboardReachTheAttachedField)
     EXPECT_EQ(keys[0], EventKeyboard::KeyCode::KEY_BACKSPACE);
     EXPECT_EQ(static_cast<int>(EventKeyboard::KeyCode::KEY_LEFT_CTRL), 14);
     field.detachWithIME();
+}
+
+// A window manager that resizes the window (tiling, maximise) although it was asked not to: the
+// frame, the design resolution set up as one unit per point, the viewport and the input mapping
+// follow, and screens hear of it.
+TEST_F(GLWindowInputTest, AWindowResizedByTheWindowManagerIsFollowed)
+{
+    qvgl::TestView* view = qvgl::window();
+    view->setDesignResolutionSize(320, 240, ResolutionPolicy::FIXED_HEIGHT);
+    int resizedEvents = 0;
+    auto* listener = director->getEventDispatcher()->addCustomEventListener(GLView::EVENT_WINDOW_RESIZED,
+                                                                            [&](EventCustom*) { ++resizedEvents; });
+    auto* marker = LayerColor::create(Color4B(255, 0, 0, 255), 20, 20);
+    marker->setPosition(300, 0);
+    scene->addChild(marker);
+    std::vector<std::string> journal;
+    auto* touch = EventListenerTouchOneByOne::create();
+    touch->onTouchBegan = [&](Touch* t, Event*) {
+        journal.push_back(std::to_string(int(t->getLocation().x)) + "," + std::to_string(int(t->getLocation().y)));
+        return true;
+    };
+    director->getEventDispatcher()->addEventListenerWithSceneGraphPriority(touch, scene);
+
+    glfwSetWindowSize(view->getWindow(), 400, 300);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!view->getFrameSize().equals(Size(400, 300)) && std::chrono::steady_clock::now() < deadline) {
+        glfwWaitEventsTimeout(0.05);
+    }
+    ASSERT_EQ(view->getFrameSize(), Size(400, 300));
+    EXPECT_EQ(view->getFramebufferSize(), Size(400, 300));
+    EXPECT_EQ(director->getWinSize(), Size(400, 300)); // still one design unit per point
+    EXPECT_FLOAT_EQ(view->getScaleX(), 1.0f);
+    EXPECT_EQ(view->getViewPortRect(), Rect(0, 0, 400, 300));
+    EXPECT_GE(resizedEvents, 1);
+
+    // Drawn where it belongs, not stretched over the larger framebuffer.
+    frame();
+    EXPECT_TRUE(qvgl::pixelAt(310, 10).near(255, 0, 0)) << qvgl::pixelAt(310, 10);
+    EXPECT_TRUE(qvgl::pixelAt(390, 10).near(0, 0, 0)) << qvgl::pixelAt(390, 10);
+    // A click lands on what is drawn under the cursor.
+    view->cursor(10, 20);
+    view->button(GLFW_MOUSE_BUTTON_LEFT, GLFW_PRESS);
+    view->button(GLFW_MOUSE_BUTTON_LEFT, GLFW_RELEASE);
+    EXPECT_EQ(journal, std::vector<std::string>{"10,280"});
+
+    director->getEventDispatcher()->removeEventListener(listener);
+    glfwSetWindowSize(view->getWindow(), 320, 240);
+    while (!view->getFrameSize().equals(Size(320, 240)) && std::chrono::steady_clock::now() < deadline) {
+        glfwWaitEventsTimeout(0.05);
+    }
 }
 
 } // namespace
