@@ -113,6 +113,9 @@ public:
     TextureCache* getTextureCache();
 
 protected:
+    // The file chooser's modal wait draws the scene without a scheduler tick.
+    friend class FileUtils;
+
     Director();
     ~Director() override;
 

@@ -154,10 +154,30 @@ std::string readClipboard()
     return s.clipboardReader ? s.clipboardReader() : s.clipboardText;
 }
 
+InputTranslator::Interceptor* g_interceptor = nullptr;
+
 } // namespace
+
+std::string InputTranslator::Interceptor::clipboard() const
+{
+    return readClipboard();
+}
+
+void InputTranslator::setInterceptor(Interceptor* interceptor)
+{
+    g_interceptor = interceptor;
+}
+
+InputTranslator::Interceptor* InputTranslator::getInterceptor()
+{
+    return g_interceptor;
+}
 
 void InputTranslator::mouseDown(int button, const Vec2& location)
 {
+    if (g_interceptor) {
+        return;
+    }
     Touch::updateTimeStamp();
     InputState& s = state();
     if (button == EventMouse::BUTTON_LEFT) {
@@ -175,6 +195,9 @@ void InputTranslator::mouseDown(int button, const Vec2& location)
 
 void InputTranslator::mouseMove(const Vec2& location)
 {
+    if (g_interceptor) {
+        return;
+    }
     if (state().held[EventMouse::BUTTON_LEFT] && state().touches.count(0)) {
         Touch::updateTimeStamp();
         dispatchTouches(EventTouch::EventCode::MOVED, {0}, {location});
@@ -184,6 +207,10 @@ void InputTranslator::mouseMove(const Vec2& location)
 
 void InputTranslator::mouseUp(int button, const Vec2& location)
 {
+    if (g_interceptor) {
+        g_interceptor->mouseUp(button, location);
+        return;
+    }
     Touch::updateTimeStamp();
     if (button == EventMouse::BUTTON_LEFT && state().touches.count(0)) {
         dispatchTouches(insideWindow(location) ? EventTouch::EventCode::ENDED : EventTouch::EventCode::CANCELLED, {0},
@@ -197,6 +224,9 @@ void InputTranslator::mouseUp(int button, const Vec2& location)
 
 void InputTranslator::scroll(const Vec2& location, float xoffset, float yoffset)
 {
+    if (g_interceptor) {
+        return;
+    }
     Touch::updateTimeStamp();
     dispatchMouse(EventMouse::MouseEventType::MOUSE_SCROLL, location, EventMouse::BUTTON_UNSET, xoffset, -yoffset);
 }
@@ -223,6 +253,10 @@ void InputTranslator::key(EventKeyboard::KeyCode keyCode, KeyAction action)
         s.rightCtrl = pressed;
     }
     const bool ctrl = s.leftCtrl || s.rightCtrl;
+    if (g_interceptor) {
+        g_interceptor->key(keyCode, pressed, ctrl);
+        return;
+    }
 
     EventKeyboard event(keyCode, pressed);
     dispatcher()->dispatchEvent(&event);
@@ -254,12 +288,19 @@ void InputTranslator::character(unsigned int codepoint)
     if (codepoint < 0x20 || codepoint == 0x7F || !appendUtf8(codepoint, utf8)) {
         return; // control characters arrive as keys
     }
+    if (g_interceptor) {
+        g_interceptor->text(utf8);
+        return;
+    }
     IMEDispatcher::sharedDispatcher()->dispatchInsertText(utf8.data(), utf8.size());
 }
 
 void InputTranslator::touches(EventTouch::EventCode code, const std::vector<int>& ids,
                               const std::vector<Vec2>& locations)
 {
+    if (g_interceptor) {
+        return;
+    }
     Touch::updateTimeStamp();
     dispatchTouches(code, ids, locations);
 }

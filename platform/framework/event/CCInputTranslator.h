@@ -41,6 +41,19 @@ public:
         RELEASE,
     };
 
+    // [add] While set, every input goes to the interceptor instead of the program's listeners:
+    // the layer's own modal prompts (the file chooser's typed path) use it. Not owned.
+    class Interceptor {
+    public:
+        virtual ~Interceptor() = default;
+        virtual void mouseUp(int button, const Vec2& location) { (void)button, (void)location; }
+        virtual void key(EventKeyboard::KeyCode code, bool pressed, bool ctrl) { (void)code, (void)pressed, (void)ctrl; }
+        virtual void text(const std::string& utf8) { (void)utf8; }
+        virtual std::string clipboard() const;
+    };
+    static void setInterceptor(Interceptor* interceptor);
+    static Interceptor* getInterceptor();
+
     // Buttons as GLFW numbers them: 0 left, 1 right, 2 middle.
     static void mouseDown(int button, const Vec2& location);
     static void mouseUp(int button, const Vec2& location);

@@ -83,6 +83,17 @@ public:
     // [hook] Replaces the default writable path ("" restores it).
     void setWritablePath(const std::string& writablePath);
 
+    // ----- file chooser [add] (CCFileChooser.cpp)
+    // The absolute path of a file the user chooses, or "" when cancelled. Runs `zenity
+    // --file-selection` when zenity is installed; otherwise shows the layer's own prompt, a line
+    // of typed path with OK and Cancel, over the running scene. Modal: while it waits the window
+    // is polled and redrawn, but neither the scheduler nor the program's listeners run. hint, when
+    // not empty, is where the dialog starts. Headless (or with a preset answer): the preset, else "".
+    std::string chooseFile(const std::string& hint);
+    // [hook] Every later chooseFile answers this text at once, until clearChooseFileAnswer.
+    void setChooseFileAnswer(const std::string& answer);
+    void clearChooseFileAnswer();
+
 protected:
     FileUtils();
 
@@ -98,6 +109,9 @@ protected:
 
     mutable std::mutex _cacheMutex;
     mutable std::unordered_map<std::string, std::string> _fullPathCache;
+
+    bool _hasChooseFileAnswer = false;
+    std::string _chooseFileAnswer;
 
     mutable std::mutex _writableMutex;
     std::string _writablePath; // set by setWritablePath, ends in "/"

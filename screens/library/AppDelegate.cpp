@@ -1,0 +1,147 @@
+#include "AppDelegate.h"
+
+#include "AppConfig.h"
+#include "NSDataManager.h"
+#include "NSNotificationCenter.h"
+#include "NSNotificationNumbers.h"
+#include "audio/SimpleAudioEngine.h"
+#include "cocostudio/CocoStudio.h"
+#include "dcmLib.h"
+#include "isImagingShutdown.h"
+#include "libraryDatabase.h"
+#include "libraryWorkers.h"
+#include "patientList.h"
+#include "purgeServices.h"
+#include "sdkCallbacks.h"
+
+USING_NS_CC;
+
+namespace {
+
+// The configuration's one owning reference, taken at launch and dropped at shutdown.
+AppConfig* g_config = nullptr;
+bool g_startsStorageServer = true;
+bool g_endsDicomLibrary = true;
+
+const char* const kClickSound = "res/dingdong.wav";
+const char* const kChimeSound = "res/waterfall.wav";
+
+} // namespace
+
+AppDelegate::AppDelegate() = default;
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::setStartsStorageServer(bool start)
+{
+    g_startsStorageServer = start;
+}
+
+void AppDelegate::setEndsDicomLibrary(bool end)
+{
+    g_endsDicomLibrary = end;
+}
+
+Rect AppDelegate::firstWindowRect(const Size& display, float border)
+{
+    return Rect(border, 40.0f, display.width - 2.0f * border, display.height - 100.0f);
+}
+
+const std::vector<std::string>& AppDelegate::searchPaths()
+{
+    static const std::vector<std::string> paths = {"res/pad", "imageSDK", "dcmtk", "UIRes", "test"};
+    return paths;
+}
+
+void AppDelegate::initGLContextAttrs()
+{
+    GLContextAttrs attrs = {8, 8, 8, 8, 24, 8};
+    GLView::setGLContextAttrs(attrs);
+}
+
+bool AppDelegate::applicationDidFinishLaunching()
+{
+    AppConfig* config = AppConfig::getInstance();
+    if (g_config != config) {
+        CC_SAFE_RELEASE(g_config);
+        g_config = config;
+        g_config->retain();
+    }
+    config->loadLanguage();
+
+    Director* director = Director::getInstance();
+    if (!director->getOpenGLView()) {
+        Rect rect = firstWindowRect(GLViewImpl::getPrimaryMonitorSize(), float(GLViewImpl::getFrameBorderWidth()));
+        if (rect.size.width < 320 || rect.size.height < 240)
+            rect.size = Size(1280, 800);  // no usable video mode reported
+        GLViewImpl* view = GLViewImpl::createWithRect(config->getText("appName"), rect, 1.0f);
+        if (!view) {
+            // Without a window there is nothing to run; the loop is not entered.
+            log("AppDelegate: no window could be opened (no display?)");
+            return false;
+        }
+        director->setOpenGLView(view);
+    }
+    GLView* view = director->getOpenGLView();
+
+    const Size frame = view->getFrameSize();
+    AppConfig::getFrameSize() = frame;
+    FileUtils::getInstance()->setSearchPaths(searchPaths());
+
+    view->setDesignResolutionSize(frame.width, frame.height, ResolutionPolicy::FIXED_HEIGHT);
+    director->setContentScaleFactor(1.0f);
+    AppConfig::setWinSize(director->getWinSize());
+
+    installSdkCallbacks();
+
+    NSUI::NSDataManager::getInstance()->setEnabled(true);
+    // The library database (with its storage server) belongs to the network service; until that
+    // service is part of the program it is opened here. The HTTP centre, statistics, the
+    // advertisement and peer discovery start here as well once they exist.
+    openLibraryDatabase(g_startsStorageServer);
+
+    director->setDisplayStats(false);
+    director->setAnimationInterval(1.0f / 60);
+    director->runWithScene(patientList::createScene());
+
+    CocosDenshion::SimpleAudioEngine::getInstance()->preloadEffect(kClickSound);
+    CocosDenshion::SimpleAudioEngine::getInstance()->preloadEffect(kChimeSound);
+    return true;
+}
+
+void AppDelegate::applicationDidEnterBackground()
+{
+    Director::getInstance()->stopAnimation();
+}
+
+void AppDelegate::applicationWillEnterForeground()
+{
+    Director::getInstance()->startAnimation();
+}
+
+void AppDelegate::openDocument(const char* path)
+{
+    const std::string text = path ? path : "";
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_OPEN_FILE, text, nullptr,
+                                                                      false);
+}
+
+void AppDelegate::shutdown()
+{
+    // Peer discovery stops first once it exists. The screens' workers (deletes, unpacking,
+    // thumbnails) use the library and the DICOM library: every one of them has ended before those
+    // go.
+    waitForLibraryWorkers();
+    isImageSDK::shutdownImageSDK();
+    // The network service's place: the library database stops (images already received are
+    // indexed first) with its storage server.
+    closeLibraryDatabase();
+    if (g_endsDicomLibrary)
+        redIRI::rediri_destroy();
+    cocostudio::destroyCocosStudio();
+    if (g_config) {
+        g_config->release();
+        g_config = nullptr;
+    }
+    purgeServices();
+}

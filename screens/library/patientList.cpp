@@ -1,0 +1,767 @@
+#include "patientList.h"
+
+#include "AppConfig.h"
+#include "NSActivity.h"
+#include "NSFileUtil.h"
+#include "NSNotificationCenter.h"
+#include "NSNotificationNumbers.h"
+#include "cocostudio/CSLoader.h"
+#include "dicomDB.h"
+#include "importDcm.h"
+#include "isDcmScan.h"
+#include "libraryDatabase.h"
+#include "libraryWorkers.h"
+#include "screenHelpers.h"
+#include "shareTo.h"
+#include "studyList.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+USING_NS_CC;
+
+const char* const patientList::kStudyPanelName = "studylistpc";
+
+namespace {
+
+const char* const kLayoutFile = "patientList.csb";
+const char* const kRecordFile = "patientRecord.csb";
+const char* const kMenuFile = "patientToolPC.csb";
+const char* const kInitDbKey = "app_init_db";
+const char* const kLoginKey = "app_logined";
+const char* const kExampleZip = "example.zip";
+const char* const kPagesZip = "js.zip";
+const int kProgressLabelTag = 100002;
+
+std::string writable()
+{
+    return FileUtils::getInstance()->getWritablePath();
+}
+
+bool endsWithZip(const std::string& path)
+{
+    if (path.size() < 4)
+        return false;
+    std::string tail = path.substr(path.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return tail == ".zip";
+}
+
+// The patient's folder from the folder of one of its series (relative, with or without a
+// trailing "/"): its grandparent.
+std::string patientFolderOf(const std::string& seriesFolder)
+{
+    return getParentDirectory(getParentDirectory(seriesFolder));
+}
+
+// Worker: drops the series cache of every series folder of the patient, deletes the patient's rows
+// and then its folder, only when that lies strictly inside the library.
+void deletePatientFiles(dicomDB* db, const std::string& job)
+{
+    const std::string folder = NSUI::UIJson::getString(job, "folder");
+    std::vector<std::string> studies;
+    listSubdirectories(folder, studies);
+    for (const std::string& study : studies) {
+        std::vector<std::string> series;
+        listSubdirectories(study, series);
+        for (const std::string& s : series)
+            isImageSDK::isDcmScan::removeBuffer(s);
+    }
+    const std::string removed = db->deletePatient(std::atoi(NSUI::UIJson::getString(job, "patientID").c_str()));
+    if (!removed.empty())
+        db->removeLibraryFolder(removed);
+    db->release();
+}
+
+// Worker: copies the web pages' archive beside the pages folder and unpacks it; a failure removes
+// the pages folder so that a later start tries again.
+void unzipJsPages(const std::string& archive, const std::string& pagesFolder)
+{
+    FileUtils* files = FileUtils::getInstance();
+    files->createDirectory(pagesFolder);
+    const std::string copy = pagesFolder + kPagesZip;
+    if (archive.empty() || !copyFile(archive, copy))
+        return;
+    if (!unzipFile(copy, pagesFolder + "js", ""))
+        files->removeDirectory(pagesFolder);
+}
+
+} // namespace
+
+// ---- rows ---------------------------------------------------------------------------------------
+
+patientList::listObject* patientList::listObject::create()
+{
+    auto* row = new listObject();
+    row->autorelease();
+    return row;
+}
+
+// ---- creation -----------------------------------------------------------------------------------
+
+Scene* patientList::createScene()
+{
+    Scene* scene = Scene::create();
+    auto* screen = new patientList();
+    if (screen->init()) {
+        screen->autorelease();
+        scene->addChild(screen);
+    } else {
+        delete screen;
+    }
+    return scene;
+}
+
+patientList::~patientList()
+{
+    CC_SAFE_RELEASE_NULL(importer);
+}
+
+bool patientList::isWideWindow()
+{
+    return Director::getInstance()->getWinSize().width > kWideWindowWidth;
+}
+
+bool patientList::init()
+{
+    if (!Layer::init())
+        return false;
+    setOwnerNode(this);
+    highlightColor = Color4B(255, 255, 0, 55);
+    highlightEnabled = true;
+
+    pagesFolder = writable() + "qv/tmp/res/";
+    importer = importDcm::create();
+    CC_SAFE_RETAIN(importer);
+    firstEnter = true;
+
+    loadLayout();
+    dicomDB* db = getLibraryDatabase();
+    libraryRoot = db ? db->getDicomRoot() : writable() + "qv/dicom/";
+    if (importer)
+        importer->setRoot(libraryRoot);
+
+    auto* centre = NSUI::NSNotificationCenter::getInstance();
+    auto callback = [this](Ref* sender, unsigned int id, NSUI::NSNotificationData* data) {
+        onNotification(sender, id, data);
+    };
+    for (unsigned int id : {NSUI::NOTIFY_DB_PATIENT_STORED, NSUI::NOTIFY_DB_SERIES_DELETED, NSUI::NOTIFY_IMPORT_PATH,
+                            NSUI::NOTIFY_OPEN_FILE, NSUI::NOTIFY_NET_PEER_COUNT})
+        centre->addObserver(this, nullptr, callback, id);
+
+    Node* placeholder = layout ? layout->getChildByName("list") : nullptr;
+    if (!placeholder)
+        return true;
+    createTable(placeholder);
+    for (unsigned int id : {NSUI::NOTIFY_CAPTURE_SAVED, NSUI::NOTIFY_FAVORITE_ADD_FILE,
+                            NSUI::NOTIFY_ACCOUNT_LOGIN_CHANGED, NSUI::NOTIFY_MEMORY_LOW})
+        centre->addObserver(this, nullptr, callback, id);
+
+    for (const char* name : {"importImage", "logo", "search", "wifi", "btnFavorite", "writeAdvice"})
+        wireButton(name);
+    if (Node* wifi = layout->getChildByName("wifi")) {
+        wifi->setScale(0.8f);
+        wifi->setLocalZOrder(1000);
+    }
+    if (Node* favorite = layout->getChildByName("btnFavorite")) {
+        favorite->setLocalZOrder(1000);
+        favorite->setScale(0.7f);
+    }
+    updatePrompts();
+    return true;
+}
+
+void patientList::loadLayout()
+{
+    layout = dynamic_cast<ui::Widget*>(CSLoader::createNode(kLayoutFile));
+    if (!layout)
+        return;
+    if (Node* appName = layout->getChildByName("appName"))
+        appName->removeFromParent();
+    layout->setContentSize(Director::getInstance()->getWinSize());
+    AppConfig::getInstance()->setText(layout, "");
+    ui::Helper::doLayout(layout);
+    addChild(layout);
+}
+
+void patientList::createTable(Node* placeholder)
+{
+    const Size win = Director::getInstance()->getWinSize();
+    table = NSUI::NSListView::create();
+    table->setContentSize(Size(isWideWindow() ? win.width / 2 : win.width, win.height - kTopBarHeight));
+    table->setAnchorPoint(Vec2::ZERO);
+    table->setPosition(Vec2::ZERO);
+    addChild(table, placeholder->getLocalZOrder());
+    placeholder->removeFromParent();
+    table->swipeEdgeRatio = 0.2f;
+    table->swipeOpenRatio = 0.4f;
+    table->swipeSlideTime = 0.5f;
+    table->delegate = this;
+    table->reloadData();
+}
+
+void patientList::wireButton(const std::string& name)
+{
+    auto* button = dynamic_cast<ui::Button*>(layout ? layout->getChildByName(name) : nullptr);
+    if (!button)
+        return;
+    button->setPressedActionEnabled(true);
+    button->addClickEventListener([this](Ref* sender) { onButton(sender); });
+}
+
+// ---- life cycle ---------------------------------------------------------------------------------
+
+void patientList::cleanup()
+{
+    Layer::cleanup();
+    unschedule("qv_next_zip");
+    unschedule("qv_import_progress");
+    CC_SAFE_RELEASE_NULL(importer);
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->removeObserver(this);
+    if (dicomDB* db = getLibraryDatabase())
+        db->cancelRequests(this);
+}
+
+void patientList::onExit()
+{
+    Layer::onExit();
+}
+
+void patientList::onEnterTransitionDidFinish()
+{
+    Layer::onEnterTransitionDidFinish();
+    dicomDB* db = getLibraryDatabase();
+    if (firstEnter) {
+        updateAccountIcon();
+        if (db)
+            db->requestPatients([this](NSUI::NSDBDataModel* model) { onPatientsLoaded(model); }, this);
+        installExampleOnce();
+        isImageSDK::isDcmScan::clearBuffer();
+        if (!FileUtils::getInstance()->isDirectoryExist(pagesFolder + "js/")) {
+            const std::string archive = FileUtils::getInstance()->fullPathForFilename(kPagesZip);
+            const std::string folder = pagesFolder;
+            startLibraryWorker([archive, folder] { unzipJsPages(archive, folder); });
+        }
+        firstEnter = false;
+    }
+    updateFavoriteBadge(db ? db->newFavoriteCount : 0);
+}
+
+void patientList::installExampleOnce()
+{
+    FileUtils* files = FileUtils::getInstance();
+    const std::string folder = writable() + "qv/tmp/example/";
+    if (getLocalInt(kInitDbKey, 0) <= 0) {
+        if (files->isDirectoryExist(folder))
+            files->removeDirectory(folder);
+        return;
+    }
+    // Stored first: a failure below is not tried again.
+    setLocalString(kInitDbKey, "0");
+    const std::string archive = files->fullPathForFilename(kExampleZip);
+    log("Copy Example:%s", archive.c_str());
+    const std::string copy = folder + "1.tmp";
+    files->createDirectory(folder);
+    if (archive.empty() || !copyFile(archive, copy))
+        return;
+    const std::string target = getParentDirectory(copy) + "/";
+    if (unzipFile(copy, target, "") && importer)
+        importer->importFolder(target);
+}
+
+// ---- rows ---------------------------------------------------------------------------------------
+
+void patientList::onPatientsLoaded(NSUI::NSDBDataModel* model)
+{
+    if (!table || !model)
+        return;
+    int added = 0;
+    for (int r = 0; r < model->getRowCount(); ++r) {
+        if (model->getColumnCount(r) < 11 || findRow(model->getValue(r, 0)))
+            continue;  // a row that a store notification already brought in stays as it is
+        listObject* row = listObject::create();
+        row->patientID = model->getValue(r, 0);
+        row->hospitalID = model->getValue(r, 1);
+        row->name = model->getValue(r, 2);
+        row->birthday = model->getValue(r, 3);
+        row->sex = model->getValue(r, 4);
+        row->updateTime = model->getValue(r, 5).substr(0, 16);
+        row->description = model->getValue(r, 6);
+        row->folder = patientFolderOf(model->getValue(r, 7));
+        row->studyCount = std::atoi(model->getValue(r, 8).c_str());
+        row->seriesCount = std::atoi(model->getValue(r, 9).c_str());
+        row->imageCount = std::atoi(model->getValue(r, 10).c_str());
+        table->insertRow(-1, row);
+        ++added;
+    }
+    updatePrompts();
+    if (added > 0 && table->getRowCount() > 0) {
+        if (NSUI::NSTableViewCell* cell = table->cellAtIndexOrCreate(0))
+            tableCellTouched(table, cell, Vec2(1, 1));
+    }
+}
+
+patientList::listObject* patientList::findRow(const std::string& patientID) const
+{
+    if (!table)
+        return nullptr;
+    for (Ref* data : table->getRowData()) {
+        auto* row = static_cast<listObject*>(data);
+        if (row->patientID == patientID)
+            return row;
+    }
+    return nullptr;
+}
+
+Size patientList::tableCellSizeForIndex(NSUI::NSTableView*, ssize_t, Ref*)
+{
+    const float width = getContentSize().width;
+    return Size(isWideWindow() ? width / 2 : width, kRowHeight);
+}
+
+NSUI::NSTableViewCell* patientList::tableCellAtIndex(NSUI::NSTableView* t, ssize_t index, const Size& size)
+{
+    NSUI::NSTableViewCell* cell = t->cellAtIndex(index);
+    if (!cell)
+        cell = t->dequeueCell();
+    if (!cell)
+        cell = NSUI::NSTableViewCell::create();
+    auto* record = dynamic_cast<ui::Widget*>(cell->getChildByTag(kCellLayoutTag));
+    if (!record) {
+        record = dynamic_cast<ui::Widget*>(CSLoader::createNode(kRecordFile));
+        if (!record)
+            return cell;
+        record->setTag(kCellLayoutTag);
+        AppConfig::getInstance()->setText(record, "");
+        cell->addChild(record);
+    }
+    if (!record->getContentSize().equals(size)) {
+        record->setContentSize(size);
+        ui::Helper::doLayout(record);
+    }
+    if (index < 0 || index >= t->getRowCount())
+        return cell;
+    auto* row = static_cast<listObject*>(t->getRowData()[index]);
+    setChildText(record, "name", row->name);
+    setChildText(record, "id", row->hospitalID);
+    setChildText(record, "birthday", row->birthday);
+    setChildText(record, "sex", row->sex);
+    setChildText(record, "seriesDate", row->updateTime);
+    setChildText(record, "desc", row->description);
+    setChildText(record, "imageNumber", std::to_string(row->studyCount) + "-" + std::to_string(row->seriesCount) +
+                                            "-" + std::to_string(row->imageCount));
+    if (Node* marker = record->getChildByName("newFiles"))
+        marker->setVisible(row->isNew);
+    ui::Helper::doLayout(record);
+    return cell;
+}
+
+void patientList::tableCellLeftMenu(NSUI::NSTableView*, NSUI::NSTableViewMenu* menu)
+{
+    fillSwipeMenu(menu, kMenuFile, [this](Ref* sender) { onButton(sender); });
+}
+
+void patientList::tableCellTouched(NSUI::NSTableView* t, NSUI::NSTableViewCell* cell, const Vec2& point)
+{
+    if (!cell || t != table)
+        return;
+    if (!isWideWindow() && point.x < t->getContentSize().width - kOpenZone)
+        return;
+    const ssize_t index = cell->getIndex();
+    if (index < 0 || index >= t->getRowCount())
+        return;
+    auto* row = static_cast<listObject*>(t->getRowData()[index]);
+    row->isNew = false;
+    t->updateCellAtIndex(index);
+    openStudies(row);
+}
+
+void patientList::openStudies(listObject* row)
+{
+    if (!isWideWindow()) {
+        Scene* scene = studyList::createScene();
+        if (auto* list = dynamic_cast<studyList*>(scene->getChildByTag(studyList::kSceneLayerTag)))
+            list->setPatient(row->patientID);
+        Director::getInstance()->pushScene(scene);
+        return;
+    }
+    Node* parent = table->getParent();
+    if (auto* panel = dynamic_cast<studyList*>(parent->getChildByName(kStudyPanelName))) {
+        panel->setPatient(row->patientID);
+        return;
+    }
+    studyList* panel = studyList::create();
+    if (!panel)
+        return;
+    panel->setName(kStudyPanelName);
+    panel->setContentSize(table->getContentSize());
+    panel->setAnchorPoint(Vec2::ZERO);
+    panel->setPosition(Vec2(getContentSize().width / 2, 0));
+    panel->setLayout(true);
+    panel->setPatient(row->patientID);
+    parent->addChild(panel, table->getLocalZOrder());
+}
+
+// ---- buttons ------------------------------------------------------------------------------------
+
+patientList::listObject* patientList::rowFromSwipeMenu(Ref* sender, ssize_t* index)
+{
+    const ssize_t i = swipeMenuRowIndex(sender);
+    if (!table || i < 0 || i >= table->getRowCount())
+        return nullptr;
+    if (index)
+        *index = i;
+    return static_cast<listObject*>(table->getRowData()[i]);
+}
+
+void patientList::closeSwipeMenu()
+{
+    if (table)
+        table->hideSwipeMenu(false);
+}
+
+void patientList::onButton(Ref* sender)
+{
+    auto* node = dynamic_cast<Node*>(sender);
+    if (!node)
+        return;
+    const std::string& name = node->getName();
+    if (name == "importImage") {
+        const std::string path = FileUtils::getInstance()->chooseFile("");
+        if (path.size() > 1)
+            openPath(getParentDirectory(path));
+    } else if (name == "share") {
+        ssize_t index = -1;
+        if (listObject* row = rowFromSwipeMenu(sender, &index)) {
+            shareTo* panel = shareTo::create();
+            addChild(panel);
+            panel->start(libraryRoot + row->folder, row->name);
+            closeSwipeMenu();
+        }
+    } else if (name == "del") {
+        ssize_t index = -1;
+        if (rowFromSwipeMenu(sender, &index))
+            deletePatientAt(index);
+    } else {
+        // "btnFavorite", "writeAdvice", "logo", "search", "send" and "wifi" open the favourites,
+        // the advice page, the account, query/retrieve and send screens, which are not part of
+        // the program yet.
+        log("patientList: no screen for \"%s\" yet", name.c_str());
+        if (name == "send")
+            closeSwipeMenu();
+    }
+}
+
+void patientList::deletePatientAt(ssize_t index)
+{
+    if (!table || index < 0 || index >= table->getRowCount())
+        return;
+    auto* row = static_cast<listObject*>(table->getRowData()[index]);
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(this, NSUI::NOTIFY_DB_PATIENT_DELETED,
+                                                                      row->patientID, nullptr, true);
+    std::string job;
+    setString(job, "patientID", row->patientID);
+    setString(job, "folder", libraryRoot + row->folder);
+    if (dicomDB* db = getLibraryDatabase()) {
+        db->retain();  // released by the worker
+        startLibraryWorker([db, job] { deletePatientFiles(db, job); });
+    }
+    table->removeRowAtIndex(index);
+    updatePrompts();
+}
+
+// ---- import -------------------------------------------------------------------------------------
+
+void patientList::openPath(std::string path)
+{
+    if (path.rfind("file:///storage", 0) == 0)
+        path = path.substr(7);
+    FileUtils* files = FileUtils::getInstance();
+    if (path.empty())
+        return;
+    const bool isFolder = files->isDirectoryExist(path);
+    if (!isFolder && !files->isFileExist(path))
+        return;
+    if (isFolder || !endsWithZip(path)) {
+        if (importer)
+            importer->importFolder(path);
+        schedule([this](float) { showImportProgress(); }, 0.25f, "qv_import_progress");
+        return;
+    }
+    startZipImport(path);
+}
+
+void patientList::startZipImport(const std::string& path)
+{
+    // One archive at a time: the unpack folder is shared, so the next archive waits until this
+    // one is unpacked and its files have been copied into the library.
+    if (unpacking || (importer && importer->isBusy() && !zipQueue.empty())) {
+        zipQueue.push_back(path);
+        return;
+    }
+    unpacking = true;
+    FileUtils* files = FileUtils::getInstance();
+    const std::string folder = writable() + "qv/tmp/unzip/";
+    if (files->isDirectoryExist(folder))
+        files->removeDirectory(folder);
+    files->createDirectory(folder);
+    importJob.clear();
+    setString(importJob, "file", path);
+    setString(importJob, "path", folder);
+
+    showBusyOverlay(this, "decompressData");
+
+    startLibraryWorker([path, folder] {
+        const bool ok = unzipFile(path, folder, "");
+        NSUI::NSNotificationCenter::getInstance()->postIntNotification(nullptr, NSUI::NOTIFY_IMPORT_PATH, ok ? 1 : 0,
+                                                                       nullptr, false);
+    });
+}
+
+void patientList::onImportPathReady(int unpacked)
+{
+    NSUI::NSActivity::hide();
+    if (unpacked > 0 && importer) {
+        importer->importFolder(getString(importJob, "path"));
+        schedule([this](float) { showImportProgress(); }, 0.25f, "qv_import_progress");
+    }
+    unpacking = false;
+    if (zipQueue.empty())
+        return;
+    // The next archive starts once the importer has copied every file of this one.
+    schedule(
+        [this](float) {
+            if (importer && importer->isBusy())
+                return;
+            unschedule("qv_next_zip");
+            if (zipQueue.empty() || unpacking)
+                return;
+            const std::string next = zipQueue.front();
+            zipQueue.pop_front();
+            startZipImport(next);
+        },
+        0.1f, "qv_next_zip");
+}
+
+void patientList::showImportProgress()
+{
+    auto* label = dynamic_cast<Label*>(getChildByTag(kProgressLabelTag));
+    const bool busy = importer && importer->isBusy();
+    if (!busy) {
+        unschedule("qv_import_progress");
+        if (label)
+            label->setVisible(false);
+        return;
+    }
+    if (!label) {
+        label = Label::createWithSystemFont("", "", 15);
+        label->setTag(kProgressLabelTag);
+        label->setTextColor(Color4B(154, 160, 166, 255));
+        label->setAnchorPoint(Vec2(1.0f, 0.5f));
+        addChild(label, 1000);
+    }
+    Node* button = layout ? layout->getChildByName("importImage") : nullptr;
+    const Size win = getContentSize();
+    const float x = button ? button->getPositionX() - button->getContentSize().width * button->getAnchorPoint().x - 16
+                           : win.width - 340;
+    label->setPosition(Vec2(x, win.height - kTopBarHeight / 2));
+    label->setString("Importing " + std::to_string(importer->getFinishedCount()) + " of " +
+                     std::to_string(importer->getQueuedCount()) + " files");
+    label->setVisible(true);
+}
+
+// ---- notifications ------------------------------------------------------------------------------
+
+void patientList::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData* data)
+{
+    const std::string text = data ? data->text : std::string();
+    const int value = data ? data->intValue : 0;
+    switch (id) {
+    case NSUI::NOTIFY_MEMORY_LOW:
+        showMessage("Memory is not enough.", 5.0f);
+        break;
+    case NSUI::NOTIFY_ACCOUNT_LOGIN_CHANGED:
+        updateAccountIcon();
+        break;
+    case NSUI::NOTIFY_FAVORITE_ADD_FILE:
+    case NSUI::NOTIFY_CAPTURE_SAVED:
+        updateFavoriteBadge(-1);
+        break;
+    case NSUI::NOTIFY_NET_PEER_COUNT:
+        updatePeerBadge(value);
+        break;
+    case NSUI::NOTIFY_OPEN_FILE:
+        openPath(text);
+        break;
+    case NSUI::NOTIFY_IMPORT_PATH:
+        onImportPathReady(value);
+        break;
+    case NSUI::NOTIFY_DB_SERIES_DELETED:
+        onSeriesDeleted(text);
+        break;
+    case NSUI::NOTIFY_DB_PATIENT_STORED:
+        onPatientStored(text);
+        break;
+    default:
+        break;
+    }
+}
+
+void patientList::onSeriesDeleted(const std::string& patientID)
+{
+    listObject* row = findRow(patientID);
+    dicomDB* db = getLibraryDatabase();
+    if (!row || !db || db->hasPatient(std::atoi(patientID.c_str())))
+        return;
+    table->removeRowForData(row);
+    updatePrompts();
+}
+
+void patientList::onPatientStored(const std::string& json)
+{
+    if (!table)
+        return;
+    const std::string id = getString(json, "patientID");
+    if (id.empty())
+        return;
+    if (listObject* row = findRow(id)) {
+        row->updateTime = getString(json, "updateTime").substr(0, 16);
+        row->studyCount += getInt(json, "studyNumber", 0);
+        row->seriesCount += getInt(json, "seriesNumber", 0);
+        row->imageCount += getInt(json, "imageNumber", 0);
+        row->isNew = true;
+        table->updateCellForData(row);
+        return;
+    }
+    listObject* row = listObject::create();
+    row->patientID = id;
+    row->hospitalID = getString(json, "patientIDHospital");
+    row->name = getString(json, "name");
+    row->birthday = getString(json, "birthday");
+    row->sex = getString(json, "sex");
+    row->updateTime = getString(json, "updateTime").substr(0, 16);
+    row->description = getString(json, "studyDesc");
+    row->folder = patientFolderOf(getString(json, "dcmFolder"));
+    row->studyCount = getInt(json, "studyNumber", 0);
+    row->seriesCount = getInt(json, "seriesNumber", 0);
+    row->imageCount = getInt(json, "imageNumber", 0);
+    row->isNew = true;
+    table->insertRow(0, row);
+    updatePrompts();
+}
+
+// ---- top bar, badges, banner and hints ---------------------------------------------------------
+
+void patientList::updateAccountIcon()
+{
+    auto* logo = dynamic_cast<ui::Button*>(layout ? layout->getChildByName("logo") : nullptr);
+    if (!logo)
+        return;
+    const char* icon = getLocalString(kLoginKey, "0") == "1" ? "imgs/logo.png" : "imgs/logout.png";
+    logo->loadTextures(icon, icon, icon);
+}
+
+void patientList::updateFavoriteBadge(int count)
+{
+    Node* button = layout ? layout->getChildByName("btnFavorite") : nullptr;
+    if (!button)
+        return;
+    showCountBadge(button, favoriteBadgeCount(button, count), "favoriteNodesBK", "favoriteNodes", Vec2(-10, 15));
+}
+
+void patientList::updatePeerBadge(int count)
+{
+    auto* wifi = dynamic_cast<ui::Button*>(layout ? layout->getChildByName("wifi") : nullptr);
+    if (!wifi)
+        return;
+    const char* icon = count >= 0 ? "imgs/Wi-Fi-Green.png" : "imgs/Wi-Fi-Red.png";
+    wifi->loadTextures(icon, icon, icon);
+    showCountBadge(wifi, count, "activeNodesBK", "activeNodes", Vec2(-15, 15));
+    showNetworkWarning(count < 0);
+}
+
+void patientList::showNetworkWarning(bool show)
+{
+    Node* parent = getParent();
+    if (!parent || !table)
+        return;
+    Node* banner = parent->getChildByTag(kBannerTag);
+    if (!banner) {
+        const Size win = getContentSize();
+        const float width = table->getContentSize().width;
+        banner = Node::create();
+        banner->setTag(kBannerTag);
+        banner->setAnchorPoint(Vec2(0, 1));
+        banner->setContentSize(Size(width, 100));
+        banner->setPosition(Vec2(0, win.height - kTopBarHeight));
+        banner->addChild(LayerColor::create(Color4B(189, 156, 156, 255), width, 100));
+        if (Sprite* circle = Sprite::create("res/redCircle.png")) {
+            circle->setPosition(Vec2(50, 50));
+            banner->addChild(circle);
+        }
+        Label* mark = Label::createWithSystemFont("!", "", 45);
+        mark->setPosition(Vec2(50, 50));
+        banner->addChild(mark);
+        Label* text = Label::createWithSystemFont(AppConfig::getInstance()->getText("dicomSendCheckWifi"), "", 25);
+        text->setAnchorPoint(Vec2(0, 0.5f));
+        text->setPosition(Vec2(90, 50));
+        banner->addChild(text);
+        banner->setVisible(false);
+        parent->addChild(banner, getLocalZOrder() + 1);
+    }
+    if (banner->isVisible() == show)
+        return;
+    banner->setVisible(show);
+    table->runAction(MoveBy::create(0.3f, Vec2(0, show ? -100.0f : 100.0f)));
+}
+
+Node* patientList::getHintNode() const
+{
+    return getChildByTag(kHintTag);
+}
+
+void patientList::updatePrompts()
+{
+    if (!table)
+        return;
+    Node* hint = getChildByTag(kHintTag);
+    if (table->getRowCount() >= 4) {
+        if (hint)
+            hint->setVisible(false);
+        return;
+    }
+    if (!hint) {
+        const float width = getContentSize().width;
+        hint = Node::create();
+        hint->setTag(kHintTag);
+        hint->setAnchorPoint(Vec2(0.5f, 0.5f));
+        hint->setPosition(Vec2(isWideWindow() ? width / 4 : width / 2, 150));
+        addChild(hint, table->getLocalZOrder() + 5);
+        Sprite* desktop = Sprite::create("res/desktopPrompt.png");
+        Sprite* node = Sprite::create("res/dicomNodePrompt.png");
+        const Vec3 turn(360, 0, 0);
+        if (desktop) {
+            desktop->setPosition(Vec2(0, 60));
+            desktop->runAction(RepeatForever::create(Sequence::create(
+                FadeOut::create(1), DelayTime::create(10), FadeIn::create(1), RotateBy::create(1, turn),
+                DelayTime::create(9), nullptr)));
+            hint->addChild(desktop);
+        }
+        if (node) {
+            node->setPosition(Vec2(0, 60));
+            node->setOpacity(0);
+            node->runAction(RepeatForever::create(Sequence::create(
+                FadeIn::create(1), RotateBy::create(1, turn), DelayTime::create(9), FadeOut::create(1),
+                DelayTime::create(10), nullptr)));
+            hint->addChild(node);
+        }
+        Label* text = Label::createWithSystemFont(
+            "Import files or folders, or send images here from a DICOM node.", "", 16);
+        text->setTextColor(Color4B(154, 160, 166, 255));
+        text->setPosition(Vec2(0, -40));
+        hint->addChild(text);
+    }
+    hint->setVisible(true);
+}

@@ -1,0 +1,200 @@
+// The home screen, the study list and the share panel used through the real program scene: the
+// example study on a first start, imports of folders and zip archives, deletes, thumbnails,
+// opening the viewer and sharing.
+#include "LibraryAppFixture.h"
+
+#include "NSFileUtil.h"
+#include "NSNotificationCenter.h"
+#include "NSNotificationNumbers.h"
+#include "UILocalConfig.h"
+#include "dicomDB.h"
+#include "importDcm.h"
+#include "libraryDatabase.h"
+#include "libraryWorkers.h"
+#include "shareTo.h"
+#include "viewerScreenHook.h"
+
+#include <cstdlib>
+
+USING_NS_CC;
+
+namespace {
+
+patientList::listObject* rowAt(patientList* screen, ssize_t i)
+{
+    return static_cast<patientList::listObject*>(screen->getTable()->getRowData().at(i));
+}
+
+bool importIdle(patientList* screen)
+{
+    return screen && !screen->isUnpacking() && screen->pendingZipCount() == 0 && screen->getImporter() &&
+           !screen->getImporter()->isBusy();
+}
+
+int rowCount(patientList* screen)
+{
+    return screen && screen->getTable() ? int(screen->getTable()->getRowCount()) : -1;
+}
+
+} // namespace
+
+TEST_F(LibraryAppTest, FirstStartShowsTheExamplePatientOnceAndLaterStartsOpenIt)
+{
+    launch(true);
+    ASSERT_NE(home(), nullptr);
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) &&
+                                        rowAt(home(), 0)->imageCount == 20; }));
+    patientList::listObject* row = rowAt(home(), 0);
+    EXPECT_EQ(row->name, "PHANTOM^QUORVANE");
+    EXPECT_EQ(row->studyCount, 1);
+    EXPECT_EQ(row->seriesCount, 1);
+    EXPECT_TRUE(row->isNew);
+    EXPECT_EQ(NSUI::UILocalConfig::getLocalString("app_init_db", ""), "0");
+    ASSERT_NE(home()->getHintNode(), nullptr);
+    EXPECT_TRUE(home()->getHintNode()->isVisible());  // fewer than four patients
+    EXPECT_EQ(FileUtils::getInstance()->getSearchPaths().size(), AppDelegate::searchPaths().size());
+    quit();
+
+    // The second start imports nothing more; the example's folder is gone, and a wide window opens
+    // the first patient in the side panel, with the thumbnails of its series.
+    launch(true);
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && panel() && panel()->isLoaded(); }));
+    EXPECT_FALSE(FileUtils::getInstance()->isDirectoryExist(FileUtils::getInstance()->getWritablePath() +
+                                                             "qv/tmp/example/"));
+    ASSERT_TRUE(frameUntil([&] { return !panel()->getThumbnailFolder().empty() && !panel()->isThumbnailBusy(); }));
+    Node* thumb = panel()->getLayoutRoot()->getChildByNameDeep("thrumb0");
+    ASSERT_NE(thumb, nullptr);
+    EXPECT_TRUE(thumb->isVisible());
+    EXPECT_TRUE(FileUtils::getInstance()->isFileExist(panel()->getThumbnailFolder() + "thrumb5"));
+}
+
+TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyThatPatient)
+{
+    const std::string source = scratch + "source/";
+    writeStudy(source + "a/", "ALPHA^ONE", "A-1");
+    writeStudy(source + "b/", "BRAVO^TWO", "B-2");
+    writeStudy(source + "c/", "CHARLIE^THREE", "C-3");
+    launch(false);
+    // The chooser answers a file; its folder is imported.
+    FileUtils::getInstance()->setChooseFileAnswer(source + "chosen.dcm");
+    Node* button = home()->getChildByNameDeep("importImage");
+    ASSERT_NE(button, nullptr);
+    clickNode(button);
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 3 && importIdle(home()); }));
+    ASSERT_TRUE(frameUntil([&] {
+        for (ssize_t i = 0; i < 3; ++i)
+            if (rowAt(home(), i)->imageCount != 6)
+                return false;
+        return true;
+    }));
+    dicomDB* db = getLibraryDatabase();
+    const std::string root = home()->getLibraryRoot();
+    ssize_t bravo = -1;
+    for (ssize_t i = 0; i < 3; ++i)
+        if (rowAt(home(), i)->name == "BRAVO^TWO")
+            bravo = i;
+    ASSERT_GE(bravo, 0);
+    const std::string bravoID = rowAt(home(), bravo)->patientID;
+    const std::string bravoFolder = root + rowAt(home(), bravo)->folder;
+    ASSERT_TRUE(FileUtils::getInstance()->isDirectoryExist(bravoFolder));
+    EXPECT_FALSE(rowAt(home(), bravo)->folder.empty());
+
+    home()->deletePatientAt(bravo);
+    EXPECT_EQ(rowCount(home()), 2);
+    ASSERT_TRUE(frameUntil([&] { return runningLibraryWorkers() == 0; }));
+    EXPECT_FALSE(db->hasPatient(std::atoi(bravoID.c_str())));
+    EXPECT_FALSE(FileUtils::getInstance()->isDirectoryExist(bravoFolder));
+    for (ssize_t i = 0; i < 2; ++i)
+        EXPECT_TRUE(FileUtils::getInstance()->isDirectoryExist(root + rowAt(home(), i)->folder));
+    EXPECT_TRUE(FileUtils::getInstance()->isFileExist(root + "dicomDB"));
+}
+
+TEST_F(LibraryAppTest, TwoZipArchivesOpenedBackToBackAreBothImported)
+{
+    const std::string source = scratch + "source/";
+    writeStudy(source + "one/", "ZIP^ONE", "Z-1");
+    writeStudy(source + "two/", "ZIP^TWO", "Z-2");
+    ASSERT_TRUE(zipFiles(scratch + "one.zip", source + "one", ""));
+    ASSERT_TRUE(zipFiles(scratch + "TWO.ZIP", source + "two", ""));
+    launch(false);
+    app->openDocument((scratch + "one.zip").c_str());
+    app->openDocument((scratch + "TWO.ZIP").c_str());
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 2 && importIdle(home()) &&
+                                        rowAt(home(), 0)->imageCount == 6 && rowAt(home(), 1)->imageCount == 6; }));
+}
+
+TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEnd)
+{
+    writeStudy(scratch + "source/", "VIEW^ME", "V-1", 3);
+    launch(false);
+    std::string opened;
+    setViewerSceneOpener([&opened](const std::string& series, const std::string&) {
+        opened = series;
+        return Scene::create();
+    });
+    home()->openPath(scratch + "source");
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) &&
+                                        rowAt(home(), 0)->imageCount == 3; }));
+    // A touch anywhere on a row of a wide window opens the patient in the side panel.
+    NSUI::NSTableViewCell* cell = home()->getTable()->cellAtIndex(0);
+    ASSERT_NE(cell, nullptr);
+    clickNode(cell);
+    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 2; }));
+    // A series of three images has three thumbnails.
+    ASSERT_TRUE(frameUntil([&] { return !panel()->getThumbnailFolder().empty(); }));
+    const std::string folder = panel()->getThumbnailFolder();
+    EXPECT_TRUE(FileUtils::getInstance()->isFileExist(folder + "thrumb2"));
+    EXPECT_FALSE(FileUtils::getInstance()->isFileExist(folder + "thrumb3"));
+
+    NSUI::NSListView* rows = panel()->getRowsTable();
+    NSUI::NSTableViewCell* series = rows->cellAtIndex(1);
+    ASSERT_NE(series, nullptr);
+    const Vec2 end = series->convertToWorldSpace(Vec2(rows->getContentSize().width - 20, 50));
+    InputSimulator::click(end.x, end.y);
+    auto* row = static_cast<studyList::listObject*>(rows->getRowData()[1]);
+    EXPECT_EQ(opened, row->folder);
+    frame();
+    EXPECT_EQ(Director::getInstance()->getRunningScene()->getChildrenCount(), 0u);  // the viewer's scene
+    setViewerSceneOpener(nullptr);
+}
+
+TEST_F(LibraryAppTest, ShareMakesAnArchiveThatUnpacksToTheSameFiles)
+{
+    writeStudy(scratch + "source/", "SHARE^ME", "S-1", 4);
+    launch(false);
+    home()->openPath(scratch + "source");
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) &&
+                                        rowAt(home(), 0)->imageCount == 4; }));
+    const std::string folder = home()->getLibraryRoot() + rowAt(home(), 0)->folder;
+    shareTo* share = shareTo::create();
+    share->retain();
+    home()->addChild(share);
+    share->start(folder, "SHARE^ME");
+    const std::string archive = share->getZipPath();
+    ASSERT_TRUE(frameUntil([&] { return share->getParent() == nullptr; }));
+    share->release();
+    const std::string unpacked = scratch + "unpacked/";
+    ASSERT_TRUE(unzipFile(archive, unpacked, ""));
+    // Stored names begin with the folder's own name.
+    const std::string name = folder.substr(folder.find_last_of('/') + 1);
+    const std::vector<std::string> original = filesBelow(folder + "/");
+    const std::vector<std::string> copy = filesBelow(unpacked + name + "/");
+    ASSERT_EQ(original.size(), 4u);
+    ASSERT_EQ(copy, original);
+    for (const std::string& f : original)
+        EXPECT_EQ(readWhole(unpacked + name + "/" + f), readWhole(folder + "/" + f)) << f;
+}
+
+TEST_F(LibraryAppTest, QuitWithImportUnpackingAndThumbnailsInFlightIsClean)
+{
+    const std::string source = scratch + "source/";
+    writeStudy(source + "one/", "BUSY^ONE", "Q-1", 20);
+    ASSERT_TRUE(zipFiles(scratch + "one.zip", source + "one", ""));
+    launch(true);
+    app->openDocument((scratch + "one.zip").c_str());
+    home()->openPath(source + "one");
+    frame();
+    frame();
+    quit();  // AddressSanitizer checks what is left running
+    EXPECT_EQ(runningLibraryWorkers(), 0);
+}
