@@ -57,6 +57,8 @@ public:
     void getWindow(float* width, float* centre) const;
     void setRenderMode(int mode);
     int getRenderMode() const { return m_renderMode; }
+    // The colour table handed to the engines (256 RGB triplets).
+    const unsigned char* getColorTable() const { return m_colours; }
 
     // On a redraw of the window: when the window's camera changed, cancels the best-quality
     // frame and queues an interactive one.
