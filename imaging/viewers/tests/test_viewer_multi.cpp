@@ -1,0 +1,352 @@
+// The multi-view container on the headless view: cells and their keys, the active view, which
+// cells each command reaches, linked views following a slice step, zoom and pan, and the
+// exchanges between 2D and volume viewers (through a stand-in volume viewer).
+#include "support/MultiViewRig.h"
+
+#include "isActorImage.h"
+#include "isViewerBrowser.h"
+#include "isViewerMulti.h"
+
+#include "messageView.h"
+
+#include <gtest/gtest.h>
+
+using namespace isImageSDK;
+using cocos2d::Rect;
+using cocos2d::Size;
+using cocos2d::Vec2;
+using cocos2d::Vec3;
+
+namespace {
+
+class ViewerMulti : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(Size(960, 640)));
+        rig.start();
+        qvtest::StandInVolume::install();
+        multi = isViewerMulti::create();
+        multi->setContentSize(Size(800, 600));
+        rig.scene->addChild(multi);
+        rig.recorder->watch(NOTIFY_ACTIVE_VIEW_CHANGED, nullptr);
+    }
+    void TearDown() override
+    {
+        qvtest::StandInVolume::uninstall();
+        rig.stop();
+    }
+
+    isViewerBrowser* browserOf(KeyViewProperty* cell) { return cell->getBrowser(); }
+    isViewerImage* firstOf(KeyViewProperty* cell) { return cell->getBrowser()->getFirstWindow(); }
+    int sliceOf(KeyViewProperty* cell) { return firstOf(cell)->getImageActor()->getSliceIndex(); }
+    int modeOf(KeyViewProperty* cell) { return firstOf(cell)->getImageInteractor()->getMode(); }
+    qvtest::StandInVolume* volumeOf(KeyViewProperty* cell)
+    {
+        return dynamic_cast<qvtest::StandInVolume*>(cell->getVolumeViewer());
+    }
+    // The 9113 notices so far (normal posts arrive one a frame, behind the windows' own), then
+    // forgotten.
+    std::vector<int> activeKinds()
+    {
+        for (int i = 0; i < 300; ++i)
+            rig.frame();
+        std::vector<int> out;
+        for (const qvtest::Delivery& d : rig.recorder->of(NOTIFY_ACTIVE_VIEW_CHANGED))
+            out.push_back(d.intValue);
+        rig.recorder->got.clear();
+        return out;
+    }
+    void settle() { rig.frame(3); }
+
+    qvtest::ViewerRig rig;
+    isViewerMulti* multi = nullptr;
+};
+
+TEST_F(ViewerMulti, CellsKeysAndTheActiveView)
+{
+    EXPECT_EQ(multi->getActiveViewKind(), 0u);
+    Rect rect;
+    EXPECT_FALSE(multi->getActiveViewRect(rect));
+    isImageData* a = qvtest::phantomCT();
+    isImageData* b = qvtest::phantomCT();
+    isImageData* pictures = qvtest::loosePictures();
+
+    // Nothing without an image, and only plain views of an image that is not a volume.
+    EXPECT_EQ(multi->addView(VIEW_AXIAL, true, Rect(0, 0, 100, 100), nullptr), nullptr);
+    EXPECT_EQ(multi->addView(VIEW_AXIAL, true, Rect(0, 0, 100, 100), pictures), nullptr);
+    EXPECT_EQ(multi->getGroupCount(), 0);
+    EXPECT_EQ(multi->getBackGroundColorOpacity(), 255);
+
+    KeyViewProperty* axial = multi->addView(VIEW_AXIAL, true, Rect(0, 300, 400, 300), a);
+    KeyViewProperty* sagittal = multi->addView(VIEW_SAGITTAL, true, Rect(400, 300, 400, 300), a);
+    KeyViewProperty* other = multi->addView(VIEW_OBLIQUE, true, Rect(0, 0, 400, 300), b);
+    KeyViewProperty* volume = multi->addView(VIEW_VR, true, Rect(400, 0, 400, 300), a);
+    ASSERT_TRUE(axial && sagittal && other && volume);
+    EXPECT_EQ(multi->getBackGroundColorOpacity(), 0);
+
+    // Cells of one image share a key and a list; another image opens a new one.
+    EXPECT_EQ(axial->getKey(), static_cast<int>(a->getRefID()));
+    EXPECT_EQ(multi->getGroupCount(), 2);
+    EXPECT_EQ(multi->getGroups().at(axial->getKey()).size(), 3u);
+    EXPECT_EQ(multi->cellOfViewer(volume->getViewer()), volume);
+
+    // The first view is active; its rectangle is its active window's, offset by the container.
+    EXPECT_EQ(multi->getActiveCell(), axial);
+    EXPECT_EQ(multi->getActiveViewKind(), static_cast<unsigned>(VIEW_AXIAL));
+    multi->setPosition(10, 20);
+    ASSERT_TRUE(multi->getActiveViewRect(rect));
+    EXPECT_EQ(rect, Rect(10, 320, 400, 300));
+    isViewerMulti::SliceInfo info;
+    ASSERT_TRUE(multi->getSliceIndexAndCount(info));
+    EXPECT_EQ(info.count, 20);
+    EXPECT_EQ(info.index, 9);
+
+    // Slice index and count only for kinds 0-3.
+    multi->onNotification(NOTIFY_VIEW_ACTIVATE, nullptr, other->getViewer() ? browserOf(other)->asRef() : nullptr);
+    EXPECT_EQ(multi->getActiveCell(), other);
+    EXPECT_FALSE(multi->getSliceIndexAndCount(info));
+    multi->onNotification(NOTIFY_VIEW_ACTIVATE, nullptr, volumeOf(volume));
+    EXPECT_EQ(multi->getActiveViewKind(), static_cast<unsigned>(VIEW_VR));
+    EXPECT_FALSE(multi->getSliceIndexAndCount(info));
+    settle();
+    EXPECT_EQ(activeKinds(), (std::vector<int>{0, 1}));
+
+    // A linked axial view added beside the sagittal one takes its cross point at once.
+    KeyViewProperty* second = multi->addView(VIEW_AXIAL, true, Rect(0, 0, 200, 200), a);
+    EXPECT_LT(firstOf(second)->getCrossPoint().distance(browserOf(axial)->getCrossPoint()), 1e-3f);
+
+    // Clearing removes every viewer and forgets the active view.
+    multi->clearViews();
+    EXPECT_EQ(multi->getGroupCount(), 0);
+    EXPECT_EQ(multi->getActiveViewKind(), 0u);
+    EXPECT_TRUE(multi->getChildren().empty());
+}
+
+// Which cells each command reaches: A (image 1, axial, active), B (image 1, sagittal), C (image
+// 2, axial), D (image 1, coronal, not linked), V (image 1, volume rendering).
+TEST_F(ViewerMulti, CommandsReachTheCellsTheRoutingNames)
+{
+    isImageData* one = qvtest::phantomCT();
+    isImageData* two = qvtest::phantomCT();
+    KeyViewProperty* A = multi->addView(VIEW_AXIAL, true, Rect(0, 300, 400, 300), one);
+    KeyViewProperty* B = multi->addView(VIEW_SAGITTAL, true, Rect(400, 300, 400, 300), one);
+    KeyViewProperty* C = multi->addView(VIEW_AXIAL, true, Rect(0, 0, 300, 300), two);
+    KeyViewProperty* D = multi->addView(VIEW_CORONAL, false, Rect(300, 0, 250, 300), one);
+    KeyViewProperty* V = multi->addView(VIEW_VR, true, Rect(550, 0, 250, 300), one);
+    ASSERT_TRUE(A && B && C && D && V);
+    qvtest::StandInVolume* vr = volumeOf(V);
+
+    // Tools: window level to the linked 2D views; zoom and pan to every linked view.
+    multi->sendCommand(NOTIFY_TOOL_WINDOW_LEVEL, nullptr);
+    EXPECT_EQ(modeOf(A), MODE_WINDOW_LEVEL);
+    EXPECT_EQ(modeOf(B), MODE_WINDOW_LEVEL);
+    EXPECT_EQ(modeOf(C), MODE_WINDOW_LEVEL);
+    EXPECT_NE(modeOf(D), MODE_WINDOW_LEVEL);
+    EXPECT_EQ(vr->count(NOTIFY_TOOL_WINDOW_LEVEL), 0u);
+    multi->sendCommand(NOTIFY_TOOL_ZOOM, nullptr);
+    EXPECT_EQ(modeOf(C), MODE_ZOOM);
+    EXPECT_NE(modeOf(D), MODE_ZOOM);
+    EXPECT_EQ(vr->count(NOTIFY_TOOL_ZOOM), 1u);
+    multi->sendCommand(NOTIFY_TOOL_LOCATE, nullptr);
+    EXPECT_EQ(modeOf(A), MODE_LOCATE);
+    EXPECT_EQ(modeOf(C), MODE_LOCATE);
+    EXPECT_NE(modeOf(D), MODE_LOCATE);
+    // Rotation is for volume views only.
+    multi->sendCommand(NOTIFY_TOOL_ROTATE, nullptr);
+    EXPECT_EQ(vr->count(NOTIFY_TOOL_ROTATE), 0u);
+
+    // The window goes to the 2D views of the same image, linked.
+    NSUI::NSNotificationData* wl = NSUI::NSNotificationData::create();
+    wl->text = "{\"ww\":\"777\",\"wl\":\"11\"}";
+    multi->sendCommand(NOTIFY_WL_SET, wl);
+    auto width = [this](KeyViewProperty* c) { return firstOf(c)->getImageActor()->getClut()->getWidth(); };
+    EXPECT_FLOAT_EQ(width(A), 777.0f);
+    EXPECT_FLOAT_EQ(width(B), 777.0f);
+    EXPECT_NE(width(C), 777.0f);
+    EXPECT_NE(width(D), 777.0f);
+    EXPECT_EQ(vr->count(NOTIFY_WL_SET), 0u);
+    float w = 0, c = 0;
+    multi->setWindowLevel(500.0f, 5.0f);
+    ASSERT_TRUE(multi->getWindowLevel(w, c));
+    EXPECT_FLOAT_EQ(w, 500.0f);
+    EXPECT_FLOAT_EQ(width(B), 500.0f);
+    EXPECT_NE(width(C), 500.0f);
+
+    // Layouts go to the active browser alone.
+    multi->sendCommand(NOTIFY_LAYOUT_1X2, nullptr);
+    EXPECT_EQ(browserOf(A)->getWindows().size(), 2u);
+    EXPECT_EQ(browserOf(B)->getWindows().size(), 1u);
+
+    // The slice of the active browser's first window.
+    multi->sendIntCommand(NOTIFY_SLICE_SET, 3);
+    EXPECT_EQ(sliceOf(A), 3);
+    EXPECT_EQ(browserOf(A)->getWindows()[1]->getImageActor()->getSliceIndex(), 4);
+
+    // An unlinked view acts alone.
+    multi->onNotification(NOTIFY_VIEW_ACTIVATE, nullptr, browserOf(D)->asRef());
+    EXPECT_EQ(multi->getActiveCell(), D);
+    multi->sendCommand(NOTIFY_TOOL_PAN, nullptr);
+    EXPECT_EQ(modeOf(D), MODE_PAN);
+    EXPECT_EQ(modeOf(A), MODE_LOCATE);
+    multi->sendCommand(NOTIFY_WL_SET, wl);
+    EXPECT_FLOAT_EQ(width(D), 777.0f);
+    EXPECT_FLOAT_EQ(width(A), 500.0f);
+
+    // Activating a linked view passes the activation to the others of its links (the volume
+    // viewer through its command handler, without payload) and tells the screen its kind.
+    multi->onNotification(NOTIFY_VIEW_ACTIVATE, nullptr, browserOf(B)->asRef());
+    EXPECT_EQ(multi->getActiveCell(), B);
+    ASSERT_EQ(vr->count(NOTIFY_VIEW_ACTIVATE), 1u);
+    EXPECT_FALSE(vr->hadPayload.back());
+    multi->onNotification(NOTIFY_VIEW_ACTIVATE, nullptr, vr);
+    EXPECT_EQ(activeKinds(), (std::vector<int>{0, 0, 1}));
+
+    // Commands from a window inside a browser are not the container's.
+    multi->onNotification(NOTIFY_TOOL_PAN, nullptr, firstOf(A));
+    EXPECT_EQ(modeOf(A), MODE_LOCATE);
+}
+
+TEST_F(ViewerMulti, LinkedViewsFollowSliceZoomAndPan)
+{
+    isImageData* image = qvtest::phantomCT();
+    KeyViewProperty* A = multi->addView(VIEW_AXIAL, true, Rect(0, 300, 400, 300), image);
+    KeyViewProperty* B = multi->addView(VIEW_AXIAL, true, Rect(400, 300, 400, 300), image);
+    KeyViewProperty* S = multi->addView(VIEW_SAGITTAL, true, Rect(0, 0, 400, 300), image);
+    KeyViewProperty* U = multi->addView(VIEW_AXIAL, false, Rect(400, 0, 400, 300), image);
+    ASSERT_TRUE(A && B && S && U);
+    settle();
+    const int a0 = sliceOf(A), b0 = sliceOf(B), u0 = sliceOf(U);
+    const Vec3 s0 = firstOf(S)->getCrossPoint();
+
+    // A wheel step in A's window travels up through its browser to the container, which moves
+    // the linked axial view by one slice and the sagittal view's cross point with it.
+    firstOf(A)->onNotification(NOTIFY_SLICE_NEXT, nullptr, nullptr);
+    settle();
+    EXPECT_EQ(sliceOf(A), a0 + 1);
+    EXPECT_EQ(sliceOf(B), b0 + 1);
+    EXPECT_EQ(sliceOf(U), u0);
+    const Vec3 s1 = firstOf(S)->getCrossPoint();
+    EXPECT_NEAR((s1 - s0).length(), 2.0f, 1e-3f);
+    EXPECT_LT(s1.distance(browserOf(A)->getCrossPoint()), 1e-3f);
+
+    // The same step on the last slice changes nothing, but the screen still hears of it.
+    rig.recorder->watch(NOTIFY_SLICE_NEXT, rig.scene);
+    multi->sendIntCommand(NOTIFY_SLICE_SET, 19);
+    multi->sendCommand(NOTIFY_SLICE_NEXT, nullptr);
+    settle();
+    EXPECT_EQ(sliceOf(A), 19);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_SLICE_NEXT), 1u);
+
+    // A pan end of A reaches the other linked axial view, not the unlinked one.
+    const Vec3 b1 = firstOf(B)->getLookAtTarget();
+    const Vec3 u1 = firstOf(U)->getLookAtTarget();
+    NSUI::NSNotificationData* pan = NSUI::NSNotificationData::create();
+    pan->text = "{\"x\":\"12\",\"y\":\"-7\"}";
+    multi->onNotification(NOTIFY_VIEW_PAN_END, pan, browserOf(A)->asRef());
+    EXPECT_GT(firstOf(B)->getLookAtTarget().distance(b1), 1.0f);
+    EXPECT_EQ(firstOf(U)->getLookAtTarget(), u1);
+
+    // A zoom gesture in A's window ends in every linked plane, not in the unlinked one.
+    const float bz = firstOf(B)->getZoomRatio(), sz = firstOf(S)->getZoomRatio(), uz = firstOf(U)->getZoomRatio();
+    NSUI::NSNotificationData* zoom = NSUI::NSNotificationData::create();
+    zoom->floatValue = 1.25f;
+    firstOf(A)->zoomBy(1.25f);
+    firstOf(A)->onNotification(NOTIFY_VIEW_ZOOM_END, zoom, nullptr);
+    for (int i = 0; i < 200 && firstOf(S)->getZoomRatio() == sz; ++i)
+        rig.frame();
+    EXPECT_NEAR(firstOf(B)->getZoomRatio(), bz * 1.25f, 1e-3f);
+    EXPECT_NEAR(firstOf(S)->getZoomRatio(), sz * 1.25f, 1e-3f);
+    EXPECT_FLOAT_EQ(firstOf(U)->getZoomRatio(), uz);
+}
+
+TEST_F(ViewerMulti, PlaneAndRenderingSwitches)
+{
+    isImageData* image = qvtest::phantomCT();
+    KeyViewProperty* A = multi->addView(VIEW_AXIAL, true, Rect(0, 0, 400, 300), image);
+    KeyViewProperty* C = multi->addView(VIEW_CORONAL, true, Rect(400, 0, 400, 300), image);
+    ASSERT_TRUE(A && C);
+    settle();
+    activeKinds();
+
+    // Axial on an axial view: nothing, not even the notice.
+    multi->sendCommand(NOTIFY_VIEW_AXIAL, nullptr);
+    settle();
+    EXPECT_TRUE(activeKinds().empty());
+
+    // To sagittal: no sagittal view yet, so the view keeps its cross point and zoom.
+    const Vec3 cross = browserOf(A)->getCrossPoint();
+    multi->sendCommand(NOTIFY_VIEW_SAGITTAL, nullptr);
+    EXPECT_EQ(A->getViewKind(), VIEW_SAGITTAL);
+    EXPECT_LT(browserOf(A)->getCrossPoint().distance(cross), 1e-3f);
+    // To coronal: it joins the linked coronal view.
+    browserOf(C)->setZoomRatio(2.0f);
+    multi->sendCommand(NOTIFY_VIEW_CORONAL, nullptr);
+    EXPECT_EQ(A->getViewKind(), VIEW_CORONAL);
+    EXPECT_NEAR(firstOf(A)->getZoomRatio(), 2.0f, 1e-4f);
+    EXPECT_EQ(sliceOf(A), sliceOf(C));
+    settle();
+    EXPECT_EQ(activeKinds(), (std::vector<int>{0, 0}));
+
+    // A maximised window keeps its 2D view, with the toast.
+    isViewerImage* first = firstOf(A);
+    NSUI::NSNotificationData* max = NSUI::NSNotificationData::create();
+    max->uintValue = first->getRefID();
+    max->text = "{\"w\":\"800\",\"h\":\"600\"}";
+    first->onNotification(NOTIFY_WINDOW_MAXIMIZE, max, nullptr);
+    multi->sendCommand(NOTIFY_VIEW_VR, nullptr);
+    EXPECT_NE(A->getBrowser(), nullptr);
+    EXPECT_NE(rig.scene->getChildByNameDeep(NSUI::kMessageHolderName), nullptr);
+    first->onNotification(NOTIFY_WINDOW_MAXIMIZE, max, nullptr);
+
+    // 2D to volume rendering: the cell keeps its place, the viewer takes the window and colours.
+    multi->setWindowLevel(640.0f, 32.0f);
+    const Vec2 position = A->getBrowser()->getPosition();
+    multi->sendCommand(NOTIFY_VIEW_VR, nullptr);
+    qvtest::StandInVolume* vr = volumeOf(A);
+    ASSERT_NE(vr, nullptr);
+    EXPECT_EQ(multi->getActiveCell(), A);
+    EXPECT_EQ(A->getViewKind(), VIEW_VR);
+    EXPECT_EQ(vr->getPosition(), position);
+    EXPECT_EQ(vr->getContentSize(), Size(400, 300));
+    EXPECT_FLOAT_EQ(vr->width, 640.0f);
+    EXPECT_EQ(vr->palette[3 * 200], 200);
+    EXPECT_TRUE(vr->cameraChanged);
+    EXPECT_EQ(vr->getImageData(), image);
+    multi->sendCommand(NOTIFY_VIEW_MIP, nullptr);
+    EXPECT_EQ(A->getViewKind(), VIEW_MIP);
+    settle();
+    EXPECT_EQ(activeKinds(), (std::vector<int>{1, 1}));
+
+    // Volume commands reach the volume viewer; 2D-only ones do not.
+    multi->sendCommand(NOTIFY_TOOL_ROTATE, nullptr);
+    multi->sendCommand(NOTIFY_LAYOUT_2X2, nullptr);
+    EXPECT_EQ(vr->count(NOTIFY_TOOL_ROTATE), 1u);
+    EXPECT_EQ(vr->count(NOTIFY_LAYOUT_2X2), 0u);
+
+    // A maximised volume view refuses the way back; then it comes back to the coronal plane of
+    // its linked neighbour.
+    vr->setMaximised(true);
+    multi->sendCommand(NOTIFY_VIEW_CORONAL, nullptr);
+    EXPECT_EQ(volumeOf(A), vr);
+    vr->setMaximised(false);
+    multi->sendCommand(NOTIFY_VIEW_CORONAL, nullptr);
+    ASSERT_NE(A->getBrowser(), nullptr);
+    EXPECT_EQ(A->getViewKind(), VIEW_CORONAL);
+    EXPECT_EQ(sliceOf(A), sliceOf(C));
+    EXPECT_FLOAT_EQ(firstOf(A)->getImageActor()->getClut()->getWidth(), 640.0f);
+    EXPECT_EQ(multi->getGroups().at(A->getKey()).size(), 2u);
+}
+
+TEST_F(ViewerMulti, WithoutAVolumeLayerOnly2DViews)
+{
+    qvtest::StandInVolume::uninstall();
+    isImageData* image = qvtest::phantomCT();
+    EXPECT_EQ(multi->addView(VIEW_VR, true, Rect(0, 0, 100, 100), image), nullptr);
+    KeyViewProperty* A = multi->addView(VIEW_AXIAL, true, Rect(0, 0, 100, 100), image);
+    multi->sendCommand(NOTIFY_VIEW_VR, nullptr);
+    EXPECT_EQ(A->getViewKind(), VIEW_AXIAL);
+    EXPECT_NE(A->getBrowser(), nullptr);
+}
+
+} // namespace
