@@ -1,0 +1,312 @@
+// The image viewer on the phantom, read back from the framebuffer: every plane (the acquired
+// axial slices, the sagittal and coronal reformats, a turned cut plane) shows the pixels the
+// slicing filters give for that plane at the world places of the window's pixels, on the shader
+// path and on the CPU path; window/level and colour-table commands recolour the pixels as the
+// window and the table say.
+#include "GLViewers.h"
+
+#include "isActorImage.h"
+#include "isFramePainter.h"
+#include "isImagePlane.h"
+#include "isImageReslice2D.h"
+#include "isNodeImageByShader.h"
+#include "isViewerImage.h"
+
+// The phantom as an image volume in memory, shared with the display layer's tests.
+#include "../../../display/tests/support/PhantomVolume.h"
+
+#include "NSNotificationNumbers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <set>
+
+using namespace isImageSDK;
+using cocos2d::Size;
+using cocos2d::Vec2;
+using cocos2d::Vec3;
+
+namespace {
+
+constexpr int kGrid = 28;  // samples per side over the middle of the window
+
+class ViewerImageGL : public qvgl::GLViewersTest {
+protected:
+    void SetUp() override
+    {
+        GLViewersTest::SetUp();
+        // The shader programs and the colour tables.
+        cocos2d::FileUtils::getInstance()->addSearchPath("imageSDK");
+        qvgen::PhantomSpec spec;
+        spec.slices = 40;
+        phantom = std::make_unique<qvgen::Phantom>(spec);
+    }
+    void TearDown() override
+    {
+        isNodeImageByShader::shaderEnabled = 1;
+        TearDownFilters();
+        GLViewersTest::TearDown();
+    }
+
+    isViewerImage* open()
+    {
+        isViewerImage* v = isViewerImage::create();
+        v->setContentSize(Size(480, 400));
+        v->setPosition(Vec2(80, 40));
+        rig.scene->addChild(v);
+        isImageData* image = qvtest::phantomVolume(*phantom, PIXEL_I16);
+        v->setImageData(image);
+        rig.frame(3);
+        return v;
+    }
+
+    void command(isViewerImage* v, unsigned int id, const std::string& text = "", float f = 0)
+    {
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->text = text;
+        data->floatValue = f;
+        v->onNotification(id, data, nullptr);
+        rig.frame(3);
+    }
+
+    // The slice the viewer's current plane should show, cut by a filter of its own from the
+    // viewer's image: an orthogonal plane by axis and index, a cut plane from the viewer's plane
+    // axes. The filter stays alive in `keep` (it owns the slice).
+    const isSliceInfo* expectedSlice(isViewerImage* v)
+    {
+        isActorImage* actor = v->getImageActor();
+        isImageData* image = v->getImageData();
+        if (actor->isPlaneMode()) {
+            isImagePlane* plane = isImagePlane::create();
+            plane->setInput(image);
+            plane->setAxis(actor->getPlaneAxis());
+            plane->setIndex(actor->getSliceIndex());
+            plane->setSlabMode(actor->getSlabMode());
+            plane->setSlabThickness(actor->getSlabThickness());
+            plane->setModified();
+            keep = plane;
+        } else {
+            isImageReslice2D* reslice = isImageReslice2D::create();
+            reslice->setInput(image);
+            reslice->setSlabMode(actor->getSlabMode());
+            reslice->setSlabThickness(actor->getSlabThickness());
+            image->updateInformation();
+            reslice->setResliceAxes(image->getVolumeMatrix().getInversed() * v->getPlaneMatrix());
+            keep = reslice;
+        }
+        keep->retain();
+        filters.push_back(keep);
+        isImageData* out = keep->getOutputData();
+        return out ? out->getSlice(0) : nullptr;
+    }
+
+    // The window's pixels over its middle against `expected` painted by `colour` (the colour of
+    // a stored value): each window pixel whose world point falls inside a uniform 3 x 3 block of
+    // the expected slice (so that texture filtering cannot matter) shows the block's colour
+    // within 2 per channel. The world point must lie on the expected slice's plane.
+    ::testing::AssertionResult showsSlice(isViewerImage* v, const isSliceInfo* expected,
+                                          const std::function<std::array<int, 3>(int)>& colour, int* compared = nullptr,
+                                          std::set<int>* values = nullptr)
+    {
+        if (!expected || !expected->pixels)
+            return ::testing::AssertionFailure() << "no expected slice";
+        const int columns = expected->columns, rows = expected->rows;
+        const auto* samples = reinterpret_cast<const int16_t*>(expected->pixels);
+        const cocos2d::Mat4 toSlice = expected->matrix.getInversed();
+        const Size size = v->getContentSize();
+        const Vec2 origin = v->getPosition();
+        int count = 0;
+        for (int gy = 0; gy < kGrid; ++gy)
+            for (int gx = 0; gx < kGrid; ++gx) {
+                const int px = static_cast<int>(size.width * (0.2f + 0.6f * gx / (kGrid - 1)));
+                const int py = static_cast<int>(size.height * (0.2f + 0.6f * gy / (kGrid - 1)));
+                Vec3 world;
+                if (!v->screenToWorld(Vec2(px + 0.5f, py + 0.5f), world))
+                    return ::testing::AssertionFailure() << "no world point under (" << px << ", " << py << ")";
+                Vec3 local = world;
+                toSlice.transformPoint(&local);
+                if (std::fabs(local.z) > 1e-2f)
+                    return ::testing::AssertionFailure()
+                           << "the window's plane is " << local.z << " mm off the expected slice";
+                const int c = static_cast<int>(std::lround(local.x / expected->spacingX));
+                const int r = static_cast<int>(std::lround(local.y / expected->spacingY));
+                if (c < 1 || r < 1 || c > columns - 2 || r > rows - 2)
+                    continue;
+                const int value = samples[r * columns + c];
+                bool uniform = true;
+                for (int dr = -1; dr <= 1; ++dr)
+                    for (int dc = -1; dc <= 1; ++dc)
+                        uniform = uniform && samples[(r + dr) * columns + c + dc] == value;
+                if (!uniform)
+                    continue;
+                const std::array<int, 3> want = colour(value);
+                const std::array<unsigned char, 3> got = qvgl::readPixel(static_cast<int>(origin.x) + px,
+                                                                         static_cast<int>(origin.y) + py);
+                for (int k = 0; k < 3; ++k)
+                    if (std::abs(got[k] - want[k]) > 2)
+                        return ::testing::AssertionFailure()
+                               << "window pixel (" << px << ", " << py << ") over slice pixel (" << c << ", " << r
+                               << ") of value " << value << " shows (" << int(got[0]) << ", " << int(got[1]) << ", "
+                               << int(got[2]) << "), expected (" << want[0] << ", " << want[1] << ", " << want[2]
+                               << ")";
+                ++count;
+                if (values)
+                    values->insert(value);
+            }
+        if (compared)
+            *compared = count;
+        return ::testing::AssertionSuccess();
+    }
+
+    // The colour of a stored value through the viewer's window and palette.
+    static std::function<std::array<int, 3>(int)> viewerColour(isViewerImage* v)
+    {
+        // (The window table is rebuilt lazily, by whoever paints next.)
+        v->getImageActor()->getClut()->updateTable();
+        return [v](int value) {
+            const int index = v->getImageActor()->getClut()->indexOf(value);
+            const unsigned char* p = v->getPalette() + 3 * index;
+            return std::array<int, 3>{p[0], p[1], p[2]};
+        };
+    }
+
+    // Checks the current plane against its own filter; enough samples over several solids.
+    void expectPlaneShown(isViewerImage* v, const char* what)
+    {
+        SCOPED_TRACE(what);
+        const isSliceInfo* expected = expectedSlice(v);
+        ASSERT_NE(expected, nullptr);
+        // The painter's picture of the same slice through the viewer's table (the CPU conversion)
+        // agrees with the colour computed from the window and palette.
+        isFramePainter painter;
+        const unsigned char* picture = painter.paintRGB(expected, 0, v->getImageActor()->getClut());
+        ASSERT_NE(picture, nullptr);
+        const int middle = (expected->rows / 2) * expected->columns + expected->columns / 2;
+        const std::array<int, 3> want = viewerColour(v)(reinterpret_cast<const int16_t*>(expected->pixels)[middle]);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(picture[3 * middle + k], want[k]);
+        int compared = 0;
+        std::set<int> values;
+        EXPECT_TRUE(showsSlice(v, expected, viewerColour(v), &compared, &values));
+        EXPECT_GT(compared, kGrid * kGrid / 3);
+        EXPECT_GE(values.size(), 2u) << "the samples should cover more than one solid";
+    }
+
+    void TearDownFilters()
+    {
+        for (cocos2d::Ref* f : filters)
+            f->release();
+        filters.clear();
+    }
+
+    std::unique_ptr<qvgen::Phantom> phantom;
+    isImageFilter* keep = nullptr;
+    std::vector<cocos2d::Ref*> filters;
+};
+
+} // namespace
+
+TEST_F(ViewerImageGL, EveryPlaneShowsThePixelsOfItsSlicingFilter)
+{
+    for (int shader : {1, 0}) {
+        SCOPED_TRACE(shader ? "shader path" : "CPU path");
+        isNodeImageByShader::shaderEnabled = shader;
+        isViewerImage* v = open();
+        ASSERT_NE(v->getImageActor(), nullptr);
+        auto* gpu = dynamic_cast<isNodeImageByShader*>(v->getImageActor()->getImageNode());
+        EXPECT_EQ(gpu && !gpu->isCpuPath(), shader == 1);
+        // A window that separates every solid of the phantom.
+        command(v, NOTIFY_WL_SET, "{\"ww\":\"2400\",\"wl\":\"200\"}");
+
+        expectPlaneShown(v, "as acquired");
+        command(v, NOTIFY_SLICE_PRIOR);
+        command(v, NOTIFY_SLICE_PRIOR);
+        command(v, NOTIFY_SLICE_PRIOR);
+        expectPlaneShown(v, "as acquired, three slices back");
+        const std::pair<unsigned int, int> planes[] = {
+            {NOTIFY_VIEW_AXIAL, VIEW_AXIAL}, {NOTIFY_VIEW_SAGITTAL, VIEW_SAGITTAL}, {NOTIFY_VIEW_CORONAL, VIEW_CORONAL}};
+        for (const auto& [id, kind] : planes) {
+            command(v, id);
+            ASSERT_EQ(v->getKind(), kind);
+            expectPlaneShown(v, kind == VIEW_AXIAL ? "axial" : kind == VIEW_SAGITTAL ? "sagittal" : "coronal");
+            command(v, NOTIFY_SLICE_NEXT);
+            command(v, NOTIFY_SLICE_NEXT);
+            expectPlaneShown(v, "two slices on");
+        }
+        command(v, NOTIFY_VIEW_AXIAL);
+        command(v, NOTIFY_VIEW_ANGLE, "", 30.0f);
+        ASSERT_FALSE(v->getImageActor()->isPlaneMode());
+        expectPlaneShown(v, "cut plane turned by 30 degrees");
+        command(v, NOTIFY_VIEW_ANGLE, "", -75.0f);
+        expectPlaneShown(v, "cut plane turned back by 75 degrees");
+        qvtest::ViewerRig::remove(v);
+        rig.frame(2);
+        TearDownFilters();
+    }
+}
+
+TEST_F(ViewerImageGL, WindowAndColourTablesRecolourThePixels)
+{
+    isViewerImage* v = open();
+    isClut* clut = v->getImageActor()->getClut();
+    const isSliceInfo* expected = expectedSlice(v);
+    ASSERT_NE(expected, nullptr);
+
+    // The window set by value: a narrow soft-tissue window; every pixel shows the grey of its
+    // value under the window's linear ramp (clamped at its ends).
+    command(v, NOTIFY_WL_SET, "{\"ww\":\"400\",\"wl\":\"40\"}");
+    EXPECT_FLOAT_EQ(clut->getWidth(), 400.0f);
+    EXPECT_FLOAT_EQ(clut->getLevel(), 40.0f);
+    auto ramp = [](float width, float level) {
+        return [width, level](int value) {
+            const float t = (value - (level - width / 2)) / width;
+            const int g = static_cast<int>(std::lround(255.0f * std::max(0.0f, std::min(1.0f, t))));
+            return std::array<int, 3>{g, g, g};
+        };
+    };
+    std::set<int> values;
+    EXPECT_TRUE(showsSlice(v, expected, ramp(400, 40), nullptr, &values));
+    EXPECT_GE(values.size(), 3u);
+
+    // A window/level drag step moves the window by ten stored values per unit of the 16-bit type.
+    command(v, NOTIFY_VIEW_WINDOW_LEVEL, "{\"ww\":\"60\",\"wl\":\"-10\"}");
+    const float width = clut->getWidth(), level = clut->getLevel();
+    EXPECT_NE(width, 400.0f);
+    EXPECT_TRUE(showsSlice(v, expected, ramp(width, level)));
+
+    // Inverse grey: each grey becomes 255 minus itself.
+    command(v, NOTIFY_CLUT_SET, "bwInverse.plist");
+    EXPECT_TRUE(showsSlice(v, expected, [&](int value) {
+        const std::array<int, 3> g = ramp(width, level)(value);
+        return std::array<int, 3>{255 - g[0], 255 - g[1], 255 - g[2]};
+    }));
+
+    // The colour tables: each index shows the table's entry for it.
+    for (const char* name : {"HotMetal.plist", "GEcolor.plist", "Perfusion.plist"}) {
+        SCOPED_TRACE(name);
+        command(v, NOTIFY_CLUT_SET, name);
+        unsigned char table[768];
+        clut->getRGBTable(table);
+        EXPECT_TRUE(std::equal(table, table + 768, v->getPalette()));
+        int compared = 0;
+        clut->updateTable();
+        EXPECT_TRUE(showsSlice(
+            v, expected,
+            [&](int value) {
+                const int index = clut->indexOf(value);
+                return std::array<int, 3>{table[3 * index], table[3 * index + 1], table[3 * index + 2]};
+            },
+            &compared));
+        EXPECT_GT(compared, kGrid * kGrid / 3);
+    }
+    // The hot metal table turns a mid grey red: a different picture from the grey one.
+    command(v, NOTIFY_CLUT_SET, "HotMetal.plist");
+    const std::array<unsigned char, 3> hot = qvgl::readPixel(80 + 240, 40 + 200);
+    command(v, NOTIFY_CLUT_SET, "noClut.plist");
+    const std::array<unsigned char, 3> grey = qvgl::readPixel(80 + 240, 40 + 200);
+    EXPECT_EQ(grey[0], grey[1]);
+    EXPECT_NE(hot, grey);
+}
