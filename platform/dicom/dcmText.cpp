@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -86,6 +87,34 @@ std::string stripSpaces(const std::string& s) {
   if (b == std::string::npos) return std::string();
   size_t e = s.find_last_not_of(' ');
   return s.substr(b, e - b + 1);
+}
+
+// The single-byte sets that ISO 2022 code extensions may switch G1 to, by defined term and by
+// the final byte of their escape sequence (ESC - F).
+struct SingleByteSet {
+  const char* term;
+  char final;
+  const char* iconvName;
+};
+const SingleByteSet kSingleByteSets[] = {
+    {"ISO 2022 IR 100", 'A', "ISO-8859-1"}, {"ISO 2022 IR 101", 'B', "ISO-8859-2"},
+    {"ISO 2022 IR 109", 'C', "ISO-8859-3"}, {"ISO 2022 IR 110", 'D', "ISO-8859-4"},
+    {"ISO 2022 IR 144", 'L', "ISO-8859-5"}, {"ISO 2022 IR 127", 'G', "ISO-8859-6"},
+    {"ISO 2022 IR 126", 'F', "ISO-8859-7"}, {"ISO 2022 IR 138", 'H', "ISO-8859-8"},
+    {"ISO 2022 IR 148", 'M', "ISO-8859-9"}, {"ISO 2022 IR 203", 'b', "ISO-8859-15"},
+    {"ISO 2022 IR 166", 'T', "TIS-620"},
+};
+
+const SingleByteSet* singleByteSetOf(const std::string& term) {
+  for (const SingleByteSet& set : kSingleByteSets)
+    if (term == set.term) return &set;
+  return nullptr;
+}
+
+const SingleByteSet* singleByteSetOfFinal(char final) {
+  for (const SingleByteSet& set : kSingleByteSets)
+    if (final == set.final) return &set;
+  return nullptr;
 }
 
 }  // namespace
@@ -201,9 +230,7 @@ std::string trimValue(const std::string& utf8, DcmEVR vr) {
 
 TextDecoder::TextDecoder() = default;
 
-TextDecoder::~TextDecoder() {
-  if (m_jisConverter) iconv_close(static_cast<iconv_t>(m_jisConverter));
-}
+TextDecoder::~TextDecoder() = default;
 
 void TextDecoder::reset(const std::string& specificCharacterSet, int language) {
   m_declared = stripSpaces(specificCharacterSet);
@@ -214,40 +241,148 @@ void TextDecoder::reset(const std::string& specificCharacterSet, int language) {
   m_converterOk = false;
   m_converter.reset();
 
-  // "\ISO 2022 IR 87", "ISO 2022 IR 6\ISO 2022 IR 87\ISO 2022 IR 159" and the like.
-  m_japanese = false;
-  bool otherSet = false;
+  // ISO 2022 declarations with a CJK set ("\ISO 2022 IR 87", "ISO 2022 IR 13\ISO 2022 IR 87",
+  // "\ISO 2022 IR 149", "\ISO 2022 IR 58" and the like) are decoded here: DCMTK cannot convert
+  // them over glibc's iconv.
+  m_iso2022 = false;
+  bool unknownTerm = false;
   std::string_view rest(m_declared);
   for (;;) {
     size_t cut = rest.find('\\');
-    std::string term = stripSpaces(std::string(rest.substr(0, cut)));
-    if (term == "ISO 2022 IR 87" || term == "ISO 2022 IR 159")
-      m_japanese = true;
-    else if (!term.empty() && term != "ISO 2022 IR 6")
-      otherSet = true;
+    const std::string term = stripSpaces(std::string(rest.substr(0, cut)));
+    if (term == "ISO 2022 IR 87" || term == "ISO 2022 IR 159" || term == "ISO 2022 IR 13" ||
+        term == "ISO 2022 IR 149" || term == "ISO 2022 IR 58")
+      m_iso2022 = true;
+    else if (!term.empty() && term != "ISO 2022 IR 6" && !singleByteSetOf(term))
+      unknownTerm = true;
     if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);
   }
-  if (otherSet) m_japanese = false;
+  if (unknownTerm) m_iso2022 = false;
 }
 
-bool TextDecoder::convertJapanese(const std::string& raw, std::string& out) {
-  if (!m_jisConverter) {
-    iconv_t cd = iconv_open("UTF-8", "ISO-2022-JP-2");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    m_jisConverter = cd;
+namespace {
+
+// The character sets ISO 2022 code extensions switch between.
+enum class CodeSet { Ascii, Katakana, Jis0208, Jis0212, Korean, Chinese, SingleByte };
+
+struct Iso2022State {
+  CodeSet g0 = CodeSet::Ascii;
+  CodeSet g1 = CodeSet::Ascii;  // Ascii: no G1 set
+  const char* g1Name = nullptr;  // iconv name of a single-byte G1 set
+};
+
+// The state a value (and each part after a delimiter) starts in: the first declared term's.
+Iso2022State initialState(const std::string& declared) {
+  Iso2022State s;
+  const std::string first = stripSpaces(declared.substr(0, declared.find('\\')));
+  if (first == "ISO 2022 IR 13") {
+    s.g1 = CodeSet::Katakana;
+  } else if (first == "ISO 2022 IR 149") {
+    s.g1 = CodeSet::Korean;
+  } else if (first == "ISO 2022 IR 58") {
+    s.g1 = CodeSet::Chinese;
+  } else if (const SingleByteSet* set = singleByteSetOf(first)) {
+    s.g1 = CodeSet::SingleByte;
+    s.g1Name = set->iconvName;
   }
-  iconv_t cd = static_cast<iconv_t>(m_jisConverter);
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // every value starts in ASCII
-  std::string result(raw.size() * 4 + 16, '\0');
-  char* src = const_cast<char*>(raw.data());
-  size_t srcLeft = raw.size();
+  return s;
+}
+
+// Converts bytes of one multi-byte or single-byte set to UTF-8 through iconv.
+bool iconvAppend(const char* from, const std::string& bytes, std::string& out) {
+  if (bytes.empty()) return true;
+  iconv_t cd = iconv_open("UTF-8", from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string result(bytes.size() * 4 + 8, '\0');
+  char* src = const_cast<char*>(bytes.data());
+  size_t srcLeft = bytes.size();
   char* dst = &result[0];
   size_t dstLeft = result.size();
-  if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) ||
-      iconv(cd, nullptr, nullptr, &dst, &dstLeft) == static_cast<size_t>(-1))
-    return false;
-  result.resize(result.size() - dstLeft);
+  const bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1) && srcLeft == 0;
+  iconv_close(cd);
+  if (!ok) return false;
+  out.append(result.data(), result.size() - dstLeft);
+  return true;
+}
+
+}  // namespace
+
+bool TextDecoder::convertIso2022(const std::string& raw, DcmEVR vr, std::string& out) {
+  const std::string delimiters = std::string(delimitersFor(vr)) + "\r\n\f\t";
+  const Iso2022State initial = initialState(m_declared);
+  Iso2022State s = initial;
+  std::string result;
+  for (size_t i = 0; i < raw.size();) {
+    const unsigned char b = static_cast<unsigned char>(raw[i]);
+    if (b == 0x1B) {
+      // The escape sequences of the DICOM code extensions.
+      const std::string_view seq(raw.data() + i + 1, std::min<size_t>(3, raw.size() - i - 1));
+      auto starts = [&seq](const char* p) { return seq.substr(0, std::strlen(p)) == p; };
+      size_t length = 0;
+      if (starts("(B") || starts("(J")) {
+        s.g0 = CodeSet::Ascii, length = 2;
+      } else if (starts(")I")) {
+        s.g1 = CodeSet::Katakana, length = 2;
+      } else if (starts("$B") || starts("$@")) {
+        s.g0 = CodeSet::Jis0208, length = 2;
+      } else if (starts("$(D")) {
+        s.g0 = CodeSet::Jis0212, length = 3;
+      } else if (starts("$)C")) {
+        s.g1 = CodeSet::Korean, length = 3;
+      } else if (starts("$)A")) {
+        s.g1 = CodeSet::Chinese, length = 3;
+      } else if (seq.size() >= 2 && seq[0] == '-' && singleByteSetOfFinal(seq[1])) {
+        s.g1 = CodeSet::SingleByte, s.g1Name = singleByteSetOfFinal(seq[1])->iconvName, length = 2;
+      } else {
+        return false;
+      }
+      i += 1 + length;
+      continue;
+    }
+    if (b < 0x80) {
+      if (b > 0x20 && b < 0x7F && (s.g0 == CodeSet::Jis0208 || s.g0 == CodeSet::Jis0212)) {
+        // Two 7-bit bytes of JIS X 0208 or 0212, read as EUC-JP.
+        if (i + 1 >= raw.size()) return false;
+        std::string pair;
+        if (s.g0 == CodeSet::Jis0212) pair += '\x8F';
+        pair += static_cast<char>(b | 0x80);
+        pair += static_cast<char>(static_cast<unsigned char>(raw[i + 1]) | 0x80);
+        if (!iconvAppend("EUC-JP", pair, result)) return false;
+        i += 2;
+        continue;
+      }
+      result += static_cast<char>(b);
+      ++i;
+      if (delimiters.find(static_cast<char>(b)) != std::string::npos) s = initial;
+      continue;
+    }
+    switch (s.g1) {
+      case CodeSet::Katakana:
+        // JIS X 0201 katakana: the half-width forms U+FF61 to U+FF9F.
+        if (b < 0xA1 || b > 0xDF) return false;
+        {
+          const unsigned cp = 0xFF61 + (b - 0xA1);
+          result += static_cast<char>(0xE0 | (cp >> 12));
+          result += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          result += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        ++i;
+        break;
+      case CodeSet::Korean:
+      case CodeSet::Chinese:
+        if (i + 1 >= raw.size()) return false;
+        if (!iconvAppend(s.g1 == CodeSet::Korean ? "EUC-KR" : "GB2312", raw.substr(i, 2), result)) return false;
+        i += 2;
+        break;
+      case CodeSet::SingleByte:
+        if (!iconvAppend(s.g1Name, raw.substr(i, 1), result)) return false;
+        ++i;
+        break;
+      default:
+        return false;
+    }
+  }
   out.swap(result);
   return true;
 }
@@ -262,9 +397,9 @@ std::string TextDecoder::decode(const std::string& raw, DcmEVR vr) {
   }
   if (ascii) return raw;
 
-  if (m_japanese && isCharsetVR(vr)) {
+  if (m_iso2022 && isCharsetVR(vr)) {
     std::string out;
-    if (convertJapanese(raw, out) && isValidUtf8(out)) return out;
+    if (convertIso2022(raw, vr, out) && isValidUtf8(out)) return out;
   } else if (m_needsConversion && isCharsetVR(vr)) {
     if (!m_converterTried) {
       m_converterTried = true;

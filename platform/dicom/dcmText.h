@@ -50,8 +50,9 @@ std::string trimValue(const std::string& utf8, DcmEVR vr);
 // as they are when they are UTF-8; otherwise they are read as GB18030 when the language is
 // chinese (first through the program's callback) and as ISO 8859-1 for other languages. A
 // declared set that cannot be converted keeps the original bytes, with the same fallback
-// for bytes that are not UTF-8. The result is always valid UTF-8. Japanese ISO 2022 sets
-// (ISO 2022 IR 87 and IR 159 over ASCII) go through iconv's ISO-2022-JP-2 decoder.
+// for bytes that are not UTF-8. The result is always valid UTF-8. ISO 2022 declarations with
+// the Japanese, Korean or Chinese sets (IR 13, 87, 159, 149, 58, with IR 6 and the single-byte
+// sets) are decoded by the layer itself, escape by escape, each run through iconv.
 class TextDecoder {
  public:
   TextDecoder();
@@ -65,7 +66,7 @@ class TextDecoder {
 
  private:
   std::string fallback(const std::string& raw);
-  bool convertJapanese(const std::string& raw, std::string& out);
+  bool convertIso2022(const std::string& raw, DcmEVR vr, std::string& out);
 
   std::string m_declared;
   int m_language = 0;
@@ -75,9 +76,8 @@ class TextDecoder {
   std::unique_ptr<DcmSpecificCharacterSet> m_converter;
   std::unique_ptr<DcmSpecificCharacterSet> m_gbConverter;
   bool m_gbTried = false;
-  // Japanese ISO 2022 (JIS X 0208 / 0212), which DCMTK cannot convert over glibc's iconv.
-  bool m_japanese = false;
-  void* m_jisConverter = nullptr;  // iconv_t, opened on first use
+  // An ISO 2022 declaration with a CJK set, which DCMTK cannot convert over glibc's iconv.
+  bool m_iso2022 = false;
 };
 
 }  // namespace text

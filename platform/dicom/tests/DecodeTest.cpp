@@ -148,6 +148,20 @@ TEST(Decode, LosslessCodecsAreByteIdentical) {
   }
 }
 
+// Some devices write a JPEG 2000 codestream whose signedness differs from Pixel Representation:
+// the header decides, and the stored bits read as they would uncompressed.
+TEST(Decode, Jpeg2000SignednessFollowsPixelRepresentation) {
+  TempDir dir;
+  for (const Original& o : {signed12(), signed16(), unsigned12(), grey16("unsigned16", 16, 16, 1, 16, false)}) {
+    Jpeg2000Options other;
+    other.codestreamSigned = o.spec.pixelRepresentation ? 0 : 1;
+    const std::string j2k = dir.file(o.name + "-j2k-other-sign.dcm");
+    ASSERT_TRUE(writeJpeg2000(j2k, o.spec, other, dir));
+    expectDecodes(j2k, o, 0, o.spec.pixelRepresentation ? "unsigned codestream, signed header"
+                                                        : "signed codestream, unsigned header");
+  }
+}
+
 TEST(Decode, LossyCodecsStayWithinTolerance) {
   TempDir dir;
   const Original g8 = grey8(), colour = rgb(0), colourPlanar = rgb(1);

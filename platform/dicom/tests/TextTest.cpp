@@ -72,6 +72,16 @@ TEST(Text, CharacterSetsAreReadAsUtf8) {
       {"\\ISO 2022 IR 87",
        "Yamada^Tarou=\x1B$B;3ED\x1B(B^\x1B$BB@O:\x1B(B=\x1B$B$d$^$@\x1B(B^\x1B$B$?$m$&\x1B(B",
        "Yamada^Tarou=山田^太郎=やまだ^たろう"},
+      // Half-width katakana (JIS X 0201 in G1) with kanji and hiragana (JIS X 0208 in G0),
+      // returning to JIS X 0201 romaji.
+      {"ISO 2022 IR 13\\ISO 2022 IR 87",
+       "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3=\x1B$B;3ED\x1B(J^\x1B$BB@O:\x1B(J=\x1B$B$d$^$@\x1B(J^\x1B$B$?$m$&\x1B(J",
+       "ﾔﾏﾀﾞ^ﾀﾛｳ=山田^太郎=やまだ^たろう"},
+      // Chinese: GB 2312 through ISO 2022, GB18030 and GBK, and UTF-8.
+      {"\\ISO 2022 IR 58", "Zhang^XiaoDong=\x1B$)A\xD5\xC5^\x1B$)A\xD0\xA1\xB6\xAB=", "Zhang^XiaoDong=张^小东="},
+      {"GB18030", "Wang^XiaoDong=\xCD\xF5^\xD0\xA1\x96\x7C=", "Wang^XiaoDong=王^小東="},
+      {"GBK", "Wang^XiaoDong=\xCD\xF5^\xD0\xA1\xB6\xAB=", "Wang^XiaoDong=王^小东="},
+      {"ISO_IR 192", "Wang^XiaoDong=王^小東=", "Wang^XiaoDong=王^小東="},
   };
   int k = 0;
   for (const Case& c : cases) {

@@ -159,10 +159,23 @@ bool writeJpeg2000(const std::string& path, const ImageSpec& spec, const Jpeg200
     if (colour || bytesPerSample == 1) {
       writePnm(input, frame, rows, columns, colour);
     } else {
-      std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(frame), static_cast<std::streamsize>(frameBytes));
+      const bool signedStream =
+          options.codestreamSigned < 0 ? spec.pixelRepresentation != 0 : options.codestreamSigned != 0;
+      std::vector<uint16_t> words(frameBytes / 2);
+      std::memcpy(words.data(), frame, frameBytes);
+      if (signedStream != (spec.pixelRepresentation != 0)) {
+        // The same stored bits, read with the other signedness.
+        const int bits = spec.bitsStored;
+        const uint16_t mask = static_cast<uint16_t>(bits >= 16 ? 0xFFFF : (1u << bits) - 1);
+        for (uint16_t& w : words) {
+          w = static_cast<uint16_t>(w & mask);
+          if (signedStream && bits < 16 && (w & (1u << (bits - 1)))) w = static_cast<uint16_t>(w | ~mask);
+        }
+      }
+      std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(frameBytes));
       argv.push_back("-F");
       argv.push_back(std::to_string(columns) + "," + std::to_string(rows) + ",1," + std::to_string(spec.bitsStored) +
-                     (spec.pixelRepresentation ? ",s" : ",u"));
+                     (signedStream ? ",s" : ",u"));
     }
     if (!options.lossless) {
       argv.insert(argv.end(), {"-r", "4", "-I"});

@@ -71,6 +71,9 @@ struct Jpeg2000Options {
   bool offsetTable = false;
   bool jp2 = false;  // JP2 file format instead of a raw codestream
   int encodeRows = 0, encodeColumns = 0;  // encode a different size than the header says
+  // Grey 16-bit: the codestream's signedness, -1 as Pixel Representation says. A codestream of
+  // the other signedness carries the same Bits Stored bits (as some devices write it).
+  int codestreamSigned = -1;
 };
 bool writeJpeg2000(const std::string& path, const ImageSpec& spec, const Jpeg2000Options& options,
                    const TempDir& scratch);
