@@ -373,11 +373,13 @@ void isBinReader::queueSlices(isImageData* output)
 void isBinReader::prioritizeFile(cocos2d::Ref* requester, const std::string& filePath)
 {
     const uint32_t hash = foldedHash32(filePath);
+    bool loading = false;
     {
         std::lock_guard<std::mutex> lock(m_loaderLock);
-        if (!m_loader)
-            return;
-        m_loader->reorderAround(hash);
+        if (m_loader) {
+            m_loader->reorderAround(hash);
+            loading = true;
+        }
     }
     std::lock_guard<std::recursive_mutex> lock(m_outputLock);
     if (isImageData* output = m_outputData) {
@@ -395,6 +397,9 @@ void isBinReader::prioritizeFile(cocos2d::Ref* requester, const std::string& fil
             break;
         }
     }
+    // Without a loader nothing would ever answer a waiting entry.
+    if (!loading)
+        return;
     for (const Waiting& entry : m_waiting)
         if (entry.owner == requester && entry.hash == hash)
             return;
@@ -428,7 +433,9 @@ void isBinReader::onSliceLoaded(loadingRequest* request)
     std::free(pixels);
     if (!filled)
         return;
-    slice->pixelsLoaded = 1;
+    // Published only now that every pixel is written: readers on other threads look at the
+    // flag before they touch the buffer.
+    slice->markLoaded();
     ++m_loadedCount;
 
     const int total = static_cast<int>(slices.size());

@@ -170,11 +170,14 @@ isSliceInfo* isImageData::addSliceCopy(const isSliceInfo* source)
     slice->copyInfo(*source);
     const size_t bytes = static_cast<size_t>(source->columns) * source->rows * source->frames
                          * bytesPerPixel(source->pixelType, 3);
-    if (source->pixels)
+    // Pixels the series loader has not published yet are not read (it may be writing them);
+    // the copy stays clear and not loaded.
+    const bool loaded = source->isLoaded();
+    if (source->pixels && loaded)
         std::memcpy(slice->pixels, source->pixels, bytes);
     else
         std::memset(slice->pixels, 0, bytes);
-    slice->pixelsLoaded = source->pixelsLoaded;
+    slice->pixelsLoaded = loaded ? 1 : 0;
     return slice;
 }
 

@@ -132,7 +132,7 @@ void isImagePlane::updateInformation()
             if (out->allocateVolume(size, spacing, rec->pixelType, in->getPosture(), in->getHeadFeet(), rec->matrix)) {
                 isSliceInfo* o = out->getSlices()[0];
                 o->copyInfo(*rec);
-                o->pixelsLoaded = rec->pixelsLoaded;
+                o->pixelsLoaded = rec->isLoaded() ? 1 : 0;
             }
         } else if (m_axis == PLANE_REFORMAT1 || m_axis == PLANE_REFORMAT2) {
             cocos2d::Mat4 T, matrix;
@@ -185,13 +185,21 @@ void isImagePlane::execute(isImageData* input, isImageData* output)
     input->updateInformation();
     isSliceInfo* target = output->getSlices()[0];
     const auto& slices = input->getSlices();
+    // Until it is complete, a cut is made again by the next update.
+    m_cutComplete = false;
 
     if (!input->isVolume()) {
         if (m_index >= 0 && m_index < static_cast<int>(slices.size()) && slices[m_index]->pixels && target->pixels) {
             const isSliceInfo* src = slices[m_index];
+            // A slice still being read by the loader is not touched: the copy is made when it
+            // has arrived.
+            if (!src->isLoaded())
+                return;
             std::memcpy(target->pixels, src->pixels,
                         static_cast<size_t>(src->columns) * src->rows * bytesPerPixel(src->pixelType, 3));
+            target->pixelsLoaded = 1;
         }
+        m_cutComplete = true;
         return;
     }
 
@@ -200,17 +208,30 @@ void isImagePlane::execute(isImageData* input, isImageData* output)
     const int type = input->getPixelType();
     if (type < PIXEL_U8 || type > PIXEL_RGB || static_cast<int>(slices.size()) < dims[2])
         return;
-    std::vector<const unsigned char*> pointers(dims[2]);
-    for (int k = 0; k < dims[2]; ++k) {
-        if (!slices[k]->pixels)
-            return;
-        pointers[k] = slices[k]->pixels;
-    }
     const int planes = m_axis == PLANE_ACQUIRED ? dims[2] : m_axis == PLANE_REFORMAT1 ? dims[0] : dims[1];
     const long long n = m_slabCount;
     const long long start = n > 1 ? m_index - n / 2 : m_index;
     const long long first = std::min<long long>(std::max<long long>(start, 0), planes - 1);
     const long long last = std::max(std::min<long long>(start + n - 1, planes - 1), first);
+
+    // Slices the loader has not published yet are read as zero (black), never while it writes
+    // them; the cut is then incomplete and made again once they have arrived.
+    std::vector<const unsigned char*> pointers(dims[2]);
+    std::vector<unsigned char> zeros;
+    bool complete = true;
+    for (int k = 0; k < dims[2]; ++k) {
+        if (!slices[k]->pixels)
+            return;
+        const bool needed = m_axis != PLANE_ACQUIRED || (k >= first && k <= last) || (type == PIXEL_RGB && k == m_index);
+        if (!needed || slices[k]->isLoaded()) {
+            pointers[k] = slices[k]->pixels;
+            continue;
+        }
+        complete = false;
+        if (zeros.empty())
+            zeros.assign(static_cast<size_t>(dims[0]) * dims[1] * bytesPerPixel(type, 3), 0);
+        pointers[k] = zeros.data();
+    }
 
     isPlaneCut job;
     job.slices = pointers.data();
@@ -222,6 +243,9 @@ void isImagePlane::execute(isImageData* input, isImageData* output)
     job.slabMode = m_slabMode;
     job.out = target->pixels;
     cutPlane(job);
+    m_cutComplete = complete;
+    if (m_axis == PLANE_ACQUIRED)
+        target->pixelsLoaded = complete ? 1 : 0;
 }
 
 } // namespace isImageSDK

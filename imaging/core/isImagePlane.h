@@ -45,12 +45,17 @@ public:
     void setAxis(int axis) { m_axis = axis; }
     int getIndex() const { return m_index; }
     void setIndex(int index) { m_index = index; }
+    // False when the last cut read slices the series loader had not delivered yet (they read as
+    // black): the owner makes it again (setDataModified) as more slices arrive, until it is
+    // complete. Slices are read only once the loader has published them.
+    bool isCutComplete() const { return m_cutComplete; }
 
 private:
     int m_slabCount = 1;
     int m_slabMode = SLAB_MAX;
     int m_axis = PLANE_ACQUIRED;
     int m_index = -1;
+    bool m_cutComplete = true;
 };
 
 } // namespace isImageSDK

@@ -39,8 +39,12 @@ struct isSliceInfo {
     // 0 or 2: samples are unsigned; 2 or more: the photometric interpretation is MONOCHROME1.
     int representation = 1;
     int reserved = 0;
-    // 0 while the pixels are still to be read by the series loader.
+    // 0 while the pixels are still to be read by the series loader. The loader fills the
+    // pixels on its own thread and then sets the flag through markLoaded(); another thread may
+    // read the pixels only after isLoaded() said yes (release and acquire order the two).
     unsigned char pixelsLoaded = 1;
+    bool isLoaded() const { return __atomic_load_n(&pixelsLoaded, __ATOMIC_ACQUIRE) != 0; }
+    void markLoaded() { __atomic_store_n(&pixelsLoaded, static_cast<unsigned char>(1), __ATOMIC_RELEASE); }
     // Year, month, day, hour, minute, second.
     int acquisitionTime[6] = {1900, 1, 1, 0, 0, 0};
     // The radiopharmaceutical start date and time (PET).

@@ -580,9 +580,16 @@ void isActorImage::onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::N
         break;
     }
     case NOTIFY_LOAD_PROGRESS:
-        if (m_image && data && foldedHash32(m_image->getFileNames()) == static_cast<uint32_t>(data->intValue2))
+        if (m_image && data && foldedHash32(m_image->getFileNames()) == static_cast<uint32_t>(data->intValue2)) {
             NSUI::NSNotificationCenter::getInstance()->postNotification(this, NOTIFY_OVERLAY_PROGRESS, data,
                                                                         getWindowContext(), true);
+            // A cut made before every slice it reads had arrived is made again with the new one.
+            if (m_planeMode && m_plane && !m_plane->isCutComplete()) {
+                m_plane->setDataModified(true);
+                if (m_imageNode)
+                    m_imageNode->markSourceDirty();
+            }
+        }
         break;
     case NOTIFY_ROI_CHANGED:
         // Our own answers come back on the same number: they carry no record.

@@ -192,6 +192,15 @@ TEST_F(BinReaderTest, FolderLoadsThroughTheCacheAndReopensFromTheRawFile)
     expectFilePixels(again->getOutputData());
     step(3);
     EXPECT_TRUE(recorder.received.empty());
+
+    // Asked for a slice that is in memory already (no loader runs), the reader answers at once.
+    Recorder asker;
+    asker.listen(NSUI::NOTIFY_SLICE_LOADED, &asker);
+    const std::string path = again->getOutputData()->getSlice(4)->filePath;
+    again->prioritizeFile(&asker, path);
+    step(2);
+    ASSERT_EQ(asker.of(NSUI::NOTIFY_SLICE_LOADED).size(), 1u);
+    EXPECT_EQ(static_cast<uint32_t>(asker.of(NSUI::NOTIFY_SLICE_LOADED)[0].intValue2), foldedHash32(path));
 }
 
 TEST_F(BinReaderTest, SeriesOfSeparateImagesLoadLazilyFromZero)

@@ -112,7 +112,6 @@ TEST(ImageData, SliceCopiesTakeGeometryDescriptionAndPixels)
     source.acquisitionTime[0] = 2020;
     source.scanOptions = "HELICAL";
     source.extraValues[0] = 77;
-    source.pixelsLoaded = 0;
     std::vector<uint16_t> pixels(12);
     for (int i = 0; i < 12; ++i)
         pixels[i] = static_cast<uint16_t>(1000 + i);
@@ -130,8 +129,16 @@ TEST(ImageData, SliceCopiesTakeGeometryDescriptionAndPixels)
     EXPECT_EQ(copy->acquisitionTime[0], 2020);
     EXPECT_EQ(copy->scanOptions, "HELICAL");
     EXPECT_EQ(copy->extraValues[0], 77);
-    EXPECT_EQ(copy->pixelsLoaded, 0);
+    EXPECT_EQ(copy->pixelsLoaded, 1);
     EXPECT_TRUE(image->isMonochrome1());
+
+    // Pixels the series loader has not delivered yet (it may be writing them) are not copied.
+    source.pixelsLoaded = 0;
+    isSliceInfo* pending = image->addSliceCopy(&source);
+    ASSERT_NE(pending, nullptr);
+    EXPECT_EQ(pending->pixelsLoaded, 0);
+    EXPECT_EQ(std::vector<unsigned char>(pending->pixels, pending->pixels + 24), std::vector<unsigned char>(24, 0));
+    source.pixelsLoaded = 1;
     float w = 0, c = 0;
     image->getDefaultWindow(&w, &c);
     EXPECT_FLOAT_EQ(w, 400);
