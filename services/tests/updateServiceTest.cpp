@@ -309,6 +309,20 @@ TEST_F(UpdateServiceTest, ConfigurationIsReadOnlyWhenAnUpdateIsActivated)
     EXPECT_EQ(readText(folder1 + "c.i"), "%%% not base64 %%%");
 }
 
+TEST_F(UpdateServiceTest, StoredFoldersStayInsideTheWorkingTree)
+{
+    UILocalConfig::setLocalString("update_nowPath1", "update/mine");
+    UILocalConfig::setLocalString("update_nowPath2", "../../outside");
+    server.put("/ud/u.php", "", 500);
+    start();
+    EXPECT_EQ(service->getActiveFolder(), writable("qv/update/mine/"));
+    EXPECT_EQ(service->getStagingFolder(), folder2);
+    UILocalConfig::setLocalString("update_nowPath1", "/tmp/abs");
+    start();
+    EXPECT_EQ(service->getActiveFolder(), folder1);
+    EXPECT_FALSE(fs::exists(writable("../outside")));
+}
+
 class AdvertisementTest : public UpdateServiceTest {
 protected:
     void configure(const std::string& json)
