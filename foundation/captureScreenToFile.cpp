@@ -17,7 +17,7 @@ namespace {
 
 // Below the writable path: the working tree's top folder, then its temporary captures.
 const char* const kCaptureSubfolder = "qv/tmp/capture/";
-const char* const kCaptureExtension = ".jpg";
+
 // Suffixes tried after the plain name; far more than captures can be taken in one second.
 const int kMaxNameSuffix = 9999;
 
@@ -28,13 +28,13 @@ std::string getCaptureFolder()
     return cocos2d::FileUtils::getInstance()->getWritablePath() + kCaptureSubfolder;
 }
 
-std::string claimCaptureFile(const std::string& folder, const std::string& stamp)
+std::string claimCaptureFile(const std::string& folder, const std::string& stamp, const std::string& extension)
 {
     for (int suffix = 0; suffix <= kMaxNameSuffix; ++suffix)
     {
         const std::string path = suffix == 0
-                                     ? folder + stamp + kCaptureExtension
-                                     : folder + stamp + formatString("_%d", suffix) + kCaptureExtension;
+                                     ? folder + stamp + extension
+                                     : folder + stamp + formatString("_%d", suffix) + extension;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0)
         {

@@ -8,6 +8,9 @@
 
 #include <string>
 
+// Extension of the capture files.
+inline constexpr const char* kCaptureExtension = ".jpg";
+
 // The capture folder: the writable path + "qv/tmp/capture/" (ends in '/').
 std::string getCaptureFolder();
 
@@ -15,7 +18,9 @@ std::string getCaptureFolder();
 // "<stamp>.jpg", or "<stamp>_1.jpg", "<stamp>_2.jpg", ... when that name is taken. The name is
 // claimed by creating the file exclusively (empty), so two captures in the same second, or two
 // processes, never share a file. Returns the full path, or "" when no file can be created there.
-std::string claimCaptureFile(const std::string& folder, const std::string& stamp);
+// Other files named by a timestamp (the viewer's favourite DICOM files) pass their own extension.
+std::string claimCaptureFile(const std::string& folder, const std::string& stamp,
+                             const std::string& extension = kCaptureExtension);
 
 // Starts one capture of the rectangle (x, y, width, height) of the window, in design units with
 // the origin bottom-left; a width or height of 0 captures the whole window. Creates the capture

@@ -1,5 +1,7 @@
 #include "viewerScreenHook.h"
 
+#include "imageViewerPC.h"
+
 namespace {
 ViewerSceneOpener& opener()
 {
@@ -20,5 +22,13 @@ bool hasViewerSceneOpener()
 
 cocos2d::Scene* openViewerScene(const std::string& series, const std::string& protocol)
 {
-    return opener() ? opener()(series, protocol) : nullptr;
+    if (opener())
+        return opener()(series, protocol);
+    // The viewer screen itself: its scene, then the protocol on the screen.
+    cocos2d::Scene* scene = imageViewerPC::createScene(series);
+    if (imageViewerPC* screen = imageViewerPC::getScreen(scene)) {
+        if (!protocol.empty())
+            screen->setProtocol(protocol);
+    }
+    return scene;
 }

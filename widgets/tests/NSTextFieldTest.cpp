@@ -1,12 +1,9 @@
 // Rich text layout and the text field: focus by touch, typing and pasting through the input
 // method, filters, length limit, password mask, deletion back to the placeholder, UTF-8 and the
 // cursor.
-#include "AppConfig.h"
 #include "NSLayout.h"
 #include "NSTextField.h"
 #include "support/WidgetsFixture.h"
-
-#include "cocostudio/CocoStudio.h"
 
 using namespace cocos2d;
 
@@ -213,39 +210,3 @@ TEST_F(NSTextFieldTest, BackgroundFollowsFocusAndTheLayoutMakesFields)
 }
 
 } // namespace
-
-// A screen loads its layout, adds its fields and translates the tree by child name: a field named
-// in the language table takes the translation as its placeholder, shown at once when the field is
-// empty, kept behind the text otherwise.
-TEST_F(NSTextFieldTest, PlaceholdersOfALoadedLayoutAreTranslated)
-{
-    const std::string path = FileUtils::getInstance()->getWritablePath() + "login.csb";
-    ASSERT_TRUE(FileUtils::getInstance()->writeStringToFile(
-        R"({ "format": "quorvane-layout", "version": 1,
-  "root": { "type": "Layout", "name": "root", "size": [960, 640], "children": [
-    { "type": "Text", "name": "appName", "text": "?", "fontSize": 20 },
-    { "type": "Layout", "name": "form", "size": [400, 200] } ] } })",
-        path));
-    Node* root = CSLoader::createNode(path);
-    ASSERT_NE(root, nullptr);
-    scene->addChild(root);
-    Node* form = root->getChildByName("form");
-    ASSERT_NE(form, nullptr);
-    auto* empty = NSUI::NSTextField::create("untranslated", Size(300, 40));
-    empty->setName("tool_ww_Input");
-    form->addChild(empty);
-    auto* filled = NSUI::NSTextField::create("untranslated", Size(300, 40));
-    filled->setName("tool_ww_Default");
-    filled->setString("42");
-    form->addChild(filled);
-
-    AppConfig config;
-    config.loadLanguage();
-    config.setText(root, "");
-    EXPECT_EQ(dynamic_cast<ui::Text*>(root->getChildByName("appName"))->getString(), "Quorvane");
-    EXPECT_EQ(empty->getPlaceHolder(), "Enter Values");
-    EXPECT_TRUE(empty->isPlaceHolderShown());
-    EXPECT_EQ(filled->getPlaceHolder(), "Default");
-    EXPECT_FALSE(filled->isPlaceHolderShown());
-    EXPECT_EQ(filled->getString(), "42");
-}

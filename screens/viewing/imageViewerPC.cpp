@@ -1,0 +1,1142 @@
+#include "imageViewerPC.h"
+
+#include "AppConfig.h"
+#include "NSActivity.h"
+#include "NSNotificationCenter.h"
+#include "UIScrollViewBase.h"
+#include "appManager.h"
+#include "audio/SimpleAudioEngine.h"
+#include "captureScreenToFile.h"
+#include "cocostudio/CSLoader.h"
+#include "dataService.h"
+#include "dicomDB.h"
+#include "isBinReader.h"
+#include "isImageData.h"
+#include "isSharedObjects.h"
+#include "isViewer.h"
+#include "isViewerMulti.h"
+#include "quickTool.h"
+#include "toolDisk.h"
+#include "viewerSideScreens.h"
+#include "viewerSeriesLoader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+USING_NS_CC;
+using namespace isImageSDK;
+
+const char* const imageViewerPC::kScreenName = "imageViewPC";
+
+namespace {
+
+const char* const kMenuNames[] = {"windowLevelMenu", "clutMenu", "opacityMenu", "dcmMenu", "captureMenu",
+                                  "protocalMenu"};
+const char* const kSound = "res/dingdong.wav";
+
+const char* const kPanelButtons[] = {
+    "btnTile1x1",    "btnTile1x2",     "btnTile2x1",     "btnTile2x2",  "btnViewAxial",    "btnViewSagittal",
+    "btnViewCoronal", "btnViewVR",     "btnCmdSelection", "btnCmdMove", "btnCmdZoom",      "btnCmdRotate",
+    "btnCmdPlay",    "btnCmdPrior",    "btnCmdNext",     "btnCmdOriS",  "btnCmdOriI",      "btnCmdOriA",
+    "btnCmdOriP",    "btnCmdOriR",     "btnCmdOriL",     "btnCmdWL",    "btnCmdClut",      "btnCmdWLOpaticy",
+    "btnCmdPoint",   "btnCmdLine",     "btnCmdAngle",    "btnCmdPolygon", "btnCmdCircle",  "btnCmdRemoveROI",
+    "btnCmdCapture"};
+
+void playSound()
+{
+    CocosDenshion::SimpleAudioEngine::getInstance()->playEffect(kSound, false, 1.0f, 0.0f, 1.0f);
+}
+
+NSUI::NSMenu::menuObject* menuItem(const std::string& text, const std::string& icon, const std::string& value,
+                                   unsigned int id, void* context)
+{
+    auto* item = new NSUI::NSMenu::menuObject();
+    item->text = text;
+    item->icon = icon;
+    item->value = value;
+    item->id = id;
+    item->context = context;
+    return item;
+}
+
+// Links the items into a chain; the caller releases them after the menu took them.
+NSUI::NSMenu::menuObject* chain(const std::vector<NSUI::NSMenu::menuObject*>& items)
+{
+    for (size_t i = 0; i + 1 < items.size(); ++i)
+        items[i]->next = items[i + 1];
+    return items.empty() ? nullptr : items.front();
+}
+
+std::string presetValue(const WindowPreset& preset)
+{
+    std::string json;
+    NSUI::UIJson::setFloat(json, "ww", preset.width);
+    NSUI::UIJson::setFloat(json, "wl", preset.centre);
+    return json;
+}
+
+} // namespace
+
+// ---- construction ---------------------------------------------------------------------------------
+
+Scene* imageViewerPC::createScene(const std::string& series)
+{
+    Scene* scene = Scene::create();
+    scene->enableAndroidReturnKey(true);
+    imageViewerPC* screen = create();
+    if (!screen)
+        return scene;
+    scene->addChild(screen);
+    screen->setPosition(Vec2::ZERO);
+    screen->setContentSize(AppConfig::getInstance()->getWinSize());
+    screen->bindControls();
+    screen->setName(kScreenName);
+    screen->setSeries(series);
+    return scene;
+}
+
+imageViewerPC* imageViewerPC::getScreen(Scene* scene)
+{
+    return scene ? dynamic_cast<imageViewerPC*>(scene->getChildByName(kScreenName)) : nullptr;
+}
+
+imageViewerPC* imageViewerPC::create()
+{
+    auto* screen = new (std::nothrow) imageViewerPC();
+    if (screen && screen->init()) {
+        screen->autorelease();
+        return screen;
+    }
+    delete screen;
+    return nullptr;
+}
+
+imageViewerPC::~imageViewerPC()
+{
+    cleanup();
+    if (m_appManager) {
+        m_appManager->release();
+        m_appManager = nullptr;
+    }
+}
+
+std::string imageViewerPC::getLibraryRoot()
+{
+    if (dataService* service = dataService::peekInstance()) {
+        if (dicomDB* db = service->getDatabase())
+            return db->getDicomRoot();
+    }
+    return FileUtils::getInstance()->getWritablePath() + "qv/dicom/";
+}
+
+bool imageViewerPC::init()
+{
+    if (!NSLayout::init())
+        return false;
+    m_appManager = appManager::create();
+    if (m_appManager)
+        m_appManager->retain();
+    m_firstEnter = true;
+    m_toolScrollView = nullptr;
+    m_panelCode = PANEL_NONE;
+    m_pendingSlice = -1;
+    m_toolWidth = 300;
+    if (Node* layout = CSLoader::createNode("singleViewPC.csb")) {
+        layout->setName("root");
+        layout->setContentSize(Director::getInstance()->getWinSize());
+        AppConfig::getInstance()->setText(layout, "");
+        ui::Helper::doLayout(layout);
+        addChild(layout);
+        setTouchEnabled(true);
+        if (Node* tool = layout->getChildByName("tool")) {
+            tool->setVisible(false);
+            m_toolWidth = static_cast<int>(tool->getContentSize().width);
+        }
+    }
+    showMainButtons(false);
+    return true;
+}
+
+void imageViewerPC::bindControls()
+{
+    Node* layout = root();
+    if (layout) {
+        for (const char* name : {"goBack", "btnCmdToolbox", "btnCmdFavorite"}) {
+            auto* button = dynamic_cast<ui::Button*>(layout->getChildByName(name));
+            if (!button)
+                continue;
+            if (std::string(name) != "goBack")
+                button->setPressedActionEnabled(true);
+            button->addClickEventListener([this](Ref* sender) { onButton(sender); });
+        }
+    }
+    auto* centre = NSUI::NSNotificationCenter::getInstance();
+    auto callback = [this](Ref* sender, unsigned int id, NSUI::NSNotificationData* data) {
+        onNotification(sender, id, data);
+    };
+    for (unsigned int id : {NOTIFY_SERIES_LOADED, NOTIFY_DCMINFO_LIST, NOTIFY_CAPTURE_WHOLE_SCREEN,
+                            NOTIFY_CAPTURE_ALL_IMAGES, NOTIFY_CAPTURE_CURRENT_VIEW, NOTIFY_VIEW_ACTIVATE})
+        centre->addObserver(this, this, callback, id);
+    for (unsigned int id : {NOTIFY_WL_EDITED, NOTIFY_ACTIVE_VIEW_CHANGED, NOTIFY_VOLUME_LOADED, NOTIFY_CAPTURE_SAVED,
+                            NOTIFY_VIEW_ACTIVATED, NOTIFY_WINDOW_RESIZED, NOTIFY_VIEWER_CLOSED,
+                            NOTIFY_VIEWER_INFO_MENU, NOTIFY_VIEWER_CAPTURE, NOTIFY_FAVORITE_SAVE_IMAGE,
+                            NOTIFY_FAVORITE_ADD_FILE})
+        centre->addObserver(this, nullptr, callback, id);
+}
+
+Node* imageViewerPC::root() const
+{
+    return getChildByName("root");
+}
+
+void imageViewerPC::setSeries(const std::string& text)
+{
+    clearSeries();
+    if (text.empty() || text[0] != '{') {
+        m_seriesFolders.push_back(text);
+    } else {
+        const int count = getInt(text, "num", 0);
+        for (int i = 1; i <= count; ++i)
+            m_seriesFolders.push_back(getString(text, "series" + std::to_string(i)));
+    }
+    m_seriesCount = static_cast<unsigned int>(m_seriesFolders.size());
+}
+
+void imageViewerPC::clearSeries()
+{
+    if (isSharedObjects* shared = isSharedObjects::peekInstance()) {
+        for (const std::string& folder : m_seriesFolders)
+            shared->removeObject(folder);
+    }
+    m_seriesFolders.clear();
+}
+
+void imageViewerPC::setProtocol(const std::string& name)
+{
+    m_viewMode = appManager::viewModeFromName(name);
+}
+
+void imageViewerPC::setViewer(isViewerMulti* container)
+{
+    auto* centre = NSUI::NSNotificationCenter::getInstance();
+    centre->removeObserverForId(NOTIFY_WL_INPUT, this);
+    centre->removeObserverForId(NOTIFY_CINE_STATE, this);
+    if (!container)
+        return;
+    if (container->getParent() != this) {
+        container->removeFromParent();
+        addChild(container);
+    }
+    m_viewer = container;
+    auto callback = [this](Ref* sender, unsigned int id, NSUI::NSNotificationData* data) {
+        onNotification(sender, id, data);
+    };
+    centre->addObserver(this, container, callback, NOTIFY_WL_INPUT);
+    centre->addObserver(this, container, callback, NOTIFY_CINE_STATE);
+    if (Node* disk = getChildByName("toolDisk"))
+        static_cast<toolDisk*>(disk)->setViewer(container);
+}
+
+void imageViewerPC::showMainButtons(bool visible)
+{
+    Node* layout = root();
+    if (!layout)
+        return;
+    for (const char* name : {"Image_5", "btnCmdFavorite", "btnCmdToolbox", "selectLine"}) {
+        if (Node* node = layout->getChildByName(name))
+            node->setVisible(visible);
+    }
+}
+
+Rect imageViewerPC::getViewingArea() const
+{
+    const Size size = getContentSize();
+    return Rect(float(m_toolWidth), 0, size.width - float(m_toolWidth), size.height - kTopBar);
+}
+
+// ---- life cycle -----------------------------------------------------------------------------------
+
+void imageViewerPC::onEnterTransitionDidFinish()
+{
+    NSLayout::onEnterTransitionDidFinish();
+    if (m_firstEnter) {
+        NSUI::NSActivity* busy = NSUI::NSActivity::show(this);
+        if (busy) {
+            busy->setBackGroundColor(Color3B::WHITE);
+            busy->setBackGroundColorOpacity(0);
+            busy->textColor = Color4B(255, 255, 255, 255);
+        }
+        m_firstEnter = false;
+        m_loader = viewerSeriesLoader::start(
+            getLibraryRoot(), m_seriesFolders, this, [this](bool ok, viewerSeriesLoader::Batch& batch) {
+                isSharedObjects* shared = isSharedObjects::getInstance();
+                for (isBinReader* reader : batch.take()) {
+                    shared->addObject(reader);
+                    reader->release();
+                }
+                auto* data = NSUI::NSNotificationData::create();
+                data->intValue = ok ? 0 : -1;
+                NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_SERIES_LOADED,
+                                                                            ok ? nullptr : data, this);
+            });
+    }
+    int badge = 0;
+    if (dataService* service = dataService::peekInstance()) {
+        if (dicomDB* db = service->getDatabase())
+            badge = db->newFavoriteCount;
+    }
+    setFavoriteBadge(badge);
+}
+
+void imageViewerPC::onExit()
+{
+    NSLayout::onExit();
+    Director::getInstance()->setClearColor(Color4F(0, 0, 0, 1));
+}
+
+void imageViewerPC::cleanup()
+{
+    if (m_loader) {
+        m_loader->cancel();
+        m_loader.reset();
+    }
+    if (m_cleanedUp)
+        return;
+    m_cleanedUp = true;
+    NSLayout::cleanup();
+    if (NSUI::NSActivity* busy = NSUI::NSActivity::current()) {
+        if (busy->getParent() == this)
+            NSUI::NSActivity::dismiss();
+    }
+    if (m_appManager)
+        m_appManager->clear();
+    m_viewer = nullptr;
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->removeObserver(this);
+    Director::getInstance()->getScheduler()->removeFunctionInCocosThread(this);
+    clearSeries();
+}
+
+bool imageViewerPC::onTouchBegan(Touch* touch, Event* event)
+{
+    ui::Widget::onTouchBegan(touch, event);
+    if (isTouchEnabled()) {
+        showProtocolMenu(false);
+        showCaptureMenu(false);
+        showOpacityMenu(false);
+        showDicomMenu(false);
+        showClutMenu(false);
+        showWindowLevelMenu(false);
+        if (Node* disk = getChildByName("toolDisk")) {
+            if (disk->isVisible())
+                static_cast<toolDisk*>(disk)->hide();
+        }
+    }
+    return false;
+}
+
+void imageViewerPC::visit(Renderer* renderer, const Mat4& parentTransform, uint32_t parentFlags)
+{
+    NSLayout::visit(renderer, parentTransform, parentFlags);
+    const unsigned int frame = Director::getInstance()->getTotalFrames();
+    if (frame == m_lastFrame || !m_viewer)
+        return;
+    m_lastFrame = frame;
+    const unsigned int kind = m_viewer->getActiveViewKind();
+    if ((kind == VIEW_VR || kind == VIEW_MIP) && std::fabs(m_pendingRotation) > 0.001f) {
+        m_viewer->sendFloatCommand(NOTIFY_VIEW_ANGLE, m_pendingRotation);
+        m_pendingRotation = 0;
+    }
+    if (m_pendingSlice >= 0) {
+        auto* data = NSUI::NSNotificationData::create();
+        data->intValue = m_pendingSlice;
+        m_pendingSlice = -1;
+        m_viewer->sendCommand(NOTIFY_SLICE_SET, data);
+    }
+}
+
+// ---- loading --------------------------------------------------------------------------------------
+
+void imageViewerPC::onSeriesLoaded(NSUI::NSNotificationData* data)
+{
+    m_loader.reset();
+    NSUI::NSActivity::hide();
+    if (data && data->intValue < 0) {
+        showMessage(getText("failed_loadSeries"), 1.5f);
+        return;
+    }
+    isSharedObjects* shared = isSharedObjects::getInstance();
+    std::list<isImageData*> images;
+    std::vector<isBinReader*> readers;
+    unsigned int total = 0;
+    bool allVolumes = true;
+    const int maxTexture = Configuration::getInstance()->getMaxTextureSize();
+    std::string failure;
+    for (const std::string& folder : m_seriesFolders) {
+        auto* reader = dynamic_cast<isBinReader*>(shared->getObject(folder));
+        isImageData* image = reader ? reader->getOutputData() : nullptr;
+        if (image)
+            image->updateInformation();
+        if (!image || image->getSliceCount() < 1) {
+            failure = "Failed to load series";
+            break;
+        }
+        const isSliceInfo* first = image->getSlice(0);
+        if (first->columns >= maxTexture || first->rows >= maxTexture) {
+            failure = getText("noSupportSize");
+            break;
+        }
+        images.push_back(image);
+        readers.push_back(reader);
+        total += static_cast<unsigned int>(image->getSliceCount());
+        if (!image->isVolume())
+            allVolumes = false;
+    }
+    if (!failure.empty() || images.empty()) {
+        showViewerMessage(failure.empty() ? std::string("Failed to load series") : failure);
+        clearSeries();
+        return;
+    }
+    m_totalSlices = total;
+    m_allVolumes = allVolumes;
+    const Rect area = getViewingArea();
+    if (m_viewMode != VIEWMODE_COMPARE2D && images.size() == 1) {
+        isImageData* image = images.front();
+        if (readers.front()->hasRawFile()) {
+            const int mode = m_viewMode != 0 ? m_viewMode : (image->isVolume() ? VIEWMODE_MPR : VIEWMODE_2DVIEW);
+            m_viewMode = mode;
+            m_appManager->openImage(image, area, mode);
+            updateProtocolButton(m_appManager->getViewMode());
+        } else {
+            m_appManager->openImage(image, area, VIEWMODE_2DVIEW);
+        }
+    } else {
+        m_appManager->openImages(images, area);
+    }
+    setViewer(m_appManager->getViewer());
+    const unsigned int kind = m_viewer ? m_viewer->getActiveViewKind() : 0;
+    int code = PANEL_2D;
+    if (images.size() == 1) {
+        if (images.front()->isVolume())
+            code = (kind == VIEW_VR || kind == VIEW_MIP) ? PANEL_VR : PANEL_3D;
+    } else if (kind == VIEW_VR || kind == VIEW_MIP) {
+        code = PANEL_VR;
+    } else if (kind != 0) {
+        code = PANEL_3D;
+    }
+    buildToolPanel(code);
+    updateSliceSlider();
+    showMainButtons(true);
+    refreshWindowPresets();
+}
+
+void imageViewerPC::showViewerMessage(const std::string& text)
+{
+    Node* panel = getChildByName("imageViewerMsg");
+    if (!panel && !text.empty()) {
+        panel = CSLoader::createNode("noSupport.csb");
+        if (panel) {
+            addChild(panel, 1000);
+            placeMessagePanel(panel);
+            panel->setName("imageViewerMsg");
+        }
+    }
+    if (panel) {
+        if (auto* intro = dynamic_cast<ui::Text*>(panel->getChildByName("intro")))
+            intro->setString(text);
+        panel->setVisible(!text.empty());
+    }
+    if (m_viewer)
+        m_viewer->setVisible(false);
+}
+
+void imageViewerPC::placeMessagePanel(Node* panel)
+{
+    const Size screen = getContentSize();
+    const Size size = panel->getContentSize();
+    panel->setAnchorPoint(Vec2::ZERO);
+    panel->setPosition(Vec2(float(m_toolWidth) + (screen.width - float(m_toolWidth) - size.width) / 2,
+                            (screen.height - 100 - size.height) / 2 + 100));
+}
+
+bool imageViewerPC::allSeriesLoaded() const
+{
+    isSharedObjects* shared = isSharedObjects::peekInstance();
+    if (!shared)
+        return false;
+    for (const std::string& folder : m_seriesFolders) {
+        auto* reader = dynamic_cast<isBinReader*>(shared->getObject(folder));
+        if (!reader || !reader->isLoadComplete())
+            return false;
+    }
+    return true;
+}
+
+// ---- tool panel -----------------------------------------------------------------------------------
+
+void imageViewerPC::buildToolPanel(int code)
+{
+    if (code == m_panelCode)
+        return;
+    m_panelCode = code;
+    Node* layout = root();
+    if (!layout || !layout->getChildByName("tool"))
+        return;
+    // The previous panel goes with its holder, and with it the menus parented to its scroll view.
+    if (m_toolHolder) {
+        m_toolHolder->removeFromParent();
+        m_toolHolder = nullptr;
+        m_toolScrollView = nullptr;
+    }
+    const Size size(float(m_toolWidth), getContentSize().height - kTopBar);
+    auto* holder = ui::Layout::create();
+    holder->setContentSize(size);
+    holder->setPosition(Vec2::ZERO);
+    addChild(holder);
+    auto* scroll = NSUI::UIScrollViewBase::create();
+    scroll->setDirection(NSUI::ScrollDirection::VERTICAL);
+    scroll->setContentSize(size);
+    scroll->setAnchorPoint(Vec2::ZERO);
+    scroll->setName("imageTool");
+    holder->addChild(scroll);
+    m_toolHolder = holder;
+    m_toolScrollView = scroll;
+
+    static const char* const files[] = {"2DTool.csb", "3DTool.csb", "3DVRTool.csb"};
+    if (code < PANEL_2D || code > PANEL_VR)
+        return;
+    Node* panel = CSLoader::createNode(files[code]);
+    if (!panel)
+        return;
+    panel->setName("toolPanel");
+    AppConfig::getInstance()->setText(panel, "");
+    if (panel->getContentSize().height < size.height)
+        panel->setContentSize(Size(panel->getContentSize().width, size.height));
+    ui::Helper::doLayout(panel);
+    panel->setAnchorPoint(Vec2::ZERO);
+    panel->setPosition(Vec2::ZERO);
+    scroll->addChild(panel);
+    scroll->setInnerContainerSize(panel->getContentSize());
+    scroll->jumpToDestination(Vec2(0, size.height - panel->getContentSize().height));
+
+    for (const char* name : kPanelButtons) {
+        auto* button = dynamic_cast<ui::Button*>(panel->getChildByName(name));
+        if (!button)
+            continue;
+        button->setPressedActionEnabled(true);
+        button->addClickEventListener([this](Ref* sender) { onButton(sender); });
+    }
+    if (Node* play = panel->getChildByName("btnCmdPlay"))
+        play->setTag(kStopped);
+    if (auto* slider = dynamic_cast<ui::Slider*>(panel->getChildByName("sliderSlice"))) {
+        slider->setTouchScaled(2.0f);
+        slider->addEventListener([this](Ref* sender, ui::Slider::EventType event) { onSliceSlider(sender, event); });
+    }
+    if (Node* list = panel->getChildByName("roiList"))
+        list->setVisible(false);
+}
+
+void imageViewerPC::onSliceSlider(Ref* sender, ui::Slider::EventType event)
+{
+    auto* slider = dynamic_cast<ui::Slider*>(sender);
+    if (!slider)
+        return;
+    const float percent = float(slider->getPercent());
+    switch (event) {
+    case ui::Slider::EventType::ON_SLIDEBALL_DOWN:
+        m_sliderLast = percent / 100.0f;
+        return;
+    case ui::Slider::EventType::ON_SLIDEBALL_UP:
+        if (m_panelCode == PANEL_VR)
+            slider->setPercent(50);
+        return;
+    case ui::Slider::EventType::ON_PERCENTAGE_CHANGED:
+        break;
+    default: return;
+    }
+    if (m_panelCode == PANEL_2D || m_panelCode == PANEL_3D) {
+        isViewerMulti::SliceInfo info;
+        // An empty slice range (no image actor, oblique plane) gives nothing to move to.
+        if (!m_viewer || !m_viewer->getSliceIndexAndCount(info) || info.count < 1)
+            return;
+        int index = static_cast<int>(percent / 100.0f * float(info.count));
+        index = std::max(0, std::min(index, info.count - 1));
+        if (index != info.index)
+            m_pendingSlice = index;
+    } else if (m_panelCode == PANEL_VR) {
+        const float angle = (percent / 100.0f - m_sliderLast) * 6.0f * 3.1415926f;
+        if (std::fabs(angle) > 0.001f) {
+            m_pendingRotation = angle;
+            m_sliderLast = percent / 100.0f;
+        }
+    }
+}
+
+void imageViewerPC::updateSliceSlider()
+{
+    if (!m_toolScrollView || (m_panelCode != PANEL_2D && m_panelCode != PANEL_3D))
+        return;
+    Node* panel = m_toolScrollView->getChildByName("toolPanel");
+    auto* slider = panel ? dynamic_cast<ui::Slider*>(panel->getChildByName("sliderSlice")) : nullptr;
+    if (!slider)
+        return;
+    isViewerMulti::SliceInfo info;
+    if (m_viewer && m_viewer->getSliceIndexAndCount(info) && info.count >= 2)
+        slider->setPercent(int(float(info.index) / float(info.count - 1) * 100.0f));
+    else
+        slider->setPercent(0);
+}
+
+void imageViewerPC::refreshWindowPresets()
+{
+    int modality = 7;
+    if (m_viewer) {
+        if (KeyViewProperty* cell = m_viewer->getActiveCell()) {
+            isImageData* image = cell->getImage();
+            if (image && image->getSliceCount() > 0)
+                modality = image->getSlice(0)->modality;
+        }
+    }
+    loadWindowPresets(modality, m_windowPresets);
+    if (Node* disk = getChildByName("toolDisk"))
+        static_cast<toolDisk*>(disk)->clearPresets();
+    if (NSUI::NSMenu* menu = findMenu("windowLevelMenu"))
+        menu->removeFromParent();
+}
+
+toolDisk* imageViewerPC::getToolDisk()
+{
+    auto* disk = dynamic_cast<toolDisk*>(getChildByName("toolDisk"));
+    if (!disk) {
+        disk = toolDisk::create();
+        if (!disk)
+            return nullptr;
+        addChild(disk);
+        disk->setName("toolDisk");
+        disk->setVisible(false);
+        disk->setPosition(Vec2::ZERO);
+    }
+    disk->setViewer(m_viewer);
+    if (disk->getPresetCount() == 0) {
+        for (const WindowPreset& preset : m_windowPresets)
+            disk->addPreset(preset.name, preset.centre, preset.width);
+    }
+    return disk;
+}
+
+// ---- badge ----------------------------------------------------------------------------------------
+
+void imageViewerPC::setFavoriteBadge(int count)
+{
+    Node* layout = root();
+    Node* button = layout ? layout->getChildByName("btnCmdFavorite") : nullptr;
+    if (!button)
+        return;
+    if (count < 0)
+        count = std::atoi(button->getUserString().c_str()) + 1;
+    button->setUserString(std::to_string(count));
+    auto* label = dynamic_cast<Label*>(button->getParent()->getChildByName("favoriteNodes"));
+    Node* background = button->getParent()->getChildByName("favoriteNodesBK");
+    if (!label) {
+        const Vec2 at = button->getPosition() + Vec2(-10, 15);
+        Node* parent = button->getParent();
+        if (Sprite* sprite = Sprite::create("imgs/newFiles.png")) {
+            sprite->setAnchorPoint(Vec2(0.5f, 0.5f));
+            sprite->setScale(2.0f);
+            sprite->setPosition(at);
+            sprite->setName("favoriteNodesBK");
+            parent->addChild(sprite, button->getLocalZOrder() + 10000);
+            background = sprite;
+        }
+        label = Label::createWithSystemFont("", "", 15);
+        label->setTextColor(Color4B::WHITE);
+        label->setAnchorPoint(Vec2(0.5f, 0.5f));
+        label->setPosition(at);
+        label->setName("favoriteNodes");
+        parent->addChild(label, button->getLocalZOrder() + 10002);
+    }
+    const bool shown = count >= 1;
+    label->setVisible(shown);
+    if (background)
+        background->setVisible(shown);
+    if (shown)
+        label->setString(std::to_string(count));
+}
+
+// ---- notifications --------------------------------------------------------------------------------
+
+void imageViewerPC::onNotification(Ref* sender, unsigned int id, NSUI::NSNotificationData* data)
+{
+    switch (id) {
+    case NOTIFY_SERIES_LOADED:
+        onSeriesLoaded(data);
+        return;
+    case NOTIFY_VOLUME_LOADED: {
+        // The relayout applies only to a screen showing exactly one series.
+        if (m_seriesFolders.size() != 1 || m_viewMode == VIEWMODE_COMPARE2D || !m_viewer)
+            return;
+        isSharedObjects* shared = isSharedObjects::getInstance();
+        auto* reader = dynamic_cast<isBinReader*>(shared->getObject(m_seriesFolders.front()));
+        isImageData* image = reader ? reader->getOutputData() : nullptr;
+        if (!reader || !reader->hasRawFile() || !image || !image->isVolume())
+            return;
+        m_appManager->layoutViews(m_viewMode != 0 ? m_viewMode : VIEWMODE_MPR);
+        updateProtocolButton(m_appManager->getViewMode());
+        return;
+    }
+    case NOTIFY_ACTIVE_VIEW_CHANGED: {
+        int code = PANEL_2D;
+        if (data && data->intValue > 0)
+            code = PANEL_VR;
+        else if (m_viewer && m_viewer->getActiveViewKind() != 0)
+            code = PANEL_3D;
+        buildToolPanel(code);
+        updateSliceSlider();
+        return;
+    }
+    case NOTIFY_VIEW_ACTIVATE:
+        refreshWindowPresets();
+        return;
+    case NOTIFY_VIEW_ACTIVATED: {
+        Node* viewer = data ? dynamic_cast<Node*>(data->object) : nullptr;
+        if (!viewer)
+            return;
+        if (!m_quickTool) {
+            m_quickTool = quickTool::create();
+            m_quickTool->buildButtons();
+            const Size size = getContentSize();
+            m_quickTool->setArea(Vec2(float(m_toolWidth), 0), Size(size.width - float(m_toolWidth), size.height));
+            addChild(m_quickTool);
+        }
+        auto* asViewer = dynamic_cast<isViewer*>(viewer);
+        m_quickTool->showForViewer(viewer, asViewer ? asViewer->isLinked() : false);
+        return;
+    }
+    case NOTIFY_WINDOW_RESIZED: {
+        Node* viewer = data ? dynamic_cast<Node*>(data->object) : nullptr;
+        if (m_quickTool && viewer && viewer->getRefID() == m_quickTool->getViewerId()) {
+            auto* asViewer = dynamic_cast<isViewer*>(viewer);
+            m_quickTool->showForViewer(viewer, asViewer ? asViewer->isLinked() : false);
+        }
+        return;
+    }
+    case NOTIFY_VIEWER_CLOSED:
+        if (m_quickTool && data && data->uintValue == m_quickTool->getViewerId())
+            m_quickTool->setVisible(false);
+        return;
+    case NOTIFY_CAPTURE_WHOLE_SCREEN:
+        playSound();
+        captureRect(0, 0, 0, 0);
+        return;
+    case NOTIFY_CAPTURE_ALL_IMAGES: {
+        playSound();
+        const Size win = Director::getInstance()->getWinSize();
+        captureRect(m_toolWidth, 0, int(win.width) - m_toolWidth, int(win.height));
+        return;
+    }
+    case NOTIFY_CAPTURE_CURRENT_VIEW:
+    case NOTIFY_VIEWER_CAPTURE: {
+        playSound();
+        Rect rect;
+        if (m_viewer && m_viewer->getActiveViewRect(rect))
+            captureRect(int(rect.origin.x), int(rect.origin.y), int(rect.size.width), int(rect.size.height));
+        else
+            captureRect(0, 0, 0, 0);
+        return;
+    }
+    case NOTIFY_VIEWER_INFO_MENU:
+        if (m_quickTool) {
+            showDicomMenu(true);
+            if (NSUI::NSMenu* menu = findMenu("dcmMenu")) {
+                menu->setPosition(Vec2(m_quickTool->getPositionX() + m_quickTool->getContentSize().width - 200,
+                                       m_quickTool->getPositionY() + 30));
+            }
+        }
+        return;
+    case NOTIFY_DCMINFO_LIST: {
+        const std::string path = m_viewer ? m_viewer->getActiveFilePath() : std::string();
+        if (path.size() <= 2)
+            return;
+        if (Node* list = viewerHooks::makeTagList(path)) {
+            list->setName("dcmInfo");
+            addChild(list, 100000);
+        }
+        return;
+    }
+    case NOTIFY_WL_INPUT: {
+        if (getChildByName("editWW"))
+            return;
+        float width = 0, level = 0;
+        const bool hasView = m_viewer && m_viewer->getWindowLevel(width, level);
+        if (Node* dialog = viewerHooks::makeLevelDialog(hasView, width, level)) {
+            dialog->setName("editWW");
+            addChild(dialog, 100000);
+            m_levelDialog = dialog;
+        }
+        return;
+    }
+    case NOTIFY_WL_EDITED: {
+        // Only the dialog this screen opened; one opened by another screen is that screen's.
+        if (!m_levelDialog || sender != m_levelDialog || !m_viewer || !data)
+            return;
+        m_levelDialog = nullptr;
+        m_viewer->setWindowLevel(getFloat(data->text, "ww", 0.0f), getFloat(data->text, "wl", 0.0f));
+        return;
+    }
+    case NOTIFY_CINE_STATE: {
+        Node* panel = m_toolScrollView ? m_toolScrollView->getChildByName("toolPanel") : nullptr;
+        auto* play = panel ? dynamic_cast<ui::Button*>(panel->getChildByName("btnCmdPlay")) : nullptr;
+        if (!play)
+            return;
+        const bool playing = data && data->intValue >= 1;
+        const char* image = playing ? "imgs/pause.png" : "imgs/play.png";
+        play->loadTextures(image, image, image);
+        play->setTag(playing ? kPlaying : kStopped);
+        return;
+    }
+    case NOTIFY_FAVORITE_SAVE_IMAGE: {
+        auto* slice = data ? static_cast<isSliceInfo*>(data->takeUserData()) : nullptr;
+        if (!slice)
+            return;
+        playSound();
+        const std::string libraryRoot = getLibraryRoot();
+        std::thread([slice, libraryRoot]() { saveFavorite(slice, libraryRoot); }).detach();
+        return;
+    }
+    case NOTIFY_FAVORITE_ADD_FILE:
+    case NOTIFY_CAPTURE_SAVED:
+        setFavoriteBadge(-1);
+        return;
+    default: return;
+    }
+}
+
+void imageViewerPC::captureRect(int x, int y, int width, int height)
+{
+    captureScreenToFile(x, y, width, height);
+}
+
+// ---- buttons and menus ----------------------------------------------------------------------------
+
+bool imageViewerPC::isPlaying() const
+{
+    Node* panel = m_toolScrollView ? m_toolScrollView->getChildByName("toolPanel") : nullptr;
+    Node* play = panel ? panel->getChildByName("btnCmdPlay") : nullptr;
+    return play && play->getTag() == kPlaying;
+}
+
+void imageViewerPC::post(unsigned int id, bool urgent)
+{
+    NSUI::NSNotificationCenter::getInstance()->postNotification(this, id, nullptr, m_viewer, urgent);
+}
+
+NSUI::NSMenu* imageViewerPC::findMenu(const char* name) const
+{
+    if (Node* menu = getChildByName(name))
+        return dynamic_cast<NSUI::NSMenu*>(menu);
+    if (m_toolScrollView) {
+        if (Node* menu = m_toolScrollView->getChildByName(name))
+            return dynamic_cast<NSUI::NSMenu*>(menu);
+    }
+    return nullptr;
+}
+
+void imageViewerPC::onButton(Ref* sender)
+{
+    auto* node = dynamic_cast<Node*>(sender);
+    if (!node)
+        return;
+    for (const char* name : kMenuNames) {
+        NSUI::NSMenu* menu = findMenu(name);
+        if (menu && menu->isVisible()) {
+            menu->setVisible(false);
+            return;
+        }
+    }
+    const bool playing = isPlaying();
+    const std::string name = node->getName();
+    auto pick = [&name](std::initializer_list<const char*> names) -> int {
+        int i = 0;
+        for (const char* n : names) {
+            if (name == n)
+                return i;
+            ++i;
+        }
+        return -1;
+    };
+    int i;
+    if (name == "btnCmdProtocalArrow" || name == "btnCmdProtocal") {
+        showProtocolMenu(true);
+    } else if (name == "btnCmdFavorite" || name == "favorite") {
+        if (Scene* scene = viewerHooks::makeFavoritesScene())
+            Director::getInstance()->pushScene(scene);
+    } else if (name == "goBack") {
+        Director::getInstance()->popScene();
+    } else if ((i = pick({"btnCmdOriS", "btnCmdOriI", "btnCmdOriA", "btnCmdOriP", "btnCmdOriR", "btnCmdOriL"})) >= 0) {
+        if (!playing && m_viewer)
+            m_viewer->sendIntCommand(NOTIFY_VR_ORIENT, i + 1);
+    } else if ((i = pick({"btnTile1x1", "btnTile1x2", "btnTile2x1", "btnTile2x2"})) >= 0) {
+        if (!playing)
+            post(NOTIFY_LAYOUT_1X1 + unsigned(i));
+    } else if ((i = pick({"btnViewAxial", "btnViewSagittal", "btnViewCoronal", "btnViewVR"})) >= 0) {
+        static const unsigned int ids[] = {NOTIFY_VIEW_AXIAL, NOTIFY_VIEW_SAGITTAL, NOTIFY_VIEW_CORONAL, NOTIFY_VIEW_VR};
+        if (!playing)
+            post(ids[i]);
+    } else if ((i = pick({"btnCmdAngle", "btnCmdPolygon", "btnCmdPoint", "btnCmdCircle", "btnCmdLine"})) >= 0) {
+        static const unsigned int ids[] = {NOTIFY_TOOL_ROI_ANGLE, NOTIFY_TOOL_ROI_POLYGON, NOTIFY_TOOL_ROI_POINT,
+                                           NOTIFY_TOOL_ROI_CIRCLE, NOTIFY_TOOL_ROI_LINE};
+        if (!playing)
+            post(ids[i], true);
+    } else if (name == "btnCmdSelection" || name == "arrow") {
+        if (!playing && m_viewer)
+            m_viewer->sendCommand(NOTIFY_TOOL_SELECT, nullptr);
+    } else if (name == "btnCmdMove") {
+        if (m_viewer)
+            m_viewer->sendCommand(NOTIFY_TOOL_PAN, nullptr);
+    } else if (name == "btnCmdZoom") {
+        if (m_viewer)
+            m_viewer->sendCommand(NOTIFY_TOOL_ZOOM, nullptr);
+    } else if (name == "btnCmdCapture") {
+        if (!playing) {
+            showCaptureMenu(true);
+            placeMenuBesideButton(findMenu("captureMenu"), node, true);
+        }
+    } else if (name == "btnCmdRemoveROI" || name == "remove") {
+        if (!playing && m_viewer)
+            m_viewer->sendCommand(NOTIFY_ROI_REMOVE, nullptr);
+    } else if (name == "btnCmdRotate") {
+        if (m_viewer)
+            m_viewer->sendCommand(NOTIFY_TOOL_ROTATE, nullptr);
+    } else if (name == "btnCmdPlay") {
+        if (m_viewer)
+            m_viewer->sendCommand(NOTIFY_CINE_PLAY_TOGGLE, nullptr);
+    } else if (name == "btnCmdPrior") {
+        if (m_viewer)
+            m_viewer->sendCommand(NOTIFY_CINE_PRIOR, nullptr);
+    } else if (name == "btnCmdNext") {
+        if (m_viewer)
+            m_viewer->sendCommand(NOTIFY_CINE_NEXT, nullptr);
+    } else if (name == "btnCmdWL") {
+        showWindowLevelMenu(true);
+        placeMenuBesideButton(findMenu("windowLevelMenu"), node, true);
+    } else if (name == "btnCmdClut") {
+        showClutMenu(true);
+        placeMenuBesideButton(findMenu("clutMenu"), node, false);
+    } else if (name == "btnCmdWLOpaticy") {
+        showOpacityMenu(true);
+        placeMenuBesideButton(findMenu("opacityMenu"), node, false);
+    } else if (name == "layout") {
+        if (toolDisk* disk = getToolDisk()) {
+            disk->showLayoutPage();
+            disk->show();
+        }
+    } else if (name == "view") {
+        if (!allSeriesLoaded()) {
+            showMessage(getText("imageDataLoading"), 1.5f);
+            return;
+        }
+        if (toolDisk* disk = getToolDisk()) {
+            disk->showViewTypePage();
+            disk->show();
+        }
+    } else if (name == "wwwl") {
+        if (toolDisk* disk = getToolDisk()) {
+            disk->showImagePage();
+            disk->show();
+        }
+    } else if (name == "roi") {
+        if (toolDisk* disk = getToolDisk()) {
+            disk->showMeasurementPage();
+            disk->show();
+        }
+    }
+    // "btnCmdToolbox" has no action of its own: its click only closes an open menu (above).
+}
+
+void imageViewerPC::placeMenuBesideButton(Node* menu, Node* button, bool shiftLeft)
+{
+    if (!menu || !button || !m_toolScrollView)
+        return;
+    Vec2 at = button->getPosition() + Vec2(shiftLeft ? -100.0f : 0.0f, 20.0f);
+    Node* panel = m_toolScrollView->getChildByName("toolPanel");
+    auto* menuLayer = dynamic_cast<NSUI::NSMenu*>(menu);
+    if (panel && menuLayer && menuLayer->getList()) {
+        const int excess = int(panel->getContentSize().height - m_toolScrollView->getContentSize().height);
+        if (excess > 0) {
+            const int contentY = int(m_toolScrollView->getInnerContainer()->getPositionY());
+            const int listHeight = int(menuLayer->getList()->getContentSize().height);
+            at.y -= float(std::min(listHeight, contentY + excess));
+        }
+        // The panel's scroll view clips its content: a menu shifted past the panel's left edge
+        // could not be reached, so it stays inside the panel.
+        const float width = menuLayer->getList()->getContentSize().width;
+        at.x = std::max(0.0f, std::min(at.x, float(m_toolWidth) - width));
+    }
+    menu->setPosition(at);
+}
+
+NSUI::NSMenu* imageViewerPC::makeMenu(const char* name, NSUI::NSMenu::menuObject* first, int itemWidth, Node* parent,
+                                      int zOrder)
+{
+    auto* menu = NSUI::NSMenu::create();
+    menu->setMenuItems(first, itemWidth);
+    for (auto* item = first; item;) {
+        auto* next = item->next;
+        item->release();
+        item = next;
+    }
+    menu->setIgnoreAnchorPointForPosition(false);
+    menu->setAnchorPoint(Vec2::ZERO);
+    menu->setName(name);
+    parent->addChild(menu, zOrder);
+    return menu;
+}
+
+void imageViewerPC::showCaptureMenu(bool visible)
+{
+    NSUI::NSMenu* menu = findMenu("captureMenu");
+    if (!menu && visible && m_toolScrollView) {
+        menu = makeMenu("captureMenu",
+                        chain({menuItem("Whole Screen", "", "", NOTIFY_CAPTURE_WHOLE_SCREEN, this),
+                               menuItem("All Image", "", "", NOTIFY_CAPTURE_ALL_IMAGES, this),
+                               menuItem("Current View", "", "", NOTIFY_CAPTURE_CURRENT_VIEW, this)}),
+                        200, m_toolScrollView, 200);
+    }
+    if (menu)
+        menu->setVisible(visible);
+}
+
+void imageViewerPC::showOpacityMenu(bool visible)
+{
+    NSUI::NSMenu* menu = findMenu("opacityMenu");
+    if (!menu && visible && m_toolScrollView) {
+        menu = makeMenu("opacityMenu",
+                        chain({menuItem("", "imgs/Linear.png", "", NOTIFY_WL_FUNC_LINEAR, m_viewer),
+                               menuItem("", "imgs/Log10.png", "", NOTIFY_WL_FUNC_LOG10, m_viewer),
+                               menuItem("", "imgs/Log10Inv.png", "", NOTIFY_WL_FUNC_LOG10_INVERSE, m_viewer)}),
+                        200, m_toolScrollView, 200);
+    }
+    if (menu)
+        menu->setVisible(visible);
+}
+
+void imageViewerPC::showDicomMenu(bool visible)
+{
+    NSUI::NSMenu* menu = findMenu("dcmMenu");
+    if (!menu && visible) {
+        menu = makeMenu("dcmMenu",
+                        chain({menuItem("Hide Private Info", "", "", NOTIFY_DCMINFO_HIDE, nullptr),
+                               menuItem("Show Full Info", "", "", NOTIFY_DCMINFO_SHOW, nullptr),
+                               menuItem("Dicom Meta Info", "", "", NOTIFY_DCMINFO_LIST, this)}),
+                        200, this, 200);
+    }
+    if (menu)
+        menu->setVisible(visible);
+}
+
+void imageViewerPC::showClutMenu(bool visible)
+{
+    NSUI::NSMenu* menu = findMenu("clutMenu");
+    if (!menu && visible && m_toolScrollView) {
+        std::vector<NSUI::NSMenu::menuObject*> items;
+        const char* const icons[] = {"imgs/bwInverse.png", "imgs/hotMetal.png", "imgs/geColor.png",
+                                     "imgs/perfusion.png", "imgs/noClut.png"};
+        const char* const tables[] = {"bwInverse.plist", "HotMetal.plist", "GEcolor.plist", "Perfusion.plist",
+                                      "noClut.plist"};
+        for (int i = 0; i < 5; ++i)
+            items.push_back(menuItem("", icons[i], tables[i], NOTIFY_CLUT_SET, m_viewer));
+        menu = makeMenu("clutMenu", chain(items), 200, m_toolScrollView, 200);
+    }
+    if (menu)
+        menu->setVisible(visible);
+}
+
+void imageViewerPC::showWindowLevelMenu(bool visible)
+{
+    NSUI::NSMenu* menu = findMenu("windowLevelMenu");
+    if (!menu && visible && m_toolScrollView) {
+        std::vector<NSUI::NSMenu::menuObject*> items = {
+            menuItem(getText("tool_ww_Input"), "", "", NOTIFY_WL_INPUT, m_viewer),
+            menuItem(getText("tool_ww_ByMouse"), "", "", NOTIFY_TOOL_WINDOW_LEVEL, m_viewer),
+            menuItem(getText("tool_ww_Default"), "", "", NOTIFY_WL_DEFAULT, m_viewer)};
+        for (const WindowPreset& preset : m_windowPresets)
+            items.push_back(menuItem(preset.name, "", presetValue(preset), NOTIFY_WL_SET, m_viewer));
+        menu = makeMenu("windowLevelMenu", chain(items), 200, m_toolScrollView, 200);
+    }
+    if (menu)
+        menu->setVisible(visible);
+}
+
+void imageViewerPC::showProtocolMenu(bool visible)
+{
+    NSUI::NSMenu* menu = findMenu("protocalMenu");
+    if (!menu && visible) {
+        std::list<ProtocolEntry*> found;
+        ProtocolQuery query;
+        query.seriesCount = int(m_seriesCount);
+        query.sliceCount = int(m_totalSlices);
+        query.isVolume = m_allVolumes;
+        appManager::findProtocols(found, query);
+        std::vector<NSUI::NSMenu::menuObject*> items;
+        for (ProtocolEntry* entry : found)
+            items.push_back(menuItem(entry->title, entry->file, entry->type, NOTIFY_VIEW_MODE, m_appManager));
+        if (items.empty())
+            return;
+        menu = makeMenu("protocalMenu", chain(items), 60, this, 100200);
+    }
+    if (!menu)
+        return;
+    menu->setVisible(visible);
+    if (!visible)
+        return;
+    if (Node* button = getChildByName("btnCmdProtocal")) {
+        const float width = button->getContentSize().width * button->getScaleX();
+        const float height = menu->getList() ? menu->getList()->getContentSize().height : 0.0f;
+        menu->setPosition(Vec2(button->getPositionX() - width, button->getPositionY() - height));
+    }
+}
+
+void imageViewerPC::updateProtocolButton(int mode)
+{
+    const char* type = "2dslice";
+    switch (mode) {
+    case VIEWMODE_COMPARE2D: type = "compare2d"; break;
+    case VIEWMODE_BROWSER2D: type = "browser2d"; break;
+    case VIEWMODE_MPR3D: type = "mpr3d"; break;
+    case VIEWMODE_MPR2: type = "mpr2"; break;
+    case VIEWMODE_MPR: type = "mpr"; break;
+    case VIEWMODE_2DVIEW: type = "2dview"; break;
+    default: break;
+    }
+    std::string picture;
+    for (ProtocolEntry* entry : appManager::loadProtocols()) {
+        if (entry->type == type) {
+            picture = entry->file;
+            break;
+        }
+    }
+    auto* button = dynamic_cast<ui::Button*>(getChildByName("btnCmdProtocal"));
+    if (!button) {
+        const Size size = getContentSize();
+        button = ui::Button::create();
+        button->setName("btnCmdProtocal");
+        button->setAnchorPoint(Vec2(1.0f, 0.5f));
+        button->setPosition(Vec2(size.width - 120, size.height - 30));
+        button->setScale(0.11f);
+        button->setPressedActionEnabled(true);
+        button->addClickEventListener([this](Ref* sender) { onButton(sender); });
+        addChild(button, 10000);
+        auto* arrow = ui::Button::create("res/arrowDown.png");
+        arrow->setName("btnCmdProtocalArrow");
+        arrow->setAnchorPoint(Vec2(1.0f, 0.5f));
+        arrow->setPosition(Vec2(size.width - 80, size.height - 30));
+        arrow->setScale(0.6f);
+        arrow->setPressedActionEnabled(true);
+        arrow->addClickEventListener([this](Ref* sender) { onButton(sender); });
+        addChild(arrow, 10000);
+    }
+    // No protocol of that kind: the button stays without a picture.
+    if (!picture.empty())
+        button->loadTextures(picture, picture, picture);
+}

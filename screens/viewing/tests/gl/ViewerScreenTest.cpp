@@ -1,0 +1,323 @@
+// The viewer screen on the real scene: a generated CT series opened and drawn, the tool panel's
+// buttons clicked through the input simulator, the panel exchanged with the view kind, the
+// screen left while its worker scans, and series of one slice, of RGB pictures and of one
+// multi-frame file.
+#include "support/ViewingFixture.h"
+
+#include "NSActivity.h"
+#include "UIScrollViewBase.h"
+#include "imageViewerPC.h"
+#include "isBinReader.h"
+#include "isRenderWindow.h"
+#include "isSharedObjects.h"
+#include "isViewerMulti.h"
+#include "isViewerVolume.h"
+#include "viewerSeriesLoader.h"
+
+#include <array>
+#include <cstdlib>
+
+#include "renderer/ccUtils.h"
+
+USING_NS_CC;
+using namespace isImageSDK;
+using viewingtest::Recorder;
+
+namespace {
+
+// The volume viewer as the container sees it (the volume layer registers the real one).
+class StandInVolume : public isViewerVolume {
+public:
+    static StandInVolume* create()
+    {
+        auto* v = new StandInVolume();
+        if (!v->init()) {
+            v->Ref::release();
+            return nullptr;
+        }
+        v->autorelease();
+        return v;
+    }
+    void setImageData(isImageData* image) override { isRenderWindow::setImageData(image); }
+    void setWindowLevel(float w, float c) override
+    {
+        width = w;
+        centre = c;
+    }
+    bool getWindowLevel(float& w, float& c) override
+    {
+        w = width;
+        c = centre;
+        return true;
+    }
+    void setColourTable(const unsigned char*) override {}
+    void showVolumeRendering() override { m_kind = VIEW_VR; }
+    void showMIP() override { m_kind = VIEW_MIP; }
+    std::string getFilePath() override { return std::string(); }
+    float width = 400, centre = 40;
+};
+
+std::array<int, 3> pixelAt(float x, float y)
+{
+    unsigned char rgba[4] = {0, 0, 0, 0};
+    const float scale = Director::getInstance()->getOpenGLView()->getScaleX();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(int(x * scale), int(y * scale), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    return {rgba[0], rgba[1], rgba[2]};
+}
+
+qvgen::PhantomSpec ctSpec(int slices, int size = 64)
+{
+    qvgen::PhantomSpec spec;
+    spec.columns = size;
+    spec.rows = size;
+    spec.slices = slices;
+    return spec;
+}
+
+// With QV_SCREENSHOT_DIR set, the window is written there as <name>-<w>x<h>.png for looking at.
+void savePicture(const std::string& name)
+{
+    const char* dir = std::getenv("QV_SCREENSHOT_DIR");
+    if (!dir)
+        return;
+    const Size size = Director::getInstance()->getWinSize();
+    const std::string file = std::string(dir) + "/" + name + "-" + std::to_string(int(size.width)) + "x" +
+                             std::to_string(int(size.height)) + ".png";
+    bool written = false;
+    utils::captureScreen([&written](bool ok, const std::string&) { written = ok; }, file);
+    for (int i = 0; i < 3 && !written; ++i)
+        Director::getInstance()->stepFrame(1.0f / 60);
+    EXPECT_TRUE(written) << file;
+}
+
+Node* panelOf(imageViewerPC* screen)
+{
+    return screen->getToolScrollView() ? screen->getToolScrollView()->getChildByName("toolPanel") : nullptr;
+}
+
+int countNamed(Node* node, const std::string& name)
+{
+    // (A scroll view presents its container's children as its own.)
+    int n = node->getName() == name ? 1 : 0;
+    for (Node* child : node->getChildren())
+        n += countNamed(child, name);
+    return n;
+}
+
+class ViewerScreenTest : public ViewingTest {
+protected:
+    void clickButton(imageViewerPC* screen, const char* name)
+    {
+        Node* panel = panelOf(screen);
+        ASSERT_NE(panel, nullptr);
+        Node* button = panel->getChildByName(name);
+        ASSERT_NE(button, nullptr) << name;
+        clickNode(button);
+        step(2);
+    }
+    // Clicks row i (from the top) of a menu.
+    void clickMenuRow(NSUI::NSMenu* menu, int i)
+    {
+        ASSERT_NE(menu, nullptr);
+        auto* list = menu->getList();
+        const float h = list->getContentSize().height;
+        const Vec2 p = list->convertToWorldSpace(Vec2(30, h - (float(i) + 0.5f) * menu->getRowHeight()));
+        InputSimulator::click(p.x, p.y);
+        step(2);
+    }
+    bool seriesLoaded(imageViewerPC* screen)
+    {
+        for (const std::string& folder : screen->getSeriesFolders()) {
+            auto* reader = dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder));
+            if (!reader || !reader->isLoadComplete())
+                return false;
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+TEST_F(ViewerScreenTest, OpensAGeneratedCTSeriesAndDrawsItsFirstSlice)
+{
+    const std::string folder = writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(12));
+    imageViewerPC* screen = openViewer(folder);
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(screen->getViewer(), nullptr);
+    EXPECT_EQ(screen->getChildByName("imageViewerMsg"), nullptr);
+    EXPECT_EQ(NSUI::NSActivity::current(), nullptr);
+    EXPECT_EQ(screen->getTotalSlices(), 12u);
+    EXPECT_TRUE(screen->getChildByName("root")->getChildByName("btnCmdFavorite")->isVisible());
+    ASSERT_NE(panelOf(screen), nullptr);
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+    step(20);
+
+    savePicture("viewer");
+    const Rect area = screen->getViewingArea();
+    Rect view;
+    ASSERT_TRUE(screen->getViewer()->getActiveViewRect(view));
+    EXPECT_TRUE(area.containsPoint(Vec2(view.getMidX(), view.getMidY())));
+    const auto middle = pixelAt(view.getMidX(), view.getMidY());
+    // The phantom's soft tissue fills the middle of the first slice: a grey pixel.
+    EXPECT_NEAR(middle[0], middle[1], 2);
+    EXPECT_NEAR(middle[1], middle[2], 2);
+    EXPECT_GT(middle[0], 20);
+    EXPECT_LT(middle[0], 250);
+    // The tool column is drawn in the panel colour.
+    const auto panel = pixelAt(150, 40);
+    EXPECT_LT(panel[0], 70);
+    EXPECT_NEAR(panel[0], panel[2], 20);
+}
+
+TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
+{
+    const std::string folder = writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(12));
+    imageViewerPC* screen = openViewer(folder);
+    ASSERT_NE(screen, nullptr);
+    isViewerMulti* container = screen->getViewer();
+    ASSERT_NE(container, nullptr);
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+    Recorder* recorder = new Recorder();
+    const std::vector<std::pair<const char*, unsigned int>> posted = {
+        {"btnTile1x2", NOTIFY_LAYOUT_1X2}, {"btnTile2x2", NOTIFY_LAYOUT_2X2}, {"btnTile2x1", NOTIFY_LAYOUT_2X1},
+        {"btnTile1x1", NOTIFY_LAYOUT_1X1}, {"btnCmdLine", NOTIFY_TOOL_ROI_LINE}, {"btnCmdPoint", NOTIFY_TOOL_ROI_POINT},
+        {"btnCmdAngle", NOTIFY_TOOL_ROI_ANGLE}, {"btnCmdCircle", NOTIFY_TOOL_ROI_CIRCLE},
+        {"btnCmdPolygon", NOTIFY_TOOL_ROI_POLYGON}};
+    for (const auto& [name, id] : posted)
+        recorder->listen(id, container);
+    recorder->listen(NOTIFY_CLUT_SET, container);
+    recorder->listen(NOTIFY_WL_SET, container);
+    recorder->listen(NOTIFY_CAPTURE_SAVED, nullptr);
+    for (const auto& [name, id] : posted) {
+        clickButton(screen, name);
+        const unsigned int number = id;
+        EXPECT_TRUE(stepUntil([&] { return recorder->count(number) == 1; }, 5)) << name;
+    }
+    for (const auto& item : recorder->items)
+        EXPECT_EQ(item.sender, screen);
+    // Commands handed to the container directly: they must not disturb the screen.
+    for (const char* name : {"btnCmdSelection", "btnCmdMove", "btnCmdZoom", "btnCmdRotate", "btnCmdNext",
+                             "btnCmdPrior", "btnCmdRemoveROI"})
+        clickButton(screen, name);
+    EXPECT_NE(screen->getViewer(), nullptr);
+
+    // The cine: the container reports it running, the tiles are refused meanwhile.
+    Node* play = panelOf(screen)->getChildByName("btnCmdPlay");
+    EXPECT_EQ(play->getTag(), imageViewerPC::kStopped);
+    clickButton(screen, "btnCmdPlay");
+    ASSERT_TRUE(stepUntil([&] { return play->getTag() == imageViewerPC::kPlaying; }, 5));
+    clickButton(screen, "btnTile2x2");
+    EXPECT_EQ(recorder->count(NOTIFY_LAYOUT_2X2), 1);
+    clickButton(screen, "btnCmdPlay");
+    ASSERT_TRUE(stepUntil([&] { return play->getTag() == imageViewerPC::kStopped; }, 5));
+
+    // Window presets: the menu's first preset sets the container's window.
+    clickButton(screen, "btnCmdWL");
+    auto* levels = dynamic_cast<NSUI::NSMenu*>(screen->getToolScrollView()->getChildByName("windowLevelMenu"));
+    ASSERT_NE(levels, nullptr);
+    EXPECT_TRUE(levels->isVisible());
+    ASSERT_FALSE(screen->getWindowPresets().empty());
+    ASSERT_GE(levels->getList()->getRowCount(), 4);
+    const auto* row = static_cast<NSUI::NSMenu::menuObject*>(levels->getList()->getRowData()[3]);
+    const WindowPreset preset = screen->getWindowPresets()[0];
+    EXPECT_EQ(row->text, preset.name);
+    clickMenuRow(levels, 3);
+    ASSERT_TRUE(stepUntil([&] { return recorder->count(NOTIFY_WL_SET) == 1; }, 5));
+    EXPECT_EQ(recorder->items.back().text, "{\"ww\":\"400.000000\",\"wl\":\"60.000000\"}");
+    step(3);
+    float width = 0, level = 0;
+    ASSERT_TRUE(container->getWindowLevel(width, level));
+    EXPECT_FLOAT_EQ(width, preset.width);
+    EXPECT_FLOAT_EQ(level, preset.centre);
+
+    // Colour tables.
+    clickButton(screen, "btnCmdClut");
+    clickMenuRow(dynamic_cast<NSUI::NSMenu*>(screen->getToolScrollView()->getChildByName("clutMenu")), 1);
+    ASSERT_EQ(recorder->count(NOTIFY_CLUT_SET), 1);
+    EXPECT_EQ(recorder->items.back().text, "HotMetal.plist");
+
+    // A capture of the whole screen is written, announced and counted on the favourites badge.
+    Node* favorite = screen->getChildByName("root")->getChildByName("btnCmdFavorite");
+    const std::string before = favorite->getUserString();
+    clickButton(screen, "btnCmdCapture");
+    clickMenuRow(dynamic_cast<NSUI::NSMenu*>(screen->getToolScrollView()->getChildByName("captureMenu")), 0);
+    ASSERT_TRUE(stepUntil([&] { return recorder->count(NOTIFY_CAPTURE_SAVED) == 1; }, 10));
+    EXPECT_TRUE(FileUtils::getInstance()->isFileExist(recorder->items.back().text));
+    ASSERT_TRUE(stepUntil([&] { return favorite->getUserString() != before; }, 5));
+    EXPECT_EQ(favorite->getUserString(), std::to_string(std::atoi(before.c_str()) + 1));
+    recorder->release();
+}
+
+TEST_F(ViewerScreenTest, VolumeRenderingAndBackLeaveOnePanel)
+{
+    isViewerVolume::setFactory([]() -> isViewerVolume* { return StandInVolume::create(); });
+    const std::string folder = writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(16));
+    imageViewerPC* screen = openViewer(folder, "mpr");
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(screen->getViewer(), nullptr);
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+    step(10);
+    const int first = screen->getPanelCode();
+    EXPECT_NE(first, imageViewerPC::PANEL_VR);
+    clickButton(screen, "btnViewVR");
+    ASSERT_TRUE(stepUntil([&] { return screen->getPanelCode() == imageViewerPC::PANEL_VR; }, 5));
+    EXPECT_NE(panelOf(screen)->getChildByName("btnCmdOriS"), nullptr);
+    clickButton(screen, "btnViewAxial");
+    ASSERT_TRUE(stepUntil([&] { return screen->getPanelCode() != imageViewerPC::PANEL_VR; }, 5));
+    EXPECT_EQ(countNamed(screen, "imageTool"), 1);
+    EXPECT_EQ(countNamed(screen, "btnViewAxial"), 1);
+    EXPECT_EQ(countNamed(screen, "sliderSlice"), 1);
+}
+
+TEST_F(ViewerScreenTest, LeavingWhileTheFolderIsScannedDeliversNothing)
+{
+    // A first screen, opened and left, so that the big one's first frame draws quickly (its
+    // pictures and fonts are loaded already) and the screen leaves while its worker scans.
+    openViewer(writeSeries("PHANTOM_PH-0001/study/small", ctSpec(2, 16)));
+    director->popScene();
+    step(3);
+    const std::string folder = writeSeries("PHANTOM_PH-0001/study/big", ctSpec(200, 256));
+    Scene* scene = imageViewerPC::createScene(folder);
+    imageViewerPC* screen = imageViewerPC::getScreen(scene);
+    ASSERT_NE(screen, nullptr);
+    Recorder* recorder = new Recorder();
+    recorder->listen(NOTIFY_SERIES_LOADED, screen);
+    director->pushScene(scene);
+    step();  // entered: the worker starts scanning
+    std::shared_ptr<viewerSeriesLoader> loader = screen->getLoader();
+    ASSERT_NE(loader, nullptr);
+    ASSERT_FALSE(loader->isFinished());
+    director->popScene();
+    step();
+    EXPECT_TRUE(loader->isCancelled());
+    ASSERT_TRUE(stepUntil([&] { return loader->isFinished(); }, 60));
+    step(10);
+    EXPECT_EQ(recorder->count(NOTIFY_SERIES_LOADED), 0);
+    EXPECT_EQ(isSharedObjects::getInstance()->getObject(folder), nullptr);
+    EXPECT_EQ(NSUI::NSActivity::current(), nullptr);
+    recorder->release();
+}
+
+TEST_F(ViewerScreenTest, OneSliceRgbAndMultiFrameSeriesOpen)
+{
+    qvgen::PhantomSpec one = ctSpec(1);
+    qvgen::PhantomSpec rgb = ctSpec(4);
+    rgb.rgb = true;
+    qvgen::PhantomSpec frames = ctSpec(6);
+    frames.multiFrame = true;
+    for (const auto& [folder, spec] : std::vector<std::pair<std::string, qvgen::PhantomSpec>>{
+             {"P/S/one", one}, {"P/S/rgb", rgb}, {"P/S/frames", frames}}) {
+        writeSeries(folder, spec);
+        imageViewerPC* screen = openViewer(folder);
+        ASSERT_NE(screen, nullptr) << folder;
+        EXPECT_NE(screen->getViewer(), nullptr) << folder;
+        EXPECT_EQ(screen->getChildByName("imageViewerMsg"), nullptr) << folder;
+        EXPECT_NE(panelOf(screen), nullptr) << folder;
+        step(10);
+        director->popScene();
+        step(3);
+        EXPECT_EQ(isSharedObjects::getInstance()->getObject(folder), nullptr) << folder;
+    }
+}
