@@ -1185,7 +1185,9 @@ void isViewerImage::onNotification(unsigned int id, NSUI::NSNotificationData* da
     case NOTIFY_LOCATE_POINT: {
         const cocos2d::Vec3 p = point();
         if (m_owner && sender != m_owner) {
+            // The point lies on this view's slice: its reference lines move there at once.
             setCrossPoint(p);
+            updateObliquePlane();
             if (volume)
                 postToOwner(id, data, true);
             return;
