@@ -255,7 +255,59 @@ bool checkRleFragment(DcmPixelSequence* seq, unsigned long index, const PixelLay
   return ok;
 }
 
+// Whether DCMTK 3.6.7's scan of a JPEG stream for its bit depth comes to an end: it walks the
+// marker segments until a start-of-frame marker and does not move past a TEM marker (FF 01),
+// so a stream holding one before its frame header keeps a decoding thread busy for ever. The
+// walk is repeated here with the same steps; every other step moves forward.
+bool jpegBitDepthScanEnds(const Uint8* data, uint64_t length) {
+  uint64_t offset = 0;
+  while (offset + 4 < length) {
+    const unsigned marker = (static_cast<unsigned>(data[offset]) << 8) | data[offset + 1];
+    const uint64_t segment = (static_cast<uint64_t>(data[offset + 2]) << 8) | data[offset + 3];
+    if (marker == 0xFF01) return false;
+    if (marker >= 0xFFC0 && marker <= 0xFFCF && marker != 0xFFC4 && marker != 0xFFC8 && marker != 0xFFCC)
+      return true;  // a frame header: the scan stops here
+    if ((marker >= 0xFFD0 && marker <= 0xFFD9)) {
+      offset += 2;
+    } else if (marker == 0xFFFF) {
+      offset += 1;
+    } else if (marker >= 0xFFC4) {
+      offset += segment + 2;  // a marker segment
+    } else if (data[offset] == 0xFF && data[offset + 1] > 2 && data[offset + 1] <= 0xBF) {
+      offset += 2;  // reserved markers
+    } else {
+      return true;  // not a marker: the scan gives up
+    }
+  }
+  return true;
+}
+
+// Every fragment of a JPEG pixel sequence is walked as DCMTK's decoder will walk it.
+bool checkJpegFragments(DcmPixelSequence* seq, std::string& why) {
+  for (unsigned long k = 1; k < seq->card(); ++k) {
+    DcmPixelItem* item = nullptr;
+    Uint8* p = nullptr;
+    if (seq->getItem(item, k).bad() || !item || item->getUint8Array(p).bad()) {
+      why = "unreadable JPEG fragment";
+      return false;
+    }
+    if (p && !jpegBitDepthScanEnds(p, item->getLength())) {
+      why = "damaged JPEG stream (a TEM marker before the frame header)";
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+bool checkCompressedFragments(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
+  if (!isJpegFamily(xfer) || !data) return true;
+  DcmElement* e = nullptr;
+  if (data->findAndGetElement(DCM_PixelData, e).bad() || !e || e->ident() != EVR_PixelData) return true;
+  DcmPixelSequence* seq = pixelSequenceOf(static_cast<DcmPixelData*>(e), xfer);
+  return !seq || checkJpegFragments(seq, why);
+}
 
 bool isDecodableTransferSyntax(E_TransferSyntax xfer) {
   switch (xfer) {
@@ -415,6 +467,13 @@ bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, P
       }
       for (int f = 0; f < frames; ++f)
         if (!checkRleFragment(seq, static_cast<unsigned long>(f) + 1, l, why)) return false;
+    }
+    if (isJpegFamily(l.transferSyntax)) {
+      DcmPixelSequence* seq = pixelSequenceOf(pixels, l.transferSyntax);
+      if (!seq || !checkJpegFragments(seq, why)) {
+        if (!seq) why = "compressed pixel data without fragments";
+        return false;
+      }
     }
     Uint32 startFragment = 0;
     for (int f = 0; f < frames; ++f) {

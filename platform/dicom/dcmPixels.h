@@ -50,6 +50,10 @@ struct PixelBuffer {
 
 bool isDecodableTransferSyntax(E_TransferSyntax xfer);
 
+// Checks the compressed fragments of a data set stored in xfer that DCMTK's decoders would
+// otherwise trust (JPEG streams whose bit-depth scan never ends); true for other syntaxes.
+bool checkCompressedFragments(DcmDataset* data, E_TransferSyntax xfer, std::string& why);
+
 // Reads the layout from the header without touching pixel values. False with the reason
 // when the pixels cannot be delivered: no pixel data, an unsupported layout, a transfer
 // syntax without decoder, or pixel data shorter than the header declares.

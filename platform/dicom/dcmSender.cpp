@@ -25,6 +25,7 @@
 #include "dcmLib.h"
 #include "dcmLibrary.h"
 #include "dcmNetwork.h"
+#include "dcmPixels.h"
 
 namespace redIRI {
 
@@ -207,7 +208,8 @@ SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, cons
   const E_TransferSyntax accepted = DcmXfer(context.acceptedTransferSyntax).getXfer();
   if (accepted != original) {
     // Only lossless conversions: compressed data is decoded to the uncompressed syntax the
-    // peer accepted.
+    // peer accepted, once its fragments are known to be safe to decode.
+    if (!detail::checkCompressedFragments(data, original, error)) return SendResult::Failed;
     data->chooseRepresentation(accepted, nullptr);
     if (!data->canWriteXfer(accepted, original)) {
       error = std::string("cannot convert from ") + DcmXfer(original).getXferName() + " to " +

@@ -207,6 +207,23 @@ TEST(BadInput, DamagedRleSegmentTablesAreRefused) {
   expectDecodeRefused(rle, "damaged RLE segment table");
 }
 
+TEST(BadInput, JpegStreamsThatWouldHangTheDecoderAreRefused) {
+  // DCMTK's scan of a JPEG stream for its bit depth never moves past a TEM marker (FF 01): a
+  // stream holding one before its frame header keeps the decoding thread busy for ever. The
+  // reader walks the stream first.
+  TempDir dir;
+  const std::string native = dir.file("native.dcm"), jpeg = dir.file("jpeg.dcm");
+  writeImage(native, smallGrey());
+  ASSERT_TRUE(mustRun({"dcmcjpeg", "+e1", native, jpeg}, dir));
+  std::vector<uint8_t> bytes = readAll(jpeg);
+  const uint8_t soi[3] = {0xFF, 0xD8, 0xFF};
+  auto at = std::search(bytes.begin(), bytes.end(), soi, soi + 3);
+  ASSERT_NE(at, bytes.end());
+  at[3] = 0x01;  // the marker after the start of image becomes TEM
+  writeAll(jpeg, bytes);
+  expectDecodeRefused(jpeg, "damaged JPEG stream");
+}
+
 TEST(BadInput, TruncatedFilesNeverCrash) {
   TempDir dir;
   // One file per family of decoder; each is cut at many lengths, from inside the preamble to
