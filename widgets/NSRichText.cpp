@@ -78,6 +78,12 @@ bool NSRichText::init()
     return true;
 }
 
+NSRichText::~NSRichText()
+{
+    for (auto* element : elements)
+        element->release();
+}
+
 void NSRichText::cleanup()
 {
     cocos2d::ProtectedNode::cleanup();

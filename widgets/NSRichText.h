@@ -52,6 +52,8 @@ class NSRichText : public cocos2d::ui::Widget, public UIControlBase
 {
 public:
     static NSRichText* create();
+    // Releases the elements of a rich text freed without cleanup (never on the stage, say).
+    ~NSRichText() override;
     bool init() override;
     void cleanup() override;
     // Content adaptation is not used: the widget sizes itself in formatText.

@@ -261,11 +261,24 @@ void NSTableView::sortUsedCells()
     usedCellsUnsorted = false;
 }
 
+// A cell that leaves its row takes none of that row's swipe menus along, whatever state their
+// slide is in (stopping the cell's actions also cancels a closing slide that would have removed
+// them), so the menus' buttons can never act on the old row's index.
+void NSTableView::dropSwipeMenus(NSTableViewCell* cell)
+{
+    for (const char* name : {kLeftMenuName, kRightMenuName, kTableMenuName})
+    {
+        while (cocos2d::Node* menu = cell->getChildByName(name))
+            cell->removeChild(menu, true);
+    }
+}
+
 void NSTableView::recycleCell(NSTableViewCell* cell)
 {
     if (delegate != nullptr)
         delegate->tableCellWillRecycle(this, cell);
     cell->stopAllActions();
+    dropSwipeMenus(cell);
     freeCells.push_back(cell);
     cell->retain();
     auto it = std::find(usedCells.begin(), usedCells.end(), cell);
@@ -276,7 +289,10 @@ void NSTableView::recycleCell(NSTableViewCell* cell)
     }
     usedCellsUnsorted = true;
     if (swipedCell == cell)
+    {
         swipedCell = nullptr;
+        leftMenuOpen = rightMenuOpen = false;
+    }
     usedIndices.erase(cell->getIndex());
     cell->setIndex(CC_INVALID_INDEX);
     if (cell->getParent() == innerContainer)
@@ -450,8 +466,7 @@ void NSTableView::scrollViewDidScroll()
         cell->retain();
         usedIndices.insert(i);
         usedCellsUnsorted = true;
-        if (auto* stale = cell->getChildByName(kTableMenuName))
-            cell->removeChild(stale, true);
+        dropSwipeMenus(cell);
     }
     if (delegate != nullptr)
         delegate->tableVisibleRangeChanged(static_cast<int>(start), static_cast<int>(end));
@@ -796,14 +811,16 @@ bool NSTableView::onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event)
             }
             else if (contains(selectionList, rows[index]) && selectionList.size() >= 2)
             {
-                // A Control-click on one of several selected rows deselects it.
+                // A Control-click on one of several selected rows deselects it. Only the selection
+                // change is reported: the pressed cell is forgotten before the touch ends, so no
+                // row (least of all the one pressed before) is reported tapped.
                 delegate->tableCellUnhighlight(this, cell, cocos2d::Vec2::ZERO, cell->getCellSize());
                 auto it = std::find(selectionList.begin(), selectionList.end(), rows[index]);
                 cocos2d::Ref* data = *it;
                 selectionList.erase(it);
                 data->release();
-                onTouchEnded(touch, event);
                 setPressedCell(nullptr);
+                onTouchEnded(touch, event);
                 return false;
             }
         }

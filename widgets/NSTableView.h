@@ -165,6 +165,7 @@ protected:
 
     void updateCellPositions();
     void updateContentSize();
+    void dropSwipeMenus(NSTableViewCell* cell);
     void recycleCell(NSTableViewCell* cell);
     void recycleAllCells();
     void sortUsedCells();

@@ -193,9 +193,11 @@ TEST_F(NSTableViewTest, ControlClickMultiSelection)
     click(200, 290); // add row 0
     click(200, 210); // add row 2
     EXPECT_EQ(list->getSelectionList().size(), 3u);
+    rows.touched.clear();
     click(200, 250); // Control-click on a selected row of several deselects it
     EXPECT_EQ(list->getSelectionList().size(), 2u);
     EXPECT_FALSE(highlighted(list, 1));
+    EXPECT_TRUE(rows.touched.empty()); // the selection changed; no row (not row 2 either) was tapped
     click(200, 290); // nothing is pressed after a deselect: this only presses row 0 again
     EXPECT_EQ(list->getSelectionList().size(), 2u);
     click(200, 210); // deselects row 2
@@ -265,6 +267,36 @@ TEST_F(NSTableViewTest, SwipeMenusOpenPastTheRatioAndCloseOtherwise)
     drag(400, 250);
     release(400, 250);
     EXPECT_FALSE(list->isSwipeMenuOpen());
+}
+
+// A cell whose row scrolls away takes none of that row's swipe menus to the row it shows next, even
+// when the menu was still sliding shut.
+TEST_F(NSTableViewTest, SwipeMenusDoNotSurviveTheReuseOfTheirCell)
+{
+    auto* list = makeList(30);
+    list->swipeEdgeRatio = 0.2f;
+    list->swipeOpenRatio = 0.4f;
+    rows.leftMenus = true;
+    press(120, 290);
+    drag(125, 290);
+    drag(200, 290);
+    release(200, 290);
+    step(40);
+    ASSERT_TRUE(list->isSwipeMenuOpen());
+    NSUI::NSTableViewCell* cell = list->cellAtIndex(0);
+    ASSERT_NE(cell->getChildByName("leftMenu"), nullptr);
+    cell->retain();
+    list->hideSwipeMenu(false); // the close slide starts
+    // Scroll until the cell is reused for a row further down.
+    for (int i = 0; i < 40 && (cell->getIndex() == 0 || cell->getParent() == nullptr); ++i)
+        list->scrollChildren(0, 40);
+    ASSERT_NE(cell->getIndex(), 0);
+    EXPECT_EQ(cell->getChildByName("leftMenu"), nullptr);
+    EXPECT_EQ(cell->getChildByName("rightMenu"), nullptr);
+    step(40);
+    for (int i = list->getFirstVisibleIndex(); i <= list->getLastVisibleIndex(); ++i)
+        EXPECT_EQ(list->cellAtIndex(i)->getChildByName("leftMenu"), nullptr) << "row " << i;
+    cell->release();
 }
 
 TEST_F(NSTableViewTest, InsertAndRemoveKeepVisibleRowsInPlace)

@@ -1,9 +1,12 @@
 // Rich text layout and the text field: focus by touch, typing and pasting through the input
 // method, filters, length limit, password mask, deletion back to the placeholder, UTF-8 and the
 // cursor.
+#include "AppConfig.h"
 #include "NSLayout.h"
 #include "NSTextField.h"
 #include "support/WidgetsFixture.h"
+
+#include "cocostudio/CocoStudio.h"
 
 using namespace cocos2d;
 
@@ -210,3 +213,64 @@ TEST_F(NSTextFieldTest, BackgroundFollowsFocusAndTheLayoutMakesFields)
 }
 
 } // namespace
+
+// A screen loads its layout, adds its fields and translates the tree by child name: a field named
+// in the language table takes the translation as its placeholder, shown at once when the field is
+// empty, kept behind the text otherwise.
+TEST_F(NSTextFieldTest, PlaceholdersOfALoadedLayoutAreTranslated)
+{
+    const std::string path = FileUtils::getInstance()->getWritablePath() + "login.csb";
+    ASSERT_TRUE(FileUtils::getInstance()->writeStringToFile(
+        R"({ "format": "quorvane-layout", "version": 1,
+  "root": { "type": "Layout", "name": "root", "size": [960, 640], "children": [
+    { "type": "Text", "name": "appName", "text": "?", "fontSize": 20 },
+    { "type": "Layout", "name": "form", "size": [400, 200] } ] } })",
+        path));
+    Node* root = CSLoader::createNode(path);
+    ASSERT_NE(root, nullptr);
+    scene->addChild(root);
+    Node* form = root->getChildByName("form");
+    ASSERT_NE(form, nullptr);
+    auto* empty = NSUI::NSTextField::create("untranslated", Size(300, 40));
+    empty->setName("tool_ww_Input");
+    form->addChild(empty);
+    auto* filled = NSUI::NSTextField::create("untranslated", Size(300, 40));
+    filled->setName("tool_ww_Default");
+    filled->setString("42");
+    form->addChild(filled);
+
+    AppConfig config;
+    config.loadLanguage();
+    config.setText(root, "");
+    EXPECT_EQ(dynamic_cast<ui::Text*>(root->getChildByName("appName"))->getString(), "Quorvane");
+    EXPECT_EQ(empty->getPlaceHolder(), "Enter Values");
+    EXPECT_TRUE(empty->isPlaceHolderShown());
+    EXPECT_EQ(filled->getPlaceHolder(), "Default");
+    EXPECT_FALSE(filled->isPlaceHolderShown());
+    EXPECT_EQ(filled->getString(), "42");
+}
+
+// A rich text or a text field freed without cleanup (built but never shown) releases its elements.
+TEST_F(NSTextFieldTest, FreedWithoutCleanupReleasesTheElements)
+{
+    auto* rich = NSUI::NSRichText::create();
+    rich->setContentSize(Size(300, 0));
+    rich->setText("abc", "", 20, Color3B::BLACK);
+    auto* field = NSUI::NSTextField::create("type here", Size(300, 40));
+    field->setString("xyz");
+    rich->retain();
+    field->retain();
+    step(); // the pools let go of their references
+    ASSERT_FALSE(rich->getElements().empty());
+    ASSERT_FALSE(field->getElements().empty());
+    Ref* richElement = rich->getElements().front();
+    Ref* fieldElement = field->getElements().back();
+    richElement->retain();
+    fieldElement->retain();
+    rich->release();
+    field->release();
+    EXPECT_EQ(richElement->getReferenceCount(), 1u);
+    EXPECT_EQ(fieldElement->getReferenceCount(), 1u);
+    richElement->release();
+    fieldElement->release();
+}
