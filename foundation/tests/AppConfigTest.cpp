@@ -28,12 +28,6 @@ protected:
 
 } // namespace
 
-TEST_F(AppConfigTest, IdentifierFromTheFoldedHash)
-{
-    EXPECT_EQ(AppConfig::makeIdentifier("abc"), "3797874002");
-    EXPECT_EQ(AppConfig::makeIdentifier(""), std::to_string(0xcbf29ce4u ^ 0x84222325u));
-}
-
 TEST_F(AppConfigTest, FirstStartAndLaterStarts)
 {
     const std::string identifier = start();

@@ -58,15 +58,6 @@ TEST(FormatString, ConcurrentThreadsKeepTheirOwnText)
     EXPECT_EQ(mismatches.load(), 0);
 }
 
-TEST(FormatString, BufferReleaseAndReuse)
-{
-    formatString("%i", 1);
-    EXPECT_TRUE(hasFormatBuffer());
-    releaseFormatBuffer();
-    EXPECT_FALSE(hasFormatBuffer());
-    EXPECT_EQ(formatString("%s-%i", "a", 2), "a-2");
-}
-
 TEST(TextEditing, TrimSplitReplaceDigits)
 {
     std::string t = " \t inner text\r\n";

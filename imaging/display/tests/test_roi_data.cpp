@@ -24,22 +24,6 @@ T* retained()
     return record;
 }
 
-TEST(ROIRecords, InitialState)
-{
-    qvtest::PoolScope pool;
-    ROIPolygon* poly = ROIPolygon::create();
-    EXPECT_EQ(poly->getKind(), ROI_POLYGON);
-    EXPECT_EQ(poly->getPointCount(), 0);
-    EXPECT_FALSE(poly->isValid());
-    EXPECT_EQ(poly->getImageKeyHash(), 0u);
-    EXPECT_TRUE(poly->getColor() == cocos2d::Color4F::GREEN);
-    EXPECT_EQ(ROILine::create()->getKind(), ROI_LINE);
-    EXPECT_EQ(ROIAngle::create()->getKind(), ROI_ANGLE);
-    EXPECT_EQ(ROIPoint::create()->getKind(), ROI_POINT);
-    EXPECT_EQ(ROICircle::create()->getKind(), ROI_CIRCLE);
-    EXPECT_TRUE(ROIPoint::create()->isValid());
-}
-
 TEST(ROIRecords, ValidityThresholds)
 {
     qvtest::PoolScope pool;
