@@ -42,7 +42,7 @@ size_t writeToVector(char* data, size_t size, size_t count, void* vector) {
 size_t writeToDownloadFile(char* data, size_t size, size_t count, void* response) {
     FILE* file = static_cast<NSHttpResponse*>(response)->downloadFile;
     if (!file)
-        return size * count;  // no file to write: the body is discarded, the status decides
+        return 0;  // ends the transfer as a write error
     return std::fwrite(data, size, count, file) * size;
 }
 
@@ -246,6 +246,9 @@ void NSHttpClient::processRequest(NSHttpResponse* response, char* errorBuffer) {
         std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", kUnsupportedKind);
     } else if (exitGraceExpired()) {
         std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", kExitAbort);
+    } else if (kind == NSHttpRequest::DOWNLOAD && !response->downloadFile) {
+        // Nowhere to put the answer: not worth asking for it.
+        std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", kDownloadWriteFailed);
     } else {
         std::unique_ptr<CURL, EasyHandleDeleter> handle(curl_easy_init());
         std::unique_ptr<curl_slist, HeaderListDeleter> headers;
@@ -342,13 +345,16 @@ void NSHttpClient::processRequest(NSHttpResponse* response, char* errorBuffer) {
         }
     }
 
-    // A download is complete only once its file is closed: a failing close (a full disk) fails it.
-    if (response->downloadFile) {
-        const bool closed = std::fclose(response->downloadFile) == 0;
-        response->downloadFile = nullptr;
-        if (!closed && ok) {
+    // A download replaces its file only when the answer is 200 and every byte reached the disk; any
+    // other outcome (an error page, a timeout, a cut-off or a failed write) leaves the old file alone.
+    if (kind == NSHttpRequest::DOWNLOAD) {
+        const bool wanted = ok && status == 200;
+        if (!response->finishDownload(wanted) && wanted) {
             ok = false;
             std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", kDownloadWriteFailed);
+        } else if (ok && !wanted) {
+            ok = false;
+            std::snprintf(errorBuffer, CURL_ERROR_SIZE, "unexpected status %ld for a download", status);
         }
     }
 

@@ -1,6 +1,9 @@
 #include "NSTextField.h"
 
+#include "NSLanguage.h"
+
 #include <algorithm>
+#include <mutex>
 
 namespace NSUI
 {
@@ -26,6 +29,27 @@ std::string joinChars(const std::vector<std::string>& chars, size_t from, size_t
         out += chars[i];
     return out;
 }
+
+// Layout texts are translated by the language table (AppConfig::setText), which knows labels and
+// buttons; a text field named in the table takes the translation as its placeholder. Installed
+// with the first field, since only a program that has fields needs it.
+void installPlaceholderTranslator()
+{
+    static std::once_flag installed;
+    std::call_once(installed,
+                   []
+                   {
+                       NSLanguage::setNodeTranslator(
+                           [](cocos2d::Node* node, const std::string& text)
+                           {
+                               auto* field = dynamic_cast<NSTextField*>(node);
+                               if (!field)
+                                   return false;
+                               field->setPlaceHolder(text);
+                               return true;
+                           });
+                   });
+}
 } // namespace
 
 NSTextField* NSTextField::create(std::string placeholder, cocos2d::Size size)
@@ -46,6 +70,7 @@ bool NSTextField::init(std::string placeholderText, cocos2d::Size size)
 {
     if (!NSRichText::init())
         return false;
+    installPlaceholderTranslator();
     placeholder = placeholderText.empty() ? " " : placeholderText;
     setContentSize(size);
     touchRect = cocos2d::Rect(cocos2d::Vec2::ZERO, size);

@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <iterator>
 #include <thread>
 #include "qvTestPaths.h"
@@ -320,6 +322,7 @@ TEST_F(HttpClientTest, DownloadWritesTheBodyToTheFile) {
 
 TEST_F(HttpClientTest, DownloadCutOffMidwayFails) {
     const std::string path = tempPath("partial.bin");
+    std::remove(path.c_str());
     NSHttpRequest* r = request(NSHttpRequest::DOWNLOAD, "/partial?n=200000");
     r->downloadPath = path;
     send(r);
@@ -327,24 +330,75 @@ TEST_F(HttpClientTest, DownloadCutOffMidwayFails) {
     EXPECT_FALSE(answers[0].succeeded);
     EXPECT_EQ(answers[0].code, -1);
     EXPECT_FALSE(answers[0].error.empty());
-    EXPECT_LT(readFile(path).size(), 200000u);
+    EXPECT_EQ(readFile(path), "");  // nothing half-written at the target
 }
 
 TEST_F(HttpClientTest, DownloadThatCannotBeStoredIsNotASuccess) {
-    // The bytes fit the stream's buffer, so the failure only shows when the file is closed.
-    NSHttpRequest* full = request(NSHttpRequest::DOWNLOAD, "/bytes?n=100");
-    full->downloadPath = "/dev/full";
-    send(full);
-    // A file that cannot be opened discards the body; the status decides.
+    // A folder that does not exist: nothing can be written, so nothing is asked of the server.
     NSHttpRequest* nowhere = request(NSHttpRequest::DOWNLOAD, "/bytes?n=100");
     nowhere->downloadPath = tempPath("no-such-folder/x.bin");
     send(nowhere);
+    // A folder standing where the file should go: the answer arrives but cannot take its place.
+    const std::string folder = tempPath("folder-in-the-way");
+    ::mkdir(folder.c_str(), 0755);
+    NSHttpRequest* blocked = request(NSHttpRequest::DOWNLOAD, "/bytes?n=100");
+    blocked->downloadPath = folder;
+    send(blocked);
     ASSERT_TRUE(waitForAnswers(2));
     EXPECT_FALSE(answers[0].succeeded);
-    EXPECT_EQ(answers[0].code, 200);
+    EXPECT_EQ(answers[0].code, -1);
     EXPECT_EQ(answers[0].error, "failed to write the download file");
-    EXPECT_TRUE(answers[1].succeeded);
+    EXPECT_EQ(server.requestLog().size(), 1u);
+    EXPECT_FALSE(answers[1].succeeded);
     EXPECT_EQ(answers[1].code, 200);
+    EXPECT_EQ(answers[1].error, "failed to write the download file");
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+// An error page, a cut-off transfer and a timeout are failures, and the file already at the target
+// stays byte for byte what it was; no temporary file is left beside it.
+TEST_F(HttpClientTest, AFailedDownloadLeavesTheExistingFileAlone) {
+    const std::string folder = tempPath("keep/");
+    ::mkdir(folder.c_str(), 0755);
+    const std::string path = folder + "study.zip";
+    const std::string old = "the good copy";
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << old;
+    }
+    NSHttpClient::Timeouts limits;
+    limits.transferMs = 300;
+    NSHttpClient::getInstance()->setTimeouts(limits);
+    for (const char* route : {"/bytes?n=500&code=404", "/partial?n=200000", "/hold"}) {
+        NSHttpRequest* r = request(NSHttpRequest::DOWNLOAD, route);
+        r->downloadPath = path;
+        send(r);
+    }
+    ASSERT_TRUE(waitForAnswers(3));
+    server.releaseHeld();
+    EXPECT_FALSE(answers[0].succeeded);
+    EXPECT_EQ(answers[0].code, 404);
+    EXPECT_FALSE(answers[1].succeeded);
+    EXPECT_FALSE(answers[2].succeeded);
+    EXPECT_NE(answers[2].error.find("timed out"), std::string::npos) << answers[2].error;
+    EXPECT_EQ(readFile(path), old);
+
+    // A good answer then replaces it whole.
+    NSHttpRequest* good = request(NSHttpRequest::DOWNLOAD, "/bytes?n=777");
+    good->downloadPath = path;
+    send(good);
+    ASSERT_TRUE(waitForAnswers(4));
+    EXPECT_TRUE(answers[3].succeeded);
+    EXPECT_EQ(readFile(path), HttpTestServer::patternBytes(777));
+    int entries = 0;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(dir))
+            entries += e->d_name[0] != '.';
+        ::closedir(dir);
+    }
+    EXPECT_EQ(entries, 1);  // study.zip alone
 }
 
 TEST_F(HttpClientTest, LargeFormUploadArrivesWhole) {

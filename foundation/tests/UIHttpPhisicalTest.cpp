@@ -180,10 +180,10 @@ TEST_F(RestLayerTest, DownloadAnswersWithTheFileAndItsSize) {
     EXPECT_EQ(answers[0].body, "{\"localFile\":\"" + path + "\",\"fileSize\":\"1234\"}");
     EXPECT_EQ(cocos2d::FileUtils::getInstance()->getFileSize(path), 1234);
 
-    // Only status 200 counts as a downloaded file.
-    EXPECT_TRUE(answers[1].succeeded);
+    // Only status 200 counts as a downloaded file; anything else is a failure and stores nothing.
+    EXPECT_FALSE(answers[1].succeeded);
     EXPECT_EQ(answers[1].code, 206);
-    EXPECT_EQ(answers[1].body, "");
+    EXPECT_EQ(cocos2d::FileUtils::getInstance()->getFileSize(tempPath("downloads/part.bin")), -1);
     EXPECT_FALSE(answers[2].succeeded);
     EXPECT_EQ(answers[2].code, 404);
     EXPECT_EQ(answers[2].body, "");
