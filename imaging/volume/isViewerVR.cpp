@@ -8,7 +8,6 @@
 #include "isActorManager.h"
 #include "isImageTypes.h"
 #include "isInteractorTrackVR.h"
-#include "isVolumeViewerFactory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -130,7 +129,7 @@ isViewerVR::~isViewerVR()
 
 bool isViewerVR::init()
 {
-    if (!isRenderWindow::init())
+    if (!isViewerVolume::init())
         return false;
     m_kind = VIEW_NONE;
     m_linked = true;
@@ -201,6 +200,22 @@ void isViewerVR::setWindowLevel(float width, float centre)
     if (!m_actor)
         return;
     m_actor->setWindow(width, centre);
+    markChanged();
+}
+
+bool isViewerVR::getWindowLevel(float& width, float& centre)
+{
+    if (!m_image || !m_actor)
+        return false;
+    m_actor->getWindow(&width, &centre);
+    return true;
+}
+
+void isViewerVR::setColourTable(const unsigned char rgb[768])
+{
+    if (!m_actor)
+        return;
+    m_actor->setColorTable(rgb);
     markChanged();
 }
 
@@ -294,10 +309,7 @@ void isViewerVR::applyClut(const std::string& name)
         greyRamp(table, true);
     else if (!readClut(name, table))
         return;
-    if (!m_actor)
-        return;
-    m_actor->setColorTable(table);
-    markChanged();
+    setColourTable(table);
 }
 
 bool isViewerVR::screenToWorld(const cocos2d::Vec2& window, cocos2d::Vec3& world)
@@ -501,7 +513,7 @@ void isViewerVR::onNotification(unsigned int id, NSUI::NSNotificationData* data,
 void registerVolumeRendering()
 {
     registerVolumeActorFactory();
-    setVolumeViewerFactory([]() -> isRenderWindow* { return isViewerVR::create(); });
+    isViewerVolume::setFactory([]() -> isViewerVolume* { return isViewerVR::create(); });
 }
 
 } // namespace isImageSDK

@@ -12,14 +12,13 @@
 #pragma once
 
 #include "isActorVR.h"
-#include "isRenderWindow.h"
-#include "isViewer.h"
+#include "isViewerVolume.h"
 
 #include <string>
 
 namespace isImageSDK {
 
-class isViewerVR : public isRenderWindow, public isViewer {
+class isViewerVR : public isViewerVolume {
 public:
     static constexpr int kCineFrames = 36;
     static constexpr int kTicksPerFrame = 60;
@@ -35,20 +34,19 @@ public:
     // viewer's id.
     void cleanup() override;
 
-    // isViewer.
-    void retain() override { cocos2d::Ref::retain(); }
-    void release() override { cocos2d::Ref::release(); }
     // Makes the volume actor on first use and hands it the volume; a PET float volume gets the
     // inverted grey table; then the coronal view.
     void setImageData(isImageData* volume) override;
-    isImageData* getImageData() override { return m_image; }
-    void setVisible(bool visible) override { isRenderWindow::setVisible(visible); }
     // The file path of the volume's first slice; empty without one.
-    std::string getFilePath();
+    std::string getFilePath() override;
 
-    void setWindowLevel(float width, float centre);
-    void showVolumeRendering();
-    void showMIP();
+    void setWindowLevel(float width, float centre) override;
+    bool getWindowLevel(float& width, float& centre) override;
+    void setColourTable(const unsigned char rgb[768]) override;
+    void showVolumeRendering() override;
+    void showMIP() override;
+    void markCameraChanged() override { markChanged(); }
+    bool isMaximised() override { return m_hidden != 0; }
     // 1, 2 axial (from the head, from the feet), 3, 4 coronal (front, back), 5, 6 sagittal
     // (right, left); anything else the coronal front view.
     void setViewDirection(int direction);

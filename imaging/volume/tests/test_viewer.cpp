@@ -5,7 +5,6 @@
 
 #include "isInteractorTrackVR.h"
 #include "isViewerVR.h"
-#include "isVolumeViewerFactory.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +23,7 @@ protected:
         cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(640, 480)));
         rig.start();
         registerVolumeRendering();
-        viewer = dynamic_cast<isViewerVR*>(createVolumeViewer());
+        viewer = dynamic_cast<isViewerVR*>(isViewerVolume::create());
         ASSERT_NE(viewer, nullptr);
         viewer->setContentSize(cocos2d::Size(200, 160));
         rig.scene->addChild(viewer);
@@ -36,7 +35,7 @@ protected:
         volume->release();
         rig.stop();
         isActorManager::setVRActorFactory(nullptr);
-        setVolumeViewerFactory(nullptr);
+        isViewerVolume::setFactory(nullptr);
     }
     void send(unsigned int id, NSUI::NSNotificationData* data = nullptr) { viewer->onNotification(id, data, nullptr); }
     NSUI::NSNotificationData* text(const std::string& t)

@@ -6,7 +6,6 @@
 
 #include "isActorImage.h"
 #include "isViewerVR.h"
-#include "isVolumeViewerFactory.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +44,7 @@ TEST(VolumeViewerGL, TheMarkedCornerShowsWhereTheLettersSay)
         cornerLetters[a] = std::string(1, labels[1][0]);
     }
 
-    auto* viewer = dynamic_cast<isViewerVR*>(createVolumeViewer());
+    auto* viewer = dynamic_cast<isViewerVR*>(isViewerVolume::create());
     ASSERT_NE(viewer, nullptr);
     const float w = 200, h = 160;
     viewer->setContentSize(cocos2d::Size(w, h));
@@ -105,5 +104,5 @@ TEST(VolumeViewerGL, TheMarkedCornerShowsWhereTheLettersSay)
     volume->release();
     rig.stop();
     isActorManager::setVRActorFactory(nullptr);
-    setVolumeViewerFactory(nullptr);
+    isViewerVolume::setFactory(nullptr);
 }
