@@ -7,6 +7,7 @@
 #include "audio/SimpleAudioEngine.h"
 #include "cocostudio/CocoStudio.h"
 #include "dcmLib.h"
+#include "favoriteList.h"
 #include "isImagingShutdown.h"
 #include "libraryDatabase.h"
 #include "libraryWorkers.h"
@@ -93,6 +94,7 @@ bool AppDelegate::applicationDidFinishLaunching()
     AppConfig::setWinSize(director->getWinSize());
 
     installSdkCallbacks();
+    favoriteList::registerWithViewer();
 
     NSUI::NSDataManager::getInstance()->setEnabled(true);
     // The library database (with its storage server) belongs to the network service; until that

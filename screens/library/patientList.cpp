@@ -7,6 +7,7 @@
 #include "NSNotificationNumbers.h"
 #include "cocostudio/CSLoader.h"
 #include "dicomDB.h"
+#include "favoriteList.h"
 #include "importDcm.h"
 #include "isDcmScan.h"
 #include "libraryDatabase.h"
@@ -444,8 +445,10 @@ void patientList::onButton(Ref* sender)
         ssize_t index = -1;
         if (rowFromSwipeMenu(sender, &index))
             deletePatientAt(index);
+    } else if (name == "btnFavorite") {
+        Director::getInstance()->pushScene(favoriteList::createScene());
     } else {
-        // "btnFavorite", "writeAdvice", "logo", "search", "send" and "wifi" open the favourites,
+        // "writeAdvice", "logo", "search", "send" and "wifi" open the favourites,
         // the advice page, the account, query/retrieve and send screens, which are not part of
         // the program yet.
         log("patientList: no screen for \"%s\" yet", name.c_str());

@@ -8,6 +8,7 @@
 #include "cocostudio/CSLoader.h"
 #include "dcmLib.h"
 #include "dicomDB.h"
+#include "favoriteList.h"
 #include "isDcmScan.h"
 #include "libraryDatabase.h"
 #include "libraryWorkers.h"
@@ -686,9 +687,10 @@ void studyList::onButton(Ref* sender)
             panel->start(libraryRoot + row->folder + "/", row->seriesID);
             rowsTable->hideSwipeMenu(false);
         }
+    } else if (name == "btnFavorite") {
+        Director::getInstance()->pushScene(favoriteList::createScene());
     } else {
-        // "btnFavorite" and "send" open the favourites and the send screen, which are not part of
-        // the program yet.
+        // "send" opens the send screen, which is not part of the program yet.
         log("studyList: no screen for \"%s\" yet", name.c_str());
         if (name == "send" && rowsTable)
             rowsTable->hideSwipeMenu(false);

@@ -2,10 +2,14 @@
 
 #include "AppConfig.h"
 #include "NSNotificationCenter.h"
+#include "NSResponseWindow.h"
 #include "NSSpriteView.h"
 #include "captureList.h"
 #include "cocostudio/CSLoader.h"
+#include "dcmInfoList.h"
+#include "editWW.h"
 #include "favoriteView.h"
+#include "viewerSideScreens.h"
 #include "statApplication.h"
 #include "ui/CocosGUI.h"
 
@@ -32,6 +36,23 @@ Scene* favoriteList::createScene()
         scene->addChild(screen);
     }
     return scene;
+}
+
+void favoriteList::registerWithViewer()
+{
+    viewerHooks::setFavoritesScene([] { return favoriteList::createScene(); });
+    viewerHooks::setTagList([](const std::string& path) -> Node* {
+        NSUI::NSResponseWindow* window = dcmInfoList::createWindow();
+        if (dcmInfoList* list = dcmInfoList::fromWindow(window))
+            list->setFilePath(path);
+        return window;
+    });
+    viewerHooks::setLevelDialog([](bool hasView, float width, float level) -> Node* {
+        NSUI::NSResponseWindow* window = editWW::createPanel();
+        if (editWW* dialog = editWW::fromPanel(window); dialog && hasView)
+            dialog->setWindow(width, level);
+        return window;
+    });
 }
 
 favoriteList* favoriteList::getScreen(Scene* scene)

@@ -27,6 +27,9 @@ public:
     CREATE_FUNC(favoriteList);
     // A scene holding one favourites screen (return key enabled).
     static cocos2d::Scene* createScene();
+    // Registers the favourites screen, the tag list and the level dialog as the side screens the
+    // viewer screen opens (viewerSideScreens.h). Called once at launch.
+    static void registerWithViewer();
     // The screen of a scene made by createScene, or null.
     static favoriteList* getScreen(cocos2d::Scene* scene);
 
