@@ -1,0 +1,139 @@
+// The program used as a clinician uses it, through its window only: the first start with the
+// example patient, opening a series, quitting and starting again on the same data, importing,
+// deleting, and an import cut short by a crash.
+#include "support/AppTest.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+namespace {
+
+const char* const kExampleName = "PHANTOM^QUORVANE";
+
+// The patient row's text of counts: studies-series-images.
+bool showsPatient(const View& v, const std::string& name, const std::string& counts)
+{
+    const Node* n = v.withText(name);
+    if (!n)
+        return false;
+    for (const Node* c : v.allNamed("imageNumber"))
+        if (c->text == counts && std::abs(c->box.cy() - n->box.cy()) < 60 * v.pixelsPerUnit)
+            return true;
+    return false;
+}
+
+// The largest image window of the viewer (the first one when they are alike).
+const Node* firstImageWindow(const View& v)
+{
+    for (const Node& n : v.nodes)
+        if (n.cls == "isImageSDK::isViewerImage")
+            return &n;
+    return nullptr;
+}
+
+// The series of the study panel opened from its row's right end, as a user clicks it; true once
+// the viewer screen shows an image window with its overlay.
+bool openSeries(App& app, const std::string& description, View* shown)
+{
+    View view;
+    if (!app.waitFor([&](const View& v) { return v.withText(description) != nullptr; }, 30, &view))
+        return false;
+    const Node* desc = view.withText(description);
+    const Node* open = nullptr;
+    for (const Node* mark : view.allNamed("openMark"))
+        if (std::abs(mark->box.cy() - desc->box.cy()) < 60 * view.pixelsPerUnit && mark->box.x > desc->box.x)
+            open = mark;
+    if (!open)
+        return false;
+    app.click(*open);
+    return app.waitFor([](const View& v) { return v.hasScreen("imageViewerPC") && firstImageWindow(v) &&
+                                                  v.containing("ww/wl") != nullptr; },
+                       60, shown);
+}
+
+}  // namespace
+
+class LibraryFlows : public AppTest {};
+
+// A first start shows the example patient and opens its series in the viewer; after a quit the
+// next start finds the library, the settings and the series cache, and the cached series opens
+// without its files' pixels being decoded again (they are overwritten with zeros in between).
+TEST_F(LibraryFlows, FirstStartOpensTheExampleAndARestartKeepsLibraryAndCache)
+{
+    launch();
+    View view;
+    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, kExampleName, "1-1-20"); }, 90, &view))
+        << view.dump();
+    Screenshot home = keep("patient-list");
+    // The name is drawn: light text on the dark list.
+    const Node* name = view.withText(kExampleName);
+    EXPECT_GT(home.count(name->box, {230, 232, 235}, 40), 30) << "the patient's name is not drawn";
+
+    app->click(*name);
+    View viewer;
+    ASSERT_TRUE(openSeries(*app, "axial CT phantom", &viewer)) << viewer.dump();
+    // The loader has finished once the slice slider's series is drawn: the axial window shows the
+    // phantom's body (soft tissue, mid grey at the file's window) around its centre.
+    const Node* window = firstImageWindow(viewer);
+    ASSERT_NE(window, nullptr);
+    const Box centre{window->box.cx() - 10, window->box.cy() - 10, 20, 20};
+    Screenshot first;
+    bool drawn = false;
+    for (int i = 0; i < 50 && !drawn; ++i) {
+        first = x->shot();
+        drawn = first.meanGrey(centre) > 60 && first.varied(window->box, 20) > 1000;
+        if (!drawn)
+            pause(100);
+    }
+    keep("viewer-first-start");
+    ASSERT_TRUE(drawn) << "the series is not drawn";
+    EXPECT_TRUE(viewer.withText("Axial")) << viewer.dump();
+
+    quitCleanly();
+    const std::vector<std::string> files = imageFiles();
+    ASSERT_EQ(files.size(), 20u);
+    for (const std::string& f : files)
+        EXPECT_TRUE(fs::exists(f)) << f;
+    std::vector<std::string> cache = filesBelow(writable() + "qv/tmp/dcmbuf/");
+    ASSERT_EQ(cache.size(), 2u) << "a description and the pixels of the opened series";
+    EXPECT_TRUE(fs::exists(writable() + "UserDefault.txt"));
+    const auto cacheTime = fs::last_write_time(cache[0]);
+
+    // The pixels of the series' files (their last 256 x 256 x 2 bytes) become zeros: decoded again
+    // they would draw black; the cache draws them as they were.
+    const auto rawTime = fs::last_write_time(cache[1]);
+    for (const std::string& f : files) {
+        std::fstream file(f, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(-std::streamoff(256 * 256 * 2), std::ios::end);
+        file << std::string(256 * 256 * 2, '\0');
+        ASSERT_TRUE(file.good()) << f;
+    }
+
+    launch();
+    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, kExampleName, "1-1-20"); }, 60, &view))
+        << view.dump();
+    EXPECT_EQ(query("select name from patient"), std::vector<std::string>{kExampleName});
+    // A wide window opens the first patient in the side panel at once.
+    ASSERT_TRUE(openSeries(*app, "axial CT phantom", &viewer)) << viewer.dump();
+    Screenshot second;
+    drawn = false;
+    for (int i = 0; i < 50 && !drawn; ++i) {
+        second = x->shot();
+        drawn = second.differing(first, window->box, 2) < 50;
+        if (!drawn)
+            pause(100);
+    }
+    keep("viewer-from-cache");
+    EXPECT_TRUE(drawn) << "the cached series does not look as it did: "
+                       << second.differing(first, window->box, 2) << " pixels differ";
+    EXPECT_EQ(fs::last_write_time(cache[0]), cacheTime) << "the cache was written again";
+    EXPECT_EQ(fs::last_write_time(cache[1]), rawTime) << "the cached pixels were written again";
+    quitCleanly();
+}
+
+}  // namespace e2e
