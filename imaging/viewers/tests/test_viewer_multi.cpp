@@ -7,6 +7,7 @@
 #include "isViewerBrowser.h"
 #include "isViewerMulti.h"
 
+#include "isActorROI.h"
 #include "messageView.h"
 
 #include <gtest/gtest.h>
@@ -347,6 +348,86 @@ TEST_F(ViewerMulti, WithoutAVolumeLayerOnly2DViews)
     multi->sendCommand(NOTIFY_VIEW_VR, nullptr);
     EXPECT_EQ(A->getViewKind(), VIEW_AXIAL);
     EXPECT_NE(A->getBrowser(), nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// The routes of window ends, default windows, measurements, controls and cine: A (image 1, axial,
+// active), B (image 1, coronal), C (image 2, axial), V (image 1, volume rendering).
+TEST_F(ViewerMulti, GroupRoutesOfWindowsMeasurementsAndCine)
+{
+    isImageData* one = qvtest::phantomCT();
+    isImageData* two = qvtest::phantomCT();
+    KeyViewProperty* A = multi->addView(VIEW_AXIAL, true, Rect(0, 300, 400, 300), one);
+    KeyViewProperty* B = multi->addView(VIEW_CORONAL, true, Rect(400, 300, 400, 300), one);
+    KeyViewProperty* C = multi->addView(VIEW_AXIAL, true, Rect(0, 0, 400, 300), two);
+    KeyViewProperty* V = multi->addView(VIEW_VR, true, Rect(400, 0, 400, 300), one);
+    ASSERT_TRUE(A && B && C && V);
+    qvtest::StandInVolume* vr = volumeOf(V);
+    auto width = [this](KeyViewProperty* c) { return firstOf(c)->getImageActor()->getClut()->getWidth(); };
+
+    // The end of a window drag in A: the other 2D views of its image take A's window.
+    NSUI::NSNotificationData* end = NSUI::NSNotificationData::create();
+    end->text = "{\"ww\":\"321\",\"wl\":\"12\"}";
+    multi->onNotification(NOTIFY_VIEW_WINDOW_LEVEL_END, end, browserOf(A)->asRef());
+    EXPECT_FLOAT_EQ(width(B), 321.0f);
+    EXPECT_NE(width(A), 321.0f);
+    EXPECT_NE(width(C), 321.0f);
+    EXPECT_EQ(vr->count(NOTIFY_VIEW_WINDOW_LEVEL_END), 0u);
+
+    // The default window goes to the 2D views of the image.
+    multi->setWindowLevel(900.0f, 9.0f);
+    browserOf(C)->setWindowLevel(900.0f, 9.0f);
+    multi->sendCommand(NOTIFY_WL_DEFAULT, nullptr);
+    EXPECT_FLOAT_EQ(width(A), 400.0f);
+    EXPECT_FLOAT_EQ(width(B), 400.0f);
+    EXPECT_FLOAT_EQ(width(C), 900.0f);
+
+    // A measurement made in A's window is removed from the views of its image by the screen's
+    // remove command; without a selected one the command removes nothing.
+    multi->sendCommand(NOTIFY_TOOL_ROI_POINT, nullptr);
+    isViewerImage* window = firstOf(A);
+    const Vec2 inside = window->convertToWorldSpace(Vec2(150, 150));
+    // A tap leaves the new point unselected: the command removes nothing.
+    const Vec2 other = window->convertToWorldSpace(Vec2(250, 200));
+    rig.clock.advanceMs(500);
+    cocos2d::InputSimulator::click(other.x, other.y);
+    isActorROI* measurements = window->getROIActor();
+    ASSERT_EQ(measurements->getROIActors().size(), 1u);
+    multi->sendCommand(NOTIFY_ROI_REMOVE, nullptr);
+    EXPECT_EQ(measurements->getROIActors().size(), 1u);
+    // One placed with a drag stays selected, and goes.
+    rig.clock.advanceMs(500);
+    cocos2d::InputSimulator::mouseDown(0, inside.x, inside.y);
+    cocos2d::InputSimulator::mouseMove(inside.x + 20, inside.y + 10);
+    cocos2d::InputSimulator::mouseUp(0, inside.x + 20, inside.y + 10);
+    ASSERT_EQ(measurements->getROIActors().size(), 2u);
+    isActorROIBase* selected = window->getImageInteractor()->getCurrentROI();
+    ASSERT_NE(selected, nullptr);
+    multi->sendCommand(NOTIFY_ROI_REMOVE, nullptr);
+    ASSERT_EQ(measurements->getROIActors().size(), 1u);
+    EXPECT_NE(measurements->getROIActors()[0], selected);
+
+    // Controls of the active browser hide on request.
+    auto* root = cocos2d::Node::create();
+    root->setName("root");
+    auto* slider = cocos2d::Node::create();
+    slider->setName("slider");
+    root->addChild(slider);
+    browserOf(A)->addChild(root);
+    multi->sendCommand(NOTIFY_BROWSER_HIDE_CONTROLS, nullptr);
+    EXPECT_FALSE(slider->isVisible());
+
+    // Cine goes to the active view, whatever its kind.
+    multi->sendCommand(NOTIFY_CINE_PLAY_TOGGLE, nullptr);
+    EXPECT_TRUE(browserOf(A)->isPlaying());
+    EXPECT_FALSE(browserOf(B)->isPlaying());
+    multi->onNotification(NOTIFY_VIEW_ACTIVATE, nullptr, vr);
+    EXPECT_FALSE(browserOf(A)->isPlaying());
+    multi->sendCommand(NOTIFY_CINE_PLAY_TOGGLE, nullptr);
+    EXPECT_EQ(vr->count(NOTIFY_CINE_PLAY_TOGGLE), 1u);
 }
 
 } // namespace
