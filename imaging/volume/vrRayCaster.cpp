@@ -460,6 +460,15 @@ void vrRayCaster::makeRay(int x, int row, vrRayRecord* ray, unsigned char* out) 
     ray->out = out;
 }
 
+float vrRayCaster::nextRenderScale(float scale, double elapsedMs, double targetMs)
+{
+    // Adaptive resolution toward the target frame time: the ray count grows with the square of
+    // the scale. A frame that took under a millisecond says nothing about the cost, so start low.
+    if (elapsedMs < 1.0)
+        return 0.1f;
+    return std::clamp(static_cast<float>(scale * std::sqrt(targetMs / elapsedMs)), 0.05f, 1.0f);
+}
+
 bool vrRayCaster::render()
 {
     if (!m_camera.valid || !m_volume || !m_grid || !m_volume->voxels)
@@ -526,15 +535,8 @@ bool vrRayCaster::render()
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
 
     const bool cancelled = isCancelled();
-    if (!cancelled) {
-        // Adaptive resolution toward the target frame time.
-        if (elapsed < 1)
-            m_renderScale = 0.1f;
-        else
-            m_renderScale = std::clamp(
-                static_cast<float>(m_renderScale * std::sqrt(m_targetFrameTime / static_cast<double>(elapsed))),
-                0.05f, 1.0f);
-    }
+    if (!cancelled)
+        m_renderScale = nextRenderScale(m_renderScale, static_cast<double>(elapsed), m_targetFrameTime);
     m_frame.width = w;
     m_frame.height = h;
     m_frame.displayScaleX = static_cast<float>(1.0 / m_ratio[0]);

@@ -69,6 +69,8 @@ public:
     void setRenderScale(float scale) { m_renderScale = scale; }
     float getRenderScale() const { return m_renderScale; }
     void setTargetFrameTime(float milliseconds) { m_targetFrameTime = milliseconds; }
+    // The render scale after a frame of elapsedMs at the given scale, aiming at targetMs.
+    static float nextRenderScale(float scale, double elapsedMs, double targetMs);
     float getTargetFrameTime() const { return m_targetFrameTime; }
     // Most steps per ray; -1 for no limit of its own (100,000).
     void setMaxSteps(int steps) { m_maxSteps = steps; }

@@ -412,7 +412,7 @@ TEST(VolumeRayCaster, CameraInPatientSpaceIsCarriedIntoTheVolume)
     EXPECT_EQ(differing, 0);
 }
 
-TEST(VolumeRayCaster, CancelStopsWorkersBeforeTheirNextRayAndKeepsTheRenderScale)
+TEST(VolumeRayCaster, CancelStopsWorkersBeforeTheirNextRay)
 {
     TestVolume<int16_t> v(8, 8, 8, PIXEL_I16, 500);
     vrRayCaster engine;
@@ -457,8 +457,16 @@ TEST(VolumeRayCaster, CancelStopsWorkersBeforeTheirNextRayAndKeepsTheRenderScale
     worker.process();
     EXPECT_NE(pixels[0], 9);
 
-    // A render that took under a millisecond drops the interactive scale to a tenth.
-    engine.setRenderScale(1.0f);
-    ASSERT_TRUE(engine.render());
-    EXPECT_FLOAT_EQ(engine.getRenderScale(), 0.1f);
+}
+
+TEST(VolumeRayCaster, RenderScaleFollowsTheFrameTimeWithinItsBounds)
+{
+    // Under a millisecond: no measure of the cost, start at a tenth.
+    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(1.0f, 0.0, 30.0), 0.1f);
+    // On target: unchanged; four times too slow: half the scale (a quarter of the rays).
+    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.8f, 30.0, 30.0), 0.8f);
+    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.8f, 120.0, 30.0), 0.4f);
+    // Never above full resolution nor below a twentieth.
+    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.9f, 2.0, 30.0), 1.0f);
+    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.1f, 60000.0, 30.0), 0.05f);
 }
