@@ -64,9 +64,10 @@ def label(name, text, size, colour, **fields):
 def favourites_screen():
     # The capture list fills the left column below the 60-unit bar; the viewer pane takes the
     # rest of the window (and the bar's height on the right), so the bar spans the left column.
-    bar = {"type": "Layout", "name": "topBar", "size": [300, 60], "anchor": [0, 1],
-           "bgColorType": "solid", "bgColor": PANEL, "bgOpacity": 255, "layoutType": 3,
-           "layoutParameter": top_left(0, 0), "children": [
+    # The root is absolute (the screen adds the list and the panes at their own places) and has no
+    # background: the viewer's image area is the window's black clear colour.
+    bar = {"type": "Layout", "name": "topBar", "size": [300, 60], "anchor": [0, 1], "positionPercent": [0, 1],
+           "bgColorType": "solid", "bgColor": PANEL, "bgOpacity": 255, "layoutType": 3, "children": [
                {"type": "Button", "name": "goBack", "size": [BUTTON, BUTTON], "anchor": [0, 1],
                 "normal": "imgs/tools/back.png", "pressed": "imgs/tools/backDown.png",
                 "layoutParameter": top_left(8, 10)},
@@ -78,8 +79,7 @@ def favourites_screen():
                text_button("btnRemove", "Remove", 82, top_left(210, 14)),
            ]}
     write("favoriteView.csb", {
-        "type": "Layout", "name": "favoriteView", "size": [1920, 1080], "layoutType": 3,
-        "bgColorType": "solid", "bgColor": BACKGROUND, "bgOpacity": 255, "children": [bar]})
+        "type": "Layout", "name": "favoriteView", "size": [1920, 1080], "layoutType": 0, "children": [bar]})
 
 
 TOOLS = [("btnCmdSelection", "selection"), ("btnCmdMove", "move"), ("btnCmdZoom", "zoom"),

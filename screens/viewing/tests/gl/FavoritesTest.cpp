@@ -1,0 +1,328 @@
+// The favourites screens on the real scene, with the library database in the test's folder:
+// captures and DICOM favourites appear in the capture list with thumbnails that decode, a DICOM
+// favourite shows its pixels in the favourite viewer, a level typed there changes only that view,
+// and removing a favourite removes its row, its files and its database row.
+#include "support/ViewingFixture.h"
+
+#include "DicomSeriesWriter.h"
+#include "NSDBDataModel.h"
+#include "NSNotificationData.h"
+#include "NSSpriteView.h"
+#include "NSTextField.h"
+#include "captureList.h"
+#include "captureScreenToFile.h"
+#include "dcmInfoList.h"
+#include "dataService.h"
+#include "dcmLib.h"
+#include "dicomDB.h"
+#include "editWW.h"
+#include "favoriteList.h"
+#include "favoriteView.h"
+#include "imageViewerPC.h"
+#include "isViewerMulti.h"
+#include "renderer/ccUtils.h"
+
+#include <array>
+#include <cstdlib>
+
+USING_NS_CC;
+
+namespace {
+
+std::array<int, 3> pixelAt(float x, float y)
+{
+    unsigned char rgba[4] = {0, 0, 0, 0};
+    const float scale = Director::getInstance()->getOpenGLView()->getScaleX();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(int(x * scale), int(y * scale), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    return {rgba[0], rgba[1], rgba[2]};
+}
+
+void savePicture(const std::string& name)
+{
+    const char* dir = std::getenv("QV_SCREENSHOT_DIR");
+    if (!dir)
+        return;
+    const Size size = Director::getInstance()->getWinSize();
+    const std::string file = std::string(dir) + "/" + name + "-" + std::to_string(int(size.width)) + "x" +
+                             std::to_string(int(size.height)) + ".png";
+    bool written = false;
+    utils::captureScreen([&written](bool ok, const std::string&) { written = ok; }, file);
+    for (int i = 0; i < 3 && !written; ++i)
+        Director::getInstance()->stepFrame(1.0f / 60);
+    EXPECT_TRUE(written) << file;
+}
+
+// A 64 x 64 8-bit image of four quadrants (grey 40, 100, 160, 220 from the bottom left,
+// clockwise), shown through the window 128 / 256 as the same greys.
+qvgen::ImageSpec quadrants()
+{
+    qvgen::ImageSpec spec;
+    spec.columns = 64;
+    spec.rows = 64;
+    spec.bitsAllocated = 8;
+    spec.modality = "OT";
+    spec.windowCenter = "128";
+    spec.windowWidth = "256";
+    spec.pixels.resize(64 * 64);
+    for (int r = 0; r < 64; ++r)
+        for (int c = 0; c < 64; ++c) {
+            const bool top = r < 32, left = c < 32;  // rows run from the top
+            spec.pixels[r * 64 + c] = top ? (left ? 100 : 160) : (left ? 40 : 220);
+        }
+    return spec;
+}
+
+} // namespace
+
+class FavoritesTest : public ViewingTest {
+protected:
+    void SetUp() override
+    {
+        ViewingTest::SetUp();
+        redIRI::setSavePngCallback(dataService::onSdkSavePng);
+        db = new dicomDB();
+        db->setLibraryFolderForTest(libraryRoot());
+        db->setStartServerForTest(false);
+        db->init();
+        captureList::setDatabaseForTest(db);
+        favoriteFolder = scratch + "data/qv/favorite/";
+        FileUtils::getInstance()->createDirectory(favoriteFolder);
+    }
+    void TearDown() override
+    {
+        ViewingTest::TearDown();
+        captureList::setDatabaseForTest(nullptr);
+        db->stop();
+        db->release();
+        redIRI::setSavePngCallback(nullptr);
+    }
+
+    // Stores a DICOM favourite as the viewer screen does (9105, flag 100).
+    std::string addDicomFavorite(const std::string& name, const qvgen::ImageSpec& spec)
+    {
+        const std::string path = favoriteFolder + name;
+        std::string error;
+        EXPECT_TRUE(qvgen::writeDicomFile(path, spec, &error)) << error;
+        auto* data = NSUI::NSNotificationData::create();
+        data->text = path;
+        data->intValue = 100;
+        data->floatValue = 1.0f;
+        const int before = db->newFavoriteCount;
+        NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_FAVORITE_ADD_FILE, data);
+        EXPECT_TRUE(stepUntil([&] { return db->newFavoriteCount > before; }));
+        return path;
+    }
+
+    favoriteList* openFavorites()
+    {
+        Scene* scene = favoriteList::createScene();
+        favoriteList* screen = favoriteList::getScreen(scene);
+        director->pushScene(scene);
+        step(2);
+        EXPECT_TRUE(stepUntil([screen] { return screen->getCaptureList()->isLoaded(); }));
+        return screen;
+    }
+
+    // The index of the first row of the type, or -1.
+    static ssize_t rowOfType(captureList* list, int type)
+    {
+        for (ssize_t i = 0; i < list->getTable()->getRowCount(); ++i)
+            if (list->rowAt(i)->type == type)
+                return i;
+        return -1;
+    }
+
+    dicomDB* db = nullptr;
+    std::string favoriteFolder;
+};
+
+TEST_F(FavoritesTest, CapturesAndFavouritesAppearWithThumbnailsThatDecode)
+{
+    ASSERT_TRUE(captureScreenToFile(0, 0, 0, 0));
+    ASSERT_TRUE(stepUntil([&] { return db->newFavoriteCount == 1; }));
+    const std::string dicom = addDicomFavorite("a.dcm", quadrants());
+
+    favoriteList* screen = openFavorites();
+    captureList* list = screen->getCaptureList();
+    EXPECT_EQ(db->newFavoriteCount, 0);  // the badge counts from here
+    const ssize_t imageRow = rowOfType(list, captureList::kImageFile);
+    const ssize_t dicomRow = rowOfType(list, captureList::kDicomFile);
+    ASSERT_GE(imageRow, 0);
+    ASSERT_GE(dicomRow, 0);
+    EXPECT_EQ(list->rowAt(dicomRow)->image, dicom);
+    // The last row is an item: the time mark after it would have been dropped.
+    EXPECT_NE(list->rowAt(list->getTable()->getRowCount() - 1)->type, int(captureList::kTimeMark));
+
+    // Drawn again and again before its thumbnail exists, the row still has one job.
+    for (int i = 0; i < 3; ++i)
+        list->getTable()->updateCellAtIndex(dicomRow);
+    const std::string png = captureList::thumbnailPath(dicom);
+    ASSERT_TRUE(stepUntil([&] { return list->getThumbnailJobs().empty() && FileUtils::getInstance()->isFileExist(png); }));
+    EXPECT_EQ(list->getThumbnailJobsStarted(), 1);
+    step(10);
+    for (const std::string& file : {png, list->rowAt(imageRow)->image}) {
+        Image decoded;
+        ASSERT_TRUE(decoded.initWithImageFile(file)) << file;
+        EXPECT_GT(decoded.getWidth(), 0) << file;
+    }
+    // The row's thumbnail now shows the PNG, not the placeholder.
+    NSUI::NSTableViewCell* cell = list->getTable()->cellAtIndex(dicomRow);
+    ASSERT_NE(cell, nullptr);
+    ASSERT_TRUE(stepUntil([&] {
+        auto* sprite = static_cast<Sprite*>(cell->getChildByTag(captureList::kThumbnailTag));
+        return sprite->getTexture() && sprite->getTexture()->getPixelsWide() == 64;
+    }));
+
+    // Touching the DICOM thumbnail shows it in the viewer; the image thumbnail shows the picture.
+    auto touchThumbnail = [&](ssize_t row) {
+        NSUI::NSTableViewCell* c = list->getTable()->cellAtIndex(row);
+        Node* thumb = c->getChildByTag(captureList::kThumbnailTag);
+        const Vec2 at = c->convertToWorldSpace(thumb->getPosition() - Vec2(20, 20));
+        InputSimulator::click(at.x, at.y);
+        step(2);
+    };
+    touchThumbnail(dicomRow);
+    EXPECT_TRUE(screen->getViewer()->isVisible());
+    EXPECT_FALSE(screen->getPictureView()->isVisible());
+    EXPECT_EQ(screen->getViewer()->getFilePath(), dicom);
+    step(20);
+    savePicture("favorites");
+    touchThumbnail(imageRow);
+    EXPECT_FALSE(screen->getViewer()->isVisible());
+    EXPECT_TRUE(screen->getPictureView()->isVisible());
+}
+
+TEST_F(FavoritesTest, FavouriteViewerShowsTheSavedPixelsAndAppliesOnlyItsOwnLevel)
+{
+    // A viewer screen under the favourites screen, as when the favourites are opened from it.
+    qvgen::PhantomSpec series;
+    series.columns = 64;
+    series.rows = 64;
+    series.slices = 4;
+    imageViewerPC* viewerScreen = openViewer(writeSeries("p/s/1", series));
+    ASSERT_NE(viewerScreen, nullptr);
+    ASSERT_NE(viewerScreen->getViewer(), nullptr);
+    float underWidth = 0, underLevel = 0;
+    ASSERT_TRUE(viewerScreen->getViewer()->getWindowLevel(underWidth, underLevel));
+
+    const std::string dicom = addDicomFavorite("q.dcm", quadrants());
+    favoriteList* screen = openFavorites();
+    screen->onSelect(dicom, captureList::kDicomFile);
+    favoriteView* view = screen->getViewer();
+    isImageSDK::isViewerMulti* container = view->getViewer();
+    ASSERT_NE(container, nullptr);
+    EXPECT_EQ(view->getMessage(), "");
+    step(10);
+
+    // Around the view's centre, each quadrant shows its grey.
+    Rect rect;
+    ASSERT_TRUE(container->getActiveViewRect(rect));
+    const Vec2 centre = view->convertToWorldSpace(Vec2(rect.getMidX(), rect.getMidY()));
+    const struct {
+        float dx, dy;
+        int grey;
+    } samples[] = {{-80, 80, 100}, {80, 80, 160}, {-80, -80, 40}, {80, -80, 220}};
+    for (const auto& s : samples) {
+        const auto p = pixelAt(centre.x + s.dx, centre.y + s.dy);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(p[k], s.grey, 3) << s.dx << "," << s.dy << " channel " << k;
+    }
+
+    // "Enter Values" on the favourite's container opens the dialog with its window.
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_WL_INPUT, nullptr, container);
+    step(2);
+    editWW* dialog = editWW::fromPanel(view->getChildByName("editWW"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->getField("editWW")->getString(), "256");
+    EXPECT_EQ(dialog->getField("editWL")->getString(), "128");
+    step(3);
+    savePicture("levelDialog");
+    dialog->getField("editWW")->setString("100");
+    dialog->getField("editWL")->setString("50");
+    dialog->getField("editMin")->setString("0");
+    dialog->getField("editMax")->setString("100");
+    ASSERT_TRUE(dialog->onResponseReturn());
+    step(4);
+    EXPECT_EQ(view->getChildByName("editWW"), nullptr);
+    float width = 0, level = 0;
+    ASSERT_TRUE(container->getWindowLevel(width, level));
+    EXPECT_FLOAT_EQ(width, 100);
+    EXPECT_FLOAT_EQ(level, 50);
+    float afterWidth = 0, afterLevel = 0;
+    ASSERT_TRUE(viewerScreen->getViewer()->getWindowLevel(afterWidth, afterLevel));
+    EXPECT_FLOAT_EQ(afterWidth, underWidth);
+    EXPECT_FLOAT_EQ(afterLevel, underLevel);
+
+    // The tag list of the shown file, over the pane.
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_DCMINFO_LIST, nullptr, view);
+    step(2);
+    auto* tags = dcmInfoList::fromWindow(view->getChildren().back());
+    ASSERT_NE(tags, nullptr);
+    ASSERT_TRUE(stepUntil([tags] { return tags->isLoaded(); }));
+    step(3);
+    savePicture("tagList");
+    EXPECT_GT(tags->getList()->getRowCount(), 10);
+    InputSimulator::tap(EventKeyboard::KeyCode::KEY_ESCAPE);
+    step(2);
+    EXPECT_EQ(dcmInfoList::fromWindow(view->getChildren().back()), nullptr);
+
+    // A file that is not DICOM is refused with the view hidden; a valid one shows it again.
+    const std::string text = favoriteFolder + "note.dcm";
+    FileUtils::getInstance()->writeStringToFile("not an image", text);
+    view->setFile(text);
+    EXPECT_EQ(view->getMessage(), "Not Valid File");
+    EXPECT_FALSE(container->isVisible());
+    view->setFile(dicom);
+    EXPECT_EQ(view->getMessage(), "");
+    EXPECT_TRUE(container->isVisible());
+}
+
+TEST_F(FavoritesTest, RemovingAFavouriteRemovesItsRowItsFilesAndItsRecord)
+{
+    const std::string kept = addDicomFavorite("k.dcm", quadrants());
+    const std::string gone = addDicomFavorite("g.dcm", quadrants());
+    favoriteList* screen = openFavorites();
+    captureList* list = screen->getCaptureList();
+    const std::string png = captureList::thumbnailPath(gone);
+    ASSERT_TRUE(stepUntil([&] { return list->getThumbnailJobs().empty() && FileUtils::getInstance()->isFileExist(png); }));
+
+    ssize_t row = -1;
+    for (ssize_t i = 0; i < list->getTable()->getRowCount(); ++i)
+        if (list->rowAt(i)->image == gone)
+            row = i;
+    ASSERT_GE(row, 0);
+    // Tick it with its check box, then press "Remove".
+    NSUI::NSTableViewCell* cell = list->getTable()->cellAtIndex(row);
+    ASSERT_NE(cell, nullptr);
+    auto* check = static_cast<ui::CheckBox*>(cell->getChildByTag(captureList::kCheckTag));
+    clickNode(check);
+    step(2);
+    ASSERT_TRUE(list->rowAt(row)->selected);
+    EXPECT_EQ(screen->getViewer()->getFilePath(), "");  // ticking selects nothing
+    clickNode(screen->getLayout()->getChildByNameDeep("btnRemove"));
+    step(2);
+
+    for (ssize_t i = 0; i < list->getTable()->getRowCount(); ++i)
+        EXPECT_NE(list->rowAt(i)->image, gone);
+    EXPECT_FALSE(FileUtils::getInstance()->isFileExist(gone));
+    EXPECT_FALSE(FileUtils::getInstance()->isFileExist(png));
+    EXPECT_TRUE(FileUtils::getInstance()->isFileExist(kept));
+    // The pane shows the favourite that is left, not the removed file.
+    EXPECT_EQ(screen->getViewer()->getFilePath(), kept);
+
+    // The database no longer lists it: a new list reads only the kept one.
+    director->popScene();
+    step(3);
+    favoriteList* again = openFavorites();
+    int items = 0;
+    for (ssize_t i = 0; i < again->getCaptureList()->getTable()->getRowCount(); ++i) {
+        captureList::listObject* r = again->getCaptureList()->rowAt(i);
+        if (r->type == captureList::kDicomFile) {
+            ++items;
+            EXPECT_EQ(r->image, kept);
+        }
+    }
+    EXPECT_EQ(items, 1);
+}
