@@ -125,6 +125,7 @@ void isActorROIBase::onNotification(cocos2d::Ref* sender, unsigned int id, NSUI:
         if (wantsStatistics())
             takeStatistics(data);
     } else if (id == NOTIFY_RENDER_WINDOW_UPDATED) {
+        followView();
         draw();
     } else if (id == NOTIFY_TEXT_NODE_MOVED) {
         if (data && m_record && data->object == m_record)
@@ -270,6 +271,27 @@ void isActorROIBase::takeStatistics(NSUI::NSNotificationData* data)
         return;
     setLabelText(data->text);
     m_record->setText(data->text);
+}
+
+void isActorROIBase::followView()
+{
+    isCamera* camera = m_renderWindow ? m_renderWindow->getSceneCamera() : nullptr;
+    if (!camera)
+        return;
+    static const cocos2d::Vec3 probes[4] = {cocos2d::Vec3::ZERO, cocos2d::Vec3::UNIT_X, cocos2d::Vec3::UNIT_Y,
+                                            cocos2d::Vec3::UNIT_Z};
+    bool moved = false;
+    for (int i = 0; i < 4; ++i) {
+        cocos2d::Vec3 window;
+        camera->worldToScreen(probes[i], &window);
+        moved = moved || window != m_viewKey[i];
+        m_viewKey[i] = window;
+    }
+    if (!moved || !m_record)
+        return;
+    if (!m_dirty)
+        m_labelMoved = true;
+    m_dirty = true;
 }
 
 isDrawNode* isActorROIBase::makeShapeNode()

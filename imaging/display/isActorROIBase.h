@@ -90,6 +90,11 @@ protected:
     void requestStatistics();
     // Takes the answer for this measurement (same number and image key) into the label and record.
     void takeStatistics(NSUI::NSNotificationData* data);
+    // Zoom, pan, turns and resizes of the window move the shape with the scene but not the labels
+    // and the point's cross, which are placed in screen units: when the window's world-to-screen
+    // mapping differs from the one of the last frame, the actor is drawn again. Only the placement
+    // changed then, so no new statistics are asked for.
+    void followView();
     // A draw node made, added as a scene node and returned (null when it cannot be made).
     class isDrawNode* makeShapeNode();
 
@@ -103,6 +108,9 @@ protected:
     float m_labelFontSize = 15.0f;
     bool m_labelScaleFixed = false;
     float m_handleSize = 10.0f;
+    // The window points of the world origin and of the ends of the three unit axes at the last
+    // frame (see followView).
+    cocos2d::Vec3 m_viewKey[4];
 };
 
 } // namespace isImageSDK

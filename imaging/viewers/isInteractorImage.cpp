@@ -196,6 +196,10 @@ void isInteractorImage::onPinch(float, float factor)
 
 void isInteractorImage::onSwipe(const cocos2d::Vec2&, const cocos2d::Vec2& delta)
 {
+    // A quick stroke of a measurement tool draws; turning the slice under it would leave the new
+    // measurement behind on the slice just left.
+    if (isMeasurementMode(m_mode))
+        return;
     if (std::fabs(delta.x) <= std::fabs(delta.y))
         return;
     post(delta.x >= 0.0f ? NOTIFY_SLICE_NEXT : NOTIFY_SLICE_PRIOR, nullptr, true);
