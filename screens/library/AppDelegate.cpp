@@ -9,11 +9,11 @@
 #include "dcmLib.h"
 #include "favoriteList.h"
 #include "isImagingShutdown.h"
-#include "libraryDatabase.h"
+#include "dataService.h"
 #include "libraryWorkers.h"
 #include "patientList.h"
 #include "purgeServices.h"
-#include "sdkCallbacks.h"
+#include "sniffer.h"
 
 USING_NS_CC;
 
@@ -21,7 +21,6 @@ namespace {
 
 // The configuration's one owning reference, taken at launch and dropped at shutdown.
 AppConfig* g_config = nullptr;
-bool g_startsStorageServer = true;
 bool g_endsDicomLibrary = true;
 
 const char* const kClickSound = "res/dingdong.wav";
@@ -32,11 +31,6 @@ const char* const kChimeSound = "res/waterfall.wav";
 AppDelegate::AppDelegate() = default;
 
 AppDelegate::~AppDelegate() = default;
-
-void AppDelegate::setStartsStorageServer(bool start)
-{
-    g_startsStorageServer = start;
-}
 
 void AppDelegate::setEndsDicomLibrary(bool end)
 {
@@ -93,18 +87,24 @@ bool AppDelegate::applicationDidFinishLaunching()
     director->setContentScaleFactor(1.0f);
     AppConfig::setWinSize(director->getWinSize());
 
-    installSdkCallbacks();
+    // The DICOM library's callbacks are the network service's, in the library's order.
+    redIRI::setLogCallback(dataService::onSdkLog);
+    redIRI::setMsgCallback(dataService::onSdkMessage);
+    redIRI::setgb2utf8Callback(dataService::onSdkGb2Utf8);
+    redIRI::setReadFileCallback(dataService::onSdkReadFile);
+    redIRI::setSavePngCallback(dataService::onSdkSavePng);
     favoriteList::registerWithViewer();
 
     NSUI::NSDataManager::getInstance()->setEnabled(true);
-    // The library database (with its storage server) belongs to the network service; until that
-    // service is part of the program it is opened here. The HTTP centre, statistics, the
-    // advertisement and peer discovery start here as well once they exist.
-    openLibraryDatabase(g_startsStorageServer);
 
     director->setDisplayStats(false);
     director->setAnimationInterval(1.0f / 60);
     director->runWithScene(patientList::createScene());
+
+    NSUI::sniffer::getInstance()->start();
+    // Made here at the latest (the patient list usually made it first): the library database
+    // with its storage server comes with it.
+    dataService::getInstance()->echoNodes(2);
 
     CocosDenshion::SimpleAudioEngine::getInstance()->preloadEffect(kClickSound);
     CocosDenshion::SimpleAudioEngine::getInstance()->preloadEffect(kChimeSound);
@@ -119,6 +119,8 @@ void AppDelegate::applicationDidEnterBackground()
 void AppDelegate::applicationWillEnterForeground()
 {
     Director::getInstance()->startAnimation();
+    NSUI::sniffer::getInstance()->start();
+    dataService::getInstance()->echoNodes(1);
 }
 
 void AppDelegate::openDocument(const char* path)
@@ -130,14 +132,15 @@ void AppDelegate::openDocument(const char* path)
 
 void AppDelegate::shutdown()
 {
-    // Peer discovery stops first once it exists. The screens' workers (deletes, unpacking,
-    // thumbnails) use the library and the DICOM library: every one of them has ended before those
-    // go.
+    // Peer discovery first: its receive loop and a running sweep end before it is deleted.
+    NSUI::sniffer::shutdown();
+    // The screens' workers (deletes, unpacking, thumbnails) use the library and the DICOM
+    // library: every one of them has ended before those go.
     waitForLibraryWorkers();
     isImageSDK::shutdownImageSDK();
-    // The network service's place: the library database stops (images already received are
-    // indexed first) with its storage server.
-    closeLibraryDatabase();
+    // The network service ends its transfers and stops the library database (images already
+    // received are indexed first) with its storage server.
+    dataService::destroyInstance();
     if (g_endsDicomLibrary)
         redIRI::rediri_destroy();
     cocostudio::destroyCocosStudio();

@@ -35,9 +35,6 @@ public:
     static cocos2d::Rect firstWindowRect(const cocos2d::Size& display, float border);
     // The resource search paths set at launch, in order.
     static const std::vector<std::string>& searchPaths();
-    // Whether launch starts the library's storage server (tests turn it off: it listens on the
-    // workstation's addresses). On by default.
-    static void setStartsStorageServer(bool start);
     // Whether shutdown ends the DICOM library for good (rediri_destroy). Tests that launch the
     // program several times in one process turn it off. On by default.
     static void setEndsDicomLibrary(bool end);

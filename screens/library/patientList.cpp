@@ -10,7 +10,7 @@
 #include "favoriteList.h"
 #include "importDcm.h"
 #include "isDcmScan.h"
-#include "libraryDatabase.h"
+#include "dataService.h"
 #include "libraryWorkers.h"
 #include "screenHelpers.h"
 #include "shareTo.h"
@@ -138,7 +138,7 @@ bool patientList::init()
     firstEnter = true;
 
     loadLayout();
-    dicomDB* db = getLibraryDatabase();
+    dicomDB* db = dataService::getInstance()->getDatabase();
     libraryRoot = db ? db->getDicomRoot() : writable() + "qv/dicom/";
     if (importer)
         importer->setRoot(libraryRoot);
@@ -221,7 +221,8 @@ void patientList::cleanup()
     CC_SAFE_RELEASE_NULL(importer);
     if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
         centre->removeObserver(this);
-    if (dicomDB* db = getLibraryDatabase())
+    // Clean-up may follow the network service's end; it is not made again for this.
+    if (dicomDB* db = dataService::peekInstance() ? dataService::peekInstance()->getDatabase() : nullptr)
         db->cancelRequests(this);
 }
 
@@ -233,7 +234,7 @@ void patientList::onExit()
 void patientList::onEnterTransitionDidFinish()
 {
     Layer::onEnterTransitionDidFinish();
-    dicomDB* db = getLibraryDatabase();
+    dicomDB* db = dataService::getInstance()->getDatabase();
     if (firstEnter) {
         updateAccountIcon();
         if (db)
@@ -467,7 +468,7 @@ void patientList::deletePatientAt(ssize_t index)
     std::string job;
     setString(job, "patientID", row->patientID);
     setString(job, "folder", libraryRoot + row->folder);
-    if (dicomDB* db = getLibraryDatabase()) {
+    if (dicomDB* db = dataService::getInstance()->getDatabase()) {
         db->retain();  // released by the worker
         startLibraryWorker([db, job] { deletePatientFiles(db, job); });
     }
@@ -615,7 +616,7 @@ void patientList::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData
 void patientList::onSeriesDeleted(const std::string& patientID)
 {
     listObject* row = findRow(patientID);
-    dicomDB* db = getLibraryDatabase();
+    dicomDB* db = dataService::getInstance()->getDatabase();
     if (!row || !db || db->hasPatient(std::atoi(patientID.c_str())))
         return;
     table->removeRowForData(row);

@@ -10,7 +10,7 @@
 #include "dicomDB.h"
 #include "favoriteList.h"
 #include "isDcmScan.h"
-#include "libraryDatabase.h"
+#include "dataService.h"
 #include "libraryWorkers.h"
 #include "screenHelpers.h"
 #include "shareTo.h"
@@ -122,7 +122,7 @@ bool studyList::init()
     patientID.clear();
     thumbnailFolder.clear();
     stripSize = 100.0f;
-    dicomDB* db = getLibraryDatabase();
+    dicomDB* db = dataService::getInstance()->getDatabase();
     libraryRoot = db ? db->getDicomRoot() : FileUtils::getInstance()->getWritablePath() + "qv/dicom/";
 
     auto* centre = NSUI::NSNotificationCenter::getInstance();
@@ -202,7 +202,8 @@ void studyList::cleanup()
     Layer::cleanup();
     if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
         centre->removeObserver(this);
-    if (dicomDB* db = getLibraryDatabase())
+    // Clean-up may follow the network service's end; it is not made again for this.
+    if (dicomDB* db = dataService::peekInstance() ? dataService::peekInstance()->getDatabase() : nullptr)
         db->cancelRequests(this);
     for (NSUI::NSNotificationData* data : pending)
         data->release();
@@ -224,7 +225,7 @@ void studyList::onEnterTransitionDidFinish()
         firstEnter = false;
         requestStudies();
     }
-    dicomDB* db = getLibraryDatabase();
+    dicomDB* db = dataService::getInstance()->getDatabase();
     if (Node* favorite = layout ? layout->getChildByName("btnFavorite") : nullptr)
         showCountBadge(favorite, favoriteBadgeCount(favorite, db ? db->newFavoriteCount : 0), "favoriteNodesBK",
                        "favoriteNodes", Vec2(-10, 15));
@@ -232,7 +233,7 @@ void studyList::onEnterTransitionDidFinish()
 
 void studyList::requestStudies()
 {
-    dicomDB* db = getLibraryDatabase();
+    dicomDB* db = dataService::getInstance()->getDatabase();
     if (!db || patientID.empty())
         return;
     loading = true;
@@ -250,7 +251,7 @@ void studyList::setPatient(const std::string& id)
     // The library answers only when it found rows, so a request for a patient without series
     // never ends: a new patient replaces the request still running.
     if (loading) {
-        if (dicomDB* db = getLibraryDatabase())
+        if (dicomDB* db = dataService::getInstance()->getDatabase())
             db->cancelRequests(this);
         for (NSUI::NSNotificationData* data : pending)
             data->release();
@@ -606,7 +607,7 @@ void studyList::showThumbnails(listObject* row)
         return;
     }
     hideThumbnails();
-    dicomDB* db = getLibraryDatabase();
+    dicomDB* db = dataService::getInstance()->getDatabase();
     if (!db) {
         thumbnailBusy = false;
         return;
@@ -710,7 +711,7 @@ void studyList::deleteSeriesAt(ssize_t index)
     setString(job, "folder", libraryRoot + row->folder);
     if (thumbnailFolder == libraryRoot + row->folder + "/")
         hideThumbnails();
-    if (dicomDB* db = getLibraryDatabase()) {
+    if (dicomDB* db = dataService::getInstance()->getDatabase()) {
         db->retain();  // released by the worker
         startLibraryWorker([db, job] { deleteSeriesFiles(db, job); });
     }

@@ -11,7 +11,8 @@
 #include "NSNotificationCenter.h"
 #include "Phantom.h"
 #include "UILocalConfig.h"
-#include "libraryDatabase.h"
+#include "dataService.h"
+#include "dicomDB.h"
 #include "qvTestPaths.h"
 
 USING_NS_CC;
@@ -29,7 +30,8 @@ void LibraryAppTest::SetUp()
     files->createDirectory(scratch + "data/");
     files->setWritablePath(scratch + "data/");
     files->clearChooseFileAnswer();
-    AppDelegate::setStartsStorageServer(false);
+    // The storage server stays closed: tests that need one start their own on loopback.
+    dataService::setDatabaseSetupForTest([](dicomDB* db) { db->setStartServerForTest(false); });
     AppDelegate::setEndsDicomLibrary(false);  // one DICOM library for every launch of the program
 }
 

@@ -9,7 +9,7 @@
 #include "UILocalConfig.h"
 #include "dicomDB.h"
 #include "importDcm.h"
-#include "libraryDatabase.h"
+#include "dataService.h"
 #include "libraryWorkers.h"
 #include "shareTo.h"
 #include "viewerScreenHook.h"
@@ -87,7 +87,7 @@ TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyTha
                 return false;
         return true;
     }));
-    dicomDB* db = getLibraryDatabase();
+    dicomDB* db = dataService::getInstance()->getDatabase();
     const std::string root = home()->getLibraryRoot();
     ssize_t bravo = -1;
     for (ssize_t i = 0; i < 3; ++i)
