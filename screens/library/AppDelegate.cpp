@@ -9,11 +9,14 @@
 #include "dcmLib.h"
 #include "favoriteList.h"
 #include "isImagingShutdown.h"
+#include "adsApplication.h"
 #include "dataService.h"
+#include "httpCenter.h"
 #include "libraryWorkers.h"
 #include "patientList.h"
 #include "purgeServices.h"
 #include "sniffer.h"
+#include "statApplication.h"
 
 USING_NS_CC;
 
@@ -96,15 +99,21 @@ bool AppDelegate::applicationDidFinishLaunching()
     favoriteList::registerWithViewer();
 
     NSUI::NSDataManager::getInstance()->setEnabled(true);
+    httpCenter::getInstance()->enable();
+    statApplication::getInstance()->start();
 
     director->setDisplayStats(false);
     director->setAnimationInterval(1.0f / 60);
     director->runWithScene(patientList::createScene());
 
+    ADS::adsApplication* ads = ADS::adsApplication::getInstance();
+    ads->reloadConfig();
+    ads->checkNewVersion();
     NSUI::sniffer::getInstance()->start();
     // Made here at the latest (the patient list usually made it first): the library database
     // with its storage server comes with it.
     dataService::getInstance()->echoNodes(2);
+    statApplication::getInstance()->addStat(0, "");
 
     CocosDenshion::SimpleAudioEngine::getInstance()->preloadEffect(kClickSound);
     CocosDenshion::SimpleAudioEngine::getInstance()->preloadEffect(kChimeSound);
@@ -114,13 +123,19 @@ bool AppDelegate::applicationDidFinishLaunching()
 void AppDelegate::applicationDidEnterBackground()
 {
     Director::getInstance()->stopAnimation();
+    statApplication::getInstance()->addStat(2, "");
 }
 
 void AppDelegate::applicationWillEnterForeground()
 {
     Director::getInstance()->startAnimation();
     NSUI::sniffer::getInstance()->start();
+    ADS::adsApplication* ads = ADS::adsApplication::getInstance();
+    ads->renewUpdateService();
+    ads->reloadConfig();
+    ads->checkNewVersion();
     dataService::getInstance()->echoNodes(1);
+    statApplication::getInstance()->addStat(1, "");
 }
 
 void AppDelegate::openDocument(const char* path)
@@ -141,6 +156,7 @@ void AppDelegate::shutdown()
     // The network service ends its transfers and stops the library database (images already
     // received are indexed first) with its storage server.
     dataService::destroyInstance();
+    ADS::adsApplication::destroyInstance();
     if (g_endsDicomLibrary)
         redIRI::rediri_destroy();
     cocostudio::destroyCocosStudio();
@@ -148,5 +164,6 @@ void AppDelegate::shutdown()
         g_config->release();
         g_config = nullptr;
     }
+    statApplication::destroyInstance();
     purgeServices();
 }

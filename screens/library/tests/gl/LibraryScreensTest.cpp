@@ -52,7 +52,15 @@ TEST_F(LibraryAppTest, FirstStartShowsTheExamplePatientOnceAndLaterStartsOpenIt)
     EXPECT_EQ(NSUI::UILocalConfig::getLocalString("app_init_db", ""), "0");
     ASSERT_NE(home()->getHintNode(), nullptr);
     EXPECT_TRUE(home()->getHintNode()->isVisible());  // fewer than four patients
-    EXPECT_EQ(FileUtils::getInstance()->getSearchPaths().size(), AppDelegate::searchPaths().size());
+    // The update service's active folder comes first, then the program's own five.
+    const std::vector<std::string> paths = FileUtils::getInstance()->getSearchPaths();
+    const std::vector<std::string>& own = AppDelegate::searchPaths();
+    ASSERT_EQ(paths.size(), own.size() + 1);
+    for (size_t i = 0; i < own.size(); ++i) {
+        const std::string& path = paths[i + 1];
+        EXPECT_NE(path.find(own[i]), std::string::npos) << path;
+    }
+    EXPECT_NE(paths[0].find("qv/update/temp"), std::string::npos) << paths[0];
     quit();
 
     // The second start imports nothing more; the example's folder is gone, and a wide window opens
