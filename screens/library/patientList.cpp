@@ -10,7 +10,12 @@
 #include "favoriteList.h"
 #include "importDcm.h"
 #include "isDcmScan.h"
+#include "advice.h"
 #include "dataService.h"
+#include "dcmFinder.h"
+#include "dcmSend.h"
+#include "login.h"
+#include "NSResponseWindow.h"
 #include "libraryWorkers.h"
 #include "screenHelpers.h"
 #include "shareTo.h"
@@ -448,13 +453,24 @@ void patientList::onButton(Ref* sender)
             deletePatientAt(index);
     } else if (name == "btnFavorite") {
         Director::getInstance()->pushScene(favoriteList::createScene());
-    } else {
-        // "writeAdvice", "logo", "search", "send" and "wifi" open the favourites,
-        // the advice page, the account, query/retrieve and send screens, which are not part of
-        // the program yet.
-        log("patientList: no screen for \"%s\" yet", name.c_str());
-        if (name == "send")
+    } else if (name == "writeAdvice") {
+        if (Scene* scene = advice::createScene())
+            Director::getInstance()->pushScene(scene);
+    } else if (name == "logo") {
+        login::show(this);
+    } else if (name == "search") {
+        addChild(dcmFinder::createWindow());
+    } else if (name == "send" || name == "wifi") {
+        NSUI::NSResponseWindow* window = dcmSend::createWindow();
+        addChild(window);
+        if (name == "send") {
+            ssize_t index = -1;
+            if (listObject* row = rowFromSwipeMenu(sender, &index)) {
+                if (dcmSend* screen = dcmSend::fromWindow(window))
+                    screen->setSendItems(libraryRoot + row->folder, row->name);
+            }
             closeSwipeMenu();
+        }
     }
 }
 

@@ -11,6 +11,8 @@
 #include "favoriteList.h"
 #include "isDcmScan.h"
 #include "dataService.h"
+#include "NSResponseWindow.h"
+#include "dcmSend.h"
 #include "libraryWorkers.h"
 #include "screenHelpers.h"
 #include "shareTo.h"
@@ -690,10 +692,10 @@ void studyList::onButton(Ref* sender)
         }
     } else if (name == "btnFavorite") {
         Director::getInstance()->pushScene(favoriteList::createScene());
-    } else {
-        // "send" opens the send screen, which is not part of the program yet.
-        log("studyList: no screen for \"%s\" yet", name.c_str());
-        if (name == "send" && rowsTable)
+    } else if (name == "send") {
+        if (listObject* row = rowFromSwipeMenu(sender, nullptr))
+            addChild(dcmSend::makeWindow(libraryRoot + row->folder + "/", row->seriesID));
+        if (rowsTable)
             rowsTable->hideSwipeMenu(false);
     }
 }

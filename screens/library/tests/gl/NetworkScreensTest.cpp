@@ -1,0 +1,541 @@
+// The send, query/retrieve, account and advice screens in the running program: their layouts,
+// a series sent to DCMTK's storescp, a query and a retrieval against dcmqrscp, the account's
+// requests against a loopback HTTP server, and the messages of refused input. Every peer listens
+// on 127.0.0.1.
+#include "LibraryAppFixture.h"
+
+#include "support/DicomPeers.h"
+#include "support/LoopbackServer.h"
+#include "NSDataManager.h"
+#include "NSNotificationCenter.h"
+#include "NSNotificationNumbers.h"
+#include "NSActivity.h"
+#include "NSResponseWindow.h"
+#include "NSTextField.h"
+#include "UILocalConfig.h"
+#include "advice.h"
+#include "base/base64.h"
+#include "cocostudio/CSLoader.h"
+#include "dataService.h"
+#include "dcmFinder.h"
+#include "dcmNodeObject.h"
+#include "dcmSend.h"
+#include "dcmTask.h"
+#include "importDcm.h"
+#include "login.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <httplib.h>
+
+#include <map>
+
+USING_NS_CC;
+
+namespace {
+
+int rowCount(patientList* screen)
+{
+    return screen && screen->getTable() ? int(screen->getTable()->getRowCount()) : -1;
+}
+
+patientList::listObject* rowAt(patientList* screen, ssize_t i)
+{
+    return static_cast<patientList::listObject*>(screen->getTable()->getRowData().at(i));
+}
+
+bool importIdle(patientList* screen)
+{
+    return screen && !screen->isUnpacking() && screen->pendingZipCount() == 0 && screen->getImporter() &&
+           !screen->getImporter()->isBusy();
+}
+
+// The text of the running scene's toast, then cleared so the next check sees only a new one.
+std::string takeToast()
+{
+    Scene* scene = Director::getInstance()->getRunningScene();
+    auto* text = dynamic_cast<ui::Text*>(scene ? scene->getChildByNameDeep("messageBox.text") : nullptr);
+    if (!text)
+        return "";
+    const std::string shown = text->getString();
+    text->setString("");
+    return shown;
+}
+
+std::string languageText(const std::string& key)
+{
+    return NSUI::UILocalConfig::getText(key);
+}
+
+// Each file's data set re-encoded in Explicit VR Little Endian, by SOP Instance UID: equal bytes
+// mean the same data set whatever transfer syntax and file header each copy has.
+std::map<std::string, std::string> dataSetBytes(const std::vector<std::string>& files, const std::string& scratch)
+{
+    std::map<std::string, std::string> out;
+    const std::string temp = scratch + "dataset.tmp";
+    for (const std::string& file : files) {
+        DcmFileFormat format;
+        if (format.loadFile(file.c_str()).bad())
+            continue;
+        DcmDataset* data = format.getDataset();
+        OFString uid;
+        data->findAndGetOFString(DCM_SOPInstanceUID, uid);
+        if (data->saveFile(temp.c_str(), EXS_LittleEndianExplicit).good())
+            out[uid.c_str()] = readWhole(temp);
+    }
+    return out;
+}
+
+// Types text into a field as the keyboard does (the field's listener runs per insertion).
+void typeInto(NSUI::NSTextField* field, const std::string& text)
+{
+    while (!field->getString().empty())
+        field->deleteBackward();
+    for (char c : text)
+        field->insertText(&c, 1);
+}
+
+void expectChildren(const std::string& file, std::initializer_list<const char*> names)
+{
+    Node* root = cocos2d::CSLoader::createNode(file);
+    ASSERT_NE(root, nullptr) << file;
+    for (const char* name : names)
+        EXPECT_NE(root->getChildByNameDeep(name), nullptr) << file << ": " << name;
+}
+
+} // namespace
+
+TEST_F(LibraryAppTest, NetworkScreenLayoutsHoldEveryChildTheScreensLookUp)
+{
+    launch(false);
+    expectChildren("dcmNode.csb", {"list", "sending", "dcmNode_send", "btn_back"});
+    expectChildren("dcmNodeInfo.csb", {"name", "ip", "last", "device", "wifi", "save"});
+    expectChildren("dcmNodeSendInfo.csb", {"ip", "path", "ratio", "dcmNodeSend_retry"});
+    expectChildren("dcmNodeSendTool.csb", {"del"});
+    expectChildren("login.csb", {"bk", "goBack", "change", "send", "login"});
+    expectChildren("bkScene.csb", {"title", "goBack"});
+    expectChildren("dcmFind.csb", {"btn_back", "btnSearch", "editIP", "editPort", "editTitle", "editPatient", "help"});
+    expectChildren("dcmFindPatient.csb", {"name", "id", "sex", "birthday", "hospital", "studyid", "studydate", "desc"});
+    expectChildren("dcmFindSeries.csb", {"seriesid", "modality", "number", "desc", "btnDownload"});
+    EXPECT_FALSE(FileUtils::getInstance()->getStringFromFile(advice::kPageFile).empty());
+    for (const char* image : {"imgs/drNodeHelp.png", "imgs/device_Android.png", "imgs/device_iOS.png",
+                              "imgs/device_Mac.png", "imgs/device_PC.png", "imgs/favierate.png",
+                              "imgs/favierateNone.png", "UIRes/cursor.png", "UIRes/white.png", "UIRes/blueBtn.png"})
+        EXPECT_TRUE(FileUtils::getInstance()->isFileExist(image)) << image;
+}
+
+TEST_F(LibraryAppTest, SendScreenRefusesBadAddressesAndSendsASeriesToStorescp)
+{
+    writeStudy(scratch + "source/", "SEND^ME", "SND-1", 4);
+    launch(false);
+    home()->openPath(scratch + "source");
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 4; }));
+    const std::string folder = home()->getLibraryRoot() + rowAt(home(), 0)->folder;
+
+    // The top bar's network button opens the screen with nothing to send.
+    clickNode(home()->getChildByNameDeep("wifi"));
+    frame();
+    dcmSend* screen = nullptr;
+    for (Node* child : home()->getChildren())
+        if (!screen)
+            screen = dcmSend::fromWindow(child);
+    ASSERT_NE(screen, nullptr);
+    NSUI::NSListView* nodes = screen->getNodeList();
+    ASSERT_NE(nodes, nullptr);
+    ASSERT_GE(nodes->getRowCount(), 2);
+    EXPECT_EQ(screen->getFixedRowCount(), 2);
+    EXPECT_EQ(static_cast<dcmNodeObject*>(nodes->getRowData()[0])->ip, "127.0.0.1:4587");
+    EXPECT_EQ(static_cast<dcmNodeObject*>(nodes->getRowData()[1])->ip, "127.0.0.");
+    Node* help = screen->getChildByName(dcmSend::kHelpName);
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    // Without a patient or series there is nothing to send.
+    nodes->selectCellAtIndex(1);
+    screen->sendToSelectedNode();
+    EXPECT_EQ(takeToast(), "Please choose a patient or series, and open again.");
+    screen->setSendItems(folder, "SEND^ME");
+
+    NSUI::NSTableViewCell* typedCell = nodes->cellAtIndex(1);
+    ASSERT_NE(typedCell, nullptr);
+    auto* field = dynamic_cast<NSUI::NSTextField*>(typedCell->getChildByTag(dcmSend::kAddressFieldTag));
+    ASSERT_NE(field, nullptr);
+    ASSERT_TRUE(field->isVisible());
+    EXPECT_EQ(field->getString(), "127.0.0.");
+    auto* typedSend = dynamic_cast<ui::Button*>(typedCell->getChildByName(dcmSend::kTypedSendName));
+    ASSERT_NE(typedSend, nullptr);
+
+    // Not an address, a port out of range: the message at once, no task.
+    for (const char* typed : {"10.0.0", "127.0.0.1:70000", "127.0.0.1:port", "999.0.0.1"}) {
+        typeInto(field, typed);
+        ASSERT_TRUE(typedSend->isVisible());
+        clickNode(typedSend);
+        EXPECT_EQ(takeToast(), languageText("UnvalidIP")) << typed;
+    }
+    EXPECT_EQ(screen->getTaskList()->getRowCount(), 0);
+
+    // A node that does not answer: the task fails and the network service says so.
+    std::vector<std::string> toasts;
+    dataService::getInstance()->toastObserver = [&toasts](const std::string& text, float) { toasts.push_back(text); };
+    typeInto(field, "127.0.0.1:" + std::to_string(qvtest::freePort()));
+    clickNode(typedSend);
+    ASSERT_EQ(screen->getTaskList()->getRowCount(), 1);
+    EXPECT_FALSE(help->isVisible());
+    auto* dead = static_cast<dcmSendingObject*>(screen->getTaskList()->getRowData()[0]);
+    ASSERT_TRUE(frameUntil([&] { return dead->state == DCM_TASK_FAILED; }, 30.0));
+    ASSERT_FALSE(toasts.empty());
+    EXPECT_EQ(toasts.back(), "Please check the status of DICOM node");
+    // The failed row offers its retry button and hides the ratio.
+    frame();
+    NSUI::NSTableViewCell* deadCell = screen->getTaskList()->cellAtIndex(0);
+    ASSERT_NE(deadCell, nullptr);
+    EXPECT_TRUE(deadCell->getChildByNameDeep("dcmNodeSend_retry")->isVisible());
+
+    // A real node: every image arrives with the same data set.
+    qvtest::TempDir peerDir;
+    qvtest::StorePeer peer(peerDir);
+    ASSERT_TRUE(peer.ready());
+    typeInto(field, "127.0.0.1:" + std::to_string(peer.port()));
+    clickNode(typedSend);
+    ASSERT_EQ(screen->getTaskList()->getRowCount(), 2);
+    auto* task = static_cast<dcmSendingObject*>(screen->getTaskList()->getRowData()[1]);
+    EXPECT_EQ(task->port, std::to_string(peer.port()));
+    ASSERT_TRUE(frameUntil([&] { return task->state == DCM_TASK_DONE; }, 60.0));
+    // Pressing send again for the same node adds nothing: the node is locked.
+    clickNode(typedSend);
+    EXPECT_EQ(screen->getTaskList()->getRowCount(), 2);
+
+    std::vector<std::string> sent;
+    for (const std::string& f : filesBelow(folder + "/"))
+        if (f.find("thrumb") == std::string::npos)
+            sent.push_back(folder + "/" + f);
+    const auto before = dataSetBytes(sent, scratch);
+    ASSERT_EQ(before.size(), 4u);
+    EXPECT_EQ(dataSetBytes(peer.files(), scratch), before);
+
+    // Deleting the failed send removes its row and it is never sent again.
+    frame();
+    NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+    data->uintValue = dead->getRefID();
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_NET_TASK_ROW_UPDATE, data,
+                                                                screen, false);
+    ASSERT_TRUE(frameUntil([&] { return screen->getTaskList()->getRowCount() == 1; }, 5.0));
+    EXPECT_EQ(screen->getTaskList()->getRowData()[0], task);
+    dataService::getInstance()->toastObserver = nullptr;
+}
+
+TEST_F(LibraryAppTest, SendScreenFollowsRetrieveProgressAndPeers)
+{
+    launch(false);
+    NSUI::NSResponseWindow* window = dcmSend::makeWindow("", "");
+    home()->addChild(window);
+    dcmSend* screen = dcmSend::fromWindow(window);
+    ASSERT_NE(screen, nullptr);
+    NSUI::NSListView* tasks = screen->getTaskList();
+    ASSERT_NE(tasks, nullptr);
+    auto retrieval = [&](const std::string& uid) {
+        dcmGetingObject* task = dcmGetingObject::create(
+            {"127.0.0.1", "104", "", "", "1.2.3", uid, "/tmp/", "PATIENT", "7", "CT"}, DCM_TASK_WAITING);
+        tasks->insertRow(-1, task);
+        return task;
+    };
+    dcmGetingObject* done = retrieval("1.1");
+    dcmGetingObject* failed = retrieval("1.2");
+    dcmGetingObject* half = retrieval("1.3");
+    dcmGetingObject* zero = retrieval("1.4");
+    screen->onRetrieveProgress("1.1|0|10|0|0");
+    screen->onRetrieveProgress("1.2|0|9|1|0");
+    screen->onRetrieveProgress("1.3|5|5|0|0");
+    screen->onRetrieveProgress("1.4|00|0|0|0");  // no total: nothing changes, nothing divides by zero
+    screen->onRetrieveProgress("1.4|1|2");      // not five fields
+    EXPECT_EQ(done->state, DCM_TASK_DONE);
+    EXPECT_EQ(failed->state, DCM_TASK_FAILED);
+    EXPECT_EQ(half->state, DCM_TASK_RUNNING);
+    EXPECT_FLOAT_EQ(half->progress, 50.0f);
+    EXPECT_EQ(half->imageCount, "10");
+    EXPECT_EQ(zero->state, DCM_TASK_WAITING);
+    EXPECT_FLOAT_EQ(zero->progress, 0.0f);
+
+    // A running retrieval cannot be removed from the swipe menu.
+    frame();
+    NSUI::NSTableViewCell* cell = tasks->cellAtIndex(2);
+    ASSERT_NE(cell, nullptr);
+    ui::Button* del = ui::Button::create();
+    del->setName("del");
+    del->setUserObject(cell);
+    screen->onButton(del);
+    EXPECT_EQ(takeToast(), "The downloading task can not be removed.");
+    EXPECT_EQ(tasks->getRowCount(), 4);
+
+    // A peer heard now goes first after the fixed rows, with the green icon; a DICOM node that
+    // did not answer its echo is not added.
+    screen->onPeerFound("127.0.0.5", "READING-2", 2, "app-2");
+    screen->onEchoResult("127.0.0.6", "104", "PACS", "pacs-1", "2000-01-01 00:00:00", 0);
+    NSUI::NSListView* nodes = screen->getNodeList();
+    ASSERT_GT(nodes->getRowCount(), screen->getFixedRowCount());
+    auto* peer = static_cast<dcmNodeObject*>(nodes->getRowData()[screen->getFixedRowCount()]);
+    EXPECT_EQ(peer->appid, "app-2");
+    EXPECT_TRUE(dcmSend::isRecentlySeen(peer->wifi));
+    for (Ref* row : nodes->getRowData())
+        EXPECT_NE(static_cast<dcmNodeObject*>(row)->appid, "pacs-1");
+    EXPECT_FALSE(dcmSend::isRecentlySeen("2000-01-01 00:00:00"));
+    EXPECT_FALSE(dcmSend::isRecentlySeen(""));
+}
+
+TEST_F(LibraryAppTest, QueryListsTheMatchingStudiesAndRetrievesASeriesIntoTheLibrary)
+{
+    // Two patients on the archive; the query asks for one of them.
+    writeStudy(scratch + "archive/a/", "ALPHA^QUERY", "QA-1", 3);
+    writeStudy(scratch + "archive/b/", "BRAVO^OTHER", "QB-2", 2);
+    std::vector<std::string> files;
+    for (const std::string& f : filesBelow(scratch + "archive/"))
+        files.push_back(scratch + "archive/" + f);
+    qvtest::TempDir archiveDir;
+    qvtest::ArchivePeer archive(archiveDir, files);
+    ASSERT_TRUE(archive.ready());
+    launch(false);
+
+    clickNode(home()->getChildByNameDeep("search"));
+    frame();
+    dcmFinder* finder = nullptr;
+    for (Node* child : home()->getChildren())
+        if (!finder)
+            finder = dcmFinder::fromWindow(child);
+    ASSERT_NE(finder, nullptr);
+    Node* help = finder->getLayoutRoot()->getChildByNameDeep("help");
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+
+    // No port: the message, nothing saved.
+    typeInto(finder->getField("editIP"), "127.0.0.1");
+    clickNode(finder->getLayoutRoot()->getChildByNameDeep("btnSearch"));
+    EXPECT_EQ(takeToast(), "Check the IP and PORT");
+    EXPECT_EQ(NSUI::UILocalConfig::getLocalString("dicomServerIP", ""), "");
+
+    // An address outside the allowed network is never contacted.
+    typeInto(finder->getField("editIP"), "10.1.2.3");
+    typeInto(finder->getField("editPort"), "104");
+    finder->search();
+    EXPECT_FALSE(takeToast().empty());
+
+    typeInto(finder->getField("editIP"), "127.0.0.1");
+    typeInto(finder->getField("editPort"), std::to_string(archive.port()));
+    typeInto(finder->getField("editPatient"), "ALPHA");
+    clickNode(finder->getLayoutRoot()->getChildByNameDeep("btnSearch"));
+    EXPECT_EQ(NSUI::UILocalConfig::getLocalString("dicomServerPort", ""), std::to_string(archive.port()));
+    NSUI::NSListView* list = finder->getList();
+    ASSERT_TRUE(frameUntil([&] { return list->getRowCount() == 2; }, 30.0));
+    frame(0.5f);
+    EXPECT_EQ(list->getRowCount(), 2);  // one study, one series: the other patient does not match
+    auto* study = static_cast<dcmFinder::listObject*>(list->getRowData()[0]);
+    auto* series = static_cast<dcmFinder::listObject*>(list->getRowData()[1]);
+    EXPECT_TRUE(study->isStudy);
+    EXPECT_EQ(study->patientName, "ALPHA^QUERY");
+    EXPECT_FALSE(series->isStudy);
+    EXPECT_EQ(series->patientName, "ALPHA^QUERY");
+    EXPECT_FALSE(help->isVisible());
+
+    // Download: the button blinks; a second press starts nothing more; the series reaches the
+    // library and the patient list.
+    NSUI::NSTableViewCell* cell = list->cellAtIndex(1);
+    ASSERT_NE(cell, nullptr);
+    auto* download = dynamic_cast<ui::Button*>(cell->getChildByTag(dcmFinder::kSeriesLayoutTag)->getChildByName("btnDownload"));
+    ASSERT_NE(download, nullptr);
+    clickNode(download);
+    EXPECT_TRUE(series->downloading);
+    EXPECT_GT(download->getNumberOfRunningActions(), 0);
+    clickNode(download);
+    EXPECT_LE(dataService::getInstance()->getClient.getListSize(), 1);
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 3; },
+                           60.0));
+    EXPECT_EQ(rowAt(home(), 0)->name, "ALPHA^QUERY");
+    ASSERT_TRUE(frameUntil([&] { return series->finished; }, 10.0));
+    EXPECT_EQ(download->getNumberOfRunningActions(), 0);
+}
+
+TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRowsDownloadState)
+{
+    launch(false);
+    NSUI::NSResponseWindow* window = dcmFinder::createWindow();
+    home()->addChild(window);
+    dcmFinder* finder = dcmFinder::fromWindow(window);
+    ASSERT_NE(finder, nullptr);
+    NSUI::NSListView* list = finder->getList();
+    auto addSeries = [&](const std::string& uid) {
+        dcmFinder::listObject* row = dcmFinder::listObject::create();
+        row->seriesUID = uid;
+        list->insertRow(-1, row);
+        return row;
+    };
+    dcmFinder::listObject* busy = addSeries("9.1");
+    addSeries("9.2");
+    frame();
+    busy->downloading = true;
+    busy->acknowledged = true;
+    list->updateCellAtIndex(0);
+    NSUI::NSTableViewCell* cell = list->cellAtIndex(0);
+    ASSERT_NE(cell, nullptr);
+    auto* button = dynamic_cast<ui::Button*>(cell->getChildByTag(dcmFinder::kSeriesLayoutTag)->getChildByName("btnDownload"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_GT(button->getNumberOfRunningActions(), 0);
+    EXPECT_EQ(button->getColor(), Color3B::RED);
+    // The downloading row goes; its cell now shows the other series, still and white.
+    list->removeRowAtIndex(0);
+    frame();
+    NSUI::NSTableViewCell* reused = list->cellAtIndex(0);
+    ASSERT_NE(reused, nullptr);
+    auto* shown = dynamic_cast<ui::Button*>(reused->getChildByTag(dcmFinder::kSeriesLayoutTag)->getChildByName("btnDownload"));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->getNumberOfRunningActions(), 0);
+    EXPECT_EQ(shown->getColor(), Color3B::WHITE);
+    EXPECT_EQ(shown->getOpacity(), 255);
+}
+
+TEST_F(LibraryAppTest, AccountScreensTalkToTheServerAndShowItsAnswers)
+{
+    qvtest::LoopbackServer server;
+    std::string loginReply = safeBase64EncodeString(R"({"Status":"0","userid":"42","nickname":"reader"})");
+    server.handle("/lg/lg.php", [&loginReply](const httplib::Request&, httplib::Response& res) {
+        res.set_content(loginReply, "text/plain");
+    });
+    server.put("/lg/sdvr.php", safeBase64EncodeString(R"({"Status":"0","code":"7788"})"));
+    server.put("/lg/rg.php", "%%% not base64 %%%");
+    launch(false);
+    NSUI::NSDataManager::setServerBase(server.url(""));
+    int loginChanges = 0;
+    Node* observer = Node::create();
+    observer->retain();
+    NSUI::NSNotificationCenter::getInstance()->addObserver(
+        observer, nullptr, [&loginChanges](Ref*, unsigned int, NSUI::NSNotificationData* d) { loginChanges = d->intValue; },
+        NSUI::NOTIFY_ACCOUNT_LOGIN_CHANGED);
+
+    clickNode(home()->getChildByNameDeep("logo"));
+    frame();
+    auto* account = dynamic_cast<login*>(home()->getChildByNameDeep(login::kLayerName));
+    ASSERT_NE(account, nullptr);
+    EXPECT_EQ(account->getPage(), login::PAGE_LOGIN);
+    Node* button = account->getLayoutRoot()->getChildByName("login");
+    ASSERT_NE(button, nullptr);
+
+    // An "@" without a valid address: refused before sending.
+    typeInto(account->getField("email"), "reader@");
+    typeInto(account->getField("password"), "secret");
+    clickNode(button);
+    EXPECT_EQ(takeToast(), languageText("login_check_mail"));
+    EXPECT_EQ(server.count("/lg/lg.php"), 0);
+
+    auto nextToast = [&]() {
+        std::string shown;
+        frameUntil([&] { return !(shown = takeToast()).empty(); }, 10.0);
+        return shown;
+    };
+
+    // A reply without a user id is a failed login and changes no setting.
+    loginReply = safeBase64EncodeString(R"({"Status":"0","userid":""})");
+    typeInto(account->getField("email"), "  reader ");
+    clickNode(button);
+    EXPECT_EQ(nextToast(), languageText("login_login_fail"));
+    EXPECT_EQ(NSUI::UILocalConfig::getLocalString(login::kLoginedKey, "0"), "0");
+    const std::string body = safeBase64DecodeString(server.lastBody("/lg/lg.php"));
+    EXPECT_NE(body.find(R"("ismail":"0")"), std::string::npos) << body;
+    EXPECT_NE(body.find(R"("nickname":"reader")"), std::string::npos) << body;
+    EXPECT_EQ(NSUI::UILocalConfig::getLocalString(login::kLoginStringKey, ""), "reader");
+
+    // Registering with an e-mail: a code typed before the server sent one never matches; the
+    // code the server sent does, and a garbled reply is a failed exchange.
+    account->showPage(login::PAGE_REGISTER);
+    typeInto(account->getField("name"), "reader");
+    typeInto(account->getField("password"), "secret");
+    typeInto(account->getField("email"), "reader@example.org");
+    typeInto(account->getField("confirm"), "7788");
+    clickNode(button);
+    EXPECT_EQ(takeToast(), languageText("login_vcode_wrong"));
+    EXPECT_EQ(server.count("/lg/rg.php"), 0);
+    Node* getCode = account->getLayoutRoot()->getChildByName("getCode");
+    ASSERT_NE(getCode, nullptr);
+    clickNode(getCode);
+    EXPECT_EQ(nextToast(), languageText("login_setmail_getcode"));
+    EXPECT_EQ(account->getExpectedCode(), "7788");
+    typeInto(account->getField("name"), "two words");
+    clickNode(button);
+    EXPECT_EQ(takeToast(), "The character in name must be A~Z or a~z or 0~9 or '.-_'");
+    typeInto(account->getField("name"), "reader");
+    clickNode(button);
+    EXPECT_EQ(nextToast(), languageText("net_check_status"));
+    EXPECT_EQ(server.count("/lg/rg.php"), 1);
+    EXPECT_EQ(NSUI::NSActivity::current(), nullptr);  // the busy overlay is gone
+
+    // Log in for real: the settings and 2034 follow and the screen closes.
+    account->showPage(login::PAGE_LOGIN);
+    loginReply = safeBase64EncodeString(R"({"Status":"0","userid":"42","nickname":"reader"})");
+    typeInto(account->getField("email"), "reader@example.org");
+    typeInto(account->getField("password"), "secret");
+    clickNode(button);
+    ASSERT_TRUE(frameUntil([&] { return home()->getChildByNameDeep(login::kLayerName) == nullptr; }, 10.0));
+    std::string logined, userId;
+    login::getLoginState(logined, userId);
+    EXPECT_EQ(logined, "1");
+    EXPECT_EQ(userId, "42");
+    ASSERT_TRUE(frameUntil([&] { return loginChanges == 1; }, 5.0));
+    const std::string mailBody = safeBase64DecodeString(server.lastBody("/lg/lg.php"));
+    EXPECT_NE(mailBody.find(R"("ismail":"1")"), std::string::npos) << mailBody;
+
+    // A dead server: the network message. Then log out.
+    NSUI::NSDataManager::setServerBase("http://127.0.0.1:" + std::to_string(qvtest::freePort()));
+    login* again = login::show(home());
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->getPage(), login::PAGE_ACCOUNT);
+    again->showPage(login::PAGE_SET_MAIL);
+    again->showPage(login::PAGE_ACCOUNT);
+    again->showPage(login::PAGE_LOGIN);
+    typeInto(again->getField("email"), "reader");
+    typeInto(again->getField("password"), "secret");
+    clickNode(again->getLayoutRoot()->getChildByName("login"));
+    EXPECT_EQ(nextToast(), languageText("net_check_status"));
+    login::logout();
+    login::getLoginState(logined, userId);
+    EXPECT_EQ(logined, "0");
+    ASSERT_TRUE(frameUntil([&] { return loginChanges == -1; }, 5.0));
+    NSUI::NSNotificationCenter::getInstance()->removeObserver(observer);
+    observer->release();
+    NSUI::NSDataManager::setServerBase("127.0.0.1");
+}
+
+TEST_F(LibraryAppTest, AdvicePagePreparesItsTextAndForwardsTheUpdateLink)
+{
+    launch(false);
+    Scene* scene = advice::createScene();
+    ASSERT_NE(scene, nullptr);
+    Director::getInstance()->pushScene(scene);
+    frame();
+    advice* page = nullptr;
+    for (Node* layout : scene->getChildren())
+        for (Node* child : layout->getChildren())
+            if (!page)
+                page = dynamic_cast<advice*>(child);
+    ASSERT_NE(page, nullptr);
+    frame();
+    const std::string folder = FileUtils::getInstance()->getWritablePath() + "qv/tmp/res/js";
+    EXPECT_EQ(page->getPageText().find("JS_URL"), std::string::npos);
+    EXPECT_NE(page->getPageText().find(folder + "/quorvane.js"), std::string::npos);
+
+    std::string posted = "-";
+    Node* observer = Node::create();
+    observer->retain();
+    NSUI::NSNotificationCenter::getInstance()->addObserver(
+        observer, nullptr, [&posted](Ref*, unsigned int, NSUI::NSNotificationData* d) { posted = d->text; },
+        NSUI::NOTIFY_ADVICE_UPDATE_APK);
+    EXPECT_FALSE(page->onURLIntercepted("http://127.0.0.1/other.html"));
+    EXPECT_NE(page->getParent(), nullptr);
+    page->retain();
+    EXPECT_FALSE(page->onURLIntercepted("http://127.0.0.1/updateapk.html/" +
+                                        safeBase64EncodeString("http://127.0.0.1/app.tar.gz")));
+    EXPECT_EQ(page->getParent(), nullptr);
+    page->release();
+    ASSERT_TRUE(frameUntil([&] { return posted != "-"; }, 5.0));
+    EXPECT_EQ(posted, "http://127.0.0.1/app.tar.gz");
+    NSUI::NSNotificationCenter::getInstance()->removeObserver(observer);
+    observer->release();
+    Director::getInstance()->popScene();
+    frame();
+}
