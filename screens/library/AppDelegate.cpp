@@ -7,7 +7,10 @@
 #include "audio/SimpleAudioEngine.h"
 #include "cocostudio/CocoStudio.h"
 #include "dcmLib.h"
+#include "NSResponseWindow.h"
+#include "dcmSend.h"
 #include "favoriteList.h"
+#include "favoriteView.h"
 #include "isImagingShutdown.h"
 #include "adsApplication.h"
 #include "dataService.h"
@@ -97,6 +100,9 @@ bool AppDelegate::applicationDidFinishLaunching()
     redIRI::setReadFileCallback(dataService::onSdkReadFile);
     redIRI::setSavePngCallback(dataService::onSdkSavePng);
     favoriteList::registerWithViewer();
+    // The favourite viewer sends its file through the send screen.
+    favoriteView::setSendWindowFactory(
+        [](const std::string& path, const std::string& kind) -> Node* { return dcmSend::makeWindow(path, kind); });
 
     NSUI::NSDataManager::getInstance()->setEnabled(true);
     httpCenter::getInstance()->enable();

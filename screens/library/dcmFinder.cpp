@@ -11,6 +11,7 @@
 #include "cocostudio/CSLoader.h"
 #include "dataService.h"
 #include "screenHelpers.h"
+#include "statApplication.h"
 
 #include <chrono>
 #include <thread>
@@ -239,6 +240,7 @@ void dcmFinder::search()
     dataService* service = dataService::getInstance();
     service->updateCalledAETitle();
     service->findClient.findPatientByName(address.c_str(), port.c_str(), "", "", pattern.c_str());
+    statApplication::getInstance()->addStat(18, "");
 }
 
 void dcmFinder::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData* data)

@@ -16,6 +16,7 @@
 #include "dicomDB.h"
 #include "screenHelpers.h"
 #include "sniffer.h"
+#include "statApplication.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -100,6 +101,7 @@ bool dcmSend::init()
     if (!Node::init())
         return false;
     setOwnerNode(this);
+    statApplication::getInstance()->addStat(9, "");
     firstEnter = true;
     sendPath.clear();
     sendLabel.clear();
@@ -143,6 +145,8 @@ void dcmSend::onEnterTransitionDidFinish()
 void dcmSend::onExit()
 {
     Node::onExit();
+    if (statApplication* stats = statApplication::peekInstance())
+        stats->addStat(10, "");
 }
 
 void dcmSend::cleanup()
@@ -150,6 +154,8 @@ void dcmSend::cleanup()
     Node::cleanup();
     if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
         centre->removeObserver(this);
+    if (statApplication* stats = statApplication::peekInstance())
+        stats->addStat(10, "");
 }
 
 void dcmSend::toast(const std::string& text)
