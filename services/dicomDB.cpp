@@ -646,7 +646,9 @@ bool dicomDB::appendImageInfo(const std::string& file, bool forSeriesList, NSUI:
     // stays the same file.
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) return false;
-    ImageInfo& cached = imageInfo_;
+    const size_t kRemembered = 64;
+    if (imageInfos_.size() >= kRemembered && !imageInfos_.count(file)) imageInfos_.clear();
+    ImageInfo& cached = imageInfos_[file];
     if (cached.file != file || cached.size != info.st_size || cached.modified != info.st_mtim.tv_sec ||
         cached.modifiedNs != info.st_mtim.tv_nsec) {
         cached = ImageInfo();

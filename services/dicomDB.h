@@ -29,6 +29,7 @@
 #include "dicomDBThread.h"
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -186,7 +187,7 @@ private:
     // The number of images of a series and the file name of its first one ("" when none).
     bool seriesImageSummary(const std::string& seriesID, int& count, std::string& firstFile);
 
-    // What appendImageInfo last read, and from which file (path, size and modification time).
+    // What appendImageInfo read, and from which file (path, size and modification time).
     struct ImageInfo {
         std::string file;
         long long size = -1;
@@ -194,7 +195,9 @@ private:
         bool opened = false, hasSize = false, hasInstitution = false, hasModality = false;
         std::string columns, rows, institution, modality, tube, number;
     };
-    ImageInfo imageInfo_;  // used by the worker under the database lock
+    // The files read lately, by path: images arriving for several series at once ask for the
+    // first files of all of them in turn. Used by the worker under the database lock.
+    std::map<std::string, ImageInfo> imageInfos_;
 
     NSUI::NSDBDataModel scratch_;
     int wantedVersion_ = 4;

@@ -220,8 +220,9 @@ class dcmConvertor {
 // Receives images (C-STORE) and answers verification (C-ECHO) on one port of every IPv4
 // interface, for any calling and called AE title, answering as its own title. Each image is
 // written below the root at <root><getDicomFolder(...)>/<file name> (the SOP Instance UID, or
-// a hash of it when it is not a plain UID), through a temporary file in <root>.incoming/ and a
-// rename, so a second copy of an instance replaces the first. After the peer has been answered,
+// a hash of it when it is not a plain UID). The file appears there only complete (written
+// unnamed and then linked, or, where the system cannot, through a temporary file in
+// <root>.incoming/ and a rename), and a second copy of an instance replaces the first. After the peer has been answered,
 // the message callback gets code 3 with a DCM_MESSAGE describing the file. A file that cannot
 // be written is answered "out of resources" and announced nowhere.
 class dcmServer {

@@ -1,11 +1,14 @@
 #include "dcmStorage.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcostrmf.h>
+#include <dcmtk/dcmdata/dcwcache.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +38,9 @@ std::string orDefault(const std::string& value, const char* replacement) {
 }  // namespace
 
 bool makeFolders(const std::string& path, std::string& error) {
+  // Nearly always the folder exists already (every image of a series goes to the same one).
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
   std::string partial;
   size_t start = 0;
   while (start <= path.size()) {
@@ -47,7 +53,6 @@ bool makeFolders(const std::string& path, std::string& error) {
     }
     start = slash + 1;
   }
-  struct stat info;
   if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     error = "\"" + path + "\" is not a folder";
     return false;
@@ -82,8 +87,103 @@ std::string ReceivedObject::dicomFolder() {
 
 std::string ReceivedObject::fileName() { return naming::instanceFileName(sopUid()); }
 
+bool ReceivedObject::saveTo(int fd, std::string& error) {
+  const int copy = ::dup(fd);
+  FILE* file = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
+  if (!file) {
+    if (copy >= 0) ::close(copy);
+    error = std::string("cannot write the file: ") + std::strerror(errno);
+    return false;
+  }
+  // As DcmFileFormat::saveFile does, but into the open file: written in the transfer syntax it
+  // arrived in, with a new file meta header.
+  DcmFileFormat* format = m_file.fileFormat();
+  DcmOutputFileStream stream(file);  // closes its copy of the descriptor when it ends
+  DcmWriteCache cache;
+  format->transferInit();
+  OFCondition cond = format->write(stream, m_xfer, EET_ExplicitLength, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0,
+                                   EWM_createNewMeta);
+  format->transferEnd();
+  if (cond.good()) {
+    stream.flush();
+    cond = stream.status();
+  }
+  if (cond.bad()) {
+    error = std::string("cannot write the file: ") + cond.text();
+    return false;
+  }
+  // Whatever the C library still buffers must reach the file now, where a failure can be seen.
+  if (std::fflush(file) != 0 || std::ferror(file)) {
+    error = std::string("cannot write the file: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Kernels and file systems without unnamed temporary files (or without /proc to name one
+// by) are found out once; from then on every image takes the named temporary file.
+std::atomic<bool> g_unnamedTemporaries{true};
+
+// A name no other writer of this process or another uses at the same moment.
+std::string uniqueName(const char* prefix) {
+  static std::atomic<unsigned long> counter{0};
+  return std::string(prefix) + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
+}  // namespace
+
 bool ReceivedObject::write(const std::string& folder, const std::string& tempFolder, std::string& error) {
-  if (!makeFolders(tempFolder, error) || !makeFolders(folder, error)) return false;
+  if (!makeFolders(folder, error)) return false;
+  const std::string final = folder + fileName();
+
+  // The file is written as an unnamed file in its series folder and gets its name only once it
+  // is complete: no reader ever sees part of it, a crash leaves nothing behind, and the connections
+  // storing at once never queue on one shared folder. An earlier copy of the instance is replaced
+  // in one step through a hidden name beside it.
+  if (g_unnamedTemporaries.load(std::memory_order_relaxed)) {
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::fchmod(fd, 0644);
+      const bool saved = saveTo(fd, error);
+      if (!saved) {
+        ::close(fd);
+        return false;
+      }
+      char self[64];
+      std::snprintf(self, sizeof(self), "/proc/self/fd/%d", fd);
+      bool linked = ::linkat(AT_FDCWD, self, AT_FDCWD, final.c_str(), AT_SYMLINK_FOLLOW) == 0;
+      int linkError = linked ? 0 : errno;
+      if (!linked && linkError == EEXIST) {
+        const std::string hidden = folder + uniqueName(".incoming-");
+        linked = ::linkat(AT_FDCWD, self, AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        linkError = linked ? 0 : errno;
+        if (linked && ::rename(hidden.c_str(), final.c_str()) != 0) {
+          error = "cannot move the file to \"" + final + "\": " + std::strerror(errno);
+          ::unlink(hidden.c_str());
+          ::close(fd);
+          return false;
+        }
+      }
+      ::close(fd);
+      if (linked) return true;
+      const bool noProc = linkError == ENOENT && ::access("/proc/self/fd", F_OK) != 0;
+      if (!noProc && linkError != EPERM && linkError != EOPNOTSUPP) {
+        error = "cannot move the file to \"" + final + "\": " + std::strerror(linkError);
+        return false;
+      }
+      g_unnamedTemporaries = false;
+    } else if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+      g_unnamedTemporaries = false;
+    } else {
+      error = "cannot create a file in \"" + folder + "\": " + std::strerror(errno);
+      return false;
+    }
+  }
+
+  // Otherwise through a named temporary file in tempFolder and a rename.
+  if (!makeFolders(tempFolder, error)) return false;
   std::string pattern = tempFolder + "incoming-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -93,18 +193,13 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
     return false;
   }
   ::fchmod(fd, 0644);
-  ::close(fd);
   const std::string temp(name.data());
-
-  // Written in the transfer syntax it arrived in, with a new file meta header.
-  OFCondition cond = m_file.fileFormat()->saveFile(OFFilename(temp.c_str()), m_xfer, EET_ExplicitLength, EGL_recalcGL,
-                                                   EPD_noChange, 0, 0, EWM_createNewMeta);
-  if (cond.bad()) {
+  const bool saved = saveTo(fd, error);
+  ::close(fd);
+  if (!saved) {
     ::unlink(temp.c_str());
-    error = std::string("cannot write the file: ") + cond.text();
     return false;
   }
-  const std::string final = folder + fileName();
   if (::rename(temp.c_str(), final.c_str()) != 0) {
     error = "cannot move the file to \"" + final + "\": " + std::strerror(errno);
     ::unlink(temp.c_str());

@@ -35,9 +35,10 @@ class ReceivedObject {
   // The file name: the SOP Instance UID when it is a plain UID, else a hash of it.
   std::string fileName();
 
-  // Writes the object as folder + fileName() (folder absolute, ending in "/"), through a
-  // temporary file in tempFolder (same file system). False with the reason in `error`; no file
-  // is left behind then.
+  // Writes the object as folder + fileName() (folder absolute, ending in "/"). The file appears
+  // there only complete: it is written unnamed in `folder` and then linked, or, where the system
+  // has no unnamed files, written in tempFolder (same file system) and renamed. False with the
+  // reason in `error`; no file is left behind then.
   bool write(const std::string& folder, const std::string& tempFolder, std::string& error);
 
   // The record of the stored file: texts cut at character boundaries, empty identifying values
@@ -46,6 +47,8 @@ class ReceivedObject {
 
  private:
   std::string sopUid();
+  // Writes the file (meta header and data set) into the open file; false with the reason.
+  bool saveTo(int fd, std::string& error);
 
   DicomFile m_file;
   E_TransferSyntax m_xfer;
