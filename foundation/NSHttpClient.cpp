@@ -23,6 +23,9 @@ const char* const kExitAbort = "request abandoned at exit";
 const char* const kDownloadWriteFailed = "failed to write the download file";
 const char* const kSetupFailed = "failed to set up the transfer";
 
+// The header lines of one answer, redirects included, are never longer than this.
+const size_t kMaxHeaderBytes = size_t(1) << 20;
+
 // How long the destructor sleeps between looks at the worker.
 const std::chrono::milliseconds kExitPoll(2);
 
@@ -32,18 +35,32 @@ long long steadyNowNs() {
         .count();
 }
 
-size_t writeToVector(char* data, size_t size, size_t count, void* vector) {
-    const size_t bytes = size * count;
-    auto* out = static_cast<std::vector<char>*>(vector);
-    out->insert(out->end(), data, data + bytes);
-    return bytes;
-}
+// Where a transfer puts the bytes it receives (in memory, or in a download's file), and how many
+// it may take.
+struct Sink {
+    std::vector<char>* memory = nullptr;
+    NSHttpResponse* download = nullptr;
+    size_t limit = 0;
+    size_t received = 0;
+    bool exceeded = false;
+};
 
-size_t writeToDownloadFile(char* data, size_t size, size_t count, void* response) {
-    FILE* file = static_cast<NSHttpResponse*>(response)->downloadFile;
-    if (!file)
+size_t writeToSink(char* data, size_t size, size_t count, void* target) {
+    auto* sink = static_cast<Sink*>(target);
+    const size_t bytes = size * count;
+    if (bytes > sink->limit - sink->received) {
+        sink->exceeded = true;
         return 0;  // ends the transfer as a write error
-    return std::fwrite(data, size, count, file) * size;
+    }
+    sink->received += bytes;
+    if (sink->memory) {
+        sink->memory->insert(sink->memory->end(), data, data + bytes);
+        return bytes;
+    }
+    FILE* file = sink->download ? sink->download->downloadFile : nullptr;
+    if (!file)
+        return 0;
+    return std::fwrite(data, 1, bytes, file);
 }
 
 // Called by libcurl about once a second even while the connection is silent; non-zero aborts.
@@ -250,6 +267,17 @@ void NSHttpClient::processRequest(NSHttpResponse* response, char* errorBuffer) {
         // Nowhere to put the answer: not worth asking for it.
         std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", kDownloadWriteFailed);
     } else {
+        Sink body, header;
+        if (kind == NSHttpRequest::DOWNLOAD)
+            body.download = response;
+        else
+            body.memory = &response->responseData;
+        body.limit = request->maxResponseBytes ? request->maxResponseBytes
+                     : kind == NSHttpRequest::DOWNLOAD ? NSHttpRequest::kDefaultMaxDownloadBytes
+                                                       : NSHttpRequest::kDefaultMaxBodyBytes;
+        header.memory = &response->responseHeader;
+        header.limit = kMaxHeaderBytes;
+
         std::unique_ptr<CURL, EasyHandleDeleter> handle(curl_easy_init());
         std::unique_ptr<curl_slist, HeaderListDeleter> headers;
         std::unique_ptr<curl_mime, MimeDeleter> form;
@@ -287,18 +315,16 @@ void NSHttpClient::processRequest(NSHttpResponse* response, char* errorBuffer) {
         if (headers)
             set(CURLOPT_HTTPHEADER, headers.get());
         set(CURLOPT_URL, request->url.c_str());
-        if (kind == NSHttpRequest::DOWNLOAD) {
-            set(CURLOPT_WRITEFUNCTION, &writeToDownloadFile);
-            set(CURLOPT_WRITEDATA, static_cast<void*>(response));
-        } else {
-            set(CURLOPT_WRITEFUNCTION, &writeToVector);
-            set(CURLOPT_WRITEDATA, static_cast<void*>(&response->responseData));
-        }
-        set(CURLOPT_HEADERFUNCTION, &writeToVector);
-        set(CURLOPT_HEADERDATA, static_cast<void*>(&response->responseHeader));
+        // An answer announcing a longer body is refused before it is read; one that does not say is
+        // cut off once it passes the limit.
+        set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(body.limit));
+        set(CURLOPT_WRITEFUNCTION, &writeToSink);
+        set(CURLOPT_WRITEDATA, static_cast<void*>(&body));
+        set(CURLOPT_HEADERFUNCTION, &writeToSink);
+        set(CURLOPT_HEADERDATA, static_cast<void*>(&header));
 
         // An empty body is sent as "" with size 0: a null pointer would make libcurl read standard input.
-        const char* body = request->requestData.empty() ? "" : request->requestData.data();
+        const char* sent = request->requestData.empty() ? "" : request->requestData.data();
         const curl_off_t bodySize = static_cast<curl_off_t>(request->requestData.size());
         switch (kind) {
         case NSHttpRequest::GET:
@@ -308,12 +334,12 @@ void NSHttpClient::processRequest(NSHttpResponse* response, char* errorBuffer) {
         case NSHttpRequest::DOWNLOAD:
             set(CURLOPT_POST, 1L);
             set(CURLOPT_FOLLOWLOCATION, 1L);
-            set(CURLOPT_POSTFIELDS, body);
+            set(CURLOPT_POSTFIELDS, sent);
             set(CURLOPT_POSTFIELDSIZE_LARGE, bodySize);
             break;
         case NSHttpRequest::PUT:
             set(CURLOPT_CUSTOMREQUEST, "PUT");
-            set(CURLOPT_POSTFIELDS, body);
+            set(CURLOPT_POSTFIELDS, sent);
             set(CURLOPT_POSTFIELDSIZE_LARGE, bodySize);
             break;
         case NSHttpRequest::DELETE:
@@ -333,7 +359,14 @@ void NSHttpClient::processRequest(NSHttpResponse* response, char* errorBuffer) {
             std::snprintf(errorBuffer, CURL_ERROR_SIZE, "%s", kSetupFailed);
         if (configured) {
             const CURLcode rc = curl_easy_perform(h);
-            if (rc == CURLE_OK) {
+            if (body.exceeded || rc == CURLE_FILESIZE_EXCEEDED) {
+                // Nothing of a cut-off body is handed on.
+                response->responseData.clear();
+                response->responseData.shrink_to_fit();
+                std::snprintf(errorBuffer, CURL_ERROR_SIZE, "response body larger than %zu bytes", body.limit);
+            } else if (header.exceeded) {
+                std::snprintf(errorBuffer, CURL_ERROR_SIZE, "response headers larger than %zu bytes", header.limit);
+            } else if (rc == CURLE_OK) {
                 long code = 0;
                 if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK) {
                     status = code;

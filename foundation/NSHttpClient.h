@@ -6,6 +6,9 @@
 // request's callback runs. Owners that go away first drop what is still pending for them with
 // cancelRequestsForTarget().
 //
+// Answer bodies are bounded (NSHttpRequest::maxResponseBytes): a longer one fails its request, so a
+// hostile or broken server cannot exhaust the memory.
+//
 // Threads: send, cancelRequestsForTarget, dispatchResponse, creation and destruction run on the main
 // thread; the transfers and everything they call run on the worker. The worker never autoreleases.
 //

@@ -60,6 +60,14 @@ public:
     Callback callback;
     std::vector<std::string> headers;   // whole lines, e.g. "Content-Type: application/json; charset=utf-8"
     std::string downloadPath;           // the file a DOWNLOAD request writes
+
+    // The largest answer body a transfer takes by default: kept in memory (responseData), and written
+    // to the file of a DOWNLOAD request. A longer body fails the request, so a server that sends without
+    // end cannot exhaust the memory or the disk.
+    static constexpr size_t kDefaultMaxBodyBytes = size_t(8) << 20;
+    static constexpr size_t kDefaultMaxDownloadBytes = size_t(512) << 20;
+    // This request's limit; 0 takes the default of its kind.
+    size_t maxResponseBytes = 0;
 };
 
 }  // namespace NSUI

@@ -401,6 +401,46 @@ TEST_F(HttpClientTest, AFailedDownloadLeavesTheExistingFileAlone) {
     EXPECT_EQ(entries, 1);  // study.zip alone
 }
 
+// A server that sends more than the request's limit (announced or not) fails the request with its
+// reason and hands on nothing of the body; a download that does so leaves the file it would replace.
+TEST_F(HttpClientTest, AnswersLongerThanTheLimitFail) {
+    const std::string path = tempPath("bounded.bin");
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << "the good copy";
+    }
+    for (const char* route : {"/bytes?n=1000", "/bytes?n=1001", "/stream?n=1000", "/stream?n=300000"}) {
+        NSHttpRequest* r = request(NSHttpRequest::GET, route, "", route);
+        r->maxResponseBytes = 1000;
+        send(r);
+    }
+    NSHttpRequest* download = request(NSHttpRequest::DOWNLOAD, "/stream?n=300000", "", "download");
+    download->maxResponseBytes = 1000;
+    download->downloadPath = path;
+    send(download);
+    // Without a limit of its own a request takes the default for bodies kept in memory.
+    const std::string beyond = "/stream?n=" + std::to_string(NSHttpRequest::kDefaultMaxBodyBytes + 1);
+    send(request(NSHttpRequest::GET, beyond, "", "default"));
+    ASSERT_TRUE(waitForAnswers(6));
+
+    const std::string tooLong = "response body larger than 1000 bytes";
+    EXPECT_TRUE(answers[0].succeeded);
+    EXPECT_EQ(answers[0].body, HttpTestServer::patternBytes(1000));
+    EXPECT_TRUE(answers[2].succeeded);
+    EXPECT_EQ(answers[2].body, HttpTestServer::patternBytes(1000));
+    for (size_t i : {1, 3, 4}) {
+        SCOPED_TRACE(answers[i].tag);
+        EXPECT_FALSE(answers[i].succeeded);
+        EXPECT_EQ(answers[i].error, tooLong);
+        EXPECT_EQ(answers[i].body, "");
+    }
+    EXPECT_EQ(readFile(path), "the good copy");
+    EXPECT_FALSE(answers[5].succeeded);
+    EXPECT_EQ(answers[5].error,
+              "response body larger than " + std::to_string(NSHttpRequest::kDefaultMaxBodyBytes) + " bytes");
+    EXPECT_EQ(answers[5].body, "");
+}
+
 TEST_F(HttpClientTest, LargeFormUploadArrivesWhole) {
     const std::string path = tempPath("upload.bin");
     const std::string content = HttpTestServer::patternBytes(8 * 1024 * 1024 + 17);

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 
@@ -88,6 +89,20 @@ HttpTestServer::HttpTestServer() : server(std::make_unique<httplib::Server>()) {
                                  });
     };
     s.Get("/partial", partial).Post("/partial", partial);
+
+    auto stream = [](const httplib::Request& req, httplib::Response& res) {
+        auto body = std::make_shared<std::string>(patternBytes(sizeParam(req, "n", 0)));
+        res.set_chunked_content_provider("application/octet-stream",
+                                         [body](size_t offset, httplib::DataSink& sink) {
+                                             const size_t chunk = std::min<size_t>(64 * 1024, body->size() - offset);
+                                             if (chunk > 0 && !sink.write(body->data() + offset, chunk))
+                                                 return false;
+                                             if (offset + chunk >= body->size())
+                                                 sink.done();
+                                             return true;
+                                         });
+    };
+    s.Get("/stream", stream).Post("/stream", stream);
 
     s.Post("/upload", [](const httplib::Request& req, httplib::Response& res) {
         std::ostringstream out;

@@ -8,6 +8,7 @@
 //   /hold        blocks until releaseHeld() (or the server stops), then 200 "held"
 //   /bytes       ?n= bytes of a fixed pattern (patternBytes), status from ?code= (default 200)
 //   /partial     announces ?n= bytes, sends the first half, then drops the connection
+//   /stream      ?n= bytes of the pattern in chunks, without announcing a length
 //   /upload      POST multipart: "file=<name>|<filename>|<type>|<size>|<checksum>" and "info=<text>"
 //   /exchange    POST: the body is Base64 of a flat JSON object; answers Base64 of
 //                {"Status":"0","user":"<its user value>"}
