@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "Phantom.h"
 
 namespace fs = std::filesystem;
 
@@ -110,11 +109,9 @@ std::vector<std::string> AppTest::imageFiles() const
     return files;
 }
 
-std::string AppTest::writeMrStudy(const std::string& name, int slices, int size, const std::string& patientName,
-                                  const std::string& patientID)
+qvgen::PhantomSpec AppTest::mrSpec(int slices, int size, const std::string& patientName,
+                                   const std::string& patientID)
 {
-    const std::string dir = folder + name + "/";
-    fs::create_directories(dir);
     qvgen::PhantomSpec spec;
     spec.modality = "MR";
     spec.columns = size;
@@ -128,6 +125,13 @@ std::string AppTest::writeMrStudy(const std::string& name, int slices, int size,
     spec.studyDescription = "Head MR";
     spec.seriesDescription = "axial MR phantom";
     spec.accessionNumber = "MR0001";
+    return spec;
+}
+
+std::string AppTest::writeStudy(const std::string& name, const qvgen::PhantomSpec& spec)
+{
+    const std::string dir = folder + name + "/";
+    fs::create_directories(dir);
     std::string error;
     EXPECT_TRUE(qvgen::Phantom(spec).write(dir, &error)) << error;
     return dir;
@@ -139,10 +143,11 @@ void AppTest::importFolder(const std::string& path)
     ASSERT_TRUE(app->waitFor([](const View& v) { return v.named("importImage") != nullptr; }, 30, &view))
         << view.dump();
     app->click(*view.named("importImage"));
-    // The prompt is modal: it shows its accent OK button in the middle of the window.
+    // The prompt is modal: it shows its accent OK button in the middle of the window (sampled left
+    // of its caption).
     const Box window = view.window;
     const double unit = view.pixelsPerUnit;
-    const int okX = window.x + window.w / 2 + int((360 - 16 - 60) * unit);
+    const int okX = window.x + window.w / 2 + int((360 - 16 - 120 + 20) * unit);
     const int okY = window.y + window.h / 2 + int((95 - 20 - 20) * unit);
     bool shown = false;
     for (int i = 0; i < 100 && !shown; ++i) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Phantom.h"
 #include "support/App.h"
 #include "support/XServer.h"
 
@@ -38,9 +39,11 @@ protected:
     // Every image file of the library as the database names it (absolute paths).
     std::vector<std::string> imageFiles() const;
 
-    // Writes an MR phantom study of `slices` images into a new folder; returns the folder.
-    std::string writeMrStudy(const std::string& name, int slices, int size = 128,
-                             const std::string& patientName = "MR^PHANTOM", const std::string& patientID = "MR-0001");
+    // An MR phantom of slices images of size x size, 1.5 mm pixels, 3 mm apart, of its own patient.
+    static qvgen::PhantomSpec mrSpec(int slices, int size, const std::string& patientName,
+                                     const std::string& patientID);
+    // Writes the phantom's series into a new folder of the test; returns the folder.
+    std::string writeStudy(const std::string& name, const qvgen::PhantomSpec& spec);
 
     // Imports a folder as a user does: the Import button, the path typed into the prompt, Enter.
     void importFolder(const std::string& path);

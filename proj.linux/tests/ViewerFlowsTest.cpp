@@ -1,0 +1,221 @@
+// A generated MR study imported and read the way a clinician reads it: the reformatted planes,
+// slices stepped with the wheel, measurements whose values the phantom's known geometry fixes,
+// window and level changed with the mouse, and cine.
+#include "support/AppTest.h"
+#include "support/Screens.h"
+
+#include <cmath>
+#include <set>
+
+#include "Phantom.h"
+
+namespace e2e {
+namespace {
+
+const char* const kMrName = "MR^PHANTOM";
+
+bool isGrey(Rgb c, int atLeast)
+{
+    return std::abs(c.r - c.g) < 12 && std::abs(c.g - c.b) < 12 && c.g >= atLeast;
+}
+
+// The widest run of image (grey, not black, not the coloured cross lines) along a row of the box,
+// away from its edge texts: its row, first and last pixel.
+struct Span {
+    int y = 0, x0 = 0, x1 = -1;
+    int width() const { return x1 - x0 + 1; }
+};
+
+Span widestRow(const Screenshot& s, const Box& box)
+{
+    Span best;
+    const int margin = 40;
+    for (int y = box.y + margin; y < box.y + box.h - margin; ++y) {
+        int first = -1, last = -1;
+        for (int x = box.x + margin; x < box.x + box.w - margin; ++x)
+            if (isGrey(s.at(x, y), 20)) {
+                if (first < 0)
+                    first = x;
+                last = x;
+            }
+        if (first >= 0 && last - first + 1 > best.width())
+            best = {y, first, last};
+    }
+    return best;
+}
+
+// The centre of a square of `side` pixels, all of one grey level, inside the box; false when none.
+bool uniformSpot(const Screenshot& s, const Box& box, int side, int* cx, int* cy)
+{
+    for (int y = box.y + box.h / 2 - side; y < box.y + box.h - 2 * side; y += side / 2)
+        for (int x = box.x + 40; x < box.x + box.w - 40 - side; x += side / 2) {
+            const Box square{x, y, side, side};
+            const Rgb c = s.at(x, y);
+            if (isGrey(c, 40) && s.varied(square, 0) == 0) {
+                *cx = square.cx();
+                *cy = square.cy();
+                return true;
+            }
+        }
+    return false;
+}
+
+// The measurement texts drawn over the images.
+std::vector<std::string> measurementTexts(const View& v)
+{
+    std::vector<std::string> out;
+    for (const Node& n : v.nodes)
+        if (n.cls == "isImageSDK::isNodeText" && n.hasText && !n.text.empty())
+            out.push_back(n.text);
+    return out;
+}
+
+// Waits for a measurement text not seen before; "" when none came.
+std::string newMeasurement(App& app, const std::vector<std::string>& before)
+{
+    std::string found;
+    app.waitFor(
+        [&](const View& v) {
+            for (const std::string& t : measurementTexts(v))
+                if (std::find(before.begin(), before.end(), t) == before.end()) {
+                    found = t;
+                    return true;
+                }
+            return false;
+        },
+        10);
+    return found;
+}
+
+}  // namespace
+
+class ViewerFlows : public AppTest {};
+
+TEST_F(ViewerFlows, ImportedMrStudyReadWithPlanesWheelMeasurementsMouseLevelAndCine)
+{
+    const qvgen::PhantomSpec spec = mrSpec(30, 128, kMrName, "MR-0001");
+    const std::string source = writeStudy("mr-source", spec);
+    const qvgen::Phantom phantom(spec);
+    launch();
+    View view;
+    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, "PHANTOM^QUORVANE", "1-1-20"); }, 90, &view))
+        << view.dump();
+
+    importFolder(source);
+    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, kMrName, "1-1-30"); }, 120, &view))
+        << view.dump();
+    keep("imported");
+    ASSERT_TRUE(openPatient(*app, kMrName));
+    ASSERT_TRUE(openSeries(*app, "axial MR phantom", &view)) << view.dump();
+
+    // The reformatted planes: axial, sagittal and coronal windows side by side.
+    const std::vector<const Node*> windows = imageWindows(view);
+    ASSERT_EQ(windows.size(), 3u) << view.dump();
+    for (const char* plane : {"Axial", "Sagittal", "Coronal"})
+        EXPECT_TRUE(view.withText(plane)) << plane << "\n" << view.dump();
+    const Box axial = windows[0]->box;
+    Screenshot s;
+    for (int i = 0; i < 50; ++i) {
+        s = x->shot();
+        if (widestRow(s, axial).width() > 100)
+            break;
+        pause(100);
+    }
+    keep("planes");
+
+    // The wheel steps slices: three notches, three slices of 3 mm.
+    double before = 0, after = 0;
+    ASSERT_TRUE(slicePosition(view, axial, &before)) << view.dump();
+    x->wheel(axial.cx(), axial.cy(), 3);
+    ASSERT_TRUE(app->waitFor([&](const View& v) { return slicePosition(v, axial, &after) && after != before; }, 10,
+                             &view))
+        << view.dump();
+    pause(300);
+    view = app->probe();
+    ASSERT_TRUE(slicePosition(view, axial, &after));
+    EXPECT_NEAR(std::fabs(after - before), 3 * spec.sliceSpacing, 0.01);
+
+    // A line across the body, edge to edge, measures the body's width: 2 a of the elliptic
+    // section, within one voxel and the pixels of the drawing.
+    s = x->shot();
+    const Span body = widestRow(s, axial);
+    ASSERT_GT(body.width(), 100) << "the body is not drawn";
+    const double bodyWidth = 2 * phantom.shape("body")->halfSize[0];
+    const double pixelsPerMm = body.width() / bodyWidth;
+    ASSERT_TRUE(app->clickNamed("btnCmdLine"));
+    std::vector<std::string> seen = measurementTexts(app->probe());
+    x->drag(body.x0, body.y, body.x1 + 1, body.y, 1, 20);
+    std::string text = newMeasurement(*app, seen);
+    ASSERT_FALSE(text.empty()) << "no length shown";
+    std::vector<double> values = numbersIn(text);
+    ASSERT_EQ(values.size(), 1u) << text;
+    EXPECT_NEAR(values[0], bodyWidth, spec.columnSpacing + 2 / pixelsPerMm) << text;
+    EXPECT_NE(text.find("mm"), std::string::npos) << text;
+
+    // A right angle drawn on the screen is a right angle in the patient (square pixels).
+    ASSERT_TRUE(app->clickNamed("btnCmdAngle"));
+    seen = measurementTexts(app->probe());
+    const int ax = axial.cx() - 120, ay = axial.cy() + 80;
+    x->drag(ax, ay, ax + 120, ay, 1, 12);
+    x->click(ax, ay - 100);
+    text = newMeasurement(*app, seen);
+    ASSERT_FALSE(text.empty()) << "no angle shown";
+    values = numbersIn(text);
+    ASSERT_FALSE(values.empty()) << text;
+    EXPECT_NEAR(values[0], 90.0, 0.6) << text;
+
+    // A circle inside plain body tissue: its mean is the tissue's signal, with no spread.
+    s = x->shot();
+    int cx = 0, cy = 0;
+    ASSERT_TRUE(uniformSpot(s, axial, 40, &cx, &cy)) << "no plain tissue in sight";
+    ASSERT_TRUE(app->clickNamed("btnCmdCircle"));
+    seen = measurementTexts(app->probe());
+    x->drag(cx, cy, cx + 12, cy, 1, 6);
+    text = newMeasurement(*app, seen);
+    ASSERT_FALSE(text.empty()) << "no region statistics shown";
+    const size_t avg = text.find("Avg:");
+    ASSERT_NE(avg, std::string::npos) << text;
+    const std::vector<double> stats = numbersIn(text.substr(avg));
+    ASSERT_GE(stats.size(), 2u) << text;
+    EXPECT_EQ(stats[0], phantom.shape("body")->mr) << text;
+    EXPECT_EQ(stats[1], 0) << text;
+    keep("measured");
+
+    // Window and level by mouse: a drag over the image changes the overlay's values and the grey.
+    const std::string level = windowLevelText(view, axial);
+    const Box patch{cx - 5, cy - 5, 10, 10};
+    const double grey = x->shot().meanGrey(patch);
+    ASSERT_TRUE(app->clickNamed("btnCmdWL"));
+    ASSERT_TRUE(app->waitForText("By Mouse", 10, &view)) << view.dump();
+    keep("window-level-menu");
+    app->click(*view.withText("By Mouse"));
+    // Dragged over the black corner of the window, clear of the measurements.
+    const int wx = axial.x + axial.w - 200, wy = axial.y + axial.h - 120;
+    x->drag(wx, wy, wx + 80, wy + 40, 1, 12);
+    ASSERT_TRUE(app->waitFor([&](const View& v) { return windowLevelText(v, axial) != level; }, 10, &view))
+        << level << "\n" << view.dump();
+    EXPECT_GT(std::fabs(x->shot().meanGrey(patch) - grey), 10) << "the image's grey did not follow the window";
+    keep("window-level");
+
+    // Cine: playing walks through the slices; a second touch stops it.
+    ASSERT_TRUE(app->clickNamed("btnCmdPlay"));
+    std::set<double> positions;
+    for (int i = 0; i < 12; ++i) {
+        pause(200);
+        double mm = 0;
+        if (slicePosition(app->probe(), axial, &mm))
+            positions.insert(mm);
+    }
+    EXPECT_GE(positions.size(), 3u) << "cine did not move through the slices";
+    ASSERT_TRUE(app->clickNamed("btnCmdPlay"));
+    pause(300);
+    double stopped = 0, later = 0;
+    ASSERT_TRUE(slicePosition(app->probe(), axial, &stopped));
+    pause(600);
+    ASSERT_TRUE(slicePosition(app->probe(), axial, &later));
+    EXPECT_EQ(stopped, later) << "cine did not stop";
+    keep("after-cine");
+    quitCleanly();
+}
+
+}  // namespace e2e

@@ -1,0 +1,36 @@
+// What the end-to-end tests look for on the program's screens, and the steps a user takes there.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/App.h"
+
+namespace e2e {
+
+// The patient list shows this patient with these counts (studies-series-images) in its row.
+bool showsPatient(const View& v, const std::string& name, const std::string& counts);
+// The image windows of the viewer, in scene order.
+std::vector<const Node*> imageWindows(const View& v);
+const Node* firstImageWindow(const View& v);
+// A text node inside a box whose text starts with `prefix` (overlay texts of one window).
+const Node* textIn(const View& v, const Box& box, const std::string& prefix);
+// The window's slice position as its overlay shows it ("S:34.5mm" gives 34.5 with the letter),
+// false when none is shown.
+bool slicePosition(const View& v, const Box& window, double* mm, std::string* letter = nullptr);
+// The window's "ww wl" overlay value ("400 40 "), "" when none.
+std::string windowLevelText(const View& v, const Box& window);
+
+// Opens a series of the study panel (or study list screen) from its row's right end; true once
+// the viewer shows its image windows with their window/level overlay.
+bool openSeries(App& app, const std::string& description, View* shown);
+// Opens the patient's studies: a touch on the right end of its row.
+bool openPatient(App& app, const std::string& name);
+// Swipes the patient's row open from its left edge and touches one of its menu buttons ("del",
+// "send", "share").
+bool rowMenu(App& app, XServer& x, const std::string& patientName, const std::string& button);
+
+// Numbers in a text ("Area:3.93,W:2.24" gives 3.93 and 2.24).
+std::vector<double> numbersIn(const std::string& text);
+
+}  // namespace e2e
