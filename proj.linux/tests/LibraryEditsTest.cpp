@@ -5,6 +5,7 @@
 
 #include <sys/signal.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -70,15 +71,15 @@ TEST_F(LibraryEdits, ImportKilledHalfwayIsCompletedByImportingAgain)
     ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, kExampleName, "1-1-20"); }, 90, &view))
         << view.dump();
     importFolder(source);
-    // Killed once some of the images are in the library.
+    // Killed once a tenth of the images are in the library.
     bool some = false;
-    for (int i = 0; i < 600 && !some; ++i) {
-        some = fs::exists(library() + "dicomDB") &&
-               !query("select ID from image where seriesID in (select series.ID from series where path like "
-                      "'MR^FIVEHUNDRED%') limit 1")
-                    .empty();
+    for (int i = 0; i < 1200 && !some; ++i) {
+        const std::vector<std::string> count =
+            query("select count(*) from image where seriesID in (select ID from series where path like "
+                  "'MR^FIVEHUNDRED%')");
+        some = !count.empty() && std::atoi(count[0].c_str()) >= 50;
         if (!some)
-            pause(20);
+            pause(10);
     }
     ASSERT_TRUE(some) << "the import did not start";
     app->kill();
