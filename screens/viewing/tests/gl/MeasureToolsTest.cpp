@@ -84,6 +84,8 @@ protected:
         spec.columns = 256;
         spec.rows = 256;
         spec.slices = 20;
+        // Stored samples are HU + 1024: the values shown are modality values (HU).
+        spec.rescaleIntercept = -1024;
         phantom = std::make_unique<qvgen::Phantom>(spec);
         const std::string folder = writeSeries("PHANTOM_PH-0001/study/ct", spec);
         screen = openViewer(folder);
