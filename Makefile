@@ -11,6 +11,11 @@ TESTDIR := build/test
 TSANDIR := build/tsan
 XVFB    := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1920x1080x24")
 
+# The subnet sweeps of peer discovery and node echo stay on this machine unless asked otherwise:
+# `make run QV_NETWORK_SCOPE=` lets them reach the local network as on a workstation.
+QV_NETWORK_SCOPE ?= loopback
+export QV_NETWORK_SCOPE
+
 run:
 	@scripts/install-deps
 	@$(CMAKE) -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DQV_TESTS=OFF >/dev/null

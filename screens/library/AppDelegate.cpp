@@ -12,6 +12,7 @@
 #include "favoriteList.h"
 #include "favoriteView.h"
 #include "isImagingShutdown.h"
+#include "isViewerVR.h"
 #include "adsApplication.h"
 #include "dataService.h"
 #include "httpCenter.h"
@@ -100,6 +101,8 @@ bool AppDelegate::applicationDidFinishLaunching()
     redIRI::setReadFileCallback(dataService::onSdkReadFile);
     redIRI::setSavePngCallback(dataService::onSdkSavePng);
     favoriteList::registerWithViewer();
+    // Volume rendering views (the 3D cells of the view modes) are made through the viewers' factory.
+    isImageSDK::registerVolumeRendering();
     // The favourite viewer sends its file through the send screen.
     favoriteView::setSendWindowFactory(
         [](const std::string& path, const std::string& kind) -> Node* { return dcmSend::makeWindow(path, kind); });

@@ -1,5 +1,7 @@
 #include "studyList.h"
 
+#include "appManager.h"
+
 #include "AppConfig.h"
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
@@ -34,9 +36,25 @@ const char* const kMenuFile = "studyTool.csb";
 const int kStripPictureTag = 100;
 const int kStripLabelTag = 101;
 
+// The protocols offered for a selection come from the viewers' hanging-protocol list unless a
+// test puts its own lookup in place.
+std::vector<studyList::Protocol> viewerProtocols(int seriesCount, int sliceCount, bool isVolume)
+{
+    isImageSDK::ProtocolQuery query;
+    query.seriesCount = seriesCount;
+    query.sliceCount = sliceCount;
+    query.isVolume = isVolume;
+    std::list<isImageSDK::ProtocolEntry*> found;
+    isImageSDK::appManager::findProtocols(found, query);
+    std::vector<studyList::Protocol> out;
+    for (const isImageSDK::ProtocolEntry* p : found)
+        out.push_back({p->file, p->title, p->type});
+    return out;
+}
+
 studyList::ProtocolLookup& protocolLookup()
 {
-    static studyList::ProtocolLookup lookup;
+    static studyList::ProtocolLookup lookup = viewerProtocols;
     return lookup;
 }
 

@@ -157,6 +157,12 @@ TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEnd)
     NSUI::NSListView* rows = panel()->getRowsTable();
     NSUI::NSTableViewCell* series = rows->cellAtIndex(1);
     ASSERT_NE(series, nullptr);
+    // Selecting the series offers the hanging protocols that fit it, read from the shipped file.
+    EXPECT_EQ(panel()->getProtocolStrip()->getRowCount(), 0);
+    const Vec2 middle = series->convertToWorldSpace(Vec2(rows->getContentSize().width / 2, 50));
+    InputSimulator::click(middle.x, middle.y);
+    frame();
+    EXPECT_GT(panel()->getProtocolStrip()->getRowCount(), 0);
     const Vec2 end = series->convertToWorldSpace(Vec2(rows->getContentSize().width - 20, 50));
     InputSimulator::click(end.x, end.y);
     auto* row = static_cast<studyList::listObject*>(rows->getRowData()[1]);
