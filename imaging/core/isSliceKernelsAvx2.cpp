@@ -22,19 +22,6 @@ bool available()
 
 namespace {
 
-// The two 16-bit samples of a 32-bit gather: the voxel and its right neighbour, as floats.
-template <class T>
-QV_TARGET_AVX2 inline void splitPair(__m256i g, __m256& first, __m256& second)
-{
-    if constexpr (std::is_signed<T>::value) {
-        first = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(g, 16), 16));
-        second = _mm256_cvtepi32_ps(_mm256_srai_epi32(g, 16));
-    } else {
-        first = _mm256_cvtepi32_ps(_mm256_and_si256(g, _mm256_set1_epi32(0xFFFF)));
-        second = _mm256_cvtepi32_ps(_mm256_srli_epi32(g, 16));
-    }
-}
-
 // Truncates toward zero, saturated to T (NaN gives the lowest value), and stores 8 samples.
 template <class T>
 QV_TARGET_AVX2 inline void store8(__m256 v, T* o)

@@ -11,6 +11,7 @@
 #include "CTriLinear.h"
 
 #include <cstdint>
+#include <type_traits>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QV_AVX2 1
@@ -20,11 +21,31 @@
 #define QV_TARGET_AVX2
 #endif
 
+#ifdef QV_AVX2
+#include <immintrin.h>
+#endif
+
 namespace isImageSDK {
 namespace avx2 {
 
 // True when the processor runs AVX2 code.
 bool available();
+
+#ifdef QV_AVX2
+// The two 16-bit samples of a 32-bit gather (T is int16_t or uint16_t): the voxel and its
+// right neighbour, as floats.
+template <class T>
+QV_TARGET_AVX2 inline void splitPair(__m256i g, __m256& first, __m256& second)
+{
+    if constexpr (std::is_signed<T>::value) {
+        first = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(g, 16), 16));
+        second = _mm256_cvtepi32_ps(_mm256_srai_epi32(g, 16));
+    } else {
+        first = _mm256_cvtepi32_ps(_mm256_and_si256(g, _mm256_set1_epi32(0xFFFF)));
+        second = _mm256_cvtepi32_ps(_mm256_srli_epi32(g, 16));
+    }
+}
+#endif
 
 // Trilinear: o[c] for c in [0, width); x below 0 gives the background, as the caller rule.
 template <class T>

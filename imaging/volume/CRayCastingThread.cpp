@@ -2,6 +2,7 @@
 
 #include "isImageTypes.h"
 #include "isSampleCast.h"
+#include "isSliceKernelsAvx2.h"
 #include "vrSpaceLeaping.h"
 
 #include <algorithm>
@@ -34,6 +35,15 @@ const float* vrTrilinearWeights()
         return t;
     }();
     return table.data();
+}
+
+namespace {
+std::atomic<bool> g_rayPackets{true};
+} // namespace
+
+void vrSetRayPackets(bool enabled)
+{
+    g_rayPackets.store(enabled, std::memory_order_relaxed);
 }
 
 bool clipRayToBox(const float p0[3], const float p1[3], float entry[3], float exit[3], const float box[6])
@@ -322,6 +332,302 @@ void maximumRay(const Frame<T>& f, const vrRayRecord& ray, const float* colours,
     ray.out[0] = toByte(c[1]), ray.out[1] = toByte(c[2]), ray.out[2] = toByte(c[3]);
 }
 
+#ifdef QV_AVX2
+// ---- eight neighbouring rays at a time (AVX2) ----
+//
+// Composite and maximum rays of 16-bit volumes, eight rays stepped together, one lane each.
+// Every lane follows the walk of its scalar ray exactly: the same positions (the same float
+// additions, the same steps over empty blocks), the same trilinear weights and order of
+// operations (no fused multiply-add), the same compositing in float. So the pixels equal the
+// scalar path's; only the work of eight samples is shared by gathers. Lanes that are done stay
+// masked while their neighbours go on. Every function here carries QV_TARGET_AVX2 and runs only
+// after avx2::available() said yes.
+
+// Packets need 32-bit voxel offsets.
+template <class T>
+bool packetsFit(const Frame<T>& f)
+{
+    return std::is_same<T, int16_t>::value || std::is_same<T, uint16_t>::value
+               ? f.nxy * f.n[2] < (int64_t{1} << 31) - 1
+               : false;
+}
+
+struct Lanes {
+    alignas(32) float p[3][8];
+    alignas(32) float s[3][8];
+    alignas(32) int32_t steps[8];
+    alignas(32) int32_t live[8];
+};
+
+QV_TARGET_AVX2 inline bool anyLane(__m256i mask) { return !_mm256_testz_si256(mask, mask); }
+
+QV_TARGET_AVX2 inline __m256i select(__m256i mask, __m256i yes, __m256i no)
+{
+    return _mm256_blendv_epi8(no, yes, mask);
+}
+
+QV_TARGET_AVX2 inline __m256 select(__m256i mask, __m256 yes, __m256 no)
+{
+    return _mm256_blendv_ps(no, yes, _mm256_castsi256_ps(mask));
+}
+
+// stepsToLeave of eight lanes; `block` the lanes' block on the axis.
+QV_TARGET_AVX2 inline __m256i stepsToLeave8(__m256 c, __m256 s, __m256i block)
+{
+    const __m256 four = _mm256_set1_ps(4.0f), one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
+    const __m256 big = _mm256_set1_ps(1e9f);
+    const __m256i bigI = _mm256_set1_epi32(1000000000);
+    const __m256 up = _mm256_ceil_ps(_mm256_div_ps(
+        _mm256_sub_ps(_mm256_mul_ps(four, _mm256_cvtepi32_ps(_mm256_add_epi32(block, _mm256_set1_epi32(1)))), c), s));
+    const __m256 down = _mm256_add_ps(
+        _mm256_floor_ps(_mm256_div_ps(_mm256_sub_ps(c, _mm256_mul_ps(four, _mm256_cvtepi32_ps(block))),
+                                      _mm256_sub_ps(zero, s))),
+        one);
+    const __m256 positive = _mm256_cmp_ps(s, zero, _CMP_GT_OQ), negative = _mm256_cmp_ps(s, zero, _CMP_LT_OQ);
+    const __m256 n = _mm256_blendv_ps(down, up, positive);
+    __m256i steps = _mm256_cvttps_epi32(n);
+    steps = select(_mm256_castps_si256(_mm256_cmp_ps(n, big, _CMP_LT_OQ)), steps, bigI);
+    return select(_mm256_castps_si256(_mm256_or_ps(positive, negative)), steps, bigI);
+}
+
+// skipSteps of eight lanes.
+QV_TARGET_AVX2 inline __m256i skipSteps8(const __m256 p[3], const __m256 s[3], const __m256i cell[3])
+{
+    const __m256i n = _mm256_min_epi32(_mm256_min_epi32(stepsToLeave8(p[0], s[0], _mm256_srai_epi32(cell[0], 2)),
+                                                        stepsToLeave8(p[1], s[1], _mm256_srai_epi32(cell[1], 2))),
+                                       stepsToLeave8(p[2], s[2], _mm256_srai_epi32(cell[2], 2)));
+    return _mm256_max_epi32(_mm256_set1_epi32(1), _mm256_sub_epi32(n, _mm256_set1_epi32(1)));
+}
+
+// Grid block of the lanes' voxels.
+template <class T>
+QV_TARGET_AVX2 inline __m256i blockOf8(const Frame<T>& f, const __m256i cell[3])
+{
+    return _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(cell[2], 2), _mm256_set1_epi32(f.bxy)),
+                         _mm256_mullo_epi32(_mm256_srai_epi32(cell[1], 2), _mm256_set1_epi32(f.bx))),
+        _mm256_srai_epi32(cell[0], 2));
+}
+
+// Frame<T>::trilinear of the lanes in `mask` (the others read nothing and give garbage).
+template <class T>
+QV_TARGET_AVX2 inline __m256i trilinear8(const Frame<T>& f, const __m256 p[3], const __m256i cell[3], __m256i mask)
+{
+    const __m256 fifty = _mm256_set1_ps(50.0f), half = _mm256_set1_ps(0.5f), fiftieth = _mm256_set1_ps(0.02f);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    __m256 q[3];
+    for (int a = 0; a < 3; ++a)
+        q[a] = _mm256_mul_ps(
+            _mm256_add_ps(_mm256_cvtepi32_ps(_mm256_cvttps_epi32(
+                              _mm256_mul_ps(_mm256_sub_ps(p[a], _mm256_cvtepi32_ps(cell[a])), fifty))),
+                          half),
+            fiftieth);
+    const __m256i nx = _mm256_set1_epi32(static_cast<int>(f.nx)), nxy = _mm256_set1_epi32(static_cast<int>(f.nxy));
+    const __m256i i00 = _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(cell[2], nxy), _mm256_mullo_epi32(cell[1], nx)), cell[0]);
+    const __m256i i01 = _mm256_add_epi32(i00, nx);
+    const __m256i i10 = _mm256_add_epi32(i00, nxy);
+    const __m256i i11 = _mm256_add_epi32(i10, nx);
+    const int* base = reinterpret_cast<const int*>(f.voxels);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256 v0, v1, v2, v3, u0, u1, u2, u3;
+    avx2::splitPair<T>(_mm256_mask_i32gather_epi32(zero, base, i00, mask, 2), v0, v1);
+    avx2::splitPair<T>(_mm256_mask_i32gather_epi32(zero, base, i01, mask, 2), v2, v3);
+    avx2::splitPair<T>(_mm256_mask_i32gather_epi32(zero, base, i10, mask, 2), u0, u1);
+    avx2::splitPair<T>(_mm256_mask_i32gather_epi32(zero, base, i11, mask, 2), u2, u3);
+    const __m256 rx = _mm256_sub_ps(one, q[0]), ry = _mm256_sub_ps(one, q[1]);
+    const __m256 w00 = _mm256_mul_ps(rx, ry), w10 = _mm256_mul_ps(q[0], ry), w01 = _mm256_mul_ps(rx, q[1]),
+                 w11 = _mm256_mul_ps(q[0], q[1]);
+    const __m256 lower = _mm256_add_ps(
+        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(w00, v0), _mm256_mul_ps(w10, v1)), _mm256_mul_ps(w01, v2)),
+        _mm256_mul_ps(w11, v3));
+    const __m256 upper = _mm256_add_ps(
+        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(w00, u0), _mm256_mul_ps(w10, u1)), _mm256_mul_ps(w01, u2)),
+        _mm256_mul_ps(w11, u3));
+    __m256 s = _mm256_add_ps(lower, _mm256_mul_ps(q[2], _mm256_sub_ps(upper, lower)));
+    // sampleFromFloat: saturated to the type's range, then truncated.
+    s = _mm256_min_ps(_mm256_max_ps(s, _mm256_set1_ps(static_cast<float>(std::numeric_limits<T>::lowest()))),
+                      _mm256_set1_ps(static_cast<float>(std::numeric_limits<T>::max())));
+    return _mm256_cvttps_epi32(s);
+}
+
+QV_TARGET_AVX2 inline void truncate8(const __m256 p[3], __m256i cell[3])
+{
+    for (int a = 0; a < 3; ++a)
+        cell[a] = _mm256_cvttps_epi32(p[a]);
+}
+
+// Advances the lanes in `mask` by n steps (p += n * s, as the scalar skip does).
+QV_TARGET_AVX2 inline void leap8(__m256 p[3], const __m256 s[3], __m256i n, __m256i mask)
+{
+    const __m256 nf = _mm256_cvtepi32_ps(n);
+    for (int a = 0; a < 3; ++a)
+        p[a] = select(mask, _mm256_add_ps(p[a], _mm256_mul_ps(nf, s[a])), p[a]);
+}
+
+// The lanes' positions (half a voxel back, for trilinear sampling) as the scalar rays start
+// them. A ray that misses the box shows the background at once, and so does one without a
+// sample when `emptyShowsBackground`. False when no lane is left.
+template <class T>
+bool setupLanes(const Frame<T>& f, const vrRayRecord* rays, int count, bool emptyShowsBackground, Lanes& lanes)
+{
+    bool any = false;
+    for (int i = 0; i < 8; ++i) {
+        float pos[3] = {0, 0, 0};
+        int steps = 0;
+        bool live = false;
+        if (i < count) {
+            live = clippedSetup(f, rays[i], pos, &steps) && (steps > 0 || !emptyShowsBackground);
+            if (!live)
+                f.writeBackground(rays[i].out);
+        }
+        for (int a = 0; a < 3; ++a) {
+            lanes.p[a][i] = pos[a] - 0.5f;
+            lanes.s[a][i] = live ? rays[i].block.step[a] : 0.0f;
+        }
+        lanes.steps[i] = live ? steps : 0;
+        lanes.live[i] = live ? -1 : 0;
+        any = any || live;
+    }
+    return any;
+}
+
+template <class T>
+QV_TARGET_AVX2 void maximumPacket(const Frame<T>& f, const vrRayRecord* rays, int count, const float* colours,
+                                  int colourStride)
+{
+    Lanes lanes;
+    if (!setupLanes(f, rays, count, true, lanes))
+        return;
+    __m256 p[3], s[3];
+    for (int a = 0; a < 3; ++a)
+        p[a] = _mm256_load_ps(lanes.p[a]), s[a] = _mm256_load_ps(lanes.s[a]);
+    const __m256i steps = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.steps));
+    __m256i active = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.live));
+    const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
+    __m256i k = zero, remaining = zero;
+    __m256i m = _mm256_set1_epi32(std::numeric_limits<int32_t>::min());
+    __m256i best = m;
+    __m256i floor = _mm256_set1_epi32(f.threshold);
+    const __m256 saturation = _mm256_set1_ps(f.lowerBound + 255.0f / f.levelScale);
+    const __m256 lowerBound = _mm256_set1_ps(f.lowerBound), levelScale = _mm256_set1_ps(f.levelScale);
+    const __m256 top = _mm256_set1_ps(255.0f);
+    const int* reach = f.reach;
+    __m256i cell[3];
+    while (anyLane(active)) {
+        truncate8(p, cell);
+        // Lanes at the start of a span: skip it when its block cannot raise the maximum,
+        // otherwise sample it.
+        const __m256i starting = _mm256_and_si256(active, _mm256_cmpeq_epi32(remaining, zero));
+        if (anyLane(starting)) {
+            const __m256i span = _mm256_min_epi32(skipSteps8(p, s, cell), _mm256_sub_epi32(steps, k));
+            const __m256i r = _mm256_mask_i32gather_epi32(zero, reach, blockOf8(f, cell), starting, 4);
+            const __m256i skip = _mm256_and_si256(starting, _mm256_cmpgt_epi32(floor, r));
+            if (anyLane(skip)) {
+                leap8(p, s, span, skip);
+                k = _mm256_add_epi32(k, _mm256_and_si256(span, skip));
+                active = _mm256_andnot_si256(_mm256_and_si256(skip, _mm256_cmpeq_epi32(k, steps)), active);
+            }
+            const __m256i begin = _mm256_andnot_si256(skip, starting);
+            remaining = select(begin, span, remaining);
+            best = select(begin, m, best);
+        }
+        const __m256i sampling = _mm256_andnot_si256(_mm256_cmpeq_epi32(remaining, zero), active);
+        if (!anyLane(sampling))
+            continue;
+        const __m256i v = trilinear8(f, p, cell, sampling);
+        best = select(sampling, _mm256_max_epi32(best, v), best);
+        for (int a = 0; a < 3; ++a)
+            p[a] = select(sampling, _mm256_add_ps(p[a], s[a]), p[a]);
+        k = _mm256_add_epi32(k, _mm256_and_si256(sampling, one));
+        remaining = _mm256_sub_epi32(remaining, _mm256_and_si256(sampling, one));
+        const __m256i ended = _mm256_and_si256(sampling, _mm256_cmpeq_epi32(remaining, zero));
+        if (!anyLane(ended))
+            continue;
+        const __m256i raised = _mm256_and_si256(ended, _mm256_cmpgt_epi32(best, m));
+        m = select(raised, best, m);
+        // A maximum that saturates the window ends the ray; otherwise blocks whose reach
+        // does not exceed it cannot change it.
+        const __m256 mf = _mm256_cvtepi32_ps(m);
+        const __m256 saturated = _mm256_and_ps(
+            _mm256_cmp_ps(mf, saturation, _CMP_GE_OQ),
+            _mm256_cmp_ps(_mm256_mul_ps(_mm256_sub_ps(mf, lowerBound), levelScale), top, _CMP_GE_OQ));
+        const __m256i finished =
+            _mm256_or_si256(_mm256_and_si256(raised, _mm256_castps_si256(saturated)), _mm256_cmpeq_epi32(k, steps));
+        active = _mm256_andnot_si256(_mm256_and_si256(ended, finished), active);
+        floor = select(raised, _mm256_max_epi32(floor, _mm256_add_epi32(m, one)), floor);
+    }
+    alignas(32) int32_t maxima[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(maxima), m);
+    for (int i = 0; i < count; ++i) {
+        if (!lanes.live[i])
+            continue;
+        const float* c = colours + f.level(static_cast<float>(maxima[i])) * colourStride * 4;
+        rays[i].out[0] = toByte(c[1]), rays[i].out[1] = toByte(c[2]), rays[i].out[2] = toByte(c[3]);
+    }
+}
+
+template <class T>
+QV_TARGET_AVX2 void compositePacket(const Frame<T>& f, const vrRayRecord* rays, int count)
+{
+    Lanes lanes;
+    if (!setupLanes(f, rays, count, false, lanes))
+        return;
+    __m256 p[3], s[3];
+    for (int a = 0; a < 3; ++a)
+        p[a] = _mm256_load_ps(lanes.p[a]), s[a] = _mm256_load_ps(lanes.s[a]);
+    const __m256i steps = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.steps));
+    const __m256i live = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.live));
+    const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
+    const __m256i threshold = _mm256_set1_epi32(f.threshold);
+    const __m256i offset = _mm256_set1_epi32(std::is_signed<T>::value ? 32768 : 0);
+    const __m256 opaque = _mm256_set1_ps(kOpaque), oneF = _mm256_set1_ps(1.0f), zeroF = _mm256_setzero_ps();
+    __m256 A = zeroF, R = zeroF, G = zeroF, B = zeroF;
+    __m256i k = zero;
+    const int* reach = f.reach;
+    __m256i cell[3];
+    for (;;) {
+        const __m256i active = _mm256_and_si256(
+            live, _mm256_and_si256(_mm256_cmpgt_epi32(steps, k), _mm256_castps_si256(_mm256_cmp_ps(A, opaque, _CMP_LT_OQ))));
+        if (!anyLane(active))
+            break;
+        truncate8(p, cell);
+        const __m256i r = _mm256_mask_i32gather_epi32(zero, reach, blockOf8(f, cell), active, 4);
+        const __m256i skip = _mm256_and_si256(active, _mm256_cmpgt_epi32(threshold, r));
+        const __m256i sampling = _mm256_andnot_si256(skip, active);
+        if (anyLane(sampling)) {
+            const __m256i v = trilinear8(f, p, cell, sampling);
+            const __m256i entry = _mm256_slli_epi32(_mm256_add_epi32(v, offset), 2);
+            const __m256 e0 = _mm256_mask_i32gather_ps(zeroF, f.work, entry, _mm256_castsi256_ps(sampling), 4);
+            const __m256 adds = _mm256_and_ps(_mm256_castsi256_ps(sampling), _mm256_cmp_ps(e0, zeroF, _CMP_GT_OQ));
+            if (_mm256_movemask_ps(adds)) {
+                const __m256 e1 = _mm256_mask_i32gather_ps(zeroF, f.work + 1, entry, adds, 4);
+                const __m256 e2 = _mm256_mask_i32gather_ps(zeroF, f.work + 2, entry, adds, 4);
+                const __m256 e3 = _mm256_mask_i32gather_ps(zeroF, f.work + 3, entry, adds, 4);
+                const __m256 w = _mm256_mul_ps(_mm256_sub_ps(oneF, A), e0);
+                A = _mm256_blendv_ps(A, _mm256_add_ps(A, w), adds);
+                R = _mm256_blendv_ps(R, _mm256_add_ps(R, _mm256_mul_ps(w, e1)), adds);
+                G = _mm256_blendv_ps(G, _mm256_add_ps(G, _mm256_mul_ps(w, e2)), adds);
+                B = _mm256_blendv_ps(B, _mm256_add_ps(B, _mm256_mul_ps(w, e3)), adds);
+            }
+            for (int a = 0; a < 3; ++a)
+                p[a] = select(sampling, _mm256_add_ps(p[a], s[a]), p[a]);
+            k = _mm256_add_epi32(k, _mm256_and_si256(sampling, one));
+        }
+        if (anyLane(skip)) {
+            const __m256i n = skipSteps8(p, s, cell);
+            leap8(p, s, n, skip);
+            k = _mm256_add_epi32(k, _mm256_and_si256(n, skip));
+        }
+    }
+    alignas(32) float rgb[3][8];
+    _mm256_store_ps(rgb[0], R), _mm256_store_ps(rgb[1], G), _mm256_store_ps(rgb[2], B);
+    for (int i = 0; i < count; ++i)
+        if (lanes.live[i])
+            rays[i].out[0] = toByte(rgb[0][i]), rays[i].out[1] = toByte(rgb[1][i]), rays[i].out[2] = toByte(rgb[2][i]);
+}
+#endif
+
 // The walk of pre-integrated and shaded rays: the steps of the ray (from its start, at most its
 // limit) whose position keeps every neighbour within [margin, n - 1 - margin).
 struct Walk {
@@ -494,16 +800,49 @@ void castLoop(const CRayCastingThread& worker, int first, int end, Cast cast)
     }
 }
 
+// Eight rays at a time, as long as the frame is not cancelled.
+template <class Cast>
+void castPackets(const CRayCastingThread& worker, int first, int end, Cast cast)
+{
+    for (int i = first; i < end; i += 8) {
+        if (worker.cancel && worker.cancel->load(std::memory_order_relaxed))
+            return;
+        cast(worker.rays + i, std::min(8, end - i));
+    }
+}
+
+// Whether the trilinear composite and maximum rays of this frame go eight at a time.
+template <class T>
+bool usePackets(const Frame<T>& f)
+{
+#ifdef QV_AVX2
+    if constexpr (std::is_same<T, int16_t>::value || std::is_same<T, uint16_t>::value)
+        return g_rayPackets.load(std::memory_order_relaxed) && packetsFit(f) && avx2::available();
+#endif
+    (void)f;
+    return false;
+}
+
 template <class T>
 void castTyped(const CRayCastingThread& worker, int first, int end)
 {
     const Frame<T> f = makeFrame<T>(worker);
     const bool tri = worker.volume->trilinear == 1;
+    const bool packets = usePackets(f);
     switch (worker.renderMode) {
     case RenderMIP: {
         // Float volumes show the transfer function itself; integer volumes the diagonal of the
         // pre-integrated copy (the same colours).
         const int stride = std::is_floating_point<T>::value ? 1 : 257;
+#ifdef QV_AVX2
+        if constexpr (std::is_same<T, int16_t>::value || std::is_same<T, uint16_t>::value) {
+            if (packets) {
+                castPackets(worker, first, end,
+                            [&](const vrRayRecord* r, int n) { maximumPacket<T>(f, r, n, f.work, stride); });
+                break;
+            }
+        }
+#endif
         castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { maximumRay<T>(f, r, f.work, stride); });
         break;
     }
@@ -520,6 +859,14 @@ void castTyped(const CRayCastingThread& worker, int first, int end)
             castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { integratedRay<T, false, true>(f, r); });
         break;
     default:
+#ifdef QV_AVX2
+        if constexpr (std::is_same<T, int16_t>::value || std::is_same<T, uint16_t>::value) {
+            if (tri && packets) {
+                castPackets(worker, first, end, [&](const vrRayRecord* r, int n) { compositePacket<T>(f, r, n); });
+                break;
+            }
+        }
+#endif
         if (tri)
             castLoop<T>(worker, first, end, [&](const vrRayRecord& r) { compositeRay<T, true>(f, r); });
         else

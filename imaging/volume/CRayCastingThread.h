@@ -44,6 +44,12 @@ public:
     int index = 0;
 };
 
+// Whether trilinear composite and maximum rays of 16-bit volumes are cast eight at a time
+// where the processor runs AVX2 (the default; the pixels are the same either way). Off, every
+// ray is cast alone: for comparing the two in tests and benchmarks. Takes effect at the next
+// frame.
+void vrSetRayPackets(bool enabled);
+
 // The trilinear weight table: 50 x 50 x 50 cells of 8 weights for the fractions quantised to
 // 1/50 (cell centres), the same for every engine; built once.
 const float* vrTrilinearWeights();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <vector>
 
 using namespace isImageSDK;
 using qvtest::TestVolume;
@@ -469,4 +470,79 @@ TEST(VolumeRayCaster, RenderScaleFollowsTheFrameTimeWithinItsBounds)
     // Never above full resolution nor below a twentieth.
     EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.9f, 2.0, 30.0), 1.0f);
     EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.1f, 60000.0, 30.0), 0.05f);
+}
+
+namespace {
+
+// A noisy body with a dense core in air, of sample type T, in odd sizes.
+template <class T>
+TestVolume<T> noisyBody(int pixelType, int base)
+{
+    TestVolume<T> v(37, 29, 23, pixelType, static_cast<T>(base), 0.8f, 0.9f, 1.3f);
+    std::mt19937 random(11);
+    for (int z = 0; z < v.nz(); ++z)
+        for (int y = 0; y < v.ny(); ++y)
+            for (int x = 0; x < v.nx(); ++x) {
+                const float dx = (x - 18) / 15.0f, dy = (y - 14) / 11.0f, dz = (z - 11) / 9.0f;
+                const float r = dx * dx + dy * dy + dz * dz;
+                if (r < 1.0f)
+                    v.at(x, y, z) = static_cast<T>(base + (r < 0.2f ? 1200 : 1000) + static_cast<int>(random() % 81) - 40);
+            }
+    return v;
+}
+
+template <class T>
+void expectPacketsMatchSingleRays(int pixelType, int base)
+{
+    TestVolume<T> v = noisyBody<T>(pixelType, base);
+    unsigned char colours[768];
+    for (int i = 0; i < 256; ++i) {
+        colours[i * 3] = static_cast<unsigned char>(i);
+        colours[i * 3 + 1] = static_cast<unsigned char>(255 - i);
+        colours[i * 3 + 2] = static_cast<unsigned char>((i * 7) & 255);
+    }
+    colours[0] = 20, colours[1] = 40, colours[2] = 60;  // a background no ray composites to
+    const float centre[3] = {18 * 0.8f, 14 * 0.9f, 11 * 1.3f};
+    int drawn = 0;
+    for (int mode : {RenderComposite, RenderMIP})
+        for (float width : {40.0f, 300.0f, 3000.0f})
+            for (int view = 0; view < 3; ++view) {
+                vrCameraState c;
+                c.perspective = view != 2;
+                c.viewWidth = 45, c.viewHeight = 31;
+                c.zoom = 0.9f;
+                // Oblique from outside, from within the body, and orthographic.
+                const float distance = view == 1 ? 3.0f : 70.0f;
+                const float d[3] = {0.5f, -0.7f, 0.4f};
+                for (int a = 0; a < 3; ++a)
+                    c.target[a] = centre[a], c.eye[a] = centre[a] + distance * d[a];
+                c.up[0] = 0.2f, c.up[1] = 0.1f, c.up[2] = 1.0f;
+                c.valid = true;
+                std::vector<unsigned char> frames[2];
+                for (int packets = 0; packets < 2; ++packets) {
+                    vrSetRayPackets(packets == 1);
+                    vrRayCaster engine;
+                    engine.setVolume(&v.descriptor);
+                    engine.setRenderMode(mode);
+                    engine.setColors(colours);
+                    engine.setPendingWindow(width, base + 1000.0f);
+                    engine.setCamera(c, false);
+                    ASSERT_TRUE(engine.render());
+                    const auto& f = engine.getFrame();
+                    frames[packets].assign(f.pixels, f.pixels + f.width * f.height * 3);
+                }
+                vrSetRayPackets(true);
+                EXPECT_TRUE(frames[0] == frames[1]) << "mode " << mode << ", width " << width << ", view " << view;
+                for (size_t i = 0; i < frames[0].size(); i += 3)
+                    drawn += frames[0][i] != 20 || frames[0][i + 1] != 40 || frames[0][i + 2] != 60;
+            }
+    EXPECT_GT(drawn, 1000);
+}
+
+} // namespace
+
+TEST(VolumeRayCaster, RaysCastEightAtATimeDrawTheSamePixelsAsRaysCastAlone)
+{
+    expectPacketsMatchSingleRays<int16_t>(PIXEL_I16, -1000);
+    expectPacketsMatchSingleRays<uint16_t>(PIXEL_U16, 100);
 }
