@@ -171,15 +171,6 @@ void editWW::setWindow(float ww, float wl)
         fieldMin->setString(formatString("%.0f", wl - ww * 0.5f));
     if (fieldMax)
         fieldMax->setString(formatString("%.0f", wl + ww * 0.5f));
-    raiseTexts();
-}
-
-void editWW::raiseTexts()
-{
-    // The modal window draws above everything through the global z-order of the nodes it held
-    // when it was made; the texts a field makes when its string changes join them here.
-    if (Node* panel = panelNode(); panel != this)
-        panel->updateChildrenToHighZOrder();
 }
 
 void editWW::onFieldEvent(Ref* sender)
@@ -199,7 +190,6 @@ void editWW::onFieldEvent(Ref* sender)
             fieldWL->setString(formatString("%.4f", low + (high - low) / 2));
         }
     }
-    raiseTexts();
 }
 
 void editWW::toast(const std::string& key)

@@ -59,7 +59,6 @@ protected:
     void onFieldEvent(cocos2d::Ref* sender);
     void onBack(cocos2d::Ref* sender);
     void toast(const std::string& key);
-    void raiseTexts();
     // The window of createPanel when the dialog is in one, else the dialog itself: the sender of
     // 9024 and what closes.
     cocos2d::Node* panelNode();

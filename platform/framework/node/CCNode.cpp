@@ -138,6 +138,10 @@ void Node::insertChild(Vector<Node*>& list, Node* child, int localZOrder)
     list.insert(pos - data.begin(), child);
     child->setParent(this);
     child->markTransformDirty();
+    if (_raisesNewChildren) {
+        child->setGlobalZOrder(HIGH_GLOBAL_Z_ORDER);
+        child->updateChildrenToHighZOrder();
+    }
     // Displayed colour and opacity follow the new parent (or the child's own values).
     child->updateDisplayedOpacity(_cascadeOpacityEnabled ? _displayedOpacity : 255);
     child->updateDisplayedColor(_cascadeColorEnabled ? _displayedColor : Color3B::WHITE);
@@ -182,6 +186,7 @@ void Node::setGlobalZOrder(float globalZOrder)
 
 void Node::updateChildrenToHighZOrder()
 {
+    _raisesNewChildren = true;
     forEachVisitChild([](Node* child) {
         child->setGlobalZOrder(HIGH_GLOBAL_Z_ORDER);
         child->updateChildrenToHighZOrder();

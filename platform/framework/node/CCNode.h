@@ -116,7 +116,8 @@ public:
     virtual void setGlobalZOrder(float globalZOrder);
     float getGlobalZOrder() const { return _globalZOrder; }
     // Gives every descendant the global z-order HIGH_GLOBAL_Z_ORDER, so that a modal layer's
-    // content draws above and receives touches before everything else.
+    // content draws above and receives touches before everything else. Descendants added later
+    // (a field's texts, a nine-piece image's pieces, a cursor) are raised as they join.
     void updateChildrenToHighZOrder();
     unsigned int getOrderOfArrival() const { return _orderOfArrival; }
 
@@ -375,6 +376,9 @@ protected:
     Vector<Node*> _children;
     int _localZOrder = 0;
     float _globalZOrder = 0.0f;
+    // Set by updateChildrenToHighZOrder on the node and its descendants: children added later
+    // are raised too.
+    bool _raisesNewChildren = false;
     unsigned int _orderOfArrival = 0;
     int _tag = INVALID_TAG;
     std::string _name;

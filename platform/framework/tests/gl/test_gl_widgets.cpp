@@ -24,6 +24,29 @@ ui::Layout* solid(const Rect& rect, const Color3B& color, float opacity, bool cl
     return layout;
 }
 
+// 30 x 30: a 10-texel red border around a green centre.
+Texture2D* borderedTexture()
+{
+    std::vector<unsigned char> rgba(30 * 30 * 4);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 30; ++x) {
+            const bool border = x < 10 || x >= 20 || y < 10 || y >= 20;
+            unsigned char* p = &rgba[(size_t(y) * 30 + x) * 4];
+            p[0] = border ? 255 : 0;
+            p[1] = border ? 0 : 255;
+            p[2] = 0;
+            p[3] = 255;
+        }
+    }
+    auto* texture = new Texture2D();
+    texture->autorelease();
+    if (!texture->initWithData(rgba.data(), ssize_t(rgba.size()), Texture2D::PixelFormat::RGBA8888, 30, 30,
+                               Size(30, 30)))
+        return nullptr;
+    texture->setAliasTexParameters();
+    return texture;
+}
+
 } // namespace
 
 TEST_F(GLWidgetTest, BackgroundsFillTheirLayoutsAndNestedClippingIntersects)
@@ -47,23 +70,8 @@ TEST_F(GLWidgetTest, BackgroundsFillTheirLayoutsAndNestedClippingIntersects)
 
 TEST_F(GLWidgetTest, NineSliceImagesKeepTheirBorders)
 {
-    // 30 x 30: a 10-texel red border around a green centre.
-    std::vector<unsigned char> rgba(30 * 30 * 4);
-    for (int y = 0; y < 30; ++y) {
-        for (int x = 0; x < 30; ++x) {
-            const bool border = x < 10 || x >= 20 || y < 10 || y >= 20;
-            unsigned char* p = &rgba[(size_t(y) * 30 + x) * 4];
-            p[0] = border ? 255 : 0;
-            p[1] = border ? 0 : 255;
-            p[2] = 0;
-            p[3] = 255;
-        }
-    }
-    auto* texture = new Texture2D();
-    texture->autorelease();
-    ASSERT_TRUE(texture->initWithData(rgba.data(), ssize_t(rgba.size()), Texture2D::PixelFormat::RGBA8888, 30, 30,
-                                      Size(30, 30)));
-    texture->setAliasTexParameters();
+    Texture2D* texture = borderedTexture();
+    ASSERT_NE(texture, nullptr);
 
     auto* sliced = ui::Scale9Sprite::create();
     sliced->setTexture(texture);
@@ -89,4 +97,34 @@ TEST_F(GLWidgetTest, NineSliceImagesKeepTheirBorders)
     EXPECT_TRUE(pixelAt(70, 215).near(255, 0, 0)) << pixelAt(70, 215);
     // Stretched whole, the border grows to 40.
     EXPECT_TRUE(pixelAt(195, 160).near(255, 0, 0)) << pixelAt(195, 160);
+}
+
+TEST_F(GLWidgetTest, ARaisedLayerDrawsItsImagesAndLaterChildrenAboveTheRest)
+{
+    // A modal layer raised before its first frame: a nine-piece image (whose pieces are made at
+    // its first visit) and a sprite added afterwards must still draw above a full-window layer
+    // that comes later in the tree at the normal global z-order.
+    Texture2D* texture = borderedTexture();
+    ASSERT_NE(texture, nullptr);
+    auto* modal = Node::create();
+    auto* sliced = ui::Scale9Sprite::create();
+    sliced->setTexture(texture);
+    sliced->setCapInsets(Rect(10, 10, 10, 10));
+    sliced->setContentSize(Size(100, 60));
+    sliced->setAnchorPoint(Vec2::ZERO);
+    sliced->setPosition(Vec2(20, 20));
+    modal->addChild(sliced);
+    scene->addChild(modal);
+    modal->updateChildrenToHighZOrder();
+    auto* later = Sprite::createWithTexture(texture);
+    later->setAnchorPoint(Vec2::ZERO);
+    later->setPosition(Vec2(200, 150));
+    modal->addChild(later);
+    scene->addChild(solid(Rect(0, 0, win.width, win.height), Color3B::BLUE, 1.0f, false));
+    frame();
+
+    EXPECT_TRUE(pixelAt(70, 50).near(0, 255, 0)) << "the image's centre piece: " << pixelAt(70, 50);
+    EXPECT_TRUE(pixelAt(25, 25).near(255, 0, 0)) << "its corner piece: " << pixelAt(25, 25);
+    EXPECT_TRUE(pixelAt(215, 165).near(0, 255, 0)) << "the sprite added after the raise: " << pixelAt(215, 165);
+    EXPECT_TRUE(pixelAt(160, 120).near(0, 0, 255)) << "the layer elsewhere: " << pixelAt(160, 120);
 }

@@ -239,6 +239,28 @@ TEST_F(FavoritesTest, FavouriteViewerShowsTheSavedPixelsAndAppliesOnlyItsOwnLeve
     EXPECT_EQ(dialog->getField("editWL")->getString(), "128");
     step(3);
     savePicture("levelDialog");
+    // Inside the modal window the fields' backgrounds and the Apply button's image draw over the
+    // view (their pieces are made at the first frame, after the window was raised), and the
+    // field's dark text stands on its light background.
+    NSUI::NSTextField* widthField = dialog->getField("editWW");
+    const Vec2 fieldBlank = widthField->convertToWorldSpace(Vec2(270, widthField->getContentSize().height / 2));
+    const auto blank = pixelAt(fieldBlank.x, fieldBlank.y);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_GT(blank[k], 200) << "field background, channel " << k;
+    int darkText = 0;
+    for (int x = 0; x < 60; ++x) {
+        const Vec2 at = widthField->convertToWorldSpace(Vec2(float(x), widthField->getContentSize().height / 2));
+        const auto p = pixelAt(at.x, at.y);
+        darkText += p[0] < 100 && p[1] < 100 && p[2] < 100;
+    }
+    EXPECT_GT(darkText, 3) << "the width's digits on the field";
+    auto* apply = dialog->getChildByNameDeep("btn_back");
+    ASSERT_NE(apply, nullptr);
+    const Vec2 applyEdge = apply->convertToWorldSpace(Vec2(10, apply->getContentSize().height / 2));
+    const auto accent = pixelAt(applyEdge.x, applyEdge.y);
+    EXPECT_NEAR(accent[0], 21, 25);
+    EXPECT_NEAR(accent[1], 170, 25);
+    EXPECT_NEAR(accent[2], 254, 25);
     dialog->getField("editWW")->setString("100");
     dialog->getField("editWL")->setString("50");
     dialog->getField("editMin")->setString("0");
