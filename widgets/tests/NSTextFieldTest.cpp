@@ -250,6 +250,49 @@ TEST_F(NSTextFieldTest, PlaceholdersOfALoadedLayoutAreTranslated)
     EXPECT_EQ(filled->getString(), "42");
 }
 
+// Spaces survive every step from the language table and the keyboard to the drawn labels: a
+// translated placeholder and typed text are as wide as one label of the same text. A field its owner
+// gave no touch rectangle takes a click anywhere in the size it was created with, even above its
+// one line of text.
+TEST_F(NSTextFieldTest, SpacesAreDrawnAndAFreshFieldOfALoadedLayoutTakesAClick)
+{
+    const std::string path = FileUtils::getInstance()->getWritablePath() + "account.csb";
+    ASSERT_TRUE(FileUtils::getInstance()->writeStringToFile(
+        R"({ "format": "quorvane-layout", "version": 1,
+  "root": { "type": "Layout", "name": "root", "size": [960, 640], "children": [
+    { "type": "Layout", "name": "form", "size": [400, 200], "position": [100, 100] } ] } })",
+        path));
+    Node* root = CSLoader::createNode(path);
+    ASSERT_NE(root, nullptr);
+    scene->addChild(root);
+    auto* field = NSUI::NSTextField::create("untranslated", Size(300, 40));
+    field->setName("tool_ww_Input");
+    field->setPosition(Vec2(20, 20));
+    root->getChildByName("form")->addChild(field);
+    AppConfig config;
+    config.loadLanguage();
+    config.setText(root, "");
+
+    auto drawnWidth = [field] { return field->getCursorPosition(static_cast<int>(field->getElements().size())).x; };
+    auto labelWidth = [](const std::string& s) { return Label::createWithSystemFont(s, "", 25)->getContentSize().width; };
+    ASSERT_EQ(field->getPlaceHolder(), "Enter Values");
+    ASSERT_TRUE(field->isPlaceHolderShown());
+    EXPECT_EQ(field->getElements().size(), 12u);
+    EXPECT_GT(labelWidth(" "), 3.0f);
+    EXPECT_NEAR(drawnWidth(), labelWidth("Enter Values"), 0.01f);
+
+    // The text is one line, lower than the field was made; a click above it still focuses.
+    ASSERT_LT(field->getContentSize().height, 38.0f);
+    const Vec2 nearTop = field->convertToWorldSpace(Vec2(150, 38));
+    click(nearTop.x, nearTop.y);
+    EXPECT_TRUE(director->getOpenGLView()->getIMEKeyboardState());
+    InputSimulator::text("Ada Byron ");
+    InputSimulator::paste("of X");
+    EXPECT_EQ(field->getString(), "Ada Byron of X");
+    EXPECT_EQ(field->getElements().size(), 14u);
+    EXPECT_NEAR(drawnWidth(), labelWidth("Ada Byron of X"), 0.01f);
+}
+
 // A rich text or a text field freed without cleanup (built but never shown) releases its elements.
 TEST_F(NSTextFieldTest, FreedWithoutCleanupReleasesTheElements)
 {

@@ -266,8 +266,11 @@ void Label::updateLayout()
     }
     const float maxWidth = _dimensions.width;
     auto advance = [this](char32_t cp) { return _atlas->getGlyph(cp, false).advance; };
-    auto trimmedWidth = [&](size_t begin, size_t end) {
-        while (end > begin && isSpace(_codePoints[end - 1])) {
+    // A line is as wide as the advances of its characters, spaces included: a label of one space
+    // is one space wide, so text laid out label by label keeps its spaces. Only the spaces at a
+    // wrap, which are not shown, are left out.
+    auto lineWidth = [&](size_t begin, size_t end, bool wrapped) {
+        while (wrapped && end > begin && isSpace(_codePoints[end - 1])) {
             --end;
         }
         float w = 0.0f;
@@ -276,9 +279,9 @@ void Label::updateLayout()
         }
         return w;
     };
-    auto emit = [&](size_t begin, size_t end) {
+    auto emit = [&](size_t begin, size_t end, bool wrapped) {
         _lines.emplace_back(begin, end);
-        _lineWidths.push_back(trimmedWidth(begin, end));
+        _lineWidths.push_back(lineWidth(begin, end, wrapped));
     };
 
     const size_t n = _codePoints.size();
@@ -296,7 +299,7 @@ void Label::updateLayout()
             const float adv = advance(cp);
             if (maxWidth > 0.0f && width + adv > maxWidth && i > start && !isSpace(cp)) {
                 const size_t end = lastBreak > start ? lastBreak : i;
-                emit(start, end);
+                emit(start, end, true);
                 start = end;
                 while (start < paragraphEnd && isSpace(_codePoints[start])) {
                     ++start;
@@ -315,7 +318,7 @@ void Label::updateLayout()
                 lastBreak = i + 1;
             }
         }
-        emit(start, paragraphEnd);
+        emit(start, paragraphEnd, false);
         if (paragraphEnd >= n) {
             break;
         }

@@ -173,6 +173,11 @@ TEST_F(Nodes2DTest, LabelMetricsAreAdditiveAndLineBased)
     EXPECT_GT(sum, 40.0f);
     EXPECT_LT(sum, 70.0f);
 
+    // Spaces take their advance, alone, inside and at the end of a line.
+    const float space = Label::createWithSystemFont(" ", "", 20)->getContentSize().width;
+    EXPECT_GT(space, 3.0f);
+    EXPECT_FLOAT_EQ(Label::createWithSystemFont("He llo ", "", 20)->getContentSize().width, sum + 2 * space);
+
     Label* two = Label::createWithSystemFont("Hello\nHe", "", 20);
     EXPECT_EQ(two->getStringNumLines(), 2);
     EXPECT_FLOAT_EQ(two->getContentSize().width, word->getContentSize().width);
