@@ -539,3 +539,40 @@ TEST_F(LibraryAppTest, AdvicePagePreparesItsTextAndForwardsTheUpdateLink)
     Director::getInstance()->popScene();
     frame();
 }
+
+// The login page's fields take a click anywhere on their white row (their own touch rectangle,
+// wider than the text), and both the placeholder and typed text keep their spaces on screen.
+TEST_F(LibraryAppTest, LoginFieldsTakeClicksOnTheirRowsAndShowSpaces)
+{
+    launch(false);
+    clickNode(home()->getChildByNameDeep("logo"));
+    frame();
+    auto* account = dynamic_cast<login*>(home()->getChildByNameDeep(login::kLayerName));
+    ASSERT_NE(account, nullptr);
+    NSUI::NSTextField* email = account->getField("email");
+    NSUI::NSTextField* password = account->getField("password");
+    ASSERT_TRUE(email && password);
+    auto drawnWidth = [](NSUI::NSTextField* field) {
+        return field->getCursorPosition(int(field->getElements().size())).x;
+    };
+    auto labelWidth = [](const std::string& s, int size) {
+        return Label::createWithSystemFont(s, "", float(size))->getContentSize().width;
+    };
+    ASSERT_TRUE(email->isPlaceHolderShown());
+    EXPECT_EQ(email->getPlaceHolder(), "Nickname or Email");
+    EXPECT_NEAR(drawnWidth(email), labelWidth("Nickname or Email", email->placeholderFontSize), 0.01f);
+
+    // Left of the text, on the row's margin.
+    const Vec2 margin = email->convertToWorldSpace(Vec2(-10, email->getContentSize().height / 2));
+    InputSimulator::click(margin.x, margin.y);
+    frame();
+    InputSimulator::text("Ada Byron");
+    const Vec2 passwordRow = password->convertToWorldSpace(Vec2(-10, 2));
+    InputSimulator::click(passwordRow.x, passwordRow.y);
+    frame();
+    InputSimulator::text("a b");
+    EXPECT_EQ(email->getString(), "Ada Byron");
+    EXPECT_NEAR(drawnWidth(email), labelWidth("Ada Byron", email->fontSize), 0.01f);
+    EXPECT_EQ(password->getString(), "a b");
+    EXPECT_NEAR(drawnWidth(password), labelWidth("***", password->fontSize), 0.01f);
+}
