@@ -218,4 +218,44 @@ TEST_F(ViewerFlows, ImportedMrStudyReadWithPlanesWheelMeasurementsMouseLevelAndC
     quitCleanly();
 }
 
+// The volume rendering of the example CT: the VR view button turns a window into a 3D cell that
+// draws the phantom's body, not just its background.
+TEST_F(ViewerFlows, VolumeRenderingDrawsTheExampleBody)
+{
+    launch();
+    View view;
+    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, "PHANTOM^QUORVANE", "1-1-20"); }, 90, &view))
+        << view.dump();
+    ASSERT_TRUE(openPatient(*app, "PHANTOM^QUORVANE"));
+    ASSERT_TRUE(openSeries(*app, "axial CT phantom", &view)) << view.dump();
+    // The view buttons act on the chosen window: the axial one, chosen by a touch.
+    app->click(*firstImageWindow(view));
+    pause(300);
+    ASSERT_TRUE(app->clickNamed("btnViewVR"));
+    const auto volumeCell = [](const View& v) -> const Node* {
+        for (const Node& n : v.nodes)
+            if ((n.cls.find("isViewerVR") != std::string::npos || n.cls.find("isViewerVolume") != std::string::npos) &&
+                n.box.w > 100 && n.box.h > 100)
+                return &n;
+        return nullptr;
+    };
+    ASSERT_TRUE(app->waitFor([&](const View& v) { return volumeCell(v) != nullptr; }, 20, &view)) << view.dump();
+    const Box cell = volumeCell(view)->box;
+    // The background is one flat colour (the cell's corner); the body's rendering covers a good
+    // part of the cell's middle third in other colours.
+    const Box centre{cell.cx() - cell.w / 6, cell.cy() - cell.h / 6, cell.w / 3, cell.h / 3};
+    const int enough = 2000;
+    int drawn = 0;
+    for (int i = 0; i < 100 && drawn <= enough; ++i) {
+        const Screenshot s = x->shot();
+        const Rgb background = s.at(cell.x + 3, cell.y + cell.h - 3);
+        drawn = centre.w * centre.h - s.count(centre, background, 12);
+        if (drawn <= enough)
+            pause(100);
+    }
+    keep("volume-rendering");
+    EXPECT_GT(drawn, enough) << "the 3D cell shows only its background\n" << view.dump();
+    quitCleanly();
+}
+
 }  // namespace e2e
