@@ -16,6 +16,8 @@ constexpr float kMillimetresPerInch = 25.4f;
 constexpr int kMinimumFontSize = 20;
 constexpr int kMaximumFontSize = 30;
 constexpr int kRowPadding = 4;
+// The gap between a right corner's texts and the window's right edge.
+constexpr float kRightMargin = 8.0f;
 
 // Corners in the order findItem searches them, and the index of each in the corner array.
 constexpr int kSearchOrder[4] = {OVERLAY_TOP_LEFT, OVERLAY_BOTTOM_LEFT, OVERLAY_TOP_RIGHT, OVERLAY_BOTTOM_RIGHT};
@@ -182,7 +184,8 @@ NSUI::NSLayout* isActorOverlay::getCornerLayout(int corner)
     if (made) {
         c->layout = NSUI::NSLayout::create();
         c->layout->retain();
-        c->layout->setRelativeLayout(corner, "", cocos2d::ui::Margin());
+        const float right = isLeftCorner(corner) ? 0.0f : kRightMargin;
+        c->layout->setRelativeLayout(corner, "", cocos2d::ui::Margin(0, 0, right, 0));
     }
     if (!c->currentRow) {
         makeRow(corner);

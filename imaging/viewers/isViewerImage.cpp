@@ -351,6 +351,8 @@ void isViewerImage::setPlane(int axis)
     if (m_kind >= VIEW_AXIAL && m_kind <= VIEW_CORONAL)
         postPlaneName(kindName(m_kind));
     buildOverlays();
+    // The rebuilt texts start empty: they are given this window's values again.
+    m_imageActor->postWindowInfo();
 }
 
 void isViewerImage::setKind(int kind)

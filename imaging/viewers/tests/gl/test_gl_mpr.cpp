@@ -7,6 +7,9 @@
 
 #include "appManager.h"
 #include "isActorImage.h"
+#include "isActorManager.h"
+#include "isActorOverlay.h"
+#include "isNodeOverlayText.h"
 #include "isViewerBrowser.h"
 
 using namespace isImageSDK;
@@ -16,7 +19,24 @@ using cocos2d::Vec3;
 
 namespace {
 
-class MprGL : public qvgl::GLViewersTest {};
+class MprGL : public qvgl::GLViewersTest {
+protected:
+    // The phantom opened in the reformatted layout on the scene; windows by view kind.
+    appManager* openMpr(std::map<int, isViewerImage*>& windows)
+    {
+        const qvgen::Phantom phantom(qvtest::axialPhantom(64, 64, 40));
+        isImageData* image = qvtest::phantomVolume(phantom, PIXEL_I16);
+        appManager* manager = appManager::create();
+        manager->retain();
+        manager->openImage(image, Rect(0, 0, qvgl::kWindowWidth, qvgl::kWindowHeight), VIEWMODE_MPR);
+        isViewerMulti* multi = manager->getViewer();
+        rig.scene->addChild(multi);
+        for (const auto& group : multi->getGroups())
+            for (KeyViewProperty* cell : group.second)
+                windows[cell->getViewKind()] = cell->getBrowser()->getFirstWindow();
+        return manager;
+    }
+};
 
 // A reference line is drawn in a plane's colour; the phantom's pixels are grey.
 bool colouredNear(const Vec2& screen)
@@ -34,22 +54,13 @@ bool colouredNear(const Vec2& screen)
 
 TEST_F(MprGL, LocatedPointLiesOnTheCrossLinesOfAllThreePlanes)
 {
-    const qvgen::Phantom phantom(qvtest::axialPhantom(64, 64, 40));
-    isImageData* image = qvtest::phantomVolume(phantom, PIXEL_I16);
-    appManager* manager = appManager::create();
-    manager->retain();
-    manager->openImage(image, Rect(0, 0, qvgl::kWindowWidth, qvgl::kWindowHeight), VIEWMODE_MPR);
-    isViewerMulti* multi = manager->getViewer();
-    rig.scene->addChild(multi);
     std::map<int, isViewerImage*> windows;
-    for (const auto& group : multi->getGroups())
-        for (KeyViewProperty* cell : group.second)
-            windows[cell->getViewKind()] = cell->getBrowser()->getFirstWindow();
+    appManager* manager = openMpr(windows);
     ASSERT_EQ(windows.size(), 3u);
     rig.frame(3);
 
     // The screen's locate tool, then a click in the axial view away from its centre.
-    multi->sendCommand(NOTIFY_TOOL_LOCATE, nullptr);
+    manager->getViewer()->sendCommand(NOTIFY_TOOL_LOCATE, nullptr);
     isViewerImage* axial = windows[VIEW_AXIAL];
     Vec3 point;
     ASSERT_TRUE(axial->screenToWorld(Vec2(110, 150), point));
@@ -92,3 +103,60 @@ TEST_F(MprGL, LocatedPointLiesOnTheCrossLinesOfAllThreePlanes)
 }
 
 } // namespace
+
+namespace {
+
+// The text of the window's bottom-left item bound to the given notice ("" when none is bound).
+std::string bottomLeftValue(isViewerImage* window, unsigned int id)
+{
+    isActorOverlay* overlay = window->getActorManager()->getOverlayActor();
+    for (NSUI::NSLayout* row : overlay->getCornerRows(OVERLAY_BOTTOM_LEFT))
+        for (cocos2d::Node* child : row->getChildren())
+            if (auto* text = dynamic_cast<isNodeOverlayText*>(child))
+                if (text->getNotificationId() == id)
+                    return text->getString();
+    return "?";
+}
+
+} // namespace
+
+TEST_F(MprGL, EveryPlaneShowsItsThicknessAndWindowFromTheStart)
+{
+    std::map<int, isViewerImage*> windows;
+    appManager* manager = openMpr(windows);
+    ASSERT_EQ(windows.size(), 3u);
+    rig.frame(3);
+    // A text in each top-right corner (the phantom carries none of its own).
+    for (const auto& entry : windows)
+        for (NSUI::NSLayout* row : entry.second->getActorManager()->getOverlayActor()->getCornerRows(OVERLAY_TOP_RIGHT))
+            for (cocos2d::Node* child : row->getChildren())
+                if (auto* text = dynamic_cast<isNodeOverlayText*>(child))
+                    text->setValue("2026.12.06 10:00");
+    rig.frame(3);
+    for (const auto& entry : windows) {
+        SCOPED_TRACE(entry.first);
+        EXPECT_FALSE(bottomLeftValue(entry.second, NOTIFY_OVERLAY_WINDOW).empty());
+        EXPECT_NE(bottomLeftValue(entry.second, NOTIFY_OVERLAY_WINDOW), "?");
+        EXPECT_FALSE(bottomLeftValue(entry.second, NOTIFY_OVERLAY_THICKNESS).empty());
+        // The right-aligned texts end inside their window, clear of its edge.
+        isViewerImage* window = entry.second;
+        const float right = window->convertToWorldSpace(Vec2(window->getContentSize().width, 0)).x;
+        const float left = window->convertToWorldSpace(Vec2::ZERO).x;
+        int texts = 0;
+        for (NSUI::NSLayout* row : window->getActorManager()->getOverlayActor()->getCornerRows(OVERLAY_TOP_RIGHT))
+            for (cocos2d::Node* child : row->getChildren()) {
+                auto* text = dynamic_cast<isNodeOverlayText*>(child);
+                if (!text || !text->isVisible() || text->getString().empty())
+                    continue;
+                const Rect box = text->getBoundingBox();
+                const float end = row->convertToWorldSpace(Vec2(box.getMaxX(), 0)).x;
+                const float start = row->convertToWorldSpace(Vec2(box.getMinX(), 0)).x;
+                EXPECT_LE(end, right - 4.0f) << text->getString();
+                EXPECT_GE(start, left) << text->getString();
+                ++texts;
+            }
+        EXPECT_GT(texts, 0);
+    }
+    manager->clear();
+    manager->release();
+}
