@@ -19,4 +19,8 @@ bool isVisitedByCurrentCamera(const cocos2d::Node* node);
 // node's content rectangle (0 < x < width, 0 < y < height); false otherwise.
 bool strictlyInside(const cocos2d::Node* node, const cocos2d::Vec2& worldPoint, cocos2d::Vec2* local = nullptr);
 
+// The move, in the node's parent's space, that brings the node's bounding box inside the visible
+// window with the given margin (zero when it already lies inside).
+cocos2d::Vec2 shiftIntoWindow(const cocos2d::Node* node, float margin = 0.0f);
+
 } // namespace NSUI

@@ -3,6 +3,7 @@
 #include "AppConfig.h"
 #include "NSActivity.h"
 #include "NSTableView.h"
+#include "WidgetUtil.h"
 #include "cocostudio/CSLoader.h"
 #include "ui/CocosGUI.h"
 
@@ -55,6 +56,13 @@ void showCountBadge(Node* button, int count, const std::string& bgName, const st
         label->setPosition(at);
         parent->addChild(label, button->getLocalZOrder() + 2);
     }
+    // Placed on every show: the button's bar may have been laid out since, and a badge beside a
+    // button at the window's edge is kept inside the window.
+    const Vec2 at = button->getPosition() + offset;
+    background->setPosition(at);
+    const Vec2 at2 = at + NSUI::shiftIntoWindow(background, 2.0f);
+    background->setPosition(at2);
+    label->setPosition(at2);
     const bool show = count > 0;
     background->setVisible(show);
     label->setVisible(show);

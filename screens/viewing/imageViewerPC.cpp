@@ -4,6 +4,7 @@
 #include "NSActivity.h"
 #include "NSNotificationCenter.h"
 #include "UIScrollViewBase.h"
+#include "WidgetUtil.h"
 #include "appManager.h"
 #include "audio/SimpleAudioEngine.h"
 #include "captureScreenToFile.h"
@@ -656,6 +657,15 @@ void imageViewerPC::setFavoriteBadge(int count)
         label->setName("favoriteNodes");
         parent->addChild(label, button->getLocalZOrder() + 10002);
     }
+    // A badge beside a button at the window's top edge is kept inside the window.
+    const Vec2 at = button->getPosition() + Vec2(-10, 15);
+    Vec2 inside = at;
+    if (background) {
+        background->setPosition(at);
+        inside += NSUI::shiftIntoWindow(background, 2.0f);
+        background->setPosition(inside);
+    }
+    label->setPosition(inside);
     const bool shown = count >= 1;
     label->setVisible(shown);
     if (background)
@@ -962,12 +972,14 @@ void imageViewerPC::placeMenuBesideButton(Node* menu, Node* button, bool shiftLe
     Node* panel = m_toolScrollView->getChildByName("toolPanel");
     auto* menuLayer = dynamic_cast<NSUI::NSMenu*>(menu);
     if (panel && menuLayer && menuLayer->getList()) {
-        const int excess = int(panel->getContentSize().height - m_toolScrollView->getContentSize().height);
-        if (excess > 0) {
-            const int contentY = int(m_toolScrollView->getInnerContainer()->getPositionY());
-            const int listHeight = int(menuLayer->getList()->getContentSize().height);
-            at.y -= float(std::min(listHeight, contentY + excess));
-        }
+        // The whole menu stays in the part of the panel shown below the top bar: pulled down when
+        // it would rise past the view's top, up when it would sink past its bottom.
+        Node* inner = m_toolScrollView->getInnerContainer();
+        const float listHeight = menuLayer->getList()->getContentSize().height;
+        const float viewHeight = m_toolScrollView->getContentSize().height;
+        const float bottom = inner->convertToNodeSpace(m_toolScrollView->convertToWorldSpace(Vec2::ZERO)).y;
+        const float top = inner->convertToNodeSpace(m_toolScrollView->convertToWorldSpace(Vec2(0, viewHeight))).y;
+        at.y = std::max(bottom, std::min(at.y, top - listHeight));
         // The panel's scroll view clips its content: a menu shifted past the panel's left edge
         // could not be reached, so it stays inside the panel.
         const float width = menuLayer->getList()->getContentSize().width;

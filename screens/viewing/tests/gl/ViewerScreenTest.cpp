@@ -218,6 +218,14 @@ TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
     auto* levels = dynamic_cast<NSUI::NSMenu*>(screen->getToolScrollView()->getChildByName("windowLevelMenu"));
     ASSERT_NE(levels, nullptr);
     EXPECT_TRUE(levels->isVisible());
+    {
+        // The whole menu lies in the panel's view, below the top bar.
+        Node* view = screen->getToolScrollView();
+        const Rect shown(view->convertToWorldSpace(Vec2::ZERO), view->getContentSize());
+        const Rect menu(levels->convertToWorldSpace(Vec2::ZERO), levels->getList()->getContentSize());
+        EXPECT_LE(menu.getMaxY(), shown.getMaxY() + 0.5f);
+        EXPECT_GE(menu.getMinY(), shown.getMinY() - 0.5f);
+    }
     ASSERT_FALSE(screen->getWindowPresets().empty());
     ASSERT_GE(levels->getList()->getRowCount(), 4);
     const auto* row = static_cast<NSUI::NSMenu::menuObject*>(levels->getList()->getRowData()[3]);
@@ -247,6 +255,20 @@ TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
     EXPECT_TRUE(FileUtils::getInstance()->isFileExist(recorder->items.back().text));
     ASSERT_TRUE(stepUntil([&] { return favorite->getUserString() != before; }, 5));
     EXPECT_EQ(favorite->getUserString(), std::to_string(std::atoi(before.c_str()) + 1));
+    {
+        // The badge is drawn inside the window.
+        Node* badge = favorite->getParent()->getChildByName("favoriteNodesBK");
+        ASSERT_NE(badge, nullptr);
+        const Rect local = badge->getBoundingBox();
+        const Vec2 low = badge->getParent()->convertToWorldSpace(local.origin);
+        const Vec2 high = badge->getParent()->convertToWorldSpace(local.origin + Vec2(local.size.width, local.size.height));
+        const Rect box(low.x, low.y, high.x - low.x, high.y - low.y);
+        const Size win = Director::getInstance()->getVisibleSize();
+        EXPECT_GE(box.getMinY(), 0.0f);
+        EXPECT_LE(box.getMaxY(), win.height);
+        EXPECT_GE(box.getMinX(), 0.0f);
+        EXPECT_LE(box.getMaxX(), win.width);
+    }
     recorder->release();
 }
 
