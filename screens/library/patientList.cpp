@@ -28,6 +28,7 @@
 USING_NS_CC;
 
 const char* const patientList::kStudyPanelName = "studylistpc";
+const char* const patientList::kEmptyTextName = "emptyText";
 
 namespace {
 
@@ -781,7 +782,12 @@ void patientList::updatePrompts()
             "Import files or folders, or send images here from a DICOM node.", "", 16);
         text->setTextColor(Color4B(154, 160, 166, 255));
         text->setPosition(Vec2(0, -40));
+        text->setName(kEmptyTextName);
         hint->addChild(text);
     }
     hint->setVisible(true);
+    // The hint's text says what to do with an empty library; beside listed patients it would
+    // read as if there were none.
+    if (Node* text = hint->getChildByName(kEmptyTextName))
+        text->setVisible(table->getRowCount() == 0);
 }

@@ -67,6 +67,8 @@ public:
     static constexpr float kRowHeight = 100.0f;
     static constexpr float kOpenZone = 64.0f;
     static const char* const kStudyPanelName;  // "studylistpc"
+    // The hint's text for an empty library (shown only while no patient is listed).
+    static const char* const kEmptyTextName;  // "emptyText"
 
     static cocos2d::Scene* createScene();
     CREATE_FUNC(patientList);

@@ -52,6 +52,10 @@ TEST_F(LibraryAppTest, FirstStartShowsTheExamplePatientOnceAndLaterStartsOpenIt)
     EXPECT_EQ(NSUI::UILocalConfig::getLocalString("app_init_db", ""), "0");
     ASSERT_NE(home()->getHintNode(), nullptr);
     EXPECT_TRUE(home()->getHintNode()->isVisible());  // fewer than four patients
+    // The empty library's text is not shown beside a listed patient.
+    Node* emptyText = home()->getHintNode()->getChildByName(patientList::kEmptyTextName);
+    ASSERT_NE(emptyText, nullptr);
+    EXPECT_FALSE(emptyText->isVisible());
     // The update service's active folder comes first, then the program's own five.
     const std::vector<std::string> paths = FileUtils::getInstance()->getSearchPaths();
     const std::vector<std::string>& own = AppDelegate::searchPaths();
@@ -83,6 +87,11 @@ TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyTha
     writeStudy(source + "b/", "BRAVO^TWO", "B-2");
     writeStudy(source + "c/", "CHARLIE^THREE", "C-3");
     launch(false);
+    // An empty library says what to do.
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 0 && home()->getHintNode(); }));
+    Node* emptyText = home()->getHintNode()->getChildByName(patientList::kEmptyTextName);
+    ASSERT_NE(emptyText, nullptr);
+    EXPECT_TRUE(emptyText->isVisible());
     // The chooser answers a file; its folder is imported.
     FileUtils::getInstance()->setChooseFileAnswer(source + "chosen.dcm");
     Node* button = home()->getChildByNameDeep("importImage");
@@ -107,6 +116,7 @@ TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyTha
     ASSERT_TRUE(FileUtils::getInstance()->isDirectoryExist(bravoFolder));
     EXPECT_FALSE(rowAt(home(), bravo)->folder.empty());
 
+    EXPECT_FALSE(emptyText->isVisible());
     home()->deletePatientAt(bravo);
     EXPECT_EQ(rowCount(home()), 2);
     ASSERT_TRUE(frameUntil([&] { return runningLibraryWorkers() == 0; }));
