@@ -53,4 +53,13 @@ cocos2d::Vec2 shiftIntoWindow(const cocos2d::Node* node, float margin)
     return parent->convertToNodeSpace(box.origin + shift) - parent->convertToNodeSpace(box.origin);
 }
 
+void listenForWindowResize(cocos2d::Node* node, const std::function<void()>& relayout)
+{
+    if (node == nullptr || !relayout)
+        return;
+    auto* listener = cocos2d::EventListenerCustom::create(cocos2d::GLView::EVENT_WINDOW_RESIZED,
+                                                           [relayout](cocos2d::EventCustom*) { relayout(); });
+    node->getEventDispatcher()->addEventListenerWithSceneGraphPriority(listener, node);
+}
+
 } // namespace NSUI

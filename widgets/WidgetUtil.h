@@ -5,6 +5,8 @@
 
 #include "cocos2d.h"
 
+#include <functional>
+
 namespace NSUI
 {
 
@@ -22,5 +24,10 @@ bool strictlyInside(const cocos2d::Node* node, const cocos2d::Vec2& worldPoint, 
 // The move, in the node's parent's space, that brings the node's bounding box inside the visible
 // window with the given margin (zero when it already lies inside).
 cocos2d::Vec2 shiftIntoWindow(const cocos2d::Node* node, float margin = 0.0f);
+
+// Calls relayout whenever the window is resized while the node is running (a screen laid out from
+// the window's size lays itself out again). The listener goes with the node; a screen covered by
+// another scene at that moment checks its size when it comes back.
+void listenForWindowResize(cocos2d::Node* node, const std::function<void()>& relayout);
 
 } // namespace NSUI

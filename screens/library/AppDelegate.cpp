@@ -29,6 +29,8 @@ namespace {
 // The configuration's one owning reference, taken at launch and dropped at shutdown.
 AppConfig* g_config = nullptr;
 bool g_endsDicomLibrary = true;
+// Keeps the configuration's sizes in step with the window (removed at shutdown).
+EventListenerCustom* g_resizeListener = nullptr;
 
 const char* const kClickSound = "res/dingdong.wav";
 const char* const kChimeSound = "res/waterfall.wav";
@@ -93,6 +95,16 @@ bool AppDelegate::applicationDidFinishLaunching()
     view->setDesignResolutionSize(frame.width, frame.height, ResolutionPolicy::FIXED_HEIGHT);
     director->setContentScaleFactor(1.0f);
     AppConfig::setWinSize(director->getWinSize());
+    // The window manager may resize the window; the sizes the screens read follow it before any
+    // screen lays itself out again.
+    if (!g_resizeListener) {
+        g_resizeListener = EventListenerCustom::create(GLView::EVENT_WINDOW_RESIZED, [](EventCustom*) {
+            Director* d = Director::getInstance();
+            AppConfig::getFrameSize() = d->getOpenGLView()->getFrameSize();
+            AppConfig::setWinSize(d->getWinSize());
+        });
+        director->getEventDispatcher()->addEventListenerWithFixedPriority(g_resizeListener, -1);
+    }
 
     // The DICOM library's callbacks are the network service's, in the library's order.
     redIRI::setLogCallback(dataService::onSdkLog);
@@ -156,6 +168,10 @@ void AppDelegate::openDocument(const char* path)
 
 void AppDelegate::shutdown()
 {
+    if (g_resizeListener) {
+        Director::getInstance()->getEventDispatcher()->removeEventListener(g_resizeListener);
+        g_resizeListener = nullptr;
+    }
     // Peer discovery first: its receive loop and a running sweep end before it is deleted.
     NSUI::sniffer::shutdown();
     // The screens' workers (deletes, unpacking, thumbnails) use the library and the DICOM

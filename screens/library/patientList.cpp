@@ -16,6 +16,7 @@
 #include "dcmSend.h"
 #include "login.h"
 #include "NSResponseWindow.h"
+#include "WidgetUtil.h"
 #include "libraryWorkers.h"
 #include "screenHelpers.h"
 #include "shareTo.h"
@@ -176,7 +177,37 @@ bool patientList::init()
         favorite->setScale(0.7f);
     }
     updatePrompts();
+    NSUI::listenForWindowResize(this, [this] { layoutForWindow(); });
     return true;
+}
+
+void patientList::layoutForWindow()
+{
+    const Size win = Director::getInstance()->getWinSize();
+    setContentSize(win);
+    if (layout) {
+        layout->setContentSize(win);
+        ui::Helper::doLayout(layout);
+    }
+    if (!table)
+        return;
+    const bool wide = isWideWindow();
+    table->setContentSize(Size(wide ? win.width / 2 : win.width, win.height - kTopBarHeight));
+    table->reloadData();
+    if (Node* hint = getChildByTag(kHintTag))
+        hint->setPosition(Vec2(wide ? win.width / 4 : win.width / 2, 150));
+    Node* parent = table->getParent();
+    if (Node* banner = getParent() ? getParent()->getChildByTag(kBannerTag) : nullptr)
+        banner->setPosition(Vec2(0, win.height - kTopBarHeight));
+    if (auto* panel = dynamic_cast<studyList*>(parent->getChildByName(kStudyPanelName))) {
+        // A narrow window opens a patient's studies as a screen of their own.
+        if (!wide) {
+            panel->removeFromParent();
+        } else {
+            panel->setPosition(Vec2(win.width / 2, 0));
+            panel->relayout(table->getContentSize());
+        }
+    }
 }
 
 void patientList::loadLayout()
@@ -240,6 +271,9 @@ void patientList::onExit()
 void patientList::onEnterTransitionDidFinish()
 {
     Layer::onEnterTransitionDidFinish();
+    // The window may have been resized while another screen covered this one.
+    if (!getContentSize().equals(Director::getInstance()->getWinSize()))
+        layoutForWindow();
     dicomDB* db = dataService::getInstance()->getDatabase();
     if (firstEnter) {
         updateAccountIcon();

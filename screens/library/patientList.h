@@ -106,6 +106,10 @@ public:
     // The hint node (tag 100001) when made.
     cocos2d::Node* getHintNode() const;
 
+    // Lays the screen out again over the window's size (the window was resized): the top bar, the
+    // table, the hint and, in a wide window, the study panel; a window turned narrow drops the panel.
+    void layoutForWindow();
+
 protected:
     void loadLayout();
     void createTable(cocos2d::Node* placeholder);

@@ -7,6 +7,7 @@
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 #include "NSSpriteView.h"
+#include "WidgetUtil.h"
 #include "cocostudio/CSLoader.h"
 #include "dcmLib.h"
 #include "dicomDB.h"
@@ -168,19 +169,11 @@ void studyList::setLayout(bool panel)
     ui::Helper::doLayout(layout);
     addChild(layout);
 
+    // The placeholder stays, hidden, so that a new window size can be measured on it again.
     Node* placeholder = layout->getChildByName("list");
     if (placeholder) {
-        const Size box = placeholder->getContentSize();
-        const float width = box.width;
-        // A screen of its own keeps its top bar above the tables.
-        const float height = panel ? box.height : box.height - 60.0f;
-        const Vec2 origin = placeholder->getPosition() -
-                            Vec2(box.width * placeholder->getAnchorPoint().x, box.height * placeholder->getAnchorPoint().y);
-
         rowsTable = NSUI::NSListView::create();
-        rowsTable->setContentSize(Size(width, std::max(0.0f, height - stripSize)));
         rowsTable->setAnchorPoint(Vec2::ZERO);
-        rowsTable->setPosition(origin + Vec2(0, stripSize));
         rowsTable->keepSelection = true;
         rowsTable->multiSelection = true;
         rowsTable->delegate = this;
@@ -189,18 +182,20 @@ void studyList::setLayout(bool panel)
 
         protocolStrip = NSUI::NSListView::create();
         protocolStrip->setDirection(NSUI::ScrollDirection::HORIZONTAL);
-        protocolStrip->setContentSize(Size(width, stripSize));
         protocolStrip->setAnchorPoint(Vec2::ZERO);
-        protocolStrip->setPosition(origin);
         protocolStrip->delegate = this;
         addChild(protocolStrip, placeholder->getLocalZOrder());
 
-        placeholder->removeFromParent();
+        placeholder->setVisible(false);
+        placeTables();
         rowsTable->swipeEdgeRatio = 0.2f;
         rowsTable->swipeOpenRatio = 0.4f;
         rowsTable->swipeSlideTime = 0.5f;
         rowsTable->reloadData();
     }
+    // A screen of its own follows the window; the patient list lays out its side panel.
+    if (!panel)
+        NSUI::listenForWindowResize(this, [this] { relayout(Director::getInstance()->getWinSize()); });
     wireButton("goBack");
     wireButton("btnFavorite");
     if (Node* favorite = layout->getChildByName("btnFavorite")) {
@@ -208,6 +203,41 @@ void studyList::setLayout(bool panel)
         favorite->setScale(0.7f);
     }
     showThumbnails(std::string());
+}
+
+void studyList::placeTables()
+{
+    Node* placeholder = layout ? layout->getChildByName("list") : nullptr;
+    if (!placeholder || !rowsTable || !protocolStrip)
+        return;
+    const Size box = placeholder->getContentSize();
+    // A screen of its own keeps its top bar above the tables.
+    const float height = panelLayout ? box.height : box.height - 60.0f;
+    const Vec2 origin = placeholder->getPosition() -
+                        Vec2(box.width * placeholder->getAnchorPoint().x, box.height * placeholder->getAnchorPoint().y);
+    rowsTable->setContentSize(Size(box.width, std::max(0.0f, height - stripSize)));
+    rowsTable->setPosition(origin + Vec2(0, stripSize));
+    protocolStrip->setContentSize(Size(box.width, stripSize));
+    protocolStrip->setPosition(origin);
+}
+
+void studyList::relayout(const Size& size)
+{
+    setContentSize(size);
+    if (!layout)
+        return;
+    layout->setContentSize(size);
+    ui::Helper::doLayout(layout);
+    placeTables();
+    if (rowsTable)
+        rowsTable->reloadData();
+    if (protocolStrip)
+        protocolStrip->reloadData();
+    // The pictures are scaled to the new table.
+    const std::string folder = thumbnailFolder;
+    thumbnailFolder.clear();
+    if (!folder.empty())
+        showThumbnails(folder);
 }
 
 void studyList::wireButton(const std::string& name)
@@ -241,6 +271,10 @@ void studyList::onExit()
 void studyList::onEnterTransitionDidFinish()
 {
     Layer::onEnterTransitionDidFinish();
+    // The window may have been resized while another screen covered this one.
+    const Size win = Director::getInstance()->getWinSize();
+    if (layout && !panelLayout && !getContentSize().equals(win))
+        relayout(win);
     if (firstEnter) {
         firstEnter = false;
         requestStudies();

@@ -101,6 +101,8 @@ public:
 
     // Builds the layout: the side panel of a wide patient list, or a screen of its own.
     void setLayout(bool panel);
+    // Lays the screen or panel out again over a new size (the window was resized).
+    void relayout(const cocos2d::Size& size);
     void setPatient(const std::string& patientID);
     const std::string& getPatient() const { return patientID; }
 
@@ -133,6 +135,8 @@ public:
     static std::vector<int> thumbnailIndices(int n);
 
 protected:
+    // The rows table and the protocol strip over the layout's (hidden) list placeholder.
+    void placeTables();
     void hideThumbnails();
     void requestStudies();
     void fillSeriesRow(NSUI::NSDBDataModel* model);
