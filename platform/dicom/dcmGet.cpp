@@ -15,6 +15,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "dcmLib.h"
@@ -59,13 +60,69 @@ std::string progressText(const Task& task, unsigned remaining, unsigned complete
   return uid + counts;
 }
 
+// The image SOP classes met most, which get a context for every syntax in common use.
+const char* const kCommonImageClasses[] = {
+    UID_CTImageStorage,
+    UID_MRImageStorage,
+    UID_ComputedRadiographyImageStorage,
+    UID_DigitalXRayImageStorageForPresentation,
+    UID_DigitalMammographyXRayImageStorageForPresentation,
+    UID_UltrasoundImageStorage,
+    UID_UltrasoundMultiframeImageStorage,
+    UID_XRayAngiographicImageStorage,
+    UID_SecondaryCaptureImageStorage,
+    UID_PositronEmissionTomographyImageStorage,
+    UID_NuclearMedicineImageStorage,
+    UID_XRayRadiofluoroscopicImageStorage,
+};
+// Further image classes, first in line for the contexts left over.
+const char* const kFurtherImageClasses[] = {
+    UID_EnhancedCTImageStorage,
+    UID_EnhancedMRImageStorage,
+    UID_EnhancedPETImageStorage,
+    UID_BreastTomosynthesisImageStorage,
+    UID_DigitalXRayImageStorageForProcessing,
+    UID_DigitalMammographyXRayImageStorageForProcessing,
+    UID_MultiframeGrayscaleWordSecondaryCaptureImageStorage,
+    UID_MultiframeTrueColorSecondaryCaptureImageStorage,
+};
+// One association carries at most 128 presentation contexts.
+const size_t kMaxContexts = 128;
+
+// The contexts of a retrieval. A peer accepts one transfer syntax per context and sends each
+// object over a context accepted for its class and, unless it converts, for the syntax it is
+// stored in. So the uncompressed syntaxes share one context and every compressed syntax in
+// common use has a context of its own: a series stored compressed arrives as stored. This
+// costs ten contexts a class, which the common image classes get; the classes after them get
+// the uncompressed context only, as far as room remains. Deflated files and the retired JPEG
+// processes have no context: a peer converts them.
 std::vector<detail::ProposedContext> retrievalContexts() {
+  std::vector<std::string> uncompressed;
+  std::vector<std::string> compressed;
+  for (const std::string& uid : detail::receivableSyntaxes()) {
+    const E_TransferSyntax xfer = DcmXfer(uid.c_str()).getXfer();
+    if (detail::isUncompressed(xfer))
+      uncompressed.push_back(uid);
+    else if (xfer != EXS_DeflatedLittleEndianExplicit && xfer != EXS_JPEGProcess6_8 && xfer != EXS_JPEGProcess10_12)
+      compressed.push_back(uid);
+  }
   std::vector<detail::ProposedContext> contexts;
   contexts.push_back({UID_GETStudyRootQueryRetrieveInformationModel, detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT});
-  // The storage contexts, in which we take the role of the storage provider; the GET context and
-  // these fill the 128 contexts one association may carry.
-  for (int i = 0; i < numberOfDcmLongSCUStorageSOPClassUIDs && contexts.size() < 128; ++i)
-    contexts.push_back({dcmLongSCUStorageSOPClassUIDs[i], detail::receivableSyntaxes(), ASC_SC_ROLE_SCP});
+  // In the storage contexts we take the role of the storage provider.
+  std::set<std::string> proposed;
+  for (const char* sopClass : kCommonImageClasses) {
+    if (contexts.size() + 1 + compressed.size() > kMaxContexts) break;
+    proposed.insert(sopClass);
+    contexts.push_back({sopClass, uncompressed, ASC_SC_ROLE_SCP});
+    for (const std::string& syntax : compressed) contexts.push_back({sopClass, {syntax}, ASC_SC_ROLE_SCP});
+  }
+  auto addUncompressed = [&](const char* sopClass) {
+    if (contexts.size() >= kMaxContexts || !proposed.insert(sopClass).second) return;
+    contexts.push_back({sopClass, uncompressed, ASC_SC_ROLE_SCP});
+  };
+  for (const char* sopClass : kCommonImageClasses) addUncompressed(sopClass);
+  for (const char* sopClass : kFurtherImageClasses) addUncompressed(sopClass);
+  for (int i = 0; i < numberOfDcmLongSCUStorageSOPClassUIDs; ++i) addUncompressed(dcmLongSCUStorageSOPClassUIDs[i]);
   return contexts;
 }
 

@@ -1,9 +1,15 @@
 // Series retrieval against dcmqrscp on 127.0.0.1, cross-checked with getscu: messages in their
 // order with their exact formats, the series folder holding exactly the series, one retrieval
-// at a time, the task list, removal of waiting and running tasks, failures and stop.
+// at a time, the task list, removal of waiting and running tasks, failures and stop. A series
+// stored compressed, from a peer that does not convert, arrives in the syntaxes it is stored in.
 #include <gtest/gtest.h>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
+#include <dcmtk/dcmdata/dcuid.h>
 
 #include <filesystem>
 #include <future>
@@ -15,6 +21,7 @@
 #include "dcmLib.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
+#include "support/RetrievePeer.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -69,6 +76,33 @@ struct Archive {
                      name.c_str(), s.seriesNumber.c_str(), s.modality.c_str());
   }
 };
+
+// The stored bytes of a file's Pixel Data: the native value, or every item of the encapsulated
+// sequence in turn.
+std::vector<uint8_t> storedPixelBytes(const std::string& path) {
+  std::vector<uint8_t> out;
+  DcmFileFormat file;
+  DcmElement* element = nullptr;
+  if (file.loadFile(path.c_str()).bad() || file.getDataset()->findAndGetElement(DCM_PixelData, element).bad())
+    return out;
+  auto* pixels = static_cast<DcmPixelData*>(element);
+  const E_TransferSyntax xfer = file.getDataset()->getOriginalXfer();
+  auto append = [&](DcmElement* e) {
+    Uint8* data = nullptr;
+    if (e->getUint8Array(data).good() && data) out.insert(out.end(), data, data + e->getLength());
+  };
+  if (!DcmXfer(xfer).isEncapsulated()) {
+    append(pixels);
+    return out;
+  }
+  DcmPixelSequence* sequence = nullptr;
+  if (pixels->getEncapsulatedRepresentation(xfer, nullptr, sequence).bad() || !sequence) return out;
+  for (unsigned long i = 0; i < sequence->card(); ++i) {
+    DcmPixelItem* item = nullptr;
+    if (sequence->getItem(item, i).good()) append(item);
+  }
+  return out;
+}
 
 bool ended(const std::vector<Message>& all, size_t tasks) {
   size_t n = 0;
@@ -223,4 +257,95 @@ TEST(Get, FailuresAndStop) {
   ASSERT_TRUE(messages.waitForCount(9, 1, 5000));
   EXPECT_FALSE(messages.waitFor([](const std::vector<Message>& all) { return all.size() > 1; }, 500));
   EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{9}));
+}
+
+TEST(Get, ACompressedSeriesArrivesInTheSyntaxesItIsStoredIn) {
+  // A peer that sends each file as it is stored and converts nothing, serving one series of
+  // images stored uncompressed and in each common compressed syntax.
+  TempDir dir;
+  SeriesSpec spec;
+  spec.studyUid = newTestUid();
+  spec.seriesUid = newTestUid();
+  auto image = [&](ImageSpec s, const char* sopClass, int number) {
+    s.sopClassUid = sopClass;
+    s.strings = {{DCM_PatientName, spec.patientName}, {DCM_PatientID, spec.patientId},
+                 {DCM_StudyInstanceUID, spec.studyUid}, {DCM_SeriesInstanceUID, spec.seriesUid},
+                 {DCM_SOPInstanceUID, newTestUid()},    {DCM_Modality, spec.modality},
+                 {DCM_SeriesNumber, spec.seriesNumber}, {DCM_InstanceNumber, std::to_string(number)}};
+    return s;
+  };
+  ImageSpec grey8;
+  grey8.bitsAllocated = grey8.bitsStored = 8;
+  grey8.highBit = 7;
+  grey8.pixels = greyBytes(grey8.rows, grey8.columns, 1);
+  struct Stored {
+    std::string path;
+    E_TransferSyntax xfer;
+  };
+  std::vector<Stored> stored;
+  const std::vector<std::pair<std::vector<std::string>, E_TransferSyntax>> tools = {
+      {{}, EXS_LittleEndianExplicit},
+      {{"dcmcjpeg", "+e1"}, EXS_JPEGProcess14SV1},
+      {{"dcmcjpls"}, EXS_JPEGLSLossless},
+      {{"dcmcrle"}, EXS_RLELossless},
+      {{"dcmcjpeg", "+eb", "+q", "90"}, EXS_JPEGProcess1}};
+  for (size_t i = 0; i < tools.size(); ++i) {
+    const bool baseline = tools[i].second == EXS_JPEGProcess1;
+    const std::string native = dir.file("native" + std::to_string(i) + ".dcm");
+    writeImage(native, baseline ? image(grey8, UID_SecondaryCaptureImageStorage, int(i) + 1)
+                                : image(greySpec(16, 16, 1, 12), UID_CTImageStorage, int(i) + 1));
+    if (tools[i].first.empty()) {
+      stored.push_back({native, tools[i].second});
+      continue;
+    }
+    const std::string path = dir.file("stored" + std::to_string(i) + ".dcm");
+    std::vector<std::string> argv = tools[i].first;
+    argv.insert(argv.end(), {native, path});
+    ASSERT_TRUE(mustRun(argv, dir));
+    stored.push_back({path, tools[i].second});
+  }
+  const std::string j2k = dir.file("stored-j2k.dcm");
+  ASSERT_TRUE(writeJpeg2000(j2k, image(greySpec(16, 16, 1, 12), UID_CTImageStorage, 9), Jpeg2000Options(), dir));
+  stored.push_back({j2k, EXS_JPEG2000LosslessOnly});
+
+  std::vector<std::string> paths;
+  for (const Stored& s : stored) {
+    redIRI::detail::DicomFile file;
+    ASSERT_TRUE(file.open(s.path.c_str(), "test"));
+    ASSERT_EQ(file.transferSyntax(), s.xfer) << s.path;
+    paths.push_back(s.path);
+  }
+  RetrievePeer peer(paths);
+  ASSERT_TRUE(peer.ready());
+  const std::string downloads = dir.file("tmp/dicomdown/");
+  fs::create_directories(downloads);
+  MessageCapture messages;
+  redIRI::dcmGet get;
+  const std::string port = std::to_string(peer.port());
+  get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", spec.studyUid.c_str(), spec.seriesUid.c_str(),
+                     downloads.c_str(), "DOE^JOHN", "1", "CT");
+  ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
+  std::string events;
+  for (const std::string& e : peer.events()) events += e + "\n";
+  EXPECT_EQ(messages.messages().back().code, 10) << events;
+  EXPECT_EQ(peer.events().size(), stored.size()) << events;
+
+  // Each image as stored: same syntax, same pixel bytes.
+  const std::string folder = downloads + spec.seriesUid + "/";
+  for (const Stored& s : stored) {
+    redIRI::detail::DicomFile original;
+    ASSERT_TRUE(original.open(s.path.c_str(), "test"));
+    const std::string uid = original.stringValue(DCM_SOPInstanceUID);
+    const std::string received = folder + uid;
+    redIRI::detail::DicomFile copy;
+    if (!copy.open(received.c_str(), "test")) {
+      ADD_FAILURE() << DcmXfer(s.xfer).getXferName() << " did not arrive\n" << events;
+      continue;
+    }
+    EXPECT_EQ(copy.transferSyntax(), s.xfer) << DcmXfer(s.xfer).getXferName() << " arrived as "
+                                              << DcmXfer(copy.transferSyntax()).getXferName();
+    const std::vector<uint8_t> bytes = storedPixelBytes(s.path);
+    EXPECT_FALSE(bytes.empty());
+    EXPECT_TRUE(storedPixelBytes(received) == bytes) << DcmXfer(s.xfer).getXferName() << ": pixel data changed";
+  }
 }

@@ -1,0 +1,53 @@
+// A C-GET peer on 127.0.0.1 built on DCMTK's network layer, behaving as archives that keep
+// compressed files do (dcmqrscp sends over the first context of a class, whatever its syntax):
+// - in every proposed context it accepts an uncompressed syntax when one is offered, else the
+//   first syntax DCMTK knows;
+// - it sends each stored file unchanged, over a context accepted for the file's SOP class and
+//   the syntax it is stored in (either little endian syntax for an uncompressed file);
+// - it converts nothing: without such a context the sub-operation fails.
+// One association at a time, served on the peer's own thread; any called AE title.
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/assoc.h>
+#include <dcmtk/dcmnet/dimse.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qvtest {
+
+class RetrievePeer {
+ public:
+  explicit RetrievePeer(const std::vector<std::string>& files);
+  ~RetrievePeer();
+  RetrievePeer(const RetrievePeer&) = delete;
+  RetrievePeer& operator=(const RetrievePeer&) = delete;
+
+  int port() const { return m_port; }
+  bool ready() const { return m_net != nullptr; }
+  // What became of each file asked for: "<path> sent" or "<path> refused: <why>".
+  std::vector<std::string> events() const;
+
+ private:
+  struct Stored {
+    std::string path, sopClass, sopInstance, series, syntax;
+  };
+  void run();
+  void serve(T_ASC_Association* assoc);
+  void answerGet(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const T_DIMSE_C_GetRQ& request);
+  void note(const std::string& event);
+
+  std::vector<Stored> m_files;
+  int m_port = 0;
+  T_ASC_Network* m_net = nullptr;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+  mutable std::mutex m_lock;
+  std::vector<std::string> m_events;
+};
+
+}  // namespace qvtest
