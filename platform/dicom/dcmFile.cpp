@@ -2,7 +2,9 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcistrmf.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
 #include <dcmtk/dcmdata/dcsequen.h>
+#include <dcmtk/dcmdata/dcvr.h>
 
 #include <sys/stat.h>
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "dcmLibrary.h"
 
@@ -48,6 +51,172 @@ Head readHead(DcmInputStream& stream) {
   }
   stream.putback();
   return stream.good() ? classifyHead(head, n) : Head::Other;
+}
+
+// A deflated data set cannot leave values on disk: DCMTK reads every value into memory and
+// reserves its declared length before reading it, so a file of a hundred bytes can declare
+// gigabytes. Such a file is inflated here first, within a bound, and every length it declares
+// is held against what it inflates to.
+const uint64_t kMaxInflatedBytes = uint64_t(1) << 30;
+const Uint32 kUndefinedLength = 0xFFFFFFFFu;
+
+// The inflated bytes of a stream, read on demand through a window that forgets what lies
+// behind the position asked for.
+class InflatedWindow {
+ public:
+  explicit InflatedWindow(DcmInputStream& stream) : m_stream(stream) {}
+
+  // True when [at, at + n) is available; reads on (discarding what lies before `at`) as needed.
+  bool cover(uint64_t at, size_t n) {
+    while (m_base + m_bytes.size() < at + n) {
+      if (at > m_base) {
+        const size_t drop = static_cast<size_t>(std::min<uint64_t>(at - m_base, m_bytes.size()));
+        m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(drop));
+        m_base += drop;
+      }
+      if (!readMore()) return false;
+    }
+    return true;
+  }
+  const unsigned char* at(uint64_t offset) const { return m_bytes.data() + (offset - m_base); }
+  // Reads to the end of the stream (or past the bound); the number of bytes it inflates to.
+  uint64_t total() {
+    while (readMore()) {
+      m_base += m_bytes.size();
+      m_bytes.clear();
+    }
+    return m_base + m_bytes.size();
+  }
+  bool tooLarge() const { return m_base + m_bytes.size() > kMaxInflatedBytes; }
+
+ private:
+  bool readMore() {
+    if (tooLarge() || !m_stream.good() || m_stream.eos()) return false;
+    const size_t before = m_bytes.size();
+    m_bytes.resize(before + kChunk);
+    const offile_off_t got = m_stream.read(m_bytes.data() + before, kChunk);
+    m_bytes.resize(before + static_cast<size_t>(got > 0 ? got : 0));
+    return got > 0;
+  }
+
+  static const size_t kChunk = 64 * 1024;
+  DcmInputStream& m_stream;
+  std::vector<unsigned char> m_bytes;
+  uint64_t m_base = 0;
+};
+
+Uint16 le16(const unsigned char* p) { return static_cast<Uint16>(p[0] | (p[1] << 8)); }
+Uint32 le32(const unsigned char* p) { return Uint32(p[0]) | (Uint32(p[1]) << 8) | (Uint32(p[2]) << 16) | (Uint32(p[3]) << 24); }
+
+std::string tagText(Uint16 group, Uint16 element) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "(%04x,%04x)", group, element);
+  return text;
+}
+
+// Walks an explicit VR little endian data set as it inflates. Values are skipped, sequences
+// and items entered; an undefined-length value other than a sequence holds fragments (items
+// of bytes), or, for UN, items encoded in implicit VR. False with the reason when a length
+// reaches beyond the data set, the data set inflates beyond the bound, or an element has no
+// valid VR (DCMTK would guess its length field).
+bool deflatedLengthsFit(DcmInputStream& stream, std::string& why) {
+  struct Level {
+    bool fragments;
+    bool implicit;
+    uint64_t end;  // UINT64_MAX: up to its delimiter
+  };
+  const uint64_t open = UINT64_MAX;
+  std::vector<Level> levels = {{false, false, open}};
+  InflatedWindow data(stream);
+  uint64_t pos = 0, furthest = 0;
+  std::string furthestTag;
+  auto declare = [&](uint64_t valueAt, Uint32 length, Uint16 group, Uint16 element) {
+    if (valueAt + length > furthest) {
+      furthest = valueAt + length;
+      furthestTag = tagText(group, element);
+    }
+  };
+  while (data.cover(pos, 8)) {
+    while (levels.size() > 1 && pos >= levels.back().end) levels.pop_back();
+    const Level level = levels.back();
+    const unsigned char* h = data.at(pos);
+    const Uint16 group = le16(h), element = le16(h + 2);
+    if (group == 0xFFFE || level.implicit) {
+      const Uint32 length = le32(h + 4);
+      const uint64_t valueAt = pos + 8;
+      if (group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
+        if (levels.size() > 1 && levels.back().end == open) levels.pop_back();
+        pos = valueAt;
+        continue;
+      }
+      if (length == kUndefinedLength) {
+        levels.push_back({false, level.implicit, open});
+        pos = valueAt;
+        continue;
+      }
+      declare(valueAt, length, group, element);
+      bool enter = group == 0xFFFE && element == 0xE000 && !level.fragments;
+      // Implicit VR: a value that starts with an item is a sequence.
+      if (!enter && level.implicit && group != 0xFFFE && length >= 8 && data.cover(valueAt, 4))
+        enter = le16(data.at(valueAt)) == 0xFFFE && le16(data.at(valueAt) + 2) == 0xE000;
+      if (enter) levels.push_back({false, level.implicit, valueAt + length});
+      pos = enter ? valueAt : valueAt + length;
+      continue;
+    }
+    const char vrText[3] = {static_cast<char>(h[4]), static_cast<char>(h[5]), 0};
+    const DcmVR vr(vrText);
+    if (vr.getEVR() == EVR_UNKNOWN || !std::isupper(h[4]) || !std::isupper(h[5])) {
+      why = "element " + tagText(group, element) + " of the deflated data set has no valid VR";
+      return false;
+    }
+    uint64_t valueAt = pos + 8;
+    Uint32 length = le16(h + 6);
+    if (vr.usesExtendedLengthEncoding()) {
+      if (!data.cover(pos, 12)) break;
+      length = le32(data.at(pos) + 8);
+      valueAt = pos + 12;
+    }
+    const bool sequence = vr.getEVR() == EVR_SQ;
+    if (length == kUndefinedLength) {
+      levels.push_back({!sequence && vr.getEVR() != EVR_UN, vr.getEVR() == EVR_UN, open});
+      pos = valueAt;
+      continue;
+    }
+    declare(valueAt, length, group, element);
+    if (sequence) levels.push_back({false, false, valueAt + length});
+    pos = sequence ? valueAt : valueAt + length;
+  }
+  if (data.tooLarge()) {
+    why = "the deflated data set inflates to more than " + std::to_string(kMaxInflatedBytes >> 20) + " MiB";
+    return false;
+  }
+  const uint64_t total = data.total();
+  if (data.tooLarge()) {
+    why = "the deflated data set inflates to more than " + std::to_string(kMaxInflatedBytes >> 20) + " MiB";
+    return false;
+  }
+  if (furthest > total) {
+    why = "element " + furthestTag + " declares a length reaching " + std::to_string(furthest) +
+          " bytes into a deflated data set of " + std::to_string(total) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+// For a file whose meta information says Deflated Explicit VR Little Endian, whether its data
+// set may be handed to DCMTK (see deflatedLengthsFit). Other files pass.
+bool deflatedDataSetSound(const char* path, std::string& why) {
+  DcmInputFileStream stream{OFFilename(path)};
+  if (!stream.good()) return true;
+  DcmMetaInfo meta;
+  meta.transferInit();
+  const OFCondition cond = meta.read(stream, EXS_Unknown, EGL_noChange, kMaxReadLength);
+  meta.transferEnd();
+  OFString syntax;
+  if (cond.bad() || meta.findAndGetOFString(DCM_TransferSyntaxUID, syntax).bad()) return true;
+  if (DcmXfer(syntax.c_str()).getStreamCompression() != ESC_zlib) return true;
+  if (stream.installCompressionFilter(ESC_zlib).bad()) return true;  // DCMTK cannot read it either
+  return deflatedLengthsFit(stream, why);
 }
 
 bool isRadiopharmaceuticalTag(Uint16 group, Uint16 element) {
@@ -146,6 +315,11 @@ bool DicomFile::open(const char* path, const char* who) {
     return false;
   }
   const bool preamble = head == Head::Preamble;
+  std::string unsound;
+  if (!deflatedDataSetSound(path, unsound)) {
+    if (who) logLine("%s: cannot read \"%s\": %s", who, path, unsound.c_str());
+    return false;
+  }
 
   // What DcmFileFormat::loadFile does after opening the file.
   auto file = std::make_unique<DcmFileFormat>();

@@ -4,7 +4,11 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -12,6 +16,13 @@
 
 #include "dcmLib.h"
 #include "support/DicomTestData.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Part of the sanitizer runtimes, not declared by every compiler's headers.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
+                                                         void (*onFree)(const volatile void*));
+#define QV_ALLOCATION_HOOKS 1
+#endif
 
 using namespace qvtest;
 
@@ -86,7 +97,132 @@ void expectDecodeRefused(const std::string& path, const std::string& reason) {
   EXPECT_TRUE(capture.logged(path));
 }
 
+// The largest single allocation made while `watching` is raised (where the sanitizer lets us see
+// allocations; 0 elsewhere).
+std::atomic<bool> watching{false};
+std::atomic<size_t> largestAllocation{0};
+#ifdef QV_ALLOCATION_HOOKS
+void onAllocation(const volatile void*, size_t size) {
+  if (!watching.load(std::memory_order_relaxed)) return;
+  size_t seen = largestAllocation.load(std::memory_order_relaxed);
+  while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
+  }
+}
+void onFree(const volatile void*) {}
+#endif
+
+// Little endian encodings of explicit VR elements.
+void putElement(std::vector<uint8_t>& out, uint16_t group, uint16_t element, const char* vr,
+                const std::string& value, uint32_t declaredLength = 0) {
+  auto put16 = [&](uint16_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+  auto put32 = [&](uint32_t v) { out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}); };
+  put16(group);
+  put16(element);
+  if (group == 0xFFFE) {
+    put32(declaredLength ? declaredLength : uint32_t(value.size()));
+  } else {
+    out.insert(out.end(), vr, vr + 2);
+    const bool longLength = std::string("OB OW SQ UN UT").find(vr) != std::string::npos;
+    if (longLength) {
+      put16(0);
+      put32(declaredLength ? declaredLength : uint32_t(value.size()));
+    } else {
+      put16(uint16_t(value.size()));
+    }
+  }
+  out.insert(out.end(), value.begin(), value.end());
+}
+
+// A file in Deflated Explicit VR Little Endian holding `dataSet` (raw deflate, as the
+// standard has it), with or without the preamble.
+std::vector<uint8_t> deflatedFile(const std::vector<uint8_t>& dataSet, bool preamble) {
+  std::vector<uint8_t> meta;
+  putElement(meta, 0x0002, 0x0001, "OB", std::string("\0\1", 2));
+  putElement(meta, 0x0002, 0x0002, "UI", std::string("1.2.840.10008.5.1.4.1.1.7", 26));
+  putElement(meta, 0x0002, 0x0003, "UI", "1.2.3.4");
+  putElement(meta, 0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2.1.99", 22));
+  std::vector<uint8_t> out(preamble ? 128 : 0, 0);
+  if (preamble) out.insert(out.end(), {'D', 'I', 'C', 'M'});
+  const uint32_t metaLength = uint32_t(meta.size());
+  putElement(out, 0x0002, 0x0000, "UL",
+             std::string({char(metaLength), char(metaLength >> 8), char(metaLength >> 16), char(metaLength >> 24)}));
+  out.insert(out.end(), meta.begin(), meta.end());
+
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::vector<uint8_t> packed(deflateBound(&z, dataSet.size()));
+  z.next_in = const_cast<Bytef*>(dataSet.data());
+  z.avail_in = uInt(dataSet.size());
+  z.next_out = packed.data();
+  z.avail_out = uInt(packed.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  out.insert(out.end(), packed.begin(), packed.end());
+  return out;
+}
+
 }  // namespace
+
+TEST(BadInput, DeflatedDataSetsCannotDeclareMoreThanTheyHold) {
+  // Values of a deflated data set cannot stay on disk, so DCMTK reserves each declared length
+  // before reading it: a file of about a hundred bytes could make it reserve gigabytes.
+#ifdef QV_ALLOCATION_HOOKS
+  static const bool hooked = __sanitizer_install_malloc_and_free_hooks(onAllocation, onFree) != 0;
+  ASSERT_TRUE(hooked);
+#endif
+  TempDir dir;
+  const std::string sopClass("1.2.840.10008.5.1.4.1.1.7", 26);
+  std::vector<uint8_t> flat;
+  putElement(flat, 0x0008, 0x0016, "UI", sopClass);
+  putElement(flat, 0x7FE0, 0x0010, "OB", std::string(16, '\0'), 0xFFFFFFF0u);
+  // The same inside an item of a sequence of undefined length.
+  std::vector<uint8_t> nested;
+  putElement(nested, 0x0008, 0x0016, "UI", sopClass);
+  putElement(nested, 0x0040, 0x0275, "SQ", "", 0xFFFFFFFFu);
+  putElement(nested, 0xFFFE, 0xE000, "", "", 0xFFFFFFFFu);
+  putElement(nested, 0x0040, 0x0007, "UT", "x", 0xFFFFFF00u);
+  struct Case {
+    std::vector<uint8_t> bytes;
+    const char* what;
+  };
+  const std::vector<Case> cases = {{deflatedFile(flat, false), "pixel data, no preamble"},
+                                   {deflatedFile(flat, true), "pixel data"},
+                                   {deflatedFile(nested, true), "text in a sequence item"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_LT(c.bytes.size(), 300u);
+    const std::string path = dir.file("deflated.dcm");
+    writeAll(path, c.bytes);
+    CallbackCapture capture;
+    largestAllocation = 0;
+    watching = true;
+    redIRI::dcmReader reader;
+    const bool opened = reader.setFile(path.c_str());
+    redIRI::dcmReadTag tags;
+    const bool tagsOpened = tags.setFile(path.c_str());
+    watching = false;
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(tagsOpened);
+    EXPECT_LT(largestAllocation.load(), size_t(64) << 20) << "bytes reserved at once";
+    EXPECT_TRUE(capture.logged("declares a length reaching")) << path;
+  }
+
+  // A sound deflated file with a sequence still reads, pixels included.
+  const std::string native = dir.file("native.dcm"), deflated = dir.file("sound.dcm");
+  ImageSpec s = smallGrey();
+  writeImage(native, s);
+  editFile(native, [](DcmDataset& data) {
+    DcmItem* item = nullptr;
+    ASSERT_TRUE(data.findOrCreateSequenceItem(DCM_ReferencedImageSequence, item, -2).good());
+    item->putAndInsertString(DCM_ReferencedSOPInstanceUID, "1.2.3.4.5");
+  });
+  ASSERT_TRUE(mustRun({"dcmconv", "+td", native, deflated}, dir));
+  const Decoded decoded = decodeFile(deflated);
+  EXPECT_TRUE(decoded.opened);
+  EXPECT_TRUE(decoded.typeOk);
+  EXPECT_EQ(decoded.bytes, s.pixels);
+}
 
 TEST(BadInput, FilesThatAreNotDicomAreRefusedWithALogLine) {
   TempDir dir;
