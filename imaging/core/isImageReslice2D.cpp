@@ -1,5 +1,6 @@
 #include "isImageReslice2D.h"
 
+#include "isSampleCast.h"
 #include "isSliceKernels.h"
 
 #include <algorithm>
@@ -16,6 +17,13 @@ int sizeFrom(double v)
     if (!(v > 0.0))
         return 0;
     return static_cast<int>(std::min(v, 1.0e9));
+}
+
+template <class T>
+void fillWith(isSliceInfo* target, float value)
+{
+    T* out = reinterpret_cast<T*>(target->pixels);
+    std::fill(out, out + static_cast<size_t>(target->columns) * target->rows, sampleFromFloat<T>(value));
 }
 
 } // namespace
@@ -189,8 +197,38 @@ void isImageReslice2D::execute(isImageData* input, isImageData* output)
     isSliceInfo* target = output->getSlices()[0];
     const float* axes = m_resliceAxes.m;
 
+    // Slices the loader has not published yet are never read, not even while it writes them:
+    // one look per slice finds the longest run of published slices, and the plane is sampled in
+    // that part of the block only (outside it reads as background, as outside the volume).
+    // Such a cut is incomplete and is made again once more slices have arrived.
+    const auto& slices = input->getSlices();
+    int runFirst = 0, runCount = 0;
+    for (int k = 0, start = 0; k <= dims[2]; ++k) {
+        const bool loaded = k < dims[2] && k < static_cast<int>(slices.size()) && slices[k]->isLoaded();
+        if (loaded)
+            continue;
+        if (k - start > runCount) {
+            runFirst = start;
+            runCount = k - start;
+        }
+        start = k + 1;
+    }
+    m_cutComplete = runCount == dims[2];
+    if (runCount == 0) {
+        if (!target->pixels)
+            return;
+        switch (type) {
+        case PIXEL_U8: fillWith<uint8_t>(target, m_background); break;
+        case PIXEL_I16: fillWith<int16_t>(target, m_background); break;
+        case PIXEL_FLOAT: fillWith<float>(target, m_background); break;
+        default: fillWith<uint16_t>(target, m_background); break;
+        }
+        return;
+    }
+    const size_t sliceBytes = static_cast<size_t>(dims[0]) * dims[1] * bytesPerPixel(type);
+
     isResliceJob job;
-    job.voxels = voxels;
+    job.voxels = static_cast<const unsigned char*>(voxels) + sliceBytes * runFirst;
     for (int a = 0; a < 3; ++a) {
         job.dims[a] = dims[a];
         job.spacing[a] = sp[a];
@@ -199,6 +237,9 @@ void isImageReslice2D::execute(isImageData* input, isImageData* output)
         job.planeStep[a] = m_slabStep * axes[8 + a];
         job.origin[a] = axes[12 + a];
     }
+    // The run as a volume of its own: its first slice at z = 0.
+    job.dims[2] = runCount;
+    job.origin[2] -= static_cast<float>(runFirst) * sp[2];
     job.pixelType = type;
     job.out = target->pixels;
     job.width = target->columns;

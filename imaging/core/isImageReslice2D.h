@@ -52,6 +52,11 @@ public:
     void setBackground(float value) { m_background = value; }
     int getSlabMode() const { return m_slabMode; }
     void setSlabMode(int mode) { m_slabMode = mode; }
+    // False when the last cut was made before the series loader had delivered every slice:
+    // slices not published yet are never read (the plane is sampled in the longest run of
+    // delivered slices, the rest reads as background), and the owner makes the cut again
+    // (setDataModified) as more slices arrive, until it is complete.
+    bool isCutComplete() const { return m_cutComplete; }
 
 private:
     // True when the input is a volume whose grid the reslicer can sample (positive spacings).
@@ -71,6 +76,7 @@ private:
     int m_slabCount = 1;
     float m_baseStep = 1.0f;
     float m_slabThickness = 0.01f;
+    bool m_cutComplete = true;
 };
 
 } // namespace isImageSDK

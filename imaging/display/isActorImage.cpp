@@ -584,8 +584,11 @@ void isActorImage::onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::N
             NSUI::NSNotificationCenter::getInstance()->postNotification(this, NOTIFY_OVERLAY_PROGRESS, data,
                                                                         getWindowContext(), true);
             // A cut made before every slice it reads had arrived is made again with the new one.
-            if (m_planeMode && m_plane && !m_plane->isCutComplete()) {
-                m_plane->setDataModified(true);
+            isImageFilter* cutter = m_planeMode ? static_cast<isImageFilter*>(m_plane) : m_reslice;
+            const bool incomplete = m_planeMode ? m_plane && !m_plane->isCutComplete()
+                                                : m_reslice && !m_reslice->isCutComplete();
+            if (cutter && incomplete) {
+                cutter->setDataModified(true);
                 if (m_imageNode)
                     m_imageNode->markSourceDirty();
             }
