@@ -128,6 +128,15 @@ void appManager::ensureViewer(const cocos2d::Rect& area)
     m_viewer->setPosition(area.origin);
 }
 
+void appManager::setArea(const cocos2d::Rect& area)
+{
+    m_area = area;
+    if (!m_viewer)
+        return;
+    m_viewer->setPosition(area.origin);
+    m_viewer->resizeKeepingCells(area.size);
+}
+
 void appManager::singleView(int kind, isImageData* image)
 {
     m_viewer->clearViews();

@@ -69,6 +69,9 @@ public:
     void replaceImage(isImageData* image);
     void layoutViews(int mode);
     void layoutCompareViews();
+    // The screen's image area changed (the window was resized): the container moves and resizes
+    // with its views in place.
+    void setArea(const cocos2d::Rect& area);
 
     // 9114 with a view-mode name: lays out that mode when it is known and not shown already.
     virtual void onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data);

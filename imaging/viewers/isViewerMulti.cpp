@@ -312,6 +312,26 @@ void isViewerMulti::clearViews()
     m_active = nullptr;
 }
 
+void isViewerMulti::resizeKeepingCells(const cocos2d::Size& size)
+{
+    const cocos2d::Size old = getContentSize();
+    setContentSize(size);
+    if (old.width <= 0 || old.height <= 0 || old.equals(size))
+        return;
+    const float sx = size.width / old.width;
+    const float sy = size.height / old.height;
+    for (auto& group : m_groups)
+        for (KeyViewProperty* cell : group.second) {
+            auto* node = dynamic_cast<cocos2d::Node*>(cell->getViewer());
+            if (!node)
+                continue;
+            const cocos2d::Vec2 at = node->getPosition();
+            const cocos2d::Size was = node->getContentSize();
+            node->setPosition(cocos2d::Vec2(std::round(at.x * sx), std::round(at.y * sy)));
+            node->setContentSize(cocos2d::Size(std::round(was.width * sx), std::round(was.height * sy)));
+        }
+}
+
 // ---------------------------------------------------------------------------------------------
 // active view
 

@@ -103,6 +103,9 @@ public:
     KeyViewProperty* addBrowserCell(isViewerBrowser* browser, int kind, bool linked, isImageData* image);
     // Removes every viewer (with clean-up) and forgets the cells and the active cell.
     void clearViews();
+    // The container takes a new size; every cell's viewer keeps its share of it (position and
+    // size scaled by the same factors), so a grid stays a grid over the new area.
+    void resizeKeepingCells(const cocos2d::Size& size);
 
     // 0 without an active cell, 7 when it has no viewer, else the viewer's kind.
     unsigned int getActiveViewKind() const;

@@ -1,5 +1,6 @@
 #include "favoriteList.h"
 
+#include "WidgetUtil.h"
 #include "AppConfig.h"
 #include "NSNotificationCenter.h"
 #include "NSResponseWindow.h"
@@ -123,7 +124,30 @@ bool favoriteList::init()
     picture->setPosition(Vec2(leftWidth, 0));
     picture->setVisible(false);
     root->addChild(picture);
+    NSUI::listenForWindowResize(this, [this] { layoutForWindow(); });
     return true;
+}
+
+void favoriteList::layoutForWindow()
+{
+    const Size win = Director::getInstance()->getWinSize();
+    setContentSize(win);
+    if (layout) {
+        layout->setContentSize(win);
+        if (auto* widget = dynamic_cast<ui::Widget*>(layout))
+            ui::Helper::doLayout(widget);
+    }
+    if (captures) {
+        captures->setContentSize(Size(leftWidth, win.height - kTopBarHeight));
+        if (NSUI::NSListView* table = captures->getTable()) {
+            table->setContentSize(captures->getContentSize());
+            table->reloadData();
+        }
+    }
+    if (viewer)
+        viewer->relayout(Size(win.width - leftWidth, win.height));
+    if (picture)
+        picture->setContentSize(Size(win.width - leftWidth, win.height));
 }
 
 void favoriteList::onExit()

@@ -37,6 +37,8 @@ public:
     void cleanup() override;
     void onExit() override;
     bool onResponseReturn() override;
+    // Lays the screen out again over the window's size (the window was resized).
+    void layoutForWindow();
 
     void onButton(cocos2d::Ref* sender);
     // The capture list's selection: a DICOM file goes to the viewer, an image to the picture view.

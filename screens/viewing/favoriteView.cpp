@@ -183,6 +183,29 @@ void favoriteView::setFile(std::string path)
     reader->release();
 }
 
+void favoriteView::placeMessage(Node* panel)
+{
+    const Size size = getContentSize();
+    const Size own = panel->getContentSize();
+    panel->setAnchorPoint(Vec2::ZERO);
+    panel->setPosition(Vec2((size.width - own.width) / 2, (size.height - 100 - own.height) / 2 + 100));
+}
+
+void favoriteView::relayout(const Size& size)
+{
+    setContentSize(size);
+    if (toolbar) {
+        toolbar->setPosition(Vec2(size.width - toolWidth, 0));
+        toolbar->setContentSize(Size(toolWidth, size.height));
+        if (auto* widget = dynamic_cast<ui::Widget*>(toolbar))
+            ui::Helper::doLayout(widget);
+    }
+    if (manager && container)
+        manager->setArea(Rect(0, 0, size.width - toolWidth, size.height));
+    if (Node* panel = getChildByName(kMessageName))
+        placeMessage(panel);
+}
+
 void favoriteView::setMessage(const std::string& text)
 {
     Node* panel = getChildByName(kMessageName);
@@ -193,10 +216,7 @@ void favoriteView::setMessage(const std::string& text)
         if (!panel)
             return;
         addChild(panel, 1000);
-        const Size size = getContentSize();
-        const Size own = panel->getContentSize();
-        panel->setAnchorPoint(Vec2::ZERO);
-        panel->setPosition(Vec2((size.width - own.width) / 2, (size.height - 100 - own.height) / 2 + 100));
+        placeMessage(panel);
         panel->setName(kMessageName);
         AppConfig::getInstance()->setText(panel, "");
     }

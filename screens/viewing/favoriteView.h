@@ -50,6 +50,9 @@ public:
 
     // Called once by the owner after it has sized and placed the pane.
     void setupToolbar();
+    // The owner gave the pane a new size (the window was resized): the tool bar, the view with its
+    // cells in place and the message follow.
+    void relayout(const cocos2d::Size& size);
     // Shows a file: "" shows the hint, a file that cannot be shown a message with the view hidden.
     void setFile(std::string path);
 
@@ -68,6 +71,7 @@ public:
 
 protected:
     void setMessage(const std::string& text);
+    void placeMessage(cocos2d::Node* panel);
     void containerCommand(unsigned int id);
     void showMenu(const std::string& name, cocos2d::Node* button, const cocos2d::Vec2& offset);
     NSUI::NSMenu* makeMenu(const std::string& name);

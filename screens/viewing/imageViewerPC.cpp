@@ -5,6 +5,7 @@
 #include "NSNotificationCenter.h"
 #include "UIScrollViewBase.h"
 #include "WidgetUtil.h"
+#include "WidgetUtil.h"
 #include "appManager.h"
 #include "audio/SimpleAudioEngine.h"
 #include "captureScreenToFile.h"
@@ -156,7 +157,36 @@ bool imageViewerPC::init()
         }
     }
     showMainButtons(false);
+    NSUI::listenForWindowResize(this, [this] { layoutForWindow(); });
     return true;
+}
+
+void imageViewerPC::layoutForWindow()
+{
+    const Size win = Director::getInstance()->getWinSize();
+    setContentSize(win);
+    if (Node* layout = root()) {
+        layout->setContentSize(win);
+        ui::Helper::doLayout(layout);
+    }
+    if (m_toolHolder && m_toolScrollView) {
+        const Size size(float(m_toolWidth), win.height - kTopBar);
+        m_toolHolder->setContentSize(size);
+        m_toolScrollView->setContentSize(size);
+        if (Node* panel = m_toolScrollView->getChildByName("toolPanel")) {
+            panel->setContentSize(Size(panel->getContentSize().width, std::max(m_toolPanelHeight, size.height)));
+            if (auto* widget = dynamic_cast<ui::Widget*>(panel))
+                ui::Helper::doLayout(widget);
+            m_toolScrollView->setInnerContainerSize(panel->getContentSize());
+            m_toolScrollView->jumpToDestination(Vec2(0, size.height - panel->getContentSize().height));
+        }
+    }
+    if (m_appManager)
+        m_appManager->setArea(getViewingArea());
+    if (m_quickTool)
+        m_quickTool->setArea(Vec2(float(m_toolWidth), 0), Size(win.width - float(m_toolWidth), win.height));
+    if (Node* panel = getChildByName("imageViewerMsg"))
+        placeMessagePanel(panel);
 }
 
 void imageViewerPC::bindControls()
@@ -261,6 +291,9 @@ Rect imageViewerPC::getViewingArea() const
 void imageViewerPC::onEnterTransitionDidFinish()
 {
     NSLayout::onEnterTransitionDidFinish();
+    // The window may have been resized while another screen covered this one.
+    if (!getContentSize().equals(Director::getInstance()->getWinSize()))
+        layoutForWindow();
     if (m_firstEnter) {
         NSUI::NSActivity* busy = NSUI::NSActivity::show(this);
         if (busy) {
@@ -512,6 +545,7 @@ void imageViewerPC::buildToolPanel(int code)
         return;
     panel->setName("toolPanel");
     AppConfig::getInstance()->setText(panel, "");
+    m_toolPanelHeight = panel->getContentSize().height;
     if (panel->getContentSize().height < size.height)
         panel->setContentSize(Size(panel->getContentSize().width, size.height));
     ui::Helper::doLayout(panel);

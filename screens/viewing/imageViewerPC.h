@@ -105,6 +105,10 @@ public:
     std::shared_ptr<viewerSeriesLoader> getLoader() const { return m_loader; }
     // The viewing area in the screen's space.
     cocos2d::Rect getViewingArea() const;
+    // Lays the screen out again over the window's size (the window was resized): the top bar, the
+    // tool panel's height, the image area with its views in place, the quick tools' area and the
+    // message panel.
+    void layoutForWindow();
     // The library folder (ends in "/"): the library database's, or the writable path's
     // "qv/dicom/" while the network service is not running.
     static std::string getLibraryRoot();
@@ -136,6 +140,8 @@ protected:
     cocos2d::ui::Layout* m_toolHolder = nullptr;
     int m_panelCode = PANEL_NONE;
     int m_toolWidth = 300;
+    // The tool panel's own height (it is stretched to a taller window, and scrolls in a lower one).
+    float m_toolPanelHeight = 0.0f;
     float m_sliderLast = 0.0f;
     float m_pendingRotation = 0.0f;
     isImageSDK::appManager* m_appManager = nullptr;
