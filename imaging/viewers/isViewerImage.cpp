@@ -1,8 +1,8 @@
 #include "isViewerImage.h"
 
+#include "isColourTable.h"
 #include "isImagePlane.h"
 
-#include "NSDictionary.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 #include "NSRunableThread.h"
@@ -24,9 +24,6 @@ const char* const isViewerImage::kFullInfoKey = "sdk_show_dcmFullInfo";
 
 namespace {
 
-const char* const kNoClut = "noClut.plist";
-const char* const kInverseClut = "bwInverse.plist";
-const char* const kPerfusionClut = "Perfusion.plist";
 const cocos2d::Color4B kYellow(255, 255, 0, 255);
 const cocos2d::Color4B kOrange(255, 165, 0, 255);
 // Distance of the camera from the plane it looks at: the middle of the near and far planes.
@@ -217,7 +214,7 @@ void isViewerImage::setImageData(isImageData* image)
     const isSliceInfo* first = slices.empty() ? nullptr : slices[0];
     const bool inverse = first && (first->modality == MODALITY_PT || first->modality == MODALITY_NM ||
                                    image->isMonochrome1());
-    setClutByName(inverse ? kInverseClut : kNoClut);
+    setClutByName(inverse ? kInverseClutName : kNoClutName);
     buildOverlays();
     m_imageActor->postWindowInfo();
 }
@@ -545,41 +542,13 @@ void isViewerImage::setClutByName(const std::string& name)
     if (isBackgroundWhite())
         setBackgroundWhite(false);
     unsigned char table[768];
-    if (name == kInverseClut) {
-        for (int i = 0; i < 256; ++i)
-            table[3 * i] = table[3 * i + 1] = table[3 * i + 2] = static_cast<unsigned char>(255 - i);
-        std::copy(table, table + 768, m_palette);
-        if (m_imageActor)
-            m_imageActor->setPalette(m_palette);
-        if (!(m_image && m_image->isMonochrome1()))
-            setBackgroundWhite(true);
+    if (!readColourTable(name, table))
         return;
-    }
-    if (name == kNoClut) {
-        for (int i = 0; i < 256; ++i)
-            table[3 * i] = table[3 * i + 1] = table[3 * i + 2] = static_cast<unsigned char>(i);
-    } else {
-        const std::string path = cocos2d::FileUtils::getInstance()->fullPathForFilename(name);
-        NSUI::NSDictionary* dictionary = path.empty() ? nullptr : NSUI::NSDictionary::createWithContentsOfFile(path);
-        if (!dictionary)
-            return;
-        const bool swap = name == kPerfusionClut;
-        static const char* const keys[3] = {"Red", "Green", "Blue"};
-        for (int k = 0; k < 3; ++k) {
-            auto* values = dynamic_cast<cocos2d::__Array*>(dictionary->objectForKey(keys[k]));
-            if (!values || values->count() != 256)
-                return;
-            const int channel = swap ? 2 - k : k;
-            for (int i = 0; i < 256; ++i) {
-                auto* text = dynamic_cast<cocos2d::__String*>(values->getObjectAtIndex(i));
-                const int v = text ? std::atoi(text->getCString()) : 0;
-                table[3 * i + channel] = static_cast<unsigned char>(std::max(0, std::min(255, v)));
-            }
-        }
-    }
     std::copy(table, table + 768, m_palette);
     if (m_imageActor)
         m_imageActor->setPalette(m_palette);
+    if (name == kInverseClutName && !(m_image && m_image->isMonochrome1()))
+        setBackgroundWhite(true);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,11 +1,11 @@
 #include "isViewerVR.h"
 
-#include "NSDictionary.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 #include "UIJson.h"
 #include "isActorImage.h"
 #include "isActorManager.h"
+#include "isColourTable.h"
 #include "isImageTypes.h"
 #include "isInteractorTrackVR.h"
 
@@ -18,44 +18,9 @@ namespace isImageSDK {
 
 namespace {
 
-const char* const kNoClut = "noClut.plist";
-const char* const kInverseClut = "bwInverse.plist";
-const char* const kPerfusionClut = "Perfusion.plist";
 constexpr float kPi = 3.14159265358979f;
 constexpr float kCineInterval = 0.005f;
 constexpr float kCineDelay = 0.1f;
-
-void greyRamp(unsigned char table[768], bool inverted)
-{
-    for (int i = 0; i < 256; ++i)
-        table[3 * i] = table[3 * i + 1] = table[3 * i + 2] = static_cast<unsigned char>(inverted ? 255 - i : i);
-}
-
-// A colour table from a property list with 256-entry "Red", "Green" and "Blue" arrays (red and
-// blue exchanged for the perfusion table); false when it cannot be read.
-bool readClut(const std::string& name, unsigned char table[768])
-{
-    const std::string path = cocos2d::FileUtils::getInstance()->fullPathForFilename(name);
-    NSUI::NSDictionary* dictionary = path.empty() ? nullptr : NSUI::NSDictionary::createWithContentsOfFile(path);
-    if (!dictionary)
-        return false;
-    const bool swap = name == kPerfusionClut;
-    static const char* const keys[3] = {"Red", "Green", "Blue"};
-    unsigned char read[768];
-    for (int k = 0; k < 3; ++k) {
-        auto* values = dynamic_cast<cocos2d::__Array*>(dictionary->objectForKey(keys[k]));
-        if (!values || values->count() != 256)
-            return false;
-        const int channel = swap ? 2 - k : k;
-        for (int i = 0; i < 256; ++i) {
-            auto* text = dynamic_cast<cocos2d::__String*>(values->getObjectAtIndex(i));
-            const int v = text ? std::atoi(text->getCString()) : 0;
-            read[3 * i + channel] = static_cast<unsigned char>(std::clamp(v, 0, 255));
-        }
-    }
-    std::copy(read, read + 768, table);
-    return true;
-}
 
 bool isPetFloat(isImageData* image)
 {
@@ -303,13 +268,8 @@ void isViewerVR::setViewDirection(int direction)
 void isViewerVR::applyClut(const std::string& name)
 {
     unsigned char table[768];
-    if (name == kNoClut)
-        greyRamp(table, false);
-    else if (name == kInverseClut)
-        greyRamp(table, true);
-    else if (!readClut(name, table))
-        return;
-    setColourTable(table);
+    if (readColourTable(name, table))
+        setColourTable(table);
 }
 
 bool isViewerVR::screenToWorld(const cocos2d::Vec2& window, cocos2d::Vec3& world)
