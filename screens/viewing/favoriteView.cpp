@@ -14,6 +14,7 @@
 #include "isImageData.h"
 #include "isSliceInfo.h"
 #include "isViewerMulti.h"
+#include "viewerMenus.h"
 #include "ui/CocosGUI.h"
 
 USING_NS_CC;
@@ -33,18 +34,6 @@ favoriteView::SendWindowFactory& sendFactory()
 {
     static favoriteView::SendWindowFactory factory;
     return factory;
-}
-
-NSUI::NSMenu::menuObject* menuItem(const std::string& text, const std::string& icon, const std::string& value,
-                                   unsigned int id, void* context)
-{
-    auto* item = new NSUI::NSMenu::menuObject();
-    item->text = text;
-    item->icon = icon;
-    item->value = value;
-    item->id = id;
-    item->context = context;
-    return item;
 }
 
 } // namespace
@@ -112,13 +101,9 @@ void favoriteView::setupToolbar()
     toolbar = CSLoader::createNode(kToolFile);
     if (!toolbar)
         return;
-    const Size size = getContentSize();
     toolbar->setAnchorPoint(Vec2::ZERO);
-    toolbar->setPosition(Vec2(size.width - toolWidth, 0));
-    toolbar->setContentSize(Size(toolWidth, size.height));
     addChild(toolbar);
-    if (auto* widget = dynamic_cast<ui::Widget*>(toolbar))
-        ui::Helper::doLayout(widget);
+    fitToolbar();
     for (const char* name : kToolButtons) {
         auto* button = dynamic_cast<ui::Button*>(toolbar->getChildByNameDeep(name));
         if (!button)
@@ -159,9 +144,8 @@ void favoriteView::setFile(std::string path)
         return;
     }
     setMessage("");
-    const Size size = getContentSize();
     if (!container) {
-        manager->openImage(image, Rect(0, 0, size.width - toolWidth, size.height), VIEWMODE_2DSLICE);
+        manager->openImage(image, viewArea(), VIEWMODE_2DSLICE);
         container = manager->getViewer();
         if (container) {
             if (!container->getParent())
@@ -183,6 +167,23 @@ void favoriteView::setFile(std::string path)
     reader->release();
 }
 
+Rect favoriteView::viewArea() const
+{
+    const Size size = getContentSize();
+    return Rect(0, 0, size.width - toolWidth, size.height);
+}
+
+void favoriteView::fitToolbar()
+{
+    if (!toolbar)
+        return;
+    const Size size = getContentSize();
+    toolbar->setPosition(Vec2(size.width - toolWidth, 0));
+    toolbar->setContentSize(Size(toolWidth, size.height));
+    if (auto* widget = dynamic_cast<ui::Widget*>(toolbar))
+        ui::Helper::doLayout(widget);
+}
+
 void favoriteView::placeMessage(Node* panel)
 {
     const Size size = getContentSize();
@@ -194,14 +195,9 @@ void favoriteView::placeMessage(Node* panel)
 void favoriteView::relayout(const Size& size)
 {
     setContentSize(size);
-    if (toolbar) {
-        toolbar->setPosition(Vec2(size.width - toolWidth, 0));
-        toolbar->setContentSize(Size(toolWidth, size.height));
-        if (auto* widget = dynamic_cast<ui::Widget*>(toolbar))
-            ui::Helper::doLayout(widget);
-    }
+    fitToolbar();
     if (manager && container)
-        manager->setArea(Rect(0, 0, size.width - toolWidth, size.height));
+        manager->setArea(viewArea());
     if (Node* panel = getChildByName(kMessageName))
         placeMessage(panel);
 }
@@ -338,47 +334,14 @@ void favoriteView::capture()
 
 NSUI::NSMenu* favoriteView::makeMenu(const std::string& name)
 {
-    std::vector<NSUI::NSMenu::menuObject*> items;
-    float rowHeight = 0;
-    if (name == "windowLevelMenu") {
-        items = {menuItem(getText("tool_ww_Input"), "", "", NOTIFY_WL_INPUT, container),
-                 menuItem(getText("tool_ww_ByMouse"), "", "", NOTIFY_TOOL_WINDOW_LEVEL, container),
-                 menuItem(getText("tool_ww_Default"), "", "", NOTIFY_WL_DEFAULT, container)};
-        for (const WindowPreset& preset : presets) {
-            std::string value;
-            setFloat(value, "ww", preset.width);
-            setFloat(value, "wl", preset.centre);
-            items.push_back(menuItem(preset.name, "", value, NOTIFY_WL_SET, container));
-        }
-    } else if (name == "clutMenu") {
-        const char* const icons[] = {"imgs/bwInverse.png", "imgs/hotMetal.png", "imgs/geColor.png",
-                                     "imgs/perfusion.png", "imgs/noClut.png"};
-        const char* const tables[] = {"bwInverse.plist", "HotMetal.plist", "GEcolor.plist", "Perfusion.plist",
-                                      "noClut.plist"};
-        for (int i = 0; i < 5; ++i)
-            items.push_back(menuItem("", icons[i], tables[i], NOTIFY_CLUT_SET, container));
-        rowHeight = 60;
-    } else if (name == "opacityMenu") {
-        items = {menuItem("", "imgs/Linear.png", "", NOTIFY_WL_FUNC_LINEAR, container),
-                 menuItem("", "imgs/Log10.png", "", NOTIFY_WL_FUNC_LOG10, container),
-                 menuItem("", "imgs/Log10Inv.png", "", NOTIFY_WL_FUNC_LOG10_INVERSE, container)};
-        rowHeight = 60;
-    } else {
-        return nullptr;
-    }
-    for (size_t i = 0; i + 1 < items.size(); ++i)
-        items[i]->next = items[i + 1];
-    auto* menu = NSUI::NSMenu::create();
-    if (rowHeight > 0)
-        menu->setRowHeight(rowHeight);
-    menu->setMenuItems(items.front(), 200);
-    for (auto* item : items)
-        item->release();
-    menu->setIgnoreAnchorPointForPosition(false);
-    menu->setAnchorPoint(Vec2::ZERO);
-    menu->setName(name);
-    toolbar->addChild(menu, 200);
-    return menu;
+    if (name == "windowLevelMenu")
+        return viewerMenus::build("windowLevelMenu", viewerMenus::windowLevelItems(presets, container), 200, toolbar,
+                                  200);
+    if (name == "clutMenu")
+        return viewerMenus::build("clutMenu", viewerMenus::clutItems(container), 200, toolbar, 200, 60);
+    if (name == "opacityMenu")
+        return viewerMenus::build("opacityMenu", viewerMenus::curveItems(container), 200, toolbar, 200, 60);
+    return nullptr;
 }
 
 void favoriteView::showMenu(const std::string& name, Node* button, const Vec2& offset)

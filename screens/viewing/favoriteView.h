@@ -72,6 +72,10 @@ public:
 protected:
     void setMessage(const std::string& text);
     void placeMessage(cocos2d::Node* panel);
+    // The view's area: the pane left of the tool bar.
+    cocos2d::Rect viewArea() const;
+    // The tool bar runs down the pane's right edge.
+    void fitToolbar();
     void containerCommand(unsigned int id);
     void showMenu(const std::string& name, cocos2d::Node* button, const cocos2d::Vec2& offset);
     NSUI::NSMenu* makeMenu(const std::string& name);

@@ -5,7 +5,6 @@
 #include "NSNotificationCenter.h"
 #include "UIScrollViewBase.h"
 #include "WidgetUtil.h"
-#include "WidgetUtil.h"
 #include "appManager.h"
 #include "audio/SimpleAudioEngine.h"
 #include "captureScreenToFile.h"
@@ -20,6 +19,7 @@
 #include "quickTool.h"
 #include "toolDisk.h"
 #include "viewerSideScreens.h"
+#include "viewerMenus.h"
 #include "viewerSeriesLoader.h"
 
 #include <algorithm>
@@ -48,34 +48,6 @@ const char* const kPanelButtons[] = {
 void playSound()
 {
     CocosDenshion::SimpleAudioEngine::getInstance()->playEffect(kSound, false, 1.0f, 0.0f, 1.0f);
-}
-
-NSUI::NSMenu::menuObject* menuItem(const std::string& text, const std::string& icon, const std::string& value,
-                                   unsigned int id, void* context)
-{
-    auto* item = new NSUI::NSMenu::menuObject();
-    item->text = text;
-    item->icon = icon;
-    item->value = value;
-    item->id = id;
-    item->context = context;
-    return item;
-}
-
-// Links the items into a chain; the caller releases them after the menu took them.
-NSUI::NSMenu::menuObject* chain(const std::vector<NSUI::NSMenu::menuObject*>& items)
-{
-    for (size_t i = 0; i + 1 < items.size(); ++i)
-        items[i]->next = items[i + 1];
-    return items.empty() ? nullptr : items.front();
-}
-
-std::string presetValue(const WindowPreset& preset)
-{
-    std::string json;
-    NSUI::UIJson::setFloat(json, "ww", preset.width);
-    NSUI::UIJson::setFloat(json, "wl", preset.centre);
-    return json;
 }
 
 } // namespace
@@ -169,18 +141,7 @@ void imageViewerPC::layoutForWindow()
         layout->setContentSize(win);
         ui::Helper::doLayout(layout);
     }
-    if (m_toolHolder && m_toolScrollView) {
-        const Size size(float(m_toolWidth), win.height - kTopBar);
-        m_toolHolder->setContentSize(size);
-        m_toolScrollView->setContentSize(size);
-        if (Node* panel = m_toolScrollView->getChildByName("toolPanel")) {
-            panel->setContentSize(Size(panel->getContentSize().width, std::max(m_toolPanelHeight, size.height)));
-            if (auto* widget = dynamic_cast<ui::Widget*>(panel))
-                ui::Helper::doLayout(widget);
-            m_toolScrollView->setInnerContainerSize(panel->getContentSize());
-            m_toolScrollView->jumpToDestination(Vec2(0, size.height - panel->getContentSize().height));
-        }
-    }
+    fitToolPanel();
     if (m_appManager)
         m_appManager->setArea(getViewingArea());
     if (m_quickTool)
@@ -523,14 +484,11 @@ void imageViewerPC::buildToolPanel(int code)
         m_toolHolder = nullptr;
         m_toolScrollView = nullptr;
     }
-    const Size size(float(m_toolWidth), getContentSize().height - kTopBar);
     auto* holder = ui::Layout::create();
-    holder->setContentSize(size);
     holder->setPosition(Vec2::ZERO);
     addChild(holder);
     auto* scroll = NSUI::UIScrollViewBase::create();
     scroll->setDirection(NSUI::ScrollDirection::VERTICAL);
-    scroll->setContentSize(size);
     scroll->setAnchorPoint(Vec2::ZERO);
     scroll->setName("imageTool");
     holder->addChild(scroll);
@@ -538,22 +496,18 @@ void imageViewerPC::buildToolPanel(int code)
     m_toolScrollView = scroll;
 
     static const char* const files[] = {"2DTool.csb", "3DTool.csb", "3DVRTool.csb"};
-    if (code < PANEL_2D || code > PANEL_VR)
-        return;
-    Node* panel = CSLoader::createNode(files[code]);
+    Node* panel = code >= PANEL_2D && code <= PANEL_VR ? CSLoader::createNode(files[code]) : nullptr;
+    if (panel) {
+        panel->setName("toolPanel");
+        AppConfig::getInstance()->setText(panel, "");
+        m_toolPanelHeight = panel->getContentSize().height;
+        panel->setAnchorPoint(Vec2::ZERO);
+        panel->setPosition(Vec2::ZERO);
+        scroll->addChild(panel);
+    }
+    fitToolPanel();
     if (!panel)
         return;
-    panel->setName("toolPanel");
-    AppConfig::getInstance()->setText(panel, "");
-    m_toolPanelHeight = panel->getContentSize().height;
-    if (panel->getContentSize().height < size.height)
-        panel->setContentSize(Size(panel->getContentSize().width, size.height));
-    ui::Helper::doLayout(panel);
-    panel->setAnchorPoint(Vec2::ZERO);
-    panel->setPosition(Vec2::ZERO);
-    scroll->addChild(panel);
-    scroll->setInnerContainerSize(panel->getContentSize());
-    scroll->jumpToDestination(Vec2(0, size.height - panel->getContentSize().height));
 
     for (const char* name : kPanelButtons) {
         auto* button = dynamic_cast<ui::Button*>(panel->getChildByName(name));
@@ -570,6 +524,22 @@ void imageViewerPC::buildToolPanel(int code)
     }
     if (Node* list = panel->getChildByName("roiList"))
         list->setVisible(false);
+}
+
+void imageViewerPC::fitToolPanel()
+{
+    if (!m_toolHolder || !m_toolScrollView)
+        return;
+    const Size size(float(m_toolWidth), getContentSize().height - kTopBar);
+    m_toolHolder->setContentSize(size);
+    m_toolScrollView->setContentSize(size);
+    Node* panel = m_toolScrollView->getChildByName("toolPanel");
+    if (!panel)
+        return;
+    panel->setContentSize(Size(panel->getContentSize().width, std::max(m_toolPanelHeight, size.height)));
+    ui::Helper::doLayout(panel);
+    m_toolScrollView->setInnerContainerSize(panel->getContentSize());
+    m_toolScrollView->jumpToDestination(Vec2(0, size.height - panel->getContentSize().height));
 }
 
 void imageViewerPC::onSliceSlider(Ref* sender, ui::Slider::EventType event)
@@ -1022,32 +992,15 @@ void imageViewerPC::placeMenuBesideButton(Node* menu, Node* button, bool shiftLe
     menu->setPosition(at);
 }
 
-NSUI::NSMenu* imageViewerPC::makeMenu(const char* name, NSUI::NSMenu::menuObject* first, int itemWidth, Node* parent,
-                                      int zOrder)
-{
-    auto* menu = NSUI::NSMenu::create();
-    menu->setMenuItems(first, itemWidth);
-    for (auto* item = first; item;) {
-        auto* next = item->next;
-        item->release();
-        item = next;
-    }
-    menu->setIgnoreAnchorPointForPosition(false);
-    menu->setAnchorPoint(Vec2::ZERO);
-    menu->setName(name);
-    parent->addChild(menu, zOrder);
-    return menu;
-}
-
 void imageViewerPC::showCaptureMenu(bool visible)
 {
     NSUI::NSMenu* menu = findMenu("captureMenu");
     if (!menu && visible && m_toolScrollView) {
-        menu = makeMenu("captureMenu",
-                        chain({menuItem("Whole Screen", "", "", NOTIFY_CAPTURE_WHOLE_SCREEN, this),
-                               menuItem("All Image", "", "", NOTIFY_CAPTURE_ALL_IMAGES, this),
-                               menuItem("Current View", "", "", NOTIFY_CAPTURE_CURRENT_VIEW, this)}),
-                        200, m_toolScrollView, 200);
+        menu = viewerMenus::build("captureMenu",
+                                  {viewerMenus::item("Whole Screen", "", "", NOTIFY_CAPTURE_WHOLE_SCREEN, this),
+                                   viewerMenus::item("All Image", "", "", NOTIFY_CAPTURE_ALL_IMAGES, this),
+                                   viewerMenus::item("Current View", "", "", NOTIFY_CAPTURE_CURRENT_VIEW, this)},
+                                  200, m_toolScrollView, 200);
     }
     if (menu)
         menu->setVisible(visible);
@@ -1057,11 +1010,7 @@ void imageViewerPC::showOpacityMenu(bool visible)
 {
     NSUI::NSMenu* menu = findMenu("opacityMenu");
     if (!menu && visible && m_toolScrollView) {
-        menu = makeMenu("opacityMenu",
-                        chain({menuItem("", "imgs/Linear.png", "", NOTIFY_WL_FUNC_LINEAR, m_viewer),
-                               menuItem("", "imgs/Log10.png", "", NOTIFY_WL_FUNC_LOG10, m_viewer),
-                               menuItem("", "imgs/Log10Inv.png", "", NOTIFY_WL_FUNC_LOG10_INVERSE, m_viewer)}),
-                        200, m_toolScrollView, 200);
+        menu = viewerMenus::build("opacityMenu", viewerMenus::curveItems(m_viewer), 200, m_toolScrollView, 200);
     }
     if (menu)
         menu->setVisible(visible);
@@ -1071,11 +1020,11 @@ void imageViewerPC::showDicomMenu(bool visible)
 {
     NSUI::NSMenu* menu = findMenu("dcmMenu");
     if (!menu && visible) {
-        menu = makeMenu("dcmMenu",
-                        chain({menuItem("Hide Private Info", "", "", NOTIFY_DCMINFO_HIDE, nullptr),
-                               menuItem("Show Full Info", "", "", NOTIFY_DCMINFO_SHOW, nullptr),
-                               menuItem("Dicom Meta Info", "", "", NOTIFY_DCMINFO_LIST, this)}),
-                        200, this, 200);
+        menu = viewerMenus::build("dcmMenu",
+                                  {viewerMenus::item("Hide Private Info", "", "", NOTIFY_DCMINFO_HIDE, nullptr),
+                                   viewerMenus::item("Show Full Info", "", "", NOTIFY_DCMINFO_SHOW, nullptr),
+                                   viewerMenus::item("Dicom Meta Info", "", "", NOTIFY_DCMINFO_LIST, this)},
+                                  200, this, 200);
     }
     if (menu)
         menu->setVisible(visible);
@@ -1085,14 +1034,7 @@ void imageViewerPC::showClutMenu(bool visible)
 {
     NSUI::NSMenu* menu = findMenu("clutMenu");
     if (!menu && visible && m_toolScrollView) {
-        std::vector<NSUI::NSMenu::menuObject*> items;
-        const char* const icons[] = {"imgs/bwInverse.png", "imgs/hotMetal.png", "imgs/geColor.png",
-                                     "imgs/perfusion.png", "imgs/noClut.png"};
-        const char* const tables[] = {"bwInverse.plist", "HotMetal.plist", "GEcolor.plist", "Perfusion.plist",
-                                      "noClut.plist"};
-        for (int i = 0; i < 5; ++i)
-            items.push_back(menuItem("", icons[i], tables[i], NOTIFY_CLUT_SET, m_viewer));
-        menu = makeMenu("clutMenu", chain(items), 200, m_toolScrollView, 200);
+        menu = viewerMenus::build("clutMenu", viewerMenus::clutItems(m_viewer), 200, m_toolScrollView, 200);
     }
     if (menu)
         menu->setVisible(visible);
@@ -1102,13 +1044,8 @@ void imageViewerPC::showWindowLevelMenu(bool visible)
 {
     NSUI::NSMenu* menu = findMenu("windowLevelMenu");
     if (!menu && visible && m_toolScrollView) {
-        std::vector<NSUI::NSMenu::menuObject*> items = {
-            menuItem(getText("tool_ww_Input"), "", "", NOTIFY_WL_INPUT, m_viewer),
-            menuItem(getText("tool_ww_ByMouse"), "", "", NOTIFY_TOOL_WINDOW_LEVEL, m_viewer),
-            menuItem(getText("tool_ww_Default"), "", "", NOTIFY_WL_DEFAULT, m_viewer)};
-        for (const WindowPreset& preset : m_windowPresets)
-            items.push_back(menuItem(preset.name, "", presetValue(preset), NOTIFY_WL_SET, m_viewer));
-        menu = makeMenu("windowLevelMenu", chain(items), 200, m_toolScrollView, 200);
+        menu = viewerMenus::build("windowLevelMenu", viewerMenus::windowLevelItems(m_windowPresets, m_viewer), 200,
+                                  m_toolScrollView, 200);
     }
     if (menu)
         menu->setVisible(visible);
@@ -1124,12 +1061,12 @@ void imageViewerPC::showProtocolMenu(bool visible)
         query.sliceCount = int(m_totalSlices);
         query.isVolume = m_allVolumes;
         appManager::findProtocols(found, query);
-        std::vector<NSUI::NSMenu::menuObject*> items;
+        std::vector<viewerMenus::Item*> items;
         for (ProtocolEntry* entry : found)
-            items.push_back(menuItem(entry->title, entry->file, entry->type, NOTIFY_VIEW_MODE, m_appManager));
+            items.push_back(viewerMenus::item(entry->title, entry->file, entry->type, NOTIFY_VIEW_MODE, m_appManager));
         if (items.empty())
             return;
-        menu = makeMenu("protocalMenu", chain(items), 60, this, 100200);
+        menu = viewerMenus::build("protocalMenu", items, 60, this, 100200);
     }
     if (!menu)
         return;

@@ -119,9 +119,10 @@ protected:
     void onSeriesLoaded(NSUI::NSNotificationData* data);
     void clearSeries();
     void placeMenuBesideButton(cocos2d::Node* menu, cocos2d::Node* button, bool shiftLeft);
-    NSUI::NSMenu* makeMenu(const char* name, NSUI::NSMenu::menuObject* first, int itemWidth, cocos2d::Node* parent,
-                           int zOrder);
     NSUI::NSMenu* findMenu(const char* name) const;
+    // Sizes the tool panel's holder and scroll view to the panel's column below the top bar; the
+    // panel is stretched to a taller column, and scrolls (shown from its top) in a lower one.
+    void fitToolPanel();
     void captureRect(int x, int y, int width, int height);
     void post(unsigned int id, bool urgent = false);
     bool isPlaying() const;
