@@ -17,6 +17,26 @@ NSResponseWindow* NSResponseWindow::create()
     return nullptr;
 }
 
+NSResponseWindow* NSResponseWindow::createFor(cocos2d::Node* dialog, cocos2d::Node* layout)
+{
+    NSResponseWindow* window = create();
+    if (window == nullptr)
+        return nullptr;
+    if (dialog != nullptr)
+    {
+        if (layout != nullptr)
+        {
+            const cocos2d::Size win = cocos2d::Director::getInstance()->getWinSize();
+            layout->setAnchorPoint(cocos2d::Vec2(0.5f, 1.0f));
+            layout->setPosition(cocos2d::Vec2(win.width / 2, win.height));
+        }
+        window->addChild(dialog);
+    }
+    window->setAnchorPoint(cocos2d::Vec2::ZERO);
+    window->setPosition(cocos2d::Vec2::ZERO);
+    return window;
+}
+
 bool NSResponseWindow::init()
 {
     if (!cocos2d::Layer::init())

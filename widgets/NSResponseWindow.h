@@ -15,6 +15,9 @@ public:
     static constexpr int kZOrder = 10000;
 
     static NSResponseWindow* create();
+    // A window at the origin holding the dialog, whose layout (when it has one) hangs from the top
+    // centre of the window; without a dialog the window is empty.
+    static NSResponseWindow* createFor(cocos2d::Node* dialog, cocos2d::Node* layout);
     bool init() override;
     bool onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event) override;
 };

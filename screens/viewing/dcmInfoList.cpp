@@ -42,23 +42,12 @@ dcmInfoList::Job::~Job()
 
 NSUI::NSResponseWindow* dcmInfoList::createWindow()
 {
-    auto* window = NSUI::NSResponseWindow::create();
-    if (!window)
-        return nullptr;
     auto* list = dcmInfoList::create();
     if (list) {
         list->setup();
         list->enableAndroidReturnKey(true);
-        const Size win = Director::getInstance()->getWinSize();
-        if (list->layout) {
-            list->layout->setAnchorPoint(Vec2(0.5f, 1.0f));
-            list->layout->setPosition(Vec2(win.width / 2, win.height));
-        }
-        window->addChild(list);
     }
-    window->setAnchorPoint(Vec2::ZERO);
-    window->setPosition(Vec2::ZERO);
-    return window;
+    return NSUI::NSResponseWindow::createFor(list, list ? list->layout : nullptr);
 }
 
 dcmInfoList* dcmInfoList::fromWindow(Node* window)

@@ -60,23 +60,14 @@ bool isNumberText(const std::string& text)
 
 NSUI::NSResponseWindow* editWW::createPanel()
 {
-    auto* window = NSUI::NSResponseWindow::create();
-    if (!window)
-        return nullptr;
     auto* dialog = editWW::create();
-    if (!dialog)
-        return window;
-    dialog->enableAndroidReturnKey(true);
-    dialog->buildFields();
-    const Size win = Director::getInstance()->getWinSize();
-    if (dialog->layout) {
-        dialog->layout->setAnchorPoint(Vec2(0.5f, 1.0f));
-        dialog->layout->setPosition(Vec2(win.width / 2, win.height));
+    if (dialog) {
+        dialog->enableAndroidReturnKey(true);
+        dialog->buildFields();
     }
-    window->addChild(dialog);
-    window->setAnchorPoint(Vec2::ZERO);
-    window->setPosition(Vec2::ZERO);
-    window->updateChildrenToHighZOrder();
+    NSUI::NSResponseWindow* window = NSUI::NSResponseWindow::createFor(dialog, dialog ? dialog->layout : nullptr);
+    if (window && dialog)
+        window->updateChildrenToHighZOrder();
     return window;
 }
 
