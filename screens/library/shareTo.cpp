@@ -12,13 +12,10 @@
 #include "base/base64.h"
 #include "libraryWorkers.h"
 #include "messageView.h"
+#include "platformMail.h"
 #include "screenHelpers.h"
 
 USING_NS_CC;
-
-namespace {
-const char* const kNoMailAccount = "NoValidMailConfig";
-} // namespace
 
 shareTo* shareTo::create()
 {
@@ -50,11 +47,6 @@ bool shareTo::init()
     centre->addObserver(this, this, callback, NSUI::NOTIFY_SHARE_ZIP_DONE);
     centre->addObserver(this, nullptr, callback, NSUI::NOTIFY_UI_ACTIVITY_CANCEL);
     return true;
-}
-
-std::string shareTo::sendMail(const std::string&, const std::string&, const std::string&)
-{
-    return emptyString();
 }
 
 int shareTo::zipJob(const std::string& archive, const std::string& source)
@@ -108,7 +100,7 @@ void shareTo::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData* da
     if (!data || data->intValue >= 0) {
         const std::string subject = config->getText("shareToSubject") + name;
         const std::string body = safeBase64DecodeString(config->getText("shareToBody"));
-        if (sendMail(subject, body, "") == kNoMailAccount)
+        if (sendPlatformMail(subject, body, "") == kNoMailAccount)
             showToast(config->getText("configMail"), 1.5f);
         else
             showToast("The archive was saved: " + zipPath, 3.0f);

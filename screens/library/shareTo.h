@@ -30,10 +30,6 @@ public:
 
     const std::string& getZipPath() const { return zipPath; }
 
-    // The platform's mail operation: subject, body and a third text; answers a text, where
-    // "NoValidMailConfig" means that no mail account is set up. The desktop answers "".
-    static std::string sendMail(const std::string& subject, const std::string& body, const std::string& extra);
-
     // Worker: packs source into archive; 0 when the archive exists and is not empty, else -1.
     static int zipJob(const std::string& archive, const std::string& source);
 

@@ -10,6 +10,7 @@
 #include "dataService.h"
 #include "dcmLib.h"
 #include "dicomDB.h"
+#include "platformMail.h"
 #include "statApplication.h"
 #include "ui/CocosGUI.h"
 
@@ -35,17 +36,6 @@ const float kBubblePadding = 10.0f;
 const Color3B kListBackground(180, 178, 180);
 
 dicomDB* g_testDatabase = nullptr;
-
-std::string defaultMail(const std::string&, const std::string&, const std::string&)
-{
-    return "";
-}
-
-captureList::MailOperation& mailOperation()
-{
-    static captureList::MailOperation operation = defaultMail;
-    return operation;
-}
 
 void recordStatistics(int type)
 {
@@ -78,11 +68,6 @@ dicomDB* captureList::database()
 void captureList::setDatabaseForTest(dicomDB* db)
 {
     g_testDatabase = db;
-}
-
-void captureList::setMailOperation(MailOperation operation)
-{
-    mailOperation() = operation ? std::move(operation) : MailOperation(defaultMail);
 }
 
 captureList::~captureList()
@@ -422,14 +407,14 @@ void captureList::shareSelected()
     std::string answer;
     if (hasDicom) {
         AppConfig* config = AppConfig::getInstance();
-        answer = mailOperation()(config->getText("shareToSubject"),
-                                 safeBase64DecodeString(config->getText("shareToBody")), files);
+        const std::string body = safeBase64DecodeString(config->getText("shareToBody"));
+        answer = sendPlatformMail(config->getText("shareToSubject"), body, files);
         recordStatistics(16);
     } else {
-        answer = mailOperation()("", "", files);
+        answer = sendPlatformMail("", "", files);
         recordStatistics(17);
     }
-    if (answer == "NoValidMailConfig")
+    if (answer == kNoMailAccount)
         showMessage("Please config the account of the mail.", 1.5f);
 }
 

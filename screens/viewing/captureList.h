@@ -50,9 +50,6 @@ public:
     };
 
     using SelectionCallback = std::function<void(const std::string& path, int type)>;
-    // The platform's mail operation: subject, body, the flat JSON of files with "number"; answers
-    // "NoValidMailConfig" when no account is set up, "not support" or anything else otherwise.
-    using MailOperation = std::function<std::string(const std::string&, const std::string&, const std::string&)>;
 
     CREATE_FUNC(captureList);
     ~captureList() override;
@@ -90,7 +87,6 @@ public:
     // The library database the list reads (the network service's); tests may set another.
     static dicomDB* database();
     static void setDatabaseForTest(dicomDB* db);
-    static void setMailOperation(MailOperation operation);
 
 protected:
     void onFavorites(NSUI::NSDBDataModel* model);
