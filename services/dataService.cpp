@@ -206,14 +206,14 @@ void dataService::reportPeerCount()
         centre->postIntNotification(nullptr, NSUI::NOTIFY_NET_PEER_COUNT, -1, nullptr, true);
         return;
     }
-    std::vector<dicomDBNeighbor> peers;
+    std::vector<neighborRecord> peers;
     if (database) database->getNeighbors(peers);
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     const int nowSeconds = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
     int online = 0;
-    for (const dicomDBNeighbor& peer : peers) {
+    for (const neighborRecord& peer : peers) {
         int f[6];
         if (!parseDateTime(peer.wifi, f)) continue;
         if (f[0] != local.tm_year + 1900 || f[1] != local.tm_mon + 1 || f[2] != local.tm_mday) continue;
@@ -269,10 +269,10 @@ void dataService::echoNodes(int mode)
 
     getSubnetHostAddresses(hosts);
     const std::set<std::string> subnet(hosts.begin(), hosts.end());
-    std::vector<dicomDBNeighbor> peers;
+    std::vector<neighborRecord> peers;
     if (database) database->getNeighbors(peers);
     std::vector<std::string> entries;
-    for (const dicomDBNeighbor& peer : peers) {
+    for (const neighborRecord& peer : peers) {
         if (peer.device != 5 || !subnet.count(peer.ip)) continue;
         const bool tasked = std::any_of(sendTasks.begin(), sendTasks.end(), [&](const dcmSendingObject* t) {
             return t->address == peer.ip && t->port == peer.port;

@@ -467,7 +467,7 @@ void dicomDB::updateNeighborWifi(const std::string& appid)
         db_.rollback();
 }
 
-void dicomDB::getNeighbors(std::vector<dicomDBNeighbor>& list)
+void dicomDB::getNeighbors(std::vector<neighborRecord>& list)
 {
     std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return;
@@ -477,13 +477,13 @@ void dicomDB::getNeighbors(std::vector<dicomDBNeighbor>& list)
                    model))
         return;
     for (int r = 0; r < model.getRowCount(); ++r) {
-        dicomDBNeighbor n;
+        neighborRecord n;
         n.device = std::atoi(model.getValue(r, 0).c_str());
         n.name = model.getValue(r, 1);
         n.lastTime = model.getValue(r, 2);
         n.saveType = std::atoi(model.getValue(r, 3).c_str());
         n.ip = model.getValue(r, 4);
-        n.ID = std::atoi(model.getValue(r, 5).c_str());
+        n.id = std::atoi(model.getValue(r, 5).c_str());
         n.wifi = model.getValue(r, 6);
         n.appid = model.getValue(r, 7);
         n.port = model.getValue(r, 8);

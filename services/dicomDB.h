@@ -27,6 +27,7 @@
 #include "base/CCRef.h"
 #include "dcmLib.h"
 #include "dicomDBThread.h"
+#include "neighborRecord.h"
 
 #include <condition_variable>
 #include <map>
@@ -47,19 +48,6 @@ struct dicomDBRecordIds {
     bool imageExists = false;
     // The time the write stamped on the patient row ("%d-%02d-%02d %02d:%02d:%02d", local).
     std::string now;
-};
-
-// One peer row as getNeighbors hands it out.
-struct dicomDBNeighbor {
-    int device = 0;
-    std::string name;
-    std::string lastTime;
-    int saveType = 0;
-    std::string ip;
-    int ID = 0;
-    std::string wifi;
-    std::string appid;
-    std::string port;
 };
 
 class dicomDB : public cocos2d::Ref, public NSUI::NSThreadSafeDestroy {
@@ -117,7 +105,7 @@ public:
     void saveNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
                       const std::string& appid);
     void updateNeighborWifi(const std::string& appid);
-    void getNeighbors(std::vector<dicomDBNeighbor>& list);
+    void getNeighbors(std::vector<neighborRecord>& list);
 
     // Queries on the worker. Each answer comes back on the main thread through done, with the
     // rows (not kept by dicomDB), and only when there is at least one row and the listener has

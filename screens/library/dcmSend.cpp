@@ -220,20 +220,13 @@ void dcmSend::buildLists()
     }
     fixedRows = static_cast<int>(rows.size());
 
-    std::vector<dicomDBNeighbor> peers;
+    std::vector<neighborRecord> peers;
     if (dicomDB* db = dataService::getInstance()->getDatabase())
         db->getNeighbors(peers);
-    for (const dicomDBNeighbor& peer : peers) {
-        dcmNodeObject* node = dcmNodeObject::create();
-        node->id = peer.ID;
-        node->device = peer.device;
-        node->lastTime = peer.lastTime;
-        node->wifi = peer.wifi;
-        node->saveType = peer.saveType;
-        node->ip = peer.ip;
-        node->port = peer.port.empty() ? kLocalPort : peer.port;
-        node->name = peer.name;
-        node->appid = peer.appid;
+    for (const neighborRecord& peer : peers) {
+        dcmNodeObject* node = dcmNodeObject::create(peer);
+        if (node->port.empty())
+            node->port = kLocalPort;
         if (isRecentlySeen(node->wifi))
             rows.insert(rows.begin() + fixedRows, node);
         else

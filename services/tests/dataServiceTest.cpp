@@ -33,11 +33,11 @@ protected:
         ASSERT_TRUE(service->getDatabase()->connectionForTest().execute(
             "update neighbor set wifi='" + wifi + "' where appid='" + appid + "'"));
     }
-    dicomDBNeighbor peer(const std::string& appid)
+    neighborRecord peer(const std::string& appid)
     {
-        std::vector<dicomDBNeighbor> rows;
+        std::vector<neighborRecord> rows;
         service->getDatabase()->getNeighbors(rows);
-        for (const dicomDBNeighbor& n : rows)
+        for (const neighborRecord& n : rows)
             if (n.appid == appid) return n;
         return {};
     }
@@ -138,7 +138,7 @@ TEST_F(DataServiceTest, PeerCountFollowsTheLastHeardTimeAndAFailedEchoChangesNot
     // A successful answer makes (or refreshes) a DICOM node row with the answer's fields.
     post(NSUI::NOTIFY_NET_ECHO_RESULT,
          R"({"ok":"1","appid":"dicom_127.0.0.30_104","name":"PACS","port":"104","ip":"127.0.0.30"})");
-    const dicomDBNeighbor pacs = peer("dicom_127.0.0.30_104");
+    const neighborRecord pacs = peer("dicom_127.0.0.30_104");
     EXPECT_EQ(pacs.device, 5);
     EXPECT_EQ(pacs.name, "PACS");
     EXPECT_EQ(pacs.port, "104");

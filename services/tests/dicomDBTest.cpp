@@ -232,7 +232,7 @@ TEST_F(DicomDBTest, SqlLookingTextsAreStoredVerbatim)
     EXPECT_FALSE(again.patientExists);
 
     db_->saveNeighbor(2, evil, "127.0.0.1", "4587", "app\"1");
-    std::vector<dicomDBNeighbor> peers;
+    std::vector<neighborRecord> peers;
     db_->getNeighbors(peers);
     ASSERT_EQ(peers.size(), 1u);
     EXPECT_EQ(peers[0].name, evil);
@@ -317,7 +317,7 @@ TEST_F(DicomDBTest, APeerHeardAgainKeepsItsRow)
     db_->saveNeighbor(2, "desk", "10.0.0.2", "4587", "app-1");
     db_->saveNeighbor(5, "pacs", "10.0.0.3", "104", "app-2");
     db_->saveNeighbor(3, "tablet", "10.0.0.9", "4588", "app-1");
-    std::vector<dicomDBNeighbor> peers;
+    std::vector<neighborRecord> peers;
     db_->getNeighbors(peers);
     ASSERT_EQ(peers.size(), 2u);
     EXPECT_EQ(peers[0].appid, "app-1");
