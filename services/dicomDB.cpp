@@ -649,7 +649,7 @@ bool dicomDB::appendImageInfo(const std::string& file, bool forSeriesList, NSUI:
     const size_t kRemembered = 64;
     if (imageInfos_.size() >= kRemembered && !imageInfos_.count(file)) imageInfos_.clear();
     ImageInfo& cached = imageInfos_[file];
-    if (cached.file != file || cached.size != info.st_size || cached.modified != info.st_mtim.tv_sec ||
+    if (cached.size != info.st_size || cached.modified != info.st_mtim.tv_sec ||
         cached.modifiedNs != info.st_mtim.tv_nsec) {
         cached = ImageInfo();
         redIRI::dcmReader reader;
@@ -675,7 +675,6 @@ bool dicomDB::appendImageInfo(const std::string& file, bool forSeriesList, NSUI:
             }
             tag(0x0020, 0x0011, cached.number);
         }
-        cached.file = file;
         cached.size = info.st_size;
         cached.modified = info.st_mtim.tv_sec;
         cached.modifiedNs = info.st_mtim.tv_nsec;

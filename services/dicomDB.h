@@ -175,9 +175,9 @@ private:
     // The number of images of a series and the file name of its first one ("" when none).
     bool seriesImageSummary(const std::string& seriesID, int& count, std::string& firstFile);
 
-    // What appendImageInfo read, and from which file (path, size and modification time).
+    // What appendImageInfo read from a file, and the file's size and modification time then (a
+    // size of -1: not read yet).
     struct ImageInfo {
-        std::string file;
         long long size = -1;
         long long modified = 0, modifiedNs = 0;
         bool opened = false, hasSize = false, hasInstitution = false, hasModality = false;
