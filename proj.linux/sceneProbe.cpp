@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <typeinfo>
 #include <unordered_set>
 
@@ -121,26 +122,7 @@ struct Walker {
     }
 };
 
-void answer(float)
-{
-    if (!g_requested.exchange(false))
-        return;
-    const std::string report = describeRunningScene();
-    const std::string temporary = g_path + ".part";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) {
-        log("scene probe: cannot write %s", temporary.c_str());
-        return;
-    }
-    const bool written = std::fwrite(report.data(), 1, report.size(), file) == report.size();
-    if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), g_path.c_str()) != 0) {
-        log("scene probe: cannot write %s", g_path.c_str());
-        std::remove(temporary.c_str());
-    }
-}
-
-} // namespace
-
+// The report of the running scene as JSON text.
 std::string describeRunningScene()
 {
     Director* director = Director::getInstance();
@@ -165,6 +147,26 @@ std::string describeRunningScene()
     report["nodes"] = std::move(walker.nodes);
     return report.dump(1);
 }
+
+void answer(float)
+{
+    if (!g_requested.exchange(false))
+        return;
+    const std::string report = describeRunningScene();
+    const std::string temporary = g_path + ".part";
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) {
+        log("scene probe: cannot write %s", temporary.c_str());
+        return;
+    }
+    const bool written = std::fwrite(report.data(), 1, report.size(), file) == report.size();
+    if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), g_path.c_str()) != 0) {
+        log("scene probe: cannot write %s", g_path.c_str());
+        std::remove(temporary.c_str());
+    }
+}
+
+} // namespace
 
 void armSceneProbe()
 {

@@ -9,8 +9,6 @@
 // X client sees the window. The probe reads the scene; it changes nothing and answers no input.
 #pragma once
 
-#include <string>
-
 // Takes SIGUSR1 when QV_SCENE_PROBE is set: first thing in main, so that a request sent as soon as
 // the window shows cannot end the process.
 void armSceneProbe();
@@ -18,5 +16,3 @@ void armSceneProbe();
 void startSceneProbe();
 // Stops answering (before the delegate's shutdown); later requests are ignored.
 void stopSceneProbe();
-// The report of the running scene as JSON text (exposed for the probe's own test).
-std::string describeRunningScene();
