@@ -6,23 +6,8 @@ remove-file buttons (in the face of the viewer's tool buttons).
 Run from anywhere: tools/icons/make-favorite-icons.py. The PNG files themselves are committed.
 Only the standard library is used.
 """
-import importlib.util
-import os
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-_spec = importlib.util.spec_from_file_location("make_viewer_icons", os.path.join(HERE, "make-viewer-icons.py"))
-_viewer = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(_viewer)  # also redraws the viewer's pictures (same bytes)
-render = _viewer.render
-rounded = _viewer.rounded
-lines = _viewer.lines
-union = _viewer.union
-minus = _viewer.minus
-fill = _viewer.fill
-box = _viewer.box
-rect = _viewer.rect
-button_face = _viewer.button_face
-TEXT, SECONDARY, ACCENT, RAISED, PANEL = _viewer.TEXT, _viewer.SECONDARY, _viewer.ACCENT, _viewer.RAISED, _viewer.PANEL
+from iconkit import (ACCENT, RAISED, SECONDARY, TEXT, button_face, rect, render, rounded, union)
+from iconkit import polyline as lines
 
 BUBBLE = (47, 51, 59, 235)
 PLACEHOLDER = (27, 29, 34, 255)

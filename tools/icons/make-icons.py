@@ -4,33 +4,7 @@
 Run from the repository root: tools/icons/make-icons.py. Only the standard library is used, so the
 pictures can be redrawn anywhere; the PNG files themselves are committed.
 """
-import os
-import struct
-import zlib
-
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "Resources")
-
-
-def write_png(path, width, height, pixel):
-    """pixel(x, y) -> (r, g, b, a); y = 0 is the top row."""
-    rows = bytearray()
-    for y in range(height):
-        rows.append(0)  # filter: none
-        for x in range(width):
-            rows.extend(pixel(x, y))
-
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
-
-    png = b"\x89PNG\r\n\x1a\n"
-    png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-    png += chunk(b"IDAT", zlib.compress(bytes(rows), 9))
-    png += chunk(b"IEND", b"")
-    full = os.path.join(ROOT, path)
-    os.makedirs(os.path.dirname(full), exist_ok=True)
-    with open(full, "wb") as f:
-        f.write(png)
+from iconkit import write_png
 
 
 def solid(rgba):

@@ -7,108 +7,10 @@ colours of the screens, and the nine-slice button backgrounds. Shapes are descri
 
 Run from anywhere: tools/icons/make-library-icons.py. The PNG files themselves are committed.
 """
-import importlib.util
 import math
-import os
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-_spec = importlib.util.spec_from_file_location("make_icons", os.path.join(HERE, "make-icons.py"))
-_base = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(_base)  # also redraws the plain icons (same bytes)
-write_png = _base.write_png
-
-TEXT = (230, 232, 235, 255)
-SECONDARY = (154, 160, 166, 255)
-ACCENT = (21, 170, 254, 255)
-ACCENT_DOWN = (14, 128, 196, 255)
-RED = (229, 72, 77, 255)
-GREEN = (48, 164, 108, 255)
-RAISED = (47, 51, 59, 255)
-RAISED_DOWN = (58, 63, 72, 255)
-
-
-# ---- shapes: each answers "does the point (x, y) in icon units lie on me?" ----------------------
-
-def seg_dist(px, py, ax, ay, bx, by):
-    dx, dy = bx - ax, by - ay
-    length2 = dx * dx + dy * dy
-    t = 0.0 if length2 == 0 else max(0.0, min(1.0, ((px - ax) * dx + (py - ay) * dy) / length2))
-    cx, cy = ax + t * dx, ay + t * dy
-    return math.hypot(px - cx, py - cy)
-
-
-def polyline(points, width=2.0, closed=False):
-    pts = list(points) + ([points[0]] if closed else [])
-
-    def hit(x, y):
-        return any(seg_dist(x, y, *pts[i], *pts[i + 1]) <= width / 2 for i in range(len(pts) - 1))
-
-    return hit
-
-
-def arc(cx, cy, r, start_deg, end_deg, width=2.0):
-    """Angles in degrees, 0 to the right, counter-clockwise on screen (y down)."""
-    def hit(x, y):
-        d = math.hypot(x - cx, y - cy)
-        if abs(d - r) > width / 2:
-            return False
-        a = math.degrees(math.atan2(cy - y, x - cx)) % 360
-        s, e = start_deg % 360, end_deg % 360
-        return s <= a <= e if s <= e else (a >= s or a <= e)
-
-    return hit
-
-
-def disc(cx, cy, r):
-    return lambda x, y: math.hypot(x - cx, y - cy) <= r
-
-
-def ring(cx, cy, r, width=2.0):
-    return lambda x, y: abs(math.hypot(x - cx, y - cy) - r) <= width / 2
-
-
-def polygon_fill(points):
-    def hit(x, y):
-        inside = False
-        n = len(points)
-        for i in range(n):
-            (x1, y1), (x2, y2) = points[i], points[(i + 1) % n]
-            if (y1 > y) != (y2 > y) and x < (x2 - x1) * (y - y1) / (y2 - y1) + x1:
-                inside = not inside
-        return inside
-
-    return hit
-
-
-def union(*shapes):
-    return lambda x, y: any(s(x, y) for s in shapes)
-
-
-def minus(shape, cut):
-    return lambda x, y: shape(x, y) and not cut(x, y)
-
-
-def draw(path, size, layers, grid=40.0):
-    """layers: list of (shape, colour), later layers on top; size in pixels, shapes in grid units."""
-    k = grid / size
-
-    def pixel(px, py):
-        acc = [0.0, 0.0, 0.0, 0.0]
-        for i in range(4):
-            for j in range(4):
-                x, y = (px + (i + 0.5) / 4) * k, (py + (j + 0.5) / 4) * k
-                for shape, colour in reversed(layers):
-                    if shape(x, y):
-                        acc[0] += colour[0] * colour[3]
-                        acc[1] += colour[1] * colour[3]
-                        acc[2] += colour[2] * colour[3]
-                        acc[3] += colour[3]
-                        break
-        if acc[3] == 0:
-            return (0, 0, 0, 0)
-        return (int(acc[0] / acc[3]), int(acc[1] / acc[3]), int(acc[2] / acc[3]), int(acc[3] / 16))
-
-    write_png(path, size, size, pixel)
+from iconkit import (ACCENT, ACCENT_DOWN, GREEN, RAISED, RAISED_DOWN, RED, SECONDARY, TEXT, arc, disc, draw,
+                     polygon_fill, polyline, ring, star, union, write_png)
 
 
 def rounded_button(path, width, height, fill, radius=6):
@@ -140,15 +42,6 @@ def person(colour_fill=None):
 def wifi():
     return union(arc(20, 32, 22, 50, 130, 2.6), arc(20, 32, 15, 50, 130, 2.6), arc(20, 32, 8, 50, 130, 2.6),
                  disc(20, 31, 2.4))
-
-
-def star(filled):
-    pts = []
-    for i in range(10):
-        r = 15 if i % 2 == 0 else 6.5
-        a = math.radians(90 + i * 36)
-        pts.append((20 + r * math.cos(a), 21 - r * math.sin(a)))
-    return polygon_fill(pts) if filled else polyline(pts, 2.0, closed=True)
 
 
 def magnifier():

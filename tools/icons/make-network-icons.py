@@ -1,16 +1,10 @@
 #!/usr/bin/env python3
 """Draws the icons of the send, account and query/retrieve screens under Resources/.
 
-Same family as the library icons (make-library-icons.py, whose shapes and colours it reuses): flat
-line icons in the text colour on a 40-unit grid. The PNG files themselves are committed.
+Same family as the library icons (make-library-icons.py): flat line icons in the text colour on a
+40-unit grid, drawn with the shapes and colours of iconkit.py. The PNG files themselves are committed.
 """
-import importlib.util
-import os
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-_spec = importlib.util.spec_from_file_location("make_library_icons", os.path.join(HERE, "make-library-icons.py"))
-lib = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(lib)
+import iconkit as lib
 
 
 def desktop():
@@ -48,7 +42,6 @@ def nodes_help():
 
 
 def main():
-    os.chdir(os.path.join(HERE, "..", "..", "Resources"))
     lib.draw("imgs/device_PC.png", 40, [(desktop(), lib.TEXT)])
     lib.draw("imgs/device_Mac.png", 40, [(laptop(), lib.TEXT)])
     lib.draw("imgs/device_Android.png", 40, [(phone(), lib.TEXT)])

@@ -10,82 +10,16 @@ the colour tables in Resources/imageSDK, so they always show what the viewer wil
 Run from anywhere: tools/icons/make-viewer-icons.py. The PNG files themselves are committed.
 Only the standard library is used.
 """
-import importlib.util
 import math
 import os
 import plistlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-_spec = importlib.util.spec_from_file_location("make_icons", os.path.join(HERE, "make-icons.py"))
-_base = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(_base)  # also redraws the plain icons (same bytes)
-write_png = _base.write_png
-RESOURCES = _base.ROOT
+from iconkit import (ACCENT, PANEL, RAISED, RESOURCES, SEPARATOR, TEXT, arc, box, button_face, disc, minus,
+                     ring, rect, render, rounded, union, write_png)
+from iconkit import polygon_fill as fill
+from iconkit import polyline as lines
 
-TEXT = (230, 232, 235, 255)
-SECONDARY = (154, 160, 166, 255)
-ACCENT = (21, 170, 254, 255)
-RAISED = (47, 51, 59, 255)
-RAISED_HOVER = (58, 63, 72, 255)
-PANEL = (36, 39, 46, 255)
-SEPARATOR = (58, 63, 72, 255)
 BACKDROP = (20, 22, 26, 200)
-
-
-# ---- shapes in grid units (0..40, y down); each answers "is the point on me?" ---------------------
-
-# The shared shapes of the library icons: segments, arcs, discs, rings, filled polygons.
-_lib_spec = importlib.util.spec_from_file_location("make_library_icons", os.path.join(HERE, "make-library-icons.py"))
-_lib = importlib.util.module_from_spec(_lib_spec)
-_lib_spec.loader.exec_module(_lib)
-lines = _lib.polyline
-arc = _lib.arc
-disc = _lib.disc
-ring = _lib.ring
-fill = _lib.polygon_fill
-union = _lib.union
-minus = _lib.minus
-
-
-def rect(x0, y0, x1, y1, width=2.0):
-    return lines([(x0, y0), (x1, y0), (x1, y1), (x0, y1)], width, closed=True)
-
-
-def box(x0, y0, x1, y1):
-    return lambda x, y: x0 <= x <= x1 and y0 <= y <= y1
-
-
-def rounded(x0, y0, x1, y1, r):
-    def hit(x, y):
-        cx = min(max(x, x0 + r), x1 - r)
-        cy = min(max(y, y0 + r), y1 - r)
-        return x0 <= x <= x1 and y0 <= y <= y1 and math.hypot(x - cx, y - cy) <= r
-
-    return hit
-
-
-def render(path, width, height, layers, grid=40.0):
-    """layers: (shape, colour) pairs, later ones on top; shapes in grid units over the shorter side."""
-    k = grid / min(width, height)
-
-    def pixel(px, py):
-        acc = [0.0, 0.0, 0.0, 0.0]
-        for i in range(4):
-            for j in range(4):
-                x, y = (px + (i + 0.5) / 4) * k, (py + (j + 0.5) / 4) * k
-                for shape, colour in reversed(layers):
-                    if shape(x, y):
-                        a = colour[3]
-                        acc[0] += colour[0] * a
-                        acc[1] += colour[1] * a
-                        acc[2] += colour[2] * a
-                        acc[3] += a
-                        break
-        if acc[3] == 0:
-            return (0, 0, 0, 0)
-        return (int(acc[0] / acc[3]), int(acc[1] / acc[3]), int(acc[2] / acc[3]), int(acc[3] / 16))
-
-    write_png(path, width, height, pixel)
 
 
 # ---- glyphs ----------------------------------------------------------------------------------------
@@ -192,10 +126,6 @@ GLYPHS = {
                          lines([(23, 17), (23, 28)])), TEXT)],
     "capture": camera(TEXT),
 }
-
-
-def button_face(glyph, background):
-    return [(rounded(0, 0, 40, 40, 6), background)] + glyph
 
 
 def panel_buttons():

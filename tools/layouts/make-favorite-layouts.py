@@ -11,35 +11,7 @@ Resources/res/pad/ (the project's JSON layout format, platform/framework/cocostu
 Node names are what the code looks up; the drawing is ours. Run from anywhere; the files are
 committed. Only the standard library is used.
 """
-import json
-import os
-
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "Resources", "res", "pad")
-
-TEXT = [230, 232, 235, 255]
-SECONDARY = [154, 160, 166, 255]
-BACKGROUND = [27, 29, 34]
-PANEL = [36, 39, 46]
-RAISED = [47, 51, 59]
-SEPARATOR = [58, 63, 72]
-ACCENT = [21, 170, 254]
-MARGIN = 16
-BUTTON = 40
-
-
-def write(name, root):
-    os.makedirs(ROOT, exist_ok=True)
-    with open(os.path.join(ROOT, name), "w") as f:
-        json.dump({"format": "quorvane-layout", "version": 1, "root": root}, f, indent=1)
-        f.write("\n")
-
-
-def top_left(x, y):
-    return {"align": 1, "margin": [x, y, 0, 0]}
-
-
-def top_right(x, y):
-    return {"align": 3, "margin": [0, y, x, 0]}
+from layoutkit import ACCENT, BUTTON, MARGIN, PANEL, SECONDARY, TEXT, top_left, write
 
 
 def text_button(name, title, width, layout, accent=False, tag=None):
@@ -117,11 +89,15 @@ def tag_list():
     width, height = 1000, 760
     list_width = width - 2 * MARGIN
     header_y = height - 64
+    # The close button sits at the top right (absolute: the window is not laid out relative).
+    close = text_button("btn_back", "Close", 90, None)
+    close["anchor"] = [1, 1]
+    close["position"] = [width - MARGIN, height - 12]
     write("dcmInfo.csb", {
         "type": "Layout", "name": "dcmInfo", "size": [width, height], "bgColorType": "solid", "bgColor": PANEL,
         "bgOpacity": 255, "children": [
             label("title", "DICOM Tags", 20, TEXT, anchor=[0, 1], position=[MARGIN, height - 16]),
-            text_button("btn_back", "Close", 90, None),
+            close,
             label("hdrTag", "Tag", 15, SECONDARY, anchor=[0, 0.5], position=[MARGIN + 8, header_y]),
             label("hdrIntro", "Description", 15, SECONDARY, anchor=[0, 0.5], position=[MARGIN + 130, header_y]),
             label("hdrValue", "Value", 15, SECONDARY, anchor=[0, 0.5], position=[MARGIN + 330, header_y]),
@@ -130,16 +106,6 @@ def tag_list():
             {"type": "Layout", "name": "dcmList", "size": [list_width, header_y - 18 - MARGIN], "anchor": [0, 0],
              "position": [MARGIN, MARGIN]},
         ]})
-    # The close button sits at the top right (absolute: the window is not laid out relative).
-    path = os.path.join(ROOT, "dcmInfo.csb")
-    with open(path) as f:
-        doc = json.load(f)
-    for child in doc["root"]["children"]:
-        if child["name"] == "btn_back":
-            child["anchor"] = [1, 1]
-            child["position"] = [width - MARGIN, height - 12]
-    write("dcmInfo.csb", doc["root"])
-
     row = [
         label("tag", "", 15, ACCENT + [255], anchor=[0, 0.5], position=[8, 17.5]),
         label("intro", "", 15, SECONDARY, anchor=[0, 0.5], position=[130, 17.5]),

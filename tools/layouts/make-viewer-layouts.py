@@ -13,33 +13,10 @@ format, platform/framework/cocostudio/LAYOUT-FORMAT.md):
 Node names are what the code looks up; the drawing is ours. Run from anywhere; the files are
 committed. Only the standard library is used.
 """
-import json
-import os
-
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "Resources", "res", "pad")
-
-TEXT = [230, 232, 235, 255]
-SECONDARY = [154, 160, 166, 255]
-BACKGROUND = [27, 29, 34]
-PANEL = [36, 39, 46]
-SEPARATOR = [58, 63, 72]
+from layoutkit import BUTTON, MARGIN, PANEL, SECONDARY, SEPARATOR, TEXT, top_left, write
 
 PANEL_WIDTH = 300
-MARGIN = 16
-BUTTON = 40
 PITCH = 54  # 40-unit buttons on a 54-unit pitch: five fit in the 268 units inside the margins
-
-
-def write(name, root):
-    os.makedirs(ROOT, exist_ok=True)
-    with open(os.path.join(ROOT, name), "w") as f:
-        json.dump({"format": "quorvane-layout", "version": 1, "root": root}, f, indent=1)
-        f.write("\n")
-
-
-def top_left(x, y):
-    """Relative placement from the parent's top-left corner."""
-    return {"align": 1, "margin": [x, y, 0, 0]}
 
 
 def tool_button(name, icon, x, y):
@@ -128,15 +105,11 @@ def plane_panel(name, with_views):
     p.section("Measure", "Measurements")
     p.row(MEASURE)
     p.row([("btnCmdRemoveROI", "removeROI"), ("btnCmdCapture", "capture")])
-    p.finish()
     # The cine button starts with the picture of the stopped state (the screen swaps it).
-    path = os.path.join(ROOT, name)
-    with open(path) as f:
-        doc = json.load(f)
-    for child in doc["root"]["children"]:
+    for child in p.children:
         if child.get("name") == "btnCmdPlay":
             child["normal"] = child["pressed"] = child["disabled"] = "imgs/play.png"
-    write(name, doc["root"])
+    p.finish()
 
 
 def volume_panel():
