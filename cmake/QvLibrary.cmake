@@ -9,7 +9,9 @@
 #   tests/threads/*.cpp -> <target>_threads_tests  label threads  (threaded; also
 #                       built and run under ThreadSanitizer by the Tsan build type, which defines
 #                       only these test programs; the target qv_threads_tests builds them all)
-# A tests/main.cpp (or tests/gl/main.cpp, tests/threads/main.cpp) replaces GoogleTest's default main.
+# A tests/main.cpp (or tests/gl/main.cpp, tests/threads/main.cpp) replaces GoogleTest's default main;
+# a drawing test program's main calls qvtest::runGLTests (qv_gl_test_support, GLTestProgram.h, made
+# by platform/framework and linked into every test program).
 # Shared test helpers can go in tests/support/*.cpp; they are linked into every test program.
 function(qv_library target)
   cmake_parse_arguments(Q "" "LABEL" "DEPS;TEST_DEPS" ${ARGN})
@@ -53,9 +55,10 @@ function(_qv_test_program name tdir label lib test_deps)
   target_compile_options(${name} PRIVATE -Wall -Wextra)
   target_include_directories(${name} PRIVATE ${testroot})
   if(EXISTS ${tdir}/main.cpp)
-    target_link_libraries(${name} PRIVATE ${lib} ${test_deps} GTest::gtest GTest::gmock)
+    target_link_libraries(${name} PRIVATE ${lib} ${test_deps} qv_gl_test_support GTest::gtest GTest::gmock)
   else()
-    target_link_libraries(${name} PRIVATE ${lib} ${test_deps} GTest::gtest GTest::gmock GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ${lib} ${test_deps} qv_gl_test_support GTest::gtest GTest::gmock
+      GTest::gtest_main)
   endif()
   # Test folders come through a generated header (qvTestPaths.h), included only where used.
   file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}_paths/qvTestPaths.h CONTENT

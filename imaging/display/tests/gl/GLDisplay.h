@@ -10,6 +10,7 @@
 
 #include "isSliceInfo.h"
 
+#include "GLTestProgram.h"
 #include "cocos2d.h"
 
 #include <gtest/gtest.h>
@@ -18,13 +19,11 @@
 
 namespace qvgl {
 
-class TestView : public cocos2d::GLViewImpl {
-public:
-    static TestView* create(const cocos2d::Size& size);
-    void swapBuffers() override {}
-};
-
-TestView* window();
+using TestView = qvtest::GLTestWindow;
+inline TestView* window()
+{
+    return qvtest::testWindow();
+}
 
 class GLDisplayTest : public ::testing::Test {
 protected:

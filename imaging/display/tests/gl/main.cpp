@@ -3,31 +3,7 @@
 
 #include "isCamera.h"
 
-#include <cstdio>
-
 namespace qvgl {
-
-namespace {
-TestView* g_window = nullptr;
-constexpr float kWindowWidth = 400.0f;
-constexpr float kWindowHeight = 300.0f;
-} // namespace
-
-TestView* TestView::create(const cocos2d::Size& size)
-{
-    auto* view = new TestView();
-    if (!view->initWithRect("display-gl", cocos2d::Rect(0, 0, size.width, size.height), 1.0f)) {
-        delete view;
-        return nullptr;
-    }
-    view->autorelease();
-    return view;
-}
-
-TestView* window()
-{
-    return g_window;
-}
 
 void GLDisplayTest::SetUp()
 {
@@ -75,19 +51,5 @@ std::vector<unsigned char> GLDisplayTest::readSlice(int columns, int rows)
 
 int main(int argc, char** argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests))
-        return RUN_ALL_TESTS();  // listing needs no window
-    cocos2d::Director::getInstance();
-    qvgl::g_window = qvgl::TestView::create(cocos2d::Size(qvgl::kWindowWidth, qvgl::kWindowHeight));
-    if (!qvgl::g_window) {
-        std::fprintf(stderr, "display-gl: no window could be opened (is there a display?)\n");
-        return 1;
-    }
-    qvgl::g_window->retain();
-    const int result = RUN_ALL_TESTS();
-    cocos2d::Director::destroyInstance();
-    qvgl::g_window->release();
-    cocos2d::PoolManager::getInstance()->drainCurrentThread();
-    return result;
+    return qvtest::runGLTests(argc, argv, "display-gl", 400, 300, 0);
 }

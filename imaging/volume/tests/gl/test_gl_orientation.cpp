@@ -4,6 +4,8 @@
 #include "../../../viewers/tests/support/ViewerRig.h"
 #include "support/ActorRig.h"
 
+#include "GLTestProgram.h"
+
 #include "isActorImage.h"
 #include "isViewerVR.h"
 
@@ -12,13 +14,11 @@
 #include <string>
 #include <vector>
 
-extern cocos2d::GLViewImpl* g_volumeGLWindow;
-
 using namespace isImageSDK;
 
 TEST(VolumeViewerGL, TheMarkedCornerShowsWhereTheLettersSay)
 {
-    cocos2d::Director::getInstance()->setOpenGLView(g_volumeGLWindow);
+    cocos2d::Director::getInstance()->setOpenGLView(qvtest::testWindow());
     qvtest::ViewerRig rig;
     rig.start();
     registerVolumeRendering();

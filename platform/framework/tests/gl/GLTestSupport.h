@@ -10,28 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "GLTestProgram.h"
 #include "cocos2d.h"
 
 namespace qvgl {
 
-class TestView : public cocos2d::GLViewImpl {
-public:
-    static TestView* create(const cocos2d::Size& size);
-    void swapBuffers() override { ++swaps; }
-    int swaps = 0;
-
-    // What GLFW would call for window input (GLFW codes; cursor in window coordinates, origin
-    // top-left).
-    void cursor(double x, double y) { onCursorPos(_window, x, y); }
-    void button(int glfwButton, int glfwAction) { onMouseButton(_window, glfwButton, glfwAction, 0); }
-    void wheel(double yoffset) { onScroll(_window, 0.0, yoffset); }
-    void key(int glfwKey, int glfwAction) { onKey(_window, glfwKey, 0, glfwAction, 0); }
-    void character(unsigned int codepoint) { onChar(_window, codepoint); }
-    void focus(bool focused) { onFocus(_window, focused ? 1 : 0); }
-};
-
 // The program's window (made by main).
-TestView* window();
+using TestView = qvtest::GLTestWindow;
+inline TestView* window()
+{
+    return qvtest::testWindow();
+}
 
 struct Pixel {
     int r, g, b;

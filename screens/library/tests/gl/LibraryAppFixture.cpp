@@ -1,5 +1,7 @@
 #include "LibraryAppFixture.h"
 
+#include "GLTestProgram.h"
+
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -16,10 +18,6 @@
 #include "qvTestPaths.h"
 
 USING_NS_CC;
-
-namespace libtest {
-extern GLViewImpl* g_window;
-}
 
 void LibraryAppTest::SetUp()
 {
@@ -52,7 +50,7 @@ void LibraryAppTest::launch(bool withExample)
         NSUI::UILocalConfig::setLocalString("app_init_db", "0");
     }
     Director* director = Director::getInstance();
-    director->setOpenGLView(libtest::g_window);
+    director->setOpenGLView(qvtest::testWindow());
     app = new AppDelegate();
     ASSERT_TRUE(app->applicationDidFinishLaunching());
     launched = true;

@@ -5,6 +5,8 @@
 // the screens draw.
 #include "LibraryAppFixture.h"
 
+#include "GLTestProgram.h"
+
 #include "NSResponseWindow.h"
 #include "advice.h"
 #include "dataService.h"
@@ -21,24 +23,7 @@
 
 USING_NS_CC;
 
-namespace {
-
-void savePicture(const std::string& name)
-{
-    const char* dir = std::getenv("QV_SCREENSHOT_DIR");
-    if (!dir)
-        return;
-    const Size size = Director::getInstance()->getWinSize();
-    const std::string file = std::string(dir) + "/" + name + "-" + std::to_string(int(size.width)) + "x" +
-                             std::to_string(int(size.height)) + ".png";
-    bool written = false;
-    utils::captureScreen([&written](bool ok, const std::string&) { written = ok; }, file);
-    for (int i = 0; i < 3 && !written; ++i)
-        Director::getInstance()->stepFrame(1.0f / 60);
-    EXPECT_TRUE(written) << file;
-}
-
-} // namespace
+using qvtest::savePicture;
 
 TEST_F(LibraryAppTest, ScreensDraw)
 {

@@ -3,6 +3,8 @@
 // drawn there.
 #include "LibraryAppFixture.h"
 
+#include "GLTestProgram.h"
+
 #include <GLFW/glfw3.h>
 
 #include "AppConfig.h"
@@ -17,10 +19,6 @@
 
 USING_NS_CC;
 
-namespace libtest {
-extern GLViewImpl* g_window;
-}
-
 namespace {
 
 class WindowResizeTest : public LibraryAppTest {
@@ -28,7 +26,7 @@ protected:
     void SetUp() override
     {
         LibraryAppTest::SetUp();
-        initial = libtest::g_window->getFrameSize();
+        initial = qvtest::testWindow()->getFrameSize();
     }
     void TearDown() override
     {
@@ -39,11 +37,11 @@ protected:
     // As the window manager would: the window gets the size, the view hears of it.
     void resize(const Size& size)
     {
-        glfwSetWindowSize(libtest::g_window->getWindow(), int(size.width), int(size.height));
+        glfwSetWindowSize(qvtest::testWindow()->getWindow(), int(size.width), int(size.height));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!libtest::g_window->getFrameSize().equals(size) && std::chrono::steady_clock::now() < deadline)
+        while (!qvtest::testWindow()->getFrameSize().equals(size) && std::chrono::steady_clock::now() < deadline)
             glfwWaitEventsTimeout(0.05);
-        ASSERT_EQ(libtest::g_window->getFrameSize(), size);
+        ASSERT_EQ(qvtest::testWindow()->getFrameSize(), size);
         frame();
         frame();
     }

@@ -5,6 +5,7 @@
 #include "support/ViewingFixture.h"
 
 #include "DicomSeriesWriter.h"
+#include "GLTestProgram.h"
 #include "NSDBDataModel.h"
 #include "NSNotificationData.h"
 #include "NSSpriteView.h"
@@ -29,30 +30,8 @@ USING_NS_CC;
 
 namespace {
 
-std::array<int, 3> pixelAt(float x, float y)
-{
-    unsigned char rgba[4] = {0, 0, 0, 0};
-    const float scale = Director::getInstance()->getOpenGLView()->getScaleX();
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(int(x * scale), int(y * scale), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    return {rgba[0], rgba[1], rgba[2]};
-}
-
-void savePicture(const std::string& name)
-{
-    const char* dir = std::getenv("QV_SCREENSHOT_DIR");
-    if (!dir)
-        return;
-    const Size size = Director::getInstance()->getWinSize();
-    const std::string file = std::string(dir) + "/" + name + "-" + std::to_string(int(size.width)) + "x" +
-                             std::to_string(int(size.height)) + ".png";
-    bool written = false;
-    utils::captureScreen([&written](bool ok, const std::string&) { written = ok; }, file);
-    for (int i = 0; i < 3 && !written; ++i)
-        Director::getInstance()->stepFrame(1.0f / 60);
-    EXPECT_TRUE(written) << file;
-}
+using qvtest::pixelAt;
+using qvtest::savePicture;
 
 // A 64 x 64 8-bit image of four quadrants (grey 40, 100, 160, 220 from the bottom left,
 // clockwise), shown through the window 128 / 256 as the same greys.

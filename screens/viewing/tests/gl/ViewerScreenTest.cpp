@@ -4,6 +4,7 @@
 // multi-frame file.
 #include "support/ViewingFixture.h"
 
+#include "GLTestProgram.h"
 #include "NSActivity.h"
 #include "UIScrollViewBase.h"
 #include "imageViewerPC.h"
@@ -57,15 +58,7 @@ public:
     float width = 400, centre = 40;
 };
 
-std::array<int, 3> pixelAt(float x, float y)
-{
-    unsigned char rgba[4] = {0, 0, 0, 0};
-    const float scale = Director::getInstance()->getOpenGLView()->getScaleX();
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(int(x * scale), int(y * scale), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    return {rgba[0], rgba[1], rgba[2]};
-}
+using qvtest::pixelAt;
 
 qvgen::PhantomSpec ctSpec(int slices, int size = 64)
 {
@@ -76,21 +69,7 @@ qvgen::PhantomSpec ctSpec(int slices, int size = 64)
     return spec;
 }
 
-// With QV_SCREENSHOT_DIR set, the window is written there as <name>-<w>x<h>.png for looking at.
-void savePicture(const std::string& name)
-{
-    const char* dir = std::getenv("QV_SCREENSHOT_DIR");
-    if (!dir)
-        return;
-    const Size size = Director::getInstance()->getWinSize();
-    const std::string file = std::string(dir) + "/" + name + "-" + std::to_string(int(size.width)) + "x" +
-                             std::to_string(int(size.height)) + ".png";
-    bool written = false;
-    utils::captureScreen([&written](bool ok, const std::string&) { written = ok; }, file);
-    for (int i = 0; i < 3 && !written; ++i)
-        Director::getInstance()->stepFrame(1.0f / 60);
-    EXPECT_TRUE(written) << file;
-}
+using qvtest::savePicture;
 
 Node* panelOf(imageViewerPC* screen)
 {

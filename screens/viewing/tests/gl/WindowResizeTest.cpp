@@ -3,6 +3,8 @@
 // land on the buttons where they are drawn. The favourites screen follows it too.
 #include "support/ViewingFixture.h"
 
+#include "GLTestProgram.h"
+
 #include <GLFW/glfw3.h>
 
 #include "NSNotificationNumbers.h"
@@ -38,7 +40,7 @@ protected:
     void SetUp() override
     {
         ViewingTest::SetUp();
-        window = dynamic_cast<GLViewImpl*>(viewingtest::g_view);
+        window = qvtest::testWindow();
         if (window)
             initial = window->getFrameSize();
     }

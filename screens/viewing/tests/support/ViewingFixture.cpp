@@ -1,6 +1,7 @@
 #include "support/ViewingFixture.h"
 
 #include "AppConfig.h"
+#include "GLTestProgram.h"
 #include "NSActivity.h"
 #include "imageViewerPC.h"
 #include "isImagingShutdown.h"
@@ -15,8 +16,6 @@
 USING_NS_CC;
 
 namespace viewingtest {
-
-GLView* g_view = nullptr;
 
 Recorder::~Recorder()
 {
@@ -55,8 +54,9 @@ void ViewingTest::SetUp()
     files->setDefaultResourceRootPath(std::string(QV_RESOURCE_DIR) + "/");
     files->setSearchPaths({"res/pad", "imageSDK", "dcmtk", "UIRes", "test"});
     director = Director::getInstance();
-    if (viewingtest::g_view)
-        director->setOpenGLView(viewingtest::g_view);
+    // The drawing tests' window, or a headless view in the other test programs.
+    if (GLView* window = qvtest::testWindow())
+        director->setOpenGLView(window);
     else
         director->setOpenGLView(GLViewHeadless::create(Size(1920, 1080)));
     GLView* view = director->getOpenGLView();

@@ -18,9 +18,6 @@
 class imageViewerPC;
 
 namespace viewingtest {
-// Set by the drawing tests' main before the tests run; null: a headless view.
-extern cocos2d::GLView* g_view;
-
 // Records the notifications of chosen numbers (id, sender, text, int value).
 class Recorder : public cocos2d::Ref {
 public:
