@@ -87,14 +87,18 @@ TEST(VolumeViewerGL, TheMarkedCornerShowsWhereTheLettersSay)
         // that edge's side of the centre.
         for (const std::string& letter : cornerLetters) {
             const char* side = letter.c_str();
-            if (has(l, side))
+            if (has(l, side)) {
                 EXPECT_LT(cx, w / 2) << side << " on the left";
-            if (has(r, side))
+            }
+            if (has(r, side)) {
                 EXPECT_GT(cx, w / 2) << side << " on the right";
-            if (has(b, side))
+            }
+            if (has(b, side)) {
                 EXPECT_LT(cy, h / 2) << side << " at the bottom";
-            if (has(t, side))
+            }
+            if (has(t, side)) {
                 EXPECT_GT(cy, h / 2) << side << " at the top";
+            }
         }
         const std::string all = cornerLetters[0] + cornerLetters[1] + cornerLetters[2];
         EXPECT_TRUE(has(l + r, all.c_str()) && has(t + b, all.c_str())) << "letters " << l << r << t << b;

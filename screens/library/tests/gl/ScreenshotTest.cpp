@@ -34,8 +34,9 @@ TEST_F(LibraryAppTest, ScreensDraw)
     quit();
     launch(true);
     ASSERT_TRUE(frameUntil([&] { return home()->getTable()->getRowCount() == 1; }));
-    if (patientList::isWideWindow())
+    if (patientList::isWideWindow()) {
         ASSERT_TRUE(frameUntil([&] { return panel() && !panel()->getThumbnailFolder().empty(); }));
+    }
     for (int i = 0; i < 30; ++i)
         frame();
     savePicture("patientList");
