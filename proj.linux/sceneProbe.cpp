@@ -82,6 +82,11 @@ struct Walker {
     {
         if (!node->isVisible() || !seen.insert(node).second)
             return;
+        // A layout places its children when it is drawn, so a text changed earlier in this frame
+        // still stands where its old size put it. The report is of the frame about to be drawn:
+        // the pass that drawing makes is made first (parents before children, as drawing does).
+        if (auto* layout = dynamic_cast<const ui::Layout*>(node))
+            const_cast<ui::Layout*>(layout)->doLayout();
         std::string text;
         const bool hasText = textOf(node, &text);
         if (!node->getName().empty() || (hasText && !text.empty()) || isViewerWindow(node))

@@ -6,7 +6,8 @@
 // name or a text (their class, name, text, enabled state, opacity and rectangle) as one JSON
 // document into that file, through a temporary file and a rename, so a reader never sees half of
 // it. Rectangles are in window pixels with the origin at the window's top-left corner, the way an
-// X client sees the window. The probe reads the scene; it changes nothing and answers no input.
+// X client sees the window. The probe reads the scene and answers no input; it changes nothing but
+// making the layout passes the coming frame's drawing would make anyway.
 #pragma once
 
 // Takes SIGUSR1 when QV_SCENE_PROBE is set: first thing in main, so that a request sent as soon as
