@@ -161,9 +161,53 @@ TEST_F(AppManager, PicturesOpenAsOnePlainViewAndModesChangeByName)
     EXPECT_EQ(appManager::viewModeFromName("mpr "), VIEWMODE_NONE);
     EXPECT_EQ(appManager::viewModeFromName(""), VIEWMODE_NONE);
 
+    // The mode already shown is not laid out again.
+    const std::vector<Cell> before = cells();
+    KeyViewProperty* first = manager->getViewer()->getActiveCell();
+    post("mpr2");
+    EXPECT_EQ(manager->getViewer()->getActiveCell(), first);
+    EXPECT_EQ(cells(), before);
+
+    // A volume opened as one plain slice view stays plain; a replaced image shows as one.
+    isImageData* ct = qvtest::phantomCT();
+    manager->openImage(ct, kArea, VIEWMODE_2DSLICE);
+    EXPECT_EQ(cells(), (std::vector<Cell>{{VIEW_SLICE, Rect(0, 0, 1000, 800), true, 1}}));
+    EXPECT_EQ(manager->getViewMode(), VIEWMODE_2DSLICE);
+    manager->layoutViews(VIEWMODE_MPR);
+    isImageData* other = qvtest::phantomCT();
+    manager->replaceImage(other);
+    EXPECT_EQ(cells(), (std::vector<Cell>{{VIEW_SLICE, Rect(0, 0, 1000, 800), true, 1}}));
+    EXPECT_EQ(manager->getViewer()->getActiveCell()->getImage(), other);
+    EXPECT_EQ(manager->getImages(), std::list<isImageData*>{other});
+
     manager->clear();
     EXPECT_EQ(manager->getViewer(), nullptr);
     EXPECT_TRUE(manager->getImages().empty());
+    // Without a viewer there is nothing to replace.
+    manager->replaceImage(ct);
+    EXPECT_EQ(manager->getViewer(), nullptr);
+    EXPECT_TRUE(manager->getImages().empty());
+}
+
+// The acquisition plane from a slice's row and column directions (x towards the patient's left,
+// y superior, z anterior).
+TEST(AppManagerPlane, PlaneKindOfASlice)
+{
+    auto kindOf = [](cocos2d::Vec3 row, cocos2d::Vec3 column) {
+        isSliceInfo slice;
+        cocos2d::Mat4 m;
+        m.m[0] = row.x, m.m[1] = row.y, m.m[2] = row.z;
+        m.m[4] = column.x, m.m[5] = column.y, m.m[6] = column.z;
+        cocos2d::Vec3 normal;
+        cocos2d::Vec3::cross(row, column, &normal);
+        m.m[8] = normal.x, m.m[9] = normal.y, m.m[10] = normal.z;
+        slice.matrix = m;
+        return getImagePlaneKind(&slice);
+    };
+    EXPECT_EQ(kindOf({1, 0, 0}, {0, 0, -1}), VIEW_AXIAL);
+    EXPECT_EQ(kindOf({0, 0, -1}, {0, -1, 0}), VIEW_SAGITTAL);
+    EXPECT_EQ(kindOf({1, 0, 0}, {0, -1, 0}), VIEW_CORONAL);
+    EXPECT_EQ(getImagePlaneKind(nullptr), VIEW_SLICE);
 }
 
 std::vector<std::string> typesOf(const ProtocolQuery& q)

@@ -8,7 +8,11 @@
 
 #include "messageView.h"
 
+#include "ui/UISlider.h"
+
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace isImageSDK;
 using cocos2d::Size;
@@ -128,6 +132,14 @@ TEST_F(ViewerBrowser, WindowsShowConsecutiveSlices)
         EXPECT_FLOAT_EQ(w->getImageActor()->getClut()->getWidth(), 1234.0f);
         EXPECT_EQ(w->getPalette()[0], 255);
     }
+    // And the first window's plane.
+    browser->setLayout(1, 1);
+    browser->setKind(VIEW_CORONAL);
+    browser->setFirstSlice(5, false);
+    browser->setLayout(1, 2);
+    EXPECT_EQ(slices(), (std::vector<int>{5, 6}));
+    for (isViewerImage* w : browser->getWindows())
+        EXPECT_EQ(w->getKind(), VIEW_CORONAL);
 }
 
 TEST_F(ViewerBrowser, CineAdvancesByTicksAndWraps)
@@ -159,6 +171,20 @@ TEST_F(ViewerBrowser, CineAdvancesByTicksAndWraps)
     rig.director->stepFrame(0.005f);
     EXPECT_EQ(slices(), std::vector<int>{1});
 
+    // A change of speed starts the count again: the next tick advances.
+    for (int i = 0; i < 30; ++i)
+        rig.director->stepFrame(0.005f);
+    EXPECT_EQ(slices(), std::vector<int>{1});
+    command(NOTIFY_CINE_NEXT);
+    EXPECT_EQ(browser->getCineInterval(), 40);
+    rig.director->stepFrame(0.005f);
+    EXPECT_EQ(slices(), std::vector<int>{2});
+    for (int i = 0; i < 39; ++i)
+        rig.director->stepFrame(0.005f);
+    EXPECT_EQ(slices(), std::vector<int>{2});
+    rig.director->stepFrame(0.005f);
+    EXPECT_EQ(slices(), std::vector<int>{3});
+
     // Faster and slower within 5 to 120 ticks a frame.
     for (int i = 0; i < 5; ++i)
         command(NOTIFY_CINE_NEXT);
@@ -166,7 +192,7 @@ TEST_F(ViewerBrowser, CineAdvancesByTicksAndWraps)
     for (int i = 0; i < 8; ++i)
         command(NOTIFY_CINE_PRIOR);
     EXPECT_EQ(browser->getCineInterval(), 120);
-    EXPECT_EQ(slices(), std::vector<int>{1});
+    EXPECT_EQ(slices(), std::vector<int>{3});
 
     // Deactivation by the owner stops the cine and says so.
     browser->setOwner(rig.scene);
@@ -262,6 +288,165 @@ TEST_F(ViewerBrowser, WindowCommandsAreRelayed)
     EXPECT_EQ(w[0]->getImageActor()->getSliceIndex(), 10);
     EXPECT_EQ(browser->getCineFrame(), 10);
     browser->setOwner(nullptr);
+}
+
+
+// Where each command from a window goes: up to the owner, or only into this browser's windows.
+TEST_F(ViewerBrowser, RelayTableBetweenWindowsAndOwner)
+{
+    browser->setImageData(qvtest::phantomCT());
+    browser->setLayout(1, 3);
+    const std::vector<isViewerImage*> w = browser->getWindows();
+    cocos2d::Ref* owner = rig.scene;
+    browser->setOwner(owner);
+    const std::vector<unsigned int> commands = {
+        NOTIFY_SLICE_NEXT,        NOTIFY_SLICE_PRIOR,           NOTIFY_VIEW_AXIAL,       NOTIFY_VIEW_SAGITTAL,
+        NOTIFY_VIEW_CORONAL,      NOTIFY_VIEW_REFRESH,          NOTIFY_WL_DEFAULT,       NOTIFY_WL_SET,
+        NOTIFY_TOOL_SELECT,       NOTIFY_TOOL_WINDOW_LEVEL,     NOTIFY_TOOL_ZOOM,        NOTIFY_TOOL_PAN,
+        NOTIFY_TOOL_ROI_LINE,     NOTIFY_TOOL_ROI_POINT,        NOTIFY_TOOL_ROI_ANGLE,   NOTIFY_TOOL_ROI_CIRCLE,
+        NOTIFY_TOOL_ROI_POLYGON,  NOTIFY_WL_INPUT,              NOTIFY_WL_FUNC_LINEAR,   NOTIFY_WL_FUNC_LOG10,
+        NOTIFY_WL_FUNC_LOG10_INVERSE, NOTIFY_CLUT_SET,          NOTIFY_ROI_REMOVE,       NOTIFY_VIEW_INTERACTION_END,
+        NOTIFY_TOOL_LOCATE,       NOTIFY_VIEW_PAN,              NOTIFY_VIEW_ZOOM,        NOTIFY_VIEW_ZOOM_WHEEL,
+        NOTIFY_VIEW_WINDOW_LEVEL, NOTIFY_VIEW_PAN_END,          NOTIFY_VIEW_ZOOM_END,    NOTIFY_VIEW_WINDOW_LEVEL_END,
+        NOTIFY_LOCATE_POINT,      NOTIFY_VIEW_ACTIVATE,         NOTIFY_WINDOW_LINK,      NOTIFY_VIEW_ANGLE,
+    };
+    const std::set<unsigned int> up = {
+        NOTIFY_SLICE_NEXT,       NOTIFY_SLICE_PRIOR,     NOTIFY_VIEW_AXIAL,        NOTIFY_VIEW_SAGITTAL,
+        NOTIFY_VIEW_CORONAL,     NOTIFY_VIEW_REFRESH,    NOTIFY_WL_DEFAULT,        NOTIFY_WL_SET,
+        NOTIFY_TOOL_SELECT,      NOTIFY_TOOL_WINDOW_LEVEL, NOTIFY_TOOL_ZOOM,       NOTIFY_TOOL_PAN,
+        NOTIFY_TOOL_ROI_LINE,    NOTIFY_TOOL_ROI_POINT,  NOTIFY_TOOL_ROI_ANGLE,    NOTIFY_TOOL_ROI_CIRCLE,
+        NOTIFY_TOOL_ROI_POLYGON, NOTIFY_WL_INPUT,        NOTIFY_TOOL_LOCATE,       NOTIFY_VIEW_ZOOM_END,
+        NOTIFY_VIEW_WINDOW_LEVEL_END, NOTIFY_LOCATE_POINT, NOTIFY_VIEW_ACTIVATE,
+    };
+    for (unsigned int id : commands)
+        rig.recorder->watch(id, owner);
+    rig.recorder->watch(NOTIFY_CINE_STATE, owner);
+
+    // From a window: a command either goes up (from the browser) or stays below; the layouts,
+    // cine and window-level functions are the browser's own.
+    const std::string there = isViewerBrowser::pointText(w[0]->getCrossPoint());
+    for (unsigned int id : commands)
+        command(id, w[0], there, 1.0f);
+    for (int i = 0; i < 300; ++i)
+        rig.frame();
+    for (unsigned int id : commands) {
+        const std::vector<qvtest::Delivery> heard = rig.recorder->of(id);
+        EXPECT_EQ(heard.size(), up.count(id)) << id;
+        for (const qvtest::Delivery& d : heard)
+            EXPECT_EQ(d.sender, browser->asRef()) << id;
+    }
+    // The activation made the sender the active window.
+    EXPECT_EQ(browser->getActiveWindow(), w[0]);
+    rig.recorder->got.clear();
+
+    // Typed window input goes up even when the owner sent it.
+    command(NOTIFY_WL_INPUT, owner);
+    // A tool from the owner reaches every window; the locate tool leaves the active one showing
+    // its lines.
+    command(NOTIFY_TOOL_WINDOW_LEVEL, owner);
+    for (isViewerImage* window : w)
+        EXPECT_EQ(window->getImageInteractor()->getMode(), MODE_WINDOW_LEVEL);
+    command(NOTIFY_TOOL_LOCATE, owner);
+    for (isViewerImage* window : w)
+        EXPECT_EQ(window->getImageInteractor()->getMode(), MODE_LOCATE);
+
+    // A zoom gesture acts only on its own window, and never from the owner.
+    const float z0 = w[0]->getZoomRatio(), z1 = w[1]->getZoomRatio(), z2 = w[2]->getZoomRatio();
+    command(NOTIFY_VIEW_ZOOM, w[1], "", 1.5f);
+    command(NOTIFY_VIEW_ZOOM, owner, "", 1.5f);
+    EXPECT_FLOAT_EQ(w[0]->getZoomRatio(), z0);
+    EXPECT_FLOAT_EQ(w[1]->getZoomRatio(), z1 * 1.5f);
+    EXPECT_FLOAT_EQ(w[2]->getZoomRatio(), z2);
+
+    // A point located in the second window: the others but the active one take it in their
+    // plane, and it goes up.
+    const Vec3 c0 = w[0]->getCrossPoint();
+    const Vec3 c2 = w[2]->getCrossPoint();
+    const Vec3 moved = c2 + Vec3(3.0f, 0.0f, -2.0f);
+    command(NOTIFY_LOCATE_POINT, w[1], isViewerBrowser::pointText(moved));
+    EXPECT_EQ(w[0]->getCrossPoint(), c0);
+    EXPECT_NE(w[2]->getCrossPoint(), c2);
+
+    // The link flag follows the payload.
+    NSUI::NSNotificationData* link = NSUI::NSNotificationData::create();
+    link->intValue = 0;
+    browser->onNotification(NOTIFY_WINDOW_LINK, link, w[0]);
+    EXPECT_FALSE(browser->isLinked());
+    link->intValue = 2;
+    browser->onNotification(NOTIFY_WINDOW_LINK, link, owner);
+    EXPECT_TRUE(browser->isLinked());
+
+    // Cine state goes to the owner.
+    command(NOTIFY_CINE_PLAY_TOGGLE, owner);
+    command(NOTIFY_CINE_PLAY_TOGGLE, owner);
+    for (int i = 0; i < 300; ++i)
+        rig.frame();
+    EXPECT_EQ(rig.recorder->count(NOTIFY_WL_INPUT), 1u);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_LOCATE_POINT), 1u);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_CINE_STATE), 2u);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_TOOL_WINDOW_LEVEL), 0u);
+
+    // Without an owner, typed input goes nowhere; an activation from a window changes nothing,
+    // one without a sender leaves the browser without an active-looking window.
+    browser->setOwner(nullptr);
+    rig.recorder->got.clear();
+    command(NOTIFY_WL_INPUT, w[0]);
+    command(NOTIFY_VIEW_ACTIVATE, w[2]);
+    EXPECT_EQ(browser->getActiveWindow(), w[0]);
+    EXPECT_TRUE(w[0]->isActive());
+    EXPECT_FALSE(w[2]->isActive());
+    command(NOTIFY_VIEW_ACTIVATE, nullptr);
+    EXPECT_FALSE(w[0]->isActive());
+    rig.frame(10);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_WL_INPUT), 0u);
+}
+
+// The controls of a "root" layout that a screen attaches: the slider follows the first window,
+// the add and remove buttons change the number of columns, and a one-slice image hides them.
+TEST_F(ViewerBrowser, AttachedControls)
+{
+    auto* root = cocos2d::Node::create();
+    root->setName("root");
+    auto* slider = cocos2d::ui::Slider::create();
+    slider->setName("slider");
+    root->addChild(slider);
+    std::vector<cocos2d::Node*> buttons;
+    for (const char* name : {"addImage", "delImage", "btnNext", "btnPrior"}) {
+        auto* button = cocos2d::Node::create();
+        button->setName(name);
+        button->setContentSize(Size(40, 40));
+        button->setPosition(Vec2(50.0f * static_cast<float>(buttons.size()), 0.0f));
+        root->addChild(button);
+        buttons.push_back(button);
+    }
+    browser->addChild(root, 10);
+    browser->setImageData(qvtest::phantomCT(16, 16, 21));
+    browser->setFirstSlice(5, true);
+    EXPECT_EQ(slider->getPercent(), 25);
+    browser->setFirstSlice(7, false);
+    EXPECT_EQ(slider->getPercent(), 25);
+    browser->showMiddle();
+    EXPECT_EQ(slider->getPercent(), 50);
+
+    auto touchAt = [this](cocos2d::Node* button) {
+        const Vec2 at = button->convertToWorldSpace(Vec2(20, 20));
+        cocos2d::Touch touch;
+        touch.setLocation(at);
+        const bool taken = browser->onTouchBegan(&touch, nullptr);
+        if (taken)
+            browser->onTouchEnded(&touch, nullptr);
+        return taken;
+    };
+    EXPECT_TRUE(touchAt(buttons[0]));
+    EXPECT_EQ(browser->getColumns(), 2);
+    EXPECT_TRUE(touchAt(buttons[1]));
+    EXPECT_EQ(browser->getColumns(), 1);
+    EXPECT_FALSE(touchAt(buttons[2]));
+
+    browser->setImageData(qvtest::phantomCT(16, 16, 1));
+    EXPECT_FALSE(slider->isVisible());
+    for (cocos2d::Node* button : buttons)
+        EXPECT_FALSE(button->isVisible());
 }
 
 } // namespace

@@ -122,6 +122,13 @@ TEST_F(ViewerMulti, CellsKeysAndTheActiveView)
     EXPECT_EQ(multi->getGroupCount(), 0);
     EXPECT_EQ(multi->getActiveViewKind(), 0u);
     EXPECT_TRUE(multi->getChildren().empty());
+
+    // The screen behind is light blue-grey while a container is shown, black after it.
+    cocos2d::Director* director = cocos2d::Director::getInstance();
+    multi->onEnterTransitionDidFinish();
+    EXPECT_EQ(director->getClearColor(), isViewerMulti::kClearColour);
+    multi->removeFromParentAndCleanup(true);
+    EXPECT_EQ(director->getClearColor(), cocos2d::Color4F(0, 0, 0, 1));
 }
 
 // Which cells each command reaches: A (image 1, axial, active), B (image 1, sagittal), C (image
@@ -337,6 +344,23 @@ TEST_F(ViewerMulti, PlaneAndRenderingSwitches)
     EXPECT_EQ(sliceOf(A), sliceOf(C));
     EXPECT_FLOAT_EQ(firstOf(A)->getImageActor()->getClut()->getWidth(), 640.0f);
     EXPECT_EQ(multi->getGroups().at(A->getKey()).size(), 2u);
+
+    // Back to a plane that no linked view shows: the volume's point of view and zoom carry over.
+    multi->sendCommand(NOTIFY_VIEW_VR, nullptr);
+    qvtest::StandInVolume* again = volumeOf(A);
+    ASSERT_NE(again, nullptr);
+    again->setZoomRatio(1.5f);
+    Vec3 target = browserOf(C)->getCrossPoint() + Vec3(4.0f, -6.0f, 2.0f);
+    again->centerOn(target);
+    target = again->getLookAtTarget();
+    multi->sendCommand(NOTIFY_VIEW_SAGITTAL, nullptr);
+    ASSERT_NE(A->getBrowser(), nullptr);
+    EXPECT_EQ(A->getViewKind(), VIEW_SAGITTAL);
+    EXPECT_NEAR(firstOf(A)->getZoomRatio(), 1.5f, 1e-4f);
+    EXPECT_LT(browserOf(A)->getCrossPoint().distance(target), 1e-3f);
+    // Drawn at the window's centre.
+    const Size size = firstOf(A)->getContentSize();
+    EXPECT_LT(firstOf(A)->worldToScreen(target).distance(Vec2(size.width / 2, size.height / 2)), 1e-2f);
 }
 
 TEST_F(ViewerMulti, WithoutAVolumeLayerOnly2DViews)
@@ -428,6 +452,244 @@ TEST_F(ViewerMulti, GroupRoutesOfWindowsMeasurementsAndCine)
     EXPECT_FALSE(browserOf(A)->isPlaying());
     multi->sendCommand(NOTIFY_CINE_PLAY_TOGGLE, nullptr);
     EXPECT_EQ(vr->count(NOTIFY_CINE_PLAY_TOGGLE), 1u);
+}
+
+} // namespace
+
+namespace {
+
+// A browser that notes the commands its container hands it.
+class SpyBrowser : public isViewerBrowser {
+public:
+    static SpyBrowser* create(cocos2d::Ref* container)
+    {
+        auto* b = new SpyBrowser();
+        if (!b->init()) {
+            b->cocos2d::Ref::release();
+            return nullptr;
+        }
+        b->autorelease();
+        b->m_container = container;
+        return b;
+    }
+    void onNotification(unsigned int id, NSUI::NSNotificationData* data, cocos2d::Ref* sender) override
+    {
+        if (sender == m_container)
+            got.push_back(id);
+        isViewerBrowser::onNotification(id, data, sender);
+    }
+    std::vector<unsigned int> got;
+
+private:
+    cocos2d::Ref* m_container = nullptr;
+};
+
+// A container that can also hold a cell with a second key (nothing in the program makes one).
+class KeyedMulti : public isViewerMulti {
+public:
+    static KeyedMulti* create()
+    {
+        auto* m = new KeyedMulti();
+        if (!m->init()) {
+            delete m;
+            return nullptr;
+        }
+        m->autorelease();
+        return m;
+    }
+    KeyViewProperty* addKeyed(isViewerBrowser* browser, int kind, isImageData* image, cocos2d::Ref* key)
+    {
+        KeyViewProperty* cell = KeyViewProperty::create();
+        cell->setViewer(browser);
+        cell->setImage(image);
+        browser->setImageData(image);
+        cell->setSecondKey(key);
+        browser->setKind(kind);
+        insertCell(cell);
+        return cell;
+    }
+};
+
+// Every route of the container, from an axial, a volume, an unlinked and a plain cell. The cells:
+// A, A2 (image 1, axial), S (image 1, sagittal), O (image 1, oblique), P (image 1, plain),
+// U (image 1, coronal, not linked), C (image 2, axial), K (image 3, plain, second key image 1),
+// V (image 1, volume rendering).
+TEST_F(ViewerMulti, EveryRouteReachesTheCellsItNames)
+{
+    KeyedMulti* keyed = KeyedMulti::create();
+    keyed->setContentSize(Size(900, 600));
+    rig.scene->addChild(keyed);
+    isImageData* one = qvtest::phantomCT();
+    isImageData* two = qvtest::phantomCT();
+    isImageData* three = qvtest::phantomCT();
+
+    std::map<std::string, SpyBrowser*> spies;
+    std::map<std::string, KeyViewProperty*> cells;
+    int slot = 0;
+    auto place = [&](const std::string& name) {
+        SpyBrowser* b = SpyBrowser::create(keyed->asRef());
+        b->setAnchorPoint(Vec2::ZERO);
+        b->setPosition(Vec2(static_cast<float>(slot % 3) * 300, static_cast<float>(slot / 3) * 200));
+        b->setContentSize(Size(298, 198));
+        keyed->addChild(b);
+        b->setOwner(keyed->asRef());
+        ++slot;
+        spies[name] = b;
+        return b;
+    };
+    auto add = [&](const std::string& name, int kind, bool linked, isImageData* image) {
+        cells[name] = keyed->addBrowserCell(place(name), kind, linked, image);
+        ASSERT_NE(cells[name], nullptr) << name;
+    };
+    add("A", VIEW_AXIAL, true, one);
+    add("A2", VIEW_AXIAL, true, one);
+    add("S", VIEW_SAGITTAL, true, one);
+    add("O", VIEW_OBLIQUE, true, one);
+    add("P", VIEW_SLICE, true, one);
+    add("U", VIEW_CORONAL, false, one);
+    add("C", VIEW_AXIAL, true, two);
+    cells["K"] = keyed->addKeyed(place("K"), VIEW_SLICE, three, one);
+    KeyViewProperty* V = keyed->addView(VIEW_VR, true, Rect(600, 400, 298, 198), one);
+    ASSERT_NE(V, nullptr);
+    qvtest::StandInVolume* vr = volumeOf(V);
+    ASSERT_EQ(keyed->getActiveCell(), cells["A"]);
+    // A second key comes first in the cell key.
+    EXPECT_EQ(cells["K"]->getKey(), static_cast<int>(one->getRefID() * 1000000u + three->getRefID()));
+    EXPECT_EQ(keyed->getGroupCount(), 3);
+    rig.recorder->watch({NOTIFY_SLICE_NEXT, NOTIFY_SLICE_PRIOR, NOTIFY_TOOL_ROI_LINE, NOTIFY_TOOL_ROI_POINT,
+                         NOTIFY_TOOL_ROI_ANGLE, NOTIFY_TOOL_ROI_CIRCLE, NOTIFY_TOOL_ROI_POLYGON, NOTIFY_VIEW_ACTIVATE},
+                        rig.scene);
+
+    const std::string cross = isViewerBrowser::pointText(cells["A"]->getBrowser()->getCrossPoint());
+    // What each viewer received from the container, as "cell:id", sorted.
+    auto route = [&](const std::string& from, unsigned int id) {
+        for (auto& s : spies)
+            s.second->got.clear();
+        vr->commands.clear();
+        vr->senders.clear();
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->text = cross;
+        NSUI::UIJson::setString(data->text, "ww", "400");
+        NSUI::UIJson::setString(data->text, "wl", "40");
+        data->floatValue = 1.0f;
+        data->intValue = 1;
+        cocos2d::Ref* sender = from == "V" ? static_cast<cocos2d::Ref*>(vr) : spies[from]->asRef();
+        keyed->onNotification(id, data, sender);
+        std::vector<std::string> out;
+        for (auto& s : spies)
+            for (unsigned int got : s.second->got)
+                out.push_back(s.first + ":" + std::to_string(got));
+        for (size_t i = 0; i < vr->commands.size(); ++i)
+            if (vr->senders[i] == keyed->asRef())
+                out.push_back("V:" + std::to_string(vr->commands[i]));
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    struct Row {
+        const char* from;
+        unsigned int id;
+        std::vector<std::string> reached;  // "cell" for the same id, "cell:id" for another
+    };
+    const std::vector<Row> table = {
+        // From the axial cell A.
+        {"A", NOTIFY_SLICE_NEXT, {"A", "S:9085"}},
+        {"A", NOTIFY_SLICE_PRIOR, {"A", "S:9085"}},
+        {"A", NOTIFY_SLICE_SET, {}},
+        {"A", NOTIFY_VIEW_ANGLE, {"A"}},
+        {"A", NOTIFY_VIEW_AXIAL, {}},
+        {"A", NOTIFY_VIEW_FORWARD_ACTIVE, {"A"}},
+        {"A", NOTIFY_VIEW_REFRESH, {"A", "A2", "S", "O", "P", "C", "K"}},
+        {"A", NOTIFY_LAYOUT_1X2, {"A"}},
+        {"A", NOTIFY_LAYOUT_1X1, {"A"}},
+        {"A", NOTIFY_WL_FUNC_LINEAR, {"A"}},
+        {"A", NOTIFY_WL_FUNC_LOG10, {"A"}},
+        {"A", NOTIFY_WL_FUNC_LOG10_INVERSE, {"A"}},
+        {"A", NOTIFY_WL_DEFAULT, {"A", "A2", "S", "O", "P", "K:9025"}},
+        {"A", NOTIFY_WL_SET, {"A", "A2", "S", "O", "P"}},
+        {"A", NOTIFY_CLUT_SET, {"A", "A2", "S", "O", "P"}},
+        {"A", NOTIFY_TOOL_SELECT, {"A", "A2", "S", "O", "P", "C", "K"}},
+        {"A", NOTIFY_TOOL_WINDOW_LEVEL, {"A", "A2", "S", "O", "P", "C", "K"}},
+        {"A", NOTIFY_TOOL_ZOOM, {"A", "A2", "S", "O", "P", "C", "K", "V"}},
+        {"A", NOTIFY_TOOL_PAN, {"A", "A2", "S", "O", "P", "C", "K", "V"}},
+        {"A", NOTIFY_TOOL_ROTATE, {}},
+        {"A", NOTIFY_TOOL_LOCATE, {"A", "A2", "S", "O", "C"}},
+        {"A", NOTIFY_TOOL_ROI_LINE, {"A"}},
+        {"A", NOTIFY_TOOL_ROI_POINT, {"A"}},
+        {"A", NOTIFY_TOOL_ROI_ANGLE, {"A"}},
+        {"A", NOTIFY_TOOL_ROI_CIRCLE, {"A"}},
+        {"A", NOTIFY_TOOL_ROI_POLYGON, {"A"}},
+        {"A", NOTIFY_ROI_REMOVE, {}},
+        {"A", NOTIFY_CINE_PLAY_TOGGLE, {"A"}},
+        {"A", NOTIFY_CINE_NEXT, {"A"}},
+        {"A", NOTIFY_CINE_PRIOR, {"A"}},
+        {"A", NOTIFY_VR_ORIENT, {}},
+        {"A", NOTIFY_VIEW_PAN_END, {"A2", "C"}},
+        {"A", NOTIFY_VIEW_ZOOM_END, {"A2", "S", "C"}},
+        {"A", NOTIFY_VIEW_WINDOW_LEVEL_END, {"A2", "S", "O", "P", "K"}},
+        {"A", NOTIFY_LOCATE_POINT, {"A2", "S", "O", "P", "C", "K"}},
+        {"A", NOTIFY_BROWSER_HIDE_CONTROLS, {}},
+        {"A", NOTIFY_VIEW_ACTIVATE, {"A2", "S", "O", "P", "C", "K", "V"}},
+        // From the volume cell V.
+        {"V", NOTIFY_SLICE_NEXT, {}},
+        {"V", NOTIFY_VIEW_ANGLE, {"V"}},
+        {"V", NOTIFY_VIEW_FORWARD_ACTIVE, {"V"}},
+        {"V", NOTIFY_VIEW_REFRESH, {"V"}},
+        {"V", NOTIFY_LAYOUT_2X2, {}},
+        {"V", NOTIFY_WL_DEFAULT, {"V"}},
+        {"V", NOTIFY_WL_SET, {"V"}},
+        {"V", NOTIFY_CLUT_SET, {"V"}},
+        {"V", NOTIFY_TOOL_SELECT, {}},
+        {"V", NOTIFY_TOOL_WINDOW_LEVEL, {"V"}},
+        {"V", NOTIFY_TOOL_ZOOM, {"A", "A2", "S", "O", "P", "C", "K", "V"}},
+        {"V", NOTIFY_TOOL_ROTATE, {"V"}},
+        {"V", NOTIFY_TOOL_LOCATE, {}},
+        {"V", NOTIFY_CINE_PLAY_TOGGLE, {"V"}},
+        {"V", NOTIFY_VR_ORIENT, {"V"}},
+        {"V", NOTIFY_VIEW_PAN_END, {}},
+        {"V", NOTIFY_VIEW_ZOOM_END, {}},
+        {"V", NOTIFY_VIEW_WINDOW_LEVEL_END, {"A", "A2", "S", "O", "P", "K"}},
+        {"V", NOTIFY_LOCATE_POINT, {}},
+        {"V", NOTIFY_VIEW_ACTIVATE, {"A", "A2", "S", "O", "P", "C", "K"}},
+        // From the unlinked coronal cell U: it acts alone.
+        {"U", NOTIFY_SLICE_NEXT, {"U"}},
+        {"U", NOTIFY_VIEW_REFRESH, {"U"}},
+        {"U", NOTIFY_TOOL_PAN, {"U"}},
+        {"U", NOTIFY_WL_DEFAULT, {"U"}},
+        {"U", NOTIFY_VIEW_WINDOW_LEVEL_END, {}},
+        {"U", NOTIFY_LOCATE_POINT, {}},
+        {"U", NOTIFY_VIEW_ACTIVATE, {}},
+        // From the plain cell P: no plane routes.
+        {"P", NOTIFY_SLICE_NEXT, {"P"}},
+        {"P", NOTIFY_VIEW_ANGLE, {}},
+        {"P", NOTIFY_TOOL_LOCATE, {}},
+        {"P", NOTIFY_VIEW_PAN_END, {}},
+        {"P", NOTIFY_VIEW_ZOOM_END, {}},
+        {"P", NOTIFY_LOCATE_POINT, {}},
+        {"P", NOTIFY_VIEW_WINDOW_LEVEL_END, {"A", "A2", "S", "O", "K"}},
+        {"P", NOTIFY_WL_DEFAULT, {"A", "A2", "S", "O", "P", "K:9025"}},
+        // From the cell with a second key: its own image group only.
+        {"K", NOTIFY_WL_DEFAULT, {"K"}},
+        {"K", NOTIFY_VIEW_WINDOW_LEVEL_END, {}},
+    };
+    for (const Row& row : table) {
+        std::vector<std::string> expected;
+        for (const std::string& r : row.reached)
+            expected.push_back(r.find(':') == std::string::npos ? r + ":" + std::to_string(row.id) : r);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(route(row.from, row.id), expected) << row.id << " from " << row.from;
+    }
+    EXPECT_EQ(keyed->getActiveCell(), cells["U"]);
+
+    // The screen hears of slice steps, measurement tools and activations (sender the container).
+    rig.frame(300);
+    for (unsigned int id : {NOTIFY_SLICE_NEXT, NOTIFY_SLICE_PRIOR, NOTIFY_TOOL_ROI_LINE, NOTIFY_TOOL_ROI_POINT,
+                            NOTIFY_TOOL_ROI_ANGLE, NOTIFY_TOOL_ROI_CIRCLE, NOTIFY_TOOL_ROI_POLYGON,
+                            NOTIFY_VIEW_ACTIVATE}) {
+        const std::vector<qvtest::Delivery> heard = rig.recorder->of(id);
+        ASSERT_FALSE(heard.empty()) << id;
+        for (const qvtest::Delivery& d : heard)
+            EXPECT_EQ(d.sender, keyed->asRef()) << id;
+    }
 }
 
 } // namespace

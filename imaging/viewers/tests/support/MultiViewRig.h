@@ -77,6 +77,7 @@ public:
     {
         commands.push_back(id);
         hadPayload.push_back(data != nullptr);
+        senders.push_back(sender);
         // An activation from the owner only makes the viewer inactive; its own goes up.
         if (id == NOTIFY_VIEW_ACTIVATE && sender == m_owner)
             return;
@@ -107,6 +108,7 @@ public:
 
     std::vector<unsigned int> commands;
     std::vector<bool> hadPayload;
+    std::vector<cocos2d::Ref*> senders;
     float width = 0.0f;
     float centre = 0.0f;
     unsigned char palette[768] = {};
