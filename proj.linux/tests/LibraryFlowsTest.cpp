@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -81,11 +82,15 @@ TEST_F(LibraryFlows, FirstStartOpensTheExampleAndARestartKeepsLibraryAndCache)
     EXPECT_EQ(query("select name from patient"), std::vector<std::string>{kExampleName});
     // A wide window opens the first patient in the side panel at once.
     ASSERT_TRUE(openSeries(*app, "axial CT phantom", &viewer)) << viewer.dump();
+    // A loaded machine may make either start give up the cubic shader for the linear one, which
+    // moves the body's edges by a level or two; decoded again, the zeroed files would draw the body
+    // black, a large part of the window. A hundredth of the window tells the two apart.
+    const int allowed = std::max(50, int(window->box.w * window->box.h / 100));
     Screenshot second;
     drawn = false;
     for (int i = 0; i < 200 && !drawn; ++i) {  // up to 20 s on a slow machine
         second = x->shot();
-        drawn = second.differing(first, window->box, 2) < 50;
+        drawn = second.differing(first, window->box, 2) < allowed;
         if (!drawn)
             pause(100);
     }

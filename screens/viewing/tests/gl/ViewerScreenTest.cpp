@@ -172,7 +172,9 @@ TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
     for (const auto& [name, id] : posted) {
         clickButton(screen, name);
         const unsigned int number = id;
-        EXPECT_TRUE(stepUntil([&] { return recorder->count(number) == 1; }, 5)) << name;
+        // A generous wait: with the whole suite running, a frame of the new tiles can take seconds.
+        EXPECT_TRUE(stepUntil([&] { return recorder->count(number) >= 1; }, 30)) << name;
+        EXPECT_EQ(recorder->count(number), 1) << name;
     }
     for (const auto& item : recorder->items)
         EXPECT_EQ(item.sender, screen);
