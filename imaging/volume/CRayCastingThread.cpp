@@ -13,30 +13,6 @@
 
 namespace isImageSDK {
 
-const float* vrTrilinearWeights()
-{
-    static const std::vector<float> table = [] {
-        constexpr int n = 50;
-        std::vector<float> t(static_cast<size_t>(n) * n * n * 8);
-        for (int k = 0; k < n; ++k)
-            for (int j = 0; j < n; ++j)
-                for (int i = 0; i < n; ++i) {
-                    const double fx = (i + 0.5) / n, fy = (j + 0.5) / n, fz = (k + 0.5) / n;
-                    float* w = &t[((static_cast<size_t>(k) * n + j) * n + i) * 8];
-                    w[0] = static_cast<float>((1 - fx) * (1 - fy) * (1 - fz));
-                    w[1] = static_cast<float>(fx * (1 - fy) * (1 - fz));
-                    w[2] = static_cast<float>((1 - fx) * fy * (1 - fz));
-                    w[3] = static_cast<float>(fx * fy * (1 - fz));
-                    w[4] = static_cast<float>((1 - fx) * (1 - fy) * fz);
-                    w[5] = static_cast<float>(fx * (1 - fy) * fz);
-                    w[6] = static_cast<float>((1 - fx) * fy * fz);
-                    w[7] = static_cast<float>(fx * fy * fz);
-                }
-        return t;
-    }();
-    return table.data();
-}
-
 namespace {
 std::atomic<bool> g_rayPackets{true};
 } // namespace
@@ -95,7 +71,6 @@ struct Frame {
     const T* voxels;
     int n[3];
     int64_t nx, nxy;
-    const float* weights;
     const unsigned char* background;
     float lowerBound, levelScale;
     const float* work;
@@ -117,8 +92,8 @@ struct Frame {
     Sample trilinear(const float p[3]) const
     {
         const int ix = static_cast<int>(p[0]), iy = static_cast<int>(p[1]), iz = static_cast<int>(p[2]);
-        // The fractions quantised to the centres of 50 cells per voxel, as in the weight table;
-        // computing the weights costs less than reading them from a 4 MB table.
+        // The fractions quantised to the centres of 50 cells per voxel; computing the weights
+        // costs less than reading them from a table.
         const float qx = (static_cast<int>((p[0] - ix) * 50.0f) + 0.5f) * 0.02f;
         const float qy = (static_cast<int>((p[1] - iy) * 50.0f) + 0.5f) * 0.02f;
         const float qz = (static_cast<int>((p[2] - iz) * 50.0f) + 0.5f) * 0.02f;
@@ -770,7 +745,6 @@ Frame<T> makeFrame(const CRayCastingThread& worker)
     f.n[0] = v.nx, f.n[1] = v.ny, f.n[2] = v.nz;
     f.nx = v.nx;
     f.nxy = v.nxy;
-    f.weights = v.weights;
     f.background = worker.tables->background;
     f.lowerBound = worker.tables->lowerBound;
     f.levelScale = worker.tables->levelScale;

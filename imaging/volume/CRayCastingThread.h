@@ -50,8 +50,4 @@ public:
 // frame.
 void vrSetRayPackets(bool enabled);
 
-// The trilinear weight table: 50 x 50 x 50 cells of 8 weights for the fractions quantised to
-// 1/50 (cell centres), the same for every engine; built once.
-const float* vrTrilinearWeights();
-
 } // namespace isImageSDK

@@ -163,7 +163,6 @@ bool viewProjection(const vrCameraState& c, double out[16])
 
 vrRayCaster::vrRayCaster()
 {
-    m_info.weights = vrTrilinearWeights();
     std::memset(m_colors, 0, sizeof m_colors);
     for (int i = 0; i < 256; ++i)
         m_colors[i * 3] = m_colors[i * 3 + 1] = m_colors[i * 3 + 2] = static_cast<unsigned char>(i);
@@ -180,12 +179,10 @@ void vrRayCaster::setVolume(const vrVolumeDescriptor* volume)
     if (!volume) {
         m_grid.reset();
         m_info = vrVolumeInfo();
-        m_info.weights = vrTrilinearWeights();
         return;
     }
     const int trilinear = m_info.trilinear;
     m_info = vrVolumeInfo();
-    m_info.weights = vrTrilinearWeights();
     m_info.trilinear = trilinear;
 
     double matrix[16], inverse[16];

@@ -80,11 +80,6 @@ struct vrVolumeInfo {
     const void* voxels = nullptr;
     int pixelType = 1;
     vrSpaceLeapingBase* grid = nullptr;
-    const float* weights = nullptr;  // trilinear weight table, 8 floats per cell
-    int weightCells = 50;            // cells per axis
-    int weightPlane = 2500;
-    int weightVolume = 125000;
-    float invWeightCells = 1.0f / 50.0f;
     int trilinear = 1;
 };
 

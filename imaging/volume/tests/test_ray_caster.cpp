@@ -428,7 +428,6 @@ TEST(VolumeRayCaster, CancelStopsWorkersBeforeTheirNextRay)
     info.nxyz = 512;
     info.voxels = v.voxels.data();
     info.pixelType = PIXEL_I16;
-    info.weights = vrTrilinearWeights();
     vrTableBlock tables;
     tables.work = engine.getWorkTable();
     std::atomic<uint8_t> cancel{1};
