@@ -49,7 +49,8 @@ bool isActorROIBase::init()
     m_labelFontSize = 15.0f;
     m_labelScaleFixed = false;
     m_handleSize = 10.0f;
-    return true;
+    m_shapeNode = makeShapeNode();
+    return m_shapeNode != nullptr;
 }
 
 void isActorROIBase::clear()
@@ -57,7 +58,8 @@ void isActorROIBase::clear()
     isActorObject::clear();
     if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance())
         centre->removeObserver(this);
-    // The labels went with the base's node lists.
+    // The shape node and the labels went with the base's node lists.
+    m_shapeNode = nullptr;
     m_label = nullptr;
     m_numberLabel = nullptr;
     CC_SAFE_RELEASE_NULL(m_record);

@@ -28,7 +28,8 @@ public:
 
     // The base clear, the actor's observers removed, the record released.
     void clear() override;
-    // No record, not dirty, no point selected (-1), number 0; label font 15, handles of 10.
+    // No record, not dirty, no point selected (-1), number 0; label font 15, handles of 10; the
+    // shape's draw node made.
     bool init() override;
     // Follows its window's frames (9091) and label drags (9092), and edits of its record posted
     // with the actor as context (9092).
@@ -40,7 +41,8 @@ public:
     // Moves the selected point of the record to p and marks the shape dirty; nothing while no point
     // of the record is selected.
     virtual void setCurrentPoint(const cocos2d::Vec3& p);
-    virtual bool isValid() const { return false; }
+    // Whether the record describes a measurement (see ROIData::isValid).
+    virtual bool isValid() const { return m_record && m_record->isValid(); }
     virtual bool isFinished() const { return true; }
     // 9091 redraws, 9092 marks dirty; 9095 (point, circle, polygon) takes the statistics answer.
     virtual void onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data);
@@ -59,6 +61,8 @@ public:
     void setNumber(int number) { m_number = number; }
     isNodeText* getLabel() const { return m_label; }
     isNodeText* getNumberLabel() const { return m_numberLabel; }
+    // The draw node the shape and its handles are drawn in.
+    class isDrawNode* getShapeNode() const { return m_shapeNode; }
 
     // Shows the text in the value label (made on first use); once the user has moved the label,
     // a non-empty text of a numbered measurement reads "<number>. <text>".
@@ -99,6 +103,7 @@ protected:
     class isDrawNode* makeShapeNode();
 
     ROIData* m_record = nullptr;
+    class isDrawNode* m_shapeNode = nullptr;
     bool m_dirty = false;
     bool m_labelMoved = false;
     int m_currentPoint = -1;

@@ -48,14 +48,6 @@ void viewAxes(isRenderWindowHost* window, Vec3& a, Vec3& b)
 
 // Line ----------------------------------------------------------------------------------------
 
-bool isActorROILine::init()
-{
-    if (!isActorROIBase::init())
-        return false;
-    m_shapeNode = makeShapeNode();
-    return m_shapeNode != nullptr;
-}
-
 void isActorROILine::draw()
 {
     if (!m_dirty || !m_renderWindow || !m_record)
@@ -70,24 +62,25 @@ void isActorROILine::draw()
     m_labelMoved = false;
 }
 
-// Angle ---------------------------------------------------------------------------------------
+// Placed in steps (angle, polygon) -------------------------------------------------------------
 
-bool isActorROIAngle::init()
+bool isActorROISteps::init()
 {
     if (!isActorROIBase::init())
         return false;
     m_finished = false;
-    m_shapeNode = makeShapeNode();
-    return m_shapeNode != nullptr;
+    return true;
 }
 
-void isActorROIAngle::setROIData(ROIData* record)
+void isActorROISteps::setROIData(ROIData* record)
 {
     ROIData* before = m_record;
     isActorROIBase::setROIData(record);
     if (m_record != before)
         m_finished = m_record && m_record->isValid();
 }
+
+// Angle ---------------------------------------------------------------------------------------
 
 void isActorROIAngle::draw()
 {
@@ -128,14 +121,6 @@ void isActorROIAngle::advanceStep()
 
 // Point ---------------------------------------------------------------------------------------
 
-bool isActorROIPoint::init()
-{
-    if (!isActorROIBase::init())
-        return false;
-    m_shapeNode = makeShapeNode();
-    return m_shapeNode != nullptr;
-}
-
 void isActorROIPoint::draw()
 {
     if (!m_dirty || !m_renderWindow || !m_record)
@@ -165,8 +150,7 @@ bool isActorROICircle::init()
     if (!isActorROIBase::init())
         return false;
     m_labelScaleFixed = true;
-    m_shapeNode = makeShapeNode();
-    return m_shapeNode != nullptr;
+    return true;
 }
 
 void isActorROICircle::draw()
@@ -206,24 +190,14 @@ void isActorROICircle::draw()
 
 bool isActorROIPolygon::init()
 {
-    if (!isActorROIBase::init())
+    if (!isActorROISteps::init())
         return false;
     m_labelScaleFixed = true;
-    m_finished = false;
-    m_shapeNode = makeShapeNode();
     m_dashNode = makeShapeNode();
-    if (!m_shapeNode || !m_dashNode)
+    if (!m_dashNode)
         return false;
     m_dashNode->setStipple(true);
     return true;
-}
-
-void isActorROIPolygon::setROIData(ROIData* record)
-{
-    ROIData* before = m_record;
-    isActorROIBase::setROIData(record);
-    if (m_record != before)
-        m_finished = m_record && m_record->isValid();
 }
 
 void isActorROIPolygon::draw()
