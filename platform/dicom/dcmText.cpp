@@ -306,6 +306,31 @@ bool iconvAppend(const char* from, const std::string& bytes, std::string& out) {
   return true;
 }
 
+// The bytes of one set gathered up to the next switch, so that each run costs one conversion.
+class Run {
+ public:
+  explicit Run(std::string& out) : m_out(out) {}
+  // Adds bytes of the set `from` (an iconv name), converting what was gathered of another set.
+  bool add(const char* from, const char* bytes, size_t n) {
+    if (m_from != from && !flush()) return false;
+    m_from = from;
+    m_bytes.append(bytes, n);
+    return true;
+  }
+  // Converts what was gathered; called before anything else is written to the output.
+  bool flush() {
+    const bool ok = !m_from || iconvAppend(m_from, m_bytes, m_out);
+    m_from = nullptr;
+    m_bytes.clear();
+    return ok;
+  }
+
+ private:
+  std::string& m_out;
+  const char* m_from = nullptr;
+  std::string m_bytes;
+};
+
 }  // namespace
 
 bool TextDecoder::convertIso2022(const std::string& raw, DcmEVR vr, std::string& out) {
@@ -313,6 +338,7 @@ bool TextDecoder::convertIso2022(const std::string& raw, DcmEVR vr, std::string&
   const Iso2022State initial = initialState(m_declared);
   Iso2022State s = initial;
   std::string result;
+  Run run(result);
   for (size_t i = 0; i < raw.size();) {
     const unsigned char b = static_cast<unsigned char>(raw[i]);
     if (b == 0x1B) {
@@ -348,10 +374,11 @@ bool TextDecoder::convertIso2022(const std::string& raw, DcmEVR vr, std::string&
         if (s.g0 == CodeSet::Jis0212) pair += '\x8F';
         pair += static_cast<char>(b | 0x80);
         pair += static_cast<char>(static_cast<unsigned char>(raw[i + 1]) | 0x80);
-        if (!iconvAppend("EUC-JP", pair, result)) return false;
+        if (!run.add("EUC-JP", pair.data(), pair.size())) return false;
         i += 2;
         continue;
       }
+      if (!run.flush()) return false;
       result += static_cast<char>(b);
       ++i;
       if (delimiters.find(static_cast<char>(b)) != std::string::npos) s = initial;
@@ -360,7 +387,7 @@ bool TextDecoder::convertIso2022(const std::string& raw, DcmEVR vr, std::string&
     switch (s.g1) {
       case CodeSet::Katakana:
         // JIS X 0201 katakana: the half-width forms U+FF61 to U+FF9F.
-        if (b < 0xA1 || b > 0xDF) return false;
+        if (b < 0xA1 || b > 0xDF || !run.flush()) return false;
         {
           const unsigned cp = 0xFF61 + (b - 0xA1);
           result += static_cast<char>(0xE0 | (cp >> 12));
@@ -372,17 +399,18 @@ bool TextDecoder::convertIso2022(const std::string& raw, DcmEVR vr, std::string&
       case CodeSet::Korean:
       case CodeSet::Chinese:
         if (i + 1 >= raw.size()) return false;
-        if (!iconvAppend(s.g1 == CodeSet::Korean ? "EUC-KR" : "GB2312", raw.substr(i, 2), result)) return false;
+        if (!run.add(s.g1 == CodeSet::Korean ? "EUC-KR" : "GB2312", raw.data() + i, 2)) return false;
         i += 2;
         break;
       case CodeSet::SingleByte:
-        if (!iconvAppend(s.g1Name, raw.substr(i, 1), result)) return false;
+        if (!run.add(s.g1Name, raw.data() + i, 1)) return false;
         ++i;
         break;
       default:
         return false;
     }
   }
+  if (!run.flush()) return false;
   out.swap(result);
   return true;
 }
