@@ -186,10 +186,7 @@ bool deflatedLengthsFit(DcmInputStream& stream, std::string& why) {
     if (sequence) levels.push_back({false, false, valueAt + length});
     pos = sequence ? valueAt : valueAt + length;
   }
-  if (data.tooLarge()) {
-    why = "the deflated data set inflates to more than " + std::to_string(kMaxInflatedBytes >> 20) + " MiB";
-    return false;
-  }
+  // Reads nothing more once past the bound.
   const uint64_t total = data.total();
   if (data.tooLarge()) {
     why = "the deflated data set inflates to more than " + std::to_string(kMaxInflatedBytes >> 20) + " MiB";
