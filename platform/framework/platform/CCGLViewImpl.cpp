@@ -89,16 +89,7 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
         return false;
     }
     glfwSetWindowUserPointer(_window, this);
-    float xscale = 1.0f;
-    float yscale = 1.0f;
-    glfwGetWindowContentScale(_window, &xscale, &yscale);
-    {
-        int winW = 0, winH = 0, fbW = 0, fbH = 0;
-        glfwGetWindowSize(_window, &winW, &winH);
-        glfwGetFramebufferSize(_window, &fbW, &fbH);
-        _contentScale = xscale > 0.0f ? xscale : 1.0f;
-        _coordinateScale = screenCoordinateScale(_contentScale, float(fbW), float(winW));
-    }
+    updateScales();
     glfwSetWindowPos(_window, int(rect.origin.x * _coordinateScale), int(rect.origin.y * _coordinateScale));
     glfwMakeContextCurrent(_window);
 
@@ -163,22 +154,29 @@ float GLViewImpl::screenCoordinateScale(float contentScale, float framebufferWid
     return scale < 1.05f ? 1.0f : scale;
 }
 
-void GLViewImpl::followWindow()
+void GLViewImpl::updateScales()
 {
-    if (!_window) {
-        return;
-    }
     int winW = 0, winH = 0, fbW = 0, fbH = 0;
     glfwGetWindowSize(_window, &winW, &winH);
     glfwGetFramebufferSize(_window, &fbW, &fbH);
-    if (winW <= 0 || winH <= 0) {
-        return; // iconified
-    }
     float xscale = 1.0f;
     float yscale = 1.0f;
     glfwGetWindowContentScale(_window, &xscale, &yscale);
     _contentScale = xscale > 0.0f ? xscale : 1.0f;
     _coordinateScale = screenCoordinateScale(_contentScale, float(fbW), float(winW));
+}
+
+void GLViewImpl::followWindow()
+{
+    if (!_window) {
+        return;
+    }
+    int winW = 0, winH = 0;
+    glfwGetWindowSize(_window, &winW, &winH);
+    if (winW <= 0 || winH <= 0) {
+        return; // iconified
+    }
+    updateScales();
     resizeFrame(Size(float(winW) / screenUnitsPerPoint(), float(winH) / screenUnitsPerPoint()));
 }
 

@@ -87,6 +87,8 @@ protected:
     static void onWindowSize(GLFWwindow* window, int width, int height);
     static void onFramebufferSize(GLFWwindow* window, int width, int height);
     static void onContentScale(GLFWwindow* window, float xscale, float yscale);
+    // Takes the content scale and the screen coordinate scale from the window as it is now.
+    void updateScales();
     // Reads the window's size, framebuffer size and content scale, and resizes the frame to match.
     void followWindow();
     // Screen coordinates per frame unit.
