@@ -2,8 +2,6 @@
 
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
-#include "dcmNaming.h"
-#include "dcmText.h"
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
 
@@ -24,14 +22,6 @@ int currentLanguage()
     cocos2d::Application* app = cocos2d::Application::getInstance();
     return app ? static_cast<int>(app->getCurrentLanguage()) : 0;
 }
-
-template <size_t N>
-void put(char (&field)[N], const std::string& value)
-{
-    redIRI::text::copyCut(value, field, N);
-}
-
-std::string orDefault(const std::string& value, const char* fallback) { return value.empty() ? fallback : value; }
 
 } // namespace
 
@@ -71,33 +61,17 @@ void importThread::process(NSUI::NSThreadRequest* request)
 
 bool importThread::importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& m)
 {
-    const size_t slash = path.find_last_of('/');
-    const std::string sourceName = slash == std::string::npos ? path : path.substr(slash + 1);
-
+    // The record says where the file goes: the storage server's folder and, for a plain SOP Instance
+    // UID, its file name (anything else keeps the source's own name, made safe).
     reader_.setLanguage(language_.load());
-    if (!reader_.setFile(path.c_str())) return false;
-    auto tag = [this](unsigned short group, unsigned short element) { return reader_.getTag(group, element); };
-
-    const std::string studyUID = orDefault(tag(0x0020, 0x000D), redIRI::naming::kUnknownStudy);
-    const std::string seriesUID = orDefault(tag(0x0020, 0x000E), redIRI::naming::kUnknownSeries);
-    const std::string patientName = orDefault(tag(0x0010, 0x0010), redIRI::naming::kAnonymous);
-    const std::string patientID = orDefault(tag(0x0010, 0x0020), redIRI::naming::kEmptyPatientId);
-    const std::string sopUID = tag(0x0008, 0x0018);
-    // The SOP Instance UID names the file when it is a plain UID, as the storage server names it;
-    // anything else keeps the source's own name, made a safe single component.
-    std::string fileName = !sopUID.empty() && redIRI::naming::instanceFileName(sopUID) == sopUID
-                               ? sopUID
-                               : redIRI::naming::safeComponent(sourceName);
+    if (!reader_.setFile(path.c_str()) || !reader_.getDicomMessage(m)) return false;
+    const std::string fileName = m.FileName;
     if (fileName.empty()) return false;
-
-    char relative[1024];
-    redIRI::dcmServer::getDicomFolder(patientName.c_str(), patientID.c_str(), studyUID.c_str(), seriesUID.c_str(),
-                                      relative);
 
     // An empty or unreadable file is skipped.
     std::error_code error;
     if (fs::file_size(path, error) == 0 || error) return false;
-    const std::string folder = root + relative + "/";
+    const std::string folder = root + m.SeriesFolder;
     // Copied aside (by the kernel, without a round trip through a buffer of ours) and renamed into
     // place: a file at its final path is always whole.
     const std::string incoming = root + kIncomingFolder;
@@ -120,26 +94,6 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
         return false;
     }
     lastFolder_ = folder;
-
-    put(m.FileName, fileName);
-    put(m.SeriesFolder, folder.substr(root.size()));
-    put(m.Modality, tag(0x0008, 0x0060));
-    put(m.PatientName, patientName);
-    put(m.PatientID, patientID);
-    put(m.StudyInstanceUID, studyUID);
-    put(m.SeriesInstanceUID, seriesUID);
-    put(m.SOPInstanceUID, orDefault(sopUID, redIRI::naming::kUnknownInstance));
-    put(m.InstanceNumber, orDefault(tag(0x0020, 0x0013), "0"));
-    put(m.PatientBirthDate, tag(0x0010, 0x0030));
-    const std::string sex = tag(0x0010, 0x0040);
-    put(m.PatientSex, !sex.empty() && (sex[0] == 'F' || sex[0] == 'M') ? sex.substr(0, 1) : std::string("U"));
-    put(m.StudyID, tag(0x0020, 0x0010));
-    put(m.StudyDate, tag(0x0008, 0x0020));
-    put(m.StudyTime, tag(0x0008, 0x0030).substr(0, 6));
-    put(m.SeriesDate, tag(0x0008, 0x0021));
-    put(m.SeriesTime, tag(0x0008, 0x0031).substr(0, 6));
-    put(m.StudyDescription, tag(0x0008, 0x1030));
-    put(m.SeriesDescription, tag(0x0008, 0x103E));
     return true;
 }
 

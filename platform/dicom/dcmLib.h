@@ -182,6 +182,13 @@ class dcmReadTag {
   // 1; missing rows or columns, or no file, give 1.
   float getImageScale();
 
+  // The record of the file set last, for a copy of it stored in the library: the record the
+  // storage server sends with code 3 for a received image, by the same rules (values, empty-value
+  // replacements, cuts). SeriesFolder is getDicomFolder(...) + "/"; FileName is the SOP Instance
+  // UID when it is a plain UID, else the file's own name made a safe file name ("" when the path
+  // names none). False, and the record untouched, when no file is set.
+  bool getDicomMessage(DCM_MESSAGE& record);
+
  private:
   struct State;
   State* m_state;

@@ -11,6 +11,8 @@
 #include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmLibrary.h"
+#include "dcmNaming.h"
+#include "dcmStorage.h"
 #include "dcmText.h"
 
 namespace redIRI {
@@ -93,6 +95,27 @@ float dcmReadTag::getImageScale() {
   if (!(rowSpacing > 0) || !std::isfinite(rowSpacing)) rowSpacing = 1.0;
   if (!(columnSpacing > 0) || !std::isfinite(columnSpacing)) columnSpacing = 1.0;
   return static_cast<float>((columns * columnSpacing) / (rows * rowSpacing));
+}
+
+bool dcmReadTag::getDicomMessage(DCM_MESSAGE& record) {
+  if (!detail::libraryReady() || !m_state->file.isOpen()) return false;
+  detail::DicomFile& f = m_state->file;
+  auto value = [&f](Uint16 group, Uint16 element) { return f.valueText(f.find(group, element)); };
+  const std::string sopUid = value(0x0008, 0x0018);
+  // Named as the storage server names a received instance when its UID is a plain one; anything
+  // else keeps the file's own name, made a safe single component.
+  std::string fileName;
+  if (!sopUid.empty() && naming::instanceFileName(sopUid) == sopUid) {
+    fileName = sopUid;
+  } else {
+    const std::string& path = f.path();
+    const size_t slash = path.find_last_of('/');
+    fileName = naming::safeComponent(slash == std::string::npos ? path : path.substr(slash + 1));
+  }
+  const std::string folder = naming::dicomFolder(value(0x0010, 0x0010), value(0x0010, 0x0020),
+                                                 value(0x0020, 0x000D), value(0x0020, 0x000E));
+  detail::fillStoredRecord(f, sopUid, fileName, folder + "/", record);
+  return true;
 }
 
 }  // namespace redIRI

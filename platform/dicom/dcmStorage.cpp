@@ -69,10 +69,7 @@ ReceivedObject::ReceivedObject(DcmDataset* dataset, E_TransferSyntax xfer, int l
 }
 
 std::string ReceivedObject::value(Uint16 group, Uint16 element) {
-  DcmDataset* data = m_file.dataset();
-  DcmElement* e = nullptr;
-  if (!data || data->findAndGetElement(DcmTagKey(group, element), e, OFFalse).bad() || !e) return std::string();
-  return m_file.valueText(e);
+  return m_file.valueText(m_file.find(group, element));
 }
 
 std::string ReceivedObject::sopUid() {
@@ -210,26 +207,32 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
 
 DCM_MESSAGE* ReceivedObject::record(const std::string& seriesFolder) {
   auto* m = new DCM_MESSAGE();
-  put(m->Modality, value(0x0008, 0x0060));
-  put(m->StudyInstanceUID, orDefault(value(0x0020, 0x000D), naming::kUnknownStudy));
-  put(m->StudyID, value(0x0020, 0x0010));
-  put(m->StudyDate, value(0x0008, 0x0020));
-  put(m->StudyTime, value(0x0008, 0x0030).substr(0, 6));
-  put(m->SeriesInstanceUID, orDefault(value(0x0020, 0x000E), naming::kUnknownSeries));
-  put(m->SeriesDate, value(0x0008, 0x0021));
-  put(m->SeriesTime, value(0x0008, 0x0031).substr(0, 6));
-  put(m->StudyDescription, value(0x0008, 0x1030));
-  put(m->SeriesDescription, value(0x0008, 0x103E));
-  put(m->SOPInstanceUID, orDefault(sopUid(), naming::kUnknownInstance));
-  put(m->PatientName, orDefault(value(0x0010, 0x0010), naming::kAnonymous));
-  put(m->PatientID, orDefault(value(0x0010, 0x0020), naming::kEmptyPatientId));
-  put(m->PatientBirthDate, value(0x0010, 0x0030));
-  const std::string sex = value(0x0010, 0x0040);
-  put(m->PatientSex, !sex.empty() && (sex[0] == 'F' || sex[0] == 'M') ? sex.substr(0, 1) : std::string("U"));
-  put(m->InstanceNumber, orDefault(value(0x0020, 0x0013), "0"));
-  put(m->FileName, fileName());
-  put(m->SeriesFolder, seriesFolder);
+  fillStoredRecord(m_file, sopUid(), fileName(), seriesFolder, *m);
   return m;
+}
+
+void fillStoredRecord(DicomFile& file, const std::string& sopUid, const std::string& fileName,
+                      const std::string& seriesFolder, DCM_MESSAGE& m) {
+  auto value = [&file](Uint16 group, Uint16 element) { return file.valueText(file.find(group, element)); };
+  put(m.Modality, value(0x0008, 0x0060));
+  put(m.StudyInstanceUID, orDefault(value(0x0020, 0x000D), naming::kUnknownStudy));
+  put(m.StudyID, value(0x0020, 0x0010));
+  put(m.StudyDate, value(0x0008, 0x0020));
+  put(m.StudyTime, value(0x0008, 0x0030).substr(0, 6));
+  put(m.SeriesInstanceUID, orDefault(value(0x0020, 0x000E), naming::kUnknownSeries));
+  put(m.SeriesDate, value(0x0008, 0x0021));
+  put(m.SeriesTime, value(0x0008, 0x0031).substr(0, 6));
+  put(m.StudyDescription, value(0x0008, 0x1030));
+  put(m.SeriesDescription, value(0x0008, 0x103E));
+  put(m.SOPInstanceUID, orDefault(sopUid, naming::kUnknownInstance));
+  put(m.PatientName, orDefault(value(0x0010, 0x0010), naming::kAnonymous));
+  put(m.PatientID, orDefault(value(0x0010, 0x0020), naming::kEmptyPatientId));
+  put(m.PatientBirthDate, value(0x0010, 0x0030));
+  const std::string sex = value(0x0010, 0x0040);
+  put(m.PatientSex, !sex.empty() && (sex[0] == 'F' || sex[0] == 'M') ? sex.substr(0, 1) : std::string("U"));
+  put(m.InstanceNumber, orDefault(value(0x0020, 0x0013), "0"));
+  put(m.FileName, fileName);
+  put(m.SeriesFolder, seriesFolder);
 }
 
 namespace {

@@ -66,6 +66,14 @@ bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_Presenta
                        const std::function<bool(ReceivedObject&)>& write,
                        const std::function<void(ReceivedObject&)>& stored, std::string& error);
 
+// The record of a stored image, read from `file` by the rules every way into the library shares
+// (storage server, retrieval, import): texts cut at character boundaries, empty identifying values
+// replaced, sex as "F", "M" or "U", times cut to HHMMSS, InstanceNumber "0" when empty.
+// `sopUid` is the instance's SOP Instance UID as it was found; `fileName` and `seriesFolder` (ending
+// in "/") say where the file is stored.
+void fillStoredRecord(DicomFile& file, const std::string& sopUid, const std::string& fileName,
+                      const std::string& seriesFolder, DCM_MESSAGE& record);
+
 // Creates a folder and its missing parents. False with the reason.
 bool makeFolders(const std::string& path, std::string& error);
 
