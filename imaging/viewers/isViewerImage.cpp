@@ -1178,9 +1178,10 @@ void isViewerImage::onNotification(unsigned int id, NSUI::NSNotificationData* da
         if (!m_owner)
             return;
         postToOwner(id, data, true);
+        // The screen that lays its quick tools along the active window listens with context 0.
         NSUI::NSNotificationData* activated = NSUI::NSNotificationData::create();
         activated->setObject(this);
-        NSUI::NSNotificationCenter::getInstance()->postNotification(this, NOTIFY_VIEW_ACTIVATED, activated, m_owner,
+        NSUI::NSNotificationCenter::getInstance()->postNotification(this, NOTIFY_VIEW_ACTIVATED, activated, nullptr,
                                                                     false);
         return;
     }

@@ -451,10 +451,11 @@ void isViewerVR::onNotification(unsigned int id, NSUI::NSNotificationData* data,
         if (m_owner && sender != m_owner) {
             m_active = true;
             postToOwner(id, data, true);
+            // The screen that lays its quick tools along the active window listens with context 0.
             NSUI::NSNotificationData* activated = NSUI::NSNotificationData::create();
             activated->setObject(this);
             NSUI::NSNotificationCenter::getInstance()->postNotification(this, NOTIFY_VIEW_ACTIVATED, activated,
-                                                                        m_owner, false);
+                                                                        nullptr, false);
         } else {
             m_active = false;
         }

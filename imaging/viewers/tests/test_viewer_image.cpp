@@ -326,6 +326,23 @@ TEST_F(ViewerImage, CommandsGoUpToTheOwnerUnlessItSentThem)
     viewer->setOwner(nullptr);
 }
 
+// A touched window tells its owner, and tells the screen (which listens with context 0) that it is
+// the active one, so that the screen's quick tools come to it.
+TEST_F(ViewerImage, ATouchedWindowIsAnnouncedAsActiveToEveryone)
+{
+    viewer->setImageData(makeVolume());
+    owner = new qvtest::Recorder();
+    viewer->setOwner(owner);
+    rig.recorder->watch(NOTIFY_VIEW_ACTIVATE, owner);
+    rig.recorder->watch(NOTIFY_VIEW_ACTIVATED, nullptr);
+    command(viewer, NOTIFY_VIEW_ACTIVATE, "", 0, viewer->getImageInteractor());
+    rig.frame(6);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_VIEW_ACTIVATE), 1u);
+    ASSERT_EQ(rig.recorder->count(NOTIFY_VIEW_ACTIVATED), 1u);
+    EXPECT_EQ(rig.recorder->of(NOTIFY_VIEW_ACTIVATED)[0].object, viewer);
+    viewer->setOwner(nullptr);
+}
+
 TEST_F(ViewerImage, ZoomKeepsTheCrossPointAwayFromTheEdges)
 {
     viewer->setImageData(makeVolume());

@@ -243,3 +243,21 @@ TEST_F(ViewerVR, MaximiseAndPark)
     EXPECT_EQ(rig.recorder->of(NOTIFY_WINDOW_MAXIMIZED)[0].intValue, 1);
     EXPECT_EQ(rig.recorder->of(NOTIFY_WINDOW_MAXIMIZED)[1].intValue, 0);
 }
+
+// A touched volume window tells its owner, and tells the screen (which listens with context 0)
+// that it is the active one.
+TEST_F(ViewerVR, ATouchedWindowIsAnnouncedAsActiveToEveryone)
+{
+    viewer->setImageData(volume);
+    auto* owner = new qvtest::Recorder();
+    viewer->setOwner(owner);
+    rig.recorder->watch(NOTIFY_VIEW_ACTIVATE, owner);
+    rig.recorder->watch(NOTIFY_VIEW_ACTIVATED, nullptr);
+    send(NOTIFY_VIEW_ACTIVATE);
+    rig.frame(6);
+    EXPECT_EQ(rig.recorder->count(NOTIFY_VIEW_ACTIVATE), 1u);
+    ASSERT_EQ(rig.recorder->count(NOTIFY_VIEW_ACTIVATED), 1u);
+    EXPECT_EQ(rig.recorder->of(NOTIFY_VIEW_ACTIVATED)[0].object, viewer);
+    viewer->setOwner(nullptr);
+    owner->release();
+}
