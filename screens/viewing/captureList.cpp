@@ -210,6 +210,7 @@ NSUI::NSTableViewCell* captureList::tableCellAtIndex(NSUI::NSTableView* t, ssize
     if (!cell) {
         cell = NSUI::NSTableViewCell::create();
         auto* thumbnail = Sprite::create();
+        thumbnail->setName("thumbnail");
         thumbnail->setAnchorPoint(Vec2(1, 1));
         cell->addChild(thumbnail, 0, kThumbnailTag);
         auto* badge = Sprite::create();
