@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -21,27 +20,6 @@
 namespace redIRI {
 
 namespace {
-
-// A new UID under 2.25 (a UUID-derived root, ISO/IEC 9834-8): 128 random bits in decimal.
-std::string newUid() {
-  std::random_device device;
-  std::mt19937_64 engine((static_cast<uint64_t>(device()) << 32) ^ device());
-  unsigned __int128 value = (static_cast<unsigned __int128>(engine()) << 64) | engine();
-  // A UUID of version 4: the version and variant bits have fixed values.
-  value &= ~(static_cast<unsigned __int128>(0xF) << 76);
-  value |= static_cast<unsigned __int128>(0x4) << 76;
-  value &= ~(static_cast<unsigned __int128>(0x3) << 62);
-  value |= static_cast<unsigned __int128>(0x2) << 62;
-  char digits[48];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + static_cast<int>(value % 10));
-    value /= 10;
-  } while (value != 0);
-  std::string uid = "2.25.";
-  while (n > 0) uid.push_back(digits[--n]);
-  return uid;
-}
 
 bool isAscii(const std::string& s) {
   for (char c : s)
@@ -131,9 +109,9 @@ bool dcmConvertor::convert(const ConvertRecord& record) {
   std::string studyUid = fieldText(record.studyUID, sizeof(record.studyUID));
   std::string seriesUid = fieldText(record.seriesUID, sizeof(record.seriesUID));
   put(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
-  put(DCM_SOPInstanceUID, newUid());
-  put(DCM_StudyInstanceUID, studyUid.empty() ? newUid() : studyUid);
-  put(DCM_SeriesInstanceUID, seriesUid.empty() ? newUid() : seriesUid);
+  put(DCM_SOPInstanceUID, text::newUid());
+  put(DCM_StudyInstanceUID, studyUid.empty() ? text::newUid() : studyUid);
+  put(DCM_SeriesInstanceUID, seriesUid.empty() ? text::newUid() : seriesUid);
   put(DCM_SeriesNumber, fieldText(record.seriesNumber, sizeof(record.seriesNumber)));
   put(DCM_InstanceNumber, fieldText(record.instanceNumber, sizeof(record.instanceNumber)));
   put(DCM_StudyID, fieldText(record.studyID, sizeof(record.studyID)));

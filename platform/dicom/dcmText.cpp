@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "dcmLibrary.h"
 
@@ -185,6 +187,26 @@ std::string formatDecimalString(float value) {
     if (std::strlen(buf) <= 16) return buf;
   }
   return "0";
+}
+
+std::string newUid() {
+  std::random_device device;
+  std::mt19937_64 engine((static_cast<uint64_t>(device()) << 32) ^ device());
+  unsigned __int128 value = (static_cast<unsigned __int128>(engine()) << 64) | engine();
+  // A UUID of version 4: the version and variant bits have fixed values.
+  value &= ~(static_cast<unsigned __int128>(0xF) << 76);
+  value |= static_cast<unsigned __int128>(0x4) << 76;
+  value &= ~(static_cast<unsigned __int128>(0x3) << 62);
+  value |= static_cast<unsigned __int128>(0x2) << 62;
+  char digits[48];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + static_cast<int>(value % 10));
+    value /= 10;
+  } while (value != 0);
+  std::string uid = "2.25.";
+  while (n > 0) uid.push_back(digits[--n]);
+  return uid;
 }
 
 bool isCharsetVR(DcmEVR vr) {

@@ -33,6 +33,9 @@ std::string formatDouble(double value, bool singlePrecision);
 // A DS value of at most 16 characters: the shortest text that reads back to the same float.
 std::string formatDecimalString(float value);
 
+// A new UID under 2.25 (a UUID-derived root, ISO/IEC 9834-8): 128 random bits in decimal.
+std::string newUid();
+
 // VRs whose values may carry characters outside the default repertoire and are converted by
 // Specific Character Set.
 bool isCharsetVR(DcmEVR vr);

@@ -1,11 +1,13 @@
 #include "DicomSeriesWriter.h"
 
 #include <dcmtk/dcmdata/dctk.h>
+#include <dcmtk/ofstd/ofuuid.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <random>
 
 namespace qvgen {
 
@@ -55,9 +57,16 @@ bool fail(std::string* error, const std::string& what, const OFCondition& cond)
 
 std::string newUID()
 {
-    char uid[100];
-    dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT);
-    return uid;
+    // A random UUID (version 4) under the 2.25 root, drawn from std::random_device so that
+    // programs started together never share one.
+    std::random_device device;
+    OFUUID::BinaryRepresentation bytes;
+    for (Uint8& byte : bytes.value)
+        byte = static_cast<Uint8>(device());
+    bytes.value[6] = static_cast<Uint8>((bytes.value[6] & 0x0f) | 0x40);
+    bytes.value[8] = static_cast<Uint8>((bytes.value[8] & 0x3f) | 0x80);
+    OFString uid;
+    return OFUUID(bytes).toString(uid, OFUUID::ER_RepresentationOID).c_str();
 }
 
 std::string decimalString(double value)

@@ -329,11 +329,6 @@ std::string jsonField(const std::string& json, const std::string& key) {
 
 // ---- Test series --------------------------------------------------------------------------------------
 
-std::string newTestUid() {
-  char uid[100];
-  return dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT);
-}
-
 std::vector<std::string> writeSeries(const std::string& folder, const SeriesSpec& spec, int count) {
   fs::create_directories(folder);
   const std::string study = spec.studyUid.empty() ? newTestUid() : spec.studyUid;

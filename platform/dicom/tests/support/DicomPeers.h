@@ -142,9 +142,6 @@ struct SeriesSpec {
 };
 std::vector<std::string> writeSeries(const std::string& folder, const SeriesSpec& spec, int count);
 
-// A new UID below the test root.
-std::string newTestUid();
-
 // The whole content of a text file ("" when missing).
 std::string readText(const std::string& path);
 

@@ -19,6 +19,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "dcmText.h"
+
 extern char** environ;
 
 namespace qvtest {
@@ -45,18 +47,15 @@ TempDir::~TempDir() {
   if (m_path != "/nonexistent") fs::remove_all(m_path, ignored);
 }
 
-namespace {
+std::string newTestUid() { return redIRI::text::newUid(); }
 
-std::string newUid() {
-  char uid[100];
-  return dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT);
-}
+namespace {
 
 void putHeader(DcmDataset* ds, const ImageSpec& spec, const std::string& photometric) {
   ds->putAndInsertString(DCM_SOPClassUID, spec.sopClassUid.c_str());
-  ds->putAndInsertString(DCM_SOPInstanceUID, newUid().c_str());
-  ds->putAndInsertString(DCM_StudyInstanceUID, newUid().c_str());
-  ds->putAndInsertString(DCM_SeriesInstanceUID, newUid().c_str());
+  ds->putAndInsertString(DCM_SOPInstanceUID, newTestUid().c_str());
+  ds->putAndInsertString(DCM_StudyInstanceUID, newTestUid().c_str());
+  ds->putAndInsertString(DCM_SeriesInstanceUID, newTestUid().c_str());
   ds->putAndInsertString(DCM_Modality, "OT");
   ds->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(spec.rows));
   ds->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(spec.columns));

@@ -7,6 +7,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dctagkey.h>
+#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 
 #include <cstdint>
@@ -34,6 +35,9 @@ class TempDir {
   std::string m_path;
 };
 
+// A new UID, unique to this run (a UUID under the 2.25 root).
+std::string newTestUid();
+
 // An image to write: the header values and the stored pixel bytes (16-bit samples in host
 // order), plus extra text attributes written as given (raw bytes, no padding added).
 struct ImageSpec {
@@ -47,7 +51,7 @@ struct ImageSpec {
   int pixelRepresentation = 0;
   int planar = 0;
   std::string photometric = "MONOCHROME2";
-  std::string sopClassUid = "1.2.840.10008.5.1.4.1.1.7";  // Secondary Capture
+  std::string sopClassUid = UID_SecondaryCaptureImageStorage;
   std::vector<uint8_t> pixels;
   std::vector<std::pair<DcmTagKey, std::string>> strings;
   bool pixelData = true;
