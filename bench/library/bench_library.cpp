@@ -88,8 +88,8 @@ std::string sourceFolder()
             spec.rescaleSlope = "1";
             spec.patientName = "BENCH^" + std::to_string(s / 2);
             spec.patientID = "B" + std::to_string(s / 2);
-            spec.studyUID = "1.2.826.0.1.3680043.9.7.1." + std::to_string(s / 2);
-            spec.seriesUID = "1.2.826.0.1.3680043.9.7.1." + std::to_string(s / 2) + "." + std::to_string(s);
+            spec.studyUID = "2.25.9071." + std::to_string(s / 2);
+            spec.seriesUID = "2.25.9071." + std::to_string(s / 2) + "." + std::to_string(s);
             const std::string folder = dir + std::to_string(s);
             fs::create_directories(folder);
             if (!qvgen::writeStack(folder, spec, kPerSender, 1.0)) {

@@ -1,7 +1,8 @@
 // JPEG 2000 decoding for the DICOM layer (internal). DCMTK 3.6.7 has no JPEG 2000 decoder, so
-// the layer registers its own DcmCodec for the transfer syntaxes 1.2.840.10008.1.2.4.90
-// (lossless only) and .91, decoding frames with libopenjp2. Once registered it serves DCMTK's
-// frame-wise and whole-image decompression like the JPEG, JPEG-LS and RLE codecs do.
+// the layer registers its own DcmCodec for the transfer syntaxes JPEG 2000 lossless only
+// (UID_JPEG2000LosslessOnlyTransferSyntax) and JPEG 2000 (UID_JPEG2000TransferSyntax), decoding
+// frames with libopenjp2. Once registered it serves DCMTK's frame-wise and whole-image
+// decompression like the JPEG, JPEG-LS and RLE codecs do.
 //
 // Frames are found in the pixel sequence by the Basic Offset Table when it has entries;
 // otherwise one fragment per frame when the counts agree, a single frame made of all

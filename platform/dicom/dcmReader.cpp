@@ -88,7 +88,7 @@ void renderGrey(const detail::DicomFile& file, const detail::PixelLayout& l, con
     const double x = (first + static_cast<long>(k)) * slope + intercept;
     double y;
     if (fileWindow) {
-      // The linear window function of the DICOM standard (C.11.2.1.2).
+      // The LINEAR VOI LUT function of the DICOM standard.
       const double lo = centre - 0.5 - (width - 1) / 2, hi = centre - 0.5 + (width - 1) / 2;
       y = x <= lo ? 0.0 : x > hi ? 255.0 : ((x - (centre - 0.5)) / (width - 1) + 0.5) * 255.0;
     } else {

@@ -175,14 +175,14 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
     qvgen::ImageSpec spec;
     spec.patientName = "O,BRIEN@HOME^ANN";
     spec.patientID = "P,77";
-    spec.studyUID = "1.2.826.0.1.3680043.9.7777.1";
-    spec.seriesUID = "1.2.826.0.1.3680043.9.7777.1.1";
+    spec.studyUID = "2.25.7777.1";
+    spec.seriesUID = "2.25.7777.1.1";
     spec.seriesNumber = "2";
     spec.seriesDescription = "Axial, thin";
     fs::create_directories(dir.file("studies/a"));
     fs::create_directories(dir.file("studies/b"));
     ASSERT_TRUE(qvgen::writeStack(dir.file("studies/a"), spec, 4, 1.0));
-    spec.seriesUID = "1.2.826.0.1.3680043.9.7777.1.2";
+    spec.seriesUID = "2.25.7777.1.2";
     spec.seriesNumber = "3";
     spec.modality = "MR";
     ASSERT_TRUE(qvgen::writeStack(dir.file("studies/b"), spec, 2, 1.0));
@@ -195,7 +195,7 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
     const dcmFindStudyRecord study = log.of(NSUI::NOTIFY_NET_FIND_STUDY)[0].study;
     EXPECT_EQ(study.patientName, "O,BRIEN@HOME^ANN");
     EXPECT_EQ(study.patientID, "P,77");
-    EXPECT_EQ(study.studyInstanceUID, "1.2.826.0.1.3680043.9.7777.1");
+    EXPECT_EQ(study.studyInstanceUID, "2.25.7777.1");
 
     service->findClient.findStudyByUID("127.0.0.1", port.c_str(), "", "", study.studyInstanceUID.c_str());
     ASSERT_TRUE(waitFor([&] { return log.of(NSUI::NOTIFY_NET_FIND_SERIES).size() == 2; }));
@@ -204,7 +204,7 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
         series[e.series.seriesNumber] = e.series;
     ASSERT_EQ(series.size(), 2u);
     EXPECT_EQ(series["2"].modality, "CT");
-    EXPECT_EQ(series["2"].seriesInstanceUID, "1.2.826.0.1.3680043.9.7777.1.1");
+    EXPECT_EQ(series["2"].seriesInstanceUID, "2.25.7777.1.1");
     EXPECT_EQ(series["3"].modality, "MR");
     EXPECT_EQ(series["3"].studyInstanceUID, study.studyInstanceUID);
 
@@ -227,7 +227,7 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
     // A retrieval from a closed port: listed as failed, with its ten fields.
     const std::string closed = std::to_string(qvtest::freePort());
     service->getClient.getSeriesByUID("127.0.0.1", closed.c_str(), "", "", first.studyInstanceUID.c_str(),
-                                      "1.2.826.0.1.3680043.9.7777.1.2", saveFolder.c_str(), "O,BRIEN@HOME^ANN", "3",
+                                      "2.25.7777.1.2", saveFolder.c_str(), "O,BRIEN@HOME^ANN", "3",
                                       "MR");
     ASSERT_TRUE(waitFor([&] { return service->failedRetrieves.size() == 1; }, 15000));
     EXPECT_EQ(toasts.back(), "Failed to download O_BRIEN_HOME^ANN(3,MR)|5");
@@ -235,5 +235,5 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
     ASSERT_EQ(service->retrieveList.size(), 1u);
     EXPECT_EQ(service->retrieveList[0]->state, DCM_TASK_FAILED);
     EXPECT_EQ(service->retrieveList[0]->port, closed);
-    EXPECT_EQ(service->retrieveList[0]->seriesUID, "1.2.826.0.1.3680043.9.7777.1.2");
+    EXPECT_EQ(service->retrieveList[0]->seriesUID, "2.25.7777.1.2");
 }

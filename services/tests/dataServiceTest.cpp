@@ -219,12 +219,12 @@ TEST_F(DataServiceTest, FindAnswersBecomeStudyAndSeriesRecords)
 {
     dataService::onSdkMessage(5, "0008,0020[20190304] 0008,0030[101520] 0008,0080[North, Wing@2] "
                                  "0008,1030[Chest] 0010,0010[O,BRIEN@HOME^ANN] 0010,0020[P,1] "
-                                 "0010,0030[19800101] 0010,0040[F] 0020,000d[1.2.3] 0020,0010[7]");
+                                 "0010,0030[19800101] 0010,0040[F] 0020,000d[2.25.1002.3] 0020,0010[7]");
     dataService::onSdkMessage(5, "0008,0021[20190304] 0008,0031[1015] 0008,0060[CT] 0008,103e[Axial, thin] "
-                                 "0020,000d[1.2.3] 0020,000e[1.2.3.4] 0020,0011[2] 0020,1209[40]");
+                                 "0020,000d[2.25.1002.3] 0020,000e[2.25.1002.3.4] 0020,0011[2] 0020,1209[40]");
     dataService::onSdkMessage(5, "0008,0020[20190304] 0010,0010[NOUID] 0020,000d[]");            // no study UID
-    dataService::onSdkMessage(5, "0008,0060[MR] 0020,000d[1.2.3] 0020,000e[");                  // no "]"
-    dataService::onSdkMessage(5, "0010,0010[SMITH] 0020,000d[1.2.9");                          // no "]"
+    dataService::onSdkMessage(5, "0008,0060[MR] 0020,000d[2.25.1002.3] 0020,000e[");             // no "]"
+    dataService::onSdkMessage(5, "0010,0010[SMITH] 0020,000d[2.25.1002.9");                      // no "]"
     dataService::onSdkMessage(6, "find failed: association refused");
     ASSERT_TRUE(waitFor([&] { return toasts.size() == 1; }));
     step(10);
@@ -238,7 +238,7 @@ TEST_F(DataServiceTest, FindAnswersBecomeStudyAndSeriesRecords)
     EXPECT_EQ(s.patientID, "P,1");
     EXPECT_EQ(s.birthDate, "19800101");
     EXPECT_EQ(s.sex, "F");
-    EXPECT_EQ(s.studyInstanceUID, "1.2.3");
+    EXPECT_EQ(s.studyInstanceUID, "2.25.1002.3");
     EXPECT_EQ(s.studyID, "7");
 
     ASSERT_EQ(log.of(NSUI::NOTIFY_NET_FIND_SERIES).size(), 1u);
@@ -246,8 +246,8 @@ TEST_F(DataServiceTest, FindAnswersBecomeStudyAndSeriesRecords)
     EXPECT_EQ(r.dateTime, "201903041015");  // under 14 characters: left as it is
     EXPECT_EQ(r.modality, "CT");
     EXPECT_EQ(r.seriesDescription, "Axial, thin");
-    EXPECT_EQ(r.studyInstanceUID, "1.2.3");
-    EXPECT_EQ(r.seriesInstanceUID, "1.2.3.4");
+    EXPECT_EQ(r.studyInstanceUID, "2.25.1002.3");
+    EXPECT_EQ(r.seriesInstanceUID, "2.25.1002.3.4");
     EXPECT_EQ(r.seriesNumber, "2");
     EXPECT_EQ(r.relatedInstances, "40");
     EXPECT_EQ(toasts, std::vector<std::string>{"Check the network and the patient name|5"});
@@ -255,11 +255,11 @@ TEST_F(DataServiceTest, FindAnswersBecomeStudyAndSeriesRecords)
 
 TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
 {
-    const std::string fields = "127.0.0.1,104,,,1.2,1.2.3,/tmp/down/,DOE^JO,3,CT";
+    const std::string fields = "127.0.0.1,104,,,2.25.1002,2.25.1002.3,/tmp/down/,DOE^JO,3,CT";
     dataService::onSdkMessage(11, fields.c_str());
     dataService::onSdkMessage(11, fields.c_str());
-    dataService::onSdkMessage(11, "127.0.0.1,104,,,1.2,1.2.4,/tmp/down/,DOE^JO,3");         // nine fields
-    dataService::onSdkMessage(11, "127.0.0.1,104,,,1.2,1.2.5,/tmp/down/,DOE^JO,3,CT,x");    // eleven
+    dataService::onSdkMessage(11, "127.0.0.1,104,,,2.25.1002,2.25.1002.4,/tmp/down/,DOE^JO,3");       // nine fields
+    dataService::onSdkMessage(11, "127.0.0.1,104,,,2.25.1002,2.25.1002.5,/tmp/down/,DOE^JO,3,CT,x");  // eleven
     dataService::onSdkMessage(10, "DOE^JO(3,CT)");
     ASSERT_TRUE(waitFor([&] { return toasts.size() == 3; }));
     EXPECT_EQ(toasts[0], "Failed to download DOE^JO(3,CT)|5");
@@ -272,13 +272,13 @@ TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
     ASSERT_EQ(service->retrieveList.size(), 1u);
     dcmGetingObject* entry = service->retrieveList[0];
     EXPECT_EQ(entry->state, DCM_TASK_FAILED);
-    EXPECT_EQ(entry->seriesUID, "1.2.3");
-    EXPECT_EQ(entry->fields(), (std::vector<std::string>{"127.0.0.1", "104", "", "", "1.2", "1.2.3", "/tmp/down/",
-                                                         "DOE^JO", "3", "CT"}));
+    EXPECT_EQ(entry->seriesUID, "2.25.1002.3");
+    EXPECT_EQ(entry->fields(), (std::vector<std::string>{"127.0.0.1", "104", "", "", "2.25.1002", "2.25.1002.3",
+                                                         "/tmp/down/", "DOE^JO", "3", "CT"}));
 
     // Removing a retrieval that is not a failed one only tells the library.
     dcmGetingObject* other = dcmGetingObject::create(
-        {"127.0.0.1", "104", "", "", "1.2", "9.9", "/tmp/down/", "X", "1", "MR"}, DCM_TASK_WAITING);
+        {"127.0.0.1", "104", "", "", "2.25.1002", "2.25.9009", "/tmp/down/", "X", "1", "MR"}, DCM_TASK_WAITING);
     service->removeRetrieveTask(other);
     EXPECT_EQ(service->failedRetrieves.size(), 1u);
     service->removeRetrieveTask(entry);
@@ -290,27 +290,27 @@ TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
 TEST_F(DataServiceTest, LibraryMessagesReachTheirReceivers)
 {
     // A finished retrieval's folder: first the import (2026), then the end of the transfer (2008).
-    dataService::onSdkMessage(8, "/tmp/dicomdown/1.2.3/");
+    dataService::onSdkMessage(8, "/tmp/dicomdown/2.25.1002.3/");
     dataService::onSdkMessage(12, "ignored");
     dataService::onSdkMessage(-1, "ignored");
     // A stored image: the library database takes the record over and indexes it.
     auto* record = new redIRI::DCM_MESSAGE();
     std::strcpy(record->PatientName, "ROE^RICHARD");
     std::strcpy(record->PatientID, "R1");
-    std::strcpy(record->StudyInstanceUID, "1.9");
-    std::strcpy(record->SeriesInstanceUID, "1.9.1");
-    std::strcpy(record->SOPInstanceUID, "1.9.1.1");
+    std::strcpy(record->StudyInstanceUID, "2.25.1009");
+    std::strcpy(record->SeriesInstanceUID, "2.25.1009.1");
+    std::strcpy(record->SOPInstanceUID, "2.25.1009.1.1");
     std::strcpy(record->InstanceNumber, "1");
-    std::strcpy(record->FileName, "1.9.1.1");
-    std::strcpy(record->SeriesFolder, "ROE^RICHARD_R1/1.9/1.9.1/");
+    std::strcpy(record->FileName, "2.25.1009.1.1");
+    std::strcpy(record->SeriesFolder, "ROE^RICHARD_R1/2.25.1009/2.25.1009.1/");
     dataService::onSdkMessage(3, reinterpret_cast<const char*>(record));
     // A record nobody takes is freed with its payload (the leak check would tell).
     dataService::onSdkMessage(3, reinterpret_cast<const char*>(new redIRI::DCM_MESSAGE()));
     ASSERT_TRUE(waitFor([&] { return log.of(NSUI::NOTIFY_NET_FILE_RECEIVED_END).size() == 1 &&
                                      !log.of(NSUI::NOTIFY_DB_PATIENT_STORED).empty(); }));
     ASSERT_EQ(log.of(NSUI::NOTIFY_OPEN_FILE).size(), 1u);
-    EXPECT_EQ(log.of(NSUI::NOTIFY_OPEN_FILE)[0].text, "/tmp/dicomdown/1.2.3/");
-    EXPECT_EQ(log.of(NSUI::NOTIFY_NET_FILE_RECEIVED_END)[0].text, "/tmp/dicomdown/1.2.3/");
+    EXPECT_EQ(log.of(NSUI::NOTIFY_OPEN_FILE)[0].text, "/tmp/dicomdown/2.25.1002.3/");
+    EXPECT_EQ(log.of(NSUI::NOTIFY_NET_FILE_RECEIVED_END)[0].text, "/tmp/dicomdown/2.25.1002.3/");
 }
 
 TEST_F(DataServiceTest, TextAndFileCallbacks)

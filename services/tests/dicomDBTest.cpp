@@ -115,7 +115,7 @@ TEST_F(DicomDBTest, CreatesTheSchemaExactlyAndReopensAnExistingLibrary)
     EXPECT_EQ(version.getValue(0, 0), "4");
 
     dicomDBRecordIds ids;
-    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Doe^Jane", "P1", "1.2.3", "1.2.3.4", "1.2.3.4.5"), ids));
+    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Doe^Jane", "P1", "2.25.1001", "2.25.1001.2002", "2.25.1001.2002.3003"), ids));
 
     // Reopening keeps rows and the single version row; an older version number is raised to 4.
     ASSERT_TRUE(db_->connectionForTest().execute("update version set version=3"));
@@ -154,13 +154,13 @@ TEST_F(DicomDBTest, WritesRowsOfSeveralPatientsStudiesAndSeriesOnce)
 {
     struct Case { const char* name; const char* id; const char* study; const char* series; const char* image; };
     const Case cases[] = {
-        {"Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.1"},
-        {"Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.2"},   // second image of a known series
-        {"Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.2"},   // the same image again
-        {"Doe^Jane", "P1", "1.1", "1.1.2", "1.1.2.1"},   // second series of the study
-        {"Doe^Jane", "P1", "1.2", "1.2.1", "1.2.1.1"},   // second study
-        {"Roe^John", "P1", "2.1", "2.1.1", "2.1.1.1"},   // same ID, other name: another patient
-        {"Roe^John", "P2", "3.1", "3.1.1", "3.1.1.1"},
+        {"Doe^Jane", "P1", "2.25.1001", "2.25.1001.1", "2.25.1001.1.1"},
+        {"Doe^Jane", "P1", "2.25.1001", "2.25.1001.1", "2.25.1001.1.2"},   // second image of a known series
+        {"Doe^Jane", "P1", "2.25.1001", "2.25.1001.1", "2.25.1001.1.2"},   // the same image again
+        {"Doe^Jane", "P1", "2.25.1001", "2.25.1001.2", "2.25.1001.2.1"},   // second series of the study
+        {"Doe^Jane", "P1", "2.25.1002", "2.25.1002.1", "2.25.1002.1.1"},   // second study
+        {"Roe^John", "P1", "2.25.2001", "2.25.2001.1", "2.25.2001.1.1"},   // same ID, other name: another patient
+        {"Roe^John", "P2", "2.25.3001", "2.25.3001.1", "2.25.3001.1.1"},
     };
     std::vector<dicomDBRecordIds> results;
     for (const Case& c : cases) {
@@ -191,7 +191,7 @@ TEST_F(DicomDBTest, WritesRowsOfSeveralPatientsStudiesAndSeriesOnce)
     EXPECT_EQ(p.getValue(0, 2), "19700101");
     EXPECT_EQ(p.getValue(0, 3), "P1");
     NSUI::NSDBDataModel s = query("select studyUID,studyIDHospital,studyDesc,date,time,updateTime from study where ID=" + std::to_string(results[0].studyID));
-    EXPECT_EQ(s.getValue(0, 0), "1.1");
+    EXPECT_EQ(s.getValue(0, 0), "2.25.1001");
     EXPECT_EQ(s.getValue(0, 1), "77");
     EXPECT_EQ(s.getValue(0, 2), "Chest");
     EXPECT_EQ(s.getValue(0, 5), "2024-01-02 03:04:05");
@@ -200,12 +200,12 @@ TEST_F(DicomDBTest, WritesRowsOfSeveralPatientsStudiesAndSeriesOnce)
     EXPECT_EQ(se.getValue(0, 4), "Axial");
     EXPECT_EQ(se.getValue(0, 5).size(), 19u);
     EXPECT_NE(se.getValue(0, 5), "2024-01-02 03:04:00");
-    EXPECT_EQ(se.getValue(0, 6), "Doe^Jane_P1/1.1/1.1.1/");
+    EXPECT_EQ(se.getValue(0, 6), "Doe^Jane_P1/2.25.1001/2.25.1001.1/");
 
     NSUI::NSDBDataModel images;
     ASSERT_TRUE(db_->getSeriesImages(results[0].seriesID, images));
     ASSERT_EQ(images.getRowCount(), 2);
-    EXPECT_EQ(images.getValue(0, 1), "1.1.1.1.dcm");
+    EXPECT_EQ(images.getValue(0, 1), "2.25.1001.1.1.dcm");
     EXPECT_TRUE(db_->hasPatient(results[6].patientID));
     EXPECT_FALSE(db_->hasPatient(999));
 }
@@ -213,7 +213,7 @@ TEST_F(DicomDBTest, WritesRowsOfSeveralPatientsStudiesAndSeriesOnce)
 TEST_F(DicomDBTest, SqlLookingTextsAreStoredVerbatim)
 {
     const std::string evil = "A\"); drop table patient; --";
-    redIRI::DCM_MESSAGE m = makeMessage(evil, "x' or '1'='1", "1.9", "1.9.1", "1.9.1.1");
+    redIRI::DCM_MESSAGE m = makeMessage(evil, "x' or '1'='1", "2.25.1009", "2.25.1009.1", "2.25.1009.1.1");
     SET(m, StudyDescription, "name");  // equal to a column name
     SET(m, SeriesDescription, "it's \"quoted\"");
     dicomDBRecordIds ids;
@@ -228,7 +228,7 @@ TEST_F(DicomDBTest, SqlLookingTextsAreStoredVerbatim)
     EXPECT_TRUE(again.imageExists);
     EXPECT_EQ(again.patientID, ids.patientID);
     // A different patient whose ID would match everything in a concatenated query matches nothing.
-    ASSERT_TRUE(db_->findDicomRecord(makeMessage("other", "x' or '1'='1", "1.9", "1.9.1", "1.9.1.1"), again));
+    ASSERT_TRUE(db_->findDicomRecord(makeMessage("other", "x' or '1'='1", "2.25.1009", "2.25.1009.1", "2.25.1009.1.1"), again));
     EXPECT_FALSE(again.patientExists);
 
     db_->saveNeighbor(2, evil, "127.0.0.1", "4587", "app\"1");
@@ -242,19 +242,19 @@ TEST_F(DicomDBTest, SqlLookingTextsAreStoredVerbatim)
 TEST_F(DicomDBTest, DeletesRemoveRowsAndOnlyFoldersInsideTheLibrary)
 {
     dicomDBRecordIds a, b, c;
-    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Doe", "P1", "1.1", "1.1.1", "1.1.1.1"), a));
-    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Doe", "P1", "1.1", "1.1.2", "1.1.2.1"), b));
-    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Roe", "P2", "2.1", "2.1.1", "2.1.1.1"), c));
-    makeFile("Doe_P1/1.1/1.1.1/1.1.1.1.dcm");
-    makeFile("Doe_P1/1.1/1.1.2/1.1.2.1.dcm");
-    makeFile("Roe_P2/2.1/2.1.1/2.1.1.1.dcm");
+    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Doe", "P1", "2.25.1001", "2.25.1001.1", "2.25.1001.1.1"), a));
+    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Doe", "P1", "2.25.1001", "2.25.1001.2", "2.25.1001.2.1"), b));
+    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Roe", "P2", "2.25.2001", "2.25.2001.1", "2.25.2001.1.1"), c));
+    makeFile("Doe_P1/2.25.1001/2.25.1001.1/2.25.1001.1.1.dcm");
+    makeFile("Doe_P1/2.25.1001/2.25.1001.2/2.25.1001.2.1.dcm");
+    makeFile("Roe_P2/2.25.2001/2.25.2001.1/2.25.2001.1.1.dcm");
 
     // One of two series: its folder only; the study and patient rows stay.
     std::string folder = db_->deleteSeries(a.seriesID);
-    EXPECT_EQ(folder, root_ + "Doe_P1/1.1/1.1.1//");
+    EXPECT_EQ(folder, root_ + "Doe_P1/2.25.1001/2.25.1001.1//");
     EXPECT_TRUE(db_->removeLibraryFolder(folder));
-    EXPECT_FALSE(fs::exists(root_ + "Doe_P1/1.1/1.1.1"));
-    EXPECT_TRUE(fs::exists(root_ + "Doe_P1/1.1/1.1.2/1.1.2.1.dcm"));
+    EXPECT_FALSE(fs::exists(root_ + "Doe_P1/2.25.1001/2.25.1001.1"));
+    EXPECT_TRUE(fs::exists(root_ + "Doe_P1/2.25.1001/2.25.1001.2/2.25.1001.2.1.dcm"));
     EXPECT_EQ(count("image"), 2);
     EXPECT_EQ(count("study"), 2);
     EXPECT_TRUE(db_->hasPatient(a.patientID));
@@ -280,7 +280,7 @@ TEST_F(DicomDBTest, DeletesRemoveRowsAndOnlyFoldersInsideTheLibrary)
     // Rows whose path is empty or climbs out never remove the library or anything outside it.
     fs::create_directories(base_ / "outside");
     for (const std::string& path : {std::string(""), std::string("../x/"), std::string("../../outside/a/b/")}) {
-        redIRI::DCM_MESSAGE m = makeMessage("Bad", "P9", "9.1", "9.1.1", "9.1.1.1");
+        redIRI::DCM_MESSAGE m = makeMessage("Bad", "P9", "2.25.9001", "2.25.9001.1", "2.25.9001.1.1");
         SET(m, SeriesFolder, path);
         dicomDBRecordIds ids;
         ASSERT_TRUE(db_->saveDicomRecord(m, ids));

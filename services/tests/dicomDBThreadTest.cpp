@@ -113,13 +113,13 @@ protected:
 
 TEST_F(DicomDBWorker, StoredImagesAreIndexedAndAnnounced)
 {
-    fs::create_directories(root_ + "Ann/1.1/1.1.1");
-    std::ofstream(root_ + "Ann/1.1/1.1.1/thrumb0") << "old";
+    fs::create_directories(root_ + "Ann/2.25.1001/2.25.1001.1");
+    std::ofstream(root_ + "Ann/2.25.1001/2.25.1001.1/thrumb0") << "old";
 
-    post2017(newMessage("Ann", "1.1", "1.1.1", "1.1.1.1"));
+    post2017(newMessage("Ann", "2.25.1001", "2.25.1001.1", "2.25.1001.1.1"));
     ASSERT_TRUE(stepUntil([&] { return listener_.studyTexts.size() == 1; }));
-    post2017(newMessage("Ann", "1.1", "1.1.1", "1.1.1.2"));
-    post2017(newMessage("Ann", "1.1", "1.1.1", "1.1.1.2"));  // known: written and announced once
+    post2017(newMessage("Ann", "2.25.1001", "2.25.1001.1", "2.25.1001.1.2"));
+    post2017(newMessage("Ann", "2.25.1001", "2.25.1001.1", "2.25.1001.1.2"));  // known: written and announced once
     ASSERT_TRUE(stepUntil([&] { return listener_.studyTexts.size() == 2; }));
     flush();
     step(3);
@@ -131,19 +131,19 @@ TEST_F(DicomDBWorker, StoredImagesAreIndexedAndAnnounced)
                           "\"patientIDHospital\":\"ID-Ann\",\"name\":\"Ann\",\"sex\":\"M\",\"birthday\":\"\","
                           "\"updateTime\":\"", 0), 0u) << first;
     EXPECT_NE(first.find("\"studyDate\":\"2023.11.30\",\"studyDesc\":\"Head\",\"studyNumber\":\"1\",\"seriesNumber\":\"1\","
-                         "\"imageNumber\":\"1\",\"dcmFolder\":\"Ann/1.1/1.1.1/\"}"),
+                         "\"imageNumber\":\"1\",\"dcmFolder\":\"Ann/2.25.1001/2.25.1001.1/\"}"),
               std::string::npos) << first;
     EXPECT_EQ(NSUI::UIJson::getString(listener_.patientTexts[1], "studyNumber"), "0");
     EXPECT_EQ(NSUI::UIJson::getString(listener_.patientTexts[1], "seriesNumber"), "0");
     EXPECT_EQ(listener_.studyTexts[1], listener_.patientTexts[1]);
-    EXPECT_FALSE(fs::exists(root_ + "Ann/1.1/1.1.1/thrumb0"));
+    EXPECT_FALSE(fs::exists(root_ + "Ann/2.25.1001/2.25.1001.1/thrumb0"));
 
     // The stored-series row: the file is not on disk, so it ends after the image count.
     const NSUI::NSDBDataModel& row = listener_.studyRows[1];
     ASSERT_EQ(row.getRowCount(), 1);
     ASSERT_EQ(row.getColumnCount(0), 5);
     EXPECT_EQ(row.getValue(0, 1), "2023.11.30 101010");
-    EXPECT_EQ(row.getValue(0, 3), "Ann/1.1/1.1.1/");
+    EXPECT_EQ(row.getValue(0, 3), "Ann/2.25.1001/2.25.1001.1/");
     EXPECT_EQ(row.getValue(0, 4), "2");
 }
 
@@ -155,10 +155,10 @@ TEST_F(DicomDBWorker, PatientAndStudyQueriesAnswerOnTheMainThread)
     flush();
     EXPECT_FALSE(emptyCalled);
 
-    store("Ann", "1.1", "1.1.1", "a1");
-    store("Ann", "1.1", "1.1.1", "a2");
-    store("Ann", "1.2", "1.2.1", "a3");
-    store("Bob", "2.1", "2.1.1", "b1");
+    store("Ann", "2.25.1001", "2.25.1001.1", "a1");
+    store("Ann", "2.25.1001", "2.25.1001.1", "a2");
+    store("Ann", "2.25.1002", "2.25.1002.1", "a3");
+    store("Bob", "2.25.2001", "2.25.2001.1", "b1");
     // A patient whose study holds no series is not listed.
     ASSERT_TRUE(db_->connectionForTest().execute("insert into patient(name,updateTime) values ('Cy','2000')"));
     ASSERT_TRUE(db_->connectionForTest().execute("insert into study(patientID,studyUID) values (3,'9')"));
@@ -194,7 +194,7 @@ TEST_F(DicomDBWorker, PatientAndStudyQueriesAnswerOnTheMainThread)
 
 TEST_F(DicomDBWorker, CancelledListenersAreNeverCalled)
 {
-    store("Ann", "1.1", "1.1.1", "a1");
+    store("Ann", "2.25.1001", "2.25.1001.1", "a1");
     int calls = 0;
     int screen = 0;
     for (int i = 0; i < 5; ++i) db_->requestPatients([&](NSUI::NSDBDataModel*) { ++calls; }, &screen);
@@ -212,7 +212,7 @@ TEST_F(DicomDBWorker, CancelledListenersAreNeverCalled)
 
 TEST_F(DicomDBWorker, StudiesGoBeforeOlderRequestsAndCancelledOnesNeverCallEvenWhenRunning)
 {
-    store("Ann", "1.1", "1.1.1", "a1");
+    store("Ann", "2.25.1001", "2.25.1001.1", "a1");
     std::vector<std::string> order;
     int screen = 0, gone = 0;
     {
@@ -235,9 +235,9 @@ TEST_F(DicomDBWorker, StudiesGoBeforeOlderRequestsAndCancelledOnesNeverCallEvenW
 
 TEST_F(DicomDBWorker, StopWritesTheImagesAlreadyQueued)
 {
-    store("Ann", "1.1", "1.1.1", "a0");
+    store("Ann", "2.25.1001", "2.25.1001.1", "a0");
     for (int i = 1; i <= 3; ++i)
-        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ann", "1.1", "1.1.1", "a" + std::to_string(i))));
+        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ann", "2.25.1001", "2.25.1001.1", "a" + std::to_string(i))));
     db_->stop();
     NSUI::NSDBDataModel count;
     ASSERT_TRUE(db_->connectionForTest().query("select count() from image", count));

@@ -40,8 +40,8 @@ void writeImage(const fs::path& path, const std::string& patient, const std::str
     spec.instanceNumber = instance;
     spec.patientName = patient;
     spec.patientID = patientID;
-    spec.studyUID = study.empty() ? "1.2.3" : study;
-    spec.seriesUID = series.empty() ? "1.2.3.4" : series;
+    spec.studyUID = study.empty() ? "2.25.1002.3" : study;
+    spec.seriesUID = series.empty() ? "2.25.1002.3.4" : series;
     spec.extra = extra;
     spec.extra.push_back({{0x0008, 0x0018}, sop});
     spec.extra.push_back({{0x0008, 0x0020}, "20240517"});
@@ -152,14 +152,16 @@ protected:
 
 TEST_F(ImportTest, FoldersAreImportedRecursivelyOnceAndNormalised)
 {
-    writeImage(source_ / "a" / "1.dcm", "Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.1", 1,
+    writeImage(source_ / "a" / "1.dcm", "Doe^Jane", "P1", "2.25.1001", "2.25.1001.1", "2.25.1001.1.1", 1,
                {{{0x0010, 0x0040}, "O"}, {{0x0008, 0x1030}, "Chest"}});
-    writeImage(source_ / "a" / "2.dcm", "Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.2", 2, {{{0x0010, 0x0040}, "F"}});
-    writeImage(source_ / "a" / "deeper" / "3.dcm", "Doe^Jane", "P1", "1.1", "1.1.2", "1.1.2.1", 1);
+    writeImage(source_ / "a" / "2.dcm", "Doe^Jane", "P1", "2.25.1001", "2.25.1001.1", "2.25.1001.1.2", 2,
+               {{{0x0010, 0x0040}, "F"}});
+    writeImage(source_ / "a" / "deeper" / "3.dcm", "Doe^Jane", "P1", "2.25.1001", "2.25.1001.2",
+               "2.25.1001.2.1", 1);
     // The same instance under another name: it lands on the same file and adds no row.
-    writeImage(source_ / "b" / "copy.dcm", "Doe^Jane", "P1", "1.1", "1.1.1", "1.1.1.2", 2);
+    writeImage(source_ / "b" / "copy.dcm", "Doe^Jane", "P1", "2.25.1001", "2.25.1001.1", "2.25.1001.1.2", 2);
     // No patient, study or series: the replacements name the folder and fill the rows.
-    writeImage(source_ / "b" / "anon.dcm", "", "", "", "", "9.9.9", 1);
+    writeImage(source_ / "b" / "anon.dcm", "", "", "", "", "2.25.9009.9", 1);
     std::ofstream(source_ / "b" / "notes.txt") << "not an image";
     std::ofstream(source_ / "b" / "empty.dcm");
 
@@ -168,12 +170,12 @@ TEST_F(ImportTest, FoldersAreImportedRecursivelyOnceAndNormalised)
     EXPECT_EQ(importer_->getFinishedCount(), 7);
     EXPECT_EQ(importer_->getCopiedCount(), 5);
 
-    const std::string jane = folderOf("Doe^Jane", "P1", "1.1", "1.1.1");
+    const std::string jane = folderOf("Doe^Jane", "P1", "2.25.1001", "2.25.1001.1");
     const std::string anon = folderOf("ANONYMOUS", "EmptyID", "unknownStudy", "unknownSeries");
     EXPECT_EQ(anon, "ANONYMOUS_EmptyID/unknownStudy/unknownSeries");
-    const std::set<std::string> expected = {jane + "/1.1.1.1", jane + "/1.1.1.2",
-                                            folderOf("Doe^Jane", "P1", "1.1", "1.1.2") + "/1.1.2.1",
-                                            anon + "/9.9.9"};
+    const std::set<std::string> expected = {
+        jane + "/2.25.1001.1.1", jane + "/2.25.1001.1.2",
+        folderOf("Doe^Jane", "P1", "2.25.1001", "2.25.1001.2") + "/2.25.1001.2.1", anon + "/2.25.9009.9"};
     EXPECT_EQ(filesBelow(root_), expected);
     EXPECT_EQ(count("patient"), 2);
     EXPECT_EQ(count("study"), 2);
@@ -191,7 +193,7 @@ TEST_F(ImportTest, FoldersAreImportedRecursivelyOnceAndNormalised)
     EXPECT_EQ(s.getValue(0, 4), "2024-05-17 10:11:12");
     EXPECT_EQ(s.getValue(1, 0), "unknownStudy");
     EXPECT_EQ(query("select path from series order by ID").getValue(0, 0), jane + "/");
-    EXPECT_EQ(query("select instanceID,file from image order by ID").getValue(1, 1), "1.1.1.2");
+    EXPECT_EQ(query("select instanceID,file from image order by ID").getValue(1, 1), "2.25.1001.1.2");
 
     // The same folder again, and a single file again: nothing new.
     importAndWait(source_.string());
@@ -210,9 +212,9 @@ TEST_F(ImportTest, HostileNamesAndUIDsStayInsideTheLibraryAndVerbatimInTheRows)
     const std::string evilName = "A\"); drop table patient; --";
     writeImage(source_ / "1.dcm", evilName, "x' or '1'='1", "1/2/../..", "..", "../../x", 1,
                {{{0x0008, 0x103E}, "name"}});
-    writeImage(source_ / "2.dcm", "../../y", "..", "..", "/", "1.2.840.5", 1);
-    writeImage(source_ / "3.dcm", "A/B", "1", "5.5", "5.5.1", "5.5.1.1", 1);
-    writeImage(source_ / "4.dcm", "A_B", "1", "5.5", "5.5.1", "5.5.1.1", 1);
+    writeImage(source_ / "2.dcm", "../../y", "..", "..", "/", "2.25.1001.2002.3003", 1);
+    writeImage(source_ / "3.dcm", "A/B", "1", "2.25.5005", "2.25.5005.1", "2.25.5005.1.1", 1);
+    writeImage(source_ / "4.dcm", "A_B", "1", "2.25.5005", "2.25.5005.1", "2.25.5005.1.1", 1);
     importAndWait(source_.string());
 
     EXPECT_EQ(count("image"), 4);
@@ -246,19 +248,21 @@ TEST_F(ImportTest, HostileNamesAndUIDsStayInsideTheLibraryAndVerbatimInTheRows)
     std::set<std::string> besides;
     for (const auto& entry : fs::directory_iterator(base_)) besides.insert(entry.path().filename().string());
     EXPECT_EQ(besides, (std::set<std::string>{"library", "source"}));
-    EXPECT_NE(folderOf("A/B", "1", "5.5", "5.5.1"), folderOf("A_B", "1", "5.5", "5.5.1"));
+    EXPECT_NE(folderOf("A/B", "1", "2.25.5005", "2.25.5005.1"),
+              folderOf("A_B", "1", "2.25.5005", "2.25.5005.1"));
 }
 
 TEST_F(ImportTest, SeriesRowsAreReadFromTheFirstImageAndAStoredSeriesLosesItsCache)
 {
     const Extra ct = {{{0x0018, 0x0060}, "120"}, {{0x0018, 0x1151}, "200"}, {{0x0008, 0x0021}, "20240518"},
                       {{0x0008, 0x0031}, "070809"}};
-    writeImage(source_ / "ct1.dcm", "Row^Test", "R1", "3.1", "3.1.1", "3.1.1.1", 1, ct);
-    writeImage(source_ / "ct2.dcm", "Row^Test", "R1", "3.1", "3.1.1", "3.1.1.2", 2, ct);
+    writeImage(source_ / "ct1.dcm", "Row^Test", "R1", "2.25.3001", "2.25.3001.1", "2.25.3001.1.1", 1, ct);
+    writeImage(source_ / "ct2.dcm", "Row^Test", "R1", "2.25.3001", "2.25.3001.1", "2.25.3001.1.2", 2, ct);
     // A second series whose first image goes missing from the disk: left out of the list.
-    writeImage(source_ / "gone.dcm", "Row^Test", "R1", "3.1", "3.1.2", "3.1.2.1", 1);
+    writeImage(source_ / "gone.dcm", "Row^Test", "R1", "2.25.3001", "2.25.3001.2", "2.25.3001.2.1", 1);
     importAndWait(source_.string());
-    const std::string gone = root_ + folderOf("Row^Test", "R1", "3.1", "3.1.2") + "/3.1.2.1";
+    const std::string gone =
+        root_ + folderOf("Row^Test", "R1", "2.25.3001", "2.25.3001.2") + "/2.25.3001.2.1";
     ASSERT_TRUE(fs::remove(gone));
 
     NSUI::NSDBDataModel rows;
@@ -269,7 +273,7 @@ TEST_F(ImportTest, SeriesRowsAreReadFromTheFirstImageAndAStoredSeriesLosesItsCac
     ASSERT_EQ(rows.getRowCount(), 2);
     EXPECT_EQ(rows.getValue(0, 0), "study");
     EXPECT_EQ(rows.getValue(0, 4), "2024.05.17");
-    const std::string folder = folderOf("Row^Test", "R1", "3.1", "3.1.1") + "/";
+    const std::string folder = folderOf("Row^Test", "R1", "2.25.3001", "2.25.3001.1") + "/";
     const std::vector<std::string> expected = {"1", "1", "2024.05.18 070809", "synthetic", folder, "2", "16", "8",
                                                "Test Hospital", "CT", "120kV 200mA", "2"};
     ASSERT_EQ(rows.getColumnCount(1), static_cast<int>(expected.size()));
@@ -290,7 +294,7 @@ TEST_F(ImportTest, SeriesRowsAreReadFromTheFirstImageAndAStoredSeriesLosesItsCac
     std::ofstream(cache) << "old";
     std::ofstream(root_ + folder + "thrumb3") << "old";
     fs::remove_all(source_);
-    writeImage(source_ / "ct3.dcm", "Row^Test", "R1", "3.1", "3.1.1", "3.1.1.3", 3, ct);
+    writeImage(source_ / "ct3.dcm", "Row^Test", "R1", "2.25.3001", "2.25.3001.1", "2.25.3001.1.3", 3, ct);
     importAndWait(source_.string());
     ASSERT_TRUE(stepUntil([&] { return !stored.empty(); }));
     EXPECT_FALSE(fs::exists(cache));
@@ -307,8 +311,9 @@ TEST_F(ImportTest, AProcessKilledDuringImportLeavesALibraryThatOpensWithRowsOnly
 {
     const int kFiles = 400;
     for (int i = 0; i < kFiles; ++i)
-        writeImage(source_ / ("s" + std::to_string(i / 100)) / (std::to_string(i) + ".dcm"), "Kill^Me", "K1", "7.1",
-                   "7.1." + std::to_string(i / 100), "7.1." + std::to_string(i / 100) + "." + std::to_string(i), i);
+        writeImage(source_ / ("s" + std::to_string(i / 100)) / (std::to_string(i) + ".dcm"), "Kill^Me", "K1",
+                   "2.25.7001", "2.25.7001." + std::to_string(i / 100),
+                   "2.25.7001." + std::to_string(i / 100) + "." + std::to_string(i), i);
     closeLibrary();
     fs::remove_all(root_);
 

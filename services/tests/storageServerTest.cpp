@@ -74,8 +74,8 @@ TEST_F(StorageServerTest, ConcurrentSendersAreStoredWholeAndIndexedOnce)
         spec.rows = 32;
         spec.patientName = "Send^" + std::to_string(s / 2);
         spec.patientID = "S" + std::to_string(s / 2);
-        spec.studyUID = "1.5." + std::to_string(s / 2);
-        spec.seriesUID = "1.5." + std::to_string(s / 2) + "." + std::to_string(s);
+        spec.studyUID = "2.25.1005." + std::to_string(s / 2);
+        spec.seriesUID = "2.25.1005." + std::to_string(s / 2) + "." + std::to_string(s);
         const std::string folder = (base_ / "source" / std::to_string(s)).string();
         fs::create_directories(folder);
         ASSERT_TRUE(qvgen::writeStack(folder, spec, kImages, 1.0));

@@ -340,7 +340,7 @@ TEST_F(AdvertisementTest, NewerVersionOpensThePageOncePerVersion)
     EXPECT_TRUE(ADS::adsApplication::isNewerVersion("1.4.1", "1.4"));
     EXPECT_FALSE(ADS::adsApplication::isNewerVersion("1.4", "1.4"));
     EXPECT_FALSE(ADS::adsApplication::isNewerVersion("1.4.0", "1.4"));
-    EXPECT_FALSE(ADS::adsApplication::isNewerVersion("1.4.0.9", "1.4"));
+    EXPECT_FALSE(ADS::adsApplication::isNewerVersion("1.4.1000.9", "1.4.1000"));
     EXPECT_FALSE(ADS::adsApplication::isNewerVersion("1.3.99", "1.4"));
 
     ads = ADS::adsApplication::getInstance();

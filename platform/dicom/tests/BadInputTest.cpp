@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
 
 #include <zlib.h>
 
@@ -133,14 +134,17 @@ void putElement(std::vector<uint8_t>& out, uint16_t group, uint16_t element, con
   out.insert(out.end(), value.begin(), value.end());
 }
 
+// The Secondary Capture SOP Class UID padded to an even length by its terminating NUL.
+const std::string kSecondaryCapture(UID_SecondaryCaptureImageStorage, sizeof(UID_SecondaryCaptureImageStorage));
+
 // A file in Deflated Explicit VR Little Endian holding `dataSet` (raw deflate, as the
 // standard has it), with or without the preamble.
 std::vector<uint8_t> deflatedFile(const std::vector<uint8_t>& dataSet, bool preamble) {
   std::vector<uint8_t> meta;
   putElement(meta, 0x0002, 0x0001, "OB", std::string("\0\1", 2));
-  putElement(meta, 0x0002, 0x0002, "UI", std::string("1.2.840.10008.5.1.4.1.1.7", 26));
-  putElement(meta, 0x0002, 0x0003, "UI", "1.2.3.4");
-  putElement(meta, 0x0002, 0x0010, "UI", std::string("1.2.840.10008.1.2.1.99", 22));
+  putElement(meta, 0x0002, 0x0002, "UI", kSecondaryCapture);
+  putElement(meta, 0x0002, 0x0003, "UI", "2.25.77");
+  putElement(meta, 0x0002, 0x0010, "UI", std::string(UID_DeflatedExplicitVRLittleEndianTransferSyntax));
   std::vector<uint8_t> out(preamble ? 128 : 0, 0);
   if (preamble) out.insert(out.end(), {'D', 'I', 'C', 'M'});
   const uint32_t metaLength = uint32_t(meta.size());
@@ -172,7 +176,7 @@ TEST(BadInput, DeflatedDataSetsCannotDeclareMoreThanTheyHold) {
   ASSERT_TRUE(hooked);
 #endif
   TempDir dir;
-  const std::string sopClass("1.2.840.10008.5.1.4.1.1.7", 26);
+  const std::string sopClass = kSecondaryCapture;
   std::vector<uint8_t> flat;
   putElement(flat, 0x0008, 0x0016, "UI", sopClass);
   putElement(flat, 0x7FE0, 0x0010, "OB", std::string(16, '\0'), 0xFFFFFFF0u);
@@ -215,7 +219,7 @@ TEST(BadInput, DeflatedDataSetsCannotDeclareMoreThanTheyHold) {
   editFile(native, [](DcmDataset& data) {
     DcmItem* item = nullptr;
     ASSERT_TRUE(data.findOrCreateSequenceItem(DCM_ReferencedImageSequence, item, -2).good());
-    item->putAndInsertString(DCM_ReferencedSOPInstanceUID, "1.2.3.4.5");
+    item->putAndInsertString(DCM_ReferencedSOPInstanceUID, "2.25.1001.2002.3003.4004");
   });
   ASSERT_TRUE(mustRun({"dcmconv", "+td", native, deflated}, dir));
   const Decoded decoded = decodeFile(deflated);
@@ -308,7 +312,8 @@ TEST(BadInput, PixelsThatCannotBeDeliveredAreReportedBeforeDecoding) {
     EXPECT_FALSE(reader.readDicomPixelType(type));
     EXPECT_TRUE(capture.logged(dir.file(name)));
     if (std::string(name) == "video.dcm") {
-      EXPECT_TRUE(capture.logged("1.2.840.10008.1.2.4.102")) << "the log names the transfer syntax";
+      EXPECT_TRUE(capture.logged(UID_MPEG4HighProfileLevel4_1TransferSyntax))
+          << "the log names the transfer syntax";
     }
     int count = 9;
     EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);

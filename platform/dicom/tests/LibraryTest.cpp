@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
 
 #include <unistd.h>
 
@@ -190,7 +191,7 @@ void networkShutdownScenario() {
     redIRI::detail::ClientAssociation idle(watch);
     std::string error;
     if (!idle.open("127.0.0.1", std::stoi(serverPort), "ANY-SCP",
-                   {{"1.2.840.10008.1.1", redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
+                   {{UID_VerificationSOPClass, redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
       std::exit(21);
     const int silent = connectLoopback(std::stoi(serverPort));
 
@@ -204,8 +205,8 @@ void networkShutdownScenario() {
     char* entries[] = {&entry[0]};
     echo.echo(entries, 1, false);
     find.findPatientByName("127.0.0.1", hangingPort.c_str(), "", "", "**");
-    get.getSeriesByUID("127.0.0.1", hangingPort.c_str(), "", "", "1.2.3", "1.2.3.4", dir.file("down/").c_str(), "A",
-                       "1", "CT");
+    get.getSeriesByUID("127.0.0.1", hangingPort.c_str(), "", "", "2.25.1002.3", "2.25.1002.3.4",
+                       dir.file("down/").c_str(), "A", "1", "CT");
     int waiting = 0;
     for (const long long deadline = nowMs() + 5000; waiting < 4 && nowMs() < deadline;) waiting += hanging.acceptOne(100);
     if (waiting < 4) std::exit(23);

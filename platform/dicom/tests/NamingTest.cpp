@@ -26,7 +26,7 @@ std::vector<std::string> split(const std::string& path) {
 
 TEST(Naming, FoldersAreThreeSafeComponents) {
   EXPECT_EQ(foldedHash("abc"), 0xe25ef552u);
-  const std::string uid = "1.2.840.113619.2.55.3.604688119.969.1268071029.320";
+  const std::string uid = "2.25.329800735698586629295641978511506172918";
   EXPECT_EQ(dicomFolder("Doe^Jane", "12345", uid, uid + ".1"), "Doe^Jane_12345/" + uid + "/" + uid + ".1");
   EXPECT_EQ(dicomFolder("Doe^Jane", "12345", uid, uid), dicomFolder("Doe^Jane", "12345", uid, uid));
   EXPECT_EQ(dicomFolder("", "", "", ""), "ANONYMOUS_EmptyID/unknownStudy/unknownSeries");
@@ -57,7 +57,7 @@ TEST(Naming, FoldersAreThreeSafeComponents) {
 }
 
 TEST(Naming, FileNamesAreUidsOrHashes) {
-  EXPECT_EQ(instanceFileName("1.2.3.4"), "1.2.3.4");
+  EXPECT_EQ(instanceFileName("2.25.1002.3.4"), "2.25.1002.3.4");
   for (const char* odd : {"../../evil", ".1.2", "1.2.a", "", "1.2/3"}) {
     SCOPED_TRACE(odd);
     const std::string name = instanceFileName(odd);

@@ -53,7 +53,7 @@ size_t openDescriptors() {
 TEST(ReceivedObject, WritesTheFileWholeAndReplacesAnEarlierCopy) {
   TempDir dir;
   ImageSpec spec = greySpec(8, 8);
-  spec.strings = {{DCM_SOPInstanceUID, "1.2.3.4.5"}, {DCM_PatientName, "DOE^JOHN"}};
+  spec.strings = {{DCM_SOPInstanceUID, "2.25.1001.2002.3003"}, {DCM_PatientName, "DOE^JOHN"}};
   writeImage(dir.file("source.dcm"), spec, EXS_LittleEndianImplicit);
 
   // What saveFile writes for the same data set and syntax, for comparison.
@@ -71,22 +71,22 @@ TEST(ReceivedObject, WritesTheFileWholeAndReplacesAnEarlierCopy) {
   for (int copy = 0; copy < 3; ++copy) {
     SCOPED_TRACE(copy);
     redIRI::detail::ReceivedObject object(receivedDataSet(dir.file("source.dcm")), EXS_LittleEndianImplicit, 0,
-                                          "1.2.3.4.5");
+                                          "2.25.1001.2002.3003");
     std::string error;
     ASSERT_TRUE(object.write(folder, root + ".incoming/", error)) << error;
-    EXPECT_EQ(bytesOf(folder + "1.2.3.4.5"), bytesOf(dir.file("expected.dcm")));
+    EXPECT_EQ(bytesOf(folder + "2.25.1001.2002.3003"), bytesOf(dir.file("expected.dcm")));
     // Only the file itself, whether it was new or replaced an earlier copy.
-    EXPECT_EQ(entriesBelow(folder), std::vector<std::string>{"1.2.3.4.5"});
+    EXPECT_EQ(entriesBelow(folder), std::vector<std::string>{"2.25.1001.2002.3003"});
   }
   EXPECT_EQ(openDescriptors(), descriptors);
 
   // A folder that cannot be made: a reason, and nothing written anywhere.
   std::ofstream(dir.file("plain")) << "x";
   redIRI::detail::ReceivedObject object(receivedDataSet(dir.file("source.dcm")), EXS_LittleEndianImplicit, 0,
-                                        "1.2.3.4.5");
+                                        "2.25.1001.2002.3003");
   std::string error;
   EXPECT_FALSE(object.write(dir.file("plain") + "/R/", root + ".incoming/", error));
   EXPECT_FALSE(error.empty());
-  EXPECT_EQ(entriesBelow(folder), std::vector<std::string>{"1.2.3.4.5"});
+  EXPECT_EQ(entriesBelow(folder), std::vector<std::string>{"2.25.1001.2002.3003"});
   EXPECT_EQ(openDescriptors(), descriptors);
 }

@@ -160,11 +160,11 @@ TEST(Sender, FailuresEndWithCodeTwo) {
   StorePeer peer(dir, {});
   ASSERT_TRUE(peer.ready());
   ImageSpec odd = greySpec(8, 8);
-  odd.sopClassUid = "1.2.826.0.1.3680043.9.9999.1";
+  odd.sopClassUid = "2.25.9999.1";
   writeImage(folder + "/image1a-odd.dcm", odd);
   EXPECT_EQ(run(5, "127.0.0.1", std::to_string(peer.port()), folder), (std::vector<int>{0, 0, 0, 2}));
   EXPECT_EQ(peer.files().size(), 2u);
-  EXPECT_TRUE(log.logged("does not accept the SOP class 1.2.826.0.1.3680043.9.9999.1"));
+  EXPECT_TRUE(log.logged("does not accept the SOP class 2.25.9999.1"));
 }
 
 TEST(Sender, APeerVanishingMidwayEndsTheTransfer) {

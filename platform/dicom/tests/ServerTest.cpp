@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcostrmb.h>
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
@@ -254,7 +255,7 @@ TEST(Server, StopsPromptlyWithIdleAndBadPeersAndFreesThePort) {
   redIRI::detail::ClientAssociation idle(watch);
   std::string error;
   ASSERT_TRUE(idle.open("127.0.0.1", f.port, "ANY-SCP",
-                        {{"1.2.840.10008.1.1", redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
+                        {{UID_VerificationSOPClass, redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
       << error;
 
   // The server still serves others.
@@ -307,7 +308,7 @@ TEST(Server, AssociationSocketsHaveNagleOff) {
   redIRI::detail::ClientAssociation client(watch);
   std::string error;
   ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP",
-                          {{"1.2.840.10008.1.1", redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
+                          {{UID_VerificationSOPClass, redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}}, error))
       << error;
   ::unsetenv("TCP_NODELAY");
   auto noDelay = [](int fd) {
@@ -420,12 +421,12 @@ TEST(Server, MismatchedDataSetsAreRefusedAndWriteNothing) {
   noUids.putAndInsertString(DCM_PatientName, "OTHER^PATIENT");
   EXPECT_EQ(store(noUids), 0xA900) << "no SOP Class or Instance UID";
   DcmDataset otherClass;
-  otherClass.putAndInsertString(DCM_SOPClassUID, "1.2.840.10008.5.1.4.1.1.4");
+  otherClass.putAndInsertString(DCM_SOPClassUID, UID_MRImageStorage);
   otherClass.putAndInsertString(DCM_SOPInstanceUID, sopInstance.c_str());
   EXPECT_EQ(store(otherClass), 0xA900) << "another SOP class";
   DcmDataset otherInstance;
   otherInstance.putAndInsertString(DCM_SOPClassUID, sopClass.c_str());
-  otherInstance.putAndInsertString(DCM_SOPInstanceUID, "1.2.3.4.5");
+  otherInstance.putAndInsertString(DCM_SOPInstanceUID, "2.25.1001.2002.3003");
   otherInstance.putAndInsertString(DCM_PatientName, "OTHER^PATIENT");
   EXPECT_EQ(store(otherInstance), 0xA900) << "another instance";
   client.release();

@@ -67,7 +67,7 @@ TEST(TagList, RecordsInTagOrderWithTheirFlagsAndDisplayTexts) {
   const auto* meta = findRecord(list, count, "(0002,0010)");
   ASSERT_NE(meta, nullptr);
   EXPECT_EQ(meta->flag, 1);
-  EXPECT_STREQ(meta->value, "1.2.840.10008.1.2.1");
+  EXPECT_STREQ(meta->value, UID_LittleEndianExplicitTransferSyntax);
   EXPECT_STREQ(meta->description, "TransferSyntaxUID");
   EXPECT_STREQ(list[0].tag, "(0002,0000)");
 
@@ -205,7 +205,7 @@ TEST(Convertor, SlicesRoundTripThroughTheReader) {
       {0x0020, 0x0011, "1"},
       {0x0020, 0x0013, "1"},
       {0x0020, 0x0010, "9000"},
-      {0x0002, 0x0010, "1.2.840.10008.1.2.1"},
+      {0x0002, 0x0010, UID_LittleEndianExplicitTransferSyntax},
   };
   for (const auto& e : expected)
     EXPECT_EQ(tagText(reader, e.group, e.element), e.value) << std::hex << e.group << "," << e.element;

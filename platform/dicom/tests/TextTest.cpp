@@ -4,6 +4,7 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcvrss.h>
 #include <iconv.h>
 
@@ -161,7 +162,7 @@ TEST(Text, ValuesLoseTheirPaddingAndKeepTheirSeparators) {
   EXPECT_EQ(tagText(reader, 0x0010, 0x1030), "<absent>");
   EXPECT_EQ(tagText(reader, 0x0028, 0x0011), "16") << "US as text";
   EXPECT_EQ(tagText(reader, 0x0018, 0x9087), "0.1") << "FD as short decimal text";
-  EXPECT_EQ(tagText(reader, 0x0002, 0x0010), "1.2.840.10008.1.2.1") << "file meta header";
+  EXPECT_EQ(tagText(reader, 0x0002, 0x0010), UID_LittleEndianExplicitTransferSyntax) << "file meta header";
 
   unsigned short value = 7;
   EXPECT_TRUE(reader.readDicomTagUint16(0x0028, 0x0010, value));

@@ -31,8 +31,8 @@ TEST_F(LibraryThreads, ServerImportAndQueriesRunTogetherAndStopWritesWhatWasStor
     for (int s = 0; s < 3; ++s) {
         qvgen::ImageSpec spec;
         spec.patientName = "Thread^" + std::to_string(s);
-        spec.studyUID = "2.7." + std::to_string(s);
-        spec.seriesUID = "2.7." + std::to_string(s) + ".1";
+        spec.studyUID = "2.25.2007." + std::to_string(s);
+        spec.seriesUID = "2.25.2007." + std::to_string(s) + ".1";
         fs::create_directories(base / "source" / std::to_string(s));
         ASSERT_TRUE(qvgen::writeStack((base / "source" / std::to_string(s)).string(), spec, s < 2 ? 10 : kImported, 1.0));
     }
