@@ -18,9 +18,10 @@ using namespace isImageSDK;
 
 namespace {
 
-// Every favourite file belongs to one study and one series of the program's own root.
-const char* const kFavoriteStudyUID = "1.2.826.0.1.3680043.10.1138.1.1";
-const char* const kFavoriteSeriesUID = "1.2.826.0.1.3680043.10.1138.1.2";
+// Every favourite file belongs to one study and one series of the program's own (UIDs made from
+// UUIDs, under the 2.25 root).
+const char* const kFavoriteStudyUID = "2.25.287618244012945330220505552290239261355";
+const char* const kFavoriteSeriesUID = "2.25.149391719509902559896558496328384394706";
 
 void copyText(char* out, size_t size, const std::string& text)
 {
