@@ -3,6 +3,7 @@
 #include "AppConfig.h"
 #include "NSNotificationCenter.h"
 #include "NSSpriteView.h"
+#include "WidgetUtil.h"
 
 #include <algorithm>
 
@@ -41,6 +42,9 @@ bool NSMenu::init()
     noText = true;
     highlightColor = cocos2d::Color4B(255, 255, 0, 55);
     highlightEnabled = false;
+    // Placed beside a button of the old layout, an open menu would be left anywhere once the window
+    // changes size (even outside it): it closes, as a choice not made.
+    listenForWindowResize(this, [this] { setVisible(false); });
     return true;
 }
 

@@ -1,7 +1,7 @@
 // NSMenu: a pop-up list of choices built from a chain of menuObject items. Touching an item hides
 // the menu and posts the item's notification number with its value as text and its context,
 // urgently; the menu knows nothing of what its choices do. Owners create it once, position and add
-// it, and show it again with setVisible(true).
+// it, and show it again with setVisible(true). A resize of the window closes it.
 #pragma once
 
 #include "NSListView.h"

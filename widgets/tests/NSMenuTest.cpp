@@ -1,5 +1,5 @@
-// The pop-up menu posts its item's notification and hides; the modal window keeps touches from
-// what lies beneath.
+// The pop-up menu posts its item's notification and hides, and closes when the window is resized;
+// the modal window keeps touches from what lies beneath.
 #include "NSMenu.h"
 #include "NSNotificationCenter.h"
 #include "NSResponseWindow.h"
@@ -66,6 +66,29 @@ TEST_F(NSMenuTest, ChosenItemPostsUrgentlyAndHidesTheMenu)
     centre->removeObserver(&listener);
     a->release();
     b->release();
+}
+
+TEST_F(NSMenuTest, OpenMenuClosesWhenTheWindowIsResized)
+{
+    auto* a = new NSUI::NSMenu::menuObject();
+    a->text = "Whole Screen";
+    a->id = 9031;
+    auto* menu = NSUI::NSMenu::create();
+    menu->setMenuItems(a, 60);
+    menu->setPosition(Vec2(900, 500));
+    scene->addChild(menu);
+    step();
+    ASSERT_TRUE(menu->isVisible());
+    // Placed for the old window, it would be left anywhere, even outside the new one.
+    director->getEventDispatcher()->dispatchCustomEvent(GLView::EVENT_WINDOW_RESIZED);
+    EXPECT_FALSE(menu->isVisible());
+    // Its owner shows it again where it belongs; a later resize closes it again.
+    menu->setVisible(true);
+    step();
+    EXPECT_TRUE(menu->isVisible());
+    director->getEventDispatcher()->dispatchCustomEvent(GLView::EVENT_WINDOW_RESIZED);
+    EXPECT_FALSE(menu->isVisible());
+    a->release();
 }
 
 TEST_F(NSMenuTest, IconWidthComesFromTheFirstIconCapped)
