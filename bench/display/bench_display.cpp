@@ -6,6 +6,8 @@
 //   cpu_drag        the window moves every time (a window-level drag): lookup rebuilt
 //   cpu_float       the same slice as 32-bit floats (windowed per pixel), linear and log
 //   words_i16       the 16-bit words of the shader node's texture
+//   clut_drag_i16   the colour table's window table alone over the signed 16-bit range, the
+//                   window moving every time (refilled in place)
 //
 // and, with a display (DISPLAY set, e.g. under xvfb-run; skipped otherwise), whole frames of a
 // hidden 512 x 512 GL window showing the slice, finished with glFinish:
@@ -225,6 +227,22 @@ void frames(benchmark::State& state, Path path)
     clut->release();
 }
 
+void clut_drag_i16(benchmark::State& state)
+{
+    isClut* clut = makeClut();
+    clut->setPixelType(PIXEL_I16);
+    int step = 0;
+    for (auto _ : state) {
+        clut->setWindowInt(400 + (step & 63), 40 + (step & 31));
+        clut->updateTable();
+        ++step;
+        benchmark::DoNotOptimize(clut->getWindowTable());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * clut->getTableSize());
+    clut->release();
+}
+
 void frame_gpu_drag(benchmark::State& state)
 {
     frames(state, Path::GpuDrag);
@@ -249,5 +267,6 @@ BENCHMARK(cpu_steady)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(cpu_drag)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(cpu_float)->Arg(WINDOW_LINEAR)->Arg(WINDOW_LOG)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(words_i16)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(clut_drag_i16)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 BENCHMARK_MAIN();

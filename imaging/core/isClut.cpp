@@ -58,6 +58,7 @@ void isClut::clear()
     m_colors = nullptr;
     std::free(m_windowTable);
     m_windowTable = nullptr;
+    m_allocatedSize = 0;
 }
 
 bool isClut::init()
@@ -162,10 +163,19 @@ void isClut::updateTable()
 {
     if (!m_dirty)
         return;
-    std::free(m_windowTable);
-    m_windowTable = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(m_tableSize), 1));
-    if (!m_windowTable || m_pixelType == PIXEL_FLOAT)
+    // The table is made again only when its size changes; a new window refills it in place.
+    if (!m_windowTable || m_allocatedSize != m_tableSize) {
+        std::free(m_windowTable);
+        m_windowTable = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(m_tableSize), 1));
+        m_allocatedSize = m_windowTable ? m_tableSize : 0;
+        if (!m_windowTable)
+            return;
+    }
+    // Float images are windowed by their nodes from width and level: nothing to build.
+    if (m_pixelType == PIXEL_FLOAT) {
+        m_dirty = false;
         return;
+    }
 
     // The window's stored-value bounds. lo is never below inputMin and hi never above
     // inputMax, but lo can lie past inputMax (a window wholly above the range) and hi = lo + 1

@@ -71,6 +71,7 @@ public:
 private:
     int m_pixelType = PIXEL_U8;
     unsigned char* m_windowTable = nullptr;
+    int m_allocatedSize = 0;  // entries m_windowTable holds
     int m_tableSize = 256;
     int m_outputMax = 255;
     int m_outputMin = 0;

@@ -79,6 +79,39 @@ TEST(Clut, LogarithmicCurvesAndRebuildsOnlyWhenChanged)
     EXPECT_FALSE(clut->isDirty());
 }
 
+TEST(Clut, WindowTableIsRefilledInPlaceAndFloatImagesLeaveNothingPending)
+{
+    qvtest::PoolScope scope;
+    isClut* clut = isClut::create();
+    clut->setPixelType(PIXEL_I16);
+    const unsigned char* table = clut->getWindowTable();
+    ASSERT_NE(table, nullptr);
+    // A window drag refills the same table.
+    for (int step = 0; step < 8; ++step) {
+        clut->setWindowInt(400 + step, 40 - step);
+        EXPECT_EQ(clut->getWindowTable(), table);
+        EXPECT_EQ(entry(clut, -1000), 0);
+        EXPECT_NEAR(entry(clut, 40 - step), 127, 2);
+        EXPECT_EQ(entry(clut, 1000), 255);
+    }
+    // Unsigned 16-bit values use a table of the same size.
+    clut->setPixelType(PIXEL_U16);
+    EXPECT_EQ(clut->getWindowTable(), table);
+    // Float images are windowed by their nodes: an update has nothing to build, so nothing stays
+    // pending and the table is not made again on every frame.
+    clut->setPixelType(PIXEL_FLOAT);
+    EXPECT_FALSE(clut->isDirty());
+    clut->setWindow(1.5f, 0.25f);
+    clut->updateTable();
+    EXPECT_FALSE(clut->isDirty());
+    EXPECT_EQ(clut->getWindowTable(), table);
+    // Back to 8 bits: the table of that type, filled for the current window.
+    clut->setPixelType(PIXEL_U8);
+    clut->setWindowInt(255, 128);
+    for (int v : {0, 1, 128, 254, 255})
+        EXPECT_EQ(entry(clut, v), v);
+}
+
 TEST(Clut, ExtremeWindowsStayInsideTheTable)
 {
     qvtest::PoolScope scope;
