@@ -49,8 +49,10 @@ dcmReadTag::DicomTags* dcmReadTag::getTagList(int& count) {
   std::vector<Entry> entries;
   auto collect = [&entries](DcmItem* item, bool meta) {
     if (!item) return;
-    for (unsigned long i = 0; i < item->card(); ++i)
-      if (DcmElement* e = item->getElement(i)) entries.push_back({e, meta});
+    // One walk along the item's list: getElement(i) would walk it from the start for each i.
+    entries.reserve(entries.size() + item->card());
+    for (DcmObject* o = item->nextInContainer(nullptr); o; o = item->nextInContainer(o))
+      if (auto* e = dynamic_cast<DcmElement*>(o)) entries.push_back({e, meta});
   };
   collect(m_state->file.metaInfo(), true);
   collect(m_state->file.dataset(), false);

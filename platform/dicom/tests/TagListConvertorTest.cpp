@@ -6,6 +6,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmdata/dcvrlo.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -98,6 +99,68 @@ TEST(TagList, RecordsInTagOrderWithTheirFlagsAndDisplayTexts) {
   redIRI::dcmReadTag empty;
   EXPECT_EQ(empty.getTagList(count), nullptr);
   EXPECT_EQ(count, 0);
+}
+
+TEST(TagList, FileOfManyPrivateElementsListsEveryOneInOrder) {
+  TempDir dir;
+  const std::string plainPath = dir.file("plain.dcm");
+  const std::string manyPath = dir.file("many.dcm");
+  ImageSpec s;
+  s.rows = s.columns = 4;
+  s.pixels.assign(32, 1);
+  s.strings = {{DCM_PatientName, "Doe^Jane"}};
+  writeImage(plainPath, s);
+  std::filesystem::copy_file(plainPath, manyPath);
+  constexpr int kPrivate = 20000;
+  editFile(manyPath, [](DcmDataset& data) {
+    for (int i = 0; i < kPrivate; ++i) {
+      auto* e = new DcmLongString(DcmTag(0x0009, static_cast<Uint16>(0x1000 + i), DcmVR(EVR_LO)));
+      e->putString(("v" + std::to_string(i)).c_str());
+      data.insert(e, OFTrue);
+    }
+  });
+
+  auto read = [](const std::string& path) {
+    std::vector<redIRI::dcmReadTag::DicomTags> out;
+    redIRI::dcmReadTag reader;
+    reader.setLanguage(0);
+    if (!reader.setFile(path.c_str())) return out;
+    int count = 0;
+    redIRI::dcmReadTag::DicomTags* list = reader.getTagList(count);
+    out.assign(list, list + count);
+    redIRI::dcmReadTag::freeTagList(list);
+    return out;
+  };
+  const auto plain = read(plainPath);
+  const auto many = read(manyPath);
+  ASSERT_FALSE(plain.empty());
+  ASSERT_EQ(many.size(), plain.size() + kPrivate);
+  // The private elements in tag order, each with its own value; every other record as in the
+  // same file without them, in the same order (the meta header's group length aside, which
+  // counts the same elements).
+  size_t p = 0;
+  int next = 0;
+  for (size_t i = 0; i < many.size(); ++i) {
+    if (i > 0) EXPECT_LT(std::strcmp(many[i - 1].tag, many[i].tag), 0) << many[i].tag;
+    if (std::strncmp(many[i].tag, "(0009,", 6) == 0) {
+      char tag[16];
+      std::snprintf(tag, sizeof tag, "(0009,%04X)", 0x1000 + next);
+      ASSERT_STREQ(many[i].tag, tag);
+      EXPECT_EQ(std::string(many[i].value), "v" + std::to_string(next));
+      EXPECT_STREQ(many[i].description, "PrivateTag");
+      EXPECT_EQ(many[i].flag, 1);
+      ++next;
+      continue;
+    }
+    ASSERT_LT(p, plain.size());
+    EXPECT_STREQ(many[i].tag, plain[p].tag);
+    EXPECT_STREQ(many[i].description, plain[p].description);
+    EXPECT_EQ(many[i].flag, plain[p].flag);
+    if (std::strcmp(many[i].tag, "(0002,0000)") != 0) EXPECT_STREQ(many[i].value, plain[p].value) << many[i].tag;
+    ++p;
+  }
+  EXPECT_EQ(next, kPrivate);
+  EXPECT_EQ(p, plain.size());
 }
 
 TEST(TagList, ImageScaleIsWidthOverHeightInMillimetres) {
