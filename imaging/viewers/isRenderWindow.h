@@ -40,6 +40,10 @@ int planeLetterSum(const cocos2d::Vec3& rowDirection, const cocos2d::Vec3& colum
 
 class isRenderWindow : public isRenderWindowBase {
 public:
+    // Where a window waits, off screen, while another one is maximised, and its size there.
+    static constexpr float kParkedPosition = 10000.0f;
+    static constexpr float kParkedSize = 128.0f;
+
     // Priority of the window's touch listener.
     static constexpr int kTouchPriority = 100;
 
@@ -102,8 +106,18 @@ public:
     const std::vector<unsigned int>& getNotificationIds() const { return m_notificationIds; }
 
     bool isMaximized() const { return m_maximized; }
+    // Off screen, at the parked place, because another window is maximised.
+    bool isParked() const { return getPosition().equals(cocos2d::Vec2(kParkedPosition, kParkedPosition)); }
+    // Where a maximised or parked window comes back to when restored.
     const cocos2d::Vec2& getSavedPosition() const { return m_savedPosition; }
     const cocos2d::Size& getSavedSize() const { return m_savedSize; }
+    // The layout moved this window's place while it was maximised or parked (the window was
+    // resized): it comes back there instead.
+    void setSavedRect(const cocos2d::Vec2& position, const cocos2d::Size& size)
+    {
+        m_savedPosition = position;
+        m_savedSize = size;
+    }
 
 protected:
     isRenderWindow() = default;

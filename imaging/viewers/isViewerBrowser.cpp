@@ -245,6 +245,11 @@ void isViewerBrowser::relayout()
         window->setAnchorPoint(cocos2d::Vec2::ZERO);
         const float x = c == m_columns - 1 ? size.width - cw : c * (cw + kGap);
         const float y = r == m_rows - 1 ? 0.0f : (m_rows - r - 1) * (ch + kGap);
+        if (window->isMaximized()) {
+            // Maximised or parked: the new place is where it comes back to.
+            window->setSavedRect(cocos2d::Vec2(x, y), cocos2d::Size(cw, ch));
+            continue;
+        }
         window->setPosition(x, y);
         window->setContentSize(cocos2d::Size(cw, ch));
         refreshOverlay(window);
@@ -252,6 +257,17 @@ void isViewerBrowser::relayout()
     if (m_active) {
         m_active->setLocateDisplay(false);
         m_active->setLocateDisplay(true);
+    }
+}
+
+void isViewerBrowser::fitMaximised(const cocos2d::Size& grow)
+{
+    for (isViewerImage* window : m_windows) {
+        if (!window->isMaximized() || window->isParked())
+            continue;
+        window->setPosition(-getPosition());
+        window->setContentSize(window->getContentSize() + grow);
+        refreshOverlay(window);
     }
 }
 

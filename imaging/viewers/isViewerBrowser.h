@@ -72,7 +72,12 @@ public:
     // Grid of rows x columns (values below 1 become 1). New windows take the first window's
     // image, kind, window and colour table and show the slices after its own.
     void setLayout(int rows, int cols);
+    // Lays the windows out in the grid; a maximised or parked window keeps its rectangle and takes
+    // its new place in the grid as the one it comes back to.
     void relayout();
+    // The container grew by `grow` (negative: shrank): a maximised window covers it again from
+    // its origin, with the margins it had.
+    void fitMaximised(const cocos2d::Size& grow);
     // Pages to the middle of the plane: the windows show consecutive slices centred on it.
     void showMiddle();
     void setFirstSlice(int first, bool updateSlider);

@@ -30,9 +30,6 @@ public:
     // Share of the window's width and height a located point keeps from the edges.
     static constexpr float kEdgeMargin = 0.15f;
     static constexpr float kMaxEdgeMargin = 0.4999f;
-    // Where a parked window waits, and its size.
-    static constexpr float kParkedPosition = 10000.0f;
-    static constexpr float kParkedSize = 128.0f;
     // The setting that shows the full DICOM information in the corners ("0" off).
     static const char* const kFullInfoKey;
 

@@ -320,15 +320,30 @@ void isViewerMulti::resizeKeepingCells(const cocos2d::Size& size)
         return;
     const float sx = size.width / old.width;
     const float sy = size.height / old.height;
+    auto scaled = [sx, sy](const cocos2d::Vec2& at) { return cocos2d::Vec2(std::round(at.x * sx), std::round(at.y * sy)); };
+    auto scaledSize = [sx, sy](const cocos2d::Size& was) {
+        return cocos2d::Size(std::round(was.width * sx), std::round(was.height * sy));
+    };
+    // A maximised view covers the container again, with the margins it had.
+    const cocos2d::Size grow(size.width - old.width, size.height - old.height);
     for (auto& group : m_groups)
         for (KeyViewProperty* cell : group.second) {
+            if (isViewerVolume* volume = cell->getVolumeViewer(); volume && volume->isMaximised()) {
+                // Maximised or parked: the cell's new share is where it comes back to.
+                volume->setSavedRect(scaled(volume->getSavedPosition()), scaledSize(volume->getSavedSize()));
+                if (!volume->isParked()) {
+                    volume->setPosition(-getPosition());
+                    volume->setContentSize(volume->getContentSize() + grow);
+                }
+                continue;
+            }
             auto* node = dynamic_cast<cocos2d::Node*>(cell->getViewer());
             if (!node)
                 continue;
-            const cocos2d::Vec2 at = node->getPosition();
-            const cocos2d::Size was = node->getContentSize();
-            node->setPosition(cocos2d::Vec2(std::round(at.x * sx), std::round(at.y * sy)));
-            node->setContentSize(cocos2d::Size(std::round(was.width * sx), std::round(was.height * sy)));
+            node->setPosition(scaled(node->getPosition()));
+            node->setContentSize(scaledSize(node->getContentSize()));
+            if (isViewerBrowser* browser = cell->getBrowser())
+                browser->fitMaximised(grow);
         }
 }
 

@@ -104,7 +104,8 @@ public:
     // Removes every viewer (with clean-up) and forgets the cells and the active cell.
     void clearViews();
     // The container takes a new size; every cell's viewer keeps its share of it (position and
-    // size scaled by the same factors), so a grid stays a grid over the new area.
+    // size scaled by the same factors), so a grid stays a grid over the new area. A maximised
+    // view covers the new area; maximised and parked views come back to their cell's new share.
     void resizeKeepingCells(const cocos2d::Size& size);
 
     // 0 without an active cell, 7 when it has no viewer, else the viewer's kind.

@@ -330,11 +330,11 @@ void isViewerVR::maximise(NSUI::NSNotificationData* data)
     auto toggle = [this](const cocos2d::Vec2& position, const cocos2d::Size& size) {
         if (m_hidden) {
             m_hidden = 0;
-            setPosition(m_parkedPosition);
-            setContentSize(m_parkedSize);
+            setPosition(m_savedPosition);
+            setContentSize(m_savedSize);
         } else {
-            m_parkedPosition = getPosition();
-            m_parkedSize = getContentSize();
+            m_savedPosition = getPosition();
+            m_savedSize = getContentSize();
             m_hidden = 1;
             setPosition(position);
             setContentSize(size);

@@ -23,8 +23,6 @@ public:
     static constexpr int kCineFrames = 36;
     static constexpr int kTicksPerFrame = 60;
     static constexpr float kCineStep = 0.08726646f;  // 5 degrees, radians
-    static constexpr float kParkedPosition = 10000.0f;
-    static constexpr float kParkedSize = 128.0f;
 
     static isViewerVR* create();
 
@@ -65,7 +63,6 @@ public:
     bool isCineRunning() const { return m_cineRunning != 0; }
     int getCineFrame() const { return m_cineFrame; }
     int getTicksPerFrame() const { return m_ticksPerFrame; }
-    bool isParked() const { return m_hidden != 0; }
     bool isActive() const { return m_active; }
 
     // One cine tick (the scheduler calls it every 5 ms while the cine runs).
@@ -87,8 +84,6 @@ private:
     isActorVR* m_actor = nullptr;
     void* m_ownerContext = nullptr;
     unsigned char m_hidden = 0;
-    cocos2d::Vec2 m_parkedPosition;
-    cocos2d::Size m_parkedSize;
     int m_cineFrames = kCineFrames;
     int m_cineFrame = 0;
     int m_cineRunning = 0;

@@ -7,6 +7,7 @@
 
 #include <GLFW/glfw3.h>
 
+#include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 #include "UIScrollViewBase.h"
 #include "captureList.h"
@@ -15,6 +16,8 @@
 #include "imageViewerPC.h"
 #include "isBinReader.h"
 #include "isSharedObjects.h"
+#include "isViewerBrowser.h"
+#include "isViewerImage.h"
 #include "isViewerMulti.h"
 
 #include <array>
@@ -59,6 +62,24 @@ protected:
             glfwWaitEventsTimeout(0.05);
         ASSERT_EQ(window->getFrameSize(), size);
         step(3);
+    }
+    // The viewer on a small phantom series, loaded and drawn; null when it did not open.
+    imageViewerPC* openPhantom(const std::string& series)
+    {
+        qvgen::PhantomSpec spec;
+        spec.columns = 64;
+        spec.rows = 64;
+        spec.slices = 8;
+        const std::string folder = writeSeries(series, spec);
+        imageViewerPC* screen = openViewer(folder);
+        if (!screen || !screen->getViewer())
+            return nullptr;
+        const bool loaded = stepUntil([&] {
+            auto* reader = dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder));
+            return reader && reader->isLoadComplete();
+        });
+        step(10);
+        return loaded ? screen : nullptr;
     }
     // The active view's share of the image area.
     static Vec2 shareOfArea(imageViewerPC* screen)
@@ -112,19 +133,8 @@ protected:
 TEST_F(ViewerResizeTest, ScreenAndViewFollowTheWindowAndClicksLandOnTheButtons)
 {
     ASSERT_NE(window, nullptr);
-    qvgen::PhantomSpec spec;
-    spec.columns = 64;
-    spec.rows = 64;
-    spec.slices = 8;
-    const std::string folder = writeSeries("PHANTOM_PH-0001/study/ct", spec);
-    imageViewerPC* screen = openViewer(folder);
+    imageViewerPC* screen = openPhantom("PHANTOM_PH-0001/study/ct");
     ASSERT_NE(screen, nullptr);
-    ASSERT_NE(screen->getViewer(), nullptr);
-    ASSERT_TRUE(stepUntil([&] {
-        auto* reader = dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder));
-        return reader && reader->isLoadComplete();
-    }));
-    step(10);
     const Vec2 share = shareOfArea(screen);
     ASSERT_GT(share.x, 0);
 
@@ -144,6 +154,77 @@ TEST_F(ViewerResizeTest, ScreenAndViewFollowTheWindowAndClicksLandOnTheButtons)
         EXPECT_TRUE(stepUntil([&] { return recorder->count(NOTIFY_TOOL_ROI_LINE) == 1; }, 5));
         recorder->release();
     }
+}
+
+TEST_F(ViewerResizeTest, ViewMaximisedDuringAResizeRestoresToItsShareOfTheNewArea)
+{
+    ASSERT_NE(window, nullptr);
+    imageViewerPC* screen = openPhantom("PHANTOM_PH-0002/study/ct");
+    ASSERT_NE(screen, nullptr);
+    isViewerMulti* container = screen->getViewer();
+    // Two windows side by side in the cell.
+    container->sendCommand(NOTIFY_LAYOUT_1X2, nullptr);
+    step(3);
+    ASSERT_NE(container->getActiveCell(), nullptr);
+    isViewerBrowser* browser = container->getActiveCell()->getBrowser();
+    ASSERT_NE(browser, nullptr);
+    ASSERT_EQ(browser->getWindows().size(), 2u);
+    // Each window's rectangle as shares of the image area (origin and size).
+    auto shares = [&] {
+        const Rect area = screen->getViewingArea();
+        std::vector<Rect> out;
+        for (isViewerImage* w : browser->getWindows()) {
+            const Vec2 at = w->convertToWorldSpace(Vec2::ZERO) - area.origin;
+            out.emplace_back(at.x / area.size.width, at.y / area.size.height, w->getContentSize().width / area.size.width,
+                             w->getContentSize().height / area.size.height);
+        }
+        return out;
+    };
+    const std::vector<Rect> before = shares();
+    ASSERT_LT(before[0].size.width, 0.9);  // a share, not the whole area
+
+    // Maximise and restore as the quick tool's button asks: over the screen right of the tool panel.
+    isViewerImage* first = browser->getWindows().front();
+    auto clickMax = [&] {
+        const Size win = screen->getContentSize();
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->text = "{\"x\":\"" + std::to_string(screen->getToolWidth()) + "\",\"y\":\"0\",\"w\":\"" +
+                     std::to_string(win.width - float(screen->getToolWidth())) + "\",\"h\":\"" +
+                     std::to_string(win.height) + "\"}";
+        data->uintValue = first->getRefID();
+        const bool was = first->isMaximized();
+        NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_WINDOW_MAXIMIZE, data, nullptr);
+        stepUntil([&] { return first->isMaximized() != was; }, 5);
+        step(3);
+    };
+    clickMax();
+    ASSERT_TRUE(first->isMaximized());
+    const Size maximised = first->getContentSize();
+    const Size areaBefore = screen->getViewingArea().size;
+
+    resize(Size(1280, 800));
+    step(5);
+    // Still maximised, over the new area (with the same margins as before); the other window away.
+    const Size areaAfter = screen->getViewingArea().size;
+    EXPECT_TRUE(first->isMaximized());
+    EXPECT_NEAR(first->getContentSize().width, maximised.width + areaAfter.width - areaBefore.width, 1.0);
+    EXPECT_NEAR(first->getContentSize().height, maximised.height + areaAfter.height - areaBefore.height, 1.0);
+    EXPECT_EQ(first->convertToWorldSpace(Vec2::ZERO), screen->getViewingArea().origin);
+    EXPECT_GE(browser->getWindows()[1]->convertToWorldSpace(Vec2::ZERO).x, 1280);
+
+    // Restored: every window is back in its place in the grid, sized for the new area.
+    clickMax();
+    ASSERT_FALSE(first->isMaximized());
+    const std::vector<Rect> after = shares();
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(after[i].origin.x, before[i].origin.x, 0.01);
+        EXPECT_NEAR(after[i].origin.y, before[i].origin.y, 0.01);
+        EXPECT_NEAR(after[i].size.width, before[i].size.width, 0.01);
+        EXPECT_NEAR(after[i].size.height, before[i].size.height, 0.01);
+    }
+    expectFilled(screen, Size(1280, 800), Vec2(before[0].size.width, before[0].size.height));
 }
 
 TEST_F(ViewerResizeTest, FavouritesScreenFollowsTheWindow)
