@@ -309,7 +309,10 @@ void patientList::installExampleOnce()
     if (archive.empty() || !copyFile(archive, copy))
         return;
     const std::string target = getParentDirectory(copy) + "/";
-    if (unzipFile(copy, target, "") && importer)
+    const bool unpacked = unzipFile(copy, target, "");
+    // The archive's copy is no image: the import reads only what came out of it.
+    files->removeFile(copy);
+    if (unpacked && importer)
         importer->importFolder(target);
 }
 

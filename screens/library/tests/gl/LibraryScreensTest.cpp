@@ -15,6 +15,9 @@
 #include "viewerScreenHook.h"
 
 #include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
 
 USING_NS_CC;
 
@@ -78,6 +81,28 @@ TEST_F(LibraryAppTest, FirstStartShowsTheExamplePatientOnceAndLaterStartsOpenIt)
     ASSERT_NE(thumb, nullptr);
     EXPECT_TRUE(thumb->isVisible());
     EXPECT_TRUE(FileUtils::getInstance()->isFileExist(panel()->getThumbnailFolder() + "thrumb5"));
+}
+
+TEST_F(LibraryAppTest, InstallingTheExampleReadsOnlyItsImagesAndLogsNoError)
+{
+    std::mutex guard;
+    std::vector<std::string> lines;
+    cocos2d::setLogSink([&](const std::string& line) {
+        std::lock_guard<std::mutex> lock(guard);
+        lines.push_back(line);
+    });
+    launch(true);
+    const bool imported = frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) &&
+                                                  rowAt(home(), 0)->imageCount == 20; });
+    cocos2d::setLogSink(nullptr);
+    ASSERT_TRUE(imported);
+    // The archive's copy is unpacked, not read as an image: no file of the folder is refused.
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("not a DICOM file"), std::string::npos) << line;
+        EXPECT_EQ(line.find("1.tmp"), std::string::npos) << line;
+    }
+    EXPECT_FALSE(FileUtils::getInstance()->isFileExist(FileUtils::getInstance()->getWritablePath() +
+                                                       "qv/tmp/example/1.tmp"));
 }
 
 TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyThatPatient)
