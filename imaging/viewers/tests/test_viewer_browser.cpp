@@ -140,6 +140,18 @@ TEST_F(ViewerBrowser, WindowsShowConsecutiveSlices)
     EXPECT_EQ(slices(), (std::vector<int>{5, 6}));
     for (isViewerImage* w : browser->getWindows())
         EXPECT_EQ(w->getKind(), VIEW_CORONAL);
+
+    // Camera operations reach every window; reads come from the first.
+    browser->setZoomRatio(2.5f);
+    const Vec3 target = browser->getFirstWindow()->getCrossPoint() + Vec3(3.0f, 0.0f, 0.0f);
+    browser->centerOn(target);
+    for (isViewerImage* w : browser->getWindows()) {
+        EXPECT_FLOAT_EQ(w->getZoomRatio(), 2.5f);
+        const Size size = w->getContentSize();
+        EXPECT_LT(w->worldToScreen(target).distance(Vec2(size.width / 2, size.height / 2)), 1e-2f);
+    }
+    EXPECT_FLOAT_EQ(browser->getZoomRatio(), 2.5f);
+    EXPECT_EQ(browser->getLookAtTarget(), browser->getFirstWindow()->getLookAtTarget());
 }
 
 TEST_F(ViewerBrowser, CineAdvancesByTicksAndWraps)

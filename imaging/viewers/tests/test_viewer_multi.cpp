@@ -72,6 +72,8 @@ TEST_F(ViewerMulti, CellsKeysAndTheActiveView)
     isImageData* a = qvtest::phantomCT();
     isImageData* b = qvtest::phantomCT();
     isImageData* pictures = qvtest::loosePictures();
+    for (size_t i = 0; i < a->getSlices().size(); ++i)
+        a->getSlices()[i]->filePath = "a" + std::to_string(i) + ".dcm";
 
     // Nothing without an image, and only plain views of an image that is not a volume.
     EXPECT_EQ(multi->addView(VIEW_AXIAL, true, Rect(0, 0, 100, 100), nullptr), nullptr);
@@ -102,6 +104,8 @@ TEST_F(ViewerMulti, CellsKeysAndTheActiveView)
     ASSERT_TRUE(multi->getSliceIndexAndCount(info));
     EXPECT_EQ(info.count, 20);
     EXPECT_EQ(info.index, 9);
+    // The file of the slice the active window shows.
+    EXPECT_EQ(multi->getActiveFilePath(), "a9.dcm");
 
     // Slice index and count only for kinds 0-3.
     multi->onNotification(NOTIFY_VIEW_ACTIVATE, nullptr, other->getViewer() ? browserOf(other)->asRef() : nullptr);
@@ -110,6 +114,7 @@ TEST_F(ViewerMulti, CellsKeysAndTheActiveView)
     multi->onNotification(NOTIFY_VIEW_ACTIVATE, nullptr, volumeOf(volume));
     EXPECT_EQ(multi->getActiveViewKind(), static_cast<unsigned>(VIEW_VR));
     EXPECT_FALSE(multi->getSliceIndexAndCount(info));
+    EXPECT_EQ(multi->getActiveFilePath(), "a0.dcm");
     settle();
     EXPECT_EQ(activeKinds(), (std::vector<int>{0, 1}));
 
@@ -679,6 +684,12 @@ TEST_F(ViewerMulti, EveryRouteReachesTheCellsItNames)
         EXPECT_EQ(route(row.from, row.id), expected) << row.id << " from " << row.from;
     }
     EXPECT_EQ(keyed->getActiveCell(), cells["U"]);
+    // The screens' entries act on the active cell.
+    spies["U"]->got.clear();
+    keyed->sendFloatCommand(NOTIFY_VIEW_ANGLE, 15.0f);
+    keyed->sendIntCommand(NOTIFY_CINE_PLAY_TOGGLE, 0);
+    EXPECT_EQ(spies["U"]->got, (std::vector<unsigned int>{NOTIFY_VIEW_ANGLE, NOTIFY_CINE_PLAY_TOGGLE}));
+    EXPECT_TRUE(spies["A"]->got.empty());
 
     // The screen hears of slice steps, measurement tools and activations (sender the container).
     rig.frame(300);
