@@ -53,18 +53,15 @@ Head readHead(DcmInputStream& stream) {
   return stream.good() ? classifyHead(head, n) : Head::Other;
 }
 
-// A deflated data set cannot leave values on disk: DCMTK reads every value into memory and
-// reserves its declared length before reading it, so a file of a hundred bytes can declare
-// gigabytes. Such a file is inflated here first, within a bound, and every length it declares
-// is held against what it inflates to.
+// Walking a data set's declared lengths (see declaredLengthsFit in the header).
 const uint64_t kMaxInflatedBytes = uint64_t(1) << 30;
 const Uint32 kUndefinedLength = 0xFFFFFFFFu;
 
-// The inflated bytes of a stream, read on demand through a window that forgets what lies
-// behind the position asked for.
-class InflatedWindow {
+// The bytes of a stream, read on demand through a window that forgets what lies behind the
+// position asked for.
+class StreamWindow {
  public:
-  explicit InflatedWindow(DcmInputStream& stream) : m_stream(stream) {}
+  StreamWindow(DcmInputStream& stream, uint64_t limit) : m_stream(stream), m_limit(limit) {}
 
   // True when [at, at + n) is available; reads on (discarding what lies before `at`) as needed.
   bool cover(uint64_t at, size_t n) {
@@ -79,7 +76,7 @@ class InflatedWindow {
     return true;
   }
   const unsigned char* at(uint64_t offset) const { return m_bytes.data() + (offset - m_base); }
-  // Reads to the end of the stream (or past the bound); the number of bytes it inflates to.
+  // Reads to the end of the stream (or past the limit); the number of bytes it holds.
   uint64_t total() {
     while (readMore()) {
       m_base += m_bytes.size();
@@ -87,7 +84,7 @@ class InflatedWindow {
     }
     return m_base + m_bytes.size();
   }
-  bool tooLarge() const { return m_base + m_bytes.size() > kMaxInflatedBytes; }
+  bool tooLarge() const { return m_base + m_bytes.size() > m_limit; }
 
  private:
   bool readMore() {
@@ -101,12 +98,10 @@ class InflatedWindow {
 
   static const size_t kChunk = 64 * 1024;
   DcmInputStream& m_stream;
+  uint64_t m_limit;
   std::vector<unsigned char> m_bytes;
   uint64_t m_base = 0;
 };
-
-Uint16 le16(const unsigned char* p) { return static_cast<Uint16>(p[0] | (p[1] << 8)); }
-Uint32 le32(const unsigned char* p) { return Uint32(p[0]) | (Uint32(p[1]) << 8) | (Uint32(p[2]) << 16) | (Uint32(p[3]) << 24); }
 
 std::string tagText(Uint16 group, Uint16 element) {
   char text[16];
@@ -114,94 +109,8 @@ std::string tagText(Uint16 group, Uint16 element) {
   return text;
 }
 
-// Walks an explicit VR little endian data set as it inflates. Values are skipped, sequences
-// and items entered; an undefined-length value other than a sequence holds fragments (items
-// of bytes), or, for UN, items encoded in implicit VR. False with the reason when a length
-// reaches beyond the data set, the data set inflates beyond the bound, or an element has no
-// valid VR (DCMTK would guess its length field).
-bool deflatedLengthsFit(DcmInputStream& stream, std::string& why) {
-  struct Level {
-    bool fragments;
-    bool implicit;
-    uint64_t end;  // UINT64_MAX: up to its delimiter
-  };
-  const uint64_t open = UINT64_MAX;
-  std::vector<Level> levels = {{false, false, open}};
-  InflatedWindow data(stream);
-  uint64_t pos = 0, furthest = 0;
-  std::string furthestTag;
-  auto declare = [&](uint64_t valueAt, Uint32 length, Uint16 group, Uint16 element) {
-    if (valueAt + length > furthest) {
-      furthest = valueAt + length;
-      furthestTag = tagText(group, element);
-    }
-  };
-  while (data.cover(pos, 8)) {
-    while (levels.size() > 1 && pos >= levels.back().end) levels.pop_back();
-    const Level level = levels.back();
-    const unsigned char* h = data.at(pos);
-    const Uint16 group = le16(h), element = le16(h + 2);
-    if (group == 0xFFFE || level.implicit) {
-      const Uint32 length = le32(h + 4);
-      const uint64_t valueAt = pos + 8;
-      if (group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
-        if (levels.size() > 1 && levels.back().end == open) levels.pop_back();
-        pos = valueAt;
-        continue;
-      }
-      if (length == kUndefinedLength) {
-        levels.push_back({false, level.implicit, open});
-        pos = valueAt;
-        continue;
-      }
-      declare(valueAt, length, group, element);
-      bool enter = group == 0xFFFE && element == 0xE000 && !level.fragments;
-      // Implicit VR: a value that starts with an item is a sequence.
-      if (!enter && level.implicit && group != 0xFFFE && length >= 8 && data.cover(valueAt, 4))
-        enter = le16(data.at(valueAt)) == 0xFFFE && le16(data.at(valueAt) + 2) == 0xE000;
-      if (enter) levels.push_back({false, level.implicit, valueAt + length});
-      pos = enter ? valueAt : valueAt + length;
-      continue;
-    }
-    const char vrText[3] = {static_cast<char>(h[4]), static_cast<char>(h[5]), 0};
-    const DcmVR vr(vrText);
-    if (vr.getEVR() == EVR_UNKNOWN || !std::isupper(h[4]) || !std::isupper(h[5])) {
-      why = "element " + tagText(group, element) + " of the deflated data set has no valid VR";
-      return false;
-    }
-    uint64_t valueAt = pos + 8;
-    Uint32 length = le16(h + 6);
-    if (vr.usesExtendedLengthEncoding()) {
-      if (!data.cover(pos, 12)) break;
-      length = le32(data.at(pos) + 8);
-      valueAt = pos + 12;
-    }
-    const bool sequence = vr.getEVR() == EVR_SQ;
-    if (length == kUndefinedLength) {
-      levels.push_back({!sequence && vr.getEVR() != EVR_UN, vr.getEVR() == EVR_UN, open});
-      pos = valueAt;
-      continue;
-    }
-    declare(valueAt, length, group, element);
-    if (sequence) levels.push_back({false, false, valueAt + length});
-    pos = sequence ? valueAt : valueAt + length;
-  }
-  // Reads nothing more once past the bound.
-  const uint64_t total = data.total();
-  if (data.tooLarge()) {
-    why = "the deflated data set inflates to more than " + std::to_string(kMaxInflatedBytes >> 20) + " MiB";
-    return false;
-  }
-  if (furthest > total) {
-    why = "element " + furthestTag + " declares a length reaching " + std::to_string(furthest) +
-          " bytes into a deflated data set of " + std::to_string(total) + " bytes";
-    return false;
-  }
-  return true;
-}
-
 // For a file whose meta information says Deflated Explicit VR Little Endian, whether its data
-// set may be handed to DCMTK (see deflatedLengthsFit). Other files pass.
+// set may be handed to DCMTK (see declaredLengthsFit). Other files pass.
 bool deflatedDataSetSound(const char* path, std::string& why) {
   DcmInputFileStream stream{OFFilename(path)};
   if (!stream.good()) return true;
@@ -213,7 +122,7 @@ bool deflatedDataSetSound(const char* path, std::string& why) {
   if (cond.bad() || meta.findAndGetOFString(DCM_TransferSyntaxUID, syntax).bad()) return true;
   if (DcmXfer(syntax.c_str()).getStreamCompression() != ESC_zlib) return true;
   if (stream.installCompressionFilter(ESC_zlib).bad()) return true;  // DCMTK cannot read it either
-  return deflatedLengthsFit(stream, why);
+  return declaredLengthsFit(stream, EXS_DeflatedLittleEndianExplicit, "deflated data set", kMaxInflatedBytes, why);
 }
 
 bool isRadiopharmaceuticalTag(Uint16 group, Uint16 element) {
@@ -283,6 +192,98 @@ DcmElement* lookUp(const std::vector<DicomFile::IndexEntry>& index, const DcmTag
 }
 
 }  // namespace
+
+// Walks the data set as the stream yields it. Values are skipped, sequences and items entered;
+// an undefined-length value other than a sequence holds fragments (items of bytes), or, for UN,
+// items encoded in implicit VR. In implicit VR a value that starts with an item is a sequence.
+bool declaredLengthsFit(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what, uint64_t limit,
+                        std::string& why) {
+  struct Level {
+    bool fragments;
+    bool implicit;
+    uint64_t end;  // UINT64_MAX: up to its delimiter
+  };
+  const bool bigEndian = xfer == EXS_BigEndianExplicit;
+  auto u16 = [bigEndian](const unsigned char* p) {
+    return static_cast<Uint16>(bigEndian ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8));
+  };
+  auto u32 = [&u16, bigEndian](const unsigned char* p) {
+    return bigEndian ? (Uint32(u16(p)) << 16) | u16(p + 2) : Uint32(u16(p)) | (Uint32(u16(p + 2)) << 16);
+  };
+  const uint64_t open = UINT64_MAX;
+  std::vector<Level> levels = {{false, xfer == EXS_LittleEndianImplicit, open}};
+  StreamWindow data(stream, limit);
+  uint64_t pos = 0, furthest = 0;
+  std::string furthestTag;
+  auto declare = [&](uint64_t valueAt, Uint32 length, Uint16 group, Uint16 element) {
+    if (valueAt + length > furthest) {
+      furthest = valueAt + length;
+      furthestTag = tagText(group, element);
+    }
+  };
+  while (data.cover(pos, 8)) {
+    while (levels.size() > 1 && pos >= levels.back().end) levels.pop_back();
+    const Level level = levels.back();
+    const unsigned char* h = data.at(pos);
+    const Uint16 group = u16(h), element = u16(h + 2);
+    if (group == 0xFFFE || level.implicit) {
+      const Uint32 length = u32(h + 4);
+      const uint64_t valueAt = pos + 8;
+      if (group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
+        if (levels.size() > 1 && levels.back().end == open) levels.pop_back();
+        pos = valueAt;
+        continue;
+      }
+      if (length == kUndefinedLength) {
+        levels.push_back({false, level.implicit, open});
+        pos = valueAt;
+        continue;
+      }
+      declare(valueAt, length, group, element);
+      bool enter = group == 0xFFFE && element == 0xE000 && !level.fragments;
+      if (!enter && level.implicit && group != 0xFFFE && length >= 8 && data.cover(valueAt, 4))
+        enter = u16(data.at(valueAt)) == 0xFFFE && u16(data.at(valueAt) + 2) == 0xE000;
+      if (enter) levels.push_back({false, level.implicit, valueAt + length});
+      pos = enter ? valueAt : valueAt + length;
+      continue;
+    }
+    const char vrText[3] = {static_cast<char>(h[4]), static_cast<char>(h[5]), 0};
+    const DcmVR vr(vrText);
+    if (vr.getEVR() == EVR_UNKNOWN || !std::isupper(h[4]) || !std::isupper(h[5])) {
+      why = "element " + tagText(group, element) + " of the " + what + " has no valid VR";
+      return false;
+    }
+    uint64_t valueAt = pos + 8;
+    Uint32 length = u16(h + 6);
+    if (vr.usesExtendedLengthEncoding()) {
+      if (!data.cover(pos, 12)) break;
+      length = u32(data.at(pos) + 8);
+      valueAt = pos + 12;
+    }
+    const bool sequence = vr.getEVR() == EVR_SQ;
+    if (length == kUndefinedLength) {
+      levels.push_back({!sequence && vr.getEVR() != EVR_UN, vr.getEVR() == EVR_UN, open});
+      pos = valueAt;
+      continue;
+    }
+    declare(valueAt, length, group, element);
+    if (sequence) levels.push_back({false, false, valueAt + length});
+    pos = sequence ? valueAt : valueAt + length;
+  }
+  // Reads nothing more once past the bound.
+  const uint64_t total = data.total();
+  if (data.tooLarge()) {
+    why = "the " + what + (xfer == EXS_DeflatedLittleEndianExplicit ? " inflates to" : " holds") + " more than " +
+          std::to_string(limit >> 20) + " MiB";
+    return false;
+  }
+  if (furthest > total) {
+    why = "element " + furthestTag + " declares a length reaching " + std::to_string(furthest) + " bytes into a " +
+          what + " of " + std::to_string(total) + " bytes";
+    return false;
+  }
+  return true;
+}
 
 DicomFile::DicomFile() = default;
 DicomFile::~DicomFile() = default;

@@ -10,6 +10,7 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,17 @@
 
 namespace redIRI {
 namespace detail {
+
+// Whether every length a data set declares lies within the bytes it holds. DCMTK reserves a
+// value's declared length before reading it whenever the value cannot stay on disk (deflated
+// files, data sets received over the network), so a hundred bytes could make it reserve
+// gigabytes; such a data set is walked here first. `stream` yields the data set (inflated
+// already for the deflated syntax) in `xfer`'s encoding and is read to its end, at most `limit`
+// bytes. False with the reason, naming the data set as `what`, when a length reaches beyond the
+// end, the data set holds more than `limit` bytes, or an explicit element has no valid VR (DCMTK
+// would guess its length field).
+bool declaredLengthsFit(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what, uint64_t limit,
+                        std::string& why);
 
 class DicomFile {
  public:

@@ -345,10 +345,7 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
 
     T_ASC_PresentationContextID presId = 0;
     T_DIMSE_Message incoming;
-    std::memset(&incoming, 0, sizeof(incoming));
-    DcmDataset* statusDetail = nullptr;
-    cond = DIMSE_receiveCommand(assoc, DIMSE_NONBLOCKING, detail::kClientDimseTimeout, &presId, &incoming, &statusDetail);
-    delete statusDetail;
+    cond = detail::receiveCommand(assoc, detail::kClientDimseTimeout, presId, incoming);
     if (cond.bad()) {
       association.abort();
       if (stopping) return false;
@@ -383,12 +380,13 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
       // The list of failed instances: not needed.
       DcmDataset* ignored = nullptr;
       T_ASC_PresentationContextID dataPresId = presId;
-      cond = DIMSE_receiveDataSetInMemory(assoc, DIMSE_NONBLOCKING, detail::kClientDimseTimeout, &dataPresId, &ignored,
-                                          nullptr, nullptr);
+      std::string why;
+      const detail::Receipt receipt =
+          detail::receiveDataSet(assoc, detail::kClientDimseTimeout, dataPresId, ignored, why);
       delete ignored;
-      if (cond.bad()) {
+      if (receipt == detail::Receipt::Failed) {
         association.abort();
-        return failed(std::string("association lost: ") + cond.text());
+        return failed("association lost: " + why);
       }
     }
     const bool counted = response.opts & (O_GET_NUMBEROFREMAININGSUBOPERATIONS | O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS |

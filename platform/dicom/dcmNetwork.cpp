@@ -1,5 +1,8 @@
 #include "dcmNetwork.h"
 
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
+#include <dcmtk/dcmnet/cond.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/dul.h>
 #include <dcmtk/ofstd/ofstd.h>
@@ -16,9 +19,13 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
+#include "dcmFile.h"
 #include "dcmLibrary.h"
 #include "dcmLib.h"
 #include "dcmPixels.h"
@@ -425,6 +432,194 @@ const std::vector<std::string>& receivableSyntaxes() {
 
 bool isUncompressed(E_TransferSyntax xfer) {
   return xfer == EXS_LittleEndianExplicit || xfer == EXS_LittleEndianImplicit || xfer == EXS_BigEndianExplicit;
+}
+
+
+// ---- Receiving messages ----------------------------------------------------------------------
+
+namespace {
+
+// Commands are a few hundred bytes; a peer that sends more is not sending a command.
+const size_t kMaxCommandBytes = 1 << 20;
+// A deflated data set may inflate to this much (as a deflated file may).
+const uint64_t kMaxInflatedBytes = uint64_t(1) << 30;
+
+OFCondition receiveFailure(const std::string& why) {
+  return makeDcmnetCondition(DIMSEC_RECEIVEFAILED, OF_error, why.c_str());
+}
+
+// The next PDV of the association, reading a PDU when none is waiting (as DCMTK's DIMSE layer
+// does), waiting at most `timeout` seconds for it.
+OFCondition nextPdv(T_ASC_Association* assoc, int timeout, DUL_PDV& pdv) {
+  if (DUL_NextPDV(&assoc->DULassociation, &pdv).good()) return EC_Normal;
+  if (!ASC_dataWaiting(assoc, timeout)) return DIMSE_NODATAAVAILABLE;
+  OFCondition cond = DUL_ReadPDVs(&assoc->DULassociation, nullptr, DUL_NOBLOCK, timeout);
+  if (cond != DUL_PDATAPDUARRIVED) return cond.bad() ? cond : DIMSE_READPDVFAILED;
+  return DUL_NextPDV(&assoc->DULassociation, &pdv);
+}
+
+// The bytes of one command or data set: its PDVs up to the last one, all of `type` and on one
+// presentation context, at most `limit` bytes.
+OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size_t limit,
+                   T_ASC_PresentationContextID& pid, std::vector<unsigned char>& bytes) {
+  const char* what = type == DUL_COMMANDPDV ? "command" : "data set";
+  pid = 0;
+  for (bool last = false; !last;) {
+    DUL_PDV pdv;
+    std::memset(&pdv, 0, sizeof(pdv));
+    const OFCondition cond = nextPdv(assoc, timeout, pdv);
+    if (cond.bad()) return cond;
+    if (pdv.pdvType != type)
+      return receiveFailure(std::string("a ") + (type == DUL_COMMANDPDV ? "data set" : "command") +
+                            " arrived where a " + what + " was expected");
+    if (pid != 0 && pdv.presentationContextID != pid)
+      return receiveFailure(std::string("the ") + what + " changes its presentation context");
+    pid = pdv.presentationContextID;
+    if (pdv.fragmentLength % 2 != 0) return receiveFailure(std::string("a ") + what + " fragment of odd length");
+    if (bytes.size() + pdv.fragmentLength > limit)
+      return receiveFailure(std::string("the ") + what + " is larger than " + std::to_string(limit) + " bytes");
+    const unsigned char* data = static_cast<const unsigned char*>(pdv.data);
+    if (pdv.fragmentLength > 0) bytes.insert(bytes.end(), data, data + pdv.fragmentLength);
+    last = pdv.lastPDV;
+  }
+  return EC_Normal;
+}
+
+// Parses gathered bytes in `xfer` once every declared length is known to lie within them.
+bool parse(std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::string& what, DcmDataset& out,
+           std::string& why) {
+  {
+    DcmInputBufferStream walk;
+    walk.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+    walk.setEos();
+    const bool deflated = xfer.getStreamCompression() == ESC_zlib;
+    if (deflated && walk.installCompressionFilter(ESC_zlib).bad()) {
+      why = "the " + what + " cannot be inflated";
+      return false;
+    }
+    if (!declaredLengthsFit(walk, xfer.getXfer(), what, deflated ? kMaxInflatedBytes : UINT64_MAX, why)) return false;
+  }
+  DcmInputBufferStream in;
+  in.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+  in.setEos();
+  out.transferInit();
+  const OFCondition cond = out.read(in, xfer.getXfer());
+  out.transferEnd();
+  if (cond != EC_Normal) {
+    why = "the " + what + " cannot be parsed: " + cond.text();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
+                       DcmDataset*& dataset, std::string& why) {
+  dataset = nullptr;
+  std::vector<unsigned char> bytes;
+  T_ASC_PresentationContextID pid = 0;
+  const OFCondition cond = gather(assoc, timeout, DUL_DATASETPDV, SIZE_MAX, pid, bytes);
+  if (cond.bad()) {
+    why = cond.text();
+    return Receipt::Failed;
+  }
+  T_ASC_PresentationContext context;
+  if (ASC_findAcceptedPresentationContext(assoc->params, pid, &context).bad()) {
+    why = "the data set came on a presentation context that was not accepted";
+    return Receipt::Failed;
+  }
+  const DcmXfer xfer(context.acceptedTransferSyntax);
+  if (xfer.getXfer() == EXS_Unknown) {
+    why = std::string("unknown transfer syntax ") + context.acceptedTransferSyntax;
+    return Receipt::Refused;
+  }
+  auto received = std::make_unique<DcmDataset>();
+  if (!parse(bytes, xfer, "received data set", *received, why)) return Receipt::Refused;
+  presId = pid;
+  dataset = received.release();
+  return Receipt::Received;
+}
+
+OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
+                           T_DIMSE_Message& message) {
+  std::memset(&message, 0, sizeof(message));
+  std::vector<unsigned char> bytes;
+  T_ASC_PresentationContextID pid = 0;
+  OFCondition cond = gather(assoc, timeout, DUL_COMMANDPDV, kMaxCommandBytes, pid, bytes);
+  if (cond.bad()) return cond;
+  std::string why;
+  DcmDataset command;
+  if (!parse(bytes, DcmXfer(EXS_LittleEndianImplicit), "command", command, why)) return receiveFailure(why);
+  T_ASC_PresentationContext context;
+  if (ASC_findAcceptedPresentationContext(assoc->params, pid, &context).bad())
+    return receiveFailure("a command came on a presentation context that was not accepted");
+
+  // The fields, as DCMTK reads them: required ones must be there.
+  std::string missing;
+  auto us = [&](const DcmTagKey& key, DIC_US& out, bool required = true) {
+    Uint16 value = 0;
+    const bool found = command.findAndGetUint16(key, value).good();
+    if (found) out = value;
+    if (!found && required && missing.empty()) missing = DcmTag(key).getTagName();
+    return found;
+  };
+  auto ui = [&](const DcmTagKey& key, char* out, size_t size, bool required = true) {
+    OFString value;
+    const bool found = command.findAndGetOFString(key, value).good() && !value.empty();
+    if (found) OFStandard::strlcpy(out, value.c_str(), size);
+    if (!found && required && missing.empty()) missing = DcmTag(key).getTagName();
+    return found;
+  };
+  DIC_US field = 0, dataSetType = 0, value = 0;
+  if (!us(DCM_CommandField, field) || !us(DCM_CommandDataSetType, dataSetType))
+    return receiveFailure("a command without " + missing);
+  message.CommandField = static_cast<T_DIMSE_Command>(field);
+  const T_DIMSE_DataSetType dataSet = dataSetType == DIMSE_DATASET_NULL ? DIMSE_DATASET_NULL : DIMSE_DATASET_PRESENT;
+  switch (message.CommandField) {
+    case DIMSE_C_ECHO_RQ: {
+      T_DIMSE_C_EchoRQ& m = message.msg.CEchoRQ;
+      us(DCM_MessageID, m.MessageID);
+      ui(DCM_AffectedSOPClassUID, m.AffectedSOPClassUID, sizeof(m.AffectedSOPClassUID));
+      m.DataSetType = dataSet;
+      break;
+    }
+    case DIMSE_C_STORE_RQ: {
+      T_DIMSE_C_StoreRQ& m = message.msg.CStoreRQ;
+      us(DCM_MessageID, m.MessageID);
+      ui(DCM_AffectedSOPClassUID, m.AffectedSOPClassUID, sizeof(m.AffectedSOPClassUID));
+      ui(DCM_AffectedSOPInstanceUID, m.AffectedSOPInstanceUID, sizeof(m.AffectedSOPInstanceUID));
+      if (us(DCM_Priority, value)) m.Priority = static_cast<T_DIMSE_Priority>(value);
+      m.DataSetType = dataSet;
+      if (ui(DCM_MoveOriginatorApplicationEntityTitle, m.MoveOriginatorApplicationEntityTitle,
+             sizeof(m.MoveOriginatorApplicationEntityTitle), false))
+        m.opts |= O_STORE_MOVEORIGINATORAETITLE;
+      if (us(DCM_MoveOriginatorMessageID, m.MoveOriginatorID, false)) m.opts |= O_STORE_MOVEORIGINATORID;
+      break;
+    }
+    case DIMSE_C_GET_RSP: {
+      T_DIMSE_C_GetRSP& m = message.msg.CGetRSP;
+      us(DCM_MessageIDBeingRespondedTo, m.MessageIDBeingRespondedTo);
+      us(DCM_Status, m.DimseStatus);
+      m.DataSetType = dataSet;
+      if (ui(DCM_AffectedSOPClassUID, m.AffectedSOPClassUID, sizeof(m.AffectedSOPClassUID), false))
+        m.opts |= O_GET_AFFECTEDSOPCLASSUID;
+      if (us(DCM_NumberOfRemainingSuboperations, m.NumberOfRemainingSubOperations, false))
+        m.opts |= O_GET_NUMBEROFREMAININGSUBOPERATIONS;
+      if (us(DCM_NumberOfCompletedSuboperations, m.NumberOfCompletedSubOperations, false))
+        m.opts |= O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS;
+      if (us(DCM_NumberOfFailedSuboperations, m.NumberOfFailedSubOperations, false))
+        m.opts |= O_GET_NUMBEROFFAILEDSUBOPERATIONS;
+      if (us(DCM_NumberOfWarningSuboperations, m.NumberOfWarningSubOperations, false))
+        m.opts |= O_GET_NUMBEROFWARNINGSUBOPERATIONS;
+      break;
+    }
+    default:
+      break;
+  }
+  if (!missing.empty()) return receiveFailure("a command without " + missing);
+  presId = pid;
+  return EC_Normal;
 }
 
 }  // namespace detail

@@ -14,6 +14,7 @@
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmnet/assoc.h>
 #include <dcmtk/dcmnet/dcmlayer.h>
+#include <dcmtk/dcmnet/dimse.h>
 
 #include <atomic>
 #include <mutex>
@@ -128,6 +129,33 @@ void abortAssociation(T_ASC_Association* assoc);
 // raised, or timeoutMs have passed, looking at `stop` every kPollSliceMs.
 enum class DataWait { Ready, Stopped, TimedOut };
 DataWait waitForData(T_ASC_Association* assoc, const std::atomic<bool>& stop, int timeoutMs);
+
+// Receiving messages. DCMTK reserves each value's declared length as soon as it reads the
+// value's header, before the bytes arrive, so a peer sending a few bytes that declare 4 GB would
+// make it reserve 4 GB. Here the PDVs of a command or data set are gathered first (memory grows
+// only with the bytes that do arrive), every length they declare is held against them, and only
+// then does DCMTK parse them.
+
+// How receiving a data set ended.
+enum class Receipt {
+  Received,  // the data set is parsed and handed over
+  Refused,   // it arrived whole but is unsound; the association is still in step
+  Failed,    // the association broke, stopped answering or broke the protocol
+};
+
+// Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does.
+// Received: `dataset` (owned by the caller) and `presId` are set. Otherwise the reason is in
+// `why`.
+Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
+                       DcmDataset*& dataset, std::string& why);
+
+// Receives the next command, as DIMSE_receiveCommand does, waiting at most `timeout` seconds.
+// Read into `message` are the command field, and the fields of the commands this library
+// answers: C-ECHO-RQ, C-STORE-RQ and C-GET-RSP. Returns EC_Normal, the peer's release request
+// or abort (DUL_PEERREQUESTEDRELEASE, DUL_PEERABORTEDASSOCIATION), DIMSE_NODATAAVAILABLE on
+// timeout, or a failure whose text says why (an unsound command included).
+OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
+                           T_DIMSE_Message& message);
 
 // Opens and closes one TCP connection to see whether anything listens, within timeoutMs and
 // abandoned as soon as `stop` is raised. Used by sweeps, which try many hosts that do not exist.

@@ -109,9 +109,7 @@ void serveAssociation(Run& run, T_ASC_Association* assoc, const std::string& pee
     }
     T_ASC_PresentationContextID presId = 0;
     T_DIMSE_Message message;
-    std::memset(&message, 0, sizeof(message));
-    OFCondition cond =
-        DIMSE_receiveCommand(assoc, DIMSE_NONBLOCKING, detail::kServerDimseTimeout, &presId, &message, nullptr);
+    OFCondition cond = detail::receiveCommand(assoc, detail::kServerDimseTimeout, presId, message);
     if (cond == DUL_PEERREQUESTEDRELEASE) {
       ASC_acknowledgeRelease(assoc);
       released = true;

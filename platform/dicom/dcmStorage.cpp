@@ -269,23 +269,23 @@ bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_Presenta
                        const std::function<void(ReceivedObject&)>& stored, std::string& error) {
   DcmDataset* dataset = nullptr;
   T_ASC_PresentationContextID dataPresId = presId;
-  OFCondition cond =
-      DIMSE_receiveDataSetInMemory(assoc, DIMSE_NONBLOCKING, dimseTimeout, &dataPresId, &dataset, nullptr, nullptr);
-  if (cond.bad()) {
-    delete dataset;
-    error = std::string("receiving an image failed: ") + cond.text();
+  std::string why;
+  const Receipt receipt = receiveDataSet(assoc, dimseTimeout, dataPresId, dataset, why);
+  if (receipt == Receipt::Failed) {
+    error = "receiving an image failed: " + why;
     return false;
   }
   Uint16 status = STATUS_Success;
   bool written = false;
   std::unique_ptr<ReceivedObject> object;
-  const std::string refusal = mismatch(dataset, request);
+  const bool unsound = receipt == Receipt::Refused;
+  const std::string refusal = unsound ? why : mismatch(dataset, request);
   if (!refusal.empty()) {
-    // Nothing is written: an empty or foreign object never replaces a stored instance.
+    // Nothing is written: an unsound, empty or foreign object never replaces a stored instance.
     logLine("%s: refused the image %s: %s", who, trimmedUid(request.AffectedSOPInstanceUID).c_str(),
             refusal.c_str());
     delete dataset;
-    status = STATUS_STORE_Error_DataSetDoesNotMatchSOPClass;
+    status = unsound ? STATUS_STORE_Error_CannotUnderstand : STATUS_STORE_Error_DataSetDoesNotMatchSOPClass;
   } else {
     // Written in the transfer syntax negotiated for it.
     T_ASC_PresentationContext context;
@@ -306,7 +306,7 @@ bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_Presenta
   response.DimseStatus = status;
   response.DataSetType = DIMSE_DATASET_NULL;
   response.opts = O_STORE_AFFECTEDSOPCLASSUID | O_STORE_AFFECTEDSOPINSTANCEUID;
-  cond = DIMSE_sendStoreResponse(assoc, presId, &request, &response, nullptr);
+  const OFCondition cond = DIMSE_sendStoreResponse(assoc, presId, &request, &response, nullptr);
 
   // A written file is in place whether or not the answer reached the peer.
   if (written) stored(*object);

@@ -17,6 +17,7 @@
 
 #include "dcmFile.h"
 #include "dcmLib.h"
+#include "dcmNetwork.h"
 
 namespace redIRI {
 namespace detail {
@@ -59,8 +60,9 @@ class ReceivedObject {
 // place it, answers the peer (success, or "out of resources" when `write` returned false) and
 // then, for a written object, calls `stored`. A data set that is empty, lacks its SOP Class or
 // Instance UID or names others than the request is refused ("data set does not match SOP
-// class") and logged with `who`; nothing is written then. False when the association broke;
-// the reason is in `error`.
+// class") and logged with `who`; nothing is written then. So is one that cannot be parsed or
+// declares more than it holds ("cannot understand"). False when the association broke; the
+// reason is in `error`.
 bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
                        T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
                        const std::function<bool(ReceivedObject&)>& write,

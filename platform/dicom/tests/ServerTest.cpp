@@ -28,6 +28,7 @@
 #include "dcmNetwork.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
+#include "support/RawStore.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -380,42 +381,8 @@ TEST(Server, MismatchedDataSetsAreRefusedAndWriteNothing) {
     delete detail;
     return cond.good() ? static_cast<int>(response.DimseStatus) : -1;
   };
-  // DCMTK sends no empty data set: the command is encoded here and followed by one empty PDV.
-  auto storeEmpty = [&]() {
-    DcmDataset command;
-    command.putAndInsertString(DCM_AffectedSOPClassUID, sopClass.c_str());
-    command.putAndInsertUint16(DCM_CommandField, DIMSE_C_STORE_RQ);
-    command.putAndInsertUint16(DCM_MessageID, assoc->nextMsgID++);
-    command.putAndInsertUint16(DCM_Priority, 0);
-    command.putAndInsertUint16(DCM_CommandDataSetType, 0x0000);  // a data set follows
-    command.putAndInsertString(DCM_AffectedSOPInstanceUID, sopInstance.c_str());
-    command.computeGroupLengthAndPadding(EGL_withGL, EPD_noChange, EXS_LittleEndianImplicit, EET_ExplicitLength);
-    std::vector<char> buffer(4096);
-    DcmOutputBufferStream out(buffer.data(), buffer.size());
-    command.transferInit();
-    command.write(out, EXS_LittleEndianImplicit, EET_ExplicitLength, nullptr);
-    command.transferEnd();
-    void* encoded = nullptr;
-    offile_off_t length = 0;
-    out.flushBuffer(encoded, length);
-    char nothing = 0;
-    DUL_PDV pdvs[2] = {{static_cast<unsigned long>(length), presId, DUL_COMMANDPDV, OFTrue, encoded},
-                       {0, presId, DUL_DATASETPDV, OFTrue, &nothing}};
-    for (DUL_PDV& pdv : pdvs) {
-      DUL_PDVLIST list{};
-      list.count = 1;
-      list.pdv = &pdv;
-      const OFCondition cond = DUL_WritePDVs(&assoc->DULassociation, &list);
-      if (cond.bad()) return std::string("sending: ") + cond.text();
-    }
-    T_DIMSE_Message response;
-    T_ASC_PresentationContextID id = 0;
-    const OFCondition cond = DIMSE_receiveCommand(assoc, DIMSE_BLOCKING, 0, &id, &response, nullptr);
-    if (cond.bad()) return std::string("response: ") + cond.text();
-    char status[16];
-    std::snprintf(status, sizeof(status), "0x%04x", response.msg.CStoreRSP.DimseStatus);
-    return std::string(status);
-  };
+  // DCMTK sends no empty data set: the command is followed by one empty PDV.
+  auto storeEmpty = [&]() { return sendRawStore(assoc, presId, sopClass, sopInstance, {}); };
   EXPECT_EQ(storeEmpty(), "0xa900") << "an empty data set";
   DcmDataset noUids;
   noUids.putAndInsertString(DCM_PatientName, "OTHER^PATIENT");

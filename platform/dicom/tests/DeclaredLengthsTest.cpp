@@ -1,0 +1,414 @@
+// Data sets whose elements declare far more bytes than the peer sends, over real associations on
+// 127.0.0.1 from a crafted peer: the storage server and the retrieval's receiving side refuse them
+// with a log line, store and announce nothing, never reserve what is merely declared, and go on
+// working for sound images.
+#include <gtest/gtest.h>
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/assoc.h>
+#include <dcmtk/dcmnet/dimse.h>
+#include <dcmtk/dcmnet/dul.h>
+#include <dcmtk/ofstd/ofstd.h>
+
+#include <zlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dcmLib.h"
+#include "dcmNetwork.h"
+#include "support/AllocationWatch.h"
+#include "support/DicomPeers.h"
+#include "support/DicomTestData.h"
+#include "support/RawStore.h"
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Far below any declared length used here, far above what a small data set needs.
+const size_t kAllowedAllocation = size_t(64) << 20;
+
+// Elements in one of the uncompressed encodings, with lengths as declared by the caller.
+struct Encoder {
+  bool implicit = false;
+  bool bigEndian = false;
+  std::vector<uint8_t> bytes;
+
+  void u16(uint16_t v) {
+    if (bigEndian)
+      bytes.insert(bytes.end(), {uint8_t(v >> 8), uint8_t(v)});
+    else
+      bytes.insert(bytes.end(), {uint8_t(v), uint8_t(v >> 8)});
+  }
+  void u32(uint32_t v) {
+    if (bigEndian) {
+      u16(uint16_t(v >> 16));
+      u16(uint16_t(v));
+    } else {
+      u16(uint16_t(v));
+      u16(uint16_t(v >> 16));
+    }
+  }
+  // `declared` 0: the value's own length. Items and delimiters take only a length.
+  Encoder& element(uint16_t group, uint16_t elem, const char* vr, const std::string& value, uint32_t declared = 0) {
+    const uint32_t length = declared ? declared : uint32_t(value.size());
+    u16(group);
+    u16(elem);
+    if (group == 0xFFFE || implicit) {
+      u32(length);
+    } else {
+      bytes.insert(bytes.end(), vr, vr + 2);
+      if (std::string("OB OW OF SQ UN UT").find(vr) != std::string::npos) {
+        u16(0);
+        u32(length);
+      } else {
+        u16(uint16_t(length));
+      }
+    }
+    bytes.insert(bytes.end(), value.begin(), value.end());
+    return *this;
+  }
+};
+
+std::string uidValue(const std::string& uid) { return uid.size() % 2 ? uid + '\0' : uid; }
+
+// The identifying elements every crafted data set starts with.
+Encoder header(bool implicit, bool bigEndian, const std::string& sopClass, const std::string& sopInstance) {
+  Encoder e;
+  e.implicit = implicit;
+  e.bigEndian = bigEndian;
+  e.element(0x0008, 0x0016, "UI", uidValue(sopClass))
+      .element(0x0008, 0x0018, "UI", uidValue(sopInstance))
+      .element(0x0010, 0x0010, "PN", "CRAFTED^PEER")
+      .element(0x0020, 0x000D, "UI", uidValue("1.2.826.0.1.3680043.10.77.1"))
+      .element(0x0020, 0x000E, "UI", uidValue("1.2.826.0.1.3680043.10.77.2"));
+  return e;
+}
+
+std::vector<uint8_t> rawDeflate(const std::vector<uint8_t>& in) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::vector<uint8_t> out(deflateBound(&z, in.size()));
+  z.next_in = const_cast<Bytef*>(in.data());
+  z.avail_in = uInt(in.size());
+  z.next_out = out.data();
+  z.avail_out = uInt(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  if (out.size() % 2) out.push_back(0);  // PDVs carry even lengths
+  return out;
+}
+
+struct Crafted {
+  const char* what;
+  const char* syntax;
+  std::vector<uint8_t> dataSet;
+};
+
+// Hostile data sets of one instance, each in the syntax it is encoded in.
+std::vector<Crafted> craftedDataSets(const std::string& sopClass, const std::string& sopInstance) {
+  std::vector<Crafted> cases;
+  {
+    Encoder e = header(false, false, sopClass, sopInstance);
+    e.element(0x7FE0, 0x0010, "OB", std::string(16, '\0'), 0xFFFFFFF0u);
+    cases.push_back({"pixel data, explicit little endian", UID_LittleEndianExplicitTransferSyntax, e.bytes});
+    cases.push_back({"pixel data, deflated", UID_DeflatedExplicitVRLittleEndianTransferSyntax, rawDeflate(e.bytes)});
+  }
+  {
+    Encoder e = header(true, false, sopClass, sopInstance);
+    e.element(0x7FE0, 0x0010, "", std::string(16, '\0'), 0xFFFFFFF0u);
+    cases.push_back({"pixel data, implicit little endian", UID_LittleEndianImplicitTransferSyntax, e.bytes});
+  }
+  {
+    Encoder e = header(false, true, sopClass, sopInstance);
+    e.element(0x7FE0, 0x0010, "OW", std::string(16, '\0'), 0xFFFFFFF0u);
+    cases.push_back({"pixel data, big endian", UID_BigEndianExplicitTransferSyntax, e.bytes});
+  }
+  {
+    Encoder e = header(false, false, sopClass, sopInstance);
+    e.element(0x0040, 0x0275, "SQ", "", 0xFFFFFFFFu)
+        .element(0xFFFE, 0xE000, "", "", 0xFFFFFFFFu)
+        .element(0x0040, 0x0007, "UT", "xy", 0xFFFFFF00u);
+    cases.push_back({"text in a sequence item, explicit", UID_LittleEndianExplicitTransferSyntax, e.bytes});
+  }
+  {
+    Encoder e = header(true, false, sopClass, sopInstance);
+    e.element(0x0008, 0x1140, "", "", 0xFFFFFFFFu)
+        .element(0xFFFE, 0xE000, "", "", 0xFFFFFFFFu)
+        .element(0x0008, 0x1155, "", uidValue("1.2"), 0xFFFFFF00u);
+    cases.push_back({"UID in a sequence item, implicit", UID_LittleEndianImplicitTransferSyntax, e.bytes});
+  }
+  return cases;
+}
+
+// An association to the server on 127.0.0.1 proposing one SOP class in one syntax.
+struct CraftedClient {
+  redIRI::detail::SocketWatch watch;
+  redIRI::detail::ClientAssociation client{watch};
+  T_ASC_PresentationContextID presId = 0;
+
+  bool open(int port, const std::string& sopClass, const char* syntax) {
+    std::string error;
+    if (!client.open("127.0.0.1", port, "ANY-SCP", {{sopClass, {syntax}}}, error)) {
+      ADD_FAILURE() << error;
+      return false;
+    }
+    presId = ASC_findAcceptedPresentationContextID(client.get(), sopClass.c_str());
+    return presId != 0;
+  }
+  T_ASC_Association* get() const { return client.get(); }
+};
+
+bool waitLogged(const CallbackCapture& log, const std::string& fragment, int timeoutMs) {
+  const long long end = nowMs() + timeoutMs;
+  while (!log.logged(fragment) && nowMs() < end) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return log.logged(fragment);
+}
+
+size_t filesBelow(const std::string& folder) {
+  size_t n = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    n += it->is_regular_file() ? 1 : 0;
+  return n;
+}
+
+// A C-GET peer that answers a retrieval with one crafted C-STORE sub-operation, then a final
+// response counting it as failed. One association, served on its own thread.
+class CraftedRetrievePeer {
+ public:
+  CraftedRetrievePeer(const Crafted& crafted, std::string sopClass, std::string sopInstance)
+      : m_crafted(crafted), m_sopClass(std::move(sopClass)), m_sopInstance(std::move(sopInstance)) {
+    for (int attempt = 0; attempt < 5 && !m_net; ++attempt) {
+      m_port = freePort();
+      if (ASC_initializeNetwork(NET_ACCEPTOR, m_port, 10, &m_net).bad()) m_net = nullptr;
+    }
+    if (m_net) m_thread = std::thread([this] { run(); });
+  }
+  ~CraftedRetrievePeer() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    if (m_net) ASC_dropNetwork(&m_net);
+  }
+  int port() const { return m_port; }
+  bool ready() const { return m_net != nullptr; }
+  // What the retriever answered to the crafted sub-operation ("" before it was sent).
+  std::string outcome() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_outcome;
+  }
+
+ private:
+  void run() {
+    while (!m_stop) {
+      T_ASC_Association* assoc = nullptr;
+      if (ASC_receiveAssociation(m_net, &assoc, ASC_DEFAULTMAXPDU, nullptr, nullptr, OFFalse, DUL_NOBLOCK, 1).good()) {
+        serve(assoc);
+        m_stop = true;
+      }
+      if (assoc) {
+        ASC_dropSCPAssociation(assoc);
+        ASC_destroyAssociation(&assoc);
+      }
+    }
+  }
+
+  void serve(T_ASC_Association* assoc) {
+    T_ASC_PresentationContextID storeId = 0;
+    for (int i = 0; i < ASC_countPresentationContexts(assoc->params); ++i) {
+      T_ASC_PresentationContext pc;
+      if (ASC_getPresentationContext(assoc->params, i, &pc).bad()) continue;
+      const bool ours = m_sopClass == pc.abstractSyntax;
+      const char* wanted = ours ? m_crafted.syntax : UID_LittleEndianImplicitTransferSyntax;
+      for (int k = 0; k < pc.transferSyntaxCount; ++k) {
+        if (std::strcmp(pc.proposedTransferSyntaxes[k], wanted) != 0) continue;
+        if (ASC_acceptPresentationContext(assoc->params, pc.presentationContextID, wanted, pc.proposedRole).good() &&
+            ours && storeId == 0)
+          storeId = pc.presentationContextID;
+        break;
+      }
+    }
+    if (ASC_acknowledgeAssociation(assoc).bad()) return;
+    T_ASC_PresentationContextID getId = 0;
+    T_DIMSE_Message message;
+    std::memset(&message, 0, sizeof(message));
+    if (DIMSE_receiveCommand(assoc, DIMSE_BLOCKING, 0, &getId, &message, nullptr).bad() ||
+        message.CommandField != DIMSE_C_GET_RQ)
+      return;
+    const T_DIMSE_C_GetRQ request = message.msg.CGetRQ;
+    DcmDataset* identifiers = nullptr;
+    T_ASC_PresentationContextID dataId = getId;
+    if (DIMSE_receiveDataSetInMemory(assoc, DIMSE_BLOCKING, 0, &dataId, &identifiers, nullptr, nullptr).bad()) return;
+    delete identifiers;
+
+    const std::string outcome = storeId == 0 ? "no context accepted for the crafted syntax"
+                                             : sendRawStore(assoc, storeId, m_sopClass, m_sopInstance,
+                                                                m_crafted.dataSet, true);
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_outcome = outcome;
+    }
+    if (outcome.rfind("ended", 0) == 0) return;
+    T_DIMSE_C_GetRSP response;
+    std::memset(&response, 0, sizeof(response));
+    response.MessageIDBeingRespondedTo = request.MessageID;
+    OFStandard::strlcpy(response.AffectedSOPClassUID, request.AffectedSOPClassUID, sizeof(response.AffectedSOPClassUID));
+    response.DataSetType = DIMSE_DATASET_NULL;
+    response.opts = O_GET_AFFECTEDSOPCLASSUID | O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS |
+                    O_GET_NUMBEROFFAILEDSUBOPERATIONS | O_GET_NUMBEROFWARNINGSUBOPERATIONS;
+    response.NumberOfFailedSubOperations = 1;
+    response.DimseStatus = STATUS_GET_Failed_UnableToProcess;
+    if (DIMSE_sendGetResponse(assoc, getId, &request, &response, nullptr, nullptr).bad()) return;
+    std::memset(&message, 0, sizeof(message));
+    T_ASC_PresentationContextID id = 0;
+    if (DIMSE_receiveCommand(assoc, DIMSE_BLOCKING, 10, &id, &message, nullptr) == DUL_PEERREQUESTEDRELEASE)
+      ASC_acknowledgeRelease(assoc);
+  }
+
+  Crafted m_crafted;
+  std::string m_sopClass, m_sopInstance;
+  int m_port = 0;
+  T_ASC_Network* m_net = nullptr;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+  mutable std::mutex m_lock;
+  std::string m_outcome;
+};
+
+}  // namespace
+
+TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
+  ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
+  MessageCapture messages;
+  CallbackCapture log;
+  TempDir dir;
+  const std::string root = dir.file("library") + "/";
+  redIRI::dcmServer server;
+  server.setRoot(root.c_str());
+  int port = 0;
+  for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
+    const int candidate = freePort();
+    server.setPort("127.0.0.1,", std::to_string(candidate).c_str(), "tolvrane");
+    if (server.BeginDicomServer()) port = candidate;
+  }
+  ASSERT_NE(port, 0);
+
+  const std::string sopClass = UID_CTImageStorage;
+  const std::string sopInstance = newTestUid();
+  for (const Crafted& c : craftedDataSets(sopClass, sopInstance)) {
+    SCOPED_TRACE(c.what);
+    log.clear();
+    CraftedClient client;
+    ASSERT_TRUE(client.open(port, sopClass, c.syntax));
+    AllocationWatch allocations;
+    const std::string outcome = sendRawStore(client.get(), client.presId, sopClass, sopInstance, c.dataSet, true);
+    allocations.stop();
+    EXPECT_NE(outcome, "0x0000");
+    EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once; the peer got " << outcome;
+    EXPECT_TRUE(log.logged("declares a length")) << outcome << "\n" << ::testing::PrintToString(log.logLines());
+    client.client.abort();
+  }
+
+  // A data set that stops coming after a huge declaration: nothing is reserved while waiting.
+  {
+    log.clear();
+    CraftedClient client;
+    ASSERT_TRUE(client.open(port, sopClass, UID_LittleEndianExplicitTransferSyntax));
+    Encoder e = header(false, false, sopClass, sopInstance);
+    e.element(0x7FE0, 0x0010, "OB", std::string(16, '\0'), 0xFFFFFFF0u);
+    AllocationWatch allocations;
+    EXPECT_EQ(sendRawStore(client.get(), client.presId, sopClass, sopInstance, e.bytes, false), "sent");
+    // The server reads what was sent before it sees the abort.
+    client.client.abort();
+    EXPECT_TRUE(waitLogged(log, "aborted", 10000)) << "the server noticed the abort";
+    allocations.stop();
+    EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
+  }
+
+  // A command that declares more than it holds.
+  {
+    log.clear();
+    CraftedClient client;
+    ASSERT_TRUE(client.open(port, sopClass, UID_LittleEndianExplicitTransferSyntax));
+    Encoder command;
+    command.implicit = true;
+    command.element(0x0000, 0x0002, "", uidValue(sopClass))
+        .element(0x0000, 0x0100, "", std::string("\x01\x00", 2))
+        .element(0x0000, 0x0110, "", std::string("\x07\x00", 2))
+        .element(0x0000, 0x0800, "", std::string("\x01\x01", 2))
+        .element(0x0000, 0x1000, "", uidValue("1.2"), 0xFFFFFFF0u);
+    DUL_PDV pdv = {static_cast<unsigned long>(command.bytes.size()), client.presId, DUL_COMMANDPDV, OFTrue,
+                   command.bytes.data()};
+    DUL_PDVLIST list{};
+    list.count = 1;
+    list.pdv = &pdv;
+    AllocationWatch allocations;
+    ASSERT_TRUE(DUL_WritePDVs(&client.get()->DULassociation, &list).good());
+    T_DIMSE_Message response;
+    std::memset(&response, 0, sizeof(response));
+    T_ASC_PresentationContextID id = 0;
+    const OFCondition cond = DIMSE_receiveCommand(client.get(), DIMSE_NONBLOCKING, 20, &id, &response, nullptr);
+    allocations.stop();
+    EXPECT_TRUE(cond.bad()) << "the association ends";
+    EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
+    EXPECT_TRUE(waitLogged(log, "declares a length", 10000));
+  }
+
+  EXPECT_EQ(filesBelow(root), 0u);
+  EXPECT_TRUE(messages.withCode(3).empty());
+
+  // The server goes on storing sound images.
+  const std::vector<std::string> files = writeSeries(dir.file("sound"), SeriesSpec(), 1);
+  std::vector<std::string> argv = {"storescu", "-aec", "ANY-SCP", "127.0.0.1", std::to_string(port), files[0]};
+  Peer tool(argv, dir.file("storescu.log"));
+  EXPECT_EQ(tool.wait(20000), 0) << tool.log();
+  EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
+  EXPECT_EQ(filesBelow(root), 1u);
+  server.StopDicomServer();
+}
+
+TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {
+  ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
+  TempDir dir;
+  const std::string downloads = dir.file("tmp/dicomdown/");
+  fs::create_directories(downloads);
+  const std::string sopClass = UID_CTImageStorage;
+  const std::string sopInstance = newTestUid();
+  for (const Crafted& c : craftedDataSets(sopClass, sopInstance)) {
+    // The retrieval proposes no deflated or big endian contexts.
+    if (std::strcmp(c.syntax, UID_LittleEndianExplicitTransferSyntax) != 0 &&
+        std::strcmp(c.syntax, UID_LittleEndianImplicitTransferSyntax) != 0)
+      continue;
+    SCOPED_TRACE(c.what);
+    CallbackCapture log;
+    CraftedRetrievePeer peer(c, sopClass, sopInstance);
+    ASSERT_TRUE(peer.ready());
+    MessageCapture messages;
+    redIRI::dcmGet get;
+    const std::string port = std::to_string(peer.port());
+    AllocationWatch allocations;
+    get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", "1.2.826.0.1.3680043.10.77.1", "1.2.826.0.1.3680043.10.77.2",
+                       downloads.c_str(), "CRAFTED^PEER", "1", "CT");
+    ASSERT_TRUE(messages.waitFor(
+        [](const std::vector<Message>& all) {
+          return !all.empty() && (all.back().code == 10 || all.back().code == 11);
+        },
+        20000));
+    allocations.stop();
+    EXPECT_EQ(messages.messages().back().code, 11);
+    EXPECT_TRUE(messages.withCode(8).empty()) << "nothing was stored";
+    EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once; the peer got " << peer.outcome();
+    EXPECT_TRUE(log.logged("declares a length")) << peer.outcome();
+    EXPECT_EQ(filesBelow(downloads), 0u);
+  }
+}

@@ -1,0 +1,55 @@
+#include "RawStore.h"
+
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcostrmb.h>
+#include <dcmtk/dcmnet/dimse.h>
+#include <dcmtk/dcmnet/dul.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace qvtest {
+
+std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const std::string& sopClass,
+                         const std::string& sopInstance, const std::vector<uint8_t>& dataSet, bool last) {
+  DcmDataset command;
+  command.putAndInsertString(DCM_AffectedSOPClassUID, sopClass.c_str());
+  command.putAndInsertUint16(DCM_CommandField, DIMSE_C_STORE_RQ);
+  command.putAndInsertUint16(DCM_MessageID, assoc->nextMsgID++);
+  command.putAndInsertUint16(DCM_Priority, 0);
+  command.putAndInsertUint16(DCM_CommandDataSetType, 0x0000);  // a data set follows
+  command.putAndInsertString(DCM_AffectedSOPInstanceUID, sopInstance.c_str());
+  command.computeGroupLengthAndPadding(EGL_withGL, EPD_noChange, EXS_LittleEndianImplicit, EET_ExplicitLength);
+  std::vector<char> buffer(4096);
+  DcmOutputBufferStream out(buffer.data(), buffer.size());
+  command.transferInit();
+  command.write(out, EXS_LittleEndianImplicit, EET_ExplicitLength, nullptr);
+  command.transferEnd();
+  void* encoded = nullptr;
+  offile_off_t length = 0;
+  out.flushBuffer(encoded, length);
+  std::vector<uint8_t> data = dataSet;
+  data.reserve(1);  // a valid pointer also for an empty data set
+  DUL_PDV pdvs[2] = {{static_cast<unsigned long>(length), presId, DUL_COMMANDPDV, OFTrue, encoded},
+                     {static_cast<unsigned long>(data.size()), presId, DUL_DATASETPDV, last ? OFTrue : OFFalse,
+                      data.data()}};
+  for (DUL_PDV& pdv : pdvs) {
+    DUL_PDVLIST list{};
+    list.count = 1;
+    list.pdv = &pdv;
+    const OFCondition cond = DUL_WritePDVs(&assoc->DULassociation, &list);
+    if (cond.bad()) return std::string("ended: sending failed: ") + cond.text();
+  }
+  if (!last) return "sent";
+  T_DIMSE_Message response;
+  std::memset(&response, 0, sizeof(response));
+  T_ASC_PresentationContextID id = 0;
+  const OFCondition cond = DIMSE_receiveCommand(assoc, DIMSE_NONBLOCKING, 20, &id, &response, nullptr);
+  if (cond.bad()) return std::string("ended: ") + cond.text();
+  char status[16];
+  std::snprintf(status, sizeof(status), "0x%04x", response.msg.CStoreRSP.DimseStatus);
+  return status;
+}
+
+}  // namespace qvtest

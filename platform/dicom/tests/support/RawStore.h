@@ -1,0 +1,21 @@
+// A C-STORE request sent with its data set exactly as given, byte for byte: how tests play a peer
+// that sends what DCMTK would never encode (an empty data set, lengths that promise more than
+// follows).
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/assoc.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+// Sends the request's command and then `dataSet` as one PDV, the last one or not. For a last
+// PDV, waits for the answer: "0x%04x" (its status), or "ended: <why>" when the association
+// broke. Otherwise "sent".
+std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const std::string& sopClass,
+                         const std::string& sopInstance, const std::vector<uint8_t>& dataSet, bool last = true);
+
+}  // namespace qvtest
