@@ -266,15 +266,20 @@ TEST_F(CaptureFlows, CurrentViewAndFavouriteShowInTheListAndOpenBesideIt)
         << "the capture is not shown";
     keep("capture-picture");
 
+    // Back in the viewer the badge is gone: the list has shown what was new.
     ASSERT_TRUE(app->clickNamed("goBack"));
-    ASSERT_TRUE(app->waitForScreen("imageViewerPC", 10, &view)) << view.dump();
+    ASSERT_TRUE(app->waitFor([](const View& v) { return v.hasScreen("imageViewerPC") && v.named("btnCmdFavorite"); },
+                             10, &view))
+        << view.dump();
+    EXPECT_TRUE(app->waitFor([](const View& v) { return !v.named("favoriteNodes"); }, 5, &view)) << view.dump();
     quitCleanly();
     EXPECT_EQ(favourites().size(), 4u);
 }
 
-// "Show Full Info" chosen from the quick tools' information menu and a favourite kept; after a
-// clean quit the next start shows the library, lists the favourite and opens it, draws the series
-// from its cache without writing it again, and shows the full information without being asked.
+// "Show Full Info" chosen from the quick tools' information menu, a favourite kept and the view
+// captured; after a clean quit the next start shows the library, lists the favourite and the
+// capture and opens the favourite, draws the series from its cache without writing it again, and
+// shows the full information without being asked.
 TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
 {
     launch();
@@ -294,6 +299,10 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
     ASSERT_TRUE(waitForFavourites(2)) << "rows: " << favourites().size();
     const std::string dicomFile = writable() + query("select image from favorite where type=2")[0];
     ASSERT_TRUE(fs::exists(dicomFile)) << dicomFile;
+    ASSERT_TRUE(app->clickNamed("capture"));
+    ASSERT_TRUE(waitForFavourites(3)) << "rows: " << favourites().size();
+    const std::string captureFile = writable() + query("select image from favorite where type=1")[0];
+    ASSERT_TRUE(fs::exists(captureFile)) << captureFile;
     pause(500);
     quitCleanly();
 
@@ -313,12 +322,17 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
     EXPECT_EQ(query("select name from patient"), std::vector<std::string>{kExampleName});
     EXPECT_EQ(favourites(), rows);
 
-    // The favourites from the patient list: the favourite is listed and opens.
+    EXPECT_TRUE(fs::exists(dicomFile));
+    EXPECT_TRUE(fs::exists(captureFile));
+
+    // The favourites from the patient list: the favourite and the capture are listed, and the
+    // favourite opens.
     ASSERT_TRUE(app->clickNamed("btnFavorite"));
-    ASSERT_TRUE(app->waitFor([](const View& v) { return v.hasScreen("favoriteList") && thumbnails(v).size() == 1; },
+    ASSERT_TRUE(app->waitFor([](const View& v) { return v.hasScreen("favoriteList") && thumbnails(v).size() == 2; },
                              20, &view))
         << view.dump();
     EXPECT_TRUE(thumbnailDrawn(thumbnails(view)[0]->box)) << "the favourite's thumbnail is not drawn";
+    EXPECT_TRUE(thumbnailDrawn(thumbnails(view)[1]->box)) << "the capture's thumbnail is not drawn";
     app->click(*thumbnails(view)[0]);
     ASSERT_TRUE(app->waitFor([](const View& v) { return firstImageWindow(v) != nullptr; }, 20, &view))
         << view.dump();
