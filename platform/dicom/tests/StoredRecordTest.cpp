@@ -57,13 +57,13 @@ TEST(StoredRecord, AFileIsDescribedAsTheServerDescribesItReceived) {
   const std::string path = dir.file("plain.dcm");
   ImageSpec spec = greySpec(4, 4);
   spec.strings = {{DCM_SpecificCharacterSet, "ISO_IR 192"},
-                  {DCM_SOPInstanceUID, "1.2.826.0.1.3680043.10.1.7"},
+                  {DCM_SOPInstanceUID, "2.25.1001.7"},
                   {DCM_PatientName, "M\xC3\xBCller^J\xC3\xBCrgen"},
                   {DCM_PatientID, "ID/7"},
                   {DCM_PatientSex, "O"},
                   {DCM_Modality, "CT"},
-                  {DCM_StudyInstanceUID, "1.2.826.0.1.3680043.10.1"},
-                  {DCM_SeriesInstanceUID, "1.2.826.0.1.3680043.10.1.2"},
+                  {DCM_StudyInstanceUID, "2.25.1001"},
+                  {DCM_SeriesInstanceUID, "2.25.1001.2"},
                   {DCM_StudyTime, "101112.123456"},
                   {DCM_SeriesTime, "0930"},
                   {DCM_StudyDescription, "\xC3\xA9" + longName}};
@@ -73,7 +73,7 @@ TEST(StoredRecord, AFileIsDescribedAsTheServerDescribesItReceived) {
   auto received = receivedRecord(path, folder);
   auto imported = fileRecord(path);
   expectSameExceptFileName(*imported, *received);
-  EXPECT_STREQ(imported->FileName, "1.2.826.0.1.3680043.10.1.7");
+  EXPECT_STREQ(imported->FileName, "2.25.1001.7");
   EXPECT_STREQ(imported->FileName, received->FileName);
   EXPECT_EQ(std::string(imported->SeriesFolder), folder + "/");
   EXPECT_STREQ(imported->PatientName, "M\xC3\xBCller^J\xC3\xBCrgen");
@@ -84,8 +84,8 @@ TEST(StoredRecord, AFileIsDescribedAsTheServerDescribesItReceived) {
   EXPECT_EQ(std::strlen(imported->StudyDescription), 255u);
 
   char expectedFolder[1024];
-  redIRI::dcmServer::getDicomFolder("M\xC3\xBCller^J\xC3\xBCrgen", "ID/7", "1.2.826.0.1.3680043.10.1",
-                                    "1.2.826.0.1.3680043.10.1.2", expectedFolder);
+  redIRI::dcmServer::getDicomFolder("M\xC3\xBCller^J\xC3\xBCrgen", "ID/7", "2.25.1001", "2.25.1001.2",
+                                    expectedFolder);
   EXPECT_EQ(std::string(imported->SeriesFolder), std::string(expectedFolder) + "/");
 }
 
