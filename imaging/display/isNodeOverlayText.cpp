@@ -101,20 +101,12 @@ void isNodeOverlayText::bindNotification(const std::string& value, const std::st
             setGlobalZOrder(static_cast<float>(m_renderWindow->getHostNode()->getLocalZOrder() + 1));
     }
     setString(m_prefix + m_value + m_suffix);
-    requestParentLayout();
 }
 
 void isNodeOverlayText::setValue(const std::string& value)
 {
     m_value = value;
     setString(m_prefix + m_value + m_suffix);
-    requestParentLayout();
-}
-
-void isNodeOverlayText::requestParentLayout()
-{
-    if (auto* layout = dynamic_cast<cocos2d::ui::Layout*>(getParent()))
-        layout->requestDoLayout();
 }
 
 void isNodeOverlayText::onNotification(cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data)
@@ -164,7 +156,6 @@ void isNodeOverlayText::onNotification(cocos2d::Ref*, unsigned int id, NSUI::NSN
     default:
         break;
     }
-    requestParentLayout();
 }
 
 bool isNodeOverlayText::onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event)

@@ -53,7 +53,6 @@ public:
 
 private:
     void unbind();
-    void requestParentLayout();
 
     std::string m_prefix;
     std::string m_suffix;

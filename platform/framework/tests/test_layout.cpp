@@ -148,6 +148,56 @@ TEST_F(LayoutTest, RightRowStackAndViewportTypes)
     EXPECT_EQ(scenery->getPosition(), Vec2(-50, 60));
 }
 
+// Texts filled in after their layout has placed them (rows of a list, corner texts of an image)
+// are placed again by the pass before the next draw: a right-aligned text ends at its edge, a
+// left-aligned one starts at its margin, and a row's neighbour moves along as the text grows.
+TEST_F(LayoutTest, ChildrenThatChangeSizeArePlacedAgainByTheNextPass)
+{
+    auto* right = ui::Layout::create();
+    right->setContentSize(Size(300, 30));
+    right->setLayoutType(static_cast<ui::Layout::Type>(4));
+    auto* date = ui::Text::create("", "", 20);
+    right->addChild(date);
+    auto* left = ui::Layout::create();
+    left->setContentSize(Size(300, 30));
+    left->setLayoutType(ui::Layout::Type::RELATIVE);
+    auto* name = ui::Text::create("", "", 20);
+    auto* parameter = ui::RelativeLayoutParameter::create();
+    parameter->setAlign(Align::PARENT_TOP_LEFT);
+    parameter->setMargin(ui::Margin(16, 0, 0, 0));
+    name->setLayoutParameter(parameter);
+    left->addChild(name);
+    auto* row = ui::Layout::create();
+    row->setContentSize(Size(300, 30));
+    row->setLayoutType(ui::Layout::Type::HORIZONTAL);
+    auto* first = ui::Text::create("", "", 20);
+    auto* second = box(-1);
+    row->addChild(first);
+    row->addChild(second);
+    for (ui::Layout* layout : {right, left, row})
+        layout->forceDoLayout();
+
+    date->setString("2026.12.07 10:15:00");
+    name->setString("PHANTOM^QUORVANE");
+    first->setString("A longer text");
+    ASSERT_GT(date->getContentSize().width, 100.0f);
+    ASSERT_GT(first->getContentSize().width, 50.0f);
+    for (ui::Layout* layout : {right, left, row})
+        layout->doLayout();  // what drawing runs first
+    EXPECT_FLOAT_EQ(date->getRightBoundary(), 300.0f);
+    EXPECT_FLOAT_EQ(date->getTopBoundary(), 30.0f);
+    EXPECT_FLOAT_EQ(name->getLeftBoundary(), 16.0f);
+    EXPECT_FLOAT_EQ(second->getLeftBoundary(), first->getRightBoundary());
+
+    // A pass leaves nothing pending: a child moved by hand stays until something changes.
+    second->setPosition(Vec2(250, 5));
+    row->doLayout();
+    EXPECT_EQ(second->getPosition(), Vec2(250, 5));
+    first->setString("A");
+    row->doLayout();
+    EXPECT_FLOAT_EQ(second->getLeftBoundary(), first->getRightBoundary());
+}
+
 TEST_F(LayoutTest, HelperAppliesPercentSizesAndPositionsDownTheTree)
 {
     auto* root = Node::create();

@@ -1,8 +1,9 @@
 // ui::Layout: a widget that places its child widgets, may draw a solid background colour and
 // may clip its descendants to its rectangle.
 //
-// Layout types (the pass runs before the next draw after a change, and at once with
-// forceDoLayout; percent sizes and positions of the child widgets are applied first):
+// Layout types (the pass runs before the next draw after a change of the layout's size, of its
+// children or of a child widget's size or parameter, and at once with forceDoLayout; percent
+// sizes and positions of the child widgets are applied first):
 //   ABSOLUTE (0)   positions are kept;
 //   VERTICAL (1)   widget children stacked from the top down in children order, with their
 //                  margins; x follows the linear gravity (left by default);

@@ -371,6 +371,7 @@ void Widget::setContentSize(const Size& contentSize)
         return;
     ProtectedNode::setContentSize(size);
     onSizeChanged();
+    requestParentLayout();
 }
 
 void Widget::setSizePercent(const Vec2& percent)
@@ -392,6 +393,7 @@ void Widget::ignoreContentAdaptWithSize(bool ignore)
     // their images differently.
     ProtectedNode::setContentSize(_ignoreSize ? getVirtualRendererSize() : _customSize);
     onSizeChanged();
+    requestParentLayout();
 }
 
 void Widget::updateContentSizeWithTextureSize(const Size& size)
@@ -447,6 +449,13 @@ void Widget::setLayoutParameter(LayoutParameter* parameter)
     CC_SAFE_RETAIN(parameter);
     CC_SAFE_RELEASE(_layoutParameter);
     _layoutParameter = parameter;
+    requestParentLayout();
+}
+
+void Widget::requestParentLayout()
+{
+    // A layout places its children by their sizes: a text given a longer string moves its
+    // neighbours, and a right-aligned or centred one itself.
     if (auto* layout = dynamic_cast<Layout*>(_parent))
         layout->requestDoLayout();
 }

@@ -15,7 +15,8 @@
 // and text widgets) the content size follows the renderer (texture or text); otherwise the
 // widget keeps the size it was given. Percent sizes and positions are relative to the parent's
 // content size and are applied by the parent layout's pass, by ui::Helper::doLayout and when the
-// widget enters the scene.
+// widget enters the scene. A widget whose size or layout parameter changes asks its parent layout
+// for another pass.
 //
 // Coordinates: touch positions are world (design) units, origin bottom-left; hit rectangles are
 // in the widget's node space. Main thread only.
@@ -178,6 +179,8 @@ protected:
     virtual void onPressStateChangedToDisabled() {}
     // Content adaptation after a texture or text change.
     void updateContentSizeWithTextureSize(const Size& size);
+    // Asks the parent, when it is a layout, for a pass before the next draw.
+    void requestParentLayout();
 
     // The listener calls of one gesture (releaseUpEvent also fires the click).
     virtual void pushDownEvent();
