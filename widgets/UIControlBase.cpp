@@ -1,5 +1,7 @@
 #include "UIControlBase.h"
 
+#include <algorithm>
+
 namespace NSUI
 {
 
@@ -11,6 +13,8 @@ namespace
 constexpr float kMessageBoxHeight = 80.0f;
 constexpr float kMessageBoxWidthRatio = 0.8f;
 constexpr float kMessageBoxFontSize = 23.0f;
+// Between a toast's text and its box's edges.
+constexpr float kMessageBoxPadding = 16.0f;
 } // namespace
 
 cocos2d::Node* UIControlBase::createMessageNode()
@@ -27,6 +31,7 @@ cocos2d::Node* UIControlBase::createMessageNode()
     text->setName(kMessageBoxTextName);
     text->setTextColor(cocos2d::Color4B::WHITE);
     text->setAnchorPoint(cocos2d::Vec2::ANCHOR_MIDDLE);
+    text->setTextHorizontalAlignment(cocos2d::TextHAlignment::CENTER);
     text->enableShadow(cocos2d::Color4B::BLACK, cocos2d::Size(2, -2), 0);
     text->setPositionType(cocos2d::ui::Widget::PositionType::PERCENT);
     text->setPositionPercent(cocos2d::Vec2(0.5f, 0.5f));
@@ -55,7 +60,15 @@ void UIControlBase::showMessage(std::string text, float seconds)
         box->setLocalZOrder(kMessageBoxZOrder);
     }
     if (auto* label = dynamic_cast<cocos2d::ui::Text*>(box->getChildByNameDeep(kMessageBoxTextName)))
+    {
+        // A message longer than the box wraps inside it (a file's path, say), and the box grows
+        // to hold its lines.
+        const float width = box->getContentSize().width;
+        label->setTextAreaSize(cocos2d::Size(width - 2 * kMessageBoxPadding, 0.0f));
         label->setString(text);
+        const float height = std::max(kMessageBoxHeight, label->getContentSize().height + 2 * kMessageBoxPadding);
+        box->setContentSize(cocos2d::Size(width, height));
+    }
     if (!box->isVisible())
         box->setVisible(true);
     scene->setMessageNode(box, seconds);

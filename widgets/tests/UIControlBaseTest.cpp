@@ -58,6 +58,34 @@ TEST_F(ToastTest, SecondToastReusesTheBoxAndRearmsItsTime)
     EXPECT_EQ(toastText(), "third");
 }
 
+// A message longer than the box (an archive's path) wraps inside it and the box grows to hold
+// its lines; a short one after it is one centred line in a box of the usual height again.
+TEST_F(ToastTest, LongMessageWrapsInsideItsBox)
+{
+    auto* layout = NSUI::NSLayout::create();
+    scene->addChild(layout);
+    std::string path = "The archive was saved: /home/reader/.local/share/quorvane/qv/tmp/zip/";
+    for (int i = 0; i < 6; ++i)
+        path += "a-long-folder-name/";
+    layout->showMessage(path + "1796604736.zip", 2.0f);
+    auto* box = dynamic_cast<ui::Widget*>(scene->getChildByName("messageBox"));
+    auto* text = dynamic_cast<ui::Text*>(box->getChildByNameDeep("messageBox.text"));
+    ASSERT_TRUE(box && text);
+    step(1);
+    const Rect inBox = text->getBoundingBox();
+    EXPECT_GE(inBox.getMinX(), 0.0f);
+    EXPECT_LE(inBox.getMaxX(), box->getContentSize().width);
+    EXPECT_GE(inBox.getMinY(), 0.0f);
+    EXPECT_LE(inBox.getMaxY(), box->getContentSize().height);
+    EXPECT_GT(box->getContentSize().height, 80.0f);
+    EXPECT_EQ(box->getContentSize().width, 960 * 0.8f);
+
+    layout->showMessage("short", 2.0f);
+    step(1);
+    EXPECT_EQ(box->getContentSize(), Size(960 * 0.8f, 80));
+    EXPECT_FLOAT_EQ(text->getBoundingBox().getMidY(), 40.0f);
+}
+
 TEST_F(ToastTest, HolderIsOnePerSceneAndFollowsSceneChanges)
 {
     NSUI::messageView::showMessage("a", 2.0f);
