@@ -65,7 +65,8 @@ TOOLS = [("btnCmdSelection", "selection"), ("btnCmdMove", "move"), ("btnCmdZoom"
 
 
 def favourite_tool_bar():
-    # 15 buttons on a 46-unit pitch with three group gaps: 736 units, inside an 800-unit window.
+    # 15 buttons on a 42-unit pitch with three group gaps: 668 units, inside the 700 units of a
+    # 1280x800 screen's window.
     children = []
     y = MARGIN
     for entry in TOOLS:
@@ -79,7 +80,7 @@ def favourite_tool_bar():
         children.append({"type": "Button", "name": name, "size": [BUTTON, BUTTON], "anchor": [0, 1],
                          "normal": "imgs/tools/%s.png" % icon, "pressed": "imgs/tools/%sDown.png" % icon,
                          "layoutParameter": top_left(20, y)})
-        y += BUTTON + 6
+        y += BUTTON + 2
     write("2DFavoriteTool.csb", {
         "type": "Layout", "name": "2DFavoriteTool", "size": [80, 1080], "layoutType": 3,
         "bgColorType": "solid", "bgColor": PANEL, "bgOpacity": 255, "children": children})
