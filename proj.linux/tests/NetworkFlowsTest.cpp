@@ -17,17 +17,6 @@ bool showsExample(const View& v)
     return showsPatient(v, kExampleName, "1-1-20");
 }
 
-// Clicks a text field of a screen and types into it.
-void typeInto(App& app, XServer& x, const std::string& name, const std::string& text)
-{
-    View view;
-    ASSERT_TRUE(app.waitFor([&](const View& v) { return v.named(name) != nullptr; }, 10, &view)) << view.dump();
-    app.click(*view.named(name));
-    pause(300);
-    x.type(text);
-    pause(200);
-}
-
 }  // namespace
 
 class NetworkFlows : public AppTest {};
@@ -48,17 +37,8 @@ TEST_F(NetworkFlows, ExampleStudySentToAStoragePeerArrivesWhole)
     pause(500);
     view = app->probe();
     keep("send-screen");
-    // The typed address row: the second of the node list, its field over the whole row.
-    const std::vector<const Node*> rows = view.allNamed("dcmNodeInfo");
-    ASSERT_GE(rows.size(), 2u) << view.dump();
-    app->click(*rows[1]);
-    pause(300);
-    for (int i = 0; i < 24; ++i)
-        x->key("BackSpace");
-    x->type("127.0.0.1:" + std::to_string(peer.port()));
-    pause(300);
-    ASSERT_TRUE(app->clickNamed("dcmNode_send_input"));
-    ASSERT_TRUE(app->waitForText("Done", 60, &view)) << view.dump() << peer.files().size();
+    ASSERT_TRUE(sendToTypedAddress(*app, *x, "127.0.0.1:" + std::to_string(peer.port()), &view))
+        << view.dump() << peer.files().size();
     keep("sent");
     EXPECT_EQ(peer.files().size(), 20u);
     quitCleanly();
@@ -80,13 +60,7 @@ TEST_F(NetworkFlows, StudyFoundOnAnArchiveIsRetrievedIntoThePatientList)
         << view.dump();
     pause(500);
     keep("finder");
-    typeInto(*app, *x, "editIP", "127.0.0.1");
-    typeInto(*app, *x, "editPort", std::to_string(archive.port()));
-    typeInto(*app, *x, "editTitle", "ANY-SCP");
-    typeInto(*app, *x, "editPatient", "RETRIEVE");
-    ASSERT_TRUE(app->clickNamed("btnSearch"));
-    ASSERT_TRUE(app->waitFor([](const View& v) { return v.named("btnDownload") != nullptr; }, 20, &view))
-        << view.dump();
+    ASSERT_TRUE(searchArchive(*app, *x, archive.port(), "RETRIEVE", &view)) << view.dump();
     keep("found");
     app->click(*view.named("btnDownload"));
     ASSERT_TRUE(app->clickNamed("btn_back"));

@@ -1,9 +1,15 @@
 // Every screen at the sizes clinicians use: 1280x800, 1920x1080, and 3840x2160 with a content
 // scale of 2 (Xft.dpi 192). On each, nothing shown is cut off by the window or drawn over another
-// text, and at scale 2 the texts are laid out and rasterised at twice the size (sharp, not
-// enlarged). The screenshots are kept for a person to look at.
+// text, every button lies inside the window, and at scale 2 the texts are laid out and rasterised
+// at twice the size (sharp, not enlarged). One program start per size walks through the screens
+// a user reaches: the patient list with the send, query/retrieve and account windows and the
+// share toast over it, the study list, the viewer with its window/level dialog, and the favourites
+// with a capture. The screenshots are kept for a person to look at.
 #include "support/AppTest.h"
 #include "support/Screens.h"
+
+#include "../../platform/dicom/tests/support/DicomPeers.h"
+#include "../../platform/dicom/tests/support/DicomTestData.h"
 
 #include <algorithm>
 #include <cmath>
@@ -59,12 +65,14 @@ std::vector<std::string> layoutProblems(const View& v)
     return problems;
 }
 
-// The screen's layout once it has settled (texts laid out while they change are looked at again).
-void checkLayout(App& app, const std::string& screen)
+// The screen's layout once it has settled (texts laid out while they change are looked at again);
+// with a window's name, only that window over the screen.
+void checkLayout(App& app, const std::string& screen, const std::string& window = "")
 {
     std::vector<std::string> problems;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        problems = layoutProblems(app.probe());
+        const View view = app.probe();
+        problems = layoutProblems(window.empty() ? view : view.below(window));
         if (problems.empty())
             return;
         pause(400);
@@ -106,7 +114,45 @@ double sharpness(const Screenshot& s, const Box& box)
 
 }  // namespace
 
-class ScreenSizes : public AppTest, public ::testing::WithParamInterface<Size> {};
+class ScreenSizes : public AppTest, public ::testing::WithParamInterface<Size> {
+protected:
+    // A screen, or a window over one (named `window`), once `marker` shows and it has settled: a
+    // screenshot kept, no text cut off or drawn over another, every button inside the window and
+    // the title's text, where there is one, sharp. False when the marker never shows.
+    bool checkScreen(const std::string& screen, const std::string& marker, const std::string& window = "")
+    {
+        View view;
+        if (!app->waitFor([&](const View& v) { return v.named(marker) != nullptr; }, 20, &view)) {
+            ADD_FAILURE() << screen << " did not show\n" << view.dump();
+            return false;
+        }
+        pause(800);
+        const Screenshot s = keep(screen + "-" + label(GetParam()));
+        checkLayout(*app, screen, window);
+        view = app->probe();
+        if (!window.empty())
+            view = view.below(window);
+        for (const Node& n : view.nodes)
+            if (n.cls == "cocos2d::ui::Button" && n.box.w > 0)
+                EXPECT_TRUE(view.window.contains(n.box)) << screen << ": button " << n.name << " is cut off";
+        if (const Node* title = view.named("title"); title && !title->text.empty()) {
+            const double sharp = sharpness(s, title->box);
+            EXPECT_GT(sharp, 0.6) << screen << ": the title's text is blurred (" << sharp << ")";
+        }
+        return true;
+    }
+
+    // Closes a window over the screen with its button; false when it stays.
+    bool close(const std::string& window, const std::string& button)
+    {
+        const View view = app->probe().below(window);
+        const Node* shown = view.named(button);
+        if (!shown)
+            return false;
+        app->click(*shown);
+        return app->waitFor([&](const View& v) { return v.named(window) == nullptr; }, 10);
+    }
+};
 
 TEST_P(ScreenSizes, EveryScreenFitsAndReads)
 {
@@ -133,6 +179,45 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     const double sharp = sharpness(s, title->box);
     EXPECT_GT(sharp, 0.6) << "the title's text is blurred (" << sharp << ")";
 
+    // The windows over the patient list, with a storage peer and an archive to fill their rows.
+    qvtest::TempDir dir;
+    qvtest::StorePeer store(dir);
+    const std::string source = writeStudy("archive-source", mrSpec(4, 32, "ARCHIVED^PATIENT", "QR-0002"));
+    qvtest::ArchivePeer archive(dir, filesBelow(source));
+    ASSERT_TRUE(store.ready() && archive.ready());
+    EXPECT_TRUE(rowMenu(*app, *x, "PHANTOM^QUORVANE", "send"));
+    if (checkScreen("send", "dcmSend", "dcmSend")) {
+        EXPECT_TRUE(sendToTypedAddress(*app, *x, "127.0.0.1:" + std::to_string(store.port()), &view))
+            << view.dump();
+        checkScreen("send-done", "dcmSend", "dcmSend");
+        EXPECT_TRUE(close("dcmSend", "btn_back"));
+    }
+    EXPECT_TRUE(app->clickNamed("search"));
+    if (checkScreen("query", "editIP", "dcmFinder")) {
+        EXPECT_TRUE(searchArchive(*app, *x, archive.port(), "ARCHIVED", &view)) << view.dump();
+        checkScreen("query-found", "btnDownload", "dcmFinder");
+        EXPECT_TRUE(close("dcmFinder", "btn_back"));
+    }
+    EXPECT_TRUE(app->clickNamed("logo"));
+    if (checkScreen("account", "login_view", "login_view"))
+        EXPECT_TRUE(close("login_view", "goBack"));
+    // Sharing packs the patient's folder behind the busy overlay and ends with a toast saying
+    // where the archive went, on one line inside its box.
+    EXPECT_TRUE(rowMenu(*app, *x, "PHANTOM^QUORVANE", "share"));
+    if (app->waitFor([](const View& v) { return v.containing("archive") != nullptr; }, 20, &view)) {
+        pause(200);
+        keep("share-" + label(size));
+        view = app->probe().below("messageBox");
+        for (const std::string& p : layoutProblems(view))
+            ADD_FAILURE() << "share: " << p;
+        const Node* box = view.named("messageBox");
+        const Node* toast = view.named("messageBox.text");
+        ASSERT_TRUE(box && toast) << view.dump();
+        EXPECT_TRUE(box->box.contains(toast->box)) << "the toast \"" << toast->text << "\" is wider than its box";
+    } else {
+        ADD_FAILURE() << "sharing ended without a toast\n" << view.dump();
+    }
+
     ASSERT_TRUE(openPatient(*app, "PHANTOM^QUORVANE"));
     ASSERT_TRUE(app->waitFor([](const View& v) { return v.withText("axial CT phantom") != nullptr; }, 30, &view))
         << view.dump();
@@ -144,14 +229,27 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     ASSERT_TRUE(openSeries(*app, "axial CT phantom", &view)) << view.dump();
     pause(1500);
     view = app->probe();
-    s = keep("viewer-" + label(size));
-    checkLayout(*app, "viewer");
-    // Every tool button lies inside the window.
-    for (const Node& n : view.nodes) {
-        if (n.cls == "cocos2d::ui::Button" && n.box.w > 0) {
-            EXPECT_TRUE(view.window.contains(n.box)) << "viewer: button " << n.name << " is cut off";
-        }
+    checkScreen("viewer", "goBack");
+
+    // The window/level dialog, from the first window's window text.
+    const Node* window = firstImageWindow(view);
+    ASSERT_NE(window, nullptr);
+    const Node* level = textIn(view, window->box, windowLevelText(view, window->box));
+    ASSERT_NE(level, nullptr) << view.dump();
+    app->click(*level);
+    if (checkScreen("level-dialog", "editWW", "editWW"))
+        EXPECT_TRUE(close("editWW", "btn_back"));
+
+    // A capture of the whole screen, then the favourites with it.
+    if (app->clickNamed("btnCmdCapture") && app->waitFor([](const View& v) { return v.withText("Whole Screen"); }, 10, &view)) {
+        app->click(*view.withText("Whole Screen"));
+        pause(1000);
+    } else {
+        ADD_FAILURE() << "the capture menu did not show\n" << view.dump();
     }
+    EXPECT_TRUE(app->clickNamed("btnCmdFavorite"));
+    if (checkScreen("favourites", "favoriteView"))
+        EXPECT_TRUE(app->clickNamed("goBack"));
     quitCleanly();
 }
 

@@ -84,6 +84,7 @@ bool dcmFinder::init()
     if (!Node::init())
         return false;
     setOwnerNode(this);
+    setName(kLayerName);
     root = dynamic_cast<ui::Widget*>(CSLoader::createNode(kLayoutFile));
     if (root) {
         root->setName(kLayoutFile);

@@ -62,6 +62,8 @@ public:
         std::string imageCount;
     };
 
+    // The finder's name in its window.
+    static constexpr const char* kLayerName = "dcmFinder";
     static constexpr const char* kLayoutFile = "dcmFind.csb";
     static constexpr const char* kStudyRowFile = "dcmFindPatient.csb";
     static constexpr const char* kSeriesRowFile = "dcmFindSeries.csb";

@@ -127,6 +127,25 @@ std::vector<std::string> View::texts() const
     return out;
 }
 
+View View::below(const std::string& name) const
+{
+    View out;
+    out.frames = frames;
+    out.window = window;
+    out.pixelsPerUnit = pixelsPerUnit;
+    out.screens = screens;
+    // Nodes come in drawing order, each followed by the nodes below it.
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        if (nodes[i].name != name)
+            continue;
+        out.nodes.push_back(nodes[i]);
+        for (size_t j = i + 1; j < nodes.size() && nodes[j].depth > nodes[i].depth; ++j)
+            out.nodes.push_back(nodes[j]);
+        break;
+    }
+    return out;
+}
+
 std::string View::dump() const
 {
     std::string out = "screens:";
@@ -244,6 +263,7 @@ View App::probe()
         Node node;
         node.cls = n.value("class", "");
         node.name = n.value("name", "");
+        node.depth = n.value("depth", 0);
         node.hasText = n.contains("text");
         node.text = n.value("text", "");
         node.enabled = n.value("enabled", true);

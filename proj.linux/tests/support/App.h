@@ -18,6 +18,7 @@ namespace e2e {
 
 struct Node {
     std::string cls, name, text;
+    int depth = 0;  // in the scene tree (the scene is 0)
     bool hasText = false;
     bool enabled = true;
     int opacity = 255;
@@ -40,6 +41,9 @@ struct View {
     const Node* withText(const std::string& text) const;
     const Node* containing(const std::string& text) const;
     std::vector<std::string> texts() const;
+    // The first node of that name and the nodes below it (a window over the screen); empty when
+    // none is shown.
+    View below(const std::string& name) const;
     // Every shown text, one a line (for failure messages).
     std::string dump() const;
 };

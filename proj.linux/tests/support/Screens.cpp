@@ -160,6 +160,41 @@ bool rowMenu(App& app, XServer& x, const std::string& patientName, const std::st
     return true;
 }
 
+bool typeInto(App& app, XServer& x, const std::string& name, const std::string& text)
+{
+    View view;
+    if (!app.waitFor([&](const View& v) { return v.named(name) != nullptr; }, 10, &view))
+        return false;
+    app.click(*view.named(name));
+    pause(300);
+    x.type(text);
+    pause(200);
+    return true;
+}
+
+bool sendToTypedAddress(App& app, XServer& x, const std::string& address, View* shown)
+{
+    // The typed address row: the second of the node list, its field over the whole row.
+    View view;
+    if (!app.waitFor([](const View& v) { return v.allNamed("dcmNodeInfo").size() >= 2; }, 10, &view))
+        return false;
+    app.click(*view.allNamed("dcmNodeInfo")[1]);
+    pause(300);
+    for (int i = 0; i < 24; ++i)
+        x.key("BackSpace");
+    x.type(address);
+    pause(300);
+    return app.clickNamed("dcmNode_send_input") && app.waitForText("Done", 60, shown);
+}
+
+bool searchArchive(App& app, XServer& x, int port, const std::string& patient, View* shown)
+{
+    return typeInto(app, x, "editIP", "127.0.0.1") && typeInto(app, x, "editPort", std::to_string(port)) &&
+           typeInto(app, x, "editTitle", "ANY-SCP") && typeInto(app, x, "editPatient", patient) &&
+           app.clickNamed("btnSearch") &&
+           app.waitFor([](const View& v) { return v.named("btnDownload") != nullptr; }, 20, shown);
+}
+
 std::vector<double> numbersIn(const std::string& text)
 {
     std::vector<double> out;

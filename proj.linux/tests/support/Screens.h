@@ -30,6 +30,15 @@ bool openPatient(App& app, const std::string& name);
 // "send", "share").
 bool rowMenu(App& app, XServer& x, const std::string& patientName, const std::string& button);
 
+// Clicks a text field of a screen and types into it; false when the field does not show.
+bool typeInto(App& app, XServer& x, const std::string& name, const std::string& text);
+// On the send screen: types "host:port" into the typed-address row and sends to it; true once
+// the transfer's row ends "Done".
+bool sendToTypedAddress(App& app, XServer& x, const std::string& address, View* shown);
+// On the query/retrieve screen: searches the archive at 127.0.0.1:port (entity title "ANY-SCP")
+// for a part of a patient's name; true once a series of the answer shows its download button.
+bool searchArchive(App& app, XServer& x, int port, const std::string& patient, View* shown);
+
 // Numbers in a text ("Area:3.93,W:2.24" gives 3.93 and 2.24).
 std::vector<double> numbersIn(const std::string& text);
 
