@@ -30,6 +30,7 @@ const char* const kSendFailedToast = "Please check the status of DICOM node";
 const char* const kFindFailedToast = "Check the network and the patient name";
 const char* const kRetrieveReadySuffix = " is ready";
 const char* const kRetrieveFailedToast = "Failed to download %s(%s,%s)";
+const char* const kServerPortToast = "Cannot receive DICOM images: port %s is in use by another program";
 constexpr int kFullSweepAfterTicks = 300;
 constexpr int kPeerOnlineSeconds = 10;
 constexpr size_t kEchoEntrySize = 100;  // the echo call's buffers, terminator included
@@ -135,6 +136,7 @@ bool dataService::init()
         database->release();
         database = nullptr;
     }
+    serverFailureToShow_ = database && database->serverStartFailed();
     tickCounter = 0;
     updateCalledAETitle();
     cocos2d::Director::getInstance()->getScheduler()->schedule([this](float dt) { onTick(dt); }, this, 1.0f,
@@ -185,6 +187,10 @@ void dataService::updateCalledAETitle()
 
 void dataService::onTick(float)
 {
+    if (serverFailureToShow_ && database) {
+        serverFailureToShow_ = false;
+        toast(formatString(kServerPortToast, database->serverPort().c_str()), 5.0f);
+    }
     pumpSendQueue();
     updateCalledAETitle();
     ++tickCounter;

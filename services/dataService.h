@@ -7,7 +7,8 @@
 // that pumps the send queue, echoes the known DICOM nodes every fifth second and every possible
 // node of the local subnets every 301st, starts a discovery sweep every fifth second and reports
 // every second second how many peers were heard in the last ten seconds (2027, -1 without a
-// local address).
+// local address). When the library database's storage server could not start (its port taken,
+// most likely by another copy of the program), the first tick says so in a toast.
 //
 // Network scope: every address it sweeps comes from getSubnetHostAddresses, and a send task to an
 // address outside the scope (NetworkUtils.h) fails without any traffic.
@@ -133,6 +134,8 @@ private:
     void toast(const std::string& text, float seconds);
 
     bool stopped_ = false;
+    // The storage server could not start: the first tick (when a scene shows toasts) says so.
+    bool serverFailureToShow_ = false;
     // The send task the pump started whose done or failed message has not been handled yet; the
     // pump never starts it a second time.
     uint32_t taskInFlight_ = 0;

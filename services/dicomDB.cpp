@@ -128,6 +128,7 @@ void dicomDB::open()
         server_->setPort(list.c_str(), serverPort_.c_str(), kServerTitle);
         server_->setRoot(libraryFolder_.c_str());
         serverRunning_ = server_->BeginDicomServer();
+        serverFailed_ = !serverRunning_;
     }
 }
 

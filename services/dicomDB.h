@@ -142,6 +142,10 @@ public:
     void setServerPortForTest(const std::string& port) { serverPort_ = port; }
     // Whether the storage server is listening.
     bool isServerRunning() const { return serverRunning_; }
+    // Whether the storage server was to listen and could not (its port is taken, most likely by
+    // another copy of the program); the library has logged why. The library works on without it.
+    bool serverStartFailed() const { return serverFailed_; }
+    const std::string& serverPort() const { return serverPort_; }
     NSUI::NSDBUtil& connectionForTest() { return db_; }
 
     // "%d-%02d-%02d %02d:%02d:%02d" of the current local time.
@@ -195,6 +199,7 @@ private:
     std::unique_ptr<redIRI::dcmServer> server_;
     bool startServer_ = true;
     bool serverRunning_ = false;
+    bool serverFailed_ = false;
     std::string serverPort_ = "4587";
     bool stopped_ = false;
     long lastMarkerTime_ = 0;

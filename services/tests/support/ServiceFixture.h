@@ -75,9 +75,9 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(base_);
         const std::string root = (base_ / "qv" / "dicom").string() + "/";
-        dataService::setDatabaseSetupForTest([root](dicomDB* db) {
-            db->setStartServerForTest(false);
+        dataService::setDatabaseSetupForTest([this, root](dicomDB* db) {
             db->setLibraryFolderForTest(root);
+            configureDatabase(db);
         });
         service = dataService::getInstance();
         service->discoveryStarter = [this] { ++discoveries; };
@@ -88,6 +88,8 @@ protected:
         ASSERT_NE(service->getDatabase(), nullptr);
         passStartDelay();
     }
+    // Settings of the library database before its init; by default its storage server stays closed.
+    virtual void configureDatabase(dicomDB* db) { db->setStartServerForTest(false); }
     void TearDown() override
     {
         dataService::destroyInstance();

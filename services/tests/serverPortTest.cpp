@@ -1,0 +1,133 @@
+// A second copy of the program on one machine: the storage server's port is already taken. The
+// library opens and works on without the server, the failure is logged, the user is told once in
+// a toast, and nothing claims the server runs.
+#include "support/ServiceFixture.h"
+
+#include "DicomSeriesWriter.h"
+#include "NSDBDataModel.h"
+#include "dcmLib.h"
+#include "importDcm.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex gLogLock;
+std::vector<std::string> gLog;
+
+void captureLog(const char* text)
+{
+    std::lock_guard<std::mutex> lock(gLogLock);
+    gLog.push_back(text ? text : "");
+}
+
+bool logged(const std::string& fragment)
+{
+    std::lock_guard<std::mutex> lock(gLogLock);
+    for (const std::string& line : gLog)
+        if (line.find(fragment) != std::string::npos) return true;
+    return false;
+}
+
+// A port held by a listener on 127.0.0.1, as another program holding it would.
+class HeldPort {
+public:
+    HeldPort()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::listen(fd_, 4) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+    }
+    ~HeldPort()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+class ServerPortTest : public ServiceFixture {
+protected:
+    void SetUp() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(gLogLock);
+            gLog.clear();
+        }
+        redIRI::setLogCallback(captureLog);
+        ASSERT_NE(held_.port(), 0);
+        ServiceFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        ServiceFixture::TearDown();
+        redIRI::setLogCallback(nullptr);
+    }
+    void configureDatabase(dicomDB* db) override { db->setServerPortForTest(std::to_string(held_.port())); }
+
+    HeldPort held_;
+};
+
+TEST_F(ServerPortTest, ATakenPortIsReportedOnceAndTheLibraryWorksOn)
+{
+    const std::string port = std::to_string(held_.port());
+    dicomDB* db = service->getDatabase();
+    ASSERT_NE(db, nullptr);
+    EXPECT_TRUE(db->isReady());
+    EXPECT_FALSE(db->isServerRunning());
+    EXPECT_TRUE(db->serverStartFailed());
+    EXPECT_TRUE(logged("cannot listen on port " + port));
+
+    // Told once, on the first tick, when a scene can show it.
+    ASSERT_TRUE(waitFor([this] { return !toasts.empty(); }, 5000));
+    const std::string expected = "Cannot receive DICOM images: port " + port + " is in use by another program|5";
+    EXPECT_EQ(toasts, std::vector<std::string>{expected});
+    step(3 * 60);
+    EXPECT_EQ(toasts.size(), 1u);
+
+    // Everything else works on: files handed in are imported and indexed.
+    qvgen::ImageSpec spec;
+    spec.columns = 8;
+    spec.rows = 8;
+    spec.patientName = "PORT^TAKEN";
+    spec.patientID = "P7";
+    spec.studyUID = "2.25.4587.1";
+    spec.seriesUID = "2.25.4587.1.1";
+    const fs::path source = base_ / "source" / "image.dcm";
+    fs::create_directories(source.parent_path());
+    std::string error;
+    ASSERT_TRUE(qvgen::writeDicomFile(source.string(), spec, &error)) << error;
+    importDcm* importer = importDcm::create();
+    ASSERT_NE(importer, nullptr);
+    importer->retain();
+    importer->setRoot(db->getDicomRoot());
+    importer->importFolder(source.string());
+    auto images = [db] {
+        NSUI::NSDBDataModel model;
+        std::lock_guard<std::recursive_mutex> lock(db->dbMutex);
+        return db->connectionForTest().query("select count() from image", model) && model.getRowCount() > 0
+                   ? std::atoi(model.getValue(0, 0).c_str())
+                   : -1;
+    };
+    EXPECT_TRUE(waitFor([&] { return images() == 1; }, 10000));
+    importer->stop();
+    importer->release();
+}
+
+}  // namespace
