@@ -61,10 +61,11 @@ void isInteractorImage::reset()
 void isInteractorImage::setRenderWindow(isRenderWindowBase* window)
 {
     isInteractorBase::setRenderWindow(window);
-    NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::getInstance();
-    centre->removeObserver(this);
+    if (NSUI::NSNotificationCenter* old = NSUI::NSNotificationCenter::peekInstance())
+        old->removeObserver(this);
     if (!window)
         return;
+    NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::getInstance();
     auto callback = [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData*) { releaseMeasurement(); };
     centre->addObserver(this, window->getNotificationContext(), callback, NOTIFY_IMAGE_ORIENT_CHANGED);
     centre->addObserver(this, window->getNotificationContext(), callback, NOTIFY_IMAGE_SLICE_CHANGED);

@@ -112,7 +112,8 @@ void isViewerBrowser::cleanup()
     cocos2d::Layer::cleanup();
     unscheduleAllCallbacks();
     m_playing = false;
-    NSUI::NSNotificationCenter::getInstance()->removeObserver(asRef());
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->removeObserver(asRef());
     for (isViewerImage* window : m_windows)
         window->cocos2d::Ref::release();
     m_windows.clear();

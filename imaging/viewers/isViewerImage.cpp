@@ -141,7 +141,8 @@ void isViewerImage::cleanup()
     forgetWaiter(this);
     isRenderWindow::cleanup();
     CC_SAFE_RELEASE_NULL(m_imageActor);
-    NSUI::NSNotificationCenter::getInstance()->postUIntNotification(NOTIFY_VIEWER_CLOSED, getRefID());
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->postUIntNotification(NOTIFY_VIEWER_CLOSED, getRefID());
     autorelease();
 }
 

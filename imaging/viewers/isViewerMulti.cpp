@@ -160,7 +160,8 @@ bool isViewerMulti::init()
 void isViewerMulti::cleanup()
 {
     cocos2d::ui::Layout::cleanup();
-    NSUI::NSNotificationCenter::getInstance()->removeObserver(asRef());
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->removeObserver(asRef());
     for (auto& group : m_groups)
         for (KeyViewProperty* cell : group.second)
             cell->release();
@@ -301,7 +302,10 @@ void isViewerMulti::insertCell(KeyViewProperty* cell)
 
 void isViewerMulti::clearViews()
 {
-    NSUI::NSNotificationCenter::getInstance()->cancelNotificationsForTarget(asRef());
+    // Clearing never makes a centre: one made after the exit purge would tick on a director that
+    // is going away and deliver nothing.
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->cancelNotificationsForTarget(asRef());
     for (auto& group : m_groups)
         for (KeyViewProperty* cell : group.second) {
             if (auto* node = dynamic_cast<cocos2d::Node*>(cell->getViewer()))

@@ -95,7 +95,8 @@ void isActorVR::clear()
 {
     stopThreads();
     isActorObject::clear();
-    NSUI::NSNotificationCenter::getInstance()->removeObserver(this);
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->removeObserver(this);
     if (m_sprite) {
         m_sprite->release();
         m_sprite = nullptr;

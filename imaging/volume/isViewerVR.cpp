@@ -113,7 +113,8 @@ void isViewerVR::cleanup()
     stopCine();
     isRenderWindow::cleanup();
     CC_SAFE_RELEASE_NULL(m_actor);
-    NSUI::NSNotificationCenter::getInstance()->postUIntNotification(NOTIFY_VIEWER_CLOSED, getRefID());
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->postUIntNotification(NOTIFY_VIEWER_CLOSED, getRefID());
 }
 
 void isViewerVR::collectNotificationIds(std::vector<unsigned int>& ids)

@@ -189,6 +189,32 @@ TEST_F(AppManager, PicturesOpenAsOnePlainViewAndModesChangeByName)
     EXPECT_TRUE(manager->getImages().empty());
 }
 
+// A viewer opened and closed twice in one process, the manager going with the autorelease pool
+// after the exit purge as a screen does: the clearing of its container leaves no notification
+// centre behind, so the second run's view-mode changes arrive.
+TEST(AppManagerLifetime, OpenedAndClosedTwiceInOneProcess)
+{
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(Size(1200, 900)));
+        qvtest::ViewerRig rig;
+        rig.start();
+        qvtest::StandInVolume::install();
+        appManager* manager = appManager::create();
+        manager->retain();
+        manager->openImage(qvtest::phantomCT(), kArea, VIEWMODE_2DVIEW);
+        NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NOTIFY_VIEW_MODE, "mpr", manager);
+        for (int i = 0; i < 10 && manager->getViewMode() != VIEWMODE_MPR; ++i)
+            rig.frame();
+        EXPECT_EQ(manager->getViewMode(), VIEWMODE_MPR);
+        // Handed to the pool: it goes with the frames after the purge.
+        manager->autorelease();
+        qvtest::StandInVolume::uninstall();
+        // The rig's stop checks that no centre was made again.
+        rig.stop();
+    }
+}
+
 // The acquisition plane from a slice's row and column directions (x towards the patient's left,
 // y superior, z anterior).
 TEST(AppManagerPlane, PlaneKindOfASlice)

@@ -24,6 +24,9 @@ protected:
     {
         cocos2d::Director::getInstance()->setOpenGLView(window());
         rig.start();
+        // The image programs, found as the program finds them. Whether they build is decided
+        // once per process, by the first image shown, whichever test shows it.
+        cocos2d::FileUtils::getInstance()->addSearchPath("imageSDK");
     }
     void TearDown() override { rig.stop(); }
 

@@ -38,8 +38,6 @@ protected:
     void SetUp() override
     {
         GLViewersTest::SetUp();
-        // The shader programs and the colour tables.
-        cocos2d::FileUtils::getInstance()->addSearchPath("imageSDK");
         qvgen::PhantomSpec spec;
         spec.slices = 40;
         phantom = std::make_unique<qvgen::Phantom>(spec);

@@ -15,6 +15,8 @@
 
 #include "cocos2d.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -144,9 +146,14 @@ struct ViewerRig {
         }
         scene->removeAllChildrenWithCleanup(true);
         purgeServices();
+        // Objects still waiting in the autorelease pool go now, after the purge, as at the
+        // program's exit. None of them may make a new centre: it would tick on this director and
+        // deliver nothing once the next one runs.
         frame(2);
         cocos2d::Director::destroyInstance();
         cocos2d::FileUtils::destroyInstance();
+        EXPECT_EQ(NSUI::NSNotificationCenter::peekInstance(), nullptr) << "the notification centre was made again";
+        NSUI::NSNotificationCenter::destroyInstance();
     }
 };
 
