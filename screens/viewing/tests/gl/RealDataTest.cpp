@@ -9,7 +9,9 @@
 #include "GLTestProgram.h"
 #include "imageViewerPC.h"
 #include "importDcm.h"
+#include "UIScrollViewBase.h"
 #include "isActorOverlay.h"
+#include "isActorROI.h"
 #include "isBinReader.h"
 #include "isNodeOverlayText.h"
 #include "isSharedObjects.h"
@@ -46,6 +48,12 @@ struct Written {
     double normal[3] = {0, 0, 1};
 };
 
+// Whether a library file (named by the import after its SOP Instance UID) holds this instance.
+bool holds(const std::string& fileName, const std::string& sop)
+{
+    return fileName == sop || fileName == sop + ".dcm";
+}
+
 std::string extraOf(const qvgen::ImageSpec& spec, uint16_t group, uint16_t element)
 {
     std::string value;
@@ -59,6 +67,8 @@ void setExtra(qvgen::ImageSpec& spec, uint16_t group, uint16_t element, const st
 {
     spec.extra.push_back({{group, element}, value});
 }
+
+uint8_t paletteColour(int index, int channel);
 
 // The values a viewer must find in a file written from spec (read before any re-encoding).
 Written expectedOf(const qvgen::ImageSpec& spec)
@@ -74,6 +84,14 @@ Written expectedOf(const qvgen::ImageSpec& spec)
     w.normal[2] = o[0] * o[4] - o[1] * o[3];
     const std::vector<uint8_t> bytes = qvgen::pixelBytes(spec);
     const size_t n = size_t(spec.columns) * spec.rows * spec.frames;
+    if (spec.photometric == "PALETTE COLOR") {
+        w.rgb = true;
+        w.colours.resize(3 * n);
+        for (size_t i = 0; i < n; ++i)
+            for (int c = 0; c < 3; ++c)
+                w.colours[3 * i + c] = paletteColour(bytes[i], c);
+        return w;
+    }
     if (spec.samplesPerPixel == 3) {
         w.rgb = true;
         w.colours.resize(3 * n);
@@ -82,6 +100,14 @@ Written expectedOf(const qvgen::ImageSpec& spec)
         for (size_t i = 0; i < n; ++i)
             for (int c = 0; c < 3; ++c)
                 w.colours[3 * i + c] = planar ? bytes[(i / frame) * 3 * frame + c * frame + i % frame] : bytes[3 * i + c];
+        if (extraOf(spec, 0x0028, 0x0004) == "YBR_FULL") {
+            for (size_t i = 0; i < n; ++i) {
+                const double y = w.colours[3 * i], cb = w.colours[3 * i + 1] - 128.0, cr = w.colours[3 * i + 2] - 128.0;
+                const double rgb[3] = {y + 1.402 * cr, y - 0.344136 * cb - 0.714136 * cr, y + 1.772 * cb};
+                for (int c = 0; c < 3; ++c)
+                    w.colours[3 * i + c] = uint8_t(std::clamp(std::lround(rgb[c]), 0L, 255L));
+            }
+        }
         return w;
     }
     const std::string stored = extraOf(spec, 0x0028, 0x0101);
@@ -96,7 +122,9 @@ Written expectedOf(const qvgen::ImageSpec& spec)
         } else {
             uint16_t raw;
             std::memcpy(&raw, &bytes[2 * i], 2);
-            sample = raw & ((1u << bitsStored) - 1);
+            const std::string high = extraOf(spec, 0x0028, 0x0102);
+            const int shift = high.empty() ? 0 : std::atoi(high.c_str()) + 1 - bitsStored;
+            sample = (raw >> shift) & ((1u << bitsStored) - 1);
             if (spec.pixelRepresentation == 1 && (sample & (1 << (bitsStored - 1))))
                 sample -= 1 << bitsStored;
         }
@@ -144,6 +172,73 @@ void toPlanar(qvgen::ImageSpec& spec)
     setExtra(spec, 0x0028, 0x0006, "1");
 }
 
+// Each 16-bit word of the pixels through f.
+void eachWord(qvgen::ImageSpec& spec, const std::function<uint16_t(uint16_t)>& f)
+{
+    spec.pixels = qvgen::pixelBytes(spec);
+    for (size_t i = 0; i + 1 < spec.pixels.size(); i += 2) {
+        uint16_t v;
+        std::memcpy(&v, &spec.pixels[i], 2);
+        v = f(v);
+        std::memcpy(&spec.pixels[i], &v, 2);
+    }
+}
+
+// RGB to YBR_FULL (full range, the standard's coefficients), expected back within rounding.
+void toYbrFull(qvgen::ImageSpec& spec)
+{
+    spec.pixels = qvgen::pixelBytes(spec);
+    for (size_t i = 0; i + 2 < spec.pixels.size(); i += 3) {
+        const double r = spec.pixels[i], g = spec.pixels[i + 1], b = spec.pixels[i + 2];
+        const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+        const double cb = -0.168736 * r - 0.331264 * g + 0.5 * b + 128;
+        const double cr = 0.5 * r - 0.418688 * g - 0.081312 * b + 128;
+        spec.pixels[i] = uint8_t(std::clamp(std::lround(y), 0L, 255L));
+        spec.pixels[i + 1] = uint8_t(std::clamp(std::lround(cb), 0L, 255L));
+        spec.pixels[i + 2] = uint8_t(std::clamp(std::lround(cr), 0L, 255L));
+    }
+    setExtra(spec, 0x0028, 0x0004, "YBR_FULL");
+}
+
+// PALETTE COLOR: the 8-bit grey as indices into 16-bit tables (entries v * 257, so that either
+// byte gives the 8-bit colour).
+uint8_t paletteColour(int index, int channel)
+{
+    return channel == 0 ? uint8_t(index) : channel == 1 ? uint8_t(255 - index) : uint8_t((index * 3) & 255);
+}
+
+void toPalette(qvgen::ImageSpec& spec)
+{
+    toGrey8(spec);
+    spec.photometric = "PALETTE COLOR";
+    spec.windowCenter.clear();
+    spec.windowWidth.clear();
+}
+
+// Adds the colour tables to a written PALETTE COLOR file.
+bool addPalette(const std::string& path)
+{
+    DcmFileFormat file;
+    if (file.loadFile(path.c_str()).bad())
+        return false;
+    DcmDataset* data = file.getDataset();
+    const DcmTagKey descriptors[3] = {DCM_RedPaletteColorLookupTableDescriptor,
+                                      DCM_GreenPaletteColorLookupTableDescriptor,
+                                      DCM_BluePaletteColorLookupTableDescriptor};
+    const DcmTagKey tables[3] = {DCM_RedPaletteColorLookupTableData, DCM_GreenPaletteColorLookupTableData,
+                                 DCM_BluePaletteColorLookupTableData};
+    const Uint16 descriptor[3] = {256, 0, 16};
+    for (int c = 0; c < 3; ++c) {
+        Uint16 table[256];
+        for (int i = 0; i < 256; ++i)
+            table[i] = Uint16(paletteColour(i, c) * 257);
+        if (data->putAndInsertUint16Array(descriptors[c], descriptor, 3).bad() ||
+            data->putAndInsertUint16Array(tables[c], table, 256).bad())
+            return false;
+    }
+    return file.saveFile(path.c_str(), EXS_LittleEndianExplicit).good();
+}
+
 struct Case {
     const char* name;
     std::function<void(qvgen::PhantomSpec&)> phantom;  // the series' phantom
@@ -186,15 +281,34 @@ protected:
         DcmFileFormat file;
         ASSERT_TRUE(file.loadFile(out.c_str()).good());
         DcmDataset* data = file.getDataset();
+        OFString photometric;
+        Uint16 planar = 0, bits = 8, stored = 8;
+        data->findAndGetOFString(DCM_PhotometricInterpretation, photometric);
+        data->findAndGetUint16(DCM_PlanarConfiguration, planar);
+        data->findAndGetUint16(DCM_BitsAllocated, bits);
+        data->findAndGetUint16(DCM_BitsStored, stored);
+        const size_t n = size_t(w.columns) * w.rows * w.frames;
+        if (bits == 16) {
+            // Grey words (unsigned here), through the rescale of the file.
+            const Uint16* words = nullptr;
+            unsigned long count = 0;
+            ASSERT_TRUE(data->findAndGetUint16Array(DCM_PixelData, words, &count).good());
+            ASSERT_EQ(count, n);
+            // (DCMTK zeroes the output of a look-up that finds nothing.)
+            Float64 slope = 1, intercept = 0;
+            if (data->findAndGetFloat64(DCM_RescaleSlope, slope).bad())
+                slope = 1;
+            if (data->findAndGetFloat64(DCM_RescaleIntercept, intercept).bad())
+                intercept = 0;
+            for (size_t i = 0; i < n; ++i)
+                w.values[i] = (words[i] & ((1u << stored) - 1)) * slope + intercept;
+            fs::remove(out);
+            return;
+        }
         const Uint8* pixels = nullptr;
         unsigned long count = 0;
         ASSERT_TRUE(data->findAndGetUint8Array(DCM_PixelData, pixels, &count).good());
-        OFString photometric;
-        Uint16 planar = 0;
-        data->findAndGetOFString(DCM_PhotometricInterpretation, photometric);
-        data->findAndGetUint16(DCM_PlanarConfiguration, planar);
         fs::remove(out);
-        const size_t n = size_t(w.columns) * w.rows * w.frames;
         if (!w.rgb) {
             ASSERT_EQ(count, n);
             w.values.assign(pixels, pixels + n);
@@ -225,7 +339,6 @@ protected:
         int index = 0;
         for (int k : order) {
             qvgen::ImageSpec image = phantom->imageSpec(k);
-            image.instanceNumber = index + 1;
             if (c.file)
                 c.file(image, k);
             Written w = expectedOf(image);
@@ -234,6 +347,9 @@ protected:
             const std::string path = source + name;
             std::string error;
             EXPECT_TRUE(qvgen::writeDicomFile(path, image, &error)) << error;
+            if (image.photometric == "PALETTE COLOR") {
+                EXPECT_TRUE(addPalette(path));
+            }
             if (!c.tool.empty()) {
                 const std::string out = path + ".enc";
                 const std::string command = c.tool + " " + path + " " + out + " >/dev/null 2>&1";
@@ -269,7 +385,7 @@ protected:
         for (const auto& entry : fs::recursive_directory_iterator(libraryRoot())) {
             const std::string name = entry.path().filename().string();
             if (!entry.is_regular_file() || entry.path().string().find(".incoming") != std::string::npos ||
-                std::none_of(written.begin(), written.end(), [&](const auto& w) { return name.rfind(w.first, 0) == 0; }))
+                std::none_of(written.begin(), written.end(), [&](const auto& w) { return holds(name, w.first); }))
                 continue;
             std::string folder = fs::relative(entry.path().parent_path(), libraryRoot()).string() + "/";
             if (std::find(folders.begin(), folders.end(), folder) == folders.end())
@@ -333,12 +449,13 @@ protected:
         EXPECT_EQ(data->isVolume(), c.volume) << c.name;
         // Every slice (or frame) of every file is there once, with the file's values.
         size_t seen = 0;
-        double lastDistance = -1e30;
+        double lastDistance = std::nan("");
+        int direction = 0;
         for (int s = 0; s < data->getSliceCount(); ++s) {
             const isSliceInfo* slice = data->getSlice(s);
             const std::string file = fs::path(slice->filePath).filename().string();
             auto it = std::find_if(written.begin(), written.end(),
-                                   [&](const auto& item) { return file.rfind(item.first, 0) == 0; });
+                                   [&](const auto& item) { return holds(file, item.first); });
             if (it == written.end()) {
                 ADD_FAILURE() << c.name << ": slice " << s << " from an unknown file " << slice->filePath;
                 continue;
@@ -377,8 +494,11 @@ protected:
             // Slices in stack order along the normal (the files' own positions).
             if (w.frames == 1) {
                 const double distance = w.position[0] * w.normal[0] + w.position[1] * w.normal[1] + w.position[2] * w.normal[2];
-                if (c.volume) {
-                    EXPECT_GT(distance, lastDistance) << c.name << ": slice " << s << " out of order";
+                if (c.volume && !std::isnan(lastDistance)) {
+                    const int d = distance > lastDistance + 1e-3 ? 1 : distance < lastDistance - 1e-3 ? -1 : 0;
+                    if (direction == 0)
+                        direction = d;
+                    EXPECT_TRUE(d != 0 && d == direction) << c.name << ": slice " << s << " out of order";
                 }
                 lastDistance = distance;
             }
@@ -423,6 +543,8 @@ TEST_F(RealDataTest, TransferSyntaxesAndPixelKindsDecodeToTheWrittenValues)
              f.modality = "PT";
              f.rescaleSlope = "0.37";
              f.rescaleIntercept = "0";
+             f.windowCenter = "222";
+             f.windowWidth = "444";
              setExtra(f, 0x0028, 0x1054, "BQML");
          },
          "dcmcjpls +el"},
@@ -438,6 +560,102 @@ TEST_F(RealDataTest, TransferSyntaxesAndPixelKindsDecodeToTheWrittenValues)
         {"rgb_jpegls", rgb, nullptr, "dcmcjpls +el"},
         // One file of many frames without per-frame positions: a list of frames, not a volume.
         {"multiframe_jpegls", [](qvgen::PhantomSpec& s) { s.multiFrame = true; }, nullptr, "dcmcjpls +el", 0, {}, false},
+        // Bits above Bits Stored hold other data (overlays, leftovers) and are not part of the value.
+        {"mr_12bit_high_bits_set", mr,
+         [&](qvgen::ImageSpec& f, int k) {
+             twelveBits(f, k);
+             eachWord(f, [](uint16_t v) { return uint16_t(v | 0xA000); });
+         },
+         ""},
+        // Signed 12-bit samples whose upper bits are clear: negative values by bit 11.
+        {"ct_signed_12bit", nullptr,
+         [&](qvgen::ImageSpec& f, int k) {
+             f.rescaleIntercept = "0";
+             eachWord(f, [](uint16_t v) { return uint16_t((int16_t(v) - 1024) & 0x0fff); });
+             twelveBits(f, k);
+         },
+         "dcmcrle"},
+        // The stored bits at the top of the word (High Bit 15).
+        {"mr_12bit_high_bit_15", mr,
+         [](qvgen::ImageSpec& f, int) {
+             eachWord(f, [](uint16_t v) { return uint16_t(v << 4); });
+             setExtra(f, 0x0028, 0x0101, "12");
+             setExtra(f, 0x0028, 0x0102, "15");
+         },
+         ""},
+        // Lossy 12-bit (extended process), as older archives hold it.
+        {"mr_12bit_jpeg_extended", mr, twelveBits, "dcmcjpeg +ee +q 90", 0.5, {}, true, "dcmdjpeg"},
+        // 8-bit pixels in the syntaxes where their value representation is OW or byte order matters.
+        {"grey8_implicit_le", mr, [](qvgen::ImageSpec& f, int) { toGrey8(f); }, "dcmconv +ti"},
+        {"grey8_big_endian", mr, [](qvgen::ImageSpec& f, int) { toGrey8(f); }, "dcmconv +tb"},
+        {"rgb_big_endian", rgb, nullptr, "dcmconv +tb"},
+        {"grey8_odd_size", [](qvgen::PhantomSpec& s) { s.modality = "MR"; s.columns = 47; s.rows = 39; },
+         [](qvgen::ImageSpec& f, int) { toGrey8(f); }, "dcmconv +ti"},
+        // Uncompressed YBR_FULL colour (some ultrasound devices).
+        {"ybr_full_uncompressed", rgb, [](qvgen::ImageSpec& f, int) { toYbrFull(f); }, "", 2},
+        // An ultrasound cine: one file of colour frames, lossy JPEG in YBR_FULL_422.
+        {"us_cine_jpeg_ybr", [](qvgen::PhantomSpec& s) { s.rgb = true; s.multiFrame = true; }, nullptr,
+         "dcmcjpeg +eb +q 90", 2, {}, false, "dcmdjpeg"},
+        // PET as scanners write it: every slice with its own rescale slope.
+        {"pet_slope_per_slice", mr,
+         [](qvgen::ImageSpec& f, int k) {
+             f.modality = "PT";
+             f.rescaleSlope = qvgen::decimalString(0.37 * (1 + 0.5 * k));
+             f.rescaleIntercept = "0";
+             setExtra(f, 0x0028, 0x1054, "BQML");
+         },
+         ""},
+        {"palette_colour", mr, [](qvgen::ImageSpec& f, int) { toPalette(f); }, ""},
+        {"palette_colour_rle", mr, [](qvgen::ImageSpec& f, int) { toPalette(f); }, "dcmcrle"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (run(c))
+            leave();
+    }
+}
+
+// Series as they arrive from the modalities: slices not evenly spaced, one slice missing, a
+// gantry tilt, files in no order in the folder, a scout among the axials, one slice only. Every
+// image is there with its values; a regular stack (only) is a volume, in position order.
+TEST_F(RealDataTest, IrregularSeriesOpenWithEveryImage)
+{
+    auto fourteen = [](qvgen::PhantomSpec& s) { s.slices = 14; };
+    const std::vector<Case> cases = {
+        {"one_slice", [](qvgen::PhantomSpec& s) { s.slices = 1; }, nullptr, "", 0, {}, false},
+        {"uneven_spacing", fourteen, nullptr, "", 0, {0, 1, 2, 3, 5, 7, 9, 12}, false},
+        {"missing_slice", fourteen, nullptr, "", 0, {0, 1, 2, 3, 4, 6, 7, 8, 9}, false},
+        {"out_of_order", fourteen, nullptr, "", 0, {7, 2, 11, 0, 5, 13, 9, 1, 3, 12, 6, 10, 4, 8}},
+        {"reversed_instance_numbers", fourteen, [](qvgen::ImageSpec& f, int) { f.instanceNumber = 100 - f.instanceNumber; },
+         ""},
+        // Tilted planes stacked along the table: positions off the slice normal.
+        {"gantry_tilt", fourteen,
+         [](qvgen::ImageSpec& f, int k) {
+             const double tilt = 15 * M_PI / 180;
+             const double o[6] = {1, 0, 0, 0, std::cos(tilt), -std::sin(tilt)};
+             std::copy(o, o + 6, f.orientation);
+             f.position[2] = -20 + 2.0 * k;
+             setExtra(f, 0x0018, 0x1120, "15");
+         },
+         "", 0, {}, false},
+        // A localiser of another size and plane in the same series, as the first file.
+        {"scout_among_axials", fourteen,
+         [](qvgen::ImageSpec& f, int k) {
+             if (k != 13)
+                 return;
+             f.columns = 40;
+             f.rows = 30;
+             const double o[6] = {1, 0, 0, 0, 0, -1};
+             std::copy(o, o + 6, f.orientation);
+             f.position[0] = -20;
+             f.position[1] = 0;
+             f.position[2] = 15;
+             f.instanceNumber = 1000;
+             f.pixels.clear();  // the writer's own pattern
+             f.rescaleIntercept = "0";
+             setExtra(f, 0x0008, 0x0008, "ORIGINAL\\PRIMARY\\LOCALIZER");
+         },
+         "", 0, {}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -483,6 +701,7 @@ TEST_F(RealDataTest, PlanesLettersAndPicturesFollowThePatient)
         const char* name;
         qvgen::PhantomOrientation orientation;
         bool monochrome1;
+        bool reversed = false;  // instance numbers falling as the positions rise
     };
     const std::vector<Plane> planes = {
         {"axial", qvgen::PhantomOrientation::Axial, false},
@@ -490,6 +709,8 @@ TEST_F(RealDataTest, PlanesLettersAndPicturesFollowThePatient)
         {"coronal", qvgen::PhantomOrientation::Coronal, false},
         {"oblique", qvgen::PhantomOrientation::Oblique, false},
         {"axial_monochrome1", qvgen::PhantomOrientation::Axial, true},
+        {"sagittal_reversed", qvgen::PhantomOrientation::Sagittal, false, true},
+        {"coronal_reversed", qvgen::PhantomOrientation::Coronal, false, true},
     };
     // 14 of 20 slices: the spheres, on the phantom's middle slice, lie off the volume's centre, so
     // that a reformat mirrored across the slices shows them on the wrong side.
@@ -508,6 +729,8 @@ TEST_F(RealDataTest, PlanesLettersAndPicturesFollowThePatient)
                [&](qvgen::ImageSpec& f, int) {
                    if (p.monochrome1)
                        f.photometric = "MONOCHROME1";
+                   if (p.reversed)
+                       f.instanceNumber = 100 - f.instanceNumber;
                },
                "", 0, kept};
         imageViewerPC* screen = run(c);
@@ -619,4 +842,81 @@ TEST_F(RealDataTest, PlanesLettersAndPicturesFollowThePatient)
         EXPECT_EQ(views, 3);
         leave();
     }
+}
+
+// Rescaled values (unsigned samples, slope 0.37, as PET writes them): the file's window is taken in
+// modality values, the picture is drawn through it, and a point measurement shows the modality
+// value, not the stored sample.
+TEST_F(RealDataTest, RescaledValuesInTheWindowAndThePointMeasurement)
+{
+    auto phantomSpec = [](qvgen::PhantomSpec& s) {
+        s.modality = "MR";
+        s.columns = s.rows = 64;
+    };
+    Case c{"pet_slope", phantomSpec,
+           [](qvgen::ImageSpec& f, int) {
+               f.modality = "PT";
+               f.rescaleSlope = "0.37";
+               f.rescaleIntercept = "0";
+               f.windowCenter = "222";
+               f.windowWidth = "444";
+               setExtra(f, 0x0028, 0x1054, "BQML");
+           },
+           ""};
+    imageViewerPC* screen = run(c);
+    ASSERT_NE(screen, nullptr);
+    step(10);
+    qvgen::PhantomSpec spec = small();
+    phantomSpec(spec);
+    const qvgen::Phantom phantom(spec);
+    float width = 0, level = 0;
+    ASSERT_TRUE(screen->getViewer()->getWindowLevel(width, level));
+    EXPECT_NEAR(width, 444, 0.5);
+    EXPECT_NEAR(level, 222, 0.5);
+
+    const auto axial = screen->getViewer()->cellsOfKind(VIEW_AXIAL);
+    ASSERT_FALSE(axial.empty());
+    isViewerBrowser* browser = axial.front()->getBrowser();
+    ASSERT_NE(browser, nullptr);
+    isViewerImage* view = browser->getActiveWindow();
+    ASSERT_NE(view, nullptr);
+    const isSliceInfo* slice = view->getImageActor()->getCurrentSliceInfo();
+    ASSERT_NE(slice, nullptr);
+    const int k = view->getImageActor()->getSliceIndex();
+    // A point in the body (signal 400: 148 after the rescale), away from every other solid.
+    const qvgen::PhantomShape* body = phantom.shape("body");
+    double voxel[3], local[3], patient[3];
+    phantom.voxelToLocal(0, 0, k, local);
+    local[0] = 0;
+    local[1] = -0.2 * body->halfSize[1];
+    phantom.localToPatient(local, patient);
+    ASSERT_EQ(phantom.value(patient), 400);
+    phantom.patientToVoxel(patient, voxel);
+    Vec3 world(float(voxel[0] * slice->spacingX), float(voxel[1] * slice->spacingY), 0.0f);
+    slice->matrix.transformPoint(&world);
+    const Vec2 at = view->convertToWorldSpace(view->worldToScreen(world));
+    // PET is drawn inverted: activity dark on white.
+    const auto rgb = qvtest::pixelAt(at.x, at.y);
+    EXPECT_NEAR(rgb[0], 255 - 148.0 / 444.0 * 255.0, 6);
+
+    Node* panel = screen->getToolScrollView()->getChildByName("toolPanel");
+    ASSERT_NE(panel, nullptr);
+    clickNode(panel->getChildByName("btnCmdPoint"));
+    step(3);
+    InputSimulator::click(at.x, at.y);
+    step(3);
+    const auto& shown = view->getROIActor()->getROIActors();
+    std::string text;
+    ASSERT_TRUE(stepUntil(
+        [&] {
+            if (shown.empty() || !shown.back()->getLabel())
+                return false;
+            text = shown.back()->getLabel()->getString();
+            return !text.empty() && text != "Unknown";
+        },
+        5));
+    const size_t colon = text.find(':');
+    ASSERT_NE(colon, std::string::npos) << text;
+    EXPECT_NEAR(std::atof(text.c_str() + colon + 1), 148.0, 0.05) << text;
+    leave();
 }
