@@ -89,8 +89,8 @@ Encoder header(bool implicit, bool bigEndian, const std::string& sopClass, const
   e.element(0x0008, 0x0016, "UI", uidValue(sopClass))
       .element(0x0008, 0x0018, "UI", uidValue(sopInstance))
       .element(0x0010, 0x0010, "PN", "CRAFTED^PEER")
-      .element(0x0020, 0x000D, "UI", uidValue("1.2.826.0.1.3680043.10.77.1"))
-      .element(0x0020, 0x000E, "UI", uidValue("1.2.826.0.1.3680043.10.77.2"));
+      .element(0x0020, 0x000D, "UI", uidValue("2.25.1077.1"))
+      .element(0x0020, 0x000E, "UI", uidValue("2.25.1077.2"));
   return e;
 }
 
@@ -397,7 +397,7 @@ TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {
     redIRI::dcmGet get;
     const std::string port = std::to_string(peer.port());
     AllocationWatch allocations;
-    get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", "1.2.826.0.1.3680043.10.77.1", "1.2.826.0.1.3680043.10.77.2",
+    get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", "2.25.1077.1", "2.25.1077.2",
                        downloads.c_str(), "CRAFTED^PEER", "1", "CT");
     ASSERT_TRUE(messages.waitFor(
         [](const std::vector<Message>& all) {
