@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -16,14 +15,8 @@
 #include <vector>
 
 #include "dcmLib.h"
+#include "support/AllocationWatch.h"
 #include "support/DicomTestData.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// Part of the sanitizer runtimes, not declared by every compiler's headers.
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
-                                                         void (*onFree)(const volatile void*));
-#define QV_ALLOCATION_HOOKS 1
-#endif
 
 using namespace qvtest;
 
@@ -98,20 +91,6 @@ void expectDecodeRefused(const std::string& path, const std::string& reason) {
   EXPECT_TRUE(capture.logged(path));
 }
 
-// The largest single allocation made while `watching` is raised (where the sanitizer lets us see
-// allocations; 0 elsewhere).
-std::atomic<bool> watching{false};
-std::atomic<size_t> largestAllocation{0};
-#ifdef QV_ALLOCATION_HOOKS
-void onAllocation(const volatile void*, size_t size) {
-  if (!watching.load(std::memory_order_relaxed)) return;
-  size_t seen = largestAllocation.load(std::memory_order_relaxed);
-  while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
-  }
-}
-void onFree(const volatile void*) {}
-#endif
-
 // Little endian encodings of explicit VR elements.
 void putElement(std::vector<uint8_t>& out, uint16_t group, uint16_t element, const char* vr,
                 const std::string& value, uint32_t declaredLength = 0) {
@@ -171,10 +150,7 @@ std::vector<uint8_t> deflatedFile(const std::vector<uint8_t>& dataSet, bool prea
 TEST(BadInput, DeflatedDataSetsCannotDeclareMoreThanTheyHold) {
   // Values of a deflated data set cannot stay on disk, so DCMTK reserves each declared length
   // before reading it: a file of about a hundred bytes could make it reserve gigabytes.
-#ifdef QV_ALLOCATION_HOOKS
-  static const bool hooked = __sanitizer_install_malloc_and_free_hooks(onAllocation, onFree) != 0;
-  ASSERT_TRUE(hooked);
-#endif
+  // Builds without a sanitizer runtime cannot see allocations; there largest() stays 0.
   TempDir dir;
   const std::string sopClass = kSecondaryCapture;
   std::vector<uint8_t> flat;
@@ -199,16 +175,15 @@ TEST(BadInput, DeflatedDataSetsCannotDeclareMoreThanTheyHold) {
     const std::string path = dir.file("deflated.dcm");
     writeAll(path, c.bytes);
     CallbackCapture capture;
-    largestAllocation = 0;
-    watching = true;
+    AllocationWatch allocations;
     redIRI::dcmReader reader;
     const bool opened = reader.setFile(path.c_str());
     redIRI::dcmReadTag tags;
     const bool tagsOpened = tags.setFile(path.c_str());
-    watching = false;
+    allocations.stop();
     EXPECT_FALSE(opened);
     EXPECT_FALSE(tagsOpened);
-    EXPECT_LT(largestAllocation.load(), size_t(64) << 20) << "bytes reserved at once";
+    EXPECT_LT(allocations.largest(), size_t(64) << 20) << "bytes reserved at once";
     EXPECT_TRUE(capture.logged("declares a length reaching")) << path;
   }
 
