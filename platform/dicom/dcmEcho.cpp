@@ -5,7 +5,9 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/dimse.h>
+#include <dcmtk/ofstd/ofstd.h>
 
+#include <cstring>
 #include <deque>
 #include <list>
 #include <memory>
@@ -164,20 +166,31 @@ void dcmEcho::Core::verify(const Entry& e) {
     std::string error;
     detail::ProposedContext verification{UID_VerificationSOPClass, detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT};
     if (association.open(e.address, e.port, detail::kAnyCalledAETitle, {verification}, error, kEchoTimeout)) {
-      DIC_US status = 0;
-      DcmDataset* statusDetail = nullptr;
       T_ASC_Association* assoc = association.get();
-      OFCondition cond = DIMSE_echoUser(assoc, assoc->nextMsgID++, DIMSE_NONBLOCKING, kEchoTimeout, &status, &statusDetail);
-      delete statusDetail;
-      ok = cond.good() && status == STATUS_Success;
+      T_DIMSE_Message request;
+      std::memset(&request, 0, sizeof(request));
+      request.CommandField = DIMSE_C_ECHO_RQ;
+      T_DIMSE_C_EchoRQ& echo = request.msg.CEchoRQ;
+      echo.MessageID = assoc->nextMsgID++;
+      OFStandard::strlcpy(echo.AffectedSOPClassUID, UID_VerificationSOPClass, sizeof(echo.AffectedSOPClassUID));
+      echo.DataSetType = DIMSE_DATASET_NULL;
+      const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(assoc, UID_VerificationSOPClass);
+      OFCondition cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &request, nullptr, nullptr, nullptr, nullptr);
+      T_DIMSE_Message response;
+      if (cond.good())
+        cond = detail::receiveResponse(assoc, kEchoTimeout, DIMSE_C_ECHO_RSP, echo.MessageID, response);
+      ok = cond.good() && response.msg.CEchoRSP.DimseStatus == STATUS_Success;
       if (e.sweep) {
         const std::string responding = association.respondingAETitle();
         name = responding.empty() || responding == detail::kAnyCalledAETitle ? e.address : responding;
       }
-      if (cond.good())
+      if (cond.good()) {
         association.release();
-      else
+      } else {
         association.abort();
+        if (!stopping)
+          detail::logLine("DICOM echo of %s:%d failed: %s", e.address.c_str(), e.port, cond.text());
+      }
     }
   }
   // Unanswered hosts of a sweep are not reported: a sweep covers whole subnets.

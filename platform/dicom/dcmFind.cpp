@@ -83,8 +83,6 @@ struct dcmFind::Core {
   void serve();
   void run(const Query& query);
   void fail(const Query& query, const std::string& reason);
-  static void onResponse(void* data, T_DIMSE_C_FindRQ*, int, T_DIMSE_C_FindRSP*, DcmDataset* identifiers);
-  bool m_studies = true;  // the running query's level (find thread only)
 };
 
 void dcmFind::Core::add(Query query) {
@@ -121,12 +119,6 @@ void dcmFind::Core::fail(const Query& query, const std::string& reason) {
   gate.post(6, "find failed: " + reason);
 }
 
-void dcmFind::Core::onResponse(void* data, T_DIMSE_C_FindRQ*, int, T_DIMSE_C_FindRSP*, DcmDataset* identifiers) {
-  Core* self = static_cast<Core*>(data);
-  if (!identifiers || self->stopping) return;
-  self->gate.post(5, self->m_studies ? answerText(identifiers, kStudyKeys) : answerText(identifiers, kSeriesKeys));
-}
-
 void dcmFind::Core::run(const Query& query) {
   int port = 0;
   if (!detail::isIPv4Address(query.address) || !detail::parsePort(query.port, port)) {
@@ -154,30 +146,37 @@ void dcmFind::Core::run(const Query& query) {
     identifiers.putAndInsertString(DCM_StudyInstanceUID, query.value.c_str());
   }
 
-  T_DIMSE_C_FindRQ request;
-  std::memset(&request, 0, sizeof(request));
+  T_DIMSE_Message message;
+  std::memset(&message, 0, sizeof(message));
+  message.CommandField = DIMSE_C_FIND_RQ;
+  T_DIMSE_C_FindRQ& request = message.msg.CFindRQ;
   request.MessageID = assoc->nextMsgID++;
   OFStandard::strlcpy(request.AffectedSOPClassUID, model, sizeof(request.AffectedSOPClassUID));
   request.DataSetType = DIMSE_DATASET_PRESENT;
   request.Priority = DIMSE_PRIORITY_MEDIUM;
-  T_DIMSE_C_FindRSP response;
-  std::memset(&response, 0, sizeof(response));
-  DcmDataset* statusDetail = nullptr;
-  int responses = 0;
-  m_studies = query.studies;
-  OFCondition cond = DIMSE_findUser(assoc, presId, &request, &identifiers, responses, &Core::onResponse, this,
-                                    DIMSE_NONBLOCKING, detail::kClientDimseTimeout, &response, &statusDetail);
-  delete statusDetail;
+  OFCondition cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, &identifiers, nullptr, nullptr);
+  DIC_US status = STATUS_FIND_Pending_MatchesAreContinuing;
+  // Pending answers carry one match each; the final one carries none.
+  while (cond.good() && DICOM_PENDING_STATUS(status)) {
+    T_DIMSE_Message answer;
+    std::unique_ptr<DcmDataset> match;
+    cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_FIND_RSP, request.MessageID, answer,
+                                   &match);
+    if (cond.bad()) break;
+    status = answer.msg.CFindRSP.DimseStatus;
+    if (DICOM_PENDING_STATUS(status) && match && !stopping)
+      gate.post(5, query.studies ? answerText(match.get(), kStudyKeys) : answerText(match.get(), kSeriesKeys));
+  }
   if (cond.bad()) {
     association.abort();
     fail(query, cond.text());
     return;
   }
   association.release();
-  if (response.DimseStatus != STATUS_FIND_Success) {
-    char status[48];
-    std::snprintf(status, sizeof(status), "the peer answered status 0x%04x", response.DimseStatus);
-    fail(query, status);
+  if (status != STATUS_FIND_Success) {
+    char text[48];
+    std::snprintf(text, sizeof(text), "the peer answered status 0x%04x", status);
+    fail(query, text);
   }
 }
 

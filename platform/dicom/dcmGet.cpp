@@ -376,17 +376,17 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
     }
 
     const T_DIMSE_C_GetRSP& response = incoming.msg.CGetRSP;
+    if (response.MessageIDBeingRespondedTo != request.MessageID) {
+      association.abort();
+      return failed("the peer answered another request");
+    }
     if (response.DataSetType != DIMSE_DATASET_NULL) {
-      // The list of failed instances: not needed.
-      DcmDataset* ignored = nullptr;
-      T_ASC_PresentationContextID dataPresId = presId;
-      std::string why;
-      const detail::Receipt receipt =
-          detail::receiveDataSet(assoc, detail::kClientDimseTimeout, dataPresId, ignored, why);
-      delete ignored;
-      if (receipt == detail::Receipt::Failed) {
+      // The list of failed instances: not needed, but it must be sound.
+      cond = detail::receiveResponseDataSet(assoc, detail::kClientDimseTimeout, nullptr);
+      if (cond.bad()) {
         association.abort();
-        return failed("association lost: " + why);
+        if (stopping) return false;
+        return failed(std::string("association ended: ") + cond.text());
       }
     }
     const bool counted = response.opts & (O_GET_NUMBEROFREMAININGSUBOPERATIONS | O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS |

@@ -441,6 +441,8 @@ namespace {
 
 // Commands are a few hundred bytes; a peer that sends more is not sending a command.
 const size_t kMaxCommandBytes = 1 << 20;
+// Responses carry query answers or lists of failed instances: kilobytes, rarely megabytes.
+const size_t kMaxResponseDataSetBytes = size_t(64) << 20;
 // A deflated data set may inflate to this much (as a deflated file may).
 const uint64_t kMaxInflatedBytes = uint64_t(1) << 30;
 
@@ -515,11 +517,11 @@ bool parse(std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::st
 }  // namespace
 
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
-                       DcmDataset*& dataset, std::string& why) {
+                       DcmDataset*& dataset, std::string& why, size_t limit) {
   dataset = nullptr;
   std::vector<unsigned char> bytes;
   T_ASC_PresentationContextID pid = 0;
-  const OFCondition cond = gather(assoc, timeout, DUL_DATASETPDV, SIZE_MAX, pid, bytes);
+  const OFCondition cond = gather(assoc, timeout, DUL_DATASETPDV, limit, pid, bytes);
   if (cond.bad()) {
     why = cond.text();
     return Receipt::Failed;
@@ -576,6 +578,13 @@ OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_Presenta
     return receiveFailure("a command without " + missing);
   message.CommandField = static_cast<T_DIMSE_Command>(field);
   const T_DIMSE_DataSetType dataSet = dataSetType == DIMSE_DATASET_NULL ? DIMSE_DATASET_NULL : DIMSE_DATASET_PRESENT;
+  // The fields every response has.
+  auto response = [&](auto& m, unsigned classFlag) {
+    us(DCM_MessageIDBeingRespondedTo, m.MessageIDBeingRespondedTo);
+    us(DCM_Status, m.DimseStatus);
+    m.DataSetType = dataSet;
+    if (ui(DCM_AffectedSOPClassUID, m.AffectedSOPClassUID, sizeof(m.AffectedSOPClassUID), false)) m.opts |= classFlag;
+  };
   switch (message.CommandField) {
     case DIMSE_C_ECHO_RQ: {
       T_DIMSE_C_EchoRQ& m = message.msg.CEchoRQ;
@@ -597,13 +606,22 @@ OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_Presenta
       if (us(DCM_MoveOriginatorMessageID, m.MoveOriginatorID, false)) m.opts |= O_STORE_MOVEORIGINATORID;
       break;
     }
+    case DIMSE_C_ECHO_RSP:
+      response(message.msg.CEchoRSP, O_ECHO_AFFECTEDSOPCLASSUID);
+      break;
+    case DIMSE_C_STORE_RSP: {
+      T_DIMSE_C_StoreRSP& m = message.msg.CStoreRSP;
+      response(m, O_STORE_AFFECTEDSOPCLASSUID);
+      if (ui(DCM_AffectedSOPInstanceUID, m.AffectedSOPInstanceUID, sizeof(m.AffectedSOPInstanceUID), false))
+        m.opts |= O_STORE_AFFECTEDSOPINSTANCEUID;
+      break;
+    }
+    case DIMSE_C_FIND_RSP:
+      response(message.msg.CFindRSP, O_FIND_AFFECTEDSOPCLASSUID);
+      break;
     case DIMSE_C_GET_RSP: {
       T_DIMSE_C_GetRSP& m = message.msg.CGetRSP;
-      us(DCM_MessageIDBeingRespondedTo, m.MessageIDBeingRespondedTo);
-      us(DCM_Status, m.DimseStatus);
-      m.DataSetType = dataSet;
-      if (ui(DCM_AffectedSOPClassUID, m.AffectedSOPClassUID, sizeof(m.AffectedSOPClassUID), false))
-        m.opts |= O_GET_AFFECTEDSOPCLASSUID;
+      response(m, O_GET_AFFECTEDSOPCLASSUID);
       if (us(DCM_NumberOfRemainingSuboperations, m.NumberOfRemainingSubOperations, false))
         m.opts |= O_GET_NUMBEROFREMAININGSUBOPERATIONS;
       if (us(DCM_NumberOfCompletedSuboperations, m.NumberOfCompletedSubOperations, false))
@@ -620,6 +638,52 @@ OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_Presenta
   if (!missing.empty()) return receiveFailure("a command without " + missing);
   presId = pid;
   return EC_Normal;
+}
+
+OFCondition receiveResponseDataSet(T_ASC_Association* assoc, int timeout, std::unique_ptr<DcmDataset>* dataset) {
+  if (dataset) dataset->reset();
+  DcmDataset* received = nullptr;
+  T_ASC_PresentationContextID presId = 0;
+  std::string why;
+  const Receipt receipt = receiveDataSet(assoc, timeout, presId, received, why, kMaxResponseDataSetBytes);
+  std::unique_ptr<DcmDataset> owned(received);
+  if (receipt != Receipt::Received) return receiveFailure(why);
+  if (dataset) *dataset = std::move(owned);
+  return EC_Normal;
+}
+
+OFCondition receiveResponse(T_ASC_Association* assoc, int timeout, T_DIMSE_Command expected, DIC_US messageId,
+                            T_DIMSE_Message& response, std::unique_ptr<DcmDataset>* dataset) {
+  if (dataset) dataset->reset();
+  T_ASC_PresentationContextID presId = 0;
+  OFCondition cond = receiveCommand(assoc, timeout, presId, response);
+  if (cond.bad()) return cond;
+  DIC_US answered = 0;
+  T_DIMSE_DataSetType dataSetType = DIMSE_DATASET_NULL;
+  auto read = [&](const auto& m) {
+    answered = m.MessageIDBeingRespondedTo;
+    dataSetType = m.DataSetType;
+  };
+  switch (response.CommandField) {
+    case DIMSE_C_ECHO_RSP: read(response.msg.CEchoRSP); break;
+    case DIMSE_C_STORE_RSP: read(response.msg.CStoreRSP); break;
+    case DIMSE_C_FIND_RSP: read(response.msg.CFindRSP); break;
+    case DIMSE_C_GET_RSP: read(response.msg.CGetRSP); break;
+    default: break;
+  }
+  char text[96];
+  if (response.CommandField != expected) {
+    std::snprintf(text, sizeof(text), "the peer answered with command 0x%04x where 0x%04x was expected",
+                  static_cast<unsigned>(response.CommandField), static_cast<unsigned>(expected));
+    return receiveFailure(text);
+  }
+  if (answered != messageId) {
+    std::snprintf(text, sizeof(text), "the peer answered message %u where %u was expected", unsigned(answered),
+                  unsigned(messageId));
+    return receiveFailure(text);
+  }
+  if (dataSetType == DIMSE_DATASET_NULL) return EC_Normal;
+  return receiveResponseDataSet(assoc, timeout, dataset);
 }
 
 }  // namespace detail

@@ -17,6 +17,8 @@
 #include <dcmtk/dcmnet/dimse.h>
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -143,19 +145,30 @@ enum class Receipt {
   Failed,    // the association broke, stopped answering or broke the protocol
 };
 
-// Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does.
-// Received: `dataset` (owned by the caller) and `presId` are set. Otherwise the reason is in
-// `why`.
+// Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does, of at
+// most `limit` bytes as it arrives. Received: `dataset` (owned by the caller) and `presId` are
+// set. Otherwise the reason is in `why`.
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
-                       DcmDataset*& dataset, std::string& why);
+                       DcmDataset*& dataset, std::string& why, size_t limit = SIZE_MAX);
 
 // Receives the next command, as DIMSE_receiveCommand does, waiting at most `timeout` seconds.
 // Read into `message` are the command field, and the fields of the commands this library
-// answers: C-ECHO-RQ, C-STORE-RQ and C-GET-RSP. Returns EC_Normal, the peer's release request
-// or abort (DUL_PEERREQUESTEDRELEASE, DUL_PEERABORTEDASSOCIATION), DIMSE_NODATAAVAILABLE on
-// timeout, or a failure whose text says why (an unsound command included).
+// answers or waits for: C-ECHO-RQ, C-STORE-RQ, and the C-ECHO, C-STORE, C-FIND and C-GET
+// responses. Returns EC_Normal, the peer's release request or abort (DUL_PEERREQUESTEDRELEASE,
+// DUL_PEERABORTEDASSOCIATION), DIMSE_NODATAAVAILABLE on timeout, or a failure whose text says
+// why (an unsound command included).
 OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
                            T_DIMSE_Message& message);
+
+// The requesting side: receives the answer to our request `messageId`, a command of type
+// `expected` (C-ECHO, C-STORE, C-FIND or C-GET response) answering that request, and then the
+// data set the command announces, into `dataset` when given (else it is dropped). A failure
+// (its text says why) when the association broke, the peer answered something else, or the
+// command or data set is unsound; the association is then out of step and must be ended.
+OFCondition receiveResponse(T_ASC_Association* assoc, int timeout, T_DIMSE_Command expected, DIC_US messageId,
+                            T_DIMSE_Message& response, std::unique_ptr<DcmDataset>* dataset = nullptr);
+// The data set announced by a response already received, bounded as receiveResponse bounds it.
+OFCondition receiveResponseDataSet(T_ASC_Association* assoc, int timeout, std::unique_ptr<DcmDataset>* dataset);
 
 // Opens and closes one TCP connection to see whether anything listens, within timeoutMs and
 // abandoned as soon as `stop` is raised. Used by sweeps, which try many hosts that do not exist.

@@ -218,23 +218,24 @@ SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, cons
     }
   }
 
-  T_DIMSE_C_StoreRQ request;
-  std::memset(&request, 0, sizeof(request));
+  T_DIMSE_Message message;
+  std::memset(&message, 0, sizeof(message));
+  message.CommandField = DIMSE_C_STORE_RQ;
+  T_DIMSE_C_StoreRQ& request = message.msg.CStoreRQ;
   request.MessageID = assoc->nextMsgID++;
   OFStandard::strlcpy(request.AffectedSOPClassUID, file.sopClass.c_str(), sizeof(request.AffectedSOPClassUID));
   OFStandard::strlcpy(request.AffectedSOPInstanceUID, file.sopInstance.c_str(), sizeof(request.AffectedSOPInstanceUID));
   request.DataSetType = DIMSE_DATASET_PRESENT;
   request.Priority = DIMSE_PRIORITY_MEDIUM;
-  T_DIMSE_C_StoreRSP response;
-  std::memset(&response, 0, sizeof(response));
-  DcmDataset* statusDetail = nullptr;
-  cond = DIMSE_storeUser(assoc, presId, &request, nullptr, data, nullptr, nullptr, DIMSE_NONBLOCKING,
-                         detail::kClientDimseTimeout, &response, &statusDetail);
-  delete statusDetail;
+  cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, data, nullptr, nullptr);
+  T_DIMSE_Message answer;
+  if (cond.good())
+    cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_STORE_RSP, request.MessageID, answer);
   if (cond.bad()) {
     error = cond.text();
     return SendResult::AssociationLost;
   }
+  const T_DIMSE_C_StoreRSP& response = answer.msg.CStoreRSP;
   // Success, or one of the warnings (0xB000, 0xB006, 0xB007): the peer has the instance.
   if (response.DimseStatus == STATUS_Success || (response.DimseStatus & 0xF000) == 0xB000) return SendResult::Stored;
   char status[48];

@@ -1,7 +1,9 @@
-// Data sets whose elements declare far more bytes than the peer sends, over real associations on
-// 127.0.0.1 from a crafted peer: the storage server and the retrieval's receiving side refuse them
-// with a log line, store and announce nothing, never reserve what is merely declared, and go on
-// working for sound images.
+// Commands and data sets whose elements declare far more bytes than the peer sends, over real
+// associations on 127.0.0.1 with a crafted peer: the storage server and the retrieval's receiving
+// side refuse them with a log line, store and announce nothing, and go on working for sound
+// images; the answers the sender, the echo and the find wait for fail their request with a log
+// line, and the same objects go on working with sound peers. Nothing reserves what is merely
+// declared.
 #include <gtest/gtest.h>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -183,37 +186,30 @@ size_t filesBelow(const std::string& folder) {
   return n;
 }
 
-// A C-GET peer that answers a retrieval with one crafted C-STORE sub-operation, then a final
-// response counting it as failed. One association, served on its own thread.
-class CraftedRetrievePeer {
+// A peer on 127.0.0.1 that takes one association and serves it with `serve`, on its own thread.
+class OneAssociationPeer {
  public:
-  CraftedRetrievePeer(const Crafted& crafted, std::string sopClass, std::string sopInstance)
-      : m_crafted(crafted), m_sopClass(std::move(sopClass)), m_sopInstance(std::move(sopInstance)) {
+  explicit OneAssociationPeer(std::function<void(T_ASC_Association*)> serve) : m_serve(std::move(serve)) {
     for (int attempt = 0; attempt < 5 && !m_net; ++attempt) {
       m_port = freePort();
       if (ASC_initializeNetwork(NET_ACCEPTOR, m_port, 10, &m_net).bad()) m_net = nullptr;
     }
     if (m_net) m_thread = std::thread([this] { run(); });
   }
-  ~CraftedRetrievePeer() {
+  ~OneAssociationPeer() {
     m_stop = true;
     if (m_thread.joinable()) m_thread.join();
     if (m_net) ASC_dropNetwork(&m_net);
   }
   int port() const { return m_port; }
   bool ready() const { return m_net != nullptr; }
-  // What the retriever answered to the crafted sub-operation ("" before it was sent).
-  std::string outcome() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_outcome;
-  }
 
  private:
   void run() {
     while (!m_stop) {
       T_ASC_Association* assoc = nullptr;
       if (ASC_receiveAssociation(m_net, &assoc, ASC_DEFAULTMAXPDU, nullptr, nullptr, OFFalse, DUL_NOBLOCK, 1).good()) {
-        serve(assoc);
+        m_serve(assoc);
         m_stop = true;
       }
       if (assoc) {
@@ -223,6 +219,37 @@ class CraftedRetrievePeer {
     }
   }
 
+  std::function<void(T_ASC_Association*)> m_serve;
+  int m_port = 0;
+  T_ASC_Network* m_net = nullptr;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
+
+// Waits for the requester to release (acknowledged) or abort the association.
+void awaitEnd(T_ASC_Association* assoc) {
+  T_DIMSE_Message message;
+  std::memset(&message, 0, sizeof(message));
+  T_ASC_PresentationContextID id = 0;
+  if (DIMSE_receiveCommand(assoc, DIMSE_BLOCKING, 10, &id, &message, nullptr) == DUL_PEERREQUESTEDRELEASE)
+    ASC_acknowledgeRelease(assoc);
+}
+
+// A C-GET peer that answers a retrieval with one crafted C-STORE sub-operation, then a final
+// response counting it as failed. One association, served on its own thread.
+class CraftedRetrievePeer {
+ public:
+  CraftedRetrievePeer(const Crafted& crafted, std::string sopClass, std::string sopInstance)
+      : m_crafted(crafted), m_sopClass(std::move(sopClass)), m_sopInstance(std::move(sopInstance)) {}
+  int port() const { return m_peer.port(); }
+  bool ready() const { return m_peer.ready(); }
+  // What the retriever answered to the crafted sub-operation ("" before it was sent).
+  std::string outcome() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_outcome;
+  }
+
+ private:
   void serve(T_ASC_Association* assoc) {
     T_ASC_PresentationContextID storeId = 0;
     for (int i = 0; i < ASC_countPresentationContexts(assoc->params); ++i) {
@@ -269,22 +296,97 @@ class CraftedRetrievePeer {
     response.NumberOfFailedSubOperations = 1;
     response.DimseStatus = STATUS_GET_Failed_UnableToProcess;
     if (DIMSE_sendGetResponse(assoc, getId, &request, &response, nullptr, nullptr).bad()) return;
-    std::memset(&message, 0, sizeof(message));
-    T_ASC_PresentationContextID id = 0;
-    if (DIMSE_receiveCommand(assoc, DIMSE_BLOCKING, 10, &id, &message, nullptr) == DUL_PEERREQUESTEDRELEASE)
-      ASC_acknowledgeRelease(assoc);
+    awaitEnd(assoc);
   }
 
   Crafted m_crafted;
   std::string m_sopClass, m_sopInstance;
-  int m_port = 0;
-  T_ASC_Network* m_net = nullptr;
-  std::atomic<bool> m_stop{false};
-  std::thread m_thread;
   mutable std::mutex m_lock;
   std::string m_outcome;
+  OneAssociationPeer m_peer{[this](T_ASC_Association* assoc) { serve(assoc); }};  // last: ends first
 };
 
+
+// A peer that accepts every proposed context (in `syntax` where offered, else in the first
+// syntax proposed), takes one request and answers it with a crafted response: `command` (given
+// the request's message ID) and, when not empty, `dataSet`.
+struct CraftedAnswer {
+  std::function<std::vector<uint8_t>(uint16_t messageId)> command;
+  std::vector<uint8_t> dataSet;
+  const char* syntax = UID_LittleEndianExplicitTransferSyntax;
+};
+
+class CraftedAnswerPeer {
+ public:
+  explicit CraftedAnswerPeer(CraftedAnswer answer) : m_answer(std::move(answer)) {}
+  int port() const { return m_peer.port(); }
+  bool ready() const { return m_peer.ready(); }
+
+ private:
+  void serve(T_ASC_Association* assoc) {
+    for (int i = 0; i < ASC_countPresentationContexts(assoc->params); ++i) {
+      T_ASC_PresentationContext pc;
+      if (ASC_getPresentationContext(assoc->params, i, &pc).bad() || pc.transferSyntaxCount == 0) continue;
+      const char* syntax = pc.proposedTransferSyntaxes[0];
+      for (int k = 0; k < pc.transferSyntaxCount; ++k)
+        if (std::strcmp(pc.proposedTransferSyntaxes[k], m_answer.syntax) == 0) syntax = m_answer.syntax;
+      ASC_acceptPresentationContext(assoc->params, pc.presentationContextID, syntax, pc.proposedRole);
+    }
+    if (ASC_acknowledgeAssociation(assoc).bad()) return;
+    T_ASC_PresentationContextID presId = 0;
+    T_DIMSE_Message request;
+    std::memset(&request, 0, sizeof(request));
+    if (DIMSE_receiveCommand(assoc, DIMSE_BLOCKING, 0, &presId, &request, nullptr).bad()) return;
+    uint16_t messageId = 0;
+    bool dataSet = false;
+    switch (request.CommandField) {
+      case DIMSE_C_ECHO_RQ:
+        messageId = request.msg.CEchoRQ.MessageID;
+        break;
+      case DIMSE_C_STORE_RQ:
+        messageId = request.msg.CStoreRQ.MessageID;
+        dataSet = true;
+        break;
+      case DIMSE_C_FIND_RQ:
+        messageId = request.msg.CFindRQ.MessageID;
+        dataSet = true;
+        break;
+      default:
+        return;
+    }
+    if (dataSet) {
+      DcmDataset* received = nullptr;
+      T_ASC_PresentationContextID dataId = presId;
+      if (DIMSE_receiveDataSetInMemory(assoc, DIMSE_BLOCKING, 0, &dataId, &received, nullptr, nullptr).bad()) return;
+      delete received;
+    }
+    if (!writeRawPdv(assoc, presId, true, m_answer.command(messageId))) return;
+    if (!m_answer.dataSet.empty() && !writeRawPdv(assoc, presId, false, m_answer.dataSet)) return;
+    awaitEnd(assoc);
+  }
+
+  CraftedAnswer m_answer;
+  OneAssociationPeer m_peer{[this](T_ASC_Association* assoc) { serve(assoc); }};  // last: ends first
+};
+
+std::string us(uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
+
+// A response command (implicit VR little endian, as commands are). `errorComment` declared
+// other than 0: an Error Comment that declares that length and holds two bytes.
+std::vector<uint8_t> responseCommand(const char* sopClass, uint16_t field, uint16_t messageId, bool dataSet,
+                                     uint16_t status, uint32_t errorComment = 0) {
+  Encoder e;
+  e.implicit = true;
+  e.element(0x0000, 0x0002, "", uidValue(sopClass))
+      .element(0x0000, 0x0100, "", us(field))
+      .element(0x0000, 0x0120, "", us(messageId))
+      .element(0x0000, 0x0800, "", us(dataSet ? 0x0000 : 0x0101))
+      .element(0x0000, 0x0900, "", us(status));
+  if (errorComment) e.element(0x0000, 0x0902, "", "xy", errorComment);
+  return e.bytes;
+}
+
+const uint32_t kHugeLength = 0xFFFFFFF0u;
 }  // namespace
 
 TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
@@ -347,13 +449,8 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
         .element(0x0000, 0x0110, "", std::string("\x07\x00", 2))
         .element(0x0000, 0x0800, "", std::string("\x01\x01", 2))
         .element(0x0000, 0x1000, "", uidValue("1.2"), 0xFFFFFFF0u);
-    DUL_PDV pdv = {static_cast<unsigned long>(command.bytes.size()), client.presId, DUL_COMMANDPDV, OFTrue,
-                   command.bytes.data()};
-    DUL_PDVLIST list{};
-    list.count = 1;
-    list.pdv = &pdv;
     AllocationWatch allocations;
-    ASSERT_TRUE(DUL_WritePDVs(&client.get()->DULassociation, &list).good());
+    ASSERT_TRUE(writeRawPdv(client.get(), client.presId, true, command.bytes));
     T_DIMSE_Message response;
     std::memset(&response, 0, sizeof(response));
     T_ASC_PresentationContextID id = 0;
@@ -411,4 +508,130 @@ TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {
     EXPECT_TRUE(log.logged("declares a length")) << peer.outcome();
     EXPECT_EQ(filesBelow(downloads), 0u);
   }
+}
+
+// The answers a requester waits for: sound commands carrying a crafted data set (a find's
+// matches), and commands that declare more than they hold.
+TEST(DeclaredLengths, AQueryFailsOnAnswersThatOnlyDeclare) {
+  ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
+  const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
+  std::vector<std::pair<std::string, CraftedAnswer>> answers;
+  for (const Crafted& c : craftedDataSets(UID_CTImageStorage, newTestUid())) {
+    // The query proposes the little endian syntaxes only.
+    if (std::strcmp(c.syntax, UID_LittleEndianExplicitTransferSyntax) != 0 &&
+        std::strcmp(c.syntax, UID_LittleEndianImplicitTransferSyntax) != 0)
+      continue;
+    answers.push_back({c.what,
+                       {[model](uint16_t id) { return responseCommand(model, DIMSE_C_FIND_RSP, id, true, 0xFF00); },
+                        c.dataSet, c.syntax}});
+  }
+  answers.push_back({"the command",
+                     {[model](uint16_t id) {
+                        return responseCommand(model, DIMSE_C_FIND_RSP, id, false, 0x0000, kHugeLength);
+                      },
+                      {}}});
+  MessageCapture messages;
+  redIRI::dcmFind find;
+  for (const auto& [what, answer] : answers) {
+    SCOPED_TRACE(what);
+    CallbackCapture log;
+    messages.clear();
+    CraftedAnswerPeer peer(answer);
+    ASSERT_TRUE(peer.ready());
+    const std::string port = std::to_string(peer.port());
+    AllocationWatch allocations;
+    find.findPatientByName("127.0.0.1", port.c_str(), "", "", "*PEER*");
+    EXPECT_TRUE(messages.waitForCount(6, 1, 20000)) << "the query fails";
+    allocations.stop();
+    EXPECT_TRUE(messages.withCode(5).empty()) << "no match is announced";
+    EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
+    EXPECT_TRUE(log.logged("declares a length")) << ::testing::PrintToString(log.logLines());
+  }
+
+  // The same object still queries a sound archive.
+  TempDir dir;
+  ArchivePeer archive(dir, writeSeries(dir.file("data"), SeriesSpec(), 1));
+  ASSERT_TRUE(archive.ready());
+  messages.clear();
+  const std::string port = std::to_string(archive.port());
+  find.findPatientByName("127.0.0.1", port.c_str(), "", "", "*DOE*");
+  EXPECT_TRUE(messages.waitForCount(5, 1, 20000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(messages.withCode(6).empty());
+}
+
+TEST(DeclaredLengths, AnEchoFailsOnAnAnswerThatOnlyDeclares) {
+  ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::dcmEcho echo;
+  auto verify = [&](int port) {
+    std::string entry = "Node,127.0.0.1," + std::to_string(port);
+    char* entries[] = {&entry[0]};
+    echo.echo(entries, 1, false);
+  };
+  {
+    CraftedAnswerPeer peer({[](uint16_t id) {
+                              return responseCommand(UID_VerificationSOPClass, DIMSE_C_ECHO_RSP, id, false, 0x0000,
+                                                     kHugeLength);
+                            },
+                            {}});
+    ASSERT_TRUE(peer.ready());
+    AllocationWatch allocations;
+    verify(peer.port());
+    ASSERT_TRUE(messages.waitForCount(4, 1, 20000));
+    allocations.stop();
+    EXPECT_EQ(jsonField(messages.withCode(4)[0].text, "ok"), "0") << "the echo fails";
+    EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
+    EXPECT_TRUE(log.logged("declares a length")) << ::testing::PrintToString(log.logLines());
+  }
+
+  // The same object still verifies a sound peer.
+  TempDir dir;
+  StorePeer live(dir);
+  ASSERT_TRUE(live.ready());
+  messages.clear();
+  verify(live.port());
+  ASSERT_TRUE(messages.waitForCount(4, 1, 20000));
+  EXPECT_EQ(jsonField(messages.withCode(4)[0].text, "ok"), "1");
+}
+
+TEST(DeclaredLengths, ASendFailsOnAnAnswerThatOnlyDeclares) {
+  ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
+  TempDir dir;
+  const std::vector<std::string> files = writeSeries(dir.file("series"), SeriesSpec(), 1);
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::dcmSender sender;
+  {
+    CraftedAnswerPeer peer({[](uint16_t id) {
+                              return responseCommand(UID_CTImageStorage, DIMSE_C_STORE_RSP, id, false, 0x0000,
+                                                     kHugeLength);
+                            },
+                            {}});
+    ASSERT_TRUE(peer.ready());
+    sender.setIP("127.0.0.1", std::to_string(peer.port()).c_str());
+    AllocationWatch allocations;
+    ASSERT_TRUE(sender.send(21, files[0].c_str()));
+    ASSERT_TRUE(messages.waitFor(
+        [](const std::vector<Message>& all) {
+          return !all.empty() && (all.back().code == 1 || all.back().code == 2);
+        },
+        20000));
+    allocations.stop();
+    EXPECT_EQ(messages.messages().back().code, 2) << "the transfer fails";
+    EXPECT_TRUE(messages.withCode(1).empty());
+    EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
+    EXPECT_TRUE(log.logged("declares a length")) << ::testing::PrintToString(log.logLines());
+  }
+
+  // The same object still sends to a sound peer.
+  StorePeer store(dir);
+  ASSERT_TRUE(store.ready());
+  while (sender.isSending()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  messages.clear();
+  sender.setIP("127.0.0.1", std::to_string(store.port()).c_str());
+  ASSERT_TRUE(sender.send(22, files[0].c_str()));
+  ASSERT_TRUE(messages.waitForCount(1, 1, 20000));
+  EXPECT_EQ(store.files().size(), 1u);
 }

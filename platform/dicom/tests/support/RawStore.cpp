@@ -11,6 +11,18 @@
 
 namespace qvtest {
 
+bool writeRawPdv(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, bool command,
+                 const std::vector<uint8_t>& bytes, bool last) {
+  std::vector<uint8_t> data = bytes;
+  data.reserve(1);  // a valid pointer also for an empty PDV
+  DUL_PDV pdv = {static_cast<unsigned long>(data.size()), presId, command ? DUL_COMMANDPDV : DUL_DATASETPDV,
+                 last ? OFTrue : OFFalse, data.data()};
+  DUL_PDVLIST list{};
+  list.count = 1;
+  list.pdv = &pdv;
+  return DUL_WritePDVs(&assoc->DULassociation, &list).good();
+}
+
 std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const std::string& sopClass,
                          const std::string& sopInstance, const std::vector<uint8_t>& dataSet, bool last) {
   DcmDataset command;
@@ -29,18 +41,9 @@ std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID p
   void* encoded = nullptr;
   offile_off_t length = 0;
   out.flushBuffer(encoded, length);
-  std::vector<uint8_t> data = dataSet;
-  data.reserve(1);  // a valid pointer also for an empty data set
-  DUL_PDV pdvs[2] = {{static_cast<unsigned long>(length), presId, DUL_COMMANDPDV, OFTrue, encoded},
-                     {static_cast<unsigned long>(data.size()), presId, DUL_DATASETPDV, last ? OFTrue : OFFalse,
-                      data.data()}};
-  for (DUL_PDV& pdv : pdvs) {
-    DUL_PDVLIST list{};
-    list.count = 1;
-    list.pdv = &pdv;
-    const OFCondition cond = DUL_WritePDVs(&assoc->DULassociation, &list);
-    if (cond.bad()) return std::string("ended: sending failed: ") + cond.text();
-  }
+  const std::vector<uint8_t> commandBytes(static_cast<uint8_t*>(encoded), static_cast<uint8_t*>(encoded) + length);
+  if (!writeRawPdv(assoc, presId, true, commandBytes) || !writeRawPdv(assoc, presId, false, dataSet, last))
+    return "ended: sending failed";
   if (!last) return "sent";
   T_DIMSE_Message response;
   std::memset(&response, 0, sizeof(response));

@@ -12,6 +12,10 @@
 
 namespace qvtest {
 
+// Writes `bytes` as one PDV of a command or a data set, the last one of its message or not.
+bool writeRawPdv(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, bool command,
+                 const std::vector<uint8_t>& bytes, bool last = true);
+
 // Sends the request's command and then `dataSet` as one PDV, the last one or not. For a last
 // PDV, waits for the answer: "0x%04x" (its status), or "ended: <why>" when the association
 // broke. Otherwise "sent".
