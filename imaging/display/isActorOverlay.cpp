@@ -10,7 +10,7 @@ namespace isImageSDK {
 namespace {
 constexpr int kDefaultRowWidth = 100;
 constexpr int kOverlayZOrder = 100;
-// The text height, 4 mm at the display's resolution, kept readable and within the rows.
+// The text height, 4 mm on the screen, kept readable and within the rows.
 constexpr float kTextHeightMillimetres = 4.0f;
 constexpr float kMillimetresPerInch = 25.4f;
 constexpr int kMinimumFontSize = 20;
@@ -302,7 +302,7 @@ void isActorOverlay::updateLayout()
     m_rowWidth = static_cast<int>(size.width * 0.5f);
     if (m_rowWidth < 1)
         m_rowWidth = kDefaultRowWidth;
-    const int font = static_cast<int>(float(cocos2d::Device::getDPI()) * kTextHeightMillimetres / kMillimetresPerInch);
+    const int font = static_cast<int>(cocos2d::Device::getUnitsPerInch() * kTextHeightMillimetres / kMillimetresPerInch);
     m_fontSize = std::min(kMaximumFontSize, std::max(kMinimumFontSize, font));
     m_rowHeight = m_fontSize + kRowPadding;
 

@@ -67,7 +67,7 @@ public:
     void setAllVisible(bool visible);
     void setEdgeLabels(const std::string& top, const std::string& bottom, const std::string& left,
                        const std::string& right);
-    // Row width, font size (4 mm at the display's dots per inch, 20 to 30) and row height from
+    // Row width, font size (4 mm on the screen in design units, 20 to 30) and row height from
     // the window's size; applied to every item, row, corner and edge letter.
     void updateLayout();
     // Fills the corner texts bound to the DICOM numbers (9075 to 9083) from the JSON text.

@@ -12,10 +12,10 @@ namespace isImageSDK {
 
 namespace {
 
-// Two millimetres of screen in pixels.
+// Two millimetres of screen in design units.
 int twoMillimetres()
 {
-    return static_cast<int>(cocos2d::Device::getDPI() * 2 / 25.4);
+    return static_cast<int>(cocos2d::Device::getUnitsPerInch() * 2 / 25.4f);
 }
 
 isNodeText* makeLabel(float fontSize, const cocos2d::Vec2& anchor)

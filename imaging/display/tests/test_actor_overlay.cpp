@@ -209,6 +209,14 @@ TEST_F(Overlay, MetricsFollowTheWindowAndTheDisplayResolution)
     EXPECT_EQ(overlay->getRowHeight(), 34);
     EXPECT_EQ(overlay->getRowWidth(), 100);
 
+    // On a HiDPI screen two framebuffer pixels make one design unit: 300 dots per inch are 150
+    // units, and 4 mm of them 23.6.
+    cocos2d::Director::getInstance()->getOpenGLView()->setDesignResolutionSize(320, 240,
+                                                                              cocos2d::ResolutionPolicy::SHOW_ALL);
+    overlay->updateLayout();
+    EXPECT_EQ(overlay->getFontSize(), 23);
+    EXPECT_EQ(overlay->getRowHeight(), 27);
+
     // A window too narrow for half a unit gives rows of 100 from the start.
     isActorOverlay* narrow = isActorOverlay::create();
     narrow->attachRenderWindow(windows[0]);

@@ -10,6 +10,7 @@
 #include <sys/utsname.h>
 
 #include "base/CCDirector.h"
+#include "platform/CCGLView.h"
 
 namespace cocos2d {
 
@@ -37,6 +38,16 @@ int Device::getDPI()
         return kDefaultDPI;
     }
     return static_cast<int>(std::lround(mode->width / (widthMM / 25.4)));
+}
+
+float Device::getUnitsPerInch()
+{
+    const float dpi = static_cast<float>(getDPI());
+    Director* director = Director::getInstance();
+    const GLView* view = director->getOpenGLView();
+    const float units = director->getWinSize().width;
+    const float pixels = view ? view->getFramebufferSize().width : 0.0f;
+    return units > 0.0f && pixels > 0.0f ? dpi * units / pixels : dpi;
 }
 
 void Device::setDPIForTest(int dpi)

@@ -12,6 +12,10 @@ public:
     static int getDPI();
     // [hook] Overrides getDPI; 0 removes the override.
     static void setDPIForTest(int dpi);
+    // Design units per inch: getDPI over the framebuffer pixels of one design unit (2 on a HiDPI
+    // screen at content scale 2), so that a length in millimetres comes out the same on every
+    // screen. getDPI without a view.
+    static float getUnitsPerInch();
     // The uname fields (system, node, release, machine) and the machine-id when readable,
     // separated by spaces. Any thread.
     static std::string getDeviceInfo();

@@ -247,6 +247,12 @@ TEST(DeviceTest, HeadlessFacts)
     EXPECT_EQ(Device::getDPI(), 300);
     Device::setDPIForTest(0);
     EXPECT_EQ(Device::getDPI(), 96);
+    // Units per inch: the dots over the framebuffer pixels of a design unit.
+    EXPECT_FLOAT_EQ(Device::getUnitsPerInch(), 96.0f);
+    Device::setDPIForTest(192);
+    Director::getInstance()->getOpenGLView()->setDesignResolutionSize(5, 5, ResolutionPolicy::SHOW_ALL);
+    EXPECT_FLOAT_EQ(Device::getUnitsPerInch(), 96.0f);
+    Device::setDPIForTest(0);
 
     const std::string info = Device::getDeviceInfo();
     EXPECT_EQ(info.rfind("Linux ", 0), 0u);
