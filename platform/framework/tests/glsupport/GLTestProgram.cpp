@@ -66,14 +66,19 @@ int runGLTests(int argc, char** argv, const char* name, int width, int height, u
     return result;
 }
 
-std::array<int, 3> pixelAt(float x, float y)
+std::array<int, 3> framePixel(int x, int y)
 {
     unsigned char rgba[4] = {0, 0, 0, 0};
-    const float scale = Director::getInstance()->getOpenGLView()->getScaleX();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadBuffer(GL_BACK);
-    glReadPixels(int(x * scale), int(y * scale), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
     return {rgba[0], rgba[1], rgba[2]};
+}
+
+std::array<int, 3> pixelAt(float x, float y)
+{
+    const float scale = Director::getInstance()->getOpenGLView()->getScaleX();
+    return framePixel(int(x * scale), int(y * scale));
 }
 
 void savePicture(const std::string& name)

@@ -48,6 +48,10 @@ int runGLTests(int argc, char** argv, const char* name, int width, int height, u
 // The program's window; null in a program without one (headless tests).
 GLTestWindow* testWindow();
 
+// The colour of the window's pixel (x, y) (frame pixels, origin bottom-left), read from the back
+// buffer.
+std::array<int, 3> framePixel(int x, int y);
+
 // The colour at (x, y) of the running director's view (design units, origin bottom-left), read
 // from the back buffer.
 std::array<int, 3> pixelAt(float x, float y);

@@ -49,15 +49,6 @@ protected:
     Size initial;
 };
 
-std::array<int, 3> pixelAt(float x, float y)
-{
-    unsigned char rgba[4] = {0, 0, 0, 0};
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(int(x), int(y), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    return {rgba[0], rgba[1], rgba[2]};
-}
-
 // The node's content rectangle in the window.
 Rect worldRect(Node* node)
 {
@@ -101,7 +92,7 @@ TEST_F(WindowResizeTest, HomeScreenPanelAndStudyListFollowTheWindow)
     ASSERT_NE(import, nullptr);
     EXPECT_TRUE(atRightEdge(favourite, 80)) << worldRect(favourite).origin.x;
     const Vec2 importEdge = import->convertToWorldSpace(Vec2(6, import->getContentSize().height / 2));
-    const auto blue = pixelAt(importEdge.x, importEdge.y);
+    const auto blue = qvtest::framePixel(int(importEdge.x), int(importEdge.y));
     EXPECT_NEAR(blue[0], 21, 30);
     EXPECT_NEAR(blue[1], 170, 30);
     EXPECT_NEAR(blue[2], 254, 30);

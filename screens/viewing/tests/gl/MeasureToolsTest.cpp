@@ -6,6 +6,7 @@
 // read back too: they show the shape's colour where the slice was grey.
 #include "support/ViewingFixture.h"
 
+#include "GLTestProgram.h"
 #include "NSStringUtil.h"
 #include "UIScrollViewBase.h"
 #include "imageViewerPC.h"
@@ -32,16 +33,6 @@ using namespace isImageSDK;
 
 namespace {
 
-std::array<int, 3> pixelAt(const Vec2& p)
-{
-    unsigned char rgba[4] = {0, 0, 0, 0};
-    const float scale = Director::getInstance()->getOpenGLView()->getScaleX();
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(int(p.x * scale), int(p.y * scale), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    return {rgba[0], rgba[1], rgba[2]};
-}
-
 // A measurement's colour (green, red or yellow) rather than a grey of the slice.
 bool coloured(const std::array<int, 3>& c)
 {
@@ -54,7 +45,7 @@ bool colouredNear(const Vec2& p, int reach = 3)
 {
     for (int dy = -reach; dy <= reach; ++dy)
         for (int dx = -reach; dx <= reach; ++dx)
-            if (coloured(pixelAt(p + Vec2(float(dx), float(dy)))))
+            if (coloured(qvtest::pixelAt(p.x + float(dx), p.y + float(dy))))
                 return true;
     return false;
 }

@@ -29,15 +29,6 @@ using viewingtest::Recorder;
 
 namespace {
 
-std::array<int, 3> pixelAt(float x, float y)
-{
-    unsigned char rgba[4] = {0, 0, 0, 0};
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(int(x), int(y), 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    return {rgba[0], rgba[1], rgba[2]};
-}
-
 class ViewerResizeTest : public ViewingTest {
 protected:
     void SetUp() override
@@ -107,7 +98,7 @@ protected:
         EXPECT_TRUE(area.containsPoint(Vec2(view.getMaxX() - 1, view.getMaxY() - 1)));
         EXPECT_NEAR(view.size.width / area.size.width, share.x, 0.01);
         EXPECT_NEAR(view.size.height / area.size.height, share.y, 0.01);
-        const auto middle = pixelAt(view.getMidX(), view.getMidY());
+        const auto middle = qvtest::framePixel(int(view.getMidX()), int(view.getMidY()));
         EXPECT_NEAR(middle[0], middle[1], 2);
         EXPECT_NEAR(middle[1], middle[2], 2);
         EXPECT_GT(middle[0], 20);
