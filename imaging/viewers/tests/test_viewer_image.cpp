@@ -2,7 +2,7 @@
 // table and surround), plane switches and slice steps, the colour tables, the corner rows with
 // and without full information, the hand-up rule, zoom with edge keeping, maximise and park,
 // locate, and the information builder (one per image, its JSON, its reference counts).
-#include "support/ViewerRig.h"
+#include "support/MultiViewRig.h"
 
 #include "DicomSeriesWriter.h"
 #include "isActorImage.h"
@@ -44,22 +44,6 @@ isImageData* makeVolume(int columns = 16, int rows = 12, int slices = 10, int mo
                 p[r * columns + c] = static_cast<int16_t>(k * 100 + c);
     }
     image->setFileNames("volume");
-    return image;
-}
-
-// Two single slices of different sizes: not a volume.
-isImageData* makePictures(int modality = MODALITY_US, int representation = 1)
-{
-    isImageData* image = isImageData::create();
-    const float spacing[2] = {1, 1};
-    for (int size : {20, 30}) {
-        const int dims[2] = {size, size};
-        isSliceInfo* s = image->addSlice(dims, 1, spacing, PIXEL_U8, 0, 0, cocos2d::Mat4::IDENTITY);
-        std::fill(s->pixels, s->pixels + size * size, 0);
-        s->modality = modality;
-        s->representation = representation;
-    }
-    image->setFileNames("pictures");
     return image;
 }
 
@@ -112,7 +96,7 @@ protected:
 TEST_F(ViewerImage, PicturesOpenAsSlicesWithTheirColourTable)
 {
     rig.recorder->watch(NOTIFY_OVERLAY_PLANE_NAME, viewer->getNotificationContext());
-    isImageData* pictures = makePictures();
+    isImageData* pictures = qvtest::loosePictures(MODALITY_US);
     viewer->setImageData(pictures);
     rig.frame(2);
     EXPECT_EQ(viewer->getKind(), VIEW_SLICE);
@@ -126,11 +110,11 @@ TEST_F(ViewerImage, PicturesOpenAsSlicesWithTheirColourTable)
 
     // Inverse grey for PET and NM, and for MONOCHROME1 (which keeps its black surround).
     isViewerImage* pet = add(Vec2(400, 0));
-    pet->setImageData(makePictures(MODALITY_PT));
+    pet->setImageData(qvtest::loosePictures(MODALITY_PT));
     EXPECT_EQ(pet->getPalette()[0], 255);
     EXPECT_TRUE(pet->isBackgroundWhite());
     isViewerImage* mono1 = add(Vec2(0, 300));
-    mono1->setImageData(makePictures(MODALITY_DX, 2));
+    mono1->setImageData(qvtest::loosePictures(MODALITY_DX, 2));
     EXPECT_EQ(mono1->getPalette()[0], 255);
     EXPECT_FALSE(mono1->isBackgroundWhite());
     // Back to the plain table: the surround goes back to black.
@@ -288,7 +272,7 @@ TEST_F(ViewerImage, CornerRowsFollowTheFullInformationSetting)
     // Pictures of an ultrasound have no slice-position row, nor a thickness.
     NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "0");
     isViewerImage* us = add(Vec2(400, 0));
-    us->setImageData(makePictures(MODALITY_US));
+    us->setImageData(qvtest::loosePictures(MODALITY_US));
     EXPECT_LT(us->getActorManager()->getOverlayActor()->getItemCount(), briefItems);
     NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "0");
 }

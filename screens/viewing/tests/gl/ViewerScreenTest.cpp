@@ -4,6 +4,8 @@
 // multi-frame file.
 #include "support/ViewingFixture.h"
 
+#include "../../../../imaging/viewers/tests/support/StandInVolume.h"
+
 #include "GLTestProgram.h"
 #include "NSActivity.h"
 #include "UIScrollViewBase.h"
@@ -25,38 +27,6 @@ using namespace isImageSDK;
 using viewingtest::Recorder;
 
 namespace {
-
-// The volume viewer as the container sees it (the volume layer registers the real one).
-class StandInVolume : public isViewerVolume {
-public:
-    static StandInVolume* create()
-    {
-        auto* v = new StandInVolume();
-        if (!v->init()) {
-            v->Ref::release();
-            return nullptr;
-        }
-        v->autorelease();
-        return v;
-    }
-    void setImageData(isImageData* image) override { isRenderWindow::setImageData(image); }
-    void setWindowLevel(float w, float c) override
-    {
-        width = w;
-        centre = c;
-    }
-    bool getWindowLevel(float& w, float& c) override
-    {
-        w = width;
-        c = centre;
-        return true;
-    }
-    void setColourTable(const unsigned char*) override {}
-    void showVolumeRendering() override { m_kind = VIEW_VR; }
-    void showMIP() override { m_kind = VIEW_MIP; }
-    std::string getFilePath() override { return std::string(); }
-    float width = 400, centre = 40;
-};
 
 using qvtest::pixelAt;
 
@@ -255,7 +225,7 @@ TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
 
 TEST_F(ViewerScreenTest, VolumeRenderingAndBackLeaveOnePanel)
 {
-    isViewerVolume::setFactory([]() -> isViewerVolume* { return StandInVolume::create(); });
+    qvtest::StandInVolume::install();
     const std::string folder = writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(16));
     imageViewerPC* screen = openViewer(folder, "mpr");
     ASSERT_NE(screen, nullptr);
