@@ -19,17 +19,15 @@
 #include "NSNotificationCenter.h"
 #include "dicomDB.h"
 #include "importDcm.h"
+#include "../../platform/dicom/tests/support/LoopbackPorts.h"
 #include "../../services/tests/support/StoredImageRelay.h"
 
 #include "cocos2d.h"
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,31 +109,12 @@ std::string freshFolder(const std::string& name)
     return dir;
 }
 
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(a);
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
-
 bool listening(int port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-    ::close(fd);
-    return ok;
+    const int fd = qvtest::connectLoopback(port);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
 }
 
 // A DCMTK tool started from PATH, its output discarded.
@@ -273,7 +252,7 @@ void BM_Server(benchmark::State& state)
     StoredImageRelay relay;
     for (auto _ : state) {
         const std::string root = freshFolder("library-server");
-        const int port = freePort();
+        const int port = qvtest::freePort();
         auto* db = new dicomDB();
         db->setLibraryFolderForTest(root);
         db->setServerPortForTest(std::to_string(port));
@@ -311,7 +290,7 @@ void BM_Storescp(benchmark::State& state)
     sourceFolder();
     for (auto _ : state) {
         const std::string target = freshFolder("storescp");
-        const int port = freePort();
+        const int port = qvtest::freePort();
         const pid_t server = spawnTool({"storescp", "--fork", "-aet", "tolvrane", "+xa", "-od", target,
                                         std::to_string(port)});
         while (!listening(port)) std::this_thread::sleep_for(std::chrono::milliseconds(5));

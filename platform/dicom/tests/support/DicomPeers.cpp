@@ -34,21 +34,6 @@ long long nowMs() {
       .count();
 }
 
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  a.sin_port = 0;
-  socklen_t len = sizeof(a);
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
-
 namespace {
 
 bool listensIn(const char* table, int port) {
@@ -75,19 +60,6 @@ bool waitListening(int port, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   } while (nowMs() < deadline);
   return false;
-}
-
-int connectLoopback(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 // ---- SilentListener ----------------------------------------------------------------------------

@@ -12,18 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackPorts.h"
 #include "dcmLib.h"
 
 namespace qvtest {
 
 class TempDir;
 
-// A TCP port that was free a moment ago (bound on 127.0.0.1 and released).
-int freePort();
 // True once some process listens on the port (read from /proc/net/tcp), within timeoutMs.
 bool waitListening(int port, int timeoutMs);
-// A socket connected to 127.0.0.1:port, or -1.
-int connectLoopback(int port);
 
 // A TCP listener on 127.0.0.1 that accepts connections and never answers: a peer that hangs.
 class SilentListener {
