@@ -11,10 +11,8 @@
 #include "UIScrollViewBase.h"
 #include "imageViewerPC.h"
 #include "isActorROI.h"
-#include "isBinReader.h"
 #include "isInteractorImage.h"
 #include "isROIManager.h"
-#include "isSharedObjects.h"
 #include "isViewerBrowser.h"
 #include "isViewerImage.h"
 #include "isViewerMulti.h"
@@ -82,10 +80,7 @@ protected:
         screen = openViewer(folder);
         ASSERT_NE(screen, nullptr);
         ASSERT_NE(screen->getViewer(), nullptr);
-        ASSERT_TRUE(stepUntil([&] {
-            auto* reader = dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder));
-            return reader && reader->isLoadComplete();
-        }));
+        ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
         step(10);
         // The axial pane (the screen opens the volume in three planes), made the active one by a
         // click, on its middle slice.

@@ -10,7 +10,6 @@
 #include "NSActivity.h"
 #include "UIScrollViewBase.h"
 #include "imageViewerPC.h"
-#include "isBinReader.h"
 #include "isRenderWindow.h"
 #include "isSharedObjects.h"
 #include "isViewerMulti.h"
@@ -75,15 +74,6 @@ protected:
         const Vec2 p = list->convertToWorldSpace(Vec2(30, h - (float(i) + 0.5f) * menu->getRowHeight()));
         InputSimulator::click(p.x, p.y);
         step(2);
-    }
-    bool seriesLoaded(imageViewerPC* screen)
-    {
-        for (const std::string& folder : screen->getSeriesFolders()) {
-            auto* reader = dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder));
-            if (!reader || !reader->isLoadComplete())
-                return false;
-        }
-        return true;
     }
 };
 

@@ -14,8 +14,6 @@
 #include "favoriteList.h"
 #include "favoriteView.h"
 #include "imageViewerPC.h"
-#include "isBinReader.h"
-#include "isSharedObjects.h"
 #include "isViewerBrowser.h"
 #include "isViewerImage.h"
 #include "isViewerMulti.h"
@@ -65,10 +63,7 @@ protected:
         imageViewerPC* screen = openViewer(folder);
         if (!screen || !screen->getViewer())
             return nullptr;
-        const bool loaded = stepUntil([&] {
-            auto* reader = dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder));
-            return reader && reader->isLoadComplete();
-        });
+        const bool loaded = stepUntil([&] { return seriesLoaded(screen); });
         step(10);
         return loaded ? screen : nullptr;
     }

@@ -4,7 +4,9 @@
 #include "GLTestProgram.h"
 #include "NSActivity.h"
 #include "imageViewerPC.h"
+#include "isBinReader.h"
 #include "isImagingShutdown.h"
+#include "isSharedObjects.h"
 #include "isViewerMulti.h"
 #include "isViewerVolume.h"
 #include "purgeServices.h"
@@ -138,6 +140,17 @@ imageViewerPC* ViewingTest::openViewer(const std::string& series, const std::str
         return nullptr;
     step(3);
     return screen;
+}
+
+bool ViewingTest::seriesLoaded(imageViewerPC* screen)
+{
+    for (const std::string& folder : screen->getSeriesFolders()) {
+        using namespace isImageSDK;
+        auto* reader = dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder));
+        if (!reader || !reader->isLoadComplete())
+            return false;
+    }
+    return true;
 }
 
 void ViewingTest::clickNode(Node* node)

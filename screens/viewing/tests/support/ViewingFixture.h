@@ -54,6 +54,8 @@ protected:
     imageViewerPC* pushViewer(const std::string& series, const std::string& protocol = "");
     // The same, then frames until the series is shown (the container exists).
     imageViewerPC* openViewer(const std::string& series, const std::string& protocol = "");
+    // True once every series of the screen is read whole.
+    static bool seriesLoaded(imageViewerPC* screen);
 
     static void clickNode(cocos2d::Node* node);
 
