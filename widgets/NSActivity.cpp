@@ -1,6 +1,7 @@
 #include "NSActivity.h"
 
 #include "NSStringUtil.h"
+#include "WidgetUtil.h"
 
 namespace NSUI
 {
@@ -15,6 +16,9 @@ constexpr float kSpinnerPeriod = 2.0f; // seconds per turn
 constexpr float kMessageFontSize = 40.0f;
 constexpr float kProgressFontSize = 30.0f;
 constexpr float kCancelFontSize = 25.0f;
+// Offsets from the window's centre.
+constexpr float kMessageRise = 100.0f;
+constexpr float kCancelDrop = 150.0f;
 } // namespace
 
 NSActivity* NSActivity::show(cocos2d::Node* parent)
@@ -82,15 +86,31 @@ bool NSActivity::init()
     centre->addObserver(this, nullptr, callback, NOTIFY_UI_PROGRESS);
     centre->addObserver(this, nullptr, callback, NOTIFY_UI_ACTIVITY_TEXT);
 
-    const cocos2d::Size size = getContentSize();
     if (auto* spinner = cocos2d::Sprite::create(kSpinnerImage))
     {
         spinner->setAnchorPoint(cocos2d::Vec2::ANCHOR_MIDDLE);
-        spinner->setPosition(size.width / 2, size.height / 2);
         addChild(spinner, 0, kSpinnerTag);
         spinner->runAction(cocos2d::RepeatForever::create(cocos2d::RotateBy::create(kSpinnerPeriod, 360.0f)));
     }
+    layoutForWindow();
+    // Sized for the old window, it would leave part of the new one uncovered and touchable.
+    listenForWindowResize(this, [this] { layoutForWindow(); });
     return true;
+}
+
+void NSActivity::layoutForWindow()
+{
+    setContentSize(cocos2d::Director::getInstance()->getVisibleSize());
+    const cocos2d::Size size = getContentSize();
+    const cocos2d::Vec2 middle(size.width / 2, size.height / 2);
+    if (auto* spinner = getChildByTag(kSpinnerTag))
+        spinner->setPosition(middle);
+    if (auto* label = getChildByTag(kMessageTag))
+        label->setPosition(middle + cocos2d::Vec2(0.0f, kMessageRise));
+    if (auto* label = getChildByTag(kProgressTag))
+        label->setPosition(middle);
+    if (auto* button = getChildByTag(kCancelTag))
+        button->setPosition(middle - cocos2d::Vec2(0.0f, kCancelDrop));
 }
 
 void NSActivity::setMessage(std::string text)
@@ -104,7 +124,7 @@ void NSActivity::setMessage(std::string text)
     auto* label = cocos2d::Label::createWithSystemFont(text, "", kMessageFontSize, cocos2d::Size::ZERO,
                                                        cocos2d::TextHAlignment::LEFT, cocos2d::TextVAlignment::TOP);
     const cocos2d::Size size = getContentSize();
-    label->setPosition(size.width / 2, size.height / 2 + 100);
+    label->setPosition(size.width / 2, size.height / 2 + kMessageRise);
     label->setTextColor(textColor);
     addChild(label, 0, kMessageTag);
 }
@@ -140,11 +160,11 @@ void NSActivity::addCancelButton(std::string title, cocos2d::Color3B titleColour
     button->setTitleColor(titleColour);
     button->setTitleFontSize(kCancelFontSize);
     const cocos2d::Size size = getContentSize();
-    button->setPosition(cocos2d::Vec2(size.width / 2, size.height / 2 - 150));
+    button->setPosition(cocos2d::Vec2(size.width / 2, size.height / 2 - kCancelDrop));
     button->addClickEventListener([this](cocos2d::Ref*) {
         NSNotificationCenter::getInstance()->postNotification(this, NOTIFY_UI_ACTIVITY_CANCEL, nullptr, nullptr, true);
     });
-    addChild(button, getLocalZOrder() + 1);
+    addChild(button, getLocalZOrder() + 1, kCancelTag);
 }
 
 } // namespace NSUI

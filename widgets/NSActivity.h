@@ -3,6 +3,8 @@
 // setMessage), an optional progress number (notification 1001, integer payload) and an optional
 // cancel button whose click posts 1003 (urgent); the overlay does not dismiss itself on cancel.
 //
+// It covers the window and keeps its parts centred when the window is resized.
+//
 // At most one exists: show creates it on first use and returns the same overlay until hide or
 // dismiss removes it. Observers are removed before the overlay is released, so no progress
 // reaches a dismissed overlay.
@@ -26,6 +28,7 @@ public:
     static constexpr int kSpinnerTag = 1001;
     static constexpr int kMessageTag = 101;
     static constexpr int kProgressTag = 100;
+    static constexpr int kCancelTag = 102;
     static constexpr int kZOrder = 10500;
 
     // The overlay, created and added to parent when none exists (an existing one is returned
@@ -49,6 +52,10 @@ public:
     cocos2d::Color4B textColor = cocos2d::Color4B::BLUE;
 
 protected:
+    // Covers the visible window and centres the spinner, the message, the progress number and
+    // the cancel button on it.
+    void layoutForWindow();
+
     std::string message;
 };
 

@@ -1,5 +1,7 @@
 #include "UIControlBase.h"
 
+#include "WidgetUtil.h"
+
 #include <algorithm>
 
 namespace NSUI
@@ -15,6 +17,22 @@ constexpr float kMessageBoxWidthRatio = 0.8f;
 constexpr float kMessageBoxFontSize = 23.0f;
 // Between a toast's text and its box's edges.
 constexpr float kMessageBoxPadding = 16.0f;
+
+// Centred across the window near its bottom, most of its width wide; the text wraps inside it
+// and the box is as high as its lines need.
+void fitMessageBox(cocos2d::Node* box)
+{
+    const cocos2d::Size win = cocos2d::Director::getInstance()->getWinSize();
+    const float width = win.width * kMessageBoxWidthRatio;
+    float height = kMessageBoxHeight;
+    if (auto* label = dynamic_cast<cocos2d::ui::Text*>(box->getChildByNameDeep(kMessageBoxTextName)))
+    {
+        label->setTextAreaSize(cocos2d::Size(width - 2 * kMessageBoxPadding, 0.0f));
+        height = std::max(kMessageBoxHeight, label->getContentSize().height + 2 * kMessageBoxPadding);
+    }
+    box->setPosition(cocos2d::Vec2(win.width * 0.5f, win.height * 0.15f));
+    box->setContentSize(cocos2d::Size(width, height));
+}
 } // namespace
 
 cocos2d::Node* UIControlBase::createMessageNode()
@@ -51,24 +69,18 @@ void UIControlBase::showMessage(std::string text, float seconds)
         box = createMessageNode();
         if (box == nullptr)
             return;
-        const cocos2d::Size win = cocos2d::Director::getInstance()->getWinSize();
         scene->addChild(box);
         box->setName(kMessageBoxName);
-        box->setPosition(getPositionInWindow(0.5f, 0.15f));
-        box->setContentSize(cocos2d::Size(win.width * kMessageBoxWidthRatio, kMessageBoxHeight));
         box->setAnchorPoint(cocos2d::Vec2::ANCHOR_MIDDLE);
         box->setLocalZOrder(kMessageBoxZOrder);
+        // The box stays with the scene: it follows every change of the window's size, shown or not.
+        listenForWindowResize(box, [box] { fitMessageBox(box); });
     }
+    // A message longer than the box wraps inside it (a file's path, say), and the box grows to
+    // hold its lines.
     if (auto* label = dynamic_cast<cocos2d::ui::Text*>(box->getChildByNameDeep(kMessageBoxTextName)))
-    {
-        // A message longer than the box wraps inside it (a file's path, say), and the box grows
-        // to hold its lines.
-        const float width = box->getContentSize().width;
-        label->setTextAreaSize(cocos2d::Size(width - 2 * kMessageBoxPadding, 0.0f));
         label->setString(text);
-        const float height = std::max(kMessageBoxHeight, label->getContentSize().height + 2 * kMessageBoxPadding);
-        box->setContentSize(cocos2d::Size(width, height));
-    }
+    fitMessageBox(box);
     if (!box->isVisible())
         box->setVisible(true);
     scene->setMessageNode(box, seconds);

@@ -2,7 +2,7 @@
 // scene-level holder messageView) sets the owner node to itself in its init and then shows short
 // texts at the bottom of the window with showMessage. The toast is one "messageBox" layout per
 // running scene, reused by every later toast on that scene; the scene hides it after the time
-// given (Scene::setMessageNode).
+// given (Scene::setMessageNode). It stays centred when the window is resized.
 //
 // Main thread only.
 #pragma once

@@ -1,5 +1,5 @@
 // The busy overlay: one at a time, progress and text by notification, cancel by urgent post, and
-// every touch beneath it blocked.
+// every touch beneath it blocked, also where a resized window grew.
 #include "NSActivity.h"
 #include "support/WidgetsFixture.h"
 
@@ -17,7 +17,19 @@ protected:
         centre = NSUI::NSNotificationCenter::getInstance();
         passStartDelay();
     }
+    // A button in the scene at the point, counting its clicks.
+    void buttonBeneath(Vec2 at)
+    {
+        auto* button = ui::Button::create();
+        button->setTouchEnabled(true);
+        button->setTitleText("beneath");
+        button->setTitleFontSize(40);
+        button->setPosition(at);
+        button->addClickEventListener([this](Ref*) { ++clicks; });
+        scene->addChild(button);
+    }
     NSUI::NSNotificationCenter* centre = nullptr;
+    int clicks = 0;
 };
 
 TEST_F(NSActivityTest, OneOverlayDrivenByNotifications)
@@ -65,14 +77,7 @@ TEST_F(NSActivityTest, OneOverlayDrivenByNotifications)
 
 TEST_F(NSActivityTest, OverlayBlocksTouchesBeneathAndCancelPostsUrgently)
 {
-    auto* button = ui::Button::create();
-    button->setTouchEnabled(true);
-    button->setTitleText("beneath");
-    button->setTitleFontSize(40);
-    button->setPosition(Vec2(100, 100));
-    int clicks = 0;
-    button->addClickEventListener([&](Ref*) { ++clicks; });
-    scene->addChild(button);
+    buttonBeneath(Vec2(100, 100));
     click(100, 100);
     EXPECT_EQ(clicks, 1);
 
@@ -99,6 +104,35 @@ TEST_F(NSActivityTest, OverlayBlocksTouchesBeneathAndCancelPostsUrgently)
     EXPECT_EQ(normals, 1);
     EXPECT_EQ(NSUI::NSActivity::current(), overlay); // cancel does not dismiss
     centre->removeObserver(&listener);
+}
+
+TEST_F(NSActivityTest, OverlayCoversAndCentresOnAResizedWindow)
+{
+    // One point per unit, as the program sets the window up: the design follows the frame.
+    GLView* view = director->getOpenGLView();
+    view->setDesignResolutionSize(960, 640, ResolutionPolicy::SHOW_ALL);
+    buttonBeneath(Vec2(1100, 700));
+
+    auto* overlay = NSUI::NSActivity::show(scene);
+    overlay->setMessage("Loading dicoms");
+    overlay->addCancelButton("Cancel", Color3B::BLACK);
+    centre->postIntNotification(nullptr, NOTIFY_UI_PROGRESS, 42);
+    step();
+    ASSERT_NE(overlay->getChildByTag(NSUI::NSActivity::kProgressTag), nullptr);
+
+    view->resizeFrame(Size(1200, 800));
+    ASSERT_EQ(director->getVisibleSize(), Size(1200, 800));
+    EXPECT_EQ(overlay->getContentSize(), Size(1200, 800));
+    EXPECT_EQ(overlay->getChildByTag(NSUI::NSActivity::kSpinnerTag)->getPosition(), Vec2(600, 400));
+    EXPECT_EQ(overlay->getChildByTag(NSUI::NSActivity::kProgressTag)->getPosition(), Vec2(600, 400));
+    EXPECT_EQ(overlay->getChildByTag(NSUI::NSActivity::kMessageTag)->getPosition(), Vec2(600, 500));
+    EXPECT_EQ(overlay->getChildByTag(NSUI::NSActivity::kCancelTag)->getPosition(), Vec2(600, 250));
+    // The part of the window that was not there before is covered too.
+    click(1100, 700);
+    EXPECT_EQ(clicks, 0);
+    NSUI::NSActivity::dismiss();
+    click(1100, 700);
+    EXPECT_EQ(clicks, 1);
 }
 
 } // namespace

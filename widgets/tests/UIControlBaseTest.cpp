@@ -1,4 +1,5 @@
-// Toasts: one "messageBox" per scene, reused, shown for the given time; the scene-level holder.
+// Toasts: one "messageBox" per scene, reused, shown for the given time, centred again when the
+// window is resized; the scene-level holder.
 #include "NSLayout.h"
 #include "messageView.h"
 #include "support/WidgetsFixture.h"
@@ -84,6 +85,30 @@ TEST_F(ToastTest, LongMessageWrapsInsideItsBox)
     step(1);
     EXPECT_EQ(box->getContentSize(), Size(960 * 0.8f, 80));
     EXPECT_FLOAT_EQ(text->getBoundingBox().getMidY(), 40.0f);
+}
+
+TEST_F(ToastTest, ToastStaysCentredWhenTheWindowIsResized)
+{
+    GLView* view = director->getOpenGLView();
+    view->setDesignResolutionSize(960, 640, ResolutionPolicy::SHOW_ALL);
+    NSUI::messageView::showMessage("shown", 2.0f);
+    auto* box = scene->getChildByName("messageBox");
+    ASSERT_NE(box, nullptr);
+    view->resizeFrame(Size(1200, 800));
+    ASSERT_EQ(director->getWinSize(), Size(1200, 800));
+    EXPECT_EQ(box->getPosition(), Vec2(600, 800 * 0.15f));
+    EXPECT_EQ(box->getContentSize(), Size(1200 * 0.8f, 80));
+    step();
+    EXPECT_EQ(box->getChildByName("messageBox.text")->getPosition(), Vec2(480, 40));
+
+    // Hidden, it is placed for the window all the same, ready for the next toast.
+    step(130);
+    ASSERT_FALSE(box->isVisible());
+    view->resizeFrame(Size(800, 600));
+    NSUI::messageView::showMessage("again", 2.0f);
+    EXPECT_EQ(scene->getChildByName("messageBox"), box);
+    EXPECT_EQ(box->getPosition(), Vec2(400, 600 * 0.15f));
+    EXPECT_EQ(box->getContentSize(), Size(800 * 0.8f, 80));
 }
 
 TEST_F(ToastTest, HolderIsOnePerSceneAndFollowsSceneChanges)
