@@ -264,7 +264,7 @@ qvgen::PhantomSpec small(const char* modality = "CT")
     qvgen::PhantomSpec spec;
     spec.columns = 48;
     spec.rows = 40;
-    spec.slices = 6;
+    spec.slices = 4;
     spec.modality = modality;
     spec.rescaleIntercept = std::string(modality) == "CT" ? -1024 : 0;
     return spec;
@@ -516,15 +516,21 @@ protected:
 
 } // namespace
 
-// Transfer syntaxes and pixel kinds: each series is decoded to the values written.
-TEST_F(RealDataTest, TransferSyntaxesAndPixelKindsDecodeToTheWrittenValues)
+namespace {
+
+void mr(qvgen::PhantomSpec& s) { s.modality = "MR"; }
+void rgb(qvgen::PhantomSpec& s) { s.rgb = true; }
+void twelveBits(qvgen::ImageSpec& f, int)
 {
-    auto mr = [](qvgen::PhantomSpec& s) { s.modality = "MR"; };
-    auto rgb = [](qvgen::PhantomSpec& s) { s.rgb = true; };
-    auto twelveBits = [](qvgen::ImageSpec& f, int) {
-        setExtra(f, 0x0028, 0x0101, "12");
-        setExtra(f, 0x0028, 0x0102, "11");
-    };
+    setExtra(f, 0x0028, 0x0101, "12");
+    setExtra(f, 0x0028, 0x0102, "11");
+}
+
+} // namespace
+
+// The transfer syntaxes: each series is decoded to the values written.
+TEST_F(RealDataTest, TransferSyntaxesDecodeToTheWrittenValues)
+{
     const std::vector<Case> cases = {
         {"ct_explicit_le", nullptr, nullptr, ""},
         {"ct_implicit_le", nullptr, nullptr, "dcmconv +ti"},
@@ -534,20 +540,8 @@ TEST_F(RealDataTest, TransferSyntaxesAndPixelKindsDecodeToTheWrittenValues)
         {"ct_jpegls_lossless", nullptr, nullptr, "dcmcjpls +el"},
         {"mr_jpegls_near_lossless", mr, nullptr, "dcmcjpls +en +md 2", 2},
         {"ct_rle", nullptr, nullptr, "dcmcrle"},
-        {"mr_12bit", mr, twelveBits, ""},
         {"mr_12bit_jpeg_lossless", mr, twelveBits, "dcmcjpeg +e1"},
         {"mr_12bit_rle", mr, twelveBits, "dcmcrle"},
-        {"mr_16bit_big_endian", mr, nullptr, "dcmconv +tb"},
-        {"pet_slope", mr,
-         [](qvgen::ImageSpec& f, int) {
-             f.modality = "PT";
-             f.rescaleSlope = "0.37";
-             f.rescaleIntercept = "0";
-             f.windowCenter = "222";
-             f.windowWidth = "444";
-             setExtra(f, 0x0028, 0x1054, "BQML");
-         },
-         "dcmcjpls +el"},
         {"grey8", mr, [](qvgen::ImageSpec& f, int) { toGrey8(f); }, ""},
         {"grey8_jpeg_baseline", mr, [](qvgen::ImageSpec& f, int) { toGrey8(f); }, "dcmcjpeg +eb +q 90", 1, {}, true,
          "dcmdjpeg"},
@@ -558,11 +552,23 @@ TEST_F(RealDataTest, TransferSyntaxesAndPixelKindsDecodeToTheWrittenValues)
         {"rgb_jpeg_baseline_ybr", rgb, nullptr, "dcmcjpeg +eb +q 90", 2, {}, true, "dcmdjpeg"},
         {"rgb_jpeg_baseline_rgb", rgb, nullptr, "dcmcjpeg +eb +q 90 +cr", 1, {}, true, "dcmdjpeg"},
         {"rgb_jpegls", rgb, nullptr, "dcmcjpls +el"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (run(c))
+            leave();
+    }
+}
+
+// The pixel kinds: stored bits, signedness, colour models, frames and rescales.
+TEST_F(RealDataTest, PixelKindsDecodeToTheWrittenValues)
+{
+    const std::vector<Case> cases = {
         // One file of many frames without per-frame positions: a list of frames, not a volume.
         {"multiframe_jpegls", [](qvgen::PhantomSpec& s) { s.multiFrame = true; }, nullptr, "dcmcjpls +el", 0, {}, false},
         // Bits above Bits Stored hold other data (overlays, leftovers) and are not part of the value.
         {"mr_12bit_high_bits_set", mr,
-         [&](qvgen::ImageSpec& f, int k) {
+         [](qvgen::ImageSpec& f, int k) {
              twelveBits(f, k);
              eachWord(f, [](uint16_t v) { return uint16_t(v | 0xA000); });
          },
@@ -586,7 +592,6 @@ TEST_F(RealDataTest, TransferSyntaxesAndPixelKindsDecodeToTheWrittenValues)
         // Lossy 12-bit (extended process), as older archives hold it.
         {"mr_12bit_jpeg_extended", mr, twelveBits, "dcmcjpeg +ee +q 90", 0.5, {}, true, "dcmdjpeg"},
         // 8-bit pixels in the syntaxes where their value representation is OW or byte order matters.
-        {"grey8_implicit_le", mr, [](qvgen::ImageSpec& f, int) { toGrey8(f); }, "dcmconv +ti"},
         {"grey8_big_endian", mr, [](qvgen::ImageSpec& f, int) { toGrey8(f); }, "dcmconv +tb"},
         {"rgb_big_endian", rgb, nullptr, "dcmconv +tb"},
         {"grey8_odd_size", [](qvgen::PhantomSpec& s) { s.modality = "MR"; s.columns = 47; s.rows = 39; },
@@ -606,7 +611,6 @@ TEST_F(RealDataTest, TransferSyntaxesAndPixelKindsDecodeToTheWrittenValues)
          },
          ""},
         {"palette_colour", mr, [](qvgen::ImageSpec& f, int) { toPalette(f); }, ""},
-        {"palette_colour_rle", mr, [](qvgen::ImageSpec& f, int) { toPalette(f); }, "dcmcrle"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
