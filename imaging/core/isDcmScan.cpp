@@ -105,6 +105,24 @@ bool sameStack(const SliceRecord* firstRecord, const SliceRecord* otherRecord)
     return distanceFromLine(p, origin, normal) <= kPositionTolerance;
 }
 
+// Files of 16-bit grey samples whose rescales call for different sample types (a slope on some
+// slices only, an intercept that is negative on some) all take floats, which hold every rescaled
+// 16-bit value exactly: the series stays one stack, each slice rescaled by its own values.
+void promoteMixedGreyTypes(const std::vector<SliceRecord*>& records)
+{
+    auto grey16 = [](int type) { return type == PIXEL_I16 || type == PIXEL_U16 || type == PIXEL_FLOAT; };
+    bool mixed = false;
+    for (const SliceRecord* slice : records) {
+        if (!grey16(slice->record.pixelType))
+            return;
+        mixed = mixed || slice->record.pixelType != records.front()->record.pixelType;
+    }
+    if (!mixed)
+        return;
+    for (SliceRecord* slice : records)
+        slice->record.pixelType = PIXEL_FLOAT;
+}
+
 void readText(redIRI::dcmReader& reader, unsigned short group, unsigned short element, char* field, size_t size)
 {
     char text[kTagTextSize];
@@ -309,6 +327,7 @@ bool isDcmScan::scanFiles(const std::string& folder, const ScanInput& input)
         return writeSeriesBuffer(input.cachePath, records);
 
     postProgress(94);
+    promoteMixedGreyTypes(records);
     for (size_t i = 1; i < records.size() && !irregular; ++i)
         irregular = !sameStack(records[0], records[i]);
 

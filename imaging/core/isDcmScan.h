@@ -7,7 +7,8 @@
 // removes and purges cache files.
 //
 // A stack is regular when every image has one frame, an instance number, a full position and
-// orientation, the same size, pixel type, patient position, modality, spacing (within 0.001 mm)
+// orientation, the same size, pixel type (16-bit grey files whose rescales call for different
+// types all take floats first), patient position, modality, spacing (within 0.001 mm)
 // and directions (within 0.0001) as the first, lies on the first image's normal through its
 // position (within 0.01 mm), and the distance between neighbours in instance order is the same
 // everywhere (within 0.01 mm) and not zero.

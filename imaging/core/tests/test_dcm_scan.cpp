@@ -2,6 +2,7 @@
 // order, the files it skips, its progress, the cache names and the purge.
 #include "NSStringUtil.h"
 #include "isDcmScan.h"
+#include "isImageTypes.h"
 #include "support/IngestFixtures.h"
 
 #include <cmath>
@@ -105,6 +106,30 @@ TEST_F(DcmScanTest, StacksBecomeVolumesInSliceOrder)
     cache = scan(oblique);
     EXPECT_EQ(cache.kind, SeriesCacheContents::KIND_VOLUME);
     EXPECT_EQ(instances(cache), range(1, 10));
+}
+
+TEST_F(DcmScanTest, ARescaleOnSomeSlicesOnlyKeepsTheStackInFloats)
+{
+    // Unsigned samples: slope 1 (16-bit integers) on even slices, 1.5 (fractions) on odd ones;
+    // then an intercept that turns some slices signed.
+    for (const char* kind : {"slope", "intercept"}) {
+        const std::string dir = folder(kind);
+        qvgen::ImageSpec spec;
+        spec.modality = "MR";
+        for (int k = 0; k < 6; ++k) {
+            spec.position[2] = 2.0 * k;
+            spec.instanceNumber = k + 1;
+            if (std::string(kind) == "slope")
+                spec.rescaleSlope = k % 2 ? "1.5" : "1";
+            else
+                spec.rescaleIntercept = k % 2 ? "-100" : "0";
+            write(dir + "f" + std::to_string(k) + ".dcm", spec);
+        }
+        const SeriesCacheContents cache = scan(dir);
+        EXPECT_EQ(cache.kind, SeriesCacheContents::KIND_VOLUME) << kind;
+        EXPECT_EQ(cache.volume.pixelType, PIXEL_FLOAT) << kind;
+        EXPECT_EQ(instances(cache), range(1, 6)) << kind;
+    }
 }
 
 TEST_F(DcmScanTest, IrregularFoldersBecomeSeries)

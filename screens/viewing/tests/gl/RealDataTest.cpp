@@ -610,6 +610,13 @@ TEST_F(RealDataTest, PixelKindsDecodeToTheWrittenValues)
              setExtra(f, 0x0028, 0x1054, "BQML");
          },
          ""},
+        // MR with a slope on some slices only: one stack all the same, each slice rescaled by its own.
+        {"mr_slope_on_some_slices", mr,
+         [](qvgen::ImageSpec& f, int k) {
+             if (k % 2)
+                 f.rescaleSlope = "1.5";
+         },
+         ""},
         {"palette_colour", mr, [](qvgen::ImageSpec& f, int) { toPalette(f); }, ""},
     };
     for (const Case& c : cases) {
