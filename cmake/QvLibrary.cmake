@@ -53,6 +53,11 @@ function(_qv_test_program name tdir label lib test_deps)
   file(GLOB support CONFIGURE_DEPENDS ${testroot}/support/*.cpp)
   add_executable(${name} ${tsrcs} ${support})
   target_compile_options(${name} PRIVATE -Wall -Wextra)
+  # Test code is compiled unoptimised in the sanitizer trees: it is most of what they compile and
+  # little of what they run (the code under test keeps its optimisation).
+  if(CMAKE_BUILD_TYPE MATCHES "^(Asan|Tsan)$")
+    target_compile_options(${name} PRIVATE -O0)
+  endif()
   target_include_directories(${name} PRIVATE ${testroot})
   if(EXISTS ${tdir}/main.cpp)
     target_link_libraries(${name} PRIVATE ${lib} ${test_deps} qv_gl_test_support GTest::gtest GTest::gmock)

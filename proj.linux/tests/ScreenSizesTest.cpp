@@ -133,8 +133,9 @@ protected:
         if (!window.empty())
             view = view.below(window);
         for (const Node& n : view.nodes)
-            if (n.cls == "cocos2d::ui::Button" && n.box.w > 0)
+            if (n.cls == "cocos2d::ui::Button" && n.box.w > 0) {
                 EXPECT_TRUE(view.window.contains(n.box)) << screen << ": button " << n.name << " is cut off";
+            }
         if (const Node* title = view.named("title"); title && !title->text.empty()) {
             const double sharp = sharpness(s, title->box);
             EXPECT_GT(sharp, 0.6) << screen << ": the title's text is blurred (" << sharp << ")";
@@ -199,8 +200,9 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
         EXPECT_TRUE(close("dcmFinder", "btn_back"));
     }
     EXPECT_TRUE(app->clickNamed("logo"));
-    if (checkScreen("account", "login_view", "login_view"))
+    if (checkScreen("account", "login_view", "login_view")) {
         EXPECT_TRUE(close("login_view", "goBack"));
+    }
     // Sharing packs the patient's folder behind the busy overlay and ends with a toast saying
     // where the archive went, on one line inside its box.
     EXPECT_TRUE(rowMenu(*app, *x, "PHANTOM^QUORVANE", "share"));
@@ -237,8 +239,9 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     const Node* level = textIn(view, window->box, windowLevelText(view, window->box));
     ASSERT_NE(level, nullptr) << view.dump();
     app->click(*level);
-    if (checkScreen("level-dialog", "editWW", "editWW"))
+    if (checkScreen("level-dialog", "editWW", "editWW")) {
         EXPECT_TRUE(close("editWW", "btn_back"));
+    }
 
     // A capture of the whole screen, then the favourites with it.
     if (app->clickNamed("btnCmdCapture") && app->waitFor([](const View& v) { return v.withText("Whole Screen"); }, 10, &view)) {
@@ -248,8 +251,9 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
         ADD_FAILURE() << "the capture menu did not show\n" << view.dump();
     }
     EXPECT_TRUE(app->clickNamed("btnCmdFavorite"));
-    if (checkScreen("favourites", "favoriteView"))
+    if (checkScreen("favourites", "favoriteView")) {
         EXPECT_TRUE(app->clickNamed("goBack"));
+    }
     quitCleanly();
 }
 

@@ -32,8 +32,9 @@ TEST(VolumeTransferTable, PreIntegratedTableIsTheSymmetricMeanOfTheTransferFunct
                 EXPECT_EQ(e, pre[(c * 256 + r) * 4 + ch]);
                 EXPECT_GE(e, 0.0f);
                 EXPECT_LE(e, 255.0f);
-                if (r == c)
+                if (r == c) {
                     EXPECT_EQ(e, t[r * 4 + ch]);
+                }
             }
     // The opacity is the level itself, so its mean between two levels is their midpoint.
     EXPECT_FLOAT_EQ(pre[(200 * 256 + 100) * 4], 150.0f);

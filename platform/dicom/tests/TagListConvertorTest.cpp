@@ -141,7 +141,7 @@ TEST(TagList, FileOfManyPrivateElementsListsEveryOneInOrder) {
   size_t p = 0;
   int next = 0;
   for (size_t i = 0; i < many.size(); ++i) {
-    if (i > 0) EXPECT_LT(std::strcmp(many[i - 1].tag, many[i].tag), 0) << many[i].tag;
+    if (i > 0) { EXPECT_LT(std::strcmp(many[i - 1].tag, many[i].tag), 0) << many[i].tag; }
     if (std::strncmp(many[i].tag, "(0009,", 6) == 0) {
       char tag[16];
       std::snprintf(tag, sizeof tag, "(0009,%04X)", 0x1000 + next);
@@ -156,7 +156,9 @@ TEST(TagList, FileOfManyPrivateElementsListsEveryOneInOrder) {
     EXPECT_STREQ(many[i].tag, plain[p].tag);
     EXPECT_STREQ(many[i].description, plain[p].description);
     EXPECT_EQ(many[i].flag, plain[p].flag);
-    if (std::strcmp(many[i].tag, "(0002,0000)") != 0) EXPECT_STREQ(many[i].value, plain[p].value) << many[i].tag;
+    if (std::strcmp(many[i].tag, "(0002,0000)") != 0) {
+      EXPECT_STREQ(many[i].value, plain[p].value) << many[i].tag;
+    }
     ++p;
   }
   EXPECT_EQ(next, kPrivate);
