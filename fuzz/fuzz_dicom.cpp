@@ -1,5 +1,7 @@
-// libFuzzer entry for the DICOM file reader: each input is written to a file (the reader
-// takes paths) and put through everything a caller may ask of it.
+// libFuzzer entry for the DICOM layer's file reading: each input is written to a file (the
+// readers take paths) and put through what the program asks of a file it meets: the import's
+// record (dcmReadTag::getDicomMessage), the tag list of the information panel, and the pixels
+// and the PNG preview of dcmReader.
 #include <unistd.h>
 
 #include <cstdint>
@@ -7,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <dcmtk/oflog/oflog.h>
 
 #include "dcmLib.h"
 
@@ -22,7 +26,7 @@ bool discardPng(int width, int height, unsigned char* rgb, const char*) {
 const std::string& inputPath() {
   static const std::string path = [] {
     const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/qv-dicom-fuzz-" + std::to_string(::getpid()) + ".dcm";
+    return std::string(dir && *dir ? dir : "/tmp") + "/qv-fuzz-dicom-" + std::to_string(::getpid()) + ".dcm";
   }();
   return path;
 }
@@ -32,6 +36,11 @@ const std::string& inputPath() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool installed = [] {
     redIRI::setSavePngCallback(discardPng);
+    // The library sets DCMTK's logger up on first use; after that it is quietened, every
+    // damaged input would otherwise fill the log.
+    redIRI::dcmReader first;
+    first.setFile("/");
+    OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
     return true;
   }();
   (void)installed;
@@ -70,6 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     redIRI::dcmReadTag::freeTagList(list);
     tags.getImageScale();
     tags.getTag(0x0008, 0x0060);
+    redIRI::DCM_MESSAGE record;
+    tags.getDicomMessage(record);
   }
   return 0;
 }
