@@ -54,7 +54,6 @@ Head readHead(DcmInputStream& stream) {
 }
 
 // Walking a data set's declared lengths (see declaredLengthsFit in the header).
-const uint64_t kMaxInflatedBytes = uint64_t(1) << 30;
 const Uint32 kUndefinedLength = 0xFFFFFFFFu;
 
 // The bytes of a stream, read on demand through a window that forgets what lies behind the

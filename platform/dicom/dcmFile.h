@@ -30,6 +30,8 @@ namespace detail {
 // would guess its length field).
 bool declaredLengthsFit(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what, uint64_t limit,
                         std::string& why);
+// The most a deflated data set, read from a file or received, may inflate to.
+constexpr uint64_t kMaxInflatedBytes = uint64_t(1) << 30;
 
 class DicomFile {
  public:

@@ -443,8 +443,6 @@ namespace {
 const size_t kMaxCommandBytes = 1 << 20;
 // Responses carry query answers or lists of failed instances: kilobytes, rarely megabytes.
 const size_t kMaxResponseDataSetBytes = size_t(64) << 20;
-// A deflated data set may inflate to this much (as a deflated file may).
-const uint64_t kMaxInflatedBytes = uint64_t(1) << 30;
 
 OFCondition receiveFailure(const std::string& why) {
   return makeDcmnetCondition(DIMSEC_RECEIVEFAILED, OF_error, why.c_str());
