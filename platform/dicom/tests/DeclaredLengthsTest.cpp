@@ -178,14 +178,6 @@ bool waitLogged(const CallbackCapture& log, const std::string& fragment, int tim
   return log.logged(fragment);
 }
 
-size_t filesBelow(const std::string& folder) {
-  size_t n = 0;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    n += it->is_regular_file() ? 1 : 0;
-  return n;
-}
-
 // A peer on 127.0.0.1 that takes one association and serves it with `serve`, on its own thread.
 class OneAssociationPeer {
  public:

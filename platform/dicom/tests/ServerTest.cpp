@@ -69,14 +69,6 @@ std::string tag(const std::string& path, const DcmTagKey& key) {
   return file.valueText(file.find(key.getGroup(), key.getElement()));
 }
 
-size_t filesBelow(const std::string& folder) {
-  size_t n = 0;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    n += it->is_regular_file() ? 1 : 0;
-  return n;
-}
-
 bool inside(const std::string& root, const std::string& path) {
   const std::string canonical = fs::weakly_canonical(path).string();
   const std::string base = fs::weakly_canonical(root).string();

@@ -49,6 +49,14 @@ TempDir::~TempDir() {
 
 std::string newTestUid() { return redIRI::text::newUid(); }
 
+size_t filesBelow(const std::string& folder) {
+  size_t n = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    n += it->is_regular_file() ? 1 : 0;
+  return n;
+}
+
 namespace {
 
 void putHeader(DcmDataset* ds, const ImageSpec& spec, const std::string& photometric) {

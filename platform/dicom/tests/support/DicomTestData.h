@@ -38,6 +38,9 @@ class TempDir {
 // A new UID, unique to this run (a UUID under the 2.25 root).
 std::string newTestUid();
 
+// How many regular files lie below `folder`, at any depth (0 when it does not exist).
+size_t filesBelow(const std::string& folder);
+
 // An image to write: the header values and the stored pixel bytes (16-bit samples in host
 // order), plus extra text attributes written as given (raw bytes, no padding added).
 struct ImageSpec {
