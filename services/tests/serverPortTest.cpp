@@ -3,6 +3,7 @@
 // a toast, and nothing claims the server runs.
 #include "support/ServiceFixture.h"
 
+#include "../../platform/dicom/tests/support/DicomTestData.h"
 #include "DicomSeriesWriter.h"
 #include "NSDBDataModel.h"
 #include "dcmLib.h"
@@ -13,28 +14,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <mutex>
-
 namespace fs = std::filesystem;
 
 namespace {
-
-std::mutex gLogLock;
-std::vector<std::string> gLog;
-
-void captureLog(const char* text)
-{
-    std::lock_guard<std::mutex> lock(gLogLock);
-    gLog.push_back(text ? text : "");
-}
-
-bool logged(const std::string& fragment)
-{
-    std::lock_guard<std::mutex> lock(gLogLock);
-    for (const std::string& line : gLog)
-        if (line.find(fragment) != std::string::npos) return true;
-    return false;
-}
 
 // A port held by a listener on 127.0.0.1, as another program holding it would.
 class HeldPort {
@@ -66,22 +48,14 @@ class ServerPortTest : public ServiceFixture {
 protected:
     void SetUp() override
     {
-        {
-            std::lock_guard<std::mutex> lock(gLogLock);
-            gLog.clear();
-        }
-        redIRI::setLogCallback(captureLog);
         ASSERT_NE(held_.port(), 0);
         ServiceFixture::SetUp();
-    }
-    void TearDown() override
-    {
-        ServiceFixture::TearDown();
-        redIRI::setLogCallback(nullptr);
     }
     void configureDatabase(dicomDB* db) override { db->setServerPortForTest(std::to_string(held_.port())); }
 
     HeldPort held_;
+    // The library's log lines, from before the database opens until after it is gone.
+    qvtest::CallbackCapture log_;
 };
 
 TEST_F(ServerPortTest, ATakenPortIsReportedOnceAndTheLibraryWorksOn)
@@ -92,7 +66,7 @@ TEST_F(ServerPortTest, ATakenPortIsReportedOnceAndTheLibraryWorksOn)
     EXPECT_TRUE(db->isReady());
     EXPECT_FALSE(db->isServerRunning());
     EXPECT_TRUE(db->serverStartFailed());
-    EXPECT_TRUE(logged("cannot listen on port " + port));
+    EXPECT_TRUE(log_.logged("cannot listen on port " + port));
 
     // Told once, on the first tick, when a scene can show it.
     ASSERT_TRUE(waitFor([this] { return !toasts.empty(); }, 5000));
