@@ -18,13 +18,6 @@ namespace fs = std::filesystem;
 namespace e2e {
 namespace {
 
-const char* const kExampleName = "PHANTOM^QUORVANE";
-
-bool showsExample(const View& v)
-{
-    return showsPatient(v, kExampleName, "1-1-20");
-}
-
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

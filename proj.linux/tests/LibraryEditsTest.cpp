@@ -14,11 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace e2e {
-namespace {
-
-const char* const kExampleName = "PHANTOM^QUORVANE";
-
-}  // namespace
 
 class LibraryEdits : public AppTest {};
 
@@ -28,7 +23,7 @@ TEST_F(LibraryEdits, DeletingAPatientRemovesItsRowsAndFilesOnly)
     const std::string source = writeStudy("mr-source", mrSpec(12, 64, "MR^DELETE", "MR-DEL"));
     launch();
     View view;
-    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, kExampleName, "1-1-20"); }, 90, &view))
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view))
         << view.dump();
     importFolder(source);
     ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, "MR^DELETE", "1-1-12"); }, 120, &view))
@@ -43,7 +38,7 @@ TEST_F(LibraryEdits, DeletingAPatientRemovesItsRowsAndFilesOnly)
     ASSERT_TRUE(fs::is_directory(mrFolder));
 
     ASSERT_TRUE(rowMenu(*app, *x, "MR^DELETE", "del"));
-    ASSERT_TRUE(app->waitFor([](const View& v) { return !v.withText("MR^DELETE") && showsPatient(v, kExampleName, "1-1-20"); },
+    ASSERT_TRUE(app->waitFor([](const View& v) { return !v.withText("MR^DELETE") && showsExample(v); },
                              30, &view))
         << view.dump();
     keep("deleted");
@@ -68,7 +63,7 @@ TEST_F(LibraryEdits, ImportKilledHalfwayIsCompletedByImportingAgain)
     const std::string source = writeStudy("big-source", mrSpec(500, 64, "MR^FIVEHUNDRED", "MR-500"));
     launch();
     View view;
-    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, kExampleName, "1-1-20"); }, 90, &view))
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view))
         << view.dump();
     importFolder(source);
     // Killed once a tenth of the images are in the library.
@@ -87,7 +82,7 @@ TEST_F(LibraryEdits, ImportKilledHalfwayIsCompletedByImportingAgain)
     std::cout << "killed with " << stored - 20 << " of 500 images in the library\n";
 
     launch();
-    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, kExampleName, "1-1-20"); }, 90, &view))
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view))
         << view.dump();
     for (const std::string& f : imageFiles())
         EXPECT_TRUE(fs::exists(f)) << "a row without its file: " << f;

@@ -8,16 +8,6 @@
 #include "../../platform/dicom/tests/support/DicomTestData.h"
 
 namespace e2e {
-namespace {
-
-const char* const kExampleName = "PHANTOM^QUORVANE";
-
-bool showsExample(const View& v)
-{
-    return showsPatient(v, kExampleName, "1-1-20");
-}
-
-}  // namespace
 
 class NetworkFlows : public AppTest {};
 

@@ -162,7 +162,7 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     const double scale = size.dpi / 96.0;
     launch();
     View view;
-    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, "PHANTOM^QUORVANE", "1-1-20"); }, 90, &view))
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view))
         << view.dump();
     EXPECT_DOUBLE_EQ(view.pixelsPerUnit, scale);
     // The window fills the screen's width less its frame and its height less 100 points.
@@ -186,7 +186,7 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     const std::string source = writeStudy("archive-source", mrSpec(4, 32, "ARCHIVED^PATIENT", "QR-0002"));
     qvtest::ArchivePeer archive(dir, filesBelow(source));
     ASSERT_TRUE(store.ready() && archive.ready());
-    EXPECT_TRUE(rowMenu(*app, *x, "PHANTOM^QUORVANE", "send"));
+    EXPECT_TRUE(rowMenu(*app, *x, kExampleName, "send"));
     if (checkScreen("send", "dcmSend", "dcmSend")) {
         EXPECT_TRUE(sendToTypedAddress(*app, *x, "127.0.0.1:" + std::to_string(store.port()), &view))
             << view.dump();
@@ -205,7 +205,7 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     }
     // Sharing packs the patient's folder behind the busy overlay and ends with a toast saying
     // where the archive went, on one line inside its box.
-    EXPECT_TRUE(rowMenu(*app, *x, "PHANTOM^QUORVANE", "share"));
+    EXPECT_TRUE(rowMenu(*app, *x, kExampleName, "share"));
     if (app->waitFor([](const View& v) { return v.containing("archive") != nullptr; }, 20, &view)) {
         pause(200);
         keep("share-" + label(size));
@@ -220,7 +220,7 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
         ADD_FAILURE() << "sharing ended without a toast\n" << view.dump();
     }
 
-    ASSERT_TRUE(openPatient(*app, "PHANTOM^QUORVANE"));
+    ASSERT_TRUE(openPatient(*app, kExampleName));
     ASSERT_TRUE(app->waitFor([](const View& v) { return v.withText("axial CT phantom") != nullptr; }, 30, &view))
         << view.dump();
     pause(1500);  // thumbnails

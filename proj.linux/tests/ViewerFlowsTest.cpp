@@ -98,7 +98,7 @@ TEST_F(ViewerFlows, ImportedMrStudyReadWithPlanesWheelMeasurementsMouseLevelAndC
     const qvgen::Phantom phantom(spec);
     launch();
     View view;
-    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, "PHANTOM^QUORVANE", "1-1-20"); }, 90, &view))
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view))
         << view.dump();
 
     importFolder(source);
@@ -224,9 +224,9 @@ TEST_F(ViewerFlows, VolumeRenderingDrawsTheExampleBody)
 {
     launch();
     View view;
-    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, "PHANTOM^QUORVANE", "1-1-20"); }, 90, &view))
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view))
         << view.dump();
-    ASSERT_TRUE(openPatient(*app, "PHANTOM^QUORVANE"));
+    ASSERT_TRUE(openPatient(*app, kExampleName));
     ASSERT_TRUE(openSeries(*app, "axial CT phantom", &view)) << view.dump();
     // The view buttons act on the chosen window: the axial one, chosen by a touch.
     app->click(*firstImageWindow(view));

@@ -18,6 +18,11 @@ bool showsPatient(const View& v, const std::string& name, const std::string& cou
     return false;
 }
 
+bool showsExample(const View& v)
+{
+    return showsPatient(v, kExampleName, "1-1-20");
+}
+
 std::vector<const Node*> imageWindows(const View& v)
 {
     std::vector<const Node*> out;

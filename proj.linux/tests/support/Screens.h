@@ -10,6 +10,10 @@ namespace e2e {
 
 // The patient list shows this patient with these counts (studies-series-images) in its row.
 bool showsPatient(const View& v, const std::string& name, const std::string& counts);
+// The example study a first start unpacks and imports: its patient, and its row in the list
+// (one study, one series, 20 images).
+inline const char* const kExampleName = "PHANTOM^QUORVANE";
+bool showsExample(const View& v);
 // The image windows of the viewer, in scene order.
 std::vector<const Node*> imageWindows(const View& v);
 const Node* firstImageWindow(const View& v);
