@@ -191,6 +191,7 @@ void isBinReader::readBuffer()
             slice->reserved = r.reserved4;
             slice->windowWidth = r.windowWidth;
             slice->windowCenter = r.windowCenter;
+            slice->windowPresent = r.windowAbsent ? 0 : 1;
             copyRescale(*slice, r);
             copyUptakeInputs(*slice, r);
             slice->sex = static_cast<unsigned short>(sexCodeOfChar(r.sex));
@@ -222,6 +223,7 @@ void isBinReader::readBuffer()
             const VolumeSliceRecordData& s = cache.slices[k];
             slice->windowWidth = v.windowWidth;
             slice->windowCenter = v.windowCenter;
+            slice->windowPresent = s.windowAbsent ? 0 : 1;
             slice->reserved = v.reserved;
             slice->modality = v.modality;
             copyRescale(*slice, s);

@@ -79,6 +79,7 @@ void isDcmReader::readFile()
     copyRescale(record, tags);
     record.windowWidth = tags.windowWidth;
     record.windowCenter = tags.windowCenter;
+    record.windowPresent = tags.windowPresent ? 1 : 0;
     record.reserved = 0;
     record.sex = static_cast<unsigned short>(tags.sex);
     record.patientWeight = tags.weightPresent ? tags.weight : -1.0f;

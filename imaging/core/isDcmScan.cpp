@@ -164,6 +164,7 @@ bool readRecord(redIRI::dcmReader& reader, SliceRecord& slice)
     copyRescale(r, tags);
     r.windowWidth = tags.windowWidth;
     r.windowCenter = tags.windowCenter;
+    r.windowAbsent = tags.windowPresent ? 0 : 1;
     if (tags.modality == MODALITY_PT) {
         copyUptakeInputs(r, tags);
         r.extraValues[0] = tags.triggerTime;
@@ -199,6 +200,7 @@ VolumeSliceRecordData volumeSliceOf(const SeriesRecordData& r)
     VolumeSliceRecordData s;
     std::memset(&s, 0, sizeof(s));
     s.instanceNumber = r.instanceNumber;
+    s.windowAbsent = r.windowAbsent;
     s.bitsAllocated = r.bitsAllocated;
     copyRescale(s, r);
     copyUptakeInputs(s, r);

@@ -179,10 +179,11 @@ bool readImageTags(redIRI::dcmReader& reader, DicomImageTags& tags, TagRules rul
 
     // Only the first of several values counts: atof stops at the "\".
     const bool pet = tags.modality == MODALITY_PT;
-    tags.windowCenter = readTagText(reader, 0x0028, 0x1050, text) ? static_cast<float>(std::atof(text))
-                                                                  : (pet ? 10000.0f : 128.0f);
-    tags.windowWidth = readTagText(reader, 0x0028, 0x1051, text) ? static_cast<float>(std::atof(text))
-                                                                 : (pet ? 20000.0f : 255.0f);
+    const bool centerPresent = readTagText(reader, 0x0028, 0x1050, text);
+    tags.windowCenter = centerPresent ? static_cast<float>(std::atof(text)) : (pet ? 10000.0f : 128.0f);
+    const bool widthPresent = readTagText(reader, 0x0028, 0x1051, text);
+    tags.windowWidth = widthPresent ? static_cast<float>(std::atof(text)) : (pet ? 20000.0f : 255.0f);
+    tags.windowPresent = centerPresent && widthPresent;
     if (pet)
         readPetInputs(reader, tags);
     return true;

@@ -54,6 +54,8 @@ struct DicomImageTags {
     int representation = 0;
     float windowCenter = 128.0f;
     float windowWidth = 255.0f;
+    // False when the file carries no window (0028,1050/1051) and the two above are defaults.
+    bool windowPresent = true;
     // PET inputs of standardized uptake values (read only for PT).
     unsigned char suvValid = 0;
     float decayFactor = 0.0f;

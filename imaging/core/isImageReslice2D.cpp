@@ -174,6 +174,7 @@ void isImageReslice2D::updateInformation()
     rec.rescaleSlope = first->rescaleSlope;
     rec.windowWidth = first->windowWidth;
     rec.windowCenter = first->windowCenter;
+    rec.windowPresent = first->windowPresent;
     rec.representation = first->representation;
     rec.reserved = first->reserved;
     out->addSliceCopy(&rec);

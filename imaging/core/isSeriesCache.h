@@ -73,7 +73,8 @@ struct SeriesRecordData {
     char studyID[20];
     char seriesNumber[20];
     int16_t instanceNumber;  // 0 when absent
-    uint8_t reserved3[2];
+    uint8_t windowAbsent;    // 1 when the file had no window and the window below is a default
+    uint8_t reserved3;
     int32_t pixelType;  // PixelType
     int32_t bitsAllocated;
     float rescaleIntercept;
@@ -122,7 +123,8 @@ struct VolumeRecordData {
 
 struct VolumeSliceRecordData {
     int16_t instanceNumber;
-    uint8_t reserved0[2];
+    uint8_t windowAbsent;  // as in the series record
+    uint8_t reserved0;
     int32_t bitsAllocated;
     float rescaleIntercept;
     float rescaleSlope;

@@ -17,6 +17,7 @@ void isSliceInfo::copyInfo(const isSliceInfo& source)
     modality = source.modality;
     reserved = source.reserved;
     windowWidth = source.windowWidth;
+    windowPresent = source.windowPresent;
     windowCenter = source.windowCenter;
     headFeet = source.headFeet;
     posture = source.posture;

@@ -36,6 +36,9 @@ struct isSliceInfo {
     float rescaleSlope = 1.0f;
     float windowWidth = 255.0f;
     float windowCenter = 128.0f;
+    // 0 when the file carried no window and the two above are defaults: a viewer then starts
+    // from the range of the pixels instead.
+    unsigned char windowPresent = 1;
     // 0 or 2: samples are unsigned; 2 or more: the photometric interpretation is MONOCHROME1.
     int representation = 1;
     int reserved = 0;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 namespace isImageSDK {
 
@@ -147,6 +148,10 @@ bool isActorImage::init()
     m_sliceFilter->setInput(m_plane->getOutput());
     m_planeMode = true;
     m_imageNode->setSourceFilter(m_sliceFilter);
+    m_imageNode->setPaintHook([this](const isSliceInfo& record) {
+        if (m_windowFromRange)
+            applyWindowFromRange(&record);
+    });
     m_postingEnabled = true;
     NSUI::NSNotificationCenter::getInstance()->addObserver(
         this, this,
@@ -164,6 +169,8 @@ void isActorImage::clear()
         centre->removeObserver(this);
     releaseField(m_sliceFilter);
     m_sliceFilter = nullptr;
+    if (m_imageNode)
+        m_imageNode->setPaintHook(nullptr);
     releaseField(m_imageNode);
     m_imageNode = nullptr;
     releaseField(m_image);
@@ -217,8 +224,14 @@ void isActorImage::setImageData(isImageData* image)
     m_plane->setInput(m_image);
     m_sliceFilter->setInput(m_plane->getOutput());
     if (m_image) {
-        if (const isSliceInfo* first = m_image->getSlice(0))
+        if (const isSliceInfo* first = m_image->getSlice(0)) {
             m_clut->setWindow(first->windowWidth, first->windowCenter);
+            // The 8-bit default window is of no use to deeper samples: such an image starts from
+            // the range of the first slice shown. PET keeps its own default.
+            m_windowFromRange = !first->windowPresent && first->modality != MODALITY_PT &&
+                                (first->pixelType == PIXEL_I16 || first->pixelType == PIXEL_U16 ||
+                                 first->pixelType == PIXEL_FLOAT);
+        }
     }
     m_sliceIndex = 0;
     if (m_image) {
@@ -300,6 +313,53 @@ isSliceInfo* isActorImage::getCurrentSlice()
         output->update();
     noticeSliceTaken(pending);
     return output->getSliceCount() < 1 ? nullptr : output->getSlices()[0];
+}
+
+namespace {
+
+template <typename T>
+bool sampleRange(const unsigned char* bytes, size_t count, float& low, float& high)
+{
+    const T* samples = reinterpret_cast<const T*>(bytes);
+    bool any = false;
+    T lo = T(), hi = T();
+    for (size_t i = 0; i < count; ++i) {
+        const T v = samples[i];
+        if (std::is_floating_point<T>::value && !std::isfinite(static_cast<float>(v)))
+            continue;
+        if (!any) {
+            lo = hi = v;
+            any = true;
+        } else {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    low = static_cast<float>(lo);
+    high = static_cast<float>(hi);
+    return any;
+}
+
+} // namespace
+
+void isActorImage::applyWindowFromRange(const isSliceInfo* slice)
+{
+    if (!slice->pixels || !slice->isLoaded() || slice->columns < 1 || slice->rows < 1)
+        return;
+    // Samples already hold modality values: the reader applied the rescale.
+    const size_t count = size_t(slice->columns) * size_t(slice->rows);
+    float low = 0.0f, high = 0.0f;
+    bool any = false;
+    switch (slice->pixelType) {
+    case PIXEL_I16: any = sampleRange<int16_t>(slice->pixels, count, low, high); break;
+    case PIXEL_U16: any = sampleRange<uint16_t>(slice->pixels, count, low, high); break;
+    case PIXEL_FLOAT: any = sampleRange<float>(slice->pixels, count, low, high); break;
+    default: break;
+    }
+    m_windowFromRange = false;
+    if (!any)
+        return;
+    m_clut->setWindow(std::max(1.0f, high - low), 0.5f * (high + low));
 }
 
 isSliceInfo* isActorImage::getCurrentSliceInfo()
@@ -452,6 +512,7 @@ void isActorImage::setWindow(float width, float level)
 {
     if (!m_image)
         return;
+    m_windowFromRange = false;
     m_clut->setWindow(width, level);
     m_imageNode->markTextureDirty();
 }
@@ -463,6 +524,7 @@ void isActorImage::adjustWindow(float dWidth, float dLevel)
     const isSliceInfo* first = m_image->getSlice(0);
     if (!first)
         return;
+    m_windowFromRange = false;
     float factor = 1.0f;
     if (first->pixelType == PIXEL_I16 || first->pixelType == PIXEL_U16)
         factor = 10.0f;

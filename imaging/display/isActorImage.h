@@ -100,6 +100,9 @@ private:
     // After this actor brought the slice filter up to date itself: tells the node to take the
     // slice when the filter had changes the node had not seen yet.
     void noticeSliceTaken(bool pending);
+    // Takes the window from the range of the slice about to be drawn (once; nothing while its
+    // pixels are still to come).
+    void applyWindowFromRange(const isSliceInfo* slice);
     // The first record of the slice filter's input after a full update (null when none).
     isSliceInfo* currentInputSlice();
     void setOrientation(int axis);
@@ -114,6 +117,9 @@ private:
     int m_slabMode = SLAB_MAX;
     int m_planeAxis = PLANE_ACQUIRED;
     bool m_planeMode = true;
+    // Set while a 16-bit or float image without a window of its own waits for its first drawn
+    // slice with pixels; cleared by that slice or by any window set meanwhile.
+    bool m_windowFromRange = false;
     int m_sliceIndex = 0;
     isImageData* m_image = nullptr;
     isClut* m_clut = nullptr;

@@ -221,10 +221,15 @@ void isNodeImage::visit(cocos2d::Renderer* renderer, const cocos2d::Mat4& parent
         }
         m_sourceDirty = false;
         m_textureDirty = false;
+        if (record && m_paintHook)
+            m_paintHook(*record);
         setImage(record);
     } else if (m_textureDirty) {
         m_textureDirty = false;
-        setImage(getFrameRecord());
+        isSliceInfo* record = getFrameRecord();
+        if (record && m_paintHook)
+            m_paintHook(*record);
+        setImage(record);
     }
     m_frameAdvanced = false;
     isNodeSprite::visit(renderer, parentTransform, parentFlags);

@@ -19,6 +19,8 @@
 #include "isFramePainter.h"
 #include "isNodeSprite.h"
 
+#include <functional>
+
 namespace NSUI {
 class NSNotificationData;
 }
@@ -54,6 +56,9 @@ public:
     void setSourceFilter(isFilterObject* source);
     // Re-read the source at the next visit even when it reports no change.
     void markSourceDirty() { m_sourceDirty = true; }
+    // Called at a visit with the record about to be painted, before its texture is built (the
+    // owner may still change the window then).
+    void setPaintHook(std::function<void(const isSliceInfo&)> hook) { m_paintHook = std::move(hook); }
 
     void visit(cocos2d::Renderer* renderer, const cocos2d::Mat4& parentTransform, uint32_t parentFlags) override;
     // Stops playback, drops the node's notifications, releases the table, the source and
@@ -108,6 +113,7 @@ protected:
     int m_tickCount = 0;
     int m_ticksPerFrame = 60;
     isFramePainter m_painter;
+    std::function<void(const isSliceInfo&)> m_paintHook;
 };
 
 } // namespace isImageSDK

@@ -239,7 +239,9 @@ TEST_F(DcmReaderTest, PetInputsAndDates)
     EXPECT_FLOAT_EQ(slice->halfLife, 6586.2f);
     EXPECT_FLOAT_EQ(slice->patientWeight, 70.0f);
     EXPECT_FLOAT_EQ(slice->patientSize, -1.0f);
+    // No window in the file: PET's own default, marked as a default.
     EXPECT_FLOAT_EQ(slice->windowWidth, 20000.0f);
+    EXPECT_EQ(slice->windowPresent, 0);
 
     // No date at all: year 1900 and no uptake values.
     spec.extra.clear();

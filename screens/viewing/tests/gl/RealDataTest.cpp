@@ -512,6 +512,37 @@ protected:
         director->popScene();
         step(3);
     }
+
+    // The axial view of the screen (null when none).
+    static isViewerImage* axialView(imageViewerPC* screen)
+    {
+        const auto axial = screen->getViewer()->cellsOfKind(VIEW_AXIAL);
+        isViewerBrowser* browser = axial.empty() ? nullptr : axial.front()->getBrowser();
+        return browser ? browser->getActiveWindow() : nullptr;
+    }
+
+    // Where on screen the view draws a point of the phantom's body (signal 400) away from every
+    // other solid, in the slice it shows.
+    static bool bodyPointOnScreen(const qvgen::Phantom& phantom, isViewerImage* view, Vec2& at)
+    {
+        const isSliceInfo* slice = view->getImageActor()->getCurrentSliceInfo();
+        if (!slice)
+            return false;
+        const int k = view->getImageActor()->getSliceIndex();
+        const qvgen::PhantomShape* body = phantom.shape("body");
+        double voxel[3], local[3], patient[3];
+        phantom.voxelToLocal(0, 0, k, local);
+        local[0] = 0;
+        local[1] = -0.2 * body->halfSize[1];
+        phantom.localToPatient(local, patient);
+        if (phantom.value(patient) != 400)
+            return false;
+        phantom.patientToVoxel(patient, voxel);
+        Vec3 world(float(voxel[0] * slice->spacingX), float(voxel[1] * slice->spacingY), 0.0f);
+        slice->matrix.transformPoint(&world);
+        at = view->convertToWorldSpace(view->worldToScreen(world));
+        return true;
+    }
 };
 
 } // namespace
@@ -885,27 +916,11 @@ TEST_F(RealDataTest, RescaledValuesInTheWindowAndThePointMeasurement)
     EXPECT_NEAR(width, 444, 0.5);
     EXPECT_NEAR(level, 222, 0.5);
 
-    const auto axial = screen->getViewer()->cellsOfKind(VIEW_AXIAL);
-    ASSERT_FALSE(axial.empty());
-    isViewerBrowser* browser = axial.front()->getBrowser();
-    ASSERT_NE(browser, nullptr);
-    isViewerImage* view = browser->getActiveWindow();
+    isViewerImage* view = axialView(screen);
     ASSERT_NE(view, nullptr);
-    const isSliceInfo* slice = view->getImageActor()->getCurrentSliceInfo();
-    ASSERT_NE(slice, nullptr);
-    const int k = view->getImageActor()->getSliceIndex();
-    // A point in the body (signal 400: 148 after the rescale), away from every other solid.
-    const qvgen::PhantomShape* body = phantom.shape("body");
-    double voxel[3], local[3], patient[3];
-    phantom.voxelToLocal(0, 0, k, local);
-    local[0] = 0;
-    local[1] = -0.2 * body->halfSize[1];
-    phantom.localToPatient(local, patient);
-    ASSERT_EQ(phantom.value(patient), 400);
-    phantom.patientToVoxel(patient, voxel);
-    Vec3 world(float(voxel[0] * slice->spacingX), float(voxel[1] * slice->spacingY), 0.0f);
-    slice->matrix.transformPoint(&world);
-    const Vec2 at = view->convertToWorldSpace(view->worldToScreen(world));
+    // A point in the body (signal 400: 148 after the rescale).
+    Vec2 at;
+    ASSERT_TRUE(bodyPointOnScreen(phantom, view, at));
     // PET is drawn inverted: activity dark on white.
     const auto rgb = qvtest::pixelAt(at.x, at.y);
     EXPECT_NEAR(rgb[0], 255 - 148.0 / 444.0 * 255.0, 6);
@@ -930,4 +945,59 @@ TEST_F(RealDataTest, RescaledValuesInTheWindowAndThePointMeasurement)
     ASSERT_NE(colon, std::string::npos) << text;
     EXPECT_NEAR(std::atof(text.c_str() + colon + 1), 148.0, 0.05) << text;
     leave();
+}
+
+// 16-bit MR without a window of its own (derived maps, some makers' files): the view starts from
+// the value range of the slice it shows, so that the body is drawn grey, not white through the
+// 8-bit default window. Files with a window keep theirs.
+TEST_F(RealDataTest, SeriesWithoutAWindowStartFromTheirValueRange)
+{
+    auto phantomSpec = [](qvgen::PhantomSpec& s) {
+        s.modality = "MR";
+        s.columns = s.rows = 64;
+    };
+    qvgen::PhantomSpec spec = small();
+    phantomSpec(spec);
+    const qvgen::Phantom phantom(spec);
+    for (const bool windowed : {false, true}) {
+        SCOPED_TRACE(windowed ? "with a window" : "without a window");
+        Case c{windowed ? "mr_window" : "mr_no_window", phantomSpec,
+               [windowed](qvgen::ImageSpec& f, int) {
+                   if (!windowed) {
+                       f.windowCenter.clear();
+                       f.windowWidth.clear();
+                   }
+               },
+               ""};
+        imageViewerPC* screen = run(c);
+        ASSERT_NE(screen, nullptr);
+        step(10);
+        isViewerImage* view = axialView(screen);
+        ASSERT_NE(view, nullptr);
+        const isSliceInfo* slice = view->getImageActor()->getCurrentSliceInfo();
+        ASSERT_NE(slice, nullptr);
+        ASSERT_TRUE(slice->isLoaded());
+        ASSERT_NE(slice->pixelType, PIXEL_U8);
+        double low = 1e30, high = -1e30;
+        for (size_t i = 0; i < size_t(slice->columns) * slice->rows; ++i) {
+            low = std::min(low, loadedValue(slice, i));
+            high = std::max(high, loadedValue(slice, i));
+        }
+        ASSERT_LT(low, high);
+        const float width = view->getImageActor()->getClut()->getWidth();
+        const float level = view->getImageActor()->getClut()->getLevel();
+        const double expectedWidth = windowed ? phantom.windowWidth() : high - low;
+        const double expectedLevel = windowed ? phantom.windowCenter() : (high + low) / 2;
+        EXPECT_NEAR(width, expectedWidth, 0.5);
+        EXPECT_NEAR(level, expectedLevel, 0.5);
+
+        Vec2 at;
+        ASSERT_TRUE(bodyPointOnScreen(phantom, view, at));
+        const auto rgb = qvtest::pixelAt(at.x, at.y);
+        const double grey = greyOf(400, expectedLevel, expectedWidth);
+        EXPECT_GT(grey, 20);
+        EXPECT_LT(grey, 235);
+        EXPECT_NEAR(rgb[0], grey, 6);
+        leave();
+    }
 }
