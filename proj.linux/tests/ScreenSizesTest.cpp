@@ -72,7 +72,10 @@ void checkLayout(App& app, const std::string& screen, const std::string& window 
     std::vector<std::string> problems;
     for (int attempt = 0; attempt < 5; ++attempt) {
         const View view = app.probe();
-        problems = layoutProblems(window.empty() ? view : view.below(window));
+        // A toast is laid over the screen on purpose (with several copies of the program on one
+        // machine, the one that cannot take the DICOM port says so at start): the screen is
+        // judged without it; the share toast is looked at on its own.
+        problems = layoutProblems(window.empty() ? view.without("messageBox") : view.below(window));
         if (problems.empty())
             return;
         pause(400);

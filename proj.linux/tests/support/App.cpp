@@ -146,6 +146,25 @@ View View::below(const std::string& name) const
     return out;
 }
 
+View View::without(const std::string& name) const
+{
+    View out = *this;
+    out.nodes.clear();
+    bool removed = false;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        if (!removed && nodes[i].name == name) {
+            removed = true;
+            size_t j = i + 1;
+            while (j < nodes.size() && nodes[j].depth > nodes[i].depth)
+                ++j;
+            i = j - 1;
+            continue;
+        }
+        out.nodes.push_back(nodes[i]);
+    }
+    return out;
+}
+
 std::string View::dump() const
 {
     std::string out = "screens:";

@@ -44,6 +44,8 @@ struct View {
     // The first node of that name and the nodes below it (a window over the screen); empty when
     // none is shown.
     View below(const std::string& name) const;
+    // The view without the first node of that name and the nodes below it.
+    View without(const std::string& name) const;
     // Every shown text, one a line (for failure messages).
     std::string dump() const;
 };
