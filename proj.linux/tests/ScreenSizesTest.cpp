@@ -223,9 +223,15 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
         ADD_FAILURE() << "sharing ended without a toast\n" << view.dump();
     }
 
-    ASSERT_TRUE(openPatient(*app, kExampleName));
-    ASSERT_TRUE(app->waitFor([](const View& v) { return v.withText("axial CT phantom") != nullptr; }, 30, &view))
-        << view.dump();
+    // Right after sharing, the click may still meet the busy overlay on its way out: the patient is
+    // opened again until its studies show.
+    const auto studiesShown = [](const View& v) { return v.withText("axial CT phantom") != nullptr; };
+    bool studies = false;
+    for (int attempt = 0; attempt < 3 && !studies; ++attempt) {
+        ASSERT_TRUE(openPatient(*app, kExampleName));
+        studies = app->waitFor(studiesShown, 20, &view);
+    }
+    ASSERT_TRUE(studies) << view.dump();
     pause(1500);  // thumbnails
     view = app->probe();
     keep("studies-" + label(size));
