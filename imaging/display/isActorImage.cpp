@@ -223,6 +223,8 @@ void isActorImage::setImageData(isImageData* image)
     m_planeMode = true;
     m_plane->setInput(m_image);
     m_sliceFilter->setInput(m_plane->getOutput());
+    m_windowFromRange = false;
+    m_rangeTaken = false;
     if (m_image) {
         if (const isSliceInfo* first = m_image->getSlice(0)) {
             m_clut->setWindow(first->windowWidth, first->windowCenter);
@@ -233,6 +235,7 @@ void isActorImage::setImageData(isImageData* image)
                                  first->pixelType == PIXEL_FLOAT);
         }
     }
+    m_rangeDefault = m_windowFromRange;
     m_sliceIndex = 0;
     if (m_image) {
         setOrientationAcquired();
@@ -359,7 +362,10 @@ void isActorImage::applyWindowFromRange(const isSliceInfo* slice)
     m_windowFromRange = false;
     if (!any)
         return;
-    m_clut->setWindow(std::max(1.0f, high - low), 0.5f * (high + low));
+    m_rangeTaken = true;
+    m_rangeWidth = std::max(1.0f, high - low);
+    m_rangeLevel = 0.5f * (high + low);
+    m_clut->setWindow(m_rangeWidth, m_rangeLevel);
 }
 
 isSliceInfo* isActorImage::getCurrentSliceInfo()
@@ -515,6 +521,20 @@ void isActorImage::setWindow(float width, float level)
     m_windowFromRange = false;
     m_clut->setWindow(width, level);
     m_imageNode->markTextureDirty();
+}
+
+void isActorImage::setDefaultWindow()
+{
+    if (!m_image)
+        return;
+    if (m_rangeDefault && m_rangeTaken) {
+        setWindow(m_rangeWidth, m_rangeLevel);
+    } else if (m_rangeDefault) {
+        m_windowFromRange = true;
+        m_imageNode->markTextureDirty();
+    } else if (const isSliceInfo* first = m_image->getSlice(0)) {
+        setWindow(first->windowWidth, first->windowCenter);
+    }
 }
 
 void isActorImage::adjustWindow(float dWidth, float dLevel)

@@ -70,6 +70,9 @@ public:
 
     // Window in stored values (nothing without an image).
     void setWindow(float width, float level);
+    // Back to the image's default window: the file's own, or for an image without one the window
+    // taken from the value range (taken again at the next paint when not yet taken).
+    void setDefaultWindow();
     // The interactive drag: deltas scaled by the pixel type (10 for 16-bit, 200 for float).
     void adjustWindow(float dWidth, float dLevel);
     // 256 RGB byte triples.
@@ -120,6 +123,12 @@ private:
     // Set while a 16-bit or float image without a window of its own waits for its first drawn
     // slice with pixels; cleared by that slice or by any window set meanwhile.
     bool m_windowFromRange = false;
+    // The image has no window of its own; m_rangeWidth/m_rangeLevel hold the one taken from the
+    // range once m_rangeTaken.
+    bool m_rangeDefault = false;
+    bool m_rangeTaken = false;
+    float m_rangeWidth = 0.0f;
+    float m_rangeLevel = 0.0f;
     int m_sliceIndex = 0;
     isImageData* m_image = nullptr;
     isClut* m_clut = nullptr;

@@ -1015,8 +1015,7 @@ void isViewerImage::onNotification(unsigned int id, NSUI::NSNotificationData* da
     case NOTIFY_WL_DEFAULT:
         if (handUp(id, data, sender, false) || !m_imageActor || !m_image)
             return;
-        if (const isSliceInfo* first = m_image->getSlices().empty() ? nullptr : m_image->getSlices()[0])
-            m_imageActor->setWindow(first->windowWidth, first->windowCenter);
+        m_imageActor->setDefaultWindow();
         return;
     case NOTIFY_WL_INPUT:
         if (m_owner)

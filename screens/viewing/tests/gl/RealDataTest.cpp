@@ -991,6 +991,15 @@ TEST_F(RealDataTest, SeriesWithoutAWindowStartFromTheirValueRange)
         EXPECT_NEAR(width, expectedWidth, 0.5);
         EXPECT_NEAR(level, expectedLevel, 0.5);
 
+        // After a window of the user's, the default window command brings back the same window
+        // (the range for a file without one, not the 8-bit default).
+        view->getImageActor()->setWindow(3000.0f, 1500.0f);
+        step(2);
+        screen->getViewer()->sendCommand(NOTIFY_WL_DEFAULT, nullptr);
+        step(3);
+        EXPECT_NEAR(view->getImageActor()->getClut()->getWidth(), expectedWidth, 0.5);
+        EXPECT_NEAR(view->getImageActor()->getClut()->getLevel(), expectedLevel, 0.5);
+
         Vec2 at;
         ASSERT_TRUE(bodyPointOnScreen(phantom, view, at));
         const auto rgb = qvtest::pixelAt(at.x, at.y);
