@@ -738,34 +738,43 @@ void dcmSend::onRetrieveProgress(const std::string& text)
     refreshTask(task);
 }
 
+ssize_t dcmSend::nodeRowOf(const std::string& appid) const
+{
+    const auto& rows = nodeList->getRowData();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (static_cast<dcmNodeObject*>(rows[i])->appid == appid)
+            return static_cast<ssize_t>(i);
+    }
+    return -1;
+}
+
+void dcmSend::setPeer(dcmNodeObject* node, const std::string& ip, const std::string& port, const std::string& name,
+                      const std::string& seen, int device)
+{
+    node->name = name;
+    node->wifi = seen;
+    node->device = device;
+    node->ip = ip;
+    node->port = port;
+}
+
 void dcmSend::onPeerFound(const std::string& ip, const std::string& name, int device, const std::string& appid)
 {
     if (ip.empty() || !nodeList)
         return;
-    const auto& rows = nodeList->getRowData();
-    for (size_t i = 0; i < rows.size(); ++i) {
-        auto* node = static_cast<dcmNodeObject*>(rows[i]);
-        if (node->appid != appid)
-            continue;
+    const ssize_t row = nodeRowOf(appid);
+    if (row >= 0) {
+        auto* node = static_cast<dcmNodeObject*>(nodeList->getRowData()[size_t(row)]);
         if (isRecentlySeen(node->wifi)) {
-            node->name = name;
-            node->wifi = nowText();
-            node->device = device;
-            node->ip = ip;
-            node->port = kLocalPort;
-            nodeList->updateCellAtIndex(static_cast<ssize_t>(i));
+            setPeer(node, ip, kLocalPort, name, nowText(), device);
+            nodeList->updateCellAtIndex(row);
             return;
         }
-        nodeList->removeRowAtIndex(static_cast<ssize_t>(i));
-        break;
+        nodeList->removeRowAtIndex(row);
     }
     dcmNodeObject* node = dcmNodeObject::create();
     node->appid = appid;
-    node->ip = ip;
-    node->port = kLocalPort;
-    node->name = name;
-    node->wifi = nowText();
-    node->device = device;
+    setPeer(node, ip, kLocalPort, name, nowText(), device);
     node->saveType = 3;
     nodeList->insertRow(fixedRows, node);
 }
@@ -775,28 +784,17 @@ void dcmSend::onEchoResult(const std::string& ip, const std::string& port, const
 {
     if (ip.empty() || !nodeList)
         return;
-    const auto& rows = nodeList->getRowData();
-    for (size_t i = 0; i < rows.size(); ++i) {
-        auto* node = static_cast<dcmNodeObject*>(rows[i]);
-        if (node->appid != appid)
-            continue;
-        node->name = name;
-        node->wifi = time;
-        node->ip = ip;
-        node->port = port;
-        node->device = 5;
-        nodeList->updateCellAtIndex(static_cast<ssize_t>(i));
+    const ssize_t row = nodeRowOf(appid);
+    if (row >= 0) {
+        setPeer(static_cast<dcmNodeObject*>(nodeList->getRowData()[size_t(row)]), ip, port, name, time, 5);
+        nodeList->updateCellAtIndex(row);
         return;
     }
     if (!ok)
         return;
     dcmNodeObject* node = dcmNodeObject::create();
     node->appid = appid;
-    node->ip = ip;
-    node->port = port;
-    node->name = name;
-    node->wifi = time;
-    node->device = 5;
+    setPeer(node, ip, port, name, time, 5);
     node->saveType = 3;
     nodeList->insertRow(fixedRows, node);
 }

@@ -86,6 +86,12 @@ public:
     // The send steps for the selected node row.
     void sendToSelectedNode();
 
+    // The node row of a peer's application id; -1 when it is not listed.
+    ssize_t nodeRowOf(const std::string& appid) const;
+    // A peer's address, name, time last seen and device kind, as discovery and echo report them.
+    static void setPeer(dcmNodeObject* node, const std::string& ip, const std::string& port, const std::string& name,
+                        const std::string& seen, int device);
+
     // Whether a "YYYY-MM-DD hh:mm:ss" local time is today and less than ten seconds ago (or later).
     static bool isRecentlySeen(const std::string& time);
     // Whether a typed port is a whole number from 1 to 65535.
