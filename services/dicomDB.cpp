@@ -24,6 +24,17 @@ const char* const kServerTitle = "tolvrane";
 
 std::string idText(int id) { return std::to_string(id); }
 
+// Texts from a file travel on inside the flat JSON of the stored-image notice, which has no
+// escaping: characters that would end a value or open a new one become "_".
+std::string flatJsonSafe(std::string text)
+{
+    for (char& c : text)
+        if (c == '"' || c == '\\' || c == ',' || c == '{' || c == '}' || c == '[' || c == ']' ||
+            static_cast<unsigned char>(c) < 0x20)
+            c = '_';
+    return text;
+}
+
 int currentLanguage()
 {
     cocos2d::Application* app = cocos2d::Application::getInstance();
@@ -757,14 +768,14 @@ void dicomDB::storeImage(dicomDBRequest* request)
     set("patientID", idText(ids.patientID));
     set("studyID", idText(ids.studyID));
     set("seriesID", idText(ids.seriesID));
-    set("studyIDHospital", m.StudyID);
-    set("patientIDHospital", m.PatientID);
-    set("name", m.PatientName);
-    set("sex", m.PatientSex);
-    set("birthday", m.PatientBirthDate);
+    set("studyIDHospital", flatJsonSafe(m.StudyID));
+    set("patientIDHospital", flatJsonSafe(m.PatientID));
+    set("name", flatJsonSafe(m.PatientName));
+    set("sex", flatJsonSafe(m.PatientSex));
+    set("birthday", flatJsonSafe(m.PatientBirthDate));
     set("updateTime", ids.now);
-    set("studyDate", dottedDate(m.StudyDate));
-    set("studyDesc", m.StudyDescription);
+    set("studyDate", flatJsonSafe(dottedDate(m.StudyDate)));
+    set("studyDesc", flatJsonSafe(m.StudyDescription));
     set("studyNumber", ids.studyExists ? "0" : "1");
     set("seriesNumber", ids.seriesExists ? "0" : "1");
     set("imageNumber", ids.imageExists ? "0" : "1");

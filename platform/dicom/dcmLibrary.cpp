@@ -3,6 +3,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdict.h>
 #include <dcmtk/dcmdata/dcrledrg.h>
+#include <dcmtk/dcmdata/dcvr.h>
 #include <dcmtk/dcmjpeg/djdecode.h>
 #include <dcmtk/dcmjpls/djdecode.h>
 #include <dcmtk/oflog/oflog.h>
@@ -50,6 +51,9 @@ void initialise() {
     detail::logLine("DICOM library: no DCMTK data dictionary found (DCMDICTPATH); files cannot be read");
     return;
   }
+  // Elements stored as UN (files rewritten by tools that keep every element so) are read with
+  // the VR the dictionary gives their tag, so their values read as the values they are.
+  dcmEnableUnknownVRConversion.set(OFTrue);
   // Colour JPEG frames come back as RGB and the photometric interpretation says so.
   DJDecoderRegistration::registerCodecs(EDC_photometricInterpretation);
   DJLSDecoderRegistration::registerCodecs();

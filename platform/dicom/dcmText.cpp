@@ -226,6 +226,51 @@ bool isCharsetVR(DcmEVR vr) {
 
 bool isSingleTextVR(DcmEVR vr) { return vr == EVR_ST || vr == EVR_LT || vr == EVR_UT || vr == EVR_UR; }
 
+namespace {
+
+bool allDigits(std::string_view v) {
+  for (char c : v)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Appends a date in the form "YYYYMMDD": given so, or in the older form "YYYY.MM.DD". Anything
+// else appends nothing.
+void appendStandardDate(std::string_view v, std::string& out) {
+  if (v.size() == 8 && allDigits(v)) {
+    out.append(v);
+  } else if (v.size() == 10 && v[4] == '.' && v[7] == '.' && allDigits(v.substr(0, 4)) && allDigits(v.substr(5, 2)) &&
+             allDigits(v.substr(8, 2))) {
+    out.append(v.substr(0, 4)).append(v.substr(5, 2)).append(v.substr(8, 2));
+  }
+}
+
+// Appends a time in the form "HH", "HHMM" or "HHMMSS(.F to .FFFFFF)": given so, or in the older
+// form "HH:MM(:SS(.frac))". Anything else appends nothing.
+void appendStandardTime(std::string_view v, std::string& out) {
+  const size_t dot = v.find('.');
+  const std::string_view clock = v.substr(0, dot);
+  const std::string_view fraction = dot == std::string_view::npos ? std::string_view() : v.substr(dot + 1);
+  if (fraction.size() > 6 || !allDigits(fraction)) return;
+  std::string digits;
+  if (allDigits(clock) && (clock.size() == 2 || clock.size() == 4 || clock.size() == 6)) {
+    digits.assign(clock);
+  } else if ((clock.size() == 5 || clock.size() == 8) && clock[2] == ':' && (clock.size() == 5 || clock[5] == ':')) {
+    for (size_t at = 0; at < clock.size(); at += 3) {
+      const std::string_view field = clock.substr(at, 2);
+      if (!allDigits(field)) return;
+      digits.append(field);
+    }
+  } else {
+    return;
+  }
+  if (dot != std::string_view::npos && digits.size() != 6) return;  // a fraction only of seconds
+  out.append(digits);
+  if (!fraction.empty()) out.append(".").append(fraction);
+}
+
+}  // namespace
+
 std::string trimValue(const std::string& utf8, DcmEVR vr) {
   const bool leading = isLeadingSpaceInsignificant(vr);
   auto trimOne = [leading](std::string_view v) {
@@ -242,7 +287,12 @@ std::string trimValue(const std::string& utf8, DcmEVR vr) {
   std::string_view rest(utf8);
   for (;;) {
     size_t cut = rest.find('\\');
-    out.append(trimOne(rest.substr(0, cut)));
+    if (vr == EVR_DA)
+      appendStandardDate(trimOne(rest.substr(0, cut)), out);
+    else if (vr == EVR_TM)
+      appendStandardTime(trimOne(rest.substr(0, cut)), out);
+    else
+      out.append(trimOne(rest.substr(0, cut)));
     if (cut == std::string_view::npos) break;
     out.push_back('\\');
     rest.remove_prefix(cut + 1);

@@ -45,7 +45,10 @@ bool isSingleTextVR(DcmEVR vr);
 
 // Removes DICOM padding from a UTF-8 value: each of its values (split at "\" unless the VR is
 // a single text) loses trailing spaces and NULs, and leading spaces as well where the
-// standard calls them insignificant (CS, DS, IS, UI, AS, DA, TM, DT).
+// standard calls them insignificant (CS, DS, IS, UI, AS, DA, TM, DT). Dates (DA) and times (TM)
+// come out in the standard forms "YYYYMMDD" and "HHMMSS(.frac)", also when the file holds the
+// older "YYYY.MM.DD" and "HH:MM:SS(.frac)"; a date or time of neither form comes out empty, so
+// nothing downstream cuts it by position.
 std::string trimValue(const std::string& utf8, DcmEVR vr);
 
 // Converts one file's text values to UTF-8 according to its Specific Character Set

@@ -8,8 +8,12 @@
 #include "NSDBDataModel.h"
 #include "NSDBUtil.h"
 #include "NSNotificationCenter.h"
+#include "UIJson.h"
 #include "isDcmScan.h"
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcvrobow.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -20,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -42,10 +47,8 @@ void writeImage(const fs::path& path, const std::string& patient, const std::str
     spec.patientID = patientID;
     spec.studyUID = study.empty() ? "2.25.1002.3" : study;
     spec.seriesUID = series.empty() ? "2.25.1002.3.4" : series;
-    spec.extra = extra;
-    spec.extra.push_back({{0x0008, 0x0018}, sop});
-    spec.extra.push_back({{0x0008, 0x0020}, "20240517"});
-    spec.extra.push_back({{0x0008, 0x0030}, "101112.5"});
+    spec.extra = {{{0x0008, 0x0018}, sop}, {{0x0008, 0x0020}, "20240517"}, {{0x0008, 0x0030}, "101112.5"}};
+    spec.extra.insert(spec.extra.end(), extra.begin(), extra.end());  // may replace the two above
     if (patient.empty()) spec.omit.push_back({0x0010, 0x0010});
     if (patientID.empty()) spec.omit.push_back({0x0010, 0x0020});
     if (study.empty()) spec.omit.push_back({0x0020, 0x000D});
@@ -53,6 +56,32 @@ void writeImage(const fs::path& path, const std::string& patient, const std::str
     fs::create_directories(path.parent_path());
     std::string error;
     ASSERT_TRUE(qvgen::writeDicomFile(path.string(), spec, &error)) << error;
+}
+
+// Rewrites a file as converters that keep every element as UN write it: explicit VR little endian,
+// each data set element's value bytes (little endian) under VR UN.
+void rewriteAsUnknown(const fs::path& path)
+{
+    DcmFileFormat file;
+    ASSERT_TRUE(file.loadFile(path.c_str()).good()) << path;
+    DcmDataset* data = file.getDataset();
+    std::vector<DcmElement*> elements;
+    for (DcmObject* o = data->nextInContainer(nullptr); o; o = data->nextInContainer(o))
+        elements.push_back(static_cast<DcmElement*>(o));
+    for (DcmElement* e : elements) {
+        std::vector<Uint8> bytes(e->getLength(EXS_LittleEndianExplicit));
+        if (!bytes.empty())
+            ASSERT_TRUE(e->getPartialValue(bytes.data(), 0, static_cast<Uint32>(bytes.size()), nullptr, EBO_LittleEndian).good());
+        auto* unknown = new DcmOtherByteOtherWord(DcmTag(e->getTag().getXTag(), EVR_UN));
+        ASSERT_TRUE(unknown->putUint8Array(bytes.data(), static_cast<unsigned long>(bytes.size())).good());
+        ASSERT_TRUE(data->insert(unknown, OFTrue).good());
+    }
+    ASSERT_TRUE(file.saveFile(path.c_str(), EXS_LittleEndianExplicit, EET_ExplicitLength, EGL_recalcGL, EPD_noChange,
+                              0, 0, EWM_dontUpdateMeta).good());
+    // The patient name (0010,0010) is now stored as UN.
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_NE(bytes.find(std::string("\x10\0\x10\0UN", 6)), std::string::npos);
 }
 
 std::string folderOf(const std::string& patient, const std::string& id, const std::string& study,
@@ -250,6 +279,84 @@ TEST_F(ImportTest, HostileNamesAndUIDsStayInsideTheLibraryAndVerbatimInTheRows)
     EXPECT_EQ(besides, (std::set<std::string>{"library", "source"}));
     EXPECT_NE(folderOf("A/B", "1", "2.25.5005", "2.25.5005.1"),
               folderOf("A_B", "1", "2.25.5005", "2.25.5005.1"));
+}
+
+// Values as the files really carry them: elements all stored as UN, dates and times in the older
+// forms, and a name that holds the characters of the stored-image notice's flat JSON.
+TEST_F(ImportTest, ValuesReadBackAsTheFilesCarryThem)
+{
+    std::vector<std::string> notices;
+    struct Observer : cocos2d::Ref {} observer;
+    NSUI::NSNotificationCenter::getInstance()->addObserver(
+        &observer, nullptr,
+        [&](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* d) { notices.push_back(d->text); },
+        NSUI::NOTIFY_DB_PATIENT_STORED);
+    // The same instance twice, every element UN.
+    const Extra unknown = {{{0x0010, 0x0030}, "19800203"}, {{0x0010, 0x0040}, "M"}};
+    writeImage(source_ / "un1.dcm", "Un^Known", "U1", "2.25.4001", "2.25.4001.1", "2.25.4001.1.1", 7, unknown);
+    writeImage(source_ / "un2.dcm", "Un^Known", "U1", "2.25.4001", "2.25.4001.1", "2.25.4001.1.1", 7, unknown);
+    rewriteAsUnknown(source_ / "un1.dcm");
+    rewriteAsUnknown(source_ / "un2.dcm");
+    writeImage(source_ / "old.dcm", "Old^Forms", "O1", "2.25.4002", "2.25.4002.1", "2.25.4002.1.1", 1,
+               {{{0x0008, 0x0020}, "1997.04.01"}, {{0x0008, 0x0030}, "11:20:00"}, {{0x0008, 0x0021}, "2002.03.11"},
+                {{0x0008, 0x0031}, "09:05:07.25"}, {{0x0010, 0x0030}, "1960.01.02"}});
+    writeImage(source_ / "neither.dcm", "Neither^Form", "N1", "2.25.4003", "2.25.4003.1", "2.25.4003.1.1", 1,
+               {{{0x0008, 0x0020}, "1.4.1997"}, {{0x0008, 0x0030}, "11h20"}, {{0x0008, 0x0021}, "2002.3.11"},
+                {{0x0008, 0x0031}, "11:2:00"}});
+    const std::string quoted = "Doe\",\"sex\":\"M";
+    writeImage(source_ / "quoted.dcm", quoted, "Q1", "2.25.4004", "2.25.4004.1", "2.25.4004.1.1", 1,
+               {{{0x0010, 0x0040}, "F"}, {{0x0008, 0x1030}, "Head\",\"x\":\"y"}});
+    importAndWait(source_.string());
+    NSUI::NSNotificationCenter::getInstance()->removeObserver(&observer);
+
+    EXPECT_EQ(count("image"), 4);
+    NSUI::NSDBDataModel p = query("select name,patientIDHospital,birthday,sex from patient order by patientIDHospital");
+    const std::vector<std::vector<std::string>> patients = {{"Neither^Form", "N1", "", "U"},
+                                                            {"Old^Forms", "O1", "19600102", "U"},
+                                                            {quoted, "Q1", "", "F"},
+                                                            {"Un^Known", "U1", "19800203", "M"}};
+    ASSERT_EQ(p.getRowCount(), 4);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) EXPECT_EQ(p.getValue(r, c), patients[r][c]) << r << "," << c;
+    NSUI::NSDBDataModel rows = query("select studyUID,study.date,study.time,study.updateTime,series.date,series.time,"
+                                     "imageUID,file from study,series,image where study.ID=series.studyID and "
+                                     "series.ID=image.seriesID order by studyUID");
+    const std::vector<std::vector<std::string>> images = {
+        {"2.25.4001", "20240517", "101112", "2024-05-17 10:11:12", "", "", "2.25.4001.1.1", "2.25.4001.1.1"},
+        {"2.25.4002", "19970401", "112000", "1997-04-01 11:20:00", "20020311", "090507", "2.25.4002.1.1",
+         "2.25.4002.1.1"},
+        {"2.25.4003", "", "", "*", "", "", "2.25.4003.1.1", "2.25.4003.1.1"},  // stored at the time of import
+        {"2.25.4004", "20240517", "101112", "2024-05-17 10:11:12", "", "", "2.25.4004.1.1", "2.25.4004.1.1"}};
+    ASSERT_EQ(rows.getRowCount(), 4);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 8; ++c) {
+            if (images[r][c] != "*") EXPECT_EQ(rows.getValue(r, c), images[r][c]) << r << "," << c;
+        }
+    // The UN copy stored in the library still reads, pixels included.
+    redIRI::dcmReader reader;
+    const std::string unknownCopy = root_ + folderOf("Un^Known", "U1", "2.25.4001", "2.25.4001.1") + "/2.25.4001.1.1";
+    EXPECT_TRUE(reader.setFile(unknownCopy.c_str()));
+    unsigned short columns = 0;
+    EXPECT_TRUE(reader.readDicomTagUint16(0x0028, 0x0011, columns));
+    EXPECT_EQ(columns, 16);
+    redIRI::dcmReader::PixelType type;
+    int pixels = 0;
+    EXPECT_NE(reader.readDicomPixelPointer(type, pixels), nullptr);
+    EXPECT_EQ(pixels, 16 * 8);
+
+    // The notice of the quoted name keeps its own keys, the texts read back with "_" for the
+    // characters the flat JSON cannot hold.
+    std::string notice;
+    for (const std::string& text : notices)
+        if (NSUI::UIJson::getString(text, "patientIDHospital") == "Q1") notice = text;
+    ASSERT_FALSE(notice.empty());
+    EXPECT_EQ(NSUI::UIJson::getString(notice, "name"), "Doe___sex_:_M");
+    EXPECT_EQ(NSUI::UIJson::getString(notice, "sex"), "F");
+    EXPECT_EQ(NSUI::UIJson::getString(notice, "studyDesc"), "Head___x_:_y");
+    EXPECT_EQ(NSUI::UIJson::getString(notice, "x"), "");
+    size_t keys = 0;
+    for (size_t at = notice.find("\":\""); at != std::string::npos; at = notice.find("\":\"", at + 1)) ++keys;
+    EXPECT_EQ(keys, 15u) << notice;
 }
 
 TEST_F(ImportTest, SeriesRowsAreReadFromTheFirstImageAndAStoredSeriesLosesItsCache)
