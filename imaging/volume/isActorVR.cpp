@@ -69,6 +69,9 @@ bool isActorVR::init()
     m_interactive->setTargetFrameTime(kInteractiveFrameMs);
     m_best->setTrilinear(true);
     m_best->setTargetFrameTime(kBestFrameMs);
+    // The best-quality frame is always full size, however long it takes.
+    m_best->setRenderScale(1.0f);
+    m_best->setAdaptiveScale(false);
 
     m_bestThread = new isVRThreadBest();
     m_bestThread->callback = [this](NSUI::NSThreadRequest* r) { onBestDone(r); };

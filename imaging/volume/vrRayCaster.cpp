@@ -176,14 +176,14 @@ void vrRayCaster::setVolume(const vrVolumeDescriptor* volume)
     if (volume == m_volume)
         return;
     m_volume = volume;
-    if (!volume) {
-        m_grid.reset();
-        m_info = vrVolumeInfo();
-        return;
-    }
+    // The sampling is the owner's choice, not the volume's: it survives every change of volume.
     const int trilinear = m_info.trilinear;
     m_info = vrVolumeInfo();
     m_info.trilinear = trilinear;
+    if (!volume) {
+        m_grid.reset();
+        return;
+    }
 
     double matrix[16], inverse[16];
     for (int i = 0; i < 16; ++i)
@@ -460,9 +460,9 @@ void vrRayCaster::makeRay(int x, int row, vrRayRecord* ray, unsigned char* out) 
 float vrRayCaster::nextRenderScale(float scale, double elapsedMs, double targetMs)
 {
     // Adaptive resolution toward the target frame time: the ray count grows with the square of
-    // the scale. A frame that took under a millisecond says nothing about the cost, so start low.
-    if (elapsedMs < 1.0)
-        return 0.1f;
+    // the scale. A frame faster than the target leaves room to grow, however fast it was.
+    if (!(elapsedMs > 0.0))
+        return 1.0f;
     return std::clamp(static_cast<float>(scale * std::sqrt(targetMs / elapsedMs)), 0.05f, 1.0f);
 }
 
@@ -528,12 +528,15 @@ bool vrRayCaster::render()
 
     const auto started = std::chrono::steady_clock::now();
     castRays(w, h);
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    // Microseconds: small volumes and small frames take well under a millisecond.
+    const auto elapsedUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
 
     const bool cancelled = isCancelled();
-    if (!cancelled)
-        m_renderScale = nextRenderScale(m_renderScale, static_cast<double>(elapsed), m_targetFrameTime);
+    // A cancelled frame, or one in which no ray met the volume (panned off the view), tells
+    // nothing about what a frame of the volume costs.
+    if (m_adaptiveScale && !cancelled && m_lastRayCount > 0)
+        m_renderScale = nextRenderScale(m_renderScale, static_cast<double>(elapsedUs) / 1000.0, m_targetFrameTime);
     m_frame.width = w;
     m_frame.height = h;
     m_frame.displayScaleX = static_cast<float>(1.0 / m_ratio[0]);

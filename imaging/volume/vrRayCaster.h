@@ -69,6 +69,10 @@ public:
     void setRenderScale(float scale) { m_renderScale = scale; }
     float getRenderScale() const { return m_renderScale; }
     void setTargetFrameTime(float milliseconds) { m_targetFrameTime = milliseconds; }
+    // Whether each frame moves the render scale toward the target frame time (the default);
+    // off, the scale stays where it was set.
+    void setAdaptiveScale(bool adaptive) { m_adaptiveScale = adaptive; }
+    bool isAdaptiveScale() const { return m_adaptiveScale; }
     // The render scale after a frame of elapsedMs at the given scale, aiming at targetMs.
     static float nextRenderScale(float scale, double elapsedMs, double targetMs);
     float getTargetFrameTime() const { return m_targetFrameTime; }
@@ -131,6 +135,7 @@ private:
     float m_renderScale = 1.0f;
     std::atomic<uint8_t> m_cancel{0};
     float m_targetFrameTime = 30.0f;
+    bool m_adaptiveScale = true;
     unsigned char m_colors[768];
     float m_pendingWidth = 255.0f;
     float m_pendingCentre = 128.0f;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace isImageSDK;
 
 namespace {
@@ -108,14 +110,43 @@ TEST_F(ActorVR, WindowVolumesAndModes)
     EXPECT_EQ(width, 2.0f);
     EXPECT_EQ(centre, 45.0f);
 
-    // A PET float volume switches to maximum intensity.
+    actor->refresh();
+    ASSERT_TRUE(rig.stepUntil([&] { return settled(); }));
+
+    // A PET float volume switches to maximum intensity. The second volume changes nothing of
+    // how the engines sample: nearest in real time, trilinear at best quality.
     isImageData* pet = qvtest::cubeVolume(PIXEL_FLOAT, MODALITY_PT);
     pet->retain();
     actor->setVolume(pet);
     EXPECT_EQ(actor->getRenderMode(), RenderMIP);
+    rig.look(0.3f);
     actor->refresh();
-    ASSERT_TRUE(rig.stepUntil([&] { return settled(); }));
+    ASSERT_TRUE(rig.stepUntil([&] { return actor->getShownInteractiveFrames() >= 2 && actor->getShownBestFrames() >= 2; }));
+    EXPECT_FALSE(actor->getInteractiveEngine()->isTrilinear());
+    EXPECT_TRUE(actor->getBestEngine()->isTrilinear());
     pet->release();
+}
+
+TEST_F(ActorVR, TheBestFrameIsFullSizeAfterAViewWithoutTheVolume)
+{
+    actor->setVolume(volume);
+    // Turned 70 degrees away: the volume lies in front of the eye but outside the 60 degree
+    // view, so neither engine casts a ray.
+    const cocos2d::Vec3 eye(7.5f, -72.5f, 7.5f);
+    rig.camera->setCameraPosition(eye);
+    rig.camera->lookAt(eye + cocos2d::Vec3(std::sin(1.22f), std::cos(1.22f), 0.0f) * 80.0f, cocos2d::Vec3(0, 0, 1));
+    actor->refresh();
+    ASSERT_TRUE(rig.stepUntil([&] { return actor->getShownBestFrames() >= 1; }));
+    EXPECT_EQ(actor->getInteractiveEngine()->getLastRayCount(), 0);
+
+    rig.look(0.0f);
+    actor->refresh();
+    ASSERT_TRUE(rig.stepUntil([&] { return actor->getShownBestFrames() >= 2; }));
+    EXPECT_FLOAT_EQ(actor->getBestEngine()->getRenderScale(), 1.0f);
+    const auto* texture = actor->getSprite()->getTexture();
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->getPixelsWide(), 64);
+    EXPECT_EQ(texture->getPixelsHigh(), 64);
 }
 
 TEST_F(ActorVR, TinyViewportsMakeNoTexture)

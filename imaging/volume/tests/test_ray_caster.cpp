@@ -461,14 +461,40 @@ TEST(VolumeRayCaster, CancelStopsWorkersBeforeTheirNextRay)
 
 TEST(VolumeRayCaster, RenderScaleFollowsTheFrameTimeWithinItsBounds)
 {
-    // Under a millisecond: no measure of the cost, start at a tenth.
-    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(1.0f, 0.0, 30.0), 0.1f);
-    // On target: unchanged; four times too slow: half the scale (a quarter of the rays).
-    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.8f, 30.0, 30.0), 0.8f);
-    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.8f, 120.0, 30.0), 0.4f);
-    // Never above full resolution nor below a twentieth.
-    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.9f, 2.0, 30.0), 1.0f);
-    EXPECT_FLOAT_EQ(vrRayCaster::nextRenderScale(0.1f, 60000.0, 30.0), 0.05f);
+    struct Case {
+        float scale;
+        double elapsedMs, expected;
+    } cases[] = {
+        {0.8f, 30.0, 0.8},      // on target: unchanged
+        {0.8f, 120.0, 0.4},     // four times too slow: half the scale (a quarter of the rays)
+        {0.1f, 0.48, 0.790569}, // a fast frame, under a millisecond, grows the scale
+        {0.3f, 0.0, 1.0},       // too fast to measure: room for the full size
+        {0.9f, 2.0, 1.0},       // never above full resolution...
+        {0.1f, 60000.0, 0.05},  // ...nor below a twentieth
+    };
+    for (const Case& c : cases)
+        EXPECT_NEAR(vrRayCaster::nextRenderScale(c.scale, c.elapsedMs, 30.0), c.expected, 1e-5)
+            << c.scale << " after " << c.elapsedMs << " ms";
+
+    // A frame in which no ray meets the volume (turned 55 degrees away from it, so that it lies
+    // in front of the eye but outside the 60 degree view) leaves the scale alone.
+    TestVolume<int16_t> v(16, 16, 16, PIXEL_I16, 500);
+    vrRayCaster engine;
+    engine.setVolume(&v.descriptor);
+    auto camera = qvtest::perspectiveCamera(7.5f, 7.5f, 7.5f, 40.0f, 64.0f);
+    camera.target[0] = camera.eye[0] + 40.0f * std::sin(0.96f);
+    camera.target[2] = camera.eye[2] + 40.0f * std::cos(0.96f);
+    engine.setCamera(camera, false);
+    engine.setRenderScale(0.3f);
+    EXPECT_TRUE(engine.render());
+    EXPECT_EQ(engine.getLastRayCount(), 0);
+    EXPECT_FLOAT_EQ(engine.getRenderScale(), 0.3f);
+    // Without adapting, the scale stays where it was set, whatever the frame cost.
+    engine.setCamera(qvtest::perspectiveCamera(7.5f, 7.5f, 7.5f, 40.0f, 64.0f), false);
+    engine.setAdaptiveScale(false);
+    EXPECT_TRUE(engine.render());
+    EXPECT_GT(engine.getLastRayCount(), 0);
+    EXPECT_FLOAT_EQ(engine.getRenderScale(), 0.3f);
 }
 
 namespace {

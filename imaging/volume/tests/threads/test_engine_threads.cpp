@@ -31,10 +31,17 @@ TEST(VolumeEngineThreads, TwoEnginesRenderWhileAnotherThreadCancels)
             std::this_thread::yield();
         }
     });
+    // A cancelled frame leaves the render scale where it was.
+    int cancelled = 0;
     std::thread other([&] {
-        for (int i = 0; i < 6; ++i) {
-            best.setCamera(qvtest::perspectiveCamera(20, 20, 20, 60.0f + i, 48.0f), false);
-            best.render();
+        best.setRenderScale(0.5f);
+        for (int i = 0; i < 200 && (i < 6 || cancelled == 0); ++i) {
+            best.setCamera(qvtest::perspectiveCamera(20, 20, 20, 60.0f + i % 6, 48.0f), false);
+            const float scale = best.getRenderScale();
+            if (!best.render()) {
+                ++cancelled;
+                EXPECT_EQ(best.getRenderScale(), scale);
+            }
         }
     });
     int frames = 0;
@@ -47,4 +54,5 @@ TEST(VolumeEngineThreads, TwoEnginesRenderWhileAnotherThreadCancels)
     done = true;
     canceller.join();
     EXPECT_EQ(frames, 6);
+    EXPECT_GT(cancelled, 0);
 }
