@@ -15,11 +15,17 @@ namespace isImageSDK {
 
 namespace {
 std::atomic<bool> g_rayPackets{true};
+std::atomic<bool> g_spaceLeaping{true};
 } // namespace
 
 void vrSetRayPackets(bool enabled)
 {
     g_rayPackets.store(enabled, std::memory_order_relaxed);
+}
+
+void vrSetSpaceLeaping(bool enabled)
+{
+    g_spaceLeaping.store(enabled, std::memory_order_relaxed);
 }
 
 bool clipRayToBox(const float p0[3], const float p1[3], float entry[3], float exit[3], const float box[6])
@@ -80,6 +86,7 @@ struct Frame {
     Value threshold;   // a sample below it lies below the window: level 0
     float box[6];      // the grid's box, kept where every trilinear neighbour exists
     cuLight* light;
+    bool leap;         // step over blocks that cannot change the pixel, end rays early
 
     // Voxel at integer coordinates.
     Sample voxel(int x, int y, int z) const { return static_cast<Sample>(voxels[z * nxy + y * nx + x]); }
@@ -274,7 +281,8 @@ void maximumRay(const Frame<T>& f, const vrRayRecord& ray, const float* colours,
     // A block is of no interest while its reach stays below this.
     typename Frame<T>::Value floor = f.threshold;
     // The value at which the maximum saturates the window (level 255): nothing can raise it.
-    const float saturation = f.lowerBound + 255.0f / f.levelScale;
+    const float saturation =
+        f.leap ? f.lowerBound + 255.0f / f.levelScale : std::numeric_limits<float>::infinity();
     for (int k = 0; k < steps;) {
         const int ix = static_cast<int>(p[0]), iy = static_cast<int>(p[1]), iz = static_cast<int>(p[2]);
         // Samples that certainly stay in this block: skipped together, or sampled without
@@ -294,6 +302,8 @@ void maximumRay(const Frame<T>& f, const vrRayRecord& ray, const float* colours,
         k += span;
         if (best > m) {
             m = best;
+            if (!f.leap)
+                continue;
             if (static_cast<float>(m) >= saturation && f.level(static_cast<float>(m)) == 255)
                 break;
             // Blocks whose reach does not exceed the maximum cannot change it.
@@ -753,8 +763,16 @@ Frame<T> makeFrame(const CRayCastingThread& worker)
     f.reach = grid->reach();
     f.bx = grid->blocksX();
     f.bxy = grid->blocksPerSlice();
+    f.leap = g_spaceLeaping.load(std::memory_order_relaxed);
     f.threshold = grid->threshold();
     grid->copyBounds(f.box);
+    if (!f.leap) {
+        // No block lies below the threshold. The box stays: it decides where a ray's samples
+        // start, not which of them are taken.
+        f.threshold = std::numeric_limits<typename Grid::Value>::lowest();
+        if constexpr (std::is_floating_point<typename Grid::Value>::value)
+            f.threshold = -std::numeric_limits<typename Grid::Value>::infinity();
+    }
     // Positions stay where the trilinear neighbour one voxel up exists.
     for (int a = 0; a < 3; ++a) {
         f.box[2 * a] = std::max(f.box[2 * a], 0.0f);
@@ -791,7 +809,7 @@ bool usePackets(const Frame<T>& f)
 {
 #ifdef QV_AVX2
     if constexpr (std::is_same<T, int16_t>::value || std::is_same<T, uint16_t>::value)
-        return g_rayPackets.load(std::memory_order_relaxed) && packetsFit(f) && avx2::available();
+        return g_rayPackets.load(std::memory_order_relaxed) && f.leap && packetsFit(f) && avx2::available();
 #endif
     (void)f;
     return false;

@@ -50,4 +50,10 @@ public:
 // frame.
 void vrSetRayPackets(bool enabled);
 
+// Whether rays step over the blocks of the empty-space grid that cannot change their pixel and
+// end once nothing further can (the default). Off, every ray samples each step of its way
+// through the grid's box (which still decides where the samples start): the plain renderer that
+// skipping is checked against in tests and benchmarks. Takes effect at the next frame.
+void vrSetSpaceLeaping(bool enabled);
+
 } // namespace isImageSDK

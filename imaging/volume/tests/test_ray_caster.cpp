@@ -571,3 +571,59 @@ TEST(VolumeRayCaster, RaysCastEightAtATimeDrawTheSamePixelsAsRaysCastAlone)
     expectPacketsMatchSingleRays<int16_t>(PIXEL_I16, -1000);
     expectPacketsMatchSingleRays<uint16_t>(PIXEL_U16, 100);
 }
+
+TEST(VolumeRayCaster, SkippingEmptySpaceChangesNoPixelBeyondTheRoundingOfAStep)
+{
+    // The noisy body fills an ellipsoid: the corners of its box are air below the window, and
+    // behind the dense core maximum rays have nothing left to find. Rays drawn with the grid
+    // leap over such blocks in one step where the plain walk takes them one by one; the two
+    // land on the same positions up to the rounding of the additions, which can move a sample
+    // across a voxel boundary now and then, never skip what shows.
+    TestVolume<int16_t> v = noisyBody<int16_t>(PIXEL_I16, -1000);
+    const float centre[3] = {18 * 0.8f, 14 * 0.9f, 11 * 1.3f};
+    struct Case {
+        int mode;
+        bool trilinear;
+        float width;
+    } cases[] = {
+        {RenderComposite, false, 400.0f},     {RenderComposite, true, 3000.0f},
+        {RenderMIP, true, 400.0f},            {RenderMIP, true, 3000.0f},
+        {RenderPreIntegrated, false, 400.0f}, {RenderPreIntegrated, true, 3000.0f},
+    };
+    for (const Case& c : cases)
+        for (bool perspective : {true, false}) {
+            vrCameraState camera;
+            camera.perspective = perspective;
+            camera.viewWidth = 48, camera.viewHeight = 40;
+            camera.zoom = 0.55f;
+            const float d[3] = {0.6f, -0.5f, 0.62f};
+            for (int a = 0; a < 3; ++a)
+                camera.target[a] = centre[a], camera.eye[a] = centre[a] + 25.0f * d[a];
+            camera.up[2] = 1.0f;
+            camera.valid = true;
+            std::vector<unsigned char> frames[2];
+            for (int leap = 0; leap < 2; ++leap) {
+                vrSetSpaceLeaping(leap == 1);
+                vrRayCaster engine;
+                engine.setTrilinear(c.trilinear);
+                engine.setVolume(&v.descriptor);
+                engine.setRenderMode(c.mode);
+                // Air (-1000) lies below the window, the body (0) and its core (200) inside it.
+                engine.setPendingWindow(c.width, c.width * 0.5f - 100.0f);
+                engine.setCamera(camera, false);
+                EXPECT_TRUE(engine.render());
+                const auto& f = engine.getFrame();
+                frames[leap].assign(f.pixels, f.pixels + f.width * f.height * 3);
+            }
+            vrSetSpaceLeaping(true);
+            ASSERT_EQ(frames[0].size(), frames[1].size());
+            int differing = 0, drawn = 0;
+            for (size_t i = 0; i < frames[0].size(); i += 3) {
+                differing += !std::equal(&frames[0][i], &frames[0][i] + 3, &frames[1][i]);
+                drawn += frames[0][i] != 0 || frames[0][i + 1] != 0 || frames[0][i + 2] != 0;
+            }
+            EXPECT_GT(drawn, 600);
+            EXPECT_LE(differing, drawn / 100) << "mode " << c.mode << ", trilinear " << c.trilinear << ", width "
+                                              << c.width << ", perspective " << perspective;
+        }
+}
