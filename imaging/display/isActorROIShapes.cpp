@@ -245,10 +245,9 @@ void isActorROIPolygon::closePolygon()
     const size_t n = vertices.size();
     if (n < 5)
         return;
-    // The touch that ended before the double tap placed the last vertex and left a copy of it for
-    // the next drag: only that copy goes, the placed vertex stays.
-    if (vertices[n - 1].distance(vertices[n - 2]) <= kROIMinimumExtent)
-        vertices.pop_back();
+    // The two clicks of the double click placed a vertex and left a copy of it for the next
+    // drag: both go, so the point double-clicked is no corner of the region.
+    vertices.resize(n - 2);
     setCurrentPointIndex(static_cast<int>(vertices.size()) - 1);
 }
 

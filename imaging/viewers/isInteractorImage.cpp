@@ -412,7 +412,16 @@ void isInteractorImage::measurementEnded(cocos2d::Touch* touch)
 void isInteractorImage::onDoubleTap(const cocos2d::Vec2&)
 {
     auto* polygon = dynamic_cast<isActorROIPolygon*>(m_currentROI);
-    if (!polygon || !polygon->isValid() || !polygon->getROIData() || polygon->getROIData()->getPointCount() <= 4)
+    if (!polygon || !polygon->getROIData())
+        return;
+    if (!polygon->isFinished() && (!polygon->isValid() || polygon->getROIData()->getPointCount() <= 4)) {
+        // Closing drops the double click's two vertices: what is left would be no region.
+        if (isActorROI* container = measurements())
+            container->removeROIActor(polygon);
+        setCurrentROI(nullptr);
+        return;
+    }
+    if (!polygon->isValid() || polygon->getROIData()->getPointCount() <= 4)
         return;
     polygon->closePolygon();
     polygon->setFinished(true);

@@ -429,17 +429,17 @@ TEST_F(Measurements, PolygonEditingAndDegenerateShapes)
     EXPECT_EQ(polygon->getDashNode()->getLineVertexCount(), 2) << "the closing edge is dashed until closed";
     EXPECT_EQ(polygon->getLabel(), nullptr);
     EXPECT_EQ(requests, 0);
-    // Five vertices close: only the copy left for the next drag goes; the four placed vertices
-    // stay, and the current point is the last of them.
+    // Five vertices close: the last two (the double click's vertex and its copy) go, and the
+    // current point is the last of those left.
     polygon->closePolygon();
-    ASSERT_EQ(record->vertices.size(), 4u);
-    EXPECT_EQ(record->vertices[3], Vec3(0, 20, 0));
-    EXPECT_EQ(polygon->getCurrentPointIndex(), 3);
+    ASSERT_EQ(record->vertices.size(), 3u);
+    EXPECT_EQ(record->vertices[2], Vec3(20, 0, 0));
+    EXPECT_EQ(polygon->getCurrentPointIndex(), 2);
     polygon->setFinished(true);
     polygon->setDirty(true);
     drawn();
     EXPECT_EQ(polygon->getDashNode()->getLineVertexCount(), 0);
-    EXPECT_EQ(polygon->getShapeNode()->getLineVertexCount(), 8);
+    EXPECT_EQ(polygon->getShapeNode()->getLineVertexCount(), 6);
 
     // The statistics of a crossing polygon, a zero-length line and a circle of radius 0 are
     // finite numbers.

@@ -383,25 +383,41 @@ TEST_F(Measuring, LinesAreDrawnByDraggingAndTapsLeaveNothing)
 TEST_F(Measuring, PolygonsTakeAVertexPerTapAndCloseOnADoubleTap)
 {
     a->imageInteractor()->setMode(MODE_ROI_POLYGON);
+    auto doubleClick = [&](float x, float y) {
+        rig.clock.advanceMs(500);
+        InputSimulator::click(x, y);
+        rig.clock.advanceMs(100);
+        InputSimulator::click(x, y);
+    };
+    // Three clicks and a double click elsewhere: a triangle; the point double-clicked is no
+    // corner of it.
     click(200, 300);
     click(260, 300);
     click(260, 360);
-    click(230, 380);
-    rig.clock.advanceMs(500);
-    InputSimulator::click(200, 360);
-    rig.clock.advanceMs(100);
-    InputSimulator::click(200, 360);
+    doubleClick(200, 360);
     ASSERT_EQ(container()->getROIActors().size(), 1u);
     auto* polygon = dynamic_cast<isActorROIPolygon*>(container()->getROIActors()[0]);
     ASSERT_NE(polygon, nullptr);
     EXPECT_TRUE(polygon->isFinished());
-    // Five placed vertices: the first click of the double tap placed the last one, which stays.
-    ASSERT_EQ(polygon->getROIData()->getPointCount(), 5);
-    // (One world unit per window unit: it is 60 below the first, at the same x.)
-    const Vec3 first = polygon->getROIData()->getPoint(0), last = polygon->getROIData()->getPoint(4);
-    EXPECT_NEAR(last.x, first.x, 1e-3);
-    EXPECT_NEAR(last.distance(first), 60.0f, 1e-3);
+    ASSERT_EQ(polygon->getROIData()->getPointCount(), 3);
+    // (One world unit per window unit: the third corner is 60 right of and 60 off the first.)
+    const Vec3 first = polygon->getROIData()->getPoint(0), last = polygon->getROIData()->getPoint(2);
+    EXPECT_NEAR(std::fabs(last.x - first.x), 60.0f, 1e-3);
+    EXPECT_NEAR(last.distance(first), 60.0f * std::sqrt(2.0f), 1e-3);
     EXPECT_EQ(a->imageInteractor()->getCurrentROI(), nullptr);
+
+    // Two clicks and a double click leave two corners: no region, and nothing is kept.
+    click(300, 100);
+    click(360, 100);
+    doubleClick(360, 160);
+    EXPECT_EQ(container()->getROIActors().size(), 1u);
+    EXPECT_EQ(a->imageInteractor()->getCurrentROI(), nullptr);
+    // The next click starts a new polygon.
+    click(300, 500);
+    EXPECT_EQ(container()->getROIActors().size(), 2u);
+    a->imageInteractor()->setMode(MODE_PAN);
+    EXPECT_EQ(container()->getROIActors().size(), 1u);
+    a->imageInteractor()->setMode(MODE_ROI_POLYGON);
 
     // A polygon left half drawn by a change of tool is kept when it is valid.
     click(100, 100);
