@@ -16,6 +16,7 @@
 #include "isSharedObjects.h"
 #include "isViewer.h"
 #include "isViewerMulti.h"
+#include "messageView.h"
 #include "quickTool.h"
 #include "toolDisk.h"
 #include "viewerSideScreens.h"
@@ -48,6 +49,24 @@ const char* const kPanelButtons[] = {
 void playSound()
 {
     CocosDenshion::SimpleAudioEngine::getInstance()->playEffect(kSound, false, 1.0f, 0.0f, 1.0f);
+}
+
+// Leaves the viewer for the screen it was opened from and shows the text there. The toast lives on
+// the running scene, which changes at the end of this frame: it is shown in the next one.
+void leaveWithMessage(const std::string& text, float seconds)
+{
+    Director* director = Director::getInstance();
+    const Scene* leaving = director->getRunningScene();
+    director->popScene();
+    static const std::string key = "imageViewerPC.leaveWithMessage";
+    director->getScheduler()->schedule(
+        [director, leaving, text, seconds](float) {
+            if (director->getRunningScene() == leaving)
+                return;
+            NSUI::messageView::showMessage(text, seconds);
+            director->getScheduler()->unschedule(key, director);
+        },
+        director, 0.0f, CC_REPEAT_FOREVER, 0.0f, false, key);
 }
 
 } // namespace
@@ -358,7 +377,9 @@ void imageViewerPC::onSeriesLoaded(NSUI::NSNotificationData* data)
     m_loader.reset();
     NSUI::NSActivity::hide();
     if (data && data->intValue < 0) {
-        showMessage(getText("failed_loadSeries"), 1.5f);
+        // Nothing here can be shown (a report, a plan, a waveform, files the reader refuses): back
+        // to where the viewer was opened from, rather than an empty viewer full of tools.
+        leaveWithMessage(getText("failed_loadSeries"), 1.5f);
         return;
     }
     isSharedObjects* shared = isSharedObjects::getInstance();

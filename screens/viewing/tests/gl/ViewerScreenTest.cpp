@@ -16,6 +16,11 @@
 #include "isViewerVolume.h"
 #include "viewerSeriesLoader.h"
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
 #include <array>
 #include <cstdlib>
 
@@ -283,4 +288,39 @@ TEST_F(ViewerScreenTest, OneSliceRgbAndMultiFrameSeriesOpen)
         step(3);
         EXPECT_EQ(isSharedObjects::getInstance()->getObject(folder), nullptr) << folder;
     }
+}
+
+// A series with nothing to show (a structured report: no pixels) leads back to where the viewer was
+// opened from, with the toast shown there, rather than to an empty viewer full of tools.
+TEST_F(ViewerScreenTest, ASeriesThatCannotBeShownLeadsBackWithTheToast)
+{
+    const std::string folder = "PHANTOM_PH-0001/study/report";
+    const std::string path = libraryRoot() + folder;
+    FileUtils::getInstance()->createDirectory(path);
+    {
+        DcmFileFormat file;
+        DcmDataset* data = file.getDataset();
+        char uid[100];
+        data->putAndInsertString(DCM_SOPClassUID, UID_BasicTextSRStorage);
+        data->putAndInsertString(DCM_SOPInstanceUID, dcmGenerateUniqueIdentifier(uid));
+        data->putAndInsertString(DCM_StudyInstanceUID, dcmGenerateUniqueIdentifier(uid));
+        data->putAndInsertString(DCM_SeriesInstanceUID, dcmGenerateUniqueIdentifier(uid));
+        data->putAndInsertString(DCM_Modality, "SR");
+        data->putAndInsertString(DCM_PatientName, "PHANTOM^REPORT");
+        data->putAndInsertString(DCM_PatientID, "PH-0001");
+        ASSERT_TRUE(file.saveFile((path + "/report.dcm").c_str(), EXS_LittleEndianExplicit).good());
+    }
+    ASSERT_EQ(director->getRunningScene(), home);
+    imageViewerPC* screen = pushViewer(folder);
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(director->getRunningScene(), home);
+    ASSERT_TRUE(stepUntil([&] { return director->getRunningScene() == home; }, 30));
+    step(3);
+    Node* toast = home->getChildByName("messageBox");
+    ASSERT_NE(toast, nullptr);
+    EXPECT_TRUE(toast->isVisible());
+    auto* text = dynamic_cast<ui::Text*>(toast->getChildByNameDeep("messageBox.text"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_FALSE(text->getString().empty());
+    EXPECT_EQ(isSharedObjects::getInstance()->getObject(folder), nullptr);
 }
