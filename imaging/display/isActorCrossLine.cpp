@@ -22,6 +22,33 @@ constexpr float kMarkerInset = 5.0f;
 constexpr float kMarkerSize = 20.0f;
 // The border outline, 1 unit inside the window's edges.
 constexpr float kBorderInset = 1.0f;
+// Window units kept between a reference line's end and a box it must stay out of.
+constexpr float kClearance = 4.0f;
+
+// The fraction t of the segment a -> b (window units) at which it first enters the box, 1 when it
+// never does (Liang-Barsky clipping of the segment by the box).
+float entryFraction(const cocos2d::Vec2& a, const cocos2d::Vec2& b, const cocos2d::Rect& box)
+{
+    const cocos2d::Vec2 d = b - a;
+    float enter = 0.0f, leave = 1.0f;
+    const float p[4] = {-d.x, d.x, -d.y, d.y};
+    const float q[4] = {a.x - box.getMinX(), box.getMaxX() - a.x, a.y - box.getMinY(), box.getMaxY() - a.y};
+    for (int k = 0; k < 4; ++k) {
+        if (p[k] == 0.0f) {
+            if (q[k] < 0.0f)
+                return 1.0f;
+            continue;
+        }
+        const float t = q[k] / p[k];
+        if (p[k] < 0.0f)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
+        if (enter > leave)
+            return 1.0f;
+    }
+    return enter;
+}
 
 // The oblique-plane notice's keys: the three axes (columns 0 to 2), then the centre (column 3).
 const char* const kFrameKeys[4][3] = {
@@ -188,6 +215,15 @@ void isActorCrossLine::onNotification(cocos2d::Ref*, unsigned int id, NSUI::NSNo
         m_linesDirty = true;
         break;
     case NOTIFY_RENDER_WINDOW_UPDATED:
+        // The boxes to keep clear are laid out with the window: lines drawn before they found
+        // their places are drawn again.
+        if (m_keepClear && m_crossLinesVisible) {
+            std::vector<cocos2d::Rect> boxes = m_keepClear();
+            if (boxes.size() != m_clearedBoxes.size() ||
+                !std::equal(boxes.begin(), boxes.end(), m_clearedBoxes.begin(),
+                            [](const cocos2d::Rect& a, const cocos2d::Rect& b) { return a.equals(b); }))
+                m_linesDirty = true;
+        }
         redrawLines();
         break;
     default:
@@ -227,10 +263,39 @@ void isActorCrossLine::redrawLines()
     const cocos2d::Vec3 a(m[0], m[1], m[2]);
     const cocos2d::Vec3 b(m[4], m[5], m[6]);
     const cocos2d::Vec3 c(m[12], m[13], m[14]);
-    m_referenceLines->addLine(c + a * gap, c + a * kLineReach, *colorA);
-    m_referenceLines->addLine(c - a * gap, c - a * kLineReach, *colorA);
-    m_referenceLines->addLine(c + b * gap, c + b * kLineReach, *colorB);
-    m_referenceLines->addLine(c - b * gap, c - b * kLineReach, *colorB);
+    std::vector<cocos2d::Rect> boxes;
+    if (m_keepClear)
+        boxes = m_keepClear();
+    m_clearedBoxes = boxes;
+    isCamera* camera = m_renderWindow->getSceneCamera();
+    // Each line runs outward from the gap; it stops short of the first box it would enter.
+    auto addRay = [&](const cocos2d::Vec3& direction, const cocos2d::Color4F& colour) {
+        const cocos2d::Vec3 from = c + direction * gap;
+        cocos2d::Vec3 to = c + direction * kLineReach;
+        if (camera && !boxes.empty()) {
+            cocos2d::Vec3 s0, s1;
+            camera->worldToScreen(from, &s0);
+            camera->worldToScreen(to, &s1);
+            const cocos2d::Vec2 p0(s0.x, s0.y), p1(s1.x, s1.y);
+            const float length = p0.distance(p1);
+            float t = 1.0f;
+            for (cocos2d::Rect box : boxes) {
+                box.origin -= cocos2d::Vec2(kClearance, kClearance);
+                box.size = box.size + cocos2d::Size(2 * kClearance, 2 * kClearance);
+                t = std::min(t, entryFraction(p0, p1, box));
+            }
+            if (t < 1.0f) {
+                if (t * length < 1.0f)
+                    return;
+                to = from + (to - from) * t;
+            }
+        }
+        m_referenceLines->addLine(from, to, colour);
+    };
+    addRay(a, *colorA);
+    addRay(-a, *colorA);
+    addRay(b, *colorB);
+    addRay(-b, *colorB);
     setAutoHide(true);
 }
 

@@ -16,6 +16,9 @@
 
 #include "cocos2d.h"
 
+#include <functional>
+#include <vector>
+
 namespace isImageSDK {
 
 class isActorCrossLine : public isActorObject, public NSUI::UIJson {
@@ -44,6 +47,9 @@ public:
     void showCornerMarker();
     // Starts (or restarts) the hide timer, or stops it.
     void setAutoHide(bool enabled);
+    // Boxes (window units) the reference lines must stay out of, such as the edge letters: each
+    // line stops where it would enter one.
+    void setKeepClear(std::function<std::vector<cocos2d::Rect>()> boxes) { m_keepClear = std::move(boxes); }
 
     virtual void onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data);
 
@@ -77,6 +83,9 @@ private:
     int m_colorIndex = 0;
     // The scheduler running the hide timer (retained), null when none runs.
     cocos2d::Scheduler* m_hideScheduler = nullptr;
+    std::function<std::vector<cocos2d::Rect>()> m_keepClear;
+    // The boxes the lines were last drawn around.
+    std::vector<cocos2d::Rect> m_clearedBoxes;
 };
 
 } // namespace isImageSDK

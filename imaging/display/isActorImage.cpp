@@ -366,6 +366,8 @@ void isActorImage::applyWindowFromRange(const isSliceInfo* slice)
     m_rangeWidth = std::max(1.0f, high - low);
     m_rangeLevel = 0.5f * (high + low);
     m_clut->setWindow(m_rangeWidth, m_rangeLevel);
+    // The corner text shows the window in use, not the one the file lacked.
+    postWindowInfo();
 }
 
 isSliceInfo* isActorImage::getCurrentSliceInfo()
@@ -642,9 +644,10 @@ void isActorImage::postWindowInfo()
     NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
     setString(data->text, "ww", ww);
     setString(data->text, "wl", wl);
-    // Only the latest window of this actor is worth delivering.
+    // Only the latest window of this actor is worth delivering, and at once: behind the other
+    // queued notices of a new layout the corner would show no window for many frames.
     centre->cancelNotification(this, NOTIFY_OVERLAY_WINDOW, context);
-    centre->postNotification(this, NOTIFY_OVERLAY_WINDOW, data, context, false);
+    centre->postNotification(this, NOTIFY_OVERLAY_WINDOW, data, context, true);
 }
 
 void isActorImage::onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data)

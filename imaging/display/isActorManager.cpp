@@ -131,6 +131,25 @@ void isActorManager::createCrossLineActor()
         return;
     }
     actor->attachRenderWindow(m_renderWindow);
+    // The reference lines stop short of the edge letters, which they would otherwise cross.
+    actor->setKeepClear([this] {
+        std::vector<cocos2d::Rect> boxes;
+        cocos2d::Node* host = m_renderWindow ? m_renderWindow->getHostNode() : nullptr;
+        if (!host || !m_overlayActor)
+            return boxes;
+        for (int edge = 0; edge < 4; ++edge) {
+            isNodeOverlayText* label = m_overlayActor->getEdgeLabel(edge);
+            if (!label || !label->isVisible() || label->getString().empty() || !label->getParent())
+                continue;
+            const cocos2d::Rect box = label->getBoundingBox();
+            const cocos2d::Vec2 low =
+                host->convertToNodeSpace(label->getParent()->convertToWorldSpace(box.origin));
+            const cocos2d::Vec2 high = host->convertToNodeSpace(
+                label->getParent()->convertToWorldSpace(cocos2d::Vec2(box.getMaxX(), box.getMaxY())));
+            boxes.emplace_back(low.x, low.y, high.x - low.x, high.y - low.y);
+        }
+        return boxes;
+    });
     m_crossLineActor = actor;
 }
 

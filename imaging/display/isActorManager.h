@@ -59,6 +59,8 @@ public:
 
     // The measurement container, created and attached on first use; null without a window.
     isActorROI* getROIActor();
+    // The measurement container when it exists (none is made).
+    isActorROI* peekROIActor() const { return m_roiActor; }
 
     // Releases every actor this manager holds (only while a window is set).
     void releaseActors();

@@ -16,6 +16,8 @@ constexpr float kMillimetresPerInch = 25.4f;
 constexpr int kMinimumFontSize = 20;
 constexpr int kMaximumFontSize = 30;
 constexpr int kRowPadding = 4;
+// Window units between an edge letter and its edge.
+constexpr float kEdgeLetterMargin = 6.0f;
 // The gap between a right corner's texts and the window's right edge.
 constexpr float kRightMargin = 8.0f;
 
@@ -283,7 +285,10 @@ void isActorOverlay::setEdgeLabels(const std::string& top, const std::string& bo
             auto* param = cocos2d::ui::RelativeLayoutParameter::create();
             param->setAlign(kEdgeAlign[edge]);
             param->setRelativeName("");
-            param->setMargin(cocos2d::ui::Margin());
+            // Away from the edge, so that the letters of two windows side by side do not run
+            // together.
+            param->setMargin(cocos2d::ui::Margin(kEdgeLetterMargin, kEdgeLetterMargin, kEdgeLetterMargin,
+                                                 kEdgeLetterMargin));
             label->setLayoutParameter(param);
             label->setLocalZOrder(kOverlayZOrder);
             label->setRenderWindow(m_renderWindow);

@@ -1,5 +1,6 @@
 #include "isActorROI.h"
 
+#include "isCamera.h"
 #include "isROIManager.h"
 
 #include "NSNotificationCenter.h"
@@ -8,6 +9,7 @@
 #include "UIJson.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace isImageSDK {
@@ -262,6 +264,136 @@ void isActorROI::onNotification(cocos2d::Ref*, unsigned int id, NSUI::NSNotifica
     else
         return;
     rebuildROIActors();
+}
+
+namespace {
+
+using Segment = std::pair<cocos2d::Vec2, cocos2d::Vec2>;
+
+// Whether the segment (window units) passes through the box (Liang-Barsky).
+bool crosses(const Segment& segment, const cocos2d::Rect& box)
+{
+    const cocos2d::Vec2 a = segment.first, d = segment.second - segment.first;
+    float enter = 0.0f, leave = 1.0f;
+    const float p[4] = {-d.x, d.x, -d.y, d.y};
+    const float q[4] = {a.x - box.getMinX(), box.getMaxX() - a.x, a.y - box.getMinY(), box.getMaxY() - a.y};
+    for (int k = 0; k < 4; ++k) {
+        if (p[k] == 0.0f) {
+            if (q[k] < 0.0f)
+                return false;
+            continue;
+        }
+        const float t = q[k] / p[k];
+        if (p[k] < 0.0f)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
+        if (enter > leave)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void isActorROI::arrangeLabels()
+{
+    isCamera* camera = m_renderWindow ? m_renderWindow->getSceneCamera() : nullptr;
+    cocos2d::Node* host = m_renderWindow ? m_renderWindow->getHostNode() : nullptr;
+    if (!camera || !host || m_roiActors.empty())
+        return;
+    auto screen = [camera](const cocos2d::Vec3& world) {
+        cocos2d::Vec3 window;
+        camera->worldToScreen(world, &window);
+        return cocos2d::Vec2(window.x, window.y);
+    };
+    // The outlines of every measurement, as drawn (circles as 32-sided polygons).
+    std::vector<Segment> outlines;
+    for (isActorROIBase* actor : m_roiActors) {
+        const ROIData* record = actor->getROIData();
+        if (!record)
+            continue;
+        const int count = record->getPointCount();
+        switch (record->getKind()) {
+        case ROI_LINE:
+            outlines.emplace_back(screen(record->getPoint(0)), screen(record->getPoint(1)));
+            break;
+        case ROI_ANGLE:
+            outlines.emplace_back(screen(record->getPoint(0)), screen(record->getPoint(1)));
+            outlines.emplace_back(screen(record->getPoint(0)), screen(record->getPoint(2)));
+            break;
+        case ROI_CIRCLE: {
+            const cocos2d::Vec2 c = screen(record->getPoint(0));
+            const float r = c.distance(screen(record->getPoint(1)));
+            constexpr int kSides = 32;
+            for (int i = 0; i < kSides; ++i) {
+                const float a0 = 6.2831853f * i / kSides, a1 = 6.2831853f * (i + 1) / kSides;
+                outlines.emplace_back(c + cocos2d::Vec2(std::cos(a0), std::sin(a0)) * r,
+                                      c + cocos2d::Vec2(std::cos(a1), std::sin(a1)) * r);
+            }
+            break;
+        }
+        case ROI_POLYGON:
+            for (int i = 0; i + 1 < count; ++i)
+                outlines.emplace_back(screen(record->getPoint(i)), screen(record->getPoint(i + 1)));
+            if (count > 2)
+                outlines.emplace_back(screen(record->getPoint(count - 1)), screen(record->getPoint(0)));
+            break;
+        default:
+            break;
+        }
+    }
+    // A label's box at a place (its anchor is its bottom-left corner), in window units.
+    auto boxAt = [host](isNodeText* label, const cocos2d::Vec2& place) {
+        const cocos2d::Rect own = label->getBoundingBox();
+        const cocos2d::Vec2 shift = place - label->getPosition();
+        cocos2d::Vec2 low = cocos2d::Vec2(own.getMinX(), own.getMinY()) + shift;
+        cocos2d::Vec2 high = cocos2d::Vec2(own.getMaxX(), own.getMaxY()) + shift;
+        if (cocos2d::Node* parent = label->getParent(); parent && parent != host) {
+            low = host->convertToNodeSpace(parent->convertToWorldSpace(low));
+            high = host->convertToNodeSpace(parent->convertToWorldSpace(high));
+        }
+        return cocos2d::Rect(low.x, low.y, high.x - low.x, high.y - low.y);
+    };
+    const cocos2d::Size window = host->getContentSize();
+    std::vector<cocos2d::Rect> placed;
+    for (isActorROIBase* actor : m_roiActors) {
+        isNodeText* label = actor->getLabel();
+        if (!label || !label->isVisible() || label->getString().empty())
+            continue;
+        cocos2d::Vec2 home;
+        if (label->isMoved() || !actor->getLabelHome(home)) {
+            placed.push_back(boxAt(label, label->getPosition()));
+            continue;
+        }
+        const float step = boxAt(label, home).size.height + 2.0f;
+        auto free = [&](const cocos2d::Rect& box) {
+            for (const cocos2d::Rect& other : placed)
+                if (box.intersectsRect(other))
+                    return false;
+            for (const Segment& segment : outlines)
+                if (crosses(segment, box))
+                    return false;
+            return true;
+        };
+        cocos2d::Vec2 chosen = home;
+        constexpr int kTries = 8;
+        for (int k = 0; k <= 2 * kTries; ++k) {
+            // 0, then 1..kTries label heights up, then 1..kTries down.
+            const float dy = k == 0 ? 0.0f : k <= kTries ? step * k : -step * (k - kTries);
+            const cocos2d::Vec2 place = home + cocos2d::Vec2(0.0f, dy);
+            const cocos2d::Rect box = boxAt(label, place);
+            if (k > 0 && (box.getMinY() < 0.0f || box.getMaxY() > window.height))
+                continue;
+            if (free(box)) {
+                chosen = place;
+                break;
+            }
+        }
+        if (label->getPosition() != chosen)
+            label->setPosition(chosen);
+        placed.push_back(boxAt(label, chosen));
+    }
 }
 
 } // namespace isImageSDK

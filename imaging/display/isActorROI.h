@@ -72,6 +72,12 @@ public:
     const std::vector<isActorROIBase*>& getROIActors() const { return m_roiActors; }
 
     void onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data);
+    // Keeps the value labels readable: each label the user has not moved goes, in list order, to
+    // the first place near its own (its place, then whole label heights above, then below, inside
+    // the window) where it overlaps no label placed before it and no measurement's outline
+    // crosses it; where there is none it stays at its own place. Window units; cheap enough for
+    // every frame.
+    void arrangeLabels();
 
 private:
     // Detaches and releases every drawing actor.

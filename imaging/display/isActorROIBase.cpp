@@ -170,8 +170,11 @@ void isActorROIBase::setLabelText(const std::string& text)
 
 void isActorROIBase::setLabelPosition(float x, float y)
 {
-    if (m_label && !m_label->isMoved())
-        m_label->setPosition(cocos2d::Vec2(x, y + twoMillimetres()));
+    if (m_label && !m_label->isMoved()) {
+        m_labelHome = cocos2d::Vec2(x, y + twoMillimetres());
+        m_hasLabelHome = true;
+        m_label->setPosition(m_labelHome);
+    }
 }
 
 void isActorROIBase::updateNumberLabel(float x, float y)

@@ -72,6 +72,13 @@ public:
     void setLabelPosition(float x, float y);
     // Once the value label has been moved: shows "<number> " 2 mm of screen left of (x, y).
     void updateNumberLabel(float x, float y);
+    // Where the last setLabelPosition put the value label (window units), before the container
+    // moved it clear of other labels and shapes; false before any placement.
+    bool getLabelHome(cocos2d::Vec2& home) const
+    {
+        home = m_labelHome;
+        return m_hasLabelHome;
+    }
     // The world length of one screen pixel (orthographic scene camera); 1 otherwise.
     float getPixelSize() const;
     static void scaleVec3(cocos2d::Vec3& out, float s, const cocos2d::Vec3& v) { out = v * s; }
@@ -116,6 +123,8 @@ protected:
     // The window points of the world origin and of the ends of the three unit axes at the last
     // frame (see followView).
     cocos2d::Vec3 m_viewKey[4];
+    cocos2d::Vec2 m_labelHome;
+    bool m_hasLabelHome = false;
 };
 
 } // namespace isImageSDK

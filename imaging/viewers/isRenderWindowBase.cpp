@@ -369,6 +369,18 @@ void isRenderWindowBase::zoomBy(float factor)
     postViewChanged();
 }
 
+float isRenderWindowBase::limitZoomFactor(float factor) const
+{
+    const float ratio = getZoomRatio();
+    if (!(factor > 0.0f) || !std::isfinite(factor) || !(ratio > 0.0f))
+        return factor;
+    if (factor > 1.0f && ratio * factor > kMaxZoomRatio)
+        return ratio < kMaxZoomRatio ? kMaxZoomRatio / ratio : 1.0f;
+    if (factor < 1.0f && ratio * factor < kMinZoomRatio)
+        return ratio > kMinZoomRatio ? kMinZoomRatio / ratio : 1.0f;
+    return factor;
+}
+
 void isRenderWindowBase::panBy(float dx, float dy)
 {
     const cocos2d::Vec2 probe(kPanProbe, kPanProbe);

@@ -129,6 +129,10 @@ public:
     void setZoom(float zoom);
     // A factor above 1 enlarges the picture. Posts the view change.
     void zoomBy(float factor);
+    // The part of a zoom factor that keeps the zoom ratio within [kMinZoomRatio, kMaxZoomRatio]:
+    // the factor itself inside, the factor that lands on the limit when it would pass it, and 1
+    // when the ratio already lies at or beyond the limit it heads for.
+    float limitZoomFactor(float factor) const;
     // Moves the view by a step in window units: the picture follows (dx, dy) reversed, as the
     // callers pass the negated drag. Nothing moves and nothing is posted when the surface under
     // the window cannot be picked.

@@ -367,6 +367,8 @@ void isViewerBrowser::centerOn(const cocos2d::Vec3& point)
 
 void isViewerBrowser::setZoomRatio(float ratio)
 {
+    // A ratio taken from another view (a volume view's, say) stays within the 2D limits.
+    ratio = std::max(isRenderWindowBase::kMinZoomRatio, std::min(isRenderWindowBase::kMaxZoomRatio, ratio));
     for (isViewerImage* window : m_windows)
         window->isRenderWindowBase::setZoomRatio(ratio);
 }

@@ -156,6 +156,9 @@ void isViewerImage::visit(cocos2d::Renderer* renderer, const cocos2d::Mat4& pare
         if (m_imageActor)
             m_imageActor->postWindowInfo();
     }
+    if (m_actorManager)
+        if (isActorROI* measurements = m_actorManager->peekROIActor())
+            measurements->arrangeLabels();
     isRenderWindow::visit(renderer, parentTransform, parentFlags);
 }
 
@@ -296,6 +299,49 @@ void isViewerImage::fitCamera(const isSliceInfo* slice)
     m_edgeMargin = kEdgeMargin;
 }
 
+namespace {
+
+// The world point at the middle of a slice's pixels.
+cocos2d::Vec3 sliceCentre(const isSliceInfo* slice)
+{
+    cocos2d::Vec3 centre((slice->columns - 1) * slice->spacingX * 0.5f, (slice->rows - 1) * slice->spacingY * 0.5f,
+                         0.0f);
+    slice->matrix.transformPoint(&centre);
+    return centre;
+}
+
+} // namespace
+
+bool isViewerImage::samePicture(const isSliceInfo* a, const isSliceInfo* b)
+{
+    // Same extent in millimetres, and the same place once the step along the normal is taken out.
+    constexpr float kTolerance = 1e-3f;
+    if (std::fabs(a->columns * a->spacingX - b->columns * b->spacingX) > kTolerance ||
+        std::fabs(a->rows * a->spacingY - b->rows * b->spacingY) > kTolerance)
+        return false;
+    const cocos2d::Vec3 normal = column(b->matrix, 2).getNormalized();
+    const cocos2d::Vec3 moved = column(b->matrix, 3) - column(a->matrix, 3);
+    return (moved - normal * moved.dot(normal)).length() <= kTolerance;
+}
+
+void isViewerImage::refitKeepingView(const isSliceInfo* before, const isSliceInfo* slice)
+{
+    const float ratio = getZoomRatio();
+    // The look-at target's offset from the old picture's centre, in window units along the
+    // camera's right and up axes (zoom: world units per window unit).
+    const cocos2d::Vec3 offset = getLookAtTarget() - sliceCentre(before);
+    const float oldZoom = m_sceneCamera->getZoom();
+    const float ox = oldZoom > 0.0f ? offset.dot(m_sceneCamera->getViewRight()) / oldZoom : 0.0f;
+    const float oy = oldZoom > 0.0f ? offset.dot(m_sceneCamera->getUpVector()) / oldZoom : 0.0f;
+    fitCamera(slice);
+    setZoomRatio(std::max(kMinZoomRatio, std::min(kMaxZoomRatio, ratio)));
+    const float zoom = m_sceneCamera->getZoom();
+    const cocos2d::Vec3 up = m_sceneCamera->getUpVector();
+    const cocos2d::Vec3 target = getLookAtTarget() + m_sceneCamera->getViewRight() * (ox * zoom) + up * (oy * zoom);
+    setCameraPosition(target - m_sceneCamera->getViewNormal() * m_sceneCamera->getDistance());
+    lookAt(target, up);
+}
+
 void isViewerImage::centrePlaneOn(const isSliceInfo* slice)
 {
     if (!slice)
@@ -369,7 +415,17 @@ void isViewerImage::showSlice(int index, bool refit)
 {
     if (!m_imageActor || !m_image)
         return;
-    const isSliceInfo* before = m_imageActor->getCurrentSliceInfo();
+    // The geometry of the slice shown so far (the actor's record may be refilled in place).
+    isSliceInfo shown;
+    const isSliceInfo* before = nullptr;
+    if (const isSliceInfo* current = m_imageActor->getCurrentSliceInfo()) {
+        shown.columns = current->columns;
+        shown.rows = current->rows;
+        shown.spacingX = current->spacingX;
+        shown.spacingY = current->spacingY;
+        shown.matrix = current->matrix;
+        before = &shown;
+    }
     const cocos2d::Vec3 oldNormal = before ? column(before->matrix, 2).getNormalized() : cocos2d::Vec3::ZERO;
     m_imageActor->setSliceIndex(index);
     if (m_imageActor->isPlaneMode()) {
@@ -384,11 +440,18 @@ void isViewerImage::showSlice(int index, bool refit)
         return;
     const cocos2d::Vec3 normal = column(slice->matrix, 2).getNormalized();
     const float turned = std::acos(std::max(-1.0f, std::min(1.0f, normal.dot(oldNormal))));
-    if (!refit && (m_image->isVolume() || (before && turned < kSameNormal))) {
+    const bool samePlane = before && turned < kSameNormal;
+    if (!refit && (m_image->isVolume() || (samePlane && samePicture(before, slice)))) {
         // The cross point slides along the normal onto the new slice.
         const cocos2d::Vec3 origin = column(slice->matrix, 3);
         const cocos2d::Vec3 cross = getCrossPoint();
         setCrossPoint(cross - normal * (cross - origin).dot(normal));
+        updateObliquePlane();
+    } else if (!refit && samePlane) {
+        // A picture of another size or place in the same plane (the views of a radiograph
+        // study, say): fitted anew, with the user's zoom and pan kept relative to the fit.
+        refitKeepingView(before, slice);
+        centrePlaneOn(slice);
         updateObliquePlane();
     } else {
         fitCamera(slice);
@@ -492,14 +555,23 @@ void isViewerImage::setLocateDisplay(bool on)
     if (on && !measuring) {
         if (m_imageActor && !lines->isCrossLinesVisible() && m_kind >= VIEW_AXIAL && m_kind <= VIEW_CORONAL) {
             lines->setCrossLinesVisible(true);
-            lines->setBorderVisible(m_active);
             lines->setBorderColorIndex(m_imageActor->getPlaneAxis());
             updateObliquePlane();
         }
+        lines->setBorderVisible(m_active && lines->isCrossLinesVisible());
     } else {
         lines->setCrossLinesVisible(false);
         lines->setBorderVisible(false);
     }
+}
+
+void isViewerImage::setActive(bool active)
+{
+    m_active = active;
+    if (!m_actorManager)
+        return;
+    if (isActorCrossLine* lines = m_actorManager->getCrossLineActor())
+        lines->setBorderVisible(active && lines->isCrossLinesVisible());
 }
 
 void isViewerImage::rotateCutPlane(float degrees)
@@ -826,7 +898,7 @@ void isViewerImage::zoomSynchronise(NSUI::NSNotificationData* data)
     const float target = NSUI::UIJson::getFloat(text, "zoomRatio", 0.0f);
     const float own = getZoomRatio();
     if (!((f > 1.0f && own > target + 0.01f) || (f < 1.0f && own < target - 0.01f)))
-        zoomBy(f);
+        zoomBy(limitZoomFactor(f));
     m_edgeMargin = kEdgeMargin;
     if (NSUI::UIJson::getInt(text, "validFocal", 0) == 1) {
         cocos2d::Vec3 focus(NSUI::UIJson::getFloat(text, "focal_x", 0.0f), NSUI::UIJson::getFloat(text, "focal_y", 0.0f),
@@ -1083,8 +1155,10 @@ void isViewerImage::onNotification(unsigned int id, NSUI::NSNotificationData* da
             return;
         if (!data)
             return;
+        // The limits hold here, where the zoom is applied: steps checked by the interactor a
+        // frame or two earlier arrive through the browser in bursts.
         const float f = data->floatValue;
-        zoomBy(f);
+        zoomBy(limitZoomFactor(f));
         if (f > 0.0f && m_imageActor && data->intValue != 1 && isCrossPointVisible())
             keepInside(getCrossPoint());
         m_edgeMargin = f <= 1.0f ? kEdgeMargin : std::min(m_edgeMargin * f, kMaxEdgeMargin);
@@ -1094,7 +1168,7 @@ void isViewerImage::onNotification(unsigned int id, NSUI::NSNotificationData* da
         if (volume && handUp(id, data, sender, true))
             return;
         if (data)
-            zoomBy(data->floatValue);
+            zoomBy(limitZoomFactor(data->floatValue));
         return;
     case NOTIFY_VIEW_WINDOW_LEVEL:
         if (handUp(id, data, sender, true) || !m_imageActor)

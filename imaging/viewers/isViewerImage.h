@@ -79,7 +79,8 @@ public:
     // Plane switch: 0 the acquired slices, 1 and 2 the reformatted planes.
     void setPlane(int axis);
     void setLocateDisplay(bool on);
-    void setActive(bool active) { m_active = active; }
+    // The active window shows its border while its reference lines are shown.
+    void setActive(bool active);
 
     isActorImage* getImageActor() const { return m_imageActor; }
     isInteractorImage* getImageInteractor() const { return dynamic_cast<isInteractorImage*>(m_interactor); }
@@ -106,6 +107,12 @@ protected:
     // up, the slice filling the window.
     void fitCamera(const isSliceInfo* slice);
     void centrePlaneOn(const isSliceInfo* slice);
+    // Two slices of one plane that cover the same place (same size in millimetres, same origin
+    // apart from the step along the normal).
+    static bool samePicture(const isSliceInfo* a, const isSliceInfo* b);
+    // Fits the camera on `slice` and puts back the zoom ratio and the pan (relative to the fit)
+    // that the view had on `before`.
+    void refitKeepingView(const isSliceInfo* before, const isSliceInfo* slice);
     // Posts the cut plane to the cross lines (while they are shown).
     void updateObliquePlane();
     // Pans so that the world point keeps the edge margin from the window's edges.

@@ -288,13 +288,25 @@ KeyViewProperty* isViewerMulti::addBrowserCell(isViewerBrowser* browser, int kin
     else if (kind >= VIEW_SLICE && kind <= VIEW_CORONAL)
         browser->showMiddle();
     insertCell(cell);
+    // Linked planes show their reference lines from the start: the views that joined through
+    // the locate above show them already, the first one (started in its middle) not yet.
+    if (linked && source && isPlane(kind))
+        for (KeyViewProperty* c : mprCells(cell))
+            if (isViewerBrowser* b = c->getBrowser())
+                if (isViewerImage* window = b->getActiveWindow())
+                    window->setLocateDisplay(true);
     return cell;
 }
 
 void isViewerMulti::insertCell(KeyViewProperty* cell)
 {
-    if (m_groups.empty())
+    if (m_groups.empty()) {
         m_active = cell;
+        // The first view is the active one, border included.
+        if (isViewerBrowser* browser = cell->getBrowser())
+            if (isViewerImage* window = browser->getActiveWindow())
+                window->setActive(true);
+    }
     cell->retain();
     m_groups[cell->getKey()].push_back(cell);
     setBackGroundColorOpacity(0);
@@ -900,6 +912,14 @@ void isViewerMulti::onNotification(unsigned int id, NSUI::NSNotificationData* da
         m_active = cell;
         for (KeyViewProperty* c : others(linkedCells(cell)))
             deliver(c, id, nullptr);
+        // Only the active view keeps the border: unlinked views, which hear of no activation,
+        // drop theirs too.
+        for (auto& group : m_groups)
+            for (KeyViewProperty* c : group.second)
+                if (c != cell && !c->getViewer()->isLinked())
+                    if (isViewerBrowser* b = c->getBrowser())
+                        if (isViewerImage* window = b->getActiveWindow())
+                            window->setActive(false);
         postActiveKind(volume ? 1 : 0);
         postToParent(id, false);
         break;

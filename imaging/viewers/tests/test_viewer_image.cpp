@@ -5,6 +5,7 @@
 #include "support/MultiViewRig.h"
 
 #include "DicomSeriesWriter.h"
+#include "isActorCrossLine.h"
 #include "isActorImage.h"
 #include "isImagePlane.h"
 #include "isViewerImage.h"
@@ -342,6 +343,88 @@ TEST_F(ViewerImage, ZoomKeepsTheCrossPointAwayFromTheEdges)
     EXPECT_LE(p.x, 400 * 0.5001f + 0.5f);
     command(viewer, NOTIFY_VIEW_ZOOM, "", 0.95f);
     EXPECT_FLOAT_EQ(viewer->getEdgeMargin(), 0.15f);
+}
+
+// The limits hold where the zoom is applied, however the steps arrive: a burst of drag steps
+// checked against a ratio a frame old, wheel steps, and a linked view's zoom end.
+TEST_F(ViewerImage, ZoomStaysWithinItsLimitsOnEveryRoute)
+{
+    viewer->setImageData(makeVolume());
+    for (unsigned int id : {NOTIFY_VIEW_ZOOM, NOTIFY_VIEW_ZOOM_WHEEL}) {
+        SCOPED_TRACE(id);
+        for (int i = 0; i < 80; ++i)
+            command(viewer, id, "", 1.05f);
+        EXPECT_NEAR(viewer->getZoomRatio(), 10.0f, 1e-3);
+        for (int i = 0; i < 160; ++i)
+            command(viewer, id, "", 0.95f);
+        EXPECT_NEAR(viewer->getZoomRatio(), 0.1f, 1e-4);
+        // From the limit the way back is open.
+        command(viewer, id, "", 1.05f);
+        EXPECT_NEAR(viewer->getZoomRatio(), 0.105f, 1e-4);
+        viewer->setZoomRatio(1.0f);
+    }
+    // A linked view's zoom end, from the owner.
+    owner = new qvtest::Recorder();
+    viewer->setOwner(owner);
+    command(viewer, NOTIFY_VIEW_ZOOM_END, "{\"zoomRatio\":\"30\",\"validFocal\":\"0\"}", 25.0f, owner);
+    EXPECT_NEAR(viewer->getZoomRatio(), 10.0f, 1e-3);
+    command(viewer, NOTIFY_VIEW_ZOOM_END, "{\"zoomRatio\":\"0.01\",\"validFocal\":\"0\"}", 0.001f, owner);
+    EXPECT_NEAR(viewer->getZoomRatio(), 0.1f, 1e-4);
+    viewer->setOwner(nullptr);
+}
+
+// Commands no screen sends, reached by direct calls: the middle slice, the display mode, the slab
+// thickness and the corner marker.
+TEST_F(ViewerImage, MiddleSliceModeSlabAndMarkerByDirectCalls)
+{
+    // Pictures: the middle one, fitted (the second picture is 30 x 30 with its centre at 14.5).
+    viewer->setImageData(qvtest::loosePictures());
+    command(viewer, NOTIFY_SLICE_MIDDLE);
+    EXPECT_EQ(viewer->getImageActor()->getSliceIndex(), 1);
+    const Vec2 centre = viewer->worldToScreen(Vec3(14.5f, 14.5f, 0));
+    EXPECT_NEAR(centre.x, 200.0f, 0.5f);
+    EXPECT_NEAR(centre.y, 150.0f, 0.5f);
+
+    // A volume: the slice stays, the cross point drops onto it along the normal.
+    isViewerImage* v = add(Vec2(400, 0));
+    v->setImageData(makeVolume());
+    rig.recorder->watch(NOTIFY_OVERLAY_THICKNESS, v->getNotificationContext());
+    const int slice = v->getImageActor()->getSliceIndex();
+    v->setCrossPoint(Vec3(3, 4, 7.5f));
+    command(v, NOTIFY_SLICE_MIDDLE);
+    EXPECT_EQ(v->getImageActor()->getSliceIndex(), slice);
+    const float z = v->getImageActor()->getCurrentSliceInfo()->matrix.m[14];
+    EXPECT_NEAR(v->getCrossPoint().distance(Vec3(3, 4, z)), 0.0f, 1e-4);
+
+    // The display mode is the actor's slab mode; the thickness grows by the payload and is shown.
+    command(v, NOTIFY_IMAGE_SET_MODE, "", 0, nullptr, 0, 2);
+    EXPECT_EQ(v->getImageActor()->getSlabMode(), 2);
+    const float thickness = v->getImageActor()->getSlabThickness();
+    command(v, NOTIFY_SLAB_THICKNESS_ADD, "", 4.0f);
+    EXPECT_FLOAT_EQ(v->getImageActor()->getSlabThickness(), thickness + 4.0f);
+    rig.frame(3);
+    ASSERT_GE(rig.recorder->count(NOTIFY_OVERLAY_THICKNESS), 1u);
+    EXPECT_FLOAT_EQ(rig.recorder->of(NOTIFY_OVERLAY_THICKNESS).back().floatValue, thickness + 4.0f);
+
+    isActorCrossLine* lines = v->getActorManager()->getCrossLineActor();
+    ASSERT_NE(lines, nullptr);
+    EXPECT_FALSE(lines->isMarkerShown());
+    command(v, NOTIFY_CROSSLINE_SHOW);
+    EXPECT_TRUE(lines->isMarkerShown());
+
+    // With an owner that did not send them, all four go up instead, queued.
+    owner = new qvtest::Recorder();
+    v->setOwner(owner);
+    rig.recorder->watch({NOTIFY_SLICE_MIDDLE, NOTIFY_IMAGE_SET_MODE, NOTIFY_SLAB_THICKNESS_ADD, NOTIFY_CROSSLINE_SHOW},
+                        owner);
+    for (unsigned int id : {NOTIFY_SLICE_MIDDLE, NOTIFY_IMAGE_SET_MODE, NOTIFY_SLAB_THICKNESS_ADD, NOTIFY_CROSSLINE_SHOW})
+        command(v, id, "", 1.0f, nullptr, 0, 1);
+    EXPECT_EQ(v->getImageActor()->getSlabMode(), 2);
+    EXPECT_FLOAT_EQ(v->getImageActor()->getSlabThickness(), thickness + 4.0f);
+    rig.frame(8);
+    for (unsigned int id : {NOTIFY_SLICE_MIDDLE, NOTIFY_IMAGE_SET_MODE, NOTIFY_SLAB_THICKNESS_ADD, NOTIFY_CROSSLINE_SHOW})
+        EXPECT_EQ(rig.recorder->count(id), 1u) << id;
+    v->setOwner(nullptr);
 }
 
 TEST_F(ViewerImage, MaximiseRestoresAndParksOthers)

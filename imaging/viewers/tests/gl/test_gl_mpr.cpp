@@ -22,13 +22,20 @@ namespace {
 class MprGL : public qvgl::GLViewersTest {
 protected:
     // The phantom opened in the reformatted layout on the scene; windows by view kind.
-    appManager* openMpr(std::map<int, isViewerImage*>& windows)
+    // mr: unsigned MR signal whose files carry no window, so that each view takes its window from
+    // the range of the first slice it draws.
+    appManager* openMpr(std::map<int, isViewerImage*>& windows, bool mr = false, int mode = VIEWMODE_MPR)
     {
         const qvgen::Phantom phantom(qvtest::axialPhantom(64, 64, 40));
-        isImageData* image = qvtest::phantomVolume(phantom, PIXEL_I16);
+        isImageData* image = qvtest::phantomVolume(phantom, mr ? PIXEL_U16 : PIXEL_I16);
+        if (mr)
+            for (isSliceInfo* s : image->getSlices()) {
+                s->modality = MODALITY_MR;
+                s->windowPresent = 0;
+            }
         appManager* manager = appManager::create();
         manager->retain();
-        manager->openImage(image, Rect(0, 0, qvgl::kWindowWidth, qvgl::kWindowHeight), VIEWMODE_MPR);
+        manager->openImage(image, Rect(0, 0, qvgl::kWindowWidth, qvgl::kWindowHeight), mode);
         isViewerMulti* multi = manager->getViewer();
         rig.scene->addChild(multi);
         for (const auto& group : multi->getGroups())
@@ -102,6 +109,129 @@ TEST_F(MprGL, LocatedPointLiesOnTheCrossLinesOfAllThreePlanes)
     manager->release();
 }
 
+// The colours of the reference lines and borders (magenta, orange, blue), told apart from the
+// grey picture and the white and yellow texts.
+bool lineColoured(const std::array<unsigned char, 3>& p)
+{
+    return (p[2] > 150 && p[1] < 100) || (p[0] > 200 && p[1] > 80 && p[1] < 180 && p[2] < 80);
+}
+
+// Whether the window shows its border: a coloured pixel just inside its left edge, a third of
+// the way up (clear of the reference lines through the middle).
+bool borderShown(isViewerImage* window)
+{
+    const Vec2 corner = window->convertToWorldSpace(Vec2::ZERO);
+    const auto p = qvgl::readPixel(static_cast<int>(corner.x) + 1,
+                                   static_cast<int>(corner.y + window->getContentSize().height / 3));
+    return std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) > 100;
+}
+
+TEST_F(MprGL, ReferenceLinesAndTheBorderFollowTheActiveViewFromTheFirstFrame)
+{
+    std::map<int, isViewerImage*> windows;
+    appManager* manager = openMpr(windows);
+    ASSERT_EQ(windows.size(), 3u);
+    rig.frame(3);
+    isViewerMulti* multi = manager->getViewer();
+    ASSERT_NE(multi->getActiveCell(), nullptr);
+    isViewerImage* first = multi->getActiveCell()->getBrowser()->getActiveWindow();
+
+    // Every plane shows its reference lines through the cross point, untouched; only the active
+    // view has the border.
+    for (const auto& entry : windows) {
+        SCOPED_TRACE(entry.first);
+        isViewerImage* window = entry.second;
+        const Vec2 screen = window->convertToWorldSpace(window->worldToScreen(window->getCrossPoint()));
+        EXPECT_TRUE(colouredNear(screen + Vec2(45, 0)) || colouredNear(screen + Vec2(-45, 0)));
+        EXPECT_TRUE(colouredNear(screen + Vec2(0, 45)) || colouredNear(screen + Vec2(0, -45)));
+        EXPECT_EQ(borderShown(window), window == first);
+    }
+
+    // Clicked in turn, each view takes the border from the one before.
+    for (const auto& clicked : windows) {
+        SCOPED_TRACE(clicked.first);
+        const Vec2 corner = clicked.second->convertToWorldSpace(Vec2::ZERO);
+        rig.clock.advanceMs(500);
+        cocos2d::InputSimulator::click(corner.x + 20, corner.y + 20);
+        rig.frame(4);
+        EXPECT_EQ(multi->getActiveCell()->getBrowser()->getActiveWindow(), clicked.second);
+        for (const auto& entry : windows)
+            EXPECT_EQ(borderShown(entry.second), entry.second == clicked.second) << entry.first;
+    }
+    manager->clear();
+    manager->release();
+}
+
+// The orientation letters stay readable: no reference line crosses them, and the letters of two
+// windows side by side keep apart.
+TEST_F(MprGL, OrientationLettersStayClearOfLinesAndOfTheNextWindow)
+{
+    // The reformatted layout (three views, the lines through each) and the one of three columns
+    // side by side (the first holding two windows).
+    for (int mode : {VIEWMODE_MPR, VIEWMODE_MPR2}) {
+        SCOPED_TRACE(mode);
+        std::map<int, isViewerImage*> windows;
+        appManager* manager = openMpr(windows, false, mode);
+        ASSERT_EQ(windows.size(), 3u);
+        rig.frame(4);
+        struct Letter {
+            isViewerImage* window;
+            int edge;
+            Rect box;  // GL window units
+        };
+        std::vector<Letter> letters;
+        for (const auto& group : manager->getViewer()->getGroups())
+            for (KeyViewProperty* cell : group.second)
+                for (isViewerImage* window : cell->getBrowser()->getWindows())
+                    for (int edge = 0; edge < 4; ++edge) {
+                        isNodeOverlayText* label = window->getActorManager()->getOverlayActor()->getEdgeLabel(edge);
+                        if (!label || !label->isVisible() || label->getString().empty())
+                            continue;
+                        const Rect box = label->getBoundingBox();
+                        const Vec2 low = label->getParent()->convertToWorldSpace(box.origin);
+                        const Vec2 high = label->getParent()->convertToWorldSpace(Vec2(box.getMaxX(), box.getMaxY()));
+                        letters.push_back({window, edge, Rect(low.x, low.y, high.x - low.x, high.y - low.y)});
+                    }
+        ASSERT_GE(letters.size(), 12u);
+        for (const Letter& letter : letters) {
+            SCOPED_TRACE(letter.window->getKind() * 10 + letter.edge);
+            // Inside the letter's box no pixel is in a line's colour (the border, 4 units along
+            // the window's edges, left out; the corner texts are yellow).
+            const Vec2 corner = letter.window->convertToWorldSpace(Vec2::ZERO);
+            const cocos2d::Size size = letter.window->getContentSize();
+            int coloured = 0, looked = 0;
+            for (int y = int(letter.box.getMinY()); y <= int(letter.box.getMaxY()); ++y)
+                for (int x = int(letter.box.getMinX()); x <= int(letter.box.getMaxX()); ++x) {
+                    if (x < corner.x + 4 || y < corner.y + 4 || x > corner.x + size.width - 5 ||
+                        y > corner.y + size.height - 5)
+                        continue;
+                    const auto p = qvgl::readPixel(x, y);
+                    ++looked;
+                    if (lineColoured(p))
+                        ++coloured;
+                }
+            EXPECT_GT(looked, 30);
+            EXPECT_EQ(coloured, 0);
+        }
+        // A right letter and the left letter of the window beside it keep apart.
+        int pairs = 0;
+        for (const Letter& right : letters)
+            for (const Letter& left : letters)
+                if (right.window != left.window && right.edge == OVERLAY_EDGE_RIGHT &&
+                    left.edge == OVERLAY_EDGE_LEFT && left.box.getMinX() >= right.box.getMaxX() - 1 &&
+                    left.box.getMinX() - right.box.getMaxX() < 40 &&
+                    std::fabs(left.box.getMidY() - right.box.getMidY()) < left.box.size.height) {
+                    EXPECT_GE(left.box.getMinX() - right.box.getMaxX(), 10.0f);
+                    ++pairs;
+                }
+        if (mode == VIEWMODE_MPR2)
+            EXPECT_GE(pairs, 1);
+        manager->clear();
+        manager->release();
+        rig.frame(2);
+    }
+}
+
 } // namespace
 
 namespace {
@@ -122,6 +252,23 @@ std::string bottomLeftValue(isViewerImage* window, unsigned int id)
 
 TEST_F(MprGL, EveryPlaneShowsItsThicknessAndWindowFromTheStart)
 {
+    // An MR series without a window: each plane shows the window it took from its first slice.
+    {
+        std::map<int, isViewerImage*> windows;
+        appManager* manager = openMpr(windows, true);
+        ASSERT_EQ(windows.size(), 3u);
+        rig.frame(3);
+        for (const auto& entry : windows) {
+            SCOPED_TRACE(entry.first);
+            const isClut* clut = entry.second->getImageActor()->getClut();
+            EXPECT_NE(int(clut->getWidth()), 255) << "no window from the range";
+            EXPECT_EQ(bottomLeftValue(entry.second, NOTIFY_OVERLAY_WINDOW),
+                      std::to_string(int(clut->getWidth())) + " " + std::to_string(int(clut->getLevel())) + " ");
+        }
+        manager->clear();
+        manager->release();
+        rig.frame(2);
+    }
     std::map<int, isViewerImage*> windows;
     appManager* manager = openMpr(windows);
     ASSERT_EQ(windows.size(), 3u);

@@ -6,6 +6,8 @@
 #include "GLViewers.h"
 
 #include "isActorImage.h"
+#include "isActorManager.h"
+#include "isActorROI.h"
 #include "isFramePainter.h"
 #include "isImagePlane.h"
 #include "isImageReslice2D.h"
@@ -25,6 +27,7 @@
 #include <set>
 
 using namespace isImageSDK;
+using cocos2d::Rect;
 using cocos2d::Size;
 using cocos2d::Vec2;
 using cocos2d::Vec3;
@@ -307,4 +310,107 @@ TEST_F(ViewerImageGL, WindowAndColourTablesRecolourThePixels)
     const std::array<unsigned char, 3> grey = qvgl::readPixel(80 + 240, 40 + 200);
     EXPECT_EQ(grey[0], grey[1]);
     EXPECT_NE(hot, grey);
+}
+
+// Pictures of different sizes in one series (the views of a radiograph study): each one fills
+// the window when it comes, and the zoom the user chose stays.
+TEST_F(ViewerImageGL, EachPictureOfASeriesIsFittedWhenItComes)
+{
+    isImageData* image = isImageData::create();
+    const float spacing[2] = {1, 1};
+    for (int size : {10, 30}) {
+        const int dims[2] = {size, size};
+        isSliceInfo* s = image->addSlice(dims, 1, spacing, PIXEL_U8, 0, 0, cocos2d::Mat4::IDENTITY);
+        // Dark on the left half, bright on the right half.
+        for (int r = 0; r < size; ++r)
+            for (int c = 0; c < size; ++c)
+                s->pixels[r * size + c] = c < size / 2 ? 0 : 255;
+        s->modality = MODALITY_DX;
+    }
+    image->setFileNames("views");
+    isViewerImage* v = isViewerImage::create();
+    v->setContentSize(Size(480, 400));
+    v->setPosition(Vec2(80, 40));
+    rig.scene->addChild(v);
+    v->setImageData(image);
+    command(v, NOTIFY_WL_SET, "{\"ww\":\"256\",\"wl\":\"128\"}");
+    command(v, NOTIFY_SLICE_NEXT);
+    ASSERT_EQ(v->getImageActor()->getSliceIndex(), 1);
+
+    // The 30 mm picture fills the 400 units of the window's height, its centre in the middle:
+    // a quarter of its width left and right of the middle lie 100 units from it.
+    const float unitsPerMm = 400.0f / 30.0f;
+    auto grey = [](int x, int y) { return int(qvgl::readPixel(x, y)[0]); };
+    EXPECT_LT(grey(80 + 240 - int(7.5f * unitsPerMm), 40 + 200), 40) << "left half of the picture";
+    EXPECT_GT(grey(80 + 240 + int(7.5f * unitsPerMm), 40 + 200), 215) << "right half of the picture";
+    // Beyond its right edge the surround shows.
+    EXPECT_LT(grey(80 + 240 + int(16.5f * unitsPerMm), 40 + 200), 40);
+
+    // Zoomed in twice and back to the small picture: it is fitted, at twice the fit.
+    command(v, NOTIFY_VIEW_ZOOM, "", 2.0f);
+    command(v, NOTIFY_SLICE_PRIOR);
+    EXPECT_NEAR(v->getZoomRatio(), 2.0f, 1e-3);
+    const Vec2 middle = v->worldToScreen(Vec3(4.5f, 4.5f, 0));
+    EXPECT_NEAR(middle.x, 240.0f, 0.5f);
+    EXPECT_NEAR(middle.y, 200.0f, 0.5f);
+    // Its bright right half covers the right of the window (10 mm at twice 40 units per mm).
+    EXPECT_GT(grey(80 + 240 + 100, 40 + 200), 215);
+    EXPECT_LT(grey(80 + 240 - 100, 40 + 200), 40);
+}
+
+// Measurement labels stay readable: two regions drawn close together keep their statistics apart,
+// and a line drawn across where a region's statistics would be does not run through them.
+TEST_F(ViewerImageGL, MeasurementLabelsKeepClearOfEachOtherAndOfTheOutlines)
+{
+    isViewerImage* v = open();
+    command(v, NOTIFY_WL_SET, "{\"ww\":\"2400\",\"wl\":\"200\"}");
+    isActorROI* container = v->getROIActor();
+    ASSERT_NE(container, nullptr);
+    auto world = [v](float x, float y) {
+        Vec3 p;
+        EXPECT_TRUE(v->screenToWorld(Vec2(x, y), p));
+        return p;
+    };
+    auto circle = [&](Vec2 centre, float radius) {
+        ROICircle* record = ROICircle::create();
+        record->setPoint(0, world(centre.x, centre.y));
+        record->setPoint(1, world(centre.x + radius, centre.y));
+        container->adoptROI(isActorROICircle::create(), record, -1);
+    };
+    circle(Vec2(200, 150), 30);
+    circle(Vec2(215, 140), 30);
+    // A line across the first region's label place, 2 mm and a little above its top.
+    ROILine* line = ROILine::create();
+    line->setPoint(0, world(100, 196));
+    line->setPoint(1, world(420, 196));
+    container->adoptROI(isActorROILine::create(), line, -1);
+    rig.frame(12);
+
+    std::vector<Rect> boxes;  // window units of the GL window
+    for (isActorROIBase* actor : container->getROIActors()) {
+        if (actor->getROIData()->getKind() != ROI_CIRCLE)
+            continue;
+        isNodeText* label = actor->getLabel();
+        ASSERT_NE(label, nullptr);
+        ASSERT_NE(label->getString().find('\n'), std::string::npos) << "statistics shown: " << label->getString();
+        const Rect box = label->getBoundingBox();
+        const Vec2 low = label->getParent()->convertToWorldSpace(box.origin);
+        const Vec2 high = label->getParent()->convertToWorldSpace(Vec2(box.getMaxX(), box.getMaxY()));
+        boxes.emplace_back(low.x, low.y, high.x - low.x, high.y - low.y);
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_FALSE(boxes[0].intersectsRect(boxes[1]));
+    // No pixel of the outlines' colour (the records' green) inside either label.
+    for (const Rect& box : boxes) {
+        int green = 0, looked = 0;
+        for (int y = int(box.getMinY()) + 1; y < int(box.getMaxY()); ++y)
+            for (int x = int(box.getMinX()) + 1; x < int(box.getMaxX()); ++x) {
+                const auto p = qvgl::readPixel(x, y);
+                ++looked;
+                if (p[1] > 150 && p[0] < 100 && p[2] < 100)
+                    ++green;
+            }
+        EXPECT_GT(looked, 200);
+        EXPECT_EQ(green, 0) << box.origin.x << "," << box.origin.y << " " << box.size.width << "x" << box.size.height;
+    }
 }

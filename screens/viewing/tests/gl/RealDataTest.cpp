@@ -532,10 +532,16 @@ protected:
         const qvgen::PhantomShape* body = phantom.shape("body");
         double voxel[3], local[3], patient[3];
         phantom.voxelToLocal(0, 0, k, local);
-        local[0] = 0;
+        // Off the middle, where the reference lines of the reformatted layout run.
         local[1] = -0.2 * body->halfSize[1];
-        phantom.localToPatient(local, patient);
-        if (phantom.value(patient) != 400)
+        bool inBody = false;
+        for (double fraction : {0.15, -0.15, 0.3, -0.3}) {
+            local[0] = fraction * body->halfSize[0];
+            phantom.localToPatient(local, patient);
+            if ((inBody = phantom.value(patient) == 400))
+                break;
+        }
+        if (!inBody)
             return false;
         phantom.patientToVoxel(patient, voxel);
         Vec3 world(float(voxel[0] * slice->spacingX), float(voxel[1] * slice->spacingY), 0.0f);
