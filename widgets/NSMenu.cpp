@@ -6,6 +6,7 @@
 #include "WidgetUtil.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace NSUI
 {
@@ -15,6 +16,9 @@ namespace
 const char* const kRowBackground = "UIRes/greyHigh.png";
 constexpr float kRowHeight = 40.0f;
 constexpr float kLargeRowHeight = 100.0f;
+// Space between a row's edge and its icon, and around its text.
+constexpr float kIconMargin = 5.0f;
+constexpr float kMargin = 16.0f;
 } // namespace
 
 NSMenu* NSMenu::create()
@@ -53,8 +57,10 @@ void NSMenu::setMenuItems(menuObject* first, int maxIconWidth)
     iconWidth = 0;
     if (first == nullptr)
         return;
-    size_t longest = 0;
+    // The widest text as the label draws it: a count of characters says nothing of their widths.
+    float widest = 0.0f;
     int count = 0;
+    noText = true;
     for (menuObject* item = first; item != nullptr; item = item->next)
     {
         if (iconWidth < 1 && !item->icon.empty())
@@ -62,13 +68,21 @@ void NSMenu::setMenuItems(menuObject* first, int maxIconWidth)
             if (auto* sprite = cocos2d::Sprite::create(item->icon))
                 iconWidth = std::min(static_cast<int>(sprite->getTexture()->getPixelsWide()), maxIconWidth);
         }
-        longest = std::max(longest, item->text.size());
+        if (!item->text.empty())
+        {
+            noText = false;
+            widest = std::max(widest, cocos2d::Label::create(item->text, "", charWidth)->getContentSize().width);
+        }
         ++count;
     }
-    noText = longest < 1;
     noIcon = iconWidth < 1;
-    const cocos2d::Size size(static_cast<float>(longest) * charWidth * 0.5f + static_cast<float>(iconWidth) + 10.0f,
-                             static_cast<float>(count) * rowHeight);
+    // Icon and text each keep a margin from the row's edges and from each other.
+    float width = 2.0f * kMargin + widest;
+    if (!noIcon)
+        width = static_cast<float>(iconWidth) + kIconMargin + (noText ? kIconMargin : kMargin + widest + kMargin);
+    const cocos2d::Size size(std::ceil(width), static_cast<float>(count) * rowHeight);
+    // The menu is as large as its list, so that its bounding box is what it draws.
+    setContentSize(size);
 
     list = NSListView::create();
     addChild(list, 1000);
@@ -104,7 +118,8 @@ NSTableViewCell* NSMenu::tableCellAtIndex(NSTableView* table, ssize_t index, con
             const cocos2d::Size bg = background->getContentSize();
             if (bg.width > 0.0f && bg.height > 0.0f)
                 background->setScale(size.width / bg.width, size.height / bg.height);
-            background->setOpacity(240);
+            // Opaque: the menu lies over the panel's buttons and icons.
+            background->setOpacity(255);
             cell->addChild(background, -105);
         }
         auto* icon = NSSpriteView::create();
@@ -118,7 +133,7 @@ NSTableViewCell* NSMenu::tableCellAtIndex(NSTableView* table, ssize_t index, con
         else
         {
             icon->setAnchorPoint(cocos2d::Vec2(0.0f, 0.5f));
-            icon->setPosition(cocos2d::Vec2(5.0f, size.height / 2));
+            icon->setPosition(cocos2d::Vec2(kIconMargin, size.height / 2));
         }
         cell->addChild(icon, 0, kIconTag);
 
@@ -132,7 +147,7 @@ NSTableViewCell* NSMenu::tableCellAtIndex(NSTableView* table, ssize_t index, con
         else
         {
             label->setAnchorPoint(cocos2d::Vec2(0.0f, 0.5f));
-            label->setPosition(cocos2d::Vec2(static_cast<float>(iconWidth) + 10.0f, size.height / 2));
+            label->setPosition(cocos2d::Vec2(static_cast<float>(iconWidth) + kIconMargin + kMargin, size.height / 2));
         }
         cell->addChild(label, 0, kLabelTag);
     }
@@ -146,6 +161,11 @@ NSTableViewCell* NSMenu::tableCellAtIndex(NSTableView* table, ssize_t index, con
     if (auto* label = dynamic_cast<cocos2d::Label*>(cell->getChildByTag(kLabelTag)))
         label->setString(item->text);
     return cell;
+}
+
+void NSMenu::keepInsideWindow()
+{
+    setPosition(getPosition() + shiftIntoWindow(this));
 }
 
 void NSMenu::tableCellTouched(NSTableView* table, NSTableViewCell* cell, const cocos2d::Vec2&)

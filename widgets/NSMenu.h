@@ -36,8 +36,12 @@ public:
     static NSMenu* create();
     bool init() override;
 
-    // Builds the list from the chain; the icon width is the first icon's pixel width, capped.
+    // Builds the list from the chain; the icon width is the first icon's pixel width, capped. The
+    // menu (and its list) is as wide as its widest text as drawn, with the icon and margins.
     void setMenuItems(menuObject* first, int maxIconWidth);
+    // Moves the menu left or down, as little as needed, to lie wholly inside the window (owners
+    // call it once they have placed the menu beside its button).
+    void keepInsideWindow();
     // Row height of later setMenuItems calls (40 by default, 100 in the large layout).
     void setRowHeight(float height) { rowHeight = height; }
     float getRowHeight() const { return rowHeight; }
@@ -52,7 +56,7 @@ protected:
     NSListView* list = nullptr;
     int iconWidth = 0;
     float rowHeight = 40.0f;
-    float charWidth = 20.0f; // also the label's font size
+    float charWidth = 20.0f; // the label's font size
     bool noIcon = true;
     bool noText = true;
 };

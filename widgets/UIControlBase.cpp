@@ -3,6 +3,8 @@
 #include "WidgetUtil.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 namespace NSUI
 {
@@ -18,6 +20,70 @@ constexpr float kMessageBoxFontSize = 23.0f;
 // Between a toast's text and its box's edges.
 constexpr float kMessageBoxPadding = 16.0f;
 
+// The text in lines no wider than width (points, at the toast's font size). Lines break at spaces
+// and, inside a word too long for a line (a file's path), after a '/': never inside a name.
+std::string breakIntoLines(const std::string& text, float width)
+{
+    // Pieces that may not be split: each ends before a space, or with a '/'.
+    struct Piece
+    {
+        std::string text;
+        bool spaceAfter;
+    };
+    std::vector<Piece> pieces;
+    std::string current;
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        const char c = text[i];
+        if (c == ' ' || c == '\n')
+        {
+            pieces.push_back({current, c == ' '});
+            if (c == '\n')
+                pieces.push_back({"\n", false});
+            current.clear();
+        }
+        else
+        {
+            current += c;
+            if (c == '/')
+            {
+                pieces.push_back({current, false});
+                current.clear();
+            }
+        }
+    }
+    pieces.push_back({current, false});
+
+    const auto measure = [](const std::string& line) {
+        return line.empty() ? 0.0f : cocos2d::Label::create(line, "", kMessageBoxFontSize)->getContentSize().width;
+    };
+    std::string out;
+    std::string line;
+    bool pendingSpace = false;
+    for (const Piece& piece : pieces)
+    {
+        if (piece.text == "\n")
+        {
+            out += line + "\n";
+            line.clear();
+            pendingSpace = false;
+            continue;
+        }
+        const std::string joined = line + (pendingSpace ? " " : "") + piece.text;
+        if (!line.empty() && measure(joined) > width)
+        {
+            out += line + "\n";
+            line = piece.text;
+        }
+        else
+        {
+            line = joined;
+        }
+        pendingSpace = piece.spaceAfter;
+    }
+    return out + line;
+}
+
 // Centred across the window near its bottom, most of its width wide; the text wraps inside it
 // and the box is as high as its lines need.
 void fitMessageBox(cocos2d::Node* box)
@@ -27,6 +93,8 @@ void fitMessageBox(cocos2d::Node* box)
     float height = kMessageBoxHeight;
     if (auto* label = dynamic_cast<cocos2d::ui::Text*>(box->getChildByNameDeep(kMessageBoxTextName)))
     {
+        // The message as given is kept on the box: its lines are made again for each width.
+        label->setString(breakIntoLines(box->getUserString(), width - 2 * kMessageBoxPadding));
         label->setTextAreaSize(cocos2d::Size(width - 2 * kMessageBoxPadding, 0.0f));
         height = std::max(kMessageBoxHeight, label->getContentSize().height + 2 * kMessageBoxPadding);
     }
@@ -78,8 +146,7 @@ void UIControlBase::showMessage(std::string text, float seconds)
     }
     // A message longer than the box wraps inside it (a file's path, say), and the box grows to
     // hold its lines.
-    if (auto* label = dynamic_cast<cocos2d::ui::Text*>(box->getChildByNameDeep(kMessageBoxTextName)))
-        label->setString(text);
+    box->setUserString(text);
     fitMessageBox(box);
     if (!box->isVisible())
         box->setVisible(true);

@@ -5,6 +5,8 @@
 #include "NSResponseWindow.h"
 #include "support/WidgetsFixture.h"
 
+#include <cmath>
+
 using namespace cocos2d;
 
 namespace
@@ -44,7 +46,12 @@ TEST_F(NSMenuTest, ChosenItemPostsUrgentlyAndHidesTheMenu)
     EXPECT_EQ(list->getRowCount(), 2);
     EXPECT_EQ(menu->getIconWidth(), 0);
     EXPECT_FLOAT_EQ(list->getContentSize().height, 80.0f);
-    EXPECT_FLOAT_EQ(list->getContentSize().width, 12 * 20.0f * 0.5f + 10.0f);
+    // As wide as its widest text as drawn, with a margin each side; no longer a guess from the
+    // number of characters, which cut "Whole Screen" short.
+    const float text = Label::create("Whole Screen", "", 20)->getContentSize().width;
+    EXPECT_GT(text, 100.0f);
+    EXPECT_FLOAT_EQ(list->getContentSize().width, std::ceil(text + 32.0f));
+    EXPECT_FLOAT_EQ(menu->getContentSize().width, list->getContentSize().width);
 
     struct Listener : Ref
     {
@@ -64,6 +71,13 @@ TEST_F(NSMenuTest, ChosenItemPostsUrgentlyAndHidesTheMenu)
     step(2);
     EXPECT_EQ(got.size(), 1u);
     centre->removeObserver(&listener);
+
+    // Placed past the window's top-right corner, the menu moves in just far enough.
+    const Size win = Director::getInstance()->getVisibleSize();
+    menu->setPosition(Vec2(win.width - 30, win.height - 20));
+    menu->keepInsideWindow();
+    EXPECT_FLOAT_EQ(menu->getPositionX() + list->getContentSize().width, win.width);
+    EXPECT_FLOAT_EQ(menu->getPositionY() + list->getContentSize().height, win.height);
     a->release();
     b->release();
 }

@@ -80,6 +80,24 @@ TEST_F(ToastTest, LongMessageWrapsInsideItsBox)
     EXPECT_LE(inBox.getMaxY(), box->getContentSize().height);
     EXPECT_GT(box->getContentSize().height, 80.0f);
     EXPECT_EQ(box->getContentSize().width, 960 * 0.8f);
+    // The path breaks between its folders, never inside a name: every line but the last ends at
+    // a space of the message or with a '/'.
+    const std::string message = path + "1796604736.zip";
+    const std::string shown = text->getString();
+    size_t at = 0;   // in the text shown
+    size_t pos = 0;  // in the message
+    size_t lines = 0;
+    for (size_t end = shown.find('\n'); end != std::string::npos; end = shown.find('\n', at)) {
+        const std::string line = shown.substr(at, end - at);
+        ASSERT_EQ(message.compare(pos, line.size(), line), 0) << line;
+        pos += line.size();
+        const bool atSpace = pos < message.size() && message[pos] == ' ';
+        EXPECT_TRUE(line.back() == '/' || atSpace) << "\"" << line << "\" is cut inside a name";
+        pos += atSpace ? 1 : 0;
+        at = end + 1;
+        ++lines;
+    }
+    EXPECT_GE(lines, 1u);
 
     layout->showMessage("short", 2.0f);
     step(1);
