@@ -31,6 +31,11 @@ const char* const kRunningRetrieveToast = "The downloading task can not be remov
 const char* const kHelpPicture = "imgs/drNodeHelp.png";
 const Color3B kAccent(21, 170, 254);
 constexpr float kToastSeconds = 1.5f;
+// The typed-address row: its field and send button in the rows' text size, the field one line
+// high and clear of the send button at the row's right end.
+constexpr float kTypedFontSize = 17.0f;
+constexpr float kTypedFieldHeight = 28.0f;
+constexpr float kTypedSendReserve = 96.0f;
 
 std::string percentText(float progress)
 {
@@ -356,15 +361,18 @@ void dcmSend::fillNodeCell(NSUI::NSTableViewCell* cell, ui::Widget* record, dcmN
 {
     auto* field = dynamic_cast<NSUI::NSTextField*>(cell->getChildByTag(kAddressFieldTag));
     if (!field) {
-        // The typed address stands where the other rows show theirs, right of the row's name.
+        // The typed address stands where the other rows show theirs, right of the row's name, on
+        // one line up to the row's send button.
         Node* ipLabel = record->getChildByName("ip");
         const float x = ipLabel ? ipLabel->getPositionX() : 10.0f;
-        field = createTextField(AppConfig::getInstance()->getText("inputIP"), Vec2(x, 5), 25, Vec2::ZERO);
+        const float y = (ipLabel ? ipLabel->getPositionY() : size.height / 2) - kTypedFieldHeight / 2;
+        field = createTextField(AppConfig::getInstance()->getText("inputIP"), Vec2(x, y), int(kTypedFontSize),
+                                Vec2::ZERO);
         field->setTag(kAddressFieldTag);
         field->setTextColor(Color3B::WHITE);
         field->cursorImage = "UIRes/cursor.png";
-        field->setContentSize(Size(std::max(150.0f, size.width * 0.8f - x), size.height - 10));
-        field->touchRect = Rect(-x, -5, size.width, size.height);  // the whole cell
+        field->setContentSize(Size(std::max(150.0f, size.width - kTypedSendReserve - x), kTypedFieldHeight));
+        field->touchRect = Rect(-x, -y, size.width, size.height);  // the whole cell
         field->addEventListener([this](Ref* sender, NSUI::NSTextField::EventType) {
             onAddressEdited(static_cast<NSUI::NSTextField*>(sender));
         });
@@ -388,7 +396,7 @@ void dcmSend::fillNodeCell(NSUI::NSTableViewCell* cell, ui::Widget* record, dcmN
             typedSend = ui::Button::create();
             typedSend->setTitleText(AppConfig::getInstance()->getText("dcmNode_send"));
             typedSend->setTitleColor(kAccent);
-            typedSend->setTitleFontSize(40);
+            typedSend->setTitleFontSize(kTypedFontSize);
             typedSend->setAnchorPoint(Vec2(1.0f, 0.5f));
             typedSend->setPosition(Vec2(size.width - 15, size.height * 0.5f));
             typedSend->setName(kTypedSendName);

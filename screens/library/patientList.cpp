@@ -20,6 +20,7 @@
 #include "libraryWorkers.h"
 #include "screenHelpers.h"
 #include "shareTo.h"
+#include "statApplication.h"
 #include "studyList.h"
 
 #include <algorithm>
@@ -40,6 +41,11 @@ const char* const kInitDbKey = "app_init_db";
 const char* const kLoginKey = "app_logined";
 const char* const kExampleZip = "example.zip";
 const char* const kPagesZip = "js.zip";
+// Usage events: the list shown and left, the patients it listed (with their number), a share.
+const int kEventShown = 3;
+const int kEventLeft = 4;
+const int kEventAction = 15;
+const int kEventPatients = 19;
 const int kProgressLabelTag = 100002;
 
 std::string writable()
@@ -135,6 +141,7 @@ bool patientList::init()
 {
     if (!Layer::init())
         return false;
+    recordStatistics(kEventShown);
     setOwnerNode(this);
     highlightColor = Color4B(255, 255, 0, 55);
     highlightEnabled = true;
@@ -266,6 +273,7 @@ void patientList::cleanup()
 void patientList::onExit()
 {
     Layer::onExit();
+    recordStatistics(kEventLeft);
 }
 
 void patientList::onEnterTransitionDidFinish()
@@ -341,6 +349,8 @@ void patientList::onPatientsLoaded(NSUI::NSDBDataModel* model)
         table->insertRow(-1, row);
         ++added;
     }
+    if (model->getRowCount() > 0)
+        recordStatistics(kEventPatients, std::to_string(model->getRowCount()));
     updatePrompts();
     if (added > 0 && table->getRowCount() > 0) {
         if (NSUI::NSTableViewCell* cell = table->cellAtIndexOrCreate(0))
@@ -484,6 +494,7 @@ void patientList::onButton(Ref* sender)
             addChild(panel);
             panel->start(libraryRoot + row->folder, row->name);
             closeSwipeMenu();
+            recordStatistics(kEventAction);
         }
     } else if (name == "del") {
         ssize_t index = -1;

@@ -5,6 +5,7 @@
 #include "NSTableView.h"
 #include "WidgetUtil.h"
 #include "cocostudio/CSLoader.h"
+#include "statApplication.h"
 #include "ui/CocosGUI.h"
 
 #include <cstdlib>
@@ -104,4 +105,10 @@ void showBusyOverlay(Node* parent, const std::string& messageKey)
     overlay->textColor = Color4B::WHITE;
     overlay->setMessage(AppConfig::getInstance()->getText(messageKey));
     overlay->addCancelButton(AppConfig::getInstance()->getText("cancelButton"), Color3B(21, 170, 254));
+}
+
+void recordStatistics(int type, const std::string& value)
+{
+    if (statApplication* stats = statApplication::peekInstance())
+        stats->addStat(type, value);
 }

@@ -36,6 +36,9 @@ void fillSwipeMenu(NSUI::NSTableViewMenu* menu, const std::string& file,
 // The row index of the swipe menu a clicked button lies in, or -1.
 ssize_t swipeMenuRowIndex(cocos2d::Ref* sender);
 
+// Records a usage event (statistics) with its value; nothing while the recorder is not running.
+void recordStatistics(int type, const std::string& value = std::string());
+
 // The busy overlay over parent: black at 0.85, white text, the language text of messageKey and a
 // cancel button (the text of "cancelButton", accent colour) that posts 1003.
 void showBusyOverlay(cocos2d::Node* parent, const std::string& messageKey);

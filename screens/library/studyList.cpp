@@ -19,10 +19,12 @@
 #include "libraryWorkers.h"
 #include "screenHelpers.h"
 #include "shareTo.h"
+#include "statApplication.h"
 #include "viewerScreenHook.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 
 USING_NS_CC;
@@ -36,6 +38,26 @@ const char* const kSeriesRecord = "studyRecord.csb";
 const char* const kMenuFile = "studyTool.csb";
 const int kStripPictureTag = 100;
 const int kStripLabelTag = 101;
+// Usage events: the list shown and left, a share.
+const int kEventShown = 5;
+const int kEventLeft = 6;
+const int kEventAction = 15;
+
+// The series number's column, left of the series' texts, and the number's usual font size.
+const float kNumberColumn = 64.0f;
+const float kNumberFontSize = 22.0f;
+
+// A long series number takes a smaller font, so that it keeps to its column beside the texts.
+void fitSeriesNumber(Node* record)
+{
+    auto* number = dynamic_cast<ui::Text*>(record->getChildByNameDeep("id"));
+    if (!number)
+        return;
+    number->setFontSize(kNumberFontSize);
+    const float width = number->getContentSize().width;
+    if (width > kNumberColumn)
+        number->setFontSize(std::max(9.0f, std::floor(kNumberFontSize * kNumberColumn / width)));
+}
 
 // The protocols offered for a selection come from the viewers' hanging-protocol list unless a
 // test puts its own lookup in place.
@@ -135,6 +157,7 @@ bool studyList::init()
 {
     if (!Layer::init())
         return false;
+    recordStatistics(kEventShown);
     setOwnerNode(this);
     highlightColor = Color4B(255, 255, 0, 55);
     highlightEnabled = true;
@@ -266,6 +289,7 @@ void studyList::cleanup()
 void studyList::onExit()
 {
     Layer::onExit();
+    recordStatistics(kEventLeft);
 }
 
 void studyList::onEnterTransitionDidFinish()
@@ -445,6 +469,8 @@ NSUI::NSTableViewCell* studyList::tableCellAtIndex(NSUI::NSTableView* table, ssi
         auto* picture = dynamic_cast<NSUI::NSSpriteView*>(cell->getChildByTag(kStripPictureTag));
         if (!picture) {
             picture = NSUI::NSSpriteView::create();
+            // Only shown: a touch anywhere on the cell belongs to the strip, which opens the protocol.
+            picture->setTouchEnabled(false);
             picture->setTag(kStripPictureTag);
             cell->addChild(picture);
         }
@@ -480,6 +506,7 @@ NSUI::NSTableViewCell* studyList::tableCellAtIndex(NSUI::NSTableView* table, ssi
     record->setContentSize(size);
     if (series) {
         setChildText(record, "id", row->seriesNumber);
+        fitSeriesNumber(record);
         setChildText(record, "seriesPara", row->seriesParameters);
         setChildText(record, "imageDesc", std::to_string(row->columns) + "x" + std::to_string(row->rows) + " of " +
                                               std::to_string(row->imageCount));
@@ -741,6 +768,7 @@ void studyList::onButton(Ref* sender)
             addChild(panel);
             panel->start(libraryRoot + row->folder + "/", row->seriesID);
             rowsTable->hideSwipeMenu(false);
+            recordStatistics(kEventAction);
         }
     } else if (name == "btnFavorite") {
         Director::getInstance()->pushScene(favoriteList::createScene());

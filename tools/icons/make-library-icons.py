@@ -59,6 +59,12 @@ def monitor_with_arrow():
     return union(screen, stand, arrow)
 
 
+def speech_bubble():
+    """A speech bubble with two lines of text: the advice page."""
+    outline = polyline([(6, 8), (34, 8), (34, 27), (18, 27), (11, 33), (12, 27), (6, 27)], 2.0, closed=True)
+    return union(outline, polyline([(12, 15), (28, 15)], 2.0), polyline([(12, 20), (24, 20)], 2.0))
+
+
 def network_nodes():
     a, b, c = (10, 28), (30, 28), (20, 11)
     links = union(polyline([a, c], 2.0), polyline([b, c], 2.0), polyline([a, b], 2.0))
@@ -69,6 +75,7 @@ def main():
     draw("imgs/logo.png", 40, [(person(True), ACCENT)])
     draw("imgs/logout.png", 40, [(person(), TEXT)])
     draw("imgs/search.png", 40, [(magnifier(), TEXT)])
+    draw("imgs/advice.png", 40, [(speech_bubble(), TEXT)])
     # Shown at scale 0.8 and 0.7 by the screens: drawn larger so they land near 40 units.
     draw("imgs/Wi-Fi-Green.png", 50, [(wifi(), GREEN)])
     draw("imgs/Wi-Fi-Red.png", 50, [(wifi(), RED)])

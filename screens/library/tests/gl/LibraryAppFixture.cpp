@@ -121,6 +121,11 @@ void LibraryAppTest::clickNode(Node* node)
 void LibraryAppTest::writeStudy(const std::string& folder, const std::string& patientName,
                                 const std::string& patientID, int slices)
 {
+    writeSeries(folder, studySpec(patientName, patientID, slices));
+}
+
+qvgen::PhantomSpec LibraryAppTest::studySpec(const std::string& patientName, const std::string& patientID, int slices)
+{
     qvgen::PhantomSpec spec;
     spec.columns = 64;
     spec.rows = 64;
@@ -128,6 +133,11 @@ void LibraryAppTest::writeStudy(const std::string& folder, const std::string& pa
     spec.patientName = patientName;
     spec.patientID = patientID;
     spec.studyDescription = "Study of " + patientID;
+    return spec;
+}
+
+void LibraryAppTest::writeSeries(const std::string& folder, const qvgen::PhantomSpec& spec)
+{
     std::string error;
     FileUtils::getInstance()->createDirectory(folder);
     ASSERT_TRUE(qvgen::Phantom(spec).write(folder, &error)) << error;

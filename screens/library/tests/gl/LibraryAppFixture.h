@@ -10,6 +10,7 @@
 #include <string>
 
 #include "AppDelegate.h"
+#include "Phantom.h"
 #include "cocos2d.h"
 #include "patientList.h"
 #include "studyList.h"
@@ -36,6 +37,9 @@ protected:
     // Writes a phantom study of its own patient into folder (20 slices of 64 x 64 unless given).
     static void writeStudy(const std::string& folder, const std::string& patientName, const std::string& patientID,
                            int slices = 6);
+    // The phantom writeStudy writes, to change before writing it with writeSeries.
+    static qvgen::PhantomSpec studySpec(const std::string& patientName, const std::string& patientID, int slices);
+    static void writeSeries(const std::string& folder, const qvgen::PhantomSpec& spec);
 
     std::string scratch;  // the test's own folder, ending in "/"
     AppDelegate* app = nullptr;

@@ -3,17 +3,22 @@
 // opening the viewer and sharing.
 #include "LibraryAppFixture.h"
 
+#include "NSDBDataModel.h"
+#include "NSDBUtil.h"
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
+#include "NSSpriteView.h"
 #include "UILocalConfig.h"
 #include "dicomDB.h"
 #include "importDcm.h"
 #include "dataService.h"
 #include "libraryWorkers.h"
 #include "shareTo.h"
+#include "statApplication.h"
 #include "viewerScreenHook.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -37,6 +42,19 @@ bool importIdle(patientList* screen)
 int rowCount(patientList* screen)
 {
     return screen && screen->getTable() ? int(screen->getTable()->getRowCount()) : -1;
+}
+
+// The usage events recorded so far, as "type" or "type:value" in the order recorded.
+std::vector<std::string> statisticsEvents()
+{
+    NSUI::NSDBUtil db;
+    NSUI::NSDBDataModel model;
+    std::vector<std::string> out;
+    if (!db.open(statApplication::databasePath()) || !db.query("select type,value from stat order by ID", model))
+        return out;
+    for (int i = 0; i < model.getRowCount(); ++i)
+        out.push_back(model.getValue(i, 0) + (model.getValue(i, 1).empty() ? "" : ":" + model.getValue(i, 1)));
+    return out;
 }
 
 } // namespace
@@ -81,6 +99,21 @@ TEST_F(LibraryAppTest, FirstStartShowsTheExamplePatientOnceAndLaterStartsOpenIt)
     ASSERT_NE(thumb, nullptr);
     EXPECT_TRUE(thumb->isVisible());
     EXPECT_TRUE(FileUtils::getInstance()->isFileExist(panel()->getThumbnailFolder() + "thrumb5"));
+
+    // Each start recorded its use of the screens: the patient list shown with its one patient, the
+    // study list, and both left at the end.
+    quit();
+    std::vector<std::string> events = statisticsEvents();
+    const auto count = [&events](const std::string& e) { return std::count(events.begin(), events.end(), e); };
+    std::string all;
+    for (const std::string& e : events)
+        all += e + " ";
+    EXPECT_EQ(count("0"), 2) << all;
+    EXPECT_EQ(count("3"), 2) << all;
+    EXPECT_EQ(count("4"), 2) << all;
+    EXPECT_GE(count("19:1"), 1) << all;
+    EXPECT_GE(count("5"), 1) << all;
+    EXPECT_EQ(count("5"), count("6")) << all;
 }
 
 TEST_F(LibraryAppTest, InstallingTheExampleReadsOnlyItsImagesAndLogsNoError)
@@ -166,42 +199,104 @@ TEST_F(LibraryAppTest, TwoZipArchivesOpenedBackToBackAreBothImported)
                                         rowAt(home(), 0)->imageCount == 6 && rowAt(home(), 1)->imageCount == 6; }));
 }
 
-TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEnd)
+TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtocolPictures)
 {
-    writeStudy(scratch + "source/", "VIEW^ME", "V-1", 3);
+    // One study of two series, one with a four-digit number.
+    qvgen::PhantomSpec spec = studySpec("VIEW^ME", "V-1", 3);
+    spec.studyUID = "1.2.826.0.1.3680043.10.1455.7";
+    spec.seriesNumber = "2048";
+    writeSeries(scratch + "source/a/", spec);
+    spec.seriesNumber = "3";
+    spec.slices = 2;
+    writeSeries(scratch + "source/b/", spec);
     launch(false);
-    std::string opened;
-    setViewerSceneOpener([&opened](const std::string& series, const std::string&) {
-        opened = series;
+    std::vector<std::pair<std::string, std::string>> opened;
+    setViewerSceneOpener([&opened](const std::string& series, const std::string& protocol) {
+        opened.emplace_back(series, protocol);
         return Scene::create();
     });
     home()->openPath(scratch + "source");
     ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) &&
-                                        rowAt(home(), 0)->imageCount == 3; }));
+                                        rowAt(home(), 0)->imageCount == 5; }));
     // A touch anywhere on a row of a wide window opens the patient in the side panel.
     NSUI::NSTableViewCell* cell = home()->getTable()->cellAtIndex(0);
     ASSERT_NE(cell, nullptr);
     clickNode(cell);
-    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 2; }));
-    // A series of three images has three thumbnails.
+    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 3; }));
+    // The series of two images has two thumbnails.
     ASSERT_TRUE(frameUntil([&] { return !panel()->getThumbnailFolder().empty(); }));
     const std::string folder = panel()->getThumbnailFolder();
-    EXPECT_TRUE(FileUtils::getInstance()->isFileExist(folder + "thrumb2"));
-    EXPECT_FALSE(FileUtils::getInstance()->isFileExist(folder + "thrumb3"));
+    EXPECT_TRUE(FileUtils::getInstance()->isFileExist(folder + "thrumb1"));
+    EXPECT_FALSE(FileUtils::getInstance()->isFileExist(folder + "thrumb2"));
 
     NSUI::NSListView* rows = panel()->getRowsTable();
-    NSUI::NSTableViewCell* series = rows->cellAtIndex(1);
-    ASSERT_NE(series, nullptr);
-    // Selecting the series offers the hanging protocols that fit it, read from the shipped file.
-    EXPECT_EQ(panel()->getProtocolStrip()->getRowCount(), 0);
-    const Vec2 middle = series->convertToWorldSpace(Vec2(rows->getContentSize().width / 2, 50));
+    const auto rowAtPanel = [rows](ssize_t i) { return static_cast<studyList::listObject*>(rows->getRowData()[i]); };
+    ASSERT_EQ(rowAtPanel(2)->seriesNumber, "2048");
+    // The four-digit number keeps to its column, left of the series' texts.
+    {
+        const auto box = [](Node* node) {
+            const Vec2 low = node->convertToWorldSpace(Vec2::ZERO);
+            return Rect(low, node->getContentSize());
+        };
+        Node* record = rows->cellAtIndex(2);
+        Node* number = record ? record->getChildByNameDeep("id") : nullptr;
+        ASSERT_NE(number, nullptr);
+        for (const char* name : {"modality", "seriesDesc", "imageDesc", "hospital"}) {
+            Node* text = record->getChildByNameDeep(name);
+            ASSERT_NE(text, nullptr) << name;
+            EXPECT_LE(box(number).getMaxX(), box(text).getMinX()) << name;
+        }
+    }
+
+    // Selecting a series offers the hanging protocols that fit it, read from the shipped file; a
+    // touch on a protocol's picture (not only its title) opens the series with it.
+    NSUI::NSListView* strip = panel()->getProtocolStrip();
+    EXPECT_EQ(strip->getRowCount(), 0);
+    const Vec2 middle = rows->cellAtIndex(2)->convertToWorldSpace(Vec2(rows->getContentSize().width / 2, 50));
     InputSimulator::click(middle.x, middle.y);
     frame();
-    EXPECT_GT(panel()->getProtocolStrip()->getRowCount(), 0);
-    const Vec2 end = series->convertToWorldSpace(Vec2(rows->getContentSize().width - 20, 50));
+    ASSERT_GT(strip->getRowCount(), 0);
+    const auto picture = [strip](ssize_t i) -> Node* {
+        NSUI::NSTableViewCell* protocol = strip->cellAtIndex(i);
+        for (Node* child : protocol ? protocol->getChildren() : Vector<Node*>())
+            if (dynamic_cast<NSUI::NSSpriteView*>(child))
+                return child;
+        return nullptr;
+    };
+    const auto typeAt = [strip](ssize_t i) { return static_cast<studyList::protocalObject*>(strip->getRowData()[i])->type; };
+    ASSERT_NE(picture(0), nullptr);
+    clickNode(picture(0));
+    frame();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], std::make_pair(rowAtPanel(2)->folder, typeAt(0)));
+    Director::getInstance()->popScene();
+    frame();
+
+    // Both series selected (Control adds the other): the protocols for several, and one touch on a
+    // picture opens them together.
+    InputSimulator::key(EventKeyboard::KeyCode::KEY_LEFT_CTRL, true);
+    const Vec2 other = rows->cellAtIndex(1)->convertToWorldSpace(Vec2(rows->getContentSize().width / 2, 50));
+    InputSimulator::click(other.x, other.y);
+    InputSimulator::key(EventKeyboard::KeyCode::KEY_LEFT_CTRL, false);
+    frame();
+    ASSERT_EQ(rows->getSelectionList().size(), 2u);
+    ASSERT_GT(strip->getRowCount(), 0);
+    ASSERT_NE(picture(0), nullptr);
+    clickNode(picture(0));
+    frame();
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1].second, typeAt(0));
+    EXPECT_NE(opened[1].first.find("\"num\":\"2\""), std::string::npos) << opened[1].first;
+    for (ssize_t i : {1, 2})
+        EXPECT_NE(opened[1].first.find(rowAtPanel(i)->folder), std::string::npos) << opened[1].first;
+    Director::getInstance()->popScene();
+    frame();
+
+    // The right end of a series row opens it at once.
+    const Vec2 end = rows->cellAtIndex(1)->convertToWorldSpace(Vec2(rows->getContentSize().width - 20, 50));
     InputSimulator::click(end.x, end.y);
-    auto* row = static_cast<studyList::listObject*>(rows->getRowData()[1]);
-    EXPECT_EQ(opened, row->folder);
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[2], std::make_pair(rowAtPanel(1)->folder, std::string()));
     frame();
     EXPECT_EQ(Director::getInstance()->getRunningScene()->getChildrenCount(), 0u);  // the viewer's scene
     setViewerSceneOpener(nullptr);
