@@ -146,6 +146,44 @@ protected:
         return true;
     }
 
+    // An open menu once it shows: a screenshot kept, the menu inside the window, and each entry's
+    // text inside its row, judged from the pixels: the row's own colour, opaque, on both sides of
+    // the text's ink (a text cut by its row's edge has ink up to it).
+    void checkMenu(const std::string& name)
+    {
+        View view;
+        if (!app->waitFor([&](const View& v) { return v.named(name) != nullptr; }, 10, &view)) {
+            ADD_FAILURE() << name << " did not open\n" << view.dump();
+            return;
+        }
+        pause(400);
+        const Screenshot s = keep(name + "-" + label(GetParam()));
+        view = app->probe();
+        const Node* menu = view.named(name);
+        ASSERT_NE(menu, nullptr) << view.dump();
+        EXPECT_TRUE(view.window.contains(menu->box)) << name << " runs outside the window: " << boxText(menu->box);
+        const int margin = std::max(3, int(std::lround(4 * view.pixelsPerUnit)));
+        int entries = 0;
+        for (const Node& n : view.below(name).nodes) {
+            if (!n.hasText || n.text.empty())
+                continue;
+            ++entries;
+            EXPECT_TRUE(menu->box.contains(n.box)) << name << ": \"" << n.text << "\" lies outside its row";
+            const Box before{n.box.x - margin - 1, n.box.y, margin, n.box.h};
+            const Box after{menu->box.x + menu->box.w - margin - 1, n.box.y, margin, n.box.h};
+            const Rgb row = s.at(after.x, after.cy());
+            // The rows' own grey (70, 70, 70), not blended with what lies beneath.
+            EXPECT_TRUE(std::abs(row.r - 70) <= 1 && std::abs(row.g - 70) <= 1 && std::abs(row.b - 70) <= 1)
+                << name << ": the row of \"" << n.text << "\" is not opaque (" << row.r << "," << row.g << "," << row.b << ")";
+            EXPECT_EQ(s.count(after, row, 2), after.w * after.h) << name << ": \"" << n.text << "\" runs to its row's edge";
+            EXPECT_EQ(s.count(before, row, 2), before.w * before.h) << name << ": \"" << n.text << "\" runs to its row's edge";
+            EXPECT_GT(n.box.w * n.box.h - s.count(n.box, row, 40), 0) << name << ": \"" << n.text << "\" is not drawn";
+        }
+        if (name != "clutMenu") {
+            EXPECT_GT(entries, 0) << name << "\n" << view.dump();
+        }
+    }
+
     // Closes a window over the screen with its button; false when it stays.
     bool close(const std::string& window, const std::string& button)
     {
@@ -191,8 +229,30 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     ASSERT_TRUE(store.ready() && archive.ready());
     EXPECT_TRUE(rowMenu(*app, *x, kExampleName, "send"));
     if (checkScreen("send", "dcmSend", "dcmSend")) {
-        EXPECT_TRUE(sendToTypedAddress(*app, *x, "127.0.0.1:" + std::to_string(store.port()), &view))
-            << view.dump();
+        const std::string address = "127.0.0.1:" + std::to_string(store.port());
+        EXPECT_TRUE(sendToTypedAddress(*app, *x, address, &view)) << view.dump();
+        // The typed address stays on one line between the row's name and its send button: the rows
+        // of the screenshot with its white ink span one line's height.
+        view = app->probe().below("dcmSend");
+        const Node* name = view.withText("Other node");
+        const Node* send = view.named("dcmNode_send_input");
+        if (name && send) {
+            const Screenshot shot = x->shot();
+            const int ppu = int(std::lround(view.pixelsPerUnit));
+            int inked = 0;
+            for (int py = name->box.cy() - 35 * ppu; py < name->box.cy() + 35 * ppu; ++py) {
+                bool ink = false;
+                for (int px = name->box.x + name->box.w + 8; px < send->box.x - 4 && !ink; ++px) {
+                    const Rgb c = shot.at(px, py);
+                    ink = c.r > 200 && c.g > 200 && c.b > 200;
+                }
+                inked += ink;
+            }
+            EXPECT_GT(inked, 0) << "the typed address " << address << " is not shown";
+            EXPECT_LE(inked, 24 * ppu) << "the typed address " << address << " takes more than one line";
+        } else {
+            ADD_FAILURE() << "no typed address row\n" << view.dump();
+        }
         checkScreen("send-done", "dcmSend", "dcmSend");
         EXPECT_TRUE(close("dcmSend", "btn_back"));
     }
@@ -205,6 +265,14 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     EXPECT_TRUE(app->clickNamed("logo"));
     if (checkScreen("account", "login_view", "login_view")) {
         EXPECT_TRUE(close("login_view", "goBack"));
+    }
+    // The advice page, from the top bar, and back.
+    EXPECT_TRUE(app->clickNamed("writeAdvice"));
+    if (app->waitForText("Advice", 20, &view) && checkScreen("advice", "goBack")) {
+        EXPECT_TRUE(app->clickNamed("goBack"));
+        EXPECT_TRUE(app->waitForText("Patients", 20, &view)) << view.dump();
+    } else {
+        ADD_FAILURE() << "the advice page did not show\n" << view.dump();
     }
     // Sharing packs the patient's folder behind the busy overlay and ends with a toast saying
     // where the archive went, on one line inside its box.
@@ -241,6 +309,26 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     pause(1500);
     view = app->probe();
     checkScreen("viewer", "goBack");
+    // The protocol button's picture reads at its size: its light panes and the dark lines between
+    // them both show, not a flat grey square.
+    view = app->probe();
+    if (const Node* protocol = view.named("btnCmdProtocal")) {
+        const Screenshot shot = x->shot();
+        const Box b = protocol->box;
+        int light = 0, dark = 0;
+        for (int py = b.y; py < b.y + b.h; ++py)
+            for (int px = b.x; px < b.x + b.w; ++px) {
+                const Rgb c = shot.at(px, py);
+                const int grey = (c.r + c.g + c.b) / 3;
+                light += grey > 170;
+                dark += grey < 80;
+            }
+        EXPECT_GE(b.h, int(40 * scale)) << "protocol picture " << boxText(b);
+        EXPECT_GT(light, b.w * b.h / 3) << "protocol picture " << boxText(b);
+        EXPECT_GT(dark, b.w * b.h / 10) << "protocol picture " << boxText(b);
+    } else {
+        ADD_FAILURE() << "no protocol button\n" << view.dump();
+    }
 
     // The window/level dialog, from the first window's window text.
     const Node* window = firstImageWindow(view);
@@ -250,6 +338,29 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     app->click(*level);
     if (checkScreen("level-dialog", "editWW", "editWW")) {
         EXPECT_TRUE(close("editWW", "btn_back"));
+    }
+
+    // Every menu of the screen, each closed again by a click on the favourites button (which only
+    // closes an open menu). The DICOM menu comes from the active view's quick tools.
+    view = app->probe();
+    if (const Node* active = firstImageWindow(view))
+        app->click(*active);
+    pause(500);
+    const std::vector<std::pair<std::string, std::string>> menus = {{"btnCmdCapture", "captureMenu"},
+                                                                    {"info", "dcmMenu"},
+                                                                    {"btnCmdProtocal", "protocalMenu"},
+                                                                    {"btnCmdWL", "windowLevelMenu"},
+                                                                    {"btnCmdClut", "clutMenu"}};
+    for (const auto& [button, menu] : menus) {
+        if (!app->clickNamed(button)) {
+            ADD_FAILURE() << "no button " << button << "\n" << app->probe().dump();
+            continue;
+        }
+        checkMenu(menu);
+        EXPECT_TRUE(app->clickNamed("btnCmdFavorite"));
+        EXPECT_TRUE(app->waitFor([&](const View& v) { return v.named(menu) == nullptr; }, 10)) << menu << " stays open";
+        pause(300);
+        EXPECT_EQ(app->probe().named("favoriteView"), nullptr) << "the click meant to close " << menu << " acted";
     }
 
     // A capture of the whole screen, then the favourites with it.

@@ -4,6 +4,7 @@
 #include "support/AppTest.h"
 #include "support/Screens.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -196,6 +197,26 @@ TEST_F(ViewerFlows, ImportedMrStudyReadWithPlanesWheelMeasurementsMouseLevelAndC
         << level << "\n" << view.dump();
     EXPECT_GT(std::fabs(x->shot().meanGrey(patch) - grey), 10) << "the image's grey did not follow the window";
     keep("window-level");
+
+    // A colour table from its menu colours the grey image.
+    ASSERT_TRUE(app->clickNamed("btnCmdClut"));
+    ASSERT_TRUE(app->waitFor([](const View& v) { return v.named("clutMenu") != nullptr; }, 10, &view)) << view.dump();
+    const Node* tables = view.named("clutMenu");
+    app->click(*tables, 0.5, 0.3);  // the second of five rows from the top: hot metal
+    const auto coloured = [&](const Screenshot& shot) {
+        int n = 0;
+        for (int py = patch.y; py < patch.y + patch.h; ++py)
+            for (int px = patch.x; px < patch.x + patch.w; ++px) {
+                const Rgb c = shot.at(px, py);
+                n += std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 40;
+            }
+        return n;
+    };
+    bool tinted = false;
+    for (int i = 0; i < 50 && !tinted; ++i, pause(100))
+        tinted = coloured(x->shot()) > patch.w * patch.h / 2;
+    EXPECT_TRUE(tinted) << "the colour table left the image grey";
+    keep("colour-table");
 
     // Cine: playing walks through the slices; a second touch stops it.
     ASSERT_TRUE(app->clickNamed("btnCmdPlay"));

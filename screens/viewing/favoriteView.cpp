@@ -356,6 +356,7 @@ void favoriteView::showMenu(const std::string& name, Node* button, const Vec2& o
     menu->setVisible(true);
     menu->setPosition(toolbar->convertToNodeSpace(button->getParent()->convertToWorldSpace(button->getPosition())) +
                       offset);
+    menu->keepInsideWindow();
 }
 
 void favoriteView::onNotification(Ref* sender, unsigned int id, NSUI::NSNotificationData* data)

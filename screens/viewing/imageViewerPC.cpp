@@ -18,6 +18,7 @@
 #include "isViewerMulti.h"
 #include "messageView.h"
 #include "quickTool.h"
+#include "statApplication.h"
 #include "toolDisk.h"
 #include "viewerSideScreens.h"
 #include "viewerMenus.h"
@@ -25,7 +26,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <thread>
+#include <vector>
 
 USING_NS_CC;
 using namespace isImageSDK;
@@ -37,6 +40,15 @@ namespace {
 const char* const kMenuNames[] = {"windowLevelMenu", "clutMenu", "opacityMenu", "dcmMenu", "captureMenu",
                                   "protocalMenu"};
 const char* const kSound = "res/dingdong.wav";
+// Usage events: the viewer shown and left.
+const int kEventShown = 7;
+const int kEventLeft = 8;
+
+void recordStatistics(int type)
+{
+    if (statApplication* stats = statApplication::peekInstance())
+        stats->addStat(type, "");
+}
 
 const char* const kPanelButtons[] = {
     "btnTile1x1",    "btnTile1x2",     "btnTile2x1",     "btnTile2x2",  "btnViewAxial",    "btnViewSagittal",
@@ -45,6 +57,58 @@ const char* const kPanelButtons[] = {
     "btnCmdOriP",    "btnCmdOriR",     "btnCmdOriL",     "btnCmdWL",    "btnCmdClut",      "btnCmdWLOpaticy",
     "btnCmdPoint",   "btnCmdLine",     "btnCmdAngle",    "btnCmdPolygon", "btnCmdCircle",  "btnCmdRemoveROI",
     "btnCmdCapture"};
+
+// The protocol button's picture: a square of this many points in the top bar.
+const float kProtocolPictureSide = 44.0f;
+
+// The picture of the file reduced by averaging to side points (its longer edge) at the window's
+// pixel density. Drawn this much smaller straight from its file, its thin lines and gaps would
+// fall between the pixels sampled and leave a flat grey square.
+Texture2D* reducedPicture(const std::string& file, float side)
+{
+    const std::string path = FileUtils::getInstance()->fullPathForFilename(file);
+    Image image;
+    if (path.empty() || !image.initWithImageFile(path) || image.getWidth() < 1 || image.getHeight() < 1)
+        return nullptr;
+    const int w = image.getWidth(), h = image.getHeight();
+    const int channels = image.hasAlpha() ? 4 : 3;
+    const float pixels = side * Director::getInstance()->getContentScaleFactor();
+    const int ow = std::max(1, int(std::lround(pixels * std::min(1.0f, float(w) / float(h)))));
+    const int oh = std::max(1, int(std::lround(pixels * std::min(1.0f, float(h) / float(w)))));
+    const unsigned char* in = image.getData();
+    std::vector<unsigned char> out(size_t(ow) * size_t(oh) * 4);
+    for (int y = 0; y < oh; ++y) {
+        const int y0 = int(int64_t(y) * h / oh), y1 = std::max(y0 + 1, int(int64_t(y + 1) * h / oh));
+        for (int x = 0; x < ow; ++x) {
+            const int x0 = int(int64_t(x) * w / ow), x1 = std::max(x0 + 1, int(int64_t(x + 1) * w / ow));
+            unsigned int sum[4] = {0, 0, 0, 0};
+            for (int sy = y0; sy < y1; ++sy) {
+                const unsigned char* p = in + (size_t(sy) * size_t(w) + size_t(x0)) * size_t(channels);
+                for (int sx = x0; sx < x1; ++sx, p += channels) {
+                    for (int c = 0; c < channels; ++c)
+                        sum[c] += p[c];
+                    if (channels == 3)
+                        sum[3] += 255;
+                }
+            }
+            const unsigned int count = unsigned(y1 - y0) * unsigned(x1 - x0);
+            unsigned char* q = &out[(size_t(y) * size_t(ow) + size_t(x)) * 4];
+            for (int c = 0; c < 4; ++c)
+                q[c] = static_cast<unsigned char>(sum[c] / count);
+        }
+    }
+    auto* texture = new (std::nothrow) Texture2D();
+    if (!texture)
+        return nullptr;
+    const float scale = pixels / side;
+    if (!texture->initWithData(out.data(), ssize_t(out.size()), Texture2D::PixelFormat::RGBA8888, ow, oh,
+                               Size(float(ow) / scale, float(oh) / scale))) {
+        texture->release();
+        return nullptr;
+    }
+    texture->autorelease();
+    return texture;
+}
 
 void playSound()
 {
@@ -127,6 +191,7 @@ bool imageViewerPC::init()
 {
     if (!NSLayout::init())
         return false;
+    recordStatistics(kEventShown);
     m_appManager = appManager::create();
     if (m_appManager)
         m_appManager->retain();
@@ -307,6 +372,7 @@ void imageViewerPC::onExit()
 {
     NSLayout::onExit();
     Director::getInstance()->setClearColor(Color4F(0, 0, 0, 1));
+    recordStatistics(kEventLeft);
 }
 
 void imageViewerPC::cleanup()
@@ -330,6 +396,7 @@ void imageViewerPC::cleanup()
         centre->removeObserver(this);
     Director::getInstance()->getScheduler()->removeFunctionInCocosThread(this);
     clearSeries();
+    recordStatistics(kEventLeft);
 }
 
 bool imageViewerPC::onTouchBegan(Touch* touch, Event* event)
@@ -786,6 +853,7 @@ void imageViewerPC::onNotification(Ref* sender, unsigned int id, NSUI::NSNotific
             if (NSUI::NSMenu* menu = findMenu("dcmMenu")) {
                 menu->setPosition(Vec2(m_quickTool->getPositionX() + m_quickTool->getContentSize().width - 200,
                                        m_quickTool->getPositionY() + 30));
+                menu->keepInsideWindow();
             }
         }
         return;
@@ -985,8 +1053,28 @@ void imageViewerPC::onButton(Ref* sender)
             disk->showMeasurementPage();
             disk->show();
         }
+    } else if (name == "btnCmdToolbox") {
+        toggleToolDisk();
     }
-    // "btnCmdToolbox" has no action of its own: its click only closes an open menu (above).
+}
+
+void imageViewerPC::toggleToolDisk()
+{
+    toolDisk* disk = getToolDisk();
+    if (!disk)
+        return;
+    if (disk->isVisible()) {
+        disk->hide();
+        return;
+    }
+    // The image page (window functions, colour tables, presets), over the view it acts on.
+    disk->showImagePage();
+    Rect view;
+    if (m_viewer && m_viewer->getActiveViewRect(view))
+        disk->setCentre(Vec2(view.getMidX(), view.getMidY()));
+    else
+        disk->setCentre(getViewingArea().origin + Vec2(getViewingArea().size.width / 2, getViewingArea().size.height / 2));
+    disk->show();
 }
 
 void imageViewerPC::placeMenuBesideButton(Node* menu, Node* button, bool shiftLeft)
@@ -1011,6 +1099,8 @@ void imageViewerPC::placeMenuBesideButton(Node* menu, Node* button, bool shiftLe
         at.x = std::max(0.0f, std::min(at.x, float(m_toolWidth) - width));
     }
     menu->setPosition(at);
+    if (menuLayer)
+        menuLayer->keepInsideWindow();
 }
 
 void imageViewerPC::showCaptureMenu(bool visible)
@@ -1099,6 +1189,7 @@ void imageViewerPC::showProtocolMenu(bool visible)
         const float height = menu->getList() ? menu->getList()->getContentSize().height : 0.0f;
         menu->setPosition(Vec2(button->getPositionX() - width, button->getPositionY() - height));
     }
+    menu->keepInsideWindow();
 }
 
 void imageViewerPC::updateProtocolButton(int mode)
@@ -1123,11 +1214,13 @@ void imageViewerPC::updateProtocolButton(int mode)
     auto* button = dynamic_cast<ui::Button*>(getChildByName("btnCmdProtocal"));
     if (!button) {
         const Size size = getContentSize();
+        // The button is the picture's square; the picture itself is a child (below).
         button = ui::Button::create();
         button->setName("btnCmdProtocal");
+        button->ignoreContentAdaptWithSize(false);
+        button->setContentSize(Size(kProtocolPictureSide, kProtocolPictureSide));
         button->setAnchorPoint(Vec2(1.0f, 0.5f));
         button->setPosition(Vec2(size.width - 120, size.height - 30));
-        button->setScale(0.11f);
         button->setPressedActionEnabled(true);
         button->addClickEventListener([this](Ref* sender) { onButton(sender); });
         addChild(button, 10000);
@@ -1141,6 +1234,15 @@ void imageViewerPC::updateProtocolButton(int mode)
         addChild(arrow, 10000);
     }
     // No protocol of that kind: the button stays without a picture.
-    if (!picture.empty())
-        button->loadTextures(picture, picture, picture);
+    if (picture.empty())
+        return;
+    Texture2D* texture = reducedPicture(picture, kProtocolPictureSide);
+    if (!texture)
+        return;
+    if (Node* old = button->getChildByName("picture"))
+        old->removeFromParent();
+    Sprite* shown = Sprite::createWithTexture(texture);
+    shown->setName("picture");
+    shown->setPosition(Vec2(kProtocolPictureSide / 2, kProtocolPictureSide / 2));
+    button->addChild(shown);
 }

@@ -85,6 +85,8 @@ public:
     void showDicomMenu(bool visible);
     void showClutMenu(bool visible);
     void showWindowLevelMenu(bool visible);
+    // The toolbox button: opens the tool disk over the active view, or closes it.
+    void toggleToolDisk();
     void updateProtocolButton(int mode);
     // Writes one favourite DICOM file from a slice copy (owned and freed here) and posts 9105.
     // Runs on a worker; the library root is passed in (workers do not reach the services).

@@ -5,6 +5,7 @@
 #include "cocostudio/CSLoader.h"
 #include "ui/CocosGUI.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -89,12 +90,25 @@ void toolDisk::show()
 {
     if (isVisible())
         return;
-    setPosition(Vec2::ZERO);
+    setPosition(m_offset);
     setRotation(0);
     setScale(0.1f);
     setVisible(true);
     stopAllActions();
     runAction(EaseCubicActionOut::create(ScaleTo::create(0.3f, 1.0f)));
+}
+
+void toolDisk::setCentre(const Vec2& centre)
+{
+    const Size win = Director::getInstance()->getWinSize();
+    Size disk(360, 360);
+    for (Node* child : getChildren())
+        disk = Size(std::max(disk.width, child->getContentSize().width), std::max(disk.height, child->getContentSize().height));
+    const float x = std::max(disk.width / 2, std::min(centre.x, win.width - disk.width / 2));
+    const float y = std::max(disk.height / 2, std::min(centre.y, win.height - disk.height / 2));
+    m_offset = Vec2(x - win.width / 2, y - win.height / 2);
+    if (isVisible())
+        setPosition(m_offset);
 }
 
 void toolDisk::hide()
@@ -391,8 +405,10 @@ void toolDisk::onTouchEnded(Touch* touch, Event*)
     }
     if (m_page != PAGE_PRESETS && m_page != PAGE_WINDOW_FUNCTIONS && m_page != PAGE_CLUT)
         return;
+    // The centre of the disk, wherever it is shown, leads back.
     const Size win = Director::getInstance()->getWinSize();
+    const Vec2 centre = convertToWorldSpace(Vec2(win.width / 2, win.height / 2));
     const Vec2 p = touch->getLocation();
-    if (std::fabs(p.x - win.width / 2) < kBackZone && std::fabs(p.y - win.height / 2) < kBackZone)
+    if (std::fabs(p.x - centre.x) < kBackZone && std::fabs(p.y - centre.y) < kBackZone)
         showImagePage();
 }

@@ -41,6 +41,9 @@ public:
 
     void show();
     void hide();
+    // Where the disk's centre is shown (window coordinates): the window's centre until set. The
+    // centre is moved as little as needed for the whole disk to lie inside the window.
+    void setCentre(const cocos2d::Vec2& centre);
 
     void showImagePage();
     void showColourTablePage();
@@ -85,4 +88,6 @@ protected:
     int m_page = PAGE_NONE;
     void* m_viewer = nullptr;
     float m_labelSize = 18.0f;
+    // The disk's shift from the window's centre.
+    cocos2d::Vec2 m_offset;
 };

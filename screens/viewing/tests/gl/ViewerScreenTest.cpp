@@ -14,6 +14,13 @@
 #include "isSharedObjects.h"
 #include "isViewerMulti.h"
 #include "isViewerVolume.h"
+#include "editWW.h"
+#include "favoriteList.h"
+#include "NSTextField.h"
+#include "toolDisk.h"
+#include "NSDBDataModel.h"
+#include "NSDBUtil.h"
+#include "statApplication.h"
 #include "viewerSeriesLoader.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -22,6 +29,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <array>
+#include <algorithm>
 #include <cstdlib>
 
 #include "renderer/ccUtils.h"
@@ -87,6 +95,8 @@ protected:
 TEST_F(ViewerScreenTest, OpensAGeneratedCTSeriesAndDrawsItsFirstSlice)
 {
     const std::string folder = writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(12));
+    FileUtils::getInstance()->createDirectory(scratch + "data/qv/stat/");
+    ASSERT_TRUE(statApplication::getInstance()->openDB());
     imageViewerPC* screen = openViewer(folder);
     ASSERT_NE(screen, nullptr);
     ASSERT_NE(screen->getViewer(), nullptr);
@@ -113,6 +123,22 @@ TEST_F(ViewerScreenTest, OpensAGeneratedCTSeriesAndDrawsItsFirstSlice)
     const auto panel = pixelAt(150, 40);
     EXPECT_LT(panel[0], 70);
     EXPECT_NEAR(panel[0], panel[2], 20);
+
+    // The screen's use is recorded: shown, then left.
+    director->popScene();
+    step(3);
+    NSUI::NSDBUtil db;
+    NSUI::NSDBDataModel model;
+    ASSERT_TRUE(db.open(statApplication::databasePath()));
+    ASSERT_TRUE(db.query("select type from stat order by ID", model));
+    std::vector<std::string> types;
+    for (int i = 0; i < model.getRowCount(); ++i)
+        types.push_back(model.getValue(i, 0));
+    statApplication::destroyInstance();
+    ASSERT_GE(types.size(), 2u);
+    EXPECT_EQ(types.front(), "7");
+    EXPECT_EQ(types[1], "8");
+    EXPECT_EQ(std::count(types.begin(), types.end(), "7"), 1);
 }
 
 TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
@@ -215,6 +241,72 @@ TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
         EXPECT_GE(box.getMinX(), 0.0f);
         EXPECT_LE(box.getMaxX(), win.width);
     }
+
+    // The level dialog the container asks for: the values typed into it are applied to the view.
+    favoriteList::registerWithViewer();  // as the program does at start
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_WL_INPUT, nullptr, container);
+    ASSERT_TRUE(stepUntil([&] { return screen->getChildByName("editWW") != nullptr; }, 5));
+    Node* dialogWindow = screen->getChildByName("editWW");
+    editWW* dialog = editWW::fromPanel(dialogWindow);
+    ASSERT_NE(dialog, nullptr);
+    for (const auto& [field, typed] : {std::pair<const char*, const char*>{"editWW", "1234"}, {"editWL", "-56"},
+                                       {"editMin", "-673"}, {"editMax", "561"}})
+        dialog->getField(field)->setString(typed);
+    clickNode(dialogWindow->getChildByNameDeep("btn_back"));
+    step(3);
+    EXPECT_EQ(screen->getChildByName("editWW"), nullptr);
+    ASSERT_TRUE(container->getWindowLevel(width, level));
+    EXPECT_FLOAT_EQ(width, 1234);
+    EXPECT_FLOAT_EQ(level, -56);
+
+    // A click while a menu is open only closes the menu.
+    clickButton(screen, "btnCmdCapture");
+    Node* capture = screen->getToolScrollView()->getChildByName("captureMenu");
+    ASSERT_TRUE(capture && capture->isVisible());
+    clickButton(screen, "btnTile1x2");
+    EXPECT_FALSE(capture->isVisible());
+    step(3);
+    EXPECT_EQ(recorder->count(NOTIFY_LAYOUT_1X2), 1);
+
+    // The slice slider: a click at its middle shows the middle slice.
+    auto* slider = dynamic_cast<ui::Slider*>(panelOf(screen)->getChildByName("sliderSlice"));
+    ASSERT_NE(slider, nullptr);
+    isViewerMulti::SliceInfo slices;
+    ASSERT_TRUE(container->getSliceIndexAndCount(slices));
+    ASSERT_EQ(slices.count, 12);
+    const int first = slices.index;
+    clickNode(slider);
+    EXPECT_TRUE(stepUntil([&] { return container->getSliceIndexAndCount(slices) && std::abs(slices.index - 6) <= 1; }, 5))
+        << "from slice " << first << " to " << slices.index;
+
+    // The toolbox opens the tool disk over the active view; a choice on it reaches the container
+    // and closes it, and the toolbox closes it too.
+    Node* toolbox = screen->getChildByName("root")->getChildByName("btnCmdToolbox");
+    ASSERT_TRUE(toolbox && toolbox->isVisible());
+    recorder->listen(NOTIFY_WL_DEFAULT, container);
+    clickNode(toolbox);
+    step(30);
+    auto* disk = dynamic_cast<toolDisk*>(screen->getChildByName("toolDisk"));
+    ASSERT_NE(disk, nullptr);
+    ASSERT_TRUE(disk->isVisible());
+    Rect active;
+    ASSERT_TRUE(container->getActiveViewRect(active));
+    Node* detail = disk->getDetail();
+    const Size page = detail->getContentSize();
+    EXPECT_TRUE(active.containsPoint(detail->convertToWorldSpace(Vec2(page.width / 2, page.height / 2))));
+    Node* item = detail->getChildByName("Default");
+    ASSERT_NE(item, nullptr);
+    clickNode(item);
+    step(2);
+    EXPECT_EQ(recorder->count(NOTIFY_WL_DEFAULT), 1);
+    step(60);
+    EXPECT_FALSE(disk->isVisible());
+    clickNode(toolbox);
+    step(30);
+    EXPECT_TRUE(disk->isVisible());
+    clickNode(toolbox);
+    step(60);
+    EXPECT_FALSE(disk->isVisible());
     recorder->release();
 }
 
