@@ -6,10 +6,13 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dcvr.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +30,8 @@ const Uint32 kMaxReadLength = 4096;
 
 enum class Head { Preamble, DataSet, Other };
 
+const Uint32 kUndefinedLength = 0xFFFFFFFFu;
+
 // What the first bytes of a file say. A data set without a preamble starts with an element
 // of a low group (file meta, directory, identification ... image pixel module) or with Pixel
 // Data, in either byte order; anything else (images, text, archives) is not parsed at all,
@@ -38,14 +43,17 @@ Head classifyHead(const unsigned char* head, size_t n) {
   return plausible(head[0] | (head[1] << 8)) || plausible((head[0] << 8) | head[1]) ? Head::DataSet : Head::Other;
 }
 
-// Reads the first 132 bytes of the stream and returns it to where it was, so that DCMTK
-// parses the same open file from its start.
-Head readHead(DcmInputStream& stream) {
-  unsigned char head[132];
-  size_t n = 0;
+// The bytes read from the start of a file before DCMTK parses it: the preamble and, nearly
+// always, the whole file meta group.
+const size_t kHeadBytes = 1024;
+
+// Reads the first bytes of the stream (at most kHeadBytes, their count in n) and returns it to
+// where it was, so that DCMTK parses the same open file from its start.
+Head readHead(DcmInputStream& stream, unsigned char* head, size_t& n) {
+  n = 0;
   stream.mark();
-  while (n < sizeof(head) && stream.good() && !stream.eos()) {
-    const offile_off_t got = stream.read(head + n, static_cast<offile_off_t>(sizeof(head) - n));
+  while (n < kHeadBytes && stream.good() && !stream.eos()) {
+    const offile_off_t got = stream.read(head + n, static_cast<offile_off_t>(kHeadBytes - n));
     if (got <= 0) break;
     n += static_cast<size_t>(got);
   }
@@ -53,8 +61,149 @@ Head readHead(DcmInputStream& stream) {
   return stream.good() ? classifyHead(head, n) : Head::Other;
 }
 
+enum class VrLength { Short, Long, Unknown };
+
+// The length field that follows a VR in explicit VR: two bytes or, after two reserved ones, four.
+// Unknown for a sequence (never part of a file meta group read here) and for what is no VR.
+VrLength metaVrLength(unsigned char a, unsigned char b) {
+  static const char kShort[] = "AEASATCSDADSDTFDFLISLOLTPNSHSLSSSTTMUIULUS";
+  static const char kLong[] = "OBODOFOLOVOWSVUCUNURUTUV";
+  auto listed = [a, b](const char* list) {
+    for (; *list; list += 2)
+      if (list[0] == a && list[1] == b) return true;
+    return false;
+  };
+  return listed(kShort) ? VrLength::Short : listed(kLong) ? VrLength::Long : VrLength::Unknown;
+}
+
+// Whether the file meta group after the preamble, read whole from `head`, says the data set is
+// not stream-compressed: every element explicit VR little endian with a defined length, the group
+// ending within the n bytes, and no Transfer Syntax UID (0002,0010) naming a compressed stream.
+// False when the bytes cannot tell; the meta group is then read by DCMTK (deflatedDataSetSound).
+bool metaRulesOutDeflate(const unsigned char* head, size_t n) {
+  auto u16 = [head](size_t at) { return static_cast<Uint16>(head[at] | (head[at + 1] << 8)); };
+  size_t pos = 132;
+  while (pos + 8 <= n) {
+    const Uint16 group = u16(pos), element = u16(pos + 2);
+    if (group != 0x0002) return pos > 132;  // the group has ended (and was there at all)
+    const VrLength lengthField = metaVrLength(head[pos + 4], head[pos + 5]);
+    if (lengthField == VrLength::Unknown) return false;
+    size_t valueAt = pos + 8;
+    Uint32 length = u16(pos + 6);
+    if (lengthField == VrLength::Long) {
+      if (pos + 12 > n) return false;
+      length = Uint32(u16(pos + 8)) | (Uint32(u16(pos + 10)) << 16);
+      valueAt = pos + 12;
+    }
+    if (length == kUndefinedLength || valueAt + length > n) return false;
+    if (element == 0x0010) {
+      size_t end = valueAt + length;
+      while (end > valueAt && (head[end - 1] == '\0' || head[end - 1] == ' ')) --end;
+      const std::string uid(reinterpret_cast<const char*>(head + valueAt), end - valueAt);
+      if (DcmXfer(uid.c_str()).getStreamCompression() != ESC_none) return false;
+    }
+    pos = valueAt + length;
+  }
+  return false;
+}
+
+// A regular file read through its open descriptor, for parsing. DCMTK's own file stream reads
+// through stdio, which asks the system for the file's position and size again and again; this
+// one knows the size from the start, reads blocks with pread and skips values (pixel data) without
+// a call. Behaves as DCMTK's file producer: reads stop at the end of the file, a skip is cut
+// there, a putback before the start fails.
+class DescriptorProducer : public DcmProducer {
+ public:
+  DescriptorProducer(int fd, offile_off_t size) : m_fd(fd), m_size(size < 0 ? 0 : size) {}
+  ~DescriptorProducer() override { ::close(m_fd); }
+  DescriptorProducer(const DescriptorProducer&) = delete;
+  DescriptorProducer& operator=(const DescriptorProducer&) = delete;
+
+  OFBool good() const override { return m_status.good(); }
+  OFCondition status() const override { return m_status; }
+  OFBool eos() override { return m_position >= m_size; }
+  offile_off_t avail() override { return m_size - m_position; }
+
+  offile_off_t read(void* buf, offile_off_t buflen) override {
+    if (m_status.bad() || !buf || buflen <= 0) return 0;
+    unsigned char* out = static_cast<unsigned char*>(buf);
+    offile_off_t done = 0;
+    while (done < buflen && m_position < m_size) {
+      if (m_position < m_blockStart || m_position >= m_blockStart + m_blockBytes) {
+        // Large reads go straight to the caller; small ones through the block.
+        if (buflen - done >= kBlock) {
+          const ssize_t got = readAt(out + done, static_cast<size_t>(buflen - done), m_position);
+          if (got <= 0) break;
+          done += got;
+          m_position += got;
+          continue;
+        }
+        const ssize_t got = readAt(m_block, kBlock, m_position);
+        if (got <= 0) break;
+        m_blockStart = m_position;
+        m_blockBytes = got;
+      }
+      const offile_off_t n = std::min(buflen - done, m_blockStart + m_blockBytes - m_position);
+      std::memcpy(out + done, m_block + (m_position - m_blockStart), static_cast<size_t>(n));
+      done += n;
+      m_position += n;
+    }
+    return done;
+  }
+  offile_off_t skip(offile_off_t skiplen) override {
+    if (m_status.bad() || skiplen <= 0) return 0;
+    const offile_off_t n = std::min(skiplen, avail());
+    m_position += n;
+    return n;
+  }
+  void putback(offile_off_t num) override {
+    if (m_status.bad() || num <= 0) return;
+    if (num <= m_position)
+      m_position -= num;
+    else
+      m_status = EC_PutbackFailed;
+  }
+
+ private:
+  static const offile_off_t kBlock = 8192;
+
+  ssize_t readAt(unsigned char* out, size_t n, offile_off_t at) {
+    for (;;) {
+      const ssize_t got = ::pread(m_fd, out, n, static_cast<off_t>(at));
+      if (got >= 0) return got;
+      if (errno == EINTR) continue;
+      m_status = makeOFCondition(OFM_dcmdata, 18, OF_error, std::strerror(errno));
+      return -1;
+    }
+  }
+
+  int m_fd;
+  offile_off_t m_size;
+  offile_off_t m_position = 0;
+  OFCondition m_status = EC_Normal;
+  unsigned char m_block[kBlock];
+  offile_off_t m_blockStart = 0;
+  offile_off_t m_blockBytes = 0;
+};
+
+// The input stream over a DescriptorProducer (which closes the descriptor). Values left on disk
+// are read later through DCMTK's file stream, by name, as from DcmInputFileStream.
+class DescriptorStream : public DcmInputStream {
+ public:
+  DescriptorStream(const char* path, int fd, offile_off_t size)
+      : DcmInputStream(&m_producer), m_producer(fd, size), m_path(path) {}
+  DcmInputStreamFactory* newFactory() const override {
+    // Values behind a compression filter cannot be read again from the file.
+    if (currentProducer() != &m_producer) return nullptr;
+    return new DcmInputFileStreamFactory(OFFilename(m_path.c_str()), tell());
+  }
+
+ private:
+  DescriptorProducer m_producer;
+  std::string m_path;
+};
+
 // Walking a data set's declared lengths (see declaredLengthsFit in the header).
-const Uint32 kUndefinedLength = 0xFFFFFFFFu;
 
 // The bytes of a stream, read on demand through a window that forgets what lies behind the
 // position asked for.
@@ -298,22 +447,34 @@ bool DicomFile::open(const char* path, const char* who) {
     if (who) logLine("%s: no file name given", who);
     return false;
   }
+  // Without blocking: a FIFO or device is refused below, never waited on.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info;
-  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) {
-    if (who) logLine("%s: cannot open \"%s\": no such file", who, path);
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (!who) return false;
+    if (fd < 0 && error != ENOENT && error != ENOTDIR)
+      logLine("%s: cannot open \"%s\": %s", who, path, std::strerror(error));
+    else
+      logLine("%s: cannot open \"%s\": no such file", who, path);
     return false;
   }
-  // One open for both the head check and the parse: the check reads from DCMTK's own stream,
-  // which also serves the values left on disk later (by file name).
-  DcmInputFileStream stream{OFFilename(path)};
-  const Head head = stream.good() ? readHead(stream) : Head::Other;
+  // One open for both the head check and the parse; values left on disk are read later by
+  // file name.
+  DescriptorStream stream(path, fd, static_cast<offile_off_t>(info.st_size));
+  unsigned char headBytes[kHeadBytes];
+  size_t headCount = 0;
+  const Head head = stream.good() ? readHead(stream, headBytes, headCount) : Head::Other;
   if (head == Head::Other) {
     if (who) logLine("%s: \"%s\" is not a DICOM file", who, path);
     return false;
   }
   const bool preamble = head == Head::Preamble;
+  // Nearly every file shows in its first bytes that it is not deflated; only the others have
+  // their meta group read a second time.
   std::string unsound;
-  if (!deflatedDataSetSound(path, unsound)) {
+  if (!(preamble && metaRulesOutDeflate(headBytes, headCount)) && !deflatedDataSetSound(path, unsound)) {
     if (who) logLine("%s: cannot read \"%s\": %s", who, path, unsound.c_str());
     return false;
   }

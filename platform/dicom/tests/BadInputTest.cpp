@@ -5,6 +5,7 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -220,8 +221,10 @@ TEST(BadInput, FilesThatAreNotDicomAreRefusedWithALogLine) {
   std::vector<uint8_t> preambleOnly(128, 0);
   preambleOnly.insert(preambleOnly.end(), {'D', 'I', 'C', 'M', 0x02, 0x00});
   writeAll(dir.file("cut-header.dcm"), preambleOnly);
+  // A named pipe without a writer: refused at once, never waited on.
+  ASSERT_EQ(::mkfifo(dir.file("pipe.dcm").c_str(), 0600), 0);
 
-  for (const char* name : {"thrumb0", "notes.txt", "empty", "cut-header.dcm", "missing.dcm"}) {
+  for (const char* name : {"thrumb0", "notes.txt", "empty", "cut-header.dcm", "missing.dcm", "pipe.dcm"}) {
     SCOPED_TRACE(name);
     capture.clear();
     redIRI::dcmReader reader;
