@@ -33,7 +33,7 @@ TEST_F(LibraryFlows, FirstStartOpensTheExampleAndARestartKeepsLibraryAndCache)
 
     app->click(*name);
     View viewer;
-    ASSERT_TRUE(openSeries(*app, "axial CT phantom", &viewer)) << viewer.dump();
+    ASSERT_TRUE(openSeries(*app, kExampleSeries, &viewer)) << viewer.dump();
     // The loader has finished once the slice slider's series is drawn: the axial window shows the
     // phantom's body (soft tissue, mid grey at the file's window) around its centre.
     const Node* window = firstImageWindow(viewer);
@@ -76,7 +76,7 @@ TEST_F(LibraryFlows, FirstStartOpensTheExampleAndARestartKeepsLibraryAndCache)
         << view.dump();
     EXPECT_EQ(query("select name from patient"), std::vector<std::string>{kExampleName});
     // A wide window opens the first patient in the side panel at once.
-    ASSERT_TRUE(openSeries(*app, "axial CT phantom", &viewer)) << viewer.dump();
+    ASSERT_TRUE(openSeries(*app, kExampleSeries, &viewer)) << viewer.dump();
     // A loaded machine may make either start give up the cubic shader for the linear one, which
     // moves the body's edges by a level or two; decoded again, the zeroed files would draw the body
     // black, a large part of the window. A hundredth of the window tells the two apart.

@@ -302,7 +302,7 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
 
     // Right after sharing, the click may still meet the busy overlay on its way out: the patient is
     // opened again until its studies show.
-    const auto studiesShown = [](const View& v) { return v.withText("axial CT phantom") != nullptr; };
+    const auto studiesShown = [](const View& v) { return v.withText(kExampleSeries) != nullptr; };
     bool studies = false;
     for (int attempt = 0; attempt < 3 && !studies; ++attempt) {
         ASSERT_TRUE(openPatient(*app, kExampleName));
@@ -314,7 +314,7 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     keep("studies-" + label(size));
     checkLayout(*app, "study list");
 
-    ASSERT_TRUE(openSeries(*app, "axial CT phantom", &view)) << view.dump();
+    ASSERT_TRUE(openSeries(*app, kExampleSeries, &view)) << view.dump();
     pause(1500);
     view = app->probe();
     checkScreen("viewer", "goBack");

@@ -1,6 +1,8 @@
 #include "DicomSeriesWriter.h"
 
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dctk.h>
+#include <dcmtk/dcmjpls/djencode.h>
 #include <dcmtk/ofstd/ofuuid.h>
 
 #include <cmath>
@@ -121,7 +123,7 @@ bool writeDicomFile(const std::string& path, const ImageSpec& spec, std::string*
         return ds->putAndInsertString(key, value.c_str()).good();
     };
     put(DCM_SOPClassUID, sopClassOf(spec.modality));
-    put(DCM_SOPInstanceUID, newUID());
+    put(DCM_SOPInstanceUID, spec.sopInstanceUID.empty() ? newUID() : spec.sopInstanceUID);
     put(DCM_StudyInstanceUID, spec.studyUID.empty() ? processUID(0) : spec.studyUID);
     put(DCM_SeriesInstanceUID, spec.seriesUID.empty() ? processUID(1) : spec.seriesUID);
     put(DCM_Modality, spec.modality);
@@ -159,8 +161,9 @@ bool writeDicomFile(const std::string& path, const ImageSpec& spec, std::string*
     if (spec.samplesPerPixel == 3)
         ds->putAndInsertUint16(DCM_PlanarConfiguration, 0);
     ds->putAndInsertUint16(DCM_BitsAllocated, static_cast<Uint16>(spec.bitsAllocated));
-    ds->putAndInsertUint16(DCM_BitsStored, static_cast<Uint16>(spec.bitsAllocated));
-    ds->putAndInsertUint16(DCM_HighBit, static_cast<Uint16>(spec.bitsAllocated - 1));
+    const int bitsStored = spec.bitsStored > 0 ? spec.bitsStored : spec.bitsAllocated;
+    ds->putAndInsertUint16(DCM_BitsStored, static_cast<Uint16>(bitsStored));
+    ds->putAndInsertUint16(DCM_HighBit, static_cast<Uint16>(bitsStored - 1));
     ds->putAndInsertUint16(DCM_PixelRepresentation, static_cast<Uint16>(spec.pixelRepresentation));
 
     for (const auto& element : spec.extra) {
@@ -181,7 +184,33 @@ bool writeDicomFile(const std::string& path, const ImageSpec& spec, std::string*
         return fail(error, "cannot set the pixel data", cond);
     for (const auto& element : spec.omit)
         delete ds->remove(DcmTagKey(element.first, element.second));
-    cond = file.saveFile(path.c_str(), EXS_LittleEndianExplicit);
+    E_TransferSyntax syntax = EXS_LittleEndianExplicit;
+    if (spec.jpegLS) {
+        static std::once_flag registered;
+        std::call_once(registered, [] { DJLSEncoderRegistration::registerCodecs(); });
+        syntax = EXS_JPEGLSLossless;
+        cond = ds->chooseRepresentation(syntax, nullptr);
+        if (cond.bad() || !ds->canWriteXfer(syntax))
+            return fail(error, "cannot compress the pixels", cond);
+        // The codec pads a frame of odd length with whatever its buffer held: make it the zero
+        // byte, so that the same pixels always give the same file.
+        DcmElement* element = nullptr;
+        DcmPixelSequence* sequence = nullptr;
+        if (ds->findAndGetElement(DCM_PixelData, element).good() &&
+            static_cast<DcmPixelData*>(element)->getEncapsulatedRepresentation(syntax, nullptr, sequence).good() &&
+            sequence) {
+            for (unsigned long i = 1; i < sequence->card(); ++i) {
+                DcmPixelItem* item = nullptr;
+                Uint8* data = nullptr;
+                if (sequence->getItem(item, i).bad() || item->getUint8Array(data).bad() || !data)
+                    continue;
+                const Uint32 length = item->getLength();
+                if (length >= 3 && data[length - 3] == 0xff && data[length - 2] == 0xd9)
+                    data[length - 1] = 0;
+            }
+        }
+    }
+    cond = file.saveFile(path.c_str(), syntax);
     if (cond.bad())
         return fail(error, "cannot write " + path, cond);
     return true;

@@ -1,5 +1,6 @@
 // Synthetic DICOM files for tests and benchmarks: one image per call, with exactly the tags the
-// caller asks for, written in Explicit VR Little Endian with a file meta header.
+// caller asks for, written in Explicit VR Little Endian (or JPEG-LS lossless) with a file meta
+// header.
 //
 // The pixels are given raw (rows x columns x frames elements, 1, 2 or 3 bytes each, host order)
 // or, when none are given, made from a pattern that depends on the instance number, so that
@@ -18,6 +19,7 @@ struct ImageSpec {
     int rows = 24;
     int frames = 1;              // Number of Frames is written only above 1
     int bitsAllocated = 16;      // 8 or 16 per sample
+    int bitsStored = 0;          // 0: all of bitsAllocated
     int samplesPerPixel = 1;     // 1 grey, 3 RGB (8 bits)
     int pixelRepresentation = 0; // 1 signed
     std::string photometric = "MONOCHROME2";
@@ -49,6 +51,8 @@ struct ImageSpec {
     // Study and series UIDs; generated once per process when empty.
     std::string studyUID;
     std::string seriesUID;
+    std::string sopInstanceUID;  // "": a new one
+    bool jpegLS = false;         // JPEG-LS lossless in place of Explicit VR Little Endian
 };
 
 // A new unique identifier.

@@ -12,8 +12,16 @@
 //   --rgb                    8-bit RGB pixels
 //   --multiframe             one file with every slice as a frame
 //   --pattern                the older test pattern in place of the phantom (0.5 mm pixels)
+//
+//   qv_make_series <folder> --example[=<archive.zip>]
+//
+// writes the example study (see ExampleStudy.h) into <folder> and, when named, packs it into the
+// archive the program ships; always the same bytes.
 #include "DicomSeriesWriter.h"
+#include "ExampleStudy.h"
 #include "Phantom.h"
+
+#include <dcmtk/oflog/oflog.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +36,9 @@ int usage(const char* program)
 {
     std::fprintf(stderr,
                  "usage: %s <folder> [slices] [columns] [rows] [spacing] [modality] [--orientation=axial|coronal|"
-                 "sagittal|oblique] [--pixel-spacing=mm] [--intercept=HU] [--rgb] [--multiframe] [--pattern]\n",
-                 program);
+                 "sagittal|oblique] [--pixel-spacing=mm] [--intercept=HU] [--rgb] [--multiframe] [--pattern]\n"
+                 "       %s <folder> --example[=<archive.zip>]\n",
+                 program, program);
     return 2;
 }
 
@@ -47,7 +56,8 @@ int main(int argc, char** argv)
     std::vector<std::string> positional;
     std::string orientation = "axial";
     double pixelSpacing = 1.0, intercept = 0.0;
-    bool rgb = false, multiFrame = false, pattern = false;
+    bool rgb = false, multiFrame = false, pattern = false, example = false;
+    std::string archive;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
         if (arg.rfind("--orientation=", 0) == 0)
@@ -63,14 +73,30 @@ int main(int argc, char** argv)
             multiFrame = true;
         else if (arg == "--pattern")
             pattern = true;
+        else if (arg == "--example" || arg.rfind("--example=", 0) == 0) {
+            example = true;
+            archive = arg.size() > 10 ? arg.substr(10) : "";
+        }
         else if (arg.rfind("--", 0) == 0)
             return usage(argv[0]);
         else
             positional.push_back(arg);
     }
-    if (positional.empty() || positional.size() > 6)
+    if (positional.empty() || positional.size() > 6 || (example && positional.size() > 1))
         return usage(argv[0]);
     const std::string folder = positional[0];
+    if (example) {
+        // The codec's notes on every image are of no use here.
+        OFLog::configure(OFLogger::WARN_LOG_LEVEL);
+        mkdir(folder.c_str(), 0755);
+        std::string error;
+        const qvgen::ExampleStudy study;
+        if (!(archive.empty() ? study.write(folder, &error) : study.writeArchive(folder, archive, &error))) {
+            std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
+            return 1;
+        }
+        return 0;
+    }
     const int slices = positional.size() > 1 ? std::atoi(positional[1].c_str()) : 100;
     const int columns = positional.size() > 2 ? std::atoi(positional[2].c_str()) : 512;
     const int rows = positional.size() > 3 ? std::atoi(positional[3].c_str()) : 512;

@@ -20,7 +20,7 @@ bool showsPatient(const View& v, const std::string& name, const std::string& cou
 
 bool showsExample(const View& v)
 {
-    return showsPatient(v, kExampleName, "1-1-20");
+    return showsPatient(v, kExampleName, kExampleCounts);
 }
 
 std::vector<const Node*> imageWindows(const View& v)

@@ -10,9 +10,11 @@ namespace e2e {
 
 // The patient list shows this patient with these counts (studies-series-images) in its row.
 bool showsPatient(const View& v, const std::string& name, const std::string& counts);
-// The example study a first start unpacks and imports: its patient, and its row in the list
-// (one study, one series, 20 images).
+// The example study a first start unpacks and imports: its patient, its row in the list (one
+// study of two series: a scout and 200 axial CT slices) and the axial series' description.
 inline const char* const kExampleName = "PHANTOM^QUORVANE";
+inline const char* const kExampleCounts = "1-2-201";
+inline const char* const kExampleSeries = "axial CT phantom";
 bool showsExample(const View& v);
 // The image windows of the viewer, in scene order.
 std::vector<const Node*> imageWindows(const View& v);

@@ -64,11 +64,11 @@ TEST_F(LibraryAppTest, FirstStartShowsTheExamplePatientOnceAndLaterStartsOpenIt)
     launch(true);
     ASSERT_NE(home(), nullptr);
     ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) &&
-                                        rowAt(home(), 0)->imageCount == 20; }));
+                                        rowAt(home(), 0)->imageCount == 201; }));
     patientList::listObject* row = rowAt(home(), 0);
     EXPECT_EQ(row->name, "PHANTOM^QUORVANE");
     EXPECT_EQ(row->studyCount, 1);
-    EXPECT_EQ(row->seriesCount, 1);
+    EXPECT_EQ(row->seriesCount, 2);
     EXPECT_TRUE(row->isNew);
     EXPECT_EQ(NSUI::UILocalConfig::getLocalString("app_init_db", ""), "0");
     ASSERT_NE(home()->getHintNode(), nullptr);
@@ -126,7 +126,7 @@ TEST_F(LibraryAppTest, InstallingTheExampleReadsOnlyItsImagesAndLogsNoError)
     });
     launch(true);
     const bool imported = frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) &&
-                                                  rowAt(home(), 0)->imageCount == 20; });
+                                                  rowAt(home(), 0)->imageCount == 201; });
     cocos2d::setLogSink(nullptr);
     ASSERT_TRUE(imported);
     // The archive's copy is unpacked, not read as an image: no file of the folder is refused.
