@@ -459,7 +459,7 @@ bool ExampleStudy::write(const std::string& folder, std::string* error) const
     {
         ImageSpec scout = base;
         scout.rows = slices;
-        scout.seriesNumber = "1";
+        scout.seriesNumber = "2";
         scout.seriesDescription = kScoutDescription;
         scout.seriesUID = namedUID("quorvane example scout");
         scout.sopInstanceUID = namedUID("quorvane example scout image 1");
@@ -496,7 +496,7 @@ bool ExampleStudy::write(const std::string& folder, std::string* error) const
     // The axial series, head to feet.
     ImageSpec axial = base;
     axial.rows = rows;
-    axial.seriesNumber = "2";
+    axial.seriesNumber = "1";
     axial.seriesDescription = kAxialDescription;
     axial.seriesUID = namedUID("quorvane example axial");
     axial.pixelSpacing = decimalString(spec_.pixelSpacing) + "\\" + decimalString(spec_.pixelSpacing);
