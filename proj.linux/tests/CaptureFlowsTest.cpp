@@ -98,7 +98,7 @@ protected:
         View view;
         EXPECT_TRUE(app->waitFor(showsExample, 90, &view)) << view.dump();
         EXPECT_TRUE(openPatient(*app, kExampleName));
-        EXPECT_TRUE(openSeries(*app, kExampleSeries, &view)) << view.dump();
+        EXPECT_TRUE(openExample(*app, &view)) << view.dump();
         const Node* window = firstImageWindow(view);
         if (!window)
             return {};
@@ -336,7 +336,7 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
 
     // The series again, from its cache, with the full information shown at once.
     ASSERT_TRUE(app->waitFor(showsExample, 20, &view)) << view.dump();
-    ASSERT_TRUE(openSeries(*app, kExampleSeries, &view)) << view.dump();
+    ASSERT_TRUE(openExample(*app, &view)) << view.dump();
     axial = firstImageWindow(view)->box;
     ASSERT_TRUE(app->waitFor([&](const View& v) { return textIn(v, axial, "PHANTOM") != nullptr; }, 10, &view))
         << "the full information is not kept\n" << view.dump();

@@ -30,7 +30,7 @@ TEST_F(NetworkFlows, ExampleStudySentToAStoragePeerArrivesWhole)
     ASSERT_TRUE(sendToTypedAddress(*app, *x, "127.0.0.1:" + std::to_string(peer.port()), &view))
         << view.dump() << peer.files().size();
     keep("sent");
-    EXPECT_EQ(peer.files().size(), 20u);
+    EXPECT_EQ(peer.files().size(), kExampleImages);
     quitCleanly();
 }
 

@@ -314,7 +314,7 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     keep("studies-" + label(size));
     checkLayout(*app, "study list");
 
-    ASSERT_TRUE(openSeries(*app, kExampleSeries, &view)) << view.dump();
+    ASSERT_TRUE(openExample(*app, &view)) << view.dump();
     pause(1500);
     view = app->probe();
     checkScreen("viewer", "goBack");

@@ -248,7 +248,7 @@ TEST_F(ViewerFlows, VolumeRenderingDrawsTheExampleBody)
     ASSERT_TRUE(app->waitFor(showsExample, 90, &view))
         << view.dump();
     ASSERT_TRUE(openPatient(*app, kExampleName));
-    ASSERT_TRUE(openSeries(*app, kExampleSeries, &view)) << view.dump();
+    ASSERT_TRUE(openExample(*app, &view)) << view.dump();
     // The view buttons act on the chosen window: the axial one, chosen by a touch.
     app->click(*firstImageWindow(view));
     pause(300);

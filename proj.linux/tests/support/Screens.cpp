@@ -121,6 +121,18 @@ bool openSeries(App& app, const std::string& description, View* shown)
         60, shown);
 }
 
+bool openExample(App& app, View* shown)
+{
+    if (!openSeries(app, kExampleSeries, shown))
+        return false;
+    return app.waitFor(
+        [](const View& v) {
+            return v.withText("Sagittal") && v.withText("Coronal") && imageWindows(v).size() >= 3 &&
+                   !windowLevelText(v, firstImageWindow(v)->box).empty();
+        },
+        90, shown);
+}
+
 bool openPatient(App& app, const std::string& name)
 {
     View view;

@@ -14,6 +14,7 @@ bool showsPatient(const View& v, const std::string& name, const std::string& cou
 // study of two series: a scout and 200 axial CT slices) and the axial series' description.
 inline const char* const kExampleName = "PHANTOM^QUORVANE";
 inline const char* const kExampleCounts = "1-2-201";
+inline constexpr size_t kExampleImages = 201;
 inline const char* const kExampleSeries = "axial CT phantom";
 bool showsExample(const View& v);
 // The image windows of the viewer, in scene order.
@@ -30,6 +31,9 @@ std::string windowLevelText(const View& v, const Box& window);
 // Opens a series of the study panel (or study list screen) from its row's right end; true once
 // the viewer shows its image windows with their window/level overlay.
 bool openSeries(App& app, const std::string& description, View* shown);
+// Opens the example's axial series and waits for the viewer to settle: a first opening draws the
+// slices at once and turns to the axial, sagittal and coronal planes once the volume is loaded.
+bool openExample(App& app, View* shown);
 // Opens the patient's studies: a touch on the right end of its row.
 bool openPatient(App& app, const std::string& name);
 // Swipes the patient's row open from its left edge and touches one of its menu buttons ("del",
