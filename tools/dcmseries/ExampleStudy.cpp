@@ -218,6 +218,10 @@ ExampleStudy::Model::Model()
     for (double s : {-1.0, 1.0})
         tube({{s * 24, 32, -55}, {s * 38, 26, -110}, {s * 50, 18, -170}}, 15, kMuscle);
 
+    // Below the liver the front of the abdomen is filled with bowel and its fat, denser than the
+    // fat of the back where the kidneys lie.
+    ellipsoid({0, -30, -150}, 118, 62, 95, 20);
+
     // Lungs, the airways and the pulmonary vessels.
     const Point lungs[2] = {{-72, 0, 72}, {72, 0, 70}};
     for (const Point& c : lungs)
