@@ -1,6 +1,8 @@
 #include "AllocationWatch.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <new>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // Part of the sanitizer runtimes, not declared by every compiler's headers.
@@ -16,13 +18,15 @@ namespace {
 std::atomic<int> g_watches{0};
 std::atomic<size_t> g_largest{0};
 
-#ifdef QV_ALLOCATION_HOOKS
-void onAllocation(const volatile void*, size_t size) {
+void noteAllocation(size_t size) {
   if (g_watches.load(std::memory_order_relaxed) == 0) return;
   size_t seen = g_largest.load(std::memory_order_relaxed);
   while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
   }
 }
+
+#ifdef QV_ALLOCATION_HOOKS
+void onAllocation(const volatile void*, size_t size) { noteAllocation(size); }
 void onFree(const volatile void*) {}
 
 bool installHooks() {
@@ -30,7 +34,9 @@ bool installHooks() {
   return installed;
 }
 #else
-bool installHooks() { return false; }
+// The global allocation functions below see every allocation made through new, the libraries'
+// included (DCMTK reserves value buffers with new[]).
+bool installHooks() { return true; }
 #endif
 
 }  // namespace
@@ -43,7 +49,23 @@ AllocationWatch::AllocationWatch() {
 
 AllocationWatch::~AllocationWatch() { stop(); }
 
-bool AllocationWatch::available() { return installHooks(); }
+bool AllocationWatch::available() {
+  // Watching works when a block allocated through new[] while a watch runs is seen.
+  static const bool seen = [] {
+    if (!installHooks()) return false;
+    const size_t kProbe = size_t(3) << 20;
+    const size_t before = g_largest.exchange(0);
+    ++g_watches;
+    void* (*volatile allocateArray)(std::size_t) = &::operator new[];
+    void* block = allocateArray(kProbe);
+    --g_watches;
+    ::operator delete[](block);
+    const bool ok = g_largest.load() >= kProbe;
+    g_largest = before;
+    return ok;
+  }();
+  return seen;
+}
 
 size_t AllocationWatch::largest() const { return g_largest.load(); }
 
@@ -55,3 +77,42 @@ void AllocationWatch::stop() {
 }
 
 }  // namespace qvtest
+
+#ifndef QV_ALLOCATION_HOOKS
+// Without a sanitizer runtime the test program replaces the global allocation functions (the
+// sanitizers bring their own, which the hooks above watch instead). They allocate as the
+// standard ones do, through malloc, after noting the size; the aligned forms stay the library's,
+// each paired with its own delete.
+namespace {
+
+void* allocate(std::size_t size) {
+  qvtest::noteAllocation(size);
+  for (;;) {
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    std::new_handler handler = std::get_new_handler();
+    if (!handler) throw std::bad_alloc();
+    handler();
+  }
+}
+
+void* allocateOrNull(std::size_t size) noexcept {
+  try {
+    return allocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateOrNull(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#endif

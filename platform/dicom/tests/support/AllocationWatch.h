@@ -1,7 +1,8 @@
 // The largest single allocation made, on any thread, while a watch is running: how tests see
-// that hostile input does not make the library reserve what it merely declares. Only builds
-// with a sanitizer runtime let the test see allocations; elsewhere largest() stays 0 and
-// available() is false.
+// that hostile input does not make the library reserve what it merely declares. Builds with a
+// sanitizer runtime see every allocation through its hooks; other builds see those made through
+// new and new[] (DCMTK's value buffers among them), as the test program replaces the global
+// allocation functions.
 #pragma once
 
 #include <cstddef>
