@@ -53,6 +53,9 @@ bool NSDBUtil::open(const std::string& path)
         debugLog("open database '%s' failed: %s", path.c_str(), db_ ? sqlite3_errmsg(db_) : "out of memory");
         return false;
     }
+    // Another connection (the other copy of the program, a reader of this one) may hold the file
+    // for a moment: statements wait for it instead of failing at once.
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     return true;
 }
 
@@ -117,14 +120,20 @@ bool NSDBUtil::begin()
 {
     if (!db_)
         return false;
+    // begin keeps its own, logged, retries: the busy timeout is off while it asks for the lock.
+    sqlite3_busy_timeout(db_, 0);
     for (int attempt = 1;; ++attempt) {
         if (execute("begin IMMEDIATE;"))
-            return true;
-        if (attempt >= beginAttempts_)
+            break;
+        if (attempt >= beginAttempts_) {
+            sqlite3_busy_timeout(db_, kBusyTimeoutMs);
             return false;
+        }
         cocos2d::log(" try to begin");
         sleepFor(beginDelayMs_ / 1000u, (beginDelayMs_ % 1000u) * 1000000u);
     }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    return true;
 }
 
 bool NSDBUtil::commit()

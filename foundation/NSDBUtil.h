@@ -35,6 +35,12 @@ public:
     // Opening again closes the previous connection first.
     bool open(const std::string& path);
 
+    // Every statement waits up to this long for a file another connection holds (begin excepted,
+    // which retries as described below).
+    static constexpr int kBusyTimeoutMs = 2000;
+
+    // True when the table exists. False also when the check itself failed (getLastResult() is then
+    // not 0): a caller must not take that for a missing table.
     bool tableExists(const std::string& name);
     // True when the table does not exist or was dropped.
     bool dropTable(const std::string& name);

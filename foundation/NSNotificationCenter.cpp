@@ -274,6 +274,34 @@ void NSNotificationCenter::postSliceLoadedNotification(cocos2d::Ref* sender, uin
                    [key](NSNotificationData& d) { d.intValue2 = static_cast<int>(key); });
 }
 
+std::vector<NSNotificationData*> NSNotificationCenter::takePendingData(cocos2d::Ref* target, unsigned int id)
+{
+    std::vector<std::pair<uint32_t, NSNotificationData*>> taken;
+    {
+        std::lock_guard<std::recursive_mutex> guard(_lock);
+        auto take = [&](PendingItem& item) {
+            if (!item.active || !item.observer || item.observer->target != target || item.id != id)
+                return;
+            item.active = false;
+            if (item.data)
+                item.data->retain();
+            taken.emplace_back(item.seq, item.data);
+        };
+        for (PendingItem& item : _batch)
+            take(item);
+        for (PendingItem& item : _urgent)
+            take(item);
+        for (PendingItem& item : _normal)
+            take(item);
+    }
+    std::stable_sort(taken.begin(), taken.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<NSNotificationData*> out;
+    for (const auto& item : taken)
+        out.push_back(item.second);
+    return out;
+}
+
 void NSNotificationCenter::update(float /*dt*/)
 {
     std::vector<NSNotificationData*> dropped;

@@ -112,6 +112,11 @@ public:
     // context is the image actor waiting for the slice.
     void postSliceLoadedNotification(cocos2d::Ref* sender, uint32_t key, void* context);
 
+    // Takes the payloads of the pending deliveries of number `id` to the target's observers out of
+    // the queue, oldest first, each retained once for the caller (who releases it); the deliveries
+    // themselves are dropped. For an owner that must act on what was posted to it before it goes.
+    std::vector<NSNotificationData*> takePendingData(cocos2d::Ref* target, unsigned int id);
+
     // The delivery tick; called by the scheduler on the main thread only.
     void update(float dt);
 

@@ -353,8 +353,9 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
         break;
     }
     case NSUI::NOTIFY_NET_PEER_FOUND:
+        // Written on the library's worker, together with the others heard meanwhile.
         if (database)
-            database->saveNeighbor(getInt(text, "device", 5), getString(text, "name"), getString(text, "ip"),
+            database->queueNeighbor(getInt(text, "device", 5), getString(text, "name"), getString(text, "ip"),
                                    kDicomPort, getString(text, "appid"));
         break;
     case NSUI::NOTIFY_NET_ECHO_RESULT:

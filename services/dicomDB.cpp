@@ -8,15 +8,23 @@
 #include "audio/SimpleAudioEngine.h"
 #include "renderer/CCImage.h"
 #include "dicomDBSchema.h"
+#include "isDcmRules.h"
 #include "isDcmScan.h"
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <set>
+#include <unordered_set>
 
 namespace {
 
@@ -73,7 +81,9 @@ bool dicomDB::init()
         thread_ = new dicomDBThread(this);
         thread_->callback = [this](NSUI::NSThreadRequest* r) { onRequestDone(static_cast<dicomDBRequest*>(r)); };
     }
+    stopping_ = false;
     open();
+    if (ready_) openMarker();
     NSUI::NSNotificationCenter::getInstance()->addObserver(
         this, nullptr,
         [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* data) {
@@ -107,64 +117,108 @@ void dicomDB::open()
         libraryFolder_ = writable + "qv" + "/" + "dicom" + "/";
     }
     cocos2d::FileUtils::getInstance()->createDirectory(libraryFolder_);
+    ready_ = openLibrary();
+    if (!ready_) debugLog("failed to create dicomdb");
+    if (startServer_) startServer();
+}
 
-    if (!db_.open(libraryFolder_ + dicomDBSchema::kFileName)) {
-        debugLog("failed to create dicomdb");
-    } else {
-        db_.execute(dicomDBSchema::kConnectionSetup);
-        bool versionWasMissing = !db_.tableExists("version");
-        for (const dicomDBSchema::Table& table : dicomDBSchema::kTables) {
-            if (db_.tableExists(table.name)) continue;
-            if (!db_.createTable(table.createSql, table.name)) debugLog("failed to create table '%s'.", table.name);
+bool dicomDB::openLibrary()
+{
+    if (!db_.open(libraryFolder_ + dicomDBSchema::kFileName)) return false;
+    db_.execute(dicomDBSchema::kConnectionSetup);
+    // A table is created only when the check said, without failing, that it is missing: a check
+    // that failed (the file held by another connection past the busy timeout) must never lead to
+    // dropping or recreating a table that holds rows.
+    bool versionWasMissing = false;
+    for (const dicomDBSchema::Table& table : dicomDBSchema::kTables) {
+        const bool exists = db_.tableExists(table.name);
+        if (db_.getLastResult() != 0) {
+            debugLog("failed to check table '%s'.", table.name);
+            return false;
         }
-        for (const char* index : dicomDBSchema::kIndexes) db_.execute(index);
-        std::string wanted = idText(wantedVersion_);
-        if (versionWasMissing) db_.execute("insert into version(version) values (" + wanted + ")");
-        if (db_.query("select version from version", scratch_) && scratch_.getRowCount() > 0 &&
-            std::atoi(scratch_.getValue(0, 0).c_str()) < wantedVersion_)
-            db_.execute("update version set version=" + wanted);
-        ready_ = true;
+        if (exists) continue;
+        if (&table == &dicomDBSchema::kTables[0]) versionWasMissing = true;
+        if (!db_.execute(table.createSql)) debugLog("failed to create table '%s'.", table.name);
     }
+    for (const char* index : dicomDBSchema::kIndexes) db_.execute(index);
+    std::string wanted = idText(wantedVersion_);
+    if (versionWasMissing) db_.execute("insert into version(version) values (" + wanted + ")");
+    if (db_.query("select version from version", scratch_) && scratch_.getRowCount() > 0 &&
+        std::atoi(scratch_.getValue(0, 0).c_str()) < wantedVersion_)
+        db_.execute("update version set version=" + wanted);
+    return true;
+}
 
-    if (startServer_) {
-        std::string host, addresses, masks;
-        getLocalNetworkInfo(host, addresses, masks);
-        std::string list;
-        std::vector<std::string> parts;
-        splitString(addresses, ",", parts);
-        for (const std::string& part : parts)
-            if (!part.empty()) list += part + ",";
-        server_ = std::make_unique<redIRI::dcmServer>();
-        server_->setLanguage(currentLanguage());
-        server_->setPort(list.c_str(), serverPort_.c_str(), kServerTitle);
-        server_->setRoot(libraryFolder_.c_str());
-        serverRunning_ = server_->BeginDicomServer();
-        serverFailed_ = !serverRunning_;
+void dicomDB::startServer()
+{
+    std::string host, addresses, masks;
+    getLocalNetworkInfo(host, addresses, masks);
+    std::string list;
+    std::vector<std::string> parts;
+    splitString(addresses, ",", parts);
+    for (const std::string& part : parts)
+        if (!part.empty()) list += part + ",";
+    server_ = std::make_unique<redIRI::dcmServer>();
+    server_->setLanguage(currentLanguage());
+    server_->setPort(list.c_str(), serverPort_.c_str(), kServerTitle);
+    server_->setRoot(libraryFolder_.c_str());
+    serverRunning_ = server_->BeginDicomServer();
+    serverFailed_ = !serverRunning_;
+}
+
+void dicomDB::openMarker()
+{
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    openedAtNs_ = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    struct stat info {};
+    markerFound_ = ::stat(markerPath().c_str(), &info) == 0;
+    writeFailed_ = false;
+    reconcileCut_ = false;
+    if (!markerFound_) {
+        if (FILE* marker = std::fopen(markerPath().c_str(), "w")) std::fclose(marker);
+        return;
     }
+    // The last run did not close: what it stored may lack rows, rows may name files it never
+    // finished. A clean start never gets here and never walks the library.
+    queueReconcile();
 }
 
 void dicomDB::stop()
 {
-    if (stopped_) return;
-    stopped_ = true;
+    if (stopped_ || stopping_) return;
+    stopping_ = true;
     // No new image arrives while the last ones are written.
     if (server_) {
         server_->StopDicomServer();
         server_.reset();
         serverRunning_ = false;
     }
+    // Every image the server (or an import) stored was announced by a 2017 that may still wait in
+    // the notification queue: the peer was told "stored", so it gets its row before stop returns.
+    if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) {
+        for (NSUI::NSNotificationData* data : centre->takePendingData(this, NSUI::NOTIFY_DB_ADD_IMAGE)) {
+            if (data && data->userData)
+                queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(static_cast<redIRI::DCM_MESSAGE*>(data->takeUserData())));
+            if (data) data->release();
+        }
+    }
     if (thread_) {
         // Images already stored on disk get their rows before the worker goes; queued queries
-        // are dropped with the worker.
+        // and the reconcile's remaining files are dropped with the worker.
         {
             std::unique_lock<std::mutex> lock(pendingMutex_);
             pendingDone_.wait(lock, [this] { return pendingStores_ == 0; });
         }
+        stopped_ = true;
         safeDestroy(thread_);
         thread_ = nullptr;
     }
+    stopped_ = true;
     if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) centre->removeObserver(this);
     std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    // A clean close: every stored image has its row. Otherwise the marker stays for the next start.
+    if (ready_ && !writeFailed_ && !reconcileCut_ && reconcileWork_.load() == 0) std::remove(markerPath().c_str());
     ready_ = false;  // the connection itself closes with this object
 }
 
@@ -217,9 +271,20 @@ bool dicomDB::saveDicomRecord(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& id
 {
     std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return false;
-    if (!findLocked(m, ids)) return false;
-    if (ids.imageExists) return true;
-    if (!db_.begin()) return false;
+    // The lookup runs inside the write transaction: another connection to the file (a second copy
+    // of the program) cannot add the same rows between the lookup and the inserts.
+    if (!db_.begin()) {
+        debugLog("failed to begin a write of the library.");
+        return false;
+    }
+    if (!findLocked(m, ids)) {
+        db_.rollback();
+        return false;
+    }
+    if (ids.imageExists) {
+        db_.rollback();
+        return true;
+    }
 
     const std::string now = currentTimeText();
     std::string studyTime = dicomDateTimeText(m.StudyDate, m.StudyTime);
@@ -297,70 +362,136 @@ bool dicomDB::hasPatient(int patientID)
     return queryFirstInt("select id from patient where id=" + idText(patientID), {}, id, found) && found;
 }
 
-std::string dicomDB::deleteSeries(int seriesID)
+bool dicomDB::deleteSeries(int seriesID)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
-    if (!ready_ || !db_.begin()) return std::string();
-    NSUI::NSDBDataModel model;
-    auto fail = [this]() {
-        db_.rollback();
-        return std::string();
-    };
-    if (!db_.query("select studyID,path from series where id=" + idText(seriesID), model) ||
-        model.getRowCount() == 0)
-        return fail();
-    const int studyID = std::atoi(model.getValue(0, 0).c_str());
-    const std::string path = model.getValue(0, 1);
-    int patientID = 0, any = 0;
-    bool found = false;
-    if (!queryFirstInt("select patientID from study where id=" + idText(studyID), {}, patientID, found)) return fail();
-    if (!db_.execute("delete from image where seriesID=" + idText(seriesID)) ||
-        !db_.execute("delete from series where id=" + idText(seriesID)))
-        return fail();
-    bool patientGone = false;
-    if (!queryFirstInt("select id from series where studyID=" + idText(studyID), {}, any, found)) return fail();
-    if (!found) {
-        if (!db_.execute("delete from study where id=" + idText(studyID))) return fail();
-        if (!queryFirstInt("select id from study where patientID=" + idText(patientID), {}, any, found)) return fail();
-        if (!found) {
-            if (!db_.execute("delete from patient where id=" + idText(patientID))) return fail();
-            patientGone = true;
-        }
-    }
-    if (!db_.commit()) return fail();
-    std::string folder = libraryFolder_ + path + "/";
-    if (patientGone) folder = getParentDirectory(getParentDirectory(folder)) + "/";
-    return folder;
+    bool deleted = false;
+    runOnWorker([&] { deleted = deleteSeriesNow(seriesID); });
+    return deleted;
 }
 
-std::string dicomDB::deletePatient(int patientID)
+bool dicomDB::deletePatient(int patientID)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
-    if (!ready_ || !db_.begin()) return std::string();
-    auto fail = [this]() {
-        db_.rollback();
-        return std::string();
-    };
-    NSUI::NSDBDataModel studies, series;
-    std::string lastPath;
-    bool anySeries = false;
-    if (!db_.query("select id from study where patientID=" + idText(patientID), studies)) return fail();
-    for (int s = 0; s < studies.getRowCount(); ++s) {
-        const std::string studyID = idText(std::atoi(studies.getValue(s, 0).c_str()));
-        if (!db_.query("select id,path from series where studyID=" + studyID, series)) return fail();
-        for (int r = 0; r < series.getRowCount(); ++r) {
-            if (!db_.execute("delete from image where seriesID=" + idText(std::atoi(series.getValue(r, 0).c_str()))))
+    bool deleted = false;
+    runOnWorker([&] { deleted = deletePatientNow(patientID); });
+    return deleted;
+}
+
+bool dicomDB::deleteSeriesNow(int seriesID)
+{
+    std::string path;
+    std::vector<std::string> files;
+    {
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
+        if (!ready_ || !db_.begin()) return false;
+        NSUI::NSDBDataModel model;
+        auto fail = [this]() {
+            db_.rollback();
+            return false;
+        };
+        if (!db_.query("select studyID,path from series where id=" + idText(seriesID), model) ||
+            model.getRowCount() == 0)
+            return fail();
+        const int studyID = std::atoi(model.getValue(0, 0).c_str());
+        path = model.getValue(0, 1);
+        if (!db_.query("select file from image where seriesID=" + idText(seriesID), model)) return fail();
+        for (int r = 0; r < model.getRowCount(); ++r) files.push_back(model.getValue(r, 0));
+        int patientID = 0, any = 0;
+        bool found = false;
+        if (!queryFirstInt("select patientID from study where id=" + idText(studyID), {}, patientID, found))
+            return fail();
+        if (!db_.execute("delete from image where seriesID=" + idText(seriesID)) ||
+            !db_.execute("delete from series where id=" + idText(seriesID)))
+            return fail();
+        if (!queryFirstInt("select id from series where studyID=" + idText(studyID), {}, any, found)) return fail();
+        if (!found) {
+            if (!db_.execute("delete from study where id=" + idText(studyID))) return fail();
+            if (!queryFirstInt("select id from study where patientID=" + idText(patientID), {}, any, found))
                 return fail();
-            lastPath = series.getValue(r, 1);
-            anySeries = true;
+            if (!found && !db_.execute("delete from patient where id=" + idText(patientID))) return fail();
         }
-        if (!db_.execute("delete from series where studyID=" + studyID)) return fail();
+        if (!db_.commit()) return fail();
     }
-    if (!db_.execute("delete from study where patientID=" + idText(patientID)) ||
-        !db_.execute("delete from patient where id=" + idText(patientID)) || !db_.commit())
-        return fail();
-    if (!anySeries) return std::string();
-    return libraryFolder_ + getParentDirectory(getParentDirectory(lastPath)) + "/";
+    removeSeriesFiles(path, files);
+    return true;
+}
+
+bool dicomDB::deletePatientNow(int patientID)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> removed;  // series folder, its files
+    {
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
+        if (!ready_ || !db_.begin()) return false;
+        auto fail = [this]() {
+            db_.rollback();
+            return false;
+        };
+        NSUI::NSDBDataModel studies, series, images;
+        if (!db_.query("select id from study where patientID=" + idText(patientID), studies)) return fail();
+        for (int s = 0; s < studies.getRowCount(); ++s) {
+            const std::string studyID = idText(std::atoi(studies.getValue(s, 0).c_str()));
+            if (!db_.query("select id,path from series where studyID=" + studyID, series)) return fail();
+            for (int r = 0; r < series.getRowCount(); ++r) {
+                const std::string seriesID = idText(std::atoi(series.getValue(r, 0).c_str()));
+                if (!db_.query("select file from image where seriesID=" + seriesID, images)) return fail();
+                removed.emplace_back(series.getValue(r, 1), std::vector<std::string>());
+                for (int i = 0; i < images.getRowCount(); ++i) removed.back().second.push_back(images.getValue(i, 0));
+                if (!db_.execute("delete from image where seriesID=" + seriesID)) return fail();
+            }
+            if (!db_.execute("delete from series where studyID=" + studyID)) return fail();
+        }
+        int any = 0;
+        bool found = false;
+        if (!queryFirstInt("select id from patient where id=" + idText(patientID), {}, any, found)) return fail();
+        if (!found) return fail();
+        if (!db_.execute("delete from study where patientID=" + idText(patientID)) ||
+            !db_.execute("delete from patient where id=" + idText(patientID)) || !db_.commit())
+            return fail();
+    }
+    for (const auto& series : removed) removeSeriesFiles(series.first, series.second);
+    return true;
+}
+
+namespace {
+
+// "a/b/" from "a/b" or "a/b/"; "" stays "".
+std::string withSlash(const std::string& folder)
+{
+    return folder.empty() || folder.back() == '/' ? folder : folder + "/";
+}
+
+// Repeated "/" read as one, so that paths from rows and from the disk compare equal.
+std::string collapsedSlashes(const std::string& path)
+{
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path)
+        if (c != '/' || out.empty() || out.back() != '/') out.push_back(c);
+    return out;
+}
+
+const char* const kThumbnailPrefix = "thrumb";
+constexpr int kThumbnailCount = 6;
+
+} // namespace
+
+void dicomDB::removeSeriesFiles(const std::string& seriesPath, const std::vector<std::string>& files)
+{
+    const std::string folder = collapsedSlashes(libraryFolder_ + withSlash(seriesPath));
+    if (seriesPath.empty() || !isInsideLibrary(folder)) return;
+    for (const std::string& file : files) {
+        if (file.empty() || file.find('/') != std::string::npos || file == "." || file == "..") continue;
+        ::unlink((folder + file).c_str());
+    }
+    for (int i = 0; i < kThumbnailCount; ++i) ::unlink((folder + kThumbnailPrefix + idText(i)).c_str());
+    isImageSDK::isDcmScan::removeBufferFiles(folder);
+    // The series, study and patient folders go when nothing else is left in them (another patient's
+    // or series' files keep them).
+    std::string dir = folder;
+    for (int level = 0; level < 3 && isInsideLibrary(dir); ++level) {
+        while (!dir.empty() && dir.back() == '/') dir.pop_back();
+        if (::rmdir(dir.c_str()) != 0) break;
+        dir = getParentDirectory(dir) + "/";
+    }
 }
 
 bool dicomDB::deleteFavorite(int favoriteID)
@@ -448,23 +579,65 @@ int dicomDB::addImageFavorite(const std::string& path, float scale) { return add
 
 int dicomDB::addDicomFavorite(const std::string& path, float scale) { return addFavorite(2, path, scale); }
 
+bool dicomDB::writeNeighbor(const NeighborNote& n, const std::string& now)
+{
+    int id = 0;
+    bool found = false;
+    bool ok = queryFirstInt("select ID from neighbor where appid=?", {n.appid}, id, found);
+    if (ok && !found)
+        ok = db_.execute("insert into neighbor(device,name,lastTime,saveType,ip,port,appid,wifi) values (" +
+                             idText(n.device) + ",?,\"\",3,?,?,?,?)",
+                         {n.name, n.ip, n.port, n.appid, now});
+    else if (ok)
+        ok = db_.execute("update neighbor set device=" + idText(n.device) + ",name=?,wifi=?,port=?,ip=?  where ID=" +
+                             idText(id),
+                         {n.name, now, n.port, n.ip});
+    return ok;
+}
+
 void dicomDB::saveNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
                            const std::string& appid)
 {
     std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_ || !db_.begin()) return;
+    if (!writeNeighbor({device, name, ip, port, appid}, currentTimeText()) || !db_.commit()) db_.rollback();
+}
+
+void dicomDB::queueNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
+                            const std::string& appid)
+{
+    if (!ready_) return;
+    {
+        std::lock_guard<std::mutex> lock(neighborMutex_);
+        pendingNeighbors_.push_back({device, name, ip, port, appid});
+        if (neighborFlushQueued_) return;
+        neighborFlushQueued_ = true;
+    }
+    dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "neighbors", nullptr, nullptr);
+    request->work = [this] { flushNeighbors(); };
+    if (!queue(request, false)) {
+        std::lock_guard<std::mutex> lock(neighborMutex_);
+        pendingNeighbors_.clear();
+        neighborFlushQueued_ = false;
+    }
+}
+
+void dicomDB::flushNeighbors()
+{
+    std::vector<NeighborNote> notes;
+    {
+        std::lock_guard<std::mutex> lock(neighborMutex_);
+        notes.swap(pendingNeighbors_);
+        neighborFlushQueued_ = false;
+    }
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    if (notes.empty() || !ready_ || !db_.begin()) return;
     const std::string now = currentTimeText();
-    int id = 0;
-    bool found = false;
-    bool ok = queryFirstInt("select ID from neighbor where appid=?", {appid}, id, found);
-    if (ok && !found)
-        ok = db_.execute("insert into neighbor(device,name,lastTime,saveType,ip,port,appid,wifi) values (" +
-                             idText(device) + ",?,\"\",3,?,?,?,?)",
-                         {name, ip, port, appid, now});
-    else if (ok)
-        ok = db_.execute("update neighbor set device=" + idText(device) + ",name=?,wifi=?,port=?,ip=?  where ID=" +
-                             idText(id),
-                         {name, now, port, ip});
+    bool ok = true;
+    for (const NeighborNote& note : notes) ok = ok && writeNeighbor(note, now);
+    // The peers heard last stay; the first row (ID) breaks ties of one second.
+    ok = ok && db_.execute("delete from neighbor where ID in (select ID from neighbor order by wifi desc, ID desc "
+                           "limit -1 offset " + idText(kMaxNeighbors) + ")");
     if (!ok || !db_.commit()) db_.rollback();
 }
 
@@ -525,24 +698,61 @@ dicomDBRequest* dicomDB::makeRequest(uint32_t type, const std::string& key, cons
     return request;
 }
 
-void dicomDB::queue(dicomDBRequest* request, bool prioritize)
+bool dicomDB::queue(dicomDBRequest* request, bool prioritize)
 {
     const bool store = request->type == DB_REQUEST_STORE_IMAGE;
+    const bool reconciling = request->type == DB_REQUEST_STORE_FILE || request->type == DB_REQUEST_RECONCILE;
     if (store) {
         std::lock_guard<std::mutex> lock(pendingMutex_);
         ++pendingStores_;
     }
+    if (reconciling) ++reconcileWork_;
     if (!thread_ || stopped_ || !thread_->addRequest(request)) {
         if (store) {
             std::lock_guard<std::mutex> lock(pendingMutex_);
             --pendingStores_;
         }
+        if (reconciling) {
+            --reconcileWork_;
+            reconcileCut_ = true;
+        }
         request->release();
-        return;
+        return false;
     }
     const uint32_t id = request->id;
     request->release();  // the worker holds its own references now
     if (prioritize) thread_->prioritizeRequest(id);
+    return true;
+}
+
+void dicomDB::queueReconcile()
+{
+    if (!ready_) return;
+    queue(makeRequest(DB_REQUEST_RECONCILE, "reconcile", nullptr, nullptr), false);
+}
+
+void dicomDB::runOnWorker(const std::function<void()>& work)
+{
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable signal;
+        bool finished = false;
+    };
+    auto done = std::make_shared<Done>();
+    dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "run", nullptr, nullptr);
+    request->work = [work, done] {
+        work();
+        std::lock_guard<std::mutex> lock(done->mutex);
+        done->finished = true;
+        done->signal.notify_all();
+    };
+    if (!queue(request, false)) {
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
+        work();
+        return;
+    }
+    std::unique_lock<std::mutex> lock(done->mutex);
+    done->signal.wait(lock, [&] { return done->finished; });
 }
 
 void dicomDB::requestPatients(const dicomDBRequest::DoneFunction& done, void* listener)
@@ -581,8 +791,37 @@ void dicomDB::cancelRequests(void* listener)
 
 void dicomDB::processRequest(dicomDBRequest* request)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     request->result = std::make_unique<NSUI::NSDBDataModel>();
+    // These take the lock only while they use the database: a reconcile walks the disk meanwhile.
+    switch (request->type) {
+    case DB_REQUEST_RUN:
+        if (request->work) request->work();
+        return;
+    case DB_REQUEST_RECONCILE:
+        if (!stopping_) reconcile();
+        else reconcileCut_ = true;
+        --reconcileWork_;
+        return;
+    case DB_REQUEST_STORE_FILE: {
+        auto record = std::make_unique<redIRI::DCM_MESSAGE>();
+        const std::string path = request->text;
+        request->text.clear();
+        if (stopping_) {
+            reconcileCut_ = true;
+        } else if (ready_ && readLibraryFile(path, *record)) {
+            // From here it is a stored image, announced as one.
+            std::lock_guard<std::recursive_mutex> lock(dbMutex);
+            request->record = std::move(record);
+            request->type = DB_REQUEST_STORE_IMAGE;
+            storeImage(request);
+        }
+        --reconcileWork_;
+        return;
+    }
+    default:
+        break;
+    }
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     switch (request->type) {
     case DB_REQUEST_FAVORITES:
         if (ready_) queryFavorites(*request->result);
@@ -757,11 +996,52 @@ bool dicomDB::queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& o
     return true;
 }
 
+void dicomDB::noteWriteResult(bool ok)
+{
+    if (!ok) {
+        if (!writeFailed_.exchange(true))
+            cocos2d::log("library: an image could not be indexed; the library will be checked again");
+        return;
+    }
+    // The cause has gone (space freed, the file released): the files that missed their rows get
+    // them now, and the marker keeps them safe should the program end first.
+    if (writeFailed_.exchange(false)) queueReconcile();
+}
+
+bool dicomDB::placeInSeriesFolder(redIRI::DCM_MESSAGE& m)
+{
+    dicomDBRecordIds ids;
+    if (!findLocked(m, ids) || !ids.seriesExists) return true;
+    NSUI::NSDBDataModel model;
+    if (!db_.query("select path from series where ID=" + idText(ids.seriesID), model) || model.getRowCount() == 0)
+        return true;
+    const std::string rowFolder = withSlash(model.getValue(0, 0));
+    const std::string fileFolder = withSlash(m.SeriesFolder);
+    if (rowFolder.empty() || collapsedSlashes(rowFolder) == collapsedSlashes(fileFolder)) return true;
+    const std::string from = libraryFolder_ + fileFolder + m.FileName;
+    const std::string to = libraryFolder_ + rowFolder + m.FileName;
+    if (!isInsideLibrary(to) || !isInsideLibrary(from)) return true;
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        cocos2d::log("library: cannot move \"%s\" into its series folder \"%s\"", from.c_str(), rowFolder.c_str());
+        return false;
+    }
+    std::string dir = libraryFolder_ + fileFolder;
+    for (int level = 0; level < 3 && isInsideLibrary(dir); ++level) {
+        while (!dir.empty() && dir.back() == '/') dir.pop_back();
+        if (::rmdir(dir.c_str()) != 0) break;
+        dir = getParentDirectory(dir) + "/";
+    }
+    isImageSDK::copyTextField(m.SeriesFolder, sizeof(m.SeriesFolder), rowFolder.c_str());
+    return true;
+}
+
 void dicomDB::storeImage(dicomDBRequest* request)
 {
-    const redIRI::DCM_MESSAGE& m = *request->record;
+    redIRI::DCM_MESSAGE& m = *request->record;
     dicomDBRecordIds ids;
-    if (!saveDicomRecord(m, ids) || ids.imageExists) return;
+    const bool saved = placeInSeriesFolder(m) && saveDicomRecord(m, ids);
+    noteWriteResult(saved);
+    if (!saved || ids.imageExists) return;
 
     std::string json;
     auto set = [&json](const char* key, const std::string& value) { NSUI::UIJson::setString(json, key, value); };
@@ -799,6 +1079,147 @@ void dicomDB::storeImage(dicomDBRequest* request)
     out.addValue(idText(imageCount));
     if (imageCount > 0) appendImageInfo(libraryFolder_ + series.getValue(0, 5) + "/" + firstFile, false, out);
     out.endRow();
+}
+
+// ---- Reconcile ----------------------------------------------------------------------------------
+
+namespace {
+
+// The process id a temporary name carries ("<prefix><pid>-<n>"), 0 when it carries none.
+long pidInName(const std::string& name, const char* prefix)
+{
+    const size_t length = std::strlen(prefix);
+    if (name.compare(0, length, prefix) != 0) return 0;
+    return std::strtol(name.c_str() + length, nullptr, 10);
+}
+
+// A temporary file of an unfinished write: made before this run opened the library, by a process
+// that is no longer running (or, for names without a process id, simply before this run).
+bool isLeftover(const std::string& path, const std::string& name, long long openedAtNs)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    const long long modified = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    if (modified >= openedAtNs) return false;
+    long pid = pidInName(name, ".incoming-");
+    if (!pid) pid = pidInName(name, "import-");
+    if (pid > 0 && pid != ::getpid() && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) return false;
+    return true;
+}
+
+} // namespace
+
+bool dicomDB::readLibraryFile(const std::string& path, redIRI::DCM_MESSAGE& m)
+{
+    redIRI::dcmReadTag reader;
+    reader.setLanguage(currentLanguage());
+    if (!reader.setFile(path.c_str())) return false;
+    std::string uid = reader.getTag(0x0008, 0x0018);
+    trim(uid);
+    if (uid.empty() || !reader.getDicomMessage(m)) return false;
+    // Indexed where it lies, under its own name.
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = path.substr(0, slash + 1);
+    if (!isInsideLibrary(folder)) return false;
+    isImageSDK::copyTextField(m.FileName, sizeof(m.FileName), path.substr(slash + 1).c_str());
+    isImageSDK::copyTextField(m.SeriesFolder, sizeof(m.SeriesFolder), folder.substr(libraryFolder_.size()).c_str());
+    return true;
+}
+
+void dicomDB::reconcile()
+{
+    namespace fs = std::filesystem;
+    // The rows, read at once; the disk is checked without the lock, so the main thread's few uses
+    // of the library never wait for the walk.
+    NSUI::NSDBDataModel rows;
+    {
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
+        if (!ready_ || !db_.query("select image.ID,series.path,image.file,study.patientID from image,series,study "
+                                  "where image.seriesID=series.ID and series.studyID=study.ID",
+                                  rows))
+            return;
+    }
+    const std::string root = collapsedSlashes(libraryFolder_);
+    std::unordered_set<std::string> indexed;
+    indexed.reserve(static_cast<size_t>(rows.getRowCount()) * 2);
+    std::vector<std::string> gone;
+    std::set<std::string> touchedPatients;
+    for (int r = 0; r < rows.getRowCount(); ++r) {
+        const std::string path = collapsedSlashes(root + withSlash(rows.getValue(r, 1)) + rows.getValue(r, 2));
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 || errno != ENOENT) {
+            indexed.insert(path);
+            continue;
+        }
+        gone.push_back(idText(std::atoi(rows.getValue(r, 0).c_str())));
+        touchedPatients.insert(idText(std::atoi(rows.getValue(r, 3).c_str())));
+    }
+    rows.clear();
+
+    if (!gone.empty()) {
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
+        bool ok = ready_ && db_.begin();
+        for (size_t i = 0; ok && i < gone.size(); i += 200) {
+            std::string list;
+            for (size_t j = i; j < gone.size() && j < i + 200; ++j) list += (list.empty() ? "" : ",") + gone[j];
+            ok = db_.execute("delete from image where ID in (" + list + ")");
+        }
+        // Levels left without anything below them go too.
+        ok = ok && db_.execute("delete from series where not exists (select 1 from image where image.seriesID=series.ID)") &&
+             db_.execute("delete from study where not exists (select 1 from series where series.studyID=study.ID)") &&
+             db_.execute("delete from patient where not exists (select 1 from study where study.patientID=patient.ID)") &&
+             db_.commit();
+        if (!ok) {
+            db_.rollback();
+            writeFailed_ = true;
+            return;
+        }
+        cocos2d::log("library: %d rows whose files are gone were removed", static_cast<int>(gone.size()));
+    }
+    for (const std::string& patient : touchedPatients)
+        NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_DB_SERIES_DELETED, patient);
+
+    // Files without rows, and leftovers of writes that never finished.
+    std::error_code error;
+    int unindexed = 0, leftovers = 0;
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (stopping_) {
+            reconcileCut_ = true;
+            return;
+        }
+        const std::string name = it->path().filename().string();
+        const std::string path = it->path().string();
+        std::error_code typeError;
+        if (it->is_directory(typeError)) {
+            // Hidden folders hold temporary files only (".incoming/").
+            if (name[0] == '.') {
+                it.disable_recursion_pending();
+                std::error_code inner;
+                for (const auto& entry : fs::directory_iterator(path, inner))
+                    if (isLeftover(entry.path().string(), entry.path().filename().string(), openedAtNs_) &&
+                        ::unlink(entry.path().c_str()) == 0)
+                        ++leftovers;
+            }
+            continue;
+        }
+        if (!it->is_regular_file(typeError)) continue;
+        if (name[0] == '.') {
+            if (name.compare(0, 10, ".incoming-") == 0 && isLeftover(path, name, openedAtNs_) && ::unlink(path.c_str()) == 0)
+                ++leftovers;
+            continue;
+        }
+        if (it.depth() == 0 && name.compare(0, std::strlen(dicomDBSchema::kFileName), dicomDBSchema::kFileName) == 0)
+            continue;
+        if (name.compare(0, std::strlen(kThumbnailPrefix), kThumbnailPrefix) == 0) continue;
+        // Images lie three folders down (patient/study/series).
+        if (it.depth() != 3 || indexed.count(path)) continue;
+        dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_FILE, path, nullptr, nullptr);
+        if (queue(request, false)) ++unindexed;
+    }
+    if (unindexed || leftovers)
+        cocos2d::log("library: %d files without rows queued for indexing, %d unfinished files removed", unindexed,
+                     leftovers);
 }
 
 void dicomDB::onRequestDone(dicomDBRequest* request)

@@ -16,9 +16,10 @@
 // urgent, the DCM_MESSAGE as owned user data); dicomDB observes 2017 and indexes the image on its
 // worker, then posts 2002 and 2001. The import (importDcm) posts the same 2017.
 //
-// Threads: the connection is shared by the worker (queries, writing received images) and the
-// main thread (deletes, favourites, peers); every statement sequence holds dbMutex from its
-// first query to its commit or rollback. The storage server's own threads never touch it.
+// Threads: the connection is shared by the worker (queries, writing received images, deletes,
+// the reconcile) and the main thread (favourites, peers); every statement sequence holds dbMutex
+// from its first query to its commit or rollback. The storage server's own threads never touch it.
+// Deletes run on the worker so that they keep their place among the stores of the same series.
 #pragma once
 
 #include "NSDBDataModel.h"
@@ -29,7 +30,9 @@
 #include "dicomDBThread.h"
 #include "neighborRecord.h"
 
+#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -80,11 +83,13 @@ public:
     bool getSeriesImages(int seriesID, NSUI::NSDBDataModel& result);
     bool hasPatient(int patientID);
 
-    // Delete the rows; return the absolute folder the caller may remove from disk ("" when the
-    // series or patient did not exist or nothing was deleted). Pass it to removeLibraryFolder,
-    // which refuses anything not strictly inside the library folder.
-    std::string deleteSeries(int seriesID);
-    std::string deletePatient(int patientID);
+    // Delete the rows of a series (and of its study and patient when they are left empty), or of a
+    // patient, and then the files of exactly the image rows removed, the series' cache and
+    // thumbnails, and the folders left empty; nothing outside the library folder. They run on the
+    // worker, in order with the stored images, and return when done (call them off the main thread
+    // where a wait matters). False when nothing was deleted.
+    bool deleteSeries(int seriesID);
+    bool deletePatient(int patientID);
     bool deleteFavorite(int favoriteID);
 
     // True when folder lies strictly below the library folder (never the folder itself) and
@@ -105,6 +110,11 @@ public:
     void saveNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
                       const std::string& appid);
     void updateNeighborWifi(const std::string& appid);
+    // saveNeighbor for peers heard by discovery: gathered and written on the worker, many in one
+    // transaction, and the table then cut to the kMaxNeighbors heard last.
+    void queueNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
+                       const std::string& appid);
+    static constexpr int kMaxNeighbors = 256;
     void getNeighbors(std::vector<neighborRecord>& list);
 
     // Queries on the worker. Each answer comes back on the main thread through done, with the
@@ -120,6 +130,20 @@ public:
     // Queues the indexing of a stored image (takes the record over). Posts 2002 and 2001 once it
     // is written. Also what notification 2017 does.
     void queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE> record);
+
+    // The library's own files at its top: the database (with its journal files) and the marker
+    // that says the library is open. The marker is written when the library opens and removed by
+    // a stop that wrote every stored image; found at open, it means the last run did not close
+    // (or left images without rows), and the worker reconciles the library with its rows.
+    static constexpr const char* kOpenMarker = ".open";
+    // True while a reconcile (or the indexing of files it found) is queued or running.
+    bool isReconciling() const { return reconcileWork_.load() > 0; }
+    // Queues a reconcile on the worker: every complete DICOM file below the library folder without
+    // a row gets one, rows whose file is gone are removed (their patients get 2018), and leftovers
+    // of writes that never finished (hidden temporary files of a process no longer running) are
+    // deleted. Open at start when the marker was found, and after a row write failed once a later
+    // one succeeds.
+    void queueReconcile();
 
     // Worker side of a request, and its delivery on the main thread.
     void processRequest(dicomDBRequest* request);
@@ -155,11 +179,17 @@ public:
 
 private:
     void open();
+    // Notes the open time, looks for the marker left by a run that did not close (and queues the
+    // reconcile then), and writes the marker.
+    void openMarker();
+    // Opens the file and makes the tables it lacks; false when the library cannot be used.
+    bool openLibrary();
+    void startServer();
     bool lastInsertID(int& id);
     bool queryFirstInt(const std::string& sql, const std::vector<std::string>& values, int& value, bool& found);
     bool findLocked(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids);
     int addFavorite(int type, const std::string& path, float scale);
-    void queue(dicomDBRequest* request, bool prioritize);
+    bool queue(dicomDBRequest* request, bool prioritize);
     // 1004 (a capture file) and 9105 (a favourite file; flag 100 marks DICOM) from the viewer.
     void onCaptureSaved(const std::string& path);
     void onFavoriteFile(const std::string& path, int flag, float scale);
@@ -170,6 +200,24 @@ private:
     bool queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& out);
     void queryFavorites(NSUI::NSDBDataModel& out);
     void storeImage(dicomDBRequest* request);
+    // When the image's series already has a row whose folder is not the one the file was stored
+    // in (a library written before the folder rules changed), moves the file into the row's
+    // folder and points the record there. False when the move failed.
+    bool placeInSeriesFolder(redIRI::DCM_MESSAGE& m);
+    // A file the reconcile found: its record, placed where it lies. False for anything that is no
+    // DICOM object with a SOP Instance UID.
+    bool readLibraryFile(const std::string& path, redIRI::DCM_MESSAGE& m);
+    void reconcile();
+    // Runs work on the worker in order with the stores and waits for it (inline when the worker
+    // has gone).
+    void runOnWorker(const std::function<void()>& work);
+    bool deleteSeriesNow(int seriesID);
+    bool deletePatientNow(int patientID);
+    // Removes the files named (relative to the series folder), the series' cache and thumbnails,
+    // and then the series, study and patient folders that are left empty.
+    void removeSeriesFiles(const std::string& seriesPath, const std::vector<std::string>& files);
+    // A store failed to write its rows (or succeeded after one did).
+    void noteWriteResult(bool ok);
     // Appends to out the series row values read from the first image's file: Columns, Rows,
     // institution, modality, tube text and series number. For the series list (forSeriesList):
     // false when the file does not open or lacks Columns or Rows, and "Unknown Institution" and
@@ -205,6 +253,30 @@ private:
     long lastMarkerTime_ = 0;
     dicomDBThread* thread_ = nullptr;  // deletes itself after safeDestroy
     std::shared_ptr<dicomDBRequestRegistry> registry_ = std::make_shared<dicomDBRequestRegistry>();
+    struct NeighborNote {
+        int device;
+        std::string name, ip, port, appid;
+    };
+    // Writes one peer row inside an open transaction.
+    bool writeNeighbor(const NeighborNote& note, const std::string& now);
+    void flushNeighbors();
+    std::mutex neighborMutex_;
+    std::vector<NeighborNote> pendingNeighbors_;  // guarded by neighborMutex_
+    bool neighborFlushQueued_ = false;            // guarded by neighborMutex_
+
+    // The marker's path, and whether it was found at open.
+    std::string markerPath() const { return libraryFolder_ + kOpenMarker; }
+    bool markerFound_ = false;
+    // When the library opened: hidden temporary files older than this are leftovers.
+    long long openedAtNs_ = 0;
+    // A row write failed since the last complete reconcile; stop keeps the marker then.
+    std::atomic<bool> writeFailed_{false};
+    // A reconcile was cut short (by stop); stop keeps the marker then.
+    std::atomic<bool> reconcileCut_{false};
+    // Reconcile requests and the file requests they made, queued or running.
+    std::atomic<int> reconcileWork_{0};
+    // Set by stop before it waits: the reconcile's file requests are dropped from then on.
+    std::atomic<bool> stopping_{false};
     // Stored images queued and not yet written; stop waits for them to reach the file.
     int pendingStores_ = 0;
     std::mutex pendingMutex_;

@@ -22,6 +22,13 @@ enum dicomDBRequestType : uint32_t {
     DB_REQUEST_STUDIES = 1,
     DB_REQUEST_STORE_IMAGE = 2,
     DB_REQUEST_FAVORITES = 3,
+    // A file found in the library without a row: read it and index it as a stored image.
+    DB_REQUEST_STORE_FILE = 4,
+    // The check of the whole library against its rows (after a run that did not close, or after
+    // a row write failed).
+    DB_REQUEST_RECONCILE = 5,
+    // A piece of work that must run in order with the stores (the deletes).
+    DB_REQUEST_RUN = 6,
 };
 
 class dicomDBRequest;
@@ -48,6 +55,8 @@ public:
     void* listener = nullptr;
     // The stored image to index (type 2 only), owned.
     std::unique_ptr<redIRI::DCM_MESSAGE> record;
+    // The work of a type-6 request.
+    std::function<void()> work;
     // Made by the worker; owned here until handed on.
     std::unique_ptr<NSUI::NSDBDataModel> result;
 

@@ -2,11 +2,13 @@
 
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
+#include "NSStringUtil.h"
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -64,7 +66,16 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
     // The record says where the file goes: the storage server's folder and, for a plain SOP Instance
     // UID, its file name (anything else keeps the source's own name, made safe).
     reader_.setLanguage(language_.load());
-    if (!reader_.setFile(path.c_str()) || !reader_.getDicomMessage(m)) return false;
+    if (!reader_.setFile(path.c_str())) return false;
+    // An object without its own SOP Instance UID (a DICOMDIR, some private files) names no image:
+    // refused as the storage server refuses it, nothing copied.
+    std::string uid = reader_.getTag(0x0008, 0x0018);
+    trim(uid);
+    if (uid.empty()) {
+        cocos2d::log("import: \"%s\" has no SOP Instance UID; not imported", path.c_str());
+        return false;
+    }
+    if (!reader_.getDicomMessage(m)) return false;
     const std::string fileName = m.FileName;
     if (fileName.empty()) return false;
 
@@ -137,14 +148,73 @@ void importDcm::setRoot(const std::string& folder)
     if (thread_) thread_->setRoot(folder);
 }
 
+namespace {
+
+// The path with every "." and ".." and symbolic link resolved, ending in "/" ("" when it cannot be
+// resolved).
+std::string resolvedFolder(const std::string& path)
+{
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(fs::path(path), error);
+    if (error || resolved.empty()) return std::string();
+    std::string text = resolved.string();
+    if (text.back() != '/') text += "/";
+    return text;
+}
+
+bool isWithin(const std::string& folder, const std::string& outer)
+{
+    return !outer.empty() && folder.compare(0, outer.size(), outer) == 0;
+}
+
+// The files below folder, in byte order of their names with subfolders where they are met, leaving
+// out hidden folders and the folders in `skipped` (resolved, ending in "/").
+void listImportFiles(const std::string& folder, const std::vector<std::string>& skipped, std::vector<std::string>& out)
+{
+    std::error_code error;
+    std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code kind;
+        const bool isFolder = it->is_directory(kind);
+        if (isFolder || it->is_regular_file(kind)) entries.emplace_back(it->path().filename().string(), isFolder);
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const auto& entry : entries) {
+        const std::string path = folder + entry.first;
+        if (!entry.second) {
+            out.push_back(path);
+            continue;
+        }
+        if (entry.first[0] == '.') continue;
+        const std::string resolved = resolvedFolder(path);
+        if (std::any_of(skipped.begin(), skipped.end(), [&](const std::string& s) { return resolved == s; })) continue;
+        listImportFiles(path + "/", skipped, out);
+    }
+}
+
+} // namespace
+
 void importDcm::importFolder(const std::string& path)
 {
     if (!thread_ || path.empty()) return;
     std::vector<std::string> paths;
-    if (cocos2d::FileUtils::getInstance()->isDirectoryExist(path))
-        listFiles(path, paths, true, true);
-    else
+    if (cocos2d::FileUtils::getInstance()->isDirectoryExist(path)) {
+        // The program's own folders are never read: the library itself, and the program's data
+        // folder around it (its databases, statistics, pages) unless the import was asked for
+        // inside it (an unpacked archive).
+        const std::string start = resolvedFolder(path);
+        const std::string library = resolvedFolder(thread_->getRoot());
+        const std::string programFolder = library.empty() ? std::string() : resolvedFolder(library + "..");
+        if (start.empty() || isWithin(start, library)) return;
+        std::vector<std::string> skipped{library};
+        if (!isWithin(start, programFolder)) skipped.push_back(programFolder);
+        std::string folder = path;
+        if (folder.back() != '/') folder += "/";
+        listImportFiles(folder, skipped, paths);
+    } else {
+        if (isWithin(resolvedFolder(getParentDirectory(path)), resolvedFolder(thread_->getRoot()))) return;
         paths.push_back(path);
+    }
     for (const std::string& file : paths) {
         auto* request = new NSUI::NSThreadRequest();
         request->text = file;

@@ -5,7 +5,9 @@
 //
 // The copying runs on its own worker (importThread), one request per file, in the order they were
 // handed in. Files the DICOM reader does not accept, empty or unreadable files, and files that
-// cannot be written are skipped without a message.
+// cannot be written are skipped (counted: finished less copied); an object without a SOP Instance
+// UID is refused with one log line. An import never reads the program's own folders: the library
+// and the data folder that holds it.
 //
 // Where a file lands: <root><patient>/<study>/<series>/<name>, the folder from
 // dcmServer::getDicomFolder (every component made safe, so no value from the file can place it
@@ -84,7 +86,9 @@ public:
     void setRoot(const std::string& folder);
 
     // A folder: one request per file in it and in all its subfolders, in listing order (names in
-    // byte order, subfolders where they are met). Anything else: one request for the path itself.
+    // byte order, subfolders where they are met), hidden folders, the library and the program's
+    // data folder around it left out (the latter only when the import starts outside it). Anything
+    // else: one request for the path itself. Nothing inside the library is imported.
     void importFolder(const std::string& path);
 
     // Progress of everything handed in since create(): files handed in, files finished (copied or

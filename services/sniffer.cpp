@@ -146,6 +146,25 @@ void sniffer::start()
     }).detach();
 }
 
+bool sniffer::admitAnnouncement(const std::string& key)
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(announceMutex_);
+    if (now - windowStart_ >= std::chrono::seconds(1)) {
+        windowStart_ = now;
+        announcedInWindow_ = 0;
+        // Forget the peers not heard for a while, so the table stays small.
+        for (auto it = lastAnnounced_.begin(); it != lastAnnounced_.end();)
+            it = now - it->second >= std::chrono::seconds(1) ? lastAnnounced_.erase(it) : std::next(it);
+    }
+    auto it = lastAnnounced_.find(key);
+    if (it != lastAnnounced_.end() && now - it->second < std::chrono::seconds(1)) return false;
+    if (announcedInWindow_ >= kAnnouncementsPerSecond) return false;
+    ++announcedInWindow_;
+    lastAnnounced_[key] = now;
+    return true;
+}
+
 bool sniffer::stopAndWait(int timeoutMs)
 {
     stop_ = true;
@@ -174,6 +193,12 @@ void sniffer::onReceive(const std::string& text, const std::string& senderAddres
         cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
             [ip] { UILocalConfig::setLocalString(kSameUserSetting, ip); });
     }
+
+    // A peer announces itself with every ping and answer; a burst of them (a sweep answered by
+    // many, a flood from one address) must not fill the notification queue that everything else
+    // waits in: the same appid and address count once a second, and at most a few peers a second
+    // are announced (the others are heard again at the next sweep).
+    if (!admitAnnouncement(getString(text, "appid") + "|" + ip)) return;
 
     std::string peer;
     setString(peer, "ip", flatJsonSafe(ip));

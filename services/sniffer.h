@@ -1,8 +1,9 @@
 // sniffer: peer discovery. Workstations running the viewer find each other on the local subnets by
 // UDP datagrams on port 12389: the sniffer answers pings, sweeps the local subnets with pings,
 // remembers the address of a peer logged in with the same account ("remoteSameUserDevice"), and
-// announces every peer it hears, pings and responses alike, as notification 2020 with the JSON
-// text {"ip","name","device","appid"}, which the network service turns into peer rows.
+// announces the peers it hears, pings and responses alike, as notification 2020 with the JSON
+// text {"ip","name","device","appid"}, which the network service turns into peer rows (one
+// announcement per appid and address a second, at most 32 a second in all).
 //
 // The datagram (before its Base64 form) is a flat JSON object of texts:
 //   "ip"      the sender's local IPv4 address ("" lets the receiver use the source address)
@@ -23,7 +24,9 @@
 #include "udpComm.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -78,6 +81,9 @@ private:
         std::string userid;
     };
     void refreshIdentity();
+    // Whether an announcement of this "appid|address" may be posted now (see onReceive).
+    bool admitAnnouncement(const std::string& key);
+    static constexpr int kAnnouncementsPerSecond = 32;
     std::string localAddress() const;
     bool allowed() const;
 
@@ -85,6 +91,11 @@ private:
     mutable std::mutex identityMutex_;
     Identity identity_;
     std::atomic<bool> sweeping_{false};
+    // Announcements of the current second, by "appid|address" (receive loop only, under the mutex).
+    std::mutex announceMutex_;
+    std::map<std::string, std::chrono::steady_clock::time_point> lastAnnounced_;
+    std::chrono::steady_clock::time_point windowStart_;
+    int announcedInWindow_ = 0;
 };
 
 } // namespace NSUI

@@ -4,6 +4,7 @@
 #include "NSDBDataModel.h"
 #include "NSDBUtil.h"
 #include "NSHttpClient.h"
+#include "NSStringUtil.h"
 #include "NSTimeUtil.h"
 #include "UIHttpResponse.h"
 #include "serverInterface.h"
@@ -99,8 +100,13 @@ bool statApplication::openDB()
     };
     if (!db->open(databasePath()))
         return failed("failed to create statDB");
-    if (!db->tableExists("version")) {
-        if (!db->createTable(kCreateVersionSql, "version") ||
+    // A check that failed (the file busy past the timeout) says nothing about the table: never
+    // create (and so drop) a table on its word.
+    const bool hasVersion = db->tableExists("version");
+    if (db->getLastResult() != 0)
+        return failed("failed to read statDB");
+    if (!hasVersion) {
+        if (!db->execute(kCreateVersionSql) ||
             !db->execute("insert into version(version) values (" + std::to_string(schemaVersion) + ")"))
             return failed("failed to create table 'version'.");
     } else {
@@ -110,7 +116,10 @@ bool statApplication::openDB()
             !db->execute("update version set version=" + std::to_string(schemaVersion)))
             return failed("failed to update table 'version'.");
     }
-    if (!db->tableExists("stat") && !db->createTable(kCreateStatSql, "stat"))
+    const bool hasStat = db->tableExists("stat");
+    if (db->getLastResult() != 0)
+        return failed("failed to read statDB");
+    if (!hasStat && !db->execute(kCreateStatSql))
         return failed("failed to create table 'stat'.");
     return true;
 }
@@ -163,9 +172,12 @@ void statApplication::onHttpResponse(NSUI::UIHttpResponse* response)
     if (!response)
         return;
     if (response->tag == serverInterface::kStatUrlTag) {
-        if (!serverInterface::isHttpOk(response) || !isWebAddress(response->body))
+        // The server's answer may end in a line break; the address is what lies between the blanks.
+        std::string address = response->body;
+        trim(address);
+        if (!serverInterface::isHttpOk(response) || !isWebAddress(address))
             return;
-        uploadUrl = response->body;
+        uploadUrl = address;
         upload();
         return;
     }

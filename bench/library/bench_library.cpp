@@ -10,6 +10,12 @@
 //
 // The DCMTK tools run with TCP_NODELAY=1 (Nagle's algorithm off, as in the library's server).
 //
+//   open_clean_20000      opening a library of 20,000 images that was closed cleanly (what the first
+//                         frame waits for)
+//   open_unclean_20000    opening the same library after a run that did not close: the check is
+//                         queued on the library's worker, so this should match open_clean_20000
+//   reconcile_20000       that check in the background, until it is done (the list stays usable)
+//
 // After the runs the ratios of the best runs are printed: import / copy (aim: at most 2) and the throughput of the
 // storage server relative to storescp (aim: at least 0.8). Everything stays on 127.0.0.1.
 // QV_BENCH_TRACE=1 also prints, per import run, when the copying ended and how many rows existed.
@@ -308,8 +314,113 @@ void BM_Storescp(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kFiles);
 }
 
+// A library of 20,000 small images (20 series of 1,000), indexed once and kept between runs.
+constexpr int kLargeSeries = 20;
+constexpr int kLargePerSeries = 1000;
+
+std::string largeLibrary()
+{
+    const std::string root = benchRoot() + "library20k/";
+    const std::string complete = benchRoot() + "library20k.complete";
+    if (fs::exists(complete)) return root;
+    fs::remove_all(root);
+    for (int s = 0; s < kLargeSeries; ++s) {
+        qvgen::ImageSpec spec;
+        spec.columns = 16;
+        spec.rows = 16;
+        spec.patientName = "LARGE^" + std::to_string(s / 4);
+        spec.patientID = "L" + std::to_string(s / 4);
+        spec.studyUID = "2.25.9072." + std::to_string(s / 4);
+        spec.seriesUID = "2.25.9072." + std::to_string(s / 4) + "." + std::to_string(s);
+        const std::string folder = root + "L" + std::to_string(s / 4) + "/" + spec.studyUID + "/" + spec.seriesUID + "/";
+        fs::create_directories(folder);
+        if (!qvgen::writeStack(folder, spec, kLargePerSeries, 1.0)) {
+            std::fprintf(stderr, "cannot write the images into %s\n", folder.c_str());
+            std::exit(1);
+        }
+    }
+    // Indexed by the library itself: it finds the files without rows as after a run that did not close.
+    std::FILE* marker = std::fopen((root + dicomDB::kOpenMarker).c_str(), "w");
+    if (marker) std::fclose(marker);
+    auto* db = new dicomDB();
+    db->setStartServerForTest(false);
+    db->setLibraryFolderForTest(root);
+    db->init();
+    while (db->isReconciling()) {
+        step();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const int rows = imageRows(db);
+    db->stop();
+    db->release();
+    for (int i = 0; i < 10; ++i) step();
+    if (rows != kLargeSeries * kLargePerSeries) {
+        std::fprintf(stderr, "the large library holds %d rows, not %d\n", rows, kLargeSeries * kLargePerSeries);
+        std::exit(1);
+    }
+    std::FILE* f = std::fopen(complete.c_str(), "w");
+    if (f) std::fclose(f);
+    return root;
+}
+
+void BM_Open(benchmark::State& state, bool clean)
+{
+    ensureEnvironment();
+    const std::string root = largeLibrary();
+    for (auto _ : state) {
+        if (!clean) {
+            std::FILE* marker = std::fopen((root + dicomDB::kOpenMarker).c_str(), "w");
+            if (marker) std::fclose(marker);
+        }
+        auto* db = new dicomDB();
+        db->setStartServerForTest(false);
+        db->setLibraryFolderForTest(root);
+        const auto start = std::chrono::steady_clock::now();
+        db->init();
+        const double opened = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(opened);
+        if (!clean && !db->isReconciling()) state.SkipWithError("no check after a run that did not close");
+        if (clean && db->isReconciling()) state.SkipWithError("a clean start checks the library");
+        while (db->isReconciling()) {
+            step();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (imageRows(db) != kLargeSeries * kLargePerSeries) state.SkipWithError("rows lost");
+        db->stop();
+        db->release();
+        step();
+    }
+}
+
+void BM_Reconcile(benchmark::State& state)
+{
+    ensureEnvironment();
+    const std::string root = largeLibrary();
+    for (auto _ : state) {
+        std::FILE* marker = std::fopen((root + dicomDB::kOpenMarker).c_str(), "w");
+        if (marker) std::fclose(marker);
+        auto* db = new dicomDB();
+        db->setStartServerForTest(false);
+        db->setLibraryFolderForTest(root);
+        const auto start = std::chrono::steady_clock::now();
+        db->init();
+        while (db->isReconciling()) {
+            step();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        db->stop();
+        db->release();
+        step();
+    }
+    state.SetItemsProcessed(state.iterations() * kLargeSeries * kLargePerSeries);
+}
+
 } // namespace
 
+BENCHMARK_CAPTURE(BM_Open, clean, true)->Name("open_clean_20000")->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Open, unclean, false)->Name("open_unclean_20000")->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
+BENCHMARK(BM_Reconcile)->Name("reconcile_20000")->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
 BENCHMARK(BM_Copy)->Name("copy_1000")->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
 BENCHMARK(BM_Import)->Name("import_1000")->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();
 BENCHMARK(BM_Storescp)->Name("storescp_8x125")->Unit(benchmark::kMillisecond)->Iterations(5)->UseManualTime();

@@ -220,6 +220,34 @@ TEST(NSDBUtil, CommitWaitsForReadersOfOtherConnections)
     EXPECT_TRUE(db.rollback());
 }
 
+TEST(NSDBUtil, TableCheckWaitsForAFileAnotherConnectionHolds)
+{
+    qvtest::TempDir dir;
+    NSDBUtil db;
+    ASSERT_TRUE(db.open(dir / "db"));
+    ASSERT_TRUE(db.execute("create table t(a);insert into t values(1);"));
+
+    // While another connection holds the file, a table check waits for it instead of answering
+    // "missing", which an opener would take as a reason to create the table anew.
+    RawConnection other(dir / "db");
+    ASSERT_EQ(other.exec("begin exclusive;"), SQLITE_OK);
+    std::thread holder([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        other.exec("commit;");
+    });
+    const bool exists = db.tableExists("t");
+    holder.join();
+    EXPECT_TRUE(exists);
+    EXPECT_EQ(db.getLastResult(), SQLITE_OK);
+
+    // Held past the timeout, the check fails and says so.
+    ASSERT_EQ(other.exec("begin exclusive;"), SQLITE_OK);
+    EXPECT_FALSE(db.tableExists("t"));
+    EXPECT_EQ(db.getLastResult(), SQLITE_BUSY);
+    other.exec("rollback;");
+    EXPECT_EQ(countRows(db, "t"), 1);
+}
+
 TEST(NSDBUtil, BeginGivesUpWhileTheLockIsHeld)
 {
     qvtest::TempDir dir;

@@ -259,7 +259,8 @@ class dcmServer {
   void StopDicomServer();
 
   // "patient/study/series" below the root (no trailing "/"), each component made safe: the
-  // patient component is PatientName + "_" + PatientID; empty values are replaced
+  // patient component is PatientName + "_" + PatientID (with a hash of the two appended when
+  // either holds "_", so two patients never share it); empty values are replaced
   // ("ANONYMOUS", "EmptyID", "unknownStudy", "unknownSeries"). Pure; NUL-terminated in out.
   static void getDicomFolder(const char* patientName, const char* patientID, const char* studyUID,
                              const char* seriesUID, char out[1024]);

@@ -41,7 +41,10 @@ uint32_t foldedHash(std::string_view text) {
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
-std::string safeComponent(std::string_view text) {
+namespace {
+
+// The component before any hash is appended.
+std::string keptPart(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) out.push_back(isKept(c) ? c : '_');
@@ -49,16 +52,36 @@ std::string safeComponent(std::string_view text) {
   while (dots < out.size() && out[dots] == '.') ++dots;
   out.erase(0, dots);
   if (out.size() > kMaxComponent) out.resize(kMaxComponent);
+  return out;
+}
+
+}  // namespace
+
+std::string safeComponent(std::string_view text) {
+  std::string out = keptPart(text);
   if (out != text) out += "_" + hashText(text);
   return out;
 }
 
 std::string dicomFolder(std::string_view patientName, std::string_view patientId, std::string_view studyUid,
                         std::string_view seriesUid) {
-  std::string patient(orDefault(patientName, kAnonymous));
+  const std::string_view name = orDefault(patientName, kAnonymous);
+  const std::string_view id = orDefault(patientId, kEmptyPatientId);
+  std::string patient(name);
   patient += "_";
-  patient += orDefault(patientId, kEmptyPatientId);
-  return safeComponent(patient) + "/" + safeComponent(orDefault(studyUid, kUnknownStudy)) + "/" +
+  patient += id;
+  // Joined with "_", a name or ID that holds "_" itself makes the split ambiguous: ("A_B", "C") and
+  // ("A", "B_C") both read "A_B_C". Such a pair gets the hash of the two values kept apart.
+  std::string patientPart;
+  if (name.find('_') != std::string_view::npos || id.find('_') != std::string_view::npos) {
+    std::string pair(name);
+    pair.push_back('\0');
+    pair += id;
+    patientPart = keptPart(patient) + "_" + hashText(pair);
+  } else {
+    patientPart = safeComponent(patient);
+  }
+  return patientPart + "/" + safeComponent(orDefault(studyUid, kUnknownStudy)) + "/" +
          safeComponent(orDefault(seriesUid, kUnknownSeries));
 }
 

@@ -33,7 +33,9 @@ uint32_t foldedHash(std::string_view text);
 std::string safeComponent(std::string_view text);
 
 // "patient/study/series" (no trailing "/"), the patient component being PatientName + "_" +
-// PatientID; empty values take the replacements above.
+// PatientID; empty values take the replacements above. When the name or the ID holds "_" the
+// patient component always ends in "_" and the hash of the two values taken apart, so two
+// patients never share a folder.
 std::string dicomFolder(std::string_view patientName, std::string_view patientId, std::string_view studyUid,
                         std::string_view seriesUid);
 

@@ -5,6 +5,7 @@
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
+#include "NSStringUtil.h"
 #include "cocostudio/CSLoader.h"
 #include "dicomDB.h"
 #include "favoriteList.h"
@@ -47,6 +48,7 @@ const int kEventLeft = 4;
 const int kEventAction = 15;
 const int kEventPatients = 19;
 const int kProgressLabelTag = 100002;
+const char* const kImportSkippedToast = "%d files imported, %d skipped (not DICOM, damaged or refused)";
 
 std::string writable()
 {
@@ -69,22 +71,11 @@ std::string patientFolderOf(const std::string& seriesFolder)
     return getParentDirectory(getParentDirectory(seriesFolder));
 }
 
-// Worker: drops the series cache of every series folder of the patient, deletes the patient's rows
-// and then its folder, only when that lies strictly inside the library.
+// Worker: the patient's rows, and the files, caches and thumbnails of exactly those rows (the
+// library does it on its worker, in order with the images being stored).
 void deletePatientFiles(dicomDB* db, const std::string& job)
 {
-    const std::string folder = NSUI::UIJson::getString(job, "folder");
-    std::vector<std::string> studies;
-    listSubdirectories(folder, studies);
-    for (const std::string& study : studies) {
-        std::vector<std::string> series;
-        listSubdirectories(study, series);
-        for (const std::string& s : series)
-            isImageSDK::isDcmScan::removeBuffer(s);
-    }
-    const std::string removed = db->deletePatient(std::atoi(NSUI::UIJson::getString(job, "patientID").c_str()));
-    if (!removed.empty())
-        db->removeLibraryFolder(removed);
+    db->deletePatient(std::atoi(NSUI::UIJson::getString(job, "patientID").c_str()));
     db->release();
 }
 
@@ -484,9 +475,10 @@ void patientList::onButton(Ref* sender)
         return;
     const std::string& name = node->getName();
     if (name == "importImage") {
+        // A chosen folder imports itself; a chosen file, the folder it lies in.
         const std::string path = FileUtils::getInstance()->chooseFile("");
         if (path.size() > 1)
-            openPath(getParentDirectory(path));
+            openPath(FileUtils::getInstance()->isDirectoryExist(path) ? path : getParentDirectory(path));
     } else if (name == "share") {
         ssize_t index = -1;
         if (listObject* row = rowFromSwipeMenu(sender, &index)) {
@@ -554,9 +546,9 @@ void patientList::openPath(std::string path)
     if (!isFolder && !files->isFileExist(path))
         return;
     if (isFolder || !endsWithZip(path)) {
+        startImportProgress();
         if (importer)
             importer->importFolder(path);
-        schedule([this](float) { showImportProgress(); }, 0.25f, "qv_import_progress");
         return;
     }
     startZipImport(path);
@@ -593,8 +585,8 @@ void patientList::onImportPathReady(int unpacked)
 {
     NSUI::NSActivity::hide();
     if (unpacked > 0 && importer) {
+        startImportProgress();
         importer->importFolder(getString(importJob, "path"));
-        schedule([this](float) { showImportProgress(); }, 0.25f, "qv_import_progress");
     }
     unpacking = false;
     if (zipQueue.empty())
@@ -614,6 +606,16 @@ void patientList::onImportPathReady(int unpacked)
         0.1f, "qv_next_zip");
 }
 
+void patientList::startImportProgress()
+{
+    if (!importRound && importer) {
+        importRound = true;
+        importRoundFinished = importer->getFinishedCount();
+        importRoundCopied = importer->getCopiedCount();
+    }
+    schedule([this](float) { showImportProgress(); }, 0.25f, "qv_import_progress");
+}
+
 void patientList::showImportProgress()
 {
     auto* label = dynamic_cast<Label*>(getChildByTag(kProgressLabelTag));
@@ -622,6 +624,13 @@ void patientList::showImportProgress()
         unschedule("qv_import_progress");
         if (label)
             label->setVisible(false);
+        if (importRound && importer) {
+            importRound = false;
+            const int imported = importer->getCopiedCount() - importRoundCopied;
+            const int skipped = importer->getFinishedCount() - importRoundFinished - imported;
+            if (skipped > 0)
+                showMessage(formatString(kImportSkippedToast, imported, skipped), 5.0f);
+        }
         return;
     }
     if (!label) {

@@ -124,8 +124,11 @@ protected:
     void onPatientStored(const std::string& json);
     void onSeriesDeleted(const std::string& patientID);
     void onImportPathReady(int unpacked);
-    // The count of files copied so far next to the import button, while the importer works.
+    // The count of files copied so far next to the import button, while the importer works; when
+    // it has finished, how many files were imported and skipped, once, if any was skipped.
     void showImportProgress();
+    // Starts the progress display; a new round of the importer counts from here.
+    void startImportProgress();
     listObject* rowFromSwipeMenu(cocos2d::Ref* sender, ssize_t* index);
     void closeSwipeMenu();
     void openStudies(listObject* row);
@@ -140,4 +143,8 @@ protected:
     // Zip archives handed in while one is being unpacked, in arrival order.
     std::deque<std::string> zipQueue;
     bool unpacking = false;
+    // The importer's finished and copied counts when the current round of imports began.
+    int importRoundFinished = 0;
+    int importRoundCopied = 0;
+    bool importRound = false;
 };

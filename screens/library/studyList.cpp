@@ -91,14 +91,12 @@ std::string thumbnailName(int i)
     return "thrumb" + std::to_string(i);
 }
 
-// Worker: the series' cache entry, its rows (a study or patient left empty goes too) and its
-// folder, only when that lies strictly inside the library; then 2018 with the patient id.
+// Worker: the series' cache entry, its rows (a study or patient left empty goes too) and the files
+// of exactly those rows, in order with the images being stored; then 2018 with the patient id.
 void deleteSeriesFiles(dicomDB* db, const std::string& job)
 {
     isImageSDK::isDcmScan::removeBuffer(NSUI::UIJson::getString(job, "folder"));
-    const std::string removed = db->deleteSeries(std::atoi(NSUI::UIJson::getString(job, "seriesID").c_str()));
-    if (!removed.empty())
-        db->removeLibraryFolder(removed);
+    db->deleteSeries(std::atoi(NSUI::UIJson::getString(job, "seriesID").c_str()));
     db->release();
     NSUI::NSNotificationCenter::getInstance()->postStringNotification(
         nullptr, NSUI::NOTIFY_DB_SERIES_DELETED, NSUI::UIJson::getString(job, "patientID"), nullptr, false);

@@ -146,6 +146,7 @@ TEST_F(DataServiceTest, PeerCountFollowsTheLastHeardTimeAndAFailedEchoChangesNot
     // A workstation announced by discovery: its device kind, port 4587; a missing kind means 5.
     post(NSUI::NOTIFY_NET_PEER_FOUND, R"({"ip":"127.0.0.40","name":"mac","device":"4","appid":"m-1"})");
     post(NSUI::NOTIFY_NET_PEER_FOUND, R"({"ip":"127.0.0.41","name":"x","appid":"x-1"})");
+    ASSERT_TRUE(waitFor([&] { return peer("x-1").device == 5; }));
     EXPECT_EQ(peer("m-1").device, 4);
     EXPECT_EQ(peer("m-1").port, "4587");
     EXPECT_EQ(peer("m-1").ip, "127.0.0.40");
@@ -164,6 +165,22 @@ TEST_F(DataServiceTest, PeerCountFollowsTheLastHeardTimeAndAFailedEchoChangesNot
     ASSERT_EQ(log.of(NSUI::NOTIFY_NET_PEER_COUNT).size(), 1u);
     EXPECT_EQ(log.of(NSUI::NOTIFY_NET_PEER_COUNT).back().intValue, -1);
     EXPECT_TRUE(echoes.empty());
+}
+
+TEST_F(DataServiceTest, APeerTableFloodedByDiscoveryKeepsThePeersHeardLast)
+{
+    for (int i = 0; i < 300; ++i) {
+        NSUI::NSNotificationData* d = NSUI::NSNotificationData::create();
+        d->text = "{\"ip\":\"127.0.1." + std::to_string(i % 250) + "\",\"name\":\"p\",\"device\":\"2\",\"appid\":\"p-" +
+                  std::to_string(i) + "\"}";
+        NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_NET_PEER_FOUND, d, nullptr, true);
+    }
+    step();
+    ASSERT_TRUE(waitFor([&] { return peer("p-299").appid == "p-299"; }));
+    std::vector<neighborRecord> rows;
+    service->getDatabase()->getNeighbors(rows);
+    EXPECT_EQ(rows.size(), static_cast<size_t>(dicomDB::kMaxNeighbors));
+    EXPECT_EQ(peer("p-0").appid, "");
 }
 
 TEST_F(DataServiceTest, KnownNodeEchoSkipsNodesWithTasksAndAddsNodesThatAcceptedASend)

@@ -119,6 +119,7 @@ TEST_F(DicomDBTest, CreatesTheSchemaExactlyAndReopensAnExistingLibrary)
 
     // Reopening keeps rows and the single version row; an older version number is raised to 4.
     ASSERT_TRUE(db_->connectionForTest().execute("update version set version=3"));
+    db_.reset();
     db_ = openDB();
     ASSERT_TRUE(db_->isReady());
     EXPECT_EQ(count("patient"), 1);
@@ -129,6 +130,7 @@ TEST_F(DicomDBTest, CreatesTheSchemaExactlyAndReopensAnExistingLibrary)
 
     // A missing table is created again without touching the others.
     ASSERT_TRUE(db_->connectionForTest().execute("drop table neighbor"));
+    db_.reset();
     db_ = openDB();
     EXPECT_EQ(count("neighbor"), 0);
     EXPECT_EQ(count("patient"), 1);
@@ -147,7 +149,7 @@ TEST_F(DicomDBTest, AFolderThatCannotHoldTheFileLeavesTheLibraryNotReady)
     dicomDBRecordIds ids;
     EXPECT_FALSE(db->saveDicomRecord(makeMessage("A", "1", "1", "2", "3"), ids));
     EXPECT_EQ(db->addImageFavorite("/x.jpg", 1.0f), -1);
-    EXPECT_EQ(db->deleteSeries(1), "");
+    EXPECT_FALSE(db->deleteSeries(1));
 }
 
 TEST_F(DicomDBTest, WritesRowsOfSeveralPatientsStudiesAndSeriesOnce)
@@ -239,59 +241,66 @@ TEST_F(DicomDBTest, SqlLookingTextsAreStoredVerbatim)
     EXPECT_EQ(peers[0].appid, "app\"1");
 }
 
-TEST_F(DicomDBTest, DeletesRemoveRowsAndOnlyFoldersInsideTheLibrary)
+TEST_F(DicomDBTest, DeletesRemoveTheFilesOfTheirRowsOnlyAndNothingOutsideTheLibrary)
 {
-    dicomDBRecordIds a, b, c;
+    dicomDBRecordIds a, b, c, d;
     ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Doe", "P1", "2.25.1001", "2.25.1001.1", "2.25.1001.1.1"), a));
     ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Doe", "P1", "2.25.1001", "2.25.1001.2", "2.25.1001.2.1"), b));
-    ASSERT_TRUE(db_->saveDicomRecord(makeMessage("Roe", "P2", "2.25.2001", "2.25.2001.1", "2.25.2001.1.1"), c));
+    // Two patients that an older library filed in one folder ("A_B" + "C" and "A" + "B_C"), even in
+    // one series folder: each row keeps its own file.
+    redIRI::DCM_MESSAGE first = makeMessage("A_B", "C", "2.25.3001", "2.25.3001.1", "2.25.3001.1.1");
+    redIRI::DCM_MESSAGE second = makeMessage("A", "B_C", "2.25.3001", "2.25.3001.1", "2.25.3001.1.2");
+    SET(second, SeriesFolder, "A_B_C/2.25.3001/2.25.3001.1/");
+    ASSERT_TRUE(db_->saveDicomRecord(first, c));
+    ASSERT_TRUE(db_->saveDicomRecord(second, d));
+    ASSERT_NE(c.patientID, d.patientID);
     makeFile("Doe_P1/2.25.1001/2.25.1001.1/2.25.1001.1.1.dcm");
+    makeFile("Doe_P1/2.25.1001/2.25.1001.1/thrumb0");
     makeFile("Doe_P1/2.25.1001/2.25.1001.2/2.25.1001.2.1.dcm");
-    makeFile("Roe_P2/2.25.2001/2.25.2001.1/2.25.2001.1.1.dcm");
+    makeFile("A_B_C/2.25.3001/2.25.3001.1/2.25.3001.1.1.dcm");
+    makeFile("A_B_C/2.25.3001/2.25.3001.1/2.25.3001.1.2.dcm");
 
-    // One of two series: its folder only; the study and patient rows stay.
-    std::string folder = db_->deleteSeries(a.seriesID);
-    EXPECT_EQ(folder, root_ + "Doe_P1/2.25.1001/2.25.1001.1//");
-    EXPECT_TRUE(db_->removeLibraryFolder(folder));
+    // One of two series: its files, thumbnails and folder; the study and patient rows stay.
+    EXPECT_TRUE(db_->deleteSeries(a.seriesID));
     EXPECT_FALSE(fs::exists(root_ + "Doe_P1/2.25.1001/2.25.1001.1"));
     EXPECT_TRUE(fs::exists(root_ + "Doe_P1/2.25.1001/2.25.1001.2/2.25.1001.2.1.dcm"));
-    EXPECT_EQ(count("image"), 2);
-    EXPECT_EQ(count("study"), 2);
+    EXPECT_EQ(count("image"), 3);
+    EXPECT_EQ(count("study"), 3);
     EXPECT_TRUE(db_->hasPatient(a.patientID));
 
-    // The last series takes the study and the patient: the folder is the patient's.
-    folder = db_->deleteSeries(b.seriesID);
-    EXPECT_EQ(folder, root_ + "Doe_P1/");
+    // The last series takes the study, the patient and the folders left empty.
+    EXPECT_TRUE(db_->deleteSeries(b.seriesID));
     EXPECT_FALSE(db_->hasPatient(a.patientID));
-    EXPECT_EQ(count("study"), 1);
-    EXPECT_TRUE(db_->removeLibraryFolder(folder));
     EXPECT_FALSE(fs::exists(root_ + "Doe_P1"));
-    EXPECT_EQ(db_->deleteSeries(b.seriesID), "");
+    EXPECT_FALSE(db_->deleteSeries(b.seriesID));
 
-    // Deleting a patient returns its absolute folder.
-    folder = db_->deletePatient(c.patientID);
-    EXPECT_EQ(folder, root_ + "Roe_P2/");
+    // Deleting one patient of a shared folder leaves the other's file and rows.
+    EXPECT_TRUE(db_->deletePatient(c.patientID));
+    EXPECT_FALSE(fs::exists(root_ + "A_B_C/2.25.3001/2.25.3001.1/2.25.3001.1.1.dcm"));
+    EXPECT_TRUE(fs::exists(root_ + "A_B_C/2.25.3001/2.25.3001.1/2.25.3001.1.2.dcm"));
+    EXPECT_TRUE(db_->hasPatient(d.patientID));
+    EXPECT_EQ(count("image"), 1);
+    EXPECT_TRUE(db_->deletePatient(d.patientID));
+    EXPECT_FALSE(fs::exists(root_ + "A_B_C"));
     EXPECT_EQ(count("patient"), 0);
     EXPECT_EQ(count("series"), 0);
-    EXPECT_EQ(count("image"), 0);
-    EXPECT_TRUE(db_->removeLibraryFolder(folder));
+    EXPECT_FALSE(db_->deletePatient(d.patientID));
     EXPECT_TRUE(fs::exists(root_ + "dicomDB"));
 
     // Rows whose path is empty or climbs out never remove the library or anything outside it.
-    fs::create_directories(base_ / "outside");
+    fs::create_directories(base_ / "outside" / "a" / "b");
+    std::ofstream(base_ / "outside" / "a" / "b" / "2.25.9001.1.1.dcm") << "x";
     for (const std::string& path : {std::string(""), std::string("../x/"), std::string("../../outside/a/b/")}) {
         redIRI::DCM_MESSAGE m = makeMessage("Bad", "P9", "2.25.9001", "2.25.9001.1", "2.25.9001.1.1");
         SET(m, SeriesFolder, path);
         dicomDBRecordIds ids;
         ASSERT_TRUE(db_->saveDicomRecord(m, ids));
-        EXPECT_FALSE(db_->removeLibraryFolder(db_->deleteSeries(ids.seriesID))) << path;
+        EXPECT_TRUE(db_->deleteSeries(ids.seriesID)) << path;
     }
     EXPECT_FALSE(db_->removeLibraryFolder(root_));
-    EXPECT_FALSE(db_->removeLibraryFolder(root_ + "/"));
     EXPECT_FALSE(db_->removeLibraryFolder(root_ + "a/../.."));
-    EXPECT_FALSE(db_->removeLibraryFolder(root_.substr(0, root_.size() - 1) + "x/"));
     EXPECT_TRUE(fs::exists(root_ + "dicomDB"));
-    EXPECT_TRUE(fs::exists(base_ / "outside"));
+    EXPECT_TRUE(fs::exists(base_ / "outside" / "a" / "b" / "2.25.9001.1.1.dcm"));
 }
 
 TEST_F(DicomDBTest, FavouritesGetIDsAndOneMarkerAfterStart)

@@ -29,7 +29,8 @@ protected:
     void SetUp() override
     {
         OnlineTest::SetUp();
-        server.put("/st/gi.php", server.url("/st/up.php"));
+        // The address comes as the server sends it, with blanks and a line break around it.
+        server.put("/st/gi.php", " " + server.url("/st/up.php") + "\r\n");
         answerUpload("{\"Status\":\"0\"}");
         stat = statApplication::getInstance();
         stat->setClock([this] { return clock; });

@@ -51,6 +51,10 @@ TEST(Naming, FoldersAreThreeSafeComponents) {
 
   // Values that had to change keep apart from the values they were changed into.
   EXPECT_NE(dicomFolder("A/B", "1", uid, uid), dicomFolder("A_B", "1", uid, uid));
+  // Nor do two patients whose name and ID joined by "_" read the same.
+  EXPECT_NE(split(dicomFolder("A_B", "C", uid, uid))[0], split(dicomFolder("A", "B_C", uid, uid))[0]);
+  EXPECT_NE(split(dicomFolder("A_B/", "C", uid, uid))[0], split(dicomFolder("A", "B/_C", uid, uid))[0]);
+  EXPECT_EQ(split(dicomFolder("A_B", "C", uid, uid))[0].rfind("A_B_C_", 0), 0u);
   EXPECT_NE(safeComponent(longName), safeComponent(longName + "y"));
   EXPECT_EQ(safeComponent("A_B"), "A_B");
   EXPECT_EQ(safeComponent("A/B").rfind("A_B_", 0), 0u);

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -55,6 +56,18 @@ std::vector<std::string> statisticsEvents()
     for (int i = 0; i < model.getRowCount(); ++i)
         out.push_back(model.getValue(i, 0) + (model.getValue(i, 1).empty() ? "" : ":" + model.getValue(i, 1)));
     return out;
+}
+
+// The text of the running scene's toast, then cleared so the next check sees only a new one.
+std::string takeToast()
+{
+    Scene* scene = Director::getInstance()->getRunningScene();
+    auto* text = dynamic_cast<ui::Text*>(scene ? scene->getChildByNameDeep("messageBox.text") : nullptr);
+    if (!text)
+        return "";
+    const std::string shown = text->getString();
+    text->setString("");
+    return shown;
 }
 
 } // namespace
@@ -150,12 +163,26 @@ TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyTha
     Node* emptyText = home()->getHintNode()->getChildByName(patientList::kEmptyTextName);
     ASSERT_NE(emptyText, nullptr);
     EXPECT_TRUE(emptyText->isVisible());
-    // The chooser answers a file; its folder is imported.
-    FileUtils::getInstance()->setChooseFileAnswer(source + "chosen.dcm");
+    // A chosen folder imports itself, not its parent.
+    FileUtils::getInstance()->setChooseFileAnswer(source + "b/");
     Node* button = home()->getChildByNameDeep("importImage");
     ASSERT_NE(button, nullptr);
     clickNode(button);
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()); }));
+    for (int i = 0; i < 30; ++i)
+        frame();
+    EXPECT_EQ(rowCount(home()), 1);
+    EXPECT_EQ(rowAt(home(), 0)->name, "BRAVO^TWO");
+    // The chooser answers a file; its folder is imported. What is no image is skipped, and the
+    // end of the import says how many files went each way.
+    FileUtils::getInstance()->setChooseFileAnswer(source + "chosen.dcm");
+    std::ofstream(source + "notes.txt") << "not an image";
+    takeToast();
+    clickNode(button);
     ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 3 && importIdle(home()); }));
+    std::string toast;
+    ASSERT_TRUE(frameUntil([&] { return !(toast = takeToast()).empty(); }, 10.0));
+    EXPECT_EQ(toast, "18 files imported, 1 skipped (not DICOM, damaged or refused)");
     ASSERT_TRUE(frameUntil([&] {
         for (ssize_t i = 0; i < 3; ++i)
             if (rowAt(home(), i)->imageCount != 6)
