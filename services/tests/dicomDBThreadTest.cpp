@@ -248,6 +248,32 @@ TEST_F(DicomDBWorker, StopWritesTheImagesAlreadyQueued)
 
 namespace {
 
+TEST_F(DicomDBWorker, ADeleteRacingStoresOfItsSeriesLeavesNoRowWithoutItsFile)
+{
+    // Images of one series stored while the user deletes it: whatever is left has its file.
+    const std::string folder = "Ann/2.25.1001/2.25.1001.1/";
+    auto image = [&](int i) {
+        const std::string name = "a" + std::to_string(i);
+        fs::create_directories(root_ + folder);
+        std::ofstream(root_ + folder + name) << "x";
+        return std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ann", "2.25.1001", "2.25.1001.1", name));
+    };
+    db_->queueStoredImage(image(0));
+    flush();
+    NSUI::NSDBDataModel series;
+    ASSERT_TRUE(db_->connectionForTest().query("select ID from series", series));
+    const int seriesID = std::atoi(series.getValue(0, 0).c_str());
+    for (int i = 1; i <= 40; ++i) db_->queueStoredImage(image(i));
+    EXPECT_TRUE(db_->deleteSeries(seriesID));
+    for (int i = 41; i <= 50; ++i) db_->queueStoredImage(image(i));
+    flush();
+    NSUI::NSDBDataModel rows;
+    ASSERT_TRUE(db_->connectionForTest().query("select path,file from series,image where series.ID=image.seriesID", rows));
+    EXPECT_EQ(rows.getRowCount(), 10);
+    for (int r = 0; r < rows.getRowCount(); ++r)
+        EXPECT_TRUE(fs::exists(root_ + rows.getValue(r, 0) + rows.getValue(r, 1))) << rows.getValue(r, 1);
+}
+
 TEST_F(DicomDBWorker, FavouritesFromTheViewerCountAndSoundOnlyWhenStored)
 {
     auto* audio = CocosDenshion::SimpleAudioEngine::getInstance();
