@@ -241,10 +241,11 @@ TEST_F(StorageServerTest, AProgramKilledWhileAPeerSendsKeepsEveryAcknowledgedIma
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // Its main loop is busy (a large series loading, say): the notices of stored images wait.
         openLibrary();
         for (;;) {
             step();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
     }
     ASSERT_TRUE(qvtest::waitListening(port_, 20000));
