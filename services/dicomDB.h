@@ -249,7 +249,7 @@ private:
     bool serverRunning_ = false;
     bool serverFailed_ = false;
     std::string serverPort_ = "4587";
-    bool stopped_ = false;
+    std::atomic<bool> stopped_{false};
     long lastMarkerTime_ = 0;
     dicomDBThread* thread_ = nullptr;  // deletes itself after safeDestroy
     std::shared_ptr<dicomDBRequestRegistry> registry_ = std::make_shared<dicomDBRequestRegistry>();

@@ -51,7 +51,8 @@ TEST_F(DiscoveryThreads, SweepsAndAnswersRunTogether)
         NSUI::UILocalConfig::setLocalString("discovery_threads_probe", std::to_string(i));
         step();
     }
-    ASSERT_TRUE(waitFor([&] { return heard.countFrom("127.0.0.2") >= 6 && heard.countFrom("127.0.0.3") >= 6; }, 5000));
+    // Each is announced once a second however many copies of its datagrams arrive.
+    ASSERT_TRUE(waitFor([&] { return heard.countFrom("127.0.0.2") >= 1 && heard.countFrom("127.0.0.3") >= 1; }, 5000));
     EXPECT_TRUE(waitFor([] { return !NSUI::UILocalConfig::getLocalString(NSUI::sniffer::kSameUserSetting, "").empty(); }, 2000));
     a.reset();
     b.reset();
