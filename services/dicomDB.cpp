@@ -10,6 +10,7 @@
 #include "dicomDBSchema.h"
 #include "isDcmRules.h"
 #include "isDcmScan.h"
+#include "messageView.h"
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
 
@@ -29,6 +30,8 @@
 namespace {
 
 const char* const kServerTitle = "tolvrane";
+const char* const kIndexFailedToast =
+    "Received images could not be added to the library yet; they will be listed once it can be written";
 
 std::string idText(int id) { return std::to_string(id); }
 
@@ -999,8 +1002,12 @@ bool dicomDB::queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& o
 void dicomDB::noteWriteResult(bool ok)
 {
     if (!ok) {
-        if (!writeFailed_.exchange(true))
+        if (!writeFailed_.exchange(true)) {
             cocos2d::log("library: an image could not be indexed; the library will be checked again");
+            // The peer was told the image is stored: the user learns that it is not listed yet.
+            cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
+                [] { NSUI::messageView::showMessage(kIndexFailedToast, 5.0f); });
+        }
         return;
     }
     // The cause has gone (space freed, the file released): the files that missed their rows get
