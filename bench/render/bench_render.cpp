@@ -5,6 +5,8 @@
 //   segments/10000       one draw node holding 10,000 line segments, unchanged between frames
 //   segments_redrawn     the same node cleared and refilled every frame, as measurement shapes are
 //   labels/100           100 labels of 12 characters
+//   label_layout/rtl:0   one label laid out again for another Latin name (no frame drawn)
+//   label_layout/rtl:1   the same for Arabic and Hebrew names (bidi order and shaping)
 //
 // With a display (DISPLAY set, e.g. under xvfb-run) frames are drawn into a 1280 x 800 GL window
 // (Mesa llvmpipe under Xvfb); without one the recording back-end runs the same frames. The
@@ -191,6 +193,28 @@ void BM_Labels(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// Laying a label out again for a new text, as table rows and overlays do: Latin names (one glyph
+// per character) and Arabic and Hebrew names (ordered and shaped).
+void BM_LabelLayout(benchmark::State& state)
+{
+    freshScene();
+    static const char* const latin[] = {"PHANTOM^QUORVANE", "M\u00fcller^Hans", "Wang^XiaoDong", "ww/wl: 400/40"};
+    static const char* const rightToLeft[] = {u8"\u0642\u0628\u0627\u0646\u064a^\u0644\u0646\u0632\u0627\u0631",
+                                              u8"\u05e9\u05e8\u05d5\u05df^\u05d3\u05d1\u05d5\u05e8\u05d4",
+                                              u8"\u0645\u062d\u0645\u062f^\u0639\u0644\u064a",
+                                              u8"\u05db\u05d4\u05df^\u05de\u05e9\u05d4"};
+    const char* const* texts = state.range(0) ? rightToLeft : latin;
+    Label* label = Label::createWithSystemFont("", "", 16);
+    label->retain();
+    size_t i = 0;
+    for (auto _ : state) {
+        label->setString(texts[i++ % 4]);
+        benchmark::DoNotOptimize(label->getContentSize());
+    }
+    label->release();
+    state.SetItemsProcessed(state.iterations());
+}
+
 } // namespace
 
 BENCHMARK(BM_SpritesStill)->Name("sprites")->Arg(1000)->Unit(benchmark::kMicrosecond);
@@ -198,5 +222,6 @@ BENCHMARK(BM_SpritesMoving)->Name("sprites_moving")->Arg(1000)->Unit(benchmark::
 BENCHMARK(BM_Segments)->Name("segments")->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SegmentsRedrawn)->Name("segments_redrawn")->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Labels)->Name("labels")->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LabelLayout)->Name("label_layout")->ArgName("rtl")->Arg(0)->Arg(1);
 
 BENCHMARK_MAIN();

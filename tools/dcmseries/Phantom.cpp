@@ -426,6 +426,8 @@ ImageSpec Phantom::imageSpec(int k) const
         image.extra.push_back({{0x0028, 0x1054}, "HU"});
     if (spec_.rgb)  // colour pixels: a secondary capture
         image.extra.push_back({{0x0008, 0x0016}, UID_SecondaryCaptureImageStorage});
+    if (!spec_.characterSet.empty())
+        image.extra.push_back({{0x0008, 0x0005}, spec_.characterSet});
 
     if (spec_.multiFrame) {
         for (int s = 0; s < spec_.slices; ++s) {

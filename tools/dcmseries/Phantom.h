@@ -75,6 +75,9 @@ struct PhantomSpec {
     double rescaleSlope = 1;      // CT only
     bool rgb = false;         // 8-bit RGB pixels (the shapes' colours) in place of grey values
     bool multiFrame = false;  // one file holding every slice as a frame
+    // Specific Character Set of the texts ("" : none written); the texts are written as given,
+    // already in that set.
+    std::string characterSet;
     std::string patientName = "PHANTOM^QUORVANE";
     std::string patientID = "PH-0001";
     std::string patientBirthDate = "19700101";

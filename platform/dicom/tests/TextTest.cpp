@@ -66,6 +66,9 @@ TEST(Text, CharacterSetsAreReadAsUtf8) {
       {"ISO_IR 192", "\xD0\x94\xD0\xBC\xD0\xB8\xD1\x82\xD1\x80\xD0\xB8\xD0\xB9^\xD0\x9F", "Дмитрий^П"},
       {"GB18030", "\xCD\xF5^\xD0\xA1\xC3\xF7", "王^小明"},
       {"ISO_IR 144", "\xB1\xE3\xD7\xEF", "Бузя"},
+      // Arabic (ISO 8859-6) and Hebrew (ISO 8859-8), kept in logical order.
+      {"ISO_IR 127", "\xE2\xC8\xC7\xE6\xEA^\xE4\xE6\xD2\xC7\xD1", "قباني^لنزار"},
+      {"ISO_IR 138", "\xF9\xF8\xE5\xEF^\xE3\xE1\xE5\xF8\xE4", "שרון^דבורה"},
       {"\\ISO 2022 IR 149", "Hong^Gildong=\x1B$)C\xFB\xF3^\x1B$)C\xD1\xCE\xD4\xD7=\x1B$)C\xC8\xAB^\x1B$)C\xB1\xE6\xB5\xBF",
        "Hong^Gildong=洪^吉洞=홍^길동"},
       // The ISO 2022 example of the DICOM standard: ideographic and phonetic groups switched

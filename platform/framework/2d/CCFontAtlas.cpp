@@ -9,6 +9,7 @@
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include <hb-ft.h>
 
 #include "base/ccMacros.h"
 #include "renderer/CCTexture2D.h"
@@ -79,9 +80,13 @@ AtlasCache& atlasCache()
 
 struct FontAtlas::Face {
     FT_Face face = nullptr;
+    hb_font_t* shaping = nullptr; // holds its own reference to face
     std::string file;
     ~Face()
     {
+        if (shaping) {
+            hb_font_destroy(shaping);
+        }
         if (face) {
             FT_Done_Face(face);
         }
@@ -208,22 +213,17 @@ bool FontAtlas::init(const std::string& fontFile, int pixelSize)
     return true;
 }
 
-FontAtlas::Face* FontAtlas::faceFor(char32_t codePoint, unsigned int* glyphIndex)
+int FontAtlas::faceFor(char32_t codePoint, unsigned int* glyphIndex)
 {
-    Face* primary = _faces.front().get();
-    *glyphIndex = FT_Get_Char_Index(primary->face, FT_ULong(codePoint));
-    if (*glyphIndex != 0) {
-        return primary;
-    }
-    // Faces opened for earlier fallbacks first.
-    for (size_t i = 1; i < _faces.size(); ++i) {
+    // The primary face, then faces opened for earlier fallbacks.
+    for (size_t i = 0; i < _faces.size(); ++i) {
         *glyphIndex = FT_Get_Char_Index(_faces[i]->face, FT_ULong(codePoint));
         if (*glyphIndex != 0) {
-            return _faces[i].get();
+            return int(i);
         }
     }
     if (!fontconfigReady()) {
-        return nullptr;
+        return -1;
     }
     FcPattern* pattern = FcPatternCreate();
     FcCharSet* charset = FcCharSetCreate();
@@ -234,38 +234,85 @@ FontAtlas::Face* FontAtlas::faceFor(char32_t codePoint, unsigned int* glyphIndex
     FcCharSetDestroy(charset);
     FcPatternDestroy(pattern);
     if (file.empty()) {
-        return nullptr;
+        return -1;
     }
     Face* face = openFace(file);
     if (!face) {
-        return nullptr;
+        return -1;
     }
     *glyphIndex = FT_Get_Char_Index(face->face, FT_ULong(codePoint));
-    return *glyphIndex != 0 ? face : nullptr;
+    if (*glyphIndex == 0) {
+        return -1;
+    }
+    for (size_t i = 0; i < _faces.size(); ++i) {
+        if (_faces[i].get() == face) {
+            return int(i);
+        }
+    }
+    return -1;
 }
 
-const FontAtlas::Glyph& FontAtlas::getGlyph(char32_t codePoint, bool rasterizeGlyph)
+FontAtlas::GlyphKey FontAtlas::getGlyphKey(char32_t codePoint)
 {
-    auto it = _glyphs.find(codePoint);
+    auto it = _keys.find(codePoint);
+    if (it != _keys.end()) {
+        return it->second;
+    }
+    unsigned int index = 0;
+    const int face = faceFor(codePoint, &index);
+    const GlyphKey key = face < 0 ? kNoGlyph : makeGlyphKey(unsigned(face), index);
+    _keys.emplace(codePoint, key);
+    return key;
+}
+
+unsigned int FontAtlas::glyphIndexIn(unsigned int face, char32_t codePoint) const
+{
+    return face < _faces.size() ? FT_Get_Char_Index(_faces[face]->face, FT_ULong(codePoint)) : 0;
+}
+
+const std::string& FontAtlas::getFaceFile(unsigned int face) const
+{
+    static const std::string none;
+    return face < _faces.size() ? _faces[face]->file : none;
+}
+
+hb_font_t* FontAtlas::getShapingFont(unsigned int face)
+{
+    if (face >= _faces.size()) {
+        return nullptr;
+    }
+    Face* f = _faces[face].get();
+    if (!f->shaping) {
+        // The face's size is set once, when it is opened; HarfBuzz reads its scale from it.
+        f->shaping = hb_ft_font_create_referenced(f->face);
+        hb_ft_font_set_load_flags(f->shaping, FT_LOAD_DEFAULT);
+    }
+    return f->shaping;
+}
+
+const FontAtlas::Glyph& FontAtlas::getGlyphByKey(GlyphKey key, bool rasterizeGlyph)
+{
+    auto it = _glyphs.find(key);
     if (it != _glyphs.end() && (!rasterizeGlyph || it->second.rasterized || !it->second.valid)) {
         return it->second;
     }
-    Glyph& glyph = _glyphs[codePoint];
-    unsigned int index = 0;
-    Face* face = faceFor(codePoint, &index);
-    if (!face) {
+    Glyph& glyph = _glyphs[key];
+    const unsigned int face = faceOf(key);
+    const unsigned int index = glyphIndexOf(key);
+    if (key == kNoGlyph || face >= _faces.size() || index == 0) {
         glyph.valid = false;
         glyph.rasterized = true;
         return glyph;
     }
+    Face* f = _faces[face].get();
     if (!rasterizeGlyph) {
-        if (FT_Load_Glyph(face->face, index, FT_LOAD_DEFAULT) == 0) {
+        if (FT_Load_Glyph(f->face, index, FT_LOAD_DEFAULT) == 0) {
             glyph.valid = true;
-            glyph.advance = float(face->face->glyph->advance.x) / 64.0f;
+            glyph.advance = float(f->face->glyph->advance.x) / 64.0f;
         }
         return glyph;
     }
-    if (!rasterize(glyph, face, index)) {
+    if (!rasterize(glyph, f, index)) {
         glyph.valid = false;
         glyph.rasterized = true;
     }

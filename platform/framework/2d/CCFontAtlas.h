@@ -6,12 +6,17 @@
 // (sub-image updates). A code point the font lacks is taken from fontconfig's best face for it
 // (per glyph), so that CJK texts render with a Latin primary font.
 //
+// Glyphs are kept per face and glyph index (GlyphKey): a label either maps code points to glyphs
+// itself (getGlyphKey) or takes the glyph indices a shaper chose in one of the atlas's faces
+// (getShapingFont, makeGlyphKey). Both meet in one cache, so a glyph is rasterised once.
+//
 // Font files: a system font name is resolved through fontconfig ("" means the default sans-serif
 // face, DejaVu Sans where installed); a TTF path is opened as is.
 //
 // Main thread only (FreeType's library object is not shared across threads).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -20,6 +25,8 @@
 #include "base/CCRef.h"
 #include "math/CCGeometry.h"
 
+struct hb_font_t;
+
 namespace cocos2d {
 
 class Texture2D;
@@ -27,7 +34,7 @@ class Texture2D;
 class FontAtlas : public Ref {
 public:
     struct Glyph {
-        bool valid = false;      // the code point has a glyph in some face
+        bool valid = false;      // a glyph of some face, loaded
         float advance = 0.0f;    // pixels
         bool rasterized = false;
         int page = -1;           // atlas page; -1 for glyphs without pixels (spaces)
@@ -47,8 +54,38 @@ public:
     // fontconfig finds nothing.
     static std::string resolveSystemFont(const std::string& familyName);
 
-    // Metrics of a code point (rasterising it when asked); the atlas keeps the result.
-    const Glyph& getGlyph(char32_t codePoint, bool rasterize);
+    // A glyph of one of the atlas's faces: the face's position in the atlas (0 is the primary
+    // face; fallback faces follow in the order they were first needed) and the glyph index in it.
+    using GlyphKey = std::uint64_t;
+    static constexpr GlyphKey kNoGlyph = ~GlyphKey(0);
+    static GlyphKey makeGlyphKey(unsigned int face, unsigned int glyphIndex)
+    {
+        return (GlyphKey(face) << 32) | glyphIndex;
+    }
+    static unsigned int faceOf(GlyphKey key) { return unsigned(key >> 32); }
+    static unsigned int glyphIndexOf(GlyphKey key) { return unsigned(key & 0xFFFFFFFFu); }
+
+    // The glyph drawn for a code point: the primary face's, else that of the first face that has
+    // one (faces opened for earlier fallbacks, then fontconfig's best face for the character);
+    // kNoGlyph when no face has it.
+    GlyphKey getGlyphKey(char32_t codePoint);
+    // The glyph index of a code point in one face (0 when the face lacks it).
+    unsigned int glyphIndexIn(unsigned int face, char32_t codePoint) const;
+    // Metrics of a glyph (rasterising it when asked); the atlas keeps the result. kNoGlyph and
+    // glyphs that cannot be loaded give an invalid glyph (no advance, nothing drawn).
+    const Glyph& getGlyphByKey(GlyphKey key, bool rasterize);
+    // The same for the glyph of a code point.
+    const Glyph& getGlyph(char32_t codePoint, bool rasterize)
+    {
+        return getGlyphByKey(getGlyphKey(codePoint), rasterize);
+    }
+
+    // HarfBuzz's font over a face, at the atlas's pixel size, made on first use and owned by the
+    // atlas (null for an unknown face). Its advances are FreeType's hinted ones (FT_LOAD_DEFAULT),
+    // the same that getGlyph gives, so shaped and unshaped text space alike.
+    hb_font_t* getShapingFont(unsigned int face);
+    // The file of one of the atlas's faces ("" for an unknown face).
+    const std::string& getFaceFile(unsigned int face) const;
 
     float getLineHeight() const { return _lineHeight; }
     float getAscender() const { return _ascender; }
@@ -68,7 +105,8 @@ private:
     FontAtlas() = default;
     ~FontAtlas() override;
     bool init(const std::string& fontFile, int pixelSize);
-    Face* faceFor(char32_t codePoint, unsigned int* glyphIndex);
+    // The face (index into _faces) holding the glyph of a code point; -1 when none does.
+    int faceFor(char32_t codePoint, unsigned int* glyphIndex);
     Face* openFace(const std::string& file);
     bool rasterize(Glyph& glyph, Face* face, unsigned int glyphIndex);
     bool addPage();
@@ -80,7 +118,8 @@ private:
     float _descender = 0.0f;
     std::vector<std::unique_ptr<Face>> _faces; // [0] is the primary face
     std::unordered_map<std::string, Face*> _facesByFile;
-    std::unordered_map<char32_t, Glyph> _glyphs;
+    std::unordered_map<char32_t, GlyphKey> _keys;
+    std::unordered_map<GlyphKey, Glyph> _glyphs;
     std::vector<Texture2D*> _pages; // retained
     int _shelfX = 0;
     int _shelfY = 0;

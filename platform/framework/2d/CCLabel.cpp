@@ -256,6 +256,7 @@ void Label::updateLayout()
     _lines.clear();
     _lineWidths.clear();
     _placed.clear();
+    _runs.clear();
     _quadsDirty = true;
     if (!_atlas) {
         _layoutSize = _dimensions;
@@ -264,27 +265,55 @@ void Label::updateLayout()
         }
         return;
     }
+    const size_t n = _codePoints.size();
+    // Glyphs first, paragraph by paragraph; then every measure below is the advance of what is
+    // drawn. A code point's advance is that of the glyphs of the cluster it starts (one glyph per
+    // character outside shaped text).
+    _advances.assign(n, 0.0f);
+    _insideCluster.assign(n, 0);
+    for (size_t p = 0; p < n;) {
+        size_t pEnd = p;
+        while (pEnd < n && _codePoints[pEnd] != '\n') {
+            ++pEnd;
+        }
+        const size_t first = _runs.size();
+        shaping::shapeParagraph(*_atlas, _codePoints.data(), p, pEnd, _runs);
+        for (size_t r = first; r < _runs.size(); ++r) {
+            for (const shaping::Glyph& g : _runs[r].glyphs) {
+                _advances[g.cluster] += g.advance;
+            }
+        }
+        for (size_t i = p + 1; i < pEnd; ++i) {
+            _insideCluster[i] = 1;
+        }
+        for (size_t r = first; r < _runs.size(); ++r) {
+            for (const shaping::Glyph& g : _runs[r].glyphs) {
+                _insideCluster[g.cluster] = 0;
+            }
+        }
+        p = pEnd + 1; // past the '\n'
+    }
+
     const float maxWidth = _dimensions.width;
-    auto advance = [this](char32_t cp) { return _atlas->getGlyph(cp, false).advance; };
     // A line is as wide as the advances of its characters, spaces included: a label of one space
     // is one space wide, so text laid out label by label keeps its spaces. Only the spaces at a
     // wrap, which are not shown, are left out.
-    auto lineWidth = [&](size_t begin, size_t end, bool wrapped) {
+    auto visibleEnd = [&](size_t begin, size_t end, bool wrapped) {
         while (wrapped && end > begin && isSpace(_codePoints[end - 1])) {
             --end;
         }
-        float w = 0.0f;
-        for (size_t i = begin; i < end; ++i) {
-            w += advance(_codePoints[i]);
-        }
-        return w;
+        return end;
     };
     auto emit = [&](size_t begin, size_t end, bool wrapped) {
+        end = visibleEnd(begin, end, wrapped);
+        float w = 0.0f;
+        for (size_t i = begin; i < end; ++i) {
+            w += _advances[i];
+        }
         _lines.emplace_back(begin, end);
-        _lineWidths.push_back(lineWidth(begin, end, wrapped));
+        _lineWidths.push_back(w);
     };
 
-    const size_t n = _codePoints.size();
     size_t paragraph = 0;
     while (paragraph <= n && n > 0) {
         size_t paragraphEnd = paragraph;
@@ -296,8 +325,9 @@ void Label::updateLayout()
         size_t lastBreak = 0; // 0: none (a break at the line start is never useful)
         for (size_t i = paragraph; i < paragraphEnd; ++i) {
             const char32_t cp = _codePoints[i];
-            const float adv = advance(cp);
-            if (maxWidth > 0.0f && width + adv > maxWidth && i > start && !isSpace(cp)) {
+            const float adv = _advances[i];
+            const bool breakable = i > start && !isSpace(cp) && !_insideCluster[i];
+            if (maxWidth > 0.0f && width + adv > maxWidth && breakable) {
                 const size_t end = lastBreak > start ? lastBreak : i;
                 emit(start, end, true);
                 start = end;
@@ -306,7 +336,7 @@ void Label::updateLayout()
                 }
                 width = 0.0f;
                 for (size_t k = start; k < i; ++k) {
-                    width += advance(_codePoints[k]);
+                    width += _advances[k];
                 }
                 lastBreak = 0;
             }
@@ -342,6 +372,8 @@ void Label::updateLayout()
             blockTop = textHeight;
         }
     }
+    std::vector<const shaping::Glyph*> ordered;
+    size_t firstRun = 0; // lines and runs both go forward through the text
     for (size_t line = 0; line < _lines.size(); ++line) {
         float pen = 0.0f;
         if (_hAlignment == TextHAlignment::CENTER) {
@@ -350,10 +382,18 @@ void Label::updateLayout()
             pen = _layoutSize.width - _lineWidths[line];
         }
         const float baseline = blockTop - _atlas->getAscender() - lineHeight * float(line);
-        for (size_t i = _lines[line].first; i < _lines[line].second; ++i) {
-            const char32_t cp = _codePoints[i];
-            _placed.push_back(PlacedGlyph{cp, pen, baseline});
-            pen += advance(cp);
+        while (firstRun < _runs.size() && _runs[firstRun].end <= _lines[line].first) {
+            ++firstRun;
+        }
+        size_t lastRun = firstRun;
+        while (lastRun < _runs.size() && _runs[lastRun].begin < _lines[line].second) {
+            ++lastRun;
+        }
+        shaping::displayOrder(_runs.data() + firstRun, _runs.data() + lastRun, _lines[line].first,
+                              _lines[line].second, ordered);
+        for (const shaping::Glyph* g : ordered) {
+            _placed.push_back(PlacedGlyph{g->key, pen + g->offsetX, baseline + g->offsetY, g->cluster});
+            pen += g->advance;
         }
     }
     if (!_contentSizeOverridden) {
@@ -385,10 +425,14 @@ void Label::rebuildQuads()
         fresh->retain();
         _atlas->release();
         _atlas = fresh;
+        // Glyph keys name the faces of the atlas they came from: lay out again in the new one
+        // (same font and size, so the same metrics).
+        updateLayout();
+        _quadsDirty = false;
     }
     // Rasterise first: new glyphs may open new pages.
     for (const PlacedGlyph& g : _placed) {
-        _atlas->getGlyph(g.codePoint, true);
+        _atlas->getGlyphByKey(g.key, true);
     }
     const size_t pages = _atlas->getPageCount();
     const size_t passes = _shadowEnabled ? 2 : 1;
@@ -406,7 +450,7 @@ void Label::rebuildQuads()
             const float pageW = float(_atlas->getPage(page)->getPixelsWide());
             const float pageH = float(_atlas->getPage(page)->getPixelsHigh());
             for (const PlacedGlyph& placed : _placed) {
-                const FontAtlas::Glyph& g = _atlas->getGlyph(placed.codePoint, true);
+                const FontAtlas::Glyph& g = _atlas->getGlyphByKey(placed.key, true);
                 if (!g.valid || g.page != int(page) || batch.verts.size() + 4 > 65535) {
                     continue;
                 }
@@ -462,6 +506,18 @@ int Label::buildQuadsForTest()
         }
     }
     return quads;
+}
+
+std::vector<Label::GlyphForTest> Label::getGlyphsForTest() const
+{
+    std::vector<GlyphForTest> out;
+    for (const PlacedGlyph& g : _placed) {
+        if (g.key != FontAtlas::kNoGlyph) {
+            out.push_back(GlyphForTest{_atlas->getFaceFile(FontAtlas::faceOf(g.key)),
+                                       FontAtlas::glyphIndexOf(g.key), g.penX, g.baseline, g.cluster});
+        }
+    }
+    return out;
 }
 
 void Label::draw(Renderer* renderer, const Mat4& transform, uint32_t flags)

@@ -4,9 +4,15 @@
 // sans-serif face, DejaVu Sans); createWithTTF takes a font file. Glyphs the font lacks come from
 // fontconfig's best face for them.
 //
+// Shaping: each paragraph is put in display order with FriBidi and shaped with HarfBuzz where it
+// holds right-to-left or complex-script text (CCTextShaper.h): Arabic letters join, Hebrew and
+// Arabic runs read right to left. Other text keeps one glyph per character at its advance, with
+// no kerning, so per-character labels add up to the label of the whole text.
+//
 // Layout (node space, origin bottom-left, design units = pixels):
 // - lines are split at '\n'; with a dimensions width above 0, lines are also wrapped at spaces
-//   (between any two CJK characters, and inside a word longer than the width);
+//   (between any two CJK characters, and inside a word longer than the width, never inside a
+//   shaped cluster); a line's width is the advance of what it draws;
 // - the line height is the font's ascender - descender + line gap at the size;
 // - content size: the dimensions when both are set; else (largest line advance or the
 //   dimensions width, number of lines x line height);
@@ -20,9 +26,11 @@
 // atlas page (shadow commands first); the vertices are rebuilt only after a change.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "2d/CCTextShaper.h"
 #include "base/ccTypes.h"
 #include "node/CCNode.h"
 #include "renderer/CCTrianglesCommand.h"
@@ -106,6 +114,17 @@ public:
     // [hook] Builds the glyph quads now (as the next draw would) and returns how many glyphs have
     // quads, shadow copies not counted.
     int buildQuadsForTest();
+    // [hook] The glyphs laid out, in drawing order: the file of the face and the glyph index in
+    // it, the pen position (node space: x where the glyph's origin is, y its baseline) and the
+    // first code point of the glyph's cluster (index into the text's code points).
+    struct GlyphForTest {
+        std::string fontFile;
+        unsigned int glyphIndex;
+        float x;
+        float y;
+        size_t codePoint;
+    };
+    std::vector<GlyphForTest> getGlyphsForTest() const;
 
 protected:
     Label();
@@ -121,9 +140,10 @@ protected:
     void rebuildColors();
 
     struct PlacedGlyph {
-        char32_t codePoint;
-        float penX;     // node space, the glyph's pen position
-        float baseline; // node space
+        FontAtlas::GlyphKey key;
+        float penX;       // node space, the glyph's origin
+        float baseline;   // node space, the origin's height
+        uint32_t cluster; // its first code point
     };
     struct PageBatch {
         int page = -1;
@@ -148,8 +168,11 @@ protected:
     Size _shadowOffset;
     BlendFunc _blendFunc = BlendFunc::ALPHA_PREMULTIPLIED;
 
-    std::vector<std::pair<size_t, size_t>> _lines; // [begin, end) into _codePoints
+    std::vector<std::pair<size_t, size_t>> _lines; // [begin, end) into _codePoints, without a wrap's spaces
     std::vector<float> _lineWidths;
+    std::vector<shaping::Run> _runs;     // of every paragraph, in logical order
+    std::vector<float> _advances;        // per code point: the advance of the cluster it starts
+    std::vector<uint8_t> _insideCluster; // per code point: 1 when it continues a shaped cluster
     std::vector<PlacedGlyph> _placed;
     Size _layoutSize;
     bool _contentSizeOverridden = false;

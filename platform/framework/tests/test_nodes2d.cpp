@@ -8,6 +8,8 @@
 #include <png.h>
 
 #include "cocos2d.h"
+#include "base/ccUTF8.h"
+#include "ShapingReference.h"
 #include "support/HeadlessDirector.h"
 #include "support/TempDir.h"
 
@@ -164,12 +166,17 @@ TEST_F(Nodes2DTest, LabelMetricsAreAdditiveAndLineBased)
     EXPECT_LE(lineHeight, 25.0f);
     EXPECT_EQ(word->getContentSize().height, lineHeight);
 
-    // Per-character labels laid out by width add up to the word (no kerning).
+    // Per-character labels laid out by width add up to the word (no kerning, no ligatures).
+    auto width = [](const char* text) {
+        return Label::createWithSystemFont(text, "", 20)->getContentSize().width;
+    };
     float sum = 0;
     for (const char* c : {"H", "e", "l", "l", "o"}) {
-        sum += Label::createWithSystemFont(c, "", 20)->getContentSize().width;
+        sum += width(c);
     }
     EXPECT_FLOAT_EQ(word->getContentSize().width, sum);
+    EXPECT_FLOAT_EQ(width("AVTo fi"), width("A") + width("V") + width("T") + width("o") + width(" ") + width("f") +
+                                          width("i"));
     EXPECT_GT(sum, 40.0f);
     EXPECT_LT(sum, 70.0f);
 
@@ -220,6 +227,73 @@ TEST_F(Nodes2DTest, LabelFallsBackPerGlyphAndDrawsOneCommandPerPage)
     Label* ttf = Label::create("x", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 20);
     ASSERT_NE(ttf, nullptr);
     EXPECT_FALSE(ttf->isSystemFont());
+}
+
+TEST_F(Nodes2DTest, LabelsShapeAndOrderRightToLeftTextAsHarfBuzzAndFriBidiDo)
+{
+    const std::string sans = FontAtlas::resolveSystemFont("");
+    const std::string serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf"; // no Arabic, no Hebrew
+    ASSERT_NE(sans.find("DejaVuSans.ttf"), std::string::npos) << sans;
+    struct Case {
+        const char* text;
+        const std::string& font; // the label's font ("" for the system font)
+    };
+    const std::string system;
+    const Case cases[] = {
+        {u8"قباني^لنزار", system},      // Arabic: letters join
+        {u8"שרון^דבורה", system},       // Hebrew
+        {u8"Sharon^שרון 12 (דבורה)", system}, // Latin, Hebrew, digits and mirrored brackets
+        {u8"قباني", serif},             // fallback faces are shaped too
+        {u8"דבורה", serif},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Label* label = c.font.empty() ? Label::createWithSystemFont(c.text, "", 20)
+                                      : Label::createWithTTF(c.text, c.font, 20);
+        ASSERT_NE(label, nullptr);
+        EXPECT_TRUE(qvtest::drawsAsHarfBuzz(label, sans));
+        EXPECT_FLOAT_EQ(label->getContentSize().width, label->getLineWidths()[0]);
+    }
+
+    // Arabic letters take their joining forms, not the glyphs their characters map to alone.
+    Label* arabic = Label::createWithSystemFont(u8"قباني", "", 20);
+    FontAtlas* atlas = FontAtlas::getOrCreate(sans, 20);
+    std::vector<char32_t> letters;
+    decodeUtf8(arabic->getString(), letters);
+    int joined = 0;
+    for (const Label::GlyphForTest& g : arabic->getGlyphsForTest()) {
+        joined += g.glyphIndex != FontAtlas::glyphIndexOf(atlas->getGlyphKey(letters[g.codePoint])) ? 1 : 0;
+    }
+    EXPECT_EQ(joined, 5);
+
+    // Hebrew reads right to left: the first letter is drawn rightmost, inside left-to-right text.
+    Label* mixed = Label::createWithSystemFont(u8"Sharon^שרון", "", 20);
+    const auto glyphs = mixed->getGlyphsForTest();
+    ASSERT_EQ(glyphs.size(), 11u);
+    EXPECT_EQ(glyphs.front().codePoint, 0u); // "S" leftmost
+    EXPECT_EQ(glyphs.back().codePoint, 7u);  // "ש", the name's first letter, rightmost
+    for (size_t i = 1; i < glyphs.size(); ++i) {
+        EXPECT_GT(glyphs[i].x, glyphs[i - 1].x);
+    }
+
+    // Wrapped right-to-left text: the first word on the first line, each line as wide as the
+    // advances of what it draws, right-aligned lines ending at the right edge.
+    const float first = Label::createWithSystemFont(u8"שרון", "", 20)->getContentSize().width;
+    const float second = Label::createWithSystemFont(u8"דבורה", "", 20)->getContentSize().width;
+    ASSERT_GT(second, first);
+    Label* wrapped =
+        Label::createWithSystemFont(u8"שרון דבורה", "", 20, Size(second + 1, 0), TextHAlignment::RIGHT);
+    ASSERT_EQ(wrapped->getStringNumLines(), 2);
+    EXPECT_FLOAT_EQ(wrapped->getLineWidths()[0], first);
+    EXPECT_FLOAT_EQ(wrapped->getLineWidths()[1], second);
+    const auto lines = wrapped->getGlyphsForTest();
+    ASSERT_EQ(lines.size(), 9u); // the space at the wrap is not drawn
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_LT(lines[i].codePoint, 4u);
+    }
+    EXPECT_EQ(lines[3].codePoint, 0u);
+    EXPECT_FLOAT_EQ(lines[0].x, second + 1 - first);
+    EXPECT_FLOAT_EQ(lines[4].x, 1.0f);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "NSDBDataModel.h"
 #include "NSDBUtil.h"
 #include "NSFileUtil.h"
+#include "ShapingReference.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 #include "NSSpriteView.h"
@@ -327,6 +328,42 @@ TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtoco
     frame();
     EXPECT_EQ(Director::getInstance()->getRunningScene()->getChildrenCount(), 0u);  // the viewer's scene
     setViewerSceneOpener(nullptr);
+}
+
+TEST_F(LibraryAppTest, ArabicAndHebrewNamesAreListedShapedAndRightToLeft)
+{
+    // The names as the DICOM standard's examples write them, in ISO 8859-6 and ISO 8859-8.
+    const std::string source = scratch + "source/";
+    qvgen::PhantomSpec arabic = studySpec("\xE2\xC8\xC7\xE6\xEA^\xE4\xE6\xD2\xC7\xD1", "AR-1", 2);
+    arabic.characterSet = "ISO_IR 127";
+    writeSeries(source + "ar/", arabic);
+    qvgen::PhantomSpec hebrew = studySpec("\xF9\xF8\xE5\xEF^\xE3\xE1\xE5\xF8\xE4", "HE-1", 2);
+    hebrew.characterSet = "ISO_IR 138";
+    writeSeries(source + "he/", hebrew);
+    launch(false);
+    home()->openPath(source);
+    ASSERT_TRUE(frameUntil([&] {
+        return rowCount(home()) == 2 && importIdle(home()) && rowAt(home(), 0)->imageCount == 2 &&
+               rowAt(home(), 1)->imageCount == 2;
+    }));
+    frame();
+    std::vector<std::string> names;
+    for (ssize_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(rowAt(home(), i)->name);
+        names.push_back(rowAt(home(), i)->name);
+        NSUI::NSTableViewCell* cell = home()->getTable()->cellAtIndex(i);
+        ASSERT_NE(cell, nullptr);
+        auto* text = dynamic_cast<ui::Text*>(cell->getChildByNameDeep("name"));
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->getString(), rowAt(home(), i)->name);
+        EXPECT_TRUE(qvtest::drawsAsHarfBuzz(text->getLabelRenderer()));
+        // Right to left: the name's first letter is drawn rightmost.
+        const auto glyphs = text->getLabelRenderer()->getGlyphsForTest();
+        ASSERT_FALSE(glyphs.empty());
+        EXPECT_EQ(glyphs.back().codePoint, 0u);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{u8"שרון^דבורה", u8"قباني^لنزار"}));
 }
 
 TEST_F(LibraryAppTest, ShareMakesAnArchiveThatUnpacksToTheSameFiles)

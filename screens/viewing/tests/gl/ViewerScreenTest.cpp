@@ -8,10 +8,16 @@
 
 #include "GLTestProgram.h"
 #include "NSActivity.h"
+#include "ShapingReference.h"
+#include "UILocalConfig.h"
 #include "UIScrollViewBase.h"
 #include "imageViewerPC.h"
 #include "isRenderWindow.h"
+#include "isActorOverlay.h"
+#include "isNodeOverlayText.h"
 #include "isSharedObjects.h"
+#include "isViewerBrowser.h"
+#include "isViewerImage.h"
 #include "isViewerMulti.h"
 #include "isViewerVolume.h"
 #include "editWW.h"
@@ -415,4 +421,45 @@ TEST_F(ViewerScreenTest, ASeriesThatCannotBeShownLeadsBackWithTheToast)
     ASSERT_NE(text, nullptr);
     EXPECT_FALSE(text->getString().empty());
     EXPECT_EQ(isSharedObjects::getInstance()->getObject(folder), nullptr);
+}
+
+TEST_F(ViewerScreenTest, TheOverlayDrawsArabicAndHebrewNamesShapedAndRightToLeft)
+{
+    NSUI::UILocalConfig::setLocalString("sdk_show_dcmFullInfo", "1"); // the overlay names the patient
+    const std::string names[] = {u8"قباني^لنزار", u8"שרון^דבורה"};
+    int k = 0;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        qvgen::PhantomSpec spec = ctSpec(2);
+        spec.characterSet = "ISO_IR 192";
+        spec.patientName = name;
+        imageViewerPC* screen = openViewer(writeSeries("RTL_" + std::to_string(k++) + "/study/ct", spec));
+        ASSERT_NE(screen, nullptr);
+        ASSERT_NE(screen->getViewer(), nullptr);
+        // The patient's text of the active window's overlay, once its information is read.
+        isNodeOverlayText* shown = nullptr;
+        auto find = [&] {
+            KeyViewProperty* cell = screen->getViewer()->getActiveCell();
+            isViewerBrowser* browser = cell ? cell->getBrowser() : nullptr;
+            isViewerImage* window = browser ? browser->getActiveWindow() : nullptr;
+            isActorOverlay* overlay = window ? window->getActorManager()->getOverlayActor() : nullptr;
+            if (!overlay)
+                return false;
+            for (NSUI::NSLayout* row : overlay->getCornerRows(OVERLAY_TOP_RIGHT))
+                for (Node* child : row->getChildren()) {
+                    auto* text = dynamic_cast<isNodeOverlayText*>(child);
+                    if (text && text->getString() == name)
+                        shown = text;
+                }
+            return shown != nullptr;
+        };
+        ASSERT_TRUE(stepUntil(find, 30));
+        step(2);
+        EXPECT_TRUE(qvtest::drawsAsHarfBuzz(shown->getLabelRenderer()));
+        const auto glyphs = shown->getLabelRenderer()->getGlyphsForTest();
+        ASSERT_FALSE(glyphs.empty());
+        EXPECT_EQ(glyphs.back().codePoint, 0u); // the first letter drawn rightmost
+        director->popScene();
+        step(2);
+    }
 }
