@@ -372,7 +372,7 @@ void Label::updateLayout()
             blockTop = textHeight;
         }
     }
-    std::vector<const shaping::Glyph*> ordered;
+    static std::vector<const shaping::Glyph*> ordered; // scratch (labels are main-thread only)
     size_t firstRun = 0; // lines and runs both go forward through the text
     for (size_t line = 0; line < _lines.size(); ++line) {
         float pen = 0.0f;
@@ -392,7 +392,11 @@ void Label::updateLayout()
         shaping::displayOrder(_runs.data() + firstRun, _runs.data() + lastRun, _lines[line].first,
                               _lines[line].second, ordered);
         for (const shaping::Glyph* g : ordered) {
-            _placed.push_back(PlacedGlyph{g->key, pen + g->offsetX, baseline + g->offsetY, g->cluster});
+            PlacedGlyph& placed = _placed.emplace_back();
+            placed.key = g->key;
+            placed.penX = pen + g->offsetX;
+            placed.baseline = baseline + g->offsetY;
+            placed.cluster = g->cluster;
             pen += g->advance;
         }
     }

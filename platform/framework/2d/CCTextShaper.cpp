@@ -61,11 +61,10 @@ void appendUnshaped(FontAtlas& atlas, const char32_t* text, Run& run)
 {
     run.glyphs.reserve(run.end - run.begin);
     for (uint32_t i = run.begin; i < run.end; ++i) {
-        Glyph g;
+        Glyph& g = run.glyphs.emplace_back(); // filled in place: this loop is every label's layout
         g.key = atlas.getGlyphKey(text[i]);
         g.advance = atlas.getGlyphByKey(g.key, false).advance;
         g.cluster = i;
-        run.glyphs.push_back(g);
     }
 }
 
@@ -219,7 +218,17 @@ void shapeParagraph(FontAtlas& atlas, const char32_t* text, size_t begin, size_t
 void displayOrder(const Run* first, const Run* last, size_t begin, size_t end, std::vector<const Glyph*>& out)
 {
     out.clear();
-    std::vector<const Run*> line;
+    if (last - first == 1 && (first->level & 1) == 0) {
+        // One left-to-right run (all text without right-to-left parts): the logical order.
+        for (const Glyph& g : first->glyphs) {
+            if (g.cluster >= begin && g.cluster < end) {
+                out.push_back(&g);
+            }
+        }
+        return;
+    }
+    static std::vector<const Run*> line; // scratch (main thread only)
+    line.clear();
     uint8_t highest = 0;
     uint8_t lowestOdd = 0xFF;
     for (const Run* run = first; run != last; ++run) {
