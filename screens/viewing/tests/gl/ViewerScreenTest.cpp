@@ -436,9 +436,12 @@ TEST_F(ViewerScreenTest, TheOverlayDrawsArabicAndHebrewNamesShapedAndRightToLeft
         imageViewerPC* screen = openViewer(writeSeries("RTL_" + std::to_string(k++) + "/study/ct", spec));
         ASSERT_NE(screen, nullptr);
         ASSERT_NE(screen->getViewer(), nullptr);
-        // The patient's text of the active window's overlay, once its information is read.
+        ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+        // The patient's text of the active window's overlay, once its information is read. The
+        // overlay may make its texts again in any frame: the text is used before the next one.
         isNodeOverlayText* shown = nullptr;
         auto find = [&] {
+            shown = nullptr;
             KeyViewProperty* cell = screen->getViewer()->getActiveCell();
             isViewerBrowser* browser = cell ? cell->getBrowser() : nullptr;
             isViewerImage* window = browser ? browser->getActiveWindow() : nullptr;
@@ -454,7 +457,6 @@ TEST_F(ViewerScreenTest, TheOverlayDrawsArabicAndHebrewNamesShapedAndRightToLeft
             return shown != nullptr;
         };
         ASSERT_TRUE(stepUntil(find, 30));
-        step(2);
         EXPECT_TRUE(qvtest::drawsAsHarfBuzz(shown->getLabelRenderer()));
         const auto glyphs = shown->getLabelRenderer()->getGlyphsForTest();
         ASSERT_FALSE(glyphs.empty());
