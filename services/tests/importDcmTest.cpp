@@ -310,6 +310,13 @@ TEST_F(ImportTest, ValuesReadBackAsTheFilesCarryThem)
     writeImage(source_ / "quoted.dcm", quoted, "Q1", "2.25.4004", "2.25.4004.1", "2.25.4004.1.1", 1,
                {{{0x0010, 0x0040}, "F"}, {{0x0008, 0x1030}, "Head\",\"x\":\"y"}});
     importAndWait(source_.string());
+    // The notices are posted after the rows are written.
+    auto quotedNotice = [&notices] {
+        for (const std::string& text : notices)
+            if (NSUI::UIJson::getString(text, "patientIDHospital") == "Q1") return text;
+        return std::string();
+    };
+    EXPECT_TRUE(stepUntil([&] { return !quotedNotice().empty(); }));
     NSUI::NSNotificationCenter::getInstance()->removeObserver(&observer);
 
     EXPECT_EQ(count("image"), 4);
@@ -349,9 +356,7 @@ TEST_F(ImportTest, ValuesReadBackAsTheFilesCarryThem)
 
     // The notice of the quoted name keeps its own keys, the texts read back with "_" for the
     // characters the flat JSON cannot hold.
-    std::string notice;
-    for (const std::string& text : notices)
-        if (NSUI::UIJson::getString(text, "patientIDHospital") == "Q1") notice = text;
+    const std::string notice = quotedNotice();
     ASSERT_FALSE(notice.empty());
     EXPECT_EQ(NSUI::UIJson::getString(notice, "name"), "Doe___sex_:_M");
     EXPECT_EQ(NSUI::UIJson::getString(notice, "sex"), "F");
