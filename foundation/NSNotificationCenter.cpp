@@ -205,6 +205,12 @@ void NSNotificationCenter::cancelNotificationsForTarget(cocos2d::Ref* target)
     deactivateWhere([target](const PendingItem& item) { return item.observer->target == target; });
 }
 
+void NSNotificationCenter::cancelNotificationsFromSender(cocos2d::Ref* sender)
+{
+    if (sender)
+        deactivateWhere([sender](const PendingItem& item) { return item.sender == sender; });
+}
+
 void NSNotificationCenter::postNotification(cocos2d::Ref* sender, unsigned int id, NSNotificationData* data,
                                             void* context, bool urgent)
 {

@@ -91,6 +91,9 @@ public:
     void cancelNotificationInFrame(cocos2d::Ref* sender, unsigned int id, void* context);
     // Deactivates every pending delivery addressed to an observer of the target.
     void cancelNotificationsForTarget(cocos2d::Ref* target);
+    // Deactivates every pending delivery posted by the sender. An object that posts calls it as it
+    // is destroyed: senders are not retained, and an observer handed a dead sender may look at it.
+    void cancelNotificationsFromSender(cocos2d::Ref* sender);
 
     // Queues one delivery per matching observer (see the header comment). The payload may be null.
     void postNotification(cocos2d::Ref* sender, unsigned int id, NSNotificationData* data,

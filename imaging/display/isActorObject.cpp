@@ -9,6 +9,9 @@ namespace isImageSDK {
 isActorObject::~isActorObject()
 {
     isActorObject::clear();
+    // Overlay texts and window notices this actor posted must not reach anyone after it is gone.
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+        centre->cancelNotificationsFromSender(this);
 }
 
 bool isActorObject::init()

@@ -46,8 +46,10 @@ cocos2d::Mat4 frameFromColumns(const cocos2d::Vec3& x, const cocos2d::Vec3& y, c
 
 isRenderWindowBase::~isRenderWindowBase()
 {
-    if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance())
+    if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) {
         centre->removeObserver(this);
+        centre->cancelNotificationsFromSender(this);
+    }
     CC_SAFE_RELEASE_NULL(m_sceneCamera);
     CC_SAFE_RELEASE_NULL(m_overlayCamera);
 }

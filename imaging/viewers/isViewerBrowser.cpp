@@ -61,8 +61,10 @@ isViewerBrowser* isViewerBrowser::create()
 
 isViewerBrowser::~isViewerBrowser()
 {
-    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance()) {
         centre->removeObserver(asRef());
+        centre->cancelNotificationsFromSender(asRef());
+    }
     for (isViewerImage* window : m_windows)
         window->cocos2d::Ref::release();
 }

@@ -138,8 +138,10 @@ isViewerMulti* isViewerMulti::create()
 
 isViewerMulti::~isViewerMulti()
 {
-    if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
+    if (auto* centre = NSUI::NSNotificationCenter::peekInstance()) {
         centre->removeObserver(asRef());
+        centre->cancelNotificationsFromSender(asRef());
+    }
     for (auto& group : m_groups)
         for (KeyViewProperty* cell : group.second)
             cell->release();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -219,6 +220,8 @@ bool App::start()
 
     pid_ = ::fork();
     if (pid_ == 0) {
+        // A test process that dies (a time-out, a crash) takes its program with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(log, STDOUT_FILENO);
         ::dup2(log, STDERR_FILENO);

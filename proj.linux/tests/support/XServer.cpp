@@ -9,6 +9,7 @@
 #include <png.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +142,7 @@ XServer::XServer(int width, int height, int dpi) : width_(width), height_(height
     const std::string dpiText = std::to_string(dpi);
     pid_ = ::fork();
     if (pid_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::close(fds[0]);
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDOUT_FILENO);

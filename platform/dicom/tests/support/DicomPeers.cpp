@@ -9,7 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,13 +103,18 @@ Peer::Peer(const std::vector<std::string>& argv, const std::string& logPath) : m
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  // Forked rather than spawned so that the peer dies with a test process that is killed.
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (log >= 0) {
+      ::dup2(log, 1);
+      ::dup2(log, 2);
+    }
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
   m_pid = pid;
   if (m_pid <= 0) ADD_FAILURE() << "cannot start " << argv[0] << " (scripts/install-deps installs dcmtk)";
 }
