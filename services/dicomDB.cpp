@@ -1,5 +1,6 @@
 #include "dicomDB.h"
 
+#include "flatJsonText.h"
 #include "NSStringUtil.h"
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
@@ -34,17 +35,6 @@ const char* const kIndexFailedToast =
     "Received images could not be added to the library yet; they will be listed once it can be written";
 
 std::string idText(int id) { return std::to_string(id); }
-
-// Texts from a file travel on inside the flat JSON of the stored-image notice, which has no
-// escaping: characters that would end a value or open a new one become "_".
-std::string flatJsonSafe(std::string text)
-{
-    for (char& c : text)
-        if (c == '"' || c == '\\' || c == ',' || c == '{' || c == '}' || c == '[' || c == ']' ||
-            static_cast<unsigned char>(c) < 0x20)
-            c = '_';
-    return text;
-}
 
 int currentLanguage()
 {

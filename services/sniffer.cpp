@@ -1,5 +1,6 @@
 #include "sniffer.h"
 
+#include "flatJsonText.h"
 #include "AppConfig.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
@@ -26,17 +27,6 @@ constexpr int kSweepPauseMs = 1000;
 constexpr int kShutdownWaitMs = 1500;
 
 sniffer* gInstance = nullptr;
-
-// Peer texts travel on inside flat JSON texts, which have no escaping: characters that would end a
-// value or open a new one become "_".
-std::string flatJsonSafe(std::string text)
-{
-    for (char& c : text)
-        if (c == '"' || c == '\\' || c == ',' || c == '{' || c == '}' || c == '[' || c == ']' ||
-            static_cast<unsigned char>(c) < 0x20)
-            c = '_';
-    return text;
-}
 
 void sleepUnlessStopped(const std::atomic<bool>& stop, int ms)
 {
