@@ -149,6 +149,12 @@ void isDrawNode::draw(cocos2d::Renderer* renderer, const cocos2d::Mat4& transfor
         array->command.init(_globalZOrder, transform, flags);
         array->command.setOwner(this);
         array->command.func = [this, array, lines] { runPass(*array, lines, array->command.getTransform()); };
+        // For the renderer's still-frame check: what runPass reads besides the transform.
+        array->command.declareInputs();
+        array->command.addInput(array->vertices, static_cast<size_t>(array->count) * sizeof(cocos2d::V3F_C4B_T2F));
+        array->command.addInput(&m_lineWidth, sizeof m_lineWidth);
+        array->command.addInput(&m_stipple, sizeof m_stipple);
+        array->command.addInput(&m_blendFunc, sizeof m_blendFunc);
         renderer->addCommand(&array->command);
     }
     endScissor();

@@ -175,8 +175,10 @@ void isNodeImageByShader::refreshTexture()
 void isNodeImageByShader::setClut(isClut* clut)
 {
     isNodeImage::setClut(clut);
-    if (!m_cpuPath)
+    if (!m_cpuPath) {
         m_clutTextureDirty = true;
+        m_clutVersion = cocos2d::nextContentVersion();
+    }
 }
 
 void isNodeImageByShader::markTextureDirty()
@@ -188,10 +190,12 @@ void isNodeImageByShader::markTextureDirty()
 
 void isNodeImageByShader::markClutDirty()
 {
-    if (m_cpuPath)
+    if (m_cpuPath) {
         m_textureDirty = true;
-    else
+    } else {
         m_clutTextureDirty = true;
+        m_clutVersion = cocos2d::nextContentVersion();
+    }
 }
 
 void isNodeImageByShader::disableShader()
@@ -288,6 +292,10 @@ void isNodeImageByShader::draw(cocos2d::Renderer* renderer, const cocos2d::Mat4&
         cocos2d::GL::bindTexture2DN(kClutUnit, m_clutTexture);
         cocos2d::GL::activeTexture(GL_TEXTURE0);
     };
+    // For the renderer's still-frame check: the colour table it uploads and binds.
+    m_beforeDraw.declareInputs();
+    m_beforeDraw.addInputValue(m_clutVersion);
+    m_beforeDraw.addInputValue(m_clutTexture);
     renderer->addCommand(&m_beforeDraw);
 
     setWindowUniforms(record);
@@ -304,6 +312,7 @@ void isNodeImageByShader::draw(cocos2d::Renderer* renderer, const cocos2d::Mat4&
         cocos2d::GL::bindTexture2DN(kClutUnit, 0);
         cocos2d::GL::activeTexture(GL_TEXTURE0);
     };
+    m_afterDraw.declareInputs();  // always the same
     renderer->addCommand(&m_afterDraw);
 
     endScissor();

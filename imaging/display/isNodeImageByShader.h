@@ -71,6 +71,9 @@ protected:
     float m_valueOffset = 0.0f;
     bool m_cpuPath = true;
     bool m_clutTextureDirty = false;
+    // Changes whenever the colour table to upload changes (the before-draw's input for the
+    // renderer's still-frame check).
+    uint64_t m_clutVersion = cocos2d::nextContentVersion();
 };
 
 } // namespace isImageSDK

@@ -32,6 +32,10 @@ void isNodeLine::draw(cocos2d::Renderer* renderer, const cocos2d::Mat4& transfor
     m_command.setOwner(this);
     m_command.set3D(isDepthTestEnabled());
     m_command.func = [this] { runPass(m_command.getTransform()); };
+    // For the renderer's still-frame check: what runPass reads besides the transform.
+    m_command.declareInputs();
+    m_command.addInput(m_vertices.data(), m_vertices.size() * sizeof(Vertex));
+    m_command.addInput(&m_lineWidth, sizeof m_lineWidth);
     renderer->addCommand(&m_command);
     endScissor();
 }

@@ -195,6 +195,13 @@ void DrawNode::draw(Renderer* renderer, const Mat4& transform, uint32_t flags)
         }
         b->command.init(_globalZOrder, transform, flags);
         b->command.setOwner(this);
+        // What drawBuffer reads besides the transform: the vertices, line width, blending and
+        // program.
+        b->command.declareInputs();
+        b->command.addInput(b->vertices.data(), b->vertices.size() * sizeof(V3F_C4B_T2F));
+        b->command.addInput(&_lineWidth, sizeof _lineWidth);
+        b->command.addInput(&_blendFunc, sizeof _blendFunc);
+        b->command.addInputValue(_glProgramState ? _glProgramState->getGLProgram()->getIdentity() : 0);
         renderer->addCommand(&b->command);
     }
 }

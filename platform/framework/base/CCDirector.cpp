@@ -106,6 +106,7 @@ void Director::setOpenGLView(GLView* view)
     CC_SAFE_RETAIN(view);
     CC_SAFE_RELEASE(_openGLView);
     _openGLView = view;
+    _renderer->invalidateFrame();
     _viewSetTime = std::chrono::steady_clock::now();
     _nextDeltaTimeZero = true;
 }
@@ -298,6 +299,8 @@ void Director::startAnimation()
 {
     _animationStopped = false;
     _nextDeltaTimeZero = true;
+    // The window may have lost its contents while frames were not drawn.
+    _renderer->invalidateFrame();
 }
 
 void Director::stopAnimation()
@@ -356,7 +359,8 @@ void Director::runFrame(float dt, bool measured)
             setNextScene();
         }
         drawScene();
-        if (_openGLView) {
+        // A still frame was not drawn: the window keeps showing the last one.
+        if (_openGLView && _renderer->isFrameDrawn()) {
             _openGLView->swapBuffers();
         }
         _totalFrames.fetch_add(1, std::memory_order_acq_rel);

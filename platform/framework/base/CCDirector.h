@@ -3,7 +3,9 @@
 // One frame (mainLoop; stepFrame is the same with a given dt and no measuring):
 //   1. dt;  2. scheduler->update(dt);  3. apply a pending scene change;
 //   4. render: clear colour and depth once, one pass per camera of the running scene, then the
-//      capture requests;  5. swap buffers (GL only);  6. total frames + 1;
+//      capture requests; a still frame (one that would draw what the window shows, see Renderer)
+//      is visited but not drawn;  5. swap buffers (GL only, and only after a drawn frame);
+//   6. total frames + 1;
 //   7. seconds per frame;  8. drain the main autorelease pool and the deferred releases.
 // While the animation is stopped (application in the background), steps 3-6 are skipped and the
 // application loop runs the rest at 10 iterations per second.

@@ -91,11 +91,16 @@ int Application::run()
         while (!director->isEnded() && !view->windowShouldClose()) {
             const auto frameStart = Clock::now();
             director->mainLoop();
-            view->pollEvents();
             // In the background the loop keeps timers, queued functions and pools going at 10 Hz.
             const double interval = director->isAnimationStopped() ? 0.1 : director->getAnimationInterval();
-            std::this_thread::sleep_until(frameStart + std::chrono::duration_cast<Clock::duration>(
-                                                           std::chrono::duration<double>(interval)));
+            const auto nextTick =
+                frameStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
+            // Until the next tick the loop sleeps in the window system's wait: input is dispatched
+            // the moment it arrives, and a still window costs nothing in between.
+            view->pollEvents();
+            for (auto now = Clock::now(); now < nextTick && !view->windowShouldClose(); now = Clock::now()) {
+                view->waitEvents(std::chrono::duration<double>(nextTick - now).count());
+            }
         }
     } else {
         log("Application::run: no GL view was created");

@@ -1,8 +1,10 @@
 #include "platform/CCGLView.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <new>
+#include <thread>
 
 #include "base/CCDirector.h"
 #include "event/CCEventDispatcher.h"
@@ -14,6 +16,14 @@ const char* const GLView::EVENT_WINDOW_RESIZED = "glview_window_resized";
 
 GLView::GLView() = default;
 GLView::~GLView() = default;
+
+void GLView::waitEvents(double seconds)
+{
+    pollEvents();
+    if (seconds > 0.0) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
+}
 
 void GLView::setGLContextAttrs(GLContextAttrs& attrs)
 {

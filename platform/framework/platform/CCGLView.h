@@ -48,6 +48,9 @@ public:
     virtual void swapBuffers() = 0;
     // Reads window input (GLFW); nothing headless.
     virtual void pollEvents() {}
+    // Reads window input, waiting up to `seconds` for some to arrive (GLFW); headless it only
+    // waits. Input is dispatched before it returns.
+    virtual void waitEvents(double seconds);
     virtual bool windowShouldClose() { return false; }
     virtual void setIMEKeyboardState(bool open) { _imeKeyboardOpen = open; }
     bool getIMEKeyboardState() const { return _imeKeyboardOpen; }

@@ -11,6 +11,7 @@
 #include "base/ccMacros.h"
 #include "event/CCInputTranslator.h"
 #include "platform/CCApplication.h"
+#include "renderer/CCRenderer.h"
 #include "renderer/ccGLStateCache.h"
 
 namespace cocos2d {
@@ -128,6 +129,7 @@ bool GLViewImpl::initWithRect(const std::string& viewName, const Rect& rect, flo
     glfwSetWindowSizeCallback(_window, onWindowSize);
     glfwSetFramebufferSizeCallback(_window, onFramebufferSize);
     glfwSetWindowContentScaleCallback(_window, onContentScale);
+    glfwSetWindowRefreshCallback(_window, onRefresh);
     // Ctrl+V in a text field reads the system clipboard.
     GLFWwindow* clipboardWindow = _window;
     InputTranslator::setClipboardReader([clipboardWindow] {
@@ -171,6 +173,8 @@ void GLViewImpl::followWindow()
     if (!_window) {
         return;
     }
+    // Whatever the window showed was drawn for the old size.
+    Director::getInstance()->getRenderer()->invalidateFrame();
     int winW = 0, winH = 0;
     glfwGetWindowSize(_window, &winW, &winH);
     if (winW <= 0 || winH <= 0) {
@@ -233,6 +237,17 @@ void GLViewImpl::swapBuffers()
 void GLViewImpl::pollEvents()
 {
     if (_window) {
+        glfwPollEvents();
+    }
+}
+
+void GLViewImpl::waitEvents(double seconds)
+{
+    if (!_window) {
+        GLView::waitEvents(seconds);
+    } else if (seconds > 0.0) {
+        glfwWaitEventsTimeout(seconds);
+    } else {
         glfwPollEvents();
     }
 }
@@ -377,6 +392,13 @@ void GLViewImpl::onContentScale(GLFWwindow* window, float xscale, float yscale)
     (void)yscale;
     if (GLViewImpl* view = fromWindow(window)) {
         view->followWindow();
+    }
+}
+
+void GLViewImpl::onRefresh(GLFWwindow* window)
+{
+    if (fromWindow(window)) {
+        Director::getInstance()->getRenderer()->invalidateFrame();
     }
 }
 

@@ -52,6 +52,7 @@ public:
     bool isOpenGLReady() override { return _window != nullptr; }
     void swapBuffers() override;
     void pollEvents() override;
+    void waitEvents(double seconds) override;
     bool windowShouldClose() override;
     Size getFramebufferSize() const override;
     void setIMEKeyboardState(bool open) override { GLView::setIMEKeyboardState(open); }
@@ -87,6 +88,8 @@ protected:
     static void onWindowSize(GLFWwindow* window, int width, int height);
     static void onFramebufferSize(GLFWwindow* window, int width, int height);
     static void onContentScale(GLFWwindow* window, float xscale, float yscale);
+    // The window's contents were damaged (exposed): the next frame is drawn, unchanged or not.
+    static void onRefresh(GLFWwindow* window);
     // Takes the content scale and the screen coordinate scale from the window as it is now.
     void updateScales();
     // Reads the window's size, framebuffer size and content scale, and resizes the frame to match.

@@ -19,6 +19,7 @@
 #include "base/CCRef.h"
 #include "math/CCMath.h"
 #include "platform/CCGL.h"
+#include "renderer/CCRenderCommand.h"
 
 namespace cocos2d {
 
@@ -77,6 +78,11 @@ public:
     // The GL program name; 0 headless or before a built-in program's first use.
     GLuint getProgram() const { return _program; }
     bool isLinked() const { return _program != 0; }
+    // For the renderer's still-frame check: a number no other program has, and whether what the
+    // program draws depends on the time (it reads CC_Time), so that no two frames are alike.
+    uint64_t getIdentity() const { return _identity; }
+    bool readsTime() const { return _locTime >= 0; }
+
     // [hook] The sources the program was made from (built-in uniforms not included).
     const std::string& getVertexSource() const { return _vertexSource; }
     const std::string& getFragmentSource() const { return _fragmentSource; }
@@ -94,6 +100,7 @@ protected:
 
     GLuint _program = 0;
     unsigned int _generation = 0; // context generation of _program
+    uint64_t _identity = nextContentVersion();
     std::string _vertexSource;
     std::string _fragmentSource;
     bool _linkFailed = false;

@@ -194,6 +194,47 @@ int GLProgramState::getUniformIntForTest(const std::string& name, int fallback) 
     return fallback;
 }
 
+bool GLProgramState::appendFrameKey(std::vector<unsigned char>& key) const
+{
+    if (_program->readsTime()) {
+        return false;
+    }
+    auto put = [&key](const void* data, size_t bytes) {
+        const auto* b = static_cast<const unsigned char*>(data);
+        key.insert(key.end(), b, b + bytes);
+    };
+    const uint64_t identity = _program->getIdentity();
+    const GLuint name = _program->getProgram();
+    const uint64_t count = _uniforms.size();
+    put(&identity, sizeof identity);
+    put(&name, sizeof name);
+    put(&count, sizeof count);
+    for (const Uniform& u : _uniforms) {
+        const uint64_t nameLength = u.name.size();
+        put(&nameLength, sizeof nameLength);
+        put(u.name.data(), u.name.size());
+        put(&u.kind, sizeof u.kind);
+        switch (u.kind) {
+        case Kind::INT: put(&u.intValue, sizeof u.intValue); break;
+        case Kind::FLOAT: put(u.floats, sizeof(float)); break;
+        case Kind::VEC2: put(u.floats, 2 * sizeof(float)); break;
+        case Kind::VEC3: put(u.floats, 3 * sizeof(float)); break;
+        case Kind::VEC4: put(u.floats, 4 * sizeof(float)); break;
+        case Kind::MAT4: put(u.floats, 16 * sizeof(float)); break;
+        case Kind::TEXTURE: {
+            if (!u.texture && u.rawTexture != 0) {
+                return false;
+            }
+            const uint64_t version = u.texture ? u.texture->getContentVersion() : 0;
+            put(&u.unit, sizeof u.unit);
+            put(&version, sizeof version);
+            break;
+        }
+        }
+    }
+    return true;
+}
+
 void GLProgramState::apply(const Mat4& modelView)
 {
     applyGLProgram(modelView);

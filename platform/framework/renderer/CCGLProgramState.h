@@ -9,6 +9,7 @@
 // per-node programs do not accumulate in a cache.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ public:
     void setUniformTexture(const std::string& name, GLuint textureUnit, Texture2D* texture);
     // Binds a raw GL texture name (not retained).
     void setUniformTexture(const std::string& name, GLuint textureUnit, GLuint textureName);
+
+    // For the renderer's still-frame check: appends to `key` what apply() would set (the program
+    // and every stored value, textures by their content version). False when that cannot be
+    // told: a raw GL texture name, whose pixels may have changed, or a program that reads the time.
+    bool appendFrameKey(std::vector<unsigned char>& key) const;
 
     // [hook] Number of stored uniform values, and one by name (nullptr when not stored).
     size_t getUniformCount() const { return _uniforms.size(); }

@@ -12,6 +12,11 @@
 
 namespace cocos2d {
 
+// A number never handed out before in this process (the first is 1). Texture contents, programs,
+// program states and custom commands' inputs are told apart by these in the renderer's
+// still-frame check: unlike addresses and GL names, they are never reused. Any thread.
+uint64_t nextContentVersion();
+
 class RenderCommand {
 public:
     enum class Type {

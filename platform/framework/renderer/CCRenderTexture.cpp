@@ -157,6 +157,9 @@ void RenderTexture::end()
         }
     }
     renderer->renderFrom(_mark);
+    if (gl) {
+        _texture->markContentChanged();
+    }
     Camera::setVisitingCamera(_previousCamera);
     _previousCamera = nullptr;
     if (gl) {

@@ -84,23 +84,26 @@ bool Renderer::checkVisibility(const Mat4& transform, const Size& size)
 
 void Renderer::beginFrame(const Color4F& clearColor)
 {
+    releasePassCameras();
     _records.clear();
     _passes.clear();
     _drawnBatches = 0;
     _drawnVertices = 0;
     _clipStack.clear();
-    _gl = GL::isEnabled();
-    if (_gl) {
-        GL::invalidateStateCache();
-        _depthTest = -1;
-        applyFullViewport();
-        glDisable(GL_SCISSOR_TEST);
-        _scissor = ScissorState{false, 0, 0, 0, 0};
-        _scissorStack.clear();
-        glClearColor(clearColor.r, clearColor.g, clearColor.b, clearColor.a);
-        glDepthMask(GL_TRUE);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-    }
+    _clearColor = clearColor;
+}
+
+void Renderer::clearFramebuffer()
+{
+    GL::invalidateStateCache();
+    _depthTest = -1;
+    applyFullViewport();
+    glDisable(GL_SCISSOR_TEST);
+    _scissor = ScissorState{false, 0, 0, 0, 0};
+    _scissorStack.clear();
+    glClearColor(_clearColor.r, _clearColor.g, _clearColor.b, _clearColor.a);
+    glDepthMask(GL_TRUE);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
 }
 
 void Renderer::renderScene(Scene* scene)
@@ -128,20 +131,26 @@ void Renderer::renderScene(Scene* scene)
         if (!camera->isVisible() || std::find(registered.begin(), registered.end(), camera) == registered.end()) {
             continue;
         }
+        camera->retain(); // kept for the pass's execution in endFrame
         Camera::setVisitingCamera(camera);
-        _passes.push_back(PassRecord{camera, camera->getCameraFlag(), camera->getDepth(), false, _records.size(), 0});
-        camera->applyViewport();
-        clearDepthForPass();
-        camera->clearBackground();
+        _passes.push_back(PassRecord{camera, camera->getCameraFlag(), camera->getDepth(), false, 0, 0});
+        const size_t first = _commands.size();
         scene->visit(this, Mat4::IDENTITY, 0);
-        render();
-        _passes.back().commandCount = _records.size() - _passes.back().firstCommand;
+        _passSpans.push_back(PassSpan{camera, first, _commands.size() - first});
     }
     Camera::setVisitingCamera(nullptr);
     for (Camera* camera : _passCameras) {
         camera->release();
     }
     _passCameras.clear();
+}
+
+void Renderer::releasePassCameras()
+{
+    for (const PassSpan& span : _passSpans) {
+        span.camera->release();
+    }
+    _passSpans.clear();
 }
 
 void Renderer::applyFullViewport()
@@ -167,7 +176,7 @@ void Renderer::clearDepthForPass()
     if (!_passes.empty()) {
         _passes.back().depthCleared = true;
     }
-    if (GL::isEnabled()) {
+    if (GL::isEnabled() && !_recordOnly) {
         glDepthMask(GL_TRUE);
         glClear(GL_DEPTH_BUFFER_BIT);
     }
@@ -184,13 +193,20 @@ void Renderer::renderFrom(size_t mark)
         return;
     }
     _gl = GL::isEnabled();
+    _recordOnly = false;
+    executeCommands(mark, _commands.size());
+    _commands.resize(mark);
+}
+
+void Renderer::executeCommands(size_t first, size_t end)
+{
     _depthTest = -1;
     _groupNeg.clear();
     _group3D.clear();
     _group2D.clear();
     _groupPos.clear();
     uint32_t sequence = 0;
-    for (size_t i = mark; i < _commands.size(); ++i) {
+    for (size_t i = first; i < end; ++i) {
         RenderCommand* c = _commands[i];
         const float z = c->getGlobalOrder();
         if (z < 0.0f) {
@@ -225,7 +241,6 @@ void Renderer::renderFrom(size_t mark)
         executeCommand(o.command);
     }
     endGroup();
-    _commands.resize(mark);
     if (_gl) {
         setDepthTest(false);
     }
@@ -237,6 +252,13 @@ void Renderer::executeCommand(RenderCommand* command)
     CommandRecord record{command->getType(), command->getGlobalOrder(), command->is3D(),
                          static_cast<unsigned short>(camera ? camera->getCameraFlag() : 0), command->getOwner(),
                          command, Rect::ZERO};
+    if (_recordOnly) {
+        if (record.type == RenderCommand::Type::SCISSOR_BEGIN_COMMAND) {
+            record.clipRect = static_cast<ScissorCommand*>(command)->getClipRect();
+        }
+        _records.push_back(record);
+        return;
+    }
     switch (command->getType()) {
     case RenderCommand::Type::TRIANGLES_COMMAND:
         batchTriangles(static_cast<TrianglesCommand*>(command));
@@ -465,6 +487,55 @@ void Renderer::addCaptureRequest(const std::function<void(bool, const std::strin
 
 void Renderer::endFrame()
 {
+    _gl = GL::isEnabled();
+    bool draw = true;
+    if (_gl) {
+        const bool comparable = buildFrameKey();
+        draw = !comparable || _frameInvalid || !_captures.empty() || _frameKey != _drawnFrameKey;
+        if (draw) {
+            // An incomparable frame leaves nothing to compare the next one with.
+            if (comparable) {
+                _drawnFrameKey.swap(_frameKey);
+            } else {
+                _drawnFrameKey.clear();
+            }
+            _frameInvalid = false;
+        }
+    }
+    _frameDrawn = draw;
+    _recordOnly = !draw;
+    if (draw) {
+        ++_drawnFrames;
+    } else {
+        ++_skippedFrames;
+    }
+    const bool issueGL = _gl && draw;
+    if (issueGL) {
+        clearFramebuffer();
+    }
+    for (size_t i = 0; i < _passSpans.size(); ++i) {
+        const PassSpan& span = _passSpans[i];
+        PassRecord& pass = _passes[i];
+        Camera::setVisitingCamera(span.camera);
+        if (issueGL) {
+            span.camera->applyViewport();
+        }
+        clearDepthForPass();
+        pass.depthCleared = true;
+        if (issueGL) {
+            span.camera->clearBackground();
+        }
+        pass.firstCommand = _records.size();
+        _gl = issueGL;
+        executeCommands(span.first, span.first + span.count);
+        pass.commandCount = _records.size() - pass.firstCommand;
+    }
+    Camera::setVisitingCamera(nullptr);
+    _gl = GL::isEnabled();
+    _recordOnly = false;
+    _commands.clear();
+    releasePassCameras();
+
     if (_captures.empty()) {
         return;
     }
@@ -474,6 +545,90 @@ void Renderer::endFrame()
         serveCapture(c);
     }
     _servingCaptures.clear();
+}
+
+void Renderer::putKey(const void* data, size_t bytes)
+{
+    const auto* b = static_cast<const unsigned char*>(data);
+    _frameKey.insert(_frameKey.end(), b, b + bytes);
+}
+
+bool Renderer::buildFrameKey()
+{
+    _frameKey.clear();
+    auto put = [this](const auto& value) { putKey(&value, sizeof value); };
+    // The window: what the passes' viewports and the scissor rectangles in pixels come from.
+    const unsigned int context = GL::getContextGeneration();
+    put(context);
+    if (GLView* view = Director::getInstance()->getOpenGLView()) {
+        put(view->getFramebufferSize());
+        put(view->getFrameSize());
+        put(view->getViewPortRect());
+        put(view->getScaleX());
+        put(view->getScaleY());
+    }
+    put(_clearColor);
+    for (const PassSpan& span : _passSpans) {
+        const uint64_t count = span.count;
+        put(span.camera->getCameraFlag());
+        put(span.camera->getViewProjectionMatrix());
+        put(count);
+        for (size_t i = span.first; i < span.first + span.count; ++i) {
+            const RenderCommand* c = _commands[i];
+            put(c->getType());
+            put(c->getGlobalOrder());
+            put(c->is3D());
+            switch (c->getType()) {
+            case RenderCommand::Type::TRIANGLES_COMMAND: {
+                const auto* t = static_cast<const TrianglesCommand*>(c);
+                if (!t->isTextureVersionKnown()) {
+                    return false;
+                }
+                put(t->getTextureVersion());
+                put(t->getBlendType());
+                put(t->getModelView());
+                const TrianglesCommand::Triangles& tri = t->getTriangles();
+                put(tri.vertCount);
+                put(tri.indexCount);
+                if (tri.verts && tri.vertCount > 0) {
+                    putKey(tri.verts, size_t(tri.vertCount) * sizeof(V3F_C4B_T2F));
+                }
+                if (tri.indices && tri.indexCount > 0) {
+                    putKey(tri.indices, size_t(tri.indexCount) * sizeof(unsigned short));
+                }
+                const GLProgramState* state = t->getGLProgramState();
+                if (state && !state->appendFrameKey(_frameKey)) {
+                    return false;
+                }
+                break;
+            }
+            case RenderCommand::Type::CUSTOM_COMMAND: {
+                const auto* custom = static_cast<const CustomCommand*>(c);
+                if (!custom->hasDeclaredInputs()) {
+                    return false;
+                }
+                // The callback is the command's own: two commands with equal inputs may draw
+                // differently.
+                put(reinterpret_cast<uintptr_t>(custom));
+                put(custom->getTransform());
+                for (const CustomCommand::Input& input : custom->getInputs()) {
+                    if (input.data) {
+                        put(input.bytes);
+                        putKey(input.data, input.bytes);
+                    } else {
+                        put(input.value);
+                    }
+                }
+                break;
+            }
+            case RenderCommand::Type::SCISSOR_BEGIN_COMMAND:
+                put(static_cast<const ScissorCommand*>(c)->getClipRect());
+                break;
+            default: break;
+            }
+        }
+    }
+    return true;
 }
 
 void Renderer::serveCapture(const Capture& capture)

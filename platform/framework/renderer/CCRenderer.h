@@ -1,5 +1,5 @@
-// Renderer: collects render commands during a camera pass's visit and executes them at the end of
-// the pass.
+// Renderer: collects render commands during the camera passes' visits and executes them once
+// every pass has been visited, pass by pass.
 //
 // Execution order within a pass, in four groups:
 //   1. global z < 0, sorted by global z (stable);
@@ -9,17 +9,31 @@
 // Commands with equal keys keep their submission order, so a node's before-draw, draw and
 // after-draw commands stay consecutive.
 //
-// A frame (Director): beginFrame clears colour and depth once; Scene::render runs one pass per
-// visible camera (renderScene); endFrame serves the capture requests, after the last pass and
-// before the buffers are swapped.
+// A frame (Director): beginFrame starts it; Scene::render visits the scene once per visible
+// camera (renderScene), collecting each pass's commands; endFrame then draws: the colour and depth
+// buffers are cleared once, each pass applies its camera's viewport, clears depth and executes
+// its commands with its camera as the visiting one; last the capture requests are served, before
+// the buffers are swapped.
+//
+// Still frames. With a GL context, endFrame first puts together what the frame would draw: the
+// window's size and the clear colour; per pass the camera's flag and view-projection; per command
+// its type, z-order, 3D flag and transform, a triangles command's vertices, indices, blend
+// function, texture (by content version) and program state (program and uniform values), a
+// scissor's rectangle, and a custom command's declared inputs (CustomCommand). When that equals
+// what the last drawn frame drew, the frame is not drawn: no GL call, and isFrameDrawn() tells the
+// director not to swap, so the window keeps showing that frame. A frame is always drawn when a
+// custom command declares no inputs or something cannot be compared (a raw texture name, a program
+// reading the time), when a capture is pending, after invalidateFrame() (the window was exposed or
+// resized, the GL context or animation restarted) and for the first frame. Commands of a frame not
+// drawn are recorded as usual.
 //
 // Triangles commands are transformed on the CPU and batched: consecutive commands with the same
 // texture, program state, blend function and 3D flag become one draw call.
 //
 // Headless (no GL context in use) the renderer records every command exactly as it would execute
 // it (type, global z, 3D flag, the camera flag of the pass, the issuing object, a scissor
-// rectangle) and makes no GL call; custom callbacks are not run. The records of the current
-// frame stay readable until the next beginFrame; GL mode records too.
+// rectangle) and makes no GL call; custom callbacks are not run; every frame counts as drawn. The
+// records of the current frame stay readable until the next beginFrame; GL mode records too.
 //
 // The frame loop reuses every buffer, so a steady frame allocates nothing here.
 //
@@ -80,20 +94,30 @@ public:
     bool checkVisibility(const Mat4& transform, const Size& size);
 
     // ----- the frame (Director)
-    // Starts a frame: forgets the previous frame's records and counters; GL: full viewport, no
-    // scissor, colour and depth cleared.
+    // Starts a frame: forgets the previous frame's records and counters, keeps the clear colour.
     void beginFrame(const Color4F& clearColor);
-    // Runs one pass per visible camera of the scene (ascending depth, then order of entering).
+    // Visits the scene once per visible camera (ascending depth, then order of entering),
+    // collecting each pass's commands for endFrame.
     void renderScene(Scene* scene);
-    // Executes the commands added since the last call (the end of a pass).
+    // Executes at once the commands added and not yet executed (outside the frame's passes).
     void render();
     // [hook] Off-screen targets: the number of commands waiting now, and the execution of only
     // those added after such a mark (they leave the queue; earlier ones stay for the pass).
     size_t markCommands() const { return _commands.size(); }
     void renderFrom(size_t mark);
-    // Serves capture requests (GL: reads the back buffer; headless: reports failure).
+    // Draws the frame (see the header comment: unless it is a still frame), then serves capture
+    // requests (GL: reads the back buffer; headless: reports failure).
     void endFrame();
 
+    // ----- still frames
+    // The next frame is drawn even when it is unchanged: the window's contents were lost (exposed,
+    // resized) or are no longer known.
+    void invalidateFrame() { _frameInvalid = true; }
+    // Whether the last endFrame drew (and the buffers are to be swapped). Headless: always.
+    bool isFrameDrawn() const { return _frameDrawn; }
+    // [hook] Frames drawn and frames left undrawn as unchanged since the renderer was made.
+    uint64_t getDrawnFrameCount() const { return _drawnFrames; }
+    uint64_t getSkippedFrameCount() const { return _skippedFrames; }
     // ----- pass helpers
     // The GL viewport over the whole framebuffer (Camera::applyViewport).
     void applyFullViewport();
@@ -134,7 +158,21 @@ private:
         Rect rect;
     };
 
+    // One camera pass of the frame: its commands are _commands[first, first + count).
+    struct PassSpan {
+        Camera* camera; // retained until endFrame
+        size_t first;
+        size_t count;
+    };
+
+    void executeCommands(size_t first, size_t end);
     void executeCommand(RenderCommand* command);
+    void clearFramebuffer();
+    void releasePassCameras();
+    // Puts together what the collected passes would draw into _frameKey; false when that
+    // cannot be told (the frame must be drawn).
+    bool buildFrameKey();
+    void putKey(const void* data, size_t bytes);
     void batchTriangles(TrianglesCommand* command);
     void flushTriangles();
     void setDepthTest(bool on);
@@ -166,6 +204,15 @@ private:
     bool _batch3D = false;
 
     bool _gl = false;          // GL calls are made during this execution
+    bool _recordOnly = false;  // a still frame: commands are recorded, not executed
+    Color4F _clearColor;
+    std::vector<PassSpan> _passSpans;
+    std::vector<unsigned char> _frameKey;     // what the current frame would draw
+    std::vector<unsigned char> _drawnFrameKey; // what the last drawn frame drew (empty: unknown)
+    bool _frameInvalid = true;
+    bool _frameDrawn = true;
+    uint64_t _drawnFrames = 0;
+    uint64_t _skippedFrames = 0;
     int _depthTest = -1;       // -1 unknown, 0 off, 1 on
     std::vector<ScissorState> _scissorStack;
     ScissorState _scissor{false, 0, 0, 0, 0};

@@ -79,6 +79,7 @@ bool Texture2D::initWithData(const void* data, ssize_t dataLen, PixelFormat pixe
     }
 
     releaseGLTexture();
+    markContentChanged();
     _pixels.clear();
     if (GL::isEnabled()) {
         const GLFormat f = glFormatOf(pixelFormat);
@@ -131,6 +132,7 @@ bool Texture2D::updateWithData(const void* data, int offsetX, int offsetY, int w
         offsetX + width > _pixelsWide || offsetY + height > _pixelsHigh) {
         return false;
     }
+    markContentChanged();
     if (_name != 0 && GL::isEnabled()) {
         const GLFormat f = glFormatOf(_pixelFormat);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -169,6 +171,7 @@ void Texture2D::setAliasTexParameters()
 
 void Texture2D::applyTexParameters()
 {
+    markContentChanged();
     if (_name == 0 || !GL::isEnabled()) {
         return;
     }

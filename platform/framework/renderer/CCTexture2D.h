@@ -18,6 +18,7 @@
 #include "base/ccTypes.h"
 #include "math/CCGeometry.h"
 #include "platform/CCGL.h"
+#include "renderer/CCRenderCommand.h"
 
 namespace cocos2d {
 
@@ -72,6 +73,12 @@ public:
     float getMaxS() const { return 1.0f; }
     float getMaxT() const { return 1.0f; }
 
+    // What the texture shows, as a number that changes with every upload, update and change of
+    // filters (nextContentVersion): the renderer's still-frame check compares it. Code that writes
+    // the GL texture by other means (rendering into it) calls markContentChanged afterwards.
+    uint64_t getContentVersion() const { return _contentVersion; }
+    void markContentChanged() { _contentVersion = nextContentVersion(); }
+
     // [hook] Headless: the pixels as last given (empty with a GL context).
     const std::vector<unsigned char>& getPixelDataForTest() const { return _pixels; }
     // [hook] The path the texture cache keeps it under ("" when not cached).
@@ -85,6 +92,7 @@ private:
     void releaseGLTexture();
 
     GLuint _name = 0;
+    uint64_t _contentVersion = nextContentVersion();
     unsigned int _generation = 0; // GL context generation of _name
     int _pixelsWide = 0;
     int _pixelsHigh = 0;

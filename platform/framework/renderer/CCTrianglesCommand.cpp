@@ -8,6 +8,8 @@ void TrianglesCommand::init(float globalOrder, Texture2D* texture, GLProgramStat
                             BlendFunc blendType, const Triangles& triangles, const Mat4& mv, uint32_t flags)
 {
     init(globalOrder, texture ? texture->getName() : 0, glProgramState, blendType, triangles, mv, flags);
+    _textureVersion = texture ? texture->getContentVersion() : 0;
+    _textureVersionKnown = true;
 }
 
 void TrianglesCommand::init(float globalOrder, GLuint textureID, GLProgramState* glProgramState,
@@ -15,6 +17,8 @@ void TrianglesCommand::init(float globalOrder, GLuint textureID, GLProgramState*
 {
     RenderCommand::init(globalOrder, mv, flags);
     _textureID = textureID;
+    _textureVersion = 0;
+    _textureVersionKnown = textureID == 0;
     _glProgramState = glProgramState;
     _blendType = blendType;
     _triangles = triangles;

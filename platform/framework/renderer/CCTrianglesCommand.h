@@ -29,9 +29,12 @@ public:
 
     TrianglesCommand() { _type = Type::TRIANGLES_COMMAND; }
 
-    // texture may be null (untextured; use a position-colour program).
+    // texture may be null (untextured; use a position-colour program). Its content version is
+    // taken now, for the renderer's still-frame check.
     void init(float globalOrder, Texture2D* texture, GLProgramState* glProgramState, BlendFunc blendType,
               const Triangles& triangles, const Mat4& mv, uint32_t flags);
+    // A raw GL texture name: the renderer cannot tell whether its pixels changed, so a frame with
+    // such a command (a name other than 0) always counts as changed.
     void init(float globalOrder, GLuint textureID, GLProgramState* glProgramState, BlendFunc blendType,
               const Triangles& triangles, const Mat4& mv, uint32_t flags);
 
@@ -46,9 +49,15 @@ public:
     const Mat4& getModelView() const { return _transform; }
     // Commands with equal material ids can share a draw call.
     uint64_t getMaterialID() const { return _materialID; }
+    // The content version of the texture as given to init (0 untextured); false when only a raw
+    // GL name was given.
+    uint64_t getTextureVersion() const { return _textureVersion; }
+    bool isTextureVersionKnown() const { return _textureVersionKnown; }
 
 private:
     GLuint _textureID = 0;
+    uint64_t _textureVersion = 0;
+    bool _textureVersionKnown = true;
     GLProgramState* _glProgramState = nullptr; // not retained: the issuing node holds it
     BlendFunc _blendType = BlendFunc::DISABLE;
     Triangles _triangles;

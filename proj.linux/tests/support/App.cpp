@@ -209,14 +209,16 @@ bool App::start()
     env.push_back("QV_SCENE_PROBE=" + probePath_);
     env.push_back("QV_NETWORK_SCOPE=loopback");
     env.push_back("PATH=" + pathWithoutZenity());
-    // llvmpipe draws on the main thread; the machine's cores go to the program's own workers.
-    env.push_back("LP_NUM_THREADS=0");
-    env.push_back("MESA_SHADER_CACHE_DISABLE=true");
+    if (!driverDefaults_) {
+        // llvmpipe draws on the main thread; the machine's cores go to the program's own workers.
+        env.push_back("LP_NUM_THREADS=0");
+        env.push_back("MESA_SHADER_CACHE_DISABLE=true");
+    }
     std::vector<char*> envp;
     for (std::string& e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    const std::string program = programPath();
+    const std::string program = program_.empty() ? programPath() : program_;
 
     pid_ = ::fork();
     if (pid_ == 0) {

@@ -56,6 +56,11 @@ public:
     App(XServer& x, const std::string& dataHome, const std::string& work);
     ~App();  // a program still running is killed
 
+    // Before start: another build of the program, and the GL driver left to its own defaults (as
+    // on a user's machine) instead of drawing on the main thread (the benchmarks use both).
+    void setProgram(const std::string& path) { program_ = path; }
+    void keepDriverDefaults() { driverDefaults_ = true; }
+
     bool start();
     pid_t pid() const { return pid_; }
     bool running();
@@ -84,6 +89,8 @@ public:
 private:
     XServer& x_;
     std::string dataHome_, work_, probePath_, logPath_;
+    std::string program_;
+    bool driverDefaults_ = false;
     pid_t pid_ = -1;
 };
 

@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <list>
 #include <string>
 #include <unistd.h>
@@ -410,4 +411,38 @@ TEST_F(ImageNodesGL, ShaderNodeWrapsItsDrawAndLeavesUnitOneEmpty)
     rig.frame();
     EXPECT_EQ(gpu->getTexture(), texture);
     EXPECT_TRUE(showsIndices(readSlice(64, 48), cpuIndices(record.info, clut), clut, 1));
+}
+
+// A still slice is not drawn again; a window change (the program's uniforms), a new slice (its
+// texture) and a colour table change (uploaded by the node's own command) are each drawn in the
+// frame they are made.
+TEST_F(ImageNodesGL, ShaderNodeChangesAreDrawnInTheirFrameAndStillFramesAreNot)
+{
+    showRampOnGpu();
+    cocos2d::Renderer* renderer = rig.director->getRenderer();
+    rig.frame();
+    rig.frame();
+    EXPECT_FALSE(renderer->isFrameDrawn());
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"window", [&] { clut->setWindow(200, 40); }},
+        {"slice", [&] { gpu->setImage(&keep(rampRecord(PIXEL_I16, 64, 48, 1000, -1000)).info); }},
+        {"colour table",
+         [&] {
+             for (int i = 0; i < 256; ++i)
+                 clut->setColor(i, 0xff0000ffu);
+             gpu->markClutDirty();
+         }},
+    };
+    std::vector<unsigned char> previous = readSlice(64, 48);
+    for (const auto& [what, apply] : changes) {
+        apply();
+        rig.frame();
+        EXPECT_TRUE(renderer->isFrameDrawn()) << what;
+        const std::vector<unsigned char> shown = readSlice(64, 48);
+        EXPECT_NE(shown, previous) << what;
+        rig.frame();
+        EXPECT_FALSE(renderer->isFrameDrawn()) << what;
+        EXPECT_EQ(readSlice(64, 48), shown) << what;
+        previous = shown;
+    }
 }

@@ -28,16 +28,24 @@ public:
         n->autorelease();
         return n;
     }
+    // The callback reads nothing but *input (for the still-frame check); by default it declares
+    // nothing, so every frame with it is drawn.
+    void declareInput(const int* input) { _input = input; }
     void draw(Renderer* renderer, const Mat4& transform, uint32_t flags) override
     {
         _command.init(_globalZOrder, transform, flags);
         _transform = transform;
         _command.func = [this] { _callback(_transform); };
+        if (_input) {
+            _command.declareInputs();
+            _command.addInput(_input, sizeof *_input);
+        }
         renderer->addCommand(&_command);
     }
 
 private:
     std::function<void(const Mat4&)> _callback;
+    const int* _input = nullptr;
     CustomCommand _command;
     Mat4 _transform;
 };
@@ -354,6 +362,98 @@ TEST_F(GLDrawingTest, CapturesHoldWhatWasDrawn)
     ASSERT_TRUE(edge.initWithImageFile(dir / "edge.png"));
     EXPECT_EQ(edge.getWidth(), 20);
     EXPECT_EQ(edge.getHeight(), 40);
+}
+
+// A frame that would draw what the window already shows is not drawn: no draw call, no swap, the
+// picture stays. Every kind of change is drawn in the frame it happens.
+TEST_F(GLDrawingTest, StillFramesAreNotDrawnAndEveryChangeShowsInItsFrame)
+{
+    Renderer* renderer = director->getRenderer();
+    const auto swaps = [] { return qvgl::window()->swapRequests(); };
+    const std::vector<unsigned char> red = {255, 0, 0, 255, 255, 0, 0, 255};
+    const std::vector<unsigned char> green = {0, 255, 0, 255, 0, 255, 0, 255};
+    Texture2D* texture = makeTexture(Texture2D::PixelFormat::RGBA8888, 2, 1, red);
+    Sprite* sprite = blownUp(texture, 10, 10, 20); // (10, 10) to (50, 30)
+    scene->addChild(sprite);
+    auto* shapes = DrawNode::create();
+    scene->addChild(shapes);
+    auto* label = Label::createWithSystemFont("I", "", 40);
+    label->setPosition(280, 200);
+    scene->addChild(label);
+    int lit = 0;
+    auto* point = GLCallbackNode::create([&lit](const Mat4& transform) {
+        if (lit) {
+            drawArrays(GLProgram::SHADER_NAME_POSITION_COLOR_TEXASPOINTSIZE, GL_POINTS,
+                       {{Vec3(160.5f, 20.5f, 0), Color4B(255, 255, 255, 255), Tex2F(9, 0)}}, transform);
+        }
+    });
+    point->declareInput(&lit);
+    scene->addChild(point);
+    // The first frames upload glyphs and link programs: what they leave is drawn once more.
+    frame();
+    ASSERT_TRUE(renderer->isFrameDrawn());
+    frame();
+    frame();
+    EXPECT_FALSE(renderer->isFrameDrawn());
+    EXPECT_EQ(renderer->getDrawnBatches(), 0);
+
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+        int x, y;
+        Pixel shown;
+    };
+    const Change changes[] = {
+        {"sprite moved", [&] { sprite->setPosition(60, 10); }, 70, 20, {255, 0, 0}},
+        {"texture pixels replaced in place", [&] { texture->updateWithData(green.data(), 0, 0, 2, 1); }, 70, 20,
+         {0, 255, 0}},
+        {"texture uploaded again", [&] {
+             texture->initWithData(red.data(), ssize_t(red.size()), Texture2D::PixelFormat::RGBA8888, 2, 1,
+                                   Size(2, 1));
+         }, 70, 20, {255, 0, 0}},
+        {"sprite tinted", [&] { sprite->setColor(Color3B(0, 0, 0)); }, 70, 20, {0, 0, 0}},
+        {"shape drawn", [&] { shapes->drawSolidRect(Vec2(100, 100), Vec2(120, 120), Color4F(0, 0, 1, 1)); }, 110,
+         110, {0, 0, 255}},
+        {"shapes cleared", [&] { shapes->clear(); }, 110, 110, {0, 0, 0}},
+        {"declared input", [&] { lit = 1; }, 160, 20, {255, 255, 255}},
+        {"label hidden", [&] { label->setVisible(false); }, 0, 0, {0, 0, 0}},
+        {"clear colour", [&] { director->setClearColor(Color4F(0, 0.5f, 0, 1)); }, 5, 5, {0, 128, 0}},
+        {"window exposed", [&] { renderer->invalidateFrame(); }, 5, 5, {0, 128, 0}},
+    };
+    for (const Change& change : changes) {
+        const int before = swaps();
+        change.apply();
+        frame();
+        EXPECT_TRUE(renderer->isFrameDrawn()) << change.what;
+        EXPECT_EQ(swaps(), before + 1) << change.what;
+        EXPECT_TRUE(pixelAt(change.x, change.y).near(change.shown.r, change.shown.g, change.shown.b))
+            << change.what << pixelAt(change.x, change.y);
+        frame();
+        EXPECT_FALSE(renderer->isFrameDrawn()) << change.what;
+        EXPECT_EQ(swaps(), before + 1) << change.what;
+        EXPECT_TRUE(pixelAt(change.x, change.y).near(change.shown.r, change.shown.g, change.shown.b))
+            << "still, " << change.what;
+    }
+
+    // A capture is taken from a drawn frame.
+    qvtest::TempDir dir;
+    bool captured = false;
+    utils::captureScreen([&](bool ok, const std::string&) { captured = ok; }, dir / "still.png", 0, 0, 0, 0);
+    frame();
+    EXPECT_TRUE(renderer->isFrameDrawn());
+    ASSERT_TRUE(captured);
+    Image still;
+    ASSERT_TRUE(still.initWithImageFile(dir / "still.png"));
+    const unsigned char* corner = still.getData() + (239 * 320 + 5) * 3;
+    EXPECT_EQ(int(corner[1]), 128);
+
+    // A custom command that declares nothing is drawn in every frame.
+    scene->addChild(GLCallbackNode::create([](const Mat4&) {}));
+    frame();
+    frame();
+    EXPECT_TRUE(renderer->isFrameDrawn());
+    EXPECT_GT(renderer->getDrawnFrameCount(), 0u);
+    EXPECT_GT(renderer->getSkippedFrameCount(), 0u);
 }
 
 } // namespace

@@ -29,6 +29,7 @@ GLTestWindow* GLTestWindow::create(const std::string& name, const Size& size, bo
 
 void GLTestWindow::swapBuffers()
 {
+    ++m_swapRequests;
     if (m_swaps)
         GLViewImpl::swapBuffers();
 }

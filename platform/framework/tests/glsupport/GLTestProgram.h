@@ -16,6 +16,8 @@ class GLTestWindow : public cocos2d::GLViewImpl {
 public:
     static GLTestWindow* create(const std::string& name, const cocos2d::Size& size, bool swaps);
     void swapBuffers() override;
+    // How many times the director asked for a swap (whether or not this window swaps).
+    int swapRequests() const { return m_swapRequests; }
 
     // What GLFW would call for window input (GLFW codes; cursor in window coordinates, origin
     // top-left).
@@ -28,6 +30,7 @@ public:
 
 private:
     bool m_swaps = true;
+    int m_swapRequests = 0;
 };
 
 enum GLTestOptions : unsigned {
