@@ -70,11 +70,6 @@ TEST_F(AppConfigTest, SharedInstanceAndLanguage)
     EXPECT_EQ(AppConfig::getVersion(), "1.4");
     EXPECT_FALSE(config->largeLayout);
 
-    AppConfig::getFrameSize() = Size(1600, 900);
-    EXPECT_EQ(config->getFrameSize().width, 1600);
-    AppConfig::setWinSize(Size(1600, 860));
-    EXPECT_EQ(config->getWinSize().height, 860);
-
     const std::vector<std::string> savedPaths = FileUtils::getInstance()->getSearchPaths();
     FileUtils::getInstance()->addSearchPath(QV_RESOURCE_DIR, true);
     config->loadLanguage();

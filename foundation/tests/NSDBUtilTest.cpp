@@ -35,6 +35,14 @@ private:
     sqlite3* db_ = nullptr;
 };
 
+// A database file of its own in a temporary folder, opened.
+class NSDBUtilTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(db.open(dir / "db")); }
+    qvtest::TempDir dir;
+    NSDBUtil db;
+};
+
 } // namespace
 
 TEST(NSDBUtil, EveryOperationFailsBeforeOpen)
@@ -53,23 +61,16 @@ TEST(NSDBUtil, EveryOperationFailsBeforeOpen)
     EXPECT_FALSE(db.rollback());
     EXPECT_FALSE(db.query("select 1;", model));
     EXPECT_EQ(model.getRowCount(), 1);   // untouched: nothing ran
-}
 
-TEST(NSDBUtil, FailedOpenKeepsFailing)
-{
+    // A failed open keeps failing.
     qvtest::TempDir dir;
-    NSDBUtil db;
     EXPECT_FALSE(db.open(dir / "missing/folder/db"));
     EXPECT_NE(db.getLastResult(), SQLITE_OK);
     EXPECT_FALSE(db.execute("create table t(a);"));
 }
 
-TEST(NSDBUtil, CreateTableReplacesTableAndRows)
+TEST_F(NSDBUtilTest, CreateTableReplacesTableAndRows)
 {
-    qvtest::TempDir dir;
-    NSDBUtil db;
-    ASSERT_TRUE(db.open(dir / "db"));
-
     EXPECT_FALSE(db.tableExists("patient"));
     EXPECT_TRUE(db.dropTable("patient"));   // nothing to drop is fine
     ASSERT_TRUE(db.createTable("create table patient(id integer, name text);", "patient"));
@@ -88,11 +89,8 @@ TEST(NSDBUtil, CreateTableReplacesTableAndRows)
     EXPECT_FALSE(db.tableExists("patient"));
 }
 
-TEST(NSDBUtil, QueryRowsAsText)
+TEST_F(NSDBUtilTest, QueryRowsAsText)
 {
-    qvtest::TempDir dir;
-    NSDBUtil db;
-    ASSERT_TRUE(db.open(dir / "db"));
     ASSERT_TRUE(db.execute("create table t(a, b, c);"
                            "insert into t values(NULL, '', 7);"
                            "insert into t values('x', 2.5, 'y');"));
@@ -123,11 +121,8 @@ TEST(NSDBUtil, QueryRowsAsText)
     EXPECT_NE(db.getLastResult(), SQLITE_OK);
 }
 
-TEST(NSDBUtil, BoundValuesNeverBecomeSql)
+TEST_F(NSDBUtilTest, BoundValuesNeverBecomeSql)
 {
-    qvtest::TempDir dir;
-    NSDBUtil db;
-    ASSERT_TRUE(db.open(dir / "db"));
     ASSERT_TRUE(db.execute("create table patient(name text, note text);"));
     const std::string hostile = "Robert\"); drop table patient; --";
     ASSERT_TRUE(db.execute("insert into patient values(?, ?);", {hostile, "it's \"quoted\""}));
@@ -144,11 +139,8 @@ TEST(NSDBUtil, BoundValuesNeverBecomeSql)
     EXPECT_EQ(countRows(db, "patient"), 1);
 }
 
-TEST(NSDBUtil, RollbackDiscardsAFailedTransaction)
+TEST_F(NSDBUtilTest, RollbackDiscardsAFailedTransaction)
 {
-    qvtest::TempDir dir;
-    NSDBUtil db;
-    ASSERT_TRUE(db.open(dir / "db"));
     ASSERT_TRUE(db.execute("create table image(uid text primary key);"));
     ASSERT_TRUE(db.execute("insert into image values(\"1\");"));
 
@@ -165,11 +157,8 @@ TEST(NSDBUtil, RollbackDiscardsAFailedTransaction)
     EXPECT_EQ(countRows(db, "image"), 2);
 }
 
-TEST(NSDBUtil, BeginWaitsForAnotherWriter)
+TEST_F(NSDBUtilTest, BeginWaitsForAnotherWriter)
 {
-    qvtest::TempDir dir;
-    NSDBUtil db;
-    ASSERT_TRUE(db.open(dir / "db"));
     ASSERT_TRUE(db.execute("create table t(a);"));
 
     RawConnection other(dir / "db");
@@ -194,11 +183,8 @@ TEST(NSDBUtil, BeginWaitsForAnotherWriter)
     EXPECT_EQ(countRows(db, "t"), 2);
 }
 
-TEST(NSDBUtil, CommitWaitsForReadersOfOtherConnections)
+TEST_F(NSDBUtilTest, CommitWaitsForReadersOfOtherConnections)
 {
-    qvtest::TempDir dir;
-    NSDBUtil db;
-    ASSERT_TRUE(db.open(dir / "db"));
     ASSERT_TRUE(db.execute("create table t(a);insert into t values(1);"));
 
     // A reader in the middle of a transaction holds a shared lock that keeps a commit waiting.
@@ -220,11 +206,8 @@ TEST(NSDBUtil, CommitWaitsForReadersOfOtherConnections)
     EXPECT_TRUE(db.rollback());
 }
 
-TEST(NSDBUtil, TableCheckWaitsForAFileAnotherConnectionHolds)
+TEST_F(NSDBUtilTest, TableCheckWaitsForAFileAnotherConnectionHolds)
 {
-    qvtest::TempDir dir;
-    NSDBUtil db;
-    ASSERT_TRUE(db.open(dir / "db"));
     ASSERT_TRUE(db.execute("create table t(a);insert into t values(1);"));
 
     // While another connection holds the file, a table check waits for it instead of answering
@@ -248,11 +231,8 @@ TEST(NSDBUtil, TableCheckWaitsForAFileAnotherConnectionHolds)
     EXPECT_EQ(countRows(db, "t"), 1);
 }
 
-TEST(NSDBUtil, BeginGivesUpWhileTheLockIsHeld)
+TEST_F(NSDBUtilTest, BeginGivesUpWhileTheLockIsHeld)
 {
-    qvtest::TempDir dir;
-    NSDBUtil db;
-    ASSERT_TRUE(db.open(dir / "db"));
     ASSERT_TRUE(db.execute("create table t(a);"));
     db.setBeginRetryForTest(5, 2);
 

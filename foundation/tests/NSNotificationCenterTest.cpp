@@ -319,42 +319,28 @@ TEST_F(NotificationCenter, SliceLoadedReachesOnlyTheWaitingActor)
 
 TEST(NotificationData, ObjectAndOwnedUserData)
 {
+    static int freed = 0;
+    freed = 0;
+    auto own = [](NSNotificationData* d, int v) {
+        d->setUserData(new int(v), [](void* p) { delete static_cast<int*>(p); ++freed; });
+    };
     auto* data = new NSNotificationData();
     auto* obj = new NSNotificationData(); // any Ref will do
     data->setObject(obj);
-    EXPECT_EQ(obj->getReferenceCount(), 2u);
     data->setObject(obj); // the held object again: kept, not retained twice
     EXPECT_EQ(obj->getReferenceCount(), 2u);
     data->setObject(nullptr);
     EXPECT_EQ(data->object, obj);
 
-    // Owned user data is freed with the payload; taken-over data is not.
-    static int freed = 0;
-    freed = 0;
-    data->setUserData(new int(5),
-                      [](void* p)
-                      {
-                          delete static_cast<int*>(p);
-                          ++freed;
-                      });
-    data->setUserData(new int(6),
-                      [](void* p)
-                      {
-                          delete static_cast<int*>(p);
-                          ++freed;
-                      });
+    // Owned user data is freed with the payload or when replaced; taken-over data is not.
+    own(data, 5);
+    own(data, 6);
     EXPECT_EQ(freed, 1); // the replaced one
     int* kept = static_cast<int*>(data->takeUserData());
     EXPECT_EQ(*kept, 6);
-    data->setUserData(new int(7),
-                      [](void* p)
-                      {
-                          delete static_cast<int*>(p);
-                          ++freed;
-                      });
+    own(data, 7);
     data->text = "t";
     data->intValue = data->intValue2 = 3;
-    data->floatValue = 1.0f;
     data->uintValue = 4;
     EXPECT_TRUE(data->reset());
     EXPECT_EQ(freed, 2);
@@ -365,12 +351,7 @@ TEST(NotificationData, ObjectAndOwnedUserData)
     EXPECT_EQ(data->intValue + data->intValue2 + static_cast<int>(data->uintValue), 0);
 
     data->setObject(obj);
-    data->setUserData(new int(8),
-                      [](void* p)
-                      {
-                          delete static_cast<int*>(p);
-                          ++freed;
-                      });
+    own(data, 8);
     data->release();
     EXPECT_EQ(freed, 3);
     EXPECT_EQ(obj->getReferenceCount(), 1u);

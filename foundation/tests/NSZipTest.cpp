@@ -10,8 +10,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include "zip.h"
-
 #include <zlib.h>
 
 #include "NSFileTestSupport.h"
@@ -26,24 +24,6 @@ using qvtest::TempDir;
 using qvtest::writeFile;
 
 namespace {
-
-// Writes an archive holding the given entries as they are named, bypassing every check.
-void writeRawArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries)
-{
-    zipFile zf = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-    ASSERT_NE(zf, nullptr);
-    for (const auto& entry : entries) {
-        zip_fileinfo info{};
-        ASSERT_EQ(zipOpenNewFileInZip64(zf, entry.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                        Z_DEFAULT_COMPRESSION, 0),
-                  ZIP_OK);
-        if (!entry.second.empty()) {
-            ASSERT_EQ(zipWriteInFileInZip(zf, entry.second.data(), static_cast<unsigned>(entry.second.size())), ZIP_OK);
-        }
-        ASSERT_EQ(zipCloseFileInZip(zf), ZIP_OK);
-    }
-    ASSERT_EQ(zipClose(zf, nullptr), ZIP_OK);
-}
 
 std::vector<std::string> entryNames(const std::string& archivePath)
 {
@@ -166,6 +146,17 @@ std::string deflateRaw(const std::string& data)
 uint32_t crcOf(const std::string& data)
 {
     return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+// Writes an archive holding the given entries (stored) as they are named, bypassing every check.
+void writeRawArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    RawZip zip;
+    for (const auto& [name, data] : entries) {
+        const auto size = static_cast<uint32_t>(data.size());
+        zip.addEntry(name, zip.addData(name, data, 0, crcOf(data), size), 0, crcOf(data), size, size);
+    }
+    zip.write(path);
 }
 
 // Every regular file below root.

@@ -64,42 +64,33 @@ std::vector<std::string> sweep(const std::vector<std::string>& addresses, const 
 
 }  // namespace
 
-TEST(NetworkUtils, LocalInfoJoinsAdaptersAndSkipsLoopbackAndUnconfigured) {
-    FakeNetwork net({{"127.0.0.1", "255.0.0.0"},
-                     {"192.168.1.10", "255.255.255.0"},
-                     {"0.0.0.0", "0.0.0.0"},
-                     {"10.0.0.5", "255.255.255.252"}},
-                    "viewer-ws");
-    std::string host = "x", addresses = "x", masks = "x";
-    getLocalNetworkInfo(host, addresses, masks);
-    EXPECT_EQ(host, "viewer-ws");
-    EXPECT_EQ(addresses, "192.168.1.10,10.0.0.5");
-    EXPECT_EQ(masks, "255.255.255.0,255.255.255.252");
-}
-
-TEST(NetworkUtils, NoUsableAdapterGivesEmptyListsAndNoHosts) {
-    FakeNetwork net({{"127.0.0.1", "255.0.0.0"}, {"0.0.0.0", "0.0.0.0"}}, "ws");
-    std::string host, addresses = "x", masks = "x";
-    getLocalNetworkInfo(host, addresses, masks);
-    EXPECT_EQ(addresses, "");
-    EXPECT_EQ(masks, "");
-    std::vector<std::string> hosts{"stale"};
-    getSubnetHostAddresses(hosts);
-    EXPECT_TRUE(hosts.empty());
-}
-
-TEST(NetworkUtils, HostNameIsMadeSafeForJsonAndFallsBack) {
-    {
-        FakeNetwork net({}, "a\"b:c{d}e[f]g,h,i");
-        std::string host, addresses, masks;
+// Loopback and unconfigured adapters are skipped; the host name is made safe for JSON and falls
+// back when the system has none; with no usable adapter there is nothing to sweep.
+TEST(NetworkUtils, LocalInfoJoinsAdaptersAndMakesTheHostNameSafe) {
+    const struct {
+        std::vector<LocalAdapterAddress> adapters;
+        const char* name;
+        bool named;
+        const char *host, *addresses, *masks;
+    } rows[] = {
+        {{{"127.0.0.1", "255.0.0.0"}, {"192.168.1.10", "255.255.255.0"}, {"0.0.0.0", "0.0.0.0"},
+          {"10.0.0.5", "255.255.255.252"}},
+         "viewer-ws", true, "viewer-ws", "192.168.1.10,10.0.0.5", "255.255.255.0,255.255.255.252"},
+        {{{"127.0.0.1", "255.0.0.0"}, {"0.0.0.0", "0.0.0.0"}}, "ws", true, "ws", "", ""},
+        {{}, "a\"b:c{d}e[f]g,h,i", true, "abcdefg_h_i", "", ""},
+        {{}, "ignored", false, "Win32", "", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeNetwork net(row.adapters, row.name, row.named);
+        std::string host = "x", addresses = "x", masks = "x";
         getLocalNetworkInfo(host, addresses, masks);
-        EXPECT_EQ(host, "abcdefg_h_i");
-    }
-    {
-        FakeNetwork net({}, "ignored", false);
-        std::string host, addresses, masks;
-        getLocalNetworkInfo(host, addresses, masks);
-        EXPECT_EQ(host, "Win32");
+        EXPECT_EQ(host, row.host);
+        EXPECT_EQ(addresses, row.addresses);
+        EXPECT_EQ(masks, row.masks);
+        std::vector<std::string> hosts{"stale"};
+        getSubnetHostAddresses(hosts);
+        EXPECT_EQ(hosts.empty(), addresses.empty());
     }
 }
 

@@ -232,14 +232,6 @@ TEST_F(RestLayerTest, NoAnswerReachesAnOwnerThatIsGoneOrNeverSetItsTarget) {
     witness->release();
 }
 
-TEST_F(RestLayerTest, DestroyingAnOwnerNeverStartsAClient) {
-    NSHttpClient::destroyInstance();
-    std::vector<Answer> none;
-    auto* service = new Service(&none);
-    service->release();
-    EXPECT_FALSE(NSHttpClient::hasInstance());
-}
-
 // A data source talks through the same layer: its requests are targeted at itself, cancelling drops
 // the ones still waiting, and the exit purge takes the client down with the other services.
 TEST_F(RestLayerTest, DataSourceCancelsItsQueuedRequestsAndThePurgeEndsTheClient) {
