@@ -1,15 +1,22 @@
 // Actors and the actor manager: node lists handed to and taken back from a window, attachment
 // rules, the observers an actor leaves behind, and the manager's volume-actor factory.
+#include "isActorCrossLine.h"
+#include "isActorImage.h"
 #include "isActorManager.h"
 #include "isActorObject.h"
+#include "isActorOverlay.h"
+#include "isActorROI.h"
 
 #include "NSNotificationCenter.h"
 #include "purgeServices.h"
 
+#include "support/DisplayScene.h"
 #include "support/FakeRenderWindow.h"
 #include "support/SliceRecords.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace isImageSDK;
 using cocos2d::Node;
@@ -171,3 +178,80 @@ TEST_F(Actors, ManagerMakesTheVolumeActorOnceThroughItsFactory)
 }
 
 } // namespace
+
+// The manager makes each kind of actor for its window once, hands the same one back after, and
+// takes every node back from the window when it releases its actors.
+TEST(ActorManager, MakesEachActorOncePerWindowAndReleasesIt)
+{
+    qvtest::DisplayScene rig;
+    rig.startHeadless();
+    FakeRenderWindow* window = FakeRenderWindow::create();
+    window->setContentSize(cocos2d::Size(300, 200));
+    window->sceneCamera = rig.camera;
+    rig.scene->addChild(window);
+    using Get = std::function<isActorObject*(isActorManager*)>;
+    using Check = std::function<void(isActorManager*, isActorObject*)>;
+    const struct {
+        const char* kind;
+        Get get;
+        Check check;
+    } rows[] = {
+        {"image", [](isActorManager* m) -> isActorObject* { return m->getImageActor(); },
+         [&](isActorManager*, isActorObject* made) {
+             EXPECT_FALSE(made->isVisible());  // slice 0 of no image
+             EXPECT_EQ(window->sceneNodes.size(), 1u);
+         }},
+        {"overlay", [](isActorManager* m) -> isActorObject* { return m->getOverlayActor(); },
+         [&](isActorManager* m, isActorObject* made) {
+             static_cast<isActorOverlay*>(made)->addTopLeftText("x");
+             EXPECT_EQ(window->getChildrenCount(), 1u);
+             m->removeOverlayActor();
+             EXPECT_EQ(window->getChildrenCount(), 0u);
+             ASSERT_NE(m->getOverlayActor(), nullptr);
+             m->getOverlayActor()->addBottomLeftText("y");
+         }},
+        {"cross lines",
+         [](isActorManager* m) -> isActorObject* {
+             // Before there is a window these make nothing.
+             m->showCrossLines();
+             m->setBorderVisible(true);
+             m->showCornerMarker();
+             return m->getCrossLineActor();
+         },
+         [](isActorManager*, isActorObject* made) {
+             auto* lines = static_cast<isActorCrossLine*>(made);
+             EXPECT_TRUE(lines->isCrossLinesVisible());
+             EXPECT_TRUE(lines->isBorderVisible());
+             EXPECT_TRUE(lines->isMarkerShown());
+         }},
+        {"measurements", [](isActorManager* m) -> isActorObject* { return m->getROIActor(); },
+         [&](isActorManager*, isActorObject* made) {
+             // The container's creation reference goes with the autorelease pool: after the
+             // release, the manager held the only other one.
+             made->retain();
+             rig.frame();
+             EXPECT_EQ(made->getReferenceCount(), 2u);
+             made->release();
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.kind);
+        isActorManager* manager = isActorManager::create();
+        manager->retain();
+        EXPECT_EQ(row.get(manager), nullptr);
+        manager->setRenderWindow(window);
+        isActorObject* made = row.get(manager);
+        ASSERT_NE(made, nullptr);
+        EXPECT_EQ(row.get(manager), made);
+        EXPECT_EQ(made->getRenderWindow(), window);
+        row.check(manager, made);
+        rig.frame();
+        manager->releaseActors();
+        EXPECT_TRUE(window->sceneNodes.empty());
+        EXPECT_EQ(window->getChildrenCount(), 0u);
+        EXPECT_NE(row.get(manager), nullptr);  // made anew on demand
+        manager->releaseActors();
+        manager->release();
+    }
+    rig.stop();
+}

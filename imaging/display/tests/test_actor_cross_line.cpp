@@ -29,8 +29,7 @@ class CrossLine : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(640, 480)));
-        rig.start();
+        rig.startHeadless();
         rig.lookAt(0, 0);
         for (auto*& window : windows) {
             window = qvtest::FakeRenderWindow::create();
@@ -47,14 +46,6 @@ protected:
         if (actor)
             actor->release();
         rig.stop();
-    }
-
-    void post(qvtest::FakeRenderWindow* window, unsigned int id, const std::string& text = "")
-    {
-        NSNotificationData* data = NSNotificationData::create();
-        data->text = text;
-        NSNotificationCenter::getInstance()->postNotification(nullptr, id, data, window, true);
-        rig.frame();
     }
 
     // The oblique-plane notice: axes a and b in the plane, normal n, centre c.
@@ -97,13 +88,13 @@ TEST_F(CrossLine, LinesRunThroughTheCentreAlongTheOtherPlanesOncePerUpdate)
 
     // Nothing is drawn before the window's update, and the other window's notices are not ours.
     const Vec3 c(10, 20, 30);
-    post(windows[0], NOTIFY_OBLIQUE_PLANE, plane(Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3(1, 0, 0), c));
-    post(windows[1], NOTIFY_OBLIQUE_PLANE, plane(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3(-5, -5, -5)));
-    post(windows[1], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_OBLIQUE_PLANE, plane(Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3(1, 0, 0), c));
+    rig.post(windows[1], NOTIFY_OBLIQUE_PLANE, plane(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3(-5, -5, -5)));
+    rig.post(windows[1], NOTIFY_RENDER_WINDOW_UPDATED);
     EXPECT_TRUE(lines().empty());
     EXPECT_EQ(actor->getPlaneFrame().m[12], 10.0f);
 
-    post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     ASSERT_EQ(lines().size(), 8u);
     EXPECT_TRUE(actor->getReferenceLines()->isVisible());
     EXPECT_FALSE(actor->isLinesDirty());
@@ -118,30 +109,30 @@ TEST_F(CrossLine, LinesRunThroughTheCentreAlongTheOtherPlanesOncePerUpdate)
     // An update without a new notice recomputes nothing, even when the view zoomed meanwhile.
     rig.camera->setZoom(2.0f);
     rig.lookAt(0, 0);
-    post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     expectSegment(&lines()[0], c + Vec3(0, 30, 0), c + Vec3(0, 10000, 0), a);
 
     // After a view change the gap keeps 30 window units; zoomed far in it stays at 2 mm.
-    post(windows[0], NOTIFY_VIEW_CHANGED);
-    post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_VIEW_CHANGED);
+    rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     ASSERT_EQ(lines().size(), 8u);
     const float zoomedGap = lines()[0].position.distance(c);
     EXPECT_TRUE(std::abs(zoomedGap - 15.0f) < 0.1f || std::abs(zoomedGap - 60.0f) < 0.1f) << zoomedGap;
     rig.camera->setZoom(zoomedGap < 30 ? 1000.0f : 0.001f);
     rig.lookAt(0, 0);
-    post(windows[0], NOTIFY_VIEW_CHANGED);
-    post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_VIEW_CHANGED);
+    rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     EXPECT_NEAR(lines()[0].position.distance(c), 2.0f, 1e-3f);
 
     // The reformat windows draw the two planes other than their own.
     actor->setBorderColorIndex(1);
-    post(windows[0], NOTIFY_VIEW_CHANGED);
-    post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_VIEW_CHANGED);
+    rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     EXPECT_EQ(lines()[0].color, Color4B(actor->getBorderColor(2)));
     EXPECT_EQ(lines()[4].color, Color4B(actor->getBorderColor(0)));
     actor->setBorderColorIndex(2);
-    post(windows[0], NOTIFY_VIEW_CHANGED);
-    post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_VIEW_CHANGED);
+    rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     EXPECT_EQ(lines()[0].color, Color4B(actor->getBorderColor(1)));
     EXPECT_EQ(lines()[4].color, Color4B(actor->getBorderColor(0)));
 }
@@ -149,16 +140,16 @@ TEST_F(CrossLine, LinesRunThroughTheCentreAlongTheOtherPlanesOncePerUpdate)
 TEST_F(CrossLine, HiddenLinesDrawNothingButTheUpdateStillConsumesTheNotice)
 {
     // No line node yet: the notice is consumed all the same.
-    post(windows[0], NOTIFY_OBLIQUE_PLANE, plane(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3()));
+    rig.post(windows[0], NOTIFY_OBLIQUE_PLANE, plane(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3()));
     EXPECT_TRUE(actor->isLinesDirty());
-    post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     EXPECT_FALSE(actor->isLinesDirty());
 
     actor->setCrossLinesVisible(true);
     actor->setCrossLinesVisible(false);
     EXPECT_FALSE(actor->getReferenceLines()->isVisible());
-    post(windows[0], NOTIFY_OBLIQUE_PLANE, plane(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3()));
-    post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+    rig.post(windows[0], NOTIFY_OBLIQUE_PLANE, plane(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3()));
+    rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     EXPECT_FALSE(actor->isLinesDirty());
     EXPECT_TRUE(lines().empty());
     EXPECT_FALSE(actor->getReferenceLines()->isVisible());
@@ -176,8 +167,8 @@ TEST_F(CrossLine, LinesHideFiveSecondsAfterTheirLatestRedraw)
 {
     actor->setCrossLinesVisible(true);
     auto redraw = [&] {
-        post(windows[0], NOTIFY_VIEW_CHANGED);
-        post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
+        rig.post(windows[0], NOTIFY_VIEW_CHANGED);
+        rig.post(windows[0], NOTIFY_RENDER_WINDOW_UPDATED);
     };
     auto seconds = [&](float s) {
         for (int i = 0; i < int(s * 10 + 0.5f); ++i)
@@ -228,37 +219,4 @@ TEST_F(CrossLine, BorderAndMarkerTakeThePlaneColour)
     EXPECT_TRUE(actor->isMarkerShown());
     EXPECT_EQ(actor->getMarkerNode()->getTriangleVertexCount(), 6u);  // one square
     EXPECT_EQ(actor->getMarkerNode()->getParent(), windows[0]);
-}
-
-TEST_F(CrossLine, ManagerMakesOneCrossLineActorPerWindow)
-{
-    isActorManager* manager = isActorManager::create();
-    manager->retain();
-    manager->showCrossLines();
-    manager->setBorderVisible(true);
-    manager->showCornerMarker();
-    EXPECT_EQ(manager->getCrossLineActor(), nullptr);
-
-    manager->setRenderWindow(windows[1]);
-    manager->showCrossLines();
-    isActorCrossLine* made = manager->getCrossLineActor();
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(made->getRenderWindow(), windows[1]);
-    EXPECT_TRUE(made->isCrossLinesVisible());
-    manager->setBorderVisible(true);
-    manager->showCornerMarker();
-    EXPECT_EQ(manager->getCrossLineActor(), made);
-    EXPECT_TRUE(made->isBorderVisible());
-    EXPECT_TRUE(made->isMarkerShown());
-
-    // It follows its own window only.
-    post(windows[1], NOTIFY_OBLIQUE_PLANE, plane(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1), Vec3(1, 2, 3)));
-    post(windows[1], NOTIFY_RENDER_WINDOW_UPDATED);
-    EXPECT_EQ(made->getReferenceLines()->getVertices().size(), 8u);
-
-    // Released with the other actors: its nodes leave the window.
-    manager->releaseActors();
-    EXPECT_TRUE(windows[1]->sceneNodes.empty());
-    EXPECT_EQ(windows[1]->getChildrenCount(), 0u);
-    manager->release();
 }

@@ -36,8 +36,7 @@ class ActorImage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(640, 480)));
-        rig.start();
+        rig.startHeadless();
         for (auto*& window : windows) {
             window = qvtest::FakeRenderWindow::create();
             rig.scene->addChild(window);
@@ -335,22 +334,4 @@ TEST(OrientationLabels, EdgeLettersAndPositionAxes)
     reorientForPatientPosition(&record, w);
     EXPECT_EQ(w[0], -4.0f);
     EXPECT_EQ(w[2], -5.0f);
-}
-
-TEST_F(ActorImage, ManagerMakesOneImageActorPerWindow)
-{
-    isActorManager* manager = isActorManager::create();
-    manager->retain();
-    EXPECT_EQ(manager->getImageActor(), nullptr);
-    manager->setRenderWindow(windows[1]);
-    isActorImage* made = manager->getImageActor();
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(manager->getImageActor(), made);
-    EXPECT_EQ(made->getRenderWindow(), windows[1]);
-    EXPECT_FALSE(made->isVisible());  // slice 0 of no image
-    ASSERT_EQ(windows[1]->sceneNodes.size(), 1u);
-    rig.frame();  // the manager's reference is the only one left
-    manager->releaseActors();
-    EXPECT_TRUE(windows[1]->sceneNodes.empty());
-    manager->release();
 }

@@ -25,8 +25,7 @@ class Overlay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(Size(640, 480)));
-        rig.start();
+        rig.startHeadless();
         for (auto*& window : windows) {
             window = qvtest::FakeRenderWindow::create();
             window->setContentSize(Size(301, 200));
@@ -45,15 +44,6 @@ protected:
             if (actor)
                 actor->release();
         rig.stop();
-    }
-
-    void post(qvtest::FakeRenderWindow* window, unsigned int id, const std::string& text, float f = 0)
-    {
-        NSNotificationData* data = NSNotificationData::create();
-        data->text = text;
-        data->floatValue = f;
-        NSNotificationCenter::getInstance()->postNotification(nullptr, id, data, window, true);
-        rig.frame();
     }
 
     qvtest::DisplayScene rig;
@@ -144,7 +134,7 @@ TEST_F(Overlay, DicomTextsAndLettersComeFromTheirOwnWindow)
         texts[w][3]->bindNotification("", "T:", "", NOTIFY_OVERLAY_THICKNESS, false);
     }
 
-    post(windows[0], NOTIFY_OVERLAY_INFO_READY,
+    rig.post(windows[0], NOTIFY_OVERLAY_INFO_READY,
          "{\"hospital\":\"General\",\"patient\":\"DOE^JANE\",\"seriesID\":\"4\",\"studyID\":\"9\"}");
     EXPECT_EQ(texts[0][0]->getString(), "Hosp: General;");
     EXPECT_EQ(texts[0][1]->getString(), "DOE^JANE");
@@ -154,15 +144,15 @@ TEST_F(Overlay, DicomTextsAndLettersComeFromTheirOwnWindow)
         EXPECT_EQ(other->getString(), other->getPrefix() + other->getSuffix());
 
     // A key missing from the next payload empties the text down to prefix and suffix.
-    post(windows[0], NOTIFY_OVERLAY_INFO_READY, "{\"patient\":\"ROE^RICHARD\"}");
+    rig.post(windows[0], NOTIFY_OVERLAY_INFO_READY, "{\"patient\":\"ROE^RICHARD\"}");
     EXPECT_EQ(texts[0][0]->getString(), "Hosp: ;");
     EXPECT_EQ(texts[0][1]->getString(), "ROE^RICHARD");
-    post(windows[1], NOTIFY_OVERLAY_THICKNESS, "", 2.5f);
+    rig.post(windows[1], NOTIFY_OVERLAY_THICKNESS, "", 2.5f);
     EXPECT_EQ(texts[1][3]->getString(), "T:2.50");
     EXPECT_EQ(texts[0][3]->getString(), "T:");
 
     // Orientation letters at the edges' middles; a missing letter is empty.
-    post(windows[1], NOTIFY_OVERLAY_ORIENTATION, "{\"t\":\"A\",\"r\":\"L\",\"b\":\"P\"}");
+    rig.post(windows[1], NOTIFY_OVERLAY_ORIENTATION, "{\"t\":\"A\",\"r\":\"L\",\"b\":\"P\"}");
     EXPECT_EQ(actors[0]->getEdgeLabel(OVERLAY_EDGE_TOP), nullptr);
     const char* expected[4] = {"A", "P", "", "L"};
     const int aligns[4] = {2, 8, 4, 6};
@@ -176,7 +166,7 @@ TEST_F(Overlay, DicomTextsAndLettersComeFromTheirOwnWindow)
         ASSERT_NE(param, nullptr);
         EXPECT_EQ(int(param->getAlign()), aligns[edge]);
     }
-    post(windows[1], NOTIFY_OVERLAY_ORIENTATION, "{\"t\":\"H\",\"r\":\"R\",\"b\":\"F\",\"l\":\"L\"}");
+    rig.post(windows[1], NOTIFY_OVERLAY_ORIENTATION, "{\"t\":\"H\",\"r\":\"R\",\"b\":\"F\",\"l\":\"L\"}");
     EXPECT_EQ(actors[1]->getEdgeLabel(OVERLAY_EDGE_LEFT)->getString(), "L");
     EXPECT_EQ(windows[1]->getChildrenCount(), 3u + 4u);  // three corners, four letters made once
 }
@@ -244,33 +234,8 @@ TEST_F(Overlay, RebuildStartsFromNothingAndOldTextsGoQuiet)
     fresh->bindNotification("", "", "", NOTIFY_OVERLAY_PATIENT, false);
     EXPECT_EQ(fresh->getParent()->getParent()->getParent(), windows[0]);  // row, corner, window
     EXPECT_EQ(windows[0]->getChildrenCount(), 2u);
-    post(windows[0], NOTIFY_OVERLAY_INFO_READY, "{\"patient\":\"DOE\"}");
+    rig.post(windows[0], NOTIFY_OVERLAY_INFO_READY, "{\"patient\":\"DOE\"}");
     EXPECT_EQ(fresh->getString(), "DOE");
     EXPECT_EQ(old->getString(), "");
     old->release();
-}
-
-TEST_F(Overlay, ManagerMakesOneOverlayActorPerWindow)
-{
-    isActorManager* manager = isActorManager::create();
-    manager->retain();
-    EXPECT_EQ(manager->getOverlayActor(), nullptr);
-    manager->removeOverlayActor();
-
-    manager->setRenderWindow(windows[1]);
-    isActorOverlay* made = manager->getOverlayActor();
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(made->getRenderWindow(), windows[1]);
-    EXPECT_EQ(manager->getOverlayActor(), made);
-    made->addTopLeftText("x");
-    EXPECT_EQ(windows[1]->getChildrenCount(), 1u);
-
-    manager->removeOverlayActor();
-    EXPECT_EQ(windows[1]->getChildrenCount(), 0u);
-    isActorOverlay* again = manager->getOverlayActor();
-    ASSERT_NE(again, nullptr);
-    again->addBottomLeftText("y");
-    manager->releaseActors();
-    EXPECT_EQ(windows[1]->getChildrenCount(), 0u);
-    manager->release();
 }

@@ -46,8 +46,7 @@ class NodeImage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(640, 480)));
-        rig.start();
+        rig.startHeadless();
     }
     void TearDown() override
     {

@@ -23,8 +23,7 @@ class OverlayNodes : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(640, 480)));
-        rig.start();
+        rig.startHeadless();
         rig.lookAt(0, 0);
         for (auto*& window : windows) {
             window = qvtest::FakeRenderWindow::create();
@@ -36,17 +35,6 @@ protected:
     {
         NSNotificationCenter::getInstance()->removeObserver(rig.scene);
         rig.stop();
-    }
-
-    // An urgent post to one window, delivered by the next frame.
-    void post(qvtest::FakeRenderWindow* window, unsigned int id, const std::string& text, float f = 0, int i = 0)
-    {
-        NSNotificationData* data = NSNotificationData::create();
-        data->text = text;
-        data->floatValue = f;
-        data->intValue = i;
-        NSNotificationCenter::getInstance()->postNotification(nullptr, id, data, window, true);
-        rig.frame();
     }
 
     isNodeOverlayText* boundText(unsigned int id, bool touchable = false, int window = 0)
@@ -114,24 +102,24 @@ TEST_F(OverlayNodes, TextsFormatTheirOwnWindowsPayloads)
     EXPECT_EQ(position->getKind(), 1u);
     EXPECT_EQ(position->getString(), "W:!");
 
-    post(windows[0], NOTIFY_OVERLAY_POSITION, "{\"x\":\"1.25\",\"y\":\"-3\"}");
+    rig.post(windows[0], NOTIFY_OVERLAY_POSITION, "{\"x\":\"1.25\",\"y\":\"-3\"}");
     EXPECT_EQ(position->getString(), "W:x:1.2,y:-3.0,z:0.0 !");  // no "z": 0
-    post(windows[0], NOTIFY_OVERLAY_WINDOW, "{\"ww\":\"400\",\"wl\":\"40\"}");
+    rig.post(windows[0], NOTIFY_OVERLAY_WINDOW, "{\"ww\":\"400\",\"wl\":\"40\"}");
     EXPECT_EQ(window->getString(), "W:400 40 !");
     EXPECT_EQ(other->getString(), "W:!");  // the other window's text does not follow
-    post(windows[1], NOTIFY_OVERLAY_WINDOW, "{\"ww\":\"10.5\"}");
+    rig.post(windows[1], NOTIFY_OVERLAY_WINDOW, "{\"ww\":\"10.5\"}");
     EXPECT_EQ(other->getString(), "W:10.5  !");
     EXPECT_EQ(window->getString(), "W:400 40 !");
-    post(windows[0], NOTIFY_OVERLAY_THICKNESS, "", 2.5f);
+    rig.post(windows[0], NOTIFY_OVERLAY_THICKNESS, "", 2.5f);
     EXPECT_EQ(thickness->getString(), "W:2.50");
-    post(windows[0], NOTIFY_OVERLAY_SLICE_POSITION, "S:12.3mm");
+    rig.post(windows[0], NOTIFY_OVERLAY_SLICE_POSITION, "S:12.3mm");
     EXPECT_EQ(slicePosition->getString(), "W:S:12.3mm");
 
     // Rebinding replaces the old subscription; a number outside the formatted set is static.
     window->bindNotification("Study 7", "<", ">", NOTIFY_OVERLAY_STUDY_ID, false);
     EXPECT_EQ(window->getString(), "<Study 7>");
-    post(windows[0], NOTIFY_OVERLAY_WINDOW, "{\"ww\":\"1\",\"wl\":\"2\"}");
-    post(windows[0], NOTIFY_OVERLAY_STUDY_ID, "changed");
+    rig.post(windows[0], NOTIFY_OVERLAY_WINDOW, "{\"ww\":\"1\",\"wl\":\"2\"}");
+    rig.post(windows[0], NOTIFY_OVERLAY_STUDY_ID, "changed");
     EXPECT_EQ(window->getString(), "<Study 7>");
     window->setValue("Study 8");
     EXPECT_EQ(window->getString(), "<Study 8>");
@@ -140,23 +128,23 @@ TEST_F(OverlayNodes, TextsFormatTheirOwnWindowsPayloads)
 TEST_F(OverlayNodes, SliceIndexAndProgressHideAndShow)
 {
     isNodeOverlayText* index = boundText(NOTIFY_OVERLAY_SLICE_INDEX);
-    post(windows[0], NOTIFY_OVERLAY_SLICE_INDEX, "{\"index\":\"3\",\"count\":\"20\"}");
+    rig.post(windows[0], NOTIFY_OVERLAY_SLICE_INDEX, "{\"index\":\"3\",\"count\":\"20\"}");
     EXPECT_EQ(index->getString(), "W:3/20 !");
-    post(windows[0], NOTIFY_OVERLAY_SLICE_INDEX, "{\"index\":\"-1\",\"count\":\"0\"}");
+    rig.post(windows[0], NOTIFY_OVERLAY_SLICE_INDEX, "{\"index\":\"-1\",\"count\":\"0\"}");
     EXPECT_FALSE(index->isVisible());
     EXPECT_EQ(index->getString(), "W:3/20 !");
-    post(windows[0], NOTIFY_OVERLAY_SLICE_INDEX, "{\"index\":\"4\",\"count\":\"20\"}");
+    rig.post(windows[0], NOTIFY_OVERLAY_SLICE_INDEX, "{\"index\":\"4\",\"count\":\"20\"}");
     EXPECT_TRUE(index->isVisible());
     EXPECT_EQ(index->getString(), "W:4/20 !");
 
     isNodeOverlayText* progress = boundText(NOTIFY_OVERLAY_PROGRESS);
-    post(windows[0], NOTIFY_OVERLAY_PROGRESS, "", 0.5f);
+    rig.post(windows[0], NOTIFY_OVERLAY_PROGRESS, "", 0.5f);
     EXPECT_EQ(progress->getString(), "(50%) ");
     EXPECT_TRUE(progress->isVisible());
-    post(windows[0], NOTIFY_OVERLAY_PROGRESS, "", 1.0f);
+    rig.post(windows[0], NOTIFY_OVERLAY_PROGRESS, "", 1.0f);
     EXPECT_FALSE(progress->isVisible());
     EXPECT_EQ(progress->getString(), "");
-    post(windows[0], NOTIFY_OVERLAY_PROGRESS, "", 0.25f);
+    rig.post(windows[0], NOTIFY_OVERLAY_PROGRESS, "", 0.25f);
     EXPECT_EQ(progress->getString(), "(25%) ");
     EXPECT_FALSE(progress->isVisible());  // hidden for good
 }
@@ -216,13 +204,13 @@ TEST_F(OverlayNodes, FrameButtonsFollowTheirWindowAndPostTheirCommand)
     EXPECT_FLOAT_EQ(broken->getScale(), 1.0f);
     EXPECT_EQ(broken->getNotificationId(), NOTIFY_NONE);
 
-    post(windows[1], NOTIFY_FRAME_PLAY_BUTTON_VISIBLE, "", 0, 0);
+    rig.post(windows[1], NOTIFY_FRAME_PLAY_BUTTON_VISIBLE, "", 0, 0);
     EXPECT_TRUE(play->isVisible());  // another window's notice
-    post(windows[0], NOTIFY_FRAME_PLAY_BUTTON_VISIBLE, "", 0, 0);
+    rig.post(windows[0], NOTIFY_FRAME_PLAY_BUTTON_VISIBLE, "", 0, 0);
     EXPECT_FALSE(play->isVisible());
-    post(windows[0], NOTIFY_FRAME_PLAY_BUTTON_VISIBLE, "", 0, 1);
+    rig.post(windows[0], NOTIFY_FRAME_PLAY_BUTTON_VISIBLE, "", 0, 1);
     EXPECT_TRUE(play->isVisible());
-    post(windows[0], NOTIFY_FRAME_NEXT_BUTTON_VISIBLE, "", 0, 0);
+    rig.post(windows[0], NOTIFY_FRAME_NEXT_BUTTON_VISIBLE, "", 0, 0);
     EXPECT_TRUE(play->isVisible());  // not its button
 
     play->setPosition(Vec2(300, 100));
@@ -240,7 +228,7 @@ TEST_F(OverlayNodes, FrameButtonsFollowTheirWindowAndPostTheirCommand)
     touch.setTouchInfo(0, 400 - 5, rig.win.height - (100 + 5));
     ASSERT_TRUE(next->onTouchBegan(&touch, nullptr));
     next->onTouchEnded(&touch, nullptr);
-    post(windows[0], NOTIFY_FRAME_NEXT_BUTTON_VISIBLE, "", 0, 0);
+    rig.post(windows[0], NOTIFY_FRAME_NEXT_BUTTON_VISIBLE, "", 0, 0);
     EXPECT_FALSE(next->isVisible());
     rig.frame();
     rig.frame();

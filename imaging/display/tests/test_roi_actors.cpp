@@ -38,8 +38,7 @@ class Measurements : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(640, 480)));
-        rig.start();
+        rig.startHeadless();
         rig.lookAt(0, 0);  // world (x, y, 0) at window (320 + x, 240 - y)
         window = qvtest::FakeRenderWindow::create();
         window->sceneCamera = rig.camera;
@@ -115,45 +114,7 @@ double field(const std::string& text, const std::string& key)
     return at == std::string::npos ? NAN : std::atof(text.c_str() + at + key.size() + 1);
 }
 
-struct Brute {
-    int count = 0;
-    double minimum = 0, maximum = 0, mean = 0, deviation = 0, total = 0;
-};
-
-// Every pixel of the record whose (column, row) passes `inside`, in double precision.
-template <class Inside>
-Brute bruteForce(const isSliceInfo& s, const Inside& inside)
-{
-    std::vector<double> values;
-    for (int j = 0; j < s.rows; ++j)
-        for (int i = 0; i < s.columns; ++i) {
-            if (!inside(i, j))
-                continue;
-            const size_t p = static_cast<size_t>(j) * s.columns + i;
-            switch (s.pixelType) {
-            case PIXEL_U8: values.push_back(s.pixels[p]); break;
-            case PIXEL_I16: values.push_back(reinterpret_cast<const int16_t*>(s.pixels)[p]); break;
-            case PIXEL_U16: values.push_back(reinterpret_cast<const uint16_t*>(s.pixels)[p]); break;
-            default: values.push_back(reinterpret_cast<const float*>(s.pixels)[p]); break;
-            }
-        }
-    Brute b;
-    b.count = static_cast<int>(values.size());
-    if (values.empty())
-        return b;
-    b.minimum = b.maximum = values[0];
-    for (double v : values) {
-        b.total += v;
-        b.minimum = std::min(b.minimum, v);
-        b.maximum = std::max(b.maximum, v);
-    }
-    b.mean = b.total / b.count;
-    double squares = 0;
-    for (double v : values)
-        squares += (v - b.mean) * (v - b.mean);
-    b.deviation = std::sqrt(squares / (b.count > 1 ? b.count - 1 : 1));
-    return b;
-}
+using Brute = qvtest::RegionReference;
 
 void expectMatches(const std::string& text, const Brute& b)
 {
@@ -167,22 +128,6 @@ void expectMatches(const std::string& text, const Brute& b)
 
 } // namespace
 
-TEST_F(Measurements, TheManagerKeepsOneContainerPerWindowAndReleasesIt)
-{
-    rig.frame();  // the container's creation reference goes with the autorelease pool
-    isActorManager* bare = isActorManager::create();
-    EXPECT_EQ(bare->getROIActor(), nullptr);
-    ASSERT_NE(rois, nullptr);
-    EXPECT_EQ(manager->getROIActor(), rois);
-    EXPECT_EQ(rois->getRenderWindow(), window);
-    rois->retain();
-    manager->releaseActors();
-    EXPECT_EQ(rois->getReferenceCount(), 1u);
-    isActorROI* again = manager->getROIActor();
-    EXPECT_NE(again, nullptr);
-    rois->release();
-    rois = again;
-}
 
 TEST_F(Measurements, LineAndAngleLabelTheirValuesNextToTheShape)
 {
@@ -304,7 +249,7 @@ TEST_F(Measurements, StatisticsComeFromTheImageActorAndMatchTheSlicePixels)
         Vec3 local = centre;
         inverse.transformPoint(&local);
         const float r = centre.distance(circle->rim);
-        const Brute disc = bruteForce(*slice, [&](int i, int j) {
+        const Brute disc = qvtest::bruteForceRegion(*slice, [&](int i, int j) {
             const float dx = i * slice->spacingX - local.x, dy = j * slice->spacingY - local.y;
             return dx * dx + dy * dy <= r * r;
         });
@@ -319,7 +264,7 @@ TEST_F(Measurements, StatisticsComeFromTheImageActorAndMatchTheSlicePixels)
             xy.push_back(float(p.x / slice->spacingX + 0.5));
             xy.push_back(float(p.y / slice->spacingY + 0.5));
         }
-        const Brute inside = bruteForce(*slice, [&](int i, int j) { return pointInPolygon(xy.data(), 3, float(i), float(j)) == 1; });
+        const Brute inside = qvtest::bruteForceRegion(*slice, [&](int i, int j) { return pointInPolygon(xy.data(), 3, float(i), float(j)) == 1; });
         expectMatches(triangle->getText(), inside);
         EXPECT_GT(inside.maximum, inside.minimum) << "the triangle covers the cube and the body";
 

@@ -18,42 +18,7 @@ using qvtest::OwnedRecord;
 
 namespace {
 
-struct Reference {
-    int count = 0;
-    double minimum = 0, maximum = 0, mean = 0, deviation = 0, total = 0;
-};
-
-template <class T>
-double sampleAt(OwnedRecord& r, int i, int j)
-{
-    return static_cast<double>(r.samples<T>()[static_cast<size_t>(j) * r.info.columns + i]);
-}
-
-template <class T, class Inside>
-Reference bruteForce(OwnedRecord& r, const Inside& inside)
-{
-    Reference ref;
-    std::vector<double> values;
-    for (int j = 0; j < r.info.rows; ++j)
-        for (int i = 0; i < r.info.columns; ++i)
-            if (inside(i, j))
-                values.push_back(sampleAt<T>(r, i, j));
-    ref.count = static_cast<int>(values.size());
-    if (values.empty())
-        return ref;
-    ref.minimum = ref.maximum = values[0];
-    for (double v : values) {
-        ref.minimum = std::min(ref.minimum, v);
-        ref.maximum = std::max(ref.maximum, v);
-        ref.total += v;
-    }
-    ref.mean = ref.total / values.size();
-    double squares = 0;
-    for (double v : values)
-        squares += (v - ref.mean) * (v - ref.mean);
-    ref.deviation = std::sqrt(squares / (values.size() > 1 ? values.size() - 1 : 1));
-    return ref;
-}
+using Reference = qvtest::RegionReference;
 
 // Independent even-odd test in double precision.
 bool insidePolygon(const std::vector<double>& xy, double x, double y)
@@ -140,7 +105,7 @@ TYPED_TEST(RegionSampler, PolygonsMatchWholeSliceScan)
         ROIRegionStats s;
         ASSERT_TRUE(initialROIExtremes(type, &s.minimum, &s.maximum));
         ASSERT_TRUE(samplePolygonRegion(r.info, xy.data(), n, x0, y0, x1, y1, s));
-        const Reference ref = bruteForce<TypeParam>(r, [&](int i, int j) { return insidePolygon(xyd, i, j); });
+        const Reference ref = qvtest::bruteForceRegion(r.info, [&](int i, int j) { return insidePolygon(xyd, i, j); });
         SCOPED_TRACE(trial);
         expectMatches(s, ref);
     }
@@ -161,7 +126,7 @@ TYPED_TEST(RegionSampler, CirclesMatchWholeSliceScan)
         const float x0 = (cx - rad) / sx + 0.5f, x1 = (cx + rad) / sx + 0.5f;
         const float y0 = (cy - rad) / sy + 0.5f, y1 = (cy + rad) / sy + 0.5f;
         ASSERT_TRUE(sampleCircleRegion(r.info, cx, cy, rad * rad, x0, y0, x1, y1, s));
-        const Reference ref = bruteForce<TypeParam>(r, [&](int i, int j) {
+        const Reference ref = qvtest::bruteForceRegion(r.info, [&](int i, int j) {
             const double dx = i * static_cast<double>(sx) - cx, dy = j * static_cast<double>(sy) - cy;
             return dx * dx + dy * dy <= static_cast<double>(rad) * rad;
         });

@@ -14,6 +14,8 @@
 
 #include "cocos2d.h"
 
+#include <string>
+
 namespace qvtest {
 
 // The camera flag the tests give their scene camera.
@@ -40,6 +42,24 @@ struct DisplayScene {
         // measured above 0.3 s would switch the shader nodes to the CPU path).
         director->stepFrame(0.5f);
         director->stepFrame(1.0f / 60);
+    }
+
+    // start() on a headless view of the given size.
+    void startHeadless(float width = 640, float height = 480)
+    {
+        cocos2d::Director::getInstance()->setOpenGLView(cocos2d::GLViewHeadless::create(cocos2d::Size(width, height)));
+        start();
+    }
+
+    // An urgent notification to one window (its context) with a payload, delivered by the next frame.
+    void post(void* window, unsigned int id, const std::string& text = "", float f = 0, int i = 0)
+    {
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->text = text;
+        data->floatValue = f;
+        data->intValue = i;
+        NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, id, data, window, true);
+        frame();
     }
 
     // Centres the view on world (x, y, 0), one world unit per window pixel.

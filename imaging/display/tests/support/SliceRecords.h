@@ -8,6 +8,8 @@
 
 #include "cocos2d.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -62,6 +64,48 @@ inline void colourBytes(const isImageSDK::isClut* clut, int index, unsigned char
     out[0] = static_cast<unsigned char>(c >> 24);
     out[1] = static_cast<unsigned char>(c >> 16);
     out[2] = static_cast<unsigned char>(c >> 8);
+}
+
+// Count, extremes, mean, sample deviation and total of the grey samples of a slice whose
+// (column, row) passes `inside`, in double precision: the reference the statistics are checked
+// against.
+struct RegionReference {
+    int count = 0;
+    double minimum = 0, maximum = 0, mean = 0, deviation = 0, total = 0;
+};
+
+template <class Inside>
+RegionReference bruteForceRegion(const isImageSDK::isSliceInfo& s, const Inside& inside)
+{
+    std::vector<double> values;
+    for (int j = 0; j < s.rows; ++j)
+        for (int i = 0; i < s.columns; ++i) {
+            if (!inside(i, j))
+                continue;
+            const size_t p = static_cast<size_t>(j) * s.columns + i;
+            switch (s.pixelType) {
+            case isImageSDK::PIXEL_U8: values.push_back(s.pixels[p]); break;
+            case isImageSDK::PIXEL_I16: values.push_back(reinterpret_cast<const int16_t*>(s.pixels)[p]); break;
+            case isImageSDK::PIXEL_U16: values.push_back(reinterpret_cast<const uint16_t*>(s.pixels)[p]); break;
+            default: values.push_back(reinterpret_cast<const float*>(s.pixels)[p]); break;
+            }
+        }
+    RegionReference r;
+    r.count = static_cast<int>(values.size());
+    if (values.empty())
+        return r;
+    r.minimum = r.maximum = values[0];
+    for (double v : values) {
+        r.total += v;
+        r.minimum = std::min(r.minimum, v);
+        r.maximum = std::max(r.maximum, v);
+    }
+    r.mean = r.total / r.count;
+    double squares = 0;
+    for (double v : values)
+        squares += (v - r.mean) * (v - r.mean);
+    r.deviation = std::sqrt(squares / (r.count > 1 ? r.count - 1 : 1));
+    return r;
 }
 
 } // namespace qvtest
