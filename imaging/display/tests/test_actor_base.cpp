@@ -185,10 +185,7 @@ TEST(ActorManager, MakesEachActorOncePerWindowAndReleasesIt)
 {
     qvtest::DisplayScene rig;
     rig.startHeadless();
-    FakeRenderWindow* window = FakeRenderWindow::create();
-    window->setContentSize(cocos2d::Size(300, 200));
-    window->sceneCamera = rig.camera;
-    rig.scene->addChild(window);
+    FakeRenderWindow* window = nullptr;  // a new one for each kind
     using Get = std::function<isActorObject*(isActorManager*)>;
     using Check = std::function<void(isActorManager*, isActorObject*)>;
     const struct {
@@ -236,6 +233,9 @@ TEST(ActorManager, MakesEachActorOncePerWindowAndReleasesIt)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.kind);
+        window = FakeRenderWindow::create();
+        window->sceneCamera = rig.camera;
+        rig.scene->addChild(window);
         isActorManager* manager = isActorManager::create();
         manager->retain();
         EXPECT_EQ(row.get(manager), nullptr);
@@ -252,6 +252,7 @@ TEST(ActorManager, MakesEachActorOncePerWindowAndReleasesIt)
         EXPECT_NE(row.get(manager), nullptr);  // made anew on demand
         manager->releaseActors();
         manager->release();
+        window->removeFromParent();
     }
     rig.stop();
 }
