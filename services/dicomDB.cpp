@@ -856,6 +856,10 @@ void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
 bool dicomDB::queryPatients(NSUI::NSDBDataModel& out)
 {
     NSUI::NSDBDataModel patients, series, counter;
+    // The newest image row these counts include: stored-image notices of images up to it were
+    // posted before this query ran, and the list must not count them twice.
+    if (!db_.query("select ifnull(max(ID),0) from image", counter)) return false;
+    const std::string newestImage = counter.getValue(0, 0);
     if (!db_.query("select ID,patientIDHospital,name,birthday,sex from patient order by updateTime desc, ID desc", patients))
         return false;
     for (int p = 0; p < patients.getRowCount(); ++p) {
@@ -879,6 +883,7 @@ bool dicomDB::queryPatients(NSUI::NSDBDataModel& out)
             if (!db_.query(sql + id, counter)) return false;
             out.addValue(counter.getValue(0, 0));
         }
+        out.addValue(newestImage);
         out.endRow();
     }
     return true;
@@ -1056,6 +1061,7 @@ void dicomDB::storeImage(dicomDBRequest* request)
     set("studyNumber", ids.studyExists ? "0" : "1");
     set("seriesNumber", ids.seriesExists ? "0" : "1");
     set("imageNumber", ids.imageExists ? "0" : "1");
+    set("imageID", idText(ids.imageID));
     set("dcmFolder", m.SeriesFolder);
     request->text = json;
 

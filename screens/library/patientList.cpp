@@ -323,8 +323,19 @@ void patientList::onPatientsLoaded(NSUI::NSDBDataModel* model)
         return;
     int added = 0;
     for (int r = 0; r < model->getRowCount(); ++r) {
-        if (model->getColumnCount(r) < 11 || findRow(model->getValue(r, 0)))
-            continue;  // a row that a store notification already brought in stays as it is
+        if (model->getColumnCount(r) < 11)
+            continue;
+        if (model->getColumnCount(r) > 11)
+            loadedUpToImage = std::max(loadedUpToImage, std::atoi(model->getValue(r, 11).c_str()));
+        if (listObject* known = findRow(model->getValue(r, 0))) {
+            // A row that a store notification brought in takes the counts of the database, which
+            // include every image that notifications up to the newest loaded one announced.
+            known->studyCount = std::atoi(model->getValue(r, 8).c_str());
+            known->seriesCount = std::atoi(model->getValue(r, 9).c_str());
+            known->imageCount = std::atoi(model->getValue(r, 10).c_str());
+            table->updateCellForData(known);
+            continue;
+        }
         listObject* row = listObject::create();
         row->patientID = model->getValue(r, 0);
         row->hospitalID = model->getValue(r, 1);
@@ -703,6 +714,9 @@ void patientList::onPatientStored(const std::string& json)
         return;
     const std::string id = getString(json, "patientID");
     if (id.empty())
+        return;
+    // Stored while the list was being loaded: the loaded counts hold this image already.
+    if (getInt(json, "imageID", 0) <= loadedUpToImage && findRow(id))
         return;
     if (listObject* row = findRow(id)) {
         row->updateTime = getString(json, "updateTime").substr(0, 16);

@@ -143,6 +143,8 @@ protected:
     // Zip archives handed in while one is being unpacked, in arrival order.
     std::deque<std::string> zipQueue;
     bool unpacking = false;
+    // The newest image row the loaded counts include (stored-image notices up to it are in them).
+    int loadedUpToImage = 0;
     // The importer's finished and copied counts when the current round of imports began.
     int importRoundFinished = 0;
     int importRoundCopied = 0;

@@ -131,7 +131,7 @@ TEST_F(DicomDBWorker, StoredImagesAreIndexedAndAnnounced)
                           "\"patientIDHospital\":\"ID-Ann\",\"name\":\"Ann\",\"sex\":\"M\",\"birthday\":\"\","
                           "\"updateTime\":\"", 0), 0u) << first;
     EXPECT_NE(first.find("\"studyDate\":\"2023.11.30\",\"studyDesc\":\"Head\",\"studyNumber\":\"1\",\"seriesNumber\":\"1\","
-                         "\"imageNumber\":\"1\",\"dcmFolder\":\"Ann/2.25.1001/2.25.1001.1/\"}"),
+                         "\"imageNumber\":\"1\",\"imageID\":\"1\",\"dcmFolder\":\"Ann/2.25.1001/2.25.1001.1/\"}"),
               std::string::npos) << first;
     EXPECT_EQ(NSUI::UIJson::getString(listener_.patientTexts[1], "studyNumber"), "0");
     EXPECT_EQ(NSUI::UIJson::getString(listener_.patientTexts[1], "seriesNumber"), "0");
@@ -174,7 +174,8 @@ TEST_F(DicomDBWorker, PatientAndStudyQueriesAnswerOnTheMainThread)
     ASSERT_TRUE(stepUntil([&] { return called; }));
     ASSERT_EQ(patients.getRowCount(), 2);
     int ann = patients.getValue(0, 2) == "Ann" ? 0 : 1;
-    ASSERT_EQ(patients.getColumnCount(ann), 11);
+    // The eleven columns of a patient row and the newest image row the counts include.
+    ASSERT_EQ(patients.getColumnCount(ann), 12);
     EXPECT_EQ(patients.getValue(ann, 1), "ID-Ann");
     EXPECT_EQ(patients.getValue(ann, 8), "2");
     EXPECT_EQ(patients.getValue(ann, 9), "2");

@@ -364,7 +364,7 @@ TEST_F(ImportTest, ValuesReadBackAsTheFilesCarryThem)
     EXPECT_EQ(NSUI::UIJson::getString(notice, "x"), "");
     size_t keys = 0;
     for (size_t at = notice.find("\":\""); at != std::string::npos; at = notice.find("\":\"", at + 1)) ++keys;
-    EXPECT_EQ(keys, 15u) << notice;
+    EXPECT_EQ(keys, 16u) << notice;
 }
 
 TEST_F(ImportTest, SeriesRowsAreReadFromTheFirstImageAndAStoredSeriesLosesItsCache)
