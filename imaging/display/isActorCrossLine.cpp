@@ -1,4 +1,5 @@
 #include "isActorCrossLine.h"
+#include "isSegmentClip.h"
 
 #include "isCamera.h"
 
@@ -26,28 +27,11 @@ constexpr float kBorderInset = 1.0f;
 constexpr float kClearance = 4.0f;
 
 // The fraction t of the segment a -> b (window units) at which it first enters the box, 1 when it
-// never does (Liang-Barsky clipping of the segment by the box).
+// never does.
 float entryFraction(const cocos2d::Vec2& a, const cocos2d::Vec2& b, const cocos2d::Rect& box)
 {
-    const cocos2d::Vec2 d = b - a;
-    float enter = 0.0f, leave = 1.0f;
-    const float p[4] = {-d.x, d.x, -d.y, d.y};
-    const float q[4] = {a.x - box.getMinX(), box.getMaxX() - a.x, a.y - box.getMinY(), box.getMaxY() - a.y};
-    for (int k = 0; k < 4; ++k) {
-        if (p[k] == 0.0f) {
-            if (q[k] < 0.0f)
-                return 1.0f;
-            continue;
-        }
-        const float t = q[k] / p[k];
-        if (p[k] < 0.0f)
-            enter = std::max(enter, t);
-        else
-            leave = std::min(leave, t);
-        if (enter > leave)
-            return 1.0f;
-    }
-    return enter;
+    float enter = 0.0f;
+    return clipSegment(a, b, box, enter) ? enter : 1.0f;
 }
 
 // The oblique-plane notice's keys: the three axes (columns 0 to 2), then the centre (column 3).

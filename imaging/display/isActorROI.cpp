@@ -1,4 +1,5 @@
 #include "isActorROI.h"
+#include "isSegmentClip.h"
 
 #include "isCamera.h"
 #include "isROIManager.h"
@@ -270,28 +271,11 @@ namespace {
 
 using Segment = std::pair<cocos2d::Vec2, cocos2d::Vec2>;
 
-// Whether the segment (window units) passes through the box (Liang-Barsky).
+// Whether the segment (window units) passes through the box.
 bool crosses(const Segment& segment, const cocos2d::Rect& box)
 {
-    const cocos2d::Vec2 a = segment.first, d = segment.second - segment.first;
-    float enter = 0.0f, leave = 1.0f;
-    const float p[4] = {-d.x, d.x, -d.y, d.y};
-    const float q[4] = {a.x - box.getMinX(), box.getMaxX() - a.x, a.y - box.getMinY(), box.getMaxY() - a.y};
-    for (int k = 0; k < 4; ++k) {
-        if (p[k] == 0.0f) {
-            if (q[k] < 0.0f)
-                return false;
-            continue;
-        }
-        const float t = q[k] / p[k];
-        if (p[k] < 0.0f)
-            enter = std::max(enter, t);
-        else
-            leave = std::min(leave, t);
-        if (enter > leave)
-            return false;
-    }
-    return true;
+    float enter = 0.0f;
+    return clipSegment(segment.first, segment.second, box, enter);
 }
 
 } // namespace
