@@ -136,7 +136,11 @@ cocos2d::Texture2D* isNodeImageByShader::createFrameTexture()
         texture->release();
         return nullptr;
     }
-    texture->setTexParameters({GL_LINEAR, GL_LINEAR, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_EDGE});
+    // 16-bit frames are fetched texel by texel and blended by the fragment program after the
+    // two bytes of each value are put together; filtering the bytes apart would blend high and
+    // low bytes separately. Colour frames are filtered as the CPU path's texture is.
+    const GLuint filter = format == cocos2d::Texture2D::PixelFormat::AI88 ? GL_NEAREST : GL_LINEAR;
+    texture->setTexParameters({filter, filter, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_EDGE});
     texture->autorelease();
     return texture;
 }

@@ -12,7 +12,9 @@
 // The frame texture's 16-bit values are the stored values (signed + 32768) or, for float
 // frames, values rescaled from the frame's own range to 0..65535; the window uniforms follow
 // the colour table's window in those units (isShaderWindow), so both paths give the same
-// colour index within one.
+// colour index within one. The 16-bit texture is fetched unfiltered: the fragment program puts
+// each value's two bytes together, colours the four nearest texels and blends the colours,
+// as the CPU path's filtered colour texture does between pixel centres.
 //
 // Main thread only, including the render commands' callbacks.
 #pragma once

@@ -446,3 +446,75 @@ TEST_F(ImageNodesGL, ShaderNodeChangesAreDrawnInTheirFrameAndStillFramesAreNot)
         previous = shown;
     }
 }
+
+// Magnified, the picture between pixel centres is what the CPU path's filtered colour texture
+// shows: neighbouring 16-bit values on either side of a multiple of 256 (where the high byte
+// changes) blend as values, never as separate bytes, so a ramp stays a ramp without false
+// contour lines, on grey and colour tables and under a window narrow enough to saturate.
+TEST_F(ImageNodesGL, MagnifiedSixteenBitSlicesBlendWholeValuesAsTheCpuPathDoes)
+{
+    constexpr int kZoom = 8;  // window pixels per image pixel
+    struct Case {
+        int pixelType;
+        std::vector<int> row;  // row 0; row 1 is row 0 + 3
+        float width, level;
+    };
+    const Case cases[] = {
+        {PIXEL_I16, {-700, -520, -300, -260, -250, -5, 5, 250, 262, 300, 511, 700}, 1400, 0},
+        {PIXEL_U16, {100, 250, 262, 500, 511, 513, 760, 770, 1020, 1030, 1500, 1800}, 1800, 900},
+        // Narrow: most neighbours lie on either side of the window's ends.
+        {PIXEL_I16, {-260, -250, -5, 5, 250, 262, -300, 300, 0, 256, -256, 30}, 60, 0},
+    };
+    for (const Case& c : cases) {
+        const int columns = static_cast<int>(c.row.size()), rows = 2;
+        OwnedRecord& record = keep(OwnedRecord(columns, rows, c.pixelType));
+        record.info.spacingX = record.info.spacingY = static_cast<float>(kZoom);
+        for (int r = 0; r < rows; ++r)
+            for (int i = 0; i < columns; ++i) {
+                const int v = c.row[i] + 3 * r;
+                if (c.pixelType == PIXEL_I16)
+                    record.samples<int16_t>()[r * columns + i] = static_cast<int16_t>(v);
+                else
+                    record.samples<uint16_t>()[r * columns + i] = static_cast<uint16_t>(v);
+            }
+        fitClutToPixelType(clut, c.pixelType);
+        show(record.info);
+        clut->setWindow(c.width, c.level);
+        for (bool colours : {false, true}) {
+            if (colours)
+                qvtest::randomColours(clut, 5);
+            else
+                for (uint32_t i = 0; i < 256; ++i)
+                    clut->setColor(static_cast<int>(i), (i << 24) | (i << 16) | (i << 8) | 255u);
+            const std::string where = "type " + std::to_string(c.pixelType) + " window " +
+                                      std::to_string(c.width) + (colours ? " colours" : " grey");
+            const int wide = columns * kZoom, high = rows * kZoom;
+            cpu->setVisible(true);
+            gpu->setVisible(false);
+            cpu->markTextureDirty();
+            rig.frame();
+            const std::vector<unsigned char> onCpu = readSlice(wide, high);
+            cpu->setVisible(false);
+            gpu->setVisible(true);
+            gpu->markClutDirty();
+            rig.frame();
+            const std::vector<unsigned char> onGpu = readSlice(wide, high);
+            int worst = 0;
+            size_t worstAt = 0;
+            for (size_t i = 0; i < onCpu.size(); ++i)
+                if (std::abs(onCpu[i] - onGpu[i]) > worst) {
+                    worst = std::abs(onCpu[i] - onGpu[i]);
+                    worstAt = i;
+                }
+            EXPECT_LE(worst, 1) << where << ": window pixel (" << (worstAt / 3) % wide << ", "
+                                << (worstAt / 3) / wide << ") channel " << worstAt % 3 << " cpu "
+                                << int(onCpu[worstAt]) << " gpu " << int(onGpu[worstAt]);
+            if (&c == &cases[0] && !colours) {
+                // Across the first row's centre line the grey rises with the values, pixel by pixel.
+                const int y = kZoom / 2;
+                for (int x = kZoom / 2 + 1; x < wide - kZoom / 2; ++x)
+                    EXPECT_GE(onGpu[3 * (y * wide + x)] + 1, onGpu[3 * (y * wide + x - 1)]) << "x " << x;
+            }
+        }
+    }
+}
