@@ -3,6 +3,7 @@
 #include "isDcmRules.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -179,11 +180,20 @@ bool readImageTags(redIRI::dcmReader& reader, DicomImageTags& tags, TagRules rul
 
     // Only the first of several values counts: atof stops at the "\".
     const bool pet = tags.modality == MODALITY_PT;
+    const float defaultCenter = pet ? 10000.0f : 128.0f, defaultWidth = pet ? 20000.0f : 255.0f;
     const bool centerPresent = readTagText(reader, 0x0028, 0x1050, text);
-    tags.windowCenter = centerPresent ? static_cast<float>(std::atof(text)) : (pet ? 10000.0f : 128.0f);
+    tags.windowCenter = centerPresent ? static_cast<float>(std::atof(text)) : defaultCenter;
     const bool widthPresent = readTagText(reader, 0x0028, 0x1051, text);
-    tags.windowWidth = widthPresent ? static_cast<float>(std::atof(text)) : (pet ? 20000.0f : 255.0f);
+    tags.windowWidth = widthPresent ? static_cast<float>(std::atof(text)) : defaultWidth;
     tags.windowPresent = centerPresent && widthPresent;
+    // A width of 0 or less (or no number) is no window: every value would lie at one of its
+    // ends, a solid white or black picture. Such a file counts as one without a window.
+    if (tags.windowPresent && !(tags.windowWidth > 0.0f && std::isfinite(tags.windowWidth) &&
+                                std::isfinite(tags.windowCenter))) {
+        tags.windowPresent = false;
+        tags.windowCenter = defaultCenter;
+        tags.windowWidth = defaultWidth;
+    }
     if (pet)
         readPetInputs(reader, tags);
     return true;

@@ -229,8 +229,10 @@ void isActorImage::setImageData(isImageData* image)
         if (const isSliceInfo* first = m_image->getSlice(0)) {
             m_clut->setWindow(first->windowWidth, first->windowCenter);
             // The 8-bit default window is of no use to deeper samples: such an image starts from
-            // the range of the first slice shown. PET keeps its own default.
-            m_windowFromRange = !first->windowPresent && first->modality != MODALITY_PT &&
+            // the range of the first slice shown. PET keeps its own default. A window without
+            // width (kept so by older series caches) is no window either.
+            const bool fileWindow = first->windowPresent && first->windowWidth > 0.0f;
+            m_windowFromRange = !fileWindow && first->modality != MODALITY_PT &&
                                 (first->pixelType == PIXEL_I16 || first->pixelType == PIXEL_U16 ||
                                  first->pixelType == PIXEL_FLOAT);
         }
@@ -365,6 +367,8 @@ void isActorImage::applyWindowFromRange(const isSliceInfo* slice)
     m_rangeTaken = true;
     m_rangeWidth = std::max(1.0f, high - low);
     m_rangeLevel = 0.5f * (high + low);
+    // The table takes the slice's type first, so that a float range keeps its fractions.
+    fitClutToPixelType(m_clut, slice->pixelType);
     m_clut->setWindow(m_rangeWidth, m_rangeLevel);
     // The corner text shows the window in use, not the one the file lacked.
     postWindowInfo();

@@ -304,3 +304,47 @@ TEST_F(DcmReaderTest, UnusableFilesLeaveTheImageEmpty)
     b->update();
     EXPECT_EQ(b->getOutputData()->getSliceCount(), 1);
 }
+
+// A window width of 0 or less describes no window at all (every value would be an edge): such a
+// file reads as one without a window, with the defaults marked as defaults, in the single-file
+// reader and in the scan's cache alike, so the viewer starts from the pixels' range.
+TEST_F(DcmReaderTest, AWindowWidthOfZeroOrLessCountsAsNoWindow)
+{
+    struct Case {
+        const char* modality;
+        const char* width;
+        float defaultWidth, defaultCentre;
+    };
+    for (const Case& c : {Case{"CT", "0", 255, 128}, Case{"MR", "-350", 255, 128}, Case{"CT", "abc", 255, 128},
+                          Case{"PT", "0", 20000, 10000}}) {
+        qvgen::ImageSpec spec;
+        spec.modality = c.modality;
+        spec.windowCenter = "40";
+        spec.windowWidth = c.width;
+        const std::string where = std::string(c.modality) + " width " + c.width;
+        Retained<isDcmReader> reader(isDcmReader::create());
+        const isSliceInfo* slice = read(spec, reader)->getSlice(0);
+        ASSERT_NE(slice, nullptr) << where;
+        EXPECT_EQ(slice->windowPresent, 0) << where;
+        EXPECT_FLOAT_EQ(slice->windowWidth, c.defaultWidth) << where;
+        EXPECT_FLOAT_EQ(slice->windowCenter, c.defaultCentre) << where;
+
+        const std::string dir = folder(std::string("w") + c.modality + c.width);
+        write(dir + "a.dcm", spec);
+        ASSERT_TRUE(isDcmScan::createBuffer(dir)) << where;
+        SeriesCacheContents cache;
+        ASSERT_EQ(readSeriesCache(isDcmScan::getBufferPathOfFolder(dir), cache), CacheReadResult::Ok) << where;
+        ASSERT_EQ(cache.records.size(), 1u) << where;
+        EXPECT_EQ(cache.records[0].windowAbsent, 1) << where;
+        EXPECT_FLOAT_EQ(cache.records[0].windowWidth, c.defaultWidth) << where;
+    }
+    // A real window stays as it is.
+    qvgen::ImageSpec spec;
+    spec.windowCenter = "40";
+    spec.windowWidth = "0.5";
+    Retained<isDcmReader> reader(isDcmReader::create());
+    const isSliceInfo* slice = read(spec, reader)->getSlice(0);
+    ASSERT_NE(slice, nullptr);
+    EXPECT_EQ(slice->windowPresent, 1);
+    EXPECT_FLOAT_EQ(slice->windowWidth, 0.5f);
+}

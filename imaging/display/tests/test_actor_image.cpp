@@ -335,3 +335,34 @@ TEST(OrientationLabels, EdgeLettersAndPositionAxes)
     EXPECT_EQ(w[0], -4.0f);
     EXPECT_EQ(w[2], -5.0f);
 }
+
+// A slice record whose window has no width (an older series cache keeps one as the file said)
+// starts, like a file without a window, from the value range of the slice shown, and the corner
+// text tells that window rather than "0".
+TEST_F(ActorImage, AWindowWithoutWidthStartsFromTheSliceRange)
+{
+    makeVolume(PIXEL_FLOAT);
+    for (isSliceInfo* s : image->getSlices()) {
+        s->windowWidth = 0;
+        s->windowCenter = 0;
+        s->windowPresent = 1;
+    }
+    // Drawn by the scene camera: the window is taken when the node paints.
+    actor->getImageNode()->setCameraMask(qvtest::kSceneFlag, true);
+    actor->setImageData(image);
+    frames();
+    // Slice 2 holds 20 to 35.
+    EXPECT_FLOAT_EQ(actor->getClut()->getWidth(), 15.0f);
+    EXPECT_FLOAT_EQ(actor->getClut()->getLevel(), 27.5f);
+    std::vector<std::string> windowTexts;
+    for (const Received& r : got[NOTIFY_OVERLAY_WINDOW])
+        windowTexts.push_back(r.text);
+    ASSERT_FALSE(windowTexts.empty());
+    EXPECT_EQ(windowTexts.back(), "{\"ww\":\"15.0\",\"wl\":\"27.5\"}");
+    // "Default window" returns to it after a drag.
+    actor->adjustWindow(0.5f, 0.0f);
+    EXPECT_NE(actor->getClut()->getWidth(), 15.0f);
+    actor->setDefaultWindow();
+    frames();
+    EXPECT_FLOAT_EQ(actor->getClut()->getWidth(), 15.0f);
+}
