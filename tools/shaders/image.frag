@@ -91,8 +91,10 @@ void main()
     vec2 weight = floor((p - first) * 256.0 + 0.5) / 256.0;
     vec2 lowAt = (clamp(first, vec2(0.0), size - 1.0) + 0.5) / size;
     vec2 highAt = (clamp(first + 1.0, vec2(0.0), size - 1.0) + 0.5) / size;
-    vec4 v = vec4(value(texture2D(CC_Texture0, lowAt)), value(texture2D(CC_Texture0, vec2(highAt.x, lowAt.y))),
-                  value(texture2D(CC_Texture0, vec2(lowAt.x, highAt.y))), value(texture2D(CC_Texture0, highAt)));
+    vec4 v = vec4(value(texture2D(CC_Texture0, lowAt)),
+                  value(texture2D(CC_Texture0, vec2(highAt.x, lowAt.y))),
+                  value(texture2D(CC_Texture0, vec2(lowAt.x, highAt.y))),
+                  value(texture2D(CC_Texture0, highAt)));
     vec4 index = indices(v);
     vec3 bottom = mix(colour(index.x), colour(index.y), weight.x);
     vec3 top = mix(colour(index.z), colour(index.w), weight.x);
