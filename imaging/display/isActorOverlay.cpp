@@ -1,5 +1,6 @@
 #include "isActorOverlay.h"
 
+#include "isPersonName.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 
@@ -334,8 +335,12 @@ void isActorOverlay::applyDicomInfo(const std::string& json)
 {
     for (const Item& item : m_items) {
         const char* key = dicomKey(item.overlay->getNotificationId());
-        if (key && item.overlay->getKind() == isNodeOverlay::KindText)
-            static_cast<isNodeOverlayText*>(item.overlay)->setValue(getStringWithDefault(json, key, ""));
+        if (!key || item.overlay->getKind() != isNodeOverlay::KindText)
+            continue;
+        std::string value = getStringWithDefault(json, key, "");
+        if (item.overlay->getNotificationId() == NOTIFY_OVERLAY_PATIENT)
+            value = displayPersonName(value);
+        static_cast<isNodeOverlayText*>(item.overlay)->setValue(value);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "NetworkUtils.h"
 #include "cocostudio/CSLoader.h"
 #include "dataService.h"
+#include "isPersonName.h"
 #include "screenHelpers.h"
 #include "statApplication.h"
 
@@ -479,7 +480,7 @@ NSUI::NSTableViewCell* dcmFinder::tableCellAtIndex(NSUI::NSTableView* table, ssi
         ui::Helper::doLayout(shown);
     }
     if (row->isStudy) {
-        setChildText(shown, "name", cut(row->patientName, 11));
+        setChildText(shown, "name", cut(isImageSDK::displayPersonName(row->patientName), 11));
         setChildText(shown, "id", cut(row->patientID, 7));
         setChildText(shown, "sex", row->sex);
         setChildText(shown, "birthday", row->birthDate);

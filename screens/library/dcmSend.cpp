@@ -14,6 +14,7 @@
 #include "dcmNodeObject.h"
 #include "dcmTask.h"
 #include "dicomDB.h"
+#include "isPersonName.h"
 #include "screenHelpers.h"
 #include "sniffer.h"
 #include "statApplication.h"
@@ -461,7 +462,8 @@ void dcmSend::fillTaskCell(ui::Widget* record, dcmTask* task)
         auto* get = static_cast<dcmGetingObject*>(task);
         state = get->state;
         progress = get->progress;
-        setChildText(record, "ip", get->patientName.empty() ? get->address : get->patientName);
+        const std::string& name = get->patientName;
+        setChildText(record, "ip", name.empty() ? get->address : isImageSDK::displayPersonName(name));
         const bool counted = state == DCM_TASK_RUNNING || state == DCM_TASK_DONE;
         setChildText(record, "path", get->seriesNumber + "(" + get->modality +
                                          (counted ? " " + get->imageCount : std::string()) + ")");

@@ -11,6 +11,7 @@
 #include "favoriteList.h"
 #include "importDcm.h"
 #include "isDcmScan.h"
+#include "isPersonName.h"
 #include "advice.h"
 #include "dataService.h"
 #include "dcmFinder.h"
@@ -401,7 +402,7 @@ NSUI::NSTableViewCell* patientList::tableCellAtIndex(NSUI::NSTableView* t, ssize
     if (index < 0 || index >= t->getRowCount())
         return cell;
     auto* row = static_cast<listObject*>(t->getRowData()[index]);
-    setChildText(record, "name", row->name);
+    setChildText(record, "name", isImageSDK::displayPersonName(row->name));
     setChildText(record, "id", row->hospitalID);
     setChildText(record, "birthday", row->birthday);
     setChildText(record, "sex", row->sex);

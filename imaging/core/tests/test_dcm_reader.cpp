@@ -315,8 +315,8 @@ TEST_F(DcmReaderTest, AWindowWidthOfZeroOrLessCountsAsNoWindow)
         const char* width;
         float defaultWidth, defaultCentre;
     };
-    for (const Case& c : {Case{"CT", "0", 255, 128}, Case{"MR", "-350", 255, 128}, Case{"CT", "abc", 255, 128},
-                          Case{"PT", "0", 20000, 10000}}) {
+    for (const Case& c : {Case{"CT", "0", 255, 128}, Case{"MR", "-350", 255, 128},
+                          Case{"CT", "abc", 255, 128}, Case{"PT", "0", 20000, 10000}}) {
         qvgen::ImageSpec spec;
         spec.modality = c.modality;
         spec.windowCenter = "40";
@@ -333,7 +333,8 @@ TEST_F(DcmReaderTest, AWindowWidthOfZeroOrLessCountsAsNoWindow)
         write(dir + "a.dcm", spec);
         ASSERT_TRUE(isDcmScan::createBuffer(dir)) << where;
         SeriesCacheContents cache;
-        ASSERT_EQ(readSeriesCache(isDcmScan::getBufferPathOfFolder(dir), cache), CacheReadResult::Ok) << where;
+        const std::string cachePath = isDcmScan::getBufferPathOfFolder(dir);
+        ASSERT_EQ(readSeriesCache(cachePath, cache), CacheReadResult::Ok) << where;
         ASSERT_EQ(cache.records.size(), 1u) << where;
         EXPECT_EQ(cache.records[0].windowAbsent, 1) << where;
         EXPECT_FLOAT_EQ(cache.records[0].windowWidth, c.defaultWidth) << where;

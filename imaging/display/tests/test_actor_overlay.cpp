@@ -147,6 +147,12 @@ TEST_F(Overlay, DicomTextsAndLettersComeFromTheirOwnWindow)
     rig.post(windows[0], NOTIFY_OVERLAY_INFO_READY, "{\"patient\":\"ROE^RICHARD\"}");
     EXPECT_EQ(texts[0][0]->getString(), "Hosp: ;");
     EXPECT_EQ(texts[0][1]->getString(), "ROE^RICHARD");
+    // Names are shown without the empty groups and components a writer left at their end.
+    rig.post(windows[0], NOTIFY_OVERLAY_INFO_READY, "{\"patient\":\"Wang^XiaoDong=王^小東=\"}");
+    EXPECT_EQ(texts[0][1]->getString(), "Wang^XiaoDong=王^小東");
+    rig.post(windows[0], NOTIFY_OVERLAY_INFO_READY, "{\"patient\":\"DOE^JOHN^^^\",\"hospital\":\"A^B=\"}");
+    EXPECT_EQ(texts[0][1]->getString(), "DOE^JOHN");
+    EXPECT_EQ(texts[0][0]->getString(), "Hosp: A^B=;");  // not a name
     rig.post(windows[1], NOTIFY_OVERLAY_THICKNESS, "", 2.5f);
     EXPECT_EQ(texts[1][3]->getString(), "T:2.50");
     EXPECT_EQ(texts[0][3]->getString(), "T:");

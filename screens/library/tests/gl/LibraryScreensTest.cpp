@@ -406,3 +406,23 @@ TEST_F(LibraryAppTest, QuitWithImportUnpackingAndThumbnailsInFlightIsClean)
     quit();  // AddressSanitizer checks what is left running
     EXPECT_EQ(runningLibraryWorkers(), 0);
 }
+
+TEST_F(LibraryAppTest, NamesAreListedWithoutTheirTrailingEmptyGroups)
+{
+    const std::string source = scratch + "source/";
+    qvgen::PhantomSpec spec = studySpec(u8"Wang^XiaoDong=王^小東=", "ZH-1", 2);
+    spec.characterSet = "ISO_IR 192";
+    writeSeries(source + "zh/", spec);
+    launch(false);
+    home()->openPath(source);
+    ASSERT_TRUE(frameUntil(
+        [&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 2; }));
+    frame();
+    // The library keeps the name as stored; the list shows it without the empty last group.
+    EXPECT_EQ(rowAt(home(), 0)->name, u8"Wang^XiaoDong=王^小東=");
+    NSUI::NSTableViewCell* cell = home()->getTable()->cellAtIndex(0);
+    ASSERT_NE(cell, nullptr);
+    auto* text = dynamic_cast<ui::Text*>(cell->getChildByNameDeep("name"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->getString(), u8"Wang^XiaoDong=王^小東");
+}
