@@ -45,7 +45,6 @@ void favoriteView::setSendWindowFactory(SendWindowFactory factory)
 
 favoriteView::~favoriteView()
 {
-    CC_SAFE_RELEASE_NULL(touchListener);
     CC_SAFE_RELEASE_NULL(levelDialog);
     CC_SAFE_RELEASE_NULL(manager);
 }
@@ -59,19 +58,18 @@ bool favoriteView::init()
     toolWidth = kToolWidth;
     setTouchEnabled(true);
     Director::getInstance()->setClearColor(Color4F(0, 0, 0, 1));
-
-    // A touch that begins anywhere on the pane closes the open menus; it is not swallowed.
-    touchListener = EventListenerTouchOneByOne::create();
-    touchListener->retain();
-    touchListener->setSwallowTouches(false);
-    touchListener->onTouchBegan = [this](Touch* touch, Event*) {
-        const Vec2 p = convertToNodeSpace(touch->getLocation());
-        if (isVisible() && Rect(Vec2::ZERO, getContentSize()).containsPoint(p))
-            hideMenus();
-        return false;
-    };
-    getEventDispatcher()->addEventListenerWithSceneGraphPriority(touchListener, this);
     return true;
+}
+
+bool favoriteView::onTouchBegan(Touch* touch, Event*)
+{
+    // A touch that begins anywhere on the pane closes the open menus and is never claimed: the
+    // view beneath (a render window listening for all touches at once) still receives it, and a
+    // claimed one-by-one touch that swallows would keep every drag from the view.
+    const Vec2 p = convertToNodeSpace(touch->getLocation());
+    if (isVisible() && Rect(Vec2::ZERO, getContentSize()).containsPoint(p))
+        hideMenus();
+    return false;
 }
 
 void favoriteView::cleanup()

@@ -47,6 +47,7 @@ public:
 
     bool init() override;
     void cleanup() override;
+    bool onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event) override;
 
     // Called once by the owner after it has sized and placed the pane.
     void setupToolbar();
@@ -89,5 +90,4 @@ protected:
     std::string filePath;
     std::vector<isImageSDK::WindowPreset> presets;
     cocos2d::Node* levelDialog = nullptr;  // retained until it answers or the pane goes
-    cocos2d::EventListenerTouchOneByOne* touchListener = nullptr;
 };

@@ -20,11 +20,16 @@
 #include "favoriteList.h"
 #include "favoriteView.h"
 #include "imageViewerPC.h"
+#include "isActorROI.h"
+#include "isViewerBrowser.h"
+#include "isViewerImage.h"
 #include "isViewerMulti.h"
 #include "renderer/ccUtils.h"
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 USING_NS_CC;
 
@@ -51,6 +56,32 @@ qvgen::ImageSpec quadrants()
             spec.pixels[r * 64 + c] = top ? (left ? 100 : 160) : (left ? 40 : 220);
         }
     return spec;
+}
+
+// Touch-began events closer than the double-tap time make a double tap: separate gestures wait
+// it out.
+void pauseBetweenGestures()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+bool lit(const std::array<int, 3>& c)
+{
+    return c[0] + c[1] + c[2] > 60;
+}
+
+// The first and last lit pixel along the row y between x0 and x1 (design units, 2-unit steps);
+// (-1, -1) when the row is dark.
+std::pair<int, int> litSpan(float y, float x0, float x1)
+{
+    int first = -1, last = -1;
+    for (float x = x0; x < x1; x += 2.0f)
+        if (lit(pixelAt(x, y))) {
+            if (first < 0)
+                first = int(x);
+            last = int(x);
+        }
+    return {first, last};
 }
 
 } // namespace
@@ -111,6 +142,23 @@ protected:
             if (list->rowAt(i)->type == type)
                 return i;
         return -1;
+    }
+
+    // A slow left-button drag from a to b, a frame between moves (the viewer's gestures arrive
+    // as urgent notifications, one frame later).
+    void drag(const Vec2& a, const Vec2& b)
+    {
+        pauseBetweenGestures();
+        InputSimulator::mouseDown(0, a.x, a.y);
+        step();
+        for (int i = 1; i <= 10; ++i) {
+            const Vec2 p = a + (b - a) * (float(i) / 10.0f);
+            InputSimulator::mouseMove(p.x, p.y);
+            step();
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        }
+        InputSimulator::mouseUp(0, b.x, b.y);
+        step(3);
     }
 
     dicomDB* db = nullptr;
@@ -326,4 +374,74 @@ TEST_F(FavoritesTest, RemovingAFavouriteRemovesItsRowItsFilesAndItsRecord)
         }
     }
     EXPECT_EQ(items, 1);
+}
+
+// Every tool of the favourite viewer acts on its picture through the mouse: pan moves the picture,
+// zoom enlarges it, window level by mouse changes its greys, and the line and point tools draw
+// measurements over it. The pane itself must let those touches through to the view beneath it.
+TEST_F(FavoritesTest, EveryToolOfTheFavouriteViewerWorksOnItsPicture)
+{
+    const std::string dicom = addDicomFavorite("tools.dcm", quadrants());
+    favoriteList* screen = openFavorites();
+    screen->onSelect(dicom, captureList::kDicomFile);
+    favoriteView* view = screen->getViewer();
+    isImageSDK::isViewerMulti* container = view->getViewer();
+    ASSERT_NE(container, nullptr);
+    step(10);
+    isImageSDK::isViewerImage* window = container->getActiveCell()->getBrowser()->getActiveWindow();
+    ASSERT_NE(window, nullptr);
+    Rect rect;
+    ASSERT_TRUE(container->getActiveViewRect(rect));
+    const Vec2 origin = view->convertToWorldSpace(rect.origin);
+    const Vec2 centre = origin + Vec2(rect.size.width / 2, rect.size.height / 2);
+    const float left = origin.x + 4, right = origin.x + rect.size.width - 4;
+    auto tool = [&](const char* name) {
+        Node* button = view->getToolbar()->getChildByNameDeep(name);
+        ASSERT_NE(button, nullptr) << name;
+        pauseBetweenGestures();
+        clickNode(button);
+        step(3);
+    };
+
+    // Pan: the picture follows a drag to the right.
+    const float row = centre.y + 80;
+    const auto before = litSpan(row, left, right);
+    ASSERT_GT(before.first, 0) << "the picture is not drawn";
+    tool("btnCmdMove");
+    drag(centre, centre + Vec2(150, 0));
+    const auto panned = litSpan(row, left, right);
+    EXPECT_NEAR(panned.first - before.first, 150, 8) << "pan did not move the picture";
+
+    // Zoom: an upward drag enlarges it.
+    const float zoom = window->getZoomRatio();
+    tool("btnCmdZoom");
+    drag(centre, centre + Vec2(0, 120));
+    EXPECT_GT(window->getZoomRatio(), zoom * 1.1f);
+    const auto zoomed = litSpan(row, left, right);
+    EXPECT_GT(zoomed.second - zoomed.first, (panned.second - panned.first) + 40) << "zoom left the picture's size";
+
+    // Window level by mouse: the grey of the top-right quadrant changes.
+    const Vec2 spot = centre + Vec2(60, 60);
+    const int grey = pixelAt(spot.x, spot.y)[1];
+    float width = 0, level = 0;
+    ASSERT_TRUE(container->getWindowLevel(width, level));
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_TOOL_WINDOW_LEVEL, nullptr, container);
+    step(2);
+    drag(centre + Vec2(-200, -200), centre + Vec2(-100, -120));
+    float newWidth = 0, newLevel = 0;
+    ASSERT_TRUE(container->getWindowLevel(newWidth, newLevel));
+    EXPECT_TRUE(newWidth != width || newLevel != level) << "the window did not change";
+    EXPECT_GT(std::abs(pixelAt(spot.x, spot.y)[1] - grey), 8) << "the picture's grey did not follow the window";
+
+    // Line and point: each draws a measurement on the picture.
+    const auto& measurements = window->getROIActor()->getROIActors();
+    tool("btnCmdLine");
+    drag(centre + Vec2(-150, 150), centre + Vec2(150, 150));
+    EXPECT_EQ(measurements.size(), 1u) << "no line drawn";
+    tool("btnCmdPoint");
+    pauseBetweenGestures();
+    InputSimulator::click(centre.x - 100, centre.y - 150);
+    step(3);
+    EXPECT_EQ(measurements.size(), 2u) << "no point drawn";
+    savePicture("favouriteTools");
 }
