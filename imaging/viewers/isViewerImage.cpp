@@ -553,9 +553,13 @@ void isViewerImage::setLocateDisplay(bool on)
     if (!lines)
         return;
     if (on && !measuring) {
-        if (m_imageActor && !lines->isCrossLinesVisible() && m_kind >= VIEW_AXIAL && m_kind <= VIEW_CORONAL) {
-            lines->setCrossLinesVisible(true);
-            lines->setBorderColorIndex(m_imageActor->getPlaneAxis());
+        if (m_imageActor && m_kind >= VIEW_AXIAL && m_kind <= VIEW_CORONAL) {
+            if (!lines->isCrossLinesVisible()) {
+                lines->setCrossLinesVisible(true);
+                lines->setBorderColorIndex(m_imageActor->getPlaneAxis());
+            }
+            // Lines still switched on may have been hidden by their timer a few seconds after
+            // they were drawn: the plane sent again draws them anew.
             updateObliquePlane();
         }
         lines->setBorderVisible(m_active && lines->isCrossLinesVisible());
@@ -563,6 +567,12 @@ void isViewerImage::setLocateDisplay(bool on)
         lines->setCrossLinesVisible(false);
         lines->setBorderVisible(false);
     }
+}
+
+bool isViewerImage::showsReferenceLines()
+{
+    isActorCrossLine* lines = m_actorManager ? m_actorManager->getCrossLineActor() : nullptr;
+    return lines && lines->isCrossLinesVisible();
 }
 
 void isViewerImage::setActive(bool active)

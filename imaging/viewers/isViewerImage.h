@@ -79,6 +79,8 @@ public:
     // Plane switch: 0 the acquired slices, 1 and 2 the reformatted planes.
     void setPlane(int axis);
     void setLocateDisplay(bool on);
+    // The reference lines are switched on (they may be hidden for the moment by their timer).
+    bool showsReferenceLines();
     // The active window shows its border while its reference lines are shown.
     void setActive(bool active);
 

@@ -922,6 +922,12 @@ void isViewerMulti::onNotification(unsigned int id, NSUI::NSNotificationData* da
                     if (isViewerBrowser* b = c->getBrowser())
                         if (isViewerImage* window = b->getActiveWindow())
                             window->setActive(false);
+        // A touch on a view shows again the reference lines that the linked planes have switched
+        // on (their timer hides them a few seconds after they were drawn).
+        for (KeyViewProperty* c : mprCells(cell))
+            if (isViewerBrowser* b = c->getBrowser())
+                if (isViewerImage* window = b->getActiveWindow(); window && window->showsReferenceLines())
+                    window->setLocateDisplay(true);
         postActiveKind(volume ? 1 : 0);
         postToParent(id, false);
         break;

@@ -5,6 +5,7 @@
 #include "support/Screens.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <set>
 
@@ -86,6 +87,33 @@ std::string newMeasurement(App& app, const std::vector<std::string>& before)
         },
         10);
     return found;
+}
+
+// Pixels of each reference-line colour (magenta, orange, blue) inside the window, away from its
+// edges (the active window's border) and from its corner texts (some of them orange).
+std::array<int, 3> referenceLinePixels(const Screenshot& s, const Box& window)
+{
+    std::array<int, 3> n{0, 0, 0};
+    for (int y = window.y + 70; y < window.y + window.h - 60; ++y)
+        for (int x = window.x + 40; x < window.x + window.w - 40; ++x) {
+            const Rgb c = s.at(x, y);
+            if (c.r > 200 && c.g < 90 && c.b > 200)
+                ++n[0];
+            else if (c.r > 200 && c.g > 100 && c.g < 200 && c.b < 70)
+                ++n[1];
+            else if (c.r < 90 && c.g < 90 && c.b > 200)
+                ++n[2];
+        }
+    return n;
+}
+
+// How many of the three line colours cross the window (enough pixels for a line, not a speck).
+int referenceLinesIn(const Screenshot& s, const Box& window)
+{
+    int lines = 0;
+    for (int count : referenceLinePixels(s, window))
+        lines += count > 60;
+    return lines;
 }
 
 }  // namespace
@@ -276,6 +304,40 @@ TEST_F(ViewerFlows, VolumeRenderingDrawsTheExampleBody)
     }
     keep("volume-rendering");
     EXPECT_GT(drawn, enough) << "the 3D cell shows only its background\n" << view.dump();
+    quitCleanly();
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+// The example's axial series opened from the study list, as a user opens it: each of the three
+// planes shows the reference lines of the other two. They hide a few seconds after they were
+// drawn; a touch on any view brings them back in every plane.
+TEST_F(ViewerFlows, ReferenceLinesOfTheExampleOpenedFromTheStudyList)
+{
+    launch();
+    View view;
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view)) << view.dump();
+    ASSERT_TRUE(openPatient(*app, kExampleName));
+    ASSERT_TRUE(openExample(*app, &view)) << view.dump();
+    const std::vector<const Node*> windows = imageWindows(view);
+    ASSERT_EQ(windows.size(), 3u) << view.dump();
+    std::vector<Box> boxes;
+    for (const Node* w : windows)
+        boxes.push_back(w->box);
+    // Past the lines' own timer, so that what shows is what the touches bring back.
+    pause(6500);
+    for (size_t touched = 0; touched < boxes.size(); ++touched) {
+        x->click(boxes[touched].cx() + 40, boxes[touched].cy() + 40);
+        pause(700);
+        const Screenshot s = keep("lines-after-touch-" + std::to_string(touched));
+        for (size_t i = 0; i < boxes.size(); ++i)
+            EXPECT_EQ(referenceLinesIn(s, boxes[i]), 2)
+                << "view " << i << " after a touch on view " << touched << ": pixels "
+                << referenceLinePixels(s, boxes[i])[0] << " " << referenceLinePixels(s, boxes[i])[1] << " "
+                << referenceLinePixels(s, boxes[i])[2];
+    }
     quitCleanly();
 }
 
