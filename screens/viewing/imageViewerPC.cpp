@@ -229,7 +229,7 @@ void imageViewerPC::layoutForWindow()
     if (m_appManager)
         m_appManager->setArea(getViewingArea());
     if (m_quickTool)
-        m_quickTool->setArea(Vec2(float(m_toolWidth), 0), Size(win.width - float(m_toolWidth), win.height));
+        m_quickTool->setArea(getViewingArea().origin, getViewingArea().size);
     if (Node* panel = getChildByName("imageViewerMsg"))
         placeMessagePanel(panel);
 }
@@ -807,8 +807,9 @@ void imageViewerPC::onNotification(Ref* sender, unsigned int id, NSUI::NSNotific
         if (!m_quickTool) {
             m_quickTool = quickTool::create();
             m_quickTool->buildButtons();
-            const Size size = getContentSize();
-            m_quickTool->setArea(Vec2(float(m_toolWidth), 0), Size(size.width - float(m_toolWidth), size.height));
+            // A maximised view covers the viewing area, below the top bar that would hide its
+            // top overlays.
+            m_quickTool->setArea(getViewingArea().origin, getViewingArea().size);
             addChild(m_quickTool);
         }
         auto* asViewer = dynamic_cast<isViewer*>(viewer);

@@ -20,6 +20,7 @@
 #include "isViewerImage.h"
 #include "isViewerMulti.h"
 #include "isViewerVolume.h"
+#include "quickTool.h"
 #include "editWW.h"
 #include "favoriteList.h"
 #include "NSTextField.h"
@@ -36,7 +37,9 @@
 
 #include <array>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "renderer/ccUtils.h"
 
@@ -464,4 +467,62 @@ TEST_F(ViewerScreenTest, TheOverlayDrawsArabicAndHebrewNamesShapedAndRightToLeft
         director->popScene();
         step(2);
     }
+}
+
+// A view maximised from the quick tool bar covers the image area below the top bar: its top-left
+// overlay texts stay in sight and draw there; restoring puts it back in its cell.
+TEST_F(ViewerScreenTest, QuickToolMaximisesAViewInsideTheImageArea)
+{
+    imageViewerPC* screen = openViewer(writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(16)));
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(screen->getViewer(), nullptr);
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+    step(10);
+    isViewerBrowser* browser = screen->getViewer()->getActiveCell()->getBrowser();
+    ASSERT_NE(browser, nullptr);
+    isViewerImage* window = browser->getActiveWindow();
+    ASSERT_NE(window, nullptr);
+    const Rect cell(window->convertToWorldSpace(Vec2::ZERO), window->getContentSize());
+    // A touch on the view brings the quick tool bar along its bottom edge.
+    InputSimulator::click(cell.getMidX(), cell.getMidY());
+    ASSERT_TRUE(stepUntil([&] { return screen->getQuickTool() && screen->getQuickTool()->isVisible(); }, 5));
+    auto clickMax = [&] {
+        const bool was = window->isMaximized();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // not a double tap
+        clickNode(screen->getQuickTool()->getChildByName("max"));
+        ASSERT_TRUE(stepUntil([&] { return window->isMaximized() != was; }, 5));
+        step(5);
+    };
+    clickMax();
+    const Rect area = screen->getViewingArea();
+    EXPECT_EQ(window->convertToWorldSpace(Vec2::ZERO), area.origin);
+    EXPECT_EQ(window->getContentSize(), area.size);
+    savePicture("maximised");
+
+    // The top-left texts (the plane's name first) lie below the top bar and are drawn: bright
+    // pixels inside their boxes.
+    isActorOverlay* overlay = window->getActorManager()->getOverlayActor();
+    ASSERT_NE(overlay, nullptr);
+    int texts = 0;
+    for (NSUI::NSLayout* row : overlay->getCornerRows(OVERLAY_TOP_LEFT))
+        for (Node* child : row->getChildren()) {
+            auto* text = dynamic_cast<isNodeOverlayText*>(child);
+            if (!text || text->getString().empty() || !text->isVisible())
+                continue;
+            ++texts;
+            const Vec2 low = text->convertToWorldSpace(Vec2::ZERO);
+            const Rect box(low, Size(text->convertToWorldSpace(Vec2(text->getContentSize())) - low));
+            EXPECT_LE(box.getMaxY(), area.getMaxY() + 0.5f) << text->getString();
+            int lit = 0;
+            for (float y = box.getMinY() + 1; y < box.getMaxY() - 1; y += 1)
+                for (float x = box.getMinX() + 1; x < box.getMaxX() - 1; x += 1) {
+                    const auto p = pixelAt(x, y);
+                    lit += p[0] + p[1] > 300;
+                }
+            EXPECT_GT(lit, 5) << "\"" << text->getString() << "\" is not drawn";
+        }
+    EXPECT_GT(texts, 0);
+
+    clickMax();
+    EXPECT_EQ(Rect(window->convertToWorldSpace(Vec2::ZERO), window->getContentSize()), cell);
 }
