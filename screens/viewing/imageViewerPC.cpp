@@ -254,6 +254,9 @@ void imageViewerPC::bindControls()
     for (unsigned int id : {NOTIFY_SERIES_LOADED, NOTIFY_DCMINFO_LIST, NOTIFY_CAPTURE_WHOLE_SCREEN,
                             NOTIFY_CAPTURE_ALL_IMAGES, NOTIFY_CAPTURE_CURRENT_VIEW, NOTIFY_VIEW_ACTIVATE})
         centre->addObserver(this, this, callback, id);
+    // The view-mode menu addresses its choice to the manager.
+    if (m_appManager)
+        centre->addObserver(this, m_appManager, callback, NOTIFY_VIEW_MODE);
     for (unsigned int id : {NOTIFY_WL_EDITED, NOTIFY_ACTIVE_VIEW_CHANGED, NOTIFY_VOLUME_LOADED, NOTIFY_CAPTURE_SAVED,
                             NOTIFY_VIEW_ACTIVATED, NOTIFY_WINDOW_RESIZED, NOTIFY_VIEWER_CLOSED,
                             NOTIFY_VIEWER_INFO_MENU, NOTIFY_VIEWER_CAPTURE, NOTIFY_FAVORITE_SAVE_IMAGE,
@@ -434,6 +437,13 @@ void imageViewerPC::visit(Renderer* renderer, const Mat4& parentTransform, uint3
         data->intValue = m_pendingSlice;
         m_pendingSlice = -1;
         m_viewer->sendCommand(NOTIFY_SLICE_SET, data);
+    }
+    // The slider follows the active view's slice however it moved (wheel, cine, keys, a linked
+    // view), except under the user's finger.
+    if (!m_sliderHeld) {
+        isViewerMulti::SliceInfo info;
+        if (m_viewer->getSliceIndexAndCount(info) && (info.index != m_sliderSlice.index || info.count != m_sliderSlice.count))
+            updateSliceSlider();
     }
 }
 
@@ -639,10 +649,15 @@ void imageViewerPC::onSliceSlider(Ref* sender, ui::Slider::EventType event)
     switch (event) {
     case ui::Slider::EventType::ON_SLIDEBALL_DOWN:
         m_sliderLast = percent / 100.0f;
+        m_sliderHeld = true;
         return;
     case ui::Slider::EventType::ON_SLIDEBALL_UP:
+        m_sliderHeld = false;
         if (m_panelCode == PANEL_VR)
             slider->setPercent(50);
+        return;
+    case ui::Slider::EventType::ON_SLIDEBALL_CANCEL:
+        m_sliderHeld = false;
         return;
     case ui::Slider::EventType::ON_PERCENTAGE_CHANGED:
         break;
@@ -675,7 +690,9 @@ void imageViewerPC::updateSliceSlider()
     if (!slider)
         return;
     isViewerMulti::SliceInfo info;
-    if (m_viewer && m_viewer->getSliceIndexAndCount(info) && info.count >= 2)
+    const bool shown = m_viewer && m_viewer->getSliceIndexAndCount(info);
+    m_sliderSlice = shown ? info : isViewerMulti::SliceInfo{-1, -1};
+    if (shown && info.count >= 2)
         slider->setPercent(int(float(info.index) / float(info.count - 1) * 100.0f));
     else
         slider->setPercent(0);
@@ -787,14 +804,20 @@ void imageViewerPC::onNotification(Ref* sender, unsigned int id, NSUI::NSNotific
         updateProtocolButton(m_appManager->getViewMode());
         return;
     }
-    case NOTIFY_ACTIVE_VIEW_CHANGED: {
-        int code = PANEL_2D;
-        if (data && data->intValue > 0)
-            code = PANEL_VR;
-        else if (m_viewer && m_viewer->getActiveViewKind() != 0)
-            code = PANEL_3D;
-        buildToolPanel(code);
-        updateSliceSlider();
+    case NOTIFY_ACTIVE_VIEW_CHANGED:
+        followActiveView(data && data->intValue > 0);
+        return;
+    case NOTIFY_VIEW_MODE: {
+        // A layout chosen from the view-mode menu: the manager lays it out (once, whichever of
+        // us hears the choice first), then the panel, the slider and the protocol picture follow
+        // the new active view as after any other relayout.
+        if (!m_viewer || !m_appManager)
+            return;
+        m_appManager->onNotification(sender, id, data);
+        m_viewMode = m_appManager->getViewMode();
+        updateProtocolButton(m_viewMode);
+        const unsigned int kind = m_viewer->getActiveViewKind();
+        followActiveView(kind == VIEW_VR || kind == VIEW_MIP);
         return;
     }
     case NOTIFY_VIEW_ACTIVATE:
@@ -914,6 +937,17 @@ void imageViewerPC::onNotification(Ref* sender, unsigned int id, NSUI::NSNotific
         return;
     default: return;
     }
+}
+
+void imageViewerPC::followActiveView(bool volumeView)
+{
+    int code = PANEL_2D;
+    if (volumeView)
+        code = PANEL_VR;
+    else if (m_viewer && m_viewer->getActiveViewKind() != 0)
+        code = PANEL_3D;
+    buildToolPanel(code);
+    updateSliceSlider();
 }
 
 void imageViewerPC::captureRect(int x, int y, int width, int height)

@@ -17,6 +17,7 @@
 #include "NSNotificationData.h"
 #include "UIScrollViewBase.h"
 #include "isSliceInfo.h"
+#include "isViewerMulti.h"
 #include "isWindowPresets.h"
 
 #include "cocos2d.h"
@@ -119,6 +120,9 @@ protected:
     imageViewerPC() = default;
 
     void onSeriesLoaded(NSUI::NSNotificationData* data);
+    // The tool panel of the active view (the volume panel for a volume view) and the slider at
+    // its slice.
+    void followActiveView(bool volumeView);
     void clearSeries();
     void placeMenuBesideButton(cocos2d::Node* menu, cocos2d::Node* button, bool shiftLeft);
     NSUI::NSMenu* findMenu(const char* name) const;
@@ -146,6 +150,10 @@ protected:
     // The tool panel's own height (it is stretched to a taller window, and scrolls in a lower one).
     float m_toolPanelHeight = 0.0f;
     float m_sliderLast = 0.0f;
+    // The slider's ball is under the user's finger (between down and up).
+    bool m_sliderHeld = false;
+    // The active view's slice and count the slider shows ({-1, -1}: none).
+    isImageSDK::isViewerMulti::SliceInfo m_sliderSlice{-1, -1};
     float m_pendingRotation = 0.0f;
     isImageSDK::appManager* m_appManager = nullptr;
     int m_viewMode = 0;

@@ -11,6 +11,7 @@
 #include "ShapingReference.h"
 #include "UILocalConfig.h"
 #include "UIScrollViewBase.h"
+#include "appManager.h"
 #include "imageViewerPC.h"
 #include "isRenderWindow.h"
 #include "isActorOverlay.h"
@@ -525,4 +526,90 @@ TEST_F(ViewerScreenTest, QuickToolMaximisesAViewInsideTheImageArea)
 
     clickMax();
     EXPECT_EQ(Rect(window->convertToWorldSpace(Vec2::ZERO), window->getContentSize()), cell);
+}
+
+// The controls show what the views show: the slice slider follows the active view's slice when
+// the wheel or the cine moves it, and a layout chosen from the view-mode menu brings its own tool
+// panel and protocol picture (no turn and orientation tools left over plain 2D views).
+TEST_F(ViewerScreenTest, SliderAndPanelFollowTheViews)
+{
+    qvtest::StandInVolume::install();
+    imageViewerPC* screen = openViewer(writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(16)), "mpr");
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(screen->getViewer(), nullptr);
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+    step(10);
+    isViewerMulti* container = screen->getViewer();
+    auto slider = [&] { return dynamic_cast<ui::Slider*>(panelOf(screen)->getChildByName("sliderSlice")); };
+    auto expectSliderAtSlice = [&](const char* after) {
+        isViewerMulti::SliceInfo info;
+        ASSERT_TRUE(container->getSliceIndexAndCount(info));
+        ASSERT_NE(slider(), nullptr);
+        EXPECT_EQ(slider()->getPercent(), int(float(info.index) / float(info.count - 1) * 100.0f)) << after;
+    };
+    expectSliderAtSlice("opening");
+
+    // Three wheel steps over the active (axial) view.
+    Rect view;
+    ASSERT_TRUE(container->getActiveViewRect(view));
+    isViewerMulti::SliceInfo start;
+    ASSERT_TRUE(container->getSliceIndexAndCount(start));
+    for (int i = 0; i < 3; ++i) {
+        InputSimulator::scroll(view.getMidX(), view.getMidY(), -1);
+        step(3);
+    }
+    isViewerMulti::SliceInfo moved;
+    ASSERT_TRUE(container->getSliceIndexAndCount(moved));
+    ASSERT_EQ(std::abs(moved.index - start.index), 3);
+    expectSliderAtSlice("the wheel");
+
+    // The cine plays a while, then stops.
+    clickButton(screen, "btnCmdPlay");
+    for (int i = 0; i < 20; ++i) {
+        step(1, 0.05f);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    clickButton(screen, "btnCmdPlay");
+    step(2);
+    isViewerMulti::SliceInfo played;
+    ASSERT_TRUE(container->getSliceIndexAndCount(played));
+    EXPECT_NE(played.index, moved.index);
+    expectSliderAtSlice("the cine");
+
+    // "MPR and 3D" from the view-mode menu, the volume view touched (its panel: turn and
+    // orientation), then "2D View": the plain view's panel, with the slice, cine and measuring
+    // tools, and the picture of its protocol.
+    auto chooseMode = [&](int row) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        clickNode(screen->getChildByName("btnCmdProtocal"));
+        step(2);
+        auto* menu = dynamic_cast<NSUI::NSMenu*>(screen->getChildByName("protocalMenu"));
+        ASSERT_NE(menu, nullptr);
+        ASSERT_TRUE(menu->isVisible());
+        clickMenuRow(menu, row);
+        step(4);
+    };
+    Node* picture = screen->getChildByName("btnCmdProtocal")->getChildByName("picture");
+    ASSERT_NE(picture, nullptr);
+    Texture2D* mprPicture = static_cast<Sprite*>(picture)->getTexture();
+    chooseMode(2);  // 2D View, 2D Browser, MPR and 3D, MPR, MPR Columns
+    EXPECT_EQ(screen->getViewMode(), VIEWMODE_MPR3D);
+    picture = screen->getChildByName("btnCmdProtocal")->getChildByName("picture");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_NE(static_cast<Sprite*>(picture)->getTexture(), mprPicture) << "the picture stayed the previous mode's";
+    const auto volume = container->cellsOfKind(VIEW_VR);
+    ASSERT_EQ(volume.size(), 1u);
+    // (The stand-in volume view draws nothing: it is activated as its touch would.)
+    auto* volumeView = dynamic_cast<Ref*>(volume.front()->getViewer());
+    ASSERT_NE(volumeView, nullptr);
+    NSUI::NSNotificationCenter::getInstance()->postNotification(volumeView, NOTIFY_VIEW_ACTIVATE, nullptr, container);
+    ASSERT_TRUE(stepUntil([&] { return screen->getPanelCode() == imageViewerPC::PANEL_VR; }, 5));
+
+    chooseMode(0);
+    EXPECT_EQ(screen->getViewMode(), VIEWMODE_2DVIEW);
+    EXPECT_EQ(screen->getPanelCode(), imageViewerPC::PANEL_3D);
+    for (const char* name : {"sliderSlice", "btnCmdPlay", "btnCmdLine"})
+        EXPECT_NE(panelOf(screen)->getChildByName(name), nullptr) << name;
+    EXPECT_EQ(panelOf(screen)->getChildByName("btnCmdOriS"), nullptr);
+    expectSliderAtSlice("the new layout");
 }
