@@ -13,6 +13,7 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$corpus"/{dicom,series_cache,unzip,plist}
+corpus=$(cd "$corpus" && pwd)  # the zip step below runs in another folder
 
 series="$build/tools/dcmseries/qv_make_series"
 "$series" "$work/ct" 2 16 12 1.5 CT >/dev/null

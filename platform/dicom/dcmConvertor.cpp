@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dcmFile.h"
@@ -90,10 +91,15 @@ bool dcmConvertor::convert(const ConvertRecord& record) {
   if (!source.empty()) {
     detail::DicomFile original;
     if (original.open(source.c_str(), "dcmConvertor")) {
-      for (const DcmTagKey& key : kCopiedFromSource) {
-        DcmElement* e = original.find(key.getGroup(), key.getElement());
-        if (!e) continue;
-        std::string value = original.valueText(e);
+      // Read whole before anything is put: a source that turns out unreadable lends nothing.
+      std::vector<std::pair<DcmTagKey, std::string>> copied;
+      if (!original.guard("dcmConvertor", [&] {
+            for (const DcmTagKey& key : kCopiedFromSource)
+              if (DcmElement* e = original.find(key.getGroup(), key.getElement()))
+                copied.emplace_back(key, original.valueText(e));
+          }))
+        copied.clear();
+      for (const auto& [key, value] : copied) {
         needsUtf8 = needsUtf8 || !isAscii(value);
         put(key, value);
         if (key == DCM_Modality && !value.empty()) copiedModality = true;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dcmGuard.h"
 #include "dcmLibrary.h"
 
 namespace redIRI {
@@ -43,9 +44,9 @@ Head classifyHead(const unsigned char* head, size_t n) {
   return plausible(head[0] | (head[1] << 8)) || plausible((head[0] << 8) | head[1]) ? Head::DataSet : Head::Other;
 }
 
-// The bytes read from the start of a file before DCMTK parses it: the preamble and, nearly
-// always, the whole file meta group.
-const size_t kHeadBytes = 1024;
+// The bytes read from the start of a file before DCMTK parses it: enough for the preamble and
+// "DICM".
+const size_t kHeadBytes = 132;
 
 // Reads the first bytes of the stream (at most kHeadBytes, their count in n) and returns it to
 // where it was, so that DCMTK parses the same open file from its start.
@@ -61,52 +62,6 @@ Head readHead(DcmInputStream& stream, unsigned char* head, size_t& n) {
   return stream.good() ? classifyHead(head, n) : Head::Other;
 }
 
-enum class VrLength { Short, Long, Unknown };
-
-// The length field that follows a VR in explicit VR: two bytes or, after two reserved ones, four.
-// Unknown for a sequence (never part of a file meta group read here) and for what is no VR.
-VrLength metaVrLength(unsigned char a, unsigned char b) {
-  static const char kShort[] = "AEASATCSDADSDTFDFLISLOLTPNSHSLSSSTTMUIULUS";
-  static const char kLong[] = "OBODOFOLOVOWSVUCUNURUTUV";
-  auto listed = [a, b](const char* list) {
-    for (; *list; list += 2)
-      if (list[0] == a && list[1] == b) return true;
-    return false;
-  };
-  return listed(kShort) ? VrLength::Short : listed(kLong) ? VrLength::Long : VrLength::Unknown;
-}
-
-// Whether the file meta group after the preamble, read whole from `head`, says the data set is
-// not stream-compressed: every element explicit VR little endian with a defined length, the group
-// ending within the n bytes, and no Transfer Syntax UID (0002,0010) naming a compressed stream.
-// False when the bytes cannot tell; the meta group is then read by DCMTK (deflatedDataSetSound).
-bool metaRulesOutDeflate(const unsigned char* head, size_t n) {
-  auto u16 = [head](size_t at) { return static_cast<Uint16>(head[at] | (head[at + 1] << 8)); };
-  size_t pos = 132;
-  while (pos + 8 <= n) {
-    const Uint16 group = u16(pos), element = u16(pos + 2);
-    if (group != 0x0002) return pos > 132;  // the group has ended (and was there at all)
-    const VrLength lengthField = metaVrLength(head[pos + 4], head[pos + 5]);
-    if (lengthField == VrLength::Unknown) return false;
-    size_t valueAt = pos + 8;
-    Uint32 length = u16(pos + 6);
-    if (lengthField == VrLength::Long) {
-      if (pos + 12 > n) return false;
-      length = Uint32(u16(pos + 8)) | (Uint32(u16(pos + 10)) << 16);
-      valueAt = pos + 12;
-    }
-    if (length == kUndefinedLength || valueAt + length > n) return false;
-    if (element == 0x0010) {
-      size_t end = valueAt + length;
-      while (end > valueAt && (head[end - 1] == '\0' || head[end - 1] == ' ')) --end;
-      const std::string uid(reinterpret_cast<const char*>(head + valueAt), end - valueAt);
-      if (DcmXfer(uid.c_str()).getStreamCompression() != ESC_none) return false;
-    }
-    pos = valueAt + length;
-  }
-  return false;
-}
-
 // A regular file read through its open descriptor, for parsing. DCMTK's own file stream reads
 // through stdio, which asks the system for the file's position and size again and again; this
 // one knows the size from the start, reads blocks with pread and skips values (pixel data) without
@@ -114,7 +69,9 @@ bool metaRulesOutDeflate(const unsigned char* head, size_t n) {
 // there, a putback before the start fails.
 class DescriptorProducer : public DcmProducer {
  public:
-  DescriptorProducer(int fd, offile_off_t size) : m_fd(fd), m_size(size < 0 ? 0 : size) {}
+  // Reads the file from `start` on.
+  DescriptorProducer(int fd, offile_off_t size, offile_off_t start = 0)
+      : m_fd(fd), m_size(size < 0 ? 0 : size), m_position(std::min(std::max<offile_off_t>(start, 0), m_size)) {}
   ~DescriptorProducer() override { ::close(m_fd); }
   DescriptorProducer(const DescriptorProducer&) = delete;
   DescriptorProducer& operator=(const DescriptorProducer&) = delete;
@@ -123,10 +80,39 @@ class DescriptorProducer : public DcmProducer {
   OFCondition status() const override { return m_status; }
   OFBool eos() override { return m_position >= m_size; }
   offile_off_t avail() override { return m_size - m_position; }
+  offile_off_t position() const { return m_position; }
+
+  // From file offset `from` on, the bytes handed out are watched for the tag of a Directory
+  // Record Sequence (0004,1220) in either byte order: reading fails just before it (see
+  // DescriptorStream). Off again for compressed bytes.
+  void watchForDirectoryRecords(offile_off_t from) { m_watchFrom = from; }
+  void stopWatching() { m_watchFrom = -1; }
 
   offile_off_t read(void* buf, offile_off_t buflen) override {
     if (m_status.bad() || !buf || buflen <= 0) return 0;
-    unsigned char* out = static_cast<unsigned char*>(buf);
+    const offile_off_t start = m_position;
+    const offile_off_t done = readBytes(static_cast<unsigned char*>(buf), buflen);
+    return m_watchFrom >= 0 ? watched(static_cast<const unsigned char*>(buf), start, done) : done;
+  }
+
+  offile_off_t skip(offile_off_t skiplen) override {
+    if (m_status.bad() || skiplen <= 0) return 0;
+    const offile_off_t n = std::min(skiplen, avail());
+    m_position += n;
+    return n;
+  }
+  void putback(offile_off_t num) override {
+    if (m_status.bad() || num <= 0) return;
+    if (num <= m_position)
+      m_position -= num;
+    else
+      m_status = EC_PutbackFailed;
+  }
+
+ private:
+  static const offile_off_t kBlock = 8192;
+
+  offile_off_t readBytes(unsigned char* out, offile_off_t buflen) {
     offile_off_t done = 0;
     while (done < buflen && m_position < m_size) {
       if (m_position < m_blockStart || m_position >= m_blockStart + m_blockBytes) {
@@ -150,22 +136,39 @@ class DescriptorProducer : public DcmProducer {
     }
     return done;
   }
-  offile_off_t skip(offile_off_t skiplen) override {
-    if (m_status.bad() || skiplen <= 0) return 0;
-    const offile_off_t n = std::min(skiplen, avail());
-    m_position += n;
+
+  // Of the n bytes just read from file offset `start` into `out`, how many may be handed out:
+  // all, or those before the first directory record sequence tag (the producer then fails). The
+  // last bytes of the previous read count as well when this one follows on, since DCMTK reads a
+  // tag's group and element separately.
+  offile_off_t watched(const unsigned char* out, offile_off_t start, offile_off_t n) {
+    static const unsigned char kLittle[4] = {0x04, 0x00, 0x20, 0x12}, kBig[4] = {0x00, 0x04, 0x12, 0x20};
+    const offile_off_t carried = start == m_tailEnd ? m_tailBytes : 0;
+    auto byteAt = [&](offile_off_t i) { return i < 0 ? m_tail[carried + i] : out[i]; };
+    for (offile_off_t i = -carried; i + 4 <= n; ++i) {
+      if (start + i < m_watchFrom) continue;
+      bool little = true, big = true;
+      for (int k = 0; k < 4 && (little || big); ++k) {
+        little = little && byteAt(i + k) == kLittle[k];
+        big = big && byteAt(i + k) == kBig[k];
+      }
+      if (!little && !big) continue;
+      const offile_off_t kept = std::max<offile_off_t>(i, 0);
+      m_position = start + kept;
+      m_status = makeOFCondition(OFM_dcmdata, 20, OF_error,
+                                 "it holds a directory record sequence (0004,1220), and directory records are not read");
+      return kept;
+    }
+    // The last three bytes handed out, for a tag that continues in the next read.
+    unsigned char tail[3];
+    offile_off_t count = 0;
+    for (offile_off_t i = std::max<offile_off_t>(n - 3, -carried); i < n; ++i) tail[count++] = byteAt(i);
+    std::memcpy(m_tail, tail, static_cast<size_t>(count));
+    m_tailBytes = count;
+    m_tailEnd = start + n;
     return n;
   }
-  void putback(offile_off_t num) override {
-    if (m_status.bad() || num <= 0) return;
-    if (num <= m_position)
-      m_position -= num;
-    else
-      m_status = EC_PutbackFailed;
-  }
 
- private:
-  static const offile_off_t kBlock = 8192;
 
   ssize_t readAt(unsigned char* out, size_t n, offile_off_t at) {
     for (;;) {
@@ -179,28 +182,60 @@ class DescriptorProducer : public DcmProducer {
 
   int m_fd;
   offile_off_t m_size;
-  offile_off_t m_position = 0;
+  offile_off_t m_position;
   OFCondition m_status = EC_Normal;
   unsigned char m_block[kBlock];
   offile_off_t m_blockStart = 0;
   offile_off_t m_blockBytes = 0;
+  offile_off_t m_watchFrom = -1;
+  unsigned char m_tail[3] = {0, 0, 0};
+  offile_off_t m_tailBytes = 0;
+  offile_off_t m_tailEnd = -1;
 };
 
 // The input stream over a DescriptorProducer (which closes the descriptor). Values left on disk
 // are read later through DCMTK's file stream, by name, as from DcmInputFileStream.
+//
+// Behind a compression filter nothing can stay on disk, and DCMTK reserves each value's declared
+// length before it reads the value: a deflated data set of a hundred bytes could make it reserve
+// gigabytes. So when DCMTK, having read the file meta group, asks for the inflating filter, the
+// rest of the file is inflated and walked first (declaredLengthsFit) through a second descriptor,
+// and an unsound data set is refused before DCMTK reads any of it. Asking here, rather than
+// reading the meta group on our own, refuses exactly the data sets DCMTK would inflate.
 class DescriptorStream : public DcmInputStream {
  public:
-  DescriptorStream(const char* path, int fd, offile_off_t size)
-      : DcmInputStream(&m_producer), m_producer(fd, size), m_path(path) {}
+  DescriptorStream(const char* path, int fd, offile_off_t size, offile_off_t start = 0)
+      : DcmInputStream(&m_producer), m_producer(fd, size, start), m_path(path), m_fd(fd), m_size(size) {}
   DcmInputStreamFactory* newFactory() const override {
     // Values behind a compression filter cannot be read again from the file.
     if (currentProducer() != &m_producer) return nullptr;
     return new DcmInputFileStreamFactory(OFFilename(m_path.c_str()), tell());
   }
+  OFCondition installCompressionFilter(E_StreamCompression type) override {
+    if (type == ESC_zlib && currentProducer() == &m_producer) {
+      std::string why;
+      if (!deflatedRestFits(why)) return makeOFCondition(OFM_dcmdata, 19, OF_error, why.c_str());
+    }
+    // What follows is compressed; the walk above has looked at the data set itself.
+    m_producer.stopWatching();
+    return DcmInputStream::installCompressionFilter(type);
+  }
+  // See DescriptorProducer::watchForDirectoryRecords.
+  void watchForDirectoryRecords(offile_off_t from) { m_producer.watchForDirectoryRecords(from); }
 
  private:
+  bool deflatedRestFits(std::string& why) const {
+    const int copy = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return true;  // then DCMTK cannot go on reading either
+    DescriptorStream rest(m_path.c_str(), copy, m_size, m_producer.position());
+    if (rest.DcmInputStream::installCompressionFilter(ESC_zlib).bad()) return true;
+    return declaredLengthsFit(rest, EXS_DeflatedLittleEndianExplicit, "deflated data set", kMaxInflatedBytes, why);
+  }
+
   DescriptorProducer m_producer;
   std::string m_path;
+  int m_fd;  // owned by m_producer
+  offile_off_t m_size;
 };
 
 // Walking a data set's declared lengths (see declaredLengthsFit in the header).
@@ -255,22 +290,6 @@ std::string tagText(Uint16 group, Uint16 element) {
   char text[16];
   std::snprintf(text, sizeof(text), "(%04x,%04x)", group, element);
   return text;
-}
-
-// For a file whose meta information says Deflated Explicit VR Little Endian, whether its data
-// set may be handed to DCMTK (see declaredLengthsFit). Other files pass.
-bool deflatedDataSetSound(const char* path, std::string& why) {
-  DcmInputFileStream stream{OFFilename(path)};
-  if (!stream.good()) return true;
-  DcmMetaInfo meta;
-  meta.transferInit();
-  const OFCondition cond = meta.read(stream, EXS_Unknown, EGL_noChange, kMaxReadLength);
-  meta.transferEnd();
-  OFString syntax;
-  if (cond.bad() || meta.findAndGetOFString(DCM_TransferSyntaxUID, syntax).bad()) return true;
-  if (DcmXfer(syntax.c_str()).getStreamCompression() != ESC_zlib) return true;
-  if (stream.installCompressionFilter(ESC_zlib).bad()) return true;  // DCMTK cannot read it either
-  return declaredLengthsFit(stream, EXS_DeflatedLittleEndianExplicit, "deflated data set", kMaxInflatedBytes, why);
 }
 
 bool isRadiopharmaceuticalTag(Uint16 group, Uint16 element) {
@@ -374,6 +393,10 @@ bool declaredLengthsFit(DcmInputStream& stream, E_TransferSyntax xfer, const std
     const Level level = levels.back();
     const unsigned char* h = data.at(pos);
     const Uint16 group = u16(h), element = u16(h + 2);
+    if (group == 0x0004 && element == 0x1220 && !level.fragments) {
+      why = "the " + what + " holds a directory record sequence (0004,1220), and directory records are not read";
+      return false;
+    }
     if (group == 0xFFFE || level.implicit) {
       const Uint32 length = u32(h + 4);
       const uint64_t valueAt = pos + 8;
@@ -471,22 +494,30 @@ bool DicomFile::open(const char* path, const char* who) {
     return false;
   }
   const bool preamble = head == Head::Preamble;
-  // Nearly every file shows in its first bytes that it is not deflated; only the others have
-  // their meta group read a second time.
-  std::string unsound;
-  if (!(preamble && metaRulesOutDeflate(headBytes, headCount)) && !deflatedDataSetSound(path, unsound)) {
-    if (who) logLine("%s: cannot read \"%s\": %s", who, path, unsound.c_str());
-    return false;
-  }
+  // DCMTK cannot read every damaged directory record: a damaged record type makes it throw
+  // from inside the item it is reading, which it then loses. The program reads images, never
+  // directories, so a data set holding directory records is refused before DCMTK sees them.
+  stream.watchForDirectoryRecords(preamble ? 132 : 0);
 
   // What DcmFileFormat::loadFile does after opening the file.
   auto file = std::make_unique<DcmFileFormat>();
-  file->setReadMode(ERM_autoDetect);
-  file->transferInit();
-  OFCondition cond = file->read(stream, EXS_Unknown, EGL_noChange, kMaxReadLength);
-  file->transferEnd();
+  OFCondition cond = EC_Normal;
+  std::string thrown;
+  const bool survived = survives(
+      [&] {
+        file->setReadMode(ERM_autoDetect);
+        file->transferInit();
+        cond = file->read(stream, EXS_Unknown, EGL_noChange, kMaxReadLength);
+        file->transferEnd();
+      },
+      thrown);
+  if (!survived) {
+    if (who) logLine("%s: cannot read \"%s\": reading it threw %s", who, path, thrown.c_str());
+    return false;
+  }
   if (cond.bad()) {
-    if (who) logLine("%s: cannot read \"%s\": %s", who, path, cond.text());
+    // A refusal of the stream itself says more than what DCMTK made of it.
+    if (who) logLine("%s: cannot read \"%s\": %s", who, path, stream.status().bad() ? stream.status().text() : cond.text());
     return false;
   }
   if (!file->getDataset()) {
@@ -521,6 +552,11 @@ bool DicomFile::claimsToBeDicom(const char* path) {
   std::fclose(f);
   if (n >= 132 && std::memcmp(head + 128, "DICM", 4) == 0) return true;
   return n >= 8 && head[0] == 0x02 && head[1] == 0x00 && std::isupper(head[4]) && std::isupper(head[5]);
+}
+
+void DicomFile::refuse(const char* who, const std::string& why) {
+  logLine("%s: cannot read \"%s\": reading it threw %s", who, m_path.c_str(), why.c_str());
+  close();
 }
 
 void DicomFile::adopt(std::unique_ptr<DcmFileFormat> file, const std::string& name) {

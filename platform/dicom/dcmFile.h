@@ -13,8 +13,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "dcmGuard.h"
 #include "dcmText.h"
 
 namespace redIRI {
@@ -54,6 +56,16 @@ class DicomFile {
   // for the path in log lines. Values then read by the same rules as an opened file's.
   void adopt(std::unique_ptr<DcmFileFormat> file, const std::string& name);
   DcmFileFormat* fileFormat() const { return m_file.get(); }
+  // Runs `read`, which goes on reading the open file through DCMTK (values left on disk, pixels,
+  // anything that may parse its bytes). Should DCMTK throw, the file is refused from then on:
+  // one log line naming `who` and the file, the file closed, and false returned.
+  template <class Read>
+  bool guard(const char* who, Read&& read) {
+    std::string why;
+    if (survives(std::forward<Read>(read), why)) return true;
+    refuse(who, why);
+    return false;
+  }
   void close();
   bool isOpen() const { return static_cast<bool>(m_file); }
   const std::string& path() const { return m_path; }
@@ -85,6 +97,8 @@ class DicomFile {
   };
 
  private:
+  void refuse(const char* who, const std::string& why);
+
   std::unique_ptr<DcmFileFormat> m_file;
   std::string m_path;
   int m_language = 0;

@@ -8,14 +8,20 @@
 #include <dcmtk/dcmjpls/djdecode.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <typeinfo>
 #include <vector>
 
+#include "dcmGuard.h"
 #include "dcmJpeg2000.h"
 
 namespace redIRI {
@@ -173,6 +179,23 @@ bool savePngByCallback(int width, int height, unsigned char* rgb, const char* pa
   std::shared_lock<std::shared_mutex> lock(g_callbackLock);
   if (!g_savePngCallback || g_destroyed) return false;
   return g_savePngCallback(width, height, rgb, path);
+}
+
+std::string describeThrown(std::exception_ptr thrown) {
+  auto typeName = [](const std::type_info& type) {
+    int status = -1;
+    std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
+                                                std::free);
+    return std::string(status == 0 && name ? name.get() : type.name());
+  };
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const std::exception& e) {
+    return typeName(typeid(e)) + ": " + e.what();
+  } catch (...) {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    return type ? typeName(*type) : std::string("an unknown exception");
+  }
 }
 
 int addShutdownHook(std::function<void()> hook) {

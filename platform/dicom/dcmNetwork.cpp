@@ -502,9 +502,18 @@ bool parse(std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::st
   DcmInputBufferStream in;
   in.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
   in.setEos();
-  out.transferInit();
-  const OFCondition cond = out.read(in, xfer.getXfer());
-  out.transferEnd();
+  OFCondition cond = EC_Normal;
+  std::string thrown;
+  if (!survives(
+          [&] {
+            out.transferInit();
+            cond = out.read(in, xfer.getXfer());
+            out.transferEnd();
+          },
+          thrown)) {
+    why = "the " + what + " cannot be parsed: parsing it threw " + thrown;
+    return false;
+  }
   if (cond != EC_Normal) {
     why = "the " + what + " cannot be parsed: " + cond.text();
     return false;

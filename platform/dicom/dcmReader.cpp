@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "dcmFile.h"
@@ -29,6 +30,15 @@ struct dcmReader::State {
     layout = detail::PixelLayout();
     decodeTried = false;
     pixels = detail::PixelBuffer();
+  }
+
+  // Runs `read` over the open file; when DCMTK throws, the file is refused (logged) and the
+  // reader holds no file from then on.
+  template <class Read>
+  bool guard(Read&& read) {
+    if (file.guard("dcmReader", std::forward<Read>(read))) return true;
+    reset();
+    return false;
   }
 
   // The layout, read once per file; logs why a file's pixels cannot be delivered.
@@ -123,82 +133,96 @@ bool dcmReader::setFile(const char* path) {
 
 bool dcmReader::readDicomTagString(unsigned short group, unsigned short element, char* buffer, int size) {
   if (!detail::libraryReady() || !m_state->file.isOpen() || !buffer || size < 1) return false;
-  DcmElement* e = m_state->file.find(group, element);
-  if (!e) return false;
-  text::copyCut(m_state->file.valueText(e), buffer, static_cast<size_t>(size));
-  return true;
+  bool found = false;
+  m_state->guard([&] {
+    DcmElement* e = m_state->file.find(group, element);
+    if (!e) return;
+    text::copyCut(m_state->file.valueText(e), buffer, static_cast<size_t>(size));
+    found = true;
+  });
+  return found;
 }
 
 bool dcmReader::readDicomTagUint16(unsigned short group, unsigned short element, unsigned short& value) {
   if (!detail::libraryReady() || !m_state->file.isOpen()) return false;
-  DcmElement* e = m_state->file.find(group, element);
-  if (!e) return false;
-  if (e->ident() == EVR_US) {
-    Uint16 v;
-    if (e->getUint16(v, 0).bad()) return false;
-    value = v;
-    return true;
-  }
-  if (e->ident() == EVR_SS) {
-    Sint16 v;
-    if (e->getSint16(v, 0).bad()) return false;
-    value = static_cast<unsigned short>(v);
-    return true;
-  }
-  return false;
+  bool read = false;
+  m_state->guard([&] {
+    DcmElement* e = m_state->file.find(group, element);
+    if (!e) return;
+    if (e->ident() == EVR_US) {
+      Uint16 v;
+      if (e->getUint16(v, 0).bad()) return;
+      value = v;
+      read = true;
+    } else if (e->ident() == EVR_SS) {
+      Sint16 v;
+      if (e->getSint16(v, 0).bad()) return;
+      value = static_cast<unsigned short>(v);
+      read = true;
+    }
+  });
+  return read;
 }
 
 bool dcmReader::readDicomPixelType(PixelType& type) {
-  if (!detail::libraryReady() || !m_state->file.isOpen() || !m_state->readLayout()) return false;
+  if (!detail::libraryReady() || !m_state->file.isOpen()) return false;
+  bool usable = false;
+  m_state->guard([&] { usable = m_state->readLayout(); });
+  if (!usable) return false;
   type = static_cast<PixelType>(m_state->layout.type);
   return true;
 }
 
 char* dcmReader::readDicomPixelPointer(PixelType& type, int& count) {
   count = 0;
-  if (!detail::libraryReady() || !m_state->file.isOpen() || !m_state->readLayout()) return nullptr;
+  if (!detail::libraryReady() || !m_state->file.isOpen()) return nullptr;
   State& s = *m_state;
-  if (!s.decodeTried) {
+  bool usable = false;
+  s.guard([&] {
+    if (!s.readLayout()) return;
+    usable = true;
+    if (s.decodeTried) return;
     s.decodeTried = true;
     std::string why;
     if (!detail::decodePixels(s.file, s.layout, 0, s.pixels, why)) {
       detail::logLine("dcmReader: cannot decode the pixels of \"%s\": %s", s.file.path().c_str(), why.c_str());
       s.pixels = detail::PixelBuffer();
     }
-  }
-  if (!s.pixels.data) return nullptr;
+  });
+  if (!usable || !s.pixels.data) return nullptr;
   type = static_cast<PixelType>(s.layout.type);
   count = static_cast<int>(s.pixels.elements);
   return reinterpret_cast<char*>(s.pixels.data.get());
 }
 
 bool dcmReader::convertToPngFile(const char* pngPath, bool useFileWindow) {
-  if (!detail::libraryReady() || !m_state->file.isOpen() || !pngPath || !*pngPath || !m_state->readLayout())
-    return false;
+  if (!detail::libraryReady() || !m_state->file.isOpen() || !pngPath || !*pngPath) return false;
   State& s = *m_state;
-  // Frame 0 only: a thumbnail of a long cine loop must not decode every frame.
-  detail::PixelBuffer firstFrame;
-  const uint8_t* pixels = s.pixels.data.get();
-  if (!pixels) {
-    std::string why;
-    if (!detail::decodePixels(s.file, s.layout, 1, firstFrame, why)) {
-      detail::logLine("dcmReader: cannot decode the pixels of \"%s\": %s", s.file.path().c_str(), why.c_str());
-      return false;
+  bool written = false;
+  s.guard([&] {
+    if (!s.readLayout()) return;
+    // Frame 0 only: a thumbnail of a long cine loop must not decode every frame.
+    detail::PixelBuffer firstFrame;
+    const uint8_t* pixels = s.pixels.data.get();
+    if (!pixels) {
+      std::string why;
+      if (!detail::decodePixels(s.file, s.layout, 1, firstFrame, why)) {
+        detail::logLine("dcmReader: cannot decode the pixels of \"%s\": %s", s.file.path().c_str(), why.c_str());
+        return;
+      }
+      pixels = firstFrame.data.get();
     }
-    pixels = firstFrame.data.get();
-  }
 
-  std::vector<unsigned char> rgb;
-  if (s.layout.type == PIXEL_RGB24)
-    rgb.assign(pixels, pixels + s.layout.elementsPerFrame() * 3);
-  else
-    renderGrey(s.file, s.layout, pixels, useFileWindow, rgb);
+    std::vector<unsigned char> rgb;
+    if (s.layout.type == PIXEL_RGB24)
+      rgb.assign(pixels, pixels + s.layout.elementsPerFrame() * 3);
+    else
+      renderGrey(s.file, s.layout, pixels, useFileWindow, rgb);
 
-  if (!detail::savePngByCallback(s.layout.columns, s.layout.rows, rgb.data(), pngPath)) {
-    detail::logLine("dcmReader: cannot write the PNG \"%s\" of \"%s\"", pngPath, s.file.path().c_str());
-    return false;
-  }
-  return true;
+    written = detail::savePngByCallback(s.layout.columns, s.layout.rows, rgb.data(), pngPath);
+    if (!written) detail::logLine("dcmReader: cannot write the PNG \"%s\" of \"%s\"", pngPath, s.file.path().c_str());
+  });
+  return written;
 }
 
 }  // namespace redIRI

@@ -188,14 +188,14 @@ void dcmSender::Core::finish(unsigned int taskId, int code) {
 SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, const Candidate& file,
                                     std::string& error) {
   T_ASC_Association* assoc = association.get();
-  DcmFileFormat format;
-  OFCondition cond = format.loadFile(OFFilename(file.path.c_str()), EXS_Unknown, EGL_noChange, DCM_MaxReadLength,
-                                     ERM_autoDetect);
-  if (cond.bad()) {
-    error = std::string("cannot read the file: ") + cond.text();
+  // Read as the folder walk read it: declared lengths held against the file, and what DCMTK
+  // throws on damaged bytes caught (the reason is logged).
+  detail::DicomFile source;
+  if (!source.open(file.path.c_str(), "DICOM send")) {
+    error = "cannot read the file";
     return SendResult::Failed;
   }
-  DcmDataset* data = format.getDataset();
+  DcmDataset* data = source.dataset();
   const E_TransferSyntax original = data->getOriginalXfer();
   T_ASC_PresentationContextID presId =
       ASC_findAcceptedPresentationContextID(assoc, file.sopClass.c_str(), DcmXfer(original).getXferID());
@@ -210,7 +210,11 @@ SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, cons
     // Only lossless conversions: compressed data is decoded to the uncompressed syntax the
     // peer accepted, once its fragments are known to be safe to decode.
     if (!detail::checkCompressedFragments(data, original, error)) return SendResult::Failed;
-    data->chooseRepresentation(accepted, nullptr);
+    std::string thrown;
+    if (!detail::survives([&] { data->chooseRepresentation(accepted, nullptr); }, thrown)) {
+      error = "cannot decode the file: " + thrown;
+      return SendResult::Failed;
+    }
     if (!data->canWriteXfer(accepted, original)) {
       error = std::string("cannot convert from ") + DcmXfer(original).getXferName() + " to " +
               DcmXfer(accepted).getXferName();
@@ -227,7 +231,7 @@ SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, cons
   OFStandard::strlcpy(request.AffectedSOPInstanceUID, file.sopInstance.c_str(), sizeof(request.AffectedSOPInstanceUID));
   request.DataSetType = DIMSE_DATASET_PRESENT;
   request.Priority = DIMSE_PRIORITY_MEDIUM;
-  cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, data, nullptr, nullptr);
+  OFCondition cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, data, nullptr, nullptr);
   T_DIMSE_Message answer;
   if (cond.good())
     cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_STORE_RSP, request.MessageID, answer);

@@ -1,0 +1,229 @@
+// Files crafted to break the reader, kept from fuzzing in data/crafted/ (a damaged directory
+// record that makes DCMTK throw, deflated data sets whose last element declares gigabytes, and
+// every later finding). Each reader refuses them with a log line naming the file, reserves
+// nothing near what they declare, and reads the next sound file as usual; the storage server
+// refuses their data sets sent as they are by a peer on 127.0.0.1, stores and announces nothing,
+// and takes the next association.
+#include <gtest/gtest.h>
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcuid.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "dcmLib.h"
+#include "dcmNetwork.h"
+#include "qvTestPaths.h"
+#include "support/AllocationWatch.h"
+#include "support/DicomPeers.h"
+#include "support/DicomTestData.h"
+#include "support/LoopbackPorts.h"
+#include "support/RawStore.h"
+
+using namespace qvtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every crafted file, the four first found among them.
+std::vector<std::string> craftedFiles() {
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(QV_TEST_DATA_DIR "/crafted"))
+    if (entry.is_regular_file()) files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  for (const char* name : {"directory-record-aborts.dcm", "huge-declared-length-1.dcm", "huge-declared-length-2.dcm",
+                           "huge-declared-length-3.dcm"})
+    EXPECT_NE(std::find(files.begin(), files.end(), QV_TEST_DATA_DIR "/crafted/" + std::string(name)), files.end())
+        << name;
+  return files;
+}
+
+// The most one allocation may take while a crafted file is read: a bounded multiple of the
+// file's size (a deflated data set inflates), never what its elements merely declare.
+size_t allowedFor(const std::string& path) { return (size_t(1) << 20) + 1100 * fs::file_size(path); }
+
+// A crafted file as a peer would send it: the data set's bytes exactly as stored, in the
+// transfer syntax the file meta header names, for the SOP instance it names.
+struct Sent {
+  std::string sopClass, sopInstance, syntax;
+  std::vector<uint8_t> dataSet;
+};
+
+Sent asSent(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Every file here has the preamble and a meta group that starts with its length. It is walked
+  // by hand: some were damaged there too, and a peer sends whatever follows it.
+  EXPECT_GE(bytes.size(), 144u);
+  EXPECT_EQ(std::string(bytes.begin() + 128, bytes.begin() + 138), std::string("DICM\x02\x00\x00\x00UL", 10));
+  auto u16 = [&](size_t at) { return size_t(bytes[at]) | size_t(bytes[at + 1]) << 8; };
+  const size_t start = std::min(bytes.size(), 144 + (u16(140) | u16(142) << 16));
+  std::string sopClass, sopInstance, syntax;
+  for (size_t at = 144; at + 8 <= start;) {
+    const bool longLength = std::string("OBOWUNSQUTUC").find(std::string(bytes.begin() + at + 4, bytes.begin() + at + 6)) % 2 == 0;
+    const size_t valueAt = at + (longLength ? 12 : 8);
+    const size_t length = longLength ? u16(at + 8) | u16(at + 10) << 16 : u16(at + 6);
+    if (valueAt + length > start) break;
+    std::string value(bytes.begin() + valueAt, bytes.begin() + valueAt + length);
+    while (!value.empty() && (value.back() == '\0' || value.back() == ' ')) value.pop_back();
+    if (u16(at) == 0x0002 && u16(at + 2) == 0x0002) sopClass = value;
+    if (u16(at) == 0x0002 && u16(at + 2) == 0x0003) sopInstance = value;
+    if (u16(at) == 0x0002 && u16(at + 2) == 0x0010) syntax = value;
+    at = valueAt + length;
+  }
+  Sent sent;
+  // A directory is no storage class; a peer sends its bytes as some image.
+  sent.sopClass = dcmIsaStorageSOPClassUID(sopClass.c_str()) ? sopClass : UID_SecondaryCaptureImageStorage;
+  sent.sopInstance = sopInstance.empty() ? newTestUid() : sopInstance;
+  sent.syntax = syntax;
+  EXPECT_FALSE(syntax.empty());
+  sent.dataSet.assign(bytes.begin() + static_cast<long>(start), bytes.end());
+  if (sent.dataSet.size() % 2) sent.dataSet.push_back(0);  // PDVs carry even lengths
+  return sent;
+}
+
+redIRI::dcmConvertor::ConvertRecord convertRecord(const std::string& output, const std::string& source,
+                                                  const uint16_t* pixels) {
+  redIRI::dcmConvertor::ConvertRecord r;
+  std::memset(&r, 0, sizeof(r));
+  std::snprintf(r.outputPath, sizeof(r.outputPath), "%s", output.c_str());
+  std::snprintf(r.sourcePath, sizeof(r.sourcePath), "%s", source.c_str());
+  std::snprintf(r.studyUID, sizeof(r.studyUID), "2.25.4401");
+  std::snprintf(r.seriesUID, sizeof(r.seriesUID), "2.25.4402");
+  std::snprintf(r.seriesNumber, sizeof(r.seriesNumber), "1");
+  std::snprintf(r.instanceNumber, sizeof(r.instanceNumber), "1");
+  std::snprintf(r.studyID, sizeof(r.studyID), "9000");
+  r.rows = r.columns = 2;
+  r.windowWidth = 400;
+  r.rescaleSlope = 1;
+  r.rowDirection[0] = r.columnDirection[1] = 1;
+  r.pixels = pixels;
+  return r;
+}
+
+}  // namespace
+
+TEST(CraftedFiles, EveryReaderRefusesThemAndReadsTheNextFile) {
+  ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
+  TempDir dir;
+  const std::string sound = dir.file("sound.dcm");
+  writeImage(sound, greySpec(4, 4));
+  const uint16_t pixels[4] = {1, 2, 3, 4};
+  redIRI::dcmReader reader;
+  redIRI::dcmReadTag tags;
+  for (const std::string& path : craftedFiles()) {
+    SCOPED_TRACE(path);
+    CallbackCapture log;
+    AllocationWatch allocations;
+    EXPECT_FALSE(reader.setFile(path.c_str()));
+    redIRI::dcmReader::PixelType type;
+    int count = -1;
+    EXPECT_FALSE(reader.readDicomPixelType(type));
+    EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_FALSE(reader.convertToPngFile(dir.file("x.png").c_str(), true));
+    EXPECT_FALSE(tags.setFile(path.c_str()));
+    EXPECT_EQ(tags.getTagList(count), nullptr);
+    EXPECT_EQ(count, 0);
+    redIRI::DCM_MESSAGE record;
+    EXPECT_FALSE(tags.getDicomMessage(record));
+    // A favourite saved from an image whose source turned out crafted keeps nothing of it.
+    const std::string output = dir.file("favourite.dcm");
+    EXPECT_TRUE(redIRI::dcmConvertor().convert(convertRecord(output, path, pixels)));
+    allocations.stop();
+    EXPECT_LT(allocations.largest(), allowedFor(path)) << "bytes reserved at once";
+    EXPECT_TRUE(log.logged("dcmReader: cannot read \"" + path + "\"")) << ::testing::PrintToString(log.logLines());
+    EXPECT_TRUE(log.logged("dcmReadTag: cannot read \"" + path + "\""));
+
+    ASSERT_TRUE(tags.setFile(output.c_str()));
+    EXPECT_EQ(tags.getTag(0x0008, 0x0060), "OT");
+    EXPECT_EQ(tags.getTag(0x0010, 0x0010), "");
+    ASSERT_TRUE(reader.setFile(sound.c_str()));
+    EXPECT_NE(reader.readDicomPixelPointer(type, count), nullptr);
+    EXPECT_EQ(count, 16);
+    ASSERT_TRUE(tags.setFile(sound.c_str()));
+    redIRI::dcmReadTag::DicomTags* list = tags.getTagList(count);
+    EXPECT_NE(list, nullptr);
+    redIRI::dcmReadTag::freeTagList(list);
+  }
+}
+
+TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndTakesTheNextAssociation) {
+  ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
+  MessageCapture messages;
+  CallbackCapture log;
+  TempDir dir;
+  const std::string root = dir.file("library") + "/";
+  redIRI::dcmServer server;
+  server.setRoot(root.c_str());
+  int port = 0;
+  for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
+    const int candidate = freePort();
+    server.setPort("127.0.0.1,", std::to_string(candidate).c_str(), "tolvrane");
+    if (server.BeginDicomServer()) port = candidate;
+  }
+  ASSERT_NE(port, 0);
+
+  for (const std::string& path : craftedFiles()) {
+    SCOPED_TRACE(path);
+    const Sent sent = asSent(path);
+    ASSERT_FALSE(sent.sopClass.empty());
+    redIRI::detail::SocketWatch watch;
+    redIRI::detail::ClientAssociation client(watch);
+    std::string error;
+    ASSERT_TRUE(client.open("127.0.0.1", port, "ANY-SCP", {{sent.sopClass, {sent.syntax}}}, error)) << error;
+    const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), sent.sopClass.c_str());
+    ASSERT_NE(presId, 0);
+    log.clear();
+    AllocationWatch allocations;
+    const std::string outcome = sendRawStore(client.get(), presId, sent.sopClass, sent.sopInstance, sent.dataSet);
+    allocations.stop();
+    // Refused as a data set that cannot be understood; the association is still in step.
+    EXPECT_EQ(outcome, "0xc000");
+    EXPECT_LT(allocations.largest(), allowedFor(path)) << "bytes reserved at once";
+    EXPECT_TRUE(log.logged("refused the image")) << ::testing::PrintToString(log.logLines());
+    client.release();
+  }
+  EXPECT_EQ(filesBelow(root), 0u);
+  EXPECT_TRUE(messages.withCode(3).empty());
+
+  // The next association is served as usual.
+  const std::vector<std::string> files = writeSeries(dir.file("sound"), SeriesSpec(), 1);
+  Peer tool({"storescu", "-aec", "ANY-SCP", "127.0.0.1", std::to_string(port), files[0]}, dir.file("storescu.log"));
+  EXPECT_EQ(tool.wait(20000), 0) << tool.log();
+  EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
+  EXPECT_EQ(filesBelow(root), 1u);
+  server.StopDicomServer();
+}
+
+TEST(CraftedFiles, WhatIsThrownWhileAFileIsReadRefusesOnlyThatFile) {
+  // Anything thrown inside a read (here by the program's PNG writer, where DCMTK would throw on
+  // damaged bytes) ends that file's read with a log line; the reader goes on with the next file.
+  TempDir dir;
+  const std::string first = dir.file("first.dcm"), second = dir.file("second.dcm");
+  writeImage(first, greySpec(4, 4));
+  writeImage(second, greySpec(4, 4));
+  CallbackCapture log;
+  redIRI::setSavePngCallback([](int, int, unsigned char*, const char*) -> bool { throw std::out_of_range("crafted"); });
+  redIRI::dcmReader reader;
+  ASSERT_TRUE(reader.setFile(first.c_str()));
+  EXPECT_FALSE(reader.convertToPngFile(dir.file("first.png").c_str(), false));
+  EXPECT_TRUE(log.logged("dcmReader: cannot read \"" + first + "\": reading it threw std::out_of_range: crafted"))
+      << ::testing::PrintToString(log.logLines());
+  redIRI::dcmReader::PixelType type;
+  int count = -1;
+  EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr) << "the refused file is closed";
+  redIRI::setSavePngCallback([](int, int, unsigned char*, const char*) { return true; });
+  ASSERT_TRUE(reader.setFile(second.c_str()));
+  EXPECT_TRUE(reader.convertToPngFile(dir.file("second.png").c_str(), false));
+  EXPECT_NE(reader.readDicomPixelPointer(type, count), nullptr);
+  redIRI::setSavePngCallback(nullptr);
+}
