@@ -168,14 +168,17 @@ bool isWithin(const std::string& folder, const std::string& outer)
 }
 
 // The files below folder, in byte order of their names with subfolders where they are met, leaving
-// out hidden folders and the folders in `skipped` (resolved, ending in "/").
+// out hidden folders and the folders in `skipped` (resolved, ending in "/"). As listFiles lists: a
+// link to a file is listed, a link to a folder is not followed (a link to a parent would list the
+// same files again and again, a link to "/" the whole system).
 void listImportFiles(const std::string& folder, const std::vector<std::string>& skipped, std::vector<std::string>& out)
 {
     std::error_code error;
     std::vector<std::pair<std::string, bool>> entries;  // name, is a folder
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         std::error_code kind;
-        const bool isFolder = it->is_directory(kind);
+        const bool isLink = it->is_symlink(kind);
+        const bool isFolder = !isLink && it->is_directory(kind);
         if (isFolder || it->is_regular_file(kind)) entries.emplace_back(it->path().filename().string(), isFolder);
     }
     std::sort(entries.begin(), entries.end());

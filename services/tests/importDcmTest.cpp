@@ -10,6 +10,8 @@
 #include "NSNotificationCenter.h"
 #include "UIJson.h"
 #include "isDcmScan.h"
+#include "isSeriesCache.h"
+#include "qvBuildPaths.h"
 #include "../../foundation/tests/NSFileTestSupport.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -459,6 +461,74 @@ TEST_F(ImportTest, ObjectsWithoutAnImageUIDAndTheProgramsOwnFoldersAreNeverImpor
     other->stop();
     other->release();
     step(3);
+}
+
+TEST_F(ImportTest, LinksToFoldersAreNotFollowedAndLinksToFilesAreRead)
+{
+    // A link to the folder's parent and one to "/" would list the same files again and again and
+    // then the whole system; a link to a folder elsewhere is not descended either. Links to files
+    // are read, wherever the file lies.
+    const fs::path elsewhere = base_ / "elsewhere";
+    writeImage(source_ / "a" / "1.dcm", "Link^Ed", "K1", "2.25.8101", "2.25.8101.1", "2.25.8101.1.1", 1);
+    writeImage(elsewhere / "2.dcm", "Link^Ed", "K1", "2.25.8101", "2.25.8101.1", "2.25.8101.1.2", 2);
+    writeImage(elsewhere / "3.dcm", "Link^Ed", "K1", "2.25.8101", "2.25.8101.1", "2.25.8101.1.3", 3);
+    fs::create_directory_symlink("..", source_ / "a" / "up");
+    fs::create_directory_symlink("/", source_ / "a" / "root");
+    fs::create_directory_symlink(elsewhere, source_ / "c");
+    fs::create_directories(source_ / "b");
+    fs::create_symlink(elsewhere / "2.dcm", source_ / "b" / "link.dcm");
+    fs::create_symlink(elsewhere / "gone.dcm", source_ / "b" / "dangling.dcm");
+
+    importAndWait(source_.string());
+    EXPECT_EQ(importer_->getQueuedCount(), 2);
+    EXPECT_EQ(importer_->getCopiedCount(), 2);
+    const std::string folder = folderOf("Link^Ed", "K1", "2.25.8101", "2.25.8101.1");
+    EXPECT_EQ(filesBelow(root_), (std::set<std::string>{folder + "/2.25.8101.1.1", folder + "/2.25.8101.1.2"}));
+    EXPECT_EQ(count("image"), 2);
+}
+
+TEST_F(ImportTest, CraftedFilesAreRefusedByTheImportAndTheScanAndTheNextFileIsRead)
+{
+    // Files made to break the DICOM reader: each is refused with a log line naming it, nothing
+    // of them is stored, and the good images listed after them are read as usual.
+    const fs::path crafted = fs::path(QV_SOURCE_DIR) / "platform" / "dicom" / "tests" / "data" / "crafted";
+    std::vector<std::string> names;
+    fs::create_directories(source_ / "series");
+    for (const auto& entry : fs::directory_iterator(crafted)) {
+        fs::copy_file(entry.path(), source_ / "series" / entry.path().filename());
+        names.push_back(entry.path().filename().string());
+    }
+    ASSERT_GE(names.size(), 4u);
+    for (int i = 1; i <= 3; ++i)
+        writeImage(source_ / "series" / ("z" + std::to_string(i) + ".dcm"), "After^Crafted", "C1", "2.25.8201",
+                   "2.25.8201.1", "2.25.8201.1." + std::to_string(i), i);
+    qvtest::LogCapture log;
+    redIRI::setLogCallback([](const char* text) { cocos2d::log("%s", text); });  // as the program does
+    importAndWait(source_.string());
+    EXPECT_EQ(importer_->getFinishedCount(), static_cast<int>(names.size()) + 3);
+    EXPECT_EQ(importer_->getCopiedCount(), 3);
+    EXPECT_EQ(filesBelow(root_).size(), 3u);
+    EXPECT_EQ(count("image"), 3);
+    EXPECT_EQ(count("patient"), 1);
+    const std::vector<std::string> lines = log.lines();
+    for (const std::string& name : names) {
+        const std::string refusal = "dcmReadTag: cannot read \"" + (source_ / "series" / name).string() + "\"";
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.find(refusal) != std::string::npos; }))
+            << name;
+    }
+
+    // The folder scan of the viewer: one series of the three good slices.
+    const std::string series = (source_ / "series").string() + "/";
+    ASSERT_TRUE(isImageSDK::isDcmScan::createBuffer(series));
+    isImageSDK::SeriesCacheContents cache;
+    ASSERT_EQ(isImageSDK::readSeriesCache(isImageSDK::isDcmScan::getBufferPathOfFolder(series), cache),
+              isImageSDK::CacheReadResult::Ok);
+    const size_t slices = cache.kind == isImageSDK::SeriesCacheContents::KIND_VOLUME ? cache.slices.size()
+                                                                                     : cache.records.size();
+    EXPECT_EQ(slices, 3u);
+    for (const std::string& name : cache.names) EXPECT_EQ(name[0], 'z') << name;
+    redIRI::setLogCallback(nullptr);
 }
 
 // The child imports until it is killed; the parent then opens what it left.
