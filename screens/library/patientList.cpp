@@ -487,10 +487,12 @@ void patientList::onButton(Ref* sender)
         return;
     const std::string& name = node->getName();
     if (name == "importImage") {
-        // A chosen folder imports itself; a chosen file, the folder it lies in.
+        // A chosen folder imports itself, a chosen zip archive is unpacked and imported, and any
+        // other chosen file imports the folder it lies in.
         const std::string path = FileUtils::getInstance()->chooseFile("");
         if (path.size() > 1)
-            openPath(FileUtils::getInstance()->isDirectoryExist(path) ? path : getParentDirectory(path));
+            openPath(FileUtils::getInstance()->isDirectoryExist(path) || endsWithZip(path) ? path
+                                                                                         : getParentDirectory(path));
     } else if (name == "share") {
         ssize_t index = -1;
         if (listObject* row = rowFromSwipeMenu(sender, &index)) {

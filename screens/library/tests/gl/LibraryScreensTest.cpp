@@ -18,6 +18,7 @@
 #include "shareTo.h"
 #include "statApplication.h"
 #include "viewerScreenHook.h"
+#include "qvBuildPaths.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -225,6 +226,30 @@ TEST_F(LibraryAppTest, TwoZipArchivesOpenedBackToBackAreBothImported)
     app->openDocument((scratch + "TWO.ZIP").c_str());
     ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 2 && importIdle(home()) &&
                                         rowAt(home(), 0)->imageCount == 6 && rowAt(home(), 1)->imageCount == 6; }));
+}
+
+TEST_F(LibraryAppTest, AZipChosenInTheImportDialogIsUnpackedAndItsCraftedFilesRefused)
+{
+    // The archive holds a study and the files kept from fuzzing the DICOM reader: the program
+    // stays up, the study is imported, and the toast counts the crafted files as refused.
+    const std::string source = scratch + "source/";
+    writeStudy(source + "three/", "ZIP^THREE", "Z-3");
+    const std::string crafted = std::string(QV_SOURCE_DIR) + "/platform/dicom/tests/data/crafted/";
+    std::vector<std::string> names;
+    listFiles(crafted, names, false, false);
+    ASSERT_GE(names.size(), 4u);
+    for (const std::string& name : names)
+        ASSERT_TRUE(copyFile(crafted + name, source + "three/" + name));
+    ASSERT_TRUE(zipFiles(scratch + "Three.Zip", source + "three", ""));
+    launch(false);
+    FileUtils::getInstance()->setChooseFileAnswer(scratch + "Three.Zip");
+    takeToast();
+    clickNode(home()->getChildByNameDeep("importImage"));
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 6; }));
+    EXPECT_EQ(rowAt(home(), 0)->name, "ZIP^THREE");
+    std::string toast;
+    ASSERT_TRUE(frameUntil([&] { return !(toast = takeToast()).empty(); }, 10.0));
+    EXPECT_EQ(toast, "6 files imported, " + std::to_string(names.size()) + " skipped (not DICOM, damaged or refused)");
 }
 
 TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtocolPictures)
