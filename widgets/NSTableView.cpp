@@ -845,10 +845,14 @@ bool NSTableView::onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event)
 void NSTableView::onTouchMoved(cocos2d::Touch* touch, cocos2d::Event* event)
 {
     UIScrollViewBase::onTouchMoved(touch, event);
-    if (pressedCell == nullptr || !isVerticalTable())
+    if (pressedCell == nullptr)
         return;
-    if (std::fabs(touch->getLocation().y - touch->getStartLocation().y) > kTapMoveLimit)
+    // Motion along the scroll axis makes the touch a scroll, never a tap (screen coordinates).
+    const cocos2d::Vec2 travel = touch->getLocation() - touch->getStartLocation();
+    if (std::fabs(isVerticalTable() ? travel.y : travel.x) > kTapMoveLimit)
         moved = true;
+    if (!isVerticalTable())
+        return;
     const cocos2d::Vec2 start = innerContainer->convertToNodeSpace(touch->getStartLocation());
     const cocos2d::Vec2 current = innerContainer->convertToNodeSpace(touch->getLocation());
     const float width = getContentSize().width;

@@ -28,7 +28,10 @@ public:
     Size tableCellSizeForIndex(NSUI::NSTableView* table, ssize_t, Ref* data) override
     {
         auto it = heights.find(static_cast<Row*>(data)->n);
-        return Size(table->getContentSize().width, it != heights.end() ? it->second : 40.0f);
+        const float length = it != heights.end() ? it->second : 40.0f;
+        if (table->getDirection() == NSUI::ScrollDirection::HORIZONTAL)
+            return Size(length, table->getContentSize().height);
+        return Size(table->getContentSize().width, length);
     }
     NSUI::NSTableViewCell* tableCellAtIndex(NSUI::NSTableView* table, ssize_t index, const Size&) override
     {
@@ -176,6 +179,50 @@ TEST_F(NSTableViewTest, TapsHighlightAndSelection)
     list->keepSelection = true;
     click(200, 290);
     EXPECT_TRUE(highlighted(list, list->indexFromOffset(list->getInnerContainer()->convertToNodeSpace(Vec2(200, 290)))));
+}
+
+// A horizontal strip (the study list's protocols) taps like a vertical list turned sideways: a
+// sideways drag scrolls it and taps nothing, a wobble across it is still a tap.
+TEST_F(NSTableViewTest, HorizontalStripScrollsOnASidewaysDragAndTapsOnlyWhenStill)
+{
+    auto* strip = NSUI::NSListView::create();
+    strip->setDirection(NSUI::ScrollDirection::HORIZONTAL);
+    strip->setContentSize(Size(400, 100));
+    strip->setPosition(Vec2(100, 100));
+    strip->delegate = &rows;
+    for (int i = 0; i < 30; ++i)
+        strip->insertRow(-1, Row::make(i));
+    scene->addChild(strip);
+    strip->reloadData();
+    EXPECT_EQ(strip->getInnerContainerSize().width, 1200.0f);
+
+    click(120, 150); // cell 0 spans x 100..140 on screen
+    EXPECT_EQ(rows.touched, std::vector<std::string>{"row0"});
+
+    // Sideways by 60: the strip follows, and nothing opens.
+    rows.touched.clear();
+    press(300, 150);
+    drag(295, 150);
+    drag(240, 151);
+    release(240, 151);
+    EXPECT_FLOAT_EQ(strip->getInnerContainer()->getPositionX(), -60.0f);
+    EXPECT_TRUE(rows.touched.empty()) << rows.touched.front();
+    // Just past the limit, slowly: still a drag.
+    press(300, 150);
+    drag(303, 150);
+    drag(306, 150);
+    release(306, 150);
+    EXPECT_TRUE(rows.touched.empty());
+    // Within it, or across the strip: a tap on the cell under the finger.
+    const float x = strip->getInnerContainer()->getPositionX();
+    press(300, 150);
+    drag(303, 150);
+    release(303, 150);
+    press(300, 130);
+    drag(300, 160);
+    release(300, 160);
+    const std::string under = "row" + std::to_string(int((300 - 100 - x) / 40));
+    EXPECT_EQ(rows.touched, (std::vector<std::string>{under, under}));
 }
 
 TEST_F(NSTableViewTest, ControlClickMultiSelection)
