@@ -7,6 +7,7 @@
 #include "cocostudio/CSLoader.h"
 #include "ui/CocosGUI.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -88,6 +89,7 @@ void dcmInfoList::setup()
     AppConfig::getInstance()->setText(layout, "");
     if (auto* widget = dynamic_cast<ui::Widget*>(layout))
         ui::Helper::doLayout(widget);
+    fitToWindow();
     if (Node* placeholder = layout->getChildByNameDeep("dcmList")) {
         list = NSUI::NSListView::create();
         list->setContentSize(placeholder->getContentSize());
@@ -102,6 +104,29 @@ void dcmInfoList::setup()
         back->setPressedActionEnabled(true);
         back->addClickEventListener([this](Ref* sender) { onBack(sender); });
     }
+}
+
+void dcmInfoList::fitToWindow()
+{
+    // The layout hangs from the window's top edge; a window lower than it (a 1280x800 screen leaves
+    // 700 units) takes the difference from the list, so the heading and the close button keep their
+    // distance from the top and the list still ends above the window's bottom edge.
+    Node* placeholder = layout->getChildByNameDeep("dcmList");
+    const float room = Director::getInstance()->getWinSize().height - kBottomMargin;
+    Size size = layout->getContentSize();
+    if (!placeholder || placeholder->getParent() != layout || size.height <= room)
+        return;
+    const float excess = std::min(size.height - room, placeholder->getContentSize().height - kRowHeight);
+    if (excess <= 0)
+        return;
+    for (Node* child : layout->getChildren()) {
+        if (child == placeholder)
+            child->setContentSize(child->getContentSize() - Size(0, excess));
+        else
+            child->setPositionY(child->getPositionY() - excess);
+    }
+    size.height -= excess;
+    layout->setContentSize(size);
 }
 
 void dcmInfoList::setFilePath(const std::string& path)

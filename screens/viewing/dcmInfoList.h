@@ -33,6 +33,8 @@ public:
     static constexpr int kCellLayoutTag = 100;
     static constexpr float kRowHeight = 35.0f;
     static constexpr size_t kIntroCharacters = 20;
+    // Units kept free below the layout when the window is too low for it.
+    static constexpr float kBottomMargin = 16.0f;
 
     // One shown row.
     class listObject : public cocos2d::Ref {
@@ -85,6 +87,8 @@ public:
     bool isLoaded() const { return filled; }
 
 protected:
+    // Makes the layout no taller than the window allows, shortening the list.
+    void fitToWindow();
     void startLoad();
     void fillRows(Job& job);
     void onBack(cocos2d::Ref* sender);

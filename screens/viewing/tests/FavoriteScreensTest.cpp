@@ -45,6 +45,58 @@ void clear(NSUI::NSTextField* field)
 
 using FavoriteScreensTest = ViewingTest;
 
+// The tag list hangs from the top of the window: at the window a 1280x800 screen leaves (700 units
+// high) its list and its close button stay inside, while a tall window shows it at full size.
+TEST_F(FavoriteScreensTest, TagListFitsTheWindowAtEverySize)
+{
+    GLView* view = director->getOpenGLView();
+    const Size frame = view->getFrameSize();
+    const auto worldBox = [](Node* node) {
+        return Rect(node->convertToWorldSpace(Vec2::ZERO), node->getContentSize());
+    };
+    const auto inside = [](const Rect& outer, const Rect& inner) {
+        return inner.getMinX() >= outer.getMinX() && inner.getMaxX() <= outer.getMaxX() &&
+               inner.getMinY() >= outer.getMinY() && inner.getMaxY() <= outer.getMaxY();
+    };
+    float fullHeight = 0;
+    for (const Size& win : {Size(1920, 980), Size(1280, 700), Size(1024, 600)}) {
+        SCOPED_TRACE(std::to_string(int(win.width)) + "x" + std::to_string(int(win.height)));
+        view->setDesignResolutionSize(win.width, win.height, ResolutionPolicy::SHOW_ALL);
+        NSUI::NSResponseWindow* window = dcmInfoList::createWindow();
+        ASSERT_NE(window, nullptr);
+        home->addChild(window);
+        step();
+        dcmInfoList* list = dcmInfoList::fromWindow(window);
+        ASSERT_NE(list, nullptr);
+        Node* layout = list->getChildByName(dcmInfoList::kLayoutFile);
+        ASSERT_NE(layout, nullptr);
+        const Rect screen(0, 0, win.width, win.height);
+        const Rect box = worldBox(layout);
+        EXPECT_TRUE(inside(screen, box)) << box.origin.x << "," << box.origin.y << " " << box.size.width << "x"
+                                         << box.size.height;
+        EXPECT_FLOAT_EQ(box.getMaxY(), win.height);  // still hanging from the top
+        ASSERT_NE(list->getList(), nullptr);
+        const Rect rows = worldBox(list->getList());
+        EXPECT_TRUE(inside(box, rows));
+        EXPECT_GE(rows.size.height, 10 * dcmInfoList::kRowHeight);
+        for (const char* name : {"btn_back", "title", "hdrValue"}) {
+            Node* node = layout->getChildByNameDeep(name);
+            ASSERT_NE(node, nullptr) << name;
+            const Rect shown = node->getBoundingBox();
+            const Rect world(node->getParent()->convertToWorldSpace(shown.origin), shown.size);
+            EXPECT_TRUE(inside(box, world)) << name;
+            EXPECT_GE(world.getMinY(), rows.getMaxY()) << name << " over the rows";
+        }
+        if (win.height >= 980)
+            fullHeight = box.size.height;
+        else
+            EXPECT_LT(box.size.height, fullHeight);
+        window->removeFromParent();
+        step();
+    }
+    view->setDesignResolutionSize(frame.width, frame.height, ResolutionPolicy::SHOW_ALL);
+}
+
 TEST_F(FavoriteScreensTest, LayoutsHoldWhatTheCodeLooksUpAndNameOnlyPicturesThatExist)
 {
     Node* screen = CSLoader::createNode("favoriteView.csb");
