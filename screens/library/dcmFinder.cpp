@@ -14,6 +14,7 @@
 #include "screenHelpers.h"
 #include "statApplication.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -27,6 +28,8 @@ const char* const kPartialToast = "Failed to download the whole series";
 const char* const kOutOfScopeToast = "The address is outside the allowed network";
 constexpr float kToastSeconds = 2.0f;
 const Color3B kFieldText(44, 44, 44);
+// The typed texts, a little larger than the labels beside them.
+constexpr int kFieldFontSize = 17;
 
 // At most count characters (UTF-8 aware) of text.
 std::string cut(const std::string& text, size_t count)
@@ -109,15 +112,25 @@ NSUI::NSTextField* dcmFinder::replaceField(const std::string& name, int mode, co
     Node* placeholder = root ? root->getChildByNameDeep(name) : nullptr;
     if (!placeholder)
         return nullptr;
-    NSUI::NSTextField* field = NSUI::NSTextField::create("", placeholder->getContentSize());
+    const Size box = placeholder->getContentSize();
+    NSUI::NSTextField* field = NSUI::NSTextField::create("", box);
     field->setName(name);
-    field->setAnchorPoint(placeholder->getAnchorPoint());
+    // The field is as tall as its line of text; its background is 10 units taller and centred on
+    // it when the field's anchor is at its middle. So the line sits in the middle of the
+    // placeholder's box, with the label beside it, and one line is all the field shows (a longer
+    // text scrolls).
+    field->setFontSize(kFieldFontSize);
+    field->setPlaceHolderFontSize(kFieldFontSize);
+    field->setLineHeight(std::max(1, int(box.height) - 10));
+    field->setAnchorPoint(Vec2(0.0f, 0.5f));
     // On the finder itself, not in the layout: the layout would arrange a child it has no
     // parameters for.
-    field->setPosition(convertToNodeSpace(placeholder->getParent()->convertToWorldSpace(placeholder->getPosition())));
+    // (A node's own space starts at the lower-left corner of its box, whatever its anchor.)
+    field->setPosition(convertToNodeSpace(placeholder->convertToWorldSpace(Vec2(0, box.height / 2))));
     field->setTextColor(kFieldText);
     field->setInputMode(static_cast<NSUI::NSTextField::InputMode>(mode));
-    field->touchRect = Rect(Vec2::ZERO, placeholder->getContentSize());
+    // Touches anywhere in the placeholder's box, in the field's own space.
+    field->touchRect = Rect(0, (field->getContentSize().height - box.height) / 2, box.width, box.height);
     placeholder->removeFromParent();
     addChild(field, 2);
     field->enableBackground();
