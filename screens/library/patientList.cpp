@@ -49,6 +49,9 @@ const int kEventLeft = 4;
 const int kEventAction = 15;
 const int kEventPatients = 19;
 const int kProgressLabelTag = 100002;
+// The buttons of the top bar, right-aligned in it; the import progress is shown left of them.
+const char* const kTopBarButtons[] = {"importImage", "logo", "search", "wifi", "btnFavorite", "writeAdvice"};
+constexpr float kProgressGap = 16.0f;
 const char* const kImportSkippedToast = "%d files imported, %d skipped (not DICOM, damaged or refused)";
 
 std::string writable()
@@ -165,7 +168,7 @@ bool patientList::init()
                             NSUI::NOTIFY_ACCOUNT_LOGIN_CHANGED, NSUI::NOTIFY_MEMORY_LOW})
         centre->addObserver(this, nullptr, callback, id);
 
-    for (const char* name : {"importImage", "logo", "search", "wifi", "btnFavorite", "writeAdvice"})
+    for (const char* name : kTopBarButtons)
         wireButton(name);
     if (Node* wifi = layout->getChildByName("wifi")) {
         wifi->setScale(0.8f);
@@ -624,6 +627,7 @@ void patientList::startImportProgress()
 {
     if (!importRound && importer) {
         importRound = true;
+        importRoundQueued = importer->getQueuedCount();
         importRoundFinished = importer->getFinishedCount();
         importRoundCopied = importer->getCopiedCount();
     }
@@ -654,13 +658,21 @@ void patientList::showImportProgress()
         label->setAnchorPoint(Vec2(1.0f, 0.5f));
         addChild(label, 1000);
     }
-    Node* button = layout ? layout->getChildByName("importImage") : nullptr;
+    // Right-aligned a gap left of the leftmost button of the top bar.
     const Size win = getContentSize();
-    const float x = button ? button->getPositionX() - button->getContentSize().width * button->getAnchorPoint().x - 16
-                           : win.width - 340;
-    label->setPosition(Vec2(x, win.height - kTopBarHeight / 2));
-    label->setString("Importing " + std::to_string(importer->getFinishedCount()) + " of " +
-                     std::to_string(importer->getQueuedCount()) + " files");
+    float right = win.width;
+    for (const char* name : kTopBarButtons) {
+        Node* button = layout ? layout->getChildByName(name) : nullptr;
+        if (button && button->isVisible())
+            right = std::min(right, convertToNodeSpace(button->getParent()->convertToWorldSpace(
+                                                           button->getBoundingBox().origin)).x);
+    }
+    label->setPosition(Vec2(right - kProgressGap, win.height - kTopBarHeight / 2));
+    // This round's files only: the importer counts everything handed in since it was made, and
+    // copies in the order files were handed in, so the files queued before the round come first.
+    const int queued = importer->getQueuedCount() - importRoundQueued;
+    const int finished = std::clamp(importer->getFinishedCount() - importRoundQueued, 0, queued);
+    label->setString("Importing " + std::to_string(finished) + " of " + std::to_string(queued) + " files");
     label->setVisible(true);
 }
 

@@ -145,7 +145,8 @@ protected:
     bool unpacking = false;
     // The newest image row the loaded counts include (stored-image notices up to it are in them).
     int loadedUpToImage = 0;
-    // The importer's finished and copied counts when the current round of imports began.
+    // The importer's queued, finished and copied counts when the current round of imports began.
+    int importRoundQueued = 0;
     int importRoundFinished = 0;
     int importRoundCopied = 0;
     bool importRound = false;

@@ -31,6 +31,14 @@ PixelBox pixelBox(Node* node)
             int(std::lround(high.y * scale)) - 1};
 }
 
+Label* progressLabel(Node* screen)
+{
+    for (Node* child : screen->getChildren())
+        if (auto* label = dynamic_cast<Label*>(child); label && label->getString().rfind("Importing", 0) == 0)
+            return label;
+    return nullptr;
+}
+
 bool dark(const std::array<int, 3>& c)
 {
     return c[0] + c[1] + c[2] < 3 * 128;
@@ -88,4 +96,61 @@ TEST_F(LibraryAppTest, QueryFieldsShowTheirTextsInsideTheirBoxes)
             << "the text is not centred: " << below << " below, " << above << " above";
     }
     window->removeFromParent();
+}
+
+// With the example imported first (201 files), importing a folder of 120 files says "Importing n of
+// 120 files", and the text stays clear of every button of the top bar: their pixels do not change
+// while it shows.
+TEST_F(LibraryAppTest, ImportProgressCountsThisImportAndKeepsClearOfTheButtons)
+{
+    launch(true);
+    ASSERT_TRUE(frameUntil([&] { return home()->getTable()->getRowCount() == 1 && !home()->getImporter()->isBusy(); }));
+    const std::string source = scratch + "source/";
+    writeStudy(source, "MANY^FILES", "M-120", 120);
+    for (int i = 0; i < 5; ++i)
+        frame();
+    const char* const buttons[] = {"writeAdvice", "importImage", "logo", "search", "wifi", "btnFavorite"};
+    std::vector<std::pair<PixelBox, std::vector<std::array<int, 3>>>> before;
+    for (const char* name : buttons) {
+        Node* button = home()->getChildByNameDeep(name);
+        if (!button || !button->isVisible())
+            continue;
+        const PixelBox box = pixelBox(button);
+        std::vector<std::array<int, 3>> pixels;
+        for (int y = box.y0; y <= box.y1; ++y)
+            for (int x = box.x0; x <= box.x1; ++x)
+                pixels.push_back(qvtest::framePixel(x, y));
+        before.emplace_back(box, std::move(pixels));
+    }
+    ASSERT_GE(before.size(), 5u);
+
+    // The progress is shown four times a second: the first frame after the import starts shows it.
+    home()->openPath(source);
+    frame(0.3f);
+    Label* label = progressLabel(home());
+    ASSERT_TRUE(label && label->isVisible());
+    frame(0.0f);
+    const std::string text = label->getString();
+    int done = -1, total = -1;
+    ASSERT_EQ(std::sscanf(text.c_str(), "Importing %d of %d files", &done, &total), 2) << text;
+    EXPECT_EQ(total, 120) << text;
+    EXPECT_GE(done, 0) << text;
+    EXPECT_LE(done, 120) << text;
+    // Drawn where the top bar has room for it: inside the window, above the list, and no button's
+    // pixels changed.
+    const PixelBox shown = pixelBox(label);
+    const Size win = Director::getInstance()->getWinSize();
+    EXPECT_GE(shown.x0, 0);
+    EXPECT_LT(shown.y1, int(win.height * Director::getInstance()->getOpenGLView()->getScaleY()));
+    for (const auto& [box, pixels] : before) {
+        size_t i = 0, changed = 0;
+        for (int y = box.y0; y <= box.y1; ++y)
+            for (int x = box.x0; x <= box.x1; ++x)
+                changed += qvtest::framePixel(x, y) != pixels[i++];
+        EXPECT_EQ(changed, 0u) << "the progress \"" << text << "\" is drawn over the button at " << box.x0 << ","
+                               << box.y0;
+        EXPECT_TRUE(shown.x1 < box.x0 || shown.x0 > box.x1 || shown.y1 < box.y0 || shown.y0 > box.y1)
+            << "the progress \"" << text << "\" overlaps the button at " << box.x0 << "," << box.y0;
+    }
+    ASSERT_TRUE(frameUntil([&] { return !home()->getImporter()->isBusy(); }));
 }
