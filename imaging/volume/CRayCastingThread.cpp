@@ -4,6 +4,7 @@
 #include "isSampleCast.h"
 #include "isSliceKernelsAvx2.h"
 #include "vrSpaceLeaping.h"
+#include "vrTransferTable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,6 +86,7 @@ struct Frame {
     int bx, bxy;
     Value threshold;   // a sample below it lies below the window: level 0
     float box[6];      // the grid's box, kept where every trilinear neighbour exists
+    Value levelStarts[257];  // the first sample of each level of the window (vrLevelStarts)
     cuLight* light;
     bool leap;         // step over blocks that cannot change the pixel, end rays early
 
@@ -129,12 +131,18 @@ struct Frame {
     int blockOf(int x, int y, int z) const { return (z >> 2) * bxy + (y >> 2) * bx + (x >> 2); }
 
     // Level without rounding (pre-integrated, shaded and maximum rays).
-    int level(float v) const
+    int level(float v) const { return vrLevel(v, lowerBound, levelScale); }
+
+    // Whether a block whose reach is r may hold a sample at or above `floor`. A trilinear
+    // sample never exceeds the largest of its eight voxels by more than the rounding of its
+    // weights, which sum to a hair over or under 1: an integer sample below zero is truncated
+    // toward zero and may read one above its voxels, a float one a few units in the last place.
+    bool mayReach(Value r, Value floor) const
     {
-        const float l = (v - lowerBound) * levelScale;
-        if (!(l > 0.0f))
-            return 0;
-        return l >= 255.0f ? 255 : static_cast<int>(l);
+        if constexpr (std::is_floating_point<Value>::value)
+            return r + std::fabs(r) * 1e-6f >= floor;
+        else
+            return static_cast<int64_t>(r) + 1 >= floor;
     }
 
     // Composite table entry of a sample.
@@ -262,8 +270,11 @@ void compositeRay(const Frame<T>& f, const vrRayRecord& ray)
 }
 
 // Maximum intensity: the largest trilinear sample along the clipped ray, shown through the
-// transfer function. Blocks that cannot raise the maximum, or lie below the window, are
-// stepped over, and the walk ends once the maximum saturates the window.
+// transfer function. Only the level of the maximum shows, so once the maximum is found to lie
+// in level L, a sample matters only if it reaches the start of level L + 1: steps whose block
+// cannot reach it (below the window, or behind the brightest part of the ray) are not
+// sampled, and the walk ends once the maximum reaches the top level. The steps themselves are
+// the plain walk's, one addition each, so the samples taken are the plain walk's samples.
 template <class T>
 void maximumRay(const Frame<T>& f, const vrRayRecord& ray, const float* colours, int colourStride)
 {
@@ -274,44 +285,29 @@ void maximumRay(const Frame<T>& f, const vrRayRecord& ray, const float* colours,
         return;
     }
     using Sample = typename Frame<T>::Sample;
+    using Value = typename Frame<T>::Value;
     const float* s = ray.block.step;
     float p[3] = {pos[0] - 0.5f, pos[1] - 0.5f, pos[2] - 0.5f};
-    // Below every sample and below the window: level 0 when nothing is found.
+    // Below every sample: the level of the window's bottom when nothing is found.
     Sample m = std::is_floating_point<T>::value ? static_cast<Sample>(-1e7f) : std::numeric_limits<int32_t>::min();
-    // A block is of no interest while its reach stays below this.
-    typename Frame<T>::Value floor = f.threshold;
-    // The value at which the maximum saturates the window (level 255): nothing can raise it.
-    const float saturation =
-        f.leap ? f.lowerBound + 255.0f / f.levelScale : std::numeric_limits<float>::infinity();
-    for (int k = 0; k < steps;) {
-        const int ix = static_cast<int>(p[0]), iy = static_cast<int>(p[1]), iz = static_cast<int>(p[2]);
-        // Samples that certainly stay in this block: skipped together, or sampled without
-        // looking at the grid again.
-        const int span = std::min(skipSteps(p, s, ix >> 2, iy >> 2, iz >> 2), steps - k);
-        if (f.reach[f.blockOf(ix, iy, iz)] < floor) {
-            k += span;
-            p[0] += span * s[0], p[1] += span * s[1], p[2] += span * s[2];
-            continue;
-        }
-        Sample best = m;
-        for (int i = 0; i < span; ++i) {
-            const Sample v = f.trilinear(p);
-            best = v > best ? v : best;
-            p[0] += s[0], p[1] += s[1], p[2] += s[2];
-        }
-        k += span;
-        if (best > m) {
-            m = best;
-            if (!f.leap)
+    int level = f.level(static_cast<float>(m));
+    Value floor = f.leap ? f.levelStarts[level + 1] : f.levelStarts[0];
+    for (int k = 0; k < steps; ++k, p[0] += s[0], p[1] += s[1], p[2] += s[2]) {
+        if (f.leap) {
+            const int ix = static_cast<int>(p[0]), iy = static_cast<int>(p[1]), iz = static_cast<int>(p[2]);
+            if (!f.mayReach(f.reach[f.blockOf(ix, iy, iz)], floor))
                 continue;
-            if (static_cast<float>(m) >= saturation && f.level(static_cast<float>(m)) == 255)
-                break;
-            // Blocks whose reach does not exceed the maximum cannot change it.
-            if constexpr (std::is_floating_point<T>::value)
-                floor = std::max(floor, std::nextafter(m, std::numeric_limits<float>::infinity()));
-            else
-                floor = std::max<typename Frame<T>::Value>(floor, m + 1);
         }
+        const Sample v = f.trilinear(p);
+        if (!(v > m))
+            continue;
+        m = v;
+        if (!f.leap)
+            continue;
+        level = f.level(static_cast<float>(m));
+        if (level == 255)
+            break;
+        floor = f.levelStarts[level + 1];
     }
     const float* c = colours + f.level(static_cast<float>(m)) * colourStride * 4;
     ray.out[0] = toByte(c[1]), ray.out[1] = toByte(c[2]), ray.out[2] = toByte(c[3]);
@@ -506,6 +502,14 @@ bool setupLanes(const Frame<T>& f, const vrRayRecord* rays, int count, bool empt
     return any;
 }
 
+// Level of eight integer samples, as Frame::level takes it.
+QV_TARGET_AVX2 inline __m256i level8(__m256i v, __m256 lowerBound, __m256 levelScale)
+{
+    const __m256 l = _mm256_mul_ps(_mm256_sub_ps(_mm256_cvtepi32_ps(v), lowerBound), levelScale);
+    return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(l, _mm256_setzero_ps()), _mm256_set1_ps(255.0f)));
+}
+
+// maximumRay of eight neighbouring rays.
 template <class T>
 QV_TARGET_AVX2 void maximumPacket(const Frame<T>& f, const vrRayRecord* rays, int count, const float* colours,
                                   int colourStride)
@@ -519,58 +523,33 @@ QV_TARGET_AVX2 void maximumPacket(const Frame<T>& f, const vrRayRecord* rays, in
     const __m256i steps = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.steps));
     __m256i active = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.live));
     const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
-    __m256i k = zero, remaining = zero;
-    __m256i m = _mm256_set1_epi32(std::numeric_limits<int32_t>::min());
-    __m256i best = m;
-    __m256i floor = _mm256_set1_epi32(f.threshold);
-    const __m256 saturation = _mm256_set1_ps(f.lowerBound + 255.0f / f.levelScale);
+    const __m256i top = _mm256_set1_epi32(255);
     const __m256 lowerBound = _mm256_set1_ps(f.lowerBound), levelScale = _mm256_set1_ps(f.levelScale);
-    const __m256 top = _mm256_set1_ps(255.0f);
-    const int* reach = f.reach;
+    __m256i m = _mm256_set1_epi32(std::numeric_limits<int32_t>::min());
+    // Samples below the floor cannot change the pixel; blocks whose reach plus one (the
+    // rounding of a truncated sample) stays below it are not sampled.
+    __m256i floor = _mm256_set1_epi32(f.levelStarts[f.level(static_cast<float>(std::numeric_limits<int32_t>::min())) + 1]);
+    __m256i k = zero;
     __m256i cell[3];
     while (anyLane(active)) {
         truncate8(p, cell);
-        // Lanes at the start of a span: skip it when its block cannot raise the maximum,
-        // otherwise sample it.
-        const __m256i starting = _mm256_and_si256(active, _mm256_cmpeq_epi32(remaining, zero));
-        if (anyLane(starting)) {
-            const __m256i span = _mm256_min_epi32(skipSteps8(p, s, cell), _mm256_sub_epi32(steps, k));
-            const __m256i r = _mm256_mask_i32gather_epi32(zero, reach, blockOf8(f, cell), starting, 4);
-            const __m256i skip = _mm256_and_si256(starting, _mm256_cmpgt_epi32(floor, r));
-            if (anyLane(skip)) {
-                leap8(p, s, span, skip);
-                k = _mm256_add_epi32(k, _mm256_and_si256(span, skip));
-                active = _mm256_andnot_si256(_mm256_and_si256(skip, _mm256_cmpeq_epi32(k, steps)), active);
+        const __m256i r = _mm256_mask_i32gather_epi32(zero, f.reach, blockOf8(f, cell), active, 4);
+        const __m256i sampling = _mm256_andnot_si256(_mm256_cmpgt_epi32(floor, _mm256_add_epi32(r, one)), active);
+        if (anyLane(sampling)) {
+            prefetchAhead(f, p, s);
+            const __m256i v = trilinear8(f, p, cell, sampling);
+            const __m256i raised = _mm256_and_si256(sampling, _mm256_cmpgt_epi32(v, m));
+            if (anyLane(raised)) {
+                m = select(raised, v, m);
+                const __m256i level = level8(m, lowerBound, levelScale);
+                floor = _mm256_mask_i32gather_epi32(floor, f.levelStarts, _mm256_add_epi32(level, one), raised, 4);
+                active = _mm256_andnot_si256(_mm256_and_si256(raised, _mm256_cmpeq_epi32(level, top)), active);
             }
-            const __m256i begin = _mm256_andnot_si256(skip, starting);
-            remaining = select(begin, span, remaining);
-            best = select(begin, m, best);
         }
-        const __m256i sampling = _mm256_andnot_si256(_mm256_cmpeq_epi32(remaining, zero), active);
-        if (!anyLane(sampling))
-            continue;
-        prefetchAhead(f, p, s);
-        const __m256i v = trilinear8(f, p, cell, sampling);
-        best = select(sampling, _mm256_max_epi32(best, v), best);
         for (int a = 0; a < 3; ++a)
-            p[a] = select(sampling, _mm256_add_ps(p[a], s[a]), p[a]);
-        k = _mm256_add_epi32(k, _mm256_and_si256(sampling, one));
-        remaining = _mm256_sub_epi32(remaining, _mm256_and_si256(sampling, one));
-        const __m256i ended = _mm256_and_si256(sampling, _mm256_cmpeq_epi32(remaining, zero));
-        if (!anyLane(ended))
-            continue;
-        const __m256i raised = _mm256_and_si256(ended, _mm256_cmpgt_epi32(best, m));
-        m = select(raised, best, m);
-        // A maximum that saturates the window ends the ray; otherwise blocks whose reach
-        // does not exceed it cannot change it.
-        const __m256 mf = _mm256_cvtepi32_ps(m);
-        const __m256 saturated = _mm256_and_ps(
-            _mm256_cmp_ps(mf, saturation, _CMP_GE_OQ),
-            _mm256_cmp_ps(_mm256_mul_ps(_mm256_sub_ps(mf, lowerBound), levelScale), top, _CMP_GE_OQ));
-        const __m256i finished =
-            _mm256_or_si256(_mm256_and_si256(raised, _mm256_castps_si256(saturated)), _mm256_cmpeq_epi32(k, steps));
-        active = _mm256_andnot_si256(_mm256_and_si256(ended, finished), active);
-        floor = select(raised, _mm256_max_epi32(floor, _mm256_add_epi32(m, one)), floor);
+            p[a] = _mm256_add_ps(p[a], s[a]);
+        k = _mm256_add_epi32(k, one);
+        active = _mm256_and_si256(active, _mm256_cmpgt_epi32(steps, k));
     }
     alignas(32) int32_t maxima[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(maxima), m);
@@ -796,6 +775,21 @@ Frame<T> makeFrame(const CRayCastingThread& worker)
     f.leap = g_spaceLeaping.load(std::memory_order_relaxed);
     f.threshold = grid->threshold();
     grid->copyBounds(f.box);
+    const vrTableBlock& tables = *worker.tables;
+    if (tables.levelStartsFilled) {
+        if constexpr (std::is_floating_point<typename Grid::Value>::value)
+            std::copy(tables.levelStartsFloat, tables.levelStartsFloat + 257, f.levelStarts);
+        else
+            std::copy(tables.levelStarts, tables.levelStarts + 257, f.levelStarts);
+    } else {
+        int32_t ints[257];
+        float floats[257];
+        vrLevelStarts(f.lowerBound, f.levelScale, ints, floats);
+        if constexpr (std::is_floating_point<typename Grid::Value>::value)
+            std::copy(floats, floats + 257, f.levelStarts);
+        else
+            std::copy(ints, ints + 257, f.levelStarts);
+    }
     if (!f.leap) {
         // No block lies below the threshold. The box stays: it decides where a ray's samples
         // start, not which of them are taken.

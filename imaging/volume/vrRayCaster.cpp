@@ -333,6 +333,10 @@ void vrRayCaster::updateTables()
     if (m_work.empty())
         m_work.assign(65536 * 4, 0.0f);
     fillWorkTable();
+    if (m_tables.lowerBound != m_lowerBound || m_tables.levelScale != m_levelScale || !m_tables.levelStartsFilled) {
+        vrLevelStarts(m_lowerBound, m_levelScale, m_tables.levelStarts, m_tables.levelStartsFloat);
+        m_tables.levelStartsFilled = true;
+    }
     m_tables.lowerBound = m_lowerBound;
     m_tables.levelScale = m_levelScale;
     m_tables.work = m_work.data();

@@ -7,9 +7,26 @@
 // level c to level r is composited with the average of everything in between.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 namespace isImageSDK {
+
+// Level (0..255) of a value in the window whose lower bound and level scale (255 / width) are
+// given, without rounding, as the maximum, pre-integrated and shaded rays take it: truncated
+// toward zero and saturated. It never falls as the value rises.
+inline int vrLevel(float value, float lowerBound, float levelScale)
+{
+    const float l = (value - lowerBound) * levelScale;
+    if (!(l > 0.0f))
+        return 0;
+    return l >= 255.0f ? 255 : static_cast<int>(l);
+}
+
+// Where each level begins in that window: ints[L] is the smallest 32-bit integer and floats[L]
+// the smallest float whose vrLevel is at least L, for L = 1..255; entry 0 is the lowest value
+// of each type and entry 256 (no such level) the largest.
+void vrLevelStarts(float lowerBound, float levelScale, int32_t ints[257], float floats[257]);
 
 class vrTransferTable {
 public:

@@ -89,6 +89,12 @@ struct vrTableBlock {
     float lowerBound = 0.0f;  // window centre - width / 2
     float levelScale = 1.0f;  // 255 / width
     const float* work = nullptr;  // 65,536 entries of A, R, G, B
+    // Where each level of the window begins (vrLevelStarts), for integer and for float
+    // samples; filled by the engine with the window. Maximum rays step over what cannot reach
+    // the level above their maximum.
+    bool levelStartsFilled = false;
+    int32_t levelStarts[257] = {};
+    float levelStartsFloat[257] = {};
 };
 
 // A finished frame: RGB, 3 bytes per pixel, rows from the top of the view down.

@@ -431,7 +431,7 @@ TEST(VolumeRayCaster, CancelStopsWorkersBeforeTheirNextRay)
     vrTableBlock tables;
     tables.work = engine.getWorkTable();
     std::atomic<uint8_t> cancel{1};
-    unsigned char pixels[6] = {9, 9, 9, 9, 9, 9};
+    unsigned char pixels[6];
     vrRayRecord rays[2] = {};
     for (int i = 0; i < 2; ++i) {
         rays[i].start[0] = 3, rays[i].start[1] = 3, rays[i].start[2] = -5;
@@ -442,21 +442,34 @@ TEST(VolumeRayCaster, CancelStopsWorkersBeforeTheirNextRay)
         rays[i].block.farVector[2] = 100;
         rays[i].out = pixels + 3 * i;
     }
-    CRayCastingThread worker;
-    worker.rays = rays;
-    worker.first = 0;
-    worker.end = 2;
-    worker.volume = &info;
-    worker.tables = &tables;
-    worker.grid = engine.getGrid();
-    worker.cancel = &cancel;
-    worker.process();
-    for (unsigned char p : pixels)
-        EXPECT_EQ(p, 9);
-    cancel = 0;
-    worker.process();
-    EXPECT_NE(pixels[0], 9);
-
+    // Composite and maximum rays, eight at a time and alone.
+    unsigned char done[2][3] = {};
+    for (int mode : {RenderComposite, RenderMIP})
+        for (bool packets : {true, false}) {
+            vrSetRayPackets(packets);
+            std::fill(pixels, pixels + 6, 9);
+            CRayCastingThread worker;
+            worker.rays = rays;
+            worker.first = 0;
+            worker.end = 2;
+            worker.renderMode = mode;
+            worker.volume = &info;
+            worker.tables = &tables;
+            worker.grid = engine.getGrid();
+            cancel = 1;
+            worker.cancel = &cancel;
+            worker.process();
+            for (unsigned char p : pixels)
+                EXPECT_EQ(p, 9) << "mode " << mode << ", packets " << packets;
+            cancel = 0;
+            worker.process();
+            EXPECT_NE(pixels[0], 9) << "mode " << mode << ", packets " << packets;
+            if (packets)
+                std::copy(pixels, pixels + 3, done[mode == RenderMIP]);
+            else
+                EXPECT_TRUE(std::equal(pixels, pixels + 3, done[mode == RenderMIP])) << "mode " << mode;
+        }
+    vrSetRayPackets(true);
 }
 
 TEST(VolumeRayCaster, RenderScaleFollowsTheFrameTimeWithinItsBounds)
@@ -626,4 +639,143 @@ TEST(VolumeRayCaster, SkippingEmptySpaceChangesNoPixelBeyondTheRoundingOfAStep)
             EXPECT_LE(differing, drawn / 100) << "mode " << c.mode << ", trilinear " << c.trilinear << ", width "
                                               << c.width << ", perspective " << perspective;
         }
+}
+
+namespace {
+
+// A MIP test body of sample type T: a noisy ellipsoid of tissue in air, a dense core, a few
+// single bright voxels, and a uniform slab below zero (`shift` moves every value, `scale`
+// shrinks the range for 8-bit volumes). Air lies below every window used with it, the
+// core's blocks stand above the tissue's.
+template <class T>
+TestVolume<T> mipBody(int pixelType, float shift, float scale)
+{
+    TestVolume<T> v(41, 33, 27, pixelType, static_cast<T>(shift - 1000 * scale), 0.8f, 0.9f, 1.1f);
+    std::mt19937 random(23);
+    auto set = [&](int x, int y, int z, float value) { v.at(x, y, z) = static_cast<T>(shift + value * scale); };
+    for (int z = 0; z < v.nz(); ++z)
+        for (int y = 0; y < v.ny(); ++y)
+            for (int x = 0; x < v.nx(); ++x) {
+                const float dx = (x - 20) / 17.0f, dy = (y - 16) / 13.0f, dz = (z - 13) / 11.0f;
+                const float r = dx * dx + dy * dy + dz * dz;
+                if (r < 0.15f)
+                    set(x, y, z, 700.0f + static_cast<float>(random() % 41));
+                else if (r < 1.0f)
+                    set(x, y, z, 40.0f + static_cast<float>(random() % 33) - 16.0f);
+            }
+    for (int z = 3; z < 6; ++z)
+        for (int y = 6; y < 27; ++y)
+            for (int x = 6; x < 35; ++x)
+                set(x, y, z, -500.0f);
+    set(9, 16, 13, 1900.0f);
+    set(30, 12, 18, 1500.0f);
+    set(21, 25, 8, 1200.0f);
+    return v;
+}
+
+std::vector<vrCameraState> mipViews(const float centre[3])
+{
+    std::vector<vrCameraState> views;
+    const float directions[3][3] = {{0.55f, -0.62f, 0.45f}, {0.0f, -1.0f, 0.0f}, {-0.3f, 0.2f, -0.93f}};
+    for (int i = 0; i < 4; ++i) {
+        vrCameraState c;
+        c.perspective = i != 3;
+        c.viewWidth = 53, c.viewHeight = 37;
+        c.zoom = 0.8f;
+        // Oblique from outside, straight on, from within the body, and orthographic.
+        const float* d = directions[i == 3 ? 0 : i];
+        const float distance = i == 2 ? 4.0f : 60.0f;
+        for (int a = 0; a < 3; ++a)
+            c.target[a] = centre[a], c.eye[a] = centre[a] + distance * d[a];
+        c.up[0] = 0.1f, c.up[1] = 0.0f, c.up[2] = 1.0f;
+        if (i == 1)
+            c.up[0] = 0.0f;
+        c.valid = true;
+        views.push_back(c);
+    }
+    return views;
+}
+
+std::vector<unsigned char> mipFrame(const vrVolumeDescriptor& volume, const vrCameraState& camera, float width,
+                                    float centre, bool trilinear)
+{
+    unsigned char colours[768];
+    for (int i = 0; i < 256; ++i) {
+        colours[i * 3] = static_cast<unsigned char>(i);
+        colours[i * 3 + 1] = static_cast<unsigned char>((i * 5) & 255);
+        colours[i * 3 + 2] = static_cast<unsigned char>(255 - i);
+    }
+    vrRayCaster engine;
+    engine.setTrilinear(trilinear);
+    engine.setVolume(&volume);
+    engine.setRenderMode(RenderMIP);
+    engine.setColors(colours);
+    engine.setPendingWindow(width, centre);
+    engine.setCamera(camera, false);
+    EXPECT_TRUE(engine.render());
+    const auto& f = engine.getFrame();
+    return std::vector<unsigned char>(f.pixels, f.pixels + f.width * f.height * 3);
+}
+
+// Frames with skipping against the plain walk, pixel for pixel, for each window (width,
+// centre) and view: rays cast eight at a time by an engine that samples trilinearly, and alone
+// by one that samples the nearest voxel (maximum rays sample trilinearly either way). Returns
+// the count of plain pixels that differ from the frame's first one.
+int expectMipFramesMatchThePlainWalk(const vrVolumeDescriptor& volume, const std::vector<vrCameraState>& views,
+                                     const std::vector<std::pair<float, float>>& windows)
+{
+    int drawn = 0;
+    for (const auto& w : windows)
+        for (const vrCameraState& camera : views) {
+            vrSetSpaceLeaping(false);
+            vrSetRayPackets(false);
+            const std::vector<unsigned char> plain = mipFrame(volume, camera, w.first, w.second, true);
+            vrSetSpaceLeaping(true);
+            for (bool packets : {true, false}) {
+                vrSetRayPackets(packets);
+                const std::vector<unsigned char> leaping = mipFrame(volume, camera, w.first, w.second, packets);
+                EXPECT_EQ(leaping.size(), plain.size());
+                size_t differing = 0;
+                for (size_t i = 0; i < std::min(plain.size(), leaping.size()); ++i)
+                    differing += leaping[i] != plain[i];
+                EXPECT_EQ(differing, 0u) << "type " << volume.pixelType << ", window " << w.first << "/" << w.second
+                                         << ", perspective " << camera.perspective << ", eye " << camera.eye[0]
+                                         << ", packets " << packets;
+            }
+            vrSetRayPackets(true);
+            for (size_t i = 0; i < plain.size(); i += 3)
+                drawn += plain[i] != plain[0] || plain[i + 1] != plain[1] || plain[i + 2] != plain[2];
+        }
+    return drawn;
+}
+
+template <class T>
+void expectMipBodyMatchesThePlainWalk(int pixelType, float shift, float scale)
+{
+    TestVolume<T> v = mipBody<T>(pixelType, shift, scale);
+    const float centre[3] = {20 * 0.8f, 16 * 0.9f, 13 * 1.1f};
+    // Soft tissue; narrow ones that the core, or only the bright voxels, saturate; one whose
+    // lower bound lies below the slab; one only a fraction of a value wide.
+    std::vector<std::pair<float, float>> windows;
+    for (const auto& w : {std::make_pair(400.0f, 40.0f), {120.0f, 700.0f}, {60.0f, 1700.0f}, {1500.0f, -600.0f},
+                          {3000.0f, 500.0f}, {0.4f, 40.3f}})
+        windows.emplace_back(w.first * scale, shift + w.second * scale);
+    EXPECT_GT(expectMipFramesMatchThePlainWalk(v.descriptor, mipViews(centre), windows), 5000) << pixelType;
+}
+
+} // namespace
+
+TEST(VolumeRayCaster, MaximumIntensityWithSkippingDrawsThePlainWalkPixelForPixel)
+{
+    expectMipBodyMatchesThePlainWalk<int16_t>(PIXEL_I16, 0.0f, 1.0f);
+    expectMipBodyMatchesThePlainWalk<uint16_t>(PIXEL_U16, 3000.0f, 1.0f);
+    expectMipBodyMatchesThePlainWalk<float>(PIXEL_FLOAT, 0.0f, 1.0f);
+    expectMipBodyMatchesThePlainWalk<uint8_t>(PIXEL_U8, 110.0f, 0.05f);
+
+    // A uniform value below zero: a trilinear sample there reads one above it now and then
+    // (weights summing to a hair under 1, truncated toward zero), and the window's level
+    // changes right there. A block whose maximum equals the ray's maximum may still raise it.
+    TestVolume<int16_t> uniform(24, 22, 20, PIXEL_I16, -500, 1.0f, 1.0f, 1.3f);
+    const float centre[3] = {11.5f, 10.5f, 12.35f};
+    EXPECT_GT(expectMipFramesMatchThePlainWalk(uniform.descriptor, mipViews(centre), {{255.0f, -472.5f}}), 0);
 }

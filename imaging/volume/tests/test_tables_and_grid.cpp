@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 using namespace isImageSDK;
 using qvtest::TestVolume;
 
@@ -120,4 +123,28 @@ TEST(VolumeSpaceLeaping, ReadsEveryIntegerTypeAsItself)
     // A float threshold below the data takes in every block.
     gf.setThreshold(-6.0f);
     EXPECT_EQ(gf.bounds()[1], 6);
+}
+
+TEST(VolumeTransferTable, LevelStartsAreTheFirstValuesOfEachLevel)
+{
+    // Soft tissue, a narrow window with a fractional lower bound, a window far below zero, and
+    // one so narrow that several levels begin between two integers.
+    const float windows[][2] = {{400.0f, 40.0f}, {7.5f, -160.3f}, {3000.0f, -20000.0f}, {0.3f, 10.0f}};
+    for (const auto& w : windows) {
+        const float lower = w[1] - w[0] * 0.5f, scale = 255.0f / std::max(w[0], 1.0f);
+        int32_t ints[257];
+        float floats[257];
+        vrLevelStarts(lower, scale, ints, floats);
+        EXPECT_EQ(ints[0], std::numeric_limits<int32_t>::lowest());
+        EXPECT_EQ(ints[256], std::numeric_limits<int32_t>::max());
+        for (int level = 1; level < 256; ++level) {
+            const int32_t v = ints[level];
+            EXPECT_GE(vrLevel(static_cast<float>(v), lower, scale), level) << w[0] << "/" << w[1] << " " << level;
+            EXPECT_LT(vrLevel(static_cast<float>(v - 1), lower, scale), level) << w[0] << "/" << w[1] << " " << level;
+            EXPECT_LE(ints[level - 1], v);
+            const float f = floats[level];
+            EXPECT_GE(vrLevel(f, lower, scale), level);
+            EXPECT_LT(vrLevel(std::nextafter(f, -1e30f), lower, scale), level);
+        }
+    }
 }
