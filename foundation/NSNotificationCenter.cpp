@@ -16,6 +16,12 @@ constexpr float kFirstTickDelay = 0.5f;
 std::atomic<NSNotificationCenter*> s_center{nullptr};
 std::mutex s_createLock;
 
+// Posting order across a wrap of the 32-bit sequence counter.
+bool seqBefore(uint32_t a, uint32_t b)
+{
+    return static_cast<int32_t>(a - b) < 0;
+}
+
 uint32_t currentFrame()
 {
     return cocos2d::Director::getInstance()->getTotalFrames();
@@ -310,43 +316,66 @@ std::vector<NSNotificationData*> NSNotificationCenter::takePendingData(cocos2d::
 
 void NSNotificationCenter::update(float /*dt*/)
 {
-    std::vector<NSNotificationData*> dropped;
-    size_t count;
+    // Payloads of the deliveries this tick is done with; released after every callback of the tick
+    // ran, outside the lock (a payload's destructor may run arbitrary deleters).
+    std::vector<NSNotificationData*> finished;
+    uint32_t end; // deliveries queued from this sequence number on wait for the next tick
     {
         std::lock_guard<std::recursive_mutex> guard(_lock);
-        auto end = std::stable_partition(_normal.begin(), _normal.end(),
-                                         [](const PendingItem& item) { return item.active; });
-        for (auto it = end; it != _normal.end(); ++it)
+        auto active = std::stable_partition(_normal.begin(), _normal.end(),
+                                            [](const PendingItem& item) { return item.active; });
+        for (auto it = active; it != _normal.end(); ++it)
             if (it->data)
-                dropped.push_back(it->data);
-        _normal.erase(end, _normal.end());
-
-        if (!_normal.empty())
-        {
-            _batch.push_back(_normal.front());
-            _normal.pop_front();
-        }
-        _batch.insert(_batch.end(), _urgent.begin(), _urgent.end());
+                finished.push_back(it->data);
+        _normal.erase(active, _normal.end());
+        // Urgent deliveries are queued in sequence order, so the batch is sorted as taken.
+        _batch.assign(_urgent.begin(), _urgent.end());
         _urgent.clear();
-        std::stable_sort(_batch.begin(), _batch.end(),
-                         [](const PendingItem& a, const PendingItem& b) { return a.seq < b.seq; });
-        count = _batch.size();
+        end = _nextSeq;
     }
-    for (NSNotificationData* data : dropped)
-        data->release();
 
-    for (size_t i = 0; i < count; ++i)
+    // Normal deliveries are taken from the front of their queue one at a time, so a removal or a
+    // cancel made by a callback reaches those still queued; the urgent ones of the batch are
+    // merged in by sequence number.
+    const auto deadline = std::chrono::steady_clock::now() + _budget;
+    bool normalDelivered = false;
+    size_t nextUrgent = 0;
+    for (;;)
     {
-        NSNotificationObserver* observer;
-        cocos2d::Ref* sender;
-        NSNotificationData* data;
+        NSNotificationObserver* observer = nullptr;
+        cocos2d::Ref* sender = nullptr;
+        NSNotificationData* data = nullptr;
         {
             // Removals and cancels from other threads write these fields under the lock.
             std::lock_guard<std::recursive_mutex> guard(_lock);
-            PendingItem& item = _batch[i];
-            if (!item.observer || !item.active)
-                continue;
-            item.active = false;
+            while (!_normal.empty() && !_normal.front().active && seqBefore(_normal.front().seq, end))
+            {
+                if (_normal.front().data)
+                    finished.push_back(_normal.front().data);
+                _normal.pop_front();
+            }
+            const bool normalReady = !_normal.empty() && seqBefore(_normal.front().seq, end) &&
+                                     (!normalDelivered || std::chrono::steady_clock::now() < deadline);
+            const bool urgentReady = nextUrgent < _batch.size();
+            if (!normalReady && !urgentReady)
+                break;
+            PendingItem item{};
+            if (urgentReady && (!normalReady || seqBefore(_batch[nextUrgent].seq, _normal.front().seq)))
+            {
+                PendingItem& queued = _batch[nextUrgent++];
+                if (!queued.observer || !queued.active)
+                    continue;
+                queued.active = false;
+                item = queued;
+            }
+            else
+            {
+                item = _normal.front();
+                _normal.pop_front();
+                normalDelivered = true;
+                if (item.data)
+                    finished.push_back(item.data);
+            }
             observer = item.observer;
             sender = item.sender;
             data = item.data;
@@ -358,14 +387,16 @@ void NSNotificationCenter::update(float /*dt*/)
         observer->release();
     }
 
-    std::vector<PendingItem> finished;
+    std::vector<PendingItem> urgent;
     {
         std::lock_guard<std::recursive_mutex> guard(_lock);
-        finished.swap(_batch);
+        urgent.swap(_batch);
     }
-    for (const PendingItem& item : finished)
+    for (const PendingItem& item : urgent)
         if (item.data)
-            item.data->release();
+            finished.push_back(item.data);
+    for (NSNotificationData* d : finished)
+        d->release();
 }
 
 } // namespace NSUI

@@ -4,10 +4,15 @@
 //
 // Delivery rule. A post never calls a callback: it queues one pending delivery for every observer
 // registered for that number and that exact context whose target is not the sender. A tick on the
-// main thread (every frame, first 0.5 s after the centre is created) takes the oldest pending
-// normal delivery and every pending urgent one, orders them by posting sequence and calls them.
-// So normal notifications arrive one per frame in posting order, urgent ones all in the next frame.
-// Deliveries cancelled, or addressed to observers removed in the meantime, are skipped.
+// main thread (every frame, first 0.5 s after the centre is created) delivers, in posting order,
+// every urgent delivery queued before it and as many of the normal deliveries queued before it as
+// fit in the tick's time budget (4 ms of callbacks, at least one normal delivery per tick). The
+// normal deliveries the budget leaves over stay queued, in order, for the next tick; urgent ones
+// are never held back by them. So a burst of normal notices (a stored image posts two) is gone
+// within a few frames instead of taking one frame each, and what is posted behind it (an answer,
+// a "done") waits milliseconds, not seconds. Deliveries posted during a tick, by its callbacks or
+// by other threads, wait for the next tick. Deliveries cancelled, or addressed to observers
+// removed in the meantime (also by a callback of the same tick), are skipped.
 //
 // Threads. Any thread may post, register, remove or cancel; one recursive mutex serialises them.
 // Callbacks always run on the main thread, without the lock, so they may post, register, remove
@@ -26,6 +31,7 @@
 
 #include "cocos2d.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -123,6 +129,10 @@ public:
     // The delivery tick; called by the scheduler on the main thread only.
     void update(float dt);
 
+    // Wall time a tick may spend on normal deliveries (main thread). Zero delivers one a tick.
+    static constexpr std::chrono::microseconds kDefaultDeliveryBudget{4000};
+    void setDeliveryBudget(std::chrono::microseconds budget) { _budget = budget; }
+
     // True for the closed centre handed to workers while there is no centre.
     bool isClosed() const { return _closed; }
 
@@ -147,8 +157,9 @@ private:
     std::recursive_mutex _lock;
     std::deque<PendingItem> _normal;
     std::deque<PendingItem> _urgent;
-    std::vector<PendingItem> _batch; // the deliveries of the running tick
+    std::vector<PendingItem> _batch; // the urgent deliveries of the running tick
     uint32_t _nextSeq = 0;
+    std::chrono::microseconds _budget = kDefaultDeliveryBudget;
     const bool _closed;
 };
 

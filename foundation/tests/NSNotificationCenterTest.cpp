@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -131,21 +132,118 @@ TEST_F(NotificationCenter, SenderContextAndSelfDeliveryRules)
     EXPECT_TRUE(c.received.empty());
 }
 
-TEST_F(NotificationCenter, NormalOnePerFrameUrgentAllInTheNextFrame)
+// A tick delivers everything queued before it in posting order, normal and urgent alike, as long
+// as its time budget lasts; with the budget spent, one normal delivery a tick goes on while the
+// urgent ones never wait behind the normal backlog.
+TEST_F(NotificationCenter, BacklogDrainsInPostingOrderAndUrgentNeverWaits)
 {
     center->addObserver(&a, nullptr, a.callback(), 9001);
-    center->postNotification(nullptr, 9001, textData("P"), nullptr, false);
-    center->postNotification(nullptr, 9001, textData("Q"), nullptr, false);
-    center->postNotification(nullptr, 9001, textData("R"), nullptr, false);
-    center->postNotification(nullptr, 9001, textData("U"), nullptr, true);
+    auto postAll = [&] {
+        center->postNotification(nullptr, 9001, textData("U0"), nullptr, true);
+        center->postNotification(nullptr, 9001, textData("P"), nullptr, false);
+        center->postNotification(nullptr, 9001, textData("Q"), nullptr, false);
+        center->postNotification(nullptr, 9001, textData("U1"), nullptr, true);
+        center->postNotification(nullptr, 9001, textData("R"), nullptr, false);
+    };
+    postAll();
     step();
-    EXPECT_EQ(log, (std::vector<std::string>{"a:9001:P", "a:9001:U"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"a:9001:U0", "a:9001:P", "a:9001:Q", "a:9001:U1", "a:9001:R"}));
+    step(2);
+    EXPECT_EQ(log.size(), 5u);
+
+    // No budget left: one normal delivery a tick, every urgent one in the first tick, in order.
+    log.clear();
+    center->setDeliveryBudget(std::chrono::microseconds(0));
+    postAll();
+    step();
+    EXPECT_EQ(log, (std::vector<std::string>{"a:9001:U0", "a:9001:P", "a:9001:U1"}));
     step();
     EXPECT_EQ(log.back(), "a:9001:Q");
     step();
     EXPECT_EQ(log.back(), "a:9001:R");
-    step(3);
-    EXPECT_EQ(log.size(), 4u);
+
+    // An urgent post behind a long normal backlog goes out in the very next tick, after the one
+    // normal delivery of that tick that was posted before it.
+    log.clear();
+    for (int i = 0; i < 100; ++i)
+        center->postNotification(nullptr, 9001, textData("n" + std::to_string(i)), nullptr, false);
+    step();
+    center->postNotification(nullptr, 9001, textData("urgent"), nullptr, true);
+    step(2);
+    EXPECT_EQ(log, (std::vector<std::string>{"a:9001:n0", "a:9001:n1", "a:9001:urgent", "a:9001:n2"}));
+}
+
+// What callbacks post during a tick waits for the next tick; what they cancel or remove is not
+// delivered in the rest of the tick, queued normal deliveries included.
+TEST_F(NotificationCenter, CallbacksOfATickReachTheRestOfItsBacklog)
+{
+    int ctx = 0;
+    center->addObserver(
+        &a, nullptr,
+        [&](cocos2d::Ref*, unsigned int, NSNotificationData* data)
+        {
+            log.push_back("a:" + data->text);
+            if (data->text != "P")
+                return;
+            center->postNotification(&a, 9001, textData("later"), nullptr, false);
+            center->postNotification(&a, 9001, textData("later-urgent"), nullptr, true);
+            center->cancelNotification(&c, 9001, nullptr); // Q
+            center->removeObserver(&b);                    // R
+        },
+        9001);
+    center->addObserver(&b, &ctx, b.callback(), 9002);
+    center->addObserver(&c, nullptr, c.callback(), 9001);
+    center->postNotification(nullptr, 9001, textData("P"), nullptr, false);
+    center->postNotification(&c, 9001, textData("Q"), nullptr, false);
+    center->postNotification(nullptr, 9002, textData("R"), &ctx, false);
+    center->postNotification(&b, 9001, textData("S"), nullptr, false);
+    step();
+    // Q was c's own post, so it was addressed to a only.
+    EXPECT_EQ(log, (std::vector<std::string>{"a:P", "c:9001:P", "a:S", "c:9001:S"}));
+    EXPECT_TRUE(b.received.empty());
+    step();
+    EXPECT_EQ(log, (std::vector<std::string>{"a:P", "c:9001:P", "a:S", "c:9001:S", "c:9001:later",
+                                             "c:9001:later-urgent"}));
+}
+
+// A thousand stored images post two thousand normal notices; a notice posted behind them (a
+// query's answer) must reach its screen within a second of frames, not after two thousand.
+TEST_F(NotificationCenter, ABacklogOfTwoThousandIsGoneWithinASecondOfFrames)
+{
+    int stored = 0;
+    int outOfOrder = 0; // a study notice must come right after its patient notice
+    center->addObserver(
+        &a, nullptr, [&](cocos2d::Ref*, unsigned int, NSNotificationData*) { outOfOrder += ++stored % 2 == 0; },
+        NOTIFY_DB_PATIENT_STORED);
+    center->addObserver(
+        &a, nullptr, [&](cocos2d::Ref*, unsigned int, NSNotificationData*) { outOfOrder += ++stored % 2 == 1; },
+        NOTIFY_DB_STUDY_STORED);
+    bool answered = false;
+    int storedBeforeAnswer = -1;
+    center->addObserver(
+        &b, nullptr,
+        [&](cocos2d::Ref*, unsigned int, NSNotificationData*)
+        {
+            answered = true;
+            storedBeforeAnswer = stored;
+        },
+        NOTIFY_NET_FIND_STUDY);
+    for (int i = 0; i < 1000; ++i)
+    {
+        center->postStringNotification(&c, NOTIFY_DB_PATIENT_STORED, "{}", nullptr, false);
+        center->postStringNotification(&c, NOTIFY_DB_STUDY_STORED, "{}", nullptr, false);
+    }
+    center->postNotification(nullptr, NOTIFY_NET_FIND_STUDY, nullptr, nullptr, false);
+    int frames = 0;
+    while (!answered && frames < 2100)
+    {
+        step();
+        ++frames;
+    }
+    EXPECT_TRUE(answered);
+    EXPECT_LE(frames, 60);
+    EXPECT_EQ(storedBeforeAnswer, 2000);
+    EXPECT_EQ(outOfOrder, 0);
 }
 
 TEST_F(NotificationCenter, RegisteringTwiceAndRemoving)
@@ -231,6 +329,7 @@ TEST_F(NotificationCenter, CallbackMayRemoveItsOwnRegistrationAndPost)
 TEST_F(NotificationCenter, CancelOnlyInTheCurrentFrameOrAlways)
 {
     int ctx = 0;
+    center->setDeliveryBudget(std::chrono::microseconds(0)); // one normal delivery a frame
     center->addObserver(&a, &ctx, a.callback(), 9001);
     center->postNotification(&b, 9001, textData("old"), &ctx, false);
     center->postNotification(&b, 9001, textData("old2"), &ctx, false);
