@@ -136,6 +136,31 @@ void getLocalNetworkInfo(std::string& hostName, std::string& addressList, std::s
     hostName = cleanHostName(named ? name : kUnknownHostName);
 }
 
+std::vector<std::string> getOwnIPv4Addresses() {
+    std::vector<std::string> own;
+    LocalNetworkQuery query;
+    {
+        std::lock_guard<std::mutex> lock(gQueryLock);
+        query = gQuery;
+    }
+    if (query.adapters)
+        for (const LocalAdapterAddress& adapter : query.adapters())
+            own.push_back(adapter.address);
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (ifaddrs* it = list; it; it = it->ifa_next) {
+            if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET)
+                continue;
+            char address[INET_ADDRSTRLEN] = {};
+            if (inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr, address,
+                          sizeof address))
+                own.push_back(address);
+        }
+        freeifaddrs(list);
+    }
+    return own;
+}
+
 unsigned int ipStringToInt(const char* text) {
     if (!text)
         return 0;

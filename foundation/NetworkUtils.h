@@ -62,6 +62,11 @@ void setLocalNetworkQuery(LocalNetworkQuery query);
 // flat JSON texts; a name that cannot be read is "Win32" (the name peers already know for that case).
 void getLocalNetworkInfo(std::string& hostName, std::string& addressList, std::string& maskList);
 
+// Every IPv4 address of this machine that a peer could reach it at: the addresses of all its
+// interfaces (secondary ones, and interfaces down, included; 127.0.0.1 among them) and the adapters
+// of an installed query. Every address of 127.0.0.0/8 reaches this machine as well.
+std::vector<std::string> getOwnIPv4Addresses();
+
 // Dotted quad to a stored-order value. Trailing whitespace is allowed; any other trailing character gives
 // 0. Numbers above 255 are not rejected: their high bits run into the next byte (peers rely on nothing
 // stricter, and typed addresses are checked with isValidIPv4 first).

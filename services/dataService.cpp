@@ -75,6 +75,8 @@ std::string findDateTime(const std::string& date, const std::string& time)
            t.substr(10, 2) + ":" + t.substr(12, 2);
 }
 
+bool isLoopback(const std::string& address) { return isValidIPv4(address) && address.compare(0, 4, "127.") == 0; }
+
 template <class Record>
 void postRecord(unsigned int number, Record* record)
 {
@@ -90,6 +92,15 @@ void postText(unsigned int number, const char* text, bool urgent)
 }
 
 }  // namespace
+
+bool isOwnStorageServer(const std::string& address, const std::string& port, int ownPort,
+                        const std::vector<std::string>& ownAddresses)
+{
+    if (ownPort <= 0 || port.empty() || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::atoi(port.c_str()) != ownPort)
+        return false;
+    return isLoopback(address) || std::find(ownAddresses.begin(), ownAddresses.end(), address) != ownAddresses.end();
+}
 
 // ---- Life ---------------------------------------------------------------------------------------
 
@@ -214,6 +225,7 @@ void dataService::reportPeerCount()
     }
     std::vector<neighborRecord> peers;
     if (database) database->getNeighbors(peers);
+    const std::vector<std::string> own = getOwnIPv4Addresses();
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -221,7 +233,7 @@ void dataService::reportPeerCount()
     int online = 0;
     for (const neighborRecord& peer : peers) {
         int f[6];
-        if (!parseDateTime(peer.wifi, f)) continue;
+        if (isOwnServer(peer.ip, peer.port, own) || !parseDateTime(peer.wifi, f)) continue;
         if (f[0] != local.tm_year + 1900 || f[1] != local.tm_mon + 1 || f[2] != local.tm_mday) continue;
         if (nowSeconds - (f[3] * 3600 + f[4] * 60 + f[5]) < kPeerOnlineSeconds) ++online;
     }
@@ -260,14 +272,23 @@ void dataService::echo(const std::vector<std::string>& entries, bool sweep)
     echoClient.echo(pointers.data(), static_cast<int>(pointers.size()), sweep);
 }
 
+bool dataService::isOwnServer(const std::string& address, const std::string& port,
+                              const std::vector<std::string>& ownAddresses) const
+{
+    const int ownPort = database && database->isServerRunning() ? std::atoi(database->serverPort().c_str()) : 0;
+    return isOwnStorageServer(address, port, ownPort, ownAddresses);
+}
+
 void dataService::echoNodes(int mode)
 {
     std::vector<std::string> hosts;
+    const std::vector<std::string> own = getOwnIPv4Addresses();
     if (mode == 1) {
         tickCounter = 0;
         getSubnetHostAddresses(hosts);
         std::vector<std::string> entries;
-        for (const std::string& host : hosts) entries.push_back(host + "," + kDicomPort);
+        for (const std::string& host : hosts)
+            if (!isOwnServer(host, sweepPort, own)) entries.push_back(host + "," + sweepPort);
         echo(entries, true);
         return;
     }
@@ -279,7 +300,7 @@ void dataService::echoNodes(int mode)
     if (database) database->getNeighbors(peers);
     std::vector<std::string> entries;
     for (const neighborRecord& peer : peers) {
-        if (peer.device != 5 || !subnet.count(peer.ip)) continue;
+        if (peer.device != 5 || !subnet.count(peer.ip) || isOwnServer(peer.ip, peer.port, own)) continue;
         const bool tasked = std::any_of(sendTasks.begin(), sendTasks.end(), [&](const dcmSendingObject* t) {
             return t->address == peer.ip && t->port == peer.port;
         });
@@ -288,7 +309,8 @@ void dataService::echoNodes(int mode)
     for (const std::string& extra : echoExtras) {
         std::vector<std::string> f;
         splitString(extra, ",", f);
-        if (f.size() >= 3 && isAddressInNetworkScope(f[f.size() - 2])) entries.push_back(extra);
+        if (f.size() >= 3 && isAddressInNetworkScope(f[f.size() - 2]) && !isOwnServer(f[f.size() - 2], f.back(), own))
+            entries.push_back(extra);
     }
     echoExtras.clear();
     echo(entries, false);
@@ -354,13 +376,15 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
     }
     case NSUI::NOTIFY_NET_PEER_FOUND:
         // Written on the library's worker, together with the others heard meanwhile.
-        if (database)
+        if (database && !isOwnServer(getString(text, "ip"), kDicomPort, getOwnIPv4Addresses()))
             database->queueNeighbor(getInt(text, "device", 5), getString(text, "name"), getString(text, "ip"),
                                    kDicomPort, getString(text, "appid"));
         break;
     case NSUI::NOTIFY_NET_ECHO_RESULT:
-        // A node that did not answer keeps the time it was last heard.
-        if (database && getInt(text, "ok", 0) == 1)
+        // A node that did not answer keeps the time it was last heard; this program's own server
+        // (a sweep reaching this machine) is no node.
+        if (database && getInt(text, "ok", 0) == 1 &&
+            !isOwnServer(getString(text, "ip"), getString(text, "port"), getOwnIPv4Addresses()))
             database->saveNeighbor(5, getString(text, "name"), getString(text, "ip"), getString(text, "port"),
                                    getString(text, "appid"));
         break;

@@ -7,7 +7,9 @@
 // that pumps the send queue, echoes the known DICOM nodes every fifth second and every possible
 // node of the local subnets every 301st, starts a discovery sweep every fifth second and reports
 // every second second how many peers were heard in the last ten seconds (2027, -1 without a
-// local address). When the library database's storage server could not start (its port taken,
+// local address). This program's own storage server, reached at any address of this machine, is
+// never one of the peers: the sweeps pass it over, its echo answers are not stored, and rows an
+// earlier version stored for it are neither echoed nor counted. When the library database's storage server could not start (its port taken,
 // most likely by another copy of the program), the first tick says so in a toast.
 //
 // Network scope: every address it sweeps comes from getSubnetHostAddresses, and a send task to an
@@ -55,6 +57,14 @@ struct dcmFindSeriesRecord {
     std::string seriesNumber;
     std::string relatedInstances;
 };
+
+// Whether a DICOM node is this program's own storage server: the node's address is one of this
+// machine's (all of 127.0.0.0/8, or one of ownAddresses) and its port is the one the server listens
+// on (ownPort; 0 when the server is not listening). A second copy of the program on this machine
+// listens on another port and is a peer; so is whatever holds the port when the server could not
+// take it.
+bool isOwnStorageServer(const std::string& address, const std::string& port, int ownPort,
+                        const std::vector<std::string>& ownAddresses);
 
 class dataService : public cocos2d::Ref, public NSUI::UIJson {
 public:
@@ -122,6 +132,9 @@ public:
     static void setDatabaseSetupForTest(std::function<void(dicomDB*)> setup);
     // What a fifth tick starts: by default one sweep of the process-wide sniffer.
     std::function<void()> discoveryStarter;
+    // The port the full sweep echoes at every address (peers listen at 4587); tests point it at
+    // servers of their own.
+    std::string sweepPort = "4587";
     // Told of every echo request before it is made: the entries and the sweep flag.
     std::function<void(const std::vector<std::string>&, bool)> echoObserver;
     // Told of every toast (text, seconds) as it is shown.
@@ -130,6 +143,10 @@ public:
 private:
     dcmSendingObject* findSendTask(uint32_t taskId) const;
     void reportPeerCount();
+    // This program's own storage server answers at address:port (never a peer: not stored, not
+    // echoed, not counted). ownAddresses: getOwnIPv4Addresses, read once by the caller.
+    bool isOwnServer(const std::string& address, const std::string& port,
+                     const std::vector<std::string>& ownAddresses) const;
     void echo(const std::vector<std::string>& entries, bool sweep);
     void toast(const std::string& text, float seconds);
 

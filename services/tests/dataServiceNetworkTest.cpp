@@ -6,6 +6,7 @@
 #include "../../platform/dicom/tests/support/DicomPeers.h"
 #include "../../platform/dicom/tests/support/DicomTestData.h"
 #include "DicomSeriesWriter.h"
+#include "neighborRecord.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 
@@ -236,4 +238,75 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
     EXPECT_EQ(service->retrieveList[0]->state, DCM_TASK_FAILED);
     EXPECT_EQ(service->retrieveList[0]->port, closed);
     EXPECT_EQ(service->retrieveList[0]->seriesUID, "2.25.7777.1.2");
+}
+
+namespace {
+
+// The network service with its storage server listening on a free port of this machine.
+class OwnServerTest : public DataServiceNetworkTest {
+protected:
+    void configureDatabase(dicomDB* db) override { db->setServerPortForTest(std::to_string(qvtest::freePort())); }
+    std::vector<neighborRecord> peersAt(const std::string& port)
+    {
+        std::vector<neighborRecord> rows, out;
+        service->getDatabase()->getNeighbors(rows);
+        for (const neighborRecord& n : rows)
+            if (n.port == port) out.push_back(n);
+        return out;
+    }
+};
+
+}  // namespace
+
+// With the loopback scope every address a sweep reaches is this machine, and its own storage
+// server answers at all of them. It is never a peer: the sweep passes it over, its answers are not
+// stored, a row an earlier version stored for it is neither echoed nor counted. A second copy of
+// the program on this machine, on another port, is a peer.
+TEST_F(OwnServerTest, TheProgramNeverListsItselfAsAPeer)
+{
+    dicomDB* db = service->getDatabase();
+    ASSERT_TRUE(db->isServerRunning());
+    const std::string own = db->serverPort();
+    qvtest::StorePeer copy(dir);
+    ASSERT_TRUE(copy.ready());
+    const std::string copyPort = std::to_string(copy.port());
+
+    // The full sweep at the port of this program's server: nothing of this machine is asked.
+    service->sweepPort = own;
+    echoes.clear();
+    service->echoNodes(1);
+    for (const Echo& e : echoes)
+        for (const std::string& entry : e.entries) ADD_FAILURE() << "swept " << entry;
+
+    // Answers from this machine at both ports, as a sweep over a second address of the machine
+    // gets them: the copy is stored, this program is not.
+    std::atomic<int> answers{0};
+    gBeforeService = [&](int code, const char*) {
+        if (code == 4) ++answers;
+    };
+    std::vector<std::string> entries = {"127.0.0.5," + own, "127.0.0.2," + copyPort};
+    std::vector<char*> pointers;
+    for (std::string& e : entries) pointers.push_back(&e[0]);
+    service->echoClient.echo(pointers.data(), static_cast<int>(pointers.size()), true);
+    ASSERT_TRUE(waitFor([&] { return answers == 2 && !peersAt(copyPort).empty(); }));
+    step(3);
+    EXPECT_TRUE(peersAt(own).empty());
+    ASSERT_EQ(peersAt(copyPort).size(), 1u);
+    EXPECT_EQ(peersAt(copyPort)[0].ip, "127.0.0.2");
+
+    // A row an earlier version stored for this program: the known-node echo asks the copy only,
+    // and the peer count counts the copy only.
+    db->saveNeighbor(5, "self", "127.0.0.3", own, "dicom_127.0.0.3_" + own);
+    echoes.clear();
+    service->echoNodes(2);
+    ASSERT_EQ(echoes.size(), 1u);
+    ASSERT_EQ(echoes[0].entries.size(), 1u);
+    EXPECT_NE(echoes[0].entries[0].find(",127.0.0.2," + copyPort), std::string::npos) << echoes[0].entries[0];
+    NotificationLog counts;
+    counts.listen({NSUI::NOTIFY_NET_PEER_COUNT});
+    service->tickCounter = 1;
+    service->onTick(1.0f);
+    step();
+    ASSERT_FALSE(counts.of(NSUI::NOTIFY_NET_PEER_COUNT).empty());
+    EXPECT_EQ(counts.of(NSUI::NOTIFY_NET_PEER_COUNT).back().intValue, 1);
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -357,4 +358,41 @@ TEST_F(DataServiceTest, TextAndFileCallbacks)
     EXPECT_EQ(image.getHeight(), 2);
     EXPECT_EQ(std::memcmp(image.getData(), rgb, sizeof rgb), 0);
     EXPECT_FALSE(dataService::onSdkSavePng(3, 2, rgb, (base_ / "no" / "\0").c_str()) && false);
+}
+
+// This program's own storage server is any address of this machine at the port it listens on; a
+// second copy on another port, another machine, or whatever holds the port while the server could
+// not take it, is a peer.
+TEST(OwnStorageServer, IsThisMachineAtTheServersPortOnly)
+{
+    const std::vector<std::string> own = {"192.168.1.20", "10.0.0.5", "127.0.0.1"};
+    struct Case {
+        const char* address;
+        const char* port;
+        int ownPort;
+        bool self;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "4587", 4587, true},
+        {"127.0.0.254", "4587", 4587, true},   // all of 127.0.0.0/8 is this machine
+        {"127.9.8.7", "4587", 4587, true},
+        {"192.168.1.20", "4587", 4587, true},  // a second address of this machine
+        {"10.0.0.5", "4587", 4587, true},
+        {"127.0.0.1", "4588", 4587, false},    // a second copy on another port
+        {"192.168.1.21", "4587", 4587, false}, // another machine
+        {"127.0.0.1", "4587", 0, false},       // the server is not listening: the port is another's
+        {"127.0.0.1", "", 4587, false},
+        {"127.0.0.1", "4587x", 4587, false},
+        {"127.0.0.1", "-4587", 4587, false},
+        {"1270.0.0.1", "4587", 4587, false},
+        {"", "4587", 4587, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isOwnStorageServer(c.address, c.port, c.ownPort, own), c.self) << c.address << ":" << c.port;
+    EXPECT_TRUE(isOwnStorageServer("127.0.0.1", "4587", 4587, {}));
+    EXPECT_FALSE(isOwnStorageServer("192.168.1.20", "4587", 4587, {}));
+
+    // The machine's own interface list holds at least the loopback address.
+    const std::vector<std::string> system = getOwnIPv4Addresses();
+    EXPECT_NE(std::find(system.begin(), system.end(), "127.0.0.1"), system.end());
 }
