@@ -4,10 +4,53 @@
 
 #include "cocos2d.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace NSUI
 {
+
+namespace
+{
+
+struct Runs
+{
+    std::mutex lock;
+    std::condition_variable ended;
+    int count = 0;
+};
+
+// Never destroyed: a detached run may still end while the process exits.
+Runs& runs()
+{
+    static Runs* all = new Runs();
+    return *all;
+}
+
+void runEnded()
+{
+    Runs& r = runs();
+    std::lock_guard<std::mutex> lock(r.lock);
+    if (--r.count == 0)
+        r.ended.notify_all();
+}
+
+} // namespace
+
+int NSRunableThread::getRunningCount()
+{
+    Runs& r = runs();
+    std::lock_guard<std::mutex> lock(r.lock);
+    return r.count;
+}
+
+void NSRunableThread::waitForAll()
+{
+    Runs& r = runs();
+    std::unique_lock<std::mutex> lock(r.lock);
+    r.ended.wait(lock, [&r] { return r.count == 0; });
+}
 
 NSRunableThread::NSRunableThread(Task fn, void* arg)
 {
@@ -46,6 +89,11 @@ bool NSRunableThread::start(Task fn, void* arg, NSThreadSafeDestroy* owner)
         _doneFlag = &owner->threadGone;
         _doneFlag->store(false, std::memory_order_release);
     }
+    {
+        Runs& r = runs();
+        std::lock_guard<std::mutex> lock(r.lock);
+        ++r.count;
+    }
     // Launched last: the new thread sees every field stored above.
     std::thread worker([this] { run(); });
     worker.detach();
@@ -64,6 +112,7 @@ void NSRunableThread::run()
         cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(_completion,
                                                                                        _completionTarget);
     delete this;
+    runEnded();  // touches no member: the object is gone
 }
 
 } // namespace NSUI

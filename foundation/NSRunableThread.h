@@ -10,6 +10,10 @@
 // starts and set once the function has returned and the completion was queued; the completion is
 // queued with the owner as its run-on-main target, so the owner's clean-up can drop it with
 // NSThreadSafeDestroy::removePendingCompletions.
+//
+// Every run is counted from its start until the thread has deleted itself, so that the shell's
+// shutdown can wait for all of them before it ends the services they use (the DICOM library, the
+// notification centre, the director).
 #pragma once
 
 #include <atomic>
@@ -33,6 +37,11 @@ public:
 
     // Starts fn(arg); when it has returned, completion runs on the main thread. owner may be null.
     static NSRunableThread* create(Task fn, void* arg, NSThreadSafeDestroy* owner, Completion completion);
+
+    // Runs started and not yet ended (the object deleted, everything its callables held released).
+    static int getRunningCount();
+    // Returns once no run is left. Main thread, at shutdown: a run's completion is not awaited.
+    static void waitForAll();
 
 protected:
     // For subclasses that set up their own fields first and then call start.

@@ -195,6 +195,19 @@ void dicomDB::stop()
                 queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(static_cast<redIRI::DCM_MESSAGE*>(data->takeUserData())));
             if (data) data->release();
         }
+        // A capture or favourite written just before quit was announced too: its file is whole on
+        // disk, so it gets its row now rather than being left out of the list for good.
+        for (unsigned int id : {NSUI::NOTIFY_CAPTURE_SAVED, NSUI::NOTIFY_FAVORITE_ADD_FILE}) {
+            for (NSUI::NSNotificationData* data : centre->takePendingData(this, id)) {
+                if (data && !data->text.empty()) {
+                    if (id == NSUI::NOTIFY_CAPTURE_SAVED)
+                        onCaptureSaved(data->text);
+                    else
+                        onFavoriteFile(data->text, data->intValue, data->floatValue);
+                }
+                if (data) data->release();
+            }
+        }
     }
     if (thread_) {
         // Images already stored on disk get their rows before the worker goes; queued queries

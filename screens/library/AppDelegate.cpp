@@ -4,6 +4,7 @@
 #include "NSDataManager.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
+#include "NSRunableThread.h"
 #include "audio/SimpleAudioEngine.h"
 #include "cocostudio/CocoStudio.h"
 #include "dcmLib.h"
@@ -174,9 +175,12 @@ void AppDelegate::shutdown()
     }
     // Peer discovery first: its receive loop and a running sweep end before it is deleted.
     NSUI::sniffer::shutdown();
-    // The screens' workers (deletes, unpacking, thumbnails) use the library and the DICOM
-    // library: every one of them has ended before those go.
+    // The screens' workers (deletes, unpacking, thumbnails, favourites being written, series
+    // loading, overlay texts) use the library, the DICOM library and the notification centre:
+    // every one of them has ended before those go. A favourite's notice posted meanwhile is still
+    // queued; the library database writes its row when it stops.
     waitForLibraryWorkers();
+    NSUI::NSRunableThread::waitForAll();
     isImageSDK::shutdownImageSDK();
     // The network service ends its transfers and stops the library database (images already
     // received are indexed first) with its storage server.

@@ -4,6 +4,7 @@
 #include "NSDBDataModel.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationData.h"
+#include "NSRunableThread.h"
 #include "NSNotificationNumbers.h"
 #include "NSStringUtil.h"
 #include "base/base64.h"
@@ -16,7 +17,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 USING_NS_CC;
 
@@ -315,7 +315,9 @@ void captureList::startThumbnail(listObject* row)
     setString(job, "file", row->image);
     setString(job, "id", formatString("%i", row->ID));
     void* self = this;
-    std::thread([job, self]() { makeThumbnail(job, self); }).detach();
+    // A counted run: the shell's shutdown waits for it before the DICOM library and the
+    // notification centre go.
+    NSUI::NSRunableThread::create([job, self](void*) { makeThumbnail(job, self); }, nullptr, nullptr, nullptr);
 }
 
 void captureList::makeThumbnail(const std::string& job, void* list)

@@ -5,8 +5,8 @@
 // under a temporary name and renamed), lets the user tick rows, share the ticked files by mail or
 // remove them, and reports a touched thumbnail to its owner through the selection callback.
 //
-// Main thread only; the thumbnail workers touch only files and the DICOM library and report by
-// notification 2033.
+// Main thread only; the thumbnail workers (NSRunableThread runs, which the shell's shutdown waits
+// for) touch only files and the DICOM library and report by notification 2033.
 #pragma once
 
 #include "NSLayout.h"

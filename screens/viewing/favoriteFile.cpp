@@ -2,6 +2,7 @@
 #include "imageViewerPC.h"
 
 #include "NSNotificationCenter.h"
+#include "NSRunableThread.h"
 #include "NSTimeUtil.h"
 #include "captureScreenToFile.h"
 #include "dcmLib.h"
@@ -115,10 +116,15 @@ void imageViewerPC::saveFavorite(isSliceInfo* slice, const std::string& libraryR
         FileUtils::getInstance()->removeFile(path);  // the claimed name must not pass for a favourite
         return;
     }
-    // Not autoreleased: this thread has no autorelease pool.
     auto* data = new NSUI::NSNotificationData();
     data->text = path;
     data->floatValue = slice->spacingY != 0.0f ? slice->spacingX / slice->spacingY : 1.0f;
     NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_FAVORITE_ADD_FILE, data, nullptr);
     data->release();
+}
+
+void imageViewerPC::startFavoriteSave(isSliceInfo* slice, const std::string& libraryRoot)
+{
+    NSUI::NSRunableThread::create([slice, libraryRoot](void*) { saveFavorite(slice, libraryRoot); }, nullptr,
+                                  nullptr, nullptr);
 }

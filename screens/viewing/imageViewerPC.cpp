@@ -27,7 +27,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 USING_NS_CC;
@@ -927,8 +926,7 @@ void imageViewerPC::onNotification(Ref* sender, unsigned int id, NSUI::NSNotific
         if (!slice)
             return;
         playSound();
-        const std::string libraryRoot = getLibraryRoot();
-        std::thread([slice, libraryRoot]() { saveFavorite(slice, libraryRoot); }).detach();
+        startFavoriteSave(slice, getLibraryRoot());
         return;
     }
     case NOTIFY_FAVORITE_ADD_FILE:

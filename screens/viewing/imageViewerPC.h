@@ -9,7 +9,7 @@
 // series folder, registered under the folder text. The screen finds them by name and removes
 // them by name when it is left or given other series.
 //
-// Main thread only, except saveFavorite (a detached worker of its own).
+// Main thread only, except saveFavorite (a worker of its own, started by startFavoriteSave).
 #pragma once
 
 #include "NSLayout.h"
@@ -92,6 +92,9 @@ public:
     // Writes one favourite DICOM file from a slice copy (owned and freed here) and posts 9105.
     // Runs on a worker; the library root is passed in (workers do not reach the services).
     static void saveFavorite(isImageSDK::isSliceInfo* slice, const std::string& libraryRoot);
+    // Runs saveFavorite on a worker (an NSRunableThread run, which the shell's shutdown waits for,
+    // so a favourite kept just before quitting is written whole and gets its row).
+    static void startFavoriteSave(isImageSDK::isSliceInfo* slice, const std::string& libraryRoot);
 
     // State, for the tool disk, the tests and the study list.
     const std::vector<std::string>& getSeriesFolders() const { return m_seriesFolders; }
