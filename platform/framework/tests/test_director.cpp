@@ -80,7 +80,6 @@ protected:
 };
 
 } // namespace
-
 TEST_F(DirectorTest, FramesCountAndSecondsPerFrameFollowTheStep)
 {
     EXPECT_EQ(director->getWinSize(), Size(960, 640));
@@ -207,30 +206,4 @@ TEST_F(DirectorTest, DestroyInstanceEndsTheRunningScene)
     // A fresh director for the fixture's teardown.
     director = Director::getInstance();
     EXPECT_EQ(director->getRunningScene(), nullptr);
-}
-
-TEST(LogTest, LinesAreWholeAndExact)
-{
-    qvtest::LogCapture capture;
-    log("unzip result:%i", -3);
-    CCLOG("writeBufferToFile: faild, size=%i,writeSize=%i", 10, 4);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < 100; ++i) {
-                log("thread %d line %d", t, i);
-            }
-        });
-    }
-    for (auto& th : threads) {
-        th.join();
-    }
-    const auto lines = capture.lines();
-    ASSERT_EQ(lines.size(), 402u);
-    EXPECT_EQ(lines[0], "unzip result:-3");
-    EXPECT_EQ(lines[1], "writeBufferToFile: faild, size=10,writeSize=4");
-    EXPECT_EQ(capture.count("thread 3 line 99"), 1u);
-    const std::string longText(5000, 'x');
-    log("%s", longText.c_str());
-    EXPECT_EQ(capture.lines().back(), longText);
 }

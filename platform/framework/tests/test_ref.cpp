@@ -1,10 +1,9 @@
-// Reference counting, autorelease pools across threads, and the owning containers.
+// Reference counting, the main thread's autorelease pools and the owning containers (the cases
+// across threads are in threads/test_ref_threads.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <future>
-#include <thread>
 #include <vector>
 
 #include "cocos2d.h"
@@ -37,35 +36,6 @@ public:
 using RefTest = qvtest::HeadlessDirectorTest;
 
 } // namespace
-
-TEST_F(RefTest, CountsAreExactAndAtomicAcrossThreads)
-{
-    std::atomic<int> deaths{0};
-    Probe* p = new Probe(&deaths);
-    EXPECT_EQ(p->getReferenceCount(), 1u);
-
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([p] {
-            for (int i = 0; i < 20000; ++i) {
-                p->retain();
-                p->release();
-            }
-            p->retain(); // each thread leaves one reference
-        });
-    }
-    for (auto& t : threads) {
-        t.join();
-    }
-    EXPECT_EQ(p->getReferenceCount(), 9u);
-    for (int i = 0; i < 8; ++i) {
-        p->release();
-    }
-    EXPECT_EQ(deaths.load(), 0);
-    p->release();
-    EXPECT_EQ(deaths.load(), 1); // deleted at once by the last release
-}
-
 TEST_F(RefTest, IdsAreUniqueAndNeverZero)
 {
     constexpr int kCount = 1000000;
@@ -107,81 +77,6 @@ TEST_F(RefTest, MainThreadPoolDrainsAtTheEndOfTheFrame)
         EXPECT_EQ(inner.getObjectCount(), 1u);
     }
     EXPECT_EQ(deaths.load(), 2);
-}
-
-TEST_F(RefTest, RegisteredWorkerDrainsAtRemoveThread)
-{
-    std::atomic<int> deaths{0};
-    std::promise<void> registered;
-    std::promise<void> autoreleased;
-    std::promise<void> checked;
-    std::thread worker([&] {
-        registered.get_future().wait();
-        (new Probe(&deaths))->autorelease();
-        (new Probe(&deaths))->autorelease();
-        autoreleased.set_value();
-        checked.get_future().wait();
-        PoolManager::getInstance()->removeThread(std::this_thread::get_id()); // as a worker does at its end
-    });
-    PoolManager::getInstance()->addThread(worker.get_id());
-    registered.set_value();
-    autoreleased.get_future().wait();
-
-    // The main thread's frames do not touch the worker's pool.
-    director->stepFrame(1.0f / 60);
-    EXPECT_EQ(deaths.load(), 0);
-    checked.set_value();
-    worker.join();
-    EXPECT_EQ(deaths.load(), 2);
-}
-
-TEST_F(RefTest, LongLivedWorkerDrainsAfterEachRequest)
-{
-    std::atomic<int> deaths{0};
-    std::promise<void> registered;
-    int afterFirstDrain = -1;
-    std::thread worker([&] {
-        registered.get_future().wait();
-        (new Probe(&deaths))->autorelease();
-        PoolManager::getInstance()->drainCurrentThread();
-        afterFirstDrain = deaths.load();
-        (new Probe(&deaths))->autorelease();
-        PoolManager::getInstance()->removeThread(std::this_thread::get_id());
-    });
-    PoolManager::getInstance()->addThread(worker.get_id());
-    registered.set_value();
-    worker.join();
-    EXPECT_EQ(afterFirstDrain, 1);
-    EXPECT_EQ(deaths.load(), 2);
-}
-
-TEST_F(RefTest, UnregisteredWorkerAutoreleaseIsDeferredToTheMainThread)
-{
-    qvtest::LogCapture log;
-    std::atomic<int> deaths{0};
-    std::thread worker([&] {
-        for (int i = 0; i < 3; ++i) {
-            (new Probe(&deaths))->autorelease();
-        }
-    });
-    worker.join();
-    EXPECT_EQ(deaths.load(), 0);
-    EXPECT_EQ(log.lines().size(), 1u); // logged once for the thread, not per object
-    director->stepFrame(1.0f / 60);
-    EXPECT_EQ(deaths.load(), 3);
-}
-
-TEST_F(RefTest, RemoveThreadOfAnUnknownIdDoesNothing)
-{
-    std::thread t([] {});
-    const auto id = t.get_id();
-    t.join();
-    PoolManager::getInstance()->removeThread(id);
-    PoolManager::getInstance()->removeThread(std::this_thread::get_id()); // the main thread is not "added"
-    std::atomic<int> deaths{0};
-    (new Probe(&deaths))->autorelease();
-    director->stepFrame(0.0f);
-    EXPECT_EQ(deaths.load(), 1);
 }
 
 TEST_F(RefTest, VectorAndMapOwnTheirElements)
@@ -246,30 +141,4 @@ TEST_F(RefTest, StringAndArrayCloneDeeply)
     EXPECT_NE(copy->getObjectAtIndex(1), probe);
     EXPECT_EQ(copy->getObjectAtIndex(5), nullptr);
     director->stepFrame(0.0f);
-}
-
-TEST_F(RefTest, LiveObjectRegistryAndWorkerMadeNodes)
-{
-    Ref::enableCheckMemory();
-    const size_t before = Ref::getLiveObjectCount();
-    __String* s = new __String("tracked");
-    EXPECT_EQ(Ref::getLiveObjectCount(), before + 1);
-    {
-        qvtest::LogCapture log;
-        Ref::setLeakID(s->getRefID() + 1);
-        __String* next = new __String("watched");
-        Ref::setLeakID(0);
-        EXPECT_EQ(log.count("[memory] object with id " + std::to_string(next->getRefID()) + " created"), 1u);
-        next->release();
-    }
-    s->release();
-    EXPECT_EQ(Ref::getLiveObjectCount(), before);
-
-    // A node made and freed on a worker (as the volume renderer does with its cameras).
-    struct WorkerNode : Node {};
-    std::thread worker([] {
-        Node* n = new WorkerNode();
-        n->release();
-    });
-    worker.join();
 }

@@ -1,11 +1,8 @@
-// Scheduler timing, ordering, changes made from callbacks, and the run-on-main-thread queue.
+// Scheduler timing, ordering, changes made from callbacks, and the run-on-main-thread queue on the
+// main thread (fed from other threads in threads/test_scheduler_threads.cpp).
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <future>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cocos2d.h"
@@ -38,7 +35,6 @@ public:
 };
 
 } // namespace
-
 TEST_F(SchedulerTest, DelayThenInterval)
 {
     int target = 0;
@@ -234,31 +230,6 @@ TEST_F(SchedulerTest, SelectorTimersAndNodeTimers)
     EXPECT_FALSE(node->isScheduled("tick"));
 }
 
-TEST_F(SchedulerTest, QueueIsFifoAcrossProducers)
-{
-    std::mutex pushMutex;
-    int nextTicket = 0;
-    std::vector<int> ran;
-    std::vector<std::thread> producers;
-    for (int p = 0; p < 4; ++p) {
-        producers.emplace_back([&] {
-            for (int i = 0; i < 500; ++i) {
-                std::lock_guard<std::mutex> lock(pushMutex); // ticket order = queue order
-                const int ticket = nextTicket++;
-                scheduler->performFunctionInCocosThread([&ran, ticket] { ran.push_back(ticket); });
-            }
-        });
-    }
-    for (auto& t : producers) {
-        t.join();
-    }
-    scheduler->update(0.0f);
-    ASSERT_EQ(ran.size(), 2000u);
-    for (int i = 0; i < 2000; ++i) {
-        ASSERT_EQ(ran[static_cast<size_t>(i)], i);
-    }
-}
-
 TEST_F(SchedulerTest, QueuedDuringTheRunWaitsForTheNextFrame)
 {
     std::vector<std::string> ran;
@@ -275,37 +246,4 @@ TEST_F(SchedulerTest, QueuedDuringTheRunWaitsForTheNextFrame)
     scheduler->update(0.0f);
     EXPECT_EQ(ran, (std::vector<std::string>{"first", "second", "later"}));
     EXPECT_EQ(scheduler->getPendingFunctionCount(), 0u);
-}
-
-TEST_F(SchedulerTest, RemovalFromAWorkerWhileTheBatchRuns)
-{
-    for (int round = 0; round < 1000; ++round) {
-        int owner = 0;
-        std::atomic<int> ran{0};
-        std::atomic<int> ranWhenRemoved{-1};
-        std::promise<void> started;
-        auto startedFuture = started.get_future();
-        std::atomic<bool> signalled{false};
-        for (int i = 0; i < 20; ++i) {
-            scheduler->performFunctionInCocosThread(
-                [&] {
-                    if (!signalled.exchange(true)) {
-                        started.set_value();
-                    }
-                    ran.fetch_add(1);
-                },
-                &owner);
-        }
-        std::thread worker([&] {
-            startedFuture.wait();
-            scheduler->removeFunctionInCocosThread(&owner);
-            ranWhenRemoved.store(ran.load());
-        });
-        scheduler->update(0.0f);
-        worker.join();
-        // At most the one function already taken out when the removal happened runs after it.
-        EXPECT_LE(ran.load(), ranWhenRemoved.load() + 1) << "round " << round;
-        scheduler->update(0.0f);
-        EXPECT_LE(ran.load(), ranWhenRemoved.load() + 1) << "round " << round;
-    }
 }

@@ -1,3 +1,6 @@
+// Worker threads with request queues, one-off runs and safe destruction: order, cancelling,
+// priorities, hand-over to the main thread and shutdown with work in flight. These run under
+// ThreadSanitizer too.
 #include "NSThread.h"
 #include "NSRunableThread.h"
 #include "NSThreadSafeDestroy.h"
@@ -376,4 +379,36 @@ TEST_F(WorkerThreads, RunnableSetsTheOwnersDoneFlag)
     owner.removePendingCompletions();
     step(3);
     EXPECT_FALSE(completionRan);
+}
+
+// The shell's shutdown waits for every run: waitForAll returns only once each run's function has
+// returned and the run has gone.
+TEST_F(WorkerThreads, WaitForAllReturnsOnceEveryRunHasEnded)
+{
+    Gate gate;
+    std::atomic<int> finished{0};
+    for (int i = 0; i < 8; ++i)
+        NSRunableThread::create(
+            [&](void*)
+            {
+                gate.wait();
+                ++finished;
+            },
+            nullptr, nullptr, nullptr);
+    EXPECT_GE(NSRunableThread::getRunningCount(), 8);
+    std::atomic<bool> returned{false};
+    std::thread waiter(
+        [&]
+        {
+            NSRunableThread::waitForAll();
+            returned = true;
+        });
+    gate.waitForArrival();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(returned.load());
+    gate.open();
+    waiter.join();
+    EXPECT_EQ(finished.load(), 8);
+    EXPECT_EQ(NSRunableThread::getRunningCount(), 0);
+    NSRunableThread::waitForAll();  // none left: returns at once
 }
