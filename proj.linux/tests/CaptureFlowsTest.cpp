@@ -5,6 +5,8 @@
 #include "support/AppTest.h"
 #include "support/Screens.h"
 
+#include "dcmLib.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -269,10 +271,10 @@ TEST_F(CaptureFlows, CurrentViewAndFavouriteShowInTheListAndOpenBesideIt)
     EXPECT_EQ(favourites().size(), 4u);
 }
 
-// "Show Full Info" chosen from the quick tools' information menu, a favourite kept and the view
-// captured; after a clean quit the next start shows the library, lists the favourite and the
-// capture and opens the favourite, draws the series from its cache without writing it again, and
-// shows the full information without being asked.
+// "Show Full Info" chosen from the quick tools' information menu, the view captured and a favourite
+// kept, the program closed the moment the favourite's file is begun; the next start shows the
+// library, lists the capture and the whole favourite and opens the favourite, draws the series from
+// its cache without writing it again, and shows the full information without being asked.
 TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
 {
     launch();
@@ -288,15 +290,22 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
         << view.dump();
     keep("full-info");
 
-    ASSERT_TRUE(app->clickNamed("favorite"));
-    ASSERT_TRUE(waitForFavourites(2)) << "rows: " << favourites().size();
-    const std::string dicomFile = writable() + query("select image from favorite where type=2")[0];
-    ASSERT_TRUE(fs::exists(dicomFile)) << dicomFile;
     ASSERT_TRUE(app->clickNamed("capture"));
-    ASSERT_TRUE(waitForFavourites(3)) << "rows: " << favourites().size();
+    ASSERT_TRUE(waitForFavourites(2)) << "rows: " << favourites().size();
     const std::string captureFile = writable() + query("select image from favorite where type=1")[0];
     ASSERT_TRUE(fs::exists(captureFile)) << captureFile;
     pause(500);
+    // The favourite: the window is closed as soon as its file is begun, while it is still being
+    // written and before its row is.
+    ASSERT_TRUE(app->clickNamed("favorite"));
+    std::vector<std::string> begun;
+    for (int i = 0; i < 200 && begun.empty(); ++i) {
+        begun = filesBelow(writable() + "qv/favorite/");
+        if (begun.empty())
+            pause(20);
+    }
+    ASSERT_EQ(begun.size(), 1u) << "the favourite was not begun";
+    const std::string dicomFile = begun[0];
     quitCleanly();
 
     // On disk: the setting, the favourite, the library and the series cache.
@@ -304,7 +313,24 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
     // The line of "sdk_show_dcmFullInfo" = "1": the setting's Base64 key and value, each written in
     // Base64 again by the store.
     EXPECT_NE(settings.find("YzJSclgzTm9iM2RmWkdOdFJuVnNiRWx1Wm04PQ==\tTVE9PQ==\n"), std::string::npos) << settings;
+    // The favourite is whole: a DICOM file with its row, after the capture's.
     const std::vector<std::string> rows = favourites();
+    ASSERT_EQ(rows.size(), 3u) << "a time mark, the capture and the favourite";
+    EXPECT_EQ(rows[1].substr(0, 4), "1|||");
+    EXPECT_EQ(rows[2].substr(0, 4), "2|||");
+    EXPECT_TRUE(fs::equivalent(writable() + query("select image from favorite where type=2")[0], dicomFile));
+    {
+        redIRI::dcmReader reader;
+        ASSERT_TRUE(reader.setFile(dicomFile.c_str())) << dicomFile;
+        unsigned short height = 0, width = 0;
+        EXPECT_TRUE(reader.readDicomTagUint16(0x0028, 0x0010, height));
+        EXPECT_TRUE(reader.readDicomTagUint16(0x0028, 0x0011, width));
+        redIRI::dcmReader::PixelType type = redIRI::dcmReader::PIXEL_GREY16;
+        int count = 0;
+        EXPECT_NE(reader.readDicomPixelPointer(type, count), nullptr) << "the pixels do not decode";
+        EXPECT_EQ(count, int(width) * height);
+        EXPECT_GT(count, 0);
+    }
     const std::vector<std::string> cache = filesBelow(writable() + "qv/tmp/dcmbuf/");
     ASSERT_EQ(cache.size(), 2u) << "a description and the pixels of the opened series";
     const auto cacheTime = fs::last_write_time(cache[0]);
@@ -324,9 +350,9 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
     ASSERT_TRUE(app->waitFor([](const View& v) { return v.hasScreen("favoriteList") && thumbnails(v).size() == 2; },
                              20, &view))
         << view.dump();
-    EXPECT_TRUE(thumbnailDrawn(thumbnails(view)[0]->box)) << "the favourite's thumbnail is not drawn";
-    EXPECT_TRUE(thumbnailDrawn(thumbnails(view)[1]->box)) << "the capture's thumbnail is not drawn";
-    app->click(*thumbnails(view)[0]);
+    EXPECT_TRUE(thumbnailDrawn(thumbnails(view)[0]->box)) << "the capture's thumbnail is not drawn";
+    EXPECT_TRUE(thumbnailDrawn(thumbnails(view)[1]->box)) << "the favourite's thumbnail is not drawn";
+    app->click(*thumbnails(view)[1]);
     ASSERT_TRUE(app->waitFor([](const View& v) { return firstImageWindow(v) != nullptr; }, 20, &view))
         << view.dump();
     const Box favourite = firstImageWindow(view)->box;

@@ -100,6 +100,53 @@ std::string windowLevelText(const View& v, const Box& window)
     return "";
 }
 
+bool overlayFilled(const View& v, const Box& window)
+{
+    if (windowLevelText(v, window).empty())
+        return false;
+    // "<yyyy>.<mm>.<dd> <hh>:<mm>[:<ss>]"
+    for (const Node& n : v.nodes) {
+        const std::string& t = n.text;
+        if (!n.hasText || !window.contains(n.box) || t.size() < 16)
+            continue;
+        bool matches = true;
+        for (size_t i = 0; i < t.size() && matches; ++i) {
+            const char c = t[i];
+            switch (i) {
+            case 4: case 7: matches = c == '.'; break;
+            case 10: matches = c == ' '; break;
+            case 13: case 16: matches = c == ':'; break;
+            default: matches = i < 19 && std::isdigit(static_cast<unsigned char>(c));
+            }
+        }
+        if (matches)
+            return true;
+    }
+    return false;
+}
+
+bool waitForDrawn(App& app, const View& shown)
+{
+    // The probe reports the frame about to be drawn: two frames on, it has been drawn and swapped.
+    return app.waitFor([&](const View& v) { return v.frames >= shown.frames + 2; }, 10);
+}
+
+namespace {
+
+// Every image window of the view shows its corner texts filled.
+bool allOverlaysFilled(const View& v)
+{
+    const std::vector<const Node*> windows = imageWindows(v);
+    if (windows.empty())
+        return false;
+    for (const Node* w : windows)
+        if (!overlayFilled(v, w->box))
+            return false;
+    return true;
+}
+
+}  // namespace
+
 bool openSeries(App& app, const std::string& description, View* shown)
 {
     View view;
@@ -113,12 +160,8 @@ bool openSeries(App& app, const std::string& description, View* shown)
     if (!open)
         return false;
     app.click(*open);
-    return app.waitFor(
-        [](const View& v) {
-            const Node* w = firstImageWindow(v);
-            return v.hasScreen("imageViewerPC") && w && !windowLevelText(v, w->box).empty();
-        },
-        60, shown);
+    return app.waitFor([](const View& v) { return v.hasScreen("imageViewerPC") && allOverlaysFilled(v); }, 60, shown) &&
+           waitForDrawn(app, *shown);
 }
 
 bool openExample(App& app, View* shown)
@@ -126,11 +169,12 @@ bool openExample(App& app, View* shown)
     if (!openSeries(app, kExampleSeries, shown))
         return false;
     return app.waitFor(
-        [](const View& v) {
-            return v.withText("Sagittal") && v.withText("Coronal") && imageWindows(v).size() >= 3 &&
-                   !windowLevelText(v, firstImageWindow(v)->box).empty();
-        },
-        90, shown);
+               [](const View& v) {
+                   return v.withText("Sagittal") && v.withText("Coronal") && imageWindows(v).size() >= 3 &&
+                          allOverlaysFilled(v);
+               },
+               90, shown) &&
+           waitForDrawn(app, *shown);
 }
 
 bool openPatient(App& app, const std::string& name)

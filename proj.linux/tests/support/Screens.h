@@ -27,12 +27,21 @@ const Node* textIn(const View& v, const Box& box, const std::string& prefix);
 bool slicePosition(const View& v, const Box& window, double* mm, std::string* letter = nullptr);
 // The window's "ww wl" overlay value ("400 40 "), "" when none.
 std::string windowLevelText(const View& v, const Box& window);
+// The window's corner texts are all filled: its window/level, and the series' date and time
+// ("2024.01.05 10:15:00"), which the viewer reads from the file on a worker and shows only after
+// the image is drawn.
+bool overlayFilled(const View& v, const Box& window);
+// Waits until the frame that `shown` reported has been drawn and shown (two frames later), so
+// that a screenshot taken next shows at least what the report holds.
+bool waitForDrawn(App& app, const View& shown);
 
 // Opens a series of the study panel (or study list screen) from its row's right end; true once
-// the viewer shows its image windows with their window/level overlay.
+// the viewer shows its image windows with their corner texts filled and that frame is on the
+// screen (what a user sees once the series has opened).
 bool openSeries(App& app, const std::string& description, View* shown);
 // Opens the example's axial series and waits for the viewer to settle: a first opening draws the
-// slices at once and turns to the axial, sagittal and coronal planes once the volume is loaded.
+// slices at once and turns to the axial, sagittal and coronal planes once the volume is loaded;
+// then every window's corner texts are filled and that frame is on the screen.
 bool openExample(App& app, View* shown);
 // Opens the patient's studies: a touch on the right end of its row.
 bool openPatient(App& app, const std::string& name);
