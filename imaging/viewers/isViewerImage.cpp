@@ -997,7 +997,8 @@ void isViewerImage::favouriteCopy(NSUI::NSNotificationData* data)
     // Only the first receiver acts.
     data->uintValue = getRefID();
     isSliceInfo* slice = m_imageActor->getCurrentSlice();
-    if (!slice || !slice->pixels)
+    // Pixels the loader has not read yet may be being written on its thread right now.
+    if (!slice || !slice->pixels || !slice->isLoaded())
         return;
     auto* copy = new isSliceInfo(*slice);
     const size_t frameBytes =

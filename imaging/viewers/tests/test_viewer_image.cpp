@@ -8,6 +8,7 @@
 #include "isActorCrossLine.h"
 #include "isActorImage.h"
 #include "isImagePlane.h"
+#include "isNodeImage.h"
 #include "isViewerImage.h"
 
 #include "UILocalConfig.h"
@@ -542,3 +543,94 @@ TEST_F(ViewerImage, OneInformationBuilderPerImage)
 }
 
 } // namespace
+
+// A favourite asked from the quick tool bar (9103): the window it names, or without a name the
+// first window that hears it, posts one 9104 whose payload owns a copy of the shown picture, the
+// frame on screen at the front of the copied pixels; the other windows stay silent. The copy is
+// the receiver's once taken, and the payload's (freed with it) when nobody takes it.
+TEST_F(ViewerImage, FavouriteCopyOfTheShownFrame)
+{
+    // A window of three frames of 8 x 8 (frame f all 10 (f + 1)) beside the volume window.
+    isImageData* movie = isImageData::create();
+    const int size[2] = {8, 8};
+    const float spacing[2] = {1, 1};
+    isSliceInfo* record = movie->addSlice(size, 3, spacing, PIXEL_U8, 0, 0, cocos2d::Mat4::IDENTITY);
+    ASSERT_NE(record, nullptr);
+    for (int f = 0; f < 3; ++f)
+        std::fill(record->pixels + 64 * f, record->pixels + 64 * (f + 1), static_cast<unsigned char>(10 * (f + 1)));
+    movie->setFileNames("movie");
+    viewer->setImageData(makeVolume());
+    isViewerImage* other = add(Vec2(400, 0));
+    other->setImageData(movie);
+    rig.frame(2);
+
+    struct Copy {
+        int columns, rows;
+        std::vector<unsigned char> front;
+        const unsigned char* pixels;
+    };
+    std::vector<Copy> taken;
+    cocos2d::Node* taker = cocos2d::Node::create();
+    taker->retain();
+    auto* centre = NSUI::NSNotificationCenter::getInstance();
+    centre->addObserver(
+        taker, nullptr,
+        [&taken](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* data) {
+            auto* copy = data ? static_cast<isSliceInfo*>(data->takeUserData()) : nullptr;
+            if (!copy)
+                return;
+            taken.push_back({copy->columns, copy->rows,
+                             std::vector<unsigned char>(copy->pixels, copy->pixels + copy->columns * copy->rows),
+                             copy->pixels});
+            delete[] copy->pixels;
+            delete copy;
+        },
+        NOTIFY_FAVORITE_SAVE_IMAGE);
+    auto ask = [&](uint32_t id) {
+        NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+        data->uintValue = id;
+        centre->postNotification(nullptr, NOTIFY_FAVORITE_ADD_VIEW, data, nullptr);
+        rig.frame(4);
+    };
+
+    ask(other->getRefID());
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].columns, 8);
+    EXPECT_EQ(taken[0].rows, 8);
+    EXPECT_EQ(taken[0].front, std::vector<unsigned char>(64, 10));
+    EXPECT_NE(taken[0].pixels, record->pixels);  // a copy, not the image's own pixels
+
+    // The third frame on screen: its pixels come first.
+    isNodeImage* node = other->getImageActor()->getImageNode();
+    ASSERT_NE(node, nullptr);
+    node->onFrameNotification(nullptr, NOTIFY_FRAME_NEXT, nullptr);
+    node->onFrameNotification(nullptr, NOTIFY_FRAME_NEXT, nullptr);
+    ASSERT_EQ(node->getFrameIndex(), 2);
+    ask(other->getRefID());
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[1].front, std::vector<unsigned char>(64, 30));
+
+    // Unnamed: one window answers, not both.
+    ask(0);
+    EXPECT_EQ(taken.size(), 3u);
+    // Named for a window that does not exist: nobody.
+    ask(other->getRefID() + 100000);
+    EXPECT_EQ(taken.size(), 3u);
+
+    // A picture whose pixels the loader has not read yet (it may be writing them now) is not
+    // copied: the favourite would hold whatever the buffer held.
+    isImageData* pending = isImageData::create();
+    pending->addSlice(size, 1, spacing, PIXEL_U8, 0, 0, cocos2d::Mat4::IDENTITY)->pixelsLoaded = 0;
+    pending->setFileNames("pending");
+    isViewerImage* third = add(Vec2(0, 300));
+    third->setImageData(pending);
+    rig.frame(2);
+    ask(third->getRefID());
+    EXPECT_EQ(taken.size(), 3u);
+
+    // Nobody takes the copy: the payload frees it (the leak check of the sanitiser build).
+    centre->removeObserver(taker);
+    ask(viewer->getRefID());
+    EXPECT_EQ(taken.size(), 3u);
+    taker->release();
+}
