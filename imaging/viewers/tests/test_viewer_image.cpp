@@ -11,6 +11,7 @@
 #include "isNodeImage.h"
 #include "isViewerImage.h"
 
+#include "NSStringUtil.h"
 #include "UILocalConfig.h"
 
 #include <gtest/gtest.h>
@@ -633,4 +634,41 @@ TEST_F(ViewerImage, FavouriteCopyOfTheShownFrame)
     ask(viewer->getRefID());
     EXPECT_EQ(taken.size(), 3u);
     taker->release();
+}
+
+// A slice shown before the loader has read it: the window shows it empty, a 9109 for another file
+// or another actor changes nothing, and the 9109 for its own file and actor brings its pixels.
+TEST_F(ViewerImage, ASliceArrivingAfterItWasShownIsDrawnWithItsPixels)
+{
+    isImageData* pending = isImageData::create();
+    const int size[2] = {8, 8};
+    const float spacing[2] = {1, 1};
+    isSliceInfo* source = pending->addSlice(size, 1, spacing, PIXEL_U8, 0, 0, cocos2d::Mat4::IDENTITY);
+    source->pixelsLoaded = 0;
+    source->filePath = "study/1.dcm";
+    pending->setFileNames("study");
+    viewer->setImageData(pending);
+    isViewerImage* other = add(Vec2(400, 0));
+    other->setImageData(makeVolume());
+    rig.frame(2);
+    isActorImage* actor = viewer->getImageActor();
+    ASSERT_NE(actor, nullptr);
+    ASSERT_NE(actor->getCurrentSlice(), nullptr);
+    EXPECT_EQ(actor->getCurrentSlice()->pixelsLoaded, 0);
+
+    // The loader fills the pixels on its thread and publishes them; then it tells the asker.
+    std::fill(source->pixels, source->pixels + 64, static_cast<unsigned char>(77));
+    source->markLoaded();
+    auto* centre = NSUI::NSNotificationCenter::getInstance();
+    auto shown = [&] {
+        const isSliceInfo* record = actor->getCurrentSlice();
+        return record && record->pixelsLoaded && record->pixels[0] == 77 && record->pixels[63] == 77;
+    };
+    centre->postSliceLoadedNotification(nullptr, foldedHash32("study/2.dcm"), actor);
+    centre->postSliceLoadedNotification(nullptr, foldedHash32("study/1.dcm"), other->getImageActor());
+    rig.frame(3);
+    EXPECT_FALSE(shown()) << "a notice for another file or another actor redrew the slice";
+    centre->postSliceLoadedNotification(nullptr, foldedHash32("study/1.dcm"), actor);
+    rig.frame(3);
+    EXPECT_TRUE(shown());
 }
