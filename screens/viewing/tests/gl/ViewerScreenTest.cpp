@@ -13,6 +13,7 @@
 #include "UIScrollViewBase.h"
 #include "appManager.h"
 #include "imageViewerPC.h"
+#include "isBinReader.h"
 #include "isRenderWindow.h"
 #include "isActorOverlay.h"
 #include "isNodeOverlayText.h"
@@ -612,4 +613,85 @@ TEST_F(ViewerScreenTest, SliderAndPanelFollowTheViews)
         EXPECT_NE(panelOf(screen)->getChildByName(name), nullptr) << name;
     EXPECT_EQ(panelOf(screen)->getChildByName("btnCmdOriS"), nullptr);
     expectSliderAtSlice("the new layout");
+}
+
+// A volume opens as one plain view until its voxel file is written, then in the layout chosen
+// for it, with the protocol button showing that layout's picture; the protocol menu offers the
+// protocols that fit one volume. With a protocol file that gives nothing the series still opens,
+// the button stays without a picture and no menu opens.
+TEST_F(ViewerScreenTest, ChosenLayoutFollowsTheVoxelFileAndTheProtocolButtonItsProtocols)
+{
+    isImageSDK::appManager::releaseProtocols();
+    const std::string folder = writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(60, 128));
+    imageViewerPC* screen = pushViewer(folder, "mpr2");
+    ASSERT_NE(screen, nullptr);
+    // The layout of the first frame that shows the series.
+    size_t firstCells = 0;
+    bool firstWithButton = false, firstWithRawFile = false;
+    ASSERT_TRUE(stepUntil([&] {
+        if (!screen->getViewer())
+            return false;
+        firstCells = screen->getViewer()->getGroups().empty() ? 0 : screen->getViewer()->getGroups().begin()->second.size();
+        firstWithButton = screen->getChildByName("btnCmdProtocal") != nullptr;
+        auto* reader = dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder));
+        firstWithRawFile = reader && reader->hasRawFile();
+        return true;
+    }));
+    if (!firstWithRawFile) {
+        EXPECT_EQ(firstCells, 1u) << "one plain view while the voxel file is written";
+        EXPECT_FALSE(firstWithButton);
+        EXPECT_EQ(screen->getViewer()->getActiveViewKind(), unsigned(VIEW_AXIAL));
+    }
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+    ASSERT_TRUE(stepUntil([&] { return screen->getViewer()->cellsOfKind(VIEW_CORONAL).size() == 1; }, 10));
+    step(3);
+    EXPECT_EQ(screen->getViewMode(), VIEWMODE_MPR2);
+    for (int kind : {VIEW_AXIAL, VIEW_SAGITTAL, VIEW_CORONAL})
+        EXPECT_EQ(screen->getViewer()->cellsOfKind(kind).size(), 1u) << kind;
+    Node* button = screen->getChildByName("btnCmdProtocal");
+    ASSERT_NE(button, nullptr);
+    EXPECT_NE(button->getChildByName("picture"), nullptr);
+
+    // (The loader may write a small series' voxel file before the screen shows it.) Shown as
+    // while the file was written, the notice of the written file lays the chosen layout out again.
+    screen->getAppManager()->layoutViews(VIEWMODE_2DVIEW);
+    ASSERT_EQ(screen->getViewer()->cellsOfKind(VIEW_CORONAL).size(), 0u);
+    NSUI::NSNotificationCenter::getInstance()->postNotification(
+        isSharedObjects::getInstance()->getObject(folder), NOTIFY_VOLUME_LOADED, nullptr, nullptr);
+    stepUntil([&] { return screen->getViewer()->cellsOfKind(VIEW_CORONAL).size() == 1; }, 5);
+    for (int kind : {VIEW_AXIAL, VIEW_SAGITTAL, VIEW_CORONAL})
+        EXPECT_EQ(screen->getViewer()->cellsOfKind(kind).size(), 1u) << kind;
+    EXPECT_EQ(screen->getAppManager()->getViewMode(), VIEWMODE_MPR2);
+    clickNode(button);
+    step(2);
+    auto* menu = dynamic_cast<NSUI::NSMenu*>(screen->getChildByName("protocalMenu"));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(menu->isVisible());
+    // One volume of 60 slices: every protocol but the comparison and the single slice.
+    EXPECT_EQ(menu->getList()->getRowCount(), 5);
+    director->popScene();
+    step(3);
+
+    // A protocol file that gives nothing.
+    const std::string override = scratch + "override/";
+    FileUtils::getInstance()->createDirectory(override + "protocal/");
+    FileUtils::getInstance()->writeStringToFile("<plist><dict></dict></plist>", override + "protocal/protocal.xml");
+    FileUtils::getInstance()->addSearchPath(override, true);
+    isImageSDK::appManager::releaseProtocols();
+    struct Restore {
+        ~Restore()
+        {
+            FileUtils::getInstance()->setSearchPaths({"res/pad", "imageSDK", "dcmtk", "UIRes", "test"});
+            isImageSDK::appManager::releaseProtocols();
+        }
+    } restore;
+    imageViewerPC* again = openViewer(folder, "mpr2");
+    ASSERT_NE(again, nullptr);
+    ASSERT_NE(again->getViewer(), nullptr);
+    ASSERT_TRUE(stepUntil([&] { return again->getChildByName("btnCmdProtocal") != nullptr; }, 10));
+    EXPECT_EQ(again->getChildByName("btnCmdProtocal")->getChildByName("picture"), nullptr);
+    EXPECT_EQ(again->getViewer()->cellsOfKind(VIEW_CORONAL).size(), 1u);
+    clickNode(again->getChildByName("btnCmdProtocal"));
+    step(2);
+    EXPECT_EQ(again->getChildByName("protocalMenu"), nullptr);
 }
