@@ -142,33 +142,49 @@ class DescriptorProducer : public DcmProducer {
   // last bytes of the previous read count as well when this one follows on, since DCMTK reads a
   // tag's group and element separately.
   offile_off_t watched(const unsigned char* out, offile_off_t start, offile_off_t n) {
-    static const unsigned char kLittle[4] = {0x04, 0x00, 0x20, 0x12}, kBig[4] = {0x00, 0x04, 0x12, 0x20};
+    // The tag is 04 00 20 12 in little endian and 00 04 12 20 in big endian: 04 is the first or
+    // the second byte of every match, so only the places of 04 are looked at.
     const offile_off_t carried = start == m_tailEnd ? m_tailBytes : 0;
-    auto byteAt = [&](offile_off_t i) { return i < 0 ? m_tail[carried + i] : out[i]; };
-    for (offile_off_t i = -carried; i + 4 <= n; ++i) {
-      if (start + i < m_watchFrom) continue;
-      bool little = true, big = true;
-      for (int k = 0; k < 4 && (little || big); ++k) {
-        little = little && byteAt(i + k) == kLittle[k];
-        big = big && byteAt(i + k) == kBig[k];
+    // The carried bytes and the first three of this read, where a tag may straddle the two.
+    unsigned char seam[6];
+    const offile_off_t seamBytes = carried + std::min<offile_off_t>(n, 3);
+    std::memcpy(seam, m_tail, static_cast<size_t>(carried));
+    std::memcpy(seam + carried, out, static_cast<size_t>(seamBytes - carried));
+    bool hit = false;
+    offile_off_t at = 0;  // where the tag starts, from `start` (negative: in the carried bytes)
+    for (offile_off_t i = 0; i < carried && !hit; ++i)
+      if (isDirectoryRecordTag(seam, seamBytes, i) && start - carried + i >= m_watchFrom) {
+        hit = true;
+        at = i - carried;
       }
-      if (!little && !big) continue;
-      const offile_off_t kept = std::max<offile_off_t>(i, 0);
+    for (const unsigned char* p = out; !hit && p < out + n; ++p) {
+      p = static_cast<const unsigned char*>(std::memchr(p, 0x04, static_cast<size_t>(out + n - p)));
+      if (!p) break;
+      for (const offile_off_t i : {p - out - 1, p - out})
+        if (!hit && isDirectoryRecordTag(out, n, i) && start + i >= m_watchFrom) {
+          hit = true;
+          at = i;
+        }
+    }
+    if (hit) {
+      const offile_off_t kept = std::max<offile_off_t>(at, 0);
       m_position = start + kept;
       m_status = makeOFCondition(OFM_dcmdata, 20, OF_error,
                                  "it holds a directory record sequence (0004,1220), and directory records are not read");
       return kept;
     }
     // The last three bytes handed out, for a tag that continues in the next read.
+    const offile_off_t keep = std::min<offile_off_t>(carried + n, 3);
     unsigned char tail[3];
-    offile_off_t count = 0;
-    for (offile_off_t i = std::max<offile_off_t>(n - 3, -carried); i < n; ++i) tail[count++] = byteAt(i);
-    std::memcpy(m_tail, tail, static_cast<size_t>(count));
-    m_tailBytes = count;
+    for (offile_off_t k = 0; k < keep; ++k) {
+      const offile_off_t i = n - keep + k;  // from `start`
+      tail[k] = i >= 0 ? out[i] : m_tail[carried + i];
+    }
+    std::memcpy(m_tail, tail, static_cast<size_t>(keep));
+    m_tailBytes = keep;
     m_tailEnd = start + n;
     return n;
   }
-
 
   ssize_t readAt(unsigned char* out, size_t n, offile_off_t at) {
     for (;;) {
@@ -178,6 +194,11 @@ class DescriptorProducer : public DcmProducer {
       m_status = makeOFCondition(OFM_dcmdata, 18, OF_error, std::strerror(errno));
       return -1;
     }
+  }
+
+  static bool isDirectoryRecordTag(const unsigned char* bytes, offile_off_t count, offile_off_t i) {
+    static const unsigned char kLittle[4] = {0x04, 0x00, 0x20, 0x12}, kBig[4] = {0x00, 0x04, 0x12, 0x20};
+    return i >= 0 && i + 4 <= count && (std::memcmp(bytes + i, kLittle, 4) == 0 || std::memcmp(bytes + i, kBig, 4) == 0);
   }
 
   int m_fd;

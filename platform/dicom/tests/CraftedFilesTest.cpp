@@ -227,3 +227,29 @@ TEST(CraftedFiles, WhatIsThrownWhileAFileIsReadRefusesOnlyThatFile) {
   EXPECT_NE(reader.readDicomPixelPointer(type, count), nullptr);
   redIRI::setSavePngCallback(nullptr);
 }
+
+TEST(CraftedFiles, DataSetsHoldingDirectoryRecordsAreRefusedInEveryEncoding) {
+  // DCMTK loses the record it was reading when a damaged record type makes it throw, so no
+  // directory record reaches it at all; the program reads images, never directories.
+  TempDir dir;
+  const std::string plain = dir.file("plain.dcm"), directory = dir.file("directory.dcm");
+  writeImage(plain, greySpec(4, 4));
+  writeImage(directory, greySpec(4, 4));
+  editFile(directory, [](DcmDataset& data) {
+    DcmItem* record = nullptr;
+    ASSERT_TRUE(data.findOrCreateSequenceItem(DCM_DirectoryRecordSequence, record, -2).good());
+    record->putAndInsertString(DCM_DirectoryRecordType, "IMAGE");
+  });
+  for (const char* encoding : {"+te", "+ti", "+tb", "+td"}) {
+    SCOPED_TRACE(encoding);
+    const std::string images = dir.file(std::string("plain") + encoding + ".dcm");
+    const std::string records = dir.file(std::string("directory") + encoding + ".dcm");
+    ASSERT_TRUE(mustRun({"dcmconv", encoding, plain, images}, dir));
+    ASSERT_TRUE(mustRun({"dcmconv", encoding, directory, records}, dir));
+    CallbackCapture log;
+    redIRI::dcmReadTag tags;
+    EXPECT_FALSE(tags.setFile(records.c_str()));
+    EXPECT_TRUE(log.logged("holds a directory record sequence (0004,1220)")) << ::testing::PrintToString(log.logLines());
+    EXPECT_TRUE(tags.setFile(images.c_str()));
+  }
+}
