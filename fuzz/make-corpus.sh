@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Writes the seed corpora of the fuzz targets below <corpus-folder>/<target>/:
 #   dicom         tiny series from qv_make_series (grey, RGB, multi-frame), recompressed with
-#                 DCMTK's tools (JPEG baseline and lossless, JPEG-LS, RLE, big endian, implicit)
+#                 DCMTK's tools (JPEG baseline and lossless, JPEG-LS, RLE, big endian, implicit),
+#                 and, when python3-pydicom is installed, the real-world files of its data folder
 #   series_cache  a series and a volume cache written by the program's own writer
 #   unzip         small archives made with zip(1) (nested folders, stored and deflated entries)
 #   plist         the program's own colour tables and hanging protocol file
@@ -32,6 +33,13 @@ for f in $(find "$work" -type f | sort); do
   dcmconv --write-dataset "$f" "$corpus/dicom/nometa-$n.dcm" 2>/dev/null || true
   n=$((n + 1))
 done
+
+# Real-world files (odd encodings, private tags, damaged headers) when pydicom's test data is here.
+pydicom=$(dpkg -L python3-pydicom 2>/dev/null | grep -m1 '/pydicom/data$' || true)
+if [ -n "$pydicom" ] && [ -d "$pydicom" ]; then
+  find "$pydicom" -type f ! -name '*.py' ! -name '*.pyc' ! -name '*.json' -size -512k \
+    -exec sh -c 'cp "$1" "$2/pydicom-$(basename "$1")"' _ {} "$corpus/dicom" \;
+fi
 
 "$build/fuzz/qv_fuzz_make_cache" "$corpus/series_cache"
 
