@@ -51,9 +51,11 @@ std::vector<std::string> craftedFiles() {
 size_t allowedFor(const std::string& path) { return (size_t(1) << 20) + 1100 * fs::file_size(path); }
 
 // A crafted file as a peer would send it: the data set's bytes exactly as stored, in the
-// transfer syntax the file meta header names, for the SOP instance it names.
+// transfer syntax the file meta header names, for the SOP instance it names (as an image: a
+// directory is no storage class).
+const char* const kSentAs = UID_SecondaryCaptureImageStorage;
 struct Sent {
-  std::string sopClass, sopInstance, syntax;
+  std::string sopInstance, syntax;
   std::vector<uint8_t> dataSet;
 };
 
@@ -66,7 +68,7 @@ Sent asSent(const std::string& path) {
   EXPECT_EQ(std::string(bytes.begin() + 128, bytes.begin() + 138), std::string("DICM\x02\x00\x00\x00UL", 10));
   auto u16 = [&](size_t at) { return size_t(bytes[at]) | size_t(bytes[at + 1]) << 8; };
   const size_t start = std::min(bytes.size(), 144 + (u16(140) | u16(142) << 16));
-  std::string sopClass, sopInstance, syntax;
+  Sent sent;
   for (size_t at = 144; at + 8 <= start;) {
     const bool longLength = std::string("OBOWUNSQUTUC").find(std::string(bytes.begin() + at + 4, bytes.begin() + at + 6)) % 2 == 0;
     const size_t valueAt = at + (longLength ? 12 : 8);
@@ -74,39 +76,15 @@ Sent asSent(const std::string& path) {
     if (valueAt + length > start) break;
     std::string value(bytes.begin() + valueAt, bytes.begin() + valueAt + length);
     while (!value.empty() && (value.back() == '\0' || value.back() == ' ')) value.pop_back();
-    if (u16(at) == 0x0002 && u16(at + 2) == 0x0002) sopClass = value;
-    if (u16(at) == 0x0002 && u16(at + 2) == 0x0003) sopInstance = value;
-    if (u16(at) == 0x0002 && u16(at + 2) == 0x0010) syntax = value;
+    if (u16(at) == 0x0002 && u16(at + 2) == 0x0003) sent.sopInstance = value;
+    if (u16(at) == 0x0002 && u16(at + 2) == 0x0010) sent.syntax = value;
     at = valueAt + length;
   }
-  Sent sent;
-  // A directory is no storage class; a peer sends its bytes as some image.
-  sent.sopClass = dcmIsaStorageSOPClassUID(sopClass.c_str()) ? sopClass : UID_SecondaryCaptureImageStorage;
-  sent.sopInstance = sopInstance.empty() ? newTestUid() : sopInstance;
-  sent.syntax = syntax;
-  EXPECT_FALSE(syntax.empty());
+  if (sent.sopInstance.empty()) sent.sopInstance = newTestUid();
+  EXPECT_FALSE(sent.syntax.empty());
   sent.dataSet.assign(bytes.begin() + static_cast<long>(start), bytes.end());
   if (sent.dataSet.size() % 2) sent.dataSet.push_back(0);  // PDVs carry even lengths
   return sent;
-}
-
-redIRI::dcmConvertor::ConvertRecord convertRecord(const std::string& output, const std::string& source,
-                                                  const uint16_t* pixels) {
-  redIRI::dcmConvertor::ConvertRecord r;
-  std::memset(&r, 0, sizeof(r));
-  std::snprintf(r.outputPath, sizeof(r.outputPath), "%s", output.c_str());
-  std::snprintf(r.sourcePath, sizeof(r.sourcePath), "%s", source.c_str());
-  std::snprintf(r.studyUID, sizeof(r.studyUID), "2.25.4401");
-  std::snprintf(r.seriesUID, sizeof(r.seriesUID), "2.25.4402");
-  std::snprintf(r.seriesNumber, sizeof(r.seriesNumber), "1");
-  std::snprintf(r.instanceNumber, sizeof(r.instanceNumber), "1");
-  std::snprintf(r.studyID, sizeof(r.studyID), "9000");
-  r.rows = r.columns = 2;
-  r.windowWidth = 400;
-  r.rescaleSlope = 1;
-  r.rowDirection[0] = r.columnDirection[1] = 1;
-  r.pixels = pixels;
-  return r;
 }
 
 }  // namespace
@@ -116,7 +94,6 @@ TEST(CraftedFiles, EveryReaderRefusesThemAndReadsTheNextFile) {
   TempDir dir;
   const std::string sound = dir.file("sound.dcm");
   writeImage(sound, greySpec(4, 4));
-  const uint16_t pixels[4] = {1, 2, 3, 4};
   redIRI::dcmReader reader;
   redIRI::dcmReadTag tags;
   for (const std::string& path : craftedFiles()) {
@@ -135,17 +112,11 @@ TEST(CraftedFiles, EveryReaderRefusesThemAndReadsTheNextFile) {
     EXPECT_EQ(count, 0);
     redIRI::DCM_MESSAGE record;
     EXPECT_FALSE(tags.getDicomMessage(record));
-    // A favourite saved from an image whose source turned out crafted keeps nothing of it.
-    const std::string output = dir.file("favourite.dcm");
-    EXPECT_TRUE(redIRI::dcmConvertor().convert(convertRecord(output, path, pixels)));
     allocations.stop();
     EXPECT_LT(allocations.largest(), allowedFor(path)) << "bytes reserved at once";
     EXPECT_TRUE(log.logged("dcmReader: cannot read \"" + path + "\"")) << ::testing::PrintToString(log.logLines());
     EXPECT_TRUE(log.logged("dcmReadTag: cannot read \"" + path + "\""));
 
-    ASSERT_TRUE(tags.setFile(output.c_str()));
-    EXPECT_EQ(tags.getTag(0x0008, 0x0060), "OT");
-    EXPECT_EQ(tags.getTag(0x0010, 0x0010), "");
     ASSERT_TRUE(reader.setFile(sound.c_str()));
     EXPECT_NE(reader.readDicomPixelPointer(type, count), nullptr);
     EXPECT_EQ(count, 16);
@@ -175,16 +146,15 @@ TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndTakesTheNextAssociatio
   for (const std::string& path : craftedFiles()) {
     SCOPED_TRACE(path);
     const Sent sent = asSent(path);
-    ASSERT_FALSE(sent.sopClass.empty());
     redIRI::detail::SocketWatch watch;
     redIRI::detail::ClientAssociation client(watch);
     std::string error;
-    ASSERT_TRUE(client.open("127.0.0.1", port, "ANY-SCP", {{sent.sopClass, {sent.syntax}}}, error)) << error;
-    const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), sent.sopClass.c_str());
+    ASSERT_TRUE(client.open("127.0.0.1", port, "ANY-SCP", {{kSentAs, {sent.syntax}}}, error)) << error;
+    const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), kSentAs);
     ASSERT_NE(presId, 0);
     log.clear();
     AllocationWatch allocations;
-    const std::string outcome = sendRawStore(client.get(), presId, sent.sopClass, sent.sopInstance, sent.dataSet);
+    const std::string outcome = sendRawStore(client.get(), presId, kSentAs, sent.sopInstance, sent.dataSet);
     allocations.stop();
     // Refused as a data set that cannot be understood; the association is still in step.
     EXPECT_EQ(outcome, "0xc000");
