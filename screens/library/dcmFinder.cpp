@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 USING_NS_CC;
@@ -121,7 +122,8 @@ NSUI::NSTextField* dcmFinder::replaceField(const std::string& name, int mode, co
     // text scrolls).
     field->setFontSize(kFieldFontSize);
     field->setPlaceHolderFontSize(kFieldFontSize);
-    field->setLineHeight(std::max(1, int(box.height) - 10));
+    // Showing its placeholder, the field is one line tall: the view keeps to that line.
+    field->setLineHeight(std::max(1, int(std::ceil(field->getContentSize().height))));
     field->setAnchorPoint(Vec2(0.0f, 0.5f));
     // On the finder itself, not in the layout: the layout would arrange a child it has no
     // parameters for.

@@ -47,7 +47,8 @@ bool dark(const std::array<int, 3>& c)
 } // namespace
 
 // The typed texts of the query screen's four fields lie inside their white boxes, clear of the top
-// and the bottom border (descenders included), and about as far from one as from the other.
+// and the bottom border (descenders included), about as far from one as from the other, and on
+// one line.
 TEST_F(LibraryAppTest, QueryFieldsShowTheirTextsInsideTheirBoxes)
 {
     launch(false);
@@ -56,8 +57,11 @@ TEST_F(LibraryAppTest, QueryFieldsShowTheirTextsInsideTheirBoxes)
     home()->addChild(window);
     dcmFinder* finder = dcmFinder::fromWindow(window);
     ASSERT_NE(finder, nullptr);
-    const std::pair<const char*, const char*> typed[] = {
-        {"editIP", "127.0.0.1"}, {"editPort", "104"}, {"editTitle", "ANY-SCP"}, {"editPatient", "Jpgy Qj"}};
+    // The patient's text is longer than its field: the field shows the line with the cursor.
+    const std::pair<const char*, const char*> typed[] = {{"editIP", "127.0.0.1"},
+                                                         {"editPort", "104"},
+                                                         {"editTitle", "ANY-SCP"},
+                                                         {"editPatient", "Jpgy Qj, a patient name longer than its field"}};
     for (const auto& [name, text] : typed) {
         NSUI::NSTextField* field = finder->getField(name);
         ASSERT_NE(field, nullptr) << name;
@@ -91,6 +95,8 @@ TEST_F(LibraryAppTest, QueryFieldsShowTheirTextsInsideTheirBoxes)
                                            << ", ink " << inkLow << ".." << inkHigh << ")";
         EXPECT_LE(inkHigh, box.y1 - margin) << "the text touches the top border (box " << box.y0 << ".." << box.y1
                                             << ", ink " << inkLow << ".." << inkHigh << ")";
+        // One line of 17-point text, ascenders to descenders, not parts of two.
+        EXPECT_LE(inkHigh - inkLow + 1, int(std::lround(21 * scale))) << "more than one line shows";
         const int below = inkLow - box.y0, above = box.y1 - inkHigh;
         EXPECT_LE(std::abs(below - above), std::max(6, (box.y1 - box.y0) / 4))
             << "the text is not centred: " << below << " below, " << above << " above";
