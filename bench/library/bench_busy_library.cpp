@@ -21,6 +21,7 @@
 // kept between runs in $QV_BENCH_DIR (default /tmp/qv-bench-library).
 #include "AppConfig.h"
 #include "AppDelegate.h"
+#include "BenchTools.h"
 #include "DicomSeriesWriter.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
@@ -33,9 +34,7 @@
 #include "../../platform/dicom/tests/support/LoopbackPorts.h"
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,22 +48,18 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
+using qvbench::benchRoot;
+using qvbench::spawnTool;
+
 constexpr int kImages = 1000;
 constexpr int kSeries = 4;  // two patients of two series each
 constexpr double kGiveUpSeconds = 180.0;
 
-std::string benchRoot()
-{
-    const char* dir = std::getenv("QV_BENCH_DIR");
-    return std::string(dir && *dir ? dir : "/tmp/qv-bench-library") + "/";
-}
 
 double framesPerSecond()
 {
@@ -99,24 +94,6 @@ std::string sourceFolder()
     return dir;
 }
 
-pid_t spawnTool(const std::vector<std::string>& argv)
-{
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pid <= 0) {
-        std::fprintf(stderr, "cannot start %s (scripts/install-deps installs dcmtk)\n", argv[0].c_str());
-        std::exit(1);
-    }
-    return pid;
-}
 
 // The storage server's messages of stored images, counted on the DICOM library's threads before
 // the network service turns them into notices.

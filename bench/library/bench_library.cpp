@@ -20,6 +20,7 @@
 // storage server relative to storescp (aim: at least 0.8). Everything stays on 127.0.0.1.
 // QV_BENCH_TRACE=1 also prints, per import run, when the copying ended and how many rows existed.
 #include "DicomSeriesWriter.h"
+#include "BenchTools.h"
 #include "HeadlessBench.h"
 #include "NSDBDataModel.h"
 #include "NSNotificationCenter.h"
@@ -31,9 +32,7 @@
 #include "cocos2d.h"
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,21 +46,16 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace {
 
+using qvbench::benchRoot;
+using qvbench::spawnTool;
+
 constexpr int kFiles = 1000;
 constexpr int kSenders = 8;
 constexpr int kPerSender = kFiles / kSenders;
-
-std::string benchRoot()
-{
-    const char* dir = std::getenv("QV_BENCH_DIR");
-    return std::string(dir && *dir ? dir : "/tmp/qv-bench-library") + "/";
-}
 
 using qvbench::step;
 
@@ -123,25 +117,6 @@ bool listening(int port)
     return fd >= 0;
 }
 
-// A DCMTK tool started from PATH, its output discarded.
-pid_t spawnTool(const std::vector<std::string>& argv)
-{
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pid <= 0) {
-        std::fprintf(stderr, "cannot start %s (scripts/install-deps installs dcmtk)\n", argv[0].c_str());
-        std::exit(1);
-    }
-    return pid;
-}
 
 // Runs the 8 senders against the port and waits for them; false when one failed.
 bool sendAll(int port, const std::function<void()>& whileWaiting = {})

@@ -211,3 +211,61 @@ TEST_F(NotificationCenterThreads, RegisteringAndRemovingFromAWorkerDuringDeliver
     EXPECT_GE(a.received.size(), 200u);
 }
 
+
+// Workers post normal notices (a storage server's stored images) while the main thread drains the
+// backlog and another worker cancels the deliveries to a second observer: each notice reaches the
+// first observer once, every thread's in the order it posted them.
+TEST_F(NotificationCenterThreads, WorkersPostNormalNoticesWhileTheBacklogDrains)
+{
+    constexpr int kThreads = 4;
+    constexpr int kPosts = 1500;
+    std::map<int, std::vector<int>> perThread;
+    int total = 0;
+    center->addObserver(
+        &a, nullptr,
+        [&](cocos2d::Ref*, unsigned int, NSNotificationData* d)
+        {
+            perThread[d->intValue].push_back(d->intValue2);
+            ++total;
+        },
+        9001);
+    center->addObserver(&c, nullptr, c.callback(), 9001);
+
+    std::atomic<int> running{kThreads};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back(
+            [&, t]
+            {
+                for (int i = 0; i < kPosts; ++i)
+                {
+                    auto* d = new NSNotificationData();
+                    d->intValue = t;
+                    d->intValue2 = i;
+                    NSNotificationCenter::getInstance()->postNotification(nullptr, 9001, d, nullptr, false);
+                    d->release();
+                }
+                --running;
+            });
+    std::thread canceller(
+        [&]
+        {
+            while (running.load() > 0)
+                NSNotificationCenter::getInstance()->cancelNotificationsForTarget(&c);
+        });
+    while (running.load() > 0)
+        step();
+    for (auto& th : threads)
+        th.join();
+    canceller.join();
+    center->cancelNotificationsForTarget(&c);
+    ASSERT_TRUE(stepUntil([&] { return total == kThreads * kPosts; }, kThreads * kPosts));
+    for (int t = 0; t < kThreads; ++t)
+    {
+        const std::vector<int>& seen = perThread[t];
+        ASSERT_EQ(seen.size(), static_cast<size_t>(kPosts));
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    }
+    step(3);
+    EXPECT_EQ(total, kThreads * kPosts);
+}
