@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -42,6 +43,32 @@ protected:
             for (Listener* l : {&a, &b, &c})
                 live->removeObserver(l);
         HeadlessFrames::TearDown();
+    }
+
+    // Starts `threads` workers that each post `posts` notices, intValue = the worker's index and
+    // intValue2 = the post's index; post(i) says the number and whether it is urgent. `running`
+    // counts the workers that have not finished.
+    std::vector<std::thread> postFromWorkers(int threads, int posts, std::atomic<int>& running,
+                                             std::function<std::pair<unsigned int, bool>(int)> post)
+    {
+        running = threads;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back(
+                [&running, posts, post, t]
+                {
+                    for (int i = 0; i < posts; ++i)
+                    {
+                        auto* d = new NSNotificationData();
+                        d->intValue = t;
+                        d->intValue2 = i;
+                        const auto [number, urgent] = post(i);
+                        NSNotificationCenter::getInstance()->postNotification(nullptr, number, d, nullptr, urgent);
+                        d->release();
+                    }
+                    --running;
+                });
+        return workers;
     }
 
     NSNotificationCenter* center = nullptr;
@@ -142,26 +169,10 @@ TEST_F(NotificationCenterThreads, PostingFromManyThreadsAtOnce)
     center->addObserver(&a, nullptr, record, 9001);
     center->addObserver(&a, nullptr, record, 9002);
 
-    std::atomic<int> running{kThreads};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-    {
-        threads.emplace_back(
-            [&, t]
-            {
-                for (int i = 0; i < kPosts; ++i)
-                {
-                    auto* d = new NSNotificationData();
-                    d->intValue = t;
-                    d->intValue2 = i;
-                    // Mostly urgent so the test does not need thousands of frames; some normal.
-                    NSNotificationCenter::getInstance()->postNotification(nullptr, i % 10 == 0 ? 9002 : 9001,
-                                                                          d, nullptr, i % 10 != 0);
-                    d->release();
-                }
-                --running;
-            });
-    }
+    std::atomic<int> running{0};
+    // Mostly urgent so the test does not need thousands of frames; some normal.
+    std::vector<std::thread> threads = postFromWorkers(
+        kThreads, kPosts, running, [](int i) { return std::make_pair(i % 10 == 0 ? 9002u : 9001u, i % 10 != 0); });
     while (running.load() > 0)
         step();
     for (auto& th : threads)
@@ -231,22 +242,9 @@ TEST_F(NotificationCenterThreads, WorkersPostNormalNoticesWhileTheBacklogDrains)
         9001);
     center->addObserver(&c, nullptr, c.callback(), 9001);
 
-    std::atomic<int> running{kThreads};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back(
-            [&, t]
-            {
-                for (int i = 0; i < kPosts; ++i)
-                {
-                    auto* d = new NSNotificationData();
-                    d->intValue = t;
-                    d->intValue2 = i;
-                    NSNotificationCenter::getInstance()->postNotification(nullptr, 9001, d, nullptr, false);
-                    d->release();
-                }
-                --running;
-            });
+    std::atomic<int> running{0};
+    std::vector<std::thread> threads =
+        postFromWorkers(kThreads, kPosts, running, [](int) { return std::make_pair(9001u, false); });
     std::thread canceller(
         [&]
         {
