@@ -1,5 +1,7 @@
 #include "isROIStatistics.h"
 
+#include "isActorImage.h"
+
 #include "NSStringUtil.h"
 
 #include <cmath>
@@ -261,10 +263,16 @@ bool computeROIStatisticsText(const isSliceInfo& slice, const ROIData& record, s
     case ROI_POINT: {
         const Vec3 p = record.getPoint(0);
         float value = 0.0f;
-        if (sampleSliceAt(slice, p, value))
-            text = "Value:" + number(value) + "\nx=" + number(p.x) + ",y=" + number(p.y) + ",z=" + number(p.z);
-        else
+        if (sampleSliceAt(slice, p, value)) {
+            // The world point lies in the slice's display frame; the reader wants the patient
+            // coordinates the files give, as the slice-position label shows them.
+            float patient[3] = {p.x, p.y, p.z};
+            reorientForPatientPosition(&slice, patient);
+            text = "Value:" + number(value) + "\nx=" + number(patient[0]) + ",y=" + number(patient[1]) +
+                   ",z=" + number(patient[2]);
+        } else {
             text = "Unknown";
+        }
         return true;
     }
     default:

@@ -3,13 +3,18 @@
 // slice, at the edges and partly or wholly off the slice; the texts the image actor answers.
 #include "isROIStatistics.h"
 
+#include "DicomSeriesWriter.h"
+#include "isDcmReader.h"
+#include "isImageData.h"
 #include "support/SliceRecords.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <random>
+#include <unistd.h>
 
 using namespace isImageSDK;
 using cocos2d::Mat4;
@@ -307,7 +312,8 @@ TEST(StatisticsText, PointsLinesAndRgb)
     std::string text;
     ASSERT_TRUE(computeROIStatisticsText(t.r.info, *pt, text));
     EXPECT_EQ(text.substr(0, text.find('\n')), "Value:12.3");
-    EXPECT_EQ(text.substr(text.find('\n') + 1), "x=10,y=-16.9,z=28.1");
+    // World (10, -16.9, 28.1) read as patient coordinates of a head-first supine slice.
+    EXPECT_EQ(text.substr(text.find('\n') + 1), "x=10,y=-28.1,z=-16.9");
 
     pt->point = t.world(-5, 2);
     ASSERT_TRUE(computeROIStatisticsText(t.r.info, *pt, text));
@@ -332,3 +338,66 @@ TEST(StatisticsText, PointsLinesAndRgb)
 }
 
 } // namespace
+
+// A point reads the patient coordinates of the pixel under it, as the file's image position and
+// orientation give them (position + column x column spacing x row direction + row x row spacing
+// x column direction), whatever the plane and the patient's position on the table; the world
+// point the slice is drawn in (the display frame) differs from them in all of these cases.
+TEST(StatisticsText, PointsReadPatientCoordinates)
+{
+    struct Case {
+        const char* what;
+        const char* patientPosition;
+        double orientation[6];
+        double position[3];
+    };
+    const double a = 25.0 * M_PI / 180.0;
+    const Case cases[] = {
+        {"axial HFS", "HFS", {1, 0, 0, 0, 1, 0}, {-40, -60, -25}},
+        {"sagittal HFS", "HFS", {0, 1, 0, 0, 0, -1}, {12, -80, 90}},
+        {"coronal FFP", "FFP", {1, 0, 0, 0, 0, -1}, {-70, 33, 15}},
+        {"oblique HFDL", "HFDL", {std::cos(a), std::sin(a), 0, 0, 0, -1}, {5, -7, 40}},
+        {"axial, no position on the table", "", {1, 0, 0, 0, 1, 0}, {10, 20, -30}},
+    };
+    char folder[] = "/tmp/qv-point-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/p.dcm";
+    constexpr int kColumn = 5, kRow = 7;
+    for (const Case& c : cases) {
+        qvgen::ImageSpec spec;
+        spec.patientPosition = c.patientPosition;
+        std::copy(c.orientation, c.orientation + 6, spec.orientation);
+        std::copy(c.position, c.position + 3, spec.position);
+        spec.pixelSpacing = "0.8\\0.5";  // row spacing 0.8, column spacing 0.5
+        spec.pixels.assign(static_cast<size_t>(spec.columns) * spec.rows * 2, 0);
+        spec.pixels[2 * (kRow * spec.columns + kColumn)] = 77;
+        std::string error;
+        ASSERT_TRUE(qvgen::writeDicomFile(path, spec, &error)) << error;
+        isDcmReader* reader = isDcmReader::create();
+        reader->retain();
+        reader->setFileName(path);
+        reader->update();
+        const isSliceInfo* slice = reader->getOutputData()->getSlice(0);
+        ASSERT_NE(slice, nullptr) << c.what;
+
+        double expected[3];
+        for (int k = 0; k < 3; ++k)
+            expected[k] = c.position[k] + kColumn * 0.5 * c.orientation[k] + kRow * 0.8 * c.orientation[3 + k];
+        Vec3 world(kColumn * slice->spacingX, kRow * slice->spacingY, 0.0f);
+        slice->matrix.transformPoint(&world);
+        ROIPoint* point = ROIPoint::create();
+        point->retain();
+        point->point = world;
+        std::string text;
+        ASSERT_TRUE(computeROIStatisticsText(*slice, *point, text)) << c.what;
+        float x = 0, y = 0, z = 0;
+        ASSERT_EQ(std::sscanf(text.c_str(), "Value:77\nx=%f,y=%f,z=%f", &x, &y, &z), 3) << c.what << ": " << text;
+        EXPECT_NEAR(x, expected[0], 0.011) << c.what << ": " << text;
+        EXPECT_NEAR(y, expected[1], 0.011) << c.what << ": " << text;
+        EXPECT_NEAR(z, expected[2], 0.011) << c.what << ": " << text;
+        point->release();
+        reader->release();
+    }
+    std::remove(path.c_str());
+    rmdir(folder);
+}
