@@ -121,6 +121,13 @@ void isActorManager::removeOverlayActor()
     releaseField(m_overlayActor);
 }
 
+std::vector<cocos2d::Rect> isActorManager::overlayTextBoxes(bool edgesOnly) const
+{
+    if (!m_renderWindow || !m_overlayActor)
+        return {};
+    return m_overlayActor->getTextBoxes(m_renderWindow->getHostNode(), edgesOnly);
+}
+
 void isActorManager::createCrossLineActor()
 {
     if (!m_renderWindow || m_crossLineActor)
@@ -132,24 +139,7 @@ void isActorManager::createCrossLineActor()
     }
     actor->attachRenderWindow(m_renderWindow);
     // The reference lines stop short of the edge letters, which they would otherwise cross.
-    actor->setKeepClear([this] {
-        std::vector<cocos2d::Rect> boxes;
-        cocos2d::Node* host = m_renderWindow ? m_renderWindow->getHostNode() : nullptr;
-        if (!host || !m_overlayActor)
-            return boxes;
-        for (int edge = 0; edge < 4; ++edge) {
-            isNodeOverlayText* label = m_overlayActor->getEdgeLabel(edge);
-            if (!label || !label->isVisible() || label->getString().empty() || !label->getParent())
-                continue;
-            const cocos2d::Rect box = label->getBoundingBox();
-            const cocos2d::Vec2 low =
-                host->convertToNodeSpace(label->getParent()->convertToWorldSpace(box.origin));
-            const cocos2d::Vec2 high = host->convertToNodeSpace(
-                label->getParent()->convertToWorldSpace(cocos2d::Vec2(box.getMaxX(), box.getMaxY())));
-            boxes.emplace_back(low.x, low.y, high.x - low.x, high.y - low.y);
-        }
-        return boxes;
-    });
+    actor->setKeepClear([this] { return overlayTextBoxes(true); });
     m_crossLineActor = actor;
 }
 
@@ -189,6 +179,8 @@ isActorROI* isActorManager::getROIActor()
             return nullptr;
         actor->retain();
         actor->attachRenderWindow(m_renderWindow);
+        // The value labels keep clear of the corner texts and the edge letters.
+        actor->setKeepClear([this] { return overlayTextBoxes(false); });
         m_roiActor = actor;
     }
     return m_roiActor;

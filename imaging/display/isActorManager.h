@@ -66,6 +66,9 @@ public:
     void releaseActors();
 
 private:
+    // The overlay's text boxes in the window's units (none without an overlay).
+    std::vector<cocos2d::Rect> overlayTextBoxes(bool edgesOnly) const;
+
     isRenderWindowHost* m_renderWindow = nullptr;
     isActorObject* m_vrActor = nullptr;
     isActorImage* m_imageActor = nullptr;

@@ -344,6 +344,43 @@ void isActorOverlay::applyDicomInfo(const std::string& json)
     }
 }
 
+std::vector<cocos2d::Rect> isActorOverlay::getTextBoxes(cocos2d::Node* host, bool edgesOnly) const
+{
+    std::vector<cocos2d::Rect> boxes;
+    if (!host)
+        return boxes;
+    // A node counts when it and every ancestor up to the host are visible.
+    auto shown = [host](const cocos2d::Node* node) {
+        for (; node && node != host; node = node->getParent())
+            if (!node->isVisible())
+                return false;
+        return node == host;
+    };
+    auto add = [&](cocos2d::Node* node) {
+        cocos2d::Node* parent = node->getParent();
+        if (!parent || !shown(node))
+            return;
+        const cocos2d::Rect box = node->getBoundingBox();
+        const cocos2d::Vec2 low = host->convertToNodeSpace(parent->convertToWorldSpace(box.origin));
+        const cocos2d::Vec2 high =
+            host->convertToNodeSpace(parent->convertToWorldSpace(cocos2d::Vec2(box.getMaxX(), box.getMaxY())));
+        if (high.x > low.x && high.y > low.y)
+            boxes.emplace_back(low.x, low.y, high.x - low.x, high.y - low.y);
+    };
+    for (isNodeOverlayText* label : m_edgeLabels)
+        if (label && !label->getString().empty())
+            add(label);
+    if (edgesOnly)
+        return boxes;
+    for (const Item& item : m_items) {
+        if (item.overlay->getKind() == isNodeOverlay::KindText &&
+            static_cast<isNodeOverlayText*>(item.overlay)->getString().empty())
+            continue;
+        add(item.node);
+    }
+    return boxes;
+}
+
 const std::vector<NSUI::NSLayout*>& isActorOverlay::getCornerRows(int corner) const
 {
     static const std::vector<NSUI::NSLayout*> none;

@@ -79,6 +79,10 @@ public:
     int getFontSize() const { return m_fontSize; }
     int getRowHeight() const { return m_rowHeight; }
     isNodeOverlayText* getEdgeLabel(int edge) const { return edge >= 0 && edge < 4 ? m_edgeLabels[edge] : nullptr; }
+    // The boxes of the texts shown (non-empty and visible up to the host), in the host node's
+    // units: the edge letters and, unless edgesOnly, the corner texts and buttons. Measurements'
+    // labels and reference lines keep clear of them.
+    std::vector<cocos2d::Rect> getTextBoxes(cocos2d::Node* host, bool edgesOnly) const;
     // The rows of a corner, in order (empty for a corner not made).
     const std::vector<NSUI::NSLayout*>& getCornerRows(int corner) const;
     int getCornerItemCount(int corner) const;

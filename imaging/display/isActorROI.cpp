@@ -1,5 +1,5 @@
 #include "isActorROI.h"
-#include "isSegmentClip.h"
+#include "isROILabelLayout.h"
 
 #include "isCamera.h"
 #include "isROIManager.h"
@@ -55,6 +55,8 @@ void isActorROI::clear()
 {
     dropActors();
     isActorObject::clear();
+    m_leaders = nullptr;  // released with the base's nodes
+    m_leaderLines.clear();
     if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance())
         centre->removeObserver(this);
 }
@@ -269,13 +271,25 @@ void isActorROI::onNotification(cocos2d::Ref*, unsigned int id, NSUI::NSNotifica
 
 namespace {
 
-using Segment = std::pair<cocos2d::Vec2, cocos2d::Vec2>;
-
-// Whether the segment (window units) passes through the box.
-bool crosses(const Segment& segment, const cocos2d::Rect& box)
+// The world length of the point measurement's cross arms, in screen pixels from the point (as
+// the point actor draws them).
+constexpr float kCrossInner = 5.0f, kCrossOuter = 15.0f;
+// Two millimetres of screen in window units: the gap between a shape and a label beside it.
+float twoMillimetres()
 {
-    float enter = 0.0f;
-    return clipSegment(segment.first, segment.second, box, enter);
+    return static_cast<float>(static_cast<int>(cocos2d::Device::getUnitsPerInch() * 2 / 25.4f));
+}
+
+// A label's box in the host's units (its anchor is its bottom-left corner).
+cocos2d::Rect hostBox(cocos2d::Node* host, cocos2d::Node* label)
+{
+    const cocos2d::Rect own = label->getBoundingBox();
+    cocos2d::Vec2 low(own.getMinX(), own.getMinY()), high(own.getMaxX(), own.getMaxY());
+    if (cocos2d::Node* parent = label->getParent(); parent && parent != host) {
+        low = host->convertToNodeSpace(parent->convertToWorldSpace(low));
+        high = host->convertToNodeSpace(parent->convertToWorldSpace(high));
+    }
+    return cocos2d::Rect(low.x, low.y, high.x - low.x, high.y - low.y);
 }
 
 } // namespace
@@ -284,99 +298,116 @@ void isActorROI::arrangeLabels()
 {
     isCamera* camera = m_renderWindow ? m_renderWindow->getSceneCamera() : nullptr;
     cocos2d::Node* host = m_renderWindow ? m_renderWindow->getHostNode() : nullptr;
-    if (!camera || !host || m_roiActors.empty())
+    if (!camera || !host)
         return;
     auto screen = [camera](const cocos2d::Vec3& world) {
         cocos2d::Vec3 window;
         camera->worldToScreen(world, &window);
         return cocos2d::Vec2(window.x, window.y);
     };
-    // The outlines of every measurement, as drawn (circles as 32-sided polygons).
-    std::vector<Segment> outlines;
+
+    ROILabelScene scene;
+    scene.view = host->getContentSize();
+    scene.gap = twoMillimetres();
+    if (m_keepClear)
+        scene.texts = m_keepClear();
+    std::vector<ROILabelRequest> requests;
+    std::vector<isNodeText*> arranged;
+    std::vector<cocos2d::Vec2> homes;
     for (isActorROIBase* actor : m_roiActors) {
         const ROIData* record = actor->getROIData();
         if (!record)
             continue;
+        // The measurement as drawn, in window units (circles as 32-sided polygons).
+        std::vector<ROISegment> outline;
         const int count = record->getPointCount();
+        const cocos2d::Vec2 first = count > 0 ? screen(record->getPoint(0)) : cocos2d::Vec2::ZERO;
         switch (record->getKind()) {
         case ROI_LINE:
-            outlines.emplace_back(screen(record->getPoint(0)), screen(record->getPoint(1)));
+            outline.emplace_back(first, screen(record->getPoint(1)));
             break;
         case ROI_ANGLE:
-            outlines.emplace_back(screen(record->getPoint(0)), screen(record->getPoint(1)));
-            outlines.emplace_back(screen(record->getPoint(0)), screen(record->getPoint(2)));
+            outline.emplace_back(first, screen(record->getPoint(1)));
+            outline.emplace_back(first, screen(record->getPoint(2)));
+            break;
+        case ROI_POINT:
+            for (const cocos2d::Vec2 d : {cocos2d::Vec2(1, 0), cocos2d::Vec2(-1, 0), cocos2d::Vec2(0, 1),
+                                          cocos2d::Vec2(0, -1)})
+                outline.emplace_back(first + d * kCrossInner, first + d * kCrossOuter);
             break;
         case ROI_CIRCLE: {
-            const cocos2d::Vec2 c = screen(record->getPoint(0));
-            const float r = c.distance(screen(record->getPoint(1)));
+            const float r = first.distance(screen(record->getPoint(1)));
             constexpr int kSides = 32;
             for (int i = 0; i < kSides; ++i) {
                 const float a0 = 6.2831853f * i / kSides, a1 = 6.2831853f * (i + 1) / kSides;
-                outlines.emplace_back(c + cocos2d::Vec2(std::cos(a0), std::sin(a0)) * r,
-                                      c + cocos2d::Vec2(std::cos(a1), std::sin(a1)) * r);
+                outline.emplace_back(first + cocos2d::Vec2(std::cos(a0), std::sin(a0)) * r,
+                                     first + cocos2d::Vec2(std::cos(a1), std::sin(a1)) * r);
             }
             break;
         }
         case ROI_POLYGON:
             for (int i = 0; i + 1 < count; ++i)
-                outlines.emplace_back(screen(record->getPoint(i)), screen(record->getPoint(i + 1)));
+                outline.emplace_back(screen(record->getPoint(i)), screen(record->getPoint(i + 1)));
             if (count > 2)
-                outlines.emplace_back(screen(record->getPoint(count - 1)), screen(record->getPoint(0)));
+                outline.emplace_back(screen(record->getPoint(count - 1)), first);
             break;
         default:
             break;
         }
-    }
-    // A label's box at a place (its anchor is its bottom-left corner), in window units.
-    auto boxAt = [host](isNodeText* label, const cocos2d::Vec2& place) {
-        const cocos2d::Rect own = label->getBoundingBox();
-        const cocos2d::Vec2 shift = place - label->getPosition();
-        cocos2d::Vec2 low = cocos2d::Vec2(own.getMinX(), own.getMinY()) + shift;
-        cocos2d::Vec2 high = cocos2d::Vec2(own.getMaxX(), own.getMaxY()) + shift;
-        if (cocos2d::Node* parent = label->getParent(); parent && parent != host) {
-            low = host->convertToNodeSpace(parent->convertToWorldSpace(low));
-            high = host->convertToNodeSpace(parent->convertToWorldSpace(high));
-        }
-        return cocos2d::Rect(low.x, low.y, high.x - low.x, high.y - low.y);
-    };
-    const cocos2d::Size window = host->getContentSize();
-    std::vector<cocos2d::Rect> placed;
-    for (isActorROIBase* actor : m_roiActors) {
+        scene.outlines.insert(scene.outlines.end(), outline.begin(), outline.end());
+
+        if (isNodeText* number = actor->getNumberLabel(); number && number->isVisible())
+            scene.texts.push_back(hostBox(host, number));
         isNodeText* label = actor->getLabel();
         if (!label || !label->isVisible() || label->getString().empty())
             continue;
         cocos2d::Vec2 home;
         if (label->isMoved() || !actor->getLabelHome(home)) {
-            placed.push_back(boxAt(label, label->getPosition()));
+            scene.texts.push_back(hostBox(host, label));
             continue;
         }
-        const float step = boxAt(label, home).size.height + 2.0f;
-        auto free = [&](const cocos2d::Rect& box) {
-            for (const cocos2d::Rect& other : placed)
-                if (box.intersectsRect(other))
-                    return false;
-            for (const Segment& segment : outlines)
-                if (crosses(segment, box))
-                    return false;
-            return true;
-        };
-        cocos2d::Vec2 chosen = home;
-        constexpr int kTries = 8;
-        for (int k = 0; k <= 2 * kTries; ++k) {
-            // 0, then 1..kTries label heights up, then 1..kTries down.
-            const float dy = k == 0 ? 0.0f : k <= kTries ? step * k : -step * (k - kTries);
-            const cocos2d::Vec2 place = home + cocos2d::Vec2(0.0f, dy);
-            const cocos2d::Rect box = boxAt(label, place);
-            if (k > 0 && (box.getMinY() < 0.0f || box.getMaxY() > window.height))
-                continue;
-            if (free(box)) {
-                chosen = place;
-                break;
+        ROILabelRequest request;
+        request.home = hostBox(host, label);
+        request.home.origin += home - label->getPosition();
+        cocos2d::Vec2 low = first, high = first;
+        for (const ROISegment& segment : outline)
+            for (const cocos2d::Vec2& p : {segment.first, segment.second}) {
+                low = cocos2d::Vec2(std::min(low.x, p.x), std::min(low.y, p.y));
+                high = cocos2d::Vec2(std::max(high.x, p.x), std::max(high.y, p.y));
+            }
+        request.shape = cocos2d::Rect(low.x, low.y, high.x - low.x, high.y - low.y);
+        request.anchor = first;
+        request.outline = std::move(outline);
+        requests.push_back(std::move(request));
+        arranged.push_back(label);
+        homes.push_back(home);
+    }
+
+    const std::vector<ROILabelPlacement> placements = placeROILabels(scene, requests);
+    std::vector<std::pair<cocos2d::Vec2, cocos2d::Vec2>> leaders;
+    for (size_t i = 0; i < arranged.size(); ++i) {
+        isNodeText* label = arranged[i];
+        const cocos2d::Vec2 place = homes[i] + placements[i].offset;
+        if (label->getPosition() != place)
+            label->setPosition(place);
+        if (placements[i].leader)
+            leaders.emplace_back(placements[i].from, placements[i].to);
+    }
+    if (leaders != m_leaderLines) {
+        m_leaderLines = leaders;
+        if (!m_leaders && !leaders.empty()) {
+            m_leaders = cocos2d::DrawNode::create();
+            if (m_leaders) {
+                m_leaders->setLineWidth(1.5f);
+                m_leaders->setLocalZOrder(999);  // under the labels (1000)
+                addChildNode(m_leaders);
             }
         }
-        if (label->getPosition() != chosen)
-            label->setPosition(chosen);
-        placed.push_back(boxAt(label, chosen));
+        if (m_leaders) {
+            m_leaders->clear();
+            for (const auto& [from, to] : leaders)
+                m_leaders->drawLine(from, to, cocos2d::Color4F::WHITE);
+        }
     }
 }
 

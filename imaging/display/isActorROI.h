@@ -13,6 +13,7 @@
 
 #include "isActorROIShapes.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,12 +73,20 @@ public:
     const std::vector<isActorROIBase*>& getROIActors() const { return m_roiActors; }
 
     void onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data);
-    // Keeps the value labels readable: each label the user has not moved goes, in list order, to
-    // the first place near its own (its place, then whole label heights above, then below, inside
-    // the window) where it overlaps no label placed before it and no measurement's outline
-    // crosses it; where there is none it stays at its own place. Window units; cheap enough for
-    // every frame.
+    // Keeps the value labels readable (see isROILabelLayout): each label the user has not moved
+    // goes, in list order, inside the window to a place near its shape where it overlaps no other
+    // text and no outline crosses it, or, when there is none near, to the nearest such place
+    // with a leader line to its shape. Texts that stay where they are: the boxes of setKeepClear,
+    // the number labels and the labels the user moved. Window units; cheap enough for every frame
+    // (a label whose own place is free costs one test).
     void arrangeLabels();
+    // Boxes (window units) of other texts of the window the labels must keep clear of, asked for
+    // at each arrangement.
+    void setKeepClear(std::function<std::vector<cocos2d::Rect>()> boxes) { m_keepClear = std::move(boxes); }
+    // The node the leader lines are drawn in (null before a label needed one).
+    cocos2d::DrawNode* getLeaderNode() const { return m_leaders; }
+    // The leader lines drawn, label end first (window units).
+    const std::vector<std::pair<cocos2d::Vec2, cocos2d::Vec2>>& getLeaderLines() const { return m_leaderLines; }
 
 private:
     // Detaches and releases every drawing actor.
@@ -91,6 +100,9 @@ private:
     uint32_t m_keyHash = 0;
     std::vector<isActorROIBase*> m_roiActors;
     int m_nextNumber = 1;
+    std::function<std::vector<cocos2d::Rect>()> m_keepClear;
+    cocos2d::DrawNode* m_leaders = nullptr;  // a plain node of the window, owned by the base
+    std::vector<std::pair<cocos2d::Vec2, cocos2d::Vec2>> m_leaderLines;  // as last drawn
 };
 
 } // namespace isImageSDK

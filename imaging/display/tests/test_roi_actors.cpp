@@ -4,6 +4,7 @@
 // measurements kept per slice and shown again, numbering, picking, and degenerate shapes.
 #include "isActorManager.h"
 #include "isActorROI.h"
+#include "isROILabelLayout.h"
 #include "isROIManager.h"
 #include "isROIStatistics.h"
 #include "support/DisplayScene.h"
@@ -418,4 +419,115 @@ TEST_F(Measurements, PolygonEditingAndDegenerateShapes)
     angleActor->setROIData(angle);
     angleActor->setCurrentPoint(Vec3(9, 9, 9));
     EXPECT_EQ(angle->getPoint(0), Vec3::ZERO);
+}
+
+// Value labels pushed off their place stay readable where the user looks for them: each stays
+// inside the view and within about one label height of its shape (or is tied to it by a leader
+// line), and no text of the view overlaps another, corner texts included, before and after a
+// zoom.
+TEST_F(Measurements, LabelsStayNearTheirShapesInsideTheViewAndClearOfOtherTexts)
+{
+    window->setContentSize(cocos2d::Size(640, 480));
+    // A corner text at the top-left of the view, as the viewer's overlay lays it out.
+    isActorOverlay* overlay = manager->getOverlayActor();
+    overlay->addTopLeftText("HOSPITAL OF A RATHER LONG NAME");
+    NSUI::NSLayout* corner = overlay->getCornerLayout(OVERLAY_TOP_LEFT);
+    corner->setPosition(Vec2(0, 480 - corner->getContentSize().height));
+    frames();
+    ASSERT_FALSE(overlay->getTextBoxes(window, false).empty());
+
+    // World (x, y) lies at window (320 + x, 240 - y).
+    auto world = [](float wx, float wy) { return Vec3(wx - 320, 240 - wy, 0); };
+    auto circle = [&](float cx, float cy, float r) {
+        ROICircle* record = ROICircle::create();
+        record->setPoint(0, world(cx, cy));
+        record->setPoint(1, world(cx + r, cy));
+        record->setText("Area:2.83,W:1.9 H:1.9 Unit:cm\nAvg:40.25,StdDev:3.5,Total:3542\nMin:30,Max:52");
+        rois->adoptROI(isActorROICircle::create(), record, -1);
+    };
+    circle(70, 410, 30);   // its label's place runs off the top, over the corner text
+    circle(600, 200, 30);  // its label's place runs off the right edge
+    for (int i = 0; i < 4; ++i)
+        circle(250 + 50 * i, 150, 20);  // a row whose labels would all overlap
+
+    const float gap = static_cast<float>(twoMillimetres());
+    auto check = [&](const char* when) {
+        drawn();
+        rois->arrangeLabels();
+        std::vector<cocos2d::Rect> texts = overlay->getTextBoxes(window, false);
+        const size_t fixed = texts.size();
+        for (isActorROIBase* actor : rois->getROIActors()) {
+            isNodeText* label = actor->getLabel();
+            ASSERT_NE(label, nullptr) << when;
+            const cocos2d::Rect box = label->getBoundingBox();
+            texts.push_back(box);
+            EXPECT_TRUE(box.getMinX() >= -0.01f && box.getMinY() >= -0.01f && box.getMaxX() <= 640.01f &&
+                        box.getMaxY() <= 480.01f)
+                << when << ": label " << actor->getNumber() << " at " << box.origin.x << "," << box.origin.y;
+            const auto* record = static_cast<const ROICircle*>(actor->getROIData());
+            cocos2d::Vec3 c, rim;
+            rig.camera->worldToScreen(record->center, &c);
+            rig.camera->worldToScreen(record->rim, &rim);
+            const float r = Vec2(c.x, c.y).distance(Vec2(rim.x, rim.y));
+            const cocos2d::Rect shape(c.x - r, c.y - r, 2 * r, 2 * r);
+            if (boxGap(box, shape) <= box.size.height + gap + 1.0f)
+                continue;
+            bool tied = false;
+            for (const auto& [from, to] : rois->getLeaderLines())
+                tied = tied || (boxGap(cocos2d::Rect(from.x, from.y, 0, 0), box) <= 1.0f &&
+                                std::fabs(Vec2(c.x, c.y).distance(to) - r) <= 1.5f);
+            EXPECT_TRUE(tied) << when << ": label " << actor->getNumber() << " is " << boxGap(box, shape)
+                              << " from its shape without a leader line";
+        }
+        for (size_t i = 0; i < texts.size(); ++i)
+            for (size_t j = std::max(i + 1, fixed); j < texts.size(); ++j)
+                EXPECT_FALSE(boxesOverlap(texts[i], texts[j])) << when << ": texts " << i << " and " << j;
+    };
+    check("as drawn");
+    rig.camera->setZoom(1.6f);
+    check("zoomed in");
+    rig.camera->setZoom(0.7f);
+    check("zoomed out");
+}
+
+// The layout alone: a free place is kept; a shape boxed in by other texts sends its label to the
+// nearest free place with a leader line ending on the outline; a view smaller than the label
+// keeps it at the view's lower-left corner.
+TEST(ROILabelLayout, OwnPlaceNearPlaceLeaderAndCramped)
+{
+    using cocos2d::Rect;
+    ROILabelScene scene;
+    scene.view = cocos2d::Size(400, 300);
+    scene.gap = 8;
+    ROILabelRequest label;
+    label.shape = Rect(100, 100, 40, 40);
+    label.home = Rect(100, 148, 120, 50);
+    label.anchor = Vec2(120, 120);
+    label.outline = {{Vec2(100, 100), Vec2(140, 100)}, {Vec2(140, 100), Vec2(140, 140)},
+                     {Vec2(140, 140), Vec2(100, 140)}, {Vec2(100, 140), Vec2(100, 100)}};
+    scene.outlines = label.outline;
+
+    std::vector<ROILabelPlacement> placed = placeROILabels(scene, {label});
+    ASSERT_EQ(placed.size(), 1u);
+    EXPECT_EQ(placed[0].offset, Vec2::ZERO);
+    EXPECT_FALSE(placed[0].leader);
+
+    // Texts all around the shape, out to well beyond one label height.
+    scene.texts = {Rect(0, 0, 400, 100), Rect(0, 140, 400, 110), Rect(0, 100, 100, 40), Rect(140, 100, 260, 40)};
+    placed = placeROILabels(scene, {label});
+    const Rect box(label.home.origin + placed[0].offset, label.home.size);
+    EXPECT_TRUE(placed[0].leader);
+    EXPECT_GE(box.getMinY(), 250.0f);
+    EXPECT_LE(box.getMaxY(), 300.0f);
+    for (const Rect& text : scene.texts)
+        EXPECT_FALSE(boxesOverlap(box, text));
+    EXPECT_LE(boxGap(Rect(placed[0].from.x, placed[0].from.y, 0, 0), box), 0.01f);
+    EXPECT_NEAR(placed[0].to.y, 140.0f, 0.01f);  // the top edge of the shape, nearest the label
+
+    // A view smaller than the label: nothing fits, the label stays at the corner.
+    scene.texts.clear();
+    scene.view = cocos2d::Size(60, 40);
+    placed = placeROILabels(scene, {label});
+    EXPECT_EQ(label.home.origin + placed[0].offset, Vec2::ZERO);
+    EXPECT_FALSE(placed[0].leader);
 }
