@@ -91,6 +91,11 @@ std::vector<ROILabelPlacement> placeROILabels(const ROILabelScene& scene, const 
         const float w = label.home.size.width, h = label.home.size.height;
         const Rect& s = label.shape;
         const Vec2 home = label.home.origin;
+        // A shape out of the view (panned or zoomed away) leaves its label at its own place,
+        // where the view's edge cuts it off with the shape; it takes no place from the others.
+        if (s.getMaxX() < 0.0f || s.getMinX() > scene.view.width || s.getMaxY() < 0.0f ||
+            s.getMinY() > scene.view.height)
+            continue;
         // Within about one label height of the shape.
         const float reach = h + scene.gap;
 

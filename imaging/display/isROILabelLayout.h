@@ -13,7 +13,8 @@
 // A place is free when the label lies inside the view, overlaps no text placed before it (the
 // corner texts, the edge letters, the labels the user moved, the number labels and the labels
 // of the measurements before it) and no measurement's outline crosses it. Places are taken
-// relative to the shape's box, so a label keeps its side of the shape while the view zooms.
+// relative to the shape's box, so a label keeps its side of the shape while the view zooms. The
+// label of a shape wholly outside the view stays at its own place (cut off with the shape).
 //
 // Pure computation, no nodes: the measurement container gathers the boxes and applies the
 // result every frame.

@@ -461,15 +461,19 @@ TEST_F(Measurements, LabelsStayNearTheirShapesInsideTheViewAndClearOfOtherTexts)
             ASSERT_NE(label, nullptr) << when;
             const cocos2d::Rect box = label->getBoundingBox();
             texts.push_back(box);
-            EXPECT_TRUE(box.getMinX() >= -0.01f && box.getMinY() >= -0.01f && box.getMaxX() <= 640.01f &&
-                        box.getMaxY() <= 480.01f)
-                << when << ": label " << actor->getNumber() << " at " << box.origin.x << "," << box.origin.y;
             const auto* record = static_cast<const ROICircle*>(actor->getROIData());
             cocos2d::Vec3 c, rim;
             rig.camera->worldToScreen(record->center, &c);
             rig.camera->worldToScreen(record->rim, &rim);
             const float r = Vec2(c.x, c.y).distance(Vec2(rim.x, rim.y));
             const cocos2d::Rect shape(c.x - r, c.y - r, 2 * r, 2 * r);
+            if (!shape.intersectsRect(cocos2d::Rect(0, 0, 640, 480))) {
+                texts.pop_back();  // out of sight with its shape
+                continue;
+            }
+            EXPECT_TRUE(box.getMinX() >= -0.01f && box.getMinY() >= -0.01f && box.getMaxX() <= 640.01f &&
+                        box.getMaxY() <= 480.01f)
+                << when << ": label " << actor->getNumber() << " at " << box.origin.x << "," << box.origin.y;
             if (boxGap(box, shape) <= box.size.height + gap + 1.0f)
                 continue;
             bool tied = false;
@@ -524,9 +528,19 @@ TEST(ROILabelLayout, OwnPlaceNearPlaceLeaderAndCramped)
     EXPECT_LE(boxGap(Rect(placed[0].from.x, placed[0].from.y, 0, 0), box), 0.01f);
     EXPECT_NEAR(placed[0].to.y, 140.0f, 0.01f);  // the top edge of the shape, nearest the label
 
-    // A view smaller than the label: nothing fits, the label stays at the corner.
+    // A shape moved out of the view keeps its label with it, out of sight.
     scene.texts.clear();
+    ROILabelRequest away = label;
+    away.shape.origin += Vec2(500, 0);
+    away.home.origin += Vec2(500, 0);
+    placed = placeROILabels(scene, {away});
+    EXPECT_EQ(placed[0].offset, Vec2::ZERO);
+    EXPECT_FALSE(placed[0].leader);
+
+    // A view smaller than the label: nothing fits, the label stays at the corner.
     scene.view = cocos2d::Size(60, 40);
+    label.shape = Rect(10, 10, 20, 20);
+    label.home.origin = Vec2(10, 38);
     placed = placeROILabels(scene, {label});
     EXPECT_EQ(label.home.origin + placed[0].offset, Vec2::ZERO);
     EXPECT_FALSE(placed[0].leader);
