@@ -501,7 +501,7 @@ void patientList::onButton(Ref* sender)
         if (listObject* row = rowFromSwipeMenu(sender, &index)) {
             shareTo* panel = shareTo::create();
             addChild(panel);
-            panel->start(libraryRoot + row->folder, row->name);
+            panel->start(libraryRoot + row->folder, isImageSDK::displayPersonName(row->name));
             closeSwipeMenu();
             recordStatistics(kEventAction);
         }
@@ -525,7 +525,7 @@ void patientList::onButton(Ref* sender)
             ssize_t index = -1;
             if (listObject* row = rowFromSwipeMenu(sender, &index)) {
                 if (dcmSend* screen = dcmSend::fromWindow(window))
-                    screen->setSendItems(libraryRoot + row->folder, row->name);
+                    screen->setSendItems(libraryRoot + row->folder, isImageSDK::displayPersonName(row->name));
             }
             closeSwipeMenu();
         }
