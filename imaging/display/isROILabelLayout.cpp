@@ -113,6 +113,16 @@ std::vector<ROILabelPlacement> placeROILabels(const ROILabelScene& scene, const 
             return true;
         };
 
+        // Most frames the label's own place is free: one test.
+        const Vec2 own = insideView(scene.view, label.home.size, home);
+        const Rect ownBox = boxAt(label.home, own);
+        if (boxGap(ownBox, s) <= reach + 0.01f && insideViewBox(scene.view, ownBox) && clearOfTexts(ownBox) &&
+            clearOfOutlines(ownBox)) {
+            result[n].offset = own - home;
+            taken.push_back(ownBox);
+            continue;
+        }
+
         // Places near the shape, nearest the label's own place first.
         std::vector<Candidate> near;
         const float stepX = std::max(2.0f, w / kStepsPerLabel), stepY = std::max(2.0f, h / kStepsPerLabel);
