@@ -37,6 +37,9 @@ const char* const kTitleRecord = "studyRecordTitle.csb";
 const char* const kSeriesRecord = "studyRecord.csb";
 const char* const kMenuFile = "studyTool.csb";
 const int kStripPictureTag = 100;
+// The viewer's own words for a series it cannot show, and for as long.
+const char* const kCannotShowText = "failed_loadSeries";
+constexpr float kCannotShowSeconds = 1.5f;
 const int kStripLabelTag = 101;
 // Usage events: the list shown and left, a share.
 const int kEventShown = 5;
@@ -575,8 +578,13 @@ void studyList::tableCellTouched(NSUI::NSTableView* table, NSUI::NSTableViewCell
         return;
     }
     std::string json;
-    for (size_t i = 0; i < selected.size(); ++i)
+    for (size_t i = 0; i < selected.size(); ++i) {
+        if (selected[i]->folder.empty()) {
+            openViewer("", type);
+            return;
+        }
         setString(json, "series" + std::to_string(i + 1), selected[i]->folder);
+    }
     setString(json, "num", std::to_string(selected.size()));
     openViewer(json, type);
 }
@@ -584,10 +592,13 @@ void studyList::tableCellTouched(NSUI::NSTableView* table, NSUI::NSTableViewCell
 void studyList::openViewer(const std::string& series, const std::string& protocol)
 {
     // The viewer screen registers its factory (imageViewerPC::createScene, then setProtocol on its
-    // "imageViewPC" child) with the hook.
-    Scene* scene = openViewerScene(series, protocol);
+    // "imageViewPC" child) with the hook. A series row whose values never came (its study was
+    // announced without them) has no folder: the viewer would scan the whole library for it. It
+    // cannot be shown, and says so in the viewer's words.
+    Scene* scene = series.empty() ? nullptr : openViewerScene(series, protocol);
     if (!scene) {
-        log("studyList: no viewer screen for %s", series.c_str());
+        log("studyList: no viewer screen for \"%s\"", series.c_str());
+        showMessage(AppConfig::getInstance()->getText(kCannotShowText), kCannotShowSeconds);
         return;
     }
     Director::getInstance()->pushScene(scene);

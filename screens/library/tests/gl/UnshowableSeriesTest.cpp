@@ -5,6 +5,9 @@
 
 #include "DicomSeriesWriter.h"
 #include "NSSpriteView.h"
+#include "NSNotificationData.h"
+#include "NSNotificationNumbers.h"
+#include "UIJson.h"
 #include "importDcm.h"
 
 #include <functional>
@@ -128,4 +131,40 @@ TEST_F(LibraryAppTest, SeriesThatCannotBeShownSayTheyCannotFromEveryRoute)
     Director::getInstance()->pushScene(scene);
     ASSERT_TRUE(frameUntil([&] { return screen->isLoaded() && screen->getRowsTable()->getRowCount() == 5; }));
     everyRoute(screen);
+}
+
+// A series announced without its values (the library's notice carried no rows for it) is listed
+// without a folder. Opening it says it cannot be shown and opens nothing: the viewer would scan the
+// whole library for a series folder of "".
+TEST_F(LibraryAppTest, ASeriesRowWithoutItsFolderOpensNothingAndSaysSo)
+{
+    writeStudy(scratch + "source/", "EMPTY^ROW", "E-1", 2);
+    launch(false);
+    home()->openPath(scratch + "source");
+    ASSERT_TRUE(frameUntil([&] { return home()->getTable()->getRowCount() == 1 && importIdle(home()); }));
+    clickNode(home()->getTable()->cellAtIndex(0));
+    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 2; }));
+    std::string notice;
+    NSUI::UIJson::setString(notice, "patientID", panel()->getPatient());
+    NSUI::UIJson::setString(notice, "studyID", "999");
+    NSUI::UIJson::setString(notice, "studyIDHospital", "S-999");
+    NSUI::UIJson::setString(notice, "seriesID", "999");
+    auto* data = NSUI::NSNotificationData::create();
+    data->text = notice;
+    panel()->onNotification(nullptr, NSUI::NOTIFY_DB_STUDY_STORED, data);
+    NSUI::NSListView* rows = panel()->getRowsTable();
+    ASSERT_EQ(rows->getRowCount(), 4);
+    auto* row = static_cast<studyList::listObject*>(rows->getRowData()[1]);
+    ASSERT_EQ(row->seriesID, "999");
+    ASSERT_TRUE(row->folder.empty());
+    frame();
+
+    Scene* origin = Director::getInstance()->getRunningScene();
+    clearToast(origin);
+    const Vec2 end = rows->cellAtIndex(1)->convertToWorldSpace(Vec2(rows->getContentSize().width - 20, 50));
+    InputSimulator::click(end.x, end.y);
+    for (int i = 0; i < 5; ++i)
+        frame();
+    EXPECT_EQ(Director::getInstance()->getRunningScene(), origin) << "a viewer was opened for no folder";
+    EXPECT_NE(toastOn(origin).find("cannot be shown"), std::string::npos) << toastOn(origin);
 }
