@@ -8,10 +8,12 @@
 // content in a top-down table, from the bottom or the left otherwise); rowPositions holds one more
 // entry, the total length. The row under an offset is found by binary search.
 //
-// Touch: a tap arrives as tableCellTouched; the pressed row is highlighted through the delegate
-// (kept highlighted with keepSelection); with multiSelection rows collect in the selection list
-// and a click with the left Control key held toggles one; a sideways drag that starts in the edge
-// zone of a vertical table slides the row and reveals a 150-unit menu the delegate fills.
+// Touch: a tap arrives as tableCellTouched (a touch that travels more than kTapMoveLimit along the
+// scroll axis, in a vertical or a horizontal table, is a scroll); the pressed row is highlighted
+// through the delegate (kept highlighted with keepSelection); with multiSelection rows collect in
+// the selection list and a click with the left Control key held toggles one; a sideways drag that
+// starts in the edge zone of a vertical table slides the row and reveals a 150-unit menu the
+// delegate fills.
 //
 // The delegate is not retained; row objects are, while in the table. Main thread only.
 #pragma once
