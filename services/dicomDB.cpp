@@ -475,7 +475,6 @@ std::string collapsedSlashes(const std::string& path)
     return out;
 }
 
-const char* const kThumbnailPrefix = "thrumb";
 constexpr int kThumbnailCount = 6;
 
 } // namespace
@@ -488,7 +487,7 @@ void dicomDB::removeSeriesFiles(const std::string& seriesPath, const std::vector
         if (file.empty() || file.find('/') != std::string::npos || file == "." || file == "..") continue;
         ::unlink((folder + file).c_str());
     }
-    for (int i = 0; i < kThumbnailCount; ++i) ::unlink((folder + kThumbnailPrefix + idText(i)).c_str());
+    for (int i = 0; i < kThumbnailCount; ++i) ::unlink((folder + isImageSDK::kThumbnailFilePrefix + idText(i)).c_str());
     isImageSDK::isDcmScan::removeBufferFiles(folder);
     // The series, study and patient folders go when nothing else is left in them (another patient's
     // or series' files keep them).
@@ -680,6 +679,15 @@ void dicomDB::getNeighbors(std::vector<neighborRecord>& list)
         n.port = model.getValue(r, 8);
         list.push_back(n);
     }
+}
+
+void dicomDB::removeNeighbors(const std::vector<int>& ids)
+{
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    if (ids.empty() || !ready_ || !db_.begin()) return;
+    bool ok = true;
+    for (int id : ids) ok = ok && db_.execute("delete from neighbor where ID=" + idText(id));
+    if (!ok || !db_.commit()) db_.rollback();
 }
 
 // ---- Requests -----------------------------------------------------------------------------------
@@ -1227,7 +1235,7 @@ void dicomDB::reconcile()
         }
         if (it.depth() == 0 && name.compare(0, std::strlen(dicomDBSchema::kFileName), dicomDBSchema::kFileName) == 0)
             continue;
-        if (name.compare(0, std::strlen(kThumbnailPrefix), kThumbnailPrefix) == 0) continue;
+        if (isImageSDK::isThumbnailFileName(name)) continue;
         // Images lie three folders down (patient/study/series).
         if (it.depth() != 3 || indexed.count(path)) continue;
         dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_FILE, path, nullptr, nullptr);
@@ -1257,7 +1265,7 @@ void dicomDB::onRequestDone(dicomDBRequest* request)
         // The series changed: its cache and its thumbnails are stale.
         isImageSDK::isDcmScan::removeBufferFiles(libraryFolder_ + folder);
         for (int i = 0; i < 6; ++i)
-            cocos2d::FileUtils::getInstance()->removeFile(libraryFolder_ + folder + "thrumb" + std::to_string(i));
+            cocos2d::FileUtils::getInstance()->removeFile(libraryFolder_ + folder + isImageSDK::kThumbnailFilePrefix + std::to_string(i));
     }
     NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::getInstance();
     centre->postStringNotification(this, NSUI::NOTIFY_DB_PATIENT_STORED, request->text);

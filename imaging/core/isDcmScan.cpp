@@ -260,6 +260,11 @@ std::string isDcmScan::getBufferPathOfFolder(const std::string& folder)
     return files->isFileExist(path) ? path : std::string();
 }
 
+bool isThumbnailFileName(const std::string& name)
+{
+    return name.compare(0, std::strlen(kThumbnailFilePrefix), kThumbnailFilePrefix) == 0;
+}
+
 bool isDcmScan::createBuffer(const std::string& folderPath)
 {
     const std::string folder = withSlash(folderPath);
@@ -284,6 +289,9 @@ bool isDcmScan::createBuffer(const std::string& folderPath)
     for (size_t i = 0; i < n; ++i) {
         postProgress(progressValue(i, n, 10.0f, 2));
         const std::string& path = paths[i];
+        const size_t slash = path.find_last_of('/');
+        if (isThumbnailFileName(slash == std::string::npos ? path : path.substr(slash + 1)))
+            continue;
         input.files.push_back(path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path);
     }
     if (!scanFiles(folder, input))

@@ -50,6 +50,12 @@ struct ScanInput {
     std::vector<std::string> files;
 };
 
+// The program keeps thumbnails of a library series in the series folder itself, as PNG files
+// named by this prefix and their index ("thrumb0" to "thrumb5"); a scan passes over them.
+constexpr const char* kThumbnailFilePrefix = "thrumb";
+// Whether a file name (without folder) is one of those thumbnails.
+bool isThumbnailFileName(const std::string& name);
+
 class isDcmScan {
 public:
     // <writable path>qv/tmp/dcmbuf/

@@ -4,6 +4,8 @@
 #include "isDcmScan.h"
 #include "isImageTypes.h"
 #include "support/IngestFixtures.h"
+#include "../../../foundation/tests/NSFileTestSupport.h"
+#include "dcmLib.h"
 
 #include <cmath>
 #include <ctime>
@@ -284,6 +286,32 @@ TEST_F(DcmScanTest, FilesThatCannotBeUsedAreSkipped)
     const std::string empty = folder("empty");
     EXPECT_TRUE(isDcmScan::createBuffer(empty));
     EXPECT_EQ(isDcmScan::getBufferPathOfFolder(empty), "");
+}
+
+// A library series folder also holds the program's own thumbnails ("thrumb0" to "thrumb5", PNG
+// files the study list writes); the scan passes over them without asking the DICOM reader, which
+// would log each as "not a DICOM file" every time the series is opened.
+TEST_F(DcmScanTest, TheProgramsThumbnailsArePassedOverSilently)
+{
+    const std::string dir = folder("thumbs");
+    ASSERT_TRUE(qvgen::writeStack(dir, qvgen::ImageSpec(), 3, 2.0));
+    for (int i = 0; i < 6; ++i)
+        std::ofstream(dir + "thrumb" + std::to_string(i), std::ios::binary) << "\x89PNG\r\n\x1a\n thumbnail";
+    std::ofstream(dir + "notes.txt") << "not DICOM either";
+    qvtest::LogCapture log;
+    redIRI::setLogCallback([](const char* text) { cocos2d::log("%s", text); });  // as the program does
+    const SeriesCacheContents cache = scan(dir);
+    redIRI::setLogCallback(nullptr);
+    EXPECT_EQ(instances(cache), range(1, 3));
+    for (const std::string& name : cache.names)
+        EXPECT_EQ(name.find("thrumb"), std::string::npos) << name;
+    bool notesReported = false;
+    for (const std::string& line : log.lines()) {
+        EXPECT_EQ(line.find("thrumb"), std::string::npos) << line;
+        notesReported = notesReported || line.find("notes.txt") != std::string::npos;
+    }
+    // A stranger's file in the folder is still reported.
+    EXPECT_TRUE(notesReported);
 }
 
 TEST_F(DcmScanTest, ProgressRunsFromTwoToNinetyNine)
