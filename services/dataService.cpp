@@ -148,6 +148,7 @@ bool dataService::init()
         database = nullptr;
     }
     serverFailureToShow_ = database && database->serverStartFailed();
+    dropOwnServerRows();
     tickCounter = 0;
     updateCalledAETitle();
     cocos2d::Director::getInstance()->getScheduler()->schedule([this](float dt) { onTick(dt); }, this, 1.0f,
@@ -277,6 +278,18 @@ bool dataService::isOwnServer(const std::string& address, const std::string& por
 {
     const int ownPort = database && database->isServerRunning() ? std::atoi(database->serverPort().c_str()) : 0;
     return isOwnStorageServer(address, port, ownPort, ownAddresses);
+}
+
+void dataService::dropOwnServerRows()
+{
+    if (!database || !database->isServerRunning()) return;
+    std::vector<neighborRecord> peers;
+    database->getNeighbors(peers);
+    const std::vector<std::string> own = getOwnIPv4Addresses();
+    std::vector<int> ids;
+    for (const neighborRecord& peer : peers)
+        if (isOwnServer(peer.ip, peer.port, own)) ids.push_back(peer.id);
+    database->removeNeighbors(ids);
 }
 
 void dataService::echoNodes(int mode)

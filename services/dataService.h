@@ -9,7 +9,8 @@
 // every second second how many peers were heard in the last ten seconds (2027, -1 without a
 // local address). This program's own storage server, reached at any address of this machine, is
 // never one of the peers: the sweeps pass it over, its echo answers are not stored, and rows an
-// earlier version stored for it are neither echoed nor counted. When the library database's storage server could not start (its port taken,
+// earlier version stored for it are dropped when the service starts (and neither echoed nor
+// counted should one come back). When the library database's storage server could not start (its port taken,
 // most likely by another copy of the program), the first tick says so in a toast.
 //
 // Network scope: every address it sweeps comes from getSubnetHostAddresses, and a send task to an
@@ -147,6 +148,8 @@ private:
     // echoed, not counted). ownAddresses: getOwnIPv4Addresses, read once by the caller.
     bool isOwnServer(const std::string& address, const std::string& port,
                      const std::vector<std::string>& ownAddresses) const;
+    // Deletes the rows an earlier version stored for this program's own server (when it listens).
+    void dropOwnServerRows();
     void echo(const std::vector<std::string>& entries, bool sweep);
     void toast(const std::string& text, float seconds);
 

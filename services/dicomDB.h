@@ -116,6 +116,8 @@ public:
                        const std::string& appid);
     static constexpr int kMaxNeighbors = 256;
     void getNeighbors(std::vector<neighborRecord>& list);
+    // Deletes the neighbor rows of these IDs (neighborRecord::id), in one transaction.
+    void removeNeighbors(const std::vector<int>& ids);
 
     // Queries on the worker. Each answer comes back on the main thread through done, with the
     // rows (not kept by dicomDB), and only when there is at least one row and the listener has

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -309,4 +310,44 @@ TEST_F(OwnServerTest, TheProgramNeverListsItselfAsAPeer)
     step();
     ASSERT_FALSE(counts.of(NSUI::NOTIFY_NET_PEER_COUNT).empty());
     EXPECT_EQ(counts.of(NSUI::NOTIFY_NET_PEER_COUNT).back().intValue, 1);
+}
+
+namespace {
+
+// The network service over one library whose storage server takes the same free port at each start.
+class OwnServerRestartTest : public DataServiceNetworkTest {
+protected:
+    void configureDatabase(dicomDB* db) override { db->setServerPortForTest(port_); }
+    const std::string port_ = std::to_string(qvtest::freePort());
+};
+
+}  // namespace
+
+// Rows an earlier version stored for this program's own server (a sweep of the loopback range
+// reached it at every 127.x address) are dropped when the library opens, so the send screen no
+// longer lists them as offline nodes. Nodes elsewhere at that port, and a second copy of the
+// program on this machine at another port, stay.
+TEST_F(OwnServerRestartTest, RowsStoredForTheProgramItselfAreDroppedWhenTheLibraryOpens)
+{
+    dicomDB* db = service->getDatabase();
+    ASSERT_TRUE(db->isServerRunning());
+    ASSERT_EQ(db->serverPort(), port_);
+    const std::string copyPort = std::to_string(qvtest::freePort());
+    db->saveNeighbor(5, "self1", "127.0.0.1", port_, "dicom_127.0.0.1_" + port_);
+    db->saveNeighbor(5, "self2", "127.0.0.77", port_, "dicom_127.0.0.77_" + port_);
+    db->saveNeighbor(5, "copy", "127.0.0.2", copyPort, "dicom_127.0.0.2_" + copyPort);
+    db->saveNeighbor(5, "archive", "192.0.2.10", port_, "dicom_192.0.2.10_" + port_);
+    db->saveNeighbor(2, "workstation", "192.0.2.11", "4587", "pc-0001");
+
+    dataService::destroyInstance();
+    service = dataService::getInstance();
+    service->discoveryStarter = [this] { ++discoveries; };
+    service->echoObserver = [this](const std::vector<std::string>& e, bool sweep) { echoes.push_back({e, sweep}); };
+    ASSERT_NE(service->getDatabase(), nullptr);
+    ASSERT_TRUE(service->getDatabase()->isServerRunning());
+    std::vector<neighborRecord> rows;
+    service->getDatabase()->getNeighbors(rows);
+    std::set<std::string> names;
+    for (const neighborRecord& n : rows) names.insert(n.name);
+    EXPECT_EQ(names, (std::set<std::string>{"copy", "archive", "workstation"}));
 }
