@@ -51,7 +51,7 @@ function(_qv_test_program name tdir label lib test_deps)
   endif()
   get_filename_component(testroot ${CMAKE_CURRENT_SOURCE_DIR}/tests ABSOLUTE)
   file(GLOB support CONFIGURE_DEPENDS ${testroot}/support/*.cpp)
-  add_executable(${name} ${tsrcs} ${support})
+  add_executable(${name} ${tsrcs} ${support} ${CMAKE_SOURCE_DIR}/cmake/loopbackOnly.cpp)
   target_compile_options(${name} PRIVATE -Wall -Wextra)
   # Test code is compiled unoptimised in the sanitizer trees: it is most of what they compile and
   # little of what they run (the code under test keeps its optimisation).
