@@ -751,6 +751,18 @@ std::string isViewerImage::formatSeriesTime(const std::string& date, const std::
     return out + " " + t;
 }
 
+namespace {
+
+// Whether a decimal string (DICOM DS) reads as the number zero.
+bool isZeroDecimal(const std::string& text)
+{
+    char* end = nullptr;
+    const double number = std::strtod(text.c_str(), &end);
+    return end != text.c_str() && *end == '\0' && number == 0.0;
+}
+
+} // namespace
+
 std::string isViewerImage::readOverlayInfo(const std::string& path)
 {
     redIRI::dcmReader reader;
@@ -792,7 +804,8 @@ std::string isViewerImage::readOverlayInfo(const std::string& path)
         info += " " + value;
     else if (tag(0x0010, 0x0030, value))
         info += " " + value;
-    if (tag(0x0010, 0x1030, value) && !value.empty() && value != "0")
+    // Scanners write an unknown weight as zero in any notation ("0", "0.000000"): no weight.
+    if (tag(0x0010, 0x1030, value) && !value.empty() && !isZeroDecimal(value))
         info += " W=" + value;
     NSUI::UIJson::setString(json, "patientInfo", info);
     if (firstOf({{0x0018, 0x1030}, {0x0008, 0x103E}, {0x0008, 0x1030}}, value))

@@ -483,6 +483,25 @@ TEST_F(ViewerImage, SeriesTimeUsesOnlyTheCharactersPresent)
     EXPECT_EQ(isViewerImage::formatSeriesTime("", "101520.123"), " 10:15:20");
 }
 
+// The weight corner text: a weight of zero, however the file writes it, is an unknown weight and
+// is left out; a real weight is shown as the file writes it.
+TEST_F(ViewerImage, AZeroWeightIsLeftOutOfThePatientInformation)
+{
+    const std::string path = cocos2d::FileUtils::getInstance()->getWritablePath() + "weight.dcm";
+    const std::pair<const char*, const char*> cases[] = {
+        {"0", "O 000Y"},          {"0.000000", "O 000Y"}, {"0.0", "O 000Y"}, {"00", "O 000Y"},
+        {"81.632700", "O 000Y W=81.632700"}, {"61", "O 000Y W=61"}, {"0.5", "O 000Y W=0.5"},
+    };
+    for (const auto& c : cases) {
+        qvgen::ImageSpec spec;
+        spec.extra.push_back({{0x0010, 0x0040}, "O"});
+        spec.extra.push_back({{0x0010, 0x1010}, "000Y"});
+        spec.extra.push_back({{0x0010, 0x1030}, c.first});
+        ASSERT_TRUE(qvgen::writeDicomFile(path, spec));
+        EXPECT_EQ(NSUI::UIJson::getString(isViewerImage::readOverlayInfo(path), "patientInfo"), c.second) << c.first;
+    }
+}
+
 TEST_F(ViewerImage, OneInformationBuilderPerImage)
 {
     const std::string path = cocos2d::FileUtils::getInstance()->getWritablePath() + "info.dcm";
