@@ -941,7 +941,9 @@ bool dicomDB::appendImageInfo(const std::string& file, bool forSeriesList, NSUI:
                 std::string kvp, current;
                 tag(0x0018, 0x0060, kvp);
                 tag(0x0018, 0x1151, current);
-                cached.tube = kvp + "kV " + current + "mA";
+                // Only the values the file holds: no bare "kV" or "mA" for a missing one.
+                if (!kvp.empty()) cached.tube = kvp + "kV";
+                if (!current.empty()) cached.tube += (cached.tube.empty() ? "" : " ") + current + "mA";
             }
             tag(0x0020, 0x0011, cached.number);
         }

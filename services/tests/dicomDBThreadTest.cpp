@@ -2,6 +2,8 @@
 // announced, cancelled listeners never called, and stored images written before the worker stops.
 #include "dicomDB.h"
 
+#include "DicomSeriesWriter.h"
+
 #include "../../foundation/tests/support/HeadlessFrames.h"
 #include "NSNotificationCenter.h"
 #include "UIJson.h"
@@ -10,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -191,6 +195,45 @@ TEST_F(DicomDBWorker, PatientAndStudyQueriesAnswerOnTheMainThread)
     EXPECT_EQ(studies.getValue(0, 2), "1");
     EXPECT_EQ(studies.getValue(0, 4), "2023.11.30");
     EXPECT_EQ(studies.getValue(1, 0), "study");
+}
+
+// The tube text of a CT series row names only what its first image holds: a CT without its tube
+// current (or its voltage) reads "120kV", not "120kV mA", and one without either reads nothing.
+TEST_F(DicomDBWorker, TheTubeTextOfACtSeriesNamesOnlyTheValuesPresent)
+{
+    struct Case {
+        const char* series;
+        const char* kvp;
+        const char* current;
+        const char* modality;
+        const char* tube;
+    };
+    const Case cases[] = {{"2.25.4001.1", "120", "200", "CT", "120kV 200mA"}, {"2.25.4001.2", "120", nullptr, "CT", "120kV"},
+                          {"2.25.4001.3", nullptr, "310", "CT", "310mA"},   {"2.25.4001.4", nullptr, nullptr, "CT", ""},
+                          {"2.25.4001.5", "", "", "CT", ""},                 {"2.25.4001.6", "120", "200", "MR", ""}};
+    std::map<std::string, std::string> expected;
+    for (const Case& c : cases) {
+        store("Tube", "2.25.4001", c.series, "i1");
+        qvgen::ImageSpec spec;
+        spec.modality = c.modality;
+        if (c.kvp) spec.extra.push_back({{0x0018, 0x0060}, c.kvp});
+        if (c.current) spec.extra.push_back({{0x0018, 0x1151}, c.current});
+        const std::string folder = "Tube/2.25.4001/" + std::string(c.series) + "/";
+        fs::create_directories(root_ + folder);
+        ASSERT_TRUE(qvgen::writeDicomFile(root_ + folder + "i1", spec));
+        expected[folder] = c.tube;
+    }
+    NSUI::NSDBDataModel rows;
+    bool called = false;
+    db_->requestStudies([&](NSUI::NSDBDataModel* r) { rows = *r; called = true; }, "1", &called);
+    ASSERT_TRUE(stepUntil([&] { return called; }));
+    ASSERT_EQ(rows.getRowCount(), 1 + static_cast<int>(std::size(cases)));
+    for (int r = 1; r < rows.getRowCount(); ++r) {
+        ASSERT_GE(rows.getColumnCount(r), 11);
+        const auto want = expected.find(rows.getValue(r, 4));
+        ASSERT_NE(want, expected.end()) << rows.getValue(r, 4);
+        EXPECT_EQ(rows.getValue(r, 10), want->second) << want->first;
+    }
 }
 
 TEST_F(DicomDBWorker, CancelledListenersAreNeverCalled)
