@@ -553,7 +553,14 @@ void dcmSend::onButton(Ref* sender)
             }
             get->release();
         }
-    } else if (name == "dcmNode_send" || name == kTypedSendName) {
+    } else if (name == kTypedSendName) {
+        // The typed row's own button sends to that row: a click into its field does not select
+        // the row in the table.
+        auto* cell = dynamic_cast<NSUI::NSTableViewCell*>(button->getParent());
+        if (nodeList && cell && cell->getIndex() >= 0 && cell->getIndex() < nodeList->getRowCount())
+            nodeList->selectCellAtIndex(cell->getIndex());
+        sendToSelectedNode();
+    } else if (name == "dcmNode_send") {
         sendToSelectedNode();
     } else if (name == "del") {
         auto* cell = dynamic_cast<NSUI::NSTableViewCell*>(button->getUserObject());

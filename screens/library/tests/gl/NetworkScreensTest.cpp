@@ -224,6 +224,52 @@ TEST_F(LibraryAppTest, SendScreenRefusesBadAddressesAndSendsASeriesToStorescp)
     dataService::getInstance()->toastObserver = nullptr;
 }
 
+// A user who clicks into the typed-address field, types a node and presses that row's own Send
+// button has chosen that row: the series goes there (the click on the field never selected the row
+// in the table, and the button answered "Please choose a patient or series").
+TEST_F(LibraryAppTest, TheTypedAddressRowsOwnSendButtonSendsToIt)
+{
+    writeStudy(scratch + "source/", "TYPED^SEND", "TS-1", 2);
+    launch(false);
+    home()->openPath(scratch + "source");
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 2; }));
+    const std::string folder = home()->getLibraryRoot() + rowAt(home(), 0)->folder;
+    clickNode(home()->getChildByNameDeep("wifi"));
+    frame();
+    dcmSend* screen = nullptr;
+    for (Node* child : home()->getChildren())
+        if (!screen)
+            screen = dcmSend::fromWindow(child);
+    ASSERT_NE(screen, nullptr);
+    screen->setSendItems(folder, "TYPED^SEND");
+    NSUI::NSListView* nodes = screen->getNodeList();
+    ASSERT_NE(nodes, nullptr);
+    NSUI::NSTableViewCell* typedCell = nodes->cellAtIndex(1);
+    ASSERT_NE(typedCell, nullptr);
+    auto* field = dynamic_cast<NSUI::NSTextField*>(typedCell->getChildByTag(dcmSend::kAddressFieldTag));
+    auto* typedSend = dynamic_cast<ui::Button*>(typedCell->getChildByName(dcmSend::kTypedSendName));
+    ASSERT_NE(field, nullptr);
+    ASSERT_NE(typedSend, nullptr);
+
+    qvtest::TempDir peerDir;
+    qvtest::StorePeer peer(peerDir);
+    ASSERT_TRUE(peer.ready());
+    clickNode(field);
+    frame();
+    typeInto(field, "127.0.0.1:" + std::to_string(peer.port()));
+    frame();
+    ASSERT_TRUE(typedSend->isVisible());
+    clickNode(typedSend);
+    frame();
+    EXPECT_EQ(takeToast(), "");
+    ASSERT_EQ(screen->getTaskList()->getRowCount(), 1);
+    auto* task = static_cast<dcmSendingObject*>(screen->getTaskList()->getRowData()[0]);
+    EXPECT_EQ(task->address, "127.0.0.1");
+    EXPECT_EQ(task->port, std::to_string(peer.port()));
+    ASSERT_TRUE(frameUntil([&] { return task->state == DCM_TASK_DONE; }, 60.0));
+    EXPECT_EQ(peer.files().size(), 2u);
+}
+
 TEST_F(LibraryAppTest, SendScreenFollowsRetrieveProgressAndPeers)
 {
     launch(false);
