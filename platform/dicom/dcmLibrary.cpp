@@ -60,8 +60,10 @@ void initialise() {
   // Elements stored as UN (files rewritten by tools that keep every element so) are read with
   // the VR the dictionary gives their tag, so their values read as the values they are.
   dcmEnableUnknownVRConversion.set(OFTrue);
-  // Colour JPEG frames come back as RGB and the photometric interpretation says so.
-  DJDecoderRegistration::registerCodecs(EDC_photometricInterpretation);
+  // Colour JPEG frames come back as coded; the pixel reader converts YCbCr to RGB itself,
+  // from what the stream's own markers say or else the photometric interpretation, since
+  // files labelled RGB often hold YCbCr streams and vice versa.
+  DJDecoderRegistration::registerCodecs(EDC_never);
   DJLSDecoderRegistration::registerCodecs();
   DcmRLEDecoderRegistration::registerCodecs();
   detail::registerJpeg2000Decoder();

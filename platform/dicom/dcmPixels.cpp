@@ -282,6 +282,65 @@ bool jpegBitDepthScanEnds(const Uint8* data, uint64_t length) {
   return true;
 }
 
+// What a DCT-coded JPEG stream says of its three components, read the way libjpeg reads it:
+// a JFIF marker means YCbCr; an Adobe marker means RGB with transform 0 and YCbCr otherwise;
+// without either, component identifiers 1-2-3 mean YCbCr (JFIF without its marker) and
+// 'R'-'G'-'B' mean RGB. Anything else says nothing, and the photometric interpretation holds.
+enum class StreamColour { Unstated, YCbCr, Rgb };
+
+StreamColour jpegStreamColour(const Uint8* data, uint64_t length) {
+  if (!data || length < 4 || data[0] != 0xFF || data[1] != 0xD8) return StreamColour::Unstated;
+  bool jfif = false, adobe = false;
+  int transform = -1;
+  uint64_t offset = 2;
+  while (offset + 4 <= length && data[offset] == 0xFF) {
+    const Uint8 marker = data[offset + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++offset;
+      continue;
+    }
+    const uint64_t segment = (static_cast<uint64_t>(data[offset + 2]) << 8) | data[offset + 3];
+    const Uint8* body = data + offset + 4;
+    const uint64_t bodyLength = segment >= 2 ? segment - 2 : 0;
+    if (offset + 2 + segment > length) break;
+    if (marker == 0xE0 && bodyLength >= 5 && std::memcmp(body, "JFIF\0", 5) == 0) jfif = true;
+    if (marker == 0xEE && bodyLength >= 12 && std::memcmp(body, "Adobe", 5) == 0) {
+      adobe = true;
+      transform = body[11];
+    }
+    if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
+      if (jfif) return StreamColour::YCbCr;
+      if (adobe) return transform == 0 ? StreamColour::Rgb : StreamColour::YCbCr;
+      if (bodyLength < 6 + 3 * 3 || body[5] != 3) return StreamColour::Unstated;
+      const Uint8 a = body[6], b = body[9], c = body[12];
+      if (a == 1 && b == 2 && c == 3) return StreamColour::YCbCr;
+      if (a == 'R' && b == 'G' && c == 'B') return StreamColour::Rgb;
+      return StreamColour::Unstated;
+    }
+    if (marker == 0xDA || marker == 0xD9) break;
+    offset += 2 + segment;
+  }
+  return StreamColour::Unstated;
+}
+
+// The colour model of the samples DCMTK's JPEG decoder (registered never to convert) returns
+// for a frame of `seq`: the stream's own word where it gives one, else `model`.
+std::string jpegDecodedModel(DcmPixelSequence* seq, E_TransferSyntax xfer, const std::string& model) {
+  const bool dct = xfer == EXS_JPEGProcess1 || xfer == EXS_JPEGProcess2_4;
+  DcmPixelItem* item = nullptr;
+  Uint8* p = nullptr;
+  if (!dct || !seq || seq->card() < 2 || seq->getItem(item, 1).bad() || !item || item->getUint8Array(p).bad())
+    return model;
+  switch (jpegStreamColour(p, item->getLength())) {
+    case StreamColour::YCbCr:
+      return "YBR_FULL";
+    case StreamColour::Rgb:
+      return "RGB";
+    default:
+      return model;
+  }
+}
+
 // Every fragment of a JPEG pixel sequence is walked as DCMTK's decoder will walk it.
 bool checkJpegFragments(DcmPixelSequence* seq, std::string& why) {
   for (unsigned long k = 1; k < seq->card(); ++k) {
@@ -491,6 +550,10 @@ bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, P
         return false;
       }
       if (f == 0 && !frameModel.empty()) model.assign(frameModel.c_str());
+    }
+    if (l.samples == 3 && isJpegFamily(l.transferSyntax)) {
+      model = jpegDecodedModel(pixelSequenceOf(pixels, l.transferSyntax), l.transferSyntax, model);
+      if (model == "YBR_FULL_422") model = "YBR_FULL";  // libjpeg returns every sample at full size
     }
   }
 

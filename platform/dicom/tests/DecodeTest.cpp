@@ -5,6 +5,7 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -208,6 +209,73 @@ TEST(Decode, LossyCodecsStayWithinTolerance) {
   const std::string j2kColour = dir.file("j2k-lossy-rgb.dcm");
   ASSERT_TRUE(writeJpeg2000(j2kColour, colour.spec, lossy, dir));
   expectDecodes(j2kColour, colour, 40, "JPEG 2000 lossy colour (YBR_ICT)");
+}
+
+namespace {
+
+// Rewrites, in place, the marker segments of the first JPEG stream in a file: an APP0 "JFIF"
+// or APP14 "Adobe" segment becomes an APP15 segment no decoder reads (hide), and the
+// component identifiers of the frame and scan headers are replaced by `ids` (when not empty).
+void editJpegHeader(const std::string& path, bool hideMarkers, const std::vector<uint8_t>& ids) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<uint8_t> b;
+  for (int c; (c = std::fgetc(f)) != EOF;) b.push_back(static_cast<uint8_t>(c));
+  std::fclose(f);
+  const uint8_t soi[] = {0xFF, 0xD8, 0xFF};
+  auto at = std::search(b.begin(), b.end(), soi, soi + 3);
+  ASSERT_NE(at, b.end());
+  size_t i = static_cast<size_t>(at - b.begin()) + 2;
+  while (i + 4 < b.size() && b[i] == 0xFF) {
+    const uint8_t marker = b[i + 1];
+    const size_t length = (size_t(b[i + 2]) << 8) | b[i + 3];
+    if (hideMarkers && (marker == 0xE0 || marker == 0xEE)) b[i + 1] = 0xEF;
+    if (!ids.empty() && (marker == 0xC0 || marker == 0xDA)) {
+      const size_t count = b[i + (marker == 0xC0 ? 9 : 4)];
+      const size_t first = i + (marker == 0xC0 ? 10 : 5);
+      const size_t stride = marker == 0xC0 ? 3 : 2;
+      for (size_t c = 0; c < count && c < ids.size(); ++c) b[first + c * stride] = ids[c];
+    }
+    if (marker == 0xDA) break;
+    i += 2 + length;
+  }
+  f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(b.data(), 1, b.size(), f);
+  std::fclose(f);
+}
+
+}  // namespace
+
+TEST(Decode, ColourJpegFollowsWhatItsStreamSays) {
+  // Lossy colour JPEG labelled RGB: a stream that says it holds YCbCr (a JFIF marker, or
+  // libjpeg's 1-2-3 component identifiers without any marker) is converted; a stream that says
+  // RGB (an Adobe marker without transform, or R-G-B identifiers), or says nothing, is not.
+  TempDir dir;
+  const Original colour = rgb(0);
+  const std::string base = dir.file("colour-base.dcm");
+  writeImage(base, colour.spec);
+  struct Case {
+    bool ybrStream;
+    bool hideMarkers;
+    std::vector<uint8_t> ids;
+    const char* what;
+  };
+  const Case cases[] = {
+      {true, false, {}, "YCbCr stream with a JFIF marker"},
+      {true, true, {}, "YCbCr stream without a marker, components 1-2-3"},
+      {false, false, {}, "RGB stream with an Adobe marker"},
+      {false, true, {}, "RGB stream without a marker, components R-G-B"},
+      {false, true, {0, 1, 2}, "RGB stream without a marker, components 0-1-2"},
+  };
+  int k = 0;
+  for (const Case& c : cases) {
+    const std::string out = dir.file("colour-jpeg" + std::to_string(k++) + ".dcm");
+    ASSERT_TRUE(mustRun({"dcmcjpeg", "+eb", c.ybrStream ? "+cy" : "+cr", "+sr", "+q", "95", base, out}, dir));
+    ASSERT_TRUE(mustRun({"dcmodify", "-nb", "-m", "(0028,0004)=RGB", out}, dir));
+    editJpegHeader(out, c.hideMarkers, c.ids);
+    expectDecodes(out, colour, 24, c.what);
+  }
 }
 
 TEST(Decode, FramesAreFoundInEveryFragmentLayout) {
