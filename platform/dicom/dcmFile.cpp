@@ -523,6 +523,7 @@ bool DicomFile::open(const char* path, const char* who) {
   // What DcmFileFormat::loadFile does after opening the file.
   auto file = std::make_unique<DcmFileFormat>();
   OFCondition cond = EC_Normal;
+  takeDcmtkError();
   std::string thrown;
   const bool survived = survives(
       [&] {
@@ -538,7 +539,10 @@ bool DicomFile::open(const char* path, const char* who) {
   }
   if (cond.bad()) {
     // A refusal of the stream itself says more than what DCMTK made of it.
-    if (who) logLine("%s: cannot read \"%s\": %s", who, path, stream.status().bad() ? stream.status().text() : cond.text());
+    const std::string detail = takeDcmtkError();
+    if (who)
+      logLine("%s: cannot read \"%s\": %s%s%s%s", who, path, stream.status().bad() ? stream.status().text() : cond.text(),
+              detail.empty() ? "" : " (", detail.c_str(), detail.empty() ? "" : ")");
     return false;
   }
   if (!file->getDataset()) {

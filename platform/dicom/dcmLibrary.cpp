@@ -6,7 +6,10 @@
 #include <dcmtk/dcmdata/dcvr.h>
 #include <dcmtk/dcmjpeg/djdecode.h>
 #include <dcmtk/dcmjpls/djdecode.h>
+#include <dcmtk/oflog/appender.h>
+#include <dcmtk/oflog/logger.h>
 #include <dcmtk/oflog/oflog.h>
+#include <dcmtk/oflog/spi/logevent.h>
 
 #include <cxxabi.h>
 
@@ -49,10 +52,27 @@ int g_nextHookId = 1;
 
 std::mutex g_destroyLock;
 
+// DCMTK's last error line on this thread. Appenders run on the thread that logs.
+thread_local std::string t_lastDcmtkError;
+
+class LastErrorAppender : public dcmtk::log4cplus::Appender {
+ public:
+  ~LastErrorAppender() override { destructorImpl(); }
+  void close() override { closed = true; }
+
+ protected:
+  void append(const dcmtk::log4cplus::spi::InternalLoggingEvent& event) override {
+    t_lastDcmtkError.assign(event.getMessage().c_str());
+  }
+};
+
 void initialise() {
-  // DCMTK's own diagnostics: errors only, on its console logger. Our own log lines carry
-  // the reason of every failure the program needs to know about.
+  // DCMTK's own error lines go nowhere but to the calling thread's last-error slot, which our
+  // own log line (the one record of a refusal, naming the file) quotes as its detail.
   OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
+  dcmtk::log4cplus::Logger root = dcmtk::log4cplus::Logger::getRoot();
+  root.removeAllAppenders();
+  root.addAppender(dcmtk::log4cplus::SharedAppenderPtr(new LastErrorAppender));
   if (!dcmDataDict.isDictionaryLoaded()) {
     detail::logLine("DICOM library: no DCMTK data dictionary found (DCMDICTPATH); files cannot be read");
     return;
@@ -119,6 +139,12 @@ bool libraryReady() {
   if (g_destroyed) return false;
   std::call_once(g_initOnce, initialise);
   return g_initialised && !g_destroyed;
+}
+
+std::string takeDcmtkError() {
+  std::string text;
+  text.swap(t_lastDcmtkError);
+  return text;
 }
 
 void logLine(const char* format, ...) {

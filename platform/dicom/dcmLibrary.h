@@ -20,6 +20,10 @@ namespace detail {
 // rediri_destroy or when DCMTK's data dictionary is missing.
 bool libraryReady();
 
+// DCMTK's last error line on the calling thread (empty when none), and forgets it. DCMTK's
+// logger writes nowhere else.
+std::string takeDcmtkError();
+
 // One line to the log callback (printf-style); nothing when no callback is installed.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -374,6 +374,48 @@ TEST(BadInput, TruncatedFilesNeverCrash) {
   }
 }
 
+TEST(BadInput, ARefusedFileLeavesOneLogLineAndNothingOnStderr) {
+  // DCMTK's own logger writes its parser's complaints straight to stderr; the layer's log line,
+  // naming the file and the reason, is the one record of a refusal.
+  TempDir dir;
+  CallbackCapture capture;
+  const std::string native = dir.file("native.dcm");
+  writeImage(native, smallGrey(2));
+  const std::vector<uint8_t> whole = readAll(native);
+  const std::string cut = dir.file("cut-in-pixels.dcm");
+  writeAll(cut, std::vector<uint8_t>(whole.begin(), whole.end() - 100));
+  // An element whose length runs far past the end of the file.
+  std::vector<uint8_t> huge(whole.begin(), whole.end());
+  const uint8_t pixelTag[] = {0xE0, 0x7F, 0x10, 0x00, 'O', 'W', 0, 0};
+  auto at = std::search(huge.begin(), huge.end(), pixelTag, pixelTag + 8);
+  ASSERT_NE(at, huge.end());
+  const uint8_t length[] = {0x53, 0x54, 0x4C, 0x4F};  // 1330402387 bytes
+  std::copy(length, length + 4, at + 8);
+  const std::string longer = dir.file("element-past-the-end.dcm");
+  writeAll(longer, huge);
+
+  for (const std::string& path : {cut, longer}) {
+    SCOPED_TRACE(path);
+    capture.clear();
+    testing::internal::CaptureStderr();
+    {
+      redIRI::dcmReadTag tags;
+      EXPECT_FALSE(tags.setFile(path.c_str()));
+      exercise(path);
+    }
+    const std::string stderrText = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(stderrText, "");
+    size_t naming = 0;
+    for (const std::string& line : capture.logLines())
+      if (line.find(path) != std::string::npos) {
+        ++naming;
+        EXPECT_NE(line.find("cannot read"), std::string::npos) << line;
+        EXPECT_NE(line.find("(7fe0,0010)"), std::string::npos) << "the line names the element at fault: " << line;
+      }
+    EXPECT_GE(naming, 1u);
+  }
+}
+
 TEST(BadInput, CorruptedBytesNeverCrash) {
   TempDir dir;
   const std::string native = dir.file("native.dcm");
