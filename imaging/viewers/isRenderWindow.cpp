@@ -298,6 +298,13 @@ void isRenderWindow::updateOrientationLabels()
     const float down[3] = {-state[6], -state[7], -state[8]};
     char labels[4][3];
     getOrientationLabels(right, down, labels, m_image->getHeadFeet(), m_image->getPosture());
+    // A picture whose files gave no patient geometry (a planar NM, a secondary capture) shows no
+    // letters: its identity orientation is a stand-in, and letters from it would be invented.
+    const std::vector<isSliceInfo*>& slices = m_image->getSlices();
+    const bool geometryKnown = slices.empty() || !slices.front() || slices.front()->geometryValid != 0;
+    if (!geometryKnown)
+        for (char* label : labels)
+            label[0] = '\0';
     std::string json;
     NSUI::UIJson::setString(json, "t", labels[0]);
     NSUI::UIJson::setString(json, "r", labels[1]);

@@ -225,6 +225,19 @@ TEST_F(RenderWindowTest, EdgeLettersFollowTheCamera)
                                                    << v.normal.z;
         EXPECT_EQ(letters.back().sender, window);
     }
+    // A picture whose files gave no patient geometry (no orientation: a planar NM, a secondary
+    // capture) gets no letters: its identity orientation would label the head end "A".
+    isImageData* planar = isImageData::create();
+    const int dims[2] = {4, 8};
+    const float pixel[2] = {1, 1};
+    planar->addSlice(dims, 1, pixel, PIXEL_U8, 0, 0, cocos2d::Mat4::IDENTITY)->geometryValid = 0;
+    rig.recorder->got.clear();
+    window->setImageData(planar);
+    window->lookAt(Vec3::ZERO, Vec3(0, -1, 0));
+    rig.frame();
+    ASSERT_FALSE(rig.recorder->of(NOTIFY_OVERLAY_ORIENTATION).empty());
+    EXPECT_EQ(rig.recorder->of(NOTIFY_OVERLAY_ORIENTATION).back().text, "{\"t\":\"\",\"r\":\"\",\"b\":\"\",\"l\":\"\"}");
+
     window->setImageData(nullptr);
     rig.recorder->got.clear();
     window->lookAt(Vec3::ZERO, Vec3(0, -1, 0));
