@@ -260,6 +260,10 @@ void isActorImage::setSliceIndex(int index)
     const int count = m_plane->getSliceCount();
     if (index < 0 || index >= count) {
         setVisible(false);
+        // The window's measurements and the measurement being drawn follow it to no slice.
+        std::string json;
+        setInt(json, "index", m_sliceIndex + 1);
+        postJson(NOTIFY_IMAGE_SLICE_CHANGED, json, true);
         return;
     }
     if (m_plane->getIndex() != index) {

@@ -196,6 +196,7 @@ NSUI::NSLayout* isActorOverlay::getCornerLayout(int corner)
     }
     if (made) {
         c->layout->setLocalZOrder(kOverlayZOrder);
+        c->layout->setVisible(m_allVisible);
         c->layout->setLayoutType(cocos2d::ui::Layout::Type::VERTICAL);
         c->layout->setContentSize(cocos2d::Size(float(m_rowWidth), float((c->rowCount + 1) * m_rowHeight)));
         addChildNode(c->layout);
@@ -266,6 +267,7 @@ void isActorOverlay::setItemVisible(const std::string& name, bool visible)
 
 void isActorOverlay::setAllVisible(bool visible)
 {
+    m_allVisible = visible;
     for (isNodeOverlayText* label : m_edgeLabels)
         if (label)
             label->setVisible(visible);
@@ -292,6 +294,7 @@ void isActorOverlay::setEdgeLabels(const std::string& top, const std::string& bo
                                                  kEdgeLetterMargin));
             label->setLayoutParameter(param);
             label->setLocalZOrder(kOverlayZOrder);
+            label->setVisible(m_allVisible);
             label->setRenderWindow(m_renderWindow);
             addChildNode(label);
             label->setFontSize(float(m_fontSize));

@@ -110,6 +110,9 @@ private:
     isNodeOverlayText* m_edgeLabels[4] = {};
     Corner m_corners[4];
     std::vector<Item> m_items;
+    // Whether the window shows its texts (false while it has no slice); letters and corners
+    // made later take it.
+    bool m_allVisible = true;
     int m_rowWidth = 100;
     int m_fontSize = 30;
     int m_rowHeight = 34;

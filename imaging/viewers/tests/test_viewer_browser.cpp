@@ -4,6 +4,10 @@
 #include "support/MultiViewRig.h"
 
 #include "isActorImage.h"
+#include "isActorManager.h"
+#include "isActorOverlay.h"
+#include "isActorROI.h"
+#include "isNodeOverlayText.h"
 #include "isViewerBrowser.h"
 
 #include "messageView.h"
@@ -462,3 +466,41 @@ TEST_F(ViewerBrowser, AttachedControls)
 }
 
 } // namespace
+
+TEST_F(ViewerBrowser, WindowsPastTheLastSliceKeepNothingOfAnotherSlice)
+{
+    // Three slices in a 2 x 2 grid: paging moves windows past the end and back. A window
+    // without a slice shows no measurement and no edge letter or corner text.
+    isImageData* image = qvtest::phantomCT(16, 16, 3);
+    browser->setImageData(image);
+    browser->setFirstSlice(1, false);
+    rig.frame(2);
+    isViewerImage* first = browser->getFirstWindow();
+    ASSERT_TRUE(first->getROIActor()->addPointROI(Vec3(4, 4, 0)));
+    browser->setLayout(2, 2);
+    const int count = 3, marked = 1;
+
+    auto check = [&](const char* when) {
+        rig.frame(3);
+        SCOPED_TRACE(when);
+        const std::vector<int> shown = slices();
+        for (size_t i = 0; i < shown.size(); ++i) {
+            SCOPED_TRACE("window " + std::to_string(i) + " at slice " + std::to_string(shown[i]));
+            isViewerImage* w = browser->getWindows()[i];
+            const bool inside = shown[i] >= 0 && shown[i] < count;
+            EXPECT_EQ(w->getROIActor()->getROIActors().size(), shown[i] == marked ? 1u : 0u);
+            isActorOverlay* overlay = w->getActorManager()->getOverlayActor();
+            ASSERT_NE(overlay, nullptr);
+            for (int edge = 0; edge < 4; ++edge)
+                if (isNodeOverlayText* letter = overlay->getEdgeLabel(edge))
+                    EXPECT_EQ(letter->isVisible(), inside) << "edge " << edge;
+        }
+    };
+    check("grid made from slice 1");
+    browser->setFirstSlice(0, false);
+    check("paged back to slice 0");
+    browser->setFirstSlice(2, false);
+    check("paged to the last slice");
+    browser->relayout();
+    check("laid out again");
+}
