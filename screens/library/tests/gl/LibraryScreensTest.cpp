@@ -261,6 +261,7 @@ TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtoco
     writeSeries(scratch + "source/a/", spec);
     spec.seriesNumber = "3";
     spec.slices = 2;
+    spec.rowSpacing = 2 * spec.columnSpacing;  // pixels twice as tall as wide
     writeSeries(scratch + "source/b/", spec);
     launch(false);
     std::vector<std::pair<std::string, std::string>> opened;
@@ -281,6 +282,14 @@ TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtoco
     const std::string folder = panel()->getThumbnailFolder();
     EXPECT_TRUE(FileUtils::getInstance()->isFileExist(folder + "thrumb1"));
     EXPECT_FALSE(FileUtils::getInstance()->isFileExist(folder + "thrumb2"));
+    // Its pictures have the pixels' true shape: 64 columns of 1 mm by 64 rows of 2 mm.
+    ASSERT_TRUE(frameUntil([&] { return !panel()->isThumbnailBusy(); }));
+    for (const char* name : {"thrumb0", "thrumb1"}) {
+        Image picture;
+        ASSERT_TRUE(picture.initWithImageFile(folder + name)) << name;
+        EXPECT_EQ(picture.getWidth(), 64) << name;
+        EXPECT_EQ(picture.getHeight(), 128) << name;
+    }
 
     NSUI::NSListView* rows = panel()->getRowsTable();
     const auto rowAtPanel = [rows](ssize_t i) { return static_cast<studyList::listObject*>(rows->getRowData()[i]); };
