@@ -5,8 +5,6 @@
 #include "support/AppTest.h"
 #include "support/Screens.h"
 
-#include "dcmLib.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -313,24 +311,13 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
     // The line of "sdk_show_dcmFullInfo" = "1": the setting's Base64 key and value, each written in
     // Base64 again by the store.
     EXPECT_NE(settings.find("YzJSclgzTm9iM2RmWkdOdFJuVnNiRWx1Wm04PQ==\tTVE9PQ==\n"), std::string::npos) << settings;
-    // The favourite is whole: a DICOM file with its row, after the capture's.
+    // The favourite is listed after the capture, its row naming the file begun before the quit
+    // (the file's contents are checked by the shell's shutdown tests).
     const std::vector<std::string> rows = favourites();
     ASSERT_EQ(rows.size(), 3u) << "a time mark, the capture and the favourite";
     EXPECT_EQ(rows[1].substr(0, 4), "1|||");
     EXPECT_EQ(rows[2].substr(0, 4), "2|||");
     EXPECT_TRUE(fs::equivalent(writable() + query("select image from favorite where type=2")[0], dicomFile));
-    {
-        redIRI::dcmReader reader;
-        ASSERT_TRUE(reader.setFile(dicomFile.c_str())) << dicomFile;
-        unsigned short height = 0, width = 0;
-        EXPECT_TRUE(reader.readDicomTagUint16(0x0028, 0x0010, height));
-        EXPECT_TRUE(reader.readDicomTagUint16(0x0028, 0x0011, width));
-        redIRI::dcmReader::PixelType type = redIRI::dcmReader::PIXEL_GREY16;
-        int count = 0;
-        EXPECT_NE(reader.readDicomPixelPointer(type, count), nullptr) << "the pixels do not decode";
-        EXPECT_EQ(count, int(width) * height);
-        EXPECT_GT(count, 0);
-    }
     const std::vector<std::string> cache = filesBelow(writable() + "qv/tmp/dcmbuf/");
     ASSERT_EQ(cache.size(), 2u) << "a description and the pixels of the opened series";
     const auto cacheTime = fs::last_write_time(cache[0]);

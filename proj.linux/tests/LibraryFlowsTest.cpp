@@ -1,10 +1,8 @@
 // The program used as a clinician uses it, through its window only: the first start with the
 // example patient, opening a series, quitting and starting again on the same data, importing,
-// deleting, and an import cut short by a crash; series the viewer cannot show.
+// deleting, and an import cut short by a crash.
 #include "support/AppTest.h"
 #include "support/Screens.h"
-
-#include "DicomSeriesWriter.h"
 
 #include <sys/stat.h>
 
@@ -99,85 +97,6 @@ TEST_F(LibraryFlows, FirstStartOpensTheExampleAndARestartKeepsLibraryAndCache)
     EXPECT_EQ(fs::last_write_time(cache[0]), cacheTime) << "the cache was written again";
     EXPECT_EQ(fs::last_write_time(cache[1]), rawTime) << "the cached pixels were written again";
     quitCleanly();
-}
-
-// A patient whose study holds an MR stack of 8 slices, an RT dose of 32-bit values and a report without pixels.
-// Opening either of the last two, from its row's right end or from a protocol's picture, comes
-// back to the patient list with a toast saying the series cannot be shown. A sideways drag on the
-// protocols opens nothing; a touch on one opens the viewer.
-TEST_F(LibraryFlows, SeriesThatCannotBeShownSaySoAndTheProtocolsTakeOnlyTaps)
-{
-    qvgen::PhantomSpec spec = mrSpec(8, 32, "ODD^SERIES", "ODD-1");
-    spec.studyUID = "1.2.826.0.1.3680043.10.1455.31";
-    const std::string source = writeStudy("odd", spec);
-    for (const auto& [description, bits, number] :
-         {std::tuple<const char*, int, const char*>{"dose grid", 32, "11"}, {"dose report", 0, "12"}}) {
-        qvgen::ImageSpec odd;
-        odd.columns = odd.rows = 16;
-        odd.modality = bits ? "RTDOSE" : "SR";
-        odd.patientName = spec.patientName;
-        odd.patientID = spec.patientID;
-        odd.studyUID = spec.studyUID;
-        odd.seriesUID = qvgen::newUID();
-        odd.seriesDescription = description;
-        odd.seriesNumber = number;
-        odd.bitsAllocated = bits ? bits : 16;
-        odd.pixels.assign(size_t(16 * 16) * odd.bitsAllocated / 8, 0x5a);
-        if (!bits)
-            odd.omit.push_back({0x7fe0, 0x0010});
-        std::string error;
-        ASSERT_TRUE(qvgen::writeDicomFile(source + number + ".dcm", odd, &error)) << error;
-    }
-    launch();
-    View view;
-    ASSERT_TRUE(app->waitFor(showsExample, 90, &view)) << view.dump();
-    importFolder(source);
-    ASSERT_TRUE(app->waitFor([](const View& v) { return showsPatient(v, "ODD^SERIES", "1-3-10"); }, 60, &view))
-        << view.dump();
-    ASSERT_TRUE(openPatient(*app, "ODD^SERIES"));
-    ASSERT_TRUE(app->waitForText("dose report", 20, &view)) << view.dump();
-
-    const auto toastSays = [](const View& v) {
-        const Node* toast = v.named("messageBox.text");
-        return v.hasScreen("patientList") && !v.hasScreen("imageViewerPC") && toast &&
-               toast->text.find("cannot be shown") != std::string::npos;
-    };
-    // A series row's middle selects it and offers its protocols; its right end opens it.
-    const auto rowPoint = [&](const std::string& description, double fx) {
-        const View shown = app->probe();
-        const Node* row = seriesRow(shown, description);
-        return row ? std::make_pair(row->box.x + int(row->box.w * fx), row->box.cy()) : std::make_pair(-1, -1);
-    };
-    auto end = rowPoint("dose grid", 1.0);
-    ASSERT_GE(end.first, 0);
-    x->click(end.first - int(20 * view.pixelsPerUnit), end.second);
-    EXPECT_TRUE(app->waitFor(toastSays, 30, &view)) << "the row's right end\n" << view.dump();
-    keep("cannot-be-shown");
-    pause(2000);  // the toast goes
-
-    auto middle = rowPoint("dose report", 0.5);
-    x->click(middle.first, middle.second);
-    ASSERT_TRUE(app->waitForText("Single Slice", 10, &view)) << view.dump();
-    app->click(*view.withText("Single Slice"), 0.5, -1.0);  // its picture, above the title
-    EXPECT_TRUE(app->waitFor(toastSays, 30, &view)) << "a protocol's picture\n" << view.dump();
-    pause(2000);
-
-    // The MR stack's protocols: dragged sideways they stay put; touched, the viewer opens.
-    middle = rowPoint("axial MR phantom", 0.5);
-    x->click(middle.first, middle.second);
-    ASSERT_TRUE(app->waitForText("2D View", 10, &view)) << view.dump();
-    const Node* title = view.withText("2D View");
-    const int y = title->box.cy() - int(30 * view.pixelsPerUnit);
-    x->drag(title->box.cx(), y, title->box.cx() + int(90 * view.pixelsPerUnit), y);
-    for (int i = 0; i < 10; ++i) {
-        pause(300);
-        view = app->probe();
-        ASSERT_FALSE(view.hasScreen("imageViewerPC")) << "a sideways drag on the protocols opened the viewer";
-    }
-    title = view.withText("2D View");
-    ASSERT_NE(title, nullptr) << view.dump();
-    app->click(*title, 0.5, -1.0);
-    EXPECT_TRUE(app->waitForScreen("imageViewerPC", 30, &view)) << view.dump();
 }
 
 }  // namespace e2e

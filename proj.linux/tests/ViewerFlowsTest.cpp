@@ -107,15 +107,6 @@ std::array<int, 3> referenceLinePixels(const Screenshot& s, const Box& window)
     return n;
 }
 
-// How many of the three line colours cross the window (enough pixels for a line, not a speck).
-int referenceLinesIn(const Screenshot& s, const Box& window)
-{
-    int lines = 0;
-    for (int count : referenceLinePixels(s, window))
-        lines += count > 60;
-    return lines;
-}
-
 }  // namespace
 
 class ViewerFlows : public AppTest {};
@@ -307,82 +298,6 @@ TEST_F(ViewerFlows, VolumeRenderingDrawsTheExampleBody)
     quitCleanly();
 }
 
-// The example CT magnified tenfold on the border of the subcutaneous fat and the muscle wall
-// (about -100 and 50 HU, so neighbouring values cross 0): between the two tissues the grey rises
-// steadily, with no false contour line where the values cross a multiple of 256.
-TEST_F(ViewerFlows, TheExampleMagnifiedOnAFatMuscleBorderShowsNoContourLines)
-{
-    launch();
-    View view;
-    ASSERT_TRUE(app->waitFor(showsExample, 90, &view)) << view.dump();
-    ASSERT_TRUE(openPatient(*app, kExampleName));
-    ASSERT_TRUE(openExample(*app, &view)) << view.dump();
-    const Box axial = firstImageWindow(view)->box;
-    // Magnified tenfold (the zoom keeps the middle of the reference lines in sight).
-    ASSERT_TRUE(app->clickNamed("btnCmdZoom"));
-    pause(300);
-    x->drag(axial.cx() + 150, axial.y + axial.h - 30, axial.cx() + 150, axial.y + 30, 1, 60);
-    pause(500);
-    // Under the default window (400/40) fat is dark grey and muscle mid-grey. The body's right
-    // side wall lies to the left, off the view: the view is moved right until a row below the
-    // middle shows a stretch of fat followed by one of muscle, then that border goes to a third of
-    // the width.
-    ASSERT_TRUE(app->clickNamed("btnCmdMove"));
-    pause(300);
-    const int row = axial.cy() + 100;
-    const Box inside{axial.x + 40, row - 60, axial.w - 80, 120};
-    const auto findBorder = [&](const Screenshot& shot) {
-        int fat = 0, muscle = 0, fatEnd = -1;
-        for (int px = inside.x; px < inside.x + inside.w; ++px) {
-            const int g = shot.at(px, row).g;
-            if (g >= 25 && g <= 55) {
-                ++fat;
-                fatEnd = px;
-                muscle = 0;
-            } else if (g >= 120 && g <= 150 && fat >= 40 && px - fatEnd < 60) {
-                if (++muscle >= 40)
-                    return fatEnd;
-            } else if (g < 25 || g > 150) {
-                fat = muscle = 0;
-            }
-        }
-        return -1;
-    };
-    int border = -1;
-    for (int i = 0; i < 8 && border < 0; ++i) {
-        border = findBorder(x->shot());
-        if (border < 0) {
-            x->drag(inside.x, row, inside.x + inside.w * 2 / 3, row, 1, 40);
-            pause(300);
-        }
-    }
-    ASSERT_GT(border, 0) << "no fat and muscle along the row";
-    const int atX = axial.x + axial.w / 3;
-    x->drag(border, row, atX, row, 1, 40);
-    // The reference lines hide a few seconds after their last change.
-    pause(6000);
-    const Screenshot s = keep("example-magnified");
-
-    // Across the border (a few millimetres either side): fat, a steady rise, muscle.
-    for (int dy : {-30, 0, 30}) {
-        std::vector<int> grey;
-        for (int px = atX - 100; px <= atX + 100; ++px)
-            grey.push_back(s.at(px, row + dy).g);
-        const int low = *std::min_element(grey.begin(), grey.end());
-        const int high = *std::max_element(grey.begin(), grey.end());
-        EXPECT_LT(low, 56) << "row " << row + dy << ": no fat";
-        EXPECT_GT(high, 119) << "row " << row + dy << ": no muscle";
-        for (size_t i = 1; i < grey.size(); ++i)
-            ASSERT_GE(grey[i] + 3, grey[i - 1]) << "row " << row + dy << ": the grey falls from " << grey[i - 1]
-                                                << " to " << grey[i] << " at x " << atX - 100 + int(i);
-    }
-    quitCleanly();
-}
-
-}  // namespace e2e
-
-namespace e2e {
-
 // The example's axial series opened from the study list, as a user opens it: each of the three
 // planes shows the reference lines of the other two. They hide a few seconds after they were
 // drawn; a touch on any view brings them back in every plane.
@@ -404,11 +319,13 @@ TEST_F(ViewerFlows, ReferenceLinesOfTheExampleOpenedFromTheStudyList)
         x->click(boxes[touched].cx() + 40, boxes[touched].cy() + 40);
         pause(700);
         const Screenshot s = keep("lines-after-touch-" + std::to_string(touched));
-        for (size_t i = 0; i < boxes.size(); ++i)
-            EXPECT_EQ(referenceLinesIn(s, boxes[i]), 2)
-                << "view " << i << " after a touch on view " << touched << ": pixels "
-                << referenceLinePixels(s, boxes[i])[0] << " " << referenceLinePixels(s, boxes[i])[1] << " "
-                << referenceLinePixels(s, boxes[i])[2];
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            // Two of the three line colours cross the view: enough pixels for a line, not a speck.
+            const std::array<int, 3> n = referenceLinePixels(s, boxes[i]);
+            EXPECT_EQ(std::count_if(n.begin(), n.end(), [](int c) { return c > 60; }), 2)
+                << "view " << i << " after a touch on view " << touched << ": pixels " << n[0] << " " << n[1] << " "
+                << n[2];
+        }
     }
     quitCleanly();
 }

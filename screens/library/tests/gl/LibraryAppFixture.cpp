@@ -15,6 +15,7 @@
 #include "UILocalConfig.h"
 #include "dataService.h"
 #include "dicomDB.h"
+#include "importDcm.h"
 #include "qvTestPaths.h"
 
 USING_NS_CC;
@@ -142,6 +143,55 @@ void LibraryAppTest::writeSeries(const std::string& folder, const qvgen::Phantom
     FileUtils::getInstance()->createDirectory(folder);
     ASSERT_TRUE(qvgen::Phantom(spec).write(folder, &error)) << error;
 }
+
+namespace libraryapp {
+
+patientList::listObject* rowAt(patientList* screen, ssize_t i)
+{
+    return static_cast<patientList::listObject*>(screen->getTable()->getRowData().at(i));
+}
+
+int rowCount(patientList* screen)
+{
+    return screen && screen->getTable() ? int(screen->getTable()->getRowCount()) : -1;
+}
+
+bool importIdle(patientList* screen)
+{
+    return screen && !screen->isUnpacking() && screen->pendingZipCount() == 0 && screen->getImporter() &&
+           !screen->getImporter()->isBusy();
+}
+
+namespace {
+
+ui::Text* toastText(Node** box = nullptr)
+{
+    Scene* scene = Director::getInstance()->getRunningScene();
+    if (box)
+        *box = scene ? scene->getChildByNameDeep("messageBox") : nullptr;
+    return dynamic_cast<ui::Text*>(scene ? scene->getChildByNameDeep("messageBox.text") : nullptr);
+}
+
+} // namespace
+
+std::string toastShown()
+{
+    Node* box = nullptr;
+    ui::Text* text = toastText(&box);
+    return text && box && box->isVisible() ? text->getString() : std::string();
+}
+
+std::string takeToast()
+{
+    ui::Text* text = toastText();
+    if (!text)
+        return "";
+    const std::string shown = text->getString();
+    text->setString("");
+    return shown;
+}
+
+} // namespace libraryapp
 
 std::vector<std::string> filesBelow(const std::string& folder)
 {

@@ -46,6 +46,17 @@ protected:
     bool launched = false;
 };
 
+namespace libraryapp {
+// The home screen's rows and whether its import has ended (nothing unpacking, queued or importing).
+patientList::listObject* rowAt(patientList* screen, ssize_t i);
+int rowCount(patientList* screen);
+bool importIdle(patientList* screen);
+// The running scene's toast text ("" when none shows); takeToast also clears it, so that the next
+// check sees only a new one.
+std::string toastShown();
+std::string takeToast();
+} // namespace libraryapp
+
 // Files below a folder (recursive), relative to it, sorted.
 std::vector<std::string> filesBelow(const std::string& folder);
 std::string readWhole(const std::string& path);

@@ -28,24 +28,9 @@
 #include <vector>
 
 USING_NS_CC;
+using namespace libraryapp;
 
 namespace {
-
-patientList::listObject* rowAt(patientList* screen, ssize_t i)
-{
-    return static_cast<patientList::listObject*>(screen->getTable()->getRowData().at(i));
-}
-
-bool importIdle(patientList* screen)
-{
-    return screen && !screen->isUnpacking() && screen->pendingZipCount() == 0 && screen->getImporter() &&
-           !screen->getImporter()->isBusy();
-}
-
-int rowCount(patientList* screen)
-{
-    return screen && screen->getTable() ? int(screen->getTable()->getRowCount()) : -1;
-}
 
 // The usage events recorded so far, as "type" or "type:value" in the order recorded.
 std::vector<std::string> statisticsEvents()
@@ -58,18 +43,6 @@ std::vector<std::string> statisticsEvents()
     for (int i = 0; i < model.getRowCount(); ++i)
         out.push_back(model.getValue(i, 0) + (model.getValue(i, 1).empty() ? "" : ":" + model.getValue(i, 1)));
     return out;
-}
-
-// The text of the running scene's toast, then cleared so the next check sees only a new one.
-std::string takeToast()
-{
-    Scene* scene = Director::getInstance()->getRunningScene();
-    auto* text = dynamic_cast<ui::Text*>(scene ? scene->getChildByNameDeep("messageBox.text") : nullptr);
-    if (!text)
-        return "";
-    const std::string shown = text->getString();
-    text->setString("");
-    return shown;
 }
 
 } // namespace

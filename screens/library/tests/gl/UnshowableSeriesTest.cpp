@@ -15,6 +15,7 @@
 #include <vector>
 
 USING_NS_CC;
+using namespace libraryapp;
 
 namespace {
 
@@ -49,24 +50,6 @@ void writeOdd(const std::string& folder, const Odd& odd, const std::string& stud
     ASSERT_TRUE(qvgen::writeDicomFile(folder + "odd.dcm", spec, &error)) << error;
 }
 
-bool importIdle(patientList* screen)
-{
-    return screen && screen->getImporter() && !screen->getImporter()->isBusy() && !screen->isUnpacking();
-}
-
-std::string toastOn(Scene* scene)
-{
-    auto* text = dynamic_cast<ui::Text*>(scene ? scene->getChildByNameDeep("messageBox.text") : nullptr);
-    Node* box = scene ? scene->getChildByNameDeep("messageBox") : nullptr;
-    return text && box && box->isVisible() ? text->getString() : std::string();
-}
-
-void clearToast(Scene* scene)
-{
-    if (auto* text = dynamic_cast<ui::Text*>(scene ? scene->getChildByNameDeep("messageBox.text") : nullptr))
-        text->setString("");
-}
-
 } // namespace
 
 TEST_F(LibraryAppTest, SeriesThatCannotBeShownSayTheyCannotFromEveryRoute)
@@ -78,21 +61,22 @@ TEST_F(LibraryAppTest, SeriesThatCannotBeShownSayTheyCannotFromEveryRoute)
         writeOdd(scratch + "source/" + odd.modality + "/", odd, good.studyUID);
     launch(false);
     home()->openPath(scratch + "source");
-    ASSERT_TRUE(frameUntil([&] { return home()->getTable()->getRowCount() == 1 && importIdle(home()); }));
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()); }));
     clickNode(home()->getTable()->cellAtIndex(0));
     ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 5; }));
     // A touch that opens the viewer; the toast's text once the screen that was running is running
     // again ("" when it never came back, or came back saying nothing).
     const auto openAndComeBack = [this](const Vec2& at) {
         Scene* origin = Director::getInstance()->getRunningScene();
-        clearToast(origin);
+        takeToast();
         InputSimulator::click(at.x, at.y);
         bool left = false;
+        const auto back = [&] { return left && Director::getInstance()->getRunningScene() == origin; };
         frameUntil([&] {
             left = left || Director::getInstance()->getRunningScene() != origin;
-            return left && Director::getInstance()->getRunningScene() == origin && !toastOn(origin).empty();
+            return back() && !toastShown().empty();
         }, 30);
-        return left && Director::getInstance()->getRunningScene() == origin ? toastOn(origin) : std::string();
+        return back() ? toastShown() : std::string();
     };
 
     // The routes of a study list: a series row's right end, and a protocol's picture once the row
@@ -141,7 +125,7 @@ TEST_F(LibraryAppTest, ASeriesRowWithoutItsFolderOpensNothingAndSaysSo)
     writeStudy(scratch + "source/", "EMPTY^ROW", "E-1", 2);
     launch(false);
     home()->openPath(scratch + "source");
-    ASSERT_TRUE(frameUntil([&] { return home()->getTable()->getRowCount() == 1 && importIdle(home()); }));
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()); }));
     clickNode(home()->getTable()->cellAtIndex(0));
     ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 2; }));
     std::string notice;
@@ -160,11 +144,11 @@ TEST_F(LibraryAppTest, ASeriesRowWithoutItsFolderOpensNothingAndSaysSo)
     frame();
 
     Scene* origin = Director::getInstance()->getRunningScene();
-    clearToast(origin);
+    takeToast();
     const Vec2 end = rows->cellAtIndex(1)->convertToWorldSpace(Vec2(rows->getContentSize().width - 20, 50));
     InputSimulator::click(end.x, end.y);
     for (int i = 0; i < 5; ++i)
         frame();
     EXPECT_EQ(Director::getInstance()->getRunningScene(), origin) << "a viewer was opened for no folder";
-    EXPECT_NE(toastOn(origin).find("cannot be shown"), std::string::npos) << toastOn(origin);
+    EXPECT_NE(toastShown().find("cannot be shown"), std::string::npos) << toastShown();
 }

@@ -58,13 +58,6 @@ qvgen::ImageSpec quadrants()
     return spec;
 }
 
-// Touch-began events closer than the double-tap time make a double tap: separate gestures wait
-// it out.
-void pauseBetweenGestures()
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-}
-
 bool lit(const std::array<int, 3>& c)
 {
     return c[0] + c[1] + c[2] > 60;
@@ -142,23 +135,6 @@ protected:
             if (list->rowAt(i)->type == type)
                 return i;
         return -1;
-    }
-
-    // A slow left-button drag from a to b, a frame between moves (the viewer's gestures arrive
-    // as urgent notifications, one frame later).
-    void drag(const Vec2& a, const Vec2& b)
-    {
-        pauseBetweenGestures();
-        InputSimulator::mouseDown(0, a.x, a.y);
-        step();
-        for (int i = 1; i <= 10; ++i) {
-            const Vec2 p = a + (b - a) * (float(i) / 10.0f);
-            InputSimulator::mouseMove(p.x, p.y);
-            step();
-            std::this_thread::sleep_for(std::chrono::milliseconds(15));
-        }
-        InputSimulator::mouseUp(0, b.x, b.y);
-        step(3);
     }
 
     dicomDB* db = nullptr;

@@ -134,27 +134,9 @@ protected:
         clickNode(node);
         step(3);
     }
-    // Touch-began events closer than the double-tap time make a double tap: separate gestures
-    // wait it out.
-    void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(200)); }
-    // A slow drag with the left button from a to b.
-    void drag(const Vec2& a, const Vec2& b)
-    {
-        pause();
-        InputSimulator::mouseDown(0, a.x, a.y);
-        step();
-        for (int i = 1; i <= 10; ++i) {
-            const Vec2 p = a + (b - a) * (float(i) / 10.0f);
-            InputSimulator::mouseMove(p.x, p.y);
-            step();
-            std::this_thread::sleep_for(std::chrono::milliseconds(15));
-        }
-        InputSimulator::mouseUp(0, b.x, b.y);
-        step(2);
-    }
     void click(const Vec2& p)
     {
-        pause();
+        pauseBetweenGestures();
         InputSimulator::click(p.x, p.y);
         step(2);
     }
@@ -274,7 +256,7 @@ TEST_F(MeasureToolsTest, PolygonInsideTheCubeClosedByADoubleClick)
     click(onScreen(corners[2]));
     click(onScreen(corners[3]));
     // A double click closes the polygon; the point double-clicked is no corner of it.
-    pause();
+    pauseBetweenGestures();
     const Vec2 elsewhere = onScreen(at("cube", 0, 0));
     InputSimulator::click(elsewhere.x, elsewhere.y);
     InputSimulator::click(elsewhere.x, elsewhere.y);
@@ -318,7 +300,7 @@ TEST_F(MeasureToolsTest, MeasurementsFollowZoomAndPanAndStayOnTheirSlice)
     // The next slice (mouse wheel) shows no measurement; back on the slice, the circle is there
     // again with its statistics.
     const int index = view->getImageActor()->getSliceIndex();
-    pause();
+    pauseBetweenGestures();
     InputSimulator::scroll(s.x + 60, s.y, -1);
     ASSERT_TRUE(stepUntil([&] { return view->getImageActor()->getSliceIndex() != index; }, 5));
     step(3);
@@ -341,7 +323,7 @@ TEST_F(MeasureToolsTest, AQuickStrokeDrawsALineAndKeepsTheSlice)
     ASSERT_LT(sa.distance(sb), 400.0f);
     chooseTool("btnCmdLine");
     const int index = view->getImageActor()->getSliceIndex();
-    pause();
+    pauseBetweenGestures();
     InputSimulator::mouseDown(0, sa.x, sa.y);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     InputSimulator::mouseMove((sa.x + sb.x) / 2, (sa.y + sb.y) / 2);

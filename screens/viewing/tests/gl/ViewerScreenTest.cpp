@@ -490,7 +490,7 @@ TEST_F(ViewerScreenTest, QuickToolMaximisesAViewInsideTheImageArea)
     ASSERT_TRUE(stepUntil([&] { return screen->getQuickTool() && screen->getQuickTool()->isVisible(); }, 5));
     auto clickMax = [&] {
         const bool was = window->isMaximized();
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // not a double tap
+        pauseBetweenGestures();
         clickNode(screen->getQuickTool()->getChildByName("max"));
         ASSERT_TRUE(stepUntil([&] { return window->isMaximized() != was; }, 5));
         step(5);
@@ -581,7 +581,7 @@ TEST_F(ViewerScreenTest, SliderAndPanelFollowTheViews)
     // orientation), then "2D View": the plain view's panel, with the slice, cine and measuring
     // tools, and the picture of its protocol.
     auto chooseMode = [&](int row) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        pauseBetweenGestures();
         clickNode(screen->getChildByName("btnCmdProtocal"));
         step(2);
         auto* menu = dynamic_cast<NSUI::NSMenu*>(screen->getChildByName("protocalMenu"));

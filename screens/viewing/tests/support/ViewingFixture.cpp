@@ -159,3 +159,23 @@ void ViewingTest::clickNode(Node* node)
     const Vec2 centre = node->convertToWorldSpace(Vec2(size.width / 2, size.height / 2));
     InputSimulator::click(centre.x, centre.y);
 }
+
+void ViewingTest::pauseBetweenGestures()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+void ViewingTest::drag(const Vec2& a, const Vec2& b)
+{
+    pauseBetweenGestures();
+    InputSimulator::mouseDown(0, a.x, a.y);
+    step();
+    for (int i = 1; i <= 10; ++i) {
+        const Vec2 p = a + (b - a) * (float(i) / 10.0f);
+        InputSimulator::mouseMove(p.x, p.y);
+        step();
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    InputSimulator::mouseUp(0, b.x, b.y);
+    step(3);
+}

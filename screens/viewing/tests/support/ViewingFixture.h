@@ -58,6 +58,12 @@ protected:
     static bool seriesLoaded(imageViewerPC* screen);
 
     static void clickNode(cocos2d::Node* node);
+    // Touch-began events closer than the double-tap time make a double tap: separate gestures
+    // wait it out.
+    static void pauseBetweenGestures();
+    // A slow left-button drag from a to b (design units), a frame between moves: the viewer's
+    // gestures arrive as urgent notifications, one frame later.
+    void drag(const cocos2d::Vec2& a, const cocos2d::Vec2& b);
 
     cocos2d::Director* director = nullptr;
     cocos2d::Scene* home = nullptr;
