@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cctype>
+#include <regex>
 
 namespace e2e {
 
@@ -104,24 +105,10 @@ bool overlayFilled(const View& v, const Box& window)
 {
     if (windowLevelText(v, window).empty())
         return false;
-    // "<yyyy>.<mm>.<dd> <hh>:<mm>[:<ss>]"
-    for (const Node& n : v.nodes) {
-        const std::string& t = n.text;
-        if (!n.hasText || !window.contains(n.box) || t.size() < 16)
-            continue;
-        bool matches = true;
-        for (size_t i = 0; i < t.size() && matches; ++i) {
-            const char c = t[i];
-            switch (i) {
-            case 4: case 7: matches = c == '.'; break;
-            case 10: matches = c == ' '; break;
-            case 13: case 16: matches = c == ':'; break;
-            default: matches = i < 19 && std::isdigit(static_cast<unsigned char>(c));
-            }
-        }
-        if (matches)
+    static const std::regex dateAndTime(R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}(:\d{0,2})?)");
+    for (const Node& n : v.nodes)
+        if (n.hasText && window.contains(n.box) && std::regex_match(n.text, dateAndTime))
             return true;
-    }
     return false;
 }
 
