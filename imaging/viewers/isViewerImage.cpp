@@ -733,6 +733,9 @@ void isViewerImage::buildOverlays()
         overlay->applyDicomInfo(*json);
     else
         startInfoBuilder();
+    // The edge letters went with the old overlay: they are posted again.
+    if (m_sceneCamera)
+        updateOrientationLabels();
 }
 
 std::string isViewerImage::formatSeriesTime(const std::string& date, const std::string& time)

@@ -9,6 +9,8 @@
 #include "isActorImage.h"
 #include "isImagePlane.h"
 #include "isNodeImage.h"
+#include "isNodeOverlayText.h"
+#include "isActorOverlay.h"
 #include "isViewerImage.h"
 
 #include "NSStringUtil.h"
@@ -271,6 +273,15 @@ TEST_F(ViewerImage, CornerRowsFollowTheFullInformationSetting)
     NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "sentinel");
     command(full, NOTIFY_DCMINFO_HIDE);
     EXPECT_EQ(NSUI::UILocalConfig::getLocalString(isViewerImage::kFullInfoKey, ""), "sentinel");
+    // The rebuilt overlay keeps its four edge letters (they went with the old corners).
+    rig.frame(2);
+    isActorOverlay* rebuilt = full->getActorManager()->getOverlayActor();
+    for (int edge = 0; edge < 4; ++edge) {
+        isNodeOverlayText* letter = rebuilt->getEdgeLabel(edge);
+        ASSERT_NE(letter, nullptr) << "edge " << edge;
+        EXPECT_TRUE(letter->isVisible()) << "edge " << edge;
+        EXPECT_FALSE(letter->getString().empty()) << "edge " << edge;
+    }
 
     // Pictures of an ultrasound have no slice-position row, nor a thickness.
     NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "0");
