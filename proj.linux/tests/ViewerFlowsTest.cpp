@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <set>
+#include <vector>
 
 #include "Phantom.h"
 
@@ -295,6 +296,78 @@ TEST_F(ViewerFlows, VolumeRenderingDrawsTheExampleBody)
     }
     keep("volume-rendering");
     EXPECT_GT(drawn, enough) << "the 3D cell shows only its background\n" << view.dump();
+    quitCleanly();
+}
+
+// The example CT magnified tenfold on the border of the subcutaneous fat and the muscle wall
+// (about -100 and 50 HU, so neighbouring values cross 0): between the two tissues the grey rises
+// steadily, with no false contour line where the values cross a multiple of 256.
+TEST_F(ViewerFlows, TheExampleMagnifiedOnAFatMuscleBorderShowsNoContourLines)
+{
+    launch();
+    View view;
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view)) << view.dump();
+    ASSERT_TRUE(openPatient(*app, kExampleName));
+    ASSERT_TRUE(openExample(*app, &view)) << view.dump();
+    const Box axial = firstImageWindow(view)->box;
+    // Magnified tenfold (the zoom keeps the middle of the reference lines in sight).
+    ASSERT_TRUE(app->clickNamed("btnCmdZoom"));
+    pause(300);
+    x->drag(axial.cx() + 150, axial.y + axial.h - 30, axial.cx() + 150, axial.y + 30, 1, 60);
+    pause(500);
+    // Under the default window (400/40) fat is dark grey and muscle mid-grey. The body's right
+    // side wall lies to the left, off the view: the view is moved right until a row below the
+    // middle shows a stretch of fat followed by one of muscle, then that border goes to a third of
+    // the width.
+    ASSERT_TRUE(app->clickNamed("btnCmdMove"));
+    pause(300);
+    const int row = axial.cy() + 100;
+    const Box inside{axial.x + 40, row - 60, axial.w - 80, 120};
+    const auto findBorder = [&](const Screenshot& shot) {
+        int fat = 0, muscle = 0, fatEnd = -1;
+        for (int px = inside.x; px < inside.x + inside.w; ++px) {
+            const int g = shot.at(px, row).g;
+            if (g >= 25 && g <= 55) {
+                ++fat;
+                fatEnd = px;
+                muscle = 0;
+            } else if (g >= 120 && g <= 150 && fat >= 40 && px - fatEnd < 60) {
+                if (++muscle >= 40)
+                    return fatEnd;
+            } else if (g < 25 || g > 150) {
+                fat = muscle = 0;
+            }
+        }
+        return -1;
+    };
+    int border = -1;
+    for (int i = 0; i < 8 && border < 0; ++i) {
+        border = findBorder(x->shot());
+        if (border < 0) {
+            x->drag(inside.x, row, inside.x + inside.w * 2 / 3, row, 1, 40);
+            pause(300);
+        }
+    }
+    ASSERT_GT(border, 0) << "no fat and muscle along the row";
+    const int atX = axial.x + axial.w / 3;
+    x->drag(border, row, atX, row, 1, 40);
+    // The reference lines hide a few seconds after their last change.
+    pause(6000);
+    const Screenshot s = keep("example-magnified");
+
+    // Across the border (a few millimetres either side): fat, a steady rise, muscle.
+    for (int dy : {-30, 0, 30}) {
+        std::vector<int> grey;
+        for (int px = atX - 100; px <= atX + 100; ++px)
+            grey.push_back(s.at(px, row + dy).g);
+        const int low = *std::min_element(grey.begin(), grey.end());
+        const int high = *std::max_element(grey.begin(), grey.end());
+        EXPECT_LT(low, 56) << "row " << row + dy << ": no fat";
+        EXPECT_GT(high, 119) << "row " << row + dy << ": no muscle";
+        for (size_t i = 1; i < grey.size(); ++i)
+            ASSERT_GE(grey[i] + 3, grey[i - 1]) << "row " << row + dy << ": the grey falls from " << grey[i - 1]
+                                                << " to " << grey[i] << " at x " << atX - 100 + int(i);
+    }
     quitCleanly();
 }
 
