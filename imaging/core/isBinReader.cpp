@@ -188,6 +188,7 @@ void isBinReader::readBuffer()
             }
             // Until its file is decoded a slice shows black: addSlice clears its pixels.
             slice->modality = r.modality;
+            slice->geometryValid = r.geometryValid;
             slice->reserved = r.reserved4;
             slice->windowWidth = r.windowWidth;
             slice->windowCenter = r.windowCenter;

@@ -242,6 +242,27 @@ TEST_F(BinReaderTest, SeriesOfSeparateImagesLoadLazilyFromZero)
     expectRawMatches(reader.get());
 }
 
+// A picture whose file gives no orientation (a radiograph, a planar NM) keeps the scan's mark that
+// its geometry is a stand-in, so the views do not label it with invented patient directions.
+TEST_F(BinReaderTest, PicturesWithoutPatientGeometryKeepTheMark)
+{
+    const std::string dir = folder("geometry");
+    qvgen::ImageSpec spec;
+    write(dir + "oriented.dcm", spec);
+    spec.hasOrientation = false;
+    spec.instanceNumber = 2;
+    write(dir + "planar.dcm", spec);
+    Retained<isBinReader> reader(isBinReader::create());
+    open(dir, reader);
+    isImageData* image = reader->getOutputData();
+    ASSERT_EQ(image->getSliceCount(), 2);
+    for (isSliceInfo* slice : image->getSlices()) {
+        const bool planar = slice->filePath.find("planar.dcm") != std::string::npos;
+        EXPECT_EQ(slice->geometryValid, planar ? 0 : 1) << slice->filePath;
+    }
+    ASSERT_TRUE(waitComplete(reader.get()));
+}
+
 TEST_F(BinReaderTest, LoadingSpreadsOutwardFromTheAskedSlice)
 {
     const std::string dir = ctStack("order", 10);
