@@ -13,6 +13,7 @@
 #include "dicomDB.h"
 #include "platformMail.h"
 #include "statApplication.h"
+#include "thumbnailShape.h"
 #include "ui/CocosGUI.h"
 
 #include <cstdio>
@@ -335,6 +336,9 @@ void captureList::makeThumbnail(const std::string& job, void* list)
         std::remove(partial.c_str());
         return;
     }
+    char spacing[128] = "";
+    if (reader.readDicomTagString(0x0028, 0x0030, spacing, sizeof spacing))
+        giveThumbnailPixelShape(partial, spacing);
     if (std::rename(partial.c_str(), png.c_str()) != 0) {
         std::remove(partial.c_str());
         return;

@@ -145,7 +145,9 @@ TEST_F(FavoritesTest, CapturesAndFavouritesAppearWithThumbnailsThatDecode)
 {
     ASSERT_TRUE(captureScreenToFile(0, 0, 0, 0));
     ASSERT_TRUE(stepUntil([&] { return db->newFavoriteCount == 1; }));
-    const std::string dicom = addDicomFavorite("a.dcm", quadrants());
+    qvgen::ImageSpec tall = quadrants();
+    tall.pixelSpacing = "1\\0.5";  // pixels twice as tall as wide
+    const std::string dicom = addDicomFavorite("a.dcm", tall);
 
     favoriteList* screen = openFavorites();
     captureList* list = screen->getCaptureList();
@@ -169,6 +171,8 @@ TEST_F(FavoritesTest, CapturesAndFavouritesAppearWithThumbnailsThatDecode)
         Image decoded;
         ASSERT_TRUE(decoded.initWithImageFile(file)) << file;
         EXPECT_GT(decoded.getWidth(), 0) << file;
+        if (file == png)  // the pixels' true shape: 64 columns of 0.5 mm by 64 rows of 1 mm
+            EXPECT_EQ(decoded.getHeight(), 128);
     }
     // The row's thumbnail now shows the PNG, not the placeholder.
     NSUI::NSTableViewCell* cell = list->getTable()->cellAtIndex(dicomRow);
