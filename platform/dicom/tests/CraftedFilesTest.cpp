@@ -27,6 +27,7 @@
 #include "support/DicomTestData.h"
 #include "support/LoopbackPorts.h"
 #include "support/RawStore.h"
+#include "support/ServerFixture.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -131,17 +132,9 @@ TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndTakesTheNextAssociatio
   ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
   MessageCapture messages;
   CallbackCapture log;
-  TempDir dir;
-  const std::string root = dir.file("library") + "/";
-  redIRI::dcmServer server;
-  server.setRoot(root.c_str());
-  int port = 0;
-  for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
-    const int candidate = freePort();
-    server.setPort("127.0.0.1,", std::to_string(candidate).c_str(), "tolvrane");
-    if (server.BeginDicomServer()) port = candidate;
-  }
-  ASSERT_NE(port, 0);
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
 
   for (const std::string& path : craftedFiles()) {
     SCOPED_TRACE(path);
@@ -149,7 +142,7 @@ TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndTakesTheNextAssociatio
     redIRI::detail::SocketWatch watch;
     redIRI::detail::ClientAssociation client(watch);
     std::string error;
-    ASSERT_TRUE(client.open("127.0.0.1", port, "ANY-SCP", {{kSentAs, {sent.syntax}}}, error)) << error;
+    ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP", {{kSentAs, {sent.syntax}}}, error)) << error;
     const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), kSentAs);
     ASSERT_NE(presId, 0);
     log.clear();
@@ -162,16 +155,16 @@ TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndTakesTheNextAssociatio
     EXPECT_TRUE(log.logged("refused the image")) << ::testing::PrintToString(log.logLines());
     client.release();
   }
-  EXPECT_EQ(filesBelow(root), 0u);
+  EXPECT_EQ(filesBelow(f.root), 0u);
   EXPECT_TRUE(messages.withCode(3).empty());
 
   // The next association is served as usual.
-  const std::vector<std::string> files = writeSeries(dir.file("sound"), SeriesSpec(), 1);
-  Peer tool({"storescu", "-aec", "ANY-SCP", "127.0.0.1", std::to_string(port), files[0]}, dir.file("storescu.log"));
+  const std::vector<std::string> files = writeSeries(f.dir.file("sound"), SeriesSpec(), 1);
+  Peer tool({"storescu", "-aec", "ANY-SCP", "127.0.0.1", std::to_string(f.port), files[0]}, f.dir.file("storescu.log"));
   EXPECT_EQ(tool.wait(20000), 0) << tool.log();
   EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
-  EXPECT_EQ(filesBelow(root), 1u);
-  server.StopDicomServer();
+  EXPECT_EQ(filesBelow(f.root), 1u);
+  f.server.StopDicomServer();
 }
 
 TEST(CraftedFiles, WhatIsThrownWhileAFileIsReadRefusesOnlyThatFile) {

@@ -31,6 +31,7 @@
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 #include "support/RawStore.h"
+#include "support/ServerFixture.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -385,17 +386,9 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
   ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
   MessageCapture messages;
   CallbackCapture log;
-  TempDir dir;
-  const std::string root = dir.file("library") + "/";
-  redIRI::dcmServer server;
-  server.setRoot(root.c_str());
-  int port = 0;
-  for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
-    const int candidate = freePort();
-    server.setPort("127.0.0.1,", std::to_string(candidate).c_str(), "tolvrane");
-    if (server.BeginDicomServer()) port = candidate;
-  }
-  ASSERT_NE(port, 0);
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
 
   const std::string sopClass = UID_CTImageStorage;
   const std::string sopInstance = newTestUid();
@@ -403,7 +396,7 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
     SCOPED_TRACE(c.what);
     log.clear();
     CraftedClient client;
-    ASSERT_TRUE(client.open(port, sopClass, c.syntax));
+    ASSERT_TRUE(client.open(f.port, sopClass, c.syntax));
     AllocationWatch allocations;
     const std::string outcome = sendRawStore(client.get(), client.presId, sopClass, sopInstance, c.dataSet, true);
     allocations.stop();
@@ -417,7 +410,7 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
   {
     log.clear();
     CraftedClient client;
-    ASSERT_TRUE(client.open(port, sopClass, UID_LittleEndianExplicitTransferSyntax));
+    ASSERT_TRUE(client.open(f.port, sopClass, UID_LittleEndianExplicitTransferSyntax));
     Encoder e = header(false, false, sopClass, sopInstance);
     e.element(0x7FE0, 0x0010, "OB", std::string(16, '\0'), 0xFFFFFFF0u);
     AllocationWatch allocations;
@@ -433,7 +426,7 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
   {
     log.clear();
     CraftedClient client;
-    ASSERT_TRUE(client.open(port, sopClass, UID_LittleEndianExplicitTransferSyntax));
+    ASSERT_TRUE(client.open(f.port, sopClass, UID_LittleEndianExplicitTransferSyntax));
     Encoder command;
     command.implicit = true;
     command.element(0x0000, 0x0002, "", uidValue(sopClass))
@@ -453,17 +446,17 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
     EXPECT_TRUE(waitLogged(log, "declares a length", 10000));
   }
 
-  EXPECT_EQ(filesBelow(root), 0u);
+  EXPECT_EQ(filesBelow(f.root), 0u);
   EXPECT_TRUE(messages.withCode(3).empty());
 
   // The server goes on storing sound images.
-  const std::vector<std::string> files = writeSeries(dir.file("sound"), SeriesSpec(), 1);
-  std::vector<std::string> argv = {"storescu", "-aec", "ANY-SCP", "127.0.0.1", std::to_string(port), files[0]};
-  Peer tool(argv, dir.file("storescu.log"));
+  const std::vector<std::string> files = writeSeries(f.dir.file("sound"), SeriesSpec(), 1);
+  std::vector<std::string> argv = {"storescu", "-aec", "ANY-SCP", "127.0.0.1", std::to_string(f.port), files[0]};
+  Peer tool(argv, f.dir.file("storescu.log"));
   EXPECT_EQ(tool.wait(20000), 0) << tool.log();
   EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
-  EXPECT_EQ(filesBelow(root), 1u);
-  server.StopDicomServer();
+  EXPECT_EQ(filesBelow(f.root), 1u);
+  f.server.StopDicomServer();
 }
 
 TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {

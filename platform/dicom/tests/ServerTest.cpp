@@ -29,28 +29,13 @@
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 #include "support/RawStore.h"
+#include "support/ServerFixture.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A running server on a free port with its root in a temporary folder.
-struct ServerFixture {
-  TempDir dir;
-  std::string root = dir.file("library") + "/";
-  redIRI::dcmServer server;
-  int port = 0;
-
-  bool begin() {
-    for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
-      const int candidate = freePort();
-      server.setPort("127.0.0.1,", std::to_string(candidate).c_str(), "tolvrane");
-      if (server.BeginDicomServer()) port = candidate;
-    }
-    return port != 0;
-  }
-};
 
 // storescu proposes the syntaxes its options name (here: uncompressed, unless `propose` asks
 // for a compressed one), so each kind of file goes in its own run.
