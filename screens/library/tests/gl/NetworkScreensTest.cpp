@@ -87,6 +87,15 @@ std::map<std::string, std::string> dataSetBytes(const std::vector<std::string>& 
     return out;
 }
 
+// The send screen that a button of the patient list opened over it (null when none is open).
+dcmSend* openedSendScreen(patientList* home)
+{
+    for (Node* child : home->getChildren())
+        if (dcmSend* screen = dcmSend::fromWindow(child))
+            return screen;
+    return nullptr;
+}
+
 // Types text into a field as the keyboard does (the field's listener runs per insertion).
 void typeInto(NSUI::NSTextField* field, const std::string& text)
 {
@@ -136,10 +145,7 @@ TEST_F(LibraryAppTest, SendScreenRefusesBadAddressesAndSendsASeriesToStorescp)
     // The top bar's network button opens the screen with nothing to send.
     clickNode(home()->getChildByNameDeep("wifi"));
     frame();
-    dcmSend* screen = nullptr;
-    for (Node* child : home()->getChildren())
-        if (!screen)
-            screen = dcmSend::fromWindow(child);
+    dcmSend* screen = openedSendScreen(home());
     ASSERT_NE(screen, nullptr);
     NSUI::NSListView* nodes = screen->getNodeList();
     ASSERT_NE(nodes, nullptr);
@@ -236,10 +242,7 @@ TEST_F(LibraryAppTest, TheTypedAddressRowsOwnSendButtonSendsToIt)
     const std::string folder = home()->getLibraryRoot() + rowAt(home(), 0)->folder;
     clickNode(home()->getChildByNameDeep("wifi"));
     frame();
-    dcmSend* screen = nullptr;
-    for (Node* child : home()->getChildren())
-        if (!screen)
-            screen = dcmSend::fromWindow(child);
+    dcmSend* screen = openedSendScreen(home());
     ASSERT_NE(screen, nullptr);
     screen->setSendItems(folder, "TYPED^SEND");
     NSUI::NSListView* nodes = screen->getNodeList();
