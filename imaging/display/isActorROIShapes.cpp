@@ -228,6 +228,7 @@ void isActorROIPolygon::commitVertex()
 {
     if (m_finished || !m_record)
         return;
+    m_lastTouchPlacedVertex = false;
     std::vector<Vec3>& vertices = polygon()->vertices;
     const size_t n = vertices.size();
     if (n < 2 || vertices[n - 1].distance(vertices[n - 2]) <= kROIMinimumExtent)
@@ -235,20 +236,27 @@ void isActorROIPolygon::commitVertex()
     const Vec3 last = vertices[n - 1];
     vertices.push_back(last);
     setCurrentPointIndex(static_cast<int>(n));
+    m_lastTouchPlacedVertex = true;
+}
+
+int isActorROIPolygon::getClosedVertexCount() const
+{
+    const int n = m_record ? static_cast<int>(polygon()->vertices.size()) : 0;
+    return std::max(0, n - (m_lastTouchPlacedVertex ? 2 : 1));
 }
 
 void isActorROIPolygon::closePolygon()
 {
     if (m_finished || !m_record)
         return;
-    std::vector<Vec3>& vertices = polygon()->vertices;
-    const size_t n = vertices.size();
-    if (n < 5)
+    const int kept = getClosedVertexCount();
+    if (kept < 3)
         return;
-    // The two clicks of the double click placed a vertex and left a copy of it for the next
-    // drag: both go, so the point double-clicked is no corner of the region.
-    vertices.resize(n - 2);
-    setCurrentPointIndex(static_cast<int>(vertices.size()) - 1);
+    // The copy of the last vertex left for the next drag goes, and so does a vertex the double
+    // click's first click placed, so the point double-clicked elsewhere is no corner of the
+    // region; a double click on the last corner placed none, and that corner stays.
+    polygon()->vertices.resize(static_cast<size_t>(kept));
+    setCurrentPointIndex(kept - 1);
 }
 
 } // namespace isImageSDK

@@ -82,8 +82,11 @@ public:
     // At the end of a touch: keeps the vertex just placed (when it is more than 0.05 from the one
     // before) and starts a new one at the same place.
     void commitVertex();
-    // On a double tap (at least five vertices): drops the copy of the last vertex that the end of
-    // the previous touch left for the next drag; every placed vertex stays.
+    // The vertices a double tap leaves: without the copy of the last vertex that the previous
+    // touch left for the next drag, nor the vertex that touch placed (the double click's first
+    // click; one on the last corner places none).
+    int getClosedVertexCount() const;
+    // On a double tap, when at least three vertices are left: drops those two.
     void closePolygon();
     isDrawNode* getDashNode() const { return m_dashNode; }
 
@@ -92,6 +95,8 @@ protected:
     bool wantsStatistics() const override { return true; }
     ROIPolygon* polygon() const { return static_cast<ROIPolygon*>(m_record); }
     isDrawNode* m_dashNode = nullptr;
+    // Whether the last end of a touch placed a vertex.
+    bool m_lastTouchPlacedVertex = false;
 };
 
 } // namespace isImageSDK

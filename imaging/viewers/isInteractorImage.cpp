@@ -414,14 +414,14 @@ void isInteractorImage::onDoubleTap(const cocos2d::Vec2&)
     auto* polygon = dynamic_cast<isActorROIPolygon*>(m_currentROI);
     if (!polygon || !polygon->getROIData())
         return;
-    if (!polygon->isFinished() && (!polygon->isValid() || polygon->getROIData()->getPointCount() <= 4)) {
-        // Closing drops the double click's two vertices: what is left would be no region.
+    if (!polygon->isFinished() && (!polygon->isValid() || polygon->getClosedVertexCount() < 3)) {
+        // What closing leaves (without the double click's vertices) would be no region.
         if (isActorROI* container = measurements())
             container->removeROIActor(polygon);
         setCurrentROI(nullptr);
         return;
     }
-    if (!polygon->isValid() || polygon->getROIData()->getPointCount() <= 4)
+    if (!polygon->isValid() || polygon->getClosedVertexCount() < 3)
         return;
     polygon->closePolygon();
     polygon->setFinished(true);

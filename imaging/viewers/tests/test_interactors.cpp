@@ -389,22 +389,36 @@ TEST_F(Measuring, PolygonsTakeAVertexPerTapAndCloseOnADoubleTap)
         rig.clock.advanceMs(100);
         InputSimulator::click(x, y);
     };
-    // Three clicks and a double click elsewhere: a triangle; the point double-clicked is no
-    // corner of it.
-    click(200, 300);
-    click(260, 300);
-    click(260, 360);
-    doubleClick(200, 360);
-    ASSERT_EQ(container()->getROIActors().size(), 1u);
-    auto* polygon = dynamic_cast<isActorROIPolygon*>(container()->getROIActors()[0]);
-    ASSERT_NE(polygon, nullptr);
-    EXPECT_TRUE(polygon->isFinished());
-    ASSERT_EQ(polygon->getROIData()->getPointCount(), 3);
-    // (One world unit per window unit: the third corner is 60 right of and 60 off the first.)
-    const Vec3 first = polygon->getROIData()->getPoint(0), last = polygon->getROIData()->getPoint(2);
-    EXPECT_NEAR(std::fabs(last.x - first.x), 60.0f, 1e-3);
-    EXPECT_NEAR(last.distance(first), 60.0f * std::sqrt(2.0f), 1e-3);
-    EXPECT_EQ(a->imageInteractor()->getCurrentROI(), nullptr);
+    // Corners (x, y), (x + 60, y), (x + 60, y + 60) clicked, then a double click at (dx, dy): the
+    // polygon made, which must be that right triangle (one world unit per window unit).
+    auto triangle = [&](float x, float y, float dx, float dy) -> isActorROIPolygon* {
+        const size_t before = container()->getROIActors().size();
+        click(x, y);
+        click(x + 60, y);
+        click(x + 60, y + 60);
+        doubleClick(dx, dy);
+        EXPECT_EQ(container()->getROIActors().size(), before + 1);
+        if (container()->getROIActors().size() != before + 1)
+            return nullptr;
+        auto* polygon = dynamic_cast<isActorROIPolygon*>(container()->getROIActors().back());
+        EXPECT_NE(polygon, nullptr);
+        if (!polygon)
+            return nullptr;
+        EXPECT_TRUE(polygon->isFinished());
+        EXPECT_EQ(polygon->getROIData()->getPointCount(), 3);
+        const Vec3 first = polygon->getROIData()->getPoint(0), last = polygon->getROIData()->getPoint(2);
+        EXPECT_NEAR(std::fabs(last.x - first.x), 60.0f, 1e-3);
+        EXPECT_NEAR(last.distance(first), 60.0f * std::sqrt(2.0f), 1e-3);
+        EXPECT_EQ(a->imageInteractor()->getCurrentROI(), nullptr);
+        return polygon;
+    };
+    // A double click elsewhere: the point double-clicked is no corner.
+    ASSERT_NE(triangle(200, 300, 200, 360), nullptr);
+    // A double click on the last corner, the usual way to finish: that corner stays (the double
+    // click's clicks placed no vertex there).
+    isActorROIPolygon* onCorner = triangle(80, 420, 140, 480);
+    ASSERT_NE(onCorner, nullptr);
+    container()->removeROIActor(onCorner);
 
     // Two clicks and a double click leave two corners: no region, and nothing is kept.
     click(300, 100);
