@@ -4,6 +4,7 @@
 #include "NSNotificationCenter.h"
 #include "NSStringUtil.h"
 #include "NSTimeUtil.h"
+#include "UILocalConfig.h"
 #include "isDcmRules.h"
 #include "isDcmTags.h"
 
@@ -468,8 +469,37 @@ bool isDcmScan::isExpired(const int created[6], const int now[6])
     return true;
 }
 
+namespace {
+
+// The decoding the cache's pixels were made with, kept in the settings (the cache folder holds
+// cache files only). Raise it whenever a change to the DICOM layer or the loader gives other
+// pixels for the same file (2: colour JPEG streams converted by what the stream says).
+const char* const kDecodingRevision = "2";
+
+} // namespace
+
+const char* const isDcmScan::kDecodingKey = "dcmbuf_decoding";
+
+void isDcmScan::dropCachesOfOtherDecoding()
+{
+    auto* files = cocos2d::FileUtils::getInstance();
+    const std::string folder = getCacheFolder();
+    if (NSUI::UILocalConfig::getLocalString(kDecodingKey, "") == kDecodingRevision)
+        return;
+    std::vector<std::string> paths;
+    listFiles(folder, paths, true, true);
+    for (const std::string& path : paths)
+        for (const char* extension : {kPrebinExtension, kRawExtension}) {
+            const size_t n = std::strlen(extension);
+            if (path.size() >= n && path.compare(path.size() - n, n, extension) == 0)
+                files->removeFile(path);
+        }
+    NSUI::UILocalConfig::setLocalString(kDecodingKey, kDecodingRevision);
+}
+
 void isDcmScan::clearBuffer()
 {
+    dropCachesOfOtherDecoding();
     int now[6] = {0, 0, 0, 0, 0, 0};
     if (sixNumbers(getCurrentDateTime(), now))
         clearBufferAsOf(now);

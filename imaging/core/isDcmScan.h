@@ -78,8 +78,14 @@ public:
     static void removeBuffer(const std::string& folder);
     // Removes whichever of the folder's two cache files exist, without creating the cache folder.
     static void removeBufferFiles(const std::string& folder);
-    // Removes the ".raw" files created 7 days or more before now.
+    // Removes every cache file when the cache was made with another decoding than this build's
+    // (its pixels would differ), then the ".raw" files created 7 days or more before now.
     static void clearBuffer();
+    // The first half of clearBuffer: every ".prebin" and ".raw" goes unless the settings' record
+    // of the cache's decoding is this build's; the record is then written.
+    static void dropCachesOfOtherDecoding();
+    // The settings key of that record.
+    static const char* const kDecodingKey;
     // clearBuffer as it would run at the given local date-time.
     static void clearBufferAsOf(const int now[6]);
     // Whether a file created at `created` is due: its creation moved 7 days on, day by day, is

@@ -1,6 +1,7 @@
 // The folder scan: which generated folders become a "volume" and which a "series", in what
 // order, the files it skips, its progress, the cache names and the purge.
 #include "NSStringUtil.h"
+#include "UILocalConfig.h"
 #include "isDcmScan.h"
 #include "isImageTypes.h"
 #include "support/IngestFixtures.h"
@@ -396,6 +397,7 @@ TEST_F(DcmScanTest, PurgeRemovesOnlyOldVoxelFiles)
     auto* files = cocos2d::FileUtils::getInstance();
     const std::string cache = isDcmScan::getCacheFolder();
     files->createDirectory(cache);
+    isDcmScan::dropCachesOfOtherDecoding();  // a cache of this build's decoding
     std::ofstream(cache + "1.raw") << "x";
     std::ofstream(cache + "1.prebin") << "x";
 
@@ -410,4 +412,37 @@ TEST_F(DcmScanTest, PurgeRemovesOnlyOldVoxelFiles)
     isDcmScan::clearBufferAsOf(now);
     EXPECT_FALSE(files->isFileExist(cache + "1.raw"));
     EXPECT_TRUE(files->isFileExist(cache + "1.prebin"));
+}
+
+// Caches hold decoded pixels: ones written by a build that decoded differently (a colour or rescale
+// fix since) go at the next start, whatever their age, and are made again when the series opens;
+// caches of the same decoding stay.
+TEST_F(DcmScanTest, CachesOfAnotherDecodingGoAtStart)
+{
+    const std::string dir = folder("decoding");
+    ASSERT_TRUE(qvgen::writeStack(dir, qvgen::ImageSpec(), 3, 2.0));
+    ASSERT_TRUE(isDcmScan::createBuffer(dir));
+    const std::string prebin = isDcmScan::getBufferPathOfFolder(dir);
+    ASSERT_FALSE(prebin.empty());
+    const std::string raw = prebin.substr(0, prebin.size() - 7) + ".raw";
+    auto* files = cocos2d::FileUtils::getInstance();
+
+    // Another decoding's record, or none (a library from before it was kept): both files go.
+    for (const char* record : {"1", ""}) {
+        ASSERT_TRUE(isDcmScan::createBuffer(dir));
+        std::ofstream(raw) << "decoded before";
+        NSUI::UILocalConfig::setLocalString(isDcmScan::kDecodingKey, record);
+        isDcmScan::clearBuffer();
+        EXPECT_FALSE(files->isFileExist(prebin)) << record;
+        EXPECT_FALSE(files->isFileExist(raw)) << record;
+    }
+    EXPECT_FALSE(files->isFileExist(prebin));
+    EXPECT_FALSE(files->isFileExist(raw));
+
+    // Made again, they stay at the next start of the same build.
+    ASSERT_TRUE(isDcmScan::createBuffer(dir));
+    std::ofstream(raw) << "decoded now";
+    isDcmScan::clearBuffer();
+    EXPECT_TRUE(files->isFileExist(prebin));
+    EXPECT_TRUE(files->isFileExist(raw));
 }
