@@ -316,8 +316,8 @@ TEST_F(OwnServerTest, TheProgramNeverListsItselfAsAPeer)
 
 // Rows an earlier version stored for this program's own server (a sweep of the loopback range
 // reached it at every 127.x address) are dropped when the library opens, so the send screen no
-// longer lists them as offline nodes. Nodes elsewhere at that port, and a second copy of the
-// program on this machine at another port, stay.
+// longer lists them as offline nodes. A second copy of the program on this machine at another
+// port, and other nodes at other ports, stay.
 TEST_F(OwnServerTest, RowsStoredForTheProgramItselfAreDroppedWhenTheLibraryOpens)
 {
     dicomDB* db = service->getDatabase();
@@ -327,8 +327,11 @@ TEST_F(OwnServerTest, RowsStoredForTheProgramItselfAreDroppedWhenTheLibraryOpens
     db->saveNeighbor(5, "self1", "127.0.0.1", port_, "dicom_127.0.0.1_" + port_);
     db->saveNeighbor(5, "self2", "127.0.0.77", port_, "dicom_127.0.0.77_" + port_);
     db->saveNeighbor(5, "copy", "127.0.0.2", copyPort, "dicom_127.0.0.2_" + copyPort);
-    db->saveNeighbor(5, "archive", "192.0.2.10", port_, "dicom_192.0.2.10_" + port_);
-    db->saveNeighbor(2, "workstation", "192.0.2.11", "4587", "pc-0001");
+    // Another node on this machine's loopback range at yet another port (a workstation row): kept.
+    // Other machines at our port are told apart by the address rule's own test; no row here names
+    // an address off this machine, so nothing the restarted service does can reach one.
+    const std::string otherPort = std::to_string(qvtest::freePort());
+    db->saveNeighbor(2, "workstation", "127.0.0.3", otherPort, "pc-0001");
 
     dataService::destroyInstance();
     service = dataService::getInstance();
@@ -338,5 +341,5 @@ TEST_F(OwnServerTest, RowsStoredForTheProgramItselfAreDroppedWhenTheLibraryOpens
     service->getDatabase()->getNeighbors(rows);
     std::set<std::string> names;
     for (const neighborRecord& n : rows) names.insert(n.name);
-    EXPECT_EQ(names, (std::set<std::string>{"copy", "archive", "workstation"}));
+    EXPECT_EQ(names, (std::set<std::string>{"copy", "workstation"}));
 }

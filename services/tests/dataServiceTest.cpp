@@ -362,7 +362,8 @@ TEST_F(DataServiceTest, TextAndFileCallbacks)
 
 // This program's own storage server is any address of this machine at the port it listens on; a
 // second copy on another port, another machine, or whatever holds the port while the server could
-// not take it, is a peer.
+// not take it, is a peer. A pure function over texts: the addresses off this machine below are
+// only compared, never contacted.
 TEST(OwnStorageServer, IsThisMachineAtTheServersPortOnly)
 {
     const std::vector<std::string> own = {"192.168.1.20", "10.0.0.5", "127.0.0.1"};
