@@ -226,7 +226,6 @@ void dataService::reportPeerCount()
     }
     std::vector<neighborRecord> peers;
     if (database) database->getNeighbors(peers);
-    const std::vector<std::string> own = getOwnIPv4Addresses();
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -234,7 +233,7 @@ void dataService::reportPeerCount()
     int online = 0;
     for (const neighborRecord& peer : peers) {
         int f[6];
-        if (isOwnServer(peer.ip, peer.port, own) || !parseDateTime(peer.wifi, f)) continue;
+        if (isOwnServer(peer.ip, peer.port) || !parseDateTime(peer.wifi, f)) continue;
         if (f[0] != local.tm_year + 1900 || f[1] != local.tm_mon + 1 || f[2] != local.tm_mday) continue;
         if (nowSeconds - (f[3] * 3600 + f[4] * 60 + f[5]) < kPeerOnlineSeconds) ++online;
     }
@@ -273,11 +272,21 @@ void dataService::echo(const std::vector<std::string>& entries, bool sweep)
     echoClient.echo(pointers.data(), static_cast<int>(pointers.size()), sweep);
 }
 
-bool dataService::isOwnServer(const std::string& address, const std::string& port,
-                              const std::vector<std::string>& ownAddresses) const
+bool dataService::isOwnServer(const std::string& address, const std::string& port)
 {
     const int ownPort = database && database->isServerRunning() ? std::atoi(database->serverPort().c_str()) : 0;
-    return isOwnStorageServer(address, port, ownPort, ownAddresses);
+    return ownPort > 0 && isOwnStorageServer(address, port, ownPort, ownAddresses());
+}
+
+const std::vector<std::string>& dataService::ownAddresses()
+{
+    const auto now = std::chrono::steady_clock::now();
+    const bool neverRead = ownAddressesRead_ == std::chrono::steady_clock::time_point{};
+    if (neverRead || now - ownAddressesRead_ > std::chrono::seconds(1)) {
+        ownAddresses_ = getOwnIPv4Addresses();
+        ownAddressesRead_ = now;
+    }
+    return ownAddresses_;
 }
 
 void dataService::dropOwnServerRows()
@@ -285,23 +294,21 @@ void dataService::dropOwnServerRows()
     if (!database || !database->isServerRunning()) return;
     std::vector<neighborRecord> peers;
     database->getNeighbors(peers);
-    const std::vector<std::string> own = getOwnIPv4Addresses();
     std::vector<int> ids;
     for (const neighborRecord& peer : peers)
-        if (isOwnServer(peer.ip, peer.port, own)) ids.push_back(peer.id);
+        if (isOwnServer(peer.ip, peer.port)) ids.push_back(peer.id);
     database->removeNeighbors(ids);
 }
 
 void dataService::echoNodes(int mode)
 {
     std::vector<std::string> hosts;
-    const std::vector<std::string> own = getOwnIPv4Addresses();
     if (mode == 1) {
         tickCounter = 0;
         getSubnetHostAddresses(hosts);
         std::vector<std::string> entries;
         for (const std::string& host : hosts)
-            if (!isOwnServer(host, sweepPort, own)) entries.push_back(host + "," + sweepPort);
+            if (!isOwnServer(host, sweepPort)) entries.push_back(host + "," + sweepPort);
         echo(entries, true);
         return;
     }
@@ -313,7 +320,7 @@ void dataService::echoNodes(int mode)
     if (database) database->getNeighbors(peers);
     std::vector<std::string> entries;
     for (const neighborRecord& peer : peers) {
-        if (peer.device != 5 || !subnet.count(peer.ip) || isOwnServer(peer.ip, peer.port, own)) continue;
+        if (peer.device != 5 || !subnet.count(peer.ip) || isOwnServer(peer.ip, peer.port)) continue;
         const bool tasked = std::any_of(sendTasks.begin(), sendTasks.end(), [&](const dcmSendingObject* t) {
             return t->address == peer.ip && t->port == peer.port;
         });
@@ -322,7 +329,7 @@ void dataService::echoNodes(int mode)
     for (const std::string& extra : echoExtras) {
         std::vector<std::string> f;
         splitString(extra, ",", f);
-        if (f.size() >= 3 && isAddressInNetworkScope(f[f.size() - 2]) && !isOwnServer(f[f.size() - 2], f.back(), own))
+        if (f.size() >= 3 && isAddressInNetworkScope(f[f.size() - 2]) && !isOwnServer(f[f.size() - 2], f.back()))
             entries.push_back(extra);
     }
     echoExtras.clear();
@@ -389,7 +396,7 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
     }
     case NSUI::NOTIFY_NET_PEER_FOUND:
         // Written on the library's worker, together with the others heard meanwhile.
-        if (database && !isOwnServer(getString(text, "ip"), kDicomPort, getOwnIPv4Addresses()))
+        if (database && !isOwnServer(getString(text, "ip"), kDicomPort))
             database->queueNeighbor(getInt(text, "device", 5), getString(text, "name"), getString(text, "ip"),
                                    kDicomPort, getString(text, "appid"));
         break;
@@ -397,7 +404,7 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
         // A node that did not answer keeps the time it was last heard; this program's own server
         // (a sweep reaching this machine) is no node.
         if (database && getInt(text, "ok", 0) == 1 &&
-            !isOwnServer(getString(text, "ip"), getString(text, "port"), getOwnIPv4Addresses()))
+            !isOwnServer(getString(text, "ip"), getString(text, "port")))
             database->saveNeighbor(5, getString(text, "name"), getString(text, "ip"), getString(text, "port"),
                                    getString(text, "appid"));
         break;

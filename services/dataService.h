@@ -25,6 +25,7 @@
 #include "dcmLib.h"
 #include "dcmTask.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -145,15 +146,19 @@ private:
     dcmSendingObject* findSendTask(uint32_t taskId) const;
     void reportPeerCount();
     // This program's own storage server answers at address:port (never a peer: not stored, not
-    // echoed, not counted). ownAddresses: getOwnIPv4Addresses, read once by the caller.
-    bool isOwnServer(const std::string& address, const std::string& port,
-                     const std::vector<std::string>& ownAddresses) const;
+    // echoed, not counted).
+    bool isOwnServer(const std::string& address, const std::string& port);
+    // This machine's addresses, read from the system at most once a second: a sweep's echo answers
+    // and a burst of announcements ask for each one (main thread).
+    const std::vector<std::string>& ownAddresses();
     // Deletes the rows an earlier version stored for this program's own server (when it listens).
     void dropOwnServerRows();
     void echo(const std::vector<std::string>& entries, bool sweep);
     void toast(const std::string& text, float seconds);
 
     bool stopped_ = false;
+    std::vector<std::string> ownAddresses_;
+    std::chrono::steady_clock::time_point ownAddressesRead_{};
     // The storage server could not start: the first tick (when a scene shows toasts) says so.
     bool serverFailureToShow_ = false;
     // The send task the pump started whose done or failed message has not been handled yet; the
