@@ -3,6 +3,9 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcistrmf.h>
 #include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/dcmdata/dcvr.h>
 
@@ -643,6 +646,32 @@ DcmElement* DicomFile::find(Uint16 group, Uint16 element) const {
   return nullptr;
 }
 
+namespace {
+
+// The bytes of compressed pixel data as stored: the sum of its fragments. Item headers and the
+// Basic Offset Table (the first item, an index into the fragments) are not pixel data. The
+// element's own length says nothing here: it is undefined in the file, and DCMTK answers 0 for
+// a representation it has not made. Fragments left on disk keep their stored lengths, so
+// nothing is read. False when the element holds no encapsulated pixels.
+bool encapsulatedLength(DcmElement* element, unsigned long long& bytes) {
+  auto* pixels = dynamic_cast<DcmPixelData*>(element);
+  if (!pixels) return false;
+  E_TransferSyntax xfer = EXS_Unknown;
+  const DcmRepresentationParameter* parameter = nullptr;
+  pixels->getOriginalRepresentationKey(xfer, parameter);
+  if (!DcmXfer(xfer).isEncapsulated()) return false;
+  DcmPixelSequence* fragments = nullptr;
+  if (pixels->getEncapsulatedRepresentation(xfer, parameter, fragments).bad() || !fragments) return false;
+  bytes = 0;
+  for (unsigned long i = 1; i < fragments->card(); ++i) {
+    DcmPixelItem* item = nullptr;
+    if (fragments->getItem(item, i).good() && item) bytes += item->getLength();
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string DicomFile::valueText(DcmElement* element) {
   if (!element) return std::string();
   const DcmEVR vr = element->ident();
@@ -681,7 +710,9 @@ std::string DicomFile::valueText(DcmElement* element) {
     std::string decoded = m_decoder.decode(std::string(raw.c_str(), raw.length()), vr);
     return text::trimValue(decoded, vr);
   }
-  std::snprintf(buf, sizeof(buf), "<binary %lu bytes>", static_cast<unsigned long>(element->getLength()));
+  unsigned long long bytes = element->getLength();
+  encapsulatedLength(element, bytes);
+  std::snprintf(buf, sizeof(buf), "<binary %llu bytes>", bytes);
   return buf;
 }
 

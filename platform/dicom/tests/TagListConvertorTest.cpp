@@ -96,6 +96,13 @@ TEST(TagList, RecordsInTagOrderWithTheirFlagsAndDisplayTexts) {
   EXPECT_EQ(unknown->flag, 0);
   redIRI::dcmReadTag::freeTagList(list);
 
+  // Compressed pixels read as the bytes of their fragments (two frames of 1000), never as 0.
+  ImageSpec frames = greySpec(4, 4, 2);
+  writeEncapsulatedStub(dir.file("rle.dcm"), frames, EXS_RLELossless);
+  redIRI::dcmReadTag rle;
+  ASSERT_TRUE(rle.setFile(dir.file("rle.dcm").c_str()));
+  EXPECT_EQ(rle.getTag(0x7FE0, 0x0010), "<binary 2000 bytes>");
+
   redIRI::dcmReadTag empty;
   EXPECT_EQ(empty.getTagList(count), nullptr);
   EXPECT_EQ(count, 0);
