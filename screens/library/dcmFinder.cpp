@@ -31,19 +31,53 @@ constexpr float kToastSeconds = 2.0f;
 const Color3B kFieldText(44, 44, 44);
 // The typed texts, a little larger than the labels beside them.
 constexpr int kFieldFontSize = 17;
+// Between the texts of one line of a study row.
+constexpr float kIdentityGap = 12.0f;
 
-// At most count characters (UTF-8 aware) of text.
+// The text whole when it has at most `count` characters (UTF-8), otherwise its first count - 1
+// characters and an ellipsis: a cut text never passes for a whole one, and its width stays
+// that of `count` characters. A character is never split.
 std::string cut(const std::string& text, size_t count)
 {
-    size_t chars = 0;
+    size_t chars = 0, keep = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            if (chars == count)
-                return text.substr(0, i);
-            ++chars;
-        }
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            continue;
+        if (chars + 1 == count)
+            keep = i;
+        if (chars == count)
+            return text.substr(0, keep) + "\xE2\x80\xA6";  // U+2026 '…'
+        ++chars;
     }
     return text;
+}
+
+// The bottom line of a study row's first column: the patient ID, never cut, then sex and birth
+// date. A long ID pushes the two to its right; an ID too long for the column even then is drawn
+// smaller, whole. The layout has placed every text for the row's strings; `gap` in units.
+void placeIdentity(Node* layout, float gap)
+{
+    Node* id = layout->getChildByName("id");
+    Node* sex = layout->getChildByName("sex");
+    Node* birthday = layout->getChildByName("birthday");
+    Node* next = layout->getChildByName("studyid");
+    if (!id || !sex || !birthday || !next)
+        return;
+    const float end = next->getBoundingBox().getMinX() - gap;
+    const float left = id->getBoundingBox().getMinX();
+    const float width = id->getBoundingBox().size.width;
+    const float others = sex->getBoundingBox().size.width + birthday->getBoundingBox().size.width + 2 * gap;
+    if (width > 0.0f && left + width + others > end) {
+        id->setScale(std::max(0.0f, end - others - left) / width);
+        id->setPositionX(id->getPositionX() + left - id->getBoundingBox().getMinX());  // scaled about its anchor
+    }
+    float x = id->getBoundingBox().getMaxX() + gap;
+    for (Node* after : {sex, birthday}) {
+        const Rect box = after->getBoundingBox();
+        if (box.getMinX() < x)
+            after->setPositionX(after->getPositionX() + x - box.getMinX());
+        x = after->getBoundingBox().getMaxX() + gap;
+    }
 }
 
 } // namespace
@@ -496,13 +530,18 @@ NSUI::NSTableViewCell* dcmFinder::tableCellAtIndex(NSUI::NSTableView* table, ssi
     }
     if (row->isStudy) {
         setChildText(shown, "name", cut(isImageSDK::displayPersonName(row->patientName), 11));
-        setChildText(shown, "id", cut(row->patientID, 7));
+        setChildText(shown, "id", row->patientID);
         setChildText(shown, "sex", row->sex);
         setChildText(shown, "birthday", row->birthDate);
         setChildText(shown, "hospital", cut(row->institution, 30));
         setChildText(shown, "studyid", cut(row->studyID, 11));
         setChildText(shown, "studydate", row->studyDate);
         setChildText(shown, "desc", cut(row->studyDescription, 30));
+        // Placed again for this row's texts: the cell may have shown a longer ID before.
+        if (Node* id = shown->getChildByName("id"))
+            id->setScale(1.0f);
+        ui::Helper::doLayout(shown);
+        placeIdentity(shown, kIdentityGap);
     } else {
         setChildText(shown, "seriesid", row->seriesNumber);
         setChildText(shown, "modality", row->modality);

@@ -402,7 +402,7 @@ TEST_F(LibraryAppTest, QueryListsTheMatchingStudiesAndRetrievesASeriesIntoTheLib
     EXPECT_EQ(download->getNumberOfRunningActions(), 0);
 }
 
-TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRowsDownloadState)
+TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
 {
     launch(false);
     NSUI::NSResponseWindow* window = dcmFinder::createWindow();
@@ -438,6 +438,41 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRowsDownloadState)
     EXPECT_EQ(shown->getNumberOfRunningActions(), 0);
     EXPECT_EQ(shown->getColor(), Color3B::WHITE);
     EXPECT_EQ(shown->getOpacity(), 255);
+
+    // Patients whose names and IDs differ past the columns' lengths: every ID reads whole, a cut
+    // name ends with an ellipsis, and the ID's line (a very long ID drawn smaller) stays clear of
+    // the next column.
+    list->removeRowAtIndex(0);
+    const std::string longID(64, '7');
+    const std::vector<std::pair<std::string, std::string>> patients = {
+        {"EVIL^00000000", "E0000000"}, {"EVIL^00000009", "E0000009"}, {"dbic^test", "dbic-test1"}, {"LONG", longID}};
+    for (const auto& [name, id] : patients) {
+        dcmFinder::listObject* row = dcmFinder::listObject::create();
+        row->isStudy = true;
+        row->patientName = name;
+        row->patientID = id;
+        row->sex = "M";
+        row->birthDate = "19700101";
+        row->studyID = "1";
+        list->insertRow(-1, row);
+    }
+    frame(2);
+    for (size_t k = 0; k < patients.size(); ++k) {
+        NSUI::NSTableViewCell* c = list->cellAtIndex(ssize_t(k));
+        ASSERT_NE(c, nullptr);
+        Node* layout = c->getChildByTag(dcmFinder::kStudyLayoutTag);
+        auto text = [&](const char* child) { return static_cast<ui::Text*>(layout->getChildByName(child)); };
+        EXPECT_EQ(text("id")->getString(), patients[k].second);
+        const Rect line = text("birthday")->getBoundingBox();
+        EXPECT_LT(line.getMaxX(), text("studyid")->getBoundingBox().getMinX()) << patients[k].second;
+        EXPECT_GT(line.getMinX(), text("id")->getBoundingBox().getMaxX()) << patients[k].second;
+    }
+    auto nameOf = [&](ssize_t k) {
+        return static_cast<ui::Text*>(list->cellAtIndex(k)->getChildByTag(dcmFinder::kStudyLayoutTag)->getChildByName("name"))
+            ->getString();
+    };
+    EXPECT_EQ(nameOf(0), "EVIL^00000\u2026");
+    EXPECT_EQ(nameOf(2), "dbic^test");
 }
 
 TEST_F(LibraryAppTest, AccountScreensTalkToTheServerAndShowItsAnswers)
