@@ -325,9 +325,9 @@ TEST_F(MeasureToolsTest, AQuickStrokeDrawsALineAndKeepsTheSlice)
     const int index = view->getImageActor()->getSliceIndex();
     pauseBetweenGestures();
     InputSimulator::mouseDown(0, sa.x, sa.y);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    advanceGestureClock(30);
     InputSimulator::mouseMove((sa.x + sb.x) / 2, (sa.y + sb.y) / 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    advanceGestureClock(20);
     InputSimulator::mouseMove(sb.x, sb.y);
     InputSimulator::mouseUp(0, sb.x, sb.y);
     step(4);

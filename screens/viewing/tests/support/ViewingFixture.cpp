@@ -6,6 +6,7 @@
 #include "imageViewerPC.h"
 #include "isBinReader.h"
 #include "isImagingShutdown.h"
+#include "isInteractorBase.h"
 #include "isSharedObjects.h"
 #include "isViewerMulti.h"
 #include "isViewerVolume.h"
@@ -16,6 +17,14 @@
 #include <thread>
 
 USING_NS_CC;
+
+namespace {
+
+// The interactors' gesture clock (microseconds), moved only by the gestures the tests make: a
+// loaded machine cannot stretch a drag into a swipe or two clicks into a double tap.
+int64_t g_gestureClock = 1000000000;
+
+} // namespace
 
 namespace viewingtest {
 
@@ -55,6 +64,8 @@ void ViewingTest::SetUp()
     files->setWritablePath(scratch + "data/");
     files->setDefaultResourceRootPath(std::string(QV_RESOURCE_DIR) + "/");
     files->setSearchPaths({"res/pad", "imageSDK", "dcmtk", "UIRes", "test"});
+    g_gestureClock = 1000000000;
+    isImageSDK::isInteractorBase::setClock([] { return g_gestureClock; });
     director = Director::getInstance();
     // The drawing tests' window, or a headless view in the other test programs.
     if (GLView* window = qvtest::testWindow())
@@ -91,6 +102,7 @@ void ViewingTest::TearDown()
     Director::destroyInstance();
     FileUtils::getInstance()->setWritablePath("");
     FileUtils::getInstance()->removeDirectory(scratch);
+    isImageSDK::isInteractorBase::setClock(nullptr);
 }
 
 void ViewingTest::step(int n, float dt)
@@ -162,7 +174,12 @@ void ViewingTest::clickNode(Node* node)
 
 void ViewingTest::pauseBetweenGestures()
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    advanceGestureClock(200);
+}
+
+void ViewingTest::advanceGestureClock(int milliseconds)
+{
+    g_gestureClock += int64_t(milliseconds) * 1000;
 }
 
 void ViewingTest::drag(const Vec2& a, const Vec2& b)
@@ -174,7 +191,7 @@ void ViewingTest::drag(const Vec2& a, const Vec2& b)
         const Vec2 p = a + (b - a) * (float(i) / 10.0f);
         InputSimulator::mouseMove(p.x, p.y);
         step();
-        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        advanceGestureClock(15);
     }
     InputSimulator::mouseUp(0, b.x, b.y);
     step(3);

@@ -59,10 +59,13 @@ protected:
 
     static void clickNode(cocos2d::Node* node);
     // Touch-began events closer than the double-tap time make a double tap: separate gestures
-    // wait it out.
+    // wait it out on the gesture clock.
     static void pauseBetweenGestures();
-    // A slow left-button drag from a to b (design units), a frame between moves: the viewer's
-    // gestures arrive as urgent notifications, one frame later.
+    // The interactors' gesture clock is the fixture's: time passes for gestures only when a test
+    // says so, never with the wall clock.
+    static void advanceGestureClock(int milliseconds);
+    // A slow left-button drag from a to b (design units), a frame and 15 ms between moves: the
+    // viewer's gestures arrive as urgent notifications, one frame later.
     void drag(const cocos2d::Vec2& a, const cocos2d::Vec2& b);
 
     cocos2d::Director* director = nullptr;
