@@ -244,10 +244,8 @@ int isViewerImage::planeKindOf(const isSliceInfo* slice) const
     }
 }
 
-void isViewerImage::fitCamera(const isSliceInfo* slice)
+void isViewerImage::screenAxes(const isSliceInfo* slice, cocos2d::Vec3& right, cocos2d::Vec3& up)
 {
-    if (!slice || !m_sceneCamera)
-        return;
     const cocos2d::Mat4& m = slice->matrix;
     cocos2d::Vec3 normal = column(m, 2);
     normal.normalize();
@@ -258,8 +256,8 @@ void isViewerImage::fitCamera(const isSliceInfo* slice)
     // right of the screen (anterior on the left for sagittal slices).
     const float ns = std::fabs(normal.dot(superior)), na = std::fabs(normal.dot(anterior)),
                 nl = std::fabs(normal.dot(left));
-    cocos2d::Vec3 up = ns >= na && ns >= nl ? anterior : superior;
-    cocos2d::Vec3 right = nl >= ns && nl >= na ? -anterior : left;
+    up = ns >= na && ns >= nl ? anterior : superior;
+    right = nl >= ns && nl >= na ? -anterior : left;
     up = up - normal * up.dot(normal);
     if (up.lengthSquared() < 1e-8f)
         up = column(m, 1) * -1.0f;
@@ -268,6 +266,15 @@ void isViewerImage::fitCamera(const isSliceInfo* slice)
     if (right.lengthSquared() < 1e-8f)
         crossVec3(&right, normal, up);
     right.normalize();
+}
+
+void isViewerImage::fitCamera(const isSliceInfo* slice)
+{
+    if (!slice || !m_sceneCamera)
+        return;
+    const cocos2d::Mat4& m = slice->matrix;
+    cocos2d::Vec3 right, up;
+    screenAxes(slice, right, up);
     // The view normal makes (right, up) the screen's axes: right = normal x up.
     cocos2d::Vec3 viewNormal;
     crossVec3(&viewNormal, up, right);

@@ -101,6 +101,10 @@ public:
     static std::string readOverlayInfo(const std::string& path);
     // Number of information builders running (tests).
     static int getRunningBuilderCount();
+    // The world directions of the screen's right and up in which a slice is shown: anterior up
+    // for axial slices, superior up for the others, the patient's left on the right (anterior
+    // on the left for sagittal slices); unit vectors in the slice's plane.
+    static void screenAxes(const isSliceInfo* slice, cocos2d::Vec3& right, cocos2d::Vec3& up);
 
 protected:
     isViewerImage() = default;

@@ -206,7 +206,7 @@ class dcmConvertor {
     char seriesUID[65];
     char seriesNumber[16];
     char instanceNumber[16];
-    char studyID[16];
+    char studyID[17];  // SH: up to 16 characters
     int rows, columns;
     float windowWidth, windowCenter;
     float spacing[2];  // [0] column spacing (x), [1] row spacing (y), millimetres

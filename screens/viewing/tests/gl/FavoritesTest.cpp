@@ -20,7 +20,10 @@
 #include "favoriteList.h"
 #include "favoriteView.h"
 #include "imageViewerPC.h"
+#include "UILocalConfig.h"
+#include "isActorOverlay.h"
 #include "isActorROI.h"
+#include "isNodeOverlayText.h"
 #include "isViewerBrowser.h"
 #include "isViewerImage.h"
 #include "isViewerMulti.h"
@@ -204,18 +207,54 @@ TEST_F(FavoritesTest, CapturesAndFavouritesAppearWithThumbnailsThatDecode)
 TEST_F(FavoritesTest, FavouriteViewerShowsTheSavedPixelsAndAppliesOnlyItsOwnLevel)
 {
     // A viewer screen under the favourites screen, as when the favourites are opened from it.
+    NSUI::UILocalConfig::setLocalString(isImageSDK::isViewerImage::kFullInfoKey, "1");  // "Ex:" shown
     qvgen::PhantomSpec series;
     series.columns = 64;
     series.rows = 64;
-    series.slices = 4;
+    series.slices = 16;
     imageViewerPC* viewerScreen = openViewer(writeSeries("p/s/1", series));
     ASSERT_NE(viewerScreen, nullptr);
     ASSERT_NE(viewerScreen->getViewer(), nullptr);
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(viewerScreen); }));
+    // Its sagittal view kept as a favourite, as the quick tool bar asks for it.
+    viewerScreen->getViewer()->sendCommand(NOTIFY_VIEW_SAGITTAL, nullptr);
+    step(3);
+    auto* keep = NSUI::NSNotificationData::create();
+    keep->uintValue = viewerScreen->getViewer()->getActiveCell()->getBrowser()->getActiveWindow()->getRefID();
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_FAVORITE_ADD_VIEW, keep, nullptr);
+    ASSERT_TRUE(stepUntil([&] { return db->newFavoriteCount == 1; }));
     float underWidth = 0, underLevel = 0;
     ASSERT_TRUE(viewerScreen->getViewer()->getWindowLevel(underWidth, underLevel));
 
     const std::string dicom = addDicomFavorite("q.dcm", quadrants());
     favoriteList* screen = openFavorites();
+    // Its thumbnail stands as the view did: 64 columns front to back, 16 slices of 2 mm from the
+    // head down (turned, it would be 32 wide and 64 tall); the favourite names the view's study.
+    captureList* list = screen->getCaptureList();
+    std::string sagittal;
+    for (ssize_t i = 0; i < list->getTable()->getRowCount(); ++i)
+        if (list->rowAt(i)->type == captureList::kDicomFile && list->rowAt(i)->image != dicom)
+            sagittal = list->rowAt(i)->image;
+    ASSERT_FALSE(sagittal.empty());
+    const std::string png = captureList::thumbnailPath(sagittal);
+    ASSERT_TRUE(stepUntil([&] { return FileUtils::getInstance()->isFileExist(png); }));
+    Image thumbnail;
+    ASSERT_TRUE(thumbnail.initWithImageFile(png));
+    EXPECT_EQ(thumbnail.getWidth(), 64);
+    EXPECT_EQ(thumbnail.getHeight(), 32);
+    screen->onSelect(sagittal, captureList::kDicomFile);
+    auto studyText = [&] {
+        isImageSDK::isViewerImage* shown =
+            screen->getViewer()->getViewer()->getActiveCell()->getBrowser()->getActiveWindow();
+        for (NSUI::NSLayout* row : shown->getActorManager()->getOverlayActor()->getCornerRows(isImageSDK::OVERLAY_TOP_LEFT))
+            for (Node* child : row->getChildren())
+                if (auto* text = dynamic_cast<isImageSDK::isNodeOverlayText*>(child))
+                    if (text->getPrefix() == " Ex:" && text->getString() != " Ex:")
+                        return text->getString();
+        return std::string();
+    };
+    ASSERT_TRUE(stepUntil([&] { return !studyText().empty(); }));
+    EXPECT_EQ(studyText(), " Ex:1");
     screen->onSelect(dicom, captureList::kDicomFile);
     favoriteView* view = screen->getViewer();
     isImageSDK::isViewerMulti* container = view->getViewer();
