@@ -46,6 +46,7 @@ bool isNodeImage::init()
     m_tickCount = 0;
     m_ticksPerFrame = kDefaultTicksPerFrame;
     setFlipY(true);
+    setOriginTexel(cocos2d::Vec2(0.5f, 0.5f));
     return true;
 }
 

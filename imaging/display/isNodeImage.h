@@ -37,7 +37,11 @@ public:
     CREATE_FUNC(isNodeImage);
 
     // isNodeSprite::init, flags cleared, frame 0, 60 ticks per frame, texture rows flipped so
-    // that row 0 of a record lies at node y = 0.
+    // that row 0 of a record lies at node y = 0, and the centre of texel (0, 0) at the origin
+    // of the record's matrix. That origin is the centre of pixel (0, 0) (the file's image
+    // position), so texel (i, j) is drawn centred on the patient point M x (i sx, j sy, 0), the
+    // point where the point readout, the region statistics and the reference lines put pixel
+    // (i, j); the picture reaches half a pixel beyond the outer pixels' centres on every side.
     bool init() override;
 
     // Follows the window's frame buttons (re-subscribes when the window changes).

@@ -29,6 +29,14 @@ void isNodeSprite::setTexture(const std::string& filename)
     setNodeMatrix(cocos2d::Mat4::IDENTITY);
 }
 
+void isNodeSprite::setOriginTexel(const cocos2d::Vec2& texel)
+{
+    if (texel == m_originTexel)
+        return;
+    m_originTexel = texel;
+    _transformDirty = true;
+}
+
 void isNodeSprite::setImage(isSliceInfo*) {}
 
 void isNodeSprite::setClut(isClut*) {}
@@ -44,6 +52,11 @@ const cocos2d::Mat4& isNodeSprite::getNodeToParentTransform() const
         _transform.m[12] = _position.x;
         _transform.m[13] = _position.y;
         _transform.m[14] = _positionZ;
+        if (m_originTexel != cocos2d::Vec2::ZERO) {
+            cocos2d::Mat4 shift;
+            cocos2d::Mat4::createTranslation(-m_originTexel.x, -m_originTexel.y, 0.0f, &shift);
+            _transform = _transform * shift;
+        }
         if (_useAdditionalTransform)
             _transform = _transform * _additionalTransform;
         _transformDirty = false;

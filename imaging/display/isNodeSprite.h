@@ -4,7 +4,10 @@
 // translation become the node's 3D rotation and position, so the sprite's quad, whose node
 // space runs from (0, 0) to the texture's width and height with one unit per texel, lands
 // in patient space (millimetres) once the node is scaled by the pixel spacing. The node
-// transform is pose x scale: anchor point, skew and content size play no part in it.
+// transform is pose x scale x translation(-origin texel): anchor point, skew and content size
+// play no part in it. The origin texel is the node-space point that lands on the matrix's
+// origin: (0, 0), the quad's corner, unless set (the image nodes put the centre of texel
+// (0, 0) there, since a slice's matrix origin is the centre of its first pixel).
 //
 // Sprites draw with the depth test (they are 3D render commands, wrapped in their clipping
 // ancestor's scissor) and only through the render windows' cameras: `init` takes the default
@@ -50,8 +53,13 @@ public:
     virtual void refreshTexture() {}
     void* getRenderWindow() const { return m_renderWindow; }
 
-    // Pose (rotation about x, y, z in degrees, makePoseMatrix) x diag(scaleX, scaleY, 1),
-    // translated to the position; times the additional transform when one is set.
+    // The node-space point (texels) placed at the node matrix's origin.
+    void setOriginTexel(const cocos2d::Vec2& texel);
+    const cocos2d::Vec2& getOriginTexel() const { return m_originTexel; }
+
+    // Pose (rotation about x, y, z in degrees, makePoseMatrix) x diag(scaleX, scaleY, 1) x
+    // translation(-origin texel), translated to the position; times the additional transform
+    // when one is set.
     const cocos2d::Mat4& getNodeToParentTransform() const override;
 
 protected:
@@ -59,6 +67,7 @@ protected:
     ~isNodeSprite() override = default;
 
     cocos2d::Mat4 m_nodeMatrix;
+    cocos2d::Vec2 m_originTexel;
     void* m_renderWindow = nullptr;
 };
 

@@ -130,10 +130,11 @@ TEST_F(NodeImage, ShowsThePaintedFrameWhereTheMatrixPlacesIt)
     EXPECT_EQ(node->getTextureRect().size.width, 5);
     EXPECT_EQ(node->getTextureRect().size.height, 3);
 
-    // Node point (column, row) lands at matrix x (column x spacingX, row x spacingY).
+    // The centre of texel (column, row), node point (column + 0.5, row + 0.5), lands where the
+    // matrix puts pixel (column, row): matrix x (column x spacingX, row x spacingY).
     const cocos2d::Mat4& transform = node->getNodeToParentTransform();
-    for (const auto& point : {cocos2d::Vec2(0, 0), cocos2d::Vec2(5, 0), cocos2d::Vec2(2, 3), cocos2d::Vec2(5, 3)}) {
-        cocos2d::Vec3 placed(point.x, point.y, 0);
+    for (const auto& point : {cocos2d::Vec2(0, 0), cocos2d::Vec2(4, 0), cocos2d::Vec2(2, 1), cocos2d::Vec2(4, 2)}) {
+        cocos2d::Vec3 placed(point.x + 0.5f, point.y + 0.5f, 0);
         transform.transformPoint(&placed);
         cocos2d::Vec3 expected(point.x * 0.5f, point.y * 0.75f, 0);
         record.info.matrix.transformPoint(&expected);

@@ -21,7 +21,10 @@ void GLDisplayTest::viewSlice(const isImageSDK::isSliceInfo& record)
 {
     const cocos2d::Mat4& m = record.matrix;
     const cocos2d::Vec3 c0(m.m[0], m.m[1], m.m[2]), c1(m.m[4], m.m[5], m.m[6]), c2(m.m[8], m.m[9], m.m[10]);
-    cocos2d::Vec3 centre(record.columns * record.spacingX * 0.5f, record.rows * record.spacingY * 0.5f, 0.0f);
+    // The middle of the pixels' centres: the middle of the picture, which reaches half a pixel
+    // beyond the outer centres.
+    cocos2d::Vec3 centre((record.columns - 1) * record.spacingX * 0.5f, (record.rows - 1) * record.spacingY * 0.5f,
+                         0.0f);
     m.transformPoint(&centre);
     rig.camera->setPosition3D(centre - c2 * 1000.0f);
     rig.camera->lookAt(centre, -c1);

@@ -5,9 +5,11 @@
 // window and the table say.
 #include "GLViewers.h"
 
+#include "DicomSeriesWriter.h"
 #include "isActorImage.h"
 #include "isActorManager.h"
 #include "isActorROI.h"
+#include "isDcmReader.h"
 #include "isFramePainter.h"
 #include "isImagePlane.h"
 #include "isImageReslice2D.h"
@@ -22,9 +24,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <set>
+#include <unistd.h>
 
 using namespace isImageSDK;
 using cocos2d::Rect;
@@ -345,6 +349,12 @@ TEST_F(ViewerImageGL, EachPictureOfASeriesIsFittedWhenItComes)
     EXPECT_GT(grey(80 + 240 + int(7.5f * unitsPerMm), 40 + 200), 215) << "right half of the picture";
     // Beyond its right edge the surround shows.
     EXPECT_LT(grey(80 + 240 + int(16.5f * unitsPerMm), 40 + 200), 40);
+    // The whole picture is inside the window, no row or column cut: its bright half reaches the
+    // window's bottom and top rows, and its right edge lies 200 units right of the middle.
+    EXPECT_GT(grey(80 + 340, 40), 215);
+    EXPECT_GT(grey(80 + 340, 40 + 399), 215);
+    EXPECT_GT(grey(80 + 240 + 197, 40 + 200), 215);
+    EXPECT_LT(grey(80 + 240 + 203, 40 + 200), 40);
 
     // Zoomed in twice and back to the small picture: it is fitted, at twice the fit.
     command(v, NOTIFY_VIEW_ZOOM, "", 2.0f);
@@ -413,4 +423,204 @@ TEST_F(ViewerImageGL, MeasurementLabelsKeepClearOfEachOtherAndOfTheOutlines)
         EXPECT_GT(looked, 200);
         EXPECT_EQ(green, 0) << box.origin.x << "," << box.origin.y << " " << box.size.width << "x" << box.size.height;
     }
+}
+
+namespace {
+
+// A CT stack written as files: a border (stored -1000 left of column 20, 1000 from it on) or a
+// ramp (10 per column, 7 per row), the same on each of its 16 slices; pixels 0.8 mm apart
+// between rows and 0.7 mm between columns, slices 1.5 mm apart, the first at kOrigin, head first
+// supine. The volume is made from the geometry the reader gives the first two files.
+constexpr int kColumns = 40, kRows = 32, kSlices = 16;
+constexpr double kColumnSpacing = 0.7, kRowSpacing = 0.8, kSliceSpacing = 1.5;
+const double kOrigin[3] = {-20.3, -15.2, 30.0};
+
+int16_t stackSample(bool border, int column, int row)
+{
+    return static_cast<int16_t>(border ? (column >= 20 ? 1000 : -1000) : 10 * column + 7 * row);
+}
+
+isImageData* readStack(bool border, const std::string& name)
+{
+    char folder[] = "/tmp/qv-viewers-gl-XXXXXX";
+    if (!mkdtemp(folder))
+        return nullptr;
+    qvgen::ImageSpec spec;
+    spec.columns = kColumns;
+    spec.rows = kRows;
+    spec.pixelRepresentation = 1;
+    spec.pixelSpacing = "0.8\\0.7";
+    std::copy(kOrigin, kOrigin + 3, spec.position);
+    spec.windowCenter = "0";
+    spec.windowWidth = "2000";
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kColumns; ++c) {
+            const auto v = static_cast<uint16_t>(stackSample(border, c, r));
+            spec.pixels.push_back(static_cast<uint8_t>(v & 0xFF));
+            spec.pixels.push_back(static_cast<uint8_t>(v >> 8));
+        }
+    if (!qvgen::writeStack(folder, spec, kSlices, kSliceSpacing))
+        return nullptr;
+    auto file = [&folder](int k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/img%04d.dcm", k);
+        return std::string(folder) + name;
+    };
+    isSliceInfo first[2];
+    for (int k = 0; k < 2; ++k) {
+        isDcmReader* reader = isDcmReader::create();
+        reader->setFileName(file(k));
+        reader->update();
+        auto* out = static_cast<isImageData*>(reader->getOutput());
+        if (!out || out->getSliceCount() != 1)
+            return nullptr;
+        const isSliceInfo* s = out->getSlices().front();
+        first[k].matrix = s->matrix;
+        first[k].posture = s->posture;
+        first[k].headFeet = s->headFeet;
+        first[k].spacingX = s->spacingX;
+        first[k].spacingY = s->spacingY;
+    }
+    for (int k = 0; k < kSlices; ++k)
+        std::remove(file(k).c_str());
+    rmdir(folder);
+    // The stack's direction: from the first slice's position to the second's.
+    cocos2d::Mat4 m = first[0].matrix;
+    const Vec3 step = Vec3(first[1].matrix.m[12], first[1].matrix.m[13], first[1].matrix.m[14]) -
+                      Vec3(m.m[12], m.m[13], m.m[14]);
+    const Vec3 normal = step.getNormalized();
+    m.m[8] = normal.x;
+    m.m[9] = normal.y;
+    m.m[10] = normal.z;
+    const int dims[3] = {kColumns, kRows, kSlices};
+    const float spacing[3] = {first[0].spacingX, first[0].spacingY, step.length()};
+    isImageData* image = isImageData::create();
+    if (!image->allocateVolume(dims, spacing, PIXEL_I16, first[0].posture, first[0].headFeet, m))
+        return nullptr;
+    for (isSliceInfo* s : image->getSlices()) {
+        for (int r = 0; r < kRows; ++r)
+            for (int c = 0; c < kColumns; ++c)
+                reinterpret_cast<int16_t*>(s->pixels)[r * kColumns + c] = stackSample(border, c, r);
+        s->pixelsLoaded = 1;
+        s->modality = MODALITY_CT;
+        s->windowWidth = 2000;
+        s->windowCenter = 0;
+    }
+    image->setFileNames(name);  // the key of the image's measurements
+    return image;
+}
+
+// The patient position of the voxel at (fractional) column, row and slice indices by the files'
+// geometry: image position + column x column spacing x row direction + row x row spacing x
+// column direction, plus the slice's step along the stack (head first supine axial: row
+// direction +x, column direction +y, slices along +z).
+Vec3 dicomPosition(double column, double row, double slice)
+{
+    return Vec3(float(kOrigin[0] + column * kColumnSpacing), float(kOrigin[1] + row * kRowSpacing),
+                float(kOrigin[2] + slice * kSliceSpacing));
+}
+
+} // namespace
+
+// The point readout of the pixel drawn under the cursor, as the user sees it magnified: on a
+// black/white border and on a ramp, on the acquired plane, on reformats and on turned cut
+// planes, the picture at the patient point of a slice pixel shows that pixel's own grey (not a
+// blend with its neighbours half a pixel off), and a point placed there reads the pixel's value
+// and the position the DICOM formula gives it.
+TEST_F(ViewerImageGL, ThePointReadoutNamesThePixelDrawnUnderTheCursor)
+{
+    struct Row {
+        bool border;
+        unsigned int view;
+        float angle;
+        const char* what;
+    };
+    const Row rows[] = {
+        {true, NOTIFY_VIEW_AXIAL, 0, "border, axial"},     {true, NOTIFY_VIEW_CORONAL, 0, "border, coronal"},
+        {true, NOTIFY_VIEW_AXIAL, 30, "border, turned"},   {false, NOTIFY_VIEW_AXIAL, 0, "ramp, axial"},
+        {false, NOTIFY_VIEW_SAGITTAL, 0, "ramp, sagittal"}, {false, NOTIFY_VIEW_AXIAL, -20, "ramp, turned"},
+    };
+    for (int shader : {1, 0})
+        for (const Row& row : rows) {
+            const std::string what = std::string(row.what) + (shader ? ", shader path" : ", CPU path");
+            SCOPED_TRACE(what);
+            isNodeImageByShader::shaderEnabled = shader;
+            isImageData* image = readStack(row.border, what);
+            ASSERT_NE(image, nullptr);
+            isViewerImage* v = isViewerImage::create();
+            v->setContentSize(Size(480, 400));
+            v->setPosition(Vec2(80, 40));
+            rig.scene->addChild(v);
+            v->setImageData(image);
+            rig.frame(3);
+            command(v, row.view);
+            if (row.angle != 0)
+                command(v, NOTIFY_VIEW_ANGLE, "", row.angle);
+            command(v, NOTIFY_VIEW_ZOOM, "", 2.0f);
+            const isSliceInfo* slice = v->getImageActor()->getCurrentSlice();
+            ASSERT_NE(slice, nullptr);
+            const auto* samples = reinterpret_cast<const int16_t*>(slice->pixels);
+            auto at = [&](int c, int r) { return float(samples[r * slice->columns + c]); };
+            auto screenOf = [&](int c, int r) {
+                Vec3 p(c * slice->spacingX, r * slice->spacingY, 0);
+                slice->matrix.transformPoint(&p);
+                return v->worldToScreen(p);
+            };
+            // The pixel in the middle of the window that differs most from the blend of it and
+            // its three neighbours towards (-1, -1), which a picture half a pixel off shows there.
+            int best = -1, bc = 0, br = 0;
+            float bestBlend = 0;
+            for (int r = 1; r < slice->rows; ++r)
+                for (int c = 1; c < slice->columns; ++c) {
+                    const Vec2 s = screenOf(c, r);
+                    if (s.x < 150 || s.x > 330 || s.y < 130 || s.y > 270)
+                        continue;
+                    const float blend = (at(c, r) + at(c - 1, r) + at(c, r - 1) + at(c - 1, r - 1)) / 4;
+                    const int d = int(std::lround(std::fabs(at(c, r) - blend)));
+                    if (d > best) {
+                        best = d;
+                        bc = c;
+                        br = r;
+                        bestBlend = blend;
+                    }
+                }
+            ASSERT_GT(best, 0);
+            const float value = at(bc, br);
+            // A window that puts the pixel at mid grey and its blend a quarter of the range away.
+            const float width = 4.0f * best;
+            command(v, NOTIFY_WL_SET,
+                    "{\"ww\":\"" + std::to_string(int(width)) + "\",\"wl\":\"" + std::to_string(int(value)) + "\"}");
+            const auto colour = viewerColour(v);
+            const Vec2 s = screenOf(bc, br);
+            const int px = int(std::floor(s.x)), py = int(std::floor(s.y));
+            const int drawn = qvgl::readPixel(80 + px, 40 + py)[0];
+            EXPECT_LE(std::abs(drawn - colour(int(value))[0]), 8)
+                << "pixel (" << bc << ", " << br << ") of value " << value << " is drawn as grey " << drawn
+                << "; its blend with the neighbours (" << bestBlend << ") is grey " << colour(int(bestBlend))[0];
+            ASSERT_GE(std::abs(colour(int(value))[0] - colour(int(bestBlend))[0]), 40);
+
+            // The point tool, and a click on that window pixel.
+            command(v, NOTIFY_TOOL_ROI_POINT);
+            rig.clock.advanceMs(500);
+            cocos2d::InputSimulator::click(80 + px + 0.5f, 40 + py + 0.5f);
+            rig.frame(6);
+            ASSERT_EQ(v->getROIActor()->getROIActors().size(), 1u);
+            const std::string text = v->getROIActor()->getROIActors().back()->getLabel()->getString();
+            float got = 0, x = 0, y = 0, z = 0;
+            ASSERT_EQ(std::sscanf(text.c_str(), "Value:%f\nx=%f,y=%f,z=%f", &got, &x, &y, &z), 4) << text;
+            EXPECT_EQ(got, value) << text;
+            // The pixel's place in the volume's voxel indices, then by the files' geometry.
+            Vec3 voxel(bc * slice->spacingX, br * slice->spacingY, 0);
+            slice->matrix.transformPoint(&voxel);
+            image->getVolumeMatrix().getInversed().transformPoint(&voxel);
+            float spacing[3];
+            image->getVoxelSpacing(spacing);
+            const Vec3 want = dicomPosition(voxel.x / spacing[0], voxel.y / spacing[1], voxel.z / spacing[2]);
+            // Within the window pixel's own size (about 0.03 mm at this magnification).
+            EXPECT_NEAR(x, want.x, 0.06) << text;
+            EXPECT_NEAR(y, want.y, 0.06) << text;
+            EXPECT_NEAR(z, want.z, 0.06) << text;
+            qvtest::ViewerRig::remove(v);
+            rig.frame(2);
+        }
 }
