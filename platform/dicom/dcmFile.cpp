@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "dcmGuard.h"
@@ -74,8 +75,12 @@ class DescriptorProducer : public DcmProducer {
  public:
   // Reads the file from `start` on.
   DescriptorProducer(int fd, offile_off_t size, offile_off_t start = 0)
-      : m_fd(fd), m_size(size < 0 ? 0 : size), m_position(std::min(std::max<offile_off_t>(start, 0), m_size)) {}
-  ~DescriptorProducer() override { ::close(m_fd); }
+      : m_fd(fd), m_size(size < 0 ? 0 : size), m_position(std::min(std::max<offile_off_t>(start, 0), m_size)) {
+    if (fd < 0) m_status = guardRefusal(kReadFailed, "the file cannot be opened again");
+  }
+  ~DescriptorProducer() override {
+    if (m_fd >= 0) ::close(m_fd);
+  }
   DescriptorProducer(const DescriptorProducer&) = delete;
   DescriptorProducer& operator=(const DescriptorProducer&) = delete;
 
@@ -85,17 +90,9 @@ class DescriptorProducer : public DcmProducer {
   offile_off_t avail() override { return m_size - m_position; }
   offile_off_t position() const { return m_position; }
 
-  // From file offset `from` on, the bytes handed out are watched for the tag of a Directory
-  // Record Sequence (0004,1220) in either byte order: reading fails just before it (see
-  // DescriptorStream). Off again for compressed bytes.
-  void watchForDirectoryRecords(offile_off_t from) { m_watchFrom = from; }
-  void stopWatching() { m_watchFrom = -1; }
-
   offile_off_t read(void* buf, offile_off_t buflen) override {
     if (m_status.bad() || !buf || buflen <= 0) return 0;
-    const offile_off_t start = m_position;
-    const offile_off_t done = readBytes(static_cast<unsigned char*>(buf), buflen);
-    return m_watchFrom >= 0 ? watched(static_cast<const unsigned char*>(buf), start, done) : done;
+    return readBytes(static_cast<unsigned char*>(buf), buflen);
   }
 
   offile_off_t skip(offile_off_t skiplen) override {
@@ -140,68 +137,14 @@ class DescriptorProducer : public DcmProducer {
     return done;
   }
 
-  // Of the n bytes just read from file offset `start` into `out`, how many may be handed out:
-  // all, or those before the first directory record sequence tag (the producer then fails). The
-  // last bytes of the previous read count as well when this one follows on, since DCMTK reads a
-  // tag's group and element separately.
-  offile_off_t watched(const unsigned char* out, offile_off_t start, offile_off_t n) {
-    // The tag is 04 00 20 12 in little endian and 00 04 12 20 in big endian: 04 is the first or
-    // the second byte of every match, so only the places of 04 are looked at.
-    const offile_off_t carried = start == m_tailEnd ? m_tailBytes : 0;
-    // The carried bytes and the first three of this read, where a tag may straddle the two.
-    unsigned char seam[6];
-    const offile_off_t seamBytes = carried + std::min<offile_off_t>(n, 3);
-    std::memcpy(seam, m_tail, static_cast<size_t>(carried));
-    std::memcpy(seam + carried, out, static_cast<size_t>(seamBytes - carried));
-    bool hit = false;
-    offile_off_t at = 0;  // where the tag starts, from `start` (negative: in the carried bytes)
-    for (offile_off_t i = 0; i < carried && !hit; ++i)
-      if (isDirectoryRecordTag(seam, seamBytes, i) && start - carried + i >= m_watchFrom) {
-        hit = true;
-        at = i - carried;
-      }
-    for (const unsigned char* p = out; !hit && p < out + n; ++p) {
-      p = static_cast<const unsigned char*>(std::memchr(p, 0x04, static_cast<size_t>(out + n - p)));
-      if (!p) break;
-      for (const offile_off_t i : {p - out - 1, p - out})
-        if (!hit && isDirectoryRecordTag(out, n, i) && start + i >= m_watchFrom) {
-          hit = true;
-          at = i;
-        }
-    }
-    if (hit) {
-      const offile_off_t kept = std::max<offile_off_t>(at, 0);
-      m_position = start + kept;
-      m_status = makeOFCondition(OFM_dcmdata, 20, OF_error,
-                                 "it holds a directory record sequence (0004,1220), and directory records are not read");
-      return kept;
-    }
-    // The last three bytes handed out, for a tag that continues in the next read.
-    const offile_off_t keep = std::min<offile_off_t>(carried + n, 3);
-    unsigned char tail[3];
-    for (offile_off_t k = 0; k < keep; ++k) {
-      const offile_off_t i = n - keep + k;  // from `start`
-      tail[k] = i >= 0 ? out[i] : m_tail[carried + i];
-    }
-    std::memcpy(m_tail, tail, static_cast<size_t>(keep));
-    m_tailBytes = keep;
-    m_tailEnd = start + n;
-    return n;
-  }
-
   ssize_t readAt(unsigned char* out, size_t n, offile_off_t at) {
     for (;;) {
       const ssize_t got = ::pread(m_fd, out, n, static_cast<off_t>(at));
       if (got >= 0) return got;
       if (errno == EINTR) continue;
-      m_status = makeOFCondition(OFM_dcmdata, 18, OF_error, std::strerror(errno));
+      m_status = guardRefusal(kReadFailed, std::strerror(errno));
       return -1;
     }
-  }
-
-  static bool isDirectoryRecordTag(const unsigned char* bytes, offile_off_t count, offile_off_t i) {
-    static const unsigned char kLittle[4] = {0x04, 0x00, 0x20, 0x12}, kBig[4] = {0x00, 0x04, 0x12, 0x20};
-    return i >= 0 && i + 4 <= count && (std::memcmp(bytes + i, kLittle, 4) == 0 || std::memcmp(bytes + i, kBig, 4) == 0);
   }
 
   int m_fd;
@@ -211,91 +154,124 @@ class DescriptorProducer : public DcmProducer {
   unsigned char m_block[kBlock];
   offile_off_t m_blockStart = 0;
   offile_off_t m_blockBytes = 0;
-  offile_off_t m_watchFrom = -1;
-  unsigned char m_tail[3] = {0, 0, 0};
-  offile_off_t m_tailBytes = 0;
-  offile_off_t m_tailEnd = -1;
 };
 
 // The input stream over a DescriptorProducer (which closes the descriptor). Values left on disk
 // are read later through DCMTK's file stream, by name, as from DcmInputFileStream.
 //
-// Behind a compression filter nothing can stay on disk, and DCMTK reserves each value's declared
-// length before it reads the value: a deflated data set of a hundred bytes could make it reserve
-// gigabytes. So when DCMTK, having read the file meta group, asks for the inflating filter, the
-// rest of the file is inflated and walked first (declaredLengthsFit) through a second descriptor,
-// and an unsound data set is refused before DCMTK reads any of it. Asking here, rather than
-// reading the meta group on our own, refuses exactly the data sets DCMTK would inflate.
+// Behind the deflate filter a value cannot be read again from a file offset, and DCMTK would keep
+// every value in memory: a 500-KB deflated file declaring a 512-MB image would be inflated into
+// memory just to list its tags. Such values are left in the file too: reading one later opens
+// the file again and inflates up to it (InflatedValueFactory), so only values actually used
+// (pixel data that is decoded) are ever inflated into memory.
 class DescriptorStream : public DcmInputStream {
  public:
   DescriptorStream(const char* path, int fd, offile_off_t size, offile_off_t start = 0)
-      : DcmInputStream(&m_producer), m_producer(fd, size, start), m_path(path), m_fd(fd), m_size(size) {}
-  DcmInputStreamFactory* newFactory() const override {
-    // Values behind a compression filter cannot be read again from the file.
-    if (currentProducer() != &m_producer) return nullptr;
-    return new DcmInputFileStreamFactory(OFFilename(m_path.c_str()), tell());
-  }
+      : DcmInputStream(&m_producer), m_producer(fd, size, start), m_path(path) {}
+  DcmInputStreamFactory* newFactory() const override;
   OFCondition installCompressionFilter(E_StreamCompression type) override {
-    if (type == ESC_zlib && currentProducer() == &m_producer) {
-      std::string why;
-      if (!deflatedRestFits(why)) return makeOFCondition(OFM_dcmdata, 19, OF_error, why.c_str());
+    if (currentProducer() == &m_producer) {
+      m_inflatedFrom = m_producer.position();
+      m_tellAtFilter = tell();
     }
-    // What follows is compressed; the walk above has looked at the data set itself.
-    m_producer.stopWatching();
     return DcmInputStream::installCompressionFilter(type);
   }
-  // See DescriptorProducer::watchForDirectoryRecords.
-  void watchForDirectoryRecords(offile_off_t from) { m_producer.watchForDirectoryRecords(from); }
+  offile_off_t filePosition() const { return m_producer.position(); }
 
  private:
-  bool deflatedRestFits(std::string& why) const {
-    const int copy = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return true;  // then DCMTK cannot go on reading either
-    DescriptorStream rest(m_path.c_str(), copy, m_size, m_producer.position());
-    if (rest.DcmInputStream::installCompressionFilter(ESC_zlib).bad()) return true;
-    return declaredLengthsFit(rest, EXS_DeflatedLittleEndianExplicit, "deflated data set", kMaxInflatedBytes, why);
-  }
-
   DescriptorProducer m_producer;
   std::string m_path;
-  int m_fd;  // owned by m_producer
-  offile_off_t m_size;
+  offile_off_t m_inflatedFrom = -1;  // file offset where the deflated bytes begin
+  offile_off_t m_tellAtFilter = 0;   // tell() there
 };
 
-// Walking a data set's declared lengths (see declaredLengthsFit in the header).
+// Creates a stream positioned at a value of a deflated data set: the file opened again, the
+// deflated bytes from `from` on inflated and skipped up to `offset` (counted in inflated bytes).
+// A stream that cannot get there is returned failed, so DCMTK reports the value unreadable.
+class InflatedValueFactory : public DcmInputStreamFactory {
+ public:
+  InflatedValueFactory(std::string path, offile_off_t from, offile_off_t offset)
+      : m_path(std::move(path)), m_from(from), m_offset(offset) {}
+  DcmInputStream* create() const override {
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info;
+    const offile_off_t size = fd >= 0 && ::fstat(fd, &info) == 0 ? static_cast<offile_off_t>(info.st_size) : 0;
+    auto* stream = new DescriptorStream(m_path.c_str(), fd, size, m_from);
+    if (stream->good() && stream->installCompressionFilter(ESC_zlib).good()) stream->skip(m_offset);
+    return stream;
+  }
+  DcmInputStreamFactory* clone() const override { return new InflatedValueFactory(*this); }
+  DcmInputStreamFactoryType ident() const override { return DFT_DcmInputFileStreamFactory; }
+
+ private:
+  std::string m_path;
+  offile_off_t m_from;
+  offile_off_t m_offset;
+};
+
+DcmInputStreamFactory* DescriptorStream::newFactory() const {
+  if (currentProducer() == &m_producer) return new DcmInputFileStreamFactory(OFFilename(m_path.c_str()), tell());
+  if (m_inflatedFrom < 0) return nullptr;
+  return new InflatedValueFactory(m_path, m_inflatedFrom, tell() - m_tellAtFilter);
+}
+
+// DCMTK's guess of a data set's encoding from its first bytes, as it makes it for a file meta
+// group and for a data set whose meta group names no transfer syntax.
+class SyntaxProbe : public DcmItem {
+ public:
+  E_TransferSyntax detect(DcmInputStream& stream) { return checkTransferSyntax(stream); }
+};
+
+// Walking a data set (see walkDataSet in the header).
 
 // The bytes of a stream, read on demand through a window that forgets what lies behind the
-// position asked for.
+// position asked for and skips (never reads) what lies between the window and that position.
 class StreamWindow {
  public:
   StreamWindow(DcmInputStream& stream, uint64_t limit) : m_stream(stream), m_limit(limit) {}
 
-  // True when [at, at + n) is available; reads on (discarding what lies before `at`) as needed.
+  // True when [at, at + n) is available.
   bool cover(uint64_t at, size_t n) {
-    while (m_base + m_bytes.size() < at + n) {
-      if (at > m_base) {
-        const size_t drop = static_cast<size_t>(std::min<uint64_t>(at - m_base, m_bytes.size()));
-        m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(drop));
-        m_base += drop;
-      }
-      if (!readMore()) return false;
+    if (at >= end()) {
+      m_base = end();
+      m_bytes.clear();
+      if (!skipTo(at)) return false;
+    } else if (at > m_base) {
+      const size_t drop = static_cast<size_t>(at - m_base);
+      m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(drop));
+      m_base = at;
     }
+    while (end() < at + n)
+      if (!readMore()) return false;
     return true;
   }
   const unsigned char* at(uint64_t offset) const { return m_bytes.data() + (offset - m_base); }
-  // Reads to the end of the stream (or past the limit); the number of bytes it holds.
+  // Goes on to the end of the stream (or past the limit); the number of bytes it holds.
   uint64_t total() {
-    while (readMore()) {
-      m_base += m_bytes.size();
-      m_bytes.clear();
-    }
-    return m_base + m_bytes.size();
+    m_base = end();
+    m_bytes.clear();
+    skipTo(UINT64_MAX);
+    return m_base;
   }
-  bool tooLarge() const { return m_base + m_bytes.size() > m_limit; }
+  bool tooLarge() const { return end() > m_limit; }
 
  private:
+  uint64_t end() const { return m_base + m_bytes.size(); }
+  bool usable() { return !tooLarge() && m_stream.good() && !m_stream.eos(); }
+  // With nothing held: skips to `at`, at most to just past the limit.
+  bool skipTo(uint64_t at) {
+    while (m_base < at) {
+      if (!usable()) return false;
+      uint64_t want = std::min<uint64_t>(at - m_base, uint64_t(1) << 30);
+      if (m_limit != UINT64_MAX) want = std::min<uint64_t>(want, m_limit + 1 - m_base);
+      const offile_off_t got = m_stream.skip(static_cast<offile_off_t>(want));
+      if (got <= 0) return false;
+      m_base += static_cast<uint64_t>(got);
+    }
+    return true;
+  }
   bool readMore() {
-    if (tooLarge() || !m_stream.good() || m_stream.eos()) return false;
+    if (!usable()) return false;
     const size_t before = m_bytes.size();
     m_bytes.resize(before + kChunk);
     const offile_off_t got = m_stream.read(m_bytes.data() + before, kChunk);
@@ -303,7 +279,7 @@ class StreamWindow {
     return got > 0;
   }
 
-  static const size_t kChunk = 64 * 1024;
+  static const size_t kChunk = 16 * 1024;
   DcmInputStream& m_stream;
   uint64_t m_limit;
   std::vector<unsigned char> m_bytes;
@@ -384,27 +360,57 @@ DcmElement* lookUp(const std::vector<DicomFile::IndexEntry>& index, const DcmTag
 
 }  // namespace
 
-// Walks the data set as the stream yields it. Values are skipped, sequences and items entered;
-// an undefined-length value other than a sequence holds fragments (items of bytes), or, for UN,
-// items encoded in implicit VR. In implicit VR a value that starts with an item is a sequence.
-bool declaredLengthsFit(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what, uint64_t limit,
-                        std::string& why) {
+// Walks the data set as the stream yields it, keeping its own stack of open sequences and items.
+// Values are skipped, sequences and items entered; an undefined-length Pixel Data holds fragments
+// (items of bytes), and any other undefined-length value is walked as a sequence (DCMTK reads UN
+// so, as implicit little endian). A defined-length value that starts with an item is entered too
+// where DCMTK may read it as a sequence: in implicit VR (the dictionary decides there) and as UN
+// (which DCMTK converts to the dictionary's VR). So the walk's nesting is never shallower than
+// the recursion DCMTK will make.
+bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what, const WalkLimits& limits,
+                 WalkTally& tally, std::string& why) {
   struct Level {
-    bool fragments;
+    bool item;       // an item (else a sequence or a value holding fragments or items)
+    bool fragments;  // Pixel Data fragments: items of bytes
     bool implicit;
+    bool bigEndian;
     uint64_t end;  // UINT64_MAX: up to its delimiter
   };
-  const bool bigEndian = xfer == EXS_BigEndianExplicit;
-  auto u16 = [bigEndian](const unsigned char* p) {
-    return static_cast<Uint16>(bigEndian ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8));
-  };
-  auto u32 = [&u16, bigEndian](const unsigned char* p) {
-    return bigEndian ? (Uint32(u16(p)) << 16) | u16(p + 2) : Uint32(u16(p)) | (Uint32(u16(p + 2)) << 16);
+  auto u16 = [](const unsigned char* p, bool big) { return static_cast<Uint16>(big ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8)); };
+  auto u32 = [&u16](const unsigned char* p, bool big) {
+    return big ? (Uint32(u16(p, big)) << 16) | u16(p + 2, big) : Uint32(u16(p, big)) | (Uint32(u16(p + 2, big)) << 16);
   };
   const uint64_t open = UINT64_MAX;
-  std::vector<Level> levels = {{false, xfer == EXS_LittleEndianImplicit, open}};
-  StreamWindow data(stream, limit);
-  uint64_t pos = 0, furthest = 0;
+  const uint64_t allowance =
+      kTreeFloorBytes + kTreeBytesPerStoredByte * std::min<uint64_t>(limits.storedBytes, uint64_t(1) << 56);
+  std::vector<Level> levels = {{true, false, xfer == EXS_LittleEndianImplicit, xfer == EXS_BigEndianExplicit, open}};
+  int sequences = 0;  // levels other than items
+  auto push = [&](const Level& level) {
+    levels.push_back(level);
+    if (!level.item && ++sequences > kMaxSequenceDepth) {
+      why = "the " + what + " nests sequences deeper than " + std::to_string(kMaxSequenceDepth) + " levels";
+      return false;
+    }
+    return true;
+  };
+  auto pop = [&]() {
+    if (!levels.back().item) --sequences;
+    levels.pop_back();
+  };
+  // One item or element more for DCMTK to hold, with `kept` bytes of value in memory. Past the
+  // allowance the walk stops; a declared length past the end is the better reason, if there is one.
+  std::string overBudget;
+  auto count = [&](Uint32 kept) {
+    ++tally.nodes;
+    tally.cost += kNodeCost + kept;
+    if (tally.cost <= allowance) return true;
+    overBudget = "the " + what + " holds more items and elements than its size allows (over " +
+          std::to_string(tally.nodes) + " in " + std::to_string(limits.storedBytes) + " bytes)";
+    return false;
+  };
+  auto kept = [&](Uint32 length) { return length <= limits.inMemoryUpTo ? length : 0; };
+  StreamWindow data(stream, limits.lengthsMustFit ? limits.limit : UINT64_MAX);
+  uint64_t pos = 0, furthest = 0, metaEnd = 0;
   std::string furthestTag;
   auto declare = [&](uint64_t valueAt, Uint32 length, Uint16 group, Uint16 element) {
     if (valueAt + length > furthest) {
@@ -413,63 +419,102 @@ bool declaredLengthsFit(DcmInputStream& stream, E_TransferSyntax xfer, const std
     }
   };
   while (data.cover(pos, 8)) {
-    while (levels.size() > 1 && pos >= levels.back().end) levels.pop_back();
+    while (levels.size() > 1 && pos >= levels.back().end) pop();
     const Level level = levels.back();
     const unsigned char* h = data.at(pos);
-    const Uint16 group = u16(h), element = u16(h + 2);
+    if (limits.metaGroupOnly && levels.size() == 1) {
+      // DCMTK reads the meta group while it finds group 0002 (in either byte order) or, when the
+      // group starts with its length, up to that length.
+      const bool metaGroup = (h[0] == 0x02 && h[1] == 0x00) || (h[0] == 0x00 && h[1] == 0x02);
+      if (!metaGroup && pos >= metaEnd) return true;
+    }
+    const Uint16 group = u16(h, level.bigEndian), element = u16(h + 2, level.bigEndian);
     if (group == 0x0004 && element == 0x1220 && !level.fragments) {
       why = "the " + what + " holds a directory record sequence (0004,1220), and directory records are not read";
       return false;
     }
     if (group == 0xFFFE || level.implicit) {
-      const Uint32 length = u32(h + 4);
+      const Uint32 length = u32(h + 4, level.bigEndian);
       const uint64_t valueAt = pos + 8;
+      pos = valueAt;
       if (group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
-        if (levels.size() > 1 && levels.back().end == open) levels.pop_back();
-        pos = valueAt;
+        // A delimiter ends the open level of its kind; one that matches nothing is passed over.
+        if (levels.size() > 1 && levels.back().end == open && levels.back().item == (element == 0xE00D)) pop();
+        continue;
+      }
+      const bool item = group == 0xFFFE && element == 0xE000;
+      const bool pixelData = group == 0x7FE0 && element == 0x0010;
+      if (length != kUndefinedLength) declare(valueAt, length, group, element);
+      if (!count(item || length == kUndefinedLength ? 0 : kept(length))) break;
+      if (level.fragments && item) {
+        // A fragment: bytes, or (undefined length, which DCMTK refuses) anything.
+        if (length == kUndefinedLength) {
+          if (!push({true, false, level.implicit, level.bigEndian, open})) return false;
+        } else {
+          declare(valueAt, length, group, element);
+          pos = valueAt + length;
+        }
         continue;
       }
       if (length == kUndefinedLength) {
-        levels.push_back({false, level.implicit, open});
-        pos = valueAt;
+        if (!push({item, pixelData && !item, level.implicit, level.bigEndian, open})) return false;
         continue;
       }
       declare(valueAt, length, group, element);
-      bool enter = group == 0xFFFE && element == 0xE000 && !level.fragments;
-      if (!enter && level.implicit && group != 0xFFFE && length >= 8 && data.cover(valueAt, 4))
-        enter = u16(data.at(valueAt)) == 0xFFFE && u16(data.at(valueAt) + 2) == 0xE000;
-      if (enter) levels.push_back({false, level.implicit, valueAt + length});
-      pos = enter ? valueAt : valueAt + length;
+      bool enter = item;
+      if (!enter && length >= 8 && data.cover(valueAt, 4))
+        enter = u16(data.at(valueAt), level.bigEndian) == 0xFFFE && u16(data.at(valueAt) + 2, level.bigEndian) == 0xE000;
+      if (enter && !push({item, false, level.implicit, level.bigEndian, valueAt + length})) return false;
+      if (!enter) pos = valueAt + length;
       continue;
     }
     const char vrText[3] = {static_cast<char>(h[4]), static_cast<char>(h[5]), 0};
     const DcmVR vr(vrText);
-    if (vr.getEVR() == EVR_UNKNOWN || !std::isupper(h[4]) || !std::isupper(h[5])) {
+    const bool validVR = vr.isStandard() && std::isupper(h[4]) && std::isupper(h[5]);
+    if (!validVR && limits.lengthsMustFit) {
       why = "element " + tagText(group, element) + " of the " + what + " has no valid VR";
       return false;
     }
     uint64_t valueAt = pos + 8;
-    Uint32 length = u16(h + 6);
+    Uint32 length = u16(h + 6, level.bigEndian);
+    // As DCMTK: the length field of an unknown VR is as wide as its DcmVR says.
     if (vr.usesExtendedLengthEncoding()) {
       if (!data.cover(pos, 12)) break;
-      length = u32(data.at(pos) + 8);
+      length = u32(data.at(pos) + 8, level.bigEndian);
       valueAt = pos + 12;
     }
-    const bool sequence = vr.getEVR() == EVR_SQ;
+    if (limits.metaGroupOnly && levels.size() == 1 && pos == 0 && group == 0x0002 && element == 0x0000 &&
+        length == 4 && data.cover(valueAt, 4))
+      metaEnd = valueAt + 4 + u32(data.at(valueAt), level.bigEndian);
+    pos = valueAt;
+    const DcmEVR evr = vr.getEVR();
+    const bool sequence = evr == EVR_SQ;
+    const bool unknown = evr == EVR_UN || !validVR;
+    if (length != kUndefinedLength) declare(valueAt, length, group, element);
+    if (!count(sequence || length == kUndefinedLength ? 0 : kept(length))) break;
     if (length == kUndefinedLength) {
-      levels.push_back({!sequence && vr.getEVR() != EVR_UN, vr.getEVR() == EVR_UN, open});
-      pos = valueAt;
+      const bool pixelData = group == 0x7FE0 && element == 0x0010;
+      const Level inner = {false, pixelData, unknown && !sequence, level.bigEndian && !(unknown && !sequence), open};
+      if (!push(inner)) return false;
       continue;
     }
     declare(valueAt, length, group, element);
-    if (sequence) levels.push_back({false, false, valueAt + length});
-    pos = sequence ? valueAt : valueAt + length;
+    bool enter = sequence, implicitInside = false;
+    if (!enter && unknown && length >= 8 && data.cover(valueAt, 4)) {
+      // UN holding items: DCMTK reads it as a sequence in implicit little endian.
+      enter = implicitInside = u16(data.at(valueAt), false) == 0xFFFE && u16(data.at(valueAt) + 2, false) == 0xE000;
+    }
+    if (enter && !push({false, false, implicitInside, level.bigEndian && !implicitInside, valueAt + length}))
+      return false;
+    if (!enter) pos = valueAt + length;
   }
+  why = overBudget;
+  if (!limits.lengthsMustFit) return overBudget.empty();
   // Reads nothing more once past the bound.
   const uint64_t total = data.total();
   if (data.tooLarge()) {
     why = "the " + what + (xfer == EXS_DeflatedLittleEndianExplicit ? " inflates to" : " holds") + " more than " +
-          std::to_string(limit >> 20) + " MiB";
+          std::to_string(limits.limit >> 20) + " MiB";
     return false;
   }
   if (furthest > total) {
@@ -477,7 +522,7 @@ bool declaredLengthsFit(DcmInputStream& stream, E_TransferSyntax xfer, const std
           what + " of " + std::to_string(total) + " bytes";
     return false;
   }
-  return true;
+  return overBudget.empty();
 }
 
 DicomFile::DicomFile() = default;
@@ -488,7 +533,8 @@ void DicomFile::setLanguage(int language) {
   m_decoder.reset(m_characterSet, m_language);
 }
 
-bool DicomFile::open(const char* path, const char* who) {
+bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
+  const char* shown = shownAs ? shownAs : path;
   close();
   if (!path || !*path) {
     if (who) logLine("%s: no file name given", who);
@@ -502,9 +548,9 @@ bool DicomFile::open(const char* path, const char* who) {
     if (fd >= 0) ::close(fd);
     if (!who) return false;
     if (fd < 0 && error != ENOENT && error != ENOTDIR)
-      logLine("%s: cannot open \"%s\": %s", who, path, std::strerror(error));
+      logLine("%s: cannot open \"%s\": %s", who, shown, std::strerror(error));
     else
-      logLine("%s: cannot open \"%s\": no such file", who, path);
+      logLine("%s: cannot open \"%s\": no such file", who, shown);
     return false;
   }
   // One open for both the head check and the parse; values left on disk are read later by
@@ -514,42 +560,91 @@ bool DicomFile::open(const char* path, const char* who) {
   size_t headCount = 0;
   const Head head = stream.good() ? readHead(stream, headBytes, headCount) : Head::Other;
   if (head == Head::Other) {
-    if (who) logLine("%s: \"%s\" is not a DICOM file", who, path);
+    if (who) logLine("%s: \"%s\" is not a DICOM file", who, shown);
     return false;
   }
   const bool preamble = head == Head::Preamble;
-  // DCMTK cannot read every damaged directory record: a damaged record type makes it throw
-  // from inside the item it is reading, which it then loses. The program reads images, never
-  // directories, so a data set holding directory records is refused before DCMTK sees them.
-  stream.watchForDirectoryRecords(preamble ? 132 : 0);
+  const offile_off_t size = static_cast<offile_off_t>(info.st_size);
 
-  // What DcmFileFormat::loadFile does after opening the file.
+  // DCMTK reads the file meta group, then the data set in the syntax that group names. Each part
+  // is walked first (walkDataSet) through a second descriptor, the data set once DCMTK has read
+  // the meta group, so the walk starts where DCMTK will and reads the same encoding.
+  WalkLimits limits;
+  limits.lengthsMustFit = false;  // values left in the file are checked when read
+  limits.storedBytes = static_cast<uint64_t>(size);
+  limits.inMemoryUpTo = kMaxReadLength;
+  WalkTally tally;
+  std::string unsound;
+  auto walk = [&](offile_off_t from, E_TransferSyntax xfer, bool meta) {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+      unsound = std::string("its structure cannot be checked: ") + std::strerror(errno);
+      return false;
+    }
+    DescriptorStream part(path, copy, size, from);
+    if (xfer == EXS_Unknown) xfer = SyntaxProbe().detect(part);
+    WalkLimits partLimits = limits;
+    partLimits.metaGroupOnly = meta;
+    std::string what = meta ? "file meta group" : "data set";
+    if (!meta && DcmXfer(xfer).getStreamCompression() == ESC_zlib) {
+      if (part.installCompressionFilter(ESC_zlib).bad()) {
+        unsound = "its structure cannot be checked: the deflated data set cannot be inflated";
+        return false;
+      }
+      what = "deflated data set";
+      partLimits.lengthsMustFit = true;
+      partLimits.limit = kMaxInflatedBytes;
+    }
+    return walkDataSet(part, xfer, what, partLimits, tally, unsound);
+  };
+
+  // What DcmFileFormat::loadFile does after opening the file, in two steps.
   auto file = std::make_unique<DcmFileFormat>();
   OFCondition cond = EC_Normal;
   takeDcmtkError();
   std::string thrown;
   const bool survived = survives(
       [&] {
-        file->setReadMode(ERM_autoDetect);
+        if (!walk(preamble ? 132 : 0, EXS_Unknown, true)) return;
+        file->setReadMode(ERM_metaOnly);
         file->transferInit();
         cond = file->read(stream, EXS_Unknown, EGL_noChange, kMaxReadLength);
+        // No meta group, or none naming a transfer syntax: the data set's own bytes tell.
+        if (cond == EC_FileMetaInfoHeaderMissing) cond = EC_Normal;
+        if (cond.good()) {
+          const char* uid = nullptr;
+          DcmMetaInfo* meta = file->getMetaInfo();
+          const E_TransferSyntax named = meta && meta->findAndGetString(DCM_TransferSyntaxUID, uid).good() && uid
+                                             ? DcmXfer(uid).getXfer()
+                                             : EXS_Unknown;
+          if (walk(stream.filePosition(), named, false)) {
+            file->setReadMode(ERM_autoDetect);
+            cond = file->read(stream, EXS_Unknown, EGL_noChange, kMaxReadLength);
+            // A meta group and nothing after it: an empty data set, as in one reading.
+            if (cond == EC_EndOfStream) cond = EC_Normal;
+          }
+        }
         file->transferEnd();
       },
       thrown);
+  if (survived && !unsound.empty()) {
+    if (who) logLine("%s: cannot read \"%s\": %s", who, shown, unsound.c_str());
+    return false;
+  }
   if (!survived) {
-    if (who) logLine("%s: cannot read \"%s\": reading it threw %s", who, path, thrown.c_str());
+    if (who) logLine("%s: cannot read \"%s\": reading it threw %s", who, shown, thrown.c_str());
     return false;
   }
   if (cond.bad()) {
     // A refusal of the stream itself says more than what DCMTK made of it.
     const std::string detail = takeDcmtkError();
     if (who)
-      logLine("%s: cannot read \"%s\": %s%s%s%s", who, path, stream.status().bad() ? stream.status().text() : cond.text(),
+      logLine("%s: cannot read \"%s\": %s%s%s%s", who, shown, stream.status().bad() ? stream.status().text() : cond.text(),
               detail.empty() ? "" : " (", detail.c_str(), detail.empty() ? "" : ")");
     return false;
   }
   if (!file->getDataset()) {
-    if (who) logLine("%s: cannot read \"%s\": no data set", who, path);
+    if (who) logLine("%s: cannot read \"%s\": no data set", who, shown);
     return false;
   }
   adopt(std::move(file), path);
@@ -565,7 +660,7 @@ bool DicomFile::open(const char* path, const char* who) {
     const bool hasSopClass = sop && sop->getOFString(sopClass, 0).good() && !sopClass.empty();
     if (!hasSopClass && !findInDataset(DCM_PixelData)) {
       close();
-      if (who) logLine("%s: \"%s\" is not a DICOM file", who, path);
+      if (who) logLine("%s: \"%s\" is not a DICOM file", who, shown);
       return false;
     }
   }

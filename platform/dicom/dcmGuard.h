@@ -11,11 +11,27 @@
 // received from a peer (storage server, retrieval, find, echo and send answers).
 #pragma once
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/ofstd/ofcond.h>
+
 #include <exception>
 #include <string>
 
 namespace redIRI {
 namespace detail {
+
+// The module number of the layer's own refusals (OFCondition): DCMTK keeps the numbers up to 1023
+// for its own modules and leaves those above to applications, so a refusal of ours is never
+// mistaken for one of DCMTK's codes.
+constexpr unsigned short kGuardModule = 1024 + 0x51;
+enum GuardCode : unsigned short {
+  kUnsoundStructure = 1,  // the structural walk refused the data set (the text says why)
+  kCheckCannotRun = 2,    // a check could not run, so the data set is refused unchecked
+  kReadFailed = 3,        // reading the file failed (the system's reason)
+};
+inline OFCondition guardRefusal(GuardCode code, const std::string& why) {
+  return makeOFCondition(kGuardModule, code, OF_error, why.c_str());
+}
 
 // A readable description of what was thrown: its type and what() ("std::out_of_range:
 // basic_string::substr: ..."), for "... threw <description>".

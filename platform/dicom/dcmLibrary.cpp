@@ -13,6 +13,7 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
 #include <typeinfo>
 #include <vector>
 
@@ -55,24 +57,59 @@ std::mutex g_destroyLock;
 // DCMTK's last error line on this thread. Appenders run on the thread that logs.
 thread_local std::string t_lastDcmtkError;
 
-class LastErrorAppender : public dcmtk::log4cplus::Appender {
+// How much of DCMTK's own logging reaches the program's log: QV_DCMTK_LOG names the least level
+// ("trace", "debug", "info", "warn", "error", "fatal" or "off"), "warn" when unset. DCMTK's
+// warnings (odd lengths, unusual encodings it reads all the same) and whatever the level lets
+// through are written as "DCMTK <level>: <text>". Its errors belong to a file or data set the
+// layer then refuses: the refusal's one line quotes the last of them as its detail, so they are
+// written on their own only when the level is raised to info or below.
+dcmtk::log4cplus::LogLevel g_forwardFrom = dcmtk::log4cplus::WARN_LOG_LEVEL;
+
+dcmtk::log4cplus::LogLevel forwardLevel() {
+  using namespace dcmtk::log4cplus;
+  const char* text = std::getenv("QV_DCMTK_LOG");
+  if (!text || !*text) return WARN_LOG_LEVEL;
+  const std::string name(text);
+  if (name == "trace") return TRACE_LOG_LEVEL;
+  if (name == "debug") return DEBUG_LOG_LEVEL;
+  if (name == "info") return INFO_LOG_LEVEL;
+  if (name == "error") return ERROR_LOG_LEVEL;
+  if (name == "fatal") return FATAL_LOG_LEVEL;
+  if (name == "off") return OFF_LOG_LEVEL;
+  return WARN_LOG_LEVEL;
+}
+
+class DcmtkLogAppender : public dcmtk::log4cplus::Appender {
  public:
-  ~LastErrorAppender() override { destructorImpl(); }
+  ~DcmtkLogAppender() override { destructorImpl(); }
   void close() override { closed = true; }
 
  protected:
   void append(const dcmtk::log4cplus::spi::InternalLoggingEvent& event) override {
-    t_lastDcmtkError.assign(event.getMessage().c_str());
+    using namespace dcmtk::log4cplus;
+    const LogLevel level = event.getLogLevel();
+    if (level >= ERROR_LOG_LEVEL) t_lastDcmtkError.assign(event.getMessage().c_str());
+    if (level < g_forwardFrom || (level >= ERROR_LOG_LEVEL && g_forwardFrom > INFO_LOG_LEVEL)) return;
+    const char* name = level >= FATAL_LOG_LEVEL ? "fatal"
+                       : level >= ERROR_LOG_LEVEL ? "error"
+                       : level >= WARN_LOG_LEVEL  ? "warning"
+                       : level >= INFO_LOG_LEVEL  ? "info"
+                       : level >= DEBUG_LOG_LEVEL ? "debug"
+                                                  : "trace";
+    detail::logLine("DCMTK %s: %s", name, event.getMessage().c_str());
   }
 };
 
 void initialise() {
-  // DCMTK's own error lines go nowhere but to the calling thread's last-error slot, which our
-  // own log line (the one record of a refusal, naming the file) quotes as its detail.
-  OFLog::configure(OFLogger::ERROR_LOG_LEVEL);
+  // DCMTK's lines never reach stderr: they go to the program's log as far as QV_DCMTK_LOG lets
+  // them, and its errors to the calling thread's last-error slot, which our own log line (the one
+  // record of a refusal, naming the file) quotes as its detail.
+  g_forwardFrom = forwardLevel();
+  const dcmtk::log4cplus::LogLevel least = std::min<dcmtk::log4cplus::LogLevel>(g_forwardFrom, dcmtk::log4cplus::ERROR_LOG_LEVEL);
+  OFLog::configure(static_cast<OFLogger::LogLevel>(least));
   dcmtk::log4cplus::Logger root = dcmtk::log4cplus::Logger::getRoot();
   root.removeAllAppenders();
-  root.addAppender(dcmtk::log4cplus::SharedAppenderPtr(new LastErrorAppender));
+  root.addAppender(dcmtk::log4cplus::SharedAppenderPtr(new DcmtkLogAppender));
   if (!dcmDataDict.isDictionaryLoaded()) {
     detail::logLine("DICOM library: no DCMTK data dictionary found (DCMDICTPATH); files cannot be read");
     return;

@@ -21,7 +21,7 @@ namespace detail {
 bool libraryReady();
 
 // DCMTK's last error line on the calling thread (empty when none), and forgets it. DCMTK's
-// logger writes nowhere else.
+// warnings (and, with QV_DCMTK_LOG raised, its other lines) are written to the log callback.
 std::string takeDcmtkError();
 
 // One line to the log callback (printf-style); nothing when no callback is installed.

@@ -485,25 +485,33 @@ OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size
   return EC_Normal;
 }
 
-// Parses gathered bytes in `xfer` once every declared length is known to lie within them.
-bool parse(std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::string& what, DcmDataset& out,
-           std::string& why) {
+}  // namespace
+
+bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::string& what,
+                   DcmDataset& out, std::string& why) {
+  // DCMTK's buffer stream does not write to the buffer it reads.
+  auto* data = const_cast<unsigned char*>(bytes.data());
   {
     DcmInputBufferStream walk;
-    walk.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+    walk.setBuffer(data, static_cast<offile_off_t>(bytes.size()));
     walk.setEos();
     const bool deflated = xfer.getStreamCompression() == ESC_zlib;
     if (deflated && walk.installCompressionFilter(ESC_zlib).bad()) {
       why = "the " + what + " cannot be inflated";
       return false;
     }
-    if (!declaredLengthsFit(walk, xfer.getXfer(), what, deflated ? kMaxInflatedBytes : UINT64_MAX, why)) return false;
+    WalkLimits limits;
+    limits.limit = deflated ? kMaxInflatedBytes : UINT64_MAX;
+    limits.storedBytes = bytes.size();  // as sent: deflated data sets count their deflated bytes
+    WalkTally tally;
+    if (!walkDataSet(walk, xfer.getXfer(), what, limits, tally, why)) return false;
   }
   DcmInputBufferStream in;
-  in.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+  in.setBuffer(data, static_cast<offile_off_t>(bytes.size()));
   in.setEos();
   OFCondition cond = EC_Normal;
   std::string thrown;
+  takeDcmtkError();
   if (!survives(
           [&] {
             out.transferInit();
@@ -515,13 +523,12 @@ bool parse(std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::st
     return false;
   }
   if (cond != EC_Normal) {
-    why = "the " + what + " cannot be parsed: " + cond.text();
+    const std::string detail = takeDcmtkError();
+    why = "the " + what + " cannot be parsed: " + cond.text() + (detail.empty() ? "" : " (" + detail + ")");
     return false;
   }
   return true;
 }
-
-}  // namespace
 
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
                        DcmDataset*& dataset, std::string& why, size_t limit) {
@@ -544,7 +551,7 @@ Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_Presentation
     return Receipt::Refused;
   }
   auto received = std::make_unique<DcmDataset>();
-  if (!parse(bytes, xfer, "received data set", *received, why)) return Receipt::Refused;
+  if (!parseReceived(bytes, xfer, "received data set", *received, why)) return Receipt::Refused;
   presId = pid;
   dataset = received.release();
   return Receipt::Received;
@@ -559,7 +566,7 @@ OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_Presenta
   if (cond.bad()) return cond;
   std::string why;
   DcmDataset command;
-  if (!parse(bytes, DcmXfer(EXS_LittleEndianImplicit), "command", command, why)) return receiveFailure(why);
+  if (!parseReceived(bytes, DcmXfer(EXS_LittleEndianImplicit), "command", command, why)) return receiveFailure(why);
   T_ASC_PresentationContext context;
   if (ASC_findAcceptedPresentationContext(assoc->params, pid, &context).bad())
     return receiveFailure("a command came on a presentation context that was not accepted");

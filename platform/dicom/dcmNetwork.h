@@ -145,6 +145,12 @@ enum class Receipt {
   Failed,    // the association broke, stopped answering or broke the protocol
 };
 
+// Parses a command or data set gathered from a peer, in `xfer`, once the structural walk
+// (walkDataSet: nesting, size of the tree, directory records, declared lengths) has found it sound.
+// False with the reason, naming the bytes as `what`.
+bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::string& what,
+                   DcmDataset& out, std::string& why);
+
 // Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does, of at
 // most `limit` bytes as it arrives. Received: `dataset` (owned by the caller) and `presId` are
 // set. Otherwise the reason is in `why`.

@@ -143,13 +143,12 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
     const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
     if (fd >= 0) {
       ::fchmod(fd, 0644);
-      const bool saved = saveTo(fd, error);
-      if (!saved) {
+      char self[64];
+      std::snprintf(self, sizeof(self), "/proc/self/fd/%d", fd);
+      if (!saveTo(fd, error) || !readsBack(self, final, error)) {
         ::close(fd);
         return false;
       }
-      char self[64];
-      std::snprintf(self, sizeof(self), "/proc/self/fd/%d", fd);
       bool linked = ::linkat(AT_FDCWD, self, AT_FDCWD, final.c_str(), AT_SYMLINK_FOLLOW) == 0;
       int linkError = linked ? 0 : errno;
       if (!linked && linkError == EEXIST) {
@@ -191,7 +190,7 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
   }
   ::fchmod(fd, 0644);
   const std::string temp(name.data());
-  const bool saved = saveTo(fd, error);
+  const bool saved = saveTo(fd, error) && readsBack(temp.c_str(), final, error);
   ::close(fd);
   if (!saved) {
     ::unlink(temp.c_str());
@@ -203,6 +202,16 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
     return false;
   }
   return true;
+}
+
+bool ReceivedObject::readsBack(const char* path, const std::string& final, std::string& error) {
+  // The file is opened as the library opens any file: what is acknowledged is always listed and
+  // opened later.
+  DicomFile check;
+  if (check.open(path, "stored image check", final.c_str())) return true;
+  m_unreadable = true;
+  error = "the written file cannot be read back";
+  return false;
 }
 
 DCM_MESSAGE* ReceivedObject::record(const std::string& seriesFolder) {
@@ -294,7 +303,8 @@ bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_Presenta
       xfer = DcmXfer(context.acceptedTransferSyntax).getXfer();
     object = std::make_unique<ReceivedObject>(dataset, xfer, language, request.AffectedSOPInstanceUID);
     written = write(*object);
-    status = written ? STATUS_Success : STATUS_STORE_Refused_OutOfResources;
+    status = written ? STATUS_Success
+                     : object->unreadable() ? STATUS_STORE_Error_CannotUnderstand : STATUS_STORE_Refused_OutOfResources;
   }
 
   T_DIMSE_C_StoreRSP response;

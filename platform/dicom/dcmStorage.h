@@ -39,14 +39,19 @@ class ReceivedObject {
   // Writes the object as folder + fileName() (folder absolute, ending in "/"). The file appears
   // there only complete: it is written unnamed in `folder` and then linked, or, where the system
   // has no unnamed files, written in tempFolder (same file system) and renamed. False with the
-  // reason in `error`; no file is left behind then.
+  // reason in `error`; no file is left behind then. The file is read back as the library reads
+  // files before it gets its name: one it would refuse is not kept (unreadable() then).
   bool write(const std::string& folder, const std::string& tempFolder, std::string& error);
 
   // The record of the stored file: texts cut at character boundaries, empty identifying values
   // replaced, sex as "F", "M" or "U", times cut to HHMMSS. seriesFolder ends in "/".
   DCM_MESSAGE* record(const std::string& seriesFolder);
 
+  // Whether the last write failed because the written file could not be read back.
+  bool unreadable() const { return m_unreadable; }
+
  private:
+  bool readsBack(const char* path, const std::string& final, std::string& error);
   std::string sopUid();
   // Writes the file (meta header and data set) into the open file; false with the reason.
   bool saveTo(int fd, std::string& error);
@@ -54,14 +59,16 @@ class ReceivedObject {
   DicomFile m_file;
   E_TransferSyntax m_xfer;
   std::string m_requestedSopUid;
+  bool m_unreadable = false;
 };
 
 // Serves one C-STORE request whose command has arrived: receives its data set, lets `write`
 // place it, answers the peer (success, or "out of resources" when `write` returned false) and
 // then, for a written object, calls `stored`. A data set that is empty, lacks its SOP Class or
 // Instance UID or names others than the request is refused ("data set does not match SOP
-// class") and logged with `who`; nothing is written then. So is one that cannot be parsed or
-// declares more than it holds ("cannot understand"). False when the association broke; the
+// class") and logged with `who`; nothing is written then. So is one that cannot be parsed or that
+// the structural walk refuses, and one whose written file does not read back ("cannot
+// understand"): whatever is acknowledged with success is listed and opened by the library. False when the association broke; the
 // reason is in `error`.
 bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
                        T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,

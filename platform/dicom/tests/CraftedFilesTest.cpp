@@ -1,9 +1,11 @@
 // Files crafted to break the reader, kept from fuzzing in data/crafted/ (a damaged directory
-// record that makes DCMTK throw, deflated data sets whose last element declares gigabytes, and
-// every later finding). Each reader refuses them with a log line naming the file, reserves
-// nothing near what they declare, and reads the next sound file as usual; the storage server
-// refuses their data sets sent as they are by a peer on 127.0.0.1, stores and announces nothing,
-// and takes the next association.
+// record that makes DCMTK throw, deflated data sets whose last element declares gigabytes,
+// sequences nested 6,000 deep, and every later finding), and rows made here beside genuine
+// objects that look like them. Each reader refuses the crafted ones with a log line naming the
+// file, reserves nothing near what they declare, and reads the next sound file as usual; the
+// storage server refuses their data sets sent as they are by a peer on 127.0.0.1 with "cannot
+// understand", stores and announces nothing, and stores the next image on the same association.
+// The genuine rows read by every route and are stored.
 #include <gtest/gtest.h>
 
 #include <dcmtk/config/osconfig.h>
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmNetwork.h"
 #include "qvTestPaths.h"
@@ -34,17 +37,101 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Every crafted file, the four first found among them.
-std::vector<std::string> craftedFiles() {
-  std::vector<std::string> files;
+// A row of the tables: a file, and whether every route reads it or refuses it.
+struct Row {
+  std::string path;
+  bool reads;
+};
+
+// The content tree of a report nested `levels` containers deep, ending in a measurement with its
+// value and units: every level a Content Sequence item with its concept name.
+void addReportTree(DcmItem& root, int levels) {
+  auto concept = [](DcmItem& item, const char* code, const char* meaning) {
+    DcmItem* name = nullptr;
+    ASSERT_TRUE(item.findOrCreateSequenceItem(DCM_ConceptNameCodeSequence, name, 0).good());
+    name->putAndInsertString(DCM_CodeValue, code);
+    name->putAndInsertString(DCM_CodingSchemeDesignator, "DCM");
+    name->putAndInsertString(DCM_CodeMeaning, meaning);
+  };
+  root.putAndInsertString(DCM_ValueType, "CONTAINER");
+  concept(root, "126000", "Imaging Measurement Report");
+  DcmItem* item = &root;
+  for (int level = 0; level < levels; ++level) {
+    DcmItem* inner = nullptr;
+    ASSERT_TRUE(item->findOrCreateSequenceItem(DCM_ContentSequence, inner, 0).good());
+    inner->putAndInsertString(DCM_RelationshipType, "CONTAINS");
+    inner->putAndInsertString(DCM_ValueType, level + 1 < levels ? "CONTAINER" : "NUM");
+    concept(*inner, level + 1 < levels ? "125007" : "410668003", level + 1 < levels ? "Measurement Group" : "Length");
+    item = inner;
+  }
+  DcmItem *value = nullptr, *units = nullptr;
+  ASSERT_TRUE(item->findOrCreateSequenceItem(DCM_MeasuredValueSequence, value, 0).good());
+  value->putAndInsertString(DCM_NumericValue, "12.5");
+  ASSERT_TRUE(value->findOrCreateSequenceItem(DCM_MeasurementUnitsCodeSequence, units, 0).good());
+  units->putAndInsertString(DCM_CodeValue, "mm");
+  units->putAndInsertString(DCM_CodingSchemeDesignator, "UCUM");
+  units->putAndInsertString(DCM_CodeMeaning, "millimeter");
+}
+
+// `depth` sequences nested in one another below the data set.
+void nest(DcmItem& top, int depth) {
+  DcmItem* item = &top;
+  for (int level = 0; level < depth; ++level) {
+    DcmItem* inner = nullptr;
+    ASSERT_TRUE(item->findOrCreateSequenceItem(DCM_ReferencedSeriesSequence, inner, 0).good());
+    item = inner;
+  }
+  item->putAndInsertString(DCM_SeriesInstanceUID, "1.2.3");
+}
+
+// Every crafted file (the first found among them named), then the rows made here.
+std::vector<Row> rows(const TempDir& dir) {
+  std::vector<Row> all;
   for (const auto& entry : fs::directory_iterator(QV_TEST_DATA_DIR "/crafted"))
-    if (entry.is_regular_file()) files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  for (const char* name : {"directory-record-aborts.dcm", "huge-declared-length-1.dcm", "huge-declared-length-2.dcm",
-                           "huge-declared-length-3.dcm"})
-    EXPECT_NE(std::find(files.begin(), files.end(), QV_TEST_DATA_DIR "/crafted/" + std::string(name)), files.end())
+    if (entry.is_regular_file()) all.push_back({entry.path().string(), false});
+  std::sort(all.begin(), all.end(), [](const Row& a, const Row& b) { return a.path < b.path; });
+  for (const char* name : {"deep-nesting-6000.dcm", "directory-record-aborts.dcm", "huge-declared-length-1.dcm",
+                           "huge-declared-length-2.dcm", "huge-declared-length-3.dcm"})
+    EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const Row& r) { return fs::path(r.path).filename() == name; }))
         << name;
-  return files;
+  auto made = [&](const char* name, bool reads, const ImageSpec& spec, const std::function<void(DcmDataset&)>& edit,
+                  E_TransferSyntax xfer = EXS_LittleEndianExplicit) {
+    const std::string path = dir.file(name);
+    writeImage(path, spec, xfer);
+    if (edit) editFile(path, edit);
+    all.push_back({path, reads});
+  };
+  ImageSpec report;
+  report.sopClassUid = UID_ComprehensiveSRStorage;
+  report.pixelData = false;
+  // The deepest real-shaped object: a measurement report 24 containers deep (26 sequences).
+  made("deepest-report.dcm", true, report, [](DcmDataset& d) { addReportTree(d, 24); });
+  const int bound = redIRI::detail::kMaxSequenceDepth;
+  made("nested-to-the-bound.dcm", true, greySpec(4, 4), [bound](DcmDataset& d) { nest(d, bound); });
+  made("nested-past-the-bound.dcm", false, greySpec(4, 4), [bound](DcmDataset& d) { nest(d, bound + 1); });
+  // A CT whose Temporal Position Index, 4640, is written 04 00 20 12: the tag of a directory
+  // record sequence, as bytes of a length and a value.
+  ImageSpec ct = greySpec(8, 8);
+  ct.sopClassUid = UID_CTImageStorage;
+  made("ct-temporal-position-4640.dcm", true, ct, [](DcmDataset& d) { d.putAndInsertUint32(DCM_TemporalPositionIndex, 4640); });
+  // 5.6 MB of empty items: 180 MB for DCMTK.
+  {
+    const std::string path = dir.file("empty-items.dcm");
+    writeImage(path, greySpec(4, 4));
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    const char open[] = {'\xFA', '\xFF', '\xFA', '\xFF', 'S', 'Q', 0, 0, '\xFF', '\xFF', '\xFF', '\xFF'};
+    const char item[] = {'\xFE', '\xFF', 0, '\xE0', 0, 0, 0, 0}, end[] = {'\xFE', '\xFF', '\xDD', '\xE0', 0, 0, 0, 0};
+    out.write(open, sizeof(open));
+    for (int i = 0; i < 700000; ++i) out.write(item, sizeof(item));
+    out.write(end, sizeof(end));
+    all.push_back({path, false});
+  }
+  // A deflated image of 32 MB in 40 KB: opening it inflates nothing into memory.
+  ImageSpec large = greySpec(4, 4);
+  large.rows = large.columns = 4096;
+  large.pixels.assign(size_t(4096) * 4096 * 2, 0);
+  made("deflated-large-image.dcm", true, large, nullptr, EXS_DeflatedLittleEndianExplicit);
+  return all;
 }
 
 // The most one allocation may take while a crafted file is read: a bounded multiple of the
@@ -52,11 +139,10 @@ std::vector<std::string> craftedFiles() {
 size_t allowedFor(const std::string& path) { return (size_t(1) << 20) + 1100 * fs::file_size(path); }
 
 // A crafted file as a peer would send it: the data set's bytes exactly as stored, in the
-// transfer syntax the file meta header names, for the SOP instance it names (as an image: a
-// directory is no storage class).
+// transfer syntax the file meta header names, for the SOP class and instance it names.
 const char* const kSentAs = UID_SecondaryCaptureImageStorage;
 struct Sent {
-  std::string sopInstance, syntax;
+  std::string sopClass = kSentAs, sopInstance, syntax;
   std::vector<uint8_t> dataSet;
 };
 
@@ -77,6 +163,7 @@ Sent asSent(const std::string& path) {
     if (valueAt + length > start) break;
     std::string value(bytes.begin() + valueAt, bytes.begin() + valueAt + length);
     while (!value.empty() && (value.back() == '\0' || value.back() == ' ')) value.pop_back();
+    if (u16(at) == 0x0002 && u16(at + 2) == 0x0002 && !value.empty()) sent.sopClass = value;
     if (u16(at) == 0x0002 && u16(at + 2) == 0x0003) sent.sopInstance = value;
     if (u16(at) == 0x0002 && u16(at + 2) == 0x0010) sent.syntax = value;
     at = valueAt + length;
@@ -97,24 +184,27 @@ TEST(CraftedFiles, EveryReaderRefusesThemAndReadsTheNextFile) {
   writeImage(sound, greySpec(4, 4));
   redIRI::dcmReader reader;
   redIRI::dcmReadTag tags;
-  for (const std::string& path : craftedFiles()) {
+  for (const Row& row : rows(dir)) {
+    const std::string& path = row.path;
     SCOPED_TRACE(path);
     CallbackCapture log;
     AllocationWatch allocations;
-    EXPECT_FALSE(reader.setFile(path.c_str()));
-    redIRI::dcmReader::PixelType type;
+    EXPECT_EQ(reader.setFile(path.c_str()), row.reads);
+    EXPECT_EQ(tags.setFile(path.c_str()), row.reads);
     int count = -1;
+    redIRI::dcmReadTag::DicomTags* list = tags.getTagList(count);
+    EXPECT_EQ(list != nullptr, row.reads);
+    redIRI::dcmReadTag::freeTagList(list);
+    redIRI::DCM_MESSAGE record;
+    EXPECT_EQ(tags.getDicomMessage(record), row.reads);
+    allocations.stop();
+    EXPECT_LT(allocations.largest(), allowedFor(path)) << "bytes reserved at once";
+    if (row.reads) continue;
+    redIRI::dcmReader::PixelType type;
     EXPECT_FALSE(reader.readDicomPixelType(type));
     EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
     EXPECT_EQ(count, 0);
     EXPECT_FALSE(reader.convertToPngFile(dir.file("x.png").c_str(), true));
-    EXPECT_FALSE(tags.setFile(path.c_str()));
-    EXPECT_EQ(tags.getTagList(count), nullptr);
-    EXPECT_EQ(count, 0);
-    redIRI::DCM_MESSAGE record;
-    EXPECT_FALSE(tags.getDicomMessage(record));
-    allocations.stop();
-    EXPECT_LT(allocations.largest(), allowedFor(path)) << "bytes reserved at once";
     EXPECT_TRUE(log.logged("dcmReader: cannot read \"" + path + "\"")) << ::testing::PrintToString(log.logLines());
     EXPECT_TRUE(log.logged("dcmReadTag: cannot read \"" + path + "\""));
 
@@ -122,48 +212,76 @@ TEST(CraftedFiles, EveryReaderRefusesThemAndReadsTheNextFile) {
     EXPECT_NE(reader.readDicomPixelPointer(type, count), nullptr);
     EXPECT_EQ(count, 16);
     ASSERT_TRUE(tags.setFile(sound.c_str()));
-    redIRI::dcmReadTag::DicomTags* list = tags.getTagList(count);
+    list = tags.getTagList(count);
     EXPECT_NE(list, nullptr);
     redIRI::dcmReadTag::freeTagList(list);
   }
 }
 
-TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndTakesTheNextAssociation) {
+// The context accepted for `sopClass` in `syntax` (0 when none).
+static T_ASC_PresentationContextID acceptedContext(T_ASC_Association* assoc, const std::string& sopClass,
+                                                   const std::string& syntax) {
+  for (int i = 0; i < ASC_countPresentationContexts(assoc->params); ++i) {
+    T_ASC_PresentationContext pc;
+    if (ASC_getPresentationContext(assoc->params, i, &pc).good() && pc.resultReason == ASC_P_ACCEPTANCE &&
+        sopClass == pc.abstractSyntax && syntax == pc.acceptedTransferSyntax)
+      return pc.presentationContextID;
+  }
+  return 0;
+}
+
+TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndStoresTheNextImage) {
   ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
   MessageCapture messages;
   CallbackCapture log;
   ServerFixture f;
   f.server.setRoot(f.root.c_str());
   ASSERT_TRUE(f.begin());
+  const std::string soundFile = f.dir.file("sound.dcm");
+  writeImage(soundFile, greySpec(4, 4));
+  const Sent sound = asSent(soundFile);
 
-  for (const std::string& path : craftedFiles()) {
+  size_t stored = 0, genuine = 0;
+  for (const Row& row : rows(f.dir)) {
+    const std::string& path = row.path;
     SCOPED_TRACE(path);
-    const Sent sent = asSent(path);
+    Sent sent = asSent(path);
+    if (!row.reads) sent.sopClass = kSentAs;  // as an image: a directory is no storage class
     redIRI::detail::SocketWatch watch;
     redIRI::detail::ClientAssociation client(watch);
     std::string error;
-    ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP", {{kSentAs, {sent.syntax}}}, error)) << error;
-    const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), kSentAs);
+    ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP",
+                            {{sent.sopClass, {sent.syntax}}, {sound.sopClass, {sound.syntax}}}, error))
+        << error;
+    const T_ASC_PresentationContextID presId = acceptedContext(client.get(), sent.sopClass, sent.syntax);
+    const T_ASC_PresentationContextID soundId = acceptedContext(client.get(), sound.sopClass, sound.syntax);
     ASSERT_NE(presId, 0);
+    ASSERT_NE(soundId, 0);
     log.clear();
     AllocationWatch allocations;
-    const std::string outcome = sendRawStore(client.get(), presId, kSentAs, sent.sopInstance, sent.dataSet);
+    const std::string outcome = sendRawStore(client.get(), presId, sent.sopClass, sent.sopInstance, sent.dataSet);
     allocations.stop();
-    // Refused as a data set that cannot be understood; the association is still in step.
-    EXPECT_EQ(outcome, "0xc000");
-    EXPECT_LT(allocations.largest(), allowedFor(path)) << "bytes reserved at once";
-    EXPECT_TRUE(log.logged("refused the image")) << ::testing::PrintToString(log.logLines());
+    // Refused as a data set that cannot be understood; the association is still in step and
+    // stores the next image.
+    EXPECT_EQ(outcome, row.reads ? "0x0000" : "0xc000") << ::testing::PrintToString(log.logLines());
+    // A genuine deflated data set is inflated in memory: it is stored whole.
+    EXPECT_LT(allocations.largest(), allowedFor(path) + (row.reads ? size_t(40) << 20 : 0)) << "bytes reserved at once";
+    if (!row.reads) EXPECT_TRUE(log.logged("refused the image")) << ::testing::PrintToString(log.logLines());
+    EXPECT_EQ(sendRawStore(client.get(), soundId, sound.sopClass, sound.sopInstance, sound.dataSet), "0x0000");
+    stored += row.reads ? 2 : 1;
+    genuine += row.reads ? 1 : 0;
+    EXPECT_TRUE(messages.waitForCount(3, stored, 10000));
     client.release();
   }
-  EXPECT_EQ(filesBelow(f.root), 0u);
-  EXPECT_TRUE(messages.withCode(3).empty());
+  // Each genuine row, and the sound image stored again and again; nothing of the crafted rows.
+  EXPECT_EQ(filesBelow(f.root), genuine + 1);
+  EXPECT_EQ(messages.withCode(3).size(), stored);
 
   // The next association is served as usual.
-  const std::vector<std::string> files = writeSeries(f.dir.file("sound"), SeriesSpec(), 1);
+  const std::vector<std::string> files = writeSeries(f.dir.file("next"), SeriesSpec(), 1);
   Peer tool({"storescu", "-aec", "ANY-SCP", "127.0.0.1", std::to_string(f.port), files[0]}, f.dir.file("storescu.log"));
   EXPECT_EQ(tool.wait(20000), 0) << tool.log();
-  EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
-  EXPECT_EQ(filesBelow(f.root), 1u);
+  EXPECT_TRUE(messages.waitForCount(3, stored + 1, 10000));
   f.server.StopDicomServer();
 }
 
