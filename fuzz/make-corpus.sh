@@ -2,7 +2,11 @@
 # Writes the seed corpora of the fuzz targets below <corpus-folder>/<target>/:
 #   dicom         tiny series from qv_make_series (grey, RGB, multi-frame), recompressed with
 #                 DCMTK's tools (JPEG baseline and lossless, JPEG-LS, RLE, big endian, implicit),
+#                 data sets of nested sequences, items and undefined lengths in every encoding,
 #                 and, when python3-pydicom is installed, the real-world files of its data folder
+#   received      data sets as a peer sends them (no meta group), led by one byte that picks the
+#                 accepted transfer syntax (see fuzz_received.cpp): the plain seeds and the nested
+#                 ones
 #   series_cache  a series and a volume cache written by the program's own writer
 #   unzip         small archives made with zip(1) (nested folders, stored and deflated entries)
 #   plist         the program's own colour tables and hanging protocol file
@@ -13,7 +17,7 @@ build=${2:-build/fuzz}
 src=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$corpus"/{dicom,series_cache,unzip,plist}
+mkdir -p "$corpus"/{dicom,received,series_cache,unzip,plist}
 corpus=$(cd "$corpus" && pwd)  # the zip step below runs in another folder
 
 series="$build/tools/dcmseries/qv_make_series"
@@ -32,6 +36,69 @@ for f in $(find "$work" -type f | sort); do
   dcmconv --write-xfer-implicit "$f" "$corpus/dicom/implicit-$n.dcm" 2>/dev/null || true
   dcmconv --write-dataset "$f" "$corpus/dicom/nometa-$n.dcm" 2>/dev/null || true
   n=$((n + 1))
+done
+
+# Nested sequences, items of defined and undefined length, UN holding items, fragments, empty
+# items, and nesting past the walk's bound: as files (preamble and meta group) and as received
+# data sets. Syntax bytes of fuzz_received.cpp: 0 explicit, 1 implicit, 3 big endian little.
+python3 - "$corpus" <<'PY'
+import struct, sys
+corpus = sys.argv[1]
+def element(g, e, vr, value, big=False, implicit=False, length=None):
+    n = len(value) if length is None else length
+    o = '>' if big else '<'
+    head = struct.pack(o + 'HH', g, e)
+    if implicit or g == 0xFFFE:
+        return head + struct.pack(o + 'I', n) + value
+    if vr in (b'OB', b'OW', b'SQ', b'UN', b'UT', b'UC'):
+        return head + vr + b'\0\0' + struct.pack(o + 'I', n) + value
+    return head + vr + struct.pack(o + 'H', n) + value
+U = 0xFFFFFFFF
+def item(body, big=False, defined=True):
+    if defined:
+        return element(0xFFFE, 0xE000, None, body, big)
+    return element(0xFFFE, 0xE000, None, body, big, length=U) + element(0xFFFE, 0xE00D, None, b'', big)
+def seq(tag, items, big=False, implicit=False, defined=True):
+    body = b''.join(items)
+    if defined:
+        return element(tag[0], tag[1], b'SQ', body, big, implicit)
+    return element(tag[0], tag[1], b'SQ', body, big, implicit, length=U) + element(0xFFFE, 0xE0DD, None, b'', big)
+def ident(big=False, implicit=False):
+    return (element(0x0008, 0x0016, b'UI', b'1.2.840.10008.5.1.4.1.1.7\0', big, implicit) +
+            element(0x0008, 0x0018, b'UI', b'1.2.3.4\0', big, implicit) +
+            element(0x0010, 0x0010, b'PN', b'NEST^ED ', big, implicit))
+def nested(depth, big=False, implicit=False, defined=True):
+    inner = element(0x0008, 0x0100, b'SH', b'CODE', big, implicit)
+    for _ in range(depth):
+        inner = seq((0x0040, 0xA730), [item(inner, big, defined)], big, implicit, defined)
+    return inner
+def pixels(big=False):
+    frags = item(b'', big) + item(b'\xff\xd8\xff\xd9', big)
+    return element(0x7FE0, 0x0010, b'OB', frags, big, length=U) + element(0xFFFE, 0xE0DD, None, b'', big)
+cases = {
+    'nest-defined': (0, ident() + nested(6)),
+    'nest-undefined': (0, ident() + nested(6, defined=False)),
+    'nest-implicit': (1, ident(implicit=True) + nested(5, implicit=True, defined=False)),
+    'nest-big': (3, ident(big=True) + nested(4, big=True)),
+    'nest-deep': (0, ident() + nested(140, defined=False)),
+    'un-items': (0, ident() + element(0x0040, 0xA730, b'UN', item(element(0x0008, 0x0100, None, b'CODE', implicit=True)))),
+    'un-undefined': (0, ident() + element(0x0040, 0xA730, b'UN', b'', length=U) +
+                     item(element(0x0008, 0x0100, None, b'CODE', implicit=True), defined=False) +
+                     element(0xFFFE, 0xE0DD, None, b'')),
+    'empty-items': (0, ident() + seq((0x0008, 0x1140), [item(b'')] * 64, defined=False)),
+    'fragments': (0, ident() + pixels()),
+}
+meta_syntax = {0: b'1.2.840.10008.1.2.1\0', 1: b'1.2.840.10008.1.2\0', 3: b'1.2.840.10008.1.2.2\0'}
+for name, (syntax, data) in cases.items():
+    with open(f'{corpus}/received/{name}', 'wb') as f:
+        f.write(bytes([syntax]) + data)
+    group = element(0x0002, 0x0001, b'OB', b'\0\1') + element(0x0002, 0x0010, b'UI', meta_syntax[syntax])
+    meta = element(0x0002, 0x0000, b'UL', struct.pack('<I', len(group))) + group
+    with open(f'{corpus}/dicom/{name}.dcm', 'wb') as f:
+        f.write(b'\0' * 128 + b'DICM' + meta + data)
+PY
+for f in "$corpus"/dicom/nometa-*.dcm; do
+  { printf '\000'; cat "$f"; } >"$corpus/received/$(basename "$f" .dcm)"
 done
 
 # Real-world files (odd encodings, private tags, damaged headers) when pydicom's test data is here.
