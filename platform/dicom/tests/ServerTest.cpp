@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -58,6 +60,17 @@ bool inside(const std::string& root, const std::string& path) {
   const std::string canonical = fs::weakly_canonical(path).string();
   const std::string base = fs::weakly_canonical(root).string();
   return canonical.compare(0, base.size(), base) == 0 && canonical.size() > base.size();
+}
+
+std::vector<redIRI::detail::ProposedContext> verification() {
+  return {{UID_VerificationSOPClass, redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}};
+}
+
+// Waits until the server logged a line holding `fragment`.
+bool waitLogged(const CallbackCapture& log, const std::string& fragment, int timeoutMs = 10000) {
+  const long long end = nowMs() + timeoutMs;
+  while (!log.logged(fragment) && nowMs() < end) usleep(2000);
+  return log.logged(fragment);
 }
 
 }  // namespace
@@ -184,11 +197,29 @@ TEST(Server, HostileValuesStayInsideTheRoot) {
   EXPECT_EQ(filesBelow(f.dir.path()), filesBelow(f.root) + 3u) << "nothing was written outside the root";
 }
 
-TEST(Server, SeveralSendersAtOnce) {
+// What else holds the server while four senders send: nothing, six peers that connected and say
+// nothing, or six associations that went quiet once accepted. Each holds one slot, nothing more.
+enum class Silent { None, Connections, Associations };
+
+class SeveralSendersAtOnce : public ::testing::TestWithParam<Silent> {};
+
+TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
   MessageCapture messages;
+  CallbackCapture log;
   ServerFixture f;
   f.server.setRoot(f.root.c_str());
   ASSERT_TRUE(f.begin());
+  std::vector<int> silent;
+  redIRI::detail::SocketWatch watch;
+  std::vector<std::unique_ptr<redIRI::detail::ClientAssociation>> quiet;
+  for (int i = 0; i < 6 && GetParam() == Silent::Connections; ++i) silent.push_back(connectLoopback(f.port));
+  if (GetParam() == Silent::Connections) ASSERT_TRUE(waitLogged(log, "connection from 127.0.0.1, 6 open"));
+  for (int i = 0; i < 6 && GetParam() == Silent::Associations; ++i) {
+    std::string error;
+    quiet.push_back(std::make_unique<redIRI::detail::ClientAssociation>(watch));
+    ASSERT_TRUE(quiet.back()->open("127.0.0.1", f.port, "ANY-SCP", verification(), error)) << error;
+  }
+
   std::vector<std::unique_ptr<Peer>> senders;
   for (int i = 0; i < 4; ++i) {
     SeriesSpec spec;
@@ -200,6 +231,45 @@ TEST(Server, SeveralSendersAtOnce) {
   for (auto& s : senders) EXPECT_EQ(s->wait(20000), 0) << s->log();
   ASSERT_TRUE(messages.waitForCount(3, 20, 10000)) << messages.withCode(3).size() << " records";
   EXPECT_EQ(filesBelow(f.root), 20u);
+  for (int fd : silent) ::close(fd);
+}
+
+std::string silentName(const ::testing::TestParamInfo<Silent>& info) {
+  const char* names[] = {"Alone", "WhileSixConnectionsSayNothing", "WhileSixAssociationsAreQuiet"};
+  return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
+                         ::testing::Values(Silent::None, Silent::Connections, Silent::Associations), silentName);
+
+// Quiet associations fill what one address may hold: the next is refused at once as a transient
+// local limit, and so is a store from there; once one of them ends, the store goes through.
+TEST(Server, MoreQuietAssociationsThanSlotsGetARefusalNotAStall) {
+  MessageCapture messages;
+  CallbackCapture log;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+  redIRI::detail::SocketWatch watch;
+  std::vector<std::unique_ptr<redIRI::detail::ClientAssociation>> quiet;
+  std::string error;
+  while (error.empty() && quiet.size() < 64) {
+    quiet.push_back(std::make_unique<redIRI::detail::ClientAssociation>(watch));
+    if (!quiet.back()->open("127.0.0.1", f.port, "ANY-SCP", verification(), error)) quiet.pop_back();
+  }
+  EXPECT_NE(error.find("Rejected Transient"), std::string::npos) << error;
+  EXPECT_NE(error.find("Local Limit Exceeded"), std::string::npos) << error;
+  EXPECT_GE(quiet.size(), 10u) << "one sender may still open 8 associations at once, and more";
+
+  const std::vector<std::string> files = writeSeries(f.dir.file("a"), SeriesSpec(), 1);
+  EXPECT_NE(storescu(f, files, f.dir.file("refused.log")), 0);
+  EXPECT_NE(readText(f.dir.file("refused.log")).find("Local Limit Exceeded"), std::string::npos)
+      << readText(f.dir.file("refused.log"));
+  quiet.back()->abort();
+  quiet.pop_back();
+  ASSERT_TRUE(waitLogged(log, "closed, " + std::to_string(quiet.size()) + " open"));
+  EXPECT_EQ(storescu(f, files, f.dir.file("stored.log")), 0) << readText(f.dir.file("stored.log"));
+  EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
 }
 
 TEST(Server, UnwritableRootAnswersFailureAndAnnouncesNothing) {
@@ -223,8 +293,8 @@ TEST(Server, StopsPromptlyWithIdleAndBadPeersAndFreesThePort) {
   f.server.setRoot(f.root.c_str());
   ASSERT_TRUE(f.begin());
 
-  // A peer that sends garbage, an association left idle after it was accepted, and (last, as
-  // it holds up the listener) a peer that connects and says nothing.
+  // A peer that sends garbage, an association left idle after it was accepted, and a peer that
+  // connects and says nothing.
   const int garbage = connectLoopback(f.port);
   ASSERT_GE(garbage, 0);
   const char junk[] = "GET / HTTP/1.0\r\n\r\n this is not DICOM";
@@ -276,7 +346,8 @@ TEST(Server, RefusesAPortInUseAndBadSettings) {
 }
 
 // Every association socket, ours and the server's, sends at once (Nagle's algorithm off): with
-// it on, each C-STORE exchange waits for the peer's delayed acknowledgement.
+// it on, each C-STORE exchange waits for the peer's delayed acknowledgement. The server's reads
+// are bounded by its timeout.
 TEST(Server, AssociationSocketsHaveNagleOff) {
   ::setenv("TCP_NODELAY", "0", 1);  // whatever the environment says
   ServerFixture f;
@@ -311,6 +382,11 @@ TEST(Server, AssociationSocketsHaveNagleOff) {
   }
   ASSERT_GE(serverSide, 0) << "the server's end of the association";
   EXPECT_TRUE(noDelay(serverSide)) << "the accepting side";
+  // A peer that stops halfway through a PDU holds its connection one timeout at most.
+  timeval bound{};
+  socklen_t size = sizeof(bound);
+  ASSERT_EQ(::getsockopt(serverSide, SOL_SOCKET, SO_RCVTIMEO, &bound, &size), 0);
+  EXPECT_EQ(bound.tv_sec, 10);
   client.release();
 }
 
