@@ -3,7 +3,11 @@
 #include "NSNotificationCenter.h"
 #include "dcmLib.h"
 
+#include <chrono>
+#include <thread>
+
 std::atomic<int> StoredImageRelay::relayed{0};
+std::atomic<int> StoredImageRelay::holdAt{0};
 
 namespace {
 
@@ -16,7 +20,9 @@ void onMessage(int code, const char* text)
     NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_DB_ADD_IMAGE, data, nullptr,
                                                                 true);
     data->release();
-    ++StoredImageRelay::relayed;
+    const int count = ++StoredImageRelay::relayed;
+    if (StoredImageRelay::holdAt > 0 && count >= StoredImageRelay::holdAt)
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
 } // namespace
@@ -24,6 +30,7 @@ void onMessage(int code, const char* text)
 StoredImageRelay::StoredImageRelay()
 {
     relayed = 0;
+    holdAt = 0;
     NSUI::NSNotificationCenter::getInstance();  // created on the main thread
     redIRI::setMsgCallback(&onMessage);
 }

@@ -14,4 +14,7 @@ public:
 
     // Records relayed so far.
     static std::atomic<int> relayed;
+    // When above 0, the library thread that relays this many-th record stays there for good (for a
+    // process that is about to be killed): the server never reads its peer's next request.
+    static std::atomic<int> holdAt;
 };
