@@ -262,8 +262,8 @@ void captureList::fillCell(NSUI::NSTableViewCell* cell, listObject* row, const S
             const std::string png = thumbnailPath(row->image);
             if (!FileUtils::getInstance()->isFileExist(png))
                 startThumbnail(row);
-            else
-                loadSpriteToFit(thumbnail, png, Size(w - 40, h - 40), row->scale);
+            else  // the thumbnail has the pixels' true shape already: no second stretch
+                loadSpriteToFit(thumbnail, png, Size(w - 40, h - 40), 1.0f);
         }
         badge->setVisible(row->type == kDicomFile);
         if (row->type == kDicomFile) {

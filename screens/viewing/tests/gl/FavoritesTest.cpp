@@ -231,17 +231,22 @@ TEST_F(FavoritesTest, FavouriteViewerShowsTheSavedPixelsAndAppliesOnlyItsOwnLeve
     // Its thumbnail stands as the view did: 64 columns front to back, 16 slices of 2 mm from the
     // head down (turned, it would be 32 wide and 64 tall); the favourite names the view's study.
     captureList* list = screen->getCaptureList();
-    std::string sagittal;
+    ssize_t sagittalRow = -1;
     for (ssize_t i = 0; i < list->getTable()->getRowCount(); ++i)
         if (list->rowAt(i)->type == captureList::kDicomFile && list->rowAt(i)->image != dicom)
-            sagittal = list->rowAt(i)->image;
-    ASSERT_FALSE(sagittal.empty());
+            sagittalRow = i;
+    ASSERT_GE(sagittalRow, 0);
+    const std::string sagittal = list->rowAt(sagittalRow)->image;
     const std::string png = captureList::thumbnailPath(sagittal);
     ASSERT_TRUE(stepUntil([&] { return FileUtils::getInstance()->isFileExist(png); }));
     Image thumbnail;
     ASSERT_TRUE(thumbnail.initWithImageFile(png));
     EXPECT_EQ(thumbnail.getWidth(), 64);
     EXPECT_EQ(thumbnail.getHeight(), 32);
+    // Drawn in the list with that shape, not stretched a second time.
+    auto* drawn = static_cast<Sprite*>(list->getTable()->cellAtIndex(sagittalRow)->getChildByTag(captureList::kThumbnailTag));
+    ASSERT_TRUE(stepUntil([&] { return drawn->getTexture() && drawn->getTexture()->getPixelsWide() == 64; }));
+    EXPECT_FLOAT_EQ(drawn->getScaleX(), drawn->getScaleY());
     screen->onSelect(sagittal, captureList::kDicomFile);
     auto studyText = [&] {
         isImageSDK::isViewerImage* shown =
