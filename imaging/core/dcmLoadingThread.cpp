@@ -100,20 +100,25 @@ void dcmLoadingThread::decode(loadingRequest* loading)
     if (loading->cancelled.load() || !loading->owner)
         return;
 
-    m_reader.setLanguage(decoderLanguage());
-    if (!m_reader.setFile(loading->text.c_str()))
-        return;
     redIRI::dcmReader::PixelType type = redIRI::dcmReader::PIXEL_GREY8;
-    int count = 0;
-    const char* samples = m_reader.readDicomPixelPointer(type, count);
-    const int elementBytes = libraryElementBytes(type);
-    if (!samples || count < 1 || count != loading->expectedCount || elementBytes == 0)
-        return;
-    const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(elementBytes);
-    loading->pixels = static_cast<unsigned char*>(std::malloc(bytes));
-    if (!loading->pixels)
-        return;
-    std::memcpy(loading->pixels, samples, bytes);
+    {
+        // The reader, and the decoded buffer it owns, go before the owner converts the copy into
+        // the slice: an image is held twice at most while it loads, not three times.
+        redIRI::dcmReader reader;
+        reader.setLanguage(decoderLanguage());
+        if (!reader.setFile(loading->text.c_str()))
+            return;
+        int count = 0;
+        const char* samples = reader.readDicomPixelPointer(type, count);
+        const int elementBytes = libraryElementBytes(type);
+        if (!samples || count < 1 || count != loading->expectedCount || elementBytes == 0)
+            return;
+        const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(elementBytes);
+        loading->pixels = static_cast<unsigned char*>(std::malloc(bytes));
+        if (!loading->pixels)
+            return;
+        std::memcpy(loading->pixels, samples, bytes);
+    }
     loading->pixelType = type;
     loading->owner->onSliceLoaded(loading);
 }

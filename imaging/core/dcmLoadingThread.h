@@ -75,7 +75,6 @@ private:
     std::mutex m_orderLock;
     std::vector<Queued> m_order;
     bool m_started = false;
-    redIRI::dcmReader m_reader;  // worker only
 };
 
 } // namespace isImageSDK

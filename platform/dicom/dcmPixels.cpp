@@ -19,8 +19,16 @@ namespace detail {
 
 namespace {
 
-// No image the viewer can hold is larger than this once decoded; anything bigger is a
-// damaged or hostile header and is refused before memory is reserved for it.
+// The most one object may take once decoded, all frames together, in the output format (one
+// byte per 8-bit grey sample, two per 16-bit, three per colour pixel). The viewer holds a
+// series in memory, so this is what a genuine large object needs and no more: a 2000-frame
+// 512 x 512 16-bit enhanced CT (1000 MiB), a 1000-frame 640 x 480 colour ultrasound loop
+// (879 MiB) or a tomosynthesis stack of 100 frames of 2457 x 1996 words (935 MiB) all fit.
+// One frame may take an eighth of it, 128 MiB: an 8192 x 8192 16-bit frame, three times a
+// 4096 x 5120 mammogram, the largest single frames radiology makes. A frame is decoded, drawn
+// to RGB and stretched whole for a thumbnail, so a bigger frame (a 16384 x 16384 header on
+// half a megabyte of deflated zeros) would take gigabytes to picture something no screen shows.
+// Both are decided from the header alone, before anything is decoded, cached or inflated.
 const uint64_t kMaxDecodedBytes = uint64_t(1) << 30;
 
 bool isMonochrome(const std::string& pi) { return pi == "MONOCHROME1" || pi == "MONOCHROME2"; }
@@ -447,9 +455,20 @@ bool readPixelLayout(const DicomFile& file, PixelLayout& l, std::string& why) {
     return false;
   }
 
-  const uint64_t output = static_cast<uint64_t>(l.outputFrameBytes()) * static_cast<uint64_t>(l.frames);
-  if (output > kMaxDecodedBytes) {
-    why = "image too large";
+  const uint64_t frameBytes = static_cast<uint64_t>(l.outputFrameBytes());
+  const uint64_t output = frameBytes * static_cast<uint64_t>(l.frames);
+  // What the pixel data element declares it stores; the stored form is never larger than the
+  // decoded one by more than the palette expansion, so a longer element is no image either.
+  const uint64_t stored = pixels->getLength(l.transferSyntax);
+  if (frameBytes > kMaxDecodedBytes / 8 || output > kMaxDecodedBytes || stored > kMaxDecodedBytes) {
+    char buf[200];
+    std::snprintf(buf, sizeof(buf),
+                  "image too large (%d x %d, %d frame(s): %llu bytes decoded, %llu stored; at most %llu per frame and "
+                  "%llu in all)",
+                  l.columns, l.rows, l.frames, static_cast<unsigned long long>(output),
+                  static_cast<unsigned long long>(stored), static_cast<unsigned long long>(kMaxDecodedBytes / 8),
+                  static_cast<unsigned long long>(kMaxDecodedBytes));
+    why = buf;
     return false;
   }
   if (l.encapsulated) {

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
 
@@ -214,6 +216,24 @@ bool writeDicomFile(const std::string& path, const ImageSpec& spec, std::string*
     if (cond.bad())
         return fail(error, "cannot write " + path, cond);
     return true;
+}
+
+bool writeSparseDicomFile(const std::string& path, ImageSpec spec, std::string* error)
+{
+    const uint64_t bytes = uint64_t(spec.columns) * spec.rows * spec.frames * spec.samplesPerPixel * (spec.bitsAllocated / 8);
+    spec.pixels.assign(2, 0);
+    spec.omit.push_back({0x7FE0, 0x0010});
+    if (spec.jpegLS || !writeDicomFile(path, spec, error))
+        return false;
+    // Explicit VR little endian: the pixel data element goes last, its value left as a hole.
+    const uint8_t header[12] = {0xE0, 0x7F, 0x10, 0x00, 'O', spec.bitsAllocated == 8 ? uint8_t('B') : uint8_t('W'), 0, 0,
+                                uint8_t(bytes), uint8_t(bytes >> 8), uint8_t(bytes >> 16), uint8_t(bytes >> 24)};
+    std::ofstream(path, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(header), sizeof header);
+    std::error_code failed;
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) + bytes, failed);
+    if (failed && error)
+        *error = "cannot extend " + path + ": " + failed.message();
+    return !failed;
 }
 
 bool writeStack(const std::string& folder, const ImageSpec& spec, int n, double spacing, int firstInstance,

@@ -67,6 +67,11 @@ uint16_t patternValue(int instanceNumber, int column, int row, int frame);
 // Writes the file; false (with the reason in `error` when given) on failure.
 bool writeDicomFile(const std::string& path, const ImageSpec& spec, std::string* error = nullptr);
 
+// Writes spec's header with pixel data of zeros that takes no room on disk (a sparse file), as
+// many bytes as rows x columns x frames x samples declare: an image that is whole but only its
+// header says how large, as half a megabyte of deflated zeros can declare gigabytes.
+bool writeSparseDicomFile(const std::string& path, ImageSpec spec, std::string* error = nullptr);
+
 // The bytes of the pixels a spec describes (its own or the pattern), as written to the file.
 std::vector<uint8_t> pixelBytes(const ImageSpec& spec);
 

@@ -272,6 +272,10 @@ TEST_F(DcmScanTest, FilesThatCannotBeUsedAreSkipped)
     write(dir + "nopixels.dcm", spec);
     spec.omit = {{0x0028, 0x0010}};
     write(dir + "norows.dcm", spec);
+    // Whole, but one frame larger than anything shown: refused from its header, never decoded.
+    spec.omit.clear();
+    spec.columns = spec.rows = 16384;
+    ASSERT_TRUE(qvgen::writeSparseDicomFile(dir + "huge.dcm", spec));
     {
         std::ofstream(dir + "readme.txt") << "hello";
         std::ofstream(dir + "empty.dcm");

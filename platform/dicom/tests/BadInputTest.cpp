@@ -6,6 +6,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -31,6 +32,22 @@ std::vector<uint8_t> readAll(const std::string& path) {
 void writeAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                               static_cast<std::streamsize>(bytes.size()));
+}
+
+// A grey 16-bit image whose pixel data is all there, as zeros in a sparse file: the header
+// alone says how large it is, as a few hundred kilobytes of deflated zeros would.
+void writeDeclared(const std::string& path, int rows, int columns, int frames, uint64_t pixelBytes) {
+  ImageSpec s = greySpec(1, 1, frames);
+  s.rows = rows;
+  s.columns = columns;
+  s.pixelData = false;
+  s.strings = {{DCM_PatientName, "Doe^Jane"}};
+  writeImage(path, s);
+  std::vector<uint8_t> bytes = readAll(path);
+  bytes.insert(bytes.end(), {0xE0, 0x7F, 0x10, 0x00, 'O', 'W', 0, 0});
+  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(uint8_t(pixelBytes >> shift));
+  writeAll(path, bytes);
+  ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(bytes.size() + pixelBytes)), 0);
 }
 
 ImageSpec smallGrey(int frames = 1) {
@@ -282,8 +299,18 @@ TEST(BadInput, PixelsThatCannotBeDeliveredAreReportedBeforeDecoding) {
   ImageSpec shortFrames = smallGrey();
   shortFrames.strings.push_back({DCM_NumberOfFrames, "3"});
   writeImage(dir.file("short.dcm"), shortFrames);
+  // Too large to be shown, from the header alone: one 16384 x 16384 frame, and a pixel data
+  // element longer than any image the viewer holds. A genuine large multi-frame object (1000
+  // frames of 512 x 512) is delivered.
+  writeDeclared(dir.file("huge-frame.dcm"), 16384, 16384, 1, uint64_t(16384) * 16384 * 2);
+  writeDeclared(dir.file("long-element.dcm"), 64, 64, 1, uint64_t(3) << 30);
+  writeDeclared(dir.file("large-multiframe.dcm"), 512, 512, 1000, uint64_t(512) * 512 * 2 * 1000);
+  redIRI::dcmReader large;
+  ASSERT_TRUE(large.setFile(dir.file("large-multiframe.dcm").c_str()));
+  EXPECT_TRUE(large.readDicomPixelType(type));
 
-  for (const char* name : {"video.dcm", "32bit.dcm", "1bit.dcm", "nopixels.dcm", "short.dcm"}) {
+  for (const char* name : {"video.dcm", "32bit.dcm", "1bit.dcm", "nopixels.dcm", "short.dcm", "huge-frame.dcm",
+                           "long-element.dcm"}) {
     SCOPED_TRACE(name);
     capture.clear();
     redIRI::dcmReader reader;
@@ -296,9 +323,16 @@ TEST(BadInput, PixelsThatCannotBeDeliveredAreReportedBeforeDecoding) {
       EXPECT_TRUE(capture.logged(UID_MPEG4HighProfileLevel4_1TransferSyntax))
           << "the log names the transfer syntax";
     }
+    AllocationWatch allocations;
     int count = 9;
     EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
     EXPECT_EQ(count, 0);
+    EXPECT_FALSE(reader.convertToPngFile(dir.file("thumbnail.png").c_str(), true));
+    redIRI::dcmReadTag tags;  // the tag list of any of them costs what its header costs
+    ASSERT_TRUE(tags.setFile(dir.file(name).c_str()));
+    redIRI::dcmReadTag::freeTagList(tags.getTagList(count));
+    allocations.stop();
+    EXPECT_LT(allocations.largest(), size_t(1) << 20) << "bytes reserved at once";
   }
 
   // A JPEG 2000 frame of another size than the header's: accepted by the header, refused

@@ -1,5 +1,6 @@
 // Series that are listed but hold nothing the viewer can show: an RT dose of 32-bit values, a
-// segmentation of 1-bit frames and a report without pixels. Every way of opening one from the
+// segmentation of 1-bit frames, a report without pixels and a frame larger than any shown (its
+// size known from the header alone: nothing of it is decoded or cached). Every way of opening one from the
 // library screens ends on the screen it was opened from, with a toast saying so.
 #include "LibraryAppFixture.h"
 
@@ -24,9 +25,13 @@ struct Odd {
     const char* modality;
     int bits;      // 0: no pixel data at all
     const char* number;
+    int side = 16;  // columns and rows
 };
 
-const Odd kOdd[] = {{"dose grid", "RTDOSE", 32, "11"}, {"liver mask", "SEG", 1, "12"}, {"dose report", "SR", 0, "13"}};
+const Odd kOdd[] = {{"dose grid", "RTDOSE", 32, "11"},
+                    {"liver mask", "SEG", 1, "12"},
+                    {"dose report", "SR", 0, "13"},
+                    {"huge frame", "OT", 16, "14", 8200}};
 
 void writeOdd(const std::string& folder, const Odd& odd, const std::string& studyUID)
 {
@@ -47,6 +52,12 @@ void writeOdd(const std::string& folder, const Odd& odd, const std::string& stud
         spec.omit.push_back({0x7fe0, 0x0010});
     FileUtils::getInstance()->createDirectory(folder);
     std::string error;
+    if (odd.side != 16) {
+        spec.columns = spec.rows = odd.side;
+        spec.frames = 1;
+        ASSERT_TRUE(qvgen::writeSparseDicomFile(folder + "odd.dcm", spec, &error)) << error;
+        return;
+    }
     ASSERT_TRUE(qvgen::writeDicomFile(folder + "odd.dcm", spec, &error)) << error;
 }
 
@@ -63,7 +74,7 @@ TEST_F(LibraryAppTest, SeriesThatCannotBeShownSayTheyCannotFromEveryRoute)
     home()->openPath(scratch + "source");
     ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()); }));
     clickNode(home()->getTable()->cellAtIndex(0));
-    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 5; }));
+    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 6; }));
     // A touch that opens the viewer; the toast's text once the screen that was running is running
     // again ("" when it never came back, or came back saying nothing).
     const auto openAndComeBack = [this](const Vec2& at) {
@@ -113,7 +124,7 @@ TEST_F(LibraryAppTest, SeriesThatCannotBeShownSayTheyCannotFromEveryRoute)
     ASSERT_NE(screen, nullptr);
     screen->setPatient(panel()->getPatient());
     Director::getInstance()->pushScene(scene);
-    ASSERT_TRUE(frameUntil([&] { return screen->isLoaded() && screen->getRowsTable()->getRowCount() == 5; }));
+    ASSERT_TRUE(frameUntil([&] { return screen->isLoaded() && screen->getRowsTable()->getRowCount() == 6; }));
     everyRoute(screen);
 }
 
