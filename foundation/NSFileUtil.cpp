@@ -263,8 +263,12 @@ bool zipFiles(const std::string& archivePath, const std::string& source, const s
     return callFrontEnd(zipMain, args) == 0;
 }
 
-bool unzipFile(const std::string& archivePath, const std::string& destination, const std::string& password)
+bool unzipFile(const std::string& archivePath, const std::string& destination, const std::string& password,
+               int* outcome)
 {
+    int ignored = 0;
+    int& result = outcome ? *outcome : ignored;
+    result = 1;   // the archive cannot be opened, as unzipMain says it
     const std::string to = withTrailingSlash(destination);
     if (archivePath.find_first_of("/\\") == std::string::npos)
         return false;
@@ -280,7 +284,9 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
 
     // First every name and the archive's bounds are checked, so that a hostile archive is refused
     // before anything is created; then every entry's folder is made.
-    if (checkZipArchive(archive, to.c_str()) != 0) {
+    result = checkZipArchive(archive, to.c_str());
+    if (result != 0) {
+        log("unzip result:%i", result);
         unzClose(archive);
         return false;
     }
@@ -294,6 +300,7 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
         ok = ok && (i + 1 >= global.number_entry || unzGoToNextFile(archive) == UNZ_OK);
         if (!ok) {
             unzClose(archive);
+            result = -1000;   // an entry's information cannot be read
             return false;
         }
         std::string text(name.data());
@@ -320,6 +327,7 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
             made.push_back(missing);
         if (!fileUtils->createDirectory(folder)) {
             removeMade();
+            result = -1002;   // an output cannot be created, as unzipMain says it
             return false;
         }
     }
@@ -332,7 +340,7 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
     args.push_back(archivePath);
     args.push_back("-d");
     args.push_back(to);
-    const int result = callFrontEnd(unzipMain, args);
+    result = callFrontEnd(unzipMain, args);
     log("unzip result:%i", result);
     if (result != 0)
         removeMade();

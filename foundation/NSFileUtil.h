@@ -46,5 +46,7 @@ bool zipFiles(const std::string& archivePath, const std::string& source, const s
 // entry name is checked first: an archive holding an absolute name or a ".." component, or one
 // that would expand without bound (NSZip.h), is refused whole, before anything is created; a
 // failure during extraction removes what was extracted and the folders made for it. Logs
-// "unzip result:%i".
-bool unzipFile(const std::string& archivePath, const std::string& destination, const std::string& password);
+// "unzip result:%i". The result of the extraction (NSZip.h) goes to *result when given;
+// kUnzipTooLarge says the archive would not fit on the disk.
+bool unzipFile(const std::string& archivePath, const std::string& destination, const std::string& password,
+               int* result = nullptr);

@@ -1,6 +1,7 @@
 #include "NSZip.h"
 
 #include "NSNotificationCenter.h"
+#include "base/CCConsole.h"
 
 #include "zip.h"
 
@@ -40,12 +41,67 @@ constexpr int kUnzipWriteFailed = -1003;
 constexpr int kUnzipUnsafeName = -1004;
 constexpr int kUnzipTooManyEntries = -1005;
 constexpr int kUnzipOverlappingEntries = -1006;
-constexpr int kUnzipTooLarge = -1007;
 
 // An archive holds at most this many entries.
 constexpr ZPOS64_T kMaxZipEntries = 200000;
-// Extraction leaves at least this much free space on the destination's file system.
-constexpr unsigned long long kMinFreeBytes = 1ull << 30;
+// While extracting, the free space is asked again after every this many bytes written, so
+// that what others write meanwhile (the import copying files into the library on the same
+// file system) counts too.
+constexpr unsigned long long kFreeSpaceProbeInterval = 4ull << 20;
+
+// Free bytes for an unprivileged writer on the file system holding folder, or on that of its
+// nearest existing parent; false when no parent can be asked.
+bool systemFreeSpace(const char* destination, unsigned long long* available)
+{
+    std::string folder = destination && *destination ? destination : ".";
+    struct statvfs fs {};
+    while (statvfs(folder.c_str(), &fs) != 0) {
+        const size_t slash = folder.find_last_of('/', folder.size() > 1 ? folder.size() - 2 : 0);
+        if (slash == std::string::npos || folder.size() <= 1)
+            return false;
+        folder = slash == 0 ? "/" : folder.substr(0, slash);
+    }
+    *available = static_cast<unsigned long long>(fs.f_bavail) * static_cast<unsigned long long>(fs.f_frsize);
+    return true;
+}
+
+std::atomic<ZipFreeSpaceProbe> freeSpaceProbe{systemFreeSpace};
+
+// The bytes one extraction may still write below its destination: the free space less the
+// margin, taken when it starts and lowered whenever the free space is asked again. Unbounded
+// when the file system cannot be asked.
+struct SpaceBudget {
+    std::string destination;
+    bool bounded = false;
+    unsigned long long left = 0;
+    unsigned long long sinceProbe = 0;
+
+    explicit SpaceBudget(const char* folder) : destination(folder ? folder : "") { probe(); }
+
+    void probe()
+    {
+        unsigned long long available = 0;
+        if (!freeSpaceProbe.load()(destination.c_str(), &available))
+            return;
+        const unsigned long long room = available > kUnzipMinFreeBytes ? available - kUnzipMinFreeBytes : 0;
+        left = bounded ? std::min(left, room) : room;
+        bounded = true;
+        sinceProbe = 0;
+    }
+    // Counts n more bytes about to be written; false when they do not fit.
+    bool take(unsigned long long n)
+    {
+        if (!bounded)
+            return true;
+        if (n > left)
+            return false;
+        left -= n;
+        sinceProbe += n;
+        if (sinceProbe >= kFreeSpaceProbeInterval)
+            probe();
+        return true;
+    }
+};
 
 bool isSeparator(char c)
 {
@@ -189,21 +245,12 @@ int checkZipArchive(unzFile archive, const char* destination)
     }
     if (result == 0) {
         // What the entries declare must leave room on the destination's file system.
-        std::string folder = destination && *destination ? destination : ".";
-        struct statvfs fs {};
-        while (statvfs(folder.c_str(), &fs) != 0) {
-            const size_t slash = folder.find_last_of('/', folder.size() > 1 ? folder.size() - 2 : 0);
-            if (slash == std::string::npos || folder.size() <= 1) {
-                folder.clear();
-                break;
-            }
-            folder = slash == 0 ? "/" : folder.substr(0, slash);
-        }
-        if (!folder.empty()) {
-            const unsigned long long available =
-                static_cast<unsigned long long>(fs.f_bavail) * static_cast<unsigned long long>(fs.f_frsize);
-            if (available < kMinFreeBytes || declared > available - kMinFreeBytes)
-                result = kUnzipTooLarge;
+        const SpaceBudget budget(destination);
+        if (budget.bounded && declared > budget.left) {
+            cocos2d::log("unzip: refused: the entries declare %llu bytes, but only %llu may be written below \"%s\" "
+                         "(%llu bytes are kept free)",
+                         declared, budget.left, budget.destination.c_str(), kUnzipMinFreeBytes);
+            result = kUnzipTooLarge;
         }
     }
     if (haveStart)
@@ -356,8 +403,10 @@ int zipMain(int argc, char* argv[])
     return result;
 }
 
-int unzipExtractCurrentFile(unzFile archive, const char* destination, int* withoutPath, int* overwrite,
-                            const char* password)
+namespace {
+
+int extractCurrentFile(unzFile archive, const char* destination, int* withoutPath, int* overwrite,
+                       const char* password, SpaceBudget& budget)
 {
     unz_file_info64 info{};
     if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
@@ -418,7 +467,17 @@ int unzipExtractCurrentFile(unzFile archive, const char* destination, int* witho
             break;
         written += static_cast<ZPOS64_T>(got);
         if (written > info.uncompressed_size) {
-            result = kUnzipTooLarge;   // more than the entry declares
+            cocos2d::log("unzip: \"%s\" stopped: it inflates past the %llu bytes it declares", name.c_str(),
+                         static_cast<unsigned long long>(info.uncompressed_size));
+            result = kUnzipTooLarge;
+            break;
+        }
+        if (!budget.take(static_cast<unsigned long long>(got))) {
+            cocos2d::log("unzip: \"%s\" stopped after %llu bytes: the file system of \"%s\" would keep less than "
+                         "%llu bytes free",
+                         name.c_str(), static_cast<unsigned long long>(written), budget.destination.c_str(),
+                         kUnzipMinFreeBytes);
+            result = kUnzipTooLarge;
             break;
         }
         if (std::fwrite(buffer.get(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
@@ -442,6 +501,20 @@ int unzipExtractCurrentFile(unzFile archive, const char* destination, int* witho
     return closed;
 }
 
+} // namespace
+
+int unzipExtractCurrentFile(unzFile archive, const char* destination, int* withoutPath, int* overwrite,
+                            const char* password)
+{
+    SpaceBudget budget(destination);
+    return extractCurrentFile(archive, destination, withoutPath, overwrite, password, budget);
+}
+
+void setZipFreeSpaceProbe(ZipFreeSpaceProbe probe)
+{
+    freeSpaceProbe.store(probe ? probe : systemFreeSpace);
+}
+
 int unzipExtractAll(unzFile archive, const char* destination, int withoutPath, int overwrite,
                     const char* password)
 {
@@ -454,10 +527,12 @@ int unzipExtractAll(unzFile archive, const char* destination, int withoutPath, i
     if (checked != 0)
         return checked;
     std::vector<std::string> written;
+    // One budget for the whole archive: every entry's bytes count against the same free space.
+    SpaceBudget budget(destination);
     for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
         unz_file_info64 info{};
         const bool isFile = unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK;
-        const int result = unzipExtractCurrentFile(archive, destination, &withoutPath, &overwrite, password);
+        const int result = extractCurrentFile(archive, destination, &withoutPath, &overwrite, password, budget);
         if (result != 0) {
             // Nothing of an archive that failed stays (the failed entry removed its own file).
             for (const std::string& path : written)

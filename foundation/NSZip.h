@@ -18,9 +18,12 @@
 //   or a ".." component is refused (-1004), so nothing is ever written outside destination.
 //   Archives that would expand without limit are refused before anything is written: more than
 //   200000 entries (-1005), entries whose stored data overlap (-1006), or declared sizes that
-//   would leave less than 1 GiB free on the destination's file system (-1007); so is an archive
-//   holding an unsafe name. An entry that expands past its declared size fails (-1007, or
-//   minizip's CRC error), and any failure removes every file already extracted from the archive.
+//   would leave less than kUnzipMinFreeBytes free on the destination's file system (-1007); so
+//   is an archive holding an unsafe name. While extracting, the bytes actually written count
+//   against the same free space, asked again every few megabytes: an entry that expands past
+//   its declared size, or past what the file system can take while keeping the margin, stops
+//   the extraction (-1007, with a log line naming the entry; or minizip's CRC error), and any
+//   failure removes every file already extracted from the archive.
 //
 // Results (0 is success):
 //    1  unzip: no archive argument, or the archive cannot be opened (also with ".zip" appended)
@@ -42,6 +45,18 @@
 // Cleared by zipMain when it starts; above 0 stops it before the next file. Written by the main
 // thread (the share panel's cancel), read by the zip worker.
 extern std::atomic<int> zipCancelFlag;
+
+// Extraction keeps this much free on the destination's file system: the library, its caches
+// and the system's own files need room after an archive was unpacked.
+constexpr unsigned long long kUnzipMinFreeBytes = 1ull << 30;
+// The result of an extraction refused or stopped because it would take more than the free space.
+constexpr int kUnzipTooLarge = -1007;
+
+// How the free space below a destination folder is learnt: true with the bytes available, false
+// when it cannot be known (extraction is then unbounded). The file system's own answer unless
+// replaced; tests replace it to stand for a disk that fills, null restores it.
+typedef bool (*ZipFreeSpaceProbe)(const char* destination, unsigned long long* available);
+void setZipFreeSpaceProbe(ZipFreeSpaceProbe probe);
 
 int zipMain(int argc, char* argv[]);
 int unzipMain(int argc, char* argv[]);

@@ -503,4 +503,21 @@ TEST_F(NSZipTest, ArchivesThatExpandWithoutBoundAreRefused)
     qvtest::makeDirs(dir / "front/a");
     EXPECT_NE(callMain(unzipMain, {".", dir / "lying.zip", "-d", dir / "front/"}), 0);
     EXPECT_EQ(filesBelow(dir / "front"), 0u);
+
+    // Honest sizes on a disk that fills once writing begins (another writer takes the room):
+    // the bytes written count, and the extraction stops before the margin is used.
+    const std::string zeros(8 << 20, '\0');
+    RawZip filling;
+    const uint32_t offset = filling.addData("zeros.bin", deflateRaw(zeros), 8, crcOf(zeros), 8 << 20);
+    filling.addEntry("zeros.bin", offset, 8, crcOf(zeros), static_cast<uint32_t>(deflateRaw(zeros).size()), 8 << 20);
+    filling.write(dir / "filling.zip");
+    setZipFreeSpaceProbe([](const char* destination, unsigned long long* available) {
+        *available = kUnzipMinFreeBytes + ((access((std::string(destination) + "zeros.bin").c_str(), F_OK) == 0 ? 2ull : 64ull) << 20);
+        return true;
+    });
+    int result = 0;
+    EXPECT_FALSE(unzipFile(dir / "filling.zip", dir / "filled/inner", "", &result));
+    setZipFreeSpaceProbe(nullptr);
+    EXPECT_EQ(result, kUnzipTooLarge);
+    EXPECT_FALSE(exists(dir / "filled"));
 }

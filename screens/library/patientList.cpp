@@ -5,6 +5,7 @@
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
+#include "NSZip.h"
 #include "NSStringUtil.h"
 #include "cocostudio/CSLoader.h"
 #include "dicomDB.h"
@@ -53,6 +54,8 @@ const int kProgressLabelTag = 100002;
 const char* const kTopBarButtons[] = {"importImage", "logo", "search", "wifi", "btnFavorite", "writeAdvice"};
 constexpr float kProgressGap = 16.0f;
 const char* const kImportSkippedToast = "%d files imported, %d skipped (not DICOM, damaged or refused)";
+const char* const kZipFailedToast = "The archive could not be unpacked.";
+const char* const kZipTooLargeToast = "The archive was not unpacked: it needs more free disk space than there is.";
 
 std::string writable()
 {
@@ -142,6 +145,9 @@ bool patientList::init()
     highlightEnabled = true;
 
     pagesFolder = writable() + "qv/tmp/res/";
+    // What an earlier run unpacked and did not remove (it ended during an import) goes now:
+    // its files were copied into the library or are still in the archive.
+    removeUnpackFolder();
     importer = importDcm::create();
     CC_SAFE_RETAIN(importer);
     firstEnter = true;
@@ -258,6 +264,9 @@ void patientList::cleanup()
     unschedule("qv_next_zip");
     unschedule("qv_import_progress");
     CC_SAFE_RELEASE_NULL(importer);
+    // The importer has stopped: an archive's files it had not copied yet stay in the archive.
+    if (unpacking)
+        removeUnpackFolder();
     if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
         centre->removeObserver(this);
     // Clean-up may follow the network service's end; it is not made again for this.
@@ -580,11 +589,9 @@ void patientList::startZipImport(const std::string& path)
         return;
     }
     unpacking = true;
-    FileUtils* files = FileUtils::getInstance();
-    const std::string folder = writable() + "qv/tmp/unzip/";
-    if (files->isDirectoryExist(folder))
-        files->removeDirectory(folder);
-    files->createDirectory(folder);
+    removeUnpackFolder();
+    const std::string folder = unpackFolder();
+    FileUtils::getInstance()->createDirectory(folder);
     importJob.clear();
     setString(importJob, "file", path);
     setString(importJob, "path", folder);
@@ -592,29 +599,50 @@ void patientList::startZipImport(const std::string& path)
     showBusyOverlay(this, "decompressData");
 
     startLibraryWorker([path, folder] {
-        const bool ok = unzipFile(path, folder, "");
-        NSUI::NSNotificationCenter::getInstance()->postIntNotification(nullptr, NSUI::NOTIFY_IMPORT_PATH, ok ? 1 : 0,
-                                                                       nullptr, false);
+        int result = 0;
+        const bool ok = unzipFile(path, folder, "", &result);
+        // 1: unpacked; -1: it would not fit on the disk; 0: any other failure.
+        NSUI::NSNotificationCenter::getInstance()->postIntNotification(
+            nullptr, NSUI::NOTIFY_IMPORT_PATH, ok ? 1 : (result == kUnzipTooLarge ? -1 : 0), nullptr, false);
     });
+}
+
+std::string patientList::unpackFolder()
+{
+    return writable() + "qv/tmp/unzip/";
+}
+
+void patientList::removeUnpackFolder()
+{
+    FileUtils* files = FileUtils::getInstance();
+    if (files->isDirectoryExist(unpackFolder()))
+        files->removeDirectory(unpackFolder());
 }
 
 void patientList::onImportPathReady(int unpacked)
 {
     NSUI::NSActivity::hide();
+    // The importer copies in the order files are handed in: once it has finished as many files
+    // as it had been handed after this archive's, every one of them is in the library.
+    int copiedWhen = 0;
     if (unpacked > 0 && importer) {
         startImportProgress();
         importer->importFolder(getString(importJob, "path"));
+        copiedWhen = importer->getQueuedCount();
+    } else {
+        log("patientList: \"%s\" was not unpacked", getString(importJob, "file").c_str());
+        showMessage(unpacked < 0 ? kZipTooLargeToast : kZipFailedToast, 5.0f);
     }
-    unpacking = false;
-    if (zipQueue.empty())
-        return;
-    // The next archive starts once the importer has copied every file of this one.
+    // The unpack folder stays in use until its files are copied; then it goes, and the next
+    // archive starts.
     schedule(
-        [this](float) {
-            if (importer && importer->isBusy())
+        [this, copiedWhen](float) {
+            if (importer && importer->getFinishedCount() < copiedWhen)
                 return;
             unschedule("qv_next_zip");
-            if (zipQueue.empty() || unpacking)
+            removeUnpackFolder();
+            unpacking = false;
+            if (zipQueue.empty())
                 return;
             const std::string next = zipQueue.front();
             zipQueue.pop_front();

@@ -121,6 +121,10 @@ protected:
     void showNetworkWarning(bool show);
     void installExampleOnce();
     void startZipImport(const std::string& path);
+    // Where archives are unpacked for their import (qv/tmp/unzip/), and its removal with all it
+    // holds.
+    static std::string unpackFolder();
+    static void removeUnpackFolder();
     void onPatientStored(const std::string& json);
     void onSeriesDeleted(const std::string& patientID);
     void onImportPathReady(int unpacked);

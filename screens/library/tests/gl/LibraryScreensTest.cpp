@@ -10,6 +10,7 @@
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 #include "NSSpriteView.h"
+#include "NSZip.h"
 #include "UILocalConfig.h"
 #include "dicomDB.h"
 #include "importDcm.h"
@@ -194,11 +195,18 @@ TEST_F(LibraryAppTest, TwoZipArchivesOpenedBackToBackAreBothImported)
     writeStudy(source + "two/", "ZIP^TWO", "Z-2");
     ASSERT_TRUE(zipFiles(scratch + "one.zip", source + "one", ""));
     ASSERT_TRUE(zipFiles(scratch + "TWO.ZIP", source + "two", ""));
+    // What an earlier run left unpacked goes at start; what these two unpack, once imported.
+    const std::string unpacked = scratch + "data/qv/tmp/unzip/";
+    ASSERT_TRUE(FileUtils::getInstance()->createDirectory(unpacked + "left"));
+    std::ofstream(unpacked + "left/behind.bin") << "left";
     launch(false);
+    EXPECT_FALSE(FileUtils::getInstance()->isDirectoryExist(unpacked));
     app->openDocument((scratch + "one.zip").c_str());
     app->openDocument((scratch + "TWO.ZIP").c_str());
     ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 2 && importIdle(home()) &&
                                         rowAt(home(), 0)->imageCount == 6 && rowAt(home(), 1)->imageCount == 6; }));
+    ASSERT_TRUE(frameUntil([&] { return !home()->isUnpacking(); }));
+    EXPECT_FALSE(FileUtils::getInstance()->isDirectoryExist(unpacked));
 }
 
 TEST_F(LibraryAppTest, AZipChosenInTheImportDialogIsUnpackedAndItsCraftedFilesRefused)
@@ -223,6 +231,18 @@ TEST_F(LibraryAppTest, AZipChosenInTheImportDialogIsUnpackedAndItsCraftedFilesRe
     std::string toast;
     ASSERT_TRUE(frameUntil([&] { return !(toast = takeToast()).empty(); }, 10.0));
     EXPECT_EQ(toast, "6 files imported, " + std::to_string(names.size()) + " skipped (not DICOM, damaged or refused)");
+
+    // An archive that would leave the disk without its margin is not unpacked, and says so.
+    setZipFreeSpaceProbe([](const char*, unsigned long long* available) {
+        *available = kUnzipMinFreeBytes + 1000;
+        return true;
+    });
+    clickNode(home()->getChildByNameDeep("importImage"));
+    ASSERT_TRUE(frameUntil([&] { return !(toast = takeToast()).empty(); }, 10.0));
+    setZipFreeSpaceProbe(nullptr);
+    EXPECT_EQ(toast, "The archive was not unpacked: it needs more free disk space than there is.");
+    ASSERT_TRUE(frameUntil([&] { return !home()->isUnpacking(); }));
+    EXPECT_FALSE(FileUtils::getInstance()->isDirectoryExist(scratch + "data/qv/tmp/unzip/"));
 }
 
 TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtocolPictures)
