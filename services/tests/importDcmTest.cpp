@@ -499,9 +499,12 @@ TEST_F(ImportTest, CraftedFilesAreRefusedByTheImportAndTheScanAndTheNextFileIsRe
         names.push_back(entry.path().filename().string());
     }
     ASSERT_GE(names.size(), 4u);
+    // The first good image has a Temporal Position Index of 4640, encoded 04 00 20 12 as the tag
+    // of a directory record sequence.
     for (int i = 1; i <= 3; ++i)
         writeImage(source_ / "series" / ("z" + std::to_string(i) + ".dcm"), "After^Crafted", "C1", "2.25.8201",
-                   "2.25.8201.1", "2.25.8201.1." + std::to_string(i), i);
+                   "2.25.8201.1", "2.25.8201.1." + std::to_string(i), i,
+                   i == 1 ? Extra{{{0x0020, 0x9128}, "4640"}} : Extra{});
     qvtest::LogCapture log;
     redIRI::setLogCallback([](const char* text) { cocos2d::log("%s", text); });  // as the program does
     importAndWait(source_.string());

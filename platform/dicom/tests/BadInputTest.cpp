@@ -448,6 +448,20 @@ TEST(BadInput, ARefusedFileLeavesOneLogLineAndNothingOnStderr) {
       }
     EXPECT_GE(naming, 1u);
   }
+
+  // DCMTK's warnings about a file it reads all the same reach the log, not stderr: here a meta
+  // group that says it is two bytes shorter than it is.
+  std::vector<uint8_t> shorter(whole.begin(), whole.end());
+  shorter[140] = static_cast<uint8_t>(shorter[140] - 2);
+  const std::string lying = dir.file("meta-length-short.dcm");
+  writeAll(lying, shorter);
+  capture.clear();
+  testing::internal::CaptureStderr();
+  redIRI::dcmReadTag tags;
+  EXPECT_TRUE(tags.setFile(lying.c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(capture.logged("DCMTK warning: DcmMetaInfo: Group Length of Meta Information Header has incorrect value"))
+      << ::testing::PrintToString(capture.logLines());
 }
 
 TEST(BadInput, CorruptedBytesNeverCrash) {

@@ -1,4 +1,5 @@
-// Commands and data sets whose elements declare far more bytes than the peer sends, over real
+// Commands and data sets whose elements declare far more bytes than the peer sends, or whose
+// sequences nest past the bound DCMTK's recursion can take (retrieval and query answers), over real
 // associations on 127.0.0.1 with a crafted peer: the storage server and the retrieval's receiving
 // side refuse them with a log line, store and announce nothing, and go on working for sound
 // images; the answers the sender, the echo and the find wait for fail their request with a log
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "dcmLib.h"
@@ -117,6 +119,7 @@ struct Crafted {
   const char* what;
   const char* syntax;
   std::vector<uint8_t> dataSet;
+  const char* logged = "declares a length";  // in the refusal's log line
 };
 
 // Hostile data sets of one instance, each in the syntax it is encoded in.
@@ -151,6 +154,15 @@ std::vector<Crafted> craftedDataSets(const std::string& sopClass, const std::str
         .element(0xFFFE, 0xE000, "", "", 0xFFFFFFFFu)
         .element(0x0008, 0x1155, "", uidValue("1.2"), 0xFFFFFF00u);
     cases.push_back({"UID in a sequence item, implicit", UID_LittleEndianImplicitTransferSyntax, e.bytes});
+  }
+  // Sequences nested past the walk's bound, never closed: DCMTK would recurse until the stack ends.
+  for (const bool implicit : {false, true}) {
+    Encoder e = header(implicit, false, sopClass, sopInstance);
+    for (int level = 0; level < 2000; ++level)
+      e.element(0x0040, 0xA730, "SQ", "", 0xFFFFFFFFu).element(0xFFFE, 0xE000, "", "", 0xFFFFFFFFu);
+    cases.push_back({implicit ? "nested sequences, implicit" : "nested sequences, explicit",
+                     implicit ? UID_LittleEndianImplicitTransferSyntax : UID_LittleEndianExplicitTransferSyntax, e.bytes,
+                     "nests sequences deeper"});
   }
   return cases;
 }
@@ -402,7 +414,7 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
     allocations.stop();
     EXPECT_NE(outcome, "0x0000");
     EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once; the peer got " << outcome;
-    EXPECT_TRUE(log.logged("declares a length")) << outcome << "\n" << ::testing::PrintToString(log.logLines());
+    EXPECT_TRUE(log.logged(c.logged)) << outcome << "\n" << ::testing::PrintToString(log.logLines());
     client.client.abort();
   }
 
@@ -490,7 +502,7 @@ TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {
     EXPECT_EQ(messages.messages().back().code, 11);
     EXPECT_TRUE(messages.withCode(8).empty()) << "nothing was stored";
     EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once; the peer got " << peer.outcome();
-    EXPECT_TRUE(log.logged("declares a length")) << peer.outcome();
+    EXPECT_TRUE(log.logged(c.logged)) << peer.outcome();
     EXPECT_EQ(filesBelow(downloads), 0u);
   }
 }
@@ -500,7 +512,7 @@ TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {
 TEST(DeclaredLengths, AQueryFailsOnAnswersThatOnlyDeclare) {
   ASSERT_TRUE(AllocationWatch::available()) << "allocations cannot be watched in this build";
   const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
-  std::vector<std::pair<std::string, CraftedAnswer>> answers;
+  std::vector<std::tuple<std::string, CraftedAnswer, std::string>> answers;
   for (const Crafted& c : craftedDataSets(UID_CTImageStorage, newTestUid())) {
     // The query proposes the little endian syntaxes only.
     if (std::strcmp(c.syntax, UID_LittleEndianExplicitTransferSyntax) != 0 &&
@@ -508,16 +520,18 @@ TEST(DeclaredLengths, AQueryFailsOnAnswersThatOnlyDeclare) {
       continue;
     answers.push_back({c.what,
                        {[model](uint16_t id) { return responseCommand(model, DIMSE_C_FIND_RSP, id, true, 0xFF00); },
-                        c.dataSet, c.syntax}});
+                        c.dataSet, c.syntax},
+                       c.logged});
   }
   answers.push_back({"the command",
                      {[model](uint16_t id) {
                         return responseCommand(model, DIMSE_C_FIND_RSP, id, false, 0x0000, kHugeLength);
                       },
-                      {}}});
+                      {}},
+                     "declares a length"});
   MessageCapture messages;
   redIRI::dcmFind find;
-  for (const auto& [what, answer] : answers) {
+  for (const auto& [what, answer, logged] : answers) {
     SCOPED_TRACE(what);
     CallbackCapture log;
     messages.clear();
@@ -530,7 +544,7 @@ TEST(DeclaredLengths, AQueryFailsOnAnswersThatOnlyDeclare) {
     allocations.stop();
     EXPECT_TRUE(messages.withCode(5).empty()) << "no match is announced";
     EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
-    EXPECT_TRUE(log.logged("declares a length")) << ::testing::PrintToString(log.logLines());
+    EXPECT_TRUE(log.logged(logged)) << ::testing::PrintToString(log.logLines());
   }
 
   // The same object still queries a sound archive.
