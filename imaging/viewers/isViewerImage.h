@@ -121,6 +121,9 @@ protected:
     void refitKeepingView(const isSliceInfo* before, const isSliceInfo* slice);
     // Posts the cut plane to the cross lines (while they are shown).
     void updateObliquePlane();
+    // Where the reference lines cross: the cross point, or in linked planes of a volume the
+    // centre of the voxel the slices shown pass through.
+    cocos2d::Vec3 referenceLineCentre() const;
     // Pans so that the world point keeps the edge margin from the window's edges.
     void keepInside(const cocos2d::Vec3& world);
     int planeKindOf(const isSliceInfo* slice) const;

@@ -105,6 +105,55 @@ TEST_F(MprGL, LocatedPointLiesOnTheCrossLinesOfAllThreePlanes)
         // And nothing coloured where no line runs.
         EXPECT_FALSE(colouredNear(screen + Vec2(45, 45)));
     }
+
+    // Magnified, each line lies on the slice that the other plane shows: through the centre of
+    // the voxel the three slices share, not through the point between voxels that was clicked.
+    Vec3 shared;
+    for (const auto& entry : windows) {
+        const float* m = entry.second->getImageActor()->getCurrentSliceInfo()->matrix.m;
+        const Vec3 normal = Vec3(m[8], m[9], m[10]).getNormalized();
+        shared += normal * normal.dot(Vec3(m[12], m[13], m[14]));
+    }
+    for (const auto& entry : windows)
+        entry.second->zoomBy(2.0f);
+    rig.frame(2);
+    manager->getViewer()->sendCommand(NOTIFY_TOOL_LOCATE, nullptr);
+    located = NSUI::NSNotificationData::create();
+    located->text = isViewerBrowser::pointText(point);
+    axial->onNotification(NOTIFY_LOCATE_POINT, located, nullptr);
+    rig.frame(6);
+    for (const auto& entry : windows) {
+        SCOPED_TRACE(entry.first);
+        isViewerImage* window = entry.second;
+        const Vec2 screen = window->convertToWorldSpace(window->worldToScreen(shared));
+        // The middle of the coloured run across each line, past the gap around the crossing,
+        // where that lies inside the window.
+        const Vec2 corner = window->convertToWorldSpace(Vec2::ZERO);
+        const cocos2d::Size size = window->getContentSize();
+        int measured[2] = {0, 0};
+        for (const Vec2& along : {Vec2(1, 0), Vec2(-1, 0), Vec2(0, 1), Vec2(0, -1)}) {
+            const Vec2 probe = screen + along * 45.0f;
+            if (probe.x < corner.x + 15 || probe.y < corner.y + 15 || probe.x > corner.x + size.width - 15 ||
+                probe.y > corner.y + size.height - 15)
+                continue;
+            const Vec2 across(std::fabs(along.y), std::fabs(along.x));
+            float sum = 0;
+            int count = 0;
+            for (int d = -10; d <= 10; ++d) {
+                const Vec2 p = probe + across * float(d);
+                const auto c = qvgl::readPixel(static_cast<int>(p.x), static_cast<int>(p.y));
+                if (std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]}) > 100) {
+                    sum += float(d);
+                    ++count;
+                }
+            }
+            ASSERT_GT(count, 0) << along.x << "," << along.y;
+            EXPECT_NEAR(sum / float(count), 0.0f, 1.0f) << along.x << "," << along.y;
+            ++measured[along.x != 0 ? 0 : 1];
+        }
+        EXPECT_GT(measured[0], 0);
+        EXPECT_GT(measured[1], 0);
+    }
     manager->clear();
     manager->release();
 }
