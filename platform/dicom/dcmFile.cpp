@@ -362,7 +362,8 @@ DcmElement* lookUp(const std::vector<DicomFile::IndexEntry>& index, const DcmTag
 
 // Walks the data set as the stream yields it, keeping its own stack of open sequences and items.
 // Values are skipped, sequences and items entered; an undefined-length Pixel Data holds fragments
-// (items of bytes), and any other undefined-length value is walked as a sequence (DCMTK reads UN
+// (items of bytes) unless stored as UN, and any other undefined-length value is walked as a
+// sequence (DCMTK reads UN
 // so, as implicit little endian). A defined-length value that starts with an item is entered too
 // where DCMTK may read it as a sequence: in implicit VR (the dictionary decides there) and as UN
 // (which DCMTK converts to the dictionary's VR). So the walk's nesting is never shallower than
@@ -493,8 +494,9 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
     if (length != kUndefinedLength) declare(valueAt, length, group, element);
     if (!count(sequence || length == kUndefinedLength ? 0 : kept(length))) break;
     if (length == kUndefinedLength) {
-      const bool pixelData = group == 0x7FE0 && element == 0x0010;
-      const Level inner = {false, pixelData, unknown && !sequence, level.bigEndian && !(unknown && !sequence), open};
+      // Pixel Data stored as UN is read by DCMTK as a sequence of items holding elements.
+      const bool fragments = group == 0x7FE0 && element == 0x0010 && !unknown;
+      const Level inner = {false, fragments, unknown && !sequence, level.bigEndian && !(unknown && !sequence), open};
       if (!push(inner)) return false;
       continue;
     }
