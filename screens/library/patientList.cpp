@@ -262,6 +262,7 @@ void patientList::cleanup()
 {
     Layer::cleanup();
     unschedule("qv_next_zip");
+    unschedule("qv_example_done");
     unschedule("qv_import_progress");
     CC_SAFE_RELEASE_NULL(importer);
     // The importer has stopped: an archive's files it had not copied yet stay in the archive.
@@ -324,8 +325,20 @@ void patientList::installExampleOnce()
     const bool unpacked = unzipFile(copy, target, "");
     // The archive's copy is no image: the import reads only what came out of it.
     files->removeFile(copy);
-    if (unpacked && importer)
-        importer->importFolder(target);
+    if (!unpacked || !importer)
+        return;
+    importer->importFolder(target);
+    // What was unpacked goes once the importer has copied it into the library (it copies in the
+    // order files are handed in); a run that ends before leaves it to the next start.
+    const int copiedWhen = importer->getQueuedCount();
+    schedule(
+        [this, copiedWhen, folder](float) {
+            if (importer && importer->getFinishedCount() < copiedWhen)
+                return;
+            unschedule("qv_example_done");
+            FileUtils::getInstance()->removeDirectory(folder);
+        },
+        0.1f, "qv_example_done");
 }
 
 // ---- rows ---------------------------------------------------------------------------------------

@@ -60,6 +60,9 @@ TEST_F(LibraryAppTest, FirstStartShowsTheExamplePatientOnceAndLaterStartsOpenIt)
     EXPECT_EQ(row->seriesCount, 2);
     EXPECT_TRUE(row->isNew);
     EXPECT_EQ(NSUI::UILocalConfig::getLocalString("app_init_db", ""), "0");
+    // What was unpacked for the import goes once it is in the library.
+    EXPECT_TRUE(frameUntil([&] { return !FileUtils::getInstance()->isDirectoryExist(
+                                     FileUtils::getInstance()->getWritablePath() + "qv/tmp/example/"); }));
     ASSERT_NE(home()->getHintNode(), nullptr);
     EXPECT_TRUE(home()->getHintNode()->isVisible());  // fewer than four patients
     // The empty library's text is not shown beside a listed patient.
