@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dcmGuard.h"
+#include "dcmPixels.h"
 #include "dcmText.h"
 
 namespace redIRI {
@@ -57,8 +58,9 @@ constexpr int kMaxSequenceDepth = 128;
 constexpr uint64_t kNodeCost = 256;
 constexpr uint64_t kTreeFloorBytes = uint64_t(64) << 20;
 constexpr uint64_t kTreeBytesPerStoredByte = 16;
-// The most a deflated data set, read from a file or received, may inflate to.
-constexpr uint64_t kMaxInflatedBytes = uint64_t(1) << 30;
+// The most a deflated data set, read from a file or received, may inflate to: the most one
+// object decodes to.
+constexpr uint64_t kMaxInflatedBytes = kMaxDecodedBytes;
 
 struct WalkLimits {
   uint64_t limit = UINT64_MAX;      // the most bytes the stream may yield (checked with lengthsMustFit)
