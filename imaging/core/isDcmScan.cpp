@@ -132,7 +132,7 @@ void readText(redIRI::dcmReader& reader, unsigned short group, unsigned short el
 }
 
 // Fills a record from an open file; false when the file has no usable image.
-bool readRecord(redIRI::dcmReader& reader, SliceRecord& slice)
+bool readRecord(redIRI::dcmReader& reader, SliceRecord& slice, const std::string& name)
 {
     redIRI::dcmReader::PixelType libraryType = redIRI::dcmReader::PIXEL_GREY8;
     if (!reader.readDicomPixelType(libraryType))
@@ -144,6 +144,16 @@ bool readRecord(redIRI::dcmReader& reader, SliceRecord& slice)
         selectPixelType(tags.bitsAllocated, libraryType, tags.modality, tags.rescaleSlope, tags.rescaleIntercept, tags.representation);
     if (pixelType < 0)
         return false;
+    // The viewer holds one file's frames in one block of kMaxBlockBytes (isImageData::addSlice,
+    // and a cache describing more is damaged): a larger file is left out here, from its header,
+    // rather than found too large once it has been decoded.
+    long long bytes = 0;
+    if (tags.frames < 1 ||
+        __builtin_mul_overflow(static_cast<long long>(tags.columns) * tags.rows, static_cast<long long>(tags.frames), &bytes) ||
+        __builtin_mul_overflow(bytes, static_cast<long long>(bytesPerPixel(pixelType)), &bytes) || bytes >= kMaxBlockBytes) {
+        cocos2d::log("skip file too large to show:%s", name.c_str());
+        return false;
+    }
 
     SeriesRecordData& r = slice.record;
     r.columns = tags.columns;
@@ -319,7 +329,7 @@ bool isDcmScan::scanFiles(const std::string& folder, const ScanInput& input)
         if (!reader.setFile((folder + name).c_str()))
             continue;
         auto slice = std::make_unique<SliceRecord>();
-        if (!readRecord(reader, *slice))
+        if (!readRecord(reader, *slice, name))
             continue;
         slice->fileName = name;
         slice->folder = folder;

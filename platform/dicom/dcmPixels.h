@@ -23,10 +23,10 @@ namespace detail {
 class DicomFile;
 
 // The most one object may take once decoded, all frames together, in the output format (one
-// byte per 8-bit grey sample, two per 16-bit, three per colour pixel). The viewer holds a
-// series in memory, so this is what a genuine large object needs and no more: a 2000-frame
-// 512 x 512 16-bit enhanced CT (1000 MiB), a 1000-frame 640 x 480 colour ultrasound loop
-// (879 MiB) or a tomosynthesis stack of 100 frames of 2457 x 1996 words (935 MiB) all fit.
+// byte per 8-bit grey sample, two per 16-bit, three per colour pixel): what a genuine large
+// object needs and no more. A 2000-frame 512 x 512 16-bit enhanced CT (1000 MiB), a 1000-frame
+// 640 x 480 colour ultrasound loop (879 MiB) or a tomosynthesis stack of 100 frames of
+// 2457 x 1996 words (935 MiB) all fit; the viewer itself holds up to its block size of them.
 // One frame may take an eighth of it, 128 MiB: an 8192 x 8192 16-bit frame, three times a
 // 4096 x 5120 mammogram, the largest single frames radiology makes. A frame is decoded, drawn
 // to RGB and stretched whole for a thumbnail, so a bigger frame (a 16384 x 16384 header on

@@ -276,6 +276,10 @@ TEST_F(DcmScanTest, FilesThatCannotBeUsedAreSkipped)
     spec.omit.clear();
     spec.columns = spec.rows = 16384;
     ASSERT_TRUE(qvgen::writeSparseDicomFile(dir + "huge.dcm", spec));
+    // A genuine multi-frame object the DICOM layer reads, but more than the viewer holds at once.
+    spec.columns = spec.rows = 512;
+    spec.frames = 1200;
+    ASSERT_TRUE(qvgen::writeSparseDicomFile(dir + "frames.dcm", spec));
     {
         std::ofstream(dir + "readme.txt") << "hello";
         std::ofstream(dir + "empty.dcm");
