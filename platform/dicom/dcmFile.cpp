@@ -375,7 +375,8 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
     bool fragments;  // Pixel Data fragments: items of bytes
     bool implicit;
     bool bigEndian;
-    uint64_t end;  // UINT64_MAX: up to its delimiter
+    uint64_t end;    // UINT64_MAX: up to its delimiter
+    uint64_t bound;  // the nearest end of this level or one holding it
   };
   auto u16 = [](const unsigned char* p, bool big) { return static_cast<Uint16>(big ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8)); };
   auto u32 = [&u16](const unsigned char* p, bool big) {
@@ -384,9 +385,11 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
   const uint64_t open = UINT64_MAX;
   const uint64_t allowance =
       kTreeFloorBytes + kTreeBytesPerStoredByte * std::min<uint64_t>(limits.storedBytes, uint64_t(1) << 56);
-  std::vector<Level> levels = {{true, false, xfer == EXS_LittleEndianImplicit, xfer == EXS_BigEndianExplicit, open}};
+  std::vector<Level> levels = {
+      {true, false, xfer == EXS_LittleEndianImplicit, xfer == EXS_BigEndianExplicit, open, open}};
   int sequences = 0;  // levels other than items
-  auto push = [&](const Level& level) {
+  auto push = [&](Level level) {
+    level.bound = std::min(level.end, levels.back().bound);
     levels.push_back(level);
     if (!level.item && ++sequences > kMaxSequenceDepth) {
       why = "the " + what + " nests sequences deeper than " + std::to_string(kMaxSequenceDepth) + " levels";
@@ -421,6 +424,12 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
   };
   while (data.cover(pos, 8)) {
     while (levels.size() > 1 && pos >= levels.back().end) pop();
+    if (levels.back().bound <= pos) {
+      // What a sequence or item holds runs past its length: DCMTK would go back to that length and
+      // read the bytes there at another alignment than the walk has.
+      why = "an item or sequence of the " + what + " holds more than its length at byte " + std::to_string(pos);
+      return false;
+    }
     const Level level = levels.back();
     const unsigned char* h = data.at(pos);
     if (limits.metaGroupOnly && levels.size() == 1) {
@@ -450,7 +459,7 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
       if (level.fragments && item) {
         // A fragment: bytes, or (undefined length, which DCMTK refuses) anything.
         if (length == kUndefinedLength) {
-          if (!push({true, false, level.implicit, level.bigEndian, open})) return false;
+          if (!push({true, false, level.implicit, level.bigEndian, open, open})) return false;
         } else {
           declare(valueAt, length, group, element);
           pos = valueAt + length;
@@ -458,14 +467,14 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
         continue;
       }
       if (length == kUndefinedLength) {
-        if (!push({item, pixelData && !item, level.implicit, level.bigEndian, open})) return false;
+        if (!push({item, pixelData && !item, level.implicit, level.bigEndian, open, open})) return false;
         continue;
       }
       declare(valueAt, length, group, element);
       bool enter = item;
       if (!enter && length >= 8 && data.cover(valueAt, 4))
         enter = u16(data.at(valueAt), level.bigEndian) == 0xFFFE && u16(data.at(valueAt) + 2, level.bigEndian) == 0xE000;
-      if (enter && !push({item, false, level.implicit, level.bigEndian, valueAt + length})) return false;
+      if (enter && !push({item, false, level.implicit, level.bigEndian, valueAt + length, open})) return false;
       if (!enter) pos = valueAt + length;
       continue;
     }
@@ -496,7 +505,8 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
     if (length == kUndefinedLength) {
       // Pixel Data stored as UN is read by DCMTK as a sequence of items holding elements.
       const bool fragments = group == 0x7FE0 && element == 0x0010 && !unknown;
-      const Level inner = {false, fragments, unknown && !sequence, level.bigEndian && !(unknown && !sequence), open};
+      const Level inner = {false, fragments, unknown && !sequence, level.bigEndian && !(unknown && !sequence), open,
+                         open};
       if (!push(inner)) return false;
       continue;
     }
@@ -506,7 +516,7 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
       // UN holding items: DCMTK reads it as a sequence in implicit little endian.
       enter = implicitInside = u16(data.at(valueAt), false) == 0xFFFE && u16(data.at(valueAt) + 2, false) == 0xE000;
     }
-    if (enter && !push({false, false, implicitInside, level.bigEndian && !implicitInside, valueAt + length}))
+    if (enter && !push({false, false, implicitInside, level.bigEndian && !implicitInside, valueAt + length, open}))
       return false;
     if (!enter) pos = valueAt + length;
   }
