@@ -100,8 +100,10 @@ std::vector<ROILabelPlacement> placeROILabels(const ROILabelScene& scene, const 
         const float reach = h + scene.gap;
 
         auto clearOfTexts = [&](const Rect& box) {
+            const float g = scene.textGap;
+            const Rect spaced(box.origin.x - g, box.origin.y - g, box.size.width + 2 * g, box.size.height + 2 * g);
             for (const Rect& other : taken)
-                if (boxesOverlap(box, other))
+                if (boxesOverlap(spaced, other))
                     return false;
             return true;
         };

@@ -10,9 +10,10 @@
 //   3. else (a view too full for every label) to the place of 1 or 2 that overlaps no other
 //      text, even if an outline crosses it;
 //   4. else to its own place pulled inside the view.
-// A place is free when the label lies inside the view, overlaps no text placed before it (the
-// corner texts, the edge letters, the labels the user moved, the number labels and the labels
-// of the measurements before it) and no measurement's outline crosses it. Places are taken
+// A place is free when the label lies inside the view, keeps textGap from every text placed
+// before it (the corner texts, the edge letters, the labels the user moved, the number labels
+// and the labels of the measurements before it; a label flush against a corner text reads as
+// one word with it) and no measurement's outline crosses it. Places are taken
 // relative to the shape's box, so a label keeps its side of the shape while the view zooms. The
 // label of a shape wholly outside the view stays at its own place (cut off with the shape).
 //
@@ -47,6 +48,7 @@ struct ROILabelScene {
     std::vector<cocos2d::Rect> texts;      // texts that stay where they are
     std::vector<ROISegment> outlines;      // every measurement's outline
     float gap = 8.0f;                      // space kept between a shape and a label beside it
+    float textGap = 4.0f;                  // space kept between a label and any other text
 };
 
 // Places the labels in order; the result has one entry per request.

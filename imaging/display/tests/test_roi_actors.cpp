@@ -516,8 +516,9 @@ TEST(ROILabelLayout, OwnPlaceNearPlaceLeaderAndCramped)
     EXPECT_EQ(placed[0].offset, Vec2::ZERO);
     EXPECT_FALSE(placed[0].leader);
 
-    // Texts all around the shape, out to well beyond one label height.
-    scene.texts = {Rect(0, 0, 400, 100), Rect(0, 140, 400, 110), Rect(0, 100, 100, 40), Rect(140, 100, 260, 40)};
+    // Texts all around the shape, out to well beyond one label height; free above them a band of
+    // the label's height and the space kept from texts.
+    scene.texts = {Rect(0, 0, 400, 100), Rect(0, 140, 400, 106), Rect(0, 100, 100, 40), Rect(140, 100, 260, 40)};
     placed = placeROILabels(scene, {label});
     const Rect box(label.home.origin + placed[0].offset, label.home.size);
     EXPECT_TRUE(placed[0].leader);
@@ -527,6 +528,26 @@ TEST(ROILabelLayout, OwnPlaceNearPlaceLeaderAndCramped)
         EXPECT_FALSE(boxesOverlap(box, text));
     EXPECT_LE(boxGap(Rect(placed[0].from.x, placed[0].from.y, 0, 0), box), 0.01f);
     EXPECT_NEAR(placed[0].to.y, 140.0f, 0.01f);  // the top edge of the shape, nearest the label
+
+    // A small reformatted cell: a short line just below and left of the top-right corner texts,
+    // its label's own place ending where "O 19700101" begins. It keeps a space from every text
+    // instead of reading "96.0mmO 19700101".
+    {
+        ROILabelScene cell;
+        cell.view = cocos2d::Size(300, 170);
+        cell.gap = 8;
+        cell.texts = {Rect(180, 150, 120, 20), Rect(210, 130, 90, 20)};
+        ROILabelRequest line;
+        line.shape = Rect(150, 100, 20, 20);
+        line.home = Rect(150, 128, 60, 16);
+        line.outline = {{Vec2(150, 120), Vec2(170, 100)}};
+        cell.outlines = line.outline;
+        const std::vector<ROILabelPlacement> at = placeROILabels(cell, {line});
+        const Rect box(line.home.origin + at[0].offset, line.home.size);
+        for (const Rect& text : cell.texts)
+            EXPECT_GE(boxGap(box, text), 3.9f) << box.origin.x << "," << box.origin.y;
+        EXPECT_LE(boxGap(box, line.shape), 8 + 16 + 0.01f);
+    }
 
     // A shape moved out of the view keeps its label with it, out of sight.
     scene.texts.clear();
