@@ -228,31 +228,22 @@ TEST_F(FavoritesTest, FavouriteViewerShowsTheSavedPixelsAndAppliesOnlyItsOwnLeve
 
     const std::string dicom = addDicomFavorite("q.dcm", quadrants());
     favoriteList* screen = openFavorites();
-    // Its thumbnail stands as the view did: 64 columns front to back, 16 slices of 2 mm from the
-    // head down (turned, it would be 32 wide and 64 tall); the favourite names the view's study.
+    // Its thumbnail stands as the view did, drawn at its own shape: 64 columns front to back, 16
+    // slices of 2 mm from the head down (turned, 32 wide and 64 tall); the favourite names the
+    // view's study.
     captureList* list = screen->getCaptureList();
-    ssize_t sagittalRow = -1;
-    for (ssize_t i = 0; i < list->getTable()->getRowCount(); ++i)
-        if (list->rowAt(i)->type == captureList::kDicomFile && list->rowAt(i)->image != dicom)
-            sagittalRow = i;
-    ASSERT_GE(sagittalRow, 0);
-    const std::string sagittal = list->rowAt(sagittalRow)->image;
-    const std::string png = captureList::thumbnailPath(sagittal);
-    ASSERT_TRUE(stepUntil([&] { return FileUtils::getInstance()->isFileExist(png); }));
-    Image thumbnail;
-    ASSERT_TRUE(thumbnail.initWithImageFile(png));
-    EXPECT_EQ(thumbnail.getWidth(), 64);
-    EXPECT_EQ(thumbnail.getHeight(), 32);
-    // Drawn in the list with that shape, not stretched a second time.
-    auto* drawn = static_cast<Sprite*>(list->getTable()->cellAtIndex(sagittalRow)->getChildByTag(captureList::kThumbnailTag));
-    ASSERT_TRUE(stepUntil([&] { return drawn->getTexture() && drawn->getTexture()->getPixelsWide() == 64; }));
+    ssize_t row = 0;
+    while (list->rowAt(row)->type != captureList::kDicomFile || list->rowAt(row)->image == dicom)
+        ++row;
+    auto* drawn = static_cast<Sprite*>(list->getTable()->cellAtIndex(row)->getChildByTag(captureList::kThumbnailTag));
+    ASSERT_TRUE(stepUntil([&] { return drawn->getTexture() && drawn->getTexture()->getPath().find("/favorite/") != std::string::npos; }));
+    EXPECT_EQ(drawn->getTexture()->getContentSizeInPixels(), Size(64, 32));
     EXPECT_FLOAT_EQ(drawn->getScaleX(), drawn->getScaleY());
-    screen->onSelect(sagittal, captureList::kDicomFile);
+    screen->onSelect(list->rowAt(row)->image, captureList::kDicomFile);
     auto studyText = [&] {
-        isImageSDK::isViewerImage* shown =
-            screen->getViewer()->getViewer()->getActiveCell()->getBrowser()->getActiveWindow();
-        for (NSUI::NSLayout* row : shown->getActorManager()->getOverlayActor()->getCornerRows(isImageSDK::OVERLAY_TOP_LEFT))
-            for (Node* child : row->getChildren())
+        auto* shown = screen->getViewer()->getViewer()->getActiveCell()->getBrowser()->getActiveWindow();
+        for (NSUI::NSLayout* r : shown->getActorManager()->getOverlayActor()->getCornerRows(isImageSDK::OVERLAY_TOP_LEFT))
+            for (Node* child : r->getChildren())
                 if (auto* text = dynamic_cast<isImageSDK::isNodeOverlayText*>(child))
                     if (text->getPrefix() == " Ex:" && text->getString() != " Ex:")
                         return text->getString();
