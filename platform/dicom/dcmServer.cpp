@@ -349,24 +349,30 @@ bool acceptOne(Run& run, int listenFd) {
   const std::string address =
       from.sin_family == AF_INET && ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text)) ? text : "?";
 
-  std::lock_guard<std::mutex> lock(run.lock);
-  int& fromAddress = run.perAddress[address];
-  if (run.active >= kMaxConnections || fromAddress >= kMaxPerAddress) {
-    if (run.active >= kMaxConnections)
-      detail::logLine("DICOM server: connection from %s refused: %d connections already open", address.c_str(),
-                      run.active);
+  int open = 0, fromAddress = 0;
+  Worker* worker = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(run.lock);
+    open = run.active;
+    auto counted = run.perAddress.find(address);
+    fromAddress = counted == run.perAddress.end() ? 0 : counted->second;
+    if (open < kMaxConnections && fromAddress < kMaxPerAddress) {
+      open = ++run.active;
+      ++run.perAddress[address];
+      run.workers.push_back(std::make_unique<Worker>());
+      worker = run.workers.back().get();
+    }
+  }
+  if (!worker) {
+    if (open >= kMaxConnections)
+      detail::logLine("DICOM server: connection from %s refused: %d connections already open", address.c_str(), open);
     else
       detail::logLine("DICOM server: connection from %s refused: %d connections from that address already open",
                       address.c_str(), fromAddress);
-    if (fromAddress == 0) run.perAddress.erase(address);
     refuse(run, fd);
     return true;
   }
-  ++run.active;
-  ++fromAddress;
-  detail::logLine("DICOM server: connection from %s, %d open", address.c_str(), run.active);
-  run.workers.push_back(std::make_unique<Worker>());
-  Worker* worker = run.workers.back().get();
+  detail::logLine("DICOM server: connection from %s, %d open", address.c_str(), open);
   worker->thread = std::thread([&run, fd, address, worker] {
     serveConnection(run, fd, address);
     int open;

@@ -9,6 +9,7 @@
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
 #include <dcmtk/ofstd/ofstd.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -66,11 +67,30 @@ std::vector<redIRI::detail::ProposedContext> verification() {
   return {{UID_VerificationSOPClass, redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}};
 }
 
-// Waits until the server logged a line holding `fragment`.
-bool waitLogged(const CallbackCapture& log, const std::string& fragment, int timeoutMs = 10000) {
+// Waits until the server logged a line holding one of `fragments`.
+bool waitLogged(const CallbackCapture& log, const std::vector<std::string>& fragments, int timeoutMs = 10000) {
   const long long end = nowMs() + timeoutMs;
-  while (!log.logged(fragment) && nowMs() < end) usleep(2000);
-  return log.logged(fragment);
+  for (;;) {
+    for (const std::string& fragment : fragments)
+      if (log.logged(fragment)) return true;
+    if (nowMs() >= end) return false;
+    usleep(2000);
+  }
+}
+
+// A TCP connection to 127.0.0.1:port from another loopback address `source`, or -1.
+int connectFrom(const std::string& source, int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in from{}, to{};
+  from.sin_family = to.sin_family = AF_INET;
+  ::inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof(from)) == 0 &&
+      ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0)
+    return fd;
+  ::close(fd);
+  return -1;
 }
 
 }  // namespace
@@ -213,7 +233,7 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
   redIRI::detail::SocketWatch watch;
   std::vector<std::unique_ptr<redIRI::detail::ClientAssociation>> quiet;
   for (int i = 0; i < 6 && GetParam() == Silent::Connections; ++i) silent.push_back(connectLoopback(f.port));
-  if (GetParam() == Silent::Connections) ASSERT_TRUE(waitLogged(log, "connection from 127.0.0.1, 6 open"));
+  if (GetParam() == Silent::Connections) ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.1, 6 open"}));
   for (int i = 0; i < 6 && GetParam() == Silent::Associations; ++i) {
     std::string error;
     quiet.push_back(std::make_unique<redIRI::detail::ClientAssociation>(watch));
@@ -244,6 +264,7 @@ INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
 
 // Quiet associations fill what one address may hold: the next is refused at once as a transient
 // local limit, and so is a store from there; once one of them ends, the store goes through.
+// Silent peers at other addresses then fill the server, and the next peer is refused alike.
 TEST(Server, MoreQuietAssociationsThanSlotsGetARefusalNotAStall) {
   MessageCapture messages;
   CallbackCapture log;
@@ -261,15 +282,29 @@ TEST(Server, MoreQuietAssociationsThanSlotsGetARefusalNotAStall) {
   EXPECT_NE(error.find("Local Limit Exceeded"), std::string::npos) << error;
   EXPECT_GE(quiet.size(), 10u) << "one sender may still open 8 associations at once, and more";
 
+  // Silent peers at other loopback addresses, 8 each, take the remaining slots; beyond all of
+  // them the next is refused alike.
+  std::vector<int> silent;
+  for (size_t open = quiet.size(); silent.size() < 64; ++open) {
+    const std::string from = "127.0.0." + std::to_string(2 + silent.size() / 8);
+    silent.push_back(connectFrom(from, f.port));
+    ASSERT_GE(silent.back(), 0) << from;
+    const std::string accepted = "connection from " + from + ", " + std::to_string(open + 1) + " open";
+    ASSERT_TRUE(waitLogged(log, {accepted, "connection from " + from + " refused"}));
+    if (!log.logged(accepted)) break;
+  }
+  EXPECT_TRUE(log.logged("connections already open"));
+
   const std::vector<std::string> files = writeSeries(f.dir.file("a"), SeriesSpec(), 1);
   EXPECT_NE(storescu(f, files, f.dir.file("refused.log")), 0);
   EXPECT_NE(readText(f.dir.file("refused.log")).find("Local Limit Exceeded"), std::string::npos)
       << readText(f.dir.file("refused.log"));
   quiet.back()->abort();
   quiet.pop_back();
-  ASSERT_TRUE(waitLogged(log, "closed, " + std::to_string(quiet.size()) + " open"));
+  ASSERT_TRUE(waitLogged(log, {"closed, " + std::to_string(quiet.size() + silent.size() - 1) + " open"}));
   EXPECT_EQ(storescu(f, files, f.dir.file("stored.log")), 0) << readText(f.dir.file("stored.log"));
   EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
+  for (int fd : silent) ::close(fd);
 }
 
 TEST(Server, UnwritableRootAnswersFailureAndAnnouncesNothing) {
