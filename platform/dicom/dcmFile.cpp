@@ -413,6 +413,14 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
     return false;
   };
   auto kept = [&](Uint32 length) { return length <= limits.inMemoryUpTo ? length : 0; };
+  // A value must end within the item or sequence holding it, as every encoder writes it. Past that
+  // end DCMTK and the walk would part ways: DCMTK may read the value as a plain value where the
+  // walk has entered it, or end the holder at its length and read on from there.
+  auto fits = [&](uint64_t valueAt, Uint32 length) {
+    if (valueAt + length <= levels.back().bound) return true;
+    why = "an element of the " + what + " runs past the item or sequence holding it, at byte " + std::to_string(valueAt);
+    return false;
+  };
   StreamWindow data(stream, limits.lengthsMustFit ? limits.limit : UINT64_MAX);
   uint64_t pos = 0, furthest = 0, metaEnd = 0;
   std::string furthestTag;
@@ -454,7 +462,10 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
       }
       const bool item = group == 0xFFFE && element == 0xE000;
       const bool pixelData = group == 0x7FE0 && element == 0x0010;
-      if (length != kUndefinedLength) declare(valueAt, length, group, element);
+      if (length != kUndefinedLength) {
+        declare(valueAt, length, group, element);
+        if (!fits(valueAt, length)) return false;
+      }
       if (!count(item || length == kUndefinedLength ? 0 : kept(length))) break;
       if (level.fragments && item) {
         // A fragment: bytes, or (undefined length, which DCMTK refuses) anything.
@@ -500,7 +511,10 @@ bool walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::strin
     const DcmEVR evr = vr.getEVR();
     const bool sequence = evr == EVR_SQ;
     const bool unknown = evr == EVR_UN || !validVR;
-    if (length != kUndefinedLength) declare(valueAt, length, group, element);
+    if (length != kUndefinedLength) {
+      declare(valueAt, length, group, element);
+      if (!fits(valueAt, length)) return false;
+    }
     if (!count(sequence || length == kUndefinedLength ? 0 : kept(length))) break;
     if (length == kUndefinedLength) {
       // Pixel Data stored as UN is read by DCMTK as a sequence of items holding elements.
