@@ -427,84 +427,44 @@ TEST_F(ViewerImageGL, MeasurementLabelsKeepClearOfEachOtherAndOfTheOutlines)
 
 namespace {
 
-// A CT stack written as files: a border (stored -1000 left of column 20, 1000 from it on) or a
-// ramp (10 per column, 7 per row), the same on each of its 16 slices; pixels 0.8 mm apart
-// between rows and 0.7 mm between columns, slices 1.5 mm apart, the first at kOrigin, head first
-// supine. The volume is made from the geometry the reader gives the first two files.
+// A head-first supine axial CT stack of 16 slices, 1.5 mm apart, pixels 0.8 mm apart between
+// rows and 0.7 mm between columns, the first at kOrigin: a border (stored -1000 left of column
+// 20, 1000 from it on) or a ramp (10 per column, 7 per row) on every slice. Its geometry is the
+// one the reader gives a file written with these tags.
 constexpr int kColumns = 40, kRows = 32, kSlices = 16;
 constexpr double kColumnSpacing = 0.7, kRowSpacing = 0.8, kSliceSpacing = 1.5;
 const double kOrigin[3] = {-20.3, -15.2, 30.0};
 
-int16_t stackSample(bool border, int column, int row)
-{
-    return static_cast<int16_t>(border ? (column >= 20 ? 1000 : -1000) : 10 * column + 7 * row);
-}
-
 isImageData* readStack(bool border, const std::string& name)
 {
-    char folder[] = "/tmp/qv-viewers-gl-XXXXXX";
-    if (!mkdtemp(folder))
-        return nullptr;
+    const std::string path = "/tmp/qv-viewers-gl-" + std::to_string(getpid()) + ".dcm";
     qvgen::ImageSpec spec;
     spec.columns = kColumns;
     spec.rows = kRows;
-    spec.pixelRepresentation = 1;
     spec.pixelSpacing = "0.8\\0.7";
     std::copy(kOrigin, kOrigin + 3, spec.position);
-    spec.windowCenter = "0";
-    spec.windowWidth = "2000";
-    for (int r = 0; r < kRows; ++r)
-        for (int c = 0; c < kColumns; ++c) {
-            const auto v = static_cast<uint16_t>(stackSample(border, c, r));
-            spec.pixels.push_back(static_cast<uint8_t>(v & 0xFF));
-            spec.pixels.push_back(static_cast<uint8_t>(v >> 8));
-        }
-    if (!qvgen::writeStack(folder, spec, kSlices, kSliceSpacing))
+    if (!qvgen::writeDicomFile(path, spec))
         return nullptr;
-    auto file = [&folder](int k) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/img%04d.dcm", k);
-        return std::string(folder) + name;
-    };
-    isSliceInfo first[2];
-    for (int k = 0; k < 2; ++k) {
-        isDcmReader* reader = isDcmReader::create();
-        reader->setFileName(file(k));
-        reader->update();
-        auto* out = static_cast<isImageData*>(reader->getOutput());
-        if (!out || out->getSliceCount() != 1)
-            return nullptr;
-        const isSliceInfo* s = out->getSlices().front();
-        first[k].matrix = s->matrix;
-        first[k].posture = s->posture;
-        first[k].headFeet = s->headFeet;
-        first[k].spacingX = s->spacingX;
-        first[k].spacingY = s->spacingY;
-    }
-    for (int k = 0; k < kSlices; ++k)
-        std::remove(file(k).c_str());
-    rmdir(folder);
-    // The stack's direction: from the first slice's position to the second's.
-    cocos2d::Mat4 m = first[0].matrix;
-    const Vec3 step = Vec3(first[1].matrix.m[12], first[1].matrix.m[13], first[1].matrix.m[14]) -
-                      Vec3(m.m[12], m.m[13], m.m[14]);
-    const Vec3 normal = step.getNormalized();
-    m.m[8] = normal.x;
-    m.m[9] = normal.y;
-    m.m[10] = normal.z;
+    isDcmReader* reader = isDcmReader::create();
+    reader->setFileName(path);
+    reader->update();
+    std::remove(path.c_str());
+    auto* read = static_cast<isImageData*>(reader->getOutput());
+    const isSliceInfo* s = read && read->getSliceCount() == 1 ? read->getSlices().front() : nullptr;
     const int dims[3] = {kColumns, kRows, kSlices};
-    const float spacing[3] = {first[0].spacingX, first[0].spacingY, step.length()};
+    const float spacing[3] = {s ? s->spacingX : 0, s ? s->spacingY : 0, float(kSliceSpacing)};
     isImageData* image = isImageData::create();
-    if (!image->allocateVolume(dims, spacing, PIXEL_I16, first[0].posture, first[0].headFeet, m))
+    if (!s || !image->allocateVolume(dims, spacing, PIXEL_I16, s->posture, s->headFeet, s->matrix))
         return nullptr;
-    for (isSliceInfo* s : image->getSlices()) {
+    for (isSliceInfo* slice : image->getSlices()) {
         for (int r = 0; r < kRows; ++r)
             for (int c = 0; c < kColumns; ++c)
-                reinterpret_cast<int16_t*>(s->pixels)[r * kColumns + c] = stackSample(border, c, r);
-        s->pixelsLoaded = 1;
-        s->modality = MODALITY_CT;
-        s->windowWidth = 2000;
-        s->windowCenter = 0;
+                reinterpret_cast<int16_t*>(slice->pixels)[r * kColumns + c] =
+                    static_cast<int16_t>(border ? (c >= 20 ? 1000 : -1000) : 10 * c + 7 * r);
+        slice->pixelsLoaded = 1;
+        slice->modality = MODALITY_CT;
+        slice->windowWidth = 2000;
+        slice->windowCenter = 0;
     }
     image->setFileNames(name);  // the key of the image's measurements
     return image;
