@@ -351,8 +351,14 @@ TEST_F(ViewerFlows, TheExampleMagnifiedOnAFatMuscleBorderShowsNoContourLines)
     ASSERT_GT(border, 0) << "no fat and muscle along the row";
     const int atX = axial.x + axial.w / 3;
     x->drag(border, row, atX, row, 1, 40);
-    // The reference lines hide a few seconds after their last change.
-    pause(6000);
+    // The reference lines hide a few seconds after their last change: the screenshot waits until
+    // they have (on what the screen shows, not a fixed time).
+    for (int i = 0; i < 300; ++i) {
+        const std::array<int, 3> n = referenceLinePixels(x->shot(), axial);
+        if (std::count_if(n.begin(), n.end(), [](int c) { return c > 60; }) == 0)
+            break;
+        pause(100);
+    }
     const Screenshot s = keep("example-magnified");
 
     // Across the border (a few millimetres either side): fat, a steady rise, muscle.
