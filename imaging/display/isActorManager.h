@@ -44,6 +44,7 @@ public:
     // The corner overlay actor, created, initialised and attached on first use; null without a
     // window.
     isActorOverlay* getOverlayActor();
+    isActorOverlay* peekOverlayActor() const { return m_overlayActor; }
     // Empties and releases the overlay actor (only while a window is set).
     void removeOverlayActor();
 

@@ -1,6 +1,7 @@
 #include "isActorOverlay.h"
 
 #include "isPersonName.h"
+#include "isROILabelLayout.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 
@@ -19,8 +20,13 @@ constexpr int kMaximumFontSize = 30;
 constexpr int kRowPadding = 4;
 // Window units between an edge letter and its edge.
 constexpr float kEdgeLetterMargin = 6.0f;
-// The gap between a right corner's texts and the window's right edge.
-constexpr float kRightMargin = 8.0f;
+// The gap between a corner's texts and the window's side edge: the first letter of a left text
+// stays clear of the border drawn along the edge of the active window.
+constexpr float kSideMargin = 8.0f;
+// Window units kept between an edge letter and a corner text it was moved past.
+constexpr float kLetterGap = 2.0f;
+// The direction in which each edge letter (top, bottom, left, right) leaves its edge.
+const cocos2d::Vec2 kInward[4] = {cocos2d::Vec2(0, -1), cocos2d::Vec2(0, 1), cocos2d::Vec2(1, 0), cocos2d::Vec2(-1, 0)};
 
 // Corners in the order findItem searches them, and the index of each in the corner array.
 constexpr int kSearchOrder[4] = {OVERLAY_TOP_LEFT, OVERLAY_BOTTOM_LEFT, OVERLAY_TOP_RIGHT, OVERLAY_BOTTOM_RIGHT};
@@ -59,6 +65,35 @@ const char* dicomKey(unsigned int id)
 constexpr cocos2d::ui::RelativeLayoutParameter::RelativeAlign kEdgeAlign[4] = {
     cocos2d::ui::RelativeLayoutParameter::RelativeAlign(2), cocos2d::ui::RelativeLayoutParameter::RelativeAlign(8),
     cocos2d::ui::RelativeLayoutParameter::RelativeAlign(4), cocos2d::ui::RelativeLayoutParameter::RelativeAlign(6)};
+
+// The node's box in the host's units, when it and every ancestor up to the host are shown.
+bool shownBox(cocos2d::Node* host, cocos2d::Node* node, cocos2d::Rect& out)
+{
+    cocos2d::Node* parent = node->getParent();
+    for (const cocos2d::Node* n = node; n != host; n = n->getParent())
+        if (!n || !n->isVisible())
+            return false;
+    const cocos2d::Rect box = node->getBoundingBox();
+    const cocos2d::Vec2 low = host->convertToNodeSpace(parent->convertToWorldSpace(box.origin));
+    const cocos2d::Vec2 high =
+        host->convertToNodeSpace(parent->convertToWorldSpace(cocos2d::Vec2(box.getMaxX(), box.getMaxY())));
+    if (high.x <= low.x || high.y <= low.y)
+        return false;
+    out = cocos2d::Rect(low.x, low.y, high.x - low.x, high.y - low.y);
+    return true;
+}
+
+// How far a letter at `box` must move along `inward` to leave `text` behind, keeping kLetterGap.
+float distancePast(const cocos2d::Rect& box, const cocos2d::Rect& text, const cocos2d::Vec2& inward)
+{
+    if (inward.y < 0)
+        return box.getMaxY() - text.getMinY() + kLetterGap;
+    if (inward.y > 0)
+        return text.getMaxY() - box.getMinY() + kLetterGap;
+    if (inward.x > 0)
+        return text.getMaxX() - box.getMinX() + kLetterGap;
+    return box.getMaxX() - text.getMinX() + kLetterGap;
+}
 
 template <class T>
 void releaseHeld(T*& field)
@@ -112,6 +147,7 @@ void isActorOverlay::forgetAll()
 {
     for (isNodeOverlayText*& label : m_edgeLabels)
         releaseHeld(label);
+    std::fill(std::begin(m_letterShift), std::end(m_letterShift), 0.0f);
     for (Corner& corner : m_corners) {
         for (NSUI::NSLayout* row : corner.rows)
             row->release();
@@ -187,8 +223,9 @@ NSUI::NSLayout* isActorOverlay::getCornerLayout(int corner)
     if (made) {
         c->layout = NSUI::NSLayout::create();
         c->layout->retain();
-        const float right = isLeftCorner(corner) ? 0.0f : kRightMargin;
-        c->layout->setRelativeLayout(corner, "", cocos2d::ui::Margin(0, 0, right, 0));
+        const bool left = isLeftCorner(corner);
+        c->layout->setRelativeLayout(corner, "",
+                                     cocos2d::ui::Margin(left ? kSideMargin : 0.0f, 0, left ? 0.0f : kSideMargin, 0));
     }
     if (!c->currentRow) {
         makeRow(corner);
@@ -290,8 +327,7 @@ void isActorOverlay::setEdgeLabels(const std::string& top, const std::string& bo
             param->setRelativeName("");
             // Away from the edge, so that the letters of two windows side by side do not run
             // together.
-            param->setMargin(cocos2d::ui::Margin(kEdgeLetterMargin, kEdgeLetterMargin, kEdgeLetterMargin,
-                                                 kEdgeLetterMargin));
+            param->setMargin(letterMargin(edge, 0.0f));
             label->setLayoutParameter(param);
             label->setLocalZOrder(kOverlayZOrder);
             label->setVisible(m_allVisible);
@@ -352,36 +388,91 @@ std::vector<cocos2d::Rect> isActorOverlay::getTextBoxes(cocos2d::Node* host, boo
     std::vector<cocos2d::Rect> boxes;
     if (!host)
         return boxes;
-    // A node counts when it and every ancestor up to the host are visible.
-    auto shown = [host](const cocos2d::Node* node) {
-        for (; node && node != host; node = node->getParent())
-            if (!node->isVisible())
-                return false;
-        return node == host;
-    };
-    auto add = [&](cocos2d::Node* node) {
-        cocos2d::Node* parent = node->getParent();
-        if (!parent || !shown(node))
-            return;
-        const cocos2d::Rect box = node->getBoundingBox();
-        const cocos2d::Vec2 low = host->convertToNodeSpace(parent->convertToWorldSpace(box.origin));
-        const cocos2d::Vec2 high =
-            host->convertToNodeSpace(parent->convertToWorldSpace(cocos2d::Vec2(box.getMaxX(), box.getMaxY())));
-        if (high.x > low.x && high.y > low.y)
-            boxes.emplace_back(low.x, low.y, high.x - low.x, high.y - low.y);
-    };
+    cocos2d::Rect box;
     for (isNodeOverlayText* label : m_edgeLabels)
-        if (label && !label->getString().empty())
-            add(label);
-    if (edgesOnly)
-        return boxes;
+        if (label && !label->getString().empty() && shownBox(host, label, box))
+            boxes.push_back(box);
+    if (!edgesOnly)
+        addCornerBoxes(host, boxes);
+    return boxes;
+}
+
+void isActorOverlay::addCornerBoxes(cocos2d::Node* host, std::vector<cocos2d::Rect>& boxes) const
+{
+    cocos2d::Rect box;
     for (const Item& item : m_items) {
         if (item.overlay->getKind() == isNodeOverlay::KindText &&
             static_cast<isNodeOverlayText*>(item.overlay)->getString().empty())
             continue;
-        add(item.node);
+        if (shownBox(host, item.node, box))
+            boxes.push_back(box);
     }
-    return boxes;
+}
+
+cocos2d::ui::Margin isActorOverlay::letterMargin(int edge, float shift)
+{
+    cocos2d::ui::Margin margin(kEdgeLetterMargin, kEdgeLetterMargin, kEdgeLetterMargin, kEdgeLetterMargin);
+    float* side[4] = {&margin.top, &margin.bottom, &margin.left, &margin.right};
+    *side[edge] += shift;
+    return margin;
+}
+
+void isActorOverlay::keepLettersClear()
+{
+    auto* host = m_renderWindow ? dynamic_cast<cocos2d::ui::Layout*>(m_renderWindow->getHostNode()) : nullptr;
+    if (!host)
+        return;
+    // Layouts place their children when drawn; placed now, the boxes are those of this frame.
+    host->doLayout();
+    for (const Corner& c : m_corners) {
+        if (c.layout)
+            c.layout->doLayout();
+        for (NSUI::NSLayout* row : c.rows)
+            row->doLayout();
+    }
+    std::vector<cocos2d::Rect> texts;
+    addCornerBoxes(host, texts);
+    const cocos2d::Size view = host->getContentSize();
+    bool moved = false;
+    for (int edge = 0; edge < 4; ++edge) {
+        isNodeOverlayText* label = m_edgeLabels[edge];
+        cocos2d::Rect home;
+        if (!label || label->getString().empty() || !shownBox(host, label, home))
+            continue;
+        const cocos2d::Vec2 inward = kInward[edge];
+        home.origin -= inward * m_letterShift[edge];
+        // A letter that would cover a corner text (a narrow window, where a long date reaches the
+        // middle) steps inward past it; it stays on its half of the window, else at its edge.
+        const float limit = inward.x == 0.0f ? view.height * 0.5f - home.size.height - kEdgeLetterMargin
+                                             : view.width * 0.5f - home.size.width - kEdgeLetterMargin;
+        float shift = 0.0f;
+        for (size_t tries = 0; tries <= texts.size(); ++tries) {
+            cocos2d::Rect at = home;
+            at.origin += inward * shift;
+            auto hit = std::find_if(texts.begin(), texts.end(),
+                                    [&at](const cocos2d::Rect& text) {
+                                        return boxesOverlap(at, cocos2d::Rect(text.getMinX() - kLetterGap,
+                                                                              text.getMinY() - kLetterGap,
+                                                                              text.size.width + 2 * kLetterGap,
+                                                                              text.size.height + 2 * kLetterGap));
+                                    });
+            if (hit == texts.end())
+                break;
+            shift += distancePast(at, *hit, inward);
+            if (shift > limit || tries == texts.size()) {
+                shift = 0.0f;
+                break;
+            }
+        }
+        if (shift != m_letterShift[edge]) {
+            m_letterShift[edge] = shift;
+            if (auto* param = dynamic_cast<cocos2d::ui::RelativeLayoutParameter*>(label->getLayoutParameter()))
+                param->setMargin(letterMargin(edge, shift));
+            moved = true;
+        }
+    }
+    if (moved)
+        host->forceDoLayout();
 }
 
 const std::vector<NSUI::NSLayout*>& isActorOverlay::getCornerRows(int corner) const

@@ -83,6 +83,10 @@ public:
     // units: the edge letters and, unless edgesOnly, the corner texts and buttons. Measurements'
     // labels and reference lines keep clear of them.
     std::vector<cocos2d::Rect> getTextBoxes(cocos2d::Node* host, bool edgesOnly) const;
+    // Run by the viewer each frame before drawing: an edge letter that would cover a corner text
+    // moves inward just past it (the top letter down, the left one right...), and back to its
+    // edge once the way is clear.
+    void keepLettersClear();
     // The rows of a corner, in order (empty for a corner not made).
     const std::vector<NSUI::NSLayout*>& getCornerRows(int corner) const;
     int getCornerItemCount(int corner) const;
@@ -106,8 +110,12 @@ private:
     NSUI::NSLayout* makeRow(int corner);
     void addItem(Corner& corner, cocos2d::Node* node, isNodeOverlay* overlay);
     void forgetAll();
+    void addCornerBoxes(cocos2d::Node* host, std::vector<cocos2d::Rect>& boxes) const;
+    static cocos2d::ui::Margin letterMargin(int edge, float shift);
 
     isNodeOverlayText* m_edgeLabels[4] = {};
+    // How far each letter stands inward of its own place to keep clear of the corner texts.
+    float m_letterShift[4] = {};
     Corner m_corners[4];
     std::vector<Item> m_items;
     // Whether the window shows its texts (false while it has no slice); letters and corners

@@ -156,9 +156,12 @@ void isViewerImage::visit(cocos2d::Renderer* renderer, const cocos2d::Mat4& pare
         if (m_imageActor)
             m_imageActor->postWindowInfo();
     }
-    if (m_actorManager)
+    if (m_actorManager) {
+        if (isActorOverlay* overlay = m_actorManager->peekOverlayActor())
+            overlay->keepLettersClear();
         if (isActorROI* measurements = m_actorManager->peekROIActor())
             measurements->arrangeLabels();
+    }
     isRenderWindow::visit(renderer, parentTransform, parentFlags);
 }
 

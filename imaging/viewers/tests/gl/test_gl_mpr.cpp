@@ -222,6 +222,12 @@ TEST_F(MprGL, OrientationLettersStayClearOfLinesAndOfTheNextWindow)
         std::map<int, isViewerImage*> windows;
         appManager* manager = openMpr(windows, false, mode);
         ASSERT_EQ(windows.size(), 3u);
+        // A date in the top-right corners, reaching the middle of these narrow windows.
+        for (const auto& entry : windows)
+            for (NSUI::NSLayout* row : entry.second->getActorManager()->getOverlayActor()->getCornerRows(OVERLAY_TOP_RIGHT))
+                for (cocos2d::Node* child : row->getChildren())
+                    if (auto* text = dynamic_cast<isNodeOverlayText*>(child))
+                        text->setValue("2026.12.06 10:15:00");
         rig.frame(4);
         struct Letter {
             isViewerImage* window;
@@ -261,6 +267,15 @@ TEST_F(MprGL, OrientationLettersStayClearOfLinesAndOfTheNextWindow)
                 }
             EXPECT_GT(looked, 30);
             EXPECT_EQ(coloured, 0);
+            // Inside its window, over no corner text.
+            EXPECT_TRUE(Rect(corner.x, corner.y, size.width, size.height).containsPoint(letter.box.origin));
+            EXPECT_LE(letter.box.getMaxX(), corner.x + size.width);
+            const Vec2 origin = letter.window->convertToWorldSpace(Vec2::ZERO);
+            isActorOverlay* overlay = letter.window->getActorManager()->getOverlayActor();
+            const std::vector<Rect> texts = overlay->getTextBoxes(letter.window, false);
+            for (size_t i = overlay->getTextBoxes(letter.window, true).size(); i < texts.size(); ++i)
+                EXPECT_FALSE(letter.box.intersectsRect(Rect(texts[i].origin + origin, texts[i].size)))
+                    << texts[i].origin.x << "," << texts[i].origin.y;
         }
         // A right letter and the left letter of the window beside it keep apart.
         int pairs = 0;
@@ -338,6 +353,12 @@ TEST_F(MprGL, EveryPlaneShowsItsThicknessAndWindowFromTheStart)
         isViewerImage* window = entry.second;
         const float right = window->convertToWorldSpace(Vec2(window->getContentSize().width, 0)).x;
         const float left = window->convertToWorldSpace(Vec2::ZERO).x;
+        // The left-aligned texts begin clear of the left edge and the active window's border.
+        for (int corner : {OVERLAY_TOP_LEFT, OVERLAY_BOTTOM_LEFT})
+            for (NSUI::NSLayout* row : window->getActorManager()->getOverlayActor()->getCornerRows(corner))
+                for (cocos2d::Node* child : row->getChildren())
+                    EXPECT_GE(row->convertToWorldSpace(child->getBoundingBox().origin).x, left + 6.0f)
+                        << static_cast<isNodeOverlayText*>(child)->getString();
         int texts = 0;
         for (NSUI::NSLayout* row : window->getActorManager()->getOverlayActor()->getCornerRows(OVERLAY_TOP_RIGHT))
             for (cocos2d::Node* child : row->getChildren()) {
