@@ -32,10 +32,12 @@ struct Span {
 Span widestRow(const Screenshot& s, const Box& box)
 {
     Span best;
-    const int margin = 40;
+    // Clear of the edge letters and of the white corner labels (" Thk:" ends some 60 pixels in
+    // from the side, on rows the body may reach).
+    const int margin = 40, side = 80;
     for (int y = box.y + margin; y < box.y + box.h - margin; ++y) {
         int first = -1, last = -1;
-        for (int x = box.x + margin; x < box.x + box.w - margin; ++x)
+        for (int x = box.x + side; x < box.x + box.w - side; ++x)
             if (isGrey(s.at(x, y), 20)) {
                 if (first < 0)
                     first = x;
