@@ -354,7 +354,8 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
 
     if (incoming.CommandField == DIMSE_C_STORE_RQ) {
       const bool ok = detail::serveStoreRequest(
-          "DICOM retrieval", assoc, presId, incoming.msg.CStoreRQ, detail::networkLanguage(), detail::kClientDimseTimeout,
+          "DICOM retrieval", peer, assoc, presId, incoming.msg.CStoreRQ, detail::networkLanguage(),
+          detail::kClientDimseTimeout,
           [&](detail::ReceivedObject& object) {
             std::string why;
             if (object.write(folder, tempFolder, why)) return true;

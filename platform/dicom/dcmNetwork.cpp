@@ -459,11 +459,14 @@ OFCondition nextPdv(T_ASC_Association* assoc, int timeout, DUL_PDV& pdv) {
 }
 
 // The bytes of one command or data set: its PDVs up to the last one, all of `type` and on one
-// presentation context, at most `limit` bytes.
+// presentation context, at most `limit` bytes. Past the limit it fails, or with `dropped` given
+// frees what it holds and reads the rest of the PDVs without keeping them (*dropped then true,
+// `bytes` empty). The buffer grows by doubling but never beyond the limit.
 OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size_t limit,
-                   T_ASC_PresentationContextID& pid, std::vector<unsigned char>& bytes) {
+                   T_ASC_PresentationContextID& pid, std::vector<unsigned char>& bytes, bool* dropped = nullptr) {
   const char* what = type == DUL_COMMANDPDV ? "command" : "data set";
   pid = 0;
+  bool pastLimit = false;
   for (bool last = false; !last;) {
     DUL_PDV pdv;
     std::memset(&pdv, 0, sizeof(pdv));
@@ -476,12 +479,22 @@ OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size
       return receiveFailure(std::string("the ") + what + " changes its presentation context");
     pid = pdv.presentationContextID;
     if (pdv.fragmentLength % 2 != 0) return receiveFailure(std::string("a ") + what + " fragment of odd length");
-    if (bytes.size() + pdv.fragmentLength > limit)
-      return receiveFailure(std::string("the ") + what + " is larger than " + std::to_string(limit) + " bytes");
-    const unsigned char* data = static_cast<const unsigned char*>(pdv.data);
-    if (pdv.fragmentLength > 0) bytes.insert(bytes.end(), data, data + pdv.fragmentLength);
     last = pdv.lastPDV;
+    if (pastLimit) continue;
+    const size_t length = pdv.fragmentLength;
+    if (length > limit - bytes.size()) {
+      if (!dropped)
+        return receiveFailure(std::string("the ") + what + " is larger than " + std::to_string(limit) + " bytes");
+      pastLimit = true;
+      std::vector<unsigned char>().swap(bytes);
+      continue;
+    }
+    if (bytes.size() + length > bytes.capacity())
+      bytes.reserve(std::min(limit, std::max(bytes.capacity() * 2, bytes.size() + length)));
+    const unsigned char* data = static_cast<const unsigned char*>(pdv.data);
+    if (length > 0) bytes.insert(bytes.end(), data, data + length);
   }
+  if (dropped) *dropped = pastLimit;
   return EC_Normal;
 }
 
@@ -531,14 +544,20 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
 }
 
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
-                       DcmDataset*& dataset, std::string& why, size_t limit) {
+                       DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit) {
   dataset = nullptr;
   std::vector<unsigned char> bytes;
   T_ASC_PresentationContextID pid = 0;
-  const OFCondition cond = gather(assoc, timeout, DUL_DATASETPDV, limit, pid, bytes);
+  bool dropped = false;
+  const OFCondition cond =
+      gather(assoc, timeout, DUL_DATASETPDV, limit, pid, bytes, pastLimit == PastLimit::Drop ? &dropped : nullptr);
   if (cond.bad()) {
     why = cond.text();
     return Receipt::Failed;
+  }
+  if (dropped) {
+    why = "the data set is larger than " + std::to_string(limit) + " bytes";
+    return Receipt::TooLarge;
   }
   T_ASC_PresentationContext context;
   if (ASC_findAcceptedPresentationContext(assoc->params, pid, &context).bad()) {
@@ -659,7 +678,8 @@ OFCondition receiveResponseDataSet(T_ASC_Association* assoc, int timeout, std::u
   DcmDataset* received = nullptr;
   T_ASC_PresentationContextID presId = 0;
   std::string why;
-  const Receipt receipt = receiveDataSet(assoc, timeout, presId, received, why, kMaxResponseDataSetBytes);
+  const Receipt receipt =
+      receiveDataSet(assoc, timeout, presId, received, why, kMaxResponseDataSetBytes, PastLimit::Fail);
   std::unique_ptr<DcmDataset> owned(received);
   if (receipt != Receipt::Received) return receiveFailure(why);
   if (dataset) *dataset = std::move(owned);

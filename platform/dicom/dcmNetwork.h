@@ -142,8 +142,14 @@ DataWait waitForData(T_ASC_Association* assoc, const std::atomic<bool>& stop, in
 enum class Receipt {
   Received,  // the data set is parsed and handed over
   Refused,   // it arrived whole but is unsound; the association is still in step
+  TooLarge,  // it ran past the limit and the rest of it was read and dropped; still in step
   Failed,    // the association broke, stopped answering or broke the protocol
 };
+
+// What becomes of a data set that runs past its limit: the receipt fails at once (answers we wait
+// for, after which the association is ended), or the rest of its PDVs are read and dropped as they
+// come, so that the request can still be answered (stores).
+enum class PastLimit { Fail, Drop };
 
 // Parses a command or data set gathered from a peer, in `xfer`, once the structural walk
 // (walkDataSet: nesting, size of the tree, directory records, declared lengths) has found it sound.
@@ -152,10 +158,10 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
                    DcmDataset& out, std::string& why);
 
 // Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does, of at
-// most `limit` bytes as it arrives. Received: `dataset` (owned by the caller) and `presId` are
-// set. Otherwise the reason is in `why`.
+// most `limit` bytes as it arrives (never holding more). Received: `dataset` (owned by the
+// caller) and `presId` are set. Otherwise the reason is in `why`.
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
-                       DcmDataset*& dataset, std::string& why, size_t limit = SIZE_MAX);
+                       DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit);
 
 // Receives the next command, as DIMSE_receiveCommand does, waiting at most `timeout` seconds.
 // Read into `message` are the command field, and the fields of the commands this library

@@ -141,7 +141,7 @@ bool handleStore(Run& run, T_ASC_Association* assoc, T_ASC_PresentationContextID
                  const std::string& peer) {
   std::string folder, error;
   const bool ok = detail::serveStoreRequest(
-      "DICOM server", assoc, presId, request, run.language, detail::kServerDimseTimeout,
+      "DICOM server", peer, assoc, presId, request, run.language, detail::kServerDimseTimeout,
       [&](detail::ReceivedObject& object) {
         folder = object.dicomFolder();
         std::string why;

@@ -246,6 +246,8 @@ void fillStoredRecord(DicomFile& file, const std::string& sopUid, const std::str
 
 namespace {
 
+std::atomic<size_t> g_receivedDataSetLimit{kMaxReceivedDataSetBytes};
+
 std::string trimmedUid(const char* uid) {
   std::string out = uid ? uid : "";
   while (!out.empty() && (out.back() == ' ' || out.back() == '\0')) out.pop_back();
@@ -272,14 +274,17 @@ std::string mismatch(DcmDataset* dataset, const T_DIMSE_C_StoreRQ& request) {
 
 }  // namespace
 
-bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
-                       T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
+void setReceivedDataSetLimit(size_t bytes) { g_receivedDataSetLimit = bytes; }
+
+bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Association* assoc,
+                       T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
                        const std::function<bool(ReceivedObject&)>& write,
                        const std::function<void(ReceivedObject&)>& stored, std::string& error) {
   DcmDataset* dataset = nullptr;
   T_ASC_PresentationContextID dataPresId = presId;
   std::string why;
-  const Receipt receipt = receiveDataSet(assoc, dimseTimeout, dataPresId, dataset, why);
+  const Receipt receipt =
+      receiveDataSet(assoc, dimseTimeout, dataPresId, dataset, why, g_receivedDataSetLimit, PastLimit::Drop);
   if (receipt == Receipt::Failed) {
     error = "receiving an image failed: " + why;
     return false;
@@ -287,14 +292,16 @@ bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_Presenta
   Uint16 status = STATUS_Success;
   bool written = false;
   std::unique_ptr<ReceivedObject> object;
-  const bool unsound = receipt == Receipt::Refused;
-  const std::string refusal = unsound ? why : mismatch(dataset, request);
+  const bool unsound = receipt == Receipt::Refused, tooLarge = receipt == Receipt::TooLarge;
+  const std::string refusal = unsound || tooLarge ? why : mismatch(dataset, request);
   if (!refusal.empty()) {
     // Nothing is written: an unsound, empty or foreign object never replaces a stored instance.
-    logLine("%s: refused the image %s: %s", who, trimmedUid(request.AffectedSOPInstanceUID).c_str(),
-            refusal.c_str());
+    logLine("%s: refused the image %s from %s: %s", who, trimmedUid(request.AffectedSOPInstanceUID).c_str(),
+            peer.c_str(), refusal.c_str());
     delete dataset;
-    status = unsound ? STATUS_STORE_Error_CannotUnderstand : STATUS_STORE_Error_DataSetDoesNotMatchSOPClass;
+    status = tooLarge  ? STATUS_STORE_Refused_OutOfResources
+             : unsound ? STATUS_STORE_Error_CannotUnderstand
+                       : STATUS_STORE_Error_DataSetDoesNotMatchSOPClass;
   } else {
     // Written in the transfer syntax negotiated for it.
     T_ASC_PresentationContext context;

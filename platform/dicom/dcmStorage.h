@@ -18,6 +18,7 @@
 #include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmNetwork.h"
+#include "dcmPixels.h"
 
 namespace redIRI {
 namespace detail {
@@ -62,16 +63,31 @@ class ReceivedObject {
   bool m_unreadable = false;
 };
 
+// The most bytes a received data set may take as sent. The library opens no image whose pixel
+// data declares more than kMaxDecodedBytes, and what an image carries besides is small beside it:
+// per-frame functional groups of a few thousand frames take tens of megabytes, overlay planes
+// for every frame a sixteenth of 16-bit pixel data (64 MiB at the bound), icons and lookup tables
+// less. kNonPixelDataMargin, 256 MiB, leaves that several times over, so no image the library
+// would open is refused. A larger data set is dropped as it arrives instead of held twice in
+// memory (its bytes, then DCMTK's parse of them), and refused "out of resources".
+constexpr uint64_t kNonPixelDataMargin = uint64_t(256) << 20;
+constexpr uint64_t kMaxReceivedDataSetBytes = kMaxDecodedBytes + kNonPixelDataMargin;
+// Sets the bound serveStoreRequest holds data sets to (read by every serving thread): tests lower
+// it, as they cannot send a gigabyte, and set it back with no argument.
+void setReceivedDataSetLimit(size_t bytes = kMaxReceivedDataSetBytes);
+
 // Serves one C-STORE request whose command has arrived: receives its data set, lets `write`
 // place it, answers the peer (success, or "out of resources" when `write` returned false) and
 // then, for a written object, calls `stored`. A data set that is empty, lacks its SOP Class or
 // Instance UID or names others than the request is refused ("data set does not match SOP
 // class") and logged with `who`; nothing is written then. So is one that cannot be parsed or that
 // the structural walk refuses, and one whose written file does not read back ("cannot
-// understand"): whatever is acknowledged with success is listed and opened by the library. False when the association broke; the
+// understand"): whatever is acknowledged with success is listed and opened by the library. One
+// larger than the bound above is read to its end without being kept and refused "out of
+// resources". Refusals are logged with `who` and `peer`. False when the association broke; the
 // reason is in `error`.
-bool serveStoreRequest(const char* who, T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
-                       T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
+bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Association* assoc,
+                       T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
                        const std::function<bool(ReceivedObject&)>& write,
                        const std::function<void(ReceivedObject&)>& stored, std::string& error);
 

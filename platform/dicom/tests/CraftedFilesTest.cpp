@@ -4,7 +4,8 @@
 // objects that look like them. Each reader refuses the crafted ones with a log line naming the
 // file, reserves nothing near what they declare, and reads the next sound file as usual; the
 // storage server refuses their data sets sent as they are by a peer on 127.0.0.1 with "cannot
-// understand", stores and announces nothing, and stores the next image on the same association.
+// understand" (a data set past the bound of received data sets "out of resources"), stores and
+// announces nothing, and stores the next image on the same association.
 // The genuine rows read by every route and are stored.
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@
 #include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmNetwork.h"
+#include "dcmStorage.h"
 #include "qvTestPaths.h"
 #include "support/AllocationWatch.h"
 #include "support/DicomPeers.h"
@@ -276,6 +278,33 @@ TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndStoresTheNextImage) {
     EXPECT_TRUE(messages.waitForCount(3, stored, 10000));
     client.release();
   }
+  // A data set past the bound (lowered here: a test cannot send a gigabyte), in PDVs as peers send
+  // them, is read to its end without being kept and answered "out of resources" with one log line
+  // naming the peer, the image and the bound; the next image on the association is stored.
+  const size_t bound = size_t(256) << 10;
+  redIRI::detail::setReceivedDataSetLimit(bound);
+  writeImage(f.dir.file("large.dcm"), greySpec(1024, 1024));
+  const Sent large = asSent(f.dir.file("large.dcm"));
+  {
+    redIRI::detail::SocketWatch watch;
+    redIRI::detail::ClientAssociation client(watch);
+    std::string error;
+    ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP", {{sound.sopClass, {sound.syntax}}}, error)) << error;
+    const T_ASC_PresentationContextID presId = acceptedContext(client.get(), sound.sopClass, sound.syntax);
+    log.clear();
+    AllocationWatch allocations;
+    EXPECT_EQ(sendRawStore(client.get(), presId, large.sopClass, large.sopInstance, large.dataSet, true, 16 << 10),
+              "0xa700");
+    allocations.stop();
+    EXPECT_LT(allocations.largest(), bound + (64 << 10)) << "bytes reserved at once";
+    EXPECT_TRUE(log.logged("refused the image " + large.sopInstance + " from \"tolvrane\" at 127.0.0.1: the data set " +
+                           "is larger than " + std::to_string(bound) + " bytes"))
+        << ::testing::PrintToString(log.logLines());
+    EXPECT_EQ(sendRawStore(client.get(), presId, sound.sopClass, sound.sopInstance, sound.dataSet), "0x0000");
+    EXPECT_TRUE(messages.waitForCount(3, ++stored, 10000));
+    client.release();
+  }
+  redIRI::detail::setReceivedDataSetLimit();
   // Each genuine row, and the sound image stored again and again; nothing of the crafted rows.
   EXPECT_EQ(filesBelow(f.root), genuine + 1);
   EXPECT_EQ(messages.withCode(3).size(), stored);

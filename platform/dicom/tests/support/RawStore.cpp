@@ -6,6 +6,7 @@
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -24,7 +25,8 @@ bool writeRawPdv(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, b
 }
 
 std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const std::string& sopClass,
-                         const std::string& sopInstance, const std::vector<uint8_t>& dataSet, bool last) {
+                         const std::string& sopInstance, const std::vector<uint8_t>& dataSet, bool last,
+                         size_t pdvBytes) {
   DcmDataset command;
   command.putAndInsertString(DCM_AffectedSOPClassUID, sopClass.c_str());
   command.putAndInsertUint16(DCM_CommandField, DIMSE_C_STORE_RQ);
@@ -42,8 +44,13 @@ std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID p
   offile_off_t length = 0;
   out.flushBuffer(encoded, length);
   const std::vector<uint8_t> commandBytes(static_cast<uint8_t*>(encoded), static_cast<uint8_t*>(encoded) + length);
-  if (!writeRawPdv(assoc, presId, true, commandBytes) || !writeRawPdv(assoc, presId, false, dataSet, last))
-    return "ended: sending failed";
+  if (!writeRawPdv(assoc, presId, true, commandBytes)) return "ended: sending failed";
+  for (size_t at = 0, step = pdvBytes ? pdvBytes : dataSet.size() + 1; at == 0 || at < dataSet.size(); at += step) {
+    const size_t end = std::min(dataSet.size(), at + step);
+    if (!writeRawPdv(assoc, presId, false, {dataSet.begin() + long(at), dataSet.begin() + long(end)},
+                     last && end == dataSet.size()))
+      return "ended: sending failed";
+  }
   if (!last) return "sent";
   T_DIMSE_Message response;
   std::memset(&response, 0, sizeof(response));

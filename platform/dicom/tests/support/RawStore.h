@@ -16,10 +16,11 @@ namespace qvtest {
 bool writeRawPdv(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, bool command,
                  const std::vector<uint8_t>& bytes, bool last = true);
 
-// Sends the request's command and then `dataSet` as one PDV, the last one or not. For a last
-// PDV, waits for the answer: "0x%04x" (its status), or "ended: <why>" when the association
-// broke. Otherwise "sent".
+// Sends the request's command and then `dataSet` as one PDV (in PDVs of `pdvBytes`, when not 0),
+// the last one or not. For a last PDV, waits for the answer: "0x%04x" (its status), or
+// "ended: <why>" when the association broke. Otherwise "sent".
 std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const std::string& sopClass,
-                         const std::string& sopInstance, const std::vector<uint8_t>& dataSet, bool last = true);
+                         const std::string& sopInstance, const std::vector<uint8_t>& dataSet, bool last = true,
+                         size_t pdvBytes = 0);
 
 }  // namespace qvtest
