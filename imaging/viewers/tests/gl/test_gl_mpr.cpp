@@ -67,14 +67,17 @@ TEST_F(MprGL, LocatedPointLiesOnTheCrossLinesOfAllThreePlanes)
     rig.frame(3);
 
     // The screen's locate tool, then a click in the axial view away from its centre.
-    manager->getViewer()->sendCommand(NOTIFY_TOOL_LOCATE, nullptr);
     isViewerImage* axial = windows[VIEW_AXIAL];
     Vec3 point;
     ASSERT_TRUE(axial->screenToWorld(Vec2(110, 150), point));
-    NSUI::NSNotificationData* located = NSUI::NSNotificationData::create();
-    located->text = isViewerBrowser::pointText(point);
-    axial->onNotification(NOTIFY_LOCATE_POINT, located, nullptr);
-    rig.frame(6);
+    const auto locate = [&] {
+        manager->getViewer()->sendCommand(NOTIFY_TOOL_LOCATE, nullptr);
+        NSUI::NSNotificationData* located = NSUI::NSNotificationData::create();
+        located->text = isViewerBrowser::pointText(point);
+        axial->onNotification(NOTIFY_LOCATE_POINT, located, nullptr);
+        rig.frame(6);
+    };
+    locate();
 
     for (const auto& entry : windows) {
         SCOPED_TRACE(entry.first);
@@ -117,11 +120,7 @@ TEST_F(MprGL, LocatedPointLiesOnTheCrossLinesOfAllThreePlanes)
     for (const auto& entry : windows)
         entry.second->zoomBy(2.0f);
     rig.frame(2);
-    manager->getViewer()->sendCommand(NOTIFY_TOOL_LOCATE, nullptr);
-    located = NSUI::NSNotificationData::create();
-    located->text = isViewerBrowser::pointText(point);
-    axial->onNotification(NOTIFY_LOCATE_POINT, located, nullptr);
-    rig.frame(6);
+    locate();
     for (const auto& entry : windows) {
         SCOPED_TRACE(entry.first);
         isViewerImage* window = entry.second;
