@@ -67,17 +67,23 @@ int isImagePlane::getSliceCount()
 
 int isImagePlane::getSliceIndexOfPoint(double x, double y, double z)
 {
-    if (!m_inputData)
+    return sliceIndexOfPoint(m_inputData, m_axis, x, y, z);
+}
+
+int isImagePlane::sliceIndexOfPoint(isImageData* data, int axis, double x, double y, double z)
+{
+    if (!data)
         return -1;
     int dims[3];
     float spacing[3];
-    m_inputData->getDimensions(dims);
-    m_inputData->getVoxelSpacing(spacing);
-    cocos2d::Mat4 inverse = m_inputData->getVolumeMatrix().getInversed();
+    data->getDimensions(dims);
+    data->getVoxelSpacing(spacing);
+    cocos2d::Mat4 inverse = data->getVolumeMatrix().getInversed();
     cocos2d::Mat4 p = inverse;
     p.translate(static_cast<float>(x), static_cast<float>(y), static_cast<float>(z));  // inverse * translation
+    // Columns are counted from the last one: plane `index` of axis 1 is column columns - 1 - index.
     const float q[3] = {static_cast<float>(dims[0] - 1) * spacing[0] - p.m[12], p.m[13], p.m[14]};
-    const int c = m_axis == PLANE_ACQUIRED ? 2 : m_axis == PLANE_REFORMAT1 ? 0 : 1;
+    const int c = axis == PLANE_ACQUIRED ? 2 : axis == PLANE_REFORMAT1 ? 0 : 1;
     if (!(spacing[c] > 0.0f))
         return -1;
     const double index = static_cast<double>(q[c]) / spacing[c] + 0.5;

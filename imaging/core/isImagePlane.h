@@ -34,6 +34,10 @@ public:
     // The plane that holds a patient point (millimetres); -1 without input or when the point
     // cannot be placed (a zero spacing, a point at infinity).
     int getSliceIndexOfPoint(double x, double y, double z);
+    // The same for any series and axis: the plane of `data` along `axis` (PLANE_ACQUIRED,
+    // PLANE_REFORMAT1 or PLANE_REFORMAT2) nearest a patient point, halves rounded up in the
+    // plane count, not clamped to the planes there are; -1 where it cannot be placed.
+    static int sliceIndexOfPoint(isImageData* data, int axis, double x, double y, double z);
     // Planes combined: the largest odd count whose planes fit in the thickness (at least 1);
     // marks the data modified when it changes.
     void setSlabThickness(double millimetres);

@@ -530,26 +530,22 @@ cocos2d::Vec3 isViewerImage::referenceLineCentre() const
     if (!m_image || !m_imageActor || !m_imageActor->isPlaneMode() || !m_image->isVolume())
         return cross;
     // The linked planes each show the slice nearest the cross point, picked as the plane filter
-    // picks it (columns counted from the last one, halves rounded up in that count), so the
-    // lines go through the voxel centre those slices share, not through the point between them.
+    // picks it, so the lines go through the voxel centre those slices share, not through the
+    // point between them.
     int dims[3];
     float spacing[3];
     m_image->getDimensions(dims);
     m_image->getVoxelSpacing(spacing);
     if (!(spacing[0] > 0.0f && spacing[1] > 0.0f && spacing[2] > 0.0f))
         return cross;
-    const cocos2d::Mat4& volume = m_image->getVolumeMatrix();
-    cocos2d::Vec3 p = cross;
-    volume.getInversed().transformPoint(&p);  // volume frame: millimetres from voxel (0, 0, 0)
-    auto nearest = [](double units, int count) {
-        const double index = std::trunc(units + 0.5);
-        return std::max(0.0, std::min(static_cast<double>(count - 1), index));
+    auto plane = [&](int axis, int count) {
+        const int index = isImagePlane::sliceIndexOfPoint(m_image, axis, cross.x, cross.y, cross.z);
+        return static_cast<float>(std::max(0, std::min(count - 1, index)));
     };
-    const double lastColumn = static_cast<double>(dims[0] - 1) * spacing[0];
-    const double fromLast = nearest((lastColumn - p.x) / spacing[0], dims[0]);
-    cocos2d::Vec3 snapped(static_cast<float>(lastColumn - fromLast * spacing[0]),
-                          static_cast<float>(nearest(p.y / spacing[1], dims[1]) * spacing[1]),
-                          static_cast<float>(nearest(p.z / spacing[2], dims[2]) * spacing[2]));
+    // Volume frame: millimetres from voxel (0, 0, 0); plane k of axis 1 is column columns - 1 - k.
+    cocos2d::Vec3 snapped((static_cast<float>(dims[0] - 1) - plane(PLANE_REFORMAT1, dims[0])) * spacing[0],
+                          plane(PLANE_REFORMAT2, dims[1]) * spacing[1], plane(PLANE_ACQUIRED, dims[2]) * spacing[2]);
+    const cocos2d::Mat4& volume = m_image->getVolumeMatrix();
     volume.transformPoint(&snapped);
     return snapped;
 }

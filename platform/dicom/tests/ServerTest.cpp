@@ -67,6 +67,16 @@ std::vector<redIRI::detail::ProposedContext> verification() {
   return {{UID_VerificationSOPClass, redIRI::detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT}};
 }
 
+// Opens one more verification association from 127.0.0.1 that then says nothing; false (the
+// peer's answer in `error`) when the server refuses it.
+bool openQuiet(redIRI::detail::SocketWatch& watch, int port,
+               std::vector<std::unique_ptr<redIRI::detail::ClientAssociation>>& quiet, std::string& error) {
+  quiet.push_back(std::make_unique<redIRI::detail::ClientAssociation>(watch));
+  if (quiet.back()->open("127.0.0.1", port, "ANY-SCP", verification(), error)) return true;
+  quiet.pop_back();
+  return false;
+}
+
 // Waits until the server logged a line holding one of `fragments`.
 bool waitLogged(const CallbackCapture& log, const std::vector<std::string>& fragments, int timeoutMs = 10000) {
   const long long end = nowMs() + timeoutMs;
@@ -236,8 +246,7 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
   if (GetParam() == Silent::Connections) ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.1, 6 open"}));
   for (int i = 0; i < 6 && GetParam() == Silent::Associations; ++i) {
     std::string error;
-    quiet.push_back(std::make_unique<redIRI::detail::ClientAssociation>(watch));
-    ASSERT_TRUE(quiet.back()->open("127.0.0.1", f.port, "ANY-SCP", verification(), error)) << error;
+    ASSERT_TRUE(openQuiet(watch, f.port, quiet, error)) << error;
   }
 
   std::vector<std::unique_ptr<Peer>> senders;
@@ -274,9 +283,7 @@ TEST(Server, MoreQuietAssociationsThanSlotsGetARefusalNotAStall) {
   redIRI::detail::SocketWatch watch;
   std::vector<std::unique_ptr<redIRI::detail::ClientAssociation>> quiet;
   std::string error;
-  while (error.empty() && quiet.size() < 64) {
-    quiet.push_back(std::make_unique<redIRI::detail::ClientAssociation>(watch));
-    if (!quiet.back()->open("127.0.0.1", f.port, "ANY-SCP", verification(), error)) quiet.pop_back();
+  while (quiet.size() < 64 && openQuiet(watch, f.port, quiet, error)) {
   }
   EXPECT_NE(error.find("Rejected Transient"), std::string::npos) << error;
   EXPECT_NE(error.find("Local Limit Exceeded"), std::string::npos) << error;
