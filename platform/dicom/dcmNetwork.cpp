@@ -19,6 +19,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,7 @@
 #include "dcmLibrary.h"
 #include "dcmLib.h"
 #include "dcmPixels.h"
+#include "dcmStorage.h"
 
 namespace redIRI {
 namespace detail {
@@ -43,12 +45,21 @@ std::atomic<int> g_networkLanguage{0};
 // A TCP connection whose socket is known to a watch from creation to close. Nagle's algorithm
 // is off: a DIMSE exchange is a few small writes followed by a wait for the answer, and with
 // it on every message waits for the peer's delayed acknowledgement (some 40 ms per image).
+//
+// With PDU deadlines it follows the PDUs it reads (a 6-byte header: type, reserved, 32-bit
+// big-endian length; then the body) to know when the one being read began and how long it may
+// take, and waits for data only until then. DCMTK reads a PDU header with a timeout but its body
+// in blocking mode, one read after another, so the bound must be here, below it.
 class WatchedConnection : public DcmTCPConnection {
  public:
-  WatchedConnection(DcmNativeSocketType fd, SocketWatch& watch) : DcmTCPConnection(fd), m_watch(watch) {
+  WatchedConnection(DcmNativeSocketType fd, SocketWatch& watch, PduDeadlines deadlines)
+      : DcmTCPConnection(fd), m_watch(watch), m_deadlines(deadlines) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     m_watch.add(fd);
+    // The association request is timed from the connection's start, not from its first byte.
+    m_pduStart = std::chrono::steady_clock::now();
+    m_deadline = m_pduStart + std::chrono::seconds(m_deadlines.request);
   }
   // The base destructor closes the socket; it must be unknown to the watch by then.
   ~WatchedConnection() override { forget(); }
@@ -59,6 +70,35 @@ class WatchedConnection : public DcmTCPConnection {
   }
 
   int socket() { return static_cast<int>(getSocket()); }
+
+  ssize_t read(void* buf, size_t nbyte) override {
+    if (m_deadlines.request <= 0 || m_deadlines.message <= 0) return DcmTCPConnection::read(buf, nbyte);
+    if (m_cut) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    const int fd = socket();
+    for (;;) {
+      const auto now = std::chrono::steady_clock::now();
+      // Between PDUs (after the request) the next one may take a message timeout to begin.
+      const auto until = m_inPdu || m_first ? m_deadline : now + std::chrono::seconds(m_deadlines.message);
+      const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+      if (left <= 0) {
+        cut();
+        errno = ETIMEDOUT;
+        return -1;
+      }
+      pollfd p{fd, POLLIN, 0};
+      const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+      if (n > 0 || (n < 0 && errno != EINTR)) break;  // data, a close or an error: recv tells which
+    }
+    ssize_t got;
+    do {
+      got = ::recv(fd, buf, nbyte, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) follow(static_cast<const unsigned char*>(buf), static_cast<size_t>(got));
+    return got;
+  }
 
   // Writes everything, without SIGPIPE when the peer has gone (the caller treats a short
   // write as a failure anyway).
@@ -83,8 +123,65 @@ class WatchedConnection : public DcmTCPConnection {
     m_watch.remove(getSocket());
   }
 
+  // Takes note of `n` bytes read: where the PDU being read began, and by when it must be whole.
+  void follow(const unsigned char* p, size_t n) {
+    while (n > 0) {
+      if (m_headerBytes < sizeof(m_header)) {
+        if (m_headerBytes == 0 && !m_first) {
+          m_pduStart = std::chrono::steady_clock::now();
+          m_deadline = m_pduStart + std::chrono::seconds(m_deadlines.message);
+        }
+        m_inPdu = true;
+        const size_t take = std::min(n, sizeof(m_header) - m_headerBytes);
+        std::memcpy(m_header + m_headerBytes, p, take);
+        m_headerBytes += take;
+        p += take;
+        n -= take;
+        if (m_headerBytes < sizeof(m_header)) continue;
+        m_bodyLeft = uint32_t(m_header[2]) << 24 | uint32_t(m_header[3]) << 16 | uint32_t(m_header[4]) << 8 |
+                     m_header[5];
+        const uint64_t allowanceMs = std::min<uint64_t>(m_bodyLeft, kMaxPduAllowanceBytes) * 1000 / kMinPeerRate;
+        m_deadline = m_pduStart + std::chrono::seconds(m_first ? m_deadlines.request : m_deadlines.message) +
+                     std::chrono::milliseconds(allowanceMs);
+      } else {
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(n, m_bodyLeft));
+        m_bodyLeft -= take;
+        p += take;
+        n -= take;
+      }
+      if (m_headerBytes == sizeof(m_header) && m_bodyLeft == 0) {
+        m_headerBytes = 0;
+        m_inPdu = m_first = false;
+      }
+    }
+  }
+
+  void cut() {
+    m_cut = true;
+    sockaddr_in peer{};
+    socklen_t length = sizeof(peer);
+    char address[INET_ADDRSTRLEN] = "?";
+    if (::getpeername(socket(), reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET)
+      ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof(address));
+    const long long took =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - m_pduStart).count();
+    if (m_first)
+      logLine("DICOM server: connection from %s cut: no whole association request within %lld s", address, took);
+    else
+      logLine("DICOM server: connection from %s cut: a PDU was not whole within %lld s", address, took);
+    ::shutdown(socket(), SHUT_RDWR);
+  }
+
   SocketWatch& m_watch;
   bool m_registered = true;
+  const PduDeadlines m_deadlines;
+  bool m_first = true;  // the association request is being read
+  bool m_inPdu = false;
+  bool m_cut = false;
+  unsigned char m_header[6] = {};
+  size_t m_headerBytes = 0;
+  uint64_t m_bodyLeft = 0;
+  std::chrono::steady_clock::time_point m_pduStart, m_deadline;
 };
 
 std::string rejectReason(T_ASC_Parameters* params) {
@@ -128,6 +225,71 @@ bool networkReady() {
 void setNetworkLanguage(int language) { g_networkLanguage = language; }
 int networkLanguage() { return g_networkLanguage; }
 
+// ---- Bounds ------------------------------------------------------------------------------------
+
+namespace {
+
+std::mutex g_boundsLock;
+ServerBounds& currentBounds() {
+  static ServerBounds bounds;
+  return bounds;
+}
+
+// The receive budget's account: bytes held by data sets being received, process-wide.
+std::mutex g_budgetLock;
+std::condition_variable g_budgetFreed;
+uint64_t g_budgetUsed = 0;
+
+}  // namespace
+
+uint64_t defaultReceiveBudget() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+  const uint64_t physical = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
+  return std::max<uint64_t>(physical / 4, 2 * kMaxReceivedDataSetBytes);
+}
+
+ServerBounds serverBounds() {
+  std::lock_guard<std::mutex> lock(g_boundsLock);
+  return currentBounds();
+}
+
+void setServerBounds(const ServerBounds& bounds) {
+  {
+    std::lock_guard<std::mutex> lock(g_boundsLock);
+    currentBounds() = bounds;
+  }
+  g_budgetFreed.notify_all();  // a larger budget may make room
+}
+
+bool ReceiveHold::growTo(uint64_t bytes, int timeoutMs) {
+  if (bytes <= m_held) return true;
+  const uint64_t budget = serverBounds().receiveBudget;
+  std::unique_lock<std::mutex> lock(g_budgetLock);
+  // What could never fit is not waited for.
+  const auto wait = std::chrono::milliseconds(std::max(timeoutMs, 0));
+  const bool room = bytes <= budget && g_budgetFreed.wait_for(lock, wait, [&] {
+    return g_budgetUsed - m_held + bytes <= budget;
+  });
+  if (!room) {
+    lock.unlock();
+    release();
+    return false;
+  }
+  g_budgetUsed += bytes - m_held;
+  m_held = bytes;
+  return true;
+}
+
+void ReceiveHold::release() {
+  if (m_held == 0) return;
+  {
+    std::lock_guard<std::mutex> lock(g_budgetLock);
+    g_budgetUsed -= m_held;
+    m_held = 0;
+  }
+  g_budgetFreed.notify_all();
+}
+
 // ---- SocketWatch -----------------------------------------------------------------------------
 
 void SocketWatch::add(int fd) {
@@ -170,7 +332,7 @@ bool SocketWatch::interrupted() const {
 }
 
 DcmTransportConnection* WatchedLayer::createConnection(DcmNativeSocketType openSocket, OFBool) {
-  return new WatchedConnection(openSocket, m_watch);
+  return new WatchedConnection(openSocket, m_watch, m_deadlines);
 }
 
 // ---- ClientAssociation -------------------------------------------------------------------------
@@ -458,15 +620,21 @@ OFCondition nextPdv(T_ASC_Association* assoc, int timeout, DUL_PDV& pdv) {
   return DUL_NextPDV(&assoc->DULassociation, &pdv);
 }
 
+// Why a data set's bytes were dropped as they came.
+enum class Dropped { No, PastLimit, NoRoom };
+
 // The bytes of one command or data set: its PDVs up to the last one, all of `type` and on one
 // presentation context, at most `limit` bytes. Past the limit it fails, or with `dropped` given
-// frees what it holds and reads the rest of the PDVs without keeping them (*dropped then true,
-// `bytes` empty). The buffer grows by doubling but never beyond the limit.
+// frees what it holds and reads the rest of the PDVs without keeping them (*dropped then says why,
+// `bytes` empty). The buffer grows by doubling but never beyond the limit. With a hold, each
+// growth first takes twice the new capacity from the receive budget (the bytes, then DCMTK's parse
+// of them), waiting at most `timeout` for room; without room the data set is dropped alike.
 OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size_t limit,
-                   T_ASC_PresentationContextID& pid, std::vector<unsigned char>& bytes, bool* dropped = nullptr) {
+                   T_ASC_PresentationContextID& pid, std::vector<unsigned char>& bytes, Dropped* dropped = nullptr,
+                   ReceiveHold* hold = nullptr) {
   const char* what = type == DUL_COMMANDPDV ? "command" : "data set";
   pid = 0;
-  bool pastLimit = false;
+  Dropped pastLimit = Dropped::No;
   for (bool last = false; !last;) {
     DUL_PDV pdv;
     std::memset(&pdv, 0, sizeof(pdv));
@@ -480,17 +648,25 @@ OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size
     pid = pdv.presentationContextID;
     if (pdv.fragmentLength % 2 != 0) return receiveFailure(std::string("a ") + what + " fragment of odd length");
     last = pdv.lastPDV;
-    if (pastLimit) continue;
+    if (pastLimit != Dropped::No) continue;
     const size_t length = pdv.fragmentLength;
     if (length > limit - bytes.size()) {
       if (!dropped)
         return receiveFailure(std::string("the ") + what + " is larger than " + std::to_string(limit) + " bytes");
-      pastLimit = true;
+      pastLimit = Dropped::PastLimit;
       std::vector<unsigned char>().swap(bytes);
+      if (hold) hold->release();
       continue;
     }
-    if (bytes.size() + length > bytes.capacity())
-      bytes.reserve(std::min(limit, std::max(bytes.capacity() * 2, bytes.size() + length)));
+    if (bytes.size() + length > bytes.capacity()) {
+      const size_t capacity = std::min(limit, std::max(bytes.capacity() * 2, bytes.size() + length));
+      if (hold && !hold->growTo(2 * uint64_t(capacity), timeout * 1000)) {
+        pastLimit = Dropped::NoRoom;
+        std::vector<unsigned char>().swap(bytes);
+        continue;
+      }
+      bytes.reserve(capacity);
+    }
     const unsigned char* data = static_cast<const unsigned char*>(pdv.data);
     if (length > 0) bytes.insert(bytes.end(), data, data + length);
   }
@@ -544,19 +720,25 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
 }
 
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
-                       DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit) {
+                       DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit,
+                       ReceiveHold* hold) {
   dataset = nullptr;
   std::vector<unsigned char> bytes;
   T_ASC_PresentationContextID pid = 0;
-  bool dropped = false;
-  const OFCondition cond =
-      gather(assoc, timeout, DUL_DATASETPDV, limit, pid, bytes, pastLimit == PastLimit::Drop ? &dropped : nullptr);
+  Dropped dropped = Dropped::No;
+  const OFCondition cond = gather(assoc, timeout, DUL_DATASETPDV, limit, pid, bytes,
+                                  pastLimit == PastLimit::Drop ? &dropped : nullptr, hold);
   if (cond.bad()) {
     why = cond.text();
     return Receipt::Failed;
   }
-  if (dropped) {
+  if (dropped == Dropped::PastLimit) {
     why = "the data set is larger than " + std::to_string(limit) + " bytes";
+    return Receipt::TooLarge;
+  }
+  if (dropped == Dropped::NoRoom) {
+    why = "no room within " + std::to_string(serverBounds().receiveBudget) +
+          " bytes for the data sets being received at once";
     return Receipt::TooLarge;
   }
   T_ASC_PresentationContext context;

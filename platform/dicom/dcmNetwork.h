@@ -38,6 +38,50 @@ constexpr int kServerDimseTimeout = 10;
 // Milliseconds between two looks at a stop flag while waiting on the network.
 constexpr int kPollSliceMs = 200;
 
+// How long a peer may take over each PDU it sends the storage server, counted over the whole PDU
+// rather than per read (a peer sending one byte every few seconds would otherwise never be cut
+// off): the association request must be whole within the ACSE timeout of the connection's start,
+// every later PDU within the DIMSE timeout of its first byte. Each is allowed one more second for
+// every kMinPeerRate bytes it declares, counting at most kMaxPduAllowanceBytes. We offer peers
+// PDUs of 16 KiB, so a link that moves 16 KiB in 12 s (1.4 kB/s, far below any modem a modality
+// still sits behind) is never cut, however large the image it sends in them; only a peer slower
+// than that, or one that stalls mid-PDU, is. An association request is a few kilobytes; the
+// largest PDU DCMTK handles is 128 KiB (26 s in all).
+constexpr uint64_t kMinPeerRate = 8 << 10;  // bytes per second
+constexpr uint64_t kMaxPduAllowanceBytes = 128 << 10;
+
+// Connections the storage server serves at once (each on a thread of its own, from accept to
+// close), in all and from one peer address. One address is often many senders: a router relaying
+// several modalities, a PACS pushing a study over many associations, or every local peer on
+// 127.0.0.1, and 32 associations at once from it must be served, with room for its connections
+// still closing and an echo; 48 is that. The overall 64 leaves 16 for other addresses while one is
+// at its bound, and protects the machine: trickling peers are cut by the PDU deadlines above and
+// the bytes of received data sets by the receive budget below, so what each slot may hold is
+// bounded; 64 threads and sockets stay far inside the default 1024 descriptors, leaving the files
+// being written their room.
+constexpr int kServerMaxConnections = 64;
+constexpr int kServerMaxPerAddress = 48;
+
+// The bytes of all data sets being received at once, counted twice (DCMTK's parse of a data set is
+// a second copy of its bytes): a quarter of physical memory, so a busy server leaves the rest to the
+// viewer and the system, but at least what the largest receivable data set takes alone, so every
+// image the library would open can still be received. 6 GiB on a 24 GiB workstation.
+uint64_t defaultReceiveBudget();
+
+// Bounds of the storage server, process-wide. A run reads them as it begins (the receive budget
+// as each data set arrives); tests lower them so each case takes seconds, and set them back with
+// no argument.
+struct ServerBounds {
+  int acseTimeout = kServerAcseTimeout;    // s
+  int dimseTimeout = kServerDimseTimeout;  // s
+  int maxConnections = kServerMaxConnections;
+  int maxPerAddress = kServerMaxPerAddress;
+  uint64_t receiveBudget = defaultReceiveBudget();  // bytes
+  int failedThreadStarts = 0;                       // tests: the next connections' threads fail to start
+};
+ServerBounds serverBounds();
+void setServerBounds(const ServerBounds& bounds = ServerBounds());
+
 extern const char* const kOwnAETitle;        // "tolvrane": our calling title
 extern const char* const kAnyCalledAETitle;  // "ANY-SCP": called title when none is configured
 
@@ -74,13 +118,22 @@ class SocketWatch {
 
 // A DCMTK transport layer whose connections register their sockets with a watch (and write
 // without raising SIGPIPE when the peer has gone). Must outlive the network it is set on.
+// With PDU deadlines (the seconds of the ACSE and DIMSE timeouts, both set) its connections also
+// hold the peer to the deadlines described at kMinPeerRate: the read that passes one fails and
+// the connection is cut, with a log line.
+struct PduDeadlines {
+  int request = 0;  // s
+  int message = 0;  // s
+};
 class WatchedLayer : public DcmTransportLayer {
  public:
-  explicit WatchedLayer(SocketWatch& watch) : m_watch(watch) {}
+  explicit WatchedLayer(SocketWatch& watch, PduDeadlines deadlines = {}) : m_watch(watch), m_deadlines(deadlines) {}
   DcmTransportConnection* createConnection(DcmNativeSocketType openSocket, OFBool useSecureLayer) override;
+  void setDeadlines(PduDeadlines deadlines) { m_deadlines = deadlines; }
 
  private:
   SocketWatch& m_watch;
+  PduDeadlines m_deadlines;
 };
 
 // One presentation context to propose.
@@ -157,11 +210,31 @@ enum class PastLimit { Fail, Drop };
 bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::string& what,
                    DcmDataset& out, std::string& why);
 
+// A data set's share of the receive budget (ServerBounds::receiveBudget), held while it is
+// received, parsed and written, and given back when the hold ends.
+class ReceiveHold {
+ public:
+  ReceiveHold() = default;
+  ~ReceiveHold() { release(); }
+  ReceiveHold(const ReceiveHold&) = delete;
+  ReceiveHold& operator=(const ReceiveHold&) = delete;
+  // Grows the share to `bytes`, waiting at most timeoutMs for others to give back enough. False
+  // when no room came; the share is then given back whole.
+  bool growTo(uint64_t bytes, int timeoutMs);
+  void release();
+
+ private:
+  uint64_t m_held = 0;
+};
+
 // Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does, of at
 // most `limit` bytes as it arrives (never holding more). Received: `dataset` (owned by the
-// caller) and `presId` are set. Otherwise the reason is in `why`.
+// caller) and `presId` are set. Otherwise the reason is in `why`. With a hold, the memory the data
+// set takes (its bytes and their parse) is taken from the receive budget as it grows, waiting
+// at most `timeout` for room; a data set that finds none is dropped as one past its limit.
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
-                       DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit);
+                       DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit,
+                       ReceiveHold* hold = nullptr);
 
 // Receives the next command, as DIMSE_receiveCommand does, waiting at most `timeout` seconds.
 // Read into `message` are the command field, and the fields of the commands this library

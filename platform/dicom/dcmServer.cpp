@@ -1,12 +1,14 @@
 // The storage server. The listener thread only accepts TCP connections: it counts them by peer
 // address and hands each one to a thread of its own, which reads the association request,
-// negotiates and serves the association. A connection that stays silent, before its request or
-// between messages, thus holds one slot for at most one timeout (ACSE before the request, DIMSE
-// between messages) and delays nobody else. Slots are bounded in all and per peer address; a
-// connection beyond them is refused at once with an A-ASSOCIATE-RJ (transient, local limit
-// exceeded), written by the listener without waiting for the request. Workers wait for requests in
-// short slices so a stop is seen at once when they are idle; a worker busy with a message may
-// finish it within one DIMSE timeout before its connection is cut.
+// negotiates and serves the association. A connection that stays silent or trickles, before its
+// request, within a PDU or between messages, thus holds one slot for at most one deadline (the
+// whole request within the ACSE timeout, each PDU within the DIMSE timeout and a minimum rate, see
+// kMinPeerRate; DIMSE between messages) and delays nobody else. Slots are bounded in all and per
+// peer address (see kServerMaxConnections); a connection beyond them, or one whose thread cannot
+// be started, is refused at once with an A-ASSOCIATE-RJ (transient, local limit exceeded), written
+// by the listener without waiting for the request. Workers wait for requests in short slices so a
+// stop is seen at once when they are idle; a worker busy with a message may finish it within one
+// DIMSE timeout before its connection is cut.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/diutil.h>
@@ -30,6 +32,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "dcmLib.h"
@@ -43,19 +46,15 @@ namespace redIRI {
 
 namespace {
 
-// Connections served at once (each by a thread of its own, from its accept to its close), in all
-// and from one peer address. The per-address bound must let one sender do what it could before
-// connections were counted by address: 8 associations at once (the server's old overall limit;
-// the benchmark and the tests send 8 at once from 127.0.0.1, where every local peer comes from),
-// with room for its connections that are still closing and a few idle ones. The overall bound
-// leaves others served while two addresses are at theirs.
-const int kMaxConnections = 32;
-const int kMaxPerAddress = 12;
 // How long a refused connection is kept to read what its peer still sends (its association
 // request) before it is closed: closing with unread data would reset the connection, and the peer
 // might lose the rejection before reading it.
 const int kRefusalLingerMs = 2000;
 const int kMaxLingering = 64;
+// How long the listener stops accepting when the process or the system is out of descriptors
+// (EMFILE, ENFILE): the waiting connection keeps the listening socket readable, so polling it
+// again at once would spin until a connection ends and frees one.
+const int kOutOfDescriptorsPauseMs = 500;
 const char* const kIncomingFolder = ".incoming/";
 
 // DCMTK reads an association request only from a socket it accepted itself or from the one set in
@@ -76,6 +75,10 @@ void endHandover() {
 class HandoverLayer : public detail::WatchedLayer {
  public:
   using WatchedLayer::WatchedLayer;
+  void setTimeouts(int acseTimeout, int dimseTimeout) {
+    setDeadlines({acseTimeout, dimseTimeout});
+    m_dimseTimeout = dimseTimeout;
+  }
   DcmTransportConnection* createConnection(DcmNativeSocketType openSocket, OFBool secure) override {
     if (t_handingOver == static_cast<int>(openSocket)) endHandover();
     DcmTransportConnection* connection = WatchedLayer::createConnection(openSocket, secure);
@@ -83,12 +86,15 @@ class HandoverLayer : public detail::WatchedLayer {
     // rather than DCMTK's process-wide 60 s, set as the connection is made: DCMTK times the
     // start of a PDU but not the rest of it, so a peer that stops halfway through its request or
     // a message would hold its thread that long.
-    static_assert(detail::kServerAcseTimeout == detail::kServerDimseTimeout, "one bound for every read");
-    const timeval bound{detail::kServerAcseTimeout, 0};
+    // Reads are also held to the PDU deadlines of the layer; this bounds the writes.
+    const timeval bound{m_dimseTimeout, 0};
     ::setsockopt(openSocket, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound));
     ::setsockopt(openSocket, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof(bound));
     return connection;
   }
+
+ private:
+  int m_dimseTimeout = detail::kServerDimseTimeout;  // s
 };
 
 struct Worker {
@@ -111,6 +117,8 @@ struct Run {
   std::string root;  // ends in "/"
   std::string aeTitle;
   int language = 0;
+  detail::ServerBounds bounds;  // as the run began
+  int failedStartsLeft = 0;     // the listener's own
   std::atomic<bool> stopping{false};
   std::thread listener;
 
@@ -141,7 +149,7 @@ bool handleStore(Run& run, T_ASC_Association* assoc, T_ASC_PresentationContextID
                  const std::string& peer) {
   std::string folder, error;
   const bool ok = detail::serveStoreRequest(
-      "DICOM server", peer, assoc, presId, request, run.language, detail::kServerDimseTimeout,
+      "DICOM server", peer, assoc, presId, request, run.language, run.bounds.dimseTimeout,
       [&](detail::ReceivedObject& object) {
         folder = object.dicomFolder();
         std::string why;
@@ -160,7 +168,7 @@ void serveAssociation(Run& run, T_ASC_Association* assoc, const std::string& pee
   run.watch.claim(detail::associationSocket(assoc));
   bool released = false;
   for (;;) {
-    const detail::DataWait wait = detail::waitForData(assoc, run.stopping, detail::kServerDimseTimeout * 1000);
+    const detail::DataWait wait = detail::waitForData(assoc, run.stopping, run.bounds.dimseTimeout * 1000);
     if (wait == detail::DataWait::Stopped) {
       detail::logLine("DICOM server: association with %s aborted: the server is stopping", peer.c_str());
       detail::abortAssociation(assoc);
@@ -168,13 +176,13 @@ void serveAssociation(Run& run, T_ASC_Association* assoc, const std::string& pee
     }
     if (wait == detail::DataWait::TimedOut) {
       detail::logLine("DICOM server: association with %s aborted: no request for %d s", peer.c_str(),
-                      detail::kServerDimseTimeout);
+                      run.bounds.dimseTimeout);
       detail::abortAssociation(assoc);
       break;
     }
     T_ASC_PresentationContextID presId = 0;
     T_DIMSE_Message message;
-    OFCondition cond = detail::receiveCommand(assoc, detail::kServerDimseTimeout, presId, message);
+    OFCondition cond = detail::receiveCommand(assoc, run.bounds.dimseTimeout, presId, message);
     if (cond == DUL_PEERREQUESTEDRELEASE) {
       ASC_acknowledgeRelease(assoc);
       released = true;
@@ -338,13 +346,46 @@ void tendLingering(Run& run, const std::vector<pollfd>& polled, bool all) {
   }
 }
 
-// Takes one waiting connection off the queue: refuses it when the slots are taken, else starts
-// its thread. False when none was waiting.
-bool acceptOne(Run& run, int listenFd) {
+// What became of one look at the queue of waiting connections.
+enum class Accepted { One, None, OutOfDescriptors };
+
+// Starts the thread of a counted connection; false (nothing started) when it cannot be.
+bool startWorker(Run& run, Worker* worker, int fd, const std::string& address) {
+  try {
+    if (run.failedStartsLeft > 0) {
+      --run.failedStartsLeft;
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+    worker->thread = std::thread([&run, fd, address, worker] {
+      serveConnection(run, fd, address);
+      int open;
+      {
+        std::lock_guard<std::mutex> done(run.lock);
+        open = --run.active;
+        if (--run.perAddress[address] <= 0) run.perAddress.erase(address);
+        worker->done = true;
+        run.idle.notify_all();
+      }
+      detail::logLine("DICOM server: connection from %s closed, %d open", address.c_str(), open);
+    });
+    return true;
+  } catch (const std::system_error& e) {
+    detail::logLine("DICOM server: connection from %s refused: its thread cannot be started: %s", address.c_str(),
+                    e.what());
+    return false;
+  }
+}
+
+// Takes one waiting connection off the queue: refuses it when the slots are taken or its thread
+// cannot be started, else starts its thread.
+Accepted acceptOne(Run& run, int listenFd) {
   sockaddr_in from{};
   socklen_t length = sizeof(from);
   const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
-  if (fd < 0) return errno == EINTR || errno == ECONNABORTED;
+  if (fd < 0) {
+    if (errno == EMFILE || errno == ENFILE) return Accepted::OutOfDescriptors;
+    return errno == EINTR || errno == ECONNABORTED ? Accepted::One : Accepted::None;
+  }
   char text[INET_ADDRSTRLEN] = {0};
   const std::string address =
       from.sin_family == AF_INET && ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text)) ? text : "?";
@@ -356,7 +397,7 @@ bool acceptOne(Run& run, int listenFd) {
     open = run.active;
     auto counted = run.perAddress.find(address);
     fromAddress = counted == run.perAddress.end() ? 0 : counted->second;
-    if (open < kMaxConnections && fromAddress < kMaxPerAddress) {
+    if (open < run.bounds.maxConnections && fromAddress < run.bounds.maxPerAddress) {
       open = ++run.active;
       ++run.perAddress[address];
       run.workers.push_back(std::make_unique<Worker>());
@@ -364,43 +405,61 @@ bool acceptOne(Run& run, int listenFd) {
     }
   }
   if (!worker) {
-    if (open >= kMaxConnections)
+    if (open >= run.bounds.maxConnections)
       detail::logLine("DICOM server: connection from %s refused: %d connections already open", address.c_str(), open);
     else
       detail::logLine("DICOM server: connection from %s refused: %d connections from that address already open",
                       address.c_str(), fromAddress);
     refuse(run, fd);
-    return true;
+    return Accepted::One;
   }
   detail::logLine("DICOM server: connection from %s, %d open", address.c_str(), open);
-  worker->thread = std::thread([&run, fd, address, worker] {
-    serveConnection(run, fd, address);
-    int open;
+  if (!startWorker(run, worker, fd, address)) {
     {
-      std::lock_guard<std::mutex> done(run.lock);
+      std::lock_guard<std::mutex> lock(run.lock);
       open = --run.active;
       if (--run.perAddress[address] <= 0) run.perAddress.erase(address);
-      worker->done = true;
-      run.idle.notify_all();
+      for (auto it = run.workers.begin(); it != run.workers.end(); ++it)
+        if (it->get() == worker) {
+          run.workers.erase(it);
+          break;
+        }
     }
     detail::logLine("DICOM server: connection from %s closed, %d open", address.c_str(), open);
-  });
-  return true;
+    refuse(run, fd);
+  }
+  return Accepted::One;
 }
 
 void listen(Run& run) {
   const int fd = static_cast<int>(DUL_networkSocket(run.net->network));
   std::vector<pollfd> polled;
+  std::chrono::steady_clock::time_point pausedUntil{};
+  bool outOfDescriptors = false;  // logged once until an accept succeeds again
   while (!run.stopping) {
     reapWorkers(run);
-    polled.assign(1, pollfd{fd, POLLIN, 0});
+    // While paused the listening socket is left out: its waiting connection keeps it readable.
+    const bool paused = std::chrono::steady_clock::now() < pausedUntil;
+    polled.assign(1, pollfd{paused ? -1 : fd, POLLIN, 0});
     for (const Lingering& l : run.lingering) polled.push_back(pollfd{l.fd, POLLIN, 0});
     const int n = ::poll(polled.data(), polled.size(), detail::kPollSliceMs);
     if (run.stopping) break;
     tendLingering(run, polled, false);
     if (n <= 0 || !(polled[0].revents & POLLIN)) continue;
     // The listening socket does not block: take the connections waiting.
-    for (int taken = 0; taken < 64 && !run.stopping && acceptOne(run, fd); ++taken) {
+    for (int taken = 0; taken < 64 && !run.stopping; ++taken) {
+      const Accepted accepted = acceptOne(run, fd);
+      if (accepted == Accepted::OutOfDescriptors) {
+        if (!outOfDescriptors)
+          detail::logLine("DICOM server: cannot accept connections on port %d: %s; waiting for descriptors to free",
+                          run.port, std::strerror(errno));
+        outOfDescriptors = true;
+        pausedUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kOutOfDescriptorsPauseMs);
+        break;
+      }
+      if (accepted == Accepted::None) break;
+      if (outOfDescriptors) detail::logLine("DICOM server: accepting connections on port %d again", run.port);
+      outOfDescriptors = false;
     }
   }
   tendLingering(run, polled, true);
@@ -436,6 +495,9 @@ bool dcmServer::Core::begin() {
     next->root = root;
     next->language = language;
   }
+  next->bounds = detail::serverBounds();
+  next->failedStartsLeft = next->bounds.failedThreadStarts;
+  next->layer.setTimeouts(next->bounds.acseTimeout, next->bounds.dimseTimeout);
   if (!detail::parsePort(detail::trimmed(portText), next->port)) {
     detail::logLine("DICOM server: invalid port \"%s\"", portText.c_str());
     return false;
@@ -446,7 +508,7 @@ bool dcmServer::Core::begin() {
   }
   if (next->root.back() != '/') next->root.push_back('/');
 
-  OFCondition cond = ASC_initializeNetwork(NET_ACCEPTOR, next->port, detail::kServerAcseTimeout, &next->net);
+  OFCondition cond = ASC_initializeNetwork(NET_ACCEPTOR, next->port, next->bounds.acseTimeout, &next->net);
   if (cond.good()) cond = ASC_setTransportLayer(next->net, &next->layer, 0);
   if (cond.good()) {
     // Only the listener accepts (DCMTK never does here), and it must not block when a
@@ -476,7 +538,7 @@ void dcmServer::Core::stop() {
   run->listener.join();
   {
     std::unique_lock<std::mutex> lock(run->lock);
-    run->idle.wait_for(lock, std::chrono::seconds(detail::kServerDimseTimeout + 1), [this] { return run->active == 0; });
+    run->idle.wait_for(lock, std::chrono::seconds(run->bounds.dimseTimeout + 1), [this] { return run->active == 0; });
   }
   // Whatever is still blocked on a peer that stopped talking is cut off now.
   run->watch.interrupt();

@@ -283,8 +283,9 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
   DcmDataset* dataset = nullptr;
   T_ASC_PresentationContextID dataPresId = presId;
   std::string why;
-  const Receipt receipt =
-      receiveDataSet(assoc, dimseTimeout, dataPresId, dataset, why, g_receivedDataSetLimit, PastLimit::Drop);
+  ReceiveHold hold;  // until the data set is answered and gone
+  const Receipt receipt = receiveDataSet(assoc, dimseTimeout, dataPresId, dataset, why, g_receivedDataSetLimit,
+                                         PastLimit::Drop, &hold);
   if (receipt == Receipt::Failed) {
     error = "receiving an image failed: " + why;
     return false;

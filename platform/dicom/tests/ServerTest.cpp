@@ -5,6 +5,7 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcostrmb.h>
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
@@ -16,14 +17,17 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dcmFile.h"
@@ -227,49 +231,228 @@ TEST(Server, HostileValuesStayInsideTheRoot) {
   EXPECT_EQ(filesBelow(f.dir.path()), filesBelow(f.root) + 3u) << "nothing was written outside the root";
 }
 
-// What else holds the server while four senders send: nothing, six peers that connected and say
-// nothing, or six associations that went quiet once accepted. Each holds one slot, nothing more.
-enum class Silent { None, Connections, Associations };
+// What else holds the server while its senders send: nothing; six peers that connected and say
+// nothing; six associations that went quiet once accepted; 32 peers at three other addresses
+// trickling association requests they never finish; a peer that holds most of the receive budget
+// with a large image it sends slowly; a connection whose thread could not be started. Each holds
+// what it should and no more, and no longer than its deadline.
+enum class Silent { None, Connections, Associations, Trickling, HalfSentImage, FailedThread };
 
-class SeveralSendersAtOnce : public ::testing::TestWithParam<Silent> {};
+struct Crowd {
+  Silent silent;
+  int senders;
+  int filesEach;
+};
+
+class SeveralSendersAtOnce : public ::testing::TestWithParam<Crowd> {};
+
+// The data set of a DICOM file, encoded in explicit little endian as a peer sends it.
+std::vector<uint8_t> encodedDataSet(const std::string& path) {
+  DcmFileFormat file;
+  EXPECT_TRUE(file.loadFile(path.c_str()).good()) << path;
+  DcmDataset& data = *file.getDataset();
+  data.chooseRepresentation(EXS_LittleEndianExplicit, nullptr);
+  std::vector<char> buffer(data.calcElementLength(EXS_LittleEndianExplicit, EET_ExplicitLength) + 1024);
+  DcmOutputBufferStream out(buffer.data(), buffer.size());
+  data.transferInit();
+  data.write(out, EXS_LittleEndianExplicit, EET_ExplicitLength, nullptr);
+  data.transferEnd();
+  void* encoded = nullptr;
+  offile_off_t length = 0;
+  out.flushBuffer(encoded, length);
+  return {static_cast<uint8_t*>(encoded), static_cast<uint8_t*>(encoded) + length};
+}
+
+// A grey image of about 900 kB: two at once pass the receive budget the tests set.
+std::string writeLargeImage(const std::string& path) {
+  writeImage(path, greySpec(672, 672));
+  return path;
+}
+
+size_t countLogged(const CallbackCapture& log, const std::string& fragment) {
+  size_t n = 0;
+  for (const std::string& line : log.logLines()) n += line.find(fragment) != std::string::npos;
+  return n;
+}
+
+// Whether the server's last count of open connections is 0.
+bool noneOpen(const CallbackCapture& log) {
+  const std::vector<std::string> lines = log.logLines();
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+    if (it->find(" open") != std::string::npos && it->find("connection") != std::string::npos)
+      return it->find(", 0 open") != std::string::npos;
+  return true;
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+  for (const long long end = nowMs() + timeoutMs; !done();) {
+    if (nowMs() >= end) return false;
+    usleep(2000);
+  }
+  return true;
+}
+
+// Runs `step` every `periodMs` on a thread of its own until the pacer ends: a peer's slow pace.
+class Pacer {
+ public:
+  Pacer(int periodMs, std::function<void()> step)
+      : m_thread([this, periodMs, step] {
+          while (!m_stop) {
+            step();
+            usleep(periodMs * 1000);
+          }
+        }) {}
+  ~Pacer() { stop(); }
+  void stop() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+ private:
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
 
 TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
+  const Crowd row = GetParam();
   MessageCapture messages;
   CallbackCapture log;
+  redIRI::detail::ServerBounds bounds;
+  if (row.silent == Silent::Trickling) bounds.acseTimeout = 2;  // the tricklers' deadline
+  if (row.silent == Silent::HalfSentImage) {
+    // Room for one large image (its bytes and their parse, about 2 MB) and small ones, not two large.
+    bounds.receiveBudget = 2500000;
+    bounds.dimseTimeout = 2;  // the wait for room
+  }
+  if (row.silent == Silent::FailedThread) bounds.failedThreadStarts = 1;
+  redIRI::detail::setServerBounds(bounds);
+  struct Reset {
+    ~Reset() { redIRI::detail::setServerBounds(); }
+  } reset;
   ServerFixture f;
   f.server.setRoot(f.root.c_str());
   ASSERT_TRUE(f.begin());
+  size_t expected = size_t(row.senders) * size_t(row.filesEach);
+
   std::vector<int> silent;
   redIRI::detail::SocketWatch watch;
   std::vector<std::unique_ptr<redIRI::detail::ClientAssociation>> quiet;
-  for (int i = 0; i < 6 && GetParam() == Silent::Connections; ++i) silent.push_back(connectLoopback(f.port));
-  if (GetParam() == Silent::Connections) ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.1, 6 open"}));
-  for (int i = 0; i < 6 && GetParam() == Silent::Associations; ++i) {
+  for (int i = 0; i < 6 && row.silent == Silent::Connections; ++i) silent.push_back(connectLoopback(f.port));
+  if (row.silent == Silent::Connections) ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.1, 6 open"}));
+  for (int i = 0; i < 6 && row.silent == Silent::Associations; ++i) {
     std::string error;
     ASSERT_TRUE(openQuiet(watch, f.port, quiet, error)) << error;
   }
+  // Each trickler sends the head of an association request declaring 1,000 bytes, then a byte
+  // every 300 ms, well inside any per-read bound, until the server cuts it.
+  std::vector<bool> ended;
+  std::unique_ptr<Pacer> trickle;
+  if (row.silent == Silent::Trickling) {
+    for (int i = 0; i < 32; ++i) {
+      silent.push_back(connectFrom("127.0.0." + std::to_string(2 + i % 3), f.port));
+      ASSERT_GE(silent.back(), 0);
+      const unsigned char head[6] = {0x01, 0x00, 0x00, 0x00, 0x03, 0xE8};
+      ASSERT_EQ(::send(silent.back(), head, sizeof(head), MSG_NOSIGNAL), 6);
+    }
+    ASSERT_TRUE(waitLogged(log, {", 32 open"}));
+    ended.assign(silent.size(), false);
+    trickle = std::make_unique<Pacer>(300, [&] {
+      for (size_t i = 0; i < silent.size(); ++i)
+        if (!ended[i] && ::send(silent[i], "", 1, MSG_NOSIGNAL) != 1) ended[i] = true;
+    });
+  }
+  // The half-sent image: most of a large data set, the rest following two bytes every 200 ms.
+  std::unique_ptr<redIRI::detail::ClientAssociation> holder;
+  T_ASC_PresentationContextID holderContext = 0;
+  std::vector<uint8_t> held;
+  size_t heldAt = 800000;
+  std::unique_ptr<Pacer> holding;
+  if (row.silent == Silent::HalfSentImage) {
+    const std::string image = writeLargeImage(f.dir.file("held.dcm"));
+    held = encodedDataSet(image);
+    holder = std::make_unique<redIRI::detail::ClientAssociation>(watch);
+    std::string error;
+    ASSERT_TRUE(holder->open("127.0.0.1", f.port, "ANY-SCP",
+                             {{UID_SecondaryCaptureImageStorage, {UID_LittleEndianExplicitTransferSyntax}}}, error))
+        << error;
+    holderContext = ASC_findAcceptedPresentationContextID(holder->get(), UID_SecondaryCaptureImageStorage);
+    ASSERT_EQ(sendRawStore(holder->get(), holderContext, UID_SecondaryCaptureImageStorage,
+                           tag(image, DCM_SOPInstanceUID), {held.begin(), held.begin() + long(heldAt)}, false, 16000),
+              "sent");
+    holding = std::make_unique<Pacer>(200, [&] {
+      if (heldAt + 2 >= held.size()) return;
+      writeRawPdv(holder->get(), holderContext, false, {held.begin() + long(heldAt), held.begin() + long(heldAt + 2)},
+                  false);
+      heldAt += 2;
+    });
+    ++expected;
+  }
+  if (row.silent == Silent::FailedThread) {
+    Peer echo({"echoscu", "127.0.0.1", std::to_string(f.port)}, f.dir.file("echo.log"));
+    EXPECT_NE(echo.wait(10000), 0);
+    EXPECT_NE(echo.log().find("Local Limit Exceeded"), std::string::npos) << echo.log();
+    EXPECT_TRUE(waitLogged(log, {"thread cannot be started"}));
+    EXPECT_TRUE(waitLogged(log, {"closed, 0 open"}));
+  }
 
   std::vector<std::unique_ptr<Peer>> senders;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < row.senders; ++i) {
     SeriesSpec spec;
     spec.patientId = "P" + std::to_string(i);
     std::vector<std::string> argv = {"storescu", "-R", "127.0.0.1", std::to_string(f.port)};
-    for (const std::string& file : writeSeries(f.dir.file("s" + std::to_string(i)), spec, 5)) argv.push_back(file);
+    for (const std::string& file : writeSeries(f.dir.file("s" + std::to_string(i)), spec, row.filesEach))
+      argv.push_back(file);
     senders.push_back(std::make_unique<Peer>(argv, f.dir.file("storescu" + std::to_string(i) + ".log")));
   }
-  for (auto& s : senders) EXPECT_EQ(s->wait(20000), 0) << s->log();
-  ASSERT_TRUE(messages.waitForCount(3, 20, 10000)) << messages.withCode(3).size() << " records";
-  EXPECT_EQ(filesBelow(f.root), 20u);
+  for (auto& s : senders) EXPECT_EQ(s->wait(30000), 0) << s->log();
+
+  if (row.silent == Silent::HalfSentImage) {
+    // A second large image finds no room while the first is held: it waits, is answered "out of
+    // resources" with nothing written, and its association goes on with a small one.
+    const std::string refused = writeLargeImage(f.dir.file("refused.dcm"));
+    const std::vector<std::string> small = writeSeries(f.dir.file("after"), SeriesSpec(), 1);
+    Peer second({"storescu", "-v", "--no-halt", "127.0.0.1", std::to_string(f.port), refused, small[0]},
+                f.dir.file("second.log"));
+    EXPECT_TRUE(waitLogged(log, {"refused the image " + tag(refused, DCM_SOPInstanceUID)}, 20000));
+    second.wait(20000);  // its exit status says that one image failed
+    holding->stop();
+    EXPECT_NE(second.log().find("OutOfResources"), std::string::npos) << second.log();
+    ++expected;
+    EXPECT_EQ(finishRawStore(holder->get(), holderContext, {held.begin() + long(heldAt), held.end()}), "0x0000");
+    holder->release();
+    // With the first gone, the next large image goes through.
+    const std::string next = writeLargeImage(f.dir.file("next.dcm"));
+    EXPECT_EQ(storescu(f, {next}, f.dir.file("next.log")), 0) << readText(f.dir.file("next.log"));
+    ++expected;
+  }
+  ASSERT_TRUE(messages.waitForCount(3, expected, 20000)) << messages.withCode(3).size() << " records";
+  EXPECT_EQ(filesBelow(f.root), expected);
+
+  if (row.silent == Silent::Trickling) {
+    // Every trickler was cut at its deadline while it still trickled.
+    EXPECT_TRUE(waitLogged(log, {"cut: no whole association request"}));
+    EXPECT_TRUE(waitUntil([&] { return countLogged(log, "cut: no whole association request") == 32; }));
+    trickle->stop();
+  }
   for (int fd : silent) ::close(fd);
+  quiet.clear();
+  EXPECT_TRUE(waitUntil([&] { return noneOpen(log); })) << "every slot is given back";
 }
 
-std::string silentName(const ::testing::TestParamInfo<Silent>& info) {
-  const char* names[] = {"Alone", "WhileSixConnectionsSayNothing", "WhileSixAssociationsAreQuiet"};
-  return names[static_cast<int>(info.param)];
+std::string crowdName(const ::testing::TestParamInfo<Crowd>& info) {
+  const char* names[] = {"Alone",        "WhileSixConnectionsSayNothing", "WhileSixAssociationsAreQuiet",
+                         "WhilePeersAtThreeAddressesTrickle", "WhileALargeImageHoldsTheBudget",
+                         "AfterAThreadFailedToStart"};
+  return std::string(names[static_cast<int>(info.param.silent)]) + "_" + std::to_string(info.param.senders) + "x" +
+         std::to_string(info.param.filesEach);
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
-                         ::testing::Values(Silent::None, Silent::Connections, Silent::Associations), silentName);
+                         ::testing::Values(Crowd{Silent::None, 4, 5}, Crowd{Silent::Connections, 4, 5},
+                                           Crowd{Silent::Associations, 4, 5}, Crowd{Silent::Trickling, 4, 5},
+                                           Crowd{Silent::None, 32, 3}, Crowd{Silent::HalfSentImage, 2, 2},
+                                           Crowd{Silent::FailedThread, 4, 5}),
+                         crowdName);
 
 // Quiet associations fill what one address may hold: the next is refused at once as a transient
 // local limit, and so is a store from there; once one of them ends, the store goes through.

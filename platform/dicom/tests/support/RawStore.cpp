@@ -12,6 +12,22 @@
 
 namespace qvtest {
 
+namespace {
+
+// The status of the C-STORE response that comes next: "0x%04x", or "ended: <why>".
+std::string storeStatus(T_ASC_Association* assoc) {
+  T_DIMSE_Message response;
+  std::memset(&response, 0, sizeof(response));
+  T_ASC_PresentationContextID id = 0;
+  const OFCondition cond = DIMSE_receiveCommand(assoc, DIMSE_NONBLOCKING, 20, &id, &response, nullptr);
+  if (cond.bad()) return std::string("ended: ") + cond.text();
+  char status[16];
+  std::snprintf(status, sizeof(status), "0x%04x", response.msg.CStoreRSP.DimseStatus);
+  return status;
+}
+
+}  // namespace
+
 bool writeRawPdv(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, bool command,
                  const std::vector<uint8_t>& bytes, bool last) {
   std::vector<uint8_t> data = bytes;
@@ -52,14 +68,13 @@ std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID p
       return "ended: sending failed";
   }
   if (!last) return "sent";
-  T_DIMSE_Message response;
-  std::memset(&response, 0, sizeof(response));
-  T_ASC_PresentationContextID id = 0;
-  const OFCondition cond = DIMSE_receiveCommand(assoc, DIMSE_NONBLOCKING, 20, &id, &response, nullptr);
-  if (cond.bad()) return std::string("ended: ") + cond.text();
-  char status[16];
-  std::snprintf(status, sizeof(status), "0x%04x", response.msg.CStoreRSP.DimseStatus);
-  return status;
+  return storeStatus(assoc);
+}
+
+std::string finishRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
+                           const std::vector<uint8_t>& rest) {
+  if (!writeRawPdv(assoc, presId, false, rest, true)) return "ended: sending failed";
+  return storeStatus(assoc);
 }
 
 }  // namespace qvtest

@@ -23,4 +23,9 @@ std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID p
                          const std::string& sopInstance, const std::vector<uint8_t>& dataSet, bool last = true,
                          size_t pdvBytes = 0);
 
+// Sends the rest of a data set that sendRawStore left unfinished, as its last PDV, and waits for
+// the answer as sendRawStore does.
+std::string finishRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
+                           const std::vector<uint8_t>& rest);
+
 }  // namespace qvtest
