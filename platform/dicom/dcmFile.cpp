@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "dcmGuard.h"
+#include "dcmParseBound.h"
 #include "dcmLibrary.h"
 
 namespace redIRI {
@@ -629,6 +630,7 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
   OFCondition cond = EC_Normal;
   takeDcmtkError();
   std::string thrown;
+  ParseBound bound;
   const bool survived = survives(
       [&] {
         if (!walk(preamble ? 132 : 0, EXS_Unknown, true)) return;
@@ -659,6 +661,11 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
   }
   if (!survived) {
     if (who) logLine("%s: cannot read \"%s\": reading it threw %s", who, shown, thrown.c_str());
+    return false;
+  }
+  if (bound.refused()) {
+    takeDcmtkError();
+    if (who) logLine("%s: cannot read \"%s\": it %s", who, shown, bound.refusal().text());
     return false;
   }
   if (cond.bad()) {

@@ -28,6 +28,8 @@ enum GuardCode : unsigned short {
   kUnsoundStructure = 1,  // the structural walk refused the data set (the text says why)
   kCheckCannotRun = 2,    // a check could not run, so the data set is refused unchecked
   kReadFailed = 3,        // reading the file failed (the system's reason)
+  kNestedTooDeep = 4,     // DCMTK's parse reached an item nested deeper than kMaxSequenceDepth
+  kTreeTooLarge = 5,      // DCMTK's parse built more items and elements than one parse may hold
 };
 inline OFCondition guardRefusal(GuardCode code, const std::string& why) {
   return makeOFCondition(kGuardModule, code, OF_error, why.c_str());

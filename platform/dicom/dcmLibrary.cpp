@@ -28,6 +28,7 @@
 
 #include "dcmGuard.h"
 #include "dcmJpeg2000.h"
+#include "dcmParseBound.h"
 
 namespace redIRI {
 namespace {
@@ -117,6 +118,11 @@ void initialise() {
   // Elements stored as UN (files rewritten by tools that keep every element so) are read with
   // the VR the dictionary gives their tag, so their values read as the values they are.
   dcmEnableUnknownVRConversion.set(OFTrue);
+  // Deep or dense data is refused by the bound inside DCMTK's parse, which holds only while this
+  // program's definitions take the place of DCMTK's own.
+  if (!detail::parseBoundLive())
+    detail::logLine("DICOM library: error: the bound on DCMTK's parse is not in effect; deeply nested or dense "
+                    "data can end the program");
   // Colour JPEG frames come back as coded; the pixel reader converts YCbCr to RGB itself,
   // from what the stream's own markers say or else the photometric interpretation, since
   // files labelled RGB often hold YCbCr streams and vice versa.

@@ -29,6 +29,7 @@
 #include "dcmFile.h"
 #include "dcmLibrary.h"
 #include "dcmLib.h"
+#include "dcmParseBound.h"
 #include "dcmPixels.h"
 #include "dcmStorage.h"
 
@@ -701,6 +702,7 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
   OFCondition cond = EC_Normal;
   std::string thrown;
   takeDcmtkError();
+  ParseBound bound;
   if (!survives(
           [&] {
             out.transferInit();
@@ -709,6 +711,11 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
           },
           thrown)) {
     why = "the " + what + " cannot be parsed: parsing it threw " + thrown;
+    return false;
+  }
+  if (bound.refused()) {
+    takeDcmtkError();
+    why = "the " + what + " " + bound.refusal().text();
     return false;
   }
   if (cond != EC_Normal) {

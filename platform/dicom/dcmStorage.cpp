@@ -19,6 +19,7 @@
 
 #include "dcmLibrary.h"
 #include "dcmNaming.h"
+#include "dcmParseBound.h"
 #include "dcmText.h"
 
 namespace redIRI {
@@ -280,6 +281,9 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
                        T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
                        const std::function<bool(ReceivedObject&)>& write,
                        const std::function<void(ReceivedObject&)>& stored, std::string& error) {
+  // One parse for the bound: the data set as received and the file written from it, read back
+  // while the data set is still held, are in memory together.
+  ParseBound bound;
   DcmDataset* dataset = nullptr;
   T_ASC_PresentationContextID dataPresId = presId;
   std::string why;

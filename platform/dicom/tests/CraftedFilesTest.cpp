@@ -28,6 +28,7 @@
 #include "dcmStorage.h"
 #include "qvTestPaths.h"
 #include "support/AllocationWatch.h"
+#include "support/DeepShapes.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 #include "support/LoopbackPorts.h"
@@ -126,6 +127,14 @@ std::vector<Row> rows(const TempDir& dir) {
     out.write(open, sizeof(open));
     for (int i = 0; i < 700000; ++i) out.write(item, sizeof(item));
     out.write(end, sizeof(end));
+    all.push_back({path, false});
+  }
+  // A value of defined length (UN in explicit VR) that opens with a sequence delimiter: DCMTK
+  // ends the sequence there and reads the rest of the value as 10,000 nested sequences.
+  for (const bool implicit : {false, true}) {
+    const std::string path = dir.file(implicit ? "delimiter-opens-a-value-implicit.dcm" : "delimiter-opens-a-value.dcm");
+    writeImage(path, greySpec(4, 4), implicit ? EXS_LittleEndianImplicit : EXS_LittleEndianExplicit);
+    appendTo(path, delimiterThenNesting(10000, !implicit));
     all.push_back({path, false});
   }
   // A deflated image of 32 MB in 40 KB: opening it inflates nothing into memory.

@@ -30,6 +30,7 @@
 #include "dcmLib.h"
 #include "dcmNetwork.h"
 #include "support/AllocationWatch.h"
+#include "support/DeepShapes.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 #include "support/RawStore.h"
@@ -161,6 +162,16 @@ std::vector<Crafted> craftedDataSets(const std::string& sopClass, const std::str
     for (int level = 0; level < 2000; ++level)
       e.element(0x0040, 0xA730, "SQ", "", 0xFFFFFFFFu).element(0xFFFE, 0xE000, "", "", 0xFFFFFFFFu);
     cases.push_back({implicit ? "nested sequences, implicit" : "nested sequences, explicit",
+                     implicit ? UID_LittleEndianImplicitTransferSyntax : UID_LittleEndianExplicitTransferSyntax, e.bytes,
+                     "nests sequences deeper"});
+  }
+  // A value of defined length that opens with a sequence delimiter (as UN in explicit VR): DCMTK
+  // ends the sequence there and reads the rest of the value as 10,000 nested sequences.
+  for (const bool implicit : {false, true}) {
+    Encoder e = header(implicit, false, sopClass, sopInstance);
+    const std::vector<uint8_t> deep = delimiterThenNesting(10000, !implicit);
+    e.bytes.insert(e.bytes.end(), deep.begin(), deep.end());
+    cases.push_back({implicit ? "a delimiter opening a value, implicit" : "a delimiter opening a UN value, explicit",
                      implicit ? UID_LittleEndianImplicitTransferSyntax : UID_LittleEndianExplicitTransferSyntax, e.bytes,
                      "nests sequences deeper"});
   }
@@ -356,6 +367,10 @@ class CraftedAnswerPeer {
         messageId = request.msg.CFindRQ.MessageID;
         dataSet = true;
         break;
+      case DIMSE_C_GET_RQ:
+        messageId = request.msg.CGetRQ.MessageID;
+        dataSet = true;
+        break;
       default:
         return;
     }
@@ -389,6 +404,15 @@ std::vector<uint8_t> responseCommand(const char* sopClass, uint16_t field, uint1
       .element(0x0000, 0x0900, "", us(status));
   if (errorComment) e.element(0x0000, 0x0902, "", "xy", errorComment);
   return e.bytes;
+}
+
+// A final response command (no data set) holding an element whose value opens with a sequence
+// delimiter and goes on with 10,000 nested sequences.
+std::vector<uint8_t> deepCommand(const char* sopClass, uint16_t field, uint16_t messageId) {
+  std::vector<uint8_t> bytes = responseCommand(sopClass, field, messageId, false, 0x0000);
+  const std::vector<uint8_t> deep = delimiterThenNesting(10000, false);
+  bytes.insert(bytes.end(), deep.begin(), deep.end());
+  return bytes;
 }
 
 const uint32_t kHugeLength = 0xFFFFFFF0u;
@@ -434,11 +458,10 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
     EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
   }
 
-  // A command that declares more than it holds.
+  // A command that declares more than it holds; an echo whose command nests 10,000 sequences
+  // past a delimiter.
+  std::vector<std::pair<std::vector<uint8_t>, const char*>> commands;
   {
-    log.clear();
-    CraftedClient client;
-    ASSERT_TRUE(client.open(f.port, sopClass, UID_LittleEndianExplicitTransferSyntax));
     Encoder command;
     command.implicit = true;
     command.element(0x0000, 0x0002, "", uidValue(sopClass))
@@ -446,8 +469,16 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
         .element(0x0000, 0x0110, "", std::string("\x07\x00", 2))
         .element(0x0000, 0x0800, "", std::string("\x01\x01", 2))
         .element(0x0000, 0x1000, "", uidValue("1.2"), 0xFFFFFFF0u);
+    commands.push_back({command.bytes, "declares a length"});
+    commands.push_back({deepCommand(UID_VerificationSOPClass, DIMSE_C_ECHO_RQ, 7), "the command nests sequences deeper"});
+  }
+  for (const auto& [bytes, logged] : commands) {
+    SCOPED_TRACE(logged);
+    log.clear();
+    CraftedClient client;
+    ASSERT_TRUE(client.open(f.port, sopClass, UID_LittleEndianExplicitTransferSyntax));
     AllocationWatch allocations;
-    ASSERT_TRUE(writeRawPdv(client.get(), client.presId, true, command.bytes));
+    ASSERT_TRUE(writeRawPdv(client.get(), client.presId, true, bytes));
     T_DIMSE_Message response;
     std::memset(&response, 0, sizeof(response));
     T_ASC_PresentationContextID id = 0;
@@ -455,7 +486,7 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
     allocations.stop();
     EXPECT_TRUE(cond.bad()) << "the association ends";
     EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
-    EXPECT_TRUE(waitLogged(log, "declares a length", 10000));
+    EXPECT_TRUE(waitLogged(log, logged, 10000)) << ::testing::PrintToString(log.logLines());
   }
 
   EXPECT_EQ(filesBelow(f.root), 0u);
@@ -505,6 +536,27 @@ TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {
     EXPECT_TRUE(log.logged(c.logged)) << peer.outcome();
     EXPECT_EQ(filesBelow(downloads), 0u);
   }
+  // A final answer whose command nests 10,000 sequences past a delimiter.
+  {
+    CallbackCapture log;
+    CraftedAnswerPeer peer({[](uint16_t id) {
+                              return deepCommand(UID_GETStudyRootQueryRetrieveInformationModel, DIMSE_C_GET_RSP, id);
+                            },
+                            {}});
+    ASSERT_TRUE(peer.ready());
+    MessageCapture messages;
+    redIRI::dcmGet get;
+    const std::string port = std::to_string(peer.port());
+    get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", "2.25.1077.1", "2.25.1077.2", downloads.c_str(),
+                       "CRAFTED^PEER", "1", "CT");
+    ASSERT_TRUE(messages.waitFor(
+        [](const std::vector<Message>& all) {
+          return !all.empty() && (all.back().code == 10 || all.back().code == 11);
+        },
+        20000));
+    EXPECT_EQ(messages.messages().back().code, 11);
+    EXPECT_TRUE(log.logged("the command nests sequences deeper")) << ::testing::PrintToString(log.logLines());
+  }
 }
 
 // The answers a requester waits for: sound commands carrying a crafted data set (a find's
@@ -529,6 +581,9 @@ TEST(DeclaredLengths, AQueryFailsOnAnswersThatOnlyDeclare) {
                       },
                       {}},
                      "declares a length"});
+  answers.push_back({"the command, nesting past a delimiter",
+                     {[model](uint16_t id) { return deepCommand(model, DIMSE_C_FIND_RSP, id); }, {}},
+                     "the command nests sequences deeper"});
   MessageCapture messages;
   redIRI::dcmFind find;
   for (const auto& [what, answer, logged] : answers) {
@@ -569,12 +624,19 @@ TEST(DeclaredLengths, AnEchoFailsOnAnAnswerThatOnlyDeclares) {
     char* entries[] = {&entry[0]};
     echo.echo(entries, 1, false);
   };
-  {
-    CraftedAnswerPeer peer({[](uint16_t id) {
-                              return responseCommand(UID_VerificationSOPClass, DIMSE_C_ECHO_RSP, id, false, 0x0000,
-                                                     kHugeLength);
-                            },
-                            {}});
+  const std::pair<std::function<std::vector<uint8_t>(uint16_t)>, const char*> answers[] = {
+      {[](uint16_t id) {
+         return responseCommand(UID_VerificationSOPClass, DIMSE_C_ECHO_RSP, id, false, 0x0000, kHugeLength);
+       },
+       "declares a length"},
+      {[](uint16_t id) { return deepCommand(UID_VerificationSOPClass, DIMSE_C_ECHO_RSP, id); },
+       "the command nests sequences deeper"},
+  };
+  for (const auto& [answer, logged] : answers) {
+    SCOPED_TRACE(logged);
+    log.clear();
+    messages.clear();
+    CraftedAnswerPeer peer({answer, {}});
     ASSERT_TRUE(peer.ready());
     AllocationWatch allocations;
     verify(peer.port());
@@ -582,7 +644,7 @@ TEST(DeclaredLengths, AnEchoFailsOnAnAnswerThatOnlyDeclares) {
     allocations.stop();
     EXPECT_EQ(jsonField(messages.withCode(4)[0].text, "ok"), "0") << "the echo fails";
     EXPECT_LT(allocations.largest(), kAllowedAllocation) << "bytes reserved at once";
-    EXPECT_TRUE(log.logged("declares a length")) << ::testing::PrintToString(log.logLines());
+    EXPECT_TRUE(log.logged(logged)) << ::testing::PrintToString(log.logLines());
   }
 
   // The same object still verifies a sound peer.

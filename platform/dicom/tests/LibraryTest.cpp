@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <unistd.h>
@@ -18,6 +20,8 @@
 #include "dcmLib.h"
 #include "dcmLibrary.h"
 #include "dcmNetwork.h"
+#include "dcmParseBound.h"
+#include "support/DeepShapes.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 
@@ -52,6 +56,56 @@ TEST(Library, HeaderReadsLeavePixelDataOnDisk) {
   EXPECT_EQ(reader.readDicomPixelPointer(type, count), p);
   EXPECT_FALSE(reader.setFile(dir.file("absent.dcm").c_str()));
   EXPECT_EQ(reader.readDicomPixelPointer(type, count), nullptr);
+}
+
+TEST(Library, DcmtksOwnParseIsBounded) {
+  // Refused inside DCMTK's own parse, from memory and from a file, within a scope or not; a DCMTK
+  // whose members cannot be taken over (built with -Bsymbolic, link-time optimised) fails here.
+  using namespace redIRI::detail;
+  ASSERT_TRUE(libraryReady());
+  EXPECT_TRUE(parseBoundLive());
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    E_TransferSyntax xfer;
+    uint64_t nodeLimit;  // 0: no scope
+    unsigned short refusal;
+  };
+  const Case cases[] = {
+      {"200 levels", nestedSequences(200, true), EXS_LittleEndianExplicit, 0, kNestedTooDeep},
+      {"200 levels in a scope", nestedSequences(200, false), EXS_LittleEndianImplicit, kMaxParseNodes, kNestedTooDeep},
+      {"a delimiter, then 200 levels", delimiterThenNesting(200, false), EXS_LittleEndianImplicit, 0, kNestedTooDeep},
+      {"128 levels in a scope", nestedSequences(kMaxSequenceDepth, true), EXS_LittleEndianExplicit, kMaxParseNodes, 0},
+      {"past the count", nestedSequences(60, true), EXS_LittleEndianExplicit, 100, kTreeTooLarge},
+      {"up to the count", nestedSequences(50, true), EXS_LittleEndianExplicit, 100, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    setParseNodeLimit(c.nodeLimit ? c.nodeLimit : kMaxParseNodes);
+    std::unique_ptr<ParseBound> bound(c.nodeLimit ? new ParseBound : nullptr);
+    DcmInputBufferStream in;
+    in.setBuffer(c.bytes.data(), static_cast<offile_off_t>(c.bytes.size()));
+    in.setEos();
+    DcmDataset data;
+    data.transferInit();
+    const OFCondition cond = data.read(in, c.xfer);
+    data.transferEnd();
+    EXPECT_EQ(cond.module(), c.refusal ? kGuardModule : 0) << cond.text();
+    EXPECT_EQ(cond.code(), c.refusal) << cond.text();
+    if (bound) {
+      EXPECT_EQ(bound->refusal().code(), c.refusal);
+    }
+  }
+  setParseNodeLimit();
+
+  TempDir dir;
+  const std::string path = dir.file("deep.dcm");
+  writeImage(path, greySpec(4, 4));
+  appendTo(path, nestedSequences(200, true));
+  DcmFileFormat file;
+  const OFCondition cond = file.loadFile(path.c_str());
+  EXPECT_EQ(cond.module(), kGuardModule) << cond.text();
+  EXPECT_EQ(cond.code(), kNestedTooDeep);
 }
 
 TEST(Library, ReadersOnSeparateThreadsAgree) {

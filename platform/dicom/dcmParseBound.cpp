@@ -1,0 +1,207 @@
+#include "dcmParseBound.h"
+
+#include <dcmtk/dcmdata/dcdatset.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcistrmb.h>
+#include <dcmtk/dcmdata/dcitem.h>
+#include <dcmtk/dcmdata/dcsequen.h>
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "dcmFile.h"
+#include "dcmGuard.h"
+
+namespace redIRI {
+namespace detail {
+namespace {
+
+// The calling thread's parse: the recursion open now, and the scope's count and refusal.
+struct ThreadParse {
+  int items = 0;     // DcmSequenceOfItems::readSubItem calls open: the sequence depth being read
+  int elements = 0;  // DcmItem::readSubElement calls open
+  bool scoped = false;
+  uint64_t nodes = 0;
+  uint64_t limit = kMaxParseNodes;
+  GuardCode refused = GuardCode(0);  // sticky within a scope: DCMTK may be told to read on past errors
+};
+thread_local ThreadParse t_parse;
+std::atomic<uint64_t> g_nodeLimit{kMaxParseNodes};
+
+// Opens one level of recursion for as long as it lives, whatever DCMTK returns or throws.
+class Level {
+ public:
+  explicit Level(int& open) : m_open(open) { ++m_open; }
+  ~Level() { --m_open; }
+  Level(const Level&) = delete;
+  Level& operator=(const Level&) = delete;
+
+ private:
+  int& m_open;
+};
+
+OFCondition refusalFor(GuardCode code) {
+  switch (code) {
+    case kNestedTooDeep:
+      return guardRefusal(code, "nests sequences deeper than " + std::to_string(kMaxSequenceDepth) + " levels");
+    case kTreeTooLarge:
+      return guardRefusal(code, "holds more than " + std::to_string(t_parse.limit) + " items and elements");
+    case kCheckCannotRun:
+      return guardRefusal(code, "DCMTK's own reader cannot be found to forward to");
+    default:
+      return EC_Normal;
+  }
+}
+
+// Refuses within a scope for the rest of the parse, and this once without one.
+OFCondition refuse(GuardCode code) {
+  if (t_parse.scoped && !t_parse.refused) t_parse.refused = code;
+  return refusalFor(code);
+}
+
+// Whether DCMTK builds something for what it reads under `key`: delimiters come through both
+// members too (an item's end as an element, a sequence's end as an item) and build nothing.
+bool builds(const DcmTagKey& key) {
+  return key != DCM_ItemDelimitationItem && key != DCM_SequenceDelimitationItem;
+}
+
+// Before DCMTK reads one more item (isItem) or element under `key`: the refusal, or EC_Normal to
+// go on.
+OFCondition admit(bool isItem, const DcmTagKey& key) {
+  ThreadParse& t = t_parse;
+  if (t.scoped && t.refused) return refusalFor(t.refused);
+  // Items open are the sequences enclosing this item; elements open, the sequences enclosing
+  // this element. Only an element inside an item refused here could pass the second test, were
+  // DCMTK to reach it some way other than readSubItem.
+  if (isItem ? t.items >= kMaxSequenceDepth : t.elements > kMaxSequenceDepth) return refuse(kNestedTooDeep);
+  if (t.scoped && builds(key) && ++t.nodes > t.limit) return refuse(kTreeTooLarge);
+  return EC_Normal;
+}
+
+// The library's own definitions, found past ours in the lookup order. The mangled names are
+// those of the members defined below (DCMTK 3.6's signatures); the hidden result pointer and
+// `this` lead the arguments as they would for a free function with the object first.
+using ReadSubItem = OFCondition (*)(DcmSequenceOfItems*, DcmInputStream&, const DcmTag&, Uint32, E_TransferSyntax,
+                                    E_GrpLenEncoding, Uint32);
+using ReadSubElement = OFCondition (*)(DcmItem*, DcmInputStream&, DcmTag&, Uint32, E_TransferSyntax,
+                                       E_GrpLenEncoding, Uint32);
+
+template <class Function>
+Function libraryOwn(const char* mangled) {
+  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, mangled));
+}
+
+ReadSubItem ownReadSubItem() {
+  static const ReadSubItem own = libraryOwn<ReadSubItem>(
+      "_ZN18DcmSequenceOfItems11readSubItemER14DcmInputStreamRK6DcmTagj16E_TransferSyntax16E_GrpLenEncodingj");
+  return own;
+}
+
+ReadSubElement ownReadSubElement() {
+  static const ReadSubElement own = libraryOwn<ReadSubElement>(
+      "_ZN7DcmItem14readSubElementER14DcmInputStreamR6DcmTagj16E_TransferSyntax16E_GrpLenEncodingj");
+  return own;
+}
+
+// The little-endian explicit-VR bytes of `levels` sequences nested in one another, each of
+// undefined length holding one item of undefined length.
+std::vector<unsigned char> nestedLevels(int levels) {
+  std::vector<unsigned char> bytes;
+  auto put = [&bytes](std::initializer_list<unsigned char> part) { bytes.insert(bytes.end(), part); };
+  for (int level = 0; level < levels; ++level) {
+    put({0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});  // (0008,1115)
+    put({0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF});                  // item
+  }
+  for (int level = 0; level < levels; ++level) {
+    put({0xFE, 0xFF, 0x0D, 0xE0, 0, 0, 0, 0});  // item delimiter
+    put({0xFE, 0xFF, 0xDD, 0xE0, 0, 0, 0, 0});  // sequence delimiter
+  }
+  return bytes;
+}
+
+}  // namespace
+
+ParseBound::ParseBound() : m_outermost(!t_parse.scoped) {
+  if (!m_outermost) return;
+  t_parse.scoped = true;
+  t_parse.nodes = 0;
+  t_parse.limit = g_nodeLimit;
+  t_parse.refused = GuardCode(0);
+}
+
+ParseBound::~ParseBound() {
+  if (!m_outermost) return;
+  t_parse.scoped = false;
+  t_parse.nodes = 0;
+  t_parse.refused = GuardCode(0);
+}
+
+void setParseNodeLimit(uint64_t nodes) { g_nodeLimit = nodes; }
+
+OFCondition ParseBound::refusal() const { return refusalFor(t_parse.refused); }
+
+uint64_t ParseBound::nodes() const { return t_parse.nodes; }
+
+bool parseBoundLive() {
+  // A parse of its own, whatever scope the caller has open; the caller's count is put back.
+  const ThreadParse caller = t_parse;
+  t_parse = ThreadParse();
+  bool live = false;
+  {
+    std::vector<unsigned char> bytes = nestedLevels(200);
+    DcmInputBufferStream in;
+    in.setBuffer(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+    in.setEos();
+    ParseBound bound;
+    DcmDataset dataset;
+    OFCondition cond = EC_Normal;
+    std::string thrown;
+    survives(
+        [&] {
+          dataset.transferInit();
+          cond = dataset.read(in, EXS_LittleEndianExplicit);
+          dataset.transferEnd();
+        },
+        thrown);
+    // Refused by the item count, and every element seen on the way (one per level).
+    live = cond.module() == kGuardModule && cond.code() == kNestedTooDeep &&
+           bound.nodes() >= 2 * static_cast<uint64_t>(kMaxSequenceDepth);
+  }
+  t_parse = caller;
+  return live;
+}
+
+}  // namespace detail
+}  // namespace redIRI
+
+using redIRI::detail::admit;
+using redIRI::detail::kCheckCannotRun;
+using redIRI::detail::Level;
+using redIRI::detail::refuse;
+using redIRI::detail::t_parse;
+
+// These take the place of DCMTK's own (see dcmParseBound.h). Each counts, refuses or forwards.
+OFCondition DcmSequenceOfItems::readSubItem(DcmInputStream& inStream, const DcmTag& newTag, const Uint32 newLength,
+                                            const E_TransferSyntax xfer, const E_GrpLenEncoding glenc,
+                                            const Uint32 maxReadLength) {
+  const OFCondition admitted = admit(true, newTag.getXTag());
+  if (admitted.bad()) return admitted;
+  const auto own = redIRI::detail::ownReadSubItem();
+  if (!own) return refuse(kCheckCannotRun);
+  Level level(t_parse.items);
+  return own(this, inStream, newTag, newLength, xfer, glenc, maxReadLength);
+}
+
+OFCondition DcmItem::readSubElement(DcmInputStream& inStream, DcmTag& newTag, const Uint32 newLength,
+                                    const E_TransferSyntax xfer, const E_GrpLenEncoding glenc,
+                                    const Uint32 maxReadLength) {
+  const OFCondition admitted = admit(false, newTag.getXTag());
+  if (admitted.bad()) return admitted;
+  const auto own = redIRI::detail::ownReadSubElement();
+  if (!own) return refuse(kCheckCannotRun);
+  Level level(t_parse.elements);
+  return own(this, inStream, newTag, newLength, xfer, glenc, maxReadLength);
+}

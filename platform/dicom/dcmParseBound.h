@@ -1,0 +1,74 @@
+// The bound on DCMTK's own parse (internal): how deep its recursion may go and how large a tree
+// one parse may build, counted where DCMTK really parses rather than predicted by a model of it.
+//
+// DCMTK reads every item of a sequence through DcmSequenceOfItems::readSubItem and every element
+// through DcmItem::readSubElement; a sequence nested in an item is one more turn of that
+// recursion. Both are plain (non-virtual, default-visibility) members that libdcmdata itself
+// calls through its procedure linkage table, so the definitions in dcmParseBound.cpp take their
+// place for every caller, the library included, count, and forward to the library's own. What
+// they refuse they refuse with a condition of kGuardModule, which DCMTK passes up as it passes
+// its own errors.
+//
+// Counted per thread:
+//  - always: the nesting. An item deeper than kMaxSequenceDepth sequences is refused, whether or
+//    not a scope is open (a recursion that deep would end the thread's stack).
+//  - within a ParseBound scope: the items and elements one parse builds, at kParseNodeBytes each,
+//    refused past kMaxParseNodes. Every place that hands DCMTK bytes from a file or a peer opens
+//    one; a scope opened while another is open on the thread joins it, so what is parsed under
+//    one scope (a received data set and the file written from it read back) counts together.
+//
+// This holds only while the definitions really take the place of the library's (a DCMTK built
+// with -Bsymbolic, link-time optimisation or these members inlined would bypass them):
+// parseBoundLive() tells, and the library checks it once when it starts.
+#pragma once
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/ofstd/ofcond.h>
+
+#include <cstdint>
+
+namespace redIRI {
+namespace detail {
+
+// What DCMTK's heap holds for one item or element of a parsed tree, in bytes, measured with
+// mallinfo2 on DCMTK 3.6.7: 256 for an item (the item and its list entry), 208 to 256 for an
+// element with a value of up to 16 bytes (the element, its list entry and the value's own
+// allocation). Longer values are bounded by the bytes parsed, which sit in memory or in the file.
+constexpr uint64_t kParseNodeBytes = 256;
+// The most one parse may build: 768 MiB of tree, with the bytes received and the program itself
+// about 1 GB. 3 Mi items and elements; the densest genuine objects (large dose and measurement
+// reports) hold well under a million.
+constexpr uint64_t kParseBudgetBytes = uint64_t(768) << 20;
+constexpr uint64_t kMaxParseNodes = kParseBudgetBytes / kParseNodeBytes;
+// Lowers the count for parses begun from now on (tests cannot build gigabytes); no argument puts
+// kMaxParseNodes back.
+void setParseNodeLimit(uint64_t nodes = kMaxParseNodes);
+
+// One parse of bytes we do not control, on the calling thread (RAII; not to be moved between
+// threads). DCMTK may swallow a refusal where it is told to go on past damage, so the caller asks
+// refusal() after the parse rather than trusting DCMTK's condition alone.
+class ParseBound {
+ public:
+  ParseBound();
+  ~ParseBound();
+  ParseBound(const ParseBound&) = delete;
+  ParseBound& operator=(const ParseBound&) = delete;
+
+  // The first refusal of this parse (of the scope this one joined), EC_Normal while none. Its text
+  // says what was refused: "nests sequences deeper than 128 levels", "holds more than N items and
+  // elements" (N the limit in force when the scope opened).
+  OFCondition refusal() const;
+  bool refused() const { return refusal().bad(); }
+  // Items and elements DCMTK has built so far in this parse.
+  uint64_t nodes() const;
+
+ private:
+  bool m_outermost;
+};
+
+// Whether the bound is in effect: DCMTK parses 200 nested levels from memory and must come back
+// with the bound's refusal. Cheap (a few kilobytes).
+bool parseBoundLive();
+
+}  // namespace detail
+}  // namespace redIRI

@@ -1,0 +1,44 @@
+#include "DeepShapes.h"
+
+#include <fstream>
+#include <initializer_list>
+
+namespace qvtest {
+namespace {
+
+void put(std::vector<uint8_t>& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
+
+// A sequence header of undefined length for (group,element), then an item of undefined length.
+void openLevel(std::vector<uint8_t>& out, uint8_t g0, uint8_t g1, uint8_t e0, uint8_t e1, bool explicitVr) {
+  put(out, {g0, g1, e0, e1});
+  if (explicitVr) put(out, {'S', 'Q', 0, 0});
+  put(out, {0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF});
+}
+
+}  // namespace
+
+std::vector<uint8_t> nestedSequences(int levels, bool explicitVr) {
+  std::vector<uint8_t> out;
+  for (int level = 0; level < levels; ++level) openLevel(out, 0x08, 0x00, 0x15, 0x11, explicitVr);
+  for (int level = 0; level < levels; ++level)
+    put(out, {0xFE, 0xFF, 0x0D, 0xE0, 0, 0, 0, 0, 0xFE, 0xFF, 0xDD, 0xE0, 0, 0, 0, 0});
+  return out;
+}
+
+std::vector<uint8_t> delimiterThenNesting(int levels, bool explicitVr) {
+  std::vector<uint8_t> value = {0xFE, 0xFF, 0xDD, 0xE0, 0, 0, 0, 0};
+  for (int level = 0; level < levels; ++level) openLevel(value, 0x40, 0x00, 0x30, 0xA7, explicitVr);
+  const uint32_t length = static_cast<uint32_t>(value.size());
+  std::vector<uint8_t> out = {0x40, 0x00, 0x30, 0xA7};
+  if (explicitVr) put(out, {'U', 'N', 0, 0});
+  put(out, {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24)});
+  out.insert(out.end(), value.begin(), value.end());
+  return out;
+}
+
+void appendTo(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace qvtest

@@ -1,0 +1,25 @@
+// Data sets nested deeper than DCMTK's recursion survives, as bytes: how tests play a peer or a
+// file that would end the program were DCMTK's parse not bounded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+// `levels` sequences (0008,1115) nested in one another, each of undefined length holding one item
+// of undefined length, closed properly; little endian, explicit or implicit VR.
+std::vector<uint8_t> nestedSequences(int levels, bool explicitVr);
+
+// One element (0040,A730) of defined length whose value opens with a sequence delimiter and goes
+// on with `levels` nested sequences (0040,A730) of undefined length, each opening an item. DCMTK
+// reads that tag as a sequence (by the dictionary in implicit VR; as UN converted to the
+// dictionary's VR in explicit VR), ends it at the delimiter and reads the rest of the value as
+// elements of the item holding it.
+std::vector<uint8_t> delimiterThenNesting(int levels, bool explicitVr);
+
+// Appends `bytes` to a file (a written image: elements after its last one).
+void appendTo(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace qvtest
