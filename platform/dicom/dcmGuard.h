@@ -25,11 +25,17 @@ namespace detail {
 // mistaken for one of DCMTK's codes.
 constexpr unsigned short kGuardModule = 1024 + 0x51;
 enum GuardCode : unsigned short {
-  kUnsoundStructure = 1,  // the structural walk refused the data set (the text says why)
+  kUnsoundStructure = 1,  // the structural walk refused the data set (nesting, size of the tree)
   kCheckCannotRun = 2,    // a check could not run, so the data set is refused unchecked
   kReadFailed = 3,        // reading the file failed (the system's reason)
   kNestedTooDeep = 4,     // DCMTK's parse reached an item nested deeper than kMaxSequenceDepth
   kTreeTooLarge = 5,      // DCMTK's parse built more items and elements than one parse may hold
+  // Refusals of the structural walk, by what it found (codes from 6 on):
+  kDirectoryRecord = 6,   // a directory record sequence: the program reads images, not directories
+  kLengthPastEnd = 7,     // a declared length reaches past the bytes there are or past its holder
+  kTooLarge = 8,          // the data set holds or inflates to more than the most allowed
+  kInvalidVR = 9,         // an explicit element without a valid VR where its value cannot stay in the file
+  kUnmodelledShape = 10,  // a shape the walk cannot follow as DCMTK will read it
 };
 inline OFCondition guardRefusal(GuardCode code, const std::string& why) {
   return makeOFCondition(kGuardModule, code, OF_error, why.c_str());

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "dcmFile.h"
+#include "dcmWalk.h"
 #include "dcmLibrary.h"
 #include "dcmLib.h"
 #include "dcmParseBound.h"
@@ -694,7 +695,11 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
     limits.limit = deflated ? kMaxInflatedBytes : UINT64_MAX;
     limits.storedBytes = bytes.size();  // as sent: deflated data sets count their deflated bytes
     WalkTally tally;
-    if (!walkDataSet(walk, xfer.getXfer(), what, limits, tally, why)) return false;
+    const OFCondition walked = walkDataSet(walk, xfer.getXfer(), what, limits, tally);
+    if (walked.bad()) {
+      why = walked.text();
+      return false;
+    }
   }
   DcmInputBufferStream in;
   in.setBuffer(data, static_cast<offile_off_t>(bytes.size()));
