@@ -13,6 +13,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -235,8 +237,9 @@ TEST(Server, HostileValuesStayInsideTheRoot) {
 // nothing; six associations that went quiet once accepted; 32 peers at three other addresses
 // trickling association requests they never finish; a peer that holds most of the receive budget
 // with a large image it sends slowly; a connection whose thread could not be started. Each holds
-// what it should and no more, and no longer than its deadline.
-enum class Silent { None, Connections, Associations, Trickling, HalfSentImage, FailedThread };
+// what it should and no more, and no longer than its deadline. Or the process has no descriptor
+// left as they connect: the listener waits for one, without spinning.
+enum class Silent { None, Connections, Associations, Trickling, HalfSentImage, FailedThread, NoDescriptors };
 
 struct Crowd {
   Silent silent;
@@ -395,16 +398,35 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
     EXPECT_TRUE(waitLogged(log, {"closed, 0 open"}));
   }
 
-  std::vector<std::unique_ptr<Peer>> senders;
+  std::vector<std::vector<std::string>> commands;
   for (int i = 0; i < row.senders; ++i) {
     SeriesSpec spec;
     spec.patientId = "P" + std::to_string(i);
-    std::vector<std::string> argv = {"storescu", "-R", "127.0.0.1", std::to_string(f.port)};
+    commands.push_back({"storescu", "-R", "127.0.0.1", std::to_string(f.port)});
     for (const std::string& file : writeSeries(f.dir.file("s" + std::to_string(i)), spec, row.filesEach))
-      argv.push_back(file);
-    senders.push_back(std::make_unique<Peer>(argv, f.dir.file("storescu" + std::to_string(i) + ".log")));
+      commands.back().push_back(file);
+  }
+  // This process runs out of descriptors as the senders connect (theirs are their own).
+  std::vector<int> taken;
+  rlimit descriptors{};
+  ::getrlimit(RLIMIT_NOFILE, &descriptors);
+  if (row.silent == Silent::NoDescriptors) {
+    rlimit low = descriptors;
+    low.rlim_cur = std::min<rlim_t>(descriptors.rlim_cur, 4096);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    for (int fd; (fd = ::fcntl(0, F_DUPFD_CLOEXEC, 0)) >= 0;) taken.push_back(fd);
+  }
+  std::vector<std::unique_ptr<Peer>> senders;
+  for (size_t i = 0; i < commands.size(); ++i)
+    senders.push_back(std::make_unique<Peer>(commands[i], f.dir.file("storescu" + std::to_string(i) + ".log")));
+  if (row.silent == Silent::NoDescriptors) {
+    EXPECT_TRUE(waitLogged(log, {"cannot accept connections"}));
+    for (int fd : taken) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &descriptors);
+    EXPECT_TRUE(waitLogged(log, {"accepting connections on port " + std::to_string(f.port) + " again"}));
   }
   for (auto& s : senders) EXPECT_EQ(s->wait(30000), 0) << s->log();
+  EXPECT_LE(countLogged(log, "cannot accept connections"), 1u) << "logged once, not at each look";
 
   if (row.silent == Silent::HalfSentImage) {
     // A second large image finds no room while the first is held: it waits, is answered "out of
@@ -442,7 +464,7 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
 std::string crowdName(const ::testing::TestParamInfo<Crowd>& info) {
   const char* names[] = {"Alone",        "WhileSixConnectionsSayNothing", "WhileSixAssociationsAreQuiet",
                          "WhilePeersAtThreeAddressesTrickle", "WhileALargeImageHoldsTheBudget",
-                         "AfterAThreadFailedToStart"};
+                         "AfterAThreadFailedToStart", "WhileDescriptorsRunOut"};
   return std::string(names[static_cast<int>(info.param.silent)]) + "_" + std::to_string(info.param.senders) + "x" +
          std::to_string(info.param.filesEach);
 }
@@ -451,7 +473,7 @@ INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
                          ::testing::Values(Crowd{Silent::None, 4, 5}, Crowd{Silent::Connections, 4, 5},
                                            Crowd{Silent::Associations, 4, 5}, Crowd{Silent::Trickling, 4, 5},
                                            Crowd{Silent::None, 32, 3}, Crowd{Silent::HalfSentImage, 2, 2},
-                                           Crowd{Silent::FailedThread, 4, 5}),
+                                           Crowd{Silent::FailedThread, 4, 5}, Crowd{Silent::NoDescriptors, 4, 5}),
                          crowdName);
 
 // Quiet associations fill what one address may hold: the next is refused at once as a transient
