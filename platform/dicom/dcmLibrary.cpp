@@ -123,6 +123,8 @@ void initialise() {
   if (!detail::parseBoundLive())
     detail::logLine("DICOM library: error: the bound on DCMTK's parse is not in effect; deeply nested or dense "
                     "data can end the program");
+  // What DCMTK said of the check's refusal is no refusal of the caller's.
+  detail::takeDcmtkError();
   // Colour JPEG frames come back as coded; the pixel reader converts YCbCr to RGB itself,
   // from what the stream's own markers say or else the photometric interpretation, since
   // files labelled RGB often hold YCbCr streams and vice versa.

@@ -24,6 +24,8 @@
 #include "support/DeepShapes.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
+#include "support/RawStore.h"
+#include "support/ServerFixture.h"
 
 using namespace qvtest;
 
@@ -106,6 +108,58 @@ TEST(Library, DcmtksOwnParseIsBounded) {
   const OFCondition cond = file.loadFile(path.c_str());
   EXPECT_EQ(cond.module(), kGuardModule) << cond.text();
   EXPECT_EQ(cond.code(), kNestedTooDeep);
+
+  // Through the storage server: 200 levels are refused; a data set within the count as received,
+  // but not with the file written from it read back beside it, is refused too, and stored once the
+  // count holds both.
+  MessageCapture messages;
+  CallbackCapture log;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+  SocketWatch watch;
+  ClientAssociation client(watch);
+  std::string error;
+  const char* sopClass = UID_SecondaryCaptureImageStorage;
+  ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP", {{sopClass, {UID_LittleEndianExplicitTransferSyntax}}}, error))
+      << error;
+  const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), sopClass);
+  auto dataSet = [&](const std::string& instance, int levels) {
+    std::vector<uint8_t> bytes;
+    for (const auto& [element, uid] : {std::pair<uint8_t, std::string>{0x16, sopClass}, {0x18, instance}}) {
+      const std::string value = uid.size() % 2 ? uid + '\0' : uid;
+      bytes.insert(bytes.end(), {0x08, 0x00, element, 0x00, 'U', 'I', uint8_t(value.size()), 0});
+      bytes.insert(bytes.end(), value.begin(), value.end());
+    }
+    const std::vector<uint8_t> nested = nestedSequences(levels, true);
+    bytes.insert(bytes.end(), nested.begin(), nested.end());
+    return bytes;
+  };
+  const struct {
+    int levels;
+    uint64_t nodeLimit;
+    const char* status;
+    const char* logged;
+  } sends[] = {
+      {200, kMaxParseNodes, "0xc000", "the received data set nests sequences deeper than 128 levels"},
+      {20, 60, "0xc000", "holds more than 60 items and elements"},  // 42 received, 91 with the file
+      {20, 100, "0x0000", nullptr},
+  };
+  size_t stored = 0;
+  for (const auto& send : sends) {
+    SCOPED_TRACE(send.levels);
+    setParseNodeLimit(send.nodeLimit);
+    log.clear();
+    const std::string instance = newTestUid();
+    EXPECT_EQ(sendRawStore(client.get(), presId, sopClass, instance, dataSet(instance, send.levels)), send.status);
+    if (send.logged) EXPECT_TRUE(log.logged(send.logged)) << ::testing::PrintToString(log.logLines());
+    stored += send.logged ? 0 : 1;
+  }
+  setParseNodeLimit();
+  EXPECT_TRUE(messages.waitForCount(3, stored, 10000));
+  EXPECT_EQ(filesBelow(f.root), stored);
+  client.release();
+  f.server.StopDicomServer();
 }
 
 TEST(Library, ReadersOnSeparateThreadsAgree) {
