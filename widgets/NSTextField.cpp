@@ -283,6 +283,48 @@ void NSTextField::deleteBackward()
         listener(this, EventType::DELETE_BACKWARD);
 }
 
+void NSTextField::deleteForward()
+{
+    if (placeholderShown || cursorIndex >= static_cast<int>(elements.size()))
+        return;
+    // The character after the cursor is the one before the next position; the listener hears
+    // DELETE_BACKWARD as for any deletion.
+    ++cursorIndex;
+    deleteBackward();
+}
+
+void NSTextField::controlKey(cocos2d::EventKeyboard::KeyCode keyCode)
+{
+    using Key = cocos2d::EventKeyboard::KeyCode;
+    switch (keyCode)
+    {
+    case Key::KEY_HOME: moveCursor(0); break;
+    case Key::KEY_END: moveCursor(heldCharacters()); break;
+    case Key::KEY_LEFT_ARROW: moveCursor(cursorIndex - 1); break;
+    case Key::KEY_RIGHT_ARROW: moveCursor(cursorIndex + 1); break;
+    default: break;
+    }
+}
+
+void NSTextField::moveCursor(int index)
+{
+    setCursorIndex(index);
+    cursorPosition = getCursorPosition(cursorIndex);
+    auto* inner = container->getInnerContainer();
+    const float H = getContentSize().height;
+    const float view = static_cast<float>(viewHeight);
+    // Inner container space: the cursor's row must lie within the visible band.
+    if (cursorPosition.y + inner->getPositionY() < 0.0f)
+        inner->setPositionY(-cursorPosition.y);
+    else if (cursorPosition.y > H - inner->getPositionY() - view)
+        inner->setPositionY(H - view - cursorPosition.y + 1.0f);
+    if (auto* cursor = getCursor())
+    {
+        cursor->setPosition(placeholderShown ? cocos2d::Vec2(2.0f, 0.0f) : cursorPosition);
+        cursor->setVisible(true);
+    }
+}
+
 bool NSTextField::isTouchInside(const cocos2d::Vec2& worldPoint)
 {
     const cocos2d::Vec2 p = convertToNodeSpace(worldPoint);

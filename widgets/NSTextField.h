@@ -6,7 +6,8 @@
 // the field holds one logical line that wraps onto further rows and scrolls to keep the cursor in
 // view.
 //
-// Main thread only; the input method calls insertText and deleteBackward on the main thread.
+// Main thread only; the input method calls insertText, the deletions and controlKey on the main
+// thread.
 #pragma once
 
 #include "NSRichText.h"
@@ -80,6 +81,9 @@ public:
     bool detachWithIME() override;
     void insertText(const char* bytes, size_t len) override;
     void deleteBackward() override;
+    void deleteForward() override;
+    // Home and End go to the ends of the text, the arrows one character either way.
+    void controlKey(cocos2d::EventKeyboard::KeyCode keyCode) override;
 
     // The blink tick.
     void updateCursor(float dt);
@@ -110,6 +114,8 @@ protected:
     void redisplay();
     void showPlaceHolder();
     void hideCursor();
+    // Puts the cursor at index (clamped) and shows it there at once, scrolling it into view.
+    void moveCursor(int index);
     void switchBackground(const char* image);
     void placeBackground();
     int heldCharacters() const;

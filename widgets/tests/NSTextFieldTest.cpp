@@ -125,6 +125,42 @@ TEST_F(NSTextFieldTest, TypingPastingDeletingAndThePlaceholder)
     EXPECT_TRUE(field->isPlaceHolderShown());
 }
 
+TEST_F(NSTextFieldTest, EditingKeysActAtTheCursor)
+{
+    using Key = EventKeyboard::KeyCode;
+    // "abcd" with the cursor after "b"; the key, then "X" typed where the cursor went.
+    const struct
+    {
+        Key key;
+        int cursorAt;
+        const char* after;
+    } rows[] = {
+        {Key::KEY_BACKSPACE, 2, "aXcd"},
+        {Key::KEY_DELETE, 2, "abXd"},
+        {Key::KEY_DELETE, 4, "abcdX"}, // nothing after the cursor
+        {Key::KEY_HOME, 2, "Xabcd"},
+        {Key::KEY_END, 2, "abcdX"},
+        {Key::KEY_LEFT_ARROW, 2, "aXbcd"},
+        {Key::KEY_LEFT_ARROW, 0, "Xabcd"},
+        {Key::KEY_RIGHT_ARROW, 2, "abcXd"},
+        {Key::KEY_RIGHT_ARROW, 4, "abcdX"},
+    };
+    auto* field = focusedField();
+    for (const auto& row : rows)
+    {
+        field->setString("abcd");
+        field->setCursorIndex(row.cursorAt);
+        InputSimulator::tap(row.key);
+        InputSimulator::text("X");
+        EXPECT_EQ(field->getString(), row.after) << "key " << static_cast<int>(row.key) << " at " << row.cursorAt;
+    }
+    // Delete up to the last character leaves the placeholder, as Backspace does.
+    field->setString("a");
+    field->setCursorIndex(0);
+    InputSimulator::tap(Key::KEY_DELETE);
+    EXPECT_TRUE(field->isPlaceHolderShown());
+}
+
 TEST_F(NSTextFieldTest, FiltersLengthLimitAndPassword)
 {
     auto* field = focusedField();

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "event/CCEventKeyboard.h"
 #include "math/CCGeometry.h"
 
 namespace cocos2d {
@@ -40,6 +41,10 @@ protected:
     // UTF-8 text; len bytes (not NUL-terminated in general).
     virtual void insertText(const char* text, size_t len);
     virtual void deleteBackward() {}
+    // Delete: the character after the cursor.
+    virtual void deleteForward() {}
+    // A key that moves the cursor: Home, End, Left and Right arrows.
+    virtual void controlKey(EventKeyboard::KeyCode keyCode) { (void)keyCode; }
     virtual const std::string& getContentText();
 
     // The desktop has no on-screen keyboard; nothing calls these.

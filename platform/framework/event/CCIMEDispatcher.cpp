@@ -111,6 +111,20 @@ void IMEDispatcher::dispatchDeleteBackward()
     }
 }
 
+void IMEDispatcher::dispatchDeleteForward()
+{
+    if (_attached) {
+        _attached->deleteForward();
+    }
+}
+
+void IMEDispatcher::dispatchControlKey(EventKeyboard::KeyCode keyCode)
+{
+    if (_attached) {
+        _attached->controlKey(keyCode);
+    }
+}
+
 const std::string& IMEDispatcher::getContentText()
 {
     return _attached ? _attached->getContentText() : kNoText;

@@ -1,13 +1,16 @@
 // IMEDispatcher: routes text input to the attached IMEDelegate.
 //
 // Input translation (InputTranslator) calls dispatchInsertText for typed characters, Enter
-// ("\n") and Ctrl+V (the whole clipboard at once), and dispatchDeleteBackward for Backspace;
-// only while a delegate is attached. Main thread only.
+// ("\n") and Ctrl+V (the whole clipboard at once), dispatchDeleteBackward for Backspace,
+// dispatchDeleteForward for Delete and dispatchControlKey for Home, End and the Left and Right
+// arrows; only while a delegate is attached. Main thread only.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "event/CCEventKeyboard.h"
 
 namespace cocos2d {
 
@@ -19,6 +22,8 @@ public:
 
     void dispatchInsertText(const char* text, size_t len);
     void dispatchDeleteBackward();
+    void dispatchDeleteForward();
+    void dispatchControlKey(EventKeyboard::KeyCode keyCode);
     // The attached delegate's text; "" without one.
     const std::string& getContentText();
     bool isAnyDelegateAttachedWithIME() const { return _attached != nullptr; }

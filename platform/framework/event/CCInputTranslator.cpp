@@ -267,6 +267,11 @@ void InputTranslator::key(EventKeyboard::KeyCode keyCode, KeyAction action)
     }
     switch (keyCode) {
     case KeyCode::KEY_BACKSPACE: ime->dispatchDeleteBackward(); break;
+    case KeyCode::KEY_DELETE: ime->dispatchDeleteForward(); break;
+    case KeyCode::KEY_HOME:
+    case KeyCode::KEY_END:
+    case KeyCode::KEY_LEFT_ARROW:
+    case KeyCode::KEY_RIGHT_ARROW: ime->dispatchControlKey(keyCode); break;
     case KeyCode::KEY_ENTER:
     case KeyCode::KEY_KP_ENTER:
     case KeyCode::KEY_RETURN: ime->dispatchInsertText("\n", 1); break;

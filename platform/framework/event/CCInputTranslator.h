@@ -12,8 +12,9 @@
 //   scroll      a mouse scroll with scrollY = -yoffset (wheel up gives scrollY < 0).
 //   focusLost   a touch cancelled when the left button was held; forgets held buttons and keys.
 //   key         a key event (repeats are presses); then, while a text field is attached to the
-//               input method: Backspace deletes backward, Enter and keypad Enter insert "\n",
-//               Ctrl+V inserts the whole clipboard in one call.
+//               input method: Backspace deletes backward, Delete forward, Home, End and the
+//               Left and Right arrows go to the field as control keys, Enter and keypad Enter
+//               insert "\n", Ctrl+V inserts the whole clipboard in one call.
 //   character   typed text to the attached text field, as UTF-8.
 //   touches     multi-touch (never produced by the desktop; tests of two-finger gestures).
 // Every mouse event carries the previous mouse event's location. Buttons, wheel, keys, typed

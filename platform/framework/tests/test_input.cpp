@@ -75,6 +75,11 @@ public:
         _calls->push_back(_name + ":insert[" + std::string(text, len) + "]");
     }
     void deleteBackward() override { _calls->push_back(_name + ":delete"); }
+    void deleteForward() override { _calls->push_back(_name + ":deleteForward"); }
+    void controlKey(EventKeyboard::KeyCode k) override
+    {
+        _calls->push_back(_name + ":key" + std::to_string(static_cast<int>(k)));
+    }
 
 private:
     Calls* _calls;
@@ -200,8 +205,12 @@ TEST_F(InputTest, KeysAndTextReachTheAttachedFieldOnly)
     InputSimulator::tap(EventKeyboard::KeyCode::KEY_KP_ENTER);
     InputSimulator::paste("9 + 3 = 12");
     InputSimulator::tap(EventKeyboard::KeyCode::KEY_V); // no Control: a plain key
+    InputSimulator::tap(EventKeyboard::KeyCode::KEY_DELETE);
+    InputSimulator::tap(EventKeyboard::KeyCode::KEY_END);
+    InputSimulator::tap(EventKeyboard::KeyCode::KEY_UP_ARROW); // a field of one line has no use for it
     EXPECT_EQ(ime, (Calls{"a:attached", "a:insert[9]", "a:insert[ ]", "a:insert[é]", "a:insert[中]", "a:delete",
-                          "a:insert[\n]", "a:insert[\n]", "a:insert[9 + 3 = 12]"}));
+                          "a:insert[\n]", "a:insert[\n]", "a:insert[9 + 3 = 12]", "a:deleteForward",
+                          "a:key" + std::to_string(static_cast<int>(EventKeyboard::KeyCode::KEY_END))}));
     ime.clear();
 
     // A second field takes over; the first is told first.
