@@ -13,6 +13,7 @@
 #include "isPersonName.h"
 #include "screenHelpers.h"
 #include "statApplication.h"
+#include "textFit.h"
 
 #include <algorithm>
 #include <chrono>
@@ -34,22 +35,17 @@ constexpr int kFieldFontSize = 17;
 // Between the texts of one line of a study row.
 constexpr float kIdentityGap = 12.0f;
 
-// The text whole when it has at most `count` characters (UTF-8), otherwise its first count - 1
-// characters and an ellipsis: a cut text never passes for a whole one, and its width stays
-// that of `count` characters. A character is never split.
-std::string cut(const std::string& text, size_t count)
+// The top line of a study row's first column: the patient's name, cut with an ellipsis only where
+// it would reach the next column (the study date). `gap` in units.
+void placeName(ui::Widget* layout, const std::string& name, float gap)
 {
-    size_t chars = 0, keep = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-            continue;
-        if (chars + 1 == count)
-            keep = i;
-        if (chars == count)
-            return text.substr(0, keep) + "\xE2\x80\xA6";  // U+2026 '…'
-        ++chars;
-    }
-    return text;
+    auto* label = dynamic_cast<ui::Text*>(layout->getChildByName("name"));
+    Node* next = layout->getChildByName("studydate");
+    if (!label || !next)
+        return;
+    const float room = next->getBoundingBox().getMinX() - gap - label->getBoundingBox().getMinX();
+    NSUI::fitTextToWidth(label, name, room);
+    ui::Helper::doLayout(layout);
 }
 
 // The bottom line of a study row's first column: the patient ID, never cut, then sex and birth
@@ -529,24 +525,24 @@ NSUI::NSTableViewCell* dcmFinder::tableCellAtIndex(NSUI::NSTableView* table, ssi
         ui::Helper::doLayout(shown);
     }
     if (row->isStudy) {
-        setChildText(shown, "name", cut(isImageSDK::displayPersonName(row->patientName), 11));
         setChildText(shown, "id", row->patientID);
         setChildText(shown, "sex", row->sex);
         setChildText(shown, "birthday", row->birthDate);
-        setChildText(shown, "hospital", cut(row->institution, 30));
-        setChildText(shown, "studyid", cut(row->studyID, 11));
+        setChildText(shown, "hospital", NSUI::cutToCharacters(row->institution, 30));
+        setChildText(shown, "studyid", NSUI::cutToCharacters(row->studyID, 11));
         setChildText(shown, "studydate", row->studyDate);
-        setChildText(shown, "desc", cut(row->studyDescription, 30));
+        setChildText(shown, "desc", NSUI::cutToCharacters(row->studyDescription, 30));
         // Placed again for this row's texts: the cell may have shown a longer ID before.
         if (Node* id = shown->getChildByName("id"))
             id->setScale(1.0f);
         ui::Helper::doLayout(shown);
+        placeName(shown, isImageSDK::displayPersonName(row->patientName), kIdentityGap);
         placeIdentity(shown, kIdentityGap);
     } else {
         setChildText(shown, "seriesid", row->seriesNumber);
         setChildText(shown, "modality", row->modality);
         setChildText(shown, "number", row->imageCount);
-        setChildText(shown, "desc", cut(row->seriesDescription, 30));
+        setChildText(shown, "desc", NSUI::cutToCharacters(row->seriesDescription, 30));
         if (auto* button = dynamic_cast<ui::Button*>(shown->getChildByName("btnDownload"))) {
             button->setUserObject(row);
             // A reused cell shows this row's own state, never the one it showed before.

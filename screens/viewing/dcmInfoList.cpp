@@ -5,6 +5,7 @@
 #include "NSResponseWindow.h"
 #include "NSRunableThread.h"
 #include "cocostudio/CSLoader.h"
+#include "textFit.h"
 #include "ui/CocosGUI.h"
 
 #include <algorithm>
@@ -170,20 +171,6 @@ void dcmInfoList::loadTagList(Job& job)
         job.count = 0;
 }
 
-std::string dcmInfoList::firstCharacters(const std::string& text, size_t max)
-{
-    size_t characters = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        // Continuation bytes (10xxxxxx) belong to the character before them.
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-            continue;
-        if (characters == max)
-            return text.substr(0, i);
-        ++characters;
-    }
-    return text;
-}
-
 void dcmInfoList::fillRows(Job& job)
 {
     filled = true;
@@ -200,7 +187,7 @@ void dcmInfoList::fillRows(Job& job)
                 continue;
             listObject* row = listObject::create();
             row->tag = record.tag;
-            row->intro = firstCharacters(record.description, kIntroCharacters);
+            row->intro = NSUI::cutToCharacters(record.description, kIntroCharacters);
             row->value = record.value;
             list->insertRow(-1, row);
         }

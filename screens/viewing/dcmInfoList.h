@@ -32,6 +32,7 @@ public:
     static constexpr const char* kRowFile = "tagInfo.csb";
     static constexpr int kCellLayoutTag = 100;
     static constexpr float kRowHeight = 35.0f;
+    // A longer description shows its first 19 characters and an ellipsis.
     static constexpr size_t kIntroCharacters = 20;
     // Units kept free below the layout when the window is too low for it.
     static constexpr float kBottomMargin = 16.0f;
@@ -75,9 +76,6 @@ public:
 
     // The worker's task: reads the records of the job's file.
     static void loadTagList(Job& job);
-    // The first max characters (UTF-8 code points) of text.
-    static std::string firstCharacters(const std::string& text, size_t max);
-
     cocos2d::Size tableCellSizeForIndex(NSUI::NSTableView* table, ssize_t index, cocos2d::Ref* data) override;
     NSUI::NSTableViewCell* tableCellAtIndex(NSUI::NSTableView* table, ssize_t index,
                                             const cocos2d::Size& size) override;

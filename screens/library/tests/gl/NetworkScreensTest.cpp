@@ -441,14 +441,21 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
     EXPECT_EQ(shown->getColor(), Color3B::WHITE);
     EXPECT_EQ(shown->getOpacity(), 255);
 
-    // Patients whose names and IDs differ past the columns' lengths: every ID reads whole, a cut
-    // name ends with an ellipsis, and the ID's line (a very long ID drawn smaller) stays clear of
-    // the next column.
+    // Patients whose names and IDs differ late: every ID reads whole, a name reads whole where
+    // it fits before the next column and is cut with an ellipsis only where it does not, and the
+    // ID's line (a very long ID drawn smaller) stays clear of the next column. An empty shown
+    // name stands for "cut".
     list->removeRowAtIndex(0);
-    const std::vector<std::array<std::string, 3>> patients = {{"EVIL^00000000", "E0000000", "EVIL^00000\u2026"},
-                                                              {"EVIL^00000009", "E0000009", "EVIL^00000\u2026"},
-                                                              {"dbic^test", "dbic-test1", "dbic^test"},
-                                                              {"LONG", std::string(64, '7'), "LONG"}};
+    const std::string tooLong = "Wolfeschlegelsteinhausenbergerdorff^Hubert Blaine Maximilian";
+    const std::vector<std::array<std::string, 3>> patients = {
+        {"EVIL^00000000", "E0000000", "EVIL^00000000"},
+        {"EVIL^00000009", "E0000009", "EVIL^00000009"},
+        {"dbic^test", "dbic-test1", "dbic^test"},
+        {"LONG", std::string(64, '7'), "LONG"},
+        {"Aaaaaaaaaa^Bbbbbbbbbbb", "A-1", "Aaaaaaaaaa^Bbbbbbbbbbb"},
+        {"Aaaaaaaaaa^Bbbbbbbbbb", "A-2", "Aaaaaaaaaa^Bbbbbbbbbb"},
+        {"Abcdefghijklmnopq^Rstuvwx", "A-3", "Abcdefghijklmnopq^Rstuvwx"},
+        {tooLong, "W-1", ""}};
     for (const auto& p : patients) {
         dcmFinder::listObject* row = dcmFinder::listObject::create();
         row->isStudy = true;
@@ -460,7 +467,17 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
         Node* layout = list->cellAtIndex(ssize_t(k))->getChildByTag(dcmFinder::kStudyLayoutTag);
         auto text = [&](const char* child) { return static_cast<ui::Text*>(layout->getChildByName(child)); };
         EXPECT_EQ(text("id")->getString(), patients[k][1]);
-        EXPECT_EQ(text("name")->getString(), patients[k][2]);
+        const std::string name = text("name")->getString();
+        if (patients[k][2].empty()) {
+            const std::string ellipsis = "\u2026";
+            ASSERT_GT(name.size(), ellipsis.size());
+            EXPECT_EQ(name.substr(name.size() - ellipsis.size()), ellipsis);
+            EXPECT_EQ(tooLong.rfind(name.substr(0, name.size() - ellipsis.size()), 0), 0u) << name;
+            EXPECT_GT(name.size(), 20u) << "the room is used";
+        } else {
+            EXPECT_EQ(name, patients[k][2]);
+        }
+        EXPECT_LT(text("name")->getBoundingBox().getMaxX(), text("studydate")->getBoundingBox().getMinX()) << name;
         const Rect line = text("birthday")->getBoundingBox();
         EXPECT_LT(line.getMaxX(), text("studyid")->getBoundingBox().getMinX()) << patients[k][1];
         EXPECT_GT(line.getMinX(), text("id")->getBoundingBox().getMaxX()) << patients[k][1];
