@@ -264,7 +264,7 @@ bool zipFiles(const std::string& archivePath, const std::string& source, const s
 }
 
 bool unzipFile(const std::string& archivePath, const std::string& destination, const std::string& password,
-               int* outcome)
+               int* outcome, std::string* unsafeEntry)
 {
     int ignored = 0;
     int& result = outcome ? *outcome : ignored;
@@ -284,7 +284,7 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
 
     // First every name and the archive's bounds are checked, so that a hostile archive is refused
     // before anything is created; then every entry's folder is made.
-    result = checkZipArchive(archive, to.c_str());
+    result = checkZipArchive(archive, to.c_str(), unsafeEntry);
     if (result != 0) {
         log("unzip result:%i", result);
         unzClose(archive);

@@ -47,6 +47,7 @@ bool zipFiles(const std::string& archivePath, const std::string& source, const s
 // that would expand without bound (NSZip.h), is refused whole, before anything is created; a
 // failure during extraction removes what was extracted and the folders made for it. Logs
 // "unzip result:%i". The result of the extraction (NSZip.h) goes to *result when given;
-// kUnzipTooLarge says the archive would not fit on the disk.
+// kUnzipTooLarge says the archive would not fit on the disk. An archive refused for an unsafe
+// entry name puts that name in *unsafeEntry when given.
 bool unzipFile(const std::string& archivePath, const std::string& destination, const std::string& password,
-               int* result = nullptr);
+               int* result = nullptr, std::string* unsafeEntry = nullptr);

@@ -186,7 +186,7 @@ bool isSafeZipEntryName(const char* name)
     return true;
 }
 
-int checkZipArchive(unzFile archive, const char* destination)
+int checkZipArchive(unzFile archive, const char* destination, std::string* unsafeName)
 {
     if (!archive)
         return kUnzipNoArchive;
@@ -218,6 +218,8 @@ int checkZipArchive(unzFile archive, const char* destination)
         }
         if (!isSafeZipEntryName(name.data())) {
             result = kUnzipUnsafeName;
+            if (unsafeName)
+                *unsafeName = name.data();
             break;
         }
         declared += info.uncompressed_size;

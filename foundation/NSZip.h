@@ -39,6 +39,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "unzip.h"
 
@@ -63,8 +64,8 @@ int unzipMain(int argc, char* argv[]);
 
 // Checks an open archive against the bounds above (entry names, entry count, overlapping
 // entries, declared size against the free space below destination); 0 when it may be extracted. The current
-// entry stays where it was.
-int checkZipArchive(unzFile archive, const char* destination);
+// entry stays where it was. On an unsafe entry name the name goes to *unsafeName when given.
+int checkZipArchive(unzFile archive, const char* destination, std::string* unsafeName = nullptr);
 
 // Extracts every entry of an open archive in order, after checkZipArchive; the first non-zero
 // result stops it.

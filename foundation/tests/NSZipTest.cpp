@@ -392,7 +392,11 @@ TEST_F(NSZipTest, HostileEntriesWriteNothingOutside)
         const std::string archive = dir / ("h" + std::to_string(n++) + ".zip");
         writeRawArchive(archive, entries);
         const std::string destination = dir / "dest/inner";
-        EXPECT_FALSE(unzipFile(archive, destination, ""));
+        int result = 0;
+        std::string unsafe;
+        EXPECT_FALSE(unzipFile(archive, destination, "", &result, &unsafe));
+        EXPECT_EQ(result, -1004);
+        EXPECT_EQ(unsafe, entries.back().first) << "the refused entry is named";
         // Refused whole, before anything was created.
         EXPECT_FALSE(exists(dir / "dest"));
         EXPECT_FALSE(exists(dir / "evil.txt"));

@@ -25,6 +25,7 @@
 #include "shareTo.h"
 #include "statApplication.h"
 #include "studyList.h"
+#include "textFit.h"
 
 #include <algorithm>
 #include <cctype>
@@ -56,6 +57,10 @@ constexpr float kProgressGap = 16.0f;
 const char* const kImportSkippedToast = "%d files imported, %d skipped (not DICOM, damaged or refused)";
 const char* const kZipFailedToast = "The archive could not be unpacked.";
 const char* const kZipTooLargeToast = "The archive was not unpacked: it needs more free disk space than there is.";
+// The language key of the toast for an archive refused for an entry that would land outside the
+// unpack folder; "%s" in its text stands for the entry's name, cut to kUnsafeEntryCharacters.
+const char* const kZipUnsafeEntryKey = "zip_unsafe_entry";
+constexpr size_t kUnsafeEntryCharacters = 60;
 
 std::string writable()
 {
@@ -613,10 +618,14 @@ void patientList::startZipImport(const std::string& path)
 
     startLibraryWorker([path, folder] {
         int result = 0;
-        const bool ok = unzipFile(path, folder, "", &result);
-        // 1: unpacked; -1: it would not fit on the disk; 0: any other failure.
-        NSUI::NSNotificationCenter::getInstance()->postIntNotification(
-            nullptr, NSUI::NOTIFY_IMPORT_PATH, ok ? 1 : (result == kUnzipTooLarge ? -1 : 0), nullptr, false);
+        auto* data = new NSUI::NSNotificationData();
+        const bool ok = unzipFile(path, folder, "", &result, &data->text);
+        // 1: unpacked; -1: it would not fit on the disk; 0: any other failure, with the name of
+        // the unsafe entry as text when that was the cause.
+        data->intValue = ok ? 1 : (result == kUnzipTooLarge ? -1 : 0);
+        NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_IMPORT_PATH, data, nullptr,
+                                                                    false);
+        data->release();
     });
 }
 
@@ -632,7 +641,7 @@ void patientList::removeUnpackFolder()
         files->removeDirectory(unpackFolder());
 }
 
-void patientList::onImportPathReady(int unpacked)
+void patientList::onImportPathReady(int unpacked, const std::string& unsafeEntry)
 {
     NSUI::NSActivity::hide();
     // The importer copies in the order files are handed in: once it has finished as many files
@@ -644,7 +653,13 @@ void patientList::onImportPathReady(int unpacked)
         copiedWhen = importer->getQueuedCount();
     } else {
         log("patientList: \"%s\" was not unpacked", getString(importJob, "file").c_str());
-        showMessage(unpacked < 0 ? kZipTooLargeToast : kZipFailedToast, 5.0f);
+        std::string toast = unpacked < 0 ? kZipTooLargeToast : kZipFailedToast;
+        if (!unsafeEntry.empty()) {
+            std::string unsafe = AppConfig::getInstance()->getText(kZipUnsafeEntryKey);
+            if (!unsafe.empty())
+                toast = replaceAll(unsafe, "%s", NSUI::cutToCharacters(unsafeEntry, kUnsafeEntryCharacters));
+        }
+        showMessage(toast, 5.0f);
     }
     // The unpack folder stays in use until its files are copied; then it goes, and the next
     // archive starts.
@@ -741,7 +756,7 @@ void patientList::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData
         openPath(text);
         break;
     case NSUI::NOTIFY_IMPORT_PATH:
-        onImportPathReady(value);
+        onImportPathReady(value, text);
         break;
     case NSUI::NOTIFY_DB_SERIES_DELETED:
         onSeriesDeleted(text);

@@ -127,7 +127,7 @@ protected:
     static void removeUnpackFolder();
     void onPatientStored(const std::string& json);
     void onSeriesDeleted(const std::string& patientID);
-    void onImportPathReady(int unpacked);
+    void onImportPathReady(int unpacked, const std::string& unsafeEntry);
     // The count of files copied so far next to the import button, while the importer works; when
     // it has finished, how many files were imported and skipped, once, if any was skipped.
     void showImportProgress();

@@ -11,6 +11,7 @@
 #include "NSNotificationNumbers.h"
 #include "NSSpriteView.h"
 #include "NSZip.h"
+#include "zip.h"
 #include "UILocalConfig.h"
 #include "dicomDB.h"
 #include "importDcm.h"
@@ -246,6 +247,28 @@ TEST_F(LibraryAppTest, AZipChosenInTheImportDialogIsUnpackedAndItsCraftedFilesRe
     EXPECT_EQ(toast, "The archive was not unpacked: it needs more free disk space than there is.");
     ASSERT_TRUE(frameUntil([&] { return !home()->isUnpacking(); }));
     EXPECT_FALSE(FileUtils::getInstance()->isDirectoryExist(scratch + "data/qv/tmp/unzip/"));
+
+    // An archive with an entry that would land outside the unpack folder is refused whole, and
+    // the toast names the entry.
+    for (const char* entry : {"../x", "/x"}) {
+        const std::string archive = scratch + "unsafe.zip";
+        zipFile zip = zipOpen64(archive.c_str(), APPEND_STATUS_CREATE);
+        ASSERT_NE(zip, nullptr);
+        for (const char* name : {"fine.txt", entry}) {
+            ASSERT_EQ(zipOpenNewFileInZip64(zip, name, nullptr, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0), ZIP_OK);
+            zipWriteInFileInZip(zip, "x", 1);
+            zipCloseFileInZip(zip);
+        }
+        zipClose(zip, nullptr);
+        FileUtils::getInstance()->setChooseFileAnswer(archive);
+        clickNode(home()->getChildByNameDeep("importImage"));
+        ASSERT_TRUE(frameUntil([&] { return !(toast = takeToast()).empty(); }, 10.0));
+        EXPECT_EQ(toast, "Nothing was imported: the archive's entry \"" + std::string(entry) +
+                             "\" would be written outside the import folder.");
+        ASSERT_TRUE(frameUntil([&] { return !home()->isUnpacking(); }));
+        EXPECT_EQ(rowCount(home()), 1);
+        std::remove(archive.c_str());
+    }
 }
 
 TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtocolPictures)
