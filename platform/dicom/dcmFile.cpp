@@ -188,9 +188,6 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
   // the meta group, so the walk starts where DCMTK will and reads the same encoding.
   WalkLimits limits;
   limits.lengthsMustFit = false;  // values left in the file are checked when read
-  limits.storedBytes = static_cast<uint64_t>(size);
-  limits.inMemoryUpTo = kMaxReadLength;
-  WalkTally tally;
   std::string unsound;
   auto walk = [&](offile_off_t from, E_TransferSyntax xfer, bool meta) {
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
@@ -212,7 +209,7 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
       partLimits.lengthsMustFit = true;
       partLimits.limit = kMaxInflatedBytes;
     }
-    const OFCondition walked = walkDataSet(part, xfer, what, partLimits, tally);
+    const OFCondition walked = walkDataSet(part, xfer, what, partLimits);
     if (walked.bad()) unsound = walked.text();
     return walked.good();
   };

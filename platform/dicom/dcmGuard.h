@@ -25,7 +25,7 @@ namespace detail {
 // mistaken for one of DCMTK's codes.
 constexpr unsigned short kGuardModule = 1024 + 0x51;
 enum GuardCode : unsigned short {
-  kUnsoundStructure = 1,  // the structural walk refused the data set (nesting, size of the tree)
+  kUnsoundStructure = 1,  // the structural walk refused the data set (nesting)
   kCheckCannotRun = 2,    // a check could not run, so the data set is refused unchecked
   kReadFailed = 3,        // reading the file failed (the system's reason)
   kNestedTooDeep = 4,     // DCMTK's parse reached an item nested deeper than kMaxSequenceDepth

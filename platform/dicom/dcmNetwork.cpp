@@ -693,9 +693,7 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
     }
     WalkLimits limits;
     limits.limit = deflated ? kMaxInflatedBytes : UINT64_MAX;
-    limits.storedBytes = bytes.size();  // as sent: deflated data sets count their deflated bytes
-    WalkTally tally;
-    const OFCondition walked = walkDataSet(walk, xfer.getXfer(), what, limits, tally);
+    const OFCondition walked = walkDataSet(walk, xfer.getXfer(), what, limits);
     if (walked.bad()) {
       why = walked.text();
       return false;

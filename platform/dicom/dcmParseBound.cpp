@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "dcmFile.h"
 #include "dcmGuard.h"
+#include "dcmWalk.h"
 
 namespace redIRI {
 namespace detail {

@@ -37,7 +37,7 @@ std::string tagText(Uint16 group, Uint16 element)
 // (which DCMTK converts to the dictionary's VR). So the walk's nesting is never shallower than
 // the recursion DCMTK will make.
 OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what,
-                        const WalkLimits& limits, WalkTally& tally)
+                        const WalkLimits& limits)
 {
     // The first refusal met; the lambdas below record it and answer false.
     OFCondition refusal = EC_Normal;
@@ -63,8 +63,6 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
                    : Uint32(u16(p, big)) | (Uint32(u16(p + 2, big)) << 16);
     };
     const uint64_t open = UINT64_MAX;
-    const uint64_t allowance =
-        kTreeFloorBytes + kTreeBytesPerStoredByte * std::min<uint64_t>(limits.storedBytes, uint64_t(1) << 56);
     std::vector<Level> levels = {
         {true, false, xfer == EXS_LittleEndianImplicit, xfer == EXS_BigEndianExplicit, open, open}};
     int sequences = 0; // levels other than items
@@ -85,20 +83,6 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
             --sequences;
         levels.pop_back();
     };
-    // One item or element more for DCMTK to hold, with `kept` bytes of value in memory. Past the
-    // allowance the walk stops; a declared length past the end is the better reason, if there is one.
-    std::string overBudget;
-    auto count = [&](Uint32 kept)
-    {
-        ++tally.nodes;
-        tally.cost += kNodeCost + kept;
-        if (tally.cost <= allowance)
-            return true;
-        overBudget = "the " + what + " holds more items and elements than its size allows (over " +
-                     std::to_string(tally.nodes) + " in " + std::to_string(limits.storedBytes) + " bytes)";
-        return false;
-    };
-    auto kept = [&](Uint32 length) { return length <= limits.inMemoryUpTo ? length : 0; };
     // A value must end within the item or sequence holding it, as every encoder writes it. Past that
     // end DCMTK and the walk would part ways: DCMTK may read the value as a plain value where the
     // walk has entered it, or end the holder at its length and read on from there.
@@ -172,8 +156,6 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
                 if (!fits(valueAt, length))
                     return refusal;
             }
-            if (!count(item || length == kUndefinedLength ? 0 : kept(length)))
-                break;
             if (level.fragments && item)
             {
                 // A fragment: bytes, or (undefined length, which DCMTK refuses) anything.
@@ -237,8 +219,6 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
             if (!fits(valueAt, length))
                 return refusal;
         }
-        if (!count(sequence || length == kUndefinedLength ? 0 : kept(length)))
-            break;
         if (length == kUndefinedLength)
         {
             // Pixel Data stored as UN is read by DCMTK as a sequence of items holding elements.
@@ -264,9 +244,8 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
         if (!enter)
             pos = valueAt + length;
     }
-    const OFCondition budget = overBudget.empty() ? EC_Normal : guardRefusal(kUnsoundStructure, overBudget);
     if (!limits.lengthsMustFit)
-        return budget;
+        return EC_Normal;
     // Reads nothing more once past the bound.
     const uint64_t total = data.total();
     if (data.tooLarge())
@@ -282,7 +261,7 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
                                                 std::to_string(furthest) + " bytes into a " + what + " of " +
                                                 std::to_string(total) + " bytes");
     }
-    return budget;
+    return EC_Normal;
 }
 
 } // namespace detail

@@ -23,8 +23,6 @@ namespace detail
 // data set as DCMTK will, element by element and without recursion, and refuses:
 //  - sequences nested deeper than kMaxSequenceDepth: DCMTK reads nested sequences by recursion
 //    and runs out of stack (a 121-KB file of 6,000 levels ends the program);
-//  - more items and elements than the stored size allows (kNodeCost below): DCMTK spends about
-//    256 bytes on each, so a file of empty items costs it 32 times its size;
 //  - a directory record sequence (0004,1220), recognised by its tag at element level: DCMTK cannot
 //    read every damaged directory record (it throws from inside the record and loses it), and
 //    the program reads images, never directories;
@@ -42,17 +40,7 @@ namespace detail
 // twenty levels with its code and reference sequences (the deepest real-shaped report of the
 // tests nests 26). 128 is several times that.
 constexpr int kMaxSequenceDepth = 128;
-// What DCMTK's parsed tree may cost, in bytes: about kNodeCost for each item and element (DCMTK
-// spends 224 bytes on an element and 265 on an item without values) plus the values it keeps in
-// memory, at most kTreeFloorBytes + kTreeBytesPerStoredByte times the bytes stored (the file, or
-// the data set as sent). Without values in memory that is 256 Ki items and elements plus one
-// for every 16 bytes stored. A file of one million empty items (8 MB, 260 MB in DCMTK) is
-// refused; genuine objects are not: images keep their pixel data in the file and need a few
-// dozen elements per frame, and the densest genuine data sets, large dose reports, hold one item
-// or element per 20 bytes or more, 12 times their size in DCMTK.
-constexpr uint64_t kNodeCost = 256;
-constexpr uint64_t kTreeFloorBytes = uint64_t(64) << 20;
-constexpr uint64_t kTreeBytesPerStoredByte = 16;
+// How many items and elements DCMTK may build is counted inside its parse (dcmParseBound.h).
 // The most a deflated data set, read from a file or received, may inflate to: the most one
 // object decodes to.
 constexpr uint64_t kMaxInflatedBytes = kMaxDecodedBytes;
@@ -61,24 +49,14 @@ struct WalkLimits
 {
     uint64_t limit = UINT64_MAX;        // the most bytes the stream may yield (checked with lengthsMustFit)
     bool lengthsMustFit = true;         // see above
-    uint64_t storedBytes = 0;           // the bytes stored or sent, for the tree allowance
-    uint32_t inMemoryUpTo = UINT32_MAX; // values up to this length are kept in memory by DCMTK
     bool metaGroupOnly = false;         // stop at the first top-level element past the file meta group
-};
-
-// Items and elements seen so far, and what they cost; one tally may span several walks (a file's
-// meta group and data set).
-struct WalkTally
-{
-    uint64_t nodes = 0;
-    uint64_t cost = 0;
 };
 
 // Walks the data set the stream yields, in `xfer`'s encoding (inflated already for the deflated
 // syntax). EC_Normal when sound; otherwise a refusal of kGuardModule (GuardCode) whose text says
 // why, naming the data set as `what`.
 OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what,
-                        const WalkLimits& limits, WalkTally& tally);
+                        const WalkLimits& limits);
 
 } // namespace detail
 } // namespace redIRI

@@ -25,6 +25,7 @@
 #include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmNetwork.h"
+#include "dcmParseBound.h"
 #include "dcmStorage.h"
 #include "qvTestPaths.h"
 #include "support/AllocationWatch.h"
@@ -117,7 +118,8 @@ std::vector<Row> rows(const TempDir& dir) {
   ImageSpec ct = greySpec(8, 8);
   ct.sopClassUid = UID_CTImageStorage;
   made("ct-temporal-position-4640.dcm", true, ct, [](DcmDataset& d) { d.putAndInsertUint32(DCM_TemporalPositionIndex, 4640); });
-  // 5.6 MB of empty items: 180 MB for DCMTK.
+  // 5.6 MB of empty items: 180 MB for DCMTK, past the count of items and elements these tests
+  // set (kTestNodeLimit).
   {
     const std::string path = dir.file("empty-items.dcm");
     writeImage(path, greySpec(4, 4));
@@ -144,6 +146,10 @@ std::vector<Row> rows(const TempDir& dir) {
   made("deflated-large-image.dcm", true, large, nullptr, EXS_DeflatedLittleEndianExplicit);
   return all;
 }
+
+// The count of items and elements one parse may build, lowered for these tests to a scale a
+// sanitiser build parses quickly; the genuine rows stay far below it.
+const uint64_t kTestNodeLimit = 256 << 10;
 
 // The most one allocation may take while a file is read: a bounded multiple of a crafted file's
 // size (a deflated data set inflates), never what its elements merely declare; for a genuine file
@@ -198,6 +204,7 @@ TEST(CraftedFiles, EveryReaderRefusesThemAndReadsTheNextFile) {
   writeImage(sound, greySpec(4, 4));
   redIRI::dcmReader reader;
   redIRI::dcmReadTag tags;
+  redIRI::detail::setParseNodeLimit(kTestNodeLimit);
   for (const Row& row : rows(dir)) {
     const std::string& path = row.path;
     SCOPED_TRACE(path);
@@ -230,6 +237,7 @@ TEST(CraftedFiles, EveryReaderRefusesThemAndReadsTheNextFile) {
     EXPECT_NE(list, nullptr);
     redIRI::dcmReadTag::freeTagList(list);
   }
+  redIRI::detail::setParseNodeLimit();
 }
 
 // The context accepted for `sopClass` in `syntax` (0 when none).
@@ -256,6 +264,7 @@ TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndStoresTheNextImage) {
   const Sent sound = asSent(soundFile);
 
   size_t stored = 0, genuine = 0;
+  redIRI::detail::setParseNodeLimit(kTestNodeLimit);
   for (const Row& row : rows(f.dir)) {
     const std::string& path = row.path;
     SCOPED_TRACE(path);
@@ -314,6 +323,7 @@ TEST(CraftedFiles, TheStorageServerRefusesTheirDataSetsAndStoresTheNextImage) {
     client.release();
   }
   redIRI::detail::setReceivedDataSetLimit();
+  redIRI::detail::setParseNodeLimit();
   // Each genuine row, and the sound image stored again and again; nothing of the crafted rows.
   EXPECT_EQ(filesBelow(f.root), genuine + 1);
   EXPECT_EQ(messages.withCode(3).size(), stored);
