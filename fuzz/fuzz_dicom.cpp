@@ -1,7 +1,8 @@
 // libFuzzer entry for the DICOM layer's file reading: each input is written to a file (the
 // readers take paths) and put through what the program asks of a file it meets: the import's
 // record (dcmReadTag::getDicomMessage), the tag list of the information panel, and the pixels
-// and the PNG preview of dcmReader.
+// and the PNG preview of dcmReader. Whatever DCMTK accepts must fit the bound on its parse
+// (treeBound.h).
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,7 +13,9 @@
 
 #include <dcmtk/oflog/oflog.h>
 
+#include "dcmFile.h"
 #include "dcmLib.h"
+#include "treeBound.h"
 
 namespace {
 
@@ -50,6 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!f) return 0;
   if (size) std::fwrite(data, 1, size, f);
   std::fclose(f);
+
+  {
+    redIRI::detail::DicomFile file;
+    if (file.open(path.c_str(), nullptr)) qvfuzz::checkTree({file.metaInfo(), file.dataset()});
+  }
 
   redIRI::dcmReader reader;
   reader.setLanguage(size & 1);

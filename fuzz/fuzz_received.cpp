@@ -3,6 +3,7 @@
 // data set as a peer sends it. It goes through what the server does with it: the structural
 // walk and DCMTK's parse (parseReceived), the values the stored record is made of, and, for a
 // data set the server would keep, writing the file and reading it back as the library reads files.
+// Whatever DCMTK accepts must fit the bound on its parse (treeBound.h).
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include "dcmLib.h"
 #include "dcmNetwork.h"
 #include "dcmStorage.h"
+#include "treeBound.h"
 
 namespace {
 
@@ -52,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto dataset = std::make_unique<DcmDataset>();
   std::string why;
   if (!redIRI::detail::parseReceived(bytes, xfer, "received data set", *dataset, why)) return 0;
+  qvfuzz::checkTree({dataset.get()});
   redIRI::detail::ReceivedObject object(dataset.release(), xfer.getXfer(), data[0] & 1, "1.2.3");
   const std::string place = object.dicomFolder();
   std::unique_ptr<redIRI::DCM_MESSAGE> record(object.record(place + "/"));

@@ -39,7 +39,7 @@ for f in $(find "$work" -type f | sort); do
 done
 
 # Nested sequences, items of defined and undefined length, UN holding items, fragments, empty
-# items, and nesting past the walk's bound: as files (preamble and meta group) and as received
+# items, nesting past the bound, and the shapes below: as files (preamble and meta group) and as received
 # data sets. Syntax bytes of fuzz_received.cpp: 0 explicit, 1 implicit, 3 big endian little.
 python3 - "$corpus" <<'PY'
 import struct, sys
@@ -88,6 +88,28 @@ cases = {
     'empty-items': (0, ident() + seq((0x0008, 0x1140), [item(b'')] * 64, defined=False)),
     'fragments': (0, ident() + pixels()),
 }
+# The shapes by which DCMTK's reading once parted from the walk's, 10 levels deep each: a value of
+# defined length opening with a sequence delimiter and going on with nested sequences (as UN, in
+# implicit VR, and in a command), Pixel Data as an undefined-length SQ, an element of group FFFE
+# other than the three delimiters holding a sequence.
+def opened(depth, implicit=False):
+    return b''.join(element(0x0040, 0xA730, b'SQ', b'', implicit=implicit, length=U) +
+                    element(0xFFFE, 0xE000, None, b'', length=U) for _ in range(depth))
+def delimited(depth, vr, implicit=False):
+    return element(0x0040, 0xA730, vr, element(0xFFFE, 0xE0DD, None, b'') + opened(depth, implicit), implicit=implicit)
+command = (element(0x0000, 0x0002, None, b'1.2.840.10008.1.1\0', implicit=True) +
+           element(0x0000, 0x0100, None, b'\x30\x00', implicit=True) +
+           element(0x0000, 0x0110, None, b'\x07\x00', implicit=True) +
+           element(0x0000, 0x0800, None, b'\x01\x01', implicit=True))
+cases.update({
+    'delimiter-un': (0, ident() + delimited(10, b'UN')),
+    'delimiter-implicit': (1, ident(implicit=True) + delimited(10, None, implicit=True)),
+    'delimiter-command': (1, command + delimited(10, None, implicit=True)),
+    'pixel-data-sq': (0, ident() + element(0x7FE0, 0x0010, b'SQ', b'', length=U) + element(0xFFFE, 0xE000, None, b'', length=U) +
+                      opened(9)),
+    'group-fffe-element': (0, ident() + element(0xFFFE, 0xE0AA, b'SQ', b'', length=U) +
+                           element(0xFFFE, 0xE000, None, b'', length=U) + opened(9)),
+})
 meta_syntax = {0: b'1.2.840.10008.1.2.1\0', 1: b'1.2.840.10008.1.2\0', 3: b'1.2.840.10008.1.2.2\0'}
 for name, (syntax, data) in cases.items():
     with open(f'{corpus}/received/{name}', 'wb') as f:
@@ -96,6 +118,13 @@ for name, (syntax, data) in cases.items():
     meta = element(0x0002, 0x0000, b'UL', struct.pack('<I', len(group))) + group
     with open(f'{corpus}/dicom/{name}.dcm', 'wb') as f:
         f.write(b'\0' * 128 + b'DICM' + meta + data)
+# Files DCMTK reads in a syntax it guesses: no meta group, and a transfer syntax it does not know.
+with open(f'{corpus}/dicom/no-meta-delimiter.dcm', 'wb') as f:
+    f.write(ident() + delimited(10, b'UN'))
+group = element(0x0002, 0x0001, b'OB', b'\0\1') + element(0x0002, 0x0010, b'UI', b'1.2.3.4.5.6\0')
+with open(f'{corpus}/dicom/unknown-syntax-delimiter.dcm', 'wb') as f:
+    f.write(b'\0' * 128 + b'DICM' + element(0x0002, 0x0000, b'UL', struct.pack('<I', len(group))) + group +
+            ident() + delimited(10, b'UN'))
 PY
 for f in "$corpus"/dicom/nometa-*.dcm; do
   { printf '\000'; cat "$f"; } >"$corpus/received/$(basename "$f" .dcm)"
