@@ -9,24 +9,20 @@
 
 #include "dcmStreams.h"
 
-namespace redIRI
-{
-namespace detail
-{
+namespace redIRI {
+namespace detail {
 
-namespace
-{
+namespace {
 
 const Uint32 kUndefinedLength = 0xFFFFFFFFu;
 
-std::string tagText(Uint16 group, Uint16 element)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "(%04x,%04x)", group, element);
-    return text;
+std::string tagText(Uint16 group, Uint16 element) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "(%04x,%04x)", group, element);
+  return text;
 }
 
-} // namespace
+}  // namespace
 
 // Walks the data set as the stream yields it, keeping its own stack of open sequences and items.
 // Values are skipped, sequences and items entered; an undefined-length Pixel Data holds fragments
@@ -37,232 +33,181 @@ std::string tagText(Uint16 group, Uint16 element)
 // (which DCMTK converts to the dictionary's VR). So the walk's nesting is never shallower than
 // the recursion DCMTK will make.
 OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what,
-                        const WalkLimits& limits)
-{
-    // The first refusal met; the lambdas below record it and answer false.
-    OFCondition refusal = EC_Normal;
-    auto refuse = [&refusal](GuardCode code, const std::string& why)
-    {
-        refusal = guardRefusal(code, why);
-        return false;
-    };
-    struct Level
-    {
-        bool item;      // an item (else a sequence or a value holding fragments or items)
-        bool fragments; // Pixel Data fragments: items of bytes
-        bool implicit;
-        bool bigEndian;
-        uint64_t end;   // UINT64_MAX: up to its delimiter
-        uint64_t bound; // the nearest end of this level or one holding it
-    };
-    auto u16 = [](const unsigned char* p, bool big)
-    { return static_cast<Uint16>(big ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8)); };
-    auto u32 = [&u16](const unsigned char* p, bool big)
-    {
-        return big ? (Uint32(u16(p, big)) << 16) | u16(p + 2, big)
-                   : Uint32(u16(p, big)) | (Uint32(u16(p + 2, big)) << 16);
-    };
-    const uint64_t open = UINT64_MAX;
-    std::vector<Level> levels = {
-        {true, false, xfer == EXS_LittleEndianImplicit, xfer == EXS_BigEndianExplicit, open, open}};
-    int sequences = 0; // levels other than items
-    auto push = [&](Level level)
-    {
-        level.bound = std::min(level.end, levels.back().bound);
-        levels.push_back(level);
-        if (!level.item && ++sequences > kMaxSequenceDepth)
-        {
-            return refuse(kUnsoundStructure, "the " + what + " nests sequences deeper than " +
-                                                 std::to_string(kMaxSequenceDepth) + " levels");
-        }
-        return true;
-    };
-    auto pop = [&]()
-    {
-        if (!levels.back().item)
-            --sequences;
-        levels.pop_back();
-    };
-    // A value must end within the item or sequence holding it, as every encoder writes it. Past that
-    // end DCMTK and the walk would part ways: DCMTK may read the value as a plain value where the
-    // walk has entered it, or end the holder at its length and read on from there.
-    auto fits = [&](uint64_t valueAt, Uint32 length)
-    {
-        if (valueAt + length <= levels.back().bound)
-            return true;
-        return refuse(kLengthPastEnd, "an element of the " + what +
-                                          " runs past the item or sequence holding it, at byte " +
-                                          std::to_string(valueAt));
-    };
-    StreamWindow data(stream, limits.lengthsMustFit ? limits.limit : UINT64_MAX);
-    uint64_t pos = 0, furthest = 0, metaEnd = 0;
-    std::string furthestTag;
-    auto declare = [&](uint64_t valueAt, Uint32 length, Uint16 group, Uint16 element)
-    {
-        if (valueAt + length > furthest)
-        {
-            furthest = valueAt + length;
-            furthestTag = tagText(group, element);
-        }
-    };
-    while (data.cover(pos, 8))
-    {
-        while (levels.size() > 1 && pos >= levels.back().end)
-            pop();
-        if (levels.back().bound <= pos)
-        {
-            // What a sequence or item holds runs past its length: DCMTK would go back to that length and
-            // read the bytes there at another alignment than the walk has.
-            refuse(kLengthPastEnd, "an item or sequence of the " + what +
-                                       " holds more than its length at byte " + std::to_string(pos));
-            return refusal;
-        }
-        const Level level = levels.back();
-        const unsigned char* h = data.at(pos);
-        if (limits.metaGroupOnly && levels.size() == 1)
-        {
-            // DCMTK reads the meta group while it finds group 0002 (in either byte order) or, when the
-            // group starts with its length, up to that length.
-            const bool metaGroup = (h[0] == 0x02 && h[1] == 0x00) || (h[0] == 0x00 && h[1] == 0x02);
-            if (!metaGroup && pos >= metaEnd)
-                return EC_Normal;
-        }
-        const Uint16 group = u16(h, level.bigEndian), element = u16(h + 2, level.bigEndian);
-        if (group == 0x0004 && element == 0x1220 && !level.fragments)
-        {
-            refuse(kDirectoryRecord,
-                   "the " + what +
-                       " holds a directory record sequence (0004,1220), and directory records are not read");
-            return refusal;
-        }
-        if (group == 0xFFFE || level.implicit)
-        {
-            const Uint32 length = u32(h + 4, level.bigEndian);
-            const uint64_t valueAt = pos + 8;
-            pos = valueAt;
-            if (group == 0xFFFE && (element == 0xE00D || element == 0xE0DD))
-            {
-                // A delimiter ends the open level of its kind; one that matches nothing is passed over.
-                if (levels.size() > 1 && levels.back().end == open &&
-                    levels.back().item == (element == 0xE00D))
-                    pop();
-                continue;
-            }
-            const bool item = group == 0xFFFE && element == 0xE000;
-            const bool pixelData = group == 0x7FE0 && element == 0x0010;
-            if (length != kUndefinedLength)
-            {
-                declare(valueAt, length, group, element);
-                if (!fits(valueAt, length))
-                    return refusal;
-            }
-            if (level.fragments && item)
-            {
-                // A fragment: bytes, or (undefined length, which DCMTK refuses) anything.
-                if (length == kUndefinedLength)
-                {
-                    if (!push({true, false, level.implicit, level.bigEndian, open, open}))
-                        return refusal;
-                }
-                else
-                {
-                    declare(valueAt, length, group, element);
-                    pos = valueAt + length;
-                }
-                continue;
-            }
-            if (length == kUndefinedLength)
-            {
-                if (!push({item, pixelData && !item, level.implicit, level.bigEndian, open, open}))
-                    return refusal;
-                continue;
-            }
-            declare(valueAt, length, group, element);
-            bool enter = item;
-            if (!enter && length >= 8 && data.cover(valueAt, 4))
-                enter = u16(data.at(valueAt), level.bigEndian) == 0xFFFE &&
-                        u16(data.at(valueAt) + 2, level.bigEndian) == 0xE000;
-            if (enter && !push({item, false, level.implicit, level.bigEndian, valueAt + length, open}))
-                return refusal;
-            if (!enter)
-                pos = valueAt + length;
-            continue;
-        }
-        const char vrText[3] = {static_cast<char>(h[4]), static_cast<char>(h[5]), 0};
-        const DcmVR vr(vrText);
-        const bool validVR = vr.isStandard() && std::isupper(h[4]) && std::isupper(h[5]);
-        if (!validVR && limits.lengthsMustFit)
-        {
-            refuse(kInvalidVR, "element " + tagText(group, element) + " of the " + what + " has no valid VR");
-            return refusal;
-        }
-        uint64_t valueAt = pos + 8;
-        Uint32 length = u16(h + 6, level.bigEndian);
-        // As DCMTK: the length field of an unknown VR is as wide as its DcmVR says.
-        if (vr.usesExtendedLengthEncoding())
-        {
-            if (!data.cover(pos, 12))
-                break;
-            length = u32(data.at(pos) + 8, level.bigEndian);
-            valueAt = pos + 12;
-        }
-        if (limits.metaGroupOnly && levels.size() == 1 && pos == 0 && group == 0x0002 && element == 0x0000 &&
-            length == 4 && data.cover(valueAt, 4))
-            metaEnd = valueAt + 4 + u32(data.at(valueAt), level.bigEndian);
-        pos = valueAt;
-        const DcmEVR evr = vr.getEVR();
-        const bool sequence = evr == EVR_SQ;
-        const bool unknown = evr == EVR_UN || !validVR;
-        if (length != kUndefinedLength)
-        {
-            declare(valueAt, length, group, element);
-            if (!fits(valueAt, length))
-                return refusal;
-        }
-        if (length == kUndefinedLength)
-        {
-            // Pixel Data stored as UN is read by DCMTK as a sequence of items holding elements.
-            const bool fragments = group == 0x7FE0 && element == 0x0010 && !unknown;
-            const Level inner = {
-                false, fragments, unknown && !sequence, level.bigEndian && !(unknown && !sequence),
-                open,  open};
-            if (!push(inner))
-                return refusal;
-            continue;
-        }
+                        const WalkLimits& limits) {
+  // The first refusal met; the lambdas below record it and answer false.
+  OFCondition refusal = EC_Normal;
+  auto refuse = [&refusal](GuardCode code, const std::string& why) {
+    refusal = guardRefusal(code, why);
+    return false;
+  };
+  struct Level {
+    bool item;       // an item (else a sequence or a value holding fragments or items)
+    bool fragments;  // Pixel Data fragments: items of bytes
+    bool implicit;
+    bool bigEndian;
+    uint64_t end;    // UINT64_MAX: up to its delimiter
+    uint64_t bound;  // the nearest end of this level or one holding it
+  };
+  auto u16 = [](const unsigned char* p, bool big) {
+    return static_cast<Uint16>(big ? (p[0] << 8) | p[1] : p[0] | (p[1] << 8));
+  };
+  auto u32 = [&u16](const unsigned char* p, bool big) {
+    return big ? (Uint32(u16(p, big)) << 16) | u16(p + 2, big) : Uint32(u16(p, big)) | (Uint32(u16(p + 2, big)) << 16);
+  };
+  const uint64_t open = UINT64_MAX;
+  std::vector<Level> levels = {
+      {true, false, xfer == EXS_LittleEndianImplicit, xfer == EXS_BigEndianExplicit, open, open}};
+  int sequences = 0;  // levels other than items
+  auto push = [&](Level level) {
+    level.bound = std::min(level.end, levels.back().bound);
+    levels.push_back(level);
+    if (!level.item && ++sequences > kMaxSequenceDepth) {
+      return refuse(kUnsoundStructure,
+                    "the " + what + " nests sequences deeper than " + std::to_string(kMaxSequenceDepth) + " levels");
+    }
+    return true;
+  };
+  auto pop = [&]() {
+    if (!levels.back().item) --sequences;
+    levels.pop_back();
+  };
+  // A value must end within the item or sequence holding it, as every encoder writes it. Past that
+  // end DCMTK and the walk would part ways: DCMTK may read the value as a plain value where the
+  // walk has entered it, or end the holder at its length and read on from there.
+  auto fits = [&](uint64_t valueAt, Uint32 length) {
+    if (valueAt + length <= levels.back().bound) return true;
+    return refuse(kLengthPastEnd, "an element of the " + what + " runs past the item or sequence holding it, at byte " +
+                                      std::to_string(valueAt));
+  };
+  StreamWindow data(stream, limits.lengthsMustFit ? limits.limit : UINT64_MAX);
+  uint64_t pos = 0, furthest = 0, metaEnd = 0;
+  std::string furthestTag;
+  auto declare = [&](uint64_t valueAt, Uint32 length, Uint16 group, Uint16 element) {
+    if (valueAt + length > furthest) {
+      furthest = valueAt + length;
+      furthestTag = tagText(group, element);
+    }
+  };
+  while (data.cover(pos, 8)) {
+    while (levels.size() > 1 && pos >= levels.back().end) pop();
+    if (levels.back().bound <= pos) {
+      // What a sequence or item holds runs past its length: DCMTK would go back to that length and
+      // read the bytes there at another alignment than the walk has.
+      refuse(kLengthPastEnd,
+             "an item or sequence of the " + what + " holds more than its length at byte " + std::to_string(pos));
+      return refusal;
+    }
+    const Level level = levels.back();
+    const unsigned char* h = data.at(pos);
+    if (limits.metaGroupOnly && levels.size() == 1) {
+      // DCMTK reads the meta group while it finds group 0002 (in either byte order) or, when the
+      // group starts with its length, up to that length.
+      const bool metaGroup = (h[0] == 0x02 && h[1] == 0x00) || (h[0] == 0x00 && h[1] == 0x02);
+      if (!metaGroup && pos >= metaEnd) return EC_Normal;
+    }
+    const Uint16 group = u16(h, level.bigEndian), element = u16(h + 2, level.bigEndian);
+    if (group == 0x0004 && element == 0x1220 && !level.fragments) {
+      refuse(kDirectoryRecord,
+             "the " + what + " holds a directory record sequence (0004,1220), and directory records are not read");
+      return refusal;
+    }
+    if (group == 0xFFFE || level.implicit) {
+      const Uint32 length = u32(h + 4, level.bigEndian);
+      const uint64_t valueAt = pos + 8;
+      pos = valueAt;
+      if (group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
+        // A delimiter ends the open level of its kind; one that matches nothing is passed over.
+        if (levels.size() > 1 && levels.back().end == open && levels.back().item == (element == 0xE00D)) pop();
+        continue;
+      }
+      const bool item = group == 0xFFFE && element == 0xE000;
+      const bool pixelData = group == 0x7FE0 && element == 0x0010;
+      if (length != kUndefinedLength) {
         declare(valueAt, length, group, element);
-        bool enter = sequence, implicitInside = false;
-        if (!enter && unknown && length >= 8 && data.cover(valueAt, 4))
-        {
-            // UN holding items: DCMTK reads it as a sequence in implicit little endian.
-            enter = implicitInside =
-                u16(data.at(valueAt), false) == 0xFFFE && u16(data.at(valueAt) + 2, false) == 0xE000;
+        if (!fits(valueAt, length)) return refusal;
+      }
+      if (level.fragments && item) {
+        // A fragment: bytes, or (undefined length, which DCMTK refuses) anything.
+        if (length == kUndefinedLength) {
+          if (!push({true, false, level.implicit, level.bigEndian, open, open})) return refusal;
+        } else {
+          declare(valueAt, length, group, element);
+          pos = valueAt + length;
         }
-        if (enter &&
-            !push({false, false, implicitInside, level.bigEndian && !implicitInside, valueAt + length, open}))
-            return refusal;
-        if (!enter)
-            pos = valueAt + length;
+        continue;
+      }
+      if (length == kUndefinedLength) {
+        if (!push({item, pixelData && !item, level.implicit, level.bigEndian, open, open})) return refusal;
+        continue;
+      }
+      declare(valueAt, length, group, element);
+      bool enter = item;
+      if (!enter && length >= 8 && data.cover(valueAt, 4))
+        enter =
+            u16(data.at(valueAt), level.bigEndian) == 0xFFFE && u16(data.at(valueAt) + 2, level.bigEndian) == 0xE000;
+      if (enter && !push({item, false, level.implicit, level.bigEndian, valueAt + length, open})) return refusal;
+      if (!enter) pos = valueAt + length;
+      continue;
     }
-    if (!limits.lengthsMustFit)
-        return EC_Normal;
-    // Reads nothing more once past the bound.
-    const uint64_t total = data.total();
-    if (data.tooLarge())
-    {
-        return guardRefusal(kTooLarge,
-                            "the " + what +
-                                (xfer == EXS_DeflatedLittleEndianExplicit ? " inflates to" : " holds") +
-                                " more than " + std::to_string(limits.limit >> 20) + " MiB");
+    const char vrText[3] = {static_cast<char>(h[4]), static_cast<char>(h[5]), 0};
+    const DcmVR vr(vrText);
+    const bool validVR = vr.isStandard() && std::isupper(h[4]) && std::isupper(h[5]);
+    if (!validVR && limits.lengthsMustFit) {
+      refuse(kInvalidVR, "element " + tagText(group, element) + " of the " + what + " has no valid VR");
+      return refusal;
     }
-    if (furthest > total)
-    {
-        return guardRefusal(kLengthPastEnd, "element " + furthestTag + " declares a length reaching " +
-                                                std::to_string(furthest) + " bytes into a " + what + " of " +
-                                                std::to_string(total) + " bytes");
+    uint64_t valueAt = pos + 8;
+    Uint32 length = u16(h + 6, level.bigEndian);
+    // As DCMTK: the length field of an unknown VR is as wide as its DcmVR says.
+    if (vr.usesExtendedLengthEncoding()) {
+      if (!data.cover(pos, 12)) break;
+      length = u32(data.at(pos) + 8, level.bigEndian);
+      valueAt = pos + 12;
     }
-    return EC_Normal;
+    if (limits.metaGroupOnly && levels.size() == 1 && pos == 0 && group == 0x0002 && element == 0x0000 && length == 4 &&
+        data.cover(valueAt, 4))
+      metaEnd = valueAt + 4 + u32(data.at(valueAt), level.bigEndian);
+    pos = valueAt;
+    const DcmEVR evr = vr.getEVR();
+    const bool sequence = evr == EVR_SQ;
+    const bool unknown = evr == EVR_UN || !validVR;
+    if (length != kUndefinedLength) {
+      declare(valueAt, length, group, element);
+      if (!fits(valueAt, length)) return refusal;
+    }
+    if (length == kUndefinedLength) {
+      // Pixel Data stored as UN is read by DCMTK as a sequence of items holding elements.
+      const bool fragments = group == 0x7FE0 && element == 0x0010 && !unknown;
+      const Level inner = {false, fragments, unknown && !sequence, level.bigEndian && !(unknown && !sequence),
+                           open,  open};
+      if (!push(inner)) return refusal;
+      continue;
+    }
+    declare(valueAt, length, group, element);
+    bool enter = sequence, implicitInside = false;
+    if (!enter && unknown && length >= 8 && data.cover(valueAt, 4)) {
+      // UN holding items: DCMTK reads it as a sequence in implicit little endian.
+      enter = implicitInside = u16(data.at(valueAt), false) == 0xFFFE && u16(data.at(valueAt) + 2, false) == 0xE000;
+    }
+    if (enter && !push({false, false, implicitInside, level.bigEndian && !implicitInside, valueAt + length, open}))
+      return refusal;
+    if (!enter) pos = valueAt + length;
+  }
+  if (!limits.lengthsMustFit) return EC_Normal;
+  // Reads nothing more once past the bound.
+  const uint64_t total = data.total();
+  if (data.tooLarge()) {
+    return guardRefusal(kTooLarge, "the " + what +
+                                       (xfer == EXS_DeflatedLittleEndianExplicit ? " inflates to" : " holds") +
+                                       " more than " + std::to_string(limits.limit >> 20) + " MiB");
+  }
+  if (furthest > total) {
+    return guardRefusal(kLengthPastEnd, "element " + furthestTag + " declares a length reaching " +
+                                            std::to_string(furthest) + " bytes into a " + what + " of " +
+                                            std::to_string(total) + " bytes");
+  }
+  return EC_Normal;
 }
 
-} // namespace detail
-} // namespace redIRI
+}  // namespace detail
+}  // namespace redIRI

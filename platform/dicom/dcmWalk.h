@@ -13,10 +13,8 @@
 #include "dcmGuard.h"
 #include "dcmPixels.h"
 
-namespace redIRI
-{
-namespace detail
-{
+namespace redIRI {
+namespace detail {
 
 // The one structural walk of a data set, run before DCMTK parses bytes from a file or a peer
 // (file open: file meta group and data set; every command and data set received). It reads the
@@ -45,11 +43,10 @@ constexpr int kMaxSequenceDepth = 128;
 // object decodes to.
 constexpr uint64_t kMaxInflatedBytes = kMaxDecodedBytes;
 
-struct WalkLimits
-{
-    uint64_t limit = UINT64_MAX;        // the most bytes the stream may yield (checked with lengthsMustFit)
-    bool lengthsMustFit = true;         // see above
-    bool metaGroupOnly = false;         // stop at the first top-level element past the file meta group
+struct WalkLimits {
+  uint64_t limit = UINT64_MAX;  // the most bytes the stream may yield (checked with lengthsMustFit)
+  bool lengthsMustFit = true;   // see above
+  bool metaGroupOnly = false;   // stop at the first top-level element past the file meta group
 };
 
 // Walks the data set the stream yields, in `xfer`'s encoding (inflated already for the deflated
@@ -58,5 +55,5 @@ struct WalkLimits
 OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what,
                         const WalkLimits& limits);
 
-} // namespace detail
-} // namespace redIRI
+}  // namespace detail
+}  // namespace redIRI
