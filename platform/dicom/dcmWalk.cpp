@@ -55,8 +55,11 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
     return big ? (Uint32(u16(p, big)) << 16) | u16(p + 2, big) : Uint32(u16(p, big)) | (Uint32(u16(p + 2, big)) << 16);
   };
   const uint64_t open = UINT64_MAX;
-  std::vector<Level> levels = {
-      {true, false, xfer == EXS_LittleEndianImplicit, xfer == EXS_BigEndianExplicit, open, open}};
+  // Big-endian implicit VR is no transfer syntax of the standard, but DCMTK guesses it for a data set
+  // whose first tag reads as valid in big endian only and is followed by no VR.
+  const bool implicitVr = xfer == EXS_LittleEndianImplicit || xfer == EXS_BigEndianImplicit;
+  const bool bigEndian = xfer == EXS_BigEndianExplicit || xfer == EXS_BigEndianImplicit;
+  std::vector<Level> levels = {{true, false, implicitVr, bigEndian, open, open}};
   int sequences = 0;  // levels other than items
   auto push = [&](Level level) {
     level.bound = std::min(level.end, levels.back().bound);
@@ -106,6 +109,30 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       if (!metaGroup && pos >= metaEnd) return EC_Normal;
     }
     const Uint16 group = u16(h, level.bigEndian), element = u16(h + 2, level.bigEndian);
+    // Shapes DCMTK reads otherwise than the walk would: refused rather than followed.
+    auto unmodelled = [&](const std::string& shape) {
+      refuse(kUnmodelledShape, "the " + what + " holds " + shape + ", at byte " + std::to_string(pos));
+      return refusal;
+    };
+    const bool delimiter = group == 0xFFFE && (element == 0xE00D || element == 0xE0DD);
+    if (group == 0xFFFE && element != 0xE000 && !delimiter)
+      // DCMTK reads such a tag as an element with a VR and a value, where the walk would take it for
+      // an item's or delimiter's header.
+      return unmodelled("an element " + tagText(group, element) + " that is neither an item nor a delimiter");
+    if (delimiter && level.end != open)
+      // DCMTK ends the item or sequence at the delimiter and reads the rest of its length as what
+      // follows it.
+      return unmodelled("a delimiter " + tagText(group, element) + " inside an item or sequence of defined length");
+    if (group == 0xFFFE && element == 0xE000 && level.item)
+      return unmodelled("an item where an element belongs");
+    // A value of defined length that DCMTK may read as a sequence (see above) and that opens with a
+    // delimiter: DCMTK ends the sequence there and reads the rest of the value as elements of the
+    // item holding it.
+    auto opensWithDelimiter = [&](uint64_t valueAt, Uint32 length, bool big) {
+      if (length < 4 || length == kUndefinedLength || !data.cover(valueAt, 4)) return false;
+      const Uint16 first = u16(data.at(valueAt) + 2, big);
+      return u16(data.at(valueAt), big) == 0xFFFE && (first == 0xE00D || first == 0xE0DD);
+    };
     if (group == 0x0004 && element == 0x1220 && !level.fragments) {
       refuse(kDirectoryRecord,
              "the " + what + " holds a directory record sequence (0004,1220), and directory records are not read");
@@ -115,7 +142,7 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       const Uint32 length = u32(h + 4, level.bigEndian);
       const uint64_t valueAt = pos + 8;
       pos = valueAt;
-      if (group == 0xFFFE && (element == 0xE00D || element == 0xE0DD)) {
+      if (delimiter) {
         // A delimiter ends the open level of its kind; one that matches nothing is passed over.
         if (levels.size() > 1 && levels.back().end == open && levels.back().item == (element == 0xE00D)) pop();
         continue;
@@ -141,6 +168,8 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
         continue;
       }
       declare(valueAt, length, group, element);
+      if (!item && opensWithDelimiter(valueAt, length, level.bigEndian))
+        return unmodelled("a value " + tagText(group, element) + " of defined length that opens with a delimiter");
       bool enter = item;
       if (!enter && length >= 8 && data.cover(valueAt, 4))
         enter =
@@ -171,6 +200,10 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
     const DcmEVR evr = vr.getEVR();
     const bool sequence = evr == EVR_SQ;
     const bool unknown = evr == EVR_UN || !validVR;
+    // Pixel Data as anything but bytes (OB, OW, or UN, which DCMTK converts): as "SQ" of undefined
+    // length DCMTK builds a sequence and parses inside the items the walk would skip as fragments.
+    if (group == 0x7FE0 && element == 0x0010 && !(validVR && (evr == EVR_OB || evr == EVR_OW || evr == EVR_UN)))
+      return unmodelled(std::string("Pixel Data (7fe0,0010) stored as \"") + vrText + "\"");
     if (length != kUndefinedLength) {
       declare(valueAt, length, group, element);
       if (!fits(valueAt, length)) return refusal;
@@ -184,6 +217,8 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       continue;
     }
     declare(valueAt, length, group, element);
+    if (unknown && opensWithDelimiter(valueAt, length, false))
+      return unmodelled("a value " + tagText(group, element) + " of defined length that opens with a delimiter");
     bool enter = sequence, implicitInside = false;
     if (!enter && unknown && length >= 8 && data.cover(valueAt, 4)) {
       // UN holding items: DCMTK reads it as a sequence in implicit little endian.

@@ -29,6 +29,13 @@ namespace detail {
 //    value's declared length before reading it wherever the value cannot stay in the file
 //    (deflated files, data sets received over the network), so a hundred bytes could make it
 //    reserve gigabytes.
+//  - the shapes it does not follow as DCMTK reads them (kUnmodelledShape): an element of group
+//    FFFE other than an item and the two delimiters, Pixel Data stored with another VR than OB, OW
+//    or UN, a delimiter inside an item or sequence of defined length, and a value of defined length
+//    that DCMTK may read as a sequence (implicit VR, UN) and that opens with a delimiter. In each
+//    DCMTK would nest where the walk does not look, so the walk's bounds would not hold.
+// The data set is read in the syntax DCMTK reads it in, its guess for files without a meta group
+// included (big-endian implicit VR among them).
 
 // How deep sequences may nest in a data set (a sequence in an item of a top-level sequence is at
 // depth 2). DCMTK spends two or three calls on each level; 128 levels take some 200 KB of stack

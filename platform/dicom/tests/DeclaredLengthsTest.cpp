@@ -173,7 +173,7 @@ std::vector<Crafted> craftedDataSets(const std::string& sopClass, const std::str
     e.bytes.insert(e.bytes.end(), deep.begin(), deep.end());
     cases.push_back({implicit ? "a delimiter opening a value, implicit" : "a delimiter opening a UN value, explicit",
                      implicit ? UID_LittleEndianImplicitTransferSyntax : UID_LittleEndianExplicitTransferSyntax, e.bytes,
-                     "nests sequences deeper"});
+                     "of defined length that opens with a delimiter"});
   }
   return cases;
 }
@@ -470,7 +470,8 @@ TEST(DeclaredLengths, TheStorageServerRefusesWhatIsOnlyDeclared) {
         .element(0x0000, 0x0800, "", std::string("\x01\x01", 2))
         .element(0x0000, 0x1000, "", uidValue("1.2"), 0xFFFFFFF0u);
     commands.push_back({command.bytes, "declares a length"});
-    commands.push_back({deepCommand(UID_VerificationSOPClass, DIMSE_C_ECHO_RQ, 7), "the command nests sequences deeper"});
+    commands.push_back({deepCommand(UID_VerificationSOPClass, DIMSE_C_ECHO_RQ, 7),
+                        "the command holds a value (0040,a730) of defined length that opens with a delimiter"});
   }
   for (const auto& [bytes, logged] : commands) {
     SCOPED_TRACE(logged);
@@ -555,7 +556,8 @@ TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {
         },
         20000));
     EXPECT_EQ(messages.messages().back().code, 11);
-    EXPECT_TRUE(log.logged("the command nests sequences deeper")) << ::testing::PrintToString(log.logLines());
+    EXPECT_TRUE(log.logged("the command holds a value (0040,a730) of defined length that opens with a delimiter"))
+        << ::testing::PrintToString(log.logLines());
   }
 }
 
@@ -575,15 +577,13 @@ TEST(DeclaredLengths, AQueryFailsOnAnswersThatOnlyDeclare) {
                         c.dataSet, c.syntax},
                        c.logged});
   }
-  answers.push_back({"the command",
-                     {[model](uint16_t id) {
-                        return responseCommand(model, DIMSE_C_FIND_RSP, id, false, 0x0000, kHugeLength);
-                      },
-                      {}},
-                     "declares a length"});
+  answers.push_back(
+      {"the command",
+       {[model](uint16_t id) { return responseCommand(model, DIMSE_C_FIND_RSP, id, false, 0x0000, kHugeLength); }, {}},
+       "declares a length"});
   answers.push_back({"the command, nesting past a delimiter",
                      {[model](uint16_t id) { return deepCommand(model, DIMSE_C_FIND_RSP, id); }, {}},
-                     "the command nests sequences deeper"});
+                     "the command holds a value (0040,a730) of defined length that opens with a delimiter"});
   MessageCapture messages;
   redIRI::dcmFind find;
   for (const auto& [what, answer, logged] : answers) {
@@ -630,7 +630,7 @@ TEST(DeclaredLengths, AnEchoFailsOnAnAnswerThatOnlyDeclares) {
        },
        "declares a length"},
       {[](uint16_t id) { return deepCommand(UID_VerificationSOPClass, DIMSE_C_ECHO_RSP, id); },
-       "the command nests sequences deeper"},
+       "the command holds a value (0040,a730) of defined length that opens with a delimiter"},
   };
   for (const auto& [answer, logged] : answers) {
     SCOPED_TRACE(logged);
