@@ -23,10 +23,12 @@ constexpr float kEdgeLetterMargin = 6.0f;
 // The gap between a corner's texts and the window's side edge: the first letter of a left text
 // stays clear of the border drawn along the edge of the active window.
 constexpr float kSideMargin = 8.0f;
-// Window units kept between an edge letter and a corner text it was moved past.
-constexpr float kLetterGap = 2.0f;
-// The direction in which each edge letter (top, bottom, left, right) leaves its edge.
-const cocos2d::Vec2 kInward[4] = {cocos2d::Vec2(0, -1), cocos2d::Vec2(0, 1), cocos2d::Vec2(1, 0), cocos2d::Vec2(-1, 0)};
+// Window units kept between any two texts of the overlay.
+constexpr float kTextGap = 2.0f;
+// The backing behind texts on a bright surround: black at half opacity, reaching this many
+// window units past each text.
+constexpr float kBackingOpacity = 0.6f;
+constexpr float kBackingPadding = 2.0f;
 
 // Corners in the order findItem searches them, and the index of each in the corner array.
 constexpr int kSearchOrder[4] = {OVERLAY_TOP_LEFT, OVERLAY_BOTTOM_LEFT, OVERLAY_TOP_RIGHT, OVERLAY_BOTTOM_RIGHT};
@@ -66,33 +68,30 @@ constexpr cocos2d::ui::RelativeLayoutParameter::RelativeAlign kEdgeAlign[4] = {
     cocos2d::ui::RelativeLayoutParameter::RelativeAlign(2), cocos2d::ui::RelativeLayoutParameter::RelativeAlign(8),
     cocos2d::ui::RelativeLayoutParameter::RelativeAlign(4), cocos2d::ui::RelativeLayoutParameter::RelativeAlign(6)};
 
-// The node's box in the host's units, when it and every ancestor up to the host are shown.
-bool shownBox(cocos2d::Node* host, cocos2d::Node* node, cocos2d::Rect& out)
+// The node's box in the host's units, whether shown or not.
+cocos2d::Rect boxIn(cocos2d::Node* host, cocos2d::Node* node)
 {
     cocos2d::Node* parent = node->getParent();
-    for (const cocos2d::Node* n = node; n != host; n = n->getParent())
-        if (!n || !n->isVisible())
-            return false;
     const cocos2d::Rect box = node->getBoundingBox();
     const cocos2d::Vec2 low = host->convertToNodeSpace(parent->convertToWorldSpace(box.origin));
     const cocos2d::Vec2 high =
         host->convertToNodeSpace(parent->convertToWorldSpace(cocos2d::Vec2(box.getMaxX(), box.getMaxY())));
-    if (high.x <= low.x || high.y <= low.y)
-        return false;
-    out = cocos2d::Rect(low.x, low.y, high.x - low.x, high.y - low.y);
-    return true;
+    return cocos2d::Rect(low.x, low.y, high.x - low.x, high.y - low.y);
 }
 
-// How far a letter at `box` must move along `inward` to leave `text` behind, keeping kLetterGap.
-float distancePast(const cocos2d::Rect& box, const cocos2d::Rect& text, const cocos2d::Vec2& inward)
+// The node's box in the host's units, when it and every ancestor up to the host are shown.
+bool shownBox(cocos2d::Node* host, cocos2d::Node* node, cocos2d::Rect& out)
 {
-    if (inward.y < 0)
-        return box.getMaxY() - text.getMinY() + kLetterGap;
-    if (inward.y > 0)
-        return text.getMaxY() - box.getMinY() + kLetterGap;
-    if (inward.x > 0)
-        return text.getMaxX() - box.getMinX() + kLetterGap;
-    return box.getMaxX() - text.getMinX() + kLetterGap;
+    for (const cocos2d::Node* n = node; n != host; n = n->getParent())
+        if (!n || !n->isVisible())
+            return false;
+    out = boxIn(host, node);
+    return out.size.width > 0 && out.size.height > 0;
+}
+
+cocos2d::Rect grown(const cocos2d::Rect& box, float by)
+{
+    return cocos2d::Rect(box.getMinX() - by, box.getMinY() - by, box.size.width + 2 * by, box.size.height + 2 * by);
 }
 
 template <class T>
@@ -147,7 +146,7 @@ void isActorOverlay::forgetAll()
 {
     for (isNodeOverlayText*& label : m_edgeLabels)
         releaseHeld(label);
-    std::fill(std::begin(m_letterShift), std::end(m_letterShift), 0.0f);
+    m_backing = nullptr;  // a plain node, released with them
     for (Corner& corner : m_corners) {
         for (NSUI::NSLayout* row : corner.rows)
             row->release();
@@ -327,7 +326,8 @@ void isActorOverlay::setEdgeLabels(const std::string& top, const std::string& bo
             param->setRelativeName("");
             // Away from the edge, so that the letters of two windows side by side do not run
             // together.
-            param->setMargin(letterMargin(edge, 0.0f));
+            param->setMargin(cocos2d::ui::Margin(kEdgeLetterMargin, kEdgeLetterMargin, kEdgeLetterMargin,
+                                                 kEdgeLetterMargin));
             label->setLayoutParameter(param);
             label->setLocalZOrder(kOverlayZOrder);
             label->setVisible(m_allVisible);
@@ -409,19 +409,75 @@ void isActorOverlay::addCornerBoxes(cocos2d::Node* host, std::vector<cocos2d::Re
     }
 }
 
-cocos2d::ui::Margin isActorOverlay::letterMargin(int edge, float shift)
+cocos2d::Rect isActorOverlay::letterHome(int edge, const cocos2d::Size& view) const
 {
-    cocos2d::ui::Margin margin(kEdgeLetterMargin, kEdgeLetterMargin, kEdgeLetterMargin, kEdgeLetterMargin);
-    float* side[4] = {&margin.top, &margin.bottom, &margin.left, &margin.right};
-    *side[edge] += shift;
-    return margin;
+    const cocos2d::Size size = m_edgeLabels[edge]->getBoundingBox().size;
+    switch (edge) {
+    case OVERLAY_EDGE_TOP:
+        return cocos2d::Rect((view.width - size.width) * 0.5f, view.height - kEdgeLetterMargin - size.height, size.width,
+                             size.height);
+    case OVERLAY_EDGE_BOTTOM:
+        return cocos2d::Rect((view.width - size.width) * 0.5f, kEdgeLetterMargin, size.width, size.height);
+    case OVERLAY_EDGE_LEFT:
+        return cocos2d::Rect(kEdgeLetterMargin, (view.height - size.height) * 0.5f, size.width, size.height);
+    default:
+        return cocos2d::Rect(view.width - kEdgeLetterMargin - size.width, (view.height - size.height) * 0.5f, size.width,
+                             size.height);
+    }
 }
 
-void isActorOverlay::keepLettersClear()
+bool isActorOverlay::rowBox(cocos2d::Node* host, NSUI::NSLayout* row, cocos2d::Rect& out) const
+{
+    bool any = false;
+    for (cocos2d::Node* child : row->getChildren()) {
+        auto* text = dynamic_cast<isNodeOverlayText*>(child);
+        if (!child->isVisible() || (text && text->getString().empty()))
+            continue;
+        const cocos2d::Rect box = boxIn(host, child);
+        if (box.size.width <= 0 || box.size.height <= 0)
+            continue;
+        out = any ? out.unionWithRect(box) : box;
+        any = true;
+    }
+    return any;
+}
+
+std::vector<isActorOverlay::Step> isActorOverlay::stepsByNeed() const
+{
+    // Corners in order of need at each step inward: the left ones hold the plane name and the
+    // window, the right ones the date and patient.
+    constexpr int kByNeed[4] = {OVERLAY_TOP_LEFT, OVERLAY_BOTTOM_LEFT, OVERLAY_TOP_RIGHT, OVERLAY_BOTTOM_RIGHT};
+    size_t deepest = 0;
+    for (const Corner& c : m_corners)
+        deepest = std::max(deepest, c.rows.size());
+    std::vector<Step> order;
+    for (size_t depth = 0; depth < deepest; ++depth)
+        for (int corner : kByNeed) {
+            if (depth == 0 && corner == OVERLAY_TOP_RIGHT) {
+                // The letters and the reserved box come after the plane name and the window.
+                order.push_back(Step{nullptr, -1});
+                order.push_back(Step{nullptr, -2});
+            }
+            const std::vector<NSUI::NSLayout*>& rows = cornerFor(corner)->rows;
+            if (depth >= rows.size())
+                continue;
+            // Rows stack downward, so a bottom corner's own row is its last.
+            const bool top = corner == OVERLAY_TOP_LEFT || corner == OVERLAY_TOP_RIGHT;
+            order.push_back(Step{rows[top ? depth : rows.size() - 1 - depth], corner});
+        }
+    return order;
+}
+
+void isActorOverlay::arrangeTexts()
 {
     auto* host = m_renderWindow ? dynamic_cast<cocos2d::ui::Layout*>(m_renderWindow->getHostNode()) : nullptr;
     if (!host)
         return;
+    m_reservedPlaced = m_reservedHome;
+    if (!m_allVisible) {
+        drawBacking({});
+        return;
+    }
     // Layouts place their children when drawn; placed now, the boxes are those of this frame.
     host->doLayout();
     for (const Corner& c : m_corners) {
@@ -430,49 +486,106 @@ void isActorOverlay::keepLettersClear()
         for (NSUI::NSLayout* row : c.rows)
             row->doLayout();
     }
-    std::vector<cocos2d::Rect> texts;
-    addCornerBoxes(host, texts);
     const cocos2d::Size view = host->getContentSize();
-    bool moved = false;
-    for (int edge = 0; edge < 4; ++edge) {
-        isNodeOverlayText* label = m_edgeLabels[edge];
-        cocos2d::Rect home;
-        if (!label || label->getString().empty() || !shownBox(host, label, home))
-            continue;
-        const cocos2d::Vec2 inward = kInward[edge];
-        home.origin -= inward * m_letterShift[edge];
-        // A letter that would cover a corner text (a narrow window, where a long date reaches the
-        // middle) steps inward past it; it stays on its half of the window, else at its edge.
-        const float limit = inward.x == 0.0f ? view.height * 0.5f - home.size.height - kEdgeLetterMargin
-                                             : view.width * 0.5f - home.size.width - kEdgeLetterMargin;
-        float shift = 0.0f;
-        for (size_t tries = 0; tries <= texts.size(); ++tries) {
-            cocos2d::Rect at = home;
-            at.origin += inward * shift;
-            auto hit = std::find_if(texts.begin(), texts.end(),
-                                    [&at](const cocos2d::Rect& text) {
-                                        return boxesOverlap(at, cocos2d::Rect(text.getMinX() - kLetterGap,
-                                                                              text.getMinY() - kLetterGap,
-                                                                              text.size.width + 2 * kLetterGap,
-                                                                              text.size.height + 2 * kLetterGap));
-                                    });
-            if (hit == texts.end())
-                break;
-            shift += distancePast(at, *hit, inward);
-            if (shift > limit || tries == texts.size()) {
-                shift = 0.0f;
-                break;
+    const cocos2d::Rect inside(-0.5f, -0.5f, view.width + 1.0f, view.height + 1.0f);
+    const auto within = [&inside](const cocos2d::Rect& box) {
+        return inside.containsPoint(box.origin) && inside.containsPoint(cocos2d::Vec2(box.getMaxX(), box.getMaxY()));
+    };
+    struct Placed {
+        cocos2d::Rect box;
+        int corner;  // the corner of a row; -1 for letters and the reserved box
+    };
+    std::vector<Placed> placed;
+    std::vector<cocos2d::Rect> texts;  // the texts among them, for the backing
+    // The first box placed that `at` would cover; rows of one corner are stacked by their layout
+    // and need no gap between them.
+    const auto firstHit = [&placed](const cocos2d::Rect& at, int corner) {
+        return std::find_if(placed.begin(), placed.end(), [&](const Placed& other) {
+            const bool stacked = corner >= 0 && other.corner == corner;
+            return boxesOverlap(at, stacked ? other.box : grown(other.box, kTextGap));
+        });
+    };
+    cocos2d::Rect box;
+    for (const Step& step : stepsByNeed()) {
+        if (step.corner == -1) {
+            for (int edge = 0; edge < 4; ++edge) {
+                isNodeOverlayText* label = m_edgeLabels[edge];
+                if (!label || label->getString().empty())
+                    continue;
+                // From the middle of its edge along it, never inward, past each text it would
+                // cover (the top letter right of a long plane name, the bottom one right of the
+                // window); hidden when its edge has no room.
+                const cocos2d::Vec2 along = edge == OVERLAY_EDGE_TOP || edge == OVERLAY_EDGE_BOTTOM
+                                                ? cocos2d::Vec2(1, 0)
+                                                : cocos2d::Vec2(0, 1);
+                cocos2d::Rect at = letterHome(edge, view);
+                bool free = false;
+                for (size_t tries = 0; tries <= placed.size() && within(at); ++tries) {
+                    auto hit = firstHit(at, -1);
+                    if (hit == placed.end()) {
+                        free = true;
+                        break;
+                    }
+                    // Away from the middle of what it hit.
+                    const bool forward = along.x > 0 ? hit->box.getMidX() < at.getMidX() : hit->box.getMidY() < at.getMidY();
+                    if (along.x > 0)
+                        at.origin.x = forward ? hit->box.getMaxX() + kTextGap : hit->box.getMinX() - kTextGap - at.size.width;
+                    else
+                        at.origin.y = forward ? hit->box.getMaxY() + kTextGap : hit->box.getMinY() - kTextGap - at.size.height;
+                }
+                free = free && within(at);
+                if (label->isVisible() != free)
+                    label->setVisible(free);
+                if (!free)
+                    continue;
+                // Bounding box origin to node position: the letters are the host's children.
+                const cocos2d::Vec2 anchor = label->getAnchorPoint();
+                label->setPosition(at.origin + cocos2d::Vec2(anchor.x * at.size.width, anchor.y * at.size.height));
+                placed.push_back(Placed{at, -1});
+                texts.push_back(at);
+            }
+        } else if (step.corner == -2) {
+            if (m_reservedHome.size.width <= 0 || m_reservedHome.size.height <= 0)
+                continue;
+            // Upward from its own place, just past each box it would cover, while inside.
+            cocos2d::Rect at = m_reservedHome;
+            for (size_t tries = 0; tries <= placed.size() && within(at); ++tries) {
+                auto hit = firstHit(at, -1);
+                if (hit == placed.end()) {
+                    m_reservedPlaced = at;
+                    break;
+                }
+                at.origin.y = hit->box.getMaxY() + kTextGap;
+            }
+            placed.push_back(Placed{m_reservedPlaced, -1});
+        } else if (rowBox(host, step.row, box)) {
+            const bool fits = within(box) && firstHit(box, step.corner) == placed.end();
+            if (step.row->isVisible() != fits)
+                step.row->setVisible(fits);
+            if (fits) {
+                placed.push_back(Placed{box, step.corner});
+                texts.push_back(box);
             }
         }
-        if (shift != m_letterShift[edge]) {
-            m_letterShift[edge] = shift;
-            if (auto* param = dynamic_cast<cocos2d::ui::RelativeLayoutParameter*>(label->getLayoutParameter()))
-                param->setMargin(letterMargin(edge, shift));
-            moved = true;
-        }
     }
-    if (moved)
-        host->forceDoLayout();
+    drawBacking(m_backed ? texts : std::vector<cocos2d::Rect>());
+}
+
+void isActorOverlay::drawBacking(const std::vector<cocos2d::Rect>& boxes)
+{
+    if (!m_backing) {
+        if (boxes.empty())
+            return;
+        m_backing = cocos2d::DrawNode::create();
+        m_backing->setLocalZOrder(kOverlayZOrder - 1);
+        addChildNode(m_backing);
+    }
+    m_backing->clear();
+    const cocos2d::Color4F colour(0.0f, 0.0f, 0.0f, kBackingOpacity);
+    for (const cocos2d::Rect& box : boxes) {
+        const cocos2d::Rect back = grown(box, kBackingPadding);
+        m_backing->drawSolidRect(back.origin, cocos2d::Vec2(back.getMaxX(), back.getMaxY()), colour);
+    }
 }
 
 const std::vector<NSUI::NSLayout*>& isActorOverlay::getCornerRows(int corner) const

@@ -83,10 +83,23 @@ public:
     // units: the edge letters and, unless edgesOnly, the corner texts and buttons. Measurements'
     // labels and reference lines keep clear of them.
     std::vector<cocos2d::Rect> getTextBoxes(cocos2d::Node* host, bool edgesOnly) const;
-    // Run by the viewer each frame before drawing: an edge letter that would cover a corner text
-    // moves inward just past it (the top letter down, the left one right...), and back to its
-    // edge once the way is clear.
-    void keepLettersClear();
+    // Run by the viewer each frame before drawing: every text keeps clear of the others, and the
+    // least needed give way, hidden until there is room for them again. In order of need: the
+    // rows at the left corners (plane name, window); the edge letters, at the middles of their
+    // edges or moved along them (never inward) past those rows; the reserved box; then the other
+    // rows, one step further from the window's corners at a time, the left corners before the
+    // right. A row that would cover a text already placed, or reach outside the window, is hidden.
+    void arrangeTexts();
+    // A box (host units) that another node lays over the window, such as the quick tool bar:
+    // after the corners' outermost rows it takes the lowest free place at or above the given
+    // one, and the rows inward of it give way to it. An empty box reserves nothing.
+    void setReservedBox(const cocos2d::Rect& box) { m_reservedHome = box; }
+    // Where the reserved box was placed by the last arrangement (the box as given until then).
+    const cocos2d::Rect& getReservedBox() const { return m_reservedPlaced; }
+    // Half-transparent dark backing behind the texts shown, for a bright surround (the white
+    // one of an inverted grey table), where the white texts and their shadows do not show.
+    void setBacked(bool backed) { m_backed = backed; }
+    bool isBacked() const { return m_backed; }
     // The rows of a corner, in order (empty for a corner not made).
     const std::vector<NSUI::NSLayout*>& getCornerRows(int corner) const;
     int getCornerItemCount(int corner) const;
@@ -111,11 +124,26 @@ private:
     void addItem(Corner& corner, cocos2d::Node* node, isNodeOverlay* overlay);
     void forgetAll();
     void addCornerBoxes(cocos2d::Node* host, std::vector<cocos2d::Rect>& boxes) const;
-    static cocos2d::ui::Margin letterMargin(int edge, float shift);
+    // The box of a row's texts and buttons (non-empty, not hidden themselves) in the host's
+    // units, whether or not the row is shown; false for a row with none.
+    bool rowBox(cocos2d::Node* host, NSUI::NSLayout* row, cocos2d::Rect& out) const;
+    // One step of the arrangement: a corner's row, or (corner -1) the edge letters, or (-2) the
+    // reserved box.
+    struct Step {
+        NSUI::NSLayout* row;
+        int corner;
+    };
+    // The steps in order of need (see arrangeTexts).
+    std::vector<Step> stepsByNeed() const;
+    // The box of an edge letter at the middle of its edge, host units.
+    cocos2d::Rect letterHome(int edge, const cocos2d::Size& view) const;
+    void drawBacking(const std::vector<cocos2d::Rect>& boxes);
 
     isNodeOverlayText* m_edgeLabels[4] = {};
-    // How far each letter stands inward of its own place to keep clear of the corner texts.
-    float m_letterShift[4] = {};
+    cocos2d::DrawNode* m_backing = nullptr;  // one of the plain nodes, made when first needed
+    bool m_backed = false;
+    cocos2d::Rect m_reservedHome;
+    cocos2d::Rect m_reservedPlaced;
     Corner m_corners[4];
     std::vector<Item> m_items;
     // Whether the window shows its texts (false while it has no slice); letters and corners

@@ -157,8 +157,11 @@ void isViewerImage::visit(cocos2d::Renderer* renderer, const cocos2d::Mat4& pare
             m_imageActor->postWindowInfo();
     }
     if (m_actorManager) {
-        if (isActorOverlay* overlay = m_actorManager->peekOverlayActor())
-            overlay->keepLettersClear();
+        if (isActorOverlay* overlay = m_actorManager->peekOverlayActor()) {
+            // The white surround of an inverted grey table would swallow the white texts.
+            overlay->setBacked(isBackgroundWhite());
+            overlay->arrangeTexts();
+        }
         if (isActorROI* measurements = m_actorManager->peekROIActor())
             measurements->arrangeLabels();
     }

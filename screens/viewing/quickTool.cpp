@@ -1,6 +1,9 @@
 #include "quickTool.h"
 
 #include "NSNotificationCenter.h"
+#include "isActorManager.h"
+#include "isActorOverlay.h"
+#include "isViewerImage.h"
 
 #include <cmath>
 
@@ -28,6 +31,26 @@ void setAllTextures(ui::Button* button, const std::string& image)
     button->loadTextures(image, image, image);
 }
 
+isImageSDK::isActorOverlay* overlayOf(Node* viewer)
+{
+    auto* window = dynamic_cast<isImageSDK::isViewerImage*>(viewer);
+    isImageSDK::isActorManager* actors = window ? window->getActorManager() : nullptr;
+    return actors ? actors->peekOverlayActor() : nullptr;
+}
+
+void followViewer(Node*& held, Node* viewer)
+{
+    if (held == viewer)
+        return;
+    if (isImageSDK::isActorOverlay* overlay = held ? overlayOf(held) : nullptr)
+        overlay->setReservedBox(Rect::ZERO);
+    if (viewer)
+        viewer->retain();
+    if (held)
+        held->release();
+    held = viewer;
+}
+
 } // namespace
 
 quickTool::~quickTool()
@@ -36,6 +59,7 @@ quickTool::~quickTool()
         centre->removeObserver(this);
     m_buttons.clear();
     m_buttonCount = 0;
+    followViewer(m_viewer, nullptr);
 }
 
 bool quickTool::init()
@@ -43,10 +67,19 @@ bool quickTool::init()
     if (!Node::init())
         return false;
     m_viewerId = 0;
-    NSUI::NSNotificationCenter::getInstance()->addObserver(
+    auto* centre = NSUI::NSNotificationCenter::getInstance();
+    centre->addObserver(
         this, nullptr,
         [this](Ref* sender, unsigned int id, NSUI::NSNotificationData* data) { onWindowMaximized(sender, id, data); },
         NOTIFY_WINDOW_MAXIMIZED);
+    // A closed viewer is let go at once, not kept alive until the bar follows another.
+    centre->addObserver(
+        this, nullptr,
+        [this](Ref*, unsigned int, NSUI::NSNotificationData* data) {
+            if (data && data->uintValue == m_viewerId)
+                followViewer(m_viewer, nullptr);
+        },
+        NOTIFY_VIEWER_CLOSED);
     return true;
 }
 
@@ -78,6 +111,7 @@ void quickTool::showForViewer(Node* viewer, bool linked)
     Vec2 origin(toWorld.m[12], toWorld.m[13] + kRaise);
     if (getParent())
         origin = getParent()->convertToNodeSpace(origin);
+    m_home = origin;
     setPosition(origin);
     const float x0 = std::trunc(size.width - kRowRight - 5.0f);
     for (ui::Button* button : m_buttons) {
@@ -91,7 +125,27 @@ void quickTool::showForViewer(Node* viewer, bool linked)
         link->setUserString(linked ? "1" : "0");
     }
     m_viewerId = viewer->getRefID();
+    followViewer(m_viewer, viewer);
     setVisible(true);
+}
+
+void quickTool::visit(Renderer* renderer, const Mat4& parentTransform, uint32_t parentFlags)
+{
+    isImageSDK::isActorOverlay* overlay = isVisible() && m_viewer && m_viewer->isRunning() ? overlayOf(m_viewer) : nullptr;
+    if (overlay && !m_buttons.empty()) {
+        // The buttons' box in the viewer's units (the bar stands kRaise above its bottom edge).
+        Rect bar = m_buttons.front()->getBoundingBox();
+        for (ui::Button* button : m_buttons)
+            bar.merge(button->getBoundingBox());
+        bar.origin.y += kRaise;
+        overlay->setReservedBox(bar);
+        // Placed by the overlay in the viewer's last frame; the bar rises as far as it was moved.
+        const float rise = overlay->getReservedBox().origin.y - bar.origin.y;
+        const Vec2 place(m_home.x, m_home.y + std::max(0.0f, rise));
+        if (getPosition() != place)
+            setPosition(place);
+    }
+    Node::visit(renderer, parentTransform, parentFlags);
 }
 
 void quickTool::onButton(Ref* sender)

@@ -14,9 +14,11 @@
 #include "favoriteList.h"
 #include "favoriteView.h"
 #include "imageViewerPC.h"
+#include "isActorOverlay.h"
 #include "isViewerBrowser.h"
 #include "isViewerImage.h"
 #include "isViewerMulti.h"
+#include "quickTool.h"
 
 #include <array>
 #include <chrono>
@@ -66,6 +68,14 @@ protected:
         const bool loaded = stepUntil([&] { return seriesLoaded(screen); });
         step(10);
         return loaded ? screen : nullptr;
+    }
+    // The texts an image window shows, in world units.
+    static std::vector<Rect> shownTexts(isViewerImage* window)
+    {
+        std::vector<Rect> boxes = window->getActorManager()->getOverlayActor()->getTextBoxes(window, false);
+        for (Rect& box : boxes)
+            box.origin = window->convertToWorldSpace(box.origin);
+        return boxes;
     }
     // The active view's share of the image area.
     static Vec2 shareOfArea(imageViewerPC* screen)
@@ -211,6 +221,105 @@ TEST_F(ViewerResizeTest, ViewMaximisedDuringAResizeRestoresToItsShareOfTheNewAre
         EXPECT_NEAR(after[i].size.height, before[i].size.height, 0.01);
     }
     expectFilled(screen, Size(1280, 800), Vec2(before[0].size.width, before[0].size.height));
+}
+
+// In the small window the reformatted layout's sagittal cell split four ways leaves windows of
+// about 240 x 160: what does not fit gives way instead of being drawn over another text, the
+// orientation letters stay at their edges, and the quick tool bar keeps off the active window's
+// texts. An inverted grey table's white surround keeps the white texts readable.
+TEST_F(ViewerResizeTest, SmallWindowsKeepTheirTextsApartAndReadableOnAWhiteSurround)
+{
+    ASSERT_NE(window, nullptr);
+    resize(Size(1280, 800));
+    qvgen::PhantomSpec ct;
+    ct.columns = ct.rows = 64;
+    ct.slices = 32;
+    qvgen::PhantomSpec nm = ct;
+    nm.modality = "NM";
+    struct Case {
+        const char* series;
+        qvgen::PhantomSpec spec;
+        bool white;
+    };
+    for (const Case& c : {Case{"PHANTOM_PH-0003/study/ct", ct, false}, Case{"PHANTOM_PH-0004/study/nm", nm, true}}) {
+        SCOPED_TRACE(c.series);
+        imageViewerPC* screen = openViewer(writeSeries(c.series, c.spec), "mpr");
+        ASSERT_NE(screen, nullptr);
+        ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+        isViewerMulti* container = screen->getViewer();
+        KeyViewProperty* sagittal = nullptr;
+        for (const auto& group : container->getGroups())
+            for (KeyViewProperty* cell : group.second)
+                if (cell->getBrowser() && cell->getBrowser()->getActiveWindow()->getKind() == VIEW_SAGITTAL)
+                    sagittal = cell;
+        ASSERT_NE(sagittal, nullptr);
+        pauseBetweenGestures();
+        clickNode(sagittal->getBrowser()->getActiveWindow());
+        step(3);
+        ASSERT_EQ(container->getActiveCell(), sagittal);
+        container->sendCommand(NOTIFY_LAYOUT_2X2, nullptr);
+        // Until the corner texts read from the files are in.
+        ASSERT_TRUE(stepUntil([&] {
+            for (isViewerImage* w : sagittal->getBrowser()->getWindows())
+                if (shownTexts(w).size() < 6)
+                    return false;
+            return sagittal->getBrowser()->getWindows().size() == 4;
+        }, 10));
+        step(3);
+        isViewerImage* active = sagittal->getBrowser()->getActiveWindow();
+        for (isViewerImage* w : sagittal->getBrowser()->getWindows()) {
+            const Rect cell(w->convertToWorldSpace(Vec2::ZERO), w->getContentSize());
+            ASSERT_LT(cell.size.width, 300.0f);
+            std::vector<Rect> boxes = shownTexts(w);
+            const isActorOverlay* overlay = w->getActorManager()->getOverlayActor();
+            // Each letter in its edge's margin.
+            const std::vector<Rect> letters = overlay->getTextBoxes(w, true);
+            ASSERT_EQ(letters.size(), 4u);
+            for (int edge = 0; edge < 4; ++edge) {
+                const Rect& letter = letters[size_t(edge)];
+                const float gap[4] = {cell.size.height - letter.getMaxY(), letter.getMinY(), letter.getMinX(),
+                                      cell.size.width - letter.getMaxX()};
+                EXPECT_LE(gap[edge], 8.0f) << "letter " << edge;
+            }
+            if (w == active)
+                for (ui::Button* button : screen->getQuickTool()->getButtons())
+                    boxes.push_back(Rect(button->getParent()->convertToWorldSpace(button->getBoundingBox().origin),
+                                         button->getBoundingBox().size));
+            for (size_t i = 0; i < boxes.size(); ++i) {
+                EXPECT_TRUE(cell.containsPoint(boxes[i].origin)) << i;
+                for (size_t j = i + 1; j < boxes.size(); ++j)
+                    EXPECT_FALSE(boxes[i].intersectsRect(Rect(boxes[j].origin + Vec2(1, 1), boxes[j].size - Size(2, 2))))
+                        << i << " over " << j;
+            }
+        }
+        // Over the white surround the first top-right text shown (the phantom's corners are
+        // air, white in the inverted table) is mostly dark backing with bright letters on it.
+        int looked = 0;
+        for (const auto& group : container->getGroups())
+            for (KeyViewProperty* cell : group.second)
+                for (isViewerImage* w : cell->getBrowser()->getWindows()) {
+                    const std::vector<NSUI::NSLayout*>& rows =
+                        w->getActorManager()->getOverlayActor()->getCornerRows(OVERLAY_TOP_RIGHT);
+                    if (rows.empty() || !rows[0]->isVisible() || rows[0]->getChildren().empty())
+                        continue;
+                    Node* text = rows[0]->getChildren().at(0);
+                    const Rect box(rows[0]->convertToWorldSpace(text->getBoundingBox().origin),
+                                   text->getBoundingBox().size);
+                    int dark = 0, bright = 0, all = 0;
+                    for (int y = int(box.getMinY()) + 1; y < int(box.getMaxY()) - 1; ++y)
+                        for (int x = int(box.getMinX()) + 1; x < int(box.getMaxX()) - 1; ++x, ++all) {
+                            const auto p = qvtest::framePixel(x, y);
+                            dark += p[0] + p[1] + p[2] < 3 * 140;
+                            bright += p[0] + p[1] + p[2] > 3 * 200;
+                        }
+                    ++looked;
+                    EXPECT_GT(dark, all / (c.white ? 2 : 4)) << "the text's background is not dark";
+                    EXPECT_GT(bright, all / 20) << "no letters drawn";
+                }
+        EXPECT_GE(looked, 2);
+        director->popScene();
+        step(3);
+    }
 }
 
 TEST_F(ViewerResizeTest, FavouritesScreenFollowsTheWindow)
