@@ -172,7 +172,8 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
   }
   // One open for both the head check and the parse; values left on disk are read later by
   // file name.
-  DescriptorStream stream(path, fd, static_cast<offile_off_t>(info.st_size));
+  const auto blocks = std::make_shared<FileBlocks>(fd, static_cast<offile_off_t>(info.st_size));
+  DescriptorStream stream(path, blocks);
   unsigned char headBytes[kHeadBytes];
   size_t headCount = 0;
   const Head head = stream.good() ? readHead(stream, headBytes, headCount) : Head::Other;
@@ -181,21 +182,16 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
     return false;
   }
   const bool preamble = head == Head::Preamble;
-  const offile_off_t size = static_cast<offile_off_t>(info.st_size);
 
   // DCMTK reads the file meta group, then the data set in the syntax that group names. Each part
-  // is walked first (walkDataSet) through a second descriptor, the data set once DCMTK has read
-  // the meta group, so the walk starts where DCMTK will and reads the same encoding.
+  // is walked first (walkDataSet) through a stream of its own over the same blocks, the data set
+  // once DCMTK has read the meta group, so the walk starts where DCMTK will and reads the same
+  // encoding; the blocks of the header are read from the file once for the walks and DCMTK.
   WalkLimits limits;
   limits.lengthsMustFit = false;  // values left in the file are checked when read
   std::string unsound;
   auto walk = [&](offile_off_t from, E_TransferSyntax xfer, bool meta) {
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) {
-      unsound = std::string("its structure cannot be checked: ") + std::strerror(errno);
-      return false;
-    }
-    DescriptorStream part(path, copy, size, from);
+    DescriptorStream part(path, blocks, from);
     if (xfer == EXS_Unknown) xfer = SyntaxProbe().detect(part);
     WalkLimits partLimits = limits;
     partLimits.metaGroupOnly = meta;

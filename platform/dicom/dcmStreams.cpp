@@ -16,41 +16,44 @@
 namespace redIRI {
 namespace detail {
 
-DescriptorProducer::DescriptorProducer(int fd, offile_off_t size, offile_off_t start)
-    : m_fd(fd), m_size(size < 0 ? 0 : size), m_position(std::min(std::max<offile_off_t>(start, 0), m_size)) {
+FileBlocks::FileBlocks(int fd, offile_off_t size) : m_fd(fd), m_size(size < 0 ? 0 : size) {
   if (fd < 0) m_status = guardRefusal(kReadFailed, "the file cannot be opened again");
 }
 
-DescriptorProducer::~DescriptorProducer() {
+FileBlocks::~FileBlocks() {
   if (m_fd >= 0) ::close(m_fd);
 }
 
-offile_off_t DescriptorProducer::readBytes(unsigned char* out, offile_off_t buflen) {
+offile_off_t FileBlocks::read(unsigned char* out, offile_off_t n, offile_off_t at) {
   offile_off_t done = 0;
-  while (done < buflen && m_position < m_size) {
-    if (m_position < m_blockStart || m_position >= m_blockStart + m_blockBytes) {
-      // Large reads go straight to the caller; small ones through the block.
-      if (buflen - done >= kBlock) {
-        const ssize_t got = readAt(out + done, static_cast<size_t>(buflen - done), m_position);
-        if (got <= 0) break;
-        done += got;
-        m_position += got;
-        continue;
-      }
-      const ssize_t got = readAt(m_block, kBlock, m_position);
+  while (done < n && at < m_size && m_status.good()) {
+    const offile_off_t index = at / kBlock;
+    if (index >= static_cast<offile_off_t>(kKeptBlocks)) {
+      const ssize_t got = readAt(out + done, static_cast<size_t>(std::min(n - done, m_size - at)), at);
       if (got <= 0) break;
-      m_blockStart = m_position;
-      m_blockBytes = got;
+      done += got;
+      at += got;
+      continue;
     }
-    const offile_off_t n = std::min(buflen - done, m_blockStart + m_blockBytes - m_position);
-    std::memcpy(out + done, m_block + (m_position - m_blockStart), static_cast<size_t>(n));
-    done += n;
-    m_position += n;
+    if (!m_kept[index]) {
+      std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock]);
+      const ssize_t got =
+          readAt(block.get(), static_cast<size_t>(std::min(kBlock, m_size - index * kBlock)), index * kBlock);
+      if (got <= 0) break;
+      m_kept[index] = std::move(block);
+      m_keptBytes[index] = got;
+    }
+    const offile_off_t offset = at - index * kBlock;
+    if (offset >= m_keptBytes[index]) break;  // the file got shorter
+    const offile_off_t count = std::min(n - done, m_keptBytes[index] - offset);
+    std::memcpy(out + done, m_kept[index].get() + offset, static_cast<size_t>(count));
+    done += count;
+    at += count;
   }
   return done;
 }
 
-ssize_t DescriptorProducer::readAt(unsigned char* out, size_t n, offile_off_t at) {
+ssize_t FileBlocks::readAt(unsigned char* out, size_t n, offile_off_t at) {
   for (;;) {
     const ssize_t got = ::pread(m_fd, out, n, static_cast<off_t>(at));
     if (got >= 0) return got;
@@ -59,6 +62,9 @@ ssize_t DescriptorProducer::readAt(unsigned char* out, size_t n, offile_off_t at
     return -1;
   }
 }
+
+DescriptorProducer::DescriptorProducer(std::shared_ptr<FileBlocks> file, offile_off_t start)
+    : m_file(std::move(file)), m_position(std::min(std::max<offile_off_t>(start, 0), m_file->size())) {}
 
 namespace {
 
@@ -73,7 +79,7 @@ class InflatedValueFactory : public DcmInputStreamFactory {
     const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info;
     const offile_off_t size = fd >= 0 && ::fstat(fd, &info) == 0 ? static_cast<offile_off_t>(info.st_size) : 0;
-    auto* stream = new DescriptorStream(m_path.c_str(), fd, size, m_from);
+    auto* stream = new DescriptorStream(m_path.c_str(), std::make_shared<FileBlocks>(fd, size), m_from);
     if (stream->good() && stream->installCompressionFilter(ESC_zlib).good()) stream->skip(m_offset);
     return stream;
   }

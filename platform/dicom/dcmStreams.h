@@ -12,44 +12,77 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace redIRI {
 namespace detail {
 
-// A regular file read through its open descriptor, for parsing. DCMTK's own file stream reads
-// through stdio, which asks the system for the file's position and size again and again; this
-// one knows the size from the start, reads blocks with pread and skips values (pixel data) without
-// a call. Behaves as DCMTK's file producer: reads stop at the end of the file, a skip is cut
-// there, a putback before the start fails.
+// A regular file open for parsing, read through its descriptor in blocks of kBlock bytes. The
+// blocks of the file's head are kept once read, so that the structural walk (meta group, data set)
+// and DCMTK's parse after it, each reading the file through a producer of its own, read the header
+// from the system once. Owns the descriptor. For one thread.
+class FileBlocks {
+ public:
+  FileBlocks(int fd, offile_off_t size);
+  ~FileBlocks();
+  FileBlocks(const FileBlocks&) = delete;
+  FileBlocks& operator=(const FileBlocks&) = delete;
+
+  offile_off_t size() const { return m_size; }
+  const OFCondition& status() const { return m_status; }
+  // Copies up to n bytes from `at` on into `out`; how many (fewer at the end of the file or on a
+  // failure, which status() then gives).
+  offile_off_t read(unsigned char* out, offile_off_t n, offile_off_t at);
+
+ private:
+  // 4 KiB: a header of a few kilobytes costs one or two reads, and DCMTK's reading up to Pixel
+  // Data takes little of the pixels with it. The first 64 blocks (256 KiB) are kept: headers lie
+  // there; reads past them go to the file each time.
+  static constexpr offile_off_t kBlock = 4096;
+  static constexpr size_t kKeptBlocks = 64;
+
+  ssize_t readAt(unsigned char* out, size_t n, offile_off_t at);
+
+  int m_fd;
+  offile_off_t m_size;
+  OFCondition m_status = EC_Normal;
+  std::unique_ptr<unsigned char[]> m_kept[kKeptBlocks];
+  offile_off_t m_keptBytes[kKeptBlocks] = {};
+};
+
+// A producer over FileBlocks, for parsing. DCMTK's own file stream reads through stdio, which asks
+// the system for the file's position and size again and again; this one knows the size from the
+// start and skips values (pixel data) without a call. Behaves as DCMTK's file producer: reads stop
+// at the end of the file, a skip is cut there, a putback before the start fails.
 class DescriptorProducer : public DcmProducer {
  public:
   // Reads the file from `start` on.
-  DescriptorProducer(int fd, offile_off_t size, offile_off_t start = 0);
-  ~DescriptorProducer() override;
-  DescriptorProducer(const DescriptorProducer&) = delete;
-  DescriptorProducer& operator=(const DescriptorProducer&) = delete;
+  DescriptorProducer(std::shared_ptr<FileBlocks> file, offile_off_t start = 0);
 
-  OFBool good() const override { return m_status.good(); }
-  OFCondition status() const override { return m_status; }
-  OFBool eos() override { return m_position >= m_size; }
-  offile_off_t avail() override { return m_size - m_position; }
+  OFBool good() const override { return m_status.good() && m_file->status().good(); }
+  OFCondition status() const override { return m_status.good() ? m_file->status() : m_status; }
+  OFBool eos() override { return m_position >= m_file->size(); }
+  offile_off_t avail() override { return m_file->size() - m_position; }
   offile_off_t position() const { return m_position; }
 
   offile_off_t read(void* buf, offile_off_t buflen) override {
-    if (m_status.bad() || !buf || buflen <= 0) return 0;
-    return readBytes(static_cast<unsigned char*>(buf), buflen);
+    if (!good() || !buf || buflen <= 0) return 0;
+    const offile_off_t got = m_file->read(static_cast<unsigned char*>(buf), buflen, m_position);
+    m_position += got;
+    return got;
   }
-
   offile_off_t skip(offile_off_t skiplen) override {
-    if (m_status.bad() || skiplen <= 0) return 0;
+    if (!good() || skiplen <= 0) return 0;
     const offile_off_t n = std::min(skiplen, avail());
     m_position += n;
     return n;
   }
   void putback(offile_off_t num) override {
-    if (m_status.bad() || num <= 0) return;
+    if (!good() || num <= 0) return;
     if (num <= m_position)
       m_position -= num;
     else
@@ -57,21 +90,12 @@ class DescriptorProducer : public DcmProducer {
   }
 
  private:
-  static const offile_off_t kBlock = 8192;
-
-  offile_off_t readBytes(unsigned char* out, offile_off_t buflen);
-  ssize_t readAt(unsigned char* out, size_t n, offile_off_t at);
-
-  int m_fd;
-  offile_off_t m_size;
+  std::shared_ptr<FileBlocks> m_file;
   offile_off_t m_position;
   OFCondition m_status = EC_Normal;
-  unsigned char m_block[kBlock];
-  offile_off_t m_blockStart = 0;
-  offile_off_t m_blockBytes = 0;
 };
 
-// The input stream over a DescriptorProducer (which closes the descriptor). Values left on disk
+// The input stream over a DescriptorProducer. Values left on disk
 // are read later through DCMTK's file stream, by name, as from DcmInputFileStream.
 //
 // Behind the deflate filter a value cannot be read again from a file offset, and DCMTK would keep
@@ -81,8 +105,8 @@ class DescriptorProducer : public DcmProducer {
 // (pixel data that is decoded) are ever inflated into memory.
 class DescriptorStream : public DcmInputStream {
  public:
-  DescriptorStream(const char* path, int fd, offile_off_t size, offile_off_t start = 0)
-      : DcmInputStream(&m_producer), m_producer(fd, size, start), m_path(path) {}
+  DescriptorStream(const char* path, std::shared_ptr<FileBlocks> file, offile_off_t start = 0)
+      : DcmInputStream(&m_producer), m_producer(std::move(file), start), m_path(path) {}
   DcmInputStreamFactory* newFactory() const override;
   OFCondition installCompressionFilter(E_StreamCompression type) override {
     if (currentProducer() == &m_producer) {
@@ -109,30 +133,31 @@ class StreamWindow {
   // True when [at, at + n) is available.
   bool cover(uint64_t at, size_t n) {
     if (at >= end()) {
-      m_base = end();
-      m_bytes.clear();
+      forget();
       if (!skipTo(at)) return false;
     } else if (at > m_base) {
-      const size_t drop = static_cast<size_t>(at - m_base);
-      m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(drop));
+      m_begin += static_cast<size_t>(at - m_base);
       m_base = at;
     }
     while (end() < at + n)
       if (!readMore()) return false;
     return true;
   }
-  const unsigned char* at(uint64_t offset) const { return m_bytes.data() + (offset - m_base); }
+  const unsigned char* at(uint64_t offset) const { return m_buffer.data() + m_begin + (offset - m_base); }
   // Goes on to the end of the stream (or past the limit); the number of bytes it holds.
   uint64_t total() {
-    m_base = end();
-    m_bytes.clear();
+    forget();
     skipTo(UINT64_MAX);
     return m_base;
   }
   bool tooLarge() const { return end() > m_limit; }
 
  private:
-  uint64_t end() const { return m_base + m_bytes.size(); }
+  uint64_t end() const { return m_base + (m_end - m_begin); }
+  void forget() {
+    m_base = end();
+    m_begin = m_end = 0;
+  }
   bool usable() { return !tooLarge() && m_stream.good() && !m_stream.eos(); }
   // With nothing held: skips to `at`, at most to just past the limit.
   bool skipTo(uint64_t at) {
@@ -146,19 +171,28 @@ class StreamWindow {
     }
     return true;
   }
+  // Reads up to kChunk bytes more after what it holds, moving what it holds (less than one element
+  // header) to the front first.
   bool readMore() {
     if (!usable()) return false;
-    const size_t before = m_bytes.size();
-    m_bytes.resize(before + kChunk);
-    const offile_off_t got = m_stream.read(m_bytes.data() + before, kChunk);
-    m_bytes.resize(before + static_cast<size_t>(got > 0 ? got : 0));
-    return got > 0;
+    if (m_buffer.size() - m_end < kChunk) {
+      if (m_end > m_begin) std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+      m_end -= m_begin;
+      m_begin = 0;
+      if (m_buffer.size() - m_end < kChunk) m_buffer.resize(m_end + kChunk);
+    }
+    const offile_off_t got = m_stream.read(m_buffer.data() + m_end, kChunk);
+    if (got <= 0) return false;
+    m_end += static_cast<size_t>(got);
+    return true;
   }
 
-  static const size_t kChunk = 16 * 1024;
+  // A header of a few kilobytes in one read, little of the pixels after it.
+  static const size_t kChunk = 4096;
   DcmInputStream& m_stream;
   uint64_t m_limit;
-  std::vector<unsigned char> m_bytes;
+  std::vector<unsigned char> m_buffer;
+  size_t m_begin = 0, m_end = 0;  // what is held: m_buffer[m_begin, m_end), from m_base on
   uint64_t m_base = 0;
 };
 

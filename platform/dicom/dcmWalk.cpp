@@ -16,6 +16,35 @@ namespace {
 
 const Uint32 kUndefinedLength = 0xFFFFFFFFu;
 
+// What the walk needs of a VR as two bytes of an explicit element header.
+struct VrFacts {
+  DcmEVR evr;
+  bool standard;        // a VR of the standard, in capitals
+  bool extendedLength;  // a 4-byte length after 2 reserved bytes (as DCMTK reads it, unknown VRs too)
+};
+
+VrFacts lookUpVr(unsigned char first, unsigned char second) {
+  const char text[3] = {static_cast<char>(first), static_cast<char>(second), 0};
+  const DcmVR vr(text);
+  return {vr.getEVR(), vr.isStandard() && std::isupper(first) && std::isupper(second) != 0,
+          vr.usesExtendedLengthEncoding() != 0};
+}
+
+// DcmVR finds a VR by comparing its name with every VR's in turn; the walk asks once per element,
+// so the answers for two capitals (every VR of the standard) are made once.
+VrFacts vrFacts(unsigned char first, unsigned char second) {
+  static const std::vector<VrFacts> capitals = [] {
+    std::vector<VrFacts> table;
+    for (int a = 0; a < 26; ++a)
+      for (int b = 0; b < 26; ++b)
+        table.push_back(lookUpVr(static_cast<unsigned char>('A' + a), static_cast<unsigned char>('A' + b)));
+    return table;
+  }();
+  if (first >= 'A' && first <= 'Z' && second >= 'A' && second <= 'Z')
+    return capitals[(first - 'A') * 26 + (second - 'A')];
+  return lookUpVr(first, second);
+}
+
 std::string tagText(Uint16 group, Uint16 element) {
   char text[16];
   std::snprintf(text, sizeof(text), "(%04x,%04x)", group, element);
@@ -84,11 +113,12 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
   };
   StreamWindow data(stream, limits.lengthsMustFit ? limits.limit : UINT64_MAX);
   uint64_t pos = 0, furthest = 0, metaEnd = 0;
-  std::string furthestTag;
+  Uint16 furthestGroup = 0, furthestElement = 0;
   auto declare = [&](uint64_t valueAt, Uint32 length, Uint16 group, Uint16 element) {
     if (valueAt + length > furthest) {
       furthest = valueAt + length;
-      furthestTag = tagText(group, element);
+      furthestGroup = group;
+      furthestElement = element;
     }
   };
   while (data.cover(pos, 8)) {
@@ -123,8 +153,7 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       // DCMTK ends the item or sequence at the delimiter and reads the rest of its length as what
       // follows it.
       return unmodelled("a delimiter " + tagText(group, element) + " inside an item or sequence of defined length");
-    if (group == 0xFFFE && element == 0xE000 && level.item)
-      return unmodelled("an item where an element belongs");
+    if (group == 0xFFFE && element == 0xE000 && level.item) return unmodelled("an item where an element belongs");
     // A value of defined length that DCMTK may read as a sequence (see above) and that opens with a
     // delimiter: DCMTK ends the sequence there and reads the rest of the value as elements of the
     // item holding it.
@@ -179,8 +208,8 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       continue;
     }
     const char vrText[3] = {static_cast<char>(h[4]), static_cast<char>(h[5]), 0};
-    const DcmVR vr(vrText);
-    const bool validVR = vr.isStandard() && std::isupper(h[4]) && std::isupper(h[5]);
+    const VrFacts vr = vrFacts(h[4], h[5]);
+    const bool validVR = vr.standard;
     if (!validVR && limits.lengthsMustFit) {
       refuse(kInvalidVR, "element " + tagText(group, element) + " of the " + what + " has no valid VR");
       return refusal;
@@ -188,7 +217,7 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
     uint64_t valueAt = pos + 8;
     Uint32 length = u16(h + 6, level.bigEndian);
     // As DCMTK: the length field of an unknown VR is as wide as its DcmVR says.
-    if (vr.usesExtendedLengthEncoding()) {
+    if (vr.extendedLength) {
       if (!data.cover(pos, 12)) break;
       length = u32(data.at(pos) + 8, level.bigEndian);
       valueAt = pos + 12;
@@ -197,7 +226,7 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
         data.cover(valueAt, 4))
       metaEnd = valueAt + 4 + u32(data.at(valueAt), level.bigEndian);
     pos = valueAt;
-    const DcmEVR evr = vr.getEVR();
+    const DcmEVR evr = vr.evr;
     const bool sequence = evr == EVR_SQ;
     const bool unknown = evr == EVR_UN || !validVR;
     // Pixel Data as anything but bytes (OB, OW, or UN, which DCMTK converts): as "SQ" of undefined
@@ -237,9 +266,9 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
                                        " more than " + std::to_string(limits.limit >> 20) + " MiB");
   }
   if (furthest > total) {
-    return guardRefusal(kLengthPastEnd, "element " + furthestTag + " declares a length reaching " +
-                                            std::to_string(furthest) + " bytes into a " + what + " of " +
-                                            std::to_string(total) + " bytes");
+    return guardRefusal(kLengthPastEnd, "element " + tagText(furthestGroup, furthestElement) +
+                                            " declares a length reaching " + std::to_string(furthest) +
+                                            " bytes into a " + what + " of " + std::to_string(total) + " bytes");
   }
   return EC_Normal;
 }
