@@ -275,10 +275,7 @@ void NSTextField::deleteBackward()
         cursorIndex = 0;
     }
     cursorPosition = getCursorPosition(cursorIndex);
-    const cocos2d::Vec2 ip = inner->getPosition();
-    const float H = getContentSize().height;
-    if (cursorPosition.y > H - ip.y - static_cast<float>(viewHeight))
-        inner->setPosition(cocos2d::Vec2(ip.x, H - static_cast<float>(viewHeight) - cursorPosition.y + 1.0f));
+    scrollToCursor();
     if (listener)
         listener(this, EventType::DELETE_BACKWARD);
 }
@@ -310,19 +307,31 @@ void NSTextField::moveCursor(int index)
 {
     setCursorIndex(index);
     cursorPosition = getCursorPosition(cursorIndex);
-    auto* inner = container->getInnerContainer();
-    const float H = getContentSize().height;
-    const float view = static_cast<float>(viewHeight);
-    // Inner container space: the cursor's row must lie within the visible band.
-    if (cursorPosition.y + inner->getPositionY() < 0.0f)
-        inner->setPositionY(-cursorPosition.y);
-    else if (cursorPosition.y > H - inner->getPositionY() - view)
-        inner->setPositionY(H - view - cursorPosition.y + 1.0f);
+    scrollToCursor();
     if (auto* cursor = getCursor())
     {
         cursor->setPosition(placeholderShown ? cocos2d::Vec2(2.0f, 0.0f) : cursorPosition);
         cursor->setVisible(true);
     }
+}
+
+void NSTextField::scrollToCursor()
+{
+    // Inner container space: with the inner container at y, the widget shows its rows from -y
+    // up to -y + the widget's height; the cursor's row (the height of the character at the
+    // cursor, or of the last one) must lie within that band.
+    if (elements.empty())
+        return;
+    auto* inner = container->getInnerContainer();
+    const auto at = static_cast<size_t>(std::clamp(cursorIndex, 0, static_cast<int>(elements.size()) - 1));
+    const float row = elements[at]->renderer ? elements[at]->renderer->getContentSize().height : 0.0f;
+    const float band = getContentSize().height;
+    float y = inner->getPositionY();
+    if (cursorPosition.y + y < 0.0f)
+        y = -cursorPosition.y;
+    else if (cursorPosition.y + row + y > band)
+        y = band - cursorPosition.y - row;
+    inner->setPositionY(std::clamp(y, std::min(0.0f, band - inner->getContentSize().height), 0.0f));
 }
 
 bool NSTextField::isTouchInside(const cocos2d::Vec2& worldPoint)

@@ -116,6 +116,8 @@ protected:
     void hideCursor();
     // Puts the cursor at index (clamped) and shows it there at once, scrolling it into view.
     void moveCursor(int index);
+    // Scrolls the rows so that the one holding cursorPosition is in view.
+    void scrollToCursor();
     void switchBackground(const char* image);
     void placeBackground();
     int heldCharacters() const;

@@ -153,6 +153,11 @@ TEST_F(NSTextFieldTest, EditingKeysActAtTheCursor)
         InputSimulator::tap(row.key);
         InputSimulator::text("X");
         EXPECT_EQ(field->getString(), row.after) << "key " << static_cast<int>(row.key) << " at " << row.cursorAt;
+        // The line stays where it was drawn: the key scrolled nothing out of view.
+        auto lineY = [field] { return field->getElements()[0]->renderer->convertToWorldSpace(Vec2::ZERO).y; };
+        const float drawn = lineY();
+        InputSimulator::tap(row.key);
+        EXPECT_EQ(lineY(), drawn) << "key " << static_cast<int>(row.key);
     }
     // Delete up to the last character leaves the placeholder, as Backspace does.
     field->setString("a");
