@@ -2,10 +2,18 @@
 
 #include "renderer/ccUtils.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <vector>
+
+// Last: Xlib's macros (None, Bool, Status) would break the headers above.
+#include <X11/Xlib.h>
 
 USING_NS_CC;
 
@@ -13,7 +21,37 @@ namespace qvtest {
 
 namespace {
 GLTestWindow* g_window = nullptr;
+
+// Set in the environment of a test program started again after its window could not be opened.
+const char* const kRetryVariable = "QV_GL_TEST_RETRY";
+
+// An X server started without -noreset (as xvfb-run starts it) resets when its last client leaves,
+// and a client connecting in that moment is turned away ("Failed to open display") although the
+// server is up. Under load, with test programs coming and going, that happens now and then. GLFW
+// keeps the outcome of its one initialisation, so the retry is the whole program run again: once
+// the display answers, this process holds that connection open across the exec (so the server
+// cannot reset before the new run has connected) and runs itself again. Returns only when the
+// display did not answer within 30 s (or none is named) or the exec failed.
+void runAgainWhenTheDisplayAnswers(const std::vector<char*>& argv)
+{
+    if (!std::getenv("DISPLAY"))
+        return;
+    Display* held = nullptr;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!(held = XOpenDisplay(nullptr)) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!held)
+        return;
+    const int fd = ConnectionNumber(held);
+    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) & ~FD_CLOEXEC);
+    setenv(kRetryVariable, "1", 1);
+    std::fprintf(stderr, "the display turned the window away; it answers now: running the tests again\n");
+    std::fflush(stderr);
+    ::execv("/proc/self/exe", argv.data());
+    XCloseDisplay(held);
 }
+
+} // namespace
 
 GLTestWindow* GLTestWindow::create(const std::string& name, const Size& size, bool swaps)
 {
@@ -41,6 +79,8 @@ GLTestWindow* testWindow()
 
 int runGLTests(int argc, char** argv, const char* name, int width, int height, unsigned options)
 {
+    // The arguments as given, for a second run (gtest takes its own out of argv).
+    const std::vector<char*> given(argv, argv + argc + 1);
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS(); // listing needs no window
@@ -54,6 +94,8 @@ int runGLTests(int argc, char** argv, const char* name, int width, int height, u
     }
     Director::getInstance();
     g_window = GLTestWindow::create(name, Size(float(width), float(height)), (options & kSwapBuffers) != 0);
+    if (!g_window && !std::getenv(kRetryVariable))
+        runAgainWhenTheDisplayAnswers(given);
     if (!g_window) {
         std::fprintf(stderr, "%s: no window could be opened (is there a display?)\n", name);
         return 1;
