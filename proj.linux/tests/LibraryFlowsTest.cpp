@@ -25,7 +25,7 @@ TEST_F(LibraryFlows, FirstStartOpensTheExampleAndARestartKeepsLibraryAndCache)
     View view;
     ASSERT_TRUE(app->waitFor(showsExample, 90, &view))
         << view.dump();
-    pause(300);
+    ASSERT_TRUE(waitForDrawn(*app, view));
     Screenshot home = keep("patient-list");
     // The name is drawn: light text on the dark list.
     const Node* name = view.withText(kExampleName);

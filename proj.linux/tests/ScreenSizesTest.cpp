@@ -218,8 +218,8 @@ TEST_P(ScreenSizes, EveryScreenFitsAndReads)
     // The window fills the screen's width less its frame and its height less 100 points.
     EXPECT_EQ(view.window.w, size.width);
     EXPECT_EQ(view.window.h, size.height - int(100 * scale));
-    pause(500);
     view = app->probe();
+    ASSERT_TRUE(waitForDrawn(*app, view));
     Screenshot s = keep("patients-" + label(size));
     checkLayout(*app, "patient list");
     const Node* title = view.withText("Patients");

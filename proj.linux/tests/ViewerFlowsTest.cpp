@@ -153,13 +153,15 @@ TEST_F(ViewerFlows, ImportedMrStudyReadWithPlanesWheelMeasurementsMouseLevelAndC
     ASSERT_TRUE(app->waitFor([&](const View& v) { return slicePosition(v, axial, &after) && after != before; }, 10,
                              &view))
         << view.dump();
-    pause(300);
+    // The first notch may show before the others are handled.
+    ASSERT_TRUE(waitForInputDrawn(*app));
     view = app->probe();
     ASSERT_TRUE(slicePosition(view, axial, &after));
     EXPECT_NEAR(std::fabs(after - before), 3 * spec.sliceSpacing, 0.01);
 
     // A line across the body, edge to edge, measures the body's width: 2 a of the elliptic
     // section, within one voxel and the pixels of the drawing.
+    ASSERT_TRUE(waitForDrawn(*app, view));
     s = x->shot();
     const Span body = widestRow(s, axial);
     ASSERT_GT(body.width(), 100) << "the body is not drawn";
@@ -217,6 +219,7 @@ TEST_F(ViewerFlows, ImportedMrStudyReadWithPlanesWheelMeasurementsMouseLevelAndC
     x->drag(wx, wy, wx + 80, wy + 40, 1, 12);
     ASSERT_TRUE(app->waitFor([&](const View& v) { return windowLevelText(v, axial) != level; }, 10, &view))
         << level << "\n" << view.dump();
+    ASSERT_TRUE(waitForDrawn(*app, view));
     EXPECT_GT(std::fabs(x->shot().meanGrey(patch) - grey), 10) << "the image's grey did not follow the window";
     keep("window-level");
 
@@ -243,15 +246,17 @@ TEST_F(ViewerFlows, ImportedMrStudyReadWithPlanesWheelMeasurementsMouseLevelAndC
     // Cine: playing walks through the slices; a second touch stops it.
     ASSERT_TRUE(app->clickNamed("btnCmdPlay"));
     std::set<double> positions;
-    for (int i = 0; i < 12; ++i) {
-        pause(200);
-        double mm = 0;
-        if (slicePosition(app->probe(), axial, &mm))
-            positions.insert(mm);
-    }
+    app->waitFor(
+        [&](const View& v) {
+            double mm = 0;
+            if (slicePosition(v, axial, &mm))
+                positions.insert(mm);
+            return positions.size() >= 3;
+        },
+        20);
     EXPECT_GE(positions.size(), 3u) << "cine did not move through the slices";
     ASSERT_TRUE(app->clickNamed("btnCmdPlay"));
-    pause(300);
+    ASSERT_TRUE(waitForInputDrawn(*app));
     double stopped = 0, later = 0;
     ASSERT_TRUE(slicePosition(app->probe(), axial, &stopped));
     pause(600);
@@ -314,15 +319,14 @@ TEST_F(ViewerFlows, TheExampleMagnifiedOnAFatMuscleBorderShowsNoContourLines)
     const Box axial = firstImageWindow(view)->box;
     // Magnified tenfold (the zoom keeps the middle of the reference lines in sight).
     ASSERT_TRUE(app->clickNamed("btnCmdZoom"));
-    pause(300);
+    ASSERT_TRUE(waitForInputDrawn(*app));
     x->drag(axial.cx() + 150, axial.y + axial.h - 30, axial.cx() + 150, axial.y + 30, 1, 60);
-    pause(500);
     // Under the default window (400/40) fat is dark grey and muscle mid-grey. The body's right
     // side wall lies to the left, off the view: the view is moved right until a row below the
     // middle shows a stretch of fat followed by one of muscle, then that border goes to a third of
     // the width.
     ASSERT_TRUE(app->clickNamed("btnCmdMove"));
-    pause(300);
+    ASSERT_TRUE(waitForInputDrawn(*app));
     const int row = axial.cy() + 100;
     const Box inside{axial.x + 40, row - 60, axial.w - 80, 120};
     const auto findBorder = [&](const Screenshot& shot) {
@@ -342,13 +346,25 @@ TEST_F(ViewerFlows, TheExampleMagnifiedOnAFatMuscleBorderShowsNoContourLines)
         }
         return -1;
     };
+    // Looked for once the last drag has been drawn, and taken when two shots a frame apart agree
+    // (a frame that lags the input shows the border where it no longer is).
+    const auto settledBorder = [&] {
+        int last = -2;
+        for (int i = 0; i < 20; ++i) {
+            if (!waitForInputDrawn(*app))
+                break;
+            const int now = findBorder(x->shot());
+            if (now == last)
+                return now;
+            last = now;
+        }
+        return -1;
+    };
     int border = -1;
     for (int i = 0; i < 8 && border < 0; ++i) {
-        border = findBorder(x->shot());
-        if (border < 0) {
+        border = settledBorder();
+        if (border < 0)
             x->drag(inside.x, row, inside.x + inside.w * 2 / 3, row, 1, 40);
-            pause(300);
-        }
     }
     ASSERT_GT(border, 0) << "no fat and muscle along the row";
     const int atX = axial.x + axial.w / 3;

@@ -118,6 +118,13 @@ bool waitForDrawn(App& app, const View& shown)
     return app.waitFor([&](const View& v) { return v.frames >= shown.frames + 2; }, 10);
 }
 
+bool waitForInputDrawn(App& app)
+{
+    View next = app.probe();
+    next.frames += 1;
+    return next.valid() && waitForDrawn(app, next);
+}
+
 namespace {
 
 // Every image window of the view shows its corner texts filled.
@@ -197,12 +204,19 @@ bool rowMenu(App& app, XServer& x, const std::string& patientName, const std::st
         return false;
     const int y = row->box.cy();
     x.drag(row->box.x + int(8 * view.pixelsPerUnit), y, row->box.x + int(320 * view.pixelsPerUnit), y, 1, 16);
+    // The row slides open over some frames: the button is touched once it stays put from one
+    // report (one frame) to the next.
     View menu;
-    if (!app.waitFor([&](const View& v) { return v.named(button) && v.named("leftMenu"); }, 10, &menu))
-        return false;
-    pause(400);  // the row finishes sliding open
-    menu = app.probe();
-    if (!menu.named(button))
+    Box last{-1, -1, 0, 0};
+    const auto settled = [&](const View& v) {
+        const Node* b = v.named(button);
+        if (!b || !v.named("leftMenu"))
+            return false;
+        const bool still = b->box.x == last.x && b->box.y == last.y;
+        last = b->box;
+        return still;
+    };
+    if (!app.waitFor(settled, 10, &menu))
         return false;
     app.click(*menu.named(button));
     return true;
@@ -213,11 +227,12 @@ bool typeInto(App& app, XServer& x, const std::string& name, const std::string& 
     View view;
     if (!app.waitFor([&](const View& v) { return v.named(name) != nullptr; }, 10, &view))
         return false;
+    // The field takes the keys once the click has been handled; the caller's next step sees them.
     app.click(*view.named(name));
-    pause(300);
+    if (!waitForInputDrawn(app))
+        return false;
     x.type(text);
-    pause(200);
-    return true;
+    return waitForInputDrawn(app);
 }
 
 bool sendToTypedAddress(App& app, XServer& x, const std::string& address, View* shown)
@@ -227,12 +242,12 @@ bool sendToTypedAddress(App& app, XServer& x, const std::string& address, View* 
     if (!app.waitFor([](const View& v) { return v.allNamed("dcmNodeInfo").size() >= 2; }, 10, &view))
         return false;
     app.click(*view.allNamed("dcmNodeInfo")[1]);
-    pause(300);
+    if (!waitForInputDrawn(app))
+        return false;
     for (int i = 0; i < 24; ++i)
         x.key("BackSpace");
     x.type(address);
-    pause(300);
-    return app.clickNamed("dcmNode_send_input") && app.waitForText("Done", 60, shown);
+    return waitForInputDrawn(app) && app.clickNamed("dcmNode_send_input") && app.waitForText("Done", 60, shown);
 }
 
 bool searchArchive(App& app, XServer& x, int port, const std::string& patient, View* shown)

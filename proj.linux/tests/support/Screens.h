@@ -34,6 +34,9 @@ bool overlayFilled(const View& v, const Box& window);
 // Waits until the frame that `shown` reported has been drawn and shown (two frames later), so
 // that a screenshot taken next shows at least what the report holds.
 bool waitForDrawn(App& app, const View& shown);
+// Waits until the input sent so far has been handled and its frame is on the screen: the frame
+// after the one now about to be drawn reads it, and two frames on that one has been shown.
+bool waitForInputDrawn(App& app);
 
 // Opens a series of the study panel (or study list screen) from its row's right end; true once
 // the viewer shows its image windows with their corner texts filled and that frame is on the
