@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 using namespace isImageSDK;
 using cocos2d::Rect;
@@ -236,6 +237,62 @@ TEST(AppManagerPlane, PlaneKindOfASlice)
     EXPECT_EQ(getImagePlaneKind(nullptr), VIEW_SLICE);
 }
 
+// The log lines of one scope. The sink is called from whichever thread logs, so the lines are
+// kept under a lock, and it is removed before the lines go.
+class ScopedLog {
+public:
+    ScopedLog()
+    {
+        cocos2d::setLogSink([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(line);
+        });
+    }
+    ~ScopedLog() { cocos2d::setLogSink(nullptr); }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
+    }
+    bool empty() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_.empty();
+    }
+    bool logged(const std::string& part) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::any_of(lines_.begin(), lines_.end(),
+                           [&part](const std::string& l) { return l.find(part) != std::string::npos; });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// A new, empty folder of its own (a name made from the process id is not: ids come round again,
+// and a run that stopped early leaves its folder behind), removed with its files at the end.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qv_protocols_XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 std::vector<std::string> typesOf(const ProtocolQuery& q)
 {
     std::list<ProtocolEntry*> found;
@@ -265,14 +322,10 @@ TEST_F(AppManager, ProtocolsOfferedBySelection)
 
 TEST_F(AppManager, MissingOrDamagedProtocolFileGivesNoProtocolsAndALogLine)
 {
-    std::vector<std::string> lines;
-    cocos2d::setLogSink([&lines](const std::string& line) { lines.push_back(line); });
-    auto logged = [&lines](const char* part) {
-        return std::any_of(lines.begin(), lines.end(),
-                           [part](const std::string& l) { return l.find(part) != std::string::npos; });
-    };
-    const std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("qv_protocols_" + std::to_string(::getpid()));
+    ScopedLog log;
+    const ScratchFolder scratch;
+    ASSERT_FALSE(scratch.path().empty());
+    const std::filesystem::path& root = scratch.path();
     std::filesystem::create_directories(root / "protocal");
     cocos2d::FileUtils* files = cocos2d::FileUtils::getInstance();
     files->setDefaultResourceRootPath(root.string() + "/");
@@ -280,7 +333,7 @@ TEST_F(AppManager, MissingOrDamagedProtocolFileGivesNoProtocolsAndALogLine)
 
     // Missing.
     EXPECT_TRUE(appManager::loadProtocols().empty());
-    EXPECT_TRUE(logged("protocal/protocal.xml"));
+    EXPECT_TRUE(log.logged("protocal/protocal.xml"));
     EXPECT_TRUE(typesOf({1, 40, true}).empty());
     // The viewer still opens in the mode the screen asks for.
     manager->openImage(qvtest::phantomCT(), kArea, VIEWMODE_2DVIEW);
@@ -295,12 +348,12 @@ TEST_F(AppManager, MissingOrDamagedProtocolFileGivesNoProtocolsAndALogLine)
     for (const std::string& text :
          {std::string("protocal.number = 3"), head + "<key>protocal.1.type</key><string>mpr</string></dict></plist>",
           head + "<key>protocal.number</key><string>99999999</string></dict></plist>"}) {
-        lines.clear();
+        log.clear();
         write(text);
         EXPECT_TRUE(appManager::loadProtocols().empty()) << text;
-        EXPECT_FALSE(lines.empty()) << text;
+        EXPECT_FALSE(log.empty()) << text;
     }
-    lines.clear();
+    log.clear();
     write(head +
           "<key>protocal.number</key><string>2</string>"
           "<key>protocal.1.type</key><string>mpr</string><key>protocal.1.file</key><string>a.png</string>"
@@ -308,8 +361,7 @@ TEST_F(AppManager, MissingOrDamagedProtocolFileGivesNoProtocolsAndALogLine)
           "<key>protocal.2.file</key><string>b.png</string></dict></plist>");
     ASSERT_EQ(appManager::loadProtocols().size(), 1u);
     EXPECT_EQ(appManager::loadProtocols().front()->type, "2dview");
-    EXPECT_TRUE(logged("protocol 1"));
-    std::filesystem::remove_all(root);
+    EXPECT_TRUE(log.logged("protocol 1"));
 }
 
 } // namespace
