@@ -167,8 +167,11 @@ TEST_F(NSDBUtilTest, BeginWaitsForAnotherWriter)
 
     qvtest::LogCapture log;
     std::atomic<bool> released{false};
+    // The writer lets go once the begin has met its lock and said so, not after a fixed time: on
+    // a loaded machine the begin may come later than that and then never meet the lock.
     std::thread holder([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        for (int i = 0; i < 2000 && log.count(" try to begin") == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         other.exec("commit;");
         released = true;
     });
