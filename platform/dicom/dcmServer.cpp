@@ -346,6 +346,23 @@ void tendLingering(Run& run, const std::vector<pollfd>& polled, bool all) {
   }
 }
 
+// Gives back the slot of a connection from `address` and logs the count left.
+void giveBack(Run& run, const std::string& address, Worker* worker, bool started) {
+  int open;
+  {
+    std::lock_guard<std::mutex> lock(run.lock);
+    open = --run.active;
+    if (--run.perAddress[address] <= 0) run.perAddress.erase(address);
+    if (started) {
+      worker->done = true;
+      run.idle.notify_all();
+    } else {
+      run.workers.remove_if([worker](const std::unique_ptr<Worker>& w) { return w.get() == worker; });
+    }
+  }
+  detail::logLine("DICOM server: connection from %s closed, %d open", address.c_str(), open);
+}
+
 // What became of one look at the queue of waiting connections.
 enum class Accepted { One, None, OutOfDescriptors };
 
@@ -358,15 +375,7 @@ bool startWorker(Run& run, Worker* worker, int fd, const std::string& address) {
     }
     worker->thread = std::thread([&run, fd, address, worker] {
       serveConnection(run, fd, address);
-      int open;
-      {
-        std::lock_guard<std::mutex> done(run.lock);
-        open = --run.active;
-        if (--run.perAddress[address] <= 0) run.perAddress.erase(address);
-        worker->done = true;
-        run.idle.notify_all();
-      }
-      detail::logLine("DICOM server: connection from %s closed, %d open", address.c_str(), open);
+      giveBack(run, address, worker, true);
     });
     return true;
   } catch (const std::system_error& e) {
@@ -415,17 +424,7 @@ Accepted acceptOne(Run& run, int listenFd) {
   }
   detail::logLine("DICOM server: connection from %s, %d open", address.c_str(), open);
   if (!startWorker(run, worker, fd, address)) {
-    {
-      std::lock_guard<std::mutex> lock(run.lock);
-      open = --run.active;
-      if (--run.perAddress[address] <= 0) run.perAddress.erase(address);
-      for (auto it = run.workers.begin(); it != run.workers.end(); ++it)
-        if (it->get() == worker) {
-          run.workers.erase(it);
-          break;
-        }
-    }
-    detail::logLine("DICOM server: connection from %s closed, %d open", address.c_str(), open);
+    giveBack(run, address, worker, false);
     refuse(run, fd);
   }
   return Accepted::One;
