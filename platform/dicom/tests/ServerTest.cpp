@@ -269,15 +269,6 @@ size_t countLogged(const CallbackCapture& log, const std::string& fragment) {
   return n;
 }
 
-// Whether the server's last count of open connections is 0.
-bool noneOpen(const CallbackCapture& log) {
-  const std::vector<std::string> lines = log.logLines();
-  for (auto it = lines.rbegin(); it != lines.rend(); ++it)
-    if (it->find(" open") != std::string::npos && it->find("connection") != std::string::npos)
-      return it->find(", 0 open") != std::string::npos;
-  return true;
-}
-
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
   for (const long long end = nowMs() + timeoutMs; !done();) {
     if (nowMs() >= end) return false;
@@ -449,7 +440,7 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
   }
   for (int fd : silent) ::close(fd);
   quiet.clear();
-  EXPECT_TRUE(waitUntil([&] { return noneOpen(log); })) << "every slot is given back";
+  EXPECT_TRUE(waitUntil([&] { return openConnections(log) == 0; })) << "every slot is given back";
 }
 
 std::string crowdName(const ::testing::TestParamInfo<Crowd>& info) {

@@ -28,4 +28,19 @@ struct ServerFixture {
   }
 };
 
+// Connections the server's log shows open: those it counted in ("connection from A, N open")
+// less those it gave back ("connection from A closed, N open"). Each count is logged outside the
+// server's lock, so the last line alone may be out of order.
+inline int openConnections(const CallbackCapture& log) {
+  int open = 0;
+  for (const std::string& line : log.logLines()) {
+    if (line.find("connection from ") == std::string::npos || line.find(" open") == std::string::npos) continue;
+    if (line.find(" closed, ") != std::string::npos)
+      --open;
+    else if (line.find("refused") == std::string::npos)
+      ++open;
+  }
+  return open;
+}
+
 }  // namespace qvtest
