@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dcmGuard.h"
@@ -74,8 +75,8 @@ OFCondition admit(bool isItem, const DcmTagKey& key) {
   ThreadParse& t = t_parse;
   if (t.scoped && t.refused) return refusalFor(t.refused);
   // Items open are the sequences enclosing this item; elements open, the sequences enclosing
-  // this element. Only an element inside an item refused here could pass the second test, were
-  // DCMTK to reach it some way other than readSubItem.
+  // this element. The element test holds only should DCMTK reach an item past the bound some way
+  // other than readSubItem.
   if (isItem ? t.items >= kMaxSequenceDepth : t.elements > kMaxSequenceDepth) return refuse(kNestedTooDeep);
   if (t.scoped && builds(key) && ++t.nodes > t.limit) return refuse(kTreeTooLarge);
   return EC_Normal;
@@ -104,6 +105,17 @@ ReadSubElement ownReadSubElement() {
   static const ReadSubElement own = libraryOwn<ReadSubElement>(
       "_ZN7DcmItem14readSubElementER14DcmInputStreamR6DcmTagj16E_TransferSyntax16E_GrpLenEncodingj");
   return own;
+}
+
+// What both members do: count (refusing past the bound), then call the library's own with one
+// level of recursion more open on `open` for as long as it runs.
+template <class Own, class... Arguments>
+OFCondition countThenForward(bool isItem, const DcmTagKey& key, int& open, Own own, Arguments&&... arguments) {
+  const OFCondition admitted = admit(isItem, key);
+  if (admitted.bad()) return admitted;
+  if (!own) return refuse(kCheckCannotRun);
+  Level level(open);
+  return own(std::forward<Arguments>(arguments)...);
 }
 
 // The little-endian explicit-VR bytes of `levels` sequences nested in one another, each of
@@ -177,31 +189,19 @@ bool parseBoundLive() {
 }  // namespace detail
 }  // namespace redIRI
 
-using redIRI::detail::admit;
-using redIRI::detail::kCheckCannotRun;
-using redIRI::detail::Level;
-using redIRI::detail::refuse;
-using redIRI::detail::t_parse;
-
-// These take the place of DCMTK's own (see dcmParseBound.h). Each counts, refuses or forwards.
+// These take the place of DCMTK's own (see dcmParseBound.h).
 OFCondition DcmSequenceOfItems::readSubItem(DcmInputStream& inStream, const DcmTag& newTag, const Uint32 newLength,
                                             const E_TransferSyntax xfer, const E_GrpLenEncoding glenc,
                                             const Uint32 maxReadLength) {
-  const OFCondition admitted = admit(true, newTag.getXTag());
-  if (admitted.bad()) return admitted;
-  const auto own = redIRI::detail::ownReadSubItem();
-  if (!own) return refuse(kCheckCannotRun);
-  Level level(t_parse.items);
-  return own(this, inStream, newTag, newLength, xfer, glenc, maxReadLength);
+  using namespace redIRI::detail;
+  return countThenForward(true, newTag.getXTag(), t_parse.items, ownReadSubItem(), this, inStream, newTag, newLength,
+                          xfer, glenc, maxReadLength);
 }
 
 OFCondition DcmItem::readSubElement(DcmInputStream& inStream, DcmTag& newTag, const Uint32 newLength,
                                     const E_TransferSyntax xfer, const E_GrpLenEncoding glenc,
                                     const Uint32 maxReadLength) {
-  const OFCondition admitted = admit(false, newTag.getXTag());
-  if (admitted.bad()) return admitted;
-  const auto own = redIRI::detail::ownReadSubElement();
-  if (!own) return refuse(kCheckCannotRun);
-  Level level(t_parse.elements);
-  return own(this, inStream, newTag, newLength, xfer, glenc, maxReadLength);
+  using namespace redIRI::detail;
+  return countThenForward(false, newTag.getXTag(), t_parse.elements, ownReadSubElement(), this, inStream, newTag,
+                          newLength, xfer, glenc, maxReadLength);
 }
