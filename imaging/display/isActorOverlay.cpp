@@ -25,8 +25,9 @@ constexpr float kEdgeLetterMargin = 6.0f;
 constexpr float kSideMargin = 8.0f;
 // Window units kept between any two texts of the overlay.
 constexpr float kTextGap = 2.0f;
-// The backing behind texts on a bright surround: black at half opacity, reaching this many
-// window units past each text.
+// The backing behind texts on a bright surround: black at 60% opacity (white letters on it
+// stand out about five to one against the white around), reaching this many window units past
+// each text.
 constexpr float kBackingOpacity = 0.6f;
 constexpr float kBackingPadding = 2.0f;
 
@@ -89,6 +90,7 @@ bool shownBox(cocos2d::Node* host, cocos2d::Node* node, cocos2d::Rect& out)
     return out.size.width > 0 && out.size.height > 0;
 }
 
+// The box widened by `by` on every side.
 cocos2d::Rect grown(const cocos2d::Rect& box, float by)
 {
     return cocos2d::Rect(box.getMinX() - by, box.getMinY() - by, box.size.width + 2 * by, box.size.height + 2 * by);
