@@ -153,6 +153,7 @@ void DicomFile::setLanguage(int language) {
 bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
   const char* shown = shownAs ? shownAs : path;
   close();
+  m_openError = 0;
   if (!path || !*path) {
     if (who) logLine("%s: no file name given", who);
     return false;
@@ -163,6 +164,7 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
   if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
+    if (fd < 0) m_openError = error;
     if (!who) return false;
     if (fd < 0 && error != ENOENT && error != ENOTDIR)
       logLine("%s: cannot open \"%s\": %s", who, shown, std::strerror(error));
@@ -251,6 +253,8 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
   if (bound.refused()) {
     takeDcmtkError();
     if (who) logLine("%s: cannot read \"%s\": it %s", who, shown, bound.refusal().text());
+    file.reset();
+    giveBackRefusedTree(bound.refusal());
     return false;
   }
   if (cond.bad()) {

@@ -38,6 +38,8 @@ class DicomFile {
   // with `who` naming the caller and the file as `shownAs` (its path when null); a null `who`
   // fails silently (folder walks that skip whatever is not DICOM).
   bool open(const char* path, const char* who, const char* shownAs = nullptr);
+  // The system's reason (errno) when the last open() could not open the file at all, else 0.
+  int openError() const { return m_openError; }
   // Whether a file says it is DICOM, whether or not it can be read: the 128-byte preamble and
   // "DICM", or (without preamble) a file meta element first.
   static bool claimsToBeDicom(const char* path);
@@ -96,6 +98,7 @@ class DicomFile {
   // Top-level elements sorted by tag, kept for files opened from disk (a scan asks some 30
   // tags per file); adopted data sets may be changed by their owner and are searched instead.
   bool m_indexed = false;
+  int m_openError = 0;
   std::vector<IndexEntry> m_dataIndex;
   std::vector<IndexEntry> m_metaIndex;
 };

@@ -263,31 +263,37 @@ void setServerBounds(const ServerBounds& bounds) {
   g_budgetFreed.notify_all();  // a larger budget may make room
 }
 
-bool ReceiveHold::growTo(uint64_t bytes, int timeoutMs) {
-  if (bytes <= m_held) return true;
+bool ReceiveHold::holdTotal(uint64_t bytes, uint64_t tree) {
+  bytes = std::max(bytes, m_bytes);
+  tree = std::max(tree, m_tree);
+  const uint64_t held = m_bytes + m_tree, total = bytes + tree;
+  if (total <= held) return true;
   const uint64_t budget = serverBounds().receiveBudget;
   std::unique_lock<std::mutex> lock(g_budgetLock);
   // What could never fit is not waited for.
-  const auto wait = std::chrono::milliseconds(std::max(timeoutMs, 0));
-  const bool room = bytes <= budget && g_budgetFreed.wait_for(lock, wait, [&] {
-    return g_budgetUsed - m_held + bytes <= budget;
+  const auto wait = std::chrono::milliseconds(std::max(m_timeoutMs, 0));
+  const bool room = total <= budget && g_budgetFreed.wait_for(lock, wait, [&] {
+    return g_budgetUsed - held + total <= budget;
   });
   if (!room) {
     lock.unlock();
     release();
     return false;
   }
-  g_budgetUsed += bytes - m_held;
-  m_held = bytes;
+  g_budgetUsed += total - held;
+  m_bytes = bytes;
+  m_tree = tree;
   return true;
 }
 
+uint64_t ReceiveHold::room() const { return serverBounds().receiveBudget; }
+
 void ReceiveHold::release() {
-  if (m_held == 0) return;
+  if (m_bytes + m_tree == 0) return;
   {
     std::lock_guard<std::mutex> lock(g_budgetLock);
-    g_budgetUsed -= m_held;
-    m_held = 0;
+    g_budgetUsed -= m_bytes + m_tree;
+    m_bytes = m_tree = 0;
   }
   g_budgetFreed.notify_all();
 }
@@ -629,8 +635,11 @@ enum class Dropped { No, PastLimit, NoRoom };
 // presentation context, at most `limit` bytes. Past the limit it fails, or with `dropped` given
 // frees what it holds and reads the rest of the PDVs without keeping them (*dropped then says why,
 // `bytes` empty). The buffer grows by doubling but never beyond the limit. With a hold, each
-// growth first takes twice the new capacity from the receive budget (the bytes, then DCMTK's parse
-// of them), waiting at most `timeout` for room; without room the data set is dropped alike.
+// growth first takes twice the new capacity from the receive budget, waiting for room; without
+// room the data set is dropped alike. Twice: the bytes, and the copies DCMTK's parse makes of
+// their values (it loads every value from a buffer into an allocation of its own), which the
+// tree's charge (kParseNodeBytes a node, charged as DCMTK builds it) leaves out; the buffer and
+// the tree are in memory together while the parse runs.
 OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size_t limit,
                    T_ASC_PresentationContextID& pid, std::vector<unsigned char>& bytes, Dropped* dropped = nullptr,
                    ReceiveHold* hold = nullptr) {
@@ -662,7 +671,7 @@ OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size
     }
     if (bytes.size() + length > bytes.capacity()) {
       const size_t capacity = std::min(limit, std::max(bytes.capacity() * 2, bytes.size() + length));
-      if (hold && !hold->growTo(2 * uint64_t(capacity), timeout * 1000)) {
+      if (hold && !hold->growTo(2 * uint64_t(capacity))) {
         pastLimit = Dropped::NoRoom;
         std::vector<unsigned char>().swap(bytes);
         continue;
@@ -736,6 +745,7 @@ Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_Presentation
   std::vector<unsigned char> bytes;
   T_ASC_PresentationContextID pid = 0;
   Dropped dropped = Dropped::No;
+  std::unique_ptr<ChargedParses> charged(hold ? new ChargedParses(*hold) : nullptr);
   const OFCondition cond = gather(assoc, timeout, DUL_DATASETPDV, limit, pid, bytes,
                                   pastLimit == PastLimit::Drop ? &dropped : nullptr, hold);
   if (cond.bad()) {
@@ -762,7 +772,15 @@ Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_Presentation
     return Receipt::Refused;
   }
   auto received = std::make_unique<DcmDataset>();
-  if (!parseReceived(bytes, xfer, "received data set", *received, why)) return Receipt::Refused;
+  // Joins the caller's scope, or is the parse's own: tells a parse refused for want of room, which
+  // is answered as a data set past the budget's room, not as an unsound one.
+  ParseBound bound;
+  if (!parseReceived(bytes, xfer, "received data set", *received, why)) {
+    received.reset();
+    std::vector<unsigned char>().swap(bytes);
+    giveBackRefusedTree(bound.refusal());
+    return bound.refusal().code() == kNoRoom ? Receipt::TooLarge : Receipt::Refused;
+  }
   presId = pid;
   dataset = received.release();
   return Receipt::Received;

@@ -25,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "dcmParseBound.h"
+
 namespace redIRI {
 namespace detail {
 
@@ -62,8 +64,7 @@ constexpr uint64_t kMaxPduAllowanceBytes = 128 << 10;
 constexpr int kServerMaxConnections = 64;
 constexpr int kServerMaxPerAddress = 48;
 
-// The bytes of all data sets being received at once, counted twice (DCMTK's parse of a data set is
-// a second copy of its bytes): a quarter of physical memory, so a busy server leaves the rest to the
+// The memory of all data sets being received at once (ReceiveHold): a quarter of physical memory, so a busy server leaves the rest to the
 // viewer and the system, but at least what the largest receivable data set takes alone, so every
 // image the library would open can still be received. 6 GiB on a 24 GiB workstation.
 uint64_t defaultReceiveBudget();
@@ -211,20 +212,30 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
                    DcmDataset& out, std::string& why);
 
 // A data set's share of the receive budget (ServerBounds::receiveBudget), held while it is
-// received, parsed and written, and given back when the hold ends.
-class ReceiveHold {
+// received, parsed and written, and given back when the hold ends: its bytes (growTo) and the
+// trees DCMTK builds from them, charged as they are built while the hold is attached to the
+// receiving thread (ChargedParses).
+class ReceiveHold : public ParseCharge {
  public:
-  ReceiveHold() = default;
+  // Waits at most timeoutMs for room at each growth.
+  explicit ReceiveHold(int timeoutMs = 0) : m_timeoutMs(timeoutMs) {}
   ~ReceiveHold() { release(); }
   ReceiveHold(const ReceiveHold&) = delete;
   ReceiveHold& operator=(const ReceiveHold&) = delete;
-  // Grows the share to `bytes`, waiting at most timeoutMs for others to give back enough. False
-  // when no room came; the share is then given back whole.
-  bool growTo(uint64_t bytes, int timeoutMs);
+  // Grows the share for the bytes to `bytes`, waiting for others to give back enough. False when
+  // no room came; the share is then given back whole.
+  bool growTo(uint64_t bytes) { return holdTotal(bytes, m_tree); }
   void release();
 
+  // ParseCharge: grows the share for the trees alike.
+  bool chargeTree(uint64_t bytes) override { return holdTotal(m_bytes, bytes); }
+  uint64_t room() const override;
+
  private:
-  uint64_t m_held = 0;
+  bool holdTotal(uint64_t bytes, uint64_t tree);
+
+  int m_timeoutMs;
+  uint64_t m_bytes = 0, m_tree = 0;
 };
 
 // Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does, of at

@@ -7,7 +7,9 @@
 #include <dcmtk/dcmdata/dcsequen.h>
 
 #include <dlfcn.h>
+#include <malloc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <utility>
@@ -27,6 +29,11 @@ struct ThreadParse {
   bool scoped = false;
   uint64_t nodes = 0;
   uint64_t limit = kMaxParseNodes;
+  // The one test admit() makes per node: past it, the limit or the next chunk to charge.
+  uint64_t checkAt = kMaxParseNodes;
+  ParseCharge* charge = nullptr;  // ChargedParses
+  uint64_t charged = 0;           // nodes charged in this scope
+  uint64_t room = 0;              // the charge's room when it refused
   GuardCode refused = GuardCode(0);  // sticky within a scope: DCMTK may be told to read on past errors
 };
 thread_local ThreadParse t_parse;
@@ -50,6 +57,9 @@ OFCondition refusalFor(GuardCode code) {
       return guardRefusal(code, "nests sequences deeper than " + std::to_string(kMaxSequenceDepth) + " levels");
     case kTreeTooLarge:
       return guardRefusal(code, "holds more than " + std::to_string(t_parse.limit) + " items and elements");
+    case kNoRoom:
+      return guardRefusal(code, "finds no room within " + std::to_string(t_parse.room) +
+                                    " bytes for the data sets being received at once");
     case kCheckCannotRun:
       return guardRefusal(code, "DCMTK's own reader cannot be found to forward to");
     default:
@@ -61,6 +71,23 @@ OFCondition refusalFor(GuardCode code) {
 OFCondition refuse(GuardCode code) {
   if (t_parse.scoped && !t_parse.refused) t_parse.refused = code;
   return refusalFor(code);
+}
+
+// Sets the node at which admit() next leaves its fast path.
+void rearm(ThreadParse& t) { t.checkAt = t.charge ? std::min(t.limit, t.charged) : t.limit; }
+
+// Past checkAt: refuses past the limit, else charges the next chunk of the tree.
+OFCondition chargeOrRefuse(ThreadParse& t) {
+  if (t.nodes > t.limit) return refuse(kTreeTooLarge);
+  const uint64_t chunk = std::min(std::max(t.charged, kFirstChargeNodes), kChargeNodes);
+  const uint64_t next = std::min(t.limit, t.charged + chunk);
+  if (!t.charge->chargeTree(next * kParseNodeBytes)) {
+    t.room = t.charge->room();
+    return refuse(kNoRoom);
+  }
+  t.charged = next;
+  rearm(t);
+  return EC_Normal;
 }
 
 // Whether DCMTK builds something for what it reads under `key`: delimiters come through both
@@ -78,7 +105,7 @@ OFCondition admit(bool isItem, const DcmTagKey& key) {
   // this element. The element test holds only should DCMTK reach an item past the bound some way
   // other than readSubItem.
   if (isItem ? t.items >= kMaxSequenceDepth : t.elements > kMaxSequenceDepth) return refuse(kNestedTooDeep);
-  if (t.scoped && builds(key) && ++t.nodes > t.limit) return refuse(kTreeTooLarge);
+  if (t.scoped && builds(key) && ++t.nodes > t.checkAt) return chargeOrRefuse(t);
   return EC_Normal;
 }
 
@@ -142,6 +169,8 @@ ParseBound::ParseBound() : m_outermost(!t_parse.scoped) {
   t_parse.nodes = 0;
   t_parse.limit = g_nodeLimit;
   t_parse.refused = GuardCode(0);
+  t_parse.charged = 0;
+  rearm(t_parse);
 }
 
 ParseBound::~ParseBound() {
@@ -153,9 +182,24 @@ ParseBound::~ParseBound() {
 
 void setParseNodeLimit(uint64_t nodes) { g_nodeLimit = nodes; }
 
+ChargedParses::ChargedParses(ParseCharge& charge) : m_previous(t_parse.charge) {
+  t_parse.charge = &charge;
+  rearm(t_parse);
+}
+
+ChargedParses::~ChargedParses() {
+  t_parse.charge = m_previous;
+  rearm(t_parse);
+}
+
 OFCondition ParseBound::refusal() const { return refusalFor(t_parse.refused); }
 
 uint64_t ParseBound::nodes() const { return t_parse.nodes; }
+
+void giveBackRefusedTree(const OFCondition& refusal) {
+  if (refusal.module() == kGuardModule && (refusal.code() == kTreeTooLarge || refusal.code() == kNoRoom))
+    ::malloc_trim(0);
+}
 
 bool parseBoundLive() {
   // A parse of its own, whatever scope the caller has open; the caller's count is put back.

@@ -16,6 +16,8 @@
 //    refused past kMaxParseNodes. Every place that hands DCMTK bytes from a file or a peer opens
 //    one; a scope opened while another is open on the thread joins it, so what is parsed under
 //    one scope (a received data set and the file written from it read back) counts together.
+//  - within a scope on a thread that charges its parses (ChargedParses): the tree as it is built,
+//    charged ahead in chunks (kChargeNodes); a chunk that finds no room refuses the parse.
 //
 // This holds only while the definitions really take the place of the library's (a DCMTK built
 // with -Bsymbolic, link-time optimisation or these members inlined would bypass them):
@@ -44,6 +46,41 @@ constexpr uint64_t kMaxParseNodes = kParseBudgetBytes / kParseNodeBytes;
 // kMaxParseNodes back.
 void setParseNodeLimit(uint64_t nodes = kMaxParseNodes);
 
+// What the trees parsed on a thread are charged to while they are built (the storage server's
+// receive budget), so that dense data, a few bytes on the wire for each node of the tree, is
+// counted for the memory it takes rather than for its bytes.
+class ParseCharge {
+ public:
+  // Grows the charge for the trees of the open parse to `bytes` in all, waiting for room as the
+  // charger waits for the bytes it holds. False when no room came.
+  virtual bool chargeTree(uint64_t bytes) = 0;
+  // What the charges are held within, in bytes: for the refusal's text.
+  virtual uint64_t room() const = 0;
+
+ protected:
+  ~ParseCharge() = default;
+};
+// Nodes charged ahead of the parse: first kFirstChargeNodes (64 KiB of tree, what an image's
+// header builds), then as many again as are charged so far, at most kChargeNodes (4 MiB) at once.
+// A small data set holds little of the budget, what is charged is never more than twice what is
+// built, nor 4 MiB more, and the densest parse takes the charger's lock some 200 times.
+constexpr uint64_t kFirstChargeNodes = 256;
+constexpr uint64_t kChargeNodes = 16 << 10;
+
+// Charges the trees built within ParseBound scopes on the calling thread to `charge` for as long
+// as it lives (RAII, on one thread; the charge outlives it). A scope already open is charged from
+// its next node on.
+class ChargedParses {
+ public:
+  explicit ChargedParses(ParseCharge& charge);
+  ~ChargedParses();
+  ChargedParses(const ChargedParses&) = delete;
+  ChargedParses& operator=(const ChargedParses&) = delete;
+
+ private:
+  ParseCharge* m_previous;
+};
+
 // One parse of bytes we do not control, on the calling thread (RAII; not to be moved between
 // threads). DCMTK may swallow a refusal where it is told to go on past damage, so the caller asks
 // refusal() after the parse rather than trusting DCMTK's condition alone.
@@ -56,7 +93,8 @@ class ParseBound {
 
   // The first refusal of this parse (of the scope this one joined), EC_Normal while none. Its text
   // says what was refused: "nests sequences deeper than 128 levels", "holds more than N items and
-  // elements" (N the limit in force when the scope opened).
+  // elements" (N the limit in force when the scope opened), "finds no room within N bytes for the
+  // data sets being received at once" (kNoRoom: transient, the same bytes may parse later).
   OFCondition refusal() const;
   bool refused() const { return refusal().bad(); }
   // Items and elements DCMTK has built so far in this parse.
@@ -65,6 +103,11 @@ class ParseBound {
  private:
   bool m_outermost;
 };
+
+// Once the tree of a parse refused for its size (kTreeTooLarge, kNoRoom) is freed: gives the
+// memory back to the system, which the allocator would otherwise keep (up to a gigabyte resident
+// after one hostile file or peer). Nothing for other refusals.
+void giveBackRefusedTree(const OFCondition& refusal);
 
 // Whether the bound is in effect: DCMTK parses 200 nested levels from memory and must come back
 // with the bound's refusal. Cheap (a few kilobytes).

@@ -208,10 +208,16 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
 bool ReceivedObject::readsBack(const char* path, const std::string& final, std::string& error) {
   // The file is opened as the library opens any file: what is acknowledged is always listed and
   // opened later.
+  ParseBound bound;  // joins the caller's: tells a read-back refused for want of room
   DicomFile check;
   if (check.open(path, "stored image check", final.c_str())) return true;
-  m_unreadable = true;
-  error = "the written file cannot be read back";
+  // Out of descriptors or memory, or no room in the receive budget: the same file reads back
+  // later, so the peer is told to retry rather than that its object cannot be understood.
+  const int openError = check.openError();
+  const bool transient = openError == EMFILE || openError == ENFILE || openError == ENOMEM ||
+                         bound.refusal().code() == kNoRoom;
+  m_unreadable = !transient;
+  error = transient ? "the written file cannot be read back for now" : "the written file cannot be read back";
   return false;
 }
 
@@ -287,7 +293,8 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
   DcmDataset* dataset = nullptr;
   T_ASC_PresentationContextID dataPresId = presId;
   std::string why;
-  ReceiveHold hold;  // until the data set is answered and gone
+  ReceiveHold hold(dimseTimeout * 1000);  // until the data set is answered and gone
+  ChargedParses charged(hold);            // the data set's tree and the file's read back
   const Receipt receipt = receiveDataSet(assoc, dimseTimeout, dataPresId, dataset, why, g_receivedDataSetLimit,
                                          PastLimit::Drop, &hold);
   if (receipt == Receipt::Failed) {

@@ -124,38 +124,53 @@ TEST(Library, DcmtksOwnParseIsBounded) {
   ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP", {{sopClass, {UID_LittleEndianExplicitTransferSyntax}}}, error))
       << error;
   const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), sopClass);
-  auto dataSet = [&](const std::string& instance, int levels) {
+  auto dataSet = [&](const std::string& instance, int levels, int items) {
     std::vector<uint8_t> bytes;
     for (const auto& [element, uid] : {std::pair<uint8_t, std::string>{0x16, sopClass}, {0x18, instance}}) {
       const std::string value = uid.size() % 2 ? uid + '\0' : uid;
       bytes.insert(bytes.end(), {0x08, 0x00, element, 0x00, 'U', 'I', uint8_t(value.size()), 0});
       bytes.insert(bytes.end(), value.begin(), value.end());
     }
-    const std::vector<uint8_t> nested = nestedSequences(levels, true);
+    const std::vector<uint8_t> nested = items ? emptyItems(items) : nestedSequences(levels, true);
     bytes.insert(bytes.end(), nested.begin(), nested.end());
     return bytes;
   };
+  // A data set of empty items is a megabyte on the wire and 64 MiB of tree with its file read
+  // back: a receive budget of 20 MiB has no room for its tree as received, one of 40 MiB none for
+  // the file read back beside it (out of resources either way, the association goes on), one of
+  // 96 MiB has.
+  const int dense = 128 << 10;
   const struct {
     int levels;
+    int items;
     uint64_t nodeLimit;
+    uint64_t budget;  // 0: the default
     const char* status;
     const char* logged;
   } sends[] = {
-      {200, kMaxParseNodes, "0xc000", "the received data set nests sequences deeper than 128 levels"},
-      {20, 60, "0xc000", "holds more than 60 items and elements"},  // 42 received, 91 with the file
-      {20, 100, "0x0000", nullptr},
+      {200, 0, kMaxParseNodes, 0, "0xc000", "the received data set nests sequences deeper than 128 levels"},
+      {20, 0, 60, 0, "0xc000", "holds more than 60 items and elements"},  // 42 received, 91 with the file
+      {0, dense, kMaxParseNodes, 20 << 20, "0xa700", "received data set finds no room within 20971520 bytes"},
+      {0, dense, kMaxParseNodes, 40 << 20, "0xa700", "it finds no room within 41943040 bytes"},
+      {0, dense, kMaxParseNodes, 96 << 20, "0x0000", nullptr},
+      {20, 0, 100, 0, "0x0000", nullptr},
   };
   size_t stored = 0;
   for (const auto& send : sends) {
-    SCOPED_TRACE(send.levels);
+    SCOPED_TRACE(send.levels + send.items);
     setParseNodeLimit(send.nodeLimit);
+    ServerBounds bounds;
+    if (send.budget) bounds.receiveBudget = send.budget;
+    setServerBounds(bounds);
     log.clear();
     const std::string instance = newTestUid();
-    EXPECT_EQ(sendRawStore(client.get(), presId, sopClass, instance, dataSet(instance, send.levels)), send.status);
+    EXPECT_EQ(sendRawStore(client.get(), presId, sopClass, instance, dataSet(instance, send.levels, send.items)),
+              send.status);
     if (send.logged) EXPECT_TRUE(log.logged(send.logged)) << ::testing::PrintToString(log.logLines());
     stored += send.logged ? 0 : 1;
   }
   setParseNodeLimit();
+  setServerBounds();
   EXPECT_TRUE(messages.waitForCount(3, stored, 10000));
   EXPECT_EQ(filesBelow(f.root), stored);
   client.release();

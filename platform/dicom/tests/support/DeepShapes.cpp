@@ -36,6 +36,13 @@ std::vector<uint8_t> delimiterThenNesting(int levels, bool explicitVr) {
   return out;
 }
 
+std::vector<uint8_t> emptyItems(int items) {
+  std::vector<uint8_t> out = {0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+  for (int item = 0; item < items; ++item) put(out, {0xFE, 0xFF, 0x00, 0xE0, 0, 0, 0, 0});
+  put(out, {0xFE, 0xFF, 0xDD, 0xE0, 0, 0, 0, 0});
+  return out;
+}
+
 void appendTo(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::app);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -19,6 +19,10 @@ std::vector<uint8_t> nestedSequences(int levels, bool explicitVr);
 // elements of the item holding it.
 std::vector<uint8_t> delimiterThenNesting(int levels, bool explicitVr);
 
+// A sequence (0008,1115) of undefined length holding `items` empty items, explicit VR little
+// endian: 8 bytes on the wire for each node of DCMTK's tree.
+std::vector<uint8_t> emptyItems(int items);
+
 // Appends `bytes` to a file (a written image: elements after its last one).
 void appendTo(const std::string& path, const std::vector<uint8_t>& bytes);
 
