@@ -17,7 +17,8 @@ TEST(ServerThreads, SendersSharingATightBudgetAreAllStored) {
   MessageCapture messages;
   CallbackCapture log;
   redIRI::detail::ServerBounds bounds;
-  bounds.receiveBudget = 2000;  // a small image's data set and its parse take some 1,200 bytes
+  // A small image takes some 1,200 bytes and the first 64 KiB charged for its tree.
+  bounds.receiveBudget = 100000;
   bounds.failedThreadStarts = 1;
   redIRI::detail::setServerBounds(bounds);
   ServerFixture f;
