@@ -2,6 +2,7 @@
 // area, view-mode names, view-mode changes by notification, and the hanging protocols read from
 // the project's file, from a missing one and from damaged ones.
 #include "support/MultiViewRig.h"
+#include "../../../foundation/tests/NSFileTestSupport.h"
 
 #include "appManager.h"
 #include "isViewerBrowser.h"
@@ -11,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <optional>
 
 using namespace isImageSDK;
 using cocos2d::Rect;
@@ -237,62 +238,6 @@ TEST(AppManagerPlane, PlaneKindOfASlice)
     EXPECT_EQ(getImagePlaneKind(nullptr), VIEW_SLICE);
 }
 
-// The log lines of one scope. The sink is called from whichever thread logs, so the lines are
-// kept under a lock, and it is removed before the lines go.
-class ScopedLog {
-public:
-    ScopedLog()
-    {
-        cocos2d::setLogSink([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back(line);
-        });
-    }
-    ~ScopedLog() { cocos2d::setLogSink(nullptr); }
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.clear();
-    }
-    bool empty() const
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_.empty();
-    }
-    bool logged(const std::string& part) const
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::any_of(lines_.begin(), lines_.end(),
-                           [&part](const std::string& l) { return l.find(part) != std::string::npos; });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
-// A new, empty folder of its own (a name made from the process id is not: ids come round again,
-// and a run that stopped early leaves its folder behind), removed with its files at the end.
-class ScratchFolder {
-public:
-    ScratchFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qv_protocols_XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
 std::vector<std::string> typesOf(const ProtocolQuery& q)
 {
     std::list<ProtocolEntry*> found;
@@ -322,10 +267,19 @@ TEST_F(AppManager, ProtocolsOfferedBySelection)
 
 TEST_F(AppManager, MissingOrDamagedProtocolFileGivesNoProtocolsAndALogLine)
 {
-    ScopedLog log;
-    const ScratchFolder scratch;
+    // The lines come under a lock from whichever thread logs; a fresh capture per case, and none
+    // left once the test body ends.
+    std::optional<qvtest::LogCapture> log(std::in_place);
+    auto logged = [&log](const char* part) {
+        const std::vector<std::string> lines = log->lines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [part](const std::string& l) { return l.find(part) != std::string::npos; });
+    };
+    // A new folder of its own: one named after the process id is not (ids come round again, and a
+    // run that stopped early leaves its folder behind).
+    const qvtest::TempDir scratch;
     ASSERT_FALSE(scratch.path().empty());
-    const std::filesystem::path& root = scratch.path();
+    const std::filesystem::path root = scratch.path();
     std::filesystem::create_directories(root / "protocal");
     cocos2d::FileUtils* files = cocos2d::FileUtils::getInstance();
     files->setDefaultResourceRootPath(root.string() + "/");
@@ -333,7 +287,7 @@ TEST_F(AppManager, MissingOrDamagedProtocolFileGivesNoProtocolsAndALogLine)
 
     // Missing.
     EXPECT_TRUE(appManager::loadProtocols().empty());
-    EXPECT_TRUE(log.logged("protocal/protocal.xml"));
+    EXPECT_TRUE(logged("protocal/protocal.xml"));
     EXPECT_TRUE(typesOf({1, 40, true}).empty());
     // The viewer still opens in the mode the screen asks for.
     manager->openImage(qvtest::phantomCT(), kArea, VIEWMODE_2DVIEW);
@@ -348,12 +302,12 @@ TEST_F(AppManager, MissingOrDamagedProtocolFileGivesNoProtocolsAndALogLine)
     for (const std::string& text :
          {std::string("protocal.number = 3"), head + "<key>protocal.1.type</key><string>mpr</string></dict></plist>",
           head + "<key>protocal.number</key><string>99999999</string></dict></plist>"}) {
-        log.clear();
+        log.emplace();
         write(text);
         EXPECT_TRUE(appManager::loadProtocols().empty()) << text;
-        EXPECT_FALSE(log.empty()) << text;
+        EXPECT_FALSE(log->lines().empty()) << text;
     }
-    log.clear();
+    log.emplace();
     write(head +
           "<key>protocal.number</key><string>2</string>"
           "<key>protocal.1.type</key><string>mpr</string><key>protocal.1.file</key><string>a.png</string>"
@@ -361,7 +315,7 @@ TEST_F(AppManager, MissingOrDamagedProtocolFileGivesNoProtocolsAndALogLine)
           "<key>protocal.2.file</key><string>b.png</string></dict></plist>");
     ASSERT_EQ(appManager::loadProtocols().size(), 1u);
     EXPECT_EQ(appManager::loadProtocols().front()->type, "2dview");
-    EXPECT_TRUE(log.logged("protocol 1"));
+    EXPECT_TRUE(logged("protocol 1"));
 }
 
 } // namespace
