@@ -1,5 +1,6 @@
 #include "dcmWalk.h"
 
+#include <dcmtk/dcmdata/dctag.h>
 #include <dcmtk/dcmdata/dcvr.h>
 
 #include <algorithm>
@@ -193,6 +194,12 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
         continue;
       }
       if (length == kUndefinedLength) {
+        // DCMTK reads a value of undefined length whose tag the dictionary does not know as a
+        // sequence in little-endian implicit VR, whatever the data set's byte order; in big endian
+        // the walk follows only the dictionary's sequences.
+        if (!item && !pixelData && level.implicit && level.bigEndian && DcmTag(group, element).getEVR() != EVR_SQ)
+          return unmodelled("an element " + tagText(group, element) +
+                            " of undefined length in big-endian implicit VR that is no sequence");
         if (!push({item, pixelData && !item, level.implicit, level.bigEndian, open, open})) return refusal;
         continue;
       }

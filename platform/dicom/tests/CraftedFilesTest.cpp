@@ -175,9 +175,11 @@ std::vector<Row> rows(const TempDir& dir) {
   // Without a meta group (or with one naming a transfer syntax DCMTK does not know), DCMTK guesses
   // the data set's encoding from its first bytes; a first tag that reads as a known one only in big
   // endian, without a VR after it, makes it big-endian implicit VR. Those nesting 10,000 deep are
-  // refused for their depth; the same old image without a meta group, little-endian implicit VR as
-  // old devices wrote it, reads.
-  for (const bool meta : {false, true}) {
+  // refused for their depth, or (the third) for a tag of undefined length the dictionary does not
+  // know, whose items DCMTK reads in little endian; the same old image without a meta group,
+  // little-endian implicit VR as old devices wrote it, reads.
+  for (const int kind : {0, 1, 2}) {
+    const bool meta = kind == 1;
     std::vector<uint8_t> bytes;
     auto element = [&bytes](uint16_t group, uint16_t elem, const std::string& value) {
       for (uint16_t v : {group, elem}) bytes.insert(bytes.end(), {uint8_t(v >> 8), uint8_t(v)});
@@ -187,12 +189,21 @@ std::vector<Row> rows(const TempDir& dir) {
     };
     element(0x0008, 0x0016, std::string(UID_SecondaryCaptureImageStorage) + '\0');
     element(0x0008, 0x0018, "1.2.3.4.5.6");
-    for (int level = 0; level < 10000; ++level) {
+    if (kind == 2) {
+      // (0009,1001) of undefined length, then an item and the nesting in little endian.
+      bytes.insert(bytes.end(), {0x00, 0x09, 0x10, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF,
+                                 0xFF, 0xFF});
+      const std::vector<uint8_t> nesting = nestedSequences(10000, false);
+      bytes.insert(bytes.end(), nesting.begin(), nesting.end());
+    }
+    for (int level = 0; level < (kind == 2 ? 0 : 10000); ++level) {
       element(0x0008, 0x1115, "");
       bytes.resize(bytes.size() - 4);
       bytes.insert(bytes.end(), {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xE0, 0x00, 0xFF, 0xFF, 0xFF, 0xFF});
     }
-    const std::string path = dir.file(meta ? "big-endian-implicit-unknown-syntax.dcm" : "big-endian-implicit.dcm");
+    const char* const names[] = {"big-endian-implicit.dcm", "big-endian-implicit-unknown-syntax.dcm",
+                                 "big-endian-implicit-unknown-tag.dcm"};
+    const std::string path = dir.file(names[kind]);
     if (meta) {
       writeImage(path, greySpec(4, 4));
       DcmFileFormat file;
@@ -204,7 +215,8 @@ std::vector<Row> rows(const TempDir& dir) {
                       .good());
     }
     appendTo(path, bytes);
-    all.push_back({path, false, "the data set nests sequences deeper than", false});
+    all.push_back(
+        {path, false, kind == 2 ? "implicit VR that is no sequence" : "the data set nests sequences deeper than", false});
   }
   ImageSpec old = greySpec(4, 4);
   old.preamble = false;
