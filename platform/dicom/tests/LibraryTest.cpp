@@ -125,15 +125,7 @@ TEST(Library, DcmtksOwnParseIsBounded) {
       << error;
   const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), sopClass);
   auto dataSet = [&](const std::string& instance, int levels, int items) {
-    std::vector<uint8_t> bytes;
-    for (const auto& [element, uid] : {std::pair<uint8_t, std::string>{0x16, sopClass}, {0x18, instance}}) {
-      const std::string value = uid.size() % 2 ? uid + '\0' : uid;
-      bytes.insert(bytes.end(), {0x08, 0x00, element, 0x00, 'U', 'I', uint8_t(value.size()), 0});
-      bytes.insert(bytes.end(), value.begin(), value.end());
-    }
-    const std::vector<uint8_t> nested = items ? emptyItems(items) : nestedSequences(levels, true);
-    bytes.insert(bytes.end(), nested.begin(), nested.end());
-    return bytes;
+    return identified(sopClass, instance, items ? emptyItems(items) : nestedSequences(levels, true));
   };
   // A data set of empty items is a megabyte on the wire and 64 MiB of tree with its file read
   // back: a receive budget of 20 MiB has no room for its tree as received, one of 40 MiB none for

@@ -34,6 +34,7 @@
 #include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmNetwork.h"
+#include "support/DeepShapes.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 #include "support/RawStore.h"
@@ -419,11 +420,34 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
                 f.dir.file("second.log"));
     EXPECT_TRUE(waitLogged(log, {"refused the image " + tag(refused, DCM_SOPInstanceUID)}, 20000));
     second.wait(20000);  // its exit status says that one image failed
+    // A data set of 3 Ki empty items, 24 kB on the wire, builds 2 MiB of tree with its file read
+    // back: alone it fits, beside the held image it does not. It waits, is answered "out of
+    // resources" with nothing written, and its association goes on with a small data set; once
+    // the held image is gone it goes through.
+    redIRI::detail::ClientAssociation dense(watch);
+    std::string error;
+    ASSERT_TRUE(dense.open("127.0.0.1", f.port, "ANY-SCP",
+                           {{UID_SecondaryCaptureImageStorage, {UID_LittleEndianExplicitTransferSyntax}}}, error))
+        << error;
+    const T_ASC_PresentationContextID denseContext =
+        ASC_findAcceptedPresentationContextID(dense.get(), UID_SecondaryCaptureImageStorage);
+    auto storeDense = [&](int items) {
+      const std::string instance = newTestUid();
+      return sendRawStore(dense.get(), denseContext, UID_SecondaryCaptureImageStorage, instance,
+                          identified(UID_SecondaryCaptureImageStorage, instance, emptyItems(items)));
+    };
+    EXPECT_EQ(storeDense(3 << 10), "0xa700");
+    EXPECT_TRUE(waitLogged(log, {"finds no room within 2500000 bytes"}));
+    EXPECT_EQ(storeDense(0), "0x0000");
+    ++expected;
     holding->stop();
     EXPECT_NE(second.log().find("OutOfResources"), std::string::npos) << second.log();
     ++expected;
     EXPECT_EQ(finishRawStore(holder->get(), holderContext, {held.begin() + long(heldAt), held.end()}), "0x0000");
     holder->release();
+    EXPECT_EQ(storeDense(3 << 10), "0x0000");
+    ++expected;
+    dense.release();
     // With the first gone, the next large image goes through.
     const std::string next = writeLargeImage(f.dir.file("next.dcm"));
     EXPECT_EQ(storescu(f, {next}, f.dir.file("next.log")), 0) << readText(f.dir.file("next.log"));

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <initializer_list>
+#include <utility>
 
 namespace qvtest {
 namespace {
@@ -40,6 +41,18 @@ std::vector<uint8_t> emptyItems(int items) {
   std::vector<uint8_t> out = {0x08, 0x00, 0x15, 0x11, 'S', 'Q', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
   for (int item = 0; item < items; ++item) put(out, {0xFE, 0xFF, 0x00, 0xE0, 0, 0, 0, 0});
   put(out, {0xFE, 0xFF, 0xDD, 0xE0, 0, 0, 0, 0});
+  return out;
+}
+
+std::vector<uint8_t> identified(const std::string& sopClass, const std::string& sopInstance,
+                                const std::vector<uint8_t>& rest) {
+  std::vector<uint8_t> out;
+  for (const auto& [element, uid] : {std::pair<uint8_t, std::string>{0x16, sopClass}, {0x18, sopInstance}}) {
+    const std::string value = uid.size() % 2 ? uid + '\0' : uid;
+    put(out, {0x08, 0x00, element, 0x00, 'U', 'I', uint8_t(value.size()), 0});
+    out.insert(out.end(), value.begin(), value.end());
+  }
+  out.insert(out.end(), rest.begin(), rest.end());
   return out;
 }
 

@@ -23,6 +23,11 @@ std::vector<uint8_t> delimiterThenNesting(int levels, bool explicitVr);
 // endian: 8 bytes on the wire for each node of DCMTK's tree.
 std::vector<uint8_t> emptyItems(int items);
 
+// The SOP Class and Instance UID elements (explicit VR little endian) followed by `rest`: a data
+// set the storage server stores once DCMTK can parse it.
+std::vector<uint8_t> identified(const std::string& sopClass, const std::string& sopInstance,
+                                const std::vector<uint8_t>& rest);
+
 // Appends `bytes` to a file (a written image: elements after its last one).
 void appendTo(const std::string& path, const std::vector<uint8_t>& bytes);
 
