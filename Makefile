@@ -9,7 +9,9 @@ CMAKE   := cmake -G Ninja -Wno-dev
 RELEASE := build/release
 TESTDIR := build/test
 TSANDIR := build/tsan
-XVFB    := $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1920x1080x24")
+# -noreset: the X server otherwise resets when its last client leaves and turns away a test
+# program that connects at that moment.
+XVFB    := $(if $(DISPLAY),,xvfb-run -a -s "-noreset -screen 0 1920x1080x24")
 
 # The subnet sweeps of peer discovery and node echo stay on this machine unless asked otherwise:
 # `make run QV_NETWORK_SCOPE=` lets them reach the local network as on a workstation.
