@@ -146,7 +146,7 @@ std::vector<Row> rows(const TempDir& dir) {
   // Shapes DCMTK reads otherwise than the structural walk, each holding 10,000 nested sequences
   // that DCMTK would parse: an element of group FFFE that is neither an item nor a delimiter (its
   // VR bytes are no length), Pixel Data as a sequence whose item of defined length is no fragment,
-  // and a delimiter inside a sequence of defined length.
+  // an item among the data set's elements, and a delimiter inside a sequence of defined length.
   // `head`, then a length of the nesting and `between` (in the last four bytes of `head`), `between`
   // and the nesting, then `tail`.
   auto shape = [&](const char* name, const char* refusal, std::vector<uint8_t> head,
@@ -167,6 +167,8 @@ std::vector<Row> rows(const TempDir& dir) {
         {0xFE, 0xFF, 0x01, 0x00, 'S', 'Q', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0xE0, 0, 0, 0, 0}, {}, close);
   shape("pixel-data-as-sequence.dcm", "Pixel Data (7fe0,0010) stored as \"SQ\"",
         {0xE0, 0x7F, 0x10, 0x00, 'S', 'Q', 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0xE0, 0, 0, 0, 0}, {}, close);
+  shape("item-where-an-element-belongs.dcm", "an item where an element belongs", {0xFE, 0xFF, 0x00, 0xE0, 0, 0, 0, 0}, {},
+        {});
   // A sequence of defined length holding an empty item, a delimiter, then the nesting: DCMTK ends
   // the sequence at the delimiter and reads the nesting as elements of the data set.
   shape("delimiter-inside-a-sequence.dcm", "inside an item or sequence of defined length",
