@@ -339,6 +339,11 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
 
   // A written file is in place whether or not the answer reached the peer.
   if (written) stored(*object);
+  if (object) {
+    // Refused for its size as read back: the data set's own tree is freed only now.
+    object.reset();
+    giveBackRefusedTree(bound.refusal());
+  }
   if (cond.bad()) {
     error = std::string("answering a stored image failed: ") + cond.text();
     return false;
