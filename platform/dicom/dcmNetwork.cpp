@@ -275,15 +275,17 @@ bool ReceiveHold::holdTotal(uint64_t bytes, uint64_t tree) {
   const bool room = total <= budget && g_budgetFreed.wait_for(lock, wait, [&] {
     return g_budgetUsed - held + total <= budget;
   });
-  if (!room) {
-    lock.unlock();
-    release();
-    return false;
-  }
+  if (!room) return false;
   g_budgetUsed += total - held;
   m_bytes = bytes;
   m_tree = tree;
   return true;
+}
+
+bool ReceiveHold::growTo(uint64_t bytes) {
+  if (holdTotal(bytes, m_tree)) return true;
+  release();
+  return false;
 }
 
 uint64_t ReceiveHold::room() const { return serverBounds().receiveBudget; }

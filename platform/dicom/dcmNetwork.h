@@ -215,7 +215,7 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
 // received, parsed and written, and given back when the hold ends: its bytes (growTo) and the
 // trees DCMTK builds from them, charged as they are built while the hold is attached to the
 // receiving thread (ChargedParses).
-class ReceiveHold : public ParseCharge {
+class ReceiveHold final : public ParseCharge {
  public:
   // Waits at most timeoutMs for room at each growth.
   explicit ReceiveHold(int timeoutMs = 0) : m_timeoutMs(timeoutMs) {}
@@ -223,11 +223,12 @@ class ReceiveHold : public ParseCharge {
   ReceiveHold(const ReceiveHold&) = delete;
   ReceiveHold& operator=(const ReceiveHold&) = delete;
   // Grows the share for the bytes to `bytes`, waiting for others to give back enough. False when
-  // no room came; the share is then given back whole.
-  bool growTo(uint64_t bytes) { return holdTotal(bytes, m_tree); }
+  // no room came; the share is then given back whole (the bytes are dropped).
+  bool growTo(uint64_t bytes);
   void release();
 
-  // ParseCharge: grows the share for the trees alike.
+  // ParseCharge: grows the share for the trees alike. False when no room came; the share is kept
+  // until the hold ends, the tree built so far being freed no sooner.
   bool chargeTree(uint64_t bytes) override { return holdTotal(m_bytes, bytes); }
   uint64_t room() const override;
 
@@ -241,8 +242,9 @@ class ReceiveHold : public ParseCharge {
 // Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does, of at
 // most `limit` bytes as it arrives (never holding more). Received: `dataset` (owned by the
 // caller) and `presId` are set. Otherwise the reason is in `why`. With a hold, the memory the data
-// set takes (its bytes and their parse) is taken from the receive budget as it grows, waiting
-// at most `timeout` for room; a data set that finds none is dropped as one past its limit.
+// set takes (its bytes and the tree parsed from them) is taken from the receive budget as it
+// grows, waiting for room as the hold does; a data set that finds none is dropped as one past its
+// limit (TooLarge).
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
                        DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit,
                        ReceiveHold* hold = nullptr);

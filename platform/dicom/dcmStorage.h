@@ -83,8 +83,10 @@ void setReceivedDataSetLimit(size_t bytes = kMaxReceivedDataSetBytes);
 // class") and logged with `who`; nothing is written then. So is one that cannot be parsed or that
 // the structural walk refuses, and one whose written file does not read back ("cannot
 // understand"): whatever is acknowledged with success is listed and opened by the library. One
-// larger than the bound above, or one that finds no room in the receive budget (ServerBounds), is
-// read to its end without being kept and refused "out of resources". Refusals are logged with
+// larger than the bound above, or one that finds no room in the receive budget (ServerBounds) for
+// its bytes, is read to its end without being kept and refused "out of resources"; so is one whose
+// tree, or its written file's read back, finds no room, and one whose file cannot be read back for
+// want of descriptors or memory (the peer may retry). Refusals are logged with
 // `who` and `peer`. False when the association broke; the reason is in `error`.
 bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Association* assoc,
                        T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
