@@ -206,7 +206,8 @@ enum class Receipt {
 enum class PastLimit { Fail, Drop };
 
 // Parses a command or data set gathered from a peer, in `xfer`, once the structural walk
-// (walkDataSet: nesting, size of the tree, directory records, declared lengths) has found it sound.
+// (walkDataSet: nesting, shapes DCMTK reads otherwise, directory records, declared lengths) has found
+// it sound; the parse itself is held to the bound on DCMTK's recursion and tree (dcmParseBound.h).
 // False with the reason, naming the bytes as `what`.
 bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::string& what,
                    DcmDataset& out, std::string& why);
