@@ -536,7 +536,8 @@ TEST_F(ViewerImage, OneInformationBuilderPerImage)
     for (isViewerImage* v : grid)
         v->setImageData(image);
     EXPECT_EQ(isViewerImage::getRunningBuilderCount(), 1);
-    for (int i = 0; i < 2000 && rig.recorder->count(NOTIFY_OVERLAY_INFO_READY) < 4; ++i) {
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         rig.recorder->count(NOTIFY_OVERLAY_INFO_READY) < 4 && std::chrono::steady_clock::now() < until;) {
         rig.frame();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -559,7 +560,8 @@ TEST_F(ViewerImage, OneInformationBuilderPerImage)
     isViewerImage* lone = add(Vec2(800, 0), Size(150, 150));
     rig.recorder->watch(NOTIFY_OVERLAY_INFO_READY, lone->getNotificationContext());
     lone->setImageData(broken);
-    for (int i = 0; i < 2000 && isViewerImage::getRunningBuilderCount() > 0; ++i) {
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         isViewerImage::getRunningBuilderCount() > 0 && std::chrono::steady_clock::now() < until;) {
         rig.frame();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

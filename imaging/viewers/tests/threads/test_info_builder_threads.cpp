@@ -40,7 +40,8 @@ TEST(InformationBuilderThreads, ViewersDestroyedWhileTheBuilderRuns)
             rig.remove(gone);
         }
         kept->setImageData(image);
-        for (int i = 0; i < 5000 && isViewerImage::getRunningBuilderCount() > 0; ++i) {
+        for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+             isViewerImage::getRunningBuilderCount() > 0 && std::chrono::steady_clock::now() < until;) {
             rig.frame();
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
