@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "dcmFile.h"
@@ -241,6 +242,13 @@ ServerBounds& currentBounds() {
 std::mutex g_budgetLock;
 std::condition_variable g_budgetFreed;
 uint64_t g_budgetUsed = 0;
+// The holds with a share, and the tickets (order of first share) of those among them waiting for
+// more. When every hold with a share waits, none will give any back before its wait ends: the
+// youngest gives up at once instead, so the others go on rather than all waiting out their
+// timeouts together and all being refused.
+uint64_t g_holders = 0;
+uint64_t g_nextTicket = 0;
+std::set<uint64_t> g_waiting;
 
 }  // namespace
 
@@ -248,6 +256,11 @@ uint64_t defaultReceiveBudget() {
   const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
   const uint64_t physical = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
   return std::max<uint64_t>(physical / 4, 2 * kMaxReceivedDataSetBytes);
+}
+
+uint64_t receiveBudgetUsed() {
+  std::lock_guard<std::mutex> lock(g_budgetLock);
+  return g_budgetUsed;
 }
 
 ServerBounds serverBounds() {
@@ -271,11 +284,25 @@ bool ReceiveHold::holdTotal(uint64_t bytes, uint64_t tree) {
   const uint64_t budget = serverBounds().receiveBudget;
   std::unique_lock<std::mutex> lock(g_budgetLock);
   // What could never fit is not waited for.
-  const auto wait = std::chrono::milliseconds(std::max(m_timeoutMs, 0));
-  const bool room = total <= budget && g_budgetFreed.wait_for(lock, wait, [&] {
-    return g_budgetUsed - held + total <= budget;
-  });
-  if (!room) return false;
+  if (total > budget) return false;
+  auto fits = [&] { return g_budgetUsed - held + total <= budget; };
+  if (!fits()) {
+    const auto wait = std::chrono::milliseconds(std::max(m_timeoutMs, 0));
+    // A hold without a share keeps nobody waiting, so it may wait whatever the others do.
+    if (held > 0) {
+      g_waiting.insert(m_ticket);
+      g_budgetFreed.notify_all();  // the others look again: all may now be waiting
+    }
+    const bool room = g_budgetFreed.wait_for(lock, wait, [&] {
+      return fits() || (held > 0 && g_waiting.size() == g_holders && *g_waiting.rbegin() == m_ticket);
+    }) && fits();
+    if (held > 0) g_waiting.erase(m_ticket);
+    if (!room) return false;
+  }
+  if (held == 0) {
+    ++g_holders;
+    m_ticket = ++g_nextTicket;
+  }
   g_budgetUsed += total - held;
   m_bytes = bytes;
   m_tree = tree;
@@ -295,6 +322,7 @@ void ReceiveHold::release() {
   {
     std::lock_guard<std::mutex> lock(g_budgetLock);
     g_budgetUsed -= m_bytes + m_tree;
+    --g_holders;
     m_bytes = m_tree = 0;
   }
   g_budgetFreed.notify_all();

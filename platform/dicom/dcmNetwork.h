@@ -68,6 +68,8 @@ constexpr int kServerMaxPerAddress = 48;
 // viewer and the system, but at least what the largest receivable data set takes alone, so every
 // image the library would open can still be received. 6 GiB on a 24 GiB workstation.
 uint64_t defaultReceiveBudget();
+// The bytes of the receive budget held now, by every data set being received.
+uint64_t receiveBudgetUsed();
 
 // Bounds of the storage server, process-wide. A run reads them as it begins (the receive budget
 // as each data set arrives); tests lower them so each case takes seconds, and set them back with
@@ -238,6 +240,7 @@ class ReceiveHold final : public ParseCharge {
 
   int m_timeoutMs;
   uint64_t m_bytes = 0, m_tree = 0;
+  uint64_t m_ticket = 0;  // its place in the order of first shares, while it holds one
 };
 
 // Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does, of at

@@ -482,6 +482,63 @@ INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
                                            Crowd{Silent::FailedThread, 4, 5}, Crowd{Silent::NoDescriptors, 4, 5}),
                          crowdName);
 
+// Two large images, each half sent, hold the receive budget between them; their rests then both
+// wait for room that neither will give back. The one that took its share last gives up at once
+// (answered "out of resources") and the first goes on, instead of both waiting out the DIMSE
+// timeout, here far longer than the test waits.
+TEST(Server, LargeImagesThatAllWaitForRoomLetTheFirstGoOn) {
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::detail::ServerBounds bounds;
+  bounds.receiveBudget = 2500000;  // two halves fit (1 MB each), one whole image and a half do not
+  bounds.dimseTimeout = 120;
+  redIRI::detail::setServerBounds(bounds);
+  struct Reset {
+    ~Reset() { redIRI::detail::setServerBounds(); }
+  } reset;
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+  redIRI::detail::SocketWatch watch;
+  struct Half {
+    std::string image;
+    std::vector<uint8_t> bytes;
+    std::unique_ptr<redIRI::detail::ClientAssociation> assoc;
+    T_ASC_PresentationContextID context = 0;
+  } halves[2];
+  const size_t half = 400000;
+  for (int i = 0; i < 2; ++i) {
+    Half& h = halves[i];
+    h.image = writeLargeImage(f.dir.file("large" + std::to_string(i) + ".dcm"));
+    h.bytes = encodedDataSet(h.image);
+    h.assoc = std::make_unique<redIRI::detail::ClientAssociation>(watch);
+    std::string error;
+    ASSERT_TRUE(h.assoc->open("127.0.0.1", f.port, "ANY-SCP",
+                              {{UID_SecondaryCaptureImageStorage, {UID_LittleEndianExplicitTransferSyntax}}}, error))
+        << error;
+    h.context = ASC_findAcceptedPresentationContextID(h.assoc->get(), UID_SecondaryCaptureImageStorage);
+    ASSERT_EQ(sendRawStore(h.assoc->get(), h.context, UID_SecondaryCaptureImageStorage,
+                           tag(h.image, DCM_SOPInstanceUID), {h.bytes.begin(), h.bytes.begin() + long(half)}, false,
+                           16000),
+              "sent");
+    // The first takes its share before the second does.
+    ASSERT_TRUE(waitUntil([&] { return redIRI::detail::receiveBudgetUsed() >= (i + 1) * 2 * half; }));
+  }
+  auto finish = [&](Half& h) {
+    return finishRawStore(h.assoc->get(), h.context, {h.bytes.begin() + long(half), h.bytes.end()});
+  };
+  std::string first;
+  std::thread rest([&] { first = finish(halves[0]); });
+  const std::string second = finish(halves[1]);
+  rest.join();
+  EXPECT_EQ(first, "0x0000");
+  EXPECT_EQ(second, "0xa700");
+  EXPECT_TRUE(waitLogged(log, {"refused the image " + tag(halves[1].image, DCM_SOPInstanceUID)}));
+  ASSERT_TRUE(messages.waitForCount(3, 1, 20000));
+  EXPECT_EQ(filesBelow(f.root), 1u);
+  for (Half& h : halves) h.assoc->release();
+}
+
 // Quiet associations fill what one address may hold: the next is refused at once as a transient
 // local limit, and so is a store from there; once one of them ends, the store goes through.
 // Silent peers at other addresses then fill the server, and the next peer is refused alike.
