@@ -745,13 +745,18 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
   std::string thrown;
   takeDcmtkError();
   ParseBound bound;
-  if (!survives(
-          [&] {
-            out.transferInit();
-            cond = out.read(in, xfer.getXfer());
-            out.transferEnd();
-          },
-          thrown)) {
+  // No value read from these bytes is longer than they are (deflated, than they may inflate to):
+  // where the walk and DCMTK part on where an element begins, DCMTK still reserves nothing larger.
+  bound.limitValues(xfer.getStreamCompression() == ESC_zlib ? kMaxInflatedBytes : bytes.size());
+  const bool survived = survives(
+      [&] {
+        out.transferInit();
+        cond = out.read(in, xfer.getXfer());
+        out.transferEnd();
+      },
+      thrown);
+  bound.limitValues(UINT64_MAX);  // a file read back in the same scope keeps large values on disk
+  if (!survived) {
     why = "the " + what + " cannot be parsed: parsing it threw " + thrown;
     return false;
   }

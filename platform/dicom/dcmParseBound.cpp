@@ -34,6 +34,10 @@ struct ThreadParse {
   ParseCharge* charge = nullptr;  // ChargedParses
   uint64_t charged = 0;           // nodes charged in this scope
   uint64_t room = 0;              // the charge's room when it refused
+  // The longest value the bytes being parsed can hold (ParseBound::limitValues), and the one
+  // refused for passing it.
+  uint64_t valueCeiling = UINT64_MAX;
+  uint64_t refusedLength = 0;
   GuardCode refused = GuardCode(0);  // sticky within a scope: DCMTK may be told to read on past errors
 };
 thread_local ThreadParse t_parse;
@@ -60,6 +64,10 @@ OFCondition refusalFor(GuardCode code) {
     case kNoRoom:
       return guardRefusal(code, "finds no room within " + std::to_string(t_parse.room) +
                                     " bytes for the data sets being received at once");
+    case kLengthPastEnd:
+      return guardRefusal(code, "declares a value of " + std::to_string(t_parse.refusedLength) +
+                                    " bytes, more than the " + std::to_string(t_parse.valueCeiling) +
+                                    " bytes it came in");
     case kCheckCannotRun:
       return guardRefusal(code, "DCMTK's own reader cannot be found to forward to");
     default:
@@ -98,9 +106,14 @@ bool builds(const DcmTagKey& key) {
 
 // Before DCMTK reads one more item (isItem) or element under `key`: the refusal, or EC_Normal to
 // go on.
-OFCondition admit(bool isItem, const DcmTagKey& key) {
+OFCondition admit(bool isItem, const DcmTagKey& key, Uint32 length) {
   ThreadParse& t = t_parse;
   if (t.scoped && t.refused) return refusalFor(t.refused);
+  // DCMTK makes room for a value's declared length before it reads the value.
+  if (!isItem && length != DCM_UndefinedLength && length > t.valueCeiling) {
+    t.refusedLength = length;
+    return refuse(kLengthPastEnd);
+  }
   // Items open are the sequences enclosing this item; elements open, the sequences enclosing
   // this element. The element test holds only should DCMTK reach an item past the bound some way
   // other than readSubItem.
@@ -137,8 +150,9 @@ ReadSubElement ownReadSubElement() {
 // What both members do: count (refusing past the bound), then call the library's own with one
 // level of recursion more open on `open` for as long as it runs.
 template <class Own, class... Arguments>
-OFCondition countThenForward(bool isItem, const DcmTagKey& key, int& open, Own own, Arguments&&... arguments) {
-  const OFCondition admitted = admit(isItem, key);
+OFCondition countThenForward(bool isItem, const DcmTagKey& key, Uint32 length, int& open, Own own,
+                             Arguments&&... arguments) {
+  const OFCondition admitted = admit(isItem, key, length);
   if (admitted.bad()) return admitted;
   if (!own) return refuse(kCheckCannotRun);
   Level level(open);
@@ -178,7 +192,10 @@ ParseBound::~ParseBound() {
   t_parse.scoped = false;
   t_parse.nodes = 0;
   t_parse.refused = GuardCode(0);
+  t_parse.valueCeiling = UINT64_MAX;
 }
+
+void ParseBound::limitValues(uint64_t bytes) { t_parse.valueCeiling = bytes; }
 
 void setParseNodeLimit(uint64_t nodes) { g_nodeLimit = nodes; }
 
@@ -238,14 +255,14 @@ OFCondition DcmSequenceOfItems::readSubItem(DcmInputStream& inStream, const DcmT
                                             const E_TransferSyntax xfer, const E_GrpLenEncoding glenc,
                                             const Uint32 maxReadLength) {
   using namespace redIRI::detail;
-  return countThenForward(true, newTag.getXTag(), t_parse.items, ownReadSubItem(), this, inStream, newTag, newLength,
-                          xfer, glenc, maxReadLength);
+  return countThenForward(true, newTag.getXTag(), newLength, t_parse.items, ownReadSubItem(), this, inStream, newTag,
+                          newLength, xfer, glenc, maxReadLength);
 }
 
 OFCondition DcmItem::readSubElement(DcmInputStream& inStream, DcmTag& newTag, const Uint32 newLength,
                                     const E_TransferSyntax xfer, const E_GrpLenEncoding glenc,
                                     const Uint32 maxReadLength) {
   using namespace redIRI::detail;
-  return countThenForward(false, newTag.getXTag(), t_parse.elements, ownReadSubElement(), this, inStream, newTag,
-                          newLength, xfer, glenc, maxReadLength);
+  return countThenForward(false, newTag.getXTag(), newLength, t_parse.elements, ownReadSubElement(), this, inStream,
+                          newTag, newLength, xfer, glenc, maxReadLength);
 }

@@ -99,6 +99,10 @@ class ParseBound {
   bool refused() const { return refusal().bad(); }
   // Items and elements DCMTK has built so far in this parse.
   uint64_t nodes() const;
+  // Refuses, from now on in this parse, an element declaring a value longer than `bytes`: DCMTK
+  // makes room for a value's declared length before reading it wherever the value cannot stay in
+  // a file, so a parse from memory passes the bytes it holds (UINT64_MAX lifts the limit).
+  void limitValues(uint64_t bytes);
 
  private:
   bool m_outermost;

@@ -175,6 +175,17 @@ std::vector<Crafted> craftedDataSets(const std::string& sopClass, const std::str
                      implicit ? UID_LittleEndianImplicitTransferSyntax : UID_LittleEndianExplicitTransferSyntax, e.bytes,
                      "of defined length that opens with a delimiter"});
   }
+  // A value of odd length that opens with an item: DCMTK reads it as bytes, the walk as a sequence,
+  // and where the walk goes on DCMTK reads an element declaring 3.7 GB (found by fuzzing).
+  {
+    Encoder e = header(true, false, sopClass, sopInstance);
+    const uint8_t parted[] = {0x08, 0x00, 0x30, 0xA7, 0x13, 0x00, 0x00, 0x00, 0xFE, 0xFF, 0x00, 0xE0, 0xFF, 0xFF,
+                              0xFF, 0xFF, 0x40, 0x00, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00, 0xFE, 0xFF, 0x0D, 0xE0,
+                              0x00, 0x00, 0x00, 0x00, 0xFE, 0xFF, 0xDD, 0xE0, 0x00, 0x00, 0x00, 0x00};
+    e.bytes.insert(e.bytes.end(), std::begin(parted), std::end(parted));
+    cases.push_back({"an odd-length value opening with an item, implicit", UID_LittleEndianImplicitTransferSyntax,
+                     e.bytes, "bytes it came in"});
+  }
   return cases;
 }
 
