@@ -264,6 +264,14 @@ std::string writeLargeImage(const std::string& path) {
   return path;
 }
 
+// The server's bounds as a test lowers them, put back when the test ends.
+struct LoweredBounds {
+  explicit LoweredBounds(const redIRI::detail::ServerBounds& bounds) { redIRI::detail::setServerBounds(bounds); }
+  ~LoweredBounds() { redIRI::detail::setServerBounds(); }
+  LoweredBounds(const LoweredBounds&) = delete;
+  LoweredBounds& operator=(const LoweredBounds&) = delete;
+};
+
 size_t countLogged(const CallbackCapture& log, const std::string& fragment) {
   size_t n = 0;
   for (const std::string& line : log.logLines()) n += line.find(fragment) != std::string::npos;
@@ -311,10 +319,7 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
     bounds.dimseTimeout = 2;  // the wait for room
   }
   if (row.silent == Silent::FailedThread) bounds.failedThreadStarts = 1;
-  redIRI::detail::setServerBounds(bounds);
-  struct Reset {
-    ~Reset() { redIRI::detail::setServerBounds(); }
-  } reset;
+  const LoweredBounds lowered(bounds);
   ServerFixture f;
   f.server.setRoot(f.root.c_str());
   ASSERT_TRUE(f.begin());
@@ -492,10 +497,7 @@ TEST(Server, LargeImagesThatAllWaitForRoomLetTheFirstGoOn) {
   redIRI::detail::ServerBounds bounds;
   bounds.receiveBudget = 2500000;  // two halves fit (1 MB each), one whole image and a half do not
   bounds.dimseTimeout = 120;
-  redIRI::detail::setServerBounds(bounds);
-  struct Reset {
-    ~Reset() { redIRI::detail::setServerBounds(); }
-  } reset;
+  const LoweredBounds lowered(bounds);
   ServerFixture f;
   f.server.setRoot(f.root.c_str());
   ASSERT_TRUE(f.begin());
