@@ -28,19 +28,9 @@ cocos2d::Color4B toBytes(const cocos2d::Color4F& c)
     return b;
 }
 
-// intoVertexArray: recording into a vertex array object just made. Which arrays are enabled is
-// state of the bound vertex array, while the GL state cache keeps one set for all of them: after
-// a batch of triangles it believes the three enabled and would leave a new object with none, so
-// that everything this node ever draws through it is drawn from no vertices.
-void setAttributePointers(bool intoVertexArray)
+void setAttributePointers()
 {
-    if (intoVertexArray) {
-        glEnableVertexAttribArray(cocos2d::GLProgram::VERTEX_ATTRIB_POSITION);
-        glEnableVertexAttribArray(cocos2d::GLProgram::VERTEX_ATTRIB_COLOR);
-        glEnableVertexAttribArray(cocos2d::GLProgram::VERTEX_ATTRIB_TEX_COORD);
-    } else {
-        cocos2d::GL::enableVertexAttribs(cocos2d::GL::VERTEX_ATTRIB_FLAG_POS_COLOR_TEX);
-    }
+    cocos2d::GL::enableVertexAttribs(cocos2d::GL::VERTEX_ATTRIB_FLAG_POS_COLOR_TEX);
     glVertexAttribPointer(cocos2d::GLProgram::VERTEX_ATTRIB_POSITION, 3, GL_FLOAT, GL_FALSE, kStride,
                           reinterpret_cast<const void*>(offsetof(cocos2d::V3F_C4B_T2F, vertices)));
     glVertexAttribPointer(cocos2d::GLProgram::VERTEX_ATTRIB_COLOR, 4, GL_UNSIGNED_BYTE, GL_TRUE, kStride,
@@ -209,7 +199,7 @@ void isDrawNode::runPass(Array& array, bool lines, const cocos2d::Mat4& transfor
             glGenVertexArrays(1, &array.vertexArray);
             cocos2d::GL::bindVAO(array.vertexArray);
             glBindBuffer(GL_ARRAY_BUFFER, array.buffer);
-            setAttributePointers(true);
+            setAttributePointers();
             cocos2d::GL::bindVAO(0);
             glBindBuffer(GL_ARRAY_BUFFER, 0);
         }
@@ -224,7 +214,7 @@ void isDrawNode::runPass(Array& array, bool lines, const cocos2d::Mat4& transfor
         cocos2d::GL::bindVAO(array.vertexArray);
     } else {
         glBindBuffer(GL_ARRAY_BUFFER, array.buffer);
-        setAttributePointers(false);
+        setAttributePointers();
     }
     if (lines) {
         if (m_stipple) {

@@ -186,6 +186,9 @@ void bindVAO(GLuint vaoId)
 {
     if (vaoId != g_vao) {
         g_vao = vaoId;
+        // Which attribute arrays are enabled is state of the bound vertex array: what the cache
+        // knew belongs to the one bound before (a new array starts with none enabled).
+        g_attribsKnown = false;
         if (isEnabled() && glBindVertexArray) {
             glBindVertexArray(vaoId);
         }
