@@ -20,6 +20,7 @@
 #include <ctime>
 #include <memory>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -157,7 +158,8 @@ bool dataService::init()
     for (unsigned int number :
          {NSUI::NOTIFY_NET_SEND_PROGRESS, NSUI::NOTIFY_NET_SEND_DONE, NSUI::NOTIFY_NET_SEND_FAILED,
           NSUI::NOTIFY_NET_ECHO_RESULT, NSUI::NOTIFY_NET_FIND_RESULT, NSUI::NOTIFY_NET_FIND_FAILED,
-          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_DONE, NSUI::NOTIFY_NET_RETRIEVE_FAILED})
+          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_PROGRESS, NSUI::NOTIFY_NET_RETRIEVE_DONE,
+          NSUI::NOTIFY_NET_RETRIEVE_FAILED})
         centre->addObserver(
             this, nullptr,
             [this](cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data) { onNotification(id, data); },
@@ -377,9 +379,25 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
             toast(kSendFailedToast, 2.0f);
         }
         break;
-    case NSUI::NOTIFY_NET_RETRIEVE_DONE:
+    case NSUI::NOTIFY_NET_RETRIEVE_PROGRESS:
+        retrievingSeries_ = text.substr(0, text.find('|'));
+        break;
+    case NSUI::NOTIFY_NET_RETRIEVE_DONE: {
+        // The done message names no series; it is the one whose progress came last (retrievals run
+        // one at a time, and a success always reports its final counts first). A failed entry of
+        // that series is out of date now.
+        const std::string series = std::exchange(retrievingSeries_, std::string());
+        for (auto it = failedRetrieves.begin(); !series.empty() && it != failedRetrieves.end();) {
+            if ((*it)->seriesUID != series) {
+                ++it;
+                continue;
+            }
+            (*it)->release();
+            it = failedRetrieves.erase(it);
+        }
         toast(text + kRetrieveReadySuffix, 2.0f);
         break;
+    }
     case NSUI::NOTIFY_NET_RETRIEVE_FAILED: {
         std::vector<std::string> f;
         splitString(text, ",", f);

@@ -164,4 +164,6 @@ private:
     // The send task the pump started whose done or failed message has not been handled yet; the
     // pump never starts it a second time.
     uint32_t taskInFlight_ = 0;
+    // The series of the last retrieval progress: the one a done message is about.
+    std::string retrievingSeries_;
 };

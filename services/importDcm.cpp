@@ -19,6 +19,12 @@ namespace {
 
 const char* const kIncomingFolder = ".incoming/";
 
+// One file to import. A moved one is removed once it is in the library, and so are the folders
+// around it that it leaves empty, up to the folder handed in (`movedFrom`, ending in "/").
+struct importRequest : NSUI::NSThreadRequest {
+    std::string movedFrom;
+};
+
 int currentLanguage()
 {
     cocos2d::Application* app = cocos2d::Application::getInstance();
@@ -57,6 +63,16 @@ void importThread::process(NSUI::NSThreadRequest* request)
         NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_DB_ADD_IMAGE, data,
                                                                     nullptr, true);
         data->release();
+        auto* file = dynamic_cast<importRequest*>(request);
+        std::error_code error;
+        if (file && !file->movedFrom.empty() && fs::remove(file->text, error)) {
+            // A folder is removed only when empty.
+            for (fs::path folder = fs::path(file->text).parent_path();
+                 (folder.string() + "/").compare(0, file->movedFrom.size(), file->movedFrom) == 0 &&
+                 fs::remove(folder, error);
+                 folder = folder.parent_path()) {
+            }
+        }
     }
     ++progress->finished;
 }
@@ -197,7 +213,7 @@ void listImportFiles(const std::string& folder, const std::vector<std::string>& 
 
 } // namespace
 
-void importDcm::importFolder(const std::string& path)
+void importDcm::importFolder(const std::string& path, bool moveFiles)
 {
     if (!thread_ || path.empty()) return;
     std::vector<std::string> paths;
@@ -219,8 +235,9 @@ void importDcm::importFolder(const std::string& path)
         paths.push_back(path);
     }
     for (const std::string& file : paths) {
-        auto* request = new NSUI::NSThreadRequest();
+        auto* request = new importRequest();
         request->text = file;
+        if (moveFiles) request->movedFrom = path.back() == '/' ? path : path + "/";
         ++progress_->queued;
         if (!thread_->addRequest(request)) --progress_->queued;
         request->release();

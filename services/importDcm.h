@@ -88,8 +88,10 @@ public:
     // A folder: one request per file in it and in all its subfolders, in listing order (names in
     // byte order, subfolders where they are met), hidden folders, the library and the program's
     // data folder around it left out (the latter only when the import starts outside it). Anything
-    // else: one request for the path itself. Nothing inside the library is imported.
-    void importFolder(const std::string& path);
+    // else: one request for the path itself. Nothing inside the library is imported. With
+    // moveFiles each file is removed once it is in the library, and its folder once empty (a file
+    // that is not imported stays).
+    void importFolder(const std::string& path, bool moveFiles = false);
 
     // Progress of everything handed in since create(): files handed in, files finished (copied or
     // skipped) and files copied. The import is idle when finished equals queued.

@@ -1,5 +1,9 @@
 // Study and series queries, one at a time on the find thread (started when queries arrive, ended
 // when none are left). Each query is one association with the Study Root FIND context.
+//
+// A patient search begins a new round: the queries of earlier rounds still waiting are dropped and
+// the one running is given up at once (its connection shut), so a search never waits behind a
+// server that accepted an earlier one and answers nothing. A query given up reports nothing more.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -34,6 +38,7 @@ const DcmTagKey kSeriesKeys[] = {DCM_SeriesDate,        DCM_SeriesTime,        D
 struct Query {
   bool studies = true;  // studies by patient name, else series of one study
   std::string address, port, calledAE, value;
+  unsigned round = 0;
 };
 
 bool isAscii(const std::string& s) {
@@ -65,23 +70,29 @@ std::string answerText(DcmDataset* identifiers, const DcmTagKey (&keys)[N]) {
 }  // namespace
 
 struct dcmFind::Core {
-  std::mutex lock;  // guards the queue, the default title and the thread
+  std::mutex lock;  // guards the queue, the round, the running query's watch, the default title and the thread
   std::deque<Query> queue;
+  unsigned round = 0;
+  // The sockets of the query running, while one runs.
+  std::shared_ptr<detail::SocketWatch> runningWatch;
   std::string defaultCalledAE;
   std::thread thread;
   bool threadRunning = false;
   std::mutex joinLock;
   std::atomic<bool> stopping{false};
-  detail::SocketWatch watch;
   detail::MessageGate gate;
 
   void add(Query query);
+  // Drops the waiting queries and gives up the running one. Under the lock.
+  void giveUpLocked();
+  bool busy();
   void stop();
   void shutdown();
 
  private:
   void serve();
   void run(const Query& query);
+  bool givenUp(const Query& query);
   void fail(const Query& query, const std::string& reason);
 };
 
@@ -90,11 +101,29 @@ void dcmFind::Core::add(Query query) {
   std::lock_guard<std::mutex> guard(lock);
   if (stopping) return;
   if (query.calledAE.empty()) query.calledAE = defaultCalledAE.empty() ? detail::kAnyCalledAETitle : defaultCalledAE;
+  if (query.studies) giveUpLocked();
+  query.round = round;
   queue.push_back(std::move(query));
   if (threadRunning) return;
   if (thread.joinable()) thread.join();  // it has left its loop
   threadRunning = true;
   thread = std::thread(&Core::serve, this);
+}
+
+void dcmFind::Core::giveUpLocked() {
+  ++round;
+  queue.clear();
+  if (runningWatch) runningWatch->interrupt();
+}
+
+bool dcmFind::Core::busy() {
+  std::lock_guard<std::mutex> guard(lock);
+  return !queue.empty() || runningWatch;
+}
+
+bool dcmFind::Core::givenUp(const Query& query) {
+  std::lock_guard<std::mutex> guard(lock);
+  return query.round != round;
 }
 
 void dcmFind::Core::serve() {
@@ -108,13 +137,20 @@ void dcmFind::Core::serve() {
       }
       query = std::move(queue.front());
       queue.pop_front();
+      runningWatch = std::make_shared<detail::SocketWatch>();
     }
     run(query);
+    std::lock_guard<std::mutex> guard(lock);
+    runningWatch.reset();
   }
 }
 
 void dcmFind::Core::fail(const Query& query, const std::string& reason) {
   if (stopping) return;
+  if (givenUp(query)) {
+    detail::logLine("DICOM find on %s:%s given up for a new search", query.address.c_str(), query.port.c_str());
+    return;
+  }
   detail::logLine("DICOM find on %s:%s failed: %s", query.address.c_str(), query.port.c_str(), reason.c_str());
   gate.post(6, "find failed: " + reason);
 }
@@ -126,7 +162,12 @@ void dcmFind::Core::run(const Query& query) {
     return;
   }
   const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
-  detail::ClientAssociation association(watch);
+  std::shared_ptr<detail::SocketWatch> watch;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    watch = runningWatch;
+  }
+  detail::ClientAssociation association(*watch);
   std::string error;
   if (!association.open(query.address, port, query.calledAE, {{model, detail::uncompressedSyntaxes()}}, error)) {
     fail(query, error);
@@ -164,7 +205,7 @@ void dcmFind::Core::run(const Query& query) {
                                    &match);
     if (cond.bad()) break;
     status = answer.msg.CFindRSP.DimseStatus;
-    if (DICOM_PENDING_STATUS(status) && match && !stopping)
+    if (DICOM_PENDING_STATUS(status) && match && !stopping && !givenUp(query))
       gate.post(5, query.studies ? answerText(match.get(), kStudyKeys) : answerText(match.get(), kSeriesKeys));
   }
   if (cond.bad()) {
@@ -184,8 +225,7 @@ void dcmFind::Core::stop() {
   gate.close();
   std::lock_guard<std::mutex> guard(lock);
   stopping = true;
-  queue.clear();
-  watch.interrupt();
+  giveUpLocked();
 }
 
 void dcmFind::Core::shutdown() {
@@ -221,6 +261,13 @@ void dcmFind::findStudyByUID(const char* address, const char* port, const char*,
                              const char* studyUID) {
   m_core->add({false, detail::trimmed(detail::textOf(address)), detail::trimmed(detail::textOf(port)),
                detail::trimmed(detail::textOf(calledAE)), detail::trimmed(detail::textOf(studyUID))});
+}
+
+bool dcmFind::isFinding() { return m_core->busy(); }
+
+void dcmFind::giveUp() {
+  std::lock_guard<std::mutex> guard(m_core->lock);
+  m_core->giveUpLocked();
 }
 
 void dcmFind::stop() { m_core->stop(); }

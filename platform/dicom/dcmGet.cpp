@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -126,6 +127,16 @@ std::vector<detail::ProposedContext> retrievalContexts() {
   return contexts;
 }
 
+std::string withSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+// Where the files of a series are written: a folder of the save folder named after the series.
+std::string seriesFolder(const std::string& saveFolder, const std::string& seriesUID) {
+  return saveFolder + naming::safeComponent(seriesUID.empty() ? naming::kUnknownSeries : seriesUID) + "/";
+}
+
 }  // namespace
 
 struct dcmGet::Core {
@@ -147,6 +158,7 @@ struct dcmGet::Core {
   int listSize();
   int list(char* buffer, int size);
   void remove(const std::string& seriesUID);
+  void discard(const std::string& saveFolder, const std::string& seriesUID);
   void stop();
   void shutdown();
 
@@ -214,6 +226,19 @@ void dcmGet::Core::remove(const std::string& seriesUID) {
   }
 }
 
+void dcmGet::Core::discard(const std::string& saveFolder, const std::string& seriesUID) {
+  if (saveFolder.empty() || seriesUID.empty()) return;
+  std::lock_guard<std::mutex> guard(lock);
+  if (running && running->seriesUID() == seriesUID) return;
+  for (const Task& t : waiting)
+    if (t.seriesUID() == seriesUID) return;
+  std::error_code error;
+  const std::string folder = seriesFolder(withSlash(saveFolder), seriesUID);
+  if (std::filesystem::remove_all(folder, error) > 0)
+    detail::logLine("DICOM retrieval of series %s: what a failed retrieval left in \"%s\" is removed", seriesUID.c_str(),
+                    folder.c_str());
+}
+
 void dcmGet::Core::stop() {
   gate.close();
   std::lock_guard<std::mutex> guard(lock);
@@ -251,10 +276,8 @@ void dcmGet::Core::serve() {
       interrupt = false;
     }
     gate.post(9, task.seriesUID());
-    std::string saveFolder = task.fields[kSaveFolder];
-    if (!saveFolder.empty() && saveFolder.back() != '/') saveFolder += '/';
-    const std::string folder =
-        saveFolder + naming::safeComponent(task.seriesUID().empty() ? naming::kUnknownSeries : task.seriesUID()) + "/";
+    const std::string saveFolder = withSlash(task.fields[kSaveFolder]);
+    const std::string folder = seriesFolder(saveFolder, task.seriesUID());
     int stored = 0;
     const bool ok = retrieve(task, folder, saveFolder + kIncomingFolder, stored) && !cancelRunning;
     {
@@ -264,11 +287,17 @@ void dcmGet::Core::serve() {
       running.reset();
     }
     if (stopping) continue;
-    if (stored > 0) gate.post(8, folder);
-    if (ok)
+    // A series cut short is not handed on: the import would list it as if whole. Its files stay
+    // in the folder for a retrieval that completes it, or until it is discarded.
+    if (ok) {
+      gate.post(8, folder);
       gate.post(10, task.fields[kPatientName] + "(" + task.fields[kSeriesNumber] + "," + task.fields[kModality] + ")");
-    else
+    } else {
+      if (stored > 0)
+        detail::logLine("DICOM retrieval of series %s: %d images kept in \"%s\" until a retrieval completes the series",
+                        task.seriesUID().c_str(), stored, folder.c_str());
       gate.post(11, task.record());
+    }
   }
 }
 
@@ -446,6 +475,10 @@ int dcmGet::getListSize() { return m_core->listSize(); }
 int dcmGet::getList(char* buffer, int bufferSize) { return m_core->list(buffer, bufferSize); }
 
 void dcmGet::removeTask(const char* seriesUID) { m_core->remove(detail::trimmed(detail::textOf(seriesUID))); }
+
+void dcmGet::discardSeries(const char* saveFolder, const char* seriesUID) {
+  m_core->discard(detail::textOf(saveFolder), detail::trimmed(detail::textOf(seriesUID)));
+}
 
 void dcmGet::stop() { m_core->stop(); }
 

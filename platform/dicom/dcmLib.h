@@ -346,12 +346,17 @@ class dcmFind {
   // The called AE title used when a query passes "" (default "ANY-SCP").
   void setDefaultCalledAETitle(const char* title);
   // The calling title is always "tolvrane"; callingAE is accepted for the interface only.
-  // Studies whose Patient's Name matches `pattern` ("*name*").
+  // Studies whose Patient's Name matches `pattern` ("*name*"). A new search: the queries of
+  // earlier searches, waiting or running, are given up and report nothing more.
   void findPatientByName(const char* address, const char* port, const char* callingAE, const char* calledAE,
                          const char* pattern);
   // The series of one study.
   void findStudyByUID(const char* address, const char* port, const char* callingAE, const char* calledAE,
                       const char* studyUID);
+  // True while a query waits or runs.
+  bool isFinding();
+  // Gives up every query, waiting or running; they report nothing more.
+  void giveUp();
   void stop();
 
  private:
@@ -366,11 +371,16 @@ class dcmFind {
 // <saveFolder><series component>/<file name> (as the storage server names them). Messages of
 // one retrieval: code 9 (the series UID) when it starts; code 7
 // ("<seriesUID>|<remaining>|<completed>|<failed>|<warning>") per counted response, the last
-// with remaining "0"; code 8 (the series download folder, ending in "/") when at least one
-// file was stored; then code 10 ("<patientName>(<seriesNumber>,<modality>)") on success or
-// code 11 (the ten task fields joined by ",") on failure or cancellation. A retrieval fails when
-// the association is refused, the final status is a failure or cancel, a sub-operation failed,
-// or no file was stored.
+// with remaining "0"; on success code 8 (the series download folder, ending in "/") and then
+// code 10 ("<patientName>(<seriesNumber>,<modality>)"); on failure or cancellation code 11 (the
+// ten task fields joined by ","). A retrieval fails when the association is refused or lost, the
+// peer stops answering, the final status is a failure or cancel, a sub-operation failed, or no
+// file was stored.
+//
+// Only a whole series is handed on (code 8): what a failed retrieval stored stays in its series
+// folder, never reported as a series, until a later retrieval of the series succeeds (the files
+// arriving again replace their namesakes, and the folder is handed on whole) or the failed
+// retrieval is discarded (discardSeries).
 class dcmGet {
  public:
   dcmGet();
@@ -393,6 +403,9 @@ class dcmGet {
   int getList(char* buffer, int bufferSize);
   // A waiting retrieval is dropped silently; a running one is cancelled and ends with code 11.
   void removeTask(const char* seriesUID);
+  // Removes the series folder below saveFolder with what a failed retrieval of the series left
+  // in it; nothing while a retrieval of the series waits or runs.
+  void discardSeries(const char* saveFolder, const char* seriesUID);
   void stop();
 
  private:

@@ -29,6 +29,9 @@ const char* const kNoFolderToast = "Failed to create buffer";
 const char* const kPartialToast = "Failed to download the whole series";
 const char* const kOutOfScopeToast = "The address is outside the allowed network";
 constexpr float kToastSeconds = 2.0f;
+const Color3B kFailedArrow(229, 72, 77);
+const char* const kSearchWatchKey = "qv_search_watch";
+constexpr float kSearchWatchSeconds = 0.25f;
 const Color3B kFieldText(44, 44, 44);
 // The typed texts, a little larger than the labels beside them.
 constexpr int kFieldFontSize = 17;
@@ -133,7 +136,8 @@ bool dcmFinder::init()
         onNotification(sender, id, data);
     };
     for (unsigned int id : {NSUI::NOTIFY_NET_FIND_STUDY, NSUI::NOTIFY_NET_FIND_SERIES,
-                            NSUI::NOTIFY_NET_RETRIEVE_PROGRESS, NSUI::NOTIFY_NET_RETRIEVE_STATE})
+                            NSUI::NOTIFY_NET_RETRIEVE_PROGRESS, NSUI::NOTIFY_NET_RETRIEVE_STATE,
+                            NSUI::NOTIFY_NET_RETRIEVE_FAILED})
         NSUI::NSNotificationCenter::getInstance()->addObserver(this, nullptr, callback, id);
     return true;
 }
@@ -212,6 +216,11 @@ void dcmFinder::cleanup()
     // No worker of its own runs, so the flag is set; the wait keeps the rule for its owners.
     while (!threadGone.load())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Nobody is left to show what the search finds.
+    if (searching)
+        if (dataService* service = dataService::peekInstance())
+            service->findClient.giveUp();
+    searching = false;
     Node::cleanup();
     if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
         centre->removeObserver(this);
@@ -234,7 +243,35 @@ std::string dcmFinder::downloadFolder()
 void dcmFinder::updateHelp()
 {
     if (Node* help = root ? root->getChildByNameDeep("help") : nullptr)
-        help->setVisible(!list || list->getRowCount() == 0);
+        help->setVisible(!searching && (!list || list->getRowCount() == 0));
+    Node* label = root ? root->getChildByNameDeep("searching") : nullptr;
+    if (!label || label->isVisible() == searching)
+        return;
+    label->setVisible(searching);
+    label->stopAllActions();
+    label->setOpacity(255);
+    if (searching)
+        label->runAction(RepeatForever::create(Sequence::create(FadeTo::create(0.6f, 90), FadeTo::create(0.6f, 255), nullptr)));
+}
+
+void dcmFinder::watchSearch()
+{
+    idleChecks = 0;
+    if (searching)
+        return;
+    searching = true;
+    updateHelp();
+    schedule(
+        [this](float) {
+            dataService* service = dataService::peekInstance();
+            idleChecks = service && service->findClient.isFinding() ? 0 : idleChecks + 1;
+            if (idleChecks < 2)
+                return;
+            searching = false;
+            unschedule(kSearchWatchKey);
+            updateHelp();
+        },
+        kSearchWatchSeconds, kSearchWatchKey);
 }
 
 // ---- search -------------------------------------------------------------------------------------
@@ -287,6 +324,7 @@ void dcmFinder::search()
     dataService* service = dataService::getInstance();
     service->updateCalledAETitle();
     service->findClient.findPatientByName(address.c_str(), port.c_str(), "", "", pattern.c_str());
+    watchSearch();
     statApplication::getInstance()->addStat(18, "");
 }
 
@@ -306,6 +344,9 @@ void dcmFinder::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData* 
         break;
     case NSUI::NOTIFY_NET_RETRIEVE_PROGRESS:
         onRetrieveProgress(data->text);
+        break;
+    case NSUI::NOTIFY_NET_RETRIEVE_FAILED:
+        onRetrieveFailed(data->text);
         break;
     default:
         break;
@@ -387,7 +428,7 @@ void dcmFinder::showButtonState(ui::Button* button, const listObject* row)
     button->stopAllActions();
     button->setOpacity(255);
     const bool blinking = row->downloading && !row->finished;
-    button->setColor(blinking && row->acknowledged ? Color3B::RED : Color3B::WHITE);
+    button->setColor(row->failed ? kFailedArrow : blinking && row->acknowledged ? Color3B::RED : Color3B::WHITE);
     if (blinking) {
         auto* blink = RepeatForever::create(Sequence::create(FadeOut::create(0.5f), FadeIn::create(0.5f), nullptr));
         blink->setTag(kBlinkTag);
@@ -400,6 +441,8 @@ void dcmFinder::retrieve(listObject* row, ui::Button* button)
     if (!row || row->isStudy || row->acknowledged || row->downloading)
         return;
     row->downloading = true;
+    row->finished = false;
+    row->failed = false;
     if (button)
         showButtonState(button, row);
     const std::string folder = downloadFolder();
@@ -470,6 +513,26 @@ void dcmFinder::onRetrieveProgress(const std::string& text)
         showButtonState(button, row);
         if (f[3] != "0" || f[4] != "0")
             showMessage(kPartialToast, kToastSeconds);
+    });
+}
+
+void dcmFinder::onRetrieveFailed(const std::string& record)
+{
+    std::vector<std::string> f;
+    splitString(record, ",", f);
+    if (f.size() != 10 || !list)
+        return;
+    // Every row of the series, in sight or not: its arrow must say so when it is scrolled back.
+    for (Ref* data : list->getRowData()) {
+        auto* row = static_cast<listObject*>(data);
+        if (row->isStudy || !row->downloading || row->seriesUID != f[5])
+            continue;
+        row->downloading = row->acknowledged = row->finished = false;
+        row->failed = true;
+    }
+    forEachShownSeries([&](listObject* row, ui::Button* button) {
+        if (row->seriesUID == f[5])
+            showButtonState(button, row);
     });
 }
 

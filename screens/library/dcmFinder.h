@@ -6,7 +6,11 @@
 //
 // The queries and retrievals run in the DICOM library through the network service's find and get
 // objects; the answers arrive as notifications (2011 study, 2012 series, 2005 retrieval started,
-// 2004 retrieval progress). Only addresses inside the network scope are ever contacted.
+// 2004 retrieval progress, 2007 retrieval failed). Only addresses inside the network scope are
+// ever contacted. While a search runs the screen says so ("searching" beside the button, in place
+// of the idle help); a new search gives up the one before (also one waiting on a silent server),
+// and so does leaving the screen. A series whose retrieval failed shows a still red arrow, and a
+// click on it retrieves the series again.
 //
 // Main thread only.
 #pragma once
@@ -46,6 +50,7 @@ public:
         bool acknowledged = false;
         bool downloading = false;
         bool finished = false;
+        bool failed = false;  // its last retrieval failed; a click retrieves it again
         std::string studyDate;
         std::string institution;
         std::string studyDescription;
@@ -97,6 +102,9 @@ public:
     void retrieve(listObject* row, cocos2d::ui::Button* button);
     void onRetrieveState(const std::string& seriesUID);
     void onRetrieveProgress(const std::string& text);
+    void onRetrieveFailed(const std::string& record);
+    // A search of this screen waits or runs in the library.
+    bool isSearching() const { return searching; }
 
     static void clearStudyRecord(dcmFindStudyRecord* record);
     static void clearSeriesRecord(dcmFindSeriesRecord* record);
@@ -110,7 +118,11 @@ public:
 protected:
     NSUI::NSTextField* replaceField(const std::string& name, int mode, const std::string& text);
     void updateHelp();
-    // The button's look from its row's flags: blinking white, blinking red or still white.
+    // Follows the library's find until it has been idle for two checks in a row (the series
+    // queries of a study start only once its answer is delivered).
+    void watchSearch();
+    // The button's look from its row's flags: blinking white, blinking red, still white, or still
+    // red for a failed retrieval.
     static void showButtonState(cocos2d::ui::Button* button, const listObject* row);
     // The cell's shown series row and its download button, when the cell is in sight.
     template <class Visit>
@@ -122,4 +134,6 @@ protected:
     NSUI::NSTextField* fieldPort = nullptr;
     NSUI::NSTextField* fieldTitle = nullptr;
     NSUI::NSTextField* fieldPatient = nullptr;
+    bool searching = false;
+    int idleChecks = 0;
 };

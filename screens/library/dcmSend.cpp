@@ -579,7 +579,10 @@ void dcmSend::onButton(Ref* sender)
             get->retain();
             taskList->hideSwipeMenu(true);
             taskList->removeRowForData(get);
-            dataService::getInstance()->removeRetrieveTask(get);
+            dataService* service = dataService::getInstance();
+            service->removeRetrieveTask(get);
+            // Nor is anything kept of it: what a failed attempt stored goes with its transfer.
+            service->getClient.discardSeries(get->saveFolder.c_str(), get->seriesUID.c_str());
             get->release();
         } else if (task->type == dcmTask::TYPE_SEND) {
             if (static_cast<dcmSendingObject*>(task)->state == DCM_TASK_RUNNING) {

@@ -591,8 +591,14 @@ void patientList::openPath(std::string path)
         return;
     if (isFolder || !endsWithZip(path)) {
         startImportProgress();
+        // A finished retrieval's folder is moved into the library, not copied: nothing of a
+        // retrieved series is kept twice. (Only a folder plainly below the retrieval folder: a path
+        // given on the command line may climb out of it.)
+        const std::string retrieved = dcmFinder::downloadFolder();
+        const bool move = isFolder && path.size() > retrieved.size() &&
+                          path.compare(0, retrieved.size(), retrieved) == 0 && path.find("..") == std::string::npos;
         if (importer)
-            importer->importFolder(path);
+            importer->importFolder(path, move);
         return;
     }
     startZipImport(path);

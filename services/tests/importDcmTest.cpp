@@ -159,9 +159,9 @@ protected:
         }
     }
     // Imports and waits until every copied file has been written to the database.
-    void importAndWait(const std::string& path)
+    void importAndWait(const std::string& path, bool move = false)
     {
-        importer_->importFolder(path);
+        importer_->importFolder(path, move);
         ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
         step(2);  // the urgent 2017s reach the library database
         bool answered = false;
@@ -239,6 +239,15 @@ TEST_F(ImportTest, FoldersAreImportedRecursivelyOnceAndNormalised)
     EXPECT_EQ(filesBelow(root_), expected);
     // Nothing is left in the folder of files being written.
     EXPECT_TRUE(filesBelow(root_ + ".incoming").empty());
+
+    // Moved (a retrieved series): what reached the library leaves the folder, and the folder goes
+    // once empty; a file that was not imported stays.
+    importAndWait((source_ / "a").string(), true);
+    EXPECT_FALSE(fs::exists(source_ / "a"));
+    importAndWait((source_ / "b").string(), true);
+    EXPECT_EQ(filesBelow((source_ / "b").string()), (std::set<std::string>{"empty.dcm", "notes.txt"}));
+    EXPECT_EQ(filesBelow(root_), expected);
+    EXPECT_EQ(count("image"), 4);
 }
 
 TEST_F(ImportTest, HostileNamesAndUIDsStayInsideTheLibraryAndVerbatimInTheRows)

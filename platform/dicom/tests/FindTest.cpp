@@ -73,10 +73,14 @@ TEST(Find, StudiesAndSeriesWithEveryKey) {
   MessageCapture messages;
   redIRI::dcmFind find;
   const std::string port = archive.port();
-  // Queries run one after the other, so their answers arrive in this order.
+  // Queries run one after the other, so their answers arrive in this order. A search waits for
+  // the one before to end, since it would give that one up.
+  auto ended = [&] { return messages.waitFor([&](const std::vector<Message>&) { return !find.isFinding(); }, 10000); };
   find.findPatientByName("127.0.0.1", port.c_str(), "", "", "*DOE*");
   find.findStudyByUID("127.0.0.1", port.c_str(), "", "", archive.john1.studyUid.c_str());
+  ASSERT_TRUE(ended());
   find.findPatientByName("127.0.0.1", port.c_str(), "", "", "*NOBODY*");
+  ASSERT_TRUE(ended());
   find.findPatientByName("127.0.0.1", port.c_str(), "", "", "**");
   find.findStudyByUID("127.0.0.1", port.c_str(), "", "", archive.smith.studyUid.c_str());
   ASSERT_TRUE(messages.waitForCount(5, 8, 10000)) << messages.withCode(5).size() << " answers";
@@ -126,29 +130,46 @@ TEST(Find, StudiesAndSeriesWithEveryKey) {
   EXPECT_EQ(reference, doeStudies);
 }
 
-TEST(Find, FailuresAreReportedOnce) {
+TEST(Find, FailuresAreReportedOnceAndANewSearchGivesUpASilentOne) {
   Archive archive;
   ASSERT_TRUE(archive.peer->ready());
   MessageCapture messages;
   CallbackCapture log;
   redIRI::dcmFind find;
+  // Each search waits for the last one's answer: a new search gives up the one before.
+  auto search = [&](const std::string& address, const std::string& port, const char* calledAE, const char* name) {
+    const size_t before = messages.messages().size();
+    find.findPatientByName(address.c_str(), port.c_str(), "", calledAE, name);
+    return messages.waitFor([&](const std::vector<Message>& all) { return all.size() > before; }, 15000);
+  };
   const std::string closed = std::to_string(freePort());
-  find.findPatientByName("127.0.0.1", closed.c_str(), "", "", "*DOE*");
-  find.findPatientByName("no.such.host", "104", "", "", "*DOE*");
+  ASSERT_TRUE(search("127.0.0.1", closed, "", "*DOE*"));
+  ASSERT_TRUE(search("no.such.host", "104", "", "*DOE*"));
   // An archive that does not know the called title refuses the association.
   find.setDefaultCalledAETitle("NOT-THE-ARCHIVE");
-  find.findPatientByName("127.0.0.1", archive.port().c_str(), "", "", "*DOE*");
+  ASSERT_TRUE(search("127.0.0.1", archive.port(), "", "*DOE*"));
   find.setDefaultCalledAETitle("");
-  find.findPatientByName("127.0.0.1", archive.port().c_str(), "", "ANY-SCP", "*SMITH*");
-  ASSERT_TRUE(messages.waitFor(
-      [](const std::vector<Message>& all) { return !all.empty() && all.back().code == 5; }, 15000));
-  const std::vector<Message> all = messages.messages();
-  ASSERT_EQ(all.size(), 4u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(all[i].code, 6);
-    EXPECT_EQ(all[i].text.rfind("find failed: ", 0), 0u) << all[i].text;
-  }
+  ASSERT_TRUE(search("127.0.0.1", archive.port(), "ANY-SCP", "*SMITH*"));
+  EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{6, 6, 6, 5}));
+  for (const Message& m : messages.withCode(6)) EXPECT_EQ(m.text.rfind("find failed: ", 0), 0u) << m.text;
   EXPECT_TRUE(log.logged("DICOM find on 127.0.0.1:" + closed + " failed"));
+
+  // A server that accepts and says nothing: the search runs until a new one gives it up; the new
+  // one is answered without waiting for the silent one's timeout, which never reports.
+  messages.clear();
+  SilentListener silent;
+  find.findPatientByName("127.0.0.1", std::to_string(silent.port()).c_str(), "", "", "*DOE*");
+  ASSERT_TRUE(silent.acceptOne(5000));
+  EXPECT_TRUE(find.isFinding());
+  find.findPatientByName("127.0.0.1", archive.port().c_str(), "", "", "*SMITH*");
+  ASSERT_TRUE(messages.waitForCount(5, 1, 5000));
+  EXPECT_TRUE(messages.withCode(6).empty());
+  EXPECT_TRUE(log.logged("DICOM find on 127.0.0.1:" + std::to_string(silent.port()) + " given up"));
+  find.findPatientByName("127.0.0.1", std::to_string(silent.port()).c_str(), "", "", "*DOE*");
+  ASSERT_TRUE(silent.acceptOne(5000));
+  find.giveUp();
+  EXPECT_TRUE(messages.waitFor([&](const std::vector<Message>&) { return !find.isFinding(); }, 5000));
+  EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{5}));
 
   // After stop nothing is asked or answered.
   messages.clear();

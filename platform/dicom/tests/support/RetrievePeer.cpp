@@ -177,6 +177,10 @@ void RetrievePeer::answerGet(T_ASC_Association* assoc, T_ASC_PresentationContext
       if (answer.DimseStatus == STATUS_Success) {
         ++completed;
         note(f.path + " sent");
+        if (m_cutAfter >= 0 && completed >= static_cast<unsigned>(m_cutAfter)) {
+          ASC_abortAssociation(assoc);
+          return;
+        }
       } else {
         ++failed;
         note(f.path + " refused: the retriever answered " + std::to_string(answer.DimseStatus));

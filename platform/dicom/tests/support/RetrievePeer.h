@@ -31,6 +31,9 @@ class RetrievePeer {
   bool ready() const { return m_net != nullptr; }
   // What became of each file asked for: "<path> sent" or "<path> refused: <why>".
   std::vector<std::string> events() const;
+  // From now on a retrieval ends after this many files: the peer aborts the association, as a
+  // server stopped mid-way does. Negative: never.
+  void cutAfter(int files) { m_cutAfter = files; }
 
  private:
   struct Stored {
@@ -45,6 +48,7 @@ class RetrievePeer {
   int m_port = 0;
   T_ASC_Network* m_net = nullptr;
   std::atomic<bool> m_stop{false};
+  std::atomic<int> m_cutAfter{-1};
   std::thread m_thread;
   mutable std::mutex m_lock;
   std::vector<std::string> m_events;

@@ -2,3 +2,4 @@
 // shared rather than copied.
 #include "../../../../platform/dicom/tests/support/DicomPeers.cpp"
 #include "../../../../platform/dicom/tests/support/DicomTestData.cpp"
+#include "../../../../platform/dicom/tests/support/RetrievePeer.cpp"

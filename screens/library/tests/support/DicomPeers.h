@@ -2,3 +2,4 @@
 #pragma once
 #include "../../../../platform/dicom/tests/support/DicomPeers.h"
 #include "../../../../platform/dicom/tests/support/DicomTestData.h"
+#include "../../../../platform/dicom/tests/support/RetrievePeer.h"
