@@ -9,6 +9,7 @@
 #include "NetworkUtils.h"
 #include "UILocalConfig.h"
 #include "cocos2d.h"
+#include "dcmDiskWrite.h"
 #include "dicomDB.h"
 #include "isDcmRules.h"
 #include "messageView.h"
@@ -583,6 +584,14 @@ bool dataService::onSdkSavePng(int width, int height, unsigned char* data, const
     if (!data || !path || width <= 0 || height <= 0) return false;
     cocos2d::Image image;
     std::vector<unsigned char> png;
-    return image.initWithRawData(data, static_cast<ssize_t>(width) * height * 3, width, height, 8) &&
-           image.encodePNG(png, true) && writeBufferToFile(path, png.data(), png.size());
+    if (!image.initWithRawData(data, static_cast<ssize_t>(width) * height * 3, width, height, 8) ||
+        !image.encodePNG(png, true))
+        return false;
+    const std::string target = path;
+    const size_t slash = target.rfind('/');
+    if (slash != std::string::npos && slash > 0) cocos2d::FileUtils::getInstance()->createDirectory(target.substr(0, slash));
+    // Whole or not at all: a picture cut short by a full disk would be shown (and kept) for good.
+    if (redIRI::disk::writeWholeFile(target, png.data(), png.size())) return true;
+    cocos2d::log("picture: cannot write \"%s\": %s", path, redIRI::disk::reasonText(errno).c_str());
+    return false;
 }

@@ -787,11 +787,15 @@ void dicomDB::requestFavorites(const dicomDBRequest::DoneFunction& done, void* l
     queue(makeRequest(DB_REQUEST_FAVORITES, "favorite", done, listener), false);
 }
 
-void dicomDB::queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE> record)
+void dicomDB::queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE> record, std::function<void(bool)> stored)
 {
-    if (!ready_ || !record) return;
+    if (!ready_ || !record) {
+        if (stored) stored(false);
+        return;
+    }
     dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_IMAGE, record->SeriesFolder, nullptr, nullptr);
     request->record = std::move(record);
+    request->stored = std::move(stored);
     queue(request, false);
 }
 
@@ -1066,6 +1070,7 @@ void dicomDB::storeImage(dicomDBRequest* request)
     dicomDBRecordIds ids;
     const bool saved = placeInSeriesFolder(m) && saveDicomRecord(m, ids);
     noteWriteResult(saved);
+    if (request->stored) std::exchange(request->stored, nullptr)(saved);
     if (!saved || ids.imageExists) return;
 
     std::string json;

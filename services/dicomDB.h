@@ -130,8 +130,10 @@ public:
     // are dropped unseen. For a screen's clean-up.
     void cancelRequests(void* listener);
     // Queues the indexing of a stored image (takes the record over). Posts 2002 and 2001 once it
-    // is written. Also what notification 2017 does.
-    void queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE> record);
+    // is written. Also what notification 2017 does. stored, when given, is told on the worker
+    // whether the rows were written (false at once when the image cannot be queued).
+    void queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE> record,
+                          std::function<void(bool)> stored = nullptr);
 
     // The library's own files at its top: the database (with its journal files) and the marker
     // that says the library is open. The marker is written when the library opens and removed by

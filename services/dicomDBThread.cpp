@@ -10,6 +10,7 @@ dicomDBRequest::dicomDBRequest(std::shared_ptr<dicomDBRequestRegistry> registry)
 
 dicomDBRequest::~dicomDBRequest()
 {
+    if (stored) stored(false);
     std::lock_guard<std::mutex> lock(registry_->mutex);
     registry_->live.erase(this);
 }

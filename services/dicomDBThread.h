@@ -55,6 +55,9 @@ public:
     void* listener = nullptr;
     // The stored image to index (type 2 only), owned.
     std::unique_ptr<redIRI::DCM_MESSAGE> record;
+    // Told on the worker whether a type-2 request's rows were written; false when the request is
+    // dropped unrun.
+    std::function<void(bool)> stored;
     // The work of a type-6 request.
     std::function<void()> work;
     // Made by the worker; owned here until handed on.

@@ -1,15 +1,21 @@
 #include "importDcm.h"
 
 #include "NSFileUtil.h"
+#include "dcmDiskWrite.h"
 #include "NSNotificationCenter.h"
 #include "NSStringUtil.h"
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -51,75 +57,173 @@ std::string importThread::getRoot()
     return root_;
 }
 
+void importThread::setIndexer(Indexer indexer)
+{
+    std::lock_guard<std::mutex> lock(rootMutex_);
+    indexer_ = std::move(indexer);
+}
+
+importThread::Indexer importThread::indexer()
+{
+    std::lock_guard<std::mutex> lock(rootMutex_);
+    return indexer_;
+}
+
+namespace {
+
+// Below this many free bytes the library's disk counts as full: what SQLite or the next copy needs
+// is not there.
+constexpr unsigned long long kNoRoomBytes = 1ull << 20;
+
+bool diskIsFull(const std::string& folder)
+{
+    struct statvfs info {};
+    return ::statvfs(folder.c_str(), &info) == 0 &&
+           static_cast<unsigned long long>(info.f_bavail) * info.f_frsize < kNoRoomBytes;
+}
+
+// A moved file (movedFrom: the folder handed in, ending in "/") goes from where it was once it is
+// in the library, and so do the folders it leaves empty up to the folder handed in.
+void removeMoved(const std::string& path, const std::string& movedFrom)
+{
+    std::error_code error;
+    if (!movedFrom.empty() && fs::remove(path, error)) {
+        // A folder is removed only when empty.
+        for (fs::path folder = fs::path(path).parent_path();
+             (folder.string() + "/").compare(0, movedFrom.size(), movedFrom) == 0 && fs::remove(folder, error);
+             folder = folder.parent_path()) {
+        }
+    }
+}
+
+void countSkipped(importThread::Progress& progress, const std::string& path, const std::string& why, bool noRoom)
+{
+    cocos2d::log("import: \"%s\" not imported: %s", path.c_str(), why.c_str());
+    if (noRoom) ++progress.noRoom;
+    ++progress.finished;
+}
+
+} // namespace
+
 void importThread::process(NSUI::NSThreadRequest* request)
 {
     const std::string root = getRoot();
+    const std::string path = request->text;
+    const auto* file = dynamic_cast<importRequest*>(request);
+    const std::string movedFrom = file ? file->movedFrom : std::string();
     auto record = std::make_unique<redIRI::DCM_MESSAGE>();
-    const bool ok = !root.empty() && importFile(request->text, root, *record);
-    if (ok) {
+    std::string why = "there is no library folder";
+    int error = 0;
+    bool fresh = false;
+    if (root.empty() || !importFile(path, root, *record, why, error, fresh)) {
+        countSkipped(*progress, path, why, redIRI::disk::isNoRoom(error));
+        return;
+    }
+    const Indexer index = indexer();
+    if (!index) {
         ++progress->copied;
         NSUI::NSNotificationData* data = new NSUI::NSNotificationData();
         data->setUserData(record.release(), [](void* p) { delete static_cast<redIRI::DCM_MESSAGE*>(p); });
         NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_DB_ADD_IMAGE, data,
                                                                     nullptr, true);
         data->release();
-        auto* file = dynamic_cast<importRequest*>(request);
-        std::error_code error;
-        if (file && !file->movedFrom.empty() && fs::remove(file->text, error)) {
-            // A folder is removed only when empty.
-            for (fs::path folder = fs::path(file->text).parent_path();
-                 (folder.string() + "/").compare(0, file->movedFrom.size(), file->movedFrom) == 0 &&
-                 fs::remove(folder, error);
-                 folder = folder.parent_path()) {
-            }
-        }
+        removeMoved(path, movedFrom);
+        ++progress->finished;
+        return;
     }
-    ++progress->finished;
+    const std::string placed = root + record->SeriesFolder + record->FileName;
+    std::shared_ptr<Progress> counts = progress;
+    index(std::move(record), [counts, path, movedFrom, placed, root, fresh](bool listed) {
+        if (listed) {
+            removeMoved(path, movedFrom);
+            ++counts->copied;
+            ++counts->finished;
+            return;
+        }
+        // Without its rows the file would lie in the library unlisted: it goes again (its source
+        // is untouched), unless it replaced a file that was there before.
+        if (fresh) std::remove(placed.c_str());
+        const bool noRoom = diskIsFull(root);
+        countSkipped(*counts, path,
+                     noRoom ? "the library cannot record it: the disk is full" : "the library cannot record it", noRoom);
+    });
 }
 
-bool importThread::importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& m)
+bool importThread::importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& m,
+                              std::string& why, int& errorNumber, bool& fresh)
 {
     // The record says where the file goes: the storage server's folder and, for a plain SOP Instance
     // UID, its file name (anything else keeps the source's own name, made safe).
     reader_.setLanguage(language_.load());
-    if (!reader_.setFile(path.c_str())) return false;
+    if (!reader_.setFile(path.c_str())) {
+        why = "not a DICOM file this program reads";
+        return false;
+    }
     // An object without its own SOP Instance UID (a DICOMDIR, some private files) names no image:
     // refused as the storage server refuses it, nothing copied.
     std::string uid = reader_.getTag(0x0008, 0x0018);
     trim(uid);
     if (uid.empty()) {
-        cocos2d::log("import: \"%s\" has no SOP Instance UID; not imported", path.c_str());
+        why = "it has no SOP Instance UID";
         return false;
     }
-    if (!reader_.getDicomMessage(m)) return false;
+    if (!reader_.getDicomMessage(m) || !*m.FileName) {
+        why = "its identifying values cannot be read";
+        return false;
+    }
     const std::string fileName = m.FileName;
-    if (fileName.empty()) return false;
 
     // An empty or unreadable file is skipped.
     std::error_code error;
-    if (fs::file_size(path, error) == 0 || error) return false;
-    const std::string folder = root + m.SeriesFolder;
-    // Copied aside (by the kernel, without a round trip through a buffer of ours) and renamed into
-    // place: a file at its final path is always whole.
-    const std::string incoming = root + kIncomingFolder;
-    const std::string temp = incoming + "import-" + std::to_string(::getpid()) + "-" + std::to_string(++tempCounter_);
-    auto place = [&] {
-        return fs::copy_file(path, temp, fs::copy_options::overwrite_existing, error) && !error &&
-               std::rename(temp.c_str(), (folder + fileName).c_str()) == 0;
-    };
-    // Folders are made when the last file did not already need them (or when they went away).
-    auto* files = cocos2d::FileUtils::getInstance();
-    bool placed = folder == lastFolder_ && place();
-    if (!placed) {
-        std::remove(temp.c_str());
-        lastFolder_.clear();
-        if (!files->createDirectory(folder) || !files->createDirectory(incoming)) return false;
-        placed = place();
-    }
-    if (!placed) {
-        std::remove(temp.c_str());
+    const auto size = fs::file_size(path, error);
+    if (error || size == 0) {
+        why = error ? "it cannot be read: " + error.message() : "the file is empty";
         return false;
     }
+    const std::string folder = root + m.SeriesFolder;
+    const std::string target = folder + fileName;
+    // Copied aside and renamed into place: a file at its final path is always whole.
+    const std::string incoming = root + kIncomingFolder;
+    const std::string temp = incoming + "import-" + std::to_string(::getpid()) + "-" + std::to_string(++tempCounter_);
+    // Folders are made when the last file did not already need them (or when they went away).
+    auto place = [&] {
+        const int from = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (from < 0) {
+            why = std::string("it cannot be read: ") + std::strerror(errno);
+            return false;
+        }
+        const int to = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        bool ok = to >= 0 && redIRI::disk::copyAll(from, to);
+        errorNumber = ok ? 0 : errno;
+        if (to >= 0 && ::close(to) != 0 && ok) {
+            ok = false;
+            errorNumber = errno;
+        }
+        ::close(from);
+        struct stat existing {};
+        fresh = ::stat(target.c_str(), &existing) != 0;
+        if (ok && std::rename(temp.c_str(), target.c_str()) != 0) {
+            ok = false;
+            errorNumber = errno;
+        }
+        if (!ok) {
+            why = "it cannot be written into the library: " + redIRI::disk::reasonText(errorNumber);
+            std::remove(temp.c_str());
+        }
+        return ok;
+    };
+    if (folder == lastFolder_ && place()) return true;
+    if (redIRI::disk::isNoRoom(errorNumber)) return false;
+    lastFolder_.clear();
+    for (const std::string& needed : {folder, incoming}) {
+        fs::create_directories(needed, error);
+        if (error) {
+            errorNumber = error.value();
+            why = "cannot create the folder \"" + needed + "\": " + error.message();
+            return false;
+        }
+    }
+    if (!place()) return false;
     lastFolder_ = folder;
     return true;
 }
@@ -162,6 +266,11 @@ void importDcm::stop()
 void importDcm::setRoot(const std::string& folder)
 {
     if (thread_) thread_->setRoot(folder);
+}
+
+void importDcm::setIndexer(importThread::Indexer indexer)
+{
+    if (thread_) thread_->setIndexer(std::move(indexer));
 }
 
 namespace {
@@ -249,5 +358,7 @@ int importDcm::getQueuedCount() const { return progress_ ? progress_->queued.loa
 int importDcm::getFinishedCount() const { return progress_ ? progress_->finished.load() : 0; }
 
 int importDcm::getCopiedCount() const { return progress_ ? progress_->copied.load() : 0; }
+
+int importDcm::getNoRoomCount() const { return progress_ ? progress_->noRoom.load() : 0; }
 
 bool importDcm::isBusy() const { return thread_ && getFinishedCount() < getQueuedCount(); }

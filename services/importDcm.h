@@ -4,10 +4,16 @@
 // DCM_MESSAGE as the payload's owned user data, on which the library database writes its rows.
 //
 // The copying runs on its own worker (importThread), one request per file, in the order they were
-// handed in. Files the DICOM reader does not accept, empty or unreadable files, and files that
-// cannot be written are skipped (counted: finished less copied); an object without a SOP Instance
-// UID is refused with one log line. An import never reads the program's own folders: the library
-// and the data folder that holds it.
+// handed in. Files the DICOM reader does not accept, empty or unreadable files, objects without a
+// SOP Instance UID and files that cannot be written are skipped (counted: finished less copied),
+// each with one log line that says why (for a failed write, the system's reason); those skipped
+// because the disk has no room are counted apart. An import never reads the program's own
+// folders: the library and the data folder that holds it.
+//
+// With an indexer (the library database's queueStoredImage), a file counts as finished only once
+// its rows are written, and as copied only when they were: an import that reports N files copied
+// has N files listed. A file whose rows could not be written is taken out of the library again
+// (when the import placed it there new), so nothing it leaves is unlisted.
 //
 // Where a file lands: <root><patient>/<study>/<series>/<name>, the folder from
 // dcmServer::getDicomFolder (every component made safe, so no value from the file can place it
@@ -27,6 +33,7 @@
 #include "dcmLib.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,22 +49,34 @@ public:
     // The framework's language value for reading texts without a declared character set.
     void setLanguage(int language) { language_.store(language); }
 
-    // Progress: files handed in, files finished (copied or skipped), files copied. Shared with
-    // the importer, so it stays readable after the worker has gone.
+    // Progress: files handed in, files finished (copied or skipped), files copied, and of the
+    // skipped ones those the disk had no room for. Shared with the importer, so it stays readable
+    // after the worker has gone.
     struct Progress {
         std::atomic<int> queued{0};
         std::atomic<int> finished{0};
         std::atomic<int> copied{0};
+        std::atomic<int> noRoom{0};
     };
     const std::shared_ptr<Progress> progress = std::make_shared<Progress>();
+
+    // Writes the rows of a copied file and tells whether it did (see importDcm::setIndexer).
+    using Indexer = std::function<void(std::unique_ptr<redIRI::DCM_MESSAGE>, std::function<void(bool)>)>;
+    void setIndexer(Indexer indexer);
 
 protected:
     ~importThread() override;
     void process(NSUI::NSThreadRequest* request) override;
 
 private:
-    // Copies one file and fills the record; false when the file is skipped.
-    bool importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& record);
+    // Copies one file and fills the record; false when the file is skipped, with why set to the
+    // reason and errorNumber to the system's error of a failed write. fresh: no file of that name
+    // was in the library before.
+    bool importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& record, std::string& why,
+                    int& errorNumber, bool& fresh);
+    // A file was not imported: one log line, and counted.
+    void skipped(const std::string& path, const std::string& why, bool noRoom);
+    Indexer indexer();
 
     redIRI::dcmReadTag reader_;
     std::mutex rootMutex_;
@@ -65,6 +84,7 @@ private:
     std::atomic<int> language_{0};
     unsigned long tempCounter_ = 0;
     std::string lastFolder_;  // the series folder of the last file placed
+    Indexer indexer_;         // guarded by rootMutex_
 };
 
 class importDcm : public NSUI::NSObject, public NSUI::NSThreadSafeDestroy {
@@ -84,6 +104,9 @@ public:
 
     // The library folder (the library database's getDicomRoot()), ending in "/".
     void setRoot(const std::string& folder);
+    // What writes a copied file's rows and tells, on any thread, whether it did. Without one, each
+    // copied file is announced by notification 2017 and counts as copied at once.
+    void setIndexer(importThread::Indexer indexer);
 
     // A folder: one request per file in it and in all its subfolders, in listing order (names in
     // byte order, subfolders where they are met), hidden folders, the library and the program's
@@ -98,6 +121,8 @@ public:
     int getQueuedCount() const;
     int getFinishedCount() const;
     int getCopiedCount() const;
+    // Of the files skipped, those the disk had no room for.
+    int getNoRoomCount() const;
     // Files are waiting or being copied (never after stop).
     bool isBusy() const;
 

@@ -2,6 +2,7 @@
 
 #include "NSNotificationCenter.h"
 #include "NSStringUtil.h"
+#include "dcmDiskWrite.h"
 #include "dcmLoadingThread.h"
 #include "isDcmRules.h"
 #include "isSeriesCache.h"
@@ -36,20 +37,6 @@ size_t sliceBytes(const isSliceInfo* slice)
 int sexCodeOfChar(char sex)
 {
     return sex == 'M' ? 1 : (sex == 'F' ? 2 : 3);
-}
-
-bool writeAll(int fd, const unsigned char* data, size_t bytes)
-{
-    while (bytes > 0) {
-        const ssize_t n = ::write(fd, data, bytes);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        bytes -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 NSUI::NSNotificationCenter* centre()
@@ -471,21 +458,31 @@ void isBinReader::writeRawLocked(isImageData* output)
     const std::string raw = rawPathOf(m_cachePath);
     const std::string part = raw.substr(0, raw.size() - (sizeof(kRawExtension) - 1)) + ".part" + kRawExtension;
     const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    bool written = true;
-    if (output->getSlicesShareVoxels()) {
+    bool written = fd >= 0;
+    int why = written ? 0 : errno;
+    if (written && output->getSlicesShareVoxels()) {
         size_t total = 0;
         for (const isSliceInfo* slice : slices)
             total += sliceBytes(slice);
-        written = writeAll(fd, slices[0]->pixels, total);
-    } else {
+        written = redIRI::disk::writeAll(fd, slices[0]->pixels, total);
+    } else if (written) {
         for (const isSliceInfo* slice : slices)
-            if (!(written = writeAll(fd, slice->pixels, sliceBytes(slice))))
+            if (!(written = redIRI::disk::writeAll(fd, slice->pixels, sliceBytes(slice))))
                 break;
     }
-    written = (::close(fd) == 0) && written;
-    if (!written || std::rename(part.c_str(), raw.c_str()) != 0) {
+    if (!written && !why)
+        why = errno;
+    if (fd >= 0 && ::close(fd) != 0 && written) {
+        written = false;
+        why = errno;
+    }
+    if (written && std::rename(part.c_str(), raw.c_str()) != 0) {
+        written = false;
+        why = errno;
+    }
+    if (!written) {
+        // The pixels stay in memory for this opening; the next opening reads the files again.
+        cocos2d::log("series cache: cannot write \"%s\": %s", raw.c_str(), redIRI::disk::reasonText(why).c_str());
         ::unlink(part.c_str());
         return;
     }

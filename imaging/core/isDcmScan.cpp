@@ -268,6 +268,12 @@ std::string isDcmScan::getBufferPathOfFolder(const std::string& folder)
     if (!files->isDirectoryExist(cacheFolder))
         files->createDirectory(cacheFolder);
     const std::string path = cacheFolder + getCacheKey(folder) + kPrebinExtension;
+    // A description the disk had no room for is written now if it can be, and read from memory
+    // if not.
+    if (isSeriesCacheHeld(path)) {
+        writeHeldSeriesCache(path);
+        return path;
+    }
     return files->isFileExist(path) ? path : std::string();
 }
 
@@ -443,6 +449,7 @@ void isDcmScan::removeBuffer(const std::string& folder)
     if (path.empty())
         return;
     auto* files = cocos2d::FileUtils::getInstance();
+    dropHeldSeriesCache(path);
     files->removeFile(path);
     files->removeFile(rawPathOf(path));
 }
@@ -451,6 +458,7 @@ void isDcmScan::removeBufferFiles(const std::string& folder)
 {
     auto* files = cocos2d::FileUtils::getInstance();
     const std::string base = getCacheFolder() + getCacheKey(folder);
+    dropHeldSeriesCache(base + kPrebinExtension);
     for (const char* extension : {kPrebinExtension, kRawExtension}) {
         const std::string path = base + extension;
         if (files->isFileExist(path))

@@ -1,12 +1,17 @@
 #include "isSeriesCache.h"
 
 #include "NSTimeUtil.h"
+#include "base/CCConsole.h"
+#include "dcmDiskWrite.h"
 #include "isImageTypes.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace isImageSDK {
@@ -42,8 +47,25 @@ private:
     size_t m_offset = 0;
 };
 
+// Descriptions that could not be written, by path; the bytes they hold together.
+std::mutex g_heldLock;
+std::map<std::string, std::vector<unsigned char>> g_held;
+size_t g_heldBytes = 0;
+
+bool heldBytes(const std::string& path, std::vector<unsigned char>& bytes)
+{
+    std::lock_guard<std::mutex> lock(g_heldLock);
+    const auto it = g_held.find(path);
+    if (it == g_held.end())
+        return false;
+    bytes = it->second;
+    return true;
+}
+
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, bool& opened)
 {
+    if (heldBytes(path, bytes))
+        return opened = true;
     File f(std::fopen(path.c_str(), "rb"));
     opened = f != nullptr;
     if (!f)
@@ -129,13 +151,18 @@ void appendNames(std::vector<unsigned char>& out, const std::vector<std::string>
 
 bool writeBytes(const std::string& path, const std::vector<unsigned char>& bytes)
 {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    // A failing close (the data never reached the disk) is a failed write too.
-    const bool closed = std::fclose(f) == 0;
-    return written && closed;
+    dropHeldSeriesCache(path);
+    if (redIRI::disk::writeWholeFile(path, bytes.data(), bytes.size()))
+        return true;
+    const int why = errno;
+    cocos2d::log("series cache: cannot write \"%s\": %s", path.c_str(), redIRI::disk::reasonText(why).c_str());
+    std::lock_guard<std::mutex> lock(g_heldLock);
+    if (g_heldBytes + bytes.size() <= kMaxHeldCacheBytes) {
+        g_held[path] = bytes;
+        g_heldBytes += bytes.size();
+    }
+    errno = why;
+    return false;
 }
 
 } // namespace
@@ -217,14 +244,46 @@ bool writeVolumeCache(const std::string& path, const VolumeRecordData& volume,
     return writeBytes(path, bytes);
 }
 
+bool isSeriesCacheHeld(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(g_heldLock);
+    return g_held.count(path) > 0;
+}
+
+bool writeHeldSeriesCache(const std::string& path)
+{
+    std::vector<unsigned char> bytes;
+    if (!heldBytes(path, bytes))
+        return true;
+    if (!redIRI::disk::writeWholeFile(path, bytes.data(), bytes.size()))
+        return false;
+    dropHeldSeriesCache(path);
+    return true;
+}
+
+void dropHeldSeriesCache(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(g_heldLock);
+    const auto it = g_held.find(path);
+    if (it == g_held.end())
+        return;
+    g_heldBytes -= it->second.size();
+    g_held.erase(it);
+}
+
 bool hasCacheSignature(const std::string& path, bool withVersion)
 {
-    File f(std::fopen(path.c_str(), "rb"));
-    if (!f)
-        return false;
     CacheHeader header;
-    if (std::fread(&header, 1, sizeof(header), f.get()) != sizeof(header))
-        return false;
+    std::vector<unsigned char> held;
+    if (heldBytes(path, held)) {
+        if (held.size() < sizeof(header))
+            return false;
+        std::memcpy(&header, held.data(), sizeof(header));
+    } else {
+        File f(std::fopen(path.c_str(), "rb"));
+        if (!f || std::fread(&header, 1, sizeof(header), f.get()) != sizeof(header))
+            return false;
+    }
     if (std::strncmp(header.magic, kCacheMagic, sizeof(header.magic)) != 0)
         return false;
     return !withVersion || std::strncmp(header.version, kCacheVersion, sizeof(header.version)) == 0;

@@ -207,12 +207,21 @@ constexpr uint64_t kMaxCachedSeriesBytes = uint64_t(8) << 30;
 CacheReadResult readSeriesCache(const std::string& path, SeriesCacheContents& out);
 
 // Write a whole ".prebin": the header with the current local date-time and the kind, the
-// records, the name block and the names joined by ",". False on any open or write failure (the
-// file may then be partly written).
+// records, the name block and the names joined by ",". The file is written whole or not at all.
+// False on any failure, which is logged with the system's reason; the description is then held in
+// memory under the path (see below), so that its series still opens from its files.
 bool writeSeriesCache(const std::string& path, const std::vector<const SeriesRecordData*>& records,
                       const std::vector<std::string>& names);
 bool writeVolumeCache(const std::string& path, const VolumeRecordData& volume,
                       const std::vector<VolumeSliceRecordData>& slices, const std::vector<std::string>& names);
+
+// Descriptions that could not be written: readSeriesCache and hasCacheSignature read a held one in
+// place of the file, writeHeldSeriesCache tries the disk again (true once it is on disk, or when
+// none is held), dropHeldSeriesCache forgets it. At most kMaxHeldCacheBytes are held in all.
+constexpr size_t kMaxHeldCacheBytes = size_t(64) << 20;
+bool isSeriesCacheHeld(const std::string& path);
+bool writeHeldSeriesCache(const std::string& path);
+void dropHeldSeriesCache(const std::string& path);
 
 // True when the first 68 bytes can be read and hold the magic text (each text compared up to its
 // NUL) and, when withVersion, the version text.

@@ -17,6 +17,7 @@
 
 #include <dcmtk/ofstd/ofstd.h>
 
+#include "dcmDiskWrite.h"
 #include "dcmLibrary.h"
 #include "dcmNaming.h"
 #include "dcmParseBound.h"
@@ -86,10 +87,8 @@ std::string ReceivedObject::dicomFolder() {
 std::string ReceivedObject::fileName() { return naming::instanceFileName(sopUid()); }
 
 bool ReceivedObject::saveTo(int fd, std::string& error) {
-  const int copy = ::dup(fd);
-  FILE* file = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
+  FILE* file = disk::openStream(fd);
   if (!file) {
-    if (copy >= 0) ::close(copy);
     error = std::string("cannot write the file: ") + std::strerror(errno);
     return false;
   }
@@ -101,13 +100,17 @@ bool ReceivedObject::saveTo(int fd, std::string& error) {
   format->transferInit();
   OFCondition cond = format->write(stream, m_xfer, EET_ExplicitLength, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0,
                                    EWM_createNewMeta);
+  // DCMTK names a refused write only as a stream that ended early; the system's reason (a full
+  // disk) is in errno when the file saw the error.
+  int why = std::ferror(file) ? errno : 0;
   format->transferEnd();
   if (cond.good()) {
     stream.flush();
     cond = stream.status();
   }
   if (cond.bad()) {
-    error = std::string("cannot write the file: ") + cond.text();
+    if (!why && std::ferror(file)) why = errno;
+    error = std::string("cannot write the file: ") + (why ? std::strerror(why) : cond.text());
     return false;
   }
   // Whatever the C library still buffers must reach the file now, where a failure can be seen.

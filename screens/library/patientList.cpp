@@ -55,6 +55,10 @@ const int kProgressLabelTag = 100002;
 const char* const kTopBarButtons[] = {"importImage", "logo", "search", "wifi", "btnFavorite", "writeAdvice"};
 constexpr float kProgressGap = 16.0f;
 const char* const kImportSkippedToast = "%d files imported, %d skipped (not DICOM, damaged or refused)";
+const char* const kImportedToast = "%d files imported.";
+// The language key of the toast for files an import had no disk room for; "%d" stands for their
+// number.
+const char* const kImportNoRoomKey = "import_disk_full";
 const char* const kZipFailedToast = "The archive could not be unpacked.";
 const char* const kZipTooLargeToast = "The archive was not unpacked: it needs more free disk space than there is.";
 // The language key of the toast for an archive refused for an entry that would land outside the
@@ -162,6 +166,14 @@ bool patientList::init()
     libraryRoot = db ? db->getDicomRoot() : writable() + "qv/dicom/";
     if (importer)
         importer->setRoot(libraryRoot);
+    if (importer && db) {
+        // An import reports a file copied once it is listed.
+        db->retain();  // released with the importer's worker
+        std::shared_ptr<dicomDB> library(db, [](dicomDB* d) { d->release(); });
+        importer->setIndexer([library](std::unique_ptr<redIRI::DCM_MESSAGE> record, std::function<void(bool)> done) {
+            library->queueStoredImage(std::move(record), std::move(done));
+        });
+    }
 
     auto* centre = NSUI::NSNotificationCenter::getInstance();
     auto callback = [this](Ref* sender, unsigned int id, NSUI::NSNotificationData* data) {
@@ -692,6 +704,7 @@ void patientList::startImportProgress()
         importRoundQueued = importer->getQueuedCount();
         importRoundFinished = importer->getFinishedCount();
         importRoundCopied = importer->getCopiedCount();
+        importRoundNoRoom = importer->getNoRoomCount();
     }
     schedule([this](float) { showImportProgress(); }, 0.25f, "qv_import_progress");
 }
@@ -707,9 +720,19 @@ void patientList::showImportProgress()
         if (importRound && importer) {
             importRound = false;
             const int imported = importer->getCopiedCount() - importRoundCopied;
-            const int skipped = importer->getFinishedCount() - importRoundFinished - imported;
-            if (skipped > 0)
-                showMessage(formatString(kImportSkippedToast, imported, skipped), 5.0f);
+            const int noRoom = importer->getNoRoomCount() - importRoundNoRoom;
+            int skipped = importer->getFinishedCount() - importRoundFinished - imported - noRoom;
+            std::string toast;
+            std::string full = AppConfig::getInstance()->getText(kImportNoRoomKey);
+            if (noRoom > 0 && !full.empty())
+                toast = replaceAll(full, "%d", std::to_string(noRoom));
+            else
+                skipped += noRoom;
+            if (skipped > 0 || (imported > 0 && !toast.empty()))
+                toast += (toast.empty() ? "" : "\n") + (skipped > 0 ? formatString(kImportSkippedToast, imported, skipped)
+                                                                      : formatString(kImportedToast, imported));
+            if (!toast.empty())
+                showMessage(toast, 5.0f);
         }
         return;
     }

@@ -153,5 +153,6 @@ protected:
     int importRoundQueued = 0;
     int importRoundFinished = 0;
     int importRoundCopied = 0;
+    int importRoundNoRoom = 0;
     bool importRound = false;
 };

@@ -9,6 +9,7 @@
 #include "NSSpriteView.h"
 #include "WidgetUtil.h"
 #include "cocostudio/CSLoader.h"
+#include "dcmDiskWrite.h"
 #include "dcmLib.h"
 #include "dicomDB.h"
 #include "favoriteList.h"
@@ -26,7 +27,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 USING_NS_CC;
@@ -94,6 +97,36 @@ bool isNumberText(const std::string& text)
 std::string thumbnailName(int i)
 {
     return "thrumb" + std::to_string(i);
+}
+
+// A PNG ends with its IEND chunk: a picture an earlier run cut short (the disk was full) does not.
+bool isWholePng(const std::string& path)
+{
+    static const unsigned char kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    unsigned char tail[sizeof kEnd] = {};
+    const bool whole = std::fseek(f, -static_cast<long>(sizeof kEnd), SEEK_END) == 0 &&
+                       std::fread(tail, 1, sizeof tail, f) == sizeof tail && std::memcmp(tail, kEnd, sizeof kEnd) == 0;
+    std::fclose(f);
+    return whole;
+}
+
+// The series' pictures are all whole, or none is kept (they are made again).
+bool keepWholeThumbnails(const std::string& folder)
+{
+    bool whole = true;
+    for (int i = 0; i < studyList::kThumbnailCount && whole; ++i) {
+        const std::string file = folder + thumbnailName(i);
+        whole = !FileUtils::getInstance()->isFileExist(file) || isWholePng(file);
+    }
+    if (!whole) {
+        log("studyList: the pictures of \"%s\" are cut short; they are made again", folder.c_str());
+        for (int i = 0; i < studyList::kThumbnailCount; ++i)
+            std::remove((folder + thumbnailName(i)).c_str());
+    }
+    return whole;
 }
 
 // Worker: the series' cache entry, its rows (a study or patient left empty goes too) and the files
@@ -670,12 +703,20 @@ void studyList::makeThumbnails(const std::string& job, const std::string& librar
             if (size < 0 || 2 * size > kThumbnailReadLimit)
                 continue;
             const std::string png = folder + thumbnailName(made);
-            if (reader.setFile(file.c_str()) && reader.convertToPngFile(png.c_str(), true)) {
-                char spacing[128] = "";
-                if (reader.readDicomTagString(0x0028, 0x0030, spacing, sizeof spacing))
-                    giveThumbnailPixelShape(png, spacing);
-                ++made;
+            redIRI::disk::clearLastError();
+            const bool converted = reader.setFile(file.c_str()) && reader.convertToPngFile(png.c_str(), true);
+            char spacing[128] = "";
+            if (converted && reader.readDicomTagString(0x0028, 0x0030, spacing, sizeof spacing))
+                giveThumbnailPixelShape(png, spacing);
+            if (redIRI::disk::lastError() != 0) {
+                // A picture (or its reshaping) that could not be written: the series keeps none, so
+                // that the next showing makes them all again instead of keeping a short set for good.
+                for (int i = 0; i <= made; ++i)
+                    std::remove((folder + thumbnailName(i)).c_str());
+                made = 0;
+                break;
             }
+            made += converted ? 1 : 0;
         }
     }
     NSUI::NSNotificationCenter::getInstance()->postStringNotification(
@@ -698,7 +739,7 @@ void studyList::showThumbnails(listObject* row)
         return;
     thumbnailBusy = true;
     const std::string folder = libraryRoot + row->folder + "/";
-    if (FileUtils::getInstance()->isFileExist(folder + thumbnailName(0))) {
+    if (FileUtils::getInstance()->isFileExist(folder + thumbnailName(0)) && keepWholeThumbnails(folder)) {
         showThumbnails(folder);
         thumbnailBusy = false;
         return;

@@ -3,6 +3,7 @@
 #include "support/ServiceFixture.h"
 
 #include "NSTimeUtil.h"
+#include "dcmDiskWrite.h"
 #include "NetworkUtils.h"
 #include "NSNotificationData.h"
 #include "dcmNodeObject.h"
@@ -12,7 +13,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -368,6 +371,20 @@ TEST_F(DataServiceTest, TextAndFileCallbacks)
     EXPECT_EQ(image.getHeight(), 2);
     EXPECT_EQ(std::memcmp(image.getData(), rgb, sizeof rgb), 0);
     EXPECT_FALSE(dataService::onSdkSavePng(3, 2, rgb, (base_ / "no" / "\0").c_str()) && false);
+
+    // A picture the disk has no room for (or room for part of) leaves nothing, and the picture it
+    // was to replace stays whole.
+    std::ifstream before(png, std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(before)), {});
+    for (long long room : {0LL, 20LL}) {
+        redIRI::disk::setRoomForTest(room);
+        EXPECT_FALSE(dataService::onSdkSavePng(2, 3, rgb, png.c_str()));
+        redIRI::disk::setRoomForTest(-1);
+        std::ifstream after(png, std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), whole);
+        for (const auto& entry : std::filesystem::directory_iterator(base_))
+            EXPECT_NE(entry.path().filename().string()[0], '.') << "a part of a picture is left";
+    }
 }
 
 // This program's own storage server is any address of this machine at the port it listens on; a

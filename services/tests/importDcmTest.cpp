@@ -11,6 +11,7 @@
 #include "UIJson.h"
 #include "isDcmScan.h"
 #include "isSeriesCache.h"
+#include "dcmDiskWrite.h"
 #include "qvBuildPaths.h"
 #include "../../foundation/tests/NSFileTestSupport.h"
 
@@ -18,6 +19,7 @@
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcvrobow.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -541,6 +543,64 @@ TEST_F(ImportTest, CraftedFilesAreRefusedByTheImportAndTheScanAndTheNextFileIsRe
     EXPECT_EQ(slices, 3u);
     for (const std::string& name : cache.names) EXPECT_EQ(name[0], 'z') << name;
     redIRI::setLogCallback(nullptr);
+}
+
+TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
+{
+    // As the library screen imports: a file counts as copied once its rows are written.
+    importer_->setIndexer([this](std::unique_ptr<redIRI::DCM_MESSAGE> record, std::function<void(bool)> done) {
+        db_->queueStoredImage(std::move(record), std::move(done));
+    });
+    for (int i = 1; i <= 6; ++i)
+        writeImage(source_ / "full" / (std::to_string(i) + ".dcm"), "Full^Disk", "F1", "2.25.8301", "2.25.8301.1",
+                   "2.25.8301.1." + std::to_string(i), i);
+    const auto size = static_cast<long long>(fs::file_size(source_ / "full" / "1.dcm"));
+    const struct {
+        long long room;  // bytes the disk has room for; -1: no limit
+        bool lockLibrary;
+        int copied, noRoom, listed;
+        const char* reason;  // of the log line of each file not copied
+        int logged;
+    } cases[] = {
+        {2 * size + size / 2, false, 2, 4, 2, "it cannot be written into the library: No space left on device", 4},
+        {-1, true, 0, 0, 2, "the library cannot record it", 6},  // rows refused: the new copies go again
+        {-1, false, 6, 0, 6, "", 0},                             // room again: everything, once
+    };
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other), SQLITE_OK);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.room);
+        qvtest::LogCapture log;
+        const int copiedBefore = importer_->getCopiedCount(), noRoomBefore = importer_->getNoRoomCount();
+        redIRI::disk::setRoomForTest(c.room);
+        if (c.lockLibrary) {
+            ASSERT_EQ(sqlite3_exec(other, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
+            db_->connectionForTest().setBeginRetryForTest(2, 1);
+        }
+        importer_->importFolder((source_ / "full").string());
+        ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
+        redIRI::disk::setRoomForTest(-1);
+        if (c.lockLibrary) {
+            sqlite3_exec(other, "commit;", nullptr, nullptr, nullptr);
+            db_->connectionForTest().setBeginRetryForTest(50, 50);
+        }
+        // Reported once the rows are written: what the import counts as copied is listed already.
+        EXPECT_EQ(importer_->getCopiedCount() - copiedBefore, c.copied);
+        EXPECT_EQ(importer_->getNoRoomCount() - noRoomBefore, c.noRoom);
+        {
+            std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+            EXPECT_EQ(count("image"), c.listed);
+        }
+        EXPECT_EQ(static_cast<int>(filesBelow(root_).size()), c.listed) << "no file is left without its row";
+        EXPECT_TRUE(fs::is_empty(root_ + ".incoming")) << "no part of a copy is left";
+        const std::vector<std::string> lines = log.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& l) {
+                                    return l.rfind("import: \"", 0) == 0 && l.find(c.reason) != std::string::npos;
+                                }),
+                  c.logged);
+    }
+    sqlite3_close(other);
 }
 
 // The child imports until it is killed; the parent then opens what it left.

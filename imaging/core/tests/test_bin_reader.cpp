@@ -2,6 +2,7 @@
 // to loaded pixels, the order of lazy loading and its notifications, the ".raw" file and every
 // way a cache can be wrong.
 #include "NSStringUtil.h"
+#include "dcmDiskWrite.h"
 #include "dcmLoadingThread.h"
 #include "isBinReader.h"
 #include "isDcmReader.h"
@@ -10,6 +11,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -386,6 +388,39 @@ TEST_F(BinReaderTest, ARescanNeverTakesAStaleRawFile)
     expectFilePixels(reader->getOutputData());
     ASSERT_TRUE(stepUntil([&] { return reader->hasRawFile(); }));
     expectRawMatches(reader.get());
+}
+
+TEST_F(BinReaderTest, ACacheTheDiskHasNoRoomForIsNeverLeftInPartAndTheSeriesOpensFromItsFiles)
+{
+    const std::string dir = ctStack("full", 6);
+    const std::string cacheFolder = isDcmScan::getCacheFolder();
+    const std::string prebin = cacheFolder + isDcmScan::getCacheKey(dir) + kPrebinExtension;
+    // Room for the description and not the pixels, for nothing, for part of the description; then
+    // room again, where the description held in memory reaches the disk and the pixels follow.
+    const struct {
+        long long room;
+        bool descriptionOnDisk, rawOnDisk;
+    } cases[] = {{2000, true, false}, {0, false, false}, {100, false, false}, {-1, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.room);
+        if (c.room >= 0)
+            isDcmScan::removeBufferFiles(dir);
+        redIRI::disk::setRoomForTest(c.room);
+        Retained<isBinReader> reader(isBinReader::create());
+        open(dir, reader);
+        ASSERT_EQ(reader->getOutputData()->getSliceCount(), 6);
+        ASSERT_TRUE(waitComplete(reader.get()));
+        redIRI::disk::setRoomForTest(-1);
+        expectFilePixels(reader->getOutputData());
+        EXPECT_EQ(cocos2d::FileUtils::getInstance()->isFileExist(prebin), c.descriptionOnDisk);
+        EXPECT_EQ(reader->hasRawFile(), c.rawOnDisk);
+        if (c.rawOnDisk)
+            expectRawMatches(reader.get());
+        for (const auto& entry : std::filesystem::directory_iterator(cacheFolder)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name[0] != '.' && name.find(".part") == std::string::npos) << "left in part: " << name;
+        }
+    }
 }
 
 TEST_F(BinReaderTest, DamagedDescriptionsAreRemovedAndRebuilt)

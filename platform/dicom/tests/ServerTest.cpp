@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "dcmDiskWrite.h"
 #include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmNetwork.h"
@@ -584,19 +585,34 @@ TEST(Server, MoreQuietAssociationsThanSlotsGetARefusalNotAStall) {
   for (int fd : silent) ::close(fd);
 }
 
-TEST(Server, UnwritableRootAnswersFailureAndAnnouncesNothing) {
-  MessageCapture messages;
-  CallbackCapture log;
-  ServerFixture f;
-  std::ofstream(f.dir.file("not-a-folder")) << "x";
-  f.server.setRoot((f.dir.file("not-a-folder") + "/library/").c_str());
-  ASSERT_TRUE(f.begin());
-  const std::vector<std::string> files = writeSeries(f.dir.file("a"), SeriesSpec(), 1);
-  storescu(f, files, f.dir.file("storescu.log"));
-  const std::string output = readText(f.dir.file("storescu.log"));
-  EXPECT_NE(output.find("Refused: OutOfResources"), std::string::npos) << output;
-  EXPECT_TRUE(log.logged("cannot store the image"));
-  EXPECT_TRUE(messages.withCode(3).empty());
+TEST(Server, UnwritableRootOrFullDiskAnswersFailureAndAnnouncesNothing) {
+  // The log names the system's reason; a full disk, once it has room again, stores the next image.
+  const struct {
+    bool fullDisk;
+    const char* reason;
+  } cases[] = {{false, "Not a directory"}, {true, "No space left on device"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    MessageCapture messages;
+    CallbackCapture log;
+    ServerFixture f;
+    std::ofstream(f.dir.file("not-a-folder")) << "x";
+    if (!c.fullDisk) f.server.setRoot((f.dir.file("not-a-folder") + "/library/").c_str());
+    else f.server.setRoot(f.root.c_str());
+    redIRI::disk::setRoomForTest(c.fullDisk ? 100 : -1);
+    ASSERT_TRUE(f.begin());
+    const std::vector<std::string> files = writeSeries(f.dir.file("a"), SeriesSpec(), 1);
+    storescu(f, files, f.dir.file("storescu.log"));
+    const std::string output = readText(f.dir.file("storescu.log"));
+    EXPECT_NE(output.find("Refused: OutOfResources"), std::string::npos) << output;
+    EXPECT_TRUE(log.logged("cannot store the image"));
+    EXPECT_TRUE(log.logged(c.reason));
+    EXPECT_TRUE(messages.withCode(3).empty());
+    redIRI::disk::setRoomForTest(-1);
+    if (!c.fullDisk) continue;
+    EXPECT_EQ(storescu(f, files, f.dir.file("again.log")), 0) << readText(f.dir.file("again.log"));
+    EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
+  }
 }
 
 TEST(Server, StopsPromptlyWithIdleAndBadPeersAndFreesThePort) {

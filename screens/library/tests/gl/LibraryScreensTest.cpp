@@ -13,6 +13,7 @@
 #include "NSZip.h"
 #include "zip.h"
 #include "UILocalConfig.h"
+#include "dcmDiskWrite.h"
 #include "dicomDB.h"
 #include "importDcm.h"
 #include "dataService.h"
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -190,6 +192,27 @@ TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyTha
     for (ssize_t i = 0; i < 2; ++i)
         EXPECT_TRUE(FileUtils::getInstance()->isDirectoryExist(root + rowAt(home(), i)->folder));
     EXPECT_TRUE(FileUtils::getInstance()->isFileExist(root + "dicomDB"));
+
+    // A disk with room for two and a half images: the toast says the rest found no room, the two
+    // it reports imported are listed by then; with room again the next import lists all six.
+    writeStudy(scratch + "full/", "DELTA^FULL", "D-4");
+    const long long size = static_cast<long long>(std::filesystem::file_size(
+        std::filesystem::directory_iterator(scratch + "full/")->path()));
+    const auto delta = [&]() -> patientList::listObject* {
+        for (ssize_t i = 0; i < rowCount(home()); ++i)
+            if (rowAt(home(), i)->name == "DELTA^FULL")
+                return rowAt(home(), i);
+        return nullptr;
+    };
+    takeToast();
+    redIRI::disk::setRoomForTest(2 * size + size / 2);
+    home()->openPath(scratch + "full/");
+    ASSERT_TRUE(frameUntil([&] { return !(toast = takeToast()).empty(); }, 10.0));
+    redIRI::disk::setRoomForTest(-1);
+    EXPECT_EQ(toast, "4 files were not imported: the disk is full.\n2 files imported.");
+    ASSERT_TRUE(frameUntil([&] { return delta() && delta()->imageCount == 2; }));
+    home()->openPath(scratch + "full/");
+    ASSERT_TRUE(frameUntil([&] { return importIdle(home()) && delta()->imageCount == 6; }));
 }
 
 TEST_F(LibraryAppTest, TwoZipArchivesOpenedBackToBackAreBothImported)
@@ -312,6 +335,36 @@ TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtoco
 
     NSUI::NSListView* rows = panel()->getRowsTable();
     const auto rowAtPanel = [rows](ssize_t i) { return static_cast<studyList::listObject*>(rows->getRowData()[i]); };
+
+    // Pictures an earlier run cut short are made again, whole; a disk with room for the first
+    // picture only keeps none of them, and the next showing with room makes both.
+    studyList::listObject* pair = nullptr;
+    for (ssize_t i = 0; i < rows->getRowCount(); ++i)
+        if (rowAtPanel(i)->kind == studyList::ROW_SERIES && rowAtPanel(i)->imageCount == 2)
+            pair = rowAtPanel(i);
+    ASSERT_NE(pair, nullptr);
+    const auto wholePictures = [&] {
+        Image first, second;
+        return first.initWithImageFile(folder + "thrumb0") && second.initWithImageFile(folder + "thrumb1");
+    };
+    const long long pictureBytes = FileUtils::getInstance()->getFileSize(folder + "thrumb1");
+    std::filesystem::resize_file(folder + "thrumb1", pictureBytes / 2);
+    const long long rooms[] = {-1, pictureBytes * 7 / 4, -1};
+    for (const long long& room : rooms) {
+        redIRI::disk::setRoomForTest(room);
+        panel()->showThumbnails(pair);
+        ASSERT_TRUE(frameUntil([&] { return !panel()->isThumbnailBusy(); }));
+        redIRI::disk::setRoomForTest(-1);
+        if (room < 0) {
+            EXPECT_TRUE(wholePictures());
+        } else {
+            EXPECT_FALSE(FileUtils::getInstance()->isFileExist(folder + "thrumb0"));
+            EXPECT_FALSE(FileUtils::getInstance()->isFileExist(folder + "thrumb1"));
+        }
+        if (&room == rooms)
+            for (const char* name : {"thrumb0", "thrumb1"})
+                std::remove((folder + name).c_str());
+    }
     ASSERT_EQ(rowAtPanel(2)->seriesNumber, "2048");
     // The four-digit number keeps to its column, left of the series' texts.
     {
