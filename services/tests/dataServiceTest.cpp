@@ -307,15 +307,6 @@ TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
     service->getRetrieveList();
     EXPECT_TRUE(service->retrieveList.empty());
 
-    // A later retrieval of the series that succeeds (its last progress, then done) clears its
-    // failed entry; another series' entry stays.
-    dataService::onSdkMessage(11, fields.c_str());
-    dataService::onSdkMessage(11, "127.0.0.1,104,,,2.25.1002,2.25.1002.6,/tmp/down/,DOE^JO,6,CT");
-    dataService::onSdkMessage(7, "2.25.1002.3|0|4|0|0");
-    dataService::onSdkMessage(10, "DOE^JO(3,CT)");
-    ASSERT_TRUE(waitFor([&] { return toasts.size() == 6; }));
-    ASSERT_EQ(service->failedRetrieves.size(), 1u);
-    EXPECT_EQ(service->failedRetrieves[0]->seriesUID, "2.25.1002.6");
 }
 
 TEST_F(DataServiceTest, LibraryMessagesReachTheirReceivers)

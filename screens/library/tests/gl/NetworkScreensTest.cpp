@@ -405,84 +405,60 @@ TEST_F(LibraryAppTest, QueryListsTheMatchingStudiesAndRetrievesASeriesIntoTheLib
     EXPECT_EQ(download->getNumberOfRunningActions(), 0);
 }
 
-// A retrieval cut off part-way lists nothing and leaves its arrow still and red; a click on it
-// retrieves the series again, which then reaches the library whole, once, leaving nothing in the
-// retrieval folder. A search waiting on a server that accepts and answers nothing shows that it
-// runs, and a search to another server is answered at once.
+// A retrieval cut off part-way lists nothing and leaves its arrow still and red; a click retrieves
+// the series again, which reaches the library whole and once, leaving nothing in the retrieval
+// folder. A search waiting on a server that accepts and answers nothing shows that it runs, and a
+// search to another server is answered at once.
 TEST_F(LibraryAppTest, QueryFollowsAFailedRetrievalAndASilentServer)
 {
     writeStudy(scratch + "cut/", "CUT^SHORT", "CS-1", 10);
     std::vector<std::string> files;
     for (const std::string& f : filesBelow(scratch + "cut/"))
         files.push_back(scratch + "cut/" + f);
-    DcmFileFormat first;
-    ASSERT_TRUE(first.loadFile(files[0].c_str()).good());
-    OFString studyUID, seriesUID;
-    first.getDataset()->findAndGetOFString(DCM_StudyInstanceUID, studyUID);
-    first.getDataset()->findAndGetOFString(DCM_SeriesInstanceUID, seriesUID);
+    qvtest::TempDir archiveDir;
+    qvtest::ArchivePeer archive(archiveDir, files);
     qvtest::RetrievePeer peer(files);
-    ASSERT_TRUE(peer.ready());
     peer.cutAfter(4);
     launch(false);
     NSUI::NSResponseWindow* window = dcmFinder::createWindow();
     home()->addChild(window);
     dcmFinder* finder = dcmFinder::fromWindow(window);
-    ASSERT_NE(finder, nullptr);
-    typeInto(finder->getField("editIP"), "127.0.0.1");
+    Node* layout = finder->getLayoutRoot();
+    auto search = [&](int port) {
+        typeInto(finder->getField("editIP"), "127.0.0.1");
+        typeInto(finder->getField("editPort"), std::to_string(port));
+        clickNode(layout->getChildByNameDeep("btnSearch"));
+    };
+    qvtest::SilentListener silent;
+    search(silent.port());
+    ASSERT_TRUE(silent.acceptOne(5000));
+    frame(0.5f);
+    EXPECT_TRUE(layout->getChildByNameDeep("searching")->isVisible());
+    EXPECT_FALSE(layout->getChildByNameDeep("help")->isVisible());
+    search(archive.port());
+    ASSERT_TRUE(frameUntil([&] { return finder->getList()->getRowCount() == 2 && !finder->isSearching(); }, 5.0));
+    EXPECT_FALSE(layout->getChildByNameDeep("searching")->isVisible());
+
+    // The series is retrieved from the peer that stops mid-way.
     typeInto(finder->getField("editPort"), std::to_string(peer.port()));
-    dcmFinder::listObject* row = dcmFinder::listObject::create();
-    row->studyUID = studyUID.c_str();
-    row->seriesUID = seriesUID.c_str();
-    row->patientName = "CUT^SHORT";
-    finder->getList()->insertRow(-1, row);
-    frame();
+    auto* row = static_cast<dcmFinder::listObject*>(finder->getList()->getRowData()[1]);
     auto* download = dynamic_cast<ui::Button*>(
-        finder->getList()->cellAtIndex(0)->getChildByTag(dcmFinder::kSeriesLayoutTag)->getChildByName("btnDownload"));
-    ASSERT_NE(download, nullptr);
+        finder->getList()->cellAtIndex(1)->getChildByTag(dcmFinder::kSeriesLayoutTag)->getChildByName("btnDownload"));
     clickNode(download);
     ASSERT_TRUE(frameUntil([&] { return row->failed; }, 30.0));
     EXPECT_EQ(download->getNumberOfRunningActions(), 0);
     EXPECT_EQ(download->getColor(), Color3B(229, 72, 77));
     frame(0.5f);
     EXPECT_EQ(rowCount(home()), 0) << "a part of a series is never listed";
-    EXPECT_EQ(dataService::getInstance()->failedRetrieves.size(), 1u);
-
     peer.cutAfter(-1);
     clickNode(download);
-    EXPECT_TRUE(row->downloading);
-    EXPECT_GT(download->getNumberOfRunningActions(), 0);
-    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 10; },
-                           60.0));
-    ASSERT_TRUE(frameUntil([&] { return row->finished && filesBelow(dcmFinder::downloadFolder()).empty(); }, 10.0));
-    EXPECT_FALSE(row->failed);
+    ASSERT_TRUE(frameUntil(
+        [&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 10; }, 60.0));
+    frame(0.5f);
+    EXPECT_EQ(rowAt(home(), 0)->imageCount, 10) << "every image once";
     EXPECT_EQ(download->getColor(), Color3B::WHITE);
     EXPECT_TRUE(dataService::getInstance()->failedRetrieves.empty());
-
-    // A silent server, then an archive: the first search shows it runs, the second is answered
-    // well before the first's association would time out.
-    writeStudy(scratch + "archive/", "ALPHA^QUERY", "QA-1", 2);
-    std::vector<std::string> archived;
-    for (const std::string& f : filesBelow(scratch + "archive/"))
-        archived.push_back(scratch + "archive/" + f);
-    qvtest::TempDir archiveDir;
-    qvtest::ArchivePeer archive(archiveDir, archived);
-    ASSERT_TRUE(archive.ready());
-    qvtest::SilentListener silent;
-    Node* help = finder->getLayoutRoot()->getChildByNameDeep("help");
-    Node* searching = finder->getLayoutRoot()->getChildByNameDeep("searching");
-    typeInto(finder->getField("editPort"), std::to_string(silent.port()));
-    clickNode(finder->getLayoutRoot()->getChildByNameDeep("btnSearch"));
-    ASSERT_TRUE(silent.acceptOne(5000));
-    frame(0.5f);
-    EXPECT_TRUE(finder->isSearching());
-    EXPECT_TRUE(searching->isVisible());
-    EXPECT_FALSE(help->isVisible());
-    typeInto(finder->getField("editPort"), std::to_string(archive.port()));
-    clickNode(finder->getLayoutRoot()->getChildByNameDeep("btnSearch"));
-    ASSERT_TRUE(frameUntil([&] { return finder->getList()->getRowCount() == 2; }, 5.0));
-    ASSERT_TRUE(frameUntil([&] { return !finder->isSearching(); }, 5.0));
-    EXPECT_FALSE(searching->isVisible());
-    EXPECT_NE(takeToast(), "Check the network and the patient name") << "the search given up reports nothing";
+    EXPECT_TRUE(filesBelow(dcmFinder::downloadFolder()).empty());
 }
 
 TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
