@@ -89,6 +89,15 @@ std::map<std::string, std::string> dataSetBytes(const std::vector<std::string>& 
     return out;
 }
 
+// The files below a folder (ending in "/"), as paths.
+std::vector<std::string> pathsBelow(const std::string& folder)
+{
+    std::vector<std::string> paths;
+    for (const std::string& f : filesBelow(folder))
+        paths.push_back(folder + f);
+    return paths;
+}
+
 // The send screen that a button of the patient list opened over it (null when none is open).
 dcmSend* openedSendScreen(patientList* home)
 {
@@ -339,11 +348,8 @@ TEST_F(LibraryAppTest, QueryListsTheMatchingStudiesAndRetrievesASeriesIntoTheLib
     // Two patients on the archive; the query asks for one of them.
     writeStudy(scratch + "archive/a/", "ALPHA^QUERY", "QA-1", 3);
     writeStudy(scratch + "archive/b/", "BRAVO^OTHER", "QB-2", 2);
-    std::vector<std::string> files;
-    for (const std::string& f : filesBelow(scratch + "archive/"))
-        files.push_back(scratch + "archive/" + f);
     qvtest::TempDir archiveDir;
-    qvtest::ArchivePeer archive(archiveDir, files);
+    qvtest::ArchivePeer archive(archiveDir, pathsBelow(scratch + "archive/"));
     ASSERT_TRUE(archive.ready());
     launch(false);
 
@@ -412,9 +418,7 @@ TEST_F(LibraryAppTest, QueryListsTheMatchingStudiesAndRetrievesASeriesIntoTheLib
 TEST_F(LibraryAppTest, QueryFollowsAFailedRetrievalAndASilentServer)
 {
     writeStudy(scratch + "cut/", "CUT^SHORT", "CS-1", 10);
-    std::vector<std::string> files;
-    for (const std::string& f : filesBelow(scratch + "cut/"))
-        files.push_back(scratch + "cut/" + f);
+    const std::vector<std::string> files = pathsBelow(scratch + "cut/");
     qvtest::TempDir archiveDir;
     qvtest::ArchivePeer archive(archiveDir, files);
     qvtest::RetrievePeer peer(files);
