@@ -33,6 +33,8 @@ const char* const kFindFailedToast = "Check the network and the patient name";
 const char* const kRetrieveReadySuffix = " is ready";
 const char* const kRetrieveFailedToast = "Failed to download %s(%s,%s)";
 const char* const kServerPortToast = "Cannot receive DICOM images: port %s is in use by another program";
+const char* const kUnboundedParseToast =
+    "DICOM images cannot be imported, received or retrieved: this installation cannot read them safely (see the log)";
 constexpr int kFullSweepAfterTicks = 300;
 constexpr int kPeerOnlineSeconds = 10;
 constexpr size_t kEchoEntrySize = 100;  // the echo call's buffers, terminator included
@@ -150,6 +152,7 @@ bool dataService::init()
         database = nullptr;
     }
     serverFailureToShow_ = database && database->serverStartFailed();
+    unboundedParseToShow_ = !redIRI::rediri_parseBounded();
     dropOwnServerRows();
     tickCounter = 0;
     updateCalledAETitle();
@@ -202,6 +205,11 @@ void dataService::updateCalledAETitle()
 
 void dataService::onTick(float)
 {
+    if (unboundedParseToShow_) {
+        // Said once; the server did not start for this reason, not for its port.
+        unboundedParseToShow_ = serverFailureToShow_ = false;
+        toast(kUnboundedParseToast, 5.0f);
+    }
     if (serverFailureToShow_ && database) {
         serverFailureToShow_ = false;
         toast(formatString(kServerPortToast, database->serverPort().c_str()), 5.0f);

@@ -161,6 +161,8 @@ private:
     std::chrono::steady_clock::time_point ownAddressesRead_{};
     // The storage server could not start: the first tick (when a scene shows toasts) says so.
     bool serverFailureToShow_ = false;
+    // The bound on DCMTK's parse is not in effect: the first tick says what is refused.
+    bool unboundedParseToShow_ = false;
     // The send task the pump started whose done or failed message has not been handled yet; the
     // pump never starts it a second time.
     uint32_t taskInFlight_ = 0;

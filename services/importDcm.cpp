@@ -152,6 +152,16 @@ void importThread::process(NSUI::NSThreadRequest* request)
 bool importThread::importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& m,
                               std::string& why, int& errorNumber, bool& fresh)
 {
+    // Files from elsewhere are parsed only while DCMTK's parse is bounded (the library logged why
+    // not as it started, and the program says so once).
+    if (!redIRI::rediri_parseBounded()) {
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true))
+            cocos2d::log("import: refused (\"%s\" and every file after it): the bound on DCMTK's parse is not in "
+                         "effect",
+                         path.c_str());
+        return false;
+    }
     // The record says where the file goes: the storage server's folder and, for a plain SOP Instance
     // UID, its file name (anything else keeps the source's own name, made safe).
     reader_.setLanguage(language_.load());

@@ -64,6 +64,13 @@ void setSavePngCallback(SavePngCallback callback);
 // nothing; objects used afterwards fail without calling back.
 void rediri_destroy();
 
+// Whether the bound the library holds DCMTK's parse to (nesting and size of what one file or data
+// set builds) is in effect; checked once as the library starts. When it is not (a DCMTK that
+// calls its own readers directly), the library fails closed: it parses no bytes it did not write
+// itself. The storage server does not start, data sets from peers (query answers, retrieved
+// images) are refused, and the program refuses to import; images already stored still open.
+bool rediri_parseBounded();
+
 // ---- Records ---------------------------------------------------------------------------------
 
 // One stored image, as the storage server and the import describe it: sixteen texts of 256

@@ -36,6 +36,8 @@ namespace {
 std::once_flag g_initOnce;
 std::atomic<bool> g_initialised{false};  // decoders registered and dictionary present
 std::atomic<bool> g_destroyed{false};
+// The bound on DCMTK's parse is in effect (checked as the library starts; tests may say otherwise).
+std::atomic<bool> g_parseBounded{false};
 
 // Guards the callback pointers. Callbacks run under the shared side; installing, clearing and
 // shutdown take the exclusive side, so no callback is running once rediri_destroy has it.
@@ -120,9 +122,13 @@ void initialise() {
   dcmEnableUnknownVRConversion.set(OFTrue);
   // Deep or dense data is refused by the bound inside DCMTK's parse, which holds only while this
   // program's definitions take the place of DCMTK's own.
-  if (!detail::parseBoundLive())
-    detail::logLine("DICOM library: error: the bound on DCMTK's parse is not in effect; deeply nested or dense "
-                    "data can end the program");
+  // Without it the library fails closed: it parses no bytes it did not write itself.
+  const std::string fault = detail::parseBoundFault();
+  g_parseBounded = fault.empty();
+  if (!fault.empty())
+    detail::logLine("DICOM library: error: the bound on DCMTK's parse is not in effect: %s. Importing, receiving, "
+                    "query answers and retrieving are refused; images already stored still open",
+                    fault.c_str());
   // What DCMTK said of the check's refusal is no refusal of the caller's.
   detail::takeDcmtkError();
   // Colour JPEG frames come back as coded; the pixel reader converts YCbCr to RGB itself,
@@ -178,7 +184,14 @@ void rediri_destroy() {
   }
 }
 
+bool rediri_parseBounded() { return detail::libraryReady() && g_parseBounded; }
+
 namespace detail {
+
+void setParseBoundedForTest(bool bounded) {
+  libraryReady();
+  g_parseBounded = bounded;
+}
 
 bool libraryReady() {
   if (g_destroyed) return false;

@@ -20,6 +20,10 @@ namespace detail {
 // rediri_destroy or when DCMTK's data dictionary is missing.
 bool libraryReady();
 
+// Tests: the bound on DCMTK's parse is taken to be in effect or not (rediri_parseBounded), as if
+// the start-up check had found so.
+void setParseBoundedForTest(bool bounded);
+
 // DCMTK's last error line on the calling thread (empty when none), and forgets it. DCMTK's
 // warnings (and, with QV_DCMTK_LOG raised, its other lines) are written to the log callback.
 std::string takeDcmtkError();

@@ -55,8 +55,8 @@ std::atomic<int> g_networkLanguage{0};
 // in blocking mode, one read after another, so the bound must be here, below it.
 class WatchedConnection : public DcmTCPConnection {
  public:
-  WatchedConnection(DcmNativeSocketType fd, SocketWatch& watch, PduDeadlines deadlines)
-      : DcmTCPConnection(fd), m_watch(watch), m_deadlines(deadlines) {
+  WatchedConnection(DcmNativeSocketType fd, SocketWatch& watch, PduDeadlines deadlines, PeerTally* tally)
+      : DcmTCPConnection(fd), m_watch(watch), m_deadlines(deadlines), m_tally(tally) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     m_watch.add(fd);
@@ -83,9 +83,13 @@ class WatchedConnection : public DcmTCPConnection {
     const int fd = socket();
     for (;;) {
       const auto now = std::chrono::steady_clock::now();
-      // Between PDUs (after the request) the next one may take a message timeout to begin.
-      const auto until = m_inPdu || m_first ? m_deadline : now + std::chrono::seconds(m_deadlines.message);
-      const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+      // Between PDUs (after the request) the next one may take a message timeout to begin,
+      // counted from the first read that waits for it.
+      if (!m_inPdu && !m_first && !m_awaiting) {
+        m_awaiting = true;
+        m_deadline = now + std::chrono::seconds(m_deadlines.message);
+      }
+      const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - now).count();
       if (left <= 0) {
         cut();
         errno = ETIMEDOUT;
@@ -99,7 +103,10 @@ class WatchedConnection : public DcmTCPConnection {
     do {
       got = ::recv(fd, buf, nbyte, 0);
     } while (got < 0 && errno == EINTR);
-    if (got > 0) follow(static_cast<const unsigned char*>(buf), static_cast<size_t>(got));
+    if (got > 0) {
+      follow(static_cast<const unsigned char*>(buf), static_cast<size_t>(got));
+      if (m_tally) m_tally->bytes.fetch_add(static_cast<uint64_t>(got), std::memory_order_relaxed);
+    }
     return got;
   }
 
@@ -124,6 +131,7 @@ class WatchedConnection : public DcmTCPConnection {
     if (!m_registered) return;
     m_registered = false;
     m_watch.remove(getSocket());
+    if (m_tally) m_tally->closed();
   }
 
   // Takes note of `n` bytes read: where the PDU being read began, and by when it must be whole.
@@ -133,6 +141,7 @@ class WatchedConnection : public DcmTCPConnection {
         if (m_headerBytes == 0 && !m_first) {
           m_pduStart = std::chrono::steady_clock::now();
           m_deadline = m_pduStart + std::chrono::seconds(m_deadlines.message);
+          m_awaiting = false;
         }
         m_inPdu = true;
         const size_t take = std::min(n, sizeof(m_header) - m_headerBytes);
@@ -178,8 +187,10 @@ class WatchedConnection : public DcmTCPConnection {
   SocketWatch& m_watch;
   bool m_registered = true;
   const PduDeadlines m_deadlines;
+  PeerTally* const m_tally;
   bool m_first = true;  // the association request is being read
   bool m_inPdu = false;
+  bool m_awaiting = false;  // between PDUs, m_deadline is when the next must have begun
   bool m_cut = false;
   unsigned char m_header[6] = {};
   size_t m_headerBytes = 0;
@@ -237,6 +248,8 @@ ServerBounds& currentBounds() {
   static ServerBounds bounds;
   return bounds;
 }
+// The receive budget in force, read by holds as they wait (under g_budgetLock when it changes).
+std::atomic<uint64_t> g_budget{serverBounds().receiveBudget};
 
 // The receive budget's account: bytes held by data sets being received, process-wide.
 std::mutex g_budgetLock;
@@ -252,10 +265,18 @@ std::set<uint64_t> g_waiting;
 
 }  // namespace
 
+uint64_t receiveBudgetFor(uint64_t physical) {
+  const uint64_t alone = 2 * kMaxReceivedDataSetBytes + kReceiveTreeAllowance;
+  return std::max(physical / 4, std::min(alone, physical / 8 * 3));
+}
+
 uint64_t defaultReceiveBudget() {
   const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
-  const uint64_t physical = pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
-  return std::max<uint64_t>(physical / 4, 2 * kMaxReceivedDataSetBytes);
+  return receiveBudgetFor(pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0);
+}
+
+uint64_t largestReceivable(uint64_t budget) {
+  return budget > kReceiveTreeAllowance ? (budget - kReceiveTreeAllowance) / 2 : 0;
 }
 
 uint64_t receiveBudgetUsed() {
@@ -273,7 +294,11 @@ void setServerBounds(const ServerBounds& bounds) {
     std::lock_guard<std::mutex> lock(g_boundsLock);
     currentBounds() = bounds;
   }
-  g_budgetFreed.notify_all();  // a larger budget may make room
+  {
+    std::lock_guard<std::mutex> lock(g_budgetLock);
+    g_budget = bounds.receiveBudget;
+  }
+  g_budgetFreed.notify_all();  // a larger budget may make room, a smaller one end a wait
 }
 
 bool ReceiveHold::holdTotal(uint64_t bytes, uint64_t tree) {
@@ -281,11 +306,12 @@ bool ReceiveHold::holdTotal(uint64_t bytes, uint64_t tree) {
   tree = std::max(tree, m_tree);
   const uint64_t held = m_bytes + m_tree, total = bytes + tree;
   if (total <= held) return true;
-  const uint64_t budget = serverBounds().receiveBudget;
   std::unique_lock<std::mutex> lock(g_budgetLock);
-  // What could never fit is not waited for.
-  if (total > budget) return false;
-  auto fits = [&] { return g_budgetUsed - held + total <= budget; };
+  // What could never fit is not waited for; the budget is read again at each look.
+  auto never = [&] { return total > g_budget; };
+  auto fits = [&] { return g_budgetUsed - held + total <= g_budget; };
+  m_neverFits = never();
+  if (m_neverFits) return false;
   if (!fits()) {
     const auto wait = std::chrono::milliseconds(std::max(m_timeoutMs, 0));
     // A hold without a share keeps nobody waiting, so it may wait whatever the others do.
@@ -294,8 +320,9 @@ bool ReceiveHold::holdTotal(uint64_t bytes, uint64_t tree) {
       g_budgetFreed.notify_all();  // the others look again: all may now be waiting
     }
     const bool room = g_budgetFreed.wait_for(lock, wait, [&] {
-      return fits() || (held > 0 && g_waiting.size() == g_holders && *g_waiting.rbegin() == m_ticket);
+      return fits() || never() || (held > 0 && g_waiting.size() == g_holders && *g_waiting.rbegin() == m_ticket);
     }) && fits();
+    m_neverFits = never();
     if (held > 0) g_waiting.erase(m_ticket);
     if (!room) return false;
   }
@@ -306,6 +333,7 @@ bool ReceiveHold::holdTotal(uint64_t bytes, uint64_t tree) {
   g_budgetUsed += total - held;
   m_bytes = bytes;
   m_tree = tree;
+  m_peak = std::max(m_peak, total);
   return true;
 }
 
@@ -315,7 +343,19 @@ bool ReceiveHold::growTo(uint64_t bytes) {
   return false;
 }
 
-uint64_t ReceiveHold::room() const { return serverBounds().receiveBudget; }
+uint64_t ReceiveHold::room() const { return g_budget; }
+
+bool ReceiveHold::canEverHold(uint64_t bytes) {
+  if (bytes <= mostForBytes()) return true;
+  m_neverFits = true;
+  release();
+  return false;
+}
+
+uint64_t ReceiveHold::mostForBytes() const {
+  const uint64_t budget = g_budget, tree = std::max(m_tree, kReceiveTreeAllowance);
+  return budget > tree ? budget - tree : 0;
+}
 
 void ReceiveHold::release() {
   if (m_bytes + m_tree == 0) return;
@@ -370,7 +410,21 @@ bool SocketWatch::interrupted() const {
 }
 
 DcmTransportConnection* WatchedLayer::createConnection(DcmNativeSocketType openSocket, OFBool) {
-  return new WatchedConnection(openSocket, m_watch, m_deadlines);
+  return connect(openSocket, nullptr);
+}
+
+DcmTransportConnection* WatchedLayer::connect(DcmNativeSocketType openSocket, PeerTally* tally) {
+  return new WatchedConnection(openSocket, m_watch, m_deadlines, tally);
+}
+
+void PeerTally::cut() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (m_fd >= 0) ::shutdown(m_fd, SHUT_RDWR);
+}
+
+void PeerTally::closed() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_fd = -1;
 }
 
 // ---- ClientAssociation -------------------------------------------------------------------------
@@ -664,12 +718,14 @@ enum class Dropped { No, PastLimit, NoRoom };
 // The bytes of one command or data set: its PDVs up to the last one, all of `type` and on one
 // presentation context, at most `limit` bytes. Past the limit it fails, or with `dropped` given
 // frees what it holds and reads the rest of the PDVs without keeping them (*dropped then says why,
-// `bytes` empty). The buffer grows by doubling but never beyond the limit. With a hold, each
-// growth first takes twice the new capacity from the receive budget, waiting for room; without
-// room the data set is dropped alike. Twice: the bytes, and the copies DCMTK's parse makes of
-// their values (it loads every value from a buffer into an allocation of its own), which the
-// tree's charge (kParseNodeBytes a node, charged as DCMTK builds it) leaves out; the buffer and
-// the tree are in memory together while the parse runs.
+// `bytes` empty). The buffer grows by a quarter (at least the fragment), never beyond the limit.
+// With a hold, the share for the bytes is, after each fragment, the buffer's capacity and its
+// size again: the copies DCMTK's parse makes of the values (it loads every value from a buffer
+// into an allocation of its own), which the tree's charge (kParseNodeBytes a node, charged as
+// DCMTK builds it) leaves out, and which are in memory beside the buffer while the parse runs.
+// The same covers the old buffer beside the new one while a growth moves the bytes. A growth that
+// would pass what the budget can ever give grows only as far as half of it. Without room the data
+// set is dropped alike.
 OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size_t limit,
                    T_ASC_PresentationContextID& pid, std::vector<unsigned char>& bytes, Dropped* dropped = nullptr,
                    ReceiveHold* hold = nullptr) {
@@ -699,15 +755,19 @@ OFCondition gather(T_ASC_Association* assoc, int timeout, DUL_DATAPDV type, size
       if (hold) hold->release();
       continue;
     }
-    if (bytes.size() + length > bytes.capacity()) {
-      const size_t capacity = std::min(limit, std::max(bytes.capacity() * 2, bytes.size() + length));
-      if (hold && !hold->growTo(2 * uint64_t(capacity))) {
-        pastLimit = Dropped::NoRoom;
-        std::vector<unsigned char>().swap(bytes);
-        continue;
-      }
-      bytes.reserve(capacity);
+    const size_t needed = bytes.size() + length;
+    size_t capacity = bytes.capacity();
+    if (needed > capacity) {
+      capacity = std::min(limit, std::max(needed, bytes.size() + bytes.size() / 4));
+      if (hold) capacity = static_cast<size_t>(std::min<uint64_t>(capacity, std::max<uint64_t>(needed, hold->mostForBytes() / 2)));
     }
+    // The bytes arrived so far are held twice in the end (DCMTK's copy).
+    if (hold && (!hold->canEverHold(2 * uint64_t(needed)) || !hold->growTo(uint64_t(capacity) + needed))) {
+      pastLimit = Dropped::NoRoom;
+      std::vector<unsigned char>().swap(bytes);
+      continue;
+    }
+    if (capacity > bytes.capacity()) bytes.reserve(capacity);
     const unsigned char* data = static_cast<const unsigned char*>(pdv.data);
     if (length > 0) bytes.insert(bytes.end(), data, data + length);
   }
@@ -777,6 +837,11 @@ Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_Presentation
                        DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit,
                        ReceiveHold* hold) {
   dataset = nullptr;
+  if (!rediri_parseBounded()) {
+    // Nothing a peer sends is handed to DCMTK unbounded; the association cannot go on.
+    why = "the data set is not parsed: the bound on DCMTK's parse is not in effect";
+    return Receipt::Failed;
+  }
   std::vector<unsigned char> bytes;
   T_ASC_PresentationContextID pid = 0;
   Dropped dropped = Dropped::No;
@@ -792,8 +857,13 @@ Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_Presentation
     return Receipt::TooLarge;
   }
   if (dropped == Dropped::NoRoom) {
-    why = "no room within " + std::to_string(serverBounds().receiveBudget) +
-          " bytes for the data sets being received at once";
+    const uint64_t budget = hold->room();
+    if (hold->neverFits())
+      why = "it needs more memory than the " + std::to_string(budget) +
+            " bytes this workstation lets the data sets being received take (the largest it receives is " +
+            std::to_string(largestReceivable(budget)) + " bytes)";
+    else
+      why = "no room within " + std::to_string(budget) + " bytes for the data sets being received at once";
     return Receipt::TooLarge;
   }
   T_ASC_PresentationContext context;

@@ -28,6 +28,7 @@
 #include <dcmtk/ofstd/ofcond.h>
 
 #include <cstdint>
+#include <string>
 
 namespace redIRI {
 namespace detail {
@@ -113,9 +114,11 @@ class ParseBound {
 // after one hostile file or peer). Nothing for other refusals.
 void giveBackRefusedTree(const OFCondition& refusal);
 
-// Whether the bound is in effect: DCMTK parses 200 nested levels from memory and must come back
-// with the bound's refusal. Cheap (a few kilobytes).
+// Whether the bound is in effect: DCMTK's own readers are found to forward to, and DCMTK parses
+// 200 nested levels from memory and comes back with the bound's refusal. Cheap (a few kilobytes).
 bool parseBoundLive();
+// The same check: "" when the bound is in effect, else what failed.
+std::string parseBoundFault();
 
 }  // namespace detail
 }  // namespace redIRI

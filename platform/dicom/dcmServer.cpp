@@ -4,11 +4,23 @@
 // request, within a PDU or between messages, thus holds one slot for at most one deadline (the
 // whole request within the ACSE timeout, each PDU within the DIMSE timeout and a minimum rate, see
 // kMinPeerRate; DIMSE between messages) and delays nobody else. Slots are bounded in all and per
-// peer address (see kServerMaxConnections); a connection beyond them, or one whose thread cannot
-// be started, is refused at once with an A-ASSOCIATE-RJ (transient, local limit exceeded), written
-// by the listener without waiting for the request. Workers wait for requests in short slices so a
-// stop is seen at once when they are idle; a worker busy with a message may finish it within one
-// DIMSE timeout before its connection is cut.
+// peer address (see kServerMaxConnections).
+//
+// A peer that sends slowly but steadily meets every deadline, so peers enough of them could hold
+// every slot for as long as they like. When every slot is taken, a new connection therefore takes
+// one over: the address holding the most connections gives up the one of them that moved the
+// fewest bytes over the last 5 to 10 s (kRateWindowSeconds), provided that address holds at least
+// two more than the newcomer's. A sender from an address with few connections is thus always
+// served, an address can never make room for itself by cutting its own connections, and two
+// addresses do not take a slot back and forth. A connection in its first 2 s (kTakeoverGraceMs)
+// is never cut, nor more than kMaxBeingCut at once. Nothing is cut while a slot is free: a large
+// image over a slow link arrives whenever the server has room.
+//
+// A connection beyond these bounds, or one whose thread cannot be started (no thread, no memory),
+// is refused at once with an A-ASSOCIATE-RJ (transient, local limit exceeded), written by the
+// listener without waiting for the request. Workers wait for requests in short slices so a stop
+// is seen at once when they are idle; a worker busy with a message may finish it within one DIMSE
+// timeout before its connection is cut.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/diutil.h>
@@ -55,6 +67,8 @@ const int kMaxLingering = 64;
 // (EMFILE, ENFILE): the waiting connection keeps the listening socket readable, so polling it
 // again at once would spin until a connection ends and frees one.
 const int kOutOfDescriptorsPauseMs = 500;
+// Connections cut to make room that may be closing at once; beyond them a new one is refused.
+const int kMaxBeingCut = 16;
 const char* const kIncomingFolder = ".incoming/";
 
 // DCMTK reads an association request only from a socket it accepted itself or from the one set in
@@ -64,6 +78,7 @@ const char* const kIncomingFolder = ".incoming/";
 // read), which takes no time on the network.
 std::mutex g_handoverLock;
 thread_local int t_handingOver = -1;  // the socket this thread is handing over, while it holds the lock
+thread_local detail::PeerTally* t_tally = nullptr;  // the tally of the connection this thread serves
 
 void endHandover() {
   if (t_handingOver < 0) return;
@@ -81,7 +96,8 @@ class HandoverLayer : public detail::WatchedLayer {
   }
   DcmTransportConnection* createConnection(DcmNativeSocketType openSocket, OFBool secure) override {
     if (t_handingOver == static_cast<int>(openSocket)) endHandover();
-    DcmTransportConnection* connection = WatchedLayer::createConnection(openSocket, secure);
+    (void)secure;
+    DcmTransportConnection* connection = connect(openSocket, t_tally);
     // No single read or write waits longer than the server's timeouts (ACSE and DIMSE alike)
     // rather than DCMTK's process-wide 60 s, set as the connection is made: DCMTK times the
     // start of a PDU but not the rest of it, so a peer that stops halfway through its request or
@@ -97,9 +113,25 @@ class HandoverLayer : public detail::WatchedLayer {
   int m_dimseTimeout = detail::kServerDimseTimeout;  // s
 };
 
+using Clock = std::chrono::steady_clock;
+
+// One connection and its thread. All but the tally's count are guarded by the run's lock.
 struct Worker {
+  Worker(int fd, const std::string& from) : tally(fd), address(from), started(Clock::now()) {
+    mark[0] = mark[1] = {0, started};
+  }
   std::thread thread;
   std::atomic<bool> done{false};
+  detail::PeerTally tally;
+  const std::string address;
+  const Clock::time_point started;
+  bool cut = false;  // cut to make room: no longer counted in the slots
+  // The bytes read by two moments kRateWindowSeconds apart (the listener moves them on): how
+  // fast the connection moved bytes is judged since the older.
+  struct Mark {
+    uint64_t bytes;
+    Clock::time_point at;
+  } mark[2];
 };
 
 // A refused connection: the rejection is written; what the peer still sends is read and dropped.
@@ -122,12 +154,14 @@ struct Run {
   std::atomic<bool> stopping{false};
   std::thread listener;
 
-  std::mutex lock;  // guards workers, active and perAddress
+  std::mutex lock;  // guards workers, active, beingCut and perAddress
   std::condition_variable idle;
   std::list<std::unique_ptr<Worker>> workers;
-  int active = 0;                         // connections being served
-  std::map<std::string, int> perAddress;  // the same, by peer address
+  int active = 0;                         // connections being served, those cut not counted
+  int beingCut = 0;                       // connections cut to make room whose threads still run
+  std::map<std::string, int> perAddress;  // the connections counted in `active`, by peer address
   std::vector<Lingering> lingering;       // the listener's own
+  Clock::time_point nextMark;             // the listener's own
 };
 
 std::string peerOf(T_ASC_Association* assoc) {
@@ -286,17 +320,20 @@ bool negotiate(Run& run, T_ASC_Association*& assoc, const std::string& peer) {
 
 // A connection's thread: reads the association request (waiting at most the ACSE timeout for
 // it), negotiates and serves the association. Owns `fd`.
-void serveConnection(Run& run, int fd, const std::string& address) {
+void serveConnection(Run& run, Worker& worker, int fd, const std::string& address) {
   T_ASC_Association* assoc = nullptr;
   OFCondition cond;
   {
     g_handoverLock.lock();
     t_handingOver = fd;
+    t_tally = &worker.tally;
     dcmExternalSocketHandle.set(fd);
     cond = ASC_receiveAssociation(run.net, &assoc, ASC_DEFAULTMAXPDU, nullptr, nullptr, OFFalse, DUL_NOBLOCK, 0);
+    t_tally = nullptr;
     if (t_handingOver == fd) {
       // DCMTK gave up before it took the socket.
       endHandover();
+      worker.tally.closed();
       ::close(fd);
     }
   }
@@ -318,7 +355,7 @@ const unsigned char kLimitRejection[10] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x04, 0
 void refuse(Run& run, int fd) {
   (void)::send(fd, kLimitRejection, sizeof(kLimitRejection), MSG_NOSIGNAL | MSG_DONTWAIT);
   ::shutdown(fd, SHUT_WR);
-  if (run.lingering.size() >= static_cast<size_t>(kMaxLingering)) {
+  if (run.lingering.size() >= static_cast<size_t>(kMaxLingering) || run.lingering.capacity() < kMaxLingering) {
     ::close(fd);
     return;
   }
@@ -346,13 +383,19 @@ void tendLingering(Run& run, const std::vector<pollfd>& polled, bool all) {
   }
 }
 
-// Gives back the slot of a connection from `address` and logs the count left.
+// Gives back the slot of a connection from `address` (none when it was cut to make room) and logs
+// the count left.
 void giveBack(Run& run, const std::string& address, Worker* worker, bool started) {
   int open;
   {
     std::lock_guard<std::mutex> lock(run.lock);
-    open = --run.active;
-    if (--run.perAddress[address] <= 0) run.perAddress.erase(address);
+    if (worker->cut) {
+      --run.beingCut;
+      open = run.active;
+    } else {
+      open = --run.active;
+      if (--run.perAddress[address] <= 0) run.perAddress.erase(address);
+    }
     if (started) {
       worker->done = true;
       run.idle.notify_all();
@@ -366,23 +409,63 @@ void giveBack(Run& run, const std::string& address, Worker* worker, bool started
 // What became of one look at the queue of waiting connections.
 enum class Accepted { One, None, OutOfDescriptors };
 
-// Starts the thread of a counted connection; false (nothing started) when it cannot be.
+// Starts the thread of a counted connection; false (nothing started) when it cannot be, for want
+// of a thread or of memory.
 bool startWorker(Run& run, Worker* worker, int fd, const std::string& address) {
   try {
     if (run.failedStartsLeft > 0) {
       --run.failedStartsLeft;
+      if (run.bounds.outOfMemory) throw std::bad_alloc();
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     }
-    worker->thread = std::thread([&run, fd, address, worker] {
-      serveConnection(run, fd, address);
-      giveBack(run, address, worker, true);
+    worker->thread = std::thread([&run, fd, worker] {
+      serveConnection(run, *worker, fd, worker->address);
+      giveBack(run, worker->address, worker, true);
     });
     return true;
-  } catch (const std::system_error& e) {
+  } catch (const std::exception& e) {
     detail::logLine("DICOM server: connection from %s refused: its thread cannot be started: %s", address.c_str(),
                     e.what());
     return false;
   }
+}
+
+// Moves the marks the connections' rates are judged by on, every kRateWindowSeconds.
+void markRates(Run& run) {
+  const Clock::time_point now = Clock::now();
+  if (now < run.nextMark) return;
+  run.nextMark = now + std::chrono::seconds(detail::kRateWindowSeconds);
+  std::lock_guard<std::mutex> lock(run.lock);
+  for (auto& w : run.workers) {
+    w->mark[0] = w->mark[1];
+    w->mark[1] = {w->tally.bytes.load(std::memory_order_relaxed), now};
+  }
+}
+
+// With every slot taken, the connection a newcomer from `address` takes over (see the top of this
+// file), or none; called under the run's lock. `rate` is set to its bytes per second.
+Worker* slotToTakeOver(Run& run, const std::string& address, uint64_t& rate) {
+  if (run.beingCut >= kMaxBeingCut) return nullptr;
+  int most = 0;
+  for (const auto& entry : run.perAddress) most = std::max(most, entry.second);
+  const auto own = run.perAddress.find(address);
+  if (most < (own == run.perAddress.end() ? 0 : own->second) + 2) return nullptr;
+  const Clock::time_point now = Clock::now();
+  Worker* slowest = nullptr;
+  for (auto& w : run.workers) {
+    if (w->cut || w->done || now - w->started < std::chrono::milliseconds(run.bounds.takeoverGraceMs)) continue;
+    const auto counted = run.perAddress.find(w->address);
+    if (counted == run.perAddress.end() || counted->second != most) continue;
+    const long long ms = std::max<long long>(
+        1, std::chrono::duration_cast<std::chrono::milliseconds>(now - w->mark[0].at).count());
+    const uint64_t moved = w->tally.bytes.load(std::memory_order_relaxed) - w->mark[0].bytes;
+    const uint64_t perSecond = moved * 1000 / uint64_t(ms);
+    if (!slowest || perSecond < rate) {
+      slowest = w.get();
+      rate = perSecond;
+    }
+  }
+  return slowest;
 }
 
 // Takes one waiting connection off the queue: refuses it when the slots are taken or its thread
@@ -396,33 +479,58 @@ Accepted acceptOne(Run& run, int listenFd) {
     return errno == EINTR || errno == ECONNABORTED ? Accepted::One : Accepted::None;
   }
   char text[INET_ADDRSTRLEN] = {0};
-  const std::string address =
+  const char* address =
       from.sin_family == AF_INET && ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text)) ? text : "?";
 
   int open = 0, fromAddress = 0;
   Worker* worker = nullptr;
-  {
+  Worker* victim = nullptr;
+  uint64_t victimRate = 0;
+  int victimsHeld = 0;
+  try {
     std::lock_guard<std::mutex> lock(run.lock);
     open = run.active;
     auto counted = run.perAddress.find(address);
     fromAddress = counted == run.perAddress.end() ? 0 : counted->second;
-    if (open < run.bounds.maxConnections && fromAddress < run.bounds.maxPerAddress) {
-      open = ++run.active;
-      ++run.perAddress[address];
-      run.workers.push_back(std::make_unique<Worker>());
-      worker = run.workers.back().get();
+    if (fromAddress < run.bounds.maxPerAddress) {
+      if (open >= run.bounds.maxConnections) victim = slotToTakeOver(run, address, victimRate);
+      if (open < run.bounds.maxConnections || victim) {
+        run.workers.push_back(std::make_unique<Worker>(fd, address));
+        worker = run.workers.back().get();
+        ++run.perAddress[address];
+        ++run.active;
+      }
+      if (victim) {
+        victim->cut = true;
+        ++run.beingCut;
+        --run.active;
+        victimsHeld = run.perAddress[victim->address]--;
+      }
+      open = run.active;
     }
-  }
-  if (!worker) {
-    if (open >= run.bounds.maxConnections)
-      detail::logLine("DICOM server: connection from %s refused: %d connections already open", address.c_str(), open);
-    else
-      detail::logLine("DICOM server: connection from %s refused: %d connections from that address already open",
-                      address.c_str(), fromAddress);
+  } catch (const std::exception& e) {
+    // No memory to count it: nothing was counted.
+    detail::logLine("DICOM server: connection from %s refused: %s", address, e.what());
     refuse(run, fd);
     return Accepted::One;
   }
-  detail::logLine("DICOM server: connection from %s, %d open", address.c_str(), open);
+  if (!worker) {
+    if (open >= run.bounds.maxConnections)
+      detail::logLine("DICOM server: connection from %s refused: %d connections already open", address, open);
+    else
+      detail::logLine("DICOM server: connection from %s refused: %d connections from that address already open",
+                      address, fromAddress);
+    refuse(run, fd);
+    return Accepted::One;
+  }
+  if (victim) {
+    detail::logLine("DICOM server: connection from %s cut to make room for one from %s: it moved %llu bytes/s, "
+                    "the fewest of the %d from its address, which holds the most of the %d slots",
+                    victim->address.c_str(), address, static_cast<unsigned long long>(victimRate), victimsHeld,
+                    run.bounds.maxConnections);
+    victim->tally.cut();
+  }
+  detail::logLine("DICOM server: connection from %s, %d open", address, open);
   if (!startWorker(run, worker, fd, address)) {
     giveBack(run, address, worker, false);
     refuse(run, fd);
@@ -435,8 +543,10 @@ void listen(Run& run) {
   std::vector<pollfd> polled;
   std::chrono::steady_clock::time_point pausedUntil{};
   bool outOfDescriptors = false;  // logged once until an accept succeeds again
+  run.lingering.reserve(kMaxLingering);  // refusing never allocates
   while (!run.stopping) {
     reapWorkers(run);
+    markRates(run);
     // While paused the listening socket is left out: its waiting connection keeps it readable.
     const bool paused = std::chrono::steady_clock::now() < pausedUntil;
     polled.assign(1, pollfd{paused ? -1 : fd, POLLIN, 0});
@@ -483,6 +593,10 @@ bool dcmServer::Core::begin() {
   std::lock_guard<std::mutex> guard(runLock);
   if (ended || !detail::networkReady()) return false;
   if (run) return true;
+  if (!rediri_parseBounded()) {
+    detail::logLine("DICOM server: not started: the bound on DCMTK's parse is not in effect, so no image is received");
+    return false;
+  }
 
   auto next = std::make_unique<Run>();
   std::string portText, addressList;
@@ -537,7 +651,8 @@ void dcmServer::Core::stop() {
   run->listener.join();
   {
     std::unique_lock<std::mutex> lock(run->lock);
-    run->idle.wait_for(lock, std::chrono::seconds(run->bounds.dimseTimeout + 1), [this] { return run->active == 0; });
+    run->idle.wait_for(lock, std::chrono::seconds(run->bounds.dimseTimeout + 1),
+                       [this] { return run->active == 0 && run->beingCut == 0; });
   }
   // Whatever is still blocked on a peer that stopped talking is cut off now.
   run->watch.interrupt();

@@ -5,6 +5,7 @@
 #include <dcmtk/dcmdata/dcwcache.h>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,6 +258,9 @@ void fillStoredRecord(DicomFile& file, const std::string& sopUid, const std::str
 namespace {
 
 std::atomic<size_t> g_receivedDataSetLimit{kMaxReceivedDataSetBytes};
+// A data set that held this much gives its memory back to the system when it is gone (small
+// images are not worth a walk over the heap).
+const uint64_t kGiveBackAfterBytes = uint64_t(32) << 20;
 
 std::string trimmedUid(const char* uid) {
   std::string out = uid ? uid : "";
@@ -297,6 +301,17 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
   T_ASC_PresentationContextID dataPresId = presId;
   std::string why;
   ReceiveHold hold(dimseTimeout * 1000);  // until the data set is answered and gone
+  // A large data set's memory goes back to the system before its share of the budget goes back
+  // to the others: the allocator would keep it (in this thread's arena, which another thread's
+  // data set does not reuse), and the process would hold more than the budget says, and keep it
+  // once the associations end. Declared after the hold, ended before it, after everything below.
+  struct GiveBack {
+    ReceiveHold& hold;
+    ~GiveBack() {
+      if (hold.peak() >= kGiveBackAfterBytes) ::malloc_trim(0);
+      hold.release();
+    }
+  } giveBack{hold};
   ChargedParses charged(hold);            // the data set's tree and the file's read back
   const Receipt receipt = receiveDataSet(assoc, dimseTimeout, dataPresId, dataset, why, g_receivedDataSetLimit,
                                          PastLimit::Drop, &hold);

@@ -1,13 +1,18 @@
 // A second copy of the program on one machine: the storage server's port is already taken. The
 // library opens and works on without the server, the failure is logged, the user is told once in
-// a toast, and nothing claims the server runs.
+// a toast, and nothing claims the server runs. Or the bound on DCMTK's parse is not in effect: the
+// server does not start, nothing is imported, the user is told so once, and stored images open.
 #include "support/ServiceFixture.h"
 
 #include "../../platform/dicom/tests/support/DicomTestData.h"
+#include "../../platform/dicom/tests/support/LoopbackPorts.h"
 #include "DicomSeriesWriter.h"
 #include "NSDBDataModel.h"
 #include "dcmLib.h"
+#include "dcmLibrary.h"
 #include "importDcm.h"
+
+#include <algorithm>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -102,6 +107,67 @@ TEST_F(ServerPortTest, ATakenPortIsReportedOnceAndTheLibraryWorksOn)
     EXPECT_TRUE(waitFor([&] { return images() == 1; }, 10000));
     importer->stop();
     importer->release();
+}
+
+// The library as if its start-up check had found the bound on DCMTK's parse bypassed.
+class UnboundedParseTest : public ServiceFixture {
+protected:
+    void SetUp() override
+    {
+        redIRI::detail::setParseBoundedForTest(false);
+        ServiceFixture::SetUp();
+    }
+    void TearDown() override
+    {
+        ServiceFixture::TearDown();
+        redIRI::detail::setParseBoundedForTest(true);
+    }
+    void configureDatabase(dicomDB* db) override { db->setServerPortForTest(std::to_string(qvtest::freePort())); }
+    qvtest::CallbackCapture log_;
+};
+
+TEST_F(UnboundedParseTest, NothingFromElsewhereIsParsedAndStoredImagesStillOpen)
+{
+    dicomDB* db = service->getDatabase();
+    ASSERT_NE(db, nullptr);
+    EXPECT_TRUE(db->isReady());
+    EXPECT_FALSE(db->isServerRunning());
+    EXPECT_TRUE(log_.logged("DICOM server: not started: the bound on DCMTK's parse is not in effect"));
+    ASSERT_TRUE(waitFor([this] { return !toasts.empty(); }, 5000));
+    step(3 * 60);
+    ASSERT_EQ(toasts.size(), 1u) << "said once, and not as a port in use";
+    EXPECT_NE(toasts[0].find("cannot be imported, received or retrieved"), std::string::npos) << toasts[0];
+
+    qvgen::ImageSpec spec;
+    spec.columns = 8;
+    spec.rows = 8;
+    spec.patientName = "NOT^BOUNDED";
+    const fs::path source = base_ / "source" / "image.dcm";
+    fs::create_directories(source.parent_path());
+    std::string error;
+    ASSERT_TRUE(qvgen::writeDicomFile(source.string(), spec, &error)) << error;
+    std::mutex linesLock;
+    std::vector<std::string> lines;
+    cocos2d::setLogSink([&](const std::string& line) {
+        std::lock_guard<std::mutex> lock(linesLock);
+        lines.push_back(line);
+    });
+    importDcm* importer = importDcm::create();
+    importer->retain();
+    importer->setRoot(db->getDicomRoot());
+    importer->importFolder(source.string());
+    importer->importFolder(source.string());
+    EXPECT_TRUE(waitFor([&] { return !importer->isBusy() && importer->getFinishedCount() == 2; }, 10000));
+    EXPECT_EQ(importer->getCopiedCount(), 0);
+    importer->stop();
+    importer->release();
+    cocos2d::setLogSink(nullptr);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("import: refused") != std::string::npos; }),
+              1);
+    // A file of the library's own still opens.
+    redIRI::dcmReadTag reader;
+    EXPECT_TRUE(reader.setFile(source.string().c_str()));
 }
 
 }  // namespace

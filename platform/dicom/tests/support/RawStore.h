@@ -7,6 +7,7 @@
 #include <dcmtk/dcmnet/assoc.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,29 @@ std::string sendRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID p
 // the answer as sendRawStore does.
 std::string finishRawStore(T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
                            const std::vector<uint8_t>& rest);
+
+// An association spoken byte by byte over a TCP connection from any loopback address (DCMTK's own
+// requesting side always connects from 127.0.0.1): one presentation context, explicit VR little
+// endian. Closed when it ends.
+class RawAssociation {
+ public:
+  RawAssociation() = default;
+  ~RawAssociation();
+  RawAssociation(const RawAssociation&) = delete;
+  RawAssociation& operator=(const RawAssociation&) = delete;
+  // Connects from `source` to 127.0.0.1:port and negotiates `sopClass`; false with the reason.
+  bool open(const std::string& source, int port, const std::string& sopClass, std::string& error);
+  // One PDV in a PDU of its own; false once the connection failed.
+  bool pdv(bool command, const std::vector<uint8_t>& bytes, bool last);
+  // The C-STORE request's command, then the first `dataSet` bytes as one PDV, not the last.
+  bool beginStore(const std::string& sopInstance, const std::vector<uint8_t>& dataSet);
+  // The rest as the last PDV; the answer as sendRawStore gives it.
+  std::string finishStore(const std::vector<uint8_t>& rest);
+
+ private:
+  int m_fd = -1;
+  std::string m_sopClass;
+  uint16_t m_messageId = 1;
+};
 
 }  // namespace qvtest
