@@ -236,7 +236,7 @@ NSUI::NSLayout* isActorOverlay::getCornerLayout(int corner)
         c->layout->setLocalZOrder(kOverlayZOrder);
         c->layout->setVisible(m_allVisible);
         c->layout->setLayoutType(cocos2d::ui::Layout::Type::VERTICAL);
-        c->layout->setContentSize(cocos2d::Size(float(m_rowWidth), float((c->rowCount + 1) * m_rowHeight)));
+        sizeCorner(*c);
         addChildNode(c->layout);
     }
     return c->layout;
@@ -269,7 +269,22 @@ isNodeOverlaySprite* isActorOverlay::addTopRightButton()
     addItem(*cornerFor(OVERLAY_TOP_RIGHT), button, button);
     button->setRenderWindow(m_renderWindow);
     button->setButtonHeight(float(m_rowHeight));
+    sizeCorner(*cornerFor(OVERLAY_TOP_RIGHT));
     return button;
+}
+
+void isActorOverlay::sizeCorner(Corner& c) const
+{
+    float total = 0.0f;
+    for (NSUI::NSLayout* row : c.rows) {
+        int height = m_rowHeight;
+        for (cocos2d::Node* child : row->getChildren())
+            if (auto* button = dynamic_cast<isNodeOverlaySprite*>(child))
+                height = std::max(height, button->getButtonHeight());
+        row->setContentSize(cocos2d::Size(float(m_rowWidth), float(height)));
+        total += float(height);
+    }
+    c.layout->setContentSize(cocos2d::Size(float(m_rowWidth), total));
 }
 
 void isActorOverlay::addCornerRow(int corner)
@@ -282,7 +297,7 @@ void isActorOverlay::addCornerRow(int corner)
     Corner& c = *cornerFor(corner);
     makeRow(corner);
     ++c.rowCount;
-    c.layout->setContentSize(cocos2d::Size(float(m_rowWidth), float((c.rowCount + 1) * m_rowHeight)));
+    sizeCorner(c);
 }
 
 cocos2d::Node* isActorOverlay::findItem(const std::string& name) const
@@ -359,14 +374,9 @@ void isActorOverlay::updateLayout()
         else if (item.overlay->getKind() == isNodeOverlay::KindButton)
             static_cast<isNodeOverlaySprite*>(item.overlay)->setButtonHeight(float(m_rowHeight));
     }
-    const cocos2d::Size rowSize{float(m_rowWidth), float(m_rowHeight)};
-    for (Corner& c : m_corners) {
-        if (!c.layout)
-            continue;
-        c.layout->setContentSize(cocos2d::Size(rowSize.width, rowSize.height * float(c.rows.size())));
-        for (NSUI::NSLayout* row : c.rows)
-            row->setContentSize(rowSize);
-    }
+    for (Corner& c : m_corners)
+        if (c.layout)
+            sizeCorner(c);
     for (isNodeOverlayText* label : m_edgeLabels)
         if (label)
             label->setFontSize(float(m_fontSize));

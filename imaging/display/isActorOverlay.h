@@ -121,6 +121,9 @@ private:
     Corner* cornerFor(int corner);
     const Corner* cornerFor(int corner) const;
     NSUI::NSLayout* makeRow(int corner);
+    // Sizes the corner's rows (rowWidth by rowHeight, or as tall as a button of the row needs)
+    // and the corner layout to hold them all.
+    void sizeCorner(Corner& corner) const;
     void addItem(Corner& corner, cocos2d::Node* node, isNodeOverlay* overlay);
     void forgetAll();
     void addCornerBoxes(cocos2d::Node* host, std::vector<cocos2d::Rect>& boxes) const;

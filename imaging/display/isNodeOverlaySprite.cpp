@@ -3,6 +3,9 @@
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace isImageSDK {
 
 namespace {
@@ -31,6 +34,7 @@ bool isNodeOverlaySprite::init()
     if (!cocos2d::ui::Button::init())
         return false;
     m_height = 10;
+    m_rowHeight = 10.0f;
     m_nativeHeight = 10;
     m_notificationId = NOTIFY_NONE;
     m_kind = KindButton;
@@ -83,7 +87,10 @@ void isNodeOverlaySprite::setup(const std::string& normalImage, const std::strin
         break;
     }
     loadTextures(normalImage, pressedImage, disabledImage, TextureResType::LOCAL);
+    m_picture = normalImage;
     m_nativeHeight = static_cast<int>(getNormalTextureSize().height);
+    // Sized before its picture was known: sized again for it.
+    setButtonHeight(m_rowHeight);
     if (m_renderWindow)
         setGlobalZOrder(static_cast<float>(m_renderWindow->getHostNode()->getLocalZOrder() + 1));
     if (auto* layout = dynamic_cast<cocos2d::ui::Layout*>(getParent()))
@@ -92,13 +99,25 @@ void isNodeOverlaySprite::setup(const std::string& normalImage, const std::strin
 
 void isNodeOverlaySprite::setButtonHeight(float h)
 {
-    m_height = static_cast<int>(h);
+    m_rowHeight = h;
+    // The picture fills 0.8 of its row, and never less than a control a mouse hits easily: a
+    // row of overlay text alone (24 to 34 units) would draw it a third of that.
+    const float side = std::max(h * 0.8f, kMinimumPicture);
+    m_height = static_cast<int>(std::ceil(side / 0.8f));
     // A missing picture has no height: keep the button unscaled rather than divide by zero.
-    const float scale =
-        m_nativeHeight > 0 ? static_cast<float>(m_height) / static_cast<float>(m_nativeHeight) * 0.8f : 1.0f;
+    const cocos2d::Size native = getNormalTextureSize();
+    if (native.width <= 0.0f || native.height <= 0.0f) {
+        setScale(1.0f);
+        setTouchScaled(1.0f);
+        m_contentSize = cocos2d::Size(side, side);
+        return;
+    }
+    const float scale = side / native.height;
     setScale(scale);
-    setTouchScaled(scale > 0.0f ? 1.0f / scale : 1.0f);
-    m_contentSize = cocos2d::Size(static_cast<float>(m_height) * 1.5f, static_cast<float>(m_height));
+    // The box is the drawn picture, so rows and the texts beside it make room for what is seen;
+    // the touch area is the square of the row around it.
+    m_contentSize = native;
+    setTouchScaled(static_cast<float>(m_height) / side);
 }
 
 void isNodeOverlaySprite::onNotification(cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data)
@@ -108,6 +127,7 @@ void isNodeOverlaySprite::onNotification(cocos2d::Ref*, unsigned int id, NSUI::N
     case NOTIFY_FRAME_PLAY_STATE: {
         const char* image = value > 0 ? kPauseImage : kPlayImage;
         loadTextures(image, image, "", TextureResType::LOCAL);
+        m_picture = image;
         break;
     }
     case NOTIFY_FRAME_PLAY_BUTTON_VISIBLE:

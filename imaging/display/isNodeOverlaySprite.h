@@ -32,12 +32,17 @@ public:
     // role gives a button that follows nothing and posts nothing.
     void setup(const std::string& normalImage, const std::string& pressedImage, unsigned int role,
                const std::string& disabledImage);
-    // Scales the button to 0.8 of a row of height h (window units) keeping its touch area at
-    // the unscaled size; the content size becomes (1.5 h, h).
+    // The smallest picture drawn, in window units: a control a mouse hits easily.
+    static constexpr float kMinimumPicture = 32.0f;
+    // Sizes the button for a row of height h (window units): its picture is drawn 0.8 of the row
+    // high, at least kMinimumPicture; the button's box is the drawn picture, its touch area the
+    // square of the row around it, and getButtonHeight the row it needs (at least h).
     void setButtonHeight(float h);
     const cocos2d::Size& getContentSize() const override { return m_contentSize; }
     int getButtonHeight() const { return m_height; }
     int getNativeHeight() const { return m_nativeHeight; }
+    // The picture shown ("imageSDK/play.png" or "imageSDK/pause.png" for play/pause).
+    const std::string& getPicture() const { return m_picture; }
 
     void onNotification(cocos2d::Ref* sender, unsigned int id, NSUI::NSNotificationData* data);
     bool onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event) override;
@@ -47,7 +52,9 @@ private:
 
     isRenderWindowHost* m_renderWindow = nullptr;
     int m_height = 10;
+    float m_rowHeight = 10.0f;  // the row height asked for
     int m_nativeHeight = 10;
+    std::string m_picture;
     cocos2d::Size m_contentSize;
 };
 

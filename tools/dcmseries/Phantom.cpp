@@ -424,7 +424,9 @@ ImageSpec Phantom::imageSpec(int k) const
         image.extra.push_back({{0x0020, 0x1041}, decimalString(dot(position, normal_))});
     if (ct && !spec_.rgb)
         image.extra.push_back({{0x0028, 0x1054}, "HU"});
-    if (spec_.rgb)  // colour pixels: a secondary capture
+    if (spec_.multiFrame && spec_.modality == "US")  // an ultrasound cine loop
+        image.extra.push_back({{0x0008, 0x0016}, UID_UltrasoundMultiframeImageStorage});
+    else if (spec_.rgb)  // colour pixels: a secondary capture
         image.extra.push_back({{0x0008, 0x0016}, UID_SecondaryCaptureImageStorage});
     if (!spec_.characterSet.empty())
         image.extra.push_back({{0x0008, 0x0005}, spec_.characterSet});

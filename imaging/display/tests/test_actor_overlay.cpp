@@ -94,7 +94,8 @@ TEST_F(Overlay, CornersGrowRowByRowAsTheViewerBuildsThem)
     EXPECT_EQ(overlay->getCornerRows(OVERLAY_TOP_RIGHT)[0]->getLayoutType(), cocos2d::ui::Layout::Type::RIGHT_ROW);
     EXPECT_EQ(overlay->getCornerRows(OVERLAY_TOP_LEFT)[0]->getLayoutType(), cocos2d::ui::Layout::Type::RELATIVE);
     EXPECT_EQ(button->getParent(), overlay->getCornerRows(OVERLAY_TOP_RIGHT)[0]);
-    EXPECT_EQ(button->getButtonHeight(), 34);
+    EXPECT_EQ(button->getButtonHeight(), 40);  // its picture drawn 32 high
+    EXPECT_EQ(overlay->getCornerRows(OVERLAY_TOP_RIGHT)[0]->getContentSize().height, 40.0f);
     overlay->addCornerText(OVERLAY_BOTTOM_RIGHT, "x");
     overlay->addCornerRow(OVERLAY_BOTTOM_RIGHT);
     EXPECT_EQ(overlay->getCornerRows(OVERLAY_BOTTOM_RIGHT).size(), 1u);
@@ -192,11 +193,11 @@ TEST_F(Overlay, MetricsFollowTheWindowAndTheDisplayResolution)
     EXPECT_EQ(overlay->getRowHeight(), 24);
     EXPECT_EQ(overlay->getRowWidth(), 250);
     EXPECT_EQ(text->getFontSize(), 20.0f);
-    EXPECT_EQ(button->getButtonHeight(), 24);
+    EXPECT_EQ(button->getButtonHeight(), 40);  // the row of a button is as tall as it needs
     EXPECT_EQ(overlay->getEdgeLabel(OVERLAY_EDGE_RIGHT)->getFontSize(), 20.0f);
     EXPECT_EQ(overlay->getCornerLayout(OVERLAY_TOP_LEFT)->getContentSize(), Size(250, 48));
     EXPECT_EQ(overlay->getCornerRows(OVERLAY_TOP_LEFT)[1]->getContentSize(), Size(250, 24));
-    EXPECT_EQ(overlay->getCornerLayout(OVERLAY_TOP_RIGHT)->getContentSize(), Size(250, 24));
+    EXPECT_EQ(overlay->getCornerLayout(OVERLAY_TOP_RIGHT)->getContentSize(), Size(250, 40));
 
     cocos2d::Device::setDPIForTest(300);  // 47.2 px: lowered to 30
     windows[0]->setContentSize(Size(1.5f, 300));

@@ -191,11 +191,17 @@ TEST_F(OverlayNodes, FrameButtonsFollowTheirWindowAndPostTheirCommand)
     EXPECT_EQ(play->getGlobalZOrder(), 8.0f);
     ASSERT_EQ(play->getNativeHeight(), 64);
 
-    // 0.8 of a 20-unit row; the touch area keeps the picture's unscaled size.
+    // 0.8 of its row, but never smaller than a control one hits easily: in a 20-unit row of
+    // text the picture is drawn 32 high and asks for a row of 40; the box is the drawn picture,
+    // the touch area the row's square around it.
+    play->setButtonHeight(60.0f);
+    EXPECT_FLOAT_EQ(play->getScale(), 0.75f);
+    EXPECT_EQ(play->getButtonHeight(), 60);
     play->setButtonHeight(20.0f);
-    EXPECT_EQ(play->getContentSize(), cocos2d::Size(30, 20));
-    EXPECT_FLOAT_EQ(play->getScale(), 0.25f);
-    EXPECT_FLOAT_EQ(play->getTouchScaled(), 4.0f);
+    EXPECT_EQ(play->getContentSize(), cocos2d::Size(64, 64));
+    EXPECT_FLOAT_EQ(play->getScale(), 0.5f);
+    EXPECT_EQ(play->getButtonHeight(), 40);
+    EXPECT_FLOAT_EQ(play->getTouchScaled(), 1.25f);
 
     // A missing picture has height 0: the button stays unscaled instead of dividing by it.
     isNodeOverlaySprite* broken = isNodeOverlaySprite::create();
@@ -215,7 +221,7 @@ TEST_F(OverlayNodes, FrameButtonsFollowTheirWindowAndPostTheirCommand)
 
     play->setPosition(Vec2(300, 100));
     cocos2d::Touch touch;
-    touch.setTouchInfo(0, 300 + 10, rig.win.height - (100 + 5));  // right of the drawn picture
+    touch.setTouchInfo(0, 300 + 3, rig.win.height - (100 + 5));  // just right of the drawn picture
     ASSERT_TRUE(play->onTouchBegan(&touch, nullptr));
     play->onTouchEnded(&touch, nullptr);
 
