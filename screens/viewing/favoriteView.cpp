@@ -57,6 +57,7 @@ bool favoriteView::init()
     CC_SAFE_RETAIN(manager);
     toolWidth = kToolWidth;
     setTouchEnabled(true);
+    enableAndroidReturnKey(true);
     Director::getInstance()->setClearColor(Color4F(0, 0, 0, 1));
     return true;
 }
@@ -237,12 +238,23 @@ NSUI::NSMenu* favoriteView::findMenu(const std::string& name) const
     return dynamic_cast<NSUI::NSMenu*>(toolbar->getChildByName(name));
 }
 
-void favoriteView::hideMenus()
+bool favoriteView::hideMenus()
 {
+    bool hidden = false;
     for (const char* name : kMenus) {
-        if (NSUI::NSMenu* menu = findMenu(name))
+        NSUI::NSMenu* menu = findMenu(name);
+        if (menu && menu->isVisible()) {
             menu->setVisible(false);
+            hidden = true;
+        }
     }
+    return hidden;
+}
+
+bool favoriteView::onResponseReturn()
+{
+    // Escape closes an open menu first; with none open the list screen beneath leaves.
+    return isVisible() && hideMenus();
 }
 
 void favoriteView::containerCommand(unsigned int id)

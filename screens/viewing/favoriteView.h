@@ -48,6 +48,8 @@ public:
     bool init() override;
     void cleanup() override;
     bool onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event) override;
+    // Escape with a menu open closes it (true); otherwise the key travels on (false).
+    bool onResponseReturn() override;
 
     // Called once by the owner after it has sized and placed the pane.
     void setupToolbar();
@@ -80,7 +82,8 @@ protected:
     void containerCommand(unsigned int id);
     void showMenu(const std::string& name, cocos2d::Node* button, const cocos2d::Vec2& offset);
     NSUI::NSMenu* makeMenu(const std::string& name);
-    void hideMenus();
+    // Hides the open menus; true when one was open.
+    bool hideMenus();
     void capture();
 
     isImageSDK::appManager* manager = nullptr;

@@ -144,6 +144,8 @@ Scene* imageViewerPC::createScene(const std::string& series)
     if (!screen)
         return scene;
     scene->addChild(screen);
+    // Drawn above the scene, the screen hears Escape first and passes it on unless a menu was open.
+    screen->enableAndroidReturnKey(true);
     screen->setPosition(Vec2::ZERO);
     screen->setContentSize(AppConfig::getInstance()->getWinSize());
     screen->bindControls();
@@ -404,19 +406,34 @@ void imageViewerPC::cleanup()
 bool imageViewerPC::onTouchBegan(Touch* touch, Event* event)
 {
     ui::Widget::onTouchBegan(touch, event);
-    if (isTouchEnabled()) {
-        showProtocolMenu(false);
-        showCaptureMenu(false);
-        showOpacityMenu(false);
-        showDicomMenu(false);
-        showClutMenu(false);
-        showWindowLevelMenu(false);
-        if (Node* disk = getChildByName("toolDisk")) {
-            if (disk->isVisible())
-                static_cast<toolDisk*>(disk)->hide();
+    if (isTouchEnabled())
+        closePopUps();
+    return false;
+}
+
+bool imageViewerPC::closePopUps()
+{
+    bool closed = false;
+    for (const char* name : kMenuNames) {
+        NSUI::NSMenu* menu = findMenu(name);
+        if (menu && menu->isVisible()) {
+            menu->setVisible(false);
+            closed = true;
         }
     }
-    return false;
+    if (Node* disk = getChildByName("toolDisk")) {
+        if (disk->isVisible()) {
+            static_cast<toolDisk*>(disk)->hide();
+            closed = true;
+        }
+    }
+    return closed;
+}
+
+bool imageViewerPC::onResponseReturn()
+{
+    // Escape closes an open menu first, as a touch beside it does; only then does it leave.
+    return closePopUps();
 }
 
 void imageViewerPC::visit(Renderer* renderer, const Mat4& parentTransform, uint32_t parentFlags)

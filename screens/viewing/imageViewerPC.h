@@ -60,6 +60,9 @@ public:
     void onEnterTransitionDidFinish() override;
     void onExit() override;
     bool onTouchBegan(cocos2d::Touch* touch, cocos2d::Event* event) override;
+    // Escape: closes the open menus and the tool disk (true), or, with none open, lets the key
+    // travel on to the scene, which leaves the viewer (false).
+    bool onResponseReturn() override;
     void visit(cocos2d::Renderer* renderer, const cocos2d::Mat4& parentTransform, uint32_t parentFlags) override;
 
     void setSeries(const std::string& text);
@@ -86,6 +89,8 @@ public:
     void showDicomMenu(bool visible);
     void showClutMenu(bool visible);
     void showWindowLevelMenu(bool visible);
+    // Hides every open menu and the tool disk; true when one was open.
+    bool closePopUps();
     // The toolbox button: opens the tool disk over the active view, or closes it.
     void toggleToolDisk();
     void updateProtocolButton(int mode);

@@ -16,6 +16,7 @@
 #include "isBinReader.h"
 #include "isRenderWindow.h"
 #include "isActorOverlay.h"
+#include "isNodeOverlaySprite.h"
 #include "isNodeOverlayText.h"
 #include "isSharedObjects.h"
 #include "isViewerBrowser.h"
@@ -41,6 +42,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "renderer/ccUtils.h"
@@ -694,4 +696,100 @@ TEST_F(ViewerScreenTest, ChosenLayoutFollowsTheVoxelFileAndTheProtocolButtonItsP
     clickNode(again->getChildByName("btnCmdProtocal"));
     step(2);
     EXPECT_EQ(again->getChildByName("protocalMenu"), nullptr);
+}
+
+// A cine loop of one multi-frame image, played from its overlay buttons as a user plays it: the
+// buttons are drawn large enough to hit, play runs at the default rate until paused (the picture
+// changes frame after frame, and stands still once paused) and the button shows pause meanwhile.
+TEST_F(ViewerScreenTest, MultiFrameCineLoopPlaysFromItsOverlayButtonsUntilPaused)
+{
+    qvgen::PhantomSpec spec = ctSpec(24, 128);
+    spec.modality = "US";
+    spec.rgb = true;
+    spec.multiFrame = true;
+    // Slices 1 mm apart and pixels of 2 mm: the spheres grow and shrink from frame to frame.
+    spec.sliceSpacing = 1.0;
+    spec.columnSpacing = spec.rowSpacing = 2.0;
+    imageViewerPC* screen = openViewer(writeSeries("P/S/cine", spec));
+    ASSERT_NE(screen, nullptr);
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+    Scene* scene = director->getRunningScene();
+    auto* play = dynamic_cast<isNodeOverlaySprite*>(scene->getChildByNameDeep("multi_status"));
+    ASSERT_NE(play, nullptr);
+    ASSERT_TRUE(stepUntil([&] { return play->isVisible(); }, 10));
+    step(3);
+    for (const char* name : {"multi_prior", "multi_status", "multi_next"}) {
+        Node* button = scene->getChildByNameDeep(name);
+        ASSERT_NE(button, nullptr) << name;
+        bool shown = button->isVisible();
+        for (Node* n = button->getParent(); n && shown; n = n->getParent())
+            shown = n->isVisible();
+        EXPECT_TRUE(shown) << name;
+        // Drawn size: the button's box in window units.
+        const Vec2 a = button->convertToWorldSpace(Vec2::ZERO);
+        const Vec2 b = button->convertToWorldSpace(Vec2(button->getContentSize()));
+        EXPECT_GE(std::fabs(b.x - a.x), 32.0f) << name;
+        EXPECT_GE(std::fabs(b.y - a.y), 32.0f) << name;
+    }
+    savePicture("cine-buttons");
+    Rect view;
+    ASSERT_TRUE(screen->getViewer()->getActiveViewRect(view));
+    // The picture as a column of pixels down the middle of the view, through a sphere.
+    auto picture = [&] {
+        std::vector<int> column;
+        for (int i = 0; i < 200; ++i) {
+            const auto p = pixelAt(view.getMidX(), view.getMinY() + view.size.height * (i + 0.5f) / 200);
+            column.insert(column.end(), p.begin(), p.end());
+        }
+        return column;
+    };
+    clickNode(play);
+    std::set<std::vector<int>> seen;
+    for (int i = 0; i < 30; ++i) {  // 3 s of frames, looked at every 0.1 s
+        step(6);
+        seen.insert(picture());
+    }
+    EXPECT_GE(seen.size(), 6u) << "the loop did not play";
+    EXPECT_EQ(play->getPicture(), "imageSDK/pause.png");
+    clickNode(play);
+    step(2);
+    const auto paused = picture();
+    step(60);
+    EXPECT_EQ(picture(), paused) << "the loop went on once paused";
+    EXPECT_EQ(play->getPicture(), "imageSDK/play.png");
+}
+
+// Escape with a pop-up open closes that pop-up, as a touch beside it does, and leaves the viewer
+// open; with nothing open it goes back to where the viewer was opened from.
+TEST_F(ViewerScreenTest, EscapeClosesTheOpenMenuBeforeItLeaves)
+{
+    imageViewerPC* screen = openViewer(writeSeries("PHANTOM_PH-0001/study/ct", ctSpec(12)));
+    ASSERT_NE(screen, nullptr);
+    ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+    Scene* viewer = director->getRunningScene();
+    const struct {
+        const char* button;
+        const char* popUp;
+    } rows[] = {
+        {"btnCmdProtocal", "protocalMenu"},   // the layout menu of the top bar
+        {"btnCmdCapture", "captureMenu"},     {"btnCmdWL", "windowLevelMenu"},
+        {"btnCmdClut", "clutMenu"},           {"btnCmdWLOpaticy", "opacityMenu"},
+        {"btnCmdToolbox", "toolDisk"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.popUp);
+        Node* button = screen->getChildByNameDeep(row.button);
+        ASSERT_NE(button, nullptr);
+        clickNode(button);
+        step(2);
+        Node* popUp = screen->getChildByNameDeep(row.popUp);
+        ASSERT_NE(popUp, nullptr);
+        ASSERT_TRUE(popUp->isVisible());
+        InputSimulator::tap(EventKeyboard::KeyCode::KEY_ESCAPE);
+        // (Once the viewer has gone, its pop-ups have gone with it.)
+        ASSERT_TRUE(stepUntil([&] { return director->getRunningScene() != viewer || !popUp->isVisible(); }, 5));
+        ASSERT_EQ(director->getRunningScene(), viewer) << "Escape left the viewer with a pop-up open";
+    }
+    InputSimulator::tap(EventKeyboard::KeyCode::KEY_ESCAPE);
+    EXPECT_TRUE(stepUntil([&] { return director->getRunningScene() == home; }, 5));
 }
