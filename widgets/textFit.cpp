@@ -2,6 +2,8 @@
 
 #include "NSRichText.h"
 
+#include <algorithm>
+
 namespace NSUI
 {
 
@@ -47,6 +49,31 @@ void fitTextToWidth(cocos2d::ui::Text* label, const std::string& text, float wid
             tooWide = mid;
     }
     label->setString(headWithEllipsis(chars, fits));
+}
+
+void fitTextBeforeNext(cocos2d::ui::Text* label, const std::string& text, float gap, float margin)
+{
+    cocos2d::Node* parent = label ? label->getParent() : nullptr;
+    if (parent == nullptr)
+        return;
+    // Where its column starts, as laid out; then the whole text, whose box gives its line.
+    const float left = label->getBoundingBox().getMinX();
+    label->setString(text);
+    cocos2d::Rect box = label->getBoundingBox();
+    box.origin.x = left;
+    float end = parent->getContentSize().width - margin;
+    for (cocos2d::Node* other : parent->getChildren())
+    {
+        if (other == label || !other->isVisible())
+            continue;
+        const cocos2d::Rect o = other->getBoundingBox();
+        const bool sameLine = o.getMinY() < box.getMaxY() && box.getMinY() < o.getMaxY();
+        if (o.size.width > 0.0f && sameLine && o.getMinX() > box.getMinX())
+            end = std::min(end, o.getMinX() - gap);
+    }
+    fitTextToWidth(label, text, end - left);
+    // A label anchored anywhere but its left edge moves that edge as its text changes.
+    label->setPositionX(label->getPositionX() + left - label->getBoundingBox().getMinX());
 }
 
 } // namespace NSUI

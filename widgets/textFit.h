@@ -20,4 +20,10 @@ std::string cutToCharacters(const std::string& text, size_t count);
 // fits is set whole; when even the ellipsis alone is too wide the label shows just that.
 void fitTextToWidth(cocos2d::ui::Text* label, const std::string& text, float width);
 
+// fitTextToWidth with the room a text has where its column starts: up to the next text or control
+// drawn on its line among its siblings, less `gap`, or to its parent's right edge less `margin`
+// when nothing follows it. The label keeps its left edge where it stands; siblings are measured as
+// they stand.
+void fitTextBeforeNext(cocos2d::ui::Text* label, const std::string& text, float gap, float margin);
+
 } // namespace NSUI

@@ -38,17 +38,14 @@ constexpr int kFieldFontSize = 17;
 // Between the texts of one line of a study row.
 constexpr float kIdentityGap = 12.0f;
 
-// The top line of a study row's first column: the patient's name, cut with an ellipsis only where
-// it would reach the next column (the study date). `gap` in units.
-void placeName(ui::Widget* layout, const std::string& name, float gap)
+// Between a row's last text and its right edge.
+constexpr float kRowMargin = 16.0f;
+
+// A text of a row where its column starts, cut with an ellipsis only where it would reach the next
+// text drawn on its line (or the row's right margin). `gap` in units.
+void placeText(ui::Widget* layout, const char* name, const std::string& text, float gap)
 {
-    auto* label = dynamic_cast<ui::Text*>(layout->getChildByName("name"));
-    Node* next = layout->getChildByName("studydate");
-    if (!label || !next)
-        return;
-    const float room = next->getBoundingBox().getMinX() - gap - label->getBoundingBox().getMinX();
-    NSUI::fitTextToWidth(label, name, room);
-    ui::Helper::doLayout(layout);
+    NSUI::fitTextBeforeNext(dynamic_cast<ui::Text*>(layout->getChildByName(name)), text, gap, kRowMargin);
 }
 
 // The bottom line of a study row's first column: the patient ID, never cut, then sex and birth
@@ -591,21 +588,25 @@ NSUI::NSTableViewCell* dcmFinder::tableCellAtIndex(NSUI::NSTableView* table, ssi
         setChildText(shown, "id", row->patientID);
         setChildText(shown, "sex", row->sex);
         setChildText(shown, "birthday", row->birthDate);
-        setChildText(shown, "hospital", NSUI::cutToCharacters(row->institution, 30));
-        setChildText(shown, "studyid", NSUI::cutToCharacters(row->studyID, 11));
+        setChildText(shown, "hospital", row->institution);
+        setChildText(shown, "studyid", row->studyID);
         setChildText(shown, "studydate", row->studyDate);
-        setChildText(shown, "desc", NSUI::cutToCharacters(row->studyDescription, 30));
+        setChildText(shown, "desc", row->studyDescription);
         // Placed again for this row's texts: the cell may have shown a longer ID before.
         if (Node* id = shown->getChildByName("id"))
             id->setScale(1.0f);
         ui::Helper::doLayout(shown);
-        placeName(shown, isImageSDK::displayPersonName(row->patientName), kIdentityGap);
+        placeText(shown, "name", isImageSDK::displayPersonName(row->patientName), kIdentityGap);
+        for (auto [name, text] : {std::pair<const char*, const std::string&>{"studyid", row->studyID},
+                                  {"desc", row->studyDescription}, {"hospital", row->institution}})
+            placeText(shown, name, text, kIdentityGap);
+        ui::Helper::doLayout(shown);
         placeIdentity(shown, kIdentityGap);
     } else {
         setChildText(shown, "seriesid", row->seriesNumber);
         setChildText(shown, "modality", row->modality);
         setChildText(shown, "number", row->imageCount);
-        setChildText(shown, "desc", NSUI::cutToCharacters(row->seriesDescription, 30));
+        placeText(shown, "desc", row->seriesDescription, kIdentityGap);
         if (auto* button = dynamic_cast<ui::Button*>(shown->getChildByName("btnDownload"))) {
             button->setUserObject(row);
             // A reused cell shows this row's own state, never the one it showed before.

@@ -520,7 +520,8 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
     for (const auto& p : patients) {
         dcmFinder::listObject* row = dcmFinder::listObject::create();
         row->isStudy = true;
-        std::tie(row->patientName, row->patientID, row->sex, row->birthDate) = std::tie(p[0], p[1], "M", "19700101");
+        std::tie(row->patientName, row->patientID, row->sex, row->birthDate, row->studyDate) =
+            std::tie(p[0], p[1], "M", "19700101", "20240105");
         list->insertRow(-1, row);
     }
     frame(2);
@@ -542,6 +543,45 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
         const Rect line = text("birthday")->getBoundingBox();
         EXPECT_LT(line.getMaxX(), text("studyid")->getBoundingBox().getMinX()) << patients[k][1];
         EXPECT_GT(line.getMinX(), text("id")->getBoundingBox().getMaxX()) << patients[k][1];
+    }
+
+    // Descriptions and institutions keep their columns and use the room up to the next text of
+    // their line or the row's end: a long one reads whole, one longer than the row is cut there.
+    const std::string description = "Abdomen and pelvis with contrast, follow-up of the left kidney";
+    const std::string institution = "Quorvane Phantom Laboratory for Imaging Sciences";
+    const std::string endless(300, 'w');
+    while (list->getRowCount() > 0)
+        list->removeRowAtIndex(0);
+    for (const std::string* desc : {&description, &endless}) {
+        dcmFinder::listObject* row = dcmFinder::listObject::create();
+        row->isStudy = true;
+        std::tie(row->patientName, row->studyID, row->studyDate, row->studyDescription, row->institution) =
+            std::tie("LONG^DESCRIPTION", "S-7", "20240105", *desc, institution);
+        list->insertRow(-1, row);
+    }
+    dcmFinder::listObject* series = dcmFinder::listObject::create();
+    series->seriesDescription = description;
+    list->insertRow(-1, series);
+    frame(2);
+    for (ssize_t k = 0; k < 3; ++k) {
+        const bool study = k < 2;
+        Node* layout = list->cellAtIndex(k)->getChildByTag(study ? dcmFinder::kStudyLayoutTag : dcmFinder::kSeriesLayoutTag);
+        auto text = [&](const char* child) { return static_cast<ui::Text*>(layout->getChildByName(child)); };
+        const float end = study ? layout->getContentSize().width : layout->getChildByName("btnDownload")->getBoundingBox().getMinX();
+        EXPECT_LE(text("desc")->getBoundingBox().getMaxX(), end) << k;
+        if (k == 1) {
+            EXPECT_EQ(text("desc")->getString().rfind("www", 0), 0u);
+            EXPECT_EQ(text("desc")->getString().substr(text("desc")->getString().size() - 3), "\u2026");
+            EXPECT_GT(text("desc")->getBoundingBox().getMaxX(), end - 60) << "the room is used";
+        } else {
+            EXPECT_EQ(text("desc")->getString(), description) << k;
+        }
+        if (study) {
+            EXPECT_EQ(text("hospital")->getString(), institution);
+            EXPECT_EQ(text("studyid")->getString(), "S-7");
+            // Both texts of the column start where it starts.
+            EXPECT_NEAR(text("desc")->getBoundingBox().getMinX(), text("hospital")->getBoundingBox().getMinX(), 1.0f);
+        }
     }
 }
 
