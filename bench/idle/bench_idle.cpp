@@ -7,15 +7,19 @@
 // The program runs on a private Xvfb screen of 1600 x 1100 (a window of 1600 x 1000), with its
 // own writable folder and loopback-only networking, and the GL driver left to its defaults, as a
 // user's remote or virtual desktop runs it. It is driven from outside as the end-to-end tests
-// drive it. Also printed: the director's frames per second while idle (the loop keeps ticking).
+// drive it. Each case starts its own display and program, so cases run alone, in any order, and
+// repeated (the Google Benchmark options). Reported: cpu_percent, and frames_per_second, the
+// director's frames while idle (the loop keeps ticking); the time is the sampling time.
 //
-//   bench_idle [program]    another build of the program to measure (default: this tree's)
+//   bench_idle [program] [benchmark options]   program: another build to measure (default:
+//                                               this tree's)
 //
 // Aim: at most 5 % of one core on each screen.
 #include "support/App.h"
 #include "support/Screens.h"
 #include "support/XServer.h"
 
+#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -32,6 +36,8 @@ namespace {
 constexpr int kSettleSeconds = 10;
 constexpr int kSampleSeconds = 20;
 
+std::string g_program;  // empty: this tree's
+
 // CPU seconds the process has used so far (user + system, all its threads).
 double cpuSeconds(pid_t pid)
 {
@@ -39,7 +45,7 @@ double cpuSeconds(pid_t pid)
     std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // Fields after the command name (which may hold spaces) start behind its ')'.
     const size_t close = stat.rfind(')');
-    if (close == std::string::npos)
+    if (close == std::string::npos || close + 2 > stat.size())
         return -1;
     std::istringstream fields(stat.substr(close + 2));
     std::string field;
@@ -53,13 +59,8 @@ double cpuSeconds(pid_t pid)
     return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
 }
 
-struct Sample {
-    double cpuPercent = -1;
-    double framesPerSecond = -1;
-};
-
 // Settles, then samples the process's CPU time and the director's frames over the sampling time.
-Sample measure(App& app)
+void measure(benchmark::State& state, App& app)
 {
     std::this_thread::sleep_for(std::chrono::seconds(kSettleSeconds));
     const View before = app.probe();
@@ -69,61 +70,79 @@ Sample measure(App& app)
     const double cpu1 = cpuSeconds(app.pid());
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const View after = app.probe();
-    Sample s;
-    if (cpu0 >= 0 && cpu1 >= 0)
-        s.cpuPercent = 100.0 * (cpu1 - cpu0) / wall;
-    if (before.valid() && after.valid())
-        s.framesPerSecond = double(after.frames - before.frames) / wall;
-    return s;
+    if (cpu0 < 0 || cpu1 < 0 || !before.valid() || !after.valid()) {
+        state.SkipWithError("the program's CPU time or frames could not be read");
+        return;
+    }
+    state.SetIterationTime(wall);
+    state.counters["cpu_percent"] = 100.0 * (cpu1 - cpu0) / wall;
+    state.counters["frames_per_second"] = double(after.frames - before.frames) / wall;
 }
 
-void print(const char* screen, const Sample& s)
+// One case: a display and a program of its own, on the patient list once the example study is
+// in it, then (viewer) with the first patient's first series open in its reformatted planes.
+void idle(benchmark::State& state, bool viewer)
 {
-    std::printf("  %-16s %6.1f %% of one core   %5.1f frames/s\n", screen, s.cpuPercent, s.framesPerSecond);
-    std::fflush(stdout);
+    for (auto _ : state) {
+        XServer x(1600, 1100);
+        if (!x.ok()) {
+            state.SkipWithError("Xvfb did not start");
+            return;
+        }
+        const std::string folder = freshFolder("bench-idle");
+        App app(x, folder + "xdg", folder + "run/");
+        app.keepDriverDefaults();
+        if (!g_program.empty())
+            app.setProgram(g_program);
+        if (!app.start()) {
+            std::fprintf(stderr, "%s\n", app.logTail().c_str());
+            state.SkipWithError("the program's window did not show");
+            return;
+        }
+        View view;
+        if (!app.waitFor([](const View& v) { return v.named("patientRecord") && v.named("name"); }, 120, &view)) {
+            state.SkipWithError("no patient in the list");
+            return;
+        }
+        if (viewer) {
+            const Node* name = view.named("name");
+            if (!name || !openPatient(app, name->text) ||
+                !app.waitFor([](const View& v) { return v.named("seriesDesc") != nullptr; }, 30, &view) ||
+                !openSeries(app, view.named("seriesDesc")->text, &view)) {
+                state.SkipWithError("the viewer did not open");
+                return;
+            }
+            state.counters["image_windows"] = double(imageWindows(view).size());
+        }
+        measure(state, app);
+        app.quit();
+    }
 }
+
+void BM_PatientList(benchmark::State& state) { idle(state, false); }
+void BM_ViewerMPR(benchmark::State& state) { idle(state, true); }
+
+BENCHMARK(BM_PatientList)->Name("Idle/PatientList")->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_ViewerMPR)->Name("Idle/ViewerMPR")->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    XServer x(1600, 1100);
-    if (!x.ok()) {
-        std::fprintf(stderr, "bench_idle: Xvfb did not start\n");
-        return 1;
+    benchmark::Initialize(&argc, argv);
+    // What is left: the program to measure, if named first, and nothing else.
+    if (argc > 1 && argv[1][0] != '-') {
+        g_program = argv[1];
+        for (int i = 1; i + 1 < argc; ++i)
+            argv[i] = argv[i + 1];
+        --argc;
     }
-    const std::string folder = freshFolder("bench-idle");
-    App app(x, folder + "xdg", folder + "run/");
-    app.keepDriverDefaults();
-    if (argc > 1)
-        app.setProgram(argv[1]);
-    if (!app.start()) {
-        std::fprintf(stderr, "bench_idle: the program's window did not show\n%s\n", app.logTail().c_str());
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    }
-    std::printf("Idle CPU of the program (all threads; %d s after %d s of settling; 1600 x 1000; aim: at most 5 %%)\n",
+    std::printf("Idle CPU of the program (all threads; %d s after %d s of settling; 1600 x 1000; aim: at most 5 %% "
+                "of one core)\n",
                 kSampleSeconds, kSettleSeconds);
-
-    // The patient list, once the example study is in it.
-    View view;
-    if (!app.waitFor([](const View& v) { return v.named("patientRecord") && v.named("name"); }, 120, &view)) {
-        std::fprintf(stderr, "bench_idle: no patient in the list\n%s\n", view.dump().c_str());
-        return 1;
-    }
-    print("patient list", measure(app));
-
-    // The first patient's first series in the viewer, in its reformatted planes.
-    view = app.probe();
-    const Node* name = view.named("name");
-    if (!name || !openPatient(app, name->text) ||
-        !app.waitFor([](const View& v) { return v.named("seriesDesc") != nullptr; }, 30, &view) ||
-        !openSeries(app, view.named("seriesDesc")->text, &view)) {
-        std::fprintf(stderr, "bench_idle: the viewer did not open\n%s\n", view.dump().c_str());
-        return 1;
-    }
-    std::printf("  (viewer with %zu image windows)\n", imageWindows(view).size());
-    print("viewer (MPR)", measure(app));
-
-    app.quit();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
     return 0;
 }
