@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "dcmGuard.h"
+#include "dcmPixels.h"
 #include "dcmParseBound.h"
 #include "dcmLibrary.h"
 #include "dcmStreams.h"
@@ -380,10 +381,8 @@ bool encapsulatedLength(DcmElement* element, unsigned long long& bytes) {
   DcmPixelSequence* fragments = nullptr;
   if (pixels->getEncapsulatedRepresentation(xfer, parameter, fragments).bad() || !fragments) return false;
   bytes = 0;
-  for (unsigned long i = 1; i < fragments->card(); ++i) {
-    DcmPixelItem* item = nullptr;
-    if (fragments->getItem(item, i).good() && item) bytes += item->getLength();
-  }
+  const std::vector<DcmPixelItem*> items = pixelItems(fragments);
+  for (size_t i = 1; i < items.size(); ++i) bytes += items[i]->getLength();
   return true;
 }
 

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <vector>
 
+#include "dcmPixels.h"
+
 namespace redIRI {
 namespace detail {
 
@@ -70,12 +72,6 @@ void onOpenjpegError(const char* message, void* user) {
 
 void onOpenjpegQuiet(const char*, void*) {}
 
-bool isCodestreamStart(const uint8_t* p, size_t n) {
-  static const uint8_t kSoc[4] = {0xFF, 0x4F, 0xFF, 0x51};
-  static const uint8_t kJp2[8] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20};
-  return (n >= 4 && std::memcmp(p, kSoc, 4) == 0) || (n >= 8 && std::memcmp(p, kJp2, 8) == 0);
-}
-
 struct CodecDeleter {
   void operator()(opj_codec_t* c) const { opj_destroy_codec(c); }
 };
@@ -119,139 +115,16 @@ OFString decodedColorModel(const OFString& photometric) {
 
 // ---- frames within the pixel sequence ----------------------------------------------------------
 
-bool fragmentBytes(DcmPixelSequence* seq, Uint32 index, const uint8_t*& data, size_t& size) {
-  DcmPixelItem* item = nullptr;
-  if (seq->getItem(item, index).bad() || !item) return false;
-  Uint8* p = nullptr;
-  size = item->getLength();
-  if (size == 0) {
-    data = nullptr;
-    return true;
-  }
-  if (item->getUint8Array(p).bad() || !p) return false;
-  data = p;
-  return true;
-}
-
-// The fragments [first, last) of frame frameNo. Item 0 is the Basic Offset Table.
-bool findFrameFragments(DcmPixelSequence* seq, Uint32 frames, Uint32 frameNo, Uint32& first, Uint32& last,
-                        std::string& why) {
-  const Uint32 items = static_cast<Uint32>(seq->card());
-  if (items < 2) {
-    why = "no fragments";
-    return false;
-  }
-  const Uint32 fragments = items - 1;
-  if (frames == 1) {
-    first = 1;
-    last = items;
-    return true;
-  }
-
-  // Basic Offset Table: offsets from the first fragment's item tag to each frame's first item.
-  const uint8_t* bot = nullptr;
-  size_t botSize = 0;
-  if (fragmentBytes(seq, 0, bot, botSize) && botSize / 4 == frames && bot) {
-    std::vector<uint64_t> starts(items, 0);
-    uint64_t pos = 0;
-    for (Uint32 i = 1; i < items; ++i) {
-      DcmPixelItem* item = nullptr;
-      if (seq->getItem(item, i).bad() || !item) break;
-      starts[i] = pos;
-      pos += 8 + static_cast<uint64_t>(item->getLength());
-    }
-    auto offsetOf = [bot](Uint32 k) {
-      return static_cast<uint64_t>(bot[4 * k]) | static_cast<uint64_t>(bot[4 * k + 1]) << 8 |
-             static_cast<uint64_t>(bot[4 * k + 2]) << 16 | static_cast<uint64_t>(bot[4 * k + 3]) << 24;
-    };
-    auto itemAt = [&](uint64_t offset) -> Uint32 {
-      for (Uint32 i = 1; i < items; ++i)
-        if (starts[i] == offset) return i;
-      return 0;
-    };
-    first = itemAt(offsetOf(frameNo));
-    last = frameNo + 1 < frames ? itemAt(offsetOf(frameNo + 1)) : items;
-    if (first == 0 || last <= first) {
-      why = "the Basic Offset Table does not match the fragments";
-      return false;
-    }
-    return true;
-  }
-
-  if (fragments == frames) {
-    first = frameNo + 1;
-    last = frameNo + 2;
-    return true;
-  }
-
-  // A new frame begins at every fragment that starts a codestream.
-  Uint32 frame = 0;
-  first = 0;
-  for (Uint32 i = 1; i < items; ++i) {
-    const uint8_t* p = nullptr;
-    size_t n = 0;
-    if (!fragmentBytes(seq, i, p, n)) {
-      why = "unreadable fragment";
-      return false;
-    }
-    const bool starts = i == 1 || (p && isCodestreamStart(p, n));
-    if (starts && i > 1) ++frame;
-    if (starts && frame == frameNo) first = i;
-    if (starts && frame == frameNo + 1) {
-      last = i;
-      return first != 0;
-    }
-  }
-  if (first != 0 && frame == frameNo && frameNo + 1 == frames) {
-    last = items;
-    return true;
-  }
-  why = "the fragments do not hold the number of frames the header declares";
-  return false;
-}
-
-OFCondition decodeOneFrame(DcmPixelSequence* seq, const FrameLayout& layout, Uint32 frameNo, uint8_t* buffer,
-                           size_t bufferSize, Uint32& nextFragment, std::string& why) {
-  Uint32 first = 0, last = 0;
-  if (!findFrameFragments(seq, static_cast<Uint32>(layout.frames), frameNo, first, last, why))
+// Decodes frame frameNo of the pixel sequence: its fragments are found in one walk along the
+// list (DCMTK's getItem(i) walks from the head each time).
+OFCondition decodeOneFrame(const std::vector<DcmPixelItem*>& items, const std::vector<size_t>& starts,
+                           const FrameLayout& layout, Uint32 frameNo, uint8_t* buffer, size_t bufferSize,
+                           Uint32& nextFragment, std::string& why) {
+  const Jpeg2000Target target{layout.rows, layout.columns, layout.samples, layout.bitsAllocated, layout.planar == 1,
+                              buffer, bufferSize};
+  if (!decodeJpeg2000Fragments(items, starts[frameNo], starts[frameNo + 1], target, why))
     return EC_CannotChangeRepresentation;
-
-  std::vector<uint8_t> joined;
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  for (Uint32 i = first; i < last; ++i) {
-    const uint8_t* p = nullptr;
-    size_t n = 0;
-    if (!fragmentBytes(seq, i, p, n)) {
-      why = "unreadable fragment";
-      return EC_CannotChangeRepresentation;
-    }
-    if (last - first == 1) {
-      data = p;
-      size = n;
-    } else if (n) {
-      joined.insert(joined.end(), p, p + n);
-    }
-  }
-  if (last - first > 1) {
-    data = joined.data();
-    size = joined.size();
-  }
-  if (!data || size == 0) {
-    why = "empty frame";
-    return EC_CannotChangeRepresentation;
-  }
-
-  Jpeg2000Target target;
-  target.rows = layout.rows;
-  target.columns = layout.columns;
-  target.samples = layout.samples;
-  target.bitsAllocated = layout.bitsAllocated;
-  target.planar = layout.planar == 1;
-  target.buffer = buffer;
-  target.bufferSize = bufferSize;
-  if (!decodeJpeg2000Frame(data, size, target, why)) return EC_CannotChangeRepresentation;
-  nextFragment = last;
+  nextFragment = static_cast<Uint32>(starts[frameNo + 1]);
   return EC_Normal;
 }
 
@@ -306,8 +179,14 @@ class Jpeg2000Codec : public DcmCodec {
 
     Uint32 next = 0;
     std::string why;
+    const std::vector<DcmPixelItem*> items = pixelItems(pixSeq);
+    std::vector<size_t> starts;
+    if (!frameStarts(items, layout.frames, layout.frames, EXS_JPEG2000, starts, why)) {
+      t_lastError = why;
+      return EC_CannotChangeRepresentation;
+    }
     for (Sint32 f = 0; f < layout.frames; ++f) {
-      cond = decodeOneFrame(pixSeq, layout, static_cast<Uint32>(f), out + perFrame * f, perFrame, next, why);
+      cond = decodeOneFrame(items, starts, layout, static_cast<Uint32>(f), out + perFrame * f, perFrame, next, why);
       if (cond.bad()) {
         t_lastError = why;
         return cond;
@@ -329,8 +208,15 @@ class Jpeg2000Codec : public DcmCodec {
     OFCondition cond = readFrameLayout(dataset, layout);
     if (cond.bad()) return cond;
     if (frameNo >= static_cast<Uint32>(layout.frames) || bufSize < frameBytes(layout)) return EC_IllegalCall;
+    // Each call walks the list once: the program decodes frames through decodePixels, which walks
+    // it once for all of them.
     std::string why;
-    cond = decodeOneFrame(fromPixSeq, layout, frameNo, static_cast<uint8_t*>(buffer), bufSize, startFragment, why);
+    const std::vector<DcmPixelItem*> items = pixelItems(fromPixSeq);
+    std::vector<size_t> starts;
+    if (!frameStarts(items, layout.frames, static_cast<int>(frameNo) + 1, EXS_JPEG2000, starts, why))
+      cond = EC_CannotChangeRepresentation;
+    else
+      cond = decodeOneFrame(items, starts, layout, frameNo, static_cast<uint8_t*>(buffer), bufSize, startFragment, why);
     if (cond.good())
       decompressedColorModel = decodedColorModel(layout.photometric);
     else
@@ -373,6 +259,43 @@ Jpeg2000CodecParameter* g_codecParam = nullptr;
 }  // namespace
 
 const std::string& lastJpeg2000Error() { return t_lastError; }
+
+bool isJpeg2000CodestreamStart(const uint8_t* p, size_t n) {
+  static const uint8_t kSoc[4] = {0xFF, 0x4F, 0xFF, 0x51};
+  static const uint8_t kJp2[8] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20};
+  return p && ((n >= 4 && std::memcmp(p, kSoc, 4) == 0) || (n >= 8 && std::memcmp(p, kJp2, 8) == 0));
+}
+
+bool decodeJpeg2000Fragments(const std::vector<DcmPixelItem*>& items, size_t first, size_t last,
+                             const Jpeg2000Target& target, std::string& why) {
+  // One fragment is decoded where it lies; several are joined into one codestream.
+  std::vector<uint8_t> joined;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  for (size_t i = first; i < last && i < items.size(); ++i) {
+    Uint8* p = nullptr;
+    const size_t n = items[i]->getLength();
+    if (n && (items[i]->getUint8Array(p).bad() || !p)) {
+      why = "unreadable fragment";
+      return false;
+    }
+    if (last - first == 1) {
+      data = p;
+      size = n;
+    } else if (n) {
+      joined.insert(joined.end(), p, p + n);
+    }
+  }
+  if (last - first > 1) {
+    data = joined.data();
+    size = joined.size();
+  }
+  if (!data || size == 0) {
+    why = "empty frame";
+    return false;
+  }
+  return decodeJpeg2000Frame(data, size, target, why);
+}
 
 void registerJpeg2000Decoder() {
   std::lock_guard<std::mutex> lock(g_registrationLock);

@@ -4,10 +4,9 @@
 // frames with libopenjp2. Once registered it serves DCMTK's frame-wise and whole-image
 // decompression like the JPEG, JPEG-LS and RLE codecs do.
 //
-// Frames are found in the pixel sequence by the Basic Offset Table when it has entries;
-// otherwise one fragment per frame when the counts agree, a single frame made of all
-// fragments, or a new frame at every fragment that begins a codestream (SOC marker or JP2
-// signature). A decoded frame whose size or component count differs from the header fails.
+// Frames are found in the pixel sequence as frameStarts (dcmPixels.h) finds them: a new frame
+// begins at a fragment that begins a codestream (SOC marker or JP2 signature) where neither the
+// counts nor the Basic Offset Table say. A decoded frame whose size or component count differs from the header fails.
 // Three-component frames come back as RGB: openjpeg undoes the multiple-component transform,
 // so YBR_ICT and YBR_RCT are reported as RGB.
 #pragma once
@@ -15,6 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+class DcmPixelItem;
 
 namespace redIRI {
 namespace detail {
@@ -36,6 +38,13 @@ struct Jpeg2000Target {
 // Why the last JPEG 2000 frame decoded on this thread failed (DCMTK's codec interface only
 // carries a status code).
 const std::string& lastJpeg2000Error();
+
+// Whether a fragment's bytes begin a codestream (SOC marker) or a JP2 file (its signature).
+bool isJpeg2000CodestreamStart(const uint8_t* p, size_t n);
+
+// Decodes the frame held by the fragments [first, last) of `items` (as pixelItems gives them).
+bool decodeJpeg2000Fragments(const std::vector<DcmPixelItem*>& items, size_t first, size_t last,
+                             const Jpeg2000Target& target, std::string& why);
 
 // Decodes one JPEG 2000 codestream (or JP2 file) into target. False with the reason.
 bool decodeJpeg2000Frame(const uint8_t* data, size_t size, const Jpeg2000Target& target, std::string& why);

@@ -1,5 +1,6 @@
 #include "dcmPixels.h"
 
+#include <dcmtk/dcmdata/dccodec.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcpixel.h>
 #include <dcmtk/dcmdata/dcpixseq.h>
@@ -231,10 +232,9 @@ bool expandPalette(DcmDataset* data, const PixelLayout& l, const uint8_t* indice
 // the fragment when they are damaged, so every header is checked before it decodes: the
 // segment count must match the image, the first segment follows the 64-byte header, and the
 // offsets rise within the fragment.
-bool checkRleFragment(DcmPixelSequence* seq, unsigned long index, const PixelLayout& l, std::string& why) {
-  DcmPixelItem* item = nullptr;
+bool checkRleFragment(DcmPixelItem* item, const PixelLayout& l, std::string& why) {
   Uint8* p = nullptr;
-  if (seq->getItem(item, index).bad() || !item || item->getUint8Array(p).bad() || !p) {
+  if (!item || item->getUint8Array(p).bad() || !p) {
     why = "unreadable RLE fragment";
     return false;
   }
@@ -320,14 +320,13 @@ StreamColour jpegStreamColour(const Uint8* data, uint64_t length) {
 }
 
 // The colour model of the samples DCMTK's JPEG decoder (registered never to convert) returns
-// for a frame of `seq`: the stream's own word where it gives one, else `model`.
-std::string jpegDecodedModel(DcmPixelSequence* seq, E_TransferSyntax xfer, const std::string& model) {
+// for the frame whose first fragment is `first`: the stream's own word where it gives one, else
+// `model`.
+std::string jpegDecodedModel(DcmPixelItem* first, E_TransferSyntax xfer, const std::string& model) {
   const bool dct = xfer == EXS_JPEGProcess1 || xfer == EXS_JPEGProcess2_4;
-  DcmPixelItem* item = nullptr;
   Uint8* p = nullptr;
-  if (!dct || !seq || seq->card() < 2 || seq->getItem(item, 1).bad() || !item || item->getUint8Array(p).bad())
-    return model;
-  switch (jpegStreamColour(p, item->getLength())) {
+  if (!dct || !first || first->getUint8Array(p).bad()) return model;
+  switch (jpegStreamColour(p, first->getLength())) {
     case StreamColour::YCbCr:
       return "YBR_FULL";
     case StreamColour::Rgb:
@@ -338,15 +337,14 @@ std::string jpegDecodedModel(DcmPixelSequence* seq, E_TransferSyntax xfer, const
 }
 
 // Every fragment of a JPEG pixel sequence is walked as DCMTK's decoder will walk it.
-bool checkJpegFragments(DcmPixelSequence* seq, std::string& why) {
-  for (unsigned long k = 1; k < seq->card(); ++k) {
-    DcmPixelItem* item = nullptr;
+bool checkJpegFragments(const std::vector<DcmPixelItem*>& items, std::string& why) {
+  for (size_t k = 1; k < items.size(); ++k) {
     Uint8* p = nullptr;
-    if (seq->getItem(item, k).bad() || !item || item->getUint8Array(p).bad()) {
+    if (items[k]->getUint8Array(p).bad()) {
       why = "unreadable JPEG fragment";
       return false;
     }
-    if (p && !jpegBitDepthScanEnds(p, item->getLength())) {
+    if (p && !jpegBitDepthScanEnds(p, items[k]->getLength())) {
       why = "damaged JPEG stream (a TEM marker before the frame header)";
       return false;
     }
@@ -354,14 +352,127 @@ bool checkJpegFragments(DcmPixelSequence* seq, std::string& why) {
   return true;
 }
 
+// DCMTK's JPEG and JPEG-LS decoders gather the fragments of a frame by index, each getItem
+// walking the list from its head: a frame's cost grows with the square of its fragments (a
+// JPEG-LS frame of 50,000 fragments took 4.8 s). Genuine encoders write one fragment per frame,
+// or split a frame at a fragment size of kilobytes to megabytes: 1,024 fragments hold a 1-MiB
+// frame in DCMTK's smallest fragments (1 KiB) and a 64-MiB one in 64-KiB fragments, and cost
+// the decoder about a million list steps. A frame in more is refused before it is handed over.
+constexpr size_t kMaxFragmentsPerFrame = 1024;
+
+bool fragmentsAreGathered(E_TransferSyntax xfer) { return isJpegFamily(xfer) || xfer == EXS_JPEGLSLossless || xfer == EXS_JPEGLSLossy; }
+
+bool startsCodestream(E_TransferSyntax xfer, const Uint8* p, size_t n) {
+  if (isJpeg2000(xfer)) return isJpeg2000CodestreamStart(p, n);
+  return n >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF;  // SOI and the next marker
+}
+
+// The image attributes DCMTK's decoders read, copied without Number of Frames: with the one-frame
+// sequence below, the decoder sees a single-frame object.
+void copyFrameAttributes(const DicomFile& file, DcmItem& attributes) {
+  static const DcmTagKey kKeys[] = {DCM_SOPClassUID,        DCM_SamplesPerPixel, DCM_PhotometricInterpretation,
+                                    DCM_PlanarConfiguration, DCM_Rows,            DCM_Columns,
+                                    DCM_BitsAllocated,       DCM_BitsStored,      DCM_HighBit,
+                                    DCM_PixelRepresentation};
+  for (const DcmTagKey& key : kKeys)
+    if (DcmElement* e = file.findInDataset(key)) attributes.insert(static_cast<DcmElement*>(e->clone()), OFTrue);
+}
+
+// Hands the fragments [first, last) of `items` to DCMTK's decoder as a frame of its own: a sequence
+// of an empty offset table and copies of those fragments, so that the decoder's walks by index
+// stay within the frame.
+OFCondition decodeAlone(E_TransferSyntax xfer, const DcmRepresentationParameter* parameter, DcmItem& attributes,
+                        const std::vector<DcmPixelItem*>& items, size_t first, size_t last, void* target, Uint32 room,
+                        OFString& model) {
+  DcmPixelSequence one{DcmTag(DCM_PixelSequenceTag)};
+  one.insert(new DcmPixelItem(DcmTag(DCM_PixelItemTag)));
+  for (size_t i = first; i < last; ++i) one.insert(new DcmPixelItem(*items[i]));
+  FragmentCounts& counts = fragmentCounts();
+  counts.largestHanded = std::max<uint64_t>(counts.largestHanded, last - first);
+  Uint32 start = 1;
+  return DcmCodecList::decodeFrame(DcmXfer(xfer), parameter, &one, &attributes, 0, start, target, room, model);
+}
+
 }  // namespace
+
+FragmentCounts& fragmentCounts() {
+  thread_local FragmentCounts counts;
+  return counts;
+}
+
+std::vector<DcmPixelItem*> pixelItems(DcmPixelSequence* seq) {
+  std::vector<DcmPixelItem*> items;
+  if (!seq) return items;
+  items.reserve(seq->card());
+  // nextInContainer steps from the list's cursor, which stays on the item it returned.
+  uint64_t steps = 0;
+  for (DcmObject* o = seq->nextInContainer(nullptr); o; o = seq->nextInContainer(o), ++steps)
+    items.push_back(static_cast<DcmPixelItem*>(o));  // a pixel sequence holds pixel items only
+  fragmentCounts().steps += steps;
+  return items;
+}
+
+bool frameStarts(const std::vector<DcmPixelItem*>& items, int frames, int wanted, E_TransferSyntax xfer,
+                 std::vector<size_t>& starts, std::string& why) {
+  starts.clear();
+  const size_t fragments = items.empty() ? 0 : items.size() - 1;
+  if (fragments == 0 || frames < 1 || static_cast<size_t>(frames) > fragments) {
+    why = fragments == 0 ? "compressed pixel data without fragments" : "fewer fragments than frames";
+    return false;
+  }
+  starts.reserve(static_cast<size_t>(frames) + 1);
+  if (frames == 1 || fragments == static_cast<size_t>(frames)) {
+    for (int f = 0; f < frames; ++f) starts.push_back(frames == 1 ? 1 : static_cast<size_t>(f) + 1);
+    starts.push_back(items.size());
+    return true;
+  }
+
+  // The Basic Offset Table: where each frame's first item lies, counted from the first fragment's
+  // item tag (8 bytes of tag and length before each fragment).
+  Uint8* table = nullptr;
+  if (items[0]->getLength() == static_cast<Uint32>(frames) * 4 && items[0]->getUint8Array(table).good() && table) {
+    uint64_t position = 0;
+    size_t i = 1;
+    for (int f = 0; f < frames; ++f) {
+      const uint64_t offset = static_cast<uint64_t>(table[4 * f]) | static_cast<uint64_t>(table[4 * f + 1]) << 8 |
+                              static_cast<uint64_t>(table[4 * f + 2]) << 16 |
+                              static_cast<uint64_t>(table[4 * f + 3]) << 24;
+      while (i < items.size() && position < offset) position += 8 + static_cast<uint64_t>(items[i++]->getLength());
+      if (i == items.size() || position != offset || (!starts.empty() && starts.back() == i)) break;
+      starts.push_back(i);
+    }
+    if (starts.size() == static_cast<size_t>(frames) && starts[0] == 1) {
+      starts.push_back(items.size());
+      return true;
+    }
+    starts.clear();
+  }
+
+  // A new frame at every fragment that begins a codestream; the first always does. Fragments past
+  // the start of the frame after the last one wanted are not read.
+  wanted = std::clamp(wanted, 1, frames);
+  for (size_t i = 1; i < items.size() && starts.size() <= static_cast<size_t>(wanted); ++i) {
+    Uint8* p = nullptr;
+    if (items[i]->getUint8Array(p).bad()) {
+      why = "unreadable fragment";
+      return false;
+    }
+    if (i == 1 || (p && startsCodestream(xfer, p, items[i]->getLength()))) starts.push_back(i);
+  }
+  if (starts.size() == static_cast<size_t>(frames)) starts.push_back(items.size());
+  if (starts.size() <= static_cast<size_t>(wanted)) {
+    why = "the fragments do not hold the number of frames the header declares";
+    return false;
+  }
+  return true;
+}
 
 bool checkCompressedFragments(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
   if (!isJpegFamily(xfer) || !data) return true;
   DcmElement* e = nullptr;
   if (data->findAndGetElement(DCM_PixelData, e).bad() || !e || e->ident() != EVR_PixelData) return true;
   DcmPixelSequence* seq = pixelSequenceOf(static_cast<DcmPixelData*>(e), xfer);
-  return !seq || checkJpegFragments(seq, why);
+  return !seq || checkJpegFragments(pixelItems(seq), why);
 }
 
 bool isDecodableTransferSyntax(E_TransferSyntax xfer) {
@@ -525,41 +636,60 @@ bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, P
       return false;
     }
   } else {
+    DcmPixelSequence* seq = pixelSequenceOf(pixels, l.transferSyntax);
+    const std::vector<DcmPixelItem*> items = pixelItems(seq);
+    std::vector<size_t> starts;
+    if (!frameStarts(items, l.frames, frames, l.transferSyntax, starts, why)) return false;
     if (l.transferSyntax == EXS_RLELossless) {
-      DcmPixelSequence* seq = pixelSequenceOf(pixels, l.transferSyntax);
-      if (!seq || seq->card() != static_cast<unsigned long>(l.frames) + 1) {
+      if (items.size() != static_cast<size_t>(l.frames) + 1) {
         why = "RLE pixel data without one fragment per frame";
         return false;
       }
       for (int f = 0; f < frames; ++f)
-        if (!checkRleFragment(seq, static_cast<unsigned long>(f) + 1, l, why)) return false;
+        if (!checkRleFragment(items[static_cast<size_t>(f) + 1], l, why)) return false;
     }
-    if (isJpegFamily(l.transferSyntax)) {
-      DcmPixelSequence* seq = pixelSequenceOf(pixels, l.transferSyntax);
-      if (!seq || !checkJpegFragments(seq, why)) {
-        if (!seq) why = "compressed pixel data without fragments";
+    if (isJpegFamily(l.transferSyntax) && !checkJpegFragments(items, why)) return false;
+
+    E_TransferSyntax original = EXS_Unknown;
+    const DcmRepresentationParameter* parameter = nullptr;
+    pixels->getOriginalRepresentationKey(original, parameter);
+    DcmItem attributes;
+    if (!isJpeg2000(l.transferSyntax)) copyFrameAttributes(file, attributes);
+    for (int f = 0; f < frames; ++f) {
+      const size_t first = starts[static_cast<size_t>(f)], last = starts[static_cast<size_t>(f) + 1];
+      char buf[128];
+      std::snprintf(buf, sizeof(buf), "cannot decode frame %d: ", f);
+      if (fragmentsAreGathered(l.transferSyntax) && last - first > kMaxFragmentsPerFrame) {
+        std::snprintf(buf, sizeof(buf), "frame %d is split into %zu fragments, more than the %zu a frame may take", f,
+                      last - first, kMaxFragmentsPerFrame);
+        why = buf;
         return false;
       }
-    }
-    Uint32 startFragment = 0;
-    for (int f = 0; f < frames; ++f) {
-      OFString frameModel;
       uint8_t* target = source + sourceFrame * static_cast<size_t>(f);
       // The buffer has one spare byte at its end for decoders that round odd frames up.
-      const Uint32 room = static_cast<Uint32>(sourceBytes + 1 - sourceFrame * static_cast<size_t>(f));
-      OFCondition cond =
-          pixels->getUncompressedFrame(data, static_cast<Uint32>(f), startFragment, target, room, frameModel);
+      const size_t room = sourceBytes + 1 - sourceFrame * static_cast<size_t>(f);
+      if (isJpeg2000(l.transferSyntax)) {
+        const Jpeg2000Target frame{l.rows, l.columns, l.samples, l.bitsAllocated, l.planar == 1, target, room};
+        std::string error;
+        if (!decodeJpeg2000Fragments(items, first, last, frame, error)) {
+          why = buf + error;
+          return false;
+        }
+        continue;
+      }
+      OFString frameModel;
+      OFCondition cond = decodeAlone(l.transferSyntax, parameter, attributes, items, first, last, target,
+                                     static_cast<Uint32>(room), frameModel);
       if (cond.bad()) {
-        char buf[64];
-        std::snprintf(buf, sizeof(buf), "cannot decode frame %d: ", f);
-        why = std::string(buf) + cond.text();
-        if (isJpeg2000(l.transferSyntax) && !lastJpeg2000Error().empty()) why += " (" + lastJpeg2000Error() + ")";
+        why = buf + std::string(cond.text());
         return false;
       }
       if (f == 0 && !frameModel.empty()) model.assign(frameModel.c_str());
     }
+    // openjpeg undoes the multiple-component transform: the samples come back as RGB.
+    if (isJpeg2000(l.transferSyntax) && (model == "YBR_ICT" || model == "YBR_RCT")) model = "RGB";
     if (l.samples == 3 && isJpegFamily(l.transferSyntax)) {
-      model = jpegDecodedModel(pixelSequenceOf(pixels, l.transferSyntax), l.transferSyntax, model);
+      model = jpegDecodedModel(items[1], l.transferSyntax, model);
       if (model == "YBR_FULL_422") model = "YBR_FULL";  // libjpeg returns every sample at full size
     }
   }

@@ -16,6 +16,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+class DcmPixelItem;
+class DcmPixelSequence;
 
 namespace redIRI {
 namespace detail {
@@ -61,6 +65,31 @@ struct PixelBuffer {
 };
 
 bool isDecodableTransferSyntax(E_TransferSyntax xfer);
+
+// ---- fragments -----------------------------------------------------------------------------------
+// DCMTK keeps a pixel sequence as a linked list whose getItem(i) walks from the head each time:
+// a loop over fragments by index is quadratic in their number. Fragments are found here in one
+// walk along the list, and DCMTK's own decoders are handed one frame's fragments at a time.
+
+// The items of `seq` in list order, the Basic Offset Table first.
+std::vector<DcmPixelItem*> pixelItems(DcmPixelSequence* seq);
+
+// Where the first `wanted` of `frames` frames begin in `items` (as pixelItems gives them):
+// starts[f] is the first fragment of frame f, and the entry after frame wanted - 1 one past its
+// last fragment (there may be more entries). All fragments for a single frame, one fragment per
+// frame when the counts agree, else by the Basic Offset Table when it has one entry per frame and
+// they fall on fragments, else a new frame at every fragment that begins a codestream of `xfer`.
+// False with the reason.
+bool frameStarts(const std::vector<DcmPixelItem*>& items, int frames, int wanted, E_TransferSyntax xfer,
+                 std::vector<size_t>& starts, std::string& why);
+
+// What this thread's fragment handling has done, for tests that hold it to linear cost: the
+// list steps of pixelItems, and the most fragments handed to one of DCMTK's decoders at once.
+struct FragmentCounts {
+  uint64_t steps = 0;
+  uint64_t largestHanded = 0;
+};
+FragmentCounts& fragmentCounts();
 
 // Checks the compressed fragments of a data set stored in xfer that DCMTK's decoders would
 // otherwise trust (JPEG streams whose bit-depth scan never ends); true for other syntaxes.

@@ -201,10 +201,13 @@ bool writeDicomFile(const std::string& path, const ImageSpec& spec, std::string*
         if (ds->findAndGetElement(DCM_PixelData, element).good() &&
             static_cast<DcmPixelData*>(element)->getEncapsulatedRepresentation(syntax, nullptr, sequence).good() &&
             sequence) {
-            for (unsigned long i = 1; i < sequence->card(); ++i) {
-                DcmPixelItem* item = nullptr;
+            // Walked along the list (getItem(i) would walk it from its head for every fragment);
+            // the first item is the offset table.
+            DcmObject* first = sequence->nextInContainer(nullptr);
+            for (DcmObject* o = first ? sequence->nextInContainer(first) : nullptr; o; o = sequence->nextInContainer(o)) {
+                auto* item = static_cast<DcmPixelItem*>(o);
                 Uint8* data = nullptr;
-                if (sequence->getItem(item, i).bad() || item->getUint8Array(data).bad() || !data)
+                if (item->getUint8Array(data).bad() || !data)
                     continue;
                 const Uint32 length = item->getLength();
                 if (length >= 3 && data[length - 3] == 0xff && data[length - 2] == 0xd9)

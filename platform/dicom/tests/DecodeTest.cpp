@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcpixel.h>
+#include <dcmtk/dcmdata/dcpixseq.h>
+#include <dcmtk/dcmdata/dcpxitem.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +16,7 @@
 
 #include "support/DicomTestData.h"
 #include "dcmLib.h"
+#include "dcmPixels.h"
 
 using namespace qvtest;
 
@@ -121,7 +126,10 @@ TEST(Decode, NativeSyntaxesDeliverTheStoredValues) {
 
 TEST(Decode, LosslessCodecsAreByteIdentical) {
   TempDir dir;
-  for (const Original& o : {signed16(), unsigned12(), signed12(), grey8(), rgb(0), rgb(1), rgb(0, 3), multiFrame()}) {
+  // The last has fragments longer than what a file's parse reads at once: they are read from the
+  // file when decoded.
+  for (const Original& o : {signed16(), unsigned12(), signed12(), grey8(), rgb(0), rgb(1), rgb(0, 3), multiFrame(),
+                            grey16("onDisk", 128, 160, 2, 16, false)}) {
     const std::string base = dir.file(o.name + ".dcm");
     writeImage(base, o.spec);
     struct Tool {
@@ -335,4 +343,88 @@ TEST(Decode, FramesAreFoundInEveryFragmentLayout) {
   ASSERT_TRUE(writeJpeg2000(plain, colour.spec, noMct, dir));
   expectDecodes(rct, colour, 0, "JPEG 2000 YBR_RCT");
   expectDecodes(plain, colour, 0, "JPEG 2000 RGB");
+}
+
+namespace {
+
+// Rewrites `source` (one frame in one fragment) as `path`: with pieces 0, `frames` frames that
+// each hold the same stream; else one frame whose stream is cut into 2-byte fragments and followed
+// by empty ones, `pieces` fragments in all.
+void rewriteFragments(const std::string& source, const std::string& path, int frames, size_t pieces) {
+  DcmFileFormat file;
+  DcmElement* e = nullptr;
+  DcmPixelSequence* seq = nullptr;
+  DcmPixelItem* item = nullptr;
+  Uint8* p = nullptr;
+  DcmDataset* ds = file.getDataset();
+  ASSERT_TRUE(file.loadFile(source.c_str()).good() && ds->findAndGetElement(DCM_PixelData, e).good());
+  const E_TransferSyntax xfer = ds->getOriginalXfer();
+  static_cast<DcmPixelData*>(e)->getEncapsulatedRepresentation(xfer, nullptr, seq);
+  ASSERT_TRUE(seq && seq->card() == 2 && seq->getItem(item, 1).good() && item->getUint8Array(p).good());
+  const std::vector<Uint8> stream(p, p + item->getLength());
+  auto* out = new DcmPixelSequence(DcmTag(DCM_PixelSequenceTag));
+  out->insert(new DcmPixelItem(DcmTag(DCM_PixelItemTag)));
+  for (size_t i = 0; i < (pieces ? std::max(pieces, stream.size() / 2) : static_cast<size_t>(frames)); ++i) {
+    auto* fragment = new DcmPixelItem(DcmTag(DCM_PixelItemTag));
+    if (!pieces) fragment->putUint8Array(stream.data(), static_cast<Uint32>(stream.size()));
+    if (pieces && 2 * i < stream.size()) fragment->putUint8Array(&stream[2 * i], 2);
+    out->insert(fragment);
+  }
+  auto* pixels = new DcmPixelData(DCM_PixelData);
+  pixels->putOriginalRepresentation(xfer, nullptr, out);
+  ds->insert(pixels, OFTrue);
+  ds->putAndInsertString(DCM_NumberOfFrames, std::to_string(frames).c_str());
+  ASSERT_TRUE(file.saveFile(path.c_str(), xfer).good());
+}
+
+}  // namespace
+
+TEST(Decode, FragmentsAreWalkedOnceWhateverTheirNumber) {
+  // DCMTK's getItem(i) walks a pixel sequence from its head. Fragments are counted in list steps:
+  // one walk per decode and per tag text, and DCMTK's decoders get one frame's fragments at a
+  // time. A frame in more fragments than encoders write is refused before DCMTK's JPEG and JPEG-LS
+  // decoders, which gather a frame's fragments by index, see it.
+  TempDir dir;
+  const Original o = grey8();
+  const std::string base = dir.file("fragments-base.dcm");
+  writeImage(base, o.spec);
+  const size_t kFrames = 3000, kPieces = 3000;
+  const char* const kTooMany = "more than the 1024 a frame may take";
+  const struct {
+    std::vector<std::string> argv;  // empty: JPEG 2000
+    const char* refusal;            // of one frame in kPieces fragments; null: it decodes
+  } rows[] = {{{"dcmcjpeg", "+e1"}, kTooMany},
+              {{"dcmcjpls"}, kTooMany},
+              {{}, nullptr},
+              {{"dcmcrle"}, "RLE pixel data without one fragment per frame"}};
+  redIRI::detail::FragmentCounts& counts = redIRI::detail::fragmentCounts();
+  Original repeated = o;
+  repeated.spec.frames = static_cast<int>(kFrames);
+  for (size_t f = 1; f < kFrames; ++f) repeated.expected.insert(repeated.expected.end(), o.expected.begin(), o.expected.end());
+  for (const auto& row : rows) {
+    const std::string single = dir.file("fragments.dcm"), frames = single + ".frames", pieces = single + ".pieces";
+    std::vector<std::string> argv = row.argv;
+    argv.insert(argv.end(), {base, single});
+    ASSERT_TRUE(row.argv.empty() ? writeJpeg2000(single, o.spec, Jpeg2000Options(), dir) : mustRun(argv, dir));
+    rewriteFragments(single, frames, static_cast<int>(kFrames), 0);
+    rewriteFragments(single, pieces, 1, kPieces);
+
+    counts = {};
+    expectDecodes(frames, repeated, 0, "one fragment for each of many frames");
+    EXPECT_EQ(counts.steps, kFrames + 1);
+    EXPECT_LE(counts.largestHanded, 1u);
+
+    CallbackCapture log;
+    counts = {};
+    const Decoded one = decodeFile(pieces);
+    EXPECT_LE(counts.steps, kPieces + 1);
+    EXPECT_EQ(counts.largestHanded, 0u);
+    EXPECT_TRUE(row.refusal ? one.bytes.empty() && log.logged(row.refusal) : one.bytes == o.expected) << argv[0];
+
+    redIRI::dcmReader reader;
+    ASSERT_TRUE(reader.setFile(pieces.c_str()));
+    counts = {};
+    EXPECT_NE(tagText(reader, 0x7FE0, 0x0010).find("bytes"), std::string::npos);
+    EXPECT_EQ(counts.steps, kPieces + 1);
+  }
 }
