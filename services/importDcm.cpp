@@ -164,22 +164,27 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
     }
     // The record says where the file goes: the storage server's folder and, for a plain SOP Instance
     // UID, its file name (anything else keeps the source's own name, made safe).
-    reader_.setLanguage(language_.load());
-    if (!reader_.setFile(path.c_str())) {
-        why = "not a DICOM file this program reads";
-        return false;
-    }
-    // An object without its own SOP Instance UID (a DICOMDIR, some private files) names no image:
-    // refused as the storage server refuses it, nothing copied.
-    std::string uid = reader_.getTag(0x0008, 0x0018);
-    trim(uid);
-    if (uid.empty()) {
-        why = "it has no SOP Instance UID";
-        return false;
-    }
-    if (!reader_.getDicomMessage(m) || !*m.FileName) {
-        why = "its identifying values cannot be read";
-        return false;
+    {
+        // A reader of this file alone: its tree is freed before the copy and is not kept for the next
+        // file (a dense set builds a tree of a gigabyte, which a kept reader would hold while idle).
+        redIRI::dcmReadTag reader;
+        reader.setLanguage(language_.load());
+        if (!reader.setFile(path.c_str())) {
+            why = "not a DICOM file this program reads";
+            return false;
+        }
+        // An object without its own SOP Instance UID (a DICOMDIR, some private files) names no image:
+        // refused as the storage server refuses it, nothing copied.
+        std::string uid = reader.getTag(0x0008, 0x0018);
+        trim(uid);
+        if (uid.empty()) {
+            why = "it has no SOP Instance UID";
+            return false;
+        }
+        if (!reader.getDicomMessage(m) || !*m.FileName) {
+            why = "its identifying values cannot be read";
+            return false;
+        }
     }
     const std::string fileName = m.FileName;
 

@@ -78,7 +78,6 @@ private:
     void skipped(const std::string& path, const std::string& why, bool noRoom);
     Indexer indexer();
 
-    redIRI::dcmReadTag reader_;
     std::mutex rootMutex_;
     std::string root_;
     std::atomic<int> language_{0};
@@ -97,7 +96,7 @@ public:
     importDcm(const importDcm&) = delete;
     importDcm& operator=(const importDcm&) = delete;
 
-    // Creates the worker and its tag reader.
+    // Creates the worker.
     virtual bool init();
     // Stops the worker through thread-safe destroy and waits for it. Safe to call twice.
     virtual void stop();

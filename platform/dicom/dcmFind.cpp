@@ -47,12 +47,14 @@ bool isAscii(const std::string& s) {
   return true;
 }
 
-// One answer as "gggg,eeee[value] ..." with every key present.
+// One answer as "gggg,eeee[value] ..." with every key present. The identifier is taken over, not
+// copied: its tree was counted within the bound of the parse that built it, and a copy would
+// build it again outside any bound.
 template <size_t N>
-std::string answerText(DcmDataset* identifiers, const DcmTagKey (&keys)[N]) {
+std::string answerText(std::unique_ptr<DcmDataset> identifiers, const DcmTagKey (&keys)[N]) {
   detail::DicomFile file;
   file.setLanguage(detail::networkLanguage());
-  file.adopt(std::make_unique<DcmFileFormat>(identifiers), "find answer");
+  file.adopt(std::make_unique<DcmFileFormat>(identifiers.release(), OFFalse), "find answer");
   std::string text;
   char key[16];
   for (const DcmTagKey& k : keys) {
@@ -206,7 +208,7 @@ void dcmFind::Core::run(const Query& query) {
     if (cond.bad()) break;
     status = answer.msg.CFindRSP.DimseStatus;
     if (DICOM_PENDING_STATUS(status) && match && !stopping && !givenUp(query))
-      gate.post(5, query.studies ? answerText(match.get(), kStudyKeys) : answerText(match.get(), kSeriesKeys));
+      gate.post(5, query.studies ? answerText(std::move(match), kStudyKeys) : answerText(std::move(match), kSeriesKeys));
   }
   if (cond.bad()) {
     association.abort();
