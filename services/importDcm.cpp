@@ -9,7 +9,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,16 +70,11 @@ importThread::Indexer importThread::indexer()
 
 namespace {
 
-// Below this many free bytes the library's disk counts as full: what SQLite or the next copy needs
-// is not there.
-constexpr unsigned long long kNoRoomBytes = 1ull << 20;
+// Below this many free bytes the library's disk counts as full: the room the library's index may
+// need to grow into (its write-ahead log alone reaches about 4 MiB between checkpoints).
+constexpr unsigned long long kNoRoomBytes = 8ull << 20;
 
-bool diskIsFull(const std::string& folder)
-{
-    struct statvfs info {};
-    return ::statvfs(folder.c_str(), &info) == 0 &&
-           static_cast<unsigned long long>(info.f_bavail) * info.f_frsize < kNoRoomBytes;
-}
+bool diskIsFull(const std::string& folder) { return redIRI::disk::freeBytes(folder) < kNoRoomBytes; }
 
 // A moved file (movedFrom: the folder handed in, ending in "/") goes from where it was once it is
 // in the library, and so do the folders it leaves empty up to the folder handed in.
@@ -193,6 +187,13 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
     const auto size = fs::file_size(path, error);
     if (error || size == 0) {
         why = error ? "it cannot be read: " + error.message() : "the file is empty";
+        return false;
+    }
+    // The library's index needs room to grow as well: a copy that would leave it none is not made,
+    // so that what is copied can also be listed.
+    if (redIRI::disk::freeBytes(root) < size + kNoRoomBytes) {
+        errorNumber = ENOSPC;
+        why = "it cannot be written into the library: the disk is full (its last 8 MiB are kept for the library's index)";
         return false;
     }
     const std::string folder = root + m.SeriesFolder;

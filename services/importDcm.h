@@ -7,7 +7,8 @@
 // handed in. Files the DICOM reader does not accept, empty or unreadable files, objects without a
 // SOP Instance UID and files that cannot be written are skipped (counted: finished less copied),
 // each with one log line that says why (for a failed write, the system's reason); those skipped
-// because the disk has no room are counted apart. An import never reads the program's own
+// because the disk has no room are counted apart. A copy is not begun when it would leave the disk
+// less than 8 MiB, which the library's index keeps to grow into. An import never reads the program's own
 // folders: the library and the data folder that holds it.
 //
 // With an indexer (the library database's queueStoredImage), a file counts as finished only once

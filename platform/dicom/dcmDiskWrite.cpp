@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <memory>
 #include <unistd.h>
 
@@ -150,6 +151,14 @@ FILE* openStream(int fd) {
   }
   cookie.release();  // closed and freed by streamClose
   return stream;
+}
+
+unsigned long long freeBytes(const std::string& path) {
+  struct statvfs info {};
+  unsigned long long bytes =
+      ::statvfs(path.c_str(), &info) == 0 ? static_cast<unsigned long long>(info.f_bavail) * info.f_frsize : 0;
+  const long long room = g_room.load();
+  return room >= 0 ? std::min(bytes, static_cast<unsigned long long>(room)) : bytes;
 }
 
 int lastError() { return t_lastError; }

@@ -31,13 +31,18 @@ FILE* openStream(int fd);
 int lastError();
 void clearLastError();
 
+// Bytes an unprivileged writer may still put on the file system of path (0 when it cannot be told
+// apart from none); no more than the test hook's room.
+unsigned long long freeBytes(const std::string& path);
+
 // ENOSPC or EDQUOT: the disk (or the user's share of it) has no room.
 bool isNoRoom(int error);
 // "No space left on device" and the like, for the log.
 std::string reasonText(int error);
 
 // [hook] From now on the writes of this seam find room for `bytes` more bytes in all and then fail
-// with ENOSPC, as a disk that fills would; a negative value lifts the limit.
+// with ENOSPC, as a disk that fills would, and freeBytes says no more; a negative value lifts the
+// limit.
 void setRoomForTest(long long bytes);
 
 }  // namespace disk

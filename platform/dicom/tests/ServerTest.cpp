@@ -719,7 +719,9 @@ TEST(Server, UnwritableRootOrFullDiskAnswersFailureAndAnnouncesNothing) {
     else f.server.setRoot(f.root.c_str());
     redIRI::disk::setRoomForTest(c.fullDisk ? 100 : -1);
     ASSERT_TRUE(f.begin());
-    const std::vector<std::string> files = writeSeries(f.dir.file("a"), SeriesSpec(), 1);
+    // Larger than the stream's buffer, so that the disk refuses a write inside DCMTK's.
+    const std::vector<std::string> files = {f.dir.file("large.dcm")};
+    writeImage(files[0], greySpec(128, 128));
     storescu(f, files, f.dir.file("storescu.log"));
     const std::string output = readText(f.dir.file("storescu.log"));
     EXPECT_NE(output.find("Refused: OutOfResources"), std::string::npos) << output;

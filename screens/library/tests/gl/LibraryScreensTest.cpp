@@ -193,8 +193,9 @@ TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyTha
         EXPECT_TRUE(FileUtils::getInstance()->isDirectoryExist(root + rowAt(home(), i)->folder));
     EXPECT_TRUE(FileUtils::getInstance()->isFileExist(root + "dicomDB"));
 
-    // A disk with room for two and a half images: the toast says the rest found no room, the two
-    // it reports imported are listed by then; with room again the next import lists all six.
+    // A disk with room for two and a half images beside the room the library's index keeps: the
+    // toast says the rest found no room, the two it reports imported are listed by then; with room
+    // again the next import lists all six.
     writeStudy(scratch + "full/", "DELTA^FULL", "D-4");
     const long long size = static_cast<long long>(std::filesystem::file_size(
         std::filesystem::directory_iterator(scratch + "full/")->path()));
@@ -205,7 +206,7 @@ TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyTha
         return nullptr;
     };
     takeToast();
-    redIRI::disk::setRoomForTest(2 * size + size / 2);
+    redIRI::disk::setRoomForTest((8 << 20) + 2 * size + size / 2);
     home()->openPath(scratch + "full/");
     ASSERT_TRUE(frameUntil([&] { return !(toast = takeToast()).empty(); }, 10.0));
     redIRI::disk::setRoomForTest(-1);
