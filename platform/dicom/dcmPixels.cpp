@@ -360,7 +360,21 @@ bool checkJpegFragments(const std::vector<DcmPixelItem*>& items, std::string& wh
 // the decoder about a million list steps. A frame in more is refused before it is handed over.
 constexpr size_t kMaxFragmentsPerFrame = 1024;
 
-bool fragmentsAreGathered(E_TransferSyntax xfer) { return isJpegFamily(xfer) || xfer == EXS_JPEGLSLossless || xfer == EXS_JPEGLSLossy; }
+bool fragmentsAreGathered(E_TransferSyntax xfer) {
+  return isJpegFamily(xfer) || xfer == EXS_JPEGLSLossless || xfer == EXS_JPEGLSLossy;
+}
+
+// False, with the reason, when frame f (of frameStarts' answer) holds more fragments than a frame
+// handed to those decoders may.
+bool frameWithinBound(const std::vector<size_t>& starts, size_t f, std::string& why) {
+  const size_t fragments = starts[f + 1] - starts[f];
+  if (fragments <= kMaxFragmentsPerFrame) return true;
+  char buf[128];
+  std::snprintf(buf, sizeof(buf), "frame %zu is split into %zu fragments, more than the %zu a frame may take", f,
+                fragments, kMaxFragmentsPerFrame);
+  why = buf;
+  return false;
+}
 
 bool startsCodestream(E_TransferSyntax xfer, const Uint8* p, size_t n) {
   if (isJpeg2000(xfer)) return isJpeg2000CodestreamStart(p, n);
@@ -468,11 +482,21 @@ bool frameStarts(const std::vector<DcmPixelItem*>& items, int frames, int wanted
 }
 
 bool checkCompressedFragments(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
-  if (!isJpegFamily(xfer) || !data) return true;
+  if (!fragmentsAreGathered(xfer) || !data) return true;
   DcmElement* e = nullptr;
   if (data->findAndGetElement(DCM_PixelData, e).bad() || !e || e->ident() != EVR_PixelData) return true;
   DcmPixelSequence* seq = pixelSequenceOf(static_cast<DcmPixelData*>(e), xfer);
-  return !seq || checkJpegFragments(pixelItems(seq), why);
+  if (!seq) return true;
+  const std::vector<DcmPixelItem*> items = pixelItems(seq);
+  if (isJpegFamily(xfer) && !checkJpegFragments(items, why)) return false;
+  Sint32 frames = 1;
+  if (data->findAndGetSint32(DCM_NumberOfFrames, frames).bad() || frames < 1) frames = 1;
+  std::vector<size_t> starts;
+  std::string unframed;  // DCMTK's decoder refuses such fragments its own way
+  if (!frameStarts(items, frames, frames, xfer, starts, unframed)) return true;
+  for (size_t f = 0; f < static_cast<size_t>(frames); ++f)
+    if (!frameWithinBound(starts, f, why)) return false;
+  return true;
 }
 
 bool isDecodableTransferSyntax(E_TransferSyntax xfer) {
@@ -657,14 +681,10 @@ bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, P
     if (!isJpeg2000(l.transferSyntax)) copyFrameAttributes(file, attributes);
     for (int f = 0; f < frames; ++f) {
       const size_t first = starts[static_cast<size_t>(f)], last = starts[static_cast<size_t>(f) + 1];
-      char buf[128];
-      std::snprintf(buf, sizeof(buf), "cannot decode frame %d: ", f);
-      if (fragmentsAreGathered(l.transferSyntax) && last - first > kMaxFragmentsPerFrame) {
-        std::snprintf(buf, sizeof(buf), "frame %d is split into %zu fragments, more than the %zu a frame may take", f,
-                      last - first, kMaxFragmentsPerFrame);
-        why = buf;
+      if (fragmentsAreGathered(l.transferSyntax) && !frameWithinBound(starts, static_cast<size_t>(f), why))
         return false;
-      }
+      char buf[64];
+      std::snprintf(buf, sizeof(buf), "cannot decode frame %d: ", f);
       uint8_t* target = source + sourceFrame * static_cast<size_t>(f);
       // The buffer has one spare byte at its end for decoders that round odd frames up.
       const size_t room = sourceBytes + 1 - sourceFrame * static_cast<size_t>(f);

@@ -91,8 +91,10 @@ struct FragmentCounts {
 };
 FragmentCounts& fragmentCounts();
 
-// Checks the compressed fragments of a data set stored in xfer that DCMTK's decoders would
-// otherwise trust (JPEG streams whose bit-depth scan never ends); true for other syntaxes.
+// Checks the compressed fragments of a data set stored in xfer before DCMTK's JPEG or JPEG-LS
+// decoder takes the whole image: JPEG streams whose bit-depth scan never ends, and frames in more
+// fragments than those decoders, which gather them by index, are handed (see dcmPixels.cpp);
+// true for other syntaxes.
 bool checkCompressedFragments(DcmDataset* data, E_TransferSyntax xfer, std::string& why);
 
 // Reads the layout from the header without touching pixel values. False with the reason
