@@ -3,7 +3,8 @@
 //
 // A patient search begins a new round: the queries of earlier rounds still waiting are dropped and
 // the one running is given up at once (its connection shut), so a search never waits behind a
-// server that accepted an earlier one and answers nothing. A query given up reports nothing more.
+// server that accepted an earlier one and answers nothing; giveUp does the same for every query (the
+// screen that waited is gone). A query given up reports nothing more.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -150,7 +151,8 @@ void dcmFind::Core::serve() {
 void dcmFind::Core::fail(const Query& query, const std::string& reason) {
   if (stopping) return;
   if (givenUp(query)) {
-    detail::logLine("DICOM find on %s:%s given up for a new search", query.address.c_str(), query.port.c_str());
+    detail::logLine("DICOM find on %s:%s given up: nobody waits for its answer any more", query.address.c_str(),
+                    query.port.c_str());
     return;
   }
   detail::logLine("DICOM find on %s:%s failed: %s", query.address.c_str(), query.port.c_str(), reason.c_str());

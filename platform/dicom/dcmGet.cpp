@@ -235,8 +235,8 @@ void dcmGet::Core::discard(const std::string& saveFolder, const std::string& ser
   std::error_code error;
   const std::string folder = seriesFolder(withSlash(saveFolder), seriesUID);
   if (std::filesystem::remove_all(folder, error) > 0)
-    detail::logLine("DICOM retrieval of series %s: what a failed retrieval left in \"%s\" is removed", seriesUID.c_str(),
-                    folder.c_str());
+    detail::logLine("DICOM retrieval of series %s: what a failed retrieval left in \"%s\" is removed",
+                    seriesUID.c_str(), folder.c_str());
 }
 
 void dcmGet::Core::stop() {

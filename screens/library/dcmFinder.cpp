@@ -248,7 +248,8 @@ void dcmFinder::updateHelp()
     label->stopAllActions();
     label->setOpacity(255);
     if (searching)
-        label->runAction(RepeatForever::create(Sequence::create(FadeTo::create(0.6f, 90), FadeTo::create(0.6f, 255), nullptr)));
+        label->runAction(
+            RepeatForever::create(Sequence::create(FadeTo::create(0.6f, 90), FadeTo::create(0.6f, 255), nullptr)));
 }
 
 void dcmFinder::watchSearch()
