@@ -322,6 +322,10 @@ void dcmFinder::search()
     dataService* service = dataService::getInstance();
     service->updateCalledAETitle();
     service->findClient.findPatientByName(address.c_str(), port.c_str(), "", "", pattern.c_str());
+    // The search before is given up; what it found and is still on its way belongs to a list that
+    // is gone.
+    for (unsigned int id : {NSUI::NOTIFY_NET_FIND_RESULT, NSUI::NOTIFY_NET_FIND_STUDY, NSUI::NOTIFY_NET_FIND_SERIES})
+        NSUI::NSNotificationCenter::getInstance()->cancelNotification(nullptr, id, nullptr);
     watchSearch();
     statApplication::getInstance()->addStat(18, "");
 }
