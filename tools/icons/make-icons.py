@@ -25,6 +25,25 @@ def triangle(size, pointing_right, colour):
     return supersampled(inside, colour)
 
 
+def step_mark(size, pointing_right, colour):
+    """A frame step: a triangle against a bar at its tip (next ▶|, previous |◀), so that it never
+    passes for play."""
+    def inside(px, py):
+        m = size * 0.2
+        bar = size * 0.12
+        t = (py - m) / (size - 2 * m)
+        if t < 0 or t > 1:
+            return False
+        x = px if pointing_right else size - px  # drawn pointing right, mirrored for left
+        if size - m - bar <= x <= size - m:
+            return True
+        half = 0.5 - abs(t - 0.5)
+        reach = m + half * 2 * (size - 2 * m - bar - size * 0.04)
+        return m <= x <= reach
+
+    return supersampled(inside, colour)
+
+
 def pause_mark(size, colour):
     def inside(px, py):
         m = size * 0.22
@@ -58,8 +77,8 @@ ICON = 64
 write_png("imageSDK/spriteExample.png", 8, 8, solid((128, 128, 128, 255)))
 write_png("imageSDK/play.png", ICON, ICON, triangle(ICON, True, WHITE))
 write_png("imageSDK/pause.png", ICON, ICON, pause_mark(ICON, WHITE))
-write_png("imageSDK/rightArrow.png", ICON, ICON, triangle(ICON, True, WHITE))
-write_png("imageSDK/leftArrow.png", ICON, ICON, triangle(ICON, False, WHITE))
+write_png("imageSDK/rightArrow.png", ICON, ICON, step_mark(ICON, True, WHITE))
+write_png("imageSDK/leftArrow.png", ICON, ICON, step_mark(ICON, False, WHITE))
 write_png("UIRes/black22.png", 22, 22, solid((0, 0, 0, 255)))
 write_png("UIRes/white22.png", 22, 22, solid((255, 255, 255, 255)))
 write_png("UIRes/cursor.png", 2, 20, solid((235, 235, 235, 255)))
