@@ -144,7 +144,7 @@ DcmElement* lookUp(const std::vector<DicomFile::IndexEntry>& index, const DcmTag
 
 
 DicomFile::DicomFile() = default;
-DicomFile::~DicomFile() = default;
+DicomFile::~DicomFile() { close(); }
 
 void DicomFile::setLanguage(int language) {
   m_language = language;
@@ -243,6 +243,18 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
         file->transferEnd();
       },
       thrown);
+  // A tree refused for any reason is freed here, and the heap given back if it was large.
+  const uint64_t built = bound.nodes();
+  struct GiveBack {
+    std::unique_ptr<DcmFileFormat>& file;
+    uint64_t nodes;
+    ~GiveBack() {
+      if (file) {
+        file.reset();
+        giveBackTree(nodes);
+      }
+    }
+  } giveBack{file, built};
   if (survived && !unsound.empty()) {
     if (who) logLine("%s: cannot read \"%s\": %s", who, shown, unsound.c_str());
     return false;
@@ -254,8 +266,6 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
   if (bound.refused()) {
     takeDcmtkError();
     if (who) logLine("%s: cannot read \"%s\": it %s", who, shown, bound.refusal().text());
-    file.reset();
-    giveBackRefusedTree(bound.refusal());
     return false;
   }
   if (cond.bad()) {
@@ -271,6 +281,7 @@ bool DicomFile::open(const char* path, const char* who, const char* shownAs) {
     return false;
   }
   adopt(std::move(file), path);
+  m_treeNodes = built;
   // Files from disk are never changed while open: their elements can be looked up by index.
   indexItem(dataset(), m_dataIndex);
   indexItem(metaInfo(), m_metaIndex);
@@ -308,6 +319,7 @@ void DicomFile::refuse(const char* who, const std::string& why) {
 void DicomFile::adopt(std::unique_ptr<DcmFileFormat> file, const std::string& name) {
   close();
   if (!file) return;
+  m_treeNodes = openParseNodes();
   DcmDataset* data = file->getDataset();
   m_file = std::move(file);
   m_path = name;
@@ -322,7 +334,11 @@ void DicomFile::close() {
   m_indexed = false;
   m_dataIndex.clear();
   m_metaIndex.clear();
-  m_file.reset();
+  if (m_file) {
+    m_file.reset();
+    giveBackTree(m_treeNodes);
+  }
+  m_treeNodes = 0;
   m_path.clear();
   m_characterSet.clear();
 }

@@ -44,7 +44,9 @@ class DicomFile {
   // "DICM", or (without preamble) a file meta element first.
   static bool claimsToBeDicom(const char* path);
   // Takes over a data set already in memory (received from the network); `name` stands in
-  // for the path in log lines. Values then read by the same rules as an opened file's.
+  // for the path in log lines. Values then read by the same rules as an opened file's. A data
+  // set parsed within the scope open on this thread (dcmParseBound.h) is taken as that parse's
+  // tree: a large one gives the heap back when closed, as an opened file's does.
   void adopt(std::unique_ptr<DcmFileFormat> file, const std::string& name);
   DcmFileFormat* fileFormat() const { return m_file.get(); }
   // Runs `read`, which goes on reading the open file through DCMTK (values left on disk, pixels,
@@ -99,6 +101,7 @@ class DicomFile {
   // tags per file); adopted data sets may be changed by their owner and are searched instead.
   bool m_indexed = false;
   int m_openError = 0;
+  uint64_t m_treeNodes = 0;  // what the parse of the open tree built
   std::vector<IndexEntry> m_dataIndex;
   std::vector<IndexEntry> m_metaIndex;
 };

@@ -31,6 +31,7 @@ enum GuardCode : unsigned short {
   kNestedTooDeep = 4,     // DCMTK's parse reached an item nested deeper than kMaxSequenceDepth
   kTreeTooLarge = 5,      // DCMTK's parse built more items and elements than one parse may hold
   kNoRoom = 32,           // DCMTK's parse found no room where its tree is charged (transient)
+  kParseThrew = 33,       // DCMTK's parse threw; caught where it was called and refused
   // Refusals of the structural walk, by what it found (codes from 6 on):
   kDirectoryRecord = 6,   // a directory record sequence: the program reads images, not directories
   kLengthPastEnd = 7,     // a declared length reaches past the bytes there are or past its holder

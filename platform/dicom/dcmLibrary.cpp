@@ -65,7 +65,8 @@ thread_local std::string t_lastDcmtkError;
 // warnings (odd lengths, unusual encodings it reads all the same) and whatever the level lets
 // through are written as "DCMTK <level>: <text>". Its errors belong to a file or data set the
 // layer then refuses: the refusal's one line quotes the last of them as its detail, so they are
-// written on their own only when the level is raised to info or below.
+// written on their own only when the level is raised to info or below. Within a parse, the lines
+// are bounded (keepLogLine).
 dcmtk::log4cplus::LogLevel g_forwardFrom = dcmtk::log4cplus::WARN_LOG_LEVEL;
 
 dcmtk::log4cplus::LogLevel forwardLevel() {
@@ -93,6 +94,8 @@ class DcmtkLogAppender : public dcmtk::log4cplus::Appender {
     const LogLevel level = event.getLogLevel();
     if (level >= ERROR_LOG_LEVEL) t_lastDcmtkError.assign(event.getMessage().c_str());
     if (level < g_forwardFrom || (level >= ERROR_LOG_LEVEL && g_forwardFrom > INFO_LOG_LEVEL)) return;
+    // A few of each kind per file or data set: damaged data can make DCMTK warn millions of times.
+    if (!detail::keepLogLine(level, event.getMessage().c_str())) return;
     const char* name = level >= FATAL_LOG_LEVEL ? "fatal"
                        : level >= ERROR_LOG_LEVEL ? "error"
                        : level >= WARN_LOG_LEVEL  ? "warning"

@@ -10,35 +10,48 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "dcmGuard.h"
+#include "dcmLibrary.h"
 #include "dcmWalk.h"
 
 namespace redIRI {
 namespace detail {
 namespace {
 
+// DCMTK's log lines of one parse: how many of each kind (by a hash of the kind) were written,
+// and how many were left out.
+struct LogCount {
+  std::vector<std::pair<uint64_t, int>> kinds;
+  uint64_t leftOut = 0;
+};
+
 // The calling thread's parse: the recursion open now, and the scope's count and refusal.
 struct ThreadParse {
   int items = 0;     // DcmSequenceOfItems::readSubItem calls open: the sequence depth being read
   int elements = 0;  // DcmItem::readSubElement calls open
   bool scoped = false;
-  uint64_t nodes = 0;
+  uint64_t nodes = 0;  // built by this parse
+  uint64_t held = 0;   // built by the parses this one was opened within (Count::Own), held beside it
   uint64_t limit = kMaxParseNodes;
   // The one test admit() makes per node: past it, the limit or the next chunk to charge.
   uint64_t checkAt = kMaxParseNodes;
   ParseCharge* charge = nullptr;  // ChargedParses
-  uint64_t charged = 0;           // nodes charged in this scope
+  uint64_t charged = 0;           // nodes charged in this scope, those held included
   uint64_t room = 0;              // the charge's room when it refused
   // The longest value the bytes being parsed can hold (ParseBound::limitValues), and the one
-  // refused for passing it.
+  // refused for passing it with the ceiling in force then.
   uint64_t valueCeiling = UINT64_MAX;
   uint64_t refusedLength = 0;
+  uint64_t refusedCeiling = 0;
+  std::string thrown;                // what DCMTK threw (kParseThrew)
   GuardCode refused = GuardCode(0);  // sticky within a scope: DCMTK may be told to read on past errors
+  LogCount log;
 };
 thread_local ThreadParse t_parse;
 std::atomic<uint64_t> g_nodeLimit{kMaxParseNodes};
@@ -66,8 +79,12 @@ OFCondition refusalFor(GuardCode code) {
                                     " bytes for the data sets being received at once");
     case kLengthPastEnd:
       return guardRefusal(code, "declares a value of " + std::to_string(t_parse.refusedLength) +
-                                    " bytes, more than the " + std::to_string(t_parse.valueCeiling) +
+                                    " bytes, more than the " + std::to_string(t_parse.refusedCeiling) +
                                     " bytes it came in");
+    case kDirectoryRecord:
+      return guardRefusal(code, "holds a directory record sequence (0004,1220), and directory records are not read");
+    case kParseThrew:
+      return guardRefusal(code, "cannot be parsed: parsing it threw " + t_parse.thrown);
     case kCheckCannotRun:
       return guardRefusal(code, "is not parsed: DCMTK's own reader, which the bound on its parse forwards to, was not "
                                 "found");
@@ -83,13 +100,15 @@ OFCondition refuse(GuardCode code) {
 }
 
 // Sets the node at which admit() next leaves its fast path.
-void rearm(ThreadParse& t) { t.checkAt = t.charge ? std::min(t.limit, t.charged) : t.limit; }
+void rearm(ThreadParse& t) {
+  t.checkAt = t.charge ? std::min(t.limit, t.charged > t.held ? t.charged - t.held : 0) : t.limit;
+}
 
 // Past checkAt: refuses past the limit, else charges the next chunk of the tree.
 OFCondition chargeOrRefuse(ThreadParse& t) {
   if (t.nodes > t.limit) return refuse(kTreeTooLarge);
   const uint64_t chunk = std::min(std::max(t.charged, kFirstChargeNodes), kChargeNodes);
-  const uint64_t next = std::min(t.limit, t.charged + chunk);
+  const uint64_t next = std::min(t.held + t.limit, t.charged + chunk);
   if (!t.charge->chargeTree(next * kParseNodeBytes)) {
     t.room = t.charge->room();
     return refuse(kNoRoom);
@@ -113,8 +132,10 @@ OFCondition admit(bool isItem, const DcmTagKey& key, Uint32 length) {
   // DCMTK makes room for a value's declared length before it reads the value.
   if (!isItem && length != DCM_UndefinedLength && length > t.valueCeiling) {
     t.refusedLength = length;
+    t.refusedCeiling = t.valueCeiling;
     return refuse(kLengthPastEnd);
   }
+  if (!isItem && key == DCM_DirectoryRecordSequence) return refuse(kDirectoryRecord);
   // Items open are the sequences enclosing this item; elements open, the sequences enclosing
   // this element. The element test holds only should DCMTK reach an item past the bound some way
   // other than readSubItem.
@@ -160,7 +181,45 @@ OFCondition countThenForward(bool isItem, const DcmTagKey& key, Uint32 length, i
   if (admitted.bad()) return admitted;
   if (!own) return refuse(kCheckCannotRun);
   Level level(open);
-  return own(std::forward<Arguments>(arguments)...);
+  try {
+    return own(std::forward<Arguments>(arguments)...);
+  } catch (...) {
+    // Caught here, where DCMTK called us: the item or element that called us is still DCMTK's to
+    // free on its own error path, which the throw would have passed over.
+    t_parse.thrown = describeThrown(std::current_exception());
+    return refuse(kParseThrew);
+  }
+}
+
+// Writes the count of the log lines the parse ending now left out, and forgets its kinds.
+void endLog(LogCount& log) {
+  if (log.leftOut)
+    logLine("DCMTK: %llu more lines left out of the log for this file or data set (%d of each kind are written)",
+            static_cast<unsigned long long>(log.leftOut), kLogLinesPerKind);
+  log = LogCount();
+}
+
+// A line's kind: its level and its text with every word holding a digit (numbers, tags, offsets,
+// lengths) left out, hashed (FNV-1a).
+uint64_t kindOf(int level, const char* text) {
+  uint64_t hash = 1469598103934665603ull ^ static_cast<uint64_t>(level);
+  auto mix = [&hash](unsigned char c) { hash = (hash ^ c) * 1099511628211ull; };
+  const char* p = text;
+  while (*p) {
+    if (!std::isalnum(static_cast<unsigned char>(*p))) {
+      mix(static_cast<unsigned char>(*p++));
+      continue;
+    }
+    const char* word = p;
+    bool digit = false;
+    for (; std::isalnum(static_cast<unsigned char>(*p)); ++p) digit = digit || std::isdigit(static_cast<unsigned char>(*p));
+    if (digit) {
+      mix('#');
+    } else {
+      for (const char* c = word; c < p; ++c) mix(static_cast<unsigned char>(*c));
+    }
+  }
+  return hash;
 }
 
 // The little-endian explicit-VR bytes of `levels` sequences nested in one another, each of
@@ -181,22 +240,56 @@ std::vector<unsigned char> nestedLevels(int levels) {
 
 }  // namespace
 
-ParseBound::ParseBound() : m_outermost(!t_parse.scoped) {
-  if (!m_outermost) return;
-  t_parse.scoped = true;
-  t_parse.nodes = 0;
-  t_parse.limit = g_nodeLimit;
-  t_parse.refused = GuardCode(0);
-  t_parse.charged = 0;
-  rearm(t_parse);
+// What a parse of its own opened within another scope puts back when it ends.
+struct ParseBound::Saved {
+  uint64_t nodes, held, limit, refusedLength, refusedCeiling;
+  std::string thrown;
+  GuardCode refused;
+  LogCount log;
+};
+
+ParseBound::ParseBound(Count count)
+    : m_outermost(!t_parse.scoped), m_saved(nullptr), m_ceiling(t_parse.valueCeiling) {
+  ThreadParse& t = t_parse;
+  if (!m_outermost && count == Count::Joined) return;
+  if (m_outermost) {
+    t.scoped = true;
+    t.held = 0;
+    t.charged = 0;
+  } else {
+    m_saved = new Saved{t.nodes, t.held, t.limit, t.refusedLength, t.refusedCeiling, std::move(t.thrown), t.refused,
+                        std::move(t.log)};
+    t.held += t.nodes;
+  }
+  t.nodes = 0;
+  t.limit = g_nodeLimit;
+  t.refused = GuardCode(0);
+  t.log = LogCount();
+  rearm(t);
 }
 
 ParseBound::~ParseBound() {
-  if (!m_outermost) return;
-  t_parse.scoped = false;
-  t_parse.nodes = 0;
-  t_parse.refused = GuardCode(0);
-  t_parse.valueCeiling = UINT64_MAX;
+  ThreadParse& t = t_parse;
+  t.valueCeiling = m_ceiling;
+  if (!m_outermost && !m_saved) return;
+  endLog(t.log);
+  if (m_saved) {
+    t.nodes = m_saved->nodes;
+    t.held = m_saved->held;
+    t.limit = m_saved->limit;
+    t.refusedLength = m_saved->refusedLength;
+    t.refusedCeiling = m_saved->refusedCeiling;
+    t.thrown = std::move(m_saved->thrown);
+    t.refused = m_saved->refused;
+    t.log = std::move(m_saved->log);
+    delete m_saved;
+    rearm(t);
+    return;
+  }
+  t.scoped = false;
+  t.nodes = 0;
+  t.held = 0;
+  t.refused = GuardCode(0);
 }
 
 void ParseBound::limitValues(uint64_t bytes) { t_parse.valueCeiling = bytes; }
@@ -217,8 +310,36 @@ OFCondition ParseBound::refusal() const { return refusalFor(t_parse.refused); }
 
 uint64_t ParseBound::nodes() const { return t_parse.nodes; }
 
+uint64_t openParseNodes() { return t_parse.scoped ? t_parse.nodes : 0; }
+
+bool keepLogLine(int level, const char* text) {
+  ThreadParse& t = t_parse;
+  if (!t.scoped) return true;
+  const uint64_t kind = kindOf(level, text ? text : "");
+  for (auto& seen : t.log.kinds) {
+    if (seen.first != kind) continue;
+    if (seen.second < kLogLinesPerKind) {
+      ++seen.second;
+      return true;
+    }
+    ++t.log.leftOut;
+    return false;
+  }
+  if (t.log.kinds.size() >= kLogKinds) {
+    ++t.log.leftOut;
+    return false;
+  }
+  t.log.kinds.push_back({kind, 1});
+  return true;
+}
+
+void giveBackTree(uint64_t nodes) {
+  if (nodes >= kGiveBackNodes) ::malloc_trim(0);
+}
+
 void giveBackRefusedTree(const OFCondition& refusal) {
-  if (refusal.module() == kGuardModule && (refusal.code() == kTreeTooLarge || refusal.code() == kNoRoom))
+  if ((refusal.module() == kGuardModule && (refusal.code() == kTreeTooLarge || refusal.code() == kNoRoom)) ||
+      openParseNodes() >= kGiveBackNodes)
     ::malloc_trim(0);
 }
 

@@ -14,10 +14,21 @@
 //    not a scope is open (a recursion that deep would end the thread's stack).
 //  - within a ParseBound scope: the items and elements one parse builds, at kParseNodeBytes each,
 //    refused past kMaxParseNodes. Every place that hands DCMTK bytes from a file or a peer opens
-//    one; a scope opened while another is open on the thread joins it, so what is parsed under
-//    one scope (a received data set and the file written from it read back) counts together.
+//    one; a scope opened while another is open on the thread joins it, unless it is opened as a
+//    parse of its own (Count::Own: a received data set's file read back is held to the same
+//    bound as the data set, not to what the data set left of it).
+//  - always: a directory record sequence (0004,1220) is refused before DCMTK reads it. DCMTK
+//    reads its items as directory records, and a damaged record type makes it throw from inside
+//    the element it is building, which it then loses with everything below it; the program reads
+//    images and received data sets, never directory files.
+//  - always: whatever the library's own member throws is caught where it is called, at the
+//    innermost level, and refused (kParseThrew), so that DCMTK's own error path frees what it
+//    has built rather than the throw passing over the elements it holds in locals.
 //  - within a scope on a thread that charges its parses (ChargedParses): the tree as it is built,
-//    charged ahead in chunks (kChargeNodes); a chunk that finds no room refuses the parse.
+//    charged ahead in chunks (kChargeNodes); a chunk that finds no room refuses the parse. Parses
+//    of their own opened within a scope are charged with it: their trees are in memory together.
+//  - within a scope: DCMTK's log lines, kLogLinesPerKind of each kind (the text with its numbers
+//    left out) per parse, then one line at the scope's end with the count of those left out.
 //
 // This holds only while the definitions really take the place of the library's (a DCMTK built
 // with -Bsymbolic, link-time optimisation or these members inlined would bypass them):
@@ -87,7 +98,11 @@ class ChargedParses {
 // refusal() after the parse rather than trusting DCMTK's condition alone.
 class ParseBound {
  public:
-  ParseBound();
+  enum class Count { Joined, Own };
+  // Joined: joins a scope already open on the thread, else opens one. Own: counts a parse of its
+  // own (its nodes, limit, refusal and log lines) even within another scope, whose count and
+  // refusal are back when it ends.
+  explicit ParseBound(Count count = Count::Joined);
   ~ParseBound();
   ParseBound(const ParseBound&) = delete;
   ParseBound& operator=(const ParseBound&) = delete;
@@ -95,23 +110,46 @@ class ParseBound {
   // The first refusal of this parse (of the scope this one joined), EC_Normal while none. Its text
   // says what was refused: "nests sequences deeper than 128 levels", "holds more than N items and
   // elements" (N the limit in force when the scope opened), "finds no room within N bytes for the
-  // data sets being received at once" (kNoRoom: transient, the same bytes may parse later).
+  // data sets being received at once" (kNoRoom: transient, the same bytes may parse later),
+  // "declares a value of N bytes, more than the M bytes it came in" (M the ceiling in force then).
   OFCondition refusal() const;
   bool refused() const { return refusal().bad(); }
   // Items and elements DCMTK has built so far in this parse.
   uint64_t nodes() const;
-  // Refuses, from now on in this parse, an element declaring a value longer than `bytes`: DCMTK
-  // makes room for a value's declared length before reading it wherever the value cannot stay in
-  // a file, so a parse from memory passes the bytes it holds (UINT64_MAX lifts the limit).
+  // Refuses, from now on until this scope ends, an element declaring a value longer than `bytes`:
+  // DCMTK makes room for a value's declared length before reading it wherever the value cannot
+  // stay in a file, so a parse from memory passes the bytes it holds (UINT64_MAX lifts the
+  // limit). The ceiling of the scope holding this one is back when this one ends.
   void limitValues(uint64_t bytes);
 
  private:
+  struct Saved;
   bool m_outermost;
+  Saved* m_saved;  // Own within another scope: that scope's count
+  uint64_t m_ceiling;  // the ceiling in force when this scope opened
 };
 
-// Once the tree of a parse refused for its size (kTreeTooLarge, kNoRoom) is freed: gives the
-// memory back to the system, which the allocator would otherwise keep (up to a gigabyte resident
-// after one hostile file or peer). Nothing for other refusals.
+// Items and elements built so far by the parse open on the calling thread (0 when none): what
+// an owner that takes over a tree just parsed may later give back (giveBackTree).
+uint64_t openParseNodes();
+
+// DCMTK's log lines kept per parse: this many of each kind, then only counted.
+constexpr int kLogLinesPerKind = 3;
+// Whether a line DCMTK logs on the calling thread is to be written: always outside a scope;
+// within one, the first kLogLinesPerKind of its kind (the text with its numbers left out, at most
+// kLogKinds kinds). The scope's end writes one line with the count of lines left out.
+constexpr size_t kLogKinds = 64;
+bool keepLogLine(int level, const char* text);
+
+// Trees of at least this many nodes (16 MiB) give the heap back to the system when freed: the
+// allocator keeps what a freed tree held otherwise (gigabytes resident after a few dense sets).
+constexpr uint64_t kGiveBackNodes = 64 << 10;
+// Once a tree of `nodes` items and elements is freed: gives the heap back if it was large.
+void giveBackTree(uint64_t nodes);
+
+// Once the tree of a refused parse is freed, its scope still open: gives the memory back to the
+// system, which the allocator would otherwise keep (up to a gigabyte resident after one hostile
+// file or peer), for a refusal of its size (kTreeTooLarge, kNoRoom) or a tree of kGiveBackNodes.
 void giveBackRefusedTree(const OFCondition& refusal);
 
 // Whether the bound is in effect: DCMTK's own readers are found to forward to, and DCMTK parses

@@ -212,7 +212,9 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
 bool ReceivedObject::readsBack(const char* path, const std::string& final, std::string& error) {
   // The file is opened as the library opens any file: what is acknowledged is always listed and
   // opened later.
-  ParseBound bound;  // joins the caller's: tells a read-back refused for want of room
+  // A parse of its own: held to the bound a received data set is, and charged beside it; tells a
+  // read-back refused for want of room.
+  ParseBound bound(ParseBound::Count::Own);
   DicomFile check;
   if (check.open(path, "stored image check", final.c_str())) return true;
   // Out of descriptors or memory, or no room in the receive budget: the same file reads back
@@ -294,8 +296,8 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
                        T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
                        const std::function<bool(ReceivedObject&)>& write,
                        const std::function<void(ReceivedObject&)>& stored, std::string& error) {
-  // One parse for the bound: the data set as received and the file written from it, read back
-  // while the data set is still held, are in memory together.
+  // The data set as received and the file written from it, read back while the data set is still
+  // held, are charged together; each is held to the bound of one parse.
   ParseBound bound;
   DcmDataset* dataset = nullptr;
   T_ASC_PresentationContextID dataPresId = presId;

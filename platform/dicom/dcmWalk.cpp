@@ -52,7 +52,18 @@ std::string tagText(Uint16 group, Uint16 element) {
   return text;
 }
 
+// A value of odd length entered as a sequence: DCMTK reads such a value as bytes where the
+// dictionary does not make it a sequence, and goes on at its odd end, where the walk would go on
+// from inside it.
+std::string oddOpeningItem(Uint16 group, Uint16 element) {
+  return "a value " + tagText(group, element) + " of odd length that opens with an item";
+}
+
+thread_local std::vector<Uint32>* t_topLevel = nullptr;
+
 }  // namespace
+
+void recordTopLevelTags(std::vector<Uint32>* into) { t_topLevel = into; }
 
 // Walks the data set as the stream yields it, keeping its own stack of open sequences and items.
 // Values are skipped, sequences and items entered; an undefined-length Pixel Data holds fragments
@@ -131,6 +142,13 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
              "an item or sequence of the " + what + " holds more than its length at byte " + std::to_string(pos));
       return refusal;
     }
+    if (pos + 8 > levels.back().bound) {
+      // A header (a delimiter's too) reaching past the end of the item or sequence holding it:
+      // DCMTK goes back to that end and reads from there, in the middle of the header.
+      refuse(kLengthPastEnd,
+             "a header of the " + what + " runs past the item or sequence holding it, at byte " + std::to_string(pos));
+      return refusal;
+    }
     const Level level = levels.back();
     const unsigned char* h = data.at(pos);
     if (limits.metaGroupOnly && levels.size() == 1) {
@@ -140,6 +158,8 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       if (!metaGroup && pos >= metaEnd) return EC_Normal;
     }
     const Uint16 group = u16(h, level.bigEndian), element = u16(h + 2, level.bigEndian);
+    if (t_topLevel && levels.size() == 1 && !limits.metaGroupOnly && group != 0xFFFE)
+      t_topLevel->push_back(Uint32(group) << 16 | element);
     // Shapes DCMTK reads otherwise than the walk would: refused rather than followed.
     auto unmodelled = [&](const std::string& shape) {
       refuse(kUnmodelledShape, "the " + what + " holds " + shape + ", at byte " + std::to_string(pos));
@@ -210,6 +230,7 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       if (!enter && length >= 8 && data.cover(valueAt, 4))
         enter =
             u16(data.at(valueAt), level.bigEndian) == 0xFFFE && u16(data.at(valueAt) + 2, level.bigEndian) == 0xE000;
+      if (enter && !item && length % 2) return unmodelled(oddOpeningItem(group, element));
       if (enter && !push({item, false, level.implicit, level.bigEndian, valueAt + length, open})) return refusal;
       if (!enter) pos = valueAt + length;
       continue;
@@ -260,6 +281,7 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       // UN holding items: DCMTK reads it as a sequence in implicit little endian.
       enter = implicitInside = u16(data.at(valueAt), false) == 0xFFFE && u16(data.at(valueAt) + 2, false) == 0xE000;
     }
+    if (enter && length % 2) return unmodelled(oddOpeningItem(group, element));
     if (enter && !push({false, false, implicitInside, level.bigEndian && !implicitInside, valueAt + length, open}))
       return refusal;
     if (!enter) pos = valueAt + length;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dcmGuard.h"
 #include "dcmPixels.h"
@@ -33,7 +34,10 @@ namespace detail {
 //    FFFE other than an item and the two delimiters, Pixel Data stored with another VR than OB, OW
 //    or UN, a delimiter inside an item or sequence of defined length, and a value of defined length
 //    that DCMTK may read as a sequence (implicit VR, UN) and that opens with a delimiter. In each
-//    DCMTK would nest where the walk does not look, so the walk's bounds would not hold.
+//    DCMTK would nest where the walk does not look, so the walk's bounds would not hold. So are
+//    a value of odd length that the walk would enter as a sequence (it opens with an item) and a
+//    header, a delimiter's included, that runs past the end of the item or sequence holding it:
+//    there DCMTK goes on at another byte than the walk would.
 // The data set is read in the syntax DCMTK reads it in, its guess for files without a meta group
 // included (big-endian implicit VR among them).
 
@@ -61,6 +65,11 @@ struct WalkLimits {
 // why, naming the data set as `what`.
 OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std::string& what,
                         const WalkLimits& limits);
+
+// For the fuzz harness: from now on, the walks of data sets (not of meta groups) on the calling
+// thread append the tags (group << 16 | element) of the top-level elements they meet to `into`,
+// in the order met; null stops it.
+void recordTopLevelTags(std::vector<Uint32>* into);
 
 }  // namespace detail
 }  // namespace redIRI

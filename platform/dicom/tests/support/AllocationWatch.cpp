@@ -1,5 +1,7 @@
 #include "AllocationWatch.h"
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -8,6 +10,7 @@
 // Part of the sanitizer runtimes, not declared by every compiler's headers.
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
                                                          void (*onFree)(const volatile void*));
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #define QV_ALLOCATION_HOOKS 1
 #endif
 
@@ -48,6 +51,14 @@ AllocationWatch::AllocationWatch() {
 }
 
 AllocationWatch::~AllocationWatch() { stop(); }
+
+size_t AllocationWatch::heapInUse() {
+#ifdef QV_ALLOCATION_HOOKS
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  return ::mallinfo2().uordblks;
+#endif
+}
 
 bool AllocationWatch::available() {
   // Watching works when a block allocated through new[] while a watch runs is seen.

@@ -17,6 +17,9 @@ class AllocationWatch {
   AllocationWatch& operator=(const AllocationWatch&) = delete;
 
   static bool available();
+  // The bytes allocated and not yet freed, on all threads: the sanitizer's count in its builds,
+  // mallinfo2's otherwise.
+  static size_t heapInUse();
   size_t largest() const;
   void restart();  // forgets what was seen so far
   void stop();  // largest() keeps what was seen
