@@ -1,8 +1,8 @@
 // libFuzzer entry for the DICOM layer's file reading: each input is written to a file (the
 // readers take paths) and put through what the program asks of a file it meets: the import's
 // record (dcmReadTag::getDicomMessage), the tag list of the information panel, and the pixels
-// and the PNG preview of dcmReader. Whatever DCMTK accepts must fit the bound on its parse
-// (treeBound.h).
+// and the PNG preview of dcmReader. Whatever DCMTK accepts must fit the bound on its parse and
+// agree with the structural walk (treeBound.h).
 #include <unistd.h>
 
 #include <cstdint>
@@ -56,7 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   {
     redIRI::detail::DicomFile file;
-    if (file.open(path.c_str(), nullptr)) qvfuzz::checkTree({file.metaInfo(), file.dataset()});
+    qvfuzz::WalkedTags walked;
+    const bool opened = file.open(path.c_str(), nullptr);
+    walked.stop();
+    if (opened) {
+      qvfuzz::checkTree({file.metaInfo(), file.dataset()});
+      qvfuzz::checkTopLevel(file.dataset(), walked.tags());
+    }
   }
 
   redIRI::dcmReader reader;

@@ -3,7 +3,7 @@
 // data set as a peer sends it. It goes through what the server does with it: the structural
 // walk and DCMTK's parse (parseReceived), the values the stored record is made of, and, for a
 // data set the server would keep, writing the file and reading it back as the library reads files.
-// Whatever DCMTK accepts must fit the bound on its parse (treeBound.h).
+// Whatever DCMTK accepts must fit the bound on its parse and agree with the walk (treeBound.h).
 #include <unistd.h>
 
 #include <cstdint>
@@ -53,8 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   auto dataset = std::make_unique<DcmDataset>();
   std::string why;
+  qvfuzz::WalkedTags walked;
   if (!redIRI::detail::parseReceived(bytes, xfer, "received data set", *dataset, why)) return 0;
+  walked.stop();
   qvfuzz::checkTree({dataset.get()});
+  qvfuzz::checkTopLevel(dataset.get(), walked.tags());
   redIRI::detail::ReceivedObject object(dataset.release(), xfer.getXfer(), data[0] & 1, "1.2.3");
   const std::string place = object.dicomFolder();
   std::unique_ptr<redIRI::DCM_MESSAGE> record(object.record(place + "/"));

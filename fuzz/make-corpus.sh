@@ -40,9 +40,9 @@ done
 
 # Nested sequences, items of defined and undefined length, UN holding items, fragments, empty
 # items, nesting past the bound, and the shapes below: as files (preamble and meta group) and as received
-# data sets. Syntax bytes of fuzz_received.cpp: 0 explicit, 1 implicit, 3 big endian little.
-python3 - "$corpus" <<'PY'
-import struct, sys
+# data sets. Syntax bytes of fuzz_received.cpp: 0 explicit, 1 implicit, 2 deflated, 3 big endian.
+python3 - "$corpus" "$src/platform/dicom/tests/data/crafted/directory-record-aborts.dcm" <<'PY'
+import struct, sys, zlib
 corpus = sys.argv[1]
 def element(g, e, vr, value, big=False, implicit=False, length=None):
     n = len(value) if length is None else length
@@ -110,7 +110,28 @@ cases.update({
     'group-fffe-element': (0, ident() + element(0xFFFE, 0xE0AA, b'SQ', b'', length=U) +
                            element(0xFFFE, 0xE000, None, b'', length=U) + opened(9)),
 })
-meta_syntax = {0: b'1.2.840.10008.1.2.1\0', 1: b'1.2.840.10008.1.2\0', 3: b'1.2.840.10008.1.2.2\0'}
+# Where the walk parted from DCMTK on where an element begins: a value of odd length opening with
+# an item whose delimiter's header runs past the value's end (DCMTK goes on five bytes into that
+# header, the walk at its end), with a directory record sequence that makes DCMTK throw behind it,
+# plain and deflated; and a delimiter's header running past the end of a sequence of defined length.
+records = open(sys.argv[2], 'rb').read()[0x19A:0x19A + 12 + 0x3164]
+def parted():
+    odd = element(0x0011, 0x1010, b'UN', b'\xfe\xff\x00\xe0\xff\xff\xff\xff\xfe\xff\x0d\xe0\x00')
+    text = 0x4F00
+    return (odd + b'\x10\x00\x00\x40LT\x00\x4fB\0\0' + struct.pack('<I', text - 7 + len(records)) + b' ' * (text - 7) +
+            records + element(0x0028, 0x0010, b'US', b'\x04\x00'))
+def deflate(data):
+    z = zlib.compressobj(9, zlib.DEFLATED, -15)
+    out = z.compress(data) + z.flush()
+    return out + (b'\0' if len(out) % 2 else b'')
+cases.update({
+    'parted-records': (0, ident() + parted()),
+    'parted-records-deflated': (2, deflate(ident() + parted())),
+    'delimiter-past-sequence': (0, ident() + element(0x0008, 0x1115, b'SQ', b'\xfe\xff\x00\xe0\xff\xff\xff\xff\xfe\xff\x0d\xe0',
+                                                      length=12) + b'\0\0\0\0' + nested(10, defined=False)),
+})
+meta_syntax = {0: b'1.2.840.10008.1.2.1\0', 1: b'1.2.840.10008.1.2\0', 2: b'1.2.840.10008.1.2.1.99\0',
+               3: b'1.2.840.10008.1.2.2\0'}
 for name, (syntax, data) in cases.items():
     with open(f'{corpus}/received/{name}', 'wb') as f:
         f.write(bytes([syntax]) + data)
