@@ -193,7 +193,10 @@ OFCondition walkDataSet(DcmInputStream& stream, E_TransferSyntax xfer, const std
       const uint64_t valueAt = pos + 8;
       pos = valueAt;
       if (delimiter) {
-        // A delimiter ends the open level of its kind; one that matches nothing is passed over.
+        // An item delimiter among the data set's elements ends the data set, as it ends DCMTK's
+        // reading; a delimiter ends the open level of its kind; one that matches nothing is passed
+        // over.
+        if (levels.size() == 1 && element == 0xE00D && !limits.metaGroupOnly) break;
         if (levels.size() > 1 && levels.back().end == open && levels.back().item == (element == 0xE00D)) pop();
         continue;
       }

@@ -272,6 +272,17 @@ std::vector<Row> rows(const TempDir& dir) {
                     0xFE, 0xFF, 0x0D, 0xE0, 0, 0, 0, 0});
     all.push_back({path, false, "runs past the item or sequence holding it"});
   }
+  // An item delimiter among the data set's elements ends it for DCMTK, and for the walk, which
+  // reads nothing of the 200 levels after it either (found by fuzzing: the walk went on).
+  {
+    const std::string path = dir.file("item-delimiter-ends-the-data-set.dcm");
+    writeImage(path, greySpec(4, 4));
+    std::vector<uint8_t> tail = {0xFE, 0xFF, 0x0D, 0xE0, 0, 0, 0, 0};
+    const std::vector<uint8_t> nesting = nestedSequences(200, true);
+    tail.insert(tail.end(), nesting.begin(), nesting.end());
+    appendTo(path, tail);
+    all.push_back({path, true});
+  }
   ImageSpec old = greySpec(4, 4);
   old.preamble = false;
   writeImage(dir.file("old-image-without-meta-group.dcm"), old, EXS_LittleEndianImplicit);
