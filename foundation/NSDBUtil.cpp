@@ -59,6 +59,18 @@ bool NSDBUtil::open(const std::string& path)
     return true;
 }
 
+void NSDBUtil::close()
+{
+    if (db_)
+        sqlite3_close(db_);
+    db_ = nullptr;
+}
+
+bool NSDBUtil::isReadOnly() const
+{
+    return db_ && sqlite3_db_readonly(db_, "main") == 1;
+}
+
 bool NSDBUtil::tableExists(const std::string& name)
 {
     if (!db_)
@@ -120,20 +132,32 @@ bool NSDBUtil::begin()
 {
     if (!db_)
         return false;
-    // begin keeps its own, logged, retries: the busy timeout is off while it asks for the lock.
-    sqlite3_busy_timeout(db_, 0);
     for (int attempt = 1;; ++attempt) {
-        if (execute("begin IMMEDIATE;"))
-            break;
+        if (tryBegin()) {
+            if (attempt > 1)
+                cocos2d::log("begin waited %d times for another connection", attempt - 1);
+            return true;
+        }
         if (attempt >= beginAttempts_) {
-            sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+            if (attempt > 1)
+                cocos2d::log("begin gave up after %d waits for another connection", attempt - 1);
             return false;
         }
-        cocos2d::log(" try to begin");
+        if (attempt == 1)
+            cocos2d::log(" try to begin");
         sleepFor(beginDelayMs_ / 1000u, (beginDelayMs_ % 1000u) * 1000000u);
     }
+}
+
+bool NSDBUtil::tryBegin()
+{
+    if (!db_)
+        return false;
+    // The busy timeout is off while it asks for the lock: the caller decides where to wait.
+    sqlite3_busy_timeout(db_, 0);
+    const bool begun = execute("begin IMMEDIATE;");
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    return true;
+    return begun;
 }
 
 bool NSDBUtil::commit()

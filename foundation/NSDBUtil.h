@@ -9,8 +9,8 @@
 // wrapper takes no lock itself.
 //
 // Failures are reported by a false result, with the SQLite result code kept in getLastResult();
-// detailed messages go to the silent diagnostic sink. The only line written to the log is the
-// retry notice of begin().
+// detailed messages go to the silent diagnostic sink. The only lines written to the log are the
+// retry notices of begin(): one when it first has to wait, one with the count when it ends.
 #pragma once
 
 #include <string>
@@ -34,6 +34,10 @@ public:
     // multi-thread mode. A failed open keeps the handle SQLite returned: statements on it fail.
     // Opening again closes the previous connection first.
     bool open(const std::string& path);
+    // Closes the connection (a later open starts anew). Safe when none is open.
+    void close();
+    // True when SQLite opened the file read-only (the file or its folder cannot be written).
+    bool isReadOnly() const;
 
     // Every statement waits up to this long for a file another connection holds (begin excepted,
     // which retries as described below).
@@ -55,8 +59,15 @@ public:
 
     // "begin IMMEDIATE;": takes the write lock at once, so a begun transaction never fails later
     // for want of it. While another connection holds the lock the statement is retried, 50
-    // attempts 50 ms apart (about 2.5 s), logging " try to begin" before each wait.
+    // attempts 50 ms apart (about 2.5 s). The first wait logs " try to begin"; a begin that
+    // waited ends with one line that counts its waits.
     bool begin();
+    // One attempt at "begin IMMEDIATE;" that never waits: false with getLastResult() SQLITE_BUSY
+    // (or SQLITE_LOCKED) while another connection holds the write lock. For callers that must wait
+    // elsewhere, outside their own locks.
+    bool tryBegin();
+    int beginAttempts() const { return beginAttempts_; }
+    unsigned int beginDelayMs() const { return beginDelayMs_; }
     // "commit;". While readers of other connections keep it from completing (SQLITE_BUSY, the
     // transaction still open) it is retried as begin is, without the log line.
     bool commit();

@@ -16,16 +16,20 @@
 #include "platform/CCFileUtils.h"
 
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <set>
+#include <thread>
 #include <unordered_set>
 
 namespace {
@@ -33,6 +37,23 @@ namespace {
 const char* const kServerTitle = "tolvrane";
 const char* const kIndexFailedToast =
     "Received images could not be added to the library yet; they will be listed once it can be written";
+const char* const kUnavailableToast =
+    "The library cannot be opened; received images are kept and will be listed once it opens";
+const char* const kDamagedToast =
+    "The library's database was damaged: it was kept aside and the library is rebuilt from its image files";
+const char* const kVanishedToast = "The library folder was removed; it was made anew from the images found in it";
+// The check at start and its answer for a sound file.
+const char* const kQuickCheck = "PRAGMA quick_check;";
+const char* const kQuickCheckOk = "ok";
+// How often the library looks at its file while it runs (not ready, or removed), in seconds.
+const float kCheckSeconds = 5.0f;
+const char* const kCheckKey = "dicomDB.check";
+// How long the main thread's peer lookup waits for the worker's statement before it takes the
+// rows read last: half a frame.
+constexpr std::chrono::milliseconds kLookupWait{8};
+// The two kinds of reconcile request: the whole check, or only files without rows (a fresh file).
+const char* const kCheckRows = "reconcile";
+const char* const kFilesOnly = "index";
 
 std::string idText(int id) { return std::to_string(id); }
 
@@ -76,7 +97,9 @@ bool dicomDB::init()
     }
     stopping_ = false;
     open();
-    if (ready_) openMarker();
+    openMarker();
+    cocos2d::Director::getInstance()->getScheduler()->schedule([this](float) { queueLibraryCheck(); }, this,
+                                                               kCheckSeconds, false, kCheckKey);
     NSUI::NSNotificationCenter::getInstance()->addObserver(
         this, nullptr,
         [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* data) {
@@ -104,34 +127,107 @@ bool dicomDB::init()
 
 void dicomDB::open()
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
     if (libraryFolder_.empty()) {
         std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
         libraryFolder_ = writable + "qv" + "/" + "dicom" + "/";
     }
     cocos2d::FileUtils::getInstance()->createDirectory(libraryFolder_);
-    ready_ = openLibrary();
-    if (!ready_) debugLog("failed to create dicomdb");
+    ready_ = openChecked();
+    if (ready_) refreshNeighbors();
     if (startServer_) startServer();
 }
 
-bool dicomDB::openLibrary()
+dicomDB::FileState dicomDB::openAndCheck(std::string& problem)
 {
-    if (!db_.open(libraryFolder_ + dicomDBSchema::kFileName)) return false;
-    db_.execute(dicomDBSchema::kConnectionSetup);
+    auto state = [this, &problem](const char* what) {
+        const int code = db_.getLastResult() & 0xff;
+        problem = std::string(what) + ": " + sqlite3_errstr(db_.getLastResult());
+        return code == SQLITE_CORRUPT || code == SQLITE_NOTADB ? FileState::Damaged : FileState::Unavailable;
+    };
+    if (!db_.open(libraryFolder_ + dicomDBSchema::kFileName)) return state("open");
+    if (db_.isReadOnly()) {
+        problem = "the file or its folder cannot be written";
+        return FileState::Unavailable;
+    }
+    if (!db_.execute(dicomDBSchema::kConnectionSetup)) return state("setup");
+    NSUI::NSDBDataModel rows;
+    if (!db_.query(kQuickCheck, rows)) return state("check");
+    if (rows.getRowCount() == 1 && rows.getValue(0, 0) == kQuickCheckOk) return FileState::Healthy;
+    problem = rows.getRowCount() > 0 ? rows.getValue(0, 0) : std::string("the check found nothing");
+    return FileState::Damaged;
+}
+
+bool dicomDB::setAside()
+{
+    const std::string file = libraryFolder_ + dicomDBSchema::kFileName;
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &local);
+    std::string aside = file + ".damaged-" + stamp;
+    struct stat info {};
+    for (int n = 2; ::lstat(aside.c_str(), &info) == 0; ++n)
+        aside = file + ".damaged-" + stamp + "-" + std::to_string(n);
+    if (std::rename(file.c_str(), aside.c_str()) != 0) {
+        cocos2d::log("library: cannot keep the damaged database aside as \"%s\": %s", aside.c_str(), std::strerror(errno));
+        return false;
+    }
+    // Its write-ahead log belongs to it: kept beside it, never replayed into the fresh file.
+    for (const char* suffix : {"-wal", "-shm"})
+        if (std::rename((file + suffix).c_str(), (aside + suffix).c_str()) != 0 && errno != ENOENT)
+            ::unlink((file + suffix).c_str());
+    keptAside_ = aside;
+    return true;
+}
+
+bool dicomDB::openChecked()
+{
+    const std::string file = libraryFolder_ + dicomDBSchema::kFileName;
+    struct stat info {};
+    const bool existed = ::stat(file.c_str(), &info) == 0 && info.st_size > 0;
+    std::string problem;
+    FileState state = openAndCheck(problem);
+    bool fresh = !existed;
+    if (state == FileState::Damaged) {
+        db_.close();
+        if (!setAside()) {
+            state = FileState::Unavailable;
+        } else {
+            cocos2d::log("library: the database is damaged (%s); kept aside as \"%s\", the index is rebuilt from the image files",
+                         problem.c_str(), keptAside_.c_str());
+            showOnce(damagedShown_, kDamagedToast);
+            fresh = true;
+            state = openAndCheck(problem);
+        }
+    }
     // A table is created only when the check said, without failing, that it is missing: a check
     // that failed (the file held by another connection past the busy timeout) must never lead to
     // dropping or recreating a table that holds rows.
     bool versionWasMissing = false;
-    for (const dicomDBSchema::Table& table : dicomDBSchema::kTables) {
+    for (size_t i = 0; state == FileState::Healthy && i < std::size(dicomDBSchema::kTables); ++i) {
+        const dicomDBSchema::Table& table = dicomDBSchema::kTables[i];
         const bool exists = db_.tableExists(table.name);
         if (db_.getLastResult() != 0) {
-            debugLog("failed to check table '%s'.", table.name);
-            return false;
+            problem = std::string("check of table '") + table.name + "': " + sqlite3_errstr(db_.getLastResult());
+            state = FileState::Unavailable;
+            break;
         }
         if (exists) continue;
-        if (&table == &dicomDBSchema::kTables[0]) versionWasMissing = true;
+        if (i == 0) versionWasMissing = true;
         if (!db_.execute(table.createSql)) debugLog("failed to create table '%s'.", table.name);
+    }
+    if (state != FileState::Healthy) {
+        db_.close();
+        // Said once while it lasts, not at every retry.
+        if (!unavailableShown_.load() || problem != lastProblem_)
+            cocos2d::log("library: the database \"%s\" cannot be opened (%s); received images are kept in the library "
+                         "folder and listed once it opens",
+                         file.c_str(), problem.c_str());
+        lastProblem_ = problem;
+        showOnce(unavailableShown_, kUnavailableToast);
+        return false;
     }
     for (const char* index : dicomDBSchema::kIndexes) db_.execute(index);
     std::string wanted = idText(wantedVersion_);
@@ -139,7 +235,149 @@ bool dicomDB::openLibrary()
     if (db_.query("select version from version", scratch_) && scratch_.getRowCount() > 0 &&
         std::atoi(scratch_.getValue(0, 0).c_str()) < wantedVersion_)
         db_.execute("update version set version=" + wanted);
+    if (::stat(file.c_str(), &info) == 0) {
+        openedDevice_ = info.st_dev;
+        openedInode_ = info.st_ino;
+    }
+    // A fresh file beside image files (a first start, a file set aside or deleted) indexes them.
+    indexAll_ = indexAll_ || fresh || versionWasMissing;
+    if (unavailableShown_.exchange(false)) cocos2d::log("library: the database is open again");
+    lastProblem_.clear();
     return true;
+}
+
+bool dicomDB::libraryVanished() const
+{
+    struct stat info {};
+    return ::stat((libraryFolder_ + dicomDBSchema::kFileName).c_str(), &info) != 0 ||
+           static_cast<unsigned long long>(info.st_ino) != openedInode_ ||
+           static_cast<unsigned long long>(info.st_dev) != openedDevice_;
+}
+
+void dicomDB::checkLibrary()
+{
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        if (stopped_) return;
+        if (ready_) {
+            if (!libraryVanished()) {
+                // Rows that could not be written while another program held the file: once it is
+                // free the files get them, whether or not another image arrives.
+                if (writeFailed_ && reconcileWork_.load() == 0 && db_.tryBegin()) {
+                    db_.rollback();
+                    writeFailed_ = false;
+                    queueReconcile();
+                }
+                return;
+            }
+            // The connection still writes to the removed file: whatever went there is lost with
+            // it, but the images stored since lie in the folder the storage server made anew.
+            cocos2d::log("library: the library folder or its database was removed while open; it is made anew and "
+                         "indexed from the files found in it");
+            showOnce(vanishedShown_, kVanishedToast);
+            db_.close();
+            ready_ = false;
+        }
+    }
+    // Opened without the lock, which the main thread may want meanwhile: opening (and making a
+    // fresh file) writes and syncs, and while the library is not ready nothing else uses the
+    // connection.
+    cocos2d::FileUtils::getInstance()->createDirectory(libraryFolder_);
+    if (!openChecked()) return;
+    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    ready_ = true;
+    vanishedShown_ = false;
+    writeMarker();
+    refreshNeighbors();
+    // Images may have been stored while the library could not be written. A fresh file has no
+    // rows to check; an old one reopened gets the whole reconcile when the last run did not close.
+    const bool fresh = indexAll_;
+    indexAll_ = false;
+    queueReconcile(!fresh && markerFound_);
+}
+
+void dicomDB::queueLibraryCheck()
+{
+    if (stopping_ || stopped_ || checkQueued_.exchange(true)) return;
+    dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "check", nullptr, nullptr);
+    request->work = [this] {
+        checkQueued_ = false;
+        checkLibrary();
+    };
+    if (!queue(request, false)) checkQueued_ = false;
+}
+
+void dicomDB::showOnce(std::atomic<bool>& shown, const char* text)
+{
+    if (shown.exchange(true)) return;
+    cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
+        [text] { NSUI::messageView::showMessage(text, 5.0f); });
+}
+
+bool dicomDB::beginWrite(std::unique_lock<std::recursive_timed_mutex>& lock)
+{
+    const int attempts = db_.beginAttempts();
+    const unsigned int delayMs = db_.beginDelayMs();
+    for (int attempt = 1;; ++attempt) {
+        if (!ready_) return false;
+        if (db_.tryBegin()) {
+            if (const int waits = busyWaits_.exchange(0))
+                cocos2d::log("library: the database is free again after %d waits for another program", waits);
+            return true;
+        }
+        const int code = db_.getLastResult() & 0xff;
+        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || attempt >= attempts) {
+            debugLog("failed to begin a write of the library.");
+            return false;
+        }
+        // The first wait of a stretch is said; the others are counted into the line that ends it.
+        if (busyWaits_.fetch_add(1) == 0)
+            cocos2d::log("library: the database is held by another program; writes wait for it");
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        lock.lock();
+    }
+}
+
+bool dicomDB::lockBriefly(std::unique_lock<std::recursive_timed_mutex>& lock)
+{
+    const auto start = std::chrono::steady_clock::now();
+    lock = std::unique_lock<std::recursive_timed_mutex>(dbMutex, kLookupWait);
+    const long long waited =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+    long long longest = longestBriefWaitNs_.load();
+    while (waited > longest && !longestBriefWaitNs_.compare_exchange_weak(longest, waited)) {
+    }
+    return lock.owns_lock();
+}
+
+void dicomDB::writeSoon(const std::function<bool()>& write)
+{
+    {
+        std::unique_lock<std::recursive_timed_mutex> lock;
+        if (!ready_) return;
+        if (lockBriefly(lock) && db_.tryBegin()) {
+            if (write() && db_.commit())
+                refreshNeighbors();
+            else
+                db_.rollback();
+            return;
+        }
+        const int code = db_.getLastResult() & 0xff;
+        if (lock.owns_lock() && code != SQLITE_BUSY && code != SQLITE_LOCKED) return;
+    }
+    // The file held by another program, or the connection by the worker: the worker writes it
+    // in turn, and waits for the file if need be, not the window.
+    dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "write", nullptr, nullptr);
+    request->work = [this, write] {
+        std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+        if (!beginWrite(lock)) return;
+        if (write() && db_.commit())
+            refreshNeighbors();
+        else
+            db_.rollback();
+    };
+    queue(request, false);
 }
 
 void dicomDB::startServer()
@@ -168,19 +406,37 @@ void dicomDB::openMarker()
     markerFound_ = ::stat(markerPath().c_str(), &info) == 0;
     writeFailed_ = false;
     reconcileCut_ = false;
-    if (!markerFound_) {
-        if (FILE* marker = std::fopen(markerPath().c_str(), "w")) std::fclose(marker);
-        return;
+    // Written even when the database did not open: the images stored meanwhile are then found by
+    // the next start that opens it, should this run end first.
+    if (!markerFound_) writeMarker();
+    // The last run did not close (what it stored may lack rows, rows may name files it never
+    // finished), or the database is fresh beside image files. A clean start walks nothing.
+    // A fresh file in a folder that holds no patient folder has nothing to index (a first start).
+    if (indexAll_ && !markerFound_) {
+        std::error_code error;
+        bool patients = false;
+        for (const auto& entry : std::filesystem::directory_iterator(libraryFolder_, error))
+            patients = patients || (entry.is_directory(error) && entry.path().filename().string()[0] != '.');
+        indexAll_ = patients;
     }
-    // The last run did not close: what it stored may lack rows, rows may name files it never
-    // finished. A clean start never gets here and never walks the library.
-    queueReconcile();
+    if (ready_ && (markerFound_ || indexAll_)) {
+        queueReconcile(markerFound_ && !indexAll_);
+        indexAll_ = false;
+    }
+}
+
+void dicomDB::writeMarker()
+{
+    struct stat info {};
+    if (::stat(markerPath().c_str(), &info) == 0) return;
+    if (FILE* marker = std::fopen(markerPath().c_str(), "w")) std::fclose(marker);
 }
 
 void dicomDB::stop()
 {
     if (stopped_ || stopping_) return;
     stopping_ = true;
+    cocos2d::Director::getInstance()->getScheduler()->unschedule(kCheckKey, this);
     // No new image arrives while the last ones are written.
     if (server_) {
         server_->StopDicomServer();
@@ -222,7 +478,7 @@ void dicomDB::stop()
     }
     stopped_ = true;
     if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) centre->removeObserver(this);
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
     // A clean close: every stored image has its row. Otherwise the marker stays for the next start.
     if (ready_ && !writeFailed_ && !reconcileCut_ && reconcileWork_.load() == 0) std::remove(markerPath().c_str());
     ready_ = false;  // the connection itself closes with this object
@@ -268,21 +524,18 @@ bool dicomDB::findLocked(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& ids)
 
 bool dicomDB::findDicomRecord(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
     if (!ready_) return false;
     return findLocked(message, ids);
 }
 
 bool dicomDB::saveDicomRecord(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& ids)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
     if (!ready_) return false;
     // The lookup runs inside the write transaction: another connection to the file (a second copy
     // of the program) cannot add the same rows between the lookup and the inserts.
-    if (!db_.begin()) {
-        debugLog("failed to begin a write of the library.");
-        return false;
-    }
+    if (!beginWrite(lock)) return false;
     if (!findLocked(m, ids)) {
         db_.rollback();
         return false;
@@ -350,7 +603,7 @@ bool dicomDB::saveDicomRecord(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& id
 
 bool dicomDB::getSeriesImages(int seriesID, NSUI::NSDBDataModel& result)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
     if (!ready_) return false;
     bool ok = db_.query("select instanceID,file from image where image.seriesID=" + idText(seriesID) +
                             " order by CAST(instanceID as UNSIGNED), ID",
@@ -361,7 +614,7 @@ bool dicomDB::getSeriesImages(int seriesID, NSUI::NSDBDataModel& result)
 
 bool dicomDB::hasPatient(int patientID)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
     if (!ready_) return false;
     int id = 0;
     bool found = false;
@@ -387,8 +640,8 @@ bool dicomDB::deleteSeriesNow(int seriesID)
     std::string path;
     std::vector<std::string> files;
     {
-        std::lock_guard<std::recursive_mutex> lock(dbMutex);
-        if (!ready_ || !db_.begin()) return false;
+        std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+        if (!ready_ || !beginWrite(lock)) return false;
         NSUI::NSDBDataModel model;
         auto fail = [this]() {
             db_.rollback();
@@ -425,8 +678,8 @@ bool dicomDB::deletePatientNow(int patientID)
 {
     std::vector<std::pair<std::string, std::vector<std::string>>> removed;  // series folder, its files
     {
-        std::lock_guard<std::recursive_mutex> lock(dbMutex);
-        if (!ready_ || !db_.begin()) return false;
+        std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+        if (!ready_ || !beginWrite(lock)) return false;
         auto fail = [this]() {
             db_.rollback();
             return false;
@@ -501,13 +754,11 @@ void dicomDB::removeSeriesFiles(const std::string& seriesPath, const std::vector
 
 bool dicomDB::deleteFavorite(int favoriteID)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
-    if (!ready_ || !db_.begin()) return false;
-    if (!db_.execute("delete from favorite where ID=" + idText(favoriteID)) ||
-        !db_.execute("delete from favoriteDetail where favoriteID=" + idText(favoriteID)) || !db_.commit()) {
-        db_.rollback();
-        return false;
-    }
+    if (!ready_) return false;
+    writeSoon([this, favoriteID] {
+        return db_.execute("delete from favorite where ID=" + idText(favoriteID)) &&
+               db_.execute("delete from favoriteDetail where favoriteID=" + idText(favoriteID));
+    });
     return true;
 }
 
@@ -534,7 +785,8 @@ bool dicomDB::removeLibraryFolder(const std::string& folder) const
 
 int dicomDB::getMaxID(const std::string& table, const std::string& column)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    if (!ready_) return 0;
     int value = 0;
     bool found = false;
     if (!queryFirstInt("select max(" + column + ") from " + table, {}, value, found)) return 0;
@@ -543,13 +795,13 @@ int dicomDB::getMaxID(const std::string& table, const std::string& column)
 
 void dicomDB::addFavoriteMarker()
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
     if (!ready_) return;
     const long now = static_cast<long>(std::time(nullptr));
     if (now - lastMarkerTime_ < 30000000L) return;
     lastMarkerTime_ = now;
     const std::string next = idText(getMaxID("favorite", "ID") + 1);
-    if (!db_.begin()) return;
+    if (!beginWrite(lock)) return;
     if (!db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" + next +
                          ",3,\"\",\"\",\"\",1,?,1.0)",
                      {currentTimeText()}) ||
@@ -559,16 +811,16 @@ void dicomDB::addFavoriteMarker()
 
 int dicomDB::addFavorite(int type, const std::string& path, float scale)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
-    if (!ready_) return -1;
     addFavoriteMarker();
+    std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+    if (!ready_) return -1;
     std::string relative = path;
     const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
     if (relative.compare(0, writable.size(), writable) == 0) relative = relative.substr(writable.size());
     const int id = getMaxID("favorite", "ID") + 1;
     char scaleText[64];
     std::snprintf(scaleText, sizeof(scaleText), "%.2f", static_cast<double>(scale));
-    if (!db_.begin()) return -1;
+    if (!beginWrite(lock)) return -1;
     if (!db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
                          idText(id) + "," + idText(type) + ",\"\",\"\",?,1,?," + scaleText + ")",
                      {relative, currentTimeText()}) ||
@@ -603,9 +855,8 @@ bool dicomDB::writeNeighbor(const NeighborNote& n, const std::string& now)
 void dicomDB::saveNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
                            const std::string& appid)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
-    if (!ready_ || !db_.begin()) return;
-    if (!writeNeighbor({device, name, ip, port, appid}, currentTimeText()) || !db_.commit()) db_.rollback();
+    const NeighborNote note{device, name, ip, port, appid};
+    writeSoon([this, note] { return writeNeighbor(note, currentTimeText()); });
 }
 
 void dicomDB::queueNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
@@ -635,32 +886,46 @@ void dicomDB::flushNeighbors()
         notes.swap(pendingNeighbors_);
         neighborFlushQueued_ = false;
     }
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
-    if (notes.empty() || !ready_ || !db_.begin()) return;
+    std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+    if (notes.empty() || !ready_ || !beginWrite(lock)) return;
     const std::string now = currentTimeText();
     bool ok = true;
     for (const NeighborNote& note : notes) ok = ok && writeNeighbor(note, now);
     // The peers heard last stay; the first row (ID) breaks ties of one second.
     ok = ok && db_.execute("delete from neighbor where ID in (select ID from neighbor order by wifi desc, ID desc "
                            "limit -1 offset " + idText(kMaxNeighbors) + ")");
-    if (!ok || !db_.commit()) db_.rollback();
+    if (ok && db_.commit())
+        refreshNeighbors();
+    else
+        db_.rollback();
 }
 
 void dicomDB::updateNeighborWifi(const std::string& appid)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
-    if (!ready_ || !db_.begin()) return;
-    int id = 0;
-    bool found = false;
-    if (!queryFirstInt("select ID from neighbor where appid=?", {appid}, id, found) || !found ||
-        !db_.execute("update neighbor set wifi=?  where ID=" + idText(id), {currentTimeText()}) || !db_.commit())
-        db_.rollback();
+    writeSoon([this, appid] {
+        int id = 0;
+        bool found = false;
+        return queryFirstInt("select ID from neighbor where appid=?", {appid}, id, found) && found &&
+               db_.execute("update neighbor set wifi=?  where ID=" + idText(id), {currentTimeText()});
+    });
 }
 
 void dicomDB::getNeighbors(std::vector<neighborRecord>& list)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return;
+    {
+        // Read afresh when the connection is free; while the worker uses it, the rows read last
+        // do (they change only by the writes of this object, each of which refreshes them).
+        std::unique_lock<std::recursive_timed_mutex> database;
+        if (lockBriefly(database) && ready_) refreshNeighbors();
+    }
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    list.insert(list.end(), neighborSnapshot_.begin(), neighborSnapshot_.end());
+}
+
+void dicomDB::refreshNeighbors()
+{
+    std::vector<neighborRecord> list;
     NSUI::NSDBDataModel model;
     if (!db_.query("select device,name,lastTime,saveType,ip,ID,wifi,appid,port from neighbor "
                    "order by lastTime desc, ID asc",
@@ -679,15 +944,18 @@ void dicomDB::getNeighbors(std::vector<neighborRecord>& list)
         n.port = model.getValue(r, 8);
         list.push_back(n);
     }
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    neighborSnapshot_.swap(list);
 }
 
 void dicomDB::removeNeighbors(const std::vector<int>& ids)
 {
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
-    if (ids.empty() || !ready_ || !db_.begin()) return;
-    bool ok = true;
-    for (int id : ids) ok = ok && db_.execute("delete from neighbor where ID=" + idText(id));
-    if (!ok || !db_.commit()) db_.rollback();
+    if (ids.empty()) return;
+    writeSoon([this, ids] {
+        bool ok = true;
+        for (int id : ids) ok = ok && db_.execute("delete from neighbor where ID=" + idText(id));
+        return ok;
+    });
 }
 
 // ---- Requests -----------------------------------------------------------------------------------
@@ -739,10 +1007,10 @@ bool dicomDB::queue(dicomDBRequest* request, bool prioritize)
     return true;
 }
 
-void dicomDB::queueReconcile()
+void dicomDB::queueReconcile(bool checkRows)
 {
     if (!ready_) return;
-    queue(makeRequest(DB_REQUEST_RECONCILE, "reconcile", nullptr, nullptr), false);
+    queue(makeRequest(DB_REQUEST_RECONCILE, checkRows ? kCheckRows : kFilesOnly, nullptr, nullptr), false);
 }
 
 void dicomDB::runOnWorker(const std::function<void()>& work)
@@ -761,8 +1029,7 @@ void dicomDB::runOnWorker(const std::function<void()>& work)
         done->signal.notify_all();
     };
     if (!queue(request, false)) {
-        std::lock_guard<std::recursive_mutex> lock(dbMutex);
-        work();
+        work();  // takes the lock itself
         return;
     }
     std::unique_lock<std::mutex> lock(done->mutex);
@@ -789,7 +1056,8 @@ void dicomDB::requestFavorites(const dicomDBRequest::DoneFunction& done, void* l
 
 void dicomDB::queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE> record, std::function<void(bool)> stored)
 {
-    if (!ready_ || !record) {
+    // Queued even while the library is not ready: the worker tries to open it first.
+    if (!record) {
         if (stored) stored(false);
         return;
     }
@@ -816,7 +1084,7 @@ void dicomDB::processRequest(dicomDBRequest* request)
         if (request->work) request->work();
         return;
     case DB_REQUEST_RECONCILE:
-        if (!stopping_) reconcile();
+        if (!stopping_) reconcile(request->text == kCheckRows);
         else reconcileCut_ = true;
         --reconcileWork_;
         return;
@@ -828,18 +1096,33 @@ void dicomDB::processRequest(dicomDBRequest* request)
             reconcileCut_ = true;
         } else if (ready_ && readLibraryFile(path, *record)) {
             // From here it is a stored image, announced as one.
-            std::lock_guard<std::recursive_mutex> lock(dbMutex);
             request->record = std::move(record);
             request->type = DB_REQUEST_STORE_IMAGE;
             storeImage(request);
         }
+        // Progress of a long indexing (a rebuild): a line at every tenth and at the end.
+        const int done = ++indexDone_, queued = indexQueued_.load();
+        if (queued >= 20 && (done == queued || done % (queued / 10) == 0))
+            cocos2d::log("library: indexing the files found: %d of %d", done, queued);
+        if (done >= queued) indexDone_ = indexQueued_ = 0;
         --reconcileWork_;
         return;
     }
+    case DB_REQUEST_STORE_IMAGE: {
+        request->text.clear();
+        if (request->record) storeImage(request);
+        std::lock_guard<std::mutex> pending(pendingMutex_);
+        --pendingStores_;
+        pendingDone_.notify_all();
+        return;
+    }
+    case DB_REQUEST_STUDIES:
+        if (ready_ && !queryStudies(request->text, *request->result)) request->result->clear();
+        return;
     default:
         break;
     }
-    std::lock_guard<std::recursive_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
     switch (request->type) {
     case DB_REQUEST_FAVORITES:
         if (ready_) queryFavorites(*request->result);
@@ -847,17 +1130,6 @@ void dicomDB::processRequest(dicomDBRequest* request)
     case DB_REQUEST_PATIENTS:
         if (ready_ && !queryPatients(*request->result)) request->result->clear();
         break;
-    case DB_REQUEST_STUDIES:
-        if (ready_ && !queryStudies(request->text, *request->result)) request->result->clear();
-        break;
-    case DB_REQUEST_STORE_IMAGE: {
-        request->text.clear();
-        if (ready_ && request->record) storeImage(request);
-        std::lock_guard<std::mutex> pending(pendingMutex_);
-        --pendingStores_;
-        pendingDone_.notify_all();
-        break;
-    }
     default:
         break;
     }
@@ -980,43 +1252,48 @@ bool dicomDB::seriesImageSummary(const std::string& seriesID, int& count, std::s
 
 bool dicomDB::queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& out)
 {
-    NSUI::NSDBDataModel studies, series;
-    if (!db_.query("select ID,patientID,studyIDHospital,date,time,studyDesc from study where patientID=? "
-                   "order by updateTime desc, ID desc",
-                   {patientKey}, studies))
-        return false;
-    for (int s = 0; s < studies.getRowCount(); ++s) {
-        out.addValue("study");
-        out.addValue(studies.getValue(s, 0));
-        out.addValue(studies.getValue(s, 1));
-        out.addValue(studies.getValue(s, 2));
-        out.addValue(dottedDate(studies.getValue(s, 3)));
-        out.addValue(studies.getValue(s, 5));
-        out.endRow();
-        const std::string studyID = idText(std::atoi(studies.getValue(s, 0).c_str()));
-        if (!db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from study,series "
-                       "where study.ID=series.studyID and study.ID=" + studyID + " order by series.ID",
-                       series))
+    // The rows in list order; a series row also names its first file, read after the lock is let go.
+    struct Row {
+        std::vector<std::string> values;
+        std::string firstFile;
+    };
+    std::vector<Row> rows;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        NSUI::NSDBDataModel studies, series;
+        if (!ready_ || !db_.query("select ID,patientID,studyIDHospital,date,time,studyDesc from study where patientID=? "
+                                  "order by updateTime desc, ID desc",
+                                  {patientKey}, studies))
             return false;
-        for (int r = 0; r < series.getRowCount(); ++r) {
-            const std::string seriesID = idText(std::atoi(series.getValue(r, 0).c_str()));
-            int imageCount = 0;
-            std::string firstFile;
-            if (!seriesImageSummary(seriesID, imageCount, firstFile)) return false;
-            if (imageCount == 0) continue;
-            NSUI::NSDBDataModel row;
-            row.addValue(series.getValue(r, 0));
-            row.addValue(patientKey);
-            row.addValue(dottedDate(series.getValue(r, 2)) + " " + series.getValue(r, 3));
-            row.addValue(series.getValue(r, 4));
-            row.addValue(series.getValue(r, 5));
-            row.addValue(idText(imageCount));
-            const std::string file = libraryFolder_ + series.getValue(r, 5) + "/" + firstFile;
-            if (!appendImageInfo(file, true, row)) continue;
-            row.endRow();
-            for (int c = 0; c < row.getColumnCount(0); ++c) out.addValue(row.getValue(0, c));
-            out.endRow();
+        for (int s = 0; s < studies.getRowCount(); ++s) {
+            rows.push_back({{"study", studies.getValue(s, 0), studies.getValue(s, 1), studies.getValue(s, 2),
+                             dottedDate(studies.getValue(s, 3)), studies.getValue(s, 5)},
+                            std::string()});
+            const std::string studyID = idText(std::atoi(studies.getValue(s, 0).c_str()));
+            if (!db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from study,series "
+                           "where study.ID=series.studyID and study.ID=" + studyID + " order by series.ID",
+                           series))
+                return false;
+            for (int r = 0; r < series.getRowCount(); ++r) {
+                const std::string seriesID = idText(std::atoi(series.getValue(r, 0).c_str()));
+                int imageCount = 0;
+                std::string firstFile;
+                if (!seriesImageSummary(seriesID, imageCount, firstFile)) return false;
+                if (imageCount == 0) continue;
+                rows.push_back({{series.getValue(r, 0), patientKey,
+                                 dottedDate(series.getValue(r, 2)) + " " + series.getValue(r, 3),
+                                 series.getValue(r, 4), series.getValue(r, 5), idText(imageCount)},
+                                libraryFolder_ + series.getValue(r, 5) + "/" + firstFile});
+            }
         }
+    }
+    for (const Row& row : rows) {
+        NSUI::NSDBDataModel line;
+        for (const std::string& value : row.values) line.addValue(value);
+        if (!row.firstFile.empty() && !appendImageInfo(row.firstFile, true, line)) continue;
+        line.endRow();
+        for (int c = 0; c < line.getColumnCount(0); ++c) out.addValue(line.getValue(0, c));
+        out.endRow();
     }
     return true;
 }
@@ -1066,9 +1343,24 @@ bool dicomDB::placeInSeriesFolder(redIRI::DCM_MESSAGE& m)
 
 void dicomDB::storeImage(dicomDBRequest* request)
 {
+    // A library that could not be opened is tried again, one removed is made anew.
+    checkLibrary();
+    if (!ready_) {
+        // A received file stays where the server put it: the marker makes the next start that
+        // opens the library list it, should this run not get there first. (An import is told.)
+        writeMarker();
+        if (request->stored) std::exchange(request->stored, nullptr)(false);
+        return;
+    }
     redIRI::DCM_MESSAGE& m = *request->record;
     dicomDBRecordIds ids;
-    const bool saved = placeInSeriesFolder(m) && saveDicomRecord(m, ids);
+    bool placed = false;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        placed = placeInSeriesFolder(m);
+    }
+    // Waits for a file held by another program without the lock.
+    const bool saved = placed && saveDicomRecord(m, ids);
     noteWriteResult(saved);
     if (request->stored) std::exchange(request->stored, nullptr)(saved);
     if (!saved || ids.imageExists) return;
@@ -1097,11 +1389,15 @@ void dicomDB::storeImage(dicomDBRequest* request)
     const std::string seriesID = idText(ids.seriesID);
     int imageCount = 0;
     std::string firstFile;
-    if (!db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from series where "
-                   "series.ID=" + seriesID,
-                   series) ||
-        series.getRowCount() == 0 || !seriesImageSummary(seriesID, imageCount, firstFile))
-        return;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        if (!ready_ ||
+            !db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from series where "
+                       "series.ID=" + seriesID,
+                       series) ||
+            series.getRowCount() == 0 || !seriesImageSummary(seriesID, imageCount, firstFile))
+            return;
+    }
     NSUI::NSDBDataModel& out = *request->result;
     out.addValue(series.getValue(0, 0));
     out.addValue(dottedDate(series.getValue(0, 2)) + " " + series.getValue(0, 3));
@@ -1157,14 +1453,14 @@ bool dicomDB::readLibraryFile(const std::string& path, redIRI::DCM_MESSAGE& m)
     return true;
 }
 
-void dicomDB::reconcile()
+void dicomDB::reconcile(bool checkRows)
 {
     namespace fs = std::filesystem;
     // The rows, read at once; the disk is checked without the lock, so the main thread's few uses
     // of the library never wait for the walk.
     NSUI::NSDBDataModel rows;
     {
-        std::lock_guard<std::recursive_mutex> lock(dbMutex);
+        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
         if (!ready_ || !db_.query("select image.ID,series.path,image.file,study.patientID from image,series,study "
                                   "where image.seriesID=series.ID and series.studyID=study.ID",
                                   rows))
@@ -1178,7 +1474,9 @@ void dicomDB::reconcile()
     for (int r = 0; r < rows.getRowCount(); ++r) {
         const std::string path = collapsedSlashes(root + withSlash(rows.getValue(r, 1)) + rows.getValue(r, 2));
         struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 || errno != ENOENT) {
+        // Without checkRows the rows are fresh, written from files just stored: a file not there
+        // yet is never taken for one gone.
+        if (!checkRows || ::stat(path.c_str(), &info) == 0 || errno != ENOENT) {
             indexed.insert(path);
             continue;
         }
@@ -1188,8 +1486,8 @@ void dicomDB::reconcile()
     rows.clear();
 
     if (!gone.empty()) {
-        std::lock_guard<std::recursive_mutex> lock(dbMutex);
-        bool ok = ready_ && db_.begin();
+        std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+        bool ok = ready_ && beginWrite(lock);
         for (size_t i = 0; ok && i < gone.size(); i += 200) {
             std::string list;
             for (size_t j = i; j < gone.size() && j < i + 200; ++j) list += (list.empty() ? "" : ",") + gone[j];
@@ -1246,7 +1544,10 @@ void dicomDB::reconcile()
         // Images lie three folders down (patient/study/series).
         if (it.depth() != 3 || indexed.count(path)) continue;
         dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_FILE, path, nullptr, nullptr);
-        if (queue(request, false)) ++unindexed;
+        if (queue(request, false)) {
+            ++unindexed;
+            ++indexQueued_;
+        }
     }
     if (unindexed || leftovers)
         cocos2d::log("library: %d files without rows queued for indexing, %d unfinished files removed", unindexed,

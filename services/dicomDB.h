@@ -20,6 +20,20 @@
 // the reconcile) and the main thread (favourites, peers); every statement sequence holds dbMutex
 // from its first query to its commit or rollback. The storage server's own threads never touch it.
 // Deletes run on the worker so that they keep their place among the stores of the same series.
+// dbMutex is never held while waiting: a write whose file another program holds (a backup, a
+// second copy, a sqlite3 shell) waits for it with the lock let go, and the worker reads image
+// files outside it. The main thread's per-tick peer lookup reads a copy of the peer rows and takes
+// no lock of the database at all; its peer writes go to the worker when the file is held.
+//
+// The image files are the truth and the database their index. At start the file is checked
+// (SQLite's quick check); a damaged one is kept aside under another name (never deleted), said
+// so in the log and once on screen, and the index is rebuilt from the files below the library
+// folder, as it is for a fresh database beside existing files. A database that cannot be opened
+// (a folder not writable yet, the file held) leaves the library not ready: the storage server
+// goes on storing (the files are the durable queue, and the ".open" marker makes every later
+// start look for files without rows), the library tries again every few seconds and at every
+// stored image, and once it opens the files received meanwhile are listed. A library folder or
+// database removed while open is made anew and indexed from the files found in it.
 #pragma once
 
 #include "NSDBDataModel.h"
@@ -66,7 +80,7 @@ public:
     // Stops the storage server; the library is no longer used afterwards. Safe to call twice.
     virtual void stop();
 
-    bool isReady() const { return ready_; }
+    bool isReady() const { return ready_.load(); }
     // The library folder, ending in "/" (also the storage server's root).
     const std::string& getLibraryFolder() const { return libraryFolder_; }
     std::string getDicomRoot() const;
@@ -115,6 +129,8 @@ public:
     void queueNeighbor(int device, const std::string& name, const std::string& ip, const std::string& port,
                        const std::string& appid);
     static constexpr int kMaxNeighbors = 256;
+    // Waits at most half a frame for the database lock (the main thread asks every tick), then
+    // hands out the rows read last.
     void getNeighbors(std::vector<neighborRecord>& list);
     // Deletes the neighbor rows of these IDs (neighborRecord::id), in one transaction.
     void removeNeighbors(const std::vector<int>& ids);
@@ -146,8 +162,15 @@ public:
     // a row gets one, rows whose file is gone are removed (their patients get 2018), and leftovers
     // of writes that never finished (hidden temporary files of a process no longer running) are
     // deleted. Open at start when the marker was found, and after a row write failed once a later
-    // one succeeds.
-    void queueReconcile();
+    // one succeeds. Without checkRows only the files without rows are indexed (a fresh database
+    // beside image files, a damaged one rebuilt).
+    void queueReconcile(bool checkRows = true);
+    // Queues checkLibrary on the worker unless one waits already. Every few seconds while the
+    // library is open or trying to open.
+    void queueLibraryCheck();
+    // The name a damaged database is kept under: "dicomDB.damaged-YYYYMMDD-HHMMSS" (a "-N" added
+    // when taken), with its "-wal" and "-shm" files beside it. Empty when nothing was set aside.
+    const std::string& keptAsideAs() const { return keptAside_; }
 
     // Worker side of a request, and its delivery on the main thread.
     void processRequest(dicomDBRequest* request);
@@ -160,8 +183,10 @@ public:
 
     int newFavoriteCount = 0;
 
-    // The recursive database lock, shared with the worker.
-    std::recursive_mutex dbMutex;
+    // The recursive database lock, shared with the worker. Held only while statements run (never
+    // while waiting for the file or reading image files); a function that waits for the file
+    // must be entered without it.
+    std::recursive_timed_mutex dbMutex;
 
     // Test hooks, before init: another library folder (ending in "/"), whether init starts the
     // storage server, and the port it listens on (tests pick a free one).
@@ -175,6 +200,8 @@ public:
     bool serverStartFailed() const { return serverFailed_; }
     const std::string& serverPort() const { return serverPort_; }
     NSUI::NSDBUtil& connectionForTest() { return db_; }
+    // The longest the main thread's peer lookups and writes waited for dbMutex, in nanoseconds.
+    long long longestBriefWaitNsForTest() const { return longestBriefWaitNs_.load(); }
 
     // "%d-%02d-%02d %02d:%02d:%02d" of the current local time.
     static std::string currentTimeText();
@@ -183,6 +210,33 @@ public:
 
 private:
     void open();
+    // Opens the file, checks it and makes the tables it lacks; a damaged file is set aside first
+    // and a fresh one made. False when the library cannot be used now (said once in the log and
+    // on screen). Under dbMutex.
+    bool openChecked();
+    enum class FileState { Healthy, Damaged, Unavailable };
+    FileState openAndCheck(std::string& problem);
+    // Renames the database and its journal files aside; false when that failed.
+    bool setAside();
+    // True when the open database file is no longer the one at the library's path (the folder or
+    // the file was removed while open).
+    bool libraryVanished() const;
+    // On the worker: a library not ready is opened again, one whose folder or file went away is
+    // made anew; either way the files are then indexed again.
+    void checkLibrary();
+    void writeMarker();
+    void showOnce(std::atomic<bool>& shown, const char* text);
+    // "begin IMMEDIATE" that waits for a file another program holds with lock let go (lock must
+    // hold dbMutex once, not nested). Waits are counted: one log line when they start, one with
+    // their number when the file is free again. False when not begun within the retries.
+    bool beginWrite(std::unique_lock<std::recursive_timed_mutex>& lock);
+    // Takes dbMutex for the main thread, waiting at most half a frame; false when not taken.
+    bool lockBriefly(std::unique_lock<std::recursive_timed_mutex>& lock);
+    // A small write of the main thread: run now when the lock and the file are free, otherwise on
+    // the worker, which waits for them. write runs inside the transaction; false rolls it back.
+    void writeSoon(const std::function<bool()>& write);
+    // Reads the peer rows into the copy getNeighbors hands out. Under dbMutex.
+    void refreshNeighbors();
     // Notes the open time, looks for the marker left by a run that did not close (and queues the
     // reconcile then), and writes the marker.
     void openMarker();
@@ -201,6 +255,7 @@ private:
     dicomDBRequest* makeRequest(uint32_t type, const std::string& key, const dicomDBRequest::DoneFunction& done,
                                 void* listener);
     bool queryPatients(NSUI::NSDBDataModel& out);
+    // Reads its rows under dbMutex, then the series' first files without it.
     bool queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& out);
     void queryFavorites(NSUI::NSDBDataModel& out);
     void storeImage(dicomDBRequest* request);
@@ -211,7 +266,7 @@ private:
     // A file the reconcile found: its record, placed where it lies. False for anything that is no
     // DICOM object with a SOP Instance UID.
     bool readLibraryFile(const std::string& path, redIRI::DCM_MESSAGE& m);
-    void reconcile();
+    void reconcile(bool checkRows);
     // Runs work on the worker in order with the stores and waits for it (inline when the worker
     // has gone).
     void runOnWorker(const std::function<void()>& work);
@@ -245,7 +300,21 @@ private:
 
     NSUI::NSDBDataModel scratch_;
     int wantedVersion_ = 4;
-    bool ready_ = false;
+    std::atomic<bool> ready_{false};
+    // The database file's identity when it opened (libraryVanished compares).
+    unsigned long long openedDevice_ = 0, openedInode_ = 0;
+    // The database was fresh or made anew: every file in the folder needs its row.
+    bool indexAll_ = false;
+    std::string keptAside_;
+    std::atomic<bool> checkQueued_{false};
+    // What was said on screen, once each, until the library is well again.
+    std::atomic<bool> unavailableShown_{false}, damagedShown_{false}, vanishedShown_{false};
+    std::string lastProblem_;
+    // Waits for a file another program holds, since the last begin that got it.
+    std::atomic<int> busyWaits_{0};
+    std::atomic<long long> longestBriefWaitNs_{0};
+    // Files the reconcile queued for indexing and how many of them are done, for the progress lines.
+    std::atomic<int> indexQueued_{0}, indexDone_{0};
     std::string libraryFolder_;
     NSUI::NSDBUtil db_;
     std::unique_ptr<redIRI::dcmServer> server_;
@@ -265,6 +334,8 @@ private:
     bool writeNeighbor(const NeighborNote& note, const std::string& now);
     void flushNeighbors();
     std::mutex neighborMutex_;
+    std::mutex snapshotMutex_;
+    std::vector<neighborRecord> neighborSnapshot_;  // guarded by snapshotMutex_
     std::vector<NeighborNote> pendingNeighbors_;  // guarded by neighborMutex_
     bool neighborFlushQueued_ = false;            // guarded by neighborMutex_
 

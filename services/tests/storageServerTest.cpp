@@ -1,7 +1,7 @@
 // The library's storage server against DCMTK's storescu on 127.0.0.1: concurrent senders, every
 // image written whole below the library folder and indexed once; and every image a peer was told
-// was stored ends with its row, whether the program stops, cannot write rows for a while, or is
-// killed while the peer sends.
+// was stored ends with its row, whether the program stops, cannot write rows for a while, is
+// killed while the peer sends, or finds its database damaged, unopenable, removed or locked.
 #include "dicomDB.h"
 
 #include "../../foundation/tests/support/HeadlessFrames.h"
@@ -9,6 +9,7 @@
 #include "NSDBDataModel.h"
 #include "support/StoredImageRelay.h"
 #include "../../platform/dicom/tests/support/DicomPeers.h"
+#include "../../foundation/tests/NSFileTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -51,13 +52,13 @@ protected:
         HeadlessFrames::TearDown();
         fs::remove_all(base_);
     }
-    void openLibrary()
+    void openLibrary(bool expectReady = true)
     {
         db_ = new dicomDB();
         db_->setLibraryFolderForTest(root_);
         db_->setServerPortForTest(std::to_string(port_));
         ASSERT_TRUE(db_->init());
-        ASSERT_TRUE(db_->isReady());
+        ASSERT_EQ(db_->isReady(), expectReady);
         ASSERT_TRUE(db_->isServerRunning());
     }
     void closeLibrary()
@@ -93,7 +94,7 @@ protected:
     std::set<std::string> indexedFiles()
     {
         NSUI::NSDBDataModel rows;
-        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+        std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
         EXPECT_TRUE(db_->connectionForTest().query("select path,file from series,image where series.ID=image.seriesID", rows));
         std::set<std::string> indexed;
         for (int r = 0; r < rows.getRowCount(); ++r) indexed.insert(root_ + rows.getValue(r, 0) + rows.getValue(r, 1));
@@ -114,10 +115,25 @@ protected:
         }
         return onDisk;
     }
+    static std::string joined(const std::vector<std::string>& lines)
+    {
+        std::string text;
+        for (const std::string& line : lines) text += line + "\n";
+        return text;
+    }
+    // The images a storescu -v log says were stored.
+    static size_t acknowledgedBy(const std::string& text)
+    {
+        std::istringstream log(text);
+        size_t n = 0;
+        for (std::string line; std::getline(log, line);)
+            n += line.find("Received Store Response (Success)") != std::string::npos;
+        return n;
+    }
     int imageRows()
     {
         NSUI::NSDBDataModel m;
-        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+        std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
         return db_->connectionForTest().query("select count() from image", m) ? std::atoi(m.getValue(0, 0).c_str()) : -1;
     }
 
@@ -175,7 +191,7 @@ TEST_F(StorageServerTest, ConcurrentSendersAreStoredWholeAndIndexedOnce)
     }
 
     NSUI::NSDBDataModel levels;
-    std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+    std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
     ASSERT_TRUE(db_->connectionForTest().query(
         "select (select count() from patient),(select count() from study),(select count() from series)", levels));
     EXPECT_EQ(levels.getValue(0, 0), "4");
@@ -254,13 +270,6 @@ TEST_F(StorageServerTest, AProgramKilledWhileAPeerSendsKeepsEveryAcknowledgedIma
     }
     ASSERT_TRUE(qvtest::waitListening(port_, 20000));
     auto peer = send(folder, "kill.log");
-    auto acknowledgedBy = [](const std::string& text) {
-        std::istringstream log(text);
-        size_t n = 0;
-        for (std::string line; std::getline(log, line);)
-            n += line.find("Received Store Response (Success)") != std::string::npos;
-        return n;
-    };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (acknowledgedBy(peer->log()) < 40 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -278,6 +287,119 @@ TEST_F(StorageServerTest, AProgramKilledWhileAPeerSendsKeepsEveryAcknowledgedIma
     const std::set<std::string> indexed = indexedFiles();
     EXPECT_EQ(indexed, filesOnDisk());
     EXPECT_GE(indexed.size(), acknowledged);
+}
+
+// The library's faults, each against the real file: the images stored before, and those a peer is
+// told were stored while the fault lasts, are all listed once it is over and after the next start,
+// and the database then passes its integrity check.
+TEST_F(StorageServerTest, EveryAcknowledgedImageIsListedWhateverHappenedToTheDatabase)
+{
+    const std::string file = root_ + "dicomDB";
+    const std::string away = (base_ / "dicomDB.away").string();
+    sqlite3* other = nullptr;
+    struct Fault {
+        const char* name;
+        bool readyAtStart;
+        std::function<void()> beforeStart, whileRunning, over;
+        int during;       // images sent while the fault lasts
+        int listedAfter;  // of the 5 sent before, and those
+        const char* logged;
+    };
+    auto cut = [&] { fs::resize_file(file, fs::file_size(file) / 2); };
+    auto zeroPage = [&] {
+        const auto pages = fs::file_size(file) / 4096;
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(pages / 2) * 4096);
+        const std::string zeros(4096, '\0');
+        f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    };
+    // A folder in the file's place opens for nobody (root included), as a folder that is not
+    // writable yet does for a user.
+    auto block = [&] {
+        fs::rename(file, away);
+        fs::create_directory(file);
+    };
+    auto unblock = [&] {
+        fs::remove(file);
+        fs::rename(away, file);
+    };
+    auto hold = [&] {
+        ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
+    };
+    auto release = [&] {
+        sqlite3_exec(other, "commit;", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        other = nullptr;
+    };
+    const Fault faults[] = {
+        {"cut to half", true, cut, nullptr, nullptr, 3, 8, "library: the database is damaged"},
+        {"zeroed page", true, zeroPage, nullptr, nullptr, 3, 8, "library: the database is damaged"},
+        {"unopenable, then writable", false, block, nullptr, unblock, 3, 8, "library: the database"},
+        {"library folder removed while running", true, nullptr, [&] { fs::remove_all(root_); }, nullptr, 3, 3,
+         "library: the library folder or its database was removed while open"},
+        {"locked while images arrive", true, nullptr, hold, release, 20, 25,
+         "library: the database is held by another program; writes wait for it"},
+    };
+    int round = 0;
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        ++round;
+        auto before = send(source("before" + std::to_string(round), 5), "before" + std::to_string(round) + ".log");
+        ASSERT_EQ(before->wait(60000), 0) << before->log();
+        ASSERT_TRUE(stepUntil([&] { return imageRows() == 5; }, 20000));
+        closeLibrary();
+        if (fault.beforeStart) fault.beforeStart();
+
+        qvtest::LogCapture log;
+        openLibrary(fault.readyAtStart);
+        if (fault.whileRunning) fault.whileRunning();
+        auto during = send(source("during" + std::to_string(round), fault.during), "during" + std::to_string(round) + ".log");
+        // The window goes on drawing meanwhile: neither its per-tick peer lookup nor a peer heard
+        // (a write, which goes to the worker while the file is held) waits for the retries.
+        int ticks = 0;
+        ASSERT_TRUE(stepUntil([&] {
+            std::vector<neighborRecord> peers;
+            db_->getNeighbors(peers);
+            if (ticks++ % 60 == 0) db_->saveNeighbor(5, "pacs", "127.0.0.5", "104", "pacs");
+            return acknowledgedBy(during->log()) == static_cast<size_t>(fault.during);
+        }, 100000)) << during->log() << joined(log.lines());
+        ASSERT_EQ(during->wait(10000), 0) << during->log();
+        // A frame of the 10 a second the window keeps at least (a write's retries last 2.5 s).
+        EXPECT_LT(db_->longestBriefWaitNsForTest(), 100000000LL) << "the tick waited for the database";
+        if (fault.over) fault.over();
+        // Listed within the run, by the library's own periodic look at its file.
+        ASSERT_TRUE(stepUntil([&] {
+            return db_->isReady() && !db_->isReconciling() && imageRows() == fault.listedAfter;
+        }, 20000)) << (db_->isReady() ? imageRows() : -1) << joined(log.lines());
+        EXPECT_EQ(indexedFiles(), filesOnDisk());
+        const auto lines = log.lines();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(fault.logged, 0) == 0; }));
+        // Waits are counted, not logged one by one.
+        EXPECT_LE(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("held by") != std::string::npos; }), 1);
+
+        closeLibrary();
+        openLibrary();
+        ASSERT_TRUE(stepUntil([&] { return !db_->isReconciling(); }, 20000));
+        EXPECT_EQ(imageRows(), fault.listedAfter);
+        EXPECT_EQ(indexedFiles(), filesOnDisk());
+        NSUI::NSDBDataModel check;
+        {
+            std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
+            ASSERT_TRUE(db_->connectionForTest().query("PRAGMA integrity_check;", check));
+        }
+        EXPECT_EQ(check.getValue(0, 0), "ok");
+        // A damaged file is kept aside, never deleted.
+        int kept = 0;
+        for (const auto& entry : fs::directory_iterator(root_))
+            kept += entry.path().filename().string().rfind("dicomDB.damaged-", 0) == 0;
+        EXPECT_EQ(kept, std::string(fault.logged).find("damaged") != std::string::npos ? 1 : 0);
+
+        // The next row starts from an empty library.
+        closeLibrary();
+        fs::remove_all(root_);
+        openLibrary();
+    }
 }
 
 } // namespace
