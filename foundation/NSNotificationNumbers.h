@@ -56,6 +56,8 @@ constexpr unsigned int NOTIFY_ACCOUNT_LOGIN_CHANGED = 2034;
 // an image buffer could not be made
 constexpr unsigned int NOTIFY_MEMORY_LOW = 2035;
 constexpr unsigned int NOTIFY_DB_PATIENT_DELETED = 2036;
+// the library's database opened late or was made anew: lists of it load again
+constexpr unsigned int NOTIFY_DB_LIBRARY_RELOADED = 2037;
 
 // Viewer commands and viewer events.
 constexpr unsigned int NOTIFY_SLICE_NEXT = 9001;

@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -154,7 +155,9 @@ dicomDB::FileState dicomDB::openAndCheck(std::string& problem)
     NSUI::NSDBDataModel rows;
     if (!db_.query(kQuickCheck, rows)) return state("check");
     if (rows.getRowCount() == 1 && rows.getValue(0, 0) == kQuickCheckOk) return FileState::Healthy;
-    problem = rows.getRowCount() > 0 ? rows.getValue(0, 0) : std::string("the check found nothing");
+    // The check's first finding, on one line.
+    problem = rows.getRowCount() > 0 ? rows.getValue(rows.getRowCount() > 1 ? 1 : 0, 0) : std::string("the check found nothing");
+    std::replace(problem.begin(), problem.end(), '\n', ' ');
     return FileState::Damaged;
 }
 
@@ -294,6 +297,8 @@ void dicomDB::checkLibrary()
     const bool fresh = indexAll_;
     indexAll_ = false;
     queueReconcile(!fresh && markerFound_);
+    // What the screens show of the library is from before: they load it again.
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(this, NSUI::NOTIFY_DB_LIBRARY_RELOADED, "");
 }
 
 void dicomDB::queueLibraryCheck()
@@ -307,11 +312,26 @@ void dicomDB::queueLibraryCheck()
     if (!queue(request, false)) checkQueued_ = false;
 }
 
+namespace {
+
+// Shows text once a scene runs: at start the library opens before the first scene, and a toast
+// without one is lost. Tries for about ten seconds of frames.
+void showWhenShown(const char* text, int frames)
+{
+    cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread([text, frames] {
+        if (!cocos2d::Director::getInstance()->getRunningScene() && frames > 0)
+            showWhenShown(text, frames - 1);
+        else
+            NSUI::messageView::showMessage(text, 5.0f);
+    });
+}
+
+} // namespace
+
 void dicomDB::showOnce(std::atomic<bool>& shown, const char* text)
 {
     if (shown.exchange(true)) return;
-    cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
-        [text] { NSUI::messageView::showMessage(text, 5.0f); });
+    showWhenShown(text, 600);
 }
 
 bool dicomDB::beginWrite(std::unique_lock<std::recursive_timed_mutex>& lock)

@@ -180,7 +180,7 @@ bool patientList::init()
         onNotification(sender, id, data);
     };
     for (unsigned int id : {NSUI::NOTIFY_DB_PATIENT_STORED, NSUI::NOTIFY_DB_SERIES_DELETED, NSUI::NOTIFY_IMPORT_PATH,
-                            NSUI::NOTIFY_OPEN_FILE, NSUI::NOTIFY_NET_PEER_COUNT})
+                            NSUI::NOTIFY_OPEN_FILE, NSUI::NOTIFY_NET_PEER_COUNT, NSUI::NOTIFY_DB_LIBRARY_RELOADED})
         centre->addObserver(this, nullptr, callback, id);
 
     Node* placeholder = layout ? layout->getChildByName("list") : nullptr;
@@ -792,6 +792,15 @@ void patientList::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData
         break;
     case NSUI::NOTIFY_DB_PATIENT_STORED:
         onPatientStored(text);
+        break;
+    case NSUI::NOTIFY_DB_LIBRARY_RELOADED:
+        // The rows shown were read from the database before it opened, or from one since removed.
+        if (dicomDB* db = dataService::getInstance()->getDatabase(); db && table) {
+            table->clear();
+            loadedUpToImage = 0;
+            db->requestPatients([this](NSUI::NSDBDataModel* model) { onPatientsLoaded(model); }, this);
+            updatePrompts();
+        }
         break;
     default:
         break;
