@@ -375,8 +375,10 @@ void dicomDB::writeSoon(const std::function<bool()>& write)
 {
     {
         std::unique_lock<std::recursive_timed_mutex> lock;
+        const bool locked = lockBriefly(lock);
+        // Read under the lock: the worker reopens the library with it let go while not ready.
         if (!ready_) return;
-        if (lockBriefly(lock) && db_.tryBegin()) {
+        if (locked && db_.tryBegin()) {
             if (write() && db_.commit())
                 refreshNeighbors();
             else
