@@ -128,7 +128,7 @@ bool dicomDB::init()
 
 void dicomDB::open()
 {
-    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (libraryFolder_.empty()) {
         std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
         libraryFolder_ = writable + "qv" + "/" + "dicom" + "/";
@@ -260,7 +260,7 @@ bool dicomDB::libraryVanished() const
 void dicomDB::checkLibrary()
 {
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
         if (stopped_) return;
         if (ready_) {
             if (!libraryVanished()) {
@@ -287,7 +287,7 @@ void dicomDB::checkLibrary()
     // connection.
     cocos2d::FileUtils::getInstance()->createDirectory(libraryFolder_);
     if (!openChecked()) return;
-    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     ready_ = true;
     vanishedShown_ = false;
     writeMarker();
@@ -334,7 +334,7 @@ void dicomDB::showOnce(std::atomic<bool>& shown, const char* text)
     showWhenShown(text, 600);
 }
 
-bool dicomDB::beginWrite(std::unique_lock<std::recursive_timed_mutex>& lock)
+bool dicomDB::beginWrite(std::unique_lock<std::recursive_mutex>& lock)
 {
     const int attempts = db_.beginAttempts();
     const unsigned int delayMs = db_.beginDelayMs();
@@ -359,10 +359,15 @@ bool dicomDB::beginWrite(std::unique_lock<std::recursive_timed_mutex>& lock)
     }
 }
 
-bool dicomDB::lockBriefly(std::unique_lock<std::recursive_timed_mutex>& lock)
+bool dicomDB::lockBriefly(std::unique_lock<std::recursive_mutex>& lock)
 {
     const auto start = std::chrono::steady_clock::now();
-    lock = std::unique_lock<std::recursive_timed_mutex>(dbMutex, kLookupWait);
+    // Polled rather than a timed lock, which the thread checker cannot follow.
+    lock = std::unique_lock<std::recursive_mutex>(dbMutex, std::try_to_lock);
+    while (!lock.owns_lock() && std::chrono::steady_clock::now() - start < kLookupWait) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        lock.try_lock();
+    }
     const long long waited =
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
     long long longest = longestBriefWaitNs_.load();
@@ -374,7 +379,7 @@ bool dicomDB::lockBriefly(std::unique_lock<std::recursive_timed_mutex>& lock)
 void dicomDB::writeSoon(const std::function<bool()>& write)
 {
     {
-        std::unique_lock<std::recursive_timed_mutex> lock;
+        std::unique_lock<std::recursive_mutex> lock;
         const bool locked = lockBriefly(lock);
         // Read under the lock: the worker reopens the library with it let go while not ready.
         if (!ready_) return;
@@ -392,7 +397,7 @@ void dicomDB::writeSoon(const std::function<bool()>& write)
     // in turn, and waits for the file if need be, not the window.
     dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "write", nullptr, nullptr);
     request->work = [this, write] {
-        std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+        std::unique_lock<std::recursive_mutex> lock(dbMutex);
         if (!beginWrite(lock)) return;
         if (write() && db_.commit())
             refreshNeighbors();
@@ -500,7 +505,7 @@ void dicomDB::stop()
     }
     stopped_ = true;
     if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) centre->removeObserver(this);
-    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     // A clean close: every stored image has its row. Otherwise the marker stays for the next start.
     if (ready_ && !writeFailed_ && !reconcileCut_ && reconcileWork_.load() == 0) std::remove(markerPath().c_str());
     ready_ = false;  // the connection itself closes with this object
@@ -546,14 +551,14 @@ bool dicomDB::findLocked(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& ids)
 
 bool dicomDB::findDicomRecord(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids)
 {
-    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return false;
     return findLocked(message, ids);
 }
 
 bool dicomDB::saveDicomRecord(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& ids)
 {
-    std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+    std::unique_lock<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return false;
     // The lookup runs inside the write transaction: another connection to the file (a second copy
     // of the program) cannot add the same rows between the lookup and the inserts.
@@ -625,7 +630,7 @@ bool dicomDB::saveDicomRecord(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& id
 
 bool dicomDB::getSeriesImages(int seriesID, NSUI::NSDBDataModel& result)
 {
-    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return false;
     bool ok = db_.query("select instanceID,file from image where image.seriesID=" + idText(seriesID) +
                             " order by CAST(instanceID as UNSIGNED), ID",
@@ -636,7 +641,7 @@ bool dicomDB::getSeriesImages(int seriesID, NSUI::NSDBDataModel& result)
 
 bool dicomDB::hasPatient(int patientID)
 {
-    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return false;
     int id = 0;
     bool found = false;
@@ -662,7 +667,7 @@ bool dicomDB::deleteSeriesNow(int seriesID)
     std::string path;
     std::vector<std::string> files;
     {
-        std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+        std::unique_lock<std::recursive_mutex> lock(dbMutex);
         if (!ready_ || !beginWrite(lock)) return false;
         NSUI::NSDBDataModel model;
         auto fail = [this]() {
@@ -700,7 +705,7 @@ bool dicomDB::deletePatientNow(int patientID)
 {
     std::vector<std::pair<std::string, std::vector<std::string>>> removed;  // series folder, its files
     {
-        std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+        std::unique_lock<std::recursive_mutex> lock(dbMutex);
         if (!ready_ || !beginWrite(lock)) return false;
         auto fail = [this]() {
             db_.rollback();
@@ -807,7 +812,7 @@ bool dicomDB::removeLibraryFolder(const std::string& folder) const
 
 int dicomDB::getMaxID(const std::string& table, const std::string& column)
 {
-    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return 0;
     int value = 0;
     bool found = false;
@@ -817,7 +822,7 @@ int dicomDB::getMaxID(const std::string& table, const std::string& column)
 
 void dicomDB::addFavoriteMarker()
 {
-    std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+    std::unique_lock<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return;
     const long now = static_cast<long>(std::time(nullptr));
     if (now - lastMarkerTime_ < 30000000L) return;
@@ -834,7 +839,7 @@ void dicomDB::addFavoriteMarker()
 int dicomDB::addFavorite(int type, const std::string& path, float scale)
 {
     addFavoriteMarker();
-    std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+    std::unique_lock<std::recursive_mutex> lock(dbMutex);
     if (!ready_) return -1;
     std::string relative = path;
     const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
@@ -908,7 +913,7 @@ void dicomDB::flushNeighbors()
         notes.swap(pendingNeighbors_);
         neighborFlushQueued_ = false;
     }
-    std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+    std::unique_lock<std::recursive_mutex> lock(dbMutex);
     if (notes.empty() || !ready_ || !beginWrite(lock)) return;
     const std::string now = currentTimeText();
     bool ok = true;
@@ -938,7 +943,7 @@ void dicomDB::getNeighbors(std::vector<neighborRecord>& list)
     {
         // Read afresh when the connection is free; while the worker uses it, the rows read last
         // do (they change only by the writes of this object, each of which refreshes them).
-        std::unique_lock<std::recursive_timed_mutex> database;
+        std::unique_lock<std::recursive_mutex> database;
         if (lockBriefly(database) && ready_) refreshNeighbors();
     }
     std::lock_guard<std::mutex> lock(snapshotMutex_);
@@ -1144,7 +1149,7 @@ void dicomDB::processRequest(dicomDBRequest* request)
     default:
         break;
     }
-    std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(dbMutex);
     switch (request->type) {
     case DB_REQUEST_FAVORITES:
         if (ready_) queryFavorites(*request->result);
@@ -1281,7 +1286,7 @@ bool dicomDB::queryStudies(const std::string& patientKey, NSUI::NSDBDataModel& o
     };
     std::vector<Row> rows;
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
         NSUI::NSDBDataModel studies, series;
         if (!ready_ || !db_.query("select ID,patientID,studyIDHospital,date,time,studyDesc from study where patientID=? "
                                   "order by updateTime desc, ID desc",
@@ -1378,7 +1383,7 @@ void dicomDB::storeImage(dicomDBRequest* request)
     dicomDBRecordIds ids;
     bool placed = false;
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
         placed = placeInSeriesFolder(m);
     }
     // Waits for a file held by another program without the lock.
@@ -1412,7 +1417,7 @@ void dicomDB::storeImage(dicomDBRequest* request)
     int imageCount = 0;
     std::string firstFile;
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
         if (!ready_ ||
             !db_.query("select series.ID,series.seriesUID,series.date,series.time,seriesDesc,path from series where "
                        "series.ID=" + seriesID,
@@ -1482,7 +1487,7 @@ void dicomDB::reconcile(bool checkRows)
     // of the library never wait for the walk.
     NSUI::NSDBDataModel rows;
     {
-        std::lock_guard<std::recursive_timed_mutex> lock(dbMutex);
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
         if (!ready_ || !db_.query("select image.ID,series.path,image.file,study.patientID from image,series,study "
                                   "where image.seriesID=series.ID and series.studyID=study.ID",
                                   rows))
@@ -1508,7 +1513,7 @@ void dicomDB::reconcile(bool checkRows)
     rows.clear();
 
     if (!gone.empty()) {
-        std::unique_lock<std::recursive_timed_mutex> lock(dbMutex);
+        std::unique_lock<std::recursive_mutex> lock(dbMutex);
         bool ok = ready_ && beginWrite(lock);
         for (size_t i = 0; ok && i < gone.size(); i += 200) {
             std::string list;

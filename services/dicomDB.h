@@ -186,7 +186,7 @@ public:
     // The recursive database lock, shared with the worker. Held only while statements run (never
     // while waiting for the file or reading image files); a function that waits for the file
     // must be entered without it.
-    std::recursive_timed_mutex dbMutex;
+    std::recursive_mutex dbMutex;
 
     // Test hooks, before init: another library folder (ending in "/"), whether init starts the
     // storage server, and the port it listens on (tests pick a free one).
@@ -229,9 +229,9 @@ private:
     // "begin IMMEDIATE" that waits for a file another program holds with lock let go (lock must
     // hold dbMutex once, not nested). Waits are counted: one log line when they start, one with
     // their number when the file is free again. False when not begun within the retries.
-    bool beginWrite(std::unique_lock<std::recursive_timed_mutex>& lock);
+    bool beginWrite(std::unique_lock<std::recursive_mutex>& lock);
     // Takes dbMutex for the main thread, waiting at most half a frame; false when not taken.
-    bool lockBriefly(std::unique_lock<std::recursive_timed_mutex>& lock);
+    bool lockBriefly(std::unique_lock<std::recursive_mutex>& lock);
     // A small write of the main thread: run now when the lock and the file are free, otherwise on
     // the worker, which waits for them. write runs inside the transaction; false rolls it back.
     void writeSoon(const std::function<bool()>& write);

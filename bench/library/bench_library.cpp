@@ -141,7 +141,7 @@ bool sendAll(int port, const std::function<void()>& whileWaiting = {})
 
 int imageRows(dicomDB* db)
 {
-    std::lock_guard<std::recursive_timed_mutex> lock(db->dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(db->dbMutex);
     NSUI::NSDBDataModel m;
     return db->connectionForTest().query("select count() from image", m) ? std::atoi(m.getValue(0, 0).c_str()) : -1;
 }

@@ -261,7 +261,7 @@ TEST_F(DicomDBWorker, StudiesGoBeforeOlderRequestsAndCancelledOnesNeverCallEvenW
     int screen = 0, gone = 0;
     {
         // The worker is held: whatever it took first waits for the lock, the rest stays queued.
-        std::lock_guard<std::recursive_timed_mutex> hold(db_->dbMutex);
+        std::lock_guard<std::recursive_mutex> hold(db_->dbMutex);
         for (int i = 0; i < 3; ++i) db_->requestPatients([&](NSUI::NSDBDataModel*) { order.push_back("patients"); }, &screen);
         db_->requestFavorites([&](NSUI::NSDBDataModel*) { order.push_back("favourites of a closed screen"); }, &gone);
         db_->addImageFavorite("/x.jpg", 1.0f);

@@ -607,7 +607,7 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
         EXPECT_EQ(importer_->getCopiedCount() - copiedBefore, c.copied);
         EXPECT_EQ(importer_->getNoRoomCount() - noRoomBefore, c.noRoom);
         {
-            std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
+            std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
             EXPECT_EQ(count("image"), c.listed);
         }
         EXPECT_EQ(static_cast<int>(filesBelow(root_).size()), c.listed) << "no file is left without its row";

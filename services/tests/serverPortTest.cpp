@@ -99,7 +99,7 @@ TEST_F(ServerPortTest, ATakenPortIsReportedOnceAndTheLibraryWorksOn)
     importer->importFolder(source.string());
     auto images = [db] {
         NSUI::NSDBDataModel model;
-        std::lock_guard<std::recursive_timed_mutex> lock(db->dbMutex);
+        std::lock_guard<std::recursive_mutex> lock(db->dbMutex);
         return db->connectionForTest().query("select count() from image", model) && model.getRowCount() > 0
                    ? std::atoi(model.getValue(0, 0).c_str())
                    : -1;

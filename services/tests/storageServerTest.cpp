@@ -94,7 +94,7 @@ protected:
     std::set<std::string> indexedFiles()
     {
         NSUI::NSDBDataModel rows;
-        std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
+        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
         EXPECT_TRUE(db_->connectionForTest().query("select path,file from series,image where series.ID=image.seriesID", rows));
         std::set<std::string> indexed;
         for (int r = 0; r < rows.getRowCount(); ++r) indexed.insert(root_ + rows.getValue(r, 0) + rows.getValue(r, 1));
@@ -133,7 +133,7 @@ protected:
     int imageRows()
     {
         NSUI::NSDBDataModel m;
-        std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
+        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
         return db_->connectionForTest().query("select count() from image", m) ? std::atoi(m.getValue(0, 0).c_str()) : -1;
     }
 
@@ -191,7 +191,7 @@ TEST_F(StorageServerTest, ConcurrentSendersAreStoredWholeAndIndexedOnce)
     }
 
     NSUI::NSDBDataModel levels;
-    std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
+    std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
     ASSERT_TRUE(db_->connectionForTest().query(
         "select (select count() from patient),(select count() from study),(select count() from series)", levels));
     EXPECT_EQ(levels.getValue(0, 0), "4");
@@ -385,7 +385,7 @@ TEST_F(StorageServerTest, EveryAcknowledgedImageIsListedWhateverHappenedToTheDat
         EXPECT_EQ(indexedFiles(), filesOnDisk());
         NSUI::NSDBDataModel check;
         {
-            std::lock_guard<std::recursive_timed_mutex> lock(db_->dbMutex);
+            std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
             ASSERT_TRUE(db_->connectionForTest().query("PRAGMA integrity_check;", check));
         }
         EXPECT_EQ(check.getValue(0, 0), "ok");
