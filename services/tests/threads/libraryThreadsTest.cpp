@@ -71,10 +71,29 @@ TEST_F(LibraryThreads, ServerImportAndQueriesRunTogetherAndStopWritesWhatWasStor
     db->cancelRequests(&screen);
     importer->stop();
     importer->release();
-    db->stop();  // writes every stored image still queued
     NSUI::NSDBDataModel count;
+    auto images = [&] {
+        std::lock_guard<std::recursive_mutex> lock(db->dbMutex);
+        return db->connectionForTest().query("select count() from image", count) ? std::atoi(count.getValue(0, 0).c_str()) : -1;
+    };
+    EXPECT_TRUE(stepUntil([&] { return images() == kSent + kImported; })) << images();
+
+    // The library folder removed while images arrive: the worker makes it anew (opening the file
+    // with the lock let go) while the main thread looks peers up and writes them.
+    fs::remove_all(root);
+    qvtest::Peer again({"storescu", "-aec", "tolvrane", "+sd", "127.0.0.1", std::to_string(port),
+                        (base / "source" / "0").string()},
+                       (base / "again.log").string());
+    std::vector<neighborRecord> peers;
+    ASSERT_TRUE(stepUntil([&] {
+        db->getNeighbors(peers);
+        db->saveNeighbor(5, "pacs", "127.0.0.5", "104", "pacs");
+        return relay.relayed == kSent + 10;
+    }));
+    EXPECT_EQ(again.wait(30000), 0) << again.log();
+    db->stop();  // writes every stored image still queued
     ASSERT_TRUE(db->connectionForTest().query("select count() from image", count));
-    EXPECT_EQ(std::atoi(count.getValue(0, 0).c_str()), kSent + kImported);
+    EXPECT_EQ(std::atoi(count.getValue(0, 0).c_str()), 10);
     db->release();
     fs::remove_all(base);
 }
