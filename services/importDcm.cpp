@@ -149,6 +149,7 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
     // Files from elsewhere are parsed only while DCMTK's parse is bounded (the library logged why
     // not as it started, and the program says so once).
     if (!redIRI::rediri_parseBounded()) {
+        why = "the bound on DCMTK's parse is not in effect";
         static std::atomic<bool> said{false};
         if (!said.exchange(true))
             cocos2d::log("import: refused (\"%s\" and every file after it): the bound on DCMTK's parse is not in "

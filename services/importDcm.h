@@ -75,8 +75,6 @@ private:
     // was in the library before.
     bool importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& record, std::string& why,
                     int& errorNumber, bool& fresh);
-    // A file was not imported: one log line, and counted.
-    void skipped(const std::string& path, const std::string& why, bool noRoom);
     Indexer indexer();
 
     std::mutex rootMutex_;

@@ -165,6 +165,12 @@ TEST_F(UnboundedParseTest, NothingFromElsewhereIsParsedAndStoredImagesStillOpen)
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.find("import: refused") != std::string::npos; }),
               1);
+    // Each file's own line gives that reason too.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) {
+                                return l.find("not imported: the bound on DCMTK's parse") != std::string::npos;
+                            }),
+              2);
     // A file of the library's own still opens.
     redIRI::dcmReadTag reader;
     EXPECT_TRUE(reader.setFile(source.string().c_str()));
