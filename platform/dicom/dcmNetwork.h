@@ -48,10 +48,10 @@ constexpr int kPollSliceMs = 200;
 // PDUs of 16 KiB, so a link that moves 16 KiB in 12 s (1.4 kB/s, far below any modem a modality
 // still sits behind) is never cut, however large the image it sends in them; only a peer slower
 // than that, or one that stalls mid-PDU, is. An association request is a few kilobytes; the
-// largest PDU DCMTK handles is 128 KiB (26 s in all).
+// largest PDU DCMTK handles is 128 KiB (26 s in all). Between PDUs the next one must begin within
+// the DIMSE timeout of the read that waits for it.
 constexpr uint64_t kMinPeerRate = 8 << 10;  // bytes per second
 constexpr uint64_t kMaxPduAllowanceBytes = 128 << 10;
-// Between PDUs the next one must begin within the DIMSE timeout of the read that waits for it.
 
 // Connections the storage server serves at once (each on a thread of its own, from accept to
 // close), in all and from one peer address. One address is often many senders: a router relaying
