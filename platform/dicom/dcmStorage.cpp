@@ -98,25 +98,26 @@ bool ReceivedObject::saveTo(int fd, std::string& error) {
   DcmFileFormat* format = m_file.fileFormat();
   DcmOutputFileStream stream(file);  // closes its copy of the descriptor when it ends
   DcmWriteCache cache;
+  // DCMTK names a refused write only as a stream that ended early; the system's reason (a full
+  // disk) is the one the write seam kept for this thread.
+  disk::clearLastError();
   format->transferInit();
   OFCondition cond = format->write(stream, m_xfer, EET_ExplicitLength, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0,
                                    EWM_createNewMeta);
-  // DCMTK names a refused write only as a stream that ended early; the system's reason (a full
-  // disk) is in errno when the file saw the error.
-  int why = std::ferror(file) ? errno : 0;
   format->transferEnd();
   if (cond.good()) {
     stream.flush();
     cond = stream.status();
   }
   if (cond.bad()) {
-    if (!why && std::ferror(file)) why = errno;
+    const int why = disk::lastError();
     error = std::string("cannot write the file: ") + (why ? std::strerror(why) : cond.text());
     return false;
   }
   // Whatever the C library still buffers must reach the file now, where a failure can be seen.
   if (std::fflush(file) != 0 || std::ferror(file)) {
-    error = std::string("cannot write the file: ") + std::strerror(errno);
+    const int why = disk::lastError();
+    error = std::string("cannot write the file: ") + std::strerror(why ? why : errno);
     return false;
   }
   return true;
