@@ -180,12 +180,7 @@ struct CraftedClient {
   T_ASC_PresentationContextID presId = 0;
 
   bool open(int port, const std::string& sopClass, const char* syntax) {
-    std::string error;
-    if (!client.open("127.0.0.1", port, "ANY-SCP", {{sopClass, {syntax}}}, error)) {
-      ADD_FAILURE() << error;
-      return false;
-    }
-    presId = ASC_findAcceptedPresentationContextID(client.get(), sopClass.c_str());
+    presId = openStoreAssociation(client, port, sopClass, syntax);
     return presId != 0;
   }
   T_ASC_Association* get() const { return client.get(); }

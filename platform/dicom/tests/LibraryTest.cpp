@@ -152,11 +152,9 @@ TEST(Library, DcmtksOwnParseIsBounded) {
   ASSERT_TRUE(f.begin());
   SocketWatch watch;
   ClientAssociation client(watch);
-  std::string error;
   const char* sopClass = UID_SecondaryCaptureImageStorage;
-  ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP", {{sopClass, {UID_LittleEndianExplicitTransferSyntax}}}, error))
-      << error;
-  const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(client.get(), sopClass);
+  const T_ASC_PresentationContextID presId = openStoreAssociation(client, f.port, sopClass);
+  ASSERT_NE(presId, 0);
   auto dataSet = [&](const std::string& instance, int levels, int items) {
     return identified(sopClass, instance, items ? emptyItems(items) : nestedSequences(levels, true));
   };

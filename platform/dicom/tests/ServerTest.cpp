@@ -377,11 +377,8 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
     const std::string image = writeLargeImage(f.dir.file("held.dcm"));
     held = encodedDataSet(image);
     holder = std::make_unique<redIRI::detail::ClientAssociation>(watch);
-    std::string error;
-    ASSERT_TRUE(holder->open("127.0.0.1", f.port, "ANY-SCP",
-                             {{UID_SecondaryCaptureImageStorage, {UID_LittleEndianExplicitTransferSyntax}}}, error))
-        << error;
-    holderContext = ASC_findAcceptedPresentationContextID(holder->get(), UID_SecondaryCaptureImageStorage);
+    holderContext = openStoreAssociation(*holder, f.port);
+    ASSERT_NE(holderContext, 0);
     ASSERT_EQ(sendRawStore(holder->get(), holderContext, UID_SecondaryCaptureImageStorage,
                            tag(image, DCM_SOPInstanceUID), {held.begin(), held.begin() + long(heldAt)}, false, 16000),
               "sent");
@@ -491,12 +488,8 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
     // resources" with nothing written, and its association goes on with a small data set; once
     // the held image is gone it goes through.
     redIRI::detail::ClientAssociation dense(watch);
-    std::string error;
-    ASSERT_TRUE(dense.open("127.0.0.1", f.port, "ANY-SCP",
-                           {{UID_SecondaryCaptureImageStorage, {UID_LittleEndianExplicitTransferSyntax}}}, error))
-        << error;
-    const T_ASC_PresentationContextID denseContext =
-        ASC_findAcceptedPresentationContextID(dense.get(), UID_SecondaryCaptureImageStorage);
+    const T_ASC_PresentationContextID denseContext = openStoreAssociation(dense, f.port);
+    ASSERT_NE(denseContext, 0);
     auto storeDense = [&](int items) {
       const std::string instance = newTestUid();
       return sendRawStore(dense.get(), denseContext, UID_SecondaryCaptureImageStorage, instance,
@@ -578,11 +571,8 @@ TEST(Server, LargeImagesThatAllWaitForRoomLetTheFirstGoOn) {
     h.image = writeLargeImage(f.dir.file("large" + std::to_string(i) + ".dcm"));
     h.bytes = encodedDataSet(h.image);
     h.assoc = std::make_unique<redIRI::detail::ClientAssociation>(watch);
-    std::string error;
-    ASSERT_TRUE(h.assoc->open("127.0.0.1", f.port, "ANY-SCP",
-                              {{UID_SecondaryCaptureImageStorage, {UID_LittleEndianExplicitTransferSyntax}}}, error))
-        << error;
-    h.context = ASC_findAcceptedPresentationContextID(h.assoc->get(), UID_SecondaryCaptureImageStorage);
+    h.context = openStoreAssociation(*h.assoc, f.port);
+    ASSERT_NE(h.context, 0);
     ASSERT_EQ(sendRawStore(h.assoc->get(), h.context, UID_SecondaryCaptureImageStorage,
                            tag(h.image, DCM_SOPInstanceUID), {h.bytes.begin(), h.bytes.begin() + long(half)}, false,
                            16000),
@@ -628,12 +618,8 @@ TEST(Server, TheBudgetReceivesTheLargestSetItStates) {
     ASSERT_TRUE(f.begin());
     SocketWatch watch;
     ClientAssociation client(watch);
-    std::string error;
-    ASSERT_TRUE(client.open("127.0.0.1", f.port, "ANY-SCP",
-                            {{UID_SecondaryCaptureImageStorage, {UID_LittleEndianExplicitTransferSyntax}}}, error))
-        << error;
-    const T_ASC_PresentationContextID context =
-        ASC_findAcceptedPresentationContextID(client.get(), UID_SecondaryCaptureImageStorage);
+    const T_ASC_PresentationContextID context = openStoreAssociation(client, f.port);
+    ASSERT_NE(context, 0);
     // A data set of `size` bytes (even): its UIDs and an encapsulated document (0042,0011) of the rest.
     auto store = [&](uint64_t size) {
       const std::string instance = newTestUid();

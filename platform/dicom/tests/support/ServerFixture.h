@@ -2,6 +2,10 @@
 // folder. The test sets the root it wants, then begins.
 #pragma once
 
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "dcmNetwork.h"
@@ -27,6 +31,20 @@ struct ServerFixture {
     return port != 0;
   }
 };
+
+// Opens `client` to the server on 127.0.0.1:port proposing one SOP class in one syntax; the
+// context the server accepted for it, or 0 (with the reason as a test failure).
+inline T_ASC_PresentationContextID openStoreAssociation(
+    redIRI::detail::ClientAssociation& client, int port,
+    const std::string& sopClass = UID_SecondaryCaptureImageStorage,
+    const char* syntax = UID_LittleEndianExplicitTransferSyntax) {
+  std::string error;
+  if (!client.open("127.0.0.1", port, "ANY-SCP", {{sopClass, {syntax}}}, error)) {
+    ADD_FAILURE() << error;
+    return 0;
+  }
+  return ASC_findAcceptedPresentationContextID(client.get(), sopClass.c_str());
+}
 
 // Connections the server's log shows open: those it counted in ("connection from A, N open")
 // less those it gave back ("connection from A closed, N open"). Each count is logged outside the
