@@ -306,7 +306,6 @@ TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
     EXPECT_TRUE(service->failedRetrieves.empty());
     service->getRetrieveList();
     EXPECT_TRUE(service->retrieveList.empty());
-
 }
 
 TEST_F(DataServiceTest, LibraryMessagesReachTheirReceivers)
@@ -361,7 +360,8 @@ TEST_F(DataServiceTest, TextAndFileCallbacks)
     EXPECT_EQ(image.getWidth(), 3);
     EXPECT_EQ(image.getHeight(), 2);
     EXPECT_EQ(std::memcmp(image.getData(), rgb, sizeof rgb), 0);
-    EXPECT_FALSE(dataService::onSdkSavePng(3, 2, rgb, (base_ / "no" / "\0").c_str()) && false);
+    // A path naming a folder, not a file, is refused.
+    EXPECT_FALSE(dataService::onSdkSavePng(3, 2, rgb, (base_ / "no" / "").c_str()));
 
     // A picture the disk has no room for (or room for part of) leaves nothing, and the picture it
     // was to replace stays whole.
