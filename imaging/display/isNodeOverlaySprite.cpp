@@ -35,7 +35,6 @@ bool isNodeOverlaySprite::init()
         return false;
     m_height = 10;
     m_rowHeight = 10.0f;
-    m_nativeHeight = 10;
     m_notificationId = NOTIFY_NONE;
     m_kind = KindButton;
     m_contentSize = cocos2d::ui::Button::getContentSize();
@@ -88,7 +87,6 @@ void isNodeOverlaySprite::setup(const std::string& normalImage, const std::strin
     }
     loadTextures(normalImage, pressedImage, disabledImage, TextureResType::LOCAL);
     m_picture = normalImage;
-    m_nativeHeight = static_cast<int>(getNormalTextureSize().height);
     // Sized before its picture was known: sized again for it.
     setButtonHeight(m_rowHeight);
     if (m_renderWindow)

@@ -40,7 +40,7 @@ public:
     void setButtonHeight(float h);
     const cocos2d::Size& getContentSize() const override { return m_contentSize; }
     int getButtonHeight() const { return m_height; }
-    int getNativeHeight() const { return m_nativeHeight; }
+    int getNativeHeight() const { return static_cast<int>(getNormalTextureSize().height); }
     // The picture shown ("imageSDK/play.png" or "imageSDK/pause.png" for play/pause).
     const std::string& getPicture() const { return m_picture; }
 
@@ -53,7 +53,6 @@ private:
     isRenderWindowHost* m_renderWindow = nullptr;
     int m_height = 10;
     float m_rowHeight = 10.0f;  // the row height asked for
-    int m_nativeHeight = 10;
     std::string m_picture;
     cocos2d::Size m_contentSize;
 };
