@@ -120,6 +120,9 @@ bool Screenshot::savePng(const std::string& path) const
         png_init_io(png, file);
         png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                      PNG_FILTER_TYPE_DEFAULT);
+        // Kept for a person to look at: the fastest compression (a 3840 x 2160 shot took a second at
+        // the default level in the sanitizer build).
+        png_set_compression_level(png, 1);
         png_write_info(png, info);
         for (int y = 0; y < height; ++y)
             png_write_row(png, const_cast<png_bytep>(rgb.data() + size_t(y) * width * 3));
@@ -218,6 +221,21 @@ Screenshot XServer::shot()
     s.height = height_;
     s.rgb.resize(size_t(width_) * height_ * 3);
     uint8_t* out = s.rgb.data();
+    // A 24-bit screen comes in 32-bit pixels, blue green red in memory: read straight from the rows
+    // (a 3840 x 2160 screen pixel by pixel through XGetPixel took a second in the sanitizer build).
+    if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst && image->red_mask == 0xff0000 &&
+        image->green_mask == 0xff00 && image->blue_mask == 0xff) {
+        for (int y = 0; y < height_; ++y) {
+            const auto* in = reinterpret_cast<const uint8_t*>(image->data) + size_t(y) * image->bytes_per_line;
+            for (int x = 0; x < width_; ++x, in += 4) {
+                *out++ = in[2];
+                *out++ = in[1];
+                *out++ = in[0];
+            }
+        }
+        XDestroyImage(image);
+        return s;
+    }
     for (int y = 0; y < height_; ++y)
         for (int x = 0; x < width_; ++x) {
             const unsigned long pixel = XGetPixel(image, x, y);
@@ -227,6 +245,20 @@ Screenshot XServer::shot()
         }
     XDestroyImage(image);
     return s;
+}
+
+Rgb XServer::pixel(int x, int y)
+{
+    Rgb c{};
+    XImage* image = display_ ? XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap) : nullptr;
+    if (!image)
+        return c;
+    const unsigned long p = XGetPixel(image, 0, 0);
+    c.r = int((p >> 16) & 0xff);
+    c.g = int((p >> 8) & 0xff);
+    c.b = int(p & 0xff);
+    XDestroyImage(image);
+    return c;
 }
 
 unsigned long XServer::windowOf(pid_t pid, Box* box)

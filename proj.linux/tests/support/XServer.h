@@ -61,6 +61,8 @@ public:
     int height() const { return height_; }
 
     Screenshot shot();
+    // One pixel of the screen (far cheaper than a shot of a large screen to poll for a change).
+    Rgb pixel(int x, int y);
 
     // The viewable top-level window of a process (_NET_WM_PID), its position and size; 0 when none.
     unsigned long windowOf(pid_t pid, Box* box);
