@@ -5,6 +5,7 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "dcmFile.h"
 #include "dcmLib.h"
+#include "dcmNetwork.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 
@@ -137,10 +139,11 @@ TEST(Find, FailuresAreReportedOnceAndANewSearchGivesUpASilentOne) {
   CallbackCapture log;
   redIRI::dcmFind find;
   // Each search waits for the last one's answer: a new search gives up the one before.
-  auto search = [&](const std::string& address, const std::string& port, const char* calledAE, const char* name) {
+  auto search = [&](const std::string& address, const std::string& port, const char* calledAE, const char* name,
+                    int timeoutMs = 15000) {
     const size_t before = messages.messages().size();
     find.findPatientByName(address.c_str(), port.c_str(), "", calledAE, name);
-    return messages.waitFor([&](const std::vector<Message>& all) { return all.size() > before; }, 15000);
+    return messages.waitFor([&](const std::vector<Message>& all) { return all.size() > before; }, timeoutMs);
   };
   const std::string closed = std::to_string(freePort());
   ASSERT_TRUE(search("127.0.0.1", closed, "", "*DOE*"));
@@ -154,12 +157,16 @@ TEST(Find, FailuresAreReportedOnceAndANewSearchGivesUpASilentOne) {
   for (const Message& m : messages.withCode(6)) EXPECT_EQ(m.text.rfind("find failed: ", 0), 0u) << m.text;
   EXPECT_TRUE(log.logged("DICOM find on 127.0.0.1:" + closed + " failed"));
 
-  // A server that accepts and says nothing is given up by a new search, without a report.
+  // A server that accepts and says nothing is given up by a new search, without a report. Waiting
+  // behind it, the archive's answer could come only once the silent association timed out.
   messages.clear();
   SilentListener silent;
+  const auto silentTimesOut =
+      std::chrono::steady_clock::now() + std::chrono::seconds(redIRI::detail::kClientAcseTimeout);
   find.findPatientByName("127.0.0.1", std::to_string(silent.port()).c_str(), "", "", "*DOE*");
   ASSERT_TRUE(silent.acceptOne(5000));
-  ASSERT_TRUE(search("127.0.0.1", archive.port(), "", "*SMITH*"));
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(silentTimesOut - std::chrono::steady_clock::now());
+  ASSERT_TRUE(search("127.0.0.1", archive.port(), "", "*SMITH*", static_cast<int>(left.count())));
   EXPECT_EQ(codesOf(messages.messages()), (std::vector<int>{5}));
 
   // After stop nothing is asked or answered.
