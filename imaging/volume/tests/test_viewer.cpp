@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -124,8 +125,10 @@ TEST_F(ViewerVR, WindowDragsAndColourTablesRenderWithAStillCamera)
 
 TEST_F(ViewerVR, ColourTablesFromPropertyLists)
 {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "qv_volume_cluts";
-    std::filesystem::create_directories(folder);
+    // A folder of its own: runs of this test in other build trees at once remove theirs.
+    char made[] = "/tmp/qv-volume-cluts-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    const std::filesystem::path folder = made;
     auto write = [&](const std::string& name, int count) {
         std::ofstream out(folder / name);
         out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>";
