@@ -378,20 +378,22 @@ bool dicomDB::lockBriefly(std::unique_lock<std::recursive_mutex>& lock)
 
 void dicomDB::writeSoon(const std::function<bool()>& write)
 {
+    // Without the lock the connection is not looked at: the worker may be reopening it.
     {
         std::unique_lock<std::recursive_mutex> lock;
-        const bool locked = lockBriefly(lock);
-        // Read under the lock: the worker reopens the library with it let go while not ready.
-        if (!ready_) return;
-        if (locked && db_.tryBegin()) {
-            if (write() && db_.commit())
-                refreshNeighbors();
-            else
-                db_.rollback();
-            return;
+        if (lockBriefly(lock)) {
+            // Read under the lock: the worker reopens the library with it let go while not ready.
+            if (!ready_) return;
+            if (db_.tryBegin()) {
+                if (write() && db_.commit())
+                    refreshNeighbors();
+                else
+                    db_.rollback();
+                return;
+            }
+            const int code = db_.getLastResult() & 0xff;
+            if (code != SQLITE_BUSY && code != SQLITE_LOCKED) return;
         }
-        const int code = db_.getLastResult() & 0xff;
-        if (lock.owns_lock() && code != SQLITE_BUSY && code != SQLITE_LOCKED) return;
     }
     // The file held by another program, or the connection by the worker: the worker writes it
     // in turn, and waits for the file if need be, not the window.
