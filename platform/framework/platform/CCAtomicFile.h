@@ -1,8 +1,11 @@
-// Whole-file writes that never leave a partial file behind.
+// Whole-file writes that never leave a partial file behind: the framework's name for the one place
+// every file of the program is written through (diskWrite.h), so that a full disk means the same to
+// a settings file or a capture as to an image.
 //
 // The bytes go to a temporary file in the target's folder, which is flushed to disk (fsync) and
 // then renamed over the target; the folder is synced so the rename survives a crash. On any
-// failure the temporary file is removed, the target keeps its old content, and false is returned.
+// failure the temporary file is removed, the target keeps its old content, and false is returned
+// with errno (and disk::lastError) set to the system's reason.
 #pragma once
 
 #include <cstddef>
