@@ -1,5 +1,6 @@
 #include "dataService.h"
 
+#include "AppConfig.h"
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationData.h"
@@ -30,6 +31,10 @@ const char* const kDicomPort = "4587";
 const char* const kCalledTitleSetting = "dicomServerTitle";
 const char* const kSendFailedToast = "Please check the status of DICOM node";
 const char* const kFindFailedToast = "Check the network and the patient name";
+// The language key of the toast for a search the library cut at its bound ("find cut: ..."), and
+// the English text should the table lack it.
+const char* const kFindCutKey = "find_cut";
+const char* const kFindCutToast = "The server found more than can be listed: only the first matches are shown. Narrow the search.";
 const char* const kRetrieveReadySuffix = " is ready";
 const char* const kRetrieveFailedToast = "Failed to download %s(%s,%s)";
 const char* const kServerPortToast = "Cannot receive DICOM images: port %s is in use by another program";
@@ -439,7 +444,12 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
         parseFindResult(text);
         break;
     case NSUI::NOTIFY_NET_FIND_FAILED:
-        toast(kFindFailedToast, 5.0f);
+        if (text.rfind("find cut", 0) == 0) {
+            const std::string cut = AppConfig::getInstance()->getText(kFindCutKey);
+            toast(cut.empty() ? kFindCutToast : cut, 5.0f);
+        } else {
+            toast(kFindFailedToast, 5.0f);
+        }
         break;
     default:
         break;

@@ -4,7 +4,12 @@
 // A patient search begins a new round: the queries of earlier rounds still waiting are dropped and
 // the one running is given up at once (its connection shut), so a search never waits behind a
 // server that accepted an earlier one and answers nothing; giveUp does the same for every query (the
-// screen that waited is gone). A query given up reports nothing more.
+// screen that waited is gone). A query given up reports nothing more: an answer is posted under the
+// lock that starts a new round, with its own round checked there, so no answer of a round given up
+// is posted once the new round has begun.
+//
+// A round holds a bounded number of matches (dcmFindLimits.h), and each query's log lines are
+// bounded as one stream, whatever the number of matches.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -12,6 +17,7 @@
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/ofstd/ofstd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -20,9 +26,11 @@
 #include <thread>
 
 #include "dcmFile.h"
+#include "dcmFindLimits.h"
 #include "dcmLib.h"
 #include "dcmLibrary.h"
 #include "dcmNetwork.h"
+#include "dcmParseBound.h"
 
 namespace redIRI {
 
@@ -41,6 +49,9 @@ struct Query {
   std::string address, port, calledAE, value;
   unsigned round = 0;
 };
+
+std::atomic<size_t> g_queryMatches{detail::kMaxQueryMatches};
+std::atomic<void (*)()> g_beforeAnswer{nullptr};
 
 bool isAscii(const std::string& s) {
   for (char c : s)
@@ -76,6 +87,9 @@ struct dcmFind::Core {
   std::mutex lock;  // guards the queue, the round, the running query's watch, the default title and the thread
   std::deque<Query> queue;
   unsigned round = 0;
+  // The matches posted in this round, and whether it was cut (its series queries are dropped).
+  size_t roundMatches = 0;
+  bool roundCut = false;
   // The sockets of the query running, while one runs.
   std::shared_ptr<detail::SocketWatch> runningWatch;
   std::string defaultCalledAE;
@@ -96,6 +110,10 @@ struct dcmFind::Core {
   void serve();
   void run(const Query& query);
   bool givenUp(const Query& query);
+  enum class Posted { Yes, GivenUp, Cut };
+  // Posts one match of `query` unless its round was given up or has its matches in full.
+  Posted postMatch(const Query& query, const std::string& text, size_t queryMatches, size_t queryLimit,
+                   size_t roundLimit);
   void fail(const Query& query, const std::string& reason);
 };
 
@@ -105,6 +123,8 @@ void dcmFind::Core::add(Query query) {
   if (stopping) return;
   if (query.calledAE.empty()) query.calledAE = defaultCalledAE.empty() ? detail::kAnyCalledAETitle : defaultCalledAE;
   if (query.studies) giveUpLocked();
+  // The round holds its matches in full: no more of its series are asked for.
+  if (roundCut) return;
   query.round = round;
   queue.push_back(std::move(query));
   if (threadRunning) return;
@@ -115,6 +135,8 @@ void dcmFind::Core::add(Query query) {
 
 void dcmFind::Core::giveUpLocked() {
   ++round;
+  roundMatches = 0;
+  roundCut = false;
   queue.clear();
   if (runningWatch) runningWatch->interrupt();
 }
@@ -127,6 +149,26 @@ bool dcmFind::Core::busy() {
 bool dcmFind::Core::givenUp(const Query& query) {
   std::lock_guard<std::mutex> guard(lock);
   return query.round != round;
+}
+
+dcmFind::Core::Posted dcmFind::Core::postMatch(const Query& query, const std::string& text, size_t queryMatches,
+                                               size_t queryLimit, size_t roundLimit) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (stopping || query.round != round) return Posted::GivenUp;
+  if (queryMatches > queryLimit || roundMatches >= roundLimit) {
+    if (!roundCut) {
+      roundCut = true;
+      queue.clear();  // the round's series still waiting
+      char cut[160];
+      std::snprintf(cut, sizeof(cut), "find cut: more than %zu matches (the search lists at most %zu, and %zu per query)",
+                    roundMatches, roundLimit, queryLimit);
+      gate.post(6, cut);
+    }
+    return Posted::Cut;
+  }
+  ++roundMatches;
+  gate.post(5, text);
+  return Posted::Yes;
 }
 
 void dcmFind::Core::serve() {
@@ -166,6 +208,10 @@ void dcmFind::Core::run(const Query& query) {
     return;
   }
   const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
+  // Every match is a parse of its own: the lines they make are bounded together.
+  detail::LogStream logStream("DICOM find on " + query.address + ":" + query.port);
+  const size_t queryLimit = g_queryMatches;
+  const size_t roundLimit = 4 * queryLimit;
   std::shared_ptr<detail::SocketWatch> watch;
   {
     std::lock_guard<std::mutex> guard(lock);
@@ -201,6 +247,7 @@ void dcmFind::Core::run(const Query& query) {
   request.Priority = DIMSE_PRIORITY_MEDIUM;
   OFCondition cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, &identifiers, nullptr, nullptr);
   DIC_US status = STATUS_FIND_Pending_MatchesAreContinuing;
+  size_t matches = 0;
   // Pending answers carry one match each; the final one carries none.
   while (cond.good() && DICOM_PENDING_STATUS(status)) {
     T_DIMSE_Message answer;
@@ -209,8 +256,19 @@ void dcmFind::Core::run(const Query& query) {
                                    &match);
     if (cond.bad()) break;
     status = answer.msg.CFindRSP.DimseStatus;
-    if (DICOM_PENDING_STATUS(status) && match && !stopping && !givenUp(query))
-      gate.post(5, query.studies ? answerText(std::move(match), kStudyKeys) : answerText(std::move(match), kSeriesKeys));
+    if (!DICOM_PENDING_STATUS(status) || !match || stopping || givenUp(query)) continue;
+    const std::string text =
+        query.studies ? answerText(std::move(match), kStudyKeys) : answerText(std::move(match), kSeriesKeys);
+    if (void (*hook)() = g_beforeAnswer.load()) hook();
+    const Posted posted = postMatch(query, text, ++matches, queryLimit, roundLimit);
+    if (posted == Posted::Cut) {
+      // Given up: the peer is asked to stop, and the association ends without waiting for it.
+      DIMSE_sendCancelRequest(assoc, presId, request.MessageID);
+      association.abort();
+      detail::logLine("DICOM find on %s:%s cut after %zu matches: the search holds as many as it lists",
+                      query.address.c_str(), query.port.c_str(), matches - 1);
+      return;
+    }
   }
   if (cond.bad()) {
     association.abort();
@@ -224,6 +282,14 @@ void dcmFind::Core::run(const Query& query) {
     fail(query, text);
   }
 }
+
+namespace detail {
+
+void setFindMatchLimit(size_t perQuery) { g_queryMatches = perQuery ? perQuery : 1; }
+
+void setBeforeFindAnswerForTest(void (*hook)()) { g_beforeAnswer = hook; }
+
+}  // namespace detail
 
 void dcmFind::Core::stop() {
   gate.close();

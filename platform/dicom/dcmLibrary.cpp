@@ -229,6 +229,8 @@ void logLine(const char* format, ...) {
   }
   va_end(copy);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  // A few of each kind per association or import (see dcmParseBound.h).
+  if (!keepStreamLine(text.c_str())) return;
 
   std::shared_lock<std::shared_mutex> lock(g_callbackLock);
   if (g_logCallback && !g_destroyed) g_logCallback(text.c_str());

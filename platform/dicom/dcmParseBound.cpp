@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <atomic>
 #include <string>
 #include <utility>
@@ -54,6 +55,14 @@ struct ThreadParse {
   LogCount log;
 };
 thread_local ThreadParse t_parse;
+
+// The calling thread's log stream, while one is open (depth: streams opened within it join it).
+struct ThreadStream {
+  int depth = 0;
+  std::string what;
+  LogCount log;
+};
+thread_local ThreadStream t_stream;
 std::atomic<uint64_t> g_nodeLimit{kMaxParseNodes};
 
 // Opens one level of recursion for as long as it lives, whatever DCMTK returns or throws.
@@ -191,21 +200,30 @@ OFCondition countThenForward(bool isItem, const DcmTagKey& key, Uint32 length, i
   }
 }
 
-// Writes the count of the log lines the parse ending now left out, and forgets its kinds.
+// Writes the count of the log lines the parse ending now left out, and forgets its kinds. Within a
+// stream the stream counts them, and writes its count at its own end.
 void endLog(LogCount& log) {
-  if (log.leftOut)
+  if (log.leftOut && !t_stream.depth)
     logLine("DCMTK: %llu more lines left out of the log for this file or data set (%d of each kind are written)",
             static_cast<unsigned long long>(log.leftOut), kLogLinesPerKind);
   log = LogCount();
 }
 
 // A line's kind: its level and its text with every word holding a digit (numbers, tags, offsets,
-// lengths) left out, hashed (FNV-1a).
+// lengths) and every quoted text (file and entry names, peer values) left out, hashed (FNV-1a).
 uint64_t kindOf(int level, const char* text) {
   uint64_t hash = 1469598103934665603ull ^ static_cast<uint64_t>(level);
   auto mix = [&hash](unsigned char c) { hash = (hash ^ c) * 1099511628211ull; };
   const char* p = text;
   while (*p) {
+    if (*p == '"') {
+      const char* close = std::strchr(p + 1, '"');
+      if (close) {
+        mix('"');
+        p = close + 1;
+        continue;
+      }
+    }
     if (!std::isalnum(static_cast<unsigned char>(*p))) {
       mix(static_cast<unsigned char>(*p++));
       continue;
@@ -312,26 +330,60 @@ uint64_t ParseBound::nodes() const { return t_parse.nodes; }
 
 uint64_t openParseNodes() { return t_parse.scoped ? t_parse.nodes : 0; }
 
-bool keepLogLine(int level, const char* text) {
-  ThreadParse& t = t_parse;
-  if (!t.scoped) return true;
-  const uint64_t kind = kindOf(level, text ? text : "");
-  for (auto& seen : t.log.kinds) {
+namespace {
+
+// Counts one line of `kind` in `log`: whether it is to be written.
+bool keepCounted(LogCount& log, uint64_t kind) {
+  for (auto& seen : log.kinds) {
     if (seen.first != kind) continue;
     if (seen.second < kLogLinesPerKind) {
       ++seen.second;
       return true;
     }
-    ++t.log.leftOut;
+    ++log.leftOut;
     return false;
   }
-  if (t.log.kinds.size() >= kLogKinds) {
-    ++t.log.leftOut;
+  if (log.kinds.size() >= kLogKinds) {
+    ++log.leftOut;
     return false;
   }
-  t.log.kinds.push_back({kind, 1});
+  log.kinds.push_back({kind, 1});
   return true;
 }
+
+// The program's own lines are a kind of their own, apart from DCMTK's of every level.
+constexpr int kOwnLineLevel = -1;
+
+}  // namespace
+
+bool keepLogLine(int level, const char* text) {
+  if (t_stream.depth) return keepCounted(t_stream.log, kindOf(level, text ? text : ""));
+  ThreadParse& t = t_parse;
+  if (!t.scoped) return true;
+  return keepCounted(t.log, kindOf(level, text ? text : ""));
+}
+
+bool keepStreamLine(const char* text) {
+  if (!t_stream.depth) return true;
+  return keepCounted(t_stream.log, kindOf(kOwnLineLevel, text ? text : ""));
+}
+
+void beginLogStream(const std::string& what) {
+  if (t_stream.depth++) return;
+  t_stream.what = what;
+  t_stream.log = LogCount();
+}
+
+void endLogStream() {
+  if (t_stream.depth == 0 || --t_stream.depth) return;
+  const uint64_t leftOut = t_stream.log.leftOut;
+  t_stream.log = LogCount();
+  if (leftOut)
+    logLine("%s: %llu more lines left out of the log (%d of each kind are written)", t_stream.what.c_str(),
+            static_cast<unsigned long long>(leftOut), kLogLinesPerKind);
+}
+
+bool logStreamOpen() { return t_stream.depth > 0; }
 
 void giveBackTree(uint64_t nodes) {
   if (nodes >= kGiveBackNodes) ::malloc_trim(0);

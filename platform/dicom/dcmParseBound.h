@@ -28,7 +28,8 @@
 //    charged ahead in chunks (kChargeNodes); a chunk that finds no room refuses the parse. Parses
 //    of their own opened within a scope are charged with it: their trees are in memory together.
 //  - within a scope: DCMTK's log lines, kLogLinesPerKind of each kind (the text with its numbers
-//    left out) per parse, then one line at the scope's end with the count of those left out.
+//    left out) per parse, then one line at the scope's end with the count of those left out;
+//    within a log stream (an association, an import), the same per stream.
 //
 // This holds only while the definitions really take the place of the library's (a DCMTK built
 // with -Bsymbolic, link-time optimisation or these members inlined would bypass them):
@@ -135,11 +136,34 @@ uint64_t openParseNodes();
 
 // DCMTK's log lines kept per parse: this many of each kind, then only counted.
 constexpr int kLogLinesPerKind = 3;
-// Whether a line DCMTK logs on the calling thread is to be written: always outside a scope;
-// within one, the first kLogLinesPerKind of its kind (the text with its numbers left out, at most
-// kLogKinds kinds). The scope's end writes one line with the count of lines left out.
+// Whether a line DCMTK logs on the calling thread is to be written: within a log stream (below),
+// the first kLogLinesPerKind of its kind in the stream; else always outside a scope, and within
+// one, the first kLogLinesPerKind of its kind (the text with its numbers and quoted names left
+// out, at most kLogKinds kinds). The scope's (the stream's) end writes one line with the count of
+// lines left out.
 constexpr size_t kLogKinds = 64;
 bool keepLogLine(int level, const char* text);
+
+// A log stream: everything one peer or one import may make the program log, whatever the number
+// of parses in it (every match of a search, every received data set and every file of an import
+// is a parse of its own). While a stream is open on a thread, DCMTK's lines and the layer's own
+// (logLine) on that thread are kept kLogLinesPerKind of each kind for the whole stream; its end
+// writes one line with the count left out, naming `what`. A stream opened while another is open
+// on the thread joins it. Per thread: begin and end on the thread that logs.
+void beginLogStream(const std::string& what);
+void endLogStream();
+bool logStreamOpen();
+// Whether a line of the program's own, logged on the calling thread, is to be written: always
+// outside a stream, else as DCMTK's lines are counted.
+bool keepStreamLine(const char* text);
+// One stream for as long as it lives (RAII, on one thread).
+class LogStream {
+ public:
+  explicit LogStream(const std::string& what) { beginLogStream(what); }
+  ~LogStream() { endLogStream(); }
+  LogStream(const LogStream&) = delete;
+  LogStream& operator=(const LogStream&) = delete;
+};
 
 // Trees of at least this many nodes (16 MiB) give the heap back to the system when freed: the
 // allocator keeps what a freed tree held otherwise (gigabytes resident after a few dense sets).

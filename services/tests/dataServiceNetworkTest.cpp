@@ -5,6 +5,8 @@
 
 #include "../../platform/dicom/tests/support/DicomPeers.h"
 #include "../../platform/dicom/tests/support/DicomTestData.h"
+#include "../../platform/dicom/tests/support/FindFloodPeer.h"
+#include "dcmFindLimits.h"
 #include "DicomSeriesWriter.h"
 #include "neighborRecord.h"
 
@@ -239,6 +241,28 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
     EXPECT_EQ(service->retrieveList[0]->state, DCM_TASK_FAILED);
     EXPECT_EQ(service->retrieveList[0]->port, closed);
     EXPECT_EQ(service->retrieveList[0]->seriesUID, "2.25.7777.1.2");
+}
+
+// A server answering one search without end: the list gets the search's bound of studies, no more,
+// and the user is told the answer was cut and to narrow the search.
+TEST_F(DataServiceNetworkTest, ASearchAnsweredWithoutEndIsCutAndSaysSo)
+{
+    redIRI::detail::setFindMatchLimit(25);
+    qvtest::FindFloodPeer peer(1000000);
+    ASSERT_TRUE(peer.ready());
+    service->findClient.findPatientByName("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", "*");
+    const bool cut = waitFor(
+        [&] {
+            return !toasts.empty() && !service->findClient.isFinding() &&
+                   log.of(NSUI::NOTIFY_NET_FIND_STUDY).size() >= 25 && peer.cancelled();
+        },
+        20000);
+    redIRI::detail::setFindMatchLimit();
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(log.of(NSUI::NOTIFY_NET_FIND_STUDY).size(), 25u);
+    ASSERT_EQ(toasts.size(), 1u);
+    EXPECT_EQ(toasts[0].rfind("The server found more than can be listed", 0), 0u) << toasts[0];
+    EXPECT_LT(peer.sent(), 1000000u);
 }
 
 namespace {

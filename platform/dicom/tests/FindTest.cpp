@@ -5,16 +5,20 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dcmFile.h"
 #include "dcmLib.h"
+#include "dcmFindLimits.h"
 #include "dcmNetwork.h"
 #include "support/DicomPeers.h"
+#include "support/FindFloodPeer.h"
 #include "support/DicomTestData.h"
 
 using namespace qvtest;
@@ -66,6 +70,14 @@ struct Archive {
   }
   std::string port() const { return std::to_string(peer->port()); }
 };
+
+// Polls `done` until it holds or timeoutMs pass; its last answer.
+template <class Done>
+bool until(Done done, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return done();
+}
 
 }  // namespace
 
@@ -174,4 +186,70 @@ TEST(Find, FailuresAreReportedOnceAndANewSearchGivesUpASilentOne) {
   find.stop();
   find.findPatientByName("127.0.0.1", archive.port().c_str(), "", "", "**");
   EXPECT_FALSE(messages.waitForCount(5, 1, 300));
+}
+
+// A peer that keeps answering: its lines are bounded for the whole search whatever the number of
+// matches, and a search past its bound is given up (cancelled, then aborted) and says it was cut.
+TEST(Find, APeerFloodingMatchesIsCutAndLogsBoundedLines) {
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::dcmFind find;
+  auto lines = [&](const std::string& fragment) {
+    const auto all = log.logLines();
+    return std::count_if(all.begin(), all.end(), [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
+  };
+  {
+    // Within the bound: every match listed, DCMTK's warnings on their order written a few times.
+    FindFloodPeer peer(300);
+    ASSERT_TRUE(peer.ready());
+    find.findPatientByName("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", "*");
+    ASSERT_TRUE(until([&] { return peer.finished() == 1 && !find.isFinding(); }, 20000));
+    EXPECT_EQ(messages.withCode(5).size(), 300u);
+    EXPECT_TRUE(messages.withCode(6).empty());
+    EXPECT_GT(lines("DCMTK"), 0);
+    EXPECT_LE(lines("DCMTK"), 3 * 4);
+    EXPECT_TRUE(log.logged("DICOM find on 127.0.0.1:" + std::to_string(peer.port()) + ": "));
+    EXPECT_TRUE(log.logged("more lines left out of the log"));
+  }
+  messages.clear();
+  log.clear();
+  redIRI::detail::setFindMatchLimit(40);
+  FindFloodPeer peer(100000);
+  ASSERT_TRUE(peer.ready());
+  find.findPatientByName("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", "*");
+  ASSERT_TRUE(messages.waitForCount(6, 1, 20000));
+  ASSERT_TRUE(until([&] { return !find.isFinding() && peer.cancelled(); }, 20000));
+  redIRI::detail::setFindMatchLimit();
+  EXPECT_EQ(messages.withCode(5).size(), 40u);
+  ASSERT_EQ(messages.withCode(6).size(), 1u);
+  EXPECT_EQ(messages.withCode(6)[0].text.rfind("find cut: ", 0), 0u) << messages.withCode(6)[0].text;
+  EXPECT_LT(peer.sent(), 100000u);
+  EXPECT_LE(lines("DCMTK"), 3 * 4);
+}
+
+namespace {
+redIRI::dcmFind* g_givingUp = nullptr;
+void giveUpBeforeAnswer() {
+  if (redIRI::dcmFind* find = g_givingUp) {
+    g_givingUp = nullptr;
+    find->giveUp();
+  }
+}
+}  // namespace
+
+// A search given up while its answer is on its way posts nothing after the give-up: the answer is
+// checked against the search's round where a new round begins.
+TEST(Find, AnAnswerBuiltAsItsSearchIsGivenUpIsNotPosted) {
+  MessageCapture messages;
+  redIRI::dcmFind find;
+  FindFloodPeer peer(5);
+  ASSERT_TRUE(peer.ready());
+  g_givingUp = &find;
+  redIRI::detail::setBeforeFindAnswerForTest(giveUpBeforeAnswer);
+  find.findPatientByName("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", "*");
+  const bool ended = until([&] { return !g_givingUp && !find.isFinding(); }, 20000);
+  redIRI::detail::setBeforeFindAnswerForTest(nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(messages.withCode(5).empty());
+  EXPECT_TRUE(messages.withCode(6).empty());
 }

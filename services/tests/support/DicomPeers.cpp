@@ -2,3 +2,5 @@
 // shared rather than copied.
 #include "../../../platform/dicom/tests/support/DicomPeers.cpp"
 #include "../../../platform/dicom/tests/support/DicomTestData.cpp"
+#include "../../../platform/dicom/tests/support/FindFloodPeer.cpp"
+#include "../../../platform/dicom/tests/support/RawStore.cpp"
