@@ -1,10 +1,12 @@
 #include "NSFileUtil.h"
 
+#include "NSStringUtil.h"
 #include "NSZip.h"
 
 #include "cocos2d.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -326,6 +328,8 @@ bool unzipFile(const std::string& archivePath, const std::string& destination, c
              missing = getParentDirectory(missing))
             made.push_back(missing);
         if (!fileUtils->createDirectory(folder)) {
+            log("unzip: refused: the folder \"%s\" cannot be made (%zu bytes of path, %s)", validUtf8(folder).c_str(),
+                folder.size(), std::strerror(errno));
             removeMade();
             result = -1002;   // an output cannot be created, as unzipMain says it
             return false;

@@ -253,6 +253,25 @@ bool isValidUtf8(std::string_view text)
     return true;
 }
 
+std::string validUtf8(std::string_view text)
+{
+    if (isValidUtf8(text))
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 8);
+    size_t i = 0;
+    while (i < text.size())
+    {
+        const size_t start = i;
+        uint32_t cp;
+        if (decodeUtf8(text, i, cp))
+            out.append(text.substr(start, i - start));
+        else
+            out += "\xEF\xBF\xBD";  // U+FFFD; decodeUtf8 stepped over one byte
+    }
+    return out;
+}
+
 char16_t* utf8ToWide(const char* utf8)
 {
     const std::string_view text = utf8 ? std::string_view(utf8) : std::string_view();

@@ -80,6 +80,10 @@ std::string wideToUtf8(const char16_t* wide);
 std::string ansiToUtf8(std::string text);
 // True when the bytes form valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
 bool isValidUtf8(std::string_view text);
+// The text as valid UTF-8: every byte that does not begin a well-formed sequence becomes U+FFFD.
+// Texts from outside (file and archive entry names, peer values) pass through it before they are
+// shown, toasted or reported.
+std::string validUtf8(std::string_view text);
 
 // 64-bit FNV-1a over the bytes of the text (offset basis 0xcbf29ce484222325, prime 0x100000001b3).
 uint64_t fnv1a64(std::string_view text);

@@ -1,11 +1,13 @@
 #include "NSZip.h"
 
 #include "NSNotificationCenter.h"
+#include "NSStringUtil.h"
 #include "base/CCConsole.h"
 
 #include "zip.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -193,8 +195,11 @@ int checkZipArchive(unzFile archive, const char* destination, std::string* unsaf
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(archive, &global) != UNZ_OK)
         return kUnzipNoArchive;
-    if (global.number_entry > kMaxZipEntries)
+    if (global.number_entry > kMaxZipEntries) {
+        cocos2d::log("unzip: refused: the archive holds %llu entries, more than the %llu it may",
+                     static_cast<unsigned long long>(global.number_entry), static_cast<unsigned long long>(kMaxZipEntries));
         return kUnzipTooManyEntries;
+    }
     unz64_file_pos start{};
     const bool haveStart = unzGetFilePos64(archive, &start) == UNZ_OK;
 
@@ -207,29 +212,36 @@ int checkZipArchive(unzFile archive, const char* destination, std::string* unsaf
     for (int status = unzGoToFirstFile(archive); status == UNZ_OK && result == 0; status = unzGoToNextFile(archive)) {
         unz_file_info64 info{};
         if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+            cocos2d::log("unzip: refused: an entry's information cannot be read");
             result = kUnzipInfoFailed;
             break;
         }
         std::vector<char> name(static_cast<size_t>(info.size_filename) + 1, '\0');
         if (unzGetCurrentFileInfo64(archive, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0, nullptr,
                                     0) != UNZ_OK) {
+            cocos2d::log("unzip: refused: an entry's name cannot be read");
             result = kUnzipInfoFailed;
             break;
         }
         if (!isSafeZipEntryName(name.data())) {
             result = kUnzipUnsafeName;
+            // The name as text, whatever bytes the archive holds: it is shown and logged.
+            const std::string shown = validUtf8(name.data());
+            cocos2d::log("unzip: refused: the entry \"%s\" would be written outside the destination", shown.c_str());
             if (unsafeName)
-                *unsafeName = name.data();
+                *unsafeName = shown;
             break;
         }
         declared += info.uncompressed_size;
         if (declared < info.uncompressed_size) {
+            cocos2d::log("unzip: refused: the entries declare more bytes than can be counted");
             result = kUnzipTooLarge;
             break;
         }
         // Raw: the local header is read and checked, nothing is decrypted or inflated.
         int method = 0, level = 0;
         if (unzOpenCurrentFile2(archive, &method, &level, 1) != UNZ_OK) {
+            cocos2d::log("unzip: refused: the local header of \"%s\" cannot be read", validUtf8(name.data()).c_str());
             result = kUnzipInfoFailed;
             break;
         }
@@ -241,8 +253,11 @@ int checkZipArchive(unzFile archive, const char* destination, std::string* unsaf
     if (result == 0) {
         std::sort(ranges.begin(), ranges.end());
         for (size_t i = 1; i < ranges.size() && result == 0; ++i) {
-            if (ranges[i].first < ranges[i - 1].second)
+            if (ranges[i].first < ranges[i - 1].second) {
+                cocos2d::log("unzip: refused: the stored data of two entries overlap (at byte %llu)",
+                             static_cast<unsigned long long>(ranges[i].first));
                 result = kUnzipOverlappingEntries;
+            }
         }
     }
     if (result == 0) {
@@ -454,6 +469,7 @@ int extractCurrentFile(unzFile archive, const char* destination, int* withoutPat
 
     FILE* out = std::fopen(outputPath.c_str(), "wb");
     if (!out) {
+        cocos2d::log("unzip: \"%s\" cannot be created: %s", validUtf8(outputPath).c_str(), std::strerror(errno));
         unzCloseCurrentFile(archive);
         return kUnzipCreateFailed;
     }

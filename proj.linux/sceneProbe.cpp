@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -150,14 +151,25 @@ std::string describeRunningScene()
         walker.visit(scene, 0);
     }
     report["nodes"] = std::move(walker.nodes);
-    return report.dump(1);
+    // Texts from outside (file and entry names, peer values) may hold bytes that are not UTF-8:
+    // they are reported with U+FFFD in their place rather than ending the program.
+    return report.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 void answer(float)
 {
     if (!g_requested.exchange(false))
         return;
-    const std::string report = describeRunningScene();
+    std::string report;
+    try {
+        report = describeRunningScene();
+    } catch (const std::exception& error) {
+        // A report that cannot be made says why, and the program goes on.
+        log("scene probe: cannot describe the scene: %s", error.what());
+        nlohmann::json failed;
+        failed["error"] = std::string(error.what());
+        report = failed.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
     const std::string temporary = g_path + ".part";
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) {

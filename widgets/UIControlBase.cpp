@@ -1,5 +1,6 @@
 #include "UIControlBase.h"
 
+#include "NSStringUtil.h"
 #include "WidgetUtil.h"
 
 #include <algorithm>
@@ -145,8 +146,8 @@ void UIControlBase::showMessage(std::string text, float seconds)
         listenForWindowResize(box, [box] { fitMessageBox(box); });
     }
     // A message longer than the box wraps inside it (a file's path, say), and the box grows to
-    // hold its lines.
-    box->setUserString(text);
+    // hold its lines. Names from outside it may quote are drawn as text whatever their bytes.
+    box->setUserString(validUtf8(text));
     fitMessageBox(box);
     if (!box->isVisible())
         box->setVisible(true);

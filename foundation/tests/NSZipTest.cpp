@@ -15,6 +15,7 @@
 #include "NSFileTestSupport.h"
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
+#include "NSStringUtil.h"
 #include "NSZip.h"
 #include "support/HeadlessFrames.h"
 
@@ -385,6 +386,8 @@ TEST_F(NSZipTest, HostileEntriesWriteNothingOutside)
         {{"a/../../evil.txt", "escaped"}},
         {{"C:/evil.txt", "drive"}},
         {{"ok/..", "dots"}},
+        // A name that is not text: named with U+FFFD in place of its bytes.
+        {{"../\xff\xfe\xc3.txt", "escaped"}},
     };
     int n = 0;
     for (const auto& entries : hostile) {
@@ -394,15 +397,33 @@ TEST_F(NSZipTest, HostileEntriesWriteNothingOutside)
         const std::string destination = dir / "dest/inner";
         int result = 0;
         std::string unsafe;
+        qvtest::LogCapture log;
         EXPECT_FALSE(unzipFile(archive, destination, "", &result, &unsafe));
         EXPECT_EQ(result, -1004);
-        EXPECT_EQ(unsafe, entries.back().first) << "the refused entry is named";
+        EXPECT_EQ(unsafe, validUtf8(entries.back().first)) << "the refused entry is named";
+        EXPECT_TRUE(isValidUtf8(unsafe));
+        EXPECT_EQ(log.count("unzip: refused: the entry \"" + unsafe + "\" would be written outside the destination"), 1);
         // Refused whole, before anything was created.
         EXPECT_FALSE(exists(dir / "dest"));
         EXPECT_FALSE(exists(dir / "evil.txt"));
         EXPECT_FALSE(exists(dir / "dest/evil.txt"));
     }
     EXPECT_FALSE(exists("/tmp/abs.txt") && readFile("/tmp/abs.txt") == "absolute");
+
+    // Folders deeper than the system's paths reach: refused, and the log says why.
+    std::string deep;
+    for (int i = 0; i < 2100; ++i)
+        deep += "d/";
+    writeRawArchive(dir / "deep.zip", {{deep + "x.txt", "deep"}});
+    {
+        qvtest::LogCapture log;
+        int result = 0;
+        EXPECT_FALSE(unzipFile(dir / "deep.zip", dir / "deepdest", "", &result));
+        bool said = false;
+        for (const std::string& line : log.lines())
+            said = said || (line.rfind("unzip: refused: the folder", 0) == 0 && line.find("too long") != std::string::npos);
+        EXPECT_TRUE(said);
+    }
 
     // The front-end on its own refuses the archive too, before extracting anything.
     qvtest::makeDirs(dir / "d2/inner");

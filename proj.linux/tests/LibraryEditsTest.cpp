@@ -5,7 +5,9 @@
 
 #include <sys/signal.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <set>
 
@@ -98,6 +100,46 @@ TEST_F(LibraryEdits, ImportKilledHalfwayIsCompletedByImportingAgain)
         EXPECT_TRUE(fs::exists(f)) << f;
     EXPECT_EQ(query("select count(distinct imageUID) from image"),
               std::vector<std::string>{std::to_string(500 + kExampleImages)});
+    quitCleanly();
+}
+
+namespace {
+
+// A zip of one empty stored entry named `name`, written byte by byte (no archiver writes a name
+// that is not text).
+void writeOneEntryZip(const std::string& path, const std::string& name)
+{
+    std::string out;
+    auto u16 = [&out](uint32_t v) { out += char(v & 0xff), out += char(v >> 8 & 0xff); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xffff), u16(v >> 16); };
+    u32(0x04034b50), u16(10), u16(0), u16(0), u16(0), u16(0), u32(0), u32(0), u32(0), u16(uint32_t(name.size())), u16(0);
+    out += name;
+    const uint32_t central = uint32_t(out.size());
+    u32(0x02014b50), u16(20), u16(10), u16(0), u16(0), u16(0), u16(0), u32(0), u32(0), u32(0);
+    u16(uint32_t(name.size())), u16(0), u16(0), u16(0), u16(0), u32(0), u32(0);
+    out += name;
+    const uint32_t size = uint32_t(out.size()) - central;
+    u32(0x06054b50), u16(0), u16(0), u16(1), u16(1), u32(size), u32(central), u16(0);
+    std::ofstream(path, std::ios::binary) << out;
+}
+
+}  // namespace
+
+// An archive refused for an entry whose name is not text: the toast names it with U+FFFD in place
+// of its bytes, and the scene is still reported (the program stays up).
+TEST_F(LibraryEdits, AnArchiveRefusedForAnEntryNamedInBytesThatAreNotTextLeavesTheProgramUp)
+{
+    const std::string archive = folder + "not-text.zip";
+    writeOneEntryZip(archive, "../\xff\xfe.dcm");
+    launch();
+    View view;
+    ASSERT_TRUE(app->waitFor(showsExample, 90, &view)) << view.dump();
+    importFolder(archive);
+    ASSERT_TRUE(app->waitFor([](const View& v) { return v.containing("would be written outside") != nullptr; }, 30, &view))
+        << view.dump() << app->logTail();
+    EXPECT_NE(view.containing("\"../\xEF\xBF\xBD\xEF\xBF\xBD.dcm\""), nullptr) << view.dump();
+    EXPECT_TRUE(app->probe().valid());
+    EXPECT_TRUE(app->running());
     quitCleanly();
 }
 
