@@ -6,6 +6,7 @@
 #include "NSTimeUtil.h"
 
 #include "cocos2d.h"
+#include "diskWrite.h"
 
 #include <cerrno>
 #include <cstring>
@@ -43,6 +44,7 @@ std::string claimCaptureFile(const std::string& folder, const std::string& stamp
         }
         if (errno != EEXIST)
         {
+            disk::noteFailure(errno);
             cocos2d::log("captureScreenToFile: cannot create %s: %s", path.c_str(), std::strerror(errno));
             return "";
         }
@@ -51,23 +53,41 @@ std::string claimCaptureFile(const std::string& folder, const std::string& stamp
     return "";
 }
 
-bool captureScreenToFile(int x, int y, int width, int height)
+std::string captureFailedText(int error)
+{
+    if (disk::isNoRoom(error))
+        return "The capture was not saved: the disk is full";
+    return "The capture was not saved";
+}
+
+bool captureScreenToFile(int x, int y, int width, int height, const CaptureFailed& failed)
 {
     cocos2d::FileUtils* files = cocos2d::FileUtils::getInstance();
     const std::string folder = getCaptureFolder();
     // An existing folder is fine; a folder that cannot be made shows up as the claim failing.
     files->createDirectory(folder);
+    disk::clearLastError();
     const std::string claimed = claimCaptureFile(folder, getTimestampString());
     if (claimed.empty())
+    {
+        if (failed)
+            failed(captureFailedText(disk::lastError()));
         return false;
+    }
 
     cocos2d::utils::captureScreen(
-        [claimed](bool succeeded, const std::string& file) {
+        [claimed, failed](bool succeeded, const std::string& file) {
             if (!succeeded)
             {
+                // The file is written on this thread, just before this call: the reason a write
+                // failed with is this thread's last.
+                const int why = disk::lastError();
                 // The empty placeholder must not pass for a capture in the folder's listings.
                 cocos2d::FileUtils::getInstance()->removeFile(claimed);
-                cocos2d::log("captureScreenToFile: capture not written: %s", claimed.c_str());
+                cocos2d::log("captureScreenToFile: capture not written: %s%s%s", claimed.c_str(), why ? ": " : "",
+                             why ? disk::reasonText(why).c_str() : "");
+                if (failed)
+                    failed(captureFailedText(why));
                 return;
             }
             NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_CAPTURE_SAVED,

@@ -38,6 +38,8 @@ const char* const kFindCutToast = "The server found more than can be listed: onl
 const char* const kRetrieveReadySuffix = " is ready";
 const char* const kRetrieveFailedToast = "Failed to download %s(%s,%s)";
 const char* const kServerPortToast = "Cannot receive DICOM images: port %s is in use by another program";
+const char* const kDiskFullToast =
+    "The disk is full: images and files are not saved until there is room again (see the log)";
 const char* const kUnboundedParseToast =
     "DICOM images cannot be imported, received or retrieved: this installation cannot read them safely (see the log)";
 constexpr int kFullSweepAfterTicks = 300;
@@ -219,6 +221,9 @@ void dataService::onTick(float)
         serverFailureToShow_ = false;
         toast(formatString(kServerPortToast, database->serverPort().c_str()), 5.0f);
     }
+    // Whatever write met the full disk (an image received or retrieved, an import, a cache, a
+    // thumbnail) logged its own reason; the user is told once.
+    if (disk::takeNoRoomNotice()) toast(kDiskFullToast, 5.0f);
     pumpSendQueue();
     updateCalledAETitle();
     ++tickCounter;

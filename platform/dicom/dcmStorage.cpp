@@ -172,6 +172,7 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
       if (linked) return true;
       const bool noProc = linkError == ENOENT && ::access("/proc/self/fd", F_OK) != 0;
       if (!noProc && linkError != EPERM && linkError != EOPNOTSUPP) {
+        disk::noteFailure(linkError);
         error = "cannot move the file to \"" + final + "\": " + std::strerror(linkError);
         return false;
       }
@@ -179,6 +180,7 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
     } else if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
       g_unnamedTemporaries = false;
     } else {
+      disk::noteFailure(errno);
       error = "cannot create a file in \"" + folder + "\": " + std::strerror(errno);
       return false;
     }

@@ -9,11 +9,13 @@
 #include "captureScreenToFile.h"
 #include "cocostudio/CSLoader.h"
 #include "dcmInfoList.h"
+#include "diskWrite.h"
 #include "editWW.h"
 #include "isDcmReader.h"
 #include "isImageData.h"
 #include "isSliceInfo.h"
 #include "isViewerMulti.h"
+#include "messageView.h"
 #include "viewerMenus.h"
 #include "ui/CocosGUI.h"
 
@@ -332,13 +334,19 @@ void favoriteView::onButton(Ref* sender)
 
 void favoriteView::capture()
 {
+    // A capture that was not saved says so; a full disk is told here and not again by the general
+    // notice.
+    const CaptureFailed failed = [](const std::string& text) {
+        disk::takeNoRoomNotice();
+        NSUI::messageView::showMessage(text, 3.0f);
+    };
     Rect rect;
     if (container && container->getActiveViewRect(rect)) {
         const Vec2 origin = convertToWorldSpace(rect.origin);
-        captureScreenToFile(int(origin.x), int(origin.y), int(rect.size.width), int(rect.size.height));
+        captureScreenToFile(int(origin.x), int(origin.y), int(rect.size.width), int(rect.size.height), failed);
     } else {
         const Size win = Director::getInstance()->getWinSize();
-        captureScreenToFile(0, 0, int(win.width), int(win.height));
+        captureScreenToFile(0, 0, int(win.width), int(win.height), failed);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "cocostudio/CSLoader.h"
 #include "dataService.h"
 #include "dicomDB.h"
+#include "diskWrite.h"
 #include "isBinReader.h"
 #include "isImageData.h"
 #include "isSharedObjects.h"
@@ -107,6 +108,14 @@ Texture2D* reducedPicture(const std::string& file, float side)
     }
     texture->autorelease();
     return texture;
+}
+
+// A capture that was not saved says so where the user is looking; a full disk is told here and not
+// again by the general notice.
+void showCaptureFailed(const std::string& text)
+{
+    disk::takeNoRoomNotice();
+    NSUI::messageView::showMessage(text, 3.0f);
 }
 
 void playSound()
@@ -967,7 +976,7 @@ void imageViewerPC::followActiveView(bool volumeView)
 
 void imageViewerPC::captureRect(int x, int y, int width, int height)
 {
-    captureScreenToFile(x, y, width, height);
+    captureScreenToFile(x, y, width, height, showCaptureFailed);
 }
 
 // ---- buttons and menus ----------------------------------------------------------------------------

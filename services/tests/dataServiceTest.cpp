@@ -376,6 +376,11 @@ TEST_F(DataServiceTest, TextAndFileCallbacks)
         for (const auto& entry : std::filesystem::directory_iterator(base_))
             EXPECT_NE(entry.path().filename().string()[0], '.') << "a part of a picture is left";
     }
+    // The user hears of the full disk once, however many writes it refused.
+    for (int tick = 0; tick < 3; ++tick) service->onTick(1.0f);
+    EXPECT_EQ(std::count(toasts.begin(), toasts.end(),
+                         "The disk is full: images and files are not saved until there is room again (see the log)|5"),
+              1);
 }
 
 // This program's own storage server is any address of this machine at the port it listens on; a

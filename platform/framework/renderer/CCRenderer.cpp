@@ -5,6 +5,7 @@
 
 #include "base/CCDirector.h"
 #include "base/ccMacros.h"
+#include "diskWrite.h"
 #include "node/CCScene.h"
 #include "platform/CCFileUtils.h"
 #include "platform/CCGLView.h"
@@ -638,6 +639,8 @@ void Renderer::serveCapture(const Capture& capture)
         path = FileUtils::getInstance()->getWritablePath() + path;
     }
     bool ok = false;
+    // A write that fails below leaves its reason as this thread's last, for `done` to tell.
+    disk::clearLastError();
     GLView* view = Director::getInstance()->getOpenGLView();
     const bool negative = capture.rect.size.width < 0.0f || capture.rect.size.height < 0.0f;
     if (GL::isEnabled() && view && !path.empty() && !negative) {

@@ -12,6 +12,7 @@
 #include "UILocalConfig.h"
 #include "UIScrollViewBase.h"
 #include "appManager.h"
+#include "diskWrite.h"
 #include "imageViewerPC.h"
 #include "isBinReader.h"
 #include "isRenderWindow.h"
@@ -254,6 +255,21 @@ TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
         EXPECT_GE(box.getMinX(), 0.0f);
         EXPECT_LE(box.getMaxX(), win.width);
     }
+
+    // A capture on a full disk says so on screen, and is neither announced nor counted.
+    disk::setRoomForTest(0);
+    clickButton(screen, "btnCmdCapture");
+    clickMenuRow(dynamic_cast<NSUI::NSMenu*>(screen->getToolScrollView()->getChildByName("captureMenu")), 0);
+    auto shownToast = [] {
+        Scene* scene = Director::getInstance()->getRunningScene();
+        auto* text = dynamic_cast<ui::Text*>(scene ? scene->getChildByNameDeep("messageBox.text") : nullptr);
+        return text && text->isVisible() ? text->getString() : std::string();
+    };
+    EXPECT_TRUE(stepUntil([&] { return shownToast() == "The capture was not saved: the disk is full"; }, 10))
+        << shownToast();
+    disk::setRoomForTest(-1);
+    EXPECT_EQ(recorder->count(NOTIFY_CAPTURE_SAVED), 1);
+    EXPECT_EQ(favorite->getUserString(), std::to_string(std::atoi(before.c_str()) + 1));
 
     // The level dialog the container asks for: the values typed into it are applied to the view.
     favoriteList::registerWithViewer();  // as the program does at start
