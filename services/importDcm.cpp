@@ -81,7 +81,8 @@ bool diskIsFull(const std::string& folder) { return redIRI::disk::freeBytes(fold
 void removeMoved(const std::string& path, const std::string& movedFrom)
 {
     std::error_code error;
-    if (!movedFrom.empty() && fs::remove(path, error)) {
+    // A file renamed into the library is gone already.
+    if (!movedFrom.empty() && (fs::remove(path, error) || !fs::exists(path, error))) {
         // A folder is removed only when empty.
         for (fs::path folder = fs::path(path).parent_path();
              (folder.string() + "/").compare(0, movedFrom.size(), movedFrom) == 0 && fs::remove(folder, error);
@@ -109,7 +110,7 @@ void importThread::process(NSUI::NSThreadRequest* request)
     std::string why = "there is no library folder";
     int error = 0;
     bool fresh = false;
-    if (root.empty() || !importFile(path, root, *record, why, error, fresh)) {
+    if (root.empty() || !importFile(path, root, !movedFrom.empty(), *record, why, error, fresh)) {
         countSkipped(*progress, path, why, redIRI::disk::isNoRoom(error));
         return;
     }
@@ -135,15 +136,16 @@ void importThread::process(NSUI::NSThreadRequest* request)
             return;
         }
         // Without its rows the file would lie in the library unlisted: it goes again (its source
-        // is untouched), unless it replaced a file that was there before.
-        if (fresh) std::remove(placed.c_str());
+        // is untouched; a moved file goes back where it was), unless it replaced a file that was
+        // there before.
+        if (fresh && (movedFrom.empty() || !redIRI::disk::moveFile(placed, path))) std::remove(placed.c_str());
         const bool noRoom = diskIsFull(root);
         countSkipped(*counts, path,
                      noRoom ? "the library cannot record it: the disk is full" : "the library cannot record it", noRoom);
     });
 }
 
-bool importThread::importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& m,
+bool importThread::importFile(const std::string& path, const std::string& root, bool move, redIRI::DCM_MESSAGE& m,
                               std::string& why, int& errorNumber, bool& fresh)
 {
     // Files from elsewhere are parsed only while DCMTK's parse is bounded (the library logged why
@@ -192,7 +194,9 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
     }
     // The library's index needs room to grow as well: a copy that would leave it none is not made,
     // so that what is copied can also be listed.
-    if (redIRI::disk::freeBytes(root) < size + kNoRoomBytes) {
+    // A move within the library's file system is a rename, which takes no room.
+    const bool renamed = move && redIRI::disk::movesByRename(path, root);
+    if (!renamed && redIRI::disk::freeBytes(root) < size + kNoRoomBytes) {
         errorNumber = ENOSPC;
         why = "it cannot be written into the library: the disk is full (its last 8 MiB are kept for the library's index)";
         return false;
@@ -204,6 +208,14 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
     const std::string temp = incoming + "import-" + std::to_string(::getpid()) + "-" + std::to_string(++tempCounter_);
     // Folders are made when the last file did not already need them (or when they went away).
     auto place = [&] {
+        if (move) {
+            struct stat existing {};
+            fresh = ::stat(target.c_str(), &existing) != 0;
+            const bool ok = redIRI::disk::moveFile(path, target);
+            errorNumber = ok ? 0 : errno;
+            if (!ok) why = "it cannot be moved into the library: " + redIRI::disk::reasonText(errorNumber);
+            return ok;
+        }
         const int from = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (from < 0) {
             why = std::string("it cannot be read: ") + std::strerror(errno);

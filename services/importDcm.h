@@ -70,11 +70,12 @@ protected:
     void process(NSUI::NSThreadRequest* request) override;
 
 private:
-    // Copies one file and fills the record; false when the file is skipped, with why set to the
-    // reason and errorNumber to the system's error of a failed write. fresh: no file of that name
-    // was in the library before.
-    bool importFile(const std::string& path, const std::string& root, redIRI::DCM_MESSAGE& record, std::string& why,
-                    int& errorNumber, bool& fresh);
+    // Copies one file (moves it, with `move`: a rename where the library lies on the same file
+    // system, which takes no room) and fills the record; false when the file is skipped, with why
+    // set to the reason and errorNumber to the system's error of a failed write. fresh: no file of
+    // that name was in the library before.
+    bool importFile(const std::string& path, const std::string& root, bool move, redIRI::DCM_MESSAGE& record,
+                    std::string& why, int& errorNumber, bool& fresh);
     Indexer indexer();
 
     std::mutex rootMutex_;

@@ -252,6 +252,12 @@ bool moveFile(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool movesByRename(const std::string& from, const std::string& to) {
+  struct stat source {}, target {};
+  return !g_moveAcross.load() && ::stat(from.c_str(), &source) == 0 && ::stat(to.c_str(), &target) == 0 &&
+         source.st_dev == target.st_dev;
+}
+
 FILE* openStream(int fd) {
   const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (copy < 0) return nullptr;

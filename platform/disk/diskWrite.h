@@ -36,6 +36,8 @@ bool writeWholeFile(const std::string& path, const void* data, size_t size,
 // takes no room; across file systems a copy written whole beside `to` and renamed into place, then
 // the source removed. On failure `to` is as it was and the source stays.
 bool moveFile(const std::string& from, const std::string& to);
+// Whether moveFile from `from` into the folder `to` is a rename (both on one file system).
+bool movesByRename(const std::string& from, const std::string& to);
 
 // A stdio stream for writing onto fd (which stays open; the stream has its own duplicate) whose
 // bytes go through writeAll. A write the disk refuses part of reports the part it took, sets the
@@ -79,7 +81,8 @@ void setStopBeforeRenameForTest(bool stop);
 // process with one thread can (it enters a user and mount namespace of its own; its capabilities
 // there are dropped again at once): false, with the reason in `why`, when it cannot.
 bool useSmallDiskForTest(const std::string& folder, unsigned long long bytes, std::string& why);
-// [hook] Makes moveFile copy as it does across file systems even where a rename would do.
+// [hook] Makes moveFile copy as it does across file systems even where a rename would do (and
+// movesByRename say so).
 void setMoveAcrossFileSystemsForTest(bool across);
 
 }  // namespace disk

@@ -570,20 +570,32 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
     importer_->setIndexer([this](std::unique_ptr<redIRI::DCM_MESSAGE> record, std::function<void(bool)> done) {
         db_->queueStoredImage(std::move(record), std::move(done));
     });
-    for (int i = 1; i <= 6; ++i)
+    for (int i = 1; i <= 6; ++i) {
         writeImage(source_ / "full" / (std::to_string(i) + ".dcm"), "Full^Disk", "F1", "2.25.8301", "2.25.8301.1",
                    "2.25.8301.1." + std::to_string(i), i);
+        // A finished retrieval's folder, moved into the library.
+        writeImage(source_ / "moved" / (std::to_string(i) + ".dcm"), "Full^Disk", "F1", "2.25.8301", "2.25.8301.2",
+                   "2.25.8301.2." + std::to_string(i), i);
+    }
     const auto size = static_cast<long long>(fs::file_size(source_ / "full" / "1.dcm"));
     const struct {
         long long room;  // bytes the disk has room for; -1: no limit
         bool lockLibrary;
+        const char* folder;
+        bool move, acrossFileSystems;
         int copied, noRoom, listed;
         const char* reason;  // of the log line of each file not copied
         int logged;
+        int sourcesLeft;
     } cases[] = {
-        {(8 << 20) + 2 * size + size / 2, false, 2, 4, 2, "the disk is full (its last 8 MiB are kept", 4},
-        {-1, true, 0, 0, 2, "the library cannot record it", 6},  // rows refused: the new copies go again
-        {-1, false, 6, 0, 6, "", 0},                             // room again: everything, once
+        {(8 << 20) + 2 * size + size / 2, false, "full", false, false, 2, 4, 2, "the disk is full (its last 8 MiB are kept", 4, 6},
+        {-1, true, "full", false, false, 0, 0, 2, "the library cannot record it", 6, 6},  // rows refused: the new copies go again
+        {-1, false, "full", false, false, 6, 0, 6, "", 0, 6},                             // room again: everything, once
+        // A move to another file system is a copy and needs the room of one; rows refused send the
+        // moved files back; within one file system a move is a rename and needs no room.
+        {(8 << 20) + size / 2, false, "moved", true, true, 0, 6, 6, "the disk is full (its last 8 MiB are kept", 6, 6},
+        {-1, true, "moved", true, false, 0, 0, 6, "the library cannot record it", 6, 6},
+        {(8 << 20) + size / 2, false, "moved", true, false, 6, 0, 12, "", 0, 0},
     };
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other), SQLITE_OK);
@@ -596,9 +608,11 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
             ASSERT_EQ(sqlite3_exec(other, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
             db_->connectionForTest().setBeginRetryForTest(2, 1);
         }
-        importer_->importFolder((source_ / "full").string());
+        redIRI::disk::setMoveAcrossFileSystemsForTest(c.acrossFileSystems);
+        importer_->importFolder((source_ / c.folder).string(), c.move);
         ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
         redIRI::disk::setRoomForTest(-1);
+        redIRI::disk::setMoveAcrossFileSystemsForTest(false);
         if (c.lockLibrary) {
             sqlite3_exec(other, "commit;", nullptr, nullptr, nullptr);
             db_->connectionForTest().setBeginRetryForTest(50, 50);
@@ -612,6 +626,7 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
         }
         EXPECT_EQ(static_cast<int>(filesBelow(root_).size()), c.listed) << "no file is left without its row";
         EXPECT_TRUE(fs::is_empty(root_ + ".incoming")) << "no part of a copy is left";
+        EXPECT_EQ(static_cast<int>(filesBelow((source_ / c.folder).string()).size()), c.sourcesLeft);
         const std::vector<std::string> lines = log.lines();
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                                 [&](const std::string& l) {
