@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "dcmParseBound.h"
+#include "dcmReceiveBudget.h"
+#include "dcmServerSlots.h"
 
 namespace redIRI {
 namespace detail {
@@ -59,35 +61,12 @@ constexpr uint64_t kMaxPduAllowanceBytes = 128 << 10;
 // 127.0.0.1, and 32 associations at once from it must be served, with room for its connections
 // still closing and an echo; 48 is that. The overall 64 leaves 16 for other addresses while one is
 // at its bound, and protects the machine: trickling peers are cut by the PDU deadlines above and
-// the bytes of received data sets by the receive budget below, so what each slot may hold is
-// bounded; 64 threads and sockets stay far inside the default 1024 descriptors, leaving the files
-// being written their room.
+// the bytes of received data sets by the receive budget (dcmReceiveBudget.h), so what each slot
+// may hold is bounded; 64 threads and sockets stay far inside the default 1024 descriptors,
+// leaving the files being written their room. Who gives up a slot when all are taken:
+// dcmServerSlots.h.
 constexpr int kServerMaxConnections = 64;
 constexpr int kServerMaxPerAddress = 48;
-
-// The memory of all data sets being received at once (ReceiveHold). A data set is charged what it
-// holds: the buffer its bytes arrive in, DCMTK's copy of the values it parses from them, and the
-// tree it builds (see ReceiveHold). A quarter of physical memory, so a busy server leaves the rest
-// to the viewer and the system; but at least what the largest receivable data set takes alone
-// (kMaxReceivedDataSetBytes twice, and the tree of an image's header: some 2.5 GiB), so every
-// image the library would open is received, one at a time, as long as that is at most 3/8 of
-// physical memory. An 8-GB workstation thus receives the largest set; on a 4-GB one the budget is
-// 1.5 GiB (3/8) and the largest set it receives about 768 MiB (largestReceivable), and a larger
-// one is refused "out of resources" with a log line that says so. 6 GiB on a 24-GB workstation.
-constexpr uint64_t kReceiveTreeAllowance = kFirstChargeNodes * kParseNodeBytes;
-uint64_t receiveBudgetFor(uint64_t physicalBytes);
-uint64_t defaultReceiveBudget();  // for this machine's physical memory
-// The largest data set (its bytes as sent) that a budget of `budget` bytes receives alone: its
-// bytes twice, and the first charge of its tree (kReceiveTreeAllowance).
-uint64_t largestReceivable(uint64_t budget);
-// The bytes of the receive budget held now, by every data set being received.
-uint64_t receiveBudgetUsed();
-
-// Connections the storage server cuts to make room (see dcmServer.cpp): one is judged by the
-// bytes it moved over the last kRateWindowSeconds to 2 x kRateWindowSeconds, and never in its
-// first kTakeoverGraceMs.
-constexpr int kRateWindowSeconds = 5;
-constexpr int kTakeoverGraceMs = 2000;
 
 // Bounds of the storage server, process-wide. A run reads them as it begins (the receive budget
 // as each data set arrives); tests lower them so each case takes seconds, and set them back with
@@ -98,6 +77,7 @@ struct ServerBounds {
   int maxConnections = kServerMaxConnections;
   int maxPerAddress = kServerMaxPerAddress;
   int takeoverGraceMs = kTakeoverGraceMs;
+  int rateWindowMs = kRateWindowSeconds * 1000;  // the window rates are judged over (dcmServerSlots.h)
   uint64_t receiveBudget = defaultReceiveBudget();  // bytes
   // Tests: the next connections' threads fail to start (the system refuses a thread, or, with
   // outOfMemory, there is no memory for it).
@@ -108,13 +88,16 @@ ServerBounds serverBounds();
 void setServerBounds(const ServerBounds& bounds = ServerBounds());
 
 // What the storage server knows of one connection while it is served: the bytes read from it,
-// and how to cut it from another thread. The socket is the accepted one until its thread closes
-// it (cut() then does nothing).
+// what held it up on the server's side, and how to cut it from another thread. The socket is the
+// accepted one until its thread closes it (cut() then does nothing).
 class PeerTally {
  public:
   explicit PeerTally(int fd) : m_fd(fd) {}
   std::atomic<uint64_t> bytes{0};
-  // Shuts the connection down: its thread's reads and writes fail at once.
+  // What the server itself held it up by (its waits for room in the receive budget included).
+  ServerHolds holds;
+  // Shuts the connection down: its thread's reads and writes fail at once, and so does its wait
+  // for room in the receive budget.
   void cut();
   // The socket is about to be closed.
   void closed();
@@ -256,49 +239,6 @@ enum class PastLimit { Fail, Drop };
 // False with the reason, naming the bytes as `what`.
 bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer, const std::string& what,
                    DcmDataset& out, std::string& why);
-
-// A data set's share of the receive budget (ServerBounds::receiveBudget), held while it is
-// received, parsed and written, and given back when the hold ends: its bytes (growTo: the buffer
-// they arrive in and DCMTK's copy of the values parsed from them) and the trees DCMTK builds from
-// them, charged as they are built while the hold is attached to the receiving thread
-// (ChargedParses). Waiters look at the budget again whenever they are woken (it may have been
-// raised or lowered).
-class ReceiveHold final : public ParseCharge {
- public:
-  // Waits at most timeoutMs for room at each growth.
-  explicit ReceiveHold(int timeoutMs = 0) : m_timeoutMs(timeoutMs) {}
-  ~ReceiveHold() { release(); }
-  ReceiveHold(const ReceiveHold&) = delete;
-  ReceiveHold& operator=(const ReceiveHold&) = delete;
-  // Grows the share for the bytes to `bytes`, waiting for others to give back enough. False when
-  // no room came; the share is then given back whole (the bytes are dropped).
-  bool growTo(uint64_t bytes);
-  void release();
-
-  // ParseCharge: grows the share for the trees alike. False when no room came; the share is kept
-  // until the hold ends, the tree built so far being freed no sooner.
-  bool chargeTree(uint64_t bytes) override { return holdTotal(m_bytes, bytes); }
-  uint64_t room() const override;
-
-  // The most the share for the bytes may ever reach, leaving the tree its first charge.
-  uint64_t mostForBytes() const;
-  // Whether a share of `bytes` for the bytes could ever be held (neverFits() when not, and the
-  // share is given back whole).
-  bool canEverHold(uint64_t bytes);
-  // Whether the last growth that failed asked for more than the whole budget: no wait would
-  // have made room for it.
-  bool neverFits() const { return m_neverFits; }
-  // The most this hold has held at once.
-  uint64_t peak() const { return m_peak; }
-
- private:
-  bool holdTotal(uint64_t bytes, uint64_t tree);
-
-  int m_timeoutMs;
-  uint64_t m_bytes = 0, m_tree = 0, m_peak = 0;
-  bool m_neverFits = false;
-  uint64_t m_ticket = 0;  // its place in the order of first shares, while it holds one
-};
 
 // Receives the data set that follows a command, as DIMSE_receiveDataSetInMemory does, of at
 // most `limit` bytes as it arrives (never holding more). Received: `dataset` (owned by the

@@ -6,15 +6,12 @@
 // kMinPeerRate; DIMSE between messages) and delays nobody else. Slots are bounded in all and per
 // peer address (see kServerMaxConnections).
 //
-// A peer that sends slowly but steadily meets every deadline, so peers enough of them could hold
-// every slot for as long as they like. When every slot is taken, a new connection therefore takes
-// one over: the address holding the most connections gives up the one of them that moved the
-// fewest bytes over the last 5 to 10 s (kRateWindowSeconds), provided that address holds at least
-// two more than the newcomer's. A sender from an address with few connections is thus always
-// served, an address can never make room for itself by cutting its own connections, and two
-// addresses do not take a slot back and forth. A connection in its first 2 s (kTakeoverGraceMs)
-// is never cut, nor more than kMaxBeingCut at once. Nothing is cut while a slot is free: a large
-// image over a slow link arrives whenever the server has room.
+// When every slot is taken, a newcomer takes over the slot of the slowest peer held, only when that
+// peer moves fewer than kSlowPeerRate bytes a second (well under any sender at work), and never
+// one the server itself holds up (waiting for room in the receive budget, writing its image), nor
+// one in its first seconds: the rule and why, dcmServerSlots.h. When no peer is that slow, the
+// newcomer is refused. Cutting a connection ends its wait for room at once and gives its share of
+// the receive budget back (dcmReceiveBudget.h). No more than kMaxBeingCut are being cut at once.
 //
 // A connection beyond these bounds, or one whose thread cannot be started (no thread, no memory),
 // is refused at once with an A-ASSOCIATE-RJ (transient, local limit exceeded), written by the
@@ -118,7 +115,7 @@ using Clock = std::chrono::steady_clock;
 // One connection and its thread. All but the tally's count are guarded by the run's lock.
 struct Worker {
   Worker(int fd, const std::string& from) : tally(fd), address(from), started(Clock::now()) {
-    mark[0] = mark[1] = {0, started};
+    mark[0] = mark[1] = {0, 0, started};
   }
   std::thread thread;
   std::atomic<bool> done{false};
@@ -126,10 +123,12 @@ struct Worker {
   const std::string address;
   const Clock::time_point started;
   bool cut = false;  // cut to make room: no longer counted in the slots
-  // The bytes read by two moments kRateWindowSeconds apart (the listener moves them on): how
-  // fast the connection moved bytes is judged since the older.
+  // The bytes read, and the time the server held the connection up, by two moments
+  // kRateWindowSeconds apart (the listener moves them on): how fast the connection moved bytes
+  // is judged since the older.
   struct Mark {
     uint64_t bytes;
+    int64_t heldMs;
     Clock::time_point at;
   } mark[2];
 };
@@ -185,6 +184,7 @@ bool handleStore(Run& run, T_ASC_Association* assoc, T_ASC_PresentationContextID
   const bool ok = detail::serveStoreRequest(
       "DICOM server", peer, assoc, presId, request, run.language, run.bounds.dimseTimeout,
       [&](detail::ReceivedObject& object) {
+        const detail::HeldByServer writing;  // not its peer's time
         folder = object.dicomFolder();
         std::string why;
         if (object.write(run.root + folder + "/", run.root + kIncomingFolder, why)) return true;
@@ -321,6 +321,8 @@ bool negotiate(Run& run, T_ASC_Association*& assoc, const std::string& peer) {
 // A connection's thread: reads the association request (waiting at most the ACSE timeout for
 // it), negotiates and serves the association. Owns `fd`.
 void serveConnection(Run& run, Worker& worker, int fd, const std::string& address) {
+  // Its waits for room in the receive budget are known to the listener, and end when it is cut.
+  const detail::ServerHolds::Serving serving(&worker.tally.holds);
   T_ASC_Association* assoc = nullptr;
   OFCondition cond;
   {
@@ -430,42 +432,45 @@ bool startWorker(Run& run, Worker* worker, int fd, const std::string& address) {
   }
 }
 
-// Moves the marks the connections' rates are judged by on, every kRateWindowSeconds.
+// Moves the marks the connections' rates are judged by on, every kRateWindowSeconds (as bounded).
 void markRates(Run& run) {
   const Clock::time_point now = Clock::now();
   if (now < run.nextMark) return;
-  run.nextMark = now + std::chrono::seconds(detail::kRateWindowSeconds);
+  run.nextMark = now + std::chrono::milliseconds(run.bounds.rateWindowMs);
   std::lock_guard<std::mutex> lock(run.lock);
   for (auto& w : run.workers) {
+    bool holding = false;
     w->mark[0] = w->mark[1];
-    w->mark[1] = {w->tally.bytes.load(std::memory_order_relaxed), now};
+    w->mark[1] = {w->tally.bytes.load(std::memory_order_relaxed), w->tally.holds.heldMs(now, holding), now};
   }
 }
 
-// With every slot taken, the connection a newcomer from `address` takes over (see the top of this
-// file), or none; called under the run's lock. `rate` is set to its bytes per second.
-Worker* slotToTakeOver(Run& run, const std::string& address, uint64_t& rate) {
+// With every slot taken, the connection a newcomer takes over (see dcmServerSlots.h), or none;
+// called under the run's lock. `rate` is set to its bytes per second.
+Worker* slotToTakeOver(Run& run, uint64_t& rate) {
   if (run.beingCut >= kMaxBeingCut) return nullptr;
-  int most = 0;
-  for (const auto& entry : run.perAddress) most = std::max(most, entry.second);
-  const auto own = run.perAddress.find(address);
-  if (most < (own == run.perAddress.end() ? 0 : own->second) + 2) return nullptr;
   const Clock::time_point now = Clock::now();
-  Worker* slowest = nullptr;
+  std::vector<Worker*> candidates;
+  std::vector<detail::SlotStats> stats;
+  candidates.reserve(run.workers.size());
+  stats.reserve(run.workers.size());
   for (auto& w : run.workers) {
-    if (w->cut || w->done || now - w->started < std::chrono::milliseconds(run.bounds.takeoverGraceMs)) continue;
+    if (w->cut || w->done) continue;
     const auto counted = run.perAddress.find(w->address);
-    if (counted == run.perAddress.end() || counted->second != most) continue;
-    const long long ms = std::max<long long>(
-        1, std::chrono::duration_cast<std::chrono::milliseconds>(now - w->mark[0].at).count());
-    const uint64_t moved = w->tally.bytes.load(std::memory_order_relaxed) - w->mark[0].bytes;
-    const uint64_t perSecond = moved * 1000 / uint64_t(ms);
-    if (!slowest || perSecond < rate) {
-      slowest = w.get();
-      rate = perSecond;
-    }
+    detail::SlotStats s;
+    bool holding = false;
+    const int64_t windowMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - w->mark[0].at).count();
+    const int64_t heldMs = w->tally.holds.heldMs(now, holding) - w->mark[0].heldMs;
+    s.bytes = w->tally.bytes.load(std::memory_order_relaxed) - w->mark[0].bytes;
+    s.peerMs = std::max<int64_t>(0, windowMs - heldMs);
+    s.ageMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - w->started).count();
+    s.heldByServer = holding;
+    s.addressHolds = counted == run.perAddress.end() ? 0 : counted->second;
+    candidates.push_back(w.get());
+    stats.push_back(s);
   }
-  return slowest;
+  const int chosen = detail::slotToGiveUp(stats, run.bounds.takeoverGraceMs, rate);
+  return chosen < 0 ? nullptr : candidates[size_t(chosen)];
 }
 
 // Takes one waiting connection off the queue: refuses it when the slots are taken or its thread
@@ -493,7 +498,7 @@ Accepted acceptOne(Run& run, int listenFd) {
     auto counted = run.perAddress.find(address);
     fromAddress = counted == run.perAddress.end() ? 0 : counted->second;
     if (fromAddress < run.bounds.maxPerAddress) {
-      if (open >= run.bounds.maxConnections) victim = slotToTakeOver(run, address, victimRate);
+      if (open >= run.bounds.maxConnections) victim = slotToTakeOver(run, victimRate);
       if (open < run.bounds.maxConnections || victim) {
         run.workers.push_back(std::make_unique<Worker>(fd, address));
         worker = run.workers.back().get();
@@ -516,7 +521,9 @@ Accepted acceptOne(Run& run, int listenFd) {
   }
   if (!worker) {
     if (open >= run.bounds.maxConnections)
-      detail::logLine("DICOM server: connection from %s refused: %d connections already open", address, open);
+      detail::logLine("DICOM server: connection from %s refused: %d connections already open, none of them slower "
+                      "than %llu bytes/s",
+                      address, open, static_cast<unsigned long long>(detail::kSlowPeerRate));
     else
       detail::logLine("DICOM server: connection from %s refused: %d connections from that address already open",
                       address, fromAddress);
@@ -525,9 +532,9 @@ Accepted acceptOne(Run& run, int listenFd) {
   }
   if (victim) {
     detail::logLine("DICOM server: connection from %s cut to make room for one from %s: it moved %llu bytes/s, "
-                    "the fewest of the %d from its address, which holds the most of the %d slots",
-                    victim->address.c_str(), address, static_cast<unsigned long long>(victimRate), victimsHeld,
-                    run.bounds.maxConnections);
+                    "the fewest of the %d slots and fewer than %llu (its address held %d)",
+                    victim->address.c_str(), address, static_cast<unsigned long long>(victimRate),
+                    run.bounds.maxConnections, static_cast<unsigned long long>(detail::kSlowPeerRate), victimsHeld);
     victim->tally.cut();
   }
   detail::logLine("DICOM server: connection from %s, %d open", address, open);
@@ -653,6 +660,8 @@ void dcmServer::Core::stop() {
     std::unique_lock<std::mutex> lock(run->lock);
     run->idle.wait_for(lock, std::chrono::seconds(run->bounds.dimseTimeout + 1),
                        [this] { return run->active == 0 && run->beingCut == 0; });
+    // Whatever still waits for room in the receive budget stops waiting now.
+    for (auto& w : run->workers) w->tally.holds.cut();
   }
   // Whatever is still blocked on a peer that stopped talking is cut off now.
   run->watch.interrupt();

@@ -242,8 +242,7 @@ TEST(Server, HostileValuesStayInsideTheRoot) {
 // no memory). Each holds what it should and no more, and no longer than its deadline. Or the
 // process has no descriptor left as they connect: the listener waits for one, without spinning.
 // Or peers at two other addresses store images at a slow, steady 2 kB/s, meeting every deadline:
-// filling every slot, one of the address holding the most is cut for each sender; with room left,
-// none is.
+// filling every slot, one of them is cut for each sender; with room left, none is.
 enum class Silent {
   None, Connections, Associations, Trickling, HalfSentImage, FailedThread, NoDescriptors, ThreadOutOfMemory,
   SlowSteadyFull, SlowSteadyWithRoom
@@ -301,6 +300,7 @@ class Pacer {
       : m_thread([this, periodMs, step] {
           while (!m_stop) {
             step();
+            ++m_rounds;
             usleep(periodMs * 1000);
           }
         }) {}
@@ -309,9 +309,12 @@ class Pacer {
     m_stop = true;
     if (m_thread.joinable()) m_thread.join();
   }
+  // The steps taken so far.
+  int rounds() const { return m_rounds; }
 
  private:
   std::atomic<bool> m_stop{false};
+  std::atomic<int> m_rounds{0};
   std::thread m_thread;
 };
 
@@ -416,6 +419,8 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
             p.assoc.pdv(false, {p.bytes.begin() + long(p.at), p.bytes.begin() + long(p.at + 512)}, false))
           p.at += 512;
     });
+  // The slow senders' pace shows before anyone else comes: 2 s of it.
+  if (pacing) ASSERT_TRUE(waitUntil([&] { return pacing->rounds() >= 8; }));
   if (row.silent == Silent::FailedThread || row.silent == Silent::ThreadOutOfMemory) {
     Peer echo({"echoscu", "127.0.0.1", std::to_string(f.port)}, f.dir.file("echo.log"));
     EXPECT_NE(echo.wait(10000), 0);
@@ -461,7 +466,10 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
     // One for each sender that found every slot taken (a sender may find the slot of one done).
     EXPECT_EQ(cut > 0, row.silent == Silent::SlowSteadyFull);
     EXPECT_LE(cut, size_t(row.senders));
-    EXPECT_EQ(countLogged(log, "connection from 127.0.0.2 cut to make room"), cut) << "cut where most are held";
+    EXPECT_EQ(countLogged(log, "connection from 127.0.0.2 cut to make room") +
+                  countLogged(log, "connection from 127.0.0.3 cut to make room"),
+              cut)
+        << "only slow peers are cut";
     size_t finished = 0;
     for (Slow& p : slow) {
       const std::string answer = p.assoc.finishStore({p.bytes.begin() + long(p.at), p.bytes.end()});
@@ -543,6 +551,130 @@ INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
                                            Crowd{Silent::ThreadOutOfMemory, 4, 5}, Crowd{Silent::SlowSteadyFull, 2, 3},
                                            Crowd{Silent::SlowSteadyWithRoom, 2, 3}),
                          crowdName);
+
+// A full server and its newcomers. Peers at other addresses hold every slot, each storing one
+// image: fast ones (16 kB every 100 ms, 160 kB/s: senders at work) at 127.0.0.2 and .3, slow ones
+// (512 bytes every 250 ms, 2 kB/s) at .3; or, at .2, one whose image waits for room in the receive
+// budget (the rates judged over half a second, so that its wait fills what it is judged by), beside
+// a quiet association at .4. Silent newcomers from many other addresses may come first, then a
+// storescu from 127.0.0.1. Each newcomer takes over the slot of the slowest peer: a slow one, a
+// quiet one or a silent newcomer, never a sender at work nor the one waiting for room; with no slow
+// peer the storescu is refused.
+struct FullServer {
+  const char* name;
+  int fast2, fast3, slow3, newcomers;
+  bool waitingForRoom;
+};
+
+class AFullServer : public ::testing::TestWithParam<FullServer> {};
+
+TEST_P(AFullServer, GivesANewcomerTheSlotOfTheSlowestPeerOnly) {
+  const FullServer row = GetParam();
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::detail::ServerBounds bounds;
+  bounds.maxConnections = row.fast2 + row.fast3 + row.slow3 + (row.waitingForRoom ? 2 : 0);
+  bounds.maxPerAddress = 6;
+  bounds.takeoverGraceMs = 0;
+  bounds.dimseTimeout = 30;  // the wait for room
+  if (row.waitingForRoom) bounds.rateWindowMs = 500;
+  const LoweredBounds lowered(bounds);
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+
+  struct Holder {
+    std::string from;
+    RawAssociation assoc;
+    std::vector<uint8_t> bytes;
+    size_t at = 0;
+  };
+  std::vector<std::unique_ptr<Holder>> fast, slow;
+  auto open = [&](std::vector<std::unique_ptr<Holder>>& into, const std::string& from, int side) {
+    into.push_back(std::make_unique<Holder>());
+    Holder& h = *into.back();
+    h.from = from;
+    const std::string image = f.dir.file("held" + std::to_string(fast.size() + slow.size()) + ".dcm");
+    writeImage(image, greySpec(side, side));
+    h.bytes = encodedDataSet(image);
+    std::string error;
+    EXPECT_TRUE(h.assoc.open(from, f.port, UID_SecondaryCaptureImageStorage, error)) << error;
+    EXPECT_TRUE(h.assoc.beginStore(tag(image, DCM_SOPInstanceUID), {}));
+  };
+  auto send = [](Holder& h, size_t n) {
+    n = std::min(n, h.bytes.size() - 2 - h.at);
+    if (h.assoc.pdv(false, {h.bytes.begin() + long(h.at), h.bytes.begin() + long(h.at + n)}, false)) h.at += n;
+  };
+  for (int i = 0; i < row.fast2 + row.fast3; ++i) open(fast, i < row.fast2 ? "127.0.0.2" : "127.0.0.3", 1024);
+  for (int i = 0; i < row.slow3; ++i) open(slow, "127.0.0.3", 128);
+  // The budget held whole by another receipt in the process, so the image waits at its first bytes.
+  std::unique_ptr<redIRI::detail::ReceiveHold> elsewhere;
+  RawAssociation quiet;
+  if (row.waitingForRoom) {
+    elsewhere = std::make_unique<redIRI::detail::ReceiveHold>();
+    ASSERT_TRUE(elsewhere->growTo(bounds.receiveBudget));
+    open(fast, "127.0.0.2", 128);
+    send(*fast.back(), 512);
+    ASSERT_TRUE(waitUntil([] { return redIRI::detail::receiveBudgetWaits() == 1; }));
+    std::string error;
+    ASSERT_TRUE(quiet.open("127.0.0.4", f.port, UID_SecondaryCaptureImageStorage, error)) << error;
+  }
+  Pacer fastPace(100, [&] {
+    for (auto& h : fast)
+      if (!row.waitingForRoom) send(*h, 16000);
+  });
+  Pacer slowPace(250, [&] {
+    for (auto& h : slow) send(*h, 512);
+  });
+  // The peers' pace shows before anyone else comes: 2 s of it.
+  ASSERT_TRUE(waitUntil([&] { return slowPace.rounds() >= 8 && fastPace.rounds() >= 20; }));
+
+  std::vector<int> silent;
+  for (int i = 0; i < row.newcomers; ++i) {
+    const std::string from = "127.0.0." + std::to_string(10 + i);
+    silent.push_back(connectFrom(from, f.port));
+    ASSERT_GE(silent.back(), 0) << from;
+    ASSERT_TRUE(waitLogged(log, {"connection from " + from + ", ", "connection from " + from + " refused"}));
+    EXPECT_TRUE(log.logged("cut to make room for one from " + from)) << from;
+  }
+  const bool stored = row.slow3 + row.newcomers > 0 || row.waitingForRoom;
+  const std::vector<std::string> files = writeSeries(f.dir.file("newcomer"), SeriesSpec(), 1);
+  Peer newcomer({"storescu", "127.0.0.1", std::to_string(f.port), files[0]}, f.dir.file("storescu.log"));
+  if (row.waitingForRoom) {
+    // Its image would wait for room too: once it is served, the room is given back.
+    ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.1, "}));
+    elsewhere.reset();
+  }
+  EXPECT_EQ(newcomer.wait(20000) == 0, stored) << newcomer.log();
+  fastPace.stop();
+  slowPace.stop();
+
+  EXPECT_EQ(countLogged(log, "connection from 127.0.0.2 cut"), 0u) << "no sender at work is cut";
+  if (row.fast3 > 0) {
+    EXPECT_EQ(countLogged(log, "connection from 127.0.0.3 cut"), 0u);
+  }
+  EXPECT_EQ(countLogged(log, "cut to make room"), size_t(row.newcomers) + stored);
+  size_t expected = stored, slowCut = 0;
+  for (auto& h : fast) {
+    EXPECT_EQ(h->assoc.finishStore({h->bytes.begin() + long(h->at), h->bytes.end()}), "0x0000") << h->from;
+    ++expected;
+  }
+  for (auto& h : slow) {
+    const std::string answer = h->assoc.finishStore({h->bytes.begin() + long(h->at), h->bytes.end()});
+    slowCut += answer != "0x0000";
+    expected += answer == "0x0000";
+  }
+  EXPECT_EQ(slowCut, countLogged(log, "connection from 127.0.0.3 cut"));
+  EXPECT_TRUE(messages.waitForCount(3, expected, 20000)) << messages.withCode(3).size() << " records";
+  for (int fd : silent) ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, AFullServer,
+                         ::testing::Values(FullServer{"FastSendersBesideSlowPeers", 5, 0, 3, 0, false},
+                                           FullServer{"OnlyFastSenders", 6, 2, 0, 0, false},
+                                           FullServer{"NewcomersFromManyAddresses", 6, 0, 2, 6, false},
+                                           FullServer{"ASenderWaitingForRoom", 0, 0, 0, 0, true}),
+                         [](const ::testing::TestParamInfo<FullServer>& info) { return info.param.name; });
 
 // Two large images, each half sent, hold the receive budget between them; their rests then both
 // wait for room that neither will give back. The one that took its share last gives up at once
@@ -643,8 +775,8 @@ TEST(Server, TheBudgetReceivesTheLargestSetItStates) {
 
 // Quiet associations fill what one address may hold: the next is refused at once as a transient
 // local limit, and so is a store from there. Silent peers at two other addresses then fill the
-// server; a peer from a fourth takes over a slot of the address holding the most, which cannot
-// make room for itself: its store is refused until one of its own ends.
+// server; a peer from a fourth takes over the slot of one that never sent a byte. A store from the
+// first address is still refused until one of its own ends.
 TEST(Server, MoreQuietAssociationsThanSlotsGetARefusalNotAStall) {
   MessageCapture messages;
   CallbackCapture log;
@@ -673,16 +805,18 @@ TEST(Server, MoreQuietAssociationsThanSlotsGetARefusalNotAStall) {
   }
   silent.push_back(connectFrom("127.0.0.4", f.port));
   ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.4, 64 open"}));
-  EXPECT_TRUE(log.logged("connection from 127.0.0.1 cut to make room for one from 127.0.0.4"));
-  ASSERT_TRUE(waitLogged(log, {"closed, 64 open"})) << "the quiet association cut";
+  EXPECT_EQ(countLogged(log, "connection from 127.0.0.2 cut to make room for one from 127.0.0.4") +
+                countLogged(log, "connection from 127.0.0.3 cut to make room for one from 127.0.0.4"),
+            1u);
+  ASSERT_TRUE(waitLogged(log, {"closed, 64 open"})) << "the silent peer cut";
 
   const std::vector<std::string> files = writeSeries(f.dir.file("a"), SeriesSpec(), 1);
   EXPECT_NE(storescu(f, files, f.dir.file("refused.log")), 0);
   EXPECT_NE(readText(f.dir.file("refused.log")).find("Local Limit Exceeded"), std::string::npos)
       << readText(f.dir.file("refused.log"));
-  EXPECT_TRUE(log.logged("refused: 64 connections already open"));
-  ::close(silent.back());
-  silent.pop_back();
+  EXPECT_TRUE(log.logged("refused: 48 connections from that address already open"));
+  quiet.back()->release();
+  quiet.pop_back();
   ASSERT_TRUE(waitLogged(log, {"closed, 63 open"}));
   EXPECT_EQ(storescu(f, files, f.dir.file("stored.log")), 0) << readText(f.dir.file("stored.log"));
   EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
