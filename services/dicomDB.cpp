@@ -9,6 +9,7 @@
 #include "audio/SimpleAudioEngine.h"
 #include "renderer/CCImage.h"
 #include "dicomDBSchema.h"
+#include "diskWrite.h"
 #include "isDcmRules.h"
 #include "isDcmScan.h"
 #include "messageView.h"
@@ -458,7 +459,9 @@ void dicomDB::writeMarker()
 {
     struct stat info {};
     if (::stat(markerPath().c_str(), &info) == 0) return;
-    if (FILE* marker = std::fopen(markerPath().c_str(), "w")) std::fclose(marker);
+    // Through the one writer, so that a disk too full for it is counted and told like any other.
+    if (!disk::writeWholeFile(markerPath(), "", 0))
+        cocos2d::log("library: cannot write \"%s\": %s", markerPath().c_str(), disk::reasonText(errno).c_str());
 }
 
 void dicomDB::stop()

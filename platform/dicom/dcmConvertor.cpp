@@ -4,6 +4,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,9 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "dcmDiskWrite.h"
 #include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmLibrary.h"
+#include "dcmStorage.h"
 #include "dcmText.h"
 
 namespace redIRI {
@@ -169,17 +172,25 @@ bool dcmConvertor::convert(const ConvertRecord& record) {
   std::string temp = folderOf(output) + "/." + baseNameOf(output) + ".XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
-  int fd = ::mkstemp(name.data());
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
+    disk::noteFailure(errno);
     detail::logLine("dcmConvertor: cannot create \"%s\": %s", output.c_str(), std::strerror(errno));
     return false;
   }
-  ::close(fd);
+  ::fchmod(fd, 0644);
   temp.assign(name.data());
-  cond = file.saveFile(OFFilename(temp.c_str()), EXS_LittleEndianExplicit);
-  if (cond.bad()) {
+  std::string error;
+  // As saveFile writes it, through the one writer: a full disk is told by its own reason.
+  bool written = detail::writeFileFormat(fd, file, EXS_LittleEndianExplicit, EET_UndefinedLength, EWM_fileformat, error);
+  if (::close(fd) != 0 && written) {
+    written = false;
+    disk::noteFailure(errno);
+    error = std::string("cannot write the file: ") + std::strerror(errno);
+  }
+  if (!written) {
     ::unlink(temp.c_str());
-    detail::logLine("dcmConvertor: cannot write \"%s\": %s", output.c_str(), cond.text());
+    detail::logLine("dcmConvertor: cannot write \"%s\": %s", output.c_str(), error.c_str());
     return false;
   }
   if (std::rename(temp.c_str(), output.c_str()) != 0) {

@@ -87,24 +87,22 @@ std::string ReceivedObject::dicomFolder() {
 
 std::string ReceivedObject::fileName() { return naming::instanceFileName(sopUid()); }
 
-bool ReceivedObject::saveTo(int fd, std::string& error) {
+bool writeFileFormat(int fd, DcmFileFormat& format, E_TransferSyntax xfer, E_EncodingType encoding,
+                     E_FileWriteMode mode, std::string& error) {
   FILE* file = disk::openStream(fd);
   if (!file) {
     error = std::string("cannot write the file: ") + std::strerror(errno);
     return false;
   }
-  // As DcmFileFormat::saveFile does, but into the open file: written in the transfer syntax it
-  // arrived in, with a new file meta header.
-  DcmFileFormat* format = m_file.fileFormat();
+  // As DcmFileFormat::saveFile does, but into the open file, through the one writer.
   DcmOutputFileStream stream(file);  // closes its copy of the descriptor when it ends
   DcmWriteCache cache;
   // DCMTK names a refused write only as a stream that ended early; the system's reason (a full
-  // disk) is the one the write seam kept for this thread.
+  // disk) is the one the writer kept for this thread.
   disk::clearLastError();
-  format->transferInit();
-  OFCondition cond = format->write(stream, m_xfer, EET_ExplicitLength, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0,
-                                   EWM_createNewMeta);
-  format->transferEnd();
+  format.transferInit();
+  OFCondition cond = format.write(stream, xfer, encoding, &cache, EGL_recalcGL, EPD_noChange, 0, 0, 0, mode);
+  format.transferEnd();
   if (cond.good()) {
     stream.flush();
     cond = stream.status();
@@ -121,6 +119,11 @@ bool ReceivedObject::saveTo(int fd, std::string& error) {
     return false;
   }
   return true;
+}
+
+bool ReceivedObject::saveTo(int fd, std::string& error) {
+  // Written in the transfer syntax it arrived in, with a new file meta header.
+  return writeFileFormat(fd, *m_file.fileFormat(), m_xfer, EET_ExplicitLength, EWM_createNewMeta, error);
 }
 
 namespace {

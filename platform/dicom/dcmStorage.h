@@ -63,6 +63,12 @@ class ReceivedObject {
   bool m_unreadable = false;
 };
 
+// Writes `format` (meta header and data set) into the open file fd through the one writer
+// (diskWrite.h), as DcmFileFormat::saveFile writes a file: false with the reason in `error`, the
+// system's own (a full disk) where there is one.
+bool writeFileFormat(int fd, DcmFileFormat& format, E_TransferSyntax xfer, E_EncodingType encoding,
+                     E_FileWriteMode mode, std::string& error);
+
 // The most bytes a received data set may take as sent. The library opens no image whose pixel
 // data declares more than kMaxDecodedBytes, and what an image carries besides is small beside it:
 // per-frame functional groups of a few thousand frames take tens of megabytes, overlay planes

@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "dcmDiskWrite.h"
 #include "dcmLib.h"
 #include "support/DicomTestData.h"
 
@@ -339,6 +342,13 @@ TEST(Convertor, AFailedConversionLeavesNoFile) {
   std::fclose(f);
   record = baseRecord(dir.file("keep.dcm"), 4, 4);
   record.pixels = pixels.data();
+  // A disk that fills part way through leaves the earlier file as it was and logs the system's reason.
+  redIRI::disk::setRoomForTest(200);
+  EXPECT_FALSE(convertor.convert(record));
+  redIRI::disk::setRoomForTest(-1);
+  EXPECT_TRUE(capture.logged("No space left on device"));
+  std::ifstream kept(dir.file("keep.dcm"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "placeholder");
   EXPECT_TRUE(convertor.convert(record));
   EXPECT_EQ(decodeFile(dir.file("keep.dcm")).count, 16);
   std::vector<std::string> names;
