@@ -2,6 +2,7 @@
 
 #include "NSFileUtil.h"
 #include "dcmDiskWrite.h"
+#include "dcmParseBound.h"
 #include "NSNotificationCenter.h"
 #include "NSStringUtil.h"
 #include "platform/CCApplication.h"
@@ -93,7 +94,10 @@ void removeMoved(const std::string& path, const std::string& movedFrom)
 
 void countSkipped(importThread::Progress& progress, const std::string& path, const std::string& why, bool noRoom)
 {
-    cocos2d::log("import: \"%s\" not imported: %s", path.c_str(), why.c_str());
+    // On the import's worker, a few of each reason per import (see process).
+    const std::string line = "import: \"" + path + "\" not imported: " + why;
+    if (redIRI::detail::keepStreamLine(line.c_str()))
+        cocos2d::log("%s", line.c_str());
     if (noRoom) ++progress.noRoom;
     ++progress.finished;
 }
@@ -102,6 +106,23 @@ void countSkipped(importThread::Progress& progress, const std::string& path, con
 
 void importThread::process(NSUI::NSThreadRequest* request)
 {
+    // One import is the files handed in until the worker has caught up with them: what they make
+    // the program log (its own skips, the layer's refusals, DCMTK's warnings) is bounded for the
+    // import as a whole, whatever the number of files, and counted at its end.
+    if (!redIRI::detail::logStreamOpen())
+        redIRI::detail::beginLogStream("import");
+    ++processed_;
+    struct EndWhenCaughtUp {
+        importThread& thread;
+        ~EndWhenCaughtUp()
+        {
+            if (thread.processed_ < thread.progress->queued.load() || !redIRI::detail::logStreamOpen())
+                return;
+            if (const uint64_t leftOut = redIRI::detail::endLogStream(false))
+                cocos2d::log("import: %llu more lines left out of the log (%d of each kind are written)",
+                             static_cast<unsigned long long>(leftOut), redIRI::detail::kLogLinesPerKind);
+        }
+    } endWhenCaughtUp{*this};
     const std::string root = getRoot();
     const std::string path = request->text;
     const auto* file = dynamic_cast<importRequest*>(request);
@@ -372,11 +393,13 @@ void importDcm::importFolder(const std::string& path, bool moveFiles)
         if (isWithin(resolvedFolder(getParentDirectory(path)), resolvedFolder(thread_->getRoot()))) return;
         paths.push_back(path);
     }
+    // Counted in before the first is handed over: the worker has caught up with this import (and
+    // ends its log stream) only once it has taken the last of its files.
+    progress_->queued += static_cast<int>(paths.size());
     for (const std::string& file : paths) {
         auto* request = new importRequest();
         request->text = file;
         if (moveFiles) request->movedFrom = path.back() == '/' ? path : path + "/";
-        ++progress_->queued;
         if (!thread_->addRequest(request)) --progress_->queued;
         request->release();
     }

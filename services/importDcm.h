@@ -83,6 +83,7 @@ private:
     std::atomic<int> language_{0};
     unsigned long tempCounter_ = 0;
     std::string lastFolder_;  // the series folder of the last file placed
+    int processed_ = 0;       // requests taken by the worker (on the worker only)
     Indexer indexer_;         // guarded by rootMutex_
 };
 

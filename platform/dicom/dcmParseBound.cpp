@@ -374,13 +374,14 @@ void beginLogStream(const std::string& what) {
   t_stream.log = LogCount();
 }
 
-void endLogStream() {
-  if (t_stream.depth == 0 || --t_stream.depth) return;
+uint64_t endLogStream(bool writeCount) {
+  if (t_stream.depth == 0 || --t_stream.depth) return 0;
   const uint64_t leftOut = t_stream.log.leftOut;
   t_stream.log = LogCount();
-  if (leftOut)
+  if (leftOut && writeCount)
     logLine("%s: %llu more lines left out of the log (%d of each kind are written)", t_stream.what.c_str(),
             static_cast<unsigned long long>(leftOut), kLogLinesPerKind);
+  return leftOut;
 }
 
 bool logStreamOpen() { return t_stream.depth > 0; }

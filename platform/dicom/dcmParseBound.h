@@ -150,8 +150,11 @@ bool keepLogLine(int level, const char* text);
 // (logLine) on that thread are kept kLogLinesPerKind of each kind for the whole stream; its end
 // writes one line with the count left out, naming `what`. A stream opened while another is open
 // on the thread joins it. Per thread: begin and end on the thread that logs.
+// endLogStream: the count of lines the stream left out, written as "<what>: N more lines left out of
+// the log (3 of each kind are written)" through the layer's log unless writeCount is false (the
+// caller writes it to its own).
 void beginLogStream(const std::string& what);
-void endLogStream();
+uint64_t endLogStream(bool writeCount = true);
 bool logStreamOpen();
 // Whether a line of the program's own, logged on the calling thread, is to be written: always
 // outside a stream, else as DCMTK's lines are counted.

@@ -25,6 +25,7 @@
 #include "dcmLib.h"
 #include "dcmLibrary.h"
 #include "dcmNetwork.h"
+#include "dcmParseBound.h"
 #include "dcmPixels.h"
 
 namespace redIRI {
@@ -250,6 +251,8 @@ SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, cons
 
 void dcmSender::Core::transfer(unsigned int taskId, std::string address, std::string portText, std::string path) {
   const std::string peer = address + ":" + portText;
+  // Every file read and every answer is a parse of its own: their lines are bounded for the transfer.
+  detail::LogStream logStream("DICOM send to " + peer);
   std::vector<Candidate> files;
   // DICOM files that cannot be read (truncated, damaged) fail the task; other files are
   // skipped silently (thumbnails).

@@ -48,6 +48,7 @@
 #include "dcmLibrary.h"
 #include "dcmNaming.h"
 #include "dcmNetwork.h"
+#include "dcmParseBound.h"
 #include "dcmStorage.h"
 #include "dcmText.h"
 
@@ -198,6 +199,9 @@ bool handleStore(Run& run, T_ASC_Association* assoc, T_ASC_PresentationContextID
 }
 
 void serveAssociation(Run& run, T_ASC_Association* assoc, const std::string& peer) {
+  // Every data set received is a parse of its own: what they make the layer log is bounded for the
+  // association as a whole.
+  detail::LogStream logStream("DICOM server: association with " + peer);
   // From here this thread answers for the connection: a stop lets it finish its message.
   run.watch.claim(detail::associationSocket(assoc));
   bool released = false;

@@ -456,7 +456,9 @@ TEST_F(ImportTest, SeriesRowsAreReadFromTheFirstImageAndAStoredSeriesLosesItsCac
 TEST_F(ImportTest, ObjectsWithoutAnImageUIDAndTheProgramsOwnFoldersAreNeverImported)
 {
     // Fifteen objects without a SOP Instance UID (as DICOMDIR files are): nothing copied, a log
-    // line each, and the one good image beside them gets the one row.
+    // line for each of the first three and a count of the others at the import's end (the lines of
+    // one import are bounded, however many files it skips), and the one good image beside them gets
+    // the one row.
     for (int i = 0; i < 15; ++i)
         writeImage(source_ / "dir" / ("DICOMDIR" + std::to_string(i)), "No^Uid", "N1", "2.25.8001", "2.25.8001.1", "", i);
     writeImage(source_ / "dir" / "good.dcm", "No^Uid", "N1", "2.25.8001", "2.25.8001.1", "2.25.8001.1.1", 1);
@@ -467,7 +469,9 @@ TEST_F(ImportTest, ObjectsWithoutAnImageUIDAndTheProgramsOwnFoldersAreNeverImpor
     const std::vector<std::string> lines = log.lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.find("has no SOP Instance UID") != std::string::npos; }),
-              15);
+              3);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "import: 12 more lines left out of the log (3 of each kind are written)"),
+              1);
     EXPECT_EQ(filesBelow(root_).size(), 1u);
     EXPECT_EQ(count("image"), 1);
 
@@ -564,6 +568,26 @@ TEST_F(ImportTest, CraftedFilesAreRefusedByTheImportAndTheScanAndTheNextFileIsRe
     redIRI::setLogCallback(nullptr);
 }
 
+// What an import logs is bounded whatever the number of files it skips: three hundred empty files
+// (what an archive of empty entries unpacks to) give a few lines of each kind, then their count.
+TEST_F(ImportTest, AnImportOfManyEmptyFilesWritesABoundedLog)
+{
+    fs::create_directories(source_ / "empty");
+    for (int i = 0; i < 300; ++i)
+        std::ofstream(source_ / "empty" / ("e" + std::to_string(i)));
+    qvtest::LogCapture log;
+    redIRI::setLogCallback([](const char* text) { cocos2d::log("%s", text); });  // as the program does
+    importer_->importFolder((source_ / "empty").string());
+    ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
+    redIRI::setLogCallback(nullptr);
+    EXPECT_EQ(importer_->getFinishedCount(), 300);
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_LE(lines.size(), 10u);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("import: ", 0) == 0 && l.find(" more lines left out") != std::string::npos; }),
+              1);
+}
+
 TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
 {
     // As the library screen imports: a file counts as copied once its rows are written.
@@ -588,12 +612,14 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
         int logged;
         int sourcesLeft;
     } cases[] = {
-        {(8 << 20) + 2 * size + size / 2, false, "full", false, false, 2, 4, 2, "the disk is full (its last 8 MiB are kept", 4, 6},
+        // Four skipped for want of room: three of them logged, the fourth counted at the import's end
+        // (so for every reason the import's worker logs).
+        {(8 << 20) + 2 * size + size / 2, false, "full", false, false, 2, 4, 2, "the disk is full (its last 8 MiB are kept", 3, 6},
         {-1, true, "full", false, false, 0, 0, 2, "the library cannot record it", 6, 6},  // rows refused: the new copies go again
         {-1, false, "full", false, false, 6, 0, 6, "", 0, 6},                             // room again: everything, once
         // A move to another file system is a copy and needs the room of one; rows refused send the
         // moved files back; within one file system a move is a rename and needs no room.
-        {(8 << 20) + size / 2, false, "moved", true, true, 0, 6, 6, "the disk is full (its last 8 MiB are kept", 6, 6},
+        {(8 << 20) + size / 2, false, "moved", true, true, 0, 6, 6, "the disk is full (its last 8 MiB are kept", 3, 6},
         {-1, true, "moved", true, false, 0, 0, 6, "the library cannot record it", 6, 6},
         {(8 << 20) + size / 2, false, "moved", true, false, 6, 0, 12, "", 0, 0},
     };
