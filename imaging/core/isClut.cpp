@@ -98,6 +98,14 @@ void isClut::getRGBTable(unsigned char out[768]) const
 
 void isClut::setWindow(float width, float level)
 {
+    if (m_pixelType == PIXEL_RGB) {
+        // Colour samples are drawn as they are: the window is kept for a later grey image, and
+        // the corner shows none.
+        m_width = width;
+        m_level = level;
+        notify::windowChanged(this, m_context, "", "", true);
+        return;
+    }
     if (m_pixelType == PIXEL_FLOAT) {
         m_width = width;
         m_level = level;
@@ -116,7 +124,10 @@ void isClut::setWindowInt(int width, int level)
         if (m_autoUpdate)
             updateTable();
     }
-    notify::windowChanged(this, m_context, format(width), format(level), false);
+    if (m_pixelType == PIXEL_RGB)
+        notify::windowChanged(this, m_context, "", "", false);
+    else
+        notify::windowChanged(this, m_context, format(width), format(level), false);
 }
 
 void isClut::setPixelType(int pixelType)
@@ -177,32 +188,31 @@ void isClut::updateTable()
         return;
     }
 
-    // The window's stored-value bounds. lo is never below inputMin and hi never above
-    // inputMax, but lo can lie past inputMax (a window wholly above the range) and hi = lo + 1
-    // past it too: every index written below is clipped to the table.
-    int lo = truncToInt(static_cast<double>(m_level) - static_cast<double>(m_width) * 0.5);
-    if (lo < m_inputMin)
-        lo = m_inputMin;
-    int hi = truncToInt(static_cast<double>(m_level) + static_cast<double>(m_width) * 0.5);
-    if (hi > m_inputMax)
-        hi = m_inputMax;
+    // The window's stored-value bounds, as the window gives them: the ramp runs from lo to hi
+    // even where they lie outside the stored range (a window wider than an 8-bit image greys
+    // its whole range down), and only the table indices written are clipped to the table.
+    long long lo = truncToInt(static_cast<double>(m_level) - static_cast<double>(m_width) * 0.5);
+    long long hi = truncToInt(static_cast<double>(m_level) + static_cast<double>(m_width) * 0.5);
     if (hi <= lo)
-        hi = lo == std::numeric_limits<int>::max() ? lo : lo + 1;
+        hi = lo + 1;
 
     const long long size = m_tableSize;
-    const long long loIndex = static_cast<long long>(lo) - m_inputMin;  // >= 0
-    const long long hiIndex = static_cast<long long>(hi) - m_inputMin;
+    const long long loIndex = lo - m_inputMin;  // may lie before or past the table
+    const long long hiIndex = hi - m_inputMin;
     unsigned char* table = m_windowTable;
 
-    std::memset(table, 0, static_cast<size_t>(std::min(loIndex, size)));
+    if (loIndex > 0)
+        std::memset(table, 0, static_cast<size_t>(std::min(loIndex, size)));
     if (hiIndex + 1 < size)
-        std::memset(table + hiIndex + 1, 255, static_cast<size_t>(size - hiIndex - 1));
+        std::memset(table + std::max(0LL, hiIndex + 1), 255, static_cast<size_t>(size - std::max(0LL, hiIndex + 1)));
 
-    const long long n = static_cast<long long>(hi) - lo;
-    const long long last = std::min(n, size - 1 - loIndex);  // last i with an index inside the table
+    // The values lo + i of the window, i from first to last, are those with an index in the table.
+    const long long n = hi - lo;
+    const long long first = std::max(0LL, -loIndex);
+    const long long last = std::min(n, size - 1 - loIndex);
     if (m_curve == WINDOW_LOG || m_curve == WINDOW_INVERSE_LOG) {
         const float k = static_cast<float>(9.0 / static_cast<double>(n));
-        for (long long i = 0; i <= last; ++i) {
+        for (long long i = first; i <= last; ++i) {
             int entry;
             if (m_curve == WINDOW_LOG) {
                 entry = static_cast<int>(std::log10(static_cast<float>(i) * k + 1.0f) * 255.0f);
@@ -214,8 +224,10 @@ void isClut::updateTable()
         }
     } else {
         const double slope = static_cast<double>(m_outputMax - m_outputMin) / static_cast<double>(n);
-        const double intercept = (static_cast<double>(m_outputMin) * hi - static_cast<double>(m_outputMax) * lo) / n;
-        for (long long i = 0; i <= last; ++i) {
+        const double intercept =
+            (static_cast<double>(m_outputMin) * static_cast<double>(hi) - static_cast<double>(m_outputMax) * static_cast<double>(lo)) /
+            static_cast<double>(n);
+        for (long long i = first; i <= last; ++i) {
             const double x = static_cast<double>(lo + i);
             const int entry = truncToInt(x * slope + intercept);
             table[loIndex + i] = static_cast<unsigned char>(std::min(255, std::max(0, entry)));

@@ -32,7 +32,8 @@ public:
     // The 256 colours as R, G, B bytes in entry order.
     void getRGBTable(unsigned char out[768]) const;
     // Float images keep the values as given; the others use setWindowInt on the truncated
-    // values. Announces the window either way.
+    // values. Announces the window either way; a colour (RGB) table, which no window applies
+    // to, keeps the values and announces an empty window.
     void setWindow(float width, float level);
     // Stores and marks the table dirty when a value moved by 0.01 or more (rebuilding at once
     // with autoUpdate); announces the window whether or not it changed.

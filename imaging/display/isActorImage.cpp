@@ -2,6 +2,7 @@
 
 #include "isNodeImageByShader.h"
 #include "isROIStatistics.h"
+#include "isWorkerPool.h"
 
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
@@ -11,7 +12,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <type_traits>
+#include <vector>
 
 namespace isImageSDK {
 
@@ -227,9 +230,12 @@ void isActorImage::setImageData(isImageData* image)
     m_rangeTaken = false;
     if (m_image) {
         if (const isSliceInfo* first = m_image->getSlice(0)) {
+            // The table takes the image's type first: a float window keeps its fractions, and a
+            // colour image's corner claims no window.
+            fitClutToPixelType(m_clut, first->pixelType);
             m_clut->setWindow(first->windowWidth, first->windowCenter);
             // The 8-bit default window is of no use to deeper samples: such an image starts from
-            // the range of the first slice shown. PET keeps its own default. A window without
+            // the range of the first slice shown, all its frames. PET keeps its own default. A window without
             // width (kept so by older series caches) is no window either.
             const bool fileWindow = first->windowPresent && first->windowWidth > 0.0f;
             m_windowFromRange = !fileWindow && first->modality != MODALITY_PT &&
@@ -326,23 +332,72 @@ isSliceInfo* isActorImage::getCurrentSlice()
 
 namespace {
 
+// Samples per chunk of the range scan: a record of several frames is scanned by the worker
+// pool in pieces of this size.
+constexpr size_t kRangeChunk = size_t(1) << 18;
+
+// The lowest and highest finite sample of [samples, samples + count); false when none is finite.
 template <typename T>
-bool sampleRange(const unsigned char* bytes, size_t count, float& low, float& high)
+bool sampleRange(const T* samples, size_t count, double& low, double& high)
+{
+    if constexpr (std::is_floating_point<T>::value) {
+        bool any = false;
+        T lo = T(), hi = T();
+        for (size_t i = 0; i < count; ++i) {
+            const T v = samples[i];
+            if (!std::isfinite(v))
+                continue;
+            lo = any ? std::min(lo, v) : v;
+            hi = any ? std::max(hi, v) : v;
+            any = true;
+        }
+        low = static_cast<double>(lo);
+        high = static_cast<double>(hi);
+        return any;
+    } else {
+        if (count == 0)
+            return false;
+        T lo = samples[0], hi = samples[0];
+        for (size_t i = 1; i < count; ++i) {
+            lo = std::min(lo, samples[i]);
+            hi = std::max(hi, samples[i]);
+        }
+        low = static_cast<double>(lo);
+        high = static_cast<double>(hi);
+        return true;
+    }
+}
+
+// The range of every sample of a record: all its frames, in chunks side by side.
+template <typename T>
+bool recordRange(const unsigned char* bytes, size_t count, float& low, float& high)
 {
     const T* samples = reinterpret_cast<const T*>(bytes);
-    bool any = false;
-    T lo = T(), hi = T();
-    for (size_t i = 0; i < count; ++i) {
-        const T v = samples[i];
-        if (std::is_floating_point<T>::value && !std::isfinite(static_cast<float>(v)))
-            continue;
-        if (!any) {
-            lo = hi = v;
-            any = true;
-        } else {
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
+    const size_t chunks = (count + kRangeChunk - 1) / kRangeChunk;
+    struct Part {
+        bool any = false;
+        double low = 0.0, high = 0.0;
+    };
+    std::vector<Part> parts(chunks);
+    auto scan = [&](int begin, int end) {
+        for (int c = begin; c < end; ++c) {
+            const size_t from = size_t(c) * kRangeChunk;
+            Part& part = parts[size_t(c)];
+            part.any = sampleRange(samples + from, std::min(kRangeChunk, count - from), part.low, part.high);
         }
+    };
+    if (chunks > 1 && chunks <= size_t(std::numeric_limits<int>::max()))
+        isWorkerPool::shared().parallelFor(static_cast<int>(chunks), 1, scan);
+    else
+        scan(0, static_cast<int>(std::min<size_t>(chunks, 1)));
+    bool any = false;
+    double lo = 0.0, hi = 0.0;
+    for (const Part& part : parts) {
+        if (!part.any)
+            continue;
+        lo = any ? std::min(lo, part.low) : part.low;
+        hi = any ? std::max(hi, part.high) : part.high;
+        any = true;
     }
     low = static_cast<float>(lo);
     high = static_cast<float>(hi);
@@ -355,14 +410,16 @@ void isActorImage::applyWindowFromRange(const isSliceInfo* slice)
 {
     if (!slice->pixels || !slice->isLoaded() || slice->columns < 1 || slice->rows < 1)
         return;
-    // Samples already hold modality values: the reader applied the rescale.
-    const size_t count = size_t(slice->columns) * size_t(slice->rows);
+    // Samples already hold modality values: the reader applied the rescale. A record of several
+    // frames (a dynamic, a cine loop) takes the range of all of them: its first frame alone may
+    // be empty or faint and would saturate the others.
+    const size_t count = size_t(slice->columns) * size_t(slice->rows) * std::max<size_t>(1, slice->frames);
     float low = 0.0f, high = 0.0f;
     bool any = false;
     switch (slice->pixelType) {
-    case PIXEL_I16: any = sampleRange<int16_t>(slice->pixels, count, low, high); break;
-    case PIXEL_U16: any = sampleRange<uint16_t>(slice->pixels, count, low, high); break;
-    case PIXEL_FLOAT: any = sampleRange<float>(slice->pixels, count, low, high); break;
+    case PIXEL_I16: any = recordRange<int16_t>(slice->pixels, count, low, high); break;
+    case PIXEL_U16: any = recordRange<uint16_t>(slice->pixels, count, low, high); break;
+    case PIXEL_FLOAT: any = recordRange<float>(slice->pixels, count, low, high); break;
     default: break;
     }
     m_windowFromRange = false;
@@ -642,7 +699,10 @@ void isActorImage::postWindowInfo()
     const isSliceInfo* first = m_image->getSlice(0);
     char ww[32];
     char wl[32];
-    if (first && first->pixelType == PIXEL_FLOAT) {
+    if (first && first->pixelType == PIXEL_RGB) {
+        // Colour samples are drawn as they are: no window applies.
+        ww[0] = wl[0] = '\0';
+    } else if (first && first->pixelType == PIXEL_FLOAT) {
         std::snprintf(ww, sizeof ww, "%.1f", double(m_clut->getWidth()));
         std::snprintf(wl, sizeof wl, "%.1f", double(m_clut->getLevel()));
     } else {

@@ -38,15 +38,11 @@ isShaderWindow computeShaderWindow(const isClut& clut, int pixelType, float valu
         lo = static_cast<double>(valueScale) * start + valueOffset;
         hi = static_cast<double>(valueScale) * (start + width) + valueOffset;
     } else {
-        // The stored-value range of the type and where it starts in the texture.
+        // Where the type's stored values start in the texture; the window's ends may lie
+        // outside the type's range, as in the colour table.
         const long long inputMin = pixelType == PIXEL_I16 ? -32768 : 0;
-        const long long inputMax = pixelType == PIXEL_U8 ? 255 : pixelType == PIXEL_I16 ? 32767 : 65535;
-        long long low = truncated(level - width * 0.5);
-        if (low < inputMin)
-            low = inputMin;
+        const long long low = truncated(level - width * 0.5);
         long long high = truncated(level + width * 0.5);
-        if (high > inputMax)
-            high = inputMax;
         if (high <= low)
             high = low + 1;
         lo = static_cast<double>(low - inputMin);

@@ -8,11 +8,10 @@
 // floored and kept in 0..255.
 //
 // For 8- and 16-bit samples the window is the one the colour table's window table is built
-// from: its ends truncated to whole stored values and kept inside the pixel type's range
-// (see isClut::updateTable). Windowing with the unclipped ends instead would make the GPU
-// picture differ from the CPU picture whenever the window reaches past the type's range
-// (an 8-bit image under a window of width 400 would get full contrast on the CPU and a third
-// less on the GPU). Float samples are windowed from level and width directly, as on the CPU.
+// from: its ends truncated to whole stored values, and not clipped to the pixel type's range
+// (see isClut::updateTable), so that the GPU picture equals the CPU picture: a window wider
+// than an 8-bit image's range draws its values as the window says, not at full contrast.
+// Float samples are windowed from level and width directly, as on the CPU.
 #pragma once
 
 namespace isImageSDK {

@@ -30,6 +30,18 @@ TEST(Clut, LinearWindowsMapAsDocumented)
     clut->getRGBTable(rgb);
     EXPECT_EQ(rgb[3 * 200 + 1], 200);
 
+    // A window wider than the 8-bit range greys the picture down as the window says: the ramp
+    // runs between the window's own ends, not between ends clipped to 0..255.
+    clut->setWindowInt(356, 178);
+    EXPECT_EQ(entry(clut, 0), 0);
+    EXPECT_EQ(entry(clut, 180), 128);
+    EXPECT_EQ(entry(clut, 255), 182);
+    clut->setWindowInt(556, 278);
+    EXPECT_EQ(entry(clut, 180), 82);
+    clut->setWindowInt(400, 100);  // from -100 to 300
+    EXPECT_EQ(entry(clut, 0), 63);
+    EXPECT_EQ(entry(clut, 255), 226);
+
     clut->setWindowInt(1, 100);
     EXPECT_EQ(entry(clut, 98), 0);
     EXPECT_EQ(entry(clut, 99), 0);
@@ -139,9 +151,9 @@ TEST(Clut, ExtremeWindowsStayInsideTheTable)
     clut->setWindowInt(10, -40000);
     EXPECT_EQ(entry(clut, 32767), 255);
     EXPECT_EQ(entry(clut, 0), 255);
-    // And a huge window keeps the middle of the range in the middle.
+    // And a huge window draws the whole range in its middle grey.
     clut->setWindowInt(std::numeric_limits<int>::max(), 0);
-    EXPECT_EQ(entry(clut, -32768), 0);
-    EXPECT_EQ(entry(clut, 32767), 255);
-    EXPECT_EQ(clut->indexOf(1 << 20), 255);
+    EXPECT_EQ(entry(clut, -32768), 127);
+    EXPECT_EQ(entry(clut, 32767), 127);
+    EXPECT_EQ(clut->indexOf(1 << 20), 127);
 }

@@ -366,3 +366,60 @@ TEST_F(ActorImage, AWindowWithoutWidthStartsFromTheSliceRange)
     frames();
     EXPECT_FLOAT_EQ(actor->getClut()->getWidth(), 15.0f);
 }
+
+// A record of several frames without a window (a renal dynamic whose first frame holds a few
+// counts, an enhanced MR whose first frame is empty) starts from the range of all its frames,
+// not of its first one, whose range would saturate every later frame. A colour record, which no
+// window applies to, shows no window in the corner.
+TEST_F(ActorImage, MultiFrameRecordsStartFromTheRangeOfAllTheirFrames)
+{
+    actor->getImageNode()->setCameraMask(qvtest::kSceneFlag, true);
+    struct Case {
+        int pixelType;
+        int firstFrameMax;  // frame 0 runs from 0 to this
+        float width, level;
+    };
+    // Frame f of 30 runs from 0 to firstFrameMax + 40 f: frame 29 reaches firstFrameMax + 1160.
+    for (const Case& c : {Case{PIXEL_U16, 20, 1180.0f, 590.0f}, Case{PIXEL_I16, 0, 1160.0f, 580.0f}}) {
+        SCOPED_TRACE(c.pixelType);
+        isImageData* loop = isImageData::create();
+        const int size[2] = {8, 8};
+        const float spacing[2] = {1, 1};
+        isSliceInfo* record = loop->addSlice(size, 30, spacing, c.pixelType, 0, 0, cocos2d::Mat4::IDENTITY);
+        ASSERT_NE(record, nullptr);
+        record->windowPresent = 0;
+        record->modality = MODALITY_NM;
+        for (int f = 0; f < 30; ++f)
+            for (int p = 0; p < 64; ++p) {
+                const int v = c.firstFrameMax * p / 63 + (p == 63 ? 40 * f : 0);
+                if (c.pixelType == PIXEL_U16)
+                    reinterpret_cast<uint16_t*>(record->pixels)[64 * f + p] = static_cast<uint16_t>(v);
+                else
+                    reinterpret_cast<int16_t*>(record->pixels)[64 * f + p] = static_cast<int16_t>(v);
+            }
+        record->pixelsLoaded = 1;
+        actor->setImageData(loop);
+        frames();
+        EXPECT_FLOAT_EQ(actor->getClut()->getWidth(), c.width);
+        EXPECT_FLOAT_EQ(actor->getClut()->getLevel(), c.level);
+        actor->adjustWindow(3.0f, 1.0f);
+        actor->setDefaultWindow();
+        EXPECT_FLOAT_EQ(actor->getClut()->getWidth(), c.width);
+    }
+
+    isImageData* colour = isImageData::create();
+    const int size[2] = {4, 4};
+    const float spacing[2] = {1, 1};
+    isSliceInfo* record = colour->addSlice(size, 2, spacing, PIXEL_RGB, 0, 0, cocos2d::Mat4::IDENTITY);
+    ASSERT_NE(record, nullptr);
+    record->pixelsLoaded = 1;
+    actor->setImageData(colour);
+    frames();
+    got.clear();
+    actor->postWindowInfo();
+    actor->setWindow(400, 40);
+    frames();
+    ASSERT_FALSE(got[NOTIFY_OVERLAY_WINDOW].empty());
+    for (const Received& r : got[NOTIFY_OVERLAY_WINDOW])
+        EXPECT_EQ(r.text, "{\"ww\":\"\",\"wl\":\"\"}");
+}

@@ -186,7 +186,7 @@ TEST_F(ImageNodesGL, BothPathsShowTheCpuColourOfEveryPixel)
         std::vector<std::pair<float, float>> windows;  // width, level
     };
     const Case cases[] = {
-        {PIXEL_U8, 0, 255, {{255, 128}, {400, 128}, {60, 90}}},
+        {PIXEL_U8, 0, 255, {{255, 128}, {400, 128}, {60, 90}, {356, 178}, {556, 278}}},
         {PIXEL_I16, -1500, 3000, {{400, 40}, {2000, 500}, {1, 100}}},
         {PIXEL_U16, 0, 4095, {{4096, 2048}, {800, 1000}, {100000, 0}}},
         {PIXEL_FLOAT, -500, 1500, {{2000, 500}, {300, 0}, {50.5f, 10.25f}}},
@@ -214,6 +214,17 @@ TEST_F(ImageNodesGL, BothPathsShowTheCpuColourOfEveryPixel)
                     // The CPU picture is the painted texture, texel for pixel.
                     EXPECT_TRUE(showsIndices(onCpu, index, clut, 0)) << where;
                     EXPECT_TRUE(showsIndices(onGpu, index, clut, 1)) << where;
+                    if (c.pixelType == PIXEL_U8 && curve == WINDOW_LINEAR && !colours) {
+                        // The darkest (0) and brightest (255) pixels are drawn as the window's own
+                        // ramp says, also where it reaches past 0..255: a wider window is greyer.
+                        const double lo = std::trunc(level - width * 0.5), hi = std::trunc(level + width * 0.5);
+                        const size_t last = index.size() - 1;
+                        for (const auto& [at, value] : {std::pair<size_t, double>{0, 0.0}, {last, 255.0}}) {
+                            const int grey = std::clamp(int((value - lo) * 255.0 / (hi - lo)), 0, 255);
+                            EXPECT_NEAR(onCpu[3 * at], grey, 1) << where << " value " << value;
+                            EXPECT_NEAR(onGpu[3 * at], grey, 1) << where << " value " << value;
+                        }
+                    }
                 }
             }
         }
