@@ -180,6 +180,7 @@ void isBinReader::readBuffer()
             slice->windowWidth = r.windowWidth;
             slice->windowCenter = r.windowCenter;
             slice->windowPresent = r.windowAbsent ? 0 : 1;
+            slice->pixelSpacingPresent = r.spacingAbsent ? 0 : 1;
             copyRescale(*slice, r);
             copyUptakeInputs(*slice, r);
             slice->sex = static_cast<unsigned short>(sexCodeOfChar(r.sex));
@@ -212,6 +213,7 @@ void isBinReader::readBuffer()
             slice->windowWidth = v.windowWidth;
             slice->windowCenter = v.windowCenter;
             slice->windowPresent = s.windowAbsent ? 0 : 1;
+            slice->pixelSpacingPresent = s.spacingAbsent ? 0 : 1;
             slice->reserved = v.reserved;
             slice->modality = v.modality;
             copyRescale(*slice, s);

@@ -160,6 +160,7 @@ bool readRecord(redIRI::dcmReader& reader, SliceRecord& slice, const std::string
     r.rows = tags.rows;
     r.spacingX = tags.spacingX;
     r.spacingY = tags.spacingY;
+    r.spacingAbsent = tags.pixelSpacingPresent ? 0 : 1;
     r.frames = static_cast<int16_t>(tags.frames);
     r.posture = tags.posture;
     r.headFeet = tags.headFeet;
@@ -212,6 +213,7 @@ VolumeSliceRecordData volumeSliceOf(const SeriesRecordData& r)
     std::memset(&s, 0, sizeof(s));
     s.instanceNumber = r.instanceNumber;
     s.windowAbsent = r.windowAbsent;
+    s.spacingAbsent = r.spacingAbsent;
     s.bitsAllocated = r.bitsAllocated;
     copyRescale(s, r);
     copyUptakeInputs(s, r);

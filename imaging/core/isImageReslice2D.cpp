@@ -175,6 +175,7 @@ void isImageReslice2D::updateInformation()
     rec.windowWidth = first->windowWidth;
     rec.windowCenter = first->windowCenter;
     rec.windowPresent = first->windowPresent;
+    rec.pixelSpacingPresent = first->pixelSpacingPresent;
     rec.representation = first->representation;
     rec.reserved = first->reserved;
     out->addSliceCopy(&rec);

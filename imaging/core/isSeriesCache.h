@@ -53,7 +53,8 @@ struct SeriesRecordData {
     float spacingX;  // column spacing, mm
     float spacingY;  // row spacing, mm
     int16_t frames;
-    uint8_t reserved0[2];
+    uint8_t spacingAbsent;  // 1 when the file had no Pixel Spacing and the two above are 1 mm defaults
+    uint8_t reserved0;
     int32_t posture;   // 0 supine, 1 prone, 2 decubitus right, 3 decubitus left
     int32_t headFeet;  // 0 head first, 1 feet first, 2 undetermined
     float matrix[16];  // row by row
@@ -123,8 +124,8 @@ struct VolumeRecordData {
 
 struct VolumeSliceRecordData {
     int16_t instanceNumber;
-    uint8_t windowAbsent;  // as in the series record
-    uint8_t reserved0;
+    uint8_t windowAbsent;   // as in the series record
+    uint8_t spacingAbsent;  // as in the series record
     int32_t bitsAllocated;
     float rescaleIntercept;
     float rescaleSlope;

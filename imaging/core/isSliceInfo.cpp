@@ -18,6 +18,7 @@ void isSliceInfo::copyInfo(const isSliceInfo& source)
     reserved = source.reserved;
     windowWidth = source.windowWidth;
     windowPresent = source.windowPresent;
+    pixelSpacingPresent = source.pixelSpacingPresent;
     windowCenter = source.windowCenter;
     headFeet = source.headFeet;
     posture = source.posture;

@@ -18,6 +18,10 @@ struct isSliceInfo {
     int rows = 0;
     float spacingX = 1.0f;  // millimetres between columns
     float spacingY = 1.0f;  // millimetres between rows
+    // 0 when the file gave no Pixel Spacing (0028,0030) and the two above are 1 mm defaults:
+    // lengths on the slice are then known in pixels only. Imager Pixel Spacing (at the detector,
+    // not at the patient) and the spacing inside an enhanced file's functional groups are not
+    // read, so such files count as without spacing too.
     unsigned char pixelSpacingPresent = 1;
     unsigned short frames = 1;
     int pixelType = PIXEL_U8;
@@ -67,8 +71,9 @@ struct isSliceInfo {
     unsigned short extraValues[5] = {0, 0, 0, 0, 0};
 
     // Copies every descriptive field of another record: file path, modality, reserved,
-    // window, posture codes, rescale, representation, both date-times and every field after
-    // them. Pixels, size, spacing, frames, pixel type, matrix and the loaded flag stay.
+    // window, whether the spacing was given, posture codes, rescale, representation, both
+    // date-times and every field after them. Pixels, size, spacing, frames, pixel type, matrix
+    // and the loaded flag stay.
     void copyInfo(const isSliceInfo& source);
 };
 

@@ -56,7 +56,8 @@ void isActorROILine::draw()
     const Vec3 ends[2] = {m_record->getPoint(0), m_record->getPoint(1)};
     m_shapeNode->drawLine(ends[0], ends[1], m_record->getColor());
     drawHandles(m_shapeNode);
-    setLabelText(formatted("%.1fmm", ends[0].distance(ends[1])));
+    // Millimetres only where the file gave the pixel spacing; otherwise world units are pixels.
+    setLabelText(formatted(m_renderWindow->hasPixelSpacing() ? "%.1fmm" : "%.1fpx", ends[0].distance(ends[1])));
     placeLabels(ends, 2);
     m_dirty = false;
     m_labelMoved = false;

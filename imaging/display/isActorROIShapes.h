@@ -12,7 +12,8 @@ namespace isImageSDK {
 class isActorROILine : public isActorROIBase {
 public:
     static isActorROILine* create() { return createAutoreleased<isActorROILine>(); }
-    // The segment, handles when selected, and the length "%.1fmm".
+    // The segment, handles when selected, and the length "%.1fmm" ("%.1fpx" in a window whose
+    // image has no pixel spacing).
     void draw() override;
 
 protected:

@@ -107,11 +107,17 @@ std::string number(double value)
     return floatToString(static_cast<float>(value), 2);
 }
 
-std::string regionText(double area, double widthMm, double heightMm, const ROIRegionStats& s)
+// Area, width and height in square centimetres and centimetres from millimetres; on a slice
+// whose file gave no pixel spacing, where the "millimetres" are pixels, in pixels unscaled.
+std::string regionText(const isSliceInfo& slice, double area, double widthMm, double heightMm,
+                       const ROIRegionStats& s)
 {
-    return "Area:" + number(area * 0.01) + ",W:" + number(widthMm * 0.1) + " H:" + number(heightMm * 0.1) +
-           " Unit:cm\nAvg:" + number(s.mean) + ",StdDev:" + number(s.deviation) + ",Total:" + number(s.total) +
-           "\nMin:" + number(s.minimum) + ",Max:" + number(s.maximum);
+    const bool mm = slice.pixelSpacingPresent != 0;
+    const double square = mm ? 0.01 : 1.0, linear = mm ? 0.1 : 1.0;
+    return "Area:" + number(area * square) + (mm ? "" : "px\u00b2") + ",W:" + number(widthMm * linear) +
+           " H:" + number(heightMm * linear) + (mm ? " Unit:cm" : " Unit:px") + "\nAvg:" + number(s.mean) +
+           ",StdDev:" + number(s.deviation) + ",Total:" + number(s.total) + "\nMin:" + number(s.minimum) +
+           ",Max:" + number(s.maximum);
 }
 
 bool polygonText(const isSliceInfo& slice, const Mat4& inverse, const ROIPolygon& polygon, std::string& text)
@@ -145,7 +151,7 @@ bool polygonText(const isSliceInfo& slice, const Mat4& inverse, const ROIPolygon
                              toPixelUnits(minY, slice.spacingY), toPixelUnits(maxX, slice.spacingX),
                              toPixelUnits(maxY, slice.spacingY), stats))
         return false;
-    text = regionText(area, static_cast<double>(maxX) - minX, static_cast<double>(maxY) - minY, stats);
+    text = regionText(slice, area, static_cast<double>(maxX) - minX, static_cast<double>(maxY) - minY, stats);
     return true;
 }
 
@@ -163,7 +169,7 @@ bool circleText(const isSliceInfo& slice, const Mat4& inverse, const ROICircle& 
         return false;
     const double width = static_cast<double>(c.x + r) - (c.x - r);
     const double height = static_cast<double>(c.y + r) - (c.y - r);
-    text = regionText(area, width, height, stats);
+    text = regionText(slice, area, width, height, stats);
     return true;
 }
 
@@ -263,15 +269,22 @@ bool computeROIStatisticsText(const isSliceInfo& slice, const ROIData& record, s
     case ROI_POINT: {
         const Vec3 p = record.getPoint(0);
         float value = 0.0f;
-        if (sampleSliceAt(slice, p, value)) {
+        if (!sampleSliceAt(slice, p, value)) {
+            text = "Unknown";
+        } else if (!slice.pixelSpacingPresent) {
+            // Without a pixel spacing no position in millimetres is known: the column and row
+            // of the pixel sampled.
+            const Vec3 local = toSlicePlane(inverse, p);
+            const double column = std::trunc(static_cast<double>(local.x / slice.spacingX) + 0.5);
+            const double row = std::trunc(static_cast<double>(local.y / slice.spacingY) + 0.5);
+            text = "Value:" + number(value) + "\nx=" + number(column) + ",y=" + number(row) + " px";
+        } else {
             // The world point lies in the slice's display frame; the reader wants the patient
             // coordinates the files give, as the slice-position label shows them.
             float patient[3] = {p.x, p.y, p.z};
             reorientForPatientPosition(&slice, patient);
             text = "Value:" + number(value) + "\nx=" + number(patient[0]) + ",y=" + number(patient[1]) +
                    ",z=" + number(patient[2]);
-        } else {
-            text = "Unknown";
         }
         return true;
     }

@@ -48,7 +48,8 @@ bool sampleSliceAt(const isSliceInfo& slice, const cocos2d::Vec3& worldPoint, fl
 // The statistics text answered for a measurement on a slice:
 // regions (circle, polygon): "Area:..,W:.. H:.. Unit:cm\nAvg:..,StdDev:..,Total:..\nMin:..,Max:..";
 // points: "Value:..\nx=..,y=..,z=.." (patient coordinates, millimetres) or "Unknown" off the
-// slice.
+// slice. On a slice whose file gave no pixel spacing the sizes are in pixels
+// ("Area:..px\u00b2,W:.. H:.. Unit:px") and a point gives its column and row ("x=..,y=.. px").
 // False (no answer) for lines and angles, slices without pixels, RGB slices and unknown pixel
 // types.
 bool computeROIStatisticsText(const isSliceInfo& slice, const ROIData& record, std::string& text);

@@ -33,6 +33,10 @@ public:
     // Drops the node's first entry from the overlay list.
     virtual void removeOverlayNode(cocos2d::Node* node) = 0;
 
+    // Whether a world length in the window is millimetres: false while it shows an image whose
+    // file gave no pixel spacing, where one world unit is one pixel.
+    virtual bool hasPixelSpacing() { return true; }
+
     // The context of the window's notifications.
     void* getNotificationContext() { return getHostNode(); }
 };

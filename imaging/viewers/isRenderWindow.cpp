@@ -329,6 +329,12 @@ void isRenderWindow::setVisible(bool shown)
             overlay->setAllVisible(shown);
 }
 
+bool isRenderWindow::hasPixelSpacing()
+{
+    const isSliceInfo* first = m_image ? m_image->getSlice(0) : nullptr;
+    return !first || first->pixelSpacingPresent != 0;
+}
+
 void isRenderWindow::setImageData(isImageData* image)
 {
     if (image == m_image)

@@ -90,6 +90,8 @@ public:
     // A new image (retained): the actors are rebuilt for it. The same image does nothing.
     virtual void setImageData(isImageData* image);
     isImageData* getImage() const { return m_image; }
+    // False while the image's first slice came from a file without pixel spacing.
+    bool hasPixelSpacing() override;
     // The window's measurement container, made on first use; null without an actor manager.
     isActorROI* getROIActor();
 

@@ -245,7 +245,9 @@ TEST_F(BinReaderTest, SeriesOfSeparateImagesLoadLazilyFromZero)
 }
 
 // A picture whose file gives no orientation (a radiograph, a planar NM) keeps the scan's mark that
-// its geometry is a stand-in, so the views do not label it with invented patient directions.
+// its geometry is a stand-in, so the views do not label it with invented patient directions; one
+// whose file gives no pixel spacing keeps the mark that its spacing is a stand-in, so that its
+// lengths are not called millimetres.
 TEST_F(BinReaderTest, PicturesWithoutPatientGeometryKeepTheMark)
 {
     const std::string dir = folder("geometry");
@@ -254,13 +256,18 @@ TEST_F(BinReaderTest, PicturesWithoutPatientGeometryKeepTheMark)
     spec.hasOrientation = false;
     spec.instanceNumber = 2;
     write(dir + "planar.dcm", spec);
+    spec.pixelSpacing = "";
+    spec.instanceNumber = 3;
+    write(dir + "planar_unspaced.dcm", spec);
     Retained<isBinReader> reader(isBinReader::create());
     open(dir, reader);
     isImageData* image = reader->getOutputData();
-    ASSERT_EQ(image->getSliceCount(), 2);
+    ASSERT_EQ(image->getSliceCount(), 3);
     for (isSliceInfo* slice : image->getSlices()) {
-        const bool planar = slice->filePath.find("planar.dcm") != std::string::npos;
+        const bool planar = slice->filePath.find("planar") != std::string::npos;
+        const bool unspaced = slice->filePath.find("unspaced") != std::string::npos;
         EXPECT_EQ(slice->geometryValid, planar ? 0 : 1) << slice->filePath;
+        EXPECT_EQ(slice->pixelSpacingPresent, unspaced ? 0 : 1) << slice->filePath;
     }
     ASSERT_TRUE(waitComplete(reader.get()));
 }

@@ -159,6 +159,14 @@ TEST_F(Measurements, LineAndAngleLabelTheirValuesNextToTheShape)
     EXPECT_TRUE(actor->isDirty());
     drawn();
     EXPECT_EQ(actor->getLabel()->getString(), "10.0mm");
+    // In a window whose image has no pixel spacing the world unit is a pixel, and the label says so.
+    window->pixelSpacing = false;
+    actor->setDirty(true);
+    drawn();
+    EXPECT_EQ(actor->getLabel()->getString(), "10.0px");
+    window->pixelSpacing = true;
+    actor->setDirty(true);
+    drawn();
 
     // Dragging the label: the number joins the text, the number label appears left of the shape.
     isNodeText* label = actor->getLabel();

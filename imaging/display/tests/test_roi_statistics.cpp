@@ -229,17 +229,23 @@ struct TiltedSlice {
     }
 };
 
-TEST(StatisticsText, CircleAreaAndBoxInCentimetres)
+// In centimetres where the file gave the pixel spacing; in pixels, and said so, where it did not
+// (the world unit of such a slice is its 1-mm stand-in spacing, one pixel).
+TEST(StatisticsText, CircleAreaAndBoxInCentimetresOrPixels)
 {
-    TiltedSlice t(PIXEL_U8, 100, 100, 0.5f);
-    ROICircle* c = ROICircle::create();
-    c->retain();
-    c->center = t.world(25, 25);
-    c->rim = t.world(35, 25);
-    std::string text;
-    ASSERT_TRUE(computeROIStatisticsText(t.r.info, *c, text));
-    EXPECT_EQ(text.substr(0, text.find('\n')), "Area:3.14,W:2 H:2 Unit:cm");
-    c->release();
+    for (const bool spaced : {true, false}) {
+        TiltedSlice t(PIXEL_U8, 100, 100, spaced ? 0.5f : 1.0f);
+        t.r.info.pixelSpacingPresent = spaced ? 1 : 0;
+        ROICircle* c = ROICircle::create();
+        c->retain();
+        c->center = t.world(25, 25);
+        c->rim = t.world(35, 25);
+        std::string text;
+        ASSERT_TRUE(computeROIStatisticsText(t.r.info, *c, text));
+        EXPECT_EQ(text.substr(0, text.find('\n')),
+                  spaced ? "Area:3.14,W:2 H:2 Unit:cm" : "Area:314.16px\u00b2,W:20 H:20 Unit:px");
+        c->release();
+    }
 }
 
 TEST(StatisticsText, ThreePixelsOfKnownValues)
@@ -314,6 +320,12 @@ TEST(StatisticsText, PointsLinesAndRgb)
     EXPECT_EQ(text.substr(0, text.find('\n')), "Value:12.3");
     // World (10, -16.9, 28.1) read as patient coordinates of a head-first supine slice.
     EXPECT_EQ(text.substr(text.find('\n') + 1), "x=10,y=-28.1,z=-16.9");
+
+    // Without a pixel spacing no patient position is known: the pixel's column and row.
+    t.r.info.pixelSpacingPresent = 0;
+    ASSERT_TRUE(computeROIStatisticsText(t.r.info, *pt, text));
+    EXPECT_EQ(text, "Value:12.3\nx=6,y=4 px");
+    t.r.info.pixelSpacingPresent = 1;
 
     pt->point = t.world(-5, 2);
     ASSERT_TRUE(computeROIStatisticsText(t.r.info, *pt, text));

@@ -378,6 +378,16 @@ TEST_F(Measuring, LinesAreDrawnByDraggingAndTapsLeaveNothing)
     InputSimulator::mouseUp(0, 290, 280);
     ASSERT_EQ(container()->getROIActors().size(), 1u);
     EXPECT_NEAR(line->getPoint(1).distance(Vec3(50, 40, 0)), 0.0f, 1e-3);
+    // Its length in millimetres; in pixels, said so, when the image's files gave no pixel spacing.
+    isActorROIBase* actor = container()->getROIActors()[0];
+    rig.frame(3);
+    ASSERT_NE(actor->getLabel(), nullptr);
+    EXPECT_EQ(actor->getLabel()->getString(), "44.7mm");
+    for (isSliceInfo* slice : a->getImage()->getSlices())
+        slice->pixelSpacingPresent = 0;
+    actor->setDirty(true);
+    rig.frame(3);
+    EXPECT_EQ(actor->getLabel()->getString(), "44.7px");
 }
 
 TEST_F(Measuring, PolygonsTakeAVertexPerTapAndCloseOnADoubleTap)

@@ -44,8 +44,11 @@ public:
             overlayNodes.erase(it);
     }
 
+    bool hasPixelSpacing() override { return pixelSpacing; }
+
     std::vector<cocos2d::Node*> sceneNodes;
     std::vector<cocos2d::Node*> overlayNodes;
+    bool pixelSpacing = true;
     isImageSDK::isCamera* sceneCamera = nullptr;
     isImageSDK::isCamera* overlayCamera = nullptr;
 };
