@@ -65,6 +65,11 @@ const char* const kZipTooLargeToast = "The archive was not unpacked: it needs mo
 // unpack folder; "%s" in its text stands for the entry's name, cut to kUnsafeEntryCharacters.
 const char* const kZipUnsafeEntryKey = "zip_unsafe_entry";
 constexpr size_t kUnsafeEntryCharacters = 60;
+// The row texts placed from the left, and the room kept before the next text of a line and
+// before the row's right edge (units).
+const char* const kLeftColumnTexts[] = {"name", "id", "birthday", "sex", "desc"};
+constexpr float kRowTextGap = 12.0f;
+constexpr float kRowTextMargin = 16.0f;
 
 std::string writable()
 {
@@ -455,6 +460,11 @@ NSUI::NSTableViewCell* patientList::tableCellAtIndex(NSUI::NSTableView* t, ssize
     if (Node* marker = record->getChildByName("newFiles"))
         marker->setVisible(row->isNew);
     ui::Helper::doLayout(record);
+    // The texts of the left column stand at fixed places: a long one is cut with an ellipsis
+    // before the next text on its line (a 19-character ID would run into the birth date).
+    for (const char* name : kLeftColumnTexts)
+        if (auto* label = dynamic_cast<ui::Text*>(record->getChildByName(name)))
+            NSUI::fitTextBeforeNext(label, label->getString(), kRowTextGap, kRowTextMargin);
     return cell;
 }
 

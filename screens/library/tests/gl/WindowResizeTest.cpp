@@ -137,3 +137,27 @@ TEST_F(WindowResizeTest, HomeScreenPanelAndStudyListFollowTheWindow)
     EXPECT_EQ(panel()->getContentSize(), Size(960, 1000 - patientList::kTopBarHeight));
     EXPECT_EQ(panel()->getPosition(), Vec2(960, 0));
 }
+
+// A patient row's texts never run into each other, whatever the window: a long ID ends, cut with an
+// ellipsis, before the birth date beside it, and a long name before the date at the row's right.
+TEST_F(WindowResizeTest, PatientRowTextsKeepClearOfEachOtherAtEverySize)
+{
+    writeStudy(scratch + "source/", "LONGNAME^" + std::string(90, 'W'), "REMOTE-ID-000123456", 2);
+    launch(false);
+    home()->openPath(scratch + "source");
+    ASSERT_TRUE(frameUntil([&] { return libraryapp::rowCount(home()) == 1 && libraryapp::importIdle(home()); }));
+    for (const Size& size : {Size(1600, 1000), Size(1280, 800)}) {
+        resize(size);
+        NSUI::NSTableViewCell* cell = home()->getTable()->cellAtIndex(0);
+        ASSERT_NE(cell, nullptr);
+        auto* id = dynamic_cast<ui::Text*>(cell->getChildByNameDeep("id"));
+        ASSERT_NE(id, nullptr);
+        EXPECT_EQ(id->getString().substr(id->getString().size() - 3), "\u2026") << id->getString();
+        const std::pair<const char*, const char*> neighbours[] = {
+            {"id", "birthday"}, {"birthday", "sex"}, {"name", "seriesDate"}};
+        for (const auto& [a, b] : neighbours)
+            EXPECT_LT(id->getParent()->getChildByName(a)->getBoundingBox().getMaxX(),
+                      id->getParent()->getChildByName(b)->getBoundingBox().getMinX())
+                << a << " runs into " << b << " at " << size.width;
+    }
+}
