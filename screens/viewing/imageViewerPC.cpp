@@ -60,6 +60,8 @@ const char* const kPanelButtons[] = {
 
 // The protocol button's picture: a square of this many points in the top bar.
 const float kProtocolPictureSide = 44.0f;
+// A panel control that cannot act on what is shown is drawn at about 40 % opacity.
+const uint8_t kUnusableOpacity = 102;
 
 // The picture of the file reduced by averaging to side points (its longer edge) at the window's
 // pixel density. Drawn this much smaller straight from its file, its thin lines and gaps would
@@ -525,10 +527,12 @@ void imageViewerPC::onSeriesLoaded(NSUI::NSNotificationData* data)
             const int mode = m_viewMode != 0 ? m_viewMode : (image->isVolume() ? VIEWMODE_MPR : VIEWMODE_2DVIEW);
             m_viewMode = mode;
             m_appManager->openImage(image, area, mode);
-            updateProtocolButton(m_appManager->getViewMode());
         } else {
+            // One plain view until the voxel file is written (the notice of the written file lays
+            // the chosen layout out); the view-mode selector is there from the start all the same.
             m_appManager->openImage(image, area, VIEWMODE_2DVIEW);
         }
+        updateProtocolButton(m_appManager->getViewMode());
     } else {
         m_appManager->openImages(images, area);
     }
@@ -711,11 +715,23 @@ void imageViewerPC::updateSliceSlider()
     if (!m_toolScrollView || (m_panelCode != PANEL_2D && m_panelCode != PANEL_3D))
         return;
     Node* panel = m_toolScrollView->getChildByName("toolPanel");
-    auto* slider = panel ? dynamic_cast<ui::Slider*>(panel->getChildByName("sliderSlice")) : nullptr;
-    if (!slider)
+    if (!panel)
         return;
     isViewerMulti::SliceInfo info;
     const bool shown = m_viewer && m_viewer->getSliceIndexAndCount(info);
+    // The cine and the slider step through the view's slices: with one slice (one picture, or one
+    // file of many frames, whose frames play from the picture's own buttons) they have nothing to
+    // act on, and look so.
+    const bool usable = !shown || info.count >= 2;
+    for (const char* name : {"btnCmdPlay", "btnCmdPrior", "btnCmdNext", "sliderSlice"}) {
+        if (auto* control = dynamic_cast<ui::Widget*>(panel->getChildByName(name))) {
+            control->setEnabled(usable);
+            control->setOpacity(usable ? 255 : kUnusableOpacity);
+        }
+    }
+    auto* slider = dynamic_cast<ui::Slider*>(panel->getChildByName("sliderSlice"));
+    if (!slider)
+        return;
     m_sliderSlice = shown ? info : isViewerMulti::SliceInfo{-1, -1};
     if (shown && info.count >= 2)
         slider->setPercent(int(float(info.index) / float(info.count - 1) * 100.0f));

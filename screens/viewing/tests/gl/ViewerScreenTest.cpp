@@ -15,6 +15,8 @@
 #include "diskWrite.h"
 #include "imageViewerPC.h"
 #include "isBinReader.h"
+#include "isDcmScan.h"
+#include "isSeriesCache.h"
 #include "isRenderWindow.h"
 #include "isActorOverlay.h"
 #include "isNodeOverlaySprite.h"
@@ -396,15 +398,28 @@ TEST_F(ViewerScreenTest, OneSliceRgbAndMultiFrameSeriesOpen)
     rgb.rgb = true;
     qvgen::PhantomSpec frames = ctSpec(6);
     frames.multiFrame = true;
-    for (const auto& [folder, spec] : std::vector<std::pair<std::string, qvgen::PhantomSpec>>{
-             {"P/S/one", one}, {"P/S/rgb", rgb}, {"P/S/frames", frames}}) {
+    // The panel's cine and slider step through slices: with one slice they show they cannot act
+    // (the frames of one file play from the picture's own buttons).
+    struct Case {
+        std::string folder;
+        qvgen::PhantomSpec spec;
+        bool slicesToStep;
+    };
+    for (const auto& [folder, spec, slicesToStep] :
+         std::vector<Case>{{"P/S/one", one, false}, {"P/S/rgb", rgb, true}, {"P/S/frames", frames, false}}) {
         writeSeries(folder, spec);
         imageViewerPC* screen = openViewer(folder);
         ASSERT_NE(screen, nullptr) << folder;
         EXPECT_NE(screen->getViewer(), nullptr) << folder;
         EXPECT_EQ(screen->getChildByName("imageViewerMsg"), nullptr) << folder;
-        EXPECT_NE(panelOf(screen), nullptr) << folder;
+        ASSERT_NE(panelOf(screen), nullptr) << folder;
         step(10);
+        for (const char* name : {"btnCmdPlay", "btnCmdPrior", "btnCmdNext", "sliderSlice"}) {
+            auto* control = dynamic_cast<ui::Widget*>(panelOf(screen)->getChildByName(name));
+            ASSERT_NE(control, nullptr) << name;
+            EXPECT_EQ(control->isEnabled(), slicesToStep) << folder << " " << name;
+            EXPECT_EQ(control->getOpacity() == 255, slicesToStep) << folder << " " << name;
+        }
         director->popScene();
         step(3);
         EXPECT_EQ(isSharedObjects::getInstance()->getObject(folder), nullptr) << folder;
@@ -633,6 +648,29 @@ TEST_F(ViewerScreenTest, SliderAndPanelFollowTheViews)
     expectSliderAtSlice("the new layout");
 }
 
+// The view-mode selector is there from the first frame that shows a series whose voxel file is not
+// yet written (here it never is: a folder stands in its place), a volume or a one-file loop.
+TEST_F(ViewerScreenTest, TheViewModeSelectorShowsBeforeTheVoxelFileIsWritten)
+{
+    qvgen::PhantomSpec loop = ctSpec(3);
+    loop.multiFrame = true;
+    for (const auto& [folder, spec] : std::vector<std::pair<std::string, qvgen::PhantomSpec>>{
+             {"P/S/volume", ctSpec(20)}, {"P/S/frames", loop}}) {
+        writeSeries(folder, spec);
+        const std::string key = isDcmScan::getCacheKey(libraryRoot() + folder);
+        ASSERT_TRUE(FileUtils::getInstance()->createDirectory(
+            rawPathOf(isDcmScan::getCacheFolder() + key + kPrebinExtension) + "/kept"));
+        imageViewerPC* screen = pushViewer(folder);
+        ASSERT_TRUE(stepUntil([&] { return screen->getViewer() != nullptr; }));
+        Node* button = screen->getChildByName("btnCmdProtocal");
+        ASSERT_NE(button, nullptr) << folder;
+        EXPECT_NE(button->getChildByName("picture"), nullptr) << folder;
+        EXPECT_FALSE(dynamic_cast<isBinReader*>(isSharedObjects::getInstance()->getObject(folder))->hasRawFile());
+        director->popScene();
+        step(3);
+    }
+}
+
 // A volume opens as one plain view until its voxel file is written, then in the layout chosen
 // for it, with the protocol button showing that layout's picture; the protocol menu offers the
 // protocols that fit one volume. With a protocol file that gives nothing the series still opens,
@@ -655,9 +693,9 @@ TEST_F(ViewerScreenTest, ChosenLayoutFollowsTheVoxelFileAndTheProtocolButtonItsP
         firstWithRawFile = reader && reader->hasRawFile();
         return true;
     }));
+    EXPECT_TRUE(firstWithButton) << "no view-mode selector on the first frame";
     if (!firstWithRawFile) {
         EXPECT_EQ(firstCells, 1u) << "one plain view while the voxel file is written";
-        EXPECT_FALSE(firstWithButton);
         EXPECT_EQ(screen->getViewer()->getActiveViewKind(), unsigned(VIEW_AXIAL));
     }
     ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
