@@ -667,6 +667,9 @@ void NSTableView::updateCellForData(cocos2d::Ref* data)
 void NSTableView::selectCellAtIndex(ssize_t index)
 {
     NSTableViewCell* cell = cellAtIndex(index);
+    // One selected row at a time, as a touch selects: the row selected before loses its highlight.
+    if (!multiSelection && pressedCell != nullptr && pressedCell != cell && delegate != nullptr)
+        delegate->tableCellUnhighlight(this, pressedCell, cocos2d::Vec2::ZERO, pressedCell->getCellSize());
     setPressedCell(cell);
     if (cell == nullptr || delegate == nullptr)
         return;

@@ -30,6 +30,9 @@ namespace {
 const char* const kChooseFirstToast = "Please choose a patient or series, and open again.";
 const char* const kRunningRetrieveToast = "The downloading task can not be removed.";
 const char* const kHelpPicture = "imgs/drNodeHelp.png";
+// Language keys of the reasons why a send sent nothing.
+const char* const kSendToSelfKey = "dcmSend_toSelf";
+const char* const kAlreadyListedKey = "dcmSend_alreadyListed";
 const Color3B kAccent(21, 170, 254);
 constexpr float kToastSeconds = 1.5f;
 // The typed-address row: its field and send button in the rows' text size, the field one line
@@ -607,8 +610,13 @@ void dcmSend::sendToSelectedNode()
         return;
     }
     auto* node = static_cast<dcmNodeObject*>(nodeList->getRowData()[index]);
-    if (node->locked)
+    // A row that takes nothing says why: this workstation holds the images already, and without
+    // a network nothing can go anywhere. A node sent to before shows that transfer (one whose
+    // transfer was removed from the list is sent to again).
+    if (node->locked && node->rowKind == dcmNodeObject::ROW_LOCAL) {
+        toast(AppConfig::getInstance()->getText(fixedRows == 1 ? "dicomSendCheckWifi" : kSendToSelfKey));
         return;
+    }
     if (node->rowKind == dcmNodeObject::ROW_TYPED_ADDRESS && (!isValidIPv4(node->ip) || !isValidPort(node->port))) {
         toast(AppConfig::getInstance()->getText("UnvalidIP"));
         return;
@@ -619,6 +627,7 @@ void dcmSend::sendToSelectedNode()
             auto* task = dynamic_cast<dcmSendingObject*>(data);
             if (task && task->address == node->ip && task->port == node->port && task->file == sendPath) {
                 taskList->selectCellAtIndex(taskList->indexOfData(task));
+                toast(AppConfig::getInstance()->getText(kAlreadyListedKey));
                 return;
             }
         }

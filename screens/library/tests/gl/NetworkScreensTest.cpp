@@ -245,7 +245,8 @@ TEST_F(LibraryAppTest, SendScreenRefusesBadAddressesAndSendsASeriesToStorescp)
 
 // A user who clicks into the typed-address field, types a node and presses that row's own Send
 // button has chosen that row: the series goes there (the click on the field never selected the row
-// in the table, and the button answered "Please choose a patient or series").
+// in the table, and the button answered "Please choose a patient or series"), and that row alone
+// stays highlighted. Send on this workstation, or again on a node sent to, says why nothing goes.
 TEST_F(LibraryAppTest, TheTypedAddressRowsOwnSendButtonSendsToIt)
 {
     writeStudy(scratch + "source/", "TYPED^SEND", "TS-1", 2);
@@ -267,6 +268,17 @@ TEST_F(LibraryAppTest, TheTypedAddressRowsOwnSendButtonSendsToIt)
     ASSERT_NE(field, nullptr);
     ASSERT_NE(typedSend, nullptr);
 
+    // This workstation first: Send says why it sends nothing there.
+    NSUI::NSTableViewCell* localCell = nodes->cellAtIndex(0);
+    ASSERT_NE(localCell, nullptr);
+    clickNode(localCell);
+    frame();
+    clickNode(screen->getChildByNameDeep("dcmNode_send"));
+    frame();
+    EXPECT_FALSE(languageText("dcmSend_toSelf").empty());
+    EXPECT_EQ(takeToast(), languageText("dcmSend_toSelf"));
+    EXPECT_EQ(screen->getTaskList()->getRowCount(), 0);
+
     qvtest::TempDir peerDir;
     qvtest::StorePeer peer(peerDir);
     ASSERT_TRUE(peer.ready());
@@ -282,8 +294,16 @@ TEST_F(LibraryAppTest, TheTypedAddressRowsOwnSendButtonSendsToIt)
     auto* task = static_cast<dcmSendingObject*>(screen->getTaskList()->getRowData()[0]);
     EXPECT_EQ(task->address, "127.0.0.1");
     EXPECT_EQ(task->port, std::to_string(peer.port()));
+    // The typed row alone is highlighted now.
+    EXPECT_EQ(localCell->getChildByTag(NSUI::NSTableViewDelegate::kHighlightTag), nullptr);
+    EXPECT_NE(typedCell->getChildByTag(NSUI::NSTableViewDelegate::kHighlightTag), nullptr);
     ASSERT_TRUE(frameUntil([&] { return task->state == DCM_TASK_DONE; }, 60.0));
     EXPECT_EQ(peer.files().size(), 2u);
+    // Sending there again adds nothing, and says where the transfer is.
+    clickNode(typedSend);
+    frame();
+    EXPECT_EQ(takeToast(), languageText("dcmSend_alreadyListed"));
+    EXPECT_EQ(screen->getTaskList()->getRowCount(), 1);
 }
 
 TEST_F(LibraryAppTest, SendScreenFollowsRetrieveProgressAndPeers)
