@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "dcmFile.h"
@@ -403,11 +406,17 @@ OFCondition decodeAlone(E_TransferSyntax xfer, const DcmRepresentationParameter*
   for (size_t i = first; i < last; ++i) one.insert(new DcmPixelItem(*items[i]));
   FragmentCounts& counts = fragmentCounts();
   counts.largestHanded = std::max<uint64_t>(counts.largestHanded, last - first);
+  ++allFragmentCounts().framesHanded;
   Uint32 start = 1;
   return DcmCodecList::decodeFrame(DcmXfer(xfer), parameter, &one, &attributes, 0, start, target, room, model);
 }
 
 }  // namespace
+
+SharedFragmentCounts& allFragmentCounts() {
+  static SharedFragmentCounts counts;
+  return counts;
+}
 
 FragmentCounts& fragmentCounts() {
   thread_local FragmentCounts counts;
@@ -423,6 +432,7 @@ std::vector<DcmPixelItem*> pixelItems(DcmPixelSequence* seq) {
   for (DcmObject* o = seq->nextInContainer(nullptr); o; o = seq->nextInContainer(o), ++steps)
     items.push_back(static_cast<DcmPixelItem*>(o));  // a pixel sequence holds pixel items only
   fragmentCounts().steps += steps;
+  allFragmentCounts().steps += steps;
   return items;
 }
 
@@ -743,6 +753,108 @@ bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, P
   out.data = std::move(result);
   out.size = outBytes;
   out.elements = elements;
+  return true;
+}
+
+bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
+  DcmElement* e = nullptr;
+  if (!data || data->findAndGetElement(DCM_PixelData, e).bad() || !e || e->ident() != EVR_PixelData) {
+    why = "no pixel data";
+    return false;
+  }
+  auto* pixels = static_cast<DcmPixelData*>(e);
+  DcmPixelSequence* seq = pixelSequenceOf(pixels, xfer);
+  if (!seq || !isDecodableTransferSyntax(xfer)) {
+    why = std::string("no compressed pixel data in ") + DcmXfer(xfer).getXferName();
+    return false;
+  }
+  auto value = [data](const DcmTagKey& key, long fallback) {
+    Sint32 v = 0;
+    if (data->findAndGetSint32(key, v).good()) return static_cast<long>(v);
+    Uint16 u = 0;
+    return data->findAndGetUint16(key, u).good() ? static_cast<long>(u) : fallback;
+  };
+  const long rows = value(DCM_Rows, 0), columns = value(DCM_Columns, 0), samples = value(DCM_SamplesPerPixel, 1);
+  const long bits = value(DCM_BitsAllocated, 0), planar = value(DCM_PlanarConfiguration, 0);
+  long frames = 1;
+  OFString text;
+  if (data->findAndGetOFString(DCM_NumberOfFrames, text).good()) frames = std::max(1L, std::atol(text.c_str()));
+  if (rows <= 0 || columns <= 0 || rows > 65535 || columns > 65535 || (samples != 1 && samples != 3) ||
+      (bits != 8 && bits != 16) || frames > 0x7FFFFFFF) {
+    why = "a pixel layout the frame-by-frame decode does not take (" + std::to_string(samples) + " samples, " +
+          std::to_string(bits) + " bits allocated)";
+    return false;
+  }
+  const uint64_t frameBytes = uint64_t(rows) * uint64_t(columns) * uint64_t(samples) * uint64_t(bits / 8);
+  if (frameBytes > kMaxDecodedBytes / 8 || frameBytes * uint64_t(frames) > kMaxDecodedBytes) {
+    why = "the image would take " + std::to_string(frameBytes * uint64_t(frames)) + " bytes decoded, more than the " +
+          std::to_string(kMaxDecodedBytes) + " an image may";
+    return false;
+  }
+  const std::vector<DcmPixelItem*> items = pixelItems(seq);
+  std::vector<size_t> starts;
+  if (!frameStarts(items, static_cast<int>(frames), static_cast<int>(frames), xfer, starts, why)) return false;
+  if (isJpegFamily(xfer) && !checkJpegFragments(items, why)) return false;
+  E_TransferSyntax original = EXS_Unknown;
+  const DcmRepresentationParameter* parameter = nullptr;
+  pixels->getOriginalRepresentationKey(original, parameter);
+  DcmItem attributes;
+  static const DcmTagKey kKeys[] = {DCM_SOPClassUID,        DCM_SamplesPerPixel, DCM_PhotometricInterpretation,
+                                    DCM_PlanarConfiguration, DCM_Rows,            DCM_Columns,
+                                    DCM_BitsAllocated,       DCM_BitsStored,      DCM_HighBit,
+                                    DCM_PixelRepresentation};
+  for (const DcmTagKey& key : kKeys) {
+    DcmElement* found = nullptr;
+    if (data->findAndGetElement(key, found).good() && found)
+      attributes.insert(static_cast<DcmElement*>(found->clone()), OFTrue);
+  }
+  const size_t total = static_cast<size_t>(frameBytes) * static_cast<size_t>(frames);
+  // One spare byte at the end for decoders that round odd frames up.
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[total + 1]);
+  if (!buffer) {
+    why = "out of memory";
+    return false;
+  }
+  OFString photometric;
+  data->findAndGetOFString(DCM_PhotometricInterpretation, photometric);
+  std::string model = photometric.c_str();
+  for (size_t f = 0; f < static_cast<size_t>(frames); ++f) {
+    if (fragmentsAreGathered(xfer) && !frameWithinBound(starts, f, why)) return false;
+    uint8_t* target = buffer.get() + static_cast<size_t>(frameBytes) * f;
+    const size_t room = total + 1 - static_cast<size_t>(frameBytes) * f;
+    const std::string frame = "cannot decode frame " + std::to_string(f) + ": ";
+    if (isJpeg2000(xfer)) {
+      const Jpeg2000Target out{int(rows), int(columns), int(samples), int(bits), planar == 1, target, room};
+      std::string error;
+      if (!decodeJpeg2000Fragments(items, starts[f], starts[f + 1], out, error)) {
+        why = frame + error;
+        return false;
+      }
+      continue;
+    }
+    OFString frameModel;
+    const OFCondition cond = decodeAlone(xfer, parameter, attributes, items, starts[f], starts[f + 1], target,
+                                         static_cast<Uint32>(std::min<size_t>(room, 0xFFFFFFFFu)), frameModel);
+    if (cond.bad()) {
+      why = frame + cond.text();
+      return false;
+    }
+    if (f == 0 && !frameModel.empty()) model = frameModel.c_str();
+  }
+  if (isJpeg2000(xfer) && (model == "YBR_ICT" || model == "YBR_RCT")) model = "RGB";
+  if (samples == 3 && isJpegFamily(xfer)) {
+    model = jpegDecodedModel(items[1], xfer, model);
+    if (model == "YBR_FULL_422") model = "YBR_FULL";  // libjpeg returns every sample at full size
+  }
+  // The native value replaces every representation the element held.
+  const OFCondition put = bits == 8 ? pixels->putUint8Array(buffer.get(), static_cast<unsigned long>(total))
+                                    : pixels->putUint16Array(reinterpret_cast<const Uint16*>(buffer.get()),
+                                                             static_cast<unsigned long>(total / 2));
+  if (put.bad()) {
+    why = std::string("cannot hold the decoded pixels: ") + put.text();
+    return false;
+  }
+  if (!model.empty()) data->putAndInsertString(DCM_PhotometricInterpretation, model.c_str());
   return true;
 }
 

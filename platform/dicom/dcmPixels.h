@@ -13,6 +13,7 @@
 #include <dcmtk/dcmdata/dcdatset.h>
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -90,6 +91,22 @@ struct FragmentCounts {
   uint64_t largestHanded = 0;
 };
 FragmentCounts& fragmentCounts();
+// The same, counted on every thread together (a transfer decodes on the sender's thread): list
+// steps of pixelItems, and frames handed to DCMTK's decoders one at a time.
+struct SharedFragmentCounts {
+  std::atomic<uint64_t> steps{0};
+  std::atomic<uint64_t> framesHanded{0};
+};
+SharedFragmentCounts& allFragmentCounts();
+
+// The compressed pixel data of `data`, stored in the encapsulated syntax `xfer`, decoded frame by
+// frame as viewing decodes it (one walk along the fragments, each frame handed to DCMTK's decoder
+// alone; DCMTK's own whole-image decode walks from the sequence's head for every frame) and put
+// in its place as native data, Photometric Interpretation set to what the decoder returned. The
+// data set can then be written in an uncompressed syntax. False with the reason, the data set
+// unchanged, when the layout is not one this walk decodes (8 or 16 bits allocated, 1 or 3
+// samples), the decoded image would pass kMaxDecodedBytes, or a frame does not decode.
+bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why);
 
 // Checks the compressed fragments of a data set stored in xfer before DCMTK's JPEG or JPEG-LS
 // decoder takes the whole image: JPEG streams whose bit-depth scan never ends, and frames in more

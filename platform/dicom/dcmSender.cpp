@@ -209,12 +209,24 @@ SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, cons
   const E_TransferSyntax accepted = DcmXfer(context.acceptedTransferSyntax).getXfer();
   if (accepted != original) {
     // Only lossless conversions: compressed data is decoded to the uncompressed syntax the
-    // peer accepted, once its fragments are known to be safe to decode.
-    if (!detail::checkCompressedFragments(data, original, error)) return SendResult::Failed;
-    std::string thrown;
-    if (!detail::survives([&] { data->chooseRepresentation(accepted, nullptr); }, thrown)) {
-      error = "cannot decode the file: " + thrown;
-      return SendResult::Failed;
+    // peer accepted. Frame by frame, as viewing decodes it: DCMTK's own decode of a whole image
+    // walks its fragments from the head for every frame, in time that grows with the square of
+    // the frames (minutes for a loop of a million).
+    std::string why;
+    if (DcmXfer(original).isEncapsulated() && !DcmXfer(accepted).isEncapsulated()) {
+      std::string thrown;
+      bool decoded = false;
+      if (!detail::survives([&] { decoded = detail::decodeToNative(data, original, why); }, thrown)) why = "it threw " + thrown;
+      if (!decoded) {
+        error = "cannot decode the file: " + why;
+        return SendResult::Failed;
+      }
+    } else {
+      std::string thrown;
+      if (!detail::survives([&] { data->chooseRepresentation(accepted, nullptr); }, thrown)) {
+        error = "cannot decode the file: " + thrown;
+        return SendResult::Failed;
+      }
     }
     if (!data->canWriteXfer(accepted, original)) {
       error = std::string("cannot convert from ") + DcmXfer(original).getXferName() + " to " +

@@ -16,6 +16,7 @@
 
 #include "dcmFile.h"
 #include "dcmLib.h"
+#include "dcmPixels.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 
@@ -94,6 +95,65 @@ TEST(Sender, SendsASeriesFolderDecompressingForAnUncompressedPeer) {
     EXPECT_EQ(decodeFile(received).bytes, decodeFile(original[0]).bytes);
   }
   EXPECT_TRUE(found);
+}
+
+// A compressed image of many frames sent to a peer that takes only uncompressed data is decoded
+// frame by frame: its fragments walked once or twice (the check, the decode), each frame handed to
+// the decoder alone, never DCMTK's whole-image decode, whose walks grow with the square of the
+// frames. Counted in steps, on every thread.
+TEST(Sender, AManyFrameImageIsDecodedFrameByFrameForAnUncompressedPeer) {
+  TempDir dir;
+  StorePeer peer(dir, {});  // uncompressed syntaxes only
+  ASSERT_TRUE(peer.ready());
+  ImageSpec rgb;
+  rgb.rows = rgb.columns = 8;
+  rgb.frames = 60;
+  rgb.samples = 3;
+  rgb.bitsAllocated = rgb.bitsStored = 8;
+  rgb.highBit = 7;
+  rgb.photometric = "RGB";
+  rgb.pixels = rgbBytes(8, 8, 60);
+  const struct {
+    ImageSpec spec;
+    std::vector<std::string> tool;
+  } rows[] = {{greySpec(8, 8, 400), {"dcmcjpls"}}, {rgb, {"dcmcrle"}}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.tool[0]);
+    const std::string native = dir.file("native-" + row.tool[0] + ".dcm");
+    writeImage(native, row.spec);
+    const std::vector<std::string> compressed = recompress(native, {row.tool}, dir);
+    ASSERT_EQ(compressed.size(), 1u);
+    const std::string folder = dir.file("send-" + row.tool[0]);
+    fs::create_directories(folder);
+    fs::rename(compressed[0], folder + "/image.dcm");
+
+    redIRI::detail::SharedFragmentCounts& counts = redIRI::detail::allFragmentCounts();
+    const uint64_t stepsBefore = counts.steps, framesBefore = counts.framesHanded;
+    MessageCapture messages;
+    redIRI::dcmSender sender;
+    sender.setIP("127.0.0.1", std::to_string(peer.port()).c_str());
+    const size_t before = peer.files().size();
+    ASSERT_TRUE(sender.send(3, (folder + "/").c_str()));
+    ASSERT_TRUE(messages.waitFor(finished, 20000));
+    EXPECT_EQ(messages.messages().back().code, 1);
+    const auto frames = static_cast<uint64_t>(row.spec.frames);
+    EXPECT_EQ(counts.framesHanded - framesBefore, frames);
+    EXPECT_LE(counts.steps - stepsBefore, 2 * (frames + 1));
+    ASSERT_EQ(peer.files().size(), before + 1);
+    redIRI::detail::DicomFile sent;
+    ASSERT_TRUE(sent.open(native.c_str(), "test"));
+    const std::string sop = sent.valueText(sent.find(0x0008, 0x0018));
+    size_t found = 0;
+    for (const std::string& received : peer.files()) {
+      redIRI::detail::DicomFile in;
+      ASSERT_TRUE(in.open(received.c_str(), "test"));
+      if (in.valueText(in.find(0x0008, 0x0018)) != sop) continue;
+      ++found;
+      EXPECT_FALSE(DcmXfer(in.transferSyntax()).isEncapsulated());
+      EXPECT_EQ(decodeFile(received).bytes, decodeFile(native).bytes);
+    }
+    EXPECT_EQ(found, 1u);
+  }
 }
 
 TEST(Sender, APatientFolderSendsEverySeries) {
