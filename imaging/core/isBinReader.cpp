@@ -20,8 +20,8 @@ namespace isImageSDK {
 
 namespace {
 
-// Bytes of the ".raw" read by one thread at a time.
-constexpr size_t kRawPiece = size_t(8) << 20;
+// Bytes of the ".raw" read, then hashed, in one step.
+constexpr size_t kRawStep = size_t(1) << 20;
 
 std::string fieldText(const char* field, size_t size)
 {
@@ -148,14 +148,16 @@ void isBinReader::readBuffer()
     cancelLoader();
 
     SeriesCacheContents cache;
-    const CacheReadResult result = readSeriesCache(m_cachePath, cache);
+    const CacheReadResult result = readCheckedSeriesCache(m_cachePath, cache);
 
     std::lock_guard<std::recursive_mutex> lock(m_outputLock);
     restartLocked(output);
     if (result == CacheReadResult::Damaged) {
-        // Removed so that the next opening scans the folder again.
+        // Removed, with the pixels it described, so that the next opening scans the folder again.
         cocos2d::log("damaged series cache removed:%s", m_cachePath.c_str());
-        cocos2d::FileUtils::getInstance()->removeFile(m_cachePath);
+        dropHeldSeriesCache(m_cachePath);
+        removeCacheFile(m_cachePath);
+        removeCacheFile(rawPathOf(m_cachePath));
         return;
     }
     if (result != CacheReadResult::Ok)
@@ -256,7 +258,9 @@ void isBinReader::execute(isImageData*, isImageData* output)
         if (readRawLocked(output, expected))
             return;
     } else if (size >= 0) {
-        files->removeFile(raw);
+        cocos2d::log("series cache \"%s\" holds %ld bytes, not %zu: removed, made again from the image files",
+                     raw.c_str(), size, expected);
+        removeCacheFile(raw);
     }
     lock.unlock();
     queueSlices(output);
@@ -279,23 +283,48 @@ size_t isBinReader::readRaw(int fd, unsigned char* buffer, size_t bytes, size_t 
 bool isBinReader::readRawLocked(isImageData* output, size_t expected)
 {
     const std::string raw = rawPathOf(m_cachePath);
+    // The check is read first: what it says is what the pixels must hash to.
+    CheckedFile entry;
+    {
+        std::vector<CheckedFile> listed;
+        const std::string name = raw.substr(raw.find_last_of('/') + 1);
+        if (readCheck(checkPathOf(raw), listed))
+            for (const CheckedFile& file : listed)
+                if (file.name == name)
+                    entry = file;
+        if (entry.name.empty() || entry.size != expected) {
+            cocos2d::log("series cache \"%s\" does not agree with its check (%s): removed, made again from the "
+                         "image files",
+                         raw.c_str(), checkResultText(entry.name.empty() ? CheckResult::Missing : CheckResult::Cut));
+            removeCacheFile(raw);
+            return false;
+        }
+    }
     const int fd = ::open(raw.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     const std::vector<isSliceInfo*>& slices = output->getSlices();
 
-    // The file in pieces of at most kRawPiece bytes, each with its place in memory, read by the
-    // worker pool side by side: one thread alone copies out of the page cache at well under
-    // the memory bandwidth.
-    struct Piece {
+    // The file in pieces of the check (kCheckPieceBytes), read and hashed by the worker pool side
+    // by side: one thread alone copies out of the page cache at well under the memory bandwidth.
+    // A piece may span several slices; each part lands in its slice.
+    struct Part {
         unsigned char* target;
         size_t bytes;
         size_t offset;
     };
-    std::vector<Piece> pieces;
-    auto addRange = [&pieces](unsigned char* target, size_t bytes, size_t offset) {
-        for (size_t done = 0; done < bytes; done += kRawPiece)
-            pieces.push_back(Piece{target + done, std::min(kRawPiece, bytes - done), offset + done});
+    std::vector<Part> parts;
+    std::vector<size_t> firstPart;  // of each piece, and one past the last part
+    auto addRange = [&](unsigned char* target, size_t bytes, size_t offset) {
+        size_t done = 0;
+        while (done < bytes) {
+            const size_t at = offset + done;
+            if (at % kCheckPieceBytes == 0)
+                firstPart.push_back(parts.size());
+            const size_t n = std::min(bytes - done, kCheckPieceBytes - at % kCheckPieceBytes);
+            parts.push_back(Part{target + done, n, at});
+            done += n;
+        }
     };
     if (output->getSlicesShareVoxels()) {
         addRange(slices[0]->pixels, expected, 0);  // one voxel block, slice after slice
@@ -306,18 +335,37 @@ bool isBinReader::readRawLocked(isImageData* output, size_t expected)
             offset += sliceBytes(slice);
         }
     }
+    const size_t pieceCount = firstPart.size();
+    firstPart.push_back(parts.size());
+    std::vector<uint64_t> pieceHashes(pieceCount, 0);
     std::atomic<bool> complete{true};
-    isWorkerPool::shared().parallelFor(static_cast<int>(pieces.size()), 1, [&](int begin, int end) {
-        for (int i = begin; i < end && complete.load(std::memory_order_relaxed); ++i)
-            if (readRaw(fd, pieces[i].target, pieces[i].bytes, pieces[i].offset) != pieces[i].bytes)
-                complete = false;
+    isWorkerPool::shared().parallelFor(static_cast<int>(pieceCount), 1, [&](int begin, int end) {
+        for (int p = begin; p < end && complete.load(std::memory_order_relaxed); ++p) {
+            PieceHash hash;
+            for (size_t i = firstPart[p]; i < firstPart[p + 1] && complete.load(std::memory_order_relaxed); ++i) {
+                // Hashed in steps that are still in the processor's cache from the read.
+                const Part& part = parts[i];
+                for (size_t done = 0; done < part.bytes; done += kRawStep) {
+                    const size_t n = std::min(kRawStep, part.bytes - done);
+                    if (readRaw(fd, part.target + done, n, part.offset + done) != n) {
+                        complete = false;
+                        break;
+                    }
+                    hash.add(part.target + done, n);
+                }
+            }
+            pieceHashes[static_cast<size_t>(p)] = hash.value();
+        }
     });
     ::close(fd);
-    if (!complete) {
+    const bool agrees = complete && combinePieceHashes(pieceHashes.data(), pieceCount, expected) == entry.hash;
+    if (!agrees) {
         // What was read is not trusted: the slices are decoded from their files instead.
         for (isSliceInfo* slice : slices)
             std::memset(slice->pixels, 0, sliceBytes(slice));
-        cocos2d::FileUtils::getInstance()->removeFile(raw);
+        cocos2d::log("series cache \"%s\" does not agree with its check (%s): removed, made again from the image files",
+                     raw.c_str(), checkResultText(complete ? CheckResult::Mismatch : CheckResult::Cut));
+        removeCacheFile(raw);
         return false;
     }
     for (isSliceInfo* slice : slices)
@@ -462,19 +510,30 @@ void isBinReader::writeRawLocked(isImageData* output)
     const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     bool written = fd >= 0;
     int why = written ? 0 : errno;
+    ContentHash hash;
+    auto put = [&](const unsigned char* pixels, size_t bytes) {
+        hash.add(pixels, bytes);
+        return redIRI::disk::writeAll(fd, pixels, bytes);
+    };
     if (written && output->getSlicesShareVoxels()) {
         size_t total = 0;
         for (const isSliceInfo* slice : slices)
             total += sliceBytes(slice);
-        written = redIRI::disk::writeAll(fd, slices[0]->pixels, total);
+        written = put(slices[0]->pixels, total);
     } else if (written) {
         for (const isSliceInfo* slice : slices)
-            if (!(written = redIRI::disk::writeAll(fd, slice->pixels, sliceBytes(slice))))
+            if (!(written = put(slice->pixels, sliceBytes(slice))))
                 break;
     }
     if (!written && !why)
         why = errno;
     if (fd >= 0 && ::close(fd) != 0 && written) {
+        written = false;
+        why = errno;
+    }
+    // The check before the file: whoever finds the ".raw" finds its check.
+    const std::string name = raw.substr(raw.find_last_of('/') + 1);
+    if (written && !writeCheck(checkPathOf(raw), {CheckedFile{name, hash.size(), hash.value()}})) {
         written = false;
         why = errno;
     }

@@ -442,7 +442,7 @@ bool isDcmScan::writeVolumeBuffer(const std::string& path, const std::vector<Sli
 
 bool isDcmScan::isValidBuffer(const std::string& path)
 {
-    return !path.empty() && hasCacheSignature(path, true);
+    return !path.empty() && hasCacheSignature(path, true) && verifySeriesCache(path);
 }
 
 void isDcmScan::removeBuffer(const std::string& folder)
@@ -450,10 +450,10 @@ void isDcmScan::removeBuffer(const std::string& folder)
     const std::string path = getBufferPathOfFolder(folder);
     if (path.empty())
         return;
-    auto* files = cocos2d::FileUtils::getInstance();
     dropHeldSeriesCache(path);
-    files->removeFile(path);
-    files->removeFile(rawPathOf(path));
+    removeCacheFile(path);
+    removeCacheFile(rawPathOf(path));
+    std::remove(thumbnailCheckPathOf(folder).c_str());
 }
 
 void isDcmScan::removeBufferFiles(const std::string& folder)
@@ -465,7 +465,14 @@ void isDcmScan::removeBufferFiles(const std::string& folder)
         const std::string path = base + extension;
         if (files->isFileExist(path))
             files->removeFile(path);
+        std::remove(checkPathOf(path).c_str());
     }
+    std::remove(thumbnailCheckPathOf(folder).c_str());
+}
+
+std::string isDcmScan::thumbnailCheckPathOf(const std::string& folder)
+{
+    return getCacheFolder() + getCacheKey(folder) + kThumbnailCheckSuffix;
 }
 
 bool isDcmScan::isExpired(const int created[6], const int now[6])
@@ -509,7 +516,7 @@ void isDcmScan::dropCachesOfOtherDecoding()
     std::vector<std::string> paths;
     listFiles(folder, paths, true, true);
     for (const std::string& path : paths)
-        for (const char* extension : {kPrebinExtension, kRawExtension}) {
+        for (const char* extension : {kPrebinExtension, kRawExtension, kCheckExtension}) {
             const size_t n = std::strlen(extension);
             if (path.size() >= n && path.compare(path.size() - n, n, extension) == 0)
                 files->removeFile(path);
@@ -529,7 +536,6 @@ void isDcmScan::clearBufferAsOf(const int now[6])
 {
     std::vector<std::string> paths;
     listFiles(getCacheFolder(), paths, true, true);
-    auto* files = cocos2d::FileUtils::getInstance();
     const size_t extension = sizeof(kRawExtension) - 1;
     for (const std::string& path : paths) {
         if (path.size() < extension || path.compare(path.size() - extension, extension, kRawExtension) != 0)
@@ -537,7 +543,7 @@ void isDcmScan::clearBufferAsOf(const int now[6])
         int created[6];
         if (!sixNumbers(getFileCreationTime(path), created) || !isExpired(created, now))
             continue;
-        files->removeFile(path);
+        removeCacheFile(path);
         cocos2d::log("Clear Buffer:%s", path.c_str());
     }
 }

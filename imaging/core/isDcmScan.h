@@ -55,6 +55,9 @@ struct ScanInput {
 constexpr const char* kThumbnailFilePrefix = "thrumb";
 // Whether a file name (without folder) is one of those thumbnails.
 bool isThumbnailFileName(const std::string& name);
+// The check of a series' thumbnails (see isSeriesCache.h) is kept with its cache, not in the
+// library's folders: "<cache folder><key>.thumbnails.check".
+constexpr const char* kThumbnailCheckSuffix = ".thumbnails.check";
 
 class isDcmScan {
 public:
@@ -72,16 +75,21 @@ public:
     static bool writeSeriesBuffer(const std::string& path, const std::vector<SliceRecord*>& records);
     // The records must be in stack order; the first gives the volume's geometry.
     static bool writeVolumeBuffer(const std::string& path, const std::vector<SliceRecord*>& records);
-    // The header can be read and holds the magic and the version.
+    // The header can be read and holds the magic and the version, and the file agrees with its
+    // check; a file that does not is removed with its ".raw" (verifySeriesCache).
     static bool isValidBuffer(const std::string& path);
-    // Removes the folder's ".prebin" and ".raw" (found through getBufferPathOfFolder).
+    // Removes the folder's ".prebin" and ".raw" (found through getBufferPathOfFolder), their
+    // checks and the check of its thumbnails.
     static void removeBuffer(const std::string& folder);
-    // Removes whichever of the folder's two cache files exist, without creating the cache folder.
+    // Removes whichever of the folder's cache files and checks exist, without creating the cache
+    // folder.
     static void removeBufferFiles(const std::string& folder);
+    // Where the check of the folder's thumbnails is kept.
+    static std::string thumbnailCheckPathOf(const std::string& folder);
     // Removes every cache file when the cache was made with another decoding than this build's
     // (its pixels would differ), then the ".raw" files created 7 days or more before now.
     static void clearBuffer();
-    // The first half of clearBuffer: every ".prebin" and ".raw" goes unless the settings' record
+    // The first half of clearBuffer: every ".prebin", ".raw" and check goes unless the settings' record
     // of the cache's decoding is this build's; the record is then written.
     static void dropCachesOfOtherDecoding();
     // The settings key of that record.

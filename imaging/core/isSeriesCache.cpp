@@ -5,6 +5,7 @@
 #include "dcmDiskWrite.h"
 #include "isImageTypes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <xxhash.h>
 
 namespace isImageSDK {
 
@@ -46,6 +48,12 @@ private:
     const std::vector<unsigned char>& m_bytes;
     size_t m_offset = 0;
 };
+
+std::string nameOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 // Descriptions that could not be written, by path; the bytes they hold together.
 std::mutex g_heldLock;
@@ -149,10 +157,17 @@ void appendNames(std::vector<unsigned char>& out, const std::vector<std::string>
     out.insert(out.end(), list.begin(), list.end());
 }
 
+// The check first, then the file: a reader that finds the new file finds its check.
+bool writeWithCheck(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    const CheckedFile entry{nameOf(path), bytes.size(), contentHash(bytes.data(), bytes.size())};
+    return writeCheck(checkPathOf(path), {entry}) && redIRI::disk::writeWholeFile(path, bytes.data(), bytes.size());
+}
+
 bool writeBytes(const std::string& path, const std::vector<unsigned char>& bytes)
 {
     dropHeldSeriesCache(path);
-    if (redIRI::disk::writeWholeFile(path, bytes.data(), bytes.size()))
+    if (writeWithCheck(path, bytes))
         return true;
     const int why = errno;
     cocos2d::log("series cache: cannot write \"%s\": %s", path.c_str(), redIRI::disk::reasonText(why).c_str());
@@ -167,13 +182,10 @@ bool writeBytes(const std::string& path, const std::vector<unsigned char>& bytes
 
 } // namespace
 
-CacheReadResult readSeriesCache(const std::string& path, SeriesCacheContents& out)
-{
-    std::vector<unsigned char> bytes;
-    bool opened = false;
-    if (!readWholeFile(path, bytes, opened))
-        return opened ? CacheReadResult::Damaged : CacheReadResult::Unreadable;
+namespace {
 
+CacheReadResult parseSeriesCache(const std::vector<unsigned char>& bytes, SeriesCacheContents& out)
+{
     ByteReader in(bytes);
     if (!in.take(out.header))
         return CacheReadResult::Damaged;
@@ -219,6 +231,44 @@ CacheReadResult readSeriesCache(const std::string& path, SeriesCacheContents& ou
     return CacheReadResult::Foreign;
 }
 
+} // namespace
+
+CacheReadResult readSeriesCache(const std::string& path, SeriesCacheContents& out)
+{
+    std::vector<unsigned char> bytes;
+    bool opened = false;
+    if (!readWholeFile(path, bytes, opened))
+        return opened ? CacheReadResult::Damaged : CacheReadResult::Unreadable;
+    return parseSeriesCache(bytes, out);
+}
+
+CacheReadResult readCheckedSeriesCache(const std::string& path, SeriesCacheContents& out)
+{
+    const bool held = isSeriesCacheHeld(path);
+    std::vector<unsigned char> bytes;
+    bool opened = false;
+    if (!readWholeFile(path, bytes, opened))
+        return opened ? CacheReadResult::Damaged : CacheReadResult::Unreadable;
+    if (!held) {
+        // The bytes just read are the ones compared, so that no change between check and use
+        // goes unseen.
+        std::vector<CheckedFile> listed;
+        CheckResult result = CheckResult::Missing;
+        if (readCheck(checkPathOf(path), listed))
+            for (const CheckedFile& entry : listed)
+                if (entry.name == nameOf(path))
+                    result = entry.size != bytes.size()                               ? CheckResult::Cut
+                             : entry.hash != contentHash(bytes.data(), bytes.size()) ? CheckResult::Mismatch
+                                                                                     : CheckResult::Match;
+        if (result != CheckResult::Match) {
+            cocos2d::log("series cache \"%s\" does not agree with its check (%s)", path.c_str(),
+                         checkResultText(result));
+            return CacheReadResult::Damaged;
+        }
+    }
+    return parseSeriesCache(bytes, out);
+}
+
 bool writeSeriesCache(const std::string& path, const std::vector<const SeriesRecordData*>& records,
                       const std::vector<std::string>& names)
 {
@@ -255,7 +305,7 @@ bool writeHeldSeriesCache(const std::string& path)
     std::vector<unsigned char> bytes;
     if (!heldBytes(path, bytes))
         return true;
-    if (!redIRI::disk::writeWholeFile(path, bytes.data(), bytes.size()))
+    if (!writeWithCheck(path, bytes))
         return false;
     dropHeldSeriesCache(path);
     return true;
@@ -295,6 +345,191 @@ std::string rawPathOf(const std::string& prebinPath)
     if (prebinPath.size() < cut)
         return std::string(kRawExtension);
     return prebinPath.substr(0, prebinPath.size() - cut) + kRawExtension;
+}
+
+// ---- Checks ---------------------------------------------------------------------------------
+
+PieceHash::PieceHash() : m_state(XXH3_createState())
+{
+    XXH3_64bits_reset(static_cast<XXH3_state_t*>(m_state));
+}
+
+PieceHash::~PieceHash()
+{
+    XXH3_freeState(static_cast<XXH3_state_t*>(m_state));
+}
+
+void PieceHash::add(const void* data, size_t size)
+{
+    XXH3_64bits_update(static_cast<XXH3_state_t*>(m_state), data, size);
+}
+
+uint64_t PieceHash::value() const
+{
+    return XXH3_64bits_digest(static_cast<const XXH3_state_t*>(m_state));
+}
+
+uint64_t combinePieceHashes(const uint64_t* pieces, size_t count, uint64_t fileSize)
+{
+    return XXH3_64bits_withSeed(pieces, count * sizeof(uint64_t), fileSize);
+}
+
+void ContentHash::add(const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const size_t n = std::min(size, kCheckPieceBytes - m_inPiece);
+        m_piece.add(bytes, n);
+        bytes += n;
+        size -= n;
+        m_size += n;
+        m_inPiece += n;
+        if (m_inPiece == kCheckPieceBytes) {
+            m_pieces.push_back(m_piece.value());
+            XXH3_64bits_reset(static_cast<XXH3_state_t*>(*reinterpret_cast<void**>(&m_piece)));
+            m_inPiece = 0;
+        }
+    }
+}
+
+uint64_t ContentHash::value() const
+{
+    std::vector<uint64_t> pieces = m_pieces;
+    if (m_inPiece > 0 || pieces.empty())
+        pieces.push_back(m_piece.value());
+    return combinePieceHashes(pieces.data(), pieces.size(), m_size);
+}
+
+uint64_t contentHash(const void* data, size_t size)
+{
+    ContentHash hash;
+    hash.add(data, size);
+    return hash.value();
+}
+
+std::string checkPathOf(const std::string& path)
+{
+    return path + kCheckExtension;
+}
+
+bool writeCheck(const std::string& checkPath, const std::vector<CheckedFile>& files)
+{
+    std::string text;
+    char line[64];
+    for (const CheckedFile& file : files) {
+        std::snprintf(line, sizeof line, " %llu %016llx\n", static_cast<unsigned long long>(file.size),
+                      static_cast<unsigned long long>(file.hash));
+        text += file.name + line;
+    }
+    return redIRI::disk::writeWholeFile(checkPath, text.data(), text.size());
+}
+
+bool readCheck(const std::string& checkPath, std::vector<CheckedFile>& files)
+{
+    files.clear();
+    std::vector<unsigned char> bytes;
+    File f(std::fopen(checkPath.c_str(), "rb"));
+    if (!f)
+        return false;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0 && bytes.size() < 65536)
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    if (bytes.empty() || bytes.size() >= 65536 || bytes.back() != '\n')
+        return false;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        const auto end = std::find(bytes.begin() + static_cast<long>(start), bytes.end(), '\n');
+        const std::string line(bytes.begin() + static_cast<long>(start), end);
+        start = static_cast<size_t>(end - bytes.begin()) + 1;
+        const size_t hashAt = line.find_last_of(' ');
+        const size_t sizeAt = hashAt == std::string::npos || hashAt == 0 ? std::string::npos : line.find_last_of(' ', hashAt - 1);
+        if (sizeAt == std::string::npos || sizeAt == 0 || line.size() - hashAt - 1 != 16)
+            return false;
+        CheckedFile file;
+        file.name = line.substr(0, sizeAt);
+        const std::string size = line.substr(sizeAt + 1, hashAt - sizeAt - 1);
+        const std::string hash = line.substr(hashAt + 1);
+        if (size.empty() || size.find_first_not_of("0123456789") != std::string::npos ||
+            hash.find_first_not_of("0123456789abcdef") != std::string::npos || size.size() > 19)
+            return false;
+        file.size = std::strtoull(size.c_str(), nullptr, 10);
+        file.hash = std::strtoull(hash.c_str(), nullptr, 16);
+        files.push_back(file);
+    }
+    return true;
+}
+
+bool hashFile(const std::string& path, CheckedFile& out)
+{
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f)
+        return false;
+    std::vector<unsigned char> buffer(size_t(1) << 20);
+    ContentHash hash;
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), f.get())) > 0)
+        hash.add(buffer.data(), n);
+    if (std::ferror(f.get()))
+        return false;
+    out.name = nameOf(path);
+    out.size = hash.size();
+    out.hash = hash.value();
+    return true;
+}
+
+CheckResult compareWithCheck(const std::string& path, const CheckedFile& entry)
+{
+    CheckedFile found;
+    if (!hashFile(path, found) || found.size != entry.size)
+        return CheckResult::Cut;
+    return found.hash == entry.hash ? CheckResult::Match : CheckResult::Mismatch;
+}
+
+CheckResult checkCacheFile(const std::string& path)
+{
+    std::vector<CheckedFile> listed;
+    if (!readCheck(checkPathOf(path), listed))
+        return CheckResult::Missing;
+    for (const CheckedFile& entry : listed)
+        if (entry.name == nameOf(path))
+            return compareWithCheck(path, entry);
+    return CheckResult::Missing;
+}
+
+const char* checkResultText(CheckResult result)
+{
+    switch (result) {
+    case CheckResult::Match:
+        return "agrees";
+    case CheckResult::Missing:
+        return "no check";
+    case CheckResult::Cut:
+        return "cut";
+    case CheckResult::Mismatch:
+        return "other contents";
+    }
+    return "";
+}
+
+void removeCacheFile(const std::string& path)
+{
+    std::remove(path.c_str());
+    std::remove(checkPathOf(path).c_str());
+}
+
+bool verifySeriesCache(const std::string& prebinPath)
+{
+    if (isSeriesCacheHeld(prebinPath))
+        return true;
+    const CheckResult result = checkCacheFile(prebinPath);
+    if (result == CheckResult::Match)
+        return true;
+    cocos2d::log("series cache \"%s\" does not agree with its check (%s): removed, made again from the image files",
+                 prebinPath.c_str(), checkResultText(result));
+    removeCacheFile(prebinPath);
+    removeCacheFile(rawPathOf(prebinPath));
+    return false;
 }
 
 } // namespace isImageSDK

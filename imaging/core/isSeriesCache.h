@@ -231,4 +231,93 @@ bool hasCacheSignature(const std::string& path, bool withVersion);
 // The ".raw" beside a ".prebin": the path with its last 7 characters replaced by ".raw".
 std::string rawPathOf(const std::string& prebinPath);
 
+// ---- Checks ---------------------------------------------------------------------------------
+//
+// Every cache file is written together with a check of its contents, a small text file of its own
+// beside it ("<file>.check"), so that the cache files themselves keep their layout. A check holds
+// one line per file it covers: "<name> <size> <hash>\n", the file's name without folder, its
+// size in bytes in decimal and its content hash in 16 lower-case hexadecimal digits.
+//
+// The content hash: the file is cut into pieces of kCheckPieceBytes (the last one shorter); each
+// piece is hashed with XXH3-64 (seed 0), and those hashes, as little-endian 64-bit numbers in file
+// order, are hashed again with XXH3-64 seeded with the file's size. Pieces can so be hashed side
+// by side as they are read.
+//
+// A cache file is used only when its check is there and names its size and hash: a missing
+// check (a file of an earlier version, or one whose check never reached the disk), a cut file or
+// a file of other bytes is removed and made again from the image files.
+constexpr char kCheckExtension[] = ".check";
+constexpr size_t kCheckPieceBytes = size_t(8) << 20;
+
+// The hash of one piece, fed in order.
+class PieceHash {
+public:
+    PieceHash();
+    ~PieceHash();
+    PieceHash(const PieceHash&) = delete;
+    PieceHash& operator=(const PieceHash&) = delete;
+    void reset();
+    void add(const void* data, size_t size);
+    uint64_t value() const;
+
+private:
+    void* m_state;
+};
+
+// The content hash from the pieces' hashes in file order.
+uint64_t combinePieceHashes(const uint64_t* pieces, size_t count, uint64_t fileSize);
+
+// The content hash of bytes fed in file order, in parts of any size.
+class ContentHash {
+public:
+    void add(const void* data, size_t size);
+    uint64_t size() const { return m_size; }
+    uint64_t value() const;
+
+private:
+    PieceHash m_piece;
+    size_t m_inPiece = 0;
+    uint64_t m_size = 0;
+    std::vector<uint64_t> m_pieces;
+};
+uint64_t contentHash(const void* data, size_t size);
+
+struct CheckedFile {
+    std::string name;  // without folder
+    uint64_t size = 0;
+    uint64_t hash = 0;
+};
+
+// "<path>.check".
+std::string checkPathOf(const std::string& path);
+// Writes a check whole or not at all; false with errno set when it could not be written.
+bool writeCheck(const std::string& checkPath, const std::vector<CheckedFile>& files);
+// False when the check is missing, unreadable or not in the form above.
+bool readCheck(const std::string& checkPath, std::vector<CheckedFile>& files);
+// The file's name, size and content hash; false when it cannot be read whole.
+bool hashFile(const std::string& path, CheckedFile& out);
+
+enum class CheckResult {
+    Match,
+    Missing,   // no check, or one that does not name the file
+    Cut,       // the file is missing or of another size than its check says
+    Mismatch,  // the same size, other bytes
+};
+// The file against the entry for it in its own check ("<path>.check").
+CheckResult checkCacheFile(const std::string& path);
+// The file against an entry: Cut or Mismatch when it differs (Match when it agrees).
+CheckResult compareWithCheck(const std::string& path, const CheckedFile& entry);
+// "no check", "cut" or "other contents", for the log.
+const char* checkResultText(CheckResult result);
+// Removes a cache file and its check.
+void removeCacheFile(const std::string& path);
+
+// The ".prebin" (from memory when it is held) agrees with its check. When it does not, the log
+// says why, and the ".prebin", the ".raw" and their checks are removed, so that the folder is
+// scanned again.
+bool verifySeriesCache(const std::string& prebinPath);
+// readSeriesCache of a ".prebin" that agrees with its check (held descriptions are taken as
+// they are); one that does not is Damaged.
+CacheReadResult readCheckedSeriesCache(const std::string& path, SeriesCacheContents& out);
+
 } // namespace isImageSDK

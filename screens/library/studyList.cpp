@@ -14,6 +14,7 @@
 #include "dicomDB.h"
 #include "favoriteList.h"
 #include "isDcmScan.h"
+#include "isSeriesCache.h"
 #include "dataService.h"
 #include "NSResponseWindow.h"
 #include "dcmSend.h"
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -99,34 +101,52 @@ std::string thumbnailName(int i)
     return "thrumb" + std::to_string(i);
 }
 
-// A PNG ends with its IEND chunk: a picture an earlier run cut short (the disk was full) does not.
-bool isWholePng(const std::string& path)
+// The series' pictures agree with the check written with them (kept with the series' cache), or
+// none is kept and they are made again: a picture cut short or changed on disk, or pictures of an
+// earlier version that wrote no check.
+bool keepCheckedThumbnails(const std::string& folder)
 {
-    static const unsigned char kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    unsigned char tail[sizeof kEnd] = {};
-    const bool whole = std::fseek(f, -static_cast<long>(sizeof kEnd), SEEK_END) == 0 &&
-                       std::fread(tail, 1, sizeof tail, f) == sizeof tail && std::memcmp(tail, kEnd, sizeof kEnd) == 0;
-    std::fclose(f);
-    return whole;
+    using isImageSDK::CheckResult;
+    const std::string checkPath = isImageSDK::isDcmScan::thumbnailCheckPathOf(folder);
+    std::vector<isImageSDK::CheckedFile> listed;
+    CheckResult result = CheckResult::Missing;
+    if (isImageSDK::readCheck(checkPath, listed) && !listed.empty() && listed.size() <= studyList::kThumbnailCount) {
+        result = CheckResult::Match;
+        for (size_t i = 0; i < studyList::kThumbnailCount && result == CheckResult::Match; ++i) {
+            const std::string file = folder + thumbnailName(static_cast<int>(i));
+            if (i >= listed.size())
+                result = FileUtils::getInstance()->isFileExist(file) ? CheckResult::Mismatch : CheckResult::Match;
+            else if (listed[i].name != thumbnailName(static_cast<int>(i)))
+                result = CheckResult::Missing;
+            else
+                result = isImageSDK::compareWithCheck(file, listed[i]);
+        }
+    }
+    if (result == CheckResult::Match)
+        return true;
+    log("studyList: the pictures of \"%s\" do not agree with their check (%s); they are made again", folder.c_str(),
+        isImageSDK::checkResultText(result));
+    for (int i = 0; i < studyList::kThumbnailCount; ++i)
+        std::remove((folder + thumbnailName(i)).c_str());
+    std::remove(checkPath.c_str());
+    return false;
 }
 
-// The series' pictures are all whole, or none is kept (they are made again).
-bool keepWholeThumbnails(const std::string& folder)
+// Worker: the check of the series' first `made` pictures; any picture after them is an earlier
+// set's and goes. Pictures whose check cannot be written are shown now and made again next time.
+void writeThumbnailCheck(const std::string& folder, int made)
 {
-    bool whole = true;
-    for (int i = 0; i < studyList::kThumbnailCount && whole; ++i) {
-        const std::string file = folder + thumbnailName(i);
-        whole = !FileUtils::getInstance()->isFileExist(file) || isWholePng(file);
-    }
-    if (!whole) {
-        log("studyList: the pictures of \"%s\" are cut short; they are made again", folder.c_str());
-        for (int i = 0; i < studyList::kThumbnailCount; ++i)
-            std::remove((folder + thumbnailName(i)).c_str());
-    }
-    return whole;
+    for (int i = made; i < studyList::kThumbnailCount; ++i)
+        std::remove((folder + thumbnailName(i)).c_str());
+    std::vector<isImageSDK::CheckedFile> files(static_cast<size_t>(made));
+    bool hashed = true;
+    for (int i = 0; i < made && hashed; ++i)
+        hashed = isImageSDK::hashFile(folder + thumbnailName(i), files[static_cast<size_t>(i)]);
+    const std::string checkPath = isImageSDK::isDcmScan::thumbnailCheckPathOf(folder);
+    FileUtils::getInstance()->createDirectory(isImageSDK::isDcmScan::getCacheFolder());
+    if (!hashed || !isImageSDK::writeCheck(checkPath, files))
+        log("studyList: cannot write the check of the pictures of \"%s\": %s", folder.c_str(),
+            hashed ? redIRI::disk::reasonText(errno).c_str() : "a picture cannot be read");
 }
 
 // Worker: the series' cache entry, its rows (a study or patient left empty goes too) and the files
@@ -718,6 +738,8 @@ void studyList::makeThumbnails(const std::string& job, const std::string& librar
             }
             made += converted ? 1 : 0;
         }
+        if (made > 0)
+            writeThumbnailCheck(folder, made);
     }
     NSUI::NSNotificationCenter::getInstance()->postStringNotification(
         nullptr, NSUI::NOTIFY_THUMBNAIL_READY, made > 0 ? folder : std::string(), nullptr, false);
@@ -739,7 +761,7 @@ void studyList::showThumbnails(listObject* row)
         return;
     thumbnailBusy = true;
     const std::string folder = libraryRoot + row->folder + "/";
-    if (FileUtils::getInstance()->isFileExist(folder + thumbnailName(0)) && keepWholeThumbnails(folder)) {
+    if (FileUtils::getInstance()->isFileExist(folder + thumbnailName(0)) && keepCheckedThumbnails(folder)) {
         showThumbnails(folder);
         thumbnailBusy = false;
         return;

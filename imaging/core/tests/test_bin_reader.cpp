@@ -343,16 +343,46 @@ TEST_F(BinReaderTest, WrongRawFilesAreDecodedAgain)
     }
     ASSERT_EQ(bytes.size(), 6u * 32 * 24 * 2);
 
-    // One byte short: removed, decoded again, written again, announced.
-    std::ofstream(raw, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 1);
-    recorder.received.clear();
+    // A ".raw" that does not agree with its check is never drawn: removed, decoded again,
+    // written again, announced. Pixels of one 16-bit slice are 32 x 24 x 2 bytes.
+    const std::string checkPath = checkPathOf(raw);
+    std::string check;
     {
+        std::ifstream in(checkPath, std::ios::binary);
+        check.assign((std::istreambuf_iterator<char>(in)), {});
+    }
+    auto flipped = [&](size_t every) {
+        std::string out = bytes;
+        for (size_t i = 0; i < out.size(); i += every)
+            out[i] = static_cast<char>(out[i] ^ 0x10);
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::string raw;
+        bool withCheck;
+    } cases[] = {
+        {"one byte short", bytes.substr(0, bytes.size() - 1), true},
+        {"overwritten at the same size", std::string(bytes.size(), '\x7f'), true},
+        {"one bit in every 64th byte", flipped(64), true},
+        {"one bit in the last slice", bytes.substr(0, bytes.size() - 1) + static_cast<char>(bytes.back() ^ 1), true},
+        {"no check (an earlier version's)", bytes, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(raw, std::ios::binary | std::ios::trunc) << c.raw;
+        if (c.withCheck)
+            std::ofstream(checkPath, std::ios::binary | std::ios::trunc) << check;
+        else
+            std::remove(checkPath.c_str());
+        recorder.received.clear();
         Retained<isBinReader> reader(isBinReader::create());
         open(dir, reader);
         ASSERT_TRUE(waitComplete(reader.get()));
         ASSERT_TRUE(stepUntil([this] { return !recorder.of(NSUI::NOTIFY_VOLUME_LOADED).empty(); }));
         expectFilePixels(reader->getOutputData());
         expectRawMatches(reader.get());
+        EXPECT_EQ(checkCacheFile(raw), CheckResult::Match);
     }
 
     // A read that stops half-way is not taken for a complete image.
@@ -458,15 +488,33 @@ TEST_F(BinReaderTest, DamagedDescriptionsAreRemovedAndRebuilt)
     std::string wrapping = patched(68, huge, 8);
     wrapping.replace(68 + 16, 2, reinterpret_cast<const char*>(&fourFrames), 2);
     wrapping.replace(68 + 584, 4, reinterpret_cast<const char*>(&floats), 4);
-    const std::string damaged[] = {
-        patched(64, &negative, 2),                // record count -3
-        patched(68 + 712, &zero, 4),              // columns 0
-        patched(68 + 3 * 712, &shorter, 4),       // one name less than records
-        good.substr(0, good.size() - 5),          // cut short
-        wrapping,                                 // a size that overflows
+    // A well-formed description that says other than the files: a window of 1 at 32767.
+    const float window[2] = {1.0f, 32767.0f};
+    const std::string checkPath = checkPathOf(cache);
+    std::string check;
+    {
+        std::ifstream in(checkPath, std::ios::binary);
+        check.assign((std::istreambuf_iterator<char>(in)), {});
+    }
+    const struct {
+        std::string bytes;
+        bool withCheck;
+    } damaged[] = {
+        {patched(64, &negative, 2), true},           // record count -3
+        {patched(68 + 712, &zero, 4), true},         // columns 0
+        {patched(68 + 3 * 712, &shorter, 4), true},  // one name less than records
+        {good.substr(0, good.size() - 5), true},     // cut short
+        {wrapping, true},                            // a size that overflows
+        {patched(68 + 604, window, 8), true},        // overwritten at the same size
+        {good, false},                               // no check (an earlier version's)
     };
-    for (const std::string& bytes : damaged) {
+    for (const auto& c : damaged) {
+        const std::string& bytes = c.bytes;
         std::ofstream(cache, std::ios::binary | std::ios::trunc) << bytes;
+        if (c.withCheck)
+            std::ofstream(checkPath, std::ios::binary | std::ios::trunc) << check;
+        else
+            std::remove(checkPath.c_str());
         Retained<isBinReader> reader(isBinReader::create());
         ASSERT_TRUE(reader->setFile(dir, cache));
         ASSERT_TRUE(reader->isValid());
@@ -478,6 +526,18 @@ TEST_F(BinReaderTest, DamagedDescriptionsAreRemovedAndRebuilt)
         open(dir, rebuilt);
         EXPECT_EQ(rebuilt->getOutputData()->getSliceCount(), 3);
         ASSERT_TRUE(waitComplete(rebuilt.get()));
+        EXPECT_NE(rebuilt->getOutputData()->getSlice(0)->windowWidth, 1.0f);
+        // The viewer's road checks first: a damaged description is scanned again at once.
+        std::ofstream(cache, std::ios::binary | std::ios::trunc) << bytes;
+        if (c.withCheck)
+            std::ofstream(checkPath, std::ios::binary | std::ios::trunc) << check;
+        else
+            std::remove(checkPath.c_str());
+        Retained<isBinReader> checked(isBinReader::create());
+        open(dir, checked);
+        EXPECT_EQ(checked->getOutputData()->getSliceCount(), 3);
+        EXPECT_NE(checked->getOutputData()->getSlice(0)->windowWidth, 1.0f);
+        ASSERT_TRUE(waitComplete(checked.get()));
     }
 
     // A file that is no cache at all: not valid, nothing read.
@@ -506,6 +566,9 @@ TEST_F(BinReaderTest, ADecodedFormatThatDoesNotFitIsNeverStored)
         prebin.write(reinterpret_cast<const char*>(&rgb), 4);
         prebin.write(reinterpret_cast<const char*>(&bits), 4);
     }
+    CheckedFile written;
+    ASSERT_TRUE(hashFile(cache, written));
+    ASSERT_TRUE(writeCheck(checkPathOf(cache), {written}));
     Retained<isBinReader> reader(isBinReader::create());
     ASSERT_TRUE(reader->setFile(dir, cache));
     reader->update();

@@ -239,3 +239,58 @@ TEST_F(SeriesCacheTest, DamagedAndForeignFilesAreTold)
     EXPECT_FALSE(hasCacheSignature(path, true));
     EXPECT_TRUE(hasCacheSignature(path, false));
 }
+
+TEST_F(SeriesCacheTest, ChecksHashPiecesAndTellWhatDiffers)
+{
+    // Bytes fed in parts of any size hash as the pieces hashed one by one and then together.
+    std::vector<unsigned char> bytes(2 * kCheckPieceBytes + 3);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 2654435761u >> 13);
+    ContentHash parts;
+    for (size_t at = 0, step = 1; at < bytes.size(); at += step, step = step * 3 + 1)
+        parts.add(bytes.data() + at, std::min(step, bytes.size() - at));
+    uint64_t pieces[3];
+    for (size_t p = 0; p < 3; ++p) {
+        PieceHash piece;
+        piece.add(bytes.data() + p * kCheckPieceBytes, std::min(kCheckPieceBytes, bytes.size() - p * kCheckPieceBytes));
+        pieces[p] = piece.value();
+    }
+    EXPECT_EQ(parts.value(), contentHash(bytes.data(), bytes.size()));
+    EXPECT_EQ(parts.value(), combinePieceHashes(pieces, 3, bytes.size()));
+    EXPECT_NE(contentHash(bytes.data(), bytes.size() - 1), contentHash(bytes.data(), bytes.size()));
+
+    // A description is written with its check; every change to either is told.
+    const std::string path = root + "c.prebin";
+    SeriesRecordData records[1] = {record(0)};
+    ASSERT_TRUE(writeSeriesCache(path, {&records[0]}, {"a"}));
+    EXPECT_EQ(checkCacheFile(path), CheckResult::Match);
+    SeriesCacheContents read;
+    EXPECT_EQ(readCheckedSeriesCache(path, read), CacheReadResult::Ok);
+    const std::vector<unsigned char> good = bytesOf(path);
+    std::vector<unsigned char> flipped = good;
+    flipped[68 + 604] ^= 0x40;
+    const std::vector<unsigned char> checkBytes = bytesOf(checkPathOf(path));
+    const std::string check(checkBytes.begin(), checkBytes.end());
+    const struct {
+        std::vector<unsigned char> bytes;
+        std::string check;
+        CheckResult expected;
+    } cases[] = {
+        {flipped, check, CheckResult::Mismatch},
+        {std::vector<unsigned char>(good.begin(), good.end() - 1), check, CheckResult::Cut},
+        {good, "", CheckResult::Missing},
+        {good, "c.prebin 12\n", CheckResult::Missing},
+        {good, "other.prebin" + check.substr(check.find(' ')), CheckResult::Missing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.check);
+        writeBytes(path, c.bytes);
+        std::ofstream(checkPathOf(path), std::ios::binary | std::ios::trunc) << c.check;
+        EXPECT_EQ(checkCacheFile(path), c.expected);
+        SeriesCacheContents contents;
+        EXPECT_EQ(readCheckedSeriesCache(path, contents), CacheReadResult::Damaged);
+        EXPECT_FALSE(verifySeriesCache(path));
+        EXPECT_FALSE(std::ifstream(path).good()) << "removed";
+        EXPECT_FALSE(std::ifstream(checkPathOf(path)).good()) << "removed";
+    }
+}

@@ -17,6 +17,7 @@
 #include "dcmDiskWrite.h"
 #include "dicomDB.h"
 #include "importDcm.h"
+#include "isDcmScan.h"
 #include "dataService.h"
 #include "libraryWorkers.h"
 #include "shareTo.h"
@@ -28,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -367,6 +369,28 @@ TEST_F(LibraryAppTest, StudyPanelOpensTheViewerFromTheRowsRightEndAndFromProtoco
         if (&room == rooms)
             for (const char* name : {"thrumb0", "thrumb1"})
                 std::remove((folder + name).c_str());
+    }
+    // A picture changed on disk at its own size, or pictures without the check they are written
+    // with (an earlier version's), are made again as they were.
+    const auto bytesOf = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string made = bytesOf(folder + "thrumb1");
+    const std::string checkPath = isImageSDK::isDcmScan::thumbnailCheckPathOf(folder);
+    for (const bool flip : {true, false}) {
+        SCOPED_TRACE(flip ? "one bit flipped" : "no check");
+        if (flip) {
+            std::string changed = made;
+            changed[changed.size() / 2] = static_cast<char>(changed[changed.size() / 2] ^ 4);
+            std::ofstream(folder + "thrumb1", std::ios::binary | std::ios::trunc) << changed;
+        } else {
+            std::remove(checkPath.c_str());
+        }
+        panel()->showThumbnails(pair);
+        ASSERT_TRUE(frameUntil([&] { return !panel()->isThumbnailBusy(); }));
+        EXPECT_EQ(bytesOf(folder + "thrumb1"), made);
+        EXPECT_TRUE(FileUtils::getInstance()->isFileExist(checkPath));
     }
     ASSERT_EQ(rowAtPanel(2)->seriesNumber, "2048");
     // The four-digit number keeps to its column, left of the series' texts.
