@@ -45,6 +45,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -130,6 +132,16 @@ TEST_F(ViewerScreenTest, OpensAGeneratedCTSeriesAndDrawsItsFirstSlice)
     ASSERT_TRUE(screen->getViewer()->getActiveViewRect(view));
     EXPECT_TRUE(area.containsPoint(Vec2(view.getMidX(), view.getMidY())));
     const auto middle = pixelAt(view.getMidX(), view.getMidY());
+    // A row of the picture, across the phantom.
+    const auto pictureRow = [&view] {
+        std::vector<std::array<int, 3>> row;
+        for (int i = 0; i < 24; ++i) {
+            const auto p = pixelAt(view.getMinX() + view.size.width * (i + 0.5f) / 24, view.getMidY());
+            row.push_back({int(p[0]), int(p[1]), int(p[2])});
+        }
+        return row;
+    };
+    const auto drawn = pictureRow();
     // The phantom's soft tissue fills the middle of the first slice: a grey pixel.
     EXPECT_NEAR(middle[0], middle[1], 2);
     EXPECT_NEAR(middle[1], middle[2], 2);
@@ -155,6 +167,36 @@ TEST_F(ViewerScreenTest, OpensAGeneratedCTSeriesAndDrawsItsFirstSlice)
     EXPECT_EQ(types.front(), "7");
     EXPECT_EQ(types[1], "8");
     EXPECT_EQ(std::count(types.begin(), types.end(), "7"), 1);
+
+    // The series' pixels cache, changed on disk at its own size (a white picture if it were
+    // drawn), or changed in one bit of every 64th byte: the next opening draws the picture of
+    // before, decoded again from the files.
+    const std::string raw = rawPathOf(isDcmScan::getBufferPathOfFolder(libraryRoot() + folder));
+    std::string bytes;
+    {
+        std::ifstream in(raw, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_EQ(bytes.size(), 12u * 64 * 64 * 2);
+    for (const bool overwrite : {true, false}) {
+        SCOPED_TRACE(overwrite ? "overwritten" : "bit flips");
+        std::string damaged = overwrite ? std::string(bytes.size(), '\x7f') : bytes;
+        for (size_t i = 0; !overwrite && i < damaged.size(); i += 64)
+            damaged[i] = static_cast<char>(damaged[i] ^ 0x20);
+        {
+            std::fstream out(raw, std::ios::binary | std::ios::in | std::ios::out);
+            out.write(damaged.data(), static_cast<std::streamsize>(damaged.size()));
+        }
+        screen = openViewer(folder);
+        ASSERT_NE(screen, nullptr);
+        ASSERT_TRUE(stepUntil([&] { return seriesLoaded(screen); }));
+        step(20);
+        ASSERT_TRUE(screen->getViewer()->getActiveViewRect(view));
+        EXPECT_EQ(pictureRow(), drawn);
+        ASSERT_TRUE(stepUntil([&] { return FileUtils::getInstance()->getFileSize(raw) == long(bytes.size()); }));
+        director->popScene();
+        step(3);
+    }
 }
 
 TEST_F(ViewerScreenTest, ToolButtonsPostTheirCommands)
