@@ -318,7 +318,7 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
     EXPECT_EQ(rows[1].substr(0, 4), "1|||");
     EXPECT_EQ(rows[2].substr(0, 4), "2|||");
     EXPECT_TRUE(fs::equivalent(writable() + query("select image from favorite where type=2")[0], dicomFile));
-    const std::vector<std::string> cache = filesBelow(writable() + "qv/tmp/dcmbuf/");
+    const std::vector<std::string> cache = checkedFilesBelow(writable() + "qv/tmp/dcmbuf/");
     ASSERT_EQ(cache.size(), 2u) << "a description and the pixels of the opened series";
     const auto cacheTime = fs::last_write_time(cache[0]);
     const auto rawTime = fs::last_write_time(cache[1]);

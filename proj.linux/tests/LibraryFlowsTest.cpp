@@ -56,7 +56,7 @@ TEST_F(LibraryFlows, FirstStartOpensTheExampleAndARestartKeepsLibraryAndCache)
     ASSERT_EQ(files.size(), kExampleImages);
     for (const std::string& f : files)
         EXPECT_TRUE(fs::exists(f)) << f;
-    std::vector<std::string> cache = filesBelow(writable() + "qv/tmp/dcmbuf/");
+    std::vector<std::string> cache = checkedFilesBelow(writable() + "qv/tmp/dcmbuf/");
     ASSERT_EQ(cache.size(), 2u) << "a description and the pixels of the opened series";
     EXPECT_TRUE(fs::exists(writable() + "UserDefault.txt"));
     const auto cacheTime = fs::last_write_time(cache[0]);

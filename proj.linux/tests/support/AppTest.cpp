@@ -22,6 +22,19 @@ std::vector<std::string> filesBelow(const std::string& folder)
     return out;
 }
 
+std::vector<std::string> checkedFilesBelow(const std::string& folder)
+{
+    const std::string check = ".check";
+    std::vector<std::string> out;
+    for (const std::string& f : filesBelow(folder)) {
+        if (f.size() > check.size() && f.compare(f.size() - check.size(), check.size(), check) == 0)
+            continue;
+        EXPECT_TRUE(fs::exists(f + check)) << "without its check: " << f;
+        out.push_back(f);
+    }
+    return out;
+}
+
 void AppTest::SetUp()
 {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();

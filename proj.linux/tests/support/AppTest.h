@@ -59,5 +59,8 @@ protected:
 
 // Files below a folder (recursive, absolute), sorted.
 std::vector<std::string> filesBelow(const std::string& folder);
+// The same without the checks the caches are written with ("<file>.check"); each file listed
+// must have its check.
+std::vector<std::string> checkedFilesBelow(const std::string& folder);
 
 }  // namespace e2e
