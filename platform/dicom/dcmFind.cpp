@@ -90,6 +90,7 @@ struct dcmFind::Core {
   // The matches posted in this round, and whether it was cut (its series queries are dropped).
   size_t roundMatches = 0;
   bool roundCut = false;
+  bool roundTold = false;  // the program was told the round was cut
   // The sockets of the query running, while one runs.
   std::shared_ptr<detail::SocketWatch> runningWatch;
   std::string defaultCalledAE;
@@ -137,6 +138,7 @@ void dcmFind::Core::giveUpLocked() {
   ++round;
   roundMatches = 0;
   roundCut = false;
+  roundTold = false;
   queue.clear();
   if (runningWatch) runningWatch->interrupt();
 }
@@ -156,12 +158,17 @@ dcmFind::Core::Posted dcmFind::Core::postMatch(const Query& query, const std::st
   std::lock_guard<std::mutex> guard(lock);
   if (stopping || query.round != round) return Posted::GivenUp;
   if (queryMatches > queryLimit || roundMatches >= roundLimit) {
-    if (!roundCut) {
+    // A query past its bound is given up; the series of the studies listed are still asked for
+    // until the round holds its bound in all, then the rest of the round is dropped.
+    if (roundMatches >= roundLimit && !roundCut) {
       roundCut = true;
-      queue.clear();  // the round's series still waiting
+      queue.clear();
+    }
+    if (!roundTold) {
+      roundTold = true;
       char cut[160];
-      std::snprintf(cut, sizeof(cut), "find cut: more than %zu matches (the search lists at most %zu, and %zu per query)",
-                    roundMatches, roundLimit, queryLimit);
+      std::snprintf(cut, sizeof(cut), "find cut: the search was cut at %zu matches (at most %zu per query, %zu in all)",
+                    roundMatches, queryLimit, roundLimit);
       gate.post(6, cut);
     }
     return Posted::Cut;

@@ -3,9 +3,10 @@
 // A search is a round: the patient search and the series queries of the studies it finds. Every
 // match of a round is posted to the program, which lists it; a peer that keeps answering would
 // otherwise grow the list without end. A query is given up (C-CANCEL, then the association
-// aborted) once it has answered kMaxQueryMatches matches, or once the round has
-// kMaxRoundMatches in all; the round's series queries still waiting are dropped, and one message
-// (code 6, "find cut: ...") tells the program that the answer was cut.
+// aborted) once it has answered kMaxQueryMatches matches; the series of the studies listed are
+// still asked for, until the round has kMaxRoundMatches in all: then the query running is given
+// up the same way and the round's series queries, waiting or still to come, are dropped. One
+// message (code 6, "find cut: ...") tells the program that the answer was cut.
 #pragma once
 
 #include <cstddef>

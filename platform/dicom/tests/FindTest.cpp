@@ -219,12 +219,21 @@ TEST(Find, APeerFloodingMatchesIsCutAndLogsBoundedLines) {
   find.findPatientByName("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", "*");
   ASSERT_TRUE(messages.waitForCount(6, 1, 20000));
   ASSERT_TRUE(until([&] { return !find.isFinding() && peer.cancelled(); }, 20000));
-  redIRI::detail::setFindMatchLimit();
   EXPECT_EQ(messages.withCode(5).size(), 40u);
   ASSERT_EQ(messages.withCode(6).size(), 1u);
   EXPECT_EQ(messages.withCode(6)[0].text.rfind("find cut: ", 0), 0u) << messages.withCode(6)[0].text;
   EXPECT_LT(peer.sent(), 100000u);
   EXPECT_LE(lines("DCMTK"), 3 * 4);
+
+  // The series of the studies listed are still asked for, each query held to its bound, until the
+  // search holds four times that in all; then no more is asked, and the user was told once.
+  for (int study = 0; study < 5; ++study)
+    find.findStudyByUID("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", "1.2.3");
+  ASSERT_TRUE(messages.waitForCount(5, 160, 20000));
+  ASSERT_TRUE(until([&] { return !find.isFinding(); }, 20000));
+  redIRI::detail::setFindMatchLimit();
+  EXPECT_EQ(messages.withCode(5).size(), 160u);
+  EXPECT_EQ(messages.withCode(6).size(), 1u);
 }
 
 namespace {
