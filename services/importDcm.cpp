@@ -73,7 +73,7 @@ namespace {
 
 // Below this many free bytes the library's disk counts as full: the room the library's index may
 // need to grow into (its write-ahead log alone reaches about 4 MiB between checkpoints).
-constexpr unsigned long long kNoRoomBytes = 8ull << 20;
+constexpr unsigned long long kNoRoomBytes = redIRI::disk::kKeptForIndexBytes;
 
 bool diskIsFull(const std::string& folder) { return redIRI::disk::freeBytes(folder) < kNoRoomBytes; }
 

@@ -154,7 +154,7 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
       ::fchmod(fd, 0644);
       char self[64];
       std::snprintf(self, sizeof(self), "/proc/self/fd/%d", fd);
-      if (!saveTo(fd, error) || !readsBack(self, final, error)) {
+      if (!saveTo(fd, error) || !leavesRoomForIndex(folder, error) || !readsBack(self, final, error)) {
         ::close(fd);
         return false;
       }
@@ -201,7 +201,7 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
   }
   ::fchmod(fd, 0644);
   const std::string temp(name.data());
-  const bool saved = saveTo(fd, error) && readsBack(temp.c_str(), final, error);
+  const bool saved = saveTo(fd, error) && leavesRoomForIndex(folder, error) && readsBack(temp.c_str(), final, error);
   ::close(fd);
   if (!saved) {
     ::unlink(temp.c_str());
@@ -213,6 +213,15 @@ bool ReceivedObject::write(const std::string& folder, const std::string& tempFol
     return false;
   }
   return true;
+}
+
+bool ReceivedObject::leavesRoomForIndex(const std::string& folder, std::string& error) {
+  if (disk::freeBytes(folder) >= disk::kKeptForIndexBytes) return true;
+  // Acknowledged, the image would have to be listed; its rows need room the image would take.
+  disk::noteFailure(ENOSPC);
+  error = "the disk is full (its last " + std::to_string(disk::kKeptForIndexBytes >> 20) +
+          " MiB are kept for the library's index)";
+  return false;
 }
 
 bool ReceivedObject::readsBack(const char* path, const std::string& final, std::string& error) {

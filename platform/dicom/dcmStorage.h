@@ -37,8 +37,9 @@ class ReceivedObject {
   // The file name: the SOP Instance UID when it is a plain UID, else a hash of it.
   std::string fileName();
 
-  // Writes the object as folder + fileName() (folder absolute, ending in "/"). The file appears
-  // there only complete: it is written unnamed in `folder` and then linked, or, where the system
+  // Writes the object as folder + fileName() (folder absolute, ending in "/"). A file that would
+  // leave the disk less than the room kept for the library's index is not kept (a full disk). The
+  // file appears there only complete: it is written unnamed in `folder` and then linked, or, where the system
   // has no unnamed files, written in tempFolder (same file system) and renamed. False with the
   // reason in `error`; no file is left behind then. The file is read back as the library reads
   // files before it gets its name: one it would refuse is not kept (unreadable() then).
@@ -53,6 +54,9 @@ class ReceivedObject {
 
  private:
   bool readsBack(const char* path, const std::string& final, std::string& error);
+  // Whether the written file leaves the disk the room the library's index keeps to grow into; false
+  // with the reason when not (the file is then not kept).
+  bool leavesRoomForIndex(const std::string& folder, std::string& error);
   std::string sopUid();
   // Writes the file (meta header and data set) into the open file; false with the reason.
   bool saveTo(int fd, std::string& error);

@@ -7,12 +7,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <linux/capability.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace disk {
@@ -340,12 +338,10 @@ bool useSmallDiskForTest(const std::string& folder, unsigned long long bytes, st
             ::mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
                     ("size=" + std::to_string(bytes) + ",mode=0755").c_str()) == 0;
   if (!ok) why = std::string("cannot mount a small disk: ") + std::strerror(errno);
-  // The capabilities the namespace gave go again: permissions are checked as for the user.
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct none[2] = {};
-  ::syscall(SYS_capset, &header, none);
   return ok;
 }
+
+void endSmallDiskForTest(const std::string& folder) { ::umount2(folder.c_str(), MNT_DETACH); }
 
 void setMoveAcrossFileSystemsForTest(bool across) { g_moveAcross.store(across); }
 

@@ -55,6 +55,11 @@ void clearLastError();
 // apart from none); no more than the test hook's room.
 unsigned long long freeBytes(const std::string& path);
 
+// The room every writer of the library's images (received, retrieved, imported) leaves free on the
+// disk, for the library's index to grow into (its write-ahead log alone reaches about 4 MiB between
+// checkpoints): an image the index could not list is not kept.
+constexpr unsigned long long kKeptForIndexBytes = 8ull << 20;
+
 // ENOSPC or EDQUOT: the disk (or the user's share of it) has no room.
 bool isNoRoom(int error);
 // "No space left on device" and the like, for the log.
@@ -78,9 +83,11 @@ void setRoomForTest(long long bytes);
 void setStopBeforeRenameForTest(bool stop);
 // [hook] Puts a file system of `bytes` bytes (a tmpfs) at `folder` (an existing, empty folder), seen
 // by this process and the programs it starts from now on, so that a test fills a real disk. Only a
-// process with one thread can (it enters a user and mount namespace of its own; its capabilities
-// there are dropped again at once): false, with the reason in `why`, when it cannot.
+// process with one thread can (it enters a user and mount namespace of its own, keeping its user,
+// and holds that namespace's capabilities, which the programs it starts do not): false, with the
+// reason in `why`, when it cannot. endSmallDiskForTest takes the file system away again.
 bool useSmallDiskForTest(const std::string& folder, unsigned long long bytes, std::string& why);
+void endSmallDiskForTest(const std::string& folder);
 // [hook] Makes moveFile copy as it does across file systems even where a rename would do (and
 // movesByRename say so).
 void setMoveAcrossFileSystemsForTest(bool across);

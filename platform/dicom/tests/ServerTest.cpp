@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -853,6 +854,61 @@ TEST(Server, UnwritableRootOrFullDiskAnswersFailureAndAnnouncesNothing) {
     EXPECT_EQ(storescu(f, files, f.dir.file("again.log")), 0) << readText(f.dir.file("again.log"));
     EXPECT_TRUE(messages.waitForCount(3, 1, 10000));
   }
+}
+
+// A disk that fills while images arrive: on a real small file system where the test can make one
+// (else the writer's limit), every image is written whole or refused "out of resources", the last
+// megabytes stay free for the library's index, and the server goes on answering.
+TEST(Server, ADiskThatFillsRefusesWhatItCannotKeepAndStaysUp) {
+  TempDir disk;
+  const std::string mounted = disk.file("small");
+  fs::create_directories(mounted);
+  const unsigned long long size = 12ull << 20;
+  std::string why;
+  const bool real = redIRI::disk::useSmallDiskForTest(mounted, size, why);
+  if (!real) redIRI::disk::setRoomForTest(static_cast<long long>(size - (1 << 20)));
+  SCOPED_TRACE(real ? "a 12 MiB file system" : "no small file system (" + why + "): the writer's limit");
+  {
+    MessageCapture messages;
+    CallbackCapture log;
+    ServerFixture f;
+    const std::string root = mounted + "/library/";
+    f.server.setRoot(root.c_str());
+    ASSERT_TRUE(f.begin());
+    // 40 images of 128 KiB: more than the disk holds beside the index's room.
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+      ImageSpec image = greySpec(256, 256);
+      image.strings = {{DCM_SOPInstanceUID, "2.25.64" + std::to_string(1000 + i)}, {DCM_PatientID, "FULL"}};
+      files.push_back(f.dir.file("i" + std::to_string(i) + ".dcm"));
+      writeImage(files.back(), image);
+    }
+    std::vector<std::string> argv = {"storescu", "-v", "-nh", "-aec", "ANY", "127.0.0.1", std::to_string(f.port)};
+    argv.insert(argv.end(), files.begin(), files.end());
+    Peer sender(argv, f.dir.file("storescu.log"));
+    sender.wait(60000);
+    const std::string output = readText(f.dir.file("storescu.log"));
+    size_t stored = 0, refused = 0;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+      stored += line.find("Received Store Response (Success)") != std::string::npos;
+      refused += line.find("Received Store Response (Refused: OutOfResources") != std::string::npos;
+    }
+    EXPECT_GT(stored, 0u) << output;
+    EXPECT_GT(refused, 0u) << output;
+    EXPECT_EQ(stored + refused, files.size()) << output;
+    // Each acknowledged image lies whole in the library and was announced; nothing else is there.
+    EXPECT_TRUE(messages.waitForCount(3, stored, 10000));
+    EXPECT_EQ(messages.withCode(3).size(), stored);
+    EXPECT_EQ(filesBelow(root), stored);
+    EXPECT_GE(redIRI::disk::freeBytes(root), redIRI::disk::kKeptForIndexBytes - (256 << 10));
+    EXPECT_TRUE(log.logged("the disk is full"));
+    EXPECT_TRUE(redIRI::disk::takeNoRoomNotice());
+    Peer echo({"echoscu", "127.0.0.1", std::to_string(f.port)}, f.dir.file("echo.log"));
+    EXPECT_EQ(echo.wait(10000), 0) << echo.log();
+  }
+  redIRI::disk::setRoomForTest(-1);
+  if (real) redIRI::disk::endSmallDiskForTest(mounted);
 }
 
 TEST(Server, StopsPromptlyWithIdleAndBadPeersAndFreesThePort) {
