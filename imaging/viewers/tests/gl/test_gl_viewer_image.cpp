@@ -368,6 +368,53 @@ TEST_F(ViewerImageGL, EachPictureOfASeriesIsFittedWhenItComes)
     EXPECT_LT(grey(80 + 240 - 100, 40 + 200), 40);
 }
 
+// A dynamic without a window whose first frame holds a few counts (a renal study: both kidneys
+// fill over the frames, the right one at half the rate of the left): played through its thirty
+// frames, the last one still shows the kidneys apart and the background dark, under the window of
+// the whole record's range, not one taken from the faint first frame that saturates the others.
+TEST_F(ViewerImageGL, ADynamicWithAFaintFirstFramePlaysInGreys)
+{
+    isImageData* image = isImageData::create();
+    const int dims[2] = {64, 64};
+    const float spacing[2] = {1, 1};
+    isSliceInfo* s = image->addSlice(dims, 30, spacing, PIXEL_U16, 0, 0, cocos2d::Mat4::IDENTITY);
+    ASSERT_NE(s, nullptr);
+    s->modality = MODALITY_NM;
+    s->windowPresent = 0;
+    auto* samples = reinterpret_cast<uint16_t*>(s->pixels);
+    for (int f = 0; f < 30; ++f) {
+        const int peak = 20 + 40 * f;  // 20 in frame 0, 1180 in frame 29
+        for (int r = 0; r < 64; ++r)
+            for (int c = 0; c < 64; ++c) {
+                const bool kidney = r >= 16 && r < 48;
+                const int value = kidney && c >= 8 && c < 24 ? peak : kidney && c >= 40 && c < 56 ? peak / 2 : peak / 20;
+                samples[(f * 64 + r) * 64 + c] = static_cast<uint16_t>(value);
+            }
+    }
+    image->setFileNames("dynamic");
+    isViewerImage* v = isViewerImage::create();
+    v->setContentSize(Size(480, 400));
+    v->setPosition(Vec2(80, 40));
+    rig.scene->addChild(v);
+    v->setImageData(image);
+    rig.frame(3);
+    for (int f = 1; f < 30; ++f) {
+        NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_FRAME_NEXT, nullptr,
+                                                                    v->getNotificationContext(), true);
+        rig.frame(1);
+    }
+    rig.frame(2);
+    auto grey = [&](float x, float y) {
+        const Vec2 p = v->worldToScreen(Vec3(x, y, 0));
+        return int(qvgl::readPixel(80 + int(p.x), 40 + int(p.y))[0]);
+    };
+    // Range 1..1180, drawn inverted as nuclear medicine is (activity dark on white): the left
+    // kidney black, the right one mid grey, the background near white.
+    EXPECT_LT(grey(15.5f, 31.5f), 10);
+    EXPECT_NEAR(grey(47.5f, 31.5f), 127, 6);
+    EXPECT_GT(grey(31.5f, 5.5f), 230);
+}
+
 // Measurement labels stay readable: two regions drawn close together keep their statistics apart,
 // and a line drawn across where a region's statistics would be does not run through them.
 TEST_F(ViewerImageGL, MeasurementLabelsKeepClearOfEachOtherAndOfTheOutlines)
