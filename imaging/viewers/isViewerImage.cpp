@@ -721,9 +721,12 @@ void isViewerImage::buildOverlays()
         overlay->addBottomLeftRow();
         overlay->addBottomLeftRow();
     }
-    overlay->addBottomLeftText(" ww/wl:");
-    if (isNodeOverlayText* t = bound(OVERLAY_BOTTOM_LEFT, NOTIFY_OVERLAY_WINDOW, "", "", true))
-        t->setTextColor(kYellow);
+    // Colour samples are drawn as they are: no window applies to them, and none is shown.
+    if (!first || first->pixelType != PIXEL_RGB) {
+        overlay->addBottomLeftText(" ww/wl:");
+        if (isNodeOverlayText* t = bound(OVERLAY_BOTTOM_LEFT, NOTIFY_OVERLAY_WINDOW, "", "", true))
+            t->setTextColor(kYellow);
+    }
 
     // Top right: institution, series time, patient, description, frame buttons.
     bool rowUsed = false;

@@ -287,7 +287,18 @@ TEST_F(ViewerImage, CornerRowsFollowTheFullInformationSetting)
     NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "0");
     isViewerImage* us = add(Vec2(400, 0));
     us->setImageData(qvtest::loosePictures(MODALITY_US));
-    EXPECT_LT(us->getActorManager()->getOverlayActor()->getItemCount(), briefItems);
+    const size_t greyItems = us->getActorManager()->getOverlayActor()->getItemCount();
+    EXPECT_LT(greyItems, briefItems);
+    // Colour pictures have no window row: no window applies to them.
+    isImageData* colour = isImageData::create();
+    const int dims[2] = {20, 20};
+    const float spacing[2] = {1, 1};
+    isSliceInfo* rgb = colour->addSlice(dims, 2, spacing, PIXEL_RGB, 0, 0, cocos2d::Mat4::IDENTITY);
+    rgb->modality = MODALITY_US;
+    colour->setFileNames("colour");
+    isViewerImage* echo = add(Vec2(0, 0));
+    echo->setImageData(colour);
+    EXPECT_EQ(echo->getActorManager()->getOverlayActor()->getItemCount(), greyItems - 2);
     NSUI::UILocalConfig::setLocalString(isViewerImage::kFullInfoKey, "0");
 }
 
