@@ -7,6 +7,8 @@
 //   layer_open           the DICOM layer alone: setFile and readDicomPixelType for each file
 //   open_cached          isBinReader on a cached 512 x 512 x 400 series: setFile + update,
 //                        the voxels read from the ".raw"
+//                        and hashed against their check as they are read
+//   hash_volume          the same 200 MiB hashed as a cache file's check hashes it, on one thread
 //   memcpy_volume/1      the same 200 MiB copied into a newly allocated image volume
 //   memcpy_volume/0      ... into a volume whose pages are already mapped
 //   load_slice_by_slice  the same series decoded from its 400 files on the loader thread,
@@ -20,6 +22,7 @@
 #include "NSNotificationCenter.h"
 #include "isBinReader.h"
 #include "isDcmScan.h"
+#include "isSeriesCache.h"
 
 #include "cocos2d.h"
 
@@ -203,6 +206,19 @@ void BM_OpenCached(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * int64_t(kSize) * kSize * kVolumeSlices * 2);
 }
 
+// The check's content hash of the voxel block, on one thread (the loader hashes the pieces of a
+// ".raw" side by side on the worker pool as it reads them).
+void BM_HashVolume(benchmark::State& state)
+{
+    const size_t bytes = size_t(kSize) * kSize * kVolumeSlices * 2;
+    std::vector<unsigned char> block(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        block[i] = static_cast<unsigned char>(i * 2654435761u >> 11);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(contentHash(block.data(), block.size()));
+    state.SetBytesProcessed(state.iterations() * int64_t(bytes));
+}
+
 // A memory copy of the voxel block into a new image volume (allocated as the image allocates
 // it), and into a block that is already mapped.
 void BM_MemcpyVolume(benchmark::State& state)
@@ -260,6 +276,7 @@ BENCHMARK(BM_DcmtkHeaders)->Name("dcmtk_headers")->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_DcmtkHeadersSkipValues)->Name("dcmtk_headers_skip")->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LayerOpen)->Name("layer_open")->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_OpenCached)->Name("open_cached")->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_HashVolume)->Name("hash_volume")->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_MemcpyVolume)->Name("memcpy_volume")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LoadSliceBySlice)->Name("load_slice_by_slice")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
