@@ -472,7 +472,12 @@ void isDcmScan::removeBufferFiles(const std::string& folder)
 
 std::string isDcmScan::thumbnailCheckPathOf(const std::string& folder)
 {
-    return getCacheFolder() + getCacheKey(folder) + kThumbnailCheckSuffix;
+    // One key for the same folder however its path was joined ("a//b/" is "a/b/").
+    std::string path;
+    for (char c : folder)
+        if (c != '/' || path.empty() || path.back() != '/')
+            path += c;
+    return getCacheFolder() + getCacheKey(path) + kThumbnailCheckSuffix;
 }
 
 bool isDcmScan::isExpired(const int created[6], const int now[6])

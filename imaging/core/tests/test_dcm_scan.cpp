@@ -368,9 +368,13 @@ TEST_F(DcmScanTest, CacheNamesAndRemoval)
     EXPECT_FALSE(files->isFileExist(prebin));
     EXPECT_FALSE(files->isFileExist(raw));
 
-    std::ofstream(raw) << "pixels";
+    // The checks go with their files, and the thumbnails' with the folder however it is spelt.
+    const std::string thumbnails = isDcmScan::thumbnailCheckPathOf(dir.substr(0, dir.size() - 1) + "//");
+    for (const std::string& path : {raw, checkPathOf(raw), checkPathOf(prebin), thumbnails})
+        std::ofstream(path) << "x";
     isDcmScan::removeBufferFiles(dir);
-    EXPECT_FALSE(files->isFileExist(raw));
+    for (const std::string& path : {raw, checkPathOf(raw), checkPathOf(prebin), thumbnails})
+        EXPECT_FALSE(files->isFileExist(path)) << path;
     isDcmScan::removeBufferFiles(dir);  // nothing left: nothing happens
 }
 
