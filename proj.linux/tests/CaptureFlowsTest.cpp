@@ -5,6 +5,8 @@
 #include "support/AppTest.h"
 #include "support/Screens.h"
 
+#include "diskWrite.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -273,6 +275,30 @@ TEST_F(CaptureFlows, CurrentViewAndFavouriteShowInTheListAndOpenBesideIt)
 // kept, the program closed the moment the favourite's file is begun; the next start shows the
 // library, lists the capture and the whole favourite and opens the favourite, draws the series from
 // its cache without writing it again, and shows the full information without being asked.
+// A capture whose folder lies on a full disk (a real small file system where the test can make one)
+// says so on screen and keeps no row and no file.
+TEST_F(CaptureFlows, ACaptureOnAFullDiskSaysSoOnScreen)
+{
+    const std::string captures = writable() + "qv/tmp/capture";
+    fs::create_directories(captures);
+    std::string why;
+    if (!disk::useSmallDiskForTest(captures, 16 << 10, why))
+        GTEST_SKIP() << "no small file system for the captures: " << why;
+    launch();
+    ASSERT_GT(openExampleSeries().w, 0);
+    ASSERT_TRUE(app->clickNamed("btnCmdCapture"));
+    View view;
+    ASSERT_TRUE(app->waitForText("Current View", 10, &view)) << view.dump();
+    app->click(*view.withText("Current View"));
+    ASSERT_TRUE(app->waitForText("The capture was not saved: the disk is full", 20, &view)) << view.dump();
+    pause(500);
+    keep("capture-refused");
+    EXPECT_TRUE(favourites().empty());
+    EXPECT_TRUE(filesBelow(captures + "/").empty());
+    quitCleanly();
+    disk::endSmallDiskForTest(captures);
+}
+
 TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
 {
     launch();

@@ -6,6 +6,9 @@
 
 #include "../../platform/dicom/tests/support/DicomPeers.h"
 #include "../../platform/dicom/tests/support/DicomTestData.h"
+#include "diskWrite.h"
+
+#include <filesystem>
 
 namespace e2e {
 
@@ -58,6 +61,38 @@ TEST_F(NetworkFlows, StudyFoundOnAnArchiveIsRetrievedIntoThePatientList)
         << view.dump();
     keep("retrieved");
     quitCleanly();
+}
+
+// A series retrieved into a library on a small disk that fills part way: the program stays up, says
+// the disk is full, and what it took leaves the index its room (a real small file system where the
+// test can make one).
+TEST_F(NetworkFlows, ARetrievalThatFillsTheDiskLeavesTheProgramUpAndSaysSo)
+{
+    qvtest::TempDir dir;
+    const std::string source = writeStudy("archive-source", mrSpec(40, 512, "FILL^DISK", "QR-0002"));
+    qvtest::ArchivePeer archive(dir, filesBelow(source));
+    ASSERT_TRUE(archive.ready());
+    const std::string data = folder + "xdg";
+    std::filesystem::create_directories(data);
+    std::string why;
+    if (!disk::useSmallDiskForTest(data, 20ull << 20, why))
+        GTEST_SKIP() << "no small file system for the program's data: " << why;
+    launch();
+    View view;
+    ASSERT_TRUE(app->waitFor([](const View& v) { return v.named("search") != nullptr; }, 90, &view)) << view.dump();
+    ASSERT_TRUE(app->clickNamed("search"));
+    ASSERT_TRUE(app->waitFor([](const View& v) { return v.named("editIP") != nullptr; }, 10, &view))
+        << view.dump();
+    pause(500);
+    ASSERT_TRUE(searchArchive(*app, *x, archive.port(), "FILL", &view)) << view.dump();
+    app->click(*view.named("btnDownload"));
+    ASSERT_TRUE(app->waitFor([](const View& v) { return v.containing("The disk is full") != nullptr; }, 60, &view))
+        << view.dump();
+    keep("disk-full");
+    EXPECT_TRUE(app->running());
+    EXPECT_GE(disk::freeBytes(data), disk::kKeptForIndexBytes - (1 << 20));
+    quitCleanly();
+    disk::endSmallDiskForTest(data);
 }
 
 }  // namespace e2e
