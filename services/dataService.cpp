@@ -46,6 +46,7 @@ constexpr int kFullSweepAfterTicks = 300;
 constexpr int kPeerOnlineSeconds = 10;
 constexpr size_t kEchoEntrySize = 100;  // the echo call's buffers, terminator included
 constexpr int kRetrieveRecordSize = 1024;
+const char* const kDownloadFolder = "tmp/dicomdown/";
 
 dataService* gInstance = nullptr;
 std::function<void(dicomDB*)> gDatabaseSetup;
@@ -169,13 +170,61 @@ bool dataService::init()
     for (unsigned int number :
          {NSUI::NOTIFY_NET_SEND_PROGRESS, NSUI::NOTIFY_NET_SEND_DONE, NSUI::NOTIFY_NET_SEND_FAILED,
           NSUI::NOTIFY_NET_ECHO_RESULT, NSUI::NOTIFY_NET_FIND_RESULT, NSUI::NOTIFY_NET_FIND_FAILED,
-          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_PROGRESS, NSUI::NOTIFY_NET_RETRIEVE_DONE,
-          NSUI::NOTIFY_NET_RETRIEVE_FAILED})
+          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_DONE, NSUI::NOTIFY_NET_RETRIEVE_FAILED})
         centre->addObserver(
             this, nullptr,
             [this](cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data) { onNotification(id, data); },
             number);
+    findKeptRetrievals();
     return true;
+}
+
+std::string dataService::downloadFolder()
+{
+    return cocos2d::FileUtils::getInstance()->getWritablePath() + kDownloadFolder;
+}
+
+void dataService::findKeptRetrievals()
+{
+    // The folders are read on a thread of their own; what they hold is listed on the main thread,
+    // unless the service has stopped by then.
+    const std::string folder = downloadFolder();
+    std::shared_ptr<bool> alive = alive_;
+    keptScan_ = std::thread([this, folder, alive] {
+        std::vector<std::string> kept = getClient.keptRetrievals(folder.c_str());
+        if (kept.empty()) return;
+        cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread([this, alive, kept] {
+            if (!*alive) return;
+            // A series retrieved again since the folder was read is not listed as failed.
+            std::set<std::string> queued;
+            getRetrieveList();
+            for (const dcmGetingObject* task : retrieveList)
+                if (task->state != DCM_TASK_FAILED) queued.insert(task->seriesUID);
+            for (const std::string& text : kept) {
+                std::vector<std::string> f;
+                splitString(text, ",", f);
+                if (f.size() > 5 && !queued.count(f[5])) addFailedRetrieve(text);
+            }
+            cocos2d::log("DICOM retrieval: %zu retrievals that did not complete are listed in Transfers", kept.size());
+        });
+    });
+}
+
+dcmGetingObject* dataService::addFailedRetrieve(const std::string& text)
+{
+    std::vector<std::string> f;
+    splitString(text, ",", f);
+    if (f.size() != static_cast<size_t>(dcmGetingObject::kFailureFieldCount)) return nullptr;
+    for (dcmGetingObject* known : failedRetrieves) {
+        if (known->seriesUID != f[5]) continue;
+        known->setOutcome(f);  // tried again: what it says now
+        return known;
+    }
+    dcmGetingObject* task = dcmGetingObject::create(f, DCM_TASK_FAILED);
+    if (!task) return nullptr;
+    task->retain();
+    failedRetrieves.push_back(task);
+    return task;
 }
 
 void dataService::stop()
@@ -186,6 +235,8 @@ void dataService::stop()
     if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) centre->removeObserver(this);
     for (dcmSendingObject* task : sendTasks) task->release();
     sendTasks.clear();
+    *alive_ = false;
+    if (keptScan_.joinable()) keptScan_.join();
     sender.stop();
     echoClient.stop();
     findClient.stop();
@@ -398,15 +449,13 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
             toast(kSendFailedToast, 2.0f);
         }
         break;
-    case NSUI::NOTIFY_NET_RETRIEVE_PROGRESS:
-        retrievingSeries_ = text.substr(0, text.find('|'));
-        break;
     case NSUI::NOTIFY_NET_RETRIEVE_DONE: {
-        // The done message names no series; it is the one whose progress came last (retrievals run
-        // one at a time, and a success always reports its final counts first). A failed entry of
-        // that series is out of date now.
-        const std::string series = std::exchange(retrievingSeries_, std::string());
-        for (auto it = failedRetrieves.begin(); !series.empty() && it != failedRetrieves.end();) {
+        // "<series UID>|<patient name>(<series number>,<modality>)". A failed entry of that series
+        // is out of date now.
+        const size_t bar = text.find('|');
+        if (bar == std::string::npos) break;
+        const std::string series = text.substr(0, bar);
+        for (auto it = failedRetrieves.begin(); it != failedRetrieves.end();) {
             if ((*it)->seriesUID != series) {
                 ++it;
                 continue;
@@ -414,20 +463,13 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
             (*it)->release();
             it = failedRetrieves.erase(it);
         }
-        toast(text + kRetrieveReadySuffix, 2.0f);
+        toast(text.substr(bar + 1) + kRetrieveReadySuffix, 2.0f);
         break;
     }
     case NSUI::NOTIFY_NET_RETRIEVE_FAILED: {
         std::vector<std::string> f;
         splitString(text, ",", f);
-        if (f.size() != static_cast<size_t>(dcmGetingObject::kFieldCount)) break;
-        const bool known = std::any_of(failedRetrieves.begin(), failedRetrieves.end(),
-                                       [&](const dcmGetingObject* t) { return t->seriesUID == f[5]; });
-        if (!known) {
-            dcmGetingObject* task = dcmGetingObject::create(f, DCM_TASK_FAILED);
-            task->retain();
-            failedRetrieves.push_back(task);
-        }
+        if (!addFailedRetrieve(text)) break;
         toast(formatString(kRetrieveFailedToast, f[7].c_str(), f[8].c_str(), f[9].c_str()), 5.0f);
         break;
     }

@@ -27,7 +27,9 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class dicomDB;
@@ -98,10 +100,16 @@ public:
 
     // Retains the task, queues it and runs the send pump at once.
     void addSendTask(dcmSendingObject* task);
-    // Rebuilds the retrieval list from the library's list, then the failed retrievals (state 3).
+    // Rebuilds the retrieval list from the library's list, then the failed retrievals (state 3):
+    // those of this run and, found at start, those an earlier run left in the download folder.
     void getRetrieveList();
     // Drops the retrieval from the library's queue and the first failed entry of the same series.
     void removeRetrieveTask(dcmGetingObject* task);
+    // Lists a failed retrieval from its failure message (thirteen fields), or updates the entry of
+    // its series; the entry, or null for a malformed message.
+    dcmGetingObject* addFailedRetrieve(const std::string& text);
+    // Where retrievals write their series: the writable path followed by "tmp/dicomdown/".
+    static std::string downloadFolder();
     // Gives find and get the stored "dicomServerTitle" as the called title they use when a query
     // passes none. Done at init and every tick; screens may call it before a query.
     void updateCalledAETitle();
@@ -166,6 +174,10 @@ private:
     // The send task the pump started whose done or failed message has not been handled yet; the
     // pump never starts it a second time.
     uint32_t taskInFlight_ = 0;
-    // The series of the last retrieval progress: the one a done message is about.
-    std::string retrievingSeries_;
+    // Lists the retrievals that left images in the download folder without completing, in this
+    // run or an earlier one (read off the main thread).
+    void findKeptRetrievals();
+    std::thread keptScan_;
+    // False once the service has stopped: what the scan finds then is not listed.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -1,5 +1,7 @@
 #include "dcmTask.h"
 
+#include <cstdlib>
+
 dcmSendingObject* dcmSendingObject::create(const std::string& address, const std::string& port,
                                            const std::string& name, const std::string& file)
 {
@@ -14,7 +16,7 @@ dcmSendingObject* dcmSendingObject::create(const std::string& address, const std
 
 dcmGetingObject* dcmGetingObject::create(const std::vector<std::string>& f, int state)
 {
-    if (f.size() != kFieldCount) return nullptr;
+    if (f.size() != kFieldCount && f.size() != kFailureFieldCount) return nullptr;
     auto* task = new dcmGetingObject();
     task->address = f[0];
     task->port = f[1];
@@ -27,8 +29,17 @@ dcmGetingObject* dcmGetingObject::create(const std::vector<std::string>& f, int 
     task->seriesNumber = f[8];
     task->modality = f[9];
     task->state = state;
+    task->setOutcome(f);
     task->autorelease();
     return task;
+}
+
+void dcmGetingObject::setOutcome(const std::vector<std::string>& f)
+{
+    if (f.size() != kFailureFieldCount) return;
+    keptImages = std::atoi(f[10].c_str());
+    seriesImages = std::atoi(f[11].c_str());
+    failureReason = f[12];
 }
 
 std::vector<std::string> dcmGetingObject::fields() const

@@ -50,12 +50,16 @@ public:
 class dcmGetingObject : public dcmTask {
 public:
     static constexpr int kFieldCount = 10;
+    // A failed retrieval's message adds three: images kept, images of the series, the reason.
+    static constexpr int kFailureFieldCount = 13;
 
     dcmGetingObject() : dcmTask(TYPE_RETRIEVE) {}
     // A new autoreleased task from exactly ten fields (address, port, two empty texts, study UID,
-    // series UID, save folder, patient name, series number, modality) and the state; null for any
-    // other count.
+    // series UID, save folder, patient name, series number, modality), or the thirteen of a
+    // failure message, and the state; null for any other count.
     static dcmGetingObject* create(const std::vector<std::string>& fields, int state);
+    // Takes the three outcome fields of a failure message (thirteen fields; others change nothing).
+    void setOutcome(const std::vector<std::string>& fields);
 
     // The ten fields in the library's order, for a new retrieval of the same series.
     std::vector<std::string> fields() const;
@@ -71,6 +75,11 @@ public:
     std::string seriesNumber;
     std::string modality;
     std::string imageCount;  // the image count the send screen shows in the row
+    // Of a failed retrieval: the images its folder keeps, the images of the series (0 when the
+    // server did not say), and why the rest did not arrive.
+    int keptImages = 0;
+    int seriesImages = 0;
+    std::string failureReason;
     int flag = 0;
     int state = DCM_TASK_WAITING;
     float progress = 0.0f;  // percent

@@ -2,6 +2,14 @@
 // caller names. Retrievals wait in a queue served by the get thread (started when tasks arrive,
 // ended when none are left), one at a time. The receive loop waits in short slices, so a
 // cancellation (removeTask) is sent at once and a stop ends the task at once.
+//
+// Before the C-GET an image-level C-FIND asks the peer which SOP classes the series' images are
+// of, so the storage contexts proposed are those of the series, not a guess at the common ones
+// (one association carries at most 128 contexts, far fewer than there are storage classes).
+//
+// A series folder holding images of a retrieval that did not complete keeps a record of it, the
+// hidden file ".retrieval": the failure message of the retrieval (code 11's text). With it the
+// folder is found again after a restart (keptRetrievals), to be retried or discarded.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcuid.h>
@@ -10,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -19,6 +28,8 @@
 #include <set>
 #include <thread>
 
+#include "dcmDiskWrite.h"
+#include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmLibrary.h"
 #include "dcmNaming.h"
@@ -30,6 +41,10 @@ namespace redIRI {
 namespace {
 
 const char* const kIncomingFolder = ".incoming/";
+// The record a series folder keeps of a retrieval that has not completed.
+const char* const kRecordFile = ".retrieval";
+// The reason a record holds while its retrieval runs: should the program end now, it stays.
+const char* const kUnfinishedReason = "the program closed before the retrieval had ended";
 // How long a cancelled retrieval waits for the peer's final answer, seconds.
 const int kCancelWait = 5;
 
@@ -52,10 +67,16 @@ struct Task {
   const std::string& seriesUID() const { return fields[kSeriesUID]; }
 };
 
-std::string progressText(const Task& task, unsigned remaining, unsigned completed, unsigned failed, unsigned warning) {
+// The series UID as the first field of a "|" list.
+std::string seriesField(const Task& task) {
   std::string uid = task.seriesUID();
   for (char& c : uid)
     if (c == '|') c = '_';
+  return uid;
+}
+
+std::string progressText(const Task& task, unsigned remaining, unsigned completed, unsigned failed, unsigned warning) {
+  const std::string uid = seriesField(task);
   char counts[64];
   std::snprintf(counts, sizeof(counts), "|%u|%u|%u|%u", remaining, completed, failed, warning);
   return uid + counts;
@@ -90,41 +111,96 @@ const char* const kFurtherImageClasses[] = {
 // One association carries at most 128 presentation contexts.
 const size_t kMaxContexts = 128;
 
-// The contexts of a retrieval. A peer accepts one transfer syntax per context and sends each
-// object over a context accepted for its class and, unless it converts, for the syntax it is
-// stored in. So the uncompressed syntaxes share one context and every compressed syntax in
-// common use has a context of its own: a series stored compressed arrives as stored. This
-// costs ten contexts a class, which the common image classes get; the classes after them get
-// the uncompressed context only, as far as room remains. Deflated files and the retired JPEG
-// processes have no context: a peer converts them.
-std::vector<detail::ProposedContext> retrievalContexts() {
-  std::vector<std::string> uncompressed;
-  std::vector<std::string> compressed;
-  for (const std::string& uid : detail::receivableSyntaxes()) {
-    const E_TransferSyntax xfer = DcmXfer(uid.c_str()).getXfer();
-    if (detail::isUncompressed(xfer))
-      uncompressed.push_back(uid);
-    else if (xfer != EXS_DeflatedLittleEndianExplicit && xfer != EXS_JPEGProcess6_8 && xfer != EXS_JPEGProcess10_12)
-      compressed.push_back(uid);
-  }
-  std::vector<detail::ProposedContext> contexts;
-  contexts.push_back({UID_GETStudyRootQueryRetrieveInformationModel, detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT});
+// The storage syntaxes we propose, split as contexts take them: the uncompressed ones, which
+// share one context, and every compressed syntax in common use, each in a context of its own.
+// Deflated files and the retired JPEG processes have no context: a peer converts them.
+struct ProposedSyntaxes {
+  std::vector<std::string> uncompressed, compressed;
+};
+const ProposedSyntaxes& proposedSyntaxes() {
+  static const ProposedSyntaxes syntaxes = [] {
+    ProposedSyntaxes out;
+    for (const std::string& uid : detail::receivableSyntaxes()) {
+      const E_TransferSyntax xfer = DcmXfer(uid.c_str()).getXfer();
+      if (detail::isUncompressed(xfer))
+        out.uncompressed.push_back(uid);
+      else if (xfer != EXS_DeflatedLittleEndianExplicit && xfer != EXS_JPEGProcess6_8 && xfer != EXS_JPEGProcess10_12)
+        out.compressed.push_back(uid);
+    }
+    return out;
+  }();
+  return syntaxes;
+}
+
+detail::ProposedContext getContext() {
+  return {UID_GETStudyRootQueryRetrieveInformationModel, detail::uncompressedSyntaxes(), ASC_SC_ROLE_DEFAULT};
+}
+
+// The contexts of a retrieval whose series' classes are not known. A peer accepts one transfer
+// syntax per context and sends each object over a context accepted for its class and, unless
+// it converts, for the syntax it is stored in: so a series stored compressed arrives as stored.
+// This costs ten contexts a class, which the common image classes get; the classes after them
+// get the uncompressed context only, as far as room remains.
+std::vector<detail::ProposedContext> usualContexts() {
+  const ProposedSyntaxes& syntaxes = proposedSyntaxes();
+  std::vector<detail::ProposedContext> contexts{getContext()};
   // In the storage contexts we take the role of the storage provider.
   std::set<std::string> proposed;
   for (const char* sopClass : kCommonImageClasses) {
-    if (contexts.size() + 1 + compressed.size() > kMaxContexts) break;
+    if (contexts.size() + 1 + syntaxes.compressed.size() > kMaxContexts) break;
     proposed.insert(sopClass);
-    contexts.push_back({sopClass, uncompressed, ASC_SC_ROLE_SCP});
-    for (const std::string& syntax : compressed) contexts.push_back({sopClass, {syntax}, ASC_SC_ROLE_SCP});
+    contexts.push_back({sopClass, syntaxes.uncompressed, ASC_SC_ROLE_SCP});
+    for (const std::string& syntax : syntaxes.compressed) contexts.push_back({sopClass, {syntax}, ASC_SC_ROLE_SCP});
   }
   auto addUncompressed = [&](const char* sopClass) {
     if (contexts.size() >= kMaxContexts || !proposed.insert(sopClass).second) return;
-    contexts.push_back({sopClass, uncompressed, ASC_SC_ROLE_SCP});
+    contexts.push_back({sopClass, syntaxes.uncompressed, ASC_SC_ROLE_SCP});
   };
   for (const char* sopClass : kCommonImageClasses) addUncompressed(sopClass);
   for (const char* sopClass : kFurtherImageClasses) addUncompressed(sopClass);
   for (int i = 0; i < numberOfDcmLongSCUStorageSOPClassUIDs; ++i) addUncompressed(dcmLongSCUStorageSOPClassUIDs[i]);
   return contexts;
+}
+
+// What the peer says a series holds: how many images of each SOP class, and the transfer
+// syntaxes it names for them (none when it does not say).
+struct SeriesContents {
+  struct Class {
+    unsigned images = 0;
+    std::set<std::string> syntaxes;
+  };
+  bool known = false;  // the peer answered the image-level query with every image's class
+  unsigned images = 0;
+  std::map<std::string, Class> classes;
+};
+
+// The contexts for the classes a series holds: first the uncompressed context of every class
+// (most images first), then the compressed syntaxes of each class (those the peer named, else
+// every one in common use) as far as room remains. A class that finds no room at all is left out.
+std::vector<detail::ProposedContext> seriesContexts(const SeriesContents& contents) {
+  const ProposedSyntaxes& syntaxes = proposedSyntaxes();
+  std::vector<const std::pair<const std::string, SeriesContents::Class>*> order;
+  for (const auto& entry : contents.classes) order.push_back(&entry);
+  std::stable_sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->second.images > b->second.images; });
+  std::vector<detail::ProposedContext> contexts{getContext()};
+  for (auto* entry : order) {
+    if (contexts.size() >= kMaxContexts) break;
+    contexts.push_back({entry->first, syntaxes.uncompressed, ASC_SC_ROLE_SCP});
+  }
+  for (auto* entry : order) {
+    const std::set<std::string>& named = entry->second.syntaxes;
+    for (const std::string& syntax : syntaxes.compressed) {
+      if (contexts.size() >= kMaxContexts) return contexts;
+      if (named.empty() || named.count(syntax)) contexts.push_back({entry->first, {syntax}, ASC_SC_ROLE_SCP});
+    }
+  }
+  return contexts;
+}
+
+// "CT Image Storage (1.2.840.10008.5.1.4.1.1.2)", or the UID alone for a class DCMTK cannot name.
+std::string className(const std::string& uid) {
+  const char* name = dcmFindNameOfUID(uid.c_str(), nullptr);
+  return name ? std::string(name) + " (" + uid + ")" : uid;
 }
 
 std::string withSlash(std::string folder) {
@@ -135,6 +211,23 @@ std::string withSlash(std::string folder) {
 // Where the files of a series are written: a folder of the save folder named after the series.
 std::string seriesFolder(const std::string& saveFolder, const std::string& seriesUID) {
   return saveFolder + naming::safeComponent(seriesUID.empty() ? naming::kUnknownSeries : seriesUID) + "/";
+}
+
+// The images in a series folder: its files, the hidden ones (the record, temporaries) aside.
+std::vector<std::string> imagesIn(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.empty() && name[0] != '.' && entry.is_regular_file(error)) out.push_back(entry.path().string());
+  }
+  return out;
+}
+
+// The failure message of a retrieval (code 11): the ten task fields, the images kept in its
+// folder, the images the series holds (0 when not known) and why it did not complete.
+std::string failureText(const Task& task, size_t kept, unsigned total, const std::string& reason) {
+  return task.record() + "," + std::to_string(kept) + "," + std::to_string(total) + "," + detail::listField(reason);
 }
 
 }  // namespace
@@ -159,13 +252,20 @@ struct dcmGet::Core {
   int list(char* buffer, int size);
   void remove(const std::string& seriesUID);
   void discard(const std::string& saveFolder, const std::string& seriesUID);
+  std::vector<std::string> kept(const std::string& saveFolder);
   void stop();
   void shutdown();
 
  private:
   void serve();
-  // True when the series was retrieved into `folder`; `stored` counts the files written.
-  bool retrieve(const Task& task, const std::string& folder, const std::string& tempFolder, int& stored);
+  // True when the series was retrieved into `folder`; `stored` counts the files written, `total`
+  // the images the series holds as far as the peer said (0 when it did not), `why` the reason of
+  // a failure.
+  bool retrieve(const Task& task, const std::string& folder, const std::string& tempFolder, int& stored,
+                unsigned& total, std::string& why);
+  // Asks the peer (an image-level C-FIND) what the series holds; not known when the peer refuses
+  // the query or leaves an image's class out.
+  SeriesContents queryContents(const Task& task, int port);
 };
 
 void dcmGet::Core::add(Task task) {
@@ -239,6 +339,83 @@ void dcmGet::Core::discard(const std::string& saveFolder, const std::string& ser
                     seriesUID.c_str(), folder.c_str());
 }
 
+std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
+  std::vector<std::string> out;
+  std::error_code error;
+  // Temporaries of writes cut short hold no image anybody can reach.
+  const std::string incoming = saveFolder + kIncomingFolder;
+  for (const auto& entry : std::filesystem::directory_iterator(incoming, error)) {
+    std::error_code ignored;
+    if (std::filesystem::remove_all(entry.path(), ignored) > 0)
+      detail::logLine("DICOM retrieval: the unfinished write \"%s\" is removed", entry.path().c_str());
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(saveFolder, error)) {
+    const std::string name = entry.path().filename().string();
+    std::error_code ignored;
+    if (name.empty() || name[0] == '.' || !entry.is_directory(ignored)) continue;
+    const std::string folder = saveFolder + name + "/";
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      auto inFolder = [&](const Task& t) { return seriesFolder(saveFolder, t.seriesUID()) == folder; };
+      if ((running && inFolder(*running)) || std::any_of(waiting.begin(), waiting.end(), inFolder)) continue;
+    }
+    const std::vector<std::string> images = imagesIn(folder);
+    if (images.empty()) {
+      if (std::filesystem::remove_all(folder, ignored) > 0)
+        detail::logLine("DICOM retrieval: \"%s\" holds no image and is removed", folder.c_str());
+      continue;
+    }
+    // The record the retrieval kept; it must name this folder's series and hold 13 fields.
+    Task task;
+    unsigned total = 0;
+    std::string reason;
+    std::string record;
+    if (std::FILE* file = std::fopen((folder + kRecordFile).c_str(), "rb")) {
+      char buffer[8192];
+      record.assign(buffer, std::fread(buffer, 1, sizeof(buffer), file));
+      std::fclose(file);
+    }
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+      const size_t at = record.find(',', start);
+      fields.push_back(record.substr(start, at - start));
+      if (at == std::string::npos) break;
+      start = at + 1;
+    }
+    if (fields.size() == kFieldCount + 3 && seriesFolder(saveFolder, fields[kSeriesUID]) == folder) {
+      for (int i = 0; i < kFieldCount; ++i) task.fields[i] = fields[i];
+      total = static_cast<unsigned>(std::strtoul(fields[kFieldCount + 1].c_str(), nullptr, 10));
+      reason = fields[kFieldCount + 2];
+    } else {
+      // No record (an earlier version, or the program ended as the first image arrived): the
+      // images name the series; where it came from is not known.
+      for (const std::string& path : images) {
+        detail::DicomFile image;
+        if (!image.open(path.c_str(), nullptr)) continue;
+        auto stored = std::make_unique<DCM_MESSAGE>();
+        detail::fillStoredRecord(image, image.stringValue(DCM_SOPInstanceUID), "", folder, *stored);
+        task.fields[kStudyUID] = stored->StudyInstanceUID;
+        task.fields[kSeriesUID] = stored->SeriesInstanceUID;
+        task.fields[kPatientName] = stored->PatientName;
+        task.fields[kSeriesNumber] = image.stringValue(DCM_SeriesNumber);
+        task.fields[kModality] = stored->Modality;
+        break;
+      }
+      if (seriesFolder(saveFolder, task.fields[kSeriesUID]) != folder) {
+        // Nothing in it says which series it holds: no retrieval could complete it.
+        if (std::filesystem::remove_all(folder, ignored) > 0)
+          detail::logLine("DICOM retrieval: \"%s\" holds no image of a series it is named after and is removed",
+                          folder.c_str());
+        continue;
+      }
+      reason = "the retrieval did not complete";
+    }
+    task.fields[kSaveFolder] = saveFolder;
+    out.push_back(failureText(task, images.size(), total, reason));
+  }
+  return out;
+}
+
 void dcmGet::Core::stop() {
   gate.close();
   std::lock_guard<std::mutex> guard(lock);
@@ -279,7 +456,9 @@ void dcmGet::Core::serve() {
     const std::string saveFolder = withSlash(task.fields[kSaveFolder]);
     const std::string folder = seriesFolder(saveFolder, task.seriesUID());
     int stored = 0;
-    const bool ok = retrieve(task, folder, saveFolder + kIncomingFolder, stored) && !cancelRunning;
+    unsigned total = 0;
+    std::string why;
+    const bool ok = retrieve(task, folder, saveFolder + kIncomingFolder, stored, total, why) && !cancelRunning;
     {
       // Off the list before its last messages: whoever reads the list on hearing them must not
       // find it still running.
@@ -288,24 +467,119 @@ void dcmGet::Core::serve() {
     }
     if (stopping) continue;
     // A series cut short is not handed on: the import would list it as if whole. Its files stay
-    // in the folder for a retrieval that completes it, or until it is discarded.
+    // in the folder, with the record of the failure, for a retrieval that completes it, or until
+    // it is discarded.
+    std::error_code error;
     if (ok) {
+      std::filesystem::remove(folder + kRecordFile, error);
       gate.post(8, folder);
-      gate.post(10, task.fields[kPatientName] + "(" + task.fields[kSeriesNumber] + "," + task.fields[kModality] + ")");
+      gate.post(10, seriesField(task) + "|" + task.fields[kPatientName] + "(" + task.fields[kSeriesNumber] + "," +
+                        task.fields[kModality] + ")");
     } else {
-      if (stored > 0)
-        detail::logLine("DICOM retrieval of series %s: %d images kept in \"%s\" until a retrieval completes the series",
-                        task.seriesUID().c_str(), stored, folder.c_str());
-      gate.post(11, task.record());
+      if (cancelRunning && why.empty()) why = "cancelled";
+      const size_t kept = imagesIn(folder).size();
+      const std::string text = failureText(task, kept, total, why);
+      if (kept > 0) {
+        detail::logLine("DICOM retrieval of series %s: %zu images kept in \"%s\" until a retrieval completes the series",
+                        task.seriesUID().c_str(), kept, folder.c_str());
+        if (!disk::writeWholeFile(folder + kRecordFile, text.data(), text.size()))
+          detail::logLine("DICOM retrieval of series %s: cannot keep the record of the retrieval in \"%s\": %s",
+                          task.seriesUID().c_str(), folder.c_str(), disk::reasonText(errno).c_str());
+      }
+      gate.post(11, text);
     }
   }
 }
 
-bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const std::string& tempFolder, int& stored) {
+SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
+  SeriesContents contents;
+  const std::string& series = task.seriesUID();
+  auto unknown = [&](const std::string& reason) {
+    if (!stopping)
+      detail::logLine("DICOM retrieval of series %s: the peer does not say which classes its images are of (%s); the "
+                      "usual image classes are proposed",
+                      series.c_str(), reason.c_str());
+    return SeriesContents();
+  };
+  const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
+  detail::ClientAssociation association(watch);
+  std::string error;
+  if (!association.open(task.fields[kAddress], port, task.calledAE, {{model, detail::uncompressedSyntaxes()}}, error))
+    return unknown(error);
+  T_ASC_Association* assoc = association.get();
+  const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(assoc, model);
+  if (presId == 0) {
+    association.abort();
+    return unknown("no query accepted");
+  }
+  DcmDataset identifiers;
+  identifiers.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
+  identifiers.putAndInsertString(DCM_StudyInstanceUID, task.fields[kStudyUID].c_str());
+  identifiers.putAndInsertString(DCM_SeriesInstanceUID, series.c_str());
+  identifiers.insertEmptyElement(DCM_SOPInstanceUID);
+  identifiers.insertEmptyElement(DCM_SOPClassUID);
+  identifiers.insertEmptyElement(DCM_AvailableTransferSyntaxUID);
+  T_DIMSE_Message message;
+  std::memset(&message, 0, sizeof(message));
+  message.CommandField = DIMSE_C_FIND_RQ;
+  T_DIMSE_C_FindRQ& request = message.msg.CFindRQ;
+  request.MessageID = assoc->nextMsgID++;
+  OFStandard::strlcpy(request.AffectedSOPClassUID, model, sizeof(request.AffectedSOPClassUID));
+  request.DataSetType = DIMSE_DATASET_PRESENT;
+  request.Priority = DIMSE_PRIORITY_MEDIUM;
+  OFCondition cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, &identifiers, nullptr, nullptr);
+  DIC_US status = STATUS_FIND_Pending_MatchesAreContinuing;
+  bool everyClass = true;
+  while (cond.good() && DICOM_PENDING_STATUS(status)) {
+    // A cancellation or a stop ends the query at once; the retrieval then sees it.
+    if (detail::waitForData(assoc, interrupt, detail::kClientDimseTimeout * 1000) != detail::DataWait::Ready) {
+      association.abort();
+      return unknown("the query was not answered");
+    }
+    T_DIMSE_Message answer;
+    std::unique_ptr<DcmDataset> match;
+    cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_FIND_RSP, request.MessageID, answer,
+                                   &match);
+    if (cond.bad()) break;
+    status = answer.msg.CFindRSP.DimseStatus;
+    if (!DICOM_PENDING_STATUS(status) || !match) continue;
+    OFString sopClass;
+    if (match->findAndGetOFString(DCM_SOPClassUID, sopClass).bad() || sopClass.empty()) {
+      everyClass = false;
+      continue;
+    }
+    SeriesContents::Class& entry = contents.classes[sopClass.c_str()];
+    ++entry.images;
+    ++contents.images;
+    OFString syntax;
+    for (unsigned long i = 0; match->findAndGetOFString(DCM_AvailableTransferSyntaxUID, syntax, i).good(); ++i)
+      if (!syntax.empty()) entry.syntaxes.insert(syntax.c_str());
+  }
+  if (cond.bad()) {
+    association.abort();
+    return unknown(cond.text());
+  }
+  association.release();
+  if (status != STATUS_FIND_Success) {
+    char text[48];
+    std::snprintf(text, sizeof(text), "status 0x%04x", status);
+    return unknown(text);
+  }
+  if (!everyClass || contents.classes.empty()) return unknown("no class in its answers");
+  contents.known = true;
+  return contents;
+}
+
+bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const std::string& tempFolder, int& stored,
+                            unsigned& total, std::string& why) {
   const std::string peer = task.fields[kAddress] + ":" + task.fields[kPort];
   const std::string& series = task.seriesUID();
+  // Classes of the series for which the peer accepted no context: named in a failure.
+  std::string untaken;
   auto failed = [&](const std::string& reason) {
-    if (!stopping) detail::logLine("DICOM retrieval of series %s from %s failed: %s", series.c_str(), peer.c_str(), reason.c_str());
+    why = reason;
+    if (!untaken.empty()) why += "; the program cannot take " + untaken + " (the peer agreed no context for it)";
+    if (!stopping) detail::logLine("DICOM retrieval of series %s from %s failed: %s", series.c_str(), peer.c_str(), why.c_str());
     return false;
   };
   int port = 0;
@@ -316,10 +590,22 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
   if (series.empty() || task.fields[kStudyUID].empty()) return failed("no study or series UID given");
   if (stopping) return false;
 
+  const SeriesContents contents = queryContents(task, port);
+  if (stopping) return false;
+  if (cancelRunning) return failed("cancelled");
+  total = contents.images;
   detail::ClientAssociation association(watch);
   std::string error;
-  if (!association.open(task.fields[kAddress], port, task.calledAE, retrievalContexts(), error)) return failed(error);
+  if (!association.open(task.fields[kAddress], port, task.calledAE,
+                        contents.known ? seriesContexts(contents) : usualContexts(), error))
+    return failed(error);
   T_ASC_Association* assoc = association.get();
+  for (const auto& entry : contents.classes) {
+    if (ASC_findAcceptedPresentationContextID(assoc, entry.first.c_str()) != 0) continue;
+    const unsigned n = entry.second.images;
+    untaken += (untaken.empty() ? "" : " and ") + std::to_string(n) + (n == 1 ? " image of " : " images of ") +
+               className(entry.first);
+  }
   const char* model = UID_GETStudyRootQueryRetrieveInformationModel;
   const T_ASC_PresentationContextID getPresId = ASC_findAcceptedPresentationContextID(assoc, model);
   if (getPresId == 0) {
@@ -392,7 +678,14 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
                             folder.c_str(), why.c_str());
             return false;
           },
-          [&](detail::ReceivedObject&) { ++stored; }, error);
+          [&](detail::ReceivedObject&) {
+            // The folder now holds the series' first image: should the program end before the
+            // retrieval does, the record says what the folder is.
+            if (++stored != 1) return;
+            const std::string text = failureText(task, 1, total, kUnfinishedReason);
+            disk::writeWholeFile(folder + kRecordFile, text.data(), text.size());
+          },
+          error);
       if (!ok) {
         association.abort();
         if (stopping) return false;
@@ -427,12 +720,14 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
     if (response.opts & O_GET_NUMBEROFWARNINGSUBOPERATIONS) warning = response.NumberOfWarningSubOperations;
     const bool pending = response.DimseStatus == 0xFF00 || response.DimseStatus == 0xFF01;
     if (pending) {
+      total = std::max(total, remaining + completed + failedCount + warning);
       if (counted) gate.post(7, progressText(task, remaining, completed, failedCount, warning));
       continue;
     }
     // The final answer closes the counts, whatever it says about the remaining ones.
     if (!(response.opts & O_GET_NUMBEROFREMAININGSUBOPERATIONS)) remaining = 0;
     if (!(response.opts & O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS)) completed = static_cast<unsigned>(stored);
+    total = std::max(total, completed + failedCount + warning);
     gate.post(7, progressText(task, remaining, completed, failedCount, warning));
     association.release();
     if (cancelSent) return failed("cancelled");
@@ -478,6 +773,12 @@ void dcmGet::removeTask(const char* seriesUID) { m_core->remove(detail::trimmed(
 
 void dcmGet::discardSeries(const char* saveFolder, const char* seriesUID) {
   m_core->discard(detail::textOf(saveFolder), detail::trimmed(detail::textOf(seriesUID)));
+}
+
+std::vector<std::string> dcmGet::keptRetrievals(const char* saveFolder) {
+  const std::string folder = withSlash(detail::textOf(saveFolder));
+  if (folder.size() <= 1) return {};
+  return m_core->kept(folder);
 }
 
 void dcmGet::stop() { m_core->stop(); }

@@ -29,6 +29,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace redIRI {
 
@@ -379,8 +380,12 @@ class dcmFind {
 // one retrieval: code 9 (the series UID) when it starts; code 7
 // ("<seriesUID>|<remaining>|<completed>|<failed>|<warning>") per counted response, the last
 // with remaining "0"; on success code 8 (the series download folder, ending in "/") and then
-// code 10 ("<patientName>(<seriesNumber>,<modality>)"); on failure or cancellation code 11 (the
-// ten task fields joined by ","). A retrieval fails when the association is refused or lost, the
+// code 10 ("<seriesUID>|<patientName>(<seriesNumber>,<modality>)", "|" in the UID made "_"); on
+// failure or cancellation code 11: the ten task fields, then the number of images its series
+// folder holds, the number the series holds (0 when the peer did not say) and why it failed, all
+// joined by ",". Before the C-GET an image-level C-FIND learns the SOP classes of the series'
+// images, and the storage contexts are proposed for those (the usual image classes when the peer
+// does not say); a class the peer accepted no context for is named in the failure. A retrieval fails when the association is refused or lost, the
 // peer stops answering, the final status is a failure or cancel, a sub-operation failed, or no
 // file was stored.
 //
@@ -413,6 +418,13 @@ class dcmGet {
   // Removes the series folder below saveFolder with what a failed retrieval of the series left
   // in it; nothing while a retrieval of the series waits or runs.
   void discardSeries(const char* saveFolder, const char* seriesUID);
+  // The retrievals that left images below saveFolder without completing (in this run or an
+  // earlier one), one text each as code 11 carries it, from the record each series folder keeps
+  // (or, without one, from its images, the address and port then empty). Folders that hold no
+  // image, or none of the series they are named after, and unfinished temporary files are
+  // removed, each with a log line. Series waiting or running are left out. Reads the disk: not
+  // for the main thread.
+  std::vector<std::string> keptRetrievals(const char* saveFolder);
   void stop();
 
  private:

@@ -10,6 +10,7 @@
 #include "NetworkUtils.h"
 #include "cocostudio/CSLoader.h"
 #include "dataService.h"
+#include "dcmTask.h"
 #include "isPersonName.h"
 #include "screenHelpers.h"
 #include "statApplication.h"
@@ -234,7 +235,7 @@ bool dcmFinder::onResponseReturn()
 
 std::string dcmFinder::downloadFolder()
 {
-    return FileUtils::getInstance()->getWritablePath() + "tmp/dicomdown/";
+    return dataService::downloadFolder();
 }
 
 void dcmFinder::updateHelp()
@@ -522,7 +523,7 @@ void dcmFinder::onRetrieveFailed(const std::string& record)
 {
     std::vector<std::string> f;
     splitString(record, ",", f);
-    if (f.size() != 10 || !list)
+    if (f.size() != static_cast<size_t>(dcmGetingObject::kFailureFieldCount) || !list)
         return;
     // Every row of the series, in sight or not: its arrow must say so when it is scrolled back.
     for (Ref* data : list->getRowData()) {

@@ -40,6 +40,8 @@ constexpr float kToastSeconds = 1.5f;
 constexpr float kTypedFontSize = 17.0f;
 constexpr float kTypedFieldHeight = 28.0f;
 constexpr float kTypedSendReserve = 96.0f;
+// The longest outcome text a failed retrieval's row shows, in bytes.
+constexpr size_t kOutcomeLength = 90;
 
 std::string percentText(float progress)
 {
@@ -49,6 +51,24 @@ std::string percentText(float progress)
 std::string nowText()
 {
     return getCurrentDateTime();
+}
+
+// What became of a failed retrieval: how many images arrived, and why the rest did not. A long
+// reason is cut, with an ellipsis, to stay clear of the row's retry button.
+std::string outcomeText(const dcmGetingObject& task)
+{
+    std::string text = task.seriesImages > 0
+                           ? formatString("%d of %d images arrived", task.keptImages, task.seriesImages)
+                           : formatString("%d images arrived", task.keptImages);
+    if (!task.failureReason.empty())
+        text += ": " + task.failureReason;
+    if (text.size() > kOutcomeLength) {
+        size_t cut = kOutcomeLength;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;  // not inside a character
+        text = text.substr(0, cut) + "\u2026";
+    }
+    return text;
 }
 
 ui::Button* findButton(Node* root, const std::string& name)
@@ -468,8 +488,11 @@ void dcmSend::fillTaskCell(ui::Widget* record, dcmTask* task)
         const std::string& name = get->patientName;
         setChildText(record, "ip", name.empty() ? get->address : isImageSDK::displayPersonName(name));
         const bool counted = state == DCM_TASK_RUNNING || state == DCM_TASK_DONE;
-        setChildText(record, "path", get->seriesNumber + "(" + get->modality +
-                                         (counted ? " " + get->imageCount : std::string()) + ")");
+        std::string path = get->seriesNumber + "(" + get->modality +
+                           (counted ? " " + get->imageCount : std::string()) + ")";
+        if (state == DCM_TASK_FAILED)
+            path += "  " + outcomeText(*get);
+        setChildText(record, "path", path);
     }
     switch (state) {
     case DCM_TASK_WAITING: setChildText(record, "ratio", "Waiting"); break;
@@ -717,12 +740,13 @@ void dcmSend::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData* da
     case NSUI::NOTIFY_NET_RETRIEVE_FAILED: {
         std::vector<std::string> f;
         splitString(text, ",", f);
-        if (f.size() != static_cast<size_t>(dcmGetingObject::kFieldCount) || !taskList)
+        if (f.size() != static_cast<size_t>(dcmGetingObject::kFailureFieldCount) || !taskList)
             break;
         for (Ref* row : taskList->getRowData()) {
             auto* task = dynamic_cast<dcmGetingObject*>(row);
             if (task && task->seriesUID == f[5]) {
                 task->state = DCM_TASK_FAILED;
+                task->setOutcome(f);
                 refreshTask(task);
                 break;
             }

@@ -86,6 +86,7 @@ TEST_F(DataServiceTest, RecordsStartWithTheirDefaults)
     EXPECT_EQ(dcmGetingObject::create({"a", "b"}, 0), nullptr);
 }
 
+
 // The tick: known nodes echoed every fifth second, the whole subnet at the 301st, discovery every
 // fifth second, the peer count every second second, and the tick itself scheduled once a second.
 TEST_F(DataServiceTest, TickRhythmOverAFullCycle)
@@ -276,17 +277,25 @@ TEST_F(DataServiceTest, FindAnswersBecomeStudyAndSeriesRecords)
 
 TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
 {
-    const std::string fields = "127.0.0.1,104,,,2.25.1002,2.25.1002.3,/tmp/down/,DOE^JO,3,CT";
-    dataService::onSdkMessage(11, fields.c_str());
-    dataService::onSdkMessage(11, fields.c_str());
-    dataService::onSdkMessage(11, "127.0.0.1,104,,,2.25.1002,2.25.1002.4,/tmp/down/,DOE^JO,3");       // nine fields
+    const std::string task = "127.0.0.1,104,,,2.25.1002,2.25.1002.3,/tmp/down/,DOE^JO,3,CT";
+    dataService::onSdkMessage(11, (task + ",49,100,the peer answered status 0xc000").c_str());
+    dataService::onSdkMessage(11, (task + ",50,100,the peer stopped answering").c_str());  // tried again
+    dataService::onSdkMessage(11, task.c_str());  // ten fields: no outcome
     dataService::onSdkMessage(11, "127.0.0.1,104,,,2.25.1002,2.25.1002.5,/tmp/down/,DOE^JO,3,CT,x");  // eleven
-    dataService::onSdkMessage(10, "DOE^JO(3,CT)");
-    ASSERT_TRUE(waitFor([&] { return toasts.size() == 3; }));
+    dataService::onSdkMessage(11, "127.0.0.1,104,,,2.25.1002,2.25.1002.6,/tmp/down/,DOE^JO,4,CT,1,2,cut");
+    // Done messages name their series: another series' leaves the failed entries; its own clears it.
+    dataService::onSdkMessage(10, "2.25.1002.9|DOE^JO(3,CT)");
+    dataService::onSdkMessage(10, "2.25.1002.6|DOE^JO(4,CT)");
+    ASSERT_TRUE(waitFor([&] { return toasts.size() == 5; }));
     EXPECT_EQ(toasts[0], "Failed to download DOE^JO(3,CT)|5");
     EXPECT_EQ(toasts[1], "Failed to download DOE^JO(3,CT)|5");
-    EXPECT_EQ(toasts[2], "DOE^JO(3,CT) is ready|2");
+    EXPECT_EQ(toasts[2], "Failed to download DOE^JO(4,CT)|5");
+    EXPECT_EQ(toasts[3], "DOE^JO(3,CT) is ready|2");
+    EXPECT_EQ(toasts[4], "DOE^JO(4,CT) is ready|2");
     ASSERT_EQ(service->failedRetrieves.size(), 1u);
+    EXPECT_EQ(service->failedRetrieves[0]->keptImages, 50);
+    EXPECT_EQ(service->failedRetrieves[0]->seriesImages, 100);
+    EXPECT_EQ(service->failedRetrieves[0]->failureReason, "the peer stopped answering");
 
     // The library does not know the series (any more); the failed entry is still listed.
     service->getRetrieveList();

@@ -193,9 +193,12 @@ bool waitLogged(const CallbackCapture& log, const std::string& fragment, int tim
 }
 
 // A peer on 127.0.0.1 that takes one association and serves it with `serve`, on its own thread.
+// With refuseQueries, associations for queries alone (a retrieval asks what a series holds first)
+// are rejected, as archives that answer no queries do, and the peer waits on.
 class OneAssociationPeer {
  public:
-  explicit OneAssociationPeer(std::function<void(T_ASC_Association*)> serve) : m_serve(std::move(serve)) {
+  explicit OneAssociationPeer(std::function<void(T_ASC_Association*)> serve, bool refuseQueries = false)
+      : m_serve(std::move(serve)), m_refuseQueries(refuseQueries) {
     for (int attempt = 0; attempt < 5 && !m_net; ++attempt) {
       m_port = freePort();
       if (ASC_initializeNetwork(NET_ACCEPTOR, m_port, 10, &m_net).bad()) m_net = nullptr;
@@ -215,8 +218,14 @@ class OneAssociationPeer {
     while (!m_stop) {
       T_ASC_Association* assoc = nullptr;
       if (ASC_receiveAssociation(m_net, &assoc, ASC_DEFAULTMAXPDU, nullptr, nullptr, OFFalse, DUL_NOBLOCK, 1).good()) {
-        m_serve(assoc);
-        m_stop = true;
+        if (m_refuseQueries && onlyQueries(assoc)) {
+          T_ASC_RejectParameters reject = {ASC_RESULT_REJECTEDPERMANENT, ASC_SOURCE_SERVICEUSER,
+                                           ASC_REASON_SU_NOREASON};
+          ASC_rejectAssociation(assoc, &reject);
+        } else {
+          m_serve(assoc);
+          m_stop = true;
+        }
       }
       if (assoc) {
         ASC_dropSCPAssociation(assoc);
@@ -225,7 +234,18 @@ class OneAssociationPeer {
     }
   }
 
+  static bool onlyQueries(T_ASC_Association* assoc) {
+    for (int i = 0; i < ASC_countPresentationContexts(assoc->params); ++i) {
+      T_ASC_PresentationContext pc;
+      if (ASC_getPresentationContext(assoc->params, i, &pc).good() &&
+          std::strcmp(pc.abstractSyntax, UID_FINDStudyRootQueryRetrieveInformationModel) != 0)
+        return false;
+    }
+    return true;
+  }
+
   std::function<void(T_ASC_Association*)> m_serve;
+  bool m_refuseQueries;
   int m_port = 0;
   T_ASC_Network* m_net = nullptr;
   std::atomic<bool> m_stop{false};
@@ -309,7 +329,7 @@ class CraftedRetrievePeer {
   std::string m_sopClass, m_sopInstance;
   mutable std::mutex m_lock;
   std::string m_outcome;
-  OneAssociationPeer m_peer{[this](T_ASC_Association* assoc) { serve(assoc); }};  // last: ends first
+  OneAssociationPeer m_peer{[this](T_ASC_Association* assoc) { serve(assoc); }, true};  // last: ends first
 };
 
 
@@ -320,6 +340,7 @@ struct CraftedAnswer {
   std::function<std::vector<uint8_t>(uint16_t messageId)> command;
   std::vector<uint8_t> dataSet;
   const char* syntax = UID_LittleEndianExplicitTransferSyntax;
+  bool refuseQueries = false;  // as OneAssociationPeer's
 };
 
 class CraftedAnswerPeer {
@@ -376,7 +397,7 @@ class CraftedAnswerPeer {
   }
 
   CraftedAnswer m_answer;
-  OneAssociationPeer m_peer{[this](T_ASC_Association* assoc) { serve(assoc); }};  // last: ends first
+  OneAssociationPeer m_peer{[this](T_ASC_Association* assoc) { serve(assoc); }, m_answer.refuseQueries};  // last: ends first
 };
 
 std::string us(uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
@@ -533,7 +554,9 @@ TEST(DeclaredLengths, TheRetrievalRefusesWhatIsOnlyDeclared) {
     CraftedAnswerPeer peer({[](uint16_t id) {
                               return deepCommand(UID_GETStudyRootQueryRetrieveInformationModel, DIMSE_C_GET_RSP, id);
                             },
-                            {}});
+                            {},
+                            UID_LittleEndianExplicitTransferSyntax,
+                            true});
     ASSERT_TRUE(peer.ready());
     MessageCapture messages;
     redIRI::dcmGet get;

@@ -139,7 +139,7 @@ TEST(Get, RetrievesOneSeriesIntoItsFolder) {
   EXPECT_EQ(folder, archive.downloads + archive.ct.seriesUid + "/");
   EXPECT_EQ(sopUidsIn(folder), archive.ctInstances) << "exactly the series' files";
   EXPECT_EQ(all.back().code, 10);
-  EXPECT_EQ(all.back().text, "DOE^JOHN(1,CT)");
+  EXPECT_EQ(all.back().text, archive.ct.seriesUid + "|DOE^JOHN(1,CT)") << "the done message names its series";
   EXPECT_EQ(get.getListSize(), 0);
 
   // getscu retrieves the same instances.
@@ -208,8 +208,9 @@ TEST(Get, QueuedRetrievalsRunInTurnAndTheListShowsThem) {
   EXPECT_EQ(messages.withCode(8).size(), 1u);
   ASSERT_EQ(messages.withCode(11).size(), 1u);
   const std::vector<std::string> failed = split(messages.withCode(11)[0].text, ',');
-  ASSERT_EQ(failed.size(), 10u);
+  ASSERT_EQ(failed.size(), 13u);
   EXPECT_EQ(failed[5], unknown.seriesUid);
+  EXPECT_EQ(failed[10], "0") << "no image kept";
   EXPECT_EQ(failed[7], "Doe_ Jr_home");
   EXPECT_EQ(get.getListSize(), 0);
 }
@@ -365,8 +366,80 @@ TEST(Get, ASeriesCutShortIsNotHandedOnUntilARetrievalCompletesIt) {
     EXPECT_EQ(messages.messages().back().code, cut < 0 ? 10 : 11);
     EXPECT_EQ(messages.withCode(8).size(), cut < 0 ? 1u : 0u) << "only a whole series is handed on";
     EXPECT_EQ(sopUidsIn(folder).size(), cut == 4 ? 4u : 10u) << "what arrived stays; the retry replaces it";
+    if (cut < 0) continue;
+    // The failure says how many images arrived of how many, and why the rest did not.
+    const std::string text = messages.withCode(11).back().text;
+    const std::vector<std::string> failed = split(text, ',');
+    ASSERT_EQ(failed.size(), 13u);
+    EXPECT_EQ(failed[10], cut == 4 ? "4" : "10");
+    EXPECT_EQ(failed[11], "10");
+    EXPECT_NE(failed[12].find("association"), std::string::npos) << failed[12];
+    // After a restart the folder is found again, as its failure was reported; an empty one goes.
+    fs::create_directories(archive.downloads + "2.25.1");
+    EXPECT_EQ(redIRI::dcmGet().keptRetrievals(archive.downloads.c_str()), std::vector<std::string>{text});
+    EXPECT_FALSE(fs::exists(archive.downloads + "2.25.1"));
   }
   // What a failed retrieval left goes when it is discarded.
   get.discardSeries(archive.downloads.c_str(), archive.ct.seriesUid.c_str());
   EXPECT_FALSE(fs::exists(folder));
+  EXPECT_TRUE(get.keptRetrievals(archive.downloads.c_str()).empty());
+}
+
+// A series of `count` CT images but for image `odd`, of a standard class seldom met, and image
+// `odd` + 5, of a private class: neither is among the usual image classes.
+std::vector<std::string> seriesWithUncommonClasses(const TempDir& dir, SeriesSpec& spec, int count, int odd) {
+  spec.studyUid = newTestUid();
+  spec.seriesUid = newTestUid();
+  spec.oddImage = odd;
+  spec.oddClass = UID_VLPhotographicImageStorage;
+  std::vector<std::string> files = writeSeries(dir.file("data"), spec, count);
+  SeriesSpec other = spec;
+  other.oddImage = 0;
+  other.oddClass = "1.3.6.1.4.1.99999.1.1";
+  files[odd + 5] = writeSeries(dir.file("private"), other, 1)[0];
+  return files;
+}
+
+TEST(Get, TheContextsProposedAreThoseOfTheClassesTheSeriesHolds) {
+  // (dcmqrscp, in the tests above, does not say which classes a series holds: the usual ones
+  // are proposed then.)
+  for (const bool refuseOdd : {false, true}) {  // the peer takes no context for the seldom class
+    SCOPED_TRACE(refuseOdd);
+    TempDir dir;
+    SeriesSpec spec;
+    RetrievePeer peer(seriesWithUncommonClasses(dir, spec, 20, 10));
+    if (refuseOdd) peer.refuseClass(UID_VLPhotographicImageStorage);
+    const std::string downloads = dir.file("tmp/dicomdown/"), port = std::to_string(peer.port());
+    MessageCapture messages;
+    redIRI::dcmGet get;
+    get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", spec.studyUid.c_str(), spec.seriesUid.c_str(),
+                       downloads.c_str(), "DOE^JOHN", "1", "CT");
+    ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
+    EXPECT_EQ(messages.messages().back().code, refuseOdd ? 11 : 10);
+    EXPECT_EQ(sopUidsIn(downloads + spec.seriesUid + "/").size(), refuseOdd ? 19u : 20u);
+    if (!refuseOdd) continue;
+    const std::vector<std::string> failed = split(messages.withCode(11).back().text, ',');
+    ASSERT_EQ(failed.size(), 13u);
+    EXPECT_EQ(failed[10] + "/" + failed[11], "19/20");
+    EXPECT_NE(failed[12].find("cannot take 1 image of VLPhotographicImageStorage (" UID_VLPhotographicImageStorage ")"),
+              std::string::npos)
+        << "the class the program cannot take is named: " << failed[12];
+  }
+}
+
+TEST(Get, AnOrthancArchiveSendsASeriesHoldingUncommonClassesWhole) {
+  if (!OrthancPeer::available()) GTEST_SKIP() << "Orthanc is not installed";
+  // 20 images: the archive takes and sends some ten a second.
+  TempDir dir;
+  SeriesSpec spec;
+  OrthancPeer orthanc(dir, seriesWithUncommonClasses(dir, spec, 20, 10));
+  ASSERT_TRUE(orthanc.ready());
+  const std::string downloads = dir.file("tmp/dicomdown/"), port = std::to_string(orthanc.port());
+  MessageCapture messages;
+  redIRI::dcmGet get;
+  get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", spec.studyUid.c_str(), spec.seriesUid.c_str(),
+                     downloads.c_str(), "DOE^JOHN", "1", "CT");
+  ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 60000));
+  EXPECT_EQ(messages.messages().back().code, 10) << messages.messages().back().text << "\n" << orthanc.log();
+  EXPECT_EQ(sopUidsIn(downloads + spec.seriesUid + "/").size(), 20u);
 }

@@ -206,6 +206,39 @@ ArchivePeer::ArchivePeer(const TempDir& dir, const std::vector<std::string>& fil
   if (!m_ready) ADD_FAILURE() << "dcmqrscp did not start:\n" << m_peer->log();
 }
 
+// ---- OrthancPeer ------------------------------------------------------------------------------------------
+
+namespace {
+const char* const kOrthanc = "/usr/sbin/Orthanc";
+}
+
+bool OrthancPeer::available() { return access(kOrthanc, X_OK) == 0; }
+
+OrthancPeer::OrthancPeer(const TempDir& dir, const std::vector<std::string>& files) {
+  if (!available()) return;
+  const std::string storage = dir.file("orthanc");
+  fs::create_directories(storage);
+  m_port = freePort();
+  const int httpPort = freePort();
+  const std::string config = dir.file("orthanc.json");
+  std::ofstream(config) << "{\"StorageDirectory\": \"" << storage << "\", \"IndexDirectory\": \"" << storage
+                        << "\", \"DicomPort\": " << m_port << ", \"HttpPort\": " << httpPort
+                        << ", \"RemoteAccessAllowed\": false, \"DicomCheckCalledAet\": false, \"UnknownSopClassAccepted\": "
+                           "true, \"DicomAlwaysAllowStore\": true, \"DicomAlwaysAllowFind\": true, "
+                           "\"DicomAlwaysAllowGet\": true, \"Plugins\": []}\n";
+  m_peer = std::make_unique<Peer>(std::vector<std::string>{kOrthanc, config}, dir.file("orthanc.log"));
+  if (!m_peer->started() || !waitListening(m_port, 20000)) {
+    ADD_FAILURE() << "Orthanc did not start:\n" << m_peer->log();
+    return;
+  }
+  std::vector<std::string> argv = {"dcmsend", "-nuc", "127.0.0.1", std::to_string(m_port)};
+  argv.insert(argv.end(), files.begin(), files.end());
+  Peer dcmsend(argv, dir.file("orthanc-dcmsend.log"));
+  const int status = dcmsend.wait(60000);
+  if (status != 0) ADD_FAILURE() << "Orthanc did not take the files:\n" << dcmsend.log();
+  m_ready = status == 0;
+}
+
 // ---- MessageCapture -------------------------------------------------------------------------------------
 
 namespace {
@@ -313,7 +346,7 @@ std::vector<std::string> writeSeries(const std::string& folder, const SeriesSpec
   std::vector<std::string> paths;
   for (int i = 0; i < count; ++i) {
     ImageSpec image = greySpec(8, 8);
-    image.sopClassUid = UID_CTImageStorage;
+    image.sopClassUid = i == spec.oddImage ? spec.oddClass : UID_CTImageStorage;
     image.strings = {{DCM_PatientName, spec.patientName},
                      {DCM_PatientID, spec.patientId},
                      {DCM_StudyInstanceUID, study},

@@ -95,6 +95,23 @@ class ArchivePeer {
   bool m_ready = false;
 };
 
+// An archive as hospitals run them: Orthanc (Debian package "orthanc") on loopback, in its own
+// folder, with any called AE title, holding `files` (sent with storescu) and answering queries
+// and C-GET from anyone. Not ready (and `available` false) on a machine without it.
+class OrthancPeer {
+ public:
+  OrthancPeer(const TempDir& dir, const std::vector<std::string>& files);
+  static bool available();
+  int port() const { return m_port; }
+  bool ready() const { return m_ready; }
+  std::string log() const { return m_peer ? m_peer->log() : std::string(); }
+
+ private:
+  int m_port = 0;
+  std::unique_ptr<Peer> m_peer;
+  bool m_ready = false;
+};
+
 // One message of the library, with a copy of the record for code 3.
 struct Message {
   int code = -1;
@@ -136,6 +153,9 @@ struct SeriesSpec {
   std::string modality = "CT";
   std::string seriesNumber = "1";
   std::string studyDescription;
+  // The image at this index (none when negative) is of this SOP class instead of CT.
+  int oddImage = -1;
+  std::string oddClass;
 };
 std::vector<std::string> writeSeries(const std::string& folder, const SeriesSpec& spec, int count);
 

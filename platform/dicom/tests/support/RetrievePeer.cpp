@@ -89,9 +89,14 @@ void RetrievePeer::run() {
 
 void RetrievePeer::serve(T_ASC_Association* assoc) {
   // Uncompressed when offered, else the first syntax known: one per context, as peers do.
+  std::string refused;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    refused = m_refused;
+  }
   for (int i = 0; i < ASC_countPresentationContexts(assoc->params); ++i) {
     T_ASC_PresentationContext pc;
-    if (ASC_getPresentationContext(assoc->params, i, &pc).bad()) continue;
+    if (ASC_getPresentationContext(assoc->params, i, &pc).bad() || refused == pc.abstractSyntax) continue;
     std::string chosen;
     for (const char* preferred : {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax})
       for (int k = 0; k < pc.transferSyntaxCount && chosen.empty(); ++k)
@@ -116,6 +121,8 @@ void RetrievePeer::serve(T_ASC_Association* assoc) {
     if (cond.bad()) break;
     if (message.CommandField == DIMSE_C_GET_RQ) {
       answerGet(assoc, presId, message.msg.CGetRQ);
+    } else if (message.CommandField == DIMSE_C_FIND_RQ) {
+      answerFind(assoc, presId, message.msg.CFindRQ);
     } else if (message.CommandField == DIMSE_C_ECHO_RQ) {
       DIMSE_sendEchoResponse(assoc, presId, &message.msg.CEchoRQ, STATUS_Success, nullptr);
     } else if (message.CommandField != DIMSE_C_CANCEL_RQ) {
@@ -123,6 +130,36 @@ void RetrievePeer::serve(T_ASC_Association* assoc) {
     }
   }
   ASC_abortAssociation(assoc);
+}
+
+void RetrievePeer::answerFind(T_ASC_Association* assoc, T_ASC_PresentationContextID presId,
+                              const T_DIMSE_C_FindRQ& request) {
+  DcmDataset* identifiers = nullptr;
+  T_ASC_PresentationContextID dataPresId = presId;
+  if (DIMSE_receiveDataSetInMemory(assoc, DIMSE_BLOCKING, 0, &dataPresId, &identifiers, nullptr, nullptr).bad()) return;
+  OFString level, series;
+  identifiers->findAndGetOFString(DCM_QueryRetrieveLevel, level);
+  identifiers->findAndGetOFString(DCM_SeriesInstanceUID, series);
+  delete identifiers;
+  T_DIMSE_C_FindRSP response;
+  std::memset(&response, 0, sizeof(response));
+  response.MessageIDBeingRespondedTo = request.MessageID;
+  OFStandard::strlcpy(response.AffectedSOPClassUID, request.AffectedSOPClassUID, sizeof(response.AffectedSOPClassUID));
+  response.opts = O_FIND_AFFECTEDSOPCLASSUID;
+  for (const Stored& f : m_files) {
+    if (level != "IMAGE" || f.series != series.c_str()) continue;
+    DcmDataset match;
+    match.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
+    match.putAndInsertString(DCM_SeriesInstanceUID, f.series.c_str());
+    match.putAndInsertString(DCM_SOPInstanceUID, f.sopInstance.c_str());
+    match.putAndInsertString(DCM_SOPClassUID, f.sopClass.c_str());
+    response.DimseStatus = STATUS_FIND_Pending_MatchesAreContinuing;
+    response.DataSetType = DIMSE_DATASET_PRESENT;
+    if (DIMSE_sendFindResponse(assoc, presId, &request, &response, &match, nullptr).bad()) return;
+  }
+  response.DimseStatus = STATUS_Success;
+  response.DataSetType = DIMSE_DATASET_NULL;
+  DIMSE_sendFindResponse(assoc, presId, &request, &response, nullptr, nullptr);
 }
 
 void RetrievePeer::answerGet(T_ASC_Association* assoc, T_ASC_PresentationContextID presId,

@@ -5,6 +5,8 @@
 // - it sends each stored file unchanged, over a context accepted for the file's SOP class and
 //   the syntax it is stored in (either little endian syntax for an uncompressed file);
 // - it converts nothing: without such a context the sub-operation fails.
+// It answers image-level C-FIND queries with each image's SOP Class UID (dcmqrscp, which does not
+// keep it, stands for archives that do not say), and can refuse the storage contexts of one class.
 // One association at a time, served on the peer's own thread; any called AE title.
 #pragma once
 
@@ -34,6 +36,11 @@ class RetrievePeer {
   // From now on a retrieval ends after this many files: the peer aborts the association, as a
   // server stopped mid-way does. Negative: never.
   void cutAfter(int files) { m_cutAfter = files; }
+  // Storage contexts of this class are not accepted.
+  void refuseClass(const std::string& sopClass) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_refused = sopClass;
+  }
 
  private:
   struct Stored {
@@ -42,6 +49,7 @@ class RetrievePeer {
   void run();
   void serve(T_ASC_Association* assoc);
   void answerGet(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const T_DIMSE_C_GetRQ& request);
+  void answerFind(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const T_DIMSE_C_FindRQ& request);
   void note(const std::string& event);
 
   std::vector<Stored> m_files;
@@ -49,6 +57,7 @@ class RetrievePeer {
   T_ASC_Network* m_net = nullptr;
   std::atomic<bool> m_stop{false};
   std::atomic<int> m_cutAfter{-1};
+  std::string m_refused;
   std::thread m_thread;
   mutable std::mutex m_lock;
   std::vector<std::string> m_events;

@@ -493,6 +493,47 @@ TEST_F(LibraryAppTest, QueryFollowsAFailedRetrievalAndASilentServer)
     EXPECT_TRUE(filesBelow(dcmFinder::downloadFolder()).empty());
 }
 
+TEST_F(LibraryAppTest, ARetrievalCutShortOutlivesARestartInTransfersUntilDeleted)
+{
+    writeStudy(scratch + "cut/", "CUT^SHORT", "CS-1", 10);
+    qvtest::RetrievePeer peer(pathsBelow(scratch + "cut/"));
+    peer.cutAfter(4);
+    DcmFileFormat file;
+    ASSERT_TRUE(file.loadFile(pathsBelow(scratch + "cut/")[0].c_str()).good());
+    OFString study, series;
+    file.getDataset()->findAndGetOFString(DCM_StudyInstanceUID, study);
+    file.getDataset()->findAndGetOFString(DCM_SeriesInstanceUID, series);
+    launch(false);
+    dataService::getInstance()->getClient.getSeriesByUID("127.0.0.1", std::to_string(peer.port()).c_str(), "", "",
+                                                         study.c_str(), series.c_str(),
+                                                         dcmFinder::downloadFolder().c_str(), "CUT^SHORT", "1", "CT");
+    ASSERT_TRUE(frameUntil([&] { return !dataService::getInstance()->failedRetrieves.empty(); }, 30.0));
+    quit();
+
+    // After the restart Transfers lists it, with what arrived and why the rest did not.
+    launch(false);
+    ASSERT_TRUE(frameUntil([&] { return dataService::getInstance()->failedRetrieves.size() == 1; }, 10.0));
+    NSUI::NSResponseWindow* window = dcmSend::makeWindow("", "");
+    home()->addChild(window);
+    dcmSend* screen = dcmSend::fromWindow(window);
+    NSUI::NSListView* tasks = screen->getTaskList();
+    ASSERT_EQ(tasks->getRowCount(), 1);
+    EXPECT_EQ(static_cast<dcmGetingObject*>(tasks->getRowData()[0])->seriesUID, series.c_str());
+    frame();
+    NSUI::NSTableViewCell* cell = tasks->cellAtIndex(0);
+    const std::string path = static_cast<ui::Text*>(cell->getChildByNameDeep("path"))->getString();
+    EXPECT_EQ(path.rfind("1(CT)  4 of 10 images arrived: ", 0), 0u) << path;
+    EXPECT_TRUE(cell->getChildByNameDeep("dcmNodeSend_retry")->isVisible());
+
+    // Deleted, it leaves nothing behind.
+    ui::Button* del = ui::Button::create();
+    del->setName("del");
+    del->setUserObject(cell);
+    screen->onButton(del);
+    EXPECT_EQ(tasks->getRowCount(), 0);
+    EXPECT_TRUE(filesBelow(dcmFinder::downloadFolder()).empty());
+}
+
 TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
 {
     launch(false);
