@@ -6,6 +6,7 @@
 
 #include "cocos2d.h"
 
+#include <new>
 #include <sqlite3.h>
 
 namespace NSUI {
@@ -13,12 +14,18 @@ namespace NSUI {
 namespace {
 
 // Row callback of query(): every column as text, NULL as "None".
+// No C++ exception may cross SQLite's C frames: a row that cannot be kept (out of memory) ends the
+// query instead (non-zero: sqlite3_exec returns SQLITE_ABORT).
 int collectRow(void* context, int columns, char** values, char** /*names*/)
 {
     auto* model = static_cast<NSDBDataModel*>(context);
-    for (int i = 0; i < columns; ++i)
-        model->addValue(values[i] ? values[i] : "None");
-    model->endRow();
+    try {
+        for (int i = 0; i < columns; ++i)
+            model->addValue(values[i] ? values[i] : "None");
+        model->endRow();
+    } catch (const std::bad_alloc&) {
+        return 1;
+    }
     return 0;
 }
 

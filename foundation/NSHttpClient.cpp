@@ -5,6 +5,7 @@
 
 #include "cocos2d.h"
 
+#include <new>
 #include <curl/curl.h>
 
 #include <chrono>
@@ -54,7 +55,12 @@ size_t writeToSink(char* data, size_t size, size_t count, void* target) {
     }
     sink->received += bytes;
     if (sink->memory) {
-        sink->memory->insert(sink->memory->end(), data, data + bytes);
+        // No C++ exception may cross libcurl's C frames: a body that cannot grow fails the transfer.
+        try {
+            sink->memory->insert(sink->memory->end(), data, data + bytes);
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
         return bytes;
     }
     FILE* file = sink->download ? sink->download->downloadFile : nullptr;

@@ -51,6 +51,8 @@ OPJ_OFF_T streamSkip(OPJ_OFF_T bytes, void* user) {
     return -back;
   }
   OPJ_OFF_T ahead = std::min<OPJ_OFF_T>(bytes, static_cast<OPJ_OFF_T>(m->size - m->pos));
+  // openjpeg's contract: the bytes skipped, or -1 when none can be (a 0 would be asked again).
+  if (ahead == 0 && bytes > 0) return -1;
   m->pos += static_cast<size_t>(ahead);
   return ahead;
 }

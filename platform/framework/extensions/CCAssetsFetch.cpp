@@ -1,5 +1,6 @@
 #include "extensions/CCAssetsFetch.h"
 
+#include <new>
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -31,7 +32,13 @@ size_t onData(char* data, size_t size, size_t count, void* user)
     }
     sink->received += int64_t(bytes);
     if (sink->body) {
-        sink->body->append(data, bytes);
+        // No C++ exception may cross libcurl's C frames: a body that cannot grow fails the transfer.
+        try {
+            sink->body->append(data, bytes);
+        } catch (const std::bad_alloc&) {
+            sink->writeFailed = true;
+            return 0;
+        }
         return bytes;
     }
     if (std::fwrite(data, 1, bytes, sink->file) != bytes) {

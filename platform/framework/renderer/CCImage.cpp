@@ -1,5 +1,6 @@
 #include "renderer/CCImage.h"
 
+#include <new>
 #include <algorithm>
 #include <cctype>
 #include <csetjmp>
@@ -50,10 +51,20 @@ void pngRead(png_structp png, png_bytep out, png_size_t length)
     src->offset += length;
 }
 
+// libpng's write function: it reports failure only through png_error, and no C++ exception may
+// cross libpng's C frames.
 void pngWrite(png_structp png, png_bytep data, png_size_t length)
 {
     auto* out = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
-    out->insert(out->end(), data, data + length);
+    bool grown = true;
+    try {
+        out->insert(out->end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        grown = false;
+    }
+    if (!grown) {
+        png_error(png, "out of memory");
+    }
 }
 
 void pngFlush(png_structp) {}
