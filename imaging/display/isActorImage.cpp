@@ -768,10 +768,27 @@ isSliceInfo* isActorImage::currentInputSlice()
     return input->getSlices()[0];
 }
 
-bool isActorImage::samplePixelAt(const cocos2d::Vec3& point, float& value)
+bool isActorImage::shownFrame(isSliceInfo& frame)
 {
     const isSliceInfo* slice = currentInputSlice();
-    return slice && sampleSliceAt(*slice, point, value);
+    if (!slice)
+        return false;
+    frame = *slice;
+    if (slice->frames > 1 && slice->pixels && m_imageNode) {
+        // The frame the node shows: a record of several frames (a cine loop, a dynamic) is
+        // sampled in the picture on the screen, not in its first frame.
+        const int index = std::clamp(m_imageNode->getFrameIndex(), 0, slice->frames - 1);
+        const size_t frameBytes = size_t(slice->columns) * size_t(slice->rows) * size_t(bytesPerPixel(slice->pixelType));
+        frame.pixels = slice->pixels + frameBytes * size_t(index);
+        frame.frames = 1;
+    }
+    return true;
+}
+
+bool isActorImage::samplePixelAt(const cocos2d::Vec3& point, float& value)
+{
+    isSliceInfo frame;
+    return shownFrame(frame) && sampleSliceAt(frame, point, value);
 }
 
 void isActorImage::answerStatistics(NSUI::NSNotificationData* request)
@@ -779,11 +796,11 @@ void isActorImage::answerStatistics(NSUI::NSNotificationData* request)
     if (!m_image || !request || !m_sliceFilter)
         return;
     const auto* record = dynamic_cast<const ROIData*>(request->object);
-    const isSliceInfo* slice = record ? currentInputSlice() : nullptr;
-    if (!slice)
+    isSliceInfo frame;
+    if (!record || !shownFrame(frame))
         return;
     std::string text;
-    if (!computeROIStatisticsText(*slice, *record, text))
+    if (!computeROIStatisticsText(frame, *record, text))
         return;
     NSUI::NSNotificationData* answer = NSUI::NSNotificationData::create();
     answer->text = text;

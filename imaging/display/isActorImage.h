@@ -108,6 +108,10 @@ private:
     void applyWindowFromRange(const isSliceInfo* slice);
     // The first record of the slice filter's input after a full update (null when none).
     isSliceInfo* currentInputSlice();
+    // A copy of currentInputSlice's description whose pixels are those of the frame the node
+    // shows (the record itself when it has one frame); false without a slice. The copy points into
+    // the record's pixels and owns nothing.
+    bool shownFrame(isSliceInfo& frame);
     void setOrientation(int axis);
     // Back to the plane filter after an oblique plane.
     void returnToPlaneMode();

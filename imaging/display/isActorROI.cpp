@@ -74,6 +74,8 @@ void isActorROI::attachRenderWindow(isRenderWindowHost* window)
     };
     centre->addObserver(this, context, callback, NOTIFY_IMAGE_ORIENT_CHANGED);
     centre->addObserver(this, context, callback, NOTIFY_IMAGE_SLICE_CHANGED);
+    for (unsigned int frameId : {NOTIFY_FRAME_PRIOR, NOTIFY_FRAME_NEXT, NOTIFY_FRAME_PLAY_STATE})
+        centre->addObserver(this, context, callback, frameId);
 }
 
 void isActorROI::dropActors()
@@ -259,6 +261,13 @@ isActorROIBase* isActorROI::hitTest(const cocos2d::Vec3& origin, const cocos2d::
 
 void isActorROI::onNotification(cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data)
 {
+    if (id == NOTIFY_FRAME_PRIOR || id == NOTIFY_FRAME_NEXT || id == NOTIFY_FRAME_PLAY_STATE) {
+        // Another frame of the record is shown (or a playback stopped on one): the measurements
+        // draw again and ask for the statistics of the frame on the screen.
+        for (isActorROIBase* actor : m_roiActors)
+            actor->setDirty(true);
+        return;
+    }
     const std::string json = data ? data->text : std::string();
     if (id == NOTIFY_IMAGE_ORIENT_CHANGED)
         setOrient(NSUI::UIJson::getInt(json, "orient", 0));

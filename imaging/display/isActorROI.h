@@ -4,7 +4,9 @@
 // follows what its window shows: when the window's image actor announces another slice (9093) or
 // orientation (9094), it throws its drawing actors away and builds one for every valid record of
 // the new key, numbered from 1. So a measurement stays on the slice and plane it was drawn on and
-// reappears, with its number, whenever any window shows that slice again.
+// reappears, with its number, whenever any window shows that slice again. When the window steps
+// to another frame of a record of several frames, or a playback stops, its measurements draw again
+// and ask for the statistics of the frame shown.
 //
 // It also creates point, angle and polygon measurements for the window's interactor (line and
 // circle measurements are made by the interactor with adoptROI), removes them, and finds the

@@ -307,6 +307,40 @@ TEST_F(Measurements, StatisticsComeFromTheImageActorAndMatchTheSlicePixels)
     EXPECT_EQ(point->getROIData()->getText(), "");
 }
 
+// On a record of several frames (a loop, a dynamic) a measurement reads the frame shown, and
+// reads again when another frame is stepped to.
+TEST_F(Measurements, MeasurementsOnALoopReadTheFrameShown)
+{
+    isImageData* loop = isImageData::create();
+    const int size[2] = {4, 4};
+    const float spacing[2] = {1, 1};
+    isSliceInfo* record = loop->addSlice(size, 3, spacing, PIXEL_U16, 0, 0, cocos2d::Mat4::IDENTITY);
+    ASSERT_NE(record, nullptr);
+    for (int f = 0; f < 3; ++f)
+        for (int p = 0; p < 16; ++p)
+            reinterpret_cast<uint16_t*>(record->pixels)[16 * f + p] = static_cast<uint16_t>(100 * (f + 1));
+    record->pixelsLoaded = 1;
+    rois->setImageKey("loop");
+    // Drawn by the scene camera: the node takes the record, whose frames it steps through.
+    manager->getImageActor()->getImageNode()->setCameraMask(qvtest::kSceneFlag, true);
+    manager->getImageActor()->setImageData(loop);
+    frames();
+    isActorROIPoint* point = rois->addPointROI(Vec3(1, 2, 0));
+    auto readValue = [&] {
+        answers.clear();
+        drawn();
+        for (int i = 0; i < 60 && answers.empty(); ++i)
+            rig.frame();
+        return field(point->getROIData()->getText(), "Value");
+    };
+    EXPECT_EQ(readValue(), 100);
+    for (int f = 1; f < 3; ++f) {
+        NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_FRAME_NEXT, nullptr, window, true);
+        frames();
+        EXPECT_EQ(readValue(), 100 * (f + 1)) << "frame " << f;
+    }
+}
+
 TEST_F(Measurements, AnswersForOtherMeasurementsOrKeysAreIgnored)
 {
     isActorROIPoint* point = rois->addPointROI(Vec3(1, 2, 3));
