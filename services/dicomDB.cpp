@@ -16,6 +16,7 @@
 #include "platform/CCApplication.h"
 #include "platform/CCFileUtils.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -44,11 +45,22 @@ const char* const kUnavailableToast =
 const char* const kDamagedToast =
     "The library's database was damaged: it was kept aside and the library is rebuilt from its image files";
 const char* const kVanishedToast = "The library folder was removed; it was made anew from the images found in it";
+const char* const kReadOnlyToast =
+    "The library cannot be written: its images are listed, but it cannot take new ones (received or imported)";
+const char* const kFavoriteReadOnlyToast = "The library cannot be written: the favourite was not saved";
+const char* const kFavoriteFailedToast = "The favourite could not be saved in the library: ";
+// The lines of the waiting record, and the favourite type of the marker row a run's first
+// favourite gets.
+const char* const kImageLine = "image";
+const char* const kFavoriteLine = "favorite";
+constexpr int kMarkerType = 3;
 // The check at start and its answer for a sound file.
 const char* const kQuickCheck = "PRAGMA quick_check;";
 const char* const kQuickCheckOk = "ok";
-// How often the library looks at its file while it runs (not ready, or removed), in seconds.
-const float kCheckSeconds = 5.0f;
+// How often the library looks at its file while it runs (removed, or free again for what waits),
+// in seconds, and every how many looks one that cannot be opened is tried again.
+const float kCheckSeconds = 1.0f;
+const int kReopenTicks = 5;
 const char* const kCheckKey = "dicomDB.check";
 // How long the main thread's peer lookup waits for the worker's statement before it takes the
 // rows read last: half a frame.
@@ -100,6 +112,11 @@ bool dicomDB::init()
     stopping_ = false;
     open();
     openMarker();
+    // The check of the file, and what waited in the last run, come first on the worker.
+    checking_ = true;
+    dicomDBRequest* check = makeRequest(DB_REQUEST_RUN, "start", nullptr, nullptr);
+    check->work = [this] { checkAtStart(); };
+    if (!queue(check, true)) checking_ = false;
     cocos2d::Director::getInstance()->getScheduler()->schedule([this](float) { queueLibraryCheck(); }, this,
                                                                kCheckSeconds, false, kCheckKey);
     NSUI::NSNotificationCenter::getInstance()->addObserver(
@@ -135,12 +152,13 @@ void dicomDB::open()
         libraryFolder_ = writable + "qv" + "/" + "dicom" + "/";
     }
     cocos2d::FileUtils::getInstance()->createDirectory(libraryFolder_);
-    ready_ = openChecked();
+    // Opened here, checked on the worker.
+    ready_ = openChecked(false);
     if (ready_) refreshNeighbors();
     if (startServer_) startServer();
 }
 
-dicomDB::FileState dicomDB::openAndCheck(std::string& problem)
+dicomDB::FileState dicomDB::openAndCheck(std::string& problem, bool quickCheck)
 {
     auto state = [this, &problem](const char* what) {
         const int code = db_.getLastResult() & 0xff;
@@ -150,9 +168,10 @@ dicomDB::FileState dicomDB::openAndCheck(std::string& problem)
     if (!db_.open(libraryFolder_ + dicomDBSchema::kFileName)) return state("open");
     if (db_.isReadOnly()) {
         problem = "the file or its folder cannot be written";
-        return FileState::Unavailable;
+        return FileState::ReadOnly;
     }
     if (!db_.execute(dicomDBSchema::kConnectionSetup)) return state("setup");
+    if (!quickCheck) return FileState::Healthy;
     NSUI::NSDBDataModel rows;
     if (!db_.query(kQuickCheck, rows)) return state("check");
     if (rows.getRowCount() == 1 && rows.getValue(0, 0) == kQuickCheckOk) return FileState::Healthy;
@@ -174,25 +193,48 @@ bool dicomDB::setAside()
     struct stat info {};
     for (int n = 2; ::lstat(aside.c_str(), &info) == 0; ++n)
         aside = file + ".damaged-" + stamp + "-" + std::to_string(n);
-    if (std::rename(file.c_str(), aside.c_str()) != 0) {
-        cocos2d::log("library: cannot keep the damaged database aside as \"%s\": %s", aside.c_str(), std::strerror(errno));
+    // Its write-ahead log belongs to it: kept beside it, never replayed into the fresh file. The
+    // journal files go first; when one cannot be moved, whatever moved comes back and nothing is
+    // set aside (nor deleted): the library stays as it is, not ready.
+    std::vector<std::string> moved;
+    auto undo = [&](const char* what) {
+        cocos2d::log("library: cannot keep the damaged database aside as \"%s\" (%s: %s); it is left as it is",
+                     aside.c_str(), what, std::strerror(errno));
+        for (const std::string& suffix : moved) std::rename((aside + suffix).c_str(), (file + suffix).c_str());
         return false;
+    };
+    for (const char* suffix : {"-wal", "-shm"}) {
+        if (std::rename((file + suffix).c_str(), (aside + suffix).c_str()) == 0)
+            moved.push_back(suffix);
+        else if (errno != ENOENT)
+            return undo(suffix);
     }
-    // Its write-ahead log belongs to it: kept beside it, never replayed into the fresh file.
-    for (const char* suffix : {"-wal", "-shm"})
-        if (std::rename((file + suffix).c_str(), (aside + suffix).c_str()) != 0 && errno != ENOENT)
-            ::unlink((file + suffix).c_str());
+    if (std::rename(file.c_str(), aside.c_str()) != 0) return undo("the database");
     keptAside_ = aside;
     return true;
 }
 
-bool dicomDB::openChecked()
+bool dicomDB::openChecked(bool quickCheck)
 {
     const std::string file = libraryFolder_ + dicomDBSchema::kFileName;
     struct stat info {};
     const bool existed = ::stat(file.c_str(), &info) == 0 && info.st_size > 0;
     std::string problem;
-    FileState state = openAndCheck(problem);
+    FileState state = openAndCheck(problem, quickCheck);
+    readOnly_ = state == FileState::ReadOnly;
+    if (readOnly_) {
+        // What it holds is listed; nothing is written into it.
+        if (!readOnlyShown_.load())
+            cocos2d::log("library: the database \"%s\" cannot be written (%s); its images are listed, new ones are "
+                         "not taken",
+                         file.c_str(), problem.c_str());
+        showOnce(readOnlyShown_, kReadOnlyToast);
+        if (::stat(file.c_str(), &info) == 0) {
+            openedDevice_ = info.st_dev;
+            openedInode_ = info.st_ino;
+        }
+        return true;
+    }
     bool fresh = !existed;
     if (state == FileState::Damaged) {
         db_.close();
@@ -203,7 +245,7 @@ bool dicomDB::openChecked()
                          problem.c_str(), keptAside_.c_str());
             showOnce(damagedShown_, kDamagedToast);
             fresh = true;
-            state = openAndCheck(problem);
+            state = openAndCheck(problem, quickCheck);
         }
     }
     // A table is created only when the check said, without failing, that it is missing: a check
@@ -258,13 +300,20 @@ bool dicomDB::libraryVanished() const
            static_cast<unsigned long long>(info.st_dev) != openedDevice_;
 }
 
-void dicomDB::checkLibrary()
+void dicomDB::checkLibrary(bool periodic)
 {
     {
         std::lock_guard<std::recursive_mutex> lock(dbMutex);
         if (stopped_) return;
+        // The folder and the file are looked at every few seconds; what waits is tried every second.
+        const bool look = !periodic || ++checkTicks_ % kReopenTicks == 0;
         if (ready_) {
-            if (!libraryVanished()) {
+            if (!look || !libraryVanished()) {
+                // What waits for a file another program held is written once it is free.
+                if (!readOnly_ && (waitingCount_.load() > 0) && !stopping_ && db_.tryBegin()) {
+                    db_.rollback();
+                    retryWaiting();
+                }
                 // Rows that could not be written while another program held the file: once it is
                 // free the files get them, whether or not another image arrives.
                 if (writeFailed_ && reconcileWork_.load() == 0 && db_.tryBegin()) {
@@ -281,13 +330,21 @@ void dicomDB::checkLibrary()
             showOnce(vanishedShown_, kVanishedToast);
             db_.close();
             ready_ = false;
+        } else if (!look) {
+            // A library that cannot be opened is tried every few seconds, not at every look.
+            return;
         }
     }
     // Opened without the lock, which the main thread may want meanwhile: opening (and making a
     // fresh file) writes and syncs, and while the library is not ready nothing else uses the
     // connection.
     cocos2d::FileUtils::getInstance()->createDirectory(libraryFolder_);
-    if (!openChecked()) return;
+    if (!openChecked(true)) return;
+    opened();
+}
+
+void dicomDB::opened()
+{
     std::lock_guard<std::recursive_mutex> lock(dbMutex);
     ready_ = true;
     vanishedShown_ = false;
@@ -298,8 +355,59 @@ void dicomDB::checkLibrary()
     const bool fresh = indexAll_;
     indexAll_ = false;
     queueReconcile(!fresh && markerFound_);
+    if (!readOnly_ && !recordRead_) {
+        recordRead_ = true;
+        readWaitingRecord();
+    }
+    if (!readOnly_ && !stopping_) retryWaiting();
     // What the screens show of the library is from before: they load it again.
     NSUI::NSNotificationCenter::getInstance()->postStringNotification(this, NSUI::NOTIFY_DB_LIBRARY_RELOADED, "");
+}
+
+void dicomDB::checkAtStart()
+{
+    const std::string file = libraryFolder_ + dicomDBSchema::kFileName;
+    // What waited in the last run is found before anything of this run waits.
+    if (ready_ && !readOnly_ && !recordRead_) {
+        std::lock_guard<std::recursive_mutex> lock(dbMutex);
+        recordRead_ = true;
+        readWaitingRecord();
+    }
+    std::string problem;
+    bool damaged = false;
+    if (ready_ && !stopping_) {
+        // A connection of its own: the check reads the whole file (seconds, for a large library)
+        // and holds no lock the main thread or the stores wait for.
+        NSUI::NSDBUtil check;
+        NSUI::NSDBDataModel rows;
+        if (check.open(file) && check.query(kQuickCheck, rows)) {
+            if (rows.getRowCount() != 1 || rows.getValue(0, 0) != kQuickCheckOk) {
+                damaged = true;
+                problem = rows.getRowCount() > 0 ? rows.getValue(rows.getRowCount() > 1 ? 1 : 0, 0) : std::string("the check found nothing");
+                std::replace(problem.begin(), problem.end(), '\n', ' ');
+            }
+        } else {
+            const int code = check.getLastResult() & 0xff;
+            damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+            problem = std::string("check: ") + sqlite3_errstr(check.getLastResult());
+        }
+        check.close();
+    }
+    if (damaged && !readOnly_) {
+        {
+            std::lock_guard<std::recursive_mutex> lock(dbMutex);
+            db_.close();
+            ready_ = false;
+        }
+        if (setAside()) {
+            cocos2d::log("library: the database is damaged (%s); kept aside as \"%s\", the index is rebuilt from the image files",
+                         problem.c_str(), keptAside_.c_str());
+            showOnce(damagedShown_, kDamagedToast);
+            indexAll_ = true;
+        }
+        if (openChecked(false)) opened();
+    }
+    checking_ = false;
 }
 
 void dicomDB::queueLibraryCheck()
@@ -308,7 +416,7 @@ void dicomDB::queueLibraryCheck()
     dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "check", nullptr, nullptr);
     request->work = [this] {
         checkQueued_ = false;
-        checkLibrary();
+        checkLibrary(true);
     };
     if (!queue(request, false)) checkQueued_ = false;
 }
@@ -347,7 +455,8 @@ bool dicomDB::beginWrite(std::unique_lock<std::recursive_mutex>& lock)
             return true;
         }
         const int code = db_.getLastResult() & 0xff;
-        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || attempt >= attempts) {
+        lastFailureBusy_ = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+        if (!lastFailureBusy_ || attempt >= attempts) {
             debugLog("failed to begin a write of the library.");
             return false;
         }
@@ -358,6 +467,12 @@ bool dicomDB::beginWrite(std::unique_lock<std::recursive_mutex>& lock)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         lock.lock();
     }
+}
+
+bool dicomDB::failedBusy() const
+{
+    const int code = db_.getLastResult() & 0xff;
+    return lastFailureBusy_ || code == SQLITE_BUSY || code == SQLITE_LOCKED;
 }
 
 bool dicomDB::lockBriefly(std::unique_lock<std::recursive_mutex>& lock)
@@ -512,7 +627,8 @@ void dicomDB::stop()
     if (NSUI::NSNotificationCenter* centre = NSUI::NSNotificationCenter::peekInstance()) centre->removeObserver(this);
     std::lock_guard<std::recursive_mutex> lock(dbMutex);
     // A clean close: every stored image has its row. Otherwise the marker stays for the next start.
-    if (ready_ && !writeFailed_ && !reconcileCut_ && reconcileWork_.load() == 0) std::remove(markerPath().c_str());
+    if (ready_ && !writeFailed_ && !reconcileCut_ && reconcileWork_.load() == 0 && waitingCount_.load() == 0)
+        std::remove(markerPath().c_str());
     ready_ = false;  // the connection itself closes with this object
 }
 
@@ -563,12 +679,24 @@ bool dicomDB::findDicomRecord(const redIRI::DCM_MESSAGE& message, dicomDBRecordI
 
 bool dicomDB::saveDicomRecord(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& ids)
 {
+    bool busy = false;
+    return saveRecord(m, ids, busy);
+}
+
+bool dicomDB::saveRecord(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& ids, bool& busy)
+{
     std::unique_lock<std::recursive_mutex> lock(dbMutex);
+    lastFailureBusy_ = false;
+    busy = false;
     if (!ready_) return false;
     // The lookup runs inside the write transaction: another connection to the file (a second copy
     // of the program) cannot add the same rows between the lookup and the inserts.
-    if (!beginWrite(lock)) return false;
+    if (!beginWrite(lock)) {
+        busy = failedBusy();
+        return false;
+    }
     if (!findLocked(m, ids)) {
+        busy = failedBusy();
         db_.rollback();
         return false;
     }
@@ -583,8 +711,9 @@ bool dicomDB::saveDicomRecord(const redIRI::DCM_MESSAGE& m, dicomDBRecordIds& id
     std::string seriesTime = dicomDateTimeText(m.SeriesDate, m.SeriesTime);
     if (seriesTime.empty()) seriesTime = now;
 
-    auto fail = [this](const char* message) {
+    auto fail = [this, &busy](const char* message) {
         debugLog("%s", message);
+        busy = failedBusy();
         db_.rollback();
         return false;
     };
@@ -786,6 +915,27 @@ void dicomDB::removeSeriesFiles(const std::string& seriesPath, const std::vector
 
 bool dicomDB::deleteFavorite(int favoriteID)
 {
+    if (favoriteID < 0) {
+        // Not written yet: it never will be.
+        bool recorded = false, found = false;
+        {
+            std::lock_guard<std::mutex> lock(favoriteMutex_);
+            auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
+                                   [&](const PendingFavorite& f) { return f.key == favoriteID; });
+            if (it != pendingFavorites_.end()) {
+                found = true;
+                recorded = it->recorded;
+                pendingFavorites_.erase(it);
+                --waitingCount_;
+            }
+        }
+        if (recorded) {
+            dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "record", nullptr, nullptr);
+            request->work = [this] { rewriteWaitingRecord(); };
+            queue(request, false);
+        }
+        return found;
+    }
     if (!ready_) return false;
     writeSoon([this, favoriteID] {
         return db_.execute("delete from favorite where ID=" + idText(favoriteID)) &&
@@ -825,48 +975,312 @@ int dicomDB::getMaxID(const std::string& table, const std::string& column)
     return value;
 }
 
-void dicomDB::addFavoriteMarker()
+bool dicomDB::addFavorite(int type, const std::string& path, float scale)
 {
-    std::unique_lock<std::recursive_mutex> lock(dbMutex);
-    if (!ready_) return;
-    const long now = static_cast<long>(std::time(nullptr));
-    if (now - lastMarkerTime_ < 30000000L) return;
-    lastMarkerTime_ = now;
-    const std::string next = idText(getMaxID("favorite", "ID") + 1);
-    if (!beginWrite(lock)) return;
-    if (!db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" + next +
-                         ",3,\"\",\"\",\"\",1,?,1.0)",
-                     {currentTimeText()}) ||
-        !db_.commit())
-        db_.rollback();
-}
-
-int dicomDB::addFavorite(int type, const std::string& path, float scale)
-{
-    addFavoriteMarker();
-    std::unique_lock<std::recursive_mutex> lock(dbMutex);
-    if (!ready_) return -1;
-    std::string relative = path;
+    if (stopped_ || stopping_) return false;
+    if (readOnly_) {
+        NSUI::messageView::showMessage(kFavoriteReadOnlyToast, 5.0f);
+        return false;
+    }
+    PendingFavorite favorite;
+    favorite.type = type;
+    favorite.path = path;
+    favorite.image = path;
     const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
-    if (relative.compare(0, writable.size(), writable) == 0) relative = relative.substr(writable.size());
-    const int id = getMaxID("favorite", "ID") + 1;
+    if (favorite.image.compare(0, writable.size(), writable) == 0) favorite.image = favorite.image.substr(writable.size());
+    // Its place in the list is the time it was made, whenever the row is written.
+    favorite.time = currentTimeText();
     char scaleText[64];
     std::snprintf(scaleText, sizeof(scaleText), "%.2f", static_cast<double>(scale));
-    if (!beginWrite(lock)) return -1;
-    if (!db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
-                         idText(id) + "," + idText(type) + ",\"\",\"\",?,1,?," + scaleText + ")",
-                     {relative, currentTimeText()}) ||
-        !db_.commit()) {
-        debugLog("failed to insert record into favorite.");
-        db_.rollback();
-        return -1;
+    favorite.scale = scaleText;
+    favorite.scaleValue = scale;
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        // The first favourite of a run is preceded by a marker row.
+        const long now = static_cast<long>(std::time(nullptr));
+        if (now - lastMarkerTime_ >= 30000000L) {
+            lastMarkerTime_ = now;
+            PendingFavorite marker;
+            marker.key = nextPendingKey_--;
+            marker.type = kMarkerType;
+            marker.time = favorite.time;
+            marker.scale = "1.0";
+            pendingFavorites_.push_back(marker);
+            ++waitingCount_;
+        }
+        favorite.key = nextPendingKey_--;
+        pendingFavorites_.push_back(favorite);
+        ++waitingCount_;
     }
-    return id;
+    queueFavoriteWrite();
+    return true;
 }
 
-int dicomDB::addImageFavorite(const std::string& path, float scale) { return addFavorite(1, path, scale); }
+bool dicomDB::addImageFavorite(const std::string& path, float scale) { return addFavorite(1, path, scale); }
 
-int dicomDB::addDicomFavorite(const std::string& path, float scale) { return addFavorite(2, path, scale); }
+bool dicomDB::addDicomFavorite(const std::string& path, float scale) { return addFavorite(2, path, scale); }
+
+void dicomDB::queueFavoriteWrite()
+{
+    if (favoriteWriteQueued_.exchange(true)) return;
+    // The written favourites come back to the main thread (count, sound, 1007).
+    dicomDBRequest* request = makeRequest(
+        DB_REQUEST_RUN, "favorites", [this](NSUI::NSDBDataModel* rows) { onFavoritesWritten(*rows); }, this);
+    request->work = [this, request] {
+        favoriteWriteQueued_ = false;
+        writeFavorites(*request->result);
+    };
+    if (!queue(request, false)) favoriteWriteQueued_ = false;
+}
+
+void dicomDB::writeFavorites(NSUI::NSDBDataModel& written)
+{
+    std::vector<PendingFavorite> list;
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        list = pendingFavorites_;
+    }
+    if (list.empty()) return;
+    std::unique_lock<std::recursive_mutex> lock(dbMutex);
+    // Not open yet, or the file held (one try, no wait: the look at the file every second tries
+    // again): they wait, in the record too, so that the next start writes them should this run end.
+    const bool begun = ready_ && !readOnly_ && db_.tryBegin();
+    bool busy = !begun && (!ready_ || failedBusy());
+    bool ok = begun;
+    std::vector<std::pair<int, int>> ids;  // key, row ID
+    for (size_t i = 0; ok && i < list.size(); ++i) {
+        const PendingFavorite& f = list[i];
+        const int id = getMaxID("favorite", "ID") + 1;
+        ok = id > 0;
+        if (ok && f.type == kMarkerType)
+            ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
+                                 idText(id) + ",3,\"\",\"\",\"\",1,?,1.0)",
+                             {f.time});
+        else if (ok)
+            ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
+                                 idText(id) + "," + idText(f.type) + ",\"\",\"\",?,1,?," + f.scale + ")",
+                             {f.image, f.time});
+        ids.emplace_back(f.key, id);
+    }
+    ok = ok && db_.commit();
+    if (begun && !ok) {
+        busy = failedBusy();
+        db_.rollback();
+    }
+    lock.unlock();
+    if (ok || !busy) {
+        // Written, or refused for good (the user hears which): they wait no longer.
+        std::string reason;
+        if (!ok) {
+            debugLog("failed to insert record into favorite.");
+            reason = readOnly_ ? std::string("the library cannot be written") : sqlite3_errstr(db_.getLastResult());
+        }
+        bool recorded = false;
+        {
+            std::lock_guard<std::mutex> guard(favoriteMutex_);
+            for (const PendingFavorite& f : list) {
+                auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
+                                       [&](const PendingFavorite& p) { return p.key == f.key; });
+                if (it == pendingFavorites_.end()) continue;
+                recorded = recorded || it->recorded;
+                pendingFavorites_.erase(it);
+                --waitingCount_;
+            }
+        }
+        if (recorded) rewriteWaitingRecord();
+        if (!ok) {
+            cocos2d::log("library: %d favourites could not be saved: %s", static_cast<int>(list.size()), reason.c_str());
+            const std::string text = std::string(kFavoriteFailedToast) + reason;
+            cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
+                [text] { NSUI::messageView::showMessage(text, 5.0f); });
+            return;
+        }
+        for (size_t i = 0; i < list.size(); ++i) {
+            written.addValue(idText(list[i].type));
+            written.addValue(idText(ids[i].second));
+            written.addValue(list[i].path);
+            written.addValue(list[i].scale);
+            written.endRow();
+        }
+        return;
+    }
+    // They wait: each goes into the record once.
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> guard(favoriteMutex_);
+        for (PendingFavorite& f : pendingFavorites_) {
+            if (f.recorded) continue;
+            f.recorded = true;
+            lines.push_back(favoriteLine(f));
+        }
+    }
+    for (const std::string& line : lines) appendWaitingLine(line);
+    if (!lines.empty() && !waitingSaid_.exchange(true))
+        cocos2d::log("library: the database cannot be written now; what was stored waits and is written once it can be");
+}
+
+void dicomDB::onFavoritesWritten(NSUI::NSDBDataModel& rows)
+{
+    for (int r = 0; r < rows.getRowCount(); ++r) {
+        const int type = std::atoi(rows.getValue(r, 0).c_str());
+        if (type == kMarkerType) continue;
+        if (type == 1) {
+            NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+            data->text = rows.getValue(r, 2);
+            data->intValue = std::atoi(rows.getValue(r, 1).c_str());
+            data->floatValue = static_cast<float>(std::atof(rows.getValue(r, 3).c_str()));
+            NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_FAVORITE_STORED, data);
+        }
+        favoriteStored();
+    }
+}
+
+std::string dicomDB::favoriteLine(const PendingFavorite& f)
+{
+    return std::string(kFavoriteLine) + "\t" + idText(f.type) + "\t" + f.scale + "\t" + f.time + "\t" + f.image;
+}
+
+// ---- What waits for the database ----------------------------------------------------------------
+
+namespace {
+
+bool fitsOneLine(const std::string& text) { return text.find_first_of("\t\n\r") == std::string::npos; }
+
+} // namespace
+
+void dicomDB::waitFor(dicomDBRequest* request)
+{
+    if (!request->record) return;
+    WaitingImage waiting;
+    waiting.path = std::string(request->record->SeriesFolder) + request->record->FileName;
+    waiting.record = std::move(request->record);
+    // Told once the rows are written, not before.
+    waiting.stored = std::exchange(request->stored, nullptr);
+    if (fitsOneLine(waiting.path)) appendWaitingLine(std::string(kImageLine) + "\t" + waiting.path);
+    waitingImages_.push_back(std::move(waiting));
+    ++waitingCount_;
+    if (!waitingSaid_.exchange(true))
+        cocos2d::log("library: the database cannot be written now; what was stored waits and is written once it can be");
+}
+
+void dicomDB::retryWaiting()
+{
+    std::vector<WaitingImage> images;
+    images.swap(waitingImages_);
+    waitingCount_ -= static_cast<int>(images.size());
+    bool favorites = false;
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        favorites = !pendingFavorites_.empty();
+    }
+    if (images.empty() && !favorites) return;
+    if (waitingSaid_.exchange(false))
+        cocos2d::log("library: the database can be written again; %d images and the favourites that waited are written",
+                     static_cast<int>(images.size()));
+    // The images go back to the queue in their order; one the file refuses again waits again (and
+    // its line is written again).
+    rewriteWaitingRecord();
+    for (WaitingImage& waiting : images) {
+        dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_IMAGE, waiting.record->SeriesFolder, nullptr, nullptr);
+        request->record = std::move(waiting.record);
+        request->stored = std::move(waiting.stored);
+        queue(request, false);
+    }
+    if (favorites) queueFavoriteWrite();
+}
+
+void dicomDB::appendWaitingLine(const std::string& line)
+{
+    const std::string path = libraryFolder_ + kWaitingRecord;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    const std::string text = line + "\n";
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fdatasync(fd) == 0;
+    ::close(fd);
+    if (!ok) cocos2d::log("library: cannot note a waiting file in \"%s\": %s", path.c_str(), std::strerror(errno));
+}
+
+void dicomDB::rewriteWaitingRecord()
+{
+    std::string text;
+    for (const WaitingImage& waiting : waitingImages_)
+        if (fitsOneLine(waiting.path)) text += std::string(kImageLine) + "\t" + waiting.path + "\n";
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (PendingFavorite& f : pendingFavorites_)
+            if (f.recorded) text += favoriteLine(f) + "\n";
+    }
+    const std::string path = libraryFolder_ + kWaitingRecord;
+    if (text.empty()) {
+        ::unlink(path.c_str());
+        return;
+    }
+    const std::string temp = path + ".new";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fdatasync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
+}
+
+void dicomDB::readWaitingRecord()
+{
+    const std::string path = libraryFolder_ + kWaitingRecord;
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return;
+    std::vector<std::string> images;
+    std::vector<PendingFavorite> favorites;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof(buffer), file)) {
+        std::string line = buffer;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::vector<std::string> fields;
+        splitString(line, "\t", fields);
+        if (fields.size() == 2 && fields[0] == kImageLine && isInsideLibrary(libraryFolder_ + fields[1])) {
+            images.push_back(libraryFolder_ + fields[1]);
+        } else if (fields.size() == 5 && fields[0] == kFavoriteLine) {
+            PendingFavorite f;
+            f.type = std::atoi(fields[1].c_str());
+            // Written into the statement: a number, or nothing of it.
+            const bool number = !fields[2].empty() && fields[2].size() < 16 &&
+                                fields[2].find_first_not_of("0123456789.") == std::string::npos;
+            f.scale = number ? fields[2] : "1.0";
+            f.scaleValue = static_cast<float>(std::atof(fields[2].c_str()));
+            f.time = fields[3];
+            f.image = fields[4];
+            f.path = f.image.empty() || f.image[0] == '/' ? f.image
+                                                           : cocos2d::FileUtils::getInstance()->getWritablePath() + f.image;
+            f.recorded = true;
+            if (f.type >= 1 && f.type <= kMarkerType) favorites.push_back(f);
+        }
+    }
+    std::fclose(file);
+    if (images.empty() && favorites.empty()) {
+        ::unlink(path.c_str());
+        return;
+    }
+    cocos2d::log("library: %d images and %d favourites that waited for the database in the last run are written now",
+                 static_cast<int>(images.size()), static_cast<int>(favorites.size()));
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (PendingFavorite& f : favorites) {
+            f.key = nextPendingKey_--;
+            pendingFavorites_.push_back(f);
+            ++waitingCount_;
+        }
+    }
+    // The images are indexed where they lie (one the file refuses again is noted again).
+    rewriteWaitingRecord();
+    std::set<std::string> seen;
+    for (const std::string& image : images) {
+        if (!seen.insert(image).second) continue;
+        struct stat info {};
+        if (::stat(image.c_str(), &info) != 0) continue;
+        dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_FILE, image, nullptr, nullptr);
+        if (queue(request, false)) ++indexQueued_;
+    }
+    if (!favorites.empty()) queueFavoriteWrite();
+}
 
 bool dicomDB::writeNeighbor(const NeighborNote& n, const std::string& now)
 {
@@ -1175,9 +1589,22 @@ void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
                    rows))
         return;
     const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
+    std::vector<std::vector<std::string>> list;
     for (int r = 0; r < rows.getRowCount(); ++r) {
         if (rows.getColumnCount(r) != 7) continue;
-        for (int c = 0; c < 7; ++c) out.addValue(c == 4 ? writable + rows.getValue(r, c) : rows.getValue(r, c));
+        list.emplace_back();
+        for (int c = 0; c < 7; ++c) list.back().push_back(c == 4 ? writable + rows.getValue(r, c) : rows.getValue(r, c));
+    }
+    // Those waiting for the file are listed in their place meanwhile, under their negative key.
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (const PendingFavorite& f : pendingFavorites_)
+            list.push_back({idText(f.key), idText(f.type), "", "", f.type == kMarkerType ? writable : f.path, f.time, f.scale});
+    }
+    std::stable_sort(list.begin(), list.end(),
+                     [](const std::vector<std::string>& a, const std::vector<std::string>& b) { return a[5] < b[5]; });
+    for (const auto& row : list) {
+        for (const std::string& value : row) out.addValue(value);
         out.endRow();
     }
 }
@@ -1375,13 +1802,15 @@ bool dicomDB::placeInSeriesFolder(redIRI::DCM_MESSAGE& m)
 
 void dicomDB::storeImage(dicomDBRequest* request)
 {
-    // A library that could not be opened is tried again, one removed is made anew.
+    // A library that could not be opened is tried again, one removed is made anew, and images
+    // waiting for a file that is free again are queued anew.
     checkLibrary();
-    if (!ready_) {
-        // A received file stays where the server put it: the marker makes the next start that
-        // opens the library list it, should this run not get there first. (An import is told.)
+    if (!ready_ || !waitingImages_.empty()) {
+        // A stored file stays where it was put and waits (behind the others that wait, in order):
+        // the waiting record, and the marker, make the next start list it should this run not get
+        // there first. Whoever stored it hears nothing until its rows are written.
         writeMarker();
-        if (request->stored) std::exchange(request->stored, nullptr)(false);
+        waitFor(request);
         return;
     }
     redIRI::DCM_MESSAGE& m = *request->record;
@@ -1391,8 +1820,14 @@ void dicomDB::storeImage(dicomDBRequest* request)
         std::lock_guard<std::recursive_mutex> lock(dbMutex);
         placed = placeInSeriesFolder(m);
     }
-    // Waits for a file held by another program without the lock.
-    const bool saved = placed && saveDicomRecord(m, ids);
+    // Waits for a file held by another program without the lock; a file held longer waits in the
+    // record instead of being given up.
+    bool busy = false;
+    const bool saved = placed && saveRecord(m, ids, busy);
+    if (!saved && busy) {
+        waitFor(request);
+        return;
+    }
     noteWriteResult(saved);
     if (request->stored) std::exchange(request->stored, nullptr)(saved);
     if (!saved || ids.imageExists) return;
@@ -1635,15 +2070,8 @@ void dicomDB::onCaptureSaved(const std::string& path)
     if (image->initWithImageFile(path) && image->getHeight() > 0)
         scale = static_cast<float>(image->getWidth()) / static_cast<float>(image->getHeight());
     image->release();
-    const int id = addImageFavorite(path, scale);
-    // Nothing stored (library not ready): no badge and no sound either.
-    if (id < 0) return;
-    NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
-    data->text = path;
-    data->intValue = id;
-    data->floatValue = scale;
-    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_FAVORITE_STORED, data);
-    favoriteStored();
+    // Written on the worker; 1007, the badge and the sound follow once the row is there.
+    addImageFavorite(path, scale);
 }
 
 void dicomDB::onFavoriteFile(const std::string& path, int flag, float scale)
@@ -1653,6 +2081,5 @@ void dicomDB::onFavoriteFile(const std::string& path, int flag, float scale)
         reader.setLanguage(currentLanguage());
         scale = reader.setFile(path.c_str()) ? reader.getImageScale() : 1.0f;
     }
-    if (addDicomFavorite(path, scale) < 0) return;
-    favoriteStored();
+    addDicomFavorite(path, scale);
 }

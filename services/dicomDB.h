@@ -25,8 +25,19 @@
 // files outside it. The main thread's per-tick peer lookup reads a copy of the peer rows and takes
 // no lock of the database at all; its peer writes go to the worker when the file is held.
 //
-// The image files are the truth and the database their index. At start the file is checked
-// (SQLite's quick check); a damaged one is kept aside under another name (never deleted), said
+// Nothing waits on a held file and nothing is dropped for it: a stored image whose rows cannot be
+// written because another program holds the file (or the library is not open) stays where it was
+// stored and waits, in order, in the library's record of waiting files (kWaitingRecord, beside the
+// database), and whoever stored it is told only once its rows are written. Favourites and
+// captures are written on the worker too, never on the main thread: they keep their time (their
+// place in the favourites list, which shows them meanwhile) and wait in the same record. The
+// library's look at its file (every second) writes what waits once the file is free; the next
+// start writes what the record still names.
+//
+// The image files are the truth and the database their index. At start the file is opened on
+// the main thread (reads only, which a write held by another program does not stop) and checked
+// on the worker with a connection of its own (SQLite's quick check), while the lists already show
+// what it holds; a damaged one is kept aside under another name (never deleted), said
 // so in the log and once on screen, and the index is rebuilt from the files below the library
 // folder, as it is for a fresh database beside existing files. A database that cannot be opened
 // (a folder not writable yet, the file held) leaves the library not ready: the storage server
@@ -112,10 +123,13 @@ public:
     // Removes folder and everything below it when isInsideLibrary; false otherwise.
     bool removeLibraryFolder(const std::string& folder) const;
 
-    // Favourites. image paths are stored relative to the framework's writable path.
-    int addImageFavorite(const std::string& path, float scale);
-    int addDicomFavorite(const std::string& path, float scale);
-    void addFavoriteMarker();
+    // Favourites. image paths are stored relative to the framework's writable path. They are
+    // written on the worker, stamped with the time of the call (their place in the list, which
+    // shows them while they wait); once written, 1007 is posted with the path and the row's ID,
+    // and the favourite counts and sounds. The first favourite of a run is preceded by a marker
+    // row. False when the library takes none (stopped, or read-only: the user is told).
+    bool addImageFavorite(const std::string& path, float scale);
+    bool addDicomFavorite(const std::string& path, float scale);
     // max(column) of table as an integer, 0 for an empty table. table and column are the
     // program's own names, never outside input.
     int getMaxID(const std::string& table, const std::string& column);
@@ -168,6 +182,17 @@ public:
     // Queues checkLibrary on the worker unless one waits already. Every few seconds while the
     // library is open or trying to open.
     void queueLibraryCheck();
+    // The record of stored images and favourites waiting for the database, beside it: one line
+    // each ("image", the path below the library folder; "favorite", type, scale, time and image).
+    // Found at open, its images and favourites are written then.
+    static constexpr const char* kWaitingRecord = ".waiting";
+    // Stored images and favourites waiting for the database (held by another program, or not open).
+    int waitingCount() const { return waitingCount_.load(); }
+    // True until the worker's check of the file at start has ended.
+    bool isChecking() const { return checking_.load(); }
+    // The library's file cannot be written (its folder or the file is read-only): it lists what it
+    // holds and takes no new images.
+    bool isReadOnly() const { return readOnly_.load(); }
     // The name a damaged database is kept under: "dicomDB.damaged-YYYYMMDD-HHMMSS" (a "-N" added
     // when taken), with its "-wal" and "-shm" files beside it. Empty when nothing was set aside.
     const std::string& keptAsideAs() const { return keptAside_; }
@@ -213,9 +238,11 @@ private:
     // Opens the file, checks it and makes the tables it lacks; a damaged file is set aside first
     // and a fresh one made. False when the library cannot be used now (said once in the log and
     // on screen). Under dbMutex.
-    bool openChecked();
-    enum class FileState { Healthy, Damaged, Unavailable };
-    FileState openAndCheck(std::string& problem);
+    // quickCheck: run SQLite's quick check too (the worker's reopen; at start the worker checks
+    // afterwards with checkAtStart). A read-only file stays open for reading (isReadOnly).
+    bool openChecked(bool quickCheck);
+    enum class FileState { Healthy, Damaged, Unavailable, ReadOnly };
+    FileState openAndCheck(std::string& problem, bool quickCheck);
     // Renames the database and its journal files aside; false when that failed.
     bool setAside();
     // True when the open database file is no longer the one at the library's path (the folder or
@@ -223,13 +250,19 @@ private:
     bool libraryVanished() const;
     // On the worker: a library not ready is opened again, one whose folder or file went away is
     // made anew; either way the files are then indexed again.
-    void checkLibrary();
+    void checkLibrary(bool periodic = false);
+    // Under nothing, on the worker: the file opened; the library is ready, indexes what it lacks
+    // and tells the screens.
+    void opened();
     void writeMarker();
     void showOnce(std::atomic<bool>& shown, const char* text);
     // "begin IMMEDIATE" that waits for a file another program holds with lock let go (lock must
     // hold dbMutex once, not nested). Waits are counted: one log line when they start, one with
     // their number when the file is free again. False when not begun within the retries.
     bool beginWrite(std::unique_lock<std::recursive_mutex>& lock);
+    // Whether the last write that failed (beginWrite, or a statement after it) failed because
+    // another connection held the file. Read under dbMutex by the thread that wrote.
+    bool failedBusy() const;
     // Takes dbMutex for the main thread, waiting at most half a frame; false when not taken.
     bool lockBriefly(std::unique_lock<std::recursive_mutex>& lock);
     // A small write of the main thread: run now when the lock and the file are free, otherwise on
@@ -246,7 +279,39 @@ private:
     bool lastInsertID(int& id);
     bool queryFirstInt(const std::string& sql, const std::vector<std::string>& values, int& value, bool& found);
     bool findLocked(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids);
-    int addFavorite(int type, const std::string& path, float scale);
+    // saveDicomRecord, telling whether a failure came from another connection holding the file.
+    bool saveRecord(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids, bool& busy);
+    bool addFavorite(int type, const std::string& path, float scale);
+    // A favourite not written yet. key: the negative ID the list shows it under meanwhile.
+    struct PendingFavorite {
+        int key = 0;
+        int type = 0;
+        std::string image, time, scale;
+        // The path as handed in (for 1007), and the scale as a number.
+        std::string path;
+        float scaleValue = 1.0f;
+        bool recorded = false;  // its line is in the waiting record
+    };
+    // On the worker: writes the pending favourites in order into one transaction, adding a row
+    // (type, ID, path, scale) to written for each; when the held file refuses them they wait.
+    void writeFavorites(NSUI::NSDBDataModel& written);
+    void queueFavoriteWrite();
+    // On the main thread: 1007, the count and the sound of the favourites written.
+    void onFavoritesWritten(NSUI::NSDBDataModel& rows);
+    static std::string favoriteLine(const PendingFavorite& favorite);
+    // A stored image's request that cannot be written now: its record and teller wait, in order.
+    void waitFor(dicomDBRequest* request);
+    // On the worker, once the file takes a write: the waiting images go back to the queue, in order,
+    // and the pending favourites are written.
+    void retryWaiting();
+    // Appends one line to the waiting record (synced), or rewrites it from what still waits.
+    void appendWaitingLine(const std::string& line);
+    void rewriteWaitingRecord();
+    // On the worker at open: queues what the record names.
+    void readWaitingRecord();
+    // On the worker after open: the quick check with a connection of its own; a damaged file is
+    // set aside and the library rebuilt.
+    void checkAtStart();
     bool queue(dicomDBRequest* request, bool prioritize);
     // 1004 (a capture file) and 9105 (a favourite file; flag 100 marks DICOM) from the viewer.
     void onCaptureSaved(const std::string& path);
@@ -323,7 +388,7 @@ private:
     bool serverFailed_ = false;
     std::string serverPort_ = "4587";
     std::atomic<bool> stopped_{false};
-    long lastMarkerTime_ = 0;
+    long lastMarkerTime_ = 0;  // guarded by favoriteMutex_
     dicomDBThread* thread_ = nullptr;  // deletes itself after safeDestroy
     std::shared_ptr<dicomDBRequestRegistry> registry_ = std::make_shared<dicomDBRequestRegistry>();
     struct NeighborNote {
@@ -352,6 +417,24 @@ private:
     std::atomic<int> reconcileWork_{0};
     // Set by stop before it waits: the reconcile's file requests are dropped from then on.
     std::atomic<bool> stopping_{false};
+    // Stored images waiting for the database (worker only), and their number with the pending
+    // favourites (any thread).
+    struct WaitingImage {
+        std::string path;  // below the library folder
+        std::unique_ptr<redIRI::DCM_MESSAGE> record;
+        std::function<void(bool)> stored;
+    };
+    std::vector<WaitingImage> waitingImages_;
+    std::atomic<int> waitingCount_{0};
+    std::atomic<bool> waitingSaid_{false};
+    std::mutex favoriteMutex_;
+    std::vector<PendingFavorite> pendingFavorites_;  // guarded by favoriteMutex_
+    int nextPendingKey_ = -1;                        // guarded by favoriteMutex_
+    std::atomic<bool> favoriteWriteQueued_{false};
+    std::atomic<bool> checking_{false}, readOnly_{false}, readOnlyShown_{false};
+    bool lastFailureBusy_ = false;  // under dbMutex
+    int checkTicks_ = 0;            // worker only
+    bool recordRead_ = false;       // the waiting record of the last run was read; under dbMutex
     // Stored images queued and not yet written; stop waits for them to reach the file.
     int pendingStores_ = 0;
     std::mutex pendingMutex_;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -148,7 +149,9 @@ TEST_F(DicomDBTest, AFolderThatCannotHoldTheFileLeavesTheLibraryNotReady)
     EXPECT_FALSE(db->isReady());
     dicomDBRecordIds ids;
     EXPECT_FALSE(db->saveDicomRecord(makeMessage("A", "1", "1", "2", "3"), ids));
-    EXPECT_EQ(db->addImageFavorite("/x.jpg", 1.0f), -1);
+    // A favourite waits for the library (its marker row too); nothing is written.
+    EXPECT_TRUE(db->addImageFavorite("/x.jpg", 1.0f));
+    EXPECT_EQ(db->waitingCount(), 2);
     EXPECT_FALSE(db->deleteSeries(1));
 }
 
@@ -306,10 +309,11 @@ TEST_F(DicomDBTest, DeletesRemoveTheFilesOfTheirRowsOnlyAndNothingOutsideTheLibr
 TEST_F(DicomDBTest, FavouritesGetIDsAndOneMarkerAfterStart)
 {
     EXPECT_EQ(db_->getMaxID("favorite", "ID"), 0);
-    const int first = db_->addImageFavorite("/tmp/capture.jpg", 1.3333f);
-    EXPECT_EQ(first, 2);  // the marker row took ID 1
-    const int second = db_->addDicomFavorite("/tmp/image.dcm", 0.5f);
-    EXPECT_EQ(second, 3);
+    // Written on the worker, in order.
+    EXPECT_TRUE(db_->addImageFavorite("/tmp/capture.jpg", 1.3333f));
+    EXPECT_TRUE(db_->addDicomFavorite("/tmp/image.dcm", 0.5f));
+    for (int i = 0; i < 5000 && db_->waitingCount() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int second = 3;  // the marker row took ID 1
     NSUI::NSDBDataModel rows = query("select ID,type,image,valid,scale from favorite order by ID");
     ASSERT_EQ(rows.getRowCount(), 3);
     EXPECT_EQ(rows.getValue(0, 1), "3");

@@ -615,13 +615,14 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
         // Four skipped for want of room: three of them logged, the fourth counted at the import's end
         // (so for every reason the import's worker logs).
         {(8 << 20) + 2 * size + size / 2, false, "full", false, false, 2, 4, 2, "the disk is full (its last 8 MiB are kept", 3, 6},
-        {-1, true, "full", false, false, 0, 0, 2, "the library cannot record it", 6, 6},  // rows refused: the new copies go again
-        {-1, false, "full", false, false, 6, 0, 6, "", 0, 6},                             // room again: everything, once
-        // A move to another file system is a copy and needs the room of one; rows refused send the
-        // moved files back; within one file system a move is a rename and needs no room.
+        // Held by another program: every copy stays, waits, and is listed (and only then reported)
+        // once the file is free.
+        {-1, true, "full", false, false, 6, 0, 6, "not imported", 0, 6},
+        {-1, false, "full", false, false, 6, 0, 6, "", 0, 6},  // again: everything, once
+        // A move to another file system is a copy and needs the room of one; within one file system
+        // a move is a rename and needs no room, and moved files wait in the library like copies.
         {(8 << 20) + size / 2, false, "moved", true, true, 0, 6, 6, "the disk is full (its last 8 MiB are kept", 3, 6},
-        {-1, true, "moved", true, false, 0, 0, 6, "the library cannot record it", 6, 6},
-        {(8 << 20) + size / 2, false, "moved", true, false, 6, 0, 12, "", 0, 0},
+        {(8 << 20) + size / 2, true, "moved", true, false, 6, 0, 12, "not imported", 0, 0},
     };
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other), SQLITE_OK);
@@ -629,6 +630,7 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
         SCOPED_TRACE(c.room);
         qvtest::LogCapture log;
         const int copiedBefore = importer_->getCopiedCount(), noRoomBefore = importer_->getNoRoomCount();
+        const int finishedBefore = importer_->getFinishedCount();
         redIRI::disk::setRoomForTest(c.room);
         if (c.lockLibrary) {
             ASSERT_EQ(sqlite3_exec(other, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -636,12 +638,21 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
         }
         redIRI::disk::setMoveAcrossFileSystemsForTest(c.acrossFileSystems);
         importer_->importFolder((source_ / c.folder).string(), c.move);
+        if (c.lockLibrary) {
+            // While held: all six wait in the library, none is reported either way.
+            ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 6; }));
+            EXPECT_TRUE(importer_->isBusy());
+            EXPECT_EQ(importer_->getFinishedCount() - finishedBefore, 0);
+            EXPECT_EQ(static_cast<int>(filesBelow(root_).size()), c.listed);
+            EXPECT_TRUE(fs::exists(root_ + dicomDB::kWaitingRecord));
+            sqlite3_exec(other, "commit;", nullptr, nullptr, nullptr);
+        }
         ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
         redIRI::disk::setRoomForTest(-1);
         redIRI::disk::setMoveAcrossFileSystemsForTest(false);
         if (c.lockLibrary) {
-            sqlite3_exec(other, "commit;", nullptr, nullptr, nullptr);
             db_->connectionForTest().setBeginRetryForTest(50, 50);
+            EXPECT_FALSE(fs::exists(root_ + dicomDB::kWaitingRecord));
         }
         // Reported once the rows are written: what the import counts as copied is listed already.
         EXPECT_EQ(importer_->getCopiedCount() - copiedBefore, c.copied);

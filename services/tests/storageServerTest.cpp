@@ -336,7 +336,13 @@ TEST_F(StorageServerTest, EveryAcknowledgedImageIsListedWhateverHappenedToTheDat
         {"cut to half", true, cut, nullptr, nullptr, 3, 8, "library: the database is damaged"},
         {"zeroed page", true, zeroPage, nullptr, nullptr, 3, 8, "library: the database is damaged"},
         {"unopenable, then writable", false, block, nullptr, unblock, 3, 8, "library: the database"},
-        {"library folder removed while running", true, nullptr, [&] { fs::remove_all(root_); }, nullptr, 3, 3,
+        // Once the worker's check at start (which opens the file too) has ended.
+        {"library folder removed while running", true, nullptr,
+         [&] {
+             ASSERT_TRUE(stepUntil([&] { return !db_->isChecking(); }));
+             fs::remove_all(root_);
+         },
+         nullptr, 3, 3,
          "library: the library folder or its database was removed while open"},
         {"locked while images arrive", true, nullptr, hold, release, 20, 25,
          "library: the database is held by another program; writes wait for it"},
