@@ -227,6 +227,16 @@ dcmGetingObject* dataService::addFailedRetrieve(const std::string& text)
     return task;
 }
 
+void dataService::retrievalListed()
+{
+    if (readyToSay_.empty()) {
+        ++listedAhead_;
+        return;
+    }
+    toast(readyToSay_.front() + kRetrieveReadySuffix, 2.0f);
+    readyToSay_.pop_front();
+}
+
 void dataService::stop()
 {
     if (stopped_) return;
@@ -463,7 +473,13 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
             (*it)->release();
             it = failedRetrieves.erase(it);
         }
-        toast(text.substr(bar + 1) + kRetrieveReadySuffix, 2.0f);
+        // Said once its images are listed (the import of its folder ends), not when they arrived.
+        if (listedAhead_ > 0) {
+            --listedAhead_;
+            toast(text.substr(bar + 1) + kRetrieveReadySuffix, 2.0f);
+        } else {
+            readyToSay_.push_back(text.substr(bar + 1));
+        }
         break;
     }
     case NSUI::NOTIFY_NET_RETRIEVE_FAILED: {

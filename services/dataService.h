@@ -26,6 +26,7 @@
 #include "dcmTask.h"
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -122,6 +123,10 @@ public:
     static bool onSdkSavePng(int width, int height, unsigned char* data, const char* path);
 
     dicomDB* getDatabase() const { return database; }
+    // The import of a finished retrieval's folder has ended (every file listed or refused): the
+    // retrieval is said to be ready now, not when its files arrived. Retrievals run one at a time
+    // and are imported in the order they end.
+    void retrievalListed();
 
     // Owned state. The send screen reads the task lists and their fields directly, and re-issues
     // a failed retrieval through getClient.
@@ -180,4 +185,8 @@ private:
     std::thread keptScan_;
     // False once the service has stopped: what the scan finds then is not listed.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Ready texts of retrievals whose import has not ended yet, and imports that ended before
+    // their retrieval's done message was handled.
+    std::deque<std::string> readyToSay_;
+    int listedAhead_ = 0;
 };

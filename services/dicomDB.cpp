@@ -619,6 +619,17 @@ void dicomDB::stop()
             std::unique_lock<std::mutex> lock(pendingMutex_);
             pendingDone_.wait(lock, [this] { return pendingStores_ == 0; });
         }
+        // And the favourites: written now, or (the file held) left in the waiting record for the
+        // next start.
+        bool favorites = false;
+        {
+            std::lock_guard<std::mutex> lock(favoriteMutex_);
+            favorites = !pendingFavorites_.empty();
+        }
+        if (favorites) runOnWorker([this] {
+            NSUI::NSDBDataModel written;
+            writeFavorites(written);
+        });
         stopped_ = true;
         safeDestroy(thread_);
         thread_ = nullptr;
@@ -977,7 +988,8 @@ int dicomDB::getMaxID(const std::string& table, const std::string& column)
 
 bool dicomDB::addFavorite(int type, const std::string& path, float scale)
 {
-    if (stopped_ || stopping_) return false;
+    // Taken while stopping too: stop writes the favourites kept right before the quit.
+    if (stopped_) return false;
     if (readOnly_) {
         NSUI::messageView::showMessage(kFavoriteReadOnlyToast, 5.0f);
         return false;

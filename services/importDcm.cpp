@@ -29,6 +29,17 @@ const char* const kIncomingFolder = ".incoming/";
 // around it that it leaves empty, up to the folder handed in (`movedFrom`, ending in "/").
 struct importRequest : NSUI::NSThreadRequest {
     std::string movedFrom;
+    // The files of one importFolder call: done runs on the main thread once the last has finished.
+    struct Batch {
+        std::atomic<int> remaining{0};
+        std::function<void()> done;
+        void fileFinished()
+        {
+            if (--remaining == 0 && done)
+                cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(done);
+        }
+    };
+    std::shared_ptr<Batch> batch;
 };
 
 int currentLanguage()
@@ -127,12 +138,18 @@ void importThread::process(NSUI::NSThreadRequest* request)
     const std::string path = request->text;
     const auto* file = dynamic_cast<importRequest*>(request);
     const std::string movedFrom = file ? file->movedFrom : std::string();
+    // Told when this file has finished, either way.
+    std::shared_ptr<importRequest::Batch> batch = file ? file->batch : nullptr;
+    auto finished = [batch] {
+        if (batch) batch->fileFinished();
+    };
     auto record = std::make_unique<redIRI::DCM_MESSAGE>();
     std::string why = "there is no library folder";
     int error = 0;
     bool fresh = false;
     if (root.empty() || !importFile(path, root, !movedFrom.empty(), *record, why, error, fresh)) {
         countSkipped(*progress, path, why, redIRI::disk::isNoRoom(error));
+        finished();
         return;
     }
     const Indexer index = indexer();
@@ -145,15 +162,17 @@ void importThread::process(NSUI::NSThreadRequest* request)
         data->release();
         removeMoved(path, movedFrom);
         ++progress->finished;
+        finished();
         return;
     }
     const std::string placed = root + record->SeriesFolder + record->FileName;
     std::shared_ptr<Progress> counts = progress;
-    index(std::move(record), [counts, path, movedFrom, placed, root, fresh](bool listed) {
+    index(std::move(record), [counts, path, movedFrom, placed, root, fresh, finished](bool listed) {
         if (listed) {
             removeMoved(path, movedFrom);
             ++counts->copied;
             ++counts->finished;
+            finished();
             return;
         }
         // Without its rows the file would lie in the library unlisted: it goes again (its source
@@ -163,6 +182,7 @@ void importThread::process(NSUI::NSThreadRequest* request)
         const bool noRoom = diskIsFull(root);
         countSkipped(*counts, path,
                      noRoom ? "the library cannot record it: the disk is full" : "the library cannot record it", noRoom);
+        finished();
     });
 }
 
@@ -372,7 +392,7 @@ void listImportFiles(const std::string& folder, const std::vector<std::string>& 
 
 } // namespace
 
-void importDcm::importFolder(const std::string& path, bool moveFiles)
+void importDcm::importFolder(const std::string& path, bool moveFiles, std::function<void()> done)
 {
     if (!thread_ || path.empty()) return;
     std::vector<std::string> paths;
@@ -396,13 +416,22 @@ void importDcm::importFolder(const std::string& path, bool moveFiles)
     // Counted in before the first is handed over: the worker has caught up with this import (and
     // ends its log stream) only once it has taken the last of its files.
     progress_->queued += static_cast<int>(paths.size());
+    auto batch = std::make_shared<importRequest::Batch>();
+    batch->done = std::move(done);
+    batch->remaining = static_cast<int>(paths.size()) + 1;  // and this loop
     for (const std::string& file : paths) {
         auto* request = new importRequest();
         request->text = file;
+        request->batch = batch;
         if (moveFiles) request->movedFrom = path.back() == '/' ? path : path + "/";
-        if (!thread_->addRequest(request)) --progress_->queued;
+        if (!thread_->addRequest(request)) {
+            --progress_->queued;
+            request->batch.reset();
+            batch->remaining -= 1;
+        }
         request->release();
     }
+    batch->fileFinished();
 }
 
 int importDcm::getQueuedCount() const { return progress_ ? progress_->queued.load() : 0; }

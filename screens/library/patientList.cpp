@@ -619,8 +619,13 @@ void patientList::openPath(std::string path)
         const std::string retrieved = dcmFinder::downloadFolder();
         const bool move = isFolder && path.size() > retrieved.size() &&
                           path.compare(0, retrieved.size(), retrieved) == 0 && path.find("..") == std::string::npos;
+        // A retrieval is said to be ready once its images are listed.
         if (importer)
-            importer->importFolder(path, move);
+            importer->importFolder(path, move, move ? std::function<void()>([] {
+                if (dataService* service = dataService::peekInstance())
+                    service->retrievalListed();
+            })
+                                                    : nullptr);
         return;
     }
     startZipImport(path);

@@ -218,6 +218,9 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
     service->getClient.getSeriesByUID("127.0.0.1", port.c_str(), "", "", first.studyInstanceUID.c_str(),
                                       first.seriesInstanceUID.c_str(), saveFolder.c_str(),
                                       study.patientName.c_str(), first.seriesNumber.c_str(), first.modality.c_str());
+    // As the library screen does once it has listed the folder's images.
+    ASSERT_TRUE(waitFor([&] { return log.of(NSUI::NOTIFY_OPEN_FILE).size() == 1; }, 30000));
+    service->retrievalListed();
     ASSERT_TRUE(waitFor([&] { return !toasts.empty(); }, 30000));
     EXPECT_EQ(toasts.size(), 1u);
     EXPECT_EQ(toasts[0].substr(toasts[0].size() - 11), " is ready|2") << toasts[0];

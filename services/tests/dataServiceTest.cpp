@@ -286,12 +286,19 @@ TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
     // Done messages name their series: another series' leaves the failed entries; its own clears it.
     dataService::onSdkMessage(10, "2.25.1002.9|DOE^JO(3,CT)");
     dataService::onSdkMessage(10, "2.25.1002.6|DOE^JO(4,CT)");
-    ASSERT_TRUE(waitFor([&] { return toasts.size() == 5; }));
+    // Each is said to be ready once its images are listed (the import of its folder ended), not
+    // when they arrived: a toast handled after the done messages comes first.
+    dataService::onSdkMessage(6, "");
+    ASSERT_TRUE(waitFor([&] { return toasts.size() == 4; }));
+    service->retrievalListed();
+    service->retrievalListed();
+    ASSERT_TRUE(waitFor([&] { return toasts.size() == 6; }));
     EXPECT_EQ(toasts[0], "Failed to download DOE^JO(3,CT)|5");
     EXPECT_EQ(toasts[1], "Failed to download DOE^JO(3,CT)|5");
     EXPECT_EQ(toasts[2], "Failed to download DOE^JO(4,CT)|5");
-    EXPECT_EQ(toasts[3], "DOE^JO(3,CT) is ready|2");
-    EXPECT_EQ(toasts[4], "DOE^JO(4,CT) is ready|2");
+    EXPECT_EQ(toasts[3], "Check the network and the patient name|5");
+    EXPECT_EQ(toasts[4], "DOE^JO(3,CT) is ready|2");
+    EXPECT_EQ(toasts[5], "DOE^JO(4,CT) is ready|2");
     ASSERT_EQ(service->failedRetrieves.size(), 1u);
     EXPECT_EQ(service->failedRetrieves[0]->keptImages, 50);
     EXPECT_EQ(service->failedRetrieves[0]->seriesImages, 100);

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <thread>
 #include <cstring>
+#include <sqlite3.h>
 #include <filesystem>
 #include <fstream>
 
@@ -349,6 +350,56 @@ TEST_F(DicomDBWorker, FavouritesFromTheViewerCountAndSoundOnlyWhenStored)
     EXPECT_EQ(rows.getValue(2, 0), "2");
     EXPECT_EQ(rows.getValue(2, 1), "1.0");
     EXPECT_EQ(audio->getPlayedEffects(), (std::vector<std::string>{"res/waterfall.wav", "res/waterfall.wav"}));
+
+    // Another program holds the file: the capture is listed in its place meanwhile, counted and
+    // sounded only once its row is written after the file is free; one still waiting at the stop
+    // is written at the next start.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other), SQLITE_OK);
+    auto hold = [&] { ASSERT_EQ(sqlite3_exec(other, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK); };
+    auto release = [&] { sqlite3_exec(other, "commit;", nullptr, nullptr, nullptr); };
+    auto favoriteRows = [&] {
+        std::vector<std::string> listed;
+        bool done = false;
+        db_->requestFavorites(
+            [&](NSUI::NSDBDataModel* m) {
+                for (int r = 0; r < m->getRowCount(); ++r) listed.push_back(m->getValue(r, 0) + ":" + m->getValue(r, 4));
+                done = true;
+            },
+            &listed);
+        EXPECT_TRUE(stepUntil([&] { return done; }));
+        return listed;
+    };
+    hold();
+    storedId = -1;
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_CAPTURE_SAVED, root_ + "held.jpg");
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 1 && fs::exists(root_ + dicomDB::kWaitingRecord); }));
+    std::vector<std::string> listed = favoriteRows();
+    ASSERT_EQ(listed.size(), 4u);
+    EXPECT_EQ(listed.back().substr(listed.back().find(':')), ":" + root_ + "held.jpg");
+    EXPECT_EQ(listed.back()[0], '-') << "listed under a key of its own until written";
+    EXPECT_EQ(storedId, -1);
+    EXPECT_EQ(db_->newFavoriteCount, 2);
+    release();
+    ASSERT_TRUE(stepUntil([&] { return storedId == 4; }));
+    EXPECT_EQ(db_->newFavoriteCount, 3);
+    EXPECT_FALSE(fs::exists(root_ + dicomDB::kWaitingRecord));
+    hold();
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_CAPTURE_SAVED, root_ + "quit.jpg");
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 1; }));
+    db_->stop();
+    db_->release();
+    release();
+    sqlite3_close(other);
+    db_ = new dicomDB();
+    db_->setStartServerForTest(false);
+    db_->setLibraryFolderForTest(root_);
+    ASSERT_TRUE(db_->init());
+    ASSERT_TRUE(stepUntil([&] { return storedId == 5; }));
+    listed = favoriteRows();
+    ASSERT_EQ(listed.size(), 5u);
+    EXPECT_EQ(listed.back().substr(0, 2), "5:");
+    EXPECT_EQ(listed.back().substr(listed.back().size() - 9), "/quit.jpg");
 
     // A library that is not ready stores nothing: no count, no sound.
     db_->stop();
