@@ -13,7 +13,9 @@
 //
 // With an indexer (the library database's queueStoredImage), a file counts as finished only once
 // its rows are written, and as copied only when they were: an import that reports N files copied
-// has N files listed. A file whose rows could not be written is taken out of the library again
+// has N files listed. A file whose rows the database cannot take now (another program holds it,
+// or it is not open) stays in the library and waits there, the import still busy with it, until
+// they are written. A file whose rows are refused for good is taken out of the library again
 // (when the import placed it there new), so nothing it leaves is unlisted.
 //
 // Where a file lands: <root><patient>/<study>/<series>/<name>, the folder from
