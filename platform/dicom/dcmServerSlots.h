@@ -10,8 +10,8 @@
 //    connection up by (waiting for room in the receive budget, writing what it received) is left
 //    out. The one that moved the fewest, across all addresses, is given up; between equal rates,
 //    the one whose address holds the most slots.
-//  - Only a connection below kSlowPeerRate is given up: well under any sender at work (a genuine
-//    one moves a 16-KiB PDU in a few seconds at the slowest, see kMinPeerRate), and above a peer
+//  - Only a connection below kSlowPeerRate (4 KiB/s) is given up: half the rate the PDU deadlines
+//    are set against (kMinPeerRate), well under any link a modality sends over, and above a peer
 //    that trickles an image at 2 kB/s or says nothing. When none is below it, the newcomer is
 //    refused as if no takeover existed: a sender at work is never cut, however many newcomers
 //    come, and from however many addresses.
