@@ -87,7 +87,8 @@ struct dcmFind::Core {
   std::mutex lock;  // guards the queue, the round, the running query's watch, the default title and the thread
   std::deque<Query> queue;
   unsigned round = 0;
-  // The matches posted in this round, and whether it was cut (its series queries are dropped).
+  // The matches posted in this round, and whether it holds its bound in all (its series queries,
+  // waiting or still to come, are dropped).
   size_t roundMatches = 0;
   bool roundCut = false;
   bool roundTold = false;  // the program was told the round was cut
