@@ -26,7 +26,8 @@ void HeadlessFrames::step(int n, float dt)
 
 bool HeadlessFrames::stepUntil(const std::function<bool()>& pred, int maxFrames)
 {
-    for (int i = 0; i < maxFrames; ++i)
+    const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(kPatienceSeconds);
+    for (int i = 0; i < maxFrames || std::chrono::steady_clock::now() < patience; ++i)
     {
         if (pred())
             return true;
