@@ -4,6 +4,7 @@
 #include "NSZip.h"
 
 #include "cocos2d.h"
+#include "diskWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <memory>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,15 +128,20 @@ bool writeBufferToFile(const std::string& path, const void* buffer, size_t size)
         if (!FileUtils::getInstance()->createDirectory(path.substr(0, slash)))
             return false;
     }
-    FILE* file = std::fopen(path.c_str(), "wb+");
-    if (!file)
+    // Through the one writer, so that a full disk is counted and told like any other.
+    const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (file < 0) {
+        disk::noteFailure(errno);
         return false;
-    const size_t written = size > 0 ? std::fwrite(buffer, 1, size, file) : 0;
-    const bool closed = std::fclose(file) == 0;
-    if (written != size || !closed) {
-        // A failed close is a failed flush: the data did not all reach the disk.
+    }
+    const bool written = disk::writeAll(file, buffer, size);
+    const bool closed = ::close(file) == 0;
+    if (!written || !closed) {
+        // The reason stays with the writer (disk::lastError) for whoever tells the user.
+        if (written)
+            disk::noteFailure(errno);
         log("writeBufferToFile: faild, size=%lld,writeSize=%lld", static_cast<long long>(size),
-            static_cast<long long>(closed ? written : 0));
+            0LL);
         return false;
     }
     return true;

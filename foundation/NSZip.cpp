@@ -3,6 +3,7 @@
 #include "NSNotificationCenter.h"
 #include "NSStringUtil.h"
 #include "base/CCConsole.h"
+#include "diskWrite.h"
 
 #include "zip.h"
 
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 #include <zlib.h>
 
 std::atomic<int> zipCancelFlag{0};
@@ -467,8 +469,10 @@ int extractCurrentFile(unzFile archive, const char* destination, int* withoutPat
     }
     *overwrite = 1;   // existing files are always replaced, never asked about
 
-    FILE* out = std::fopen(outputPath.c_str(), "wb");
-    if (!out) {
+    // Through the one writer, so that a full disk is counted and told like any other.
+    const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        disk::noteFailure(errno);
         cocos2d::log("unzip: \"%s\" cannot be created: %s", validUtf8(outputPath).c_str(), std::strerror(errno));
         unzCloseCurrentFile(archive);
         return kUnzipCreateFailed;
@@ -498,14 +502,18 @@ int extractCurrentFile(unzFile archive, const char* destination, int* withoutPat
             result = kUnzipTooLarge;
             break;
         }
-        if (std::fwrite(buffer.get(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
+        if (!disk::writeAll(out, buffer.get(), static_cast<size_t>(got))) {
+            cocos2d::log("unzip: \"%s\" cannot be written: %s", validUtf8(outputPath).c_str(),
+                         disk::reasonText(errno).c_str());
             result = kUnzipWriteFailed;
             break;
         }
     }
-    // A failed flush at close means the file on disk is incomplete.
-    if (std::fclose(out) != 0 && result == 0)
+    // A failed close means the file on disk is incomplete.
+    if (::close(out) != 0 && result == 0) {
+        disk::noteFailure(errno);
         result = kUnzipWriteFailed;
+    }
     if (result != 0) {
         // Leave no truncated file behind under the entry's name.
         std::remove(outputPath.c_str());

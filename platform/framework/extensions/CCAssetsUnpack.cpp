@@ -2,10 +2,13 @@
 
 #include "extensions/CCManifest.h"
 #include "platform/CCFileUtils.h"
+#include "diskWrite.h"
 
 #include <unzip.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace cocos2d {
@@ -66,8 +69,9 @@ bool extractCurrent(unzFile zip, const Entry& entry, const std::string& path, st
 {
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return fail(error, "cannot open entry " + entry.name);
-    FILE* out = std::fopen(path.c_str(), "wb");
-    bool ok = out != nullptr;
+    // Through the one writer, so that a full disk is counted and told like any other.
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = out >= 0;
     std::string reason = ok ? "" : "cannot create " + path;
     uint64_t written = 0;
     std::vector<char> block(64 * 1024);
@@ -81,14 +85,15 @@ bool extractCurrent(unzFile zip, const Entry& entry, const std::string& path, st
         } else if ((written += uint64_t(n)) > entry.size) {
             ok = false;
             reason = "entry " + entry.name + " expands past its declared size";
-        } else if (std::fwrite(block.data(), 1, size_t(n), out) != size_t(n)) {
+        } else if (!disk::writeAll(out, block.data(), size_t(n))) {
             ok = false;
-            reason = "cannot write " + path;
+            reason = "cannot write " + path + ": " + disk::reasonText(errno);
         }
     }
-    if (out && std::fclose(out) != 0 && ok) {
+    if (out >= 0 && ::close(out) != 0 && ok) {
+        disk::noteFailure(errno);
         ok = false;
-        reason = "cannot write " + path;
+        reason = "cannot write " + path + ": " + disk::reasonText(errno);
     }
     // Closing checks the CRC once the whole entry was read.
     if (unzCloseCurrentFile(zip) != UNZ_OK && ok) {
