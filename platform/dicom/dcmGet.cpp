@@ -342,9 +342,15 @@ void dcmGet::Core::discard(const std::string& saveFolder, const std::string& ser
 std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
   std::vector<std::string> out;
   std::error_code error;
-  // Temporaries of writes cut short hold no image anybody can reach.
+  // Temporaries of writes cut short hold no image anybody can reach; while a retrieval waits or
+  // runs, one may be a write under way.
+  bool idle = false;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    idle = !running && waiting.empty();
+  }
   const std::string incoming = saveFolder + kIncomingFolder;
-  for (const auto& entry : std::filesystem::directory_iterator(incoming, error)) {
+  for (const auto& entry : std::filesystem::directory_iterator(idle ? incoming : std::string(), error)) {
     std::error_code ignored;
     if (std::filesystem::remove_all(entry.path(), ignored) > 0)
       detail::logLine("DICOM retrieval: the unfinished write \"%s\" is removed", entry.path().c_str());
