@@ -3,6 +3,7 @@
 #include "NSTimeUtil.h"
 #include "base/CCConsole.h"
 #include "dcmDiskWrite.h"
+#include "isContentHashAvx2.h"
 #include "isImageTypes.h"
 
 #include <algorithm>
@@ -349,29 +350,59 @@ std::string rawPathOf(const std::string& prebinPath)
 
 // ---- Checks ---------------------------------------------------------------------------------
 
-PieceHash::PieceHash() : m_state(XXH3_createState())
+namespace {
+
+// The system's library, for processors without AVX2.
+const HashRoutines kLibraryRoutines = {
+    []() -> void* { return XXH3_createState(); },
+    [](void* state) { XXH3_freeState(static_cast<XXH3_state_t*>(state)); },
+    [](void* state) { XXH3_64bits_reset(static_cast<XXH3_state_t*>(state)); },
+    [](void* state, const void* data, size_t size) { XXH3_64bits_update(static_cast<XXH3_state_t*>(state), data, size); },
+    [](const void* state) -> uint64_t { return XXH3_64bits_digest(static_cast<const XXH3_state_t*>(state)); },
+    [](const void* data, size_t size, uint64_t seed) -> uint64_t { return XXH3_64bits_withSeed(data, size, seed); },
+};
+
+const HashRoutines& hashRoutines()
 {
-    XXH3_64bits_reset(static_cast<XXH3_state_t*>(m_state));
+#if defined(__x86_64__)
+    static const HashRoutines& chosen =
+        __builtin_cpu_supports("avx2") && avx2HashRoutines() ? *avx2HashRoutines() : kLibraryRoutines;
+    return chosen;
+#else
+    return kLibraryRoutines;
+#endif
+}
+
+} // namespace
+
+PieceHash::PieceHash() : m_state(hashRoutines().create())
+{
+    reset();
+}
+
+void PieceHash::reset()
+{
+    hashRoutines().reset(m_state);
 }
 
 PieceHash::~PieceHash()
 {
-    XXH3_freeState(static_cast<XXH3_state_t*>(m_state));
+    hashRoutines().destroy(m_state);
 }
 
 void PieceHash::add(const void* data, size_t size)
 {
-    XXH3_64bits_update(static_cast<XXH3_state_t*>(m_state), data, size);
+    hashRoutines().update(m_state, data, size);
 }
 
 uint64_t PieceHash::value() const
 {
-    return XXH3_64bits_digest(static_cast<const XXH3_state_t*>(m_state));
+    return hashRoutines().digest(m_state);
 }
 
 uint64_t combinePieceHashes(const uint64_t* pieces, size_t count, uint64_t fileSize)
 {
-    return XXH3_64bits_withSeed(pieces, count * sizeof(uint64_t), fileSize);
+    return hashRoutines().withSeed(pieces, count * sizeof(uint64_t), fileSize);
 }
 
 void ContentHash::add(const void* data, size_t size)
