@@ -218,7 +218,7 @@ void dcmFind::Core::run(const Query& query) {
   const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
   // Every match is a parse of its own: the lines they make are bounded together.
   detail::LogStream logStream("DICOM find on " + query.address + ":" + query.port);
-  const size_t queryLimit = g_queryMatches;
+  const size_t queryLimit = detail::findMatchLimit();
   const size_t roundLimit = 4 * queryLimit;
   std::shared_ptr<detail::SocketWatch> watch;
   {
@@ -294,6 +294,8 @@ void dcmFind::Core::run(const Query& query) {
 namespace detail {
 
 void setFindMatchLimit(size_t perQuery) { g_queryMatches = perQuery ? perQuery : 1; }
+
+size_t findMatchLimit() { return g_queryMatches; }
 
 void setBeforeFindAnswerForTest(void (*hook)()) { g_beforeAnswer = hook; }
 

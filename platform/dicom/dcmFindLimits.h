@@ -22,6 +22,9 @@ constexpr size_t kMaxRoundMatches = 4 * kMaxQueryMatches;
 // Tests: lowers both bounds for searches begun from now on (the round's to four times the
 // query's); no argument puts them back.
 void setFindMatchLimit(size_t perQuery = kMaxQueryMatches);
+// The bound on one query's matches now (kMaxQueryMatches unless a test lowered it). The image-level
+// query a retrieval makes before it begins is held to it too.
+size_t findMatchLimit();
 
 // Tests: called on the find thread once an answer is built and before it is posted (null: none).
 void setBeforeFindAnswerForTest(void (*hook)());

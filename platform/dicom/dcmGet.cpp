@@ -30,6 +30,7 @@
 
 #include "dcmDiskWrite.h"
 #include "dcmFile.h"
+#include "dcmFindLimits.h"
 #include "dcmLib.h"
 #include "dcmLibrary.h"
 #include "dcmNaming.h"
@@ -110,6 +111,8 @@ const char* const kFurtherImageClasses[] = {
 };
 // One association carries at most 128 presentation contexts.
 const size_t kMaxContexts = 128;
+// The transfer syntaxes kept of what a peer names for the images of one class.
+const size_t kMaxNamedSyntaxes = 64;
 
 // The storage syntaxes we propose, split as contexts take them: the uncompressed ones, which
 // share one context, and every compressed syntax in common use, each in a context of its own.
@@ -512,6 +515,7 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
   std::string error;
   if (!association.open(task.fields[kAddress], port, task.calledAE, {{model, detail::uncompressedSyntaxes()}}, error))
     return unknown(error);
+  const size_t matchLimit = detail::findMatchLimit();
   T_ASC_Association* assoc = association.get();
   const T_ASC_PresentationContextID presId = ASC_findAcceptedPresentationContextID(assoc, model);
   if (presId == 0) {
@@ -536,6 +540,7 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
   OFCondition cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, &identifiers, nullptr, nullptr);
   DIC_US status = STATUS_FIND_Pending_MatchesAreContinuing;
   bool everyClass = true;
+  size_t matches = 0;
   while (cond.good() && DICOM_PENDING_STATUS(status)) {
     // A cancellation or a stop ends the query at once; the retrieval then sees it.
     if (detail::waitForData(assoc, interrupt, detail::kClientDimseTimeout * 1000) != detail::DataWait::Ready) {
@@ -549,6 +554,13 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
     if (cond.bad()) break;
     status = answer.msg.CFindRSP.DimseStatus;
     if (!DICOM_PENDING_STATUS(status) || !match) continue;
+    if (++matches > matchLimit) {
+      // As a search: a peer that keeps answering is given up, and the retrieval goes on as if it
+      // had not answered.
+      DIMSE_sendCancelRequest(assoc, presId, request.MessageID);
+      association.abort();
+      return unknown("more than " + std::to_string(matchLimit) + " images listed");
+    }
     OFString sopClass;
     if (match->findAndGetOFString(DCM_SOPClassUID, sopClass).bad() || sopClass.empty()) {
       everyClass = false;
@@ -558,7 +570,10 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
     ++entry.images;
     ++contents.images;
     OFString syntax;
-    for (unsigned long i = 0; match->findAndGetOFString(DCM_AvailableTransferSyntaxUID, syntax, i).good(); ++i)
+    // Every transfer syntax there is fits in this many; more are a peer's noise.
+    for (unsigned long i = 0; i < kMaxNamedSyntaxes && entry.syntaxes.size() < kMaxNamedSyntaxes &&
+                              match->findAndGetOFString(DCM_AvailableTransferSyntaxUID, syntax, i).good();
+         ++i)
       if (!syntax.empty()) entry.syntaxes.insert(syntax.c_str());
   }
   if (cond.bad()) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "dcmFile.h"
+#include "dcmFindLimits.h"
 #include "dcmLib.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
@@ -403,20 +404,32 @@ std::vector<std::string> seriesWithUncommonClasses(const TempDir& dir, SeriesSpe
 TEST(Get, TheContextsProposedAreThoseOfTheClassesTheSeriesHolds) {
   // (dcmqrscp, in the tests above, does not say which classes a series holds: the usual ones
   // are proposed then.)
-  for (const bool refuseOdd : {false, true}) {  // the peer takes no context for the seldom class
-    SCOPED_TRACE(refuseOdd);
+  // Rows: the peer takes no context for the seldom class; the peer lists more images than a query
+  // may hold, so its answer is given up as a search's is and the usual classes are proposed (the
+  // two uncommon images are not among them).
+  struct Row {
+    bool refuseOdd, pastBound;
+    size_t arrive;
+  };
+  for (const Row row : {Row{false, false, 20}, Row{true, false, 19}, Row{false, true, 18}}) {
+    const bool refuseOdd = row.refuseOdd, pastBound = row.pastBound;
+    SCOPED_TRACE(testing::Message() << refuseOdd << pastBound);
     TempDir dir;
     SeriesSpec spec;
     RetrievePeer peer(seriesWithUncommonClasses(dir, spec, 20, 10));
     if (refuseOdd) peer.refuseClass(UID_VLPhotographicImageStorage);
     const std::string downloads = dir.file("tmp/dicomdown/"), port = std::to_string(peer.port());
     MessageCapture messages;
+    CallbackCapture log;
+    if (pastBound) redIRI::detail::setFindMatchLimit(5);
     redIRI::dcmGet get;
     get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", spec.studyUid.c_str(), spec.seriesUid.c_str(),
                        downloads.c_str(), "DOE^JOHN", "1", "CT");
     ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
-    EXPECT_EQ(messages.messages().back().code, refuseOdd ? 11 : 10);
-    EXPECT_EQ(sopUidsIn(downloads + spec.seriesUid + "/").size(), refuseOdd ? 19u : 20u);
+    redIRI::detail::setFindMatchLimit();
+    EXPECT_EQ(messages.messages().back().code, refuseOdd || pastBound ? 11 : 10);
+    EXPECT_EQ(sopUidsIn(downloads + spec.seriesUid + "/").size(), row.arrive);
+    EXPECT_EQ(log.logged("more than 5 images listed"), pastBound);
     if (!refuseOdd) continue;
     const std::vector<std::string> failed = split(messages.withCode(11).back().text, ',');
     ASSERT_EQ(failed.size(), 13u);
