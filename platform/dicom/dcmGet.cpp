@@ -35,6 +35,7 @@
 #include "dcmLibrary.h"
 #include "dcmNaming.h"
 #include "dcmNetwork.h"
+#include "dcmParseBound.h"
 #include "dcmStorage.h"
 
 namespace redIRI {
@@ -595,6 +596,9 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
                             unsigned& total, std::string& why) {
   const std::string peer = task.fields[kAddress] + ":" + task.fields[kPort];
   const std::string& series = task.seriesUID();
+  // Every match of the query and every image received is a parse of its own: what they make the
+  // layer log is bounded for the retrieval as a whole, as for an association of the server.
+  detail::LogStream logStream("DICOM retrieval of series " + series + " from " + peer);
   // Classes of the series for which the peer accepted no context: named in a failure.
   std::string untaken;
   auto failed = [&](const std::string& reason) {

@@ -11,6 +11,7 @@
 #include <dcmtk/dcmdata/dcpxitem.h>
 #include <dcmtk/dcmdata/dcuid.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <future>
 #include <set>
@@ -20,6 +21,8 @@
 #include "dcmFile.h"
 #include "dcmFindLimits.h"
 #include "dcmLib.h"
+#include "dcmParseBound.h"
+#include "dcmStorage.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 #include "support/RetrievePeer.h"
@@ -399,6 +402,32 @@ std::vector<std::string> seriesWithUncommonClasses(const TempDir& dir, SeriesSpe
   other.oddClass = "1.3.6.1.4.1.99999.1.1";
   files[odd + 5] = writeSeries(dir.file("private"), other, 1)[0];
   return files;
+}
+
+// A peer whose every image is refused (here too large for a lowered bound): the refusals are
+// logged a few times for the retrieval as a whole, then counted, whatever the number of images.
+TEST(Get, ARetrievalLogsAFewLinesOfEachKindWhateverItsImages) {
+  TempDir dir;
+  SeriesSpec spec;
+  spec.studyUid = newTestUid();
+  spec.seriesUid = newTestUid();
+  RetrievePeer peer(writeSeries(dir.file("data"), spec, 12));
+  ASSERT_TRUE(peer.ready());
+  const std::string downloads = dir.file("tmp/dicomdown/"), port = std::to_string(peer.port());
+  MessageCapture messages;
+  CallbackCapture log;
+  redIRI::detail::setReceivedDataSetLimit(64);
+  redIRI::dcmGet get;
+  get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", spec.studyUid.c_str(), spec.seriesUid.c_str(),
+                     downloads.c_str(), "DOE^JOHN", "1", "CT");
+  ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
+  redIRI::detail::setReceivedDataSetLimit();
+  const std::vector<std::string> lines = log.logLines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find("refused the image") != std::string::npos; }),
+            redIRI::detail::kLogLinesPerKind);
+  EXPECT_TRUE(log.logged("DICOM retrieval of series " + spec.seriesUid + " from 127.0.0.1:" + port +
+                         ": 9 more lines left out of the log"));
 }
 
 TEST(Get, TheContextsProposedAreThoseOfTheClassesTheSeriesHolds) {
