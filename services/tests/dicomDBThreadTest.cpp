@@ -425,3 +425,58 @@ TEST_F(DicomDBWorker, FavouritesFromTheViewerCountAndSoundOnlyWhenStored)
 }
 
 } // namespace
+
+namespace {
+
+// The check of the file at start reads all of it (seconds, for a large library): it runs on the
+// worker, never in init on the main thread, and a damage it finds is still set aside and rebuilt.
+TEST_F(DicomDBWorker, TheCheckAtStartRunsOffTheMainThread)
+{
+    {
+        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+        auto& c = db_->connectionForTest();
+        ASSERT_TRUE(c.execute("begin;"));
+        for (int i = 0; i < 20000; ++i)
+            ASSERT_TRUE(c.execute("insert into image(seriesID,imageUID,instanceID,file) values (1,'2.25." +
+                                  std::to_string(i) + "','1','x" + std::to_string(i) + "')"));
+        ASSERT_TRUE(c.execute("commit;"));
+    }
+    db_->stop();
+    db_->release();
+    db_ = nullptr;
+    const std::string file = root_ + "dicomDB";
+    {
+        // A page of the image table zeroed: the file opens, its tables are found, the check fails.
+        const auto pages = fs::file_size(file) / 4096;
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(pages / 2) * 4096);
+        const std::string zeros(4096, '\0');
+        f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+    std::mutex mutex;
+    std::vector<std::pair<std::string, std::thread::id>> lines;
+    cocos2d::setLogSink([&](const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.emplace_back(line, std::this_thread::get_id());
+    });
+    db_ = new dicomDB();
+    db_->setStartServerForTest(false);
+    db_->setLibraryFolderForTest(root_);
+    ASSERT_TRUE(db_->init());
+    ASSERT_TRUE(stepUntil([&] { return !db_->isChecking(); }));
+    cocos2d::setLogSink(nullptr);
+    int damaged = 0;
+    for (const auto& line : lines) {
+        if (line.first.rfind("library: the database is damaged", 0) != 0) continue;
+        ++damaged;
+        EXPECT_NE(line.second, std::this_thread::get_id()) << "the check ran on the main thread";
+    }
+    EXPECT_EQ(damaged, 1);
+    EXPECT_TRUE(db_->isReady());
+    int kept = 0;
+    for (const auto& entry : fs::directory_iterator(root_))
+        kept += entry.path().filename().string().rfind("dicomDB.damaged-", 0) == 0;
+    EXPECT_EQ(kept, 1);
+}
+
+} // namespace
