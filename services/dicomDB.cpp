@@ -1187,8 +1187,8 @@ void dicomDB::retryWaiting()
     }
     if (images.empty() && !favorites) return;
     if (waitingSaid_.exchange(false))
-        cocos2d::log("library: the database can be written again; %d images and the favourites that waited are written",
-                     static_cast<int>(images.size()));
+        cocos2d::log("library: the database can be written again; what waited is written (%d images%s)",
+                     static_cast<int>(images.size()), favorites ? " and favourites" : "");
     // The images go back to the queue in their order; one the file refuses again waits again (and
     // its line is written again).
     rewriteWaitingRecord();
