@@ -148,6 +148,7 @@ void importThread::process(NSUI::NSThreadRequest* request)
     int error = 0;
     bool fresh = false;
     if (root.empty() || !importFile(path, root, !movedFrom.empty(), *record, why, error, fresh)) {
+        if (error == ENOENT) ++progress->gone;
         countSkipped(*progress, path, why, redIRI::disk::isNoRoom(error));
         finished();
         return;
@@ -208,7 +209,15 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
         redIRI::dcmReadTag reader;
         reader.setLanguage(language_.load());
         if (!reader.setFile(path.c_str())) {
-            why = "not a DICOM file this program reads";
+            // Said as it is: a file moved away meanwhile (another copy of the program took it) is
+            // not called damaged.
+            struct stat source {};
+            if (::stat(path.c_str(), &source) != 0 && errno == ENOENT) {
+                errorNumber = ENOENT;
+                why = "it is no longer there (moved or removed meanwhile)";
+            } else {
+                why = "not a DICOM file this program reads";
+            }
             return false;
         }
         // An object without its own SOP Instance UID (a DICOMDIR, some private files) names no image:
@@ -441,5 +450,7 @@ int importDcm::getFinishedCount() const { return progress_ ? progress_->finished
 int importDcm::getCopiedCount() const { return progress_ ? progress_->copied.load() : 0; }
 
 int importDcm::getNoRoomCount() const { return progress_ ? progress_->noRoom.load() : 0; }
+
+int importDcm::getGoneCount() const { return progress_ ? progress_->gone.load() : 0; }
 
 bool importDcm::isBusy() const { return thread_ && getFinishedCount() < getQueuedCount(); }

@@ -60,6 +60,9 @@ public:
         std::atomic<int> finished{0};
         std::atomic<int> copied{0};
         std::atomic<int> noRoom{0};
+        // Of the skipped ones, those no longer there when their turn came (another copy of the
+        // program, or the user, moved or removed them meanwhile).
+        std::atomic<int> gone{0};
     };
     const std::shared_ptr<Progress> progress = std::make_shared<Progress>();
 
@@ -126,6 +129,8 @@ public:
     int getCopiedCount() const;
     // Of the files skipped, those the disk had no room for.
     int getNoRoomCount() const;
+    // Of the files skipped, those that were no longer there when their turn came.
+    int getGoneCount() const;
     // Files are waiting or being copied (never after stop).
     bool isBusy() const;
 

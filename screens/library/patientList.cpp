@@ -56,6 +56,7 @@ const char* const kTopBarButtons[] = {"importImage", "logo", "search", "wifi", "
 constexpr float kProgressGap = 16.0f;
 const char* const kImportSkippedToast = "%d files imported, %d skipped (not DICOM, damaged or refused)";
 const char* const kImportedToast = "%d files imported.";
+const char* const kImportGoneToast = "%d files were no longer there to import (moved or removed meanwhile)";
 // The language key of the toast for files an import had no disk room for; "%d" stands for their
 // number.
 const char* const kImportNoRoomKey = "import_disk_full";
@@ -720,6 +721,7 @@ void patientList::startImportProgress()
         importRoundFinished = importer->getFinishedCount();
         importRoundCopied = importer->getCopiedCount();
         importRoundNoRoom = importer->getNoRoomCount();
+        importRoundGone = importer->getGoneCount();
     }
     schedule([this](float) { showImportProgress(); }, 0.25f, "qv_import_progress");
 }
@@ -736,7 +738,10 @@ void patientList::showImportProgress()
             importRound = false;
             const int imported = importer->getCopiedCount() - importRoundCopied;
             const int noRoom = importer->getNoRoomCount() - importRoundNoRoom;
-            int skipped = importer->getFinishedCount() - importRoundFinished - imported - noRoom;
+            // Files gone before their turn (another copy of the program moved them) are said apart:
+            // they were neither damaged nor refused.
+            const int gone = importer->getGoneCount() - importRoundGone;
+            int skipped = importer->getFinishedCount() - importRoundFinished - imported - noRoom - gone;
             std::string toast;
             std::string full = AppConfig::getInstance()->getText(kImportNoRoomKey);
             if (noRoom > 0 && !full.empty())
@@ -746,6 +751,8 @@ void patientList::showImportProgress()
             if (skipped > 0 || (imported > 0 && !toast.empty()))
                 toast += (toast.empty() ? "" : "\n") + (skipped > 0 ? formatString(kImportSkippedToast, imported, skipped)
                                                                       : formatString(kImportedToast, imported));
+            if (gone > 0)
+                toast += (toast.empty() ? "" : "\n") + formatString(kImportGoneToast, gone);
             if (!toast.empty())
                 showMessage(toast, 5.0f);
         }

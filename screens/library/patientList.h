@@ -154,5 +154,6 @@ protected:
     int importRoundFinished = 0;
     int importRoundCopied = 0;
     int importRoundNoRoom = 0;
+    int importRoundGone = 0;
     bool importRound = false;
 };

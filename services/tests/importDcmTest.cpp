@@ -475,6 +475,18 @@ TEST_F(ImportTest, ObjectsWithoutAnImageUIDAndTheProgramsOwnFoldersAreNeverImpor
     EXPECT_EQ(filesBelow(root_).size(), 1u);
     EXPECT_EQ(count("image"), 1);
 
+    // A file another copy of the program moved away before its turn is counted and said as gone,
+    // not as a file that is no DICOM.
+    EXPECT_EQ(importer_->getGoneCount(), 0);
+    {
+        qvtest::LogCapture goneLog;
+        importAndWait((source_ / "dir" / "moved-away.dcm").string());
+        EXPECT_EQ(importer_->getGoneCount(), 1);
+        EXPECT_EQ(goneLog.count("import: \"" + (source_ / "dir" / "moved-away.dcm").string() +
+                                "\" not imported: it is no longer there (moved or removed meanwhile)"),
+                  1);
+    }
+
     // A folder that holds the program's data folder: only what lies outside it is read.
     const fs::path home = base_ / "home";
     const std::string library = (home / "qv" / "dicom").string() + "/";
