@@ -756,17 +756,17 @@ bool decodePixels(const DicomFile& file, const PixelLayout& l, int frameCount, P
   return true;
 }
 
-bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
+NativeDecode decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
   DcmElement* e = nullptr;
   if (!data || data->findAndGetElement(DCM_PixelData, e).bad() || !e || e->ident() != EVR_PixelData) {
     why = "no pixel data";
-    return false;
+    return NativeDecode::NotTaken;
   }
   auto* pixels = static_cast<DcmPixelData*>(e);
   DcmPixelSequence* seq = pixelSequenceOf(pixels, xfer);
   if (!seq || !isDecodableTransferSyntax(xfer)) {
     why = std::string("no compressed pixel data in ") + DcmXfer(xfer).getXferName();
-    return false;
+    return NativeDecode::NotTaken;
   }
   auto value = [data](const DcmTagKey& key, long fallback) {
     Sint32 v = 0;
@@ -783,18 +783,18 @@ bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
       (bits != 8 && bits != 16) || frames > 0x7FFFFFFF) {
     why = "a pixel layout the frame-by-frame decode does not take (" + std::to_string(samples) + " samples, " +
           std::to_string(bits) + " bits allocated)";
-    return false;
+    return NativeDecode::NotTaken;
   }
   const uint64_t frameBytes = uint64_t(rows) * uint64_t(columns) * uint64_t(samples) * uint64_t(bits / 8);
   if (frameBytes > kMaxDecodedBytes / 8 || frameBytes * uint64_t(frames) > kMaxDecodedBytes) {
     why = "the image would take " + std::to_string(frameBytes * uint64_t(frames)) + " bytes decoded, more than the " +
           std::to_string(kMaxDecodedBytes) + " an image may";
-    return false;
+    return NativeDecode::Failed;
   }
   const std::vector<DcmPixelItem*> items = pixelItems(seq);
   std::vector<size_t> starts;
-  if (!frameStarts(items, static_cast<int>(frames), static_cast<int>(frames), xfer, starts, why)) return false;
-  if (isJpegFamily(xfer) && !checkJpegFragments(items, why)) return false;
+  if (!frameStarts(items, static_cast<int>(frames), static_cast<int>(frames), xfer, starts, why)) return NativeDecode::Failed;
+  if (isJpegFamily(xfer) && !checkJpegFragments(items, why)) return NativeDecode::Failed;
   E_TransferSyntax original = EXS_Unknown;
   const DcmRepresentationParameter* parameter = nullptr;
   pixels->getOriginalRepresentationKey(original, parameter);
@@ -813,13 +813,13 @@ bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[total + 1]);
   if (!buffer) {
     why = "out of memory";
-    return false;
+    return NativeDecode::Failed;
   }
   OFString photometric;
   data->findAndGetOFString(DCM_PhotometricInterpretation, photometric);
   std::string model = photometric.c_str();
   for (size_t f = 0; f < static_cast<size_t>(frames); ++f) {
-    if (fragmentsAreGathered(xfer) && !frameWithinBound(starts, f, why)) return false;
+    if (fragmentsAreGathered(xfer) && !frameWithinBound(starts, f, why)) return NativeDecode::Failed;
     uint8_t* target = buffer.get() + static_cast<size_t>(frameBytes) * f;
     const size_t room = total + 1 - static_cast<size_t>(frameBytes) * f;
     const std::string frame = "cannot decode frame " + std::to_string(f) + ": ";
@@ -828,7 +828,7 @@ bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
       std::string error;
       if (!decodeJpeg2000Fragments(items, starts[f], starts[f + 1], out, error)) {
         why = frame + error;
-        return false;
+        return NativeDecode::Failed;
       }
       continue;
     }
@@ -837,7 +837,7 @@ bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
                                          static_cast<Uint32>(std::min<size_t>(room, 0xFFFFFFFFu)), frameModel);
     if (cond.bad()) {
       why = frame + cond.text();
-      return false;
+      return NativeDecode::Failed;
     }
     if (f == 0 && !frameModel.empty()) model = frameModel.c_str();
   }
@@ -852,10 +852,10 @@ bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why) {
                                                              static_cast<unsigned long>(total / 2));
   if (put.bad()) {
     why = std::string("cannot hold the decoded pixels: ") + put.text();
-    return false;
+    return NativeDecode::Failed;
   }
   if (!model.empty()) data->putAndInsertString(DCM_PhotometricInterpretation, model.c_str());
-  return true;
+  return NativeDecode::Decoded;
 }
 
 }  // namespace detail

@@ -103,10 +103,13 @@ SharedFragmentCounts& allFragmentCounts();
 // frame as viewing decodes it (one walk along the fragments, each frame handed to DCMTK's decoder
 // alone; DCMTK's own whole-image decode walks from the sequence's head for every frame) and put
 // in its place as native data, Photometric Interpretation set to what the decoder returned. The
-// data set can then be written in an uncompressed syntax. False with the reason, the data set
-// unchanged, when the layout is not one this walk decodes (8 or 16 bits allocated, 1 or 3
-// samples), the decoded image would pass kMaxDecodedBytes, or a frame does not decode.
-bool decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why);
+// data set can then be written in an uncompressed syntax. NotTaken, the data set unchanged, when
+// this walk does not decode it (no pixel sequence, a syntax it has no decoder for, a layout other
+// than 8 or 16 bits allocated and 1 or 3 samples): DCMTK's whole-image decode may. Failed with the
+// reason, the data set unchanged, when the decoded image would pass kMaxDecodedBytes or a frame
+// does not decode.
+enum class NativeDecode { Decoded, NotTaken, Failed };
+NativeDecode decodeToNative(DcmDataset* data, E_TransferSyntax xfer, std::string& why);
 
 // Checks the compressed fragments of a data set stored in xfer before DCMTK's JPEG or JPEG-LS
 // decoder takes the whole image: JPEG streams whose bit-depth scan never ends, and frames in more

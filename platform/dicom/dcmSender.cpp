@@ -212,16 +212,22 @@ SendResult dcmSender::Core::sendOne(detail::ClientAssociation& association, cons
     // peer accepted. Frame by frame, as viewing decodes it: DCMTK's own decode of a whole image
     // walks its fragments from the head for every frame, in time that grows with the square of
     // the frames (minutes for a loop of a million).
+    // A layout that walk does not decode (32 bits allocated, say) goes to DCMTK's own decode.
     std::string why;
+    auto decoded = detail::NativeDecode::NotTaken;
     if (DcmXfer(original).isEncapsulated() && !DcmXfer(accepted).isEncapsulated()) {
       std::string thrown;
-      bool decoded = false;
-      if (!detail::survives([&] { decoded = detail::decodeToNative(data, original, why); }, thrown)) why = "it threw " + thrown;
-      if (!decoded) {
+      if (!detail::survives([&] { decoded = detail::decodeToNative(data, original, why); }, thrown)) {
+        decoded = detail::NativeDecode::Failed;
+        why = "it threw " + thrown;
+      }
+      if (decoded == detail::NativeDecode::Failed) {
         error = "cannot decode the file: " + why;
         return SendResult::Failed;
       }
-    } else {
+    }
+    if (decoded == detail::NativeDecode::NotTaken) {
+      if (!detail::checkCompressedFragments(data, original, error)) return SendResult::Failed;
       std::string thrown;
       if (!detail::survives([&] { data->chooseRepresentation(accepted, nullptr); }, thrown)) {
         error = "cannot decode the file: " + thrown;

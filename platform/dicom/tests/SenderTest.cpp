@@ -156,6 +156,41 @@ TEST(Sender, AManyFrameImageIsDecodedFrameByFrameForAnUncompressedPeer) {
   }
 }
 
+// A layout the frame-by-frame decode does not take (32 bits allocated) is still decoded for an
+// uncompressed peer, by DCMTK's own decode, and arrives with its samples.
+TEST(Sender, AThirtyTwoBitCompressedImageReachesAnUncompressedPeer) {
+  TempDir dir;
+  StorePeer peer(dir, {});  // uncompressed syntaxes only
+  ASSERT_TRUE(peer.ready());
+  ImageSpec wide;
+  wide.rows = wide.columns = 4;
+  wide.frames = 2;
+  wide.bitsAllocated = wide.bitsStored = 32;
+  wide.highBit = 31;
+  for (uint32_t i = 0; i < 32; ++i)
+    for (int b = 0; b < 4; ++b) wide.pixels.push_back(uint8_t((i * 0x01020304u) >> (8 * b)));
+  const std::string native = dir.file("native.dcm");
+  writeImage(native, wide);
+  const std::vector<std::string> compressed = recompress(native, {{"dcmcrle"}}, dir);
+  ASSERT_EQ(compressed.size(), 1u);
+  const std::string folder = dir.file("send");
+  fs::create_directories(folder);
+  fs::rename(compressed[0], folder + "/image.dcm");
+  MessageCapture messages;
+  redIRI::dcmSender sender;
+  sender.setIP("127.0.0.1", std::to_string(peer.port()).c_str());
+  ASSERT_TRUE(sender.send(3, (folder + "/").c_str()));
+  ASSERT_TRUE(messages.waitFor(finished, 20000));
+  EXPECT_EQ(messages.messages().back().code, 1);
+  ASSERT_EQ(peer.files().size(), 1u);
+  DcmFileFormat in;
+  ASSERT_TRUE(in.loadFile(peer.files()[0].c_str()).good());
+  const Uint8* samples = nullptr;
+  unsigned long length = 0;
+  ASSERT_TRUE(in.getDataset()->findAndGetUint8Array(DCM_PixelData, samples, &length).good());
+  EXPECT_EQ(std::vector<uint8_t>(samples, samples + length), wide.pixels);
+}
+
 TEST(Sender, APatientFolderSendsEverySeries) {
   TempDir dir;
   StorePeer peer(dir);
