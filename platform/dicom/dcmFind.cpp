@@ -99,12 +99,18 @@ struct dcmFind::Core {
   bool threadRunning = false;
   std::mutex joinLock;
   std::atomic<bool> stopping{false};
+  // Whether a query waits or runs, kept beside the queue and the watch under the lock and read
+  // without it: answers are posted under the lock, and whoever the message callback waits for may
+  // be asking whether a search still runs.
+  std::atomic<bool> finding{false};
   detail::MessageGate gate;
 
   void add(Query query);
   // Drops the waiting queries and gives up the running one. Under the lock.
   void giveUpLocked();
   bool busy();
+  // Under the lock, after the queue or the running query's watch changed.
+  void noteFindingLocked() { finding = !queue.empty() || runningWatch; }
   void stop();
   void shutdown();
 
@@ -129,6 +135,7 @@ void dcmFind::Core::add(Query query) {
   if (roundCut) return;
   query.round = round;
   queue.push_back(std::move(query));
+  noteFindingLocked();
   if (threadRunning) return;
   if (thread.joinable()) thread.join();  // it has left its loop
   threadRunning = true;
@@ -141,13 +148,11 @@ void dcmFind::Core::giveUpLocked() {
   roundCut = false;
   roundTold = false;
   queue.clear();
+  noteFindingLocked();
   if (runningWatch) runningWatch->interrupt();
 }
 
-bool dcmFind::Core::busy() {
-  std::lock_guard<std::mutex> guard(lock);
-  return !queue.empty() || runningWatch;
-}
+bool dcmFind::Core::busy() { return finding; }
 
 bool dcmFind::Core::givenUp(const Query& query) {
   std::lock_guard<std::mutex> guard(lock);
@@ -164,6 +169,7 @@ dcmFind::Core::Posted dcmFind::Core::postMatch(const Query& query, const std::st
     if (roundMatches >= roundLimit && !roundCut) {
       roundCut = true;
       queue.clear();
+      noteFindingLocked();
     }
     if (!roundTold) {
       roundTold = true;
@@ -191,10 +197,12 @@ void dcmFind::Core::serve() {
       query = std::move(queue.front());
       queue.pop_front();
       runningWatch = std::make_shared<detail::SocketWatch>();
+      noteFindingLocked();
     }
     run(query);
     std::lock_guard<std::mutex> guard(lock);
     runningWatch.reset();
+    noteFindingLocked();
   }
 }
 

@@ -6,8 +6,11 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -261,4 +264,31 @@ TEST(Find, AnAnswerBuiltAsItsSearchIsGivenUpIsNotPosted) {
   ASSERT_TRUE(ended);
   EXPECT_TRUE(messages.withCode(5).empty());
   EXPECT_TRUE(messages.withCode(6).empty());
+}
+
+TEST(Find, WhoeverTheAnswerWaitsForMayAskWhetherTheSearchStillRuns) {
+  // Answers are posted under the search's lock; a program whose message callback waits on a thread
+  // that asks whether a search still runs (a screen's check, a test's wait) must get its answer.
+  MessageCapture messages;
+  redIRI::dcmFind find;
+  FindFloodPeer peer(3);
+  ASSERT_TRUE(peer.ready());
+  std::atomic<int> blocked{0};
+  std::vector<std::thread> askers;  // joined at the end: a blocked one ends once the callback returns
+  messages.onMessage([&](const Message& m) {
+    if (m.code != 5) return;
+    auto answered = std::make_shared<std::promise<void>>();
+    std::future<void> answer = answered->get_future();
+    askers.emplace_back([&find, answered] {
+      find.isFinding();
+      answered->set_value();
+    });
+    if (answer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) ++blocked;
+  });
+  find.findPatientByName("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", "*");
+  ASSERT_TRUE(messages.waitForCount(5, 3, 30000));
+  ASSERT_TRUE(until([&] { return !find.isFinding(); }, 20000));
+  messages.onMessage(nullptr);
+  for (std::thread& asker : askers) asker.join();
+  EXPECT_EQ(blocked, 0);
 }
