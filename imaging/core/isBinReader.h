@@ -2,13 +2,14 @@
 //
 // The pipeline's information update (readBuffer) builds every slice record from the ".prebin"
 // at once, with zeroed pixels and pixelsLoaded 0. The data update (execute) then fills the
-// pixels: in one read from the ".raw" when it has exactly the expected size, otherwise slice
-// by slice on the slice-loading thread (dcmLoadingThread), which decodes the DICOM files
+// pixels: in one read from the ".raw" when it has exactly the expected size and agrees with its
+// check (hashed piece by piece as it is read; isSeriesCache.h), otherwise, the ".raw" removed,
+// slice by slice on the slice-loading thread (dcmLoadingThread), which decodes the DICOM files
 // outward from the slice an image actor asked for (prioritizeFile). Every decoded slice is
 // announced with 9110 (progress, urgent, intValue2 the folded hash of the series key, floatValue
 // the fraction loaded) and to the actors waiting for it with 9109 (urgent, context the actor,
 // intValue2 the folded hash of the slice's file path). When the last slice is in, the ".raw" is
-// written for the next opening and 9112 is posted (normal, context 0).
+// written for the next opening, its check first, and 9112 is posted (normal, context 0).
 //
 // The series key (getFileNames of the output) is "studyID,seriesNumber,folder": unique per
 // scanned folder, it keys measurements and progress.
@@ -61,8 +62,9 @@ public:
     // Points the reader at a cache; returns true, also when the file cannot be opened (isValid
     // tells), except for an empty path. The same path again changes nothing.
     bool setFile(const std::string& folder, const std::string& cachePath);
-    // Builds the slice records from the ".prebin". A damaged file is removed (the next opening
-    // scans the folder again) and leaves the output empty.
+    // Builds the slice records from the ".prebin". A damaged file, or one that does not agree
+    // with its check, is removed with the ".raw" (the next opening scans the folder again) and
+    // leaves the output empty.
     void readBuffer();
     // All slices of the output have their pixels.
     bool isLoadComplete();
