@@ -172,6 +172,14 @@ public:
     static constexpr const char* kOpenMarker = ".open";
     // True while a reconcile (or the indexing of files it found) is queued or running.
     bool isReconciling() const { return reconcileWork_.load() > 0; }
+    // The files the reconcile (or a rebuild) queued for indexing and how many are done; false when
+    // none are queued.
+    bool indexProgress(int& done, int& queued) const
+    {
+        queued = indexQueued_.load();
+        done = indexDone_.load();
+        return queued > 0;
+    }
     // Queues a reconcile on the worker: every complete DICOM file below the library folder without
     // a row gets one, rows whose file is gone are removed (their patients get 2018), and leftovers
     // of writes that never finished (hidden temporary files of a process no longer running) are

@@ -56,6 +56,9 @@ const char* const kTopBarButtons[] = {"importImage", "logo", "search", "wifi", "
 constexpr float kProgressGap = 16.0f;
 const char* const kImportSkippedToast = "%d files imported, %d skipped (not DICOM, damaged or refused)";
 const char* const kImportedToast = "%d files imported.";
+const char* const kCheckingText = "Checking the library";
+// An indexing of fewer files than this is over before it could be read.
+constexpr int kIndexShownFrom = 20;
 const char* const kImportGoneToast = "%d files were no longer there to import (moved or removed meanwhile)";
 // The language key of the toast for files an import had no disk room for; "%d" stands for their
 // number.
@@ -209,6 +212,8 @@ bool patientList::init()
     }
     updatePrompts();
     NSUI::listenForWindowResize(this, [this] { layoutForWindow(); });
+    // The library's state while it checks its file at start or indexes files it found.
+    schedule([this](float) { showLibraryState(); }, 0.5f, "qv_library_state");
     return true;
 }
 
@@ -287,6 +292,7 @@ void patientList::cleanup()
     unschedule("qv_next_zip");
     unschedule("qv_example_done");
     unschedule("qv_import_progress");
+    unschedule("qv_library_state");
     CC_SAFE_RELEASE_NULL(importer);
     // The importer has stopped: an archive's files it had not copied yet stay in the archive.
     if (unpacking)
@@ -713,6 +719,52 @@ void patientList::onImportPathReady(int unpacked, const std::string& unsafeEntry
         0.1f, "qv_next_zip");
 }
 
+Label* patientList::progressLabel()
+{
+    auto* label = dynamic_cast<Label*>(getChildByTag(kProgressLabelTag));
+    if (!label) {
+        label = Label::createWithSystemFont("", "", 15);
+        label->setTag(kProgressLabelTag);
+        label->setTextColor(Color4B(154, 160, 166, 255));
+        label->setAnchorPoint(Vec2(1.0f, 0.5f));
+        addChild(label, 1000);
+    }
+    // Right-aligned a gap left of the leftmost button of the top bar.
+    const Size win = getContentSize();
+    float right = win.width;
+    for (const char* name : kTopBarButtons) {
+        Node* button = layout ? layout->getChildByName(name) : nullptr;
+        if (button && button->isVisible())
+            right = std::min(right, convertToNodeSpace(button->getParent()->convertToWorldSpace(
+                                                           button->getBoundingBox().origin)).x);
+    }
+    label->setPosition(Vec2(right - kProgressGap, win.height - kTopBarHeight / 2));
+    return label;
+}
+
+void patientList::showLibraryState()
+{
+    // An import in progress has the label.
+    if (importer && importer->isBusy())
+        return;
+    dicomDB* db = dataService::getInstance()->getDatabase();
+    std::string text;
+    int done = 0, queued = 0;
+    if (db && db->isChecking())
+        text = kCheckingText;
+    else if (db && db->indexProgress(done, queued) && queued >= kIndexShownFrom)
+        text = "Indexing the library's files: " + std::to_string(done) + " of " + std::to_string(queued);
+    auto* label = dynamic_cast<Label*>(getChildByTag(kProgressLabelTag));
+    if (text.empty()) {
+        if (label && label->isVisible() && !importRound)
+            label->setVisible(false);
+        return;
+    }
+    label = progressLabel();
+    label->setString(text);
+    label->setVisible(true);
+}
+
 void patientList::startImportProgress()
 {
     if (!importRound && importer) {
@@ -758,23 +810,7 @@ void patientList::showImportProgress()
         }
         return;
     }
-    if (!label) {
-        label = Label::createWithSystemFont("", "", 15);
-        label->setTag(kProgressLabelTag);
-        label->setTextColor(Color4B(154, 160, 166, 255));
-        label->setAnchorPoint(Vec2(1.0f, 0.5f));
-        addChild(label, 1000);
-    }
-    // Right-aligned a gap left of the leftmost button of the top bar.
-    const Size win = getContentSize();
-    float right = win.width;
-    for (const char* name : kTopBarButtons) {
-        Node* button = layout ? layout->getChildByName(name) : nullptr;
-        if (button && button->isVisible())
-            right = std::min(right, convertToNodeSpace(button->getParent()->convertToWorldSpace(
-                                                           button->getBoundingBox().origin)).x);
-    }
-    label->setPosition(Vec2(right - kProgressGap, win.height - kTopBarHeight / 2));
+    label = progressLabel();
     // This round's files only: the importer counts everything handed in since it was made, and
     // copies in the order files were handed in, so the files queued before the round come first.
     const int queued = importer->getQueuedCount() - importRoundQueued;

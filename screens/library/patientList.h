@@ -131,6 +131,10 @@ protected:
     // The count of files copied so far next to the import button, while the importer works; when
     // it has finished, how many files were imported and skipped, once, if any was skipped.
     void showImportProgress();
+    // The label left of the top bar's buttons, made when first needed and placed anew.
+    cocos2d::Label* progressLabel();
+    // The library's check at start, or its indexing of files found, on that label.
+    void showLibraryState();
     // Starts the progress display; a new round of the importer counts from here.
     void startImportProgress();
     listObject* rowFromSwipeMenu(cocos2d::Ref* sender, ssize_t* index);
