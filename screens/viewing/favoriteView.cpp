@@ -337,7 +337,9 @@ void favoriteView::capture()
     // A capture that was not saved says so; a full disk is told here and not again by the general
     // notice.
     const CaptureFailed failed = [](const std::string& text) {
-        disk::takeNoRoomNotice();
+        // The capture's own failure is this thread's last.
+        if (disk::isNoRoom(disk::lastError()))
+            disk::takeNoRoomNotice();
         NSUI::messageView::showMessage(text, 3.0f);
     };
     Rect rect;

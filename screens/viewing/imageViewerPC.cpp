@@ -116,7 +116,9 @@ Texture2D* reducedPicture(const std::string& file, float side)
 // again by the general notice.
 void showCaptureFailed(const std::string& text)
 {
-    disk::takeNoRoomNotice();
+    // The capture's own failure is this thread's last.
+    if (disk::isNoRoom(disk::lastError()))
+        disk::takeNoRoomNotice();
     NSUI::messageView::showMessage(text, 3.0f);
 }
 
