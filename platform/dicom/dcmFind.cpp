@@ -84,7 +84,10 @@ std::string answerText(std::unique_ptr<DcmDataset> identifiers, const DcmTagKey 
 }  // namespace
 
 struct dcmFind::Core {
-  std::mutex lock;  // guards the queue, the round, the running query's watch, the default title and the thread
+  // Guards the queue, the round, the running query's watch, the default title and the thread.
+  // Recursive: a match is posted with it held, and the program may call this object from the
+  // message callback (as it may from any thread).
+  std::recursive_mutex lock;
   std::deque<Query> queue;
   unsigned round = 0;
   // The matches posted in this round, and whether it holds its bound in all (its series queries,
@@ -127,7 +130,7 @@ struct dcmFind::Core {
 
 void dcmFind::Core::add(Query query) {
   if (!detail::networkReady()) return;
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<std::recursive_mutex> guard(lock);
   if (stopping) return;
   if (query.calledAE.empty()) query.calledAE = defaultCalledAE.empty() ? detail::kAnyCalledAETitle : defaultCalledAE;
   if (query.studies) giveUpLocked();
@@ -155,13 +158,13 @@ void dcmFind::Core::giveUpLocked() {
 bool dcmFind::Core::busy() { return finding; }
 
 bool dcmFind::Core::givenUp(const Query& query) {
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<std::recursive_mutex> guard(lock);
   return query.round != round;
 }
 
 dcmFind::Core::Posted dcmFind::Core::postMatch(const Query& query, const std::string& text, size_t queryMatches,
                                                size_t queryLimit, size_t roundLimit) {
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<std::recursive_mutex> guard(lock);
   if (stopping || query.round != round) return Posted::GivenUp;
   if (queryMatches > queryLimit || roundMatches >= roundLimit) {
     // A query past its bound is given up; the series of the studies listed are still asked for
@@ -189,7 +192,7 @@ void dcmFind::Core::serve() {
   for (;;) {
     Query query;
     {
-      std::lock_guard<std::mutex> guard(lock);
+      std::lock_guard<std::recursive_mutex> guard(lock);
       if (stopping || queue.empty()) {
         threadRunning = false;
         return;
@@ -200,7 +203,7 @@ void dcmFind::Core::serve() {
       noteFindingLocked();
     }
     run(query);
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     runningWatch.reset();
     noteFindingLocked();
   }
@@ -230,7 +233,7 @@ void dcmFind::Core::run(const Query& query) {
   const size_t roundLimit = 4 * queryLimit;
   std::shared_ptr<detail::SocketWatch> watch;
   {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     watch = runningWatch;
   }
   detail::ClientAssociation association(*watch);
@@ -311,7 +314,7 @@ void setBeforeFindAnswerForTest(void (*hook)()) { g_beforeAnswer = hook; }
 
 void dcmFind::Core::stop() {
   gate.close();
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<std::recursive_mutex> guard(lock);
   stopping = true;
   giveUpLocked();
 }
@@ -321,7 +324,7 @@ void dcmFind::Core::shutdown() {
   std::lock_guard<std::mutex> join(joinLock);
   std::thread ending;
   {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(lock);
     ending = std::move(thread);
   }
   if (ending.joinable()) ending.join();
@@ -335,7 +338,7 @@ dcmFind::~dcmFind() {
 }
 
 void dcmFind::setDefaultCalledAETitle(const char* title) {
-  std::lock_guard<std::mutex> guard(m_core->lock);
+  std::lock_guard<std::recursive_mutex> guard(m_core->lock);
   m_core->defaultCalledAE = detail::trimmed(detail::textOf(title));
 }
 
@@ -354,7 +357,7 @@ void dcmFind::findStudyByUID(const char* address, const char* port, const char*,
 bool dcmFind::isFinding() { return m_core->busy(); }
 
 void dcmFind::giveUp() {
-  std::lock_guard<std::mutex> guard(m_core->lock);
+  std::lock_guard<std::recursive_mutex> guard(m_core->lock);
   m_core->giveUpLocked();
 }
 

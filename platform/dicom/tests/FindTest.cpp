@@ -191,6 +191,24 @@ TEST(Find, FailuresAreReportedOnceAndANewSearchGivesUpASilentOne) {
   EXPECT_FALSE(messages.waitForCount(5, 1, 300));
 }
 
+// The program may call the object from its message callback, on the thread that posts the match:
+// a series query asked for as the first study arrives runs after the search.
+TEST(Find, TheMessageCallbackMayAskForMore) {
+  MessageCapture messages;
+  redIRI::dcmFind find;
+  FindFloodPeer peer(3);
+  ASSERT_TRUE(peer.ready());
+  const std::string port = std::to_string(peer.port());
+  std::atomic<bool> asked{false};
+  messages.onMessage([&](const Message& m) {
+    if (m.code == 5 && !asked.exchange(true) && find.isFinding())
+      find.findStudyByUID("127.0.0.1", port.c_str(), "", "", "1.2.3");
+  });
+  find.findPatientByName("127.0.0.1", port.c_str(), "", "", "*");
+  ASSERT_TRUE(messages.waitForCount(5, 6, 20000));
+  EXPECT_TRUE(until([&] { return peer.finished() == 2; }, 20000));
+}
+
 // A peer that keeps answering: its lines are bounded for the whole search whatever the number of
 // matches, and a search past its bound is given up (cancelled, then aborted) and says it was cut.
 TEST(Find, APeerFloodingMatchesIsCutAndLogsBoundedLines) {
