@@ -342,8 +342,8 @@ class dcmEcho {
 // (lower-case hex) separated by one space, every requested key present ("[]" when empty), with
 // "[" and "]" in values turned into "(" and ")" and any "hhhh,hhhh" in a value written
 // "hhhh.hhhh", so a value never reads as a key. Study answers never hold "0008,0060"; series
-// answers always do. A failed query gives code 6 ("find failed: <reason>"); a query without
-// matches gives nothing.
+// answers always do. A failed query gives code 6 ("find failed: <reason>"); a search cut at its
+// bound of matches gives code 6 once ("find cut: ..."); a query without matches gives nothing.
 class dcmFind {
  public:
   dcmFind();
