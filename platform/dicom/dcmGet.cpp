@@ -800,6 +800,10 @@ void dcmGet::discardSeries(const char* saveFolder, const char* seriesUID) {
   m_core->discard(detail::textOf(saveFolder), detail::trimmed(detail::textOf(seriesUID)));
 }
 
+std::string dcmGet::seriesFolderOf(const char* saveFolder, const char* seriesUID) {
+  return seriesFolder(withSlash(detail::textOf(saveFolder)), detail::trimmed(detail::textOf(seriesUID)));
+}
+
 std::vector<std::string> dcmGet::keptRetrievals(const char* saveFolder) {
   const std::string folder = withSlash(detail::textOf(saveFolder));
   if (folder.size() <= 1) return {};

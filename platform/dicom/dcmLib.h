@@ -418,6 +418,8 @@ class dcmGet {
   // Removes the series folder below saveFolder with what a failed retrieval of the series left
   // in it; nothing while a retrieval of the series waits or runs.
   void discardSeries(const char* saveFolder, const char* seriesUID);
+  // The folder below saveFolder where the series' files are written (ends in "/").
+  static std::string seriesFolderOf(const char* saveFolder, const char* seriesUID);
   // The retrievals that left images below saveFolder without completing (in this run or an
   // earlier one), one text each as code 11 carries it, from the record each series folder keeps
   // (or, without one, from its images, the address and port then empty). Folders that hold no

@@ -18,6 +18,7 @@
 #include "screenHelpers.h"
 #include "sniffer.h"
 #include "statApplication.h"
+#include "viewerScreenHook.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -515,6 +516,52 @@ void dcmSend::tableCellLeftMenu(NSUI::NSTableView* table, NSUI::NSTableViewMenu*
     fillSwipeMenu(menu, kTaskMenuFile, [this](Ref* sender) { onButton(sender); });
     if (ui::Button* del = findButton(menu, "del"))
         del->setUserObject(menu->getCell());
+    // Open is offered where images arrived and the retrieval failed; other rows show Remove only.
+    ui::Button* open = findButton(menu, kOpenName);
+    if (!open)
+        return;
+    if (openableRetrieval(menu->getCell())) {
+        open->setUserObject(menu->getCell());
+        open->addClickEventListener([this](Ref* sender) { onButton(sender); });
+        return;
+    }
+    Node* tools = open->getParent();
+    const Size size = tools->getContentSize();
+    tools->setContentSize(Size(size.width - open->getContentSize().width, size.height));
+    open->removeFromParent();
+    ui::Helper::doLayout(tools);
+    menu->setContentSize(Size(tools->getContentSize().width, menu->getContentSize().height));
+}
+
+dcmGetingObject* dcmSend::openableRetrieval(Ref* cellObject) const
+{
+    auto* cell = dynamic_cast<NSUI::NSTableViewCell*>(cellObject);
+    const ssize_t index = cell ? cell->getIndex() : -1;
+    if (!taskList || index < 0 || index >= taskList->getRowCount())
+        return nullptr;
+    auto* get = dynamic_cast<dcmGetingObject*>(taskList->getRowData()[index]);
+    return get && get->type == dcmTask::TYPE_RETRIEVE && get->state == DCM_TASK_FAILED && get->keptImages > 0
+               ? get
+               : nullptr;
+}
+
+void dcmSend::openIncompleteSeries(dcmGetingObject* get)
+{
+    // Read from the retrieval's own folder: not imported, not listed in the library, no cache of
+    // it kept. The viewer says what it shows.
+    std::string json;
+    setString(json, "num", "1");
+    setString(json, "series1", redIRI::dcmGet::seriesFolderOf(get->saveFolder.c_str(), get->seriesUID.c_str()));
+    setString(json, "kept", std::to_string(get->keptImages));
+    setString(json, "images", std::to_string(get->seriesImages));
+    if (taskList)
+        taskList->hideSwipeMenu(true);
+    Scene* scene = openViewerScene(json, "");
+    if (!scene) {
+        toast(AppConfig::getInstance()->getText("failed_loadSeries"));
+        return;
+    }
+    Director::getInstance()->pushScene(scene);
 }
 
 void dcmSend::tableCellTouched(NSUI::NSTableView* table, NSUI::NSTableViewCell* cell, const Vec2&)
@@ -588,6 +635,9 @@ void dcmSend::onButton(Ref* sender)
         sendToSelectedNode();
     } else if (name == "dcmNode_send") {
         sendToSelectedNode();
+    } else if (name == kOpenName) {
+        if (dcmGetingObject* get = openableRetrieval(button->getUserObject()))
+            openIncompleteSeries(get);
     } else if (name == "del") {
         auto* cell = dynamic_cast<NSUI::NSTableViewCell*>(button->getUserObject());
         const ssize_t index = cell ? cell->getIndex() : -1;

@@ -24,6 +24,7 @@
 #include <string>
 
 class dcmNodeObject;
+class dcmGetingObject;
 class dcmTask;
 
 namespace NSUI {
@@ -43,6 +44,8 @@ public:
     static constexpr const char* kNodeRowFile = "dcmNodeInfo.csb";
     static constexpr const char* kTaskRowFile = "dcmNodeSendInfo.csb";
     static constexpr const char* kTaskMenuFile = "dcmNodeSendTool.csb";
+    // The swipe menu's button that opens what a failed retrieval kept.
+    static constexpr const char* kOpenName = "dcmSend_open";
     static constexpr const char* kHelpName = "helpbk";
     static constexpr const char* kTypedSendName = "dcmNode_send_input";
     static constexpr const char* kLocalPort = "4587";
@@ -112,6 +115,11 @@ protected:
     void refreshTask(dcmTask* task);
     void removeTaskRow(dcmTask* task);
     void toast(const std::string& text);
+    // The failed retrieval that kept images, of a task row's cell (a swipe menu button's user
+    // object); null for any other row.
+    dcmGetingObject* openableRetrieval(cocos2d::Ref* cell) const;
+    // Opens the images a failed retrieval kept in the viewer, said there to be incomplete.
+    void openIncompleteSeries(dcmGetingObject* get);
 
     cocos2d::ui::Widget* root = nullptr;
     NSUI::NSListView* nodeList = nullptr;

@@ -12,7 +12,9 @@
 #include "dataService.h"
 #include "dicomDB.h"
 #include "diskWrite.h"
+#include "NSRunableThread.h"
 #include "isBinReader.h"
+#include "isDcmScan.h"
 #include "isImageData.h"
 #include "isSharedObjects.h"
 #include "isViewer.h"
@@ -26,8 +28,10 @@
 #include "viewerSeriesLoader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 USING_NS_CC;
@@ -40,6 +44,27 @@ namespace {
 const char* const kMenuNames[] = {"windowLevelMenu", "clutMenu", "opacityMenu", "dcmMenu", "captureMenu",
                                   "protocalMenu"};
 const char* const kSound = "res/dingdong.wav";
+// Language keys of an incomplete series' title: "%d of %d images", or "%d images" when the
+// series' count is not known.
+const char* const kIncompleteKey = "viewer_incompleteSeries";
+const char* const kIncompleteCountKey = "viewer_incompleteSeriesCount";
+constexpr float kIncompleteSeconds = 4.0f;
+
+// The text with each "%d" in turn replaced by the next number (a translated text is never used as
+// a format).
+std::string withCounts(std::string text, std::initializer_list<int> numbers)
+{
+    size_t at = 0;
+    for (int number : numbers) {
+        at = text.find("%d", at);
+        if (at == std::string::npos)
+            break;
+        const std::string digits = std::to_string(number);
+        text.replace(at, 2, digits);
+        at += digits.size();
+    }
+    return text;
+}
 // Usage events: the viewer shown and left.
 const int kEventShown = 7;
 const int kEventLeft = 8;
@@ -125,6 +150,22 @@ void showCaptureFailed(const std::string& text)
 void playSound()
 {
     CocosDenshion::SimpleAudioEngine::getInstance()->playEffect(kSound, false, 1.0f, 0.0f, 1.0f);
+}
+
+// An incomplete series keeps no cache: a whole retrieval of the series must never be shown from
+// one. Removed on a worker once the series loader (cancelled) has returned; the reader's voxel
+// file, written when its last slice is in, may still come after, and without its description it
+// is never read (the next scan removes it, as does the weekly purge).
+void forgetIncompleteSeries(const std::vector<std::string>& folders, std::shared_ptr<viewerSeriesLoader> loader)
+{
+    new NSUI::NSRunableThread(
+        [folders, loader](void*) {
+            while (loader && !loader->isFinished())
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (const std::string& folder : folders)
+                isDcmScan::removeBufferFiles(folder);
+        },
+        nullptr);
 }
 
 // Leaves the viewer for the screen it was opened from and shows the text there. The toast lives on
@@ -286,14 +327,26 @@ Node* imageViewerPC::root() const
 void imageViewerPC::setSeries(const std::string& text)
 {
     clearSeries();
+    m_incompleteText.clear();
     if (text.empty() || text[0] != '{') {
         m_seriesFolders.push_back(text);
     } else {
         const int count = getInt(text, "num", 0);
         for (int i = 1; i <= count; ++i)
             m_seriesFolders.push_back(getString(text, "series" + std::to_string(i)));
+        if (!getString(text, "kept").empty() && m_seriesFolders.size() == 1) {
+            const int kept = getInt(text, "kept", 0);
+            const int images = getInt(text, "images", 0);
+            m_incompleteText = images > 0 ? withCounts(getText(kIncompleteKey), {kept, images})
+                                          : withCounts(getText(kIncompleteCountKey), {kept});
+        }
     }
     m_seriesCount = static_cast<unsigned int>(m_seriesFolders.size());
+    if (auto* title = dynamic_cast<ui::Text*>(root() ? root()->getChildByName("viewerTitle") : nullptr)) {
+        if (m_defaultTitle.empty())
+            m_defaultTitle = title->getString();
+        title->setString(m_incompleteText.empty() ? m_defaultTitle : m_incompleteText);
+    }
 }
 
 void imageViewerPC::clearSeries()
@@ -364,8 +417,11 @@ void imageViewerPC::onEnterTransitionDidFinish()
             busy->textColor = Color4B(255, 255, 255, 255);
         }
         m_firstEnter = false;
+        // An incomplete series is read from its own folder, never from a cache made before.
+        const bool incomplete = !m_incompleteText.empty();
         m_loader = viewerSeriesLoader::start(
-            getLibraryRoot(), m_seriesFolders, this, [this](bool ok, viewerSeriesLoader::Batch& batch) {
+            incomplete ? std::string() : getLibraryRoot(), m_seriesFolders, this,
+            [this](bool ok, viewerSeriesLoader::Batch& batch) {
                 isSharedObjects* shared = isSharedObjects::getInstance();
                 for (isBinReader* reader : batch.take()) {
                     shared->addObject(reader);
@@ -375,7 +431,8 @@ void imageViewerPC::onEnterTransitionDidFinish()
                 data->intValue = ok ? 0 : -1;
                 NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NOTIFY_SERIES_LOADED,
                                                                             ok ? nullptr : data, this);
-            });
+            },
+            incomplete);
     }
     int badge = 0;
     if (dataService* service = dataService::peekInstance()) {
@@ -394,10 +451,9 @@ void imageViewerPC::onExit()
 
 void imageViewerPC::cleanup()
 {
-    if (m_loader) {
-        m_loader->cancel();
-        m_loader.reset();
-    }
+    std::shared_ptr<viewerSeriesLoader> loader = std::move(m_loader);
+    if (loader)
+        loader->cancel();
     if (m_cleanedUp)
         return;
     m_cleanedUp = true;
@@ -412,6 +468,8 @@ void imageViewerPC::cleanup()
     if (auto* centre = NSUI::NSNotificationCenter::peekInstance())
         centre->removeObserver(this);
     Director::getInstance()->getScheduler()->removeFunctionInCocosThread(this);
+    if (!m_incompleteText.empty())
+        forgetIncompleteSeries(m_seriesFolders, loader);
     clearSeries();
     recordStatistics(kEventLeft);
 }
@@ -553,6 +611,8 @@ void imageViewerPC::onSeriesLoaded(NSUI::NSNotificationData* data)
     updateSliceSlider();
     showMainButtons(true);
     refreshWindowPresets();
+    if (!m_incompleteText.empty())
+        NSUI::messageView::showMessage(m_incompleteText, kIncompleteSeconds);
 }
 
 void imageViewerPC::showViewerMessage(const std::string& text)

@@ -47,7 +47,10 @@ public:
     static const char* const kScreenName;  // "imageViewPC"
 
     // A scene holding a new screen for the series (a folder relative to the library root, or the
-    // flat JSON {"num": n, "series1": folder, ...}); the caller pushes it. A hanging protocol is
+    // flat JSON {"num": n, "series1": folder, ...}); the caller pushes it. The JSON of a retrieval
+    // that did not complete is {"num": 1, "series1": its folder's full path, "kept": images kept,
+    // "images": images of the series (0: not known)}: the viewer reads that folder afresh, says
+    // it shows an incomplete series, and leaves no series cache of it behind. A hanging protocol is
     // chosen afterwards with setProtocol on the scene's child "imageViewPC" (see getScreen).
     static cocos2d::Scene* createScene(const std::string& series);
     // The screen of a scene made by createScene, or null.
@@ -168,6 +171,9 @@ protected:
     unsigned int m_seriesCount = 0;
     unsigned int m_totalSlices = 0;
     bool m_allVolumes = false;
+    // What an incomplete series shows in the title and tells when it opens ("" for a whole one).
+    std::string m_incompleteText;
+    std::string m_defaultTitle;
 
     std::shared_ptr<viewerSeriesLoader> m_loader;
     // The level dialog this screen opened: only its 9024 is applied here.

@@ -27,13 +27,14 @@ std::vector<isBinReader*> viewerSeriesLoader::Batch::take()
 
 std::shared_ptr<viewerSeriesLoader> viewerSeriesLoader::start(const std::string& root,
                                                               const std::vector<std::string>& folders, void* target,
-                                                              Delivery delivery)
+                                                              Delivery delivery, bool afresh)
 {
     std::shared_ptr<viewerSeriesLoader> loader(new viewerSeriesLoader());
     loader->m_root = root;
     loader->m_folders = folders;
     loader->m_target = target;
     loader->m_delivery = std::move(delivery);
+    loader->m_afresh = afresh;
     // The thread holds its own reference: the screen may drop its one at once.
     new NSUI::NSRunableThread([loader](void*) { loader->run(); }, nullptr);
     return loader;
@@ -92,8 +93,8 @@ void viewerSeriesLoader::run()
             break;
         const std::string full = m_root + folder;
         std::string cache = isDcmScan::getBufferPathOfFolder(full);
-        if (!isDcmScan::isValidBuffer(cache))
-            cache.clear();
+        if (m_afresh || !isDcmScan::isValidBuffer(cache))
+            cache.clear();  // createBuffer removes what was there
         if (cache.empty()) {
             if (!isDcmScan::createBuffer(full)) {
                 log("failed to scan dicom:%s", full.c_str());

@@ -42,9 +42,10 @@ public:
     using Delivery = std::function<void(bool ok, Batch& batch)>;
 
     // Starts the worker. root ends in "/"; folders are relative to it. target identifies the
-    // delivery among the run-on-main functions (the screen).
+    // delivery among the run-on-main functions (the screen). afresh: every folder is scanned
+    // again, whatever cache it has (a folder that may have changed since).
     static std::shared_ptr<viewerSeriesLoader> start(const std::string& root, const std::vector<std::string>& folders,
-                                                     void* target, Delivery delivery);
+                                                     void* target, Delivery delivery, bool afresh = false);
 
     // Main thread. No delivery runs after this returns.
     void cancel();
@@ -64,6 +65,7 @@ private:
     std::string m_root;
     std::vector<std::string> m_folders;
     void* m_target = nullptr;
+    bool m_afresh = false;
     Delivery m_delivery;
     std::mutex m_lock;
     bool m_cancelled = false;

@@ -21,7 +21,9 @@
 #include "dcmNodeObject.h"
 #include "dcmSend.h"
 #include "dcmTask.h"
+#include "imageViewerPC.h"
 #include "importDcm.h"
+#include "isDcmScan.h"
 #include "login.h"
 
 #include <dcmtk/config/osconfig.h>
@@ -524,6 +526,36 @@ TEST_F(LibraryAppTest, ARetrievalCutShortOutlivesARestartInTransfersUntilDeleted
     const std::string path = static_cast<ui::Text*>(cell->getChildByNameDeep("path"))->getString();
     EXPECT_EQ(path.rfind("1(CT)  4 of 10 images arrived: ", 0), 0u) << path;
     EXPECT_TRUE(cell->getChildByNameDeep("dcmNodeSend_retry")->isVisible());
+
+    // Opened, the viewer shows the four images from the retrieval's folder and says they are not
+    // the whole series; nothing goes into the library, and no cache of the folder outlives it.
+    const std::string folder = redIRI::dcmGet::seriesFolderOf(dcmFinder::downloadFolder().c_str(), series.c_str());
+    const auto cachedFiles = [&] {
+        const std::string key = isImageSDK::isDcmScan::getCacheKey(folder);
+        int count = 0;
+        for (const std::string& path : filesBelow(isImageSDK::isDcmScan::getCacheFolder()))
+            count += path.rfind(key + ".", 0) == 0;
+        return count;
+    };
+    Scene* transfers = Director::getInstance()->getRunningScene();
+    ui::Button* open = ui::Button::create();
+    open->setName(dcmSend::kOpenName);
+    open->setUserObject(cell);
+    screen->onButton(open);
+    imageViewerPC* viewer = nullptr;
+    ASSERT_TRUE(frameUntil([&] {
+        viewer = imageViewerPC::getScreen(Director::getInstance()->getRunningScene());
+        return viewer && viewer->getViewer();
+    }, 30.0));
+    EXPECT_EQ(viewer->getTotalSlices(), 4u);
+    EXPECT_EQ(static_cast<ui::Text*>(viewer->getChildByNameDeep("viewerTitle"))->getString(),
+              "Incomplete series: 4 of 10 images");
+    EXPECT_EQ(takeToast(), "Incomplete series: 4 of 10 images");
+    EXPECT_GT(cachedFiles(), 0);
+    Director::getInstance()->popScene();
+    ASSERT_TRUE(frameUntil([&] { return Director::getInstance()->getRunningScene() == transfers && cachedFiles() == 0; }));
+    EXPECT_EQ(rowCount(home()), 0);
+    EXPECT_EQ(filesBelow(folder).size(), 5u);  // the four images and the retrieval's record
 
     // Deleted, it leaves nothing behind.
     ui::Button* del = ui::Button::create();
