@@ -2,7 +2,6 @@
 
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
-#include <dcmtk/dcmdata/dcostrmb.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/dimse.h>
 
@@ -27,16 +26,7 @@ std::vector<uint8_t> findResponse(uint16_t answering, uint16_t status, bool with
   command.putAndInsertUint16(DCM_MessageIDBeingRespondedTo, answering);
   command.putAndInsertUint16(DCM_CommandDataSetType, withDataSet ? 0x0000 : 0x0101);
   command.putAndInsertUint16(DCM_Status, status);
-  command.computeGroupLengthAndPadding(EGL_withGL, EPD_noChange, EXS_LittleEndianImplicit, EET_ExplicitLength);
-  std::vector<char> buffer(1024);
-  DcmOutputBufferStream out(buffer.data(), buffer.size());
-  command.transferInit();
-  command.write(out, EXS_LittleEndianImplicit, EET_ExplicitLength, nullptr);
-  command.transferEnd();
-  void* encoded = nullptr;
-  offile_off_t length = 0;
-  out.flushBuffer(encoded, length);
-  return {static_cast<uint8_t*>(encoded), static_cast<uint8_t*>(encoded) + length};
+  return encodeCommand(command);
 }
 
 // One explicit VR little endian element of a short value (padded to even length with a space).

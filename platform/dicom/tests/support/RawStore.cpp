@@ -42,16 +42,7 @@ std::vector<uint8_t> storeCommand(const std::string& sopClass, const std::string
   command.putAndInsertUint16(DCM_Priority, 0);
   command.putAndInsertUint16(DCM_CommandDataSetType, 0x0000);  // a data set follows
   command.putAndInsertString(DCM_AffectedSOPInstanceUID, sopInstance.c_str());
-  command.computeGroupLengthAndPadding(EGL_withGL, EPD_noChange, EXS_LittleEndianImplicit, EET_ExplicitLength);
-  std::vector<char> buffer(4096);
-  DcmOutputBufferStream out(buffer.data(), buffer.size());
-  command.transferInit();
-  command.write(out, EXS_LittleEndianImplicit, EET_ExplicitLength, nullptr);
-  command.transferEnd();
-  void* encoded = nullptr;
-  offile_off_t length = 0;
-  out.flushBuffer(encoded, length);
-  return {static_cast<uint8_t*>(encoded), static_cast<uint8_t*>(encoded) + length};
+  return encodeCommand(command);
 }
 
 void put16(std::vector<uint8_t>& out, size_t v) { out.insert(out.end(), {uint8_t(v >> 8), uint8_t(v)}); }
@@ -173,6 +164,19 @@ std::string RawAssociation::finishStore(const std::vector<uint8_t>& rest) {
     at += 8 + length;
   }
   return "ended: no status";
+}
+
+std::vector<uint8_t> encodeCommand(DcmDataset& command) {
+  command.computeGroupLengthAndPadding(EGL_withGL, EPD_noChange, EXS_LittleEndianImplicit, EET_ExplicitLength);
+  std::vector<char> buffer(4096);
+  DcmOutputBufferStream out(buffer.data(), buffer.size());
+  command.transferInit();
+  command.write(out, EXS_LittleEndianImplicit, EET_ExplicitLength, nullptr);
+  command.transferEnd();
+  void* encoded = nullptr;
+  offile_off_t length = 0;
+  out.flushBuffer(encoded, length);
+  return {static_cast<uint8_t*>(encoded), static_cast<uint8_t*>(encoded) + length};
 }
 
 bool writeRawPdv(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, bool command,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmnet/assoc.h>
 
 #include <cstdint>
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace qvtest {
+
+// A command set's bytes as they go on the wire: implicit VR little endian, group length first.
+std::vector<uint8_t> encodeCommand(DcmDataset& command);
 
 // Writes `bytes` as one PDV of a command or a data set, the last one of its message or not.
 bool writeRawPdv(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, bool command,
