@@ -256,22 +256,15 @@ void dcmFind::Core::run(const Query& query) {
     identifiers.putAndInsertString(DCM_StudyInstanceUID, query.value.c_str());
   }
 
-  T_DIMSE_Message message;
-  std::memset(&message, 0, sizeof(message));
-  message.CommandField = DIMSE_C_FIND_RQ;
-  T_DIMSE_C_FindRQ& request = message.msg.CFindRQ;
-  request.MessageID = assoc->nextMsgID++;
-  OFStandard::strlcpy(request.AffectedSOPClassUID, model, sizeof(request.AffectedSOPClassUID));
-  request.DataSetType = DIMSE_DATASET_PRESENT;
-  request.Priority = DIMSE_PRIORITY_MEDIUM;
-  OFCondition cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, &identifiers, nullptr, nullptr);
+  DIC_US messageId = 0;
+  OFCondition cond = detail::sendFindRequest(assoc, presId, model, identifiers, messageId);
   DIC_US status = STATUS_FIND_Pending_MatchesAreContinuing;
   size_t matches = 0;
   // Pending answers carry one match each; the final one carries none.
   while (cond.good() && DICOM_PENDING_STATUS(status)) {
     T_DIMSE_Message answer;
     std::unique_ptr<DcmDataset> match;
-    cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_FIND_RSP, request.MessageID, answer,
+    cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_FIND_RSP, messageId, answer,
                                    &match);
     if (cond.bad()) break;
     status = answer.msg.CFindRSP.DimseStatus;
@@ -282,7 +275,7 @@ void dcmFind::Core::run(const Query& query) {
     const Posted posted = postMatch(query, text, ++matches, queryLimit, roundLimit);
     if (posted == Posted::Cut) {
       // Given up: the peer is asked to stop, and the association ends without waiting for it.
-      DIMSE_sendCancelRequest(assoc, presId, request.MessageID);
+      DIMSE_sendCancelRequest(assoc, presId, messageId);
       association.abort();
       detail::logLine("DICOM find on %s:%s cut after %zu matches: the search holds as many as it lists",
                       query.address.c_str(), query.port.c_str(), matches - 1);

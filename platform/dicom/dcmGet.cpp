@@ -530,15 +530,8 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
   identifiers.insertEmptyElement(DCM_SOPInstanceUID);
   identifiers.insertEmptyElement(DCM_SOPClassUID);
   identifiers.insertEmptyElement(DCM_AvailableTransferSyntaxUID);
-  T_DIMSE_Message message;
-  std::memset(&message, 0, sizeof(message));
-  message.CommandField = DIMSE_C_FIND_RQ;
-  T_DIMSE_C_FindRQ& request = message.msg.CFindRQ;
-  request.MessageID = assoc->nextMsgID++;
-  OFStandard::strlcpy(request.AffectedSOPClassUID, model, sizeof(request.AffectedSOPClassUID));
-  request.DataSetType = DIMSE_DATASET_PRESENT;
-  request.Priority = DIMSE_PRIORITY_MEDIUM;
-  OFCondition cond = DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, &identifiers, nullptr, nullptr);
+  DIC_US messageId = 0;
+  OFCondition cond = detail::sendFindRequest(assoc, presId, model, identifiers, messageId);
   DIC_US status = STATUS_FIND_Pending_MatchesAreContinuing;
   bool everyClass = true;
   size_t matches = 0;
@@ -550,7 +543,7 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
     }
     T_DIMSE_Message answer;
     std::unique_ptr<DcmDataset> match;
-    cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_FIND_RSP, request.MessageID, answer,
+    cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_FIND_RSP, messageId, answer,
                                    &match);
     if (cond.bad()) break;
     status = answer.msg.CFindRSP.DimseStatus;
@@ -558,7 +551,7 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
     if (++matches > matchLimit) {
       // As a search: a peer that keeps answering is given up, and the retrieval goes on as if it
       // had not answered.
-      DIMSE_sendCancelRequest(assoc, presId, request.MessageID);
+      DIMSE_sendCancelRequest(assoc, presId, messageId);
       association.abort();
       return unknown("more than " + std::to_string(matchLimit) + " images listed");
     }

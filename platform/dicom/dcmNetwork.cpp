@@ -887,6 +887,19 @@ OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_Presenta
   return EC_Normal;
 }
 
+OFCondition sendFindRequest(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const char* model,
+                            DcmDataset& identifiers, DIC_US& messageId) {
+  T_DIMSE_Message message;
+  std::memset(&message, 0, sizeof(message));
+  message.CommandField = DIMSE_C_FIND_RQ;
+  T_DIMSE_C_FindRQ& request = message.msg.CFindRQ;
+  request.MessageID = messageId = assoc->nextMsgID++;
+  OFStandard::strlcpy(request.AffectedSOPClassUID, model, sizeof(request.AffectedSOPClassUID));
+  request.DataSetType = DIMSE_DATASET_PRESENT;
+  request.Priority = DIMSE_PRIORITY_MEDIUM;
+  return DIMSE_sendMessageUsingMemoryData(assoc, presId, &message, nullptr, &identifiers, nullptr, nullptr);
+}
+
 OFCondition receiveResponseDataSet(T_ASC_Association* assoc, int timeout, std::unique_ptr<DcmDataset>* dataset) {
   if (dataset) dataset->reset();
   DcmDataset* received = nullptr;

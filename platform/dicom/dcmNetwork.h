@@ -266,6 +266,10 @@ OFCondition receiveCommand(T_ASC_Association* assoc, int timeout, T_ASC_Presenta
 // command or data set is unsound; the association is then out of step and must be ended.
 OFCondition receiveResponse(T_ASC_Association* assoc, int timeout, T_DIMSE_Command expected, DIC_US messageId,
                             T_DIMSE_Message& response, std::unique_ptr<DcmDataset>* dataset = nullptr);
+// Sends a C-FIND request of `model` with `identifiers` on `presId`; `messageId` is the ID the
+// answers and a C-CANCEL refer to.
+OFCondition sendFindRequest(T_ASC_Association* assoc, T_ASC_PresentationContextID presId, const char* model,
+                            DcmDataset& identifiers, DIC_US& messageId);
 // The data set announced by a response already received, bounded as receiveResponse bounds it.
 OFCondition receiveResponseDataSet(T_ASC_Association* assoc, int timeout, std::unique_ptr<DcmDataset>* dataset);
 
