@@ -177,9 +177,18 @@ void importThread::process(NSUI::NSThreadRequest* request)
             return;
         }
         // Without its rows the file would lie in the library unlisted: it goes again (its source
-        // is untouched; a moved file goes back where it was), unless it replaced a file that was
-        // there before.
-        if (fresh && (movedFrom.empty() || !redIRI::disk::moveFile(placed, path))) std::remove(placed.c_str());
+        // is untouched; a moved file goes back where it was, into its folder made again if the
+        // files moved before it took that along), unless it replaced a file that was there before.
+        // A moved file that cannot go back is the only copy: it stays in the library, unlisted.
+        if (fresh && movedFrom.empty()) {
+            std::remove(placed.c_str());
+        } else if (fresh) {
+            std::error_code ignored;
+            fs::create_directories(fs::path(path).parent_path(), ignored);
+            if (!redIRI::disk::moveFile(placed, path))
+                cocos2d::log("import: \"%s\" cannot go back to \"%s\" (%s); it stays in the library, unlisted",
+                             placed.c_str(), path.c_str(), redIRI::disk::reasonText(errno).c_str());
+        }
         const bool noRoom = diskIsFull(root);
         countSkipped(*counts, path,
                      noRoom ? "the library cannot record it: the disk is full" : "the library cannot record it", noRoom);

@@ -34,6 +34,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -684,6 +685,31 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
                   c.logged);
     }
     sqlite3_close(other);
+}
+
+TEST_F(ImportTest, AMovedFileTheLibraryRefusesIsKeptWhenItsFolderWentWithTheOthers)
+{
+    // Both files are in the library before either is answered: the first, listed, takes the
+    // folder it leaves empty with it; the second, refused, has no folder to go back to.
+    std::mutex mutex;
+    std::vector<std::function<void(bool)>> answers;
+    importer_->setIndexer([&](std::unique_ptr<redIRI::DCM_MESSAGE>, std::function<void(bool)> done) {
+        std::lock_guard<std::mutex> lock(mutex);
+        answers.push_back(std::move(done));
+    });
+    for (int i = 1; i <= 2; ++i)
+        writeImage(source_ / "gone" / (std::to_string(i) + ".dcm"), "Gone^Folder", "G1", "2.25.8302", "2.25.8302.1",
+                   "2.25.8302.1." + std::to_string(i), i);
+    importer_->importFolder((source_ / "gone").string(), true);
+    ASSERT_TRUE(stepUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return answers.size() == 2;
+    }));
+    answers[0](true);
+    answers[1](false);
+    ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
+    const size_t kept = fs::exists(source_ / "gone") ? filesBelow(source_ / "gone").size() : 0;
+    EXPECT_EQ(kept + filesBelow(root_).size(), 2u) << "a refused file is never the only copy removed";
 }
 
 TEST_F(ImportTest, AnImportHoldsNoTreeOnceItsFilesAreCopied)
