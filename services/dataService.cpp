@@ -227,13 +227,15 @@ dcmGetingObject* dataService::addFailedRetrieve(const std::string& text)
     return task;
 }
 
-void dataService::retrievalListed()
+void dataService::retrievalListed(bool whole)
 {
     if (readyToSay_.empty()) {
-        ++listedAhead_;
+        listedAhead_.push_back(whole);
         return;
     }
-    toast(readyToSay_.front() + kRetrieveReadySuffix, 2.0f);
+    // One whose images were not all listed is not ready: the import says what it left out.
+    if (whole)
+        toast(readyToSay_.front() + kRetrieveReadySuffix, 2.0f);
     readyToSay_.pop_front();
 }
 
@@ -474,9 +476,10 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
             it = failedRetrieves.erase(it);
         }
         // Said once its images are listed (the import of its folder ends), not when they arrived.
-        if (listedAhead_ > 0) {
-            --listedAhead_;
-            toast(text.substr(bar + 1) + kRetrieveReadySuffix, 2.0f);
+        if (!listedAhead_.empty()) {
+            if (listedAhead_.front())
+                toast(text.substr(bar + 1) + kRetrieveReadySuffix, 2.0f);
+            listedAhead_.pop_front();
         } else {
             readyToSay_.push_back(text.substr(bar + 1));
         }

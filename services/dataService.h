@@ -124,9 +124,9 @@ public:
 
     dicomDB* getDatabase() const { return database; }
     // The import of a finished retrieval's folder has ended (every file listed or refused): the
-    // retrieval is said to be ready now, not when its files arrived. Retrievals run one at a time
-    // and are imported in the order they end.
-    void retrievalListed();
+    // retrieval is said to be ready now, not when its files arrived, and only when every one of them
+    // was listed (whole). Retrievals run one at a time and are imported in the order they end.
+    void retrievalListed(bool whole = true);
 
     // Owned state. The send screen reads the task lists and their fields directly, and re-issues
     // a failed retrieval through getClient.
@@ -186,7 +186,7 @@ private:
     // False once the service has stopped: what the scan finds then is not listed.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     // Ready texts of retrievals whose import has not ended yet, and imports that ended before
-    // their retrieval's done message was handled.
+    // their retrieval's done message was handled (whether each listed every file).
     std::deque<std::string> readyToSay_;
-    int listedAhead_ = 0;
+    std::deque<bool> listedAhead_;
 };

@@ -29,14 +29,19 @@ const char* const kIncomingFolder = ".incoming/";
 // around it that it leaves empty, up to the folder handed in (`movedFrom`, ending in "/").
 struct importRequest : NSUI::NSThreadRequest {
     std::string movedFrom;
-    // The files of one importFolder call: done runs on the main thread once the last has finished.
+    // The files of one importFolder call: done runs on the main thread once the last has finished,
+    // told whether every one of them was listed.
     struct Batch {
         std::atomic<int> remaining{0};
-        std::function<void()> done;
-        void fileFinished()
+        std::atomic<bool> whole{true};
+        std::function<void(bool)> done;
+        void fileFinished(bool listed)
         {
+            if (!listed)
+                whole = false;
             if (--remaining == 0 && done)
-                cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(done);
+                cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
+                    [call = done, all = whole.load()] { call(all); });
         }
     };
     std::shared_ptr<Batch> batch;
@@ -140,8 +145,8 @@ void importThread::process(NSUI::NSThreadRequest* request)
     const std::string movedFrom = file ? file->movedFrom : std::string();
     // Told when this file has finished, either way.
     std::shared_ptr<importRequest::Batch> batch = file ? file->batch : nullptr;
-    auto finished = [batch] {
-        if (batch) batch->fileFinished();
+    auto finished = [batch](bool listed) {
+        if (batch) batch->fileFinished(listed);
     };
     auto record = std::make_unique<redIRI::DCM_MESSAGE>();
     std::string why = "there is no library folder";
@@ -150,7 +155,7 @@ void importThread::process(NSUI::NSThreadRequest* request)
     if (root.empty() || !importFile(path, root, !movedFrom.empty(), *record, why, error, fresh)) {
         if (error == ENOENT) ++progress->gone;
         countSkipped(*progress, path, why, redIRI::disk::isNoRoom(error));
-        finished();
+        finished(false);
         return;
     }
     const Indexer index = indexer();
@@ -163,7 +168,7 @@ void importThread::process(NSUI::NSThreadRequest* request)
         data->release();
         removeMoved(path, movedFrom);
         ++progress->finished;
-        finished();
+        finished(true);
         return;
     }
     const std::string placed = root + record->SeriesFolder + record->FileName;
@@ -173,7 +178,7 @@ void importThread::process(NSUI::NSThreadRequest* request)
             removeMoved(path, movedFrom);
             ++counts->copied;
             ++counts->finished;
-            finished();
+            finished(true);
             return;
         }
         // Without its rows the file would lie in the library unlisted: it goes again (its source
@@ -192,7 +197,7 @@ void importThread::process(NSUI::NSThreadRequest* request)
         const bool noRoom = diskIsFull(root);
         countSkipped(*counts, path,
                      noRoom ? "the library cannot record it: the disk is full" : "the library cannot record it", noRoom);
-        finished();
+        finished(false);
     });
 }
 
@@ -410,7 +415,7 @@ void listImportFiles(const std::string& folder, const std::vector<std::string>& 
 
 } // namespace
 
-void importDcm::importFolder(const std::string& path, bool moveFiles, std::function<void()> done)
+void importDcm::importFolder(const std::string& path, bool moveFiles, std::function<void(bool)> done)
 {
     if (!thread_ || path.empty()) return;
     std::vector<std::string> paths;
@@ -445,11 +450,12 @@ void importDcm::importFolder(const std::string& path, bool moveFiles, std::funct
         if (!thread_->addRequest(request)) {
             --progress_->queued;
             request->batch.reset();
+            batch->whole = false;
             batch->remaining -= 1;
         }
         request->release();
     }
-    batch->fileFinished();
+    batch->fileFinished(true);
 }
 
 int importDcm::getQueuedCount() const { return progress_ ? progress_->queued.load() : 0; }

@@ -119,8 +119,9 @@ public:
     // else: one request for the path itself. Nothing inside the library is imported. With
     // moveFiles each file is removed once it is in the library, and its folder once empty (a file
     // that is not imported stays). done, when given, runs on the main thread once every file of
-    // this call has finished (listed, or refused), also when there was none.
-    void importFolder(const std::string& path, bool moveFiles = false, std::function<void()> done = nullptr);
+    // this call has finished (listed, or refused), also when there was none, told whether every one
+    // was listed.
+    void importFolder(const std::string& path, bool moveFiles = false, std::function<void(bool)> done = nullptr);
 
     // Progress of everything handed in since create(): files handed in, files finished (copied or
     // skipped) and files copied. The import is idle when finished equals queued.

@@ -292,7 +292,15 @@ TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
     ASSERT_TRUE(waitFor([&] { return toasts.size() == 4; }));
     service->retrievalListed();
     service->retrievalListed();
-    ASSERT_TRUE(waitFor([&] { return toasts.size() == 6; }));
+    // One whose import left files out is not said to be ready, its import ended before or after.
+    service->retrievalListed(false);
+    dataService::onSdkMessage(10, "2.25.1002.7|DOE^JO(5,CT)");
+    dataService::onSdkMessage(10, "2.25.1002.8|DOE^JO(6,CT)");
+    service->retrievalListed(false);
+    dataService::onSdkMessage(10, "2.25.1002.10|DOE^JO(7,CT)");
+    service->retrievalListed();
+    ASSERT_TRUE(waitFor([&] { return toasts.size() == 7; }));
+    EXPECT_EQ(toasts[6], "DOE^JO(7,CT) is ready|2");
     EXPECT_EQ(toasts[0], "Failed to download DOE^JO(3,CT)|5");
     EXPECT_EQ(toasts[1], "Failed to download DOE^JO(3,CT)|5");
     EXPECT_EQ(toasts[2], "Failed to download DOE^JO(4,CT)|5");

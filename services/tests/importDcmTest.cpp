@@ -35,6 +35,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -700,7 +701,8 @@ TEST_F(ImportTest, AMovedFileTheLibraryRefusesIsKeptWhenItsFolderWentWithTheOthe
     for (int i = 1; i <= 2; ++i)
         writeImage(source_ / "gone" / (std::to_string(i) + ".dcm"), "Gone^Folder", "G1", "2.25.8302", "2.25.8302.1",
                    "2.25.8302.1." + std::to_string(i), i);
-    importer_->importFolder((source_ / "gone").string(), true);
+    std::optional<bool> whole;
+    importer_->importFolder((source_ / "gone").string(), true, [&](bool all) { whole = all; });
     ASSERT_TRUE(stepUntil([&] {
         std::lock_guard<std::mutex> lock(mutex);
         return answers.size() == 2;
@@ -710,6 +712,8 @@ TEST_F(ImportTest, AMovedFileTheLibraryRefusesIsKeptWhenItsFolderWentWithTheOthe
     ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
     const size_t kept = fs::exists(source_ / "gone") ? filesBelow(source_ / "gone").size() : 0;
     EXPECT_EQ(kept + filesBelow(root_).size(), 2u) << "a refused file is never the only copy removed";
+    ASSERT_TRUE(stepUntil([&] { return whole.has_value(); }));
+    EXPECT_FALSE(*whole) << "an import that left a file out is not whole";
 }
 
 TEST_F(ImportTest, AnImportHoldsNoTreeOnceItsFilesAreCopied)
