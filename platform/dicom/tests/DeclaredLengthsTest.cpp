@@ -33,6 +33,7 @@
 #include "support/DicomTestData.h"
 #include "support/RawStore.h"
 #include "support/ServerFixture.h"
+#include "support/AcceptorNetwork.h"
 
 using namespace qvtest;
 namespace fs = std::filesystem;
@@ -199,10 +200,7 @@ class OneAssociationPeer {
  public:
   explicit OneAssociationPeer(std::function<void(T_ASC_Association*)> serve, bool refuseQueries = false)
       : m_serve(std::move(serve)), m_refuseQueries(refuseQueries) {
-    for (int attempt = 0; attempt < 5 && !m_net; ++attempt) {
-      m_port = freePort();
-      if (ASC_initializeNetwork(NET_ACCEPTOR, m_port, 10, &m_net).bad()) m_net = nullptr;
-    }
+    m_net = listenOnFreePort(m_port);
     if (m_net) m_thread = std::thread([this] { run(); });
   }
   ~OneAssociationPeer() {

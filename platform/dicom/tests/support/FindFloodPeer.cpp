@@ -13,6 +13,7 @@
 
 #include "LoopbackPorts.h"
 #include "RawStore.h"
+#include "AcceptorNetwork.h"
 
 namespace qvtest {
 
@@ -52,10 +53,7 @@ std::vector<uint8_t> studyMatch(size_t n) {
 }  // namespace
 
 FindFloodPeer::FindFloodPeer(size_t matches) : m_matches(matches) {
-  for (int attempt = 0; attempt < 5 && !m_net; ++attempt) {
-    m_port = freePort();
-    if (ASC_initializeNetwork(NET_ACCEPTOR, m_port, 10, &m_net).bad()) m_net = nullptr;
-  }
+  m_net = listenOnFreePort(m_port);
   if (!m_net) {
     ADD_FAILURE() << "the query peer cannot listen";
     return;

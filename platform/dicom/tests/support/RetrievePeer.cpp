@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "DicomPeers.h"
+#include "AcceptorNetwork.h"
 
 namespace qvtest {
 
@@ -48,10 +49,7 @@ RetrievePeer::RetrievePeer(const std::vector<std::string>& files) {
     m_files.push_back({path, sopClass.c_str(), sopInstance.c_str(), series.c_str(),
                        DcmXfer(file.getDataset()->getOriginalXfer()).getXferID()});
   }
-  for (int attempt = 0; attempt < 5 && !m_net; ++attempt) {
-    m_port = freePort();
-    if (ASC_initializeNetwork(NET_ACCEPTOR, m_port, 10, &m_net).bad()) m_net = nullptr;
-  }
+  m_net = listenOnFreePort(m_port);
   if (!m_net) {
     ADD_FAILURE() << "the retrieval peer cannot listen";
     return;
