@@ -29,6 +29,7 @@
 #include "dcmGuard.h"
 #include "dcmJpeg2000.h"
 #include "dcmParseBound.h"
+#include "dcmText.h"
 
 namespace redIRI {
 namespace {
@@ -228,7 +229,7 @@ void logLine(const char* format, ...) {
     text.assign(big.data(), static_cast<size_t>(needed));
   }
   va_end(copy);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  text = text::cleanLine(text, kMaxLogLineBytes);
   // A few of each kind per association or import (see dcmParseBound.h).
   if (!keepStreamLine(text.c_str())) return;
 

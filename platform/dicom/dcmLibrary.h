@@ -7,6 +7,7 @@
 // rediri_destroy returns.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,7 +29,12 @@ void setParseBoundedForTest(bool bounded);
 // warnings (and, with QV_DCMTK_LOG raised, its other lines) are written to the log callback.
 std::string takeDcmtkError();
 
-// One line to the log callback (printf-style); nothing when no callback is installed.
+// The longest line the log callback is given, in bytes.
+constexpr size_t kMaxLogLineBytes = 4096;
+
+// One line to the log callback (printf-style); nothing when no callback is installed. Whatever the
+// values put into it (a peer's UIDs and texts, DCMTK's texts of several lines), the line is one
+// line of clean text (text::cleanLine) of at most kMaxLogLineBytes bytes.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A message to the program. Calls are serialised under one library mutex, so the order in

@@ -20,6 +20,13 @@ bool isValidUtf8(std::string_view s);
 // character (a malformed sequence at the cut is dropped as well).
 size_t utf8CutLength(std::string_view s, size_t maxBytes);
 
+// One line of clean text made of bytes a peer, a file or DCMTK gave, for the log, a record or a
+// message: valid UTF-8 (each malformed byte becomes U+FFFD), no control characters (each run of
+// C0 and C1 controls, DEL and the line and paragraph separators becomes one space, none at either
+// end, so DCMTK's texts of several lines read as one), and at most maxBytes bytes: a longer text is
+// cut at a character boundary and ends in "…" within the bound.
+std::string cleanLine(std::string_view s, size_t maxBytes);
+
 // Copies s into out (outSize bytes including the NUL), cut at a character boundary.
 // Nothing is written when outSize is 0.
 void copyCut(std::string_view s, char* out, size_t outSize);

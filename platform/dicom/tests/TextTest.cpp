@@ -203,6 +203,15 @@ TEST(Text, CutsNeverSplitACharacter) {
   EXPECT_EQ(redIRI::text::utf8CutLength("ab\xE4\xB8", 4), 2u);
   EXPECT_EQ(redIRI::text::utf8CutLength("\xF0\x9F\x98\x80x", 4), 4u);
   EXPECT_EQ(redIRI::text::utf8CutLength("\xF0\x9F\x98\x80x", 3), 0u);
+
+  // A peer's or DCMTK's text made one clean line for the log: controls (C1 and line breaks among
+  // them) become one space, malformed bytes U+FFFD, and a cut ends in "…" within the bound.
+  using redIRI::text::cleanLine;
+  EXPECT_EQ(cleanLine("\nAssociation Rejected:\r\n  Result: \x1b[31mPermanent\x07\xC2\x85\n", 100),
+            "Association Rejected: Result: [31mPermanent");
+  EXPECT_EQ(cleanLine("1.9.\xff\xC3", 100), "1.9.\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(cleanLine(longName, 10), "\xC3\xA9\xC3\xA9\xC3\xA9\xE2\x80\xA6");
+  EXPECT_EQ(cleanLine(std::string(5000, '\x1b') + "x", 4), "x");
 }
 
 TEST(Text, RadiopharmaceuticalTagsAreFoundInTheirSequence) {
