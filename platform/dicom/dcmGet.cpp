@@ -31,12 +31,14 @@
 #include "dcmDiskWrite.h"
 #include "dcmFile.h"
 #include "dcmFindLimits.h"
+#include "dcmGetLimits.h"
 #include "dcmLib.h"
 #include "dcmLibrary.h"
 #include "dcmNaming.h"
 #include "dcmNetwork.h"
 #include "dcmParseBound.h"
 #include "dcmStorage.h"
+#include "dcmText.h"
 
 namespace redIRI {
 
@@ -49,6 +51,13 @@ const char* const kRecordFile = ".retrieval";
 const char* const kUnfinishedReason = "the program closed before the retrieval had ended";
 // How long a cancelled retrieval waits for the peer's final answer, seconds.
 const int kCancelWait = 5;
+// The bound on the image-level query's time (dcmGetLimits.h), in milliseconds; tests lower it.
+std::atomic<int> g_contentsQueryLimitMs{detail::kContentsQuerySeconds * 1000};
+// A failure's reason, as logged, kept in the record and sent: one line of clean text of at most
+// this many bytes, whatever the peer's answers put into it (DCMTK's texts, the classes it names).
+const size_t kMaxReasonBytes = 1024;
+// The classes a failure names among those the program cannot take; the rest are counted.
+const size_t kNamedClasses = 3;
 
 // The ten fields of a task, in the order of getSeriesByUID's arguments.
 enum Field { kAddress, kPort, kCallingAE, kCalledAE, kStudyUID, kSeriesUID, kSaveFolder, kPatientName, kSeriesNumber, kModality };
@@ -166,6 +175,10 @@ std::vector<detail::ProposedContext> usualContexts() {
   return contexts;
 }
 
+// A UID as UIDs are written: 1 to 64 digits and dots, not beginning with a dot. (The file name of
+// an instance is its UID exactly when it is such a UID.)
+bool isPlainUid(const std::string& uid) { return naming::instanceFileName(uid) == uid; }
+
 // What the peer says a series holds: how many images of each SOP class, and the transfer
 // syntaxes it names for them (none when it does not say).
 struct SeriesContents {
@@ -184,7 +197,10 @@ struct SeriesContents {
 std::vector<detail::ProposedContext> seriesContexts(const SeriesContents& contents) {
   const ProposedSyntaxes& syntaxes = proposedSyntaxes();
   std::vector<const std::pair<const std::string, SeriesContents::Class>*> order;
-  for (const auto& entry : contents.classes) order.push_back(&entry);
+  // A class that is not a UID is no class any peer could send: it gets no context (and is named
+  // among those the program cannot take).
+  for (const auto& entry : contents.classes)
+    if (isPlainUid(entry.first)) order.push_back(&entry);
   std::stable_sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->second.images > b->second.images; });
   std::vector<detail::ProposedContext> contexts{getContext()};
   for (auto* entry : order) {
@@ -201,10 +217,12 @@ std::vector<detail::ProposedContext> seriesContexts(const SeriesContents& conten
   return contexts;
 }
 
-// "CT Image Storage (1.2.840.10008.5.1.4.1.1.2)", or the UID alone for a class DCMTK cannot name.
+// "CT Image Storage (1.2.840.10008.5.1.4.1.1.2)", or the UID alone for a class DCMTK cannot name
+// (as clean text of at most 64 bytes and the ellipsis: a peer's class may be anything).
 std::string className(const std::string& uid) {
+  const std::string shown = text::cleanLine(uid, 67);
   const char* name = dcmFindNameOfUID(uid.c_str(), nullptr);
-  return name ? std::string(name) + " (" + uid + ")" : uid;
+  return name ? std::string(name) + " (" + shown + ")" : shown;
 }
 
 std::string withSlash(std::string folder) {
@@ -228,10 +246,34 @@ std::vector<std::string> imagesIn(const std::string& folder) {
   return out;
 }
 
+// A failure's reason as the log, the record and the message carry it.
+std::string reasonText(const std::string& reason) { return text::cleanLine(reason, kMaxReasonBytes); }
+
 // The failure message of a retrieval (code 11): the ten task fields, the images kept in its
 // folder, the images the series holds (0 when not known) and why it did not complete.
 std::string failureText(const Task& task, size_t kept, unsigned total, const std::string& reason) {
-  return task.record() + "," + std::to_string(kept) + "," + std::to_string(total) + "," + detail::listField(reason);
+  return task.record() + "," + std::to_string(kept) + "," + std::to_string(total) + "," +
+         detail::listField(reasonText(reason));
+}
+
+// "1 image of A (uid) and 3 images of B (uid)", then "and N more classes" past the few named: the
+// classes of a series the program cannot take, most images first.
+std::string classesText(std::vector<std::pair<std::string, unsigned>> classes) {
+  std::stable_sort(classes.begin(), classes.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::string out;
+  for (size_t i = 0; i < classes.size() && i < kNamedClasses; ++i) {
+    const unsigned n = classes[i].second;
+    out += (out.empty() ? "" : " and ") + std::to_string(n) + (n == 1 ? " image of " : " images of ") +
+           className(classes[i].first);
+  }
+  if (classes.size() > kNamedClasses) {
+    unsigned images = 0;
+    for (size_t i = kNamedClasses; i < classes.size(); ++i) images += classes[i].second;
+    const size_t more = classes.size() - kNamedClasses;
+    out += " and " + std::to_string(images) + (images == 1 ? " image" : " images") + " of " + std::to_string(more) +
+           (more == 1 ? " more class" : " more classes");
+  }
+  return out;
 }
 
 }  // namespace
@@ -257,6 +299,9 @@ struct dcmGet::Core {
   void remove(const std::string& seriesUID);
   void discard(const std::string& saveFolder, const std::string& seriesUID);
   std::vector<std::string> kept(const std::string& saveFolder);
+  // What a series folder below saveFolder holds, as code 11 carries it; "" when it holds nothing to
+  // keep, `removal` then saying what it lacks ("" for no image at all). Called with the lock held.
+  std::string keptIn(const std::string& saveFolder, const std::string& folder, const char*& removal);
   void stop();
   void shutdown();
 
@@ -346,84 +391,96 @@ void dcmGet::Core::discard(const std::string& saveFolder, const std::string& ser
 std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
   std::vector<std::string> out;
   std::error_code error;
-  // Temporaries of writes cut short hold no image anybody can reach; while a retrieval waits or
-  // runs, one may be a write under way.
-  bool idle = false;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    idle = !running && waiting.empty();
-  }
+  // Each folder is judged and, when it holds nothing to keep, removed under the queue's lock: a
+  // retrieval begun meanwhile (it runs, under the same lock, before it writes) either is seen and
+  // its folder left alone, or begins once the folder is gone and makes it again. Log lines wait
+  // for the lock's release.
+  std::vector<std::string> removed;
   const std::string incoming = saveFolder + kIncomingFolder;
-  for (const auto& entry : std::filesystem::directory_iterator(idle ? incoming : std::string(), error)) {
-    std::error_code ignored;
-    if (std::filesystem::remove_all(entry.path(), ignored) > 0)
-      detail::logLine("DICOM retrieval: the unfinished write \"%s\" is removed", entry.path().c_str());
+  {
+    // Temporaries of writes cut short hold no image anybody can reach; while a retrieval waits or
+    // runs, one may be a write under way.
+    std::lock_guard<std::mutex> guard(lock);
+    const bool idle = !running && waiting.empty();
+    for (const auto& entry : std::filesystem::directory_iterator(idle ? incoming : std::string(), error)) {
+      std::error_code ignored;
+      if (std::filesystem::remove_all(entry.path(), ignored) > 0) removed.push_back(entry.path().string());
+    }
   }
+  for (const std::string& path : removed)
+    detail::logLine("DICOM retrieval: the unfinished write \"%s\" is removed", path.c_str());
   for (const auto& entry : std::filesystem::directory_iterator(saveFolder, error)) {
     const std::string name = entry.path().filename().string();
     std::error_code ignored;
     if (name.empty() || name[0] == '.' || !entry.is_directory(ignored)) continue;
     const std::string folder = saveFolder + name + "/";
+    const char* removal = nullptr;  // why the folder is removed
+    bool gone = false;
     {
       std::lock_guard<std::mutex> guard(lock);
       auto inFolder = [&](const Task& t) { return seriesFolder(saveFolder, t.seriesUID()) == folder; };
       if ((running && inFolder(*running)) || std::any_of(waiting.begin(), waiting.end(), inFolder)) continue;
+      const std::string text = keptIn(saveFolder, folder, removal);
+      if (!text.empty()) out.push_back(text);
+      gone = removal && std::filesystem::remove_all(folder, ignored) > 0;
     }
-    const std::vector<std::string> images = imagesIn(folder);
-    if (images.empty()) {
-      if (std::filesystem::remove_all(folder, ignored) > 0)
-        detail::logLine("DICOM retrieval: \"%s\" holds no image and is removed", folder.c_str());
-      continue;
-    }
-    // The record the retrieval kept; it must name this folder's series and hold 13 fields.
-    Task task;
-    unsigned total = 0;
-    std::string reason;
-    std::string record;
-    if (std::FILE* file = std::fopen((folder + kRecordFile).c_str(), "rb")) {
-      char buffer[8192];
-      record.assign(buffer, std::fread(buffer, 1, sizeof(buffer), file));
-      std::fclose(file);
-    }
-    std::vector<std::string> fields;
-    for (size_t start = 0;;) {
-      const size_t at = record.find(',', start);
-      fields.push_back(record.substr(start, at - start));
-      if (at == std::string::npos) break;
-      start = at + 1;
-    }
-    if (fields.size() == kFieldCount + 3 && seriesFolder(saveFolder, fields[kSeriesUID]) == folder) {
-      for (int i = 0; i < kFieldCount; ++i) task.fields[i] = fields[i];
-      total = static_cast<unsigned>(std::strtoul(fields[kFieldCount + 1].c_str(), nullptr, 10));
-      reason = fields[kFieldCount + 2];
-    } else {
-      // No record (an earlier version, or the program ended as the first image arrived): the
-      // images name the series; where it came from is not known.
-      for (const std::string& path : images) {
-        detail::DicomFile image;
-        if (!image.open(path.c_str(), nullptr)) continue;
-        auto stored = std::make_unique<DCM_MESSAGE>();
-        detail::fillStoredRecord(image, image.stringValue(DCM_SOPInstanceUID), "", folder, *stored);
-        task.fields[kStudyUID] = stored->StudyInstanceUID;
-        task.fields[kSeriesUID] = stored->SeriesInstanceUID;
-        task.fields[kPatientName] = stored->PatientName;
-        task.fields[kSeriesNumber] = image.stringValue(DCM_SeriesNumber);
-        task.fields[kModality] = stored->Modality;
-        break;
-      }
-      if (seriesFolder(saveFolder, task.fields[kSeriesUID]) != folder) {
-        // Nothing in it says which series it holds: no retrieval could complete it.
-        if (std::filesystem::remove_all(folder, ignored) > 0)
-          detail::logLine("DICOM retrieval: \"%s\" holds no image of a series it is named after and is removed",
-                          folder.c_str());
-        continue;
-      }
-      reason = "the retrieval did not complete";
-    }
-    task.fields[kSaveFolder] = saveFolder;
-    out.push_back(failureText(task, images.size(), total, reason));
+    if (gone) detail::logLine("DICOM retrieval: \"%s\" holds no image%s and is removed", folder.c_str(), removal);
   }
   return out;
+}
+
+std::string dcmGet::Core::keptIn(const std::string& saveFolder, const std::string& folder, const char*& removal) {
+  const std::vector<std::string> images = imagesIn(folder);
+  if (images.empty()) {
+    removal = "";
+    return std::string();
+  }
+  // The record the retrieval kept; it must name this folder's series and hold 13 fields.
+  Task task;
+  unsigned total = 0;
+  std::string reason;
+  std::string record;
+  if (std::FILE* file = std::fopen((folder + kRecordFile).c_str(), "rb")) {
+    char buffer[8192];
+    record.assign(buffer, std::fread(buffer, 1, sizeof(buffer), file));
+    std::fclose(file);
+  }
+  std::vector<std::string> fields;
+  for (size_t start = 0;;) {
+    const size_t at = record.find(',', start);
+    fields.push_back(record.substr(start, at - start));
+    if (at == std::string::npos) break;
+    start = at + 1;
+  }
+  if (fields.size() == kFieldCount + 3 && seriesFolder(saveFolder, fields[kSeriesUID]) == folder) {
+    for (int i = 0; i < kFieldCount; ++i) task.fields[i] = fields[i];
+    total = static_cast<unsigned>(std::strtoul(fields[kFieldCount + 1].c_str(), nullptr, 10));
+    // (Cleaned and cut as it is sent: records of earlier versions kept a peer's bytes as they came.)
+    reason = fields[kFieldCount + 2];
+  } else {
+    // No record (an earlier version, or the program ended as the first image arrived): the
+    // images name the series; where it came from is not known.
+    for (const std::string& path : images) {
+      detail::DicomFile image;
+      if (!image.open(path.c_str(), nullptr)) continue;
+      auto stored = std::make_unique<DCM_MESSAGE>();
+      detail::fillStoredRecord(image, image.stringValue(DCM_SOPInstanceUID), "", folder, *stored);
+      task.fields[kStudyUID] = stored->StudyInstanceUID;
+      task.fields[kSeriesUID] = stored->SeriesInstanceUID;
+      task.fields[kPatientName] = stored->PatientName;
+      task.fields[kSeriesNumber] = image.stringValue(DCM_SeriesNumber);
+      task.fields[kModality] = stored->Modality;
+      break;
+    }
+    if (seriesFolder(saveFolder, task.fields[kSeriesUID]) != folder) {
+      // Nothing in it says which series it holds: no retrieval could complete it.
+      removal = " of a series it is named after";
+      return std::string();
+    }
+    reason = "the retrieval did not complete";
+  }
+  task.fields[kSaveFolder] = saveFolder;
+  return failureText(task, images.size(), total, reason);
 }
 
 void dcmGet::Core::stop() {
@@ -512,6 +569,10 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
     return SeriesContents();
   };
   const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
+  // The query's whole time is bounded from here (the connection's and the association's own
+  // timeouts bound their part).
+  const int limitMs = g_contentsQueryLimitMs.load();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   detail::ClientAssociation association(watch);
   std::string error;
   if (!association.open(task.fields[kAddress], port, task.calledAE, {{model, detail::uncompressedSyntaxes()}}, error))
@@ -536,15 +597,29 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
   bool everyClass = true;
   size_t matches = 0;
   while (cond.good() && DICOM_PENDING_STATUS(status)) {
+    const long long leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 deadline - std::chrono::steady_clock::now()).count();
+    if (leftMs <= 0) {
+      // However steadily it answers, the retrieval does not wait longer for it.
+      DIMSE_sendCancelRequest(assoc, presId, messageId);
+      association.abort();
+      char bound[32];
+      std::snprintf(bound, sizeof(bound), "%g s", limitMs / 1000.0);
+      return unknown(std::string("it had not listed the series' images within ") + bound);
+    }
     // A cancellation or a stop ends the query at once; the retrieval then sees it.
-    if (detail::waitForData(assoc, interrupt, detail::kClientDimseTimeout * 1000) != detail::DataWait::Ready) {
+    const int waitMs = static_cast<int>(std::min<long long>(leftMs, detail::kClientDimseTimeout * 1000LL));
+    const detail::DataWait wait = detail::waitForData(assoc, interrupt, waitMs);
+    if (wait == detail::DataWait::TimedOut && waitMs < detail::kClientDimseTimeout * 1000) continue;
+    if (wait != detail::DataWait::Ready) {
       association.abort();
       return unknown("the query was not answered");
     }
     T_DIMSE_Message answer;
     std::unique_ptr<DcmDataset> match;
-    cond = detail::receiveResponse(assoc, detail::kClientDimseTimeout, DIMSE_C_FIND_RSP, messageId, answer,
-                                   &match);
+    // The answer once begun is bounded by the DIMSE timeout, at most, beyond the query's bound.
+    const int receiveSeconds = static_cast<int>(std::min<long long>(detail::kClientDimseTimeout, leftMs / 1000 + 1));
+    cond = detail::receiveResponse(assoc, receiveSeconds, DIMSE_C_FIND_RSP, messageId, answer, &match);
     if (cond.bad()) break;
     status = answer.msg.CFindRSP.DimseStatus;
     if (!DICOM_PENDING_STATUS(status) || !match) continue;
@@ -592,11 +667,28 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
   // Every match of the query and every image received is a parse of its own: what they make the
   // layer log is bounded for the retrieval as a whole, as for an association of the server.
   detail::LogStream logStream("DICOM retrieval of series " + series + " from " + peer);
-  // Classes of the series for which the peer accepted no context: named in a failure.
-  std::string untaken;
+  // Classes of the series for which the peer accepted no context, with their images: a few are
+  // named in a failure.
+  std::vector<std::pair<std::string, unsigned>> untaken;
+  // What the program itself refused of what the peer sent (a full disk, another image than the one
+  // announced, one it cannot read back): the retrieval fails for it, whatever the peer answers.
+  unsigned refused = 0;
+  bool refusedForRoom = false;
+  std::string firstRefusal;
+  // The images written, each once however often it came.
+  std::set<std::string> written;
   auto failed = [&](const std::string& reason) {
-    why = reason;
-    if (!untaken.empty()) why += "; the program cannot take " + untaken + " (the peer agreed no context for it)";
+    why.clear();
+    // The program's own refusal first: it is why the rest followed, and a full disk is said here
+    // whatever the user was told of it before.
+    if (refused > 0)
+      why = refusedForRoom ? std::string("the disk is full")
+                           : "the program refused " + std::to_string(refused) + (refused == 1 ? " image" : " images") +
+                                 (refused == 1 ? " (" : " (the first because ") + firstRefusal + ")";
+    if (!reason.empty() && reason != why) why += (why.empty() ? "" : "; ") + reason;
+    if (!untaken.empty())
+      why += "; the program cannot take " + classesText(untaken) + " (no context was agreed for them)";
+    why = reasonText(why);
     if (!stopping) detail::logLine("DICOM retrieval of series %s from %s failed: %s", series.c_str(), peer.c_str(), why.c_str());
     return false;
   };
@@ -618,12 +710,9 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
                         contents.known ? seriesContexts(contents) : usualContexts(), error))
     return failed(error);
   T_ASC_Association* assoc = association.get();
-  for (const auto& entry : contents.classes) {
-    if (ASC_findAcceptedPresentationContextID(assoc, entry.first.c_str()) != 0) continue;
-    const unsigned n = entry.second.images;
-    untaken += (untaken.empty() ? "" : " and ") + std::to_string(n) + (n == 1 ? " image of " : " images of ") +
-               className(entry.first);
-  }
+  for (const auto& entry : contents.classes)
+    if (ASC_findAcceptedPresentationContextID(assoc, entry.first.c_str()) == 0)
+      untaken.emplace_back(entry.first, entry.second.images);
   const char* model = UID_GETStudyRootQueryRetrieveInformationModel;
   const T_ASC_PresentationContextID getPresId = ASC_findAcceptedPresentationContextID(assoc, model);
   if (getPresId == 0) {
@@ -686,24 +775,34 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
     }
 
     if (incoming.CommandField == DIMSE_C_STORE_RQ) {
+      std::string refusal;
+      bool kept = false;
       const bool ok = detail::serveStoreRequest(
           "DICOM retrieval", peer, assoc, presId, incoming.msg.CStoreRQ, detail::networkLanguage(),
           detail::kClientDimseTimeout,
           [&](detail::ReceivedObject& object) {
-            std::string why;
-            if (object.write(folder, tempFolder, why)) return true;
+            disk::clearLastError();
+            if (object.write(folder, tempFolder, refusal)) return true;
+            // This thread's last write tells a full disk, whether or not the user has been told.
+            if (disk::isNoRoom(disk::lastError())) refusedForRoom = true;
             detail::logLine("DICOM retrieval of series %s: cannot store an image in \"%s\": %s", series.c_str(),
-                            folder.c_str(), why.c_str());
+                            folder.c_str(), refusal.c_str());
             return false;
           },
-          [&](detail::ReceivedObject&) {
+          [&](detail::ReceivedObject& object) {
+            kept = true;
+            written.insert(object.fileName());
             // The folder now holds the series' first image: should the program end before the
             // retrieval does, the record says what the folder is.
             if (++stored != 1) return;
             const std::string text = failureText(task, 1, total, kUnfinishedReason);
             disk::writeWholeFile(folder + kRecordFile, text.data(), text.size());
           },
-          error);
+          error, &refusal);
+      if (!kept && (ok || !refusal.empty())) {
+        ++refused;
+        if (firstRefusal.empty()) firstRefusal = refusal.empty() ? "it could not be kept" : refusal;
+      }
       if (!ok) {
         association.abort();
         if (stopping) return false;
@@ -754,8 +853,15 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
       std::snprintf(status, sizeof(status), "the peer answered status 0x%04x", response.DimseStatus);
       return failed(status);
     }
-    if (failedCount != 0) return failed(std::to_string(failedCount) + " images could not be retrieved");
+    if (refused != 0) return failed("");
+    if (failedCount != 0)
+      return failed(std::to_string(failedCount) + (failedCount == 1 ? " image" : " images") +
+                    " could not be retrieved");
     if (stored == 0) return failed("no image was received");
+    // Whatever the peer counted, the series is whole only when every image it holds was written.
+    if (written.size() < total)
+      return failed("the peer sent " + std::to_string(written.size()) + " of the " + std::to_string(total) +
+                    " images the series holds");
     return true;
   }
 }
@@ -785,6 +891,11 @@ void dcmGet::getSeriesByUID(const char* address, const char* port, const char* c
 
 int dcmGet::getListSize() { return m_core->listSize(); }
 
+std::string dcmGet::getRunningSeries() {
+  std::lock_guard<std::mutex> guard(m_core->lock);
+  return m_core->running ? m_core->running->seriesUID() : std::string();
+}
+
 int dcmGet::getList(char* buffer, int bufferSize) { return m_core->list(buffer, bufferSize); }
 
 void dcmGet::removeTask(const char* seriesUID) { m_core->remove(detail::trimmed(detail::textOf(seriesUID))); }
@@ -805,4 +916,9 @@ std::vector<std::string> dcmGet::keptRetrievals(const char* saveFolder) {
 
 void dcmGet::stop() { m_core->stop(); }
 
+namespace detail {
+
+void setContentsQueryLimitForTest(int milliseconds) { g_contentsQueryLimitMs = milliseconds; }
+
+}  // namespace detail
 }  // namespace redIRI

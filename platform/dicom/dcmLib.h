@@ -377,17 +377,29 @@ class dcmFind {
 
 // Retrievals run one at a time in queue order. Files are written to
 // <saveFolder><series component>/<file name> (as the storage server names them). Messages of
-// one retrieval: code 9 (the series UID) when it starts; code 7
-// ("<seriesUID>|<remaining>|<completed>|<failed>|<warning>") per counted response, the last
-// with remaining "0"; on success code 8 (the series download folder, ending in "/") and then
-// code 10 ("<seriesUID>|<patientName>(<seriesNumber>,<modality>)", "|" in the UID made "_"); on
-// failure or cancellation code 11: the ten task fields, then the number of images its series
-// folder holds, the number the series holds (0 when the peer did not say) and why it failed, all
-// joined by ",". Before the C-GET an image-level C-FIND learns the SOP classes of the series'
-// images, and the storage contexts are proposed for those (the usual image classes when the peer
-// does not say); a class the peer accepted no context for is named in the failure. A retrieval fails when the association is refused or lost, the
-// peer stops answering, the final status is a failure or cancel, a sub-operation failed, or no
-// file was stored.
+// one retrieval: code 9 (the series UID) when it starts, that is when its image-level query
+// begins: it runs from there (getRunningSeries) until its code 10 or 11; code 7
+// ("<seriesUID>|<remaining>|<completed>|<failed>|<warning>", the peer's counts) per counted
+// response, the last with remaining "0"; on success code 8 (the series download folder, ending in
+// "/") and then code 10 ("<seriesUID>|<patientName>(<seriesNumber>,<modality>)", "|" in the UID
+// made "_"); on failure or cancellation code 11: the ten task fields, then the number of images
+// its series folder holds, the number the series holds (0 when not known) and why it failed, all
+// joined by ",". The reason is one line of clean UTF-8 (no control characters) of at most 1024
+// bytes, whatever the peer's answers put into it; it names a few of the classes the program cannot
+// take and counts the rest ("and N images of M more classes").
+//
+// Before the C-GET an image-level C-FIND learns the SOP classes of the series' images, and the
+// storage contexts are proposed for those; the usual image classes are proposed when the peer does
+// not say, lists more images than a search may hold, or has not listed them within a minute (the
+// query is cancelled then). A class the peer accepted no context for is named in the failure.
+//
+// A retrieval succeeds only when every image the series holds was written: as many as the
+// image-level query counted, or, when the peer did not say, as its C-GET counts add up to. It fails
+// when the association is refused or lost, the peer stops answering, the final status is a
+// failure or cancel, a sub-operation failed, fewer images than the series holds were written, or
+// the program itself refused an image, whatever the peer answers then: its reason says
+// "the disk is full" when the disk was (whether or not the program had told the user before), else
+// how many images the program refused and why the first was.
 //
 // Only a whole series is handed on (code 8): what a failed retrieval stored stays in its series
 // folder, never reported as a series, until a later retrieval of the series succeeds (the files
@@ -408,6 +420,9 @@ class dcmGet {
                       const char* patientName, const char* seriesNumber, const char* modality);
   // The waiting and running retrievals.
   int getListSize();
+  // The series UID of the retrieval that runs (from its code 9, its image-level query included,
+  // until its code 10 or 11), "" when none runs. getList lists it first.
+  std::string getRunningSeries();
   // Writes the waiting and running retrievals into buffer as one NUL-terminated text of at
   // most bufferSize - 1 bytes: records separated by "@", each the ten fields in argument order
   // separated by "," ("," and "@" inside fields become "_"). Whole records only; returns how
@@ -424,8 +439,9 @@ class dcmGet {
   // earlier one), one text each as code 11 carries it, from the record each series folder keeps
   // (or, without one, from its images, the address and port then empty). Folders that hold no
   // image, or none of the series they are named after, and unfinished temporary files are
-  // removed, each with a log line. Series waiting or running are left out. Reads the disk: not
-  // for the main thread.
+  // removed, each with a log line. Series waiting or running are left out; each folder is judged
+  // and removed under the queue's lock, so a retrieval begun meanwhile never loses what it
+  // writes. Reads the disk: not for the main thread.
   std::vector<std::string> keptRetrievals(const char* saveFolder);
   void stop();
 

@@ -310,7 +310,8 @@ void setReceivedDataSetLimit(size_t bytes) { g_receivedDataSetLimit = bytes; }
 bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Association* assoc,
                        T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
                        const std::function<bool(ReceivedObject&)>& write,
-                       const std::function<void(ReceivedObject&)>& stored, std::string& error) {
+                       const std::function<void(ReceivedObject&)>& stored, std::string& error,
+                       std::string* refused) {
   // The data set as received and the file written from it, read back while the data set is still
   // held, are charged together; each is held to the bound of one parse.
   ParseBound bound;
@@ -341,6 +342,7 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
   std::unique_ptr<ReceivedObject> object;
   const bool unsound = receipt == Receipt::Refused, tooLarge = receipt == Receipt::TooLarge;
   const std::string refusal = unsound || tooLarge ? why : mismatch(dataset, request);
+  if (refused) *refused = refusal;
   if (!refusal.empty()) {
     // Nothing is written: an unsound, empty or foreign object never replaces a stored instance.
     logLine("%s: refused the image %s from %s: %s", who, trimmedUid(request.AffectedSOPInstanceUID).c_str(),

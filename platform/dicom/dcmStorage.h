@@ -97,11 +97,13 @@ void setReceivedDataSetLimit(size_t bytes = kMaxReceivedDataSetBytes);
 // its bytes, is read to its end without being kept and refused "out of resources"; so is one whose
 // tree, or its written file's read back, finds no room, and one whose file cannot be read back for
 // want of descriptors or memory (the peer may retry). Refusals are logged with
-// `who` and `peer`. False when the association broke; the reason is in `error`.
+// `who` and `peer`. False when the association broke; the reason is in `error`. `refused`, when
+// given, gets the reason of a refusal made before `write` is called ("" otherwise).
 bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Association* assoc,
                        T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
                        const std::function<bool(ReceivedObject&)>& write,
-                       const std::function<void(ReceivedObject&)>& stored, std::string& error);
+                       const std::function<void(ReceivedObject&)>& stored, std::string& error,
+                       std::string* refused = nullptr);
 
 // The record of a stored image, read from `file` by the rules every way into the library shares
 // (storage server, retrieval, import): texts cut at character boundaries, empty identifying values

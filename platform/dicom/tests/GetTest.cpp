@@ -12,6 +12,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <set>
@@ -19,10 +20,13 @@
 #include <vector>
 
 #include "dcmFile.h"
+#include "dcmDiskWrite.h"
 #include "dcmFindLimits.h"
+#include "dcmGetLimits.h"
 #include "dcmLib.h"
 #include "dcmParseBound.h"
 #include "dcmStorage.h"
+#include "dcmText.h"
 #include "support/DicomPeers.h"
 #include "support/DicomTestData.h"
 #include "support/RetrievePeer.h"
@@ -163,10 +167,13 @@ TEST(Get, QueuedRetrievalsRunInTurnAndTheListShowsThem) {
   MessageCapture messages;
   redIRI::dcmGet get;
   // The first retrieval is held inside its start message while the list is examined.
-  std::promise<void> release;
+  std::promise<void> release, held;
   std::shared_future<void> released = release.get_future().share();
-  messages.onMessage([released](const Message& m) {
-    if (m.code == 9) released.wait();
+  std::atomic<bool> starting{true};
+  messages.onMessage([released, &held, &starting](const Message& m) {
+    if (m.code != 9) return;
+    if (starting.exchange(false)) held.set_value();
+    released.wait();
   });
   SeriesSpec unknown = archive.ct;
   unknown.seriesUid = newTestUid();
@@ -175,6 +182,8 @@ TEST(Get, QueuedRetrievalsRunInTurnAndTheListShowsThem) {
   archive.get(get, archive.ct);  // already queued: not twice
   archive.get(get, unknown, "Doe, Jr@home");
   EXPECT_EQ(get.getListSize(), 3);
+  held.get_future().wait();
+  EXPECT_EQ(get.getRunningSeries(), archive.ct.seriesUid) << "it runs from its start, before its first image";
 
   std::vector<char> buffer(3 * 1024);
   EXPECT_EQ(get.getList(buffer.data(), static_cast<int>(buffer.size())), 3);
@@ -217,6 +226,7 @@ TEST(Get, QueuedRetrievalsRunInTurnAndTheListShowsThem) {
   EXPECT_EQ(failed[10], "0") << "no image kept";
   EXPECT_EQ(failed[7], "Doe_ Jr_home");
   EXPECT_EQ(get.getListSize(), 0);
+  EXPECT_EQ(get.getRunningSeries(), "");
 }
 
 TEST(Get, RemovingTheRunningRetrievalCancelsIt) {
@@ -356,28 +366,51 @@ TEST(Get, ACompressedSeriesArrivesInTheSyntaxesItIsStoredIn) {
 }
 
 TEST(Get, ASeriesCutShortIsNotHandedOnUntilARetrievalCompletesIt) {
-  // A peer that aborts after 4 of 10 images (a server stopped mid-way), then serves them all.
+  // A series of 10 images from a peer that aborts after some (a server stopped mid-way), or that
+  // answers success whatever the program refused of what it sent: images announced under another
+  // SOP Instance UID than they carry, or met by a disk that fills (the user told of a full disk a
+  // moment before). Then it serves them all.
   Archive archive;
-  RetrievePeer peer(writeSeries(archive.dir.file("cut"), archive.ct, 10));
+  const std::vector<std::string> files = writeSeries(archive.dir.file("cut"), archive.ct, 10);
+  RetrievePeer peer(files);
   const std::string folder = archive.downloads + archive.ct.seriesUid + "/";
+  enum class Fault { None, OtherInstances, FullDisk };
+  struct Row {
+    int cut;
+    Fault fault;
+    size_t kept;
+    const char* reason;
+  };
   MessageCapture messages;
   redIRI::dcmGet get;
-  for (const int cut : {4, -1, 2}) {
-    peer.cutAfter(cut);
+  for (const Row row : {Row{-1, Fault::OtherInstances, 1, "refused 9 images (the first because its SOP Instance UID"},
+                        Row{-1, Fault::FullDisk, 2, "the disk is full"}, Row{4, Fault::None, 4, "association"},
+                        Row{-1, Fault::None, 10, nullptr}, Row{2, Fault::None, 10, "association"}}) {
+    SCOPED_TRACE(testing::Message() << row.cut << " " << static_cast<int>(row.fault));
+    peer.cutAfter(row.cut);
+    peer.ignoreRefusals(row.fault != Fault::None);
+    peer.announceOtherInstancesAfter(row.fault == Fault::OtherInstances ? 1 : -1);
+    if (row.fault == Fault::FullDisk) {
+      // Room for two images and the record beside the room kept for the library's index.
+      redIRI::disk::noteFailure(ENOSPC);
+      redIRI::disk::takeNoRoomNotice();
+      redIRI::disk::setRoomForTest(redIRI::disk::kKeptForIndexBytes + fs::file_size(files[0]) * 5 / 2);
+    }
     messages.clear();
     archive.get(get, archive.ct, "DOE^JOHN", std::to_string(peer.port()));
     ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
-    EXPECT_EQ(messages.messages().back().code, cut < 0 ? 10 : 11);
-    EXPECT_EQ(messages.withCode(8).size(), cut < 0 ? 1u : 0u) << "only a whole series is handed on";
-    EXPECT_EQ(sopUidsIn(folder).size(), cut == 4 ? 4u : 10u) << "what arrived stays; the retry replaces it";
-    if (cut < 0) continue;
+    redIRI::disk::setRoomForTest(-1);
+    EXPECT_EQ(messages.messages().back().code, row.reason ? 11 : 10);
+    EXPECT_EQ(messages.withCode(8).size(), row.reason ? 0u : 1u) << "only a whole series is handed on";
+    EXPECT_EQ(sopUidsIn(folder).size(), row.kept) << "what arrived stays; the retry replaces it";
+    if (!row.reason || messages.withCode(11).empty()) continue;
     // The failure says how many images arrived of how many, and why the rest did not.
     const std::string text = messages.withCode(11).back().text;
     const std::vector<std::string> failed = split(text, ',');
     ASSERT_EQ(failed.size(), 13u);
-    EXPECT_EQ(failed[10], cut == 4 ? "4" : "10");
+    EXPECT_EQ(failed[10], std::to_string(row.kept));
     EXPECT_EQ(failed[11], "10");
-    EXPECT_NE(failed[12].find("association"), std::string::npos) << failed[12];
+    EXPECT_NE(failed[12].find(row.reason), std::string::npos) << failed[12];
     // After a restart the folder is found again, as its failure was reported; an empty one goes.
     fs::create_directories(archive.downloads + "2.25.1");
     EXPECT_EQ(redIRI::dcmGet().keptRetrievals(archive.downloads.c_str()), std::vector<std::string>{text});
@@ -435,37 +468,56 @@ TEST(Get, TheContextsProposedAreThoseOfTheClassesTheSeriesHolds) {
   // are proposed then.)
   // Rows: the peer takes no context for the seldom class; the peer lists more images than a query
   // may hold, so its answer is given up as a search's is and the usual classes are proposed (the
-  // two uncommon images are not among them).
+  // two uncommon images are not among them); the peer lists them one every 20 s, and is given up
+  // the same way once the query's time is past; the peer lists thousands of classes whose UIDs are
+  // not text, and counts their images failed: a few are named, clean, the rest counted.
   struct Row {
     bool refuseOdd, pastBound;
     size_t arrive;
+    int slowMs, junkClasses;
   };
-  for (const Row row : {Row{false, false, 20}, Row{true, false, 19}, Row{false, true, 18}}) {
+  for (const Row row : {Row{false, false, 20, 0, 0}, Row{true, false, 19, 0, 0}, Row{false, true, 18, 0, 0},
+                        Row{false, false, 18, 20000, 0}, Row{true, false, 19, 0, 4970}}) {
     const bool refuseOdd = row.refuseOdd, pastBound = row.pastBound;
-    SCOPED_TRACE(testing::Message() << refuseOdd << pastBound);
+    SCOPED_TRACE(testing::Message() << refuseOdd << pastBound << row.slowMs << " " << row.junkClasses);
     TempDir dir;
     SeriesSpec spec;
     RetrievePeer peer(seriesWithUncommonClasses(dir, spec, 20, 10));
     if (refuseOdd) peer.refuseClass(UID_VLPhotographicImageStorage);
+    peer.listSlowly(row.slowMs);
+    peer.listJunkClasses(row.junkClasses);
     const std::string downloads = dir.file("tmp/dicomdown/"), port = std::to_string(peer.port());
     MessageCapture messages;
     CallbackCapture log;
     if (pastBound) redIRI::detail::setFindMatchLimit(5);
+    if (row.slowMs) redIRI::detail::setContentsQueryLimitForTest(1000);
     redIRI::dcmGet get;
     get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", spec.studyUid.c_str(), spec.seriesUid.c_str(),
                        downloads.c_str(), "DOE^JOHN", "1", "CT");
     ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
     redIRI::detail::setFindMatchLimit();
-    EXPECT_EQ(messages.messages().back().code, refuseOdd || pastBound ? 11 : 10);
+    redIRI::detail::setContentsQueryLimitForTest();
+    EXPECT_EQ(messages.messages().back().code, row.arrive == 20 ? 10 : 11);
     EXPECT_EQ(sopUidsIn(downloads + spec.seriesUid + "/").size(), row.arrive);
     EXPECT_EQ(log.logged("more than 5 images listed"), pastBound);
-    if (!refuseOdd) continue;
+    EXPECT_EQ(log.logged("had not listed the series' images within 1 s"), row.slowMs > 0);
+    // Whatever the peer's answers hold, the log gets short lines of clean text.
+    for (const std::string& line : log.logLines()) {
+      EXPECT_LE(line.size(), 4096u);
+      EXPECT_TRUE(redIRI::text::isValidUtf8(line)) << line.substr(0, 200);
+      EXPECT_EQ(std::count_if(line.begin(), line.end(), [](char c) { return c >= 0 && c < 0x20; }), 0)
+          << line.substr(0, 200);
+    }
+    if (!refuseOdd || messages.withCode(11).empty()) continue;
     const std::vector<std::string> failed = split(messages.withCode(11).back().text, ',');
     ASSERT_EQ(failed.size(), 13u);
-    EXPECT_EQ(failed[10] + "/" + failed[11], "19/20");
+    EXPECT_EQ(failed[10] + "/" + failed[11], "19/" + std::to_string(20 + row.junkClasses));
     EXPECT_NE(failed[12].find("cannot take 1 image of VLPhotographicImageStorage (" UID_VLPhotographicImageStorage ")"),
               std::string::npos)
         << "the class the program cannot take is named: " << failed[12];
+    if (!row.junkClasses) continue;
+    EXPECT_NE(failed[12].find("and 4968 images of 4968 more classes"), std::string::npos) << failed[12];
+    EXPECT_LT(fs::file_size(downloads + spec.seriesUid + "/.retrieval"), 16u << 10);
   }
 }
 

@@ -7,7 +7,9 @@
 #include <dcmtk/ofstd/ofstd.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "DicomPeers.h"
 #include "AcceptorNetwork.h"
@@ -144,13 +146,22 @@ void RetrievePeer::answerFind(T_ASC_Association* assoc, T_ASC_PresentationContex
   response.MessageIDBeingRespondedTo = request.MessageID;
   OFStandard::strlcpy(response.AffectedSOPClassUID, request.AffectedSOPClassUID, sizeof(response.AffectedSOPClassUID));
   response.opts = O_FIND_AFFECTEDSOPCLASSUID;
-  for (const Stored& f : m_files) {
-    if (level != "IMAGE" || f.series != series.c_str()) continue;
+  std::vector<std::pair<std::string, std::string>> listed;  // instance, class
+  for (const Stored& f : m_files)
+    if (level == "IMAGE" && f.series == series.c_str()) listed.emplace_back(f.sopInstance, f.sopClass);
+  for (int i = 0; i < m_junkClasses && !listed.empty(); ++i)
+    listed.emplace_back("2.25." + std::to_string(i + 1), "1.9.\x1b[31m" + std::to_string(i) + "\x07\xff");
+  for (const auto& [instance, sopClass] : listed) {
+    // A slow archive: the retriever may give up meanwhile (a cancel or an abort is then waiting).
+    for (int waited = 0; waited < m_listPauseMs; waited += 20) {
+      if (ASC_dataWaiting(assoc, 0)) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     DcmDataset match;
     match.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
-    match.putAndInsertString(DCM_SeriesInstanceUID, f.series.c_str());
-    match.putAndInsertString(DCM_SOPInstanceUID, f.sopInstance.c_str());
-    match.putAndInsertString(DCM_SOPClassUID, f.sopClass.c_str());
+    match.putAndInsertString(DCM_SeriesInstanceUID, series.c_str());
+    match.putAndInsertString(DCM_SOPInstanceUID, instance.c_str());
+    match.putAndInsertString(DCM_SOPClassUID, sopClass.c_str());
     response.DimseStatus = STATUS_FIND_Pending_MatchesAreContinuing;
     response.DataSetType = DIMSE_DATASET_PRESENT;
     if (DIMSE_sendFindResponse(assoc, presId, &request, &response, &match, nullptr).bad()) return;
@@ -180,7 +191,8 @@ void RetrievePeer::answerGet(T_ASC_Association* assoc, T_ASC_PresentationContext
   response.opts = O_GET_AFFECTEDSOPCLASSUID | O_GET_NUMBEROFREMAININGSUBOPERATIONS |
                   O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS | O_GET_NUMBEROFFAILEDSUBOPERATIONS |
                   O_GET_NUMBEROFWARNINGSUBOPERATIONS;
-  unsigned completed = 0, failed = 0;
+  // The images of the junk classes it lists cannot be sent.
+  unsigned completed = 0, failed = matches.empty() ? 0 : static_cast<unsigned>(m_junkClasses.load());
   for (size_t i = 0; i < matches.size(); ++i) {
     const Stored& f = *matches[i];
     const T_ASC_PresentationContextID storeId = contextFor(assoc, f.sopClass, f.syntax);
@@ -193,7 +205,9 @@ void RetrievePeer::answerGet(T_ASC_Association* assoc, T_ASC_PresentationContext
       std::memset(&store, 0, sizeof(store));
       store.MessageID = assoc->nextMsgID++;
       OFStandard::strlcpy(store.AffectedSOPClassUID, f.sopClass.c_str(), sizeof(store.AffectedSOPClassUID));
-      OFStandard::strlcpy(store.AffectedSOPInstanceUID, f.sopInstance.c_str(), sizeof(store.AffectedSOPInstanceUID));
+      const bool other = m_otherInstancesAfter >= 0 && i >= static_cast<size_t>(m_otherInstancesAfter);
+      OFStandard::strlcpy(store.AffectedSOPInstanceUID, (f.sopInstance + (other ? ".9" : "")).c_str(),
+                          sizeof(store.AffectedSOPInstanceUID));
       store.DataSetType = DIMSE_DATASET_PRESENT;
       store.Priority = DIMSE_PRIORITY_MEDIUM;
       T_DIMSE_C_StoreRSP answer;
@@ -209,7 +223,7 @@ void RetrievePeer::answerGet(T_ASC_Association* assoc, T_ASC_PresentationContext
         note(f.path + " refused: " + cond.text());
         return;  // the association is gone
       }
-      if (answer.DimseStatus == STATUS_Success) {
+      if (answer.DimseStatus == STATUS_Success || m_ignoreRefusals) {
         ++completed;
         note(f.path + " sent");
         if (m_cutAfter >= 0 && completed >= static_cast<unsigned>(m_cutAfter)) {

@@ -7,6 +7,10 @@
 // - it converts nothing: without such a context the sub-operation fails.
 // It answers image-level C-FIND queries with each image's SOP Class UID (dcmqrscp, which does not
 // keep it, stands for archives that do not say), and can refuse the storage contexts of one class.
+// It can also behave as odd archives do: answer success whatever the retriever refused, announce
+// images under other SOP Instance UIDs than they carry, list images of thousands of classes whose
+// UIDs hold control characters and bytes that are no UTF-8 (and count them failed when asked for
+// them), and list the series' images slowly.
 // One association at a time, served on the peer's own thread; any called AE title.
 #pragma once
 
@@ -41,6 +45,17 @@ class RetrievePeer {
     std::lock_guard<std::mutex> guard(m_lock);
     m_refused = sopClass;
   }
+  // Every image the retriever refuses is counted completed, and the retrieval ends in success.
+  void ignoreRefusals(bool ignore) { m_ignoreRefusals = ignore; }
+  // Every image after the first `first` of a retrieval is announced under a SOP Instance UID it
+  // does not carry (negative: none).
+  void announceOtherInstancesAfter(int first) { m_otherInstancesAfter = first; }
+  // The image-level answer also lists one image of each of `count` classes named
+  // "1.9.<ESC>[31m<n><BEL><0xFF>", which a retrieval counts as failed sub-operations.
+  void listJunkClasses(int count) { m_junkClasses = count; }
+  // Each image-level match is sent this many milliseconds after the one before (or the request),
+  // unless the retriever cancels or leaves meanwhile.
+  void listSlowly(int milliseconds) { m_listPauseMs = milliseconds; }
 
  private:
   struct Stored {
@@ -57,6 +72,10 @@ class RetrievePeer {
   T_ASC_Network* m_net = nullptr;
   std::atomic<bool> m_stop{false};
   std::atomic<int> m_cutAfter{-1};
+  std::atomic<bool> m_ignoreRefusals{false};
+  std::atomic<int> m_otherInstancesAfter{-1};
+  std::atomic<int> m_junkClasses{0};
+  std::atomic<int> m_listPauseMs{0};
   std::string m_refused;
   std::thread m_thread;
   mutable std::mutex m_lock;
