@@ -20,7 +20,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <utility>
 
@@ -36,7 +38,8 @@ const char* const kFindFailedToast = "Check the network and the patient name";
 const char* const kFindCutKey = "find_cut";
 const char* const kFindCutToast = "The server found more than can be listed: only the first matches are shown. Narrow the search.";
 const char* const kRetrieveReadySuffix = " is ready";
-const char* const kRetrieveFailedToast = "Failed to download %s(%s,%s)";
+// Of "<patient name>(<series number>,<modality>)".
+const char* const kRetrieveFailedToast = "Failed to download %s";
 const char* const kServerPortToast = "Cannot receive DICOM images: port %s is in use by another program";
 const char* const kDiskFullToast =
     "The disk is full: images and files are not saved until there is room again (see the log)";
@@ -47,9 +50,33 @@ constexpr int kPeerOnlineSeconds = 10;
 constexpr size_t kEchoEntrySize = 100;  // the echo call's buffers, terminator included
 constexpr int kRetrieveRecordSize = 1024;
 const char* const kDownloadFolder = "tmp/dicomdown/";
+// The dicom layer's record in a series folder of a retrieval that did not complete (dcmGet).
+const char* const kRetrievalRecord = ".retrieval";
 
 dataService* gInstance = nullptr;
 std::function<void(dicomDB*)> gDatabaseSetup;
+// downloadFolder() as init read it: the library's thread, which tells of finished retrievals,
+// must not ask the framework for it.
+std::mutex gDownloadRootLock;
+std::string gDownloadRoot;
+
+// The name a series folder goes by, with its "/": "<root>/2.25.7/" and "2.25.7" give "2.25.7/".
+// The import of a retrieval's folder and the retrieval's done message meet under it.
+std::string seriesFolderName(std::string folder)
+{
+    while (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
+    const size_t slash = folder.rfind('/');
+    return (slash == std::string::npos ? folder : folder.substr(slash + 1)) + "/";
+}
+
+// "<patient name>(<series number>,<modality>)" as a toast shows it.
+std::string seriesLabel(const std::string& name, const std::string& number, const std::string& modality)
+{
+    constexpr size_t kFieldBytes = 128;
+    return dcmGetingObject::shownText(name, kFieldBytes) + "(" + dcmGetingObject::shownText(number, kFieldBytes) + "," +
+           dcmGetingObject::shownText(modality, kFieldBytes) + ")";
+}
 
 // "name,address,port" in a 100-byte buffer: a long name is cut (at a character boundary) so the
 // address and the port always fit; a "," inside the name would shift the fields and becomes "_".
@@ -159,6 +186,10 @@ bool dataService::init()
         database->release();
         database = nullptr;
     }
+    {
+        std::lock_guard<std::mutex> guard(gDownloadRootLock);
+        gDownloadRoot = downloadFolder();
+    }
     serverFailureToShow_ = database && database->serverStartFailed();
     unboundedParseToShow_ = !redIRI::rediri_parseBounded();
     dropOwnServerRows();
@@ -170,7 +201,8 @@ bool dataService::init()
     for (unsigned int number :
          {NSUI::NOTIFY_NET_SEND_PROGRESS, NSUI::NOTIFY_NET_SEND_DONE, NSUI::NOTIFY_NET_SEND_FAILED,
           NSUI::NOTIFY_NET_ECHO_RESULT, NSUI::NOTIFY_NET_FIND_RESULT, NSUI::NOTIFY_NET_FIND_FAILED,
-          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_DONE, NSUI::NOTIFY_NET_RETRIEVE_FAILED})
+          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_STATE, NSUI::NOTIFY_NET_RETRIEVE_DONE,
+          NSUI::NOTIFY_NET_RETRIEVE_FAILED})
         centre->addObserver(
             this, nullptr,
             [this](cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data) { onNotification(id, data); },
@@ -191,11 +223,26 @@ void dataService::findKeptRetrievals()
     const std::string folder = downloadFolder();
     std::shared_ptr<bool> alive = alive_;
     keptScan_ = std::thread([this, folder, alive] {
-        std::vector<std::string> kept = getClient.keptRetrievals(folder.c_str());
-        if (kept.empty()) return;
-        cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread([this, alive, kept] {
+        // A folder marked as being imported holds a retrieval that completed: the program closed
+        // before its import ended. The import is taken up again, not the retrieval called failed.
+        std::vector<std::string> kept, importing;
+        for (std::string& text : getClient.keptRetrievals(folder.c_str())) {
+            std::vector<std::string> f;
+            splitString(text, ",", f);
+            std::error_code error;
+            const std::string series = f.size() == static_cast<size_t>(dcmGetingObject::kFailureFieldCount)
+                                           ? redIRI::dcmGet::seriesFolderOf(f[6].c_str(), f[5].c_str())
+                                           : std::string();
+            // A record of a failure written since (the same series retrieved again, and cut) wins.
+            const bool marked = !series.empty() && std::filesystem::is_directory(series + kImportingMark, error) &&
+                                !std::filesystem::exists(series + kRetrievalRecord, error);
+            (marked ? importing : kept).push_back(std::move(text));
+        }
+        if (kept.empty() && importing.empty()) return;
+        cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread([this, alive, kept, importing] {
             if (!*alive) return;
-            // A series retrieved again since the folder was read is not listed as failed.
+            // A series retrieved again since the folder was read is neither listed as failed nor
+            // imported here: that retrieval ends it.
             std::set<std::string> queued;
             getRetrieveList();
             for (const dcmGetingObject* task : retrieveList)
@@ -205,7 +252,22 @@ void dataService::findKeptRetrievals()
                 splitString(text, ",", f);
                 if (f.size() > 5 && !queued.count(f[5])) addFailedRetrieve(text);
             }
-            cocos2d::log("DICOM retrieval: %zu retrievals that did not complete are listed in Transfers", kept.size());
+            for (const std::string& text : importing) {
+                std::vector<std::string> f;
+                splitString(text, ",", f);
+                if (queued.count(f[5])) continue;
+                // The patient list imports it, as the folder of a retrieval just ended, and says
+                // it is ready once listed (retrievalListed).
+                const std::string series = redIRI::dcmGet::seriesFolderOf(f[6].c_str(), f[5].c_str());
+                readyToSay_[seriesFolderName(series)] = seriesLabel(f[7], f[8], f[9]);
+                postText(NSUI::NOTIFY_OPEN_FILE, series.c_str(), false);
+            }
+            if (!kept.empty())
+                cocos2d::log("DICOM retrieval: %zu retrievals that did not complete are listed in Transfers",
+                             kept.size());
+            if (!importing.empty())
+                cocos2d::log("DICOM retrieval: the import of %zu retrieved series the program closed during goes on",
+                             importing.size());
         });
     });
 }
@@ -227,16 +289,24 @@ dcmGetingObject* dataService::addFailedRetrieve(const std::string& text)
     return task;
 }
 
-void dataService::retrievalListed(bool whole)
+void dataService::retrievalListed(const std::string& folder, bool whole)
 {
-    if (readyToSay_.empty()) {
-        listedAhead_.push_back(whole);
+    // Its import has ended: what it left out (a file the library refused) is a retrieval that did
+    // not complete, as far as the next start can tell.
+    std::error_code error;
+    const std::string series = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    if (std::filesystem::remove(series + kImportingMark, error))
+        std::filesystem::remove(series, error);  // only when nothing else is left in it
+    const std::string key = seriesFolderName(folder);
+    const auto said = readyToSay_.find(key);
+    if (said == readyToSay_.end()) {
+        listedAhead_[key] = whole;
         return;
     }
     // One whose images were not all listed is not ready: the import says what it left out.
     if (whole)
-        toast(readyToSay_.front() + kRetrieveReadySuffix, 2.0f);
-    readyToSay_.pop_front();
+        toast(said->second + kRetrieveReadySuffix, 2.0f);
+    readyToSay_.erase(said);
 }
 
 void dataService::stop()
@@ -461,12 +531,16 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
             toast(kSendFailedToast, 2.0f);
         }
         break;
+    case NSUI::NOTIFY_NET_RETRIEVE_STATE:
+        runningSeries_ = text;
+        break;
     case NSUI::NOTIFY_NET_RETRIEVE_DONE: {
         // "<series UID>|<patient name>(<series number>,<modality>)". A failed entry of that series
         // is out of date now.
         const size_t bar = text.find('|');
         if (bar == std::string::npos) break;
         const std::string series = text.substr(0, bar);
+        if (series == runningSeries_) runningSeries_.clear();
         for (auto it = failedRetrieves.begin(); it != failedRetrieves.end();) {
             if ((*it)->seriesUID != series) {
                 ++it;
@@ -476,20 +550,28 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
             it = failedRetrieves.erase(it);
         }
         // Said once its images are listed (the import of its folder ends), not when they arrived.
-        if (!listedAhead_.empty()) {
-            if (listedAhead_.front())
-                toast(text.substr(bar + 1) + kRetrieveReadySuffix, 2.0f);
-            listedAhead_.pop_front();
+        const std::string key = seriesFolderName(redIRI::dcmGet::seriesFolderOf("", series.c_str()));
+        const std::string label = dcmGetingObject::shownText(text.substr(bar + 1));
+        const auto listed = listedAhead_.find(key);
+        if (listed != listedAhead_.end()) {
+            if (listed->second)
+                toast(label + kRetrieveReadySuffix, 2.0f);
+            listedAhead_.erase(listed);
         } else {
-            readyToSay_.push_back(text.substr(bar + 1));
+            readyToSay_[key] = label;
         }
         break;
     }
     case NSUI::NOTIFY_NET_RETRIEVE_FAILED: {
         std::vector<std::string> f;
         splitString(text, ",", f);
+        if (f.size() > 5 && f[5] == runningSeries_) runningSeries_.clear();
         if (!addFailedRetrieve(text)) break;
-        toast(formatString(kRetrieveFailedToast, f[7].c_str(), f[8].c_str(), f[9].c_str()), 5.0f);
+        // Its folder holds a part now, whatever import of the series was under way.
+        std::error_code error;
+        std::filesystem::remove(redIRI::dcmGet::seriesFolderOf(f[6].c_str(), f[5].c_str()) + kImportingMark, error);
+        const std::string label = seriesLabel(f[7], f[8], f[9]);
+        toast(formatString(kRetrieveFailedToast, label.c_str()), 5.0f);
         break;
     }
     case NSUI::NOTIFY_NET_PEER_FOUND:
@@ -576,7 +658,11 @@ void dataService::getRetrieveList()
         for (const std::string& record : records) {
             std::vector<std::string> f;
             splitString(record, ",", f);
+            // The one the library has begun runs, whether it is asking what the series holds or
+            // receiving its images.
             if (dcmGetingObject* task = dcmGetingObject::create(f, DCM_TASK_WAITING)) {
+                if (!runningSeries_.empty() && task->seriesUID == runningSeries_)
+                    task->state = DCM_TASK_RUNNING;
                 task->retain();
                 retrieveList.push_back(task);
             }
@@ -639,11 +725,29 @@ void dataService::onSdkMessage(int code, const char* text)
     case 5: postText(NSUI::NOTIFY_NET_FIND_RESULT, text, false); break;
     case 6: postText(NSUI::NOTIFY_NET_FIND_FAILED, text, false); break;
     case 7: postText(NSUI::NOTIFY_NET_RETRIEVE_PROGRESS, text, true); break;
-    case 8:
+    case 8: {
+        // A retrieval into the retrieval folder completed and its folder goes to the import: marked
+        // before the import can begin, so a close before it ends leaves the folder known as
+        // complete. retrievalListed takes the mark away again.
+        const std::string folder = text ? text : "";
+        bool retrieved = false;
+        {
+            std::lock_guard<std::mutex> guard(gDownloadRootLock);
+            retrieved = !gDownloadRoot.empty() && folder.size() > gDownloadRoot.size() && folder.back() == '/' &&
+                        folder.compare(0, gDownloadRoot.size(), gDownloadRoot) == 0 &&
+                        folder.find("..") == std::string::npos;
+        }
+        std::error_code error;
+        if (retrieved && !std::filesystem::create_directory(folder + kImportingMark, error) && error)
+            cocos2d::log("DICOM retrieval: cannot mark \"%s\" as complete: %s", folder.c_str(),
+                         error.message().c_str());
         postText(NSUI::NOTIFY_OPEN_FILE, text, false);
         postText(NSUI::NOTIFY_NET_FILE_RECEIVED_END, text, false);
         break;
-    case 9: postText(NSUI::NOTIFY_NET_RETRIEVE_STATE, text, false); break;
+    }
+    // Urgent as the progress and the end that follow it: a beginning handled after its end would
+    // leave the retrieval running for good.
+    case 9: postText(NSUI::NOTIFY_NET_RETRIEVE_STATE, text, true); break;
     case 10: postText(NSUI::NOTIFY_NET_RETRIEVE_DONE, text, true); break;
     case 11: postText(NSUI::NOTIFY_NET_RETRIEVE_FAILED, text, true); break;
     default: break;

@@ -26,8 +26,8 @@
 #include "dcmTask.h"
 
 #include <chrono>
-#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -101,8 +101,9 @@ public:
 
     // Retains the task, queues it and runs the send pump at once.
     void addSendTask(dcmSendingObject* task);
-    // Rebuilds the retrieval list from the library's list, then the failed retrievals (state 3):
-    // those of this run and, found at start, those an earlier run left in the download folder.
+    // Rebuilds the retrieval list from the library's list (waiting, the one begun running), then the
+    // failed retrievals (state 3): those of this run and, found at start, those an earlier run left
+    // in the download folder.
     void getRetrieveList();
     // Drops the retrieval from the library's queue and the first failed entry of the same series.
     void removeRetrieveTask(dcmGetingObject* task);
@@ -123,10 +124,17 @@ public:
     static bool onSdkSavePng(int width, int height, unsigned char* data, const char* path);
 
     dicomDB* getDatabase() const { return database; }
-    // The import of a finished retrieval's folder has ended (every file listed or refused): the
-    // retrieval is said to be ready now, not when its files arrived, and only when every one of them
-    // was listed (whole). Retrievals run one at a time and are imported in the order they end.
-    void retrievalListed(bool whole = true);
+    // The import of a finished retrieval's folder (the folder code 8 named) has ended, every file
+    // listed or refused: that folder's series is said to be ready now, not when its files arrived,
+    // and only when every one of them was listed (whole). The folder names the series, so an import
+    // that never ends holds back no other series' word. The folder loses its mark of an import under
+    // way (and goes when that leaves it empty).
+    void retrievalListed(const std::string& folder, bool whole = true);
+    // The hidden folder inside a series folder of downloadFolder() that marks its retrieval complete
+    // and its import under way, from the done message until the import ends: found at start, the
+    // import is taken up again instead of the retrieval being listed as failed. (Hidden: neither
+    // imported nor counted among the images.)
+    static constexpr const char* kImportingMark = ".retrieved";
 
     // Owned state. The send screen reads the task lists and their fields directly, and re-issues
     // a failed retrieval through getClient.
@@ -180,13 +188,18 @@ private:
     // pump never starts it a second time.
     uint32_t taskInFlight_ = 0;
     // Lists the retrievals that left images in the download folder without completing, in this
-    // run or an earlier one (read off the main thread).
+    // run or an earlier one, and hands the import again the folders of retrievals that completed
+    // while their import did not (read off the main thread).
     void findKeptRetrievals();
     std::thread keptScan_;
     // False once the service has stopped: what the scan finds then is not listed.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-    // Ready texts of retrievals whose import has not ended yet, and imports that ended before
-    // their retrieval's done message was handled (whether each listed every file).
-    std::deque<std::string> readyToSay_;
-    std::deque<bool> listedAhead_;
+    // By series folder name (the last component of the folder, with its "/"): the ready texts of
+    // retrievals whose import has not ended yet, and imports that ended before their retrieval's
+    // done message was handled (whether each listed every file).
+    std::map<std::string, std::string> readyToSay_;
+    std::map<std::string, bool> listedAhead_;
+    // The series whose retrieval the library has begun and not yet ended (code 9 to 10 or 11): its
+    // entry of the retrieval list is running, in its image-level query as in its transfer.
+    std::string runningSeries_;
 };

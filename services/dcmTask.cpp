@@ -1,6 +1,83 @@
 #include "dcmTask.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+
+namespace {
+
+const char* const kEllipsis = "\xE2\x80\xA6";
+
+// The length of the well-formed UTF-8 sequence at `at` and its code point; 0 for a stray byte, an
+// overlong form, a surrogate or a value past U+10FFFF.
+size_t decodeUtf8(const std::string& text, size_t at, uint32_t& code)
+{
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    size_t length = 0;
+    uint32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string dcmGetingObject::shownText(const std::string& text, size_t maxBytes)
+{
+    std::string out;
+    out.reserve(std::min(text.size(), maxBytes));
+    bool space = false;  // a space is owed before the next character shown
+    for (size_t at = 0; at < text.size();) {
+        uint32_t code = 0;
+        const size_t length = decodeUtf8(text, at, code);
+        if (length == 0) {
+            ++at;
+            continue;
+        }
+        // C0, DEL, C1 and the line and paragraph separators break no line here.
+        if (code <= 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
+            space = !out.empty();
+        } else {
+            if (space) out += ' ';
+            space = false;
+            out.append(text, at, length);
+        }
+        at += length;
+        // Past the bound nothing more is needed to know the text is cut.
+        if (out.size() > maxBytes) break;
+    }
+    if (out.size() <= maxBytes) return out;
+    const size_t room = maxBytes < 3 ? 0 : maxBytes - 3;
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    out.resize(cut);
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out + kEllipsis;
+}
 
 dcmSendingObject* dcmSendingObject::create(const std::string& address, const std::string& port,
                                            const std::string& name, const std::string& file)
@@ -39,7 +116,7 @@ void dcmGetingObject::setOutcome(const std::vector<std::string>& f)
     if (f.size() != kFailureFieldCount) return;
     keptImages = std::atoi(f[10].c_str());
     seriesImages = std::atoi(f[11].c_str());
-    failureReason = f[12];
+    failureReason = shownText(f[12]);
 }
 
 std::vector<std::string> dcmGetingObject::fields() const

@@ -626,11 +626,12 @@ void patientList::openPath(std::string path)
         const std::string retrieved = dcmFinder::downloadFolder();
         const bool move = isFolder && path.size() > retrieved.size() &&
                           path.compare(0, retrieved.size(), retrieved) == 0 && path.find("..") == std::string::npos;
-        // A retrieval is said to be ready once its images are listed, and only when all of them are.
+        // A retrieval is said to be ready once its images are listed, and only when all of them are;
+        // the folder tells the service which series that is.
         if (importer)
-            importer->importFolder(path, move, move ? std::function<void(bool)>([](bool whole) {
+            importer->importFolder(path, move, move ? std::function<void(bool)>([path](bool whole) {
                 if (dataService* service = dataService::peekInstance())
-                    service->retrievalListed(whole);
+                    service->retrievalListed(path, whole);
             })
                                                     : nullptr);
         return;

@@ -220,7 +220,7 @@ TEST_F(DataServiceNetworkTest, FindsAndRetrievesFromAnArchive)
                                       study.patientName.c_str(), first.seriesNumber.c_str(), first.modality.c_str());
     // As the library screen does once it has listed the folder's images.
     ASSERT_TRUE(waitFor([&] { return log.of(NSUI::NOTIFY_OPEN_FILE).size() == 1; }, 30000));
-    service->retrievalListed();
+    service->retrievalListed(log.of(NSUI::NOTIFY_OPEN_FILE)[0].text);
     ASSERT_TRUE(waitFor([&] { return !toasts.empty(); }, 30000));
     EXPECT_EQ(toasts.size(), 1u);
     EXPECT_EQ(toasts[0].substr(toasts[0].size() - 11), " is ready|2") << toasts[0];
@@ -369,4 +369,53 @@ TEST_F(OwnServerTest, RowsStoredForTheProgramItselfAreDroppedWhenTheLibraryOpens
     std::set<std::string> names;
     for (const neighborRecord& n : rows) names.insert(n.name);
     EXPECT_EQ(names, (std::set<std::string>{"copy", "workstation"}));
+}
+
+// A peer slow to answer the image-level query that comes before the transfer: the retrieval runs
+// from its beginning (the library's code 9), not only from its first count, and its entry says so.
+TEST_F(DataServiceNetworkTest, ARetrievalRunsWhileItsImageLevelQueryWaits)
+{
+    qvtest::SilentListener silent;
+    const std::string port = std::to_string(silent.port());
+    service->getClient.getSeriesByUID("127.0.0.1", port.c_str(), "", "", "2.25.7778", "2.25.7778.1",
+                                      (dir.file("down") + "/").c_str(), "SLOW^PEER", "1", "CT");
+    ASSERT_TRUE(silent.acceptOne(5000));
+    ASSERT_TRUE(waitFor([&] { return !log.of(NSUI::NOTIFY_NET_RETRIEVE_STATE).empty(); }));
+    service->getRetrieveList();
+    ASSERT_EQ(service->retrieveList.size(), 1u);
+    EXPECT_EQ(service->retrieveList[0]->state, DCM_TASK_RUNNING);
+}
+
+// The program closed while the import of a completed retrieval ran: at the next start its folder
+// (the images not moved yet and the mark, no record) goes to the import again and is said to be
+// ready once listed; a retrieval cut short stays failed, even with a mark its record came after.
+TEST_F(DataServiceNetworkTest, ARetrievalWhoseImportAQuitCutIsImportedAtTheNextStart)
+{
+    cocos2d::FileUtils* files = cocos2d::FileUtils::getInstance();
+    dataService::destroyInstance();
+    files->setWritablePath(dir.file("data") + "/");
+    std::shared_ptr<void> restore(nullptr, [files](void*) { files->setWritablePath(""); });
+    const std::string down = dataService::downloadFolder();
+    qvgen::ImageSpec spec;
+    spec.patientName = "LATE^IMPORT";
+    for (const char* series : {"2.25.7779.1", "2.25.7779.2"}) {
+        spec.seriesUID = series;
+        fs::create_directories(down + series + "/" + dataService::kImportingMark);
+        ASSERT_TRUE(qvgen::writeStack(down + series, spec, 2, 1.0));
+    }
+    std::ofstream(down + "2.25.7779.2/.retrieval")
+        << "127.0.0.1,104,,,2.25.7779,2.25.7779.2," << down << ",LATE^IMPORT,2,CT,1,5,the peer stopped answering";
+
+    service = dataService::getInstance();
+    service->toastObserver = [this](const std::string& text, float) { toasts.push_back(text); };
+    ASSERT_TRUE(waitFor([&] { return !log.of(NSUI::NOTIFY_OPEN_FILE).empty() && !service->failedRetrieves.empty(); }));
+    const std::string complete = down + "2.25.7779.1/";
+    EXPECT_EQ(log.of(NSUI::NOTIFY_OPEN_FILE)[0].text, complete);
+    ASSERT_EQ(service->failedRetrieves.size(), 1u);
+    EXPECT_EQ(service->failedRetrieves[0]->seriesUID, "2.25.7779.2");
+    // As the patient list does once the images it moved out are listed.
+    for (const std::string& image : filesBelow(complete)) fs::remove(image);
+    service->retrievalListed(complete);
+    EXPECT_EQ(toasts, std::vector<std::string>{"LATE^IMPORT(2,CT) is ready"});
+    EXPECT_FALSE(fs::exists(complete));
 }

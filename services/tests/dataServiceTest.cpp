@@ -290,23 +290,26 @@ TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
     // when they arrived: a toast handled after the done messages comes first.
     dataService::onSdkMessage(6, "");
     ASSERT_TRUE(waitFor([&] { return toasts.size() == 4; }));
-    service->retrievalListed();
-    service->retrievalListed();
+    // Each import names its folder, and so its series, whatever order they end in.
+    service->retrievalListed("/tmp/down/2.25.1002.6/");
+    service->retrievalListed("/tmp/down/2.25.1002.9");
     // One whose import left files out is not said to be ready, its import ended before or after.
-    service->retrievalListed(false);
+    service->retrievalListed("/tmp/down/2.25.1002.7/", false);
     dataService::onSdkMessage(10, "2.25.1002.7|DOE^JO(5,CT)");
     dataService::onSdkMessage(10, "2.25.1002.8|DOE^JO(6,CT)");
-    service->retrievalListed(false);
+    service->retrievalListed("/tmp/down/2.25.1002.8/", false);
+    // An import that never ends holds back no other series' word.
+    dataService::onSdkMessage(10, "2.25.1002.11|DOE^JO(8,CT)");
     dataService::onSdkMessage(10, "2.25.1002.10|DOE^JO(7,CT)");
-    service->retrievalListed();
+    service->retrievalListed("/tmp/down/2.25.1002.10/");
     ASSERT_TRUE(waitFor([&] { return toasts.size() == 7; }));
     EXPECT_EQ(toasts[6], "DOE^JO(7,CT) is ready|2");
     EXPECT_EQ(toasts[0], "Failed to download DOE^JO(3,CT)|5");
     EXPECT_EQ(toasts[1], "Failed to download DOE^JO(3,CT)|5");
     EXPECT_EQ(toasts[2], "Failed to download DOE^JO(4,CT)|5");
     EXPECT_EQ(toasts[3], "Check the network and the patient name|5");
-    EXPECT_EQ(toasts[4], "DOE^JO(3,CT) is ready|2");
-    EXPECT_EQ(toasts[5], "DOE^JO(4,CT) is ready|2");
+    EXPECT_EQ(toasts[4], "DOE^JO(4,CT) is ready|2");
+    EXPECT_EQ(toasts[5], "DOE^JO(3,CT) is ready|2");
     ASSERT_EQ(service->failedRetrieves.size(), 1u);
     EXPECT_EQ(service->failedRetrieves[0]->keptImages, 50);
     EXPECT_EQ(service->failedRetrieves[0]->seriesImages, 100);
@@ -443,4 +446,27 @@ TEST(OwnStorageServer, IsThisMachineAtTheServersPortOnly)
     // The machine's own interface list holds at least the loopback address.
     const std::vector<std::string> system = getOwnIPv4Addresses();
     EXPECT_NE(std::find(system.begin(), system.end(), "127.0.0.1"), system.end());
+}
+
+// A failure's reason as a peer's answer or an earlier version's record may hold it: one line of
+// valid UTF-8 without control characters, and bounded, whatever came.
+TEST(FailedRetrievalRecord, KeepsItsReasonAsOneCleanBoundedLine)
+{
+    std::string classes = "the program cannot take";
+    for (int i = 0; i < 4990; ++i) classes += " 1.2.840.99." + std::to_string(i);
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"association lost:\nPeer aborted\r\n(or never connected)\n", "association lost: Peer aborted (or never connected)"},
+        {"\x1b[31mclass\x07 one\tand\x7f two ", "[31mclass one and two"},
+        {"caf\xC3\xA9 \xFF\xC3( \xC0\xAF\xED\xA0\x80ok", "caf\xC3\xA9 ( ok"},  // stray, overlong, surrogate
+        {"a\xC2\x85" "b\xE2\x80\xA8" "c", "a b c"},                             // C1 line break, line separator
+        {classes, classes.substr(0, dcmGetingObject::kReasonBytes - 3) + "\xE2\x80\xA6"},
+    };
+    for (const auto& [reason, shown] : rows) {
+        dcmGetingObject* task = dcmGetingObject::create(
+            {"127.0.0.1", "104", "", "", "2.25.1", "2.25.1.1", "/tmp/down/", "DOE^JO", "3", "CT", "2", "9", reason},
+            DCM_TASK_FAILED);
+        EXPECT_EQ(task->failureReason, shown) << reason.substr(0, 64);
+    }
+    // Cut at a character, never inside one.
+    EXPECT_EQ(dcmGetingObject::shownText("a\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 7), "a\xC3\xA9\xE2\x80\xA6");
 }
