@@ -18,6 +18,7 @@
 #include "screenHelpers.h"
 #include "sniffer.h"
 #include "statApplication.h"
+#include "textFit.h"
 #include "viewerScreenHook.h"
 
 #include <algorithm>
@@ -41,8 +42,13 @@ constexpr float kToastSeconds = 1.5f;
 constexpr float kTypedFontSize = 17.0f;
 constexpr float kTypedFieldHeight = 28.0f;
 constexpr float kTypedSendReserve = 96.0f;
-// The longest outcome text a failed retrieval's row shows, in bytes.
-constexpr size_t kOutcomeLength = 90;
+// A task row's texts end this far before the control that follows them on their line (the retry
+// button, the state), or before the row's right edge.
+constexpr float kRowTextGap = 16.0f;
+constexpr float kRowTextMargin = 16.0f;
+// The longest patient name, series number or modality a task row takes from a peer's answer, in
+// bytes; the row cuts to its width whatever is left.
+constexpr size_t kRowFieldBytes = 256;
 
 std::string percentText(float progress)
 {
@@ -54,22 +60,32 @@ std::string nowText()
     return getCurrentDateTime();
 }
 
-// What became of a failed retrieval: how many images arrived, and why the rest did not. A long
-// reason is cut, with an ellipsis, to stay clear of the row's retry button.
+// A count with its thousands grouped: "2,500".
+std::string countText(int count)
+{
+    std::string digits = std::to_string(count < 0 ? 0 : count);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+// What became of a failed retrieval: how many images arrived, and why the rest did not. The
+// reason is one clean line already (the task keeps it so); the row fits it to its width.
 std::string outcomeText(const dcmGetingObject& task)
 {
     std::string text = task.seriesImages > 0
-                           ? formatString("%d of %d images arrived", task.keptImages, task.seriesImages)
-                           : formatString("%d images arrived", task.keptImages);
+                           ? countText(task.keptImages) + " of " + countText(task.seriesImages) + " images arrived"
+                           : countText(task.keptImages) + " images arrived";
     if (!task.failureReason.empty())
         text += ": " + task.failureReason;
-    if (text.size() > kOutcomeLength) {
-        size_t cut = kOutcomeLength;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-            --cut;  // not inside a character
-        text = text.substr(0, cut) + "\u2026";
-    }
     return text;
+}
+
+// Sets a task row's text, cut with an ellipsis where it would reach the control after it.
+void fitRowText(Node* record, const std::string& name, const std::string& text)
+{
+    if (auto* label = dynamic_cast<ui::Text*>(record->getChildByName(name)))
+        NSUI::fitTextBeforeNext(label, text, kRowTextGap, kRowTextMargin);
 }
 
 ui::Button* findButton(Node* root, const std::string& name)
@@ -310,7 +326,7 @@ void dcmSend::buildLists()
     for (unsigned int id : {NSUI::NOTIFY_NET_SEND_PROGRESS, NSUI::NOTIFY_NET_SEND_DONE, NSUI::NOTIFY_NET_SEND_FAILED})
         centre->addObserver(this, nullptr, callback, id);
     centre->addObserver(this, this, callback, NSUI::NOTIFY_NET_TASK_ROW_UPDATE);
-    for (unsigned int id : {NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_ECHO_RESULT,
+    for (unsigned int id : {NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_ECHO_RESULT, NSUI::NOTIFY_NET_RETRIEVE_STATE,
                             NSUI::NOTIFY_NET_RETRIEVE_PROGRESS, NSUI::NOTIFY_NET_RETRIEVE_FAILED})
         centre->addObserver(this, nullptr, callback, id);
 }
@@ -476,28 +492,33 @@ void dcmSend::fillTaskCell(ui::Widget* record, dcmTask* task)
     Node* ratio = record->getChildByName("ratio");
     int state = DCM_TASK_WAITING;
     float progress = 0.0f;
+    std::string ip, path;
+    // Before its first count a retrieval runs without a share to show (its image-level query).
+    bool uncounted = false;
     if (task->type == dcmTask::TYPE_SEND) {
         auto* send = static_cast<dcmSendingObject*>(task);
         state = send->state;
         progress = send->progress;
-        setChildText(record, "ip", send->name.empty() ? send->address : send->name + "---" + send->address);
-        setChildText(record, "path", send->text1);
+        ip = send->name.empty() ? send->address : send->name + "---" + send->address;
+        path = send->text1;
     } else {
         auto* get = static_cast<dcmGetingObject*>(task);
         state = get->state;
         progress = get->progress;
-        const std::string& name = get->patientName;
-        setChildText(record, "ip", name.empty() ? get->address : isImageSDK::displayPersonName(name));
-        const bool counted = state == DCM_TASK_RUNNING || state == DCM_TASK_DONE;
-        std::string path = get->seriesNumber + "(" + get->modality +
-                           (counted ? " " + get->imageCount : std::string()) + ")";
+        uncounted = get->imageCount.empty();
+        // Names, numbers and reasons may come from a peer's answers: one clean line each.
+        const std::string name = dcmGetingObject::shownText(get->patientName, kRowFieldBytes);
+        ip = name.empty() ? get->address : isImageSDK::displayPersonName(name);
+        const bool counted = (state == DCM_TASK_RUNNING || state == DCM_TASK_DONE) && !uncounted;
+        path = dcmGetingObject::shownText(get->seriesNumber, kRowFieldBytes) + "(" +
+               dcmGetingObject::shownText(get->modality, kRowFieldBytes) +
+               (counted ? " " + get->imageCount : std::string()) + ")";
         if (state == DCM_TASK_FAILED)
             path += "  " + outcomeText(*get);
-        setChildText(record, "path", path);
     }
     switch (state) {
     case DCM_TASK_WAITING: setChildText(record, "ratio", "Waiting"); break;
-    case DCM_TASK_RUNNING: setChildText(record, "ratio", percentText(progress)); break;
+    case DCM_TASK_RUNNING: setChildText(record, "ratio", uncounted ? "Running" : percentText(progress)); break;
     case DCM_TASK_DONE: setChildText(record, "ratio", "Done"); break;
     default: setChildText(record, "ratio", percentText(progress)); break;
     }
@@ -505,6 +526,9 @@ void dcmSend::fillTaskCell(ui::Widget* record, dcmTask* task)
         ratio->setVisible(state != DCM_TASK_FAILED);
     if (retry)
         retry->setVisible(state == DCM_TASK_FAILED);
+    // Measured once the controls of the row's right end are as they will be shown.
+    fitRowText(record, "ip", ip);
+    fitRowText(record, "path", path);
 }
 
 void dcmSend::tableCellLeftMenu(NSUI::NSTableView* table, NSUI::NSTableViewMenu* menu)
@@ -784,6 +808,19 @@ void dcmSend::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData* da
                      time, ok);
         break;
     }
+    case NSUI::NOTIFY_NET_RETRIEVE_STATE:
+        // The library has begun the series: it runs from its image-level query on.
+        if (taskList) {
+            for (Ref* row : taskList->getRowData()) {
+                auto* task = dynamic_cast<dcmGetingObject*>(row);
+                if (task && task->seriesUID == text && task->state == DCM_TASK_WAITING) {
+                    task->state = DCM_TASK_RUNNING;
+                    refreshTask(task);
+                    break;
+                }
+            }
+        }
+        break;
     case NSUI::NOTIFY_NET_RETRIEVE_PROGRESS:
         onRetrieveProgress(text);
         break;
@@ -833,7 +870,7 @@ void dcmSend::onRetrieveProgress(const std::string& text)
         if (total <= 0)
             return;
         task->progress = static_cast<float>(total - remaining) * 100.0f / static_cast<float>(total);
-        if (task->state != DCM_TASK_RUNNING) {
+        if (task->state != DCM_TASK_RUNNING || task->imageCount.empty()) {
             task->state = DCM_TASK_RUNNING;
             task->imageCount = std::to_string(total);
         }

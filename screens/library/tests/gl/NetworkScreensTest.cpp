@@ -340,6 +340,22 @@ TEST_F(LibraryAppTest, SendScreenFollowsRetrieveProgressAndPeers)
     EXPECT_EQ(zero->state, DCM_TASK_WAITING);
     EXPECT_FLOAT_EQ(zero->progress, 0.0f);
 
+    // The library has begun the waiting one (its image-level query): it runs before any count. A
+    // failed row says what arrived of how many and why.
+    NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_NET_RETRIEVE_STATE, "1.4",
+                                                                      nullptr, true);
+    tasks->insertRow(-1, dcmGetingObject::create({"127.0.0.1", "104", "", "", "1.2.3", "1.5", "/tmp/", "PATIENT", "7",
+                                                  "CT", "469", "2500", "the disk is full"},
+                                                 DCM_TASK_FAILED));
+    frame();
+    auto rowText = [&](ssize_t row, const char* name) {
+        return static_cast<ui::Text*>(tasks->cellAtIndex(row)->getChildByNameDeep(name))->getString();
+    };
+    EXPECT_EQ(rowText(3, "ratio"), "Running");
+    EXPECT_EQ(rowText(4, "path"), "7(CT)  469 of 2,500 images arrived: the disk is full");
+    screen->onRetrieveProgress("1.4|3|1|0|0");
+    EXPECT_EQ(rowText(3, "ratio"), "25%");
+
     // A running retrieval cannot be removed from the swipe menu.
     frame();
     NSUI::NSTableViewCell* cell = tasks->cellAtIndex(2);
@@ -349,7 +365,7 @@ TEST_F(LibraryAppTest, SendScreenFollowsRetrieveProgressAndPeers)
     del->setUserObject(cell);
     screen->onButton(del);
     EXPECT_EQ(takeToast(), "The downloading task can not be removed.");
-    EXPECT_EQ(tasks->getRowCount(), 4);
+    EXPECT_EQ(tasks->getRowCount(), 5);
 
     // A peer heard now goes first after the fixed rows, with the green icon; a DICOM node that
     // did not answer its echo is not added.

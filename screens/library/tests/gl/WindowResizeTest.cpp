@@ -9,6 +9,9 @@
 
 #include "AppConfig.h"
 #include "NSListView.h"
+#include "NSResponseWindow.h"
+#include "dataService.h"
+#include "dcmSend.h"
 #include "importDcm.h"
 
 #include <algorithm>
@@ -159,5 +162,35 @@ TEST_F(WindowResizeTest, PatientRowTextsKeepClearOfEachOtherAtEverySize)
             EXPECT_LT(id->getParent()->getChildByName(a)->getBoundingBox().getMaxX(),
                       id->getParent()->getChildByName(b)->getBoundingBox().getMinX())
                 << a << " runs into " << b << " at " << size.width;
+    }
+}
+
+// A failed retrieval's row in Transfers: its name and its outcome (the peer's text, made one clean
+// line) end, cut with an ellipsis, before the retry button, whatever the window.
+TEST_F(WindowResizeTest, TransferRowTextsKeepClearOfTheRetryButtonAtEverySize)
+{
+    launch(false);
+    dataService::getInstance()->addFailedRetrieve(
+        "127.0.0.1,104,,,1.2.3,1.2.3.4,/tmp/,LONGNAME^" + std::string(90, 'W') +
+        ",7,CT,12,40,ASSOCIATION REJECTED:\n\x1b[31mTHE PEER AGREED NO CONTEXT FOR CT IMAGE STORAGE AND MR IMAGE STORAGE");
+    for (const Size& size : {Size(1600, 1000), Size(1280, 800)}) {
+        resize(size);
+        NSUI::NSResponseWindow* window = dcmSend::makeWindow("", "");
+        home()->addChild(window);
+        frame();
+        NSUI::NSTableViewCell* cell = dcmSend::fromWindow(window)->getTaskList()->cellAtIndex(0);
+        ASSERT_NE(cell, nullptr);
+        Node* retry = cell->getChildByNameDeep("dcmNodeSend_retry");
+        ASSERT_TRUE(retry && retry->isVisible());
+        for (const char* name : {"ip", "path"}) {
+            auto* text = dynamic_cast<ui::Text*>(cell->getChildByNameDeep(name));
+            ASSERT_NE(text, nullptr);
+            EXPECT_EQ(text->getString().substr(text->getString().size() - 3), "\u2026") << text->getString();
+            EXPECT_TRUE(std::none_of(text->getString().begin(), text->getString().end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+            EXPECT_LT(text->getBoundingBox().getMaxX(), retry->getBoundingBox().getMinX())
+                << name << " runs under the retry button at " << size.width;
+        }
+        window->removeFromParent();
     }
 }
