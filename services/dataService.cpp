@@ -201,8 +201,7 @@ bool dataService::init()
     for (unsigned int number :
          {NSUI::NOTIFY_NET_SEND_PROGRESS, NSUI::NOTIFY_NET_SEND_DONE, NSUI::NOTIFY_NET_SEND_FAILED,
           NSUI::NOTIFY_NET_ECHO_RESULT, NSUI::NOTIFY_NET_FIND_RESULT, NSUI::NOTIFY_NET_FIND_FAILED,
-          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_STATE, NSUI::NOTIFY_NET_RETRIEVE_DONE,
-          NSUI::NOTIFY_NET_RETRIEVE_FAILED})
+          NSUI::NOTIFY_NET_PEER_FOUND, NSUI::NOTIFY_NET_RETRIEVE_DONE, NSUI::NOTIFY_NET_RETRIEVE_FAILED})
         centre->addObserver(
             this, nullptr,
             [this](cocos2d::Ref*, unsigned int id, NSUI::NSNotificationData* data) { onNotification(id, data); },
@@ -531,16 +530,12 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
             toast(kSendFailedToast, 2.0f);
         }
         break;
-    case NSUI::NOTIFY_NET_RETRIEVE_STATE:
-        runningSeries_ = text;
-        break;
     case NSUI::NOTIFY_NET_RETRIEVE_DONE: {
         // "<series UID>|<patient name>(<series number>,<modality>)". A failed entry of that series
         // is out of date now.
         const size_t bar = text.find('|');
         if (bar == std::string::npos) break;
         const std::string series = text.substr(0, bar);
-        if (series == runningSeries_) runningSeries_.clear();
         for (auto it = failedRetrieves.begin(); it != failedRetrieves.end();) {
             if ((*it)->seriesUID != series) {
                 ++it;
@@ -565,7 +560,6 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
     case NSUI::NOTIFY_NET_RETRIEVE_FAILED: {
         std::vector<std::string> f;
         splitString(text, ",", f);
-        if (f.size() > 5 && f[5] == runningSeries_) runningSeries_.clear();
         if (!addFailedRetrieve(text)) break;
         // Its folder holds a part now, whatever import of the series was under way.
         std::error_code error;
@@ -649,6 +643,9 @@ void dataService::getRetrieveList()
     for (dcmGetingObject* task : retrieveList) task->release();
     retrieveList.clear();
     const int count = getClient.getListSize();
+    // The one the library has begun runs, whether it is asking what the series holds or receiving
+    // its images.
+    const std::string running = count > 0 ? getClient.getRunningSeries() : std::string();
     if (count > 0) {
         const int size = count * kRetrieveRecordSize;
         std::vector<char> buffer(static_cast<size_t>(size), 0);
@@ -658,10 +655,8 @@ void dataService::getRetrieveList()
         for (const std::string& record : records) {
             std::vector<std::string> f;
             splitString(record, ",", f);
-            // The one the library has begun runs, whether it is asking what the series holds or
-            // receiving its images.
             if (dcmGetingObject* task = dcmGetingObject::create(f, DCM_TASK_WAITING)) {
-                if (!runningSeries_.empty() && task->seriesUID == runningSeries_)
+                if (!running.empty() && task->seriesUID == running)
                     task->state = DCM_TASK_RUNNING;
                 task->retain();
                 retrieveList.push_back(task);
@@ -745,8 +740,8 @@ void dataService::onSdkMessage(int code, const char* text)
         postText(NSUI::NOTIFY_NET_FILE_RECEIVED_END, text, false);
         break;
     }
-    // Urgent as the progress and the end that follow it: a beginning handled after its end would
-    // leave the retrieval running for good.
+    // Urgent as the progress and the end that follow it: the screens show it running at once, and
+    // never after its end.
     case 9: postText(NSUI::NOTIFY_NET_RETRIEVE_STATE, text, true); break;
     case 10: postText(NSUI::NOTIFY_NET_RETRIEVE_DONE, text, true); break;
     case 11: postText(NSUI::NOTIFY_NET_RETRIEVE_FAILED, text, true); break;

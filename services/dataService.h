@@ -199,7 +199,4 @@ private:
     // done message was handled (whether each listed every file).
     std::map<std::string, std::string> readyToSay_;
     std::map<std::string, bool> listedAhead_;
-    // The series whose retrieval the library has begun and not yet ended (code 9 to 10 or 11): its
-    // entry of the retrieval list is running, in its image-level query as in its transfer.
-    std::string runningSeries_;
 };
