@@ -6,6 +6,7 @@
 
 #include "cocos2d.h"
 
+#include <cstdio>
 #include <new>
 #include <sqlite3.h>
 
@@ -62,6 +63,39 @@ bool NSDBUtil::open(const std::string& path)
     }
     // Another connection (the other copy of the program, a reader of this one) may hold the file
     // for a moment: statements wait for it instead of failing at once.
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    return true;
+}
+
+bool NSDBUtil::openForReading(const std::string& path, bool immutable)
+{
+    if (db_) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+    }
+    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+    std::string name = path;
+    int flags = SQLITE_OPEN_READONLY;
+    if (immutable) {
+        // A URI: the characters it gives a meaning to are escaped in the path.
+        name = "file:";
+        for (unsigned char c : path) {
+            if (c == '%' || c == '?' || c == '#' || c < 0x20 || c == 0x7f) {
+                char escaped[4];
+                std::snprintf(escaped, sizeof(escaped), "%%%02X", c);
+                name += escaped;
+            } else {
+                name += static_cast<char>(c);
+            }
+        }
+        name += "?immutable=1";
+        flags |= SQLITE_OPEN_URI;
+    }
+    lastResult_ = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
+    if (lastResult_ != SQLITE_OK) {
+        debugLog("open database '%s' for reading failed: %s", path.c_str(), db_ ? sqlite3_errmsg(db_) : "out of memory");
+        return false;
+    }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     return true;
 }

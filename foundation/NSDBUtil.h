@@ -34,6 +34,11 @@ public:
     // multi-thread mode. A failed open keeps the handle SQLite returned: statements on it fail.
     // Opening again closes the previous connection first.
     bool open(const std::string& path);
+    // Opens an existing file for reading only, never creating it or its journal files. immutable:
+    // SQLite takes the file for one nothing can change (no locks, no write-ahead log looked at),
+    // which is how it reads a write-ahead-logged file whose log and index it could not make (a
+    // folder or mount it cannot write). The open itself reads nothing: a first query tells.
+    bool openForReading(const std::string& path, bool immutable);
     // Closes the connection (a later open starts anew). Safe when none is open.
     void close();
     // True when SQLite opened the file read-only (the file or its folder cannot be written).

@@ -45,15 +45,16 @@ const char* const kUnavailableToast =
 const char* const kDamagedToast =
     "The library's database was damaged: it was kept aside and the library is rebuilt from its image files";
 const char* const kVanishedToast = "The library folder was removed; it was made anew from the images found in it";
-const char* const kReadOnlyToast =
-    "The library cannot be written: its images are listed, but it cannot take new ones (received or imported)";
-const char* const kFavoriteReadOnlyToast = "The library cannot be written: the favourite was not saved";
-const char* const kFavoriteFailedToast = "The favourite could not be saved in the library: ";
-// The lines of the waiting record, and the favourite type of the marker row a run's first
-// favourite gets.
-const char* const kImageLine = "image";
-const char* const kFavoriteLine = "favorite";
-constexpr int kMarkerType = 3;
+// A library that cannot be written: on a read-only disk nothing new can be kept (the storage
+// server refuses what it cannot write, saying why); with only its database read-only, received
+// images are kept in its folder and wait.
+const char* const kReadOnlyDiskToast =
+    "The library's disk cannot be written: its images are listed; images sent to it or imported are refused";
+const char* const kReadOnlyFileToast =
+    "The library's database cannot be written: its images are listed; received images are kept and will be listed "
+    "once it can be written, imports are refused";
+const char* const kDamagedClosedToast =
+    "The library's database is damaged and cannot be kept aside: the library stays closed; received images are kept";
 // The check at start and its answer for a sound file.
 const char* const kQuickCheck = "PRAGMA quick_check;";
 const char* const kQuickCheckOk = "ok";
@@ -165,9 +166,31 @@ dicomDB::FileState dicomDB::openAndCheck(std::string& problem, bool quickCheck)
         problem = std::string(what) + ": " + sqlite3_errstr(db_.getLastResult());
         return code == SQLITE_CORRUPT || code == SQLITE_NOTADB ? FileState::Damaged : FileState::Unavailable;
     };
-    if (!db_.open(libraryFolder_ + dicomDBSchema::kFileName)) return state("open");
+    const std::string file = libraryFolder_ + dicomDBSchema::kFileName;
+    if (!db_.open(file)) return state("open");
     if (db_.isReadOnly()) {
-        problem = "the file or its folder cannot be written";
+        // SQLite reads a file in write-ahead-log mode it may not write only when its log and index
+        // files are there and readable, or when it may make them; otherwise only when it is opened
+        // as immutable (then it takes no locks and reads neither: on a read-only disk nothing
+        // changes the file beneath it). A read-only connection made the first way never writes or
+        // removes those files.
+        folderWritable_ = ::access(libraryFolder_.c_str(), W_OK) == 0;
+        problem = folderWritable_ ? "the file cannot be written" : "its folder cannot be written";
+        NSUI::NSDBDataModel rows;
+        readImmutable_ = false;
+        if (!db_.openForReading(file, false) || !db_.query("select count() from sqlite_master", rows)) {
+            readImmutable_ = true;
+            if (!db_.openForReading(file, true) || !db_.query("select count() from sqlite_master", rows))
+                return state("open for reading");
+        }
+        if (quickCheck) {
+            if (!db_.query(kQuickCheck, rows)) return state("check");
+            if (rows.getRowCount() != 1 || rows.getValue(0, 0) != kQuickCheckOk) {
+                problem = rows.getRowCount() > 0 ? rows.getValue(0, 0) : std::string("the check found nothing");
+                std::replace(problem.begin(), problem.end(), '\n', ' ');
+                return FileState::Damaged;
+            }
+        }
         return FileState::ReadOnly;
     }
     if (!db_.execute(dicomDBSchema::kConnectionSetup)) return state("setup");
@@ -225,10 +248,13 @@ bool dicomDB::openChecked(bool quickCheck)
     if (readOnly_) {
         // What it holds is listed; nothing is written into it.
         if (!readOnlyShown_.load())
-            cocos2d::log("library: the database \"%s\" cannot be written (%s); its images are listed, new ones are "
-                         "not taken",
-                         file.c_str(), problem.c_str());
-        showOnce(readOnlyShown_, kReadOnlyToast);
+            cocos2d::log("library: the database \"%s\" cannot be written (%s); it is read%s, its images are "
+                         "listed; %s",
+                         file.c_str(), problem.c_str(), readImmutable_ ? " as immutable" : " only",
+                         folderWritable_ ? "received images are kept and listed once it can be written, imports are "
+                                           "refused"
+                                         : "images sent to it or imported are refused");
+        showOnce(readOnlyShown_, folderWritable_ ? kReadOnlyFileToast : kReadOnlyDiskToast);
         if (::stat(file.c_str(), &info) == 0) {
             openedDevice_ = info.st_dev;
             openedInode_ = info.st_ino;
@@ -238,7 +264,7 @@ bool dicomDB::openChecked(bool quickCheck)
     bool fresh = !existed;
     if (state == FileState::Damaged) {
         db_.close();
-        if (!setAside()) {
+        if (::access(libraryFolder_.c_str(), W_OK) != 0 || !setAside()) {
             state = FileState::Unavailable;
         } else {
             cocos2d::log("library: the database is damaged (%s); kept aside as \"%s\", the index is rebuilt from the image files",
@@ -307,7 +333,14 @@ void dicomDB::checkLibrary(bool periodic)
         if (stopped_) return;
         // The folder and the file are looked at every few seconds; what waits is tried every second.
         const bool look = !periodic || ++checkTicks_ % kReopenTicks == 0;
-        if (ready_) {
+        if (ready_ && readOnly_ && look && ::access(libraryFolder_.c_str(), W_OK) == 0 &&
+            ::access((libraryFolder_ + dicomDBSchema::kFileName).c_str(), W_OK) == 0) {
+            // It can be written again: opened anew for writing, and what waited is written.
+            cocos2d::log("library: the database can be written again");
+            db_.close();
+            ready_ = false;
+            readOnlyShown_ = false;
+        } else if (ready_) {
             if (!look || !libraryVanished()) {
                 // What waits for a file another program held is written once it is free.
                 if (!readOnly_ && (waitingCount_.load() > 0) && !stopping_ && db_.tryBegin()) {
@@ -316,7 +349,7 @@ void dicomDB::checkLibrary(bool periodic)
                 }
                 // Rows that could not be written while another program held the file: once it is
                 // free the files get them, whether or not another image arrives.
-                if (writeFailed_ && reconcileWork_.load() == 0 && db_.tryBegin()) {
+                if (!readOnly_ && writeFailed_ && reconcileWork_.load() == 0 && db_.tryBegin()) {
                     db_.rollback();
                     writeFailed_ = false;
                     queueReconcile();
@@ -354,11 +387,9 @@ void dicomDB::opened()
     // rows to check; an old one reopened gets the whole reconcile when the last run did not close.
     const bool fresh = indexAll_;
     indexAll_ = false;
-    queueReconcile(!fresh && markerFound_);
-    if (!readOnly_ && !recordRead_) {
-        recordRead_ = true;
-        readWaitingRecord();
-    }
+    // A read-only library writes no row: nothing would come of a walk of its files.
+    if (!readOnly_) queueReconcile(!fresh && markerFound_);
+    if (!readOnly_ && !recordRead_) readJournal();
     if (!readOnly_ && !stopping_) retryWaiting();
     // What the screens show of the library is from before: they load it again.
     NSUI::NSNotificationCenter::getInstance()->postStringNotification(this, NSUI::NOTIFY_DB_LIBRARY_RELOADED, "");
@@ -368,19 +399,17 @@ void dicomDB::checkAtStart()
 {
     const std::string file = libraryFolder_ + dicomDBSchema::kFileName;
     // What waited in the last run is found before anything of this run waits.
-    if (ready_ && !readOnly_ && !recordRead_) {
-        std::lock_guard<std::recursive_mutex> lock(dbMutex);
-        recordRead_ = true;
-        readWaitingRecord();
-    }
+    if (ready_ && !readOnly_ && !recordRead_) readJournal();
     std::string problem;
     bool damaged = false;
     if (ready_ && !stopping_) {
         // A connection of its own: the check reads the whole file (seconds, for a large library)
-        // and holds no lock the main thread or the stores wait for.
+        // and holds no lock the main thread or the stores wait for. A read-only library's is opened
+        // as its own was.
         NSUI::NSDBUtil check;
         NSUI::NSDBDataModel rows;
-        if (check.open(file) && check.query(kQuickCheck, rows)) {
+        const bool opened = readOnly_ ? check.openForReading(file, readImmutable_) : check.open(file);
+        if (opened && check.query(kQuickCheck, rows)) {
             if (rows.getRowCount() != 1 || rows.getValue(0, 0) != kQuickCheckOk) {
                 damaged = true;
                 problem = rows.getRowCount() > 0 ? rows.getValue(rows.getRowCount() > 1 ? 1 : 0, 0) : std::string("the check found nothing");
@@ -393,19 +422,27 @@ void dicomDB::checkAtStart()
         }
         check.close();
     }
-    if (damaged && !readOnly_) {
+    if (damaged) {
         {
             std::lock_guard<std::recursive_mutex> lock(dbMutex);
             db_.close();
             ready_ = false;
         }
-        if (setAside()) {
+        if ((!readOnly_ || folderWritable_) && setAside()) {
             cocos2d::log("library: the database is damaged (%s); kept aside as \"%s\", the index is rebuilt from the image files",
                          problem.c_str(), keptAside_.c_str());
             showOnce(damagedShown_, kDamagedToast);
             indexAll_ = true;
+            if (openChecked(false)) opened();
+        } else {
+            // Never used as if sound: the library stays closed, as the look at it every few
+            // seconds leaves a damaged file it cannot set aside (received images are kept and
+            // listed once it opens).
+            cocos2d::log("library: the database is damaged (%s) and cannot be kept aside; the library stays closed",
+                         problem.c_str());
+            showOnce(damagedShown_, kDamagedClosedToast);
+            unavailableShown_ = true;
         }
-        if (openChecked(false)) opened();
     }
     checking_ = false;
 }
@@ -564,7 +601,7 @@ void dicomDB::openMarker()
             patients = patients || (entry.is_directory(error) && entry.path().filename().string()[0] != '.');
         indexAll_ = patients;
     }
-    if (ready_ && (markerFound_ || indexAll_)) {
+    if (ready_ && !readOnly_ && (markerFound_ || indexAll_)) {
         queueReconcile(markerFound_ && !indexAll_);
         indexAll_ = false;
     }
@@ -924,37 +961,6 @@ void dicomDB::removeSeriesFiles(const std::string& seriesPath, const std::vector
     }
 }
 
-bool dicomDB::deleteFavorite(int favoriteID)
-{
-    if (favoriteID < 0) {
-        // Not written yet: it never will be.
-        bool recorded = false, found = false;
-        {
-            std::lock_guard<std::mutex> lock(favoriteMutex_);
-            auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
-                                   [&](const PendingFavorite& f) { return f.key == favoriteID; });
-            if (it != pendingFavorites_.end()) {
-                found = true;
-                recorded = it->recorded;
-                pendingFavorites_.erase(it);
-                --waitingCount_;
-            }
-        }
-        if (recorded) {
-            dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "record", nullptr, nullptr);
-            request->work = [this] { rewriteWaitingRecord(); };
-            queue(request, false);
-        }
-        return found;
-    }
-    if (!ready_) return false;
-    writeSoon([this, favoriteID] {
-        return db_.execute("delete from favorite where ID=" + idText(favoriteID)) &&
-               db_.execute("delete from favoriteDetail where favoriteID=" + idText(favoriteID));
-    });
-    return true;
-}
-
 bool dicomDB::isInsideLibrary(const std::string& folder) const
 {
     if (libraryFolder_.empty() || folder.size() <= libraryFolder_.size() ||
@@ -984,314 +990,6 @@ int dicomDB::getMaxID(const std::string& table, const std::string& column)
     bool found = false;
     if (!queryFirstInt("select max(" + column + ") from " + table, {}, value, found)) return 0;
     return value;
-}
-
-bool dicomDB::addFavorite(int type, const std::string& path, float scale)
-{
-    // Taken while stopping too: stop writes the favourites kept right before the quit.
-    if (stopped_) return false;
-    if (readOnly_) {
-        NSUI::messageView::showMessage(kFavoriteReadOnlyToast, 5.0f);
-        return false;
-    }
-    PendingFavorite favorite;
-    favorite.type = type;
-    favorite.path = path;
-    favorite.image = path;
-    const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
-    if (favorite.image.compare(0, writable.size(), writable) == 0) favorite.image = favorite.image.substr(writable.size());
-    // Its place in the list is the time it was made, whenever the row is written.
-    favorite.time = currentTimeText();
-    char scaleText[64];
-    std::snprintf(scaleText, sizeof(scaleText), "%.2f", static_cast<double>(scale));
-    favorite.scale = scaleText;
-    favorite.scaleValue = scale;
-    {
-        std::lock_guard<std::mutex> lock(favoriteMutex_);
-        // The first favourite of a run is preceded by a marker row.
-        const long now = static_cast<long>(std::time(nullptr));
-        if (now - lastMarkerTime_ >= 30000000L) {
-            lastMarkerTime_ = now;
-            PendingFavorite marker;
-            marker.key = nextPendingKey_--;
-            marker.type = kMarkerType;
-            marker.time = favorite.time;
-            marker.scale = "1.0";
-            pendingFavorites_.push_back(marker);
-            ++waitingCount_;
-        }
-        favorite.key = nextPendingKey_--;
-        pendingFavorites_.push_back(favorite);
-        ++waitingCount_;
-    }
-    queueFavoriteWrite();
-    return true;
-}
-
-bool dicomDB::addImageFavorite(const std::string& path, float scale) { return addFavorite(1, path, scale); }
-
-bool dicomDB::addDicomFavorite(const std::string& path, float scale) { return addFavorite(2, path, scale); }
-
-void dicomDB::queueFavoriteWrite()
-{
-    if (favoriteWriteQueued_.exchange(true)) return;
-    // The written favourites come back to the main thread (count, sound, 1007).
-    dicomDBRequest* request = makeRequest(
-        DB_REQUEST_RUN, "favorites", [this](NSUI::NSDBDataModel* rows) { onFavoritesWritten(*rows); }, this);
-    request->work = [this, request] {
-        favoriteWriteQueued_ = false;
-        writeFavorites(*request->result);
-    };
-    if (!queue(request, false)) favoriteWriteQueued_ = false;
-}
-
-void dicomDB::writeFavorites(NSUI::NSDBDataModel& written)
-{
-    std::vector<PendingFavorite> list;
-    {
-        std::lock_guard<std::mutex> lock(favoriteMutex_);
-        list = pendingFavorites_;
-    }
-    if (list.empty()) return;
-    std::unique_lock<std::recursive_mutex> lock(dbMutex);
-    // Not open yet, or the file held (one try, no wait: the look at the file every second tries
-    // again): they wait, in the record too, so that the next start writes them should this run end.
-    const bool begun = ready_ && !readOnly_ && db_.tryBegin();
-    bool busy = !begun && (!ready_ || failedBusy());
-    bool ok = begun;
-    std::vector<std::pair<int, int>> ids;  // key, row ID
-    for (size_t i = 0; ok && i < list.size(); ++i) {
-        const PendingFavorite& f = list[i];
-        const int id = getMaxID("favorite", "ID") + 1;
-        ok = id > 0;
-        if (ok && f.type == kMarkerType)
-            ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
-                                 idText(id) + ",3,\"\",\"\",\"\",1,?,1.0)",
-                             {f.time});
-        else if (ok)
-            ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
-                                 idText(id) + "," + idText(f.type) + ",\"\",\"\",?,1,?," + f.scale + ")",
-                             {f.image, f.time});
-        ids.emplace_back(f.key, id);
-    }
-    ok = ok && db_.commit();
-    if (begun && !ok) {
-        busy = failedBusy();
-        db_.rollback();
-    }
-    lock.unlock();
-    if (ok || !busy) {
-        // Written, or refused for good (the user hears which): they wait no longer.
-        std::string reason;
-        if (!ok) {
-            debugLog("failed to insert record into favorite.");
-            reason = readOnly_ ? std::string("the library cannot be written") : sqlite3_errstr(db_.getLastResult());
-        }
-        bool recorded = false;
-        {
-            std::lock_guard<std::mutex> guard(favoriteMutex_);
-            for (const PendingFavorite& f : list) {
-                auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
-                                       [&](const PendingFavorite& p) { return p.key == f.key; });
-                if (it == pendingFavorites_.end()) continue;
-                recorded = recorded || it->recorded;
-                pendingFavorites_.erase(it);
-                --waitingCount_;
-            }
-        }
-        if (recorded) rewriteWaitingRecord();
-        if (!ok) {
-            cocos2d::log("library: %d favourites could not be saved: %s", static_cast<int>(list.size()), reason.c_str());
-            const std::string text = std::string(kFavoriteFailedToast) + reason;
-            cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
-                [text] { NSUI::messageView::showMessage(text, 5.0f); });
-            return;
-        }
-        for (size_t i = 0; i < list.size(); ++i) {
-            written.addValue(idText(list[i].type));
-            written.addValue(idText(ids[i].second));
-            written.addValue(list[i].path);
-            written.addValue(list[i].scale);
-            written.endRow();
-        }
-        return;
-    }
-    // They wait: each goes into the record once.
-    std::vector<std::string> lines;
-    {
-        std::lock_guard<std::mutex> guard(favoriteMutex_);
-        for (PendingFavorite& f : pendingFavorites_) {
-            if (f.recorded) continue;
-            f.recorded = true;
-            lines.push_back(favoriteLine(f));
-        }
-    }
-    for (const std::string& line : lines) appendWaitingLine(line);
-    if (!lines.empty() && !waitingSaid_.exchange(true))
-        cocos2d::log("library: the database cannot be written now; what was stored waits and is written once it can be");
-}
-
-void dicomDB::onFavoritesWritten(NSUI::NSDBDataModel& rows)
-{
-    for (int r = 0; r < rows.getRowCount(); ++r) {
-        const int type = std::atoi(rows.getValue(r, 0).c_str());
-        if (type == kMarkerType) continue;
-        if (type == 1) {
-            NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
-            data->text = rows.getValue(r, 2);
-            data->intValue = std::atoi(rows.getValue(r, 1).c_str());
-            data->floatValue = static_cast<float>(std::atof(rows.getValue(r, 3).c_str()));
-            NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_FAVORITE_STORED, data);
-        }
-        favoriteStored();
-    }
-}
-
-std::string dicomDB::favoriteLine(const PendingFavorite& f)
-{
-    return std::string(kFavoriteLine) + "\t" + idText(f.type) + "\t" + f.scale + "\t" + f.time + "\t" + f.image;
-}
-
-// ---- What waits for the database ----------------------------------------------------------------
-
-namespace {
-
-bool fitsOneLine(const std::string& text) { return text.find_first_of("\t\n\r") == std::string::npos; }
-
-} // namespace
-
-void dicomDB::waitFor(dicomDBRequest* request)
-{
-    if (!request->record) return;
-    WaitingImage waiting;
-    waiting.path = std::string(request->record->SeriesFolder) + request->record->FileName;
-    waiting.record = std::move(request->record);
-    // Told once the rows are written, not before.
-    waiting.stored = std::exchange(request->stored, nullptr);
-    if (fitsOneLine(waiting.path)) appendWaitingLine(std::string(kImageLine) + "\t" + waiting.path);
-    waitingImages_.push_back(std::move(waiting));
-    ++waitingCount_;
-    if (!waitingSaid_.exchange(true))
-        cocos2d::log("library: the database cannot be written now; what was stored waits and is written once it can be");
-}
-
-void dicomDB::retryWaiting()
-{
-    std::vector<WaitingImage> images;
-    images.swap(waitingImages_);
-    waitingCount_ -= static_cast<int>(images.size());
-    bool favorites = false;
-    {
-        std::lock_guard<std::mutex> lock(favoriteMutex_);
-        favorites = !pendingFavorites_.empty();
-    }
-    if (images.empty() && !favorites) return;
-    if (waitingSaid_.exchange(false))
-        cocos2d::log("library: the database can be written again; what waited is written (%d images%s)",
-                     static_cast<int>(images.size()), favorites ? " and favourites" : "");
-    // The images go back to the queue in their order; one the file refuses again waits again (and
-    // its line is written again).
-    rewriteWaitingRecord();
-    for (WaitingImage& waiting : images) {
-        dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_IMAGE, waiting.record->SeriesFolder, nullptr, nullptr);
-        request->record = std::move(waiting.record);
-        request->stored = std::move(waiting.stored);
-        queue(request, false);
-    }
-    if (favorites) queueFavoriteWrite();
-}
-
-void dicomDB::appendWaitingLine(const std::string& line)
-{
-    const std::string path = libraryFolder_ + kWaitingRecord;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    const std::string text = line + "\n";
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fdatasync(fd) == 0;
-    ::close(fd);
-    if (!ok) cocos2d::log("library: cannot note a waiting file in \"%s\": %s", path.c_str(), std::strerror(errno));
-}
-
-void dicomDB::rewriteWaitingRecord()
-{
-    std::string text;
-    for (const WaitingImage& waiting : waitingImages_)
-        if (fitsOneLine(waiting.path)) text += std::string(kImageLine) + "\t" + waiting.path + "\n";
-    {
-        std::lock_guard<std::mutex> lock(favoriteMutex_);
-        for (PendingFavorite& f : pendingFavorites_)
-            if (f.recorded) text += favoriteLine(f) + "\n";
-    }
-    const std::string path = libraryFolder_ + kWaitingRecord;
-    if (text.empty()) {
-        ::unlink(path.c_str());
-        return;
-    }
-    const std::string temp = path + ".new";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fdatasync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
-}
-
-void dicomDB::readWaitingRecord()
-{
-    const std::string path = libraryFolder_ + kWaitingRecord;
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) return;
-    std::vector<std::string> images;
-    std::vector<PendingFavorite> favorites;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof(buffer), file)) {
-        std::string line = buffer;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        std::vector<std::string> fields;
-        splitString(line, "\t", fields);
-        if (fields.size() == 2 && fields[0] == kImageLine && isInsideLibrary(libraryFolder_ + fields[1])) {
-            images.push_back(libraryFolder_ + fields[1]);
-        } else if (fields.size() == 5 && fields[0] == kFavoriteLine) {
-            PendingFavorite f;
-            f.type = std::atoi(fields[1].c_str());
-            // Written into the statement: a number, or nothing of it.
-            const bool number = !fields[2].empty() && fields[2].size() < 16 &&
-                                fields[2].find_first_not_of("0123456789.") == std::string::npos;
-            f.scale = number ? fields[2] : "1.0";
-            f.scaleValue = static_cast<float>(std::atof(fields[2].c_str()));
-            f.time = fields[3];
-            f.image = fields[4];
-            f.path = f.image.empty() || f.image[0] == '/' ? f.image
-                                                           : cocos2d::FileUtils::getInstance()->getWritablePath() + f.image;
-            f.recorded = true;
-            if (f.type >= 1 && f.type <= kMarkerType) favorites.push_back(f);
-        }
-    }
-    std::fclose(file);
-    if (images.empty() && favorites.empty()) {
-        ::unlink(path.c_str());
-        return;
-    }
-    cocos2d::log("library: %d images and %d favourites that waited for the database in the last run are written now",
-                 static_cast<int>(images.size()), static_cast<int>(favorites.size()));
-    {
-        std::lock_guard<std::mutex> lock(favoriteMutex_);
-        for (PendingFavorite& f : favorites) {
-            f.key = nextPendingKey_--;
-            pendingFavorites_.push_back(f);
-            ++waitingCount_;
-        }
-    }
-    // The images are indexed where they lie (one the file refuses again is noted again).
-    rewriteWaitingRecord();
-    std::set<std::string> seen;
-    for (const std::string& image : images) {
-        if (!seen.insert(image).second) continue;
-        struct stat info {};
-        if (::stat(image.c_str(), &info) != 0) continue;
-        dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_FILE, image, nullptr, nullptr);
-        if (queue(request, false)) ++indexQueued_;
-    }
-    if (!favorites.empty()) queueFavoriteWrite();
 }
 
 bool dicomDB::writeNeighbor(const NeighborNote& n, const std::string& now)
@@ -1558,6 +1256,10 @@ void dicomDB::processRequest(dicomDBRequest* request)
             request->type = DB_REQUEST_STORE_IMAGE;
             storeImage(request);
         }
+        if (request->retried) {
+            request->retried = false;
+            retriedImageDone();
+        }
         // Progress of a long indexing (a rebuild): a line at every tenth and at the end.
         const int done = ++indexDone_, queued = indexQueued_.load();
         if (queued >= 20 && (done == queued || done % (queued / 10) == 0))
@@ -1590,34 +1292,6 @@ void dicomDB::processRequest(dicomDBRequest* request)
         break;
     default:
         break;
-    }
-}
-
-void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
-{
-    NSUI::NSDBDataModel rows;
-    if (!db_.query("select ID,type,message,icon,image,updateTime,scale from favorite where valid=1 "
-                   "order by updateTime asc, ID asc",
-                   rows))
-        return;
-    const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
-    std::vector<std::vector<std::string>> list;
-    for (int r = 0; r < rows.getRowCount(); ++r) {
-        if (rows.getColumnCount(r) != 7) continue;
-        list.emplace_back();
-        for (int c = 0; c < 7; ++c) list.back().push_back(c == 4 ? writable + rows.getValue(r, c) : rows.getValue(r, c));
-    }
-    // Those waiting for the file are listed in their place meanwhile, under their negative key.
-    {
-        std::lock_guard<std::mutex> lock(favoriteMutex_);
-        for (const PendingFavorite& f : pendingFavorites_)
-            list.push_back({idText(f.key), idText(f.type), "", "", f.type == kMarkerType ? writable : f.path, f.time, f.scale});
-    }
-    std::stable_sort(list.begin(), list.end(),
-                     [](const std::vector<std::string>& a, const std::vector<std::string>& b) { return a[5] < b[5]; });
-    for (const auto& row : list) {
-        for (const std::string& value : row) out.addValue(value);
-        out.endRow();
     }
 }
 
@@ -1817,10 +1491,33 @@ void dicomDB::storeImage(dicomDBRequest* request)
     // A library that could not be opened is tried again, one removed is made anew, and images
     // waiting for a file that is free again are queued anew.
     checkLibrary();
-    if (!ready_ || !waitingImages_.empty()) {
+    // One that waited: once it is written (or waits again), the journal may lose its entry.
+    struct RetriedDone {
+        dicomDB* library;
+        bool retried;
+        ~RetriedDone()
+        {
+            if (retried) library->retriedImageDone();
+        }
+    } retriedDone{this, std::exchange(request->retried, false)};
+    if (!retriedDone.retried && ready_ && retriedInQueue_ > 0 && request->record) {
+        // Images that waited were given back to the queue ahead of this one: it goes behind them.
+        dicomDBRequest* again = makeRequest(DB_REQUEST_STORE_IMAGE, request->record->SeriesFolder, nullptr, nullptr);
+        again->record = std::move(request->record);
+        again->stored = std::exchange(request->stored, nullptr);
+        queue(again, false);
+        return;
+    }
+    if (ready_ && readOnly_ && request->stored) {
+        // An import into a library that cannot be written is refused (its file stays where it
+        // was); only what a peer was told is stored waits for the file.
+        std::exchange(request->stored, nullptr)(false);
+        return;
+    }
+    if (!ready_ || readOnly_ || !waitingImages_.empty()) {
         // A stored file stays where it was put and waits (behind the others that wait, in order):
-        // the waiting record, and the marker, make the next start list it should this run not get
-        // there first. Whoever stored it hears nothing until its rows are written.
+        // the journal, and the marker, make the next start list it should this run not get there
+        // first. Whoever stored it hears nothing until its rows are written.
         writeMarker();
         waitFor(request);
         return;
@@ -1841,6 +1538,8 @@ void dicomDB::storeImage(dicomDBRequest* request)
         return;
     }
     noteWriteResult(saved);
+    // The journal loses what was written before whoever stored it hears so.
+    if (std::exchange(retriedDone.retried, false)) retriedImageDone();
     if (request->stored) std::exchange(request->stored, nullptr)(saved);
     if (!saved || ids.imageExists) return;
 
@@ -2060,38 +1759,4 @@ void dicomDB::onRequestDone(dicomDBRequest* request)
     data->text = request->text;
     data->setUserData(request->result.release(), [](void* p) { delete static_cast<NSUI::NSDBDataModel*>(p); });
     centre->postNotification(this, NSUI::NOTIFY_DB_STUDY_STORED, data);
-}
-
-// ---- Favourites from the viewer -----------------------------------------------------------------
-
-namespace {
-const char* const kFavoriteSound = "res/waterfall.wav";
-const int kDicomFavoriteFlag = 100;
-} // namespace
-
-void dicomDB::favoriteStored()
-{
-    ++newFavoriteCount;
-    CocosDenshion::SimpleAudioEngine::getInstance()->playEffect(kFavoriteSound, false, 1.0f, 0.0f, 1.0f);
-}
-
-void dicomDB::onCaptureSaved(const std::string& path)
-{
-    float scale = 1.0f;
-    cocos2d::Image* image = new cocos2d::Image();
-    if (image->initWithImageFile(path) && image->getHeight() > 0)
-        scale = static_cast<float>(image->getWidth()) / static_cast<float>(image->getHeight());
-    image->release();
-    // Written on the worker; 1007, the badge and the sound follow once the row is there.
-    addImageFavorite(path, scale);
-}
-
-void dicomDB::onFavoriteFile(const std::string& path, int flag, float scale)
-{
-    if (flag == kDicomFavoriteFlag) {
-        redIRI::dcmReadTag reader;
-        reader.setLanguage(currentLanguage());
-        scale = reader.setFile(path.c_str()) ? reader.getImageScale() : 1.0f;
-    }
-    addDicomFavorite(path, scale);
 }

@@ -27,12 +27,20 @@
 //
 // Nothing waits on a held file and nothing is dropped for it: a stored image whose rows cannot be
 // written because another program holds the file (or the library is not open) stays where it was
-// stored and waits, in order, in the library's record of waiting files (kWaitingRecord, beside the
-// database), and whoever stored it is told only once its rows are written. Favourites and
-// captures are written on the worker too, never on the main thread: they keep their time (their
-// place in the favourites list, which shows them meanwhile) and wait in the same record. The
-// library's look at its file (every second) writes what waits once the file is free; the next
-// start writes what the record still names.
+// stored and waits, in order and before anything stored after it, in the library's journal of
+// waiting files (kWaitingRecord, beside the database), and whoever stored it is told only once its
+// rows are written. Favourites and captures are written on the worker too, never on the main
+// thread: they keep their time (their place in the favourites list, which shows them meanwhile)
+// and wait in the same journal, and so does the removal of one. The library's look at its file
+// (every second) writes what waits once the file is free; the next start writes what the journal
+// still names, each entry exactly once. The journal, the favourites queue and their rules live in
+// dicomDBWaiting.cpp.
+//
+// A library that cannot be written (a read-only mount, or a database file it may not write) lists
+// what it holds: the file is opened for reading without touching its journal files, or as
+// immutable where SQLite could not read it otherwise. Images received into a folder it can still
+// write are kept and wait for the file to take them; nothing else is taken, and the user is told
+// which of the two it is.
 //
 // The image files are the truth and the database their index. At start the file is opened on
 // the main thread (reads only, which a write held by another program does not stop) and checked
@@ -115,7 +123,12 @@ public:
     // where a wait matters). False when nothing was deleted.
     bool deleteSeries(int seriesID);
     bool deletePatient(int patientID);
-    bool deleteFavorite(int favoriteID);
+    // A favourite removed by the user, under the ID the list gave it: a row's ID, or the negative
+    // key of one listed while it waited (written meanwhile or not). Its row goes (now, or once the
+    // file takes the write, the journal keeping the removal meanwhile); one still waiting is never
+    // written, even when the worker is writing it at that moment. path: its file (as listed), which
+    // names an older row exactly where the removal must wait. False when no such favourite is known.
+    bool deleteFavorite(int favoriteID, const std::string& path = std::string());
 
     // True when folder lies strictly below the library folder (never the folder itself) and
     // names no "." or ".." component.
@@ -190,17 +203,22 @@ public:
     // Queues checkLibrary on the worker unless one waits already. Every few seconds while the
     // library is open or trying to open.
     void queueLibraryCheck();
-    // The record of stored images and favourites waiting for the database, beside it: one line
-    // each ("image", the path below the library folder; "favorite", type, scale, time and image).
-    // Found at open, its images and favourites are written then.
+    // The journal of what waits for the database, beside it (its rules: dicomDBWaiting.cpp). Found
+    // at open, what it names is written then, each entry once.
     static constexpr const char* kWaitingRecord = ".waiting";
+    // [hook] Runs on the worker at the named moments of the journal's work ("favorites committed":
+    // the rows are in the database, the journal not yet rewritten), so that a test can take the
+    // library's files as a kill at that moment would leave them.
+    void setJournalHookForTest(std::function<void(const char*)> hook) { journalHook_ = std::move(hook); }
     // Stored images and favourites waiting for the database (held by another program, or not open).
     int waitingCount() const { return waitingCount_.load(); }
     // True until the worker's check of the file at start has ended.
     bool isChecking() const { return checking_.load(); }
     // The library's file cannot be written (its folder or the file is read-only): it lists what it
-    // holds and takes no new images.
+    // holds; received images are kept and wait only where its folder can still be written.
     bool isReadOnly() const { return readOnly_.load(); }
+    // Whether the read-only library's folder can be written (received images are kept there).
+    bool canKeepWhileReadOnly() const { return folderWritable_.load(); }
     // The name a damaged database is kept under: "dicomDB.damaged-YYYYMMDD-HHMMSS" (a "-N" added
     // when taken), with its "-wal" and "-shm" files beside it. Empty when nothing was set aside.
     const std::string& keptAsideAs() const { return keptAside_; }
@@ -290,33 +308,69 @@ private:
     // saveDicomRecord, telling whether a failure came from another connection holding the file.
     bool saveRecord(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids, bool& busy);
     bool addFavorite(int type, const std::string& path, float scale);
-    // A favourite not written yet. key: the negative ID the list shows it under meanwhile.
+    // A favourite not written yet. key: the negative ID the list shows it under meanwhile;
+    // journalKey: its own key, written with its row (so a replay finds the row and writes none).
     struct PendingFavorite {
         int key = 0;
+        std::string journalKey;
         int type = 0;
         std::string image, time, scale;
         // The path as handed in (for 1007), and the scale as a number.
         std::string path;
         float scaleValue = 1.0f;
-        bool recorded = false;  // its line is in the waiting record
+        bool recorded = false;  // its entry is in the journal
+        bool writing = false;   // taken by the worker's write now
+        bool removed = false;   // removed by the user while being written: its row goes once written
+        bool keyless = false;   // from a journal line of an earlier version: known by type, image and time
     };
-    // On the worker: writes the pending favourites in order into one transaction, adding a row
-    // (type, ID, path, scale) to written for each; when the held file refuses them they wait.
+    // A removal of a written favourite that waits for the file: its row is found by its key, or
+    // (a row of an earlier version) by its ID and image.
+    struct FavoriteRemoval {
+        std::string journalKey;
+        int rowID = 0;
+        std::string image;
+        bool recorded = false;
+    };
+    // A favourite written in this run, by the negative key the list may still show it under.
+    struct WrittenFavorite {
+        int rowID = 0;
+        std::string journalKey, image;
+    };
+    // On the worker: writes the pending favourites and removals in order into one transaction,
+    // adding a row (type, ID, path, scale) to written for each favourite; when the held file
+    // refuses them they wait.
     void writeFavorites(NSUI::NSDBDataModel& written);
     void queueFavoriteWrite();
+    // Removes a written favourite's row now when the lock and the file are free, or hands the
+    // removal to the favourites queue.
+    void removeFavoriteRow(const FavoriteRemoval& removal);
+    // Inside a transaction: the row of a favourite (by key, or for a keyless one by type, image and
+    // time), or of a removal. False when a statement failed.
+    bool findFavoriteRow(const PendingFavorite& favorite, int& rowID, bool& found);
+    bool deleteFavoriteRows(const FavoriteRemoval& removal);
     // On the main thread: 1007, the count and the sound of the favourites written.
     void onFavoritesWritten(NSUI::NSDBDataModel& rows);
+    // Their journal entries (rule 1 of the journal).
     static std::string favoriteLine(const PendingFavorite& favorite);
+    static std::string removalLine(const FavoriteRemoval& removal);
     // A stored image's request that cannot be written now: its record and teller wait, in order.
     void waitFor(dicomDBRequest* request);
-    // On the worker, once the file takes a write: the waiting images go back to the queue, in order,
-    // and the pending favourites are written.
+    // On the worker, once the file takes a write: the waiting images go back to the queue, in order
+    // and ahead of whatever is stored after them, and the pending favourites are written.
     void retryWaiting();
-    // Appends one line to the waiting record (synced), or rewrites it from what still waits.
-    void appendWaitingLine(const std::string& line);
-    void rewriteWaitingRecord();
-    // On the worker at open: queues what the record names.
-    void readWaitingRecord();
+    // The journal: one entry appended (synced), or the whole rewritten from what still waits (or
+    // removed when nothing does), through the one writer of files.
+    void appendJournal(const std::string& line);
+    void rewriteJournal();
+    // On the worker at open: what the journal names waits again, ahead of this run's.
+    void readJournal();
+    // A retried image was taken by the worker; once none is left and nothing waits, the journal is
+    // rewritten.
+    void retriedImageDone();
+    void journalMoment(const char* moment)
+    {
+        if (journalHook_) journalHook_(moment);
+    }
     // On the worker after open: the quick check with a connection of its own; a damaged file is
     // set aside and the library rebuilt.
     void checkAtStart();
@@ -437,12 +491,20 @@ private:
     std::atomic<bool> waitingSaid_{false};
     std::mutex favoriteMutex_;
     std::vector<PendingFavorite> pendingFavorites_;  // guarded by favoriteMutex_
+    std::vector<FavoriteRemoval> pendingRemovals_;   // guarded by favoriteMutex_
+    std::map<int, WrittenFavorite> writtenFavorites_;  // guarded by favoriteMutex_
     int nextPendingKey_ = -1;                        // guarded by favoriteMutex_
+    // Retried images queued ahead of what was stored after them and not yet taken (worker only).
+    int retriedInQueue_ = 0;
+    std::function<void(const char*)> journalHook_;
     std::atomic<bool> favoriteWriteQueued_{false};
     std::atomic<bool> checking_{false}, readOnly_{false}, readOnlyShown_{false};
+    // The read-only library's folder can be written; the file was opened as immutable.
+    std::atomic<bool> folderWritable_{false};
+    bool readImmutable_ = false;
     bool lastFailureBusy_ = false;  // under dbMutex
     int checkTicks_ = 0;            // worker only
-    bool recordRead_ = false;       // the waiting record of the last run was read; under dbMutex
+    std::atomic<bool> recordRead_{false};  // the journal of the last run was read
     // Stored images queued and not yet written; stop waits for them to reach the file.
     int pendingStores_ = 0;
     std::mutex pendingMutex_;

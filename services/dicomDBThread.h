@@ -60,6 +60,9 @@ public:
     std::function<void(bool)> stored;
     // The work of a type-6 request.
     std::function<void()> work;
+    // A stored image (type 2) or a file of the journal (type 4) that waited: it goes before the
+    // images stored after it.
+    bool retried = false;
     // Made by the worker; owned here until handed on.
     std::unique_ptr<NSUI::NSDBDataModel> result;
 

@@ -444,7 +444,7 @@ void captureList::removeSelected()
         files->removeFile(thumbnailPath(row->image));
         table->removeRowForData(row);
         if (db)
-            db->deleteFavorite(row->ID);
+            db->deleteFavorite(row->ID, row->image);
         row->release();
     }
     if (ticked.empty())

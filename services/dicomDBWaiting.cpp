@@ -1,0 +1,744 @@
+// What waits for the library's database: the journal of waiting files (qv/dicom/.waiting) and the
+// favourites queue. Part of dicomDB; the worker thread does every write described here.
+//
+// The journal's rules
+//
+// 1. The journal is text, one entry per line, its fields separated by tabs. No field holds a tab,
+//    a carriage return or a line break: a favourite's path is written with those (and "%") as
+//    "%09", "%0D", "%0A" and "%25"; an image whose path cannot be one line gets no entry (the open
+//    marker's reconcile lists such a file instead). A line that does not read as one whole entry is
+//    passed over, never split into two or joined to the next.
+// 2. The entries:
+//      image <path below the library folder>                    a stored image waiting for its rows
+//      favorite-keyed <key> <type> <scale> <time> <image>       a favourite (or a marker, type 3)
+//      favorite-removed <key> <row ID> <image>                  the removal of a favourite
+//    and, read only (written by earlier versions), "favorite <type> <scale> <time> <image>".
+// 3. Every entry has a key of its own, and the database says whether it was written: an image's
+//    key is its file (the lookup of its UIDs finds its row); a favourite's key is written into
+//    its row's message column in the same transaction as the row; an earlier version's favourite
+//    is known by its type, image and time. Writing an entry whose key the database holds writes
+//    nothing. A removal names its favourite's key (or, for a row of an earlier version, the row's
+//    ID and image together) and cancels it wherever it is: waiting, being written, or written.
+// 4. An entry is appended (and synced) when what it names starts to wait; the entries leave only
+//    by a rewrite of the whole journal (written aside, synced, renamed over it; removed when
+//    nothing waits), made after what they name is in the database. So a kill at any moment, or a
+//    rewrite that fails, leaves at most entries already written, which the next replay skips by
+//    rule 3: every entry is written exactly once.
+// 5. Order: what waited is written before what came after it. The images of the journal, and
+//    those waiting in this run, go back to the worker ahead of any image stored after them; the
+//    favourites are written in the order they were made (their time is their place in the list).
+// 6. The journal is written through the one writer of files (diskWrite.h): a write it refuses is
+//    counted and said like any other (the log names the file and the system's reason). A failed
+//    write never drops what waits: it stays in memory, and rule 4 keeps the next start exact.
+// 7. Only the worker writes the journal; the main thread hands it entries through requests.
+#include "dicomDB.h"
+
+#include "NSFileUtil.h"
+#include "NSNotificationCenter.h"
+#include "NSStringUtil.h"
+#include "audio/SimpleAudioEngine.h"
+#include "diskWrite.h"
+#include "messageView.h"
+#include "platform/CCApplication.h"
+#include "platform/CCFileUtils.h"
+#include "renderer/CCImage.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <set>
+
+namespace {
+
+const char* const kImageLine = "image";
+const char* const kKeyedLine = "favorite-keyed";
+const char* const kRemovedLine = "favorite-removed";
+// Written by earlier versions; read only.
+const char* const kKeylessLine = "favorite";
+// The favourite type of the marker row a run's first favourite gets.
+constexpr int kMarkerType = 3;
+const char* const kFavoriteReadOnlyToast = "The library cannot be written: the favourite was not saved";
+const char* const kFavoriteFailedToast = "The favourite could not be saved in the library: ";
+const char* const kFavoriteSound = "res/waterfall.wav";
+const int kDicomFavoriteFlag = 100;
+
+std::string idText(int id) { return std::to_string(id); }
+
+bool fitsOneLine(const std::string& text) { return text.find_first_of("\t\n\r") == std::string::npos; }
+
+// Rule 1: a field that may hold anything, as one field of one line, and back.
+std::string escapeField(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '%': out += "%25"; break;
+        case '\t': out += "%09"; break;
+        case '\n': out += "%0A"; break;
+        case '\r': out += "%0D"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+bool unescapeField(const std::string& text, std::string& out)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        const std::string code = text.substr(i + 1, 2);
+        if (code == "25") out += '%';
+        else if (code == "09") out += '\t';
+        else if (code == "0A") out += '\n';
+        else if (code == "0D") out += '\r';
+        else return false;
+        i += 2;
+    }
+    return true;
+}
+
+// A key no other favourite of any run has: the time to the nanosecond, the process and a count.
+std::string newJournalKey()
+{
+    static std::atomic<unsigned> counter{0};
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    char text[80];
+    std::snprintf(text, sizeof(text), "q%llx-%lx-%x",
+                  static_cast<unsigned long long>(now.tv_sec) * 1000000000ULL + static_cast<unsigned long long>(now.tv_nsec),
+                  static_cast<long>(::getpid()), counter.fetch_add(1));
+    return text;
+}
+
+std::string relativeToWritable(const std::string& path)
+{
+    const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
+    return path.compare(0, writable.size(), writable) == 0 ? path.substr(writable.size()) : path;
+}
+
+} // namespace
+
+std::string dicomDB::favoriteLine(const PendingFavorite& f)
+{
+    return std::string(kKeyedLine) + "\t" + f.journalKey + "\t" + idText(f.type) + "\t" + f.scale + "\t" +
+           escapeField(f.time) + "\t" + escapeField(f.image);
+}
+
+std::string dicomDB::removalLine(const FavoriteRemoval& r)
+{
+    return std::string(kRemovedLine) + "\t" + r.journalKey + "\t" + idText(r.rowID) + "\t" + escapeField(r.image);
+}
+
+namespace {
+
+int currentLanguage()
+{
+    cocos2d::Application* app = cocos2d::Application::getInstance();
+    return app ? static_cast<int>(app->getCurrentLanguage()) : 0;
+}
+
+} // namespace
+
+// ---- The favourites queue -----------------------------------------------------------------------
+
+bool dicomDB::addFavorite(int type, const std::string& path, float scale)
+{
+    // Taken while stopping too: stop writes the favourites kept right before the quit.
+    if (stopped_) return false;
+    if (readOnly_) {
+        NSUI::messageView::showMessage(kFavoriteReadOnlyToast, 5.0f);
+        return false;
+    }
+    PendingFavorite favorite;
+    favorite.type = type;
+    favorite.path = path;
+    favorite.image = relativeToWritable(path);
+    favorite.journalKey = newJournalKey();
+    // Its place in the list is the time it was made, whenever the row is written.
+    favorite.time = currentTimeText();
+    char scaleText[64];
+    std::snprintf(scaleText, sizeof(scaleText), "%.2f", static_cast<double>(scale));
+    favorite.scale = scaleText;
+    favorite.scaleValue = scale;
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        // The first favourite of a run is preceded by a marker row.
+        const long now = static_cast<long>(std::time(nullptr));
+        if (now - lastMarkerTime_ >= 30000000L) {
+            lastMarkerTime_ = now;
+            PendingFavorite marker;
+            marker.key = nextPendingKey_--;
+            marker.journalKey = newJournalKey();
+            marker.type = kMarkerType;
+            marker.time = favorite.time;
+            marker.scale = "1.0";
+            pendingFavorites_.push_back(marker);
+            ++waitingCount_;
+        }
+        favorite.key = nextPendingKey_--;
+        pendingFavorites_.push_back(favorite);
+        ++waitingCount_;
+    }
+    queueFavoriteWrite();
+    return true;
+}
+
+bool dicomDB::addImageFavorite(const std::string& path, float scale) { return addFavorite(1, path, scale); }
+
+bool dicomDB::addDicomFavorite(const std::string& path, float scale) { return addFavorite(2, path, scale); }
+
+bool dicomDB::deleteFavorite(int favoriteID, const std::string& path)
+{
+    FavoriteRemoval removal;
+    removal.rowID = favoriteID > 0 ? favoriteID : 0;
+    removal.image = path.empty() ? std::string() : relativeToWritable(path);
+    if (favoriteID < 0) {
+        bool recorded = false;
+        {
+            std::lock_guard<std::mutex> lock(favoriteMutex_);
+            auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
+                                   [&](const PendingFavorite& f) { return f.key == favoriteID; });
+            if (it != pendingFavorites_.end() && it->writing) {
+                // The worker is writing it: it removes the row once the write is done.
+                it->removed = true;
+                return true;
+            }
+            if (it != pendingFavorites_.end()) {
+                // Not written yet: it never will be.
+                recorded = it->recorded;
+                removal.journalKey = it->journalKey;
+                removal.image = it->image;
+                pendingFavorites_.erase(it);
+                --waitingCount_;
+            } else {
+                // Written meanwhile, while the list still shows it under its waiting key.
+                auto written = writtenFavorites_.find(favoriteID);
+                if (written == writtenFavorites_.end()) return false;
+                removal.rowID = written->second.rowID;
+                removal.journalKey = written->second.journalKey;
+                removal.image = written->second.image;
+                writtenFavorites_.erase(written);
+            }
+        }
+        if (removal.rowID == 0) {
+            if (!recorded) return true;
+            // Its entry is in the journal: the removal goes there too, so that no replay writes it,
+            // and the journal is then rewritten without either.
+            dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "record", nullptr, nullptr);
+            request->work = [this, removal] {
+                appendJournal(removalLine(removal));
+                rewriteJournal();
+            };
+            queue(request, false);
+            return true;
+        }
+    } else {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (auto it = writtenFavorites_.begin(); it != writtenFavorites_.end(); ++it) {
+            if (it->second.rowID != favoriteID) continue;
+            removal.journalKey = it->second.journalKey;
+            if (removal.image.empty()) removal.image = it->second.image;
+            writtenFavorites_.erase(it);
+            break;
+        }
+    }
+    removeFavoriteRow(removal);
+    return true;
+}
+
+void dicomDB::removeFavoriteRow(const FavoriteRemoval& removal)
+{
+    {
+        std::unique_lock<std::recursive_mutex> lock;
+        if (lockBriefly(lock) && ready_ && !readOnly_ && db_.tryBegin()) {
+            if (deleteFavoriteRows(removal) && db_.commit()) return;
+            db_.rollback();
+        }
+    }
+    // The lock, or the file, is held: the removal waits in the queue (and in the journal) with
+    // the favourites, and is done in their order.
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        pendingRemovals_.push_back(removal);
+    }
+    queueFavoriteWrite();
+}
+
+bool dicomDB::deleteFavoriteRows(const FavoriteRemoval& r)
+{
+    auto remove = [this](const std::string& where, const std::vector<std::string>& values) {
+        NSUI::NSDBDataModel rows;
+        if (!db_.query("select ID from favorite where " + where, values, rows)) return false;
+        for (int i = 0; i < rows.getRowCount(); ++i) {
+            const std::string id = idText(std::atoi(rows.getValue(i, 0).c_str()));
+            if (!db_.execute("delete from favorite where ID=" + id) ||
+                !db_.execute("delete from favoriteDetail where favoriteID=" + id))
+                return false;
+        }
+        return true;
+    };
+    if (!r.journalKey.empty()) return remove("message=?", {r.journalKey});
+    if (r.rowID <= 0) return true;
+    // A row of an earlier version: its ID alone may since name another row (IDs are reused).
+    if (!r.image.empty()) return remove("ID=" + idText(r.rowID) + " and image=?", {r.image});
+    return remove("ID=" + idText(r.rowID), {});
+}
+
+bool dicomDB::findFavoriteRow(const PendingFavorite& f, int& rowID, bool& found)
+{
+    if (f.keyless)
+        return queryFirstInt("select ID from favorite where type=" + idText(f.type) + " and image=? and updateTime=?",
+                             {f.image, f.time}, rowID, found);
+    return queryFirstInt("select ID from favorite where message=?", {f.journalKey}, rowID, found);
+}
+
+void dicomDB::queueFavoriteWrite()
+{
+    if (favoriteWriteQueued_.exchange(true)) return;
+    // The written favourites come back to the main thread (count, sound, 1007).
+    dicomDBRequest* request = makeRequest(
+        DB_REQUEST_RUN, "favorites", [this](NSUI::NSDBDataModel* rows) { onFavoritesWritten(*rows); }, this);
+    request->work = [this, request] {
+        favoriteWriteQueued_ = false;
+        writeFavorites(*request->result);
+    };
+    if (!queue(request, false)) favoriteWriteQueued_ = false;
+}
+
+void dicomDB::writeFavorites(NSUI::NSDBDataModel& written)
+{
+    std::vector<PendingFavorite> list;
+    std::vector<FavoriteRemoval> removals;
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (PendingFavorite& f : pendingFavorites_) {
+            f.writing = true;
+            list.push_back(f);
+        }
+        removals = pendingRemovals_;
+    }
+    if (list.empty() && removals.empty()) return;
+    std::unique_lock<std::recursive_mutex> lock(dbMutex);
+    // Not open yet, or the file held (one try, no wait: the look at the file every second tries
+    // again): they wait, in the journal too, so that the next start writes them should this run end.
+    const bool begun = ready_ && !readOnly_ && db_.tryBegin();
+    bool busy = !begun && (!ready_ || failedBusy());
+    bool ok = begun;
+    std::vector<int> ids;  // the row of each, in list's order
+    for (size_t i = 0; ok && i < list.size(); ++i) {
+        const PendingFavorite& f = list[i];
+        // Rule 3: one whose row was written (a replay after a kill or a failed rewrite) is not
+        // written again.
+        int id = 0;
+        bool found = false;
+        ok = findFavoriteRow(f, id, found);
+        if (ok && !found) {
+            id = getMaxID("favorite", "ID") + 1;
+            ok = id > 0;
+            if (ok && f.type == kMarkerType)
+                ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
+                                     idText(id) + ",3,?,\"\",\"\",1,?,1.0)",
+                                 {f.journalKey, f.time});
+            else if (ok)
+                ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
+                                     idText(id) + "," + idText(f.type) + ",?,\"\",?,1,?," + f.scale + ")",
+                                 {f.journalKey, f.image, f.time});
+        }
+        ids.push_back(id);
+    }
+    for (size_t i = 0; ok && i < removals.size(); ++i) ok = deleteFavoriteRows(removals[i]);
+    ok = ok && db_.commit();
+    if (begun && !ok) {
+        busy = failedBusy();
+        db_.rollback();
+    }
+    lock.unlock();
+    if (ok) journalMoment("favorites committed");
+    if (!ok && busy) {
+        // They wait: each goes into the journal once.
+        std::vector<std::string> lines;
+        {
+            std::lock_guard<std::mutex> guard(favoriteMutex_);
+            for (PendingFavorite& f : pendingFavorites_) {
+                f.writing = false;
+                if (f.removed) continue;
+                if (!f.recorded) lines.push_back(favoriteLine(f));
+                f.recorded = true;
+            }
+            // Removed while the write was tried: they are no longer written, and their removal
+            // reaches the journal only when their entry did.
+            for (auto it = pendingFavorites_.begin(); it != pendingFavorites_.end();) {
+                if (!it->removed) {
+                    ++it;
+                    continue;
+                }
+                FavoriteRemoval removal{it->journalKey, 0, it->image, true};
+                if (it->recorded) lines.push_back(removalLine(removal));
+                it = pendingFavorites_.erase(it);
+                --waitingCount_;
+            }
+            for (FavoriteRemoval& r : pendingRemovals_) {
+                if (!r.recorded) lines.push_back(removalLine(r));
+                r.recorded = true;
+            }
+        }
+        for (const std::string& line : lines) appendJournal(line);
+        if (!lines.empty() && !waitingSaid_.exchange(true))
+            cocos2d::log("library: the database cannot be written now; what was stored waits and is written once it can be");
+        return;
+    }
+    // Written, or refused for good (the user hears which): they wait no longer.
+    std::string reason;
+    if (!ok) {
+        debugLog("failed to insert record into favorite.");
+        reason = readOnly_ ? std::string("the library cannot be written") : sqlite3_errstr(db_.getLastResult());
+    }
+    bool recorded = false;
+    std::vector<FavoriteRemoval> removedMeanwhile;
+    std::vector<bool> announce(list.size(), ok);
+    {
+        std::lock_guard<std::mutex> guard(favoriteMutex_);
+        for (size_t i = 0; i < list.size(); ++i) {
+            auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
+                                   [&](const PendingFavorite& p) { return p.key == list[i].key; });
+            if (it == pendingFavorites_.end()) continue;
+            recorded = recorded || it->recorded;
+            if (it->removed) {
+                // Removed by the user while it was written: its row goes now.
+                announce[i] = false;
+                if (ok) removedMeanwhile.push_back({it->journalKey, ids[i], it->image, false});
+            } else if (ok) {
+                writtenFavorites_[it->key] = {ids[i], it->journalKey, it->image};
+            }
+            pendingFavorites_.erase(it);
+            --waitingCount_;
+        }
+        for (const FavoriteRemoval& r : removals) {
+            auto it = std::find_if(pendingRemovals_.begin(), pendingRemovals_.end(), [&](const FavoriteRemoval& p) {
+                return p.journalKey == r.journalKey && p.rowID == r.rowID && p.image == r.image;
+            });
+            if (it == pendingRemovals_.end()) continue;
+            recorded = recorded || it->recorded;
+            pendingRemovals_.erase(it);
+        }
+    }
+    if (recorded) rewriteJournal();
+    for (const FavoriteRemoval& r : removedMeanwhile) removeFavoriteRow(r);
+    if (!ok) {
+        cocos2d::log("library: %d favourites could not be saved: %s", static_cast<int>(list.size()), reason.c_str());
+        const std::string text = std::string(kFavoriteFailedToast) + reason;
+        cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
+            [text] { NSUI::messageView::showMessage(text, 5.0f); });
+        return;
+    }
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (!announce[i]) continue;
+        written.addValue(idText(list[i].type));
+        written.addValue(idText(ids[i]));
+        written.addValue(list[i].path);
+        written.addValue(list[i].scale);
+        written.endRow();
+    }
+}
+
+void dicomDB::onFavoritesWritten(NSUI::NSDBDataModel& rows)
+{
+    for (int r = 0; r < rows.getRowCount(); ++r) {
+        const int type = std::atoi(rows.getValue(r, 0).c_str());
+        if (type == kMarkerType) continue;
+        if (type == 1) {
+            NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+            data->text = rows.getValue(r, 2);
+            data->intValue = std::atoi(rows.getValue(r, 1).c_str());
+            data->floatValue = static_cast<float>(std::atof(rows.getValue(r, 3).c_str()));
+            NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_FAVORITE_STORED, data);
+        }
+        favoriteStored();
+    }
+}
+
+void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
+{
+    NSUI::NSDBDataModel rows;
+    if (!db_.query("select ID,type,message,icon,image,updateTime,scale from favorite where valid=1 "
+                   "order by updateTime asc, ID asc",
+                   rows))
+        return;
+    const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
+    std::vector<std::vector<std::string>> list;
+    std::set<std::string> listedKeys;
+    for (int r = 0; r < rows.getRowCount(); ++r) {
+        if (rows.getColumnCount(r) != 7) continue;
+        list.emplace_back();
+        for (int c = 0; c < 7; ++c) list.back().push_back(c == 4 ? writable + rows.getValue(r, c) : rows.getValue(r, c));
+        listedKeys.insert(rows.getValue(r, 2));
+    }
+    // Those waiting for the file are listed in their place meanwhile, under their negative key
+    // (one whose row this query already read, being written right now, only once).
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (const PendingFavorite& f : pendingFavorites_)
+            if (!f.removed && !listedKeys.count(f.journalKey))
+                list.push_back({idText(f.key), idText(f.type), "", "", f.type == kMarkerType ? writable : f.path, f.time,
+                                f.scale});
+    }
+    std::stable_sort(list.begin(), list.end(),
+                     [](const std::vector<std::string>& a, const std::vector<std::string>& b) { return a[5] < b[5]; });
+    for (const auto& row : list) {
+        for (const std::string& value : row) out.addValue(value);
+        out.endRow();
+    }
+}
+
+// ---- Images waiting for the database ------------------------------------------------------------
+
+void dicomDB::waitFor(dicomDBRequest* request)
+{
+    if (!request->record) return;
+    WaitingImage waiting;
+    waiting.path = std::string(request->record->SeriesFolder) + request->record->FileName;
+    waiting.record = std::move(request->record);
+    // Told once the rows are written, not before.
+    waiting.stored = std::exchange(request->stored, nullptr);
+    if (fitsOneLine(waiting.path)) appendJournal(std::string(kImageLine) + "\t" + waiting.path);
+    waitingImages_.push_back(std::move(waiting));
+    ++waitingCount_;
+    if (!waitingSaid_.exchange(true))
+        cocos2d::log("library: the database cannot be written now; what was stored waits and is written once it can be");
+}
+
+void dicomDB::retryWaiting()
+{
+    std::vector<WaitingImage> images;
+    images.swap(waitingImages_);
+    waitingCount_ -= static_cast<int>(images.size());
+    bool favorites = false;
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        favorites = !pendingFavorites_.empty() || !pendingRemovals_.empty();
+    }
+    if (images.empty() && !favorites) return;
+    if (waitingSaid_.exchange(false))
+        cocos2d::log("library: the database can be written again; what waited is written (%d images%s)",
+                     static_cast<int>(images.size()), favorites ? " and favourites" : "");
+    // The images go back to the queue in their order, and every image stored after them goes
+    // behind them (rule 5). Their entries stay in the journal until they are written; one the file
+    // refuses again waits again.
+    for (WaitingImage& waiting : images) {
+        dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_IMAGE, waiting.record->SeriesFolder, nullptr, nullptr);
+        request->record = std::move(waiting.record);
+        request->stored = std::move(waiting.stored);
+        request->retried = true;
+        ++retriedInQueue_;
+        if (!queue(request, false)) --retriedInQueue_;
+    }
+    if (favorites) queueFavoriteWrite();
+}
+
+void dicomDB::retriedImageDone()
+{
+    if (retriedInQueue_ > 0) --retriedInQueue_;
+    if (retriedInQueue_ > 0 || !waitingImages_.empty()) return;
+    // The last of them is written: their entries go.
+    rewriteJournal();
+}
+
+// ---- The journal's file -------------------------------------------------------------------------
+
+void dicomDB::appendJournal(const std::string& line)
+{
+    const std::string path = libraryFolder_ + kWaitingRecord;
+    const std::string text = line + "\n";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    bool ok = fd >= 0;
+    if (!ok) disk::noteFailure(errno);
+    ok = ok && disk::writeAll(fd, text.data(), text.size());
+    if (ok && ::fdatasync(fd) != 0) {
+        disk::noteFailure(errno);
+        ok = false;
+    }
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (!ok)
+        cocos2d::log("library: cannot note what waits in \"%s\": %s; it waits in memory until written", path.c_str(),
+                     disk::reasonText(error).c_str());
+}
+
+void dicomDB::rewriteJournal()
+{
+    std::string text;
+    for (const WaitingImage& waiting : waitingImages_)
+        if (fitsOneLine(waiting.path)) text += std::string(kImageLine) + "\t" + waiting.path + "\n";
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (const PendingFavorite& f : pendingFavorites_)
+            if (f.recorded && !f.removed) text += favoriteLine(f) + "\n";
+        for (const FavoriteRemoval& r : pendingRemovals_)
+            if (r.recorded) text += removalLine(r) + "\n";
+    }
+    const std::string path = libraryFolder_ + kWaitingRecord;
+    if (text.empty()) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            disk::noteFailure(errno);
+            cocos2d::log("library: cannot remove \"%s\": %s; its entries are written already and will be passed over",
+                         path.c_str(), disk::reasonText(errno).c_str());
+        }
+        return;
+    }
+    if (!disk::writeWholeFile(path, text.data(), text.size(), disk::Durability::Synced))
+        cocos2d::log("library: cannot rewrite \"%s\": %s; the entries written already will be passed over",
+                     path.c_str(), disk::reasonText(errno).c_str());
+}
+
+void dicomDB::readJournal()
+{
+    recordRead_ = true;
+    const std::string path = libraryFolder_ + kWaitingRecord;
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return;
+    std::vector<std::string> images;
+    std::vector<PendingFavorite> favorites;
+    std::vector<FavoriteRemoval> removals;
+    const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
+    std::string line;
+    int passedOver = 0;
+    for (int c = std::fgetc(file);; c = std::fgetc(file)) {
+        if (c != EOF && c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (c == EOF && line.empty()) break;
+        // A line cut short by a kill (no line break at the end of the file) is whole or nothing.
+        const bool whole = c == '\n';
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> fields;
+        splitString(line, "\t", fields);
+        line.clear();
+        const bool scaleIsNumber = fields.size() >= 5 && !fields[fields.size() - 3].empty() &&
+                                   fields[fields.size() - 3].size() < 16 &&
+                                   fields[fields.size() - 3].find_first_not_of("0123456789.") == std::string::npos;
+        PendingFavorite f;
+        if (!whole) {
+            ++passedOver;
+        } else if (fields.size() == 2 && fields[0] == kImageLine && isInsideLibrary(libraryFolder_ + fields[1])) {
+            images.push_back(libraryFolder_ + fields[1]);
+        } else if (fields.size() == 6 && fields[0] == kKeyedLine && !fields[1].empty() &&
+                   unescapeField(fields[4], f.time) && unescapeField(fields[5], f.image)) {
+            f.journalKey = fields[1];
+            f.type = std::atoi(fields[2].c_str());
+            // Written into the statement: a number, or nothing of it.
+            f.scale = scaleIsNumber ? fields[3] : "1.0";
+            f.scaleValue = static_cast<float>(std::atof(fields[3].c_str()));
+            if (f.type >= 1 && f.type <= kMarkerType) favorites.push_back(f);
+        } else if (fields.size() == 5 && fields[0] == kKeylessLine) {
+            f.keyless = true;
+            f.type = std::atoi(fields[1].c_str());
+            f.scale = scaleIsNumber ? fields[2] : "1.0";
+            f.scaleValue = static_cast<float>(std::atof(fields[2].c_str()));
+            f.time = fields[3];
+            f.image = fields[4];
+            if (f.type >= 1 && f.type <= kMarkerType) favorites.push_back(f);
+        } else if (fields.size() == 4 && fields[0] == kRemovedLine) {
+            FavoriteRemoval r;
+            r.journalKey = fields[1];
+            r.rowID = std::atoi(fields[2].c_str());
+            r.recorded = true;
+            if (unescapeField(fields[3], r.image) && (!r.journalKey.empty() || r.rowID > 0)) removals.push_back(r);
+        } else if (!fields.empty() && !(fields.size() == 1 && fields[0].empty())) {
+            ++passedOver;
+        }
+        if (c == EOF) break;
+    }
+    std::fclose(file);
+    if (passedOver)
+        cocos2d::log("library: %d lines of \"%s\" are no whole entry and are passed over", passedOver, path.c_str());
+    // A removal cancels its favourite wherever it is (rule 3): one that still waits is dropped with
+    // it; one written already loses its row.
+    // The removals stay in either case: the row may have been written before the removal was noted.
+    for (const FavoriteRemoval& r : removals)
+        favorites.erase(std::remove_if(favorites.begin(), favorites.end(),
+                                       [&](const PendingFavorite& p) {
+                                           return !r.journalKey.empty() && p.journalKey == r.journalKey;
+                                       }),
+                        favorites.end());
+    if (images.empty() && favorites.empty() && removals.empty()) {
+        rewriteJournal();
+        return;
+    }
+    cocos2d::log("library: %d images and %d favourites that waited for the database in the last run are written now",
+                 static_cast<int>(images.size()), static_cast<int>(favorites.size()));
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        // Ahead of anything of this run (rule 5).
+        std::vector<PendingFavorite> merged;
+        for (PendingFavorite& f : favorites) {
+            f.key = nextPendingKey_--;
+            f.path = f.image.empty() || f.image[0] == '/' ? f.image : writable + f.image;
+            f.recorded = true;
+            merged.push_back(f);
+            ++waitingCount_;
+        }
+        merged.insert(merged.end(), pendingFavorites_.begin(), pendingFavorites_.end());
+        pendingFavorites_.swap(merged);
+        pendingRemovals_.insert(pendingRemovals_.begin(), removals.begin(), removals.end());
+    }
+    // The images are indexed where they lie, ahead of whatever is stored after them; their entries
+    // stay until they are written.
+    std::set<std::string> seen;
+    for (const std::string& image : images) {
+        if (!seen.insert(image).second) continue;
+        struct stat info {};
+        if (::stat(image.c_str(), &info) != 0) continue;
+        dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_FILE, image, nullptr, nullptr);
+        request->retried = true;
+        ++retriedInQueue_;
+        if (queue(request, false))
+            ++indexQueued_;
+        else
+            --retriedInQueue_;
+    }
+    if (retriedInQueue_ == 0 && waitingImages_.empty() && favorites.empty() && removals.empty()) rewriteJournal();
+    if (!favorites.empty() || !removals.empty()) queueFavoriteWrite();
+}
+
+// ---- Favourites from the viewer -----------------------------------------------------------------
+
+void dicomDB::favoriteStored()
+{
+    ++newFavoriteCount;
+    CocosDenshion::SimpleAudioEngine::getInstance()->playEffect(kFavoriteSound, false, 1.0f, 0.0f, 1.0f);
+}
+
+void dicomDB::onCaptureSaved(const std::string& path)
+{
+    float scale = 1.0f;
+    cocos2d::Image* image = new cocos2d::Image();
+    if (image->initWithImageFile(path) && image->getHeight() > 0)
+        scale = static_cast<float>(image->getWidth()) / static_cast<float>(image->getHeight());
+    image->release();
+    // Written on the worker; 1007, the badge and the sound follow once the row is there.
+    addImageFavorite(path, scale);
+}
+
+void dicomDB::onFavoriteFile(const std::string& path, int flag, float scale)
+{
+    if (flag == kDicomFavoriteFlag) {
+        redIRI::dcmReadTag reader;
+        reader.setLanguage(currentLanguage());
+        scale = reader.setFile(path.c_str()) ? reader.getImageScale() : 1.0f;
+    }
+    addDicomFavorite(path, scale);
+}
