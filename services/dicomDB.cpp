@@ -661,7 +661,7 @@ void dicomDB::stop()
         bool favorites = false;
         {
             std::lock_guard<std::mutex> lock(favoriteMutex_);
-            favorites = !pendingFavorites_.empty();
+            favorites = !pendingFavorites_.empty() || !pendingRemovals_.empty();
         }
         if (favorites) runOnWorker([this] {
             NSUI::NSDBDataModel written;

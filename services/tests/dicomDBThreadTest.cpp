@@ -8,6 +8,7 @@
 #include "NSNotificationCenter.h"
 #include "UIJson.h"
 #include "audio/SimpleAudioEngine.h"
+#include "diskWrite.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,11 @@
 #include <sqlite3.h>
 #include <filesystem>
 #include <fstream>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -477,6 +483,230 @@ TEST_F(DicomDBWorker, TheCheckAtStartRunsOffTheMainThread)
     for (const auto& entry : fs::directory_iterator(root_))
         kept += entry.path().filename().string().rfind("dicomDB.damaged-", 0) == 0;
     EXPECT_EQ(kept, 1);
+}
+
+} // namespace
+
+namespace {
+
+// Makes folder keep every entry it has (none removed or replaced, new ones may come), so that every
+// rewrite or removal of a file in it fails, as on a disk that fails them; false where the file
+// system or the user cannot.
+bool appendOnly(const std::string& folder, bool on)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_APPEND_FL) : (flags & ~FS_APPEND_FL);
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// What waits for a library another program holds, and what a restart makes of it.
+class DicomDBJournal : public DicomDBWorker {
+protected:
+    void SetUp() override
+    {
+        DicomDBWorker::SetUp();
+        ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other_), SQLITE_OK);
+        NSUI::NSNotificationCenter::getInstance()->addObserver(
+            &listener_, nullptr, [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* d) { stored_.push_back(d->intValue); },
+            NSUI::NOTIFY_FAVORITE_STORED);
+    }
+    void TearDown() override
+    {
+        release();
+        sqlite3_close(other_);
+        appendOnly(root_, false);
+        disk::setRoomForTest(-1);
+        DicomDBWorker::TearDown();
+    }
+    void hold()
+    {
+        ASSERT_EQ(sqlite3_exec(other_, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
+        held_ = true;
+    }
+    void release()
+    {
+        if (held_) sqlite3_exec(other_, "commit;", nullptr, nullptr, nullptr);
+        held_ = false;
+    }
+    std::string journal()
+    {
+        std::ifstream in(root_ + dicomDB::kWaitingRecord);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // The library stopped and started again on folder, once what it found waiting is written.
+    void restart(const std::string& folder)
+    {
+        db_->stop();
+        db_->release();
+        db_ = new dicomDB();
+        db_->setStartServerForTest(false);
+        db_->setLibraryFolderForTest(folder);
+        ASSERT_TRUE(db_->init());
+        ASSERT_TRUE(stepUntil([&] { return !db_->isChecking() && db_->waitingCount() == 0; }));
+        flush();
+    }
+    int rowsOf(const std::string& image)
+    {
+        NSUI::NSDBDataModel rows;
+        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+        EXPECT_TRUE(db_->connectionForTest().query("select count() from favorite where image=?", {image}, rows));
+        return std::atoi(rows.getValue(0, 0).c_str());
+    }
+    // The key the favourites list shows image under.
+    int listedKey(const std::string& image)
+    {
+        int key = 0;
+        bool done = false;
+        db_->requestFavorites(
+            [&](NSUI::NSDBDataModel* m) {
+                for (int r = 0; r < m->getRowCount(); ++r)
+                    if (m->getValue(r, 4) == image) key = std::atoi(m->getValue(r, 0).c_str());
+                done = true;
+            },
+            &done);
+        EXPECT_TRUE(stepUntil([&] { return done; }));
+        return key;
+    }
+    sqlite3* other_ = nullptr;
+    bool held_ = false;
+    std::vector<int> stored_;
+};
+
+// A capture kept while another program holds the library waits in the journal. Whatever keeps the
+// journal from losing its entry once the row is written (a kill right then, a rewrite the disk
+// refuses), the next start lists it once; a path holding a tab and a line break stays one entry.
+TEST_F(DicomDBJournal, AFavouriteThatWaitedIsOneRowWhateverStopsTheJournal)
+{
+    struct Case {
+        const char* what;
+        const char* name;
+        bool kill, failRewrite, quitWhileHeld;
+    };
+    const Case cases[] = {
+        {"a kill between the commit and the rewrite", "kill.jpg", true, false, false},
+        {"a path holding a tab and a line break, kept at quit", "tab\tand\nbreak.jpg", false, false, true},
+        {"a rewrite that fails, then a quit", "refused.jpg", false, true, false},
+    };
+    const std::string killed = (base_ / "killed").string() + "/";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string capture = root_ + c.name;
+        std::ofstream(capture) << "x";
+        hold();
+        db_->addImageFavorite(capture, 1.0f);
+        ASSERT_TRUE(stepUntil([&] { return journal().find(std::string(c.name).substr(0, 3)) != std::string::npos; }));
+        if (c.kill) {
+            // The files as a kill right after the commit leaves them.
+            db_->setJournalHookForTest([&](const char* moment) {
+                if (std::string(moment) != "favorites committed" || fs::exists(killed)) return;
+                fs::create_directories(killed);
+                for (const char* name : {"dicomDB", "dicomDB-wal", dicomDB::kWaitingRecord})
+                    if (fs::exists(root_ + name)) fs::copy_file(root_ + name, killed + name);
+            });
+        }
+        if (c.failRewrite) {
+            // The one writer refuses every write, and the folder every rewrite and removal.
+            disk::setRoomForTest(0);
+            if (!appendOnly(root_, true)) std::printf("no append-only folder here: only the writer refuses\n");
+        }
+        if (c.quitWhileHeld) {
+            db_->stop();
+            release();
+        } else {
+            release();
+            ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 0; }));
+        }
+        db_->setJournalHookForTest(nullptr);
+        if (c.kill) {
+            ASSERT_TRUE(fs::exists(killed + dicomDB::kWaitingRecord));
+            restart(killed);
+            EXPECT_EQ(rowsOf(capture), 1) << "after the kill";
+        }
+        disk::setRoomForTest(-1);
+        appendOnly(root_, false);
+        restart(root_);
+        EXPECT_EQ(rowsOf(capture), 1);
+        EXPECT_FALSE(fs::exists(root_ + dicomDB::kWaitingRecord));
+    }
+}
+
+// A favourite removed from the list goes with its row whatever its state: listed under its waiting
+// key and written meanwhile, removed while the worker writes it, or removed while the file is held
+// and the program then quits.
+TEST_F(DicomDBJournal, AFavouriteRemovedIsGoneWhateverItsState)
+{
+    const std::string written = root_ + "written.jpg", writing = root_ + "writing.jpg", quit = root_ + "quit.jpg";
+    for (const std::string& file : {written, writing, quit}) std::ofstream(file) << "x";
+
+    hold();
+    db_->addImageFavorite(written, 1.0f);
+    const int key = listedKey(written);
+    ASSERT_LT(key, 0);
+    release();
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 0; }));
+    ASSERT_EQ(rowsOf(written), 1);
+    EXPECT_TRUE(db_->deleteFavorite(key, written));
+    flush();
+    EXPECT_EQ(rowsOf(written), 0) << "removed under its waiting key after it was written";
+
+    hold();
+    db_->addImageFavorite(writing, 1.0f);
+    const int writingKey = listedKey(writing);
+    ASSERT_LT(writingKey, 0);
+    db_->setJournalHookForTest([&](const char* moment) {
+        if (std::string(moment) == "favorites committed") db_->deleteFavorite(writingKey, writing);
+    });
+    const size_t announced = stored_.size();
+    release();
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 0; }));
+    db_->setJournalHookForTest(nullptr);
+    flush();
+    EXPECT_EQ(rowsOf(writing), 0) << "removed while it was written";
+    EXPECT_EQ(listedKey(writing), 0);
+    EXPECT_EQ(stored_.size(), announced + 1) << "only the flush's favourite is announced";
+
+    db_->addImageFavorite(quit, 1.0f);
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 0; }));
+    NSUI::NSDBDataModel row;
+    {
+        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+        ASSERT_TRUE(db_->connectionForTest().query("select ID from favorite where image=?", {quit}, row));
+    }
+    ASSERT_EQ(row.getRowCount(), 1);
+    const int id = std::atoi(row.getValue(0, 0).c_str());
+    hold();
+    EXPECT_TRUE(db_->deleteFavorite(id, quit));
+    db_->stop();
+    release();
+    restart(root_);
+    EXPECT_EQ(rowsOf(quit), 0) << "removed while the file was held, then quit";
+}
+
+// Images that waited for a held file are written before an image stored right after it is free.
+TEST_F(DicomDBJournal, ImagesThatWaitedAreWrittenBeforeLaterOnes)
+{
+    // Only the stores look at the file here, not the library's look every second.
+    cocos2d::Director::getInstance()->getScheduler()->unschedule("dicomDB.check", db_);
+    hold();
+    for (const char* image : {"o1", "o2"})
+        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.1", image)));
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 2; }));
+    release();
+    db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.1", "o3")));
+    ASSERT_TRUE(stepUntil([&] { return listener_.patientTexts.size() == 3; }));
+    NSUI::NSDBDataModel rows;
+    {
+        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+        ASSERT_TRUE(db_->connectionForTest().query("select imageUID from image order by ID", rows));
+    }
+    ASSERT_EQ(rows.getRowCount(), 3);
+    EXPECT_EQ(rows.getValue(0, 0) + rows.getValue(1, 0) + rows.getValue(2, 0), "o1o2o3");
+    EXPECT_FALSE(fs::exists(root_ + dicomDB::kWaitingRecord));
 }
 
 } // namespace
