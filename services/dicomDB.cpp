@@ -389,7 +389,7 @@ void dicomDB::opened()
     indexAll_ = false;
     // A read-only library writes no row: nothing would come of a walk of its files.
     if (!readOnly_) queueReconcile(!fresh && markerFound_);
-    if (!readOnly_ && !recordRead_) readJournal();
+    if (!recordRead_) readJournal();
     if (!readOnly_ && !stopping_) retryWaiting();
     // What the screens show of the library is from before: they load it again.
     NSUI::NSNotificationCenter::getInstance()->postStringNotification(this, NSUI::NOTIFY_DB_LIBRARY_RELOADED, "");
@@ -399,7 +399,7 @@ void dicomDB::checkAtStart()
 {
     const std::string file = libraryFolder_ + dicomDBSchema::kFileName;
     // What waited in the last run is found before anything of this run waits.
-    if (ready_ && !readOnly_ && !recordRead_) readJournal();
+    if (!recordRead_) readJournal();
     std::string problem;
     bool damaged = false;
     if (ready_ && !stopping_) {
@@ -444,6 +444,7 @@ void dicomDB::checkAtStart()
             unavailableShown_ = true;
         }
     }
+    if (ready_ && !readOnly_ && !stopping_) retryWaiting();
     checking_ = false;
 }
 

@@ -695,22 +695,24 @@ void dicomDB::readJournal()
         pendingFavorites_.swap(merged);
         pendingRemovals_.insert(pendingRemovals_.begin(), removals.begin(), removals.end());
     }
-    // The images are indexed where they lie, ahead of whatever is stored after them; their entries
-    // stay until they are written.
+    // The images wait again, where they lie and ahead of whatever is stored after them (their
+    // entries stay until they are written); the worker gives them back to the queue once the file
+    // takes a write.
     std::set<std::string> seen;
+    std::vector<WaitingImage> found;
     for (const std::string& image : images) {
         if (!seen.insert(image).second) continue;
-        struct stat info {};
-        if (::stat(image.c_str(), &info) != 0) continue;
-        dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_FILE, image, nullptr, nullptr);
-        request->retried = true;
-        ++retriedInQueue_;
-        if (queue(request, false))
-            ++indexQueued_;
-        else
-            --retriedInQueue_;
+        auto record = std::make_unique<redIRI::DCM_MESSAGE>();
+        if (!readLibraryFile(image, *record)) continue;
+        WaitingImage waiting;
+        waiting.path = image.substr(libraryFolder_.size());
+        waiting.record = std::move(record);
+        found.push_back(std::move(waiting));
+        ++waitingCount_;
     }
-    if (retriedInQueue_ == 0 && waitingImages_.empty() && favorites.empty() && removals.empty()) rewriteJournal();
+    waitingImages_.insert(waitingImages_.begin(), std::make_move_iterator(found.begin()),
+                          std::make_move_iterator(found.end()));
+    if (waitingImages_.empty() && favorites.empty() && removals.empty()) rewriteJournal();
     if (!favorites.empty() || !removals.empty()) queueFavoriteWrite();
 }
 

@@ -25,7 +25,9 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -707,6 +709,156 @@ TEST_F(DicomDBJournal, ImagesThatWaitedAreWrittenBeforeLaterOnes)
     ASSERT_EQ(rows.getRowCount(), 3);
     EXPECT_EQ(rows.getValue(0, 0) + rows.getValue(1, 0) + rows.getValue(2, 0), "o1o2o3");
     EXPECT_FALSE(fs::exists(root_ + dicomDB::kWaitingRecord));
+}
+
+} // namespace
+
+namespace {
+
+bool writeProc(const char* path, const std::string& text)
+{
+    std::ofstream out(path);
+    out << text;
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+// A mount namespace of the test's own (with a user namespace of its own when not root), so that
+// the test may mount over its folders; the library's worker threads, made afterwards by this
+// thread, see the same mounts. False, with the reason, where it cannot.
+bool ownMountNamespace(std::string& why)
+{
+    const uid_t uid = ::getuid();
+    const gid_t gid = ::getgid();
+    if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+        why = std::string("no mount namespace: ") + std::strerror(errno);
+        return false;
+    }
+    if (uid != 0 && (!writeProc("/proc/self/setgroups", "deny") ||
+                     !writeProc("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
+                     !writeProc("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))) {
+        why = "cannot map the user";
+        return false;
+    }
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        why = std::string("cannot make the mounts private: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// path mounted over itself (a folder or a file), read-only or not.
+bool bindOverItself(const std::string& path, bool readOnly)
+{
+    if (::mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+    return !readOnly || ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
+
+// A library on a read-only mount, or whose database file alone cannot be written, lists what it
+// holds and tells which it is: on the mount nothing new is taken; beside a read-only file a received
+// image is kept, waits and is listed once the file can be written, an import is refused, and nothing
+// walks the library meanwhile. A damaged file that cannot be set aside keeps the library closed.
+TEST_F(DicomDBWorker, ALibraryThatCannotBeWrittenListsWhatItHoldsAndSaysWhatItTakes)
+{
+    db_->stop();
+    db_->release();
+    db_ = nullptr;
+    std::string why;
+    if (!ownMountNamespace(why)) GTEST_SKIP() << why;
+    enum Mount { ReadOnlyFolder, ReadOnlyFile, FileThatCannotMove };
+    struct Case {
+        const char* what;
+        Mount mount;
+        bool damaged;
+    };
+    const Case cases[] = {
+        {"a damaged file that cannot be set aside", FileThatCannotMove, true},
+        {"a read-only mount", ReadOnlyFolder, false},
+        {"a read-only database file", ReadOnlyFile, false},
+    };
+    auto open = [&](const std::string& folder) {
+        db_ = new dicomDB();
+        db_->setStartServerForTest(false);
+        db_->setLibraryFolderForTest(folder);
+        EXPECT_TRUE(db_->init());
+    };
+    auto closeLibrary = [&] {
+        db_->stop();
+        db_->release();
+        db_ = nullptr;
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = (base_ / ("library" + std::to_string(++n))).string() + "/";
+        const std::string file = folder + "dicomDB";
+        open(folder);
+        ASSERT_TRUE(db_->isReady());
+        store("Ann", "2.25.1001", "2.25.1001.1", "a1");
+        if (c.damaged) {
+            std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+            auto& connection = db_->connectionForTest();
+            ASSERT_TRUE(connection.execute("begin;"));
+            for (int i = 0; i < 20000; ++i)
+                ASSERT_TRUE(connection.execute("insert into image(seriesID,imageUID,instanceID,file) values (1,'2.25." +
+                                               std::to_string(i) + "','1','x" + std::to_string(i) + "')"));
+            ASSERT_TRUE(connection.execute("commit;"));
+        }
+        closeLibrary();
+        if (c.damaged) {
+            const auto pages = fs::file_size(file) / 4096;
+            std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(static_cast<std::streamoff>(pages / 2) * 4096);
+            const std::string zeros(4096, '\0');
+            f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+        }
+        const std::string mounted = c.mount == ReadOnlyFolder ? folder : file;
+        ASSERT_TRUE(bindOverItself(mounted, c.mount != FileThatCannotMove)) << std::strerror(errno);
+        open(folder);
+        ASSERT_TRUE(stepUntil([&] { return !db_->isChecking(); }));
+        if (c.damaged) {
+            EXPECT_FALSE(db_->isReady()) << "a damaged file is never used";
+            EXPECT_TRUE(db_->keptAsideAs().empty());
+            closeLibrary();
+            ::umount2(mounted.c_str(), MNT_DETACH);
+            continue;
+        }
+        ASSERT_TRUE(db_->isReady());
+        EXPECT_TRUE(db_->isReadOnly());
+        EXPECT_EQ(db_->canKeepWhileReadOnly(), c.mount == ReadOnlyFile);
+        int patients = 0;
+        db_->requestPatients([&](NSUI::NSDBDataModel* rows) { patients = rows->getRowCount(); }, &patients);
+        EXPECT_TRUE(stepUntil([&] { return patients > 0; }, 600));
+        EXPECT_EQ(patients, 1);
+        EXPECT_FALSE(db_->addImageFavorite(folder + "x.jpg", 1.0f));
+        if (c.mount == ReadOnlyFile) {
+            // Received: kept, waiting. Imported: refused at once.
+            db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ann", "2.25.1001", "2.25.1001.1", "a2")));
+            int imported = -1;
+            db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ann", "2.25.1001", "2.25.1001.1", "a3")),
+                                  [&imported](bool listed) { imported = listed ? 1 : 0; });
+            EXPECT_TRUE(stepUntil([&] { return imported >= 0; }, 600));
+            EXPECT_EQ(imported, 0);
+            EXPECT_EQ(db_->waitingCount(), 1);
+            EXPECT_TRUE(fs::exists(folder + dicomDB::kWaitingRecord));
+            EXPECT_FALSE(db_->isReconciling());
+            // Writable again: the image that waited is listed.
+            ::umount2(mounted.c_str(), MNT_DETACH);
+            NSUI::NSDBDataModel rows;
+            EXPECT_TRUE(stepUntil(
+                [&] {
+                    std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+                    return !db_->isReadOnly() &&
+                           db_->connectionForTest().query("select imageUID from image order by ID", rows) &&
+                           rows.getRowCount() == 2;
+                },
+                1200));
+            ASSERT_EQ(rows.getRowCount(), 2);
+            EXPECT_EQ(rows.getValue(1, 0), "a2");
+        }
+        closeLibrary();
+        ::umount2(mounted.c_str(), MNT_DETACH);
+    }
 }
 
 } // namespace
