@@ -41,6 +41,10 @@ const char* const kRetrieveReadySuffix = " is ready";
 // Of "<patient name>(<series number>,<modality>)".
 const char* const kRetrieveFailedToast = "Failed to download %s";
 const char* const kServerPortToast = "Cannot receive DICOM images: port %s is in use by another program";
+const char* const kServerLostToast =
+    "Cannot receive DICOM images: port %s stopped listening; it is opened again as soon as it can be";
+const char* const kServerReopenedToast = "Port %s stopped listening and was opened again: DICOM images are received";
+const char* const kServerListeningToast = "DICOM images are received on port %s";
 const char* const kDiskFullToast =
     "The disk is full: images and files are not saved until there is room again (see the log)";
 const char* const kUnboundedParseToast =
@@ -191,6 +195,8 @@ bool dataService::init()
         gDownloadRoot = downloadFolder();
     }
     serverFailureToShow_ = database && database->serverStartFailed();
+    portFailuresTold_ = 0;
+    listeningToTell_ = false;
     unboundedParseToShow_ = !redIRI::rediri_parseBounded();
     dropOwnServerRows();
     tickCounter = 0;
@@ -351,7 +357,10 @@ void dataService::onTick(float)
     }
     if (serverFailureToShow_ && database) {
         serverFailureToShow_ = false;
+        listeningToTell_ = true;
         toast(formatString(kServerPortToast, database->serverPort().c_str()), 5.0f);
+    } else if (database) {
+        tellServerPort();
     }
     // Whatever write met the full disk (an image received or retrieved, an import, a cache, a
     // thumbnail) logged its own reason; the user is told once.
@@ -496,6 +505,22 @@ dcmSendingObject* dataService::findSendTask(uint32_t taskId) const
     for (dcmSendingObject* task : sendTasks)
         if (task->getRefID() == taskId) return task;
     return nullptr;
+}
+
+void dataService::tellServerPort()
+{
+    const unsigned failures = database->serverPortFailures();
+    const bool listening = database->isServerRunning();
+    const char* port = database->serverPort().c_str();
+    if (failures != portFailuresTold_) {
+        // One toast for each failure, however often the server tried the port since.
+        portFailuresTold_ = failures;
+        listeningToTell_ = !listening;
+        toast(formatString(listening ? kServerReopenedToast : kServerLostToast, port), 5.0f);
+    } else if (listeningToTell_ && listening) {
+        listeningToTell_ = false;
+        toast(formatString(kServerListeningToast, port), 5.0f);
+    }
 }
 
 void dataService::toast(const std::string& text, float seconds)

@@ -176,12 +176,19 @@ private:
     void dropOwnServerRows();
     void echo(const std::vector<std::string>& entries, bool sweep);
     void toast(const std::string& text, float seconds);
+    // Tells the user once of each failure of the server's port and when it listens again.
+    void tellServerPort();
 
     bool stopped_ = false;
     std::vector<std::string> ownAddresses_;
     std::chrono::steady_clock::time_point ownAddressesRead_{};
     // The storage server could not start: the first tick (when a scene shows toasts) says so.
     bool serverFailureToShow_ = false;
+    // The failures of the server's listening socket the user was told of.
+    unsigned portFailuresTold_ = 0;
+    // The user was told that images are not received (the port held, or its socket failed): the
+    // tick that finds the server listening says so.
+    bool listeningToTell_ = false;
     // The bound on DCMTK's parse is not in effect: the first tick says what is refused.
     bool unboundedParseToShow_ = false;
     // The send task the pump started whose done or failed message has not been handled yet; the

@@ -576,8 +576,8 @@ void dicomDB::startServer()
     server_->setLanguage(currentLanguage());
     server_->setPort(list.c_str(), serverPort_.c_str(), kServerTitle);
     server_->setRoot(libraryFolder_.c_str());
-    serverRunning_ = server_->BeginDicomServer();
-    serverFailed_ = !serverRunning_;
+    // When the port is held, the server keeps trying it and listens once it is freed.
+    serverFailed_ = !server_->BeginDicomServer();
 }
 
 void dicomDB::openMarker()
@@ -626,7 +626,6 @@ void dicomDB::stop()
     if (server_) {
         server_->StopDicomServer();
         server_.reset();
-        serverRunning_ = false;
     }
     // Every image the server (or an import) stored was announced by a 2017 that may still wait in
     // the notification queue: the peer was told "stored", so it gets its row before stop returns.

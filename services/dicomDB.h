@@ -244,8 +244,11 @@ public:
     void setLibraryFolderForTest(const std::string& folder) { libraryFolder_ = folder; }
     void setStartServerForTest(bool start) { startServer_ = start; }
     void setServerPortForTest(const std::string& port) { serverPort_ = port; }
-    // Whether the storage server is listening.
-    bool isServerRunning() const { return serverRunning_; }
+    // Whether the storage server is listening now: it takes up a port freed after it started, and
+    // opens its listening socket again when that fails, on its own.
+    bool isServerRunning() const { return server_ && server_->isListening(); }
+    // How many times the server's listening socket failed while it ran (dcmServer::getPortFailures).
+    unsigned serverPortFailures() const { return server_ ? server_->getPortFailures() : 0; }
     // Whether the storage server was to listen and could not (its port is taken, most likely by
     // another copy of the program); the library has logged why. The library works on without it.
     bool serverStartFailed() const { return serverFailed_; }
@@ -446,7 +449,6 @@ private:
     NSUI::NSDBUtil db_;
     std::unique_ptr<redIRI::dcmServer> server_;
     bool startServer_ = true;
-    bool serverRunning_ = false;
     bool serverFailed_ = false;
     std::string serverPort_ = "4587";
     std::atomic<bool> stopped_{false};

@@ -259,8 +259,16 @@ class dcmServer {
   const char* getRoot() const;
 
   // Binds the port and starts the listener. True once the port is listening (also when the
-  // server already runs); false, logged, when the port is invalid or in use, or no root is set.
+  // server already runs and listens); false, logged, when the port is invalid, no root is set, or
+  // the port is in use. In use, the server still runs: it tries the port again and again, quietly,
+  // a few seconds apart at most, and listens as soon as it is free (logged then).
   bool BeginDicomServer();
+  // Whether the port is listening now. When its listening socket fails (closed or shut down from
+  // outside), the server logs it once, closes it and opens it again, a few seconds apart at most.
+  bool isListening() const;
+  // How many times the listening socket has failed since this object was made, counting a socket
+  // that fails again soon after it was opened again as one: for the program to tell the user once.
+  unsigned getPortFailures() const;
   // Stops accepting at once, lets associations finish the message in progress (at most one
   // DIMSE timeout, 10 s) and returns when every server thread has ended; the port is free
   // afterwards. The server may be begun again.

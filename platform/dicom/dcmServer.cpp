@@ -18,6 +18,17 @@
 // listener without waiting for the request. Workers wait for requests in short slices so a stop
 // is seen at once when they are idle; a worker busy with a message may finish it within one DIMSE
 // timeout before its connection is cut.
+//
+// The listener accepts on a socket of its own. Each error of accept is read for what it says: a
+// connection that went away is passed over; with no descriptor left, one kept in reserve is given
+// up to take the waiting peer and refuse it with a reason; short of descriptors or memory, the
+// listener rests a growing pause. A listening socket that fails (closed or shut down from outside,
+// no longer listening) is closed and opened again with a growing pause, and so is one another
+// program holds as the server begins: the server then listens as soon as it is free.
+//
+// Threads: the listener is started by begin and ended by stop (which raises `stopping` and joins
+// it); each connection's worker is started by the listener and ends when its connection does; the
+// listener joins the finished ones (reapWorkers) and stop joins the rest.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/diutil.h>
@@ -61,10 +72,25 @@ namespace {
 // might lose the rejection before reading it.
 const int kRefusalLingerMs = 2000;
 const int kMaxLingering = 64;
-// How long the listener stops accepting when the process or the system is out of descriptors
-// (EMFILE, ENFILE): the waiting connection keeps the listening socket readable, so polling it
-// again at once would spin until a connection ends and frees one.
-const int kOutOfDescriptorsPauseMs = 500;
+// How long the listener stops accepting when the process or the system runs out of descriptors or
+// memory (EMFILE, ENFILE, ENOBUFS, ENOMEM): the waiting connection keeps the listening socket
+// readable, so polling it again at once would spin until one frees. The pause doubles while the
+// shortage lasts.
+const int kExhaustedFirstPauseMs = 100;
+const int kExhaustedMaxPauseMs = 2000;
+// Errors of one waiting connection (accept(2)'s network errors: the connection went away or the
+// network under it did) are retried at once; this many in one wake and the listener rests this
+// long instead, in case one of them lasts.
+const int kTransientRetries = 16;
+const int kTransientPauseMs = 50;
+// How long the listener waits before opening its listening socket again, after it failed or while
+// another program holds the port: first kReopenFirstPauseMs, doubling to kReopenMaxPauseMs.
+const int kReopenFirstPauseMs = 100;
+const int kReopenMaxPauseMs = 4000;
+// A socket opened again after a failure that then listens this long ends the failure: a later one
+// is told again (in the log and to the user), and the pauses start again from the first.
+const int kSteadyListeningMs = 30000;
+const int kListenBacklog = 64;
 // Connections cut to make room that may be closing at once; beyond them a new one is refused.
 const int kMaxBeingCut = 16;
 const char* const kIncomingFolder = ".incoming/";
@@ -140,12 +166,26 @@ struct Lingering {
   std::chrono::steady_clock::time_point until;
 };
 
+// What the program reads of the port across runs (the server's Core holds it).
+struct PortState {
+  std::atomic<bool> listening{false};
+  std::atomic<unsigned> failures{0};  // failures of the listening socket told, since the server was made
+};
+
 // One run of the server, from BeginDicomServer to StopDicomServer.
 struct Run {
   detail::SocketWatch watch;
   HandoverLayer layer{watch};
+  // DCMTK's acceptor network: only the context in which the workers read association requests. Its
+  // own listening socket is replaced by one that never listens as the run begins; the listener
+  // accepts on a socket of its own (listenFd), which it can close and open again.
   T_ASC_Network* net = nullptr;
   int port = 0;
+  PortState* state = nullptr;  // the Core's, which outlives the run
+  int listenFd = -1;   // the listener's own (begin's until the listener starts): -1 while not listening
+  int reserveFd = -1;  // the listener's own: given up to accept and refuse a peer when no descriptor is left
+  bool everListened = false;  // the listener's own: the port listened in this run
+  std::string addressList;    // for the log
   std::string root;  // ends in "/"
   std::string aeTitle;
   int language = 0;
@@ -412,8 +452,45 @@ void giveBack(Run& run, const std::string& address, Worker* worker, bool started
   detail::logLine("DICOM server: connection from %s closed, %d open", address.c_str(), open);
 }
 
-// What became of one look at the queue of waiting connections.
-enum class Accepted { One, None, OutOfDescriptors };
+// What became of one look at the queue of waiting connections: one was taken (served or refused);
+// none waits; the one waiting went away, or the network under it (accept(2)'s errors to be
+// treated like "none waits" by trying again); the process or the system has no descriptor or
+// memory left to take it; or the listening socket itself failed (closed, shut down, no longer
+// listening). `error` is the system's.
+struct Accepted {
+  enum Kind { One, None, Transient, Exhausted, Failed } kind;
+  int error = 0;
+};
+
+Accepted acceptError(int error) {
+  switch (error) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+      return {Accepted::None, error};
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:  // a firewall rule refused that connection
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+      return {Accepted::Transient, error};
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      return {Accepted::Exhausted, error};
+    default:  // EBADF, EINVAL (not listening: shut down or killed), ENOTSOCK, EFAULT
+      return {Accepted::Failed, error};
+  }
+}
 
 // Starts the thread of a counted connection; false (nothing started) when it cannot be, for want
 // of a thread or of memory.
@@ -424,6 +501,7 @@ bool startWorker(Run& run, Worker* worker, int fd, const std::string& address) {
       if (run.bounds.outOfMemory) throw std::bad_alloc();
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     }
+    // Ends when its connection does; joined by the listener (reapWorkers) or by stop.
     worker->thread = std::thread([&run, fd, worker] {
       serveConnection(run, *worker, fd, worker->address);
       giveBack(run, worker->address, worker, true);
@@ -483,10 +561,7 @@ Accepted acceptOne(Run& run, int listenFd) {
   sockaddr_in from{};
   socklen_t length = sizeof(from);
   const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
-  if (fd < 0) {
-    if (errno == EMFILE || errno == ENFILE) return Accepted::OutOfDescriptors;
-    return errno == EINTR || errno == ECONNABORTED ? Accepted::One : Accepted::None;
-  }
+  if (fd < 0) return acceptError(errno);
   char text[INET_ADDRSTRLEN] = {0};
   const char* address =
       from.sin_family == AF_INET && ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text)) ? text : "?";
@@ -521,7 +596,7 @@ Accepted acceptOne(Run& run, int listenFd) {
     // No memory to count it: nothing was counted.
     detail::logLine("DICOM server: connection from %s refused: %s", address, e.what());
     refuse(run, fd);
-    return Accepted::One;
+    return {Accepted::One};
   }
   if (!worker) {
     if (open >= run.bounds.maxConnections)
@@ -532,7 +607,7 @@ Accepted acceptOne(Run& run, int listenFd) {
       detail::logLine("DICOM server: connection from %s refused: %d connections from that address already open",
                       address, fromAddress);
     refuse(run, fd);
-    return Accepted::One;
+    return {Accepted::One};
   }
   if (victim) {
     detail::logLine("DICOM server: connection from %s cut to make room for one from %s: it moved %llu bytes/s, "
@@ -546,43 +621,177 @@ Accepted acceptOne(Run& run, int listenFd) {
     giveBack(run, address, worker, false);
     refuse(run, fd);
   }
-  return Accepted::One;
+  return {Accepted::One};
 }
 
+// A listening socket on every IPv4 interface at `port`, not blocking (the listener must not block
+// when a connection went away between its poll and its accept); -1 with errno set.
+int openListening(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(fd, kListenBacklog) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+void logListening(const Run& run) {
+  detail::logLine("DICOM server: listening on port %d as \"%s\" (local addresses %s), storing below \"%s\"", run.port,
+                  run.aeTitle.c_str(), run.addressList.empty() ? "none" : run.addressList.c_str(), run.root.c_str());
+}
+
+// Why the listening socket failed, as poll reported it.
+std::string pollFailure(int fd, short revents) {
+  if (revents & POLLNVAL) return "it is no longer open";
+  int error = 0;
+  socklen_t length = sizeof(error);
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) return std::strerror(error);
+  return "it stopped listening";
+}
+
+// With no descriptor left in the process (or the system), gives up the reserve to take the peer
+// waiting and refuse it at once with a reason, rather than leave it in the queue until its own
+// timeout; takes the reserve again. False when the reserve is gone and cannot be taken again.
+bool refuseWithReserve(Run& run, int listenFd) {
+  if (run.reserveFd >= 0) {
+    ::close(run.reserveFd);
+    run.reserveFd = -1;
+    sockaddr_in from{};
+    socklen_t length = sizeof(from);
+    const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      char text[INET_ADDRSTRLEN] = {0};
+      const char* address =
+          from.sin_family == AF_INET && ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text)) ? text : "?";
+      detail::logLine("DICOM server: connection from %s refused: no descriptor left to serve it", address);
+      // Not kept to linger (that would hold the descriptor the reserve needs): what the peer sent
+      // so far is read first, so that closing does not reset the connection over the rejection.
+      (void)::send(fd, kLimitRejection, sizeof(kLimitRejection), MSG_NOSIGNAL | MSG_DONTWAIT);
+      ::shutdown(fd, SHUT_WR);
+      char sink[4096];
+      while (::recv(fd, sink, sizeof(sink), MSG_DONTWAIT) > 0) {
+      }
+      ::close(fd);
+    }
+  }
+  run.reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  return run.reserveFd >= 0;
+}
+
+// The listener: accepts connections on the run's listening socket, refuses those beyond the
+// bounds, tends the refused ones, moves the rate marks on and reaps finished workers. When the
+// listening socket fails, or another program holds the port, it opens it again with a growing
+// pause. Started by Core::begin; ends when the run stops (Core::stop raises `stopping` and joins it).
 void listen(Run& run) {
-  const int fd = static_cast<int>(DUL_networkSocket(run.net->network));
+  using std::chrono::milliseconds;
   std::vector<pollfd> polled;
-  std::chrono::steady_clock::time_point pausedUntil{};
-  bool outOfDescriptors = false;  // logged once until an accept succeeds again
+  Clock::time_point pausedUntil{};  // accepting paused: descriptors or memory ran out
+  int exhaustedPauseMs = kExhaustedFirstPauseMs;
+  bool exhausted = false;  // logged once until an accept succeeds again
+  // The listening socket: while it is missing, opened again at reopenAt. A failure is told once
+  // (failing) until the socket listens again and keeps listening for kSteadyListeningMs.
+  Clock::time_point reopenAt = Clock::now() + milliseconds(kReopenFirstPauseMs), listeningSince = Clock::now();
+  int reopenPauseMs = kReopenFirstPauseMs;
+  bool failing = false;  // a port held at start is not a failure of the socket (begin told it)
   run.lingering.reserve(kMaxLingering);  // refusing never allocates
+  run.reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  auto socketFailed = [&](const std::string& why) {
+    ::close(run.listenFd);
+    run.listenFd = -1;
+    run.state->listening = false;
+    if (!failing) {
+      detail::logLine("DICOM server: the listening socket of port %d failed: %s; it is opened again as soon as it can be",
+                      run.port, why.c_str());
+      ++run.state->failures;
+      failing = true;
+      reopenPauseMs = kReopenFirstPauseMs;
+    }
+    reopenAt = Clock::now() + milliseconds(reopenPauseMs);
+  };
   while (!run.stopping) {
     reapWorkers(run);
     markRates(run);
+    Clock::time_point now = Clock::now();
+    if (run.listenFd < 0 && now >= reopenAt) {
+      run.listenFd = openListening(run.port);
+      if (run.listenFd >= 0) {
+        run.state->listening = true;
+        listeningSince = now;
+        if (run.everListened)
+          detail::logLine("DICOM server: listening on port %d again", run.port);
+        else
+          logListening(run);
+        run.everListened = true;
+      } else {
+        // Quietly: the failure (or the port held at start) was told once.
+        reopenPauseMs = std::min(reopenPauseMs * 2, kReopenMaxPauseMs);
+        reopenAt = now + milliseconds(reopenPauseMs);
+      }
+    }
+    if (failing && run.listenFd >= 0 && now - listeningSince >= milliseconds(kSteadyListeningMs)) failing = false;
+    if (run.reserveFd < 0) run.reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     // While paused the listening socket is left out: its waiting connection keeps it readable.
-    const bool paused = std::chrono::steady_clock::now() < pausedUntil;
-    polled.assign(1, pollfd{paused ? -1 : fd, POLLIN, 0});
+    const bool paused = now < pausedUntil;
+    polled.assign(1, pollfd{paused ? -1 : run.listenFd, POLLIN, 0});
     for (const Lingering& l : run.lingering) polled.push_back(pollfd{l.fd, POLLIN, 0});
-    const int n = ::poll(polled.data(), polled.size(), detail::kPollSliceMs);
+    int sliceMs = detail::kPollSliceMs;
+    if (run.listenFd < 0)
+      sliceMs = int(std::clamp<int64_t>(
+          std::chrono::duration_cast<milliseconds>(reopenAt - now).count() + 1, 1, detail::kPollSliceMs));
+    const int n = ::poll(polled.data(), polled.size(), sliceMs);
     if (run.stopping) break;
     tendLingering(run, polled, false);
-    if (n <= 0 || !(polled[0].revents & POLLIN)) continue;
+    if (n <= 0 || polled[0].fd < 0 || !polled[0].revents) continue;
+    if (polled[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+      socketFailed(pollFailure(run.listenFd, polled[0].revents));
+      continue;
+    }
     // The listening socket does not block: take the connections waiting.
+    int transients = 0;
     for (int taken = 0; taken < 64 && !run.stopping; ++taken) {
-      const Accepted accepted = acceptOne(run, fd);
-      if (accepted == Accepted::OutOfDescriptors) {
-        if (!outOfDescriptors)
-          detail::logLine("DICOM server: cannot accept connections on port %d: %s; waiting for descriptors to free",
-                          run.port, std::strerror(errno));
-        outOfDescriptors = true;
-        pausedUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kOutOfDescriptorsPauseMs);
+      const Accepted accepted = acceptOne(run, run.listenFd);
+      if (accepted.kind == Accepted::None) break;
+      if (accepted.kind == Accepted::Transient) {
+        if (++transients < kTransientRetries) continue;
+        pausedUntil = Clock::now() + milliseconds(kTransientPauseMs);
         break;
       }
-      if (accepted == Accepted::None) break;
-      if (outOfDescriptors) detail::logLine("DICOM server: accepting connections on port %d again", run.port);
-      outOfDescriptors = false;
+      if (accepted.kind == Accepted::Failed) {
+        socketFailed(std::strerror(accepted.error));
+        break;
+      }
+      if (accepted.kind == Accepted::Exhausted) {
+        const bool descriptors = accepted.error == EMFILE || accepted.error == ENFILE;
+        if (!exhausted)
+          detail::logLine("DICOM server: cannot accept connections on port %d: %s; %s", run.port,
+                          std::strerror(accepted.error),
+                          descriptors ? "refusing them until descriptors free" : "waiting for memory to free");
+        if (!exhausted) exhaustedPauseMs = kExhaustedFirstPauseMs;
+        exhausted = true;
+        if (descriptors && refuseWithReserve(run, run.listenFd)) continue;
+        pausedUntil = Clock::now() + milliseconds(exhaustedPauseMs);
+        exhaustedPauseMs = std::min(exhaustedPauseMs * 2, kExhaustedMaxPauseMs);
+        break;
+      }
+      if (exhausted) detail::logLine("DICOM server: accepting connections on port %d again", run.port);
+      exhausted = false;
     }
   }
   tendLingering(run, polled, true);
+  if (run.reserveFd >= 0) ::close(run.reserveFd);
+  run.reserveFd = -1;
+  if (run.listenFd >= 0) ::close(run.listenFd);
+  run.listenFd = -1;
+  run.state->listening = false;
 }
 
 }  // namespace
@@ -595,6 +804,7 @@ struct dcmServer::Core {
   std::mutex runLock;  // serialises begin and stop
   std::unique_ptr<Run> run;
   bool ended = false;
+  PortState portState;  // read by any thread
 
   bool begin();
   void stop();
@@ -603,7 +813,7 @@ struct dcmServer::Core {
 bool dcmServer::Core::begin() {
   std::lock_guard<std::mutex> guard(runLock);
   if (ended || !detail::networkReady()) return false;
-  if (run) return true;
+  if (run) return portState.listening;
   if (!rediri_parseBounded()) {
     detail::logLine("DICOM server: not started: the bound on DCMTK's parse is not in effect, so no image is received");
     return false;
@@ -632,25 +842,47 @@ bool dcmServer::Core::begin() {
   }
   if (next->root.back() != '/') next->root.push_back('/');
 
-  OFCondition cond = ASC_initializeNetwork(NET_ACCEPTOR, next->port, next->bounds.acseTimeout, &next->net);
+  OFCondition cond;
+  {
+    // DCMTK reads the process-wide external socket while it sets a network up: not while a worker
+    // of another run hands one over. Port 0: the network's own socket is replaced below at once.
+    std::lock_guard<std::mutex> handover(g_handoverLock);
+    cond = ASC_initializeNetwork(NET_ACCEPTOR, 0, next->bounds.acseTimeout, &next->net);
+  }
   if (cond.good()) cond = ASC_setTransportLayer(next->net, &next->layer, 0);
   if (cond.good()) {
-    // Only the listener accepts (DCMTK never does here), and it must not block when a
-    // connection went away between its poll and its accept.
-    const int fd = static_cast<int>(DUL_networkSocket(next->net->network));
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // The network keeps a socket that never listens in place of its own (and closes it when it is
+    // dropped); the listener accepts on its own socket, which it may close and open again.
+    const int dcmtkFd = static_cast<int>(DUL_networkSocket(next->net->network));
+    const int idle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (idle < 0 || ::dup3(idle, dcmtkFd, O_CLOEXEC) < 0)
+      cond = makeOFCondition(0, 1, OF_error, std::strerror(errno));
+    if (idle >= 0) ::close(idle);
   }
   if (cond.bad()) {
-    detail::logLine("DICOM server: cannot listen on port %d: %s", next->port, cond.text());
+    detail::logLine("DICOM server: cannot start on port %d: %s", next->port, cond.text());
     if (next->net) ASC_dropNetwork(&next->net);
     return false;
   }
+  next->state = &portState;
+  next->addressList = addressList;
+  next->listenFd = openListening(next->port);
+  const bool listening = next->listenFd >= 0;
+  if (listening) {
+    next->everListened = true;
+    logListening(*next);
+  } else {
+    // Another program holds the port (or a second copy of this one): the listener takes it up once
+    // it is freed, quietly, and says so then.
+    detail::logLine("DICOM server: cannot listen on port %d: %s; it is listened on as soon as it is free", next->port,
+                    std::strerror(errno));
+  }
+  portState.listening = listening;
   Run* r = next.get();
+  // Ended by stop(), which raises `stopping` and joins it.
   r->listener = std::thread([r] { listen(*r); });
-  detail::logLine("DICOM server: listening on port %d as \"%s\" (local addresses %s), storing below \"%s\"", r->port,
-                  r->aeTitle.c_str(), addressList.empty() ? "none" : addressList.c_str(), r->root.c_str());
   run = std::move(next);
-  return true;
+  return listening;
 }
 
 void dcmServer::Core::stop() {
@@ -715,6 +947,10 @@ void dcmServer::setRoot(const char* folder) {
 const char* dcmServer::getRoot() const { return m_core->root.c_str(); }
 
 bool dcmServer::BeginDicomServer() { return m_core->begin(); }
+
+bool dcmServer::isListening() const { return m_core->portState.listening; }
+
+unsigned dcmServer::getPortFailures() const { return m_core->portState.failures; }
 
 void dcmServer::StopDicomServer() { m_core->stop(); }
 

@@ -1,11 +1,15 @@
 // A second copy of the program on one machine: the storage server's port is already taken. The
 // library opens and works on without the server, the failure is logged, the user is told once in
-// a toast, and nothing claims the server runs. Or the bound on DCMTK's parse is not in effect: the
+// a toast, and nothing claims the server runs. Once the port is freed the server takes it up on its
+// own and the user is told; when its listening socket is then shut from outside, it is opened
+// again and the user told once. Or the bound on DCMTK's parse is not in effect: the
 // server does not start, nothing is imported, the user is told so once, and stored images open.
 #include "support/ServiceFixture.h"
 
+#include "../../platform/dicom/tests/support/DicomPeers.h"
 #include "../../platform/dicom/tests/support/DicomTestData.h"
 #include "../../platform/dicom/tests/support/LoopbackPorts.h"
+#include "support/StoredImageRelay.h"
 #include "DicomSeriesWriter.h"
 #include "NSDBDataModel.h"
 #include "dcmLib.h"
@@ -38,9 +42,12 @@ public:
             return;
         port_ = ntohs(address.sin_port);
     }
-    ~HeldPort()
+    ~HeldPort() { release(); }
+    // The other program lets the port go.
+    void release()
     {
         if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
     }
     int port() const { return port_; }
 
@@ -107,6 +114,55 @@ TEST_F(ServerPortTest, ATakenPortIsReportedOnceAndTheLibraryWorksOn)
     EXPECT_TRUE(waitFor([&] { return images() == 1; }, 10000));
     importer->stop();
     importer->release();
+
+    // The other program ends: the server listens without a restart, and says so once.
+    const StoredImageRelay relay;
+    auto send = [&](const std::string& name, const std::string& seriesUID) {
+        spec.seriesUID = seriesUID;
+        const std::string file = (base_ / "source" / name).string();
+        std::string why;
+        EXPECT_TRUE(qvgen::writeDicomFile(file, spec, &why)) << why;
+        qvtest::Peer storescu({"storescu", "127.0.0.1", port, file}, (base_ / (name + ".log")).string());
+        return storescu.wait(30000);
+    };
+    held_.release();
+    ASSERT_TRUE(waitFor([db] { return db->isServerRunning(); }, 30000));
+    EXPECT_TRUE(log_.logged("listening on port " + port + " as"));
+    ASSERT_TRUE(waitFor([this] { return toasts.size() == 2; }, 5000));
+    EXPECT_EQ(toasts[1], "DICOM images are received on port " + port + "|5");
+    EXPECT_EQ(send("sent.dcm", "2.25.4587.1.2"), 0);
+    EXPECT_TRUE(waitFor([&] { return images() == 2; }, 10000));
+
+    // Its listening socket shut from outside: opened again, the user told once (in one toast, or
+    // in two when a tick saw the port closed), and the next send is taken.
+    int listening = -1;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_in local{};
+        socklen_t length = sizeof(local);
+        int accepting = 0;
+        socklen_t size = sizeof(accepting);
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 && local.sin_family == AF_INET &&
+            ntohs(local.sin_port) == held_.port() && ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &size) == 0 &&
+            accepting)
+            listening = fd;
+    }
+    ASSERT_GE(listening, 0);
+    ::shutdown(listening, SHUT_RDWR);
+    ASSERT_TRUE(waitFor([this] { return toasts.size() >= 3; }, 10000))
+        << ::testing::PrintToString(toasts) << ::testing::PrintToString(log_.logLines());
+    ASSERT_TRUE(waitFor([db] { return db->isServerRunning(); }, 30000));
+    step(3 * 60);
+    const std::vector<std::string> told(toasts.begin() + 2, toasts.end());
+    const std::vector<std::string> once = {"Port " + port +
+                                           " stopped listening and was opened again: DICOM images are received|5"};
+    const std::vector<std::string> twice = {
+        "Cannot receive DICOM images: port " + port + " stopped listening; it is opened again as soon as it can be|5",
+        "DICOM images are received on port " + port + "|5"};
+    EXPECT_TRUE(told == once || told == twice) << ::testing::PrintToString(told);
+    EXPECT_EQ(db->serverPortFailures(), 1u);
+    EXPECT_EQ(send("again.dcm", "2.25.4587.1.3"), 0);
+    EXPECT_TRUE(waitFor([&] { return images() == 3; }, 10000));
 }
 
 // The library as if its start-up check had found the bound on DCMTK's parse bypassed.

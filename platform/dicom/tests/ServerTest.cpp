@@ -243,10 +243,12 @@ TEST(Server, HostileValuesStayInsideTheRoot) {
 // no memory). Each holds what it should and no more, and no longer than its deadline. Or the
 // process has no descriptor left as they connect: the listener waits for one, without spinning.
 // Or peers at two other addresses store images at a slow, steady 2 kB/s, meeting every deadline:
-// filling every slot, one of them is cut for each sender; with room left, none is.
+// filling every slot, one of them is cut for each sender; with room left, none is. Or the
+// listening socket is shut down from outside, or another program holds the port as the server
+// begins and frees it later: the server listens again on its own, without spinning meanwhile.
 enum class Silent {
   None, Connections, Associations, Trickling, HalfSentImage, FailedThread, NoDescriptors, ThreadOutOfMemory,
-  SlowSteadyFull, SlowSteadyWithRoom
+  SlowSteadyFull, SlowSteadyWithRoom, SocketShut, PortHeld
 };
 
 struct Crowd {
@@ -256,6 +258,46 @@ struct Crowd {
 };
 
 class SeveralSendersAtOnce : public ::testing::TestWithParam<Crowd> {};
+
+// The socket of this process listening on `port` (the server's), or -1.
+int listeningSocket(int port) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    const int fd = std::atoi(entry.path().filename().c_str());
+    sockaddr_in local{};
+    socklen_t length = sizeof(local);
+    int listening = 0;
+    socklen_t size = sizeof(listening);
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 && local.sin_family == AF_INET &&
+        ntohs(local.sin_port) == port && ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+        listening)
+      return fd;
+  }
+  return -1;
+}
+
+// Another program's listener on `port`, every interface, or -1.
+int holdPort(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 && ::listen(fd, 4) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+// The CPU time, in seconds, this process (every thread of it) spends over the next `ms`.
+double cpuSecondsOver(int ms) {
+  auto seconds = [] {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  };
+  const double before = seconds();
+  for (const long long end = nowMs() + ms; nowMs() < end;) usleep(20000);
+  return seconds() - before;
+}
 
 // The data set of a file as written (explicit little endian): what follows its meta header, whose
 // group length is at byte 140 behind the preamble, "DICM" and the length's own 12 bytes.
@@ -341,7 +383,33 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
   const LoweredBounds lowered(bounds);
   ServerFixture f;
   f.server.setRoot(f.root.c_str());
-  ASSERT_TRUE(f.begin());
+  int portHolder = -1;
+  if (row.silent == Silent::PortHeld) {
+    f.port = freePort();
+    portHolder = holdPort(f.port);
+    ASSERT_GE(portHolder, 0);
+    f.server.setPort("127.0.0.1,", std::to_string(f.port).c_str(), "tolvrane");
+    EXPECT_FALSE(f.server.BeginDicomServer());
+    EXPECT_TRUE(log.logged("cannot listen on port " + std::to_string(f.port)));
+  } else {
+    ASSERT_TRUE(f.begin());
+  }
+  if (row.silent == Silent::SocketShut) {
+    const int listening = listeningSocket(f.port);
+    ASSERT_GE(listening, 0);
+    ::shutdown(listening, SHUT_RDWR);
+  }
+  if (row.silent == Silent::SocketShut || row.silent == Silent::PortHeld) {
+    // Meanwhile the server tries the port again, a growing pause apart: a core spinning would
+    // spend the whole time.
+    EXPECT_LT(cpuSecondsOver(2000), 0.5) << "the listener spins";
+    if (portHolder >= 0) ::close(portHolder);
+    EXPECT_TRUE(waitLogged(log, {"listening on port " + std::to_string(f.port) +
+                                 (portHolder >= 0 ? " as" : " again")}));
+    EXPECT_TRUE(f.server.isListening());
+    EXPECT_EQ(f.server.getPortFailures(), row.silent == Silent::SocketShut ? 1u : 0u);
+    EXPECT_EQ(countLogged(log, "listening socket of port"), row.silent == Silent::SocketShut ? 1u : 0u);
+  }
   size_t expected = size_t(row.senders) * size_t(row.filesEach);
 
   std::vector<int> silent;
@@ -453,8 +521,16 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
     senders.push_back(std::make_unique<Peer>(commands[i], f.dir.file("storescu" + std::to_string(i) + ".log")));
   if (row.silent == Silent::NoDescriptors) {
     EXPECT_TRUE(waitLogged(log, {"cannot accept connections"}));
+    // Each is refused at once with a reason (the listener gives up a descriptor it keeps in
+    // reserve to take it) rather than left waiting in the queue; once descriptors free, they send.
+    // (Their logs cannot be opened without descriptors: the server's says why.)
+    for (auto& s : senders) EXPECT_NE(s->wait(30000), 0);
+    EXPECT_EQ(countLogged(log, "refused: no descriptor left to serve it"), senders.size());
     for (int fd : taken) ::close(fd);
     ::setrlimit(RLIMIT_NOFILE, &descriptors);
+    senders.clear();
+    for (size_t i = 0; i < commands.size(); ++i)
+      senders.push_back(std::make_unique<Peer>(commands[i], f.dir.file("again" + std::to_string(i) + ".log")));
     EXPECT_TRUE(waitLogged(log, {"accepting connections on port " + std::to_string(f.port) + " again"}));
   }
   for (auto& s : senders) EXPECT_EQ(s->wait(30000), 0) << s->log();
@@ -539,7 +615,8 @@ std::string crowdName(const ::testing::TestParamInfo<Crowd>& info) {
   const char* names[] = {"Alone",        "WhileSixConnectionsSayNothing", "WhileSixAssociationsAreQuiet",
                          "WhilePeersAtThreeAddressesTrickle", "WhileALargeImageHoldsTheBudget",
                          "AfterAThreadFailedToStart", "WhileDescriptorsRunOut", "AfterAThreadFoundNoMemory",
-                         "WhileSlowSteadyPeersHoldEverySlot", "BesideSlowSteadyPeersWithRoomLeft"};
+                         "WhileSlowSteadyPeersHoldEverySlot", "BesideSlowSteadyPeersWithRoomLeft",
+                         "AfterItsListeningSocketWasShut", "OnAPortHeldAtStartThenFreed"};
   return std::string(names[static_cast<int>(info.param.silent)]) + "_" + std::to_string(info.param.senders) + "x" +
          std::to_string(info.param.filesEach);
 }
@@ -550,7 +627,8 @@ INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
                                            Crowd{Silent::None, 32, 3}, Crowd{Silent::HalfSentImage, 2, 2},
                                            Crowd{Silent::FailedThread, 4, 5}, Crowd{Silent::NoDescriptors, 4, 5},
                                            Crowd{Silent::ThreadOutOfMemory, 4, 5}, Crowd{Silent::SlowSteadyFull, 2, 3},
-                                           Crowd{Silent::SlowSteadyWithRoom, 2, 3}),
+                                           Crowd{Silent::SlowSteadyWithRoom, 2, 3}, Crowd{Silent::SocketShut, 2, 2},
+                                           Crowd{Silent::PortHeld, 2, 2}),
                          crowdName);
 
 // A full server and its newcomers. Peers at other addresses hold every slot, each storing one

@@ -26,7 +26,10 @@ struct ServerFixture {
     for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
       const int candidate = freePort();
       server.setPort("127.0.0.1,", std::to_string(candidate).c_str(), "tolvrane");
-      if (server.BeginDicomServer()) port = candidate;
+      if (server.BeginDicomServer())
+        port = candidate;
+      else
+        server.StopDicomServer();  // it would go on trying that port
     }
     return port != 0;
   }
