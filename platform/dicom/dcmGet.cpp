@@ -596,6 +596,7 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
   DIC_US status = STATUS_FIND_Pending_MatchesAreContinuing;
   bool everyClass = true;
   size_t matches = 0;
+  std::set<std::string> instances;
   while (cond.good() && DICOM_PENDING_STATUS(status)) {
     const long long leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  deadline - std::chrono::steady_clock::now()).count();
@@ -636,8 +637,13 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
       continue;
     }
     SeriesContents::Class& entry = contents.classes[sopClass.c_str()];
-    ++entry.images;
-    ++contents.images;
+    // An image listed twice (an archive that keeps two copies) is one image of the series.
+    OFString instance;
+    match->findAndGetOFString(DCM_SOPInstanceUID, instance);
+    if (instance.empty() || instances.insert(instance.c_str()).second) {
+      ++entry.images;
+      ++contents.images;
+    }
     OFString syntax;
     // Every transfer syntax there is fits in this many; more are a peer's noise.
     for (unsigned long i = 0; i < kMaxNamedSyntaxes && entry.syntaxes.size() < kMaxNamedSyntaxes &&
