@@ -499,8 +499,10 @@ void dcmSend::fillTaskCell(ui::Widget* record, dcmTask* task)
         auto* send = static_cast<dcmSendingObject*>(task);
         state = send->state;
         progress = send->progress;
-        ip = send->name.empty() ? send->address : send->name + "---" + send->address;
-        path = send->text1;
+        // The node's name as the peer announced it.
+        const std::string name = dcmGetingObject::shownText(send->name, kRowFieldBytes);
+        ip = name.empty() ? send->address : name + "---" + send->address;
+        path = dcmGetingObject::shownText(send->text1, kRowFieldBytes);
     } else {
         auto* get = static_cast<dcmGetingObject*>(task);
         state = get->state;
@@ -635,6 +637,7 @@ void dcmSend::onButton(Ref* sender)
         } else if (task->type == dcmTask::TYPE_RETRIEVE) {
             auto* get = static_cast<dcmGetingObject*>(task);
             get->progress = 0.0f;
+            get->imageCount.clear();  // counted afresh: until then the new attempt says it runs
             get->state = DCM_TASK_WAITING;
             get->retain();  // the service may hold the last reference to a failed entry
             refreshTask(get);
