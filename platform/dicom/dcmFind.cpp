@@ -4,12 +4,16 @@
 // A patient search begins a new round: the queries of earlier rounds still waiting are dropped and
 // the one running is given up at once (its connection shut), so a search never waits behind a
 // server that accepted an earlier one and answers nothing; giveUp does the same for every query (the
-// screen that waited is gone). A query given up reports nothing more: an answer is posted under the
-// lock that starts a new round, with its own round checked there, so no answer of a round given up
-// is posted once the new round has begun.
+// screen that waited is gone). A query given up reports nothing more: whether its answer is posted
+// is decided under the search's lock and checked again, by its round, as the message is delivered
+// (in the library's message order); whoever begins a new round waits for an answer being delivered
+// then, so no answer of a round given up reaches the program once the new round has begun. The
+// lock is never held while the program is called (message or log callback), so a callback on any
+// library thread may call this object, as it may call any other.
 //
-// A round holds a bounded number of matches (dcmFindLimits.h), and each query's log lines are
-// bounded as one stream, whatever the number of matches.
+// A round holds a bounded number of matches (dcmFindLimits.h), and its log lines are bounded as
+// one stream across all its queries (the search and the series queries of the studies it found),
+// whatever the number of matches or queries.
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
@@ -31,6 +35,7 @@
 #include "dcmLibrary.h"
 #include "dcmNetwork.h"
 #include "dcmParseBound.h"
+#include "dcmText.h"
 
 namespace redIRI {
 
@@ -59,6 +64,10 @@ bool isAscii(const std::string& s) {
   return true;
 }
 
+// A value of an answer is cut as a stored image's record cuts its texts (DCM_MESSAGE), so a peer's
+// answer is listed as the same values read from a file are.
+constexpr size_t kAnswerValueBytes = sizeof(DCM_MESSAGE::PatientName) - 1;
+
 // One answer as "gggg,eeee[value] ..." with every key present. The identifier is taken over, not
 // copied: its tree was counted within the bound of the parse that built it, and a copy would
 // build it again outside any bound.
@@ -74,6 +83,7 @@ std::string answerText(std::unique_ptr<DcmDataset> identifiers, const DcmTagKey 
     DcmElement* e = nullptr;
     std::string value;
     if (file.dataset()->findAndGetElement(k, e, OFFalse).good() && e) value = file.valueText(e);
+    value.resize(text::utf8CutLength(value, kAnswerValueBytes));
     if (!text.empty()) text += ' ';
     text += key;
     text += '[' + detail::findValue(value) + ']';
@@ -84,12 +94,12 @@ std::string answerText(std::unique_ptr<DcmDataset> identifiers, const DcmTagKey 
 }  // namespace
 
 struct dcmFind::Core {
-  // Guards the queue, the round, the running query's watch, the default title and the thread.
-  // Recursive: a match is posted with it held, and the program may call this object from the
-  // message callback (as it may from any thread).
-  std::recursive_mutex lock;
+  // Guards the queue, the round's count, the running query's watch, the default title and the
+  // thread. Held for short steps only, never while the program is called.
+  std::mutex lock;
   std::deque<Query> queue;
-  unsigned round = 0;
+  // Written under the lock; read without it where an answer is delivered.
+  std::atomic<unsigned> round{0};
   // The matches posted in this round, and whether it holds its bound in all (its series queries,
   // waiting or still to come, are dropped).
   size_t roundMatches = 0;
@@ -103,13 +113,22 @@ struct dcmFind::Core {
   std::mutex joinLock;
   std::atomic<bool> stopping{false};
   // Whether a query waits or runs, kept beside the queue and the watch under the lock and read
-  // without it: answers are posted under the lock, and whoever the message callback waits for may
-  // be asking whether a search still runs.
+  // without it, by whoever asks.
   std::atomic<bool> finding{false};
   detail::MessageGate gate;
+  // The log of the round whose queries the find thread runs: one stream across its queries, each
+  // run on whatever find thread the search has then. The find thread's alone (a thread that
+  // starts joins the one before it first); shutdown writes what is left once the thread is gone.
+  struct RoundLog {
+    unsigned round = 0;
+    bool open = false;
+    std::string what;
+    detail::LogTally tally;
+  } roundLog;
 
   void add(Query query);
-  // Drops the waiting queries and gives up the running one. Under the lock.
+  // Drops the waiting queries and gives up the running one. Under the lock; whoever calls it waits
+  // for the gate to settle once the lock is let go (an answer of the round being delivered).
   void giveUpLocked();
   bool busy();
   // Under the lock, after the queue or the running query's watch changed.
@@ -121,28 +140,42 @@ struct dcmFind::Core {
   void serve();
   void run(const Query& query);
   bool givenUp(const Query& query);
+  // Posts a message of `query`'s round, unless the round is given up when it is delivered.
+  void post(const Query& query, int code, const std::string& text);
   enum class Posted { Yes, GivenUp, Cut };
   // Posts one match of `query` unless its round was given up or has its matches in full.
   Posted postMatch(const Query& query, const std::string& text, size_t queryMatches, size_t queryLimit,
                    size_t roundLimit);
   void fail(const Query& query, const std::string& reason);
+  // The round's log stream for `query`: the one open when the query is of its round, else a new one
+  // (the one before written off). Find thread.
+  void openRoundLog(const Query& query);
 };
 
 void dcmFind::Core::add(Query query) {
   if (!detail::networkReady()) return;
-  std::lock_guard<std::recursive_mutex> guard(lock);
-  if (stopping) return;
-  if (query.calledAE.empty()) query.calledAE = defaultCalledAE.empty() ? detail::kAnyCalledAETitle : defaultCalledAE;
-  if (query.studies) giveUpLocked();
-  // The round holds its matches in full: no more of its series are asked for.
-  if (roundCut) return;
-  query.round = round;
-  queue.push_back(std::move(query));
-  noteFindingLocked();
-  if (threadRunning) return;
-  if (thread.joinable()) thread.join();  // it has left its loop
-  threadRunning = true;
-  thread = std::thread(&Core::serve, this);
+  const bool newRound = query.studies;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (stopping) return;
+    if (query.calledAE.empty())
+      query.calledAE = defaultCalledAE.empty() ? detail::kAnyCalledAETitle : defaultCalledAE;
+    if (newRound) giveUpLocked();
+    // The round holds its matches in full: no more of its series are asked for.
+    if (!roundCut) {
+      query.round = round;
+      queue.push_back(std::move(query));
+      noteFindingLocked();
+      if (!threadRunning) {
+        // The thread before has left its loop and takes no lock any more. Ended by shutdown, or
+        // by the next start.
+        if (thread.joinable()) thread.join();
+        threadRunning = true;
+        thread = std::thread(&Core::serve, this);
+      }
+    }
+  }
+  if (newRound) gate.settle();
 }
 
 void dcmFind::Core::giveUpLocked() {
@@ -157,53 +190,87 @@ void dcmFind::Core::giveUpLocked() {
 
 bool dcmFind::Core::busy() { return finding; }
 
-bool dcmFind::Core::givenUp(const Query& query) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
-  return query.round != round;
+bool dcmFind::Core::givenUp(const Query& query) { return query.round != round; }
+
+void dcmFind::Core::post(const Query& query, int code, const std::string& text) {
+  gate.post(code, text, [this, &query] { return !stopping && query.round == round; });
 }
 
 dcmFind::Core::Posted dcmFind::Core::postMatch(const Query& query, const std::string& text, size_t queryMatches,
                                                size_t queryLimit, size_t roundLimit) {
-  std::lock_guard<std::recursive_mutex> guard(lock);
-  if (stopping || query.round != round) return Posted::GivenUp;
-  if (queryMatches > queryLimit || roundMatches >= roundLimit) {
-    // A query past its bound is given up; the series of the studies listed are still asked for
-    // until the round holds its bound in all, then the rest of the round is dropped.
-    if (roundMatches >= roundLimit && !roundCut) {
-      roundCut = true;
-      queue.clear();
-      noteFindingLocked();
+  // Decided under the lock, posted once it is let go.
+  Posted posted = Posted::Yes;
+  std::string cut;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (stopping || query.round != round) return Posted::GivenUp;
+    if (queryMatches > queryLimit || roundMatches >= roundLimit) {
+      // A query past its bound is given up; the series of the studies listed are still asked for
+      // until the round holds its bound in all, then the rest of the round is dropped.
+      posted = Posted::Cut;
+      if (roundMatches >= roundLimit && !roundCut) {
+        roundCut = true;
+        queue.clear();
+        noteFindingLocked();
+      }
+      if (!roundTold) {
+        roundTold = true;
+        char told[160];
+        std::snprintf(told, sizeof(told),
+                      "find cut: the search was cut at %zu matches (at most %zu per query, %zu in all)", roundMatches,
+                      queryLimit, roundLimit);
+        cut = told;
+      }
+    } else {
+      ++roundMatches;
     }
-    if (!roundTold) {
-      roundTold = true;
-      char cut[160];
-      std::snprintf(cut, sizeof(cut), "find cut: the search was cut at %zu matches (at most %zu per query, %zu in all)",
-                    roundMatches, queryLimit, roundLimit);
-      gate.post(6, cut);
-    }
-    return Posted::Cut;
   }
-  ++roundMatches;
-  gate.post(5, text);
-  return Posted::Yes;
+  if (!cut.empty()) post(query, 6, cut);
+  if (posted == Posted::Yes) post(query, 5, text);
+  return posted;
+}
+
+void dcmFind::Core::openRoundLog(const Query& query) {
+  if (roundLog.open && roundLog.round == query.round) return;
+  if (roundLog.open) detail::tellLeftOut(roundLog.what, roundLog.tally, true);
+  roundLog = RoundLog{query.round, true, "DICOM find on " + query.address + ":" + query.port, detail::LogTally()};
 }
 
 void dcmFind::Core::serve() {
+  bool drained = false;
   for (;;) {
     Query query;
+    bool taken = false;
     {
-      std::lock_guard<std::recursive_mutex> guard(lock);
-      if (stopping || queue.empty()) {
+      std::lock_guard<std::mutex> guard(lock);
+      if (stopping || (queue.empty() && drained)) {
         threadRunning = false;
         return;
       }
-      query = std::move(queue.front());
-      queue.pop_front();
-      runningWatch = std::make_shared<detail::SocketWatch>();
-      noteFindingLocked();
+      if (!queue.empty()) {
+        query = std::move(queue.front());
+        queue.pop_front();
+        runningWatch = std::make_shared<detail::SocketWatch>();
+        noteFindingLocked();
+        taken = true;
+      }
     }
-    run(query);
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (!taken) {
+      // Nothing waits now. More of the round may come (the series of studies still being listed),
+      // so its count goes on; said here, outside the lock, only its first few times.
+      drained = true;
+      if (roundLog.open) detail::tellLeftOut(roundLog.what, roundLog.tally, false);
+      continue;
+    }
+    drained = false;
+    openRoundLog(query);
+    {
+      // Every match is a parse of its own, every query an association: their lines are bounded
+      // together for the whole round.
+      detail::LogStream logStream(roundLog.what, roundLog.tally);
+      run(query);
+    }
+    std::lock_guard<std::mutex> guard(lock);
     runningWatch.reset();
     noteFindingLocked();
   }
@@ -217,7 +284,7 @@ void dcmFind::Core::fail(const Query& query, const std::string& reason) {
     return;
   }
   detail::logLine("DICOM find on %s:%s failed: %s", query.address.c_str(), query.port.c_str(), reason.c_str());
-  gate.post(6, "find failed: " + reason);
+  post(query, 6, "find failed: " + reason);
 }
 
 void dcmFind::Core::run(const Query& query) {
@@ -227,13 +294,11 @@ void dcmFind::Core::run(const Query& query) {
     return;
   }
   const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
-  // Every match is a parse of its own: the lines they make are bounded together.
-  detail::LogStream logStream("DICOM find on " + query.address + ":" + query.port);
   const size_t queryLimit = detail::findMatchLimit();
   const size_t roundLimit = 4 * queryLimit;
   std::shared_ptr<detail::SocketWatch> watch;
   {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(lock);
     watch = runningWatch;
   }
   detail::ClientAssociation association(*watch);
@@ -307,7 +372,7 @@ void setBeforeFindAnswerForTest(void (*hook)()) { g_beforeAnswer = hook; }
 
 void dcmFind::Core::stop() {
   gate.close();
-  std::lock_guard<std::recursive_mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(lock);
   stopping = true;
   giveUpLocked();
 }
@@ -317,10 +382,13 @@ void dcmFind::Core::shutdown() {
   std::lock_guard<std::mutex> join(joinLock);
   std::thread ending;
   {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(lock);
     ending = std::move(thread);
   }
   if (ending.joinable()) ending.join();
+  // No find thread is left (stopping starts none): the last round's count is written here.
+  if (roundLog.open) detail::tellLeftOut(roundLog.what, roundLog.tally, true);
+  roundLog.open = false;
 }
 
 dcmFind::dcmFind() : m_core(std::make_shared<Core>()) { m_hook = detail::hookShutdown(m_core); }
@@ -331,7 +399,7 @@ dcmFind::~dcmFind() {
 }
 
 void dcmFind::setDefaultCalledAETitle(const char* title) {
-  std::lock_guard<std::recursive_mutex> guard(m_core->lock);
+  std::lock_guard<std::mutex> guard(m_core->lock);
   m_core->defaultCalledAE = detail::trimmed(detail::textOf(title));
 }
 
@@ -350,8 +418,11 @@ void dcmFind::findStudyByUID(const char* address, const char* port, const char*,
 bool dcmFind::isFinding() { return m_core->busy(); }
 
 void dcmFind::giveUp() {
-  std::lock_guard<std::recursive_mutex> guard(m_core->lock);
-  m_core->giveUpLocked();
+  {
+    std::lock_guard<std::mutex> guard(m_core->lock);
+    m_core->giveUpLocked();
+  }
+  m_core->gate.settle();
 }
 
 void dcmFind::stop() { m_core->stop(); }

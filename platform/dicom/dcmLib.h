@@ -23,6 +23,12 @@
 //     work runs on library threads, which report through the message callback only. Their
 //     stop() ends the object for good (nothing further starts, no further message); the
 //     destructor stops it too and waits for its threads.
+//   - The message callback may call any network object, its own included, from whichever
+//     library thread it runs on: no object holds a lock of its own while it calls the program.
+//     The calls that end messages (stop(), and dcmFind's new search and giveUp) return only once a
+//     message of the object being delivered on another thread has been delivered, so that none
+//     follows them; a callback must therefore not wait for a thread making such a call on its
+//     object. Destroying an object from the callback is not allowed (it waits for its threads).
 //   - The library initialises itself on first use. After rediri_destroy every call fails
 //     without calling back.
 #pragma once
@@ -349,8 +355,9 @@ class dcmEcho {
 // Queries run one at a time, in call order. Each match gives code 5: "gggg,eeee[value]" pairs
 // (lower-case hex) separated by one space, every requested key present ("[]" when empty), with
 // "[" and "]" in values turned into "(" and ")" and any "hhhh,hhhh" in a value written
-// "hhhh.hhhh", so a value never reads as a key. Study answers never hold "0008,0060"; series
-// answers always do. A failed query gives code 6 ("find failed: <reason>"); a search cut at its
+// "hhhh.hhhh", so a value never reads as a key; each value is cut to 255 bytes at a character
+// boundary, as DCM_MESSAGE's texts are. Study answers never hold "0008,0060"; series answers
+// always do. A failed query gives code 6 ("find failed: <reason>"); a search cut at its
 // bound of matches gives code 6 once ("find cut: ..."); a query without matches gives nothing.
 class dcmFind {
  public:
@@ -363,7 +370,7 @@ class dcmFind {
   void setDefaultCalledAETitle(const char* title);
   // The calling title is always "tolvrane"; callingAE is accepted for the interface only.
   // Studies whose Patient's Name matches `pattern` ("*name*"). A new search: the queries of
-  // earlier searches, waiting or running, are given up and report nothing more.
+  // earlier searches, waiting or running, are given up and report nothing once this returns.
   void findPatientByName(const char* address, const char* port, const char* callingAE, const char* calledAE,
                          const char* pattern);
   // The series of one study.
@@ -371,7 +378,7 @@ class dcmFind {
                       const char* studyUID);
   // True while a query waits or runs.
   bool isFinding();
-  // Gives up every query, waiting or running; they report nothing more.
+  // Gives up every query, waiting or running; they report nothing once this returns.
   void giveUp();
   void stop();
 

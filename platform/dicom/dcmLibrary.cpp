@@ -237,10 +237,20 @@ void logLine(const char* format, ...) {
   if (g_logCallback && !g_destroyed) g_logCallback(text.c_str());
 }
 
-bool postMessage(int code, const char* text) {
+bool postMessage(int code, const char* text) { return postMessageIf(code, text, nullptr, nullptr); }
+
+bool postMessageIf(int code, const char* text, const std::function<bool()>& deliver,
+                   const std::function<void()>& delivered) {
   std::lock_guard<std::mutex> order(g_messageOrder);
   std::shared_lock<std::shared_mutex> lock(g_callbackLock);
   if (!g_msgCallback || g_destroyed) return false;
+  if (deliver && !deliver()) return false;
+  struct Done {
+    const std::function<void()>& delivered;
+    ~Done() {
+      if (delivered) delivered();
+    }
+  } done{delivered};
   g_msgCallback(code, text ? text : "");
   return true;
 }

@@ -41,6 +41,11 @@ void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // which a task emits its messages is the order the program sees. False when no callback is
 // installed or the library has ended.
 bool postMessage(int code, const char* text);
+// postMessage when `deliver`, called in the message order just before the callback, says so; then
+// `delivered` is called in the message order once the callback has returned. A message's last
+// check is made where no other message is delivered (see MessageGate).
+bool postMessageIf(int code, const char* text, const std::function<bool()>& deliver,
+                   const std::function<void()>& delivered);
 
 // Code 3: hands a stored-image record to the program, which takes ownership. Deleted here
 // when no callback is installed or the library has ended.

@@ -471,19 +471,40 @@ bool probeConnection(const std::string& address, int port, int timeoutMs, const 
 
 // ---- MessageGate ---------------------------------------------------------------------------------
 
-bool MessageGate::post(int code, const std::string& text) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  if (m_closed) return false;
-  return postMessage(code, text.c_str());
+bool MessageGate::post(int code, const std::string& text, const std::function<bool()>& wanted) {
+  return postMessageIf(
+      code, text.c_str(),
+      [&] {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_closed || (wanted && !wanted())) return false;
+        m_delivering = std::this_thread::get_id();
+        return true;
+      },
+      [&] {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_delivering = std::thread::id();
+        m_settled.notify_all();
+      });
+}
+
+void MessageGate::settleLocked(std::unique_lock<std::mutex>& lock) {
+  const std::thread::id self = std::this_thread::get_id();
+  m_settled.wait(lock, [&] { return m_delivering == std::thread::id() || m_delivering == self; });
 }
 
 void MessageGate::close() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  std::unique_lock<std::mutex> lock(m_lock);
   m_closed = true;
+  settleLocked(lock);
+}
+
+void MessageGate::settle() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  settleLocked(lock);
 }
 
 bool MessageGate::closed() const {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  std::lock_guard<std::mutex> lock(m_lock);
   return m_closed;
 }
 

@@ -17,12 +17,15 @@
 #include <dcmtk/dcmnet/dimse.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "dcmParseBound.h"
@@ -277,18 +280,30 @@ OFCondition receiveResponseDataSet(T_ASC_Association* assoc, int timeout, std::u
 // abandoned as soon as `stop` is raised. Used by sweeps, which try many hosts that do not exist.
 bool probeConnection(const std::string& address, int port, int timeoutMs, const std::atomic<bool>& stop);
 
-// The messages of one object. close() ends them for good: once it has returned, no message of
-// the object reaches the program. Posting from inside the message callback (the thread holding
-// the gate) is allowed, and so is close().
+// The messages of one object. A message is delivered while the gate is open and, when its poster
+// gives a check, while the check holds: both are read in the library's message order, as the
+// message is delivered, not when it was posted. No lock of the gate is held while the program's
+// callback runs, so a callback (on whichever library thread) may close or settle any gate.
+//   close(): ends the messages for good; once it has returned, no message of the object reaches
+//     the program. A message being delivered on another thread is waited for; one being delivered
+//     on the calling thread is the callback that closes it.
+//   settle(): waits likewise for a message of the object being delivered on another thread; whoever
+//     made a check fail knows afterwards that no message that passed it is still on its way.
+// Within the callback the thread holds the message order: it posts nothing itself.
 class MessageGate {
  public:
-  bool post(int code, const std::string& text);
+  bool post(int code, const std::string& text, const std::function<bool()>& wanted = nullptr);
   void close();
+  void settle();
   bool closed() const;
 
  private:
-  mutable std::recursive_mutex m_lock;
+  void settleLocked(std::unique_lock<std::mutex>& lock);
+
+  mutable std::mutex m_lock;
+  std::condition_variable m_settled;
   bool m_closed = false;
+  std::thread::id m_delivering;  // the thread delivering one of its messages; none when no thread is
 };
 
 // A dotted IPv4 address ("a.b.c.d", each 0..255, no other characters).

@@ -25,12 +25,9 @@ namespace redIRI {
 namespace detail {
 namespace {
 
-// DCMTK's log lines of one parse: how many of each kind (by a hash of the kind) were written,
-// and how many were left out.
-struct LogCount {
-  std::vector<std::pair<uint64_t, int>> kinds;
-  uint64_t leftOut = 0;
-};
+// DCMTK's log lines of one parse or stream: how many of each kind (by a hash of the kind) were
+// written, and how many were left out.
+using LogCount = LogTally;
 
 // The calling thread's parse: the recursion open now, and the scope's count and refusal.
 struct ThreadParse {
@@ -385,6 +382,29 @@ uint64_t endLogStream(bool writeCount) {
 }
 
 bool logStreamOpen() { return t_stream.depth > 0; }
+
+void resumeLogStream(const std::string& what, LogTally& tally) {
+  if (t_stream.depth++) return;  // joins the stream open on the thread, which counts its lines
+  t_stream.what = what;
+  t_stream.log = std::move(tally);
+  tally = LogTally();
+}
+
+void suspendLogStream(LogTally& tally) {
+  if (t_stream.depth == 0 || --t_stream.depth) return;
+  tally = std::move(t_stream.log);
+  t_stream.log = LogCount();
+}
+
+void tellLeftOut(const std::string& what, LogTally& tally, bool last) {
+  if (!tally.leftOut) return;
+  const uint64_t leftOut = tally.leftOut;
+  // Counted like any other line: past its few, it is one more line left out.
+  if (!last && !keepCounted(tally, kindOf(kOwnLineLevel, "more lines left out of the log"))) return;
+  tally.leftOut = 0;
+  logLine("%s: %llu more lines left out of the log (%d of each kind are written)", what.c_str(),
+          static_cast<unsigned long long>(leftOut), kLogLinesPerKind);
+}
 
 void giveBackTree(uint64_t nodes) {
   if (nodes >= kGiveBackNodes) ::malloc_trim(0);

@@ -41,6 +41,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace redIRI {
 namespace detail {
@@ -159,13 +161,38 @@ bool logStreamOpen();
 // Whether a line of the program's own, logged on the calling thread, is to be written: always
 // outside a stream, else as DCMTK's lines are counted.
 bool keepStreamLine(const char* text);
-// One stream for as long as it lives (RAII, on one thread).
+// What a stream has written and left out so far.
+struct LogTally {
+  std::vector<std::pair<uint64_t, int>> kinds;  // each kind of line (hashed) and how many were written
+  uint64_t leftOut = 0;
+};
+// A stream run in parts, apart in time or in thread (the queries of one search, each run by
+// whatever find thread the search has then): each part opens the stream on its thread with the
+// tally of the parts before it and gives the tally back at its end, writing nothing.
+void resumeLogStream(const std::string& what, LogTally& tally);
+void suspendLogStream(LogTally& tally);
+// Writes "<what>: N more lines left out of the log ..." for the lines the tally left out since it
+// last said so. Before the stream's last part (last false) this line is itself a kind of line of
+// the stream, written at most kLogLinesPerKind times; `last` writes it whatever came before.
+void tellLeftOut(const std::string& what, LogTally& tally, bool last);
+
+// One stream for as long as it lives (RAII, on one thread); with a tally, one part of a stream
+// run in parts.
 class LogStream {
  public:
   explicit LogStream(const std::string& what) { beginLogStream(what); }
-  ~LogStream() { endLogStream(); }
+  LogStream(const std::string& what, LogTally& tally) : m_tally(&tally) { resumeLogStream(what, tally); }
+  ~LogStream() {
+    if (m_tally)
+      suspendLogStream(*m_tally);
+    else
+      endLogStream();
+  }
   LogStream(const LogStream&) = delete;
   LogStream& operator=(const LogStream&) = delete;
+
+ private:
+  LogTally* m_tally = nullptr;
 };
 
 // Trees of at least this many nodes (16 MiB) give the heap back to the system when freed: the

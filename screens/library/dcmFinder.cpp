@@ -11,6 +11,7 @@
 #include "cocostudio/CSLoader.h"
 #include "dataService.h"
 #include "dcmTask.h"
+#include "flatJsonText.h"
 #include "isPersonName.h"
 #include "screenHelpers.h"
 #include "statApplication.h"
@@ -365,17 +366,20 @@ void dcmFinder::onStudyFound(dcmFindStudyRecord* record)
     if (isAddressInNetworkScope(address))
         dataService::getInstance()->findClient.findStudyByUID(address.c_str(), port.c_str(), "", "",
                                                               record->studyInstanceUID.c_str());
+    // The peer's values are shown as the same values imported from a file are: each one clean line
+    // (the library has cut them as it cuts an imported image's). The UID stays as the peer wrote
+    // it: the series queries and retrievals name the study by it.
     listObject* row = listObject::create();
     row->isStudy = true;
-    row->studyDate = record->dateTime;
-    row->institution = record->institution;
-    row->studyDescription = record->studyDescription;
-    row->patientName = record->patientName;
-    row->patientID = record->patientID;
-    row->birthDate = record->birthDate;
-    row->sex = record->sex;
+    row->studyDate = oneLineText(record->dateTime);
+    row->institution = oneLineText(record->institution);
+    row->studyDescription = oneLineText(record->studyDescription);
+    row->patientName = oneLineText(record->patientName);
+    row->patientID = oneLineText(record->patientID);
+    row->birthDate = oneLineText(record->birthDate);
+    row->sex = oneLineText(record->sex);
     row->studyUID = record->studyInstanceUID;
-    row->studyID = record->studyID;
+    row->studyID = oneLineText(record->studyID);
     list->insertRow(-1, row);
     clearStudyRecord(record);
     updateHelp();
@@ -398,12 +402,12 @@ void dcmFinder::onSeriesFound(dcmFindSeriesRecord* record)
     }
     listObject* row = listObject::create();
     row->isStudy = false;
-    row->modality = record->modality;
-    row->seriesDescription = record->seriesDescription;
+    row->modality = oneLineText(record->modality);
+    row->seriesDescription = oneLineText(record->seriesDescription);
     row->studyUID = record->studyInstanceUID;
     row->seriesUID = record->seriesInstanceUID;
-    row->seriesNumber = record->seriesNumber;
-    row->imageCount = record->relatedInstances;
+    row->seriesNumber = oneLineText(record->seriesNumber);
+    row->imageCount = oneLineText(record->relatedInstances);
     row->patientName = patientName;
     list->insertRow(at, row);
     clearSeriesRecord(record);

@@ -257,6 +257,58 @@ TEST(Find, APeerFloodingMatchesIsCutAndLogsBoundedLines) {
   EXPECT_EQ(messages.withCode(6).size(), 1u);
 }
 
+// A search a peer floods, its series asked for as each study arrives (as the program does): its log
+// lines are bounded for the whole search, its series queries included, however many queries it
+// makes or matches it is sent.
+TEST(Find, ASearchLogsBoundedLinesAcrossItsQueries) {
+  struct Row {
+    const char* what;
+    size_t matches;     // every query's answer, each match drawing DCMTK's warnings
+    size_t queryLimit;  // lowered bound on one query's matches
+    size_t listed;      // the matches the search lists in all
+    std::string name;   // the patient every match names ("" for names of their own)
+  };
+  // Cut as an imported image's name is, to 255 bytes.
+  const std::string longName = std::string(300, 'N') + "^\nLONG";
+  const Row rows[] = {
+      // The search is cut at its bound; the series of the studies listed still asked for.
+      {"a peer sending matches without end", 100000, 40, 160, ""},
+      // Every study's series answer draws warnings: one query per study, 41 in all.
+      {"studies whose series answers draw warnings", 40, redIRI::detail::kMaxQueryMatches, 40 + 40 * 40,
+       longName},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    CallbackCapture log;
+    log.clear();
+    MessageCapture messages;
+    redIRI::detail::setFindMatchLimit(row.queryLimit);
+    FindFloodPeer peer(row.matches, row.name);
+    ASSERT_TRUE(peer.ready());
+    const std::string port = std::to_string(peer.port());
+    {
+      redIRI::dcmFind find;
+      messages.onMessage([&](const Message& m) {
+        if (m.code == 5 && value(m.text, "0008,0060") == "<absent>")
+          find.findStudyByUID("127.0.0.1", port.c_str(), "", "", value(m.text, "0020,000d").c_str());
+      });
+      find.findPatientByName("127.0.0.1", port.c_str(), "", "", "*");
+      EXPECT_TRUE(messages.waitForCount(5, row.listed, 60000)) << messages.withCode(5).size();
+      EXPECT_TRUE(until([&] { return !find.isFinding(); }, 60000));
+      messages.onMessage(nullptr);
+    }
+    redIRI::detail::setFindMatchLimit();
+    EXPECT_EQ(messages.withCode(5).size(), row.listed);
+    if (!row.name.empty())
+      EXPECT_EQ(value(messages.withCode(5)[0].text, "0010,0010"), longName.substr(0, 255));
+    // Three lines of each kind (DCMTK's warnings on order and on spaces, the cuts) and the count of
+    // those left out: 10 or fewer. Each query logging on its own would write that for every query.
+    const size_t lines = log.logLines().size();
+    EXPECT_LE(lines, 16u);
+    EXPECT_TRUE(log.logged("DICOM find on 127.0.0.1:" + port + ": ")) << lines;
+  }
+}
+
 namespace {
 redIRI::dcmFind* g_givingUp = nullptr;
 void giveUpBeforeAnswer() {

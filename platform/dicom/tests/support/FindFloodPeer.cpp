@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LoopbackPorts.h"
@@ -39,12 +40,12 @@ void element(std::vector<uint8_t>& out, uint16_t group, uint16_t tag, const char
 }
 
 // A study match whose elements come in falling tag order; `n` makes it unique.
-std::vector<uint8_t> studyMatch(size_t n) {
+std::vector<uint8_t> studyMatch(size_t n, const std::string& patientName) {
   std::vector<uint8_t> out;
   const std::string number = std::to_string(n);
   element(out, 0x0020, 0x000D, "UI", "1.2.826.0.1.3680043.9.7433." + number);
   element(out, 0x0010, 0x0020, "LO", "FLOOD" + number);
-  element(out, 0x0010, 0x0010, "PN", "FLOOD^PATIENT" + number);
+  element(out, 0x0010, 0x0010, "PN", patientName.empty() ? "FLOOD^PATIENT" + number : patientName);
   element(out, 0x0008, 0x0052, "CS", "STUDY");
   element(out, 0x0008, 0x0020, "DA", "20240101");
   return out;
@@ -52,7 +53,8 @@ std::vector<uint8_t> studyMatch(size_t n) {
 
 }  // namespace
 
-FindFloodPeer::FindFloodPeer(size_t matches) : m_matches(matches) {
+FindFloodPeer::FindFloodPeer(size_t matches, std::string patientName)
+    : m_matches(matches), m_patientName(std::move(patientName)) {
   m_net = listenOnFreePort(m_port);
   if (!m_net) {
     ADD_FAILURE() << "the query peer cannot listen";
@@ -114,7 +116,7 @@ void FindFloodPeer::serve(T_ASC_Association* assoc) {
         }
       }
       if (!writeRawPdv(assoc, presId, true, findResponse(id, STATUS_FIND_Pending_MatchesAreContinuing, true)) ||
-          !writeRawPdv(assoc, presId, false, studyMatch(n))) {
+          !writeRawPdv(assoc, presId, false, studyMatch(n, m_patientName))) {
         m_cancelled = true;
         broken = true;
         break;

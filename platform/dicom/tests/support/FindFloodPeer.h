@@ -1,6 +1,6 @@
 // A query peer on 127.0.0.1 that will not stop answering: each C-FIND is answered with `matches`
 // pending responses, every identifier written with its elements out of tag order (DCMTK warns
-// of each), then success. It stops early once the association breaks, and notes whether the
+// of each), then success. Each match names the patient `patientName`, or FLOOD^PATIENT<n>. It stops early once the association breaks, and notes whether the
 // requester cancelled. One association at a time, on the peer's own thread; any called AE title.
 #pragma once
 
@@ -15,7 +15,7 @@ namespace qvtest {
 
 class FindFloodPeer {
  public:
-  explicit FindFloodPeer(size_t matches);
+  explicit FindFloodPeer(size_t matches, std::string patientName = "");
   ~FindFloodPeer();
   FindFloodPeer(const FindFloodPeer&) = delete;
   FindFloodPeer& operator=(const FindFloodPeer&) = delete;
@@ -33,6 +33,7 @@ class FindFloodPeer {
   void serve(T_ASC_Association* assoc);
 
   size_t m_matches;
+  std::string m_patientName;
   int m_port = 0;
   T_ASC_Network* m_net = nullptr;
   std::atomic<bool> m_stop{false};

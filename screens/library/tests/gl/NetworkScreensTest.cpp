@@ -619,10 +619,11 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
     EXPECT_EQ(shown->getColor(), Color3B::WHITE);
     EXPECT_EQ(shown->getOpacity(), 255);
 
-    // Patients whose names and IDs differ late: every ID reads whole, a name reads whole where
-    // it fits before the next column and is cut with an ellipsis only where it does not, and the
-    // ID's line (a very long ID drawn smaller) stays clear of the next column. An empty shown
-    // name stands for "cut".
+    // Patients whose names and IDs differ late, as a peer answers them: every ID reads whole, a
+    // name reads whole where it fits before the next column and is cut with an ellipsis only where
+    // it does not, and the ID's line (a very long ID drawn smaller) stays clear of the next column.
+    // A name with line breaks and control characters is one clean line. An empty shown name stands
+    // for "cut".
     list->removeRowAtIndex(0);
     const std::string tooLong = "Wolfeschlegelsteinhausenbergerdorff^Hubert Blaine Maximilian";
     const std::vector<std::array<std::string, 3>> patients = {
@@ -633,15 +634,16 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
         {"Aaaaaaaaaa^Bbbbbbbbbbb", "A-1", "Aaaaaaaaaa^Bbbbbbbbbbb"},
         {"Aaaaaaaaaa^Bbbbbbbbbb", "A-2", "Aaaaaaaaaa^Bbbbbbbbbb"},
         {"Abcdefghijklmnopq^Rstuvwx", "A-3", "Abcdefghijklmnopq^Rstuvwx"},
+        {"ONE\nTWO\r\n\x1b[2J\x07^\x7f\u0085", "U-1", "ONE_TWO___[2J_^__"},
         {tooLong, "W-1", ""}};
     for (const auto& p : patients) {
-        dcmFinder::listObject* row = dcmFinder::listObject::create();
-        row->isStudy = true;
-        std::tie(row->patientName, row->patientID, row->sex, row->birthDate, row->studyDate) =
+        dcmFindStudyRecord record;
+        std::tie(record.patientName, record.patientID, record.sex, record.birthDate, record.dateTime) =
             std::tie(p[0], p[1], "M", "19700101", "20240105");
-        list->insertRow(-1, row);
+        finder->onStudyFound(&record);
     }
     frame(2);
+    const float lineHeight = list->cellAtIndex(0)->getChildByTag(dcmFinder::kStudyLayoutTag)->getChildByName("name")->getContentSize().height;
     for (size_t k = 0; k < patients.size(); ++k) {
         Node* layout = list->cellAtIndex(ssize_t(k))->getChildByTag(dcmFinder::kStudyLayoutTag);
         auto text = [&](const char* child) { return static_cast<ui::Text*>(layout->getChildByName(child)); };
@@ -657,6 +659,7 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
             EXPECT_EQ(name, patients[k][2]);
         }
         EXPECT_LT(text("name")->getBoundingBox().getMaxX(), text("studydate")->getBoundingBox().getMinX()) << name;
+        EXPECT_EQ(text("name")->getContentSize().height, lineHeight) << name;
         const Rect line = text("birthday")->getBoundingBox();
         EXPECT_LT(line.getMaxX(), text("studyid")->getBoundingBox().getMinX()) << patients[k][1];
         EXPECT_GT(line.getMinX(), text("id")->getBoundingBox().getMaxX()) << patients[k][1];
