@@ -2,7 +2,8 @@
 // the first byte picks the transfer syntax the association would have accepted, the rest is the
 // data set as a peer sends it. It goes through what the server does with it: the structural
 // walk and DCMTK's parse (parseReceived), the values the stored record is made of, and, for a
-// data set the server would keep, writing the file and reading it back as the library reads files.
+// data set the server would keep, writing the file (walked as the library walks files) and opening
+// it as the library opens files, which must succeed.
 // Whatever DCMTK accepts must fit the bound on its parse and agree with the walk (treeBound.h).
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include "dcmFile.h"
 #include "dcmLib.h"
 #include "dcmNetwork.h"
 #include "dcmStorage.h"
@@ -64,8 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Writing costs a file per input: every other one.
   if (data[0] & 2) {
     std::string error;
-    if (object.write(folder() + "stored/", folder() + "tmp/", error))
-      ::unlink((folder() + "stored/" + object.fileName()).c_str());
+    if (object.write(folder() + "stored/", folder() + "tmp/", error)) {
+      // What the server keeps opens in the library: its file is walked before it is kept, not
+      // parsed again, so the parse of what DCMTK wrote must agree with the walk.
+      const std::string kept = folder() + "stored/" + object.fileName();
+      redIRI::detail::DicomFile file;
+      if (!file.open(kept.c_str(), nullptr)) std::abort();
+      ::unlink(kept.c_str());
+    }
   }
   return 0;
 }

@@ -755,7 +755,7 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
 
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
                        DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit,
-                       ReceiveHold* hold) {
+                       ReceiveHold* hold, std::optional<HeldByServer>* serverTurn) {
   dataset = nullptr;
   if (!rediri_parseBounded()) {
     // Nothing a peer sends is handed to DCMTK unbounded; the association cannot go on.
@@ -772,6 +772,8 @@ Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_Presentation
     why = cond.text();
     return Receipt::Failed;
   }
+  // The whole data set is here: what follows (its parse first) is the server's own work.
+  if (serverTurn) serverTurn->emplace();
   if (dropped == Dropped::PastLimit) {
     why = "the data set is larger than " + std::to_string(limit) + " bytes";
     return Receipt::TooLarge;

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -248,10 +249,12 @@ bool parseReceived(const std::vector<unsigned char>& bytes, const DcmXfer& xfer,
 // caller) and `presId` are set. Otherwise the reason is in `why`. With a hold, the memory the data
 // set takes (its bytes and the tree parsed from them) is taken from the receive budget as it
 // grows, waiting for room as the hold does; a data set that finds none is dropped as one past its
-// limit (TooLarge).
+// limit (TooLarge). With `serverTurn`, it is emplaced as soon as the data set's last PDV has
+// arrived: from then on, through the parse and whatever the caller does until it resets it, the
+// server holds the connection up, not its peer (dcmServerSlots.h).
 Receipt receiveDataSet(T_ASC_Association* assoc, int timeout, T_ASC_PresentationContextID& presId,
                        DcmDataset*& dataset, std::string& why, size_t limit, PastLimit pastLimit,
-                       ReceiveHold* hold = nullptr);
+                       ReceiveHold* hold = nullptr, std::optional<HeldByServer>* serverTurn = nullptr);
 
 // Receives the next command, as DIMSE_receiveCommand does, waiting at most `timeout` seconds.
 // Read into `message` are the command field, and the fields of the commands this library

@@ -8,8 +8,8 @@
 //
 // When every slot is taken, a newcomer takes over the slot of the slowest peer held, only when that
 // peer moves fewer than kSlowPeerRate bytes a second (well under any sender at work), and never
-// one the server itself holds up (waiting for room in the receive budget, writing its image), nor
-// one in its first seconds: the rule and why, dcmServerSlots.h. When no peer is that slow, the
+// one the server itself holds up (waiting for room in the receive budget, parsing or writing its
+// image), nor one in its first seconds: the rule and why, dcmServerSlots.h. When no peer is that slow, the
 // newcomer is refused. Cutting a connection ends its wait for room at once and gives its share of
 // the receive budget back (dcmReceiveBudget.h). No more than kMaxBeingCut are being cut at once.
 //
@@ -225,7 +225,6 @@ bool handleStore(Run& run, T_ASC_Association* assoc, T_ASC_PresentationContextID
   const bool ok = detail::serveStoreRequest(
       "DICOM server", peer, assoc, presId, request, run.language, run.bounds.dimseTimeout,
       [&](detail::ReceivedObject& object) {
-        const detail::HeldByServer writing;  // not its peer's time
         folder = object.dicomFolder();
         std::string why;
         if (object.write(run.root + folder + "/", run.root + kIncomingFolder, why)) return true;

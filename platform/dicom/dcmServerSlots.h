@@ -7,8 +7,9 @@
 //
 //  - Each connection is judged by the bytes it moved per second over the last 5 to 10 s
 //    (kRateWindowSeconds), counting only the time its peer had: what the server itself held the
-//    connection up by (waiting for room in the receive budget, writing what it received) is left
-//    out. The one that moved the fewest, across all addresses, is given up; between equal rates,
+//    connection up by (waiting for room in the receive budget; from a data set's last byte on,
+//    parsing it, checking and writing it, answering) is left out. A sender whose data set has
+//    arrived whole has nothing left to send: the server's parse is never its slowness. The one that moved the fewest, across all addresses, is given up; between equal rates,
 //    the one whose address holds the most slots.
 //  - Only a connection below kSlowPeerRate (4 KiB/s) is given up: half the rate the PDU deadlines
 //    are set against (kMinPeerRate), well under any link a modality sends over, and above a peer
@@ -16,7 +17,7 @@
 //    refused as if no takeover existed: a sender at work is never cut, however many newcomers
 //    come, and from however many addresses.
 //  - Never one in its first seconds (kTakeoverGraceMs), nor one the server holds up now (waiting
-//    for room in the receive budget, writing its image), nor one whose peer had less than those
+//    for room in the receive budget, parsing or writing its image), nor one whose peer had less than those
 //    first seconds of the window to show its rate.
 //  - Never one faster than another that could be given up: the rule takes the minimum across all
 //    addresses, however many slots the newcomer's or any other address holds. The newcomer's own

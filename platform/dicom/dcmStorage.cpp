@@ -22,7 +22,9 @@
 #include "dcmLibrary.h"
 #include "dcmNaming.h"
 #include "dcmParseBound.h"
+#include "dcmStreams.h"
 #include "dcmText.h"
+#include "dcmWalk.h"
 
 namespace redIRI {
 namespace detail {
@@ -225,20 +227,61 @@ bool ReceivedObject::leavesRoomForIndex(const std::string& folder, std::string& 
 }
 
 bool ReceivedObject::readsBack(const char* path, const std::string& final, std::string& error) {
-  // The file is opened as the library opens any file: what is acknowledged is always listed and
-  // opened later.
-  // A parse of its own: held to the bound a received data set is, and charged beside it; tells a
-  // read-back refused for want of room.
-  ParseBound bound(ParseBound::Count::Own);
-  DicomFile check;
-  if (check.open(path, "stored image check", final.c_str())) return true;
-  // Out of descriptors or memory, or no room in the receive budget: the same file reads back
-  // later, so the peer is told to retry rather than that its object cannot be understood.
-  const int openError = check.openError();
-  const bool transient = openError == EMFILE || openError == ENFILE || openError == ENOMEM ||
-                         bound.refusal().code() == kNoRoom;
-  m_unreadable = !transient;
-  error = transient ? "the written file cannot be read back for now" : "the written file cannot be read back";
+  // What is acknowledged is always listed and opened later. The library opens a file by walking its
+  // meta group and data set (walkDataSet) and then letting DCMTK parse them; the data set here is
+  // DCMTK's own encoding of the tree it parsed from the received bytes, within the same bound, so
+  // only the walk of what was written is left to do: it is run as the library's open runs it (a
+  // file of DCMTK's writing can still fail it: a data set of empty items of undefined length
+  // halves on disk, and its tree may then cost more than the file's bytes allow). The tree is not
+  // parsed a second time: two trees of a dense data set were twice the memory.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    const int openError = errno;
+    if (fd >= 0) ::close(fd);
+    // Out of descriptors or memory: the same file reads back later, so the peer is told to retry
+    // rather than that its object cannot be understood.
+    const bool transient = openError == EMFILE || openError == ENFILE || openError == ENOMEM;
+    m_unreadable = !transient;
+    error = transient ? "the written file cannot be read back for now" : "the written file cannot be read back";
+    return false;
+  }
+  const auto blocks = std::make_shared<FileBlocks>(fd, static_cast<offile_off_t>(info.st_size));  // closes fd
+  // The meta group DCMTK wrote: preamble, "DICM", then its group length (UL) first.
+  const offile_off_t kMetaStart = 132, kLengthAt = 140;
+  unsigned char head[kLengthAt + 4 - kMetaStart] = {0};
+  const bool hasLength = blocks->read(head, sizeof(head), kMetaStart) == offile_off_t(sizeof(head)) &&
+                         head[0] == 0x02 && head[1] == 0x00 && head[2] == 0x00 && head[3] == 0x00 &&
+                         head[4] == 'U' && head[5] == 'L';
+  const offile_off_t dataSetAt = kLengthAt + 4 + offile_off_t(head[8] | head[9] << 8 | head[10] << 16 | uint32_t(head[11]) << 24);
+  std::string unsound = hasLength ? "" : "its file meta group has no group length";
+  if (unsound.empty()) {
+    DescriptorStream meta(path, blocks, kMetaStart);
+    WalkLimits limits;
+    limits.lengthsMustFit = false;  // values left in the file are checked when read
+    limits.metaGroupOnly = true;
+    const OFCondition walked = walkDataSet(meta, EXS_LittleEndianExplicit, "file meta group", limits);
+    if (walked.bad()) unsound = walked.text();
+  }
+  if (unsound.empty()) {
+    DescriptorStream data(path, blocks, dataSetAt);
+    WalkLimits limits;
+    limits.lengthsMustFit = false;
+    std::string what = "data set";
+    if (DcmXfer(m_xfer).getStreamCompression() == ESC_zlib) {
+      if (data.installCompressionFilter(ESC_zlib).bad()) unsound = "the deflated data set cannot be inflated";
+      what = "deflated data set";
+      limits.lengthsMustFit = true;
+      limits.limit = kMaxInflatedBytes;
+    }
+    const OFCondition walked = unsound.empty() ? walkDataSet(data, m_xfer, what, limits) : EC_Normal;
+    if (walked.bad()) unsound = walked.text();
+  }
+  if (unsound.empty() && blocks->status().bad()) unsound = blocks->status().text();
+  if (unsound.empty()) return true;
+  logLine("stored image check: cannot read \"%s\": %s", final.c_str(), unsound.c_str());
+  m_unreadable = true;
+  error = "the written file cannot be read back";
   return false;
 }
 
@@ -312,8 +355,8 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
                        const std::function<bool(ReceivedObject&)>& write,
                        const std::function<void(ReceivedObject&)>& stored, std::string& error,
                        std::string* refused) {
-  // The data set as received and the file written from it, read back while the data set is still
-  // held, are charged together; each is held to the bound of one parse.
+  // The data set's tree is held to the bound of one parse, and charged to the hold; the file
+  // written from it is walked, not parsed again (ReceivedObject::write).
   ParseBound bound;
   DcmDataset* dataset = nullptr;
   T_ASC_PresentationContextID dataPresId = presId;
@@ -330,9 +373,13 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
       hold.release();
     }
   } giveBack{hold};
-  ChargedParses charged(hold);            // the data set's tree and the file's read back
+  ChargedParses charged(hold);  // the data set's tree
+  // From the data set's last byte to the end (its parse, the checks, the write, the answer and the
+  // record handed on), the server holds the connection up: none of it is its peer's time, by which
+  // a full server judges whose slot to give a newcomer (dcmServerSlots.h). Ends before the hold.
+  std::optional<HeldByServer> serverTurn;
   const Receipt receipt = receiveDataSet(assoc, dimseTimeout, dataPresId, dataset, why, g_receivedDataSetLimit,
-                                         PastLimit::Drop, &hold);
+                                         PastLimit::Drop, &hold, &serverTurn);
   if (receipt == Receipt::Failed) {
     error = "receiving an image failed: " + why;
     return false;
@@ -376,11 +423,7 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
 
   // A written file is in place whether or not the answer reached the peer.
   if (written) stored(*object);
-  if (object) {
-    // Refused for its size as read back: the data set's own tree is freed only now.
-    object.reset();
-    giveBackRefusedTree(bound.refusal());
-  }
+  object.reset();  // the tree, before its share of the budget goes back (giveBack)
   if (cond.bad()) {
     error = std::string("answering a stored image failed: ") + cond.text();
     return false;

@@ -41,8 +41,10 @@ class ReceivedObject {
   // leave the disk less than the room kept for the library's index is not kept (a full disk). The
   // file appears there only complete: it is written unnamed in `folder` and then linked, or, where the system
   // has no unnamed files, written in tempFolder (same file system) and renamed. False with the
-  // reason in `error`; no file is left behind then. The file is read back as the library reads
-  // files before it gets its name: one it would refuse is not kept (unreadable() then).
+  // reason in `error`; no file is left behind then. Before the file gets its name, its bytes are
+  // walked as the library walks a file it opens (the tree it was written from is the one the
+  // library's parse would build, and is not parsed again): one the library would refuse is not
+  // kept (unreadable() then).
   bool write(const std::string& folder, const std::string& tempFolder, std::string& error);
 
   // The record of the stored file: texts cut at character boundaries, empty identifying values
@@ -95,10 +97,10 @@ void setReceivedDataSetLimit(size_t bytes = kMaxReceivedDataSetBytes);
 // understand"): whatever is acknowledged with success is listed and opened by the library. One
 // larger than the bound above, or one that finds no room in the receive budget (ServerBounds) for
 // its bytes, is read to its end without being kept and refused "out of resources"; so is one whose
-// tree, or its written file's read back, finds no room, and one whose file cannot be read back for
-// want of descriptors or memory (the peer may retry). Refusals are logged with
-// `who` and `peer`. False when the association broke; the reason is in `error`. `refused`, when
-// given, gets the reason of a refusal made before `write` is called ("" otherwise).
+// tree finds no room, and one whose file cannot be read back for want of descriptors or memory (the
+// peer may retry). Each data set is parsed once. Refusals are logged with `who` and `peer`. False
+// when the association broke; the reason is in `error`. `refused`, when given, gets the reason of
+// a refusal made before `write` is called ("" otherwise).
 bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Association* assoc,
                        T_ASC_PresentationContextID presId, T_DIMSE_C_StoreRQ& request, int language, int dimseTimeout,
                        const std::function<bool(ReceivedObject&)>& write,

@@ -634,15 +634,17 @@ INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
 // A full server and its newcomers. Peers at other addresses hold every slot, each storing one
 // image: fast ones (16 kB every 100 ms, 160 kB/s: senders at work) at 127.0.0.2 and .3, slow ones
 // (512 bytes every 250 ms, 2 kB/s) at .3; or, at .2, one whose image waits for room in the receive
-// budget (the rates judged over half a second, so that its wait fills what it is judged by), beside
-// a quiet association at .4. Silent newcomers from many other addresses may come first, then a
+// budget (the rates judged over half a second, so that its wait fills what it is judged by), or one
+// whose dense image has arrived whole and is being parsed, beside a quiet association at .4. Silent
+// newcomers from many other addresses may come first, then a
 // storescu from 127.0.0.1. Each newcomer takes over the slot of the slowest peer: a slow one, a
-// quiet one or a silent newcomer, never a sender at work nor the one waiting for room; with no slow
-// peer the storescu is refused.
+// quiet one or a silent newcomer, never a sender at work nor the one the server holds up (waiting
+// for room, parsing); with no slow peer the storescu is refused.
 struct FullServer {
   const char* name;
   int fast2, fast3, slow3, newcomers;
   bool waitingForRoom;
+  bool parsing = false;
 };
 
 class AFullServer : public ::testing::TestWithParam<FullServer> {};
@@ -652,11 +654,12 @@ TEST_P(AFullServer, GivesANewcomerTheSlotOfTheSlowestPeerOnly) {
   MessageCapture messages;
   CallbackCapture log;
   redIRI::detail::ServerBounds bounds;
-  bounds.maxConnections = row.fast2 + row.fast3 + row.slow3 + (row.waitingForRoom ? 2 : 0);
+  bounds.maxConnections = row.fast2 + row.fast3 + row.slow3 + (row.waitingForRoom || row.parsing ? 2 : 0);
   bounds.maxPerAddress = 6;
   bounds.takeoverGraceMs = 0;
   bounds.dimseTimeout = 30;  // the wait for room
   if (row.waitingForRoom) bounds.rateWindowMs = 500;
+  if (row.parsing) bounds.rateWindowMs = 100;  // well inside the parse
   const LoweredBounds lowered(bounds);
   ServerFixture f;
   f.server.setRoot(f.root.c_str());
@@ -698,6 +701,32 @@ TEST_P(AFullServer, GivesANewcomerTheSlotOfTheSlowestPeerOnly) {
     std::string error;
     ASSERT_TRUE(quiet.open("127.0.0.4", f.port, UID_SecondaryCaptureImageStorage, error)) << error;
   }
+  // The dense image: 1 Mi empty items, 8 MB sent at once and a second or more of parse.
+  RawAssociation parsed;
+  std::string parsedAnswer;
+  std::thread parsing;
+  struct Joined {
+    std::thread& thread;
+    ~Joined() {
+      if (thread.joinable()) thread.join();
+    }
+  } joined{parsing};
+  if (row.parsing) {
+    const int items = 1 << 20;
+    const std::string instance = newTestUid();
+    const std::vector<uint8_t> dense = identified(UID_SecondaryCaptureImageStorage, instance, emptyItems(items));
+    std::string error;
+    ASSERT_TRUE(parsed.open("127.0.0.2", f.port, UID_SecondaryCaptureImageStorage, error)) << error;
+    ASSERT_TRUE(parsed.beginStore(instance, {dense.begin(), dense.begin() + 16}));
+    parsing = std::thread([&parsed, &parsedAnswer, dense] { parsedAnswer = parsed.finishStore({dense.begin() + 16, dense.end()}); });
+    ASSERT_TRUE(quiet.open("127.0.0.4", f.port, UID_SecondaryCaptureImageStorage, error)) << error;
+    // Its parse is well under way, several windows past its last byte: three quarters of its tree
+    // is charged beside its bytes and their copy.
+    ASSERT_TRUE(waitUntil([&] {
+      return redIRI::detail::receiveBudgetUsed() >
+             2 * dense.size() + uint64_t(items / 4 * 3) * redIRI::detail::kParseNodeBytes;
+    }));
+  }
   Pacer fastPace(100, [&] {
     for (auto& h : fast)
       if (!row.waitingForRoom) send(*h, 16000);
@@ -706,7 +735,7 @@ TEST_P(AFullServer, GivesANewcomerTheSlotOfTheSlowestPeerOnly) {
     for (auto& h : slow) send(*h, 512);
   });
   // The peers' pace shows before anyone else comes: 2 s of it.
-  ASSERT_TRUE(waitUntil([&] { return slowPace.rounds() >= 8 && fastPace.rounds() >= 20; }));
+  ASSERT_TRUE(waitUntil([&] { return row.parsing || (slowPace.rounds() >= 8 && fastPace.rounds() >= 20); }));
 
   // Each takes the slot of a slow peer or of a silent newcomer before it, or is refused when the
   // one before it came too recently to be judged.
@@ -720,7 +749,7 @@ TEST_P(AFullServer, GivesANewcomerTheSlotOfTheSlowestPeerOnly) {
     served += log.logged("connection from " + from + ", ");
     EXPECT_EQ(log.logged("cut to make room for one from " + from), log.logged("connection from " + from + ", "));
   }
-  const bool stored = row.slow3 + row.newcomers > 0 || row.waitingForRoom;
+  const bool stored = row.slow3 + row.newcomers > 0 || row.waitingForRoom || row.parsing;
   const std::vector<std::string> files = writeSeries(f.dir.file("newcomer"), SeriesSpec(), 1);
   Peer newcomer({"storescu", "127.0.0.1", std::to_string(f.port), files[0]}, f.dir.file("storescu.log"));
   if (row.waitingForRoom) {
@@ -748,6 +777,11 @@ TEST_P(AFullServer, GivesANewcomerTheSlotOfTheSlowestPeerOnly) {
     expected += answer == "0x0000";
   }
   EXPECT_EQ(slowCut, countLogged(log, "connection from 127.0.0.3 cut"));
+  if (parsing.joinable()) {
+    parsing.join();
+    EXPECT_EQ(parsedAnswer, "0x0000") << "the image being parsed is stored";
+    ++expected;
+  }
   EXPECT_TRUE(messages.waitForCount(3, expected, 20000)) << messages.withCode(3).size() << " records";
   for (int fd : silent) ::close(fd);
 }
@@ -756,7 +790,8 @@ INSTANTIATE_TEST_SUITE_P(Server, AFullServer,
                          ::testing::Values(FullServer{"FastSendersBesideSlowPeers", 5, 0, 3, 0, false},
                                            FullServer{"OnlyFastSenders", 6, 2, 0, 0, false},
                                            FullServer{"NewcomersFromManyAddresses", 6, 0, 2, 6, false},
-                                           FullServer{"ASenderWaitingForRoom", 0, 0, 0, 0, true}),
+                                           FullServer{"ASenderWaitingForRoom", 0, 0, 0, 0, true},
+                                           FullServer{"ASenderWhoseImageIsBeingParsed", 0, 0, 0, 0, false, true}),
                          [](const ::testing::TestParamInfo<FullServer>& info) { return info.param.name; });
 
 // Two large images, each half sent, hold the receive budget between them; their rests then both

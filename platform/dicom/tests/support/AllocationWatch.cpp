@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -11,6 +12,7 @@
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
                                                          void (*onFree)(const volatile void*));
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* p);
 #define QV_ALLOCATION_HOOKS 1
 #endif
 
@@ -20,17 +22,30 @@ namespace {
 
 std::atomic<int> g_watches{0};
 std::atomic<size_t> g_largest{0};
+// What was allocated less what was freed since the watch began, and its peak.
+std::atomic<long long> g_grown{0}, g_peak{0};
 
 void noteAllocation(size_t size) {
   if (g_watches.load(std::memory_order_relaxed) == 0) return;
   size_t seen = g_largest.load(std::memory_order_relaxed);
   while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
   }
+  const long long grown = g_grown.fetch_add((long long)size, std::memory_order_relaxed) + (long long)size;
+  long long peak = g_peak.load(std::memory_order_relaxed);
+  while (grown > peak && !g_peak.compare_exchange_weak(peak, grown)) {
+  }
+}
+
+void noteFree(size_t size) {
+  if (g_watches.load(std::memory_order_relaxed) == 0) return;
+  g_grown.fetch_sub((long long)size, std::memory_order_relaxed);
 }
 
 #ifdef QV_ALLOCATION_HOOKS
 void onAllocation(const volatile void*, size_t size) { noteAllocation(size); }
-void onFree(const volatile void*) {}
+void onFree(const volatile void* p) {
+  if (p) noteFree(__sanitizer_get_allocated_size(p));
+}
 
 bool installHooks() {
   static const bool installed = __sanitizer_install_malloc_and_free_hooks(onAllocation, onFree) != 0;
@@ -47,6 +62,7 @@ bool installHooks() { return true; }
 AllocationWatch::AllocationWatch() {
   installHooks();
   g_largest = 0;
+  g_grown = g_peak = 0;
   ++g_watches;
 }
 
@@ -80,7 +96,9 @@ bool AllocationWatch::available() {
 
 size_t AllocationWatch::largest() const { return g_largest.load(); }
 
-void AllocationWatch::restart() { g_largest = 0; }
+size_t AllocationWatch::peakGrowth() const { return size_t(std::max(0LL, g_peak.load())); }
+
+void AllocationWatch::restart() { g_largest = 0; g_grown = g_peak = 0; }
 
 void AllocationWatch::stop() {
   if (m_running) --g_watches;
@@ -99,7 +117,11 @@ namespace {
 void* allocate(std::size_t size) {
   qvtest::noteAllocation(size);
   for (;;) {
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    if (void* p = std::malloc(size ? size : 1)) {
+      // What the block holds beyond the size asked for is counted too, as its free counts it.
+      qvtest::noteAllocation(::malloc_usable_size(p) - size);
+      return p;
+    }
     std::new_handler handler = std::get_new_handler();
     if (!handler) throw std::bad_alloc();
     handler();
@@ -120,10 +142,16 @@ void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateOrNull(size); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateOrNull(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+namespace {
+void release(void* p) noexcept {
+  if (p) qvtest::noteFree(::malloc_usable_size(p));
+  std::free(p);
+}
+}  // namespace
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
 #endif

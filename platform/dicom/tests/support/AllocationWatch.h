@@ -21,6 +21,9 @@ class AllocationWatch {
   // mallinfo2's otherwise.
   static size_t heapInUse();
   size_t largest() const;
+  // The most the heap grew, on all threads, above what it held as the watch began (or restarted):
+  // the peak of what is allocated and not yet freed, sampled at every allocation.
+  size_t peakGrowth() const;
   void restart();  // forgets what was seen so far
   void stop();  // largest() keeps what was seen
 
