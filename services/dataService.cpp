@@ -300,7 +300,7 @@ void dataService::retrievalListed(const std::string& folder, bool whole)
     // not complete, as far as the next start can tell.
     std::error_code error;
     const std::string series = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    if (std::filesystem::remove(series + kImportingMark, error))
+    if (!series.empty() && std::filesystem::remove(series + kImportingMark, error))
         std::filesystem::remove(series, error);  // only when nothing else is left in it
     const std::string key = seriesFolderName(folder);
     const auto said = readyToSay_.find(key);
@@ -588,7 +588,8 @@ void dataService::onNotification(unsigned int number, NSUI::NSNotificationData* 
         if (!addFailedRetrieve(text)) break;
         // Its folder holds a part now, whatever import of the series was under way.
         std::error_code error;
-        std::filesystem::remove(redIRI::dcmGet::seriesFolderOf(f[6].c_str(), f[5].c_str()) + kImportingMark, error);
+        if (!f[6].empty())
+            std::filesystem::remove(redIRI::dcmGet::seriesFolderOf(f[6].c_str(), f[5].c_str()) + kImportingMark, error);
         const std::string label = seriesLabel(f[7], f[8], f[9]);
         toast(formatString(kRetrieveFailedToast, label.c_str()), 5.0f);
         break;
