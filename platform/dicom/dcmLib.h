@@ -393,7 +393,7 @@ class dcmFind {
 // Retrievals run one at a time in queue order. Files are written to
 // <saveFolder><series component>/<file name> (as the storage server names them). Messages of
 // one retrieval: code 9 (the series UID) when it starts, that is when its image-level query
-// begins: it runs from there (getRunningSeries) until its code 10 or 11; code 7
+// begins: it runs from there (getRunningSeries) until its last messages; code 7
 // ("<seriesUID>|<remaining>|<completed>|<failed>|<warning>", the peer's counts) per counted
 // response, the last with remaining "0"; on success code 8 (the series download folder, ending in
 // "/") and then code 10 ("<seriesUID>|<patientName>(<seriesNumber>,<modality>)", "|" in the UID
@@ -435,8 +435,9 @@ class dcmGet {
                       const char* patientName, const char* seriesNumber, const char* modality);
   // The waiting and running retrievals.
   int getListSize();
-  // The series UID of the retrieval that runs (from its code 9, its image-level query included,
-  // until its code 10 or 11), "" when none runs. getList lists it first.
+  // The series UID of the retrieval that runs, "" when none runs: from its start (its code 9 follows
+  // at once), its image-level query included, until its last messages (code 8, 10 or 11), which
+  // come once it no longer runs. getList lists it first.
   std::string getRunningSeries();
   // Writes the waiting and running retrievals into buffer as one NUL-terminated text of at
   // most bufferSize - 1 bytes: records separated by "@", each the ten fields in argument order
