@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -41,42 +42,71 @@ bool anotherPosts() {
   return false;
 }
 
-void twoSearchesScenario() {
+// What the callback of the second search's first answer does to the first search, while the
+// first has an answer on its way: sets its called title, or gives it up (nothing of it may be
+// delivered afterwards).
+enum class Call { SetTitle, GiveUp };
+
+void twoSearchesScenario(Call call) {
   ::alarm(60);
   constexpr size_t kMatches = 40;
-  bool all = false;
+  int status = 0;
   {
     MessageCapture messages;
-    FindFloodPeer firstPeer(kMatches), secondPeer(kMatches);
+    // The first search, to be given up, still answers when the second's answers come.
+    FindFloodPeer firstPeer(call == Call::GiveUp ? 100 * kMatches : kMatches, "FIRST^SEARCH");
+    FindFloodPeer secondPeer(kMatches, "SECOND^SEARCH");
     if (!firstPeer.ready() || !secondPeer.ready()) std::exit(2);
     redIRI::dcmFind first, second;
     redIRI::detail::setBeforeFindAnswerForTest(countBuilt);
+    std::atomic<bool> givenUp{false};
+    std::atomic<int> afterGiveUp{0};
     // Each answer waits, in the callback, until the other search posts an answer of its own; then
     // both searches are called.
     messages.onMessage([&](const Message& m) {
       if (m.code != 5) return;
+      const bool ofFirst = m.text.find("FIRST^SEARCH") != std::string::npos;
+      if (ofFirst && givenUp) ++afterGiveUp;
       {
         std::lock_guard<std::mutex> lock(g_countLock);
         ++g_answers[std::this_thread::get_id()].second;
       }
+      if (call == Call::GiveUp && (ofFirst || givenUp)) return;
       const long long end = nowMs() + 5000;
       while (!anotherPosts() && first.isFinding() && second.isFinding() && nowMs() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (call == Call::GiveUp) {
+        if (!anotherPosts()) return;  // the first search has no answer on its way yet
+        first.giveUp();
+        givenUp = true;
+        return;
+      }
       first.setDefaultCalledAETitle("ANY-SCP");
       second.setDefaultCalledAETitle("ANY-SCP");
     });
     first.findPatientByName("127.0.0.1", std::to_string(firstPeer.port()).c_str(), "", "", "*");
     second.findPatientByName("127.0.0.1", std::to_string(secondPeer.port()).c_str(), "", "", "*");
-    all = messages.waitForCount(5, 2 * kMatches, 40000);
+    const size_t wanted = call == Call::GiveUp ? kMatches : 2 * kMatches;
+    const bool all = messages.waitFor(
+        [&](const std::vector<Message>& all) {
+          return std::count_if(all.begin(), all.end(), [&](const Message& m) {
+                   return m.code == 5 && (call != Call::GiveUp || m.text.find("SECOND^SEARCH") != std::string::npos);
+                 }) >= static_cast<long>(wanted);
+        },
+        40000);
     messages.onMessage(nullptr);
     redIRI::detail::setBeforeFindAnswerForTest(nullptr);
+    status = !all ? 3 : call == Call::GiveUp && !givenUp ? 4 : afterGiveUp ? 5 : 0;
   }
-  std::exit(all ? 0 : 3);
+  std::exit(status);
 }
 
 }  // namespace
 
 TEST(FindThreads, TwoSearchesMayCallEachOtherFromTheirCallbacks) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(twoSearchesScenario(), testing::ExitedWithCode(0), "");
+  for (Call call : {Call::SetTitle, Call::GiveUp}) {
+    SCOPED_TRACE(call == Call::SetTitle ? "sets the other's called title" : "gives the other up");
+    EXPECT_EXIT(twoSearchesScenario(call), testing::ExitedWithCode(0), "");
+  }
 }
