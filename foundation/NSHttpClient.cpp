@@ -2,6 +2,7 @@
 
 #include "NSHttpRequest.h"
 #include "NSHttpResponse.h"
+#include "NSRunableThread.h"
 
 #include "cocos2d.h"
 
@@ -26,9 +27,6 @@ const char* const kSetupFailed = "failed to set up the transfer";
 
 // The header lines of one answer, redirects included, are never longer than this.
 const size_t kMaxHeaderBytes = size_t(1) << 20;
-
-// How long the destructor sleeps between looks at the worker.
-const std::chrono::milliseconds kExitPoll(2);
 
 long long steadyNowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -146,10 +144,10 @@ NSHttpClient::~NSHttpClient() {
             requestQueue.push_back(sentinel);
         }
         wakeUp.notify_one();
-        while (!workerGone.load())
-            std::this_thread::sleep_for(kExitPoll);
+        worker.join();
         // Dispatches the worker queued that have not run yet must never reach this deleted client.
         scheduler->removeFunctionInCocosThread(this);
+        scheduler->release();
     } else {
         sentinel->release();
     }
@@ -174,8 +172,15 @@ bool NSHttpClient::startWorker() {
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_ALL); });
     scheduler = cocos2d::Director::getInstance()->getScheduler();
+    // Kept until the worker is gone: the director may be replaced (tests) or gone (exit) by then.
+    scheduler->retain();
     workerStarted = true;
-    std::thread(&NSHttpClient::networkThread, this).detach();
+    // A client that outlives everyone else is destroyed by the exit handler, which the sentinel
+    // makes the worker leave.
+    static std::once_flag exitStop;
+    std::call_once(exitStop, [] { NSRunableThread::addExitStop(&NSHttpClient::destroyInstance); });
+    // Ended by the destructor: it queues the sentinel, which makes the worker leave, and joins it.
+    worker = std::thread(&NSHttpClient::networkThread, this);
     return true;
 }
 
@@ -231,7 +236,7 @@ void NSHttpClient::networkThread() {
     sentinel->release();
     sentinel = nullptr;
     releaseQueuesOnExit();
-    workerGone.store(true);  // the destructor may now finish; nothing below may touch the client
+    // The destructor joins this thread: it may now finish.
 }
 
 void NSHttpClient::releaseQueuesOnExit() {

@@ -20,12 +20,15 @@
 // Exit: the destructor lets the worker finish what is queued, but a transfer still running once the exit
 // grace time has passed is aborted and later ones fail at once, so quitting never waits for the 60-second
 // transfer limit of several dead requests. Answers not yet dispatched are dropped without callbacks.
+// The client owns its worker and joins it in the destructor; the shell's exit purge destroys the
+// client, and so does NSRunableThread's exit handler in a process that exits without the shell.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 namespace cocos2d {
 class Ref;
@@ -96,10 +99,10 @@ private:
     std::deque<NSHttpResponse*> responseQueue;  // each entry holds the response's only reference
 
     bool workerStarted = false;                 // main thread only
-    std::atomic<bool> workerGone{false};        // set by the worker as its last touch of the client
+    std::thread worker;                         // joined by the destructor
     std::atomic<bool> exiting{false};
     std::atomic<long long> exitDeadlineNs{0};   // steady clock
-    cocos2d::Scheduler* scheduler = nullptr;    // fetched on the main thread when the worker starts
+    cocos2d::Scheduler* scheduler = nullptr;    // fetched (and retained) on the main thread when the worker starts
 };
 
 }  // namespace NSUI

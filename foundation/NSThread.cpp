@@ -1,14 +1,39 @@
 #include "NSThread.h"
 
+#include "NSRunableThread.h"
 #include "cocos2d.h"
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 #include <thread>
 
 namespace NSUI
 {
 
 using Lock = std::unique_lock<std::recursive_mutex>;
+
+namespace
+{
+
+// The workers that run, for the exit handler. Lock order: this lock before a thread's own locks.
+struct Live
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    std::set<NSThread*> threads; // from the worker's first step until it deletes its object
+    int deleting = 0;            // workers deleting their object (no longer listed)
+    bool holding = false;        // the exit handler holds every worker
+};
+
+// Never destroyed: workers still use it while the process exits.
+Live& live()
+{
+    static Live* all = new Live();
+    return *all;
+}
+
+} // namespace
 
 NSThread::~NSThread()
 {
@@ -31,6 +56,10 @@ bool NSThread::start()
     if (_started)
         return true;
     _started = true;
+    static std::once_flag armed;
+    std::call_once(armed, [] { NSRunableThread::armExitGuard(); });
+    // Detached: the worker deletes this object once stop() (through the owner's safeDestroy) made
+    // it leave its loop; the exit handler holds it should the process end first.
     std::thread worker([this] { run(); });
     worker.detach();
     return true;
@@ -41,7 +70,7 @@ bool NSThread::addRequest(NSThreadRequest* request)
     if (!request)
         return false;
     Lock requestLock(_requestLock);
-    if (_stopped)
+    if (_stopped || _held)
         return false;
     start();
     request->retain(); // for the trip back to the main thread
@@ -129,6 +158,37 @@ void NSThread::stop()
         delete this;
 }
 
+void NSThread::holdForExit()
+{
+    Lock requestLock(_requestLock);
+    Lock responseLock(_responseLock);
+    Lock stateLock(_stateLock);
+    discardQueuedLocked();
+    _held = true;
+    if (_current)
+        _current->cancelled.store(1);
+}
+
+bool NSThread::busyForExit()
+{
+    Lock requestLock(_requestLock);
+    Lock responseLock(_responseLock);
+    return _current != nullptr || _stopped;
+}
+
+void NSThread::holdAllForExit()
+{
+    Live& l = live();
+    std::unique_lock<std::mutex> lock(l.lock);
+    l.holding = true;
+    for (NSThread* thread : l.threads)
+        thread->holdForExit();
+    l.changed.wait(lock, [&l] {
+        return l.deleting == 0 && std::none_of(l.threads.begin(), l.threads.end(),
+                                               [](NSThread* thread) { return thread->busyForExit(); });
+    });
+}
+
 void NSThread::dispatchResponse()
 {
     NSThreadRequest* request;
@@ -146,6 +206,13 @@ void NSThread::dispatchResponse()
 
 void NSThread::run()
 {
+    Live& l = live();
+    {
+        std::lock_guard<std::mutex> lock(l.lock);
+        l.threads.insert(this);
+        if (l.holding)
+            holdForExit();
+    }
     auto* pools = cocos2d::PoolManager::getInstance();
     pools->addThread(std::this_thread::get_id());
     for (;;)
@@ -153,7 +220,7 @@ void NSThread::run()
         NSThreadRequest* request;
         {
             Lock requestLock(_requestLock);
-            _wakeup.wait(requestLock, [this] { return _stopped || !_requests.empty(); });
+            _wakeup.wait(requestLock, [this] { return _stopped || (!_held && !_requests.empty()); });
             if (_stopped)
                 break;
             request = _requests.front();
@@ -181,6 +248,12 @@ void NSThread::run()
         }
         if (discard)
             request->release();
+        {
+            // The exit handler may be waiting for this request to end.
+            std::lock_guard<std::mutex> lock(l.lock);
+            if (l.holding)
+                l.changed.notify_all();
+        }
     }
     {
         Lock requestLock(_requestLock);
@@ -189,7 +262,15 @@ void NSThread::run()
         discardQueuedLocked();
     }
     pools->removeThread(std::this_thread::get_id());
+    {
+        std::lock_guard<std::mutex> lock(l.lock);
+        l.threads.erase(this);
+        ++l.deleting;
+    }
     delete this;
+    std::lock_guard<std::mutex> lock(l.lock);
+    --l.deleting;
+    l.changed.notify_all();
 }
 
 } // namespace NSUI

@@ -14,6 +14,12 @@
 //
 // The destructor of a subclass runs on the worker: it must release no UI or GL object.
 //
+// Process exit: the worker is detached and ended by its owner (safeDestroy). In a process that
+// exits without the owners having stopped their threads, NSRunableThread's exit handler calls
+// holdAllForExit, which cancels what every worker has in hand and waits until none processes a
+// request; held workers take no new ones and stay asleep, so an owner that stops its thread later
+// (from a static destructor) still gets it deleted as usual.
+//
 // Reference counts: a queued request holds two references taken by addRequest (one for the queue,
 // one for the trip back); the worker drops the queue's when it takes the request, the other is
 // dropped after the callback ran, or when the request is discarded. A callback that needs the
@@ -61,6 +67,11 @@ public:
     // Not stopping, nothing queued and nothing being processed.
     bool isIdle();
 
+    // Process exit (the exit handler): every started worker discards its queue, sets cancelled = 1
+    // on the request it is processing, and from now on takes no request (addRequest answers
+    // false). Returns once no worker is processing a request and every stopping one is gone.
+    static void holdAllForExit();
+
     // Main thread: delivers the oldest finished request to the callback. Does nothing once stopped
     // or when nothing is waiting (a cancel may have emptied the list after the call was queued).
     void dispatchResponse();
@@ -85,6 +96,9 @@ private:
                       std::atomic<bool>* flag);
     // Drops every queued request and every undelivered response; call with all three locks held.
     void discardQueuedLocked();
+    // Exit: holds this worker (see holdAllForExit); whether it still processes a request or ends.
+    void holdForExit();
+    bool busyForExit();
 
     std::recursive_mutex _requestLock;
     std::recursive_mutex _responseLock;
@@ -98,6 +112,7 @@ private:
     // The request being processed: set under the request lock, cleared under the response lock.
     NSThreadRequest* _current = nullptr;
     bool _stopped = false; // written with all three locks held, read under any of them
+    bool _held = false;    // held for exit (same locking as _stopped)
 
     // Set by NSThreadSafeDestroy: the owner waiting for this object to be gone.
     std::recursive_mutex* _ownerMutex = nullptr;

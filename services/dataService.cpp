@@ -5,6 +5,7 @@
 #include "NSNotificationCenter.h"
 #include "NSNotificationData.h"
 #include "NSNotificationNumbers.h"
+#include "NSRunableThread.h"
 #include "NSStringUtil.h"
 #include "NSTimeUtil.h"
 #include "NetworkUtils.h"
@@ -227,6 +228,13 @@ void dataService::findKeptRetrievals()
     // unless the service has stopped by then.
     const std::string folder = downloadFolder();
     std::shared_ptr<bool> alive = alive_;
+    // Joined by stop(); in a process that exits without the shell's shutdown, by the exit handler.
+    static std::once_flag exitStop;
+    std::call_once(exitStop, [] {
+        NSUI::NSRunableThread::addExitStop([] {
+            if (gInstance && gInstance->keptScan_.joinable()) gInstance->keptScan_.join();
+        });
+    });
     keptScan_ = std::thread([this, folder, alive] {
         // A folder marked as being imported holds a retrieval that completed: the program closed
         // before its import ended. The import is taken up again, not the retrieval called failed.

@@ -4,6 +4,7 @@
 #include "AppConfig.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
+#include "NSRunableThread.h"
 #include "NSStringUtil.h"
 #include "NetworkUtils.h"
 #include "UILocalConfig.h"
@@ -24,7 +25,6 @@ const char* const kPing = "ping";
 const char* const kResponse = "response";
 const char* const kOwnDevice = "2";
 constexpr int kSweepPauseMs = 1000;
-constexpr int kShutdownWaitMs = 1500;
 
 sniffer* gInstance = nullptr;
 
@@ -40,6 +40,8 @@ sniffer* sniffer::getInstance()
 {
     if (!gInstance) {
         gInstance = new sniffer();
+        static std::once_flag exitStop;
+        std::call_once(exitStop, [] { NSRunableThread::addExitStop(&sniffer::shutdown); });
         if (gInstance->allowed()) gInstance->startReceive();
     }
     return gInstance;
@@ -50,9 +52,7 @@ void sniffer::shutdown()
     if (!gInstance) return;
     sniffer* instance = gInstance;
     gInstance = nullptr;
-    // Should a thread not have ended within the bound, the object is left to it rather than freed
-    // under it.
-    if (instance->stopAndWait(kShutdownWaitMs)) delete instance;
+    delete instance;  // the destructor joins both threads
 }
 
 sniffer::sniffer(Environment environment) : env_(std::move(environment))
@@ -63,8 +63,7 @@ sniffer::sniffer(Environment environment) : env_(std::move(environment))
 sniffer::~sniffer()
 {
     // onReceive and the sweep use this object's members: both threads end before they go.
-    while (!stopAndWait(kShutdownWaitMs)) {
-    }
+    stopAndWait();
 }
 
 bool sniffer::allowed() const { return env_.allowed ? env_.allowed() : !isNetworkAvailable(); }
@@ -119,7 +118,10 @@ void sniffer::start()
     bool expected = false;
     if (!sweeping_.compare_exchange_strong(expected, true)) return;
     refreshIdentity();
-    std::thread([this] {
+    // The previous sweep has cleared its flag, so it is at its end: the join is immediate.
+    if (sweeper_.joinable()) sweeper_.join();
+    // Ended by its stop flag and joined by stopAndWait (shutdown, the destructor) or the next start.
+    sweeper_ = std::thread([this] {
         const std::string ping = makeDatagram(kPing);
         const std::string own = localAddress();
         std::vector<std::string> addresses;
@@ -132,8 +134,8 @@ void sniffer::start()
             if (address != own) send(address, ping);
         }
         sleepUnlessStopped(stop_, kSweepPauseMs);
-        sweeping_ = false;  // the last touch of this object by the sweep
-    }).detach();
+        sweeping_ = false;
+    });
 }
 
 bool sniffer::admitAnnouncement(const std::string& key)
@@ -155,12 +157,11 @@ bool sniffer::admitAnnouncement(const std::string& key)
     return true;
 }
 
-bool sniffer::stopAndWait(int timeoutMs)
+void sniffer::stopAndWait()
 {
     stop_ = true;
-    for (int waited = 0; (isReceiving() || sweeping_) && waited < timeoutMs; waited += 5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return !isReceiving() && !sweeping_;
+    stopReceiveAndWait();
+    if (sweeper_.joinable()) sweeper_.join();
 }
 
 void sniffer::onReceive(const std::string& text, const std::string& senderAddress)

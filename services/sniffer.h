@@ -14,10 +14,12 @@
 //   "msg"     always "dicom_node_recognize"; anything else is ignored
 //   "userid"  only when the sender is logged in: its user identifier
 //
-// Threads: the receive loop (answers and announcements) and each sweep run on detached threads of
-// their own; getInstance, start and shutdown are called on the main thread. The identity the
-// threads send (host name, application identifier, login) is a snapshot taken on the main thread
-// at creation and at each start; the setting is written on the main thread.
+// Threads: the receive loop (answers and announcements) and each sweep run on threads the sniffer
+// owns and joins when it stops (shutdown, the destructor); getInstance, start and shutdown are
+// called on the main thread. The process-wide service is also stopped by NSRunableThread's exit
+// handler in a process that exits without the shell's shutdown. The identity the threads send (host
+// name, application identifier, login) is a snapshot taken on the main thread at creation and at
+// each start; the setting is written on the main thread.
 #pragma once
 
 #include "UIJson.h"
@@ -29,6 +31,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace NSUI {
@@ -52,19 +55,18 @@ public:
 
     // The process-wide service, made on first use; its receive loop starts when discovery may run.
     static sniffer* getInstance();
-    // Stops the process-wide service: raises the stop flags, waits in 5 ms steps for at most 1.5 s
-    // for the receive loop and a running sweep to end, then deletes it.
+    // Stops the process-wide service: raises the stop flags, joins the receive loop and a running
+    // sweep (each tests the flag at least every 20 ms), then deletes it.
     static void shutdown();
 
     explicit sniffer(Environment environment = {});
     ~sniffer() override;
 
-    // One sweep on a detached thread, unless discovery may not run or a sweep is running.
+    // One sweep on a thread of its own, unless discovery may not run or a sweep is running.
     void start();
     bool isSweeping() const { return sweeping_; }
-    // Raises both stop flags and waits, in 5 ms steps for at most timeoutMs, for the receive loop
-    // and the sweep to end. True when both have.
-    bool stopAndWait(int timeoutMs);
+    // Raises the stop flag and joins the receive loop and the sweep.
+    void stopAndWait();
 
     void onReceive(const std::string& text, const std::string& senderAddress) override;
 
@@ -91,6 +93,7 @@ private:
     mutable std::mutex identityMutex_;
     Identity identity_;
     std::atomic<bool> sweeping_{false};
+    std::thread sweeper_;  // the last sweep, joined by the next start and by stopAndWait
     // Announcements of the current second, by "appid|address" (receive loop only, under the mutex).
     std::mutex announceMutex_;
     std::map<std::string, std::chrono::steady_clock::time_point> lastAnnounced_;

@@ -9,8 +9,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 namespace NSUI {
@@ -24,7 +22,7 @@ udpComm::udpComm() = default;
 
 udpComm::~udpComm()
 {
-    stopReceiveAndWait(1500);
+    stopReceiveAndWait();
     std::lock_guard<std::mutex> lock(socketMutex_);
     if (sendSocket_ >= 0) close(sendSocket_);
     sendSocket_ = -1;
@@ -34,18 +32,21 @@ void udpComm::onReceive(const std::string&, const std::string&) {}
 
 void udpComm::startReceive()
 {
+    std::lock_guard<std::mutex> lock(receiverMutex_);
     bool expected = false;
     if (!receiving_.compare_exchange_strong(expected, true)) return;
+    // A loop that ended by itself (socket or bind failure) is joined before the next one starts.
+    if (receiver_.joinable()) receiver_.join();
     stop_ = false;
-    std::thread([this] { receiveLoop(); }).detach();
+    // Ended by stopReceiveAndWait (the stop flag, then a join), which the destructor calls.
+    receiver_ = std::thread([this] { receiveLoop(); });
 }
 
-bool udpComm::stopReceiveAndWait(int timeoutMs)
+void udpComm::stopReceiveAndWait()
 {
     stop_ = true;
-    for (int waited = 0; receiving_ && waited < timeoutMs; waited += 5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return !receiving_;
+    std::lock_guard<std::mutex> lock(receiverMutex_);
+    if (receiver_.joinable()) receiver_.join();
 }
 
 void udpComm::receiveLoop()

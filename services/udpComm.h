@@ -1,5 +1,5 @@
-// udpComm: the datagram endpoint of peer discovery: a receive loop on a detached thread of its own
-// and a send operation. Each text travels as its Base64 form (standard alphabet, no line breaks,
+// udpComm: the datagram endpoint of peer discovery: a receive loop on a thread of its own and a
+// send operation. Each text travels as its Base64 form (standard alphabet, no line breaks,
 // no terminator) and is sent twice; the receiver decodes what it reads and hands the text to
 // onReceive on the receive thread.
 //
@@ -11,14 +11,17 @@
 // Addresses outside the network scope (NetworkUtils.h) are refused by send.
 //
 // Threads: startReceive, send and the flags may be used from any thread; the send socket is made
-// once, under a mutex, by whichever thread sends first. A subclass whose onReceive uses its own
-// members must call stopReceiveAndWait in its destructor, before those members go.
+// once, under a mutex, by whichever thread sends first. The object owns its receive thread and
+// joins it in stopReceiveAndWait, which the destructor calls; a subclass whose onReceive uses its
+// own members must call stopReceiveAndWait in its destructor, before those members go. The loop
+// wakes every 20 ms to test its stop flag, so the join never waits on a peer.
 #pragma once
 
 #include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace NSUI {
 
@@ -38,7 +41,7 @@ public:
     // Called on the receive thread with the decoded text and the datagram's source address.
     virtual void onReceive(const std::string& text, const std::string& senderAddress);
 
-    // Starts the receive loop on a detached thread unless it is running. The loop binds the port
+    // Starts the receive loop on a thread of its own unless it is running. The loop binds the port
     // on all interfaces (or on bindAddress when set) with a 20 ms receive time-out and runs until
     // the stop flag is set; a socket or bind failure ends it quietly (a later call may try again).
     void startReceive();
@@ -47,9 +50,8 @@ public:
     // scope; -4 the encoded text is longer than bufferSize - 1.
     int send(const std::string& ip, const std::string& text);
 
-    // Raises the stop flag and waits, in 5 ms steps for at most timeoutMs, until the receive loop
-    // has ended. True when it has (or never ran).
-    bool stopReceiveAndWait(int timeoutMs);
+    // Raises the stop flag and joins the receive thread (at once when none ran). Not from onReceive.
+    void stopReceiveAndWait();
     bool isReceiving() const { return receiving_; }
     // True while the loop's socket is bound and it waits for datagrams.
     bool isListening() const { return listening_; }
@@ -70,6 +72,8 @@ private:
 
     int sendSocket_ = -1;
     std::mutex socketMutex_;
+    std::mutex receiverMutex_;  // guards receiver_
+    std::thread receiver_;
     std::atomic<bool> receiving_{false};
     std::atomic<bool> listening_{false};
 };

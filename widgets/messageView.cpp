@@ -1,11 +1,11 @@
 #include "messageView.h"
 
+#include "NSRunableThread.h"
 #include "NetworkUtils.h"
 
 #include <atomic>
 #include <ctime>
 #include <regex>
-#include <thread>
 
 namespace NSUI
 {
@@ -69,7 +69,8 @@ bool isNetworkAvailable()
     {
         g_lastCheckTime = now;
         g_checkRunning = true; // set before the thread runs, so a second call cannot start another
-        std::thread(checkNetworkThread).detach();
+        // A counted run that deletes itself; the shell's shutdown or the exit handler waits for it.
+        new NSRunableThread([](void*) { checkNetworkThread(); }, nullptr);
     }
     return g_lastResult.load();
 }

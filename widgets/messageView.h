@@ -25,8 +25,9 @@ public:
     static void showMessage(std::string text, float seconds);
 };
 
-// The last result of the network check, at once; starts a new check on a detached thread when none
-// ran in this process yet (the next one would be due after 60,000,000 seconds).
+// The last result of the network check, at once; starts a new check on a worker (a counted
+// NSRunableThread run) when none ran in this process yet (the next one would be due after
+// 60,000,000 seconds).
 bool isNetworkAvailable();
 // The check itself: true when the adapters' address list holds a ":" (an IPv6 address). The
 // address query is IPv4-only, so this answers false and peer discovery always runs.

@@ -1,5 +1,7 @@
 #include "isWorkerPool.h"
 
+#include "NSRunableThread.h"
+
 #include <algorithm>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -13,7 +15,12 @@ namespace isImageSDK {
 
 isWorkerPool& isWorkerPool::shared()
 {
+    // The pool's threads are ended by its destructor at exit (stop flag, join). Loops run on the
+    // series loaders' threads, so the exit handler that ends those is registered after the pool is
+    // made: it runs before the pool goes.
     static isWorkerPool pool(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) - 1);
+    static const bool guarded = (NSUI::NSRunableThread::armExitGuard(), true);
+    (void)guarded;
     return pool;
 }
 

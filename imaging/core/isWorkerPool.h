@@ -27,7 +27,8 @@ public:
     using Body = std::function<void(int begin, int end)>;
 
     // The shared pool: hardware_concurrency - 1 workers (the caller is the last one),
-    // started on first use and joined at process exit.
+    // started on first use and joined at process exit by its destructor, after the exit handler
+    // of NSUI::NSRunableThread has ended the threads that run loops on it.
     static isWorkerPool& shared();
 
     explicit isWorkerPool(int workerCount);

@@ -882,6 +882,9 @@ void isViewerImage::startInfoBuilder()
     builders()[image].push_back(this);
     auto result = std::make_shared<std::string>();
     const std::string path = slices[0]->filePath;
+    // A counted run that deletes itself when the file is read. Nobody cancels it: the shell's
+    // shutdown (NSRunableThread::waitForAll) or, in a process that exits without it, the exit
+    // handler waits for it, so it never reads DCMTK's dictionary while exit destroys it.
     NSUI::NSRunableThread::create(
         [result, path](void*) { *result = readOverlayInfo(path); }, nullptr, nullptr,
         [image, result]() {

@@ -22,6 +22,7 @@ void vrWorkerCrew::run(int count, const std::function<void(int)>& job)
         std::lock_guard<std::mutex> guard(m_lock);
         while (static_cast<int>(m_threads.size()) < m_helperCount) {
             const int slot = static_cast<int>(m_threads.size());
+            // Ended by the crew's destructor (stop flag, join), which runs with its ray caster's.
             m_threads.emplace_back([this, slot] { helperMain(slot); });
         }
         m_job = &job;

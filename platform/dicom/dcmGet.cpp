@@ -131,7 +131,8 @@ struct ProposedSyntaxes {
   std::vector<std::string> uncompressed, compressed;
 };
 const ProposedSyntaxes& proposedSyntaxes() {
-  static const ProposedSyntaxes syntaxes = [] {
+  // Never destroyed: a retrieval's thread may still read it while the process exits.
+  static const ProposedSyntaxes& syntaxes = *new ProposedSyntaxes([] {
     ProposedSyntaxes out;
     for (const std::string& uid : detail::receivableSyntaxes()) {
       const E_TransferSyntax xfer = DcmXfer(uid.c_str()).getXfer();
@@ -141,7 +142,7 @@ const ProposedSyntaxes& proposedSyntaxes() {
         out.compressed.push_back(uid);
     }
     return out;
-  }();
+  }());
   return syntaxes;
 }
 

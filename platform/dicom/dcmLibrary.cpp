@@ -300,7 +300,25 @@ std::string describeThrown(std::exception_ptr thrown) {
   }
 }
 
+namespace {
+
+// A process that exits without rediri_destroy (a test program) still stops and joins the network
+// threads before exit destroys DCMTK's statics (its dictionary) under them; the rest of the library
+// stays up for the workers the program's own exit handler waits for.
+void stopNetworkThreadsAtExit() {
+  std::map<int, std::function<void()>> hooks;
+  {
+    std::lock_guard<std::mutex> lock(g_hookLock);
+    hooks.swap(g_hooks);
+  }
+  for (auto& entry : hooks) entry.second();
+}
+
+}  // namespace
+
 int addShutdownHook(std::function<void()> hook) {
+  static std::once_flag armed;
+  std::call_once(armed, [] { std::atexit(stopNetworkThreadsAtExit); });
   std::lock_guard<std::mutex> lock(g_hookLock);
   if (g_destroyed) return 0;
   int id = g_nextHookId++;

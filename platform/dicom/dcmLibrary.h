@@ -58,7 +58,8 @@ bool convertGbByCallback(const std::string& in, std::string& out);
 bool savePngByCallback(int width, int height, unsigned char* rgb, const char* path);
 
 // Objects that run library threads (the network half) register how to stop and join them;
-// rediri_destroy runs every registered hook before clearing the callbacks. The id returned
+// rediri_destroy runs every registered hook before clearing the callbacks, and an exit handler
+// (registered with the first hook) runs those still registered when the process exits without it. The id returned
 // is used to remove the hook when the object is destroyed first. Returns 0 after shutdown.
 int addShutdownHook(std::function<void()> hook);
 void removeShutdownHook(int id);

@@ -582,14 +582,15 @@ std::string findValue(std::string_view value) {
   return out;
 }
 
+// The syntax lists are never destroyed: network threads may still read them while the process exits.
 const std::vector<std::string>& uncompressedSyntaxes() {
-  static const std::vector<std::string> list = {UID_LittleEndianExplicitTransferSyntax,
-                                                UID_LittleEndianImplicitTransferSyntax};
+  static const std::vector<std::string>& list = *new std::vector<std::string>{
+      UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax};
   return list;
 }
 
 const std::vector<std::string>& receivableSyntaxes() {
-  static const std::vector<std::string> list = [] {
+  static const std::vector<std::string>& list = *new std::vector<std::string>([] {
     const E_TransferSyntax order[] = {
         EXS_LittleEndianExplicit, EXS_LittleEndianImplicit, EXS_DeflatedLittleEndianExplicit,
         EXS_BigEndianExplicit,    EXS_JPEGProcess14SV1,     EXS_JPEGProcess14,
@@ -600,7 +601,7 @@ const std::vector<std::string>& receivableSyntaxes() {
     for (E_TransferSyntax x : order)
       if (isDecodableTransferSyntax(x)) uids.push_back(DcmXfer(x).getXferID());
     return uids;
-  }();
+  }());
   return list;
 }
 

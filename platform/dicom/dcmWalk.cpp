@@ -34,13 +34,14 @@ VrFacts lookUpVr(unsigned char first, unsigned char second) {
 // DcmVR finds a VR by comparing its name with every VR's in turn; the walk asks once per element,
 // so the answers for two capitals (every VR of the standard) are made once.
 VrFacts vrFacts(unsigned char first, unsigned char second) {
-  static const std::vector<VrFacts> capitals = [] {
+  // Never destroyed: a walk on a worker may still use it while the process exits.
+  static const std::vector<VrFacts>& capitals = *new std::vector<VrFacts>([] {
     std::vector<VrFacts> table;
     for (int a = 0; a < 26; ++a)
       for (int b = 0; b < 26; ++b)
         table.push_back(lookUpVr(static_cast<unsigned char>('A' + a), static_cast<unsigned char>('A' + b)));
     return table;
-  }();
+  }());
   if (first >= 'A' && first <= 'Z' && second >= 'A' && second <= 'Z')
     return capitals[(first - 'A') * 26 + (second - 'A')];
   return lookUpVr(first, second);

@@ -173,7 +173,10 @@ void AppDelegate::shutdown()
         Director::getInstance()->getEventDispatcher()->removeEventListener(g_resizeListener);
         g_resizeListener = nullptr;
     }
-    // Peer discovery first: its receive loop and a running sweep end before it is deleted.
+    // Every thread the program started ends here, before main returns and the static objects go:
+    // what is left for exit is only the exit handler of NSRunableThread, for processes that end
+    // without this shutdown. Peer discovery first: its receive loop and a running sweep are joined
+    // before it is deleted.
     NSUI::sniffer::shutdown();
     // The screens' workers (deletes, unpacking, thumbnails, favourites being written, series
     // loading, overlay texts) use the library, the DICOM library and the notification centre:
@@ -181,6 +184,8 @@ void AppDelegate::shutdown()
     // queued; the library database writes its row when it stops.
     waitForLibraryWorkers();
     NSUI::NSRunableThread::waitForAll();
+    // The sound worker mixing the click and chime ends here (joined), not under exit.
+    CocosDenshion::SimpleAudioEngine::end();
     isImageSDK::shutdownImageSDK();
     // The network service ends its transfers and stops the library database (images already
     // received are indexed first) with its storage server.

@@ -1,76 +1,45 @@
 #include "libraryWorkers.h"
 
-#include "base/CCAutoreleasePool.h"
+#include "NSRunableThread.h"
 
-#include <atomic>
-#include <list>
-#include <memory>
+#include <condition_variable>
 #include <mutex>
-#include <thread>
 
 namespace {
 
-struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> finished;
-};
-
 std::mutex g_mutex;
-std::list<Worker> g_workers;
-
-// Joins the workers that have finished; the caller holds g_mutex.
-void joinFinished()
-{
-    for (auto it = g_workers.begin(); it != g_workers.end();) {
-        if (it->finished->load()) {
-            it->thread.join();
-            it = g_workers.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
+std::condition_variable g_ended;
+int g_running = 0;
 
 } // namespace
 
 void startLibraryWorker(std::function<void()> task)
 {
-    auto finished = std::make_shared<std::atomic<bool>>(false);
-    std::lock_guard<std::mutex> lock(g_mutex);
-    joinFinished();
-    Worker worker;
-    worker.finished = finished;
-    worker.thread = std::thread([task = std::move(task), finished]() {
-        // Payloads made on the worker are autoreleased into a pool of its own.
-        auto* pools = cocos2d::PoolManager::getInstance();
-        pools->addThread(std::this_thread::get_id());
-        task();
-        pools->removeThread(std::this_thread::get_id());
-        finished->store(true);
-    });
-    g_workers.push_back(std::move(worker));
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ++g_running;
+    }
+    // A counted NSRunableThread run (it has its own autorelease pool while the task runs): the
+    // shell's shutdown waits for it here and in NSRunableThread::waitForAll, a process that exits
+    // without the shell in NSRunableThread's exit handler. The thread deletes itself.
+    new NSUI::NSRunableThread(
+        [task = std::move(task)](void*) {
+            task();
+            std::lock_guard<std::mutex> lock(g_mutex);
+            if (--g_running == 0)
+                g_ended.notify_all();
+        },
+        nullptr);
 }
 
 void waitForLibraryWorkers()
 {
-    for (;;) {
-        Worker worker;
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            if (g_workers.empty())
-                return;
-            worker = std::move(g_workers.front());
-            g_workers.pop_front();
-        }
-        worker.thread.join();
-    }
+    std::unique_lock<std::mutex> lock(g_mutex);
+    g_ended.wait(lock, [] { return g_running == 0; });
 }
 
 int runningLibraryWorkers()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    int running = 0;
-    for (const Worker& worker : g_workers)
-        running += worker.finished->load() ? 0 : 1;
-    return running;
+    return g_running;
 }

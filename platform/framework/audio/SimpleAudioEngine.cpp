@@ -167,6 +167,7 @@ void SimpleAudioEngine::startWorker()
     if (_worker.joinable())
         return;
     _usedAlsa = true;
+    // Ended by the destructor (end(), called by the shell's shutdown): stop flag, then a join.
     _worker = std::thread([this] { workerLoop(); });
 }
 

@@ -100,6 +100,7 @@ void AssetsManagerEx::update()
         post(Code::ERROR_NO_LOCAL_MANIFEST);
         return;
     }
+    // Ended by the destructor: it raises the cancel flag and joins the worker.
     _worker = std::thread(&AssetsManagerEx::run, this, chooseBaseline(local), _limits);
 }
 

@@ -1,5 +1,6 @@
 #include "platform/CCApplication.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <clocale>
@@ -7,7 +8,6 @@
 #include <cstring>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 
 #include "base/CCAutoreleasePool.h"
 #include "base/CCDirector.h"
@@ -67,6 +67,7 @@ Application::Application()
 
 Application::~Application()
 {
+    reapChildren();
     if (g_application == this) {
         g_application = nullptr;
     }
@@ -150,6 +151,7 @@ bool Application::openURL(const std::string& url)
         _openedURLs.push_back(url);
         return true;
     }
+    reapChildren();
     pid_t pid = 0;
     std::string program = "xdg-open";
     char* argv[] = {program.data(), const_cast<char*>(url.c_str()), nullptr};
@@ -157,12 +159,18 @@ bool Application::openURL(const std::string& url)
         log("openURL: cannot start xdg-open");
         return false;
     }
-    // Reap the child without blocking the caller.
-    std::thread([pid] {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }).detach();
+    _children.push_back(pid);
     return true;
+}
+
+void Application::reapChildren()
+{
+    _children.erase(std::remove_if(_children.begin(), _children.end(),
+                                   [](pid_t pid) {
+                                       int status = 0;
+                                       return ::waitpid(pid, &status, WNOHANG) != 0;
+                                   }),
+                    _children.end());
 }
 
 void Application::setAnimationInterval(float interval)

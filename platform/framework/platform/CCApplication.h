@@ -70,7 +70,8 @@ public:
     Platform getTargetPlatform() const { return Platform::OS_LINUX; }
 
     // Opens the address in the user's browser with xdg-open (no shell). Headless: records the
-    // address and returns true.
+    // address and returns true. No thread waits for xdg-open: the children that have ended are
+    // reaped at the next call and when the application is destroyed.
     bool openURL(const std::string& url);
     // [hook] Addresses opened so far in headless mode.
     const std::vector<std::string>& getOpenedURLsForTest() const { return _openedURLs; }
@@ -78,7 +79,11 @@ public:
     void setAnimationInterval(float interval);
 
 private:
+    // Reaps the xdg-open children that have ended, without waiting for the others.
+    void reapChildren();
+
     std::vector<std::string> _openedURLs;
+    std::vector<int> _children; // xdg-open processes not reaped yet
     std::string _languageCode;
 };
 

@@ -121,6 +121,7 @@ void TextureCache::answerLater(const std::string& fullPath)
 void TextureCache::startLoader()
 {
     if (!_loader.joinable()) {
+        // Ended by the destructor (the director's, at shutdown): stop flag, then a join.
         _loader = std::thread(&TextureCache::loaderMain, this);
     }
 }

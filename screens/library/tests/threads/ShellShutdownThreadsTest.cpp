@@ -2,11 +2,15 @@
 // thumbnails when the program quits, and a favourite kept right before quitting. Shutdown waits for
 // every worker before the DICOM library, the notification centre and the library database go (the
 // sanitizers see nothing run against ended services), and after a new start the favourite's file
-// and row are whole.
+// and row are whole. And a process that exits without the shell's shutdown while a worker of each
+// kind is busy: every worker has ended before exit destroys the static objects it could use.
 #include "AppConfig.h"
 #include "AppDelegate.h"
 #include "DicomSeriesWriter.h"
+#include "NSHttpClient.h"
+#include "NSHttpRequest.h"
 #include "NSRunableThread.h"
+#include "NSThread.h"
 #include "UILocalConfig.h"
 #include "captureList.h"
 #include "cocos2d.h"
@@ -16,12 +20,22 @@
 #include "favoriteList.h"
 #include "imageViewerPC.h"
 #include "isSliceInfo.h"
+#include "isViewerImage.h"
+#include "libraryWorkers.h"
+#include "sniffer.h"
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -39,15 +53,99 @@ struct Gate {
 };
 Gate g_gate;
 
+void holdAtGate()
+{
+    std::unique_lock<std::mutex> hold(g_gate.lock);
+    ++g_gate.waiting;
+    g_gate.changed.notify_all();
+    g_gate.changed.wait(hold, [] { return g_gate.open; });
+}
+
 bool heldSavePng(int width, int height, unsigned char* rgb, const char* path)
 {
-    {
-        std::unique_lock<std::mutex> hold(g_gate.lock);
-        ++g_gate.waiting;
-        g_gate.changed.notify_all();
-        g_gate.changed.wait(hold, [] { return g_gate.open; });
-    }
+    holdAtGate();
     return dataService::onSdkSavePng(width, height, rgb, path);
+}
+
+// ---- A process that ends without the shell's shutdown while workers run ----
+
+// A DICOM file the held workers read once let go, as the real ones do (DCMTK's dictionary and all).
+char g_workFile[1024];
+
+void readWorkFile()
+{
+    for (int i = 0; i < 20; ++i) {
+        redIRI::dcmReader reader;
+        reader.setFile(g_workFile);
+    }
+}
+
+void waitForArrival()
+{
+    std::unique_lock<std::mutex> hold(g_gate.lock);
+    g_gate.changed.wait(hold, [] { return g_gate.waiting > 0; });
+}
+
+void openGateAtExit()
+{
+    std::lock_guard<std::mutex> hold(g_gate.lock);
+    g_gate.open = true;
+    g_gate.changed.notify_all();
+}
+
+// Holds the information builder where the DICOM library tells that its file is not DICOM.
+void heldNotDicomLog(const char* text)
+{
+    if (std::strstr(text, "is not a DICOM file"))
+        holdAtGate();
+}
+
+std::atomic<bool> g_requestEnded{false};
+
+class HeldRequests : public NSUI::NSThread {
+protected:
+    void process(NSUI::NSThreadRequest*) override
+    {
+        holdAtGate();
+        readWorkFile();
+        g_requestEnded = true;
+    }
+};
+
+// Counts the threads that reach it and the ones of those that have ended.
+std::atomic<int> g_threadsMarked{0};
+std::atomic<int> g_threadsEnded{0};
+struct ThreadMark {
+    ThreadMark() { ++g_threadsMarked; }
+    ~ThreadMark() { ++g_threadsEnded; }
+};
+
+struct ExitRow {
+    const char* kind;
+    std::function<void()> start;  // returns once the worker is held mid-work
+    std::function<bool()> ended;
+};
+
+// Made first in the child, before any worker, exit destroys it after the exit handler and before
+// every static object made earlier (DCMTK's dictionary among them): a worker still busy then is one
+// that exit destroys things under.
+struct ExitWitness {
+    std::function<bool()> ended;
+    ~ExitWitness()
+    {
+        if (!ended())
+            _exit(3);
+    }
+};
+
+// Runs in the child: the worker is held, exit's first handler lets it go on, and the process ends.
+[[noreturn]] void exitWhileBusy(const ExitRow& row)
+{
+    static ExitWitness witness;
+    witness.ended = row.ended;
+    row.start();
+    std::atexit(openGateAtExit);
+    std::exit(0);
 }
 
 class ShellShutdownThreads : public ::testing::Test {
@@ -200,6 +298,91 @@ TEST_F(ShellShutdownThreads, FavouriteKeptRightBeforeQuitIsWholeAfterARestart)
     EXPECT_EQ(rows, 256);
     EXPECT_EQ(columns, 256);
     quit();
+}
+
+TEST_F(ShellShutdownThreads, AProcessEndingWithoutShutdownWaitsForAWorkerOfEachKind)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    std::snprintf(g_workFile, sizeof g_workFile, "%s", (scratch + "work.dcm").c_str());
+    ASSERT_TRUE(qvgen::writeDicomFile(g_workFile, qvgen::ImageSpec()));
+    const std::string notDicom = scratch + "not-dicom.dcm";
+    ASSERT_TRUE(FileUtils::getInstance()->writeStringToFile("plain text", notDicom));
+    // A peer that takes the HTTP connection and never answers.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+
+    const std::vector<ExitRow> rows = {
+        {"viewer information builder",
+         [&] {
+             launch();
+             redIRI::setLogCallback(heldNotDicomLog);
+             isImageSDK::isImageData* image = isImageSDK::isImageData::create();
+             const int dims[3] = {8, 8, 1};
+             const float spacing[3] = {1, 1, 1};
+             image->allocateVolume(dims, spacing, isImageSDK::PIXEL_I16, 0, 0, Mat4::IDENTITY);
+             image->getSlices()[0]->filePath = notDicom;
+             auto* viewer = isImageSDK::isViewerImage::create();
+             viewer->setContentSize(Size(200, 200));
+             Director::getInstance()->getRunningScene()->addChild(viewer);
+             viewer->setImageData(image);
+             stepUntil([] {
+                 std::lock_guard<std::mutex> hold(g_gate.lock);
+                 return g_gate.waiting > 0;
+             });
+         },
+         [] { return NSUI::NSRunableThread::getRunningCount() == 0; }},
+        {"library worker",
+         [] {
+             startLibraryWorker([] {
+                 holdAtGate();
+                 readWorkFile();
+             });
+             waitForArrival();
+         },
+         [] { return runningLibraryWorkers() == 0; }},
+        {"request thread",
+         [] {
+             auto* request = new NSUI::NSThreadRequest();
+             (new HeldRequests())->addRequest(request);
+             request->release();
+             waitForArrival();
+         },
+         [] { return g_requestEnded.load(); }},
+        {"peer discovery sweep",
+         [] {
+             NSUI::sniffer* discovery = NSUI::sniffer::getInstance();
+             discovery->sendObserver = [](const std::string&, int) {
+                 thread_local ThreadMark mark;
+                 holdAtGate();
+             };
+             discovery->start();
+             waitForArrival();
+         },
+         [] { return g_threadsMarked > 0 && g_threadsEnded == g_threadsMarked; }},
+        {"HTTP transfer",
+         [&] {
+             NSUI::NSHttpClient* client = NSUI::NSHttpClient::getInstance();
+             client->setTimeouts({2000, 60000, 100});
+             auto* request = new NSUI::NSHttpRequest();
+             request->kind = NSUI::NSHttpRequest::GET;
+             request->url = url;
+             client->send(request);
+             request->release();
+             // Connected: the transfer now waits for an answer that never comes.
+             ASSERT_GE(::accept(listener, nullptr, nullptr), 0);
+         },
+         [] { return !NSUI::NSHttpClient::hasInstance(); }},
+    };
+    for (const ExitRow& row : rows)
+        EXPECT_EXIT(exitWhileBusy(row), ::testing::ExitedWithCode(0), "") << row.kind;
+    ::close(listener);
 }
 
 } // namespace
