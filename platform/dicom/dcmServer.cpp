@@ -88,8 +88,9 @@ const int kTransientPauseMs = 50;
 const int kReopenFirstPauseMs = 100;
 const int kReopenMaxPauseMs = 4000;
 // A socket opened again after a failure that then listens this long ends the failure: a later one
-// is told again (in the log and to the user), and the pauses start again from the first.
-const int kSteadyListeningMs = 30000;
+// is told again (in the log and to the user), and the pauses start again from the first. A socket
+// that fails again sooner (something kills it as soon as it listens) is told once, not each time.
+const int kSteadyListeningMs = 5000;
 const int kListenBacklog = 64;
 // Connections cut to make room that may be closing at once; beyond them a new one is refused.
 const int kMaxBeingCut = 16;
@@ -703,8 +704,10 @@ void listen(Run& run) {
   bool failing = false;  // a port held at start is not a failure of the socket (begin told it)
   run.lingering.reserve(kMaxLingering);  // refusing never allocates
   run.reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  auto socketFailed = [&](const std::string& why) {
-    ::close(run.listenFd);
+  // `open`: the descriptor is still ours to close (not when it was closed under the listener: its
+  // number may name another file by now).
+  auto socketFailed = [&](const std::string& why, bool open) {
+    if (open) ::close(run.listenFd);
     run.listenFd = -1;
     run.state->listening = false;
     if (!failing) {
@@ -751,7 +754,7 @@ void listen(Run& run) {
     tendLingering(run, polled, false);
     if (n <= 0 || polled[0].fd < 0 || !polled[0].revents) continue;
     if (polled[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-      socketFailed(pollFailure(run.listenFd, polled[0].revents));
+      socketFailed(pollFailure(run.listenFd, polled[0].revents), !(polled[0].revents & POLLNVAL));
       continue;
     }
     // The listening socket does not block: take the connections waiting.
@@ -765,7 +768,7 @@ void listen(Run& run) {
         break;
       }
       if (accepted.kind == Accepted::Failed) {
-        socketFailed(std::strerror(accepted.error));
+        socketFailed(std::strerror(accepted.error), accepted.error != EBADF);
         break;
       }
       if (accepted.kind == Accepted::Exhausted) {
