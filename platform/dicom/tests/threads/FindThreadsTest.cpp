@@ -1,7 +1,7 @@
 // Searches whose message callbacks call each other: each runs on its own find thread, and the
-// program's callback, on one of them, may call the other search (here only to set its called
-// title) while that one has an answer to post. Run in a child process under an alarm, so that a
-// deadlock fails the test instead of hanging it.
+// program's callback, on one of them, may call the other search (to set its called title, or to
+// give it up) while that one has an answer to post. Run in a child process under an alarm, so that
+// a deadlock fails the test instead of hanging it.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -42,9 +42,9 @@ bool anotherPosts() {
   return false;
 }
 
-// What the callback of the second search's first answer does to the first search, while the
-// first has an answer on its way: sets its called title, or gives it up (nothing of it may be
-// delivered afterwards).
+// What a callback does while the other search has an answer on its way: every answer's sets both
+// searches' called titles, or the second search's first answer gives the first search up (nothing
+// of it may be delivered afterwards).
 enum class Call { SetTitle, GiveUp };
 
 void twoSearchesScenario(Call call) {
