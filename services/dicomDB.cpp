@@ -343,7 +343,12 @@ void dicomDB::checkLibrary(bool periodic)
         } else if (ready_) {
             if (!look || !libraryVanished()) {
                 // What waits for a file another program held is written once it is free.
-                if (!readOnly_ && (waitingCount_.load() > 0) && !stopping_ && db_.tryBegin()) {
+                bool removals = false;
+                {
+                    std::lock_guard<std::mutex> guard(favoriteMutex_);
+                    removals = !pendingRemovals_.empty();
+                }
+                if (!readOnly_ && (waitingCount_.load() > 0 || removals) && !stopping_ && db_.tryBegin()) {
                     db_.rollback();
                     retryWaiting();
                 }

@@ -479,9 +479,20 @@ void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
         return;
     const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
     std::vector<std::vector<std::string>> list;
-    std::set<std::string> listedKeys;
+    std::set<std::string> listedKeys, removedKeys;
+    std::set<std::pair<std::string, std::string>> removedRows;  // ID, image
+    {
+        // One the user removed is not listed while its removal waits for the file.
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (const FavoriteRemoval& r : pendingRemovals_) {
+            if (!r.journalKey.empty()) removedKeys.insert(r.journalKey);
+            removedRows.insert({idText(r.rowID), r.image});
+        }
+    }
     for (int r = 0; r < rows.getRowCount(); ++r) {
         if (rows.getColumnCount(r) != 7) continue;
+        if (removedKeys.count(rows.getValue(r, 2)) || removedRows.count({rows.getValue(r, 0), rows.getValue(r, 4)}))
+            continue;
         list.emplace_back();
         for (int c = 0; c < 7; ++c) list.back().push_back(c == 4 ? writable + rows.getValue(r, c) : rows.getValue(r, c));
         listedKeys.insert(rows.getValue(r, 2));
@@ -491,7 +502,7 @@ void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
     {
         std::lock_guard<std::mutex> lock(favoriteMutex_);
         for (const PendingFavorite& f : pendingFavorites_)
-            if (!f.removed && !listedKeys.count(f.journalKey))
+            if (!f.removed && (f.journalKey.empty() || !listedKeys.count(f.journalKey)))
                 list.push_back({idText(f.key), idText(f.type), "", "", f.type == kMarkerType ? writable : f.path, f.time,
                                 f.scale});
     }

@@ -436,6 +436,11 @@ void captureList::removeSelected()
             ticked.push_back(row);
     }
     dicomDB* db = database();
+    if (!ticked.empty() && db && db->isReadOnly()) {
+        // A favourite's file and row go together: while its row cannot go, its file stays.
+        showMessage("The library cannot be written: the favourites were not removed", 3.0f);
+        return;
+    }
     FileUtils* files = FileUtils::getInstance();
     for (listObject* row : ticked) {
         row->retain();
