@@ -221,8 +221,10 @@ bool dicomDB::setAside()
     // set aside (nor deleted): the library stays as it is, not ready.
     std::vector<std::string> moved;
     auto undo = [&](const char* what) {
-        cocos2d::log("library: cannot keep the damaged database aside as \"%s\" (%s: %s); it is left as it is",
-                     aside.c_str(), what, std::strerror(errno));
+        // Said once while it lasts, not at every look at the file.
+        if (!asideFailedSaid_.exchange(true))
+            cocos2d::log("library: cannot keep the damaged database aside as \"%s\" (%s: %s); it is left as it is",
+                         aside.c_str(), what, std::strerror(errno));
         for (const std::string& suffix : moved) std::rename((aside + suffix).c_str(), (file + suffix).c_str());
         return false;
     };
@@ -233,6 +235,7 @@ bool dicomDB::setAside()
             return undo(suffix);
     }
     if (std::rename(file.c_str(), aside.c_str()) != 0) return undo("the database");
+    asideFailedSaid_ = false;
     keptAside_ = aside;
     return true;
 }

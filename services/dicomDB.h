@@ -503,6 +503,7 @@ private:
     std::atomic<bool> checking_{false}, readOnly_{false}, readOnlyShown_{false};
     // The read-only library's folder can be written; the file was opened as immutable.
     std::atomic<bool> folderWritable_{false};
+    std::atomic<bool> asideFailedSaid_{false};
     bool readImmutable_ = false;
     bool lastFailureBusy_ = false;  // under dbMutex
     int checkTicks_ = 0;            // worker only

@@ -603,15 +603,18 @@ void dicomDB::rewriteJournal()
     const std::string path = libraryFolder_ + kWaitingRecord;
     if (text.empty()) {
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-            disk::noteFailure(errno);
+            const int error = errno;
+            disk::noteFailure(error);
             cocos2d::log("library: cannot remove \"%s\": %s; its entries are written already and will be passed over",
-                         path.c_str(), disk::reasonText(errno).c_str());
+                         path.c_str(), disk::reasonText(error).c_str());
         }
         return;
     }
-    if (!disk::writeWholeFile(path, text.data(), text.size(), disk::Durability::Synced))
+    if (!disk::writeWholeFile(path, text.data(), text.size(), disk::Durability::Synced)) {
+        const int error = errno;
         cocos2d::log("library: cannot rewrite \"%s\": %s; the entries written already will be passed over",
-                     path.c_str(), disk::reasonText(errno).c_str());
+                     path.c_str(), disk::reasonText(error).c_str());
+    }
 }
 
 void dicomDB::readJournal()
