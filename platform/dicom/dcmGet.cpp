@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -231,6 +232,13 @@ std::string withSlash(std::string folder) {
   return folder;
 }
 
+// A folder removed with everything in it, named without its "/": remove_all takes a link so named
+// for the link alone, but "link/" for the folder it leads to, whose contents it would remove.
+std::uintmax_t removeFolder(std::string folder, std::error_code& error) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return std::filesystem::remove_all(folder, error);
+}
+
 // Where the files of a series are written: a folder of the save folder named after the series.
 std::string seriesFolder(const std::string& saveFolder, const std::string& seriesUID) {
   return saveFolder + naming::safeComponent(seriesUID.empty() ? naming::kUnknownSeries : seriesUID) + "/";
@@ -384,7 +392,7 @@ void dcmGet::Core::discard(const std::string& saveFolder, const std::string& ser
     if (t.seriesUID() == seriesUID) return;
   std::error_code error;
   const std::string folder = seriesFolder(withSlash(saveFolder), seriesUID);
-  if (std::filesystem::remove_all(folder, error) > 0)
+  if (removeFolder(folder, error) > 0 && !error)
     detail::logLine("DICOM retrieval of series %s: what a failed retrieval left in \"%s\" is removed",
                     seriesUID.c_str(), folder.c_str());
 }
@@ -413,7 +421,9 @@ std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
   for (const auto& entry : std::filesystem::directory_iterator(saveFolder, error)) {
     const std::string name = entry.path().filename().string();
     std::error_code ignored;
-    if (name.empty() || name[0] == '.' || !entry.is_directory(ignored)) continue;
+    // A link was made by no retrieval: what it leads to (the library, say) is neither judged nor
+    // removed.
+    if (name.empty() || name[0] == '.' || entry.is_symlink(ignored) || !entry.is_directory(ignored)) continue;
     const std::string folder = saveFolder + name + "/";
     const char* removal = nullptr;  // why the folder is removed
     bool gone = false;
@@ -423,7 +433,7 @@ std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
       if ((running && inFolder(*running)) || std::any_of(waiting.begin(), waiting.end(), inFolder)) continue;
       const std::string text = keptIn(saveFolder, folder, removal);
       if (!text.empty()) out.push_back(text);
-      gone = removal && std::filesystem::remove_all(folder, ignored) > 0;
+      gone = removal && removeFolder(folder, ignored) > 0 && !ignored;
     }
     if (gone) detail::logLine("DICOM retrieval: \"%s\" holds no image%s and is removed", folder.c_str(), removal);
   }

@@ -447,7 +447,8 @@ class dcmGet {
   // A waiting retrieval is dropped silently; a running one is cancelled and ends with code 11.
   void removeTask(const char* seriesUID);
   // Removes the series folder below saveFolder with what a failed retrieval of the series left
-  // in it; nothing while a retrieval of the series waits or runs.
+  // in it; nothing while a retrieval of the series waits or runs. Where the series folder is a
+  // link, the link alone goes.
   void discardSeries(const char* saveFolder, const char* seriesUID);
   // The folder below saveFolder where the series' files are written (ends in "/").
   static std::string seriesFolderOf(const char* saveFolder, const char* seriesUID);
@@ -455,9 +456,9 @@ class dcmGet {
   // earlier one), one text each as code 11 carries it, from the record each series folder keeps
   // (or, without one, from its images, the address and port then empty). Folders that hold no
   // image, or none of the series they are named after, and unfinished temporary files are
-  // removed, each with a log line. Series waiting or running are left out; each folder is judged
-  // and removed under the queue's lock, so a retrieval begun meanwhile never loses what it
-  // writes. Reads the disk: not for the main thread.
+  // removed, each with a log line; a link is left alone, and so is what it leads to. Series
+  // waiting or running are left out; each folder is judged and removed under the queue's lock, so
+  // a retrieval begun meanwhile never loses what it writes. Reads the disk: not for the main thread.
   std::vector<std::string> keptRetrievals(const char* saveFolder);
   void stop();
 

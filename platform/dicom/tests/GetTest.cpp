@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <set>
 #include <string>
@@ -374,6 +375,7 @@ TEST(Get, ASeriesCutShortIsNotHandedOnUntilARetrievalCompletesIt) {
   const std::vector<std::string> files = writeSeries(archive.dir.file("cut"), archive.ct, 10);
   RetrievePeer peer(files);
   const std::string folder = archive.downloads + archive.ct.seriesUid + "/";
+  const std::string library = archive.dir.file("library/patient/");
   enum class Fault { None, OtherInstances, FullDisk };
   struct Row {
     int cut;
@@ -411,14 +413,23 @@ TEST(Get, ASeriesCutShortIsNotHandedOnUntilARetrievalCompletesIt) {
     EXPECT_EQ(failed[10], std::to_string(row.kept));
     EXPECT_EQ(failed[11], "10");
     EXPECT_NE(failed[12].find(row.reason), std::string::npos) << failed[12];
-    // After a restart the folder is found again, as its failure was reported; an empty one goes.
+    // After a restart the folder is found again, as its failure was reported; an empty one goes. A
+    // link to a folder elsewhere (a library's, holding no image of its own) is no retrieval's, and
+    // what it leads to stays.
     fs::create_directories(archive.downloads + "2.25.1");
+    fs::create_directories(library + "study");
+    std::ofstream(library + "study/image") << "kept";
+    std::error_code linked;
+    fs::create_directory_symlink(library, archive.downloads + "2.25.2", linked);
     EXPECT_EQ(redIRI::dcmGet().keptRetrievals(archive.downloads.c_str()), std::vector<std::string>{text});
     EXPECT_FALSE(fs::exists(archive.downloads + "2.25.1"));
+    EXPECT_TRUE(fs::exists(library + "study/image"));
   }
-  // What a failed retrieval left goes when it is discarded.
+  // What a failed retrieval left goes when it is discarded; a link goes alone.
   get.discardSeries(archive.downloads.c_str(), archive.ct.seriesUid.c_str());
   EXPECT_FALSE(fs::exists(folder));
+  get.discardSeries(archive.downloads.c_str(), "2.25.2");
+  EXPECT_TRUE(fs::exists(library + "study/image"));
   EXPECT_TRUE(get.keptRetrievals(archive.downloads.c_str()).empty());
 }
 
