@@ -853,15 +853,17 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
     if (response.opts & O_GET_NUMBEROFFAILEDSUBOPERATIONS) failedCount = response.NumberOfFailedSubOperations;
     if (response.opts & O_GET_NUMBEROFWARNINGSUBOPERATIONS) warning = response.NumberOfWarningSubOperations;
     const bool pending = response.DimseStatus == 0xFF00 || response.DimseStatus == 0xFF01;
+    // The images the series holds are those the image-level query counted, each once; the peer's
+    // counts stand for them only when it did not say (they count each copy an archive keeps).
     if (pending) {
-      total = std::max(total, remaining + completed + failedCount + warning);
+      if (!contents.known) total = std::max(total, remaining + completed + failedCount + warning);
       if (counted) gate.post(7, progressText(task, remaining, completed, failedCount, warning));
       continue;
     }
     // The final answer closes the counts, whatever it says about the remaining ones.
     if (!(response.opts & O_GET_NUMBEROFREMAININGSUBOPERATIONS)) remaining = 0;
     if (!(response.opts & O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS)) completed = static_cast<unsigned>(stored);
-    total = std::max(total, completed + failedCount + warning);
+    if (!contents.known) total = std::max(total, completed + failedCount + warning);
     gate.post(7, progressText(task, remaining, completed, failedCount, warning));
     association.release();
     if (cancelSent) return failed("cancelled");

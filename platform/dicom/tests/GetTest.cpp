@@ -481,19 +481,25 @@ TEST(Get, TheContextsProposedAreThoseOfTheClassesTheSeriesHolds) {
   // may hold, so its answer is given up as a search's is and the usual classes are proposed (the
   // two uncommon images are not among them); the peer lists them one every 20 s, and is given up
   // the same way once the query's time is past; the peer lists thousands of classes whose UIDs are
-  // not text, and counts their images failed: a few are named, clean, the rest counted.
+  // not text, and counts their images failed: a few are named, clean, the rest counted; the peer
+  // keeps two copies of one image, lists and sends both (and counts both done): the series is whole.
   struct Row {
     bool refuseOdd, pastBound;
     size_t arrive;
     int slowMs, junkClasses;
+    bool twoCopies;
   };
-  for (const Row row : {Row{false, false, 20, 0, 0}, Row{true, false, 19, 0, 0}, Row{false, true, 18, 0, 0},
-                        Row{false, false, 18, 20000, 0}, Row{true, false, 19, 0, 4970}}) {
+  for (const Row row :
+       {Row{false, false, 20, 0, 0, false}, Row{true, false, 19, 0, 0, false}, Row{false, true, 18, 0, 0, false},
+        Row{false, false, 18, 20000, 0, false}, Row{true, false, 19, 0, 4970, false},
+        Row{false, false, 20, 0, 0, true}}) {
     const bool refuseOdd = row.refuseOdd, pastBound = row.pastBound;
-    SCOPED_TRACE(testing::Message() << refuseOdd << pastBound << row.slowMs << " " << row.junkClasses);
+    SCOPED_TRACE(testing::Message() << refuseOdd << pastBound << row.slowMs << " " << row.junkClasses << row.twoCopies);
     TempDir dir;
     SeriesSpec spec;
-    RetrievePeer peer(seriesWithUncommonClasses(dir, spec, 20, 10));
+    std::vector<std::string> files = seriesWithUncommonClasses(dir, spec, 20, 10);
+    if (row.twoCopies) files.push_back(files[0]);
+    RetrievePeer peer(files);
     if (refuseOdd) peer.refuseClass(UID_VLPhotographicImageStorage);
     peer.listSlowly(row.slowMs);
     peer.listJunkClasses(row.junkClasses);
