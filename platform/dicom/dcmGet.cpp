@@ -291,6 +291,10 @@ struct dcmGet::Core {
   std::mutex lock;  // guards the queue, the running task, the default title and the thread
   std::deque<Task> waiting;
   std::unique_ptr<Task> running;
+  // The series folders (below any save folder, with their "/") of the retrievals begun since this
+  // object was made: their own messages tell what became of them, so keptRetrievals leaves them
+  // out, whenever they ended.
+  std::set<std::string> begun;
   std::string defaultCalledAE;
   std::thread thread;
   bool threadRunning = false;
@@ -430,7 +434,11 @@ std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
     {
       std::lock_guard<std::mutex> guard(lock);
       auto inFolder = [&](const Task& t) { return seriesFolder(saveFolder, t.seriesUID()) == folder; };
-      if ((running && inFolder(*running)) || std::any_of(waiting.begin(), waiting.end(), inFolder)) continue;
+      // A retrieval of this run that ended meanwhile (its import may be moving its images out, or
+      // its failure be listed) is as much its own as one that runs.
+      if (begun.count(name + "/") || (running && inFolder(*running)) ||
+          std::any_of(waiting.begin(), waiting.end(), inFolder))
+        continue;
       const std::string text = keptIn(saveFolder, folder, removal);
       if (!text.empty()) out.push_back(text);
       gone = removal && removeFolder(folder, ignored) > 0 && !ignored;
@@ -527,6 +535,7 @@ void dcmGet::Core::serve() {
       task = std::move(waiting.front());
       waiting.pop_front();
       running = std::make_unique<Task>(task);
+      begun.insert(seriesFolder("", task.seriesUID()));
       cancelRunning = false;
       interrupt = false;
     }

@@ -457,8 +457,10 @@ class dcmGet {
   // (or, without one, from its images, the address and port then empty). Folders that hold no
   // image, or none of the series they are named after, and unfinished temporary files are
   // removed, each with a log line; a link is left alone, and so is what it leads to. Series
-  // waiting or running are left out; each folder is judged and removed under the queue's lock, so
-  // a retrieval begun meanwhile never loses what it writes. Reads the disk: not for the main thread.
+  // waiting, running or retrieved by this object (whose own messages tell of them) are left out;
+  // each folder is judged and removed under the queue's lock, so a retrieval begun meanwhile never
+  // loses what it writes, nor is listed again when it ended meanwhile. Reads the disk: not for the
+  // main thread.
   std::vector<std::string> keptRetrievals(const char* saveFolder);
   void stop();
 
