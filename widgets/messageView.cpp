@@ -5,7 +5,7 @@
 
 #include <atomic>
 #include <ctime>
-#include <regex>
+#include <vector>
 
 namespace NSUI
 {
@@ -27,9 +27,35 @@ uint32_t nowLow32()
     return static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)) & 0xffffffffu);
 }
 
-const char* const kEmailPattern =
-    "([0-9A-Za-z\\-_\\.]+)@([0-9A-Za-z]+\\.[a-z0-9A-Z]{2,5}(\\.[a-z0-9A-Z]{2,5})?)";
-const char* const kNamePattern = "[0-9A-Za-z\\-_\\.]+";
+// The validators read the text a character at a time rather than through std::regex: the patterns
+// are two character classes and a dotted domain, and GCC 12 warns about uninitialised members of
+// std::function inside <regex>'s compiled automaton wherever one is built.
+bool isAsciiAlnum(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// One or more of [0-9A-Za-z-_.].
+bool isNameText(const std::string& text)
+{
+    if (text.empty())
+        return false;
+    for (char c : text)
+        if (!isAsciiAlnum(c) && c != '-' && c != '_' && c != '.')
+            return false;
+    return true;
+}
+
+// One or more letters or digits; with a length bound, from 2 to 5 of them.
+bool isLabel(const std::string& label, bool bounded)
+{
+    if (label.empty() || (bounded && (label.size() < 2 || label.size() > 5)))
+        return false;
+    for (char c : label)
+        if (!isAsciiAlnum(c))
+            return false;
+    return true;
+}
 } // namespace
 
 messageView* messageView::create()
@@ -95,14 +121,30 @@ void checkNetworkThread()
 
 bool isValidEmail(std::string text)
 {
-    static const std::regex pattern(kEmailPattern, std::regex::ECMAScript);
-    return std::regex_match(text, pattern);
+    const size_t at = text.find('@');
+    if (at == std::string::npos || !isNameText(text.substr(0, at)))
+        return false;
+    // The domain: "<host>.<2-5>" or "<host>.<2-5>.<2-5>".
+    std::vector<std::string> labels;
+    size_t from = at + 1;
+    for (;;) {
+        const size_t dot = text.find('.', from);
+        labels.push_back(text.substr(from, dot == std::string::npos ? std::string::npos : dot - from));
+        if (dot == std::string::npos)
+            break;
+        from = dot + 1;
+    }
+    if (labels.size() < 2 || labels.size() > 3 || !isLabel(labels[0], false))
+        return false;
+    for (size_t i = 1; i < labels.size(); ++i)
+        if (!isLabel(labels[i], true))
+            return false;
+    return true;
 }
 
 bool isValidName(std::string text)
 {
-    static const std::regex pattern(kNamePattern, std::regex::ECMAScript);
-    return std::regex_match(text, pattern);
+    return isNameText(text);
 }
 
 } // namespace NSUI

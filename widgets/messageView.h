@@ -34,7 +34,8 @@ bool isNetworkAvailable();
 bool hasLocalIPAddress();
 // The check thread's body.
 void checkNetworkThread();
-// Whole-text regular-expression validators (ECMAScript grammar).
+// Whole-text validators. A name: one or more of [0-9A-Za-z-_.]. An address: such a name, "@",
+// a host of letters and digits, and one or two dotted labels of 2 to 5 letters or digits.
 bool isValidEmail(std::string text);
 bool isValidName(std::string text);
 

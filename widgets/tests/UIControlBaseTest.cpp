@@ -190,6 +190,11 @@ TEST(Validators, EmailAndName)
     EXPECT_FALSE(NSUI::isValidEmail("a@b.co.uk.org"));     // four labels
     EXPECT_FALSE(NSUI::isValidEmail("a@my-host.com"));     // "-" after the "@"
     EXPECT_FALSE(NSUI::isValidEmail("a b@host.com"));
+    EXPECT_FALSE(NSUI::isValidEmail("@host.com"));         // nothing before the "@"
+    EXPECT_FALSE(NSUI::isValidEmail("a@b@host.com"));
+    EXPECT_FALSE(NSUI::isValidEmail("a@.com"));            // no host
+    EXPECT_FALSE(NSUI::isValidEmail("a@host"));            // no suffix
+    EXPECT_FALSE(NSUI::isValidEmail("a@host.com."));       // an empty last label
     EXPECT_TRUE(NSUI::isValidName("user_01.x-y"));
     EXPECT_FALSE(NSUI::isValidName(""));
     EXPECT_FALSE(NSUI::isValidName("user name"));

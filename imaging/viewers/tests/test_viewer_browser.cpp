@@ -491,9 +491,11 @@ TEST_F(ViewerBrowser, WindowsPastTheLastSliceKeepNothingOfAnotherSlice)
             EXPECT_EQ(w->getROIActor()->getROIActors().size(), shown[i] == marked ? 1u : 0u);
             isActorOverlay* overlay = w->getActorManager()->getOverlayActor();
             ASSERT_NE(overlay, nullptr);
-            for (int edge = 0; edge < 4; ++edge)
-                if (isNodeOverlayText* letter = overlay->getEdgeLabel(edge))
+            for (int edge = 0; edge < 4; ++edge) {
+                if (isNodeOverlayText* letter = overlay->getEdgeLabel(edge)) {
                     EXPECT_EQ(letter->isVisible(), inside) << "edge " << edge;
+                }
+            }
         }
     };
     check("grid made from slice 1");

@@ -195,7 +195,9 @@ TEST(Library, DcmtksOwnParseIsBounded) {
     // sanitizer; a little less inside), the bytes received and their copy, with room to spare.
     EXPECT_LT(heap.peakGrowth(), send.items * kParseNodeBytes * 5 / 4 + 4 * bytes.size() + (4 << 20))
         << "the heap held more than one tree at once";
-    if (send.logged) EXPECT_TRUE(log.logged(send.logged)) << ::testing::PrintToString(log.logLines());
+    if (send.logged) {
+      EXPECT_TRUE(log.logged(send.logged)) << ::testing::PrintToString(log.logLines());
+    }
     stored += send.logged ? 0 : 1;
   }
   setParseNodeLimit();

@@ -416,7 +416,9 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
   redIRI::detail::SocketWatch watch;
   std::vector<std::unique_ptr<redIRI::detail::ClientAssociation>> quiet;
   for (int i = 0; i < 6 && row.silent == Silent::Connections; ++i) silent.push_back(connectLoopback(f.port));
-  if (row.silent == Silent::Connections) ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.1, 6 open"}));
+  if (row.silent == Silent::Connections) {
+    ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.1, 6 open"}));
+  }
   for (int i = 0; i < 6 && row.silent == Silent::Associations; ++i) {
     std::string error;
     ASSERT_TRUE(openQuiet(watch, f.port, quiet, error)) << error;
@@ -489,7 +491,9 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
           p.at += 512;
     });
   // The slow senders' pace shows before anyone else comes: 2.5 s of it, past their first second.
-  if (pacing) ASSERT_TRUE(waitUntil([&] { return pacing->rounds() >= 10; }));
+  if (pacing) {
+    ASSERT_TRUE(waitUntil([&] { return pacing->rounds() >= 10; }));
+  }
   if (row.silent == Silent::FailedThread || row.silent == Silent::ThreadOutOfMemory) {
     Peer echo({"echoscu", "127.0.0.1", std::to_string(f.port)}, f.dir.file("echo.log"));
     EXPECT_NE(echo.wait(10000), 0);

@@ -126,7 +126,9 @@ TEST(DiskMove, RenamesWhereItCanAndCopiesWholeOrNotAtAll) {
     disk::setMoveAcrossFileSystemsForTest(false);
     EXPECT_EQ(fs::exists(from), !row.moved);
     EXPECT_EQ(bytesOf(to), row.moved ? content : std::string("earlier"));
-    if (!row.moved) EXPECT_TRUE(disk::isNoRoom(disk::lastError()));
+    if (!row.moved) {
+        EXPECT_TRUE(disk::isNoRoom(disk::lastError()));
+    }
     size_t entries = 0;
     for (const auto& entry : fs::directory_iterator(dir.path)) entries += entry.path().filename() != "" ? 1 : 0;
     EXPECT_EQ(entries, row.moved ? 1u : 2u) << "a part of a copy is left";

@@ -287,8 +287,9 @@ TEST_F(MprGL, OrientationLettersStayClearOfLinesAndOfTheNextWindow)
                     EXPECT_GE(left.box.getMinX() - right.box.getMaxX(), 10.0f);
                     ++pairs;
                 }
-        if (mode == VIEWMODE_MPR2)
+        if (mode == VIEWMODE_MPR2) {
             EXPECT_GE(pairs, 1);
+        }
         manager->clear();
         manager->release();
         rig.frame(2);
