@@ -8,6 +8,7 @@
 #include "diskWrite.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -77,6 +78,20 @@ protected:
             pause(100);
         }
         return false;
+    }
+
+    // Waits up to `seconds` for a file below `folder` whose name ends in `suffix`; its path, or ""
+    // when none came. Polls often: the caller acts at once on the file's first appearance.
+    std::string waitForFileEnding(const std::string& folder, const std::string& suffix, double seconds)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        do {
+            for (const std::string& f : filesBelow(folder))
+                if (f.size() >= suffix.size() && f.compare(f.size() - suffix.size(), suffix.size(), suffix) == 0)
+                    return f;
+            pause(20);
+        } while (std::chrono::steady_clock::now() < end);
+        return "";
     }
 
     // Waits up to `seconds` until the screen passes the test; false when it never did.
@@ -322,14 +337,10 @@ TEST_F(CaptureFlows, QuitAndRestartKeepLibraryFavouritesSettingAndCache)
     // The favourite: the window is closed as soon as its file is begun, while it is still being
     // written and before its row is.
     ASSERT_TRUE(app->clickNamed("favorite"));
-    std::vector<std::string> begun;
-    for (int i = 0; i < 200 && begun.empty(); ++i) {
-        begun = filesBelow(writable() + "qv/favorite/");
-        if (begun.empty())
-            pause(20);
-    }
-    ASSERT_EQ(begun.size(), 1u) << "the favourite was not begun";
-    const std::string dicomFile = begun[0];
+    // The favourite's own file ("<time>.dcm"): whatever else the folder comes to hold beside it (a
+    // picture made from it, say) is not what this step waits for.
+    const std::string dicomFile = waitForFileEnding(writable() + "qv/favorite/", ".dcm", 20);
+    ASSERT_FALSE(dicomFile.empty()) << "the favourite was not begun";
     quitCleanly();
 
     // On disk: the setting, the favourite, the library and the series cache.
