@@ -97,8 +97,9 @@ void rewriteAsUnknown(const fs::path& path)
         elements.push_back(static_cast<DcmElement*>(o));
     for (DcmElement* e : elements) {
         std::vector<Uint8> bytes(e->getLength(EXS_LittleEndianExplicit));
-        if (!bytes.empty())
+        if (!bytes.empty()) {
             ASSERT_TRUE(e->getPartialValue(bytes.data(), 0, static_cast<Uint32>(bytes.size()), nullptr, EBO_LittleEndian).good());
+        }
         auto* unknown = new DcmOtherByteOtherWord(DcmTag(e->getTag().getXTag(), EVR_UN));
         ASSERT_TRUE(unknown->putUint8Array(bytes.data(), static_cast<unsigned long>(bytes.size())).good());
         ASSERT_TRUE(data->insert(unknown, OFTrue).good());
@@ -374,7 +375,9 @@ TEST_F(ImportTest, ValuesReadBackAsTheFilesCarryThem)
     ASSERT_EQ(rows.getRowCount(), 4);
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 8; ++c) {
-            if (images[r][c] != "*") EXPECT_EQ(rows.getValue(r, c), images[r][c]) << r << "," << c;
+            if (images[r][c] != "*") {
+                EXPECT_EQ(rows.getValue(r, c), images[r][c]) << r << "," << c;
+            }
         }
     // The UN copy stored in the library still reads, pixels included.
     redIRI::dcmReader reader;

@@ -263,8 +263,9 @@ TEST_F(FavoriteScreensTest, TagListShowsChineseAndJapaneseNamesAndCutsDescriptio
             else
                 EXPECT_FALSE(metaSeen) << row->tag << " after the file meta elements";
             EXPECT_LE(NSUI::splitUtf8(row->intro).size(), dcmInfoList::kIntroCharacters) << row->intro;
-            if (row->tag == "(0002,0001)")  // the version's description is too long: it is cut visibly
+            if (row->tag == "(0002,0001)") {  // the version's description is too long: it is cut visibly
                 EXPECT_EQ(row->intro, NSUI::cutToCharacters("FileMetaInformationVersion", 20)) << c.file;
+            }
             if (row->tag == "(0010,0010)") {
                 EXPECT_EQ(row->value, c.expected) << c.file;
                 found = true;

@@ -174,8 +174,9 @@ TEST_F(FavoritesTest, CapturesAndFavouritesAppearWithThumbnailsThatDecode)
         Image decoded;
         ASSERT_TRUE(decoded.initWithImageFile(file)) << file;
         EXPECT_GT(decoded.getWidth(), 0) << file;
-        if (file == png)  // the pixels' true shape: 64 columns of 0.5 mm by 64 rows of 1 mm
+        if (file == png) {  // the pixels' true shape: 64 columns of 0.5 mm by 64 rows of 1 mm
             EXPECT_EQ(decoded.getHeight(), 128);
+        }
     }
     // The row's thumbnail now shows the PNG, not the placeholder.
     NSUI::NSTableViewCell* cell = list->getTable()->cellAtIndex(dicomRow);
