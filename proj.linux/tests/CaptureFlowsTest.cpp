@@ -80,15 +80,27 @@ protected:
         return false;
     }
 
+    // The files below `folder` whose names end in `suffix`. The favourites' folder holds more than
+    // the favourites: the viewer's list makes a thumbnail beside each (".png", first as ".png.part<id>")
+    // whenever it draws its row.
+    static std::vector<std::string> filesEnding(const std::string& folder, const std::string& suffix)
+    {
+        std::vector<std::string> out;
+        for (const std::string& f : filesBelow(folder))
+            if (f.size() >= suffix.size() && f.compare(f.size() - suffix.size(), suffix.size(), suffix) == 0)
+                out.push_back(f);
+        return out;
+    }
+
     // Waits up to `seconds` for a file below `folder` whose name ends in `suffix`; its path, or ""
     // when none came. Polls often: the caller acts at once on the file's first appearance.
     std::string waitForFileEnding(const std::string& folder, const std::string& suffix, double seconds)
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         do {
-            for (const std::string& f : filesBelow(folder))
-                if (f.size() >= suffix.size() && f.compare(f.size() - suffix.size(), suffix.size(), suffix) == 0)
-                    return f;
+            const std::vector<std::string> found = filesEnding(folder, suffix);
+            if (!found.empty())
+                return found[0];
             pause(20);
         } while (std::chrono::steady_clock::now() < end);
         return "";
@@ -190,10 +202,9 @@ TEST_F(CaptureFlows, CurrentViewAndFavouriteShowInTheListAndOpenBesideIt)
     pause(500);
     rows = favourites();
     ASSERT_EQ(rows.size(), 3u) << "no second time mark in one run";
-    const std::vector<std::string> saved = filesBelow(writable() + "qv/favorite/");
+    const std::vector<std::string> saved = filesEnding(writable() + "qv/favorite/", ".dcm");
     ASSERT_EQ(saved.size(), 1u);
     const std::string dicomFile = saved[0];
-    EXPECT_EQ(fs::path(dicomFile).extension(), ".dcm");
     EXPECT_EQ(readFile(dicomFile).substr(128, 4), "DICM");
     EXPECT_EQ(rows[2].substr(0, 4), "2|||");
     const std::string image = query("select image from favorite where type=2")[0];
