@@ -113,6 +113,9 @@ protected:
                       const cocos2d::Size& size);
     void fillTaskCell(cocos2d::ui::Widget* record, dcmTask* task);
     void refreshTask(dcmTask* task);
+    // Gives a row to every failed retrieval the data service lists and no row shows (run every
+    // quarter second while the screen is up).
+    void showUnlistedFailures();
     void removeTaskRow(dcmTask* task);
     void toast(const std::string& text);
     // The failed retrieval that kept images, of a task row's cell (a swipe menu button's user

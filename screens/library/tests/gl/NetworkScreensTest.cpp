@@ -367,6 +367,18 @@ TEST_F(LibraryAppTest, SendScreenFollowsRetrieveProgressAndPeers)
     EXPECT_EQ(takeToast(), "The downloading task can not be removed.");
     EXPECT_EQ(tasks->getRowCount(), 5);
 
+    // A retrieval that failed as the screen opened (off the library's list, and its failure heard
+    // by the data service only afterwards) gets its row once the service lists it.
+    ASSERT_NE(dataService::getInstance()->addFailedRetrieve(
+                  "127.0.0.1,104,,,1.2.3,1.5,/tmp/,PATIENT,7,CT,3,10,the disk is full"),
+              nullptr);
+    ASSERT_TRUE(frameUntil([&] { return tasks->getRowCount() == 5; }, 5.0));
+    auto* late = static_cast<dcmGetingObject*>(tasks->getRowData()[4]);
+    EXPECT_EQ(late->seriesUID, "1.5");
+    EXPECT_EQ(late->state, DCM_TASK_FAILED);
+    EXPECT_EQ(late->keptImages, 3);
+    EXPECT_EQ(late->failureReason, "the disk is full");
+
     // A peer heard now goes first after the fixed rows, with the green icon; a DICOM node that
     // did not answer its echo is not added.
     screen->onPeerFound("127.0.0.5", "READING-2", 2, "app-2");
