@@ -299,8 +299,9 @@ TEST(Find, ASearchLogsBoundedLinesAcrossItsQueries) {
     }
     redIRI::detail::setFindMatchLimit();
     EXPECT_EQ(messages.withCode(5).size(), row.listed);
-    if (!row.name.empty())
+    if (!row.name.empty()) {
       EXPECT_EQ(value(messages.withCode(5)[0].text, "0010,0010"), longName.substr(0, 255));
+    }
     // Three lines of each kind (DCMTK's warnings on order and on spaces, the cuts) and the count of
     // those left out: 10 or fewer. Each query logging on its own would write that for every query.
     const size_t lines = log.logLines().size();
