@@ -86,13 +86,15 @@ TEST_F(NetworkFlows, ARetrievalThatFillsTheDiskLeavesTheProgramUpAndSaysSo)
     pause(500);
     ASSERT_TRUE(searchArchive(*app, *x, archive.port(), "FILL", &view)) << view.dump();
     app->click(*view.named("btnDownload"));
-    // The retrieval's own failure, in its row of the transfers: how many images arrived and why the
-    // rest did not. (The program's once-a-minute notice of a full disk is no sign of it: another
-    // write may have met the full disk and used the notice first; nor is a toast, gone in seconds.)
+    // The retrieval's own failure, in its row of the transfers: how many images arrived, and that the
+    // disk is why the rest did not. (The program's once-a-minute notice of a full disk is no sign of
+    // it: another write may have met the full disk and used the notice first; nor is a toast, which
+    // the next one replaces.)
     ASSERT_TRUE(app->clickNamed("btn_back"));
     ASSERT_TRUE(app->waitFor([](const View& v) { return v.named("editIP") == nullptr; }, 10, &view)) << view.dump();
     ASSERT_TRUE(app->clickNamed("wifi"));
-    ASSERT_TRUE(app->waitFor([](const View& v) { return v.containing("images arrived") != nullptr; }, 60, &view))
+    ASSERT_TRUE(app->waitFor([](const View& v) { return v.containing("images arrived: the disk is full") != nullptr; },
+                             60, &view))
         << view.dump();
     ASSERT_TRUE(waitForDrawn(*app, view));
     keep("disk-full");
