@@ -371,11 +371,11 @@ TEST_F(LibraryAppTest, SendScreenFollowsRetrieveProgressAndPeers)
     // by the data service only afterwards) gets its row once the service lists it.
     const ssize_t rowsBefore = tasks->getRowCount();
     ASSERT_NE(dataService::getInstance()->addFailedRetrieve(
-                  "127.0.0.1,104,,,1.2.3,1.5,/tmp/,PATIENT,7,CT,3,10,the disk is full"),
+                  "127.0.0.1,104,,,1.2.3,1.6,/tmp/,PATIENT,7,CT,3,10,the disk is full"),
               nullptr);
     ASSERT_TRUE(frameUntil([&] { return tasks->getRowCount() == rowsBefore + 1; }, 5.0));
     auto* late = static_cast<dcmGetingObject*>(tasks->getRowData()[rowsBefore]);
-    EXPECT_EQ(late->seriesUID, "1.5");
+    EXPECT_EQ(late->seriesUID, "1.6");
     EXPECT_EQ(late->state, DCM_TASK_FAILED);
     EXPECT_EQ(late->keptImages, 3);
     EXPECT_EQ(late->failureReason, "the disk is full");
