@@ -100,6 +100,7 @@ void updateService::startFolderCopy()
 {
     auto copied = std::make_shared<std::atomic<bool>>(false);
     const std::string from = activeFolder, to = stagingFolder;
+    // A counted run that ends by itself; the shell's shutdown or the exit handler waits for it.
     NSUI::NSRunableThread::create(
         [copied, from, to](void*) {
             std::error_code ignored;

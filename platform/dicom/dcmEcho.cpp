@@ -130,6 +130,8 @@ void dcmEcho::Core::echo(char** entries, int count, bool sweep) {
     workers.push_back(std::make_unique<Worker>());
     Worker* w = workers.back().get();
     ++running;
+    // Joined by stop() and by the library's shutdown hook (rediri_destroy, or the exit handler
+    // when the program did not end the library).
     w->thread = std::thread(&Core::serve, this, w);
   }
 }

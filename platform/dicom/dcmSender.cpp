@@ -158,6 +158,8 @@ bool dcmSender::Core::send(unsigned int taskId, const std::string& path) {
   // The previous transfer has delivered its last message; its thread is ending.
   if (thread.joinable()) thread.join();
   sending = true;
+  // Joined by the next send, by stop(), and by the library's shutdown hook (rediri_destroy, or
+  // the exit handler when the program did not end the library).
   thread = std::thread(&Core::transfer, this, taskId, address, port, path);
   return true;
 }

@@ -316,8 +316,8 @@ void captureList::startThumbnail(listObject* row)
     setString(job, "file", row->image);
     setString(job, "id", formatString("%i", row->ID));
     void* self = this;
-    // A counted run: the shell's shutdown waits for it before the DICOM library and the
-    // notification centre go.
+    // A counted run: the shell's shutdown (or, without it, the exit handler) waits for it before
+    // the DICOM library and the notification centre go.
     NSUI::NSRunableThread::create([job, self](void*) { makeThumbnail(job, self); }, nullptr, nullptr, nullptr);
 }
 

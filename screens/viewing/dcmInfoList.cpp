@@ -154,6 +154,7 @@ void dcmInfoList::startLoad()
     auto job = std::make_shared<Job>();
     job->path = filePath;
     job->language = currentLanguage();
+    // A counted run that ends by itself; the shell's shutdown or the exit handler waits for it.
     NSUI::NSRunableThread::create([job](void*) { loadTagList(*job); }, nullptr, this,
                                   [this, job]() { fillRows(*job); });
 }

@@ -194,6 +194,7 @@ void imageViewerPC::saveFavorite(isSliceInfo* slice, const std::string& libraryR
 
 void imageViewerPC::startFavoriteSave(isSliceInfo* slice, const std::string& libraryRoot)
 {
+    // A counted run that ends by itself; the shell's shutdown or the exit handler waits for it.
     NSUI::NSRunableThread::create([slice, libraryRoot](void*) { saveFavorite(slice, libraryRoot); }, nullptr,
                                   nullptr, nullptr);
 }

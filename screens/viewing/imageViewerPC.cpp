@@ -158,6 +158,7 @@ void playSound()
 // is never read (the next scan removes it, as does the weekly purge).
 void forgetIncompleteSeries(const std::vector<std::string>& folders, std::shared_ptr<viewerSeriesLoader> loader)
 {
+    // A counted run that ends by itself; the shell's shutdown or the exit handler waits for it.
     new NSUI::NSRunableThread(
         [folders, loader](void*) {
             while (loader && !loader->isFinished())

@@ -35,7 +35,8 @@ std::shared_ptr<viewerSeriesLoader> viewerSeriesLoader::start(const std::string&
     loader->m_target = target;
     loader->m_delivery = std::move(delivery);
     loader->m_afresh = afresh;
-    // The thread holds its own reference: the screen may drop its one at once.
+    // The thread holds its own reference: the screen may drop its one at once. A counted run that
+    // ends by itself, soon once cancelled; the shell's shutdown or the exit handler waits for it.
     new NSUI::NSRunableThread([loader](void*) { loader->run(); }, nullptr);
     return loader;
 }
