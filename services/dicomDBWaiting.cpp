@@ -4,8 +4,8 @@
 // The journal's rules
 //
 // 1. The journal is text, one entry per line, its fields separated by tabs. No field holds a tab,
-//    a carriage return or a line break: a favourite's path is written with those (and "%") as
-//    "%09", "%0D", "%0A" and "%25"; an image whose path cannot be one line gets no entry (the open
+//    a carriage return or a line break: a favourite's time and path are written with those (and
+//    "%") as "%09", "%0D", "%0A" and "%25"; an image whose path cannot be one line gets no entry (the open
 //    marker's reconcile lists such a file instead). A line that does not read as one whole entry is
 //    passed over, never split into two or joined to the next.
 // 2. The entries:
@@ -14,9 +14,10 @@
 //      favorite-removed <key> <row ID> <image>                  the removal of a favourite
 //    and, read only (written by earlier versions), "favorite <type> <scale> <time> <image>".
 // 3. Every entry has a key of its own, and the database says whether it was written: an image's
-//    key is its file (the lookup of its UIDs finds its row); a favourite's key is written into
-//    its row's message column in the same transaction as the row; an earlier version's favourite
-//    is known by its type, image and time. Writing an entry whose key the database holds writes
+//    key is its file (the lookup of its UIDs finds its row); a favourite's key is written with its
+//    row, in the same transaction, as that row's detail (a favoriteDetail row whose message is the
+//    key: nothing else reads that table, and the favourite's own row stays as it always was); an
+//    earlier version's favourite is known by its type, image and time. Writing an entry whose key the database holds writes
 //    nothing. A removal names its favourite's key (or, for a row of an earlier version, the row's
 //    ID and image together) and cancels it wherever it is: waiting, being written, or written.
 // 4. An entry is appended (and synced) when what it names starts to wait; the entries leave only
@@ -55,6 +56,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <set>
 
 namespace {
@@ -290,7 +292,8 @@ bool dicomDB::deleteFavoriteRows(const FavoriteRemoval& r)
         }
         return true;
     };
-    if (!r.journalKey.empty()) return remove("message=?", {r.journalKey});
+    if (!r.journalKey.empty())
+        return remove("ID in (select favoriteID from favoriteDetail where message=?)", {r.journalKey});
     if (r.rowID <= 0) return true;
     // A row of an earlier version: its ID alone may since name another row (IDs are reused).
     if (!r.image.empty()) return remove("ID=" + idText(r.rowID) + " and image=?", {r.image});
@@ -302,7 +305,9 @@ bool dicomDB::findFavoriteRow(const PendingFavorite& f, int& rowID, bool& found)
     if (f.keyless)
         return queryFirstInt("select ID from favorite where type=" + idText(f.type) + " and image=? and updateTime=?",
                              {f.image, f.time}, rowID, found);
-    return queryFirstInt("select ID from favorite where message=?", {f.journalKey}, rowID, found);
+    return queryFirstInt("select favorite.ID from favorite,favoriteDetail where favorite.ID=favoriteDetail.favoriteID "
+                         "and favoriteDetail.message=?",
+                         {f.journalKey}, rowID, found);
 }
 
 void dicomDB::queueFavoriteWrite()
@@ -350,11 +355,16 @@ void dicomDB::writeFavorites(NSUI::NSDBDataModel& written)
             ok = id > 0;
             if (ok && f.type == kMarkerType)
                 ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
-                                     idText(id) + ",3,?,\"\",\"\",1,?,1.0)",
-                                 {f.journalKey, f.time});
+                                     idText(id) + ",3,\"\",\"\",\"\",1,?,1.0)",
+                                 {f.time});
             else if (ok)
                 ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
-                                     idText(id) + "," + idText(f.type) + ",?,\"\",?,1,?," + f.scale + ")",
+                                     idText(id) + "," + idText(f.type) + ",\"\",\"\",?,1,?," + f.scale + ")",
+                                 {f.image, f.time});
+            // Its key, with it (rule 3).
+            if (ok && !f.journalKey.empty())
+                ok = db_.execute("insert into favoriteDetail(type,message,icon,image,valid,updateTime,scale,favoriteID) "
+                                 "values (" + idText(f.type) + ",?,\"\",?,1,?," + f.scale + "," + idText(id) + ")",
                                  {f.journalKey, f.image, f.time});
         }
         ids.push_back(id);
@@ -478,6 +488,11 @@ void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
                    rows))
         return;
     const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
+    // The keys of the rows (rule 3 of the journal), by row.
+    NSUI::NSDBDataModel details;
+    std::map<std::string, std::string> keyOf;
+    if (db_.query("select favoriteID,message from favoriteDetail", details))
+        for (int r = 0; r < details.getRowCount(); ++r) keyOf[details.getValue(r, 0)] = details.getValue(r, 1);
     std::vector<std::vector<std::string>> list;
     std::set<std::string> listedKeys, removedKeys;
     std::set<std::pair<std::string, std::string>> removedRows;  // ID, image
@@ -491,11 +506,13 @@ void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
     }
     for (int r = 0; r < rows.getRowCount(); ++r) {
         if (rows.getColumnCount(r) != 7) continue;
-        if (removedKeys.count(rows.getValue(r, 2)) || removedRows.count({rows.getValue(r, 0), rows.getValue(r, 4)}))
+        const auto key = keyOf.find(rows.getValue(r, 0));
+        const std::string rowKey = key == keyOf.end() ? std::string() : key->second;
+        if ((!rowKey.empty() && removedKeys.count(rowKey)) || removedRows.count({rows.getValue(r, 0), rows.getValue(r, 4)}))
             continue;
         list.emplace_back();
         for (int c = 0; c < 7; ++c) list.back().push_back(c == 4 ? writable + rows.getValue(r, c) : rows.getValue(r, c));
-        listedKeys.insert(rows.getValue(r, 2));
+        if (!rowKey.empty()) listedKeys.insert(rowKey);
     }
     // Those waiting for the file are listed in their place meanwhile, under their negative key
     // (one whose row this query already read, being written right now, only once).

@@ -635,6 +635,21 @@ TEST_F(DicomDBJournal, AFavouriteThatWaitedIsOneRowWhateverStopsTheJournal)
         EXPECT_EQ(rowsOf(capture), 1);
         EXPECT_FALSE(fs::exists(root_ + dicomDB::kWaitingRecord));
     }
+
+    // A journal of the earlier version, left by a kill after its first favourite's row was written:
+    // that one stays one row, the other is written.
+    {
+        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+        ASSERT_TRUE(db_->connectionForTest().execute(
+            "insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values "
+            "(900,1,'','','/earlier.jpg',1,'2026-01-01 10:00:00',1.0)"));
+    }
+    db_->stop();
+    std::ofstream(root_ + dicomDB::kWaitingRecord) << "favorite\t1\t1.00\t2026-01-01 10:00:00\t/earlier.jpg\n"
+                                                      "favorite\t1\t1.00\t2026-01-01 10:00:01\t/later.jpg\n";
+    restart(root_);
+    EXPECT_EQ(rowsOf("/earlier.jpg"), 1);
+    EXPECT_EQ(rowsOf("/later.jpg"), 1);
 }
 
 // A favourite removed from the list goes with its row whatever its state: listed under its waiting
