@@ -406,8 +406,9 @@ std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
   std::error_code error;
   // Each folder is judged and, when it holds nothing to keep, removed under the queue's lock: a
   // retrieval begun meanwhile (it runs, under the same lock, before it writes) either is seen and
-  // its folder left alone, or begins once the folder is gone and makes it again. Log lines wait
-  // for the lock's release.
+  // its folder left alone, or begins once the folder is gone and makes it again. The scan's own
+  // log lines wait for the lock's release; reading the images of a folder without a record (to
+  // learn its series) may log DCMTK's warnings under it, and holds the lock for that read.
   std::vector<std::string> removed;
   const std::string incoming = saveFolder + kIncomingFolder;
   {
