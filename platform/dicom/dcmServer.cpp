@@ -768,7 +768,9 @@ void listen(Run& run) {
         break;
       }
       if (accepted.kind == Accepted::Failed) {
-        socketFailed(std::strerror(accepted.error), accepted.error != EBADF);
+        // EBADF and ENOTSOCK: the number was closed under the listener (and may name another
+        // file of the program by now), so it is not closed again.
+        socketFailed(std::strerror(accepted.error), accepted.error != EBADF && accepted.error != ENOTSOCK);
         break;
       }
       if (accepted.kind == Accepted::Exhausted) {

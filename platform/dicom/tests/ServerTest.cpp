@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -245,10 +246,12 @@ TEST(Server, HostileValuesStayInsideTheRoot) {
 // Or peers at two other addresses store images at a slow, steady 2 kB/s, meeting every deadline:
 // filling every slot, one of them is cut for each sender; with room left, none is. Or the
 // listening socket is shut down from outside, or another program holds the port as the server
-// begins and frees it later: the server listens again on its own, without spinning meanwhile.
+// begins and frees it later: the server listens again on its own, without spinning meanwhile. Or
+// the listening socket is closed under the server and its number taken by a file another part of
+// the program opened: the server listens again and leaves that file open.
 enum class Silent {
   None, Connections, Associations, Trickling, HalfSentImage, FailedThread, NoDescriptors, ThreadOutOfMemory,
-  SlowSteadyFull, SlowSteadyWithRoom, SocketShut, PortHeld
+  SlowSteadyFull, SlowSteadyWithRoom, SocketShut, PortHeld, SocketNumberReused
 };
 
 struct Crowd {
@@ -399,7 +402,19 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
     ASSERT_GE(listening, 0);
     ::shutdown(listening, SHUT_RDWR);
   }
-  if (row.silent == Silent::SocketShut || row.silent == Silent::PortHeld) {
+  int reused = -1;
+  struct stat reusedFile {};
+  if (row.silent == Silent::SocketNumberReused) {
+    // dup2 closes the socket and gives its number to the file in one step.
+    reused = listeningSocket(f.port);
+    ASSERT_GE(reused, 0);
+    const int file = ::open(f.dir.file("other.txt").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::dup2(file, reused), reused);
+    ::close(file);
+    ASSERT_EQ(::fstat(reused, &reusedFile), 0);
+  }
+  if (row.silent == Silent::SocketShut || row.silent == Silent::PortHeld || row.silent == Silent::SocketNumberReused) {
     // Meanwhile the server tries the port again, a growing pause apart: a core spinning would
     // spend the whole time.
     EXPECT_LT(cpuSecondsOver(2000), 0.5) << "the listener spins";
@@ -407,8 +422,14 @@ TEST_P(SeveralSendersAtOnce, EveryFileIsStored) {
     EXPECT_TRUE(waitLogged(log, {"listening on port " + std::to_string(f.port) +
                                  (portHolder >= 0 ? " as" : " again")}));
     EXPECT_TRUE(f.server.isListening());
-    EXPECT_EQ(f.server.getPortFailures(), row.silent == Silent::SocketShut ? 1u : 0u);
-    EXPECT_EQ(countLogged(log, "listening socket of port"), row.silent == Silent::SocketShut ? 1u : 0u);
+    EXPECT_EQ(f.server.getPortFailures(), row.silent == Silent::PortHeld ? 0u : 1u);
+    EXPECT_EQ(countLogged(log, "listening socket of port"), row.silent == Silent::PortHeld ? 0u : 1u);
+  }
+  if (reused >= 0) {
+    struct stat now {};
+    EXPECT_TRUE(::fstat(reused, &now) == 0 && now.st_dev == reusedFile.st_dev && now.st_ino == reusedFile.st_ino)
+        << "the server closed a descriptor that was no longer its socket";
+    ::close(reused);
   }
   size_t expected = size_t(row.senders) * size_t(row.filesEach);
 
@@ -620,7 +641,8 @@ std::string crowdName(const ::testing::TestParamInfo<Crowd>& info) {
                          "WhilePeersAtThreeAddressesTrickle", "WhileALargeImageHoldsTheBudget",
                          "AfterAThreadFailedToStart", "WhileDescriptorsRunOut", "AfterAThreadFoundNoMemory",
                          "WhileSlowSteadyPeersHoldEverySlot", "BesideSlowSteadyPeersWithRoomLeft",
-                         "AfterItsListeningSocketWasShut", "OnAPortHeldAtStartThenFreed"};
+                         "AfterItsListeningSocketWasShut", "OnAPortHeldAtStartThenFreed",
+                         "AfterItsListeningNumberNamedAFile"};
   return std::string(names[static_cast<int>(info.param.silent)]) + "_" + std::to_string(info.param.senders) + "x" +
          std::to_string(info.param.filesEach);
 }
@@ -632,7 +654,7 @@ INSTANTIATE_TEST_SUITE_P(Server, SeveralSendersAtOnce,
                                            Crowd{Silent::FailedThread, 4, 5}, Crowd{Silent::NoDescriptors, 4, 5},
                                            Crowd{Silent::ThreadOutOfMemory, 4, 5}, Crowd{Silent::SlowSteadyFull, 2, 3},
                                            Crowd{Silent::SlowSteadyWithRoom, 2, 3}, Crowd{Silent::SocketShut, 2, 2},
-                                           Crowd{Silent::PortHeld, 2, 2}),
+                                           Crowd{Silent::PortHeld, 2, 2}, Crowd{Silent::SocketNumberReused, 2, 2}),
                          crowdName);
 
 // A full server and its newcomers. Peers at other addresses hold every slot, each storing one
