@@ -18,7 +18,9 @@
 //    row, in the same transaction, as that row's detail (a favoriteDetail row whose message is the
 //    key: nothing else reads that table, and the favourite's own row stays as it always was); an
 //    earlier version's favourite is known by its type, image and time. Writing an entry whose key the database holds writes
-//    nothing. A removal names its favourite's key (or, for a row of an earlier version, the row's
+//    nothing. Removing a favourite's row keeps its key, as a detail row of no favourite (favoriteID 0):
+//    an entry a failed rewrite left in the journal then never brings the removed favourite back.
+//    A removal names its favourite's key (or, for a row of an earlier version, the row's
 //    ID and image together) and cancels it wherever it is: waiting, being written, or written.
 // 4. An entry is appended (and synced) when what it names starts to wait; the entries leave only
 //    by a rewrite of the whole journal (written aside, synced, renamed over it; removed when
@@ -286,8 +288,9 @@ bool dicomDB::deleteFavoriteRows(const FavoriteRemoval& r)
         if (!db_.query("select ID from favorite where " + where, values, rows)) return false;
         for (int i = 0; i < rows.getRowCount(); ++i) {
             const std::string id = idText(std::atoi(rows.getValue(i, 0).c_str()));
+            // Its key stays, of no favourite (rule 3).
             if (!db_.execute("delete from favorite where ID=" + id) ||
-                !db_.execute("delete from favoriteDetail where favoriteID=" + id))
+                !db_.execute("update favoriteDetail set favoriteID=0 where favoriteID=" + id))
                 return false;
         }
         return true;
@@ -305,9 +308,8 @@ bool dicomDB::findFavoriteRow(const PendingFavorite& f, int& rowID, bool& found)
     if (f.keyless)
         return queryFirstInt("select ID from favorite where type=" + idText(f.type) + " and image=? and updateTime=?",
                              {f.image, f.time}, rowID, found);
-    return queryFirstInt("select favorite.ID from favorite,favoriteDetail where favorite.ID=favoriteDetail.favoriteID "
-                         "and favoriteDetail.message=?",
-                         {f.journalKey}, rowID, found);
+    // Its row, or 0 when the row was written and removed since (rule 3).
+    return queryFirstInt("select favoriteID from favoriteDetail where message=?", {f.journalKey}, rowID, found);
 }
 
 void dicomDB::queueFavoriteWrite()
@@ -429,9 +431,12 @@ void dicomDB::writeFavorites(NSUI::NSDBDataModel& written)
             if (it->removed) {
                 // Removed by the user while it was written: its row goes now.
                 announce[i] = false;
-                if (ok) removedMeanwhile.push_back({it->journalKey, ids[i], it->image, false});
-            } else if (ok) {
+                if (ok && ids[i] > 0) removedMeanwhile.push_back({it->journalKey, ids[i], it->image, false});
+            } else if (ok && ids[i] > 0) {
                 writtenFavorites_[it->key] = {ids[i], it->journalKey, it->image};
+            } else {
+                // Written and removed in an earlier run (its key stays, rule 3): nothing to tell.
+                announce[i] = false;
             }
             pendingFavorites_.erase(it);
             --waitingCount_;

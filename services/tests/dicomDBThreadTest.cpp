@@ -588,11 +588,13 @@ TEST_F(DicomDBJournal, AFavouriteThatWaitedIsOneRowWhateverStopsTheJournal)
         const char* what;
         const char* name;
         bool kill, failRewrite, quitWhileHeld;
+        bool removedAfter = false;  // then removed by the user: the entry left must not bring it back
     };
     const Case cases[] = {
         {"a kill between the commit and the rewrite", "kill.jpg", true, false, false},
         {"a path holding a tab and a line break, kept at quit", "tab\tand\nbreak.jpg", false, false, true},
         {"a rewrite that fails, then a quit", "refused.jpg", false, true, false},
+        {"a rewrite that fails, the favourite removed, then a quit", "gone.jpg", false, true, false, true},
     };
     const std::string killed = (base_ / "killed").string() + "/";
     for (const Case& c : cases) {
@@ -629,10 +631,20 @@ TEST_F(DicomDBJournal, AFavouriteThatWaitedIsOneRowWhateverStopsTheJournal)
             restart(killed);
             EXPECT_EQ(rowsOf(capture), 1) << "after the kill";
         }
+        if (c.removedAfter) {
+            NSUI::NSDBDataModel row;
+            {
+                std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+                ASSERT_TRUE(db_->connectionForTest().query("select ID from favorite where image=?", {capture}, row));
+            }
+            ASSERT_EQ(row.getRowCount(), 1);
+            EXPECT_TRUE(db_->deleteFavorite(std::atoi(row.getValue(0, 0).c_str()), capture));
+            flush();
+        }
         disk::setRoomForTest(-1);
         appendOnly(root_, false);
         restart(root_);
-        EXPECT_EQ(rowsOf(capture), 1);
+        EXPECT_EQ(rowsOf(capture), c.removedAfter ? 0 : 1);
         EXPECT_FALSE(fs::exists(root_ + dicomDB::kWaitingRecord));
     }
 
