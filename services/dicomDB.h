@@ -498,6 +498,9 @@ private:
     int nextPendingKey_ = -1;                        // guarded by favoriteMutex_
     // Retried images queued ahead of what was stored after them and not yet taken (worker only).
     int retriedInQueue_ = 0;
+    // Their files (below the library folder): a rewrite keeps their entries until the last of them
+    // is taken (worker only).
+    std::vector<std::string> retriedPaths_;
     std::function<void(const char*)> journalHook_;
     std::atomic<bool> favoriteWriteQueued_{false};
     std::atomic<bool> checking_{false}, readOnly_{false}, readOnlyShown_{false};

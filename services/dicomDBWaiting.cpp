@@ -571,6 +571,7 @@ void dicomDB::retryWaiting()
     // behind them (rule 5). Their entries stay in the journal until they are written; one the file
     // refuses again waits again.
     for (WaitingImage& waiting : images) {
+        retriedPaths_.push_back(waiting.path);
         dicomDBRequest* request = makeRequest(DB_REQUEST_STORE_IMAGE, waiting.record->SeriesFolder, nullptr, nullptr);
         request->record = std::move(waiting.record);
         request->stored = std::move(waiting.stored);
@@ -584,7 +585,9 @@ void dicomDB::retryWaiting()
 void dicomDB::retriedImageDone()
 {
     if (retriedInQueue_ > 0) --retriedInQueue_;
-    if (retriedInQueue_ > 0 || !waitingImages_.empty()) return;
+    if (retriedInQueue_ > 0) return;
+    retriedPaths_.clear();
+    if (!waitingImages_.empty()) return;
     // The last of them is written: their entries go.
     rewriteJournal();
 }
@@ -613,6 +616,10 @@ void dicomDB::appendJournal(const std::string& line)
 void dicomDB::rewriteJournal()
 {
     std::string text;
+    // Rule 4: those given back to the queue keep their entries until the last of them is taken
+    // (the ones written since are passed over by a replay).
+    for (const std::string& path : retriedPaths_)
+        if (fitsOneLine(path)) text += std::string(kImageLine) + "\t" + path + "\n";
     for (const WaitingImage& waiting : waitingImages_)
         if (fitsOneLine(waiting.path)) text += std::string(kImageLine) + "\t" + waiting.path + "\n";
     {
@@ -630,6 +637,7 @@ void dicomDB::rewriteJournal()
             cocos2d::log("library: cannot remove \"%s\": %s; its entries are written already and will be passed over",
                          path.c_str(), disk::reasonText(error).c_str());
         }
+        journalMoment("journal rewritten");
         return;
     }
     if (!disk::writeWholeFile(path, text.data(), text.size(), disk::Durability::Synced)) {
@@ -637,6 +645,7 @@ void dicomDB::rewriteJournal()
         cocos2d::log("library: cannot rewrite \"%s\": %s; the entries written already will be passed over",
                      path.c_str(), disk::reasonText(error).c_str());
     }
+    journalMoment("journal rewritten");
 }
 
 void dicomDB::readJournal()

@@ -716,18 +716,49 @@ TEST_F(DicomDBJournal, AFavouriteRemovedIsGoneWhateverItsState)
     EXPECT_EQ(rowsOf(quit), 0) << "removed while the file was held, then quit";
 }
 
-// Images that waited for a held file are written before an image stored right after it is free.
+// Images that waited for a held file are written before an image stored right after it is free,
+// and the journal names them until they are: a rewrite for a favourite removed meanwhile (queued
+// before they go back to the worker, run before they are written) keeps them.
 TEST_F(DicomDBJournal, ImagesThatWaitedAreWrittenBeforeLaterOnes)
 {
     // Only the stores look at the file here, not the library's look every second.
     cocos2d::Director::getInstance()->getScheduler()->unschedule("dicomDB.check", db_);
+    const std::string capture = root_ + "meanwhile.jpg";
+    std::ofstream(capture) << "x";
     hold();
     for (const char* image : {"o1", "o2"})
         db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.1", image)));
-    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 2; }));
-    release();
-    db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.1", "o3")));
+    db_->addImageFavorite(capture, 1.0f);
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() >= 3 && journal().find("meanwhile") != std::string::npos; }));
+    const int key = listedKey(capture);
+    ASSERT_LT(key, 0);
+    // Each rewrite made while an image that waited has no row yet: the journal must name it.
+    std::vector<std::string> unnamed;
+    db_->setJournalHookForTest([&](const char* moment) {
+        if (std::string(moment) != "journal rewritten") return;
+        NSUI::NSDBDataModel rows;
+        {
+            std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+            db_->connectionForTest().query("select imageUID from image", rows);
+        }
+        std::string written;
+        for (int r = 0; r < rows.getRowCount(); ++r) written += rows.getValue(r, 0) + " ";
+        const std::string text = journal();
+        for (const char* image : {"o1", "o2"})
+            if (written.find(image) == std::string::npos && text.find(image) == std::string::npos)
+                unnamed.push_back(image);
+    });
+    {
+        // The worker takes the store, then the removal, before the images go back to it.
+        std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+        release();
+        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.1", "o3")));
+        EXPECT_TRUE(db_->deleteFavorite(key, capture));
+    }
     ASSERT_TRUE(stepUntil([&] { return listener_.patientTexts.size() == 3; }));
+    flush();
+    db_->setJournalHookForTest(nullptr);
+    EXPECT_TRUE(unnamed.empty()) << "a rewrite left out " << unnamed.front() << " before it was written";
     NSUI::NSDBDataModel rows;
     {
         std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
