@@ -463,7 +463,7 @@ TEST(FailedRetrievalRecord, KeepsItsReasonAsOneCleanBoundedLine)
     };
     for (const auto& [reason, shown] : rows) {
         dcmGetingObject* task = dcmGetingObject::create(
-            {"127.0.0.1", "104", "", "", "2.25.1", "2.25.1.1", "/tmp/down/", "DOE^JO", "3", "CT", "2", "9", reason},
+            {"127.0.0.1", "104", "", "", "2.25.1", "2.25.1.9.1", "/tmp/down/", "DOE^JO", "3", "CT", "2", "9", reason},
             DCM_TASK_FAILED);
         EXPECT_EQ(task->failureReason, shown) << reason.substr(0, 64);
     }

@@ -727,7 +727,7 @@ TEST_F(DicomDBJournal, ImagesThatWaitedAreWrittenBeforeLaterOnes)
     std::ofstream(capture) << "x";
     hold();
     for (const char* image : {"o1", "o2"})
-        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.1", image)));
+        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.9.1", image)));
     db_->addImageFavorite(capture, 1.0f);
     ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() >= 3 && journal().find("meanwhile") != std::string::npos; }));
     const int key = listedKey(capture);
@@ -752,7 +752,7 @@ TEST_F(DicomDBJournal, ImagesThatWaitedAreWrittenBeforeLaterOnes)
         // The worker takes the store, then the removal, before the images go back to it.
         std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
         release();
-        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.1", "o3")));
+        db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ord", "2.25.7", "2.25.7.9.1", "o3")));
         EXPECT_TRUE(db_->deleteFavorite(key, capture));
     }
     ASSERT_TRUE(stepUntil([&] { return listener_.patientTexts.size() == 3; }));

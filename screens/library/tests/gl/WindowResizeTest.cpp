@@ -171,7 +171,7 @@ TEST_F(WindowResizeTest, TransferRowTextsKeepClearOfTheRetryButtonAtEverySize)
 {
     launch(false);
     dataService::getInstance()->addFailedRetrieve(
-        "127.0.0.1,104,,,1.2.3,1.2.3.4,/tmp/,LONGNAME^" + std::string(90, 'W') +
+        "127.0.0.1,104,,,1.2.3,1.2.3.9.4,/tmp/,LONGNAME^" + std::string(90, 'W') +
         ",7,CT,12,40,ASSOCIATION REJECTED:\n\x1b[31mTHE PEER AGREED NO CONTEXT FOR CT IMAGE STORAGE AND MR IMAGE STORAGE");
     for (const Size& size : {Size(1600, 1000), Size(1280, 800)}) {
         resize(size);
