@@ -62,9 +62,9 @@ void appendUtf8(std::string& out, uint32_t cp)
 
 constexpr uint32_t kReplacementChar = 0xFFFD;
 
-// Decodes one code point starting at text[i]; advances i past it. Returns false (and advances by
-// one byte) for a malformed sequence.
-bool decodeUtf8(std::string_view text, size_t& i, uint32_t& cp)
+} // namespace
+
+bool decodeUtf8At(std::string_view text, size_t& i, uint32_t& cp)
 {
     const auto b0 = static_cast<unsigned char>(text[i]);
     if (b0 < 0x80)
@@ -121,8 +121,6 @@ bool decodeUtf8(std::string_view text, size_t& i, uint32_t& cp)
     i += static_cast<size_t>(extra) + 1;
     return true;
 }
-
-} // namespace
 
 std::string formatString(const char* format, ...)
 {
@@ -247,7 +245,7 @@ bool isValidUtf8(std::string_view text)
     uint32_t cp;
     while (i < text.size())
     {
-        if (!decodeUtf8(text, i, cp))
+        if (!decodeUtf8At(text, i, cp))
             return false;
     }
     return true;
@@ -264,10 +262,10 @@ std::string validUtf8(std::string_view text)
     {
         const size_t start = i;
         uint32_t cp;
-        if (decodeUtf8(text, i, cp))
+        if (decodeUtf8At(text, i, cp))
             out.append(text.substr(start, i - start));
         else
-            out += "\xEF\xBF\xBD";  // U+FFFD; decodeUtf8 stepped over one byte
+            out += "\xEF\xBF\xBD";  // U+FFFD; decodeUtf8At stepped over one byte
     }
     return out;
 }
@@ -283,7 +281,7 @@ char16_t* utf8ToWide(const char* utf8)
     while (i < text.size())
     {
         uint32_t cp;
-        if (!decodeUtf8(text, i, cp))
+        if (!decodeUtf8At(text, i, cp))
             cp = kReplacementChar;
         // A 4-byte sequence gives two units, so the output never outgrows one unit per input byte.
         if (cp >= 0x10000)

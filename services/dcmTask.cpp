@@ -1,5 +1,7 @@
 #include "dcmTask.h"
 
+#include "NSStringUtil.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -7,42 +9,6 @@
 namespace {
 
 const char* const kEllipsis = "\xE2\x80\xA6";
-
-// The length of the well-formed UTF-8 sequence at `at` and its code point; 0 for a stray byte, an
-// overlong form, a surrogate or a value past U+10FFFF.
-size_t decodeUtf8(const std::string& text, size_t at, uint32_t& code)
-{
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    size_t length = 0;
-    uint32_t least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-        least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-        least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-        least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
 
 }  // namespace
 
@@ -53,20 +19,16 @@ std::string dcmGetingObject::shownText(const std::string& text, size_t maxBytes)
     bool space = false;  // a space is owed before the next character shown
     for (size_t at = 0; at < text.size();) {
         uint32_t code = 0;
-        const size_t length = decodeUtf8(text, at, code);
-        if (length == 0) {
-            ++at;
-            continue;
-        }
+        const size_t begin = at;
+        if (!decodeUtf8At(text, at, code)) continue;  // a stray byte is dropped
         // C0, DEL, C1 and the line and paragraph separators break no line here.
         if (code <= 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
             space = !out.empty();
         } else {
             if (space) out += ' ';
             space = false;
-            out.append(text, at, length);
+            out.append(text, begin, at - begin);
         }
-        at += length;
         // Past the bound nothing more is needed to know the text is cut.
         if (out.size() > maxBytes) break;
     }
