@@ -56,6 +56,19 @@ std::mutex g_hookLock;
 std::map<int, std::function<void()>> g_hooks;
 int g_nextHookId = 1;
 
+// Runs every shutdown hook once (the network objects stop and join their threads) and forgets them.
+// rediri_destroy runs them; a process that exits without it (a test program) runs them at exit,
+// before exit destroys DCMTK's statics (its dictionary) under those threads, while the rest of the
+// library stays up for the workers the program's own exit handler waits for.
+void runShutdownHooks() {
+  std::map<int, std::function<void()>> hooks;
+  {
+    std::lock_guard<std::mutex> lock(g_hookLock);
+    hooks.swap(g_hooks);
+  }
+  for (auto& entry : hooks) entry.second();
+}
+
 std::mutex g_destroyLock;
 
 // DCMTK's last error line on this thread. Appenders run on the thread that logs.
@@ -164,12 +177,7 @@ void rediri_destroy() {
   if (g_destroyed.exchange(true)) return;
 
   // Stop the library's threads first; they may still log or post while they wind down.
-  std::map<int, std::function<void()>> hooks;
-  {
-    std::lock_guard<std::mutex> lock(g_hookLock);
-    hooks.swap(g_hooks);
-  }
-  for (auto& entry : hooks) entry.second();
+  runShutdownHooks();
 
   {
     std::unique_lock<std::shared_mutex> lock(g_callbackLock);
@@ -300,25 +308,9 @@ std::string describeThrown(std::exception_ptr thrown) {
   }
 }
 
-namespace {
-
-// A process that exits without rediri_destroy (a test program) still stops and joins the network
-// threads before exit destroys DCMTK's statics (its dictionary) under them; the rest of the library
-// stays up for the workers the program's own exit handler waits for.
-void stopNetworkThreadsAtExit() {
-  std::map<int, std::function<void()>> hooks;
-  {
-    std::lock_guard<std::mutex> lock(g_hookLock);
-    hooks.swap(g_hooks);
-  }
-  for (auto& entry : hooks) entry.second();
-}
-
-}  // namespace
-
 int addShutdownHook(std::function<void()> hook) {
   static std::once_flag armed;
-  std::call_once(armed, [] { std::atexit(stopNetworkThreadsAtExit); });
+  std::call_once(armed, [] { std::atexit(runShutdownHooks); });
   std::lock_guard<std::mutex> lock(g_hookLock);
   if (g_destroyed) return 0;
   int id = g_nextHookId++;
