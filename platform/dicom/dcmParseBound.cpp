@@ -25,10 +25,6 @@ namespace redIRI {
 namespace detail {
 namespace {
 
-// DCMTK's log lines of one parse or stream: how many of each kind (by a hash of the kind) were
-// written, and how many were left out.
-using LogCount = LogTally;
-
 // The calling thread's parse: the recursion open now, and the scope's count and refusal.
 struct ThreadParse {
   int items = 0;     // DcmSequenceOfItems::readSubItem calls open: the sequence depth being read
@@ -49,7 +45,7 @@ struct ThreadParse {
   uint64_t refusedCeiling = 0;
   std::string thrown;                // what DCMTK threw (kParseThrew)
   GuardCode refused = GuardCode(0);  // sticky within a scope: DCMTK may be told to read on past errors
-  LogCount log;
+  LogTally log;
 };
 thread_local ThreadParse t_parse;
 
@@ -57,7 +53,7 @@ thread_local ThreadParse t_parse;
 struct ThreadStream {
   int depth = 0;
   std::string what;
-  LogCount log;
+  LogTally log;
 };
 thread_local ThreadStream t_stream;
 std::atomic<uint64_t> g_nodeLimit{kMaxParseNodes};
@@ -199,11 +195,11 @@ OFCondition countThenForward(bool isItem, const DcmTagKey& key, Uint32 length, i
 
 // Writes the count of the log lines the parse ending now left out, and forgets its kinds. Within a
 // stream the stream counts them, and writes its count at its own end.
-void endLog(LogCount& log) {
+void endLog(LogTally& log) {
   if (log.leftOut && !t_stream.depth)
     logLine("DCMTK: %llu more lines left out of the log for this file or data set (%d of each kind are written)",
             static_cast<unsigned long long>(log.leftOut), kLogLinesPerKind);
-  log = LogCount();
+  log = LogTally();
 }
 
 // A line's kind: its level and its text with every word holding a digit (numbers, tags, offsets,
@@ -260,7 +256,7 @@ struct ParseBound::Saved {
   uint64_t nodes, held, limit, refusedLength, refusedCeiling;
   std::string thrown;
   GuardCode refused;
-  LogCount log;
+  LogTally log;
 };
 
 ParseBound::ParseBound(Count count)
@@ -279,7 +275,7 @@ ParseBound::ParseBound(Count count)
   t.nodes = 0;
   t.limit = g_nodeLimit;
   t.refused = GuardCode(0);
-  t.log = LogCount();
+  t.log = LogTally();
   rearm(t);
 }
 
@@ -330,7 +326,7 @@ uint64_t openParseNodes() { return t_parse.scoped ? t_parse.nodes : 0; }
 namespace {
 
 // Counts one line of `kind` in `log`: whether it is to be written.
-bool keepCounted(LogCount& log, uint64_t kind) {
+bool keepCounted(LogTally& log, uint64_t kind) {
   for (auto& seen : log.kinds) {
     if (seen.first != kind) continue;
     if (seen.second < kLogLinesPerKind) {
@@ -368,16 +364,15 @@ bool keepStreamLine(const char* text) {
 void beginLogStream(const std::string& what) {
   if (t_stream.depth++) return;
   t_stream.what = what;
-  t_stream.log = LogCount();
+  t_stream.log = LogTally();
 }
 
 uint64_t endLogStream(bool writeCount) {
   if (t_stream.depth == 0 || --t_stream.depth) return 0;
-  const uint64_t leftOut = t_stream.log.leftOut;
-  t_stream.log = LogCount();
-  if (leftOut && writeCount)
-    logLine("%s: %llu more lines left out of the log (%d of each kind are written)", t_stream.what.c_str(),
-            static_cast<unsigned long long>(leftOut), kLogLinesPerKind);
+  LogTally log = std::move(t_stream.log);
+  t_stream.log = LogTally();
+  const uint64_t leftOut = log.leftOut;
+  if (writeCount) tellLeftOut(t_stream.what, log, true);
   return leftOut;
 }
 
@@ -393,7 +388,7 @@ void resumeLogStream(const std::string& what, LogTally& tally) {
 void suspendLogStream(LogTally& tally) {
   if (t_stream.depth == 0 || --t_stream.depth) return;
   tally = std::move(t_stream.log);
-  t_stream.log = LogCount();
+  t_stream.log = LogTally();
 }
 
 void tellLeftOut(const std::string& what, LogTally& tally, bool last) {

@@ -161,7 +161,7 @@ bool logStreamOpen();
 // Whether a line of the program's own, logged on the calling thread, is to be written: always
 // outside a stream, else as DCMTK's lines are counted.
 bool keepStreamLine(const char* text);
-// What a stream has written and left out so far.
+// What a parse or a stream has written and left out so far.
 struct LogTally {
   std::vector<std::pair<uint64_t, int>> kinds;  // each kind of line (hashed) and how many were written
   uint64_t leftOut = 0;
