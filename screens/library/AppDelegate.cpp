@@ -17,7 +17,6 @@
 #include "adsApplication.h"
 #include "dataService.h"
 #include "httpCenter.h"
-#include "libraryWorkers.h"
 #include "patientList.h"
 #include "purgeServices.h"
 #include "sniffer.h"
@@ -180,9 +179,8 @@ void AppDelegate::shutdown()
     NSUI::sniffer::shutdown();
     // The screens' workers (deletes, unpacking, thumbnails, favourites being written, series
     // loading, overlay texts) use the library, the DICOM library and the notification centre:
-    // every one of them has ended before those go. A favourite's notice posted meanwhile is still
-    // queued; the library database writes its row when it stops.
-    waitForLibraryWorkers();
+    // every one of them is a counted run and has ended before those go. A favourite's notice
+    // posted meanwhile is still queued; the library database writes its row when it stops.
     NSUI::NSRunableThread::waitForAll();
     // The sound worker mixing the click and chime ends here (joined), not under exit.
     CocosDenshion::SimpleAudioEngine::end();
