@@ -78,6 +78,10 @@ void dcmGetingObject::setOutcome(const std::vector<std::string>& f)
     if (f.size() != kFailureFieldCount) return;
     keptImages = std::atoi(f[10].c_str());
     seriesImages = std::atoi(f[11].c_str());
+    // A series said to hold fewer images than arrived of it (a record of an earlier version, which
+    // counted every file a peer sent) has no size known: "3 of 1" would say both are wrong.
+    if (seriesImages < keptImages)
+        seriesImages = 0;
     failureReason = shownText(f[12]);
 }
 

@@ -84,7 +84,7 @@ public:
     std::string modality;
     std::string imageCount;  // the image count the send screen shows in the row
     // Of a failed retrieval: the images its folder keeps, the images of the series (0 when the
-    // server did not say), and why the rest did not arrive.
+    // server did not say, or said fewer than were kept), and why the rest did not arrive.
     int keptImages = 0;
     int seriesImages = 0;
     std::string failureReason;

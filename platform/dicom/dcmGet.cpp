@@ -191,6 +191,11 @@ struct SeriesContents {
   bool known = false;  // the peer answered the image-level query with every image's class
   unsigned images = 0;
   std::map<std::string, Class> classes;
+  // The SOP Instance UIDs listed, each once; they are the images asked for only when every
+  // listed image named its own (named()).
+  std::set<std::string> instances;
+  bool unnamed = false;  // some listed image named no SOP Instance UID
+  bool named() const { return known && !unnamed && !instances.empty(); }
 };
 
 // The contexts for the classes a series holds: first the uncompressed context of every class
@@ -253,6 +258,16 @@ std::vector<std::string> imagesIn(const std::string& folder) {
     if (!name.empty() && name[0] != '.' && entry.is_regular_file(error)) out.push_back(entry.path().string());
   }
   return out;
+}
+
+// The names the files of these images (SOP Instance UIDs) are written under, added to `names`.
+std::set<std::string>& addFileNames(std::set<std::string>& names, const std::set<std::string>& uids) {
+  for (const std::string& uid : uids) names.insert(naming::instanceFileName(uid));
+  return names;
+}
+
+bool namedIn(const std::set<std::string>& names, const std::string& path) {
+  return names.count(std::filesystem::path(path).filename().string()) > 0;
 }
 
 // A failure's reason as the log, the record and the message carry it.
@@ -320,11 +335,19 @@ struct dcmGet::Core {
 
  private:
   void serve();
-  // True when the series was retrieved into `folder`; `stored` counts the files written, `total`
-  // the images the series holds as far as the peer said (0 when it did not), `why` the reason of
-  // a failure.
-  bool retrieve(const Task& task, const std::string& folder, const std::string& tempFolder, int& stored,
-                unsigned& total, std::string& why);
+  // What a retrieval brought into its series folder.
+  struct Outcome {
+    std::set<std::string> written;  // the SOP Instance UIDs of the images written, each once
+    std::set<std::string> listed;   // those the image-level query listed (none when it did not name each)
+    unsigned total = 0;             // the images the series holds as far as the peer said (0: not said)
+    // Of `images` (paths in the series folder), how many are of the series, and how many the
+    // series holds: counted by identity where the query listed the images, so the first never
+    // exceeds the second.
+    std::pair<size_t, unsigned> counts(const std::vector<std::string>& images) const;
+  };
+  // True when the series was retrieved into `folder`; `why` the reason of a failure.
+  bool retrieve(const Task& task, const std::string& folder, const std::string& tempFolder, Outcome& outcome,
+                std::string& why);
   // Asks the peer (an image-level C-FIND) what the series holds; not known when the peer refuses
   // the query or leaves an image's class out.
   SeriesContents queryContents(const Task& task, int port);
@@ -543,10 +566,9 @@ void dcmGet::Core::serve() {
     gate.post(9, task.seriesUID());
     const std::string saveFolder = withSlash(task.fields[kSaveFolder]);
     const std::string folder = seriesFolder(saveFolder, task.seriesUID());
-    int stored = 0;
-    unsigned total = 0;
+    Outcome outcome;
     std::string why;
-    const bool ok = retrieve(task, folder, saveFolder + kIncomingFolder, stored, total, why) && !cancelRunning;
+    const bool ok = retrieve(task, folder, saveFolder + kIncomingFolder, outcome, why) && !cancelRunning;
     {
       // Off the list before its last messages: whoever reads the list on hearing them must not
       // find it still running.
@@ -560,12 +582,23 @@ void dcmGet::Core::serve() {
     std::error_code error;
     if (ok) {
       std::filesystem::remove(folder + kRecordFile, error);
+      // The folder handed on holds just the images this retrieval wrote: what an earlier attempt
+      // left that the peer sends no more (or an earlier version wrote of another series) would be
+      // listed as part of the series.
+      std::set<std::string> names;
+      addFileNames(names, outcome.written);
+      size_t stale = 0;
+      for (const std::string& path : imagesIn(folder))
+        if (!namedIn(names, path)) stale += std::filesystem::remove(path, error) ? 1 : 0;
+      if (stale > 0)
+        detail::logLine("DICOM retrieval of series %s: %zu files in \"%s\" that it did not bring are removed",
+                        task.seriesUID().c_str(), stale, folder.c_str());
       gate.post(8, folder);
       gate.post(10, seriesField(task) + "|" + task.fields[kPatientName] + "(" + task.fields[kSeriesNumber] + "," +
                         task.fields[kModality] + ")");
     } else {
       if (cancelRunning && why.empty()) why = "cancelled";
-      const size_t kept = imagesIn(folder).size();
+      const auto [kept, total] = outcome.counts(imagesIn(folder));
       const std::string text = failureText(task, kept, total, why);
       if (kept > 0) {
         detail::logLine("DICOM retrieval of series %s: %zu images kept in \"%s\" until a retrieval completes the series",
@@ -617,7 +650,6 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
   DIC_US status = STATUS_FIND_Pending_MatchesAreContinuing;
   bool everyClass = true;
   size_t matches = 0;
-  std::set<std::string> instances;
   while (cond.good() && DICOM_PENDING_STATUS(status)) {
     const long long leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  deadline - std::chrono::steady_clock::now()).count();
@@ -659,9 +691,11 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
     }
     SeriesContents::Class& entry = contents.classes[sopClass.c_str()];
     // An image listed twice (an archive that keeps two copies) is one image of the series.
-    OFString instance;
-    match->findAndGetOFString(DCM_SOPInstanceUID, instance);
-    if (instance.empty() || instances.insert(instance.c_str()).second) {
+    OFString found;
+    match->findAndGetOFString(DCM_SOPInstanceUID, found);
+    const std::string instance = text::trimValue(found.c_str(), EVR_UI);
+    contents.unnamed |= instance.empty();
+    if (instance.empty() || contents.instances.insert(instance).second) {
       ++entry.images;
       ++contents.images;
     }
@@ -687,8 +721,17 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
   return contents;
 }
 
-bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const std::string& tempFolder, int& stored,
-                            unsigned& total, std::string& why) {
+std::pair<size_t, unsigned> dcmGet::Core::Outcome::counts(const std::vector<std::string>& images) const {
+  if (listed.empty()) return {images.size(), total == 0 ? 0 : std::max<unsigned>(total, images.size())};
+  std::set<std::string> names;
+  addFileNames(addFileNames(names, listed), written);
+  const size_t kept =
+      std::count_if(images.begin(), images.end(), [&](const std::string& path) { return namedIn(names, path); });
+  return {kept, static_cast<unsigned>(names.size())};
+}
+
+bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const std::string& tempFolder,
+                            Outcome& outcome, std::string& why) {
   const std::string peer = task.fields[kAddress] + ":" + task.fields[kPort];
   const std::string& series = task.seriesUID();
   // Every match of the query and every image received is a parse of its own: what they make the
@@ -702,8 +745,11 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
   unsigned refused = 0;
   bool refusedForRoom = false;
   std::string firstRefusal;
+  // Images of another study or series the peer sent: refused, never in the series folder.
+  unsigned foreign = 0;
   // The images written, each once however often it came.
-  std::set<std::string> written;
+  std::set<std::string>& written = outcome.written;
+  unsigned& total = outcome.total;
   auto failed = [&](const std::string& reason) {
     why.clear();
     // The program's own refusal first: it is why the rest followed, and a full disk is said here
@@ -712,6 +758,9 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
       why = refusedForRoom ? std::string("the disk is full")
                            : "the program refused " + std::to_string(refused) + (refused == 1 ? " image" : " images") +
                                  (refused == 1 ? " (" : " (the first because ") + firstRefusal + ")";
+    if (foreign > 0)
+      why += (why.empty() ? "the peer sent " : "; the peer sent ") + std::to_string(foreign) +
+             (foreign == 1 ? " image" : " images") + " of another series or study (refused)";
     if (!reason.empty() && reason != why) why += (why.empty() ? "" : "; ") + reason;
     if (!untaken.empty())
       why += "; the program cannot take " + classesText(untaken) + " (no context was agreed for them)";
@@ -731,6 +780,7 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
   if (stopping) return false;
   if (cancelRunning) return failed("cancelled");
   total = contents.images;
+  if (contents.named()) outcome.listed = contents.instances;
   detail::ClientAssociation association(watch);
   std::string error;
   if (!association.open(task.fields[kAddress], port, task.calledAE,
@@ -803,11 +853,22 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
 
     if (incoming.CommandField == DIMSE_C_STORE_RQ) {
       std::string refusal;
-      bool kept = false;
+      bool kept = false, other = false;
       const bool ok = detail::serveStoreRequest(
           "DICOM retrieval", peer, assoc, presId, incoming.msg.CStoreRQ, detail::networkLanguage(),
           detail::kClientDimseTimeout,
           [&](detail::ReceivedObject& object) {
+            // Only the series asked for goes into its folder: the import would list anything else
+            // as part of it, or as a patient nobody asked for.
+            const bool otherStudy = object.value(0x0020, 0x000D) != task.fields[kStudyUID];
+            if (otherStudy || object.value(0x0020, 0x000E) != series) {
+              other = true;
+              object.refuse("not of the series asked for");
+              detail::logLine("DICOM retrieval of series %s: refused the image %s from %s: it is of another %s",
+                              series.c_str(), object.value(0x0008, 0x0018).c_str(), peer.c_str(),
+                              otherStudy ? "study" : "series");
+              return false;
+            }
             disk::clearLastError();
             if (object.write(folder, tempFolder, refusal)) return true;
             // This thread's last write tells a full disk, whether or not the user has been told.
@@ -818,15 +879,17 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
           },
           [&](detail::ReceivedObject& object) {
             kept = true;
-            written.insert(object.fileName());
+            // (A second copy of an image replaces the first: it is one image of the series.)
+            if (!written.insert(object.value(0x0008, 0x0018)).second) return;
             // The folder now holds the series' first image: should the program end before the
             // retrieval does, the record says what the folder is.
-            if (++stored != 1) return;
+            if (written.size() != 1) return;
             const std::string text = failureText(task, 1, total, kUnfinishedReason);
             disk::writeWholeFile(folder + kRecordFile, text.data(), text.size());
           },
           error, &refusal);
-      if (!kept && (ok || !refusal.empty())) {
+      if (other) ++foreign;
+      if (!kept && !other && (ok || !refusal.empty())) {
         ++refused;
         if (firstRefusal.empty()) firstRefusal = refusal.empty() ? "it could not be kept" : refusal;
       }
@@ -872,7 +935,7 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
     }
     // The final answer closes the counts, whatever it says about the remaining ones.
     if (!(response.opts & O_GET_NUMBEROFREMAININGSUBOPERATIONS)) remaining = 0;
-    if (!(response.opts & O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS)) completed = static_cast<unsigned>(stored);
+    if (!(response.opts & O_GET_NUMBEROFCOMPLETEDSUBOPERATIONS)) completed = static_cast<unsigned>(written.size());
     if (!contents.known) total = std::max(total, completed + failedCount + warning);
     gate.post(7, progressText(task, remaining, completed, failedCount, warning));
     association.release();
@@ -882,14 +945,19 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
       std::snprintf(status, sizeof(status), "the peer answered status 0x%04x", response.DimseStatus);
       return failed(status);
     }
-    if (refused != 0) return failed("");
+    if (refused != 0 || foreign != 0) return failed("");
     if (failedCount != 0)
       return failed(std::to_string(failedCount) + (failedCount == 1 ? " image" : " images") +
                     " could not be retrieved");
-    if (stored == 0) return failed("no image was received");
-    // Whatever the peer counted, the series is whole only when every image it holds was written.
-    if (written.size() < total)
-      return failed("the peer sent " + std::to_string(written.size()) + " of the " + std::to_string(total) +
+    if (written.empty()) return failed("no image was received");
+    // Whatever the peer counted, the series is whole only when every image it holds was written:
+    // each one the query listed, or, where it listed none, as many as the peer counted.
+    const size_t arrived = outcome.listed.empty()
+                               ? written.size()
+                               : std::count_if(outcome.listed.begin(), outcome.listed.end(),
+                                               [&](const std::string& uid) { return written.count(uid) > 0; });
+    if (arrived < total)
+      return failed("the peer sent " + std::to_string(arrived) + " of the " + std::to_string(total) +
                     " images the series holds");
     return true;
   }

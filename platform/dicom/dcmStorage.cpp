@@ -407,7 +407,14 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
     object = std::make_unique<ReceivedObject>(dataset, xfer, language, request.AffectedSOPInstanceUID);
     written = write(*object);
     status = written ? STATUS_Success
-                     : object->unreadable() ? STATUS_STORE_Error_CannotUnderstand : STATUS_STORE_Refused_OutOfResources;
+             : object->unreadable() || !object->refusal().empty() ? STATUS_STORE_Error_CannotUnderstand
+                                                                   : STATUS_STORE_Refused_OutOfResources;
+  }
+  // The peer is told why an object it need not have sent was refused.
+  std::unique_ptr<DcmDataset> statusDetail;
+  if (!written && object && !object->refusal().empty()) {
+    statusDetail = std::make_unique<DcmDataset>();
+    statusDetail->putAndInsertString(DCM_ErrorComment, object->refusal().c_str());
   }
 
   T_DIMSE_C_StoreRSP response;
@@ -419,7 +426,7 @@ bool serveStoreRequest(const char* who, const std::string& peer, T_ASC_Associati
   response.DimseStatus = status;
   response.DataSetType = DIMSE_DATASET_NULL;
   response.opts = O_STORE_AFFECTEDSOPCLASSUID | O_STORE_AFFECTEDSOPINSTANCEUID;
-  const OFCondition cond = DIMSE_sendStoreResponse(assoc, presId, &request, &response, nullptr);
+  const OFCondition cond = DIMSE_sendStoreResponse(assoc, presId, &request, &response, statusDetail.get());
 
   // A written file is in place whether or not the answer reached the peer.
   if (written) stored(*object);

@@ -54,6 +54,12 @@ class ReceivedObject {
   // Whether the last write failed because the written file could not be read back.
   bool unreadable() const { return m_unreadable; }
 
+  // Marks the object as one its receiver did not ask for (a retrieval's image of another series):
+  // `write` then returns false and the peer is refused it as an object the receiver cannot
+  // understand, with `why` (plain text of at most 64 characters) as the answer's error comment.
+  void refuse(const std::string& why) { m_refusal = why; }
+  const std::string& refusal() const { return m_refusal; }
+
  private:
   bool readsBack(const char* path, const std::string& final, std::string& error);
   // Whether the written file leaves the disk the room the library's index keeps to grow into; false
@@ -67,6 +73,7 @@ class ReceivedObject {
   E_TransferSyntax m_xfer;
   std::string m_requestedSopUid;
   bool m_unreadable = false;
+  std::string m_refusal;
 };
 
 // Writes `format` (meta header and data set) into the open file fd through the one writer
@@ -89,7 +96,8 @@ constexpr uint64_t kMaxReceivedDataSetBytes = kMaxDecodedBytes + kNonPixelDataMa
 void setReceivedDataSetLimit(size_t bytes = kMaxReceivedDataSetBytes);
 
 // Serves one C-STORE request whose command has arrived: receives its data set, lets `write`
-// place it, answers the peer (success, or "out of resources" when `write` returned false) and
+// place it, answers the peer (success, or "out of resources" when `write` returned false, "cannot
+// understand" with an error comment when it refused the object as not asked for) and
 // then, for a written object, calls `stored`. A data set that is empty, lacks its SOP Class or
 // Instance UID or names others than the request is refused ("data set does not match SOP
 // class") and logged with `who`; nothing is written then. So is one that cannot be parsed or that

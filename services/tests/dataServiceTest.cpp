@@ -470,3 +470,17 @@ TEST(FailedRetrievalRecord, KeepsItsReasonAsOneCleanBoundedLine)
     // Cut at a character, never inside one.
     EXPECT_EQ(dcmGetingObject::shownText("a\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 7), "a\xC3\xA9\xE2\x80\xA6");
 }
+
+// "N of M images arrived" never has N above M: a record that counts more images kept than the
+// series holds (as earlier versions wrote them) gives no size of the series.
+TEST(FailedRetrievalRecord, NeverKeepsMoreImagesThanTheSeriesHolds)
+{
+    for (const std::string kept : {"469", "4"}) {
+        dcmGetingObject* task = dcmGetingObject::create(
+            {"127.0.0.1", "104", "", "", "2.25.1", "2.25.1.9.1", "/tmp/down/", "DOE^JO", "3", "CT", kept,
+             kept == "4" ? "3" : "1", "the disk is full"},
+            DCM_TASK_FAILED);
+        EXPECT_EQ(std::to_string(task->keptImages), kept);
+        EXPECT_EQ(task->seriesImages, 0) << "not known";
+    }
+}

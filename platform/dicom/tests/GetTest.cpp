@@ -436,6 +436,101 @@ TEST(Get, ASeriesCutShortIsNotHandedOnUntilARetrievalCompletesIt) {
   EXPECT_TRUE(get.keptRetrievals(archive.downloads.c_str()).empty());
 }
 
+TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
+  // An archive whose database maps the series to other files: its image-level answer lists the
+  // series' 3 images (or 1, or none), and its C-GET sends images of another series of the study or
+  // of another patient in their place, counting them as it counts the rest or, lying, as sent.
+  TempDir dir;
+  SeriesSpec asked, sibling, stranger;
+  asked.studyUid = sibling.studyUid = newTestUid();
+  asked.seriesUid = newTestUid();
+  sibling.seriesUid = newTestUid();
+  stranger.patientName = "ROE^RICHARD";
+  stranger.patientId = "P2";
+  const std::vector<std::string> own = writeSeries(dir.file("own"), asked, 3),
+                                  other = writeSeries(dir.file("other"), sibling, 2),
+                                  strange = writeSeries(dir.file("stranger"), stranger, 3);
+  std::vector<std::string> files = own;
+  files.insert(files.end(), other.begin(), other.end());
+  files.insert(files.end(), strange.begin(), strange.end());
+  RetrievePeer peer(files);
+  ASSERT_TRUE(peer.ready());
+  const std::string port = std::to_string(peer.port());
+  struct Row {
+    const char* what;
+    std::vector<std::string> sent;
+    int listed;  // negative: all 3
+    bool lies;
+    size_t kept, foreign;
+  };
+  int n = 0;
+  for (const Row& row : {Row{"another series", {own[0], other[0], other[1]}, -1, false, 1, 2},
+                         Row{"another patient", {strange[0], own[0], strange[1]}, -1, true, 1, 2},
+                         Row{"all of another patient", strange, -1, false, 0, 3},
+                         Row{"more than listed", {own[0], own[1], own[2], other[0], own[1]}, 1, false, 3, 1},
+                         Row{"none listed", {own[0], other[0], other[1]}, 0, true, 1, 2}}) {
+    SCOPED_TRACE(row.what);
+    peer.sendOnGet(row.sent);
+    peer.listOnly(row.listed);
+    peer.ignoreRefusals(row.lies);
+    const size_t heard = peer.events().size();
+    const std::string downloads = dir.file("down" + std::to_string(++n) + "/");
+    const std::string folder = downloads + asked.seriesUid + "/";
+    MessageCapture messages;
+    CallbackCapture log;
+    redIRI::dcmGet get;
+    get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", asked.studyUid.c_str(), asked.seriesUid.c_str(),
+                       downloads.c_str(), "DOE^JOHN", "1", "CT");
+    ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
+    EXPECT_EQ(messages.messages().back().code, 11);
+    EXPECT_TRUE(messages.withCode(8).empty()) << "nothing is handed on to be listed";
+    // Only images of the series asked for are written, and only in its folder.
+    std::set<std::string> expected, folders;
+    for (const std::string& f : row.sent) {
+      redIRI::detail::DicomFile image;
+      if (std::find(own.begin(), own.end(), f) != own.end() && image.open(f.c_str(), "test"))
+        expected.insert(image.stringValue(DCM_SOPInstanceUID));
+    }
+    std::error_code none;
+    for (const auto& entry : fs::directory_iterator(downloads, none)) folders.insert(entry.path().filename().string());
+    EXPECT_EQ(folders, row.kept ? std::set<std::string>{asked.seriesUid} : std::set<std::string>{});
+    EXPECT_EQ(sopUidsIn(folder), expected);
+    EXPECT_EQ(expected.size(), row.kept);
+    // "1 of 3 images arrived": the series' images, each once, of those it holds.
+    ASSERT_FALSE(messages.withCode(11).empty());
+    const std::vector<std::string> failed = split(messages.withCode(11).back().text, ',');
+    ASSERT_EQ(failed.size(), 13u);
+    EXPECT_EQ(failed[10] + " of " + failed[11], std::to_string(row.kept) + " of 3");
+    const std::string said = "the peer sent " + std::to_string(row.foreign) + (row.foreign == 1 ? " image" : " images") +
+                             " of another series or study (refused)";
+    EXPECT_NE(failed[12].find(said), std::string::npos) << failed[12];
+    EXPECT_TRUE(log.logged(said));
+    // The peer is told why, image by image.
+    const std::vector<std::string> events = peer.events();
+    EXPECT_EQ(std::count_if(events.begin() + heard, events.end(),
+                            [](const std::string& e) {
+                              return e.find("refused: the retriever answered 49152 (not of the series asked for)") !=
+                                     std::string::npos;
+                            }),
+              static_cast<long>(row.foreign));
+  }
+
+  // A retry into a folder that an earlier version left holding an image of another patient beside
+  // those of the series: the series arrives whole, and its folder is handed on holding it alone.
+  peer.sendOnGet({});
+  peer.listOnly(-1);
+  const std::string downloads = dir.file("retry/"), folder = downloads + asked.seriesUid + "/";
+  fs::create_directories(folder);
+  fs::copy_file(strange[0], folder + "2.25.7");
+  MessageCapture messages;
+  redIRI::dcmGet get;
+  get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", asked.studyUid.c_str(), asked.seriesUid.c_str(),
+                     downloads.c_str(), "DOE^JOHN", "1", "CT");
+  ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
+  EXPECT_EQ(messages.messages().back().code, 10);
+  EXPECT_EQ(sopUidsIn(folder), sopUidsIn(dir.file("own")));
+}
+
 // A series of `count` CT images but for image `odd`, of a standard class seldom met, and image
 // `odd` + 5, of a private class: neither is among the usual image classes.
 std::vector<std::string> seriesWithUncommonClasses(const TempDir& dir, SeriesSpec& spec, int count, int odd) {

@@ -148,7 +148,9 @@ void RetrievePeer::answerFind(T_ASC_Association* assoc, T_ASC_PresentationContex
   response.opts = O_FIND_AFFECTEDSOPCLASSUID;
   std::vector<std::pair<std::string, std::string>> listed;  // instance, class
   for (const Stored& f : m_files)
-    if (level == "IMAGE" && f.series == series.c_str()) listed.emplace_back(f.sopInstance, f.sopClass);
+    if (level == "IMAGE" && f.series == series.c_str() &&
+        (m_listOnly < 0 || listed.size() < static_cast<size_t>(m_listOnly)))
+      listed.emplace_back(f.sopInstance, f.sopClass);
   for (int i = 0; i < m_junkClasses && !listed.empty(); ++i)
     listed.emplace_back("2.25." + std::to_string(i + 1), "1.9.\x1b[31m" + std::to_string(i) + "\x07\xff");
   for (const auto& [instance, sopClass] : listed) {
@@ -181,8 +183,16 @@ void RetrievePeer::answerGet(T_ASC_Association* assoc, T_ASC_PresentationContext
   delete identifiers;
 
   std::vector<const Stored*> matches;
+  std::vector<std::string> instead;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    instead = m_sendOnGet;
+  }
+  for (const std::string& path : instead)
+    for (const Stored& f : m_files)
+      if (f.path == path) matches.push_back(&f);
   for (const Stored& f : m_files)
-    if (f.series == series.c_str()) matches.push_back(&f);
+    if (instead.empty() && f.series == series.c_str()) matches.push_back(&f);
   T_DIMSE_C_GetRSP response;
   std::memset(&response, 0, sizeof(response));
   response.MessageIDBeingRespondedTo = request.MessageID;
@@ -218,21 +228,25 @@ void RetrievePeer::answerGet(T_ASC_Association* assoc, T_ASC_PresentationContext
       if (cond.good())
         cond = DIMSE_storeUser(assoc, storeId, &store, nullptr, file.getDataset(), nullptr, nullptr, DIMSE_BLOCKING, 0,
                                &answer, &statusDetail);
+      const char* comment = nullptr;
+      if (statusDetail) statusDetail->findAndGetString(DCM_ErrorComment, comment);
+      const std::string why = comment ? std::string(" (") + comment + ")" : std::string();
       delete statusDetail;
       if (cond.bad()) {
         note(f.path + " refused: " + cond.text());
         return;  // the association is gone
       }
-      if (answer.DimseStatus == STATUS_Success || m_ignoreRefusals) {
+      const bool taken = answer.DimseStatus == STATUS_Success;
+      if (taken || m_ignoreRefusals) {
         ++completed;
-        note(f.path + " sent");
+        note(f.path + (taken ? " sent" : " refused: the retriever answered " + std::to_string(answer.DimseStatus) + why));
         if (m_cutAfter >= 0 && completed >= static_cast<unsigned>(m_cutAfter)) {
           ASC_abortAssociation(assoc);
           return;
         }
       } else {
         ++failed;
-        note(f.path + " refused: the retriever answered " + std::to_string(answer.DimseStatus));
+        note(f.path + " refused: the retriever answered " + std::to_string(answer.DimseStatus) + why);
       }
     }
     response.DimseStatus = STATUS_GET_Pending_SubOperationsAreContinuing;

@@ -10,7 +10,8 @@
 // It can also behave as odd archives do: answer success whatever the retriever refused, announce
 // images under other SOP Instance UIDs than they carry, list images of thousands of classes whose
 // UIDs hold control characters and bytes that are no UTF-8 (and count them failed when asked for
-// them), and list the series' images slowly.
+// them), list the series' images slowly, list only some of them, and send other files than the
+// series' (an archive whose database maps the series to files of another series or patient).
 // One association at a time, served on the peer's own thread; any called AE title.
 #pragma once
 
@@ -35,7 +36,8 @@ class RetrievePeer {
 
   int port() const { return m_port; }
   bool ready() const { return m_net != nullptr; }
-  // What became of each file asked for: "<path> sent" or "<path> refused: <why>".
+  // What became of each file asked for: "<path> sent" or "<path> refused: <why>" (the retriever's
+  // status and error comment).
   std::vector<std::string> events() const;
   // From now on a retrieval ends after this many files: the peer aborts the association, as a
   // server stopped mid-way does. Negative: never.
@@ -56,6 +58,13 @@ class RetrievePeer {
   // Each image-level match is sent this many milliseconds after the one before (or the request),
   // unless the retriever cancels or leaves meanwhile.
   void listSlowly(int milliseconds) { m_listPauseMs = milliseconds; }
+  // The image-level answer lists only the series' first `count` images (negative: all).
+  void listOnly(int count) { m_listOnly = count; }
+  // A C-GET of any series sends these of the peer's files, in this order (empty: the series' own).
+  void sendOnGet(const std::vector<std::string>& paths) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sendOnGet = paths;
+  }
 
  private:
   struct Stored {
@@ -76,7 +85,9 @@ class RetrievePeer {
   std::atomic<int> m_otherInstancesAfter{-1};
   std::atomic<int> m_junkClasses{0};
   std::atomic<int> m_listPauseMs{0};
+  std::atomic<int> m_listOnly{-1};
   std::string m_refused;
+  std::vector<std::string> m_sendOnGet;
   std::thread m_thread;
   mutable std::mutex m_lock;
   std::vector<std::string> m_events;
