@@ -127,7 +127,8 @@ TEST_F(ServerPortTest, ATakenPortIsReportedOnceAndTheLibraryWorksOn)
     };
     held_.release();
     ASSERT_TRUE(waitFor([db] { return db->isServerRunning(); }, 30000));
-    EXPECT_TRUE(log_.logged("listening on port " + port + " as"));
+    // The listener says so just after it turns running.
+    EXPECT_TRUE(waitFor([&] { return log_.logged("listening on port " + port + " as"); }, 10000));
     ASSERT_TRUE(waitFor([this] { return toasts.size() == 2; }, 5000));
     EXPECT_EQ(toasts[1], "DICOM images are received on port " + port + "|5");
     EXPECT_EQ(send("sent.dcm", "2.25.4587.1.2"), 0);
