@@ -220,6 +220,7 @@ bool App::start()
     envp.push_back(nullptr);
     const std::string program = program_.empty() ? programPath() : program_;
 
+    exitStatus_ = -1;
     pid_ = ::fork();
     if (pid_ == 0) {
         // A test process that dies (a time-out, a crash) takes its program with it.
@@ -254,6 +255,7 @@ bool App::running()
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
+        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return false;
     }
     return true;
@@ -345,16 +347,16 @@ int App::quit(double seconds)
     const unsigned long window = x_.windowOf(pid_, nullptr);
     if (window)
         x_.closeWindow(window);
+    return wait(seconds);
+}
+
+int App::wait(double seconds)
+{
     const double end = now() + seconds;
-    int status = 0;
-    while (now() < end) {
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
+    while (running() && now() < end)
         pause(50);
-    }
+    if (!running())
+        return exitStatus_;
     kill();
     return -1;
 }

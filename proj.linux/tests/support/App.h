@@ -79,6 +79,9 @@ public:
     // Closes the window as a user does and waits for the program to end; its exit status (-1 when
     // it did not end within `seconds`, then it is killed).
     int quit(double seconds = 60);
+    // Waits for the program to end by itself; its exit status as quit's (also when it had ended
+    // before, as a program that closes its own window may before start sees the window).
+    int wait(double seconds = 60);
     // Ends the program at once (SIGKILL).
     void kill();
 
@@ -92,6 +95,7 @@ private:
     std::string program_;
     bool driverDefaults_ = false;
     pid_t pid_ = -1;
+    int exitStatus_ = -1;  // of the program started last, once it ended
 };
 
 // The program (built beside this test).

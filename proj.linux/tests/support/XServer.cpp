@@ -1,15 +1,14 @@
 #include "support/XServer.h"
 
+#include "PrivateXvfb.h"
+
 #include <X11/Xatom.h>
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
-#include <fcntl.h>
 #include <png.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -137,37 +136,9 @@ bool Screenshot::savePng(const std::string& path) const
 
 XServer::XServer(int width, int height, int dpi) : width_(width), height_(height)
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
+    name_ = qvtest::startXvfb(width, height, dpi, &pid_);
+    if (name_.empty())
         return;
-    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    const std::string fd = std::to_string(fds[1]);
-    const std::string dpiText = std::to_string(dpi);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::close(fds[0]);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-dpi", dpiText.c_str(),
-                 "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    // Xvfb writes its display number when it is ready for clients.
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    while (::poll(&p, 1, 20000) > 0) {
-        char c;
-        if (::read(fds[0], &c, 1) != 1 || c == '\n')
-            break;
-        number += c;
-    }
-    ::close(fds[0]);
-    if (number.empty())
-        return;
-    name_ = ":" + number;
     display_ = XOpenDisplay(name_.c_str());
     if (!display_)
         return;
@@ -178,7 +149,7 @@ XServer::XServer(int width, int height, int dpi) : width_(width), height_(height
         return;
     }
     if (dpi != 96) {
-        const std::string resources = "Xft.dpi:\t" + dpiText + "\n";
+        const std::string resources = "Xft.dpi:\t" + std::to_string(dpi) + "\n";
         XChangeProperty(display_, DefaultRootWindow(display_), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(resources.c_str()), int(resources.size()));
     }

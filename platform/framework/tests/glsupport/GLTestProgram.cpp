@@ -1,4 +1,5 @@
 #include "GLTestProgram.h"
+#include "PrivateXvfb.h"
 
 #include "renderer/ccUtils.h"
 
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +93,13 @@ int runGLTests(int argc, char** argv, const char* name, int width, int height, u
     if (options & kSizeFromEnvironment) {
         if (const char* size = std::getenv("QV_TEST_WINDOW"))
             std::sscanf(size, "%dx%d", &width, &height);
+    }
+    if (!std::getenv("DISPLAY")) {
+        // The server ends with this process, after the window has closed.
+        pid_t server = -1;
+        const std::string display = startXvfb(std::max(width, 1920), std::max(height, 1080), 96, &server);
+        if (!display.empty())
+            setenv("DISPLAY", display.c_str(), 1);
     }
     Director::getInstance();
     g_window = GLTestWindow::create(name, Size(float(width), float(height)), (options & kSwapBuffers) != 0);

@@ -45,7 +45,8 @@ enum GLTestOptions : unsigned {
 };
 
 // The main of a drawing test program: opens the window named `name` (width x height), runs the
-// tests and closes the window. Listing the tests needs no window.
+// tests and closes the window. Listing the tests needs no window. Without a DISPLAY the window
+// opens on a private Xvfb server of the program's own.
 int runGLTests(int argc, char** argv, const char* name, int width, int height, unsigned options);
 
 // The program's window; null in a program without one (headless tests).
