@@ -940,6 +940,42 @@ void isViewerImage::locate(const cocos2d::Vec3& p)
         keepInside(p);
 }
 
+bool isViewerImage::holdsPoint(const cocos2d::Vec3& world, cocos2d::Vec3* nearest)
+{
+    cocos2d::Mat4 frame;   // image frame (millimetres from the first voxel's centre) to world
+    cocos2d::Vec3 extent;  // the last voxel's centre in the image frame
+    cocos2d::Vec3 half;    // half a voxel
+    if (m_image && m_image->isVolume()) {
+        int dims[3];
+        float spacing[3];
+        m_image->getDimensions(dims);
+        m_image->getVoxelSpacing(spacing);
+        frame = m_image->getVolumeMatrix();
+        extent.set((dims[0] - 1) * spacing[0], (dims[1] - 1) * spacing[1], (dims[2] - 1) * spacing[2]);
+        half.set(spacing[0] / 2, spacing[1] / 2, spacing[2] / 2);
+    } else if (const isSliceInfo* slice = m_imageActor ? m_imageActor->getCurrentSliceInfo() : nullptr) {
+        frame = slice->matrix;
+        extent.set((slice->columns - 1) * slice->spacingX, (slice->rows - 1) * slice->spacingY, 0.0f);
+        half.set(slice->spacingX / 2, slice->spacingY / 2, std::max(slice->spacingX, slice->spacingY) / 2);
+    } else {
+        if (nearest)
+            *nearest = world;
+        return false;
+    }
+    cocos2d::Vec3 local = world;
+    frame.getInversed().transformPoint(&local);
+    const bool inside = local.x >= -half.x && local.x <= extent.x + half.x && local.y >= -half.y &&
+                        local.y <= extent.y + half.y && local.z >= -half.z && local.z <= extent.z + half.z;
+    if (nearest) {
+        local.set(std::clamp(local.x, 0.0f, std::max(extent.x, 0.0f)),
+                  std::clamp(local.y, 0.0f, std::max(extent.y, 0.0f)),
+                  std::clamp(local.z, 0.0f, std::max(extent.z, 0.0f)));
+        frame.transformPoint(&local);
+        *nearest = local;
+    }
+    return inside;
+}
+
 void isViewerImage::forwardLocate(const cocos2d::Vec3& p)
 {
     // The view keeps its slice: the point moves along this view's normal to the cross point's
@@ -1301,6 +1337,10 @@ void isViewerImage::onNotification(unsigned int id, NSUI::NSNotificationData* da
         return;
     case NOTIFY_LOCATE_POINT: {
         const cocos2d::Vec3 p = point();
+        // A point picked beside the picture (a panned view's empty part) is no point of the
+        // image: as the cross point it would take the linked planes out of the volume.
+        if (sender != m_owner && !holdsPoint(p))
+            return;
         if (m_owner && sender != m_owner) {
             // The point lies on this view's slice: its reference lines move there at once.
             setCrossPoint(p);

@@ -89,6 +89,10 @@ public:
     const cocos2d::Mat4& getPlaneMatrix() const { return m_planeMatrix; }
     cocos2d::Vec3 getCrossPoint() const;
     void setCrossPoint(const cocos2d::Vec3& p);
+    // Whether a world point lies on the image: in the volume's box (voxel centres, half a voxel
+    // more on each side), or for an image that is no volume on the shown slice's rectangle.
+    // nearest, when given, receives the point of that box nearest to it.
+    bool holdsPoint(const cocos2d::Vec3& world, cocos2d::Vec3* nearest = nullptr);
     float getEdgeMargin() const { return m_edgeMargin; }
     bool isActive() const { return m_active; }
     bool isFullInfo() const { return m_fullInfo; }
@@ -137,6 +141,7 @@ protected:
     void favouriteCopy(NSUI::NSNotificationData* data);
     void locate(const cocos2d::Vec3& p);
     void forwardLocate(const cocos2d::Vec3& p);
+
     void recentre();
     // Hands the command up to the owner; true when it did.
     bool handUp(unsigned int id, NSUI::NSNotificationData* data, cocos2d::Ref* sender, bool urgent);

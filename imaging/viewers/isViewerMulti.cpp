@@ -619,7 +619,12 @@ bool isViewerMulti::exchangeToPlane(KeyViewProperty* cell, int kind)
     if (!peers.empty()) {
         syncLinkedView(cell, peers.front(), true, true, true);
     } else {
-        browser->locate(target);
+        // A volume panned partly out of its view looks at a point beside it: the plane shows the
+        // slice nearest to that point instead of none, framed as the volume was.
+        cocos2d::Vec3 inside = target;
+        if (isViewerImage* first = browser->getFirstWindow())
+            first->holdsPoint(target, &inside);
+        browser->locate(inside);
         browser->setZoomRatio(zoom);
         browser->centerOn(target);
     }

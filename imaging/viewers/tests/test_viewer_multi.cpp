@@ -366,6 +366,20 @@ TEST_F(ViewerMulti, PlaneAndRenderingSwitches)
     // Drawn at the window's centre.
     const Size size = firstOf(A)->getContentSize();
     EXPECT_LT(firstOf(A)->worldToScreen(target).distance(Vec2(size.width / 2, size.height / 2)), 1e-2f);
+
+    // A volume panned far beside the image looks at no point of it: the plane shows the slice
+    // nearest to where it looked, not none.
+    multi->sendCommand(NOTIFY_VIEW_VR, nullptr);
+    qvtest::StandInVolume* beside = volumeOf(A);
+    ASSERT_NE(beside, nullptr);
+    Vec3 away = browserOf(C)->getCrossPoint() + Vec3(100.0f, 0.0f, 0.0f);
+    beside->centerOn(away);
+    ASSERT_FALSE(firstOf(C)->holdsPoint(beside->getLookAtTarget()));
+    multi->sendCommand(NOTIFY_VIEW_SAGITTAL, nullptr);
+    ASSERT_NE(A->getBrowser(), nullptr);
+    EXPECT_TRUE(firstOf(A)->isVisible());
+    EXPECT_TRUE(firstOf(A)->getImageActor()->isSliceIndexValid());
+    EXPECT_TRUE(firstOf(A)->holdsPoint(browserOf(A)->getCrossPoint()));
 }
 
 TEST_F(ViewerMulti, WithoutAVolumeLayerOnly2DViews)

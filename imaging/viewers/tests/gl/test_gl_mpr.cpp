@@ -377,3 +377,49 @@ TEST_F(MprGL, EveryPlaneShowsItsThicknessAndWindowFromTheStart)
     manager->clear();
     manager->release();
 }
+
+// Grey pixels inside a window, away from its edges: its picture (lines and borders are coloured).
+static int picturePixels(isViewerImage* window)
+{
+    const Vec2 corner = window->convertToWorldSpace(Vec2::ZERO);
+    const cocos2d::Size size = window->getContentSize();
+    int grey = 0;
+    for (int y = int(corner.y) + 8; y < int(corner.y + size.height) - 8; y += 3)
+        for (int x = int(corner.x) + 8; x < int(corner.x + size.width) - 8; x += 3) {
+            const auto p = qvgl::readPixel(x, y);
+            grey += p[0] > 30 && std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) < 20;
+        }
+    return grey;
+}
+
+TEST_F(MprGL, AClickBesideAPannedPictureLeavesEveryPlaneItsPicture)
+{
+    std::map<int, isViewerImage*> windows;
+    appManager* manager = openMpr(windows);
+    isViewerMulti* multi = manager->getViewer();
+    rig.frame(3);
+    const Vec2 corner = windows[VIEW_AXIAL]->convertToWorldSpace(Vec2::ZERO);
+    const cocos2d::Size size = windows[VIEW_AXIAL]->getContentSize();
+    const float y = corner.y + size.height / 2, from = corner.x + size.width * 0.3f;
+    // The pan tool drags the axial picture most of the way out to the right.
+    multi->sendCommand(NOTIFY_TOOL_PAN, nullptr);
+    cocos2d::InputSimulator::mouseDown(0, from, y);
+    for (int step = 1; step <= 10; ++step, rig.frame()) {
+        rig.clock.advanceMs(40);
+        cocos2d::InputSimulator::mouseMove(from + size.width * 0.06f * step, y);
+    }
+    cocos2d::InputSimulator::mouseUp(0, from + size.width * 0.6f, y);
+    rig.frame(4);
+    std::map<int, int> before;
+    for (const auto& entry : windows)
+        ASSERT_GT(before[entry.first] = picturePixels(entry.second), 50) << entry.first;
+    // The selection tool clicks the empty part on the left of the axial view.
+    multi->sendCommand(NOTIFY_TOOL_SELECT, nullptr);
+    rig.clock.advanceMs(500);
+    cocos2d::InputSimulator::click(corner.x + 12, y);
+    rig.frame(6);
+    for (const auto& entry : windows)
+        EXPECT_GT(picturePixels(entry.second), before[entry.first] / 2) << entry.first;
+    manager->clear();
+    manager->release();
+}
