@@ -437,9 +437,10 @@ TEST(Get, ASeriesCutShortIsNotHandedOnUntilARetrievalCompletesIt) {
 }
 
 TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
-  // An archive whose database maps the series to other files: its image-level answer lists the
-  // series' 3 images (or 1, or none), and its C-GET sends images of another series of the study or
-  // of another patient in their place, counting them as it counts the rest or, lying, as sent.
+  // Archives whose database maps the series to other files. One lists the series' 3 images (or 1,
+  // or none) and its C-GET sends images of another series of the study or of another patient in
+  // their place, counting them as it counts the rest or, lying, as sent. dcmqrscp names the
+  // series' 3 files, 2 of which now hold images of another patient under the same SOP Instance UIDs.
   TempDir dir;
   SeriesSpec asked, sibling, stranger;
   asked.studyUid = sibling.studyUid = newTestUid();
@@ -449,58 +450,74 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
   stranger.patientId = "P2";
   const std::vector<std::string> own = writeSeries(dir.file("own"), asked, 3),
                                   other = writeSeries(dir.file("other"), sibling, 2),
-                                  strange = writeSeries(dir.file("stranger"), stranger, 3);
+                                  strange = writeSeries(dir.file("stranger"), stranger, 3),
+                                  archived = writeSeries(dir.file("archived"), asked, 3);
   std::vector<std::string> files = own;
   files.insert(files.end(), other.begin(), other.end());
   files.insert(files.end(), strange.begin(), strange.end());
   RetrievePeer peer(files);
-  ASSERT_TRUE(peer.ready());
-  const std::string port = std::to_string(peer.port());
+  ArchivePeer archive(dir, archived);
+  ASSERT_TRUE(peer.ready() && archive.ready());
+  for (const std::string& path : {archived[1], archived[2]}) {
+    DcmFileFormat file;
+    ASSERT_TRUE(file.loadFile(path.c_str()).good());
+    file.loadAllDataIntoMemory();
+    for (const auto& [key, value] : {std::pair{DCM_PatientName, stranger.patientName}, {DCM_PatientID, stranger.patientId},
+                                     {DCM_StudyInstanceUID, newTestUid()}, {DCM_SeriesInstanceUID, newTestUid()}})
+      file.getDataset()->putAndInsertString(key, value.c_str());
+    ASSERT_TRUE(file.saveFile(path.c_str()).good());
+  }
+  // Retrieves the series asked for into `downloads`: the messages' codes, and the failure's fields.
+  auto retrieve = [&](int port, const std::string& downloads, std::vector<int>& codes) {
+    MessageCapture messages;
+    redIRI::dcmGet get;
+    get.getSeriesByUID("127.0.0.1", std::to_string(port).c_str(), "", "", asked.studyUid.c_str(),
+                       asked.seriesUid.c_str(), downloads.c_str(), "DOE^JOHN", "1", "CT");
+    EXPECT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
+    codes = codesOf(messages.messages());
+    return messages.withCode(11).empty() ? std::vector<std::string>() : split(messages.withCode(11).back().text, ',');
+  };
   struct Row {
     const char* what;
-    std::vector<std::string> sent;
+    std::vector<std::string> sent, arrive;
     int listed;  // negative: all 3
     bool lies;
-    size_t kept, foreign;
+    size_t foreign;
   };
   int n = 0;
-  for (const Row& row : {Row{"another series", {own[0], other[0], other[1]}, -1, false, 1, 2},
-                         Row{"another patient", {strange[0], own[0], strange[1]}, -1, true, 1, 2},
-                         Row{"all of another patient", strange, -1, false, 0, 3},
-                         Row{"more than listed", {own[0], own[1], own[2], other[0], own[1]}, 1, false, 3, 1},
-                         Row{"none listed", {own[0], other[0], other[1]}, 0, true, 1, 2}}) {
+  for (const Row& row :
+       {Row{"another series", {own[0], other[0], other[1]}, {own[0]}, -1, false, 2},
+        Row{"another patient", {strange[0], own[0], strange[1]}, {own[0]}, -1, true, 2},
+        Row{"all of another patient", strange, {}, -1, false, 3},
+        Row{"more than listed", {own[0], own[1], own[2], other[0], own[1]}, own, 1, false, 1},
+        Row{"none listed", {own[0], other[0], other[1]}, {own[0]}, 0, true, 2},
+        Row{"dcmqrscp", {}, {archived[0]}, 0, false, 2}}) {
     SCOPED_TRACE(row.what);
+    const bool dcmqrscp = row.sent.empty();
     peer.sendOnGet(row.sent);
     peer.listOnly(row.listed);
     peer.ignoreRefusals(row.lies);
     const size_t heard = peer.events().size();
     const std::string downloads = dir.file("down" + std::to_string(++n) + "/");
-    const std::string folder = downloads + asked.seriesUid + "/";
-    MessageCapture messages;
     CallbackCapture log;
-    redIRI::dcmGet get;
-    get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", asked.studyUid.c_str(), asked.seriesUid.c_str(),
-                       downloads.c_str(), "DOE^JOHN", "1", "CT");
-    ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
-    EXPECT_EQ(messages.messages().back().code, 11);
-    EXPECT_TRUE(messages.withCode(8).empty()) << "nothing is handed on to be listed";
+    std::vector<int> codes;
+    const std::vector<std::string> failed = retrieve(dcmqrscp ? archive.port() : peer.port(), downloads, codes);
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.back(), 11);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 8), 0) << "nothing is handed on to be listed";
     // Only images of the series asked for are written, and only in its folder.
     std::set<std::string> expected, folders;
-    for (const std::string& f : row.sent) {
+    for (const std::string& f : row.arrive) {
       redIRI::detail::DicomFile image;
-      if (std::find(own.begin(), own.end(), f) != own.end() && image.open(f.c_str(), "test"))
-        expected.insert(image.stringValue(DCM_SOPInstanceUID));
+      if (image.open(f.c_str(), "test")) expected.insert(image.stringValue(DCM_SOPInstanceUID));
     }
     std::error_code none;
     for (const auto& entry : fs::directory_iterator(downloads, none)) folders.insert(entry.path().filename().string());
-    EXPECT_EQ(folders, row.kept ? std::set<std::string>{asked.seriesUid} : std::set<std::string>{});
-    EXPECT_EQ(sopUidsIn(folder), expected);
-    EXPECT_EQ(expected.size(), row.kept);
+    EXPECT_EQ(folders, expected.empty() ? std::set<std::string>{} : std::set<std::string>{asked.seriesUid});
+    EXPECT_EQ(sopUidsIn(downloads + asked.seriesUid + "/"), expected);
     // "1 of 3 images arrived": the series' images, each once, of those it holds.
-    ASSERT_FALSE(messages.withCode(11).empty());
-    const std::vector<std::string> failed = split(messages.withCode(11).back().text, ',');
     ASSERT_EQ(failed.size(), 13u);
-    EXPECT_EQ(failed[10] + " of " + failed[11], std::to_string(row.kept) + " of 3");
+    EXPECT_EQ(failed[10] + " of " + failed[11], std::to_string(expected.size()) + " of 3");
     const std::string said = "the peer sent " + std::to_string(row.foreign) + (row.foreign == 1 ? " image" : " images") +
                              " of another series or study (refused)";
     EXPECT_NE(failed[12].find(said), std::string::npos) << failed[12];
@@ -512,7 +529,7 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
                               return e.find("refused: the retriever answered 49152 (not of the series asked for)") !=
                                      std::string::npos;
                             }),
-              static_cast<long>(row.foreign));
+              dcmqrscp ? 0 : static_cast<long>(row.foreign));
   }
 
   // A retry into a folder that an earlier version left holding an image of another patient beside
@@ -522,12 +539,10 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
   const std::string downloads = dir.file("retry/"), folder = downloads + asked.seriesUid + "/";
   fs::create_directories(folder);
   fs::copy_file(strange[0], folder + "2.25.7");
-  MessageCapture messages;
-  redIRI::dcmGet get;
-  get.getSeriesByUID("127.0.0.1", port.c_str(), "", "", asked.studyUid.c_str(), asked.seriesUid.c_str(),
-                     downloads.c_str(), "DOE^JOHN", "1", "CT");
-  ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
-  EXPECT_EQ(messages.messages().back().code, 10);
+  std::vector<int> codes;
+  retrieve(peer.port(), downloads, codes);
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.back(), 10);
   EXPECT_EQ(sopUidsIn(folder), sopUidsIn(dir.file("own")));
 }
 
