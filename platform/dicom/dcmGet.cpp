@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <cstdint>
 #include <cstdio>
@@ -59,6 +61,8 @@ std::atomic<int> g_contentsQueryLimitMs{detail::kContentsQuerySeconds * 1000};
 const size_t kMaxReasonBytes = 1024;
 // The classes a failure names among those the program cannot take; the rest are counted.
 const size_t kNamedClasses = 3;
+// Tests: run before the start-up scan reads each image of a folder that keeps no record.
+std::function<void()> g_scanReadHook;
 
 // The ten fields of a task, in the order of getSeriesByUID's arguments.
 enum Field { kAddress, kPort, kCallingAE, kCalledAE, kStudyUID, kSeriesUID, kSaveFolder, kPatientName, kSeriesNumber, kModality };
@@ -303,14 +307,21 @@ std::string classesText(std::vector<std::pair<std::string, unsigned>> classes) {
 }  // namespace
 
 struct dcmGet::Core {
-  std::mutex lock;  // guards the queue, the running task, the default title and the thread
+  // Guards the queue, the running task, the folders claimed and the thread. Held to decide, never
+  // while files are read or removed: the window asks for the list under it.
+  std::mutex lock;
   std::deque<Task> waiting;
   std::unique_ptr<Task> running;
   // The series folders (below any save folder, with their "/") of the retrievals begun since this
   // object was made: their own messages tell what became of them, so keptRetrievals leaves them
   // out, whenever they ended.
   std::set<std::string> begun;
-  std::string defaultCalledAE;
+  // Folders (with their "/") the scan or a discard reads or removes outside the lock: a retrieval
+  // into one of them, or into the temporaries' folder while it is claimed, waits for `released`.
+  std::set<std::string> claimed;
+  std::condition_variable released;
+  // Set by the window on every tick, read by add: never behind the lock.
+  std::shared_ptr<const std::string> defaultCalledAE = std::make_shared<const std::string>();
   std::thread thread;
   bool threadRunning = false;
   std::mutex joinLock;
@@ -328,12 +339,15 @@ struct dcmGet::Core {
   void discard(const std::string& saveFolder, const std::string& seriesUID);
   std::vector<std::string> kept(const std::string& saveFolder);
   // What a series folder below saveFolder holds, as code 11 carries it; "" when it holds nothing to
-  // keep, `removal` then saying what it lacks ("" for no image at all). Called with the lock held.
+  // keep, `removal` then saying what it lacks ("" for no image at all). Called with the folder
+  // claimed, without the lock.
   std::string keptIn(const std::string& saveFolder, const std::string& folder, const char*& removal);
   void stop();
   void shutdown();
 
  private:
+  // Gives up a claim on `folder` and wakes a retrieval waiting for it.
+  void release(const std::string& folder);
   void serve();
   // What a retrieval brought into its series folder.
   struct Outcome {
@@ -361,7 +375,10 @@ void dcmGet::Core::add(Task task) {
   for (const Task& t : waiting)
     if (t.seriesUID() == task.seriesUID()) return;
   task.calledAE = task.fields[kCalledAE];
-  if (task.calledAE.empty()) task.calledAE = defaultCalledAE.empty() ? detail::kAnyCalledAETitle : defaultCalledAE;
+  if (task.calledAE.empty()) {
+    const std::shared_ptr<const std::string> title = std::atomic_load(&defaultCalledAE);
+    task.calledAE = title->empty() ? detail::kAnyCalledAETitle : *title;
+  }
   waiting.push_back(std::move(task));
   if (threadRunning) return;
   if (thread.joinable()) thread.join();  // it has left its loop
@@ -411,15 +428,29 @@ void dcmGet::Core::remove(const std::string& seriesUID) {
   }
 }
 
+void dcmGet::Core::release(const std::string& folder) {
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    claimed.erase(folder);
+  }
+  released.notify_all();
+}
+
 void dcmGet::Core::discard(const std::string& saveFolder, const std::string& seriesUID) {
   if (saveFolder.empty() || seriesUID.empty()) return;
-  std::lock_guard<std::mutex> guard(lock);
-  if (running && running->seriesUID() == seriesUID) return;
-  for (const Task& t : waiting)
-    if (t.seriesUID() == seriesUID) return;
-  std::error_code error;
   const std::string folder = seriesFolder(withSlash(saveFolder), seriesUID);
-  if (removeFolder(folder, error) > 0 && !error)
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (running && running->seriesUID() == seriesUID) return;
+    for (const Task& t : waiting)
+      if (t.seriesUID() == seriesUID) return;
+    // The scan has it: what it holds is listed again or removed there.
+    if (!claimed.insert(folder).second) return;
+  }
+  std::error_code error;
+  const bool removed = removeFolder(folder, error) > 0 && !error;
+  release(folder);
+  if (removed)
     detail::logLine("DICOM retrieval of series %s: what a failed retrieval left in \"%s\" is removed",
                     seriesUID.c_str(), folder.c_str());
 }
@@ -427,25 +458,26 @@ void dcmGet::Core::discard(const std::string& saveFolder, const std::string& ser
 std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
   std::vector<std::string> out;
   std::error_code error;
-  // Each folder is judged and, when it holds nothing to keep, removed under the queue's lock: a
-  // retrieval begun meanwhile (it runs, under the same lock, before it writes) either is seen and
-  // its folder left alone, or begins once the folder is gone and makes it again. The scan's own
-  // log lines wait for the lock's release; reading the images of a folder without a record (to
-  // learn its series) may log DCMTK's warnings under it, and holds the lock for that read.
-  std::vector<std::string> removed;
+  // Each folder is claimed under the queue's lock, then judged and, when it holds nothing to keep,
+  // removed without it (a folder of a few hundred thousand files takes minutes on a slow disk): a
+  // retrieval begun meanwhile either is seen and its folder left alone, or waits for the claim's
+  // release before it writes, and makes the folder again if it is gone.
   const std::string incoming = saveFolder + kIncomingFolder;
+  bool idle = false;
   {
     // Temporaries of writes cut short hold no image anybody can reach; while a retrieval waits or
     // runs, one may be a write under way.
     std::lock_guard<std::mutex> guard(lock);
-    const bool idle = !running && waiting.empty();
-    for (const auto& entry : std::filesystem::directory_iterator(idle ? incoming : std::string(), error)) {
-      std::error_code ignored;
-      if (std::filesystem::remove_all(entry.path(), ignored) > 0) removed.push_back(entry.path().string());
-    }
+    idle = !running && waiting.empty() && claimed.insert(incoming).second;
   }
-  for (const std::string& path : removed)
-    detail::logLine("DICOM retrieval: the unfinished write \"%s\" is removed", path.c_str());
+  if (idle) {
+    for (const auto& entry : std::filesystem::directory_iterator(incoming, error)) {
+      std::error_code ignored;
+      if (std::filesystem::remove_all(entry.path(), ignored) > 0)
+        detail::logLine("DICOM retrieval: the unfinished write \"%s\" is removed", entry.path().c_str());
+    }
+    release(incoming);
+  }
   for (const auto& entry : std::filesystem::directory_iterator(saveFolder, error)) {
     const std::string name = entry.path().filename().string();
     std::error_code ignored;
@@ -453,20 +485,20 @@ std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
     // removed.
     if (name.empty() || name[0] == '.' || entry.is_symlink(ignored) || !entry.is_directory(ignored)) continue;
     const std::string folder = saveFolder + name + "/";
-    const char* removal = nullptr;  // why the folder is removed
-    bool gone = false;
     {
       std::lock_guard<std::mutex> guard(lock);
       auto inFolder = [&](const Task& t) { return seriesFolder(saveFolder, t.seriesUID()) == folder; };
       // A retrieval of this run that ended meanwhile (its import may be moving its images out, or
       // its failure be listed) is as much its own as one that runs.
       if (begun.count(name + "/") || (running && inFolder(*running)) ||
-          std::any_of(waiting.begin(), waiting.end(), inFolder))
+          std::any_of(waiting.begin(), waiting.end(), inFolder) || !claimed.insert(folder).second)
         continue;
-      const std::string text = keptIn(saveFolder, folder, removal);
-      if (!text.empty()) out.push_back(text);
-      gone = removal && removeFolder(folder, ignored) > 0 && !ignored;
     }
+    const char* removal = nullptr;  // why the folder is removed
+    const std::string text = keptIn(saveFolder, folder, removal);
+    if (!text.empty()) out.push_back(text);
+    const bool gone = removal && removeFolder(folder, ignored) > 0 && !ignored;
+    release(folder);
     if (gone) detail::logLine("DICOM retrieval: \"%s\" holds no image%s and is removed", folder.c_str(), removal);
   }
   return out;
@@ -504,6 +536,7 @@ std::string dcmGet::Core::keptIn(const std::string& saveFolder, const std::strin
     // No record (an earlier version, or the program ended as the first image arrived): the
     // images name the series; where it came from is not known.
     for (const std::string& path : images) {
+      if (g_scanReadHook) g_scanReadHook();
       detail::DicomFile image;
       if (!image.open(path.c_str(), nullptr)) continue;
       auto stored = std::make_unique<DCM_MESSAGE>();
@@ -533,6 +566,7 @@ void dcmGet::Core::stop() {
   interrupt = true;
   waiting.clear();
   watch.interrupt();
+  released.notify_all();
 }
 
 void dcmGet::Core::shutdown() {
@@ -549,8 +583,9 @@ void dcmGet::Core::shutdown() {
 void dcmGet::Core::serve() {
   for (;;) {
     Task task;
+    std::string saveFolder, folder;
     {
-      std::lock_guard<std::mutex> guard(lock);
+      std::unique_lock<std::mutex> guard(lock);
       running.reset();
       if (stopping || waiting.empty()) {
         threadRunning = false;
@@ -562,10 +597,15 @@ void dcmGet::Core::serve() {
       begun.insert(seriesFolder("", task.seriesUID()));
       cancelRunning = false;
       interrupt = false;
+      saveFolder = withSlash(task.fields[kSaveFolder]);
+      folder = seriesFolder(saveFolder, task.seriesUID());
+      // Listed as running meanwhile: nothing is written while the scan or a discard has the folder.
+      released.wait(guard, [&] {
+        return stopping || (!claimed.count(folder) && !claimed.count(saveFolder + kIncomingFolder));
+      });
+      if (stopping) continue;
     }
     gate.post(9, task.seriesUID());
-    const std::string saveFolder = withSlash(task.fields[kSaveFolder]);
-    const std::string folder = seriesFolder(saveFolder, task.seriesUID());
     Outcome outcome;
     std::string why;
     const bool ok = retrieve(task, folder, saveFolder + kIncomingFolder, outcome, why) && !cancelRunning;
@@ -971,8 +1011,8 @@ dcmGet::~dcmGet() {
 }
 
 void dcmGet::setDefaultCalledAETitle(const char* title) {
-  std::lock_guard<std::mutex> guard(m_core->lock);
-  m_core->defaultCalledAE = detail::trimmed(detail::textOf(title));
+  std::atomic_store(&m_core->defaultCalledAE,
+                    std::make_shared<const std::string>(detail::trimmed(detail::textOf(title))));
 }
 
 void dcmGet::getSeriesByUID(const char* address, const char* port, const char* callingAE, const char* calledAE,
@@ -1016,6 +1056,8 @@ void dcmGet::stop() { m_core->stop(); }
 namespace detail {
 
 void setContentsQueryLimitForTest(int milliseconds) { g_contentsQueryLimitMs = milliseconds; }
+
+void setScanReadHookForTest(std::function<void()> hook) { g_scanReadHook = std::move(hook); }
 
 }  // namespace detail
 }  // namespace redIRI

@@ -8,6 +8,8 @@
 // association aborted, and the usual image classes are proposed, as for a peer that does not say.
 #pragma once
 
+#include <functional>
+
 namespace redIRI {
 namespace detail {
 
@@ -17,6 +19,10 @@ constexpr int kContentsQuerySeconds = 60;
 // Tests: the bound on the image-level query's time, in milliseconds, for retrievals begun from now
 // on; no argument puts it back.
 void setContentsQueryLimitForTest(int milliseconds = kContentsQuerySeconds * 1000);
+
+// Tests: run before the start-up scan (keptRetrievals) reads each image of a folder that keeps no
+// record of its retrieval; none when empty. Set while no scan runs.
+void setScanReadHookForTest(std::function<void()> hook = {});
 
 }  // namespace detail
 }  // namespace redIRI

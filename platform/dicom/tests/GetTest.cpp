@@ -546,6 +546,39 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
   EXPECT_EQ(sopUidsIn(folder), sopUidsIn(dir.file("own")));
 }
 
+// The start-up scan meets a folder of files that are no images (its record lost): while it reads
+// them, the window sets the called title and reads the list at once, and the folder, named after
+// no series its files name, still goes.
+TEST(Get, TheWindowDoesNotWaitForTheStartUpScanReadingAFolder) {
+  TempDir dir;
+  const std::string downloads = dir.file("tmp/dicomdown/"), folder = downloads + "2.25.7/";
+  fs::create_directories(folder);
+  for (int i = 0; i < 50; ++i) std::ofstream(folder + std::to_string(i)) << "not an image";
+  std::promise<void> reading, goOn;
+  std::future<void> readingBegun = reading.get_future();
+  std::shared_future<void> go = goOn.get_future().share();
+  std::atomic<bool> first{true};
+  redIRI::detail::setScanReadHookForTest([&] {
+    if (!first.exchange(false)) return;
+    reading.set_value();
+    go.wait();
+  });
+  redIRI::dcmGet get;
+  auto scan = std::async(std::launch::async, [&] { return get.keptRetrievals(downloads.c_str()); });
+  readingBegun.wait();
+  auto window = std::async(std::launch::async, [&] {
+    get.setDefaultCalledAETitle("ARCHIVE");
+    return get.getListSize();
+  });
+  const bool answered = window.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+  goOn.set_value();
+  EXPECT_TRUE(answered) << "the window waited for the scan's read";
+  EXPECT_EQ(window.get(), 0);
+  EXPECT_TRUE(scan.get().empty());
+  redIRI::detail::setScanReadHookForTest();
+  EXPECT_FALSE(fs::exists(folder));
+}
+
 // A series of `count` CT images but for image `odd`, of a standard class seldom met, and image
 // `odd` + 5, of a private class: neither is among the usual image classes.
 std::vector<std::string> seriesWithUncommonClasses(const TempDir& dir, SeriesSpec& spec, int count, int odd) {
