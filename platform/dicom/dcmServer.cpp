@@ -24,7 +24,10 @@
 // up to take the waiting peer and refuse it with a reason; short of descriptors or memory, the
 // listener rests a growing pause. A listening socket that fails (closed or shut down from outside,
 // no longer listening) is closed and opened again with a growing pause, and so is one another
-// program holds as the server begins: the server then listens as soon as it is free.
+// program holds as the server begins: the server then listens as soon as it is free. The listener
+// knows its sockets by the file they name, not by their number (OwnFd), at every wake: a number
+// closed under it and given to another file is left to its new owner, and a socket of its own is
+// opened again.
 //
 // Threads: the listener is started by begin and ended by stop (which raises `stopping` and joins
 // it); each connection's worker is started by the listener and ends when its connection does; the
@@ -41,6 +44,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -167,6 +171,34 @@ struct Lingering {
   std::chrono::steady_clock::time_point until;
 };
 
+// A descriptor the listener opened, known by the file it names (device and inode) rather than by
+// its number: closed under the listener, the number may soon name another part of the program's
+// files or sockets, which the listener must neither read, accept on nor close.
+struct OwnFd {
+  int fd = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+
+  // Takes `opened` (-1 for none) as the listener's own.
+  void adopt(int opened) {
+    struct stat st {};
+    fd = opened >= 0 && ::fstat(opened, &st) == 0 ? opened : -1;
+    if (fd < 0 && opened >= 0) ::close(opened);
+    device = st.st_dev;
+    inode = st.st_ino;
+  }
+  // Whether the number still names the file opened.
+  bool ours() const {
+    struct stat st {};
+    return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+  }
+  // Closes it if it is still ours; either way the number is forgotten.
+  void close() {
+    if (ours()) ::close(fd);
+    fd = -1;
+  }
+};
+
 // What the program reads of the port across runs (the server's Core holds it).
 struct PortState {
   std::atomic<bool> listening{false};
@@ -179,12 +211,12 @@ struct Run {
   HandoverLayer layer{watch};
   // DCMTK's acceptor network: only the context in which the workers read association requests. Its
   // own listening socket is replaced by one that never listens as the run begins; the listener
-  // accepts on a socket of its own (listenFd), which it can close and open again.
+  // accepts on a socket of its own (`listening`), which it can close and open again.
   T_ASC_Network* net = nullptr;
   int port = 0;
   PortState* state = nullptr;  // the Core's, which outlives the run
-  int listenFd = -1;   // the listener's own (begin's until the listener starts): -1 while not listening
-  int reserveFd = -1;  // the listener's own: given up to accept and refuse a peer when no descriptor is left
+  OwnFd listening;  // the listener's own (begin's until the listener starts): -1 while not listening
+  OwnFd reserve;    // the listener's own: given up to accept and refuse a peer when no descriptor is left
   bool everListened = false;  // the listener's own: the port listened in this run
   std::string addressList;    // for the log
   std::string root;  // ends in "/"
@@ -192,6 +224,7 @@ struct Run {
   int language = 0;
   detail::ServerBounds bounds;  // as the run began
   int failedStartsLeft = 0;     // the listener's own
+  detail::LogTally shortageLog;  // the listener's own: what a shortage of descriptors made it log
   std::atomic<bool> stopping{false};
   std::thread listener;
 
@@ -661,13 +694,12 @@ std::string pollFailure(int fd, short revents) {
 // With no descriptor left in the process (or the system), gives up the reserve to take the peer
 // waiting and refuse it at once with a reason, rather than leave it in the queue until its own
 // timeout; takes the reserve again. False when the reserve is gone and cannot be taken again.
-bool refuseWithReserve(Run& run, int listenFd) {
-  if (run.reserveFd >= 0) {
-    ::close(run.reserveFd);
-    run.reserveFd = -1;
+bool refuseWithReserve(Run& run) {
+  if (run.reserve.fd >= 0) {
+    run.reserve.close();
     sockaddr_in from{};
     socklen_t length = sizeof(from);
-    const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
+    const int fd = ::accept4(run.listening.fd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
     if (fd >= 0) {
       char text[INET_ADDRSTRLEN] = {0};
       const char* address =
@@ -683,8 +715,8 @@ bool refuseWithReserve(Run& run, int listenFd) {
       ::close(fd);
     }
   }
-  run.reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  return run.reserveFd >= 0;
+  run.reserve.adopt(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  return run.reserve.fd >= 0;
 }
 
 // The listener: accepts connections on the run's listening socket, refuses those beyond the
@@ -703,12 +735,13 @@ void listen(Run& run) {
   int reopenPauseMs = kReopenFirstPauseMs;
   bool failing = false;  // a port held at start is not a failure of the socket (begin told it)
   run.lingering.reserve(kMaxLingering);  // refusing never allocates
-  run.reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  // `open`: the descriptor is still ours to close (not when it was closed under the listener: its
-  // number may name another file by now).
-  auto socketFailed = [&](const std::string& why, bool open) {
-    if (open) ::close(run.listenFd);
-    run.listenFd = -1;
+  run.reserve.adopt(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  // Peers may connect faster than descriptors free, for as long as a shortage lasts and as often as
+  // it comes back: what it makes the listener log is one stream for the run.
+  const std::string shortage = "DICOM server: connections on port " + std::to_string(run.port) +
+                               " while descriptors ran out";
+  auto socketFailed = [&](const std::string& why) {
+    run.listening.close();
     run.state->listening = false;
     if (!failing) {
       detail::logLine("DICOM server: the listening socket of port %d failed: %s; it is opened again as soon as it can be",
@@ -719,13 +752,18 @@ void listen(Run& run) {
     }
     reopenAt = Clock::now() + milliseconds(reopenPauseMs);
   };
+  auto lost = [&] {
+    if (run.listening.ours()) return false;
+    socketFailed("its number was closed under the server and names another file now");
+    return true;
+  };
   while (!run.stopping) {
     reapWorkers(run);
     markRates(run);
     Clock::time_point now = Clock::now();
-    if (run.listenFd < 0 && now >= reopenAt) {
-      run.listenFd = openListening(run.port);
-      if (run.listenFd >= 0) {
+    if (run.listening.fd < 0 && now >= reopenAt) {
+      run.listening.adopt(openListening(run.port));
+      if (run.listening.fd >= 0) {
         run.state->listening = true;
         listeningSince = now;
         if (run.everListened)
@@ -739,28 +777,32 @@ void listen(Run& run) {
         reopenAt = now + milliseconds(reopenPauseMs);
       }
     }
-    if (failing && run.listenFd >= 0 && now - listeningSince >= milliseconds(kSteadyListeningMs)) failing = false;
-    if (run.reserveFd < 0) run.reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (failing && run.listening.fd >= 0 && now - listeningSince >= milliseconds(kSteadyListeningMs)) failing = false;
+    if (run.reserve.fd < 0) run.reserve.adopt(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     // While paused the listening socket is left out: its waiting connection keeps it readable.
     const bool paused = now < pausedUntil;
-    polled.assign(1, pollfd{paused ? -1 : run.listenFd, POLLIN, 0});
+    polled.assign(1, pollfd{paused ? -1 : run.listening.fd, POLLIN, 0});
     for (const Lingering& l : run.lingering) polled.push_back(pollfd{l.fd, POLLIN, 0});
     int sliceMs = detail::kPollSliceMs;
-    if (run.listenFd < 0)
+    if (run.listening.fd < 0)
       sliceMs = int(std::clamp<int64_t>(
           std::chrono::duration_cast<milliseconds>(reopenAt - now).count() + 1, 1, detail::kPollSliceMs));
     const int n = ::poll(polled.data(), polled.size(), sliceMs);
     if (run.stopping) break;
     tendLingering(run, polled, false);
+    // Whatever woke it, or nothing: another's socket under the number may never wake it (a quiet
+    // one), or wake it for what no accept takes (data, a datagram).
+    if (run.listening.fd >= 0 && lost()) continue;
     if (n <= 0 || polled[0].fd < 0 || !polled[0].revents) continue;
     if (polled[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-      socketFailed(pollFailure(run.listenFd, polled[0].revents), !(polled[0].revents & POLLNVAL));
+      socketFailed(pollFailure(run.listening.fd, polled[0].revents));
       continue;
     }
     // The listening socket does not block: take the connections waiting.
     int transients = 0;
     for (int taken = 0; taken < 64 && !run.stopping; ++taken) {
-      const Accepted accepted = acceptOne(run, run.listenFd);
+      if (lost()) break;
+      const Accepted accepted = acceptOne(run, run.listening.fd);
       if (accepted.kind == Accepted::None) break;
       if (accepted.kind == Accepted::Transient) {
         if (++transients < kTransientRetries) continue;
@@ -768,12 +810,11 @@ void listen(Run& run) {
         break;
       }
       if (accepted.kind == Accepted::Failed) {
-        // EBADF and ENOTSOCK: the number was closed under the listener (and may name another
-        // file of the program by now), so it is not closed again.
-        socketFailed(std::strerror(accepted.error), accepted.error != EBADF && accepted.error != ENOTSOCK);
+        socketFailed(std::strerror(accepted.error));
         break;
       }
       if (accepted.kind == Accepted::Exhausted) {
+        const detail::LogStream stream(shortage, run.shortageLog);
         const bool descriptors = accepted.error == EMFILE || accepted.error == ENFILE;
         if (!exhausted)
           detail::logLine("DICOM server: cannot accept connections on port %d: %s; %s", run.port,
@@ -781,20 +822,25 @@ void listen(Run& run) {
                           descriptors ? "refusing them until descriptors free" : "waiting for memory to free");
         if (!exhausted) exhaustedPauseMs = kExhaustedFirstPauseMs;
         exhausted = true;
-        if (descriptors && refuseWithReserve(run, run.listenFd)) continue;
+        if (descriptors && refuseWithReserve(run)) continue;
         pausedUntil = Clock::now() + milliseconds(exhaustedPauseMs);
         exhaustedPauseMs = std::min(exhaustedPauseMs * 2, kExhaustedMaxPauseMs);
         break;
       }
-      if (exhausted) detail::logLine("DICOM server: accepting connections on port %d again", run.port);
+      if (exhausted) {
+        {
+          const detail::LogStream stream(shortage, run.shortageLog);
+          detail::logLine("DICOM server: accepting connections on port %d again", run.port);
+        }
+        detail::tellLeftOut(shortage, run.shortageLog, false);
+      }
       exhausted = false;
     }
   }
   tendLingering(run, polled, true);
-  if (run.reserveFd >= 0) ::close(run.reserveFd);
-  run.reserveFd = -1;
-  if (run.listenFd >= 0) ::close(run.listenFd);
-  run.listenFd = -1;
+  detail::tellLeftOut(shortage, run.shortageLog, true);
+  run.reserve.close();
+  run.listening.close();
   run.state->listening = false;
 }
 
@@ -870,8 +916,8 @@ bool dcmServer::Core::begin() {
   }
   next->state = &portState;
   next->addressList = addressList;
-  next->listenFd = openListening(next->port);
-  const bool listening = next->listenFd >= 0;
+  next->listening.adopt(openListening(next->port));
+  const bool listening = next->listening.fd >= 0;
   if (listening) {
     next->everListened = true;
     logListening(*next);
