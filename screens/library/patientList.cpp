@@ -376,22 +376,33 @@ void patientList::onPatientsLoaded(NSUI::NSDBDataModel* model)
 {
     if (!table || !model)
         return;
+    const int added = showPatients(model, true);
+    if (model->getRowCount() > 0)
+        recordStatistics(kEventPatients, std::to_string(model->getRowCount()));
+    updatePrompts();
+    if (added > 0 && table->getRowCount() > 0) {
+        if (NSUI::NSTableViewCell* cell = table->cellAtIndexOrCreate(0))
+            tableCellTouched(table, cell, Vec2(1, 1));
+    }
+}
+
+int patientList::showPatients(NSUI::NSDBDataModel* model, bool listNew)
+{
     int added = 0;
     for (int r = 0; r < model->getRowCount(); ++r) {
         if (model->getColumnCount(r) < 11)
             continue;
         if (model->getColumnCount(r) > 11)
             loadedUpToImage = std::max(loadedUpToImage, std::atoi(model->getValue(r, 11).c_str()));
-        if (listObject* known = findRow(model->getValue(r, 0))) {
-            // A row that a store notification brought in takes the counts of the database, which
-            // include every image that notifications up to the newest loaded one announced.
-            known->studyCount = std::atoi(model->getValue(r, 8).c_str());
-            known->seriesCount = std::atoi(model->getValue(r, 9).c_str());
-            known->imageCount = std::atoi(model->getValue(r, 10).c_str());
-            table->updateCellForData(known);
+        // A row already listed (brought in by a store notification, or shown before a delete)
+        // takes the database's texts and counts, which include every image that notifications
+        // up to the newest loaded one announced.
+        listObject* row = findRow(model->getValue(r, 0));
+        if (!row && !listNew)
             continue;
-        }
-        listObject* row = listObject::create();
+        const bool known = row != nullptr;
+        if (!known)
+            row = listObject::create();
         row->patientID = model->getValue(r, 0);
         row->hospitalID = model->getValue(r, 1);
         row->name = model->getValue(r, 2);
@@ -403,16 +414,14 @@ void patientList::onPatientsLoaded(NSUI::NSDBDataModel* model)
         row->studyCount = std::atoi(model->getValue(r, 8).c_str());
         row->seriesCount = std::atoi(model->getValue(r, 9).c_str());
         row->imageCount = std::atoi(model->getValue(r, 10).c_str());
-        table->insertRow(-1, row);
-        ++added;
+        if (known) {
+            table->updateCellForData(row);
+        } else {
+            table->insertRow(-1, row);
+            ++added;
+        }
     }
-    if (model->getRowCount() > 0)
-        recordStatistics(kEventPatients, std::to_string(model->getRowCount()));
-    updatePrompts();
-    if (added > 0 && table->getRowCount() > 0) {
-        if (NSUI::NSTableViewCell* cell = table->cellAtIndexOrCreate(0))
-            tableCellTouched(table, cell, Vec2(1, 1));
-    }
+    return added;
 }
 
 patientList::listObject* patientList::findRow(const std::string& patientID) const
@@ -870,10 +879,20 @@ void patientList::onSeriesDeleted(const std::string& patientID)
 {
     listObject* row = findRow(patientID);
     dicomDB* db = dataService::getInstance()->getDatabase();
-    if (!row || !db || db->hasPatient(std::atoi(patientID.c_str())))
+    if (!row || !db)
         return;
-    table->removeRowForData(row);
-    updatePrompts();
+    if (!db->hasPatient(std::atoi(patientID.c_str()))) {
+        table->removeRowForData(row);
+        updatePrompts();
+        return;
+    }
+    // The row's counts and texts are read again: no notification takes the deleted images off
+    // them, and the stored images announced later are counted on top of them. Only rows still
+    // listed are updated: a patient deleted meanwhile is not brought back.
+    db->requestPatients([this](NSUI::NSDBDataModel* model) {
+        if (table && model)
+            showPatients(model, false);
+    }, this);
 }
 
 void patientList::onPatientStored(const std::string& json)

@@ -92,6 +92,9 @@ public:
     // Imports a folder, a file or a zip archive.
     void openPath(std::string path);
     void onPatientsLoaded(NSUI::NSDBDataModel* model);
+    // Fills the rows of the patients the library listed from its answer; those not listed yet
+    // are appended when listNew. Returns how many were appended.
+    int showPatients(NSUI::NSDBDataModel* model, bool listNew);
     void deletePatientAt(ssize_t index);
 
     NSUI::NSListView* getTable() const { return table; }

@@ -877,6 +877,11 @@ void studyList::deleteSeriesAt(ssize_t index)
         startLibraryWorker([db, job] { deleteSeriesFiles(db, job); });
     }
     rowsTable->removeRowAtIndex(index);
+    // A study left without series is gone from the library with its last one.
+    const auto& rows = rowsTable->getRowData();
+    const auto kindAt = [&rows](ssize_t i) { return static_cast<listObject*>(rows[i])->kind; };
+    if (index > 0 && kindAt(index - 1) == ROW_STUDY && (index >= ssize_t(rows.size()) || kindAt(index) != ROW_SERIES))
+        rowsTable->removeRowAtIndex(index - 1);
 }
 
 // ---- notifications ------------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 // opening the viewer and sharing.
 #include "LibraryAppFixture.h"
 
+#include "GLTestProgram.h"
+
 #include "NSDBDataModel.h"
 #include "NSDBUtil.h"
 #include "NSFileUtil.h"
@@ -558,4 +560,56 @@ TEST_F(LibraryAppTest, NamesAreListedWithoutTheirTrailingEmptyGroups)
     auto* text = dynamic_cast<ui::Text*>(cell->getChildByNameDeep("name"));
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(text->getString(), u8"Wang^XiaoDong=王^小東");
+}
+
+TEST_F(LibraryAppTest, APatientsRowFollowsTheDeleteOfASeriesAndTheImportAfterIt)
+{
+    // One patient, two studies: one series of three images, and two series of two.
+    qvgen::PhantomSpec chest = studySpec("ROW^COUNTS", "R-1", 3);
+    chest.studyDescription = "CT CHEST ABD";
+    chest.studyUID = "1.2.826.0.1.3680043.10.1455.21";
+    writeSeries(scratch + "source/a/", chest);
+    qvgen::PhantomSpec head = studySpec("ROW^COUNTS", "R-1", 2);
+    head.studyDescription = "MR HEAD";
+    head.studyUID = "1.2.826.0.1.3680043.10.1455.22";
+    writeSeries(scratch + "source/b/", head);
+    head.seriesNumber = "2";
+    writeSeries(scratch + "source/c/", head);
+    launch(false);
+    home()->openPath(scratch + "source");
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 7; }));
+    patientList::listObject* row = rowAt(home(), 0);
+    clickNode(home()->getTable()->cellAtIndex(0));
+    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 5; }));
+    // The pixels of the row's counts as drawn.
+    const auto counts = [&] {
+        frame();
+        Node* label = home()->getTable()->cellAtIndex(0)->getChildByTag(patientList::kCellLayoutTag)->getChildByName("imageNumber");
+        const Rect box = label->getBoundingBox();
+        const Vec2 low = label->getParent()->convertToWorldSpace(box.origin);
+        std::vector<std::array<int, 3>> pixels;
+        for (int y = int(low.y); y < int(low.y + box.size.height); ++y)
+            for (int x = int(low.x); x < int(low.x + box.size.width); ++x)
+                pixels.push_back(qvtest::framePixel(x, y));
+        return pixels;
+    };
+    const auto before = counts();
+    // The chest study's only series goes, and the study with it.
+    const auto& rows = panel()->getRowsTable()->getRowData();
+    ssize_t chestSeries = -1;
+    for (size_t i = 0; i + 1 < rows.size(); ++i)
+        if (static_cast<studyList::listObject*>(rows[i])->studyDescription == "CT CHEST ABD")
+            chestSeries = ssize_t(i) + 1;
+    ASSERT_GE(chestSeries, 1);
+    panel()->deleteSeriesAt(chestSeries);
+    EXPECT_EQ(panel()->getRowsTable()->getRowCount(), 3);
+    ASSERT_TRUE(frameUntil([&] { return row->studyCount == 1 && row->seriesCount == 2 && row->imageCount == 4; }, 10.0));
+    EXPECT_EQ(row->description, "MR HEAD");
+    EXPECT_NE(counts(), before);
+    // Imported again, it is counted on top of the library's counts.
+    home()->openPath(scratch + "source/a/");
+    ASSERT_TRUE(frameUntil([&] { return importIdle(home()) && row->imageCount == 7; }));
+    EXPECT_EQ(row->studyCount, 2);
+    EXPECT_EQ(row->seriesCount, 3);
+    EXPECT_EQ(counts(), before);
 }
