@@ -321,6 +321,12 @@ bool dicomDB::openChecked(bool quickCheck)
     return true;
 }
 
+bool dicomDB::opensForWriting() const
+{
+    NSUI::NSDBUtil probe;
+    return probe.open(libraryFolder_ + dicomDBSchema::kFileName) && !probe.isReadOnly();
+}
+
 bool dicomDB::libraryVanished() const
 {
     struct stat info {};
@@ -336,8 +342,9 @@ void dicomDB::checkLibrary(bool periodic)
         if (stopped_) return;
         // The folder and the file are looked at every few seconds; what waits is tried every second.
         const bool look = !periodic || ++checkTicks_ % kReopenTicks == 0;
-        if (ready_ && readOnly_ && look && ::access(libraryFolder_.c_str(), W_OK) == 0 &&
-            ::access((libraryFolder_ + dicomDBSchema::kFileName).c_str(), W_OK) == 0) {
+        // Judged as the open judged it: access(2) says yes to a file the open may not write (an
+        // append-only file, or any file for root), and the library would turn read-only again at once.
+        if (ready_ && readOnly_ && look && opensForWriting()) {
             // It can be written again: opened anew for writing, and what waited is written.
             cocos2d::log("library: the database can be written again");
             db_.close();

@@ -277,6 +277,8 @@ private:
     // True when the open database file is no longer the one at the library's path (the folder or
     // the file was removed while open).
     bool libraryVanished() const;
+    // Whether the database file opens for writing now, as openAndCheck opens it.
+    bool opensForWriting() const;
     // On the worker: a library not ready is opened again, one whose folder or file went away is
     // made anew; either way the files are then indexed again.
     void checkLibrary(bool periodic = false);
@@ -311,42 +313,49 @@ private:
     // saveDicomRecord, telling whether a failure came from another connection holding the file.
     bool saveRecord(const redIRI::DCM_MESSAGE& message, dicomDBRecordIds& ids, bool& busy);
     bool addFavorite(int type, const std::string& path, float scale);
+    // Where a favourite not written yet stands (the journal's rule 8). Its entry is in the journal
+    // from the moment it is made, whatever its state.
+    enum class FavoriteState {
+        Waiting,              // for the worker's next write
+        Writing,              // taken by the worker's write now
+        RemovedWhileWriting,  // removed by the user meanwhile: never announced, its removal waits
+    };
     // A favourite not written yet. key: the negative ID the list shows it under meanwhile;
-    // journalKey: its own key, written with its row (so a replay finds the row and writes none).
+    // journalKey: its own key, written with its row (so a replay finds the row and writes none);
+    // empty for one of an earlier version's journal, known by its type, image and time instead.
     struct PendingFavorite {
         int key = 0;
         std::string journalKey;
         int type = 0;
         std::string image, time, scale;
-        // The path as handed in (for 1007), and the scale as a number.
+        // The path as handed in (for 1007).
         std::string path;
-        float scaleValue = 1.0f;
-        bool recorded = false;  // its entry is in the journal
-        bool writing = false;   // taken by the worker's write now
-        bool removed = false;   // removed by the user while being written: its row goes once written
-        bool keyless = false;   // from a journal line of an earlier version: known by type, image and time
+        FavoriteState state = FavoriteState::Waiting;
     };
-    // A removal of a written favourite that waits for the file: its row is found by its key, or
-    // (a row of an earlier version) by its ID and image.
+    // A removal waiting for the file: its row is found by its key, or (a row of an earlier version)
+    // by its ID and image, or (an earlier version's favourite not written yet) by its type, image
+    // and time.
     struct FavoriteRemoval {
         std::string journalKey;
         int rowID = 0;
         std::string image;
-        bool recorded = false;
+        int type = 0;
+        std::string time;
     };
     // A favourite written in this run, by the negative key the list may still show it under.
     struct WrittenFavorite {
         int rowID = 0;
         std::string journalKey, image;
     };
-    // On the worker: writes the pending favourites and removals in order into one transaction,
-    // adding a row (type, ID, path, scale) to written for each favourite; when the held file
-    // refuses them they wait.
+    // On the worker: writes the pending favourites and removals in order into one transaction, each
+    // in a savepoint of its own, adding a row (type, ID, path, scale) to written for each favourite
+    // written. A failure of the file or the disk leaves them all waiting; a value that cannot be
+    // written refuses only its own favourite.
     void writeFavorites(NSUI::NSDBDataModel& written);
     void queueFavoriteWrite();
-    // Removes a written favourite's row now when the lock and the file are free, or hands the
-    // removal to the favourites queue.
-    void removeFavoriteRow(const FavoriteRemoval& removal);
+    // Removes a written favourite's row now when the lock and the file are free. False when it
+    // must wait (then it goes into the journal and the favourites queue).
+    bool removeFavoriteRowNow(const FavoriteRemoval& removal);
     // Inside a transaction: the row of a favourite (by key, or for a keyless one by type, image and
     // time), or of a removal. False when a statement failed.
     bool findFavoriteRow(const PendingFavorite& favorite, int& rowID, bool& found);
@@ -361,10 +370,11 @@ private:
     // On the worker, once the file takes a write: the waiting images go back to the queue, in order
     // and ahead of whatever is stored after them, and the pending favourites are written.
     void retryWaiting();
-    // The journal: one entry appended (synced), or the whole rewritten from what still waits (or
-    // removed when nothing does), through the one writer of files.
-    void appendJournal(const std::string& line);
+    // The journal: entries appended (lines, synced), or the whole rewritten from what still waits (or
+    // removed when nothing does), through the one writer of files. Any thread; journalMutex_.
+    void appendJournal(const std::string& lines);
     void rewriteJournal();
+    void rewriteJournalLocked();
     // On the worker at open: what the journal names waits again, ahead of this run's.
     void readJournal();
     // A retried image was taken by the worker; once none is left and nothing waits, the journal is
@@ -491,6 +501,11 @@ private:
     std::vector<WaitingImage> waitingImages_;
     std::atomic<int> waitingCount_{0};
     std::atomic<bool> waitingSaid_{false};
+    // Held across each append to the journal and each rewrite of it, so that no rewrite drops an
+    // entry appended while it was being made; favoriteMutex_ may be taken under it, never the
+    // other way round. The window takes it for its own small append, which is synced
+    // anyway; it waits at most for one rewrite of this small file.
+    std::mutex journalMutex_;
     std::mutex favoriteMutex_;
     std::vector<PendingFavorite> pendingFavorites_;  // guarded by favoriteMutex_
     std::vector<FavoriteRemoval> pendingRemovals_;   // guarded by favoriteMutex_

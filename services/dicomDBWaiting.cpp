@@ -1,5 +1,5 @@
 // What waits for the library's database: the journal of waiting files (qv/dicom/.waiting) and the
-// favourites queue. Part of dicomDB; the worker thread does every write described here.
+// favourites queue. Part of dicomDB; the worker thread does every write of the database described here.
 //
 // The journal's rules
 //
@@ -7,12 +7,16 @@
 //    a carriage return or a line break: a favourite's time and path are written with those (and
 //    "%") as "%09", "%0D", "%0A" and "%25"; an image whose path cannot be one line gets no entry (the open
 //    marker's reconcile lists such a file instead). A line that does not read as one whole entry is
-//    passed over, never split into two or joined to the next.
+//    passed over, never split into two or joined to the next; one longer than any entry can be
+//    (kMaxEntryLength) is passed over without being read into memory.
 // 2. The entries:
 //      image <path below the library folder>                    a stored image waiting for its rows
 //      favorite-keyed <key> <type> <scale> <time> <image>       a favourite (or a marker, type 3)
 //      favorite-removed <key> <row ID> <image>                  the removal of a favourite
-//    and, read only (written by earlier versions), "favorite <type> <scale> <time> <image>".
+//      favorite-removed-earlier <type> <time> <image>           the removal of an earlier version's
+//                                                               favourite that has no key
+//    and, written by earlier versions (and kept in that form for their favourites that still wait),
+//    "favorite <type> <scale> <time> <image>", its time and image as they are.
 // 3. Every entry has a key of its own, and the database says whether it was written: an image's
 //    key is its file (the lookup of its UIDs finds its row); a favourite's key is written with its
 //    row, in the same transaction, as that row's detail (a favoriteDetail row whose message is the
@@ -20,20 +24,35 @@
 //    earlier version's favourite is known by its type, image and time. Writing an entry whose key the database holds writes
 //    nothing. Removing a favourite's row keeps its key, as a detail row of no favourite (favoriteID 0):
 //    an entry a failed rewrite left in the journal then never brings the removed favourite back.
-//    A removal names its favourite's key (or, for a row of an earlier version, the row's
-//    ID and image together) and cancels it wherever it is: waiting, being written, or written.
-// 4. An entry is appended (and synced) when what it names starts to wait; the entries leave only
-//    by a rewrite of the whole journal (written aside, synced, renamed over it; removed when
-//    nothing waits), made after what they name is in the database. So a kill at any moment, or a
-//    rewrite that fails, leaves at most entries already written, which the next replay skips by
-//    rule 3: every entry is written exactly once.
+//    A removal names its favourite's key (or, for one of an earlier version, the row's ID and
+//    image, or its type, time and image) and cancels it wherever it is: waiting, being written, or written.
+// 4. An entry is appended (and synced) before whoever made it hears it is kept: a favourite or a
+//    removal by the thread that makes it, before the call returns, whatever the worker is doing;
+//    an image when it starts to wait. The entries leave only by a rewrite of the whole journal
+//    (written aside, synced, renamed over it; removed when nothing waits), made after what they
+//    name is in the database. So a kill at any moment, or a rewrite that fails, leaves at most
+//    entries already written, which the next replay skips by rule 3: every entry is written exactly once.
 // 5. Order: what waited is written before what came after it. The images of the journal, and
 //    those waiting in this run, go back to the worker ahead of any image stored after them; the
 //    favourites are written in the order they were made (their time is their place in the list).
 // 6. The journal is written through the one writer of files (diskWrite.h): a write it refuses is
 //    counted and said like any other (the log names the file and the system's reason). A failed
-//    write never drops what waits: it stays in memory, and rule 4 keeps the next start exact.
-// 7. Only the worker writes the journal; the main thread hands it entries through requests.
+//    write never drops what waits: it stays in memory, and rule 4 keeps the next start exact. A
+//    write of the database that fails for the file or the disk (held, full, an I/O error, not open,
+//    read-only) leaves every favourite and removal waiting, said once, and they are written once the
+//    file takes a write, as images are. A value that cannot be written (a scale that is no finite
+//    positive number, a statement the database refuses) refuses its own favourite only, with its
+//    own reason: each is written in a savepoint of its own.
+// 7. Appends and rewrites are made under journalMutex_, so that a rewrite keeps every entry
+//    appended before it was made; only the worker rewrites.
+// 8. A favourite not written yet is in one state (FavoriteState):
+//      Waiting              made, or given back by a write that failed for the file or the disk;
+//      Writing              taken by the worker's write: Waiting again when the write fails for the
+//                           file or the disk, gone when its row is written (announced) or refused;
+//      RemovedWhileWriting  removed by the user while Writing: never announced, gone when the write
+//                           ends; its removal waits like any other and takes the row if written.
+//    Removed while Waiting, it goes at once; its removal waits like any other (a replay after a kill
+//    may have written its row).
 #include "dicomDB.h"
 
 #include "NSFileUtil.h"
@@ -55,7 +74,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -66,6 +87,7 @@ namespace {
 const char* const kImageLine = "image";
 const char* const kKeyedLine = "favorite-keyed";
 const char* const kRemovedLine = "favorite-removed";
+const char* const kEarlierRemovedLine = "favorite-removed-earlier";
 // Written by earlier versions; read only.
 const char* const kKeylessLine = "favorite";
 // The favourite type of the marker row a run's first favourite gets.
@@ -73,11 +95,39 @@ constexpr int kMarkerType = 3;
 const char* const kFavoriteReadOnlyToast = "The library cannot be written: the favourite was not saved";
 const char* const kFavoriteFailedToast = "The favourite could not be saved in the library: ";
 const char* const kFavoriteSound = "res/waterfall.wav";
+const char* const kBadScaleReason = "its scale is not a finite positive number";
+// Longer than any entry: a key, a time and a path of PATH_MAX bytes each escaped into three.
+constexpr size_t kMaxEntryLength = 64 * 1024;
+// The savepoint each favourite and removal is written in (rule 6).
+const char* const kSavepoint = "favorite";
 const int kDicomFavoriteFlag = 100;
 
 std::string idText(int id) { return std::to_string(id); }
 
 bool fitsOneLine(const std::string& text) { return text.find_first_of("\t\n\r") == std::string::npos; }
+
+// A scale the favourites list can lay out: the whole text a finite number above 0.
+bool isScale(const std::string& text)
+{
+    if (text.empty() || text.size() > 32) return false;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value) && value > 0;
+}
+
+// A failure of the file or the disk, which passes: what was to be written waits for it (rule 6).
+// Any other failure is the value's.
+bool isStorageFailure(int result)
+{
+    switch (result & 0xff) {
+    case SQLITE_BUSY: case SQLITE_LOCKED: case SQLITE_FULL: case SQLITE_IOERR: case SQLITE_READONLY:
+    case SQLITE_CANTOPEN: case SQLITE_NOMEM: case SQLITE_PROTOCOL: case SQLITE_CORRUPT: case SQLITE_NOTADB:
+    case SQLITE_PERM: case SQLITE_ABORT: case SQLITE_INTERRUPT:
+        return true;
+    default:
+        return false;
+    }
+}
 
 // Rule 1: a field that may hold anything, as one field of one line, and back.
 std::string escapeField(const std::string& text)
@@ -137,12 +187,18 @@ std::string relativeToWritable(const std::string& path)
 
 std::string dicomDB::favoriteLine(const PendingFavorite& f)
 {
+    // One of an earlier version's journal stays in the form it came in (its fields fit one line).
+    if (f.journalKey.empty())
+        return std::string(kKeylessLine) + "\t" + idText(f.type) + "\t" + f.scale + "\t" + f.time + "\t" + f.image;
     return std::string(kKeyedLine) + "\t" + f.journalKey + "\t" + idText(f.type) + "\t" + f.scale + "\t" +
            escapeField(f.time) + "\t" + escapeField(f.image);
 }
 
 std::string dicomDB::removalLine(const FavoriteRemoval& r)
 {
+    if (r.journalKey.empty() && r.rowID <= 0)
+        return std::string(kEarlierRemovedLine) + "\t" + idText(r.type) + "\t" + escapeField(r.time) + "\t" +
+               escapeField(r.image);
     return std::string(kRemovedLine) + "\t" + r.journalKey + "\t" + idText(r.rowID) + "\t" + escapeField(r.image);
 }
 
@@ -166,6 +222,13 @@ bool dicomDB::addFavorite(int type, const std::string& path, float scale)
         NSUI::messageView::showMessage(kFavoriteReadOnlyToast, 5.0f);
         return false;
     }
+    char scaleText[64];
+    std::snprintf(scaleText, sizeof(scaleText), "%.2f", static_cast<double>(scale));
+    if (!isScale(scaleText)) {
+        cocos2d::log("library: the favourite \"%s\" is not saved: %s (%s)", path.c_str(), kBadScaleReason, scaleText);
+        NSUI::messageView::showMessage(std::string(kFavoriteFailedToast) + kBadScaleReason, 5.0f);
+        return false;
+    }
     PendingFavorite favorite;
     favorite.type = type;
     favorite.path = path;
@@ -173,10 +236,8 @@ bool dicomDB::addFavorite(int type, const std::string& path, float scale)
     favorite.journalKey = newJournalKey();
     // Its place in the list is the time it was made, whenever the row is written.
     favorite.time = currentTimeText();
-    char scaleText[64];
-    std::snprintf(scaleText, sizeof(scaleText), "%.2f", static_cast<double>(scale));
     favorite.scale = scaleText;
-    favorite.scaleValue = scale;
+    std::string lines;
     {
         std::lock_guard<std::mutex> lock(favoriteMutex_);
         // The first favourite of a run is preceded by a marker row.
@@ -191,11 +252,15 @@ bool dicomDB::addFavorite(int type, const std::string& path, float scale)
             marker.scale = "1.0";
             pendingFavorites_.push_back(marker);
             ++waitingCount_;
+            lines = favoriteLine(marker) + "\n";
         }
         favorite.key = nextPendingKey_--;
         pendingFavorites_.push_back(favorite);
         ++waitingCount_;
+        lines += favoriteLine(favorite);
     }
+    // Rule 4: in the journal before the caller hears it is kept, whatever the worker is doing.
+    appendJournal(lines);
     queueFavoriteWrite();
     return true;
 }
@@ -209,76 +274,63 @@ bool dicomDB::deleteFavorite(int favoriteID, const std::string& path)
     FavoriteRemoval removal;
     removal.rowID = favoriteID > 0 ? favoriteID : 0;
     removal.image = path.empty() ? std::string() : relativeToWritable(path);
-    if (favoriteID < 0) {
-        bool recorded = false;
-        {
-            std::lock_guard<std::mutex> lock(favoriteMutex_);
-            auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
-                                   [&](const PendingFavorite& f) { return f.key == favoriteID; });
-            if (it != pendingFavorites_.end() && it->writing) {
-                // The worker is writing it: it removes the row once the write is done.
-                it->removed = true;
-                return true;
-            }
-            if (it != pendingFavorites_.end()) {
-                // Not written yet: it never will be.
-                recorded = it->recorded;
-                removal.journalKey = it->journalKey;
-                removal.image = it->image;
+    bool waits = false;
+    {
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
+                               [&](const PendingFavorite& f) { return favoriteID < 0 && f.key == favoriteID; });
+        if (it != pendingFavorites_.end()) {
+            if (it->state == FavoriteState::RemovedWhileWriting) return true;
+            removal.journalKey = it->journalKey;
+            removal.image = it->image;
+            removal.type = it->type;
+            removal.time = it->time;
+            // Rule 8. Its removal waits with the state changed, in one step, so that the worker's
+            // rewrite after this write keeps the removal whenever it comes.
+            if (it->state == FavoriteState::Writing) {
+                it->state = FavoriteState::RemovedWhileWriting;
+            } else {
                 pendingFavorites_.erase(it);
                 --waitingCount_;
-            } else {
-                // Written meanwhile, while the list still shows it under its waiting key.
-                auto written = writtenFavorites_.find(favoriteID);
-                if (written == writtenFavorites_.end()) return false;
-                removal.rowID = written->second.rowID;
-                removal.journalKey = written->second.journalKey;
-                removal.image = written->second.image;
-                writtenFavorites_.erase(written);
+            }
+            pendingRemovals_.push_back(removal);
+            waits = true;
+        } else if (favoriteID < 0) {
+            // Written meanwhile, while the list still shows it under its waiting key.
+            auto written = writtenFavorites_.find(favoriteID);
+            if (written == writtenFavorites_.end()) return false;
+            removal.rowID = written->second.rowID;
+            removal.journalKey = written->second.journalKey;
+            removal.image = written->second.image;
+            writtenFavorites_.erase(written);
+        } else {
+            for (auto w = writtenFavorites_.begin(); w != writtenFavorites_.end(); ++w) {
+                if (w->second.rowID != favoriteID) continue;
+                removal.journalKey = w->second.journalKey;
+                if (removal.image.empty()) removal.image = w->second.image;
+                writtenFavorites_.erase(w);
+                break;
             }
         }
-        if (removal.rowID == 0) {
-            if (!recorded) return true;
-            // Its entry is in the journal: the removal goes there too, so that no replay writes it,
-            // and the journal is then rewritten without either.
-            dicomDBRequest* request = makeRequest(DB_REQUEST_RUN, "record", nullptr, nullptr);
-            request->work = [this, removal] {
-                appendJournal(removalLine(removal));
-                rewriteJournal();
-            };
-            queue(request, false);
-            return true;
-        }
-    } else {
-        std::lock_guard<std::mutex> lock(favoriteMutex_);
-        for (auto it = writtenFavorites_.begin(); it != writtenFavorites_.end(); ++it) {
-            if (it->second.rowID != favoriteID) continue;
-            removal.journalKey = it->second.journalKey;
-            if (removal.image.empty()) removal.image = it->second.image;
-            writtenFavorites_.erase(it);
-            break;
-        }
     }
-    removeFavoriteRow(removal);
-    return true;
-}
-
-void dicomDB::removeFavoriteRow(const FavoriteRemoval& removal)
-{
-    {
-        std::unique_lock<std::recursive_mutex> lock;
-        if (lockBriefly(lock) && ready_ && !readOnly_ && db_.tryBegin()) {
-            if (deleteFavoriteRows(removal) && db_.commit()) return;
-            db_.rollback();
-        }
-    }
-    // The lock, or the file, is held: the removal waits in the queue (and in the journal) with
-    // the favourites, and is done in their order.
-    {
+    if (!waits) {
+        if (removeFavoriteRowNow(removal)) return true;
         std::lock_guard<std::mutex> lock(favoriteMutex_);
         pendingRemovals_.push_back(removal);
     }
+    // Rule 4: in the journal before the caller hears it is gone.
+    appendJournal(removalLine(removal));
     queueFavoriteWrite();
+    return true;
+}
+
+bool dicomDB::removeFavoriteRowNow(const FavoriteRemoval& removal)
+{
+    std::unique_lock<std::recursive_mutex> lock;
+    if (!lockBriefly(lock) || !ready_ || readOnly_ || !db_.tryBegin()) return false;
+    if (deleteFavoriteRows(removal) && db_.commit()) return true;
+    db_.rollback();
+    return false;
 }
 
 bool dicomDB::deleteFavoriteRows(const FavoriteRemoval& r)
@@ -297,7 +349,8 @@ bool dicomDB::deleteFavoriteRows(const FavoriteRemoval& r)
     };
     if (!r.journalKey.empty())
         return remove("ID in (select favoriteID from favoriteDetail where message=?)", {r.journalKey});
-    if (r.rowID <= 0) return true;
+    // An earlier version's favourite that waited: its row, should a replay have written it.
+    if (r.rowID <= 0) return remove("type=" + idText(r.type) + " and image=? and updateTime=?", {r.image, r.time});
     // A row of an earlier version: its ID alone may since name another row (IDs are reused).
     if (!r.image.empty()) return remove("ID=" + idText(r.rowID) + " and image=?", {r.image});
     return remove("ID=" + idText(r.rowID), {});
@@ -305,7 +358,7 @@ bool dicomDB::deleteFavoriteRows(const FavoriteRemoval& r)
 
 bool dicomDB::findFavoriteRow(const PendingFavorite& f, int& rowID, bool& found)
 {
-    if (f.keyless)
+    if (f.journalKey.empty())
         return queryFirstInt("select ID from favorite where type=" + idText(f.type) + " and image=? and updateTime=?",
                              {f.image, f.time}, rowID, found);
     // Its row, or 0 when the row was written and removed since (rule 3).
@@ -332,132 +385,146 @@ void dicomDB::writeFavorites(NSUI::NSDBDataModel& written)
     {
         std::lock_guard<std::mutex> lock(favoriteMutex_);
         for (PendingFavorite& f : pendingFavorites_) {
-            f.writing = true;
+            if (f.state != FavoriteState::Waiting) continue;
+            f.state = FavoriteState::Writing;
             list.push_back(f);
         }
         removals = pendingRemovals_;
     }
     if (list.empty() && removals.empty()) return;
-    std::unique_lock<std::recursive_mutex> lock(dbMutex);
-    // Not open yet, or the file held (one try, no wait: the look at the file every second tries
-    // again): they wait, in the journal too, so that the next start writes them should this run end.
-    const bool begun = ready_ && !readOnly_ && db_.tryBegin();
-    bool busy = !begun && (!ready_ || failedBusy());
-    bool ok = begun;
-    std::vector<int> ids;  // the row of each, in list's order
-    for (size_t i = 0; ok && i < list.size(); ++i) {
-        const PendingFavorite& f = list[i];
-        // Rule 3: one whose row was written (a replay after a kill or a failed rewrite) is not
-        // written again.
-        int id = 0;
-        bool found = false;
-        ok = findFavoriteRow(f, id, found);
-        if (ok && !found) {
-            id = getMaxID("favorite", "ID") + 1;
-            ok = id > 0;
-            if (ok && f.type == kMarkerType)
-                ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
-                                     idText(id) + ",3,\"\",\"\",\"\",1,?,1.0)",
-                                 {f.time});
-            else if (ok)
-                ok = db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
-                                     idText(id) + "," + idText(f.type) + ",\"\",\"\",?,1,?," + f.scale + ")",
-                                 {f.image, f.time});
-            // Its key, with it (rule 3).
-            if (ok && !f.journalKey.empty())
-                ok = db_.execute("insert into favoriteDetail(type,message,icon,image,valid,updateTime,scale,favoriteID) "
-                                 "values (" + idText(f.type) + ",?,\"\",?,1,?," + f.scale + "," + idText(id) + ")",
-                                 {f.journalKey, f.image, f.time});
+    // Set when the file or the disk failed: then nothing is written and everything waits.
+    std::string storageFailure;
+    // One favourite or removal in a savepoint of its own; a value the database refuses costs only
+    // its own, its reason read before anything else touches the connection (rule 6).
+    auto attempt = [this, &storageFailure](const std::function<bool()>& work, std::string& refused) {
+        if (!db_.execute(std::string("savepoint ") + kSavepoint)) {
+            storageFailure = sqlite3_errstr(db_.getLastResult());
+            return;
         }
-        ids.push_back(id);
+        if (work() && db_.execute(std::string("release ") + kSavepoint)) return;
+        const int result = db_.getLastResult();
+        (isStorageFailure(result) ? storageFailure : refused) = sqlite3_errstr(result);
+        if (!storageFailure.empty()) return;
+        db_.execute(std::string("rollback to ") + kSavepoint);
+        db_.execute(std::string("release ") + kSavepoint);
+    };
+    std::vector<int> ids(list.size(), 0);  // the row of each, in list's order
+    std::vector<std::string> refused(list.size());
+    std::unique_lock<std::recursive_mutex> lock(dbMutex);
+    // Not open yet, read-only, or the file held (one try, no wait: the look at the file every
+    // second tries again): they wait, in the journal too, so that the next start writes them
+    // should this run end.
+    bool begun = false;
+    if (!ready_)
+        storageFailure = "the library is not open";
+    else if (readOnly_)
+        storageFailure = "the library cannot be written";
+    else if (!(begun = db_.tryBegin()))
+        storageFailure = sqlite3_errstr(db_.getLastResult());
+    for (size_t i = 0; storageFailure.empty() && i < list.size(); ++i) {
+        const PendingFavorite& f = list[i];
+        if (!isScale(f.scale)) {
+            refused[i] = kBadScaleReason;
+            continue;
+        }
+        attempt(
+            [&] {
+                // Rule 3: one whose row was written (a replay after a kill or a failed rewrite) is
+                // not written again.
+                int id = 0;
+                bool found = false;
+                if (!findFavoriteRow(f, id, found)) return false;
+                if (found) {
+                    ids[i] = id;
+                    return true;
+                }
+                if (!queryFirstInt("select ifnull(max(ID),0)+1 from favorite", {}, id, found)) return false;
+                ids[i] = id;
+                // Its key, with it (rule 3).
+                return db_.execute("insert into favorite(ID,type,message,icon,image,valid,updateTime,scale) values (" +
+                                       idText(id) + "," + idText(f.type) + ",'','',?,1,?,?)",
+                                   {f.image, f.time, f.scale}) &&
+                       (f.journalKey.empty() ||
+                        db_.execute("insert into favoriteDetail(type,message,icon,image,valid,updateTime,scale,"
+                                    "favoriteID) values (" + idText(f.type) + ",?,'',?,1,?,?," + idText(id) + ")",
+                                    {f.journalKey, f.image, f.time, f.scale}));
+            },
+            refused[i]);
+        if (!refused[i].empty()) ids[i] = 0;
     }
-    for (size_t i = 0; ok && i < removals.size(); ++i) ok = deleteFavoriteRows(removals[i]);
-    ok = ok && db_.commit();
-    if (begun && !ok) {
-        busy = failedBusy();
-        db_.rollback();
-    }
+    std::vector<std::string> removalRefused(removals.size());
+    for (size_t i = 0; storageFailure.empty() && i < removals.size(); ++i)
+        attempt([&] { return deleteFavoriteRows(removals[i]); }, removalRefused[i]);
+    if (storageFailure.empty() && !db_.commit()) storageFailure = sqlite3_errstr(db_.getLastResult());
+    if (begun && !storageFailure.empty()) db_.rollback();
     lock.unlock();
-    if (ok) journalMoment("favorites committed");
-    if (!ok && busy) {
-        // They wait: each goes into the journal once.
-        std::vector<std::string> lines;
+    if (!storageFailure.empty()) {
+        // Rule 8: back to Waiting, and written once the file takes a write.
         {
             std::lock_guard<std::mutex> guard(favoriteMutex_);
-            for (PendingFavorite& f : pendingFavorites_) {
-                f.writing = false;
-                if (f.removed) continue;
-                if (!f.recorded) lines.push_back(favoriteLine(f));
-                f.recorded = true;
-            }
-            // Removed while the write was tried: they are no longer written, and their removal
-            // reaches the journal only when their entry did.
             for (auto it = pendingFavorites_.begin(); it != pendingFavorites_.end();) {
-                if (!it->removed) {
-                    ++it;
+                if (it->state == FavoriteState::RemovedWhileWriting) {
+                    it = pendingFavorites_.erase(it);
+                    --waitingCount_;
                     continue;
                 }
-                FavoriteRemoval removal{it->journalKey, 0, it->image, true};
-                if (it->recorded) lines.push_back(removalLine(removal));
-                it = pendingFavorites_.erase(it);
-                --waitingCount_;
-            }
-            for (FavoriteRemoval& r : pendingRemovals_) {
-                if (!r.recorded) lines.push_back(removalLine(r));
-                r.recorded = true;
+                it->state = FavoriteState::Waiting;
+                ++it;
             }
         }
-        for (const std::string& line : lines) appendJournal(line);
-        if (!lines.empty() && !waitingSaid_.exchange(true))
-            cocos2d::log("library: the database cannot be written now; what was stored waits and is written once it can be");
+        if (!waitingSaid_.exchange(true))
+            cocos2d::log("library: the database cannot be written now (%s); what was stored waits and is written once "
+                         "it can be",
+                         storageFailure.c_str());
         return;
     }
-    // Written, or refused for good (the user hears which): they wait no longer.
-    std::string reason;
-    if (!ok) {
-        debugLog("failed to insert record into favorite.");
-        reason = readOnly_ ? std::string("the library cannot be written") : sqlite3_errstr(db_.getLastResult());
-    }
-    bool recorded = false;
-    std::vector<FavoriteRemoval> removedMeanwhile;
-    std::vector<bool> announce(list.size(), ok);
+    journalMoment("favorites committed");
+    std::vector<bool> announce(list.size(), false);
+    std::vector<std::string> refusedLines;
+    std::string firstReason;
+    int refusedCount = 0;
     {
         std::lock_guard<std::mutex> guard(favoriteMutex_);
         for (size_t i = 0; i < list.size(); ++i) {
             auto it = std::find_if(pendingFavorites_.begin(), pendingFavorites_.end(),
                                    [&](const PendingFavorite& p) { return p.key == list[i].key; });
             if (it == pendingFavorites_.end()) continue;
-            recorded = recorded || it->recorded;
-            if (it->removed) {
-                // Removed by the user while it was written: its row goes now.
-                announce[i] = false;
-                if (ok && ids[i] > 0) removedMeanwhile.push_back({it->journalKey, ids[i], it->image, false});
-            } else if (ok && ids[i] > 0) {
+            if (it->state == FavoriteState::RemovedWhileWriting) {
+                // Its removal waits in the queue (queued behind this write) and takes the row.
+            } else if (!refused[i].empty()) {
+                if (firstReason.empty()) firstReason = refused[i];
+                if (++refusedCount <= 3)
+                    refusedLines.push_back("\"" + (list[i].path.empty() ? list[i].image : list[i].path) +
+                                           "\" is not saved: " + refused[i]);
+            } else if (ids[i] > 0) {
+                announce[i] = true;
                 writtenFavorites_[it->key] = {ids[i], it->journalKey, it->image};
-            } else {
-                // Written and removed in an earlier run (its key stays, rule 3): nothing to tell.
-                announce[i] = false;
             }
+            // An id of 0: written and removed in an earlier run (its key stays, rule 3).
             pendingFavorites_.erase(it);
             --waitingCount_;
         }
-        for (const FavoriteRemoval& r : removals) {
+        for (size_t i = 0; i < removals.size(); ++i) {
+            const FavoriteRemoval& r = removals[i];
             auto it = std::find_if(pendingRemovals_.begin(), pendingRemovals_.end(), [&](const FavoriteRemoval& p) {
-                return p.journalKey == r.journalKey && p.rowID == r.rowID && p.image == r.image;
+                return p.journalKey == r.journalKey && p.rowID == r.rowID && p.image == r.image && p.type == r.type &&
+                       p.time == r.time;
             });
-            if (it == pendingRemovals_.end()) continue;
-            recorded = recorded || it->recorded;
-            pendingRemovals_.erase(it);
+            if (it != pendingRemovals_.end()) pendingRemovals_.erase(it);
         }
     }
-    if (recorded) rewriteJournal();
-    for (const FavoriteRemoval& r : removedMeanwhile) removeFavoriteRow(r);
-    if (!ok) {
-        cocos2d::log("library: %d favourites could not be saved: %s", static_cast<int>(list.size()), reason.c_str());
-        const std::string text = std::string(kFavoriteFailedToast) + reason;
+    rewriteJournal();
+    if (waitingImages_.empty() && retriedInQueue_ == 0 && waitingSaid_.exchange(false))
+        cocos2d::log("library: the database can be written again; what waited is written");
+    for (size_t i = 0; i < removals.size(); ++i)
+        if (!removalRefused[i].empty())
+            cocos2d::log("library: the removal of a favourite could not be written: %s", removalRefused[i].c_str());
+    if (refusedCount > 0) {
+        for (const std::string& line : refusedLines) cocos2d::log("library: the favourite %s", line.c_str());
+        if (refusedCount > 3) cocos2d::log("library: %d more favourites are not saved", refusedCount - 3);
+        const std::string text = kFavoriteFailedToast + firstReason;
         cocos2d::Director::getInstance()->getScheduler()->performFunctionInCocosThread(
             [text] { NSUI::messageView::showMessage(text, 5.0f); });
-        return;
     }
     for (size_t i = 0; i < list.size(); ++i) {
         if (!announce[i]) continue;
@@ -524,7 +591,7 @@ void dicomDB::queryFavorites(NSUI::NSDBDataModel& out)
     {
         std::lock_guard<std::mutex> lock(favoriteMutex_);
         for (const PendingFavorite& f : pendingFavorites_)
-            if (!f.removed && (f.journalKey.empty() || !listedKeys.count(f.journalKey)))
+            if (f.state != FavoriteState::RemovedWhileWriting && (f.journalKey.empty() || !listedKeys.count(f.journalKey)))
                 list.push_back({idText(f.key), idText(f.type), "", "", f.type == kMarkerType ? writable : f.path, f.time,
                                 f.scale});
     }
@@ -564,7 +631,9 @@ void dicomDB::retryWaiting()
         favorites = !pendingFavorites_.empty() || !pendingRemovals_.empty();
     }
     if (images.empty() && !favorites) return;
-    if (waitingSaid_.exchange(false))
+    // Favourites alone say so once they are written (writeFavorites): a disk that stays full lets
+    // the file begin a write every second and refuses each.
+    if (!images.empty() && waitingSaid_.exchange(false))
         cocos2d::log("library: the database can be written again; what waited is written (%d images%s)",
                      static_cast<int>(images.size()), favorites ? " and favourites" : "");
     // The images go back to the queue in their order, and every image stored after them goes
@@ -594,10 +663,11 @@ void dicomDB::retriedImageDone()
 
 // ---- The journal's file -------------------------------------------------------------------------
 
-void dicomDB::appendJournal(const std::string& line)
+void dicomDB::appendJournal(const std::string& lines)
 {
     const std::string path = libraryFolder_ + kWaitingRecord;
-    const std::string text = line + "\n";
+    const std::string text = lines + "\n";
+    std::lock_guard<std::mutex> journalLock(journalMutex_);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     bool ok = fd >= 0;
     if (!ok) disk::noteFailure(errno);
@@ -615,6 +685,15 @@ void dicomDB::appendJournal(const std::string& line)
 
 void dicomDB::rewriteJournal()
 {
+    {
+        std::lock_guard<std::mutex> journalLock(journalMutex_);
+        rewriteJournalLocked();
+    }
+    journalMoment("journal rewritten");
+}
+
+void dicomDB::rewriteJournalLocked()
+{
     std::string text;
     // Rule 4: those given back to the queue keep their entries until the last of them is taken
     // (the ones written since are passed over by a replay).
@@ -625,9 +704,8 @@ void dicomDB::rewriteJournal()
     {
         std::lock_guard<std::mutex> lock(favoriteMutex_);
         for (const PendingFavorite& f : pendingFavorites_)
-            if (f.recorded && !f.removed) text += favoriteLine(f) + "\n";
-        for (const FavoriteRemoval& r : pendingRemovals_)
-            if (r.recorded) text += removalLine(r) + "\n";
+            if (f.state != FavoriteState::RemovedWhileWriting) text += favoriteLine(f) + "\n";
+        for (const FavoriteRemoval& r : pendingRemovals_) text += removalLine(r) + "\n";
     }
     const std::string path = libraryFolder_ + kWaitingRecord;
     if (text.empty()) {
@@ -637,7 +715,6 @@ void dicomDB::rewriteJournal()
             cocos2d::log("library: cannot remove \"%s\": %s; its entries are written already and will be passed over",
                          path.c_str(), disk::reasonText(error).c_str());
         }
-        journalMoment("journal rewritten");
         return;
     }
     if (!disk::writeWholeFile(path, text.data(), text.size(), disk::Durability::Synced)) {
@@ -645,7 +722,6 @@ void dicomDB::rewriteJournal()
         cocos2d::log("library: cannot rewrite \"%s\": %s; the entries written already will be passed over",
                      path.c_str(), disk::reasonText(error).c_str());
     }
-    journalMoment("journal rewritten");
 }
 
 void dicomDB::readJournal()
@@ -657,74 +733,100 @@ void dicomDB::readJournal()
     std::vector<std::string> images;
     std::vector<PendingFavorite> favorites;
     std::vector<FavoriteRemoval> removals;
+    // Each entry once, however often a journal repeats it (rule 3 would write it once anyway).
+    std::set<std::string> seen;
     const std::string writable = cocos2d::FileUtils::getInstance()->getWritablePath();
-    std::string line;
     int passedOver = 0;
-    for (int c = std::fgetc(file);; c = std::fgetc(file)) {
-        if (c != EOF && c != '\n') {
-            line += static_cast<char>(c);
-            continue;
-        }
-        if (c == EOF && line.empty()) break;
-        // A line cut short by a kill (no line break at the end of the file) is whole or nothing.
-        const bool whole = c == '\n';
+    auto take = [&](std::string& line) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::vector<std::string> fields;
         splitString(line, "\t", fields);
-        line.clear();
-        const bool scaleIsNumber = fields.size() >= 5 && !fields[fields.size() - 3].empty() &&
-                                   fields[fields.size() - 3].size() < 16 &&
-                                   fields[fields.size() - 3].find_first_not_of("0123456789.") == std::string::npos;
         PendingFavorite f;
-        if (!whole) {
-            ++passedOver;
-        } else if (fields.size() == 2 && fields[0] == kImageLine && isInsideLibrary(libraryFolder_ + fields[1])) {
-            images.push_back(libraryFolder_ + fields[1]);
+        FavoriteRemoval r;
+        if (fields.size() == 2 && fields[0] == kImageLine && isInsideLibrary(libraryFolder_ + fields[1])) {
+            if (seen.insert(line).second) images.push_back(libraryFolder_ + fields[1]);
         } else if (fields.size() == 6 && fields[0] == kKeyedLine && !fields[1].empty() &&
                    unescapeField(fields[4], f.time) && unescapeField(fields[5], f.image)) {
             f.journalKey = fields[1];
             f.type = std::atoi(fields[2].c_str());
-            // Written into the statement: a number, or nothing of it.
-            f.scale = scaleIsNumber ? fields[3] : "1.0";
-            f.scaleValue = static_cast<float>(std::atof(fields[3].c_str()));
-            if (f.type >= 1 && f.type <= kMarkerType) favorites.push_back(f);
+            // Bound as it is; one that is no scale is refused at its write, alone (rule 6).
+            f.scale = fields[3];
+            if (f.type >= 1 && f.type <= kMarkerType && seen.insert(kKeyedLine + f.journalKey).second)
+                favorites.push_back(f);
         } else if (fields.size() == 5 && fields[0] == kKeylessLine) {
-            f.keyless = true;
             f.type = std::atoi(fields[1].c_str());
-            f.scale = scaleIsNumber ? fields[2] : "1.0";
-            f.scaleValue = static_cast<float>(std::atof(fields[2].c_str()));
+            f.scale = fields[2];
             f.time = fields[3];
             f.image = fields[4];
-            if (f.type >= 1 && f.type <= kMarkerType) favorites.push_back(f);
-        } else if (fields.size() == 4 && fields[0] == kRemovedLine) {
-            FavoriteRemoval r;
+            if (f.type >= 1 && f.type <= kMarkerType && seen.insert(line).second) favorites.push_back(f);
+        } else if (fields.size() == 4 && fields[0] == kRemovedLine && unescapeField(fields[3], r.image)) {
             r.journalKey = fields[1];
             r.rowID = std::atoi(fields[2].c_str());
-            r.recorded = true;
-            if (unescapeField(fields[3], r.image) && (!r.journalKey.empty() || r.rowID > 0)) removals.push_back(r);
-        } else if (!fields.empty() && !(fields.size() == 1 && fields[0].empty())) {
+            if ((!r.journalKey.empty() || r.rowID > 0) && seen.insert(line).second) removals.push_back(r);
+        } else if (fields.size() == 4 && fields[0] == kEarlierRemovedLine && unescapeField(fields[2], r.time) &&
+                   unescapeField(fields[3], r.image)) {
+            r.type = std::atoi(fields[1].c_str());
+            if (!r.time.empty() && seen.insert(line).second) removals.push_back(r);
+        } else if (!line.empty()) {
             ++passedOver;
         }
-        if (c == EOF) break;
+    };
+    // Read in blocks: a line longer than any entry is passed over without being kept (rule 1).
+    std::string line;
+    bool tooLong = false;
+    char block[1 << 16];
+    for (size_t got; (got = std::fread(block, 1, sizeof(block), file)) > 0;) {
+        for (size_t at = 0; at < got;) {
+            const char* end = static_cast<const char*>(std::memchr(block + at, '\n', got - at));
+            const size_t stop = end ? static_cast<size_t>(end - block) : got;
+            const size_t room = kMaxEntryLength - line.size();
+            if (stop - at > room) tooLong = true;
+            if (!tooLong) line.append(block + at, stop - at);
+            at = stop;
+            if (!end) break;
+            ++at;
+            if (tooLong)
+                ++passedOver;
+            else
+                take(line);
+            line.clear();
+            tooLong = false;
+        }
     }
     std::fclose(file);
+    // A line cut short by a kill (no line break at the end of the file) is whole or nothing.
+    if (!line.empty() || tooLong) ++passedOver;
     if (passedOver)
         cocos2d::log("library: %d lines of \"%s\" are no whole entry and are passed over", passedOver, path.c_str());
+    {
+        // What this run appended before the journal was read is this run's own, waiting already.
+        std::lock_guard<std::mutex> lock(favoriteMutex_);
+        for (const PendingFavorite& p : pendingFavorites_)
+            favorites.erase(std::remove_if(favorites.begin(), favorites.end(),
+                                           [&](const PendingFavorite& f) {
+                                               return !p.journalKey.empty() && f.journalKey == p.journalKey;
+                                           }),
+                            favorites.end());
+        for (const FavoriteRemoval& p : pendingRemovals_)
+            removals.erase(std::remove_if(removals.begin(), removals.end(),
+                                          [&](const FavoriteRemoval& r) { return removalLine(r) == removalLine(p); }),
+                           removals.end());
+    }
     // A removal cancels its favourite wherever it is (rule 3): one that still waits is dropped with
     // it; one written already loses its row.
     // The removals stay in either case: the row may have been written before the removal was noted.
     for (const FavoriteRemoval& r : removals)
         favorites.erase(std::remove_if(favorites.begin(), favorites.end(),
                                        [&](const PendingFavorite& p) {
-                                           return !r.journalKey.empty() && p.journalKey == r.journalKey;
+                                           if (!r.journalKey.empty()) return p.journalKey == r.journalKey;
+                                           return r.rowID <= 0 && p.journalKey.empty() && p.type == r.type &&
+                                                  p.time == r.time && p.image == r.image;
                                        }),
                         favorites.end());
     if (images.empty() && favorites.empty() && removals.empty()) {
         rewriteJournal();
         return;
     }
-    cocos2d::log("library: %d images and %d favourites that waited for the database in the last run are written now",
-                 static_cast<int>(images.size()), static_cast<int>(favorites.size()));
     {
         std::lock_guard<std::mutex> lock(favoriteMutex_);
         // Ahead of anything of this run (rule 5).
@@ -732,7 +834,6 @@ void dicomDB::readJournal()
         for (PendingFavorite& f : favorites) {
             f.key = nextPendingKey_--;
             f.path = f.image.empty() || f.image[0] == '/' ? f.image : writable + f.image;
-            f.recorded = true;
             merged.push_back(f);
             ++waitingCount_;
         }
@@ -743,10 +844,8 @@ void dicomDB::readJournal()
     // The images wait again, where they lie and ahead of whatever is stored after them (their
     // entries stay until they are written); the worker gives them back to the queue once the file
     // takes a write.
-    std::set<std::string> seen;
     std::vector<WaitingImage> found;
     for (const std::string& image : images) {
-        if (!seen.insert(image).second) continue;
         auto record = std::make_unique<redIRI::DCM_MESSAGE>();
         if (!readLibraryFile(image, *record)) continue;
         WaitingImage waiting;
@@ -755,6 +854,9 @@ void dicomDB::readJournal()
         found.push_back(std::move(waiting));
         ++waitingCount_;
     }
+    cocos2d::log("library: %d images and %d favourites that waited for the database in the last run %s",
+                 static_cast<int>(found.size()), static_cast<int>(favorites.size()),
+                 ready_ && !readOnly_ ? "are written now" : "wait until it can be written");
     waitingImages_.insert(waitingImages_.begin(), std::make_move_iterator(found.begin()),
                           std::make_move_iterator(found.end()));
     if (waitingImages_.empty() && favorites.empty() && removals.empty()) rewriteJournal();

@@ -5,6 +5,7 @@
 #include "DicomSeriesWriter.h"
 
 #include "../../foundation/tests/support/HeadlessFrames.h"
+#include "../../foundation/tests/NSFileTestSupport.h"
 #include "NSNotificationCenter.h"
 #include "UIJson.h"
 #include "audio/SimpleAudioEngine.h"
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <cmath>
 #include <cstring>
 #include <sqlite3.h>
 #include <filesystem>
@@ -364,6 +366,8 @@ TEST_F(DicomDBWorker, FavouritesFromTheViewerCountAndSoundOnlyWhenStored)
     // is written at the next start.
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other), SQLITE_OK);
+    // A hold waits for the library to let go of the file, as the program holding it would.
+    sqlite3_busy_timeout(other, 10000);
     auto hold = [&] { ASSERT_EQ(sqlite3_exec(other, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK); };
     auto release = [&] { sqlite3_exec(other, "commit;", nullptr, nullptr, nullptr); };
     auto favoriteRows = [&] {
@@ -492,11 +496,11 @@ TEST_F(DicomDBWorker, TheCheckAtStartRunsOffTheMainThread)
 namespace {
 
 // Makes folder keep every entry it has (none removed or replaced, new ones may come), so that every
-// rewrite or removal of a file in it fails, as on a disk that fails them; false where the file
-// system or the user cannot.
+// rewrite or removal of a file in it fails, as on a disk that fails them; a file so made takes
+// appends only. False where the file system or the user cannot.
 bool appendOnly(const std::string& folder, bool on)
 {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     int flags = 0;
     bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
@@ -513,6 +517,7 @@ protected:
     {
         DicomDBWorker::SetUp();
         ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other_), SQLITE_OK);
+        sqlite3_busy_timeout(other_, 10000);
         NSUI::NSNotificationCenter::getInstance()->addObserver(
             &listener_, nullptr, [this](cocos2d::Ref*, unsigned int, NSUI::NSNotificationData* d) { stored_.push_back(d->intValue); },
             NSUI::NOTIFY_FAVORITE_STORED);
@@ -574,6 +579,13 @@ protected:
         EXPECT_TRUE(stepUntil([&] { return done; }));
         return key;
     }
+    // The library's files as a kill at this moment leaves them.
+    void copyAsKilled(const std::string& killed)
+    {
+        fs::create_directories(killed);
+        for (const char* name : {"dicomDB", "dicomDB-wal", dicomDB::kWaitingRecord})
+            if (fs::exists(root_ + name)) fs::copy_file(root_ + name, killed + name);
+    }
     sqlite3* other_ = nullptr;
     bool held_ = false;
     std::vector<int> stored_;
@@ -607,10 +619,7 @@ TEST_F(DicomDBJournal, AFavouriteThatWaitedIsOneRowWhateverStopsTheJournal)
         if (c.kill) {
             // The files as a kill right after the commit leaves them.
             db_->setJournalHookForTest([&](const char* moment) {
-                if (std::string(moment) != "favorites committed" || fs::exists(killed)) return;
-                fs::create_directories(killed);
-                for (const char* name : {"dicomDB", "dicomDB-wal", dicomDB::kWaitingRecord})
-                    if (fs::exists(root_ + name)) fs::copy_file(root_ + name, killed + name);
+                if (std::string(moment) == "favorites committed" && !fs::exists(killed)) copyAsKilled(killed);
             });
         }
         if (c.failRewrite) {
@@ -714,6 +723,137 @@ TEST_F(DicomDBJournal, AFavouriteRemovedIsGoneWhateverItsState)
     release();
     restart(root_);
     EXPECT_EQ(rowsOf(quit), 0) << "removed while the file was held, then quit";
+}
+
+// A favourite made or removed is in the journal before the call returns, whatever the worker is
+// doing: waiting for a held file to write an image, or writing that very favourite. A kill right
+// then lists what was made once and brings back nothing removed, an earlier version's favourite
+// (which has no key) included.
+TEST_F(DicomDBJournal, WhatTheUserDidIsInTheJournalBeforeTheCallReturns)
+{
+    enum Action { Made, RemovedWaiting, RemovedWhileWritten, EarlierRemoved };
+    struct Case {
+        const char* what;
+        Action action;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"made while an image waits for the held file", Made, "made.jpg"},
+        {"removed while an image waits for the held file", RemovedWaiting, "removed.jpg"},
+        {"removed while the worker writes it", RemovedWhileWritten, "writing.jpg"},
+        {"an earlier version's, removed while an image waits", EarlierRemoved, "earlier.jpg"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string capture = root_ + c.name;
+        const std::string killed = (base_ / ("killed" + std::to_string(++n))).string() + "/";
+        std::ofstream(capture) << "x";
+        if (c.action == EarlierRemoved) {
+            db_->stop();
+            db_->release();
+            std::ofstream(root_ + dicomDB::kWaitingRecord) << "favorite\t1\t1.00\t2026-01-01 10:00:00\t" << capture << "\n";
+            db_ = new dicomDB();
+            db_->setStartServerForTest(false);
+            db_->setLibraryFolderForTest(root_);
+            // The replay's write waits for the lock until the file is held.
+            std::lock_guard<std::recursive_mutex> lock(db_->dbMutex);
+            ASSERT_TRUE(db_->init());
+            ASSERT_TRUE(stepUntil([&] { return !db_->isChecking(); }));
+            hold();
+        } else {
+            hold();
+            if (c.action != Made) db_->addImageFavorite(capture, 1.0f);
+        }
+        const int key = c.action == Made ? 0 : listedKey(capture);
+        if (c.action != Made) {
+            ASSERT_LT(key, 0);
+        }
+        if (c.action == RemovedWhileWritten) {
+            db_->setJournalHookForTest([&](const char* moment) {
+                if (std::string(moment) != "favorites committed" || fs::exists(killed)) return;
+                db_->deleteFavorite(key, capture);
+                copyAsKilled(killed);
+            });
+            release();
+            ASSERT_TRUE(stepUntil([&] { return fs::exists(killed) && db_->waitingCount() == 0; }));
+            db_->setJournalHookForTest(nullptr);
+        } else {
+            // The worker waits for the held file to write an image, for as long as the test needs.
+            qvtest::LogCapture log;
+            db_->connectionForTest().setBeginRetryForTest(1 << 20, 50);
+            db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(
+                newMessage("Held", "2.25.8", "2.25.8.1", "h" + std::to_string(n))));
+            ASSERT_TRUE(stepUntil(
+                [&] { return log.count("library: the database is held by another program; writes wait for it") > 0; }));
+            if (c.action == Made)
+                EXPECT_TRUE(db_->addImageFavorite(capture, 1.0f));
+            else
+                EXPECT_TRUE(db_->deleteFavorite(key, capture));
+            copyAsKilled(killed);
+            release();
+            ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 0; }));
+            db_->connectionForTest().setBeginRetryForTest(50, 50);
+        }
+        restart(killed);
+        EXPECT_EQ(rowsOf(capture), c.action == Made ? 1 : 0) << "after a kill right then";
+        restart(root_);
+        EXPECT_EQ(rowsOf(capture), c.action == Made ? 1 : 0);
+    }
+}
+
+// One favourite whose value cannot be written costs only itself and is said with its own reason;
+// the others are written. A line too long to be an entry is passed over unread, and an entry the
+// journal repeats is written and counted once.
+TEST_F(DicomDBJournal, OneBadFavouriteCostsOnlyItself)
+{
+    auto entry = [](const std::string& key, const std::string& scale, const std::string& image) {
+        return "favorite-keyed\t" + key + "\t1\t" + scale + "\t2026-01-01 10:00:00\t" + image + "\n";
+    };
+    struct Case {
+        const char* what;
+        std::string bad;
+        std::string said;  // the log line the bad entry gets
+    };
+    const Case cases[] = {
+        {"a scale that is no number", entry("q-nan", "1.2.3", "/bad1.jpg"),
+         "library: the favourite \"/bad1.jpg\" is not saved: its scale is not a finite positive number"},
+        {"an infinite scale", entry("q-inf", "inf", "/bad2.jpg"),
+         "library: the favourite \"/bad2.jpg\" is not saved: its scale is not a finite positive number"},
+        {"a line longer than any entry", entry("q-long", "1.00", "/" + std::string(300 << 10, 'x')),
+         "library: 1 lines of \"" + root_ + dicomDB::kWaitingRecord + "\" are no whole entry and are passed over"},
+        {"an entry repeated", [&] {
+             std::string lines;
+             for (int i = 0; i < 2000; ++i) lines += entry("q-again", "1.00", "/again.jpg");
+             return lines;
+         }(),
+         "library: 0 images and 3 favourites that waited for the database in the last run are written now"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string tag = std::to_string(++n);
+        db_->stop();
+        std::ofstream(root_ + dicomDB::kWaitingRecord)
+            << entry("q-first" + tag, "1.00", "/first" + tag + ".jpg") << c.bad
+            << entry("q-last" + tag, "1.33", "/last" + tag + ".jpg");
+        qvtest::LogCapture log;
+        restart(root_);
+        EXPECT_EQ(rowsOf("/first" + tag + ".jpg"), 1);
+        EXPECT_EQ(rowsOf("/last" + tag + ".jpg"), 1);
+        EXPECT_EQ(log.count(c.said), 1) << c.said;
+    }
+    EXPECT_EQ(rowsOf("/bad1.jpg") + rowsOf("/bad2.jpg"), 0);
+    EXPECT_EQ(rowsOf("/again.jpg"), 1);
+
+    // A favourite whose image gives no finite scale is refused when it is made, alone.
+    hold();
+    EXPECT_FALSE(db_->addDicomFavorite(root_ + "infinite.dcm", INFINITY));
+    EXPECT_TRUE(db_->addDicomFavorite(root_ + "fine.dcm", 0.5f));
+    release();
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 0; }));
+    EXPECT_EQ(rowsOf(root_ + "infinite.dcm"), 0);
+    EXPECT_EQ(rowsOf(root_ + "fine.dcm"), 1);
 }
 
 // Images that waited for a held file are written before an image stored right after it is free,
@@ -823,7 +963,7 @@ TEST_F(DicomDBWorker, ALibraryThatCannotBeWrittenListsWhatItHoldsAndSaysWhatItTa
     db_ = nullptr;
     std::string why;
     if (!ownMountNamespace(why)) GTEST_SKIP() << why;
-    enum Mount { ReadOnlyFolder, ReadOnlyFile, FileThatCannotMove };
+    enum Mount { ReadOnlyFolder, ReadOnlyFile, FileThatCannotMove, AppendOnlyFile };
     struct Case {
         const char* what;
         Mount mount;
@@ -833,6 +973,8 @@ TEST_F(DicomDBWorker, ALibraryThatCannotBeWrittenListsWhatItHoldsAndSaysWhatItTa
         {"a damaged file that cannot be set aside", FileThatCannotMove, true},
         {"a read-only mount", ReadOnlyFolder, false},
         {"a read-only database file", ReadOnlyFile, false},
+        // access(2) says it can be written; the open says it cannot.
+        {"a database file that takes appends only", AppendOnlyFile, false},
     };
     auto open = [&](const std::string& folder) {
         db_ = new dicomDB();
@@ -871,7 +1013,13 @@ TEST_F(DicomDBWorker, ALibraryThatCannotBeWrittenListsWhatItHoldsAndSaysWhatItTa
             f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
         }
         const std::string mounted = c.mount == ReadOnlyFolder ? folder : file;
-        ASSERT_TRUE(bindOverItself(mounted, c.mount != FileThatCannotMove)) << std::strerror(errno);
+        const bool keeps = c.mount == ReadOnlyFile || c.mount == AppendOnlyFile;
+        if (c.mount == AppendOnlyFile) {
+            ASSERT_TRUE(appendOnly(file, true)) << std::strerror(errno);
+        } else {
+            ASSERT_TRUE(bindOverItself(mounted, c.mount != FileThatCannotMove)) << std::strerror(errno);
+        }
+        qvtest::LogCapture log;
         open(folder);
         ASSERT_TRUE(stepUntil([&] { return !db_->isChecking(); }));
         if (c.damaged) {
@@ -883,13 +1031,13 @@ TEST_F(DicomDBWorker, ALibraryThatCannotBeWrittenListsWhatItHoldsAndSaysWhatItTa
         }
         ASSERT_TRUE(db_->isReady());
         EXPECT_TRUE(db_->isReadOnly());
-        EXPECT_EQ(db_->canKeepWhileReadOnly(), c.mount == ReadOnlyFile);
+        EXPECT_EQ(db_->canKeepWhileReadOnly(), keeps);
         int patients = 0;
         db_->requestPatients([&](NSUI::NSDBDataModel* rows) { patients = rows->getRowCount(); }, &patients);
         EXPECT_TRUE(stepUntil([&] { return patients > 0; }, 600));
         EXPECT_EQ(patients, 1);
         EXPECT_FALSE(db_->addImageFavorite(folder + "x.jpg", 1.0f));
-        if (c.mount == ReadOnlyFile) {
+        if (keeps) {
             // Received: kept, waiting. Imported: refused at once.
             db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(newMessage("Ann", "2.25.1001", "2.25.1001.1", "a2")));
             int imported = -1;
@@ -900,8 +1048,14 @@ TEST_F(DicomDBWorker, ALibraryThatCannotBeWrittenListsWhatItHoldsAndSaysWhatItTa
             EXPECT_EQ(db_->waitingCount(), 1);
             EXPECT_TRUE(fs::exists(folder + dicomDB::kWaitingRecord));
             EXPECT_FALSE(db_->isReconciling());
+            // The import's look at the file left it read-only.
+            EXPECT_TRUE(db_->isReadOnly());
+            EXPECT_EQ(log.count("library: the database can be written again"), 0);
             // Writable again: the image that waited is listed.
-            ::umount2(mounted.c_str(), MNT_DETACH);
+            if (c.mount == AppendOnlyFile)
+                appendOnly(file, false);
+            else
+                ::umount2(mounted.c_str(), MNT_DETACH);
             NSUI::NSDBDataModel rows;
             EXPECT_TRUE(stepUntil(
                 [&] {
@@ -916,7 +1070,49 @@ TEST_F(DicomDBWorker, ALibraryThatCannotBeWrittenListsWhatItHoldsAndSaysWhatItTa
         }
         closeLibrary();
         ::umount2(mounted.c_str(), MNT_DETACH);
+        if (c.mount == AppendOnlyFile) appendOnly(file, false);
     }
+}
+
+// Favourites that wait when the disk fills are written once it has room again, each once, and the
+// full disk is said once however often the file is tried meanwhile (a real small file system).
+TEST_F(DicomDBJournal, FavouritesWaitingWhenTheDiskFillsAreListedOnceItHasRoom)
+{
+    db_->stop();
+    std::string why;
+    if (!ownMountNamespace(why)) GTEST_SKIP() << why;
+    const std::string small = (base_ / "small").string() + "/";
+    fs::create_directories(small);
+    ASSERT_EQ(::mount("tmpfs", small.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m,mode=0755"), 0)
+        << std::strerror(errno);
+    restart(small);
+    {
+        std::ofstream fill(small + "filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (fill.write(block.data(), static_cast<std::streamsize>(block.size())) && fill.flush()) {
+        }
+    }
+    qvtest::LogCapture log;
+    auto saidFull = [&] {
+        const std::vector<std::string> lines = log.lines();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind("library: the database cannot be written now", 0) == 0;
+        });
+    };
+    const std::string first = small + "first.jpg", second = small + "second.jpg";
+    EXPECT_TRUE(db_->addImageFavorite(first, 1.0f));
+    EXPECT_TRUE(db_->addImageFavorite(second, 1.0f));
+    ASSERT_TRUE(stepUntil([&] { return saidFull() == 1; }));
+    EXPECT_EQ(db_->waitingCount(), 2);
+    fs::remove(small + "filler");
+    ASSERT_TRUE(stepUntil([&] { return db_->waitingCount() == 0; }));
+    EXPECT_EQ(rowsOf(first), 1);
+    EXPECT_EQ(rowsOf(second), 1);
+    EXPECT_EQ(saidFull(), 1);
+    restart(small);
+    EXPECT_EQ(rowsOf(first), 1);
+    db_->stop();
+    ::umount2(small.c_str(), MNT_DETACH);
 }
 
 } // namespace

@@ -643,6 +643,8 @@ TEST_F(ImportTest, AFullDiskOrAnUnwritableLibraryLeavesNoFileUnlistedAndSaysWhy)
     };
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other), SQLITE_OK);
+    // A hold waits for the library to let go of the file, as the program holding it would.
+    sqlite3_busy_timeout(other, 10000);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.room);
         qvtest::LogCapture log;

@@ -212,6 +212,8 @@ TEST_F(StorageServerTest, ImagesAcknowledgedBeforeTheStopOrWhileRowsCannotBeWrit
     // Rows that cannot be written (the file held by another connection) ...
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open((root_ + "dicomDB").c_str(), &other), SQLITE_OK);
+    // A hold waits for the library to let go of the file, as the program holding it would.
+    sqlite3_busy_timeout(other, 10000);
     auto hold = [&] { ASSERT_EQ(sqlite3_exec(other, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK); };
     auto release = [&] { sqlite3_exec(other, "commit;", nullptr, nullptr, nullptr); };
     hold();
@@ -325,6 +327,7 @@ TEST_F(StorageServerTest, EveryAcknowledgedImageIsListedWhateverHappenedToTheDat
     };
     auto hold = [&] {
         ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+        sqlite3_busy_timeout(other, 10000);
         ASSERT_EQ(sqlite3_exec(other, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
     };
     auto release = [&] {
