@@ -21,6 +21,7 @@
 #include "NSResponseWindow.h"
 #include "WidgetUtil.h"
 #include "libraryWorkers.h"
+#include "messageView.h"
 #include "screenHelpers.h"
 #include "shareTo.h"
 #include "statApplication.h"
@@ -64,6 +65,7 @@ const char* const kImportGoneToast = "%d files were no longer there to import (m
 // number.
 const char* const kImportNoRoomKey = "import_disk_full";
 const char* const kZipFailedToast = "The archive could not be unpacked.";
+const char* const kImportReadOnlyToast = "The library cannot be written: nothing can be imported";
 const char* const kZipTooLargeToast = "The archive was not unpacked: it needs more free disk space than there is.";
 // The language key of the toast for an archive refused for an entry that would land outside the
 // unpack folder; "%s" in its text stands for the entry's name, cut to kUnsafeEntryCharacters.
@@ -115,6 +117,18 @@ void unzipJsPages(const std::string& archive, const std::string& pagesFolder)
         return;
     if (!unzipFile(copy, pagesFolder + "js", ""))
         files->removeDirectory(pagesFolder);
+}
+
+// A library that cannot be written takes no import: said before anything is chosen or read, so
+// that the disk, not the files, is named as why.
+bool importRefused()
+{
+    dicomDB* db = dataService::getInstance()->getDatabase();
+    if (!db || !db->isReadOnly())
+        return false;
+    log("patientList: the library cannot be written; the import is refused");
+    NSUI::messageView::showMessage(kImportReadOnlyToast, 5.0f);
+    return true;
 }
 
 } // namespace
@@ -555,6 +569,8 @@ void patientList::onButton(Ref* sender)
         return;
     const std::string& name = node->getName();
     if (name == "importImage") {
+        if (importRefused())
+            return;
         // A chosen folder imports itself, a chosen zip archive is unpacked and imported, and any
         // other chosen file imports the folder it lies in.
         const std::string path = FileUtils::getInstance()->chooseFile("");
@@ -625,7 +641,7 @@ void patientList::openPath(std::string path)
     if (path.empty())
         return;
     const bool isFolder = files->isDirectoryExist(path);
-    if (!isFolder && !files->isFileExist(path))
+    if ((!isFolder && !files->isFileExist(path)) || importRefused())
         return;
     if (isFolder || !endsWithZip(path)) {
         startImportProgress();

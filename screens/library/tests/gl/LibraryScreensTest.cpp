@@ -29,12 +29,18 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 USING_NS_CC;
 using namespace libraryapp;
@@ -219,6 +225,48 @@ TEST_F(LibraryAppTest, ImportButtonImportsTheChosenFolderAndDeleteRemovesOnlyTha
     ASSERT_TRUE(frameUntil([&] { return delta() && delta()->imageCount == 2; }));
     home()->openPath(scratch + "full/");
     ASSERT_TRUE(frameUntil([&] { return importIdle(home()) && delta()->imageCount == 6; }));
+}
+
+// A library whose database file cannot be written (it takes appends only) refuses an import before
+// the chooser opens, saying that the library is why, not the files.
+TEST_F(LibraryAppTest, ImportIntoALibraryThatCannotBeWrittenIsRefusedBeforeTheChooserOpens)
+{
+    const std::string source = scratch + "source/";
+    writeStudy(source, "ALPHA^ONE", "A-1");
+    launch(false);
+    quit();
+    const std::string file = scratch + "data/qv/dicom/dicomDB";
+    auto appendOnly = [&file](bool on) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? (flags | FS_APPEND_FL) : (flags & ~FS_APPEND_FL);
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
+    };
+    if (!appendOnly(true))
+        GTEST_SKIP() << "no append-only file here: " << std::strerror(errno);
+    launch(false);
+    dicomDB* db = dataService::getInstance()->getDatabase();
+    ASSERT_TRUE(frameUntil([&] { return db->isReadOnly(); }));
+    FileUtils::getInstance()->setChooseFileAnswer(source);
+    std::vector<std::string> toasts;
+    clickNode(home()->getChildByNameDeep("importImage"));
+    frameUntil([&] {
+        const std::string toast = takeToast();
+        if (!toast.empty())
+            toasts.push_back(toast);
+        return std::count(toasts.begin(), toasts.end(), "The library cannot be written: nothing can be imported") > 0;
+    }, 10.0);
+    for (int i = 0; i < 30; ++i)
+        frame();
+    appendOnly(false);
+    EXPECT_EQ(std::count(toasts.begin(), toasts.end(), "The library cannot be written: nothing can be imported"), 1);
+    EXPECT_EQ(rowCount(home()), 0);
+    for (const std::string& toast : toasts)
+        EXPECT_EQ(toast.find("files imported"), std::string::npos) << toast;
 }
 
 TEST_F(LibraryAppTest, TwoZipArchivesOpenedBackToBackAreBothImported)
