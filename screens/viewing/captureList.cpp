@@ -444,12 +444,14 @@ void captureList::removeSelected()
     FileUtils* files = FileUtils::getInstance();
     for (listObject* row : ticked) {
         row->retain();
+        // The removal is in the library's journal before the file goes: a kill in between leaves
+        // a file no row names, never a row whose file is gone.
+        if (db)
+            db->deleteFavorite(row->ID, row->image);
         Director::getInstance()->getTextureCache()->removeTextureForKey(row->image);
         files->removeFile(row->image);
         files->removeFile(thumbnailPath(row->image));
         table->removeRowForData(row);
-        if (db)
-            db->deleteFavorite(row->ID, row->image);
         row->release();
     }
     if (ticked.empty())
