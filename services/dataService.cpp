@@ -229,10 +229,13 @@ void dataService::findKeptRetrievals()
     const std::string folder = downloadFolder();
     std::shared_ptr<bool> alive = alive_;
     // Joined by stop(); in a process that exits without the shell's shutdown, by the exit handler.
+    // Either stops the retrieval client first, which ends the scan at its next file.
     static std::once_flag exitStop;
     std::call_once(exitStop, [] {
         NSUI::NSRunableThread::addExitStop([] {
-            if (gInstance && gInstance->keptScan_.joinable()) gInstance->keptScan_.join();
+            if (!gInstance || !gInstance->keptScan_.joinable()) return;
+            gInstance->getClient.stop();
+            gInstance->keptScan_.join();
         });
     });
     keptScan_ = std::thread([this, folder, alive] {
@@ -331,11 +334,11 @@ void dataService::stop()
     for (dcmSendingObject* task : sendTasks) task->release();
     sendTasks.clear();
     *alive_ = false;
+    getClient.stop();
     if (keptScan_.joinable()) keptScan_.join();
     sender.stop();
     echoClient.stop();
     findClient.stop();
-    getClient.stop();
     for (dcmGetingObject* task : retrieveList) task->release();
     retrieveList.clear();
     for (dcmGetingObject* task : failedRetrieves) task->release();

@@ -348,6 +348,9 @@ struct dcmGet::Core {
  private:
   // Gives up a claim on `folder` and wakes a retrieval waiting for it.
   void release(const std::string& folder);
+  // Removes a folder the scan judged, entry by entry: a stop ends it (the next start judges what is
+  // left), since one of a few hundred thousand files takes a while and the program waits for it.
+  bool removeUnlessStopped(const std::string& folder);
   void serve();
   // What a retrieval brought into its series folder.
   struct Outcome {
@@ -479,6 +482,7 @@ std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
     release(incoming);
   }
   for (const auto& entry : std::filesystem::directory_iterator(saveFolder, error)) {
+    if (stopping) break;
     const std::string name = entry.path().filename().string();
     std::error_code ignored;
     // A link was made by no retrieval: what it leads to (the library, say) is neither judged nor
@@ -497,7 +501,7 @@ std::vector<std::string> dcmGet::Core::kept(const std::string& saveFolder) {
     const char* removal = nullptr;  // why the folder is removed
     const std::string text = keptIn(saveFolder, folder, removal);
     if (!text.empty()) out.push_back(text);
-    const bool gone = removal && removeFolder(folder, ignored) > 0 && !ignored;
+    const bool gone = removal && removeUnlessStopped(folder);
     release(folder);
     if (gone) detail::logLine("DICOM retrieval: \"%s\" holds no image%s and is removed", folder.c_str(), removal);
   }
@@ -536,6 +540,7 @@ std::string dcmGet::Core::keptIn(const std::string& saveFolder, const std::strin
     // No record (an earlier version, or the program ended as the first image arrived): the
     // images name the series; where it came from is not known.
     for (const std::string& path : images) {
+      if (stopping) break;
       if (g_scanReadHook) g_scanReadHook();
       detail::DicomFile image;
       if (!image.open(path.c_str(), nullptr)) continue;
@@ -557,6 +562,16 @@ std::string dcmGet::Core::keptIn(const std::string& saveFolder, const std::strin
   }
   task.fields[kSaveFolder] = saveFolder;
   return failureText(task, images.size(), total, reason);
+}
+
+bool dcmGet::Core::removeUnlessStopped(const std::string& folder) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (stopping) return false;
+    std::error_code ignored;
+    std::filesystem::remove_all(it->path(), ignored);
+  }
+  return removeFolder(folder, error) > 0 && !error;
 }
 
 void dcmGet::Core::stop() {

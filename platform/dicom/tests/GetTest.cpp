@@ -547,8 +547,9 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
 }
 
 // The start-up scan meets a folder of files that are no images (its record lost): while it reads
-// them, the window sets the called title and reads the list at once, and the folder, named after
-// no series its files name, still goes.
+// them, the window sets the called title and reads the list at once; a stop meanwhile ends the scan
+// at its next file, the folder left for the next start, whose scan removes it (named after no
+// series its files name).
 TEST(Get, TheWindowDoesNotWaitForTheStartUpScanReadingAFolder) {
   TempDir dir;
   const std::string downloads = dir.file("tmp/dicomdown/"), folder = downloads + "2.25.7/";
@@ -557,9 +558,9 @@ TEST(Get, TheWindowDoesNotWaitForTheStartUpScanReadingAFolder) {
   std::promise<void> reading, goOn;
   std::future<void> readingBegun = reading.get_future();
   std::shared_future<void> go = goOn.get_future().share();
-  std::atomic<bool> first{true};
+  std::atomic<int> reads{0};
   redIRI::detail::setScanReadHookForTest([&] {
-    if (!first.exchange(false)) return;
+    if (reads++ != 0) return;
     reading.set_value();
     go.wait();
   });
@@ -571,11 +572,15 @@ TEST(Get, TheWindowDoesNotWaitForTheStartUpScanReadingAFolder) {
     return get.getListSize();
   });
   const bool answered = window.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+  get.stop();
   goOn.set_value();
   EXPECT_TRUE(answered) << "the window waited for the scan's read";
   EXPECT_EQ(window.get(), 0);
   EXPECT_TRUE(scan.get().empty());
   redIRI::detail::setScanReadHookForTest();
+  EXPECT_EQ(reads, 1) << "the scan read on after the stop";
+  EXPECT_TRUE(fs::exists(folder));
+  EXPECT_TRUE(redIRI::dcmGet().keptRetrievals(downloads.c_str()).empty());
   EXPECT_FALSE(fs::exists(folder));
 }
 
