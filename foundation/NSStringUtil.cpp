@@ -64,64 +64,6 @@ constexpr uint32_t kReplacementChar = 0xFFFD;
 
 } // namespace
 
-bool decodeUtf8At(std::string_view text, size_t& i, uint32_t& cp)
-{
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    if (b0 < 0x80)
-    {
-        cp = b0;
-        ++i;
-        return true;
-    }
-    int extra;
-    uint32_t minimum;
-    if ((b0 & 0xE0) == 0xC0)
-    {
-        extra = 1;
-        cp = b0 & 0x1F;
-        minimum = 0x80;
-    }
-    else if ((b0 & 0xF0) == 0xE0)
-    {
-        extra = 2;
-        cp = b0 & 0x0F;
-        minimum = 0x800;
-    }
-    else if ((b0 & 0xF8) == 0xF0)
-    {
-        extra = 3;
-        cp = b0 & 0x07;
-        minimum = 0x10000;
-    }
-    else
-    {
-        ++i;
-        return false;
-    }
-    if (i + static_cast<size_t>(extra) >= text.size())
-    {
-        ++i;
-        return false;
-    }
-    for (int k = 1; k <= extra; ++k)
-    {
-        const auto b = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-        if ((b & 0xC0) != 0x80)
-        {
-            ++i;
-            return false;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    {
-        ++i;
-        return false;
-    }
-    i += static_cast<size_t>(extra) + 1;
-    return true;
-}
-
 std::string formatString(const char* format, ...)
 {
     va_list args;

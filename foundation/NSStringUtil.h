@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "outsideText.h"
+
 #define QV_PRINTF_FORMAT(fmtIndex, firstArg) __attribute__((format(printf, fmtIndex, firstArg)))
 
 namespace cocos2d
@@ -78,10 +80,8 @@ std::string wideToUtf8(const char16_t* wide);
 // UTF-8 is returned unchanged, anything else is converted from GB18030; text that cannot be
 // converted is returned unchanged.
 std::string ansiToUtf8(std::string text);
-// Decodes the code point of the UTF-8 sequence that begins at text[i] into cp and steps i past it.
-// A stray byte, a cut sequence, an overlong form, a surrogate or a value past U+10FFFF is not
-// one: false, and i steps over its first byte only. i must be below text.size().
-bool decodeUtf8At(std::string_view text, size_t& i, uint32_t& cp);
+// decodeUtf8At (one UTF-8 character) and cleanOutsideText (text from outside made one clean line
+// to show or log) come from outsideText.h, which the framework's log and the DICOM layer use too.
 // True when the bytes form valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
 bool isValidUtf8(std::string_view text);
 // The text as valid UTF-8: every byte that does not begin a well-formed sequence becomes U+FFFD.

@@ -6,39 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-const char* const kEllipsis = "\xE2\x80\xA6";
-
-}  // namespace
-
 std::string dcmGetingObject::shownText(const std::string& text, size_t maxBytes)
 {
-    std::string out;
-    out.reserve(std::min(text.size(), maxBytes));
-    bool space = false;  // a space is owed before the next character shown
-    for (size_t at = 0; at < text.size();) {
-        uint32_t code = 0;
-        const size_t begin = at;
-        if (!decodeUtf8At(text, at, code)) continue;  // a stray byte is dropped
-        // C0, DEL, C1 and the line and paragraph separators break no line here.
-        if (code <= 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
-            space = !out.empty();
-        } else {
-            if (space) out += ' ';
-            space = false;
-            out.append(text, begin, at - begin);
-        }
-        // Past the bound nothing more is needed to know the text is cut.
-        if (out.size() > maxBytes) break;
-    }
-    if (out.size() <= maxBytes) return out;
-    const size_t room = maxBytes < 3 ? 0 : maxBytes - 3;
-    size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
-    out.resize(cut);
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    return out + kEllipsis;
+    std::string shown = cleanOutsideText(text, maxBytes);
+    // A row's texts stand beside others: no space at either end.
+    shown.erase(0, shown.find_first_not_of(' '));
+    shown.erase(shown.find_last_not_of(' ') + 1);
+    return shown;
 }
 
 dcmSendingObject* dcmSendingObject::create(const std::string& address, const std::string& port,

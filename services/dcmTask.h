@@ -62,9 +62,10 @@ public:
     // The reason is kept as shownText makes it: it may come from a peer's answer, or from a record
     // an earlier version wrote with the peer's bytes as they came.
     void setOutcome(const std::vector<std::string>& fields);
-    // Text fit for one line of a screen: valid UTF-8 (stray bytes dropped), control characters and
-    // line breaks as single spaces, no space at either end, and at most maxBytes bytes, a longer
-    // text cut at a character with an ellipsis ("…") that the bound includes.
+    // Text fit for one line of a screen (cleanOutsideText): valid UTF-8, control characters and
+    // line breaks as single spaces, nothing that reorders or hides it, no space at either end, and
+    // at most maxBytes bytes, a longer text cut at a character with an ellipsis ("…") that the
+    // bound includes.
     static std::string shownText(const std::string& text, size_t maxBytes = kReasonBytes);
     // The longest reason kept, in bytes: more than a row of the widest screen shows.
     static constexpr size_t kReasonBytes = 600;

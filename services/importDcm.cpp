@@ -108,10 +108,14 @@ void removeMoved(const std::string& path, const std::string& movedFrom)
     }
 }
 
+// A file's name as the import's lines give it: one clean line (the log cleans each line too, but a
+// name cut here leaves room for the reason after it).
+std::string shownPath(const std::string& path) { return cleanOutsideText(path, 1024); }
+
 void countSkipped(importThread::Progress& progress, const std::string& path, const std::string& why, bool noRoom)
 {
     // On the import's worker, a few of each reason per import (see process).
-    const std::string line = "import: \"" + path + "\" not imported: " + why;
+    const std::string line = "import: \"" + shownPath(path) + "\" not imported: " + why;
     if (redIRI::detail::keepStreamLine(line.c_str()))
         cocos2d::log("%s", line.c_str());
     if (noRoom) ++progress.noRoom;
@@ -192,7 +196,8 @@ void importThread::process(NSUI::NSThreadRequest* request)
             fs::create_directories(fs::path(path).parent_path(), ignored);
             if (!redIRI::disk::moveFile(placed, path))
                 cocos2d::log("import: \"%s\" cannot go back to \"%s\" (%s); it stays in the library, unlisted",
-                             placed.c_str(), path.c_str(), redIRI::disk::reasonText(errno).c_str());
+                             shownPath(placed).c_str(), shownPath(path).c_str(),
+                             redIRI::disk::reasonText(errno).c_str());
         }
         const bool noRoom = diskIsFull(root);
         countSkipped(*counts, path,
@@ -212,7 +217,7 @@ bool importThread::importFile(const std::string& path, const std::string& root, 
         if (!said.exchange(true))
             cocos2d::log("import: refused (\"%s\" and every file after it): the bound on DCMTK's parse is not in "
                          "effect",
-                         path.c_str());
+                         shownPath(path).c_str());
         return false;
     }
     // The record says where the file goes: the storage server's folder and, for a plain SOP Instance

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "dcmLibrary.h"
+#include "outsideText.h"
 
 namespace redIRI {
 namespace text {
@@ -141,40 +142,7 @@ size_t utf8CutLength(std::string_view s, size_t maxBytes) {
   return i;
 }
 
-std::string cleanLine(std::string_view s, size_t maxBytes) {
-  static const char kReplacement[] = "\xEF\xBF\xBD", kEllipsis[] = "\xE2\x80\xA6";
-  std::string out;
-  out.reserve(std::min(s.size(), maxBytes) + 4);
-  bool gap = false;  // a run of controls since the last character kept
-  // Past maxBytes the text is cut anyway: the rest need not be read.
-  for (size_t i = 0; i < s.size() && out.size() <= maxBytes;) {
-    const size_t n = sequenceLength(s, i);
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const unsigned char c1 = n > 1 ? static_cast<unsigned char>(s[i + 1]) : 0;
-    const unsigned char c2 = n > 2 ? static_cast<unsigned char>(s[i + 2]) : 0;
-    const bool control = (n == 1 && (c < 0x20 || c == 0x7F)) || (n == 2 && c == 0xC2 && c1 < 0xA0) ||
-                         (n == 3 && c == 0xE2 && c1 == 0x80 && (c2 == 0xA8 || c2 == 0xA9));
-    // Spaces beside a run of controls go with it.
-    if (control || (gap && c == ' ')) {
-      gap = true;
-      i += n;
-      continue;
-    }
-    if (gap && !out.empty() && out.back() != ' ') out += ' ';
-    gap = false;
-    if (n == 0) {
-      out += kReplacement;
-      ++i;
-    } else {
-      out.append(s.data() + i, n);
-      i += n;
-    }
-  }
-  if (out.size() <= maxBytes) return out;
-  if (maxBytes < sizeof(kEllipsis) - 1) return out.substr(0, utf8CutLength(out, maxBytes));
-  out.resize(utf8CutLength(out, maxBytes - (sizeof(kEllipsis) - 1)));
-  return out + kEllipsis;
-}
+std::string cleanLine(std::string_view s, size_t maxBytes) { return cleanOutsideText(s, maxBytes); }
 
 void copyCut(std::string_view s, char* out, size_t outSize) {
   if (!out || outSize == 0) return;

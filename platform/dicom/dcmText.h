@@ -21,10 +21,9 @@ bool isValidUtf8(std::string_view s);
 size_t utf8CutLength(std::string_view s, size_t maxBytes);
 
 // One line of clean text made of bytes a peer, a file or DCMTK gave, for the log, a record or a
-// message: valid UTF-8 (each malformed byte becomes U+FFFD), no control characters (each run of
-// C0 and C1 controls, DEL and the line and paragraph separators becomes one space, none at either
-// end, so DCMTK's texts of several lines read as one), and at most maxBytes bytes: a longer text is
-// cut at a character boundary and ends in "…" within the bound.
+// message, by the program's one rule for text from outside (cleanOutsideText): DCMTK's texts of
+// several lines read as one, and a longer text is cut at a character and ends in "…" within
+// maxBytes.
 std::string cleanLine(std::string_view s, size_t maxBytes);
 
 // Copies s into out (outSize bytes including the NUL), cut at a character boundary.

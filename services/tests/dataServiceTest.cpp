@@ -457,7 +457,10 @@ TEST(FailedRetrievalRecord, KeepsItsReasonAsOneCleanBoundedLine)
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"association lost:\nPeer aborted\r\n(or never connected)\n", "association lost: Peer aborted (or never connected)"},
         {"\x1b[31mclass\x07 one\tand\x7f two ", "[31mclass one and two"},
-        {"caf\xC3\xA9 \xFF\xC3( \xC0\xAF\xED\xA0\x80ok", "caf\xC3\xA9 ( ok"},  // stray, overlong, surrogate
+        // Stray, overlong, surrogate: each byte U+FFFD, as everywhere else.
+        {"caf\xC3\xA9 \xFF\xC3( \xC0\xAF\xED\xA0\x80ok",
+         "caf\xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD( \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDok"},
+        {"EVIL\xE2\x80\xAE^NAME\xE2\x80\x8B", "EVIL^NAME"},  // neither reversed nor hidden
         {"a\xC2\x85" "b\xE2\x80\xA8" "c", "a b c"},                             // C1 line break, line separator
         {classes, classes.substr(0, dcmGetingObject::kReasonBytes - 3) + "\xE2\x80\xA6"},
     };

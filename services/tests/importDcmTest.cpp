@@ -585,6 +585,36 @@ TEST_F(ImportTest, CraftedFilesAreRefusedByTheImportAndTheScanAndTheNextFileIsRe
     redIRI::setLogCallback(nullptr);
 }
 
+// A file's name is written into the log as one clean line: a line break in it starts no line of its
+// own, and an escape, a bell or bytes that are no UTF-8 reach no terminal.
+TEST_F(ImportTest, FileNamesWithLineBreaksEscapesAndInvalidBytesGiveOneCleanLineEach)
+{
+    const std::string names[] = {"a\nDICOM retrieval of series 2.25.1 failed: FORGED", "b\x1b[2J\x07", "c\xFF\xFE"};
+    fs::create_directories(source_ / "named");
+    for (const std::string& name : names)
+        std::ofstream(source_ / "named" / name) << "no DICOM";
+    qvtest::LogCapture log;
+    redIRI::setLogCallback([](const char* text) { cocos2d::log("%s", text); });  // as the program does
+    importer_->importFolder((source_ / "named").string());
+    ASSERT_TRUE(stepUntil([&] { return !importer_->isBusy(); }));
+    redIRI::setLogCallback(nullptr);
+    EXPECT_EQ(importer_->getFinishedCount(), 3);
+    const std::string folder = (source_ / "named").string() + "/";
+    for (const std::string& shown : {folder + "a DICOM retrieval of series 2.25.1 failed: FORGED", folder + "b [2J",
+                                     folder + "c\xEF\xBF\xBD\xEF\xBF\xBD"}) {
+        const std::string prefix = "import: \"" + shown + "\" not imported: ";
+        const std::vector<std::string> lines = log.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }),
+                  1)
+            << shown;
+    }
+    for (const std::string& line : log.lines()) {
+        EXPECT_EQ(line.find_first_of("\n\x1b\x07"), std::string::npos) << line;
+        EXPECT_EQ(line.find("\xFF"), std::string::npos) << line;
+    }
+}
+
 // What an import logs is bounded whatever the number of files it skips: three hundred empty files
 // (what an archive of empty entries unpacks to) give a few lines of each kind, then their count.
 TEST_F(ImportTest, AnImportOfManyEmptyFilesWritesABoundedLog)

@@ -8,6 +8,8 @@
 #include <sys/time.h>
 #include <vector>
 
+#include "outsideText.h"
+
 namespace cocos2d {
 
 namespace {
@@ -51,7 +53,9 @@ void log(const char* format, ...)
     }
     va_list args;
     va_start(args, format);
-    std::string line = formatV(format, args);
+    // Lines name files and carry what peers sent: cleaned here, so that no caller can forget and
+    // none of them forges a line, drives the terminal or writes a name reversed.
+    const std::string line = cleanOutsideText(formatV(format, args), kMaxLogLineBytes);
     va_end(args);
 
     std::lock_guard<std::mutex> lock(logMutex());
