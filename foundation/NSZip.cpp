@@ -227,8 +227,8 @@ int checkZipArchive(unzFile archive, const char* destination, std::string* unsaf
         }
         if (!isSafeZipEntryName(name.data())) {
             result = kUnzipUnsafeName;
-            // The name as text, whatever bytes the archive holds: it is shown and logged.
-            const std::string shown = validUtf8(name.data());
+            // The name as one clean line, whatever the archive holds: it is shown and logged.
+            const std::string shown = cleanOutsideText(name.data());
             cocos2d::log("unzip: refused: the entry \"%s\" would be written outside the destination", shown.c_str());
             if (unsafeName)
                 *unsafeName = shown;

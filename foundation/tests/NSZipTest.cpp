@@ -388,6 +388,8 @@ TEST_F(NSZipTest, HostileEntriesWriteNothingOutside)
         {{"ok/..", "dots"}},
         // A name that is not text: named with U+FFFD in place of its bytes.
         {{"../\xff\xfe\xc3.txt", "escaped"}},
+        // Nor does a name start a line of its own or show reversed ("exe.txt" drawn as "txt.exe").
+        {{"../\xE2\x80\xAEtxt.exe\n", "escaped"}},
     };
     int n = 0;
     for (const auto& entries : hostile) {
@@ -400,8 +402,9 @@ TEST_F(NSZipTest, HostileEntriesWriteNothingOutside)
         qvtest::LogCapture log;
         EXPECT_FALSE(unzipFile(archive, destination, "", &result, &unsafe));
         EXPECT_EQ(result, -1004);
-        EXPECT_EQ(unsafe, validUtf8(entries.back().first)) << "the refused entry is named";
+        EXPECT_EQ(unsafe, cleanOutsideText(entries.back().first)) << "the refused entry is named";
         EXPECT_TRUE(isValidUtf8(unsafe));
+        EXPECT_EQ(unsafe.find_first_of("\n\xE2"), std::string::npos);
         EXPECT_EQ(log.count("unzip: refused: the entry \"" + unsafe + "\" would be written outside the destination"), 1);
         // Refused whole, before anything was created.
         EXPECT_FALSE(exists(dir / "dest"));

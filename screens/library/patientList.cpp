@@ -418,12 +418,13 @@ int patientList::showPatients(NSUI::NSDBDataModel* model, bool listNew)
         if (!known)
             row = listObject::create();
         row->patientID = model->getValue(r, 0);
-        row->hospitalID = model->getValue(r, 1);
-        row->name = model->getValue(r, 2);
-        row->birthday = model->getValue(r, 3);
-        row->sex = model->getValue(r, 4);
+        // The library holds the values as files and peers gave them: shown as one clean line each.
+        row->hospitalID = cleanOutsideText(model->getValue(r, 1));
+        row->name = cleanOutsideText(model->getValue(r, 2));
+        row->birthday = cleanOutsideText(model->getValue(r, 3));
+        row->sex = cleanOutsideText(model->getValue(r, 4));
         row->updateTime = model->getValue(r, 5).substr(0, 16);
-        row->description = model->getValue(r, 6);
+        row->description = cleanOutsideText(model->getValue(r, 6));
         row->folder = patientFolderOf(model->getValue(r, 7));
         row->studyCount = std::atoi(model->getValue(r, 8).c_str());
         row->seriesCount = std::atoi(model->getValue(r, 9).c_str());

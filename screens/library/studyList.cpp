@@ -6,6 +6,7 @@
 #include "NSFileUtil.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
+#include "NSStringUtil.h"
 #include "NSSpriteView.h"
 #include "WidgetUtil.h"
 #include "cocostudio/CSLoader.h"
@@ -409,13 +410,14 @@ void studyList::onStudiesLoaded(NSUI::NSDBDataModel* model)
         if (columns < 1)
             continue;
         auto value = [&](int c) { return c < columns ? model->getValue(r, c) : std::string(); };
+        // The library holds the texts as files and peers gave them: shown as one clean line each.
         if (value(0) == "study") {
             listObject* row = listObject::create(ROW_STUDY);
             row->studyID = value(1);
             row->patientID = value(2);
-            row->hospitalStudyID = value(3);
+            row->hospitalStudyID = cleanOutsideText(value(3));
             row->studyDate = value(4);
-            row->studyDescription = value(5);
+            row->studyDescription = cleanOutsideText(value(5));
             currentStudy = row->studyID;
             insertRow(currentStudy, row);
             continue;
@@ -424,15 +426,15 @@ void studyList::onStudiesLoaded(NSUI::NSDBDataModel* model)
         row->seriesID = value(0);
         row->patientID = value(1);
         row->seriesDate = value(2);
-        row->seriesDescription = value(3);
+        row->seriesDescription = cleanOutsideText(value(3));
         row->folder = value(4);
         row->imageCount = std::atoi(value(5).c_str());
         row->columns = std::atoi(value(6).c_str());
         row->rows = std::atoi(value(7).c_str());
-        row->institution = value(8);
-        row->modality = value(9);
+        row->institution = cleanOutsideText(value(8));
+        row->modality = cleanOutsideText(value(9));
         row->seriesParameters = value(10);
-        row->seriesNumber = value(11);
+        row->seriesNumber = cleanOutsideText(value(11));
         insertRow(currentStudy, row);
     }
     loaded = true;

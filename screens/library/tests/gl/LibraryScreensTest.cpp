@@ -590,6 +590,48 @@ TEST_F(LibraryAppTest, QuitWithImportUnpackingAndThumbnailsInFlightIsClean)
     EXPECT_EQ(runningLibraryWorkers(), 0);
 }
 
+// A name is listed as stored, never reversed by a right-to-left override, and an ID of nothing but
+// zero-width spaces shows as an empty one does.
+TEST_F(LibraryAppTest, NamesAndIDsAreListedNeitherReversedNorHidden)
+{
+    const std::string source = scratch + "source/";
+    std::string invisible;
+    for (int i = 0; i < 3000; ++i)
+        invisible += u8"\u200B";
+    qvgen::PhantomSpec spec = studySpec(u8"EVIL\u202E^NAME", invisible, 2);
+    spec.characterSet = "ISO_IR 192";
+    spec.studyDescription = u8"CHEST\u202E CT";
+    spec.seriesDescription = u8"AXIAL\u2067 1MM";
+    writeSeries(source + "evil/", spec);
+    launch(false);
+    home()->openPath(source);
+    ASSERT_TRUE(frameUntil(
+        [&] { return rowCount(home()) == 1 && importIdle(home()) && rowAt(home(), 0)->imageCount == 2; }));
+    // As the import announced the patient, and as the library lists it at the next start.
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        if (start == 1) {
+            quit();
+            launch(false);
+            ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 1; }));
+        }
+        frame();
+        NSUI::NSTableViewCell* cell = home()->getTable()->cellAtIndex(0);
+        ASSERT_NE(cell, nullptr);
+        auto text = [&](const char* name) { return dynamic_cast<ui::Text*>(cell->getChildByNameDeep(name)); };
+        ASSERT_NE(text("name"), nullptr);
+        ASSERT_NE(text("id"), nullptr);
+        EXPECT_EQ(text("name")->getString(), "EVIL^NAME");
+        EXPECT_EQ(text("id")->getString(), "");
+    }
+    // The patient's study and series in the side panel.
+    clickNode(home()->getTable()->cellAtIndex(0));
+    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 2; }));
+    const auto& rows = panel()->getRowsTable()->getRowData();
+    EXPECT_EQ(static_cast<studyList::listObject*>(rows[0])->studyDescription, "CHEST CT");
+    EXPECT_EQ(static_cast<studyList::listObject*>(rows[1])->seriesDescription, "AXIAL 1MM");
+}
+
 TEST_F(LibraryAppTest, NamesAreListedWithoutTheirTrailingEmptyGroups)
 {
     const std::string source = scratch + "source/";

@@ -648,6 +648,7 @@ TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
         {"Aaaaaaaaaa^Bbbbbbbbbb", "A-2", "Aaaaaaaaaa^Bbbbbbbbbb"},
         {"Abcdefghijklmnopq^Rstuvwx", "A-3", "Abcdefghijklmnopq^Rstuvwx"},
         {"ONE\nTWO\r\n\x1b[2J\x07^\x7f\u0085", "U-1", "ONE_TWO___[2J_^__"},
+        {"EVIL\u202E^NAME\u200B", "R-1", "EVIL^NAME"},  // neither reversed nor hidden
         {tooLong, "W-1", ""}};
     for (const auto& p : patients) {
         dcmFindStudyRecord record;
