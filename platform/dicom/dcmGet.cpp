@@ -355,6 +355,7 @@ struct dcmGet::Core {
   // What a retrieval brought into its series folder.
   struct Outcome {
     std::set<std::string> written;  // the SOP Instance UIDs of the images written, each once
+    std::set<std::string> sent;     // those of the series the peer sent, written or not (a full disk)
     std::set<std::string> listed;   // those the image-level query listed (none when it did not name each)
     unsigned total = 0;             // the images the series holds as far as the peer said (0: not said)
     // Of `images` (paths in the series folder), how many are of the series, and how many the
@@ -777,9 +778,10 @@ SeriesContents dcmGet::Core::queryContents(const Task& task, int port) {
 }
 
 std::pair<size_t, unsigned> dcmGet::Core::Outcome::counts(const std::vector<std::string>& images) const {
-  if (listed.empty()) return {images.size(), total == 0 ? 0 : std::max<unsigned>(total, images.size())};
+  if (listed.empty())
+    return {images.size(), total == 0 ? 0 : std::max<unsigned>({total, unsigned(images.size()), unsigned(sent.size())})};
   std::set<std::string> names;
-  addFileNames(addFileNames(names, listed), written);
+  addFileNames(addFileNames(names, listed), sent);
   const size_t kept =
       std::count_if(images.begin(), images.end(), [&](const std::string& path) { return namedIn(names, path); });
   return {kept, static_cast<unsigned>(names.size())};
@@ -924,6 +926,7 @@ bool dcmGet::Core::retrieve(const Task& task, const std::string& folder, const s
                               otherStudy ? "study" : "series");
               return false;
             }
+            outcome.sent.insert(object.value(0x0008, 0x0018));
             disk::clearLastError();
             if (object.write(folder, tempFolder, refusal)) return true;
             // This thread's last write tells a full disk, whether or not the user has been told.

@@ -483,6 +483,7 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
     int listed;  // negative: all 3
     bool lies;
     size_t foreign;
+    bool fullDisk = false;  // room for one image
   };
   int n = 0;
   for (const Row& row :
@@ -491,7 +492,8 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
         Row{"all of another patient", strange, {}, -1, false, 3},
         Row{"more than listed", {own[0], own[1], own[2], other[0], own[1]}, own, 1, false, 1},
         Row{"none listed", {own[0], other[0], other[1]}, {own[0]}, 0, true, 2},
-        Row{"dcmqrscp", {}, {archived[0]}, 0, false, 2}}) {
+        Row{"dcmqrscp", {}, {archived[0]}, 0, false, 2},
+        Row{"more than listed on a full disk", own, {own[0]}, 1, false, 0, true}}) {
     SCOPED_TRACE(row.what);
     const bool dcmqrscp = row.sent.empty();
     peer.sendOnGet(row.sent);
@@ -501,7 +503,9 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
     const std::string downloads = dir.file("down" + std::to_string(++n) + "/");
     CallbackCapture log;
     std::vector<int> codes;
+    if (row.fullDisk) redIRI::disk::setRoomForTest(redIRI::disk::kKeptForIndexBytes + fs::file_size(own[0]) * 3 / 2);
     const std::vector<std::string> failed = retrieve(dcmqrscp ? archive.port() : peer.port(), downloads, codes);
+    redIRI::disk::setRoomForTest(-1);
     ASSERT_FALSE(codes.empty());
     EXPECT_EQ(codes.back(), 11);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 8), 0) << "nothing is handed on to be listed";
@@ -518,8 +522,10 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
     // "1 of 3 images arrived": the series' images, each once, of those it holds.
     ASSERT_EQ(failed.size(), 13u);
     EXPECT_EQ(failed[10] + " of " + failed[11], std::to_string(expected.size()) + " of 3");
-    const std::string said = "the peer sent " + std::to_string(row.foreign) + (row.foreign == 1 ? " image" : " images") +
-                             " of another series or study (refused)";
+    const std::string said = row.fullDisk ? std::string("the disk is full")
+                                          : "the peer sent " + std::to_string(row.foreign) +
+                                                (row.foreign == 1 ? " image" : " images") +
+                                                " of another series or study (refused)";
     EXPECT_NE(failed[12].find(said), std::string::npos) << failed[12];
     EXPECT_TRUE(log.logged(said));
     // The peer is told why, image by image.
