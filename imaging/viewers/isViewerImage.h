@@ -141,7 +141,6 @@ protected:
     void favouriteCopy(NSUI::NSNotificationData* data);
     void locate(const cocos2d::Vec3& p);
     void forwardLocate(const cocos2d::Vec3& p);
-
     void recentre();
     // Hands the command up to the owner; true when it did.
     bool handUp(unsigned int id, NSUI::NSNotificationData* data, cocos2d::Ref* sender, bool urgent);
