@@ -590,6 +590,53 @@ TEST(Get, TheWindowDoesNotWaitForTheStartUpScanReadingAFolder) {
   EXPECT_FALSE(fs::exists(folder));
 }
 
+// A retrieval queued while the scan reads the folder of its series (left by a run that kept no
+// record) is queued at once and listed as running, but writes nothing until the scan is done with
+// the folder; the scan then removes it, and the retrieval makes it again with the series whole.
+TEST(Get, ARetrievalWaitsForTheScanOfItsFolder) {
+  TempDir dir;
+  SeriesSpec spec;
+  spec.studyUid = newTestUid();
+  spec.seriesUid = newTestUid();
+  RetrievePeer peer(writeSeries(dir.file("data"), spec, 3));
+  ASSERT_TRUE(peer.ready());
+  const std::string downloads = dir.file("tmp/dicomdown/"), folder = downloads + spec.seriesUid + "/";
+  fs::create_directories(folder);
+  for (int i = 0; i < 5; ++i) std::ofstream(folder + "junk" + std::to_string(i)) << "not an image";
+  std::promise<void> reading, goOn;
+  std::future<void> readingBegun = reading.get_future();
+  std::shared_future<void> go = goOn.get_future().share();
+  std::atomic<bool> first{true};
+  redIRI::detail::setScanReadHookForTest([&] {
+    if (!first.exchange(false)) return;
+    reading.set_value();
+    go.wait();
+  });
+  MessageCapture messages;
+  redIRI::dcmGet get;
+  auto scan = std::async(std::launch::async, [&] { return get.keptRetrievals(downloads.c_str()); });
+  readingBegun.wait();
+  auto queued = std::async(std::launch::async, [&] {
+    get.getSeriesByUID("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", spec.studyUid.c_str(),
+                       spec.seriesUid.c_str(), downloads.c_str(), "DOE^JOHN", "1", "CT");
+  });
+  const bool returned = queued.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+  EXPECT_TRUE(returned) << "queueing waited for the scan";
+  if (returned) {
+    for (int i = 0; i < 2000 && get.getRunningSeries() != spec.seriesUid; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(get.getRunningSeries(), spec.seriesUid);
+    EXPECT_TRUE(messages.withCode(9).empty()) << "it began while the scan held its folder";
+  }
+  goOn.set_value();
+  EXPECT_TRUE(scan.get().empty());
+  redIRI::detail::setScanReadHookForTest();
+  ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
+  EXPECT_EQ(messages.messages().back().code, 10);
+  EXPECT_EQ(sopUidsIn(folder), sopUidsIn(dir.file("data")));
+  EXPECT_FALSE(fs::exists(folder + "junk0"));
+}
+
 // A series of `count` CT images but for image `odd`, of a standard class seldom met, and image
 // `odd` + 5, of a private class: neither is among the usual image classes.
 std::vector<std::string> seriesWithUncommonClasses(const TempDir& dir, SeriesSpec& spec, int count, int odd) {
