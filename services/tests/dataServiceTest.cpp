@@ -4,6 +4,7 @@
 
 #include "NSTimeUtil.h"
 #include "dcmDiskWrite.h"
+#include "dcmGetLimits.h"
 #include "NetworkUtils.h"
 #include "NSNotificationData.h"
 #include "dcmNodeObject.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -333,6 +335,33 @@ TEST_F(DataServiceTest, FailedRetrievalsAreKeptOnceAndListedUntilRemoved)
     EXPECT_TRUE(service->failedRetrieves.empty());
     service->getRetrieveList();
     EXPECT_TRUE(service->retrieveList.empty());
+}
+
+// The program closes while its start-up scan reads a retrieval folder of many files that are no
+// images, on a slow disk: the close ends the scan at its next file rather than wait for the rest,
+// and the folder is left for the next start.
+TEST_F(DataServiceTest, AStopEndsTheStartUpScanAtItsNextFile)
+{
+    cocos2d::FileUtils* files = cocos2d::FileUtils::getInstance();
+    dataService::destroyInstance();
+    files->setWritablePath((base_ / "data").string() + "/");
+    std::shared_ptr<void> restore(nullptr, [files](void*) { files->setWritablePath(""); });
+    const std::string folder = dataService::downloadFolder() + "2.25.7780/";
+    std::filesystem::create_directories(folder);
+    const int count = 500;
+    for (int i = 0; i < count; ++i) std::ofstream(folder + std::to_string(i)) << "not an image";
+    std::atomic<int> reads{0};
+    redIRI::detail::setScanReadHookForTest([&] {
+        ++reads;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    service = dataService::getInstance();
+    ASSERT_TRUE(waitFor([&] { return reads > 0; }));
+    dataService::destroyInstance();
+    redIRI::detail::setScanReadHookForTest();
+    EXPECT_LT(reads, count) << "the stop waited for the scan to read every file";
+    EXPECT_TRUE(std::filesystem::exists(folder));
+    service = dataService::getInstance();
 }
 
 TEST_F(DataServiceTest, LibraryMessagesReachTheirReceivers)
