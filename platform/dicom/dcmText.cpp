@@ -19,33 +19,11 @@ namespace text {
 namespace {
 
 // Length of the well-formed UTF-8 sequence starting at s[i], or 0 when it is malformed or
-// runs past the end (overlong forms, surrogates and values above U+10FFFF are malformed).
+// runs past the end, by the program's one decoder.
 size_t sequenceLength(std::string_view s, size_t i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) return 1;
-  size_t n;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  const unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
-  if (c1 < lo || c1 > hi) return 0;
-  for (size_t k = 2; k < n; ++k) {
-    const unsigned char ck = static_cast<unsigned char>(s[i + k]);
-    if (ck < 0x80 || ck > 0xBF) return 0;
-  }
-  return n;
+  size_t next = i;
+  uint32_t cp = 0;
+  return decodeUtf8At(s, next, cp) ? next - i : 0;
 }
 
 bool isLeadingSpaceInsignificant(DcmEVR vr) {
