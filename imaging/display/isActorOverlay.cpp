@@ -4,6 +4,7 @@
 #include "isROILabelLayout.h"
 #include "NSNotificationCenter.h"
 #include "NSNotificationNumbers.h"
+#include "NSStringUtil.h"
 
 #include <algorithm>
 
@@ -388,7 +389,8 @@ void isActorOverlay::applyDicomInfo(const std::string& json)
         const char* key = dicomKey(item.overlay->getNotificationId());
         if (!key || item.overlay->getKind() != isNodeOverlay::KindText)
             continue;
-        std::string value = getStringWithDefault(json, key, "");
+        // The file's own texts: drawn as one clean line, never reversed or hidden.
+        std::string value = cleanOutsideText(getStringWithDefault(json, key, ""));
         if (item.overlay->getNotificationId() == NOTIFY_OVERLAY_PATIENT)
             value = displayPersonName(value);
         static_cast<isNodeOverlayText*>(item.overlay)->setValue(value);

@@ -154,6 +154,11 @@ TEST_F(Overlay, DicomTextsAndLettersComeFromTheirOwnWindow)
     rig.post(windows[0], NOTIFY_OVERLAY_INFO_READY, "{\"patient\":\"DOE^JOHN^^^\",\"hospital\":\"A^B=\"}");
     EXPECT_EQ(texts[0][1]->getString(), "DOE^JOHN");
     EXPECT_EQ(texts[0][0]->getString(), "Hosp: A^B=;");  // not a name
+    // A name and an institution as a file may hold them are drawn as stored: not reversed, not hidden.
+    rig.post(windows[0], NOTIFY_OVERLAY_INFO_READY,
+             "{\"patient\":\"EVIL\u202E^NAME\",\"hospital\":\"\u2067General\u200B\u2069\"}");
+    EXPECT_EQ(texts[0][1]->getString(), "EVIL^NAME");
+    EXPECT_EQ(texts[0][0]->getString(), "Hosp: General;");
     rig.post(windows[1], NOTIFY_OVERLAY_THICKNESS, "", 2.5f);
     EXPECT_EQ(texts[1][3]->getString(), "T:2.50");
     EXPECT_EQ(texts[0][3]->getString(), "T:");
