@@ -165,12 +165,6 @@ struct Worker {
   } mark[2];
 };
 
-// A refused connection: the rejection is written; what the peer still sends is read and dropped.
-struct Lingering {
-  int fd;
-  std::chrono::steady_clock::time_point until;
-};
-
 // A descriptor the listener opened, known by the file it names (device and inode) rather than by
 // its number: closed under the listener, the number may soon name another part of the program's
 // files or sockets, which the listener must neither read, accept on nor close.
@@ -197,6 +191,12 @@ struct OwnFd {
     if (ours()) ::close(fd);
     fd = -1;
   }
+};
+
+// A refused connection: the rejection is written; what the peer still sends is read and dropped.
+struct Lingering {
+  OwnFd socket;
+  std::chrono::steady_clock::time_point until;
 };
 
 // What the program reads of the port across runs (the server's Core holds it).
@@ -438,7 +438,10 @@ void refuse(Run& run, int fd) {
     ::close(fd);
     return;
   }
-  run.lingering.push_back({fd, std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefusalLingerMs)});
+  Lingering refused;
+  refused.socket.adopt(fd);
+  refused.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefusalLingerMs);
+  if (refused.socket.fd >= 0) run.lingering.push_back(refused);
 }
 
 // Reads and drops what refused peers send; closes their connections once they closed theirs or
@@ -446,15 +449,16 @@ void refuse(Run& run, int fd) {
 void tendLingering(Run& run, const std::vector<pollfd>& polled, bool all) {
   const auto now = std::chrono::steady_clock::now();
   for (auto it = run.lingering.begin(); it != run.lingering.end();) {
-    bool closed = all || now >= it->until;
+    // One closed under the listener is let go unread: its number may name another file by now.
+    bool closed = all || now >= it->until || !it->socket.ours();
     for (const pollfd& p : polled) {
-      if (closed || p.fd != it->fd || !p.revents) continue;
+      if (closed || p.fd != it->socket.fd || !p.revents) continue;
       char sink[4096];
-      const ssize_t n = ::recv(it->fd, sink, sizeof(sink), MSG_DONTWAIT);
+      const ssize_t n = ::recv(it->socket.fd, sink, sizeof(sink), MSG_DONTWAIT);
       closed = n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
     }
     if (closed) {
-      ::close(it->fd);
+      it->socket.close();
       it = run.lingering.erase(it);
     } else {
       ++it;
@@ -782,7 +786,7 @@ void listen(Run& run) {
     // While paused the listening socket is left out: its waiting connection keeps it readable.
     const bool paused = now < pausedUntil;
     polled.assign(1, pollfd{paused ? -1 : run.listening.fd, POLLIN, 0});
-    for (const Lingering& l : run.lingering) polled.push_back(pollfd{l.fd, POLLIN, 0});
+    for (const Lingering& l : run.lingering) polled.push_back(pollfd{l.socket.fd, POLLIN, 0});
     int sliceMs = detail::kPollSliceMs;
     if (run.listening.fd < 0)
       sliceMs = int(std::clamp<int64_t>(
