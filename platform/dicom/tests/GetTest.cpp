@@ -552,6 +552,23 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
   EXPECT_EQ(sopUidsIn(folder), sopUidsIn(dir.file("own")));
 }
 
+// Holds the start-up scan in its first read of an image (a slow disk) until released, and counts
+// its reads.
+struct HeldScan {
+  std::promise<void> reading, goOn;
+  std::future<void> begun = reading.get_future();
+  std::shared_future<void> go = goOn.get_future().share();
+  std::atomic<int> reads{0};
+  HeldScan() {
+    redIRI::detail::setScanReadHookForTest([this] {
+      if (reads++ != 0) return;
+      reading.set_value();
+      go.wait();
+    });
+  }
+  ~HeldScan() { redIRI::detail::setScanReadHookForTest(); }
+};
+
 // The start-up scan meets a folder of files that are no images (its record lost): while it reads
 // them, the window sets the called title and reads the list at once; a stop meanwhile ends the scan
 // at its next file, the folder left for the next start, whose scan removes it (named after no
@@ -561,30 +578,21 @@ TEST(Get, TheWindowDoesNotWaitForTheStartUpScanReadingAFolder) {
   const std::string downloads = dir.file("tmp/dicomdown/"), folder = downloads + "2.25.7/";
   fs::create_directories(folder);
   for (int i = 0; i < 50; ++i) std::ofstream(folder + std::to_string(i)) << "not an image";
-  std::promise<void> reading, goOn;
-  std::future<void> readingBegun = reading.get_future();
-  std::shared_future<void> go = goOn.get_future().share();
-  std::atomic<int> reads{0};
-  redIRI::detail::setScanReadHookForTest([&] {
-    if (reads++ != 0) return;
-    reading.set_value();
-    go.wait();
-  });
+  HeldScan held;
   redIRI::dcmGet get;
   auto scan = std::async(std::launch::async, [&] { return get.keptRetrievals(downloads.c_str()); });
-  readingBegun.wait();
+  held.begun.wait();
   auto window = std::async(std::launch::async, [&] {
     get.setDefaultCalledAETitle("ARCHIVE");
     return get.getListSize();
   });
   const bool answered = window.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
   get.stop();
-  goOn.set_value();
+  held.goOn.set_value();
   EXPECT_TRUE(answered) << "the window waited for the scan's read";
   EXPECT_EQ(window.get(), 0);
   EXPECT_TRUE(scan.get().empty());
-  redIRI::detail::setScanReadHookForTest();
-  EXPECT_EQ(reads, 1) << "the scan read on after the stop";
+  EXPECT_EQ(held.reads, 1) << "the scan read on after the stop";
   EXPECT_TRUE(fs::exists(folder));
   EXPECT_TRUE(redIRI::dcmGet().keptRetrievals(downloads.c_str()).empty());
   EXPECT_FALSE(fs::exists(folder));
@@ -603,19 +611,11 @@ TEST(Get, ARetrievalWaitsForTheScanOfItsFolder) {
   const std::string downloads = dir.file("tmp/dicomdown/"), folder = downloads + spec.seriesUid + "/";
   fs::create_directories(folder);
   for (int i = 0; i < 5; ++i) std::ofstream(folder + "junk" + std::to_string(i)) << "not an image";
-  std::promise<void> reading, goOn;
-  std::future<void> readingBegun = reading.get_future();
-  std::shared_future<void> go = goOn.get_future().share();
-  std::atomic<bool> first{true};
-  redIRI::detail::setScanReadHookForTest([&] {
-    if (!first.exchange(false)) return;
-    reading.set_value();
-    go.wait();
-  });
+  HeldScan held;
   MessageCapture messages;
   redIRI::dcmGet get;
   auto scan = std::async(std::launch::async, [&] { return get.keptRetrievals(downloads.c_str()); });
-  readingBegun.wait();
+  held.begun.wait();
   auto queued = std::async(std::launch::async, [&] {
     get.getSeriesByUID("127.0.0.1", std::to_string(peer.port()).c_str(), "", "", spec.studyUid.c_str(),
                        spec.seriesUid.c_str(), downloads.c_str(), "DOE^JOHN", "1", "CT");
@@ -628,9 +628,8 @@ TEST(Get, ARetrievalWaitsForTheScanOfItsFolder) {
     EXPECT_EQ(get.getRunningSeries(), spec.seriesUid);
     EXPECT_TRUE(messages.withCode(9).empty()) << "it began while the scan held its folder";
   }
-  goOn.set_value();
+  held.goOn.set_value();
   EXPECT_TRUE(scan.get().empty());
-  redIRI::detail::setScanReadHookForTest();
   ASSERT_TRUE(messages.waitFor([](const std::vector<Message>& all) { return ended(all, 1); }, 15000));
   EXPECT_EQ(messages.messages().back().code, 10);
   EXPECT_EQ(sopUidsIn(folder), sopUidsIn(dir.file("data")));
