@@ -98,9 +98,12 @@ protected:
     }
     void TearDown() override
     {
+        // The library's workers post to the director, so they end before ViewingTest::TearDown
+        // destroys it: a worker's post afterwards made a director of its own, whose thread then
+        // counted as the main one.
+        db->stop();
         ViewingTest::TearDown();
         captureList::setDatabaseForTest(nullptr);
-        db->stop();
         db->release();
         redIRI::setSavePngCallback(nullptr);
     }
