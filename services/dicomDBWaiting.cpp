@@ -854,8 +854,11 @@ void dicomDB::readJournal()
         found.push_back(std::move(waiting));
         ++waitingCount_;
     }
+    // Those whose scale cannot be written are said as they are refused.
     cocos2d::log("library: %d images and %d favourites that waited for the database in the last run %s",
-                 static_cast<int>(found.size()), static_cast<int>(favorites.size()),
+                 static_cast<int>(found.size()),
+                 static_cast<int>(std::count_if(favorites.begin(), favorites.end(),
+                                                [](const PendingFavorite& f) { return isScale(f.scale); })),
                  ready_ && !readOnly_ ? "are written now" : "wait until it can be written");
     waitingImages_.insert(waitingImages_.begin(), std::make_move_iterator(found.begin()),
                           std::make_move_iterator(found.end()));
