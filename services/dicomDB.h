@@ -126,8 +126,9 @@ public:
     // A favourite removed by the user, under the ID the list gave it: a row's ID, or the negative
     // key of one listed while it waited (written meanwhile or not). Its row goes (now, or once the
     // file takes the write, the journal keeping the removal meanwhile); one still waiting is never
-    // written, even when the worker is writing it at that moment. path: its file (as listed), which
-    // names an older row exactly where the removal must wait. False when no such favourite is known.
+    // written, even when the worker is writing it at that moment; a removal that waits is in the
+    // library's journal (synced) before this returns. path: its file (as listed), which names an
+    // older row exactly where the removal must wait. False when no such favourite is known.
     bool deleteFavorite(int favoriteID, const std::string& path = std::string());
 
     // True when folder lies strictly below the library folder (never the folder itself) and
@@ -140,7 +141,9 @@ public:
     // written on the worker, stamped with the time of the call (their place in the list, which
     // shows them while they wait); once written, 1007 is posted with the path and the row's ID,
     // and the favourite counts and sounds. The first favourite of a run is preceded by a marker
-    // row. False when the library takes none (stopped, or read-only: the user is told).
+    // row. Its entry is in the library's journal (synced) before this returns, whatever the worker
+    // is doing. False when the library takes none (stopped, read-only, or a scale that is no
+    // finite positive number: the user is told).
     bool addImageFavorite(const std::string& path, float scale);
     bool addDicomFavorite(const std::string& path, float scale);
     // max(column) of table as an integer, 0 for an empty table. table and column are the
