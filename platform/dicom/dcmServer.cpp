@@ -225,6 +225,7 @@ struct Run {
   detail::ServerBounds bounds;  // as the run began
   int failedStartsLeft = 0;     // the listener's own
   detail::LogTally shortageLog;  // the listener's own: what a shortage of descriptors made it log
+  detail::LogTally refusalLog;   // the listener's own: the connections it refused (see refusals)
   std::atomic<bool> stopping{false};
   std::thread listener;
 
@@ -529,6 +530,11 @@ Accepted acceptError(int error) {
   }
 }
 
+// Peers may connect faster than they are served, beyond the slots or what their address may hold,
+// for as long as they like: the listener's refusals are one log stream for the run, whose count of
+// lines left out is told once a connection is taken again, and at the stop.
+std::string refusals(const Run& run) { return "DICOM server: connections refused on port " + std::to_string(run.port); }
+
 // Starts the thread of a counted connection; false (nothing started) when it cannot be, for want
 // of a thread or of memory.
 bool startWorker(Run& run, Worker* worker, int fd, const std::string& address) {
@@ -545,6 +551,7 @@ bool startWorker(Run& run, Worker* worker, int fd, const std::string& address) {
     });
     return true;
   } catch (const std::exception& e) {
+    const detail::LogStream stream(refusals(run), run.refusalLog);
     detail::logLine("DICOM server: connection from %s refused: its thread cannot be started: %s", address.c_str(),
                     e.what());
     return false;
@@ -631,11 +638,13 @@ Accepted acceptOne(Run& run, int listenFd) {
     }
   } catch (const std::exception& e) {
     // No memory to count it: nothing was counted.
+    const detail::LogStream stream(refusals(run), run.refusalLog);
     detail::logLine("DICOM server: connection from %s refused: %s", address, e.what());
     refuse(run, fd);
     return {Accepted::One};
   }
   if (!worker) {
+    const detail::LogStream stream(refusals(run), run.refusalLog);
     if (open >= run.bounds.maxConnections)
       detail::logLine("DICOM server: connection from %s refused: %d connections already open, none of them slower "
                       "than %llu bytes/s",
@@ -654,7 +663,9 @@ Accepted acceptOne(Run& run, int listenFd) {
     victim->tally.cut();
   }
   detail::logLine("DICOM server: connection from %s, %d open", address, open);
-  if (!startWorker(run, worker, fd, address)) {
+  if (startWorker(run, worker, fd, address)) {
+    detail::tellLeftOut(refusals(run), run.refusalLog, false);
+  } else {
     giveBack(run, address, worker, false);
     refuse(run, fd);
   }
@@ -843,6 +854,7 @@ void listen(Run& run) {
   }
   tendLingering(run, polled, true);
   detail::tellLeftOut(shortage, run.shortageLog, true);
+  detail::tellLeftOut(refusals(run), run.refusalLog, true);
   run.reserve.close();
   run.listening.close();
   run.state->listening = false;

@@ -1002,6 +1002,48 @@ TEST(Server, MoreQuietAssociationsThanSlotsGetARefusalNotAStall) {
   for (int fd : silent) ::close(fd);
 }
 
+// Peers connecting faster than they are served, beyond the slots: a few refusals are written and
+// the rest counted once a connection is taken again; a second burst writes none, and the stop
+// counts it.
+TEST(Server, ABurstBeyondTheSlotsWritesAFewRefusalsThenACount) {
+  CallbackCapture log;
+  redIRI::detail::ServerBounds bounds;
+  bounds.maxConnections = 2;
+  bounds.takeoverGraceMs = 600000;  // the silent peers keep their slots
+  const LoweredBounds lowered(bounds);
+  ServerFixture f;
+  f.server.setRoot(f.root.c_str());
+  ASSERT_TRUE(f.begin());
+  std::vector<int> held = {connectLoopback(f.port), connectLoopback(f.port)};
+  ASSERT_TRUE(waitLogged(log, {"connection from 127.0.0.1, 2 open"}));
+  const int kept = redIRI::detail::kLogLinesPerKind;
+  const std::string counted = "connections refused on port " + std::to_string(f.port) + ": ";
+  for (int round = 0; round < 2; ++round) {
+    std::vector<int> burst;
+    for (int i = 0; i < 20; ++i) burst.push_back(connectLoopback(f.port));
+    for (int fd : burst) {
+      const timeval patience{10, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+      char answer[64];
+      ssize_t got = 0;
+      for (ssize_t n; (n = ::recv(fd, answer, sizeof(answer), 0)) > 0;) got += n;
+      EXPECT_EQ(got, 10) << "the rejection, then the end";
+      ::close(fd);
+    }
+    EXPECT_EQ(countLogged(log, "refused: 2 connections already open"), size_t(kept));
+    if (round == 0) {  // a slot frees and is taken again: the refusals stop
+      ::close(held.back());
+      ASSERT_TRUE(waitLogged(log, {"closed, 1 open"}));
+      held.back() = connectLoopback(f.port);
+      EXPECT_TRUE(waitLogged(log, {counted + std::to_string(20 - kept) + " more lines left out"}));
+    }
+  }
+  f.server.StopDicomServer();
+  EXPECT_TRUE(log.logged(counted + "20 more lines left out"));
+  EXPECT_EQ(countLogged(log, "more lines left out"), 2u);
+  for (int fd : held) ::close(fd);
+}
+
 TEST(Server, UnwritableRootOrFullDiskAnswersFailureAndAnnouncesNothing) {
   // The log names the system's reason; a full disk, once it has room again, stores the next image.
   const struct {
