@@ -848,8 +848,23 @@ bool dicomDB::hasPatient(int patientID)
 bool dicomDB::deleteSeries(int seriesID)
 {
     bool deleted = false;
-    runOnWorker([&] { deleted = deleteSeriesNow(seriesID); });
+    runOnWorker([&] {
+        int patientID = 0;
+        bool patientGone = false;
+        deleted = deleteSeriesNow(seriesID, patientID, patientGone);
+        // Posted here, in order with the stores: a patient stored again after the delete is
+        // announced after it, and the window needs no look at the database to tell.
+        if (deleted) postSeriesDeleted(idText(patientID), patientGone);
+    });
     return deleted;
+}
+
+void dicomDB::postSeriesDeleted(const std::string& patientID, bool patientGone)
+{
+    NSUI::NSNotificationData* data = NSUI::NSNotificationData::create();
+    data->text = patientID;
+    data->intValue = patientGone ? 1 : 0;
+    NSUI::NSNotificationCenter::getInstance()->postNotification(nullptr, NSUI::NOTIFY_DB_SERIES_DELETED, data);
 }
 
 bool dicomDB::deletePatient(int patientID)
@@ -859,7 +874,7 @@ bool dicomDB::deletePatient(int patientID)
     return deleted;
 }
 
-bool dicomDB::deleteSeriesNow(int seriesID)
+bool dicomDB::deleteSeriesNow(int seriesID, int& patientID, bool& patientGone)
 {
     std::string path;
     std::vector<std::string> files;
@@ -878,7 +893,7 @@ bool dicomDB::deleteSeriesNow(int seriesID)
         path = model.getValue(0, 1);
         if (!db_.query("select file from image where seriesID=" + idText(seriesID), model)) return fail();
         for (int r = 0; r < model.getRowCount(); ++r) files.push_back(model.getValue(r, 0));
-        int patientID = 0, any = 0;
+        int any = 0;
         bool found = false;
         if (!queryFirstInt("select patientID from study where id=" + idText(studyID), {}, patientID, found))
             return fail();
@@ -890,6 +905,7 @@ bool dicomDB::deleteSeriesNow(int seriesID)
             if (!db_.execute("delete from study where id=" + idText(studyID))) return fail();
             if (!queryFirstInt("select id from study where patientID=" + idText(patientID), {}, any, found))
                 return fail();
+            patientGone = !found;
             if (!found && !db_.execute("delete from patient where id=" + idText(patientID))) return fail();
         }
         if (!db_.commit()) return fail();
@@ -1697,9 +1713,13 @@ void dicomDB::reconcile(bool checkRows)
             return;
         }
         cocos2d::log("library: %d rows whose files are gone were removed", static_cast<int>(gone.size()));
+        for (const std::string& patient : touchedPatients) {
+            int id = 0;
+            bool found = true;
+            queryFirstInt("select ID from patient where ID=" + patient, {}, id, found);
+            postSeriesDeleted(patient, !found);
+        }
     }
-    for (const std::string& patient : touchedPatients)
-        NSUI::NSNotificationCenter::getInstance()->postStringNotification(nullptr, NSUI::NOTIFY_DB_SERIES_DELETED, patient);
 
     // Files without rows, and leftovers of writes that never finished.
     std::error_code error;

@@ -114,13 +114,15 @@ public:
 
     // instanceID and file of the series' images, by instance number.
     bool getSeriesImages(int seriesID, NSUI::NSDBDataModel& result);
+    // Takes the database lock for as long as the worker holds it: never on the main thread.
     bool hasPatient(int patientID);
 
     // Delete the rows of a series (and of its study and patient when they are left empty), or of a
     // patient, and then the files of exactly the image rows removed, the series' cache and
     // thumbnails, and the folders left empty; nothing outside the library folder. They run on the
     // worker, in order with the stored images, and return when done (call them off the main thread
-    // where a wait matters). False when nothing was deleted.
+    // where a wait matters). False when nothing was deleted. A deleted series posts 2018 (see
+    // postSeriesDeleted).
     bool deleteSeries(int seriesID);
     bool deletePatient(int patientID);
     // A favourite removed by the user, under the ID the list gave it: a row's ID, or the negative
@@ -413,7 +415,11 @@ private:
     // Runs work on the worker in order with the stores and waits for it (inline when the worker
     // has gone).
     void runOnWorker(const std::function<void()>& work);
-    bool deleteSeriesNow(int seriesID);
+    // patientGone: the series was its patient's last, and the patient's row went with it.
+    bool deleteSeriesNow(int seriesID, int& patientID, bool& patientGone);
+    // On the worker, right after a delete: 2018 with the patient's ID, and intValue 1 when the
+    // patient has no row left.
+    void postSeriesDeleted(const std::string& patientID, bool patientGone);
     bool deletePatientNow(int patientID);
     // Removes the files named (relative to the series folder), the series' cache and thumbnails,
     // and then the series, study and patient folders that are left empty.

@@ -873,7 +873,7 @@ void patientList::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData
         onImportPathReady(value, text);
         break;
     case NSUI::NOTIFY_DB_SERIES_DELETED:
-        onSeriesDeleted(text);
+        onSeriesDeleted(text, value == 1);
         break;
     case NSUI::NOTIFY_DB_PATIENT_STORED:
         onPatientStored(text);
@@ -892,13 +892,15 @@ void patientList::onNotification(Ref*, unsigned int id, NSUI::NSNotificationData
     }
 }
 
-void patientList::onSeriesDeleted(const std::string& patientID)
+void patientList::onSeriesDeleted(const std::string& patientID, bool patientGone)
 {
     listObject* row = findRow(patientID);
     dicomDB* db = dataService::getInstance()->getDatabase();
     if (!row || !db)
         return;
-    if (!db->hasPatient(std::atoi(patientID.c_str()))) {
+    // Told by the library's worker as it deleted: asking the database here would wait for
+    // whatever the worker writes meanwhile.
+    if (patientGone) {
         table->removeRowForData(row);
         updatePrompts();
         return;

@@ -129,7 +129,7 @@ protected:
     static std::string unpackFolder();
     static void removeUnpackFolder();
     void onPatientStored(const std::string& json);
-    void onSeriesDeleted(const std::string& patientID);
+    void onSeriesDeleted(const std::string& patientID, bool patientGone);
     void onImportPathReady(int unpacked, const std::string& unsafeEntry);
     // The count of files copied so far next to the import button, while the importer works; when
     // it has finished, how many files were imported and skipped, once, if any was skipped.

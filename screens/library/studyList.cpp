@@ -151,14 +151,12 @@ void writeThumbnailCheck(const std::string& folder, int made)
 }
 
 // Worker: the series' cache entry, its rows (a study or patient left empty goes too) and the files
-// of exactly those rows, in order with the images being stored; then 2018 with the patient id.
+// of exactly those rows, in order with the images being stored (the library posts 2018).
 void deleteSeriesFiles(dicomDB* db, const std::string& job)
 {
     isImageSDK::isDcmScan::removeBuffer(NSUI::UIJson::getString(job, "folder"));
     db->deleteSeries(std::atoi(NSUI::UIJson::getString(job, "seriesID").c_str()));
     db->release();
-    NSUI::NSNotificationCenter::getInstance()->postStringNotification(
-        nullptr, NSUI::NOTIFY_DB_SERIES_DELETED, NSUI::UIJson::getString(job, "patientID"), nullptr, false);
 }
 
 } // namespace

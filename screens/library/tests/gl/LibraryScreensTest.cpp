@@ -28,6 +28,8 @@
 #include "qvBuildPaths.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -35,6 +37,7 @@
 #include <iterator>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -702,4 +705,44 @@ TEST_F(LibraryAppTest, APatientsRowFollowsTheDeleteOfASeriesAndTheImportAfterIt)
     EXPECT_EQ(row->studyCount, 2);
     EXPECT_EQ(row->seriesCount, 3);
     EXPECT_EQ(counts(), before);
+}
+
+// The row of a patient whose last series was deleted leaves while the library's worker holds the
+// database (a held file, a long write): the window does not wait for it.
+TEST_F(LibraryAppTest, APatientsRowLeavesWithItsLastSeriesWhileTheLibraryIsBusy)
+{
+    writeStudy(scratch + "source/a/", "ALPHA^ONE", "A-1");
+    writeStudy(scratch + "source/b/", "BRAVO^TWO", "B-2");
+    launch(false);
+    home()->openPath(scratch + "source");
+    ASSERT_TRUE(frameUntil([&] { return rowCount(home()) == 2 && importIdle(home()); }));
+    clickNode(home()->getTable()->cellAtIndex(0));
+    ASSERT_TRUE(frameUntil([&] { return panel() && panel()->isLoaded() && panel()->getRowsTable()->getRowCount() == 2; }));
+    const std::string kept = rowAt(home(), 1)->patientID;
+    panel()->deleteSeriesAt(1);
+    // The delete is done, and its notice waits for the next frame.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (runningLibraryWorkers() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_EQ(runningLibraryWorkers(), 0);
+    dicomDB* db = dataService::getInstance()->getDatabase();
+    std::atomic<bool> held{false}, letGo{false}, gaveUp{false};
+    std::thread holder([&] {
+        std::lock_guard<std::recursive_mutex> lock(db->dbMutex);
+        held = true;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!letGo && std::chrono::steady_clock::now() < end)
+            std::this_thread::yield();
+        gaveUp = !letGo;
+    });
+    while (!held)
+        std::this_thread::yield();
+    for (int i = 0; i < 3; ++i)
+        frame();
+    EXPECT_FALSE(gaveUp) << "the window waited for the library's lock";
+    EXPECT_EQ(rowCount(home()), 1);
+    letGo = true;
+    holder.join();
+    ASSERT_EQ(rowCount(home()), 1);
+    EXPECT_EQ(rowAt(home(), 0)->patientID, kept);
 }
