@@ -63,6 +63,8 @@ const size_t kMaxReasonBytes = 1024;
 const size_t kNamedClasses = 3;
 // Tests: run before the start-up scan reads each image of a folder that keeps no record.
 std::function<void()> g_scanReadHook;
+// Tests: run before each entry of a folder is removed (a discard, or the scan's removal).
+std::function<void()> g_removeHook;
 
 // The ten fields of a task, in the order of getSeriesByUID's arguments.
 enum Field { kAddress, kPort, kCallingAE, kCalledAE, kStudyUID, kSeriesUID, kSaveFolder, kPatientName, kSeriesNumber, kModality };
@@ -320,6 +322,9 @@ struct dcmGet::Core {
   // into one of them, or into the temporaries' folder while it is claimed, waits for `released`.
   std::set<std::string> claimed;
   std::condition_variable released;
+  // Folders discarded (claimed meanwhile) and their series, removed by the thread ahead of the next
+  // retrieval: one of many files takes long, and the window asks for the discard.
+  std::deque<std::pair<std::string, std::string>> discards;
   // Set by the window on every tick, read by add: never behind the lock.
   std::shared_ptr<const std::string> defaultCalledAE = std::make_shared<const std::string>();
   std::thread thread;
@@ -348,6 +353,9 @@ struct dcmGet::Core {
  private:
   // Gives up a claim on `folder` and wakes a retrieval waiting for it.
   void release(const std::string& folder);
+  // Under the lock: starts the thread unless it runs.
+  void wake();
+  void removeDiscarded(const std::string& folder, const std::string& seriesUID);
   // Removes a folder the scan judged, entry by entry: a stop ends it (the next start judges what is
   // left), since one of a few hundred thousand files takes a while and the program waits for it.
   bool removeUnlessStopped(const std::string& folder);
@@ -384,6 +392,10 @@ void dcmGet::Core::add(Task task) {
     task.calledAE = title->empty() ? detail::kAnyCalledAETitle : *title;
   }
   waiting.push_back(std::move(task));
+  wake();
+}
+
+void dcmGet::Core::wake() {
   if (threadRunning) return;
   if (thread.joinable()) thread.join();  // it has left its loop
   threadRunning = true;
@@ -443,16 +455,22 @@ void dcmGet::Core::release(const std::string& folder) {
 void dcmGet::Core::discard(const std::string& saveFolder, const std::string& seriesUID) {
   if (saveFolder.empty() || seriesUID.empty()) return;
   const std::string folder = seriesFolder(withSlash(saveFolder), seriesUID);
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    if (running && running->seriesUID() == seriesUID) return;
-    for (const Task& t : waiting)
-      if (t.seriesUID() == seriesUID) return;
-    // The scan has it: what it holds is listed again or removed there.
-    if (!claimed.insert(folder).second) return;
-  }
+  std::lock_guard<std::mutex> guard(lock);
+  if (stopping || (running && running->seriesUID() == seriesUID)) return;
+  for (const Task& t : waiting)
+    if (t.seriesUID() == seriesUID) return;
+  // The scan has it: what it holds is listed again or removed there.
+  if (!claimed.insert(folder).second) return;
+  discards.emplace_back(folder, seriesUID);
+  wake();
+}
+
+void dcmGet::Core::removeDiscarded(const std::string& folder, const std::string& seriesUID) {
   std::error_code error;
-  const bool removed = removeFolder(folder, error) > 0 && !error;
+  // A link goes alone; a folder entry by entry, so that a stop ends it.
+  const bool removed = std::filesystem::is_symlink(folder.substr(0, folder.size() - 1), error)
+                           ? removeFolder(folder, error) > 0 && !error
+                           : removeUnlessStopped(folder);
   release(folder);
   if (removed)
     detail::logLine("DICOM retrieval of series %s: what a failed retrieval left in \"%s\" is removed",
@@ -569,6 +587,7 @@ bool dcmGet::Core::removeUnlessStopped(const std::string& folder) {
   std::error_code error;
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     if (stopping) return false;
+    if (g_removeHook) g_removeHook();
     std::error_code ignored;
     std::filesystem::remove_all(it->path(), ignored);
   }
@@ -600,13 +619,26 @@ void dcmGet::Core::serve() {
   for (;;) {
     Task task;
     std::string saveFolder, folder;
+    std::pair<std::string, std::string> discarded;
     {
       std::unique_lock<std::mutex> guard(lock);
       running.reset();
-      if (stopping || waiting.empty()) {
+      if (stopping || (waiting.empty() && discards.empty())) {
         threadRunning = false;
         return;
       }
+      if (!discards.empty()) {
+        discarded = std::move(discards.front());
+        discards.pop_front();
+      }
+    }
+    if (!discarded.first.empty()) {
+      removeDiscarded(discarded.first, discarded.second);
+      continue;
+    }
+    {
+      std::unique_lock<std::mutex> guard(lock);
+      if (stopping || waiting.empty()) continue;
       task = std::move(waiting.front());
       waiting.pop_front();
       running = std::make_unique<Task>(task);
@@ -1076,6 +1108,8 @@ namespace detail {
 void setContentsQueryLimitForTest(int milliseconds) { g_contentsQueryLimitMs = milliseconds; }
 
 void setScanReadHookForTest(std::function<void()> hook) { g_scanReadHook = std::move(hook); }
+
+void setRemoveHookForTest(std::function<void()> hook) { g_removeHook = std::move(hook); }
 
 }  // namespace detail
 }  // namespace redIRI

@@ -23,6 +23,8 @@ void setContentsQueryLimitForTest(int milliseconds = kContentsQuerySeconds * 100
 // Tests: run before the start-up scan (keptRetrievals) reads each image of a folder that keeps no
 // record of its retrieval; none when empty. Set while no scan runs.
 void setScanReadHookForTest(std::function<void()> hook = {});
+// Run before each entry of a folder is removed (a discard, or the scan's removal of a folder).
+void setRemoveHookForTest(std::function<void()> hook = {});
 
 }  // namespace detail
 }  // namespace redIRI

@@ -448,7 +448,8 @@ class dcmGet {
   void removeTask(const char* seriesUID);
   // Removes the series folder below saveFolder with what a failed retrieval of the series left
   // in it; nothing while a retrieval of the series waits or runs. Where the series folder is a
-  // link, the link alone goes.
+  // link, the link alone goes. Returns at once: the folder goes on the retrievals' thread, before
+  // its next retrieval (nothing is written into it meanwhile); a stop ends the removal.
   void discardSeries(const char* saveFolder, const char* seriesUID);
   // The folder below saveFolder where the series' files are written (ends in "/").
   static std::string seriesFolderOf(const char* saveFolder, const char* seriesUID);

@@ -13,11 +13,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dcmFile.h"
@@ -36,6 +38,16 @@ using namespace qvtest;
 namespace fs = std::filesystem;
 
 namespace {
+
+// A discard's folder goes on the retrievals' thread: true once nothing is at path (a link itself
+// included), false when something still is after ten seconds.
+bool removedSoon(const std::string& path) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::error_code error;
+  while (fs::exists(fs::symlink_status(path, error)) && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return !fs::exists(fs::symlink_status(path, error));
+}
 
 std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> out;
@@ -430,8 +442,9 @@ TEST(Get, ASeriesCutShortIsNotHandedOnUntilARetrievalCompletesIt) {
   }
   // What a failed retrieval left goes when it is discarded; a link goes alone.
   get.discardSeries(archive.downloads.c_str(), archive.ct.seriesUid.c_str());
-  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_TRUE(removedSoon(folder));
   get.discardSeries(archive.downloads.c_str(), "2.25.2");
+  EXPECT_TRUE(removedSoon(archive.downloads + "2.25.2"));
   EXPECT_TRUE(fs::exists(library + "study/image"));
   EXPECT_TRUE(get.keptRetrievals(archive.downloads.c_str()).empty());
 }
@@ -550,6 +563,36 @@ TEST(Get, ImagesOfAnotherSeriesOrPatientAreRefusedAndNeverMakeTheSeriesWhole) {
   ASSERT_FALSE(codes.empty());
   EXPECT_EQ(codes.back(), 10);
   EXPECT_EQ(sopUidsIn(folder), sopUidsIn(dir.file("own")));
+}
+
+// Transfers' delete of a failed retrieval whose folder holds many files returns at once: the folder
+// goes on the retrievals' thread, entry by entry.
+TEST(Get, ADiscardReturnsBeforeItsFolderIsRemoved) {
+  TempDir dir;
+  const std::string downloads = dir.file("tmp/dicomdown/"), folder = downloads + "2.25.9/";
+  fs::create_directories(folder);
+  for (int i = 0; i < 200; ++i) std::ofstream(folder + std::to_string(i)) << "kept";
+  std::promise<void> removing, goOn;
+  std::future<void> begun = removing.get_future();
+  std::shared_future<void> go = goOn.get_future().share();
+  std::atomic<int> removals{0};
+  redIRI::detail::setRemoveHookForTest([&] {
+    if (removals++ != 0) return;
+    removing.set_value();
+    go.wait();
+  });
+  redIRI::dcmGet get;
+  auto discard = std::async(std::launch::async, [&] { get.discardSeries(downloads.c_str(), "2.25.9"); });
+  const bool returned = discard.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+  const bool removedElsewhere = begun.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  EXPECT_TRUE(returned) << "the discard waited for its folder's removal";
+  EXPECT_TRUE(removedElsewhere);
+  EXPECT_TRUE(fs::exists(folder));
+  if (removedElsewhere) goOn.set_value();
+  discard.get();
+  EXPECT_TRUE(removedSoon(folder));
+  EXPECT_EQ(removals, 200);
+  redIRI::detail::setRemoveHookForTest();
 }
 
 // Holds the start-up scan in its first read of an image (a slow disk) until released, and counts

@@ -586,13 +586,13 @@ TEST_F(LibraryAppTest, ARetrievalCutShortOutlivesARestartInTransfersUntilDeleted
     EXPECT_EQ(rowCount(home()), 0);
     EXPECT_EQ(filesBelow(folder).size(), 5u);  // the four images and the retrieval's record
 
-    // Deleted, it leaves nothing behind.
+    // Deleted, it leaves nothing behind (its folder goes on the retrievals' thread).
     ui::Button* del = ui::Button::create();
     del->setName("del");
     del->setUserObject(cell);
     screen->onButton(del);
     EXPECT_EQ(tasks->getRowCount(), 0);
-    EXPECT_TRUE(filesBelow(dcmFinder::downloadFolder()).empty());
+    EXPECT_TRUE(frameUntil([&] { return filesBelow(dcmFinder::downloadFolder()).empty(); }, 10.0));
 }
 
 TEST_F(LibraryAppTest, QueryCellsShowTheirOwnRows)
