@@ -17,16 +17,20 @@ namespace cocos2d {
 namespace {
 constexpr int kDefaultDPI = 96;
 std::atomic<int> g_dpiOverride{0};
-} // namespace
+// The primary monitor's dots per inch as read last for the view named (0: to be read again), and
+// how many times the monitor was asked.
+std::atomic<int> g_monitorDPI{0};
+std::atomic<const GLView*> g_monitorDPIView{nullptr};
+std::atomic<int> g_monitorQueries{0};
 
-int Device::getDPI()
+void onMonitorChange(GLFWmonitor*, int)
 {
-    if (const int dpi = g_dpiOverride.load()) {
-        return dpi;
-    }
-    if (Director::getInstance()->isHeadless()) {
-        return kDefaultDPI;
-    }
+    g_monitorDPI.store(0);
+}
+
+int readMonitorDPI()
+{
+    ++g_monitorQueries;
     GLFWmonitor* monitor = glfwGetPrimaryMonitor();
     if (!monitor) {
         return kDefaultDPI;
@@ -38,6 +42,35 @@ int Device::getDPI()
         return kDefaultDPI;
     }
     return static_cast<int>(std::lround(mode->width / (widthMM / 25.4)));
+}
+} // namespace
+
+int Device::getDPI()
+{
+    if (const int dpi = g_dpiOverride.load()) {
+        return dpi;
+    }
+    Director* director = Director::getInstance();
+    if (director->isHeadless()) {
+        return kDefaultDPI;
+    }
+    // The video mode takes round trips to the X server, and every view and measurement asks for
+    // the DPI as it draws: a busy server then held the window in them. It is read once per view
+    // and again when a monitor comes or goes (GLFW forgets the callback when it ends).
+    const GLView* view = director->getOpenGLView();
+    int dpi = g_monitorDPI.load();
+    if (dpi == 0 || g_monitorDPIView.load() != view) {
+        glfwSetMonitorCallback(onMonitorChange);
+        dpi = readMonitorDPI();
+        g_monitorDPI.store(dpi);
+        g_monitorDPIView.store(view);
+    }
+    return dpi;
+}
+
+int Device::getMonitorQueryCountForTest()
+{
+    return g_monitorQueries.load();
 }
 
 float Device::getUnitsPerInch()

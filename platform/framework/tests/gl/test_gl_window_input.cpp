@@ -140,3 +140,16 @@ TEST_F(GLWindowInputTest, AWindowResizedByTheWindowManagerIsFollowed)
 }
 
 } // namespace
+
+// The monitor's DPI takes round trips to the X server, and every view and measurement reads it as
+// it draws: a window's reads ask the monitor once.
+TEST_F(GLWindowInputTest, TheMonitorIsAskedItsDPIOncePerWindow)
+{
+    const int dpi = Device::getDPI();
+    const int asked = Device::getMonitorQueryCountForTest();
+    bool same = true;
+    for (int i = 0; i < 100; ++i)
+        same = Device::getDPI() == dpi && Device::getUnitsPerInch() > 0.0f && same;
+    EXPECT_TRUE(same);
+    EXPECT_EQ(Device::getMonitorQueryCountForTest(), asked);
+}
