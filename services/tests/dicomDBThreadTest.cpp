@@ -783,7 +783,7 @@ TEST_F(DicomDBJournal, WhatTheUserDidIsInTheJournalBeforeTheCallReturns)
             qvtest::LogCapture log;
             db_->connectionForTest().setBeginRetryForTest(1 << 20, 50);
             db_->queueStoredImage(std::unique_ptr<redIRI::DCM_MESSAGE>(
-                newMessage("Held", "2.25.8", "2.25.8.1", "h" + std::to_string(n))));
+                newMessage("Held", "2.25.8.70.1", "2.25.8.70.1.1", "h" + std::to_string(n))));
             ASSERT_TRUE(stepUntil(
                 [&] { return log.count("library: the database is held by another program; writes wait for it") > 0; }));
             if (c.action == Made)
