@@ -2,8 +2,6 @@
 
 #include "NSStringUtil.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 
 std::string dcmGetingObject::shownText(const std::string& text, size_t maxBytes)

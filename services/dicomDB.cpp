@@ -1713,12 +1713,8 @@ void dicomDB::reconcile(bool checkRows)
             return;
         }
         cocos2d::log("library: %d rows whose files are gone were removed", static_cast<int>(gone.size()));
-        for (const std::string& patient : touchedPatients) {
-            int id = 0;
-            bool found = true;
-            queryFirstInt("select ID from patient where ID=" + patient, {}, id, found);
-            postSeriesDeleted(patient, !found);
-        }
+        for (const std::string& patient : touchedPatients)
+            postSeriesDeleted(patient, !hasPatient(std::atoi(patient.c_str())));
     }
 
     // Files without rows, and leftovers of writes that never finished.

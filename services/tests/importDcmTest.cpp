@@ -182,7 +182,6 @@ protected:
             db_ = nullptr;
         }
     }
-    // Imports and waits until every copied file has been written to the database.
     // The lines that count what an import left out of the log.
     static size_t countLine(const qvtest::LogCapture& log)
     {
@@ -192,6 +191,7 @@ protected:
         });
     }
 
+    // Imports and waits until every copied file has been written to the database.
     void importAndWait(const std::string& path, bool move = false)
     {
         importer_->importFolder(path, move);
