@@ -49,6 +49,14 @@ bool removedSoon(const std::string& path) {
   return !fs::exists(fs::symlink_status(path, error));
 }
 
+// A series whose UIDs the test knows (writeSeries makes them up where none are given).
+SeriesSpec newSeries() {
+  SeriesSpec spec;
+  spec.studyUid = newTestUid();
+  spec.seriesUid = newTestUid();
+  return spec;
+}
+
 std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> out;
   size_t start = 0;
@@ -291,9 +299,7 @@ TEST(Get, ACompressedSeriesArrivesInTheSyntaxesItIsStoredIn) {
   // A peer that sends each file as it is stored and converts nothing, serving one series of
   // images stored uncompressed and in each common compressed syntax.
   TempDir dir;
-  SeriesSpec spec;
-  spec.studyUid = newTestUid();
-  spec.seriesUid = newTestUid();
+  const SeriesSpec spec = newSeries();
   auto image = [&](ImageSpec s, const char* sopClass, int number) {
     s.sopClassUid = sopClass;
     s.strings = {{DCM_PatientName, spec.patientName}, {DCM_PatientID, spec.patientId},
@@ -646,9 +652,7 @@ TEST(Get, TheWindowDoesNotWaitForTheStartUpScanReadingAFolder) {
 // the folder; the scan then removes it, and the retrieval makes it again with the series whole.
 TEST(Get, ARetrievalWaitsForTheScanOfItsFolder) {
   TempDir dir;
-  SeriesSpec spec;
-  spec.studyUid = newTestUid();
-  spec.seriesUid = newTestUid();
+  const SeriesSpec spec = newSeries();
   RetrievePeer peer(writeSeries(dir.file("data"), spec, 3));
   ASSERT_TRUE(peer.ready());
   const std::string downloads = dir.file("tmp/dicomdown/"), folder = downloads + spec.seriesUid + "/";
@@ -698,9 +702,7 @@ std::vector<std::string> seriesWithUncommonClasses(const TempDir& dir, SeriesSpe
 // logged a few times for the retrieval as a whole, then counted, whatever the number of images.
 TEST(Get, ARetrievalLogsAFewLinesOfEachKindWhateverItsImages) {
   TempDir dir;
-  SeriesSpec spec;
-  spec.studyUid = newTestUid();
-  spec.seriesUid = newTestUid();
+  const SeriesSpec spec = newSeries();
   RetrievePeer peer(writeSeries(dir.file("data"), spec, 12));
   ASSERT_TRUE(peer.ready());
   const std::string downloads = dir.file("tmp/dicomdown/"), port = std::to_string(peer.port());
